@@ -1,0 +1,38 @@
+# make run   installs what is missing, builds, starts the local engine if it is
+#            not running and opens Velmora.
+# make test  installs what is missing, builds and runs every test (the engine's
+#            tests a second time under AddressSanitizer + UBSan).
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+
+.PHONY: deps build run test test-asan fuzz bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j 2
+	$(MAKE) test-asan
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSUITE_SANITIZE=ON -DSUITE_ENGINE_ONLY=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j 2
+
+fuzz: deps
+	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DSUITE_FUZZERS=ON -DSUITE_ENGINE_ONLY=ON >/dev/null
+	cmake --build build-fuzz -j $(JOBS)
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -1,0 +1,35 @@
+#pragma once
+// The one error type engine code throws. Build it with MakeError so that
+// numbers, severities and texts come from the message table.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <initializer_list>
+
+#include "engine/common/sink.h"
+
+namespace sqlengine {
+
+class SqlError : public std::runtime_error {
+ public:
+  explicit SqlError(ServerMessage message)
+      : std::runtime_error(message.text), message_(std::move(message)) {}
+  const ServerMessage& message() const { return message_; }
+  ServerMessage& message() { return message_; }
+
+ private:
+  ServerMessage message_;
+};
+
+// The text and severity of a message number, with its %-placeholders
+// (%ls, %.*ls, %d, %hs, %S_MSG ...) replaced by args in order.
+// Unknown numbers give severity 16 and the args joined.
+ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args = {});
+
+inline SqlError MakeError(std::int32_t number, std::initializer_list<std::string_view> args = {}) {
+  return SqlError(FormatMessage(number, args));
+}
+
+}  // namespace sqlengine
