@@ -27,11 +27,13 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j 2
 
-fuzz: deps
+fuzz:
+	@bash scripts/install-deps.sh fuzz
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DSUITE_FUZZERS=ON -DSUITE_ENGINE_ONLY=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 
 bench: build
+	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD)
 
 clean:

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and tests with, if missing.
+# With "bench" also what the benchmarks compare against; with "fuzz" clang.
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
@@ -9,9 +10,14 @@ packages=(
   libgtest-dev googletest
   python3 python3-tds
   xvfb xauth
-  postgresql postgresql-client
-  clang libclang-rt-14-dev
 )
+for extra in "$@"; do
+  case "$extra" in
+    bench) packages+=(postgresql postgresql-client hyperfine) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
