@@ -13,7 +13,7 @@ packages=(
 )
 for extra in "$@"; do
   case "$extra" in
-    bench) packages+=(postgresql postgresql-client hyperfine) ;;
+    bench) packages+=(postgresql postgresql-client bc) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
   esac

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Streams SELECT * of a one-million-row, four-column table from sqlengine to a
+# TDS client (tsql) and prints the time against sqlite3 printing the same rows
+# and psql reading the same table from a PostgreSQL server started here, all in
+# one run. Then the median of connect + SELECT 1 + disconnect.
+#
+# usage: select_bench.sh BUILD_DIR [ROWS]
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+rows=${2:-1000000}
+engine="$build/bin/sqlengine"
+work=$(mktemp -d /tmp/sqlengine-bench-XXXXXX)
+engine_pid=""
+pg_started=""
+pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
+
+cleanup() {
+  [ -n "$engine_pid" ] && kill "$engine_pid" 2>/dev/null && wait "$engine_pid" 2>/dev/null
+  [ -n "$pg_started" ] && su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -m immediate stop" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+seconds() { # runs "$@" with output discarded, prints wall seconds (best of 3)
+  local best=""
+  for _ in 1 2 3; do
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null
+    end=$(date +%s.%N)
+    local t
+    t=$(echo "$end - $start" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+  done
+  printf '%.3f' "$best"
+}
+
+echo "Preparing $rows rows ..."
+# One generator for every peer: the same CSV is loaded into each.
+/usr/bin/python3 - "$rows" > "$work/rows.csv" <<'PY'
+import sys
+n = int(sys.argv[1])
+out = sys.stdout
+for i in range(1, n + 1):
+    out.write(f"{i},name {i % 997},{i * 0.25},2024-01-{1 + i % 28:02d} 12:34:56\n")
+PY
+
+# sqlite3
+sqlite3 "$work/peer.db" <<SQL
+CREATE TABLE t(id INTEGER, name TEXT, amount REAL, stamp TEXT);
+.mode csv
+.import $work/rows.csv t
+SQL
+
+# sqlengine: create through the engine, load through pytds in large batches.
+"$engine" run --home "$work/home" --port 0 --listen 127.0.0.1 >"$work/engine.out" 2>&1 &
+engine_pid=$!
+for _ in $(seq 100); do [ -s "$work/home/sqlengine.port" ] && break; sleep 0.1; done
+port=$(cat "$work/home/sqlengine.port")
+/usr/bin/python3 - "$port" "$work/rows.csv" <<'PY'
+import sys, pytds
+port, csv = int(sys.argv[1]), sys.argv[2]
+with pytds.connect('127.0.0.1', 'master', 'sa', '', port=port, autocommit=True) as conn:
+    cur = conn.cursor()
+    cur.execute("CREATE TABLE t(id int, name nvarchar(50), amount float, stamp datetime)")
+    batch = []
+    def flush():
+        if batch:
+            cur.execute("INSERT INTO t VALUES " + ",".join(batch))
+            batch.clear()
+    with open(csv) as f:
+        for line in f:
+            i, name, amount, stamp = line.rstrip("\n").split(",")
+            batch.append(f"({i},N'{name}',{amount},'{stamp}')")
+            if len(batch) == 500:
+                flush()
+    flush()
+PY
+
+# PostgreSQL on a private Unix socket.
+mkdir -p "$work/pg" "$work/pgsock"
+chown postgres "$work" "$work/pg" "$work/pgsock" "$work/rows.csv"
+su postgres -s /bin/sh -c "$pgbin/initdb -D $work/pg -A trust" >/dev/null
+su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -w -o \"-c listen_addresses='' -k $work/pgsock\" -l $work/pg.log start" >/dev/null
+pg_started=1
+su postgres -s /bin/sh -c "psql -q -h $work/pgsock -d postgres -c \"CREATE TABLE t(id int, name varchar(50), amount float8, stamp timestamp)\" -c \"\\copy t FROM '$work/rows.csv' CSV\""
+
+tsql_select() { printf 'SELECT * FROM t\ngo\n' | tsql -H 127.0.0.1 -p "$port" -U sa -P '' -o q; }
+sqlite_select() { sqlite3 "$work/peer.db" 'SELECT * FROM t'; }
+psql_select() { su postgres -s /bin/sh -c "psql -At -h $work/pgsock -d postgres -c 'SELECT * FROM t'"; }
+
+t_engine=$(seconds tsql_select)
+t_sqlite=$(seconds sqlite_select)
+t_psql=$(seconds psql_select)
+echo "SELECT * of $rows rows, best of 3:"
+printf '  sqlengine -> tsql : %ss\n' "$t_engine"
+printf '  sqlite3           : %ss   ratio %.2f (target <= 1.5)\n' "$t_sqlite" "$(echo "$t_engine / $t_sqlite" | bc -l)"
+printf '  PostgreSQL -> psql: %ss   ratio %.2f (target <= 1.0)\n' "$t_psql" "$(echo "$t_engine / $t_psql" | bc -l)"
+
+/usr/bin/python3 - "$port" <<'PY'
+import statistics, sys, time, pytds
+port = int(sys.argv[1])
+times = []
+for _ in range(200):
+    start = time.perf_counter()
+    with pytds.connect('127.0.0.1', 'master', 'sa', '', port=port, autocommit=True) as conn:
+        cur = conn.cursor()
+        cur.execute("SELECT 1")
+        cur.fetchall()
+    times.append(time.perf_counter() - start)
+print(f"connect + SELECT 1 + disconnect (pytds), median of 200: {statistics.median(times) * 1000:.2f} ms")
+PY

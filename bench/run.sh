@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs every benchmark against the given build folder. Each prints its own
+# figures as ratios against a peer measured in the same run.
+set -euo pipefail
+build=${1:-build}
+here=$(dirname "$0")
+for bench in "$here"/*/run.sh "$here"/engine/select_bench.sh; do
+  [ -x "$bench" ] || continue
+  echo "== $(basename "$(dirname "$bench")")"
+  "$bench" "$build"
+done
