@@ -1,0 +1,18 @@
+#include "brellow/messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "brellow/program_info.h"
+
+namespace brellow {
+
+void MessageBoxes::Show(const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QMessageBox box(QMessageBox::NoIcon, kProgramName, shown, QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+}  // namespace brellow
