@@ -1,0 +1,44 @@
+#pragma once
+// Bounds-checked reading of a received message. Every read past the end
+// throws DecodeError; the reader never touches memory outside its span.
+// The reader borrows the bytes: they must outlive it.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "engine/tds/decode_error.h"
+
+namespace sqlengine::tds {
+
+class ByteReader {
+ public:
+  explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  std::size_t Position() const { return position_; }
+  std::size_t Remaining() const { return bytes_.size() - position_; }
+  bool AtEnd() const { return position_ == bytes_.size(); }
+
+  std::uint8_t U8();
+  std::uint8_t Peek() const;  // the next byte, not consumed
+  std::uint16_t U16();    // little-endian
+  std::uint16_t U16Be();  // big-endian
+  std::uint32_t U32();
+  std::uint64_t U64();
+  std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
+  std::span<const std::uint8_t> Take(std::size_t count);
+  void Skip(std::size_t count) { Take(count); }
+  // `chars` UCS-2 code units converted to UTF-8.
+  std::string Ucs2(std::size_t chars);
+  // A B_VARCHAR (byte count of characters, then UCS-2) as UTF-8.
+  std::string BVarChar() { return Ucs2(U8()); }
+  // A US_VARCHAR (u16 count of characters, then UCS-2) as UTF-8.
+  std::string UsVarChar() { return Ucs2(U16()); }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace sqlengine::tds

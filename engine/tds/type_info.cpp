@@ -1,0 +1,448 @@
+#include "engine/tds/type_info.h"
+
+#include <algorithm>
+#include <string>
+
+#include "engine/tds/server_identity.h"
+
+namespace sqlengine::tds {
+namespace {
+
+constexpr std::uint32_t kTextMaxLength = 0x7FFFFFFF;
+constexpr std::uint32_t kNTextMaxLength = 0x7FFFFFFE;
+constexpr int kMaxVarLength = 8000;  // bytes of a non-MAX (var)char/(var)binary
+
+std::uint8_t DecimalSize(int precision) {
+  if (precision <= 9) return 5;
+  if (precision <= 19) return 9;
+  if (precision <= 28) return 13;
+  return 17;
+}
+
+TypeInfo Fixed(WireType type, std::uint32_t size) {
+  TypeInfo t;
+  t.type = type;
+  t.max_length = size;
+  return t;
+}
+
+TypeInfo Character(WireType type, std::uint32_t max_length) {
+  TypeInfo t = Fixed(type, max_length);
+  if (HasCollation(type)) t.collation = kCollation;
+  return t;
+}
+
+// Byte length of a sized (var)char/(var)binary/n(var)char column.
+std::uint32_t SizedLength(int length, int bytes_per_char) {
+  int chars = std::clamp(length, 1, kMaxVarLength / bytes_per_char);
+  return static_cast<std::uint32_t>(chars * bytes_per_char);
+}
+
+}  // namespace
+
+LengthKind LengthKindOf(WireType type) {
+  switch (type) {
+    case WireType::kNull:
+    case WireType::kInt1:
+    case WireType::kBit:
+    case WireType::kInt2:
+    case WireType::kInt4:
+    case WireType::kDateTime4:
+    case WireType::kFloat4:
+    case WireType::kMoney:
+    case WireType::kDateTime:
+    case WireType::kFloat8:
+    case WireType::kMoney4:
+    case WireType::kInt8:
+      return LengthKind::kFixed;
+    case WireType::kDateN:
+      return LengthKind::kFixed;
+    case WireType::kTimeN:
+    case WireType::kDateTime2N:
+    case WireType::kDateTimeOffsetN:
+      return LengthKind::kScaleOnly;
+    case WireType::kBigVarBinary:
+    case WireType::kBigVarChar:
+    case WireType::kBigBinary:
+    case WireType::kBigChar:
+    case WireType::kNVarChar:
+    case WireType::kNChar:
+      return LengthKind::kUShort;
+    case WireType::kText:
+    case WireType::kImage:
+    case WireType::kNText:
+      return LengthKind::kLong;
+    default:
+      return LengthKind::kByte;
+  }
+}
+
+bool HasCollation(WireType type) {
+  switch (type) {
+    case WireType::kBigVarChar:
+    case WireType::kBigChar:
+    case WireType::kNVarChar:
+    case WireType::kNChar:
+    case WireType::kText:
+    case WireType::kNText:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsTextPointerType(WireType type) {
+  return type == WireType::kText || type == WireType::kNText || type == WireType::kImage;
+}
+
+TypeInfo DescribeType(const ColumnType& type, TdsVersion version) {
+  const bool max = type.length == kMaxLength;
+  switch (type.type) {
+    case SqlType::kTinyInt:
+      return Fixed(WireType::kIntN, 1);
+    case SqlType::kSmallInt:
+      return Fixed(WireType::kIntN, 2);
+    case SqlType::kInt:
+      return Fixed(WireType::kIntN, 4);
+    case SqlType::kBigInt:
+      return Fixed(WireType::kIntN, 8);
+    case SqlType::kBit:
+      return Fixed(WireType::kBitN, 1);
+    case SqlType::kReal:
+      return Fixed(WireType::kFloatN, 4);
+    case SqlType::kFloat:
+      return Fixed(WireType::kFloatN, 8);
+    case SqlType::kDecimal: {
+      int precision = type.precision <= 0 ? 18 : std::min(type.precision, 38);
+      TypeInfo t = Fixed(WireType::kDecimalN, DecimalSize(precision));
+      t.precision = static_cast<std::uint8_t>(precision);
+      t.scale = static_cast<std::uint8_t>(std::clamp(type.scale, 0, precision));
+      return t;
+    }
+    case SqlType::kMoney:
+      return Fixed(WireType::kMoneyN, 8);
+    case SqlType::kSmallMoney:
+      return Fixed(WireType::kMoneyN, 4);
+    case SqlType::kDateTime:
+      return Fixed(WireType::kDateTimeN, 8);
+    case SqlType::kSmallDateTime:
+      return Fixed(WireType::kDateTimeN, 4);
+    case SqlType::kChar:
+      return Character(WireType::kBigChar, SizedLength(type.length, 1));
+    case SqlType::kVarChar:
+      if (!max) return Character(WireType::kBigVarChar, SizedLength(type.length, 1));
+      return HasPlp(version) ? Character(WireType::kBigVarChar, kPlpMarker)
+                             : Character(WireType::kText, kTextMaxLength);
+    case SqlType::kText:
+      return Character(WireType::kText, kTextMaxLength);
+    case SqlType::kNChar:
+      return Character(WireType::kNChar, SizedLength(type.length, 2));
+    case SqlType::kNVarChar:
+      if (!max) return Character(WireType::kNVarChar, SizedLength(type.length, 2));
+      return HasPlp(version) ? Character(WireType::kNVarChar, kPlpMarker)
+                             : Character(WireType::kNText, kNTextMaxLength);
+    case SqlType::kNText:
+      return Character(WireType::kNText, kNTextMaxLength);
+    case SqlType::kBinary:
+      return Fixed(WireType::kBigBinary, SizedLength(type.length, 1));
+    case SqlType::kVarBinary:
+      if (!max) return Fixed(WireType::kBigVarBinary, SizedLength(type.length, 1));
+      return HasPlp(version) ? Fixed(WireType::kBigVarBinary, kPlpMarker)
+                             : Fixed(WireType::kImage, kTextMaxLength);
+    case SqlType::kImage:
+      return Fixed(WireType::kImage, kTextMaxLength);
+    case SqlType::kUniqueIdentifier:
+      return Fixed(WireType::kGuid, 16);
+    case SqlType::kSqlVariant:
+      // Sent as its text form: every client reads NVARCHAR.
+      return Character(WireType::kNVarChar, 8000);
+  }
+  return Fixed(WireType::kIntN, 4);
+}
+
+ColumnType ToColumnType(const TypeInfo& info) {
+  ColumnType c;
+  auto sized = [&](SqlType type, int bytes_per_char) {
+    c.type = type;
+    c.length = IsPlp(info) ? kMaxLength : static_cast<int>(info.max_length) / bytes_per_char;
+  };
+  switch (info.type) {
+    case WireType::kInt1:
+      c.type = SqlType::kTinyInt;
+      break;
+    case WireType::kInt2:
+      c.type = SqlType::kSmallInt;
+      break;
+    case WireType::kInt4:
+      c.type = SqlType::kInt;
+      break;
+    case WireType::kInt8:
+      c.type = SqlType::kBigInt;
+      break;
+    case WireType::kIntN:
+      c.type = info.max_length == 1   ? SqlType::kTinyInt
+               : info.max_length == 2 ? SqlType::kSmallInt
+               : info.max_length == 8 ? SqlType::kBigInt
+                                      : SqlType::kInt;
+      break;
+    case WireType::kBit:
+    case WireType::kBitN:
+      c.type = SqlType::kBit;
+      break;
+    case WireType::kFloat4:
+      c.type = SqlType::kReal;
+      break;
+    case WireType::kFloat8:
+      c.type = SqlType::kFloat;
+      break;
+    case WireType::kFloatN:
+      c.type = info.max_length == 4 ? SqlType::kReal : SqlType::kFloat;
+      break;
+    case WireType::kDecimalN:
+    case WireType::kNumericN:
+    case WireType::kDecimalLegacy:
+    case WireType::kNumericLegacy:
+      c.type = SqlType::kDecimal;
+      c.precision = info.precision;
+      c.scale = info.scale;
+      break;
+    case WireType::kMoney:
+      c.type = SqlType::kMoney;
+      break;
+    case WireType::kMoney4:
+      c.type = SqlType::kSmallMoney;
+      break;
+    case WireType::kMoneyN:
+      c.type = info.max_length == 4 ? SqlType::kSmallMoney : SqlType::kMoney;
+      break;
+    case WireType::kDateTime4:
+      c.type = SqlType::kSmallDateTime;
+      break;
+    case WireType::kDateTimeN:
+      c.type = info.max_length == 4 ? SqlType::kSmallDateTime : SqlType::kDateTime;
+      break;
+    case WireType::kDateTime:
+    case WireType::kDateN:
+    case WireType::kTimeN:
+    case WireType::kDateTime2N:
+    case WireType::kDateTimeOffsetN:
+      c.type = SqlType::kDateTime;
+      break;
+    case WireType::kBigChar:
+    case WireType::kCharLegacy:
+      sized(SqlType::kChar, 1);
+      break;
+    case WireType::kBigVarChar:
+    case WireType::kVarCharLegacy:
+      sized(SqlType::kVarChar, 1);
+      break;
+    case WireType::kNChar:
+      sized(SqlType::kNChar, 2);
+      break;
+    case WireType::kNVarChar:
+      sized(SqlType::kNVarChar, 2);
+      break;
+    case WireType::kBigBinary:
+    case WireType::kBinaryLegacy:
+      sized(SqlType::kBinary, 1);
+      break;
+    case WireType::kBigVarBinary:
+    case WireType::kVarBinaryLegacy:
+      sized(SqlType::kVarBinary, 1);
+      break;
+    case WireType::kText:
+      c.type = SqlType::kText;
+      break;
+    case WireType::kNText:
+      c.type = SqlType::kNText;
+      break;
+    case WireType::kImage:
+      c.type = SqlType::kImage;
+      break;
+    case WireType::kGuid:
+      c.type = SqlType::kUniqueIdentifier;
+      break;
+    case WireType::kNull:
+      c.type = SqlType::kInt;
+      break;
+  }
+  return c;
+}
+
+void WriteTypeInfo(const TypeInfo& info, ByteWriter& out) {
+  out.U8(static_cast<std::uint8_t>(info.type));
+  switch (LengthKindOf(info.type)) {
+    case LengthKind::kFixed:
+      break;
+    case LengthKind::kScaleOnly:
+      out.U8(info.scale);
+      break;
+    case LengthKind::kByte:
+      out.U8(static_cast<std::uint8_t>(info.max_length));
+      break;
+    case LengthKind::kUShort:
+      out.U16(static_cast<std::uint16_t>(info.max_length));
+      break;
+    case LengthKind::kLong:
+      out.U32(info.max_length);
+      break;
+  }
+  if (info.type == WireType::kDecimalN || info.type == WireType::kNumericN) {
+    out.U8(info.precision);
+    out.U8(info.scale);
+  }
+  if (HasCollation(info.type)) out.Append(info.collation);
+}
+
+namespace {
+
+bool IsKnownType(std::uint8_t code) {
+  switch (static_cast<WireType>(code)) {
+    case WireType::kNull:
+    case WireType::kInt1:
+    case WireType::kBit:
+    case WireType::kInt2:
+    case WireType::kInt4:
+    case WireType::kDateTime4:
+    case WireType::kFloat4:
+    case WireType::kMoney:
+    case WireType::kDateTime:
+    case WireType::kFloat8:
+    case WireType::kMoney4:
+    case WireType::kInt8:
+    case WireType::kDecimalLegacy:
+    case WireType::kNumericLegacy:
+    case WireType::kGuid:
+    case WireType::kIntN:
+    case WireType::kBitN:
+    case WireType::kDecimalN:
+    case WireType::kNumericN:
+    case WireType::kFloatN:
+    case WireType::kMoneyN:
+    case WireType::kDateTimeN:
+    case WireType::kDateN:
+    case WireType::kTimeN:
+    case WireType::kDateTime2N:
+    case WireType::kDateTimeOffsetN:
+    case WireType::kCharLegacy:
+    case WireType::kVarCharLegacy:
+    case WireType::kBinaryLegacy:
+    case WireType::kVarBinaryLegacy:
+    case WireType::kBigVarBinary:
+    case WireType::kBigVarChar:
+    case WireType::kBigBinary:
+    case WireType::kBigChar:
+    case WireType::kNVarChar:
+    case WireType::kNChar:
+    case WireType::kText:
+    case WireType::kImage:
+    case WireType::kNText:
+      return true;
+  }
+  return false;
+}
+
+std::uint32_t FixedSize(WireType type) {
+  switch (type) {
+    case WireType::kNull:
+      return 0;
+    case WireType::kInt1:
+    case WireType::kBit:
+      return 1;
+    case WireType::kInt2:
+      return 2;
+    case WireType::kDateN:
+      return 3;
+    case WireType::kInt4:
+    case WireType::kDateTime4:
+    case WireType::kFloat4:
+    case WireType::kMoney4:
+      return 4;
+    default:
+      return 8;
+  }
+}
+
+void CheckByteLength(const TypeInfo& t) {
+  auto allowed = [&](std::initializer_list<std::uint32_t> sizes) {
+    return std::find(sizes.begin(), sizes.end(), t.max_length) != sizes.end();
+  };
+  bool ok = true;
+  switch (t.type) {
+    case WireType::kIntN:
+      ok = allowed({1, 2, 4, 8});
+      break;
+    case WireType::kBitN:
+      ok = allowed({1});
+      break;
+    case WireType::kFloatN:
+    case WireType::kMoneyN:
+    case WireType::kDateTimeN:
+      ok = allowed({4, 8});
+      break;
+    case WireType::kGuid:
+      ok = allowed({16});
+      break;
+    case WireType::kDecimalN:
+    case WireType::kNumericN:
+    case WireType::kDecimalLegacy:
+    case WireType::kNumericLegacy:
+      ok = t.max_length >= 1 && t.max_length <= 17 && t.precision >= 1 && t.precision <= 38 &&
+           t.scale <= t.precision;
+      break;
+    case WireType::kTimeN:
+    case WireType::kDateTime2N:
+    case WireType::kDateTimeOffsetN:
+      ok = t.scale <= 7;
+      break;
+    default:
+      break;
+  }
+  if (!ok) {
+    throw DecodeError("invalid TYPE_INFO for type 0x" + std::to_string(static_cast<int>(t.type)));
+  }
+}
+
+}  // namespace
+
+TypeInfo ReadTypeInfo(ByteReader& in, TdsVersion version) {
+  std::uint8_t code = in.U8();
+  if (!IsKnownType(code)) {
+    throw DecodeError("unsupported data type 0x" + std::to_string(code));
+  }
+  TypeInfo t;
+  t.type = static_cast<WireType>(code);
+  switch (LengthKindOf(t.type)) {
+    case LengthKind::kFixed:
+      t.max_length = FixedSize(t.type);
+      break;
+    case LengthKind::kScaleOnly:
+      t.scale = in.U8();
+      break;
+    case LengthKind::kByte:
+      t.max_length = in.U8();
+      break;
+    case LengthKind::kUShort:
+      t.max_length = in.U16();
+      if (t.max_length == kPlpMarker && !HasPlp(version)) {
+        throw DecodeError("MAX type before TDS 7.2");
+      }
+      break;
+    case LengthKind::kLong:
+      t.max_length = in.U32();
+      break;
+  }
+  if (t.type == WireType::kDecimalN || t.type == WireType::kNumericN ||
+      t.type == WireType::kDecimalLegacy || t.type == WireType::kNumericLegacy) {
+    t.precision = in.U8();
+    t.scale = in.U8();
+  }
+  if (HasCollation(t.type)) {
+    auto bytes = in.Take(5);
+    std::copy(bytes.begin(), bytes.end(), t.collation.begin());
+  }
+  CheckByteLength(t);
+  return t;
+}
+
+}  // namespace sqlengine::tds
