@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "brellow/classic_look.h"
+#include "brellow/connection_text.h"
 #include "brellow/program_info.h"
 #include "brellow/settings_store.h"
 #include "dbplatform/error.h"
@@ -37,16 +38,6 @@ void WriteLoginSetting(const char* key, const QString& value) {
   // A failed write is skipped; the login still succeeds.
   SaveSetting(QString::fromLatin1(kProgramName), QString::fromLatin1(kSection),
               QString::fromLatin1(key), value);
-}
-
-// Leading and trailing spaces removed (spaces only, as the connection texts
-// have always been trimmed).
-std::string TrimSpaces(const QString& text) {
-  std::string value = text.toStdString();
-  const auto first = value.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  const auto last = value.find_last_not_of(' ');
-  return value.substr(first, last - first + 1);
 }
 
 // The number a saved mode starts with (after leading spaces, with an
@@ -109,6 +100,7 @@ frmSQLlogin::frmSQLlogin(dbplatform::ObjectFactory& factory, basPublic& program,
   txtPassword = new QLineEdit(fraSQL);
   PlaceInTwips(*txtPassword, 1680, 660, 2712, 312);
   txtPassword->setEchoMode(QLineEdit::Password);
+  txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
 
   cmdLogin = new QPushButton(QStringLiteral("Login"), this);
   PlaceInTwips(*cmdLogin, 5940, 1800, 852, 432);
@@ -187,19 +179,6 @@ void frmSQLlogin::cmdCancel_Click() {
   reject();
 }
 
-std::string frmSQLlogin::ComposeConnectString() const {
-  std::string text = "Provider=SQLOLEDB.1;Persist Security Info=False;";
-  if (optNT[0]->isChecked()) {
-    text += "Integrated Security=SSPI;";
-  } else {
-    text += "User ID=" + TrimSpaces(txtLoginName->text()) +
-            ";Password=" + TrimSpaces(txtPassword->text()) + ";";
-  }
-  text += "Initial Catalog=master;";
-  text += "Data Source=" + TrimSpaces(txtServerName->text()) + ";";
-  return text;
-}
-
 void frmSQLlogin::cmdLogin_Click() {
   tmrLogin->stop();
   cmdLogin->setEnabled(false);
@@ -207,7 +186,8 @@ void frmSQLlogin::cmdLogin_Click() {
   QCoreApplication::processEvents();
 
   DropConnection(program_);
-  program_.strConnect = ComposeConnectString();
+  program_.strConnect = BrellowConnectString(optNT[0]->isChecked(), txtServerName->text(),
+                                             txtLoginName->text(), txtPassword->text());
 
   try {
     program_.cnSQL =

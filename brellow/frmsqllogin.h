@@ -60,7 +60,6 @@ class frmSQLlogin : public QDialog {
   QTimer* tmrLogin;
 
  private:
-  std::string ComposeConnectString() const;
   void SaveLoginSettings();
   void FailLogin(const QString& message);
 

@@ -1,0 +1,193 @@
+// The shrink run: real shrinking against an engine, failed databases kept
+// selected for a retry, and the outcome rule for commands that leave no
+// message.
+
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <filesystem>
+
+#include "brellow/frmbrellow.h"
+#include "brellow/tests/main_window_fixture.h"
+#include "brellow/tests/scripted_objects.h"
+#include "brellow/tests/sql_session.h"
+#include "dbplatform/error.h"
+
+namespace brellow_test {
+namespace {
+
+const QString kOk = QStringLiteral("Selected databases shrunk OK.\r\n\r\n");
+const QString kErrors = QStringLiteral("Errors occurred. \r\n\r\n");
+
+class ShrinkRunTest : public MainWindowTest {
+ protected:
+  std::uintmax_t DataFileSize(const std::string& database) {
+    return std::filesystem::file_size(engine_.DataFolder() / (database + ".mdf"));
+  }
+};
+
+TEST_F(ShrinkRunTest, AllUserDatabasesShrinkAtTheEndOnly) {
+  CreateDatabaseWithFreeSpace(engine_.ServerName(), "sales");
+  CreateDatabaseWithFreeSpace(engine_.ServerName(), "big data");
+  const std::uintmax_t sales_before = DataFileSize("sales");
+  const std::uintmax_t big_before = DataFileSize("big data");
+  LoadAsSa();
+  ASSERT_EQ(end_.calls, 0);
+
+  window_.cmdShrink->click();
+
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            kOk + QStringLiteral("big data - OK.\r\nsales - OK.\r\ntempdb - OK.\r\n"));
+  EXPECT_LT(DataFileSize("sales"), sales_before);
+  EXPECT_LT(DataFileSize("big data"), big_before) << "a name with a space shrinks too";
+  EXPECT_TRUE(SelectedEntries().empty());
+  EXPECT_TRUE(window_.lstDatabases->isEnabled()) << "enabled after a run of all databases";
+  EXPECT_TRUE(window_.cmdShrink->isEnabled());
+  EXPECT_NE(window_.cursor().shape(), Qt::WaitCursor);
+  EXPECT_TRUE(window_.optWhich[0]->isChecked());
+}
+
+TEST_F(ShrinkRunTest, SelectedDatabasesCompactWithTheSecondMethod) {
+  CreateDatabaseWithFreeSpace(engine_.ServerName(), "sales");
+  CreateDatabaseWithFreeSpace(engine_.ServerName(), "stock");
+  const std::uintmax_t sales_before = DataFileSize("sales");
+  const std::uintmax_t stock_before = DataFileSize("stock");
+  LoadAsSa();
+  ASSERT_EQ(end_.calls, 0);
+
+  window_.optWhich[1]->click();
+  window_.optType[1]->click();
+  ClickEntry(QStringLiteral("stock"));
+  window_.cmdShrink->click();
+
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0], kOk + QStringLiteral("stock - OK.\r\n"));
+  EXPECT_LT(DataFileSize("stock"), stock_before);
+  EXPECT_EQ(DataFileSize("sales"), sales_before) << "not selected, not shrunk";
+  EXPECT_TRUE(SelectedEntries().empty());
+}
+
+TEST_F(ShrinkRunTest, FailedDatabaseKeepsTheEnginesMessageAndStaysSelectedForARetry) {
+  SqlSession sa(engine_.ServerName());
+  for (const char* name : {"doomed", "keep"}) sa.Run(std::string("CREATE DATABASE ") + name);
+  LoadAsSa();
+  ASSERT_EQ(end_.calls, 0);
+  sa.Run("DROP DATABASE doomed");
+  std::string engine_says;
+  try {
+    sa.Run("DBCC SHRINKDATABASE (doomed,5,TRUNCATEONLY)");
+  } catch (const dbplatform::Error& failure) {
+    engine_says = failure.Description();
+  }
+  ASSERT_FALSE(engine_says.empty()) << "the engine refuses a shrink of a missing database";
+
+  window_.cmdShrink->click();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0], kErrors + QStringLiteral("doomed - ") +
+                                    QString::fromStdString(engine_says) +
+                                    QStringLiteral("\r\nkeep - OK.\r\ntempdb - OK.\r\n"));
+  EXPECT_EQ(SelectedEntries(), std::vector<QString>{QStringLiteral("doomed")});
+  EXPECT_TRUE(window_.lstDatabases->isEnabled());
+
+  window_.optWhich[1]->click();
+  EXPECT_TRUE(window_.cmdShrink->isEnabled());
+  window_.cmdShrink->click();
+  ASSERT_EQ(messages_.shown.size(), 2u);
+  EXPECT_EQ(messages_.shown[1], kErrors + QStringLiteral("doomed - ") +
+                                    QString::fromStdString(engine_says) + QStringLiteral("\r\n"))
+      << "only the failed database runs again";
+}
+
+// Without a server: the window's list is filled by the test and the
+// connection is a scripted stand-in.
+class ShrinkOutcomeTest : public ::testing::Test {
+ protected:
+  ShrinkOutcomeTest() : window_(objects_, program_, messages_, end_) {}
+
+  void UseConnection(ScriptedConnection::ExecuteScript script) {
+    auto connection = std::make_unique<ScriptedConnection>(std::move(script));
+    connection_ = connection.get();
+    program_.cnSQL = std::move(connection);
+    program_.strConnect = "scripted";
+  }
+  void List(std::initializer_list<const char*> names) {
+    for (const char* name : names) window_.lstDatabases->addItem(QString::fromLatin1(name));
+    window_.optWhich[0]->setChecked(true);
+    window_.optWhich_Click(0);
+    window_.optType[0]->setChecked(true);
+  }
+
+  UncreatableObjects objects_;
+  RecordingMessages messages_;
+  RecordingEnd end_;
+  brellow::basPublic program_;
+  brellow::frmBrellow window_;
+  ScriptedConnection* connection_ = nullptr;
+};
+
+TEST_F(ShrinkOutcomeTest, EmptyListRunsNothingAndReportsSuccess) {
+  List({});
+  EXPECT_TRUE(window_.cmdShrink->isEnabled());
+  window_.cmdShrink->click();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0], kOk);
+}
+
+TEST_F(ShrinkOutcomeTest, NoMessageMeansShrunkUnlessTheCommandRaisedAnError) {
+  UseConnection([](const std::string& sql, std::vector<dbplatform::ErrorItem>&) {
+    if (sql.find("lost") != std::string::npos) {
+      throw dbplatform::Error(dbplatform::kAdoConnectionFailed, "Communication link failure");
+    }
+  });
+  List({"lost", "quiet"});
+  window_.cmdShrink->click();
+
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            kErrors + QStringLiteral("lost - Communication link failure\r\nquiet - OK.\r\n"));
+  const std::vector<std::string> sent = {"DBCC SHRINKDATABASE (lost,5,TRUNCATEONLY)",
+                                         "DBCC SHRINKDATABASE (quiet,5,TRUNCATEONLY)"};
+  EXPECT_EQ(connection_->executed, sent);
+  EXPECT_EQ(connection_->command_timeout, 1000);
+  EXPECT_TRUE(window_.lstDatabases->item(0)->isSelected());
+  EXPECT_FALSE(window_.lstDatabases->item(1)->isSelected());
+}
+
+TEST_F(ShrinkOutcomeTest, FirstMessageDecidesAndTheMarkerRespectsLetterCase) {
+  UseConnection([](const std::string& sql, std::vector<dbplatform::ErrorItem>& messages) {
+    const bool upper = sql.find("upper") != std::string::npos;
+    messages.push_back(
+        {2528, upper ? "DBCC EXECUTION COMPLETED." : "DBCC execution completed.", "01000"});
+    messages.push_back({0, "later message", "01000"});
+  });
+  List({"lower", "upper"});
+  window_.cmdShrink->click();
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0],
+            kErrors + QStringLiteral("lower - OK.\r\nupper - DBCC EXECUTION COMPLETED.\r\n"));
+}
+
+TEST_F(ShrinkOutcomeTest, ShrinkStaysDisabledDuringTheRunAndCloseStopsIt) {
+  bool shrink_enabled_meanwhile = true;
+  UseConnection([&](const std::string&, std::vector<dbplatform::ErrorItem>& messages) {
+    messages.push_back({2528, "DBCC execution completed.", "01000"});
+    // The user's clicks between two databases.
+    window_.optWhich[0]->click();
+    window_.lstDatabases->item(2)->setSelected(false);
+    shrink_enabled_meanwhile = window_.cmdShrink->isEnabled();
+    window_.cmdClose->click();
+  });
+  List({"a", "b", "c"});
+  window_.cmdShrink->click();
+
+  EXPECT_FALSE(shrink_enabled_meanwhile);
+  EXPECT_EQ(connection_->executed.size(), 1u) << "databases not yet reached are not shrunk";
+  EXPECT_EQ(end_.calls, 1);
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+}  // namespace
+}  // namespace brellow_test
