@@ -5,9 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "backup_restore.h"
+#include "data_access_objects.h"
 #include "dbplatform/object.h"
 #include "file_system_object.h"
 #include "path_lookup.h"
+#include "sql_server.h"
 
 namespace dbplatform {
 namespace {
@@ -18,7 +21,12 @@ class RealObjectFactory final : public ObjectFactory {
  public:
   RealObjectFactory() {
     makers_ = {
+        {"SQLDMO.SQLServer", [] { return MakeSqlServer(); }},
+        {"SQLDMO.Backup", [] { return MakeBackup(); }},
+        {"SQLDMO.Restore", [] { return MakeRestore(); }},
         {"Scripting.FileSystemObject", [] { return MakeLocalFileSystemObject(); }},
+        {"ADODB.Connection", [] { return MakeConnection(); }},
+        {"ADODB.Command", [] { return MakeCommand(); }},
     };
   }
 
