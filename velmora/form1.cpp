@@ -46,6 +46,10 @@ bool SameNameIgnoringCase(const std::string& server_name, const QString& typed) 
   return ToQString(server_name).toLower() == typed.toLower();
 }
 
+bool SameNameIgnoringCase(const std::string& server_name, const std::string& typed) {
+  return SameNameIgnoringCase(server_name, ToQString(typed));
+}
+
 std::unique_ptr<dbplatform::SQLServer> CreateServer(dbplatform::ObjectFactory& factory) {
   return CreateObjectAs<dbplatform::SQLServer>(factory, "SQLDMO.SQLServer");
 }
@@ -194,10 +198,13 @@ void Form1::sCopyMDF(const std::string& sSvrName, const std::string& sUID, const
     oSQLServer->Connect(sSvrName, sUID, sPWD);
 
     bool found = false;
+    bool attached_in_other_case = false;
     dbplatform::DatabaseCollection& databases = oSQLServer->Databases();
     const int count = databases.Count();
     for (int position = 1; position <= count && !found; ++position) {
-      found = databases.Item(position).Name() == sDBName;
+      const std::string name = databases.Item(position).Name();
+      found = name == sDBName;
+      attached_in_other_case = attached_in_other_case || SameNameIgnoringCase(name, sDBName);
     }
 
     if (found) {
@@ -207,6 +214,11 @@ void Form1::sCopyMDF(const std::string& sSvrName, const std::string& sUID, const
       const std::string program_folder = dbplatform::ProgramFolder();
       const std::string data_folder = oSQLServer->Databases().Item("master").PrimaryFilePath();
       const std::string data_file = data_folder + sMDFName;
+      // Nothing here locks an attached database's data file, so a copy over it
+      // would destroy the live database: it fails as a file in use does.
+      if (attached_in_other_case && oFSO->FileExists(data_file)) {
+        throw dbplatform::Error(dbplatform::kPermissionDenied, "Permission denied");
+      }
       oFSO->CopyFile(program_folder + dbplatform::kPathSeparator + sMDFName, data_file, true);
       Report(ToQString(oSQLServer->AttachDB(sDBName, data_file)));
       Report(QStringLiteral("Database installed successfully"));

@@ -1,7 +1,6 @@
 #include "velmora/form_metrics.h"
 
 #include <QFont>
-#include <QPalette>
 #include <QWidget>
 
 namespace velmora {
@@ -16,10 +15,10 @@ void SetClientSizeInTwips(QWidget& window, int width, int height) {
 }
 
 void SetGraphicalBackColor(QWidget& button, const QColor& color) {
-  QPalette palette = button.palette();
-  palette.setColor(QPalette::Button, color);
-  button.setPalette(palette);
-  button.setAutoFillBackground(true);
+  // A style sheet, because not every widget style paints a button's palette.
+  button.setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 2px outset %2; "
+                                      "} QPushButton:pressed { border-style: inset; }")
+                           .arg(color.name(), color.darker(160).name()));
 }
 
 QFont WindowFont(bool bold) {

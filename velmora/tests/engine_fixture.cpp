@@ -1,0 +1,113 @@
+#include "velmora/tests/engine_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "dbplatform/administration.h"
+#include "dbplatform/data_access.h"
+#include "dbplatform/platform.h"
+
+namespace velmora_test {
+namespace {
+
+std::string ConnectionText(const std::string& server, const std::string& database) {
+  return "Provider=SQLOLEDB.1;Data Source=" + server + ";Initial Catalog=" + database +
+         ";User ID=sa;Password=;";
+}
+
+}  // namespace
+
+EngineTest::EngineTest() : factory_(dbplatform::DefaultFactory()) {}
+
+void EngineTest::SetUp() {
+  try {
+    engine_ = std::make_unique<testing_support::TestEngine>();
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "sqlengine does not come up yet: " << error.what();
+  }
+  for (const char* id : {"ADODB.Connection", "ADODB.Command", "SQLDMO.SQLServer", "SQLDMO.Backup",
+                         "SQLDMO.restore", "Scripting.FileSystemObject"}) {
+    try {
+      dbplatform::DefaultFactory().CreateObject(id);
+    } catch (const dbplatform::Error& error) {
+      GTEST_SKIP() << "dbplatform cannot create " << id << " yet: " << error.Description();
+    }
+  }
+  form_ = std::make_unique<velmora::Form1>(factory_, messages_, end_);
+  form_->Text1->setText(QString::fromStdString(ServerName()));
+  form_->show();
+}
+
+void EngineTest::TearDown() {
+  form_.reset();
+  engine_.reset();
+}
+
+void EngineTest::ExecuteSql(const std::string& sql, const std::string& database) {
+  QueryColumn(sql, database);
+}
+
+std::vector<std::string> EngineTest::QueryColumn(const std::string& sql,
+                                                 const std::string& database) {
+  auto connection = dbplatform::CreateObjectAs<dbplatform::Connection>(dbplatform::DefaultFactory(),
+                                                                       "ADODB.Connection");
+  connection->Open(ConnectionText(ServerName(), database));
+  std::unique_ptr<dbplatform::Recordset> rows = connection->Execute(sql);
+  std::vector<std::string> column;
+  while (!rows->Eof()) {
+    if (rows->Fields().Count() > 0)
+      column.push_back(dbplatform::ToText(rows->Fields().Item(0).GetValue()));
+    rows->MoveNext();
+  }
+  rows->Close();
+  connection->Close();
+  return column;
+}
+
+bool EngineTest::DatabaseExists(const std::string& name) {
+  return !QueryColumn("SELECT name FROM sys.databases WHERE name = '" + name + "'").empty();
+}
+
+void EngineTest::CreateSampleDatabase(const std::string& name) {
+  ExecuteSql("CREATE DATABASE [" + name + "]");
+  ExecuteSql("CREATE TABLE Test (Name varchar(50), Position varchar(50))", name);
+  ExecuteSql(
+      "CREATE PROCEDURE DoOperation @Opn smallint, @Name varchar(50), @Position varchar(50) AS\n"
+      "IF @Opn = 1 INSERT INTO Test (Name, Position) VALUES (@Name, @Position)\n"
+      "IF @Opn = 2 DELETE FROM Test WHERE Name = @Name AND Position = @Position",
+      name);
+}
+
+std::string EngineTest::UniqueName(const std::string& prefix) {
+  return prefix + std::to_string(getpid());
+}
+
+std::filesystem::path EngineTest::ProgramFolder() { return dbplatform::ProgramFolder(); }
+
+std::string EngineTest::UnreachableServer() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);  // bound but never listening, and now released
+  return "127.0.0.1," + std::to_string(ntohs(address.sin_port));
+}
+
+void EngineTest::Click(QAbstractButton* button) { button->click(); }
+
+QStringList EngineTest::ListLines() const {
+  QStringList lines;
+  for (int row = 0; row < form_->List1->count(); ++row) lines << form_->List1->item(row)->text();
+  return lines;
+}
+
+}  // namespace velmora_test

@@ -1,0 +1,222 @@
+// The administration operations of the main window against a real engine:
+// service start, installation from a data file, detach, delete and listing.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <fstream>
+
+#include "velmora/tests/engine_fixture.h"
+
+namespace velmora_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Icon = velmora::Messages::Icon;
+using ServerTest = EngineTest;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+TEST_F(ServerTest, StartOnARunningEngineConnectsAndSaysSo) {
+  Click(form_->Command1);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  EXPECT_EQ(messages_.shown[0].text, "Server was on already. Database is connected.");
+  EXPECT_EQ(messages_.shown[0].icon, Icon::kNone);
+}
+
+TEST_F(ServerTest, ListingShowsTableCountsAndTablesOnlyWhenAsked) {
+  ExecuteSql("CREATE DATABASE Sales");
+  ExecuteSql("CREATE TABLE Orders (Id int)", "Sales");
+  ExecuteSql("CREATE TABLE Items (Id int)", "Sales");
+  ExecuteSql("CREATE DATABASE Empty");
+
+  Click(form_->cmdKnowDB);
+  EXPECT_TRUE(messages_.shown.empty());
+  QStringList lines = ListLines();
+  ASSERT_FALSE(lines.isEmpty());
+  EXPECT_EQ(lines[0], "Existing Databases on : " + Q(ServerName()));
+  EXPECT_TRUE(lines.contains("Sales, Tables: 2"));
+  EXPECT_TRUE(lines.contains("Empty, Tables: 0"));
+  EXPECT_TRUE(lines.filter(QRegularExpression("^\t")).isEmpty());
+
+  form_->chkTables->setChecked(true);
+  Click(form_->cmdKnowDB);
+  lines = ListLines();
+  EXPECT_EQ(lines[0], "Existing Databases on : " + Q(ServerName()));  // cleared, not appended
+  const qsizetype sales = lines.indexOf("Sales, Tables: 2");
+  ASSERT_GE(sales, 0);
+  ASSERT_LT(sales + 2, lines.size());
+  const QStringList tables = {lines[sales + 1], lines[sales + 2]};
+  EXPECT_TRUE(tables.contains("\tOrders"));
+  EXPECT_TRUE(tables.contains("\tItems"));
+  const qsizetype empty = lines.indexOf("Empty, Tables: 0");
+  ASSERT_GE(empty, 0);
+  if (empty + 1 < lines.size()) {
+    EXPECT_FALSE(lines[empty + 1].startsWith("\t"));
+  }
+}
+
+TEST_F(ServerTest, ListingOfAnUnreachableServerKeepsTheListAndSaysItIsNotOn) {
+  const QString name = Q(UnreachableServer());
+  form_->Text1->setText(name);
+  form_->List1->addItem("before");
+  Click(form_->cmdKnowDB);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  const QString prefix =
+      "The MSDE server on '" + name + "' is not ON. Please turn on the server to proceed.\r\n\r\n";
+  EXPECT_TRUE(messages_.shown[0].text.startsWith(prefix)) << messages_.shown[0].text.toStdString();
+  EXPECT_GT(messages_.shown[0].text.size(), prefix.size());
+  EXPECT_EQ(messages_.shown[0].icon, Icon::kInformation);
+  EXPECT_EQ(ListLines(), QStringList{"before"});
+}
+
+TEST_F(ServerTest, DeleteMatchesIgnoringCaseAndReportsAMissingName) {
+  ExecuteSql("CREATE DATABASE Sales");
+  form_->Text2->setText("SALES");
+  Click(form_->Command2);
+  EXPECT_EQ(messages_.Texts(), (std::vector<QString>{"DB exists", "DB Removed"}));
+  EXPECT_FALSE(DatabaseExists("Sales"));
+
+  messages_.shown.clear();
+  form_->Text2->setText("Sales");
+  Click(form_->Command2);
+  EXPECT_EQ(messages_.Texts(), std::vector<QString>{"The given DB 'Sales' does not exist"});
+}
+
+TEST_F(ServerTest, DetachDetachesAndDeletesBothFiles) {
+  ExecuteSql("CREATE DATABASE Archive");
+  const fs::path data = engine_->DataFolder();
+  ASSERT_TRUE(fs::exists(data / "Archive.mdf"));
+  form_->Text2->setText("Archive");
+  Click(form_->cmdDetachDB);
+  const std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0], "DB exists. Trying to detach it...");
+  EXPECT_EQ(shown[2], "DB detached successfully");
+  EXPECT_FALSE(DatabaseExists("Archive"));
+  EXPECT_FALSE(fs::exists(data / "Archive.mdf"));
+  EXPECT_FALSE(fs::exists(data / "Archive_log.ldf"));
+
+  messages_.shown.clear();
+  Click(form_->cmdDetachDB);
+  EXPECT_EQ(messages_.Texts(), std::vector<QString>{"No DB to detach"});
+}
+
+TEST_F(ServerTest, DetachWithTheLogFileMissingReportsTheFailedDeletion) {
+  ExecuteSql("CREATE DATABASE Archive");
+  const fs::path data = engine_->DataFolder();
+  fs::remove(data / "Archive_log.ldf");
+  form_->Text2->setText("archive");  // other letter case than the server reports
+  Click(form_->cmdDetachDB);
+  const std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0], "DB exists. Trying to detach it...");
+  EXPECT_TRUE(shown[2].startsWith(QString::number(dbplatform::kFileNotFound) + ", "))
+      << shown[2].toStdString();
+  EXPECT_FALSE(DatabaseExists("Archive"));
+  EXPECT_FALSE(fs::exists(data / "Archive.mdf"));
+}
+
+// Takes a database's data file off the engine and puts it into the program
+// folder as "<name>.mdf", the way a data file for installation is shipped.
+class InstallTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped()) return;
+    name_ = UniqueName("VmInstall");
+    source_ = ProgramFolder() / (name_ + ".mdf");
+  }
+  void TearDown() override {
+    fs::remove(source_);
+    EngineTest::TearDown();
+  }
+  void ShipDataFile() {
+    ExecuteSql("CREATE DATABASE [" + name_ + "]");
+    ExecuteSql("CREATE TABLE Marker (Note varchar(20))", name_);
+    ExecuteSql("INSERT INTO Marker VALUES ('shipped')", name_);
+    ExecuteSql("EXEC sp_detach_db '" + name_ + "'");
+    fs::copy_file(engine_->DataFolder() / (name_ + ".mdf"), source_,
+                  fs::copy_options::overwrite_existing);
+    fs::remove(engine_->DataFolder() / (name_ + ".mdf"));
+    fs::remove(engine_->DataFolder() / (name_ + "_log.ldf"));
+  }
+  std::string name_;
+  fs::path source_;
+};
+
+TEST_F(InstallTest, InstallsAMissingDatabaseAndThenFindsItThere) {
+  ShipDataFile();
+  form_->Text2->setText(Q(name_));
+  Click(form_->cmdAttchDB);
+  std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 3u) << (shown.empty() ? "" : shown.back().toStdString());
+  EXPECT_EQ(shown[0], "Database do not exist");
+  EXPECT_EQ(shown[2], "Database installed successfully");
+  EXPECT_EQ(QueryColumn("SELECT Note FROM Marker", name_), std::vector<std::string>{"shipped"});
+  EXPECT_TRUE(fs::exists(source_));  // the shipped copy stays
+
+  messages_.shown.clear();
+  Click(form_->cmdAttchDB);
+  EXPECT_EQ(messages_.Texts(), std::vector<QString>{"Database already existing."});
+}
+
+TEST_F(InstallTest, OverwritesAStrayFileOfThatNameInTheDataFolder) {
+  ShipDataFile();
+  std::ofstream(engine_->DataFolder() / (name_ + ".mdf")) << "not a database";
+  form_->Text2->setText(Q(name_));
+  Click(form_->cmdAttchDB);
+  ASSERT_EQ(messages_.shown.size(), 3u);
+  EXPECT_EQ(messages_.shown[2].text, "Database installed successfully");
+  EXPECT_EQ(QueryColumn("SELECT Note FROM Marker", name_), std::vector<std::string>{"shipped"});
+}
+
+TEST_F(InstallTest, MissingDataFileIsReportedByItsDescriptionAlone) {
+  form_->Text2->setText(Q(name_));
+  Click(form_->cmdAttchDB);
+  const std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], "Database do not exist");
+  EXPECT_EQ(shown[1], "File not found");
+  EXPECT_FALSE(DatabaseExists(name_));
+}
+
+// On this platform nothing locks an attached database's file, so copying over
+// it would destroy the live database: the copy is refused as a file in use.
+TEST_F(InstallTest, NeverCopiesOverTheFileOfAnAttachedDatabase) {
+  ShipDataFile();
+  form_->Text2->setText(Q(name_));
+  Click(form_->cmdAttchDB);
+  ASSERT_EQ(messages_.shown.size(), 3u);
+  ExecuteSql("INSERT INTO Marker VALUES ('later')", name_);
+
+  messages_.shown.clear();
+  form_->Text2->setText(Q(name_).toLower());  // counts as missing: the match is exact
+  Click(form_->cmdAttchDB);
+  EXPECT_EQ(messages_.Texts(),
+            (std::vector<QString>{"Database do not exist", "Permission denied"}));
+  EXPECT_EQ(QueryColumn("SELECT COUNT(*) FROM Marker", name_), std::vector<std::string>{"2"});
+}
+
+TEST_F(ServerTest, InstallsTheSampleDatabaseFromTheProgramFolder) {
+  if (!fs::exists(ProgramFolder() / "TestProjSQL.mdf")) {
+    GTEST_SKIP() << "TestProjSQL.mdf is not in " << ProgramFolder() << " (built by sample/)";
+  }
+  Click(form_->cmdAttchDB);
+  const std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0], "Database do not exist");
+  EXPECT_EQ(shown[2], "Database installed successfully");
+
+  messages_.shown.clear();
+  Click(form_->cmdConnectToDB);  // "Select * from Test" on TestProjSQL
+  EXPECT_TRUE(messages_.shown.empty());
+  ASSERT_FALSE(ListLines().isEmpty());
+  EXPECT_TRUE(ListLines()[0].endsWith(" | "));
+}
+
+}  // namespace
+}  // namespace velmora_test
