@@ -52,6 +52,15 @@ class LoginEngineTest : public ::testing::Test {
     }
   }
 
+  // One message: the connect error with the driver's reason after it.
+  void ExpectConnectErrorAndBackToWaiting() {
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    const QString prefix = QStringLiteral("Error connecting to server .... ");
+    EXPECT_TRUE(messages_.shown[0].startsWith(prefix)) << messages_.shown[0].toStdString();
+    EXPECT_GT(messages_.shown[0].size(), prefix.size()) << "the driver's reason follows";
+    ExpectBackToWaitingWithNothingSaved();
+  }
+
   testing_support::TestEngine engine_;
   ScopedSettingsFolder settings_;
   RecordingMessages messages_;
@@ -97,11 +106,7 @@ TEST_F(LoginEngineTest, WrongPasswordIsAConnectErrorAndLeavesTheWindowWaiting) {
 
   login_.cmdLogin->click();
 
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  const QString prefix = QStringLiteral("Error connecting to server .... ");
-  EXPECT_TRUE(messages_.shown[0].startsWith(prefix)) << messages_.shown[0].toStdString();
-  EXPECT_GT(messages_.shown[0].size(), prefix.size()) << "the driver's reason follows";
-  ExpectBackToWaitingWithNothingSaved();
+  ExpectConnectErrorAndBackToWaiting();
 }
 
 TEST_F(LoginEngineTest, LoginWithoutSysadminIsRefusedAndClosedThenAllowedWhenNotRequired) {
@@ -137,11 +142,7 @@ TEST_F(LoginEngineTest, NtSecurityLeavesTheSqlLoginOutAndReportsTheDriversReason
   login_.txtServerName->setText(QString::fromStdString(engine_.ServerName()));
   login_.txtLoginName->setText(QStringLiteral("sa"));
   login_.cmdLogin->click();
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  const QString prefix = QStringLiteral("Error connecting to server .... ");
-  EXPECT_TRUE(messages_.shown[0].startsWith(prefix)) << messages_.shown[0].toStdString();
-  EXPECT_GT(messages_.shown[0].size(), prefix.size());
-  ExpectBackToWaitingWithNothingSaved();
+  ExpectConnectErrorAndBackToWaiting();
 }
 
 TEST_F(LoginEngineTest, UnreachableServerIsAConnectError) {
@@ -149,9 +150,7 @@ TEST_F(LoginEngineTest, UnreachableServerIsAConnectError) {
   engine_.Stop();
   FillSqlLogin(QString::fromStdString(server), QStringLiteral("sa"), QString());
   login_.cmdLogin->click();
-  ASSERT_EQ(messages_.shown.size(), 1u);
-  EXPECT_TRUE(messages_.shown[0].startsWith(QStringLiteral("Error connecting to server .... ")));
-  ExpectBackToWaitingWithNothingSaved();
+  ExpectConnectErrorAndBackToWaiting();
 }
 
 }  // namespace
