@@ -7,7 +7,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <memory>
-#include <vector>
 
 #include "dbplatform/administration.h"
 #include "dbplatform/data_access.h"
@@ -318,20 +317,15 @@ void Form1::cmdDetachDB_Click() {
 
     bool found = false;
     std::string data_folder;
-    // Names first: every Databases() call fetches the collection anew, and the
-    // walk reads master's path (another fetch) while it goes on.
-    std::vector<std::string> names;
-    {
-      dbplatform::DatabaseCollection& databases = oSQLServer->Databases();
-      const int count = databases.Count();
-      for (int position = 1; position <= count; ++position) {
-        names.push_back(databases.Item(position).Name());
-      }
-    }
-    for (const std::string& name : names) {
-      if (!SameNameIgnoringCase(name, Text2->text())) continue;
+    // Each Databases() call is a snapshot that stays valid while the server
+    // object lives, so master's path can be fetched during the walk.
+    dbplatform::DatabaseCollection& databases = oSQLServer->Databases();
+    const int count = databases.Count();
+    for (int position = 1; position <= count; ++position) {
+      dbplatform::Database& database = databases.Item(position);
+      if (!SameNameIgnoringCase(database.Name(), Text2->text())) continue;
       Report(QStringLiteral("DB exists. Trying to detach it..."));
-      Report(ToQString(oSQLServer->DetachDB(name, true)));
+      Report(ToQString(oSQLServer->DetachDB(database.Name(), true)));
       data_folder = oSQLServer->Databases().Item("master").PrimaryFilePath();
       found = true;
     }

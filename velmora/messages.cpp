@@ -5,8 +5,11 @@
 namespace velmora {
 
 void MessageBoxMessages::Show(const QString& text, Icon icon) {
+  // The box breaks lines at LF alone; a CR left in would show as a glyph.
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(icon == Icon::kInformation ? QMessageBox::Information : QMessageBox::NoIcon,
-                  QString::fromLatin1(kProgramTitle), text, QMessageBox::Ok, parent_);
+                  QString::fromLatin1(kProgramTitle), shown, QMessageBox::Ok, parent_);
   box.exec();
 }
 

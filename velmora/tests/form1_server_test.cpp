@@ -27,6 +27,15 @@ TEST_F(ServerTest, StartOnARunningEngineConnectsAndSaysSo) {
   EXPECT_EQ(messages_.shown[0].icon, Icon::kNone);
 }
 
+TEST_F(ServerTest, StartWithAnInvalidComputerNameAsksToCheckIt) {
+  form_->Text1->setText("127.0.0.1,0");
+  Click(form_->Command1);
+  ASSERT_EQ(messages_.shown.size(), 1u);
+  const QString prefix = "Please check the machine name: ";
+  EXPECT_TRUE(messages_.shown[0].text.startsWith(prefix)) << messages_.shown[0].text.toStdString();
+  EXPECT_GT(messages_.shown[0].text.size(), prefix.size());
+}
+
 TEST_F(ServerTest, ListingShowsTableCountsAndTablesOnlyWhenAsked) {
   ExecuteSql("CREATE DATABASE Sales");
   ExecuteSql("CREATE TABLE Orders (Id int)", "Sales");
