@@ -26,7 +26,10 @@ void FixClientAreaInTwips(QWidget& window, int width, int height) {
 }
 
 void UseClassicFont(QWidget& window) {
-  QFont font(QStringLiteral("Sans Serif"));
+  // Arial's metrics are closest to MS Sans Serif, for which the twips layout
+  // was drawn; without them the platform's sans-serif stands in.
+  QFont font;
+  font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);
   window.setFont(font);

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QGroupBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <filesystem>
 
+#include "brellow/classic_look.h"
 #include "brellow/frmbrellow.h"
 #include "brellow/tests/main_window_fixture.h"
 #include "brellow/tests/scripted_objects.h"
@@ -187,6 +189,31 @@ TEST_F(ShrinkOutcomeTest, ShrinkStaysDisabledDuringTheRunAndCloseStopsIt) {
   EXPECT_EQ(connection_->executed.size(), 1u) << "databases not yet reached are not shrunk";
   EXPECT_EQ(end_.calls, 1);
   EXPECT_TRUE(messages_.shown.empty());
+}
+
+TEST_F(ShrinkOutcomeTest, WindowControlsSitAtTheirTwipsPositionsInTabOrder) {
+  List({"sales", "stock"});
+  window_.show();
+  SaveScreenshotIfRequested(window_, QStringLiteral("main"));
+  EXPECT_EQ(window_.windowTitle(), QStringLiteral("Shrink SQL Databases ...."));
+  EXPECT_EQ(window_.size(), brellow::TwipsSize(6528, 4080));
+  EXPECT_EQ(window_.Frame1->title(), QStringLiteral("Which databases do you want to shrink?  "));
+  EXPECT_EQ(window_.lstDatabases->parentWidget(), window_.Frame1);
+  EXPECT_EQ(window_.lstDatabases->geometry(), brellow::TwipsRect(360, 840, 4512, 1392));
+  EXPECT_EQ(window_.optType[1]->parentWidget(), window_.Frame2);
+  EXPECT_EQ(window_.optType[1]->geometry(), brellow::TwipsRect(180, 660, 4812, 372));
+  EXPECT_EQ(window_.cmdClose->geometry(), brellow::TwipsRect(5580, 3600, 792, 372));
+
+  std::vector<QWidget*> chain;
+  QWidget* widget = window_.cmdShrink;
+  do {
+    if (widget->focusPolicy() & Qt::TabFocus) chain.push_back(widget);
+    widget = widget->nextInFocusChain();
+  } while (widget != window_.cmdShrink);
+  const std::vector<QWidget*> expected = {
+      window_.cmdShrink,    window_.cmdClose,   window_.optWhich[0], window_.optWhich[1],
+      window_.lstDatabases, window_.optType[0], window_.optType[1]};
+  EXPECT_EQ(chain, expected);
 }
 
 }  // namespace
