@@ -77,6 +77,7 @@ frmSQL* Form1::BackupRestoreWindow() const { return frmSQL_.data(); }
 void Form1::CreateControls() {
   Label1 = CreateInTwips<QLabel>(this, 240, 120, 1410, 195, QStringLiteral("Computer Name:"));
   Label1->setFont(WindowFont(true));
+  FitToText(*Label1);
   Text1 = CreateInTwips<QLineEdit>(this, 240, 360, 1095, 285,
                                    QString::fromLatin1(kDefaultComputerName));
   Command1 = CreateInTwips<QPushButton>(this, 1560, 360, 2055, 255,
@@ -104,8 +105,10 @@ void Form1::CreateControls() {
                                     QStringLiteral("Add/Delete Operation"));
   Frame2->setFont(WindowFont(true));
   Label4 = CreateInTwips<QLabel>(Frame2, 120, 360, 465, 195, QStringLiteral("Name:"));
+  FitToText(*Label4);
   txtName = CreateInTwips<QLineEdit>(Frame2, 120, 600, 1335, 285, QStringLiteral("Lena T"));
   Label5 = CreateInTwips<QLabel>(Frame2, 1800, 360, 555, 195, QStringLiteral("Position"));
+  FitToText(*Label5);
   txtPos = CreateInTwips<QLineEdit>(Frame2, 1800, 600, 1215, 285, QStringLiteral("Monitor"));
   cmdADD = CreateInTwips<QPushButton>(Frame2, 120, 1080, 1095, 255, QStringLiteral("ADD"));
   cmdDel = CreateInTwips<QPushButton>(Frame2, 1800, 1080, 1095, 255, QStringLiteral("DELETE"));

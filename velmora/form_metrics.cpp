@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QWidget>
+#include <algorithm>
 
 namespace velmora {
 
@@ -14,6 +15,12 @@ void SetClientSizeInTwips(QWidget& window, int width, int height) {
   window.resize(TwipsToPixels(width), TwipsToPixels(height));
 }
 
+void FitToText(QWidget& label) {
+  const QSize fitting = label.sizeHint();
+  label.resize(std::max(label.width(), fitting.width()),
+               std::max(label.height(), fitting.height()));
+}
+
 void SetGraphicalBackColor(QWidget& button, const QColor& color) {
   // A style sheet, because not every widget style paints a button's palette.
   button.setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 2px outset %2; "
@@ -22,7 +29,11 @@ void SetGraphicalBackColor(QWidget& button, const QColor& color) {
 }
 
 QFont WindowFont(bool bold) {
-  QFont font(QStringLiteral("Sans Serif"));
+  QFont font;
+  // Narrow sans-serif faces first: the layout was drawn for MS Sans Serif, and
+  // the wide default face would clip the fixed-size labels.
+  font.setFamilies(
+      {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Sans Serif")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSizeF(8.25);
   font.setWeight(bold ? QFont::Bold : QFont::Normal);

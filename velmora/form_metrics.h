@@ -22,6 +22,10 @@ void PlaceInTwips(QWidget& widget, int left, int top, int width, int height);
 // Sizes a top-level window's client area; the window stays resizable.
 void SetClientSizeInTwips(QWidget& window, int width, int height);
 
+// A label sized to its text: it keeps its place and grows, never shrinks, to
+// fit its text in this platform's font.
+void FitToText(QWidget& label);
+
 // The graphical button style with a back colour of its own.
 void SetGraphicalBackColor(QWidget& button, const QColor& color);
 
