@@ -13,10 +13,10 @@
 #include "brellow/frmsqllogin.h"
 #include "brellow/program_info.h"
 #include "brellow/settings_store.h"
+#include "brellow/tests/engine_test.h"
 #include "brellow/tests/sql_session.h"
 #include "brellow/tests/test_seams.h"
 #include "dbplatform/value.h"
-#include "testing/test_engine.h"
 
 namespace brellow_test {
 namespace {
@@ -25,7 +25,7 @@ constexpr char kPrivilegeMessage[] =
     "This application requires SQL 'sysadmin' privileges ... Please contact system "
     "administrator for more information.";
 
-class LoginEngineTest : public ::testing::Test {
+class LoginEngineTest : public EngineTest {
  protected:
   LoginEngineTest() : login_(dbplatform::DefaultFactory(), program_, messages_) {
     login_.SArequired = true;
@@ -61,7 +61,6 @@ class LoginEngineTest : public ::testing::Test {
     ExpectBackToWaitingWithNothingSaved();
   }
 
-  testing_support::TestEngine engine_;
   ScopedSettingsFolder settings_;
   RecordingMessages messages_;
   brellow::basPublic program_;
@@ -70,7 +69,7 @@ class LoginEngineTest : public ::testing::Test {
 
 TEST_F(LoginEngineTest, SaLoginConnectsWithTrimmedTextsAndSavesThemAsTyped) {
   const QString server =
-      QStringLiteral("  ") + QString::fromStdString(engine_.ServerName()) + QStringLiteral(" ");
+      QStringLiteral("  ") + QString::fromStdString(engine_->ServerName()) + QStringLiteral(" ");
   FillSqlLogin(server, QStringLiteral(" sa "), QString());
 
   login_.cmdLogin->click();
@@ -80,7 +79,7 @@ TEST_F(LoginEngineTest, SaLoginConnectsWithTrimmedTextsAndSavesThemAsTyped) {
   EXPECT_EQ(program_.strConnect,
             "Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;Password=;"
             "Initial Catalog=master;Data Source=" +
-                engine_.ServerName() + ";");
+                engine_->ServerName() + ";");
   ASSERT_NE(program_.cnSQL, nullptr);
   auto current = program_.cnSQL->Execute("SELECT DB_NAME()");
   EXPECT_EQ(dbplatform::ToText(current->Fields().Item(0).GetValue()), "master");
@@ -100,8 +99,8 @@ TEST_F(LoginEngineTest, SaLoginConnectsWithTrimmedTextsAndSavesThemAsTyped) {
 }
 
 TEST_F(LoginEngineTest, WrongPasswordIsAConnectErrorAndLeavesTheWindowWaiting) {
-  SqlSession(engine_.ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'right'");
-  FillSqlLogin(QString::fromStdString(engine_.ServerName()), QStringLiteral("clerk"),
+  SqlSession(engine_->ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'right'");
+  FillSqlLogin(QString::fromStdString(engine_->ServerName()), QStringLiteral("clerk"),
                QStringLiteral("wrong"));
 
   login_.cmdLogin->click();
@@ -110,8 +109,8 @@ TEST_F(LoginEngineTest, WrongPasswordIsAConnectErrorAndLeavesTheWindowWaiting) {
 }
 
 TEST_F(LoginEngineTest, LoginWithoutSysadminIsRefusedAndClosedThenAllowedWhenNotRequired) {
-  SqlSession(engine_.ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'x'");
-  FillSqlLogin(QString::fromStdString(engine_.ServerName()), QStringLiteral("clerk"),
+  SqlSession(engine_->ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'x'");
+  FillSqlLogin(QString::fromStdString(engine_->ServerName()), QStringLiteral("clerk"),
                QStringLiteral("x"));
 
   login_.cmdLogin->click();
@@ -139,15 +138,15 @@ TEST_F(LoginEngineTest, NtSecurityLeavesTheSqlLoginOutAndReportsTheDriversReason
             "Initial Catalog=master;Data Source=host;");
 
   // Without a Kerberos ticket the trusted connection cannot be made.
-  login_.txtServerName->setText(QString::fromStdString(engine_.ServerName()));
+  login_.txtServerName->setText(QString::fromStdString(engine_->ServerName()));
   login_.txtLoginName->setText(QStringLiteral("sa"));
   login_.cmdLogin->click();
   ExpectConnectErrorAndBackToWaiting();
 }
 
 TEST_F(LoginEngineTest, UnreachableServerIsAConnectError) {
-  const std::string server = engine_.ServerName();
-  engine_.Stop();
+  const std::string server = engine_->ServerName();
+  engine_->Stop();
   FillSqlLogin(QString::fromStdString(server), QStringLiteral("sa"), QString());
   login_.cmdLogin->click();
   ExpectConnectErrorAndBackToWaiting();

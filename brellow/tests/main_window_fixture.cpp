@@ -22,7 +22,7 @@ void MainWindowTest::LoadWith(const std::function<void(brellow::frmSQLlogin&)>& 
 }
 
 void MainWindowTest::LoadAsSa(const std::function<void(brellow::frmSQLlogin&)>& after_login) {
-  const QString server = QString::fromStdString(engine_.ServerName());
+  const QString server = QString::fromStdString(engine_->ServerName());
   LoadWith([server, after_login](brellow::frmSQLlogin& login) {
     login.optNT[1]->click();
     login.txtServerName->setText(server);
@@ -63,6 +63,22 @@ void MainWindowTest::ClickEntry(const QString& name) {
   QListWidget* list = window_.lstDatabases;
   QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
                     list->visualItemRect(found.front()).center());
+}
+
+OfflineWindowTest::OfflineWindowTest() : window_(objects_, program_, messages_, end_) {}
+
+void OfflineWindowTest::UseConnection(ScriptedConnection::ExecuteScript script) {
+  auto connection = std::make_unique<ScriptedConnection>(std::move(script));
+  connection_ = connection.get();
+  program_.cnSQL = std::move(connection);
+  program_.strConnect = "scripted";
+}
+
+void OfflineWindowTest::List(std::initializer_list<const char*> names) {
+  for (const char* name : names) window_.lstDatabases->addItem(QString::fromLatin1(name));
+  window_.optWhich[0]->setChecked(true);
+  window_.optWhich_Click(0);
+  window_.optType[0]->setChecked(true);
 }
 
 }  // namespace brellow_test

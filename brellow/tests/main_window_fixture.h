@@ -1,21 +1,24 @@
 #pragma once
-// A Brellow main window loaded against a real engine, as the program starts:
-// Form_Load opens the login window, the test logs in through it.
+// A Brellow main window loaded against a real engine, as the program starts
+// (Form_Load opens the login window, the test logs in through it), and one
+// without a server.
 
 #include <gtest/gtest.h>
 
 #include <QString>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "brellow/frmbrellow.h"
 #include "brellow/frmsqllogin.h"
+#include "brellow/tests/engine_test.h"
+#include "brellow/tests/scripted_objects.h"
 #include "brellow/tests/test_seams.h"
-#include "testing/test_engine.h"
 
 namespace brellow_test {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public EngineTest {
  protected:
   MainWindowTest();
 
@@ -32,7 +35,6 @@ class MainWindowTest : public ::testing::Test {
   // Clicks an entry as the user does, toggling its selection.
   void ClickEntry(const QString& name);
 
-  testing_support::TestEngine engine_;
   ScopedSettingsFolder settings_;
   RecordingMessages messages_;
   RecordingEnd end_;
@@ -40,6 +42,24 @@ class MainWindowTest : public ::testing::Test {
   brellow::frmBrellow window_;
   QString login_caption_;
   bool login_sa_required_ = false;
+};
+
+// Without a server: the window's list is filled by the test and the
+// connection, where one is needed, is a scripted stand-in.
+class OfflineWindowTest : public ::testing::Test {
+ protected:
+  OfflineWindowTest();
+
+  void UseConnection(ScriptedConnection::ExecuteScript script);
+  // Fills the list as Load would and chooses the default options.
+  void List(std::initializer_list<const char*> names);
+
+  UncreatableObjects objects_;
+  RecordingMessages messages_;
+  RecordingEnd end_;
+  brellow::basPublic program_;
+  brellow::frmBrellow window_;
+  ScriptedConnection* connection_ = nullptr;
 };
 
 }  // namespace brellow_test

@@ -16,7 +16,7 @@ namespace brellow_test {
 namespace {
 
 TEST_F(MainWindowTest, StartLogsInThenListsTheUserDatabasesSortedByName) {
-  SqlSession sa(engine_.ServerName());
+  SqlSession sa(engine_->ServerName());
   for (const char* name : {"zeta", "Alpha", "mid"}) sa.Run(std::string("CREATE DATABASE ") + name);
 
   LoadAsSa();
@@ -38,23 +38,34 @@ TEST_F(MainWindowTest, StartLogsInThenListsTheUserDatabasesSortedByName) {
   EXPECT_EQ(window_.focusWidget(), window_.cmdShrink);
 }
 
-TEST_F(MainWindowTest, CancelledOrClosedLoginEndsTheProgramWithoutShowingTheWindow) {
-  LoadWith([](brellow::frmSQLlogin& login) { login.cmdCancel->click(); });
+TEST_F(OfflineWindowTest, CancelledOrClosedLoginEndsTheProgramWithoutShowingTheWindow) {
+  QString login_caption;
+  bool sa_required = false;
+  WhenLoginOpens([&](brellow::frmSQLlogin& login) {
+    login_caption = login.windowTitle();
+    sa_required = login.SArequired;
+    login.cmdCancel->click();
+  });
+  window_.Form_Load();
+  EXPECT_EQ(login_caption, QStringLiteral("SQL Server Login Information - Brellow V1.0.1"));
+  EXPECT_TRUE(sa_required);
+  EXPECT_EQ(window_.windowTitle(), QStringLiteral("Brellow V1.0.1"));
   EXPECT_EQ(end_.calls, 1);
   EXPECT_FALSE(window_.isVisible());
   EXPECT_TRUE(messages_.shown.empty());
   EXPECT_EQ(program_.strConnect, "");
-  EXPECT_TRUE(Entries().empty());
+  EXPECT_EQ(window_.lstDatabases->count(), 0);
 
-  LoadWith([](brellow::frmSQLlogin& login) { login.close(); });
+  WhenLoginOpens([](brellow::frmSQLlogin& login) { login.close(); });
+  window_.Form_Load();
   EXPECT_EQ(end_.calls, 2);
   EXPECT_FALSE(window_.isVisible());
   EXPECT_TRUE(messages_.shown.empty());
 }
 
 TEST_F(MainWindowTest, RefusedLoginThenCancelEndsTheProgram) {
-  SqlSession(engine_.ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'x'");
-  const QString server = QString::fromStdString(engine_.ServerName());
+  SqlSession(engine_->ServerName()).Run("CREATE LOGIN clerk WITH PASSWORD = 'x'");
+  const QString server = QString::fromStdString(engine_->ServerName());
   LoadWith([server](brellow::frmSQLlogin& login) {
     login.optNT[1]->click();
     login.txtServerName->setText(server);
@@ -70,7 +81,7 @@ TEST_F(MainWindowTest, RefusedLoginThenCancelEndsTheProgram) {
 }
 
 TEST_F(MainWindowTest, FailedListQueryEndsTheProgramWithItsMessage) {
-  LoadAsSa([this](brellow::frmSQLlogin&) { engine_.Kill(); });
+  LoadAsSa([this](brellow::frmSQLlogin&) { engine_->Kill(); });
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_EQ(messages_.shown[0], QStringLiteral("Cannot read database list ... exiting."));
   EXPECT_EQ(end_.calls, 1);
@@ -78,7 +89,7 @@ TEST_F(MainWindowTest, FailedListQueryEndsTheProgramWithItsMessage) {
 }
 
 TEST_F(MainWindowTest, WhichDatabasesAndListClicksDecideWhetherShrinkCanRun) {
-  SqlSession sa(engine_.ServerName());
+  SqlSession sa(engine_->ServerName());
   for (const char* name : {"sales", "stock"}) sa.Run(std::string("CREATE DATABASE ") + name);
   LoadAsSa();
   ASSERT_EQ(end_.calls, 0);

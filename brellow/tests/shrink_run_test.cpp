@@ -26,13 +26,13 @@ const QString kErrors = QStringLiteral("Errors occurred. \r\n\r\n");
 class ShrinkRunTest : public MainWindowTest {
  protected:
   std::uintmax_t DataFileSize(const std::string& database) {
-    return std::filesystem::file_size(engine_.DataFolder() / (database + ".mdf"));
+    return std::filesystem::file_size(engine_->DataFolder() / (database + ".mdf"));
   }
 };
 
 TEST_F(ShrinkRunTest, AllUserDatabasesShrinkAtTheEndOnly) {
-  CreateDatabaseWithFreeSpace(engine_.ServerName(), "sales");
-  CreateDatabaseWithFreeSpace(engine_.ServerName(), "big data");
+  CreateDatabaseWithFreeSpace(engine_->ServerName(), "sales");
+  CreateDatabaseWithFreeSpace(engine_->ServerName(), "big data");
   const std::uintmax_t sales_before = DataFileSize("sales");
   const std::uintmax_t big_before = DataFileSize("big data");
   LoadAsSa();
@@ -53,8 +53,8 @@ TEST_F(ShrinkRunTest, AllUserDatabasesShrinkAtTheEndOnly) {
 }
 
 TEST_F(ShrinkRunTest, SelectedDatabasesCompactWithTheSecondMethod) {
-  CreateDatabaseWithFreeSpace(engine_.ServerName(), "sales");
-  CreateDatabaseWithFreeSpace(engine_.ServerName(), "stock");
+  CreateDatabaseWithFreeSpace(engine_->ServerName(), "sales");
+  CreateDatabaseWithFreeSpace(engine_->ServerName(), "stock");
   const std::uintmax_t sales_before = DataFileSize("sales");
   const std::uintmax_t stock_before = DataFileSize("stock");
   LoadAsSa();
@@ -73,7 +73,7 @@ TEST_F(ShrinkRunTest, SelectedDatabasesCompactWithTheSecondMethod) {
 }
 
 TEST_F(ShrinkRunTest, FailedDatabaseKeepsTheEnginesMessageAndStaysSelectedForARetry) {
-  SqlSession sa(engine_.ServerName());
+  SqlSession sa(engine_->ServerName());
   for (const char* name : {"doomed", "keep"}) sa.Run(std::string("CREATE DATABASE ") + name);
   LoadAsSa();
   ASSERT_EQ(end_.calls, 0);
@@ -103,32 +103,7 @@ TEST_F(ShrinkRunTest, FailedDatabaseKeepsTheEnginesMessageAndStaysSelectedForARe
       << "only the failed database runs again";
 }
 
-// Without a server: the window's list is filled by the test and the
-// connection is a scripted stand-in.
-class ShrinkOutcomeTest : public ::testing::Test {
- protected:
-  ShrinkOutcomeTest() : window_(objects_, program_, messages_, end_) {}
-
-  void UseConnection(ScriptedConnection::ExecuteScript script) {
-    auto connection = std::make_unique<ScriptedConnection>(std::move(script));
-    connection_ = connection.get();
-    program_.cnSQL = std::move(connection);
-    program_.strConnect = "scripted";
-  }
-  void List(std::initializer_list<const char*> names) {
-    for (const char* name : names) window_.lstDatabases->addItem(QString::fromLatin1(name));
-    window_.optWhich[0]->setChecked(true);
-    window_.optWhich_Click(0);
-    window_.optType[0]->setChecked(true);
-  }
-
-  UncreatableObjects objects_;
-  RecordingMessages messages_;
-  RecordingEnd end_;
-  brellow::basPublic program_;
-  brellow::frmBrellow window_;
-  ScriptedConnection* connection_ = nullptr;
-};
+using ShrinkOutcomeTest = OfflineWindowTest;
 
 TEST_F(ShrinkOutcomeTest, EmptyListRunsNothingAndReportsSuccess) {
   List({});
