@@ -1,0 +1,276 @@
+#include "engine/server/client_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/common/error.h"
+#include "engine/server/wire_sink.h"
+#include "engine/tds/decode_error.h"
+#include "engine/tds/login7.h"
+#include "engine/tds/prelogin.h"
+#include "engine/tds/requests.h"
+#include "engine/tds/tokens.h"
+
+namespace sqlengine::server {
+namespace {
+
+// Requests waiting while one runs; a client that pipelines more is not read
+// further until the queue drains.
+constexpr std::size_t kMaxQueuedRequests = 16;
+constexpr std::chrono::milliseconds kCancelRepeat(50);
+
+std::size_t NegotiatePacketSize(std::uint32_t requested) {
+  if (requested == 0) return tds::kDefaultPacketSize;
+  return std::clamp<std::size_t>(requested, tds::kMinPacketSize, tds::kMaxPacketSize);
+}
+
+}  // namespace
+
+ClientSession::ClientSession(int fd, std::string peer, Engine& engine, Log& log,
+                             const SessionSettings& settings)
+    : channel_(fd),
+      peer_(std::move(peer)),
+      engine_(engine),
+      log_(log),
+      settings_(settings),
+      assembler_(settings.max_request_size),
+      writer_(channel_, client_gone_) {}
+
+ClientSession::~ClientSession() = default;
+
+void ClientSession::Close() {
+  client_gone_ = true;
+  channel_.Shutdown();
+}
+
+bool ClientSession::ReadMessage(tds::Message* message) {
+  tds::PacketHeader header;
+  std::vector<std::uint8_t> payload;
+  for (;;) {
+    if (!channel_.ReadPacket(&header, &payload)) return false;
+    if (auto complete = assembler_.Add(header, payload)) {
+      *message = std::move(*complete);
+      return true;
+    }
+  }
+}
+
+void ClientSession::Run() {
+  try {
+    if (Login()) {
+      std::thread reader([this] { ReaderLoop(); });
+      try {
+        ServeRequests();
+      } catch (...) {
+        Close();
+        reader.join();
+        throw;
+      }
+      Close();
+      reader.join();
+    }
+  } catch (const tds::DecodeError& e) {
+    log_.Warning("malformed request from " + peer_ + ": " + e.what() + "; connection closed");
+  } catch (const ClientGone&) {
+  } catch (const std::exception& e) {
+    log_.Error("internal error in the session of " + peer_ + ": " + e.what());
+  }
+  Close();
+  session_.reset();
+}
+
+void ClientSession::SendLoginFailure(const std::vector<ServerMessage>& messages, bool wide) {
+  for (const ServerMessage& m : messages) {
+    tds::WriteMessage(m, settings_.server_name, wide, writer_.Tokens());
+  }
+  tds::WriteDone(tds::Token::kDone, tds::kDoneError, 0, 0, wide, writer_.Tokens());
+  writer_.Finish();
+}
+
+bool ClientSession::Login() {
+  tds::Message message;
+  if (!ReadMessage(&message)) return false;
+  if (message.type == tds::PacketType::kPrelogin) {
+    tds::DecodePrelogin(message.body);
+    writer_.Tokens().Append(tds::EncodePreloginResponse());
+    writer_.Finish();
+    if (!ReadMessage(&message)) return false;
+  }
+  if (message.type != tds::PacketType::kLogin7) {
+    throw tds::DecodeError("expected LOGIN7, got packet type " +
+                           std::to_string(static_cast<int>(message.type)));
+  }
+  tds::Login7 login = tds::DecodeLogin7(message.body);
+  login.request.client_address = peer_;
+  // Until LOGINACK the client reads tokens in the layout it asked for.
+  const bool requested_wide = tds::HasWideCounts(tds::NegotiateVersion(login.tds_version));
+  LoginResult result = engine_.Login(login.request);
+  if (!result.session) {
+    std::string reason = result.messages.empty() ? "" : ": " + result.messages.front().text;
+    log_.Warning("login failed for user '" + login.request.user + "' from " + peer_ + reason);
+    SendLoginFailure(result.messages, requested_wide);
+    return false;
+  }
+  session_ = std::move(result.session);
+  version_ = tds::NegotiateVersion(login.tds_version);
+  std::size_t packet_size = NegotiatePacketSize(login.packet_size);
+  writer_.Configure(tds::kDefaultPacketSize, static_cast<std::uint16_t>(session_->Spid()));
+
+  tds::ByteWriter& out = writer_.Tokens();
+  tds::WriteLoginAck(version_, out);
+  tds::WriteEnvChange(tds::EnvChangeType::kDatabase, session_->CurrentDatabase(), "master", out);
+  tds::WriteCollationChange(out);
+  tds::WriteEnvChange(tds::EnvChangeType::kLanguage, "us_english", "", out);
+  tds::WriteEnvChange(tds::EnvChangeType::kPacketSize, std::to_string(packet_size),
+                      std::to_string(login.packet_size), out);
+  for (const ServerMessage& m : result.messages) {
+    tds::WriteMessage(m, settings_.server_name, tds::HasWideCounts(version_), out);
+  }
+  tds::WriteDone(tds::Token::kDone, tds::kDoneFinal, 0, 0, tds::HasWideCounts(version_), out);
+  writer_.Finish();
+  writer_.Configure(packet_size, static_cast<std::uint16_t>(session_->Spid()));
+  return true;
+}
+
+void ClientSession::ReaderLoop() {
+  try {
+    tds::Message message;
+    for (;;) {
+      {
+        // An executor may clear a cancel request that came just before it
+        // started; repeat it until the request ends.
+        std::unique_lock lock(mutex_);
+        if (attention_ && running_) {
+          lock.unlock();
+          if (!channel_.WaitReadable(kCancelRepeat)) {
+            lock.lock();
+            if (attention_ && running_) session_->Cancel();
+            continue;
+          }
+        }
+      }
+      if (!ReadMessage(&message)) break;
+      std::unique_lock lock(mutex_);
+      if (message.type == tds::PacketType::kAttention) {
+        if (running_) {
+          attention_ = true;
+          session_->Cancel();
+          continue;
+        }
+        // Requests that have not started are abandoned with the attention.
+        std::erase_if(queue_, [](const tds::Message& m) {
+          return m.type != tds::PacketType::kAttention;
+        });
+      }
+      changed_.wait(lock, [&] { return queue_.size() < kMaxQueuedRequests || client_gone_; });
+      queue_.push_back(std::move(message));
+      changed_.notify_all();
+    }
+  } catch (const tds::DecodeError& e) {
+    log_.Warning("malformed packet from " + peer_ + ": " + e.what() + "; connection closed");
+  }
+  client_gone_ = true;
+  std::unique_lock lock(mutex_);
+  reader_done_ = true;
+  changed_.notify_all();
+  while (running_) {
+    session_->Cancel();
+    changed_.wait_for(lock, kCancelRepeat);
+  }
+}
+
+void ClientSession::AnswerAttention() {
+  tds::WriteDone(tds::Token::kDone, tds::kDoneAttention, 0, 0, tds::HasWideCounts(version_),
+                 writer_.Tokens());
+  writer_.Finish();
+}
+
+void ClientSession::ServeRequests() {
+  for (;;) {
+    tds::Message message;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return !queue_.empty() || reader_done_; });
+      if (queue_.empty() || client_gone_) return;
+      message = std::move(queue_.front());
+      queue_.pop_front();
+      running_ = message.type != tds::PacketType::kAttention;
+      changed_.notify_all();
+    }
+    if (message.type == tds::PacketType::kAttention) {
+      AnswerAttention();
+      continue;
+    }
+    Execute(message);
+  }
+}
+
+void ClientSession::Guarded(WireSink& sink, const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const ClientGone&) {
+    throw;
+  } catch (const SqlError& e) {
+    // The executor should report through the sink; an escaped error still
+    // reaches the client as the error it is.
+    sink.Message(e.message());
+  } catch (const std::exception& e) {
+    log_.Error("internal error in the session of " + peer_ + ": " + e.what());
+    ServerMessage internal;
+    internal.severity = 16;
+    internal.text = std::string("Internal error: ") + e.what();
+    sink.Message(internal);
+  }
+}
+
+void ClientSession::Execute(const tds::Message& message) {
+  // Ends the request: after this, an ATTENTION is queued and answered on its own.
+  auto stop_running = [this] {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    changed_.notify_all();
+  };
+  auto finish = [&](WireSink& sink, bool more_follows) {
+    if (!more_follows) stop_running();
+    sink.Finish(more_follows, !more_follows);
+    if (!more_follows) attention_ = false;
+  };
+  try {
+    switch (message.type) {
+      case tds::PacketType::kSqlBatch: {
+        tds::SqlBatch batch = tds::DecodeSqlBatch(message.body, version_);
+        WireSink sink(writer_, version_, settings_.server_name, RequestKind::kBatch, attention_);
+        if (!attention_) Guarded(sink, [&] { session_->ExecuteBatch(batch.text, sink); });
+        finish(sink, false);
+        return;
+      }
+      case tds::PacketType::kRpc: {
+        tds::RpcRequest request = tds::DecodeRpc(message.body, version_);
+        for (std::size_t i = 0; i < request.calls.size(); ++i) {
+          WireSink sink(writer_, version_, settings_.server_name, RequestKind::kRpc, attention_);
+          if (!attention_) Guarded(sink, [&] { session_->ExecuteRpc(request.calls[i], sink); });
+          bool cancelled = attention_;
+          finish(sink, i + 1 < request.calls.size() && !cancelled);
+          if (cancelled) break;
+        }
+        return;
+      }
+      case tds::PacketType::kTransactionManager: {
+        TmCall call = tds::DecodeTransactionManager(message.body, version_);
+        WireSink sink(writer_, version_, settings_.server_name, RequestKind::kBatch, attention_);
+        if (!attention_) Guarded(sink, [&] { session_->Transaction(call, sink); });
+        finish(sink, false);
+        return;
+      }
+      default:
+        throw tds::DecodeError("unexpected packet type " +
+                               std::to_string(static_cast<int>(message.type)) + " after login");
+    }
+  } catch (...) {
+    stop_running();
+    throw;
+  }
+}
+
+}  // namespace sqlengine::server

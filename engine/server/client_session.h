@@ -1,0 +1,75 @@
+#pragma once
+// One client connection from PRELOGIN to disconnect. Run() performs the
+// login on the calling thread, then serves requests there while a reader
+// thread watches the socket: it queues requests and, when an ATTENTION
+// arrives during a request, cancels it at once. The session owns its socket
+// and its SqlSession; the Engine and Log must outlive it.
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/common/engine_api.h"
+#include "engine/common/log.h"
+#include "engine/server/response_writer.h"
+#include "engine/server/socket_channel.h"
+#include "engine/server/wire_sink.h"
+#include "engine/tds/packet.h"
+#include "engine/tds/version.h"
+
+namespace sqlengine::server {
+
+struct SessionSettings {
+  std::string server_name;  // ServerName in INFO/ERROR tokens
+  std::size_t max_request_size = 64u << 20;
+};
+
+class ClientSession {
+ public:
+  ClientSession(int fd, std::string peer, Engine& engine, Log& log, const SessionSettings& settings);
+  ~ClientSession();
+  ClientSession(const ClientSession&) = delete;
+  ClientSession& operator=(const ClientSession&) = delete;
+
+  // Returns when the client disconnects, sends something malformed, or
+  // Close() is called. Never throws.
+  void Run();
+  // Thread-safe: ends the connection; a running request is cancelled.
+  void Close();
+
+ private:
+  bool ReadMessage(tds::Message* message);
+  bool Login();
+  void SendLoginFailure(const std::vector<ServerMessage>& messages, bool wide);
+  void ReaderLoop();
+  void ServeRequests();
+  void Execute(const tds::Message& message);
+  void AnswerAttention();
+  // Runs one executor call; an escaped SqlError or internal fault becomes an
+  // ERROR in the response instead of ending the connection.
+  void Guarded(WireSink& sink, const std::function<void()>& work);
+
+  SocketChannel channel_;
+  std::string peer_;
+  Engine& engine_;
+  Log& log_;
+  SessionSettings settings_;
+  tds::MessageAssembler assembler_;
+  tds::TdsVersion version_ = tds::TdsVersion::k71;
+  std::unique_ptr<SqlSession> session_;
+  std::atomic<bool> client_gone_{false};
+  ResponseWriter writer_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<tds::Message> queue_;  // requests and idle ATTENTIONs, in arrival order
+  bool reader_done_ = false;
+  bool running_ = false;                  // a request is being executed
+  std::atomic<bool> attention_{false};    // ATTENTION seen while running_
+};
+
+}  // namespace sqlengine::server

@@ -1,0 +1,144 @@
+#include "engine/server/wire_sink.h"
+
+#include "engine/common/error.h"
+#include "engine/tds/value_codec.h"
+
+namespace sqlengine::server {
+namespace {
+
+constexpr std::uint16_t kSelectCommand = 0xC1;
+
+}  // namespace
+
+WireSink::WireSink(ResponseWriter& out, tds::TdsVersion version, const std::string& server_name,
+                   RequestKind kind, const std::atomic<bool>& cancelled)
+    : out_(out), version_(version), server_name_(server_name), kind_(kind), cancelled_(cancelled) {}
+
+void WireSink::WriteDone(const HeldDone& done, bool more) {
+  std::uint16_t status = done.status | (more ? tds::kDoneMore : 0);
+  tds::WriteDone(done.token, status, done.command, done.count, tds::HasWideCounts(version_),
+                 out_.Tokens());
+  Written();
+}
+
+void WireSink::ReleaseHeld() {
+  if (!held_) return;
+  WriteDone(*held_, true);
+  held_.reset();
+}
+
+void WireSink::BeginResult(const std::vector<Column>& columns) {
+  if (Dropping()) return;
+  ReleaseHeld();
+  types_ = tds::WriteColMetadata(columns, version_, out_.Tokens());
+  Written();
+  result_open_ = true;
+  result_closed_early_ = false;
+  skipping_rows_ = false;
+  rows_ = 0;
+}
+
+void WireSink::AddRow(const Row& row) {
+  if (Dropping() || !result_open_ || skipping_rows_) return;
+  try {
+    tds::WriteRow(types_, row, out_.Tokens());
+  } catch (const tds::ValueConversionError& e) {
+    // The statement fails here, as a conversion error would end it; the
+    // rows already sent stay valid.
+    skipping_rows_ = true;
+    Message(FormatMessage(8115, {e.what()}));
+    return;
+  }
+  ++rows_;
+  Written();
+}
+
+void WireSink::Message(const ServerMessage& message) {
+  if (Dropping()) return;
+  ReleaseHeld();
+  if (result_open_) {
+    // Rows, DONE(MORE|COUNT), message: the client's fetch loop ends at that
+    // DONE and the message arrives with the next result.
+    WriteDone({kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone,
+               static_cast<std::uint16_t>(tds::kDoneCount |
+                                          (error_since_done_ ? tds::kDoneError : 0)),
+               kSelectCommand, rows_},
+              true);
+    result_open_ = false;
+    result_closed_early_ = true;
+  }
+  tds::WriteMessage(message, server_name_, tds::HasWideCounts(version_), out_.Tokens());
+  Written();
+  if (message.severity > 10) {
+    error_since_done_ = true;
+    any_error_ = true;
+  }
+}
+
+void WireSink::Done(const StatementDone& done) {
+  if (Dropping()) return;
+  ReleaseHeld();
+  HeldDone held{kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone, 0, 0, 0};
+  if (result_open_ || result_closed_early_) held.command = kSelectCommand;
+  if (done.row_count && !result_closed_early_) {
+    held.status |= tds::kDoneCount;
+    held.count = static_cast<std::uint64_t>(*done.row_count);
+  } else if (result_open_) {
+    held.status |= tds::kDoneCount;
+    held.count = rows_;
+  }
+  if (done.error || error_since_done_) held.status |= tds::kDoneError;
+  if (done.error) any_error_ = true;
+  held_ = held;
+  result_open_ = false;
+  result_closed_early_ = false;
+  error_since_done_ = false;
+}
+
+void WireSink::ReturnStatus(std::int32_t status) {
+  if (Dropping()) return;
+  ReleaseHeld();
+  tds::WriteReturnStatus(status, out_.Tokens());
+  Written();
+}
+
+void WireSink::ReturnValue(const OutputValue& value) {
+  if (Dropping()) return;
+  ReleaseHeld();
+  try {
+    tds::WriteReturnValue(value, version_, out_.Tokens());
+  } catch (const tds::ValueConversionError& e) {
+    Message(FormatMessage(8115, {e.what()}));
+    return;
+  }
+  Written();
+}
+
+void WireSink::Environment(const EnvChange& change) {
+  if (Dropping()) return;
+  // Transaction descriptors exist only from 7.2; 7.1 clients track
+  // transactions by the T-SQL they send.
+  if (change.kind != EnvChangeKind::kDatabase && !tds::HasAllHeaders(version_)) return;
+  ReleaseHeld();
+  tds::WriteEnvChange(change, out_.Tokens());
+  Written();
+}
+
+void WireSink::Finish(bool more_follows, bool end_of_message) {
+  if (cancelled_) {
+    held_.reset();
+    WriteDone({tds::Token::kDone, tds::kDoneAttention, 0, 0}, false);
+  } else if (kind_ == RequestKind::kRpc) {
+    if (result_open_) Done({});
+    ReleaseHeld();
+    std::uint16_t status = any_error_ || error_since_done_ ? tds::kDoneError : 0;
+    WriteDone({tds::Token::kDoneProc, status, 0, 0}, more_follows);
+  } else {
+    if (result_open_ || !held_ || error_since_done_) Done({});
+    WriteDone(*held_, more_follows);
+    held_.reset();
+  }
+  if (end_of_message) out_.Finish();
+}
+
+}  // namespace sqlengine::server

@@ -1,0 +1,73 @@
+#pragma once
+// The ResultSink of one request: turns what the executor reports into tokens.
+// It owns the DONE rules: a statement's DONE is held back until the next
+// token shows whether MORE must be set; a result set that is followed by a
+// message is closed with its own DONE(MORE|COUNT) first, so ODBC clients see
+// the message; statements end in DONE for batches and DONEINPROC inside an
+// RPC, which ends in DONEPROC. After an ATTENTION the sink drops output and
+// the response ends in DONE(ATTN). Used on the session's worker thread only.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/common/sink.h"
+#include "engine/server/response_writer.h"
+#include "engine/tds/tokens.h"
+#include "engine/tds/version.h"
+
+namespace sqlengine::server {
+
+enum class RequestKind { kBatch, kRpc };
+
+class WireSink : public ResultSink {
+ public:
+  // `cancelled` is raised by the session when an ATTENTION arrives.
+  WireSink(ResponseWriter& out, tds::TdsVersion version, const std::string& server_name,
+           RequestKind kind, const std::atomic<bool>& cancelled);
+
+  void BeginResult(const std::vector<Column>& columns) override;
+  void AddRow(const Row& row) override;
+  void Message(const ServerMessage& message) override;
+  void Done(const StatementDone& done) override;
+  void ReturnStatus(std::int32_t status) override;
+  void ReturnValue(const OutputValue& value) override;
+  void Environment(const EnvChange& change) override;
+
+  // Writes the closing DONE (or DONEPROC) and, when `end_of_message`, sends
+  // the last packet. `more_follows` keeps MORE set (another RPC of the same
+  // request follows). After an ATTENTION it writes DONE(ATTN) instead.
+  void Finish(bool more_follows, bool end_of_message);
+
+ private:
+  struct HeldDone {
+    tds::Token token;
+    std::uint16_t status;
+    std::uint16_t command;
+    std::uint64_t count;
+  };
+  bool Dropping() const { return cancelled_; }
+  // Writes the held DONE with MORE: something follows it.
+  void ReleaseHeld();
+  void WriteDone(const HeldDone& done, bool more);
+  void Written() { out_.TokenWritten(); }
+
+  ResponseWriter& out_;
+  tds::TdsVersion version_;
+  const std::string& server_name_;
+  RequestKind kind_;
+  const std::atomic<bool>& cancelled_;
+
+  std::optional<HeldDone> held_;
+  bool result_open_ = false;
+  bool result_closed_early_ = false;
+  bool skipping_rows_ = false;
+  std::vector<tds::TypeInfo> types_;
+  std::uint64_t rows_ = 0;
+  bool error_since_done_ = false;
+  bool any_error_ = false;
+};
+
+}  // namespace sqlengine::server
