@@ -1,0 +1,45 @@
+#include "engine/catalog/data_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "engine/catalog/log_name_vfs.h"
+#include "engine/catalog/sqlite_handle.h"
+
+namespace sqlengine::catalog {
+
+void CreateDataFile(const std::filesystem::path& data_file) {
+  int fd = ::open(data_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + data_file.string());
+  ::close(fd);
+  try {
+    Connection db = OpenDataFile(data_file);
+    Exec(db.get(), "PRAGMA page_size=8192; PRAGMA auto_vacuum=INCREMENTAL;");
+    Exec(db.get(), std::string("CREATE TABLE ") + kObjectsTable +
+                       " (id int PRIMARY KEY, name nvarchar(128) NOT NULL COLLATE NOCASE, "
+                       "xtype char(2) NOT NULL, crdate datetime NOT NULL)");
+    Exec(db.get(), "PRAGMA journal_mode=WAL");
+  } catch (...) {
+    RemoveDataFiles(data_file);
+    throw;
+  }
+  EnsureLogFile(data_file);
+}
+
+void EnsureLogFile(const std::filesystem::path& data_file) {
+  int fd = ::open(LogFileFor(data_file).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + LogFileFor(data_file).string());
+  ::close(fd);
+}
+
+void RemoveDataFiles(const std::filesystem::path& data_file) {
+  std::error_code ignored;
+  std::filesystem::remove(data_file, ignored);
+  std::filesystem::remove(LogFileFor(data_file), ignored);
+  std::filesystem::remove(data_file.string() + "-shm", ignored);
+}
+
+}  // namespace sqlengine::catalog

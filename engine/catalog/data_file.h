@@ -1,0 +1,27 @@
+#pragma once
+// Creating a database's data file: an SQLite file with 8 KB pages (so page
+// counts are SQL Server pages), incremental auto-vacuum (so shrinking can
+// release space) and WAL journaling (its log is <stem>_log.ldf), holding the
+// engine's own bookkeeping table of objects.
+
+#include <filesystem>
+
+namespace sqlengine::catalog {
+
+// Creates data_file, which must not exist yet, and its log file. Throws
+// std::runtime_error naming the file; a half-made file is removed.
+void CreateDataFile(const std::filesystem::path& data_file);
+
+// Creates an empty log file for data_file when it has none. An empty log is
+// what a cleanly closed database leaves; SQLite treats it as no log.
+void EnsureLogFile(const std::filesystem::path& data_file);
+
+// Deletes a closed database's data file, its log file and a stray -shm.
+void RemoveDataFiles(const std::filesystem::path& data_file);
+
+// The bookkeeping table every database holds: one row per object created
+// through the engine (tables, views, procedures), giving it a stable id and a
+// creation date for sysobjects.
+inline constexpr const char* kObjectsTable = "sqlengine_objects";
+
+}  // namespace sqlengine::catalog

@@ -1,0 +1,557 @@
+#include "engine/exec/batch_executor.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/master_catalog.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/server_statements.h"
+#include "engine/exec/session.h"
+#include "engine/exec/system_procedures.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/syntax_error.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::StatementKind;
+using tsql::Token;
+using tsql::TokenKind;
+using tsql::Tokens;
+
+constexpr const char* kVersion =
+    "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tsqlengine (SQLite storage)\n";
+
+bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
+  for (std::string_view word : words) {
+    if (token.IsWord(word)) return true;
+  }
+  return false;
+}
+
+std::string_view VerbOf(StatementKind kind) {
+  switch (kind) {
+    case StatementKind::kInsert:
+      return "INSERT";
+    case StatementKind::kUpdate:
+      return "UPDATE";
+    case StatementKind::kDelete:
+      return "DELETE";
+    default:
+      return "";
+  }
+}
+
+bool CountsRows(StatementKind kind) {
+  return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
+         kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
+}
+
+Tokens Slice(const Tokens& tokens, size_t begin, size_t end) {
+  return Tokens(tokens.begin() + static_cast<std::ptrdiff_t>(std::min(begin, tokens.size())),
+                tokens.begin() + static_cast<std::ptrdiff_t>(std::min(end, tokens.size())));
+}
+
+// "hh:mm[:ss[.mmm]]" as milliseconds; nullopt when malformed.
+std::optional<long> ParseClock(const std::string& text) {
+  int hours = 0, minutes = 0, used = 0;
+  double seconds = 0;
+  if (std::sscanf(text.c_str(), "%d:%d:%lf%n", &hours, &minutes, &seconds, &used) != 3) {
+    seconds = 0;
+    if (std::sscanf(text.c_str(), "%d:%d%n", &hours, &minutes, &used) != 2) return std::nullopt;
+  }
+  if (static_cast<size_t>(used) != text.size() || hours < 0 || hours > 23 || minutes < 0 ||
+      minutes > 59 || seconds < 0 || seconds >= 60) {
+    return std::nullopt;
+  }
+  return static_cast<long>((hours * 3600 + minutes * 60) * 1000L + static_cast<long>(seconds * 1000));
+}
+
+// A type written in DECLARE: word [(args)]. Advances i past it.
+ColumnType ReadType(const Tokens& tokens, size_t& i) {
+  if (i >= tokens.size() || !tokens[i].IsName()) {
+    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, i > 0 ? &tokens[i - 1] : nullptr);
+  }
+  const Token& name = tokens[i++];
+  std::vector<std::string> arguments;
+  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
+    ++i;
+    while (i < tokens.size() && !tokens[i].IsSymbol(")")) {
+      if (!tokens[i].IsSymbol(",")) arguments.push_back(tokens[i].text);
+      ++i;
+    }
+    ++i;
+  }
+  std::optional<ColumnType> type = tsql::ColumnTypeFromName(name.value, arguments);
+  if (!type) {
+    SqlError error = MakeError(2715, {"1", name.value});
+    error.message().line = name.line;
+    throw error;
+  }
+  return *type;
+}
+
+}  // namespace
+
+BatchExecutor::BatchExecutor(Session& session, ResultSink& sink) : session_(session), sink_(sink) {}
+
+void BatchExecutor::Run(const tsql::StatementList& statements) { RunList(statements); }
+
+void BatchExecutor::Done(std::optional<std::int64_t> count) {
+  StatementDone done;
+  done.row_count = count;
+  sink_.Done(done);
+}
+
+void BatchExecutor::ReportError(const SqlError& error) {
+  session_.LastError() = error.message().number;
+  sink_.Message(error.message());
+  int number = error.message().number;
+  if (number == 2627 || number == 515 || number == 547) {
+    ServerMessage terminated = FormatMessage(3621);
+    terminated.line = error.message().line;
+    sink_.Message(terminated);
+  }
+  StatementDone done;
+  done.error = true;
+  sink_.Done(done);
+}
+
+BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements) {
+  for (const auto& statement : statements) {
+    Flow flow = RunOne(*statement);
+    if (flow != Flow::kNext) return flow;
+  }
+  return Flow::kNext;
+}
+
+BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
+  if (session_.Cancelled()) throw Cancelled{};
+  try {
+    session_.LastError() = 0;
+    return Dispatch(statement);
+  } catch (SqlError& error) {
+    if (error.message().line <= 1) error.message().line = statement.line;
+    session_.SyncTransactionState(&sink_);
+    ReportError(error);
+    return AbortsBatch(error) ? Flow::kAbort : Flow::kNext;
+  }
+}
+
+bool BatchExecutor::Condition(const tsql::Statement& statement) {
+  tsql::SqliteText text = tsql::RewriteCondition(statement.condition, session_.Connection());
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
+  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  std::optional<Value> value = query.Scalar();
+  const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
+  return number != nullptr && *number == 1;
+}
+
+BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case StatementKind::kSelect:
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+    case StatementKind::kCreateTable:
+    case StatementKind::kDropTable:
+    case StatementKind::kCreateOther:
+    case StatementKind::kDropOther:
+    case StatementKind::kAlterTable:
+    case StatementKind::kTruncateTable:
+      PassThrough(statement);
+      return Flow::kNext;
+    case StatementKind::kUse:
+      ExecuteUse(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kCreateDatabase:
+      ExecuteCreateDatabase(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kDropDatabase:
+      ExecuteDropDatabase(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kCreateLogin:
+      ExecuteCreateLogin(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kDropLogin:
+      ExecuteDropLogin(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kExecute:
+      Execute(statement);
+      return Flow::kNext;
+    case StatementKind::kPrint:
+      Print(statement);
+      return Flow::kNext;
+    case StatementKind::kRaiserror:
+      Raiserror(statement);
+      return Flow::kNext;
+    case StatementKind::kWaitFor:
+      WaitFor(statement);
+      return Flow::kNext;
+    case StatementKind::kDeclare:
+      Declare(statement);
+      return Flow::kNext;
+    case StatementKind::kSet:
+      Set(statement);
+      return Flow::kNext;
+    case StatementKind::kIf:
+      if (Condition(statement)) return RunOne(*statement.body.front());
+      if (statement.else_branch) return RunOne(*statement.else_branch);
+      return Flow::kNext;
+    case StatementKind::kWhile:
+      while (Condition(statement)) {
+        if (session_.Cancelled()) throw Cancelled{};
+        Flow flow = RunOne(*statement.body.front());
+        if (flow == Flow::kBreak) break;
+        if (flow == Flow::kReturn || flow == Flow::kAbort) return flow;
+      }
+      return Flow::kNext;
+    case StatementKind::kBlock:
+      return RunList(statement.body);
+    case StatementKind::kBeginTransaction:
+    case StatementKind::kCommit:
+    case StatementKind::kRollback:
+    case StatementKind::kSaveTransaction:
+      TransactionStatement(statement);
+      return Flow::kNext;
+    case StatementKind::kReturn:
+      return Flow::kReturn;
+    case StatementKind::kBreak:
+      return Flow::kBreak;
+    case StatementKind::kContinue:
+      return Flow::kContinue;
+    case StatementKind::kCreateProcedure:
+    case StatementKind::kUnsupported:
+      break;
+  }
+  const Tokens& tokens = statement.tokens;
+  throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : tokens.front(), &tokens.front());
+}
+
+void BatchExecutor::PassThrough(const tsql::Statement& statement) {
+  SessionConnection& connection = session_.Connection();
+  tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
+  FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
+  bool tracks = statement.kind == StatementKind::kCreateTable || statement.kind == StatementKind::kDropTable;
+  sqlite3* db = connection.Handle();
+  if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+  std::int64_t rows = 0;
+  try {
+    SqliteStatement sqlite(db, std::move(text), context, *this);
+    rows = sqlite.Stream(sink_);
+    if (tracks) {
+      TrackObject(statement);
+      catalog::Exec(db, "RELEASE sqlengine_ddl");
+    }
+  } catch (...) {
+    if (tracks && sqlite3_get_autocommit(db) == 0) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr, nullptr);
+    }
+    throw;
+  }
+  session_.RowCount() = rows;
+  Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+void BatchExecutor::TrackObject(const tsql::Statement& statement) {
+  tsql::TableReference table = tsql::TableOf(statement);
+  if (table.name.empty() || table.name.starts_with("#")) return;
+  std::string schema = table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
+  sqlite3* db = session_.Connection().Handle();
+  if (statement.kind == StatementKind::kCreateTable) {
+    auto insert = catalog::Prepare(db, "INSERT INTO " + objects +
+                                           " (id, name, xtype, crdate) SELECT coalesce(max(id), "
+                                           "2009058193) + 16, ?, 'U', ? FROM " + objects);
+    sqlite3_bind_text(insert.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+    std::string now = catalog::CurrentTimestamp();
+    sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  } else {
+    auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
+    sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(remove.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
+Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
+  if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
+  tsql::Statement select;
+  select.kind = StatementKind::kSelect;
+  select.line = line;
+  Token keyword;
+  keyword.kind = TokenKind::kWord;
+  keyword.text = keyword.value = "SELECT";
+  keyword.line = line;
+  select.tokens.push_back(keyword);
+  select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
+  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
+  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  std::optional<Value> value = query.Scalar();
+  return value ? *value : Value{};
+}
+
+Value BatchExecutor::Parameter(std::string_view name, int line) {
+  if (name.starts_with(tsql::kSystemVariablePrefix)) {
+    std::string variable(name.substr(tsql::kSystemVariablePrefix.size()));
+    if (variable == "rowcount") return session_.RowCount();
+    if (variable == "error") return static_cast<std::int64_t>(session_.LastError());
+    if (variable == "trancount") return static_cast<std::int64_t>(session_.TranCount());
+    if (variable == "spid") return static_cast<std::int64_t>(session_.Spid());
+    if (variable == "version") return std::string(kVersion);
+    if (variable == "servername" || variable == "servicename") return std::string("SQLENGINE");
+    if (variable == "language") return std::string("us_english");
+    if (variable == "identity") {
+      sqlite3_int64 id = sqlite3_last_insert_rowid(session_.Connection().Handle());
+      return id == 0 ? Value{} : Value(static_cast<std::int64_t>(id));
+    }
+    if (variable == "max_precision") return std::int64_t{38};
+    if (variable == "textsize") return std::int64_t{2147483647};
+    if (variable == "nestlevel") return std::int64_t{0};
+    SqlError error = MakeError(137, {"@@" + variable});
+    error.message().line = line;
+    throw error;
+  }
+  auto& variables = session_.Variables();
+  auto it = variables.find(tsql::ToLower(name));
+  if (it == variables.end()) {
+    SqlError error = MakeError(137, {name});
+    error.message().line = line;
+    throw error;
+  }
+  return it->second.value;
+}
+
+void BatchExecutor::Declare(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t i = 1;
+  while (i < tokens.size()) {
+    const Token& name = tokens[i];
+    if (name.kind != TokenKind::kVariable) throw tsql::SyntaxError(name, &tokens[i - 1]);
+    ++i;
+    if (i < tokens.size() && tokens[i].IsWord("as")) ++i;
+    if (i < tokens.size() && IsAnyWord(tokens[i], {"table", "cursor"})) throw tsql::SyntaxError(tokens[i]);
+    ColumnType type = ReadType(tokens, i);
+    Value value;
+    if (i < tokens.size() && tokens[i].IsSymbol("=")) {
+      size_t end = ++i;
+      int depth = 0;
+      while (end < tokens.size() && !(depth == 0 && tokens[end].IsSymbol(","))) {
+        if (tokens[end].IsSymbol("(")) ++depth;
+        if (tokens[end].IsSymbol(")")) --depth;
+        ++end;
+      }
+      value = ConvertForType(Evaluate(Slice(tokens, i, end), statement.line), type);
+      i = end;
+    }
+    std::string key = tsql::ToLower(name.text);
+    if (session_.Variables().count(key) != 0) {
+      SqlError error = MakeError(134, {name.text});
+      error.message().line = name.line;
+      throw error;
+    }
+    session_.Variables()[key] = Variable{type, value};
+    if (i < tokens.size()) {
+      if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i]);
+      ++i;
+    }
+  }
+  Done();
+}
+
+void BatchExecutor::Set(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  if (tokens.size() < 2) throw tsql::SyntaxError(Token{}, &tokens.front());
+  if (tokens[1].kind != TokenKind::kVariable) {
+    // Session options (NOCOUNT, ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
+    if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
+    Done();
+    return;
+  }
+  std::string key = tsql::ToLower(tokens[1].text);
+  auto it = session_.Variables().find(key);
+  if (it == session_.Variables().end()) {
+    SqlError error = MakeError(137, {tokens[1].text});
+    error.message().line = tokens[1].line;
+    throw error;
+  }
+  if (tokens.size() < 4 || !tokens[2].IsSymbol("=")) {
+    throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
+  }
+  it->second.value = ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+  Done();
+}
+
+void BatchExecutor::Print(const tsql::Statement& statement) {
+  Value value = Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line);
+  ServerMessage message;
+  message.number = 0;
+  message.severity = 0;
+  message.text = ValueText(value);
+  message.line = statement.line;
+  sink_.Message(message);
+  Done();
+}
+
+void BatchExecutor::WaitFor(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  if (tokens.size() < 3 || !IsAnyWord(tokens[1], {"delay", "time"})) {
+    throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens.front());
+  }
+  std::string text = ValueText(Evaluate(Slice(tokens, 2, tokens.size()), statement.line));
+  std::optional<long> millis = ParseClock(text);
+  if (!millis) throw MakeError(148, {text});
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(*millis);
+  if (tokens[1].IsWord("time")) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    long since_midnight = (local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec) * 1000L;
+    long wait = *millis - since_midnight;
+    if (wait < 0) wait += 24L * 3600 * 1000;
+    deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+  }
+  if (session_.WaitCancelled(deadline)) throw Cancelled{};
+  Done();
+}
+
+void BatchExecutor::Raiserror(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t open = 1;
+  if (open >= tokens.size() || !tokens[open].IsSymbol("(")) throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens[0]);
+  std::vector<Tokens> arguments(1);
+  int depth = 0;
+  size_t i = open + 1;
+  for (; i < tokens.size(); ++i) {
+    if (tokens[i].IsSymbol("(")) ++depth;
+    if (tokens[i].IsSymbol(")")) {
+      if (depth == 0) break;
+      --depth;
+    }
+    if (depth == 0 && tokens[i].IsSymbol(",")) {
+      arguments.emplace_back();
+      continue;
+    }
+    arguments.back().push_back(tokens[i]);
+  }
+  if (arguments.size() < 3) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back());
+  std::vector<Value> values;
+  for (const Tokens& argument : arguments) values.push_back(Evaluate(argument, statement.line));
+  ServerMessage message;
+  const auto* format = std::get_if<std::string>(&values[0]);
+  if (const auto* number = std::get_if<std::int64_t>(&values[0])) {
+    message.number = static_cast<std::int32_t>(*number);
+  } else {
+    message.number = 50000;
+  }
+  const auto* severity = std::get_if<std::int64_t>(&values[1]);
+  const auto* state = std::get_if<std::int64_t>(&values[2]);
+  message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
+  message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
+  if (message.severity > 18 && !session_.IsSysadmin()) throw MakeError(2754, {"18"});
+  // %d, %i, %u, %s and %ls take the further arguments in order.
+  std::string text = format ? *format : FormatMessage(message.number).text;
+  size_t next = 3;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '%' || k + 1 >= text.size()) {
+      message.text.push_back(text[k]);
+      continue;
+    }
+    size_t end = k + 1;
+    while (end < text.size() && std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos) ++end;
+    if (end < text.size() && std::string_view("disuxX").find(text[end]) != std::string_view::npos) {
+      if (next < values.size()) message.text += ValueText(values[next++]);
+      k = end;
+    } else if (text[k + 1] == '%') {
+      message.text.push_back('%');
+      ++k;
+    } else {
+      message.text.push_back('%');
+    }
+  }
+  message.line = statement.line;
+  session_.LastError() = message.severity > 10 ? message.number : 0;
+  sink_.Message(message);
+  StatementDone done;
+  done.error = message.severity > 10;
+  sink_.Done(done);
+}
+
+void BatchExecutor::Execute(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t i = tokens.front().IsWord("exec") || tokens.front().IsWord("execute") ? 1 : 0;
+  if (i < tokens.size() && tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() &&
+      tokens[i + 1].IsSymbol("=")) {
+    i += 2;
+  }
+  if (i >= tokens.size() || !tokens[i].IsName()) {
+    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[std::min(i, tokens.size()) - 1]);
+  }
+  std::string written;
+  std::string name;
+  while (i < tokens.size() && (tokens[i].IsName() || tokens[i].IsSymbol("."))) {
+    written += tokens[i].IsSymbol(".") ? "." : tokens[i].value;
+    if (tokens[i].IsName()) name = tsql::ToLower(tokens[i].value);
+    ++i;
+  }
+  std::vector<ProcedureArgument> arguments;
+  while (i < tokens.size()) {
+    ProcedureArgument argument;
+    if (tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() && tokens[i + 1].IsSymbol("=")) {
+      argument.name = tsql::ToLower(tokens[i].text);
+      i += 2;
+    }
+    size_t end = i;
+    int depth = 0;
+    while (end < tokens.size() && !(depth == 0 && tokens[end].IsSymbol(","))) {
+      if (tokens[end].IsSymbol("(")) ++depth;
+      if (tokens[end].IsSymbol(")")) --depth;
+      ++end;
+    }
+    size_t value_end = end;
+    if (value_end > i && IsAnyWord(tokens[value_end - 1], {"output", "out"})) --value_end;
+    if (value_end == i) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[i - 1]);
+    if (value_end == i + 1 && tokens[i].IsWord("default")) {
+      argument.is_default = true;
+    } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord && !tokens[i].IsWord("null")) {
+      argument.value = tokens[i].value;  // a bare word passes as a string
+    } else {
+      argument.value = Evaluate(Slice(tokens, i, value_end), statement.line);
+    }
+    arguments.push_back(std::move(argument));
+    i = end < tokens.size() ? end + 1 : end;
+  }
+  if (!RunSystemProcedure(session_, name, arguments, sink_)) throw MakeError(2812, {written});
+}
+
+void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t name_at = tokens.size() > 1 && IsAnyWord(tokens[1], {"tran", "transaction", "work"}) ? 2 : 1;
+  std::string name = name_at < tokens.size() ? tokens[name_at].value : std::string();
+  switch (statement.kind) {
+    case StatementKind::kBeginTransaction:
+      session_.BeginTransaction(sink_);
+      break;
+    case StatementKind::kCommit:
+      session_.CommitTransaction(sink_, statement.line);
+      break;
+    case StatementKind::kSaveTransaction:
+      if (session_.TranCount() == 0) throw MakeError(628);
+      catalog::Exec(session_.Connection().Handle(), "SAVEPOINT \"" + name + "\"");
+      break;
+    default:
+      if (!name.empty() && session_.TranCount() > 0) {
+        int rc = sqlite3_exec(session_.Connection().Handle(),
+                              ("ROLLBACK TO \"" + name + "\"").c_str(), nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) break;
+      }
+      session_.RollbackTransaction(sink_, statement.line);
+  }
+  Done();
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,57 @@
+#pragma once
+// Runs the parsed statements of one batch on a session: control flow,
+// variables, PRINT, WAITFOR, transactions, statements handed to SQLite, and
+// dispatch to the server statements and system procedures. Every failure a
+// client should see becomes an ERROR message plus a DONE with the error bit.
+
+#include <string_view>
+#include <vector>
+
+#include "engine/common/sink.h"
+#include "engine/exec/sqlite_statement.h"
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+class BatchExecutor final : public ParameterSource {
+ public:
+  BatchExecutor(Session& session, ResultSink& sink);
+
+  // Throws Cancelled (the session's cancel flag) or ClientGone.
+  void Run(const tsql::StatementList& statements);
+
+  // Evaluates an expression (its tokens) to a value, with variables bound.
+  Value Evaluate(const tsql::Tokens& expression, int line);
+
+  Value Parameter(std::string_view name, int line) override;
+
+  // Sends an error the way every statement does (ERROR, DONE with error bit).
+  void ReportError(const SqlError& error);
+
+ private:
+  enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
+
+  Flow RunList(const tsql::StatementList& statements);
+  Flow RunOne(const tsql::Statement& statement);
+  Flow Dispatch(const tsql::Statement& statement);
+  bool Condition(const tsql::Statement& statement);
+
+  void PassThrough(const tsql::Statement& statement);
+  void TrackObject(const tsql::Statement& statement);
+  void Declare(const tsql::Statement& statement);
+  void Set(const tsql::Statement& statement);
+  void Print(const tsql::Statement& statement);
+  void WaitFor(const tsql::Statement& statement);
+  void Raiserror(const tsql::Statement& statement);
+  void Execute(const tsql::Statement& statement);
+  void TransactionStatement(const tsql::Statement& statement);
+
+  void Done(std::optional<std::int64_t> count = std::nullopt);
+
+  Session& session_;
+  ResultSink& sink_;
+};
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,136 @@
+#include "engine/exec/catalog_views.h"
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/log_name_vfs.h"
+#include "engine/catalog/master_catalog.h"
+#include "engine/tsql/sqlite_quoting.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// User tables and views of a schema, hiding SQLite's and the engine's own.
+std::string UserObjects(const CatalogTarget& t) {
+  return "SELECT name, type FROM " + tsql::QuoteSqliteName(t.schema) +
+         ".sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+         "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'";
+}
+
+std::string SysDatabases(const CatalogTarget& t) {
+  return "(SELECT name AS name, dbid AS dbid, owner_sid AS sid, 0 AS mode, "
+         "CASE WHEN dbid <= 4 THEN 24 ELSE 16 END AS status, 1090519040 AS status2, "
+         "crdate AS crdate, '1900-01-01 00:00:00.000' AS reserved, 0 AS category, "
+         "cmptlevel AS cmptlevel, "
+         "CASE WHEN substr(file_name, 1, 1) = '/' THEN file_name ELSE " +
+         tsql::QuoteSqliteString(t.data_folder) + " || file_name END AS filename, 539 AS version FROM " +
+         tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + ")";
+}
+
+std::string SysObjects(const CatalogTarget& t) {
+  std::string schema = tsql::QuoteSqliteName(t.schema);
+  std::string objects = schema + "." + catalog::kObjectsTable;
+  return "(SELECT u.name AS name, coalesce(o.id, 1000 + m.rowid) AS id, "
+         "coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END) AS xtype, 1 AS uid, "
+         "0 AS info, 0 AS status, 0 AS base_schema_ver, 0 AS replinfo, 0 AS parent_obj, "
+         "coalesce(o.crdate, '1900-01-01 00:00:00.000') AS crdate, 0 AS ftcatid, 0 AS schema_ver, "
+         "0 AS stats_schema_ver, coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END) AS type, "
+         "0 AS userstat, 1 AS sysstat, 0 AS indexdel, "
+         "coalesce(o.crdate, '1900-01-01 00:00:00.000') AS refdate, 0 AS version, 0 AS deltrig, "
+         "0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache FROM (" +
+         UserObjects(t) + ") u JOIN " + schema + ".sqlite_master m ON m.name = u.name LEFT JOIN " +
+         objects + " o ON o.name = u.name)";
+}
+
+std::string Columns(const CatalogTarget& t, std::string_view select_list) {
+  return "SELECT " + std::string(select_list) + " FROM (" + UserObjects(t) +
+         ") u JOIN pragma_table_info(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
+}
+
+std::string SysColumns(const CatalogTarget& t) {
+  std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
+  return "(" +
+         Columns(t,
+                 "c.name AS name, coalesce((SELECT id FROM " + objects +
+                     " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " + tsql::QuoteSqliteName(t.schema) +
+                     ".sqlite_master m WHERE m.name = u.name)) AS id, "
+                     "sqlengine_type_property(c.type, 'xtype') AS xtype, 0 AS typestat, "
+                     "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
+                     "sqlengine_type_property(c.type, 'length') AS length, "
+                     "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
+                     "sqlengine_type_property(c.type, 'scale') AS xscale, c.cid + 1 AS colid, "
+                     "0 AS xoffset, 0 AS bitpos, 0 AS reserved, 0 AS colstat, 0 AS cdefault, "
+                     "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
+                     "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
+                     "sqlengine_type_property(c.type, 'precision') AS prec, "
+                     "sqlengine_type_property(c.type, 'scale') AS scale, 0 AS iscomputed, "
+                     "0 AS isoutparam") +
+         ")";
+}
+
+std::string InformationSchemaTables(const CatalogTarget& t) {
+  return "(SELECT " + tsql::QuoteSqliteString(t.database) +
+         " AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, name AS TABLE_NAME, "
+         "CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM (" +
+         UserObjects(t) + "))";
+}
+
+std::string InformationSchemaColumns(const CatalogTarget& t) {
+  return "(" +
+         Columns(t, tsql::QuoteSqliteString(t.database) +
+                        " AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
+                        "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, "
+                        "c.dflt_value AS COLUMN_DEFAULT, "
+                        "CASE WHEN c.\"notnull\" OR c.pk THEN 'NO' ELSE 'YES' END AS IS_NULLABLE, "
+                        "sqlengine_type_property(c.type, 'name') AS DATA_TYPE, "
+                        "sqlengine_type_property(c.type, 'chars') AS CHARACTER_MAXIMUM_LENGTH, "
+                        "sqlengine_type_property(c.type, 'length') AS CHARACTER_OCTET_LENGTH, "
+                        "sqlengine_type_property(c.type, 'precision') AS NUMERIC_PRECISION, "
+                        "CASE WHEN sqlengine_type_property(c.type, 'precision') IS NULL THEN NULL "
+                        "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
+                        "CASE WHEN sqlengine_type_property(c.type, 'precision') IS NULL THEN NULL "
+                        "ELSE sqlengine_type_property(c.type, 'scale') END AS NUMERIC_SCALE") +
+         ")";
+}
+
+std::string SysFiles(const CatalogTarget& t) {
+  std::string log_file = catalog::LogFileFor(t.data_file).string();
+  return "(SELECT 1 AS fileid, 1 AS groupid, (SELECT page_count FROM pragma_page_count(" +
+         tsql::QuoteSqliteString(t.schema) +
+         ")) AS size, -1 AS maxsize, 10 AS growth, 1048578 AS status, 0 AS perf, " +
+         tsql::QuoteSqliteString(t.database) + " AS name, " + tsql::QuoteSqliteString(t.data_file) +
+         " AS filename UNION ALL SELECT 2, 0, sqlengine_file_pages(" + tsql::QuoteSqliteString(log_file) +
+         "), -1, 10, 1048642, 0, " + tsql::QuoteSqliteString(t.database + "_log") + ", " + tsql::QuoteSqliteString(log_file) + ")";
+}
+
+struct View {
+  std::string_view name;
+  std::string (*sql)(const CatalogTarget&);
+};
+
+constexpr View kViews[] = {
+    {"sysdatabases", SysDatabases},
+    {"sysobjects", SysObjects},
+    {"syscolumns", SysColumns},
+    {"sysfiles", SysFiles},
+    {"information_schema.tables", InformationSchemaTables},
+    {"information_schema.columns", InformationSchemaColumns},
+};
+
+}  // namespace
+
+bool IsCatalogView(std::string_view view) {
+  for (const View& v : kViews) {
+    if (v.name == view) return true;
+  }
+  return false;
+}
+
+bool NeedsMaster(std::string_view view) { return view == "sysdatabases"; }
+
+std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target) {
+  for (const View& v : kViews) {
+    if (v.name == view) return v.sql(target);
+  }
+  return std::nullopt;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,27 @@
+#pragma once
+// The SQL Server catalog views as SQLite subqueries over a database's own
+// schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
+// syscolumns, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sqlengine::exec {
+
+struct CatalogTarget {
+  std::string database;     // the database the view describes
+  std::string schema;       // the SQLite schema it is reachable under
+  std::string master_schema;  // where master is reachable (sysdatabases only)
+  std::string data_file;    // full path of its data file
+  std::string data_folder;  // ends in '/'
+};
+
+// view: lower case ("sysobjects", "information_schema.columns").
+bool IsCatalogView(std::string_view view);
+bool NeedsMaster(std::string_view view);
+
+// A parenthesised SELECT; nullopt for a name that is not a catalog view.
+std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);
+
+}  // namespace sqlengine::exec

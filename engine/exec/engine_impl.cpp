@@ -1,0 +1,59 @@
+#include "engine/exec/engine_impl.h"
+
+#include "engine/common/error.h"
+#include "engine/exec/session.h"
+
+namespace sqlengine {
+
+std::unique_ptr<Engine> OpenEngine(const std::filesystem::path& home, Log& log) {
+  return std::make_unique<exec::EngineImpl>(home, log);
+}
+
+namespace exec {
+
+EngineImpl::EngineImpl(const std::filesystem::path& home, Log& log) : log_(log), home_(home) {
+  home_.Prepare(log_);
+  catalog_ = std::make_unique<catalog::MasterCatalog>(home_.MasterFile());
+}
+
+std::optional<catalog::DatabaseEntry> EngineImpl::FindDatabase(std::string_view name) {
+  return catalog_->FindDatabase(name);
+}
+
+std::filesystem::path EngineImpl::DataFileOf(const catalog::DatabaseEntry& entry) const {
+  return home_.Resolve(entry.file_name);
+}
+
+bool EngineImpl::SysadminHasEmptyPassword() { return catalog_->SysadminHasEmptyPassword(); }
+
+LoginResult EngineImpl::Login(const LoginRequest& request) {
+  LoginResult result;
+  if (request.integrated) {
+    result.messages.push_back(FormatMessage(18452, {request.user}));
+    log_.Warning("integrated login refused from " + request.client_address);
+    return result;
+  }
+  std::optional<catalog::LoginEntry> login = catalog_->Authenticate(request.user, request.password);
+  if (!login) {
+    result.messages.push_back(FormatMessage(18456, {request.user}));
+    log_.Warning("login failed for user '" + request.user + "' from " + request.client_address);
+    return result;
+  }
+  std::string database = request.database.empty() ? login->default_database : request.database;
+  auto session = std::make_unique<Session>(*this, *login, next_spid_++);
+  try {
+    session->UseDatabase(database, nullptr, 1);
+  } catch (const SqlError&) {
+    result.messages.push_back(FormatMessage(4060, {database}));
+    result.messages.push_back(FormatMessage(18456, {request.user}));
+    log_.Warning("login of '" + request.user + "' refused: cannot open database '" + database + "'");
+    return result;
+  }
+  result.messages.push_back(FormatMessage(5701, {session->CurrentDatabase()}));
+  result.messages.push_back(FormatMessage(5703, {"us_english"}));
+  result.session = std::move(session);
+  return result;
+}
+
+}  // namespace exec
+}  // namespace sqlengine

@@ -1,0 +1,87 @@
+#pragma once
+// One client session: its login, current database, connection, batch
+// variables and transaction depth. The executor's pieces (batch execution,
+// server statements, system procedures) work on it through this class.
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/catalog/master_catalog.h"
+#include "engine/common/engine_api.h"
+#include "engine/exec/session_connection.h"
+#include "engine/exec/sql_functions.h"
+
+namespace sqlengine::exec {
+
+class EngineImpl;
+
+struct Variable {
+  ColumnType type;
+  Value value;
+};
+
+class Session final : public SqlSession, public FunctionHost {
+ public:
+  Session(EngineImpl& engine, catalog::LoginEntry login, int spid);
+  ~Session() override;
+
+  // Makes `database` current (USE). Throws SqlError 911 when it is unknown
+  // or being removed; the previous database stays current then.
+  void UseDatabase(std::string_view database, ResultSink* sink, int line);
+
+  // SqlSession
+  void ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) override;
+  void ExecuteRpc(const RpcCall& call, ResultSink& sink) override;
+  void Transaction(const TmCall& call, ResultSink& sink) override;
+  void Cancel() override;
+  std::string CurrentDatabase() const override { return connection_.Database(); }
+  int Spid() const override { return spid_; }
+
+  // FunctionHost
+  std::optional<int> ServerRoleMember(std::string_view role,
+                                      std::optional<std::string_view> login) override;
+  std::string DatabaseName() override { return connection_.Database(); }
+  std::string LoginName() override { return login_.name; }
+
+  EngineImpl& Engine() { return engine_; }
+  SessionConnection& Connection() { return connection_; }
+  const catalog::LoginEntry& Login() const { return login_; }
+  bool IsSysadmin();
+  bool Cancelled() const { return cancelled_.load(); }
+  // Waits until the deadline or a Cancel(), whichever comes first; true when cancelled.
+  bool WaitCancelled(std::chrono::steady_clock::time_point deadline);
+
+  std::map<std::string, Variable>& Variables() { return variables_; }
+  std::int64_t& RowCount() { return row_count_; }
+  int& LastError() { return last_error_; }
+  int& TranCount() { return tran_count_; }
+  // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
+  // nesting, telling the client through an environment change.
+  void BeginTransaction(ResultSink& sink);
+  void CommitTransaction(ResultSink& sink, int line);
+  void RollbackTransaction(ResultSink& sink, int line);
+  // Re-reads the transaction depth after SQLite may have rolled back on its own.
+  void SyncTransactionState(ResultSink* sink);
+
+ private:
+  void RunBatch(const std::string& sql, ResultSink& sink);
+
+  EngineImpl& engine_;
+  catalog::LoginEntry login_;
+  int spid_;
+  std::atomic<bool> cancelled_{false};
+  std::mutex cancel_mutex_;
+  std::condition_variable cancel_signal_;
+  SessionConnection connection_;
+  std::map<std::string, Variable> variables_;  // lower-case "@name"
+  std::int64_t row_count_ = 0;
+  int last_error_ = 0;
+  int tran_count_ = 0;
+  std::uint64_t transaction_descriptor_ = 0;
+};
+
+}  // namespace sqlengine::exec

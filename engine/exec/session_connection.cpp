@@ -1,0 +1,134 @@
+#include "engine/exec/session_connection.h"
+
+#include <thread>
+
+#include "engine/common/error.h"
+#include "engine/exec/catalog_views.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// SQLite reserves these schema names.
+std::string AliasFor(std::string_view database) {
+  std::string lower = tsql::ToLower(database);
+  if (lower == "main" || lower == "temp") return "sqlengine_db_" + std::string(database);
+  return std::string(database);
+}
+
+}  // namespace
+
+SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
+                                     FunctionHost& host)
+    : engine_(engine), cancelled_(cancelled), host_(host) {}
+
+SessionConnection::~SessionConnection() { Close(); }
+
+void SessionConnection::Close() {
+  for (auto& [key, attachment] : attached_) {
+    if (key != "master") engine_.Usage().Release(key);
+  }
+  attached_.clear();
+  std::lock_guard lock(handle_mutex_);
+  db_.reset();
+  database_.clear();
+}
+
+void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
+  std::filesystem::path file = engine_.DataFileOf(entry);
+  catalog::Connection db = catalog::OpenDataFile(file);
+  sqlite3_busy_handler(db.get(), &SessionConnection::OnBusy, this);
+  sqlite3_progress_handler(db.get(), 1000, &SessionConnection::OnProgress, this);
+  catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
+  RegisterFunctions(db.get(), host_);
+  Close();
+  std::lock_guard lock(handle_mutex_);
+  db_ = std::move(db);
+  database_ = entry.name;
+  data_file_ = file.string();
+}
+
+void SessionConnection::Interrupt() {
+  std::lock_guard lock(handle_mutex_);
+  if (db_) sqlite3_interrupt(db_.get());
+}
+
+int SessionConnection::OnBusy(void* self, int attempts) {
+  auto* connection = static_cast<SessionConnection*>(self);
+  auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) connection->busy_since_ = now;
+  if (connection->cancelled_.load() || now - connection->busy_since_ > kLockTimeout) return 0;
+  // SQLite offers no wake-up for a released lock: retry after a short pause.
+  std::this_thread::sleep_for(std::chrono::milliseconds(attempts < 10 ? 1 : 5));
+  return 1;
+}
+
+int SessionConnection::OnProgress(void* self) {
+  return static_cast<SessionConnection*>(self)->cancelled_.load() ? 1 : 0;
+}
+
+std::string SessionConnection::SchemaFor(std::string_view database) {
+  if (tsql::EqualsIgnoreCase(database, database_)) return "main";
+  std::string key = tsql::ToLower(database);
+  if (auto it = attached_.find(key); it != attached_.end()) return it->second.first;
+  std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
+  if (!entry) throw MakeError(911, {database});
+  bool is_master = key == "master";
+  if (!is_master && !engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
+  std::string alias = AliasFor(entry->name);
+  std::string file = engine_.DataFileOf(*entry).string();
+  auto attach = catalog::Prepare(db_.get(), "ATTACH DATABASE ? AS " + tsql::QuoteSqliteName(alias));
+  sqlite3_bind_text(attach.get(), 1, file.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(attach.get()) != SQLITE_DONE) {
+    std::string reason = sqlite3_errmsg(db_.get());
+    if (!is_master) engine_.Usage().Release(entry->name);
+    throw MakeError(50000, {"Cannot reach database '" + entry->name + "': " + reason});
+  }
+  attached_[key] = {alias, file};
+  return alias;
+}
+
+bool SessionConnection::Detach(std::string_view database) {
+  std::string key = tsql::ToLower(database);
+  auto it = attached_.find(key);
+  if (it == attached_.end()) return false;
+  sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(), nullptr,
+               nullptr, nullptr);
+  if (key != "master") engine_.Usage().Release(key);
+  attached_.erase(it);
+  return true;
+}
+
+void SessionConnection::ReleaseAttachments() {
+  std::vector<std::string> names;
+  for (const auto& [key, attachment] : attached_) {
+    if (key != "master") names.push_back(key);
+  }
+  // A database stays attached while a transaction holds it.
+  if (db_ && sqlite3_get_autocommit(db_.get()) == 0) return;
+  for (const std::string& name : names) Detach(name);
+}
+
+std::optional<std::string> SessionConnection::CatalogView(std::string_view database,
+                                                          std::string_view view) {
+  if (!IsCatalogView(view)) return std::nullopt;
+  CatalogTarget target;
+  target.database = database.empty() ? database_ : std::string(database);
+  target.schema = database.empty() ? "main" : SchemaFor(database);
+  if (target.schema == "main") {
+    target.database = database_;
+    target.data_file = data_file_;
+  } else {
+    target.data_file = attached_.at(tsql::ToLower(database)).second;
+    if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database)) {
+      target.database = entry->name;
+    }
+  }
+  target.data_folder = engine_.Layout().DataFolder().string();
+  if (NeedsMaster(view)) target.master_schema = SchemaFor("master");
+  return CatalogViewSql(view, target);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,68 @@
+#pragma once
+// A session's SQLite connection: its current database as "main", the other
+// databases a batch reaches ATTACHed under their own names, the busy and
+// progress handlers that honour the session's cancel flag, and the T-SQL
+// functions. Used on the session's thread only, except Interrupt().
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "engine/catalog/master_catalog.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/sql_functions.h"
+#include "engine/tsql/rewriter.h"
+
+namespace sqlengine::exec {
+
+class EngineImpl;
+
+class SessionConnection final : public tsql::NameResolver {
+ public:
+  // cancelled and host must outlive the connection.
+  SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled, FunctionHost& host);
+  ~SessionConnection() override;
+  SessionConnection(const SessionConnection&) = delete;
+  SessionConnection& operator=(const SessionConnection&) = delete;
+
+  // Makes `entry` the main database, closing the previous connection and its
+  // attachments. Throws SqlError 4060-like failures as std::runtime_error.
+  void Open(const catalog::DatabaseEntry& entry);
+  void Close();
+  sqlite3* Handle() const { return db_.get(); }
+  const std::string& Database() const { return database_; }
+
+  // Detaches every database a batch attached (master stays) and releases
+  // their usage. Call between batches.
+  void ReleaseAttachments();
+  // Whether `database` is attached now (dropping it must detach it first).
+  bool Detach(std::string_view database);
+
+  // Thread-safe: makes a running statement stop with SQLITE_INTERRUPT.
+  void Interrupt();
+
+  // Lock waits give up after this long (then error 1222).
+  static constexpr std::chrono::seconds kLockTimeout{30};
+
+  std::string SchemaFor(std::string_view database) override;
+  std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override;
+
+ private:
+  static int OnBusy(void* self, int attempts);
+  static int OnProgress(void* self);
+
+  EngineImpl& engine_;
+  const std::atomic<bool>& cancelled_;
+  FunctionHost& host_;
+  std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
+  catalog::Connection db_;
+  std::string database_;
+  std::string data_file_;
+  std::chrono::steady_clock::time_point busy_since_;
+  // lower-case database name -> (schema alias, data file)
+  std::map<std::string, std::pair<std::string, std::string>> attached_;
+};
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,227 @@
+#include "engine/exec/sql_functions.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "engine/catalog/master_catalog.h"
+#include "engine/tsql/token.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+FunctionHost& Host(sqlite3_context* context) {
+  return *static_cast<FunctionHost*>(sqlite3_user_data(context));
+}
+
+void ResultText(sqlite3_context* context, const std::string& text) {
+  sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string ArgText(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_value_bytes(value)) : std::string();
+}
+
+// Number of UTF-8 characters and the byte offset of character `index`.
+size_t CharacterCount(std::string_view text) {
+  size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+size_t ByteOffset(std::string_view text, size_t characters) {
+  size_t i = 0;
+  while (i < text.size() && characters > 0) {
+    ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    --characters;
+  }
+  return i;
+}
+
+void GetDate(sqlite3_context* context, int, sqlite3_value**) {
+  ResultText(context, catalog::CurrentTimestamp());
+}
+
+// LEN ignores trailing spaces.
+void Len(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string text = ArgText(args[0]);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  sqlite3_result_int64(context, static_cast<sqlite3_int64>(CharacterCount(text)));
+}
+
+void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
+    return sqlite3_result_null(context);
+  }
+  std::string text = ArgText(args[0]);
+  sqlite3_int64 count = sqlite3_value_int64(args[1]);
+  if (count < 0) return sqlite3_result_null(context);
+  size_t length = CharacterCount(text);
+  size_t keep = std::min<size_t>(static_cast<size_t>(count), length);
+  size_t from = left ? 0 : ByteOffset(text, length - keep);
+  size_t to = left ? ByteOffset(text, keep) : text.size();
+  ResultText(context, text.substr(from, to - from));
+}
+
+void Left(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, true); }
+void Right(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, false); }
+
+// CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
+// case-insensitive like the default collation.
+void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
+    return sqlite3_result_null(context);
+  }
+  std::string find = tsql::ToLower(ArgText(args[0]));
+  std::string in = tsql::ToLower(ArgText(args[1]));
+  sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
+  size_t from = ByteOffset(in, static_cast<size_t>(start - 1));
+  size_t at = find.empty() ? std::string::npos : in.find(find, from);
+  sqlite3_result_int64(context, at == std::string::npos
+                                    ? 0
+                                    : static_cast<sqlite3_int64>(CharacterCount(in.substr(0, at)) + 1));
+}
+
+void NewId(sqlite3_context* context, int, sqlite3_value**) {
+  unsigned char bytes[16];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return sqlite3_result_error(context, "no random bytes", -1);
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+  char text[40];
+  std::snprintf(text, sizeof text,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  ResultText(context, text);
+}
+
+void DbName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, Host(context).DatabaseName()); }
+void LoginName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, Host(context).LoginName()); }
+void UserName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, "dbo"); }
+
+void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string role = ArgText(args[0]);
+  std::optional<std::string> login;
+  if (count > 1) {
+    if (sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
+    login = ArgText(args[1]);
+  }
+  std::optional<int> member = Host(context).ServerRoleMember(role, login);
+  if (!member) return sqlite3_result_null(context);
+  sqlite3_result_int(context, *member);
+}
+
+// sqlengine_type_property(declared type, property): what syscolumns and
+// INFORMATION_SCHEMA.COLUMNS report for a declared column type.
+void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
+  std::optional<ColumnType> type = tsql::ParseDeclaredType(ArgText(args[0]));
+  if (!type) type = ColumnType{SqlType::kSqlVariant};
+  std::string property = ArgText(args[1]);
+  bool unicode = type->type == SqlType::kNChar || type->type == SqlType::kNVarChar ||
+                 type->type == SqlType::kNText;
+  if (property == "name") return ResultText(context, std::string(tsql::TypeName(type->type)));
+  if (property == "chars") {
+    if (!tsql::IsCharacterType(type->type) && type->type != SqlType::kBinary &&
+        type->type != SqlType::kVarBinary) {
+      return sqlite3_result_null(context);
+    }
+    int length = type->length == kMaxLength || type->length == 0 ? 2147483647 / (unicode ? 2 : 1) : type->length;
+    return sqlite3_result_int(context, length);
+  }
+  if (property == "precision") {
+    static constexpr std::pair<SqlType, int> kPrecision[] = {
+        {SqlType::kTinyInt, 3}, {SqlType::kSmallInt, 5}, {SqlType::kInt, 10}, {SqlType::kBigInt, 19},
+        {SqlType::kReal, 24},   {SqlType::kFloat, 53},   {SqlType::kBit, 1}};
+    for (auto [sql_type, digits] : kPrecision) {
+      if (type->type == sql_type) return sqlite3_result_int(context, digits);
+    }
+    if (type->precision > 0) return sqlite3_result_int(context, type->precision);
+    return sqlite3_result_null(context);
+  }
+  if (property == "scale") return sqlite3_result_int(context, type->scale);
+  if (property == "length") {
+    static constexpr std::pair<SqlType, int> kBytes[] = {
+        {SqlType::kTinyInt, 1},   {SqlType::kSmallInt, 2},  {SqlType::kInt, 4},
+        {SqlType::kBigInt, 8},    {SqlType::kBit, 1},       {SqlType::kReal, 4},
+        {SqlType::kFloat, 8},     {SqlType::kMoney, 8},     {SqlType::kSmallMoney, 4},
+        {SqlType::kDateTime, 8},  {SqlType::kSmallDateTime, 4}, {SqlType::kUniqueIdentifier, 16},
+        {SqlType::kText, 16},     {SqlType::kNText, 16},    {SqlType::kImage, 16}};
+    for (auto [sql_type, bytes] : kBytes) {
+      if (type->type == sql_type) return sqlite3_result_int(context, bytes);
+    }
+    if (type->type == SqlType::kDecimal) return sqlite3_result_int(context, type->precision <= 9 ? 5 : 17);
+    int length = type->length == kMaxLength ? -1 : type->length * (unicode ? 2 : 1);
+    return sqlite3_result_int(context, length);
+  }
+  if (property == "xtype") {
+    static constexpr std::pair<SqlType, int> kXtype[] = {
+        {SqlType::kImage, 34},    {SqlType::kText, 35},     {SqlType::kUniqueIdentifier, 36},
+        {SqlType::kTinyInt, 48},  {SqlType::kSmallInt, 52}, {SqlType::kInt, 56},
+        {SqlType::kSmallDateTime, 58}, {SqlType::kReal, 59}, {SqlType::kMoney, 60},
+        {SqlType::kDateTime, 61}, {SqlType::kFloat, 62},    {SqlType::kSqlVariant, 98},
+        {SqlType::kNText, 99},    {SqlType::kBit, 104},     {SqlType::kDecimal, 106},
+        {SqlType::kSmallMoney, 122}, {SqlType::kBigInt, 127}, {SqlType::kVarBinary, 165},
+        {SqlType::kVarChar, 167}, {SqlType::kBinary, 173},  {SqlType::kChar, 175},
+        {SqlType::kNVarChar, 231}, {SqlType::kNChar, 239}};
+    for (auto [sql_type, code] : kXtype) {
+      if (type->type == sql_type) return sqlite3_result_int(context, code);
+    }
+  }
+  sqlite3_result_null(context);
+}
+
+// sqlengine_file_pages(path): size of a file in 8 KB pages (0 when absent).
+void FilePages(sqlite3_context* context, int, sqlite3_value** args) {
+  std::error_code error;
+  auto bytes = std::filesystem::file_size(ArgText(args[0]), error);
+  sqlite3_result_int64(context, error ? 0 : static_cast<sqlite3_int64>((bytes + 8191) / 8192));
+}
+
+struct Definition {
+  const char* name;
+  int arguments;
+  void (*function)(sqlite3_context*, int, sqlite3_value**);
+  bool deterministic;
+};
+
+constexpr Definition kFunctions[] = {
+    {"getdate", 0, GetDate, false},
+    {"getutcdate", 0, GetDate, false},
+    {"len", 1, Len, true},
+    {"left", 2, Left, true},
+    {"right", 2, Right, true},
+    {"charindex", 2, CharIndex, true},
+    {"charindex", 3, CharIndex, true},
+    {"newid", 0, NewId, false},
+    {"db_name", 0, DbName, false},
+    {"suser_sname", 0, LoginName, false},
+    {"system_user", 0, LoginName, false},
+    {"user_name", 0, UserName, false},
+    {"is_srvrolemember", 1, IsServerRoleMember, false},
+    {"is_srvrolemember", 2, IsServerRoleMember, false},
+    {"sqlengine_type_property", 2, TypeProperty, true},
+    {"sqlengine_file_pages", 1, FilePages, false},
+};
+
+}  // namespace
+
+void RegisterFunctions(sqlite3* db, FunctionHost& host) {
+  for (const Definition& definition : kFunctions) {
+    int flags = SQLITE_UTF8 | (definition.deterministic ? SQLITE_DETERMINISTIC : 0);
+    if (sqlite3_create_function_v2(db, definition.name, definition.arguments, flags, &host,
+                                   definition.function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(std::string("cannot register ") + definition.name);
+    }
+  }
+}
+
+}  // namespace sqlengine::exec

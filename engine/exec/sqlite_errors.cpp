@@ -1,0 +1,116 @@
+#include "engine/exec/sqlite_errors.h"
+
+#include <string>
+
+#include "engine/tsql/syntax_error.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix, std::string_view& rest) {
+  if (!text.starts_with(prefix)) return false;
+  rest = text.substr(prefix.size());
+  return true;
+}
+
+// "main.t" -> "t"; "t.c" -> "c" when last is true, else "t".
+std::string Part(std::string_view qualified, bool last) {
+  size_t dot = qualified.find('.');
+  if (dot == std::string_view::npos) return std::string(qualified);
+  return std::string(last ? qualified.substr(qualified.rfind('.') + 1) : qualified.substr(0, dot));
+}
+
+std::string Unquote(std::string_view text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+  return std::string(text);
+}
+
+SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
+  std::string message = sqlite3_errmsg(db);
+  std::string_view rest;
+  int primary = rc & 0xFF;
+  if (StartsWith(message, "no such table: ", rest)) return MakeError(208, {Part(rest, true)});
+  if (StartsWith(message, "no such column: ", rest)) return MakeError(207, {Part(rest, true)});
+  if (StartsWith(message, "ambiguous column name: ", rest)) return MakeError(209, {Part(rest, true)});
+  if (StartsWith(message, "no such function: ", rest)) return MakeError(195, {rest});
+  if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {
+    return MakeError(2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
+  }
+  if (StartsWith(message, "index ", rest) && message.ends_with(" already exists")) {
+    return MakeError(2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
+  }
+  if (message.starts_with("near \"") && message.ends_with("\": syntax error")) {
+    std::string near = message.substr(6, message.size() - 6 - std::string_view("\": syntax error").size());
+    int line = failed.line;
+    int offset = sqlite3_error_offset(db);
+    if (failed.text != nullptr && offset >= 0) line = failed.text->LineAt(static_cast<size_t>(offset));
+    tsql::Token token;
+    token.kind = tsql::TokenKind::kWord;
+    token.text = near;
+    token.line = line;
+    if (!tsql::IsReservedKeyword(near)) token.kind = tsql::TokenKind::kSymbol;
+    return tsql::SyntaxError(token);
+  }
+  if (message == "incomplete input") {
+    return MakeError(170, {std::to_string(failed.line), failed.verb.empty() ? "" : failed.verb});
+  }
+  if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
+    std::string table = Part(rest, false);
+    bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
+    return MakeError(2627, {primary_key ? "PRIMARY KEY" : "UNIQUE KEY",
+                            (primary_key ? "PK_" : "UQ_") + table, table});
+  }
+  if (StartsWith(message, "NOT NULL constraint failed: ", rest)) {
+    std::string table = std::string(failed.database) + ".dbo." + Part(rest, false);
+    return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
+  }
+  if (StartsWith(message, "CHECK constraint failed: ", rest)) {
+    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "CHECK", rest,
+                           failed.database, "", "", "", ""});
+  }
+  if (message == "FOREIGN KEY constraint failed") {
+    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "FOREIGN KEY", "",
+                           failed.database, "", "", "", ""});
+  }
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
+  if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
+  if (message == "integer overflow") return MakeError(8115, {"expression", "int"});
+  if (message.starts_with("cannot commit - no transaction")) return MakeError(3902);
+  if (message.starts_with("cannot rollback - no transaction")) return MakeError(3903);
+  return MakeError(50000, {message});
+}
+
+}  // namespace
+
+void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed) {
+  if ((rc & 0xFF) == SQLITE_INTERRUPT) throw Cancelled{};
+  SqlError error = Translate(db, rc, failed);
+  if (error.message().line <= 1) error.message().line = failed.line;
+  throw error;
+}
+
+bool AbortsBatch(const SqlError& error) {
+  switch (error.message().number) {
+    case 102:
+    case 105:
+    case 113:
+    case 137:
+    case 156:
+    case 170:
+    case 195:
+    case 207:
+    case 208:
+    case 209:
+    case 241:
+    case 245:
+    case 911:
+    case 8114:
+    case 8115:
+      return true;
+    default:
+      return error.message().severity >= 20;
+  }
+}
+
+}  // namespace sqlengine::exec

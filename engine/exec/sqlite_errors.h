@@ -1,0 +1,31 @@
+#pragma once
+// SQLite failures as SQL Server errors.
+
+#include <sqlite3.h>
+
+#include <string_view>
+
+#include "engine/common/error.h"
+#include "engine/tsql/rewriter.h"
+
+namespace sqlengine::exec {
+
+// Thrown instead of an error when the session's cancel flag interrupted a statement.
+struct Cancelled {};
+
+// What the translation needs to know about the statement that failed.
+struct FailedStatement {
+  const tsql::SqliteText* text = nullptr;
+  std::string_view verb;      // "INSERT", "UPDATE" ... for constraint messages
+  std::string_view database;  // the current database
+  int line = 1;
+};
+
+// Throws the SqlError for rc (the connection's last error), or Cancelled.
+[[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed);
+
+// Errors that end the whole batch (compile errors, conversions) rather than
+// only their statement.
+bool AbortsBatch(const SqlError& error);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,85 @@
+#include "engine/exec/sqlite_statement.h"
+
+#include <cctype>
+
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+
+SqliteStatement::SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedStatement context,
+                                 ParameterSource& parameters)
+    : db_(db), text_(std::move(text)), context_(context) {
+  context_.text = &text_;
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw, &tail);
+  statement_.reset(raw);
+  if (rc != SQLITE_OK) ThrowSqliteError(db_, rc, context_);
+  if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});
+  if (tail != nullptr) {
+    std::string_view rest(tail);
+    size_t at = rest.find_first_not_of(" \t\r\n;");
+    if (at != std::string_view::npos) {
+      size_t offset = static_cast<size_t>(tail - text_.sql.c_str()) + at;
+      tsql::Token near;
+      near.kind = tsql::TokenKind::kSymbol;
+      near.text = std::string(rest.substr(at, rest.find(' ', at) - at));
+      near.line = text_.LineAt(offset);
+      throw tsql::SyntaxError(near);
+    }
+  }
+  int count = sqlite3_bind_parameter_count(raw);
+  for (int index = 1; index <= count; ++index) {
+    const char* name = sqlite3_bind_parameter_name(raw, index);
+    if (name == nullptr) continue;
+    BindValue(raw, index, parameters.Parameter(name, context_.line));
+  }
+}
+
+int SqliteStatement::Step() {
+  int rc = sqlite3_step(statement_.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqliteError(db_, rc, context_);
+  return rc;
+}
+
+std::int64_t SqliteStatement::Stream(ResultSink& sink) {
+  sqlite3_stmt* statement = statement_.get();
+  int rc = Step();
+  int columns = sqlite3_column_count(statement);
+  if (columns == 0) {
+    while (rc == SQLITE_ROW) rc = Step();
+    return sqlite3_changes64(db_);
+  }
+  std::vector<Column> metadata(static_cast<size_t>(columns));
+  for (int i = 0; i < columns; ++i) {
+    metadata[i].name = ResultColumnName(statement, i);
+    metadata[i].type = ResultColumnType(db_, statement, i, rc == SQLITE_ROW);
+  }
+  sink.BeginResult(metadata);
+  std::int64_t rows = 0;
+  Row row(static_cast<size_t>(columns));
+  while (rc == SQLITE_ROW) {
+    for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, metadata[i].type);
+    sink.AddRow(row);
+    ++rows;
+    rc = Step();
+  }
+  return rows;
+}
+
+std::optional<Value> SqliteStatement::Scalar() {
+  if (Step() != SQLITE_ROW) return std::nullopt;
+  Value value = PlainValue(sqlite3_column_value(statement_.get(), 0));
+  while (Step() == SQLITE_ROW) {
+  }
+  return value;
+}
+
+std::int64_t SqliteStatement::Run() {
+  while (Step() == SQLITE_ROW) {
+  }
+  return sqlite3_changes64(db_);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,53 @@
+#pragma once
+// One rewritten statement run on the session's connection: prepared, its
+// @variables and @@values bound, and its rows streamed to a sink or read as
+// a single value.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/sink.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/tsql/rewriter.h"
+
+namespace sqlengine::exec {
+
+// Supplies the value of a parameter ("@name" or a system variable). Throws
+// SqlError 137 for an undeclared variable.
+class ParameterSource {
+ public:
+  virtual ~ParameterSource() = default;
+  virtual Value Parameter(std::string_view name, int line) = 0;
+};
+
+class SqliteStatement {
+ public:
+  // Throws SqlError (via ThrowSqliteError) when SQLite refuses the text.
+  SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedStatement context,
+                  ParameterSource& parameters);
+
+  bool ReturnsRows() const { return sqlite3_column_count(statement_.get()) > 0; }
+
+  // Runs to completion. With rows: BeginResult / AddRow to the sink; returns
+  // the number of rows, or of rows changed for a statement without rows. The
+  // caller sends Done. Throws SqlError, Cancelled or ClientGone.
+  std::int64_t Stream(ResultSink& sink);
+  // Runs and returns the first column of the first row (nullopt: no row).
+  std::optional<Value> Scalar();
+  // Runs, ignoring rows; returns the rows changed.
+  std::int64_t Run();
+
+ private:
+  int Step();
+
+  sqlite3* db_;
+  tsql::SqliteText text_;
+  FailedStatement context_;
+  catalog::PreparedStatement statement_;
+};
+
+}  // namespace sqlengine::exec

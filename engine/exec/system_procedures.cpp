@@ -1,0 +1,121 @@
+#include "engine/exec/system_procedures.h"
+
+#include <optional>
+
+#include "engine/common/error.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/server_statements.h"
+#include "engine/exec/session.h"
+#include "engine/exec/value_conversion.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// Matches arguments to a procedure's parameter names, by name or position.
+class Arguments {
+ public:
+  Arguments(std::string_view procedure, const std::vector<ProcedureArgument>& given,
+            std::vector<std::string_view> parameters)
+      : values_(parameters.size()) {
+    size_t position = 0;
+    for (const ProcedureArgument& argument : given) {
+      size_t index = parameters.size();
+      if (argument.name.empty()) {
+        index = position++;
+        if (index >= parameters.size()) throw MakeError(8144, {procedure});
+      } else {
+        for (size_t k = 0; k < parameters.size(); ++k) {
+          if (parameters[k] == argument.name) index = k;
+        }
+        if (index == parameters.size()) throw MakeError(8145, {argument.name, procedure});
+      }
+      if (!argument.is_default && !IsNull(argument.value)) values_[index] = ValueText(argument.value);
+    }
+  }
+
+  // nullopt when not given, DEFAULT or NULL.
+  const std::optional<std::string>& operator[](size_t index) const { return values_[index]; }
+
+  std::string Required(size_t index, std::string_view procedure, std::string_view parameter) const {
+    if (!values_[index]) throw MakeError(201, {procedure, parameter});
+    return *values_[index];
+  }
+
+ private:
+  std::vector<std::optional<std::string>> values_;
+};
+
+void RequireSecurityAdmin(Session& session) {
+  if (!session.IsSysadmin() &&
+      !session.Engine().Catalog().IsRoleMember("securityadmin", session.Login().name)) {
+    throw MakeError(15247);
+  }
+}
+
+void AddLogin(Session& session, const std::vector<ProcedureArgument>& given) {
+  Arguments args("sp_addlogin", given, {"@loginame", "@passwd", "@defdb", "@deflanguage", "@sid", "@encryptopt"});
+  RequireSecurityAdmin(session);
+  std::string login = args.Required(0, "sp_addlogin", "@loginame");
+  std::string database = args[2].value_or("master");
+  if (!session.Engine().FindDatabase(database)) throw MakeError(15010, {database});
+  session.Engine().Catalog().AddLogin(login, args[1].value_or(""), database);
+}
+
+void DropLogin(Session& session, const std::vector<ProcedureArgument>& given) {
+  Arguments args("sp_droplogin", given, {"@loginame"});
+  RequireSecurityAdmin(session);
+  std::string login = args.Required(0, "sp_droplogin", "@loginame");
+  if (tsql::EqualsIgnoreCase(login, "sa")) throw MakeError(15405, {"sa"});
+  session.Engine().Catalog().DropLogin(login);
+}
+
+void Password(Session& session, const std::vector<ProcedureArgument>& given) {
+  Arguments args("sp_password", given, {"@old", "@new", "@loginame"});
+  std::string login = args[2].value_or(session.Login().name);
+  bool own = tsql::EqualsIgnoreCase(login, session.Login().name);
+  if (!own && !session.IsSysadmin()) throw MakeError(15247);
+  std::optional<std::string_view> old;
+  if (own && !session.IsSysadmin()) old = args[0] ? std::string_view(*args[0]) : std::string_view();
+  session.Engine().Catalog().SetPassword(login, old, args[1].value_or(""));
+}
+
+void RoleMember(Session& session, const std::vector<ProcedureArgument>& given, bool add) {
+  std::string_view procedure = add ? "sp_addsrvrolemember" : "sp_dropsrvrolemember";
+  Arguments args(procedure, given, {"@loginame", "@rolename"});
+  std::string login = args.Required(0, procedure, "@loginame");
+  std::string role = args.Required(1, procedure, "@rolename");
+  if (!session.IsSysadmin()) throw MakeError(15247);
+  if (!add && tsql::EqualsIgnoreCase(login, "sa") && tsql::EqualsIgnoreCase(role, "sysadmin")) {
+    throw MakeError(15405, {"sa"});
+  }
+  session.Engine().Catalog().ChangeRoleMember(role, login, add);
+}
+
+}  // namespace
+
+bool RunSystemProcedure(Session& session, std::string_view name,
+                        const std::vector<ProcedureArgument>& arguments, ResultSink& sink) {
+  try {
+    if (name == "sp_addlogin") {
+      AddLogin(session, arguments);
+    } else if (name == "sp_droplogin") {
+      DropLogin(session, arguments);
+    } else if (name == "sp_password") {
+      Password(session, arguments);
+    } else if (name == "sp_addsrvrolemember") {
+      RoleMember(session, arguments, true);
+    } else if (name == "sp_dropsrvrolemember") {
+      RoleMember(session, arguments, false);
+    } else {
+      return false;
+    }
+  } catch (SqlError& error) {
+    error.message().procedure = std::string(name);
+    throw;
+  }
+  sink.ReturnStatus(0);
+  sink.Done(StatementDone{});
+  return true;
+}
+
+}  // namespace sqlengine::exec

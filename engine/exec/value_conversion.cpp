@@ -1,0 +1,360 @@
+#include "engine/exec/value_conversion.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "engine/common/error.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr int kExpressionTextLength = 4000;
+
+bool IsIntegerType(SqlType type) {
+  return type == SqlType::kTinyInt || type == SqlType::kSmallInt || type == SqlType::kInt ||
+         type == SqlType::kBigInt || type == SqlType::kBit;
+}
+
+bool IsDecimalType(SqlType type) {
+  return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
+}
+
+bool IsDateType(SqlType type) { return type == SqlType::kDateTime || type == SqlType::kSmallDateTime; }
+
+bool IsBinaryType(SqlType type) {
+  return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
+}
+
+__int128 PowerOfTen(int exponent) {
+  __int128 result = 1;
+  for (int i = 0; i < exponent; ++i) result *= 10;
+  return result;
+}
+
+std::string Trimmed(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return std::string(text);
+}
+
+bool ParseInteger(std::string_view text, std::int64_t& out) {
+  std::string trimmed = Trimmed(text);
+  const char* begin = trimmed.data();
+  if (!trimmed.empty() && trimmed[0] == '+') ++begin;
+  auto [end, error] = std::from_chars(begin, trimmed.data() + trimmed.size(), out);
+  return error == std::errc() && end == trimmed.data() + trimmed.size() && !trimmed.empty();
+}
+
+bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
+  std::string trimmed = Trimmed(text);
+  size_t i = 0;
+  bool negative = false;
+  if (i < trimmed.size() && (trimmed[i] == '-' || trimmed[i] == '+')) negative = trimmed[i++] == '-';
+  __int128 unscaled = 0;
+  int fraction_digits = 0;
+  bool seen_point = false, seen_digit = false, dropped = false, round_up = false;
+  for (; i < trimmed.size(); ++i) {
+    char c = trimmed[i];
+    if (c == '.' && !seen_point) {
+      seen_point = true;
+      continue;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    seen_digit = true;
+    if (seen_point && fraction_digits == scale) {
+      // Half away from zero, decided by the first digit beyond the scale.
+      if (!dropped) round_up = c >= '5';
+      dropped = true;
+      continue;
+    }
+    if (seen_point) ++fraction_digits;
+    unscaled = unscaled * 10 + (c - '0');
+    if (unscaled > PowerOfTen(38)) return false;
+  }
+  if (!seen_digit) return false;
+  unscaled = unscaled * PowerOfTen(scale - fraction_digits) + (round_up ? 1 : 0);
+  out.unscaled = negative ? -unscaled : unscaled;
+  out.scale = scale;
+  return true;
+}
+
+bool ParseDateTime(std::string_view text, DateTime& out) {
+  std::string trimmed = Trimmed(text);
+  DateTime value;
+  int consumed = 0;
+  const char* s = trimmed.c_str();
+  if (std::sscanf(s, "%4d-%2d-%2d%n", &value.year, &value.month, &value.day, &consumed) == 3 ||
+      std::sscanf(s, "%4d/%2d/%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
+  } else if (trimmed.size() >= 8 && std::all_of(trimmed.begin(), trimmed.begin() + 8, [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
+             std::sscanf(s, "%4d%2d%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
+  } else if (std::sscanf(s, "%2d/%2d/%4d%n", &value.month, &value.day, &value.year, &consumed) == 3) {
+  } else {
+    return false;
+  }
+  std::string_view rest = std::string_view(trimmed).substr(consumed);
+  if (!rest.empty() && (rest[0] == ' ' || rest[0] == 'T')) {
+    std::string time(rest.substr(1));
+    int used = 0;
+    double seconds = 0;
+    if (std::sscanf(time.c_str(), "%2d:%2d:%lf%n", &value.hour, &value.minute, &seconds, &used) != 3) {
+      seconds = 0;
+      if (std::sscanf(time.c_str(), "%2d:%2d%n", &value.hour, &value.minute, &used) != 2) return false;
+    }
+    if (static_cast<size_t>(used) != time.size() || seconds < 0) return false;
+    value.second = static_cast<int>(seconds);
+    value.millisecond = std::min(999, static_cast<int>(std::lround((seconds - value.second) * 1000)));
+    rest = {};
+  }
+  if (!rest.empty()) return false;
+  if (value.month < 1 || value.month > 12 || value.day < 1 || value.day > 31 || value.hour > 23 ||
+      value.minute > 59 || value.second > 59 || value.year < 1753 || value.year > 9999) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+SqlError ConversionError(const std::string& text, const ColumnType& type) {
+  if (IsDateType(type.type)) return MakeError(241);
+  if (IsIntegerType(type.type)) return MakeError(245, {text, tsql::TypeName(type.type)});
+  return MakeError(8114, {"varchar", tsql::TypeName(type.type)});
+}
+
+Value FromText(const std::string& text, const ColumnType& type) {
+  if (IsIntegerType(type.type)) {
+    std::int64_t number = 0;
+    if (!ParseInteger(text, number)) throw ConversionError(text, type);
+    return number;
+  }
+  if (type.type == SqlType::kReal || type.type == SqlType::kFloat) {
+    char* end = nullptr;
+    std::string trimmed = Trimmed(text);
+    double number = std::strtod(trimmed.c_str(), &end);
+    if (trimmed.empty() || *end != '\0') throw ConversionError(text, type);
+    return number;
+  }
+  if (IsDecimalType(type.type)) {
+    Decimal number;
+    if (!ParseDecimal(text, type.scale, number)) throw ConversionError(text, type);
+    return number;
+  }
+  if (IsDateType(type.type)) {
+    DateTime when;
+    if (!ParseDateTime(text, when)) throw ConversionError(text, type);
+    return when;
+  }
+  if (IsBinaryType(type.type)) return Bytes(text.begin(), text.end());
+  return text;
+}
+
+Value FromInteger(std::int64_t number, const ColumnType& type) {
+  if (IsDecimalType(type.type)) return Decimal{static_cast<__int128>(number) * PowerOfTen(type.scale), type.scale};
+  if (type.type == SqlType::kReal || type.type == SqlType::kFloat) return static_cast<double>(number);
+  if (IsDateType(type.type)) {
+    DateTime when;
+    if (number >= 17530101 && number <= 99991231 && ParseDateTime(std::to_string(number), when)) return when;
+    throw ConversionError(std::to_string(number), type);
+  }
+  if (tsql::IsCharacterType(type.type) || type.type == SqlType::kUniqueIdentifier ||
+      type.type == SqlType::kSqlVariant) {
+    return std::to_string(number);
+  }
+  return number;
+}
+
+Value FromDouble(double number, const ColumnType& type) {
+  if (IsDecimalType(type.type)) {
+    if (!std::isfinite(number) || std::fabs(number) >= 1e38) throw MakeError(8115, {"float", "numeric"});
+    return Decimal{static_cast<__int128>(std::llround(number * std::pow(10.0, type.scale))), type.scale};
+  }
+  if (IsIntegerType(type.type)) {
+    if (!std::isfinite(number) || std::fabs(number) > 9.2e18) throw MakeError(8115, {"float", "int"});
+    return static_cast<std::int64_t>(std::trunc(number));
+  }
+  if (tsql::IsCharacterType(type.type) || type.type == SqlType::kSqlVariant) {
+    return ValueText(Value(number));
+  }
+  if (IsDateType(type.type)) throw ConversionError(ValueText(Value(number)), type);
+  return number;
+}
+
+}  // namespace
+
+std::string DateTimeText(const DateTime& value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", value.year, value.month,
+                value.day, value.hour, value.minute, value.second, value.millisecond);
+  return text;
+}
+
+std::string DecimalText(const Decimal& value) {
+  __int128 magnitude = value.unscaled < 0 ? -value.unscaled : value.unscaled;
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude > 0);
+  while (static_cast<int>(digits.size()) <= value.scale) digits.insert(digits.begin(), '0');
+  if (value.scale > 0) digits.insert(digits.end() - value.scale, '.');
+  return value.unscaled < 0 ? "-" + digits : digits;
+}
+
+std::string ValueText(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  if (const auto* number = std::get_if<double>(&value)) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", *number);
+    return text;
+  }
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* bytes = std::get_if<Bytes>(&value)) return std::string(bytes->begin(), bytes->end());
+  if (const auto* number = std::get_if<Decimal>(&value)) return DecimalText(*number);
+  if (const auto* when = std::get_if<DateTime>(&value)) return DateTimeText(*when);
+  return {};
+}
+
+ColumnType ResultColumnType(sqlite3* db, sqlite3_stmt* statement, int column, bool on_row) {
+  ColumnType type;
+  const char* declared = sqlite3_column_decltype(statement, column);
+  if (declared != nullptr) {
+    if (std::optional<ColumnType> parsed = tsql::ParseDeclaredType(declared)) {
+      type = *parsed;
+      const char* schema = sqlite3_column_database_name(statement, column);
+      const char* table = sqlite3_column_table_name(statement, column);
+      const char* origin = sqlite3_column_origin_name(statement, column);
+      int not_null = 0, primary_key = 0, autoincrement = 0;
+      if (table != nullptr && origin != nullptr &&
+          sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &not_null,
+                                        &primary_key, &autoincrement) == SQLITE_OK) {
+        type.nullable = !not_null && !primary_key;
+        type.identity = autoincrement != 0;
+      }
+      return type;
+    }
+  }
+  switch (on_row ? sqlite3_column_type(statement, column) : SQLITE_NULL) {
+    case SQLITE_INTEGER: {
+      std::int64_t number = sqlite3_column_int64(statement, column);
+      type.type = number > std::numeric_limits<std::int32_t>::max() ||
+                          number < std::numeric_limits<std::int32_t>::min()
+                      ? SqlType::kBigInt
+                      : SqlType::kInt;
+      break;
+    }
+    case SQLITE_FLOAT:
+      type.type = SqlType::kFloat;
+      break;
+    case SQLITE_TEXT:
+      type.type = SqlType::kNVarChar;
+      type.length = sqlite3_column_bytes(statement, column) > kExpressionTextLength ? kMaxLength
+                                                                                     : kExpressionTextLength;
+      break;
+    case SQLITE_BLOB:
+      type.type = SqlType::kVarBinary;
+      type.length = sqlite3_column_bytes(statement, column) > 8000 ? kMaxLength : 8000;
+      break;
+    default:
+      type.type = SqlType::kInt;
+  }
+  return type;
+}
+
+std::string ResultColumnName(sqlite3_stmt* statement, int column) {
+  const char* name = sqlite3_column_name(statement, column);
+  if (name == nullptr) return {};
+  if (sqlite3_column_origin_name(statement, column) != nullptr) return name;
+  std::string_view text(name);
+  bool identifier = !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) ||
+                                      text[0] == '_' || static_cast<unsigned char>(text[0]) >= 0x80);
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (!(std::isalnum(u) || c == '_' || c == '#' || c == '$' || u >= 0x80)) identifier = false;
+  }
+  for (std::string_view literal : {"null", "true", "false"}) {
+    if (text.size() == literal.size() &&
+        std::equal(text.begin(), text.end(), literal.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+      identifier = false;
+    }
+  }
+  return identifier ? std::string(text) : std::string();
+}
+
+Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
+  switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_NULL:
+      return std::monostate{};
+    case SQLITE_INTEGER:
+      return FromInteger(sqlite3_column_int64(statement, column), type);
+    case SQLITE_FLOAT:
+      return FromDouble(sqlite3_column_double(statement, column), type);
+    case SQLITE_BLOB: {
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+      Bytes bytes(data, data + sqlite3_column_bytes(statement, column));
+      if (IsBinaryType(type.type) || type.type == SqlType::kUniqueIdentifier) return bytes;
+      return FromText(std::string(bytes.begin(), bytes.end()), type);
+    }
+    default: {
+      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+      return FromText(std::string(text, sqlite3_column_bytes(statement, column)), type);
+    }
+  }
+}
+
+Value PlainValue(sqlite3_value* value) {
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+      return static_cast<std::int64_t>(sqlite3_value_int64(value));
+    case SQLITE_FLOAT:
+      return sqlite3_value_double(value);
+    case SQLITE_TEXT:
+      return std::string(reinterpret_cast<const char*>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
+    case SQLITE_BLOB: {
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
+      return Bytes(data, data + sqlite3_value_bytes(value));
+    }
+    default:
+      return std::monostate{};
+  }
+}
+
+void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    sqlite3_bind_int64(statement, index, *number);
+  } else if (const auto* number = std::get_if<double>(&value)) {
+    sqlite3_bind_double(statement, index, *number);
+  } else if (const auto* text = std::get_if<std::string>(&value)) {
+    sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
+  } else if (const auto* number = std::get_if<Decimal>(&value)) {
+    if (number->scale == 0 && number->unscaled <= std::numeric_limits<std::int64_t>::max() &&
+        number->unscaled >= std::numeric_limits<std::int64_t>::min()) {
+      sqlite3_bind_int64(statement, index, static_cast<std::int64_t>(number->unscaled));
+    } else {
+      sqlite3_bind_double(statement, index, std::stod(DecimalText(*number)));
+    }
+  } else if (const auto* when = std::get_if<DateTime>(&value)) {
+    std::string text = DateTimeText(*when);
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(statement, index);
+  }
+}
+
+Value ConvertForType(const Value& value, const ColumnType& type) {
+  if (IsNull(value)) return value;
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return FromInteger(*number, type);
+  if (const auto* number = std::get_if<double>(&value)) return FromDouble(*number, type);
+  if (const auto* text = std::get_if<std::string>(&value)) return FromText(*text, type);
+  if (IsBinaryType(type.type)) return value;
+  return FromText(ValueText(value), type);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,43 @@
+#pragma once
+// Between SQLite values and the engine's typed values: result column types
+// from declared types (or, for expressions, from the first row), row values
+// converted to their column's type, and variables bound as parameters.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::exec {
+
+// The T-SQL type of result column `column`: its declared type when it is a
+// table column, else inferred from the current row's value (the statement
+// must be on a row, or done for an empty result).
+ColumnType ResultColumnType(sqlite3* db, sqlite3_stmt* statement, int column, bool on_row);
+
+// The result column's name as SQL Server reports it: the alias or column
+// name, empty for an expression without an alias.
+std::string ResultColumnName(sqlite3_stmt* statement, int column);
+
+// The value of `column` in the current row as `type` needs it. Throws
+// SqlError (241, 245, 8114) when it cannot be converted.
+Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type);
+
+// A value of an evaluated expression (sqlite3_value) without a declared type.
+Value PlainValue(sqlite3_value* value);
+
+// Binds value to parameter `index` (1-based).
+void BindValue(sqlite3_stmt* statement, int index, const Value& value);
+
+// Converts a value to the variable type it is assigned to (DECLARE @v int = '5').
+// Throws SqlError when it cannot be converted.
+Value ConvertForType(const Value& value, const ColumnType& type);
+
+// Text forms used by conversions and PRINT.
+std::string ValueText(const Value& value);
+std::string DateTimeText(const DateTime& value);
+std::string DecimalText(const Decimal& value);
+
+}  // namespace sqlengine::exec

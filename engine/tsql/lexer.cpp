@@ -1,0 +1,203 @@
+#include "engine/tsql/lexer.h"
+
+#include <cctype>
+
+#include "engine/common/error.h"
+
+namespace sqlengine::tsql {
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ToLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool Token::IsWord(std::string_view word) const {
+  return kind == TokenKind::kWord && EqualsIgnoreCase(text, word);
+}
+
+namespace {
+
+bool IsNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
+bool IsNamePart(unsigned char c) { return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$'; }
+
+class Lexer {
+ public:
+  explicit Lexer(std::string_view text) : text_(text) {}
+
+  Tokens Run() {
+    Tokens tokens;
+    while (SkipSpaceAndComments()) tokens.push_back(Next());
+    Token end;
+    end.kind = TokenKind::kEnd;
+    end.line = line_;
+    end.offset = text_.size();
+    tokens.push_back(end);
+    return tokens;
+  }
+
+ private:
+  unsigned char At(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+
+  void Advance(size_t count) {
+    for (size_t i = 0; i < count && pos_ < text_.size(); ++i) {
+      if (text_[pos_++] == '\n') ++line_;
+    }
+  }
+
+  // False at the end of the text.
+  bool SkipSpaceAndComments() {
+    while (pos_ < text_.size()) {
+      unsigned char c = At(pos_);
+      if (std::isspace(c)) {
+        Advance(1);
+      } else if (c == '-' && At(pos_ + 1) == '-') {
+        while (pos_ < text_.size() && text_[pos_] != '\n') Advance(1);
+      } else if (c == '/' && At(pos_ + 1) == '*') {
+        SkipBlockComment();
+      } else {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void SkipBlockComment() {
+    int depth = 0;
+    while (pos_ < text_.size()) {
+      if (At(pos_) == '/' && At(pos_ + 1) == '*') {
+        ++depth;
+        Advance(2);
+      } else if (At(pos_) == '*' && At(pos_ + 1) == '/') {
+        Advance(2);
+        if (--depth == 0) return;
+      } else {
+        Advance(1);
+      }
+    }
+    throw Located(MakeError(113));
+  }
+
+  SqlError Located(SqlError error) const {
+    error.message().line = line_;
+    return error;
+  }
+
+  Token Next() {
+    Token token;
+    token.line = line_;
+    token.offset = pos_;
+    unsigned char c = At(pos_);
+    size_t start = pos_;
+    if ((c == 'N' || c == 'n') && At(pos_ + 1) == '\'') {
+      Advance(1);
+      token.kind = TokenKind::kNationalString;
+      token.value = Quoted('\'');
+    } else if (c == '\'') {
+      token.kind = TokenKind::kString;
+      token.value = Quoted('\'');
+    } else if (c == '[') {
+      token.kind = TokenKind::kQuotedName;
+      token.value = Quoted(']');
+    } else if (c == '"') {
+      token.kind = TokenKind::kQuotedName;
+      token.value = Quoted('"');
+    } else if (c == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
+      token.kind = TokenKind::kBinary;
+      Advance(2);
+      while (std::isxdigit(At(pos_))) Advance(1);
+      token.value = std::string(text_.substr(start + 2, pos_ - start - 2));
+    } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
+      token.kind = TokenKind::kNumber;
+      LexNumber();
+    } else if (c == '@') {
+      token.kind = At(pos_ + 1) == '@' ? TokenKind::kSystemVariable : TokenKind::kVariable;
+      Advance(token.kind == TokenKind::kSystemVariable ? 2 : 1);
+      while (IsNamePart(At(pos_))) Advance(1);
+    } else if (IsNameStart(c)) {
+      token.kind = TokenKind::kWord;
+      while (IsNamePart(At(pos_))) Advance(1);
+    } else {
+      token.kind = TokenKind::kSymbol;
+      Advance(SymbolLength());
+    }
+    token.text = std::string(text_.substr(start, pos_ - start));
+    if (token.value.empty() && token.kind != TokenKind::kString &&
+        token.kind != TokenKind::kNationalString && token.kind != TokenKind::kQuotedName &&
+        token.kind != TokenKind::kBinary) {
+      token.value = token.text;
+    }
+    return token;
+  }
+
+  // Reads from the opening quote to the matching close; a doubled close stands for one.
+  std::string Quoted(char close) {
+    int start_line = line_;
+    size_t start = pos_;
+    Advance(1);
+    std::string value;
+    while (pos_ < text_.size()) {
+      char c = text_[pos_];
+      if (c == close) {
+        if (At(pos_ + 1) == static_cast<unsigned char>(close)) {
+          value.push_back(close);
+          Advance(2);
+          continue;
+        }
+        Advance(1);
+        return value;
+      }
+      value.push_back(c);
+      Advance(1);
+    }
+    SqlError error = MakeError(105, {text_.substr(start + 1)});
+    error.message().line = start_line;
+    throw error;
+  }
+
+  void LexNumber() {
+    while (std::isdigit(At(pos_))) Advance(1);
+    if (At(pos_) == '.') {
+      Advance(1);
+      while (std::isdigit(At(pos_))) Advance(1);
+    }
+    if ((At(pos_) == 'e' || At(pos_) == 'E') &&
+        (std::isdigit(At(pos_ + 1)) ||
+         ((At(pos_ + 1) == '+' || At(pos_ + 1) == '-') && std::isdigit(At(pos_ + 2))))) {
+      Advance(2);
+      while (std::isdigit(At(pos_))) Advance(1);
+    }
+  }
+
+  size_t SymbolLength() const {
+    static constexpr std::string_view kTwoCharacter[] = {"<>", "<=", ">=", "!=", "!<", "!>", "::",
+                                                         "+=", "-=", "*=", "/=", "%=", "&=", "|=",
+                                                         "^="};
+    std::string_view rest = text_.substr(pos_);
+    for (std::string_view symbol : kTwoCharacter) {
+      if (rest.substr(0, 2) == symbol) return 2;
+    }
+    return 1;
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  int line_ = 1;
+};
+
+}  // namespace
+
+Tokens Lex(std::string_view batch) { return Lexer(batch).Run(); }
+
+}  // namespace sqlengine::tsql

@@ -1,0 +1,257 @@
+#include "engine/tsql/parser.h"
+
+#include <algorithm>
+
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::tsql {
+namespace {
+
+constexpr std::string_view kStatementStarters[] = {
+    "alter",  "backup", "begin",   "break",     "checkpoint", "commit",   "continue",
+    "create", "dbcc",   "declare", "delete",    "deny",       "drop",     "else",
+    "end",    "exec",   "execute", "goto",      "grant",      "if",       "insert",
+    "kill",   "print",  "raiserror", "restore", "return",     "revoke",   "rollback",
+    "save",   "select", "set",     "truncate",  "update",     "use",      "waitfor",
+    "while",
+};
+
+bool IsStarterWord(const Token& token) {
+  if (token.kind != TokenKind::kWord) return false;
+  return std::any_of(std::begin(kStatementStarters), std::end(kStatementStarters),
+                     [&](std::string_view w) { return EqualsIgnoreCase(token.text, w); });
+}
+
+bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
+  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+}
+
+// What a simple statement has seen so far, for the words that may either
+// continue it or start the next one.
+struct StatementState {
+  const Token* lead = nullptr;
+  bool update_has_set = false;
+  bool insert_has_source = false;
+};
+
+bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
+  if (!IsStarterWord(word)) return false;
+  const Token& lead = *state.lead;
+  bool in_permission = IsAnyWord(lead, {"grant", "revoke", "deny"});
+  if (word.IsWord("select")) {
+    if (IsAnyWord(previous, {"union", "all", "except", "intersect", "as", "for"})) return false;
+    if (in_permission) return false;
+    if (lead.IsWord("insert") && !state.insert_has_source) {
+      state.insert_has_source = true;
+      return false;
+    }
+    return true;
+  }
+  if (IsAnyWord(word, {"exec", "execute"})) {
+    if (in_permission || previous.IsWord("with")) return false;
+    if (lead.IsWord("insert") && !state.insert_has_source) {
+      state.insert_has_source = true;
+      return false;
+    }
+    return true;
+  }
+  if (IsAnyWord(word, {"insert", "update", "delete"})) {
+    return !in_permission && !IsAnyWord(previous, {"on", "for"});
+  }
+  if (word.IsWord("set")) {
+    if (IsAnyWord(previous, {"delete", "update"})) return false;
+    if (lead.IsWord("update") && !state.update_has_set) {
+      state.update_has_set = true;
+      return false;
+    }
+    return true;
+  }
+  if (IsAnyWord(word, {"drop", "add"}) && lead.IsWord("alter")) return false;
+  return true;
+}
+
+StatementKind ClassifyCreate(const Token& object) {
+  if (object.IsWord("table")) return StatementKind::kCreateTable;
+  if (object.IsWord("database")) return StatementKind::kCreateDatabase;
+  if (object.IsWord("login")) return StatementKind::kCreateLogin;
+  if (IsAnyWord(object, {"proc", "procedure"})) return StatementKind::kCreateProcedure;
+  if (IsAnyWord(object, {"view", "index", "unique", "clustered", "nonclustered"})) {
+    return StatementKind::kCreateOther;
+  }
+  return StatementKind::kUnsupported;
+}
+
+StatementKind ClassifyDrop(const Token& object) {
+  if (object.IsWord("table")) return StatementKind::kDropTable;
+  if (object.IsWord("database")) return StatementKind::kDropDatabase;
+  if (object.IsWord("login")) return StatementKind::kDropLogin;
+  if (IsAnyWord(object, {"view", "index"})) return StatementKind::kDropOther;
+  return StatementKind::kUnsupported;
+}
+
+StatementKind Classify(const Token& lead, const Token& second) {
+  struct Simple {
+    std::string_view word;
+    StatementKind kind;
+  };
+  static constexpr Simple kSimple[] = {
+      {"select", StatementKind::kSelect},       {"insert", StatementKind::kInsert},
+      {"update", StatementKind::kUpdate},       {"delete", StatementKind::kDelete},
+      {"use", StatementKind::kUse},             {"print", StatementKind::kPrint},
+      {"raiserror", StatementKind::kRaiserror}, {"waitfor", StatementKind::kWaitFor},
+      {"declare", StatementKind::kDeclare},     {"set", StatementKind::kSet},
+      {"return", StatementKind::kReturn},       {"break", StatementKind::kBreak},
+      {"continue", StatementKind::kContinue},   {"exec", StatementKind::kExecute},
+      {"execute", StatementKind::kExecute},     {"commit", StatementKind::kCommit},
+      {"rollback", StatementKind::kRollback},   {"save", StatementKind::kSaveTransaction},
+  };
+  for (const Simple& simple : kSimple) {
+    if (lead.IsWord(simple.word)) return simple.kind;
+  }
+  if (lead.IsWord("create")) return ClassifyCreate(second);
+  if (lead.IsWord("drop")) return ClassifyDrop(second);
+  if (lead.IsWord("alter") && second.IsWord("table")) return StatementKind::kAlterTable;
+  if (lead.IsWord("truncate") && second.IsWord("table")) return StatementKind::kTruncateTable;
+  if (lead.IsWord("begin")) return StatementKind::kBeginTransaction;
+  return StatementKind::kUnsupported;
+}
+
+class Parser {
+ public:
+  explicit Parser(const Tokens& tokens) : tokens_(tokens) {}
+
+  StatementList Run() {
+    StatementList statements;
+    while (SkipSemicolons()) {
+      statements.push_back(ParseStatement(/*batch_start=*/statements.empty()));
+    }
+    return statements;
+  }
+
+ private:
+  const Token& Peek(size_t ahead = 0) const {
+    return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
+  }
+  const Token* Previous() const { return pos_ > 0 ? &tokens_[pos_ - 1] : nullptr; }
+  bool AtEnd() const { return Peek().kind == TokenKind::kEnd; }
+
+  // False at the end of the batch.
+  bool SkipSemicolons() {
+    while (Peek().IsSymbol(";")) ++pos_;
+    return !AtEnd();
+  }
+
+  std::unique_ptr<Statement> ParseStatement(bool batch_start) {
+    if (!SkipSemicolons()) throw SyntaxError(Peek(), Previous());
+    const Token& lead = Peek();
+    if (lead.IsWord("if") || lead.IsWord("while")) return ParseConditional();
+    if (lead.IsWord("begin") && !IsAnyWord(Peek(1), {"tran", "transaction", "distributed"})) {
+      return ParseBlock();
+    }
+    if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
+    if (IsStarterWord(lead)) return ParseSimple(Classify(lead, Peek(1)));
+    if (batch_start && lead.IsName()) return ParseSimple(StatementKind::kExecute);
+    throw SyntaxError(lead);
+  }
+
+  std::unique_ptr<Statement> ParseConditional() {
+    auto statement = std::make_unique<Statement>();
+    const Token& lead = Peek();
+    statement->kind = lead.IsWord("if") ? StatementKind::kIf : StatementKind::kWhile;
+    statement->line = lead.line;
+    statement->tokens.push_back(lead);
+    ++pos_;
+    StatementState state{&lead};
+    statement->condition = CollectUntilNextStatement(state);
+    if (statement->condition.empty()) throw SyntaxError(Peek(), Previous());
+    statement->body.push_back(ParseStatement(false));
+    if (statement->kind == StatementKind::kIf) {
+      SkipSemicolons();
+      if (Peek().IsWord("else")) {
+        ++pos_;
+        statement->else_branch = ParseStatement(false);
+      }
+    }
+    return statement;
+  }
+
+  std::unique_ptr<Statement> ParseBlock() {
+    auto block = std::make_unique<Statement>();
+    block->kind = StatementKind::kBlock;
+    block->line = Peek().line;
+    block->tokens.push_back(Peek());
+    ++pos_;
+    if (IsAnyWord(Peek(), {"try", "catch"})) {
+      block->kind = StatementKind::kUnsupported;
+      return block;
+    }
+    while (true) {
+      if (!SkipSemicolons()) throw SyntaxError(Peek(), Previous());
+      if (Peek().IsWord("end")) {
+        ++pos_;
+        return block;
+      }
+      block->body.push_back(ParseStatement(false));
+    }
+  }
+
+  std::unique_ptr<Statement> ParseSimple(StatementKind kind) {
+    auto statement = std::make_unique<Statement>();
+    statement->kind = kind;
+    statement->line = Peek().line;
+    const Token& lead = Peek();
+    statement->tokens.push_back(lead);
+    ++pos_;
+    if (kind == StatementKind::kCreateProcedure) {
+      // A procedure's body is the rest of the batch.
+      while (!AtEnd()) statement->tokens.push_back(tokens_[pos_++]);
+      return statement;
+    }
+    StatementState state{&lead};
+    Tokens rest = CollectUntilNextStatement(state);
+    statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
+    return statement;
+  }
+
+  // Takes tokens up to the next statement's first word at nesting depth 0, or a ';'.
+  Tokens CollectUntilNextStatement(StatementState& state) {
+    Tokens collected;
+    int depth = 0;
+    int case_depth = 0;
+    while (!AtEnd()) {
+      const Token& token = Peek();
+      if (depth == 0 && token.IsSymbol(";")) break;
+      if (token.IsSymbol("(")) ++depth;
+      if (token.IsSymbol(")") && depth > 0) --depth;
+      if (depth == 0 && token.kind == TokenKind::kWord) {
+        if (token.IsWord("case")) {
+          ++case_depth;
+        } else if (token.IsWord("end") && case_depth > 0) {
+          --case_depth;
+        } else if (case_depth == 0 &&
+                   StartsNextStatement(token, collected.empty() ? *state.lead : collected.back(),
+                                       state)) {
+          break;
+        }
+        if (state.lead->IsWord("insert") && IsAnyWord(token, {"values", "default"})) {
+          state.insert_has_source = true;
+        }
+      }
+      collected.push_back(token);
+      ++pos_;
+    }
+    return collected;
+  }
+
+  const Tokens& tokens_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+StatementList ParseBatch(const Tokens& tokens) { return Parser(tokens).Run(); }
+
+StatementList ParseBatch(std::string_view batch) { return ParseBatch(Lex(batch)); }
+
+}  // namespace sqlengine::tsql

@@ -1,0 +1,18 @@
+#pragma once
+// Splits a lexed batch into statements (T-SQL needs no semicolons between
+// them) and builds the control-flow structure.
+
+#include <string_view>
+
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::tsql {
+
+// Throws SqlError 170 / 156 (with the line) for a batch that cannot be split,
+// e.g. an ELSE without IF or an unclosed BEGIN. Nothing of the batch runs then.
+StatementList ParseBatch(const Tokens& tokens);
+
+// Convenience: Lex + ParseBatch.
+StatementList ParseBatch(std::string_view batch);
+
+}  // namespace sqlengine::tsql

@@ -1,0 +1,449 @@
+#include "engine/tsql/rewriter.h"
+
+#include <algorithm>
+
+#include "engine/common/error.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::tsql {
+
+int SqliteText::LineAt(std::size_t offset) const {
+  int line = lines.empty() ? 1 : lines.front().second;
+  for (const auto& [start, source_line] : lines) {
+    if (start > offset) break;
+    line = source_line;
+  }
+  return line;
+}
+
+namespace {
+
+bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
+  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+}
+
+// One dotted name as written: "db..t" has an empty middle part.
+struct NameChain {
+  std::vector<const Token*> parts;  // null for an omitted part
+  size_t end = 0;                   // index after the chain
+};
+
+class Rewriter {
+ public:
+  Rewriter(const Tokens& tokens, NameResolver& resolver) : tokens_(tokens), resolver_(resolver) {}
+
+  SqliteText Statement(StatementKind kind) {
+    switch (kind) {
+      case StatementKind::kCreateTable:
+        CreateTable();
+        break;
+      case StatementKind::kTruncateTable:
+        Append("DELETE FROM", tokens_[0]);
+        EmitRange(2, tokens_.size());
+        break;
+      case StatementKind::kInsert:
+        Append("INSERT", tokens_[0]);
+        if (tokens_.size() > 1 && !tokens_[1].IsWord("into")) Append("INTO", tokens_[0]);
+        EmitRange(1, tokens_.size());
+        break;
+      case StatementKind::kDelete:
+        Append("DELETE", tokens_[0]);
+        if (tokens_.size() > 1 && !tokens_[1].IsWord("from")) Append("FROM", tokens_[0]);
+        EmitRange(1, tokens_.size());
+        break;
+      default:
+        EmitRange(0, tokens_.size());
+    }
+    return std::move(out_);
+  }
+
+  SqliteText Condition() {
+    Append("SELECT CASE WHEN (", tokens_.empty() ? Token{} : tokens_[0]);
+    EmitRange(0, tokens_.size());
+    Append(") THEN 1 ELSE 0 END", tokens_.empty() ? Token{} : tokens_.back());
+    return std::move(out_);
+  }
+
+ private:
+  const Token& At(size_t i) const {
+    static const Token kEnd;
+    return i < tokens_.size() ? tokens_[i] : kEnd;
+  }
+
+  void Append(std::string_view text, const Token& origin) {
+    if (!out_.sql.empty()) out_.sql.push_back(' ');
+    out_.lines.emplace_back(out_.sql.size(), origin.line);
+    out_.sql.append(text);
+  }
+
+  std::string NamePart(const Token& token) const {
+    if (token.kind == TokenKind::kQuotedName || token.value.starts_with("#")) {
+      return QuoteSqliteName(token.value);
+    }
+    return token.text;
+  }
+
+  NameChain ReadChain(size_t i) const {
+    NameChain chain;
+    chain.parts.push_back(&tokens_[i]);
+    size_t j = i + 1;
+    while (At(j).IsSymbol(".")) {
+      if (At(j + 1).IsName()) {
+        chain.parts.push_back(&tokens_[j + 1]);
+        j += 2;
+      } else if (At(j + 1).IsSymbol(".")) {
+        chain.parts.push_back(nullptr);
+        j += 1;
+      } else {
+        break;
+      }
+    }
+    chain.end = j;
+    return chain;
+  }
+
+  static bool IsSchemaPart(const Token* part) {
+    return part == nullptr || EqualsIgnoreCase(part->value, "dbo");
+  }
+
+  // Emits a catalog view's subquery, keeping the view's name as the alias
+  // unless the statement gives one.
+  bool EmitCatalogView(std::string_view database, std::string_view view, size_t next,
+                       const Token& origin) {
+    std::optional<std::string> subquery = resolver_.CatalogView(database, ToLower(view));
+    if (!subquery) return false;
+    Append(*subquery, origin);
+    const Token& following = At(next);
+    bool has_alias = following.IsWord("as") || following.kind == TokenKind::kQuotedName ||
+                     (following.kind == TokenKind::kWord && !IsReservedKeyword(following.text));
+    if (!has_alias) Append("AS " + QuoteSqliteName(view.substr(view.rfind('.') + 1)), origin);
+    return true;
+  }
+
+  // Emits a name chain; returns the index after it.
+  size_t EmitChain(size_t i) {
+    NameChain chain = ReadChain(i);
+    const auto& parts = chain.parts;
+    const Token& origin = tokens_[i];
+    auto part_text = [&](size_t k) { return parts[k] == nullptr ? std::string() : parts[k]->value; };
+    bool is_call = At(chain.end).IsSymbol("(");
+    if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
+      if (is_call) {
+        EmitFunctionName(*parts[0]);
+        return chain.end;
+      }
+      if (parts[0]->IsWord("current_timestamp")) {
+        Append("getdate()", origin);
+        return chain.end;
+      }
+    }
+    if (!is_call) {
+      if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord &&
+          EmitCatalogView("", parts[0]->value, chain.end, origin)) {
+        return chain.end;
+      }
+      if (parts.size() == 2 && parts[0] != nullptr) {
+        if (EqualsIgnoreCase(part_text(0), "information_schema") &&
+            EmitCatalogView("", "information_schema." + part_text(1), chain.end, origin)) {
+          return chain.end;
+        }
+        if (IsSchemaPart(parts[0]) && parts[1] != nullptr &&
+            EmitCatalogView("", part_text(1), chain.end, origin)) {
+          return chain.end;
+        }
+      }
+      if (parts.size() == 3 && parts[0] != nullptr && parts[2] != nullptr) {
+        std::string view = EqualsIgnoreCase(part_text(1), "information_schema")
+                               ? "information_schema." + part_text(2)
+                               : (IsSchemaPart(parts[1]) ? part_text(2) : std::string());
+        if (!view.empty() && EmitCatalogView(part_text(0), view, chain.end, origin)) {
+          return chain.end;
+        }
+      }
+    }
+    std::vector<std::string> emitted;
+    size_t first = 0;
+    if (parts.size() >= 3 && parts[0] != nullptr && IsSchemaPart(parts[1])) {
+      // database.schema.object[.column]
+      emitted.push_back(QuoteSqliteName(resolver_.SchemaFor(part_text(0))));
+      first = 2;
+    } else if (parts.size() >= 2 && parts[0] != nullptr && EqualsIgnoreCase(part_text(0), "dbo")) {
+      first = 1;
+    }
+    for (size_t k = first; k < parts.size(); ++k) {
+      if (parts[k] == nullptr) throw SyntaxError(At(chain.end));
+      emitted.push_back(NamePart(*parts[k]));
+    }
+    std::string text;
+    for (const std::string& part : emitted) {
+      if (!text.empty()) text.push_back('.');
+      text += part;
+    }
+    Append(text, origin);
+    return chain.end;
+  }
+
+  void EmitFunctionName(const Token& name) {
+    struct Mapping {
+      std::string_view tsql;
+      std::string_view sqlite;
+    };
+    static constexpr Mapping kFunctions[] = {
+        {"isnull", "ifnull"},
+        {"left", "\"left\""},
+        {"right", "\"right\""},
+    };
+    for (const Mapping& mapping : kFunctions) {
+      if (name.IsWord(mapping.tsql)) {
+        Append(mapping.sqlite, name);
+        return;
+      }
+    }
+    Append(name.text, name);
+  }
+
+  // SELECT [ALL | DISTINCT] TOP n ...: n becomes a LIMIT at the end of that SELECT.
+  size_t ReadTop(size_t i, int depth) {
+    const Token& count = At(i + 1);
+    std::string limit;
+    size_t next = i + 2;
+    if (count.kind == TokenKind::kNumber || count.kind == TokenKind::kVariable) {
+      limit = count.kind == TokenKind::kNumber ? count.text : count.value;
+    } else if (count.IsSymbol("(")) {
+      size_t close = i + 2;
+      while (close < tokens_.size() && !tokens_[close].IsSymbol(")")) ++close;
+      if (close != i + 3) throw SyntaxError(At(i + 2));
+      const Token& inner = At(i + 2);
+      if (inner.kind != TokenKind::kNumber && inner.kind != TokenKind::kVariable) {
+        throw SyntaxError(inner);
+      }
+      limit = inner.text;
+      next = close + 1;
+    } else {
+      throw SyntaxError(count, &tokens_[i]);
+    }
+    if (IsAnyWord(At(next), {"percent", "with"})) throw SyntaxError(At(next));
+    pending_limits_.emplace_back(depth, limit);
+    return next;
+  }
+
+  void FlushLimit(int depth, const Token& origin) {
+    if (!pending_limits_.empty() && pending_limits_.back().first == depth) {
+      Append("LIMIT " + pending_limits_.back().second, origin);
+      pending_limits_.pop_back();
+    }
+  }
+
+  void EmitRange(size_t begin, size_t end) {
+    int depth = 0;
+    size_t i = begin;
+    while (i < end) {
+      const Token& token = tokens_[i];
+      switch (token.kind) {
+        case TokenKind::kEnd:
+          ++i;
+          continue;
+        case TokenKind::kWord:
+        case TokenKind::kQuotedName:
+          if (token.IsWord("top") && i > begin &&
+              (tokens_[i - 1].IsWord("select") || IsAnyWord(tokens_[i - 1], {"all", "distinct"}))) {
+            i = ReadTop(i, depth);
+            continue;
+          }
+          if (token.kind == TokenKind::kWord && IsReservedKeyword(token.text) &&
+              !token.IsWord("left") && !token.IsWord("right") && !token.IsWord("current_timestamp")) {
+            Append(token.text, token);
+            ++i;
+            continue;
+          }
+          i = std::min(EmitChain(i), end);
+          continue;
+        case TokenKind::kString:
+        case TokenKind::kNationalString:
+          Append(QuoteSqliteString(token.value), token);
+          break;
+        case TokenKind::kBinary:
+          Append("X'" + (token.value.size() % 2 ? "0" + token.value : token.value) + "'", token);
+          break;
+        case TokenKind::kSystemVariable:
+          Append(std::string(kSystemVariablePrefix) + ToLower(token.text.substr(2)), token);
+          break;
+        case TokenKind::kSymbol:
+          if (token.IsSymbol("(")) ++depth;
+          if (token.IsSymbol(")")) {
+            FlushLimit(depth, token);
+            --depth;
+          }
+          if (token.IsSymbol("!<")) {
+            Append(">=", token);
+          } else if (token.IsSymbol("!>")) {
+            Append("<=", token);
+          } else if (token.IsSymbol("{") || token.IsSymbol("}")) {
+            throw SyntaxError(token);
+          } else {
+            Append(token.text, token);
+          }
+          break;
+        default:
+          Append(token.text, token);
+      }
+      ++i;
+    }
+    while (!pending_limits_.empty()) FlushLimit(pending_limits_.back().first, At(end - 1));
+  }
+
+  // Index of the token closing the parenthesis opened at `open`.
+  size_t MatchingClose(size_t open) const {
+    int depth = 0;
+    for (size_t i = open; i < tokens_.size(); ++i) {
+      if (tokens_[i].IsSymbol("(")) ++depth;
+      if (tokens_[i].IsSymbol(")") && --depth == 0) return i;
+    }
+    throw SyntaxError(At(tokens_.size()), &tokens_.back());
+  }
+
+  void CreateTable() {
+    // CREATE TABLE name ( element, ... ) [ON filegroup] [TEXTIMAGE_ON filegroup]
+    size_t name_at = 2;
+    if (!At(name_at).IsName()) throw SyntaxError(At(name_at), &tokens_[1]);
+    NameChain chain = ReadChain(name_at);
+    bool temporary = chain.parts.back() != nullptr && chain.parts.back()->value.starts_with("#");
+    Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[0]);
+    EmitChain(name_at);
+    size_t open = chain.end;
+    if (!At(open).IsSymbol("(")) throw SyntaxError(At(open), &tokens_[open - 1]);
+    size_t close = MatchingClose(open);
+    Append("(", tokens_[open]);
+    size_t element = open + 1;
+    int column_number = 0;
+    while (element < close) {
+      size_t element_end = element;
+      int depth = 0;
+      while (element_end < close && !(depth == 0 && tokens_[element_end].IsSymbol(","))) {
+        if (tokens_[element_end].IsSymbol("(")) ++depth;
+        if (tokens_[element_end].IsSymbol(")")) --depth;
+        ++element_end;
+      }
+      if (element_end == element) throw SyntaxError(tokens_[element]);
+      if (IsAnyWord(tokens_[element], {"constraint", "primary", "unique", "foreign", "check"})) {
+        TableConstraint(element, element_end);
+      } else {
+        ColumnDefinition(element, element_end, ++column_number);
+      }
+      if (element_end < close) Append(",", tokens_[element_end]);
+      element = element_end + 1;
+    }
+    Append(")", tokens_[close]);
+    size_t rest = close + 1;
+    while (rest < tokens_.size() && IsAnyWord(tokens_[rest], {"on", "textimage_on"})) rest += 2;
+    if (rest < tokens_.size()) throw SyntaxError(tokens_[rest]);
+  }
+
+  void TableConstraint(size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+      if (IsAnyWord(tokens_[i], {"clustered", "nonclustered"})) continue;
+      EmitRange(i, i + 1);
+    }
+  }
+
+  void ColumnDefinition(size_t begin, size_t end, int column_number) {
+    const Token& name = tokens_[begin];
+    if (!name.IsName()) throw SyntaxError(name);
+    const Token& type_word = At(begin + 1);
+    if (begin + 1 >= end || !type_word.IsName()) throw SyntaxError(At(begin + 1), &name);
+    size_t i = begin + 2;
+    std::vector<std::string> arguments;
+    if (i < end && tokens_[i].IsSymbol("(")) {
+      size_t close = MatchingClose(i);
+      for (size_t k = i + 1; k < close; ++k) {
+        if (tokens_[k].IsSymbol(",")) continue;
+        arguments.push_back(tokens_[k].text);
+      }
+      i = close + 1;
+    }
+    std::optional<ColumnType> type = ColumnTypeFromName(type_word.value, arguments);
+    if (!type) {
+      SqlError error = MakeError(2715, {std::to_string(column_number), type_word.value});
+      error.message().line = type_word.line;
+      throw error;
+    }
+    bool identity = false;
+    for (size_t k = i; k < end; ++k) identity = identity || tokens_[k].IsWord("identity");
+    Append(NamePart(name), name);
+    if (identity) {
+      Append("INTEGER PRIMARY KEY AUTOINCREMENT", type_word);
+    } else {
+      std::string declaration = TypeDeclaration(*type);
+      Append(declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration) : declaration,
+             type_word);
+    }
+    bool collated = false;
+    while (i < end) {
+      const Token& token = tokens_[i];
+      if (token.IsWord("identity")) {
+        i = At(i + 1).IsSymbol("(") ? MatchingClose(i + 1) + 1 : i + 1;
+      } else if (IsAnyWord(token, {"clustered", "nonclustered", "rowguidcol"})) {
+        ++i;
+      } else if (identity && token.IsWord("primary") && At(i + 1).IsWord("key")) {
+        i += 2;
+      } else if (token.IsWord("collate") && i + 1 < end) {
+        std::string collation = ToLower(tokens_[i + 1].value);
+        bool exact = collation.find("_cs") != std::string::npos ||
+                     collation.find("_bin") != std::string::npos;
+        Append(exact ? "COLLATE BINARY" : "COLLATE NOCASE", token);
+        collated = true;
+        i += 2;
+      } else if (token.IsWord("default") && i + 2 < end && At(i + 1).kind == TokenKind::kWord &&
+                 At(i + 2).IsSymbol("(")) {
+        size_t close = MatchingClose(i + 2);
+        Append("DEFAULT (", token);
+        EmitRange(i + 1, close + 1);
+        Append(")", tokens_[close]);
+        i = close + 1;
+      } else {
+        size_t next = i + 1;
+        if (token.IsSymbol("(")) next = MatchingClose(i) + 1;
+        EmitRange(i, next);
+        i = next;
+      }
+    }
+    if (!collated && !identity && IsCharacterType(type->type)) Append("COLLATE NOCASE", type_word);
+  }
+
+  const Tokens& tokens_;
+  NameResolver& resolver_;
+  SqliteText out_;
+  std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
+};
+
+}  // namespace
+
+SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) {
+  return Rewriter(statement.tokens, resolver).Statement(statement.kind);
+}
+
+SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
+  return Rewriter(condition, resolver).Condition();
+}
+
+TableReference TableOf(const Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  std::vector<std::string> parts;
+  for (size_t i = 2; i < tokens.size(); ++i) {
+    if (tokens[i].IsName()) {
+      parts.push_back(tokens[i].value);
+    } else if (tokens[i].IsSymbol(".")) {
+      if (i + 1 < tokens.size() && tokens[i + 1].IsSymbol(".")) parts.emplace_back();
+    } else {
+      break;
+    }
+  }
+  TableReference table;
+  if (!parts.empty()) table.name = parts.back();
+  if (parts.size() >= 3) table.database = parts[parts.size() - 3];
+  return table;
+}
+
+}  // namespace sqlengine::tsql

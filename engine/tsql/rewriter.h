@@ -1,0 +1,60 @@
+#pragma once
+// Turns the tokens of a statement that SQLite runs (SELECT, INSERT, UPDATE,
+// DELETE, CREATE/DROP TABLE ...) into SQLite SQL: quoting, N'' literals,
+// dbo. prefixes, database-qualified names, catalog views, TOP, T-SQL types.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::tsql {
+
+// Answers the questions about names that only the executing session can.
+class NameResolver {
+ public:
+  virtual ~NameResolver() = default;
+  // The SQLite schema name under which `database` is reachable in this
+  // session ("main" for the current database), attaching it if needed.
+  // Throws SqlError 911 for an unknown database.
+  virtual std::string SchemaFor(std::string_view database) = 0;
+  // A parenthesised SELECT standing for the catalog view `view` (lower case:
+  // "sysobjects", "information_schema.tables" ...) of `database` (empty: the
+  // current one); nullopt when no such catalog view exists.
+  virtual std::optional<std::string> CatalogView(std::string_view database,
+                                                 std::string_view view) = 0;
+};
+
+// SQLite SQL with a map from its offsets back to the batch's lines.
+struct SqliteText {
+  std::string sql;
+  std::vector<std::pair<std::size_t, int>> lines;  // (offset in sql, batch line), ascending
+  // The batch line of the token at or before `offset`.
+  int LineAt(std::size_t offset) const;
+};
+
+// Sets of a text the executor binds from its own state: a T-SQL @@NAME
+// becomes the SQLite parameter kSystemVariablePrefix + lower-case NAME.
+inline constexpr std::string_view kSystemVariablePrefix = ":sysvar_";
+
+// Throws SqlError (170/156 with the line, 2715 for an unknown type) for what
+// cannot be expressed.
+SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver);
+
+// An expression of a control-flow condition, as `SELECT CASE WHEN (cond) THEN 1 ELSE 0 END`
+// that yields 1 when the condition is true.
+SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver);
+
+// The table a CREATE / DROP TABLE statement names: its database (empty when
+// not given) and its name ("#t" for a temporary table).
+struct TableReference {
+  std::string database;
+  std::string name;
+};
+TableReference TableOf(const Statement& statement);
+
+}  // namespace sqlengine::tsql

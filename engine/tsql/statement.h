@@ -1,0 +1,61 @@
+#pragma once
+// The parsed shape of a batch: a list of statements, each with its kind, its
+// tokens and, for control flow, its nested statements.
+
+#include <memory>
+#include <vector>
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql {
+
+enum class StatementKind {
+  // Rewritten and handed to SQLite.
+  kSelect,
+  kInsert,
+  kUpdate,
+  kDelete,
+  kCreateTable,
+  kDropTable,
+  kCreateOther,  // CREATE VIEW / INDEX
+  kDropOther,    // DROP VIEW / INDEX
+  kAlterTable,
+  kTruncateTable,
+  // Executed by the engine itself.
+  kUse,
+  kCreateDatabase,
+  kDropDatabase,
+  kCreateLogin,
+  kDropLogin,
+  kCreateProcedure,
+  kExecute,
+  kPrint,
+  kRaiserror,
+  kWaitFor,
+  kDeclare,
+  kSet,
+  kIf,
+  kWhile,
+  kBlock,  // BEGIN ... END
+  kBeginTransaction,
+  kCommit,
+  kRollback,
+  kSaveTransaction,
+  kReturn,
+  kBreak,
+  kContinue,
+  kUnsupported,  // recognised but not implemented: the executor reports it
+};
+
+struct Statement {
+  StatementKind kind = StatementKind::kUnsupported;
+  int line = 1;
+  Tokens tokens;      // the statement's own tokens, without a trailing ';'
+  Tokens condition;   // IF / WHILE
+  std::vector<std::unique_ptr<Statement>> body;  // IF: then; WHILE: loop; BEGIN..END: block
+  std::unique_ptr<Statement> else_branch;        // IF ... ELSE
+};
+
+using StatementList = std::vector<std::unique_ptr<Statement>>;
+
+}  // namespace sqlengine::tsql

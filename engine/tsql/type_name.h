@@ -1,0 +1,33 @@
+#pragma once
+// T-SQL type names: parsing "nvarchar(50)", "decimal(10,2)", "varchar(max)"
+// into a ColumnType and writing the canonical declaration that the engine
+// stores in a table's schema (where it serves as the column-type catalog).
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::tsql {
+
+// name: the type word (any case); arguments: the texts between the
+// parentheses ("50", "max", "10" and "2"). Empty optional for an unknown name
+// or arguments that do not fit the type.
+std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
+                                             const std::vector<std::string>& arguments);
+
+// Parses a declaration as stored in the schema ("nvarchar(50)", "INTEGER").
+// Empty optional when it is not a type this engine knows.
+std::optional<ColumnType> ParseDeclaredType(std::string_view declaration);
+
+// "int", "nvarchar", "decimal" ...
+std::string_view TypeName(SqlType type);
+
+// The canonical declaration: "nvarchar(50)", "decimal(10,2)", "varchar(max)".
+std::string TypeDeclaration(const ColumnType& type);
+
+bool IsCharacterType(SqlType type);
+
+}  // namespace sqlengine::tsql
