@@ -1,0 +1,186 @@
+// Token and value encoders against the documentation's response examples
+// and the byte layouts clients are known to read.
+#include <gtest/gtest.h>
+
+#include "engine/tds/byte_reader.h"
+#include "engine/tds/packet.h"
+#include "engine/tds/tokens.h"
+#include "engine/tds/value_codec.h"
+#include "engine/tests/tds/hex.h"
+
+namespace sqlengine::testing {
+namespace {
+
+using namespace sqlengine::tds;
+
+std::vector<std::uint8_t> RowBytes(const ColumnType& type, const Value& value,
+                                   TdsVersion version = TdsVersion::k74) {
+  ByteWriter out;
+  WriteValue(DescribeType(type, version), value, ValueContext::kRow, out);
+  return out.Bytes();
+}
+
+TEST(ResponseEncoding, LoginEnvChangesAndInfoMatchTheExample) {
+  ByteWriter out;
+  WriteEnvChange(EnvChangeType::kDatabase, "master", "master", out);
+  ServerMessage context{5701, 10, 2, "Changed database context to 'master'.", "", 0};
+  WriteMessage(context, "", true, out);
+  WriteCollationChange(out);
+  WriteEnvChange(EnvChangeType::kLanguage, "us_english", "", out);
+  WriteEnvChange(EnvChangeType::kPacketSize, "4096", "4096", out);
+  auto expected = Hex(
+      "E3 1B 00 01 06 6D 00 61 00 73 00 74 00 65 00 72 00 06 6D 00 61 00 73 00 74 00 65 00 72 00 "
+      "AB 58 00 45 16 00 00 02 00 25 00 43 00 68 00 61 00 6E 00 67 00 65 00 64 00 20 00 64 00 61 "
+      "00 74 00 61 00 62 00 61 00 73 00 65 00 20 00 63 00 6F 00 6E 00 74 00 65 00 78 00 74 00 20 "
+      "00 74 00 6F 00 20 00 27 00 6D 00 61 00 73 00 74 00 65 00 72 00 27 00 2E 00 00 00 00 00 00 "
+      "00 E3 08 00 07 05 09 04 D0 00 34 00 E3 17 00 02 0A 75 00 73 00 5F 00 65 00 6E 00 67 00 6C "
+      "00 69 00 73 00 68 00 00 E3 13 00 04 04 34 00 30 00 39 00 36 00 04 34 00 30 00 39 00 36 00");
+  EXPECT_EQ(out.Bytes(), expected);
+}
+
+TEST(ResponseEncoding, LoginAckLengthCoversTheNameExactly) {
+  ByteWriter out;
+  WriteLoginAck(TdsVersion::k71, out);
+  auto expected = Hex("AD 32 00 01 71 00 00 01 14");
+  ASSERT_GE(out.Size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.Bytes().begin()));
+  // FreeTDS takes the name length from (length - 10) / 2.
+  EXPECT_EQ(out.Size(), 3u + 0x32);
+  EXPECT_EQ((0x32 - 10) / 2, 20);
+  EXPECT_EQ(out.Bytes().back(), 0xF7);
+}
+
+TEST(ResponseEncoding, SqlBatchResponseExample) {
+  ByteWriter out;
+  ColumnType varchar3{SqlType::kVarChar, 3};
+  varchar3.nullable = false;
+  auto types = WriteColMetadata({{"bar", varchar3}}, TdsVersion::k72, out);
+  WriteRow(types, {std::string("foo")}, out);
+  WriteDone(Token::kDone, kDoneCount, 0xC1, 1, true, out);
+  auto expected = Hex(
+      "81 01 00 00 00 00 00 20 00 A7 03 00 09 04 D0 00 34 03 62 00 61 00 72 00 D1 03 00 66 6F 6F FD "
+      "10 00 C1 00 01 00 00 00 00 00 00 00");
+  ASSERT_EQ(out.Size(), expected.size());
+  // The example marks the column computed (0x20); ours says updatability unknown.
+  out.Bytes()[7] = 0x20;
+  EXPECT_EQ(out.Bytes(), expected);
+}
+
+TEST(ResponseEncoding, RpcResponseExample) {
+  ByteWriter out;
+  WriteDone(Token::kDoneInProc, kDoneMore | kDoneCount, 0xC1, 1, true, out);
+  WriteReturnStatus(0, out);
+  WriteDone(Token::kDoneProc, kDoneFinal, 0xE0, 0, true, out);
+  EXPECT_EQ(out.Bytes(), Hex("FF 11 00 C1 00 01 00 00 00 00 00 00 00 79 00 00 00 00 FE 00 00 E0 00 "
+                             "00 00 00 00 00 00 00 00"));
+}
+
+TEST(ResponseEncoding, MessageAndDoneWidthsFollowTheVersion) {
+  ServerMessage error{208, 16, 1, "Invalid object name 'x'.", "", 1};
+  ByteWriter narrow, wide;
+  WriteMessage(error, "S", false, narrow);
+  WriteMessage(error, "S", true, wide);
+  EXPECT_EQ(narrow.Bytes()[0], 0xAA);
+  EXPECT_EQ(wide.Size(), narrow.Size() + 2);
+  EXPECT_EQ(std::vector<std::uint8_t>(narrow.Bytes().end() - 2, narrow.Bytes().end()), Hex("01 00"));
+  ByteWriter done71, done72;
+  WriteDone(Token::kDone, kDoneError, 0, 5, false, done71);
+  WriteDone(Token::kDone, kDoneError, 0, 5, true, done72);
+  EXPECT_EQ(done71.Bytes(), Hex("FD 02 00 00 00 05 00 00 00"));
+  EXPECT_EQ(done72.Bytes(), Hex("FD 02 00 00 00 05 00 00 00 00 00 00 00"));
+  ServerMessage print{0, 0, 1, "hello", "", 1};
+  ByteWriter info;
+  WriteMessage(print, "", true, info);
+  EXPECT_EQ(info.Bytes()[0], 0xAB);
+}
+
+TEST(ResponseEncoding, TransactionEnvChangesCarryTheDescriptor) {
+  ByteWriter begin, commit;
+  WriteTransactionChange(EnvChangeType::kBeginTransaction, 0x0807060504030201, begin);
+  WriteTransactionChange(EnvChangeType::kCommitTransaction, 0x0807060504030201, commit);
+  EXPECT_EQ(begin.Bytes(), Hex("E3 0B 00 08 08 01 02 03 04 05 06 07 08 00"));
+  EXPECT_EQ(commit.Bytes(), Hex("E3 0B 00 09 00 08 01 02 03 04 05 06 07 08"));
+}
+
+TEST(ResponseEncoding, FixedWidthValues) {
+  EXPECT_EQ(RowBytes({SqlType::kInt}, std::int64_t{-2}), Hex("04 FE FF FF FF"));
+  EXPECT_EQ(RowBytes({SqlType::kBigInt}, std::int64_t{1} << 40), Hex("08 00 00 00 00 00 01 00 00"));
+  EXPECT_EQ(RowBytes({SqlType::kSmallInt}, std::string("300")), Hex("02 2C 01"));
+  EXPECT_EQ(RowBytes({SqlType::kTinyInt}, std::int64_t{255}), Hex("01 FF"));
+  EXPECT_EQ(RowBytes({SqlType::kBit}, std::int64_t{1}), Hex("01 01"));
+  EXPECT_EQ(RowBytes({SqlType::kFloat}, 1.5), Hex("08 00 00 00 00 00 00 F8 3F"));
+  EXPECT_EQ(RowBytes({SqlType::kReal}, 1.5), Hex("04 00 00 C0 3F"));
+  EXPECT_EQ(RowBytes({SqlType::kInt}, Value{}), Hex("00"));
+  EXPECT_THROW(RowBytes({SqlType::kTinyInt}, std::int64_t{256}), ValueConversionError);
+  EXPECT_THROW(RowBytes({SqlType::kInt}, std::string("abc")), ValueConversionError);
+}
+
+TEST(ResponseEncoding, DecimalMoneyAndDates) {
+  ColumnType decimal{SqlType::kDecimal, 0, 10, 2};
+  EXPECT_EQ(DescribeType(decimal, TdsVersion::k74).max_length, 9u);
+  EXPECT_EQ(RowBytes(decimal, Decimal{-12345, 3}), Hex("09 00 D3 04 00 00 00 00 00 00"))
+      << "-12.345 rounds half away from zero to -12.35 (1235)";
+  EXPECT_EQ(RowBytes(decimal, std::string("7")), Hex("09 01 BC 02 00 00 00 00 00 00"));
+  EXPECT_THROW(RowBytes({SqlType::kDecimal, 0, 3, 0}, std::int64_t{1000}), ValueConversionError);
+  EXPECT_EQ(RowBytes({SqlType::kMoney}, Decimal{123456, 4}), Hex("08 00 00 00 00 40 E2 01 00"));
+  EXPECT_EQ(RowBytes({SqlType::kSmallMoney}, std::int64_t{-1}), Hex("04 F0 D8 FF FF"));
+  // 2008-12-31 12:00:00.003: 39811 days, 12 h = 12960000 ticks + 1.
+  EXPECT_EQ(RowBytes({SqlType::kDateTime}, DateTime{2008, 12, 31, 12, 0, 0, 3}),
+            Hex("08 83 9B 00 00 01 C1 C5 00"));
+  EXPECT_EQ(RowBytes({SqlType::kDateTime}, std::string("1899-12-31 00:00:00")),
+            Hex("08 FF FF FF FF 00 00 00 00"));
+  EXPECT_EQ(RowBytes({SqlType::kSmallDateTime}, DateTime{1900, 1, 2, 0, 1, 29, 0}),
+            Hex("04 01 00 01 00"));
+}
+
+TEST(ResponseEncoding, CharacterAndBinaryValues) {
+  EXPECT_EQ(RowBytes({SqlType::kNVarChar, 10}, std::string("h\xC3\xA9")), Hex("04 00 68 00 E9 00"));
+  EXPECT_EQ(RowBytes({SqlType::kVarChar, 10}, std::string("h\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD")),
+            Hex("04 00 68 E9 80 3F")) << "Windows-1252; characters outside it become '?'";
+  EXPECT_EQ(RowBytes({SqlType::kChar, 3}, std::string("a")), Hex("03 00 61 20 20"));
+  EXPECT_EQ(RowBytes({SqlType::kVarBinary, 4}, Bytes{1, 2}), Hex("02 00 01 02"));
+  EXPECT_EQ(RowBytes({SqlType::kNVarChar, 10}, Value{}), Hex("FF FF"));
+  EXPECT_EQ(RowBytes({SqlType::kNVarChar, 2}, std::string("abc")), Hex("04 00 61 00 62 00"))
+      << "a value longer than its column is cut to keep the stream valid";
+  EXPECT_EQ(RowBytes({SqlType::kNVarChar, kMaxLength}, std::string("ab")),
+            Hex("04 00 00 00 00 00 00 00 04 00 00 00 61 00 62 00 00 00 00 00"));
+  EXPECT_EQ(RowBytes({SqlType::kNVarChar, kMaxLength}, Value{}), Hex("FF FF FF FF FF FF FF FF"));
+  auto ntext = RowBytes({SqlType::kNVarChar, kMaxLength}, std::string("ab"), TdsVersion::k71);
+  ASSERT_EQ(ntext.size(), 1u + 16 + 8 + 4 + 4);
+  EXPECT_EQ(ntext[0], 16);
+  EXPECT_EQ(std::vector<std::uint8_t>(ntext.end() - 8, ntext.end()), Hex("04 00 00 00 61 00 62 00"));
+  EXPECT_EQ(RowBytes({SqlType::kText}, Value{}), Hex("00"));
+}
+
+TEST(ResponseEncoding, GuidsTravelWithTheFirstGroupsLittleEndian) {
+  std::string text = "6F9619FF-8B86-D011-B42D-00C04FC964FF";
+  auto wire = RowBytes({SqlType::kUniqueIdentifier}, text);
+  EXPECT_EQ(wire, Hex("10 FF 19 96 6F 86 8B 11 D0 B4 2D 00 C0 4F C9 64 FF"));
+  EXPECT_EQ(GuidToText(std::span(wire).subspan(1)), text);
+  EXPECT_THROW(GuidFromText("not a guid"), ValueConversionError);
+}
+
+TEST(ResponseEncoding, ColumnMetadataFollowsTheVersion) {
+  std::vector<Column> columns = {{"n", {SqlType::kNVarChar, kMaxLength}}};
+  ByteWriter v74, v71;
+  WriteColMetadata(columns, TdsVersion::k74, v74);
+  WriteColMetadata(columns, TdsVersion::k71, v71);
+  // 7.4: u32 user type, flags, E7 FF FF + collation.
+  EXPECT_EQ(v74.Bytes(), Hex("81 01 00 00 00 00 00 09 00 E7 FF FF 09 04 D0 00 34 01 6E 00"));
+  // 7.1: u16 user type, NTEXT with its i32 size, collation and an empty table name.
+  EXPECT_EQ(v71.Bytes(), Hex("81 01 00 00 00 09 00 63 FE FF FF 7F 09 04 D0 00 34 00 00 01 6E 00"));
+}
+
+TEST(ResponseEncoding, ResponseIsSplitIntoPackets) {
+  std::vector<std::uint8_t> body(1000, 0xAB);
+  std::vector<std::uint8_t> out;
+  std::uint8_t id = 1;
+  AppendPackets(body, 512, 0x0033, true, &id, out);
+  ASSERT_EQ(out.size(), 1000u + 2 * kHeaderSize);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 8), Hex("04 00 02 00 00 33 01 00"));
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 512, out.begin() + 520),
+            Hex("04 01 01 F8 00 33 02 00"));
+}
+
+}  // namespace
+}  // namespace sqlengine::testing
