@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <cstdlib>
 #include <fstream>
 
 #include "velmora/tests/engine_fixture.h"
@@ -25,6 +26,41 @@ TEST_F(ServerTest, StartOnARunningEngineConnectsAndSaysSo) {
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_EQ(messages_.shown[0].text, "Server was on already. Database is connected.");
   EXPECT_EQ(messages_.shown[0].icon, Icon::kNone);
+}
+
+// Points the engine program's default home at a fresh folder while it lives,
+// and stops the engine started there (by its own pid file) at the end.
+class ScopedEngineHome {
+ public:
+  ScopedEngineHome() : home_(testing_support::MakeTempFolder("velmora-start")) {
+    setenv("SQLENGINE_HOME", home_.c_str(), 1);
+  }
+  ~ScopedEngineHome() {
+    unsetenv("SQLENGINE_HOME");
+    if (fs::exists(home_ / "sqlengine.port")) {
+      const std::string stop =
+          testing_support::SqlEnginePath().string() + " stop --home '" + home_.string() + "'";
+      EXPECT_EQ(std::system((stop + " >/dev/null").c_str()), 0);
+    }
+    fs::remove_all(home_);
+  }
+  ScopedEngineHome(const ScopedEngineHome&) = delete;
+  ScopedEngineHome& operator=(const ScopedEngineHome&) = delete;
+
+ private:
+  fs::path home_;
+};
+
+TEST_F(ServerTest, StartOnAStoppedEngineStartsItSilently) {
+  ScopedEngineHome home;
+  const QString server = Q(UnreachableServer());
+  form_->Text1->setText(server);
+  Click(form_->Command1);
+  EXPECT_EQ(messages_.Texts(), std::vector<QString>{});
+
+  Click(form_->cmdKnowDB);  // the listing reaches the engine that was started
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(ListLines().value(0), "Existing Databases on : " + server);
 }
 
 TEST_F(ServerTest, StartWithAnInvalidComputerNameAsksToCheckIt) {
