@@ -98,7 +98,63 @@ ColumnType ReadType(const Tokens& tokens, size_t& i) {
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink) : session_(session), sink_(sink) {}
 
-void BatchExecutor::Run(const tsql::StatementList& statements) { RunList(statements); }
+void BatchExecutor::Run(const tsql::StatementList& statements) {
+  try {
+    CheckSyntax(statements);
+  } catch (const SqlError& error) {
+    ReportError(error);
+    return;
+  }
+  RunList(statements);
+}
+
+bool BatchExecutor::IsPassThrough(StatementKind kind) {
+  switch (kind) {
+    case StatementKind::kSelect:
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+    case StatementKind::kCreateTable:
+    case StatementKind::kDropTable:
+    case StatementKind::kCreateOther:
+    case StatementKind::kDropOther:
+    case StatementKind::kAlterTable:
+    case StatementKind::kTruncateTable:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
+  for (const auto& statement : statements) CheckSyntax(*statement);
+}
+
+void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  if (!IsPassThrough(statement.kind)) {
+    CheckSyntax(statement.body);
+    if (statement.else_branch) CheckSyntax(*statement.else_branch);
+    return;
+  }
+  tsql::SqliteText text;
+  try {
+    text = tsql::RewriteStatement(statement, session_.Connection());
+  } catch (const SqlError& error) {
+    // Names are resolved when the statement runs; only syntax fails the batch here.
+    if (AbortsBatch(error) && error.message().number != 911) throw;
+    return;
+  }
+  sqlite3_stmt* raw = nullptr;
+  sqlite3* db = session_.Connection().Handle();
+  int rc = sqlite3_prepare_v3(db, text.sql.c_str(), static_cast<int>(text.sql.size()), 0, &raw, nullptr);
+  sqlite3_finalize(raw);
+  if (rc == SQLITE_OK) return;
+  std::string_view message = sqlite3_errmsg(db);
+  if (message.ends_with("syntax error") || message == "incomplete input") {
+    FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
+    ThrowSqliteError(db, rc, context);
+  }
+}
 
 void BatchExecutor::Done(std::optional<std::int64_t> count) {
   StatementDone done;
@@ -151,19 +207,11 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
+  if (IsPassThrough(statement.kind)) {
+    PassThrough(statement);
+    return Flow::kNext;
+  }
   switch (statement.kind) {
-    case StatementKind::kSelect:
-    case StatementKind::kInsert:
-    case StatementKind::kUpdate:
-    case StatementKind::kDelete:
-    case StatementKind::kCreateTable:
-    case StatementKind::kDropTable:
-    case StatementKind::kCreateOther:
-    case StatementKind::kDropOther:
-    case StatementKind::kAlterTable:
-    case StatementKind::kTruncateTable:
-      PassThrough(statement);
-      return Flow::kNext;
     case StatementKind::kUse:
       ExecuteUse(session_, statement, sink_);
       return Flow::kNext;
@@ -223,8 +271,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kBreak;
     case StatementKind::kContinue:
       return Flow::kContinue;
-    case StatementKind::kCreateProcedure:
-    case StatementKind::kUnsupported:
+    default:
       break;
   }
   const Tokens& tokens = statement.tokens;

@@ -33,6 +33,11 @@ class BatchExecutor final : public ParameterSource {
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
 
+  static bool IsPassThrough(tsql::StatementKind kind);
+  // Finds the syntax errors SQLite would report, before anything of the batch runs.
+  void CheckSyntax(const tsql::StatementList& statements);
+  void CheckSyntax(const tsql::Statement& statement);
+
   Flow RunList(const tsql::StatementList& statements);
   Flow RunOne(const tsql::Statement& statement);
   Flow Dispatch(const tsql::Statement& statement);

@@ -158,7 +158,10 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
     for (auto [sql_type, bytes] : kBytes) {
       if (type->type == sql_type) return sqlite3_result_int(context, bytes);
     }
-    if (type->type == SqlType::kDecimal) return sqlite3_result_int(context, type->precision <= 9 ? 5 : 17);
+    if (type->type == SqlType::kDecimal) {
+      int precision = type->precision;
+      return sqlite3_result_int(context, precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17);
+    }
     int length = type->length == kMaxLength ? -1 : type->length * (unicode ? 2 : 1);
     return sqlite3_result_int(context, length);
   }

@@ -51,17 +51,53 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
     while (rc == SQLITE_ROW) rc = Step();
     return sqlite3_changes64(db_);
   }
+  // Expressions have no declared type: their type is settled by the values of
+  // the first rows, which are held back until it is.
   std::vector<Column> metadata(static_cast<size_t>(columns));
+  std::vector<ValueTypeGuess> guesses(static_cast<size_t>(columns));
+  bool any_inferred = false;
   for (int i = 0; i < columns; ++i) {
     metadata[i].name = ResultColumnName(statement, i);
-    metadata[i].type = ResultColumnType(db_, statement, i, rc == SQLITE_ROW);
+    std::optional<ColumnType> declared = DeclaredColumnType(db_, statement, i);
+    if (declared) {
+      metadata[i].type = *declared;
+    } else {
+      guesses[i].inferred = true;
+      any_inferred = true;
+    }
   }
-  sink.BeginResult(metadata);
+  std::vector<std::vector<Value>> held;
   std::int64_t rows = 0;
-  Row row(static_cast<size_t>(columns));
+  auto read_row = [&](const std::vector<Column>& types) {
+    Row row(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, types[i].type);
+    return row;
+  };
+  if (any_inferred) {
+    std::vector<Row> raw;
+    while (rc == SQLITE_ROW && raw.size() < kRowsToSettleTypes) {
+      Row row(static_cast<size_t>(columns));
+      for (int i = 0; i < columns; ++i) {
+        row[i] = PlainValue(sqlite3_column_value(statement, i));
+        if (guesses[i].inferred) guesses[i].Observe(row[i]);
+      }
+      raw.push_back(std::move(row));
+      rc = Step();
+    }
+    for (int i = 0; i < columns; ++i) {
+      if (guesses[i].inferred) metadata[i].type = guesses[i].Type();
+    }
+    sink.BeginResult(metadata);
+    for (Row& row : raw) {
+      for (int i = 0; i < columns; ++i) row[i] = ConvertForType(row[i], metadata[i].type);
+      sink.AddRow(row);
+      ++rows;
+    }
+  } else {
+    sink.BeginResult(metadata);
+  }
   while (rc == SQLITE_ROW) {
-    for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, metadata[i].type);
-    sink.AddRow(row);
+    sink.AddRow(read_row(metadata));
     ++rows;
     rc = Step();
   }

@@ -24,6 +24,9 @@ class ParameterSource {
   virtual Value Parameter(std::string_view name, int line) = 0;
 };
 
+// Rows held back to settle the types of expression columns.
+inline constexpr size_t kRowsToSettleTypes = 1000;
+
 class SqliteStatement {
  public:
   // Throws SqlError (via ThrowSqliteError) when SQLite refuses the text.

@@ -219,48 +219,54 @@ std::string ValueText(const Value& value) {
   return {};
 }
 
-ColumnType ResultColumnType(sqlite3* db, sqlite3_stmt* statement, int column, bool on_row) {
-  ColumnType type;
+std::optional<ColumnType> DeclaredColumnType(sqlite3* db, sqlite3_stmt* statement, int column) {
   const char* declared = sqlite3_column_decltype(statement, column);
-  if (declared != nullptr) {
-    if (std::optional<ColumnType> parsed = tsql::ParseDeclaredType(declared)) {
-      type = *parsed;
-      const char* schema = sqlite3_column_database_name(statement, column);
-      const char* table = sqlite3_column_table_name(statement, column);
-      const char* origin = sqlite3_column_origin_name(statement, column);
-      int not_null = 0, primary_key = 0, autoincrement = 0;
-      if (table != nullptr && origin != nullptr &&
-          sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &not_null,
-                                        &primary_key, &autoincrement) == SQLITE_OK) {
-        type.nullable = !not_null && !primary_key;
-        type.identity = autoincrement != 0;
-      }
-      return type;
-    }
+  if (declared == nullptr) return std::nullopt;
+  std::optional<ColumnType> type = tsql::ParseDeclaredType(declared);
+  if (!type) return std::nullopt;
+  const char* schema = sqlite3_column_database_name(statement, column);
+  const char* table = sqlite3_column_table_name(statement, column);
+  const char* origin = sqlite3_column_origin_name(statement, column);
+  int not_null = 0, primary_key = 0, autoincrement = 0;
+  if (table != nullptr && origin != nullptr &&
+      sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &not_null,
+                                    &primary_key, &autoincrement) == SQLITE_OK) {
+    type->nullable = !not_null && !primary_key;
+    type->identity = autoincrement != 0;
   }
-  switch (on_row ? sqlite3_column_type(statement, column) : SQLITE_NULL) {
-    case SQLITE_INTEGER: {
-      std::int64_t number = sqlite3_column_int64(statement, column);
-      type.type = number > std::numeric_limits<std::int32_t>::max() ||
-                          number < std::numeric_limits<std::int32_t>::min()
-                      ? SqlType::kBigInt
-                      : SqlType::kInt;
-      break;
-    }
-    case SQLITE_FLOAT:
-      type.type = SqlType::kFloat;
-      break;
-    case SQLITE_TEXT:
-      type.type = SqlType::kNVarChar;
-      type.length = sqlite3_column_bytes(statement, column) > kExpressionTextLength ? kMaxLength
-                                                                                     : kExpressionTextLength;
-      break;
-    case SQLITE_BLOB:
-      type.type = SqlType::kVarBinary;
-      type.length = sqlite3_column_bytes(statement, column) > 8000 ? kMaxLength : 8000;
-      break;
-    default:
-      type.type = SqlType::kInt;
+  return type;
+}
+
+void ValueTypeGuess::Observe(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    integer = true;
+    big_integer = big_integer || *number > std::numeric_limits<std::int32_t>::max() ||
+                  *number < std::numeric_limits<std::int32_t>::min();
+  } else if (std::holds_alternative<double>(value)) {
+    real = true;
+  } else if (const auto* string = std::get_if<std::string>(&value)) {
+    text = true;
+    long_text = long_text || string->size() > static_cast<size_t>(kExpressionTextLength);
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    binary = true;
+    long_binary = long_binary || bytes->size() > 8000;
+  }
+}
+
+ColumnType ValueTypeGuess::Type() const {
+  ColumnType type;
+  if (text || (binary && (integer || real))) {
+    type.type = SqlType::kNVarChar;
+    type.length = long_text || long_binary ? kMaxLength : kExpressionTextLength;
+  } else if (binary) {
+    type.type = SqlType::kVarBinary;
+    type.length = long_binary ? kMaxLength : 8000;
+  } else if (real) {
+    type.type = SqlType::kFloat;
+  } else if (integer) {
+    type.type = big_integer ? SqlType::kBigInt : SqlType::kInt;
+  } else {
+    type.type = SqlType::kInt;
   }
   return type;
 }

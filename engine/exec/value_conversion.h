@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,20 @@
 
 namespace sqlengine::exec {
 
-// The T-SQL type of result column `column`: its declared type when it is a
-// table column, else inferred from the current row's value (the statement
-// must be on a row, or done for an empty result).
-ColumnType ResultColumnType(sqlite3* db, sqlite3_stmt* statement, int column, bool on_row);
+// The T-SQL type of result column `column` when it is a table column with a
+// declared type this engine knows (nullability and identity included).
+std::optional<ColumnType> DeclaredColumnType(sqlite3* db, sqlite3_stmt* statement, int column);
+
+// The type of an expression column, settled from the values it yields: an
+// integer column becomes float once a fractional value is seen, text wider
+// than 4000 characters makes it nvarchar(max).
+struct ValueTypeGuess {
+  bool inferred = false;
+  bool integer = false, real = false, text = false, binary = false;
+  bool big_integer = false, long_text = false, long_binary = false;
+  void Observe(const Value& value);
+  ColumnType Type() const;
+};
 
 // The result column's name as SQL Server reports it: the alias or column
 // name, empty for an expression without an alias.

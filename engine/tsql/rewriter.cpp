@@ -24,6 +24,10 @@ bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words
   return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
 }
 
+bool IsStringLiteral(const Token& token) {
+  return token.kind == TokenKind::kString || token.kind == TokenKind::kNationalString;
+}
+
 // One dotted name as written: "db..t" has an empty middle part.
 struct NameChain {
   std::vector<const Token*> parts;  // null for an omitted part
@@ -280,6 +284,10 @@ class Rewriter {
             Append(">=", token);
           } else if (token.IsSymbol("!>")) {
             Append("<=", token);
+          } else if (token.IsSymbol("+") && (IsStringLiteral(At(i + 1)) ||
+                                              (i > begin && IsStringLiteral(tokens_[i - 1])))) {
+            // T-SQL concatenates with '+'; a string literal beside it settles the meaning.
+            Append("||", token);
           } else if (token.IsSymbol("{") || token.IsSymbol("}")) {
             throw SyntaxError(token);
           } else {

@@ -1,0 +1,35 @@
+#pragma once
+// SQL script files (*.test): records separated by blank lines.
+//
+//   # a comment
+//   connect NAME [USER [PASSWORD]]       later records run on connection NAME
+//   login error NUMBER USER PASSWORD [DATABASE]
+//   statement ok                         the batch gives no error
+//   statement error NUMBER               the batch gives error NUMBER
+//   statement message NUMBER [TEXT]      no error, and a message NUMBER (with that text)
+//   query [names]                        the rows below "----" (values joined by '|',
+//   SQL ...                              NULL for null, (empty) for ''); with "names"
+//   ----                                 the first line holds the column names
+//   1|abc
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sqlengine::testing {
+
+struct ScriptRecord {
+  enum class Kind { kConnect, kLoginError, kStatementOk, kStatementError, kStatementMessage, kQuery };
+  Kind kind = Kind::kStatementOk;
+  int line = 0;                   // in the file, for failure output
+  std::vector<std::string> words;  // the record's first line, split on spaces
+  std::string sql;
+  bool expect_names = false;
+  std::vector<std::string> expected;  // query rows, or the message text
+  int number = 0;                      // error / message number
+};
+
+// Throws std::runtime_error naming the file and line of a malformed record.
+std::vector<ScriptRecord> ParseScript(const std::filesystem::path& file);
+
+}  // namespace sqlengine::testing

@@ -1,0 +1,123 @@
+// Runs every engine/tests/sql/*.test script against a real sqlengine over
+// TCP, through the FreeTDS ODBC driver.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "engine/tests/sql/odbc_client.h"
+#include "engine/tests/sql/sql_script.h"
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+std::vector<std::string> ScriptFiles() {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(SQL_SCRIPT_DIR)) {
+    if (entry.path().extension() == ".test") files.push_back(entry.path().stem().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string Cell(const std::optional<std::string>& value) {
+  if (!value) return "NULL";
+  return value->empty() ? "(empty)" : *value;
+}
+
+std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names) {
+  std::vector<std::string> rows;
+  for (const ResultSet& result : outcome.results) {
+    if (with_names) {
+      std::string names;
+      for (size_t i = 0; i < result.columns.size(); ++i) names += (i ? "|" : "") + result.columns[i];
+      rows.push_back(names);
+    }
+    for (const auto& row : result.rows) {
+      std::string text;
+      for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + Cell(row[i]);
+      rows.push_back(text);
+    }
+  }
+  return rows;
+}
+
+bool HasError(const BatchOutcome& outcome) {
+  return outcome.failed;
+}
+
+class SqlScript : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(SqlScript, Passes) {
+  std::filesystem::path file = std::filesystem::path(SQL_SCRIPT_DIR) / (GetParam() + ".test");
+  std::vector<ScriptRecord> records = ParseScript(file);
+  testing_support::TestEngine engine;
+  std::map<std::string, std::unique_ptr<OdbcClient>> connections;
+  connections["main"] = std::make_unique<OdbcClient>(engine.Port(), "sa", "");
+  OdbcClient* current = connections["main"].get();
+  for (const ScriptRecord& record : records) {
+    SCOPED_TRACE(file.string() + ":" + std::to_string(record.line));
+    switch (record.kind) {
+      case ScriptRecord::Kind::kConnect: {
+        const std::string& name = record.words[1];
+        if (!connections.count(name)) {
+          std::string user = record.words.size() > 2 ? record.words[2] : "sa";
+          std::string password = record.words.size() > 3 ? record.words[3] : "";
+          connections[name] = std::make_unique<OdbcClient>(engine.Port(), user, password);
+        }
+        current = connections[name].get();
+        break;
+      }
+      case ScriptRecord::Kind::kLoginError: {
+        std::string database = record.words.size() > 5 ? record.words[5] : "";
+        try {
+          OdbcClient client(engine.Port(), record.words[3], record.words[4], database);
+          ADD_FAILURE() << "login succeeded";
+        } catch (const OdbcError& error) {
+          bool found = false;
+          for (const DiagnosticRecord& diagnostic : error.records) found |= diagnostic.native == record.number;
+          EXPECT_TRUE(found) << "no error " << record.number;
+        }
+        break;
+      }
+      case ScriptRecord::Kind::kStatementOk: {
+        BatchOutcome outcome = current->Execute(record.sql);
+        EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
+        break;
+      }
+      case ScriptRecord::Kind::kStatementError: {
+        BatchOutcome outcome = current->Execute(record.sql);
+        EXPECT_TRUE(HasError(outcome));
+        const DiagnosticRecord* found = outcome.Find(record.number);
+        ASSERT_NE(found, nullptr) << "expected error " << record.number << ", got:\n" << outcome.Describe();
+        if (!record.expected.empty()) {
+          EXPECT_EQ(found->text, record.expected[0]);
+        }
+        break;
+      }
+      case ScriptRecord::Kind::kStatementMessage: {
+        BatchOutcome outcome = current->Execute(record.sql);
+        EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
+        const DiagnosticRecord* found = outcome.Find(record.number);
+        ASSERT_NE(found, nullptr) << "expected message " << record.number << ", got:\n" << outcome.Describe();
+        if (!record.expected.empty()) {
+          EXPECT_EQ(found->text, record.expected[0]);
+        }
+        break;
+      }
+      case ScriptRecord::Kind::kQuery: {
+        BatchOutcome outcome = current->Execute(record.sql);
+        EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
+        EXPECT_EQ(ActualRows(outcome, record.expect_names), record.expected);
+        break;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, SqlScript, ::testing::ValuesIn(ScriptFiles()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace sqlengine::testing
