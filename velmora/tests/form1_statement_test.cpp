@@ -43,6 +43,13 @@ TEST_F(StatementTest, EmptyResultShowsTheHeaderAndNumbersFormatAsText) {
   ExecuteSql("INSERT INTO Items VALUES (7, 12.50)", "Shop");
   Click(form_->cmdConnectToDB);
   EXPECT_EQ(ListLines(), (QStringList{"Id | Price | ", "7 | 12.50 | "}));
+
+  // A statement without a row set still adds its (empty) header line.
+  form_->txtSQL->setText("INSERT INTO Items VALUES (8, 1.00)");
+  Click(form_->cmdConnectToDB);
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_EQ(ListLines(), QStringList{""});
+  EXPECT_EQ(QueryColumn("SELECT COUNT(*) FROM Items", "Shop"), std::vector<std::string>{"2"});
 }
 
 TEST_F(StatementTest, ConnectionFailureKeepsTheListAndStatementFailureEmptiesIt) {
