@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "velmora/frmsql.h"
 #include "velmora/tests/engine_fixture.h"
 
 namespace velmora_test {
@@ -254,21 +255,55 @@ TEST_F(InstallTest, NeverCopiesOverTheFileOfAnAttachedDatabase) {
   EXPECT_EQ(QueryColumn("SELECT COUNT(*) FROM Marker", name_), std::vector<std::string>{"2"});
 }
 
-TEST_F(ServerTest, InstallsTheSampleDatabaseFromTheProgramFolder) {
+// A first session with the initial texts: install the sample database, list
+// its table, add a record, list the databases, back up and restore.
+TEST_F(ServerTest, FirstSessionWithTheSampleDatabase) {
   if (!fs::exists(ProgramFolder() / "TestProjSQL.mdf")) {
     GTEST_SKIP() << "TestProjSQL.mdf is not in " << ProgramFolder() << " (built by sample/)";
   }
+  const fs::path backup_file = ProgramFolder() / "TestProjSQL_DB.bak";
+  fs::remove(backup_file);
+
   Click(form_->cmdAttchDB);
-  const std::vector<QString> shown = messages_.Texts();
-  ASSERT_EQ(shown.size(), 3u);
+  std::vector<QString> shown = messages_.Texts();
+  ASSERT_EQ(shown.size(), 3u) << shown.back().toStdString();
   EXPECT_EQ(shown[0], "Database do not exist");
   EXPECT_EQ(shown[2], "Database installed successfully");
 
   messages_.shown.clear();
-  Click(form_->cmdConnectToDB);  // "Select * from Test" on TestProjSQL
+  Click(form_->cmdConnectToDB);  // "Select * from Test"
   EXPECT_TRUE(messages_.shown.empty());
   ASSERT_FALSE(ListLines().isEmpty());
   EXPECT_TRUE(ListLines()[0].endsWith(" | "));
+  const qsizetype rows_before = ListLines().size();
+
+  Click(form_->cmdADD);  // "Lena T", "Monitor"
+  EXPECT_EQ(messages_.Texts(),
+            std::vector<QString>{"Record added successfully. Name =Lena T Position= Monitor"});
+  EXPECT_EQ(ListLines().size(), rows_before + 1);
+  EXPECT_FALSE(ListLines().filter("Lena T | ").isEmpty());
+
+  messages_.shown.clear();
+  form_->chkTables->setChecked(true);
+  Click(form_->cmdKnowDB);
+  EXPECT_TRUE(messages_.shown.empty());
+  const qsizetype sample = ListLines().indexOf(QRegularExpression("^TestProjSQL, Tables: [1-9]"));
+  ASSERT_GE(sample, 0);
+  EXPECT_EQ(ListLines().value(sample + 1), "\tTest");
+
+  form_->cmdDBRB->click();
+  velmora::frmSQL* window = form_->BackupRestoreWindow();
+  window->txtSvrName->setText(Q(ServerName()));
+  window->cmdBK->click();
+  EXPECT_TRUE(window->ResultText().endsWith("Backup of 'TestProjSQL' on '" + Q(ServerName()) +
+                                            "' is successful."))
+      << window->ResultText().toStdString();
+  window->cmdRT->click();
+  EXPECT_TRUE(window->ResultText().endsWith("Restore of 'TestProjSQL_NEW' on '" + Q(ServerName()) +
+                                            "' is successful."))
+      << window->ResultText().toStdString();
+  EXPECT_TRUE(DatabaseExists("TestProjSQL_NEW"));
+  fs::remove(backup_file);
 }
 
 }  // namespace
