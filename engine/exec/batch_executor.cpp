@@ -540,9 +540,16 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   }
   std::string written;
   std::string name;
-  while (i < tokens.size() && (tokens[i].IsName() || tokens[i].IsSymbol("."))) {
-    written += tokens[i].IsSymbol(".") ? "." : tokens[i].value;
-    if (tokens[i].IsName()) name = tsql::ToLower(tokens[i].value);
+  // [database.][owner.]procedure, where owner may be left out: db..proc
+  while (i < tokens.size()) {
+    if (tokens[i].IsSymbol(".")) {
+      written += ".";
+    } else if (tokens[i].IsName() && (written.empty() || written.back() == '.')) {
+      written += tokens[i].value;
+      name = tsql::ToLower(tokens[i].value);
+    } else {
+      break;
+    }
     ++i;
   }
   std::vector<ProcedureArgument> arguments;
