@@ -197,9 +197,8 @@ OdbcLogin LoginFromConnectionText(std::string_view text) {
 
 std::string DriverConnectionText(const OdbcLogin& login) {
   const char* driver = std::getenv("DBPLATFORM_ODBC_DRIVER");
-  std::string text = "DRIVER={";
-  text += (driver != nullptr && *driver != '\0') ? driver : "FreeTDS";
-  text += "};SERVER=";
+  std::string driver_name = (driver != nullptr && *driver != '\0') ? driver : "FreeTDS";
+  std::string text = "DRIVER={" + driver_name + "};SERVER=";
   std::string server = login.host;
   if (!login.instance.empty()) server += "\\" + login.instance;
   text += OdbcValue(server) + ";";
@@ -211,6 +210,10 @@ std::string DriverConnectionText(const OdbcLogin& login) {
     text += "UID=" + OdbcValue(login.user) + ";PWD=" + OdbcValue(login.password) + ";";
   }
   text += "ClientCharset=UTF-8;";
+  // A fixed version turns off the driver's fallback to the Sybase protocol,
+  // which waits without a time-out on a server that never answers; servers
+  // still negotiate down to the version they speak.
+  if (EqualIgnoringAsciiCase(driver_name, "FreeTDS")) text += "TDS_Version=7.4;";
   return text;
 }
 

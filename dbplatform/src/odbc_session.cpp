@@ -34,8 +34,6 @@ std::shared_ptr<OdbcSession> OdbcSession::Open(const OdbcLogin& login, int login
   if (login_timeout > 0) {
     SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout)), 0);
-    SQLSetConnectAttr(dbc, SQL_ATTR_CONNECTION_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout)), 0);
   }
   std::string text = DriverConnectionText(login);
   SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
