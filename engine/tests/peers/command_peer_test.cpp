@@ -1,0 +1,79 @@
+// Command-line peers against a real engine: tsql (freetds-bin) fed a script
+// on stdin, and pytds running pytds_peer.py, each at TDS 7.4 and 7.1.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+
+Outcome RunShell(const std::string& command) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  Outcome outcome;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe)) outcome.output += buffer;
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+class CommandPeer : public ::testing::TestWithParam<std::string> {
+ protected:
+  testing_support::TestEngine engine_;
+};
+
+TEST_P(CommandPeer, Tsql) {
+  std::filesystem::path script = engine_.Home() / "peer.sql";
+  std::ofstream(script) << "create table t (id int, nv nvarchar(20), vc varchar(10), d decimal(8,2))\n"
+                           "go\n"
+                           "insert into t values (1, N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC', 'caf\xC3\xA9', 12.5)\n"
+                           "insert into t (id) values (2)\n"
+                           "go\n"
+                           "select id, nv, vc, d from t order by id\n"
+                           "go\n"
+                           "select * from nosuch\n"
+                           "go\n"
+                           "select 1 from sysobjects garbage garbage\n"
+                           "go\n"
+                           "exec no_such_proc\n"
+                           "go\n"
+                           "print 'hello from print'\n"
+                           "go\n"
+                           "select 'first' as a select 'second' as b\n"
+                           "go\n";
+  Outcome run = RunShell("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
+                         std::to_string(engine_.Port()) + " -U sa -P '' < " + script.string());
+  const std::string& out = run.output;
+  EXPECT_NE(out.find("1\t\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC\tcaf\xC3\xA9\t12.50"), std::string::npos) << out;
+  EXPECT_NE(out.find("2\tNULL\tNULL\tNULL"), std::string::npos) << out;
+  EXPECT_NE(out.find("Msg 208 (severity 16"), std::string::npos) << out;
+  EXPECT_NE(out.find("Msg 170 (severity 15"), std::string::npos) << out;
+  EXPECT_NE(out.find("Msg 2812 (severity 16"), std::string::npos) << out;
+  EXPECT_NE(out.find("hello from print"), std::string::npos) << out;
+  EXPECT_LT(out.find("first"), out.find("second")) << out;
+  EXPECT_NE(out.find("second"), std::string::npos) << out;
+}
+
+TEST_P(CommandPeer, Pytds) {
+  Outcome run = RunShell("/usr/bin/python3 " + std::string(PEER_SCRIPT_DIR) + "/pytds_peer.py " +
+                         std::to_string(engine_.Port()) + " " + GetParam());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("ok   twenty clients at once"), std::string::npos) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, CommandPeer, ::testing::Values("7.4", "7.1"),
+                         [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
+
+}  // namespace
+}  // namespace sqlengine::testing

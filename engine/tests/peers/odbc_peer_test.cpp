@@ -1,0 +1,246 @@
+// The FreeTDS ODBC driver (through unixODBC's C API) against a real engine,
+// at TDS 7.4 and 7.1: every supported type with NULLs and non-ASCII text,
+// error numbers, PRINT, two result sets, a cancelled query, twenty clients.
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <future>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+struct Diagnostic {
+  std::string state;
+  int native = 0;
+  std::string text;
+};
+
+std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::vector<Diagnostic> out;
+  for (SQLSMALLINT i = 1;; ++i) {
+    SQLCHAR state[6] = {0}, text[1024] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length))) {
+      return out;
+    }
+    out.push_back({reinterpret_cast<char*>(state), static_cast<int>(native),
+                   reinterpret_cast<char*>(text)});
+  }
+}
+
+// A statement without a result set and without a row count (DDL) ends in
+// SQL_NO_DATA under ODBC 3; that is success too.
+bool Ok(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
+
+using Cell = std::optional<std::string>;
+using Rows = std::vector<std::vector<Cell>>;
+
+// One connection and one statement handle.
+class Peer {
+ public:
+  Peer(int port, const std::string& version) {
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+    std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port) +
+                       ";UID=sa;PWD=;ClientCharset=UTF-8;TDS_Version=" + version;
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                    nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    connected_ = SQL_SUCCEEDED(rc);
+    if (!connected_) {
+      for (const Diagnostic& d : Diagnostics(SQL_HANDLE_DBC, dbc_)) ADD_FAILURE() << d.text;
+      return;
+    }
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
+  }
+  ~Peer() {
+    if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    if (connected_) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+  bool connected() const { return connected_; }
+  SQLHSTMT stmt() const { return stmt_; }
+
+  SQLRETURN Exec(const std::string& sql) {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    return SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+  }
+  std::vector<Diagnostic> StatementDiagnostics() const { return Diagnostics(SQL_HANDLE_STMT, stmt_); }
+
+  // The rows of the current result, each cell as text (binary as hex).
+  Rows Fetch() {
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt_, &columns);
+    Rows rows;
+    while (SQL_SUCCEEDED(SQLFetch(stmt_))) {
+      std::vector<Cell> row;
+      for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+        std::string value;
+        SQLLEN indicator = 0;
+        char buffer[4096];
+        SQLRETURN rc;
+        while (SQL_SUCCEEDED(rc = SQLGetData(stmt_, c, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
+          if (indicator == SQL_NULL_DATA) break;
+          std::size_t got = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer)
+                                ? sizeof buffer - 1
+                                : static_cast<std::size_t>(indicator);
+          value.append(buffer, got);
+          if (rc == SQL_SUCCESS) break;
+        }
+        row.push_back(indicator == SQL_NULL_DATA ? Cell() : Cell(value));
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  SQLSMALLINT ColumnType(SQLUSMALLINT column) {
+    SQLCHAR name[256];
+    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLDescribeCol(stmt_, column, name, sizeof name, &name_length, &type, &size, &digits, &nullable);
+    return type;
+  }
+
+ private:
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  bool connected_ = false;
+};
+
+struct TypeCase {
+  const char* name;
+  const char* declared;
+  const char* literal;
+  const char* expected;  // as SQL_C_CHAR text
+  SQLSMALLINT odbc_type;
+};
+
+std::vector<TypeCase> TypeCases(bool tds72) {
+  return {
+      {"ti", "tinyint", "255", "255", SQL_TINYINT},
+      {"si", "smallint", "-32768", "-32768", SQL_SMALLINT},
+      {"i", "int", "2147483647", "2147483647", SQL_INTEGER},
+      {"bi", "bigint", "-9223372036854775807", "-9223372036854775807", SQL_BIGINT},
+      {"b", "bit", "1", "1", SQL_BIT},
+      {"r", "real", "1.5", "1.5", SQL_REAL},
+      {"f", "float", "-2.25", "-2.25", SQL_DOUBLE},
+      // The driver reports DECIMALN columns as SQL_NUMERIC.
+      {"d", "decimal(12,3)", "123456789.123", "123456789.123", SQL_NUMERIC},
+      {"m", "money", "1234.5678", "1234.5678", SQL_DECIMAL},
+      {"dt", "datetime", "'2020-02-29 23:59:59.997'", "2020-02-29 23:59:59.997", SQL_TYPE_TIMESTAMP},
+      {"c", "char(4)", "'ab'", "ab  ", SQL_CHAR},
+      {"vc", "varchar(20)", "'caf\xC3\xA9'", "caf\xC3\xA9", SQL_VARCHAR},
+      {"nv", "nvarchar(20)", "N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC'", "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC",
+       SQL_WVARCHAR},
+      {"nt", "ntext", "N'n\xC3\xBC'", "n\xC3\xBC", SQL_WLONGVARCHAR},
+      {"vb", "varbinary(8)", "0xDEADBEEF", "deadbeef", SQL_VARBINARY},
+      {"u", "uniqueidentifier", "'6F9619FF-8B86-D011-B42D-00C04FC964FF'",
+       "6F9619FF-8B86-D011-B42D-00C04FC964FF", SQL_GUID},
+      // PLP from 7.2 (reported as a WVARCHAR), NTEXT on 7.1.
+      {"nvmax", "nvarchar(max)", "N'long'", "long",
+       static_cast<SQLSMALLINT>(tds72 ? SQL_WVARCHAR : SQL_WLONGVARCHAR)},
+  };
+}
+
+class OdbcPeer : public ::testing::TestWithParam<std::string> {
+ protected:
+  testing_support::TestEngine engine_;
+};
+
+TEST_P(OdbcPeer, EveryTypeRoundTripsWithNulls) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  auto cases = TypeCases(GetParam() != "7.1");
+  std::string create = "create table peer_types (id int not null", names, values;
+  for (const TypeCase& c : cases) {
+    create += std::string(", ") + c.name + " " + c.declared;
+    names += std::string(names.empty() ? "" : ", ") + c.name;
+    values += std::string(values.empty() ? "" : ", ") + c.literal;
+  }
+  ASSERT_TRUE(Ok(peer.Exec(create + ")")));
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("insert into peer_types (id, " + names + ") values (1, " +
+                                      values + ")")));
+  SQLLEN count = 0;
+  SQLRowCount(peer.stmt(), &count);
+  EXPECT_EQ(count, 1);
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("insert into peer_types (id) values (2)")));
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select " + names + " from peer_types order by id")));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(peer.ColumnType(static_cast<SQLUSMALLINT>(i + 1)), cases[i].odbc_type)
+        << cases[i].declared;
+  }
+  Rows rows = peer.Fetch();
+  ASSERT_EQ(rows.size(), 2u);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(rows[0][i], Cell(cases[i].expected)) << cases[i].declared;
+    EXPECT_EQ(rows[1][i], Cell()) << cases[i].declared;
+  }
+}
+
+TEST_P(OdbcPeer, ErrorsPrintAndTwoResultSets) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  for (auto [native, sql] : {std::pair{208, "select * from nosuch"},
+                             std::pair{170, "select 1 from sysobjects garbage garbage"},
+                             std::pair{2812, "exec no_such_proc"}}) {
+    EXPECT_EQ(peer.Exec(sql), SQL_ERROR) << sql;
+    auto diagnostics = peer.StatementDiagnostics();
+    ASSERT_FALSE(diagnostics.empty()) << sql;
+    EXPECT_EQ(diagnostics[0].native, native) << diagnostics[0].text;
+  }
+  EXPECT_EQ(peer.Exec("print 'hello from print'"), SQL_SUCCESS_WITH_INFO);
+  auto printed = peer.StatementDiagnostics();
+  ASSERT_FALSE(printed.empty());
+  EXPECT_EQ(printed[0].text, "[FreeTDS][SQL Server]hello from print");
+  EXPECT_EQ(printed[0].state, "01000");
+
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select 1 as a select 'two' as b")));
+  EXPECT_EQ(peer.Fetch(), (Rows{{Cell("1")}}));
+  ASSERT_EQ(SQLMoreResults(peer.stmt()), SQL_SUCCESS);
+  EXPECT_EQ(peer.Fetch(), (Rows{{Cell("two")}}));
+  EXPECT_EQ(SQLMoreResults(peer.stmt()), SQL_NO_DATA);
+}
+
+TEST_P(OdbcPeer, QueryTimeoutCancelsAndTheConnectionGoesOn) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  SQLSetStmtAttr(peer.stmt(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(1), 0);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(peer.Exec("waitfor delay '00:00:20'"), SQL_ERROR);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  auto diagnostics = peer.StatementDiagnostics();
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].state, "HYT00");
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select 42")));
+  EXPECT_EQ(peer.Fetch(), (Rows{{Cell("42")}}));
+}
+
+TEST_P(OdbcPeer, TwentyClientsAtOnce) {
+  std::vector<std::future<Rows>> clients;
+  for (int n = 0; n < 20; ++n) {
+    clients.push_back(std::async(std::launch::async, [this, n] {
+      Peer peer(engine_.Port(), GetParam());
+      if (!peer.connected() || !SQL_SUCCEEDED(peer.Exec("select " + std::to_string(n)))) {
+        return Rows{};
+      }
+      return peer.Fetch();
+    }));
+  }
+  for (int n = 0; n < 20; ++n) EXPECT_EQ(clients[n].get(), (Rows{{Cell(std::to_string(n))}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),
+                         [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
+
+}  // namespace
+}  // namespace sqlengine::testing

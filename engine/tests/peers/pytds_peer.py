@@ -1,0 +1,156 @@
+"""pytds against a running sqlengine: every supported type, errors, PRINT,
+two result sets, cancel, and twenty clients at once. Prints one line per
+check; exits non-zero when any check fails.
+Usage: /usr/bin/python3 pytds_peer.py PORT TDS_VERSION(7.1|7.4)"""
+import datetime
+import decimal
+import sys
+import threading
+import uuid
+
+import pytds
+import pytds.tds_base
+
+PORT = int(sys.argv[1])
+VERSION = {"7.1": pytds.tds_base.TDS71, "7.4": pytds.tds_base.TDS74}[sys.argv[2]]
+failures = []
+
+
+def check(name, condition, detail=""):
+    print(("ok   " if condition else "FAIL ") + name + ("" if condition else ": %r" % (detail,)))
+    if not condition:
+        failures.append(name)
+
+
+def connect(**extra):
+    # A generous login timeout: twenty simultaneous logins on a loaded
+    # machine can take longer than pytds's first attempt allows by default.
+    return pytds.connect("127.0.0.1", port=PORT, user="sa", password="", database="master",
+                         autocommit=True, tds_version=VERSION, login_timeout=60, **extra)
+
+
+LONG_VARCHAR = "long text " * 500
+LONG_NVARCHAR = "\u03a9\u00e9" * 2000
+LONG_BINARY = bytes(range(256)) * 20
+
+COLUMNS = [
+    ("ti", "tinyint", "255", 255),
+    ("si", "smallint", "-32768", -32768),
+    ("i", "int", "2147483647", 2147483647),
+    ("bi", "bigint", "9223372036854775807", 9223372036854775807),
+    ("b", "bit", "1", True),
+    ("r", "real", "1.5", 1.5),
+    ("f", "float", "-2.25", -2.25),
+    ("d", "decimal(12,3)", "123456789.123", decimal.Decimal("123456789.123")),
+    ("n", "numeric(5,0)", "99999", decimal.Decimal("99999")),
+    ("m", "money", "1234.5678", decimal.Decimal("1234.5678")),
+    ("sm", "smallmoney", "-12.5", decimal.Decimal("-12.5")),
+    ("dt", "datetime", "'2020-02-29 23:59:59.997'", datetime.datetime(2020, 2, 29, 23, 59, 59, 997000)),
+    ("sdt", "smalldatetime", "'2021-06-01 12:30:00'", datetime.datetime(2021, 6, 1, 12, 30)),
+    ("c", "char(5)", "'ab'", "ab   "),
+    ("vc", "varchar(20)", "'caf\u00e9'", "caf\u00e9"),
+    ("t", "text", "'some text \u00fc'", "some text \u00fc"),
+    ("nc", "nchar(4)", "N'\u65e5\u672c'", "\u65e5\u672c  "),
+    ("nv", "nvarchar(30)", "N'h\u00e9llo w\u00f6rld \u4e2d\u6587 \U0001F600'",
+     "h\u00e9llo w\u00f6rld \u4e2d\u6587 \U0001F600"),
+    ("nt", "ntext", "N'ntext \u00fc\u4e2d'", "ntext \u00fc\u4e2d"),
+    ("bn", "binary(3)", "0x010203", b"\x01\x02\x03"),
+    ("vb", "varbinary(8)", "0xDEADBEEF", b"\xde\xad\xbe\xef"),
+    ("im", "image", "0x00FF", b"\x00\xff"),
+    ("u", "uniqueidentifier", "'6F9619FF-8B86-D011-B42D-00C04FC964FF'",
+     uuid.UUID("6F9619FF-8B86-D011-B42D-00C04FC964FF")),
+    ("vmax", "varchar(max)", "'%s'" % LONG_VARCHAR, LONG_VARCHAR),
+    ("nvmax", "nvarchar(max)", "N'%s'" % LONG_NVARCHAR, LONG_NVARCHAR),
+    ("vbmax", "varbinary(max)", "0x" + LONG_BINARY.hex(), LONG_BINARY),
+]
+
+
+def types_round_trip(cur):
+    table = "peer_types_py%s" % sys.argv[2].replace(".", "")
+    cur.execute("create table %s (id int not null, %s)"
+                % (table, ", ".join("%s %s" % (c[0], c[1]) for c in COLUMNS)))
+    cur.execute("insert into %s (id, %s) values (1, %s)"
+                % (table, ", ".join(c[0] for c in COLUMNS), ", ".join(c[2] for c in COLUMNS)))
+    check("insert reports one row", cur.rowcount == 1, cur.rowcount)
+    cur.execute("insert into %s (id) values (2)" % table)
+    cur.execute("select %s from %s order by id" % (", ".join(c[0] for c in COLUMNS), table))
+    rows = cur.fetchall()
+    check("two rows back", len(rows) == 2, len(rows))
+    for index, (name, sql_type, _, expected) in enumerate(COLUMNS):
+        got = rows[0][index]
+        check("%s %s value" % (name, sql_type), got == expected, (got if len(repr(got)) < 80 else repr(got)[:80]))
+        check("%s %s NULL" % (name, sql_type), rows[1][index] is None, rows[1][index])
+
+
+def errors(cur):
+    for number, sql in ((208, "select * from nosuch"),
+                        (170, "select 1 from sysobjects garbage garbage"),
+                        (2812, "exec no_such_proc")):
+        try:
+            cur.execute(sql)
+            check("error %d raised" % number, False, "no exception")
+        except pytds.tds_base.Error as error:
+            check("error %d raised" % number, getattr(error, "msg_no", None) == number, error)
+
+
+def print_and_two_results(conn, cur):
+    cur.execute("print 'hello from print'")
+    texts = [str(m[1]) for m in cur.messages]
+    check("PRINT text arrives", any("hello from print" in t for t in texts), texts)
+    cur.execute("select 1 as a select 'two' as b")
+    first = cur.fetchall()
+    more = cur.nextset()
+    second = cur.fetchall() if more else None
+    check("two result sets", first == [(1,)] and second == [("two",)], (first, second))
+
+
+def cancel():
+    # A query timeout makes pytds send ATTENTION; the next request drains
+    # up to the DONE(ATTN) and goes on.
+    conn = connect(timeout=1)
+    cur = conn.cursor()
+    try:
+        cur.execute("waitfor delay '00:00:20'")
+        check("long query times out", False, "finished")
+    except pytds.tds_base.TimeoutError:
+        check("long query times out", True)
+    cur = conn.cursor()
+    cur.execute("select 42")
+    check("connection usable after cancel", cur.fetchall() == [(42,)])
+    conn.close()
+
+
+def twenty_clients():
+    results = []
+
+    def client(n):
+        try:
+            with connect() as c:
+                cur = c.cursor()
+                cur.execute("select %d" % n)
+                results.append(cur.fetchall() == [(n,)])
+        except Exception as error:  # recorded as a failure
+            results.append(error)
+
+    threads = [threading.Thread(target=client, args=(n,)) for n in range(20)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    check("twenty clients at once", results.count(True) == 20, results)
+
+
+def main():
+    conn = connect()
+    cur = conn.cursor()
+    types_round_trip(cur)
+    errors(cur)
+    print_and_two_results(conn, cur)
+    conn.close()
+    cancel()
+    twenty_clients()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
