@@ -41,10 +41,10 @@ void CreateDatabaseWithFreeSpace(const std::string& server, const std::string& n
   SqlSession(server).Run("CREATE DATABASE " + quoted);
   SqlSession session(server, name);
   session.Run("CREATE TABLE filler (id int NOT NULL, pad varchar(4000) NOT NULL)");
+  const std::string pad(4000, 'x');
   session.Run(
-      "DECLARE @i int SET @i = 0 "
-      "WHILE @i < 400 BEGIN "
-      "INSERT INTO filler (id, pad) VALUES (@i, REPLICATE('x', 4000)) SET @i = @i + 1 END");
+      "DECLARE @i int SET @i = 0 WHILE @i < 400 BEGIN INSERT INTO filler (id, pad) VALUES (@i, '" +
+      pad + "') SET @i = @i + 1 END");
   session.Run("DELETE FROM filler WHERE id >= 20");
 }
 

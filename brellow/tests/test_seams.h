@@ -6,12 +6,18 @@
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "brellow/frmsqllogin.h"
 #include "brellow/messages.h"
 #include "brellow/program_end.h"
+
+// Lets test failures show texts readably.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace brellow_test {
 
