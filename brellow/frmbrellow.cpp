@@ -29,11 +29,18 @@ constexpr char kCompletionMarker[] = "execution completed";
 constexpr int kShrinkTimeoutSeconds = 1000;
 const QString kLineBreak = QStringLiteral("\r\n");
 
+// Informational messages (SQL state class 01) are not failures.
+bool IsInformational(const dbplatform::ErrorItem& message) {
+  return message.SQLState.rfind("01", 0) == 0;
+}
+
 // The failure description of one shrink command, or nothing when the
-// database shrank. The first message of the command decides: the engine's
-// completion message, or no message at all after a command that ran, means
-// success. A command that failed without leaving any message is a failure
-// with the error it raised.
+// database shrank. The engine's messages decide: the completion message,
+// reached with nothing but informational messages before it (such as "file
+// skipped, nothing to reclaim"), means success; so does no message at all
+// after a command that ran. Otherwise the first error, or the first message
+// when there is none, is the reason. A command that failed without leaving
+// any message is a failure with the error it raised.
 std::optional<std::string> ShrinkDatabase(dbplatform::Connection* connection,
                                           const std::string& command) {
   if (connection == nullptr) return std::string("Not connected to a server.");
@@ -47,9 +54,14 @@ std::optional<std::string> ShrinkDatabase(dbplatform::Connection* connection,
   } catch (const dbplatform::Error& failure) {
     raised = failure;
   }
+  const dbplatform::ErrorCollection& messages = connection->Errors();
   try {
-    const dbplatform::ErrorItem& first = connection->Errors().Item(0);
-    if (first.Text().find(kCompletionMarker) != std::string::npos) return std::nullopt;
+    const dbplatform::ErrorItem& first = messages.Item(0);
+    for (int index = 0; index < messages.Count(); ++index) {
+      const dbplatform::ErrorItem& message = messages.Item(index);
+      if (message.Text().find(kCompletionMarker) != std::string::npos) return std::nullopt;
+      if (!IsInformational(message)) return message.Description;
+    }
     return first.Description;
   } catch (const dbplatform::Error&) {
     if (raised) return raised->Description();

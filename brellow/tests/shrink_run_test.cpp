@@ -147,18 +147,33 @@ TEST_F(ShrinkOutcomeTest, NoMessageMeansShrunkUnlessTheCommandRaisedAnError) {
   EXPECT_FALSE(window_.lstDatabases->item(1)->isSelected());
 }
 
-TEST_F(ShrinkOutcomeTest, FirstMessageDecidesAndTheMarkerRespectsLetterCase) {
-  UseConnection([](const std::string& sql, std::vector<dbplatform::ErrorItem>& messages) {
-    const bool upper = sql.find("upper") != std::string::npos;
-    messages.push_back(
-        {2528, upper ? "DBCC EXECUTION COMPLETED." : "DBCC execution completed.", "01000"});
-    messages.push_back({0, "later message", "01000"});
+TEST_F(ShrinkOutcomeTest, CompletionAfterOnlyInformationalMessagesIsSuccessAndCaseCounts) {
+  const dbplatform::ErrorItem skipped{
+      5201,
+      "DBCC SHRINKDATABASE: File ID 1 of database ID 5 was skipped because the file does not have "
+      "enough free space to reclaim.",
+      "01000"};
+  const dbplatform::ErrorItem completed{2528, "DBCC execution completed.", "01000"};
+  UseConnection([&](const std::string& sql, std::vector<dbplatform::ErrorItem>& messages) {
+    if (sql.find("(full") != std::string::npos) {
+      messages = {skipped, completed};
+    } else if (sql.find("(upper") != std::string::npos) {
+      messages = {{2528, "DBCC EXECUTION COMPLETED.", "01000"}};
+    } else if (sql.find("(busy") != std::string::npos) {
+      messages = {skipped,
+                  {3023, "Backup and file manipulation operations must be serialized.", "42000"},
+                  completed};
+    } else {
+      messages = {completed, {0, "later message", "01000"}};
+    }
   });
-  List({"lower", "upper"});
+  List({"busy", "full", "lower", "upper"});
   window_.cmdShrink->click();
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_EQ(messages_.shown[0],
-            kErrors + QStringLiteral("lower - OK.\r\nupper - DBCC EXECUTION COMPLETED.\r\n"));
+            kErrors + QStringLiteral("busy - Backup and file manipulation operations must be "
+                                     "serialized.\r\nfull - OK.\r\nlower - OK.\r\nupper - DBCC "
+                                     "EXECUTION COMPLETED.\r\n"));
 }
 
 TEST_F(ShrinkOutcomeTest, ShrinkStaysDisabledDuringTheRunAndCloseStopsIt) {
