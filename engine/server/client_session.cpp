@@ -159,9 +159,8 @@ void ClientSession::ReaderLoop() {
           continue;
         }
         // Requests that have not started are abandoned with the attention.
-        std::erase_if(queue_, [](const tds::Message& m) {
-          return m.type != tds::PacketType::kAttention;
-        });
+        std::erase_if(queue_,
+                      [](const tds::Message& m) { return m.type != tds::PacketType::kAttention; });
       }
       changed_.wait(lock, [&] { return queue_.size() < kMaxQueuedRequests || client_gone_; });
       queue_.push_back(std::move(message));

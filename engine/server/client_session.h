@@ -30,7 +30,8 @@ struct SessionSettings {
 
 class ClientSession {
  public:
-  ClientSession(int fd, std::string peer, Engine& engine, Log& log, const SessionSettings& settings);
+  ClientSession(int fd, std::string peer, Engine& engine, Log& log,
+                const SessionSettings& settings);
   ~ClientSession();
   ClientSession(const ClientSession&) = delete;
   ClientSession& operator=(const ClientSession&) = delete;
@@ -68,8 +69,8 @@ class ClientSession {
   std::condition_variable changed_;
   std::deque<tds::Message> queue_;  // requests and idle ATTENTIONs, in arrival order
   bool reader_done_ = false;
-  bool running_ = false;                  // a request is being executed
-  std::atomic<bool> attention_{false};    // ATTENTION seen while running_
+  bool running_ = false;                // a request is being executed
+  std::atomic<bool> attention_{false};  // ATTENTION seen while running_
 };
 
 }  // namespace sqlengine::server

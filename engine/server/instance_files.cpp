@@ -12,8 +12,12 @@
 
 namespace sqlengine::server {
 
-std::filesystem::path LockFile(const std::filesystem::path& home) { return home / "sqlengine.lock"; }
-std::filesystem::path PortFile(const std::filesystem::path& home) { return home / "sqlengine.port"; }
+std::filesystem::path LockFile(const std::filesystem::path& home) {
+  return home / "sqlengine.lock";
+}
+std::filesystem::path PortFile(const std::filesystem::path& home) {
+  return home / "sqlengine.port";
+}
 
 std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path& home) {
   std::error_code error;
@@ -21,7 +25,8 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::filesystem::path&
   if (error) throw std::runtime_error("cannot create " + home.string() + ": " + error.message());
   int fd = open(LockFile(home).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    throw std::runtime_error("cannot open " + LockFile(home).string() + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot open " + LockFile(home).string() + ": " +
+                             std::strerror(errno));
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);

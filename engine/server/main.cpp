@@ -3,9 +3,8 @@
 #include "engine/server/service.h"
 
 int main(int argc, char** argv) {
-  return sqlengine::server::ServiceMain(
-      argc, argv,
-      [](const std::filesystem::path& home, sqlengine::Log& log) {
-        return sqlengine::OpenEngine(home, log);
-      });
+  return sqlengine::server::ServiceMain(argc, argv,
+                                        [](const std::filesystem::path& home, sqlengine::Log& log) {
+                                          return sqlengine::OpenEngine(home, log);
+                                        });
 }

@@ -97,8 +97,8 @@ void Server::Listen(const ListenConfig& config) {
     int rc = Resolve(address, port, &list);
     if (rc != 0) {
       if (optional) continue;
-      throw ListenError("cannot resolve listen address " + address + ": " + gai_strerror(rc),
-                        false, address);
+      throw ListenError("cannot resolve listen address " + address + ": " + gai_strerror(rc), false,
+                        address);
     }
     for (addrinfo* ai = list.head; ai != nullptr; ai = ai->ai_next) {
       int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
@@ -113,9 +113,11 @@ void Server::Listen(const ListenConfig& config) {
       if (port != 0) {
         // Bind every address to the port the first one got.
         if (ai->ai_family == AF_INET6) {
-          reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_port = htons(static_cast<uint16_t>(port));
+          reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_port =
+              htons(static_cast<uint16_t>(port));
         } else {
-          reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_port = htons(static_cast<uint16_t>(port));
+          reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_port =
+              htons(static_cast<uint16_t>(port));
         }
       }
       if (bind(fd, ai->ai_addr, ai->ai_addrlen) != 0 || listen(fd, 128) != 0) {

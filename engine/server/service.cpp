@@ -147,8 +147,9 @@ int Start(const ServiceOptions& options) {
     std::perror("sqlengine: pipe");
     return kExitFailure;
   }
-  std::vector<std::string> args = {"sqlengine", "run", "--home", options.home.string(), "--port",
-                                   std::to_string(options.port), "--background"};
+  std::vector<std::string> args = {"sqlengine",           "run",    "--home",
+                                   options.home.string(), "--port", std::to_string(options.port),
+                                   "--background"};
   for (const std::string& address : options.listen) {
     args.push_back("--listen");
     args.push_back(address);

@@ -16,7 +16,8 @@ namespace sqlengine::server {
 
 using EngineFactory = std::function<std::unique_ptr<Engine>(const std::filesystem::path&, Log&)>;
 
-inline constexpr std::string_view kAlreadyRunning = "An instance of the service is already running.";
+inline constexpr std::string_view kAlreadyRunning =
+    "An instance of the service is already running.";
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitRefused = 2;
 inline constexpr int kExitAlreadyRunning = 3;

@@ -27,7 +27,8 @@ bool SocketChannel::ReadExactly(std::uint8_t* data, std::size_t size) {
 bool SocketChannel::ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload) {
   std::uint8_t raw[tds::kHeaderSize];
   if (!ReadExactly(raw, sizeof raw)) return false;
-  *header = tds::ParseHeader(std::span<const std::uint8_t, tds::kHeaderSize>(raw, tds::kHeaderSize));
+  *header =
+      tds::ParseHeader(std::span<const std::uint8_t, tds::kHeaderSize>(raw, tds::kHeaderSize));
   payload->resize(header->length - tds::kHeaderSize);
   return ReadExactly(payload->data(), payload->size());
 }

@@ -61,7 +61,8 @@ bool AnswersTds(const std::string& address, int port, std::chrono::milliseconds 
   if (getaddrinfo(address.c_str(), service.c_str(), &hints, &list) != 0) return false;
   auto deadline = std::chrono::steady_clock::now() + timeout;
   bool answered = false;
-  for (addrinfo* ai = list; ai != nullptr && !answered; ai = ai->ai_next) answered = Probe(ai, deadline);
+  for (addrinfo* ai = list; ai != nullptr && !answered; ai = ai->ai_next)
+    answered = Probe(ai, deadline);
   freeaddrinfo(list);
   return answered;
 }

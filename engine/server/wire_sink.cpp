@@ -59,11 +59,11 @@ void WireSink::Message(const ServerMessage& message) {
   if (result_open_) {
     // Rows, DONE(MORE|COUNT), message: the client's fetch loop ends at that
     // DONE and the message arrives with the next result.
-    WriteDone({kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone,
-               static_cast<std::uint16_t>(tds::kDoneCount |
-                                          (error_since_done_ ? tds::kDoneError : 0)),
-               kSelectCommand, rows_},
-              true);
+    WriteDone(
+        {kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone,
+         static_cast<std::uint16_t>(tds::kDoneCount | (error_since_done_ ? tds::kDoneError : 0)),
+         kSelectCommand, rows_},
+        true);
     result_open_ = false;
     result_closed_early_ = true;
   }

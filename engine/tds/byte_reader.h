@@ -22,8 +22,8 @@ class ByteReader {
 
   std::uint8_t U8();
   std::uint8_t Peek() const;  // the next byte, not consumed
-  std::uint16_t U16();    // little-endian
-  std::uint16_t U16Be();  // big-endian
+  std::uint16_t U16();        // little-endian
+  std::uint16_t U16Be();      // big-endian
   std::uint32_t U32();
   std::uint64_t U64();
   std::int32_t I32() { return static_cast<std::int32_t>(U32()); }

@@ -15,11 +15,13 @@ void ByteWriter::U16Be(std::uint16_t v) {
 }
 
 void ByteWriter::U32(std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
 void ByteWriter::U32Be(std::uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
 void ByteWriter::U64(std::uint64_t v) {
@@ -31,7 +33,9 @@ void ByteWriter::Append(std::span<const std::uint8_t> data) {
   bytes_.insert(bytes_.end(), data.begin(), data.end());
 }
 
-void ByteWriter::Append(std::string_view data) { bytes_.insert(bytes_.end(), data.begin(), data.end()); }
+void ByteWriter::Append(std::string_view data) {
+  bytes_.insert(bytes_.end(), data.begin(), data.end());
+}
 
 void ByteWriter::PatchU16(std::size_t offset, std::uint16_t v) {
   bytes_.at(offset) = static_cast<std::uint8_t>(v);
@@ -76,16 +80,18 @@ void LengthPrefixed(std::vector<std::uint8_t>& bytes, std::string_view utf8, std
 }  // namespace
 
 void ByteWriter::BVarChar(std::string_view utf8) {
-  LengthPrefixed(bytes_, utf8, 255, 1, [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
-    b[at] = static_cast<std::uint8_t>(n);
-  });
+  LengthPrefixed(bytes_, utf8, 255, 1,
+                 [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
+                   b[at] = static_cast<std::uint8_t>(n);
+                 });
 }
 
 void ByteWriter::UsVarChar(std::string_view utf8) {
-  LengthPrefixed(bytes_, utf8, 65535, 2, [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
-    b[at] = static_cast<std::uint8_t>(n);
-    b[at + 1] = static_cast<std::uint8_t>(n >> 8);
-  });
+  LengthPrefixed(bytes_, utf8, 65535, 2,
+                 [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
+                   b[at] = static_cast<std::uint8_t>(n);
+                   b[at + 1] = static_cast<std::uint8_t>(n >> 8);
+                 });
 }
 
 }  // namespace sqlengine::tds

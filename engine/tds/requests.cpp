@@ -50,7 +50,8 @@ std::size_t ReadAllHeaders(std::span<const std::uint8_t> body, TdsVersion versio
   ByteReader list(body.subspan(4, total - 4));
   while (!list.AtEnd()) {
     std::uint32_t length = list.U32();
-    if (length < 6 || length - 4 > list.Remaining()) throw DecodeError("header length does not fit");
+    if (length < 6 || length - 4 > list.Remaining())
+      throw DecodeError("header length does not fit");
     ByteReader header(list.Take(length - 4));
     std::uint16_t type = header.U16();
     if (type == kTransactionDescriptorHeader) {
@@ -118,7 +119,8 @@ TmCall DecodeTransactionManager(std::span<const std::uint8_t> body, TdsVersion v
       break;
     case kTmCommit:
     case kTmRollback: {
-      call.request = type == kTmCommit ? TransactionRequest::kCommit : TransactionRequest::kRollback;
+      call.request =
+          type == kTmCommit ? TransactionRequest::kCommit : TransactionRequest::kRollback;
       call.name = ReadNameBytes(in);
       std::uint8_t flags = in.U8();
       call.begin_new_after = (flags & 0x01) != 0;

@@ -36,7 +36,10 @@ char32_t NextCodePoint(std::string_view utf8, std::size_t& i) {
     ++i;
     return lead;
   }
-  int extra = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xC2 && lead <= 0xDF ? 1 : -1;
+  int extra = lead >= 0xF0 && lead <= 0xF4   ? 3
+              : lead >= 0xE0 && lead <= 0xEF ? 2
+              : lead >= 0xC2 && lead <= 0xDF ? 1
+                                             : -1;
   if (extra < 0 || utf8.size() - i <= static_cast<std::size_t>(extra)) {
     ++i;
     return kReplacement;
@@ -76,7 +79,8 @@ std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2) {
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       if (i + 3 >= ucs2.size()) throw DecodeError("invalid UTF-16: unpaired high surrogate");
       char32_t low = static_cast<char32_t>(ucs2[i + 2] | (ucs2[i + 3] << 8));
-      if (low < 0xDC00 || low > 0xDFFF) throw DecodeError("invalid UTF-16: unpaired high surrogate");
+      if (low < 0xDC00 || low > 0xDFFF)
+        throw DecodeError("invalid UTF-16: unpaired high surrogate");
       unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
       i += 2;
     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {

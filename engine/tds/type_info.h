@@ -70,9 +70,9 @@ LengthKind LengthKindOf(WireType type);
 bool HasCollation(WireType type);
 bool IsTextPointerType(WireType type);  // TEXT, NTEXT, IMAGE
 inline bool IsPlp(const TypeInfo& t) {
-  return t.max_length == kPlpMarker && (t.type == WireType::kBigVarChar ||
-                                        t.type == WireType::kBigVarBinary ||
-                                        t.type == WireType::kNVarChar);
+  return t.max_length == kPlpMarker &&
+         (t.type == WireType::kBigVarChar || t.type == WireType::kBigVarBinary ||
+          t.type == WireType::kNVarChar);
 }
 
 // The TYPE_INFO the engine sends for a declared type: nullable "N" forms,

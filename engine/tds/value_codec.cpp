@@ -102,7 +102,8 @@ std::int64_t ToInteger(const Value& v, std::int64_t low, std::int64_t high, cons
   if (const auto* i = std::get_if<std::int64_t>(&v)) {
     result = *i;
   } else if (const auto* f = std::get_if<double>(&v)) {
-    if (!(*f >= static_cast<double>(low) && *f <= static_cast<double>(high))) Unconvertible(v, type);
+    if (!(*f >= static_cast<double>(low) && *f <= static_cast<double>(high)))
+      Unconvertible(v, type);
     result = static_cast<std::int64_t>(*f);
   } else if (const auto* d = std::get_if<Decimal>(&v)) {
     __int128 whole = d->unscaled / PowerOfTen(d->scale);
@@ -250,7 +251,8 @@ void PadToLength(const TypeInfo& info, Bytes& data) {
 }
 
 void WriteInteger(std::int64_t v, std::size_t size, ByteWriter& out) {
-  for (std::size_t i = 0; i < size; ++i) out.U8(static_cast<std::uint8_t>(static_cast<std::uint64_t>(v) >> (8 * i)));
+  for (std::size_t i = 0; i < size; ++i)
+    out.U8(static_cast<std::uint8_t>(static_cast<std::uint64_t>(v) >> (8 * i)));
 }
 
 void WriteDecimalValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
@@ -284,8 +286,7 @@ void WriteMoneyValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
 void WriteDateTimeValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
   DateTime t = ToDateTime(v);
   std::int64_t days = DaysFromCivil(t.year, t.month, t.day) + kDays1900To1970;
-  std::int64_t milliseconds =
-      ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+  std::int64_t milliseconds = ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond;
   if (info.max_length == 4) {
     std::int64_t minutes = (milliseconds + 30000) / 60000;
     if (minutes >= 1440) {
@@ -376,8 +377,12 @@ void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, 
   switch (info.type) {
     case WireType::kIntN: {
       std::size_t size = info.max_length;
-      std::int64_t low = size == 1 ? 0 : size == 8 ? std::numeric_limits<std::int64_t>::min() : -(1LL << (8 * size - 1));
-      std::int64_t high = size == 1 ? 255 : size == 8 ? std::numeric_limits<std::int64_t>::max() : (1LL << (8 * size - 1)) - 1;
+      std::int64_t low = size == 1   ? 0
+                         : size == 8 ? std::numeric_limits<std::int64_t>::min()
+                                     : -(1LL << (8 * size - 1));
+      std::int64_t high = size == 1   ? 255
+                          : size == 8 ? std::numeric_limits<std::int64_t>::max()
+                                      : (1LL << (8 * size - 1)) - 1;
       std::int64_t v = ToInteger(value, low, high, "integer");
       out.U8(static_cast<std::uint8_t>(size));
       WriteInteger(v, size, out);
@@ -464,7 +469,8 @@ namespace {
 
 std::int64_t ReadSigned(std::span<const std::uint8_t> bytes) {
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) v |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    v |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
   if (bytes.size() < 8 && bytes.size() > 0 && (bytes.back() & 0x80)) {
     v |= ~std::uint64_t{0} << (8 * bytes.size());
   }
@@ -473,7 +479,8 @@ std::int64_t ReadSigned(std::span<const std::uint8_t> bytes) {
 
 std::uint64_t ReadUnsigned(std::span<const std::uint8_t> bytes) {
   std::uint64_t v = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) v |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    v |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
   return v;
 }
 
@@ -597,7 +604,8 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
       }
       Decimal d;
       d.scale = info.scale;
-      d.unscaled = data[0] == 0 ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
+      d.unscaled =
+          data[0] == 0 ? -static_cast<__int128>(magnitude) : static_cast<__int128>(magnitude);
       return d;
     }
     case WireType::kDateTime4:
@@ -627,7 +635,8 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
       return FromDaysAndNanoseconds(static_cast<std::int64_t>(ReadUnsigned(data)), 0);
     case WireType::kTimeN:
       expect({TimeSize(info.scale)});
-      return FromDaysAndNanoseconds(kDays0001To1900, TimeNanoseconds(data, info.scale) % 86'400'000'000'000ull);
+      return FromDaysAndNanoseconds(kDays0001To1900,
+                                    TimeNanoseconds(data, info.scale) % 86'400'000'000'000ull);
     case WireType::kDateTime2N:
     case WireType::kDateTimeOffsetN: {
       std::size_t time = TimeSize(info.scale);

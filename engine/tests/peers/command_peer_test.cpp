@@ -34,27 +34,29 @@ class CommandPeer : public ::testing::TestWithParam<std::string> {
 
 TEST_P(CommandPeer, Tsql) {
   std::filesystem::path script = engine_.Home() / "peer.sql";
-  std::ofstream(script) << "create table t (id int, nv nvarchar(20), vc varchar(10), d decimal(8,2))\n"
-                           "go\n"
-                           "insert into t values (1, N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC', 'caf\xC3\xA9', 12.5)\n"
-                           "insert into t (id) values (2)\n"
-                           "go\n"
-                           "select id, nv, vc, d from t order by id\n"
-                           "go\n"
-                           "select * from nosuch\n"
-                           "go\n"
-                           "select 1 from sysobjects garbage garbage\n"
-                           "go\n"
-                           "exec no_such_proc\n"
-                           "go\n"
-                           "print 'hello from print'\n"
-                           "go\n"
-                           "select 'first' as a select 'second' as b\n"
-                           "go\n";
+  std::ofstream(script)
+      << "create table t (id int, nv nvarchar(20), vc varchar(10), d decimal(8,2))\n"
+         "go\n"
+         "insert into t values (1, N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC', 'caf\xC3\xA9', 12.5)\n"
+         "insert into t (id) values (2)\n"
+         "go\n"
+         "select id, nv, vc, d from t order by id\n"
+         "go\n"
+         "select * from nosuch\n"
+         "go\n"
+         "select 1 from sysobjects garbage garbage\n"
+         "go\n"
+         "exec no_such_proc\n"
+         "go\n"
+         "print 'hello from print'\n"
+         "go\n"
+         "select 'first' as a select 'second' as b\n"
+         "go\n";
   Outcome run = RunShell("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
                          std::to_string(engine_.Port()) + " -U sa -P '' < " + script.string());
   const std::string& out = run.output;
-  EXPECT_NE(out.find("1\t\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC\tcaf\xC3\xA9\t12.50"), std::string::npos) << out;
+  EXPECT_NE(out.find("1\t\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC\tcaf\xC3\xA9\t12.50"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("2\tNULL\tNULL\tNULL"), std::string::npos) << out;
   EXPECT_NE(out.find("Msg 208 (severity 16"), std::string::npos) << out;
   EXPECT_NE(out.find("Msg 170 (severity 15"), std::string::npos) << out;

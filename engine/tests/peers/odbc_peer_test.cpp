@@ -27,11 +27,12 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLCHAR state[6] = {0}, text[1024] = {0};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length))) {
+    if (!SQL_SUCCEEDED(
+            SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length))) {
       return out;
     }
-    out.push_back({reinterpret_cast<char*>(state), static_cast<int>(native),
-                   reinterpret_cast<char*>(text)});
+    out.push_back(
+        {reinterpret_cast<char*>(state), static_cast<int>(native), reinterpret_cast<char*>(text)});
   }
 }
 
@@ -71,9 +72,12 @@ class Peer {
 
   SQLRETURN Exec(const std::string& sql) {
     SQLFreeStmt(stmt_, SQL_CLOSE);
-    return SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+    return SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                         SQL_NTS);
   }
-  std::vector<Diagnostic> StatementDiagnostics() const { return Diagnostics(SQL_HANDLE_STMT, stmt_); }
+  std::vector<Diagnostic> StatementDiagnostics() const {
+    return Diagnostics(SQL_HANDLE_STMT, stmt_);
+  }
 
   // The rows of the current result, each cell as text (binary as hex).
   Rows Fetch() {
@@ -87,11 +91,13 @@ class Peer {
         SQLLEN indicator = 0;
         char buffer[4096];
         SQLRETURN rc;
-        while (SQL_SUCCEEDED(rc = SQLGetData(stmt_, c, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
+        while (SQL_SUCCEEDED(
+            rc = SQLGetData(stmt_, c, SQL_C_CHAR, buffer, sizeof buffer, &indicator))) {
           if (indicator == SQL_NULL_DATA) break;
-          std::size_t got = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer)
-                                ? sizeof buffer - 1
-                                : static_cast<std::size_t>(indicator);
+          std::size_t got =
+              indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer)
+                  ? sizeof buffer - 1
+                  : static_cast<std::size_t>(indicator);
           value.append(buffer, got);
           if (rc == SQL_SUCCESS) break;
         }
@@ -106,7 +112,8 @@ class Peer {
     SQLCHAR name[256];
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
-    SQLDescribeCol(stmt_, column, name, sizeof name, &name_length, &type, &size, &digits, &nullable);
+    SQLDescribeCol(stmt_, column, name, sizeof name, &name_length, &type, &size, &digits,
+                   &nullable);
     return type;
   }
 
@@ -137,11 +144,12 @@ std::vector<TypeCase> TypeCases(bool tds72) {
       // The driver reports DECIMALN columns as SQL_NUMERIC.
       {"d", "decimal(12,3)", "123456789.123", "123456789.123", SQL_NUMERIC},
       {"m", "money", "1234.5678", "1234.5678", SQL_DECIMAL},
-      {"dt", "datetime", "'2020-02-29 23:59:59.997'", "2020-02-29 23:59:59.997", SQL_TYPE_TIMESTAMP},
+      {"dt", "datetime", "'2020-02-29 23:59:59.997'", "2020-02-29 23:59:59.997",
+       SQL_TYPE_TIMESTAMP},
       {"c", "char(4)", "'ab'", "ab  ", SQL_CHAR},
       {"vc", "varchar(20)", "'caf\xC3\xA9'", "caf\xC3\xA9", SQL_VARCHAR},
-      {"nv", "nvarchar(20)", "N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC'", "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC",
-       SQL_WVARCHAR},
+      {"nv", "nvarchar(20)", "N'\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC'",
+       "\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC", SQL_WVARCHAR},
       {"nt", "ntext", "N'n\xC3\xBC'", "n\xC3\xBC", SQL_WLONGVARCHAR},
       {"vb", "varbinary(8)", "0xDEADBEEF", "deadbeef", SQL_VARBINARY},
       {"u", "uniqueidentifier", "'6F9619FF-8B86-D011-B42D-00C04FC964FF'",
@@ -168,8 +176,8 @@ TEST_P(OdbcPeer, EveryTypeRoundTripsWithNulls) {
     values += std::string(values.empty() ? "" : ", ") + c.literal;
   }
   ASSERT_TRUE(Ok(peer.Exec(create + ")")));
-  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("insert into peer_types (id, " + names + ") values (1, " +
-                                      values + ")")));
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      peer.Exec("insert into peer_types (id, " + names + ") values (1, " + values + ")")));
   SQLLEN count = 0;
   SQLRowCount(peer.stmt(), &count);
   EXPECT_EQ(count, 1);

@@ -36,9 +36,9 @@ TEST_F(ServerTest, NegotiatesTheHighestVersionNotAboveTheRequest) {
   struct Case {
     std::uint32_t requested, answered;
   };
-  for (Case c : {Case{0x70000000, 0x71000001}, Case{0x71000001, 0x71000001},
-                 Case{0x72090002, 0x72090002}, Case{0x730B0003, 0x730B0003},
-                 Case{0x74000004, 0x74000004}, Case{0x75000000, 0x74000004}}) {
+  for (Case c :
+       {Case{0x70000000, 0x71000001}, Case{0x71000001, 0x71000001}, Case{0x72090002, 0x72090002},
+        Case{0x730B0003, 0x730B0003}, Case{0x74000004, 0x74000004}, Case{0x75000000, 0x74000004}}) {
     TdsClient client(Port());
     LoginOptions options;
     options.tds_version = c.requested;
@@ -102,8 +102,8 @@ TEST_F(ServerTest, IntegratedLoginIsRefusedWith18452) {
 }
 
 TEST_F(ServerTest, NegotiatedPacketSizeIsReportedAndClamped) {
-  for (auto [requested, expected] : {std::pair{8192u, "8192"}, std::pair{100u, "512"},
-                                     std::pair{60000u, "32767"}}) {
+  for (auto [requested, expected] :
+       {std::pair{8192u, "8192"}, std::pair{100u, "512"}, std::pair{60000u, "32767"}}) {
     TdsClient client(Port());
     LoginOptions options;
     options.packet_size = requested;

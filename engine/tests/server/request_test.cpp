@@ -39,8 +39,8 @@ TEST_F(ServerTest, MessageAfterRowsTravelsInItsOwnDone) {
   TdsClient client(Port());
   client.LoginOrFail();
   auto events = client.Batch("rows_print");
-  EXPECT_EQ(TokenOrder(events), (std::vector<Token>{Token::kColMetadata, Token::kRow, Token::kRow, Token::kDone,
-                                       Token::kInfo, Token::kDone}));
+  EXPECT_EQ(TokenOrder(events), (std::vector<Token>{Token::kColMetadata, Token::kRow, Token::kRow,
+                                                    Token::kDone, Token::kInfo, Token::kDone}));
   EXPECT_EQ(events[3].status, tds::kDoneMore | tds::kDoneCount);
   EXPECT_EQ(events[3].count, 2u);
   EXPECT_EQ(events[5].status, tds::kDoneFinal) << "the count is not reported twice";
@@ -145,9 +145,9 @@ TEST_F(ServerTest, RpcParametersRoundTripAndEndInDoneProc) {
     auto r = client.Receive();
     ASSERT_TRUE(r);
     auto events = ParseTokens(r->body, client.version());
-    EXPECT_EQ(TokenOrder(events), (std::vector<Token>{Token::kColMetadata, Token::kRow, Token::kDoneInProc,
-                                         Token::kReturnStatus, Token::kReturnValue,
-                                         Token::kDoneProc}));
+    EXPECT_EQ(TokenOrder(events),
+              (std::vector<Token>{Token::kColMetadata, Token::kRow, Token::kDoneInProc,
+                                  Token::kReturnStatus, Token::kReturnValue, Token::kDoneProc}));
     EXPECT_EQ(events[1].values,
               (Row{std::int64_t{7}, std::string("\xC3\xBCn\xC3\xAF"), std::monostate{}}));
     EXPECT_EQ(events[2].status, tds::kDoneMore | tds::kDoneCount);

@@ -10,8 +10,7 @@ namespace sqlengine::testing {
 
 class ScriptedSession : public SqlSession {
  public:
-  explicit ScriptedSession(ScriptedEngine& engine)
-      : engine_(engine), spid_(engine.next_spid_++) {
+  explicit ScriptedSession(ScriptedEngine& engine) : engine_(engine), spid_(engine.next_spid_++) {
     ++engine_.open_sessions_;
   }
   ~ScriptedSession() override { --engine_.open_sessions_; }
@@ -42,8 +41,8 @@ class ScriptedSession : public SqlSession {
     sink.ReturnStatus(static_cast<std::int32_t>(call.params.size()));
     for (std::size_t i = 0; i < call.params.size(); ++i) {
       if (call.params[i].output) {
-        sink.ReturnValue({static_cast<int>(i), call.params[i].name, call.params[i].type,
-                          call.params[i].value});
+        sink.ReturnValue(
+            {static_cast<int>(i), call.params[i].name, call.params[i].type, call.params[i].value});
       }
     }
   }

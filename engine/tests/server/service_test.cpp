@@ -74,7 +74,8 @@ TEST(Service, StartStatusStop) {
   ASSERT_EQ(started.status, 0) << started.output;
   int port = home.Port();
   ASSERT_GT(port, 0);
-  EXPECT_TRUE(server::AnswersTds("127.0.0.1", port)) << "start returns once connections are accepted";
+  EXPECT_TRUE(server::AnswersTds("127.0.0.1", port))
+      << "start returns once connections are accepted";
 
   Outcome status = Sqlengine("status " + home.arg());
   EXPECT_EQ(status.status, 0);
@@ -103,8 +104,8 @@ TEST(Service, SecondEngineOnTheSameHomeOrPortExitsWithThree) {
             std::string::npos);
 
   HomeFolder other;
-  std::string on_port = other.arg() + " --port " + std::to_string(running.Port()) +
-                        " --listen 127.0.0.1";
+  std::string on_port =
+      other.arg() + " --port " + std::to_string(running.Port()) + " --listen 127.0.0.1";
   Outcome start = Sqlengine("start " + on_port);
   EXPECT_EQ(start.status, 3);
   EXPECT_EQ(start.output, "An instance of the service is already running.\n");

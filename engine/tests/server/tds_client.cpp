@@ -40,16 +40,16 @@ std::vector<std::uint8_t> BuildLogin7(const LoginOptions& o) {
     return f;
   };
   Field host = add("testhost"), user = add(o.user), pass = add(o.password, true),
-        app = add("wire-test"), server = add("127.0.0.1"), library = add("raw"),
-        language = add(""), database = add(o.database);
+        app = add("wire-test"), server = add("127.0.0.1"), library = add("raw"), language = add(""),
+        database = add(o.database);
   Field empty{static_cast<std::uint16_t>(kFixed + strings.Size()), 0};
   ByteWriter w;
   w.U32(static_cast<std::uint32_t>(kFixed + strings.Size()));
   w.U32(o.tds_version);
   w.U32(o.packet_size);
-  w.U32(7);      // ClientProgVer
-  w.U32(4242);   // ClientPID
-  w.U32(0);      // ConnectionID
+  w.U32(7);     // ClientProgVer
+  w.U32(4242);  // ClientPID
+  w.U32(0);     // ConnectionID
   w.U8(0xE0);
   w.U8(static_cast<std::uint8_t>(0x03 | (o.integrated ? tds::kIntegratedSecurity : 0)));
   w.U8(0);

@@ -11,8 +11,10 @@ inline std::vector<std::uint8_t> Hex(std::string_view text) {
   std::vector<std::uint8_t> out;
   int high = -1;
   for (char c : text) {
-    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    int v = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                   : -1;
     if (v < 0) continue;
     if (high < 0) {
       high = v;

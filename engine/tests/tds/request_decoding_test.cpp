@@ -126,16 +126,16 @@ TEST(RequestDecoding, RpcByProcIdWithSeveralCallsAndTypes) {
   // sp_executesql (id 10): NTEXT statement, then after a separator a
   // second call by name with DECIMAL(5,2) -1.50, MONEY 12.3456, DATETIME,
   // FLTN 8 and an output BIGVARBINARY.
-  std::vector<std::uint8_t> body = Hex(
-      "FF FF 0A 00 00 00"
-      "00 00 63 FE FF FF 7F 09 04 D0 00 34 04 00 00 00 31 00 32 00"
-      "80"
-      "01 00 70 00 00 00"
-      "00 00 6A 05 05 02 05 00 96 00 00 00"
-      "00 00 6E 08 08 00 00 00 00 40 E2 01 00"
-      "00 00 6F 08 08 83 9B 00 00 00 00 00 00"
-      "00 00 6D 08 08 00 00 00 00 00 00 F8 3F"
-      "00 01 A5 10 00 02 00 AB CD");
+  std::vector<std::uint8_t> body =
+      Hex("FF FF 0A 00 00 00"
+          "00 00 63 FE FF FF 7F 09 04 D0 00 34 04 00 00 00 31 00 32 00"
+          "80"
+          "01 00 70 00 00 00"
+          "00 00 6A 05 05 02 05 00 96 00 00 00"
+          "00 00 6E 08 08 00 00 00 00 40 E2 01 00"
+          "00 00 6F 08 08 83 9B 00 00 00 00 00 00"
+          "00 00 6D 08 08 00 00 00 00 00 00 F8 3F"
+          "00 01 A5 10 00 02 00 AB CD");
   RpcRequest rpc = DecodeRpc(body, TdsVersion::k71);
   ASSERT_EQ(rpc.calls.size(), 2u);
   EXPECT_EQ(rpc.calls[0].proc_id, SpecialProc::kExecuteSql);
@@ -156,11 +156,11 @@ TEST(RequestDecoding, RpcByProcIdWithSeveralCallsAndTypes) {
 }
 
 TEST(RequestDecoding, PlpParameterChunksAreJoined) {
-  std::vector<std::uint8_t> body = Hex(
-      "16 00 00 00 12 00 00 00 02 00 00 00 00 00 00 00 00 00 01 00 00 00"
-      "01 00 70 00 00 00"
-      "00 00 E7 FF FF 09 04 D0 00 34"
-      "FE FF FF FF FF FF FF FF 02 00 00 00 68 00 04 00 00 00 69 00 21 00 00 00 00 00");
+  std::vector<std::uint8_t> body =
+      Hex("16 00 00 00 12 00 00 00 02 00 00 00 00 00 00 00 00 00 01 00 00 00"
+          "01 00 70 00 00 00"
+          "00 00 E7 FF FF 09 04 D0 00 34"
+          "FE FF FF FF FF FF FF FF 02 00 00 00 68 00 04 00 00 00 69 00 21 00 00 00 00 00");
   RpcRequest rpc = DecodeRpc(body, TdsVersion::k72);
   ASSERT_EQ(rpc.calls.size(), 1u);
   EXPECT_EQ(rpc.calls[0].params[0].type.length, kMaxLength);
@@ -231,11 +231,26 @@ TEST(RequestDecoding, AssemblerRejectsOversizedAndMixedMessages) {
 TEST(RequestDecoding, DamagedExamplesFailCleanly) {
   auto decode_all = [](std::span<const std::uint8_t> body) {
     for (TdsVersion v : {TdsVersion::k71, TdsVersion::k74}) {
-      try { DecodePrelogin(body); } catch (const DecodeError&) {}
-      try { DecodeLogin7(body); } catch (const DecodeError&) {}
-      try { DecodeSqlBatch(body, v); } catch (const DecodeError&) {}
-      try { DecodeRpc(body, v); } catch (const DecodeError&) {}
-      try { DecodeTransactionManager(body, v); } catch (const DecodeError&) {}
+      try {
+        DecodePrelogin(body);
+      } catch (const DecodeError&) {
+      }
+      try {
+        DecodeLogin7(body);
+      } catch (const DecodeError&) {
+      }
+      try {
+        DecodeSqlBatch(body, v);
+      } catch (const DecodeError&) {
+      }
+      try {
+        DecodeRpc(body, v);
+      } catch (const DecodeError&) {
+      }
+      try {
+        DecodeTransactionManager(body, v);
+      } catch (const DecodeError&) {
+      }
     }
   };
   std::mt19937 random(20240607);

@@ -57,9 +57,10 @@ TEST(ResponseEncoding, SqlBatchResponseExample) {
   auto types = WriteColMetadata({{"bar", varchar3}}, TdsVersion::k72, out);
   WriteRow(types, {std::string("foo")}, out);
   WriteDone(Token::kDone, kDoneCount, 0xC1, 1, true, out);
-  auto expected = Hex(
-      "81 01 00 00 00 00 00 20 00 A7 03 00 09 04 D0 00 34 03 62 00 61 00 72 00 D1 03 00 66 6F 6F FD "
-      "10 00 C1 00 01 00 00 00 00 00 00 00");
+  auto expected =
+      Hex("81 01 00 00 00 00 00 20 00 A7 03 00 09 04 D0 00 34 03 62 00 61 00 72 00 D1 03 00 66 6F "
+          "6F FD "
+          "10 00 C1 00 01 00 00 00 00 00 00 00");
   ASSERT_EQ(out.Size(), expected.size());
   // The example marks the column computed (0x20); ours says updatability unknown.
   out.Bytes()[7] = 0x20;
@@ -82,7 +83,8 @@ TEST(ResponseEncoding, MessageAndDoneWidthsFollowTheVersion) {
   WriteMessage(error, "S", true, wide);
   EXPECT_EQ(narrow.Bytes()[0], 0xAA);
   EXPECT_EQ(wide.Size(), narrow.Size() + 2);
-  EXPECT_EQ(std::vector<std::uint8_t>(narrow.Bytes().end() - 2, narrow.Bytes().end()), Hex("01 00"));
+  EXPECT_EQ(std::vector<std::uint8_t>(narrow.Bytes().end() - 2, narrow.Bytes().end()),
+            Hex("01 00"));
   ByteWriter done71, done72;
   WriteDone(Token::kDone, kDoneError, 0, 5, false, done71);
   WriteDone(Token::kDone, kDoneError, 0, 5, true, done72);
@@ -136,7 +138,8 @@ TEST(ResponseEncoding, DecimalMoneyAndDates) {
 TEST(ResponseEncoding, CharacterAndBinaryValues) {
   EXPECT_EQ(RowBytes({SqlType::kNVarChar, 10}, std::string("h\xC3\xA9")), Hex("04 00 68 00 E9 00"));
   EXPECT_EQ(RowBytes({SqlType::kVarChar, 10}, std::string("h\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD")),
-            Hex("04 00 68 E9 80 3F")) << "Windows-1252; characters outside it become '?'";
+            Hex("04 00 68 E9 80 3F"))
+      << "Windows-1252; characters outside it become '?'";
   EXPECT_EQ(RowBytes({SqlType::kChar, 3}, std::string("a")), Hex("03 00 61 20 20"));
   EXPECT_EQ(RowBytes({SqlType::kVarBinary, 4}, Bytes{1, 2}), Hex("02 00 01 02"));
   EXPECT_EQ(RowBytes({SqlType::kNVarChar, 10}, Value{}), Hex("FF FF"));
@@ -148,7 +151,8 @@ TEST(ResponseEncoding, CharacterAndBinaryValues) {
   auto ntext = RowBytes({SqlType::kNVarChar, kMaxLength}, std::string("ab"), TdsVersion::k71);
   ASSERT_EQ(ntext.size(), 1u + 16 + 8 + 4 + 4);
   EXPECT_EQ(ntext[0], 16);
-  EXPECT_EQ(std::vector<std::uint8_t>(ntext.end() - 8, ntext.end()), Hex("04 00 00 00 61 00 62 00"));
+  EXPECT_EQ(std::vector<std::uint8_t>(ntext.end() - 8, ntext.end()),
+            Hex("04 00 00 00 61 00 62 00"));
   EXPECT_EQ(RowBytes({SqlType::kText}, Value{}), Hex("00"));
 }
 
@@ -177,7 +181,8 @@ TEST(ResponseEncoding, ResponseIsSplitIntoPackets) {
   std::uint8_t id = 1;
   AppendPackets(body, 512, 0x0033, true, &id, out);
   ASSERT_EQ(out.size(), 1000u + 2 * kHeaderSize);
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 8), Hex("04 00 02 00 00 33 01 00"));
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 8),
+            Hex("04 00 02 00 00 33 01 00"));
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 512, out.begin() + 520),
             Hex("04 01 01 F8 00 33 02 00"));
 }

@@ -1,8 +1,9 @@
 // UTF-8 and UCS-2 conversions: surrogate pairs, invalid input both ways.
+#include "engine/tds/text_codec.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/tds/decode_error.h"
-#include "engine/tds/text_codec.h"
 #include "engine/tests/tds/hex.h"
 
 namespace sqlengine::testing {
