@@ -87,12 +87,14 @@ std::vector<DiagRecord> ReadDiagnostics(SQLSMALLINT handle_type, SQLHANDLE handl
   return records;
 }
 
-OdbcFailure::OdbcFailure(FailureKind kind, std::vector<DiagRecord> records)
+OdbcFailure::OdbcFailure(FailureKind kind, std::vector<DiagRecord> records, std::size_t primary)
     : std::runtime_error(records.empty() ? "ODBC failure" : records.front().text),
       kind_(kind),
-      records_(std::move(records)) {}
+      records_(std::move(records)),
+      primary_(primary) {}
 
 const DiagRecord* OdbcFailure::Primary() const {
+  if (primary_ < records_.size()) return &records_[primary_];
   for (const DiagRecord& record : records_) {
     if (!record.Informational()) return &record;
   }
@@ -116,13 +118,19 @@ OdbcFailure ConnectFailure(std::vector<DiagRecord> records, bool trusted) {
       return OdbcFailure(FailureKind::kDriverMissing, std::move(records));
     }
   }
-  if (HasServerError(records)) {
-    for (const DiagRecord& record : records) {
-      if (record.FromServer() && !record.Informational()) {
-        bool login = record.native >= 18450 && record.native <= 18499;
-        return OdbcFailure(login ? FailureKind::kLoginFailed : FailureKind::kServerError,
-                           std::move(records));
-      }
+  // A database that cannot be opened explains a refused login better than
+  // the 18456 that comes with it.
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (records[i].native == 4060) {
+      return OdbcFailure(FailureKind::kServerError, std::move(records), i);
+    }
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const DiagRecord& record = records[i];
+    if (record.FromServer() && !record.Informational()) {
+      bool login = record.native >= 18450 && record.native <= 18499;
+      return OdbcFailure(login ? FailureKind::kLoginFailed : FailureKind::kServerError,
+                         std::move(records), i);
     }
   }
   if (HasState(records, "HYT00")) return OdbcFailure(FailureKind::kTimeout, std::move(records));

@@ -42,15 +42,19 @@ enum class FailureKind {
 
 class OdbcFailure : public std::runtime_error {
  public:
-  OdbcFailure(FailureKind kind, std::vector<DiagRecord> records);
+  // `primary`: index of the explaining record; by default the first
+  // non-informational one.
+  OdbcFailure(FailureKind kind, std::vector<DiagRecord> records,
+              std::size_t primary = static_cast<std::size_t>(-1));
   FailureKind Kind() const { return kind_; }
   const std::vector<DiagRecord>& Records() const { return records_; }
-  // The record that explains the failure: the first non-informational one.
+  // The record that explains the failure.
   const DiagRecord* Primary() const;
 
  private:
   FailureKind kind_;
   std::vector<DiagRecord> records_;
+  std::size_t primary_;
 };
 
 // Classifies the records of a failed statement call.
