@@ -49,6 +49,24 @@ TEST_F(Administration, DatabasesInServerOrderWithTheirFolder) {
   server->Close();
 }
 
+TEST_F(Administration, RefusedLoginInDmoNumbering) {
+  auto server = CreateObjectAs<SQLServer>(DefaultFactory(), "SQLDMO.SQLServer");
+  try {
+    server->Connect(Engine().ServerName(), "nobody", "");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), -2147203048);
+    EXPECT_EQ(error.Description(), "Login failed for user 'nobody'.");
+  }
+  server->DisConnect();
+  try {
+    server->Databases();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), static_cast<std::int32_t>(0x80045800));
+  }
+}
+
 TEST_F(Administration, TablesOfADatabase) {
   auto connection = Open();
   Run(*connection, "CREATE DATABASE [Sales Two]");
