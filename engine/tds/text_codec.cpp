@@ -92,7 +92,6 @@ std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2) {
 }
 
 void AppendUcs2(std::string_view utf8, std::vector<std::uint8_t>& out) {
-  out.reserve(out.size() + utf8.size() * 2);
   auto unit = [&](char32_t u) {
     out.push_back(static_cast<std::uint8_t>(u));
     out.push_back(static_cast<std::uint8_t>(u >> 8));

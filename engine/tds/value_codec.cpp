@@ -344,6 +344,18 @@ void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, 
         out.U16(kCharNull);
         return;
       }
+      const auto* text = std::get_if<std::string>(&value);
+      if (text && info.type == WireType::kNVarChar) {
+        // The common case, encoded in place: length, then UCS-2.
+        std::size_t length_at = out.Size();
+        out.U16(0);
+        std::size_t units = out.Ucs2(*text);
+        if (units * 2 <= info.max_length) {
+          out.PatchU16(length_at, static_cast<std::uint16_t>(units * 2));
+          return;
+        }
+        out.Bytes().resize(length_at);  // too long: cut below
+      }
       Bytes data = Encoded(info, value);
       FitToLength(info, data);
       PadToLength(info, data);
