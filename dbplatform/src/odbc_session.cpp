@@ -63,6 +63,12 @@ OdbcSession::~OdbcSession() {
   }
 }
 
+bool OdbcSession::IsDead() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  SQLRETURN rc = SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, sizeof dead, nullptr);
+  return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
+}
+
 void OdbcSession::DrainPendingStatement() {
   if (pending_ != nullptr) pending_->Finish();
 }

@@ -27,6 +27,8 @@ class OdbcSession {
   OdbcSession& operator=(const OdbcSession&) = delete;
 
   SQLHDBC Handle() const { return dbc_; }
+  // Whether the driver knows the connection to be broken.
+  bool IsDead() const;
 
   // The driver runs one statement at a time on a connection: before a new one
   // starts, the cursor whose results are still pending is drained (never

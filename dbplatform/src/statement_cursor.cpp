@@ -146,7 +146,12 @@ void StatementCursor::Collect(SQLRETURN rc) {
 void StatementCursor::FailAndFinish(std::vector<DiagRecord> records) {
   if (sink_) sink_(records);
   Finish();
-  throw StatementFailure(std::move(records));
+  OdbcFailure failure = StatementFailure(std::move(records));
+  // The driver reports a write to a broken connection as a generic error.
+  if (failure.Kind() == FailureKind::kDriverError && session_->IsDead()) {
+    throw OdbcFailure(FailureKind::kConnectionLost, failure.Records());
+  }
+  throw failure;
 }
 
 void StatementCursor::Execute(const std::string& sql) {

@@ -190,3 +190,25 @@ TEST_F(DataAccess, CommandTimeoutCancelsAndTheConnectionLives) {
 
 }  // namespace
 }  // namespace dbplatform
+
+namespace dbplatform {
+namespace {
+
+TEST(LostConnection, ReportedAsANetworkError) {
+  testing_support::TestEngine engine;
+  auto connection = CreateObjectAs<Connection>(DefaultFactory(), "ADODB.Connection");
+  connection->Open("Provider=SQLOLEDB.1;User ID=sa;Password=;Data Source=" + engine.ServerName());
+  engine.Kill();
+  try {
+    connection->Execute("SELECT 1");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Number(), kAdoConnectionFailed);
+    EXPECT_EQ(error.Description(),
+              "[DBNETLIB][ConnectionWrite (send()).]General network error. Check your network "
+              "documentation.");
+  }
+}
+
+}  // namespace
+}  // namespace dbplatform
