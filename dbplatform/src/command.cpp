@@ -245,14 +245,7 @@ Value ReadBack(const Binding& b) {
 
 class OdbcCommand final : public Command {
  public:
-  ~OdbcCommand() override {
-    // Bindings of a record set that outlives the command no longer write back.
-    for (auto& bindings : live_bindings_) {
-      if (auto alive = bindings.lock()) {
-        for (Binding& b : *alive) b.parameter = nullptr;
-      }
-    }
-  }
+  ~OdbcCommand() override { DetachLiveBindings(); }
 
   void SetActiveConnection(const std::string& connection_text) override {
     connection_text_ = connection_text;
@@ -306,8 +299,20 @@ class OdbcCommand final : public Command {
     session_ = OpenSessionForText(connection_text_, "", "", nullptr);
   }
 
+  // Record sets that outlive the parameters they were bound from no longer
+  // write their outputs back.
+  void DetachLiveBindings() {
+    for (auto& bindings : live_bindings_) {
+      if (auto alive = bindings.lock()) {
+        for (Binding& b : *alive) b.parameter = nullptr;
+      }
+    }
+    live_bindings_.clear();
+  }
+
   void Describe() {
     EnsureSession();
+    DetachLiveBindings();
     parameters_.items.clear();
     ProcedureName name = SplitProcedureName(text_);
     try {
@@ -385,6 +390,7 @@ class OdbcCommand final : public Command {
         throw StatementFailure(ReadDiagnostics(SQL_HANDLE_STMT, cursor.Handle()));
       }
     }
+    std::erase_if(live_bindings_, [](const auto& weak) { return weak.expired(); });
     live_bindings_.push_back(bindings);
     return bindings;
   }
