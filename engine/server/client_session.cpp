@@ -42,6 +42,9 @@ ClientSession::~ClientSession() = default;
 void ClientSession::Close() {
   client_gone_ = true;
   channel_.Shutdown();
+  // Wakes a reader waiting for room in the queue.
+  std::lock_guard lock(mutex_);
+  changed_.notify_all();
 }
 
 bool ClientSession::ReadMessage(tds::Message* message) {
