@@ -38,58 +38,74 @@ std::uint32_t SizedLength(int length, int bytes_per_char) {
   return static_cast<std::uint32_t>(chars * bytes_per_char);
 }
 
+// What the decoder and encoder need to know about each type code.
+struct TypeTraits {
+  WireType type;
+  LengthKind length;
+  std::uint32_t fixed_size;  // kFixed types: the value size
+  bool collation;
+};
+
+constexpr TypeTraits kTypeTraits[] = {
+    {WireType::kNull, LengthKind::kFixed, 0, false},
+    {WireType::kInt1, LengthKind::kFixed, 1, false},
+    {WireType::kBit, LengthKind::kFixed, 1, false},
+    {WireType::kInt2, LengthKind::kFixed, 2, false},
+    {WireType::kInt4, LengthKind::kFixed, 4, false},
+    {WireType::kDateTime4, LengthKind::kFixed, 4, false},
+    {WireType::kFloat4, LengthKind::kFixed, 4, false},
+    {WireType::kMoney, LengthKind::kFixed, 8, false},
+    {WireType::kDateTime, LengthKind::kFixed, 8, false},
+    {WireType::kFloat8, LengthKind::kFixed, 8, false},
+    {WireType::kMoney4, LengthKind::kFixed, 4, false},
+    {WireType::kInt8, LengthKind::kFixed, 8, false},
+    {WireType::kDateN, LengthKind::kFixed, 3, false},  // no TYPE_INFO length; values have one
+    {WireType::kDecimalLegacy, LengthKind::kByte, 0, false},
+    {WireType::kNumericLegacy, LengthKind::kByte, 0, false},
+    {WireType::kGuid, LengthKind::kByte, 0, false},
+    {WireType::kIntN, LengthKind::kByte, 0, false},
+    {WireType::kBitN, LengthKind::kByte, 0, false},
+    {WireType::kDecimalN, LengthKind::kByte, 0, false},
+    {WireType::kNumericN, LengthKind::kByte, 0, false},
+    {WireType::kFloatN, LengthKind::kByte, 0, false},
+    {WireType::kMoneyN, LengthKind::kByte, 0, false},
+    {WireType::kDateTimeN, LengthKind::kByte, 0, false},
+    {WireType::kCharLegacy, LengthKind::kByte, 0, false},
+    {WireType::kVarCharLegacy, LengthKind::kByte, 0, false},
+    {WireType::kBinaryLegacy, LengthKind::kByte, 0, false},
+    {WireType::kVarBinaryLegacy, LengthKind::kByte, 0, false},
+    {WireType::kTimeN, LengthKind::kScaleOnly, 0, false},
+    {WireType::kDateTime2N, LengthKind::kScaleOnly, 0, false},
+    {WireType::kDateTimeOffsetN, LengthKind::kScaleOnly, 0, false},
+    {WireType::kBigVarBinary, LengthKind::kUShort, 0, false},
+    {WireType::kBigBinary, LengthKind::kUShort, 0, false},
+    {WireType::kBigVarChar, LengthKind::kUShort, 0, true},
+    {WireType::kBigChar, LengthKind::kUShort, 0, true},
+    {WireType::kNVarChar, LengthKind::kUShort, 0, true},
+    {WireType::kNChar, LengthKind::kUShort, 0, true},
+    {WireType::kText, LengthKind::kLong, 0, true},
+    {WireType::kNText, LengthKind::kLong, 0, true},
+    {WireType::kImage, LengthKind::kLong, 0, false},
+};
+
+// Null for a code this engine does not know.
+const TypeTraits* FindTraits(std::uint8_t code) {
+  for (const TypeTraits& t : kTypeTraits) {
+    if (static_cast<std::uint8_t>(t.type) == code) return &t;
+  }
+  return nullptr;
+}
+
+const TypeTraits& Traits(WireType type) {
+  const TypeTraits* traits = FindTraits(static_cast<std::uint8_t>(type));
+  return traits ? *traits : kTypeTraits[0];
+}
+
 }  // namespace
 
-LengthKind LengthKindOf(WireType type) {
-  switch (type) {
-    case WireType::kNull:
-    case WireType::kInt1:
-    case WireType::kBit:
-    case WireType::kInt2:
-    case WireType::kInt4:
-    case WireType::kDateTime4:
-    case WireType::kFloat4:
-    case WireType::kMoney:
-    case WireType::kDateTime:
-    case WireType::kFloat8:
-    case WireType::kMoney4:
-    case WireType::kInt8:
-      return LengthKind::kFixed;
-    case WireType::kDateN:
-      return LengthKind::kFixed;
-    case WireType::kTimeN:
-    case WireType::kDateTime2N:
-    case WireType::kDateTimeOffsetN:
-      return LengthKind::kScaleOnly;
-    case WireType::kBigVarBinary:
-    case WireType::kBigVarChar:
-    case WireType::kBigBinary:
-    case WireType::kBigChar:
-    case WireType::kNVarChar:
-    case WireType::kNChar:
-      return LengthKind::kUShort;
-    case WireType::kText:
-    case WireType::kImage:
-    case WireType::kNText:
-      return LengthKind::kLong;
-    default:
-      return LengthKind::kByte;
-  }
-}
+LengthKind LengthKindOf(WireType type) { return Traits(type).length; }
 
-bool HasCollation(WireType type) {
-  switch (type) {
-    case WireType::kBigVarChar:
-    case WireType::kBigChar:
-    case WireType::kNVarChar:
-    case WireType::kNChar:
-    case WireType::kText:
-    case WireType::kNText:
-      return true;
-    default:
-      return false;
-  }
-}
+bool HasCollation(WireType type) { return Traits(type).collation; }
 
 bool IsTextPointerType(WireType type) {
   return type == WireType::kText || type == WireType::kNText || type == WireType::kImage;
@@ -296,73 +312,6 @@ void WriteTypeInfo(const TypeInfo& info, ByteWriter& out) {
 
 namespace {
 
-bool IsKnownType(std::uint8_t code) {
-  switch (static_cast<WireType>(code)) {
-    case WireType::kNull:
-    case WireType::kInt1:
-    case WireType::kBit:
-    case WireType::kInt2:
-    case WireType::kInt4:
-    case WireType::kDateTime4:
-    case WireType::kFloat4:
-    case WireType::kMoney:
-    case WireType::kDateTime:
-    case WireType::kFloat8:
-    case WireType::kMoney4:
-    case WireType::kInt8:
-    case WireType::kDecimalLegacy:
-    case WireType::kNumericLegacy:
-    case WireType::kGuid:
-    case WireType::kIntN:
-    case WireType::kBitN:
-    case WireType::kDecimalN:
-    case WireType::kNumericN:
-    case WireType::kFloatN:
-    case WireType::kMoneyN:
-    case WireType::kDateTimeN:
-    case WireType::kDateN:
-    case WireType::kTimeN:
-    case WireType::kDateTime2N:
-    case WireType::kDateTimeOffsetN:
-    case WireType::kCharLegacy:
-    case WireType::kVarCharLegacy:
-    case WireType::kBinaryLegacy:
-    case WireType::kVarBinaryLegacy:
-    case WireType::kBigVarBinary:
-    case WireType::kBigVarChar:
-    case WireType::kBigBinary:
-    case WireType::kBigChar:
-    case WireType::kNVarChar:
-    case WireType::kNChar:
-    case WireType::kText:
-    case WireType::kImage:
-    case WireType::kNText:
-      return true;
-  }
-  return false;
-}
-
-std::uint32_t FixedSize(WireType type) {
-  switch (type) {
-    case WireType::kNull:
-      return 0;
-    case WireType::kInt1:
-    case WireType::kBit:
-      return 1;
-    case WireType::kInt2:
-      return 2;
-    case WireType::kDateN:
-      return 3;
-    case WireType::kInt4:
-    case WireType::kDateTime4:
-    case WireType::kFloat4:
-    case WireType::kMoney4:
-      return 4;
-    default:
-      return 8;
-  }
-}
-
 void CheckByteLength(const TypeInfo& t) {
   auto allowed = [&](std::initializer_list<std::uint32_t> sizes) {
     return std::find(sizes.begin(), sizes.end(), t.max_length) != sizes.end();
@@ -407,14 +356,13 @@ void CheckByteLength(const TypeInfo& t) {
 
 TypeInfo ReadTypeInfo(ByteReader& in, TdsVersion version) {
   std::uint8_t code = in.U8();
-  if (!IsKnownType(code)) {
-    throw DecodeError("unsupported data type 0x" + std::to_string(code));
-  }
+  const TypeTraits* traits = FindTraits(code);
+  if (!traits) throw DecodeError("unsupported data type 0x" + std::to_string(code));
   TypeInfo t;
   t.type = static_cast<WireType>(code);
   switch (LengthKindOf(t.type)) {
     case LengthKind::kFixed:
-      t.max_length = FixedSize(t.type);
+      t.max_length = traits->fixed_size;
       break;
     case LengthKind::kScaleOnly:
       t.scale = in.U8();

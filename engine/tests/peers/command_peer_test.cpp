@@ -1,31 +1,15 @@
 // Command-line peers against a real engine: tsql (freetds-bin) fed a script
 // on stdin, and pytds running pytds_peer.py, each at TDS 7.4 and 7.1.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 
+#include "engine/tests/server/run_command.h"
 #include "testing/test_engine.h"
 
 namespace sqlengine::testing {
 namespace {
-
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
-
-Outcome RunShell(const std::string& command) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  Outcome outcome;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, pipe)) outcome.output += buffer;
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
 
 class CommandPeer : public ::testing::TestWithParam<std::string> {
  protected:
@@ -52,8 +36,9 @@ TEST_P(CommandPeer, Tsql) {
          "go\n"
          "select 'first' as a select 'second' as b\n"
          "go\n";
-  Outcome run = RunShell("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
-                         std::to_string(engine_.Port()) + " -U sa -P '' < " + script.string());
+  CommandOutcome run =
+      RunCommand("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
+                 std::to_string(engine_.Port()) + " -U sa -P '' < " + script.string());
   const std::string& out = run.output;
   EXPECT_NE(out.find("1\t\xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC\tcaf\xC3\xA9\t12.50"), std::string::npos)
       << out;
@@ -67,8 +52,9 @@ TEST_P(CommandPeer, Tsql) {
 }
 
 TEST_P(CommandPeer, Pytds) {
-  Outcome run = RunShell("/usr/bin/python3 " + std::string(PEER_SCRIPT_DIR) + "/pytds_peer.py " +
-                         std::to_string(engine_.Port()) + " " + GetParam());
+  CommandOutcome run =
+      RunCommand("/usr/bin/python3 " + std::string(PEER_SCRIPT_DIR) + "/pytds_peer.py " +
+                 std::to_string(engine_.Port()) + " " + GetParam());
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("ok   twenty clients at once"), std::string::npos) << run.output;

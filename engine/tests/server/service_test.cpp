@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/server/tds_probe.h"
+#include "engine/tests/server/run_command.h"
 #include "engine/tests/server/tds_client.h"
 #include "testing/test_engine.h"
 
@@ -23,20 +24,10 @@ using testing_support::MakeTempFolder;
 using testing_support::SqlEnginePath;
 using testing_support::TestEngine;
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
+using Outcome = CommandOutcome;
 
 Outcome Sqlengine(const std::string& arguments) {
-  std::string command = SqlEnginePath().string() + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Outcome outcome;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) outcome.output += buffer;
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return RunCommand(SqlEnginePath().string() + " " + arguments);
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
