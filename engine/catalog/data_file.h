@@ -24,4 +24,10 @@ void RemoveDataFiles(const std::filesystem::path& data_file);
 // creation date for sysobjects.
 inline constexpr const char* kObjectsTable = "sqlengine_objects";
 
+// Stored procedures: name and the full CREATE PROCEDURE text.
+inline constexpr const char* kProceduresTable = "sqlengine_procedures";
+// The table's definition after "CREATE TABLE [IF NOT EXISTS] <schema>.<name>".
+inline constexpr const char* kProceduresColumns =
+    " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, definition ntext NOT NULL)";
+
 }  // namespace sqlengine::catalog

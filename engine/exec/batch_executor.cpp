@@ -11,6 +11,8 @@
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/parser.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
 
@@ -21,6 +23,8 @@ using tsql::StatementKind;
 using tsql::Token;
 using tsql::TokenKind;
 using tsql::Tokens;
+
+constexpr int kMaxNesting = 32;
 
 constexpr const char* kVersion =
     "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tsqlengine (SQLite storage)\n";
@@ -164,7 +168,9 @@ void BatchExecutor::Done(std::optional<std::int64_t> count) {
 
 void BatchExecutor::ReportError(const SqlError& error) {
   session_.LastError() = error.message().number;
-  sink_.Message(error.message());
+  ServerMessage message = error.message();
+  if (message.procedure.empty()) message.procedure = procedure_;
+  sink_.Message(message);
   int number = error.message().number;
   if (number == 2627 || number == 515 || number == 547) {
     ServerMessage terminated = FormatMessage(3621);
@@ -265,7 +271,20 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kSaveTransaction:
       TransactionStatement(statement);
       return Flow::kNext;
+    case StatementKind::kCreateProcedure:
+      DefineProcedure(session_, statement);
+      Done();
+      return Flow::kNext;
+    case StatementKind::kDropProcedure:
+      DropProcedures(session_, statement);
+      Done();
+      return Flow::kNext;
     case StatementKind::kReturn:
+      if (statement.tokens.size() > 1) {
+        Value status = ConvertForType(Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
+                                      ColumnType{SqlType::kInt});
+        return_status_ = IsNull(status) ? 0 : static_cast<int>(std::get<std::int64_t>(status));
+      }
       return Flow::kReturn;
     case StatementKind::kBreak:
       return Flow::kBreak;
@@ -358,7 +377,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     }
     if (variable == "max_precision") return std::int64_t{38};
     if (variable == "textsize") return std::int64_t{2147483647};
-    if (variable == "nestlevel") return std::int64_t{0};
+    if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
     SqlError error = MakeError(137, {"@@" + variable});
     error.message().line = line;
     throw error;
@@ -531,32 +550,25 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
 void BatchExecutor::Execute(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t i = tokens.front().IsWord("exec") || tokens.front().IsWord("execute") ? 1 : 0;
+  std::string status_variable;
   if (i < tokens.size() && tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() &&
       tokens[i + 1].IsSymbol("=")) {
+    status_variable = tokens[i].text;
     i += 2;
   }
   if (i >= tokens.size() || !tokens[i].IsName()) {
     throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[std::min(i, tokens.size()) - 1]);
   }
-  std::string written;
-  std::string name;
-  // [database.][owner.]procedure, where owner may be left out: db..proc
+  tsql::DottedName procedure = tsql::ReadDottedName(tokens, i);
+  std::string written = procedure.Written();
+  std::string name = tsql::ToLower(procedure.Last());
+  i = procedure.end;
+  std::vector<CallArgument> arguments;
+  std::vector<std::string> output_variables;  // per argument; empty when not OUTPUT
   while (i < tokens.size()) {
-    if (tokens[i].IsSymbol(".")) {
-      written += ".";
-    } else if (tokens[i].IsName() && (written.empty() || written.back() == '.')) {
-      written += tokens[i].value;
-      name = tsql::ToLower(tokens[i].value);
-    } else {
-      break;
-    }
-    ++i;
-  }
-  std::vector<ProcedureArgument> arguments;
-  while (i < tokens.size()) {
-    ProcedureArgument argument;
+    CallArgument argument;
     if (tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() && tokens[i + 1].IsSymbol("=")) {
-      argument.name = tsql::ToLower(tokens[i].text);
+      argument.name = tokens[i].text;
       i += 2;
     }
     size_t end = i;
@@ -567,7 +579,10 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       ++end;
     }
     size_t value_end = end;
-    if (value_end > i && IsAnyWord(tokens[value_end - 1], {"output", "out"})) --value_end;
+    if (value_end > i && IsAnyWord(tokens[value_end - 1], {"output", "out"})) {
+      --value_end;
+      argument.output = true;
+    }
     if (value_end == i) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[i - 1]);
     if (value_end == i + 1 && tokens[i].IsWord("default")) {
       argument.is_default = true;
@@ -576,10 +591,67 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     } else {
       argument.value = Evaluate(Slice(tokens, i, value_end), statement.line);
     }
+    output_variables.push_back(argument.output && value_end == i + 1 && tokens[i].kind == TokenKind::kVariable
+                                   ? tsql::ToLower(tokens[i].text)
+                                   : std::string());
     arguments.push_back(std::move(argument));
     i = end < tokens.size() ? end + 1 : end;
   }
-  if (!RunSystemProcedure(session_, name, arguments, sink_)) throw MakeError(2812, {written});
+  if (RunSystemProcedure(session_, name, arguments, sink_)) return;
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session_, written);
+  if (!definition) throw MakeError(2812, {written});
+  std::vector<Value> outputs;
+  int status = CallProcedure(*definition, arguments, outputs);
+  std::vector<int> positions = ArgumentPositions(*definition, arguments);
+  for (size_t k = 0; k < positions.size(); ++k) {
+    if (positions[k] < 0 || !definition->parameters[k].output) continue;
+    const std::string& target = output_variables[static_cast<size_t>(positions[k])];
+    auto variable = session_.Variables().find(target);
+    if (variable != session_.Variables().end()) {
+      variable->second.value = ConvertForType(outputs[k], variable->second.type);
+    }
+  }
+  if (!status_variable.empty()) {
+    auto variable = session_.Variables().find(tsql::ToLower(status_variable));
+    if (variable == session_.Variables().end()) throw MakeError(137, {status_variable});
+    variable->second.value = static_cast<std::int64_t>(status);
+  }
+  sink_.ReturnStatus(status);
+  Done();
+}
+
+int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
+                                 const std::vector<CallArgument>& arguments, std::vector<Value>& outputs) {
+  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+  std::vector<Value> values =
+      BindArguments(definition, arguments, [&](const Tokens& expression) { return Evaluate(expression, 1); });
+  tsql::StatementList body = tsql::ParseBatch(definition.body);
+  std::map<std::string, Variable> scope;
+  for (size_t k = 0; k < definition.parameters.size(); ++k) {
+    scope[tsql::ToLower(definition.parameters[k].name)] = Variable{definition.parameters[k].type, values[k]};
+  }
+  BatchExecutor inner(session_, sink_);
+  inner.procedure_ = definition.name;
+  std::swap(scope, session_.Variables());
+  ++session_.NestingLevel();
+  try {
+    inner.CheckSyntax(body);
+    inner.RunList(body);
+  } catch (const SqlError& error) {
+    inner.ReportError(error);
+    inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
+  } catch (...) {
+    --session_.NestingLevel();
+    std::swap(scope, session_.Variables());
+    throw;
+  }
+  --session_.NestingLevel();
+  std::swap(scope, session_.Variables());
+  outputs.clear();
+  for (const tsql::ParameterDeclaration& parameter : definition.parameters) {
+    outputs.push_back(scope[tsql::ToLower(parameter.name)].value);
+  }
+  return inner.return_status_;
 }
 
 void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/common/sink.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_statement.h"
 #include "engine/tsql/statement.h"
 
@@ -29,6 +30,13 @@ class BatchExecutor final : public ParameterSource {
 
   // Sends an error the way every statement does (ERROR, DONE with error bit).
   void ReportError(const SqlError& error);
+
+  // Runs a stored procedure in its own variable scope and returns its return
+  // status; `outputs` receives the final value of each parameter. Errors in
+  // its statements are reported as they happen; throws SqlError for a call
+  // that cannot start (201, 8144, 217 nesting deeper than 32).
+  int CallProcedure(const tsql::ProcedureDefinition& definition,
+                    const std::vector<CallArgument>& arguments, std::vector<Value>& outputs);
 
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
@@ -57,6 +65,8 @@ class BatchExecutor final : public ParameterSource {
 
   Session& session_;
   ResultSink& sink_;
+  std::string procedure_;  // the procedure whose body runs, for messages
+  int return_status_ = 0;
 };
 
 }  // namespace sqlengine::exec

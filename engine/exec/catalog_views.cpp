@@ -25,19 +25,28 @@ std::string SysDatabases(const CatalogTarget& t) {
          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + ")";
 }
 
+// sysobjects' columns from the four that vary.
+std::string SysObjectsColumns(std::string_view name, std::string_view id, std::string_view xtype,
+                              std::string_view crdate) {
+  std::string n(name), i(id), x(xtype), c(crdate);
+  return n + " AS name, " + i + " AS id, " + x + " AS xtype, 1 AS uid, 0 AS info, 0 AS status, " +
+         "0 AS base_schema_ver, 0 AS replinfo, 0 AS parent_obj, " + c + " AS crdate, " +
+         "0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, " + x + " AS type, " +
+         "0 AS userstat, 1 AS sysstat, 0 AS indexdel, " + c + " AS refdate, 0 AS version, " +
+         "0 AS deltrig, 0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache";
+}
+
 std::string SysObjects(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
-  return "(SELECT u.name AS name, coalesce(o.id, 1000 + m.rowid) AS id, "
-         "coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END) AS xtype, 1 AS uid, "
-         "0 AS info, 0 AS status, 0 AS base_schema_ver, 0 AS replinfo, 0 AS parent_obj, "
-         "coalesce(o.crdate, '1900-01-01 00:00:00.000') AS crdate, 0 AS ftcatid, 0 AS schema_ver, "
-         "0 AS stats_schema_ver, coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END) AS type, "
-         "0 AS userstat, 1 AS sysstat, 0 AS indexdel, "
-         "coalesce(o.crdate, '1900-01-01 00:00:00.000') AS refdate, 0 AS version, 0 AS deltrig, "
-         "0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache FROM (" +
-         UserObjects(t) + ") u JOIN " + schema + ".sqlite_master m ON m.name = u.name LEFT JOIN " +
-         objects + " o ON o.name = u.name)";
+  std::string kind = "coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END)";
+  std::string created = "coalesce(o.crdate, '1900-01-01 00:00:00.000')";
+  return "(SELECT " + SysObjectsColumns("u.name", "coalesce(o.id, 1000 + m.rowid)", kind, created) +
+         " FROM (" + UserObjects(t) + ") u JOIN " + schema +
+         ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
+         " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
+         SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
+         " o WHERE o.xtype = 'P')";
 }
 
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {

@@ -3,7 +3,12 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/procedures.h"
+#include "engine/exec/system_procedures.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
+#include "engine/tsql/procedure_definition.h"
 
 namespace sqlengine::exec {
 
@@ -92,24 +97,102 @@ void Session::RunBatch(const std::string& sql, ResultSink& sink) {
   connection_.ReleaseAttachments();
 }
 
+namespace {
+
+std::string TextOf(const Value& value) { return IsNull(value) ? std::string() : ValueText(value); }
+
+std::optional<std::int64_t> IntegerOf(const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    try {
+      return std::stoll(*text);
+    } catch (const std::exception&) {
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void Session::RunParameterised(const std::string& statement, const std::string& declarations,
+                               const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink) {
+  std::vector<tsql::ParameterDeclaration> declared =
+      declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
+                           : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
+  for (const tsql::ParameterDeclaration& parameter : declared) {
+    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}};
+  }
+  for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
+    const RpcParam& param = params[i];
+    std::string name = param.name.empty() && position < declared.size() ? declared[position].name : param.name;
+    auto it = variables_.find(tsql::ToLower(name));
+    if (it == variables_.end()) throw MakeError(8145, {name, "sp_executesql"});
+    it->second.value = ConvertForType(param.value, it->second.type);
+  }
+  RunBatch(statement, sink);
+}
+
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
   cancelled_ = false;
-  std::string name = tsql::ToLower(call.name.substr(call.name.rfind('.') + 1));
-  if (call.proc_id == SpecialProc::kExecuteSql || name == "sp_executesql") {
-    // @stmt, then an optional declaration list, then the parameter values.
-    if (call.params.empty() || !std::holds_alternative<std::string>(call.params[0].value)) {
-      BatchExecutor(*this, sink).ReportError(MakeError(201, {"sp_executesql", "@statement"}));
-      return;
+  BatchExecutor executor(*this, sink);
+  std::string name = tsql::ToLower(call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  auto param = [&](size_t i) { return i < call.params.size() ? call.params[i].value : Value{}; };
+  try {
+    if (call.proc_id == SpecialProc::kExecuteSql || name == "sp_executesql") {
+      if (call.params.empty()) throw MakeError(201, {"sp_executesql", "@statement"});
+      RunParameterised(TextOf(param(0)), TextOf(param(1)), call.params, 2, sink);
+      sink.ReturnStatus(0);
+    } else if (call.proc_id == SpecialProc::kPrepExec || call.proc_id == SpecialProc::kPrepare ||
+               name == "sp_prepexec" || name == "sp_prepare") {
+      bool execute = call.proc_id == SpecialProc::kPrepExec || name == "sp_prepexec";
+      int handle = next_prepared_++;
+      prepared_[handle] = {TextOf(param(2)), TextOf(param(1))};
+      if (execute) RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
+      sink.ReturnStatus(0);
+      sink.ReturnValue({0, call.params.empty() ? std::string("@handle") : call.params[0].name,
+                        ColumnType{SqlType::kInt}, static_cast<std::int64_t>(handle)});
+    } else if (call.proc_id == SpecialProc::kExecute || name == "sp_execute") {
+      std::optional<std::int64_t> handle = IntegerOf(param(0));
+      auto it = handle ? prepared_.find(static_cast<int>(*handle)) : prepared_.end();
+      if (it == prepared_.end()) throw MakeError(8179, {handle ? std::to_string(*handle) : std::string("NULL")});
+      RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
+      sink.ReturnStatus(0);
+    } else if (call.proc_id == SpecialProc::kUnprepare || name == "sp_unprepare") {
+      std::optional<std::int64_t> handle = IntegerOf(param(0));
+      if (handle) prepared_.erase(static_cast<int>(*handle));
+      sink.ReturnStatus(0);
+    } else {
+      CallByName(call, executor, sink);
     }
-    for (size_t i = 2; i < call.params.size(); ++i) {
-      const RpcParam& param = call.params[i];
-      if (!param.name.empty()) variables_[tsql::ToLower(param.name)] = Variable{param.type, param.value};
-    }
-    RunBatch(std::get<std::string>(call.params[0].value), sink);
-    sink.ReturnStatus(0);
-    return;
+  } catch (const exec::Cancelled&) {
+    SyncTransactionState(nullptr);
+  } catch (const SqlError& error) {
+    executor.ReportError(error);
   }
-  BatchExecutor(*this, sink).ReportError(MakeError(2812, {call.name}));
+  variables_.clear();
+  connection_.ReleaseAttachments();
+}
+
+void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
+  std::vector<CallArgument> arguments;
+  for (const RpcParam& param : call.params) {
+    arguments.push_back(CallArgument{param.name, param.value, false, param.output});
+  }
+  std::string name = tsql::ToLower(call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  if (RunSystemProcedure(*this, name, arguments, sink)) return;
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, call.name);
+  if (!definition) throw MakeError(2812, {call.name});
+  std::vector<Value> outputs;
+  int status = executor.CallProcedure(*definition, arguments, outputs);
+  sink.ReturnStatus(status);
+  std::vector<int> positions = ArgumentPositions(*definition, arguments);
+  for (size_t a = 0; a < call.params.size(); ++a) {
+    if (!call.params[a].output) continue;
+    for (size_t k = 0; k < positions.size(); ++k) {
+      if (positions[k] != static_cast<int>(a) || !definition->parameters[k].output) continue;
+      sink.ReturnValue({static_cast<int>(a), call.params[a].name, definition->parameters[k].type, outputs[k]});
+    }
+  }
 }
 
 void Session::BeginTransaction(ResultSink& sink) {

@@ -18,6 +18,7 @@
 namespace sqlengine::exec {
 
 class EngineImpl;
+class BatchExecutor;
 
 struct Variable {
   ColumnType type;
@@ -59,6 +60,8 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t& RowCount() { return row_count_; }
   int& LastError() { return last_error_; }
   int& TranCount() { return tran_count_; }
+  // Stored procedures running inside each other (@@NESTLEVEL).
+  int& NestingLevel() { return nesting_level_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
   // nesting, telling the client through an environment change.
   void BeginTransaction(ResultSink& sink);
@@ -69,6 +72,12 @@ class Session final : public SqlSession, public FunctionHost {
 
  private:
   void RunBatch(const std::string& sql, ResultSink& sink);
+  // Runs `statement` with the variables `declarations` declares, their values
+  // taken from params[first_value...] by position or name.
+  void RunParameterised(const std::string& statement, const std::string& declarations,
+                        const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink);
+  // An RPC of a stored procedure: return status, then output parameters.
+  void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
@@ -81,7 +90,11 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t row_count_ = 0;
   int last_error_ = 0;
   int tran_count_ = 0;
+  int nesting_level_ = 0;
   std::uint64_t transaction_descriptor_ = 0;
+  // sp_prepare / sp_prepexec handles: statement and declarations.
+  std::map<int, std::pair<std::string, std::string>> prepared_;
+  int next_prepared_ = 1;
 };
 
 }  // namespace sqlengine::exec

@@ -14,18 +14,18 @@ namespace {
 // Matches arguments to a procedure's parameter names, by name or position.
 class Arguments {
  public:
-  Arguments(std::string_view procedure, const std::vector<ProcedureArgument>& given,
+  Arguments(std::string_view procedure, const std::vector<CallArgument>& given,
             std::vector<std::string_view> parameters)
       : values_(parameters.size()) {
     size_t position = 0;
-    for (const ProcedureArgument& argument : given) {
+    for (const CallArgument& argument : given) {
       size_t index = parameters.size();
       if (argument.name.empty()) {
         index = position++;
         if (index >= parameters.size()) throw MakeError(8144, {procedure});
       } else {
         for (size_t k = 0; k < parameters.size(); ++k) {
-          if (parameters[k] == argument.name) index = k;
+          if (tsql::EqualsIgnoreCase(parameters[k], argument.name)) index = k;
         }
         if (index == parameters.size()) throw MakeError(8145, {argument.name, procedure});
       }
@@ -52,7 +52,7 @@ void RequireSecurityAdmin(Session& session) {
   }
 }
 
-void AddLogin(Session& session, const std::vector<ProcedureArgument>& given) {
+void AddLogin(Session& session, const std::vector<CallArgument>& given) {
   Arguments args("sp_addlogin", given, {"@loginame", "@passwd", "@defdb", "@deflanguage", "@sid", "@encryptopt"});
   RequireSecurityAdmin(session);
   std::string login = args.Required(0, "sp_addlogin", "@loginame");
@@ -61,7 +61,7 @@ void AddLogin(Session& session, const std::vector<ProcedureArgument>& given) {
   session.Engine().Catalog().AddLogin(login, args[1].value_or(""), database);
 }
 
-void DropLogin(Session& session, const std::vector<ProcedureArgument>& given) {
+void DropLogin(Session& session, const std::vector<CallArgument>& given) {
   Arguments args("sp_droplogin", given, {"@loginame"});
   RequireSecurityAdmin(session);
   std::string login = args.Required(0, "sp_droplogin", "@loginame");
@@ -69,7 +69,7 @@ void DropLogin(Session& session, const std::vector<ProcedureArgument>& given) {
   session.Engine().Catalog().DropLogin(login);
 }
 
-void Password(Session& session, const std::vector<ProcedureArgument>& given) {
+void Password(Session& session, const std::vector<CallArgument>& given) {
   Arguments args("sp_password", given, {"@old", "@new", "@loginame"});
   std::string login = args[2].value_or(session.Login().name);
   bool own = tsql::EqualsIgnoreCase(login, session.Login().name);
@@ -79,7 +79,7 @@ void Password(Session& session, const std::vector<ProcedureArgument>& given) {
   session.Engine().Catalog().SetPassword(login, old, args[1].value_or(""));
 }
 
-void RoleMember(Session& session, const std::vector<ProcedureArgument>& given, bool add) {
+void RoleMember(Session& session, const std::vector<CallArgument>& given, bool add) {
   std::string_view procedure = add ? "sp_addsrvrolemember" : "sp_dropsrvrolemember";
   Arguments args(procedure, given, {"@loginame", "@rolename"});
   std::string login = args.Required(0, procedure, "@loginame");
@@ -94,7 +94,7 @@ void RoleMember(Session& session, const std::vector<ProcedureArgument>& given, b
 }  // namespace
 
 bool RunSystemProcedure(Session& session, std::string_view name,
-                        const std::vector<ProcedureArgument>& arguments, ResultSink& sink) {
+                        const std::vector<CallArgument>& arguments, ResultSink& sink) {
   try {
     if (name == "sp_addlogin") {
       AddLogin(session, arguments);

@@ -8,21 +8,16 @@
 
 #include "engine/common/sink.h"
 #include "engine/common/types.h"
+#include "engine/exec/procedures.h"
 
 namespace sqlengine::exec {
 
 class Session;
 
-struct ProcedureArgument {
-  std::string name;  // "@loginame", or empty when given by position
-  Value value;
-  bool is_default = false;  // DEFAULT given as the value
-};
-
 // Runs `name` (lower case, without database or owner) and sends its return
 // status. Returns false when it is no system procedure known here. Throws
 // SqlError for the caller to report.
 bool RunSystemProcedure(Session& session, std::string_view name,
-                        const std::vector<ProcedureArgument>& arguments, ResultSink& sink);
+                        const std::vector<CallArgument>& arguments, ResultSink& sink);
 
 }  // namespace sqlengine::exec

@@ -87,6 +87,7 @@ StatementKind ClassifyDrop(const Token& object) {
   if (object.IsWord("database")) return StatementKind::kDropDatabase;
   if (object.IsWord("login")) return StatementKind::kDropLogin;
   if (IsAnyWord(object, {"view", "index"})) return StatementKind::kDropOther;
+  if (IsAnyWord(object, {"proc", "procedure"})) return StatementKind::kDropProcedure;
   return StatementKind::kUnsupported;
 }
 
@@ -112,6 +113,9 @@ StatementKind Classify(const Token& lead, const Token& second) {
   if (lead.IsWord("create")) return ClassifyCreate(second);
   if (lead.IsWord("drop")) return ClassifyDrop(second);
   if (lead.IsWord("alter") && second.IsWord("table")) return StatementKind::kAlterTable;
+  if (lead.IsWord("alter") && IsAnyWord(second, {"proc", "procedure"})) {
+    return StatementKind::kCreateProcedure;
+  }
   if (lead.IsWord("truncate") && second.IsWord("table")) return StatementKind::kTruncateTable;
   if (lead.IsWord("begin")) return StatementKind::kBeginTransaction;
   return StatementKind::kUnsupported;
@@ -131,7 +135,8 @@ class Parser {
 
  private:
   const Token& Peek(size_t ahead = 0) const {
-    return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
+    static const Token kEnd;
+    return pos_ + ahead < tokens_.size() ? tokens_[pos_ + ahead] : kEnd;
   }
   const Token* Previous() const { return pos_ > 0 ? &tokens_[pos_ - 1] : nullptr; }
   bool AtEnd() const { return Peek().kind == TokenKind::kEnd; }

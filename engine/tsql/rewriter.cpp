@@ -126,13 +126,14 @@ class Rewriter {
     return true;
   }
 
-  // Emits a name chain; returns the index after it.
-  size_t EmitChain(size_t i) {
+  // Emits a name chain; returns the index after it. An object name (the
+  // table of CREATE TABLE) is never taken for a function call.
+  size_t EmitChain(size_t i, bool object_name = false) {
     NameChain chain = ReadChain(i);
     const auto& parts = chain.parts;
     const Token& origin = tokens_[i];
     auto part_text = [&](size_t k) { return parts[k] == nullptr ? std::string() : parts[k]->value; };
-    bool is_call = At(chain.end).IsSymbol("(");
+    bool is_call = !object_name && At(chain.end).IsSymbol("(");
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
       if (is_call) {
         EmitFunctionName(*parts[0]);
@@ -319,7 +320,7 @@ class Rewriter {
     NameChain chain = ReadChain(name_at);
     bool temporary = chain.parts.back() != nullptr && chain.parts.back()->value.starts_with("#");
     Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[0]);
-    EmitChain(name_at);
+    EmitChain(name_at, /*object_name=*/true);
     size_t open = chain.end;
     if (!At(open).IsSymbol("(")) throw SyntaxError(At(open), &tokens_[open - 1]);
     size_t close = MatchingClose(open);

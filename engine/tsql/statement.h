@@ -27,7 +27,8 @@ enum class StatementKind {
   kDropDatabase,
   kCreateLogin,
   kDropLogin,
-  kCreateProcedure,
+  kCreateProcedure,  // CREATE or ALTER
+  kDropProcedure,
   kExecute,
   kPrint,
   kRaiserror,

@@ -59,6 +59,8 @@ class OdbcClient {
   // Asks the server to cancel the statement running on this connection;
   // callable from another thread while Execute runs.
   void Cancel();
+  // The connection handle, for tests that drive ODBC calls themselves.
+  SQLHDBC Connection() const { return dbc_; }
   // The messages of the login (5701, 5703).
   const std::vector<DiagnosticRecord>& LoginMessages() const { return login_messages_; }
 

@@ -1,0 +1,152 @@
+#include "engine/exec/procedures.h"
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/master_catalog.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+std::string Table(const std::string& schema, const char* table) {
+  return tsql::QuoteSqliteName(schema) + "." + table;
+}
+
+void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+  if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+bool HasProcedureTable(sqlite3* db, const std::string& schema) {
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, "sqlite_master") +
+                                        " WHERE type = 'table' AND name = ?");
+  Bind(query.get(), 1, catalog::kProceduresTable);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
+  if (!HasProcedureTable(db, schema)) return std::nullopt;
+  auto query = catalog::Prepare(db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) +
+                                        " WHERE name = ?");
+  Bind(query.get(), 1, name);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  return catalog::ColumnText(query.get(), 0);
+}
+
+// "db..p" / "dbo.p" / "p" -> (database or empty, procedure)
+std::pair<std::string, std::string> SplitName(std::string_view written) {
+  tsql::DottedName name = tsql::ReadDottedName(tsql::Lex(written), 0);
+  if (name.parts.empty()) throw MakeError(2812, {written});
+  return {name.Database(), name.Last()};
+}
+
+std::string SchemaOf(Session& session, const std::string& database) {
+  return database.empty() ? "main" : session.Connection().SchemaFor(database);
+}
+
+}  // namespace
+
+void DefineProcedure(Session& session, const tsql::Statement& statement) {
+  tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
+  bool alter = statement.tokens.front().IsWord("alter");
+  sqlite3* db = session.Connection().Handle();
+  std::string schema = SchemaOf(session, definition.database);
+  catalog::Exec(db, "SAVEPOINT sqlengine_proc");
+  try {
+    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
+                          catalog::kProceduresColumns);
+    bool exists = LoadText(db, schema, definition.name).has_value();
+    if (exists && !alter) throw MakeError(2714, {definition.name});
+    if (!exists && alter) throw MakeError(208, {definition.name});
+    auto save = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
+                                         " (name, definition) VALUES (?, ?)");
+    Bind(save.get(), 1, definition.name);
+    Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+    Step(db, save.get());
+    if (!exists) {
+      std::string objects = Table(schema, catalog::kObjectsTable);
+      auto track = catalog::Prepare(db, "INSERT INTO " + objects +
+                                            " (id, name, xtype, crdate) SELECT coalesce(max(id), "
+                                            "2009058193) + 16, ?, 'P', ? FROM " + objects);
+      Bind(track.get(), 1, definition.name);
+      Bind(track.get(), 2, catalog::CurrentTimestamp());
+      Step(db, track.get());
+    }
+    catalog::Exec(db, "RELEASE sqlengine_proc");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_proc; RELEASE sqlengine_proc", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void DropProcedures(Session& session, const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::string written;
+  std::vector<std::string> names;
+  for (size_t i = 2; i <= tokens.size(); ++i) {
+    if (i == tokens.size() || tokens[i].IsSymbol(",")) {
+      if (written.empty()) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back());
+      names.push_back(written);
+      written.clear();
+    } else {
+      written += tokens[i].text;
+    }
+  }
+  sqlite3* db = session.Connection().Handle();
+  for (const std::string& name : names) {
+    auto [database, procedure] = SplitName(name);
+    std::string schema = SchemaOf(session, database);
+    if (!LoadText(db, schema, procedure)) throw MakeError(3701, {"drop", "procedure", procedure});
+    for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
+      auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +
+                                             (table == catalog::kObjectsTable ? " AND xtype = 'P'" : ""));
+      Bind(remove.get(), 1, procedure);
+      Step(db, remove.get());
+    }
+  }
+}
+
+std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name) {
+  auto [database, procedure] = SplitName(name);
+  std::optional<std::string> text = LoadText(session.Connection().Handle(), SchemaOf(session, database), procedure);
+  if (!text) return std::nullopt;
+  tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(tsql::Lex(*text));
+  definition.name = procedure;
+  return definition;
+}
+
+std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
+                                   const std::vector<CallArgument>& arguments) {
+  std::vector<int> positions(definition.parameters.size(), -1);
+  size_t next = 0;
+  for (size_t a = 0; a < arguments.size(); ++a) {
+    const CallArgument& argument = arguments[a];
+    if (argument.name.empty()) {
+      if (next >= definition.parameters.size()) {
+        if (definition.parameters.empty()) throw MakeError(8146, {definition.name});
+        throw MakeError(8144, {definition.name});
+      }
+      positions[next++] = static_cast<int>(a);
+      continue;
+    }
+    bool found = false;
+    for (size_t k = 0; k < definition.parameters.size(); ++k) {
+      if (tsql::EqualsIgnoreCase(definition.parameters[k].name, argument.name)) {
+        positions[k] = static_cast<int>(a);
+        found = true;
+      }
+    }
+    if (!found) throw MakeError(8145, {argument.name, definition.name});
+  }
+  return positions;
+}
+
+}  // namespace sqlengine::exec

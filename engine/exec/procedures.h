@@ -1,0 +1,76 @@
+#pragma once
+// Stored procedures of a database: kept as their CREATE text in the
+// database's own procedures table, found by name, and bound to the
+// arguments of a call.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
+#include "engine/tsql/procedure_definition.h"
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+// One argument of EXEC or of an RPC call.
+struct CallArgument {
+  std::string name;  // "@p" (any case) or empty for a positional one
+  Value value;
+  bool is_default = false;  // DEFAULT given
+  bool output = false;      // OUTPUT given
+};
+
+// CREATE / ALTER PROCEDURE: stores the definition in the current database
+// (or the one the name gives). Throws 2714 when CREATE finds the name taken,
+// 208 when ALTER finds none.
+void DefineProcedure(Session& session, const tsql::Statement& statement);
+// DROP PROC[EDURE] name [, ...]. Throws 3701 for a missing one.
+void DropProcedures(Session& session, const tsql::Statement& statement);
+
+// The procedure called `name` ("p", "dbo.p", "db..p"), nullopt when none.
+std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name);
+
+// The parameters' values for a call, in parameter order: arguments matched
+// by name or position, defaults filled in (evaluated by `evaluate`), values
+// converted to the parameter types. Throws 201, 8144, 8145.
+template <typename Evaluate>
+std::vector<Value> BindArguments(const tsql::ProcedureDefinition& definition,
+                                 const std::vector<CallArgument>& arguments, Evaluate evaluate);
+
+// For each parameter, the index of the argument bound to it, or -1.
+std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
+                                   const std::vector<CallArgument>& arguments);
+
+}  // namespace sqlengine::exec
+
+#include "engine/exec/value_conversion.h"
+#include "engine/common/error.h"
+
+namespace sqlengine::exec {
+
+template <typename Evaluate>
+std::vector<Value> BindArguments(const tsql::ProcedureDefinition& definition,
+                                 const std::vector<CallArgument>& arguments, Evaluate evaluate) {
+  std::vector<int> positions = ArgumentPositions(definition, arguments);
+  std::vector<Value> values(definition.parameters.size());
+  for (size_t k = 0; k < definition.parameters.size(); ++k) {
+    const tsql::ParameterDeclaration& parameter = definition.parameters[k];
+    const CallArgument* argument = positions[k] < 0 ? nullptr : &arguments[static_cast<size_t>(positions[k])];
+    if (argument == nullptr || argument->is_default) {
+      if (parameter.default_value.empty()) {
+        if (argument == nullptr || !parameter.output) throw MakeError(201, {definition.name, parameter.name});
+      } else {
+        values[k] = ConvertForType(evaluate(parameter.default_value), parameter.type);
+      }
+      continue;
+    }
+    values[k] = ConvertForType(argument->value, parameter.type);
+  }
+  return values;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,112 @@
+// Stored procedures and parameters as ODBC applications use them: {call}
+// with bound parameters (an RPC), output parameters and the return status,
+// and statements with ? markers (sp_executesql / sp_prepexec).
+#include <gtest/gtest.h>
+
+#include "engine/tests/sql/odbc_client.h"
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+class OdbcCall : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client_ = std::make_unique<OdbcClient>(engine_.Port(), "sa", "");
+    Must("CREATE TABLE Test (Name nvarchar(50), Position nvarchar(50))");
+    Must("CREATE PROCEDURE DoOperation @Opn smallint, @Name nvarchar(50), @Position nvarchar(50) AS "
+         "IF @Opn = 1 INSERT INTO Test (Name, Position) VALUES (@Name, @Position) "
+         "ELSE IF @Opn = 2 DELETE FROM Test WHERE Name = @Name AND Position = @Position");
+    Must("CREATE PROCEDURE Echo @in nvarchar(20), @out nvarchar(40) OUTPUT AS "
+         "SET @out = @in + N'!' RETURN 7");
+  }
+
+  void Must(const std::string& sql) {
+    BatchOutcome outcome = client_->Execute(sql);
+    ASSERT_FALSE(outcome.failed) << outcome.Describe();
+  }
+
+  testing_support::TestEngine engine_;
+  std::unique_ptr<OdbcClient> client_;
+};
+
+TEST_F(OdbcCall, CallWithBoundParametersChangesRows) {
+  SQLHDBC dbc = client_->Connection();
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt)));
+  SQLSMALLINT operation = 1;
+  SQLCHAR name[51] = "Ada";
+  SQLCHAR position[51] = "Chief";
+  SQLLEN name_length = SQL_NTS, position_length = SQL_NTS, operation_length = 0;
+  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0, &operation, 0, &operation_length);
+  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, name, sizeof name, &name_length);
+  SQLBindParameter(stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, position, sizeof position,
+                   &position_length);
+  SQLCHAR call[] = "{call DoOperation(?,?,?)}";
+  SQLRETURN rc = SQLExecDirect(stmt, call, SQL_NTS);
+  EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA);
+  while (SQLMoreResults(stmt) == SQL_SUCCESS) {
+  }
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  BatchOutcome rows = client_->Execute("SELECT Name, Position FROM Test");
+  ASSERT_EQ(rows.results.size(), 1u);
+  ASSERT_EQ(rows.results[0].rows.size(), 1u);
+  EXPECT_EQ(rows.results[0].rows[0][1].value_or(""), "Chief");
+
+  operation = 2;
+  rc = SQLExecDirect(stmt, call, SQL_NTS);
+  EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA);
+  while (SQLMoreResults(stmt) == SQL_SUCCESS) {
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  EXPECT_TRUE(client_->Execute("SELECT Name FROM Test").results.at(0).rows.empty());
+}
+
+TEST_F(OdbcCall, OutputParameterAndReturnStatus) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  SQLINTEGER status = 0;
+  SQLCHAR in[21] = "hi";
+  SQLCHAR out[41] = {};
+  SQLLEN status_length = 0, in_length = SQL_NTS, out_length = 0;
+  SQLBindParameter(stmt, 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &status, 0, &status_length);
+  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 20, 0, in, sizeof in, &in_length);
+  SQLBindParameter(stmt, 3, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_WVARCHAR, 40, 0, out, sizeof out, &out_length);
+  SQLCHAR call[] = "{? = call Echo(?, ?)}";
+  SQLRETURN rc = SQLExecDirect(stmt, call, SQL_NTS);
+  EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << rc;
+  while (SQLMoreResults(stmt) == SQL_SUCCESS) {
+  }
+  EXPECT_EQ(status, 7);
+  EXPECT_STREQ(reinterpret_cast<char*>(out), "hi!");
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+TEST_F(OdbcCall, MarkersInPlainStatementsArePositionalParameters) {
+  Must("INSERT INTO Test VALUES ('a', '1') INSERT INTO Test VALUES ('b', '2')");
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  SQLCHAR wanted[11] = "b";
+  SQLLEN wanted_length = SQL_NTS;
+  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 10, 0, wanted, sizeof wanted, &wanted_length);
+  SQLCHAR query[] = "SELECT Position FROM Test WHERE Name = ?";
+  for (bool prepared : {false, true}) {
+    SQLRETURN rc = prepared ? SQLPrepare(stmt, query, SQL_NTS) : SQLExecDirect(stmt, query, SQL_NTS);
+    if (prepared) {
+      ASSERT_TRUE(SQL_SUCCEEDED(rc));
+      rc = SQLExecute(stmt);
+    }
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << "prepared=" << prepared;
+    ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+    SQLCHAR position[11] = {};
+    SQLLEN length = 0;
+    SQLGetData(stmt, 1, SQL_C_CHAR, position, sizeof position, &length);
+    EXPECT_STREQ(reinterpret_cast<char*>(position), "2");
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+    SQLFreeStmt(stmt, SQL_CLOSE);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
+}  // namespace
+}  // namespace sqlengine::testing

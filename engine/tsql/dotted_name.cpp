@@ -1,0 +1,39 @@
+#include "engine/tsql/dotted_name.h"
+
+namespace sqlengine::tsql {
+
+std::string DottedName::Written() const {
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text.push_back('.');
+    text += parts[i];
+  }
+  return text;
+}
+
+std::string DottedName::Database() const {
+  return parts.size() >= 3 ? parts[parts.size() - 3] : std::string();
+}
+
+DottedName ReadDottedName(const Tokens& tokens, std::size_t begin) {
+  DottedName name;
+  name.end = begin;
+  if (begin >= tokens.size() || !tokens[begin].IsName()) return name;
+  name.parts.push_back(tokens[begin].value);
+  size_t i = begin + 1;
+  while (i < tokens.size() && tokens[i].IsSymbol(".")) {
+    if (i + 1 < tokens.size() && tokens[i + 1].IsName()) {
+      name.parts.push_back(tokens[i + 1].value);
+      i += 2;
+    } else if (i + 1 < tokens.size() && tokens[i + 1].IsSymbol(".")) {
+      name.parts.emplace_back();
+      i += 1;
+    } else {
+      break;
+    }
+  }
+  name.end = i;
+  return name;
+}
+
+}  // namespace sqlengine::tsql

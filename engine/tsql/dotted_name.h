@@ -1,0 +1,25 @@
+#pragma once
+// Multi-part names as written: a, a.b, a.b.c, db..object (empty owner).
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql {
+
+struct DottedName {
+  std::vector<std::string> parts;  // unquoted; "" for an omitted part
+  std::size_t end = 0;             // index of the first token after the name
+  std::string Written() const;     // "db..p"
+  const std::string& Last() const { return parts.back(); }
+  // The database part of a three- or four-part name, else "".
+  std::string Database() const;
+};
+
+// Reads the name starting at tokens[begin] (which must be a name; otherwise
+// parts is empty and end == begin).
+DottedName ReadDottedName(const Tokens& tokens, std::size_t begin);
+
+}  // namespace sqlengine::tsql

@@ -1,0 +1,38 @@
+#pragma once
+// The parts of CREATE / ALTER PROCEDURE, and parameter declaration lists
+// such as sp_executesql's "@P1 int, @P2 nvarchar(10) OUTPUT".
+
+#include <string>
+#include <vector>
+
+#include "engine/common/types.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql {
+
+struct ParameterDeclaration {
+  std::string name;  // as written, "@Code"
+  ColumnType type;
+  Tokens default_value;  // empty: none
+  bool output = false;
+};
+
+struct ProcedureDefinition {
+  std::string database;  // empty unless written
+  std::string name;
+  std::vector<ParameterDeclaration> parameters;
+  Tokens body;  // the statements after AS, ending with a kEnd token
+};
+
+// tokens: CREATE|ALTER PROC[EDURE] name [;n] [(] params [)] [WITH ...] [FOR REPLICATION] AS body.
+// Throws SqlError 170/156 with the line, 2715 for an unknown type.
+ProcedureDefinition ParseProcedureDefinition(const Tokens& tokens);
+
+// "@a int, @b varchar(5) = 'x' OUTPUT" (tokens without a terminating kEnd are fine).
+std::vector<ParameterDeclaration> ParseParameterDeclarations(const Tokens& tokens);
+
+// The statement's text rebuilt from its tokens, one source line per line,
+// so lines inside the procedure keep their numbers.
+std::string TokensText(const Tokens& tokens);
+
+}  // namespace sqlengine::tsql
