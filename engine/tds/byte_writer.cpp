@@ -1,5 +1,7 @@
 #include "engine/tds/byte_writer.h"
 
+#include <algorithm>
+
 #include "engine/tds/text_codec.h"
 
 namespace sqlengine::tds {
@@ -86,8 +88,8 @@ void ByteWriter::BVarChar(std::string_view utf8) {
                  });
 }
 
-void ByteWriter::UsVarChar(std::string_view utf8) {
-  LengthPrefixed(bytes_, utf8, 65535, 2,
+void ByteWriter::UsVarChar(std::string_view utf8, std::size_t limit) {
+  LengthPrefixed(bytes_, utf8, std::min<std::size_t>(limit, 65535), 2,
                  [](std::vector<std::uint8_t>& b, std::size_t at, std::size_t n) {
                    b[at] = static_cast<std::uint8_t>(n);
                    b[at + 1] = static_cast<std::uint8_t>(n >> 8);

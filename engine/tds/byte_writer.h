@@ -33,8 +33,8 @@ class ByteWriter {
   std::size_t Ucs2(std::string_view utf8);
   // B_VARCHAR: at most 255 code units, longer text is cut at a character.
   void BVarChar(std::string_view utf8);
-  // US_VARCHAR: at most 65535 code units.
-  void UsVarChar(std::string_view utf8);
+  // US_VARCHAR: at most `limit` (<= 65535) code units.
+  void UsVarChar(std::string_view utf8, std::size_t limit = 65535);
 
  private:
   std::vector<std::uint8_t> bytes_;

@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint16_t kFlagNullable = 0x0001;
 constexpr std::uint16_t kFlagUpdateableUnknown = 0x0008;
 constexpr std::uint16_t kFlagIdentity = 0x0010;
+constexpr std::size_t kMaxMessageUnits = 8000;
 
 // Starts a token whose u16 length follows the type byte; returns where the
 // length goes, to be filled by EndSized.
@@ -109,7 +110,8 @@ void WriteMessage(const ServerMessage& message, std::string_view server_name, bo
   out.I32(message.number);
   out.U8(static_cast<std::uint8_t>(message.state));
   out.U8(static_cast<std::uint8_t>(message.severity == 10 ? 0 : message.severity));
-  out.UsVarChar(message.text);
+  // The token's u16 length must cover the text, so very long texts are cut.
+  out.UsVarChar(message.text, kMaxMessageUnits);
   out.BVarChar(server_name);
   out.BVarChar(message.procedure);
   if (wide_line) {

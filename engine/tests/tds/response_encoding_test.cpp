@@ -90,6 +90,11 @@ TEST(ResponseEncoding, MessageAndDoneWidthsFollowTheVersion) {
   WriteDone(Token::kDone, kDoneError, 0, 5, true, done72);
   EXPECT_EQ(done71.Bytes(), Hex("FD 02 00 00 00 05 00 00 00"));
   EXPECT_EQ(done72.Bytes(), Hex("FD 02 00 00 00 05 00 00 00 00 00 00 00"));
+  ServerMessage huge{50000, 16, 1, std::string(40000, 'x'), "", 1};
+  ByteWriter cut;
+  WriteMessage(huge, "S", true, cut);
+  EXPECT_EQ(cut.Size(), 3u + (cut.Bytes()[1] | (cut.Bytes()[2] << 8)))
+      << "the token length still covers a text too long for it";
   ServerMessage print{0, 0, 1, "hello", "", 1};
   ByteWriter info;
   WriteMessage(print, "", true, info);
