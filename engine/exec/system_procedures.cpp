@@ -6,44 +6,12 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
+#include "engine/exec/catalog_procedures.h"
+#include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
 namespace {
-
-// Matches arguments to a procedure's parameter names, by name or position.
-class Arguments {
- public:
-  Arguments(std::string_view procedure, const std::vector<CallArgument>& given,
-            std::vector<std::string_view> parameters)
-      : values_(parameters.size()) {
-    size_t position = 0;
-    for (const CallArgument& argument : given) {
-      size_t index = parameters.size();
-      if (argument.name.empty()) {
-        index = position++;
-        if (index >= parameters.size()) throw MakeError(8144, {procedure});
-      } else {
-        for (size_t k = 0; k < parameters.size(); ++k) {
-          if (tsql::EqualsIgnoreCase(parameters[k], argument.name)) index = k;
-        }
-        if (index == parameters.size()) throw MakeError(8145, {argument.name, procedure});
-      }
-      if (!argument.is_default && !IsNull(argument.value)) values_[index] = ValueText(argument.value);
-    }
-  }
-
-  // nullopt when not given, DEFAULT or NULL.
-  const std::optional<std::string>& operator[](size_t index) const { return values_[index]; }
-
-  std::string Required(size_t index, std::string_view procedure, std::string_view parameter) const {
-    if (!values_[index]) throw MakeError(201, {procedure, parameter});
-    return *values_[index];
-  }
-
- private:
-  std::vector<std::optional<std::string>> values_;
-};
 
 void RequireSecurityAdmin(Session& session) {
   if (!session.IsSysadmin() &&
@@ -106,7 +74,7 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       RoleMember(session, arguments, true);
     } else if (name == "sp_dropsrvrolemember") {
       RoleMember(session, arguments, false);
-    } else {
+    } else if (!RunCatalogProcedure(session, name, arguments, sink)) {
       return false;
     }
   } catch (SqlError& error) {

@@ -108,5 +108,31 @@ TEST_F(OdbcCall, MarkersInPlainStatementsArePositionalParameters) {
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
+TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  SQLCHAR name[] = "DoOperation";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLProcedureColumns(stmt, nullptr, 0, nullptr, 0, name, SQL_NTS, nullptr, 0)));
+  std::vector<std::string> rows;
+  while (SQLFetch(stmt) == SQL_SUCCESS) {
+    SQLCHAR column[129] = {}, type_name[129] = {};
+    SQLSMALLINT column_type = 0, data_type = 0;
+    SQLINTEGER ordinal = -1, size = 0;
+    SQLLEN length = 0;
+    SQLGetData(stmt, 4, SQL_C_CHAR, column, sizeof column, &length);
+    SQLGetData(stmt, 5, SQL_C_SSHORT, &column_type, 0, &length);
+    SQLGetData(stmt, 6, SQL_C_SSHORT, &data_type, 0, &length);
+    SQLGetData(stmt, 7, SQL_C_CHAR, type_name, sizeof type_name, &length);
+    SQLGetData(stmt, 8, SQL_C_SLONG, &size, 0, &length);
+    SQLGetData(stmt, 18, SQL_C_SLONG, &ordinal, 0, &length);
+    rows.push_back(std::string(reinterpret_cast<char*>(column)) + " " + std::to_string(column_type) + " " +
+                   std::to_string(data_type) + " " + reinterpret_cast<char*>(type_name) + " " +
+                   std::to_string(size) + " " + std::to_string(ordinal));
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(rows, (std::vector<std::string>{"@RETURN_VALUE 5 4 int 10 0", "@Opn 1 5 smallint 5 1",
+                                            "@Name 1 -9 nvarchar 50 2", "@Position 1 -9 nvarchar 50 3"}));
+}
+
 }  // namespace
 }  // namespace sqlengine::testing

@@ -1,0 +1,330 @@
+#include "engine/exec/catalog_procedures.h"
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/log_name_vfs.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+ColumnType Text(int length) { return ColumnType{SqlType::kNVarChar, length}; }
+ColumnType Small() { return ColumnType{SqlType::kSmallInt}; }
+ColumnType Integer() { return ColumnType{SqlType::kInt}; }
+
+// Builds one result set and sends it with its row count.
+class ResultBuilder {
+ public:
+  explicit ResultBuilder(std::vector<Column> columns) : columns_(std::move(columns)) {}
+  void Add(Row row) { rows_.push_back(std::move(row)); }
+  void Send(ResultSink& sink) const {
+    sink.BeginResult(columns_);
+    for (const Row& row : rows_) sink.AddRow(row);
+    StatementDone done;
+    done.row_count = static_cast<std::int64_t>(rows_.size());
+    sink.Done(done);
+  }
+
+ private:
+  std::vector<Column> columns_;
+  std::vector<Row> rows_;
+};
+
+// How ODBC describes a T-SQL type.
+struct OdbcType {
+  int data_type = 0;
+  std::string type_name;
+  Value precision, length, scale, radix;
+  int sql_data_type = 0;
+  Value datetime_sub, octet_length;
+  int ss_data_type = 0;
+};
+
+OdbcType Describe(const ColumnType& type, bool odbc3) {
+  struct Entry {
+    SqlType type;
+    int data_type;
+    int ss_data_type;
+    int precision;  // digits, or 0 when the length counts
+    int bytes;      // fixed byte length, or 0
+  };
+  static constexpr Entry kEntries[] = {
+      {SqlType::kTinyInt, -6, 38, 3, 1},   {SqlType::kSmallInt, 5, 38, 5, 2},
+      {SqlType::kInt, 4, 38, 10, 4},       {SqlType::kBigInt, -5, 38, 19, 8},
+      {SqlType::kBit, -7, 50, 1, 1},       {SqlType::kReal, 7, 109, 24, 4},
+      {SqlType::kFloat, 6, 109, 53, 8},    {SqlType::kDecimal, 3, 106, 0, 0},
+      {SqlType::kMoney, 3, 110, 19, 8},    {SqlType::kSmallMoney, 3, 110, 10, 4},
+      {SqlType::kDateTime, 11, 111, 23, 16}, {SqlType::kSmallDateTime, 11, 111, 16, 16},
+      {SqlType::kChar, 1, 47, 0, 0},       {SqlType::kVarChar, 12, 39, 0, 0},
+      {SqlType::kText, -1, 35, 0, 0},      {SqlType::kNChar, -8, 39, 0, 0},
+      {SqlType::kNVarChar, -9, 39, 0, 0},  {SqlType::kNText, -10, 35, 0, 0},
+      {SqlType::kBinary, -2, 45, 0, 0},    {SqlType::kVarBinary, -3, 37, 0, 0},
+      {SqlType::kImage, -4, 34, 0, 0},     {SqlType::kUniqueIdentifier, -11, 36, 36, 16},
+      {SqlType::kSqlVariant, -150, 39, 8000, 8000}};
+  OdbcType odbc;
+  odbc.type_name = std::string(tsql::TypeName(type.type));
+  for (const Entry& entry : kEntries) {
+    if (entry.type != type.type) continue;
+    odbc.data_type = entry.data_type;
+    odbc.ss_data_type = entry.ss_data_type;
+    bool unicode = type.type == SqlType::kNChar || type.type == SqlType::kNVarChar || type.type == SqlType::kNText;
+    if (type.type == SqlType::kDecimal) {
+      odbc.precision = static_cast<std::int64_t>(type.precision);
+      odbc.length = static_cast<std::int64_t>(type.precision + 2);
+      odbc.scale = static_cast<std::int64_t>(type.scale);
+    } else if (entry.precision > 0) {
+      odbc.precision = static_cast<std::int64_t>(entry.precision);
+      odbc.length = static_cast<std::int64_t>(entry.bytes);
+    } else {
+      std::int64_t chars = type.length == kMaxLength || type.length == 0 ? 2147483647 : type.length;
+      if (type.type == SqlType::kNText) chars = 1073741823;
+      odbc.precision = chars;
+      odbc.length = unicode && chars < 1073741823 ? chars * 2 : chars;
+      odbc.octet_length = odbc.length;
+    }
+    bool numeric = entry.precision > 0 || type.type == SqlType::kDecimal;
+    bool exact = type.type != SqlType::kReal && type.type != SqlType::kFloat;
+    if (numeric && type.type != SqlType::kDateTime && type.type != SqlType::kSmallDateTime &&
+        type.type != SqlType::kUniqueIdentifier) {
+      odbc.radix = static_cast<std::int64_t>(exact ? 10 : 2);
+      if (IsNull(odbc.scale) && exact) odbc.scale = static_cast<std::int64_t>(type.scale);
+    }
+    odbc.sql_data_type = odbc.data_type;
+    if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) {
+      odbc.data_type = odbc3 ? 93 : 11;
+      odbc.sql_data_type = 9;
+      odbc.datetime_sub = std::int64_t{3};
+      odbc.scale = static_cast<std::int64_t>(type.type == SqlType::kDateTime ? 3 : 0);
+    }
+  }
+  return odbc;
+}
+
+// LIKE patterns as ODBC sends them: %, _ and [x] escapes.
+bool Matches(std::string_view pattern, std::string_view text) {
+  if (pattern.empty()) return text.empty();
+  if (pattern[0] == '%') {
+    for (size_t i = 0; i <= text.size(); ++i) {
+      if (Matches(pattern.substr(1), text.substr(i))) return true;
+    }
+    return false;
+  }
+  if (pattern[0] == '[' && pattern.size() >= 3 && pattern[2] == ']') {
+    return !text.empty() && text[0] == pattern[1] && Matches(pattern.substr(3), text.substr(1));
+  }
+  if (text.empty()) return false;
+  bool same = pattern[0] == '_' || std::tolower(static_cast<unsigned char>(pattern[0])) ==
+                                       std::tolower(static_cast<unsigned char>(text[0]));
+  return same && Matches(pattern.substr(1), text.substr(1));
+}
+
+std::vector<std::string> ProcedureNames(Session& session) {
+  std::vector<std::string> names;
+  sqlite3* db = session.Connection().Handle();
+  auto exists = catalog::Prepare(db, "SELECT 1 FROM sqlite_master WHERE name = ?");
+  sqlite3_bind_text(exists.get(), 1, catalog::kProceduresTable, -1, SQLITE_STATIC);
+  if (sqlite3_step(exists.get()) != SQLITE_ROW) return names;
+  auto query = catalog::Prepare(db, std::string("SELECT name FROM ") + catalog::kProceduresTable + " ORDER BY name");
+  while (sqlite3_step(query.get()) == SQLITE_ROW) names.push_back(catalog::ColumnText(query.get(), 0));
+  return names;
+}
+
+std::vector<std::string> TableNames(Session& session, bool views) {
+  std::vector<std::string> names;
+  auto query = catalog::Prepare(session.Connection().Handle(),
+                                std::string("SELECT name FROM sqlite_master WHERE type = '") +
+                                    (views ? "view" : "table") +
+                                    "' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                    "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
+  while (sqlite3_step(query.get()) == SQLITE_ROW) names.push_back(catalog::ColumnText(query.get(), 0));
+  return names;
+}
+
+void SprocColumns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_sproc_columns", given,
+                 {"@procedure_name", "@procedure_owner", "@procedure_qualifier", "@column_name", "@odbcver"});
+  std::string pattern = args[0].value_or("%");
+  std::string columns = args[3].value_or("%");
+  bool odbc3 = args[4].value_or("2") == "3";
+  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)}, {"PROCEDURE_OWNER", Text(128)},
+                        {"PROCEDURE_NAME", Text(134)},      {"COLUMN_NAME", Text(128)},
+                        {"COLUMN_TYPE", Small()},           {"DATA_TYPE", Small()},
+                        {"TYPE_NAME", Text(128)},           {"PRECISION", Integer()},
+                        {"LENGTH", Integer()},              {"SCALE", Small()},
+                        {"RADIX", Small()},                 {"NULLABLE", Small()},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
+                        {"COLUMN_DEF", Text(4000)},         {"SQL_DATA_TYPE", Small()},
+                        {"SQL_DATETIME_SUB", Small()},      {"CHAR_OCTET_LENGTH", Integer()},
+                        {"ORDINAL_POSITION", Integer()},
+                        {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
+                        {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
+  std::string qualifier = session.CurrentDatabase();
+  for (const std::string& name : ProcedureNames(session)) {
+    if (!Matches(pattern, name)) continue;
+    std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, name);
+    if (!definition) continue;
+    auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
+                   bool nullable) {
+      if (!Matches(columns, column)) return;
+      OdbcType odbc = Describe(type, odbc3);
+      result.Add({qualifier, std::string("dbo"), name + ";1", column, std::int64_t{column_type},
+                  std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length, odbc.scale,
+                  odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, Value{},
+                  std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
+                  std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
+                  std::int64_t{odbc.ss_data_type}});
+    };
+    add("@RETURN_VALUE", 5, ColumnType{SqlType::kInt}, 0, false);
+    for (size_t k = 0; k < definition->parameters.size(); ++k) {
+      const tsql::ParameterDeclaration& parameter = definition->parameters[k];
+      add(parameter.name, parameter.output ? 2 : 1, parameter.type, static_cast<int>(k + 1), true);
+    }
+  }
+  result.Send(sink);
+}
+
+void StoredProcedures(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_stored_procedures", given, {"@sp_name", "@sp_owner", "@sp_qualifier"});
+  std::string pattern = args[0].value_or("%");
+  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)}, {"PROCEDURE_OWNER", Text(128)},
+                        {"PROCEDURE_NAME", Text(134)},      {"NUM_INPUT_PARAMS", Integer()},
+                        {"NUM_OUTPUT_PARAMS", Integer()},   {"NUM_RESULT_SETS", Integer()},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}}, {"PROCEDURE_TYPE", Small()}});
+  for (const std::string& name : ProcedureNames(session)) {
+    if (!Matches(pattern, name)) continue;
+    result.Add({session.CurrentDatabase(), std::string("dbo"), name + ";1", std::int64_t{-1},
+                std::int64_t{-1}, std::int64_t{-1}, Value{}, std::int64_t{2}});
+  }
+  result.Send(sink);
+}
+
+void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_tables", given, {"@table_name", "@table_owner", "@table_qualifier", "@table_type"});
+  std::string pattern = args[0].value_or("%");
+  std::string types = args[3].value_or("'TABLE','VIEW'");
+  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)}, {"TABLE_OWNER", Text(128)},
+                        {"TABLE_NAME", Text(128)},      {"TABLE_TYPE", Text(32)},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}}});
+  for (bool views : {false, true}) {
+    std::string type = views ? "VIEW" : "TABLE";
+    if (types.find(type) == std::string::npos) continue;
+    for (const std::string& name : TableNames(session, views)) {
+      if (Matches(pattern, name)) result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});
+    }
+  }
+  result.Send(sink);
+}
+
+void Columns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_columns", given,
+                 {"@table_name", "@table_owner", "@table_qualifier", "@column_name", "@odbcver"});
+  std::string pattern = args.Required(0, "sp_columns", "@table_name");
+  std::string column_pattern = args[3].value_or("%");
+  bool odbc3 = args[4].value_or("2") == "3";
+  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)}, {"TABLE_OWNER", Text(128)},
+                        {"TABLE_NAME", Text(128)},      {"COLUMN_NAME", Text(128)},
+                        {"DATA_TYPE", Small()},         {"TYPE_NAME", Text(128)},
+                        {"PRECISION", Integer()},       {"LENGTH", Integer()},
+                        {"SCALE", Small()},             {"RADIX", Small()},
+                        {"NULLABLE", Small()},          {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
+                        {"COLUMN_DEF", Text(4000)},     {"SQL_DATA_TYPE", Small()},
+                        {"SQL_DATETIME_SUB", Small()},  {"CHAR_OCTET_LENGTH", Integer()},
+                        {"ORDINAL_POSITION", Integer()}, {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
+                        {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
+  sqlite3* db = session.Connection().Handle();
+  for (bool views : {false, true}) {
+    for (const std::string& table : TableNames(session, views)) {
+      if (!Matches(pattern, table)) continue;
+      auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
+      sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      int ordinal = 0;
+      while (sqlite3_step(info.get()) == SQLITE_ROW) {
+        ++ordinal;
+        std::string column = catalog::ColumnText(info.get(), 0);
+        if (!Matches(column_pattern, column)) continue;
+        ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1)).value_or(ColumnType{SqlType::kSqlVariant});
+        bool nullable = sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 4) == 0;
+        Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL ? Value{} : Value(catalog::ColumnText(info.get(), 3));
+        OdbcType odbc = Describe(type, odbc3);
+        result.Add({session.CurrentDatabase(), std::string("dbo"), table, column,
+                    std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
+                    odbc.scale, odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
+                    std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
+                    std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
+                    std::int64_t{odbc.ss_data_type}});
+      }
+    }
+  }
+  result.Send(sink);
+}
+
+std::int64_t SizeInKilobytes(Session& session, const catalog::DatabaseEntry& entry) {
+  std::filesystem::path data = session.Engine().DataFileOf(entry);
+  std::error_code ignored;
+  auto bytes = std::filesystem::file_size(data, ignored);
+  auto log = std::filesystem::file_size(catalog::LogFileFor(data), ignored);
+  return static_cast<std::int64_t>(((ignored ? 0 : log) + bytes) / 1024);
+}
+
+void Databases(Session& session, ResultSink& sink) {
+  ResultBuilder result({{"DATABASE_NAME", Text(128)}, {"DATABASE_SIZE", Integer()},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}}});
+  for (const catalog::DatabaseEntry& entry : session.Engine().Catalog().Databases()) {
+    result.Add({entry.name, SizeInKilobytes(session, entry), Value{}});
+  }
+  result.Send(sink);
+}
+
+void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_helpdb", given, {"@dbname"});
+  ResultBuilder result({{"name", Text(128)}, {"db_size", Text(13)}, {"owner", Text(128)},
+                        {"dbid", Small()}, {"created", Text(11)}, {"status", Text(600)},
+                        {"compatibility_level", ColumnType{SqlType::kTinyInt}}});
+  bool found = false;
+  for (const catalog::DatabaseEntry& entry : session.Engine().Catalog().Databases()) {
+    if (args[0] && !tsql::EqualsIgnoreCase(*args[0], entry.name)) continue;
+    found = true;
+    char size[32];
+    std::snprintf(size, sizeof size, "%10.2f MB", static_cast<double>(SizeInKilobytes(session, entry)) / 1024.0);
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int year = 0, month = 1, day = 1;
+    std::sscanf(entry.crdate.c_str(), "%d-%d-%d", &year, &month, &day);
+    char created[16];
+    std::snprintf(created, sizeof created, "%s %2d %d", kMonths[(month + 11) % 12], day, year);
+    result.Add({entry.name, std::string(size), std::string(entry.owner_sid == Bytes{1} ? "sa" : "dbo"),
+                static_cast<std::int64_t>(entry.dbid), std::string(created),
+                std::string("Status=ONLINE, Updateability=READ_WRITE, UserAccess=MULTI_USER, "
+                            "Recovery=FULL, Version=539, Collation=SQL_Latin1_General_CP1_CI_AS"),
+                static_cast<std::int64_t>(entry.cmptlevel)});
+  }
+  if (args[0] && !found) throw MakeError(15010, {*args[0]});
+  result.Send(sink);
+}
+
+}  // namespace
+
+bool RunCatalogProcedure(Session& session, std::string_view name,
+                         const std::vector<CallArgument>& arguments, ResultSink& sink) {
+  if (name == "sp_sproc_columns") {
+    SprocColumns(session, arguments, sink);
+  } else if (name == "sp_stored_procedures") {
+    StoredProcedures(session, arguments, sink);
+  } else if (name == "sp_tables") {
+    Tables(session, arguments, sink);
+  } else if (name == "sp_columns") {
+    Columns(session, arguments, sink);
+  } else if (name == "sp_databases") {
+    Databases(session, sink);
+  } else if (name == "sp_helpdb") {
+    HelpDb(session, arguments, sink);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sqlengine::exec
