@@ -87,6 +87,24 @@ bool EngineTest::ExecuteOrSkip(const std::string& sql, const std::string& databa
   return false;
 }
 
+bool EngineTest::RequireProcedure(const std::string& procedure) {
+  try {
+    ExecuteSql("EXEC " + procedure);
+  } catch (const dbplatform::Error& error) {
+    if (error.Description().find("Could not find stored procedure") != std::string::npos) {
+      SkipTest("the engine has no " + procedure + " yet: " + error.Description());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool EngineTest::EngineBacksUp() {
+  const std::filesystem::path probe = engine_->Home() / "probe.bak";
+  return ExecuteOrSkip("BACKUP DATABASE master TO DISK = '" + probe.string() + "'", "master",
+                       "back up databases");
+}
+
 void EngineTest::SkipTest(const std::string& reason) { GTEST_SKIP() << reason; }
 
 bool EngineTest::DatabaseExists(const std::string& name) {
@@ -94,6 +112,8 @@ bool EngineTest::DatabaseExists(const std::string& name) {
 }
 
 bool EngineTest::CreateSampleDatabase(const std::string& name) {
+  // The data access objects describe a procedure's parameters through it.
+  if (!RequireProcedure("sp_sproc_columns")) return false;
   ExecuteSql("CREATE DATABASE [" + name + "]");
   ExecuteSql("CREATE TABLE Test (Name varchar(50), Position varchar(50))", name);
   return ExecuteOrSkip(

@@ -36,6 +36,11 @@ class EngineTest : public ::testing::Test {
   // false. Other failures throw.
   bool ExecuteOrSkip(const std::string& sql, const std::string& database,
                      const std::string& feature);
+  // False, with the test skipped, when the engine has no procedure of that
+  // name yet (the probe runs it without arguments in master).
+  bool RequireProcedure(const std::string& procedure);
+  // False, with the test skipped, while the engine has no BACKUP statement.
+  bool EngineBacksUp();
   // Marks the test skipped; the caller returns.
   void SkipTest(const std::string& reason);
   bool DatabaseExists(const std::string& name);

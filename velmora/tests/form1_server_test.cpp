@@ -133,8 +133,7 @@ TEST_F(ServerTest, DeleteMatchesIgnoringCaseAndReportsAMissingName) {
 }
 
 TEST_F(ServerTest, DetachDetachesAndDeletesBothFiles) {
-  ExecuteSql("CREATE DATABASE Probe");
-  if (!ExecuteOrSkip("EXEC sp_detach_db 'Probe'", "master", "detach databases")) return;
+  if (!RequireProcedure("sp_detach_db")) return;
   ExecuteSql("CREATE DATABASE Archive");
   const fs::path data = engine_->DataFolder();
   ASSERT_TRUE(fs::exists(data / "Archive.mdf"));
@@ -154,8 +153,7 @@ TEST_F(ServerTest, DetachDetachesAndDeletesBothFiles) {
 }
 
 TEST_F(ServerTest, DetachWithTheLogFileMissingReportsTheFailedDeletion) {
-  ExecuteSql("CREATE DATABASE Probe");
-  if (!ExecuteOrSkip("EXEC sp_detach_db 'Probe'", "master", "detach databases")) return;
+  if (!RequireProcedure("sp_detach_db")) return;
   ExecuteSql("CREATE DATABASE Archive");
   const fs::path data = engine_->DataFolder();
   fs::remove(data / "Archive_log.ldf");
@@ -184,14 +182,13 @@ class InstallTest : public EngineTest {
     fs::remove(source_);
     EngineTest::TearDown();
   }
-  // False when the test was skipped because the engine cannot detach.
+  // False when the test was skipped because the engine cannot detach or attach.
   bool ShipDataFile() {
     ExecuteSql("CREATE DATABASE [" + name_ + "]");
     ExecuteSql("CREATE TABLE Marker (Note varchar(20))", name_);
     ExecuteSql("INSERT INTO Marker VALUES ('shipped')", name_);
-    if (!ExecuteOrSkip("EXEC sp_detach_db '" + name_ + "'", "master", "detach databases")) {
-      return false;
-    }
+    if (!RequireProcedure("sp_detach_db") || !RequireProcedure("sp_attach_db")) return false;
+    ExecuteSql("EXEC sp_detach_db '" + name_ + "'");
     fs::copy_file(engine_->DataFolder() / (name_ + ".mdf"), source_,
                   fs::copy_options::overwrite_existing);
     fs::remove(engine_->DataFolder() / (name_ + ".mdf"));
@@ -261,6 +258,10 @@ TEST_F(ServerTest, FirstSessionWithTheSampleDatabase) {
   if (!fs::exists(ProgramFolder() / "TestProjSQL.mdf")) {
     GTEST_SKIP() << "TestProjSQL.mdf is not in " << ProgramFolder() << " (built by sample/)";
   }
+  for (const char* procedure : {"sp_attach_db", "sp_sproc_columns"}) {
+    if (!RequireProcedure(procedure)) return;
+  }
+  if (!EngineBacksUp()) return;
   const fs::path backup_file = ProgramFolder() / "TestProjSQL_DB.bak";
   fs::remove(backup_file);
 

@@ -129,12 +129,6 @@ class BackupRestoreTest : public EngineTest {
     fs::remove(backup_file_);
     EngineTest::TearDown();
   }
-  // False when the test was skipped because the engine has no BACKUP yet.
-  bool EngineBacksUp() {
-    const fs::path probe = engine_->Home() / "probe.bak";
-    return ExecuteOrSkip("BACKUP DATABASE master TO DISK = '" + probe.string() + "'", "master",
-                         "back up databases");
-  }
   std::string name_;
   fs::path backup_file_;
   velmora::frmSQL* window_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@
 #include "dbplatform/object.h"
 #include "velmora/messages.h"
 #include "velmora/program_end.h"
+
+// Lets GoogleTest print texts in failure messages (found by argument lookup).
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace velmora_test {
 
