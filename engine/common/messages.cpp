@@ -24,7 +24,11 @@ constexpr MessageDef kMessages[] = {
      "The variable name '%.*ls' has already been declared. Variable names must be unique "
      "within a query batch or stored procedure."},
     {137, 15, "Must declare the variable '%.*ls'."},
+    {141, 15,
+     "A SELECT statement that assigns a value to a variable must not be combined with "
+     "data-retrieval operations."},
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
+    {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
     {195, 15, "'%.*ls' is not a recognized function name."},
@@ -36,11 +40,13 @@ constexpr MessageDef kMessages[] = {
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
     {226, 16, "%ls statement not allowed within multi-statement transaction."},
     {241, 16, "Syntax error converting datetime from character string."},
+    {243, 16, "Type %.*ls is not a defined system type."},
     {245, 16, "Syntax error converting the varchar value '%.*ls' to a column of data type %ls."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
     {515, 16,
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
+    {517, 16, "Adding a value to a '%ls' column caused overflow."},
     {547, 16,
      "%ls statement conflicted with %ls %ls constraint '%.*ls'. The conflict occurred in "
      "database '%.*ls', table '%.*ls'%ls%.*ls%ls."},

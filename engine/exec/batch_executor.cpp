@@ -297,7 +297,56 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
   throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : tokens.front(), &tokens.front());
 }
 
+// SELECT @a = expr [, @b = expr] [FROM ...]: the last row's values go into
+// the variables; no rows reach the client.
+bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  if (statement.kind != StatementKind::kSelect || tokens.size() < 4 ||
+      tokens[1].kind != TokenKind::kVariable || !tokens[2].IsSymbol("=")) {
+    return false;
+  }
+  tsql::Statement select;
+  select.kind = StatementKind::kSelect;
+  select.line = statement.line;
+  std::vector<std::string> targets;
+  int depth = 0;
+  bool item_start = true, in_list = true;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    if (in_list && depth == 0 && item_start && i > 0) {
+      if (token.kind != TokenKind::kVariable || i + 1 >= tokens.size() || !tokens[i + 1].IsSymbol("=")) {
+        throw MakeError(141);
+      }
+      targets.push_back(tsql::ToLower(token.text));
+      ++i;
+      item_start = false;
+      continue;
+    }
+    if (token.IsSymbol("(")) ++depth;
+    if (token.IsSymbol(")")) --depth;
+    if (depth == 0 && IsAnyWord(token, {"from", "where", "group", "order", "having", "union"})) in_list = false;
+    item_start = in_list && depth == 0 && (i == 0 || token.IsSymbol(","));
+    select.tokens.push_back(token);
+  }
+  for (const std::string& target : targets) {
+    if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
+  }
+  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
+  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
+    for (size_t k = 0; k < targets.size(); ++k) {
+      Variable& variable = session_.Variables()[targets[k]];
+      variable.value = ConvertForType(PlainValue(sqlite3_column_value(row, static_cast<int>(k))), variable.type);
+    }
+  });
+  session_.RowCount() = rows;
+  Done(rows);
+  return true;
+}
+
 void BatchExecutor::PassThrough(const tsql::Statement& statement) {
+  if (AssignFromSelect(statement)) return;
   SessionConnection& connection = session_.Connection();
   tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};

@@ -52,6 +52,7 @@ class BatchExecutor final : public ParameterSource {
   bool Condition(const tsql::Statement& statement);
 
   void PassThrough(const tsql::Statement& statement);
+  bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);

@@ -1,5 +1,6 @@
 #include "engine/exec/sqlite_errors.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "engine/tsql/syntax_error.h"
@@ -7,6 +8,8 @@
 
 namespace sqlengine::exec {
 namespace {
+
+constexpr std::string_view kFunctionErrorPrefix = "sqlengine:";
 
 bool StartsWith(std::string_view text, std::string_view prefix, std::string_view& rest) {
   if (!text.starts_with(prefix)) return false;
@@ -29,6 +32,13 @@ std::string Unquote(std::string_view text) {
 SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   std::string message = sqlite3_errmsg(db);
   std::string_view rest;
+  if (StartsWith(message, kFunctionErrorPrefix, rest)) {
+    size_t colon = rest.find(':');
+    SqlError error = MakeError(50000, {rest.substr(colon + 1)});
+    error.message() = FormatMessage(std::atoi(std::string(rest.substr(0, colon)).c_str()));
+    error.message().text = std::string(rest.substr(colon + 1));
+    return error;
+  }
   int primary = rc & 0xFF;
   if (StartsWith(message, "no such table: ", rest)) return MakeError(208, {Part(rest, true)});
   if (StartsWith(message, "no such column: ", rest)) return MakeError(207, {Part(rest, true)});
@@ -82,6 +92,10 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
 }
 
 }  // namespace
+
+std::string FunctionErrorText(const SqlError& error) {
+  return std::string(kFunctionErrorPrefix) + std::to_string(error.message().number) + ":" + error.message().text;
+}
 
 void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed) {
   if ((rc & 0xFF) == SQLITE_INTERRUPT) throw Cancelled{};

@@ -21,6 +21,10 @@ struct FailedStatement {
   int line = 1;
 };
 
+// The text an engine function hands to sqlite3_result_error so that the
+// error keeps its SQL Server number: "sqlengine:<number>:<text>".
+std::string FunctionErrorText(const SqlError& error);
+
 // Throws the SqlError for rc (the connection's last error), or Cancelled.
 [[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed);
 

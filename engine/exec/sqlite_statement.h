@@ -41,6 +41,16 @@ class SqliteStatement {
   std::int64_t Stream(ResultSink& sink);
   // Runs and returns the first column of the first row (nullopt: no row).
   std::optional<Value> Scalar();
+  // Runs, calling on_row for every row; returns the number of rows.
+  template <typename OnRow>
+  std::int64_t ForEachRow(OnRow on_row) {
+    std::int64_t rows = 0;
+    while (Step() == SQLITE_ROW) {
+      on_row(statement_.get());
+      ++rows;
+    }
+    return rows;
+  }
   // Runs, ignoring rows; returns the rows changed.
   std::int64_t Run();
 

@@ -186,6 +186,12 @@ Value FromDouble(double number, const ColumnType& type) {
 
 }  // namespace
 
+std::optional<DateTime> ParseDateTimeText(std::string_view text) {
+  DateTime value;
+  if (!ParseDateTime(text, value)) return std::nullopt;
+  return value;
+}
+
 std::string DateTimeText(const DateTime& value) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", value.year, value.month,

@@ -46,6 +46,10 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value);
 // Throws SqlError when it cannot be converted.
 Value ConvertForType(const Value& value, const ColumnType& type);
 
+// A datetime from its text forms ("2024-01-31 10:00:00.000", "20240131",
+// "01/31/2024", "2024-01-31T10:00"); nullopt when it is none.
+std::optional<DateTime> ParseDateTimeText(std::string_view text);
+
 // Text forms used by conversions and PRINT.
 std::string ValueText(const Value& value);
 std::string DateTimeText(const DateTime& value);

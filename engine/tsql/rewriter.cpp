@@ -135,6 +135,14 @@ class Rewriter {
     auto part_text = [&](size_t k) { return parts[k] == nullptr ? std::string() : parts[k]->value; };
     bool is_call = !object_name && At(chain.end).IsSymbol("(");
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
+      if (is_call && parts[0]->IsWord("convert")) return EmitConvert(chain.end);
+      if (is_call && IsAnyWord(*parts[0], {"dateadd", "datediff", "datepart", "datename"}) &&
+          At(chain.end + 1).kind == TokenKind::kWord && At(chain.end + 2).IsSymbol(",")) {
+        // The date part is a bare word in T-SQL; the functions take it as text.
+        Append(ToLower(parts[0]->text) + "(" + QuoteSqliteString(ToLower(At(chain.end + 1).text)) + ",",
+               origin);
+        return chain.end + 3;
+      }
       if (is_call) {
         EmitFunctionName(*parts[0]);
         return chain.end;
@@ -188,6 +196,79 @@ class Rewriter {
     }
     Append(text, origin);
     return chain.end;
+  }
+
+  // CONVERT(type, expression [, style]) becomes CAST(expression AS type); the
+  // style only matters for text forms of dates, which keep the ODBC form.
+  size_t EmitConvert(size_t open) {
+    size_t close = MatchingClose(open);
+    size_t comma = open + 1;
+    int depth = 0;
+    while (comma < close && !(depth == 0 && tokens_[comma].IsSymbol(","))) {
+      if (tokens_[comma].IsSymbol("(")) ++depth;
+      if (tokens_[comma].IsSymbol(")")) --depth;
+      ++comma;
+    }
+    if (comma >= close || comma == open + 1) throw SyntaxError(tokens_[comma], &tokens_[comma - 1]);
+    size_t end = comma + 1;
+    depth = 0;
+    while (end < close && !(depth == 0 && tokens_[end].IsSymbol(","))) {
+      if (tokens_[end].IsSymbol("(")) ++depth;
+      if (tokens_[end].IsSymbol(")")) --depth;
+      ++end;
+    }
+    if (end == comma + 1) throw SyntaxError(tokens_[end], &tokens_[comma]);
+    EmitCast(comma + 1, end, open + 1, comma);
+    return close + 1;
+  }
+
+  // CAST(expression AS type): the type normalised like column types.
+  size_t EmitCastCall(size_t open) {
+    size_t close = MatchingClose(open);
+    size_t as = open + 1;
+    int depth = 0;
+    while (as < close && !(depth == 0 && tokens_[as].IsWord("as"))) {
+      if (tokens_[as].IsSymbol("(")) ++depth;
+      if (tokens_[as].IsSymbol(")")) --depth;
+      ++as;
+    }
+    if (as >= close || as == open + 1 || as + 1 >= close) throw SyntaxError(tokens_[as], &tokens_[as - 1]);
+    EmitCast(open + 1, as, as + 1, close);
+    return close + 1;
+  }
+
+  // A cast to decimal or money also rounds to the type's scale, as SQL Server does.
+  void EmitCast(size_t expression_begin, size_t expression_end, size_t type_begin, size_t type_end) {
+    const Token& origin = tokens_[type_begin];
+    std::optional<ColumnType> type = TypeAt(type_begin, type_end);
+    bool rounds = type->type == SqlType::kDecimal || type->type == SqlType::kMoney ||
+                  type->type == SqlType::kSmallMoney;
+    if (rounds) Append("round(", origin);
+    Append("CAST(", origin);
+    EmitRange(expression_begin, expression_end);
+    std::string declaration = TypeDeclaration(*type);
+    Append("AS " + (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration) : declaration) +
+               ")",
+           origin);
+    if (rounds) Append(", " + std::to_string(type->scale) + ")", origin);
+  }
+
+  // The type written at [begin, end); throws 243 for an unknown one.
+  std::optional<ColumnType> TypeAt(size_t begin, size_t end) {
+    const Token& word = tokens_[begin];
+    std::vector<std::string> arguments;
+    for (size_t k = begin + 1; k < end; ++k) {
+      if (!tokens_[k].IsSymbol("(") && !tokens_[k].IsSymbol(")") && !tokens_[k].IsSymbol(",")) {
+        arguments.push_back(tokens_[k].text);
+      }
+    }
+    std::optional<ColumnType> type = ColumnTypeFromName(word.value, arguments);
+    if (!type) {
+      SqlError error = MakeError(243, {word.value});
+      error.message().line = word.line;
+      throw error;
+    }
+    return type;
   }
 
   void EmitFunctionName(const Token& name) {
@@ -252,13 +333,23 @@ class Rewriter {
           continue;
         case TokenKind::kWord:
         case TokenKind::kQuotedName:
+          if (token.kind == TokenKind::kWord && At(i + 1).IsSymbol("(") && At(i + 2).IsWord("max") &&
+              At(i + 3).IsSymbol(")")) {
+            Append(QuoteSqliteName(ToLower(token.text) + "(max)"), token);
+            i += 4;
+            continue;
+          }
           if (token.IsWord("top") && i > begin &&
               (tokens_[i - 1].IsWord("select") || IsAnyWord(tokens_[i - 1], {"all", "distinct"}))) {
             i = ReadTop(i, depth);
             continue;
           }
+          if (token.IsWord("cast") && At(i + 1).IsSymbol("(")) {
+            i = EmitCastCall(i + 1);
+            continue;
+          }
           if (token.kind == TokenKind::kWord && IsReservedKeyword(token.text) &&
-              !token.IsWord("left") && !token.IsWord("right") && !token.IsWord("current_timestamp")) {
+              !IsAnyWord(token, {"left", "right", "current_timestamp", "convert"})) {
             Append(token.text, token);
             ++i;
             continue;
@@ -285,9 +376,8 @@ class Rewriter {
             Append(">=", token);
           } else if (token.IsSymbol("!>")) {
             Append("<=", token);
-          } else if (token.IsSymbol("+") && (IsStringLiteral(At(i + 1)) ||
-                                              (i > begin && IsStringLiteral(tokens_[i - 1])))) {
-            // T-SQL concatenates with '+'; a string literal beside it settles the meaning.
+          } else if (token.IsSymbol("+") && (StartsString(i + 1) || (i > begin && EndsString(i - 1)))) {
+            // T-SQL concatenates with '+'; a string operand beside it settles the meaning.
             Append("||", token);
           } else if (token.IsSymbol("{") || token.IsSymbol("}")) {
             throw SyntaxError(token);
@@ -301,6 +391,30 @@ class Rewriter {
       ++i;
     }
     while (!pending_limits_.empty()) FlushLimit(pending_limits_.back().first, At(end - 1));
+  }
+
+  // Whether the operand starting at i / ending at i is text: a string literal
+  // or a call of a function that returns text.
+  bool StartsString(size_t i) const {
+    const Token& token = At(i);
+    return IsStringLiteral(token) || (IsStringFunction(token) && At(i + 1).IsSymbol("("));
+  }
+
+  bool EndsString(size_t i) const {
+    if (IsStringLiteral(At(i))) return true;
+    if (!At(i).IsSymbol(")")) return false;
+    int depth = 0;
+    for (size_t k = i + 1; k-- > 0;) {
+      if (tokens_[k].IsSymbol(")")) ++depth;
+      if (tokens_[k].IsSymbol("(") && --depth == 0) return k > 0 && IsStringFunction(tokens_[k - 1]);
+    }
+    return false;
+  }
+
+  static bool IsStringFunction(const Token& token) {
+    return IsAnyWord(token, {"upper", "lower", "ltrim", "rtrim", "left", "right", "substring",
+                             "replace", "char", "nchar", "space", "replicate", "str", "db_name",
+                             "suser_sname", "user_name", "newid", "datename", "reverse", "stuff"});
   }
 
   // Index of the token closing the parenthesis opened at `open`.

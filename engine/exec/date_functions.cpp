@@ -1,0 +1,255 @@
+#include "engine/exec/date_functions.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+enum class Part { kYear, kQuarter, kMonth, kDayOfYear, kDay, kWeek, kWeekday, kHour, kMinute, kSecond, kMillisecond };
+
+std::optional<Part> PartOf(std::string_view name) {
+  struct Alias {
+    std::string_view name;
+    Part part;
+  };
+  static constexpr Alias kAliases[] = {
+      {"year", Part::kYear},       {"yy", Part::kYear},          {"yyyy", Part::kYear},
+      {"quarter", Part::kQuarter}, {"qq", Part::kQuarter},       {"q", Part::kQuarter},
+      {"month", Part::kMonth},     {"mm", Part::kMonth},         {"m", Part::kMonth},
+      {"dayofyear", Part::kDayOfYear}, {"dy", Part::kDayOfYear}, {"y", Part::kDayOfYear},
+      {"day", Part::kDay},         {"dd", Part::kDay},           {"d", Part::kDay},
+      {"week", Part::kWeek},       {"wk", Part::kWeek},          {"ww", Part::kWeek},
+      {"weekday", Part::kWeekday}, {"dw", Part::kWeekday},       {"hour", Part::kHour},
+      {"hh", Part::kHour},         {"minute", Part::kMinute},    {"mi", Part::kMinute},
+      {"n", Part::kMinute},        {"second", Part::kSecond},    {"ss", Part::kSecond},
+      {"s", Part::kSecond},        {"millisecond", Part::kMillisecond}, {"ms", Part::kMillisecond}};
+  for (const Alias& alias : kAliases) {
+    if (tsql::EqualsIgnoreCase(alias.name, name)) return alias.part;
+  }
+  return std::nullopt;
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  unsigned yoe = static_cast<unsigned>(y - era * 400);
+  unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
+  z += 719468;
+  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  unsigned doe = static_cast<unsigned>(z - era * 146097);
+  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
+  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  unsigned mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(y + (month <= 2));
+}
+
+std::int64_t Milliseconds(const DateTime& t) {
+  return ((DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 24 + t.hour) * 60 +
+          t.minute) * 60000 + t.second * 1000 + t.millisecond;
+}
+
+DateTime FromMilliseconds(std::int64_t ms) {
+  std::int64_t days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
+  std::int64_t rest = ms - days * 86400000;
+  DateTime t;
+  CivilFromDays(days, t.year, t.month, t.day);
+  t.hour = static_cast<int>(rest / 3600000);
+  t.minute = static_cast<int>(rest / 60000 % 60);
+  t.second = static_cast<int>(rest / 1000 % 60);
+  t.millisecond = static_cast<int>(rest % 1000);
+  return t;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// 1 = Sunday, as with SQL Server's default DATEFIRST 7.
+int Weekday(const DateTime& t) {
+  std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+  return static_cast<int>(((days + 4) % 7 + 7) % 7) + 1;
+}
+
+int DayOfYear(const DateTime& t) {
+  return static_cast<int>(DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+                          DaysFromCivil(t.year, 1, 1)) + 1;
+}
+
+std::int64_t PartValue(Part part, const DateTime& t) {
+  switch (part) {
+    case Part::kYear: return t.year;
+    case Part::kQuarter: return (t.month - 1) / 3 + 1;
+    case Part::kMonth: return t.month;
+    case Part::kDayOfYear: return DayOfYear(t);
+    case Part::kDay: return t.day;
+    case Part::kWeek: return (DayOfYear(t) + Weekday(DateTime{t.year, 1, 1}) - 2) / 7 + 1;
+    case Part::kWeekday: return Weekday(t);
+    case Part::kHour: return t.hour;
+    case Part::kMinute: return t.minute;
+    case Part::kSecond: return t.second;
+    case Part::kMillisecond: return t.millisecond;
+  }
+  return 0;
+}
+
+// Reads argument `index` as a datetime; false (with the error set) when it is not one.
+bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateTime>& out) {
+  if (sqlite3_value_type(value) == SQLITE_NULL) {
+    out.reset();
+    return true;
+  }
+  try {
+    Value converted = ConvertForType(PlainValue(value), ColumnType{SqlType::kDateTime});
+    out = std::get<DateTime>(converted);
+    return true;
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+    return false;
+  }
+}
+
+bool ArgPart(sqlite3_context* context, sqlite3_value* value, Part& part) {
+  const unsigned char* text = sqlite3_value_text(value);
+  std::optional<Part> found = text ? PartOf(reinterpret_cast<const char*>(text)) : std::nullopt;
+  if (!found) {
+    std::string error = FunctionErrorText(MakeError(155, {text ? reinterpret_cast<const char*>(text) : "", "datepart"}));
+    sqlite3_result_error(context, error.c_str(), -1);
+    return false;
+  }
+  part = *found;
+  return true;
+}
+
+void ResultDate(sqlite3_context* context, const DateTime& t) {
+  std::string text = DateTimeText(t);
+  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void DatePart(sqlite3_context* context, int, sqlite3_value** args) {
+  Part part;
+  std::optional<DateTime> when;
+  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], when)) return;
+  if (!when) return sqlite3_result_null(context);
+  sqlite3_result_int64(context, PartValue(part, *when));
+}
+
+void DateName(sqlite3_context* context, int, sqlite3_value** args) {
+  static constexpr const char* kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                            "July",    "August",   "September", "October", "November", "December"};
+  static constexpr const char* kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+  Part part;
+  std::optional<DateTime> when;
+  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], when)) return;
+  if (!when) return sqlite3_result_null(context);
+  std::string text = part == Part::kMonth     ? kMonths[when->month - 1]
+                     : part == Part::kWeekday ? kDays[Weekday(*when) - 1]
+                                              : std::to_string(PartValue(part, *when));
+  sqlite3_result_text(context, text.c_str(), -1, SQLITE_TRANSIENT);
+}
+
+void Single(sqlite3_context* context, sqlite3_value* arg, Part part) {
+  std::optional<DateTime> when;
+  if (!ArgDate(context, arg, when)) return;
+  if (!when) return sqlite3_result_null(context);
+  sqlite3_result_int64(context, PartValue(part, *when));
+}
+void Year(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kYear); }
+void Month(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kMonth); }
+void Day(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kDay); }
+
+void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
+  Part part;
+  std::optional<DateTime> when;
+  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[2], when)) return;
+  if (!when || sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::int64_t amount = sqlite3_value_int64(args[1]);
+  DateTime t = *when;
+  if (part == Part::kYear || part == Part::kQuarter || part == Part::kMonth) {
+    std::int64_t months = amount * (part == Part::kYear ? 12 : part == Part::kQuarter ? 3 : 1);
+    std::int64_t total = t.year * 12LL + (t.month - 1) + months;
+    t.year = static_cast<int>(total / 12);
+    t.month = static_cast<int>(total % 12) + 1;
+    t.day = std::min(t.day, DaysInMonth(t.year, t.month));
+  } else {
+    static constexpr std::int64_t kDay = 86400000;
+    std::int64_t unit = part == Part::kWeek                                          ? 7 * kDay
+                        : part == Part::kHour                                        ? 3600000
+                        : part == Part::kMinute                                      ? 60000
+                        : part == Part::kSecond                                      ? 1000
+                        : part == Part::kMillisecond                                 ? 1
+                                                                                     : kDay;
+    t = FromMilliseconds(Milliseconds(t) + amount * unit);
+  }
+  if (t.year < 1753 || t.year > 9999) {
+    std::string error = FunctionErrorText(MakeError(517, {"datetime"}));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  ResultDate(context, t);
+}
+
+// Boundaries of `part` crossed between a and b.
+void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
+  Part part;
+  std::optional<DateTime> from, to;
+  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], from) || !ArgDate(context, args[2], to)) return;
+  if (!from || !to) return sqlite3_result_null(context);
+  auto days = [](const DateTime& t) {
+    return DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+  };
+  std::int64_t result = 0;
+  switch (part) {
+    case Part::kYear: result = to->year - from->year; break;
+    case Part::kQuarter: result = (to->year * 4 + (to->month - 1) / 3) - (from->year * 4 + (from->month - 1) / 3); break;
+    case Part::kMonth: result = (to->year * 12 + to->month) - (from->year * 12 + from->month); break;
+    case Part::kWeek: result = (days(*to) + 4) / 7 - (days(*from) + 4) / 7; break;
+    case Part::kHour: result = (days(*to) * 24 + to->hour) - (days(*from) * 24 + from->hour); break;
+    case Part::kMinute:
+      result = (days(*to) * 1440 + to->hour * 60 + to->minute) - (days(*from) * 1440 + from->hour * 60 + from->minute);
+      break;
+    case Part::kSecond: result = Milliseconds(*to) / 1000 - Milliseconds(*from) / 1000; break;
+    case Part::kMillisecond: result = Milliseconds(*to) - Milliseconds(*from); break;
+    default: result = days(*to) - days(*from);
+  }
+  sqlite3_result_int64(context, result);
+}
+
+}  // namespace
+
+void RegisterDateFunctions(sqlite3* db) {
+  struct Definition {
+    const char* name;
+    int arguments;
+    void (*function)(sqlite3_context*, int, sqlite3_value**);
+  };
+  static constexpr Definition kFunctions[] = {
+      {"datepart", 2, DatePart}, {"datename", 2, DateName}, {"year", 1, Year}, {"month", 1, Month},
+      {"day", 1, Day},           {"dateadd", 3, DateAdd},   {"datediff", 3, DateDiff}};
+  for (const Definition& definition : kFunctions) {
+    if (sqlite3_create_function_v2(db, definition.name, definition.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, definition.function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(std::string("cannot register ") + definition.name);
+    }
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,13 @@
+#pragma once
+// T-SQL's date functions on the engine's datetime text: DATEADD, DATEDIFF,
+// DATEPART, DATENAME, YEAR, MONTH, DAY. The date part arrives as text
+// ('day', 'mm' ...), which the rewriter makes of T-SQL's bare word.
+
+#include <sqlite3.h>
+
+namespace sqlengine::exec {
+
+// Throws std::runtime_error when SQLite refuses a registration.
+void RegisterDateFunctions(sqlite3* db);
+
+}  // namespace sqlengine::exec
