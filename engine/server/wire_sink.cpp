@@ -29,11 +29,11 @@ void WireSink::ReleaseHeld() {
 
 void WireSink::BeginResult(const std::vector<Column>& columns) {
   if (Dropping()) return;
+  if (result_open_) Done({});
   ReleaseHeld();
   types_ = tds::WriteColMetadata(columns, version_, out_.Tokens());
   Written();
   result_open_ = true;
-  result_closed_early_ = false;
   skipping_rows_ = false;
   rows_ = 0;
 }
@@ -55,48 +55,53 @@ void WireSink::AddRow(const Row& row) {
 
 void WireSink::Message(const ServerMessage& message) {
   if (Dropping()) return;
-  ReleaseHeld();
-  if (result_open_) {
-    // Rows, DONE(MORE|COUNT), message: the client's fetch loop ends at that
-    // DONE and the message arrives with the next result.
-    WriteDone(
-        {kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone,
-         static_cast<std::uint16_t>(tds::kDoneCount | (error_since_done_ ? tds::kDoneError : 0)),
-         kSelectCommand, rows_},
-        true);
-    result_open_ = false;
-    result_closed_early_ = true;
-  }
-  tds::WriteMessage(message, server_name_, tds::HasWideCounts(version_), out_.Tokens());
-  Written();
   if (message.severity > 10) {
     error_since_done_ = true;
     any_error_ = true;
   }
+  if (result_open_) {
+    // Sent once the result set is closed by its own DONE(MORE|COUNT): a
+    // message between or right after rows never reaches ODBC applications.
+    pending_messages_.push_back(message);
+    return;
+  }
+  ReleaseHeld();
+  tds::WriteMessage(message, server_name_, tds::HasWideCounts(version_), out_.Tokens());
+  Written();
 }
 
 void WireSink::Done(const StatementDone& done) {
   if (Dropping()) return;
   ReleaseHeld();
-  HeldDone held{kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone, 0, 0, 0};
-  if (result_open_ || result_closed_early_) held.command = kSelectCommand;
-  if (done.row_count && !result_closed_early_) {
+  const tds::Token token = kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone;
+  const bool had_result = result_open_;
+  HeldDone held{token, 0, static_cast<std::uint16_t>(had_result ? kSelectCommand : 0), 0};
+  std::uint64_t count = done.row_count ? static_cast<std::uint64_t>(*done.row_count) : rows_;
+  bool counted = done.row_count.has_value() || had_result;
+  if (had_result && !pending_messages_.empty()) {
+    // rows, DONE(MORE|COUNT), messages, DONE: the count is reported once.
+    WriteDone({token, tds::kDoneCount, kSelectCommand, count}, true);
+    for (const ServerMessage& m : pending_messages_) {
+      tds::WriteMessage(m, server_name_, tds::HasWideCounts(version_), out_.Tokens());
+      Written();
+    }
+    pending_messages_.clear();
+    counted = false;
+  }
+  if (counted) {
     held.status |= tds::kDoneCount;
-    held.count = static_cast<std::uint64_t>(*done.row_count);
-  } else if (result_open_) {
-    held.status |= tds::kDoneCount;
-    held.count = rows_;
+    held.count = count;
   }
   if (done.error || error_since_done_) held.status |= tds::kDoneError;
   if (done.error) any_error_ = true;
   held_ = held;
   result_open_ = false;
-  result_closed_early_ = false;
   error_since_done_ = false;
 }
 
 void WireSink::ReturnStatus(std::int32_t status) {
   if (Dropping()) return;
+  if (result_open_) Done({});
   ReleaseHeld();
   tds::WriteReturnStatus(status, out_.Tokens());
   Written();
@@ -104,6 +109,7 @@ void WireSink::ReturnStatus(std::int32_t status) {
 
 void WireSink::ReturnValue(const OutputValue& value) {
   if (Dropping()) return;
+  if (result_open_) Done({});
   ReleaseHeld();
   try {
     tds::WriteReturnValue(value, version_, out_.Tokens());
@@ -119,6 +125,7 @@ void WireSink::Environment(const EnvChange& change) {
   // Transaction descriptors exist only from 7.2; 7.1 clients track
   // transactions by the T-SQL they send.
   if (change.kind != EnvChangeKind::kDatabase && !tds::HasAllHeaders(version_)) return;
+  if (result_open_) Done({});
   ReleaseHeld();
   tds::WriteEnvChange(change, out_.Tokens());
   Written();
@@ -127,6 +134,7 @@ void WireSink::Environment(const EnvChange& change) {
 void WireSink::Finish(bool more_follows, bool end_of_message) {
   if (cancelled_) {
     held_.reset();
+    pending_messages_.clear();
     WriteDone({tds::Token::kDone, tds::kDoneAttention, 0, 0}, false);
   } else if (kind_ == RequestKind::kRpc) {
     if (result_open_) Done({});

@@ -1,9 +1,9 @@
 #pragma once
 // The ResultSink of one request: turns what the executor reports into tokens.
 // It owns the DONE rules: a statement's DONE is held back until the next
-// token shows whether MORE must be set; a result set that is followed by a
-// message is closed with its own DONE(MORE|COUNT) first, so ODBC clients see
-// the message; statements end in DONE for batches and DONEINPROC inside an
+// token shows whether MORE must be set; messages that arrive while a result
+// set is open follow it after its own DONE(MORE|COUNT), so ODBC clients see
+// them and no row is cut off; statements end in DONE for batches and DONEINPROC inside an
 // RPC, which ends in DONEPROC. After an ATTENTION the sink drops output and
 // the response ends in DONE(ATTN). Used on the session's worker thread only.
 
@@ -62,7 +62,7 @@ class WireSink : public ResultSink {
 
   std::optional<HeldDone> held_;
   bool result_open_ = false;
-  bool result_closed_early_ = false;
+  std::vector<ServerMessage> pending_messages_;  // arrived while a result was open
   bool skipping_rows_ = false;
   std::vector<tds::TypeInfo> types_;
   std::uint64_t rows_ = 0;

@@ -35,7 +35,7 @@ TEST_F(ServerTest, StatementsOfABatchSetMoreOnAllButTheLastDone) {
   EXPECT_EQ(Only(events, Token::kRow)[4].values[1], Value(std::string("row 2")));
 }
 
-TEST_F(ServerTest, MessageAfterRowsTravelsInItsOwnDone) {
+TEST_F(ServerTest, MessageAmongRowsTravelsAfterTheResultsOwnDone) {
   TdsClient client(Port());
   client.LoginOrFail();
   auto events = client.Batch("rows_print");

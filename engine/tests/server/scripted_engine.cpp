@@ -83,10 +83,10 @@ class ScriptedSession : public SqlSession {
     } else if (verb == "rows_print") {
       sink.BeginResult({{"n", {SqlType::kInt}}});
       sink.AddRow({std::int64_t{1}});
-      sink.AddRow({std::int64_t{2}});
       ServerMessage m;
-      m.text = "after rows";
+      m.text = "between rows";
       sink.Message(m);
+      sink.AddRow({std::int64_t{2}});
       sink.Done({2, false});
     } else if (verb == "echo") {
       sink.BeginResult({{"text", {SqlType::kNVarChar, kMaxLength}}});

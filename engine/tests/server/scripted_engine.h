@@ -6,7 +6,7 @@
 //   wide N        result with N rows of a 2000-character nvarchar
 //   print TEXT    INFO number 0
 //   error N       the message N from the table, Done(error)
-//   rows_print    two rows, then an INFO, then Done
+//   rows_print    a row, an INFO, another row, then Done
 //   echo TEXT     one row holding TEXT as nvarchar(max)
 //   wait          runs until Cancel() (at most 20 s), then Done
 //   use DB        ENVCHANGE database and INFO 5701
