@@ -43,7 +43,6 @@ class ProcedureCall : public EngineSuite {
 };
 
 TEST_F(ProcedureCall, ParametersDescribedThenAddAndDelete) {
-  GTEST_SKIP() << "the engine does not run CREATE PROCEDURE and sp_sproc_columns yet";
   Prepare();
   auto command = ProcedureCommand("DoOperation");
   ParameterCollection& parameters = command->Parameters();
@@ -67,7 +66,6 @@ TEST_F(ProcedureCall, ParametersDescribedThenAddAndDelete) {
 }
 
 TEST_F(ProcedureCall, OutputParameterAndLiteralUnderscore) {
-  GTEST_SKIP() << "the engine does not run CREATE PROCEDURE and sp_sproc_columns yet";
   Prepare();
   auto command = ProcedureCommand("Do_Twice");
   ParameterCollection& parameters = command->Parameters();
@@ -78,7 +76,6 @@ TEST_F(ProcedureCall, OutputParameterAndLiteralUnderscore) {
 }
 
 TEST_F(ProcedureCall, MissingProcedure) {
-  GTEST_SKIP() << "the engine does not run CREATE PROCEDURE and sp_sproc_columns yet";
   Prepare();
   auto command = ProcedureCommand("NoSuchProcedure");
   EXPECT_EQ(command->Parameters().Count(), 0);
