@@ -167,6 +167,14 @@ void DateName(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_text(context, text.c_str(), -1, SQLITE_TRANSIENT);
 }
 
+// sqlengine_datetime(x): x as the engine's datetime text; 241 when it is none.
+void ToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
+  std::optional<DateTime> when;
+  if (!ArgDate(context, args[0], when)) return;
+  if (!when) return sqlite3_result_null(context);
+  ResultDate(context, *when);
+}
+
 void Single(sqlite3_context* context, sqlite3_value* arg, Part part) {
   std::optional<DateTime> when;
   if (!ArgDate(context, arg, when)) return;
@@ -243,7 +251,8 @@ void RegisterDateFunctions(sqlite3* db) {
   };
   static constexpr Definition kFunctions[] = {
       {"datepart", 2, DatePart}, {"datename", 2, DateName}, {"year", 1, Year}, {"month", 1, Month},
-      {"day", 1, Day},           {"dateadd", 3, DateAdd},   {"datediff", 3, DateDiff}};
+      {"day", 1, Day},           {"dateadd", 3, DateAdd},   {"datediff", 3, DateDiff},
+      {"sqlengine_datetime", 1, ToDateTime}};
   for (const Definition& definition : kFunctions) {
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                    nullptr, definition.function, nullptr, nullptr, nullptr) != SQLITE_OK) {

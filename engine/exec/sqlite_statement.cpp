@@ -59,6 +59,10 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
   for (int i = 0; i < columns; ++i) {
     metadata[i].name = ResultColumnName(statement, i);
     std::optional<ColumnType> declared = DeclaredColumnType(db_, statement, i);
+    if (!declared && static_cast<size_t>(i) < text_.column_types.size() &&
+        static_cast<size_t>(columns) == text_.column_types.size()) {
+      declared = text_.column_types[static_cast<size_t>(i)];
+    }
     if (declared) {
       metadata[i].type = *declared;
     } else {

@@ -57,6 +57,10 @@ class Rewriter {
         if (tokens_.size() > 1 && !tokens_[1].IsWord("from")) Append("FROM", tokens_[0]);
         EmitRange(1, tokens_.size());
         break;
+      case StatementKind::kSelect:
+        out_.column_types = SelectListTypes();
+        EmitRange(0, tokens_.size());
+        break;
       default:
         EmitRange(0, tokens_.size());
     }
@@ -237,10 +241,32 @@ class Rewriter {
     return close + 1;
   }
 
-  // A cast to decimal or money also rounds to the type's scale, as SQL Server does.
+  // SQLite's CAST to NUMERIC keeps only a text's numeric prefix, so dates,
+  // GUIDs, binary data and bits convert their own way; a cast to decimal or
+  // money also rounds to the type's scale, as SQL Server does.
   void EmitCast(size_t expression_begin, size_t expression_end, size_t type_begin, size_t type_end) {
     const Token& origin = tokens_[type_begin];
     std::optional<ColumnType> type = TypeAt(type_begin, type_end);
+    struct Form {
+      SqlType type;
+      std::string_view before, after;
+    };
+    static constexpr Form kForms[] = {
+        {SqlType::kDateTime, "sqlengine_datetime(", ")"},
+        {SqlType::kSmallDateTime, "sqlengine_datetime(", ")"},
+        {SqlType::kUniqueIdentifier, "CAST(", " AS TEXT)"},
+        {SqlType::kBinary, "CAST(", " AS BLOB)"},
+        {SqlType::kVarBinary, "CAST(", " AS BLOB)"},
+        {SqlType::kImage, "CAST(", " AS BLOB)"},
+        {SqlType::kBit, "(CAST(", " AS REAL) <> 0)"},
+    };
+    for (const Form& form : kForms) {
+      if (form.type != type->type) continue;
+      Append(form.before, origin);
+      EmitRange(expression_begin, expression_end);
+      Append(form.after, origin);
+      return;
+    }
     bool rounds = type->type == SqlType::kDecimal || type->type == SqlType::kMoney ||
                   type->type == SqlType::kSmallMoney;
     if (rounds) Append("round(", origin);
@@ -391,6 +417,72 @@ class Rewriter {
       ++i;
     }
     while (!pending_limits_.empty()) FlushLimit(pending_limits_.back().first, At(end - 1));
+  }
+
+  // The types the select-list items state themselves; empty for a list with '*'.
+  std::vector<std::optional<ColumnType>> SelectListTypes() {
+    std::vector<std::optional<ColumnType>> types;
+    size_t i = 1;
+    if (IsAnyWord(At(i), {"all", "distinct"})) ++i;
+    if (At(i).IsWord("top")) i += At(i + 1).IsSymbol("(") ? 4 : 2;
+    size_t start = i;
+    int depth = 0;
+    for (size_t j = i; j <= tokens_.size(); ++j) {
+      const Token& token = At(j);
+      bool ends = j == tokens_.size() ||
+                  (depth == 0 && (token.IsSymbol(",") ||
+                                  IsAnyWord(token, {"from", "into", "where", "group", "order", "having",
+                                                    "union"})));
+      if (token.IsSymbol("(")) ++depth;
+      if (token.IsSymbol(")")) --depth;
+      if (!ends) continue;
+      if (j == start) return {};
+      for (size_t k = start; k < j; ++k) {
+        if (tokens_[k].IsSymbol("*") && (k == start || tokens_[k - 1].IsSymbol("."))) return {};
+      }
+      types.push_back(ItemType(start, j));
+      if (!token.IsSymbol(",")) break;
+      start = j + 1;
+    }
+    return types;
+  }
+
+  // The type of the item [begin, end) when it is one call that states it.
+  std::optional<ColumnType> ItemType(size_t begin, size_t end) {
+    if (end - begin >= 2 && At(end - 2).IsWord("as")) end -= 2;
+    else if (end - begin >= 2 && At(end - 1).IsName() && At(end - 2).IsSymbol(")")) end -= 1;
+    if (end - begin < 3 || !At(begin + 1).IsSymbol("(") || !At(end - 1).IsSymbol(")")) return std::nullopt;
+    try {
+      if (MatchingClose(begin + 1) != end - 1) return std::nullopt;
+    } catch (const SqlError&) {
+      return std::nullopt;
+    }
+    const Token& function = At(begin);
+    try {
+      if (function.IsWord("cast")) {
+        for (size_t k = end - 2; k > begin + 1; --k) {
+          if (At(k).IsWord("as")) return TypeAt(k + 1, end - 1);
+        }
+        return std::nullopt;
+      }
+      if (function.IsWord("convert")) {
+        size_t comma = begin + 2;
+        int nested = 0;
+        while (comma < end && !(nested == 0 && At(comma).IsSymbol(","))) {
+          if (At(comma).IsSymbol("(")) ++nested;
+          if (At(comma).IsSymbol(")")) --nested;
+          ++comma;
+        }
+        return TypeAt(begin + 2, comma);
+      }
+    } catch (const SqlError&) {
+      return std::nullopt;
+    }
+    if (IsAnyWord(function, {"getdate", "getutcdate", "dateadd"})) return ColumnType{SqlType::kDateTime};
+    if (IsAnyWord(function, {"len", "charindex", "datediff", "datepart", "year", "month", "day", "count"})) {
+      return ColumnType{SqlType::kInt};
+    }
+    return std::nullopt;
   }
 
   // Whether the operand starting at i / ending at i is text: a string literal

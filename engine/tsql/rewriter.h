@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/common/types.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::tsql {
@@ -33,6 +34,9 @@ class NameResolver {
 struct SqliteText {
   std::string sql;
   std::vector<std::pair<std::size_t, int>> lines;  // (offset in sql, batch line), ascending
+  // For a SELECT, the T-SQL type of each select-list item that says its type
+  // itself (CAST, CONVERT, GETDATE(), LEN() ...); empty when the list has a *.
+  std::vector<std::optional<ColumnType>> column_types;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };
