@@ -162,7 +162,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
 
 void BatchExecutor::Done(std::optional<std::int64_t> count) {
   StatementDone done;
-  done.row_count = count;
+  if (!session_.NoCount()) done.row_count = count;
   sink_.Done(done);
 }
 
@@ -482,8 +482,9 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   if (tokens.size() < 2) throw tsql::SyntaxError(Token{}, &tokens.front());
   if (tokens[1].kind != TokenKind::kVariable) {
-    // Session options (NOCOUNT, ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
+    // Other session options (ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
+    if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
     Done();
     return;
   }

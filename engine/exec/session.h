@@ -60,6 +60,8 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t& RowCount() { return row_count_; }
   int& LastError() { return last_error_; }
   int& TranCount() { return tran_count_; }
+  // SET NOCOUNT: statements report no row counts while on.
+  bool& NoCount() { return no_count_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
@@ -90,6 +92,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t row_count_ = 0;
   int last_error_ = 0;
   int tran_count_ = 0;
+  bool no_count_ = false;
   int nesting_level_ = 0;
   std::uint64_t transaction_descriptor_ = 0;
   // sp_prepare / sp_prepexec handles: statement and declarations.

@@ -57,10 +57,12 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     return true;
   }
   if (IsAnyWord(word, {"insert", "update", "delete"})) {
-    return !in_permission && !IsAnyWord(previous, {"on", "for"});
+    // ON DELETE / ON UPDATE of a foreign key, FOR UPDATE of a cursor or trigger.
+    bool definition = IsAnyWord(lead, {"create", "alter", "declare"});
+    return !in_permission && !(definition && IsAnyWord(previous, {"on", "for", ","}));
   }
   if (word.IsWord("set")) {
-    if (IsAnyWord(previous, {"delete", "update"})) return false;
+    if (IsAnyWord(lead, {"create", "alter"}) && IsAnyWord(previous, {"delete", "update"})) return false;
     if (lead.IsWord("update") && !state.update_has_set) {
       state.update_has_set = true;
       return false;

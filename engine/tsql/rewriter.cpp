@@ -304,6 +304,7 @@ class Rewriter {
     };
     static constexpr Mapping kFunctions[] = {
         {"isnull", "ifnull"},
+        {"scope_identity", "last_insert_rowid"},
         {"left", "\"left\""},
         {"right", "\"right\""},
     };

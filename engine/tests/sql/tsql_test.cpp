@@ -69,6 +69,8 @@ TEST(Parser, SplitsWithoutSemicolons) {
   EXPECT_EQ(Kinds("CREATE TABLE t (a int REFERENCES u(a) ON DELETE CASCADE) DROP TABLE t"),
             (std::vector<K>{K::kCreateTable, K::kDropTable}));
   EXPECT_EQ(Kinds(";;USE db; PRINT 'x';"), (std::vector<K>{K::kUse, K::kPrint}));
+  EXPECT_EQ(Kinds("SET NOCOUNT ON INSERT INTO t VALUES (1) SET ANSI_NULLS ON DELETE t UPDATE t SET a = 1"),
+            (std::vector<K>{K::kSet, K::kInsert, K::kSet, K::kDelete, K::kUpdate}));
   EXPECT_EQ(Kinds("sp_who"), (std::vector<K>{K::kExecute}));
 }
 
