@@ -31,6 +31,9 @@ constexpr MessageDef kMessages[] = {
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
+    {191, 15,
+     "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+     "into smaller queries."},
     {195, 15, "'%.*ls' is not a recognized function name."},
     {201, 16, "Procedure '%.*ls' expects parameter '%.*ls', which was not supplied."},
     {207, 16, "Invalid column name '%.*ls'."},

@@ -13,6 +13,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
+#include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
 
@@ -272,6 +273,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       TransactionStatement(statement);
       return Flow::kNext;
     case StatementKind::kCreateProcedure:
+      // Like SQL Server, refuse a body with syntax errors when it is created.
+      CheckSyntax(tsql::ParseBatch(tsql::ParseProcedureDefinition(statement.tokens).body));
       DefineProcedure(session_, statement);
       Done();
       return Flow::kNext;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/common/error.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -151,6 +152,7 @@ class Parser {
 
   std::unique_ptr<Statement> ParseStatement(bool batch_start) {
     if (!SkipSemicolons()) throw SyntaxError(Peek(), Previous());
+    NestingGuard guard(nesting_, Peek());
     const Token& lead = Peek();
     if (lead.IsWord("if") || lead.IsWord("while")) return ParseConditional();
     if (lead.IsWord("begin") && !IsAnyWord(Peek(1), {"tran", "transaction", "distributed"})) {
@@ -229,7 +231,7 @@ class Parser {
     while (!AtEnd()) {
       const Token& token = Peek();
       if (depth == 0 && token.IsSymbol(";")) break;
-      if (token.IsSymbol("(")) ++depth;
+      if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
       if (token.IsSymbol(")") && depth > 0) --depth;
       if (depth == 0 && token.kind == TokenKind::kWord) {
         if (token.IsWord("case")) {
@@ -251,8 +253,30 @@ class Parser {
     return collected;
   }
 
+  // Nesting beyond these limits is refused rather than risking the stack.
+  static constexpr int kMaxNesting = 128;
+  static constexpr int kMaxParentheses = 256;
+
+  static SqlError TooDeep(const Token& at) {
+    SqlError error = MakeError(191);
+    error.message().line = at.line;
+    return error;
+  }
+
+  struct NestingGuard {
+    NestingGuard(int& depth, const Token& at) : depth_(depth) {
+      if (++depth_ > kMaxNesting) {
+        --depth_;
+        throw TooDeep(at);
+      }
+    }
+    ~NestingGuard() { --depth_; }
+    int& depth_;
+  };
+
   const Tokens& tokens_;
   size_t pos_ = 0;
+  int nesting_ = 0;
 };
 
 }  // namespace

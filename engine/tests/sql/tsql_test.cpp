@@ -101,6 +101,12 @@ TEST(Parser, RejectsBrokenStructure) {
   EXPECT_EQ(ErrorNumber([] { ParseBatch("IF 1 = 1"); }), 170);
   EXPECT_EQ(ErrorNumber([] { ParseBatch("SELECT 1 END"); }), 156);
   EXPECT_EQ(ErrorNumber([] { ParseBatch("(SELECT 1)"); }), 170);
+  // Nesting deep enough to exhaust a stack is refused.
+  std::string blocks;
+  for (int i = 0; i < 100000; ++i) blocks += "BEGIN ";
+  EXPECT_EQ(ErrorNumber([&] { ParseBatch(blocks); }), 191);
+  std::string parentheses = "SELECT " + std::string(100000, '(');
+  EXPECT_EQ(ErrorNumber([&] { ParseBatch(parentheses); }), 191);
 }
 
 // Resolves every database to a schema of the same name, "main" for "cur".
