@@ -58,7 +58,17 @@ class Rewriter {
         EmitRange(1, tokens_.size());
         break;
       case StatementKind::kSelect:
+        if (SelectInto()) break;
         out_.column_types = SelectListTypes();
+        EmitRange(0, tokens_.size());
+        break;
+      case StatementKind::kDropOther:
+        if (tokens_.size() == 5 && tokens_[1].IsWord("index") && tokens_[3].IsSymbol(".")) {
+          // DROP INDEX table.index: SQLite names indexes on their own.
+          Append("DROP INDEX", tokens_[0]);
+          Append(NamePart(tokens_[4]), tokens_[4]);
+          break;
+        }
         EmitRange(0, tokens_.size());
         break;
       default:
@@ -418,6 +428,28 @@ class Rewriter {
       ++i;
     }
     while (!pending_limits_.empty()) FlushLimit(pending_limits_.back().first, At(end - 1));
+  }
+
+  // SELECT list INTO table FROM ... becomes CREATE TABLE table AS SELECT list FROM ...
+  bool SelectInto() {
+    int depth = 0;
+    for (size_t i = 1; i < tokens_.size(); ++i) {
+      if (tokens_[i].IsSymbol("(")) ++depth;
+      if (tokens_[i].IsSymbol(")")) --depth;
+      if (depth != 0) continue;
+      if (IsAnyWord(tokens_[i], {"from", "where", "union"})) return false;
+      if (!tokens_[i].IsWord("into")) continue;
+      NameChain target = ReadChain(i + 1);
+      if (!At(i + 1).IsName()) throw SyntaxError(At(i + 1), &tokens_[i]);
+      bool temporary = target.parts.back() != nullptr && target.parts.back()->value.starts_with("#");
+      Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[i]);
+      EmitChain(i + 1, /*object_name=*/true);
+      Append("AS", tokens_[i]);
+      EmitRange(0, i);
+      EmitRange(target.end, tokens_.size());
+      return true;
+    }
+    return false;
   }
 
   // The types the select-list items state themselves; empty for a list with '*'.
