@@ -183,6 +183,24 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_null(context);
 }
 
+// sqlengine_object_name('[db].[owner].[name]'): the last part, unquoted.
+void ObjectName(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string text = ArgText(args[0]);
+  size_t dot = std::string::npos;
+  bool bracket = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '[') bracket = true;
+    if (text[i] == ']') bracket = false;
+    if (text[i] == '.' && !bracket) dot = i;
+  }
+  std::string name = dot == std::string::npos ? text : text.substr(dot + 1);
+  if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"'))) {
+    name = name.substr(1, name.size() - 2);
+  }
+  ResultText(context, name);
+}
+
 // sqlengine_file_pages(path): size of a file in 8 KB pages (0 when absent).
 void FilePages(sqlite3_context* context, int, sqlite3_value** args) {
   std::error_code error;
@@ -214,6 +232,7 @@ constexpr Definition kFunctions[] = {
     {"is_srvrolemember", 2, IsServerRoleMember, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_file_pages", 1, FilePages, false},
+    {"sqlengine_object_name", 1, ObjectName, true},
 };
 
 }  // namespace

@@ -150,6 +150,7 @@ class Rewriter {
     bool is_call = !object_name && At(chain.end).IsSymbol("(");
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
       if (is_call && parts[0]->IsWord("convert")) return EmitConvert(chain.end);
+      if (is_call && parts[0]->IsWord("object_id")) return EmitObjectId(chain.end);
       if (is_call && IsAnyWord(*parts[0], {"dateadd", "datediff", "datepart", "datename"}) &&
           At(chain.end + 1).kind == TokenKind::kWord && At(chain.end + 2).IsSymbol(",")) {
         // The date part is a bare word in T-SQL; the functions take it as text.
@@ -210,6 +211,20 @@ class Rewriter {
     }
     Append(text, origin);
     return chain.end;
+  }
+
+  // OBJECT_ID('[owner.]name') looks the name up in the current database's sysobjects.
+  size_t EmitObjectId(size_t open) {
+    size_t close = MatchingClose(open);
+    std::optional<std::string> objects = resolver_.CatalogView("", "sysobjects");
+    if (!objects || close == open + 1) throw SyntaxError(tokens_[close], &tokens_[open]);
+    Append("(SELECT id FROM " + *objects + " AS sqlengine_o WHERE sqlengine_o.name = sqlengine_object_name(",
+           tokens_[open]);
+    size_t comma = open + 1;
+    while (comma < close && !tokens_[comma].IsSymbol(",")) ++comma;
+    EmitRange(open + 1, comma);
+    Append("))", tokens_[close]);
+    return close + 1;
   }
 
   // CONVERT(type, expression [, style]) becomes CAST(expression AS type); the
