@@ -101,6 +101,7 @@ void ExecuteCreateDatabase(Session& session, const tsql::Statement& statement, R
   const Token& name_token = NameAt(tokens, 2);
   RequireEnd(tokens, 3);
   EngineImpl& engine = session.Engine();
+  if (session.TranCount() > 0) throw MakeError(226, {"CREATE DATABASE"});
   if (!session.IsSysadmin() && !engine.Catalog().IsRoleMember("dbcreator", session.Login().name)) {
     throw MakeError(262, {"CREATE DATABASE", "master"});
   }
@@ -139,6 +140,8 @@ void ExecuteDropDatabase(Session& session, const tsql::Statement& statement, Res
     if (i < tokens.size() && !tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i]);
   } while (i++ < tokens.size());
   EngineImpl& engine = session.Engine();
+  // Its files go at once; a transaction could not undo that.
+  if (session.TranCount() > 0) throw MakeError(226, {"DROP DATABASE"});
   for (const std::string& name : names) {
     if (!session.IsSysadmin()) throw MakeError(262, {"DROP DATABASE", session.CurrentDatabase()});
     std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(name);
