@@ -170,8 +170,25 @@ Value FromInteger(std::int64_t number, const ColumnType& type) {
 
 Value FromDouble(double number, const ColumnType& type) {
   if (IsDecimalType(type.type)) {
-    if (!std::isfinite(number) || std::fabs(number) >= 1e38) throw MakeError(8115, {"float", "numeric"});
-    return Decimal{static_cast<__int128>(std::llround(number * std::pow(10.0, type.scale))), type.scale};
+    // A REAL keeps about 15 significant digits, so a value at the very edge of
+    // the type's range may round just past it: that is the edge, not an overflow.
+    __int128 limit = type.type == SqlType::kMoney        ? __int128{9223372036854775807LL}
+                     : type.type == SqlType::kSmallMoney ? __int128{2147483647}
+                                                         : PowerOfTen(std::max(type.precision, 1)) - 1;
+    long double scaled = std::roundl(static_cast<long double>(number) * std::pow(10.0L, type.scale));
+    if (!std::isfinite(number) || std::fabs(scaled) >= 1e38L) throw MakeError(8115, {"float", "numeric"});
+    __int128 unscaled = static_cast<__int128>(scaled);
+    // money and smallmoney are two's-complement integers: one more below zero.
+    __int128 negative_limit = type.type == SqlType::kDecimal ? limit : limit + 1;
+    __int128 magnitude = unscaled < 0 ? -unscaled : unscaled;
+    __int128 bound = unscaled < 0 ? negative_limit : limit;
+    if (magnitude > bound) {
+      if (static_cast<long double>(magnitude - bound) > static_cast<long double>(bound) * 1e-14L) {
+        throw MakeError(8115, {"float", std::string(tsql::TypeName(type.type))});
+      }
+      unscaled = unscaled < 0 ? -bound : bound;
+    }
+    return Decimal{unscaled, type.scale};
   }
   if (IsIntegerType(type.type)) {
     if (!std::isfinite(number) || std::fabs(number) > 9.2e18) throw MakeError(8115, {"float", "int"});

@@ -43,7 +43,18 @@ constexpr TypeInfo kTypes[] = {
     {"image", SqlType::kImage, 0},
     {"uniqueidentifier", SqlType::kUniqueIdentifier, 0},
     {"sql_variant", SqlType::kSqlVariant, 0},
+    // Newer clients declare parameters with the types of later versions.
+    {"datetime2", SqlType::kDateTime, 0},
+    {"date", SqlType::kDateTime, 0},
+    {"datetimeoffset", SqlType::kDateTime, 0},
+    {"time", SqlType::kNVarChar, 16},
 };
+
+// Date and time names of later versions that take a fractional-seconds precision.
+bool TakesFractionPrecision(std::string_view name) {
+  return EqualsIgnoreCase(name, "datetime2") || EqualsIgnoreCase(name, "datetimeoffset") ||
+         EqualsIgnoreCase(name, "time");
+}
 
 const TypeInfo* Find(std::string_view name) {
   for (const TypeInfo& info : kTypes) {
@@ -97,6 +108,10 @@ std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
                                              const std::vector<std::string>& arguments) {
   const TypeInfo* info = Find(name);
   if (info == nullptr) return std::nullopt;
+  if (TakesFractionPrecision(name) && arguments.size() <= 1) {
+    ColumnType type{info->type, info->default_length};
+    return type;
+  }
   ColumnType type;
   type.type = info->type;
   type.length = info->default_length;
