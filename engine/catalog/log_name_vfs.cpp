@@ -62,7 +62,9 @@ void (*ShimDlSym(sqlite3_vfs*, void* handle, const char* symbol))(void) {
   return g_base->xDlSym(g_base, handle, symbol);
 }
 void ShimDlClose(sqlite3_vfs*, void* handle) { g_base->xDlClose(g_base, handle); }
-int ShimRandomness(sqlite3_vfs*, int size, char* out) { return g_base->xRandomness(g_base, size, out); }
+int ShimRandomness(sqlite3_vfs*, int size, char* out) {
+  return g_base->xRandomness(g_base, size, out);
+}
 int ShimSleep(sqlite3_vfs*, int microseconds) { return g_base->xSleep(g_base, microseconds); }
 int ShimCurrentTime(sqlite3_vfs*, double* now) { return g_base->xCurrentTime(g_base, now); }
 int ShimGetLastError(sqlite3_vfs*, int size, char* out) {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 
 #include "engine/catalog/password_hash.h"
@@ -14,22 +14,24 @@
 namespace sqlengine::catalog {
 namespace {
 
-constexpr std::string_view kServerRoles[] = {"sysadmin",     "serveradmin", "setupadmin",
+constexpr std::string_view kServerRoles[] = {"sysadmin",      "serveradmin",  "setupadmin",
                                              "securityadmin", "processadmin", "dbcreator",
-                                             "diskadmin",    "bulkadmin"};
+                                             "diskadmin",     "bulkadmin"};
 
 struct SystemDatabase {
   int dbid;
   const char* name;
 };
-constexpr SystemDatabase kSystemDatabases[] = {{1, "master"}, {2, "tempdb"}, {3, "model"}, {4, "msdb"}};
+constexpr SystemDatabase kSystemDatabases[] = {
+    {1, "master"}, {2, "tempdb"}, {3, "model"}, {4, "msdb"}};
 
 void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
   sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
 void BindBlob(sqlite3_stmt* statement, int index, const Bytes& bytes) {
-  sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_blob(statement, index, bytes.data(), static_cast<int>(bytes.size()),
+                    SQLITE_TRANSIENT);
 }
 
 Bytes ColumnBlob(sqlite3_stmt* statement, int column) {
@@ -58,7 +60,8 @@ constexpr const char* kDatabaseColumns = "dbid, name, file_name, crdate, owner_s
 
 bool IsServerRole(std::string_view role) {
   return std::any_of(std::begin(kServerRoles), std::end(kServerRoles), [&](std::string_view r) {
-    return r.size() == role.size() && std::equal(r.begin(), r.end(), role.begin(), [](char a, char b) {
+    return r.size() == role.size() &&
+           std::equal(r.begin(), r.end(), role.begin(), [](char a, char b) {
              return a == std::tolower(static_cast<unsigned char>(b));
            });
   });
@@ -67,7 +70,8 @@ bool IsServerRole(std::string_view role) {
 std::string CurrentTimestamp() {
   auto now = std::chrono::system_clock::now();
   std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[32];
@@ -88,20 +92,23 @@ void MasterCatalog::EnsureSchema() {
   sqlite3* db = db_.get();
   Exec(db, "BEGIN IMMEDIATE");
   try {
-    Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kDatabasesTable +
-                 " (dbid smallint PRIMARY KEY, name nvarchar(128) NOT NULL UNIQUE COLLATE NOCASE, "
-                 "file_name nvarchar(260) NOT NULL, crdate datetime NOT NULL, owner_sid varbinary(85), "
-                 "cmptlevel tinyint NOT NULL DEFAULT 80)");
+    Exec(db,
+         std::string("CREATE TABLE IF NOT EXISTS ") + kDatabasesTable +
+             " (dbid smallint PRIMARY KEY, name nvarchar(128) NOT NULL UNIQUE COLLATE NOCASE, "
+             "file_name nvarchar(260) NOT NULL, crdate datetime NOT NULL, owner_sid varbinary(85), "
+             "cmptlevel tinyint NOT NULL DEFAULT 80)");
     Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kLoginsTable +
                  " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, sid varbinary(85) NOT NULL, "
                  "password varchar(256) NOT NULL, default_database nvarchar(128) NOT NULL, "
                  "created datetime NOT NULL)");
     Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kRoleMembersTable +
-                 " (role nvarchar(128) NOT NULL COLLATE NOCASE, login nvarchar(128) NOT NULL COLLATE NOCASE, "
+                 " (role nvarchar(128) NOT NULL COLLATE NOCASE, login nvarchar(128) NOT NULL "
+                 "COLLATE NOCASE, "
                  "PRIMARY KEY (role, login))");
     for (const SystemDatabase& system : kSystemDatabases) {
-      auto insert = Prepare(db, std::string("INSERT OR IGNORE INTO ") + kDatabasesTable +
-                                    " (dbid, name, file_name, crdate, owner_sid) VALUES (?, ?, ?, ?, X'01')");
+      auto insert =
+          Prepare(db, std::string("INSERT OR IGNORE INTO ") + kDatabasesTable +
+                          " (dbid, name, file_name, crdate, owner_sid) VALUES (?, ?, ?, ?, X'01')");
       sqlite3_bind_int(insert.get(), 1, system.dbid);
       Bind(insert.get(), 2, system.name);
       Bind(insert.get(), 3, std::string(system.name) + ".mdf");
@@ -114,7 +121,8 @@ void MasterCatalog::EnsureSchema() {
     Bind(sa.get(), 1, HashPassword(""));
     Bind(sa.get(), 2, CurrentTimestamp());
     StepDone(db, sa.get());
-    Exec(db, std::string("INSERT OR IGNORE INTO ") + kRoleMembersTable + " VALUES ('sysadmin', 'sa')");
+    Exec(db,
+         std::string("INSERT OR IGNORE INTO ") + kRoleMembersTable + " VALUES ('sysadmin', 'sa')");
     Exec(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -145,8 +153,8 @@ DatabaseEntry MasterCatalog::AddDatabase(std::string_view name, std::string_view
   std::lock_guard lock(mutex_);
   auto insert = Prepare(db_.get(), std::string("INSERT INTO ") + kDatabasesTable +
                                        " (dbid, name, file_name, crdate, owner_sid) SELECT "
-                                       "max(dbid) + 1, ?, ?, ?, ? FROM " + kDatabasesTable +
-                                       " RETURNING " + kDatabaseColumns);
+                                       "max(dbid) + 1, ?, ?, ?, ? FROM " +
+                                       kDatabasesTable + " RETURNING " + kDatabaseColumns);
   Bind(insert.get(), 1, name);
   Bind(insert.get(), 2, file_name);
   Bind(insert.get(), 3, CurrentTimestamp());
@@ -161,7 +169,8 @@ DatabaseEntry MasterCatalog::AddDatabase(std::string_view name, std::string_view
 
 void MasterCatalog::RemoveDatabase(std::string_view name) {
   std::lock_guard lock(mutex_);
-  auto remove = Prepare(db_.get(), std::string("DELETE FROM ") + kDatabasesTable + " WHERE name = ?");
+  auto remove =
+      Prepare(db_.get(), std::string("DELETE FROM ") + kDatabasesTable + " WHERE name = ?");
   Bind(remove.get(), 1, name);
   StepDone(db_.get(), remove.get());
 }
@@ -171,7 +180,8 @@ std::optional<LoginEntry> MasterCatalog::FindLoginLocked(std::string_view name) 
                                        kLoginsTable + " WHERE name = ?");
   Bind(select.get(), 1, name);
   if (sqlite3_step(select.get()) != SQLITE_ROW) return std::nullopt;
-  return LoginEntry{ColumnText(select.get(), 0), ColumnBlob(select.get(), 1), ColumnText(select.get(), 2)};
+  return LoginEntry{ColumnText(select.get(), 0), ColumnBlob(select.get(), 1),
+                    ColumnText(select.get(), 2)};
 }
 
 std::optional<LoginEntry> MasterCatalog::FindLogin(std::string_view name) {
@@ -179,14 +189,16 @@ std::optional<LoginEntry> MasterCatalog::FindLogin(std::string_view name) {
   return FindLoginLocked(name);
 }
 
-std::optional<LoginEntry> MasterCatalog::Authenticate(std::string_view name, std::string_view password) {
+std::optional<LoginEntry> MasterCatalog::Authenticate(std::string_view name,
+                                                      std::string_view password) {
   std::string stored;
   std::optional<LoginEntry> login;
   {
     std::lock_guard lock(mutex_);
     login = FindLoginLocked(name);
     if (!login) return std::nullopt;
-    auto select = Prepare(db_.get(), std::string("SELECT password FROM ") + kLoginsTable + " WHERE name = ?");
+    auto select =
+        Prepare(db_.get(), std::string("SELECT password FROM ") + kLoginsTable + " WHERE name = ?");
     Bind(select.get(), 1, name);
     if (sqlite3_step(select.get()) != SQLITE_ROW) return std::nullopt;
     stored = ColumnText(select.get(), 0);
@@ -200,10 +212,12 @@ void MasterCatalog::AddLogin(std::string_view name, std::string_view password,
                              std::string_view default_database) {
   std::string hash = HashPassword(password);
   Bytes sid(16);
-  if (RAND_bytes(sid.data(), static_cast<int>(sid.size())) != 1) throw std::runtime_error("no random sid");
+  if (RAND_bytes(sid.data(), static_cast<int>(sid.size())) != 1)
+    throw std::runtime_error("no random sid");
   std::lock_guard lock(mutex_);
-  auto insert = Prepare(db_.get(), std::string("INSERT INTO ") + kLoginsTable +
-                                       " (name, sid, password, default_database, created) VALUES (?, ?, ?, ?, ?)");
+  auto insert = Prepare(
+      db_.get(), std::string("INSERT INTO ") + kLoginsTable +
+                     " (name, sid, password, default_database, created) VALUES (?, ?, ?, ?, ?)");
   Bind(insert.get(), 1, name);
   BindBlob(insert.get(), 2, sid);
   Bind(insert.get(), 3, hash);
@@ -222,8 +236,9 @@ void MasterCatalog::DropLogin(std::string_view name) {
   Exec(db_.get(), "BEGIN IMMEDIATE");
   try {
     for (const char* table : {kLoginsTable, kRoleMembersTable}) {
-      auto remove = Prepare(db_.get(), std::string("DELETE FROM ") + table +
-                                           (table == kLoginsTable ? " WHERE name = ?" : " WHERE login = ?"));
+      auto remove =
+          Prepare(db_.get(), std::string("DELETE FROM ") + table +
+                                 (table == kLoginsTable ? " WHERE name = ?" : " WHERE login = ?"));
       Bind(remove.get(), 1, name);
       StepDone(db_.get(), remove.get());
     }
@@ -240,7 +255,8 @@ void MasterCatalog::SetPassword(std::string_view name, std::optional<std::string
   if (old_password && !Authenticate(name, *old_password)) throw MakeError(15211);
   std::string hash = HashPassword(new_password);
   std::lock_guard lock(mutex_);
-  auto update = Prepare(db_.get(), std::string("UPDATE ") + kLoginsTable + " SET password = ? WHERE name = ?");
+  auto update = Prepare(db_.get(),
+                        std::string("UPDATE ") + kLoginsTable + " SET password = ? WHERE name = ?");
   Bind(update.get(), 1, hash);
   Bind(update.get(), 2, name);
   StepDone(db_.get(), update.get());
@@ -263,10 +279,10 @@ void MasterCatalog::ChangeRoleMember(std::string_view role, std::string_view log
   RequireRole(role);
   std::lock_guard lock(mutex_);
   if (!FindLoginLocked(login)) throw MakeError(15007, {login});
-  auto change = Prepare(db_.get(), add ? std::string("INSERT OR IGNORE INTO ") + kRoleMembersTable +
-                                             " VALUES (lower(?), ?)"
-                                       : std::string("DELETE FROM ") + kRoleMembersTable +
-                                             " WHERE role = ? AND login = ?");
+  auto change = Prepare(
+      db_.get(),
+      add ? std::string("INSERT OR IGNORE INTO ") + kRoleMembersTable + " VALUES (lower(?), ?)"
+          : std::string("DELETE FROM ") + kRoleMembersTable + " WHERE role = ? AND login = ?");
   Bind(change.get(), 1, role);
   Bind(change.get(), 2, login);
   StepDone(db_.get(), change.get());
@@ -276,11 +292,13 @@ bool MasterCatalog::SysadminHasEmptyPassword() {
   std::vector<std::string> stored;
   {
     std::lock_guard lock(mutex_);
-    auto select = Prepare(db_.get(), std::string("SELECT l.password FROM ") + kLoginsTable + " l JOIN " +
-                                         kRoleMembersTable + " r ON r.login = l.name WHERE r.role = 'sysadmin'");
+    auto select = Prepare(db_.get(), std::string("SELECT l.password FROM ") + kLoginsTable +
+                                         " l JOIN " + kRoleMembersTable +
+                                         " r ON r.login = l.name WHERE r.role = 'sysadmin'");
     while (sqlite3_step(select.get()) == SQLITE_ROW) stored.push_back(ColumnText(select.get(), 0));
   }
-  return std::any_of(stored.begin(), stored.end(), [](const std::string& s) { return VerifyPassword("", s); });
+  return std::any_of(stored.begin(), stored.end(),
+                     [](const std::string& s) { return VerifyPassword("", s); });
 }
 
 }  // namespace sqlengine::catalog

@@ -48,14 +48,16 @@ class MasterCatalog {
   std::optional<DatabaseEntry> FindDatabase(std::string_view name);
   // Registers a database under the next free dbid. Throws SqlError 1801 when
   // the name is taken.
-  DatabaseEntry AddDatabase(std::string_view name, std::string_view file_name, const Bytes& owner_sid);
+  DatabaseEntry AddDatabase(std::string_view name, std::string_view file_name,
+                            const Bytes& owner_sid);
   void RemoveDatabase(std::string_view name);
 
   // The login when name and password match; nullopt otherwise.
   std::optional<LoginEntry> Authenticate(std::string_view name, std::string_view password);
   std::optional<LoginEntry> FindLogin(std::string_view name);
   // Throws SqlError 15025 when the login exists.
-  void AddLogin(std::string_view name, std::string_view password, std::string_view default_database);
+  void AddLogin(std::string_view name, std::string_view password,
+                std::string_view default_database);
   // Throws SqlError 15007 when the login does not exist.
   void DropLogin(std::string_view name);
   // old_password: nullopt skips the check (a sysadmin changing another login's

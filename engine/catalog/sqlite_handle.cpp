@@ -34,7 +34,8 @@ void Exec(sqlite3* db, std::string_view sql) {
 
 PreparedStatement Prepare(sqlite3* db, std::string_view sql) {
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, nullptr) !=
+      SQLITE_OK) {
     throw std::runtime_error(sqlite3_errmsg(db));
   }
   return PreparedStatement(raw);

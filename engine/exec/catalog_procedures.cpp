@@ -51,26 +51,37 @@ OdbcType Describe(const ColumnType& type, bool odbc3) {
     int precision;  // digits, or 0 when the length counts
     int bytes;      // fixed byte length, or 0
   };
-  static constexpr Entry kEntries[] = {
-      {SqlType::kTinyInt, -6, 38, 3, 1},   {SqlType::kSmallInt, 5, 38, 5, 2},
-      {SqlType::kInt, 4, 38, 10, 4},       {SqlType::kBigInt, -5, 38, 19, 8},
-      {SqlType::kBit, -7, 50, 1, 1},       {SqlType::kReal, 7, 109, 24, 4},
-      {SqlType::kFloat, 6, 109, 53, 8},    {SqlType::kDecimal, 3, 106, 0, 0},
-      {SqlType::kMoney, 3, 110, 19, 8},    {SqlType::kSmallMoney, 3, 110, 10, 4},
-      {SqlType::kDateTime, 11, 111, 23, 16}, {SqlType::kSmallDateTime, 11, 111, 16, 16},
-      {SqlType::kChar, 1, 47, 0, 0},       {SqlType::kVarChar, 12, 39, 0, 0},
-      {SqlType::kText, -1, 35, 0, 0},      {SqlType::kNChar, -8, 39, 0, 0},
-      {SqlType::kNVarChar, -9, 39, 0, 0},  {SqlType::kNText, -10, 35, 0, 0},
-      {SqlType::kBinary, -2, 45, 0, 0},    {SqlType::kVarBinary, -3, 37, 0, 0},
-      {SqlType::kImage, -4, 34, 0, 0},     {SqlType::kUniqueIdentifier, -11, 36, 36, 16},
-      {SqlType::kSqlVariant, -150, 39, 8000, 8000}};
+  static constexpr Entry kEntries[] = {{SqlType::kTinyInt, -6, 38, 3, 1},
+                                       {SqlType::kSmallInt, 5, 38, 5, 2},
+                                       {SqlType::kInt, 4, 38, 10, 4},
+                                       {SqlType::kBigInt, -5, 38, 19, 8},
+                                       {SqlType::kBit, -7, 50, 1, 1},
+                                       {SqlType::kReal, 7, 109, 24, 4},
+                                       {SqlType::kFloat, 6, 109, 53, 8},
+                                       {SqlType::kDecimal, 3, 106, 0, 0},
+                                       {SqlType::kMoney, 3, 110, 19, 8},
+                                       {SqlType::kSmallMoney, 3, 110, 10, 4},
+                                       {SqlType::kDateTime, 11, 111, 23, 16},
+                                       {SqlType::kSmallDateTime, 11, 111, 16, 16},
+                                       {SqlType::kChar, 1, 47, 0, 0},
+                                       {SqlType::kVarChar, 12, 39, 0, 0},
+                                       {SqlType::kText, -1, 35, 0, 0},
+                                       {SqlType::kNChar, -8, 39, 0, 0},
+                                       {SqlType::kNVarChar, -9, 39, 0, 0},
+                                       {SqlType::kNText, -10, 35, 0, 0},
+                                       {SqlType::kBinary, -2, 45, 0, 0},
+                                       {SqlType::kVarBinary, -3, 37, 0, 0},
+                                       {SqlType::kImage, -4, 34, 0, 0},
+                                       {SqlType::kUniqueIdentifier, -11, 36, 36, 16},
+                                       {SqlType::kSqlVariant, -150, 39, 8000, 8000}};
   OdbcType odbc;
   odbc.type_name = std::string(tsql::TypeName(type.type));
   for (const Entry& entry : kEntries) {
     if (entry.type != type.type) continue;
     odbc.data_type = entry.data_type;
     odbc.ss_data_type = entry.ss_data_type;
-    bool unicode = type.type == SqlType::kNChar || type.type == SqlType::kNVarChar || type.type == SqlType::kNText;
+    bool unicode = type.type == SqlType::kNChar || type.type == SqlType::kNVarChar ||
+                   type.type == SqlType::kNText;
     if (type.type == SqlType::kDecimal) {
       odbc.precision = static_cast<std::int64_t>(type.precision);
       odbc.length = static_cast<std::int64_t>(type.precision + 2);
@@ -127,8 +138,10 @@ std::vector<std::string> ProcedureNames(Session& session) {
   auto exists = catalog::Prepare(db, "SELECT 1 FROM sqlite_master WHERE name = ?");
   sqlite3_bind_text(exists.get(), 1, catalog::kProceduresTable, -1, SQLITE_STATIC);
   if (sqlite3_step(exists.get()) != SQLITE_ROW) return names;
-  auto query = catalog::Prepare(db, std::string("SELECT name FROM ") + catalog::kProceduresTable + " ORDER BY name");
-  while (sqlite3_step(query.get()) == SQLITE_ROW) names.push_back(catalog::ColumnText(query.get(), 0));
+  auto query = catalog::Prepare(
+      db, std::string("SELECT name FROM ") + catalog::kProceduresTable + " ORDER BY name");
+  while (sqlite3_step(query.get()) == SQLITE_ROW)
+    names.push_back(catalog::ColumnText(query.get(), 0));
   return names;
 }
 
@@ -139,25 +152,35 @@ std::vector<std::string> TableNames(Session& session, bool views) {
                                     (views ? "view" : "table") +
                                     "' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
                                     "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
-  while (sqlite3_step(query.get()) == SQLITE_ROW) names.push_back(catalog::ColumnText(query.get(), 0));
+  while (sqlite3_step(query.get()) == SQLITE_ROW)
+    names.push_back(catalog::ColumnText(query.get(), 0));
   return names;
 }
 
 void SprocColumns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
-  Arguments args("sp_sproc_columns", given,
-                 {"@procedure_name", "@procedure_owner", "@procedure_qualifier", "@column_name", "@odbcver"});
+  Arguments args(
+      "sp_sproc_columns", given,
+      {"@procedure_name", "@procedure_owner", "@procedure_qualifier", "@column_name", "@odbcver"});
   std::string pattern = args[0].value_or("%");
   std::string columns = args[3].value_or("%");
   bool odbc3 = args[4].value_or("2") == "3";
-  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)}, {"PROCEDURE_OWNER", Text(128)},
-                        {"PROCEDURE_NAME", Text(134)},      {"COLUMN_NAME", Text(128)},
-                        {"COLUMN_TYPE", Small()},           {"DATA_TYPE", Small()},
-                        {"TYPE_NAME", Text(128)},           {"PRECISION", Integer()},
-                        {"LENGTH", Integer()},              {"SCALE", Small()},
-                        {"RADIX", Small()},                 {"NULLABLE", Small()},
+  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)},
+                        {"PROCEDURE_OWNER", Text(128)},
+                        {"PROCEDURE_NAME", Text(134)},
+                        {"COLUMN_NAME", Text(128)},
+                        {"COLUMN_TYPE", Small()},
+                        {"DATA_TYPE", Small()},
+                        {"TYPE_NAME", Text(128)},
+                        {"PRECISION", Integer()},
+                        {"LENGTH", Integer()},
+                        {"SCALE", Small()},
+                        {"RADIX", Small()},
+                        {"NULLABLE", Small()},
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
-                        {"COLUMN_DEF", Text(4000)},         {"SQL_DATA_TYPE", Small()},
-                        {"SQL_DATETIME_SUB", Small()},      {"CHAR_OCTET_LENGTH", Integer()},
+                        {"COLUMN_DEF", Text(4000)},
+                        {"SQL_DATA_TYPE", Small()},
+                        {"SQL_DATETIME_SUB", Small()},
+                        {"CHAR_OCTET_LENGTH", Integer()},
                         {"ORDINAL_POSITION", Integer()},
                         {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
@@ -170,11 +193,25 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
                    bool nullable) {
       if (!Matches(columns, column)) return;
       OdbcType odbc = Describe(type, odbc3);
-      result.Add({qualifier, std::string("dbo"), name + ";1", column, std::int64_t{column_type},
-                  std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length, odbc.scale,
-                  odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, Value{},
-                  std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
-                  std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
+      result.Add({qualifier,
+                  std::string("dbo"),
+                  name + ";1",
+                  column,
+                  std::int64_t{column_type},
+                  std::int64_t{odbc.data_type},
+                  odbc.type_name,
+                  odbc.precision,
+                  odbc.length,
+                  odbc.scale,
+                  odbc.radix,
+                  std::int64_t{nullable ? 1 : 0},
+                  Value{},
+                  Value{},
+                  std::int64_t{odbc.sql_data_type},
+                  odbc.datetime_sub,
+                  odbc.octet_length,
+                  std::int64_t{ordinal},
+                  std::string(nullable ? "YES" : "NO"),
                   std::int64_t{odbc.ss_data_type}});
     };
     add("@RETURN_VALUE", 5, ColumnType{SqlType::kInt}, 0, false);
@@ -189,10 +226,14 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
 void StoredProcedures(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_stored_procedures", given, {"@sp_name", "@sp_owner", "@sp_qualifier"});
   std::string pattern = args[0].value_or("%");
-  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)}, {"PROCEDURE_OWNER", Text(128)},
-                        {"PROCEDURE_NAME", Text(134)},      {"NUM_INPUT_PARAMS", Integer()},
-                        {"NUM_OUTPUT_PARAMS", Integer()},   {"NUM_RESULT_SETS", Integer()},
-                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}}, {"PROCEDURE_TYPE", Small()}});
+  ResultBuilder result({{"PROCEDURE_QUALIFIER", Text(128)},
+                        {"PROCEDURE_OWNER", Text(128)},
+                        {"PROCEDURE_NAME", Text(134)},
+                        {"NUM_INPUT_PARAMS", Integer()},
+                        {"NUM_OUTPUT_PARAMS", Integer()},
+                        {"NUM_RESULT_SETS", Integer()},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
+                        {"PROCEDURE_TYPE", Small()}});
   for (const std::string& name : ProcedureNames(session)) {
     if (!Matches(pattern, name)) continue;
     result.Add({session.CurrentDatabase(), std::string("dbo"), name + ";1", std::int64_t{-1},
@@ -202,17 +243,21 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
 }
 
 void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
-  Arguments args("sp_tables", given, {"@table_name", "@table_owner", "@table_qualifier", "@table_type"});
+  Arguments args("sp_tables", given,
+                 {"@table_name", "@table_owner", "@table_qualifier", "@table_type"});
   std::string pattern = args[0].value_or("%");
   std::string types = args[3].value_or("'TABLE','VIEW'");
-  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)}, {"TABLE_OWNER", Text(128)},
-                        {"TABLE_NAME", Text(128)},      {"TABLE_TYPE", Text(32)},
+  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)},
+                        {"TABLE_OWNER", Text(128)},
+                        {"TABLE_NAME", Text(128)},
+                        {"TABLE_TYPE", Text(32)},
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}}});
   for (bool views : {false, true}) {
     std::string type = views ? "VIEW" : "TABLE";
     if (types.find(type) == std::string::npos) continue;
     for (const std::string& name : TableNames(session, views)) {
-      if (Matches(pattern, name)) result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});
+      if (Matches(pattern, name))
+        result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});
     }
   }
   result.Send(sink);
@@ -224,30 +269,44 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
   std::string pattern = args.Required(0, "sp_columns", "@table_name");
   std::string column_pattern = args[3].value_or("%");
   bool odbc3 = args[4].value_or("2") == "3";
-  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)}, {"TABLE_OWNER", Text(128)},
-                        {"TABLE_NAME", Text(128)},      {"COLUMN_NAME", Text(128)},
-                        {"DATA_TYPE", Small()},         {"TYPE_NAME", Text(128)},
-                        {"PRECISION", Integer()},       {"LENGTH", Integer()},
-                        {"SCALE", Small()},             {"RADIX", Small()},
-                        {"NULLABLE", Small()},          {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
-                        {"COLUMN_DEF", Text(4000)},     {"SQL_DATA_TYPE", Small()},
-                        {"SQL_DATETIME_SUB", Small()},  {"CHAR_OCTET_LENGTH", Integer()},
-                        {"ORDINAL_POSITION", Integer()}, {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
+  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)},
+                        {"TABLE_OWNER", Text(128)},
+                        {"TABLE_NAME", Text(128)},
+                        {"COLUMN_NAME", Text(128)},
+                        {"DATA_TYPE", Small()},
+                        {"TYPE_NAME", Text(128)},
+                        {"PRECISION", Integer()},
+                        {"LENGTH", Integer()},
+                        {"SCALE", Small()},
+                        {"RADIX", Small()},
+                        {"NULLABLE", Small()},
+                        {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
+                        {"COLUMN_DEF", Text(4000)},
+                        {"SQL_DATA_TYPE", Small()},
+                        {"SQL_DATETIME_SUB", Small()},
+                        {"CHAR_OCTET_LENGTH", Integer()},
+                        {"ORDINAL_POSITION", Integer()},
+                        {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
     for (const std::string& table : TableNames(session, views)) {
       if (!Matches(pattern, table)) continue;
-      auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
+      auto info = catalog::Prepare(
+          db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
       sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
       int ordinal = 0;
       while (sqlite3_step(info.get()) == SQLITE_ROW) {
         ++ordinal;
         std::string column = catalog::ColumnText(info.get(), 0);
         if (!Matches(column_pattern, column)) continue;
-        ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1)).value_or(ColumnType{SqlType::kSqlVariant});
-        bool nullable = sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 4) == 0;
-        Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL ? Value{} : Value(catalog::ColumnText(info.get(), 3));
+        ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1))
+                              .value_or(ColumnType{SqlType::kSqlVariant});
+        bool nullable =
+            sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 4) == 0;
+        Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
+                             ? Value{}
+                             : Value(catalog::ColumnText(info.get(), 3));
         OdbcType odbc = Describe(type, odbc3);
         result.Add({session.CurrentDatabase(), std::string("dbo"), table, column,
                     std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
@@ -270,7 +329,8 @@ std::int64_t SizeInKilobytes(Session& session, const catalog::DatabaseEntry& ent
 }
 
 void Databases(Session& session, ResultSink& sink) {
-  ResultBuilder result({{"DATABASE_NAME", Text(128)}, {"DATABASE_SIZE", Integer()},
+  ResultBuilder result({{"DATABASE_NAME", Text(128)},
+                        {"DATABASE_SIZE", Integer()},
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}}});
   for (const catalog::DatabaseEntry& entry : session.Engine().Catalog().Databases()) {
     result.Add({entry.name, SizeInKilobytes(session, entry), Value{}});
@@ -280,22 +340,28 @@ void Databases(Session& session, ResultSink& sink) {
 
 void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_helpdb", given, {"@dbname"});
-  ResultBuilder result({{"name", Text(128)}, {"db_size", Text(13)}, {"owner", Text(128)},
-                        {"dbid", Small()}, {"created", Text(11)}, {"status", Text(600)},
+  ResultBuilder result({{"name", Text(128)},
+                        {"db_size", Text(13)},
+                        {"owner", Text(128)},
+                        {"dbid", Small()},
+                        {"created", Text(11)},
+                        {"status", Text(600)},
                         {"compatibility_level", ColumnType{SqlType::kTinyInt}}});
   bool found = false;
   for (const catalog::DatabaseEntry& entry : session.Engine().Catalog().Databases()) {
     if (args[0] && !tsql::EqualsIgnoreCase(*args[0], entry.name)) continue;
     found = true;
     char size[32];
-    std::snprintf(size, sizeof size, "%10.2f MB", static_cast<double>(SizeInKilobytes(session, entry)) / 1024.0);
+    std::snprintf(size, sizeof size, "%10.2f MB",
+                  static_cast<double>(SizeInKilobytes(session, entry)) / 1024.0);
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     int year = 0, month = 1, day = 1;
     std::sscanf(entry.crdate.c_str(), "%d-%d-%d", &year, &month, &day);
     char created[16];
     std::snprintf(created, sizeof created, "%s %2d %d", kMonths[(month + 11) % 12], day, year);
-    result.Add({entry.name, std::string(size), std::string(entry.owner_sid == Bytes{1} ? "sa" : "dbo"),
+    result.Add({entry.name, std::string(size),
+                std::string(entry.owner_sid == Bytes{1} ? "sa" : "dbo"),
                 static_cast<std::int64_t>(entry.dbid), std::string(created),
                 std::string("Status=ONLINE, Updateability=READ_WRITE, UserAccess=MULTI_USER, "
                             "Recovery=FULL, Version=539, Collation=SQL_Latin1_General_CP1_CI_AS"),

@@ -11,7 +11,8 @@ namespace {
 // User tables and views of a schema, hiding SQLite's and the engine's own.
 std::string UserObjects(const CatalogTarget& t) {
   return "SELECT name, type FROM " + tsql::QuoteSqliteName(t.schema) +
-         ".sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+         ".sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE "
+         "'\\' "
          "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'";
 }
 
@@ -21,7 +22,8 @@ std::string SysDatabases(const CatalogTarget& t) {
          "crdate AS crdate, '1900-01-01 00:00:00.000' AS reserved, 0 AS category, "
          "cmptlevel AS cmptlevel, "
          "CASE WHEN substr(file_name, 1, 1) = '/' THEN file_name ELSE " +
-         tsql::QuoteSqliteString(t.data_folder) + " || file_name END AS filename, 539 AS version FROM " +
+         tsql::QuoteSqliteString(t.data_folder) +
+         " || file_name END AS filename, 539 AS version FROM " +
          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + ")";
 }
 
@@ -57,21 +59,23 @@ std::string Columns(const CatalogTarget& t, std::string_view select_list) {
 std::string SysColumns(const CatalogTarget& t) {
   std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
   return "(" +
-         Columns(t,
-                 "c.name AS name, coalesce((SELECT id FROM " + objects +
-                     " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " + tsql::QuoteSqliteName(t.schema) +
-                     ".sqlite_master m WHERE m.name = u.name)) AS id, "
-                     "sqlengine_type_property(c.type, 'xtype') AS xtype, 0 AS typestat, "
-                     "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
-                     "sqlengine_type_property(c.type, 'length') AS length, "
-                     "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
-                     "sqlengine_type_property(c.type, 'scale') AS xscale, c.cid + 1 AS colid, "
-                     "0 AS xoffset, 0 AS bitpos, 0 AS reserved, 0 AS colstat, 0 AS cdefault, "
-                     "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
-                     "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
-                     "sqlengine_type_property(c.type, 'precision') AS prec, "
-                     "sqlengine_type_property(c.type, 'scale') AS scale, 0 AS iscomputed, "
-                     "0 AS isoutparam") +
+         Columns(
+             t,
+             "c.name AS name, coalesce((SELECT id FROM " + objects +
+                 " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " +
+                 tsql::QuoteSqliteName(t.schema) +
+                 ".sqlite_master m WHERE m.name = u.name)) AS id, "
+                 "sqlengine_type_property(c.type, 'xtype') AS xtype, 0 AS typestat, "
+                 "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
+                 "sqlengine_type_property(c.type, 'length') AS length, "
+                 "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
+                 "sqlengine_type_property(c.type, 'scale') AS xscale, c.cid + 1 AS colid, "
+                 "0 AS xoffset, 0 AS bitpos, 0 AS reserved, 0 AS colstat, 0 AS cdefault, "
+                 "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
+                 "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
+                 "sqlengine_type_property(c.type, 'precision') AS prec, "
+                 "sqlengine_type_property(c.type, 'scale') AS scale, 0 AS iscomputed, "
+                 "0 AS isoutparam") +
          ")";
 }
 
@@ -106,8 +110,10 @@ std::string SysFiles(const CatalogTarget& t) {
          tsql::QuoteSqliteString(t.schema) +
          ")) AS size, -1 AS maxsize, 10 AS growth, 1048578 AS status, 0 AS perf, " +
          tsql::QuoteSqliteString(t.database) + " AS name, " + tsql::QuoteSqliteString(t.data_file) +
-         " AS filename UNION ALL SELECT 2, 0, sqlengine_file_pages(" + tsql::QuoteSqliteString(log_file) +
-         "), -1, 10, 1048642, 0, " + tsql::QuoteSqliteString(t.database + "_log") + ", " + tsql::QuoteSqliteString(log_file) + ")";
+         " AS filename UNION ALL SELECT 2, 0, sqlengine_file_pages(" +
+         tsql::QuoteSqliteString(log_file) + "), -1, 10, 1048642, 0, " +
+         tsql::QuoteSqliteString(t.database + "_log") + ", " + tsql::QuoteSqliteString(log_file) +
+         ")";
 }
 
 struct View {

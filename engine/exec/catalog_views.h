@@ -10,11 +10,11 @@
 namespace sqlengine::exec {
 
 struct CatalogTarget {
-  std::string database;     // the database the view describes
-  std::string schema;       // the SQLite schema it is reachable under
+  std::string database;       // the database the view describes
+  std::string schema;         // the SQLite schema it is reachable under
   std::string master_schema;  // where master is reachable (sysdatabases only)
-  std::string data_file;    // full path of its data file
-  std::string data_folder;  // ends in '/'
+  std::string data_file;      // full path of its data file
+  std::string data_folder;    // ends in '/'
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").

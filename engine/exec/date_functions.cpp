@@ -13,24 +13,55 @@
 namespace sqlengine::exec {
 namespace {
 
-enum class Part { kYear, kQuarter, kMonth, kDayOfYear, kDay, kWeek, kWeekday, kHour, kMinute, kSecond, kMillisecond };
+enum class Part {
+  kYear,
+  kQuarter,
+  kMonth,
+  kDayOfYear,
+  kDay,
+  kWeek,
+  kWeekday,
+  kHour,
+  kMinute,
+  kSecond,
+  kMillisecond
+};
 
 std::optional<Part> PartOf(std::string_view name) {
   struct Alias {
     std::string_view name;
     Part part;
   };
-  static constexpr Alias kAliases[] = {
-      {"year", Part::kYear},       {"yy", Part::kYear},          {"yyyy", Part::kYear},
-      {"quarter", Part::kQuarter}, {"qq", Part::kQuarter},       {"q", Part::kQuarter},
-      {"month", Part::kMonth},     {"mm", Part::kMonth},         {"m", Part::kMonth},
-      {"dayofyear", Part::kDayOfYear}, {"dy", Part::kDayOfYear}, {"y", Part::kDayOfYear},
-      {"day", Part::kDay},         {"dd", Part::kDay},           {"d", Part::kDay},
-      {"week", Part::kWeek},       {"wk", Part::kWeek},          {"ww", Part::kWeek},
-      {"weekday", Part::kWeekday}, {"dw", Part::kWeekday},       {"hour", Part::kHour},
-      {"hh", Part::kHour},         {"minute", Part::kMinute},    {"mi", Part::kMinute},
-      {"n", Part::kMinute},        {"second", Part::kSecond},    {"ss", Part::kSecond},
-      {"s", Part::kSecond},        {"millisecond", Part::kMillisecond}, {"ms", Part::kMillisecond}};
+  static constexpr Alias kAliases[] = {{"year", Part::kYear},
+                                       {"yy", Part::kYear},
+                                       {"yyyy", Part::kYear},
+                                       {"quarter", Part::kQuarter},
+                                       {"qq", Part::kQuarter},
+                                       {"q", Part::kQuarter},
+                                       {"month", Part::kMonth},
+                                       {"mm", Part::kMonth},
+                                       {"m", Part::kMonth},
+                                       {"dayofyear", Part::kDayOfYear},
+                                       {"dy", Part::kDayOfYear},
+                                       {"y", Part::kDayOfYear},
+                                       {"day", Part::kDay},
+                                       {"dd", Part::kDay},
+                                       {"d", Part::kDay},
+                                       {"week", Part::kWeek},
+                                       {"wk", Part::kWeek},
+                                       {"ww", Part::kWeek},
+                                       {"weekday", Part::kWeekday},
+                                       {"dw", Part::kWeekday},
+                                       {"hour", Part::kHour},
+                                       {"hh", Part::kHour},
+                                       {"minute", Part::kMinute},
+                                       {"mi", Part::kMinute},
+                                       {"n", Part::kMinute},
+                                       {"second", Part::kSecond},
+                                       {"ss", Part::kSecond},
+                                       {"s", Part::kSecond},
+                                       {"millisecond", Part::kMillisecond},
+                                       {"ms", Part::kMillisecond}};
   for (const Alias& alias : kAliases) {
     if (tsql::EqualsIgnoreCase(alias.name, name)) return alias.part;
   }
@@ -61,8 +92,13 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
 }
 
 std::int64_t Milliseconds(const DateTime& t) {
-  return ((DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 24 + t.hour) * 60 +
-          t.minute) * 60000 + t.second * 1000 + t.millisecond;
+  return ((DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) *
+               24 +
+           t.hour) *
+              60 +
+          t.minute) *
+             60000 +
+         t.second * 1000 + t.millisecond;
 }
 
 DateTime FromMilliseconds(std::int64_t ms) {
@@ -85,28 +121,42 @@ int DaysInMonth(int year, int month) {
 
 // 1 = Sunday, as with SQL Server's default DATEFIRST 7.
 int Weekday(const DateTime& t) {
-  std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
+  std::int64_t days =
+      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
   return static_cast<int>(((days + 4) % 7 + 7) % 7) + 1;
 }
 
 int DayOfYear(const DateTime& t) {
-  return static_cast<int>(DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
-                          DaysFromCivil(t.year, 1, 1)) + 1;
+  return static_cast<int>(
+             DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+             DaysFromCivil(t.year, 1, 1)) +
+         1;
 }
 
 std::int64_t PartValue(Part part, const DateTime& t) {
   switch (part) {
-    case Part::kYear: return t.year;
-    case Part::kQuarter: return (t.month - 1) / 3 + 1;
-    case Part::kMonth: return t.month;
-    case Part::kDayOfYear: return DayOfYear(t);
-    case Part::kDay: return t.day;
-    case Part::kWeek: return (DayOfYear(t) + Weekday(DateTime{t.year, 1, 1}) - 2) / 7 + 1;
-    case Part::kWeekday: return Weekday(t);
-    case Part::kHour: return t.hour;
-    case Part::kMinute: return t.minute;
-    case Part::kSecond: return t.second;
-    case Part::kMillisecond: return t.millisecond;
+    case Part::kYear:
+      return t.year;
+    case Part::kQuarter:
+      return (t.month - 1) / 3 + 1;
+    case Part::kMonth:
+      return t.month;
+    case Part::kDayOfYear:
+      return DayOfYear(t);
+    case Part::kDay:
+      return t.day;
+    case Part::kWeek:
+      return (DayOfYear(t) + Weekday(DateTime{t.year, 1, 1}) - 2) / 7 + 1;
+    case Part::kWeekday:
+      return Weekday(t);
+    case Part::kHour:
+      return t.hour;
+    case Part::kMinute:
+      return t.minute;
+    case Part::kSecond:
+      return t.second;
+    case Part::kMillisecond:
+      return t.millisecond;
   }
   return 0;
 }
@@ -132,7 +182,8 @@ bool ArgPart(sqlite3_context* context, sqlite3_value* value, Part& part) {
   const unsigned char* text = sqlite3_value_text(value);
   std::optional<Part> found = text ? PartOf(reinterpret_cast<const char*>(text)) : std::nullopt;
   if (!found) {
-    std::string error = FunctionErrorText(MakeError(155, {text ? reinterpret_cast<const char*>(text) : "", "datepart"}));
+    std::string error = FunctionErrorText(
+        MakeError(155, {text ? reinterpret_cast<const char*>(text) : "", "datepart"}));
     sqlite3_result_error(context, error.c_str(), -1);
     return false;
   }
@@ -154,9 +205,11 @@ void DatePart(sqlite3_context* context, int, sqlite3_value** args) {
 }
 
 void DateName(sqlite3_context* context, int, sqlite3_value** args) {
-  static constexpr const char* kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                                            "July",    "August",   "September", "October", "November", "December"};
-  static constexpr const char* kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+  static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                            "May",       "June",     "July",     "August",
+                                            "September", "October",  "November", "December"};
+  static constexpr const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                          "Thursday", "Friday", "Saturday"};
   Part part;
   std::optional<DateTime> when;
   if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], when)) return;
@@ -181,9 +234,15 @@ void Single(sqlite3_context* context, sqlite3_value* arg, Part part) {
   if (!when) return sqlite3_result_null(context);
   sqlite3_result_int64(context, PartValue(part, *when));
 }
-void Year(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kYear); }
-void Month(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kMonth); }
-void Day(sqlite3_context* context, int, sqlite3_value** args) { Single(context, args[0], Part::kDay); }
+void Year(sqlite3_context* context, int, sqlite3_value** args) {
+  Single(context, args[0], Part::kYear);
+}
+void Month(sqlite3_context* context, int, sqlite3_value** args) {
+  Single(context, args[0], Part::kMonth);
+}
+void Day(sqlite3_context* context, int, sqlite3_value** args) {
+  Single(context, args[0], Part::kDay);
+}
 
 void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
   Part part;
@@ -200,12 +259,12 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
     t.day = std::min(t.day, DaysInMonth(t.year, t.month));
   } else {
     static constexpr std::int64_t kDay = 86400000;
-    std::int64_t unit = part == Part::kWeek                                          ? 7 * kDay
-                        : part == Part::kHour                                        ? 3600000
-                        : part == Part::kMinute                                      ? 60000
-                        : part == Part::kSecond                                      ? 1000
-                        : part == Part::kMillisecond                                 ? 1
-                                                                                     : kDay;
+    std::int64_t unit = part == Part::kWeek          ? 7 * kDay
+                        : part == Part::kHour        ? 3600000
+                        : part == Part::kMinute      ? 60000
+                        : part == Part::kSecond      ? 1000
+                        : part == Part::kMillisecond ? 1
+                                                     : kDay;
     t = FromMilliseconds(Milliseconds(t) + amount * unit);
   }
   if (t.year < 1753 || t.year > 9999) {
@@ -219,24 +278,42 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
 void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
   Part part;
   std::optional<DateTime> from, to;
-  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], from) || !ArgDate(context, args[2], to)) return;
+  if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], from) ||
+      !ArgDate(context, args[2], to))
+    return;
   if (!from || !to) return sqlite3_result_null(context);
   auto days = [](const DateTime& t) {
     return DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
   };
   std::int64_t result = 0;
   switch (part) {
-    case Part::kYear: result = to->year - from->year; break;
-    case Part::kQuarter: result = (to->year * 4 + (to->month - 1) / 3) - (from->year * 4 + (from->month - 1) / 3); break;
-    case Part::kMonth: result = (to->year * 12 + to->month) - (from->year * 12 + from->month); break;
-    case Part::kWeek: result = (days(*to) + 4) / 7 - (days(*from) + 4) / 7; break;
-    case Part::kHour: result = (days(*to) * 24 + to->hour) - (days(*from) * 24 + from->hour); break;
-    case Part::kMinute:
-      result = (days(*to) * 1440 + to->hour * 60 + to->minute) - (days(*from) * 1440 + from->hour * 60 + from->minute);
+    case Part::kYear:
+      result = to->year - from->year;
       break;
-    case Part::kSecond: result = Milliseconds(*to) / 1000 - Milliseconds(*from) / 1000; break;
-    case Part::kMillisecond: result = Milliseconds(*to) - Milliseconds(*from); break;
-    default: result = days(*to) - days(*from);
+    case Part::kQuarter:
+      result = (to->year * 4 + (to->month - 1) / 3) - (from->year * 4 + (from->month - 1) / 3);
+      break;
+    case Part::kMonth:
+      result = (to->year * 12 + to->month) - (from->year * 12 + from->month);
+      break;
+    case Part::kWeek:
+      result = (days(*to) + 4) / 7 - (days(*from) + 4) / 7;
+      break;
+    case Part::kHour:
+      result = (days(*to) * 24 + to->hour) - (days(*from) * 24 + from->hour);
+      break;
+    case Part::kMinute:
+      result = (days(*to) * 1440 + to->hour * 60 + to->minute) -
+               (days(*from) * 1440 + from->hour * 60 + from->minute);
+      break;
+    case Part::kSecond:
+      result = Milliseconds(*to) / 1000 - Milliseconds(*from) / 1000;
+      break;
+    case Part::kMillisecond:
+      result = Milliseconds(*to) - Milliseconds(*from);
+      break;
+    default:
+      result = days(*to) - days(*from);
   }
   sqlite3_result_int64(context, result);
 }
@@ -250,12 +327,14 @@ void RegisterDateFunctions(sqlite3* db) {
     void (*function)(sqlite3_context*, int, sqlite3_value**);
   };
   static constexpr Definition kFunctions[] = {
-      {"datepart", 2, DatePart}, {"datename", 2, DateName}, {"year", 1, Year}, {"month", 1, Month},
-      {"day", 1, Day},           {"dateadd", 3, DateAdd},   {"datediff", 3, DateDiff},
-      {"sqlengine_datetime", 1, ToDateTime}};
+      {"datepart", 2, DatePart}, {"datename", 2, DateName},
+      {"year", 1, Year},         {"month", 1, Month},
+      {"day", 1, Day},           {"dateadd", 3, DateAdd},
+      {"datediff", 3, DateDiff}, {"sqlengine_datetime", 1, ToDateTime}};
   for (const Definition& definition : kFunctions) {
-    if (sqlite3_create_function_v2(db, definition.name, definition.arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                   nullptr, definition.function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (sqlite3_create_function_v2(db, definition.name, definition.arguments,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, definition.function,
+                                   nullptr, nullptr, nullptr) != SQLITE_OK) {
       throw std::runtime_error(std::string("cannot register ") + definition.name);
     }
   }

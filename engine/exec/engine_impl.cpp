@@ -46,7 +46,8 @@ LoginResult EngineImpl::Login(const LoginRequest& request) {
   } catch (const SqlError&) {
     result.messages.push_back(FormatMessage(4060, {database}));
     result.messages.push_back(FormatMessage(18456, {request.user}));
-    log_.Warning("login of '" + request.user + "' refused: cannot open database '" + database + "'");
+    log_.Warning("login of '" + request.user + "' refused: cannot open database '" + database +
+                 "'");
     return result;
   }
   result.messages.push_back(FormatMessage(5701, {session->CurrentDatabase()}));

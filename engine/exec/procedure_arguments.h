@@ -33,7 +33,8 @@ class Arguments {
         }
         if (index == parameters.size()) throw MakeError(8145, {argument.name, procedure});
       }
-      if (!argument.is_default && !IsNull(argument.value)) values_[index] = ValueText(argument.value);
+      if (!argument.is_default && !IsNull(argument.value))
+        values_[index] = ValueText(argument.value);
     }
   }
 

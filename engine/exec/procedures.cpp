@@ -26,16 +26,16 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
 }
 
 bool HasProcedureTable(sqlite3* db, const std::string& schema) {
-  auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, "sqlite_master") +
-                                        " WHERE type = 'table' AND name = ?");
+  auto query = catalog::Prepare(
+      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
   Bind(query.get(), 1, catalog::kProceduresTable);
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
 std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
   if (!HasProcedureTable(db, schema)) return std::nullopt;
-  auto query = catalog::Prepare(db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) +
-                                        " WHERE name = ?");
+  auto query = catalog::Prepare(
+      db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) + " WHERE name = ?");
   Bind(query.get(), 1, name);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   return catalog::ColumnText(query.get(), 0);
@@ -66,8 +66,9 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
     bool exists = LoadText(db, schema, definition.name).has_value();
     if (exists && !alter) throw MakeError(2714, {definition.name});
     if (!exists && alter) throw MakeError(208, {definition.name});
-    auto save = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
-                                         " (name, definition) VALUES (?, ?)");
+    auto save =
+        catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
+                                 " (name, definition) VALUES (?, ?)");
     Bind(save.get(), 1, definition.name);
     Bind(save.get(), 2, tsql::TokensText(statement.tokens));
     Step(db, save.get());
@@ -75,14 +76,16 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
       std::string objects = Table(schema, catalog::kObjectsTable);
       auto track = catalog::Prepare(db, "INSERT INTO " + objects +
                                             " (id, name, xtype, crdate) SELECT coalesce(max(id), "
-                                            "2009058193) + 16, ?, 'P', ? FROM " + objects);
+                                            "2009058193) + 16, ?, 'P', ? FROM " +
+                                            objects);
       Bind(track.get(), 1, definition.name);
       Bind(track.get(), 2, catalog::CurrentTimestamp());
       Step(db, track.get());
     }
     catalog::Exec(db, "RELEASE sqlengine_proc");
   } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_proc; RELEASE sqlengine_proc", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_proc; RELEASE sqlengine_proc", nullptr, nullptr,
+                 nullptr);
     throw;
   }
 }
@@ -106,8 +109,9 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
     std::string schema = SchemaOf(session, database);
     if (!LoadText(db, schema, procedure)) throw MakeError(3701, {"drop", "procedure", procedure});
     for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
-      auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +
-                                             (table == catalog::kObjectsTable ? " AND xtype = 'P'" : ""));
+      auto remove =
+          catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +
+                                   (table == catalog::kObjectsTable ? " AND xtype = 'P'" : ""));
       Bind(remove.get(), 1, procedure);
       Step(db, remove.get());
     }
@@ -116,7 +120,8 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
 
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name) {
   auto [database, procedure] = SplitName(name);
-  std::optional<std::string> text = LoadText(session.Connection().Handle(), SchemaOf(session, database), procedure);
+  std::optional<std::string> text =
+      LoadText(session.Connection().Handle(), SchemaOf(session, database), procedure);
   if (!text) return std::nullopt;
   tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(tsql::Lex(*text));
   definition.name = procedure;

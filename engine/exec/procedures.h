@@ -47,8 +47,8 @@ std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
 
 }  // namespace sqlengine::exec
 
-#include "engine/exec/value_conversion.h"
 #include "engine/common/error.h"
+#include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
 
@@ -59,10 +59,12 @@ std::vector<Value> BindArguments(const tsql::ProcedureDefinition& definition,
   std::vector<Value> values(definition.parameters.size());
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     const tsql::ParameterDeclaration& parameter = definition.parameters[k];
-    const CallArgument* argument = positions[k] < 0 ? nullptr : &arguments[static_cast<size_t>(positions[k])];
+    const CallArgument* argument =
+        positions[k] < 0 ? nullptr : &arguments[static_cast<size_t>(positions[k])];
     if (argument == nullptr || argument->is_default) {
       if (parameter.default_value.empty()) {
-        if (argument == nullptr || !parameter.output) throw MakeError(201, {definition.name, parameter.name});
+        if (argument == nullptr || !parameter.output)
+          throw MakeError(201, {definition.name, parameter.name});
       } else {
         values[k] = ConvertForType(evaluate(parameter.default_value), parameter.type);
       }

@@ -2,8 +2,8 @@
 
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/engine_impl.h"
-#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/procedures.h"
+#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/lexer.h"
@@ -13,7 +13,10 @@
 namespace sqlengine::exec {
 
 Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
-    : engine_(engine), login_(std::move(login)), spid_(spid), connection_(engine, cancelled_, *this) {}
+    : engine_(engine),
+      login_(std::move(login)),
+      spid_(spid),
+      connection_(engine, cancelled_, *this) {}
 
 Session::~Session() {
   std::string database = connection_.Database();
@@ -49,7 +52,8 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
 
 bool Session::IsSysadmin() { return engine_.Catalog().IsRoleMember("sysadmin", login_.name); }
 
-std::optional<int> Session::ServerRoleMember(std::string_view role, std::optional<std::string_view> login) {
+std::optional<int> Session::ServerRoleMember(std::string_view role,
+                                             std::optional<std::string_view> login) {
   if (!catalog::IsServerRole(role)) return std::nullopt;
   std::string name = login ? std::string(*login) : login_.name;
   if (login && !engine_.Catalog().FindLogin(name)) return std::nullopt;
@@ -115,7 +119,8 @@ std::optional<std::int64_t> IntegerOf(const Value& value) {
 }  // namespace
 
 void Session::RunParameterised(const std::string& statement, const std::string& declarations,
-                               const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink) {
+                               const std::vector<RpcParam>& params, size_t first_value,
+                               ResultSink& sink) {
   std::vector<tsql::ParameterDeclaration> declared =
       declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
                            : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
@@ -124,7 +129,8 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
   }
   for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
     const RpcParam& param = params[i];
-    std::string name = param.name.empty() && position < declared.size() ? declared[position].name : param.name;
+    std::string name =
+        param.name.empty() && position < declared.size() ? declared[position].name : param.name;
     auto it = variables_.find(tsql::ToLower(name));
     if (it == variables_.end()) throw MakeError(8145, {name, "sp_executesql"});
     it->second.value = ConvertForType(param.value, it->second.type);
@@ -135,7 +141,8 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
   cancelled_ = false;
   BatchExecutor executor(*this, sink);
-  std::string name = tsql::ToLower(call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  std::string name = tsql::ToLower(
+      call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
   auto param = [&](size_t i) { return i < call.params.size() ? call.params[i].value : Value{}; };
   try {
     if (call.proc_id == SpecialProc::kExecuteSql || name == "sp_executesql") {
@@ -147,14 +154,16 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
       bool execute = call.proc_id == SpecialProc::kPrepExec || name == "sp_prepexec";
       int handle = next_prepared_++;
       prepared_[handle] = {TextOf(param(2)), TextOf(param(1))};
-      if (execute) RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
+      if (execute)
+        RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
       sink.ReturnStatus(0);
       sink.ReturnValue({0, call.params.empty() ? std::string("@handle") : call.params[0].name,
                         ColumnType{SqlType::kInt}, static_cast<std::int64_t>(handle)});
     } else if (call.proc_id == SpecialProc::kExecute || name == "sp_execute") {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       auto it = handle ? prepared_.find(static_cast<int>(*handle)) : prepared_.end();
-      if (it == prepared_.end()) throw MakeError(8179, {handle ? std::to_string(*handle) : std::string("NULL")});
+      if (it == prepared_.end())
+        throw MakeError(8179, {handle ? std::to_string(*handle) : std::string("NULL")});
       RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
       sink.ReturnStatus(0);
     } else if (call.proc_id == SpecialProc::kUnprepare || name == "sp_unprepare") {
@@ -178,7 +187,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   for (const RpcParam& param : call.params) {
     arguments.push_back(CallArgument{param.name, param.value, false, param.output});
   }
-  std::string name = tsql::ToLower(call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  std::string name = tsql::ToLower(
+      call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
   if (RunSystemProcedure(*this, name, arguments, sink)) return;
   std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, call.name);
   if (!definition) throw MakeError(2812, {call.name});
@@ -190,7 +200,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
     if (!call.params[a].output) continue;
     for (size_t k = 0; k < positions.size(); ++k) {
       if (positions[k] != static_cast<int>(a) || !definition->parameters[k].output) continue;
-      sink.ReturnValue({static_cast<int>(a), call.params[a].name, definition->parameters[k].type, outputs[k]});
+      sink.ReturnValue(
+          {static_cast<int>(a), call.params[a].name, definition->parameters[k].type, outputs[k]});
     }
   }
 }
@@ -198,7 +209,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
 void Session::BeginTransaction(ResultSink& sink) {
   if (tran_count_ == 0) {
     catalog::Exec(connection_.Handle(), "BEGIN");
-    transaction_descriptor_ = (static_cast<std::uint64_t>(spid_) << 32) | (transaction_descriptor_ + 1);
+    transaction_descriptor_ =
+        (static_cast<std::uint64_t>(spid_) << 32) | (transaction_descriptor_ + 1);
     EnvChange change;
     change.kind = EnvChangeKind::kBeginTransaction;
     change.transaction_descriptor = transaction_descriptor_;
@@ -242,7 +254,8 @@ void Session::RollbackTransaction(ResultSink& sink, int line) {
 }
 
 void Session::SyncTransactionState(ResultSink* sink) {
-  if (tran_count_ > 0 && connection_.Handle() != nullptr && sqlite3_get_autocommit(connection_.Handle())) {
+  if (tran_count_ > 0 && connection_.Handle() != nullptr &&
+      sqlite3_get_autocommit(connection_.Handle())) {
     tran_count_ = 0;
     if (sink != nullptr) {
       EnvChange change;

@@ -94,8 +94,8 @@ bool SessionConnection::Detach(std::string_view database) {
   std::string key = tsql::ToLower(database);
   auto it = attached_.find(key);
   if (it == attached_.end()) return false;
-  sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(), nullptr,
-               nullptr, nullptr);
+  sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(),
+               nullptr, nullptr, nullptr);
   if (key != "master") engine_.Usage().Release(key);
   attached_.erase(it);
   return true;

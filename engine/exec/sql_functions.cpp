@@ -26,7 +26,8 @@ void ResultText(sqlite3_context* context, const std::string& text) {
 
 std::string ArgText(sqlite3_value* value) {
   const unsigned char* text = sqlite3_value_text(value);
-  return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_value_bytes(value)) : std::string();
+  return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_value_bytes(value))
+              : std::string();
 }
 
 // Number of UTF-8 characters and the byte offset of character `index`.
@@ -73,7 +74,9 @@ void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
 }
 
 void Left(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, true); }
-void Right(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, false); }
+void Right(sqlite3_context* context, int, sqlite3_value** args) {
+  LeftOrRight(context, args, false);
+}
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
 // case-insensitive like the default collation.
@@ -86,14 +89,16 @@ void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
   sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
   size_t from = ByteOffset(in, static_cast<size_t>(start - 1));
   size_t at = find.empty() ? std::string::npos : in.find(find, from);
-  sqlite3_result_int64(context, at == std::string::npos
-                                    ? 0
-                                    : static_cast<sqlite3_int64>(CharacterCount(in.substr(0, at)) + 1));
+  sqlite3_result_int64(context,
+                       at == std::string::npos
+                           ? 0
+                           : static_cast<sqlite3_int64>(CharacterCount(in.substr(0, at)) + 1));
 }
 
 void NewId(sqlite3_context* context, int, sqlite3_value**) {
   unsigned char bytes[16];
-  if (RAND_bytes(bytes, sizeof bytes) != 1) return sqlite3_result_error(context, "no random bytes", -1);
+  if (RAND_bytes(bytes, sizeof bytes) != 1)
+    return sqlite3_result_error(context, "no random bytes", -1);
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
   char text[40];
@@ -104,8 +109,12 @@ void NewId(sqlite3_context* context, int, sqlite3_value**) {
   ResultText(context, text);
 }
 
-void DbName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, Host(context).DatabaseName()); }
-void LoginName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, Host(context).LoginName()); }
+void DbName(sqlite3_context* context, int, sqlite3_value**) {
+  ResultText(context, Host(context).DatabaseName());
+}
+void LoginName(sqlite3_context* context, int, sqlite3_value**) {
+  ResultText(context, Host(context).LoginName());
+}
 void UserName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, "dbo"); }
 
 void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** args) {
@@ -135,13 +144,15 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
         type->type != SqlType::kVarBinary) {
       return sqlite3_result_null(context);
     }
-    int length = type->length == kMaxLength || type->length == 0 ? 2147483647 / (unicode ? 2 : 1) : type->length;
+    int length = type->length == kMaxLength || type->length == 0 ? 2147483647 / (unicode ? 2 : 1)
+                                                                 : type->length;
     return sqlite3_result_int(context, length);
   }
   if (property == "precision") {
     static constexpr std::pair<SqlType, int> kPrecision[] = {
-        {SqlType::kTinyInt, 3}, {SqlType::kSmallInt, 5}, {SqlType::kInt, 10}, {SqlType::kBigInt, 19},
-        {SqlType::kReal, 24},   {SqlType::kFloat, 53},   {SqlType::kBit, 1}};
+        {SqlType::kTinyInt, 3}, {SqlType::kSmallInt, 5}, {SqlType::kInt, 10},
+        {SqlType::kBigInt, 19}, {SqlType::kReal, 24},    {SqlType::kFloat, 53},
+        {SqlType::kBit, 1}};
     for (auto [sql_type, digits] : kPrecision) {
       if (type->type == sql_type) return sqlite3_result_int(context, digits);
     }
@@ -151,31 +162,34 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
   if (property == "scale") return sqlite3_result_int(context, type->scale);
   if (property == "length") {
     static constexpr std::pair<SqlType, int> kBytes[] = {
-        {SqlType::kTinyInt, 1},   {SqlType::kSmallInt, 2},  {SqlType::kInt, 4},
-        {SqlType::kBigInt, 8},    {SqlType::kBit, 1},       {SqlType::kReal, 4},
-        {SqlType::kFloat, 8},     {SqlType::kMoney, 8},     {SqlType::kSmallMoney, 4},
-        {SqlType::kDateTime, 8},  {SqlType::kSmallDateTime, 4}, {SqlType::kUniqueIdentifier, 16},
-        {SqlType::kText, 16},     {SqlType::kNText, 16},    {SqlType::kImage, 16}};
+        {SqlType::kTinyInt, 1},  {SqlType::kSmallInt, 2},      {SqlType::kInt, 4},
+        {SqlType::kBigInt, 8},   {SqlType::kBit, 1},           {SqlType::kReal, 4},
+        {SqlType::kFloat, 8},    {SqlType::kMoney, 8},         {SqlType::kSmallMoney, 4},
+        {SqlType::kDateTime, 8}, {SqlType::kSmallDateTime, 4}, {SqlType::kUniqueIdentifier, 16},
+        {SqlType::kText, 16},    {SqlType::kNText, 16},        {SqlType::kImage, 16}};
     for (auto [sql_type, bytes] : kBytes) {
       if (type->type == sql_type) return sqlite3_result_int(context, bytes);
     }
     if (type->type == SqlType::kDecimal) {
       int precision = type->precision;
-      return sqlite3_result_int(context, precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17);
+      return sqlite3_result_int(context, precision <= 9    ? 5
+                                         : precision <= 19 ? 9
+                                         : precision <= 28 ? 13
+                                                           : 17);
     }
     int length = type->length == kMaxLength ? -1 : type->length * (unicode ? 2 : 1);
     return sqlite3_result_int(context, length);
   }
   if (property == "xtype") {
     static constexpr std::pair<SqlType, int> kXtype[] = {
-        {SqlType::kImage, 34},    {SqlType::kText, 35},     {SqlType::kUniqueIdentifier, 36},
-        {SqlType::kTinyInt, 48},  {SqlType::kSmallInt, 52}, {SqlType::kInt, 56},
-        {SqlType::kSmallDateTime, 58}, {SqlType::kReal, 59}, {SqlType::kMoney, 60},
-        {SqlType::kDateTime, 61}, {SqlType::kFloat, 62},    {SqlType::kSqlVariant, 98},
-        {SqlType::kNText, 99},    {SqlType::kBit, 104},     {SqlType::kDecimal, 106},
-        {SqlType::kSmallMoney, 122}, {SqlType::kBigInt, 127}, {SqlType::kVarBinary, 165},
-        {SqlType::kVarChar, 167}, {SqlType::kBinary, 173},  {SqlType::kChar, 175},
-        {SqlType::kNVarChar, 231}, {SqlType::kNChar, 239}};
+        {SqlType::kImage, 34},         {SqlType::kText, 35},     {SqlType::kUniqueIdentifier, 36},
+        {SqlType::kTinyInt, 48},       {SqlType::kSmallInt, 52}, {SqlType::kInt, 56},
+        {SqlType::kSmallDateTime, 58}, {SqlType::kReal, 59},     {SqlType::kMoney, 60},
+        {SqlType::kDateTime, 61},      {SqlType::kFloat, 62},    {SqlType::kSqlVariant, 98},
+        {SqlType::kNText, 99},         {SqlType::kBit, 104},     {SqlType::kDecimal, 106},
+        {SqlType::kSmallMoney, 122},   {SqlType::kBigInt, 127},  {SqlType::kVarBinary, 165},
+        {SqlType::kVarChar, 167},      {SqlType::kBinary, 173},  {SqlType::kChar, 175},
+        {SqlType::kNVarChar, 231},     {SqlType::kNChar, 239}};
     for (auto [sql_type, code] : kXtype) {
       if (type->type == sql_type) return sqlite3_result_int(context, code);
     }
@@ -195,7 +209,8 @@ void ObjectName(sqlite3_context* context, int, sqlite3_value** args) {
     if (text[i] == '.' && !bracket) dot = i;
   }
   std::string name = dot == std::string::npos ? text : text.substr(dot + 1);
-  if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"'))) {
+  if (name.size() >= 2 && ((name.front() == '[' && name.back() == ']') ||
+                           (name.front() == '"' && name.back() == '"'))) {
     name = name.substr(1, name.size() - 2);
   }
   ResultText(context, name);

@@ -25,7 +25,8 @@ std::string Part(std::string_view qualified, bool last) {
 }
 
 std::string Unquote(std::string_view text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+    text = text.substr(1, text.size() - 2);
   return std::string(text);
 }
 
@@ -42,19 +43,24 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   int primary = rc & 0xFF;
   if (StartsWith(message, "no such table: ", rest)) return MakeError(208, {Part(rest, true)});
   if (StartsWith(message, "no such column: ", rest)) return MakeError(207, {Part(rest, true)});
-  if (StartsWith(message, "ambiguous column name: ", rest)) return MakeError(209, {Part(rest, true)});
+  if (StartsWith(message, "ambiguous column name: ", rest))
+    return MakeError(209, {Part(rest, true)});
   if (StartsWith(message, "no such function: ", rest)) return MakeError(195, {rest});
   if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {
-    return MakeError(2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
+    return MakeError(
+        2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
   }
   if (StartsWith(message, "index ", rest) && message.ends_with(" already exists")) {
-    return MakeError(2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
+    return MakeError(
+        2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
   }
   if (message.starts_with("near \"") && message.ends_with("\": syntax error")) {
-    std::string near = message.substr(6, message.size() - 6 - std::string_view("\": syntax error").size());
+    std::string near =
+        message.substr(6, message.size() - 6 - std::string_view("\": syntax error").size());
     int line = failed.line;
     int offset = sqlite3_error_offset(db);
-    if (failed.text != nullptr && offset >= 0) line = failed.text->LineAt(static_cast<size_t>(offset));
+    if (failed.text != nullptr && offset >= 0)
+      line = failed.text->LineAt(static_cast<size_t>(offset));
     tsql::Token token;
     token.kind = tsql::TokenKind::kWord;
     token.text = near;
@@ -80,8 +86,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
                            failed.database, "", "", "", ""});
   }
   if (message == "FOREIGN KEY constraint failed") {
-    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "FOREIGN KEY", "",
-                           failed.database, "", "", "", ""});
+    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "FOREIGN KEY",
+                           "", failed.database, "", "", "", ""});
   }
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
@@ -94,7 +100,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
 }  // namespace
 
 std::string FunctionErrorText(const SqlError& error) {
-  return std::string(kFunctionErrorPrefix) + std::to_string(error.message().number) + ":" + error.message().text;
+  return std::string(kFunctionErrorPrefix) + std::to_string(error.message().number) + ":" +
+         error.message().text;
 }
 
 void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed) {

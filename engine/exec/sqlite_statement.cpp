@@ -13,7 +13,8 @@ SqliteStatement::SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedState
   context_.text = &text_;
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw, &tail);
+  int rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw,
+                              &tail);
   statement_.reset(raw);
   if (rc != SQLITE_OK) ThrowSqliteError(db_, rc, context_);
   if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});

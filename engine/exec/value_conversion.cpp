@@ -25,7 +25,9 @@ bool IsDecimalType(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
 }
 
-bool IsDateType(SqlType type) { return type == SqlType::kDateTime || type == SqlType::kSmallDateTime; }
+bool IsDateType(SqlType type) {
+  return type == SqlType::kDateTime || type == SqlType::kSmallDateTime;
+}
 
 bool IsBinaryType(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
@@ -38,8 +40,10 @@ __int128 PowerOfTen(int exponent) {
 }
 
 std::string Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
   return std::string(text);
 }
 
@@ -55,7 +59,8 @@ bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
   std::string trimmed = Trimmed(text);
   size_t i = 0;
   bool negative = false;
-  if (i < trimmed.size() && (trimmed[i] == '-' || trimmed[i] == '+')) negative = trimmed[i++] == '-';
+  if (i < trimmed.size() && (trimmed[i] == '-' || trimmed[i] == '+'))
+    negative = trimmed[i++] == '-';
   __int128 unscaled = 0;
   int fraction_digits = 0;
   bool seen_point = false, seen_digit = false, dropped = false, round_up = false;
@@ -91,9 +96,12 @@ bool ParseDateTime(std::string_view text, DateTime& out) {
   const char* s = trimmed.c_str();
   if (std::sscanf(s, "%4d-%2d-%2d%n", &value.year, &value.month, &value.day, &consumed) == 3 ||
       std::sscanf(s, "%4d/%2d/%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
-  } else if (trimmed.size() >= 8 && std::all_of(trimmed.begin(), trimmed.begin() + 8, [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
+  } else if (trimmed.size() >= 8 &&
+             std::all_of(trimmed.begin(), trimmed.begin() + 8,
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
              std::sscanf(s, "%4d%2d%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
-  } else if (std::sscanf(s, "%2d/%2d/%4d%n", &value.month, &value.day, &value.year, &consumed) == 3) {
+  } else if (std::sscanf(s, "%2d/%2d/%4d%n", &value.month, &value.day, &value.year, &consumed) ==
+             3) {
   } else {
     return false;
   }
@@ -102,13 +110,16 @@ bool ParseDateTime(std::string_view text, DateTime& out) {
     std::string time(rest.substr(1));
     int used = 0;
     double seconds = 0;
-    if (std::sscanf(time.c_str(), "%2d:%2d:%lf%n", &value.hour, &value.minute, &seconds, &used) != 3) {
+    if (std::sscanf(time.c_str(), "%2d:%2d:%lf%n", &value.hour, &value.minute, &seconds, &used) !=
+        3) {
       seconds = 0;
-      if (std::sscanf(time.c_str(), "%2d:%2d%n", &value.hour, &value.minute, &used) != 2) return false;
+      if (std::sscanf(time.c_str(), "%2d:%2d%n", &value.hour, &value.minute, &used) != 2)
+        return false;
     }
     if (static_cast<size_t>(used) != time.size() || seconds < 0) return false;
     value.second = static_cast<int>(seconds);
-    value.millisecond = std::min(999, static_cast<int>(std::lround((seconds - value.second) * 1000)));
+    value.millisecond =
+        std::min(999, static_cast<int>(std::lround((seconds - value.second) * 1000)));
     rest = {};
   }
   if (!rest.empty()) return false;
@@ -154,11 +165,14 @@ Value FromText(const std::string& text, const ColumnType& type) {
 }
 
 Value FromInteger(std::int64_t number, const ColumnType& type) {
-  if (IsDecimalType(type.type)) return Decimal{static_cast<__int128>(number) * PowerOfTen(type.scale), type.scale};
-  if (type.type == SqlType::kReal || type.type == SqlType::kFloat) return static_cast<double>(number);
+  if (IsDecimalType(type.type))
+    return Decimal{static_cast<__int128>(number) * PowerOfTen(type.scale), type.scale};
+  if (type.type == SqlType::kReal || type.type == SqlType::kFloat)
+    return static_cast<double>(number);
   if (IsDateType(type.type)) {
     DateTime when;
-    if (number >= 17530101 && number <= 99991231 && ParseDateTime(std::to_string(number), when)) return when;
+    if (number >= 17530101 && number <= 99991231 && ParseDateTime(std::to_string(number), when))
+      return when;
     throw ConversionError(std::to_string(number), type);
   }
   if (tsql::IsCharacterType(type.type) || type.type == SqlType::kUniqueIdentifier ||
@@ -172,11 +186,14 @@ Value FromDouble(double number, const ColumnType& type) {
   if (IsDecimalType(type.type)) {
     // A REAL keeps about 15 significant digits, so a value at the very edge of
     // the type's range may round just past it: that is the edge, not an overflow.
-    __int128 limit = type.type == SqlType::kMoney        ? __int128{9223372036854775807LL}
-                     : type.type == SqlType::kSmallMoney ? __int128{2147483647}
-                                                         : PowerOfTen(std::max(type.precision, 1)) - 1;
-    long double scaled = std::roundl(static_cast<long double>(number) * std::pow(10.0L, type.scale));
-    if (!std::isfinite(number) || std::fabs(scaled) >= 1e38L) throw MakeError(8115, {"float", "numeric"});
+    __int128 limit = type.type == SqlType::kMoney ? __int128{9223372036854775807LL}
+                     : type.type == SqlType::kSmallMoney
+                         ? __int128{2147483647}
+                         : PowerOfTen(std::max(type.precision, 1)) - 1;
+    long double scaled =
+        std::roundl(static_cast<long double>(number) * std::pow(10.0L, type.scale));
+    if (!std::isfinite(number) || std::fabs(scaled) >= 1e38L)
+      throw MakeError(8115, {"float", "numeric"});
     __int128 unscaled = static_cast<__int128>(scaled);
     // money and smallmoney are two's-complement integers: one more below zero.
     __int128 negative_limit = type.type == SqlType::kDecimal ? limit : limit + 1;
@@ -191,7 +208,8 @@ Value FromDouble(double number, const ColumnType& type) {
     return Decimal{unscaled, type.scale};
   }
   if (IsIntegerType(type.type)) {
-    if (!std::isfinite(number) || std::fabs(number) > 9.2e18) throw MakeError(8115, {"float", "int"});
+    if (!std::isfinite(number) || std::fabs(number) > 9.2e18)
+      throw MakeError(8115, {"float", "int"});
     return static_cast<std::int64_t>(std::trunc(number));
   }
   if (tsql::IsCharacterType(type.type) || type.type == SqlType::kSqlVariant) {
@@ -236,7 +254,8 @@ std::string ValueText(const Value& value) {
     return text;
   }
   if (const auto* text = std::get_if<std::string>(&value)) return *text;
-  if (const auto* bytes = std::get_if<Bytes>(&value)) return std::string(bytes->begin(), bytes->end());
+  if (const auto* bytes = std::get_if<Bytes>(&value))
+    return std::string(bytes->begin(), bytes->end());
   if (const auto* number = std::get_if<Decimal>(&value)) return DecimalText(*number);
   if (const auto* when = std::get_if<DateTime>(&value)) return DateTimeText(*when);
   return {};
@@ -299,16 +318,18 @@ std::string ResultColumnName(sqlite3_stmt* statement, int column) {
   if (name == nullptr) return {};
   if (sqlite3_column_origin_name(statement, column) != nullptr) return name;
   std::string_view text(name);
-  bool identifier = !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) ||
-                                      text[0] == '_' || static_cast<unsigned char>(text[0]) >= 0x80);
+  bool identifier =
+      !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_' ||
+                        static_cast<unsigned char>(text[0]) >= 0x80);
   for (char c : text) {
     unsigned char u = static_cast<unsigned char>(c);
     if (!(std::isalnum(u) || c == '_' || c == '#' || c == '$' || u >= 0x80)) identifier = false;
   }
   for (std::string_view literal : {"null", "true", "false"}) {
     if (text.size() == literal.size() &&
-        std::equal(text.begin(), text.end(), literal.begin(),
-                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+        std::equal(text.begin(), text.end(), literal.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == b;
+        })) {
       identifier = false;
     }
   }
@@ -343,7 +364,8 @@ Value PlainValue(sqlite3_value* value) {
     case SQLITE_FLOAT:
       return sqlite3_value_double(value);
     case SQLITE_TEXT:
-      return std::string(reinterpret_cast<const char*>(sqlite3_value_text(value)), sqlite3_value_bytes(value));
+      return std::string(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                         sqlite3_value_bytes(value));
     case SQLITE_BLOB: {
       const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
       return Bytes(data, data + sqlite3_value_bytes(value));
@@ -359,9 +381,11 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
   } else if (const auto* number = std::get_if<double>(&value)) {
     sqlite3_bind_double(statement, index, *number);
   } else if (const auto* text = std::get_if<std::string>(&value)) {
-    sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()),
+                      SQLITE_TRANSIENT);
   } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
-    sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()),
+                      SQLITE_TRANSIENT);
   } else if (const auto* number = std::get_if<Decimal>(&value)) {
     if (number->scale == 0 && number->unscaled <= std::numeric_limits<std::int64_t>::max() &&
         number->unscaled >= std::numeric_limits<std::int64_t>::min()) {
@@ -371,7 +395,8 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
     }
   } else if (const auto* when = std::get_if<DateTime>(&value)) {
     std::string text = DateTimeText(*when);
-    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
   } else {
     sqlite3_bind_null(statement, index);
   }

@@ -27,7 +27,8 @@ void RewriteTree(const sqlengine::tsql::Statement& statement, FuzzResolver& reso
   for (const auto& nested : statement.body) RewriteTree(*nested, resolver);
   if (statement.else_branch) RewriteTree(*statement.else_branch, resolver);
   try {
-    if (!statement.condition.empty()) sqlengine::tsql::RewriteCondition(statement.condition, resolver);
+    if (!statement.condition.empty())
+      sqlengine::tsql::RewriteCondition(statement.condition, resolver);
     sqlengine::tsql::RewriteStatement(statement, resolver);
   } catch (const sqlengine::SqlError&) {
   }

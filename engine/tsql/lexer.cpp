@@ -30,7 +30,9 @@ bool Token::IsWord(std::string_view word) const {
 namespace {
 
 bool IsNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
-bool IsNamePart(unsigned char c) { return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$'; }
+bool IsNamePart(unsigned char c) {
+  return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$';
+}
 
 class Lexer {
  public:
@@ -181,9 +183,8 @@ class Lexer {
   }
 
   size_t SymbolLength() const {
-    static constexpr std::string_view kTwoCharacter[] = {"<>", "<=", ">=", "!=", "!<", "!>", "::",
-                                                         "+=", "-=", "*=", "/=", "%=", "&=", "|=",
-                                                         "^="};
+    static constexpr std::string_view kTwoCharacter[] = {
+        "<>", "<=", ">=", "!=", "!<", "!>", "::", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
     std::string_view rest = text_.substr(pos_);
     for (std::string_view symbol : kTwoCharacter) {
       if (rest.substr(0, 2) == symbol) return 2;

@@ -14,8 +14,7 @@ const Token& At(const Tokens& tokens, size_t i) {
 }
 
 // Reads declarations from i up to `stop` (a word such as AS, or the end).
-std::vector<ParameterDeclaration> ReadDeclarations(const Tokens& tokens, size_t& i,
-                                                   bool until_as) {
+std::vector<ParameterDeclaration> ReadDeclarations(const Tokens& tokens, size_t& i, bool until_as) {
   std::vector<ParameterDeclaration> parameters;
   bool parenthesised = At(tokens, i).IsSymbol("(");
   if (parenthesised) ++i;
@@ -69,7 +68,8 @@ std::vector<ParameterDeclaration> ReadDeclarations(const Tokens& tokens, size_t&
     ++i;
   }
   if (parenthesised) {
-    if (!At(tokens, i).IsSymbol(")")) throw SyntaxError(At(tokens, i), i > 0 ? &tokens[i - 1] : nullptr);
+    if (!At(tokens, i).IsSymbol(")"))
+      throw SyntaxError(At(tokens, i), i > 0 ? &tokens[i - 1] : nullptr);
     ++i;
   }
   return parameters;

@@ -21,7 +21,8 @@ int SqliteText::LineAt(std::size_t offset) const {
 namespace {
 
 bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return token.IsWord(w); });
 }
 
 bool IsStringLiteral(const Token& token) {
@@ -146,7 +147,9 @@ class Rewriter {
     NameChain chain = ReadChain(i);
     const auto& parts = chain.parts;
     const Token& origin = tokens_[i];
-    auto part_text = [&](size_t k) { return parts[k] == nullptr ? std::string() : parts[k]->value; };
+    auto part_text = [&](size_t k) {
+      return parts[k] == nullptr ? std::string() : parts[k]->value;
+    };
     bool is_call = !object_name && At(chain.end).IsSymbol("(");
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
       if (is_call && parts[0]->IsWord("convert")) return EmitConvert(chain.end);
@@ -154,7 +157,8 @@ class Rewriter {
       if (is_call && IsAnyWord(*parts[0], {"dateadd", "datediff", "datepart", "datename"}) &&
           At(chain.end + 1).kind == TokenKind::kWord && At(chain.end + 2).IsSymbol(",")) {
         // The date part is a bare word in T-SQL; the functions take it as text.
-        Append(ToLower(parts[0]->text) + "(" + QuoteSqliteString(ToLower(At(chain.end + 1).text)) + ",",
+        Append(ToLower(parts[0]->text) + "(" + QuoteSqliteString(ToLower(At(chain.end + 1).text)) +
+                   ",",
                origin);
         return chain.end + 3;
       }
@@ -218,7 +222,8 @@ class Rewriter {
     size_t close = MatchingClose(open);
     std::optional<std::string> objects = resolver_.CatalogView("", "sysobjects");
     if (!objects || close == open + 1) throw SyntaxError(tokens_[close], &tokens_[open]);
-    Append("(SELECT id FROM " + *objects + " AS sqlengine_o WHERE sqlengine_o.name = sqlengine_object_name(",
+    Append("(SELECT id FROM " + *objects +
+               " AS sqlengine_o WHERE sqlengine_o.name = sqlengine_object_name(",
            tokens_[open]);
     size_t comma = open + 1;
     while (comma < close && !tokens_[comma].IsSymbol(",")) ++comma;
@@ -261,7 +266,8 @@ class Rewriter {
       if (tokens_[as].IsSymbol(")")) --depth;
       ++as;
     }
-    if (as >= close || as == open + 1 || as + 1 >= close) throw SyntaxError(tokens_[as], &tokens_[as - 1]);
+    if (as >= close || as == open + 1 || as + 1 >= close)
+      throw SyntaxError(tokens_[as], &tokens_[as - 1]);
     EmitCast(open + 1, as, as + 1, close);
     return close + 1;
   }
@@ -269,7 +275,8 @@ class Rewriter {
   // SQLite's CAST to NUMERIC keeps only a text's numeric prefix, so dates,
   // GUIDs, binary data and bits convert their own way; a cast to decimal or
   // money also rounds to the type's scale, as SQL Server does.
-  void EmitCast(size_t expression_begin, size_t expression_end, size_t type_begin, size_t type_end) {
+  void EmitCast(size_t expression_begin, size_t expression_end, size_t type_begin,
+                size_t type_end) {
     const Token& origin = tokens_[type_begin];
     std::optional<ColumnType> type = TypeAt(type_begin, type_end);
     struct Form {
@@ -298,7 +305,9 @@ class Rewriter {
     Append("CAST(", origin);
     EmitRange(expression_begin, expression_end);
     std::string declaration = TypeDeclaration(*type);
-    Append("AS " + (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration) : declaration) +
+    Append("AS " +
+               (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
+                                                               : declaration) +
                ")",
            origin);
     if (rounds) Append(", " + std::to_string(type->scale) + ")", origin);
@@ -385,8 +394,8 @@ class Rewriter {
           continue;
         case TokenKind::kWord:
         case TokenKind::kQuotedName:
-          if (token.kind == TokenKind::kWord && At(i + 1).IsSymbol("(") && At(i + 2).IsWord("max") &&
-              At(i + 3).IsSymbol(")")) {
+          if (token.kind == TokenKind::kWord && At(i + 1).IsSymbol("(") &&
+              At(i + 2).IsWord("max") && At(i + 3).IsSymbol(")")) {
             Append(QuoteSqliteName(ToLower(token.text) + "(max)"), token);
             i += 4;
             continue;
@@ -428,7 +437,8 @@ class Rewriter {
             Append(">=", token);
           } else if (token.IsSymbol("!>")) {
             Append("<=", token);
-          } else if (token.IsSymbol("+") && (StartsString(i + 1) || (i > begin && EndsString(i - 1)))) {
+          } else if (token.IsSymbol("+") &&
+                     (StartsString(i + 1) || (i > begin && EndsString(i - 1)))) {
             // T-SQL concatenates with '+'; a string operand beside it settles the meaning.
             Append("||", token);
           } else if (token.IsSymbol("{") || token.IsSymbol("}")) {
@@ -456,7 +466,8 @@ class Rewriter {
       if (!tokens_[i].IsWord("into")) continue;
       NameChain target = ReadChain(i + 1);
       if (!At(i + 1).IsName()) throw SyntaxError(At(i + 1), &tokens_[i]);
-      bool temporary = target.parts.back() != nullptr && target.parts.back()->value.starts_with("#");
+      bool temporary =
+          target.parts.back() != nullptr && target.parts.back()->value.starts_with("#");
       Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[i]);
       EmitChain(i + 1, /*object_name=*/true);
       Append("AS", tokens_[i]);
@@ -477,10 +488,10 @@ class Rewriter {
     int depth = 0;
     for (size_t j = i; j <= tokens_.size(); ++j) {
       const Token& token = At(j);
-      bool ends = j == tokens_.size() ||
-                  (depth == 0 && (token.IsSymbol(",") ||
-                                  IsAnyWord(token, {"from", "into", "where", "group", "order", "having",
-                                                    "union"})));
+      bool ends =
+          j == tokens_.size() ||
+          (depth == 0 && (token.IsSymbol(",") || IsAnyWord(token, {"from", "into", "where", "group",
+                                                                   "order", "having", "union"})));
       if (token.IsSymbol("(")) ++depth;
       if (token.IsSymbol(")")) --depth;
       if (!ends) continue;
@@ -497,9 +508,12 @@ class Rewriter {
 
   // The type of the item [begin, end) when it is one call that states it.
   std::optional<ColumnType> ItemType(size_t begin, size_t end) {
-    if (end - begin >= 2 && At(end - 2).IsWord("as")) end -= 2;
-    else if (end - begin >= 2 && At(end - 1).IsName() && At(end - 2).IsSymbol(")")) end -= 1;
-    if (end - begin < 3 || !At(begin + 1).IsSymbol("(") || !At(end - 1).IsSymbol(")")) return std::nullopt;
+    if (end - begin >= 2 && At(end - 2).IsWord("as"))
+      end -= 2;
+    else if (end - begin >= 2 && At(end - 1).IsName() && At(end - 2).IsSymbol(")"))
+      end -= 1;
+    if (end - begin < 3 || !At(begin + 1).IsSymbol("(") || !At(end - 1).IsSymbol(")"))
+      return std::nullopt;
     try {
       if (MatchingClose(begin + 1) != end - 1) return std::nullopt;
     } catch (const SqlError&) {
@@ -526,8 +540,10 @@ class Rewriter {
     } catch (const SqlError&) {
       return std::nullopt;
     }
-    if (IsAnyWord(function, {"getdate", "getutcdate", "dateadd"})) return ColumnType{SqlType::kDateTime};
-    if (IsAnyWord(function, {"len", "charindex", "datediff", "datepart", "year", "month", "day", "count"})) {
+    if (IsAnyWord(function, {"getdate", "getutcdate", "dateadd"}))
+      return ColumnType{SqlType::kDateTime};
+    if (IsAnyWord(function,
+                  {"len", "charindex", "datediff", "datepart", "year", "month", "day", "count"})) {
       return ColumnType{SqlType::kInt};
     }
     return std::nullopt;
@@ -546,15 +562,17 @@ class Rewriter {
     int depth = 0;
     for (size_t k = i + 1; k-- > 0;) {
       if (tokens_[k].IsSymbol(")")) ++depth;
-      if (tokens_[k].IsSymbol("(") && --depth == 0) return k > 0 && IsStringFunction(tokens_[k - 1]);
+      if (tokens_[k].IsSymbol("(") && --depth == 0)
+        return k > 0 && IsStringFunction(tokens_[k - 1]);
     }
     return false;
   }
 
   static bool IsStringFunction(const Token& token) {
-    return IsAnyWord(token, {"upper", "lower", "ltrim", "rtrim", "left", "right", "substring",
-                             "replace", "char", "nchar", "space", "replicate", "str", "db_name",
-                             "suser_sname", "user_name", "newid", "datename", "reverse", "stuff"});
+    return IsAnyWord(
+        token, {"upper",       "lower",     "ltrim", "rtrim",    "left",      "right", "substring",
+                "replace",     "char",      "nchar", "space",    "replicate", "str",   "db_name",
+                "suser_sname", "user_name", "newid", "datename", "reverse",   "stuff"});
   }
 
   // Index of the token closing the parenthesis opened at `open`.
@@ -639,7 +657,8 @@ class Rewriter {
       Append("INTEGER PRIMARY KEY AUTOINCREMENT", type_word);
     } else {
       std::string declaration = TypeDeclaration(*type);
-      Append(declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration) : declaration,
+      Append(declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
+                                                            : declaration,
              type_word);
     }
     bool collated = false;

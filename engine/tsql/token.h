@@ -29,7 +29,9 @@ struct Token {
   std::size_t offset = 0;
 
   bool IsWord(std::string_view word) const;  // kWord equal to word, ignoring case
-  bool IsSymbol(std::string_view symbol) const { return kind == TokenKind::kSymbol && text == symbol; }
+  bool IsSymbol(std::string_view symbol) const {
+    return kind == TokenKind::kSymbol && text == symbol;
+  }
   bool IsName() const { return kind == TokenKind::kWord || kind == TokenKind::kQuotedName; }
 };
 

@@ -124,7 +124,8 @@ std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
       } else {
         std::optional<int> length = ToInt(arguments[0]);
         int limit = info->type == SqlType::kNChar || info->type == SqlType::kNVarChar ? 4000 : 8000;
-        if (!length || (*length < 1 && *length != kMaxLength) || *length > limit) return std::nullopt;
+        if (!length || (*length < 1 && *length != kMaxLength) || *length > limit)
+          return std::nullopt;
         type.length = *length;
       }
     }
@@ -173,9 +174,12 @@ std::optional<ColumnType> ParseDeclaredType(std::string_view declaration) {
     size_t start = 0;
     while (start <= inside.size()) {
       size_t comma = inside.find(',', start);
-      std::string_view part = inside.substr(start, comma == std::string_view::npos ? inside.npos : comma - start);
-      while (!part.empty() && std::isspace(static_cast<unsigned char>(part.front()))) part.remove_prefix(1);
-      while (!part.empty() && std::isspace(static_cast<unsigned char>(part.back()))) part.remove_suffix(1);
+      std::string_view part =
+          inside.substr(start, comma == std::string_view::npos ? inside.npos : comma - start);
+      while (!part.empty() && std::isspace(static_cast<unsigned char>(part.front())))
+        part.remove_prefix(1);
+      while (!part.empty() && std::isspace(static_cast<unsigned char>(part.back())))
+        part.remove_suffix(1);
       arguments.emplace_back(part);
       if (comma == std::string_view::npos) break;
       start = comma + 1;

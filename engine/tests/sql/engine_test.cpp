@@ -36,7 +36,8 @@ TEST(Durability, CommittedRowsSurviveKill9AndTheFilesStayPaired) {
   std::filesystem::path data = engine.DataFolder() / "keep.mdf";
   std::filesystem::path log = engine.DataFolder() / "keep_log.ldf";
   EXPECT_TRUE(std::filesystem::exists(data));
-  EXPECT_GT(std::filesystem::file_size(log), 0u) << "committed work lives in the log until a checkpoint";
+  EXPECT_GT(std::filesystem::file_size(log), 0u)
+      << "committed work lives in the log until a checkpoint";
   engine.Kill();
   client.reset();
 
@@ -69,7 +70,8 @@ TEST(Durability, DropRemovesBothFilesAndTempdbStartsEmpty) {
   testing_support::TestEngine engine;
   {
     OdbcClient client(engine.Port(), "sa", "");
-    ASSERT_FALSE(client.Execute("CREATE DATABASE gone USE tempdb CREATE TABLE scratch (a int)").failed);
+    ASSERT_FALSE(
+        client.Execute("CREATE DATABASE gone USE tempdb CREATE TABLE scratch (a int)").failed);
     EXPECT_TRUE(std::filesystem::exists(engine.DataFolder() / "gone_log.ldf"));
     ASSERT_FALSE(client.Execute("USE master DROP DATABASE gone").failed);
   }
@@ -146,9 +148,10 @@ TEST_F(InProcess, LoginMessagesAndRefusals) {
 TEST_F(InProcess, SlowReaderBlocksNoOtherSession) {
   auto setup = Connect();
   Run(*setup, "CREATE DATABASE a CREATE DATABASE b");
-  Run(*setup, "USE a CREATE TABLE big (n int) INSERT INTO big VALUES (1) "
-              "INSERT INTO big SELECT n + 1 FROM big INSERT INTO big SELECT n + 2 FROM big "
-              "INSERT INTO big SELECT n + 4 FROM big INSERT INTO big SELECT n + 8 FROM big");
+  Run(*setup,
+      "USE a CREATE TABLE big (n int) INSERT INTO big VALUES (1) "
+      "INSERT INTO big SELECT n + 1 FROM big INSERT INTO big SELECT n + 2 FROM big "
+      "INSERT INTO big SELECT n + 4 FROM big INSERT INTO big SELECT n + 8 FROM big");
   Run(*setup, "USE b CREATE TABLE t (n int)");
 
   auto reader = Connect("a");
@@ -192,14 +195,16 @@ TEST_F(InProcess, SlowReaderBlocksNoOtherSession) {
 
 TEST_F(InProcess, CancelStopsWaitsAndLongQueriesAndTheSessionGoesOn) {
   auto session = Connect();
-  Run(*session, "CREATE TABLE n (v int) INSERT INTO n VALUES (1) INSERT INTO n SELECT v + 1 FROM n "
-                "INSERT INTO n SELECT v + 2 FROM n INSERT INTO n SELECT v + 4 FROM n "
-                "INSERT INTO n SELECT v + 8 FROM n INSERT INTO n SELECT v + 16 FROM n");
-  for (std::string sql : {"WAITFOR DELAY '00:05:00'",
-                          "SELECT count(*) FROM n a, n b, n c, n d, n e, n f"}) {
+  Run(*session,
+      "CREATE TABLE n (v int) INSERT INTO n VALUES (1) INSERT INTO n SELECT v + 1 FROM n "
+      "INSERT INTO n SELECT v + 2 FROM n INSERT INTO n SELECT v + 4 FROM n "
+      "INSERT INTO n SELECT v + 8 FROM n INSERT INTO n SELECT v + 16 FROM n");
+  for (std::string sql :
+       {"WAITFOR DELAY '00:05:00'", "SELECT count(*) FROM n a, n b, n c, n d, n e, n f"}) {
     RecordingSink sink;
     auto started = steady_clock::now();
-    std::future<void> done = std::async(std::launch::async, [&] { session->ExecuteBatch(sql, sink); });
+    std::future<void> done =
+        std::async(std::launch::async, [&] { session->ExecuteBatch(sql, sink); });
     ASSERT_TRUE(CancelUntilDone(*session, done)) << sql;
     EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_FALSE(sink.HasError()) << "a cancelled batch ends quietly";
@@ -215,8 +220,8 @@ TEST_F(InProcess, CancelEndsALockWait) {
   auto waiter = Connect();
   Run(*holder, "CREATE TABLE w (a int) BEGIN TRAN INSERT INTO w VALUES (1)");
   RecordingSink sink;
-  std::future<void> done =
-      std::async(std::launch::async, [&] { waiter->ExecuteBatch("INSERT INTO w VALUES (2)", sink); });
+  std::future<void> done = std::async(
+      std::launch::async, [&] { waiter->ExecuteBatch("INSERT INTO w VALUES (2)", sink); });
   ASSERT_TRUE(CancelUntilDone(*waiter, done));
   Run(*holder, "COMMIT");
   RecordingSink count;

@@ -14,11 +14,13 @@ class OdbcCall : public ::testing::Test {
   void SetUp() override {
     client_ = std::make_unique<OdbcClient>(engine_.Port(), "sa", "");
     Must("CREATE TABLE Test (Name nvarchar(50), Position nvarchar(50))");
-    Must("CREATE PROCEDURE DoOperation @Opn smallint, @Name nvarchar(50), @Position nvarchar(50) AS "
-         "IF @Opn = 1 INSERT INTO Test (Name, Position) VALUES (@Name, @Position) "
-         "ELSE IF @Opn = 2 DELETE FROM Test WHERE Name = @Name AND Position = @Position");
-    Must("CREATE PROCEDURE Echo @in nvarchar(20), @out nvarchar(40) OUTPUT AS "
-         "SET @out = @in + N'!' RETURN 7");
+    Must(
+        "CREATE PROCEDURE DoOperation @Opn smallint, @Name nvarchar(50), @Position nvarchar(50) AS "
+        "IF @Opn = 1 INSERT INTO Test (Name, Position) VALUES (@Name, @Position) "
+        "ELSE IF @Opn = 2 DELETE FROM Test WHERE Name = @Name AND Position = @Position");
+    Must(
+        "CREATE PROCEDURE Echo @in nvarchar(20), @out nvarchar(40) OUTPUT AS "
+        "SET @out = @in + N'!' RETURN 7");
   }
 
   void Must(const std::string& sql) {
@@ -38,10 +40,12 @@ TEST_F(OdbcCall, CallWithBoundParametersChangesRows) {
   SQLCHAR name[51] = "Ada";
   SQLCHAR position[51] = "Chief";
   SQLLEN name_length = SQL_NTS, position_length = SQL_NTS, operation_length = 0;
-  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0, &operation, 0, &operation_length);
-  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, name, sizeof name, &name_length);
-  SQLBindParameter(stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, position, sizeof position,
-                   &position_length);
+  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SSHORT, SQL_SMALLINT, 0, 0, &operation, 0,
+                   &operation_length);
+  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, name, sizeof name,
+                   &name_length);
+  SQLBindParameter(stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 50, 0, position,
+                   sizeof position, &position_length);
   SQLCHAR call[] = "{call DoOperation(?,?,?)}";
   SQLRETURN rc = SQLExecDirect(stmt, call, SQL_NTS);
   EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA);
@@ -69,9 +73,12 @@ TEST_F(OdbcCall, OutputParameterAndReturnStatus) {
   SQLCHAR in[21] = "hi";
   SQLCHAR out[41] = {};
   SQLLEN status_length = 0, in_length = SQL_NTS, out_length = 0;
-  SQLBindParameter(stmt, 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &status, 0, &status_length);
-  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 20, 0, in, sizeof in, &in_length);
-  SQLBindParameter(stmt, 3, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_WVARCHAR, 40, 0, out, sizeof out, &out_length);
+  SQLBindParameter(stmt, 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &status, 0,
+                   &status_length);
+  SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 20, 0, in, sizeof in,
+                   &in_length);
+  SQLBindParameter(stmt, 3, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_WVARCHAR, 40, 0, out, sizeof out,
+                   &out_length);
   SQLCHAR call[] = "{? = call Echo(?, ?)}";
   SQLRETURN rc = SQLExecDirect(stmt, call, SQL_NTS);
   EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << rc;
@@ -88,10 +95,12 @@ TEST_F(OdbcCall, MarkersInPlainStatementsArePositionalParameters) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
   SQLCHAR wanted[11] = "b";
   SQLLEN wanted_length = SQL_NTS;
-  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 10, 0, wanted, sizeof wanted, &wanted_length);
+  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 10, 0, wanted, sizeof wanted,
+                   &wanted_length);
   SQLCHAR query[] = "SELECT Position FROM Test WHERE Name = ?";
   for (bool prepared : {false, true}) {
-    SQLRETURN rc = prepared ? SQLPrepare(stmt, query, SQL_NTS) : SQLExecDirect(stmt, query, SQL_NTS);
+    SQLRETURN rc =
+        prepared ? SQLPrepare(stmt, query, SQL_NTS) : SQLExecDirect(stmt, query, SQL_NTS);
     if (prepared) {
       ASSERT_TRUE(SQL_SUCCEEDED(rc));
       rc = SQLExecute(stmt);
@@ -112,7 +121,8 @@ TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
   SQLCHAR name[] = "DoOperation";
-  ASSERT_TRUE(SQL_SUCCEEDED(SQLProcedureColumns(stmt, nullptr, 0, nullptr, 0, name, SQL_NTS, nullptr, 0)));
+  ASSERT_TRUE(
+      SQL_SUCCEEDED(SQLProcedureColumns(stmt, nullptr, 0, nullptr, 0, name, SQL_NTS, nullptr, 0)));
   std::vector<std::string> rows;
   while (SQLFetch(stmt) == SQL_SUCCESS) {
     SQLCHAR column[129] = {}, type_name[129] = {};
@@ -125,13 +135,15 @@ TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
     SQLGetData(stmt, 7, SQL_C_CHAR, type_name, sizeof type_name, &length);
     SQLGetData(stmt, 8, SQL_C_SLONG, &size, 0, &length);
     SQLGetData(stmt, 18, SQL_C_SLONG, &ordinal, 0, &length);
-    rows.push_back(std::string(reinterpret_cast<char*>(column)) + " " + std::to_string(column_type) + " " +
-                   std::to_string(data_type) + " " + reinterpret_cast<char*>(type_name) + " " +
-                   std::to_string(size) + " " + std::to_string(ordinal));
+    rows.push_back(std::string(reinterpret_cast<char*>(column)) + " " +
+                   std::to_string(column_type) + " " + std::to_string(data_type) + " " +
+                   reinterpret_cast<char*>(type_name) + " " + std::to_string(size) + " " +
+                   std::to_string(ordinal));
   }
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-  EXPECT_EQ(rows, (std::vector<std::string>{"@RETURN_VALUE 5 4 int 10 0", "@Opn 1 5 smallint 5 1",
-                                            "@Name 1 -9 nvarchar 50 2", "@Position 1 -9 nvarchar 50 3"}));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"@RETURN_VALUE 5 4 int 10 0", "@Opn 1 5 smallint 5 1",
+                                      "@Name 1 -9 nvarchar 50 2", "@Position 1 -9 nvarchar 50 3"}));
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ std::vector<DiagnosticRecord> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     std::string message(reinterpret_cast<char*>(text));
     // Drop the driver's "[FreeTDS][SQL Server]" prefixes.
     size_t bracket = message.rfind(']');
-    if (bracket != std::string::npos && message.rfind("[", 0) == 0) message = message.substr(bracket + 1);
+    if (bracket != std::string::npos && message.rfind("[", 0) == 0)
+      message = message.substr(bracket + 1);
     records.push_back({static_cast<int>(native), reinterpret_cast<char*>(state), message});
   }
   return records;
@@ -47,8 +48,8 @@ OdbcClient::OdbcClient(int port, const std::string& user, const std::string& pas
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-  std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port) + ";UID=" + user +
-                     ";PWD=" + password + ";ClientCharset=UTF-8;TDS_Version=7.4";
+  std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port) +
+                     ";UID=" + user + ";PWD=" + password + ";ClientCharset=UTF-8;TDS_Version=7.4";
   if (!database.empty()) text += ";Database=" + database;
   SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
                                   nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -73,7 +74,8 @@ void OdbcClient::Cancel() { SQLCancel(stmt_); }
 
 BatchOutcome OdbcClient::Execute(const std::string& sql) {
   BatchOutcome outcome;
-  SQLRETURN rc = SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+  SQLRETURN rc =
+      SQLExecDirect(stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
   while (true) {
     if (rc == SQL_ERROR) outcome.failed = true;
     if (rc != SQL_NO_DATA) Append(outcome.messages, Diagnostics(SQL_HANDLE_STMT, stmt_));

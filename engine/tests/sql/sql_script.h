@@ -19,14 +19,21 @@
 namespace sqlengine::testing {
 
 struct ScriptRecord {
-  enum class Kind { kConnect, kLoginError, kStatementOk, kStatementError, kStatementMessage, kQuery };
+  enum class Kind {
+    kConnect,
+    kLoginError,
+    kStatementOk,
+    kStatementError,
+    kStatementMessage,
+    kQuery
+  };
   Kind kind = Kind::kStatementOk;
-  int line = 0;                   // in the file, for failure output
+  int line = 0;                    // in the file, for failure output
   std::vector<std::string> words;  // the record's first line, split on spaces
   std::string sql;
   bool expect_names = false;
   std::vector<std::string> expected;  // query rows, or the message text
-  int number = 0;                      // error / message number
+  int number = 0;                     // error / message number
 };
 
 // Throws std::runtime_error naming the file and line of a malformed record.

@@ -1,12 +1,13 @@
 // Runs every engine/tests/sql/*.test script against a real sqlengine over
 // TCP, through the FreeTDS ODBC driver.
+#include "engine/tests/sql/sql_script.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
 
 #include "engine/tests/sql/odbc_client.h"
-#include "engine/tests/sql/sql_script.h"
 #include "testing/test_engine.h"
 
 namespace sqlengine::testing {
@@ -35,7 +36,8 @@ std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names
   for (const ResultSet& result : outcome.results) {
     if (with_names) {
       std::string names;
-      for (size_t i = 0; i < result.columns.size(); ++i) names += (i ? "|" : "") + result.columns[i];
+      for (size_t i = 0; i < result.columns.size(); ++i)
+        names += (i ? "|" : "") + result.columns[i];
       rows.push_back(names);
     }
     for (const auto& row : result.rows) {
@@ -47,9 +49,7 @@ std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names
   return rows;
 }
 
-bool HasError(const BatchOutcome& outcome) {
-  return outcome.failed;
-}
+bool HasError(const BatchOutcome& outcome) { return outcome.failed; }
 
 class SqlScript : public ::testing::TestWithParam<std::string> {};
 
@@ -80,7 +80,8 @@ TEST_P(SqlScript, Passes) {
           ADD_FAILURE() << "login succeeded";
         } catch (const OdbcError& error) {
           bool found = false;
-          for (const DiagnosticRecord& diagnostic : error.records) found |= diagnostic.native == record.number;
+          for (const DiagnosticRecord& diagnostic : error.records)
+            found |= diagnostic.native == record.number;
           EXPECT_TRUE(found) << "no error " << record.number;
         }
         break;
@@ -94,7 +95,8 @@ TEST_P(SqlScript, Passes) {
         BatchOutcome outcome = current->Execute(record.sql);
         EXPECT_TRUE(HasError(outcome));
         const DiagnosticRecord* found = outcome.Find(record.number);
-        ASSERT_NE(found, nullptr) << "expected error " << record.number << ", got:\n" << outcome.Describe();
+        ASSERT_NE(found, nullptr) << "expected error " << record.number << ", got:\n"
+                                  << outcome.Describe();
         if (!record.expected.empty()) {
           EXPECT_EQ(found->text, record.expected[0]);
         }
@@ -104,7 +106,8 @@ TEST_P(SqlScript, Passes) {
         BatchOutcome outcome = current->Execute(record.sql);
         EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
         const DiagnosticRecord* found = outcome.Find(record.number);
-        ASSERT_NE(found, nullptr) << "expected message " << record.number << ", got:\n" << outcome.Describe();
+        ASSERT_NE(found, nullptr) << "expected message " << record.number << ", got:\n"
+                                  << outcome.Describe();
         if (!record.expected.empty()) {
           EXPECT_EQ(found->text, record.expected[0]);
         }

@@ -21,7 +21,9 @@ int ErrorNumber(const std::function<void()>& action) {
 }
 
 TEST(Lexer, QuotingCommentsAndLines) {
-  Tokens tokens = Lex("SELECT [a]]b], \"c\"\"d\", N'it''s', 'x' /* one /* nested */ still */ -- tail\n@v, @@ROWCOUNT, 0x0A, 1.5e3");
+  Tokens tokens =
+      Lex("SELECT [a]]b], \"c\"\"d\", N'it''s', 'x' /* one /* nested */ still */ -- tail\n@v, "
+          "@@ROWCOUNT, 0x0A, 1.5e3");
   ASSERT_EQ(tokens.back().kind, TokenKind::kEnd);
   EXPECT_EQ(tokens[1].kind, TokenKind::kQuotedName);
   EXPECT_EQ(tokens[1].value, "a]b");
@@ -69,8 +71,10 @@ TEST(Parser, SplitsWithoutSemicolons) {
   EXPECT_EQ(Kinds("CREATE TABLE t (a int REFERENCES u(a) ON DELETE CASCADE) DROP TABLE t"),
             (std::vector<K>{K::kCreateTable, K::kDropTable}));
   EXPECT_EQ(Kinds(";;USE db; PRINT 'x';"), (std::vector<K>{K::kUse, K::kPrint}));
-  EXPECT_EQ(Kinds("SET NOCOUNT ON INSERT INTO t VALUES (1) SET ANSI_NULLS ON DELETE t UPDATE t SET a = 1"),
-            (std::vector<K>{K::kSet, K::kInsert, K::kSet, K::kDelete, K::kUpdate}));
+  EXPECT_EQ(
+      Kinds(
+          "SET NOCOUNT ON INSERT INTO t VALUES (1) SET ANSI_NULLS ON DELETE t UPDATE t SET a = 1"),
+      (std::vector<K>{K::kSet, K::kInsert, K::kSet, K::kDelete, K::kUpdate}));
   EXPECT_EQ(Kinds("sp_who"), (std::vector<K>{K::kExecute}));
 }
 
@@ -89,7 +93,8 @@ TEST(Parser, BuildsControlFlow) {
   EXPECT_EQ(first.else_branch->else_branch->kind, StatementKind::kIf);
   EXPECT_FALSE(first.else_branch->else_branch->else_branch);
 
-  StatementList loop = ParseBatch("WHILE @i < 3 BEGIN SET @i = @i + 1 IF @i = 2 BREAK END SELECT @i");
+  StatementList loop =
+      ParseBatch("WHILE @i < 3 BEGIN SET @i = @i + 1 IF @i = 2 BREAK END SELECT @i");
   ASSERT_EQ(loop.size(), 2u);
   EXPECT_EQ(loop[0]->body[0]->kind, StatementKind::kBlock);
   EXPECT_EQ(loop[0]->body[0]->body.size(), 2u);
@@ -116,7 +121,8 @@ class FakeResolver : public NameResolver {
     if (database == "missing") throw MakeError(911, {database});
     return database == "cur" ? "main" : std::string(database);
   }
-  std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override {
+  std::optional<std::string> CatalogView(std::string_view database,
+                                         std::string_view view) override {
     if (view != "sysobjects") return std::nullopt;
     return "(SELECT '" + std::string(database) + "' AS db)";
   }
@@ -140,7 +146,8 @@ TEST(Rewriter, NamesLiteralsAndTop) {
   EXPECT_EQ(Rewrite("SELECT name FROM sysobjects o"), "SELECT name FROM (SELECT '' AS db) o");
   EXPECT_EQ(Rewrite("SELECT name FROM other.dbo.sysobjects"),
             "SELECT name FROM (SELECT 'other' AS db) AS \"sysobjects\"");
-  EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"), "SELECT 'a' || name FROM t WHERE a >= 2");
+  EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
+            "SELECT 'a' || name FROM t WHERE a >= 2");
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT TOP 10 PERCENT a FROM t"); }), 156);
 }
