@@ -5,6 +5,7 @@
 // call that fails).
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -28,12 +29,17 @@ struct ShownMessage {
   velmora::Messages::Icon icon;
 };
 
-// Records each message instead of showing a box.
+// Records each message instead of showing a box. `while_shown`, when set, runs
+// after recording, as if the user acted while the modal box was open.
 class RecordingMessages : public velmora::Messages {
  public:
-  void Show(const QString& text, Icon icon) override { shown.push_back({text, icon}); }
+  void Show(const QString& text, Icon icon) override {
+    shown.push_back({text, icon});
+    if (while_shown) while_shown(text);
+  }
   std::vector<QString> Texts() const;
   std::vector<ShownMessage> shown;
+  std::function<void(const QString&)> while_shown;
 };
 
 // Counts the requests to end the program; returns to the caller.
