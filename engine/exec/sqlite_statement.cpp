@@ -73,11 +73,6 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
   }
   std::vector<std::vector<Value>> held;
   std::int64_t rows = 0;
-  auto read_row = [&](const std::vector<Column>& types) {
-    Row row(static_cast<size_t>(columns));
-    for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, types[i].type);
-    return row;
-  };
   if (any_inferred) {
     std::vector<Row> raw;
     while (rc == SQLITE_ROW && raw.size() < kRowsToSettleTypes) {
@@ -101,8 +96,11 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
   } else {
     sink.BeginResult(metadata);
   }
+  // One row buffer for the whole result: rows are streamed, never kept.
+  Row row(static_cast<size_t>(columns));
   while (rc == SQLITE_ROW) {
-    sink.AddRow(read_row(metadata));
+    for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, metadata[i].type);
+    sink.AddRow(row);
     ++rows;
     rc = Step();
   }
