@@ -6,6 +6,8 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
+#include "engine/exec/backup_restore.h"
+#include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -230,6 +232,15 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kCreateLogin:
       ExecuteCreateLogin(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kBackup:
+      ExecuteBackup(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kRestore:
+      ExecuteRestore(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kDbcc:
+      ExecuteDbcc(session_, statement, sink_);
       return Flow::kNext;
     case StatementKind::kDropLogin:
       ExecuteDropLogin(session_, statement, sink_);

@@ -5,6 +5,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
+#include "engine/exec/attach_detach.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/syntax_error.h"
@@ -99,7 +100,7 @@ void ExecuteUse(Session& session, const tsql::Statement& statement, ResultSink& 
 void ExecuteCreateDatabase(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   const Tokens& tokens = statement.tokens;
   const Token& name_token = NameAt(tokens, 2);
-  RequireEnd(tokens, 3);
+  if (tokens.size() > 3) return ExecuteCreateDatabaseWithFiles(session, statement, sink);
   EngineImpl& engine = session.Engine();
   if (session.TranCount() > 0) throw MakeError(226, {"CREATE DATABASE"});
   if (!session.IsSysadmin() && !engine.Catalog().IsRoleMember("dbcreator", session.Login().name)) {

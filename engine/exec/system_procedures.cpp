@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/exec/attach_detach.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -74,6 +75,12 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       RoleMember(session, arguments, true);
     } else if (name == "sp_dropsrvrolemember") {
       RoleMember(session, arguments, false);
+    } else if (name == "sp_attach_db") {
+      AttachDb(session, arguments, sink);
+    } else if (name == "sp_attach_single_file_db") {
+      AttachSingleFileDb(session, arguments, sink);
+    } else if (name == "sp_detach_db") {
+      DetachDb(session, arguments, sink);
     } else if (!RunCatalogProcedure(session, name, arguments, sink)) {
       return false;
     }

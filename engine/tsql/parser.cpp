@@ -109,6 +109,8 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"continue", StatementKind::kContinue},   {"exec", StatementKind::kExecute},
       {"execute", StatementKind::kExecute},     {"commit", StatementKind::kCommit},
       {"rollback", StatementKind::kRollback},   {"save", StatementKind::kSaveTransaction},
+      {"backup", StatementKind::kBackup},       {"restore", StatementKind::kRestore},
+      {"dbcc", StatementKind::kDbcc},
   };
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;

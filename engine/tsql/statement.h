@@ -27,6 +27,9 @@ enum class StatementKind {
   kDropDatabase,
   kCreateLogin,
   kDropLogin,
+  kBackup,   // BACKUP DATABASE
+  kRestore,  // RESTORE DATABASE / HEADERONLY / FILELISTONLY / VERIFYONLY
+  kDbcc,
   kCreateProcedure,  // CREATE or ALTER
   kDropProcedure,
   kExecute,
