@@ -124,6 +124,7 @@ constexpr MessageDef kMessages[] = {
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
     {15007, 16, "The login '%s' does not exist."},
+    {15009, 16, "The object '%s' does not exist in database '%s'."},
     {15010, 16, "The database '%s' does not exist. Use sp_helpdb to show available databases."},
     {15014, 16, "The role '%s' does not exist."},
     {15025, 16, "The login '%s' already exists."},
