@@ -77,8 +77,10 @@ catalog::DatabaseEntry FindByNameOrId(EngineImpl& engine, Session& session,
   throw MakeError(2520, {written});
 }
 
-void Shrink(Session& session, const catalog::DatabaseEntry& entry, const ShrinkRequest& request,
-            ResultSink& sink) {
+// Shrinks and sends the rows of the files that shrank; returns the 5201
+// message when the data file had nothing to give.
+std::optional<ServerMessage> Shrink(Session& session, const catalog::DatabaseEntry& entry,
+                                    const ShrinkRequest& request, ResultSink& sink) {
   EngineImpl& engine = session.Engine();
   if (!session.IsSysadmin() && entry.owner_sid != session.Login().sid) {
     throw MakeError(2571, {session.Login().name, request.command});
@@ -115,30 +117,39 @@ void Shrink(Session& session, const catalog::DatabaseEntry& entry, const ShrinkR
   std::int64_t log_after = LogPages(data_file);
   bool data_shrank =
       after.pages < before.pages || (request.mode == ShrinkMode::kNoTruncate && request.data);
-  if (request.data && !data_shrank && !request.quiet) {
-    sink.Message(FormatMessage(5201, {std::to_string(kDataFileId), std::to_string(entry.dbid)}));
-  }
-  sink.BeginResult({{"DbId", ColumnType{SqlType::kSmallInt}},
-                    {"FileId", ColumnType{SqlType::kSmallInt}},
-                    {"CurrentSize", ColumnType{SqlType::kInt}},
-                    {"MinimumSize", ColumnType{SqlType::kInt}},
-                    {"UsedPages", ColumnType{SqlType::kInt}},
-                    {"EstimatedPages", ColumnType{SqlType::kInt}}});
+  std::vector<Row> rows;
   if (request.data && data_shrank) {
-    sink.AddRow({std::int64_t{entry.dbid}, std::int64_t{kDataFileId}, after.pages,
-                 after.UsedPages(), after.UsedPages(), after.UsedPages()});
+    rows.push_back({std::int64_t{entry.dbid}, std::int64_t{kDataFileId}, after.pages,
+                    after.UsedPages(), after.UsedPages(), after.UsedPages()});
   }
   if (request.log && log_after < log_before) {
-    sink.AddRow({std::int64_t{entry.dbid}, std::int64_t{kLogFileId}, log_after, log_after,
-                 log_after, log_after});
+    rows.push_back({std::int64_t{entry.dbid}, std::int64_t{kLogFileId}, log_after, log_after,
+                    log_after, log_after});
   }
-  sink.Done(StatementDone{});
+  // Only files that shrank get a row; with none there is no result set, so
+  // the completion message is the first thing a client reads.
+  if (!rows.empty()) {
+    sink.BeginResult({{"DbId", ColumnType{SqlType::kSmallInt}},
+                      {"FileId", ColumnType{SqlType::kSmallInt}},
+                      {"CurrentSize", ColumnType{SqlType::kInt}},
+                      {"MinimumSize", ColumnType{SqlType::kInt}},
+                      {"UsedPages", ColumnType{SqlType::kInt}},
+                      {"EstimatedPages", ColumnType{SqlType::kInt}}});
+    for (const Row& row : rows) sink.AddRow(row);
+    sink.Done(StatementDone{});
+  }
+  std::optional<ServerMessage> skipped;
+  if (request.data && !data_shrank && !request.quiet) {
+    skipped = FormatMessage(5201, {std::to_string(kDataFileId), std::to_string(entry.dbid)});
+  }
   engine.EngineLog().Info("shrank database " + entry.name + " from " +
                           std::to_string(before.pages) + " to " + std::to_string(after.pages) +
                           " pages");
+  return skipped;
 }
 
-void ShrinkDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
+std::optional<ServerMessage> ShrinkDatabase(Session& session, TokenCursor& cursor,
+                                            ResultSink& sink) {
   ShrinkRequest request;
   request.command = "SHRINKDATABASE";
   cursor.ExpectSymbol("(");
@@ -153,10 +164,11 @@ void ShrinkDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
     }
   }
   ReadEnd(cursor, request);
-  Shrink(session, FindByNameOrId(session.Engine(), session, database, numeric), request, sink);
+  return Shrink(session, FindByNameOrId(session.Engine(), session, database, numeric), request,
+                sink);
 }
 
-void ShrinkFile(Session& session, TokenCursor& cursor, ResultSink& sink) {
+std::optional<ServerMessage> ShrinkFile(Session& session, TokenCursor& cursor, ResultSink& sink) {
   ShrinkRequest request;
   request.command = "SHRINKFILE";
   EngineImpl& engine = session.Engine();
@@ -186,21 +198,25 @@ void ShrinkFile(Session& session, TokenCursor& cursor, ResultSink& sink) {
   }
   if (!request.target_pages) request.target_pages = 0;
   ReadEnd(cursor, request);
-  Shrink(session, *entry, request, sink);
+  return Shrink(session, *entry, request, sink);
 }
 
 }  // namespace
 
 void ExecuteDbcc(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   TokenCursor cursor(statement.tokens, session, 1);
+  std::optional<ServerMessage> skipped;
   if (cursor.TakeWord("shrinkdatabase")) {
-    ShrinkDatabase(session, cursor, sink);
+    skipped = ShrinkDatabase(session, cursor, sink);
   } else if (cursor.TakeWord("shrinkfile")) {
-    ShrinkFile(session, cursor, sink);
+    skipped = ShrinkFile(session, cursor, sink);
   } else {
     throw MakeError(2526);
   }
+  // The completion message comes first: programs judge a shrink by the first
+  // message they read, and a file with nothing to give is no failure.
   sink.Message(FormatMessage(2528));
+  if (skipped) sink.Message(*skipped);
   sink.Done(StatementDone{});
 }
 

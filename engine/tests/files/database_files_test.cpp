@@ -1,0 +1,302 @@
+// Database files end to end against a real engine: backup and restore round
+// trips, detach / copy / attach with only the data file, shrinking after
+// deletes, and kill -9 in the middle of a backup and of a shrink.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "engine/tests/sql/odbc_client.h"
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+using testing_support::TestEngine;
+
+std::vector<std::string> Rows(const BatchOutcome& outcome) {
+  std::vector<std::string> rows;
+  for (const ResultSet& result : outcome.results) {
+    for (const auto& row : result.rows) {
+      std::string text;
+      for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + row[i].value_or("NULL");
+      rows.push_back(text);
+    }
+  }
+  return rows;
+}
+
+BatchOutcome Ok(OdbcClient& client, const std::string& sql) {
+  BatchOutcome outcome = client.Execute(sql);
+  EXPECT_FALSE(outcome.failed) << sql << "\n" << outcome.Describe();
+  return outcome;
+}
+
+std::vector<std::string> Query(OdbcClient& client, const std::string& sql) {
+  return Rows(Ok(client, sql));
+}
+
+std::string Quoted(const std::filesystem::path& path) {
+  std::string text = "N'";
+  for (char c : path.string()) text += c == '\'' ? std::string("''") : std::string(1, c);
+  return text + "'";
+}
+
+// A table t (id, v) of `rows` rows with `width` characters each.
+void Fill(OdbcClient& client, const std::string& database, int rows, int width) {
+  Ok(client, "CREATE DATABASE [" + database + "]");
+  Ok(client, "USE [" + database + "] CREATE TABLE t (id int PRIMARY KEY, v nvarchar(max))");
+  Ok(client, "DECLARE @i int = 0 WHILE @i < " + std::to_string(rows) +
+                 " BEGIN INSERT INTO t VALUES (@i, replace(hex(zeroblob(" +
+                 std::to_string(width / 2) + ")), '0', char(65 + @i % 26))) SET @i = @i + 1 END");
+  Ok(client, "USE master");
+}
+
+std::string Listing(OdbcClient& client, const std::string& database) {
+  std::string all;
+  for (const std::string& row :
+       Query(client, "SELECT id, v FROM [" + database + "]..t ORDER BY id")) {
+    all += row + "\n";
+  }
+  return all;
+}
+
+// Opens a closed data file with SQLite's own default file handling, as the
+// sqlite3 program would.
+struct PlainFile {
+  explicit PlainFile(const std::filesystem::path& file) {
+    EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK)
+        << file;
+  }
+  ~PlainFile() { sqlite3_close(db); }
+  std::string Text(const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    std::string value;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(statement, 0);
+      value = text ? reinterpret_cast<const char*>(text) : "NULL";
+    } else {
+      value = std::string("error: ") + sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(statement);
+    return value;
+  }
+  sqlite3* db = nullptr;
+};
+
+class DatabaseFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { elsewhere_ = testing_support::MakeTempFolder("files elsewhere 'é'"); }
+  void TearDown() override { std::filesystem::remove_all(elsewhere_); }
+  std::filesystem::path elsewhere_;
+};
+
+TEST_F(DatabaseFilesTest, RestoreBringsBackTheBackedUpRowsInPlaceAndAsAMovedCopy) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Fill(client, "round trip", 300, 500);
+  std::string original = Listing(client, "round trip");
+  std::filesystem::path backup = elsewhere_ / "round trip.bak";
+  Ok(client,
+     "BACKUP DATABASE [round trip] TO DISK = " + Quoted(backup) + " WITH INIT, NAME = 'full'");
+  Ok(client,
+     "DELETE FROM [round trip]..t WHERE id % 3 = 0 UPDATE [round trip]..t SET v = 'changed'");
+  ASSERT_NE(Listing(client, "round trip"), original);
+
+  BatchOutcome restored =
+      Ok(client, "RESTORE DATABASE [round trip] FROM DISK = " + Quoted(backup) + " WITH REPLACE");
+  ASSERT_NE(restored.Find(3014), nullptr) << restored.Describe();
+  EXPECT_NE(restored.Find(3014)->text.find("RESTORE DATABASE successfully processed"),
+            std::string::npos);
+  EXPECT_EQ(Listing(client, "round trip"), original);
+
+  std::filesystem::path copy = elsewhere_ / "the copy.mdf";
+  Ok(client, "RESTORE DATABASE copied FROM DISK = " + Quoted(backup) +
+                 " WITH MOVE 'round trip' TO " + Quoted(copy) + ", RECOVERY");
+  EXPECT_EQ(Listing(client, "copied"), original);
+  EXPECT_TRUE(std::filesystem::exists(copy));
+  EXPECT_TRUE(std::filesystem::exists(elsewhere_ / "the copy_log.ldf"));
+
+  BatchOutcome headers = Ok(client, "RESTORE HEADERONLY FROM DISK = " + Quoted(backup));
+  ASSERT_EQ(headers.results.size(), 1u);
+  const ResultSet& header = headers.results[0];
+  auto column = [&](const std::string& name) {
+    for (size_t i = 0; i < header.columns.size(); ++i) {
+      if (header.columns[i] == name) return header.rows.at(0).at(i).value_or("NULL");
+    }
+    return std::string("no column ") + name;
+  };
+  ASSERT_EQ(header.rows.size(), 1u);
+  EXPECT_EQ(column("DatabaseName"), "round trip");
+  EXPECT_EQ(column("BackupName"), "full");
+  EXPECT_EQ(column("Position"), "1");
+  EXPECT_EQ(column("BackupType"), "1");
+
+  BatchOutcome files = Ok(client, "RESTORE FILELISTONLY FROM DISK = " + Quoted(backup));
+  ASSERT_EQ(Rows(files).size(), 2u);
+  EXPECT_EQ(Rows(files)[0].substr(0, 11), "round trip|");
+
+  engine.Stop();
+  PlainFile plain(copy);
+  EXPECT_EQ(plain.Text("PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(plain.Text("PRAGMA auto_vacuum"), "2");
+  EXPECT_EQ(plain.Text("PRAGMA page_size"), "8192");
+}
+
+TEST_F(DatabaseFilesTest, ADetachedDataFileStandsAloneAndAttachesWithoutItsLog) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Fill(client, "leaving", 200, 300);
+  std::string original = Listing(client, "leaving");
+  Ok(client, "EXEC sp_detach_db 'leaving'");
+
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(engine.DataFolder())) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("leaving", 0) == 0) left.push_back(name);
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"leaving.mdf", "leaving_log.ldf"}));
+  EXPECT_EQ(std::filesystem::file_size(engine.DataFolder() / "leaving_log.ldf"), 0u);
+
+  std::filesystem::path moved = elsewhere_ / "moved here.mdf";
+  std::filesystem::copy_file(engine.DataFolder() / "leaving.mdf", moved);
+  {
+    PlainFile plain(moved);
+    EXPECT_EQ(plain.Text("SELECT count(*) FROM t"), "200");
+    EXPECT_EQ(plain.Text("PRAGMA integrity_check"), "ok");
+  }
+  BatchOutcome attached =
+      Ok(client, "EXEC sp_attach_single_file_db @dbname = 'arrived', @physname = " + Quoted(moved));
+  ASSERT_NE(attached.Find(5105), nullptr) << attached.Describe();
+  ASSERT_NE(attached.Find(5182), nullptr) << attached.Describe();
+  EXPECT_NE(attached.Find(5182)->text.find("moved here_log.ldf"), std::string::npos);
+  EXPECT_EQ(Listing(client, "arrived"), original);
+  Ok(client, "INSERT INTO arrived..t VALUES (1000, 'new')");
+
+  // The original files attach again under the old name.
+  Ok(client, "CREATE DATABASE leaving ON (FILENAME = 'leaving.mdf') FOR ATTACH");
+  EXPECT_EQ(Listing(client, "leaving"), original);
+}
+
+TEST_F(DatabaseFilesTest, ShrinkReleasesFreedPagesAndKeepsEveryRow) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Fill(client, "roomy", 600, 3000);
+  Ok(client, "DELETE FROM roomy..t WHERE id % 10 <> 0");
+  std::string kept = Listing(client, "roomy");
+  Ok(client, "USE roomy DBCC SHRINKFILE (roomy_log) USE master");  // the log's pages reach the file
+  std::filesystem::path file = engine.DataFolder() / "roomy.mdf";
+  auto before = std::filesystem::file_size(file);
+
+  BatchOutcome shrink = Ok(client, "DBCC SHRINKDATABASE (roomy, 5)");
+  ASSERT_NE(shrink.Find(2528), nullptr) << shrink.Describe();
+  std::vector<std::string> rows = Rows(shrink);
+  ASSERT_FALSE(rows.empty());
+  std::vector<long> values;
+  size_t start = 0;
+  for (size_t bar = rows[0].find('|');; bar = rows[0].find('|', start)) {
+    values.push_back(std::stol(rows[0].substr(start, bar - start)));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  ASSERT_EQ(values.size(), 6u);
+  EXPECT_EQ(values[1], 1);  // the data file
+  auto after = std::filesystem::file_size(file);
+  EXPECT_LT(after, before / 3);
+  EXPECT_EQ(static_cast<long>(after / 8192), values[2]);
+  EXPECT_EQ(Listing(client, "roomy"), kept);
+
+  // Nothing left to give: the completion message still comes first.
+  BatchOutcome again = Ok(client, "DBCC SHRINKDATABASE (roomy, 5, TRUNCATEONLY)");
+  ASSERT_EQ(again.messages.size(), 2u) << again.Describe();
+  EXPECT_EQ(again.messages[0].native, 2528);
+  EXPECT_EQ(again.messages[1].native, 5201);
+  EXPECT_TRUE(again.results.empty());
+  EXPECT_EQ(Listing(client, "roomy"), kept);
+}
+
+// Runs `sql` on its own connection in a thread; the engine is killed under it.
+class Interrupted {
+ public:
+  Interrupted(int port, std::string sql)
+      : client_(port, "sa", ""), thread_([this, sql] {
+          started_ = true;
+          client_.Execute(sql);
+        }) {}
+  ~Interrupted() { thread_.join(); }
+  bool Started() const { return started_; }
+
+ private:
+  OdbcClient client_;
+  std::atomic<bool> started_{false};
+  std::thread thread_;
+};
+
+bool PollFor(const std::function<bool()>& condition) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::yield();
+  }
+  return false;
+}
+
+bool ScratchFileExists(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+    std::string name = entry.path().filename().string();
+    if (name.find(".image-") != std::string::npos || name.find(".partial-") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+TEST_F(DatabaseFilesTest, EveryDatabaseIsIntactAfterAKillDuringBackupAndDuringShrink) {
+  TestEngine engine;
+  std::string count;
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    Fill(client, "big", 1500, 4000);
+    count = Query(client, "SELECT count(*), sum(len(v)) FROM big..t").at(0);
+  }
+  {
+    Interrupted backup(engine.Port(), "BACKUP DATABASE big TO DISK = 'big.bak'");
+    EXPECT_TRUE(PollFor([&] { return ScratchFileExists(engine.Home() / "backup"); }));
+    engine.Kill();
+  }
+  engine.Restart();
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    EXPECT_EQ(Query(client, "SELECT count(*), sum(len(v)) FROM big..t").at(0), count);
+    Ok(client, "DELETE FROM big..t WHERE id % 20 <> 0");
+    count = Query(client, "SELECT count(*), sum(len(v)) FROM big..t").at(0);
+  }
+  {
+    Interrupted shrink(engine.Port(), "DBCC SHRINKDATABASE (big, 0)");
+    EXPECT_TRUE(PollFor([&] { return shrink.Started(); }));
+    engine.Kill();
+  }
+  engine.Restart();
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    EXPECT_EQ(Query(client, "SELECT count(*), sum(len(v)) FROM big..t").at(0), count);
+    for (const std::string& name : Query(client, "SELECT name FROM master..sysdatabases")) {
+      Ok(client, "USE [" + name + "]");
+    }
+  }
+  engine.Stop();
+  for (const auto& entry : std::filesystem::directory_iterator(engine.DataFolder())) {
+    if (entry.path().extension() != ".mdf") continue;
+    PlainFile plain(entry.path());
+    EXPECT_EQ(plain.Text("PRAGMA integrity_check"), "ok") << entry.path();
+  }
+}
+
+}  // namespace
+}  // namespace sqlengine::testing
