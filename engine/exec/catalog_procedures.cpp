@@ -6,6 +6,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
+#include "engine/exec/space_procedures.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
 
@@ -370,6 +371,7 @@ void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink
   }
   if (args[0] && !found) throw MakeError(15010, {*args[0]});
   result.Send(sink);
+  if (args[0]) SendDatabaseFiles(session, *session.Engine().FindDatabase(*args[0]), sink);
 }
 
 // sp_help: without a name one row per object; with a table's name its

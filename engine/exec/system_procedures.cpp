@@ -7,6 +7,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
+#include "engine/exec/space_procedures.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
@@ -81,6 +82,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       AttachSingleFileDb(session, arguments, sink);
     } else if (name == "sp_detach_db") {
       DetachDb(session, arguments, sink);
+    } else if (name == "sp_spaceused") {
+      SpaceUsed(session, arguments, sink);
     } else if (!RunCatalogProcedure(session, name, arguments, sink)) {
       return false;
     }

@@ -121,6 +121,10 @@ TEST_F(DatabaseFilesTest, RestoreBringsBackTheBackedUpRowsInPlaceAndAsAMovedCopy
   EXPECT_EQ(Listing(client, "copied"), original);
   EXPECT_TRUE(std::filesystem::exists(copy));
   EXPECT_TRUE(std::filesystem::exists(elsewhere_ / "the copy_log.ldf"));
+  BatchOutcome help = Ok(client, "EXEC sp_helpdb 'copied'");
+  ASSERT_EQ(help.results.size(), 2u);
+  ASSERT_EQ(help.results[1].rows.size(), 2u);
+  EXPECT_EQ(help.results[1].rows[0].at(2).value_or("").substr(0, copy.string().size()), copy.string());
 
   BatchOutcome headers = Ok(client, "RESTORE HEADERONLY FROM DISK = " + Quoted(backup));
   ASSERT_EQ(headers.results.size(), 1u);
