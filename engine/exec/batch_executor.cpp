@@ -8,6 +8,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/dbcc.h"
+#include "engine/exec/datetime_columns.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -399,6 +400,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     std::string now = catalog::CurrentTimestamp();
     sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    NormaliseDateTimeColumns(db, schema, table.name);
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);

@@ -94,8 +94,10 @@ bool ParseDateTime(std::string_view text, DateTime& out) {
   DateTime value;
   int consumed = 0;
   const char* s = trimmed.c_str();
-  if (std::sscanf(s, "%4d-%2d-%2d%n", &value.year, &value.month, &value.day, &consumed) == 3 ||
-      std::sscanf(s, "%4d/%2d/%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
+  bool year_first = trimmed.size() > 4 && (trimmed[4] == '-' || trimmed[4] == '/');
+  if (year_first &&
+      (std::sscanf(s, "%4d-%2d-%2d%n", &value.year, &value.month, &value.day, &consumed) == 3 ||
+       std::sscanf(s, "%4d/%2d/%2d%n", &value.year, &value.month, &value.day, &consumed) == 3)) {
   } else if (trimmed.size() >= 8 &&
              std::all_of(trimmed.begin(), trimmed.begin() + 8,
                          [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
