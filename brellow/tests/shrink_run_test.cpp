@@ -25,20 +25,6 @@ const QString kErrors = QStringLiteral("Errors occurred. \r\n\r\n");
 
 class ShrinkRunTest : public MainWindowTest {
  protected:
-  void SetUp() override {
-    MainWindowTest::SetUp();
-    if (IsSkipped()) return;
-    try {
-      SqlSession(engine_->ServerName()).Run("DBCC SHRINKDATABASE (tempdb,5,TRUNCATEONLY)");
-    } catch (const dbplatform::Error& failure) {
-      if (failure.Description().find("Incorrect syntax near 'SHRINKDATABASE'") !=
-          std::string::npos) {
-        GTEST_SKIP() << "the engine does not know DBCC SHRINKDATABASE yet: "
-                     << failure.Description();
-      }
-    }
-  }
-
   std::uintmax_t DataFileSize(const std::string& database) {
     return std::filesystem::file_size(engine_->DataFolder() / (database + ".mdf"));
   }
