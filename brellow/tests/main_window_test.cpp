@@ -36,6 +36,12 @@ TEST_F(MainWindowTest, StartLogsInThenListsTheUserDatabasesSortedByName) {
   EXPECT_TRUE(SelectedEntries().empty());
   EXPECT_TRUE(window_.cmdShrink->isEnabled());
   EXPECT_EQ(window_.focusWidget(), window_.cmdShrink);
+
+  brellow::frmSQLlogin next_start(dbplatform::DefaultFactory(), program_, messages_);
+  next_start.Form_Load();
+  EXPECT_EQ(next_start.txtServerName->text().toStdString(), engine_->ServerName());
+  EXPECT_TRUE(next_start.optNT[1]->isChecked());
+  EXPECT_EQ(next_start.txtLoginName->text(), QStringLiteral("sa"));
 }
 
 TEST_F(OfflineWindowTest, CancelledOrClosedLoginEndsTheProgramWithoutShowingTheWindow) {
