@@ -85,7 +85,6 @@ TEST_F(Administration, TablesOfADatabase) {
 }
 
 TEST_F(Administration, DetachAttachAndRemoveAnAwkwardName) {
-  GTEST_SKIP() << "the engine does not have sp_attach_db and sp_detach_db yet";
   const std::string name = "we]ird 'db";
   auto connection = Open();
   Run(*connection, "CREATE DATABASE [we]]ird 'db]");
@@ -124,7 +123,6 @@ TEST_F(Administration, DetachAttachAndRemoveAnAwkwardName) {
 }
 
 TEST_F(Administration, BackupThenRestoreIntoACopy) {
-  GTEST_SKIP() << "the engine does not run BACKUP and RESTORE yet";
   auto connection = Open();
   Run(*connection, "CREATE DATABASE Kept");
   Run(*connection, "CREATE TABLE Kept..t (v int)");
@@ -172,13 +170,20 @@ TEST_F(Administration, BackupThenRestoreIntoACopy) {
 }
 
 TEST_F(Administration, AnUnreadBackupStillCompletes) {
-  GTEST_SKIP() << "the engine does not run BACKUP and RESTORE yet";
   auto connection = Open();
   Run(*connection, "CREATE DATABASE Unread");
+  Run(*connection, "CREATE TABLE Unread..big (v nvarchar(400))");
+  Run(*connection,
+      "DECLARE @i int SET @i = 0 WHILE @i < 100 BEGIN INSERT INTO Unread..big VALUES (N'" +
+          std::string(400, 'x') + "') SET @i = @i + 1 END");
   fs::path folder = testing_support::MakeTempFolder("dbplatform-unread");
   std::string file = (folder / "Unread.bak").string();
-  connection->Execute("SELECT 1 AS first; BACKUP DATABASE Unread TO DISK = N'" + file + "'");
-  // Released unread above: the backup ran to its end all the same.
+  // Megabytes of rows ahead of the backup: the server is still sending them
+  // when the set is released after its first row.
+  connection->Execute(
+      "SELECT a.v, b.v FROM Unread..big a CROSS JOIN Unread..big b; "
+      "BACKUP DATABASE Unread TO DISK = N'" +
+      file + "'");
   ASSERT_TRUE(fs::exists(file));
   Run(*connection, "RESTORE VERIFYONLY FROM DISK = N'" + file + "'");
   Run(*connection, "DROP DATABASE Unread");

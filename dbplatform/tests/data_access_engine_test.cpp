@@ -159,7 +159,6 @@ TEST_F(DataAccess, ReleasingAnUnreadSetCollectsTheRest) {
 }
 
 TEST_F(DataAccess, ShrinkReportsTheDbccCompletionFirst) {
-  GTEST_SKIP() << "the engine does not run DBCC SHRINKDATABASE yet";
   auto connection = Open();
   Run(*connection, "CREATE DATABASE ShrinkMe");
   connection->SetCommandTimeout(1000);
