@@ -155,6 +155,8 @@ std::optional<ServerMessage> ShrinkDatabase(Session& session, TokenCursor& curso
   cursor.ExpectSymbol("(");
   bool numeric = cursor.Peek().kind == tsql::TokenKind::kNumber;
   std::string database = numeric ? std::to_string(cursor.Integer()) : cursor.Name();
+  // DBCC takes an unquoted name with spaces as it stands: (big data, 5).
+  while (!numeric && cursor.Peek().kind == tsql::TokenKind::kWord) database += " " + cursor.Name();
   if (cursor.TakeSymbol(",")) {
     if (cursor.Peek().kind == tsql::TokenKind::kWord) {
       ReadMode(cursor, request);
