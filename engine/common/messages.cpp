@@ -82,7 +82,11 @@ constexpr MessageDef kMessages[] = {
     {3013, 16, "%hs is terminating abnormally."},
     {3014, 10, "%hs successfully processed %d pages in %d.%03d seconds (%d.%03d MB/sec)."},
     {3101, 16, "Exclusive access could not be obtained because the database is in use."},
+    {3108, 16,
+     "RESTORE DATABASE must be used in single user mode when trying to restore the master "
+     "database."},
     {3110, 14, "User does not have permission to RESTORE database '%.*ls'."},
+    {3147, 16, "Backup and restore operations are not allowed on database tempdb."},
     {3154, 16, "The backup set holds a backup of a database other than the existing '%ls' database."},
     {3156, 16, "File '%ls' cannot be restored to '%ls'. Use WITH MOVE to identify a valid location for the file."},
     {3201, 16,

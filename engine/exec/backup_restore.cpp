@@ -179,6 +179,10 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   if (!session.IsSysadmin() && entry->owner_sid != session.Login().sid) {
     throw MakeError(262, {"BACKUP DATABASE", entry->name});
   }
+  if (tsql::EqualsIgnoreCase(entry->name, "tempdb")) {
+    sink.Message(FormatMessage(3147));
+    throw MakeError(3013, {"BACKUP DATABASE"});
+  }
   UseHold hold(engine, entry->name);
   if (!hold.Held()) throw MakeError(911, {name});
   std::filesystem::path path = BackupPath(session, device);
@@ -357,6 +361,14 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
     sink.Message(cause);
     return MakeError(3013, {"RESTORE DATABASE"});
   };
+  // The running instance keeps the system databases open; replacing their
+  // files underneath it would corrupt them.
+  if (tsql::EqualsIgnoreCase(name, "tempdb")) throw fail(FormatMessage(3147));
+  if (existing && (tsql::EqualsIgnoreCase(existing->name, "master") ||
+                   tsql::EqualsIgnoreCase(existing->name, "model") ||
+                   tsql::EqualsIgnoreCase(existing->name, "msdb"))) {
+    throw fail(FormatMessage(3108));
+  }
   if (existing && !options.replace &&
       !tsql::EqualsIgnoreCase(header.database_name, existing->name)) {
     throw fail(FormatMessage(3154, {existing->name}));
