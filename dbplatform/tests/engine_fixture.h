@@ -9,6 +9,7 @@
 
 #include "dbplatform/data_access.h"
 #include "dbplatform/object.h"
+#include "error_number.h"
 #include "testing/test_engine.h"
 
 namespace dbplatform {
@@ -51,16 +52,5 @@ class EngineSuite : public ::testing::Test {
  private:
   static inline testing_support::TestEngine* engine_ = nullptr;
 };
-
-// The number an operation throws, 0 when it succeeds.
-template <class Call>
-std::int32_t ErrorNumberOf(Call call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.Number();
-  }
-  return 0;
-}
 
 }  // namespace dbplatform

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dbplatform/error.h"
+#include "error_number.h"
 #include "testing/test_engine.h"
 
 namespace dbplatform {
@@ -28,16 +29,6 @@ class FileSystemObjectTest : public ::testing::Test {
   std::string Read(const std::string& name) const {
     std::ifstream in(folder_ / name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
-  }
-  // Number that the call throws, or 0 when it succeeds.
-  template <class Call>
-  static std::int32_t ErrorNumberOf(Call call) {
-    try {
-      call();
-    } catch (const Error& error) {
-      return error.Number();
-    }
-    return 0;
   }
 
   fs::path folder_;
