@@ -64,6 +64,7 @@ std::optional<int> AccessProblem(const std::filesystem::path& data_file) {
 void Attach(Session& session, const std::string& name, const std::string& data_written,
             ResultSink& sink) {
   EngineImpl& engine = session.Engine();
+  std::lock_guard placing(FilePlacementMutex());
   std::filesystem::path data_file = FileForNewDatabase(session, name, data_written);
   std::error_code ignored;
   if (!std::filesystem::is_regular_file(data_file, ignored)) {
@@ -127,6 +128,7 @@ std::optional<std::string> ReadFileSpec(TokenCursor& cursor) {
 void CreateAt(Session& session, const std::string& name, const std::string& written,
               ResultSink& sink) {
   EngineImpl& engine = session.Engine();
+  std::lock_guard placing(FilePlacementMutex());
   std::filesystem::path file = FileForNewDatabase(session, name, written);
   std::error_code ignored;
   if (std::filesystem::exists(file, ignored) ||
@@ -222,6 +224,7 @@ void DetachDb(Session& session, const std::vector<CallArgument>& given, ResultSi
     }
   }
   ExclusiveUse exclusive(session, entry->name, sink, 1, 3703);
+  std::lock_guard placing(FilePlacementMutex());
   std::filesystem::path data_file = engine.DataFileOf(*entry);
   try {
     CloseStandalone(data_file);

@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <mutex>
 
 #include "engine/catalog/backup_file.h"
 #include "engine/catalog/data_file.h"
@@ -163,7 +165,9 @@ class ScratchFile {
 
 std::filesystem::path ScratchBeside(const std::filesystem::path& file, std::string_view purpose) {
   std::filesystem::path scratch = file;
-  scratch += "." + std::string(purpose) + "-" + std::to_string(::getpid());
+  static std::atomic<int> next{1};
+  scratch +=
+      "." + std::string(purpose) + "-" + std::to_string(::getpid()) + "-" + std::to_string(next++);
   return scratch;
 }
 
@@ -209,6 +213,9 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
     if (sqlite3_step(snapshot.get()) != SQLITE_DONE)
       throw std::runtime_error(sqlite3_errmsg(db.get()));
     header.backup_finish = catalog::CurrentTimestamp();
+    // Sets appended to one file by two sessions at once must both stay.
+    static std::mutex writing;
+    std::lock_guard lock(writing);
     header = catalog::WriteBackupSet(path, !options.init, header, image.Path());
   } catch (const std::runtime_error& failure) {
     engine.EngineLog().Info("backup of " + entry->name + " to " + path.string() +
@@ -356,6 +363,7 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
   RequireValidDatabaseName(name);
   ChosenSet chosen = ReadChosenSet(session, device, options.file, sink, "RESTORE DATABASE");
   const catalog::BackupSetHeader& header = chosen.set.header;
+  std::lock_guard placing(FilePlacementMutex());
   std::optional<catalog::DatabaseEntry> existing = engine.FindDatabase(name);
   auto fail = [&](ServerMessage cause) {
     sink.Message(cause);

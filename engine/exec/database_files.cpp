@@ -15,6 +15,11 @@ std::filesystem::path ResolveUserPath(std::string_view written, const std::files
   return (path.is_absolute() ? path : base / path).lexically_normal();
 }
 
+std::mutex& FilePlacementMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 std::string CatalogFileName(const EngineImpl& engine, const std::filesystem::path& data_file) {
   std::filesystem::path folder = engine.Layout().DataFolder().lexically_normal();
   std::filesystem::path normal = data_file.lexically_normal();

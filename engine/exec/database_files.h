@@ -5,6 +5,7 @@
 // oneself while its files change.
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,11 @@ class Session;
 
 // `written` as a full path: relative paths are taken inside `base`.
 std::filesystem::path ResolveUserPath(std::string_view written, const std::filesystem::path& base);
+
+// Held while files are placed and registered (attach, create at a path,
+// restore, detach), so two such statements never claim the same file or
+// name at once. Never held while waiting for other sessions.
+std::mutex& FilePlacementMutex();
 
 // The file name the catalog stores: relative when inside the data folder.
 std::string CatalogFileName(const EngineImpl& engine, const std::filesystem::path& data_file);

@@ -124,7 +124,8 @@ TEST_F(DatabaseFilesTest, RestoreBringsBackTheBackedUpRowsInPlaceAndAsAMovedCopy
   BatchOutcome help = Ok(client, "EXEC sp_helpdb 'copied'");
   ASSERT_EQ(help.results.size(), 2u);
   ASSERT_EQ(help.results[1].rows.size(), 2u);
-  EXPECT_EQ(help.results[1].rows[0].at(2).value_or("").substr(0, copy.string().size()), copy.string());
+  EXPECT_EQ(help.results[1].rows[0].at(2).value_or("").substr(0, copy.string().size()),
+            copy.string());
 
   BatchOutcome headers = Ok(client, "RESTORE HEADERONLY FROM DISK = " + Quoted(backup));
   ASSERT_EQ(headers.results.size(), 1u);
@@ -223,6 +224,29 @@ TEST_F(DatabaseFilesTest, ShrinkReleasesFreedPagesAndKeepsEveryRow) {
   EXPECT_EQ(again.messages[1].native, 5201);
   EXPECT_TRUE(again.results.empty());
   EXPECT_EQ(Listing(client, "roomy"), kept);
+}
+
+TEST_F(DatabaseFilesTest, BackupsAppendedByTwoSessionsAtOnceAllStayInTheFile) {
+  TestEngine engine;
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    Fill(client, "busy", 50, 200);
+  }
+  std::filesystem::path file = elsewhere_ / "shared.bak";
+  auto backups = [&] {
+    OdbcClient client(engine.Port(), "sa", "");
+    for (int i = 0; i < 3; ++i) Ok(client, "BACKUP DATABASE busy TO DISK = " + Quoted(file));
+  };
+  std::thread first(backups);
+  std::thread second(backups);
+  first.join();
+  second.join();
+  OdbcClient client(engine.Port(), "sa", "");
+  BatchOutcome headers = Ok(client, "RESTORE HEADERONLY FROM DISK = " + Quoted(file));
+  ASSERT_EQ(headers.results.size(), 1u);
+  EXPECT_EQ(headers.results[0].rows.size(), 6u);
+  Ok(client, "RESTORE DATABASE last_one FROM DISK = " + Quoted(file) + " WITH FILE = 6");
+  EXPECT_EQ(Listing(client, "last_one"), Listing(client, "busy"));
 }
 
 // Runs `sql` on its own connection in a thread; the engine is killed under it.
