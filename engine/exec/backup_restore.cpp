@@ -1,10 +1,13 @@
 #include "engine/exec/backup_restore.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -163,7 +166,30 @@ class ScratchFile {
   std::filesystem::path path_;
 };
 
+// Removes the scratch files "<file>.<purpose>-<pid>[-n]" that a process
+// which no longer runs (killed in the middle) left beside `file`.
+void RemoveStaleScratch(const std::filesystem::path& file) {
+  std::string prefix = file.filename().string() + ".";
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), ignored)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    std::string rest = name.substr(prefix.size());
+    size_t dash = rest.find('-');
+    std::string_view purpose = std::string_view(rest).substr(0, dash);
+    if (dash == std::string::npos || (purpose != "image" && purpose != "partial" &&
+                                      purpose != "verify" && purpose != "restoring")) {
+      continue;
+    }
+    pid_t pid = static_cast<pid_t>(std::strtol(rest.c_str() + dash + 1, nullptr, 10));
+    if (pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
+      std::filesystem::remove(entry.path(), ignored);
+    }
+  }
+}
+
 std::filesystem::path ScratchBeside(const std::filesystem::path& file, std::string_view purpose) {
+  RemoveStaleScratch(file);
   std::filesystem::path scratch = file;
   static std::atomic<int> next{1};
   scratch +=
