@@ -320,6 +320,10 @@ void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
 
 }  // namespace
 
+DateTime AddMilliseconds(const DateTime& t, std::int64_t milliseconds) {
+  return FromMilliseconds(Milliseconds(t) + milliseconds);
+}
+
 void RegisterDateFunctions(sqlite3* db) {
   struct Definition {
     const char* name;

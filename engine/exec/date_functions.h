@@ -5,7 +5,14 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
+
+#include "engine/common/types.h"
+
 namespace sqlengine::exec {
+
+// t moved by a signed number of milliseconds.
+DateTime AddMilliseconds(const DateTime& t, std::int64_t milliseconds);
 
 // Throws std::runtime_error when SQLite refuses a registration.
 void RegisterDateFunctions(sqlite3* db);

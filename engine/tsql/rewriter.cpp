@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/common/error.h"
+#include "engine/tsql/addition_calls.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -703,11 +704,21 @@ class Rewriter {
 }  // namespace
 
 SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) {
-  return Rewriter(statement.tokens, resolver).Statement(statement.kind);
+  // Table definitions keep SQLite's own operators so that their stored schema
+  // needs none of the engine's functions.
+  bool expressions =
+      statement.kind == StatementKind::kSelect || statement.kind == StatementKind::kInsert ||
+      statement.kind == StatementKind::kUpdate || statement.kind == StatementKind::kDelete ||
+      (statement.kind == StatementKind::kCreateOther && statement.tokens.size() > 1 &&
+       statement.tokens[1].IsWord("view"));
+  if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
+  Tokens tokens = AdditionsAsCalls(statement.tokens);
+  return Rewriter(tokens, resolver).Statement(statement.kind);
 }
 
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
-  return Rewriter(condition, resolver).Condition();
+  Tokens tokens = AdditionsAsCalls(condition);
+  return Rewriter(tokens, resolver).Condition();
 }
 
 TableReference TableOf(const Statement& statement) {

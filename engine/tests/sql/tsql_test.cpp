@@ -147,9 +147,19 @@ TEST(Rewriter, NamesLiteralsAndTop) {
   EXPECT_EQ(Rewrite("SELECT name FROM other.dbo.sysobjects"),
             "SELECT name FROM (SELECT 'other' AS db) AS \"sysobjects\"");
   EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
-            "SELECT 'a' || name FROM t WHERE a >= 2");
+            "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT TOP 10 PERCENT a FROM t"); }), 156);
+}
+
+TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
+  EXPECT_EQ(Rewrite("SELECT a + b * c - d + -e x FROM t"),
+            "SELECT sqlengine_add ( sqlengine_add ( a , b * c ) - d , - e ) x FROM t");
+  EXPECT_EQ(Rewrite("SELECT t.a + f(b, +1), CASE WHEN a = 1 THEN 'x' END + CAST(b AS int) FROM t"),
+            "SELECT sqlengine_add ( t.a , f ( b , + 1 ) ) , sqlengine_add ( CASE WHEN a = 1 THEN "
+            "'x' END , CAST( b AS int) ) FROM t");
+  EXPECT_EQ(Rewrite("SELECT a FROM t WHERE a + 1 > (b + c) * 2"),
+            "SELECT a FROM t WHERE sqlengine_add ( a , 1 ) > ( sqlengine_add ( b , c ) ) * 2");
 }
 
 TEST(Rewriter, CreateTableKeepsDeclaredTypes) {
