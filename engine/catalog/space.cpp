@@ -51,7 +51,10 @@ void CompactInPlace(sqlite3* db) {
   }
 }
 
+// Readers of older snapshots hold a TRUNCATE checkpoint back; it waits for
+// them only briefly, then copies what it can.
 void Checkpoint(sqlite3* db) {
+  sqlite3_busy_timeout(db, 2000);
   int log_frames = 0;
   int copied = 0;
   int rc = sqlite3_wal_checkpoint_v2(db, "main", SQLITE_CHECKPOINT_TRUNCATE, &log_frames, &copied);

@@ -40,8 +40,9 @@ std::int64_t PagesToReleaseForSize(const DataFileSpace& space, std::int64_t targ
 // releasing. Afterwards the log is checkpointed so the data file's size on
 // disk follows; readers on other connections keep working (a checkpoint that
 // has to wait for them too long leaves the file to shrink at a later one).
-// Throws std::runtime_error with SQLite's message; the database is unchanged
-// then (each step is its own transaction).
+// The checkpoint leaves `db` with a 2-second busy timeout. Throws
+// std::runtime_error with SQLite's message; the database is unchanged then
+// (each step is its own transaction).
 void ShrinkDataFile(sqlite3* db, ShrinkMode mode, std::int64_t release_pages);
 
 }  // namespace sqlengine::catalog
