@@ -226,6 +226,22 @@ TEST_F(DatabaseFilesTest, ShrinkReleasesFreedPagesAndKeepsEveryRow) {
   EXPECT_EQ(Listing(client, "roomy"), kept);
 }
 
+TEST_F(DatabaseFilesTest, ShrinkRunsWhileAnotherSessionHoldsAReadSnapshot) {
+  TestEngine engine;
+  OdbcClient reader(engine.Port(), "sa", "");
+  Fill(reader, "shared", 300, 3000);
+  Ok(reader, "DELETE FROM shared..t WHERE id >= 30");
+  std::string kept = Listing(reader, "shared");
+  Ok(reader, "USE shared BEGIN TRAN SELECT count(*) FROM t");
+  OdbcClient shrinker(engine.Port(), "sa", "");
+  BatchOutcome shrink = Ok(shrinker, "DBCC SHRINKDATABASE (shared, 5)");
+  EXPECT_NE(shrink.Find(2528), nullptr) << shrink.Describe();
+  EXPECT_EQ(Query(reader, "SELECT count(*) FROM t"), std::vector<std::string>{"30"});
+  Ok(reader, "COMMIT USE master");
+  EXPECT_EQ(Listing(reader, "shared"), kept);
+  EXPECT_EQ(Listing(shrinker, "shared"), kept);
+}
+
 TEST_F(DatabaseFilesTest, BackupsAppendedByTwoSessionsAtOnceAllStayInTheFile) {
   TestEngine engine;
   {
