@@ -10,6 +10,7 @@
 #include "engine/exec/dbcc.h"
 #include "engine/exec/datetime_columns.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/identity_columns.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -401,6 +402,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     NormaliseDateTimeColumns(db, schema, table.name);
+    ApplyIdentitySeed(db, schema, table.name, statement.tokens);
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);

@@ -1,0 +1,21 @@
+#pragma once
+// IDENTITY(seed, increment) on top of SQLite's AUTOINCREMENT: the table's
+// sqlite_sequence entry starts at seed - 1, so the first value is the seed.
+// AUTOINCREMENT always steps by 1 and cannot start below 1: an increment
+// other than 1 and a seed below 1 are not kept (values go 1, 2, 3 ...).
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+
+// For a table just created in `schema` by the CREATE TABLE `definition`.
+// Does nothing when the definition has no IDENTITY(seed, increment) with a
+// seed above 1. Throws std::runtime_error when SQLite refuses the step.
+void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string& table,
+                       const tsql::Tokens& definition);
+
+}  // namespace sqlengine::exec
