@@ -62,6 +62,10 @@ class Rewriter {
       case StatementKind::kSelect:
         if (SelectInto()) break;
         out_.column_types = SelectListTypes();
+        if (TopPercentAt(IsAnyWord(At(1), {"all", "distinct"}) ? 2 : 1)) {
+          SelectTopPercent();
+          break;
+        }
         EmitRange(0, tokens_.size());
         break;
       case StatementKind::kDropOther:
@@ -372,9 +376,35 @@ class Rewriter {
     } else {
       throw SyntaxError(count, &tokens_[i]);
     }
+    if (At(next).IsWord("percent") && top_percent_ && top_percent_->empty() && depth == 0) {
+      if (At(next + 1).IsWord("with")) throw SyntaxError(At(next + 1));
+      *top_percent_ = limit;
+      return next + 1;
+    }
     if (IsAnyWord(At(next), {"percent", "with"})) throw SyntaxError(At(next));
     pending_limits_.emplace_back(depth, limit);
     return next;
+  }
+
+  // Whether the statement's own select list starts with TOP n PERCENT at `top`.
+  bool TopPercentAt(size_t top) const {
+    if (!At(top).IsWord("top")) return false;
+    return At(top + (At(top + 1).IsSymbol("(") ? 4 : 2)).IsWord("percent");
+  }
+
+  // SELECT TOP n PERCENT ... keeps the first n percent of its rows, rounded up:
+  // the query without TOP is named once and limited by its own row count.
+  void SelectTopPercent() {
+    top_percent_.emplace();
+    Append("WITH sqlengine_top AS (", tokens_[0]);
+    EmitRange(0, tokens_.size());
+    std::string percent = *top_percent_;
+    Append(
+        ") SELECT * FROM sqlengine_top LIMIT (SELECT CAST(p AS INTEGER) + (p > CAST(p AS "
+        "INTEGER)) FROM (SELECT count(*) * (" +
+            percent + ") / 100.0 AS p FROM sqlengine_top))",
+        tokens_.back());
+    top_percent_.reset();
   }
 
   void FlushLimit(int depth, const Token& origin) {
@@ -484,7 +514,10 @@ class Rewriter {
     std::vector<std::optional<ColumnType>> types;
     size_t i = 1;
     if (IsAnyWord(At(i), {"all", "distinct"})) ++i;
-    if (At(i).IsWord("top")) i += At(i + 1).IsSymbol("(") ? 4 : 2;
+    if (At(i).IsWord("top")) {
+      i += At(i + 1).IsSymbol("(") ? 4 : 2;
+      if (At(i).IsWord("percent")) ++i;
+    }
     size_t start = i;
     int depth = 0;
     for (size_t j = i; j <= tokens_.size(); ++j) {
@@ -699,6 +732,8 @@ class Rewriter {
   NameResolver& resolver_;
   SqliteText out_;
   std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
+  // Set while a SELECT TOP n PERCENT is emitted; receives n.
+  std::optional<std::string> top_percent_;
 };
 
 }  // namespace
