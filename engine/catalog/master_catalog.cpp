@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "engine/catalog/password_hash.h"
+#include "engine/catalog/verified_passwords.h"
 #include "engine/common/error.h"
 
 namespace sqlengine::catalog {
@@ -204,7 +205,7 @@ std::optional<LoginEntry> MasterCatalog::Authenticate(std::string_view name,
     stored = ColumnText(select.get(), 0);
   }
   // The slow hash runs outside the lock so logins proceed in parallel.
-  if (!VerifyPassword(password, stored)) return std::nullopt;
+  if (!VerifyPasswordRemembered(name, password, stored)) return std::nullopt;
   return login;
 }
 
