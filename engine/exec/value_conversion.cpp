@@ -89,7 +89,41 @@ bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
   return true;
 }
 
+bool InDateTimeRange(const DateTime& value) {
+  return value.month >= 1 && value.month <= 12 && value.day >= 1 && value.day <= 31 &&
+         value.hour <= 23 && value.minute <= 59 && value.second <= 59 && value.year >= 1753 &&
+         value.year <= 9999;
+}
+
+// The stored form "YYYY-MM-DD HH:MM:SS.mmm" (or without ".mmm") read digit by
+// digit: every stored datetime of a streamed result passes through here.
+bool ParseStoredDateTime(std::string_view text, DateTime& out) {
+  constexpr std::string_view kPattern = "dddd-dd-dd dd:dd:dd.ddd";
+  if (text.size() != kPattern.size() && text.size() != kPattern.size() - 4) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i]) return false;
+  }
+  auto number = [text](size_t at, size_t digits) {
+    int value = 0;
+    for (size_t i = at; i < at + digits; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  DateTime value;
+  value.year = number(0, 4);
+  value.month = number(5, 2);
+  value.day = number(8, 2);
+  value.hour = number(11, 2);
+  value.minute = number(14, 2);
+  value.second = number(17, 2);
+  value.millisecond = text.size() == kPattern.size() ? number(20, 3) : 0;
+  if (!InDateTimeRange(value)) return false;
+  out = value;
+  return true;
+}
+
 bool ParseDateTime(std::string_view text, DateTime& out) {
+  if (ParseStoredDateTime(text, out)) return true;
   std::string trimmed = Trimmed(text);
   DateTime value;
   int consumed = 0;
@@ -124,11 +158,7 @@ bool ParseDateTime(std::string_view text, DateTime& out) {
         std::min(999, static_cast<int>(std::lround((seconds - value.second) * 1000)));
     rest = {};
   }
-  if (!rest.empty()) return false;
-  if (value.month < 1 || value.month > 12 || value.day < 1 || value.day > 31 || value.hour > 23 ||
-      value.minute > 59 || value.second > 59 || value.year < 1753 || value.year > 9999) {
-    return false;
-  }
+  if (!rest.empty() || !InDateTimeRange(value)) return false;
   out = value;
   return true;
 }
@@ -354,7 +384,10 @@ Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
     }
     default: {
       const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-      return FromText(std::string(text, sqlite3_column_bytes(statement, column)), type);
+      std::string_view view(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)));
+      DateTime when;
+      if (IsDateType(type.type) && ParseStoredDateTime(view, when)) return when;
+      return FromText(std::string(view), type);
     }
   }
 }

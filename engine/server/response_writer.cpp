@@ -1,6 +1,6 @@
 #include "engine/server/response_writer.h"
 
-#include <vector>
+#include <algorithm>
 
 #include "engine/common/sink.h"
 #include "engine/tds/packet.h"
@@ -9,18 +9,18 @@ namespace sqlengine::server {
 
 void ResponseWriter::Send(std::size_t count, bool end_of_message) {
   if (client_gone_) throw ClientGone{};
-  std::vector<std::uint8_t> packets;
+  packets_.clear();
   auto& bytes = tokens_.Bytes();
   tds::AppendPackets(std::span<const std::uint8_t>(bytes.data(), count), packet_size_, spid_,
-                     end_of_message, &packet_id_, packets);
+                     end_of_message, &packet_id_, packets_);
   bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
-  if (!channel_.WriteAll(packets)) throw ClientGone{};
+  if (!channel_.WriteAll(packets_)) throw ClientGone{};
 }
 
 void ResponseWriter::TokenWritten() {
   const std::size_t chunk = packet_size_ - tds::kHeaderSize;
   // Keep at least one byte back so the EOM packet is never empty.
-  if (tokens_.Size() <= chunk) return;
+  if (tokens_.Size() <= std::max(chunk, kSendBatchBytes)) return;
   Send((tokens_.Size() - 1) / chunk * chunk, false);
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // Collects the tokens of one response and sends them as packets of the
-// negotiated size: full packets go out as soon as they fill (so a big result
-// streams and a slow reader blocks only this session), the rest with EOM at
-// Finish(). Used by one thread at a time.
+// negotiated size: full packets go out once about kSendBatchBytes of them have
+// gathered, in one socket write (so a big result streams in few system calls
+// and a slow reader blocks only this session), the rest with EOM at Finish().
+// Used by one thread at a time.
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "engine/server/socket_channel.h"
 #include "engine/tds/byte_writer.h"
@@ -14,6 +16,8 @@ namespace sqlengine::server {
 
 class ResponseWriter {
  public:
+  static constexpr std::size_t kSendBatchBytes = 64 * 1024;
+
   // `client_gone` is set by the session's reader when the peer disconnects.
   ResponseWriter(SocketChannel& channel, const std::atomic<bool>& client_gone)
       : channel_(channel), client_gone_(client_gone) {}
@@ -35,6 +39,7 @@ class ResponseWriter {
   SocketChannel& channel_;
   const std::atomic<bool>& client_gone_;
   tds::ByteWriter tokens_;
+  std::vector<std::uint8_t> packets_;  // framing buffer, kept between sends
   std::size_t packet_size_ = 4096;
   std::uint16_t spid_ = 0;
   std::uint8_t packet_id_ = 1;

@@ -5,31 +5,32 @@
 #include "engine/tds/text_codec.h"
 
 namespace sqlengine::tds {
+namespace {
 
-void ByteWriter::U16(std::uint16_t v) {
-  bytes_.push_back(static_cast<std::uint8_t>(v));
-  bytes_.push_back(static_cast<std::uint8_t>(v >> 8));
+template <typename Unsigned>
+void AppendLittleEndian(std::vector<std::uint8_t>& bytes, Unsigned v) {
+  std::uint8_t raw[sizeof v];
+  for (std::size_t i = 0; i < sizeof v; ++i) raw[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  bytes.insert(bytes.end(), raw, raw + sizeof v);
 }
+
+}  // namespace
+
+void ByteWriter::U16(std::uint16_t v) { AppendLittleEndian(bytes_, v); }
 
 void ByteWriter::U16Be(std::uint16_t v) {
   bytes_.push_back(static_cast<std::uint8_t>(v >> 8));
   bytes_.push_back(static_cast<std::uint8_t>(v));
 }
 
-void ByteWriter::U32(std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8)
-    bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
-}
+void ByteWriter::U32(std::uint32_t v) { AppendLittleEndian(bytes_, v); }
 
 void ByteWriter::U32Be(std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8)
     bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void ByteWriter::U64(std::uint64_t v) {
-  U32(static_cast<std::uint32_t>(v));
-  U32(static_cast<std::uint32_t>(v >> 32));
-}
+void ByteWriter::U64(std::uint64_t v) { AppendLittleEndian(bytes_, v); }
 
 void ByteWriter::Append(std::span<const std::uint8_t> data) {
   bytes_.insert(bytes_.end(), data.begin(), data.end());

@@ -92,6 +92,16 @@ std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2) {
 }
 
 void AppendUcs2(std::string_view utf8, std::vector<std::uint8_t>& out) {
+  // Most text is ASCII: its units are written in one pass into space reserved once.
+  std::size_t ascii = 0;
+  while (ascii < utf8.size() && static_cast<unsigned char>(utf8[ascii]) < 0x80) ++ascii;
+  std::size_t at = out.size();
+  out.resize(at + 2 * ascii);
+  for (std::size_t i = 0; i < ascii; ++i) {
+    out[at + 2 * i] = static_cast<std::uint8_t>(utf8[i]);
+    out[at + 2 * i + 1] = 0;
+  }
+  utf8.remove_prefix(ascii);
   auto unit = [&](char32_t u) {
     out.push_back(static_cast<std::uint8_t>(u));
     out.push_back(static_cast<std::uint8_t>(u >> 8));

@@ -1,6 +1,7 @@
 #include "engine/tds/type_info.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "engine/tds/server_identity.h"
@@ -88,12 +89,18 @@ constexpr TypeTraits kTypeTraits[] = {
     {WireType::kImage, LengthKind::kLong, 0, false},
 };
 
+// Position of each wire code's traits in kTypeTraits; 0 also marks an unknown code.
+constexpr std::array<std::uint8_t, 256> kTraitsIndex = [] {
+  std::array<std::uint8_t, 256> index{};
+  for (std::size_t i = 0; i < std::size(kTypeTraits); ++i)
+    index[static_cast<std::uint8_t>(kTypeTraits[i].type)] = static_cast<std::uint8_t>(i);
+  return index;
+}();
+
 // Null for a code this engine does not know.
 const TypeTraits* FindTraits(std::uint8_t code) {
-  for (const TypeTraits& t : kTypeTraits) {
-    if (static_cast<std::uint8_t>(t.type) == code) return &t;
-  }
-  return nullptr;
+  const TypeTraits& t = kTypeTraits[kTraitsIndex[code]];
+  return static_cast<std::uint8_t>(t.type) == code ? &t : nullptr;
 }
 
 const TypeTraits& Traits(WireType type) {
