@@ -9,6 +9,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/catalog_procedures.h"
+#include "engine/exec/type_info_procedures.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
 
@@ -84,7 +85,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       DetachDb(session, arguments, sink);
     } else if (name == "sp_spaceused") {
       SpaceUsed(session, arguments, sink);
-    } else if (!RunCatalogProcedure(session, name, arguments, sink)) {
+    } else if (!RunCatalogProcedure(session, name, arguments, sink) &&
+               !RunTypeInfoProcedure(name, arguments, sink)) {
       return false;
     }
   } catch (SqlError& error) {

@@ -146,5 +146,35 @@ TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
                                       "@Name 1 -9 nvarchar 50 2", "@Position 1 -9 nvarchar 50 3"}));
 }
 
+TEST_F(OdbcCall, TypeInfoListsTheServerTypes) {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  for (SQLSMALLINT wanted : {SQLSMALLINT{SQL_INTEGER}, SQLSMALLINT{SQL_TYPE_TIMESTAMP}}) {
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLGetTypeInfo(stmt, wanted)));
+    std::vector<std::string> rows;
+    while (SQLFetch(stmt) == SQL_SUCCESS) {
+      SQLCHAR type_name[129] = {};
+      SQLSMALLINT data_type = 0, auto_increment = -1;
+      SQLINTEGER size = 0;
+      SQLLEN length = 0;
+      SQLGetData(stmt, 1, SQL_C_CHAR, type_name, sizeof type_name, &length);
+      SQLGetData(stmt, 2, SQL_C_SSHORT, &data_type, 0, &length);
+      SQLGetData(stmt, 3, SQL_C_SLONG, &size, 0, &length);
+      SQLGetData(stmt, 12, SQL_C_SSHORT, &auto_increment, 0, &length);
+      if (length == SQL_NULL_DATA) auto_increment = -1;
+      rows.push_back(std::string(reinterpret_cast<char*>(type_name)) + " " +
+                     std::to_string(data_type) + " " + std::to_string(size) + " " +
+                     std::to_string(auto_increment));
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    if (wanted == SQL_INTEGER) {
+      EXPECT_EQ(rows, (std::vector<std::string>{"int 4 10 0", "int identity 4 10 1"}));
+    } else {
+      EXPECT_EQ(rows, (std::vector<std::string>{"datetime 93 23 -1", "smalldatetime 93 16 -1"}));
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
 }  // namespace
 }  // namespace sqlengine::testing
