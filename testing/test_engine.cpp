@@ -32,6 +32,20 @@ bool Accepts(int port) {
 
 std::filesystem::path SqlEnginePath() { return SQLENGINE_PATH; }
 
+int FreeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+  close(fd);
+  if (!ok) throw std::runtime_error("no free loopback port");
+  return ntohs(address.sin_port);
+}
+
 std::filesystem::path MakeTempFolder(const std::string& prefix) {
   std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

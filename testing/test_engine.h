@@ -45,6 +45,9 @@ class TestEngine {
 // Path of the built sqlengine program.
 std::filesystem::path SqlEnginePath();
 
+// A loopback TCP port that nothing listens on right now (bound, then released).
+int FreeLoopbackPort();
+
 // A fresh empty temporary folder, removed by the caller.
 std::filesystem::path MakeTempFolder(const std::string& prefix);
 

@@ -8,7 +8,7 @@ void EngineTest::SetUp() {
   try {
     engine_ = std::make_unique<testing_support::TestEngine>();
   } catch (const std::runtime_error& failure) {
-    GTEST_SKIP() << "sqlengine does not come up: " << failure.what();
+    FAIL() << "sqlengine does not come up: " << failure.what();
   }
 }
 

@@ -7,7 +7,7 @@
 #include "dbplatform/administration.h"
 #include "dbplatform/data_access.h"
 #include "dbplatform/object.h"
-#include "free_port.h"
+#include "testing/test_engine.h"
 #include "silent_listener.h"
 
 namespace dbplatform {
@@ -24,7 +24,7 @@ std::string VelmoraText(const std::string& server) {
 
 TEST(ConnectionFailure, NothingListening) {
   auto connection = CreateObjectAs<Connection>(DefaultFactory(), "ADODB.Connection");
-  std::string text = VelmoraText("127.0.0.1," + std::to_string(FreeLoopbackPort()));
+  std::string text = VelmoraText("127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort()));
   connection->SetConnectionString(text);
   try {
     connection->Open();
@@ -72,7 +72,7 @@ TEST(ConnectionFailure, ServerObjectBeforeAndAfterAFailedConnect) {
   }
   server->SetLoginTimeout(5);
   try {
-    server->Connect("127.0.0.1," + std::to_string(FreeLoopbackPort()), "sa", "");
+    server->Connect("127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort()), "sa", "");
     FAIL() << "no error";
   } catch (const Error& error) {
     EXPECT_EQ(error.Number(), kDmoBase);
@@ -87,7 +87,7 @@ TEST(ConnectionFailure, CommandWithoutAConnection) {
   command->SetCommandText("DoOperation");
   command->SetCommandType(Command::kStoredProcedure);
   EXPECT_THROW(command->Parameters(), Error);
-  command->SetActiveConnection(VelmoraText("127.0.0.1," + std::to_string(FreeLoopbackPort())));
+  command->SetActiveConnection(VelmoraText("127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort())));
   try {
     command->Parameters();
     FAIL() << "no error";

@@ -7,7 +7,7 @@
 
 #include "dbplatform/administration.h"
 #include "dbplatform/object.h"
-#include "free_port.h"
+#include "testing/test_engine.h"
 #include "service_start.h"
 #include "testing/test_engine.h"
 
@@ -36,7 +36,7 @@ class ServiceHome : public ::testing::Test {
 
 TEST_F(ServiceHome, StartsWhenOffAndReportsWhenAlreadyOn) {
   ASSERT_TRUE(fs::exists(testing_support::SqlEnginePath().parent_path() / "sqlengine"));
-  std::string server_name = "127.0.0.1," + std::to_string(FreeLoopbackPort());
+  std::string server_name = "127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort());
   auto server = CreateObjectAs<SQLServer>(DefaultFactory(), "SQLDMO.SQLServer");
   server->SetLoginTimeout(60);
   server->Start(true, server_name, "sa", "");
@@ -63,7 +63,7 @@ TEST_F(ServiceHome, AnEngineThatCannotStartSaysWhy) {
   std::ofstream(not_a_folder) << "x";
   setenv("SQLENGINE_HOME", not_a_folder.c_str(), 1);
   try {
-    StartService("127.0.0.1," + std::to_string(FreeLoopbackPort()), 30,
+    StartService("127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort()), 30,
                  testing_support::SqlEnginePath().string());
     FAIL() << "no error";
   } catch (const Error& error) {

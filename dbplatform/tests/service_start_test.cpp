@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "dbplatform/error.h"
-#include "free_port.h"
+#include "testing/test_engine.h"
 #include "silent_listener.h"
 #include "testing/test_engine.h"
 
@@ -51,7 +51,7 @@ TEST(ServiceAddressTest, LocalNamesAndPorts) {
 }
 
 TEST(TdsProbe, ClosedPortAndSilentListenerAreNotServers) {
-  EXPECT_FALSE(TdsServerAnswers("127.0.0.1", FreeLoopbackPort(), 500));
+  EXPECT_FALSE(TdsServerAnswers("127.0.0.1", testing_support::FreeLoopbackPort(), 500));
   SilentListener silent;
   auto started = std::chrono::steady_clock::now();
   EXPECT_FALSE(TdsServerAnswers("127.0.0.1", silent.Port(), 300));
@@ -59,7 +59,7 @@ TEST(TdsProbe, ClosedPortAndSilentListenerAreNotServers) {
 }
 
 TEST(StartServiceTest, MissingEngineIsAClearError) {
-  int port = FreeLoopbackPort();
+  int port = testing_support::FreeLoopbackPort();
   try {
     StartService("127.0.0.1," + std::to_string(port), 5, std::nullopt);
     FAIL() << "no error";

@@ -1,8 +1,5 @@
 #include "velmora/tests/engine_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -29,14 +26,14 @@ void EngineTest::SetUp() {
   try {
     engine_ = std::make_unique<testing_support::TestEngine>();
   } catch (const std::exception& error) {
-    GTEST_SKIP() << "sqlengine does not come up yet: " << error.what();
+    FAIL() << "sqlengine does not come up: " << error.what();
   }
   for (const char* id : {"ADODB.Connection", "ADODB.Command", "SQLDMO.SQLServer", "SQLDMO.Backup",
                          "SQLDMO.restore", "Scripting.FileSystemObject"}) {
     try {
       dbplatform::DefaultFactory().CreateObject(id);
     } catch (const dbplatform::Error& error) {
-      GTEST_SKIP() << "dbplatform cannot create " << id << " yet: " << error.Description();
+      FAIL() << "dbplatform cannot create " << id << ": " << error.Description();
     }
   }
   form_ = std::make_unique<velmora::Form1>(factory_, messages_, end_);
@@ -70,7 +67,7 @@ std::vector<std::string> EngineTest::QueryColumn(const std::string& sql,
   return column;
 }
 
-bool EngineTest::ExecuteOrSkip(const std::string& sql, const std::string& database,
+bool EngineTest::ExecuteOrFail(const std::string& sql, const std::string& database,
                                const std::string& feature) {
   std::string refusal;
   try {
@@ -83,7 +80,7 @@ bool EngineTest::ExecuteOrSkip(const std::string& sql, const std::string& databa
       throw;
     }
   }
-  SkipTest("the engine cannot " + feature + " yet: " + refusal);
+  FailMissingFeature("the engine cannot " + feature + ": " + refusal);
   return false;
 }
 
@@ -92,7 +89,7 @@ bool EngineTest::RequireProcedure(const std::string& procedure) {
     ExecuteSql("EXEC " + procedure);
   } catch (const dbplatform::Error& error) {
     if (error.Description().find("Could not find stored procedure") != std::string::npos) {
-      SkipTest("the engine has no " + procedure + " yet: " + error.Description());
+      FailMissingFeature("the engine has no " + procedure + ": " + error.Description());
       return false;
     }
   }
@@ -101,11 +98,11 @@ bool EngineTest::RequireProcedure(const std::string& procedure) {
 
 bool EngineTest::EngineBacksUp() {
   const std::filesystem::path probe = engine_->Home() / "probe.bak";
-  return ExecuteOrSkip("BACKUP DATABASE master TO DISK = '" + probe.string() + "'", "master",
+  return ExecuteOrFail("BACKUP DATABASE master TO DISK = '" + probe.string() + "'", "master",
                        "back up databases");
 }
 
-void EngineTest::SkipTest(const std::string& reason) { GTEST_SKIP() << reason; }
+void EngineTest::FailMissingFeature(const std::string& reason) { ADD_FAILURE() << reason; }
 
 bool EngineTest::DatabaseExists(const std::string& name) {
   return !QueryColumn("SELECT name FROM master..sysdatabases WHERE name = '" + name + "'").empty();
@@ -116,7 +113,7 @@ bool EngineTest::CreateSampleDatabase(const std::string& name) {
   if (!RequireProcedure("sp_sproc_columns")) return false;
   ExecuteSql("CREATE DATABASE [" + name + "]");
   ExecuteSql("CREATE TABLE Test (Name varchar(50), Position varchar(50))", name);
-  return ExecuteOrSkip(
+  return ExecuteOrFail(
       "CREATE PROCEDURE DoOperation @Opn smallint, @Name varchar(50), @Position varchar(50) AS\n"
       "IF @Opn = 1 INSERT INTO Test (Name, Position) VALUES (@Name, @Position)\n"
       "IF @Opn = 2 DELETE FROM Test WHERE Name = @Name AND Position = @Position",
@@ -130,15 +127,7 @@ std::string EngineTest::UniqueName(const std::string& prefix) {
 std::filesystem::path EngineTest::ProgramFolder() { return dbplatform::ProgramFolder(); }
 
 std::string EngineTest::UnreachableServer() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);  // bound but never listening, and now released
-  return "127.0.0.1," + std::to_string(ntohs(address.sin_port));
+  return "127.0.0.1," + std::to_string(testing_support::FreeLoopbackPort());
 }
 
 void EngineTest::Click(QAbstractButton* button) { button->click(); }

@@ -1,8 +1,8 @@
 #pragma once
 // A test against a real sqlengine: the engine runs on a free loopback port in a
 // temporary home, the main window is aimed at it and its message boxes are
-// recorded. The test is skipped, with the reason, while the engine or the
-// dbplatform objects cannot serve yet.
+// recorded. The test fails, with the reason, when the engine or the
+// dbplatform objects cannot serve.
 
 #include <gtest/gtest.h>
 
@@ -32,21 +32,21 @@ class EngineTest : public ::testing::Test {
   std::vector<std::string> QueryColumn(const std::string& sql,
                                        const std::string& database = "master");
   // Runs `sql` like ExecuteSql; when the engine rejects it as a statement or
-  // procedure it does not know, skips the test naming `feature` and returns
+  // procedure it does not know, fails the test naming `feature` and returns
   // false. Other failures throw.
-  bool ExecuteOrSkip(const std::string& sql, const std::string& database,
+  bool ExecuteOrFail(const std::string& sql, const std::string& database,
                      const std::string& feature);
-  // False, with the test skipped, when the engine has no procedure of that
-  // name yet (the probe runs it without arguments in master).
+  // False, with the test failed, when the engine has no procedure of that
+  // name (the probe runs it without arguments in master).
   bool RequireProcedure(const std::string& procedure);
-  // False, with the test skipped, while the engine has no BACKUP statement.
+  // False, with the test failed, when the engine has no BACKUP statement.
   bool EngineBacksUp();
-  // Marks the test skipped; the caller returns.
-  void SkipTest(const std::string& reason);
+  // Fails the test; the caller returns.
+  void FailMissingFeature(const std::string& reason);
   bool DatabaseExists(const std::string& name);
   // Creates `name` with the table Test (Name, Position) and the procedure
   // DoOperation (1 adds a row, 2 deletes the matching rows); false when the
-  // test was skipped because the engine cannot create procedures.
+  // test failed because the engine cannot create procedures.
   bool CreateSampleDatabase(const std::string& name);
 
   // A name unique to this test process, for files in the shared program folder.

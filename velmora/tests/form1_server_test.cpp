@@ -260,7 +260,7 @@ TEST_F(InstallTest, NeverCopiesOverTheFileOfAnAttachedDatabase) {
 // its table, add a record, list the databases, back up and restore.
 TEST_F(ServerTest, FirstSessionWithTheSampleDatabase) {
   if (!fs::exists(ProgramFolder() / "TestProjSQL.mdf")) {
-    GTEST_SKIP() << "TestProjSQL.mdf is not in " << ProgramFolder() << " (built by sample/)";
+    FAIL() << "TestProjSQL.mdf is not in " << ProgramFolder() << " (built by sample/)";
   }
   for (const char* procedure : {"sp_attach_db", "sp_sproc_columns"}) {
     if (!RequireProcedure(procedure)) return;
