@@ -14,6 +14,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
@@ -553,6 +554,13 @@ void BatchExecutor::WaitFor(const tsql::Statement& statement) {
   Done();
 }
 
+std::string BatchExecutor::NumberedMessageText(int number) {
+  if (std::optional<std::string> added = FindUserMessage(session_, number)) return *added;
+  ServerMessage known = FormatMessage(number);
+  if (known.text.empty()) throw MakeError(2758, {std::to_string(number)});
+  return known.text;
+}
+
 void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t open = 1;
@@ -588,7 +596,7 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
   if (message.severity > 18 && !session_.IsSysadmin()) throw MakeError(2754, {"18"});
   // %d, %i, %u, %s and %ls take the further arguments in order.
-  std::string text = format ? *format : FormatMessage(message.number).text;
+  std::string text = format ? *format : NumberedMessageText(message.number);
   size_t next = 3;
   for (size_t k = 0; k < text.size(); ++k) {
     if (text[k] != '%' || k + 1 >= text.size()) {

@@ -59,6 +59,9 @@ class BatchExecutor final : public ParameterSource {
   void Print(const tsql::Statement& statement);
   void WaitFor(const tsql::Statement& statement);
   void Raiserror(const tsql::Statement& statement);
+  // The text RAISERROR uses for a message number: one added by sp_addmessage,
+  // else the engine's own. Throws 2758 for a number that has neither.
+  std::string NumberedMessageText(int number);
   void Execute(const tsql::Statement& statement);
   void TransactionStatement(const tsql::Statement& statement);
 

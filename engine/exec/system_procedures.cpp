@@ -10,6 +10,7 @@
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/type_info_procedures.h"
+#include "engine/exec/user_messages.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
 
@@ -86,7 +87,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
     } else if (name == "sp_spaceused") {
       SpaceUsed(session, arguments, sink);
     } else if (!RunCatalogProcedure(session, name, arguments, sink) &&
-               !RunTypeInfoProcedure(name, arguments, sink)) {
+               !RunTypeInfoProcedure(name, arguments, sink) &&
+               !RunMessageProcedure(session, name, arguments)) {
       return false;
     }
   } catch (SqlError& error) {
