@@ -39,6 +39,8 @@ constexpr MessageDef kMessages[] = {
     {207, 16, "Invalid column name '%.*ls'."},
     {208, 16, "Invalid object name '%.*ls'."},
     {209, 16, "Ambiguous column name '%.*ls'."},
+    {213, 16,
+     "Insert Error: Column name or number of supplied values does not match table definition."},
     {217, 16,
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
     {226, 16, "%ls statement not allowed within multi-statement transaction."},

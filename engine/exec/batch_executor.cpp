@@ -146,6 +146,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     if (statement.else_branch) CheckSyntax(*statement.else_branch);
     return;
   }
+  if (InsertExecuteAt(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -364,6 +365,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
 
 void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (AssignFromSelect(statement)) return;
+  if (std::optional<size_t> execute_at = InsertExecuteAt(statement)) {
+    InsertFromExecute(statement, *execute_at);
+    return;
+  }
   SessionConnection& connection = session_.Connection();
   tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};

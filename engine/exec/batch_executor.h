@@ -4,6 +4,7 @@
 // dispatch to the server statements and system procedures. Every failure a
 // client should see becomes an ERROR message plus a DONE with the error bit.
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -52,6 +53,11 @@ class BatchExecutor final : public ParameterSource {
   bool Condition(const tsql::Statement& statement);
 
   void PassThrough(const tsql::Statement& statement);
+  // The index of EXEC[UTE] in an INSERT ... EXEC statement; nullopt for any other.
+  static std::optional<size_t> InsertExecuteAt(const tsql::Statement& statement);
+  // Runs the procedure and inserts its rows; throws SqlError (213 when a row
+  // does not fit the columns) after undoing the rows it inserted.
+  void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);

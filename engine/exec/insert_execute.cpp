@@ -1,0 +1,122 @@
+// INSERT [INTO] table [(columns)] EXEC[UTE] procedure ...: the rows of every
+// result set the procedure sends are inserted, all or none.
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/batch_executor.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/rewriter.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr std::string_view kRowParameter = ":sqlengine_row_";
+
+// Keeps the procedure's rows; passes its messages and errors on, and drops
+// what belongs to its own statements (counts, return status).
+class RowCollector final : public ResultSink {
+ public:
+  explicit RowCollector(ResultSink& outer) : outer_(outer) {}
+  void BeginResult(const std::vector<Column>&) override {}
+  void AddRow(const Row& row) override { rows.push_back(row); }
+  void Message(const ServerMessage& message) override { outer_.Message(message); }
+  void Done(const StatementDone& done) override {
+    if (done.error) outer_.Done(StatementDone{std::nullopt, true});
+  }
+  void ReturnStatus(std::int32_t) override {}
+  void ReturnValue(const OutputValue&) override {}
+  void Environment(const EnvChange& change) override { outer_.Environment(change); }
+
+  std::vector<Row> rows;
+
+ private:
+  ResultSink& outer_;
+};
+
+// The values of one row as :sqlengine_row_N; every other name as the batch binds it.
+class RowParameters final : public ParameterSource {
+ public:
+  RowParameters(const Row& row, ParameterSource& batch) : row_(row), batch_(batch) {}
+  Value Parameter(std::string_view name, int line) override {
+    if (!name.starts_with(kRowParameter)) return batch_.Parameter(name, line);
+    size_t index = std::stoul(std::string(name.substr(kRowParameter.size())));
+    return index < row_.size() ? row_[index] : Value{};
+  }
+
+ private:
+  const Row& row_;
+  ParameterSource& batch_;
+};
+
+}  // namespace
+
+std::optional<size_t> BatchExecutor::InsertExecuteAt(const tsql::Statement& statement) {
+  if (statement.kind != tsql::StatementKind::kInsert) return std::nullopt;
+  int depth = 0;
+  for (size_t i = 1; i < statement.tokens.size(); ++i) {
+    const tsql::Token& token = statement.tokens[i];
+    if (token.IsSymbol("(")) ++depth;
+    if (token.IsSymbol(")")) --depth;
+    if (depth == 0 && (token.IsWord("exec") || token.IsWord("execute"))) return i;
+  }
+  return std::nullopt;
+}
+
+void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t execute_at) {
+  tsql::Statement target;
+  target.kind = statement.kind;
+  target.line = statement.line;
+  target.tokens.assign(statement.tokens.begin(),
+                       statement.tokens.begin() + static_cast<std::ptrdiff_t>(execute_at));
+  tsql::Statement call;
+  call.kind = tsql::StatementKind::kExecute;
+  call.line = statement.line;
+  call.tokens.assign(statement.tokens.begin() + static_cast<std::ptrdiff_t>(execute_at),
+                     statement.tokens.end());
+  if (call.tokens.size() < 2) throw tsql::SyntaxError(call.tokens.back());
+  tsql::SqliteText insert = tsql::RewriteStatement(target, session_.Connection());
+
+  RowCollector collector(sink_);
+  BatchExecutor nested(session_, collector);
+  nested.procedure_ = procedure_;
+  nested.Execute(call);
+
+  sqlite3* db = session_.Connection().Handle();
+  FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};
+  catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");
+  std::int64_t inserted = 0;
+  try {
+    for (const Row& row : collector.rows) {
+      tsql::SqliteText text = insert;
+      text.sql += " VALUES (";
+      for (size_t k = 0; k < row.size(); ++k) {
+        text.sql += (k ? ", " : "") + std::string(kRowParameter) + std::to_string(k);
+      }
+      text.sql += ")";
+      RowParameters parameters(row, *this);
+      try {
+        inserted += SqliteStatement(db, std::move(text), context, parameters).Run();
+      } catch (const SqlError& error) {
+        // SQLite's "N values for M columns" is SQL Server's 213.
+        if (error.message().number == 50000 &&
+            error.message().text.find("values") != std::string::npos) {
+          SqlError mismatch = MakeError(213);
+          mismatch.message().line = statement.line;
+          throw mismatch;
+        }
+        throw;
+      }
+    }
+    catalog::Exec(db, "RELEASE sqlengine_insert_execute");
+  } catch (...) {
+    if (sqlite3_get_autocommit(db) == 0) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_insert_execute; RELEASE sqlengine_insert_execute",
+                   nullptr, nullptr, nullptr);
+    }
+    throw;
+  }
+  session_.RowCount() = inserted;
+  Done(inserted);
+}
+
+}  // namespace sqlengine::exec
