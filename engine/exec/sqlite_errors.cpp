@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/token.h"
 
@@ -69,6 +70,21 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return tsql::SyntaxError(token);
   }
   if (message == "incomplete input") {
+    // The statement stops short: name its last word, on its line.
+    if (failed.text != nullptr) {
+      std::string_view sql = failed.text->sql;
+      while (!sql.empty() && sql.back() == ' ') sql.remove_suffix(1);
+      size_t start = sql.find_last_of(' ');
+      start = start == std::string_view::npos ? 0 : start + 1;
+      if (start < sql.size()) {
+        tsql::Token token;
+        token.text = std::string(sql.substr(start));
+        token.line = failed.text->LineAt(start);
+        token.kind =
+            tsql::IsReservedKeyword(token.text) ? tsql::TokenKind::kWord : tsql::TokenKind::kSymbol;
+        return tsql::SyntaxError(token);
+      }
+    }
     return MakeError(170, {std::to_string(failed.line), failed.verb.empty() ? "" : failed.verb});
   }
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
@@ -81,13 +97,17 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     std::string table = std::string(failed.database) + ".dbo." + Part(rest, false);
     return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
   }
+  std::string_view verb = failed.verb.empty() ? "INSERT" : failed.verb;
+  std::string written = failed.text != nullptr ? WrittenTable(failed.text->sql) : std::string();
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
-    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "CHECK", rest,
-                           failed.database, "", "", "", ""});
+    return MakeError(547, {verb, "COLUMN", "CHECK", rest, failed.database, written, "", "", ""});
   }
   if (message == "FOREIGN KEY constraint failed") {
-    return MakeError(547, {failed.verb.empty() ? "INSERT" : failed.verb, "COLUMN", "FOREIGN KEY",
-                           "", failed.database, "", "", "", ""});
+    ForeignKeyConflict conflict = FindForeignKeyConflict(db, written, verb);
+    bool column = !conflict.column.empty();
+    return MakeError(
+        547, {verb, "COLUMN", conflict.kind, conflict.constraint, failed.database, conflict.table,
+              column ? ", column '" : "", conflict.column, column ? "'" : ""});
   }
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});

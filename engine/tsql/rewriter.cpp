@@ -702,6 +702,9 @@ class Rewriter {
         i = At(i + 1).IsSymbol("(") ? MatchingClose(i + 1) + 1 : i + 1;
       } else if (IsAnyWord(token, {"clustered", "nonclustered", "rowguidcol"})) {
         ++i;
+      } else if (token.IsWord("foreign") && At(i + 1).IsWord("key") &&
+                 At(i + 2).IsWord("references")) {
+        i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
       } else if (identity && token.IsWord("primary") && At(i + 1).IsWord("key")) {
         i += 2;
       } else if (token.IsWord("collate") && i + 1 < end) {

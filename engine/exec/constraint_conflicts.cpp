@@ -1,0 +1,89 @@
+#include "engine/exec/constraint_conflicts.h"
+
+#include <cctype>
+#include <vector>
+
+#include "engine/catalog/sqlite_handle.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// The words of SQLite SQL as the rewriter writes it: separated by spaces,
+// quoted names kept whole.
+std::vector<std::string> Words(std::string_view sql, size_t limit) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < sql.size() && words.size() < limit) {
+    while (i < sql.size() && sql[i] == ' ') ++i;
+    std::string word;
+    bool quoted = false;
+    while (i < sql.size() && (quoted || sql[i] != ' ')) {
+      if (sql[i] == '"') quoted = !quoted;
+      word.push_back(sql[i++]);
+    }
+    if (!word.empty()) words.push_back(word);
+  }
+  return words;
+}
+
+bool Is(const std::string& word, std::string_view keyword) {
+  if (word.size() != keyword.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(word[i])) != keyword[i]) return false;
+  }
+  return true;
+}
+
+// "db"."t" or t -> t, without quotes.
+std::string LastPart(const std::string& name) {
+  std::string last;
+  bool quoted = false;
+  for (char c : name) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '.' && !quoted) {
+      last.clear();
+    } else if (c != '(' || quoted) {
+      last.push_back(c);
+    } else {
+      break;
+    }
+  }
+  return last;
+}
+
+}  // namespace
+
+std::string WrittenTable(std::string_view sql) {
+  std::vector<std::string> words = Words(sql, 4);
+  if (words.size() >= 3 && Is(words[0], "insert") && Is(words[1], "into"))
+    return LastPart(words[2]);
+  if (words.size() >= 3 && Is(words[0], "delete") && Is(words[1], "from"))
+    return LastPart(words[2]);
+  if (words.size() >= 2 && Is(words[0], "update")) return LastPart(words[1]);
+  return {};
+}
+
+ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
+                                          std::string_view verb) {
+  ForeignKeyConflict conflict;
+  bool referred = verb == "DELETE";
+  conflict.kind = referred ? "REFERENCE" : "FOREIGN KEY";
+  if (table.empty()) return conflict;
+  auto query = catalog::Prepare(
+      db, referred ? "SELECT m.name, f.\"from\" FROM sqlite_master m, "
+                     "pragma_foreign_key_list(m.name) f WHERE m.type = 'table' AND "
+                     "f.\"table\" = ?1 COLLATE NOCASE ORDER BY m.name LIMIT 1"
+                   : "SELECT f.\"table\", f.\"to\", f.\"from\" FROM pragma_foreign_key_list(?1) f "
+                     "LIMIT 1");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return conflict;
+  conflict.table = catalog::ColumnText(query.get(), 0);
+  conflict.column = catalog::ColumnText(query.get(), 1);
+  std::string referring = referred ? conflict.table : table;
+  std::string referring_column = referred ? conflict.column : catalog::ColumnText(query.get(), 2);
+  conflict.constraint = "FK__" + referring + "__" + referring_column;
+  return conflict;
+}
+
+}  // namespace sqlengine::exec

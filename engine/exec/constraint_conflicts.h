@@ -1,0 +1,29 @@
+#pragma once
+// Names for the constraint a failed INSERT / UPDATE / DELETE ran into, which
+// SQLite reports without them: the statement's table, and for a foreign key
+// the other table and column of the reference.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+namespace sqlengine::exec {
+
+// The table an INSERT INTO / UPDATE / DELETE FROM in SQLite SQL writes to
+// (its last name part, unquoted); empty when the text is none of them.
+std::string WrittenTable(std::string_view sql);
+
+struct ForeignKeyConflict {
+  std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
+  std::string constraint;  // FK__<referring table>__<column>
+  std::string table;       // where the conflict is: the referred table, or the referring one
+  std::string column;
+};
+
+// The foreign key `table` (written by `verb`) most likely broke: for DELETE a
+// key that refers to it, otherwise one of its own. Empty fields when none is found.
+ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
+                                          std::string_view verb);
+
+}  // namespace sqlengine::exec
