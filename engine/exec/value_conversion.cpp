@@ -369,22 +369,25 @@ std::string ResultColumnName(sqlite3_stmt* statement, int column) {
 }
 
 Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
-  switch (sqlite3_column_type(statement, column)) {
+  // One call that takes the connection's lock per value; the statement is
+  // stepped by this thread alone, so its value is read without it.
+  sqlite3_value* value = sqlite3_column_value(statement, column);
+  switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       return std::monostate{};
     case SQLITE_INTEGER:
-      return FromInteger(sqlite3_column_int64(statement, column), type);
+      return FromInteger(sqlite3_value_int64(value), type);
     case SQLITE_FLOAT:
-      return FromDouble(sqlite3_column_double(statement, column), type);
+      return FromDouble(sqlite3_value_double(value), type);
     case SQLITE_BLOB: {
-      const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
-      Bytes bytes(data, data + sqlite3_column_bytes(statement, column));
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
+      Bytes bytes(data, data + sqlite3_value_bytes(value));
       if (IsBinaryType(type.type) || type.type == SqlType::kUniqueIdentifier) return bytes;
       return FromText(std::string(bytes.begin(), bytes.end()), type);
     }
     default: {
-      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-      std::string_view view(text, static_cast<size_t>(sqlite3_column_bytes(statement, column)));
+      const char* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      std::string_view view(text, static_cast<size_t>(sqlite3_value_bytes(value)));
       DateTime when;
       if (IsDateType(type.type) && ParseStoredDateTime(view, when)) return when;
       return FromText(std::string(view), type);
