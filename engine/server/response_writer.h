@@ -39,7 +39,9 @@ class ResponseWriter {
   SocketChannel& channel_;
   const std::atomic<bool>& client_gone_;
   tds::ByteWriter tokens_;
-  std::vector<std::uint8_t> packets_;  // framing buffer, kept between sends
+  // Packet headers and the pieces of one send, kept between sends.
+  std::vector<std::uint8_t> headers_;
+  std::vector<iovec> pieces_;
   std::size_t packet_size_ = 4096;
   std::uint16_t spid_ = 0;
   std::uint8_t packet_id_ = 1;

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace sqlengine::server {
 
@@ -43,6 +45,30 @@ bool SocketChannel::WriteAll(std::span<const std::uint8_t> bytes) {
       return false;
     }
     done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool SocketChannel::WriteAll(std::span<iovec> pieces) {
+  while (!pieces.empty()) {
+    if (shut_down_) return false;
+    msghdr message{};
+    message.msg_iov = pieces.data();
+    message.msg_iovlen = std::min<std::size_t>(pieces.size(), IOV_MAX);
+    ssize_t n = sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    auto sent = static_cast<std::size_t>(n);
+    while (!pieces.empty() && sent >= pieces.front().iov_len) {
+      sent -= pieces.front().iov_len;
+      pieces = pieces.subspan(1);
+    }
+    if (sent > 0) {
+      pieces.front().iov_base = static_cast<std::uint8_t*>(pieces.front().iov_base) + sent;
+      pieces.front().iov_len -= sent;
+    }
   }
   return true;
 }

@@ -3,6 +3,8 @@
 // Reads happen on one thread and writes on another; Shutdown() may be called
 // from any thread and makes both sides fail promptly. Owns the descriptor.
 
+#include <sys/uio.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -26,6 +28,10 @@ class SocketChannel {
   // Writes everything, blocking while the peer is slow to read. Returns false
   // once the connection is broken.
   bool WriteAll(std::span<const std::uint8_t> bytes);
+  // Writes the pieces in order as one stream, in as few system calls as the
+  // socket allows. `pieces` is consumed (its entries are advanced). Returns
+  // false once the connection is broken.
+  bool WriteAll(std::span<iovec> pieces);
   void Shutdown();
   // True when data (or end of stream) is ready to read within `timeout`.
   bool WaitReadable(std::chrono::milliseconds timeout);

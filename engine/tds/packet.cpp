@@ -49,6 +49,17 @@ std::optional<Message> MessageAssembler::Add(const PacketHeader& header,
   return std::move(partial_);
 }
 
+void WriteHeader(const PacketHeader& header, std::span<std::uint8_t, kHeaderSize> out) {
+  out[0] = header.type;
+  out[1] = header.status;
+  out[2] = static_cast<std::uint8_t>(header.length >> 8);
+  out[3] = static_cast<std::uint8_t>(header.length);
+  out[4] = static_cast<std::uint8_t>(header.spid >> 8);
+  out[5] = static_cast<std::uint8_t>(header.spid);
+  out[6] = header.packet_id;
+  out[7] = 0;
+}
+
 void AppendPackets(std::span<const std::uint8_t> body, std::size_t packet_size, std::uint16_t spid,
                    bool end_of_message, std::uint8_t* packet_id, std::vector<std::uint8_t>& out) {
   const std::size_t chunk = packet_size - kHeaderSize;
@@ -56,15 +67,15 @@ void AppendPackets(std::span<const std::uint8_t> body, std::size_t packet_size, 
   do {
     std::size_t size = std::min(chunk, body.size() - offset);
     bool last = offset + size == body.size();
-    std::uint16_t length = static_cast<std::uint16_t>(size + kHeaderSize);
-    out.push_back(static_cast<std::uint8_t>(PacketType::kTabularResult));
-    out.push_back(last && end_of_message ? kStatusEndOfMessage : 0);
-    out.push_back(static_cast<std::uint8_t>(length >> 8));
-    out.push_back(static_cast<std::uint8_t>(length));
-    out.push_back(static_cast<std::uint8_t>(spid >> 8));
-    out.push_back(static_cast<std::uint8_t>(spid));
-    out.push_back((*packet_id)++);
-    out.push_back(0);
+    PacketHeader header;
+    header.type = static_cast<std::uint8_t>(PacketType::kTabularResult);
+    header.status = last && end_of_message ? kStatusEndOfMessage : 0;
+    header.length = static_cast<std::uint16_t>(size + kHeaderSize);
+    header.spid = spid;
+    header.packet_id = (*packet_id)++;
+    out.resize(out.size() + kHeaderSize);
+    WriteHeader(header, std::span<std::uint8_t, kHeaderSize>(out.data() + out.size() - kHeaderSize,
+                                                             kHeaderSize));
     out.insert(out.end(), body.begin() + static_cast<std::ptrdiff_t>(offset),
                body.begin() + static_cast<std::ptrdiff_t>(offset + size));
     offset += size;

@@ -62,6 +62,9 @@ class MessageAssembler {
   Message partial_;
 };
 
+// Writes `header` in its 8-byte wire form (length and SPID big-endian).
+void WriteHeader(const PacketHeader& header, std::span<std::uint8_t, kHeaderSize> out);
+
 // Appends `body` as packets of type 0x04 of at most `packet_size` bytes each;
 // the last one carries EOM when `end_of_message`. Packet ids count from
 // `*packet_id` and wrap.
