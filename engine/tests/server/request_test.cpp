@@ -90,6 +90,27 @@ TEST_F(ServerTest, MultiPacketRequestIsReassembledAndResponseSplitAtPacketSize) 
   EXPECT_EQ(rows[0].values[0], Value(text));
 }
 
+TEST_F(ServerTest, LargeResultSentInBatchesKeepsPacketsFullAndNumberedInOrder) {
+  TdsClient client(Port());
+  client.LoginOrFail();
+  client.Send(tds::PacketType::kSqlBatch, BuildBatch("wide 300", client.version()));
+  auto r = client.Receive();
+  ASSERT_TRUE(r);
+  // 300 rows of 4000 text bytes: many batched sends, and ids wrap past 255.
+  ASSERT_GT(r->headers.size(), 256u);
+  for (std::size_t i = 0; i < r->headers.size(); ++i) {
+    const bool last = i + 1 == r->headers.size();
+    ASSERT_EQ(r->headers[i].packet_id, static_cast<std::uint8_t>(i + 1)) << "packet " << i;
+    ASSERT_EQ(r->headers[i].status, last ? 1 : 0) << "packet " << i;
+    if (!last) {
+      ASSERT_EQ(r->headers[i].length, 4096) << "packet " << i;
+    }
+  }
+  auto rows = Only(ParseTokens(r->body, client.version()), Token::kRow);
+  ASSERT_EQ(rows.size(), 300u);
+  EXPECT_EQ(rows[299].values[1], Value(std::string(2000, static_cast<char>('a' + 299 % 26))));
+}
+
 TEST_F(ServerTest, MaxColumnsArePlpOn74AndNtextOn71) {
   for (auto [requested, wire] : {std::pair{0x74000004u, tds::WireType::kNVarChar},
                                  std::pair{0x71000001u, tds::WireType::kNText}}) {
