@@ -8,18 +8,12 @@
 #include "engine/common/error.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/addition_calls.h"
 
 namespace sqlengine::exec {
 namespace {
-
-std::string Text(sqlite3_value* value) {
-  const unsigned char* text = sqlite3_value_text(value);
-  return text ? std::string(reinterpret_cast<const char*>(text),
-                            static_cast<size_t>(sqlite3_value_bytes(value)))
-              : std::string();
-}
 
 bool IsNumber(int type) { return type == SQLITE_INTEGER || type == SQLITE_FLOAT; }
 
@@ -52,7 +46,7 @@ void ResultConcatenation(sqlite3_context* context, sqlite3_value* a, sqlite3_val
 // SQL Server where numbers outrank character types; a datetime text is moved
 // by the number as days.
 void ResultMixedSum(sqlite3_context* context, sqlite3_value* text, sqlite3_value* number) {
-  std::string value = Text(text);
+  std::string value = SqliteValueText(text);
   bool integer = sqlite3_value_type(number) == SQLITE_INTEGER;
   if (std::optional<DateTime> when = ParseDateTimeText(value);
       when && value.find_first_of("-/:") != std::string::npos) {

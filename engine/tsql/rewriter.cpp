@@ -237,8 +237,8 @@ class Rewriter {
     return close + 1;
   }
 
-  // CONVERT(type, expression [, style]) becomes CAST(expression AS type); the
-  // style only matters for text forms of dates, which keep the ODBC form.
+  // CONVERT(type, expression [, style]) becomes CAST(expression AS type); with
+  // a style, a conversion to text or to a date goes through the style functions.
   size_t EmitConvert(size_t open) {
     size_t close = MatchingClose(open);
     size_t comma = open + 1;
@@ -257,6 +257,20 @@ class Rewriter {
       ++end;
     }
     if (end == comma + 1) throw SyntaxError(tokens_[end], &tokens_[comma]);
+    if (end < close) {
+      // A style: dates are written as text, or read from text, in its form.
+      std::optional<ColumnType> type = TypeAt(open + 1, comma);
+      bool to_text = IsCharacterType(type->type);
+      bool to_date = type->type == SqlType::kDateTime || type->type == SqlType::kSmallDateTime;
+      if (to_text || to_date) {
+        Append(to_text ? "sqlengine_date_style(" : "sqlengine_datetime_styled(", tokens_[open]);
+        EmitRange(comma + 1, end);
+        Append(",", tokens_[end]);
+        EmitRange(end + 1, close);
+        Append(")", tokens_[close]);
+        return close + 1;
+      }
+    }
     EmitCast(comma + 1, end, open + 1, comma);
     return close + 1;
   }
