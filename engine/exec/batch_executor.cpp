@@ -377,8 +377,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
   std::int64_t rows = 0;
   try {
+    std::string insert_sql = statement.kind == StatementKind::kInsert ? text.sql : std::string();
     SqliteStatement sqlite(db, std::move(text), context, *this);
     rows = sqlite.Stream(sink_);
+    if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
     if (tracks) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
@@ -445,8 +447,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "servername" || variable == "servicename") return std::string("SQLENGINE");
     if (variable == "language") return std::string("us_english");
     if (variable == "identity") {
-      sqlite3_int64 id = sqlite3_last_insert_rowid(session_.Connection().Handle());
-      return id == 0 ? Value{} : Value(static_cast<std::int64_t>(id));
+      std::optional<std::int64_t> id = session_.LastIdentity();
+      return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
     if (variable == "textsize") return std::int64_t{2147483647};

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -56,6 +57,18 @@ void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string
   sqlite3_bind_text(seed.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_int64(seed.get(), 2, identity->seed - 1);
   if (sqlite3_step(seed.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {
+  std::string table = WrittenTable(insert_sql);
+  if (table.empty()) return std::nullopt;
+  int autoincrement = 0;
+  if (sqlite3_table_column_metadata(db, nullptr, table.c_str(), "rowid", nullptr, nullptr, nullptr,
+                                    nullptr, &autoincrement) != SQLITE_OK ||
+      !autoincrement) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(sqlite3_last_insert_rowid(db));
 }
 
 }  // namespace sqlengine::exec

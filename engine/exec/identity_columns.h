@@ -6,7 +6,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/tsql/token.h"
 
@@ -17,5 +20,9 @@ namespace sqlengine::exec {
 // seed above 1. Throws std::runtime_error when SQLite refuses the step.
 void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string& table,
                        const tsql::Tokens& definition);
+
+// After an INSERT (its SQLite text) that inserted rows: the identity value
+// it assigned, or nullopt when the table it wrote has no identity column.
+std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql);
 
 }  // namespace sqlengine::exec

@@ -64,6 +64,9 @@ class Session final : public SqlSession, public FunctionHost {
   bool& NoCount() { return no_count_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
+  // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
+  // nullopt after one into a table without an identity column.
+  std::optional<std::int64_t>& LastIdentity() { return last_identity_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
   // nesting, telling the client through an environment change.
   void BeginTransaction(ResultSink& sink);
@@ -94,6 +97,7 @@ class Session final : public SqlSession, public FunctionHost {
   int tran_count_ = 0;
   bool no_count_ = false;
   int nesting_level_ = 0;
+  std::optional<std::int64_t> last_identity_;
   std::uint64_t transaction_descriptor_ = 0;
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;

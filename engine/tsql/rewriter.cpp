@@ -357,7 +357,6 @@ class Rewriter {
     };
     static constexpr Mapping kFunctions[] = {
         {"isnull", "ifnull"},
-        {"scope_identity", "last_insert_rowid"},
         {"left", "\"left\""},
         {"right", "\"right\""},
     };
@@ -448,6 +447,12 @@ class Rewriter {
           if (token.IsWord("top") && i > begin &&
               (tokens_[i - 1].IsWord("select") || IsAnyWord(tokens_[i - 1], {"all", "distinct"}))) {
             i = ReadTop(i, depth);
+            continue;
+          }
+          if (token.IsWord("scope_identity") && At(i + 1).IsSymbol("(") &&
+              At(i + 2).IsSymbol(")")) {
+            Append(std::string(kSystemVariablePrefix) + "identity", token);
+            i += 3;
             continue;
           }
           if (token.IsWord("cast") && At(i + 1).IsSymbol("(")) {
