@@ -52,6 +52,9 @@ constexpr MessageDef kMessages[] = {
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
     {517, 16, "Adding a value to a '%ls' column caused overflow."},
+    {544, 16,
+     "Cannot insert explicit value for identity column in table '%.*ls' when IDENTITY_INSERT is "
+     "set to OFF."},
     {547, 16,
      "%ls statement conflicted with %ls %ls constraint '%.*ls'. The conflict occurred in "
      "database '%.*ls', table '%.*ls'%ls%.*ls%ls."},
@@ -122,6 +125,11 @@ constexpr MessageDef kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {8106, 16,
+     "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
+    {8107, 16,
+     "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "
+     "'%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},

@@ -11,6 +11,7 @@
 #include "engine/exec/datetime_columns.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/exec/identity_insert.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -370,6 +371,18 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   SessionConnection& connection = session_.Connection();
+  if (statement.kind == StatementKind::kInsert) {
+    std::optional<Tokens> listed = ApplyIdentityRules(connection.Handle(), statement.tokens,
+                                                      session_.IdentityInsertTable());
+    if (listed) {
+      tsql::Statement explicit_insert;
+      explicit_insert.kind = statement.kind;
+      explicit_insert.line = statement.line;
+      explicit_insert.tokens = std::move(*listed);
+      PassThrough(explicit_insert);
+      return;
+    }
+  }
   tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable || statement.kind == StatementKind::kDropTable;
@@ -511,6 +524,9 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     // Other session options (ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
     if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
+    if (tokens[1].IsWord("identity_insert")) {
+      SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
+    }
     Done();
     return;
   }

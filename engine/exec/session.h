@@ -67,6 +67,8 @@ class Session final : public SqlSession, public FunctionHost {
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
   // nullopt after one into a table without an identity column.
   std::optional<std::int64_t>& LastIdentity() { return last_identity_; }
+  // The table (lower case) SET IDENTITY_INSERT ... ON applies to; empty when none.
+  std::string& IdentityInsertTable() { return identity_insert_table_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
   // nesting, telling the client through an environment change.
   void BeginTransaction(ResultSink& sink);
@@ -98,6 +100,7 @@ class Session final : public SqlSession, public FunctionHost {
   bool no_count_ = false;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
+  std::string identity_insert_table_;
   std::uint64_t transaction_descriptor_ = 0;
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;

@@ -1,0 +1,111 @@
+#include "engine/exec/identity_insert.h"
+
+#include <vector>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+struct TableColumns {
+  std::vector<std::string> names;
+  std::string identity;  // empty: none
+};
+
+// The columns of `table` as SQLite finds it (temp, main, then attached).
+TableColumns ColumnsOf(sqlite3* db, const std::string& table) {
+  TableColumns columns;
+  int autoincrement = 0;
+  bool has_identity =
+      sqlite3_table_column_metadata(db, nullptr, table.c_str(), "rowid", nullptr, nullptr, nullptr,
+                                    nullptr, &autoincrement) == SQLITE_OK &&
+      autoincrement;
+  auto info = catalog::Prepare(db, "SELECT name, type, pk FROM pragma_table_info(?)");
+  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(info.get(), 0);
+    if (has_identity && sqlite3_column_int(info.get(), 2) == 1 &&
+        tsql::EqualsIgnoreCase(catalog::ColumnText(info.get(), 1), "integer")) {
+      columns.identity = name;
+    }
+    columns.names.push_back(std::move(name));
+  }
+  return columns;
+}
+
+tsql::Token Synthetic(const tsql::Token& origin, tsql::TokenKind kind, const std::string& text) {
+  tsql::Token token;
+  token.kind = kind;
+  token.text = kind == tsql::TokenKind::kQuotedName ? "[" + text + "]" : text;
+  token.value = text;
+  token.line = origin.line;
+  token.offset = origin.offset;
+  return token;
+}
+
+}  // namespace
+
+std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& insert,
+                                               const std::string& identity_insert_table) {
+  size_t name_at = insert.size() > 1 && insert[1].IsWord("into") ? 2 : 1;
+  if (name_at >= insert.size() || !insert[name_at].IsName()) return std::nullopt;
+  tsql::DottedName name = tsql::ReadDottedName(insert, name_at);
+  if (name.parts.empty() || name.Last().starts_with("@") || name.end >= insert.size()) {
+    return std::nullopt;
+  }
+  TableColumns columns = ColumnsOf(db, name.Last());
+  if (columns.identity.empty()) return std::nullopt;
+  const tsql::Token& next = insert[name.end];
+  bool allowed = tsql::EqualsIgnoreCase(name.Last(), identity_insert_table);
+  if (next.IsSymbol("(") &&
+      !(name.end + 1 < insert.size() && insert[name.end + 1].IsWord("select"))) {
+    for (size_t i = name.end + 1; i < insert.size() && !insert[i].IsSymbol(")"); ++i) {
+      if (insert[i].IsName() && tsql::EqualsIgnoreCase(insert[i].value, columns.identity) &&
+          !allowed) {
+        SqlError error = MakeError(544, {name.Last()});
+        error.message().line = insert[i].line;
+        throw error;
+      }
+    }
+    return std::nullopt;
+  }
+  if (allowed || next.IsWord("default")) return std::nullopt;
+  tsql::Tokens explicit_list(insert.begin(),
+                             insert.begin() + static_cast<std::ptrdiff_t>(name.end));
+  explicit_list.push_back(Synthetic(next, tsql::TokenKind::kSymbol, "("));
+  bool first = true;
+  for (const std::string& column : columns.names) {
+    if (column == columns.identity) continue;
+    if (!first) explicit_list.push_back(Synthetic(next, tsql::TokenKind::kSymbol, ","));
+    explicit_list.push_back(Synthetic(next, tsql::TokenKind::kQuotedName, column));
+    first = false;
+  }
+  explicit_list.push_back(Synthetic(next, tsql::TokenKind::kSymbol, ")"));
+  explicit_list.insert(explicit_list.end(), insert.begin() + static_cast<std::ptrdiff_t>(name.end),
+                       insert.end());
+  return explicit_list;
+}
+
+void SetIdentityInsert(sqlite3* db, const tsql::Tokens& set, std::string& current) {
+  // SET IDENTITY_INSERT name ON | OFF
+  if (set.size() < 4 || !set[2].IsName())
+    throw tsql::SyntaxError(set.size() > 2 ? set[2] : set.back());
+  tsql::DottedName name = tsql::ReadDottedName(set, 2);
+  if (name.end >= set.size() || !(set[name.end].IsWord("on") || set[name.end].IsWord("off"))) {
+    throw tsql::SyntaxError(name.end < set.size() ? set[name.end] : set.back());
+  }
+  bool on = set[name.end].IsWord("on");
+  std::string table = tsql::ToLower(name.Last());
+  if (ColumnsOf(db, name.Last()).identity.empty()) throw MakeError(8106, {name.Last()});
+  if (!on) {
+    if (current == table) current.clear();
+    return;
+  }
+  if (!current.empty() && current != table) throw MakeError(8107, {current, name.Last()});
+  current = table;
+}
+
+}  // namespace sqlengine::exec
