@@ -15,7 +15,8 @@ struct TableColumns {
   std::string identity;  // empty: none
 };
 
-// The columns of `table` as SQLite finds it (temp, main, then attached).
+// The columns of `table` as SQLite finds it (temp, main, then attached); no
+// names when it has no identity column.
 TableColumns ColumnsOf(sqlite3* db, const std::string& table) {
   TableColumns columns;
   int autoincrement = 0;
@@ -23,11 +24,12 @@ TableColumns ColumnsOf(sqlite3* db, const std::string& table) {
       sqlite3_table_column_metadata(db, nullptr, table.c_str(), "rowid", nullptr, nullptr, nullptr,
                                     nullptr, &autoincrement) == SQLITE_OK &&
       autoincrement;
+  if (!has_identity) return columns;  // the common case, without a query
   auto info = catalog::Prepare(db, "SELECT name, type, pk FROM pragma_table_info(?)");
   sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(info.get(), 0);
-    if (has_identity && sqlite3_column_int(info.get(), 2) == 1 &&
+    if (sqlite3_column_int(info.get(), 2) == 1 &&
         tsql::EqualsIgnoreCase(catalog::ColumnText(info.get(), 1), "integer")) {
       columns.identity = name;
     }
