@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <string>
 #include <string_view>
 
 #include "engine/common/error.h"
@@ -17,7 +18,7 @@ struct Cancelled {};
 struct FailedStatement {
   const tsql::SqliteText* text = nullptr;
   std::string_view verb;      // "INSERT", "UPDATE" ... for constraint messages
-  std::string_view database;  // the current database
+  std::string database;       // the current database (owned: it outlives the session call)
   int line = 1;
 };
 
