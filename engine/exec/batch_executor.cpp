@@ -428,6 +428,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(remove.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    ForgetIdentity(db, schema, table.name);
   }
 }
 

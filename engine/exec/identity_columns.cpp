@@ -45,18 +45,87 @@ std::optional<IdentitySpec> FindIdentity(const tsql::Tokens& tokens) {
   return std::nullopt;
 }
 
+// Tables whose IDENTITY steps by other than 1 or starts below 1: the engine
+// assigns their values. `last` is the value assigned last (NULL: none yet);
+// `pending` is 1 while the row being inserted takes an assigned value.
+constexpr const char* kIdentityTable = "sqlengine_identity";
+
+// `sql_head` (a verb and its columns) on `schema`'s kept identities for `table`,
+// prepared with the name bound; nullopt when the schema keeps none.
+std::optional<catalog::PreparedStatement> PrepareOnIdentities(sqlite3* db,
+                                                              const std::string& schema,
+                                                              const std::string& sql_head,
+                                                              const std::string& table) {
+  std::string sql =
+      sql_head + " " + tsql::QuoteSqliteName(schema) + "." + kIdentityTable + " WHERE name = ?";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return std::nullopt;
+  }
+  catalog::PreparedStatement statement(raw);
+  sqlite3_bind_text(statement.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return statement;
+}
+
+void StepOrThrow(sqlite3* db, sqlite3_stmt* statement) {
+  if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+// SQLite's AUTOINCREMENT hands the row a fresh rowid above every existing
+// one (NEW.rowid is -1 before it does); the AFTER trigger then moves the row
+// to the table's next value. A row given its value explicitly keeps it.
+void CreateAssigningTriggers(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::string quoted_table = tsql::QuoteSqliteName(table);
+  std::string key = tsql::QuoteSqliteString(table);
+  auto trigger = [&](const char* role) {
+    return tsql::QuoteSqliteName(schema) + "." +
+           tsql::QuoteSqliteName(std::string(kIdentityTable) + "_" + table + "_" + role);
+  };
+  catalog::Exec(db, "CREATE TRIGGER " + trigger("mark") + " BEFORE INSERT ON " + quoted_table +
+                        " BEGIN UPDATE " + kIdentityTable +
+                        " SET pending = (NEW.rowid = -1) WHERE name = " + key + "; END");
+  catalog::Exec(db, "CREATE TRIGGER " + trigger("assign") + " AFTER INSERT ON " + quoted_table +
+                        " WHEN (SELECT pending FROM " + kIdentityTable + " WHERE name = " + key +
+                        ") BEGIN UPDATE " + kIdentityTable +
+                        " SET last = coalesce(last + increment, seed) WHERE name = " + key +
+                        "; UPDATE " + quoted_table + " SET rowid = (SELECT last FROM " +
+                        kIdentityTable + " WHERE name = " + key + ") WHERE rowid = NEW.rowid; END");
+}
+
 }  // namespace
 
 void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string& table,
                        const tsql::Tokens& definition) {
   std::optional<IdentitySpec> identity = FindIdentity(definition);
-  if (!identity || identity->seed <= 1) return;
+  if (!identity || (identity->seed == 1 && identity->increment == 1)) return;
   std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto seed = catalog::Prepare(
-      db, "INSERT INTO " + quoted_schema + ".sqlite_sequence (name, seq) VALUES (?, ?)");
-  sqlite3_bind_text(seed.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_int64(seed.get(), 2, identity->seed - 1);
-  if (sqlite3_step(seed.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  if (identity->increment == 1 && identity->seed > 1) {
+    auto seed = catalog::Prepare(
+        db, "INSERT INTO " + quoted_schema + ".sqlite_sequence (name, seq) VALUES (?, ?)");
+    sqlite3_bind_text(seed.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(seed.get(), 2, identity->seed - 1);
+    StepOrThrow(db, seed.get());
+    return;
+  }
+  std::string identities = quoted_schema + "." + kIdentityTable;
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + identities +
+                        " (name TEXT PRIMARY KEY COLLATE NOCASE, seed INTEGER NOT NULL, "
+                        "increment INTEGER NOT NULL, last INTEGER, pending INTEGER NOT NULL "
+                        "DEFAULT 0)");
+  auto record = catalog::Prepare(
+      db, "INSERT OR REPLACE INTO " + identities + " (name, seed, increment) VALUES (?, ?, ?)");
+  sqlite3_bind_text(record.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int64(record.get(), 2, identity->seed);
+  sqlite3_bind_int64(record.get(), 3, identity->increment);
+  StepOrThrow(db, record.get());
+  CreateAssigningTriggers(db, schema, table);
+}
+
+void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::optional<catalog::PreparedStatement> remove =
+      PrepareOnIdentities(db, schema, "DELETE FROM", table);
+  if (remove) StepOrThrow(db, remove->get());
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {
@@ -67,6 +136,15 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
                                     nullptr, &autoincrement) != SQLITE_OK ||
       !autoincrement) {
     return std::nullopt;
+  }
+  // The trigger moved an assigned row after SQLite reported its rowid.
+  auto schemas = catalog::Prepare(db, "SELECT name FROM pragma_database_list");
+  while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
+    std::optional<catalog::PreparedStatement> kept = PrepareOnIdentities(
+        db, catalog::ColumnText(schemas.get(), 0), "SELECT pending, last FROM", table);
+    if (!kept || sqlite3_step(kept->get()) != SQLITE_ROW) continue;
+    if (sqlite3_column_int(kept->get(), 0) == 0) break;
+    return static_cast<std::int64_t>(sqlite3_column_int64(kept->get(), 1));
   }
   return static_cast<std::int64_t>(sqlite3_last_insert_rowid(db));
 }

@@ -1,8 +1,9 @@
 #pragma once
-// IDENTITY(seed, increment) on top of SQLite's AUTOINCREMENT: the table's
-// sqlite_sequence entry starts at seed - 1, so the first value is the seed.
-// AUTOINCREMENT always steps by 1 and cannot start below 1: an increment
-// other than 1 and a seed below 1 are not kept (values go 1, 2, 3 ...).
+// IDENTITY(seed, increment) on top of SQLite's AUTOINCREMENT. With an
+// increment of 1 and a seed of at least 1 the table's sqlite_sequence entry
+// starts at seed - 1. Otherwise the database's sqlengine_identity table keeps
+// the seed, increment and last value, and two triggers on the table move each
+// row inserted without a value to the next one, inside the inserting statement.
 
 #include <sqlite3.h>
 
@@ -16,10 +17,14 @@
 namespace sqlengine::exec {
 
 // For a table just created in `schema` by the CREATE TABLE `definition`.
-// Does nothing when the definition has no IDENTITY(seed, increment) with a
-// seed above 1. Throws std::runtime_error when SQLite refuses the step.
+// Does nothing when the definition has no IDENTITY(seed, increment) or has
+// IDENTITY(1, 1). Throws std::runtime_error when SQLite refuses a step.
 void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string& table,
                        const tsql::Tokens& definition);
+
+// For a table just dropped from `schema`: forgets its kept identity, if any.
+// Throws std::runtime_error when SQLite refuses the step.
+void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table);
 
 // After an INSERT (its SQLite text) that inserted rows: the identity value
 // it assigned, or nullopt when the table it wrote has no identity column.
