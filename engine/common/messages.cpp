@@ -63,6 +63,9 @@ constexpr MessageDef kMessages[] = {
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
      "that name. Make sure that the name is entered correctly."},
     {1222, 16, "Lock request time out period exceeded."},
+    {1505, 16,
+     "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID %d. Most "
+     "significant primary key is '%.*ls'."},
     {1801, 16, "Database '%.*ls' already exists."},
     {1802, 11,
      "CREATE DATABASE failed. Some file names listed could not be created. Check previous "
@@ -109,6 +112,7 @@ constexpr MessageDef kMessages[] = {
     {3702, 16, "Cannot drop the %S_MSG '%.*ls' because it is currently in use."},
     {3703, 16, "Cannot detach the %S_MSG '%.*ls' because it is currently in use."},
     {3708, 16, "Cannot %S_MSG the %S_MSG '%.*ls' because it is a system %S_MSG."},
+    {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},

@@ -7,6 +7,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/backup_restore.h"
+#include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/datetime_columns.h"
 #include "engine/exec/engine_impl.h"
@@ -148,6 +149,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     return;
   }
   if (InsertExecuteAt(statement)) return;
+  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -371,6 +373,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   SessionConnection& connection = session_.Connection();
+  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
+    ChangeConstraint(connection.Handle(), statement.tokens, [&](std::string_view database) {
+      return database.empty() ? std::string("main") : connection.SchemaFor(database);
+    });
+    session_.RowCount() = 0;
+    Done(std::nullopt);
+    return;
+  }
   if (statement.kind == StatementKind::kInsert) {
     std::optional<Tokens> listed = ApplyIdentityRules(connection.Handle(), statement.tokens,
                                                       session_.IdentityInsertTable());
