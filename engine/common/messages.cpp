@@ -66,6 +66,17 @@ constexpr MessageDef kMessages[] = {
     {1505, 16,
      "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID %d. Most "
      "significant primary key is '%.*ls'."},
+    {1752, 16, "Column '%.*ls' in table '%.*ls' is invalid for creating a default constraint."},
+    {1754, 16,
+     "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
+     "'%.*ls'."},
+    {1767, 16, "Foreign key '%.*ls' references invalid table '%.*ls'."},
+    {1769, 16, "Foreign key '%.*ls' references invalid column '%.*ls' in referencing table '%.*ls'."},
+    {1770, 16, "Foreign key '%.*ls' references invalid column '%.*ls' in referenced table '%.*ls'."},
+    {1776, 16,
+     "There are no primary or candidate keys in the referenced table '%.*ls' that match the "
+     "referencing column list in the foreign key '%.*ls'."},
+    {1781, 16, "Column already has a DEFAULT bound to it."},
     {1801, 16, "Database '%.*ls' already exists."},
     {1802, 11,
      "CREATE DATABASE failed. Some file names listed could not be created. Check previous "
@@ -117,6 +128,7 @@ constexpr MessageDef kMessages[] = {
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},
     {4060, 11, "Cannot open database requested in login '%.*ls'. Login fails."},
+    {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
     {5105, 16, "Device activation error. The physical file name '%.*ls' may be incorrect."},
     {5120, 16, "Unable to open the physical file \"%.*ls\". Operating system error %d: \"%ls\"."},
     {5123, 16,

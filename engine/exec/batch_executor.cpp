@@ -374,9 +374,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   SessionConnection& connection = session_.Connection();
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
-    ChangeConstraint(connection.Handle(), statement.tokens, [&](std::string_view database) {
-      return database.empty() ? std::string("main") : connection.SchemaFor(database);
-    });
+    ChangeConstraint(connection.Handle(), statement.tokens, connection, session_.CurrentDatabase());
     session_.RowCount() = 0;
     Done(std::nullopt);
     return;

@@ -1,9 +1,12 @@
 #include "engine/exec/constraint_changes.h"
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -12,56 +15,248 @@
 namespace sqlengine::exec {
 namespace {
 
+bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
+  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+}
+
+struct AddedConstraint {
+  std::string name;  // "" when the statement names none
+  std::string kind;  // "primary", "unique", "check", "foreign" or "default"
+  std::size_t begin = 0;  // CONSTRAINT, or the kind's word
+  std::size_t end = 0;    // one past the element
+  std::vector<std::string> columns;  // a key's columns; a default's one column
+  std::size_t expression_end = 0;    // a default: the FOR that ends its expression
+};
+
 struct ConstraintChange {
   std::string database;  // "" when not named
   std::string table;
-  std::string constraint;
-  bool add = false;
-  std::vector<std::string> columns;  // adding only
+  bool check_existing = true;
+  std::vector<AddedConstraint> added;
+  std::vector<std::string> dropped;
 };
 
-// nullopt when `alter` is not a change ChangeConstraint runs; throws 170 for
-// a malformed column list.
-std::optional<ConstraintChange> ReadChange(const tsql::Tokens& alter) {
-  if (alter.size() < 6 || !alter[2].IsName()) return std::nullopt;
-  tsql::DottedName name = tsql::ReadDottedName(alter, 2);
-  size_t i = name.end;
-  if (i + 2 >= alter.size() || !alter[i + 1].IsWord("constraint") || !alter[i + 2].IsName()) {
-    return std::nullopt;
-  }
-  ConstraintChange change{
-      name.Database(), name.Last(), alter[i + 2].value, alter[i].IsWord("add"), {}};
-  if (!change.add) {
-    if (!alter[i].IsWord("drop") || i + 3 != alter.size()) return std::nullopt;
+class ChangeReader {
+ public:
+  explicit ChangeReader(const tsql::Tokens& alter) : alter_(alter) {}
+
+  // nullopt when the statement changes no constraint; throws SyntaxError for
+  // a malformed one that does.
+  std::optional<ConstraintChange> Read() {
+    if (alter_.size() < 5 || !At(2).IsName()) return std::nullopt;
+    tsql::DottedName name = tsql::ReadDottedName(alter_, 2);
+    ConstraintChange change{name.Database(), name.Last(), true, {}, {}};
+    size_t i = name.end;
+    if (At(i).IsWord("with") && IsAnyWord(At(i + 1), {"check", "nocheck"})) {
+      change.check_existing = At(i + 1).IsWord("check");
+      i += 2;
+    }
+    if (At(i).IsWord("drop")) {
+      if (!At(i + 1).IsWord("constraint")) return std::nullopt;
+      ReadDropped(i + 2, change);
+      return change;
+    }
+    if (!At(i).IsWord("add") ||
+        !IsAnyWord(At(i + 1), {"constraint", "primary", "unique", "check", "foreign", "default"})) {
+      return std::nullopt;
+    }
+    size_t begin = i + 1;
+    int depth = 0;
+    for (size_t k = begin; k <= alter_.size(); ++k) {
+      if (At(k).IsSymbol("(")) ++depth;
+      if (At(k).IsSymbol(")")) --depth;
+      if (k == alter_.size() || (depth == 0 && At(k).IsSymbol(","))) {
+        if (k == begin) throw tsql::SyntaxError(At(k), &alter_[k - 1]);
+        change.added.push_back(ReadAdded(begin, k));
+        begin = k + 1;
+      }
+    }
     return change;
   }
-  size_t k = i + 3;
-  if (k < alter.size() && alter[k].IsWord("primary") && k + 1 < alter.size() &&
-      alter[k + 1].IsWord("key")) {
-    k += 2;
-  } else if (k < alter.size() && alter[k].IsWord("unique")) {
-    k += 1;
-  } else {
-    return std::nullopt;
+
+ private:
+  const tsql::Token& At(size_t i) const {
+    static const tsql::Token kEnd;
+    return i < alter_.size() ? alter_[i] : kEnd;
   }
-  if (k < alter.size() && (alter[k].IsWord("clustered") || alter[k].IsWord("nonclustered"))) ++k;
-  if (k >= alter.size() || !alter[k].IsSymbol("(")) return std::nullopt;
-  for (++k; k < alter.size() && !alter[k].IsSymbol(")"); ++k) {
-    if (!alter[k].IsName()) throw tsql::SyntaxError(alter[k], &alter[k - 1]);
-    change.columns.push_back(alter[k].value);
-    if (k + 1 < alter.size() && alter[k + 1].IsSymbol(",")) ++k;
+
+  [[noreturn]] void Fail(size_t at) const {
+    throw tsql::SyntaxError(At(at), at > 0 ? &alter_[std::min(at, alter_.size()) - 1] : nullptr);
   }
-  if (k + 1 != alter.size() || change.columns.empty()) return std::nullopt;
-  return change;
+
+  void ReadDropped(size_t i, ConstraintChange& change) const {
+    while (true) {
+      if (!At(i).IsName()) Fail(i);
+      change.dropped.push_back(At(i).value);
+      if (i + 1 == alter_.size()) return;
+      if (!At(i + 1).IsSymbol(",")) Fail(i + 1);
+      i += At(i + 2).IsWord("constraint") ? 3 : 2;
+    }
+  }
+
+  // ( name [ASC | DESC], ... ) at `open`; returns the index after ')'.
+  size_t ReadColumns(size_t open, std::vector<std::string>& columns) const {
+    if (!At(open).IsSymbol("(")) Fail(open);
+    size_t k = open + 1;
+    while (true) {
+      if (!At(k).IsName()) Fail(k);
+      columns.push_back(At(k).value);
+      ++k;
+      if (IsAnyWord(At(k), {"asc", "desc"})) ++k;
+      if (At(k).IsSymbol(")")) return k + 1;
+      if (!At(k).IsSymbol(",")) Fail(k);
+      ++k;
+    }
+  }
+
+  AddedConstraint ReadAdded(size_t begin, size_t end) const {
+    AddedConstraint added;
+    added.begin = begin;
+    added.end = end;
+    size_t k = begin;
+    if (At(k).IsWord("constraint")) {
+      if (!At(k + 1).IsName() || k + 2 >= end) Fail(k + 1);
+      added.name = At(k + 1).value;
+      k += 2;
+    }
+    const tsql::Token& kind = At(k);
+    if (kind.IsWord("primary") || kind.IsWord("unique")) {
+      added.kind = tsql::ToLower(kind.text);
+      k += kind.IsWord("primary") ? 1 : 0;
+      if (kind.IsWord("primary") && !At(k).IsWord("key")) Fail(k);
+      ++k;
+      if (IsAnyWord(At(k), {"clustered", "nonclustered"})) ++k;
+      k = ReadColumns(k, added.columns);
+      if (k != end) Fail(k);
+    } else if (kind.IsWord("check")) {
+      added.kind = "check";
+      if (!At(k + 1).IsSymbol("(") || end - k < 3 || !At(end - 1).IsSymbol(")")) Fail(k + 1);
+    } else if (kind.IsWord("foreign")) {
+      added.kind = "foreign";
+      if (!At(k + 1).IsWord("key")) Fail(k + 1);
+      k = ReadColumns(k + 2, added.columns);
+      if (!At(k).IsWord("references") || !At(k + 1).IsName()) Fail(At(k).IsWord("references") ? k + 1 : k);
+    } else if (kind.IsWord("default")) {
+      added.kind = "default";
+      size_t for_at = k + 1;
+      int depth = 0;
+      while (for_at < end && !(depth == 0 && At(for_at).IsWord("for"))) {
+        if (At(for_at).IsSymbol("(")) ++depth;
+        if (At(for_at).IsSymbol(")")) --depth;
+        ++for_at;
+      }
+      if (for_at == k + 1 || for_at >= end) Fail(for_at);
+      if (!At(for_at + 1).IsName()) Fail(for_at + 1);
+      added.columns.push_back(At(for_at + 1).value);
+      added.expression_end = for_at;
+      size_t rest = for_at + 2;
+      if (rest + 2 == end && At(rest).IsWord("with") && At(rest + 1).IsWord("values")) rest = end;
+      if (rest != end) Fail(rest);
+    } else {
+      Fail(k);
+    }
+    return added;
+  }
+
+  const tsql::Tokens& alter_;
+};
+
+// What applying a change needs besides the change itself.
+struct Target {
+  sqlite3* db;
+  tsql::NameResolver& resolver;
+  std::string schema;    // SQLite's name of the table's database
+  std::string database;  // its T-SQL name, for messages
+  std::string table;
+  bool check_existing;
+
+  std::string QualifiedTable() const {
+    return tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(table);
+  }
+  TableDefinition Definition() const {
+    std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+    if (!definition) throw MakeError(4902, {table, database});
+    return *definition;
+  }
+};
+
+// The SQLite text CREATE TABLE makes of `element` (T-SQL tokens of one column
+// definition or table constraint).
+std::string RewriteElement(const tsql::Tokens& element, tsql::NameResolver& resolver) {
+  tsql::Statement create;
+  create.kind = tsql::StatementKind::kCreateTable;
+  create.tokens = tsql::Lex("CREATE TABLE sqlengine_element (");
+  create.tokens.pop_back();  // the end marker
+  for (tsql::Token& token : create.tokens) token.line = element.front().line;
+  create.tokens.insert(create.tokens.end(), element.begin(), element.end());
+  tsql::Token close = create.tokens.back();
+  close.kind = tsql::TokenKind::kSymbol;
+  close.text = close.value = ")";
+  create.tokens.push_back(close);
+  std::string sql = tsql::RewriteStatement(create, resolver).sql;
+  size_t open = sql.find('(');
+  size_t last = sql.rfind(')');
+  std::string text = sql.substr(open + 1, last - open - 1);
+  size_t first = text.find_first_not_of(' ');
+  size_t final = text.find_last_not_of(' ');
+  return first == std::string::npos ? std::string() : text.substr(first, final - first + 1);
+}
+
+// The text of the first parenthesised group after the word `word` in `sql`.
+std::string ParenthesisedAfter(const std::string& sql, std::string_view word) {
+  tsql::Tokens tokens = tsql::Lex(sql);
+  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (!tokens[i].IsWord(word) || !tokens[i + 1].IsSymbol("(")) continue;
+    int depth = 0;
+    for (size_t k = i + 1; k < tokens.size(); ++k) {
+      if (tokens[k].IsSymbol("(")) ++depth;
+      if (tokens[k].IsSymbol(")") && --depth == 0) {
+        size_t from = tokens[i + 1].offset + 1;
+        return sql.substr(from, tokens[k].offset - from);
+      }
+    }
+  }
+  return {};
+}
+
+std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& schema,
+                                   const std::string& table) {
+  std::vector<std::string> columns;
+  auto info = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, ?)");
+  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(info.get()) == SQLITE_ROW) columns.push_back(catalog::ColumnText(info.get(), 0));
+  return columns;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return tsql::EqualsIgnoreCase(n, name); });
+}
+
+void RefuseTakenName(const Target& target, const std::string& name) {
+  auto object = catalog::Prepare(target.db, "SELECT 1 FROM " + tsql::QuoteSqliteName(target.schema) +
+                                                ".sqlite_master WHERE name = ? COLLATE NOCASE");
+  sqlite3_bind_text(object.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(object.get()) == SQLITE_ROW || ConstraintNameInUse(target.db, target.schema, name)) {
+    throw MakeError(2714, {name});
+  }
+}
+
+// Rows written before a column had its current default may be stored without
+// it and read the default from the definition; writing each row in full
+// keeps their values when the default changes.
+void StoreColumnInFull(const Target& target, const std::string& column) {
+  std::string quoted = tsql::QuoteSqliteName(column);
+  catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
 }
 
 // The first key that existing rows repeat, as SQL Server shows it
 // ("a, b"); empty when every key is unique.
-std::string RepeatedKey(sqlite3* db, const std::string& qualified_table,
-                        const std::string& column_list) {
-  auto repeated =
-      catalog::Prepare(db, "SELECT " + column_list + " FROM " + qualified_table + " GROUP BY " +
-                               column_list + " HAVING count(*) > 1 LIMIT 1");
+std::string RepeatedKey(const Target& target, const std::string& column_list) {
+  auto repeated = catalog::Prepare(target.db, "SELECT " + column_list + " FROM " +
+                                                  target.QualifiedTable() + " GROUP BY " +
+                                                  column_list + " HAVING count(*) > 1 LIMIT 1");
   if (sqlite3_step(repeated.get()) != SQLITE_ROW) return {};
   std::string key;
   for (int c = 0; c < sqlite3_column_count(repeated.get()); ++c) {
@@ -73,74 +268,205 @@ std::string RepeatedKey(sqlite3* db, const std::string& qualified_table,
   return key;
 }
 
-void Add(sqlite3* db, const std::string& schema, const ConstraintChange& change) {
-  std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto exists = catalog::Prepare(
-      db, "SELECT 1 FROM " + quoted_schema + ".sqlite_master WHERE name = ? COLLATE NOCASE");
-  sqlite3_bind_text(exists.get(), 1, change.constraint.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(exists.get()) == SQLITE_ROW) throw MakeError(2714, {change.constraint});
+void AddKey(const Target& target, const AddedConstraint& added) {
+  std::string name = added.name;
+  if (name.empty()) {
+    name = (added.kind == "primary" ? "PK_" : "UQ_") + target.table;
+    if (added.kind == "unique") name += "_" + added.columns.front();
+  }
+  RefuseTakenName(target, name);
+  target.Definition();
   std::string column_list;
-  for (const std::string& column : change.columns) {
+  for (const std::string& column : added.columns) {
     if (!column_list.empty()) column_list += ", ";
     column_list += tsql::QuoteSqliteName(column);
   }
-  std::string key =
-      RepeatedKey(db, quoted_schema + "." + tsql::QuoteSqliteName(change.table), column_list);
+  std::string key = RepeatedKey(target, column_list);
   if (!key.empty()) throw MakeError(1505, {"2", key});
-  catalog::Exec(db, "CREATE UNIQUE INDEX " + quoted_schema + "." +
-                        tsql::QuoteSqliteName(change.constraint) + " ON " +
-                        tsql::QuoteSqliteName(change.table) + " (" + column_list + ")");
+  catalog::Exec(target.db, "CREATE UNIQUE INDEX " + tsql::QuoteSqliteName(target.schema) + "." +
+                               tsql::QuoteSqliteName(name) + " ON " +
+                               tsql::QuoteSqliteName(target.table) + " (" + column_list + ")");
 }
 
-// Whether the table's own definition declares a constraint named `constraint`.
-bool DeclaredInTable(sqlite3* db, const std::string& quoted_schema,
-                     const ConstraintChange& change) {
-  auto definition = catalog::Prepare(db, "SELECT sql FROM " + quoted_schema +
-                                             ".sqlite_master WHERE type = 'table' AND name = ? "
-                                             "COLLATE NOCASE");
-  sqlite3_bind_text(definition.get(), 1, change.table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(definition.get()) != SQLITE_ROW) return false;
-  tsql::Tokens tokens = tsql::Lex(catalog::ColumnText(definition.get(), 0));
-  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-    if (tokens[i].IsWord("constraint") && tokens[i + 1].IsName() &&
-        tsql::EqualsIgnoreCase(tokens[i + 1].value, change.constraint)) {
-      return true;
+// Appends a table constraint to the definition.
+void AppendToDefinition(const Target& target, const TableDefinition& definition,
+                        const std::string& element) {
+  std::string sql = definition.sql.substr(0, definition.close) + ", " + element + " " +
+                    definition.sql.substr(definition.close);
+  ReplaceTableDefinition(target.db, target.schema, definition, sql);
+}
+
+void AddCheck(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+  if (!added.name.empty()) RefuseTakenName(target, added.name);
+  TableDefinition definition = target.Definition();
+  tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
+  std::string element = RewriteElement(tokens, target.resolver);
+  if (target.check_existing) {
+    std::string condition = ParenthesisedAfter(element, "check");
+    catalog::PreparedStatement conflict;
+    try {
+      conflict = catalog::Prepare(target.db, "SELECT 1 FROM " + target.QualifiedTable() +
+                                                 " WHERE NOT (" + condition + ") LIMIT 1");
+    } catch (const std::runtime_error& refused) {
+      throw MakeError(50000, {refused.what()});
+    }
+    if (sqlite3_step(conflict.get()) == SQLITE_ROW) {
+      throw MakeError(547, {"ALTER TABLE", "TABLE", "CHECK", added.name.empty() ? condition : added.name,
+                            target.database, target.table, "", "", ""});
     }
   }
-  return false;
+  AppendToDefinition(target, definition, element);
 }
 
-void Drop(sqlite3* db, const std::string& schema, const ConstraintChange& change) {
-  std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto index = catalog::Prepare(db, "SELECT name FROM " + quoted_schema +
-                                        ".sqlite_master WHERE type = 'index' AND name = ? "
-                                        "COLLATE NOCASE AND tbl_name = ? COLLATE NOCASE AND "
-                                        "sql LIKE 'CREATE UNIQUE INDEX%'");
-  sqlite3_bind_text(index.get(), 1, change.constraint.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(index.get(), 2, change.table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(index.get()) != SQLITE_ROW) {
-    // SQLite cannot take a declared constraint out of a table in place.
-    if (DeclaredInTable(db, quoted_schema, change)) throw MakeError(156, {"CONSTRAINT"});
-    throw MakeError(3728, {change.constraint});
+void AddForeignKey(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+  if (!added.name.empty()) RefuseTakenName(target, added.name);
+  std::string name =
+      added.name.empty() ? "FK__" + target.table + "__" + added.columns.front() : added.name;
+  TableDefinition definition = target.Definition();
+  std::vector<std::string> columns = ColumnsOf(target.db, target.schema, target.table);
+  for (const std::string& column : added.columns) {
+    if (!Contains(columns, column)) throw MakeError(1769, {name, column, target.table});
   }
+  size_t references = added.begin;
+  while (!alter[references].IsWord("references")) ++references;
+  tsql::DottedName referenced = tsql::ReadDottedName(alter, references + 1);
+  std::optional<TableDefinition> parent =
+      ReadTableDefinition(target.db, target.schema, referenced.Last());
+  if (!parent) throw MakeError(1767, {name, referenced.Last()});
+  if (referenced.end < added.end && alter[referenced.end].IsSymbol("(")) {
+    std::vector<std::string> parent_columns = ColumnsOf(target.db, target.schema, parent->table);
+    for (size_t k = referenced.end + 1; k < added.end && !alter[k].IsSymbol(")"); ++k) {
+      if (alter[k].IsName() && !Contains(parent_columns, alter[k].value)) {
+        throw MakeError(1770, {name, alter[k].value, parent->table});
+      }
+    }
+  }
+  tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
+  AppendToDefinition(target, definition, RewriteElement(tokens, target.resolver));
+  // The check also finds a referenced key that is not unique, WITH NOCHECK too.
+  catalog::PreparedStatement check;
+  try {
+    check = catalog::Prepare(target.db, "PRAGMA " + tsql::QuoteSqliteName(target.schema) +
+                                            ".foreign_key_check(" +
+                                            tsql::QuoteSqliteString(definition.table) + ")");
+  } catch (const std::runtime_error&) {
+    throw MakeError(1776, {parent->table, name});
+  }
+  int rc = sqlite3_step(check.get());
+  if (rc == SQLITE_ROW && target.check_existing) {
+    std::string parent_column = referenced.end < added.end && alter[referenced.end].IsSymbol("(")
+                                    ? alter[referenced.end + 1].value
+                                    : std::string();
+    bool column = !parent_column.empty();
+    throw MakeError(547, {"ALTER TABLE", "TABLE", "FOREIGN KEY", name, target.database,
+                          parent->table, column ? ", column '" : "", parent_column,
+                          column ? "'" : ""});
+  }
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MakeError(1776, {parent->table, name});
+}
+
+void AddDefault(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+  if (!added.name.empty()) RefuseTakenName(target, added.name);
+  TableDefinition definition = target.Definition();
+  const std::string& column_name = added.columns.front();
+  const TableDefinition::Element* column = definition.Column(column_name);
+  if (column == nullptr) throw MakeError(1752, {column_name, target.table});
+  if (definition.IsIdentity(*column)) throw MakeError(1754, {target.table, column_name});
+  if (definition.HasDefault(*column)) throw MakeError(1781);
+  // The clause is written as a column of its own would carry it.
+  tsql::Tokens element = tsql::Lex("sqlengine_column int");
+  element.pop_back();
+  element.insert(element.end(), alter.begin() + added.begin, alter.begin() + added.expression_end);
+  std::string rewritten = RewriteElement(element, target.resolver);
+  tsql::Tokens words = tsql::Lex(rewritten);
+  size_t clause = 2;
+  while (clause < words.size() && !IsAnyWord(words[clause], {"constraint", "default"})) ++clause;
+  std::string text = rewritten.substr(words[clause].offset);
+  StoreColumnInFull(target, column->column);
+  std::string sql = definition.sql.substr(0, column->end) + " " + text +
+                    definition.sql.substr(column->end);
+  ReplaceTableDefinition(target.db, target.schema, definition, sql);
+}
+
+// Drops the unique index that ADD CONSTRAINT made for `name`; false when
+// there is none.
+bool DropKeyIndex(const Target& target, const std::string& name) {
+  std::string quoted_schema = tsql::QuoteSqliteName(target.schema);
+  auto index = catalog::Prepare(target.db, "SELECT name FROM " + quoted_schema +
+                                               ".sqlite_master WHERE type = 'index' AND name = ? "
+                                               "COLLATE NOCASE AND tbl_name = ? COLLATE NOCASE AND "
+                                               "sql LIKE 'CREATE UNIQUE INDEX%'");
+  sqlite3_bind_text(index.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(index.get(), 2, target.table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(index.get()) != SQLITE_ROW) return false;
   std::string stored = catalog::ColumnText(index.get(), 0);
   index.reset();  // an open read keeps the schema locked against DROP INDEX
-  catalog::Exec(db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(stored));
+  catalog::Exec(target.db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(stored));
+  return true;
+}
+
+void Drop(const Target& target, const std::string& name) {
+  if (DropKeyIndex(target, name)) return;
+  TableDefinition definition = target.Definition();
+  std::optional<TableDefinition::NamedConstraint> named = definition.Constraint(name);
+  if (!named) throw MakeError(3728, {name});
+  // Taking a key out would change the table's stored indexes.
+  if (named->kind == "primary" || named->kind == "unique") throw MakeError(156, {"CONSTRAINT"});
+  const std::string& kind = named->kind;
+  if (kind != "check" && kind != "foreign" && kind != "references" && kind != "default") {
+    throw MakeError(3728, {name});
+  }
+  const TableDefinition::Element& element = definition.elements[named->element];
+  if (named->kind == "default") StoreColumnInFull(target, element.column);
+  size_t from = named->begin;
+  size_t to = named->end;
+  if (named->table_level) {
+    // With the comma that separates it from the element before.
+    from = named->element > 0 ? definition.elements[named->element - 1].end : element.begin;
+    to = named->element > 0 ? element.end : definition.elements[1].begin;
+  } else {
+    while (from > element.begin && definition.sql[from - 1] == ' ') --from;
+  }
+  std::string sql = definition.sql.substr(0, from) + definition.sql.substr(to);
+  ReplaceTableDefinition(target.db, target.schema, definition, sql);
 }
 
 }  // namespace
 
-bool IsConstraintChange(const tsql::Tokens& alter) { return ReadChange(alter).has_value(); }
+bool IsConstraintChange(const tsql::Tokens& alter) { return ChangeReader(alter).Read().has_value(); }
 
-void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter,
-                      const std::function<std::string(std::string_view)>& schema_for) {
-  std::optional<ConstraintChange> change = ReadChange(alter);
+void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
+                      std::string_view database) {
+  std::optional<ConstraintChange> change = ChangeReader(alter).Read();
   if (!change) throw tsql::SyntaxError(alter.back(), nullptr);
-  std::string schema = schema_for(change->database);
-  if (change->add) {
-    Add(db, schema, *change);
-  } else {
-    Drop(db, schema, *change);
+  std::string schema = change->table.starts_with("#")  ? std::string("temp")
+                       : change->database.empty()      ? std::string("main")
+                                                       : resolver.SchemaFor(change->database);
+  Target target{db,
+                resolver,
+                schema,
+                change->database.empty() ? std::string(database) : change->database,
+                change->table,
+                change->check_existing};
+  catalog::Exec(db, "SAVEPOINT sqlengine_constraint");
+  try {
+    for (const AddedConstraint& added : change->added) {
+      if (added.kind == "check") {
+        AddCheck(target, alter, added);
+      } else if (added.kind == "foreign") {
+        AddForeignKey(target, alter, added);
+      } else if (added.kind == "default") {
+        AddDefault(target, alter, added);
+      } else {
+        AddKey(target, added);
+      }
+    }
+    for (const std::string& name : change->dropped) Drop(target, name);
+    catalog::Exec(db, "RELEASE sqlengine_constraint");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_constraint; RELEASE sqlengine_constraint", nullptr,
+                 nullptr, nullptr);
+    throw;
   }
 }
 

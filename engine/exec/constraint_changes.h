@@ -1,27 +1,36 @@
 #pragma once
-// ALTER TABLE t ADD CONSTRAINT c UNIQUE | PRIMARY KEY [CLUSTERED | NONCLUSTERED] (columns) and
-// ALTER TABLE t DROP CONSTRAINT c for the constraints added so: each is a unique index named c,
-// so adding one needs no table rebuild and keeps the table's data, triggers and indexes.
+// ALTER TABLE t [WITH CHECK | NOCHECK] ADD [CONSTRAINT c] <constraint> [, ...] and
+// ALTER TABLE t DROP CONSTRAINT c [, ...], without rebuilding the table:
+// - PRIMARY KEY and UNIQUE become a unique index named c;
+// - CHECK, FOREIGN KEY and DEFAULT ... FOR column are written into the table's
+//   stored definition, which changes no stored row, rowid or index.
+// Existing rows are checked against an added CHECK or FOREIGN KEY unless the
+// statement says WITH NOCHECK. A change applies whole or not at all.
 
 #include <sqlite3.h>
 
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "engine/tsql/rewriter.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 
-// Whether `alter` (an ALTER TABLE statement's tokens) adds a UNIQUE or PRIMARY KEY constraint
-// or drops a constraint, which ChangeConstraint runs.
+// Whether `alter` (an ALTER TABLE statement's tokens) adds or drops
+// constraints, which ChangeConstraint runs.
 bool IsConstraintChange(const tsql::Tokens& alter);
 
-// Runs the change; `schema_for` gives the SQLite schema of a named database
-// ("" when the table name has none). Throws SqlError 1505 when existing rows repeat a
-// key, 2714 when an object named c exists, 3728 when c names no constraint the table has and
-// std::runtime_error when SQLite refuses a step.
-void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter,
-                      const std::function<std::string(std::string_view)>& schema_for);
+// Runs the change. `database` is the current database's name, for messages.
+// Throws SqlError: 1505 when existing rows repeat a new key, 547 when they
+// break a new CHECK or FOREIGN KEY, 2714 when the name is taken, 3728 when a
+// dropped name is no constraint of the table, 4902 for an unknown table,
+// 1752 / 1754 / 1781 for a DEFAULT on an unknown or identity column or on one
+// that has a default, 1767 / 1769 / 1776 for a foreign key naming no table,
+// an unknown column or a referenced key that is not unique, 156 for a PRIMARY
+// KEY or UNIQUE constraint that CREATE TABLE declared (SQLite cannot take it
+// out of a table in place).
+void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
+                      std::string_view database);
 
 }  // namespace sqlengine::exec

@@ -1,0 +1,64 @@
+#pragma once
+// A table's CREATE TABLE text as SQLite keeps it, read as its elements, and
+// replacing that text in place for changes that leave every stored row and
+// index as it is (adding or removing CHECK, FOREIGN KEY and DEFAULT
+// constraints): the table keeps its pages, rowids, indexes and triggers.
+
+#include <sqlite3.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sqlengine::exec {
+
+struct TableDefinition {
+  // One column definition or table constraint: [begin, end) of `sql`, without
+  // the separating commas.
+  struct Element {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::string column;  // the column's name; empty for a table constraint
+  };
+  // A constraint named in the text: "CONSTRAINT name <body>".
+  struct NamedConstraint {
+    std::size_t begin = 0;  // offset of the word CONSTRAINT
+    std::size_t end = 0;    // one past its body
+    std::string kind;       // "check", "foreign", "references", "default", "primary", "unique" ...
+    std::size_t element = 0;
+    bool table_level = false;
+  };
+
+  std::string table;  // the name as stored
+  std::string sql;
+  std::vector<Element> elements;
+  std::size_t close = 0;  // offset of the closing parenthesis
+
+  // The column's element, or nullptr; names compare ignoring case.
+  const Element* Column(const std::string& name) const;
+  // The constraint named `name` in the text, if any.
+  std::optional<NamedConstraint> Constraint(const std::string& name) const;
+  // Whether the column's own definition has a DEFAULT clause.
+  bool HasDefault(const Element& column) const;
+  // Whether the column is the table's IDENTITY column.
+  bool IsIdentity(const Element& column) const;
+};
+
+// The definition of `table` in SQLite schema `schema`, or nullopt when no
+// such table exists. Throws std::runtime_error when SQLite fails.
+std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::string& schema,
+                                                   const std::string& table);
+
+// Whether any table of `schema` names a constraint `name` in its definition.
+bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name);
+
+// Stores `sql` as the definition of `definition.table`. The caller holds a
+// savepoint and rolls it back on a throw; `sql` must change no column's
+// position, type, key or collation. The text is first compiled as a scratch
+// temporary table, so a definition SQLite cannot read is refused (SqlError
+// 50000 with SQLite's message) before anything is written.
+void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
+                            const TableDefinition& definition, const std::string& sql);
+
+}  // namespace sqlengine::exec
