@@ -9,7 +9,7 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
-#include "engine/exec/datetime_columns.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
@@ -393,7 +393,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
-  bool tracks = statement.kind == StatementKind::kCreateTable || statement.kind == StatementKind::kDropTable;
+  bool tracks = statement.kind == StatementKind::kCreateTable ||
+                statement.kind == StatementKind::kDropTable ||
+                statement.kind == StatementKind::kAlterTable;
   sqlite3* db = connection.Handle();
   if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
   std::int64_t rows = 0;
@@ -422,7 +424,9 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   std::string schema = table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
   std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
   sqlite3* db = session_.Connection().Handle();
-  if (statement.kind == StatementKind::kCreateTable) {
+  if (statement.kind == StatementKind::kAlterTable) {
+    NormaliseColumns(db, schema, table.name);  // for columns it added
+  } else if (statement.kind == StatementKind::kCreateTable) {
     auto insert = catalog::Prepare(db, "INSERT INTO " + objects +
                                            " (id, name, xtype, crdate) SELECT coalesce(max(id), "
                                            "2009058193) + 16, ?, 'U', ? FROM " + objects);
@@ -430,7 +434,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     std::string now = catalog::CurrentTimestamp();
     sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
-    NormaliseDateTimeColumns(db, schema, table.name);
+    NormaliseColumns(db, schema, table.name);
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");

@@ -11,6 +11,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/date_styles.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
@@ -257,6 +258,7 @@ constexpr Definition kFunctions[] = {
 void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateFunctions(db);
   RegisterAdditionFunction(db);
+  RegisterDecimalFunction(db);
   RegisterDateStyleFunctions(db);
   for (const Definition& definition : kFunctions) {
     int flags = SQLITE_UTF8 | (definition.deterministic ? SQLITE_DETERMINISTIC : 0);

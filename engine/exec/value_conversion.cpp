@@ -83,7 +83,9 @@ bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
     if (unscaled > PowerOfTen(38)) return false;
   }
   if (!seen_digit) return false;
-  unscaled = unscaled * PowerOfTen(scale - fraction_digits) + (round_up ? 1 : 0);
+  __int128 padding = PowerOfTen(scale - fraction_digits);
+  if (unscaled > PowerOfTen(38) / padding) return false;
+  unscaled = unscaled * padding + (round_up ? 1 : 0);
   out.unscaled = negative ? -unscaled : unscaled;
   out.scale = scale;
   return true;
@@ -251,7 +253,60 @@ Value FromDouble(double number, const ColumnType& type) {
   return number;
 }
 
+// The range of a type's unscaled values: up to precision digits for decimal,
+// a 64- or 32-bit integer for money and smallmoney.
+std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
+  __int128 low, high;
+  if (type.type == SqlType::kMoney) {
+    high = std::numeric_limits<std::int64_t>::max();
+    low = std::numeric_limits<std::int64_t>::min();
+  } else if (type.type == SqlType::kSmallMoney) {
+    high = std::numeric_limits<std::int32_t>::max();
+    low = std::numeric_limits<std::int32_t>::min();
+  } else {
+    high = PowerOfTen(std::clamp(type.precision, 1, 38)) - 1;
+    low = -high;
+  }
+  return {low, high};
+}
+
 }  // namespace
+
+Decimal FitDecimal(const Value& value, const ColumnType& type) {
+  SqlError overflow = MakeError(8115, {"numeric", std::string(tsql::TypeName(type.type))});
+  Decimal fitted;
+  if (const auto* number = std::get_if<double>(&value)) {
+    // The shortest text that reads back as the same double is the number as
+    // it was written (1.005, not 1.00499999999999989...), so it rounds as
+    // the written number does.
+    char text[400];
+    auto [end, error] = std::to_chars(text, text + sizeof text, *number, std::chars_format::fixed);
+    if (!std::isfinite(*number) || error != std::errc() ||
+        !ParseDecimal(std::string_view(text, end - text), type.scale, fitted)) {
+      throw overflow;
+    }
+  } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    __int128 scale = PowerOfTen(type.scale);
+    __int128 magnitude = *number < 0 ? -static_cast<__int128>(*number) : *number;
+    if (magnitude > PowerOfTen(38) / scale) throw overflow;
+    fitted = Decimal{static_cast<__int128>(*number) * scale, type.scale};
+  } else if (const auto* number = std::get_if<Decimal>(&value)) {
+    if (!ParseDecimal(DecimalText(*number), type.scale, fitted)) throw overflow;
+  } else {
+    std::string text = ValueText(value);
+    if (!ParseDecimal(text, type.scale, fitted)) throw ConversionError(text, type);
+  }
+  auto [low, high] = DecimalRange(type);
+  if (std::holds_alternative<double>(value)) {
+    // A double holds about 15 significant digits, so a value written at the
+    // very edge of the range may read back just past it: that is the edge.
+    __int128 slack = static_cast<__int128>(static_cast<long double>(high) * 1e-14L);
+    if (fitted.unscaled > high && fitted.unscaled - high <= slack) fitted.unscaled = high;
+    if (fitted.unscaled < low && low - fitted.unscaled <= slack) fitted.unscaled = low;
+  }
+  if (fitted.unscaled < low || fitted.unscaled > high) throw overflow;
+  return fitted;
+}
 
 std::optional<DateTime> ParseDateTimeText(std::string_view text) {
   DateTime value;

@@ -46,6 +46,11 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value);
 // Throws SqlError when it cannot be converted.
 Value ConvertForType(const Value& value, const ColumnType& type);
 
+// `value` rounded half away from zero to the scale of `type` (decimal, money
+// or smallmoney), a double as the shortest text that reads back as it. Throws
+// SqlError 8115 beyond the type's range, 8114 for text that is no number.
+Decimal FitDecimal(const Value& value, const ColumnType& type);
+
 // A datetime from its text forms ("2024-01-31 10:00:00.000", "20240131",
 // "01/31/2024", "2024-01-31T10:00"); nullopt when it is none.
 std::optional<DateTime> ParseDateTimeText(std::string_view text);

@@ -784,6 +784,7 @@ TableReference TableOf(const Statement& statement) {
   for (size_t i = 2; i < tokens.size(); ++i) {
     if (tokens[i].IsName()) {
       parts.push_back(tokens[i].value);
+      if (i + 1 >= tokens.size() || !tokens[i + 1].IsSymbol(".")) break;
     } else if (tokens[i].IsSymbol(".")) {
       if (i + 1 < tokens.size() && tokens[i + 1].IsSymbol(".")) parts.emplace_back();
     } else {

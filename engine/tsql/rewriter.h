@@ -53,7 +53,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver);
 // that yields 1 when the condition is true.
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver);
 
-// The table a CREATE / DROP TABLE statement names: its database (empty when
+// The table a CREATE / DROP / ALTER TABLE statement names: its database (empty when
 // not given) and its name ("#t" for a temporary table).
 struct TableReference {
   std::string database;

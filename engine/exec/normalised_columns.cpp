@@ -1,0 +1,105 @@
+#include "engine/exec/normalised_columns.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+bool IsDecimalType(SqlType type) {
+  return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
+}
+
+struct Column {
+  std::string name;
+  std::string declared;
+  ColumnType type;
+};
+
+std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::vector<Column> columns;
+  auto info = catalog::Prepare(db, "SELECT name, type FROM pragma_table_info(?, ?)");
+  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    std::string declared = catalog::ColumnText(info.get(), 1);
+    std::optional<ColumnType> type = tsql::ParseDeclaredType(declared);
+    if (type) columns.push_back({catalog::ColumnText(info.get(), 0), declared, *type});
+  }
+  return columns;
+}
+
+// An AFTER INSERT and an AFTER UPDATE OF trigger that store `fitted` (an
+// expression of NEW.column) in place of the written value when `when` holds.
+void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& table,
+                    const std::string& column, std::string_view role, const std::string& when,
+                    const std::string& fitted) {
+  std::string quoted_table = tsql::QuoteSqliteName(table);
+  std::string body = " FOR EACH ROW WHEN " + when + " BEGIN UPDATE " + quoted_table + " SET " +
+                     tsql::QuoteSqliteName(column) + " = " + fitted +
+                     " WHERE rowid = NEW.rowid; END";
+  for (const char* event : {"INSERT", "UPDATE"}) {
+    std::string name = tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + event + "_" +
+                                             table + "_" + column);
+    std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
+                                                    : std::string(event);
+    catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." + name +
+                          " AFTER " + on + " ON " + quoted_table + body);
+  }
+}
+
+void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const unsigned char* declared = sqlite3_value_text(arguments[1]);
+  std::optional<ColumnType> type =
+      declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+  if (!type || !IsDecimalType(type->type)) {
+    return sqlite3_result_error(context, "sqlengine_decimal: not a decimal type", -1);
+  }
+  try {
+    Decimal fitted = FitDecimal(PlainValue(arguments[0]), *type);
+    if (fitted.scale == 0 && fitted.unscaled >= INT64_MIN && fitted.unscaled <= INT64_MAX) {
+      return sqlite3_result_int64(context, static_cast<sqlite3_int64>(fitted.unscaled));
+    }
+    sqlite3_result_double(context, std::strtod(DecimalText(fitted).c_str(), nullptr));
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
+}  // namespace
+
+void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table) {
+  for (const Column& column : ColumnsOf(db, schema, table)) {
+    std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
+    if (column.type.type == SqlType::kDateTime || column.type.type == SqlType::kSmallDateTime) {
+      CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT NULL",
+                     "sqlengine_datetime(" + value + ")");
+    } else if (IsDecimalType(column.type.type)) {
+      // Only a value that does not fit already is written again.
+      std::string fitted =
+          "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+      CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
+                     fitted);
+    }
+  }
+}
+
+void RegisterDecimalFunction(sqlite3* db) {
+  if (sqlite3_create_function_v2(db, "sqlengine_decimal", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 nullptr, FitDecimalValue, nullptr, nullptr,
+                                 nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_decimal");
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,25 @@
+#pragma once
+// Columns whose stored values the engine keeps in one form, through triggers
+// that rewrite each inserted or updated value:
+// - datetime columns hold the engine's one text form ("YYYY-MM-DD
+//   HH:MM:SS.mmm") whatever form a value was written in, so that they compare
+//   and sort as dates (a value that is no date is refused with 241);
+// - decimal, money and smallmoney columns hold their values rounded to the
+//   column's scale (a value beyond its precision is refused with 8115), so
+//   that sums and comparisons see what a reader sees.
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace sqlengine::exec {
+
+// Gives the table's columns in `schema` the triggers they lack (for a table
+// just created or given new columns). Throws std::runtime_error.
+void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
+
+// Registers sqlengine_decimal(value, 'declared type'), which the decimal
+// triggers call: the value fitted to the type, NULL for NULL.
+void RegisterDecimalFunction(sqlite3* db);
+
+}  // namespace sqlengine::exec
