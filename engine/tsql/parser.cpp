@@ -161,6 +161,7 @@ class Parser {
       return ParseBlock();
     }
     if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
+    if (lead.IsWord("with")) return ParseWith();
     if (IsStarterWord(lead)) return ParseSimple(Classify(lead, Peek(1)));
     if (batch_start && lead.IsName()) return ParseSimple(StatementKind::kExecute);
     throw SyntaxError(lead);
@@ -205,6 +206,72 @@ class Parser {
       }
       block->body.push_back(ParseStatement(false));
     }
+  }
+
+  // WITH cte [, cte ...] followed by the SELECT, INSERT, UPDATE or DELETE using it.
+  std::unique_ptr<Statement> ParseWith() {
+    const Token& with = Peek();
+    ++pos_;
+    std::vector<CommonTableExpression> list;
+    list.push_back(ParseCommonTableExpression());
+    while (Peek().IsSymbol(",")) {
+      ++pos_;
+      list.push_back(ParseCommonTableExpression());
+    }
+    const Token& lead = Peek();
+    if (!IsAnyWord(lead, {"select", "insert", "update", "delete"})) {
+      throw SyntaxError(lead, Previous());
+    }
+    std::unique_ptr<Statement> statement = ParseSimple(Classify(lead, Peek(1)));
+    statement->line = with.line;
+    statement->with = std::move(list);
+    return statement;
+  }
+
+  // Takes the current token when it can name a table or column of a WITH list.
+  const Token& TakeName() {
+    const Token& name = Peek();
+    bool usable = name.kind == TokenKind::kQuotedName ||
+                  (name.kind == TokenKind::kWord && !IsReservedKeyword(name.text));
+    if (!usable) throw SyntaxError(name, Previous());
+    ++pos_;
+    return name;
+  }
+
+  void Expect(std::string_view symbol_or_word) {
+    const Token& token = Peek();
+    if (!token.IsSymbol(symbol_or_word) && !token.IsWord(symbol_or_word)) {
+      throw SyntaxError(token, Previous());
+    }
+    ++pos_;
+  }
+
+  CommonTableExpression ParseCommonTableExpression() {
+    CommonTableExpression cte;
+    cte.name = TakeName();
+    if (Peek().IsSymbol("(")) {
+      ++pos_;
+      cte.columns.push_back(TakeName());
+      while (Peek().IsSymbol(",")) {
+        ++pos_;
+        cte.columns.push_back(TakeName());
+      }
+      Expect(")");
+    }
+    Expect("as");
+    Expect("(");
+    if (!Peek().IsWord("select") && !Peek().IsSymbol("(")) throw SyntaxError(Peek(), Previous());
+    int depth = 0;
+    while (depth > 0 || !Peek().IsSymbol(")")) {
+      const Token& token = Peek();
+      if (AtEnd() || token.IsSymbol(";")) throw SyntaxError(token, Previous());
+      if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
+      if (token.IsSymbol(")")) --depth;
+      cte.query.push_back(token);
+      ++pos_;
+    }
+    ++pos_;
+    return cte;
   }
 
   std::unique_ptr<Statement> ParseSimple(StatementKind kind) {
