@@ -34,6 +34,8 @@ struct StatementState {
   const Token* lead = nullptr;
   bool update_has_set = false;
   bool insert_has_source = false;
+  bool view = false;  // CREATE / ALTER VIEW
+  bool view_has_query = false;
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -41,6 +43,11 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   const Token& lead = *state.lead;
   bool in_permission = IsAnyWord(lead, {"grant", "revoke", "deny"});
   if (word.IsWord("select")) {
+    // A view's query may stand after a WITH list.
+    if (state.view && !state.view_has_query) {
+      state.view_has_query = true;
+      return false;
+    }
     if (IsAnyWord(previous, {"union", "all", "except", "intersect", "as", "for"})) return false;
     if (in_permission) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
@@ -287,6 +294,7 @@ class Parser {
       return statement;
     }
     StatementState state{&lead};
+    state.view = IsAnyWord(lead, {"create", "alter"}) && Peek().IsWord("view");
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
     return statement;

@@ -137,6 +137,8 @@ TEST(Parser, WithListStandsInFrontOfItsStatement) {
   EXPECT_EQ(statements[2]->body.at(0)->with.size(), 1u);
   EXPECT_EQ(Kinds("RAISERROR ('x', 1, 1) WITH NOWAIT SELECT 1"),
             (std::vector<K>{K::kRaiserror, K::kSelect}));
+  EXPECT_EQ(Kinds("CREATE VIEW v AS WITH c AS (SELECT 1 AS a) SELECT a FROM c SELECT 2"),
+            (std::vector<K>{K::kCreateOther, K::kSelect}));
 
   EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH"); }), 156);
   EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1; SELECT 2) SELECT 3"); }), 170);
