@@ -329,6 +329,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
   select.line = statement.line;
+  select.with = statement.with;
   std::vector<std::string> targets;
   int depth = 0;
   bool item_start = true, in_list = true;
@@ -387,6 +388,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       explicit_insert.kind = statement.kind;
       explicit_insert.line = statement.line;
       explicit_insert.tokens = std::move(*listed);
+      explicit_insert.with = statement.with;
       PassThrough(explicit_insert);
       return;
     }
@@ -400,7 +402,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
   std::int64_t rows = 0;
   try {
-    std::string insert_sql = statement.kind == StatementKind::kInsert ? text.sql : std::string();
+    std::string insert_sql = statement.kind == StatementKind::kInsert
+                                 ? text.sql.substr(text.statement_offset)
+                                 : std::string();
     SqliteStatement sqlite(db, std::move(text), context, *this);
     rows = sqlite.Stream(sink_);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);

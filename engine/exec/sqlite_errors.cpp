@@ -98,7 +98,10 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
   }
   std::string_view verb = failed.verb.empty() ? "INSERT" : failed.verb;
-  std::string written = failed.text != nullptr ? WrittenTable(failed.text->sql) : std::string();
+  std::string written =
+      failed.text != nullptr
+          ? WrittenTable(std::string_view(failed.text->sql).substr(failed.text->statement_offset))
+          : std::string();
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
     return MakeError(547, {verb, "COLUMN", "CHECK", rest, failed.database, written, "", "", ""});
   }

@@ -34,6 +34,8 @@ struct StatementState {
   const Token* lead = nullptr;
   bool update_has_set = false;
   bool insert_has_source = false;
+  bool view = false;  // CREATE / ALTER VIEW
+  bool view_has_query = false;
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -41,6 +43,11 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   const Token& lead = *state.lead;
   bool in_permission = IsAnyWord(lead, {"grant", "revoke", "deny"});
   if (word.IsWord("select")) {
+    // A view's query may stand after a WITH list.
+    if (state.view && !state.view_has_query) {
+      state.view_has_query = true;
+      return false;
+    }
     if (IsAnyWord(previous, {"union", "all", "except", "intersect", "as", "for"})) return false;
     if (in_permission) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
@@ -161,6 +168,7 @@ class Parser {
       return ParseBlock();
     }
     if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
+    if (lead.IsWord("with")) return ParseWith();
     if (IsStarterWord(lead)) return ParseSimple(Classify(lead, Peek(1)));
     if (batch_start && lead.IsName()) return ParseSimple(StatementKind::kExecute);
     throw SyntaxError(lead);
@@ -207,6 +215,72 @@ class Parser {
     }
   }
 
+  // WITH cte [, cte ...] followed by the SELECT, INSERT, UPDATE or DELETE using it.
+  std::unique_ptr<Statement> ParseWith() {
+    const Token& with = Peek();
+    ++pos_;
+    std::vector<CommonTableExpression> list;
+    list.push_back(ParseCommonTableExpression());
+    while (Peek().IsSymbol(",")) {
+      ++pos_;
+      list.push_back(ParseCommonTableExpression());
+    }
+    const Token& lead = Peek();
+    if (!IsAnyWord(lead, {"select", "insert", "update", "delete"})) {
+      throw SyntaxError(lead, Previous());
+    }
+    std::unique_ptr<Statement> statement = ParseSimple(Classify(lead, Peek(1)));
+    statement->line = with.line;
+    statement->with = std::move(list);
+    return statement;
+  }
+
+  // Takes the current token when it can name a table or column of a WITH list.
+  const Token& TakeName() {
+    const Token& name = Peek();
+    bool usable = name.kind == TokenKind::kQuotedName ||
+                  (name.kind == TokenKind::kWord && !IsReservedKeyword(name.text));
+    if (!usable) throw SyntaxError(name, Previous());
+    ++pos_;
+    return name;
+  }
+
+  void Expect(std::string_view symbol_or_word) {
+    const Token& token = Peek();
+    if (!token.IsSymbol(symbol_or_word) && !token.IsWord(symbol_or_word)) {
+      throw SyntaxError(token, Previous());
+    }
+    ++pos_;
+  }
+
+  CommonTableExpression ParseCommonTableExpression() {
+    CommonTableExpression cte;
+    cte.name = TakeName();
+    if (Peek().IsSymbol("(")) {
+      ++pos_;
+      cte.columns.push_back(TakeName());
+      while (Peek().IsSymbol(",")) {
+        ++pos_;
+        cte.columns.push_back(TakeName());
+      }
+      Expect(")");
+    }
+    Expect("as");
+    Expect("(");
+    if (!Peek().IsWord("select") && !Peek().IsSymbol("(")) throw SyntaxError(Peek(), Previous());
+    int depth = 0;
+    while (depth > 0 || !Peek().IsSymbol(")")) {
+      const Token& token = Peek();
+      if (AtEnd() || token.IsSymbol(";")) throw SyntaxError(token, Previous());
+      if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
+      if (token.IsSymbol(")")) --depth;
+      cte.query.push_back(token);
+      ++pos_;
+    }
+    ++pos_;
+    return cte;
+  }
+
   std::unique_ptr<Statement> ParseSimple(StatementKind kind) {
     auto statement = std::make_unique<Statement>();
     statement->kind = kind;
@@ -220,6 +294,7 @@ class Parser {
       return statement;
     }
     StatementState state{&lead};
+    state.view = IsAnyWord(lead, {"create", "alter"}) && Peek().IsWord("view");
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
     return statement;

@@ -1,6 +1,7 @@
 #include "engine/tsql/rewriter.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
@@ -36,11 +37,22 @@ struct NameChain {
   size_t end = 0;                   // index after the chain
 };
 
+const std::vector<CommonTableExpression> kNoWith;
+
 class Rewriter {
  public:
-  Rewriter(const Tokens& tokens, NameResolver& resolver) : tokens_(tokens), resolver_(resolver) {}
+  // `with` is the WITH list of the statement the tokens belong to; the names
+  // of its first `visible` entries hide catalog views of the same name.
+  Rewriter(const Tokens& tokens, NameResolver& resolver,
+           const std::vector<CommonTableExpression>& with = kNoWith,
+           size_t visible = std::numeric_limits<size_t>::max())
+      : tokens_(tokens),
+        resolver_(resolver),
+        with_(with),
+        visible_with_(std::min(visible, with.size())) {}
 
   SqliteText Statement(StatementKind kind) {
+    if (kind != StatementKind::kSelect) EmitWith();
     switch (kind) {
       case StatementKind::kCreateTable:
         CreateTable();
@@ -62,10 +74,7 @@ class Rewriter {
       case StatementKind::kSelect:
         if (SelectInto()) break;
         out_.column_types = SelectListTypes();
-        if (TopPercentAt(IsAnyWord(At(1), {"all", "distinct"}) ? 2 : 1)) {
-          SelectTopPercent();
-          break;
-        }
+        EmitWith();
         EmitRange(0, tokens_.size());
         break;
       case StatementKind::kDropOther:
@@ -80,6 +89,12 @@ class Rewriter {
       default:
         EmitRange(0, tokens_.size());
     }
+    return std::move(out_);
+  }
+
+  // A query of a WITH list.
+  SqliteText Query() {
+    EmitRange(0, tokens_.size());
     return std::move(out_);
   }
 
@@ -100,6 +115,43 @@ class Rewriter {
     if (!out_.sql.empty()) out_.sql.push_back(' ');
     out_.lines.emplace_back(out_.sql.size(), origin.line);
     out_.sql.append(text);
+  }
+
+  void Append(const SqliteText& part) {
+    if (part.sql.empty()) return;
+    if (!out_.sql.empty()) out_.sql.push_back(' ');
+    for (const auto& [offset, line] : part.lines)
+      out_.lines.emplace_back(out_.sql.size() + offset, line);
+    out_.sql.append(part.sql);
+  }
+
+  // Emits the statement's WITH list, if it has one; returns whether it did.
+  bool EmitWith() {
+    if (with_.empty()) return false;
+    std::string_view separator = "WITH";
+    for (size_t index = 0; index < with_.size(); ++index) {
+      const CommonTableExpression& cte = with_[index];
+      std::string head = std::string(separator) + " " + NamePart(cte.name);
+      for (size_t k = 0; k < cte.columns.size(); ++k) {
+        head += (k == 0 ? "(" : ", ") + NamePart(cte.columns[k]);
+      }
+      if (!cte.columns.empty()) head += ")";
+      Append(head + " AS (", cte.name);
+      Tokens query = AdditionsAsCalls(cte.query);
+      // A query sees the names before it and its own.
+      Append(Rewriter(query, resolver_, with_, index + 1).Query());
+      Append(")", cte.query.back());
+      separator = ",";
+    }
+    out_.statement_offset = out_.sql.size();
+    return true;
+  }
+
+  bool IsWithName(const Token& name) const {
+    auto visible_end = with_.begin() + static_cast<std::ptrdiff_t>(visible_with_);
+    return std::any_of(with_.begin(), visible_end, [&](const CommonTableExpression& cte) {
+      return EqualsIgnoreCase(cte.name.value, name.value);
+    });
   }
 
   std::string NamePart(const Token& token) const {
@@ -177,7 +229,7 @@ class Rewriter {
       }
     }
     if (!is_call) {
-      if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord &&
+      if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord && !IsWithName(*parts[0]) &&
           EmitCatalogView("", parts[0]->value, chain.end, origin)) {
         return chain.end;
       }
@@ -369,65 +421,90 @@ class Rewriter {
     Append(name.text, name);
   }
 
-  // SELECT [ALL | DISTINCT] TOP n ...: n becomes a LIMIT at the end of that SELECT.
-  size_t ReadTop(size_t i, int depth) {
-    const Token& count = At(i + 1);
-    std::string limit;
-    size_t next = i + 2;
-    if (count.kind == TokenKind::kNumber || count.kind == TokenKind::kVariable) {
-      limit = count.kind == TokenKind::kNumber ? count.text : count.value;
-    } else if (count.IsSymbol("(")) {
-      size_t close = i + 2;
-      while (close < tokens_.size() && !tokens_[close].IsSymbol(")")) ++close;
-      if (close != i + 3) throw SyntaxError(At(i + 2));
-      const Token& inner = At(i + 2);
-      if (inner.kind != TokenKind::kNumber && inner.kind != TokenKind::kVariable) {
-        throw SyntaxError(inner);
-      }
-      limit = inner.text;
-      next = close + 1;
-    } else {
-      throw SyntaxError(count, &tokens_[i]);
+  // The count of TOP at `top`: n, (n) or (@v). Sets `next` to the index after it.
+  std::string ReadTopCount(size_t top, size_t& next) const {
+    const Token& count = At(top + 1);
+    next = top + 2;
+    if (count.kind == TokenKind::kNumber) return count.text;
+    if (count.kind == TokenKind::kVariable) return count.value;
+    if (!count.IsSymbol("(")) throw SyntaxError(count, &tokens_[top]);
+    size_t close = top + 2;
+    while (close < tokens_.size() && !tokens_[close].IsSymbol(")")) ++close;
+    if (close != top + 3) throw SyntaxError(At(top + 2));
+    const Token& inner = At(top + 2);
+    if (inner.kind != TokenKind::kNumber && inner.kind != TokenKind::kVariable) {
+      throw SyntaxError(inner);
     }
-    if (At(next).IsWord("percent") && top_percent_ && top_percent_->empty() && depth == 0) {
+    next = close + 1;
+    return inner.text;
+  }
+
+  // SELECT [ALL | DISTINCT] TOP n [PERCENT] ...: n becomes a LIMIT at the end
+  // of that SELECT, which is the end of its parentheses or else `range_end`.
+  size_t ReadTop(size_t i, int depth, size_t range_end) {
+    size_t next = 0;
+    std::string limit = ReadTopCount(i, next);
+    if (At(next).IsWord("percent")) {
       if (At(next + 1).IsWord("with")) throw SyntaxError(At(next + 1));
-      *top_percent_ = limit;
-      return next + 1;
+      size_t select = IsAnyWord(tokens_[i - 1], {"all", "distinct"}) ? i - 2 : i - 1;
+      size_t query_end =
+          select > 0 && tokens_[select - 1].IsSymbol("(") ? MatchingClose(select - 1) : range_end;
+      limit = PercentLimit(select, i, next + 1, query_end, limit);
+      ++next;
+    } else if (At(next).IsWord("with")) {
+      throw SyntaxError(At(next));
     }
-    if (IsAnyWord(At(next), {"percent", "with"})) throw SyntaxError(At(next));
     pending_limits_.emplace_back(depth, limit);
     return next;
   }
 
-  // Whether the statement's own select list starts with TOP n PERCENT at `top`.
+  // Whether a select list starts with TOP n PERCENT at `top`.
   bool TopPercentAt(size_t top) const {
     if (!At(top).IsWord("top")) return false;
     return At(top + (At(top + 1).IsSymbol("(") ? 4 : 2)).IsWord("percent");
   }
 
-  // SELECT TOP n PERCENT ... keeps the first n percent of its rows, rounded up:
-  // the query without TOP is named once and limited by its own row count.
-  void SelectTopPercent() {
-    top_percent_.emplace();
-    Append("WITH sqlengine_top AS (", tokens_[0]);
-    EmitRange(0, tokens_.size());
-    std::string percent = *top_percent_;
-    Append(
-        ") SELECT * FROM sqlengine_top LIMIT (SELECT CAST(p AS INTEGER) + (p > CAST(p AS "
-        "INTEGER)) FROM (SELECT count(*) * (" +
-            percent + ") / 100.0 AS p FROM sqlengine_top))",
-        tokens_.back());
-    top_percent_.reset();
+  // The row count of TOP n PERCENT: n percent of the rows of the query
+  // [select, query_end) without its TOP [top, rest), rounded up. The query is
+  // counted through a copy of it, since SQLite may drop the ORDER BY of a
+  // query that is named and limited elsewhere.
+  std::string PercentLimit(size_t select, size_t top, size_t rest, size_t query_end,
+                           const std::string& percent) {
+    if (percent_nesting_ >= kMaxPercentNesting) {
+      SqlError error = MakeError(191);
+      error.message().line = tokens_[top].line;
+      throw error;
+    }
+    Rewriter copy(tokens_, resolver_, with_, visible_with_);
+    copy.percent_nesting_ = percent_nesting_ + 1;
+    copy.EmitRange(select, top);
+    copy.EmitRange(rest, query_end);
+    return "(SELECT CAST(p AS INTEGER) + (p > CAST(p AS INTEGER)) FROM (SELECT count(*) * (" +
+           percent + ") / 100.0 AS p FROM (" + copy.out_.sql + ")))";
   }
 
-  void FlushLimit(int depth, const Token& origin) {
-    if (!pending_limits_.empty() && pending_limits_.back().first == depth) {
+  // Emits the LIMIT of a TOP read at `depth`, when one is waiting there above `floor`.
+  void FlushLimit(int depth, const Token& origin, size_t floor) {
+    if (pending_limits_.size() > floor && pending_limits_.back().first == depth) {
       Append("LIMIT " + pending_limits_.back().second, origin);
       pending_limits_.pop_back();
     }
   }
 
+  // Emits [begin, end); a TOP read there gets its LIMIT there too.
   void EmitRange(size_t begin, size_t end) {
+    size_t floor = pending_limits_.size();
+    EmitTokens(begin, end, floor);
+    FlushLimits(floor, At(end - 1));
+  }
+
+  void FlushLimits(size_t floor, const Token& origin) {
+    while (pending_limits_.size() > floor) FlushLimit(pending_limits_.back().first, origin, floor);
+  }
+
+  // Emits [begin, end), leaving the LIMITs of TOPs at its outer level above
+  // `floor` waiting.
+  void EmitTokens(size_t begin, size_t end, size_t floor) {
     int depth = 0;
     size_t i = begin;
     while (i < end) {
@@ -446,7 +523,7 @@ class Rewriter {
           }
           if (token.IsWord("top") && i > begin &&
               (tokens_[i - 1].IsWord("select") || IsAnyWord(tokens_[i - 1], {"all", "distinct"}))) {
-            i = ReadTop(i, depth);
+            i = ReadTop(i, depth, end);
             continue;
           }
           if (token.IsWord("scope_identity") && At(i + 1).IsSymbol("(") &&
@@ -480,7 +557,7 @@ class Rewriter {
         case TokenKind::kSymbol:
           if (token.IsSymbol("(")) ++depth;
           if (token.IsSymbol(")")) {
-            FlushLimit(depth, token);
+            FlushLimit(depth, token, floor);
             --depth;
           }
           if (token.IsSymbol("!<")) {
@@ -502,7 +579,6 @@ class Rewriter {
       }
       ++i;
     }
-    while (!pending_limits_.empty()) FlushLimit(pending_limits_.back().first, At(end - 1));
   }
 
   // SELECT list INTO table FROM ... becomes CREATE TABLE table AS SELECT list FROM ...
@@ -514,6 +590,8 @@ class Rewriter {
       if (depth != 0) continue;
       if (IsAnyWord(tokens_[i], {"from", "where", "union"})) return false;
       if (!tokens_[i].IsWord("into")) continue;
+      size_t top = IsAnyWord(At(1), {"all", "distinct"}) ? 2 : 1;
+      if (TopPercentAt(top)) throw SyntaxError(At(At(top + 1).IsSymbol("(") ? top + 4 : top + 2));
       NameChain target = ReadChain(i + 1);
       if (!At(i + 1).IsName()) throw SyntaxError(At(i + 1), &tokens_[i]);
       bool temporary =
@@ -521,8 +599,11 @@ class Rewriter {
       Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[i]);
       EmitChain(i + 1, /*object_name=*/true);
       Append("AS", tokens_[i]);
-      EmitRange(0, i);
-      EmitRange(target.end, tokens_.size());
+      EmitWith();
+      size_t floor = pending_limits_.size();
+      EmitTokens(0, i, floor);
+      EmitTokens(target.end, tokens_.size(), floor);
+      FlushLimits(floor, tokens_.back());
       return true;
     }
     return false;
@@ -753,9 +834,12 @@ class Rewriter {
   const Tokens& tokens_;
   NameResolver& resolver_;
   SqliteText out_;
+  const std::vector<CommonTableExpression>& with_;
+  size_t visible_with_;
+  // TOP n PERCENT copies its query once for each enclosing TOP n PERCENT.
+  static constexpr int kMaxPercentNesting = 8;
+  int percent_nesting_ = 0;
   std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
-  // Set while a SELECT TOP n PERCENT is emitted; receives n.
-  std::optional<std::string> top_percent_;
 };
 
 }  // namespace
@@ -770,7 +854,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
        statement.tokens[1].IsWord("view"));
   if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
   Tokens tokens = AdditionsAsCalls(statement.tokens);
-  return Rewriter(tokens, resolver).Statement(statement.kind);
+  return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
 }
 
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {

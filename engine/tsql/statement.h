@@ -51,10 +51,20 @@ enum class StatementKind {
   kUnsupported,  // recognised but not implemented: the executor reports it
 };
 
+// One `name [(column, ...)] AS (query)` of a WITH list.
+struct CommonTableExpression {
+  Token name;
+  Tokens columns;  // empty when the query's own column names are used
+  Tokens query;    // inside the parentheses after AS
+};
+
 struct Statement {
   StatementKind kind = StatementKind::kUnsupported;
   int line = 1;
   Tokens tokens;      // the statement's own tokens, without a trailing ';'
+  // The WITH list written in front of a SELECT, INSERT, UPDATE or DELETE;
+  // `tokens` start after it.
+  std::vector<CommonTableExpression> with;
   Tokens condition;   // IF / WHILE
   std::vector<std::unique_ptr<Statement>> body;  // IF: then; WHILE: loop; BEGIN..END: block
   std::unique_ptr<Statement> else_branch;        // IF ... ELSE

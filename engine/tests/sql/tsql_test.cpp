@@ -114,6 +114,40 @@ TEST(Parser, RejectsBrokenStructure) {
   EXPECT_EQ(ErrorNumber([&] { ParseBatch(parentheses); }), 191);
 }
 
+TEST(Parser, WithListStandsInFrontOfItsStatement) {
+  using K = StatementKind;
+  StatementList statements = ParseBatch(
+      "SELECT * FROM t WITH (NOLOCK)\n;WITH a (x, [y z]) AS (SELECT (1), 2), b AS (SELECT x FROM "
+      "a)\n"
+      "INSERT INTO t SELECT x FROM b BEGIN WITH c AS (SELECT 1 AS x) DELETE t END");
+  ASSERT_EQ(statements.size(), 3u);
+  EXPECT_EQ(statements[0]->tokens.size(), 8u);
+  EXPECT_TRUE(statements[0]->with.empty());
+  const Statement& insert = *statements[1];
+  EXPECT_EQ(insert.kind, K::kInsert);
+  EXPECT_EQ(insert.line, 2);
+  EXPECT_TRUE(insert.tokens.front().IsWord("insert"));
+  ASSERT_EQ(insert.with.size(), 2u);
+  EXPECT_EQ(insert.with[0].name.value, "a");
+  ASSERT_EQ(insert.with[0].columns.size(), 2u);
+  EXPECT_EQ(insert.with[0].columns[1].value, "y z");
+  EXPECT_EQ(insert.with[0].query.size(), 6u);
+  EXPECT_TRUE(insert.with[1].columns.empty());
+  EXPECT_EQ(statements[2]->body.at(0)->kind, K::kDelete);
+  EXPECT_EQ(statements[2]->body.at(0)->with.size(), 1u);
+  EXPECT_EQ(Kinds("RAISERROR ('x', 1, 1) WITH NOWAIT SELECT 1"),
+            (std::vector<K>{K::kRaiserror, K::kSelect}));
+  EXPECT_EQ(Kinds("CREATE VIEW v AS WITH c AS (SELECT 1 AS a) SELECT a FROM c SELECT 2"),
+            (std::vector<K>{K::kCreateOther, K::kSelect}));
+
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH"); }), 156);
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1; SELECT 2) SELECT 3"); }), 170);
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c () AS (SELECT 1) SELECT 3"); }), 170);
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS () SELECT 3"); }), 170);
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) EXEC p"); }), 156);
+  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) c2 AS (SELECT 2) SELECT 3"); }), 170);
+}
+
 // Resolves every database to a schema of the same name, "main" for "cur".
 class FakeResolver : public NameResolver {
  public:
@@ -149,9 +183,37 @@ TEST(Rewriter, NamesLiteralsAndTop) {
   EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
             "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
-  EXPECT_EQ(
-      ErrorNumber([] { Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT a FROM t)"); }),
-      156);
+  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"), "SELECT CAST( a AS int) FROM t LIMIT 2");
+  EXPECT_EQ(ErrorNumber([] {
+              Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT WITH TIES a FROM t)");
+            }),
+            156);
+}
+
+TEST(Rewriter, WithListAndTopPercent) {
+  FakeResolver resolver;
+  StatementList statements = ParseBatch(
+      "WITH [a b] (x) AS (SELECT TOP 1 'p' + name FROM sysobjects),\n"
+      "  sysobjects AS (SELECT x FROM [a b])\nDELETE t WHERE x IN (SELECT x FROM sysobjects)");
+  SqliteText text = RewriteStatement(*statements.at(0), resolver);
+  EXPECT_EQ(text.sql,
+            "WITH \"a b\"(x) AS ( SELECT sqlengine_add ( 'p' , name ) FROM (SELECT '' AS db) AS "
+            "\"sysobjects\" "
+            "LIMIT 1 ) , sysobjects AS ( SELECT x FROM \"a b\" ) DELETE FROM t WHERE x IN ( "
+            "SELECT x FROM sysobjects )");
+  EXPECT_EQ(text.sql.substr(text.statement_offset),
+            " DELETE FROM t WHERE x IN ( SELECT x FROM sysobjects )");
+  EXPECT_EQ(text.LineAt(text.sql.find("LIMIT")), 1);
+  EXPECT_EQ(text.LineAt(text.sql.find("SELECT x FROM \"a b\"")), 2);
+  EXPECT_EQ(text.LineAt(text.statement_offset + 1), 3);
+
+  EXPECT_EQ(Rewrite("SELECT a FROM (SELECT TOP 5 PERCENT a FROM t ORDER BY a) x"),
+            "SELECT a FROM ( SELECT a FROM t ORDER BY a LIMIT (SELECT CAST(p AS INTEGER) + (p > "
+            "CAST(p AS INTEGER)) FROM (SELECT count(*) * (5) / 100.0 AS p FROM (SELECT a FROM t "
+            "ORDER BY a))) ) x");
+  std::string nested = "SELECT 1";
+  for (int i = 0; i < 20; ++i) nested = "SELECT TOP 50 PERCENT * FROM (" + nested + ") x";
+  EXPECT_EQ(ErrorNumber([&] { Rewrite(nested); }), 191);
 }
 
 TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
