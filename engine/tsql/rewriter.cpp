@@ -644,8 +644,13 @@ class Rewriter {
   std::optional<ColumnType> ItemType(size_t begin, size_t end) {
     if (end - begin >= 2 && At(end - 2).IsWord("as"))
       end -= 2;
-    else if (end - begin >= 2 && At(end - 1).IsName() && At(end - 2).IsSymbol(")"))
+    else if (end - begin >= 2 && At(end - 1).IsName() &&
+             (At(end - 2).IsSymbol(")") || At(end - 2).kind == TokenKind::kNumber))
       end -= 1;
+    bool literal = end - begin == 1 ||
+                   (end - begin == 2 && (At(begin).IsSymbol("-") || At(begin).IsSymbol("+")));
+    // Another query's values in the same column may need more digits.
+    if (literal) return CombinesQueries() ? std::nullopt : DecimalLiteralType(At(end - 1));
     if (end - begin < 3 || !At(begin + 1).IsSymbol("(") || !At(end - 1).IsSymbol(")"))
       return std::nullopt;
     try {
@@ -661,7 +666,7 @@ class Rewriter {
         }
         return std::nullopt;
       }
-      if (function.IsWord("convert")) {
+      if (IsAnyWord(function, {"convert", "round"})) {
         size_t comma = begin + 2;
         int nested = 0;
         while (comma < end && !(nested == 0 && At(comma).IsSymbol(","))) {
@@ -669,7 +674,10 @@ class Rewriter {
           if (At(comma).IsSymbol(")")) --nested;
           ++comma;
         }
-        return TypeAt(begin + 2, comma);
+        if (function.IsWord("convert")) return TypeAt(begin + 2, comma);
+        // ROUND keeps a decimal argument's type.
+        std::optional<ColumnType> rounded = ItemType(begin + 2, comma);
+        return rounded && rounded->type == SqlType::kDecimal ? rounded : std::nullopt;
       }
     } catch (const SqlError&) {
       return std::nullopt;
@@ -681,6 +689,32 @@ class Rewriter {
       return ColumnType{SqlType::kInt};
     }
     return std::nullopt;
+  }
+
+  // Whether the statement joins the rows of several queries (UNION ...).
+  bool CombinesQueries() const {
+    return std::any_of(tokens_.begin(), tokens_.end(), [](const Token& token) {
+      return IsAnyWord(token, {"union", "except", "intersect"});
+    });
+  }
+
+  // A literal with a decimal point and no exponent is numeric(digits, digits
+  // after the point), as SQL Server types it: 1.50 is numeric(3,2).
+  static std::optional<ColumnType> DecimalLiteralType(const Token& number) {
+    const std::string& text = number.text;
+    size_t point = text.find('.');
+    if (number.kind != TokenKind::kNumber || point == std::string::npos ||
+        text.find_first_of("eE") != std::string::npos) {
+      return std::nullopt;
+    }
+    size_t first = text.find_first_not_of('0');
+    int whole = static_cast<int>(point - std::min(first, point));
+    int scale = static_cast<int>(text.size() - point - 1);
+    if (whole + scale > 38) return std::nullopt;
+    ColumnType type{SqlType::kDecimal};
+    type.precision = std::max(whole + scale, 1);
+    type.scale = scale;
+    return type;
   }
 
   // Whether the operand starting at i / ending at i is text: a string literal
