@@ -15,24 +15,33 @@ bool DatabaseUsage::Acquire(std::string_view name) {
 }
 
 void DatabaseUsage::Release(std::string_view name) {
-  std::lock_guard lock(mutex_);
-  auto it = users_.find(Key(name));
-  if (it != users_.end() && --it->second <= 0) users_.erase(it);
+  {
+    std::lock_guard lock(mutex_);
+    auto it = users_.find(Key(name));
+    if (it != users_.end() && --it->second <= 0) users_.erase(it);
+  }
+  released_.notify_all();
 }
 
 bool DatabaseUsage::BeginExclusive(std::string_view name, int own_uses) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   std::string key = Key(name);
-  auto it = users_.find(key);
-  int users = it == users_.end() ? 0 : it->second;
-  if (users > own_uses || exclusive_.count(key) != 0) return false;
+  auto free = [&] {
+    auto it = users_.find(key);
+    int users = it == users_.end() ? 0 : it->second;
+    return users <= own_uses && exclusive_.count(key) == 0;
+  };
+  if (!released_.wait_for(lock, kEndingSessionGrace, free)) return false;
   exclusive_.insert(key);
   return true;
 }
 
 void DatabaseUsage::EndExclusive(std::string_view name) {
-  std::lock_guard lock(mutex_);
-  exclusive_.erase(Key(name));
+  {
+    std::lock_guard lock(mutex_);
+    exclusive_.erase(Key(name));
+  }
+  released_.notify_all();
 }
 
 int DatabaseUsage::Users(std::string_view name) {

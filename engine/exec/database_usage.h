@@ -4,6 +4,8 @@
 // Dropping (and later detaching or restoring) needs the database to itself.
 // Thread-safe.
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -18,14 +20,18 @@ class DatabaseUsage {
   bool Acquire(std::string_view name);
   void Release(std::string_view name);
   // Reserves the database when nobody but the caller's own `own_uses` uses
-  // it; new Acquire calls fail until EndExclusive.
+  // it; new Acquire calls fail until EndExclusive. A session whose client has
+  // just disconnected may still be ending: other users are waited for up to
+  // kEndingSessionGrace before the answer is false.
   bool BeginExclusive(std::string_view name, int own_uses);
+  static constexpr std::chrono::milliseconds kEndingSessionGrace{2000};
   void EndExclusive(std::string_view name);
   int Users(std::string_view name);
 
  private:
   static std::string Key(std::string_view name);
   std::mutex mutex_;
+  std::condition_variable released_;
   std::map<std::string, int> users_;
   std::set<std::string> exclusive_;
 };
