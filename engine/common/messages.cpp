@@ -48,10 +48,15 @@ constexpr MessageDef kMessages[] = {
     {243, 16, "Type %.*ls is not a defined system type."},
     {245, 16, "Syntax error converting the varchar value '%.*ls' to a column of data type %ls."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {310, 16,
+     "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
     {515, 16,
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
     {517, 16, "Adding a value to a '%ls' column caused overflow."},
+    {530, 16,
+     "The statement terminated. The maximum recursion %d has been exhausted before statement "
+     "completion."},
     {544, 16,
      "Cannot insert explicit value for identity column in table '%.*ls' when IDENTITY_INSERT is "
      "set to OFF."},
@@ -172,6 +177,10 @@ constexpr MessageDef kMessages[] = {
      "connection."},
     {18456, 14, "Login failed for user '%ls'."},
 };
+
+// FormatMessage looks numbers up by binary search.
+static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
+                             [](const MessageDef& a, const MessageDef& b) { return a.number < b.number; }));
 
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "engine/catalog/master_catalog.h"
+#include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/date_styles.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
@@ -226,6 +228,18 @@ void FilePages(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_int64(context, error ? 0 : static_cast<sqlite3_int64>((bytes + 8191) / 8192));
 }
 
+// sqlengine_recursion(level, limit): the level below `level` in a recursive
+// common table expression; 530 when it would pass `limit`.
+void RecursionLevel(sqlite3_context* context, int, sqlite3_value** args) {
+  sqlite3_int64 level = sqlite3_value_int64(args[0]) + 1;
+  sqlite3_int64 limit = sqlite3_value_int64(args[1]);
+  if (level > limit) {
+    std::string error = FunctionErrorText(MakeError(530, {std::to_string(limit)}));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_int64(context, level);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -251,6 +265,7 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
+    {"sqlengine_recursion", 2, RecursionLevel, true},
 };
 
 }  // namespace

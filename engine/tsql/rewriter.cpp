@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
+#include "engine/tsql/recursion_limit.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -888,7 +889,13 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
        statement.tokens[1].IsWord("view"));
   if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
   Tokens tokens = AdditionsAsCalls(statement.tokens);
-  return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
+  if (statement.kind == StatementKind::kCreateOther) {
+    return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
+  }
+  QueryHints hints = TakeQueryHints(tokens);
+  std::vector<CommonTableExpression> with =
+      LimitRecursion(statement.with, hints.max_recursion.value_or(kDefaultMaxRecursion));
+  return Rewriter(tokens, resolver, with).Statement(statement.kind);
 }
 
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
