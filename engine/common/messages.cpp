@@ -67,6 +67,7 @@ constexpr MessageDef kMessages[] = {
     {911, 16,
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
      "that name. Make sure that the name is entered correctly."},
+    {1014, 16, "A TOP N value may not be negative."},
     {1222, 16, "Lock request time out period exceeded."},
     {1505, 16,
      "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID %d. Most "

@@ -240,6 +240,15 @@ void RecursionLevel(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_int64(context, level);
 }
 
+// sqlengine_top_count(n): n as the row count of TOP (@n); 1014 when negative.
+void TopCount(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) != SQLITE_NULL && sqlite3_value_double(args[0]) < 0) {
+    std::string error = FunctionErrorText(MakeError(1014));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_value(context, args[0]);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -266,6 +275,7 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},
+    {"sqlengine_top_count", 1, TopCount, true},
 };
 
 }  // namespace

@@ -427,7 +427,8 @@ class Rewriter {
     const Token& count = At(top + 1);
     next = top + 2;
     if (count.kind == TokenKind::kNumber) return count.text;
-    if (count.kind == TokenKind::kVariable) return count.value;
+    // A variable's count is checked when the statement runs: a negative one is an error.
+    if (count.kind == TokenKind::kVariable) return "sqlengine_top_count(" + count.value + ")";
     if (!count.IsSymbol("(")) throw SyntaxError(count, &tokens_[top]);
     size_t close = top + 2;
     while (close < tokens_.size() && !tokens_[close].IsSymbol(")")) ++close;
@@ -437,6 +438,7 @@ class Rewriter {
       throw SyntaxError(inner);
     }
     next = close + 1;
+    if (inner.kind == TokenKind::kVariable) return "sqlengine_top_count(" + inner.text + ")";
     return inner.text;
   }
 
