@@ -129,6 +129,9 @@ constexpr MessageDef kMessages[] = {
     {3702, 16, "Cannot drop the %S_MSG '%.*ls' because it is currently in use."},
     {3703, 16, "Cannot detach the %S_MSG '%.*ls' because it is currently in use."},
     {3708, 16, "Cannot %S_MSG the %S_MSG '%.*ls' because it is a system %S_MSG."},
+    {3725, 16,
+     "The constraint '%.*ls' is being referenced by table '%.*ls', foreign key constraint "
+     "'%.*ls'."},
     {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},

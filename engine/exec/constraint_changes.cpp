@@ -7,6 +7,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/table_definition.h"
+#include "engine/exec/table_rebuild.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -410,10 +411,9 @@ void Drop(const Target& target, const std::string& name) {
   TableDefinition definition = target.Definition();
   std::optional<TableDefinition::NamedConstraint> named = definition.Constraint(name);
   if (!named) throw MakeError(3728, {name});
-  // Taking a key out would change the table's stored indexes.
-  if (named->kind == "primary" || named->kind == "unique") throw MakeError(156, {"CONSTRAINT"});
   const std::string& kind = named->kind;
-  if (kind != "check" && kind != "foreign" && kind != "references" && kind != "default") {
+  bool key = kind == "primary" || kind == "unique";
+  if (!key && kind != "check" && kind != "foreign" && kind != "references" && kind != "default") {
     throw MakeError(3728, {name});
   }
   const TableDefinition::Element& element = definition.elements[named->element];
@@ -428,7 +428,21 @@ void Drop(const Target& target, const std::string& name) {
     while (from > element.begin && definition.sql[from - 1] == ' ') --from;
   }
   std::string sql = definition.sql.substr(0, from) + definition.sql.substr(to);
-  ReplaceTableDefinition(target.db, target.schema, definition, sql);
+  if (key) {
+    // The key's index is part of the table's storage.
+    RebuildTable(target.db, target.schema, definition, sql, name);
+  } else {
+    ReplaceTableDefinition(target.db, target.schema, definition, sql);
+  }
+}
+
+// Whether dropping `name` takes a key out of the table's own definition.
+bool DropsDeclaredKey(const Target& target, const std::string& name) {
+  std::optional<TableDefinition> definition =
+      ReadTableDefinition(target.db, target.schema, target.table);
+  if (!definition) return false;
+  std::optional<TableDefinition::NamedConstraint> named = definition->Constraint(name);
+  return named && (named->kind == "primary" || named->kind == "unique");
 }
 
 }  // namespace
@@ -448,6 +462,10 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
                 change->database.empty() ? std::string(database) : change->database,
                 change->table,
                 change->check_existing};
+  std::optional<ForeignKeysOff> rebuilding;
+  for (const std::string& name : change->dropped) {
+    if (!rebuilding && DropsDeclaredKey(target, name)) rebuilding.emplace(db);
+  }
   catalog::Exec(db, "SAVEPOINT sqlengine_constraint");
   try {
     for (const AddedConstraint& added : change->added) {

@@ -1,6 +1,6 @@
 #pragma once
 // ALTER TABLE t [WITH CHECK | NOCHECK] ADD [CONSTRAINT c] <constraint> [, ...] and
-// ALTER TABLE t DROP CONSTRAINT c [, ...], without rebuilding the table:
+// ALTER TABLE t DROP CONSTRAINT c [, ...], mostly without rebuilding the table:
 // - PRIMARY KEY and UNIQUE become a unique index named c;
 // - CHECK, FOREIGN KEY and DEFAULT ... FOR column are written into the table's
 //   stored definition, which changes no stored row, rowid or index.
@@ -27,9 +27,10 @@ bool IsConstraintChange(const tsql::Tokens& alter);
 // dropped name is no constraint of the table, 4902 for an unknown table,
 // 1752 / 1754 / 1781 for a DEFAULT on an unknown or identity column or on one
 // that has a default, 1767 / 1769 / 1776 for a foreign key naming no table,
-// an unknown column or a referenced key that is not unique, 156 for a PRIMARY
-// KEY or UNIQUE constraint that CREATE TABLE declared (SQLite cannot take it
-// out of a table in place).
+// an unknown column or a referenced key that is not unique. Dropping a PRIMARY
+// KEY or UNIQUE constraint that CREATE TABLE declared rebuilds the table
+// (table_rebuild.h): 226 inside a transaction, 3725 while a foreign key
+// refers to the key.
 void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
                       std::string_view database);
 

@@ -187,15 +187,19 @@ bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::stri
   return false;
 }
 
-void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
-                            const TableDefinition& definition, const std::string& sql) {
+std::string DefinitionBody(const std::string& sql) {
   Lexed lexed = LexDefinition(sql);
   if (lexed.elements.empty()) throw MakeError(50000, {"malformed table definition"});
-  std::size_t open = lexed.tokens[lexed.elements.front().first - 1].offset;
+  return sql.substr(lexed.tokens[lexed.elements.front().first - 1].offset);
+}
+
+void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
+                            const TableDefinition& definition, const std::string& sql) {
+  std::string body = DefinitionBody(sql);
   std::string scratch = "temp." + std::string(kScratchTable);
   catalog::Exec(db, "DROP TABLE IF EXISTS " + scratch);
   try {
-    catalog::Exec(db, "CREATE TABLE " + scratch + " " + sql.substr(open));
+    catalog::Exec(db, "CREATE TABLE " + scratch + " " + body);
   } catch (const std::runtime_error& refused) {
     throw MakeError(50000, {refused.what()});
   }

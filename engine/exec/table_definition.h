@@ -50,6 +50,10 @@ struct TableDefinition {
 std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::string& schema,
                                                    const std::string& table);
 
+// A CREATE TABLE text from its opening parenthesis on: what follows the
+// table's name. Throws SqlError 50000 when `sql` has no element list.
+std::string DefinitionBody(const std::string& sql);
+
 // Whether any table of `schema` names a constraint `name` in its definition.
 bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name);
 
