@@ -770,6 +770,9 @@ class Rewriter {
     Append("(", tokens_[open]);
     size_t element = open + 1;
     int column_number = 0;
+    identity_table_ = std::any_of(tokens_.begin() + static_cast<std::ptrdiff_t>(open),
+                                  tokens_.begin() + static_cast<std::ptrdiff_t>(close),
+                                  [](const Token& token) { return token.IsWord("identity"); });
     while (element < close) {
       size_t element_end = element;
       int depth = 0;
@@ -793,9 +796,20 @@ class Rewriter {
     if (rest < tokens_.size()) throw SyntaxError(tokens_[rest]);
   }
 
+  // An IDENTITY column is SQLite's INTEGER PRIMARY KEY, so in its table a
+  // PRIMARY KEY constraint of its own (on the identity column, as tools write
+  // it, or another) is kept as a UNIQUE one.
+  bool KeptAsUnique(size_t i) const {
+    return identity_table_ && tokens_[i].IsWord("primary") && At(i + 1).IsWord("key");
+  }
+
   void TableConstraint(size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
       if (IsAnyWord(tokens_[i], {"clustered", "nonclustered"})) continue;
+      if (KeptAsUnique(i)) {
+        Append("UNIQUE", tokens_[i++]);
+        continue;
+      }
       EmitRange(i, i + 1);
     }
   }
@@ -844,6 +858,9 @@ class Rewriter {
         i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
       } else if (identity && token.IsWord("primary") && At(i + 1).IsWord("key")) {
         i += 2;
+      } else if (KeptAsUnique(i)) {
+        Append("UNIQUE", token);
+        i += 2;
       } else if (token.IsWord("collate") && i + 1 < end) {
         std::string collation = ToLower(tokens_[i + 1].value);
         bool exact = collation.find("_cs") != std::string::npos ||
@@ -877,6 +894,7 @@ class Rewriter {
   static constexpr int kMaxPercentNesting = 8;
   int percent_nesting_ = 0;
   std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
+  bool identity_table_ = false;  // CREATE TABLE with an IDENTITY column
 };
 
 }  // namespace
