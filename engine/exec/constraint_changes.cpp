@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/constraint_change_syntax.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
 #include "engine/tsql/dotted_name.h"
@@ -17,150 +18,9 @@ namespace sqlengine::exec {
 namespace {
 
 bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return token.IsWord(w); });
 }
-
-struct AddedConstraint {
-  std::string name;  // "" when the statement names none
-  std::string kind;  // "primary", "unique", "check", "foreign" or "default"
-  std::size_t begin = 0;  // CONSTRAINT, or the kind's word
-  std::size_t end = 0;    // one past the element
-  std::vector<std::string> columns;  // a key's columns; a default's one column
-  std::size_t expression_end = 0;    // a default: the FOR that ends its expression
-};
-
-struct ConstraintChange {
-  std::string database;  // "" when not named
-  std::string table;
-  bool check_existing = true;
-  std::vector<AddedConstraint> added;
-  std::vector<std::string> dropped;
-};
-
-class ChangeReader {
- public:
-  explicit ChangeReader(const tsql::Tokens& alter) : alter_(alter) {}
-
-  // nullopt when the statement changes no constraint; throws SyntaxError for
-  // a malformed one that does.
-  std::optional<ConstraintChange> Read() {
-    if (alter_.size() < 5 || !At(2).IsName()) return std::nullopt;
-    tsql::DottedName name = tsql::ReadDottedName(alter_, 2);
-    ConstraintChange change{name.Database(), name.Last(), true, {}, {}};
-    size_t i = name.end;
-    if (At(i).IsWord("with") && IsAnyWord(At(i + 1), {"check", "nocheck"})) {
-      change.check_existing = At(i + 1).IsWord("check");
-      i += 2;
-    }
-    if (At(i).IsWord("drop")) {
-      if (!At(i + 1).IsWord("constraint")) return std::nullopt;
-      ReadDropped(i + 2, change);
-      return change;
-    }
-    if (!At(i).IsWord("add") ||
-        !IsAnyWord(At(i + 1), {"constraint", "primary", "unique", "check", "foreign", "default"})) {
-      return std::nullopt;
-    }
-    size_t begin = i + 1;
-    int depth = 0;
-    for (size_t k = begin; k <= alter_.size(); ++k) {
-      if (At(k).IsSymbol("(")) ++depth;
-      if (At(k).IsSymbol(")")) --depth;
-      if (k == alter_.size() || (depth == 0 && At(k).IsSymbol(","))) {
-        if (k == begin) throw tsql::SyntaxError(At(k), &alter_[k - 1]);
-        change.added.push_back(ReadAdded(begin, k));
-        begin = k + 1;
-      }
-    }
-    return change;
-  }
-
- private:
-  const tsql::Token& At(size_t i) const {
-    static const tsql::Token kEnd;
-    return i < alter_.size() ? alter_[i] : kEnd;
-  }
-
-  [[noreturn]] void Fail(size_t at) const {
-    throw tsql::SyntaxError(At(at), at > 0 ? &alter_[std::min(at, alter_.size()) - 1] : nullptr);
-  }
-
-  void ReadDropped(size_t i, ConstraintChange& change) const {
-    while (true) {
-      if (!At(i).IsName()) Fail(i);
-      change.dropped.push_back(At(i).value);
-      if (i + 1 == alter_.size()) return;
-      if (!At(i + 1).IsSymbol(",")) Fail(i + 1);
-      i += At(i + 2).IsWord("constraint") ? 3 : 2;
-    }
-  }
-
-  // ( name [ASC | DESC], ... ) at `open`; returns the index after ')'.
-  size_t ReadColumns(size_t open, std::vector<std::string>& columns) const {
-    if (!At(open).IsSymbol("(")) Fail(open);
-    size_t k = open + 1;
-    while (true) {
-      if (!At(k).IsName()) Fail(k);
-      columns.push_back(At(k).value);
-      ++k;
-      if (IsAnyWord(At(k), {"asc", "desc"})) ++k;
-      if (At(k).IsSymbol(")")) return k + 1;
-      if (!At(k).IsSymbol(",")) Fail(k);
-      ++k;
-    }
-  }
-
-  AddedConstraint ReadAdded(size_t begin, size_t end) const {
-    AddedConstraint added;
-    added.begin = begin;
-    added.end = end;
-    size_t k = begin;
-    if (At(k).IsWord("constraint")) {
-      if (!At(k + 1).IsName() || k + 2 >= end) Fail(k + 1);
-      added.name = At(k + 1).value;
-      k += 2;
-    }
-    const tsql::Token& kind = At(k);
-    if (kind.IsWord("primary") || kind.IsWord("unique")) {
-      added.kind = tsql::ToLower(kind.text);
-      k += kind.IsWord("primary") ? 1 : 0;
-      if (kind.IsWord("primary") && !At(k).IsWord("key")) Fail(k);
-      ++k;
-      if (IsAnyWord(At(k), {"clustered", "nonclustered"})) ++k;
-      k = ReadColumns(k, added.columns);
-      if (k != end) Fail(k);
-    } else if (kind.IsWord("check")) {
-      added.kind = "check";
-      if (!At(k + 1).IsSymbol("(") || end - k < 3 || !At(end - 1).IsSymbol(")")) Fail(k + 1);
-    } else if (kind.IsWord("foreign")) {
-      added.kind = "foreign";
-      if (!At(k + 1).IsWord("key")) Fail(k + 1);
-      k = ReadColumns(k + 2, added.columns);
-      if (!At(k).IsWord("references") || !At(k + 1).IsName()) Fail(At(k).IsWord("references") ? k + 1 : k);
-    } else if (kind.IsWord("default")) {
-      added.kind = "default";
-      size_t for_at = k + 1;
-      int depth = 0;
-      while (for_at < end && !(depth == 0 && At(for_at).IsWord("for"))) {
-        if (At(for_at).IsSymbol("(")) ++depth;
-        if (At(for_at).IsSymbol(")")) --depth;
-        ++for_at;
-      }
-      if (for_at == k + 1 || for_at >= end) Fail(for_at);
-      if (!At(for_at + 1).IsName()) Fail(for_at + 1);
-      added.columns.push_back(At(for_at + 1).value);
-      added.expression_end = for_at;
-      size_t rest = for_at + 2;
-      if (rest + 2 == end && At(rest).IsWord("with") && At(rest + 1).IsWord("values")) rest = end;
-      if (rest != end) Fail(rest);
-    } else {
-      Fail(k);
-    }
-    return added;
-  }
-
-  const tsql::Tokens& alter_;
-};
 
 // What applying a change needs besides the change itself.
 struct Target {
@@ -226,7 +86,8 @@ std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& schema,
   auto info = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, ?)");
   sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(info.get()) == SQLITE_ROW) columns.push_back(catalog::ColumnText(info.get(), 0));
+  while (sqlite3_step(info.get()) == SQLITE_ROW)
+    columns.push_back(catalog::ColumnText(info.get(), 0));
   return columns;
 }
 
@@ -236,10 +97,12 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
 }
 
 void RefuseTakenName(const Target& target, const std::string& name) {
-  auto object = catalog::Prepare(target.db, "SELECT 1 FROM " + tsql::QuoteSqliteName(target.schema) +
-                                                ".sqlite_master WHERE name = ? COLLATE NOCASE");
+  auto object =
+      catalog::Prepare(target.db, "SELECT 1 FROM " + tsql::QuoteSqliteName(target.schema) +
+                                      ".sqlite_master WHERE name = ? COLLATE NOCASE");
   sqlite3_bind_text(object.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(object.get()) == SQLITE_ROW || ConstraintNameInUse(target.db, target.schema, name)) {
+  if (sqlite3_step(object.get()) == SQLITE_ROW ||
+      ConstraintNameInUse(target.db, target.schema, name)) {
     throw MakeError(2714, {name});
   }
 }
@@ -255,9 +118,9 @@ void StoreColumnInFull(const Target& target, const std::string& column) {
 // The first key that existing rows repeat, as SQL Server shows it
 // ("a, b"); empty when every key is unique.
 std::string RepeatedKey(const Target& target, const std::string& column_list) {
-  auto repeated = catalog::Prepare(target.db, "SELECT " + column_list + " FROM " +
-                                                  target.QualifiedTable() + " GROUP BY " +
-                                                  column_list + " HAVING count(*) > 1 LIMIT 1");
+  auto repeated =
+      catalog::Prepare(target.db, "SELECT " + column_list + " FROM " + target.QualifiedTable() +
+                                      " GROUP BY " + column_list + " HAVING count(*) > 1 LIMIT 1");
   if (sqlite3_step(repeated.get()) != SQLITE_ROW) return {};
   std::string key;
   for (int c = 0; c < sqlite3_column_count(repeated.get()); ++c) {
@@ -312,8 +175,9 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const AddedConstr
       throw MakeError(50000, {refused.what()});
     }
     if (sqlite3_step(conflict.get()) == SQLITE_ROW) {
-      throw MakeError(547, {"ALTER TABLE", "TABLE", "CHECK", added.name.empty() ? condition : added.name,
-                            target.database, target.table, "", "", ""});
+      throw MakeError(547,
+                      {"ALTER TABLE", "TABLE", "CHECK", added.name.empty() ? condition : added.name,
+                       target.database, target.table, "", "", ""});
     }
   }
   AppendToDefinition(target, definition, element);
@@ -359,9 +223,9 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter, const AddedC
                                     ? alter[referenced.end + 1].value
                                     : std::string();
     bool column = !parent_column.empty();
-    throw MakeError(547, {"ALTER TABLE", "TABLE", "FOREIGN KEY", name, target.database,
-                          parent->table, column ? ", column '" : "", parent_column,
-                          column ? "'" : ""});
+    throw MakeError(547,
+                    {"ALTER TABLE", "TABLE", "FOREIGN KEY", name, target.database, parent->table,
+                     column ? ", column '" : "", parent_column, column ? "'" : ""});
   }
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MakeError(1776, {parent->table, name});
 }
@@ -384,8 +248,8 @@ void AddDefault(const Target& target, const tsql::Tokens& alter, const AddedCons
   while (clause < words.size() && !IsAnyWord(words[clause], {"constraint", "default"})) ++clause;
   std::string text = rewritten.substr(words[clause].offset);
   StoreColumnInFull(target, column->column);
-  std::string sql = definition.sql.substr(0, column->end) + " " + text +
-                    definition.sql.substr(column->end);
+  std::string sql =
+      definition.sql.substr(0, column->end) + " " + text + definition.sql.substr(column->end);
   ReplaceTableDefinition(target.db, target.schema, definition, sql);
 }
 
@@ -447,15 +311,17 @@ bool DropsDeclaredKey(const Target& target, const std::string& name) {
 
 }  // namespace
 
-bool IsConstraintChange(const tsql::Tokens& alter) { return ChangeReader(alter).Read().has_value(); }
+bool IsConstraintChange(const tsql::Tokens& alter) {
+  return ReadConstraintChange(alter).has_value();
+}
 
 void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
                       std::string_view database) {
-  std::optional<ConstraintChange> change = ChangeReader(alter).Read();
+  std::optional<ConstraintChange> change = ReadConstraintChange(alter);
   if (!change) throw tsql::SyntaxError(alter.back(), nullptr);
-  std::string schema = change->table.starts_with("#")  ? std::string("temp")
-                       : change->database.empty()      ? std::string("main")
-                                                       : resolver.SchemaFor(change->database);
+  std::string schema = change->table.starts_with("#") ? std::string("temp")
+                       : change->database.empty()     ? std::string("main")
+                                                      : resolver.SchemaFor(change->database);
   Target target{db,
                 resolver,
                 schema,

@@ -13,7 +13,8 @@ namespace {
 constexpr std::string_view kScratchTable = "sqlengine_definition_check";
 
 bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return token.IsWord(w); });
 }
 
 std::size_t EndOf(const tsql::Token& token) { return token.offset + token.text.size(); }
@@ -119,9 +120,8 @@ std::optional<TableDefinition::NamedConstraint> TableDefinition::Constraint(
       found.table_level = i == first;
       std::size_t body = i + 2;
       found.kind = body < last ? tsql::ToLower(tokens[body].text) : std::string();
-      std::size_t end = found.table_level || body >= last
-                            ? last
-                            : ColumnConstraintEnd(tokens, body, last);
+      std::size_t end =
+          found.table_level || body >= last ? last : ColumnConstraintEnd(tokens, body, last);
       found.end = EndOf(tokens[std::max(end, body) - 1]);
       return found;
     }
@@ -216,7 +216,9 @@ void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
     explicit WritableSchema(sqlite3* db) : db_(db) {
       catalog::Exec(db_, "PRAGMA writable_schema = ON");
     }
-    ~WritableSchema() { sqlite3_exec(db_, "PRAGMA writable_schema = OFF", nullptr, nullptr, nullptr); }
+    ~WritableSchema() {
+      sqlite3_exec(db_, "PRAGMA writable_schema = OFF", nullptr, nullptr, nullptr);
+    }
     sqlite3* db_;
   } writable(db);
   auto update = catalog::Prepare(db, "UPDATE " + quoted_schema +

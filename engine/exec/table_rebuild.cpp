@@ -32,8 +32,8 @@ std::string InSchema(const std::string& sql, const std::string& quoted_schema) {
 
 std::optional<std::int64_t> IdentityCounter(sqlite3* db, const std::string& quoted_schema,
                                             const std::string& table) {
-  auto exists = catalog::Prepare(db, "SELECT 1 FROM " + quoted_schema +
-                                         ".sqlite_master WHERE name = 'sqlite_sequence'");
+  auto exists = catalog::Prepare(
+      db, "SELECT 1 FROM " + quoted_schema + ".sqlite_master WHERE name = 'sqlite_sequence'");
   if (sqlite3_step(exists.get()) != SQLITE_ROW) return std::nullopt;
   auto counter =
       catalog::Prepare(db, "SELECT seq FROM " + quoted_schema + ".sqlite_sequence WHERE name = ?");
@@ -63,7 +63,8 @@ void CheckReferences(sqlite3* db, const std::string& quoted_schema, const std::s
   } catch (const std::runtime_error& refused) {
     mismatch = refused.what();
   }
-  if (mismatch.find("foreign key mismatch") == std::string::npos) throw std::runtime_error(mismatch);
+  if (mismatch.find("foreign key mismatch") == std::string::npos)
+    throw std::runtime_error(mismatch);
   std::string child = QuotedAfter(mismatch, "mismatch");
   std::string column;
   auto key = catalog::Prepare(db, "SELECT \"from\" FROM pragma_foreign_key_list(?, ?)");
@@ -128,14 +129,14 @@ void RebuildTable(sqlite3* db, const std::string& schema, const TableDefinition&
   catalog::Exec(db, "PRAGMA legacy_alter_table = OFF");
   for (const std::string& dependent : dependents) catalog::Exec(db, dependent);
   if (counter) {
-    auto restore = catalog::Prepare(db, "UPDATE " + quoted_schema +
-                                            ".sqlite_sequence SET seq = ? WHERE name = ?");
+    auto restore = catalog::Prepare(
+        db, "UPDATE " + quoted_schema + ".sqlite_sequence SET seq = ? WHERE name = ?");
     sqlite3_bind_int64(restore.get(), 1, *counter);
     sqlite3_bind_text(restore.get(), 2, definition.table.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_step(restore.get());
     if (sqlite3_changes(db) == 0) {
-      auto insert = catalog::Prepare(db, "INSERT INTO " + quoted_schema +
-                                             ".sqlite_sequence (name, seq) VALUES (?, ?)");
+      auto insert = catalog::Prepare(
+          db, "INSERT INTO " + quoted_schema + ".sqlite_sequence (name, seq) VALUES (?, ?)");
       sqlite3_bind_text(insert.get(), 1, definition.table.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int64(insert.get(), 2, *counter);
       sqlite3_step(insert.get());

@@ -13,7 +13,8 @@ constexpr int kMaxRecursionLimit = 32767;
 constexpr std::string_view kLevelColumn = "sqlengine_level";
 
 bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
+  return std::any_of(words.begin(), words.end(),
+                     [&](std::string_view w) { return token.IsWord(w); });
 }
 
 Token Made(TokenKind kind, std::string text, int line) {
@@ -27,7 +28,8 @@ Token Made(TokenKind kind, std::string text, int line) {
 
 // [begin, end) ranges of a query's members, split at UNION [ALL], EXCEPT and
 // INTERSECT outside parentheses; `separators` gets the words between them.
-std::vector<std::pair<size_t, size_t>> Members(const Tokens& query, std::vector<Tokens>& separators) {
+std::vector<std::pair<size_t, size_t>> Members(const Tokens& query,
+                                               std::vector<Tokens>& separators) {
   std::vector<std::pair<size_t, size_t>> members;
   size_t begin = 0;
   int depth = 0;
@@ -68,7 +70,8 @@ std::optional<Token> ItemName(const Tokens& query, size_t begin, size_t end) {
     return token.kind == TokenKind::kQuotedName ||
            (token.kind == TokenKind::kWord && !IsReservedKeyword(token.text));
   };
-  if (end - begin >= 3 && usable(query[begin]) && query[begin + 1].IsSymbol("=")) return query[begin];
+  if (end - begin >= 3 && usable(query[begin]) && query[begin + 1].IsSymbol("="))
+    return query[begin];
   if (!usable(last)) return std::nullopt;
   if (end - begin >= 2 && query[end - 2].IsWord("as")) return last;
   bool chain = true;  // name(.name)*
@@ -144,7 +147,8 @@ std::optional<std::vector<CommonTableExpression>> Counted(const CommonTableExpre
     if (separator.size() != 2) return std::nullopt;
   }
   auto [anchor_begin, anchor_end] = members.front();
-  if (RefersTo(query, anchor_begin, anchor_end, cte.name) || !query[anchor_begin].IsWord("select")) {
+  if (RefersTo(query, anchor_begin, anchor_end, cte.name) ||
+      !query[anchor_begin].IsWord("select")) {
     return std::nullopt;
   }
   Tokens columns = cte.columns;
@@ -158,7 +162,8 @@ std::optional<std::vector<CommonTableExpression>> Counted(const CommonTableExpre
   Tokens counted_query;
   for (size_t m = 0; m < members.size(); ++m) {
     auto [begin, end] = members[m];
-    if (m > 0) counted_query.insert(counted_query.end(), separators[m - 1].begin(), separators[m - 1].end());
+    if (m > 0)
+      counted_query.insert(counted_query.end(), separators[m - 1].begin(), separators[m - 1].end());
     if (!query[begin].IsWord("select")) return std::nullopt;
     size_t list_end = SelectListEnd(query, begin, end);
     Tokens level;  // the member's level column, with its comma
@@ -178,13 +183,13 @@ std::optional<std::vector<CommonTableExpression>> Counted(const CommonTableExpre
                                   !IsReservedKeyword(query[after].text)))) {
         alias = query[after];
       }
-      for (Token token : {Made(TokenKind::kWord, "sqlengine_recursion", line),
-                          Made(TokenKind::kSymbol, "(", line), alias,
-                          Made(TokenKind::kSymbol, ".", line),
-                          Made(TokenKind::kWord, std::string(kLevelColumn), line),
-                          Made(TokenKind::kSymbol, ",", line),
-                          Made(TokenKind::kNumber, std::to_string(limit), line),
-                          Made(TokenKind::kSymbol, ")", line)}) {
+      for (Token token :
+           {Made(TokenKind::kWord, "sqlengine_recursion", line),
+            Made(TokenKind::kSymbol, "(", line), alias, Made(TokenKind::kSymbol, ".", line),
+            Made(TokenKind::kWord, std::string(kLevelColumn), line),
+            Made(TokenKind::kSymbol, ",", line),
+            Made(TokenKind::kNumber, std::to_string(limit), line),
+            Made(TokenKind::kSymbol, ")", line)}) {
         level.push_back(token);
       }
     }
@@ -193,10 +198,10 @@ std::optional<std::vector<CommonTableExpression>> Counted(const CommonTableExpre
       if (reference && i == *reference) {
         // The level table under the CTE's name, so `c.column` still reads it.
         counted_query.push_back(level_table);
-        bool aliased = i + 1 < end && (query[i + 1].IsWord("as") ||
-                                       query[i + 1].kind == TokenKind::kQuotedName ||
-                                       (query[i + 1].kind == TokenKind::kWord &&
-                                        !IsReservedKeyword(query[i + 1].text)));
+        bool aliased =
+            i + 1 < end &&
+            (query[i + 1].IsWord("as") || query[i + 1].kind == TokenKind::kQuotedName ||
+             (query[i + 1].kind == TokenKind::kWord && !IsReservedKeyword(query[i + 1].text)));
         if (!aliased) counted_query.push_back(cte.name);
         continue;
       }
@@ -241,7 +246,8 @@ QueryHints TakeQueryHints(Tokens& tokens) {
     const Token& hint = at(i);
     if (hint.IsWord("maxrecursion")) {
       const Token& count = at(i + 1);
-      if (count.kind != TokenKind::kNumber || count.text.find_first_not_of("0123456789") != std::string::npos) {
+      if (count.kind != TokenKind::kNumber ||
+          count.text.find_first_not_of("0123456789") != std::string::npos) {
         throw SyntaxError(count, &hint);
       }
       long value = std::strtol(count.text.c_str(), nullptr, 10);
@@ -250,9 +256,9 @@ QueryHints TakeQueryHints(Tokens& tokens) {
       }
       hints.max_recursion = static_cast<int>(value);
       i += 2;
-    } else if (IsAnyWord(hint, {"recompile", "fast", "maxdop", "force", "keep", "keepfixed",
-                                "robust", "optimize", "hash", "order", "merge", "concat", "loop",
-                                "expand"})) {
+    } else if (IsAnyWord(hint,
+                         {"recompile", "fast", "maxdop", "force", "keep", "keepfixed", "robust",
+                          "optimize", "hash", "order", "merge", "concat", "loop", "expand"})) {
       // Plan hints: what they ask of a planner has no meaning here.
       int nested = 0;
       while (i < tokens.size() && !(nested == 0 && (at(i).IsSymbol(",") || at(i).IsSymbol(")")))) {
