@@ -405,6 +405,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
+    if (statement.kind == StatementKind::kAlterTable) ReleaseDroppedColumns(statement);
     SqliteStatement sqlite(db, std::move(text), context, *this);
     rows = sqlite.Stream(sink_);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
@@ -420,6 +421,19 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+void BatchExecutor::ReleaseDroppedColumns(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  tsql::TableReference table = tsql::TableOf(statement);
+  if (table.name.empty()) return;
+  for (size_t i = 3; i + 2 < tokens.size(); ++i) {
+    if (!tokens[i].IsWord("drop") || !tokens[i + 1].IsWord("column")) continue;
+    std::string schema = table.name.starts_with("#")  ? std::string("temp")
+                         : table.database.empty()     ? std::string("main")
+                                                      : session_.Connection().SchemaFor(table.database);
+    ForgetColumnTriggers(session_.Connection().Handle(), schema, table.name, tokens[i + 2].value);
+  }
 }
 
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {

@@ -60,6 +60,9 @@ class BatchExecutor final : public ParameterSource {
   void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
+  // Before ALTER TABLE ... DROP COLUMN c: the engine's own triggers on c go,
+  // which would otherwise keep SQLite from dropping the column.
+  void ReleaseDroppedColumns(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
   void Print(const tsql::Statement& statement);

@@ -37,6 +37,15 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
   return columns;
 }
 
+constexpr std::string_view kRoles[] = {"datetime", "decimal"};
+constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
+
+std::string TriggerName(std::string_view role, std::string_view event, const std::string& table,
+                        const std::string& column) {
+  return tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + std::string(event) + "_" +
+                               table + "_" + column);
+}
+
 // An AFTER INSERT and an AFTER UPDATE OF trigger that store `fitted` (an
 // expression of NEW.column) in place of the written value when `when` holds.
 void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& table,
@@ -46,9 +55,8 @@ void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& t
   std::string body = " FOR EACH ROW WHEN " + when + " BEGIN UPDATE " + quoted_table + " SET " +
                      tsql::QuoteSqliteName(column) + " = " + fitted +
                      " WHERE rowid = NEW.rowid; END";
-  for (const char* event : {"INSERT", "UPDATE"}) {
-    std::string name = tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + event + "_" +
-                                             table + "_" + column);
+  for (const char* event : kEvents) {
+    std::string name = TriggerName(role, event, table, column);
     std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
                                                     : std::string(event);
     catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." + name +
@@ -90,6 +98,16 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
           "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
+    }
+  }
+}
+
+void ForgetColumnTriggers(sqlite3* db, const std::string& schema, const std::string& table,
+                          const std::string& column) {
+  for (std::string_view role : kRoles) {
+    for (const char* event : kEvents) {
+      catalog::Exec(db, "DROP TRIGGER IF EXISTS " + tsql::QuoteSqliteName(schema) + "." +
+                            TriggerName(role, event, table, column));
     }
   }
 }

@@ -18,6 +18,11 @@ namespace sqlengine::exec {
 // just created or given new columns). Throws std::runtime_error.
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
 
+// Drops the triggers NormaliseColumns made for `column`, if any. Throws
+// std::runtime_error.
+void ForgetColumnTriggers(sqlite3* db, const std::string& schema, const std::string& table,
+                          const std::string& column);
+
 // Registers sqlengine_decimal(value, 'declared type'), which the decimal
 // triggers call: the value fitted to the type, NULL for NULL.
 void RegisterDecimalFunction(sqlite3* db);
