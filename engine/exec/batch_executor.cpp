@@ -57,6 +57,23 @@ std::string_view VerbOf(StatementKind kind) {
   }
 }
 
+// @@ERROR is the number of the last statement's error: a statement that
+// succeeds sets it to 0 once it has read it. BEGIN ... END, IF and WHILE leave
+// it to the statements they run (IF and WHILE clear it after their condition),
+// EXEC to the procedure's statements, RAISERROR sets its own.
+bool ClearsLastError(StatementKind kind) {
+  switch (kind) {
+    case StatementKind::kBlock:
+    case StatementKind::kIf:
+    case StatementKind::kWhile:
+    case StatementKind::kExecute:
+    case StatementKind::kRaiserror:
+      return false;
+    default:
+      return true;
+  }
+}
+
 bool CountsRows(StatementKind kind) {
   return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
          kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
@@ -203,8 +220,9 @@ BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
   try {
-    session_.LastError() = 0;
-    return Dispatch(statement);
+    Flow flow = Dispatch(statement);
+    if (ClearsLastError(statement.kind)) session_.LastError() = 0;
+    return flow;
   } catch (SqlError& error) {
     if (error.message().line <= 1) error.message().line = statement.line;
     session_.SyncTransactionState(&sink_);
@@ -270,12 +288,18 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kSet:
       Set(statement);
       return Flow::kNext;
-    case StatementKind::kIf:
-      if (Condition(statement)) return RunOne(*statement.body.front());
+    case StatementKind::kIf: {
+      bool holds = Condition(statement);
+      session_.LastError() = 0;
+      if (holds) return RunOne(*statement.body.front());
       if (statement.else_branch) return RunOne(*statement.else_branch);
       return Flow::kNext;
+    }
     case StatementKind::kWhile:
-      while (Condition(statement)) {
+      while (true) {
+        bool holds = Condition(statement);
+        session_.LastError() = 0;
+        if (!holds) break;
         if (session_.Cancelled()) throw Cancelled{};
         Flow flow = RunOne(*statement.body.front());
         if (flow == Flow::kBreak) break;
@@ -713,6 +737,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     arguments.push_back(std::move(argument));
     i = end < tokens.size() ? end + 1 : end;
   }
+  session_.LastError() = 0;
   if (RunSystemProcedure(session_, name, arguments, sink_)) return;
   std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session_, written);
   if (!definition) throw MakeError(2812, {written});
