@@ -157,6 +157,7 @@ constexpr MessageDef kMessages[] = {
      "'%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8134, 16, "Divide by zero error encountered."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},

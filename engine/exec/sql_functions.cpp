@@ -249,6 +249,16 @@ void TopCount(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// sqlengine_divisor(x): x, or 8134 when it is a numeric zero.
+void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
+  int type = sqlite3_value_numeric_type(args[0]);
+  if ((type == SQLITE_INTEGER || type == SQLITE_FLOAT) && sqlite3_value_double(args[0]) == 0) {
+    std::string error = FunctionErrorText(MakeError(8134));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_value(context, args[0]);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -276,6 +286,7 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
+    {"sqlengine_divisor", 1, Divisor, true},
 };
 
 }  // namespace

@@ -138,7 +138,7 @@ class Rewriter {
       }
       if (!cte.columns.empty()) head += ")";
       Append(head + " AS (", cte.name);
-      Tokens query = AdditionsAsCalls(cte.query);
+      Tokens query = DivisorsChecked(AdditionsAsCalls(cte.query));
       // A query sees the names before it and its own.
       Append(Rewriter(query, resolver_, with_, index + 1).Query());
       Append(")", cte.query.back());
@@ -908,7 +908,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
       (statement.kind == StatementKind::kCreateOther && statement.tokens.size() > 1 &&
        statement.tokens[1].IsWord("view"));
   if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
-  Tokens tokens = AdditionsAsCalls(statement.tokens);
+  Tokens tokens = DivisorsChecked(AdditionsAsCalls(statement.tokens));
   if (statement.kind == StatementKind::kCreateOther) {
     return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
   }
@@ -919,7 +919,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
 }
 
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
-  Tokens tokens = AdditionsAsCalls(condition);
+  Tokens tokens = DivisorsChecked(AdditionsAsCalls(condition));
   return Rewriter(tokens, resolver).Condition();
 }
 
