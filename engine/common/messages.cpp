@@ -150,6 +150,7 @@ constexpr MessageDef kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
     {8106, 16,
      "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
     {8107, 16,

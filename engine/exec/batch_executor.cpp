@@ -21,6 +21,7 @@
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
+#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
 
@@ -801,20 +802,24 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
   std::string name = name_at < tokens.size() ? tokens[name_at].value : std::string();
   switch (statement.kind) {
     case StatementKind::kBeginTransaction:
-      session_.BeginTransaction(sink_);
+      session_.BeginTransaction(sink_, name);
       break;
     case StatementKind::kCommit:
       session_.CommitTransaction(sink_, statement.line);
       break;
     case StatementKind::kSaveTransaction:
       if (session_.TranCount() == 0) throw MakeError(628);
-      catalog::Exec(session_.Connection().Handle(), "SAVEPOINT \"" + name + "\"");
+      catalog::Exec(session_.Connection().Handle(), "SAVEPOINT " + tsql::QuoteSqliteName(name));
       break;
     default:
       if (!name.empty() && session_.TranCount() > 0) {
         int rc = sqlite3_exec(session_.Connection().Handle(),
-                              ("ROLLBACK TO \"" + name + "\"").c_str(), nullptr, nullptr, nullptr);
+                              ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) break;
+        // Only the outermost transaction's name rolls everything back.
+        if (tokens[name_at].kind != TokenKind::kVariable && name != session_.TransactionName()) {
+          throw MakeError(6401, {name});
+        }
       }
       session_.RollbackTransaction(sink_, statement.line);
   }

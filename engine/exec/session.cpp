@@ -206,8 +206,9 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   }
 }
 
-void Session::BeginTransaction(ResultSink& sink) {
+void Session::BeginTransaction(ResultSink& sink, const std::string& name) {
   if (tran_count_ == 0) {
+    transaction_name_ = name;
     catalog::Exec(connection_.Handle(), "BEGIN");
     transaction_descriptor_ =
         (static_cast<std::uint64_t>(spid_) << 32) | (transaction_descriptor_ + 1);
