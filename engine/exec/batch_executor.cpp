@@ -739,8 +739,17 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     i = end < tokens.size() ? end + 1 : end;
   }
   session_.LastError() = 0;
-  if (RunSystemProcedure(session_, name, arguments, sink_)) return;
-  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session_, written);
+  std::optional<tsql::ProcedureDefinition> definition;
+  if (name == "sp_executesql") {
+    size_t taken = 0;
+    definition = DynamicStatement(arguments, taken);
+    arguments.erase(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(taken));
+    output_variables.erase(output_variables.begin(),
+                           output_variables.begin() + static_cast<std::ptrdiff_t>(taken));
+  } else {
+    if (RunSystemProcedure(session_, name, arguments, sink_)) return;
+    definition = FindProcedure(session_, written);
+  }
   if (!definition) throw MakeError(2812, {written});
   std::vector<Value> outputs;
   int status = CallProcedure(*definition, arguments, outputs);
