@@ -185,7 +185,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
 void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
   std::vector<CallArgument> arguments;
   for (const RpcParam& param : call.params) {
-    arguments.push_back(CallArgument{param.name, param.value, false, param.output});
+    arguments.push_back(CallArgument{param.name, param.value, param.is_default, param.output});
   }
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
