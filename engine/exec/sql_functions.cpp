@@ -3,7 +3,9 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -259,6 +261,41 @@ void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// round(x, digits [, truncate]) as T-SQL's ROUND: a negative `digits` rounds
+// left of the point, an integer stays an integer, halves round away from
+// zero, and a non-zero `truncate` cuts instead.
+void Round(sqlite3_context* context, int count, sqlite3_value** args) {
+  int type = sqlite3_value_numeric_type(args[0]);
+  if (type == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
+  int digits = static_cast<int>(std::clamp<sqlite3_int64>(sqlite3_value_int64(args[1]), -38, 30));
+  bool truncate = count == 3 && sqlite3_value_int64(args[2]) != 0;
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = sqlite3_value_int64(args[0]);
+    if (digits >= 0) return sqlite3_result_int64(context, value);
+    if (digits < -18) return sqlite3_result_int64(context, 0);
+    sqlite3_int64 unit = 1;
+    for (int k = 0; k < -digits; ++k) unit *= 10;
+    sqlite3_int64 units = value / unit, rest = value % unit;
+    if (!truncate && (rest >= 0 ? rest : -rest) * 2 >= unit) units += value < 0 ? -1 : 1;
+    return sqlite3_result_int64(context, units * unit);
+  }
+  double value = sqlite3_value_double(args[0]);
+  if (digits >= 0 && !truncate) {
+    // SQLite's own decimal rounding, as its round() does.
+    char* text = sqlite3_mprintf("%.*f", digits, value);
+    if (text == nullptr) return sqlite3_result_error_nomem(context);
+    double rounded = std::strtod(text, nullptr);
+    sqlite3_free(text);
+    return sqlite3_result_double(context, rounded);
+  }
+  double unit = std::pow(10.0, -digits);
+  double units = value / unit;
+  // A quotient a rounding error short of a whole number is that number.
+  double nearest = std::round(units);
+  if (std::fabs(units - nearest) < 1e-9 * std::max(1.0, std::fabs(nearest))) units = nearest;
+  sqlite3_result_double(context, (truncate ? std::trunc(units) : std::round(units)) * unit);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -287,6 +324,8 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
     {"sqlengine_divisor", 1, Divisor, true},
+    {"round", 2, Round, true},
+    {"round", 3, Round, true},
 };
 
 }  // namespace
