@@ -427,6 +427,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
   std::int64_t rows = 0;
   try {
+    if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
@@ -445,6 +446,19 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t at = 2;
+  while (at + 1 < tokens.size() && !(tokens[at].IsWord("drop") && tokens[at + 1].IsWord("column"))) ++at;
+  if (at + 1 >= tokens.size()) return;
+  tsql::TableReference table = tsql::TableOf(statement);
+  if (table.name.empty()) return;
+  std::string schema = table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  for (size_t k = at + 2; k < tokens.size(); ++k) {
+    if (tokens[k].IsName()) ForgetColumn(session_.Connection().Handle(), schema, table.name, tokens[k].value);
+  }
 }
 
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {

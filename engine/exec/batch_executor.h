@@ -53,6 +53,9 @@ class BatchExecutor final : public ParameterSource {
   bool Condition(const tsql::Statement& statement);
 
   void PassThrough(const tsql::Statement& statement);
+  // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising
+  // triggers first, as SQLite refuses to drop a column a trigger names.
+  void ForgetDroppedColumns(const tsql::Statement& statement);
   // The index of EXEC[UTE] in an INSERT ... EXEC statement; nullopt for any other.
   static std::optional<size_t> InsertExecuteAt(const tsql::Statement& statement);
   // Runs the procedure and inserts its rows; throws SqlError (213 when a row

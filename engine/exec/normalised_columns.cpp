@@ -18,6 +18,12 @@ bool IsDecimalType(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
 }
 
+bool IsNumberType(SqlType type) {
+  return type == SqlType::kTinyInt || type == SqlType::kSmallInt || type == SqlType::kInt ||
+         type == SqlType::kBigInt || type == SqlType::kBit || type == SqlType::kReal ||
+         type == SqlType::kFloat;
+}
+
 struct Column {
   std::string name;
   std::string declared;
@@ -37,6 +43,15 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
   return columns;
 }
 
+constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
+constexpr const char* kRoles[] = {"datetime", "decimal", "number"};
+
+std::string TriggerName(std::string_view role, std::string_view event, const std::string& table,
+                        const std::string& column) {
+  return tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + std::string(event) + "_" +
+                               table + "_" + column);
+}
+
 // An AFTER INSERT and an AFTER UPDATE OF trigger that store `fitted` (an
 // expression of NEW.column) in place of the written value when `when` holds.
 void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& table,
@@ -46,9 +61,8 @@ void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& t
   std::string body = " FOR EACH ROW WHEN " + when + " BEGIN UPDATE " + quoted_table + " SET " +
                      tsql::QuoteSqliteName(column) + " = " + fitted +
                      " WHERE rowid = NEW.rowid; END";
-  for (const char* event : {"INSERT", "UPDATE"}) {
-    std::string name = tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + event + "_" +
-                                             table + "_" + column);
+  for (const char* event : kEvents) {
+    std::string name = TriggerName(role, event, table, column);
     std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
                                                     : std::string(event);
     catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." + name +
@@ -76,6 +90,29 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
 }
 
+void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) != SQLITE_TEXT) return sqlite3_result_value(context, arguments[0]);
+  const unsigned char* declared = sqlite3_value_text(arguments[1]);
+  std::optional<ColumnType> type =
+      declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+  if (!type) return sqlite3_result_error(context, "sqlengine_number: not a type", -1);
+  try {
+    Value converted = ConvertForType(PlainValue(arguments[0]), *type);
+    if (const auto* number = std::get_if<std::int64_t>(&converted)) {
+      sqlite3_result_int64(context, *number);
+    } else if (const auto* number = std::get_if<double>(&converted)) {
+      sqlite3_result_double(context, *number);
+    } else if (const auto* number = std::get_if<Decimal>(&converted)) {
+      sqlite3_result_double(context, std::strtod(DecimalText(*number).c_str(), nullptr));
+    } else {
+      sqlite3_result_value(context, arguments[0]);
+    }
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
 }  // namespace
 
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table) {
@@ -90,6 +127,19 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
           "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
+    } else if (IsNumberType(column.type.type)) {
+      CreateTriggers(db, schema, table, column.name, "number", "typeof(" + value + ") = 'text'",
+                     "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")");
+    }
+  }
+}
+
+void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,
+                  const std::string& column) {
+  for (const char* role : kRoles) {
+    for (const char* event : kEvents) {
+      catalog::Exec(db, "DROP TRIGGER IF EXISTS " + tsql::QuoteSqliteName(schema) + "." +
+                            TriggerName(role, event, table, column));
     }
   }
 }
@@ -99,6 +149,11 @@ void RegisterDecimalFunction(sqlite3* db) {
                                  nullptr, FitDecimalValue, nullptr, nullptr,
                                  nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_decimal");
+  }
+  if (sqlite3_create_function_v2(db, "sqlengine_number", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 nullptr, FitNumberValue, nullptr, nullptr,
+                                 nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_number");
   }
 }
 

@@ -6,7 +6,10 @@
 //   and sort as dates (a value that is no date is refused with 241);
 // - decimal, money and smallmoney columns hold their values rounded to the
 //   column's scale (a value beyond its precision is refused with 8115), so
-//   that sums and comparisons see what a reader sees.
+//   that sums and comparisons see what a reader sees;
+// - integer, bit and float columns hold numbers: a text SQLite's affinity
+//   could not turn into one is converted by T-SQL's rules or refused (245,
+//   8114), where it would otherwise fail every later read of the row.
 
 #include <sqlite3.h>
 
@@ -18,8 +21,15 @@ namespace sqlengine::exec {
 // just created or given new columns). Throws std::runtime_error.
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
 
+// Drops the triggers NormaliseColumns gave `column`, before the column goes.
+void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,
+                  const std::string& column);
+
 // Registers sqlengine_decimal(value, 'declared type'), which the decimal
-// triggers call: the value fitted to the type, NULL for NULL.
+// triggers call: the value fitted to the type, NULL for NULL; and
+// sqlengine_number(value, 'declared type'), which the number triggers and
+// CAST to a number type call: a text converted to the type (245 or 8114 when
+// it is no such number), any other value as it is.
 void RegisterDecimalFunction(sqlite3* db);
 
 }  // namespace sqlengine::exec

@@ -172,6 +172,10 @@ SqlError ConversionError(const std::string& text, const ColumnType& type) {
 }
 
 Value FromText(const std::string& text, const ColumnType& type) {
+  // SQL Server reads an empty or blank text as 0 for integers and floats.
+  bool blank = Trimmed(text).empty();
+  if (blank && IsIntegerType(type.type)) return std::int64_t{0};
+  if (blank && (type.type == SqlType::kReal || type.type == SqlType::kFloat)) return 0.0;
   if (IsIntegerType(type.type)) {
     std::int64_t number = 0;
     if (!ParseInteger(text, number)) throw ConversionError(text, type);

@@ -373,10 +373,16 @@ class Rewriter {
     }
     bool rounds = type->type == SqlType::kDecimal || type->type == SqlType::kMoney ||
                   type->type == SqlType::kSmallMoney;
+    // A text is read as a whole number, not as SQLite's numeric prefix.
+    bool number = rounds || type->type == SqlType::kTinyInt || type->type == SqlType::kSmallInt ||
+                  type->type == SqlType::kInt || type->type == SqlType::kBigInt ||
+                  type->type == SqlType::kReal || type->type == SqlType::kFloat;
+    std::string declaration = TypeDeclaration(*type);
     if (rounds) Append("round(", origin);
     Append("CAST(", origin);
+    if (number) Append("sqlengine_number(", origin);
     EmitRange(expression_begin, expression_end);
-    std::string declaration = TypeDeclaration(*type);
+    if (number) Append(", " + QuoteSqliteString(declaration) + ")", origin);
     Append("AS " +
                (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
                                                                : declaration) +
