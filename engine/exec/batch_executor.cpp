@@ -547,7 +547,8 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
     if (i < tokens.size() && IsAnyWord(tokens[i], {"table", "cursor"})) throw tsql::SyntaxError(tokens[i]);
     ColumnType type = ReadType(tokens, i);
     Value value;
-    if (i < tokens.size() && tokens[i].IsSymbol("=")) {
+    bool has_value = i < tokens.size() && tokens[i].IsSymbol("=");
+    if (has_value) {
       size_t end = ++i;
       int depth = 0;
       while (end < tokens.size() && !(depth == 0 && tokens[end].IsSymbol(","))) {
@@ -559,12 +560,17 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
-    if (session_.Variables().count(key) != 0) {
+    auto existing = session_.Variables().find(key);
+    if (existing == session_.Variables().end()) {
+      session_.Variables()[key] = Variable{type, value, name.offset};
+    } else if (existing->second.declared_at == name.offset) {
+      // The same DECLARE met again in a loop declares nothing new.
+      if (has_value) existing->second.value = value;
+    } else {
       SqlError error = MakeError(134, {name.text});
       error.message().line = name.line;
       throw error;
     }
-    session_.Variables()[key] = Variable{type, value};
     if (i < tokens.size()) {
       if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i]);
       ++i;
@@ -793,7 +799,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   tsql::StatementList body = tsql::ParseBatch(definition.body);
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
-    scope[tsql::ToLower(definition.parameters[k].name)] = Variable{definition.parameters[k].type, values[k]};
+    scope[tsql::ToLower(definition.parameters[k].name)] = Variable{definition.parameters[k].type, values[k], std::nullopt};
   }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;

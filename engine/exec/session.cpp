@@ -125,7 +125,7 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
       declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
                            : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
   for (const tsql::ParameterDeclaration& parameter : declared) {
-    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}};
+    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
   }
   for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
     const RpcParam& param = params[i];

@@ -23,6 +23,8 @@ class BatchExecutor;
 struct Variable {
   ColumnType type;
   Value value;
+  // Batch offset of the DECLARE's name that made it; none for parameters.
+  std::optional<std::size_t> declared_at;
 };
 
 class Session final : public SqlSession, public FunctionHost {
