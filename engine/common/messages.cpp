@@ -162,6 +162,7 @@ constexpr MessageDef kMessages[] = {
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
+    {8152, 16, "String or binary data would be truncated."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},

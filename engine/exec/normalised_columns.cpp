@@ -18,6 +18,12 @@ bool IsDecimalType(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
 }
 
+bool IsLimitedTextType(const ColumnType& type) {
+  return (type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+          type.type == SqlType::kNChar || type.type == SqlType::kNVarChar) &&
+         type.length > 0;
+}
+
 bool IsNumberType(SqlType type) {
   return type == SqlType::kTinyInt || type == SqlType::kSmallInt || type == SqlType::kInt ||
          type == SqlType::kBigInt || type == SqlType::kBit || type == SqlType::kReal ||
@@ -44,7 +50,7 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
 }
 
 constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
-constexpr const char* kRoles[] = {"datetime", "decimal", "number"};
+constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length"};
 
 std::string TriggerName(std::string_view role, std::string_view event, const std::string& table,
                         const std::string& column) {
@@ -130,6 +136,12 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
     } else if (IsNumberType(column.type.type)) {
       CreateTriggers(db, schema, table, column.name, "number", "typeof(" + value + ") = 'text'",
                      "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")");
+    } else if (IsLimitedTextType(column.type)) {
+      std::string limit = std::to_string(column.type.length);
+      std::string refused = FunctionErrorText(MakeError(8152));
+      CreateTriggers(db, schema, table, column.name, "length",
+                     "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
+                     "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
     }
   }
 }

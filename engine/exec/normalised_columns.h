@@ -9,7 +9,9 @@
 //   that sums and comparisons see what a reader sees;
 // - integer, bit and float columns hold numbers: a text SQLite's affinity
 //   could not turn into one is converted by T-SQL's rules or refused (245,
-//   8114), where it would otherwise fail every later read of the row.
+//   8114), where it would otherwise fail every later read of the row;
+// - char, varchar, nchar and nvarchar columns of a set length refuse a longer
+//   text (8152), trailing spaces aside, as SQLite does not limit lengths.
 
 #include <sqlite3.h>
 

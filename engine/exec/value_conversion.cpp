@@ -499,11 +499,29 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
   }
 }
 
+// A text cut to a character type's length, as a variable or parameter of
+// that type keeps it.
+Value FittedText(Value value, const ColumnType& type) {
+  auto* text = std::get_if<std::string>(&value);
+  bool limited = type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+                 type.type == SqlType::kNChar || type.type == SqlType::kNVarChar;
+  if (text == nullptr || !limited || type.length <= 0) return value;
+  size_t characters = 0;
+  for (size_t at = 0; at < text->size(); ++at) {
+    if ((static_cast<unsigned char>((*text)[at]) & 0xC0) == 0x80) continue;
+    if (characters++ == static_cast<size_t>(type.length)) {
+      text->resize(at);
+      break;
+    }
+  }
+  return value;
+}
+
 Value ConvertForType(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
+  if (const auto* text = std::get_if<std::string>(&value)) return FittedText(FromText(*text, type), type);
   if (const auto* number = std::get_if<std::int64_t>(&value)) return FromInteger(*number, type);
   if (const auto* number = std::get_if<double>(&value)) return FromDouble(*number, type);
-  if (const auto* text = std::get_if<std::string>(&value)) return FromText(*text, type);
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }
