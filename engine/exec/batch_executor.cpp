@@ -222,12 +222,14 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
   try {
     Flow flow = Dispatch(statement);
+    if (abort_callers_) return Flow::kAbort;
     if (ClearsLastError(statement.kind)) session_.LastError() = 0;
     return flow;
   } catch (SqlError& error) {
     if (error.message().line <= 1) error.message().line = statement.line;
     session_.SyncTransactionState(&sink_);
     ReportError(error);
+    if (AbortsCallers(error)) abort_callers_ = true;
     return AbortsBatch(error) ? Flow::kAbort : Flow::kNext;
   }
 }
@@ -773,6 +775,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   if (!definition) throw MakeError(2812, {written});
   std::vector<Value> outputs;
   int status = CallProcedure(*definition, arguments, outputs);
+  if (abort_callers_) return;
   std::vector<int> positions = ArgumentPositions(*definition, arguments);
   for (size_t k = 0; k < positions.size(); ++k) {
     if (positions[k] < 0 || !definition->parameters[k].output) continue;
@@ -818,6 +821,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   }
   --session_.NestingLevel();
   std::swap(scope, session_.Variables());
+  if (inner.abort_callers_) abort_callers_ = true;
   outputs.clear();
   for (const tsql::ParameterDeclaration& parameter : definition.parameters) {
     outputs.push_back(scope[tsql::ToLower(parameter.name)].value);

@@ -80,6 +80,9 @@ class BatchExecutor final : public ParameterSource {
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
   int return_status_ = 0;
+  // An error that ends callers too happened in this body or in a procedure it
+  // called: the statement that called it ends the batch as well.
+  bool abort_callers_ = false;
 };
 
 }  // namespace sqlengine::exec

@@ -80,6 +80,10 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   BatchExecutor nested(session_, collector);
   nested.procedure_ = procedure_;
   nested.Execute(call);
+  if (nested.abort_callers_) {
+    abort_callers_ = true;
+    return;
+  }
 
   sqlite3* db = session_.Connection().Handle();
   FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};

@@ -146,9 +146,23 @@ bool AbortsBatch(const SqlError& error) {
     case 207:
     case 208:
     case 209:
+    case 217:
     case 241:
     case 245:
     case 911:
+    case 8114:
+    case 8115:
+      return true;
+    default:
+      return error.message().severity >= 20;
+  }
+}
+
+bool AbortsCallers(const SqlError& error) {
+  switch (error.message().number) {
+    case 217:
+    case 241:
+    case 245:
     case 8114:
     case 8115:
       return true;
