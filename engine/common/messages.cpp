@@ -19,6 +19,14 @@ struct MessageDef {
 constexpr MessageDef kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
+    {109, 15,
+     "There are more columns in the INSERT statement than values specified in the VALUES "
+     "clause. The number of values in the VALUES clause must match the number of columns "
+     "specified in the INSERT statement."},
+    {110, 15,
+     "There are fewer columns in the INSERT statement than values specified in the VALUES "
+     "clause. The number of values in the VALUES clause must match the number of columns "
+     "specified in the INSERT statement."},
     {113, 15, "Missing end comment mark '*/'."},
     {134, 15,
      "The variable name '%.*ls' has already been declared. Variable names must be unique "
@@ -36,6 +44,9 @@ constexpr MessageDef kMessages[] = {
      "into smaller queries."},
     {195, 15, "'%.*ls' is not a recognized function name."},
     {201, 16, "Procedure '%.*ls' expects parameter '%.*ls', which was not supplied."},
+    {205, 16,
+     "All queries in an SQL statement containing a UNION operator must have an equal number "
+     "of expressions in their target lists."},
     {207, 16, "Invalid column name '%.*ls'."},
     {208, 16, "Invalid object name '%.*ls'."},
     {209, 16, "Ambiguous column name '%.*ls'."},

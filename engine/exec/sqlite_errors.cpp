@@ -1,5 +1,6 @@
 #include "engine/exec/sqlite_errors.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -112,6 +113,12 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
         547, {verb, "COLUMN", conflict.kind, conflict.constraint, failed.database, conflict.table,
               column ? ", column '" : "", conflict.column, column ? "'" : ""});
   }
+  int values = 0, columns = 0;
+  if (std::sscanf(message.c_str(), "%d values for %d columns", &values, &columns) == 2) {
+    return MakeError(values < columns ? 109 : 110);
+  }
+  if (message.starts_with("table ") && message.ends_with(" values were supplied")) return MakeError(213);
+  if (message.starts_with("SELECTs to the left and right of ")) return MakeError(205);
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
   if (message == "integer overflow") return MakeError(8115, {"expression", "int"});
@@ -138,11 +145,14 @@ bool AbortsBatch(const SqlError& error) {
   switch (error.message().number) {
     case 102:
     case 105:
+    case 109:
+    case 110:
     case 113:
     case 137:
     case 156:
     case 170:
     case 195:
+    case 205:
     case 207:
     case 208:
     case 209:
