@@ -89,6 +89,11 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(170, {std::to_string(failed.line), failed.verb.empty() ? "" : failed.verb});
   }
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
+    if (failed.text != nullptr) {
+      std::string_view sql = std::string_view(failed.text->sql).substr(failed.text->statement_offset);
+      std::string key = RepeatedIndexKey(db, sql, rest);
+      if (!key.empty()) return MakeError(1505, {"2", key});
+    }
     std::string table = Part(rest, false);
     bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
     return MakeError(2627, {primary_key ? "PRIMARY KEY" : "UNIQUE KEY",
