@@ -68,6 +68,7 @@ constexpr MessageDef kMessages[] = {
     {530, 16,
      "The statement terminated. The maximum recursion %d has been exhausted before statement "
      "completion."},
+    {536, 16, "Invalid length parameter passed to the substring function."},
     {544, 16,
      "Cannot insert explicit value for identity column in table '%.*ls' when IDENTITY_INSERT is "
      "set to OFF."},

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -83,6 +84,36 @@ void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
 void Left(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, true); }
 void Right(sqlite3_context* context, int, sqlite3_value** args) {
   LeftOrRight(context, args, false);
+}
+
+// SUBSTRING(value, start, length): the characters (bytes of binary data) at
+// positions start .. start + length - 1 that exist, positions before 1
+// included in the count; 536 for a negative length.
+void Substring(sqlite3_context* context, int, sqlite3_value** args) {
+  for (int k = 0; k < 3; ++k) {
+    if (sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
+  }
+  sqlite3_int64 start = sqlite3_value_int64(args[1]);
+  sqlite3_int64 length = sqlite3_value_int64(args[2]);
+  if (length < 0) {
+    std::string error = FunctionErrorText(MakeError(536));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_int64 first = std::max<sqlite3_int64>(start, 1);
+  sqlite3_int64 end = start > 0 && length > INT64_MAX - start ? INT64_MAX : start + length;
+  auto skip = static_cast<size_t>(first - 1);
+  auto count = static_cast<size_t>(std::max<sqlite3_int64>(end - first, 0));
+  if (sqlite3_value_type(args[0]) == SQLITE_BLOB) {
+    const auto* data = static_cast<const char*>(sqlite3_value_blob(args[0]));
+    auto size = static_cast<size_t>(sqlite3_value_bytes(args[0]));
+    size_t from = std::min(skip, size);
+    size_t taken = std::min(count, size - from);
+    return sqlite3_result_blob(context, data + from, static_cast<int>(taken), SQLITE_TRANSIENT);
+  }
+  std::string text = ArgText(args[0]);
+  size_t from = ByteOffset(text, skip);
+  size_t to = from + ByteOffset(std::string_view(text).substr(from), count);
+  ResultText(context, text.substr(from, to - from));
 }
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
@@ -309,6 +340,7 @@ constexpr Definition kFunctions[] = {
     {"len", 1, Len, true},
     {"left", 2, Left, true},
     {"right", 2, Right, true},
+    {"substring", 3, Substring, true},
     {"charindex", 2, CharIndex, true},
     {"charindex", 3, CharIndex, true},
     {"newid", 0, NewId, false},
