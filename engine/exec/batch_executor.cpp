@@ -538,6 +538,12 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
   return it->second.value;
 }
 
+std::optional<ColumnType> BatchExecutor::ParameterType(std::string_view name) {
+  auto it = session_.Variables().find(tsql::ToLower(name));
+  if (it == session_.Variables().end()) return std::nullopt;
+  return it->second.type;
+}
+
 void BatchExecutor::Declare(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t i = 1;

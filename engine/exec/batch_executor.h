@@ -28,6 +28,7 @@ class BatchExecutor final : public ParameterSource {
   Value Evaluate(const tsql::Tokens& expression, int line);
 
   Value Parameter(std::string_view name, int line) override;
+  std::optional<ColumnType> ParameterType(std::string_view name) override;
 
   // Sends an error the way every statement does (ERROR, DONE with error bit).
   void ReportError(const SqlError& error);

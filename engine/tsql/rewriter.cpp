@@ -74,7 +74,7 @@ class Rewriter {
         break;
       case StatementKind::kSelect:
         if (SelectInto()) break;
-        out_.column_types = SelectListTypes();
+        out_.column_types = SelectListTypes(out_.column_variables);
         EmitWith();
         EmitRange(0, tokens_.size());
         break;
@@ -619,8 +619,9 @@ class Rewriter {
   }
 
   // The types the select-list items state themselves; empty for a list with '*'.
-  std::vector<std::optional<ColumnType>> SelectListTypes() {
+  std::vector<std::optional<ColumnType>> SelectListTypes(std::vector<std::string>& variables) {
     std::vector<std::optional<ColumnType>> types;
+    variables.clear();
     size_t i = 1;
     if (IsAnyWord(At(i), {"all", "distinct"})) ++i;
     if (At(i).IsWord("top")) {
@@ -643,10 +644,20 @@ class Rewriter {
         if (tokens_[k].IsSymbol("*") && (k == start || tokens_[k - 1].IsSymbol("."))) return {};
       }
       types.push_back(ItemType(start, j));
+      variables.push_back(LoneVariable(start, j));
       if (!token.IsSymbol(",")) break;
       start = j + 1;
     }
     return types;
+  }
+
+  // The variable the item [begin, end) is, with or without an alias; empty
+  // for any other item, and in a UNION, whose other values may not fit it.
+  std::string LoneVariable(size_t begin, size_t end) const {
+    if (CombinesQueries()) return {};
+    if (end - begin == 3 && At(begin + 1).IsWord("as")) end = begin + 1;
+    if (end - begin == 2 && At(end - 1).IsName()) end = begin + 1;
+    return end - begin == 1 && At(begin).kind == TokenKind::kVariable ? At(begin).text : std::string();
   }
 
   // The type of the item [begin, end) when it is one call that states it.
