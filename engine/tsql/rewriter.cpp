@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
+#include "engine/tsql/join_conditions.h"
 #include "engine/tsql/recursion_limit.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -925,6 +926,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
       (statement.kind == StatementKind::kCreateOther && statement.tokens.size() > 1 &&
        statement.tokens[1].IsWord("view"));
   if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
+  CheckJoinConditions(statement.tokens);
   Tokens tokens = DivisorsChecked(AdditionsAsCalls(statement.tokens));
   if (statement.kind == StatementKind::kCreateOther) {
     return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
