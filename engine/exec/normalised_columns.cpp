@@ -97,7 +97,9 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
 }
 
 void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
-  if (sqlite3_value_type(arguments[0]) != SQLITE_TEXT) return sqlite3_result_value(context, arguments[0]);
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL || sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
+    return sqlite3_result_value(context, arguments[0]);
+  }
   const unsigned char* declared = sqlite3_value_text(arguments[1]);
   std::optional<ColumnType> type =
       declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
@@ -134,8 +136,10 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
     } else if (IsNumberType(column.type.type)) {
-      CreateTriggers(db, schema, table, column.name, "number", "typeof(" + value + ") = 'text'",
-                     "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")");
+      // Only a value that does not fit already is written again.
+      std::string fitted =
+          "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+      CreateTriggers(db, schema, table, column.name, "number", value + " IS NOT " + fitted, fitted);
     } else if (IsLimitedTextType(column.type)) {
       std::string limit = std::to_string(column.type.length);
       std::string refused = FunctionErrorText(MakeError(8152));

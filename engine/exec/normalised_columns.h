@@ -7,9 +7,10 @@
 // - decimal, money and smallmoney columns hold their values rounded to the
 //   column's scale (a value beyond its precision is refused with 8115), so
 //   that sums and comparisons see what a reader sees;
-// - integer, bit and float columns hold numbers: a text SQLite's affinity
-//   could not turn into one is converted by T-SQL's rules or refused (245,
-//   8114), where it would otherwise fail every later read of the row;
+// - integer, bit and float columns hold numbers of their type: a text is
+//   converted by T-SQL's rules or refused (245, 8114), where it would
+//   otherwise fail every later read of the row, a fraction in an integer
+//   column is cut, and an integer beyond the type's range is refused (8115);
 // - char, varchar, nchar and nvarchar columns of a set length refuse a longer
 //   text (8152), trailing spaces aside, as SQLite does not limit lengths.
 
@@ -30,8 +31,8 @@ void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& tab
 // Registers sqlengine_decimal(value, 'declared type'), which the decimal
 // triggers call: the value fitted to the type, NULL for NULL; and
 // sqlengine_number(value, 'declared type'), which the number triggers and
-// CAST to a number type call: a text converted to the type (245 or 8114 when
-// it is no such number), any other value as it is.
+// CAST to a number type call: the value converted to the type (245, 8114 or
+// 8115 when it is no such number), NULL and binary data as they are.
 void RegisterDecimalFunction(sqlite3* db);
 
 }  // namespace sqlengine::exec

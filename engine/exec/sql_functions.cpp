@@ -308,7 +308,12 @@ void Round(sqlite3_context* context, int count, sqlite3_value** args) {
     for (int k = 0; k < -digits; ++k) unit *= 10;
     sqlite3_int64 units = value / unit, rest = value % unit;
     if (!truncate && (rest >= 0 ? rest : -rest) * 2 >= unit) units += value < 0 ? -1 : 1;
-    return sqlite3_result_int64(context, units * unit);
+    sqlite3_int64 rounded = 0;
+    if (__builtin_mul_overflow(units, unit, &rounded)) {
+      std::string error = FunctionErrorText(MakeError(8115, {"expression", "bigint"}));
+      return sqlite3_result_error(context, error.c_str(), -1);
+    }
+    return sqlite3_result_int64(context, rounded);
   }
   double value = sqlite3_value_double(args[0]);
   if (digits >= 0 && !truncate) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -517,11 +518,30 @@ Value FittedText(Value value, const ColumnType& type) {
   return value;
 }
 
+// An integer held to its type's range (8115 beyond it); a bit is 0 or 1.
+Value InIntegerRange(Value value, const ColumnType& type) {
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number == nullptr || !IsIntegerType(type.type)) return value;
+  if (type.type == SqlType::kBit) return std::int64_t{*number != 0};
+  std::int64_t low = INT64_MIN, high = INT64_MAX;
+  if (type.type == SqlType::kTinyInt) low = 0, high = 255;
+  if (type.type == SqlType::kSmallInt) low = INT16_MIN, high = INT16_MAX;
+  if (type.type == SqlType::kInt) low = INT32_MIN, high = INT32_MAX;
+  if (*number < low || *number > high) {
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+  }
+  return value;
+}
+
 Value ConvertForType(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
-  if (const auto* text = std::get_if<std::string>(&value)) return FittedText(FromText(*text, type), type);
-  if (const auto* number = std::get_if<std::int64_t>(&value)) return FromInteger(*number, type);
-  if (const auto* number = std::get_if<double>(&value)) return FromDouble(*number, type);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    return InIntegerRange(FittedText(FromText(*text, type), type), type);
+  }
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    return InIntegerRange(FromInteger(*number, type), type);
+  }
+  if (const auto* number = std::get_if<double>(&value)) return InIntegerRange(FromDouble(*number, type), type);
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }
