@@ -19,6 +19,9 @@ struct MessageDef {
 constexpr MessageDef kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
+    {108, 16,
+     "The ORDER BY position number %ld is out of range of the number of items in the select "
+     "list."},
     {109, 15,
      "There are more columns in the INSERT statement than values specified in the VALUES "
      "clause. The number of values in the VALUES clause must match the number of columns "

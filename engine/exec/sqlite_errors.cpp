@@ -1,5 +1,6 @@
 #include "engine/exec/sqlite_errors.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,6 +31,30 @@ std::string Unquote(std::string_view text) {
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
     text = text.substr(1, text.size() - 2);
   return std::string(text);
+}
+
+// The number written as the `term`-th (1-based) item of the last ORDER BY in
+// `sql`; empty when that item does not start with one.
+std::string OrderByPosition(std::string_view sql, int term) {
+  std::string lower(sql);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  size_t at = lower.rfind("order by");
+  if (at == std::string::npos) return {};
+  at += 8;
+  int depth = 0;
+  for (int item = 1; at < sql.size(); ++at) {
+    char c = sql[at];
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth == 0 && c == ',') ++item;
+    if (item == term && depth == 0 && std::isdigit(static_cast<unsigned char>(c))) {
+      size_t end = at;
+      while (end < sql.size() && std::isdigit(static_cast<unsigned char>(sql[end]))) ++end;
+      return std::string(sql.substr(at, end - at));
+    }
+    if (item > term) break;
+  }
+  return {};
 }
 
 SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
@@ -124,6 +149,10 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   }
   if (message.starts_with("table ") && message.ends_with(" values were supplied")) return MakeError(213);
   if (message.starts_with("SELECTs to the left and right of ")) return MakeError(205);
+  if (message.find(" ORDER BY term out of range") != std::string::npos && failed.text != nullptr) {
+    std::string position = OrderByPosition(failed.text->sql, std::atoi(message.c_str()));
+    if (!position.empty()) return MakeError(108, {position});
+  }
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
   if (message == "integer overflow") return MakeError(8115, {"expression", "int"});
@@ -150,6 +179,7 @@ bool AbortsBatch(const SqlError& error) {
   switch (error.message().number) {
     case 102:
     case 105:
+    case 108:
     case 109:
     case 110:
     case 113:
