@@ -9,10 +9,10 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
-#include "engine/exec/normalised_columns.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -453,13 +453,16 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
 void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t at = 2;
-  while (at + 1 < tokens.size() && !(tokens[at].IsWord("drop") && tokens[at + 1].IsWord("column"))) ++at;
+  while (at + 1 < tokens.size() && !(tokens[at].IsWord("drop") && tokens[at + 1].IsWord("column")))
+    ++at;
   if (at + 1 >= tokens.size()) return;
   tsql::TableReference table = tsql::TableOf(statement);
   if (table.name.empty()) return;
-  std::string schema = table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  std::string schema =
+      table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
   for (size_t k = at + 2; k < tokens.size(); ++k) {
-    if (tokens[k].IsName()) ForgetColumn(session_.Connection().Handle(), schema, table.name, tokens[k].value);
+    if (tokens[k].IsName())
+      ForgetColumn(session_.Connection().Handle(), schema, table.name, tokens[k].value);
   }
 }
 
@@ -808,7 +811,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   tsql::StatementList body = tsql::ParseBatch(definition.body);
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
-    scope[tsql::ToLower(definition.parameters[k].name)] = Variable{definition.parameters[k].type, values[k], std::nullopt};
+    scope[tsql::ToLower(definition.parameters[k].name)] =
+        Variable{definition.parameters[k].type, values[k], std::nullopt};
   }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -853,7 +857,8 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
     default:
       if (!name.empty() && session_.TranCount() > 0) {
         int rc = sqlite3_exec(session_.Connection().Handle(),
-                              ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr, nullptr, nullptr);
+                              ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr,
+                              nullptr, nullptr);
         if (rc == SQLITE_OK) break;
         // Only the outermost transaction's name rolls everything back.
         if (tokens[name_at].kind != TokenKind::kVariable && name != session_.TransactionName()) {

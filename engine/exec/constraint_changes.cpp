@@ -1,7 +1,5 @@
 #include "engine/exec/constraint_changes.h"
 
-#include "engine/exec/constraint_conflicts.h"
-
 #include <algorithm>
 #include <optional>
 #include <vector>

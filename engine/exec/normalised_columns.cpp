@@ -97,7 +97,8 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
 }
 
 void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
-  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL || sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL ||
+      sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
     return sqlite3_result_value(context, arguments[0]);
   }
   const unsigned char* declared = sqlite3_value_text(arguments[1]);
@@ -143,9 +144,10 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
     } else if (IsLimitedTextType(column.type)) {
       std::string limit = std::to_string(column.type.length);
       std::string refused = FunctionErrorText(MakeError(8152));
-      CreateTriggers(db, schema, table, column.name, "length",
-                     "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
-                     "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
+      CreateTriggers(
+          db, schema, table, column.name, "length",
+          "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
+          "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
     }
   }
 }
@@ -167,8 +169,7 @@ void RegisterDecimalFunction(sqlite3* db) {
     throw std::runtime_error("cannot register sqlengine_decimal");
   }
   if (sqlite3_create_function_v2(db, "sqlengine_number", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                 nullptr, FitNumberValue, nullptr, nullptr,
-                                 nullptr) != SQLITE_OK) {
+                                 nullptr, FitNumberValue, nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_number");
   }
 }

@@ -128,7 +128,8 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::st
   return definition;
 }
 
-tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments, size_t& taken) {
+tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments,
+                                           size_t& taken) {
   constexpr std::string_view kName = "sp_executesql";
   taken = 0;
   auto leading = [&](std::string_view parameter) -> const CallArgument* {
@@ -147,7 +148,8 @@ tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& argu
   definition.body = tsql::Lex(ValueText(statement->value));
   const CallArgument* declarations = leading("@params");
   if (declarations != nullptr && !declarations->is_default && !IsNull(declarations->value)) {
-    definition.parameters = tsql::ParseParameterDeclarations(tsql::Lex(ValueText(declarations->value)));
+    definition.parameters =
+        tsql::ParseParameterDeclarations(tsql::Lex(ValueText(declarations->value)));
   }
   return definition;
 }

@@ -38,7 +38,8 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::st
 // as a procedure called sp_executesql whose body is the statement. `taken` is
 // set to the number of leading arguments that were the statement and the
 // declarations; the values follow them. Throws 201 without a statement.
-tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments, size_t& taken);
+tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments,
+                                           size_t& taken);
 
 // The parameters' values for a call, in parameter order: arguments matched
 // by name or position, defaults filled in (evaluated by `evaluate`), values

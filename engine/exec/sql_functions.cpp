@@ -15,9 +15,9 @@
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
+#include "engine/exec/date_styles.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/sqlite_errors.h"
-#include "engine/exec/date_styles.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -297,7 +297,8 @@ void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
 // zero, and a non-zero `truncate` cuts instead.
 void Round(sqlite3_context* context, int count, sqlite3_value** args) {
   int type = sqlite3_value_numeric_type(args[0]);
-  if (type == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
+  if (type == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
   int digits = static_cast<int>(std::clamp<sqlite3_int64>(sqlite3_value_int64(args[1]), -38, 30));
   bool truncate = count == 3 && sqlite3_value_int64(args[2]) != 0;
   if (type == SQLITE_INTEGER) {

@@ -115,7 +115,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   }
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
     if (failed.text != nullptr) {
-      std::string_view sql = std::string_view(failed.text->sql).substr(failed.text->statement_offset);
+      std::string_view sql =
+          std::string_view(failed.text->sql).substr(failed.text->statement_offset);
       std::string key = RepeatedIndexKey(db, sql, rest);
       if (!key.empty()) return MakeError(1505, {"2", key});
     }
@@ -147,7 +148,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (std::sscanf(message.c_str(), "%d values for %d columns", &values, &columns) == 2) {
     return MakeError(values < columns ? 109 : 110);
   }
-  if (message.starts_with("table ") && message.ends_with(" values were supplied")) return MakeError(213);
+  if (message.starts_with("table ") && message.ends_with(" values were supplied"))
+    return MakeError(213);
   if (message.starts_with("SELECTs to the left and right of ")) return MakeError(205);
   if (message.find(" ORDER BY term out of range") != std::string::npos && failed.text != nullptr) {
     std::string position = OrderByPosition(failed.text->sql, std::atoi(message.c_str()));

@@ -541,7 +541,8 @@ Value ConvertForType(const Value& value, const ColumnType& type) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) {
     return InIntegerRange(FromInteger(*number, type), type);
   }
-  if (const auto* number = std::get_if<double>(&value)) return InIntegerRange(FromDouble(*number, type), type);
+  if (const auto* number = std::get_if<double>(&value))
+    return InIntegerRange(FromDouble(*number, type), type);
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }

@@ -231,7 +231,8 @@ Tokens AdditionsAsCalls(const Tokens& tokens) {
 Tokens DivisorsChecked(const Tokens& tokens) {
   Tokens current = tokens;
   for (size_t at = 1; at < current.size(); ++at) {
-    if (!IsMultiplicative(current[at]) || current[at].IsSymbol("*") || !EndsOperand(current[at - 1])) {
+    if (!IsMultiplicative(current[at]) || current[at].IsSymbol("*") ||
+        !EndsOperand(current[at - 1])) {
       continue;
     }
     std::optional<size_t> end = Grouper(current).FactorEnd(at + 1);

@@ -658,7 +658,8 @@ class Rewriter {
     if (CombinesQueries()) return {};
     if (end - begin == 3 && At(begin + 1).IsWord("as")) end = begin + 1;
     if (end - begin == 2 && At(end - 1).IsName()) end = begin + 1;
-    return end - begin == 1 && At(begin).kind == TokenKind::kVariable ? At(begin).text : std::string();
+    return end - begin == 1 && At(begin).kind == TokenKind::kVariable ? At(begin).text
+                                                                      : std::string();
   }
 
   // The type of the item [begin, end) when it is one call that states it.

@@ -183,7 +183,8 @@ TEST(Rewriter, NamesLiteralsAndTop) {
   EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
             "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
-  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"), "SELECT CAST( sqlengine_number( a , 'int') AS int) FROM t LIMIT 2");
+  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"),
+            "SELECT CAST( sqlengine_number( a , 'int') AS int) FROM t LIMIT 2");
   EXPECT_EQ(ErrorNumber([] {
               Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT WITH TIES a FROM t)");
             }),
