@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "engine/catalog/data_file.h"
@@ -98,6 +99,38 @@ std::optional<long> ParseClock(const std::string& text) {
     return std::nullopt;
   }
   return static_cast<long>((hours * 3600 + minutes * 60) * 1000L + static_cast<long>(seconds * 1000));
+}
+
+// A RAISERROR argument as its placeholder ("%5d", "%-10s", "%.3s" ...) asks:
+// the width pads it (to the left with '-'), a precision cuts a string, NULL
+// is "(null)".
+std::string FormattedArgument(std::string_view placeholder, const Value& value) {
+  char conversion = placeholder.back();
+  std::string spec;
+  for (char c : placeholder.substr(0, placeholder.size() - 1)) {
+    if (c != 'l' && c != 'h') spec.push_back(c);
+  }
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number != nullptr && conversion != 's') {
+    spec += conversion == 'x' || conversion == 'X' ? std::string("ll") + conversion
+            : conversion == 'u'                     ? "llu"
+                                                    : "lld";
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(*number));
+    return buffer;
+  }
+  std::string text = IsNull(value) ? "(null)" : ValueText(value);
+  size_t point = spec.find('.');
+  if (point != std::string::npos && conversion == 's') {
+    text = text.substr(0, static_cast<size_t>(std::atoi(spec.c_str() + point + 1)));
+  }
+  size_t digits = spec.find_first_of("123456789");
+  int width = digits < point ? std::atoi(spec.c_str() + digits) : 0;
+  if (static_cast<int>(text.size()) < width) {
+    std::string padding(static_cast<size_t>(width) - text.size(), ' ');
+    text = spec.find('-') != std::string::npos ? text + padding : padding + text;
+  }
+  return text;
 }
 
 // A type written in DECLARE: word [(args)]. Advances i past it.
@@ -702,7 +735,9 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
     size_t end = k + 1;
     while (end < text.size() && std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos) ++end;
     if (end < text.size() && std::string_view("disuxX").find(text[end]) != std::string_view::npos) {
-      if (next < values.size()) message.text += ValueText(values[next++]);
+      if (next < values.size()) {
+        message.text += FormattedArgument(std::string_view(text).substr(k, end + 1 - k), values[next++]);
+      }
       k = end;
     } else if (text[k + 1] == '%') {
       message.text.push_back('%');
