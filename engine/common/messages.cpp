@@ -42,6 +42,7 @@ constexpr MessageDef kMessages[] = {
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
+    {178, 15, "A RETURN statement with a return value cannot be used in this context."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
      "into smaller queries."},

@@ -194,6 +194,12 @@ void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 }
 
 void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  // Only a procedure's body returns a status.
+  if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 && procedure_.empty()) {
+    SqlError error = MakeError(178);
+    error.message().line = statement.line;
+    throw error;
+  }
   if (!IsPassThrough(statement.kind)) {
     CheckSyntax(statement.body);
     if (statement.else_branch) CheckSyntax(*statement.else_branch);
@@ -350,12 +356,16 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kSaveTransaction:
       TransactionStatement(statement);
       return Flow::kNext;
-    case StatementKind::kCreateProcedure:
+    case StatementKind::kCreateProcedure: {
       // Like SQL Server, refuse a body with syntax errors when it is created.
-      CheckSyntax(tsql::ParseBatch(tsql::ParseProcedureDefinition(statement.tokens).body));
+      tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
+      BatchExecutor body(session_, sink_);
+      body.procedure_ = definition.name;
+      body.CheckSyntax(tsql::ParseBatch(definition.body));
       DefineProcedure(session_, statement);
       Done();
       return Flow::kNext;
+    }
     case StatementKind::kDropProcedure:
       DropProcedures(session_, statement);
       Done();
