@@ -30,7 +30,8 @@ struct RpcParam {
   std::string name;  // "@p" or empty for positional
   ColumnType type;
   Value value;
-  bool output = false;  // by-reference (status bit 0x01)
+  bool output = false;      // by-reference (status bit 0x01)
+  bool is_default = false;  // the parameter's default is wanted (status bit 0x02)
 };
 
 // Well-known procedure ids of an RPC sent by id instead of by name.

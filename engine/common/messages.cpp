@@ -19,6 +19,17 @@ struct MessageDef {
 constexpr MessageDef kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
+    {108, 16,
+     "The ORDER BY position number %ld is out of range of the number of items in the select "
+     "list."},
+    {109, 15,
+     "There are more columns in the INSERT statement than values specified in the VALUES "
+     "clause. The number of values in the VALUES clause must match the number of columns "
+     "specified in the INSERT statement."},
+    {110, 15,
+     "There are fewer columns in the INSERT statement than values specified in the VALUES "
+     "clause. The number of values in the VALUES clause must match the number of columns "
+     "specified in the INSERT statement."},
     {113, 15, "Missing end comment mark '*/'."},
     {134, 15,
      "The variable name '%.*ls' has already been declared. Variable names must be unique "
@@ -31,11 +42,15 @@ constexpr MessageDef kMessages[] = {
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
+    {178, 15, "A RETURN statement with a return value cannot be used in this context."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
      "into smaller queries."},
     {195, 15, "'%.*ls' is not a recognized function name."},
     {201, 16, "Procedure '%.*ls' expects parameter '%.*ls', which was not supplied."},
+    {205, 16,
+     "All queries in an SQL statement containing a UNION operator must have an equal number "
+     "of expressions in their target lists."},
     {207, 16, "Invalid column name '%.*ls'."},
     {208, 16, "Invalid object name '%.*ls'."},
     {209, 16, "Ambiguous column name '%.*ls'."},
@@ -57,6 +72,7 @@ constexpr MessageDef kMessages[] = {
     {530, 16,
      "The statement terminated. The maximum recursion %d has been exhausted before statement "
      "completion."},
+    {536, 16, "Invalid length parameter passed to the substring function."},
     {544, 16,
      "Cannot insert explicit value for identity column in table '%.*ls' when IDENTITY_INSERT is "
      "set to OFF."},
@@ -150,6 +166,7 @@ constexpr MessageDef kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
     {8106, 16,
      "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
     {8107, 16,
@@ -157,9 +174,11 @@ constexpr MessageDef kMessages[] = {
      "'%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8134, 16, "Divide by zero error encountered."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
+    {8152, 16, "String or binary data would be truncated."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "engine/catalog/data_file.h"
@@ -9,10 +10,10 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
-#include "engine/exec/normalised_columns.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -21,6 +22,7 @@
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
+#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
 
@@ -57,6 +59,23 @@ std::string_view VerbOf(StatementKind kind) {
   }
 }
 
+// @@ERROR is the number of the last statement's error: a statement that
+// succeeds sets it to 0 once it has read it. BEGIN ... END, IF and WHILE leave
+// it to the statements they run (IF and WHILE clear it after their condition),
+// EXEC to the procedure's statements, RAISERROR sets its own.
+bool ClearsLastError(StatementKind kind) {
+  switch (kind) {
+    case StatementKind::kBlock:
+    case StatementKind::kIf:
+    case StatementKind::kWhile:
+    case StatementKind::kExecute:
+    case StatementKind::kRaiserror:
+      return false;
+    default:
+      return true;
+  }
+}
+
 bool CountsRows(StatementKind kind) {
   return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
          kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
@@ -80,6 +99,38 @@ std::optional<long> ParseClock(const std::string& text) {
     return std::nullopt;
   }
   return static_cast<long>((hours * 3600 + minutes * 60) * 1000L + static_cast<long>(seconds * 1000));
+}
+
+// A RAISERROR argument as its placeholder ("%5d", "%-10s", "%.3s" ...) asks:
+// the width pads it (to the left with '-'), a precision cuts a string, NULL
+// is "(null)".
+std::string FormattedArgument(std::string_view placeholder, const Value& value) {
+  char conversion = placeholder.back();
+  std::string spec;
+  for (char c : placeholder.substr(0, placeholder.size() - 1)) {
+    if (c != 'l' && c != 'h') spec.push_back(c);
+  }
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number != nullptr && conversion != 's') {
+    spec += conversion == 'x' || conversion == 'X' ? std::string("ll") + conversion
+            : conversion == 'u'                     ? "llu"
+                                                    : "lld";
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(*number));
+    return buffer;
+  }
+  std::string text = IsNull(value) ? "(null)" : ValueText(value);
+  size_t point = spec.find('.');
+  if (point != std::string::npos && conversion == 's') {
+    text = text.substr(0, static_cast<size_t>(std::atoi(spec.c_str() + point + 1)));
+  }
+  size_t digits = spec.find_first_of("123456789");
+  int width = digits < point ? std::atoi(spec.c_str() + digits) : 0;
+  if (static_cast<int>(text.size()) < width) {
+    std::string padding(static_cast<size_t>(width) - text.size(), ' ');
+    text = spec.find('-') != std::string::npos ? text + padding : padding + text;
+  }
+  return text;
 }
 
 // A type written in DECLARE: word [(args)]. Advances i past it.
@@ -143,6 +194,12 @@ void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 }
 
 void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  // Only a procedure's body returns a status.
+  if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 && procedure_.empty()) {
+    SqlError error = MakeError(178);
+    error.message().line = statement.line;
+    throw error;
+  }
   if (!IsPassThrough(statement.kind)) {
     CheckSyntax(statement.body);
     if (statement.else_branch) CheckSyntax(*statement.else_branch);
@@ -182,7 +239,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
   if (message.procedure.empty()) message.procedure = procedure_;
   sink_.Message(message);
   int number = error.message().number;
-  if (number == 2627 || number == 515 || number == 547) {
+  if (number == 2627 || number == 515 || number == 547 || number == 1505 || number == 8152) {
     ServerMessage terminated = FormatMessage(3621);
     terminated.line = error.message().line;
     sink_.Message(terminated);
@@ -203,12 +260,15 @@ BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
   try {
-    session_.LastError() = 0;
-    return Dispatch(statement);
+    Flow flow = Dispatch(statement);
+    if (abort_callers_) return Flow::kAbort;
+    if (ClearsLastError(statement.kind)) session_.LastError() = 0;
+    return flow;
   } catch (SqlError& error) {
     if (error.message().line <= 1) error.message().line = statement.line;
     session_.SyncTransactionState(&sink_);
     ReportError(error);
+    if (AbortsCallers(error)) abort_callers_ = true;
     return AbortsBatch(error) ? Flow::kAbort : Flow::kNext;
   }
 }
@@ -270,12 +330,18 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kSet:
       Set(statement);
       return Flow::kNext;
-    case StatementKind::kIf:
-      if (Condition(statement)) return RunOne(*statement.body.front());
+    case StatementKind::kIf: {
+      bool holds = Condition(statement);
+      session_.LastError() = 0;
+      if (holds) return RunOne(*statement.body.front());
       if (statement.else_branch) return RunOne(*statement.else_branch);
       return Flow::kNext;
+    }
     case StatementKind::kWhile:
-      while (Condition(statement)) {
+      while (true) {
+        bool holds = Condition(statement);
+        session_.LastError() = 0;
+        if (!holds) break;
         if (session_.Cancelled()) throw Cancelled{};
         Flow flow = RunOne(*statement.body.front());
         if (flow == Flow::kBreak) break;
@@ -290,12 +356,16 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kSaveTransaction:
       TransactionStatement(statement);
       return Flow::kNext;
-    case StatementKind::kCreateProcedure:
+    case StatementKind::kCreateProcedure: {
       // Like SQL Server, refuse a body with syntax errors when it is created.
-      CheckSyntax(tsql::ParseBatch(tsql::ParseProcedureDefinition(statement.tokens).body));
+      tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
+      BatchExecutor body(session_, sink_);
+      body.procedure_ = definition.name;
+      body.CheckSyntax(tsql::ParseBatch(definition.body));
       DefineProcedure(session_, statement);
       Done();
       return Flow::kNext;
+    }
     case StatementKind::kDropProcedure:
       DropProcedures(session_, statement);
       Done();
@@ -402,10 +472,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
   std::int64_t rows = 0;
   try {
+    if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
-    if (statement.kind == StatementKind::kAlterTable) ReleaseDroppedColumns(statement);
     SqliteStatement sqlite(db, std::move(text), context, *this);
     rows = sqlite.Stream(sink_);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
@@ -423,16 +493,19 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
 }
 
-void BatchExecutor::ReleaseDroppedColumns(const tsql::Statement& statement) {
+void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
+  size_t at = 2;
+  while (at + 1 < tokens.size() && !(tokens[at].IsWord("drop") && tokens[at + 1].IsWord("column")))
+    ++at;
+  if (at + 1 >= tokens.size()) return;
   tsql::TableReference table = tsql::TableOf(statement);
   if (table.name.empty()) return;
-  for (size_t i = 3; i + 2 < tokens.size(); ++i) {
-    if (!tokens[i].IsWord("drop") || !tokens[i + 1].IsWord("column")) continue;
-    std::string schema = table.name.starts_with("#")  ? std::string("temp")
-                         : table.database.empty()     ? std::string("main")
-                                                      : session_.Connection().SchemaFor(table.database);
-    ForgetColumnTriggers(session_.Connection().Handle(), schema, table.name, tokens[i + 2].value);
+  std::string schema =
+      table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  for (size_t k = at + 2; k < tokens.size(); ++k) {
+    if (tokens[k].IsName())
+      ForgetColumn(session_.Connection().Handle(), schema, table.name, tokens[k].value);
   }
 }
 
@@ -511,6 +584,12 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
   return it->second.value;
 }
 
+std::optional<ColumnType> BatchExecutor::ParameterType(std::string_view name) {
+  auto it = session_.Variables().find(tsql::ToLower(name));
+  if (it == session_.Variables().end()) return std::nullopt;
+  return it->second.type;
+}
+
 void BatchExecutor::Declare(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t i = 1;
@@ -522,7 +601,8 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
     if (i < tokens.size() && IsAnyWord(tokens[i], {"table", "cursor"})) throw tsql::SyntaxError(tokens[i]);
     ColumnType type = ReadType(tokens, i);
     Value value;
-    if (i < tokens.size() && tokens[i].IsSymbol("=")) {
+    bool has_value = i < tokens.size() && tokens[i].IsSymbol("=");
+    if (has_value) {
       size_t end = ++i;
       int depth = 0;
       while (end < tokens.size() && !(depth == 0 && tokens[end].IsSymbol(","))) {
@@ -534,12 +614,17 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
-    if (session_.Variables().count(key) != 0) {
+    auto existing = session_.Variables().find(key);
+    if (existing == session_.Variables().end()) {
+      session_.Variables()[key] = Variable{type, value, name.offset};
+    } else if (existing->second.declared_at == name.offset) {
+      // The same DECLARE met again in a loop declares nothing new.
+      if (has_value) existing->second.value = value;
+    } else {
       SqlError error = MakeError(134, {name.text});
       error.message().line = name.line;
       throw error;
     }
-    session_.Variables()[key] = Variable{type, value};
     if (i < tokens.size()) {
       if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i]);
       ++i;
@@ -660,7 +745,9 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
     size_t end = k + 1;
     while (end < text.size() && std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos) ++end;
     if (end < text.size() && std::string_view("disuxX").find(text[end]) != std::string_view::npos) {
-      if (next < values.size()) message.text += ValueText(values[next++]);
+      if (next < values.size()) {
+        message.text += FormattedArgument(std::string_view(text).substr(k, end + 1 - k), values[next++]);
+      }
       k = end;
     } else if (text[k + 1] == '%') {
       message.text.push_back('%');
@@ -727,11 +814,22 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     arguments.push_back(std::move(argument));
     i = end < tokens.size() ? end + 1 : end;
   }
-  if (RunSystemProcedure(session_, name, arguments, sink_)) return;
-  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session_, written);
+  session_.LastError() = 0;
+  std::optional<tsql::ProcedureDefinition> definition;
+  if (name == "sp_executesql") {
+    size_t taken = 0;
+    definition = DynamicStatement(arguments, taken);
+    arguments.erase(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(taken));
+    output_variables.erase(output_variables.begin(),
+                           output_variables.begin() + static_cast<std::ptrdiff_t>(taken));
+  } else {
+    if (RunSystemProcedure(session_, name, arguments, sink_)) return;
+    definition = FindProcedure(session_, written);
+  }
   if (!definition) throw MakeError(2812, {written});
   std::vector<Value> outputs;
   int status = CallProcedure(*definition, arguments, outputs);
+  if (abort_callers_) return;
   std::vector<int> positions = ArgumentPositions(*definition, arguments);
   for (size_t k = 0; k < positions.size(); ++k) {
     if (positions[k] < 0 || !definition->parameters[k].output) continue;
@@ -758,7 +856,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   tsql::StatementList body = tsql::ParseBatch(definition.body);
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
-    scope[tsql::ToLower(definition.parameters[k].name)] = Variable{definition.parameters[k].type, values[k]};
+    scope[tsql::ToLower(definition.parameters[k].name)] =
+        Variable{definition.parameters[k].type, values[k], std::nullopt};
   }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -777,6 +876,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   }
   --session_.NestingLevel();
   std::swap(scope, session_.Variables());
+  if (inner.abort_callers_) abort_callers_ = true;
   outputs.clear();
   for (const tsql::ParameterDeclaration& parameter : definition.parameters) {
     outputs.push_back(scope[tsql::ToLower(parameter.name)].value);
@@ -790,20 +890,25 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
   std::string name = name_at < tokens.size() ? tokens[name_at].value : std::string();
   switch (statement.kind) {
     case StatementKind::kBeginTransaction:
-      session_.BeginTransaction(sink_);
+      session_.BeginTransaction(sink_, name);
       break;
     case StatementKind::kCommit:
       session_.CommitTransaction(sink_, statement.line);
       break;
     case StatementKind::kSaveTransaction:
       if (session_.TranCount() == 0) throw MakeError(628);
-      catalog::Exec(session_.Connection().Handle(), "SAVEPOINT \"" + name + "\"");
+      catalog::Exec(session_.Connection().Handle(), "SAVEPOINT " + tsql::QuoteSqliteName(name));
       break;
     default:
       if (!name.empty() && session_.TranCount() > 0) {
         int rc = sqlite3_exec(session_.Connection().Handle(),
-                              ("ROLLBACK TO \"" + name + "\"").c_str(), nullptr, nullptr, nullptr);
+                              ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr,
+                              nullptr, nullptr);
         if (rc == SQLITE_OK) break;
+        // Only the outermost transaction's name rolls everything back.
+        if (tokens[name_at].kind != TokenKind::kVariable && name != session_.TransactionName()) {
+          throw MakeError(6401, {name});
+        }
       }
       session_.RollbackTransaction(sink_, statement.line);
   }

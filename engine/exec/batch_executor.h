@@ -28,6 +28,7 @@ class BatchExecutor final : public ParameterSource {
   Value Evaluate(const tsql::Tokens& expression, int line);
 
   Value Parameter(std::string_view name, int line) override;
+  std::optional<ColumnType> ParameterType(std::string_view name) override;
 
   // Sends an error the way every statement does (ERROR, DONE with error bit).
   void ReportError(const SqlError& error);
@@ -53,6 +54,9 @@ class BatchExecutor final : public ParameterSource {
   bool Condition(const tsql::Statement& statement);
 
   void PassThrough(const tsql::Statement& statement);
+  // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising
+  // triggers first, as SQLite refuses to drop a column a trigger names.
+  void ForgetDroppedColumns(const tsql::Statement& statement);
   // The index of EXEC[UTE] in an INSERT ... EXEC statement; nullopt for any other.
   static std::optional<size_t> InsertExecuteAt(const tsql::Statement& statement);
   // Runs the procedure and inserts its rows; throws SqlError (213 when a row
@@ -60,9 +64,6 @@ class BatchExecutor final : public ParameterSource {
   void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
-  // Before ALTER TABLE ... DROP COLUMN c: the engine's own triggers on c go,
-  // which would otherwise keep SQLite from dropping the column.
-  void ReleaseDroppedColumns(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
   void Print(const tsql::Statement& statement);
@@ -80,6 +81,9 @@ class BatchExecutor final : public ParameterSource {
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
   int return_status_ = 0;
+  // An error that ends callers too happened in this body or in a procedure it
+  // called: the statement that called it ends the batch as well.
+  bool abort_callers_ = false;
 };
 
 }  // namespace sqlengine::exec

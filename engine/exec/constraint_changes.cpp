@@ -7,6 +7,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/constraint_change_syntax.h"
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
 #include "engine/tsql/dotted_name.h"
@@ -115,23 +116,6 @@ void StoreColumnInFull(const Target& target, const std::string& column) {
   catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
 }
 
-// The first key that existing rows repeat, as SQL Server shows it
-// ("a, b"); empty when every key is unique.
-std::string RepeatedKey(const Target& target, const std::string& column_list) {
-  auto repeated =
-      catalog::Prepare(target.db, "SELECT " + column_list + " FROM " + target.QualifiedTable() +
-                                      " GROUP BY " + column_list + " HAVING count(*) > 1 LIMIT 1");
-  if (sqlite3_step(repeated.get()) != SQLITE_ROW) return {};
-  std::string key;
-  for (int c = 0; c < sqlite3_column_count(repeated.get()); ++c) {
-    if (c > 0) key += ", ";
-    key += sqlite3_column_type(repeated.get(), c) == SQLITE_NULL
-               ? "NULL"
-               : catalog::ColumnText(repeated.get(), c);
-  }
-  return key;
-}
-
 void AddKey(const Target& target, const AddedConstraint& added) {
   std::string name = added.name;
   if (name.empty()) {
@@ -145,7 +129,7 @@ void AddKey(const Target& target, const AddedConstraint& added) {
     if (!column_list.empty()) column_list += ", ";
     column_list += tsql::QuoteSqliteName(column);
   }
-  std::string key = RepeatedKey(target, column_list);
+  std::string key = RepeatedKey(target.db, target.QualifiedTable(), column_list);
   if (!key.empty()) throw MakeError(1505, {"2", key});
   catalog::Exec(target.db, "CREATE UNIQUE INDEX " + tsql::QuoteSqliteName(target.schema) + "." +
                                tsql::QuoteSqliteName(name) + " ON " +

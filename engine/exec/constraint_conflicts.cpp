@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -53,6 +54,42 @@ std::string LastPart(const std::string& name) {
 }
 
 }  // namespace
+
+std::string RepeatedKey(sqlite3* db, const std::string& table, const std::string& column_list) {
+  auto repeated = catalog::Prepare(db, "SELECT " + column_list + " FROM " + table + " GROUP BY " +
+                                           column_list + " HAVING count(*) > 1 LIMIT 1");
+  if (sqlite3_step(repeated.get()) != SQLITE_ROW) return {};
+  std::string key;
+  for (int c = 0; c < sqlite3_column_count(repeated.get()); ++c) {
+    if (c > 0) key += ", ";
+    key += sqlite3_column_type(repeated.get(), c) == SQLITE_NULL
+               ? "NULL"
+               : catalog::ColumnText(repeated.get(), c);
+  }
+  return key;
+}
+
+std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view columns) {
+  std::vector<std::string> words = Words(sql, 6);
+  if (words.size() < 6 || !Is(words[0], "create") || !Is(words[1], "unique") ||
+      !Is(words[2], "index") || !Is(words[4], "on")) {
+    return {};
+  }
+  std::string column_list;
+  while (!columns.empty()) {
+    size_t comma = columns.find(", ");
+    std::string_view column = columns.substr(0, comma);
+    column_list += (column_list.empty() ? "" : ", ") +
+                   tsql::QuoteSqliteName(column.substr(column.rfind('.') + 1));
+    columns = comma == std::string_view::npos ? std::string_view() : columns.substr(comma + 2);
+  }
+  std::string table = words[5].substr(0, words[5].find('('));
+  try {
+    return RepeatedKey(db, table, column_list);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
 
 std::string WrittenTable(std::string_view sql) {
   std::vector<std::string> words = Words(sql, 4);

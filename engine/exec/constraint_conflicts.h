@@ -14,6 +14,16 @@ namespace sqlengine::exec {
 // (its last name part, unquoted); empty when the text is none of them.
 std::string WrittenTable(std::string_view sql);
 
+// The first key the rows of `table` (quoted for SQLite) repeat in
+// `column_list` (quoted, comma-separated), as SQL Server shows it ("a, 1");
+// empty when every key is unique.
+std::string RepeatedKey(sqlite3* db, const std::string& table, const std::string& column_list);
+
+// For a CREATE UNIQUE INDEX in SQLite SQL that SQLite refused with "UNIQUE
+// constraint failed: `columns`": the first key the rows repeat. Empty for
+// any other statement.
+std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view columns);
+
 struct ForeignKeyConflict {
   std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
   std::string constraint;  // FK__<referring table>__<column>

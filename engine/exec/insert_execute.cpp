@@ -80,6 +80,10 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   BatchExecutor nested(session_, collector);
   nested.procedure_ = procedure_;
   nested.Execute(call);
+  if (nested.abort_callers_) {
+    abort_callers_ = true;
+    return;
+  }
 
   sqlite3* db = session_.Connection().Handle();
   FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};
@@ -97,9 +101,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
       try {
         inserted += SqliteStatement(db, std::move(text), context, parameters).Run();
       } catch (const SqlError& error) {
-        // SQLite's "N values for M columns" is SQL Server's 213.
-        if (error.message().number == 50000 &&
-            error.message().text.find("values") != std::string::npos) {
+        // Rows that do not match the columns are SQL Server's 213 here.
+        if (error.message().number == 109 || error.message().number == 110) {
           SqlError mismatch = MakeError(213);
           mismatch.message().line = statement.line;
           throw mismatch;

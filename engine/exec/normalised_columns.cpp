@@ -18,6 +18,18 @@ bool IsDecimalType(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
 }
 
+bool IsLimitedTextType(const ColumnType& type) {
+  return (type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+          type.type == SqlType::kNChar || type.type == SqlType::kNVarChar) &&
+         type.length > 0;
+}
+
+bool IsNumberType(SqlType type) {
+  return type == SqlType::kTinyInt || type == SqlType::kSmallInt || type == SqlType::kInt ||
+         type == SqlType::kBigInt || type == SqlType::kBit || type == SqlType::kReal ||
+         type == SqlType::kFloat;
+}
+
 struct Column {
   std::string name;
   std::string declared;
@@ -37,8 +49,8 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
   return columns;
 }
 
-constexpr std::string_view kRoles[] = {"datetime", "decimal"};
 constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
+constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length"};
 
 std::string TriggerName(std::string_view role, std::string_view event, const std::string& table,
                         const std::string& column) {
@@ -84,6 +96,32 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
 }
 
+void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL ||
+      sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
+    return sqlite3_result_value(context, arguments[0]);
+  }
+  const unsigned char* declared = sqlite3_value_text(arguments[1]);
+  std::optional<ColumnType> type =
+      declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+  if (!type) return sqlite3_result_error(context, "sqlengine_number: not a type", -1);
+  try {
+    Value converted = ConvertForType(PlainValue(arguments[0]), *type);
+    if (const auto* number = std::get_if<std::int64_t>(&converted)) {
+      sqlite3_result_int64(context, *number);
+    } else if (const auto* number = std::get_if<double>(&converted)) {
+      sqlite3_result_double(context, *number);
+    } else if (const auto* number = std::get_if<Decimal>(&converted)) {
+      sqlite3_result_double(context, std::strtod(DecimalText(*number).c_str(), nullptr));
+    } else {
+      sqlite3_result_value(context, arguments[0]);
+    }
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
 }  // namespace
 
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table) {
@@ -98,13 +136,25 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
           "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
+    } else if (IsNumberType(column.type.type)) {
+      // Only a value that does not fit already is written again.
+      std::string fitted =
+          "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+      CreateTriggers(db, schema, table, column.name, "number", value + " IS NOT " + fitted, fitted);
+    } else if (IsLimitedTextType(column.type)) {
+      std::string limit = std::to_string(column.type.length);
+      std::string refused = FunctionErrorText(MakeError(8152));
+      CreateTriggers(
+          db, schema, table, column.name, "length",
+          "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
+          "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
     }
   }
 }
 
-void ForgetColumnTriggers(sqlite3* db, const std::string& schema, const std::string& table,
-                          const std::string& column) {
-  for (std::string_view role : kRoles) {
+void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,
+                  const std::string& column) {
+  for (const char* role : kRoles) {
     for (const char* event : kEvents) {
       catalog::Exec(db, "DROP TRIGGER IF EXISTS " + tsql::QuoteSqliteName(schema) + "." +
                             TriggerName(role, event, table, column));
@@ -117,6 +167,10 @@ void RegisterDecimalFunction(sqlite3* db) {
                                  nullptr, FitDecimalValue, nullptr, nullptr,
                                  nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_decimal");
+  }
+  if (sqlite3_create_function_v2(db, "sqlengine_number", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 nullptr, FitNumberValue, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_number");
   }
 }
 

@@ -6,7 +6,13 @@
 //   and sort as dates (a value that is no date is refused with 241);
 // - decimal, money and smallmoney columns hold their values rounded to the
 //   column's scale (a value beyond its precision is refused with 8115), so
-//   that sums and comparisons see what a reader sees.
+//   that sums and comparisons see what a reader sees;
+// - integer, bit and float columns hold numbers of their type: a text is
+//   converted by T-SQL's rules or refused (245, 8114), where it would
+//   otherwise fail every later read of the row, a fraction in an integer
+//   column is cut, and an integer beyond the type's range is refused (8115);
+// - char, varchar, nchar and nvarchar columns of a set length refuse a longer
+//   text (8152), trailing spaces aside, as SQLite does not limit lengths.
 
 #include <sqlite3.h>
 
@@ -18,13 +24,15 @@ namespace sqlengine::exec {
 // just created or given new columns). Throws std::runtime_error.
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
 
-// Drops the triggers NormaliseColumns made for `column`, if any. Throws
-// std::runtime_error.
-void ForgetColumnTriggers(sqlite3* db, const std::string& schema, const std::string& table,
-                          const std::string& column);
+// Drops the triggers NormaliseColumns gave `column`, before the column goes.
+void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,
+                  const std::string& column);
 
 // Registers sqlengine_decimal(value, 'declared type'), which the decimal
-// triggers call: the value fitted to the type, NULL for NULL.
+// triggers call: the value fitted to the type, NULL for NULL; and
+// sqlengine_number(value, 'declared type'), which the number triggers and
+// CAST to a number type call: the value converted to the type (245, 8114 or
+// 8115 when it is no such number), NULL and binary data as they are.
 void RegisterDecimalFunction(sqlite3* db);
 
 }  // namespace sqlengine::exec

@@ -128,6 +128,32 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::st
   return definition;
 }
 
+tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments,
+                                           size_t& taken) {
+  constexpr std::string_view kName = "sp_executesql";
+  taken = 0;
+  auto leading = [&](std::string_view parameter) -> const CallArgument* {
+    if (taken >= arguments.size()) return nullptr;
+    const CallArgument& argument = arguments[taken];
+    if (!argument.name.empty() && !tsql::EqualsIgnoreCase(argument.name, parameter)) return nullptr;
+    ++taken;
+    return &argument;
+  };
+  const CallArgument* statement = leading("@stmt");
+  if (statement == nullptr || statement->is_default || IsNull(statement->value)) {
+    throw MakeError(201, {kName, "@statement"});
+  }
+  tsql::ProcedureDefinition definition;
+  definition.name = kName;
+  definition.body = tsql::Lex(ValueText(statement->value));
+  const CallArgument* declarations = leading("@params");
+  if (declarations != nullptr && !declarations->is_default && !IsNull(declarations->value)) {
+    definition.parameters =
+        tsql::ParseParameterDeclarations(tsql::Lex(ValueText(declarations->value)));
+  }
+  return definition;
+}
+
 std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
                                    const std::vector<CallArgument>& arguments) {
   std::vector<int> positions(definition.parameters.size(), -1);

@@ -34,6 +34,13 @@ void DropProcedures(Session& session, const tsql::Statement& statement);
 // The procedure called `name` ("p", "dbo.p", "db..p"), nullopt when none.
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name);
 
+// EXEC sp_executesql [@stmt =] statement [, [@params =] declarations, values ...]
+// as a procedure called sp_executesql whose body is the statement. `taken` is
+// set to the number of leading arguments that were the statement and the
+// declarations; the values follow them. Throws 201 without a statement.
+tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments,
+                                           size_t& taken);
+
 // The parameters' values for a call, in parameter order: arguments matched
 // by name or position, defaults filled in (evaluated by `evaluate`), values
 // converted to the parameter types. Throws 201, 8144, 8145.

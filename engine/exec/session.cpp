@@ -125,7 +125,7 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
       declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
                            : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
   for (const tsql::ParameterDeclaration& parameter : declared) {
-    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}};
+    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
   }
   for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
     const RpcParam& param = params[i];
@@ -185,7 +185,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
 void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
   std::vector<CallArgument> arguments;
   for (const RpcParam& param : call.params) {
-    arguments.push_back(CallArgument{param.name, param.value, false, param.output});
+    arguments.push_back(CallArgument{param.name, param.value, param.is_default, param.output});
   }
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
@@ -206,8 +206,9 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   }
 }
 
-void Session::BeginTransaction(ResultSink& sink) {
+void Session::BeginTransaction(ResultSink& sink, const std::string& name) {
   if (tran_count_ == 0) {
+    transaction_name_ = name;
     catalog::Exec(connection_.Handle(), "BEGIN");
     transaction_descriptor_ =
         (static_cast<std::uint64_t>(spid_) << 32) | (transaction_descriptor_ + 1);

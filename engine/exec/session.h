@@ -23,6 +23,8 @@ class BatchExecutor;
 struct Variable {
   ColumnType type;
   Value value;
+  // Batch offset of the DECLARE's name that made it; none for parameters.
+  std::optional<std::size_t> declared_at;
 };
 
 class Session final : public SqlSession, public FunctionHost {
@@ -70,8 +72,10 @@ class Session final : public SqlSession, public FunctionHost {
   // The table (lower case) SET IDENTITY_INSERT ... ON applies to; empty when none.
   std::string& IdentityInsertTable() { return identity_insert_table_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
-  // nesting, telling the client through an environment change.
-  void BeginTransaction(ResultSink& sink);
+  // nesting, telling the client through an environment change. The outermost
+  // BEGIN's name is kept for ROLLBACK TRAN name.
+  void BeginTransaction(ResultSink& sink, const std::string& name = {});
+  const std::string& TransactionName() const { return transaction_name_; }
   void CommitTransaction(ResultSink& sink, int line);
   void RollbackTransaction(ResultSink& sink, int line);
   // Re-reads the transaction depth after SQLite may have rolled back on its own.
@@ -102,6 +106,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;
   std::uint64_t transaction_descriptor_ = 0;
+  std::string transaction_name_;
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;
   int next_prepared_ = 1;

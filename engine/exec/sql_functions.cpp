@@ -3,7 +3,10 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -12,9 +15,9 @@
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
+#include "engine/exec/date_styles.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/sqlite_errors.h"
-#include "engine/exec/date_styles.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -81,6 +84,36 @@ void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
 void Left(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, true); }
 void Right(sqlite3_context* context, int, sqlite3_value** args) {
   LeftOrRight(context, args, false);
+}
+
+// SUBSTRING(value, start, length): the characters (bytes of binary data) at
+// positions start .. start + length - 1 that exist, positions before 1
+// included in the count; 536 for a negative length.
+void Substring(sqlite3_context* context, int, sqlite3_value** args) {
+  for (int k = 0; k < 3; ++k) {
+    if (sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
+  }
+  sqlite3_int64 start = sqlite3_value_int64(args[1]);
+  sqlite3_int64 length = sqlite3_value_int64(args[2]);
+  if (length < 0) {
+    std::string error = FunctionErrorText(MakeError(536));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_int64 first = std::max<sqlite3_int64>(start, 1);
+  sqlite3_int64 end = start > 0 && length > INT64_MAX - start ? INT64_MAX : start + length;
+  auto skip = static_cast<size_t>(first - 1);
+  auto count = static_cast<size_t>(std::max<sqlite3_int64>(end - first, 0));
+  if (sqlite3_value_type(args[0]) == SQLITE_BLOB) {
+    const auto* data = static_cast<const char*>(sqlite3_value_blob(args[0]));
+    auto size = static_cast<size_t>(sqlite3_value_bytes(args[0]));
+    size_t from = std::min(skip, size);
+    size_t taken = std::min(count, size - from);
+    return sqlite3_result_blob(context, data + from, static_cast<int>(taken), SQLITE_TRANSIENT);
+  }
+  std::string text = ArgText(args[0]);
+  size_t from = ByteOffset(text, skip);
+  size_t to = from + ByteOffset(std::string_view(text).substr(from), count);
+  ResultText(context, text.substr(from, to - from));
 }
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
@@ -249,6 +282,57 @@ void TopCount(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// sqlengine_divisor(x): x, or 8134 when it is a numeric zero.
+void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
+  int type = sqlite3_value_numeric_type(args[0]);
+  if ((type == SQLITE_INTEGER || type == SQLITE_FLOAT) && sqlite3_value_double(args[0]) == 0) {
+    std::string error = FunctionErrorText(MakeError(8134));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_value(context, args[0]);
+}
+
+// round(x, digits [, truncate]) as T-SQL's ROUND: a negative `digits` rounds
+// left of the point, an integer stays an integer, halves round away from
+// zero, and a non-zero `truncate` cuts instead.
+void Round(sqlite3_context* context, int count, sqlite3_value** args) {
+  int type = sqlite3_value_numeric_type(args[0]);
+  if (type == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  int digits = static_cast<int>(std::clamp<sqlite3_int64>(sqlite3_value_int64(args[1]), -38, 30));
+  bool truncate = count == 3 && sqlite3_value_int64(args[2]) != 0;
+  if (type == SQLITE_INTEGER) {
+    sqlite3_int64 value = sqlite3_value_int64(args[0]);
+    if (digits >= 0) return sqlite3_result_int64(context, value);
+    if (digits < -18) return sqlite3_result_int64(context, 0);
+    sqlite3_int64 unit = 1;
+    for (int k = 0; k < -digits; ++k) unit *= 10;
+    sqlite3_int64 units = value / unit, rest = value % unit;
+    if (!truncate && (rest >= 0 ? rest : -rest) * 2 >= unit) units += value < 0 ? -1 : 1;
+    sqlite3_int64 rounded = 0;
+    if (__builtin_mul_overflow(units, unit, &rounded)) {
+      std::string error = FunctionErrorText(MakeError(8115, {"expression", "bigint"}));
+      return sqlite3_result_error(context, error.c_str(), -1);
+    }
+    return sqlite3_result_int64(context, rounded);
+  }
+  double value = sqlite3_value_double(args[0]);
+  if (digits >= 0 && !truncate) {
+    // SQLite's own decimal rounding, as its round() does.
+    char* text = sqlite3_mprintf("%.*f", digits, value);
+    if (text == nullptr) return sqlite3_result_error_nomem(context);
+    double rounded = std::strtod(text, nullptr);
+    sqlite3_free(text);
+    return sqlite3_result_double(context, rounded);
+  }
+  double unit = std::pow(10.0, -digits);
+  double units = value / unit;
+  // A quotient a rounding error short of a whole number is that number.
+  double nearest = std::round(units);
+  if (std::fabs(units - nearest) < 1e-9 * std::max(1.0, std::fabs(nearest))) units = nearest;
+  sqlite3_result_double(context, (truncate ? std::trunc(units) : std::round(units)) * unit);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -262,6 +346,7 @@ constexpr Definition kFunctions[] = {
     {"len", 1, Len, true},
     {"left", 2, Left, true},
     {"right", 2, Right, true},
+    {"substring", 3, Substring, true},
     {"charindex", 2, CharIndex, true},
     {"charindex", 3, CharIndex, true},
     {"newid", 0, NewId, false},
@@ -276,6 +361,9 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
+    {"sqlengine_divisor", 1, Divisor, true},
+    {"round", 2, Round, true},
+    {"round", 3, Round, true},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/exec/sqlite_errors.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -29,6 +31,30 @@ std::string Unquote(std::string_view text) {
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
     text = text.substr(1, text.size() - 2);
   return std::string(text);
+}
+
+// The number written as the `term`-th (1-based) item of the last ORDER BY in
+// `sql`; empty when that item does not start with one.
+std::string OrderByPosition(std::string_view sql, int term) {
+  std::string lower(sql);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  size_t at = lower.rfind("order by");
+  if (at == std::string::npos) return {};
+  at += 8;
+  int depth = 0;
+  for (int item = 1; at < sql.size(); ++at) {
+    char c = sql[at];
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth == 0 && c == ',') ++item;
+    if (item == term && depth == 0 && std::isdigit(static_cast<unsigned char>(c))) {
+      size_t end = at;
+      while (end < sql.size() && std::isdigit(static_cast<unsigned char>(sql[end]))) ++end;
+      return std::string(sql.substr(at, end - at));
+    }
+    if (item > term) break;
+  }
+  return {};
 }
 
 SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
@@ -88,6 +114,12 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(170, {std::to_string(failed.line), failed.verb.empty() ? "" : failed.verb});
   }
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
+    if (failed.text != nullptr) {
+      std::string_view sql =
+          std::string_view(failed.text->sql).substr(failed.text->statement_offset);
+      std::string key = RepeatedIndexKey(db, sql, rest);
+      if (!key.empty()) return MakeError(1505, {"2", key});
+    }
     std::string table = Part(rest, false);
     bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
     return MakeError(2627, {primary_key ? "PRIMARY KEY" : "UNIQUE KEY",
@@ -111,6 +143,17 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(
         547, {verb, "COLUMN", conflict.kind, conflict.constraint, failed.database, conflict.table,
               column ? ", column '" : "", conflict.column, column ? "'" : ""});
+  }
+  int values = 0, columns = 0;
+  if (std::sscanf(message.c_str(), "%d values for %d columns", &values, &columns) == 2) {
+    return MakeError(values < columns ? 109 : 110);
+  }
+  if (message.starts_with("table ") && message.ends_with(" values were supplied"))
+    return MakeError(213);
+  if (message.starts_with("SELECTs to the left and right of ")) return MakeError(205);
+  if (message.find(" ORDER BY term out of range") != std::string::npos && failed.text != nullptr) {
+    std::string position = OrderByPosition(failed.text->sql, std::atoi(message.c_str()));
+    if (!position.empty()) return MakeError(108, {position});
   }
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
@@ -138,17 +181,35 @@ bool AbortsBatch(const SqlError& error) {
   switch (error.message().number) {
     case 102:
     case 105:
+    case 108:
+    case 109:
+    case 110:
     case 113:
     case 137:
     case 156:
     case 170:
     case 195:
+    case 205:
     case 207:
     case 208:
     case 209:
+    case 217:
     case 241:
     case 245:
     case 911:
+    case 8114:
+    case 8115:
+      return true;
+    default:
+      return error.message().severity >= 20;
+  }
+}
+
+bool AbortsCallers(const SqlError& error) {
+  switch (error.message().number) {
+    case 217:
+    case 241:
+    case 245:
     case 8114:
     case 8115:
       return true;

@@ -32,5 +32,9 @@ std::string FunctionErrorText(const SqlError& error);
 // Errors that end the whole batch (compile errors, conversions) rather than
 // only their statement.
 bool AbortsBatch(const SqlError& error);
+// Whether an error in a procedure's body also ends the batches that called
+// it (conversion errors, the nesting limit), where a missing object or
+// column ends only the procedure.
+bool AbortsCallers(const SqlError& error);
 
 }  // namespace sqlengine::exec

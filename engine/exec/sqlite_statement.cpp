@@ -36,6 +36,12 @@ SqliteStatement::SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedState
     if (name == nullptr) continue;
     BindValue(raw, index, parameters.Parameter(name, context_.line));
   }
+  // A select-list item that is a variable has the variable's type.
+  for (size_t i = 0; i < text_.column_variables.size() && i < text_.column_types.size(); ++i) {
+    if (!text_.column_variables[i].empty() && !text_.column_types[i]) {
+      text_.column_types[i] = parameters.ParameterType(text_.column_variables[i]);
+    }
+  }
 }
 
 int SqliteStatement::Step() {

@@ -22,6 +22,8 @@ class ParameterSource {
  public:
   virtual ~ParameterSource() = default;
   virtual Value Parameter(std::string_view name, int line) = 0;
+  // The declared type of a variable; nullopt when it has none.
+  virtual std::optional<ColumnType> ParameterType(std::string_view) { return std::nullopt; }
 };
 
 // Rows held back to settle the types of expression columns.

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -172,6 +173,10 @@ SqlError ConversionError(const std::string& text, const ColumnType& type) {
 }
 
 Value FromText(const std::string& text, const ColumnType& type) {
+  // SQL Server reads an empty or blank text as 0 for integers and floats.
+  bool blank = Trimmed(text).empty();
+  if (blank && IsIntegerType(type.type)) return std::int64_t{0};
+  if (blank && (type.type == SqlType::kReal || type.type == SqlType::kFloat)) return 0.0;
   if (IsIntegerType(type.type)) {
     std::int64_t number = 0;
     if (!ParseInteger(text, number)) throw ConversionError(text, type);
@@ -495,11 +500,49 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
   }
 }
 
+// A text cut to a character type's length, as a variable or parameter of
+// that type keeps it.
+Value FittedText(Value value, const ColumnType& type) {
+  auto* text = std::get_if<std::string>(&value);
+  bool limited = type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+                 type.type == SqlType::kNChar || type.type == SqlType::kNVarChar;
+  if (text == nullptr || !limited || type.length <= 0) return value;
+  size_t characters = 0;
+  for (size_t at = 0; at < text->size(); ++at) {
+    if ((static_cast<unsigned char>((*text)[at]) & 0xC0) == 0x80) continue;
+    if (characters++ == static_cast<size_t>(type.length)) {
+      text->resize(at);
+      break;
+    }
+  }
+  return value;
+}
+
+// An integer held to its type's range (8115 beyond it); a bit is 0 or 1.
+Value InIntegerRange(Value value, const ColumnType& type) {
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number == nullptr || !IsIntegerType(type.type)) return value;
+  if (type.type == SqlType::kBit) return std::int64_t{*number != 0};
+  std::int64_t low = INT64_MIN, high = INT64_MAX;
+  if (type.type == SqlType::kTinyInt) low = 0, high = 255;
+  if (type.type == SqlType::kSmallInt) low = INT16_MIN, high = INT16_MAX;
+  if (type.type == SqlType::kInt) low = INT32_MIN, high = INT32_MAX;
+  if (*number < low || *number > high) {
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+  }
+  return value;
+}
+
 Value ConvertForType(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
-  if (const auto* number = std::get_if<std::int64_t>(&value)) return FromInteger(*number, type);
-  if (const auto* number = std::get_if<double>(&value)) return FromDouble(*number, type);
-  if (const auto* text = std::get_if<std::string>(&value)) return FromText(*text, type);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    return InIntegerRange(FittedText(FromText(*text, type), type), type);
+  }
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    return InIntegerRange(FromInteger(*number, type), type);
+  }
+  if (const auto* number = std::get_if<double>(&value))
+    return InIntegerRange(FromDouble(*number, type), type);
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }

@@ -14,6 +14,7 @@ constexpr std::uint8_t kBatchSeparator71 = 0x80;
 constexpr std::uint8_t kBatchSeparator72 = 0xFF;
 constexpr std::uint8_t kNoExecSeparator = 0xFE;
 constexpr std::uint8_t kByRef = 0x01;
+constexpr std::uint8_t kDefaultValue = 0x02;
 
 enum TmRequestType : std::uint16_t {
   kTmGetDtcAddress = 0,
@@ -33,6 +34,7 @@ RpcParam ReadParam(ByteReader& in, TdsVersion version) {
   param.name = in.BVarChar();
   std::uint8_t status = in.U8();
   param.output = (status & kByRef) != 0;
+  param.is_default = (status & kDefaultValue) != 0;
   TypeInfo info = ReadTypeInfo(in, version);
   param.type = ToColumnType(info);
   param.value = ReadValue(info, in);

@@ -63,6 +63,13 @@ class Grouper {
     }
   }
 
+  // Index one past the factor (signs and a primary) starting at `begin`.
+  std::optional<size_t> FactorEnd(size_t begin) const {
+    size_t i = begin;
+    while (i < tokens_.size() && IsSign(tokens_[i])) ++i;
+    return PrimaryEnd(i);
+  }
+
   // Index of the first token of the term ending just before `end`.
   std::optional<size_t> TermBegin(size_t end) const {
     size_t i = end;
@@ -219,6 +226,25 @@ Tokens AdditionsAsCalls(const Tokens& tokens) {
     current = std::move(grouped);
     from = 1;
   }
+}
+
+Tokens DivisorsChecked(const Tokens& tokens) {
+  Tokens current = tokens;
+  for (size_t at = 1; at < current.size(); ++at) {
+    if (!IsMultiplicative(current[at]) || current[at].IsSymbol("*") ||
+        !EndsOperand(current[at - 1])) {
+      continue;
+    }
+    std::optional<size_t> end = Grouper(current).FactorEnd(at + 1);
+    if (!end) continue;
+    const Token& origin = current[at];
+    current.insert(current.begin() + static_cast<std::ptrdiff_t>(*end),
+                   Synthetic(origin, TokenKind::kSymbol, ")"));
+    current.insert(current.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                   {Synthetic(origin, TokenKind::kWord, kDivisorFunction),
+                    Synthetic(origin, TokenKind::kSymbol, "(")});
+  }
+  return current;
 }
 
 }  // namespace sqlengine::tsql

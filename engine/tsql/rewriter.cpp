@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
+#include "engine/tsql/join_conditions.h"
 #include "engine/tsql/recursion_limit.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -74,7 +75,7 @@ class Rewriter {
         break;
       case StatementKind::kSelect:
         if (SelectInto()) break;
-        out_.column_types = SelectListTypes();
+        out_.column_types = SelectListTypes(out_.column_variables);
         EmitWith();
         EmitRange(0, tokens_.size());
         break;
@@ -138,7 +139,7 @@ class Rewriter {
       }
       if (!cte.columns.empty()) head += ")";
       Append(head + " AS (", cte.name);
-      Tokens query = AdditionsAsCalls(cte.query);
+      Tokens query = DivisorsChecked(AdditionsAsCalls(cte.query));
       // A query sees the names before it and its own.
       Append(Rewriter(query, resolver_, with_, index + 1).Query());
       Append(")", cte.query.back());
@@ -373,10 +374,16 @@ class Rewriter {
     }
     bool rounds = type->type == SqlType::kDecimal || type->type == SqlType::kMoney ||
                   type->type == SqlType::kSmallMoney;
+    // A text is read as a whole number, not as SQLite's numeric prefix.
+    bool number = rounds || type->type == SqlType::kTinyInt || type->type == SqlType::kSmallInt ||
+                  type->type == SqlType::kInt || type->type == SqlType::kBigInt ||
+                  type->type == SqlType::kReal || type->type == SqlType::kFloat;
+    std::string declaration = TypeDeclaration(*type);
     if (rounds) Append("round(", origin);
     Append("CAST(", origin);
+    if (number) Append("sqlengine_number(", origin);
     EmitRange(expression_begin, expression_end);
-    std::string declaration = TypeDeclaration(*type);
+    if (number) Append(", " + QuoteSqliteString(declaration) + ")", origin);
     Append("AS " +
                (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
                                                                : declaration) +
@@ -613,8 +620,9 @@ class Rewriter {
   }
 
   // The types the select-list items state themselves; empty for a list with '*'.
-  std::vector<std::optional<ColumnType>> SelectListTypes() {
+  std::vector<std::optional<ColumnType>> SelectListTypes(std::vector<std::string>& variables) {
     std::vector<std::optional<ColumnType>> types;
+    variables.clear();
     size_t i = 1;
     if (IsAnyWord(At(i), {"all", "distinct"})) ++i;
     if (At(i).IsWord("top")) {
@@ -637,10 +645,21 @@ class Rewriter {
         if (tokens_[k].IsSymbol("*") && (k == start || tokens_[k - 1].IsSymbol("."))) return {};
       }
       types.push_back(ItemType(start, j));
+      variables.push_back(LoneVariable(start, j));
       if (!token.IsSymbol(",")) break;
       start = j + 1;
     }
     return types;
+  }
+
+  // The variable the item [begin, end) is, with or without an alias; empty
+  // for any other item, and in a UNION, whose other values may not fit it.
+  std::string LoneVariable(size_t begin, size_t end) const {
+    if (CombinesQueries()) return {};
+    if (end - begin == 3 && At(begin + 1).IsWord("as")) end = begin + 1;
+    if (end - begin == 2 && At(end - 1).IsName()) end = begin + 1;
+    return end - begin == 1 && At(begin).kind == TokenKind::kVariable ? At(begin).text
+                                                                      : std::string();
   }
 
   // The type of the item [begin, end) when it is one call that states it.
@@ -908,7 +927,8 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
       (statement.kind == StatementKind::kCreateOther && statement.tokens.size() > 1 &&
        statement.tokens[1].IsWord("view"));
   if (!expressions) return Rewriter(statement.tokens, resolver).Statement(statement.kind);
-  Tokens tokens = AdditionsAsCalls(statement.tokens);
+  CheckJoinConditions(statement.tokens);
+  Tokens tokens = DivisorsChecked(AdditionsAsCalls(statement.tokens));
   if (statement.kind == StatementKind::kCreateOther) {
     return Rewriter(tokens, resolver, statement.with).Statement(statement.kind);
   }
@@ -919,7 +939,7 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
 }
 
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
-  Tokens tokens = AdditionsAsCalls(condition);
+  Tokens tokens = DivisorsChecked(AdditionsAsCalls(condition));
   return Rewriter(tokens, resolver).Condition();
 }
 

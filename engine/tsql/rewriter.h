@@ -37,6 +37,8 @@ struct SqliteText {
   // For a SELECT, the T-SQL type of each select-list item that says its type
   // itself (CAST, CONVERT, GETDATE(), LEN() ...); empty when the list has a *.
   std::vector<std::optional<ColumnType>> column_types;
+  // Beside column_types: the variable ("@v") an item is alone, else empty.
+  std::vector<std::string> column_variables;
   // Where the statement itself starts, after the WITH list written in front of it.
   std::size_t statement_offset = 0;
   // The batch line of the token at or before `offset`.

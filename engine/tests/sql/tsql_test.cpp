@@ -183,7 +183,8 @@ TEST(Rewriter, NamesLiteralsAndTop) {
   EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
             "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
   EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
-  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"), "SELECT CAST( a AS int) FROM t LIMIT 2");
+  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"),
+            "SELECT CAST( sqlengine_number( a , 'int') AS int) FROM t LIMIT 2");
   EXPECT_EQ(ErrorNumber([] {
               Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT WITH TIES a FROM t)");
             }),
@@ -221,7 +222,7 @@ TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
             "SELECT sqlengine_add ( sqlengine_add ( a , b * c ) - d , - e ) x FROM t");
   EXPECT_EQ(Rewrite("SELECT t.a + f(b, +1), CASE WHEN a = 1 THEN 'x' END + CAST(b AS int) FROM t"),
             "SELECT sqlengine_add ( t.a , f ( b , + 1 ) ) , sqlengine_add ( CASE WHEN a = 1 THEN "
-            "'x' END , CAST( b AS int) ) FROM t");
+            "'x' END , CAST( sqlengine_number( b , 'int') AS int) ) FROM t");
   EXPECT_EQ(Rewrite("SELECT a FROM t WHERE a + 1 > (b + c) * 2"),
             "SELECT a FROM t WHERE sqlengine_add ( a , 1 ) > ( sqlengine_add ( b , c ) ) * 2");
 }

@@ -150,9 +150,19 @@ TEST(RequestDecoding, RpcByProcIdWithSeveralCallsAndTypes) {
   EXPECT_EQ(p[2].value, Value(DateTime{2008, 12, 31, 0, 0, 0, 0}));
   EXPECT_EQ(p[3].value, Value(1.5));
   EXPECT_TRUE(p[4].output);
+  EXPECT_FALSE(p[4].is_default);
   EXPECT_EQ(p[4].type.type, SqlType::kVarBinary);
   EXPECT_EQ(p[4].type.length, 16);
   EXPECT_EQ(p[4].value, Value(Bytes{0xAB, 0xCD}));
+}
+
+TEST(RequestDecoding, RpcParameterAskingForItsDefault) {
+  // p with a null INTN 4 whose status has the default-value bit.
+  RpcRequest rpc = DecodeRpc(Hex("01 00 70 00 00 00 00 02 26 04 00"), TdsVersion::k71);
+  ASSERT_EQ(rpc.calls.size(), 1u);
+  ASSERT_EQ(rpc.calls[0].params.size(), 1u);
+  EXPECT_TRUE(rpc.calls[0].params[0].is_default);
+  EXPECT_FALSE(rpc.calls[0].params[0].output);
 }
 
 TEST(RequestDecoding, PlpParameterChunksAreJoined) {
