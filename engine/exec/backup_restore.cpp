@@ -233,6 +233,10 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   header.backup_start = catalog::CurrentTimestamp();
   try {
     catalog::Connection db = catalog::OpenDataFile(data_file);
+    // The first connection to open the file, or the last to close it, holds it
+    // for a moment (log recovery, the closing checkpoint): wait as sessions do.
+    sqlite3_busy_timeout(db.get(),
+                         static_cast<int>(SessionConnection::kLockTimeout.count() * 1000));
     catalog::PreparedStatement snapshot = catalog::Prepare(db.get(), "VACUUM INTO ?");
     std::string image_name = image.Path().string();
     sqlite3_bind_text(snapshot.get(), 1, image_name.c_str(), -1, SQLITE_TRANSIENT);
