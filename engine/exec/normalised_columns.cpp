@@ -76,11 +76,49 @@ void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& t
   }
 }
 
-void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
-  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+// The type named by the function's constant second argument, parsed once per
+// statement (SQLite keeps it with the argument while it can).
+std::optional<ColumnType> DeclaredType(sqlite3_context* context, sqlite3_value** arguments) {
+  if (auto* cached = static_cast<ColumnType*>(sqlite3_get_auxdata(context, 1))) return *cached;
   const unsigned char* declared = sqlite3_value_text(arguments[1]);
   std::optional<ColumnType> type =
       declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+  if (type) {
+    sqlite3_set_auxdata(context, 1, new ColumnType(*type),
+                        [](void* kept) { delete static_cast<ColumnType*>(kept); });
+  }
+  return type;
+}
+
+// A cheap test, in SQL, of whether `value` may not fit a number column of
+// `type` already; only then is sqlengine_number called.
+std::string MayNotFitNumber(const std::string& value, const ColumnType& type) {
+  std::string range;
+  switch (type.type) {
+    case SqlType::kTinyInt:
+      range = " OR " + value + " NOT BETWEEN 0 AND 255";
+      break;
+    case SqlType::kSmallInt:
+      range = " OR " + value + " NOT BETWEEN -32768 AND 32767";
+      break;
+    case SqlType::kInt:
+      range = " OR " + value + " NOT BETWEEN -2147483648 AND 2147483647";
+      break;
+    case SqlType::kBit:
+      range = " OR " + value + " NOT IN (0, 1)";
+      break;
+    case SqlType::kReal:
+    case SqlType::kFloat:
+      return value + " IS NOT NULL AND typeof(" + value + ") NOT IN ('real', 'integer')";
+    default:
+      break;
+  }
+  return value + " IS NOT NULL AND (typeof(" + value + ") <> 'integer'" + range + ")";
+}
+
+void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<ColumnType> type = DeclaredType(context, arguments);
   if (!type || !IsDecimalType(type->type)) {
     return sqlite3_result_error(context, "sqlengine_decimal: not a decimal type", -1);
   }
@@ -101,9 +139,7 @@ void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
       sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
     return sqlite3_result_value(context, arguments[0]);
   }
-  const unsigned char* declared = sqlite3_value_text(arguments[1]);
-  std::optional<ColumnType> type =
-      declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+  std::optional<ColumnType> type = DeclaredType(context, arguments);
   if (!type) return sqlite3_result_error(context, "sqlengine_number: not a type", -1);
   try {
     Value converted = ConvertForType(PlainValue(arguments[0]), *type);
@@ -128,8 +164,10 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
   for (const Column& column : ColumnsOf(db, schema, table)) {
     std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
     if (column.type.type == SqlType::kDateTime || column.type.type == SqlType::kSmallDateTime) {
-      CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT NULL",
-                     "sqlengine_datetime(" + value + ")");
+      // Only a value not in the one form already is written again.
+      std::string fitted = "sqlengine_datetime(" + value + ")";
+      CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
+                     fitted);
     } else if (IsDecimalType(column.type.type)) {
       // Only a value that does not fit already is written again.
       std::string fitted =
@@ -140,7 +178,9 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
       // Only a value that does not fit already is written again.
       std::string fitted =
           "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
-      CreateTriggers(db, schema, table, column.name, "number", value + " IS NOT " + fitted, fitted);
+      CreateTriggers(db, schema, table, column.name, "number",
+                     MayNotFitNumber(value, column.type) + " AND " + value + " IS NOT " + fitted,
+                     fitted);
     } else if (IsLimitedTextType(column.type)) {
       std::string limit = std::to_string(column.type.length);
       std::string refused = FunctionErrorText(MakeError(8152));
