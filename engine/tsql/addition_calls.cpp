@@ -237,7 +237,7 @@ Tokens DivisorsChecked(const Tokens& tokens) {
     }
     std::optional<size_t> end = Grouper(current).FactorEnd(at + 1);
     if (!end) continue;
-    const Token& origin = current[at];
+    Token origin = current[at];  // a copy: the inserts below move the tokens
     current.insert(current.begin() + static_cast<std::ptrdiff_t>(*end),
                    Synthetic(origin, TokenKind::kSymbol, ")"));
     current.insert(current.begin() + static_cast<std::ptrdiff_t>(at + 1),
