@@ -6,7 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/exec/constraint_change_syntax.h"
+#include "engine/tsql/constraint_change_syntax.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
@@ -116,7 +116,7 @@ void StoreColumnInFull(const Target& target, const std::string& column) {
   catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
 }
 
-void AddKey(const Target& target, const AddedConstraint& added) {
+void AddKey(const Target& target, const tsql::AddedConstraint& added) {
   std::string name = added.name;
   if (name.empty()) {
     name = (added.kind == "primary" ? "PK_" : "UQ_") + target.table;
@@ -144,7 +144,7 @@ void AppendToDefinition(const Target& target, const TableDefinition& definition,
   ReplaceTableDefinition(target.db, target.schema, definition, sql);
 }
 
-void AddCheck(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+void AddCheck(const Target& target, const tsql::Tokens& alter, const tsql::AddedConstraint& added) {
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   TableDefinition definition = target.Definition();
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
@@ -167,7 +167,7 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const AddedConstr
   AppendToDefinition(target, definition, element);
 }
 
-void AddForeignKey(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+void AddForeignKey(const Target& target, const tsql::Tokens& alter, const tsql::AddedConstraint& added) {
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   std::string name =
       added.name.empty() ? "FK__" + target.table + "__" + added.columns.front() : added.name;
@@ -214,7 +214,7 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter, const AddedC
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MakeError(1776, {parent->table, name});
 }
 
-void AddDefault(const Target& target, const tsql::Tokens& alter, const AddedConstraint& added) {
+void AddDefault(const Target& target, const tsql::Tokens& alter, const tsql::AddedConstraint& added) {
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   TableDefinition definition = target.Definition();
   const std::string& column_name = added.columns.front();
@@ -296,12 +296,12 @@ bool DropsDeclaredKey(const Target& target, const std::string& name) {
 }  // namespace
 
 bool IsConstraintChange(const tsql::Tokens& alter) {
-  return ReadConstraintChange(alter).has_value();
+  return tsql::ReadConstraintChange(alter).has_value();
 }
 
 void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
                       std::string_view database) {
-  std::optional<ConstraintChange> change = ReadConstraintChange(alter);
+  std::optional<tsql::ConstraintChange> change = tsql::ReadConstraintChange(alter);
   if (!change) throw tsql::SyntaxError(alter.back(), nullptr);
   std::string schema = change->table.starts_with("#") ? std::string("temp")
                        : change->database.empty()     ? std::string("main")
@@ -318,7 +318,7 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
   }
   catalog::Exec(db, "SAVEPOINT sqlengine_constraint");
   try {
-    for (const AddedConstraint& added : change->added) {
+    for (const tsql::AddedConstraint& added : change->added) {
       if (added.kind == "check") {
         AddCheck(target, alter, added);
       } else if (added.kind == "foreign") {

@@ -1,5 +1,5 @@
-// libFuzzer target: any bytes through the lexer, the batch parser and the
-// rewriter. Each must either succeed or throw SqlError; anything else (a
+// libFuzzer target: any bytes through the lexer, the batch parser, the
+// rewriter and the reader of ALTER TABLE constraint changes. Each must either succeed or throw SqlError; anything else (a
 // crash, a hang, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/common/error.h"
+#include "engine/tsql/constraint_change_syntax.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/rewriter.h"
@@ -27,6 +28,9 @@ void RewriteTree(const sqlengine::tsql::Statement& statement, FuzzResolver& reso
   for (const auto& nested : statement.body) RewriteTree(*nested, resolver);
   if (statement.else_branch) RewriteTree(*statement.else_branch, resolver);
   try {
+    if (statement.kind == sqlengine::tsql::StatementKind::kAlterTable) {
+      sqlengine::tsql::ReadConstraintChange(statement.tokens);
+    }
     if (!statement.condition.empty())
       sqlengine::tsql::RewriteCondition(statement.condition, resolver);
     sqlengine::tsql::RewriteStatement(statement, resolver);

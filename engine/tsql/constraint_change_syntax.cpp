@@ -1,27 +1,27 @@
-#include "engine/exec/constraint_change_syntax.h"
+#include "engine/tsql/constraint_change_syntax.h"
 
 #include <algorithm>
 
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/syntax_error.h"
 
-namespace sqlengine::exec {
+namespace sqlengine::tsql {
 namespace {
 
-bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
+bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
   return std::any_of(words.begin(), words.end(),
                      [&](std::string_view w) { return token.IsWord(w); });
 }
 
 class ChangeReader {
  public:
-  explicit ChangeReader(const tsql::Tokens& alter) : alter_(alter) {}
+  explicit ChangeReader(const Tokens& alter) : alter_(alter) {}
 
   // nullopt when the statement changes no constraint; throws SyntaxError for
   // a malformed one that does.
   std::optional<ConstraintChange> Read() {
     if (alter_.size() < 5 || !At(2).IsName()) return std::nullopt;
-    tsql::DottedName name = tsql::ReadDottedName(alter_, 2);
+    DottedName name = ReadDottedName(alter_, 2);
     ConstraintChange change{name.Database(), name.Last(), true, {}, {}};
     size_t i = name.end;
     if (At(i).IsWord("with") && IsAnyWord(At(i + 1), {"check", "nocheck"})) {
@@ -43,7 +43,7 @@ class ChangeReader {
       if (At(k).IsSymbol("(")) ++depth;
       if (At(k).IsSymbol(")")) --depth;
       if (k == alter_.size() || (depth == 0 && At(k).IsSymbol(","))) {
-        if (k == begin) throw tsql::SyntaxError(At(k), &alter_[k - 1]);
+        if (k == begin) throw SyntaxError(At(k), &alter_[k - 1]);
         change.added.push_back(ReadAdded(begin, k));
         begin = k + 1;
       }
@@ -52,13 +52,13 @@ class ChangeReader {
   }
 
  private:
-  const tsql::Token& At(size_t i) const {
-    static const tsql::Token kEnd;
+  const Token& At(size_t i) const {
+    static const Token kEnd;
     return i < alter_.size() ? alter_[i] : kEnd;
   }
 
   [[noreturn]] void Fail(size_t at) const {
-    throw tsql::SyntaxError(At(at), at > 0 ? &alter_[std::min(at, alter_.size()) - 1] : nullptr);
+    throw SyntaxError(At(at), at > 0 ? &alter_[std::min(at, alter_.size()) - 1] : nullptr);
   }
 
   void ReadDropped(size_t i, ConstraintChange& change) const {
@@ -96,9 +96,9 @@ class ChangeReader {
       added.name = At(k + 1).value;
       k += 2;
     }
-    const tsql::Token& kind = At(k);
+    const Token& kind = At(k);
     if (kind.IsWord("primary") || kind.IsWord("unique")) {
-      added.kind = tsql::ToLower(kind.text);
+      added.kind = ToLower(kind.text);
       k += kind.IsWord("primary") ? 1 : 0;
       if (kind.IsWord("primary") && !At(k).IsWord("key")) Fail(k);
       ++k;
@@ -136,13 +136,13 @@ class ChangeReader {
     return added;
   }
 
-  const tsql::Tokens& alter_;
+  const Tokens& alter_;
 };
 
 }  // namespace
 
-std::optional<ConstraintChange> ReadConstraintChange(const tsql::Tokens& alter) {
+std::optional<ConstraintChange> ReadConstraintChange(const Tokens& alter) {
   return ChangeReader(alter).Read();
 }
 
-}  // namespace sqlengine::exec
+}  // namespace sqlengine::tsql

@@ -13,7 +13,7 @@
 
 #include "engine/tsql/token.h"
 
-namespace sqlengine::exec {
+namespace sqlengine::tsql {
 
 // One constraint an ADD names; positions index the statement's tokens.
 struct AddedConstraint {
@@ -35,6 +35,6 @@ struct ConstraintChange {
 
 // nullopt when `alter` (an ALTER TABLE statement's tokens) changes no
 // constraint; throws SyntaxError for a malformed one that does.
-std::optional<ConstraintChange> ReadConstraintChange(const tsql::Tokens& alter);
+std::optional<ConstraintChange> ReadConstraintChange(const Tokens& alter);
 
-}  // namespace sqlengine::exec
+}  // namespace sqlengine::tsql
