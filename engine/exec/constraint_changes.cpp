@@ -6,10 +6,10 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/tsql/constraint_change_syntax.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
+#include "engine/tsql/constraint_change_syntax.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -167,7 +167,8 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const tsql::Added
   AppendToDefinition(target, definition, element);
 }
 
-void AddForeignKey(const Target& target, const tsql::Tokens& alter, const tsql::AddedConstraint& added) {
+void AddForeignKey(const Target& target, const tsql::Tokens& alter,
+                   const tsql::AddedConstraint& added) {
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   std::string name =
       added.name.empty() ? "FK__" + target.table + "__" + added.columns.front() : added.name;
@@ -214,7 +215,8 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter, const tsql::
   if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw MakeError(1776, {parent->table, name});
 }
 
-void AddDefault(const Target& target, const tsql::Tokens& alter, const tsql::AddedConstraint& added) {
+void AddDefault(const Target& target, const tsql::Tokens& alter,
+                const tsql::AddedConstraint& added) {
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   TableDefinition definition = target.Definition();
   const std::string& column_name = added.columns.front();

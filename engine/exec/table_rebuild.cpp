@@ -52,7 +52,8 @@ std::string QuotedAfter(const std::string& message, std::string_view after) {
 
 // Refuses the new definition when another table's foreign key needs the key
 // it took out.
-void CheckReferences(sqlite3* db, const std::string& quoted_schema, const std::string& constraint) {
+void CheckReferences(sqlite3* db, const std::string& schema, const std::string& constraint) {
+  std::string quoted_schema = tsql::QuoteSqliteName(schema);
   std::string mismatch;
   try {
     auto check = catalog::Prepare(db, "PRAGMA " + quoted_schema + ".foreign_key_check");
@@ -69,8 +70,7 @@ void CheckReferences(sqlite3* db, const std::string& quoted_schema, const std::s
   std::string column;
   auto key = catalog::Prepare(db, "SELECT \"from\" FROM pragma_foreign_key_list(?, ?)");
   sqlite3_bind_text(key.get(), 1, child.c_str(), -1, SQLITE_TRANSIENT);
-  std::string schema_name = quoted_schema.substr(1, quoted_schema.size() - 2);
-  sqlite3_bind_text(key.get(), 2, schema_name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(key.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(key.get()) == SQLITE_ROW) column = catalog::ColumnText(key.get(), 0);
   throw MakeError(3725, {constraint, child, "FK__" + child + "__" + column});
 }
@@ -142,7 +142,7 @@ void RebuildTable(sqlite3* db, const std::string& schema, const TableDefinition&
       sqlite3_step(insert.get());
     }
   }
-  CheckReferences(db, quoted_schema, constraint);
+  CheckReferences(db, schema, constraint);
 }
 
 }  // namespace sqlengine::exec
