@@ -39,13 +39,6 @@ constexpr int kMaxNesting = 32;
 constexpr const char* kVersion =
     "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tsqlengine (SQLite storage)\n";
 
-bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  for (std::string_view word : words) {
-    if (token.IsWord(word)) return true;
-  }
-  return false;
-}
-
 std::string_view VerbOf(StatementKind kind) {
   switch (kind) {
     case StatementKind::kInsert:
@@ -98,7 +91,8 @@ std::optional<long> ParseClock(const std::string& text) {
       minutes > 59 || seconds < 0 || seconds >= 60) {
     return std::nullopt;
   }
-  return static_cast<long>((hours * 3600 + minutes * 60) * 1000L + static_cast<long>(seconds * 1000));
+  return static_cast<long>((hours * 3600 + minutes * 60) * 1000L +
+                           static_cast<long>(seconds * 1000));
 }
 
 // A RAISERROR argument as its placeholder ("%5d", "%-10s", "%.3s" ...) asks:
@@ -106,29 +100,30 @@ std::optional<long> ParseClock(const std::string& text) {
 // is "(null)".
 std::string FormattedArgument(std::string_view placeholder, const Value& value) {
   char conversion = placeholder.back();
-  std::string spec;
+  std::string flags;
   for (char c : placeholder.substr(0, placeholder.size() - 1)) {
-    if (c != 'l' && c != 'h') spec.push_back(c);
+    if (c != 'l' && c != 'h') flags.push_back(c);
   }
   const auto* number = std::get_if<std::int64_t>(&value);
   if (number != nullptr && conversion != 's') {
-    spec += conversion == 'x' || conversion == 'X' ? std::string("ll") + conversion
-            : conversion == 'u'                     ? "llu"
+    flags += conversion == 'x' || conversion == 'X' ? std::string("ll") + conversion
+             : conversion == 'u'                    ? "llu"
                                                     : "lld";
     char buffer[128];
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<long long>(*number));
+    std::snprintf(buffer, sizeof buffer, flags.c_str(), static_cast<long long>(*number));
     return buffer;
   }
   std::string text = IsNull(value) ? "(null)" : ValueText(value);
-  size_t point = spec.find('.');
+  size_t point = flags.find('.');
   if (point != std::string::npos && conversion == 's') {
-    text = text.substr(0, static_cast<size_t>(std::atoi(spec.c_str() + point + 1)));
+    text = text.substr(0, static_cast<size_t>(std::atoi(flags.c_str() + point + 1)));
   }
-  size_t digits = spec.find_first_of("123456789");
-  int width = digits < point ? std::atoi(spec.c_str() + digits) : 0;
+  size_t digits = flags.find_first_of("123456789");
+  // A message is cut at 2,047 characters anyway.
+  int width = digits < point ? std::min(std::atoi(flags.c_str() + digits), 2047) : 0;
   if (static_cast<int>(text.size()) < width) {
     std::string padding(static_cast<size_t>(width) - text.size(), ' ');
-    text = spec.find('-') != std::string::npos ? text + padding : padding + text;
+    text = flags.find('-') != std::string::npos ? text + padding : padding + text;
   }
   return text;
 }
@@ -136,7 +131,8 @@ std::string FormattedArgument(std::string_view placeholder, const Value& value) 
 // A type written in DECLARE: word [(args)]. Advances i past it.
 ColumnType ReadType(const Tokens& tokens, size_t& i) {
   if (i >= tokens.size() || !tokens[i].IsName()) {
-    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, i > 0 ? &tokens[i - 1] : nullptr);
+    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
+                            i > 0 ? &tokens[i - 1] : nullptr);
   }
   const Token& name = tokens[i++];
   std::vector<std::string> arguments;
@@ -195,7 +191,8 @@ void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 
 void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   // Only a procedure's body returns a status.
-  if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 && procedure_.empty()) {
+  if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 &&
+      procedure_.empty()) {
     SqlError error = MakeError(178);
     error.message().line = statement.line;
     throw error;
@@ -217,12 +214,14 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   sqlite3_stmt* raw = nullptr;
   sqlite3* db = session_.Connection().Handle();
-  int rc = sqlite3_prepare_v3(db, text.sql.c_str(), static_cast<int>(text.sql.size()), 0, &raw, nullptr);
+  int rc =
+      sqlite3_prepare_v3(db, text.sql.c_str(), static_cast<int>(text.sql.size()), 0, &raw, nullptr);
   sqlite3_finalize(raw);
   if (rc == SQLITE_OK) return;
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
-    FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
+    FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
+                            statement.line};
     ThrowSqliteError(db, rc, context);
   }
 }
@@ -372,8 +371,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kReturn:
       if (statement.tokens.size() > 1) {
-        Value status = ConvertForType(Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
-                                      ColumnType{SqlType::kInt});
+        Value status = ConvertForType(
+            Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
+            ColumnType{SqlType::kInt});
         return_status_ = IsNull(status) ? 0 : static_cast<int>(std::get<std::int64_t>(status));
       }
       return Flow::kReturn;
@@ -406,7 +406,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
     if (in_list && depth == 0 && item_start && i > 0) {
-      if (token.kind != TokenKind::kVariable || i + 1 >= tokens.size() || !tokens[i + 1].IsSymbol("=")) {
+      if (token.kind != TokenKind::kVariable || i + 1 >= tokens.size() ||
+          !tokens[i + 1].IsSymbol("=")) {
         throw MakeError(141);
       }
       targets.push_back(tsql::ToLower(token.text));
@@ -416,7 +417,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     }
     if (token.IsSymbol("(")) ++depth;
     if (token.IsSymbol(")")) --depth;
-    if (depth == 0 && IsAnyWord(token, {"from", "where", "group", "order", "having", "union"})) in_list = false;
+    if (depth == 0 && token.IsAnyWord({"from", "where", "group", "order", "having", "union"}))
+      in_list = false;
     item_start = in_list && depth == 0 && (i == 0 || token.IsSymbol(","));
     select.tokens.push_back(token);
   }
@@ -429,7 +431,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value = ConvertForType(PlainValue(sqlite3_column_value(row, static_cast<int>(k))), variable.type);
+      variable.value =
+          ConvertForType(PlainValue(sqlite3_column_value(row, static_cast<int>(k))), variable.type);
     }
   });
   session_.RowCount() = rows;
@@ -451,8 +454,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   if (statement.kind == StatementKind::kInsert) {
-    std::optional<Tokens> listed = ApplyIdentityRules(connection.Handle(), statement.tokens,
-                                                      session_.IdentityInsertTable());
+    std::optional<Tokens> listed =
+        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable());
     if (listed) {
       tsql::Statement explicit_insert;
       explicit_insert.kind = statement.kind;
@@ -464,7 +467,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
-  FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(), statement.line};
+  FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
+                          statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
                 statement.kind == StatementKind::kDropTable ||
                 statement.kind == StatementKind::kAlterTable;
@@ -485,7 +489,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   } catch (...) {
     if (tracks && sqlite3_get_autocommit(db) == 0) {
-      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr, nullptr);
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr,
+                   nullptr);
     }
     throw;
   }
@@ -512,7 +517,8 @@ void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   tsql::TableReference table = tsql::TableOf(statement);
   if (table.name.empty() || table.name.starts_with("#")) return;
-  std::string schema = table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  std::string schema =
+      table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
   std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
   sqlite3* db = session_.Connection().Handle();
   if (statement.kind == StatementKind::kAlterTable) {
@@ -520,7 +526,8 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   } else if (statement.kind == StatementKind::kCreateTable) {
     auto insert = catalog::Prepare(db, "INSERT INTO " + objects +
                                            " (id, name, xtype, crdate) SELECT coalesce(max(id), "
-                                           "2009058193) + 16, ?, 'U', ? FROM " + objects);
+                                           "2009058193) + 16, ?, 'U', ? FROM " +
+                                           objects);
     sqlite3_bind_text(insert.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
     std::string now = catalog::CurrentTimestamp();
     sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
@@ -598,7 +605,8 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
     if (name.kind != TokenKind::kVariable) throw tsql::SyntaxError(name, &tokens[i - 1]);
     ++i;
     if (i < tokens.size() && tokens[i].IsWord("as")) ++i;
-    if (i < tokens.size() && IsAnyWord(tokens[i], {"table", "cursor"})) throw tsql::SyntaxError(tokens[i]);
+    if (i < tokens.size() && tokens[i].IsAnyWord({"table", "cursor"}))
+      throw tsql::SyntaxError(tokens[i]);
     ColumnType type = ReadType(tokens, i);
     Value value;
     bool has_value = i < tokens.size() && tokens[i].IsSymbol("=");
@@ -656,7 +664,8 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   if (tokens.size() < 4 || !tokens[2].IsSymbol("=")) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
-  it->second.value = ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+  it->second.value =
+      ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
   Done();
 }
 
@@ -673,7 +682,7 @@ void BatchExecutor::Print(const tsql::Statement& statement) {
 
 void BatchExecutor::WaitFor(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
-  if (tokens.size() < 3 || !IsAnyWord(tokens[1], {"delay", "time"})) {
+  if (tokens.size() < 3 || !tokens[1].IsAnyWord({"delay", "time"})) {
     throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens.front());
   }
   std::string text = ValueText(Evaluate(Slice(tokens, 2, tokens.size()), statement.line));
@@ -703,7 +712,8 @@ std::string BatchExecutor::NumberedMessageText(int number) {
 void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t open = 1;
-  if (open >= tokens.size() || !tokens[open].IsSymbol("(")) throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens[0]);
+  if (open >= tokens.size() || !tokens[open].IsSymbol("("))
+    throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens[0]);
   std::vector<Tokens> arguments(1);
   int depth = 0;
   size_t i = open + 1;
@@ -743,10 +753,13 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
       continue;
     }
     size_t end = k + 1;
-    while (end < text.size() && std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos) ++end;
+    while (end < text.size() &&
+           std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos)
+      ++end;
     if (end < text.size() && std::string_view("disuxX").find(text[end]) != std::string_view::npos) {
       if (next < values.size()) {
-        message.text += FormattedArgument(std::string_view(text).substr(k, end + 1 - k), values[next++]);
+        message.text +=
+            FormattedArgument(std::string_view(text).substr(k, end + 1 - k), values[next++]);
       }
       k = end;
     } else if (text[k + 1] == '%') {
@@ -774,7 +787,8 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     i += 2;
   }
   if (i >= tokens.size() || !tokens[i].IsName()) {
-    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[std::min(i, tokens.size()) - 1]);
+    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
+                            &tokens[std::min(i, tokens.size()) - 1]);
   }
   tsql::DottedName procedure = tsql::ReadDottedName(tokens, i);
   std::string written = procedure.Written();
@@ -784,7 +798,8 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   std::vector<std::string> output_variables;  // per argument; empty when not OUTPUT
   while (i < tokens.size()) {
     CallArgument argument;
-    if (tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() && tokens[i + 1].IsSymbol("=")) {
+    if (tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() &&
+        tokens[i + 1].IsSymbol("=")) {
       argument.name = tokens[i].text;
       i += 2;
     }
@@ -796,19 +811,22 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       ++end;
     }
     size_t value_end = end;
-    if (value_end > i && IsAnyWord(tokens[value_end - 1], {"output", "out"})) {
+    if (value_end > i && tokens[value_end - 1].IsAnyWord({"output", "out"})) {
       --value_end;
       argument.output = true;
     }
-    if (value_end == i) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[i - 1]);
+    if (value_end == i)
+      throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[i - 1]);
     if (value_end == i + 1 && tokens[i].IsWord("default")) {
       argument.is_default = true;
-    } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord && !tokens[i].IsWord("null")) {
+    } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord &&
+               !tokens[i].IsWord("null")) {
       argument.value = tokens[i].value;  // a bare word passes as a string
     } else {
       argument.value = Evaluate(Slice(tokens, i, value_end), statement.line);
     }
-    output_variables.push_back(argument.output && value_end == i + 1 && tokens[i].kind == TokenKind::kVariable
+    output_variables.push_back(argument.output && value_end == i + 1 &&
+                                       tokens[i].kind == TokenKind::kVariable
                                    ? tsql::ToLower(tokens[i].text)
                                    : std::string());
     arguments.push_back(std::move(argument));
@@ -849,10 +867,11 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
 }
 
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
-                                 const std::vector<CallArgument>& arguments, std::vector<Value>& outputs) {
+                                 const std::vector<CallArgument>& arguments,
+                                 std::vector<Value>& outputs) {
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
-  std::vector<Value> values =
-      BindArguments(definition, arguments, [&](const Tokens& expression) { return Evaluate(expression, 1); });
+  std::vector<Value> values = BindArguments(
+      definition, arguments, [&](const Tokens& expression) { return Evaluate(expression, 1); });
   tsql::StatementList body = tsql::ParseBatch(definition.body);
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
@@ -886,7 +905,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
 
 void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
-  size_t name_at = tokens.size() > 1 && IsAnyWord(tokens[1], {"tran", "transaction", "work"}) ? 2 : 1;
+  size_t name_at =
+      tokens.size() > 1 && tokens[1].IsAnyWord({"tran", "transaction", "work"}) ? 2 : 1;
   std::string name = name_at < tokens.size() ? tokens[name_at].value : std::string();
   switch (statement.kind) {
     case StatementKind::kBeginTransaction:

@@ -18,11 +18,6 @@
 namespace sqlengine::exec {
 namespace {
 
-bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return token.IsWord(w); });
-}
-
 // What applying a change needs besides the change itself.
 struct Target {
   sqlite3* db;
@@ -79,17 +74,6 @@ std::string ParenthesisedAfter(const std::string& sql, std::string_view word) {
     }
   }
   return {};
-}
-
-std::vector<std::string> ColumnsOf(sqlite3* db, const std::string& schema,
-                                   const std::string& table) {
-  std::vector<std::string> columns;
-  auto info = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, ?)");
-  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(info.get()) == SQLITE_ROW)
-    columns.push_back(catalog::ColumnText(info.get(), 0));
-  return columns;
 }
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
@@ -173,7 +157,7 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter,
   std::string name =
       added.name.empty() ? "FK__" + target.table + "__" + added.columns.front() : added.name;
   TableDefinition definition = target.Definition();
-  std::vector<std::string> columns = ColumnsOf(target.db, target.schema, target.table);
+  std::vector<std::string> columns = ColumnNames(target.db, target.schema, target.table);
   for (const std::string& column : added.columns) {
     if (!Contains(columns, column)) throw MakeError(1769, {name, column, target.table});
   }
@@ -184,7 +168,7 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter,
       ReadTableDefinition(target.db, target.schema, referenced.Last());
   if (!parent) throw MakeError(1767, {name, referenced.Last()});
   if (referenced.end < added.end && alter[referenced.end].IsSymbol("(")) {
-    std::vector<std::string> parent_columns = ColumnsOf(target.db, target.schema, parent->table);
+    std::vector<std::string> parent_columns = ColumnNames(target.db, target.schema, parent->table);
     for (size_t k = referenced.end + 1; k < added.end && !alter[k].IsSymbol(")"); ++k) {
       if (alter[k].IsName() && !Contains(parent_columns, alter[k].value)) {
         throw MakeError(1770, {name, alter[k].value, parent->table});
@@ -231,7 +215,7 @@ void AddDefault(const Target& target, const tsql::Tokens& alter,
   std::string rewritten = RewriteElement(element, target.resolver);
   tsql::Tokens words = tsql::Lex(rewritten);
   size_t clause = 2;
-  while (clause < words.size() && !IsAnyWord(words[clause], {"constraint", "default"})) ++clause;
+  while (clause < words.size() && !words[clause].IsAnyWord({"constraint", "default"})) ++clause;
   std::string text = rewritten.substr(words[clause].offset);
   StoreColumnInFull(target, column->column);
   std::string sql =

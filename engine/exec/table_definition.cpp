@@ -12,11 +12,6 @@ namespace {
 
 constexpr std::string_view kScratchTable = "sqlengine_definition_check";
 
-bool IsAnyWord(const tsql::Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return token.IsWord(w); });
-}
-
 std::size_t EndOf(const tsql::Token& token) { return token.offset + token.text.size(); }
 
 // Index of the token closing the parenthesis opened at `open`, or the last
@@ -33,8 +28,8 @@ std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open) {
 // The words that begin a column constraint in SQLite's grammar.
 bool StartsColumnConstraint(const tsql::Tokens& tokens, std::size_t i) {
   if (tokens[i].IsWord("not")) return !tokens[i + 1].IsWord("deferrable");
-  return IsAnyWord(tokens[i], {"constraint", "primary", "null", "unique", "check", "default",
-                               "collate", "references", "generated", "as"});
+  return tokens[i].IsAnyWord({"constraint", "primary", "null", "unique", "check", "default",
+                              "collate", "references", "generated", "as"});
 }
 
 // The token index one past the body of the column constraint whose first
@@ -81,7 +76,7 @@ Lexed LexDefinition(const std::string& sql) {
 }
 
 bool IsTableConstraintWord(const tsql::Token& token) {
-  return IsAnyWord(token, {"constraint", "primary", "unique", "check", "foreign"});
+  return token.IsAnyWord({"constraint", "primary", "unique", "check", "foreign"});
 }
 
 // The tokens of the element of `definition` that begins at `begin`.
@@ -168,6 +163,18 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
     definition.elements.push_back(element);
   }
   return definition;
+}
+
+std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
+                                     const std::string& table) {
+  std::vector<std::string> columns;
+  auto info = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, ?)");
+  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    columns.push_back(catalog::ColumnText(info.get(), 0));
+  }
+  return columns;
 }
 
 bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name) {

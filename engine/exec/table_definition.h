@@ -54,6 +54,10 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
 // table's name. Throws SqlError 50000 when `sql` has no element list.
 std::string DefinitionBody(const std::string& sql);
 
+// The names of the table's columns, in order. Throws std::runtime_error.
+std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
+                                     const std::string& table);
+
 // Whether any table of `schema` names a constraint `name` in its definition.
 bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name);
 

@@ -20,10 +20,10 @@ std::string InSchema(const std::string& sql, const std::string& quoted_schema) {
   tsql::Tokens tokens = tsql::Lex(sql);
   for (size_t i = 1; i + 1 < tokens.size(); ++i) {
     const tsql::Token& token = tokens[i];
-    bool keyword = token.IsWord("unique") || token.IsWord("index") || token.IsWord("trigger") ||
-                   token.IsWord("temp") || token.IsWord("temporary") || token.IsWord("if") ||
-                   token.IsWord("not") || token.IsWord("exists");
-    if (keyword) continue;
+    if (token.IsAnyWord(
+            {"unique", "index", "trigger", "temp", "temporary", "if", "not", "exists"})) {
+      continue;
+    }
     if (tokens[i + 1].IsSymbol(".")) return sql;
     return sql.substr(0, token.offset) + quoted_schema + "." + sql.substr(token.offset);
   }
@@ -104,13 +104,9 @@ void RebuildTable(sqlite3* db, const std::string& schema, const TableDefinition&
   std::optional<std::int64_t> counter = IdentityCounter(db, quoted_schema, definition.table);
 
   std::string columns;
-  auto info = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, ?)");
-  sqlite3_bind_text(info.get(), 1, definition.table.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(info.get()) == SQLITE_ROW) {
-    columns += ", " + tsql::QuoteSqliteName(catalog::ColumnText(info.get(), 0));
+  for (const std::string& column : ColumnNames(db, schema, definition.table)) {
+    columns += ", " + tsql::QuoteSqliteName(column);
   }
-  info.reset();
 
   catalog::Exec(db, "DROP TABLE IF EXISTS " + scratch);
   catalog::Exec(db, "CREATE TABLE " + scratch + " " + DefinitionBody(sql));

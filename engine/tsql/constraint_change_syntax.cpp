@@ -8,11 +8,6 @@
 namespace sqlengine::tsql {
 namespace {
 
-bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return token.IsWord(w); });
-}
-
 class ChangeReader {
  public:
   explicit ChangeReader(const Tokens& alter) : alter_(alter) {}
@@ -24,7 +19,7 @@ class ChangeReader {
     DottedName name = ReadDottedName(alter_, 2);
     ConstraintChange change{name.Database(), name.Last(), true, {}, {}};
     size_t i = name.end;
-    if (At(i).IsWord("with") && IsAnyWord(At(i + 1), {"check", "nocheck"})) {
+    if (At(i).IsWord("with") && At(i + 1).IsAnyWord({"check", "nocheck"})) {
       change.check_existing = At(i + 1).IsWord("check");
       i += 2;
     }
@@ -34,7 +29,7 @@ class ChangeReader {
       return change;
     }
     if (!At(i).IsWord("add") ||
-        !IsAnyWord(At(i + 1), {"constraint", "primary", "unique", "check", "foreign", "default"})) {
+        !At(i + 1).IsAnyWord({"constraint", "primary", "unique", "check", "foreign", "default"})) {
       return std::nullopt;
     }
     size_t begin = i + 1;
@@ -79,7 +74,7 @@ class ChangeReader {
       if (!At(k).IsName()) Fail(k);
       columns.push_back(At(k).value);
       ++k;
-      if (IsAnyWord(At(k), {"asc", "desc"})) ++k;
+      if (At(k).IsAnyWord({"asc", "desc"})) ++k;
       if (At(k).IsSymbol(")")) return k + 1;
       if (!At(k).IsSymbol(",")) Fail(k);
       ++k;
@@ -102,7 +97,7 @@ class ChangeReader {
       k += kind.IsWord("primary") ? 1 : 0;
       if (kind.IsWord("primary") && !At(k).IsWord("key")) Fail(k);
       ++k;
-      if (IsAnyWord(At(k), {"clustered", "nonclustered"})) ++k;
+      if (At(k).IsAnyWord({"clustered", "nonclustered"})) ++k;
       k = ReadColumns(k, added.columns);
       if (k != end) Fail(k);
     } else if (kind.IsWord("check")) {

@@ -27,6 +27,13 @@ bool Token::IsWord(std::string_view word) const {
   return kind == TokenKind::kWord && EqualsIgnoreCase(text, word);
 }
 
+bool Token::IsAnyWord(std::initializer_list<std::string_view> words) const {
+  for (std::string_view word : words) {
+    if (IsWord(word)) return true;
+  }
+  return false;
+}
+
 namespace {
 
 bool IsNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }

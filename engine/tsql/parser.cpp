@@ -10,22 +10,17 @@ namespace sqlengine::tsql {
 namespace {
 
 constexpr std::string_view kStatementStarters[] = {
-    "alter",  "backup", "begin",   "break",     "checkpoint", "commit",   "continue",
-    "create", "dbcc",   "declare", "delete",    "deny",       "drop",     "else",
-    "end",    "exec",   "execute", "goto",      "grant",      "if",       "insert",
-    "kill",   "print",  "raiserror", "restore", "return",     "revoke",   "rollback",
-    "save",   "select", "set",     "truncate",  "update",     "use",      "waitfor",
-    "while",
+    "alter",   "backup",  "begin",   "break",    "checkpoint", "commit", "continue", "create",
+    "dbcc",    "declare", "delete",  "deny",     "drop",       "else",   "end",      "exec",
+    "execute", "goto",    "grant",   "if",       "insert",     "kill",   "print",    "raiserror",
+    "restore", "return",  "revoke",  "rollback", "save",       "select", "set",      "truncate",
+    "update",  "use",     "waitfor", "while",
 };
 
 bool IsStarterWord(const Token& token) {
   if (token.kind != TokenKind::kWord) return false;
   return std::any_of(std::begin(kStatementStarters), std::end(kStatementStarters),
                      [&](std::string_view w) { return EqualsIgnoreCase(token.text, w); });
-}
-
-bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [&](std::string_view w) { return token.IsWord(w); });
 }
 
 // What a simple statement has seen so far, for the words that may either
@@ -41,14 +36,14 @@ struct StatementState {
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
   if (!IsStarterWord(word)) return false;
   const Token& lead = *state.lead;
-  bool in_permission = IsAnyWord(lead, {"grant", "revoke", "deny"});
+  bool in_permission = lead.IsAnyWord({"grant", "revoke", "deny"});
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
     if (state.view && !state.view_has_query) {
       state.view_has_query = true;
       return false;
     }
-    if (IsAnyWord(previous, {"union", "all", "except", "intersect", "as", "for"})) return false;
+    if (previous.IsAnyWord({"union", "all", "except", "intersect", "as", "for"})) return false;
     if (in_permission) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
       state.insert_has_source = true;
@@ -56,7 +51,7 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     }
     return true;
   }
-  if (IsAnyWord(word, {"exec", "execute"})) {
+  if (word.IsAnyWord({"exec", "execute"})) {
     if (in_permission || previous.IsWord("with")) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
       state.insert_has_source = true;
@@ -64,20 +59,21 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     }
     return true;
   }
-  if (IsAnyWord(word, {"insert", "update", "delete"})) {
+  if (word.IsAnyWord({"insert", "update", "delete"})) {
     // ON DELETE / ON UPDATE of a foreign key, FOR UPDATE of a cursor or trigger.
-    bool definition = IsAnyWord(lead, {"create", "alter", "declare"});
-    return !in_permission && !(definition && IsAnyWord(previous, {"on", "for", ","}));
+    bool definition = lead.IsAnyWord({"create", "alter", "declare"});
+    return !in_permission && !(definition && previous.IsAnyWord({"on", "for", ","}));
   }
   if (word.IsWord("set")) {
-    if (IsAnyWord(lead, {"create", "alter"}) && IsAnyWord(previous, {"delete", "update"})) return false;
+    if (lead.IsAnyWord({"create", "alter"}) && previous.IsAnyWord({"delete", "update"}))
+      return false;
     if (lead.IsWord("update") && !state.update_has_set) {
       state.update_has_set = true;
       return false;
     }
     return true;
   }
-  if (IsAnyWord(word, {"drop", "add"}) && lead.IsWord("alter")) return false;
+  if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter")) return false;
   return true;
 }
 
@@ -85,8 +81,8 @@ StatementKind ClassifyCreate(const Token& object) {
   if (object.IsWord("table")) return StatementKind::kCreateTable;
   if (object.IsWord("database")) return StatementKind::kCreateDatabase;
   if (object.IsWord("login")) return StatementKind::kCreateLogin;
-  if (IsAnyWord(object, {"proc", "procedure"})) return StatementKind::kCreateProcedure;
-  if (IsAnyWord(object, {"view", "index", "unique", "clustered", "nonclustered"})) {
+  if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kCreateProcedure;
+  if (object.IsAnyWord({"view", "index", "unique", "clustered", "nonclustered"})) {
     return StatementKind::kCreateOther;
   }
   return StatementKind::kUnsupported;
@@ -96,8 +92,8 @@ StatementKind ClassifyDrop(const Token& object) {
   if (object.IsWord("table")) return StatementKind::kDropTable;
   if (object.IsWord("database")) return StatementKind::kDropDatabase;
   if (object.IsWord("login")) return StatementKind::kDropLogin;
-  if (IsAnyWord(object, {"view", "index"})) return StatementKind::kDropOther;
-  if (IsAnyWord(object, {"proc", "procedure"})) return StatementKind::kDropProcedure;
+  if (object.IsAnyWord({"view", "index"})) return StatementKind::kDropOther;
+  if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kDropProcedure;
   return StatementKind::kUnsupported;
 }
 
@@ -107,16 +103,26 @@ StatementKind Classify(const Token& lead, const Token& second) {
     StatementKind kind;
   };
   static constexpr Simple kSimple[] = {
-      {"select", StatementKind::kSelect},       {"insert", StatementKind::kInsert},
-      {"update", StatementKind::kUpdate},       {"delete", StatementKind::kDelete},
-      {"use", StatementKind::kUse},             {"print", StatementKind::kPrint},
-      {"raiserror", StatementKind::kRaiserror}, {"waitfor", StatementKind::kWaitFor},
-      {"declare", StatementKind::kDeclare},     {"set", StatementKind::kSet},
-      {"return", StatementKind::kReturn},       {"break", StatementKind::kBreak},
-      {"continue", StatementKind::kContinue},   {"exec", StatementKind::kExecute},
-      {"execute", StatementKind::kExecute},     {"commit", StatementKind::kCommit},
-      {"rollback", StatementKind::kRollback},   {"save", StatementKind::kSaveTransaction},
-      {"backup", StatementKind::kBackup},       {"restore", StatementKind::kRestore},
+      {"select", StatementKind::kSelect},
+      {"insert", StatementKind::kInsert},
+      {"update", StatementKind::kUpdate},
+      {"delete", StatementKind::kDelete},
+      {"use", StatementKind::kUse},
+      {"print", StatementKind::kPrint},
+      {"raiserror", StatementKind::kRaiserror},
+      {"waitfor", StatementKind::kWaitFor},
+      {"declare", StatementKind::kDeclare},
+      {"set", StatementKind::kSet},
+      {"return", StatementKind::kReturn},
+      {"break", StatementKind::kBreak},
+      {"continue", StatementKind::kContinue},
+      {"exec", StatementKind::kExecute},
+      {"execute", StatementKind::kExecute},
+      {"commit", StatementKind::kCommit},
+      {"rollback", StatementKind::kRollback},
+      {"save", StatementKind::kSaveTransaction},
+      {"backup", StatementKind::kBackup},
+      {"restore", StatementKind::kRestore},
       {"dbcc", StatementKind::kDbcc},
   };
   for (const Simple& simple : kSimple) {
@@ -125,7 +131,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
   if (lead.IsWord("create")) return ClassifyCreate(second);
   if (lead.IsWord("drop")) return ClassifyDrop(second);
   if (lead.IsWord("alter") && second.IsWord("table")) return StatementKind::kAlterTable;
-  if (lead.IsWord("alter") && IsAnyWord(second, {"proc", "procedure"})) {
+  if (lead.IsWord("alter") && second.IsAnyWord({"proc", "procedure"})) {
     return StatementKind::kCreateProcedure;
   }
   if (lead.IsWord("truncate") && second.IsWord("table")) return StatementKind::kTruncateTable;
@@ -164,7 +170,7 @@ class Parser {
     NestingGuard guard(nesting_, Peek());
     const Token& lead = Peek();
     if (lead.IsWord("if") || lead.IsWord("while")) return ParseConditional();
-    if (lead.IsWord("begin") && !IsAnyWord(Peek(1), {"tran", "transaction", "distributed"})) {
+    if (lead.IsWord("begin") && !Peek(1).IsAnyWord({"tran", "transaction", "distributed"})) {
       return ParseBlock();
     }
     if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
@@ -201,7 +207,7 @@ class Parser {
     block->line = Peek().line;
     block->tokens.push_back(Peek());
     ++pos_;
-    if (IsAnyWord(Peek(), {"try", "catch"})) {
+    if (Peek().IsAnyWord({"try", "catch"})) {
       block->kind = StatementKind::kUnsupported;
       return block;
     }
@@ -226,7 +232,7 @@ class Parser {
       list.push_back(ParseCommonTableExpression());
     }
     const Token& lead = Peek();
-    if (!IsAnyWord(lead, {"select", "insert", "update", "delete"})) {
+    if (!lead.IsAnyWord({"select", "insert", "update", "delete"})) {
       throw SyntaxError(lead, Previous());
     }
     std::unique_ptr<Statement> statement = ParseSimple(Classify(lead, Peek(1)));
@@ -294,7 +300,7 @@ class Parser {
       return statement;
     }
     StatementState state{&lead};
-    state.view = IsAnyWord(lead, {"create", "alter"}) && Peek().IsWord("view");
+    state.view = lead.IsAnyWord({"create", "alter"}) && Peek().IsWord("view");
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
     return statement;
@@ -320,7 +326,7 @@ class Parser {
                                        state)) {
           break;
         }
-        if (state.lead->IsWord("insert") && IsAnyWord(token, {"values", "default"})) {
+        if (state.lead->IsWord("insert") && token.IsAnyWord({"values", "default"})) {
           state.insert_has_source = true;
         }
       }

@@ -12,11 +12,6 @@ namespace {
 constexpr int kMaxRecursionLimit = 32767;
 constexpr std::string_view kLevelColumn = "sqlengine_level";
 
-bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return token.IsWord(w); });
-}
-
 Token Made(TokenKind kind, std::string text, int line) {
   Token token;
   token.kind = kind;
@@ -36,7 +31,7 @@ std::vector<std::pair<size_t, size_t>> Members(const Tokens& query,
   for (size_t i = 0; i < query.size(); ++i) {
     if (query[i].IsSymbol("(")) ++depth;
     if (query[i].IsSymbol(")")) --depth;
-    if (depth != 0 || !IsAnyWord(query[i], {"union", "except", "intersect"})) continue;
+    if (depth != 0 || !query[i].IsAnyWord({"union", "except", "intersect"})) continue;
     members.emplace_back(begin, i);
     Tokens separator{query[i]};
     if (i + 1 < query.size() && query[i + 1].IsWord("all")) separator.push_back(query[++i]);
@@ -54,7 +49,7 @@ size_t SelectListEnd(const Tokens& query, size_t begin, size_t end) {
   for (size_t i = begin; i < end; ++i) {
     if (query[i].IsSymbol("(")) ++depth;
     if (query[i].IsSymbol(")")) --depth;
-    if (depth == 0 && IsAnyWord(query[i], {"from", "where", "group", "having", "order"})) return i;
+    if (depth == 0 && query[i].IsAnyWord({"from", "where", "group", "having", "order"})) return i;
   }
   return end;
 }
@@ -87,7 +82,7 @@ std::optional<Token> ItemName(const Tokens& query, size_t begin, size_t end) {
 
 std::optional<Tokens> ColumnNames(const Tokens& query, size_t begin, size_t end) {
   size_t i = begin + 1;  // after SELECT
-  if (i < end && IsAnyWord(query[i], {"all", "distinct"})) ++i;
+  if (i < end && query[i].IsAnyWord({"all", "distinct"})) ++i;
   if (i < end && query[i].IsWord("top")) {
     i += (i + 1 < end && query[i + 1].IsSymbol("(")) ? 4 : 2;
     if (i < end && query[i].IsWord("percent")) ++i;
@@ -256,9 +251,9 @@ QueryHints TakeQueryHints(Tokens& tokens) {
       }
       hints.max_recursion = static_cast<int>(value);
       i += 2;
-    } else if (IsAnyWord(hint,
-                         {"recompile", "fast", "maxdop", "force", "keep", "keepfixed", "robust",
-                          "optimize", "hash", "order", "merge", "concat", "loop", "expand"})) {
+    } else if (hint.IsAnyWord({"recompile", "fast", "maxdop", "force", "keep", "keepfixed",
+                               "robust", "optimize", "hash", "order", "merge", "concat", "loop",
+                               "expand"})) {
       // Plan hints: what they ask of a planner has no meaning here.
       int nested = 0;
       while (i < tokens.size() && !(nested == 0 && (at(i).IsSymbol(",") || at(i).IsSymbol(")")))) {

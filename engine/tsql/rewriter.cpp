@@ -24,11 +24,6 @@ int SqliteText::LineAt(std::size_t offset) const {
 
 namespace {
 
-bool IsAnyWord(const Token& token, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(),
-                     [&](std::string_view w) { return token.IsWord(w); });
-}
-
 bool IsStringLiteral(const Token& token) {
   return token.kind == TokenKind::kString || token.kind == TokenKind::kNationalString;
 }
@@ -213,7 +208,7 @@ class Rewriter {
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
       if (is_call && parts[0]->IsWord("convert")) return EmitConvert(chain.end);
       if (is_call && parts[0]->IsWord("object_id")) return EmitObjectId(chain.end);
-      if (is_call && IsAnyWord(*parts[0], {"dateadd", "datediff", "datepart", "datename"}) &&
+      if (is_call && (*parts[0]).IsAnyWord({"dateadd", "datediff", "datepart", "datename"}) &&
           At(chain.end + 1).kind == TokenKind::kWord && At(chain.end + 2).IsSymbol(",")) {
         // The date part is a bare word in T-SQL; the functions take it as text.
         Append(ToLower(parts[0]->text) + "(" + QuoteSqliteString(ToLower(At(chain.end + 1).text)) +
@@ -456,7 +451,7 @@ class Rewriter {
     std::string limit = ReadTopCount(i, next);
     if (At(next).IsWord("percent")) {
       if (At(next + 1).IsWord("with")) throw SyntaxError(At(next + 1));
-      size_t select = IsAnyWord(tokens_[i - 1], {"all", "distinct"}) ? i - 2 : i - 1;
+      size_t select = tokens_[i - 1].IsAnyWord({"all", "distinct"}) ? i - 2 : i - 1;
       size_t query_end =
           select > 0 && tokens_[select - 1].IsSymbol("(") ? MatchingClose(select - 1) : range_end;
       limit = PercentLimit(select, i, next + 1, query_end, limit);
@@ -532,7 +527,7 @@ class Rewriter {
             continue;
           }
           if (token.IsWord("top") && i > begin &&
-              (tokens_[i - 1].IsWord("select") || IsAnyWord(tokens_[i - 1], {"all", "distinct"}))) {
+              (tokens_[i - 1].IsWord("select") || tokens_[i - 1].IsAnyWord({"all", "distinct"}))) {
             i = ReadTop(i, depth, end);
             continue;
           }
@@ -547,7 +542,7 @@ class Rewriter {
             continue;
           }
           if (token.kind == TokenKind::kWord && IsReservedKeyword(token.text) &&
-              !IsAnyWord(token, {"left", "right", "current_timestamp", "convert"})) {
+              !token.IsAnyWord({"left", "right", "current_timestamp", "convert"})) {
             Append(token.text, token);
             ++i;
             continue;
@@ -598,9 +593,9 @@ class Rewriter {
       if (tokens_[i].IsSymbol("(")) ++depth;
       if (tokens_[i].IsSymbol(")")) --depth;
       if (depth != 0) continue;
-      if (IsAnyWord(tokens_[i], {"from", "where", "union"})) return false;
+      if (tokens_[i].IsAnyWord({"from", "where", "union"})) return false;
       if (!tokens_[i].IsWord("into")) continue;
-      size_t top = IsAnyWord(At(1), {"all", "distinct"}) ? 2 : 1;
+      size_t top = At(1).IsAnyWord({"all", "distinct"}) ? 2 : 1;
       if (TopPercentAt(top)) throw SyntaxError(At(At(top + 1).IsSymbol("(") ? top + 4 : top + 2));
       NameChain target = ReadChain(i + 1);
       if (!At(i + 1).IsName()) throw SyntaxError(At(i + 1), &tokens_[i]);
@@ -624,7 +619,7 @@ class Rewriter {
     std::vector<std::optional<ColumnType>> types;
     variables.clear();
     size_t i = 1;
-    if (IsAnyWord(At(i), {"all", "distinct"})) ++i;
+    if (At(i).IsAnyWord({"all", "distinct"})) ++i;
     if (At(i).IsWord("top")) {
       i += At(i + 1).IsSymbol("(") ? 4 : 2;
       if (At(i).IsWord("percent")) ++i;
@@ -635,8 +630,8 @@ class Rewriter {
       const Token& token = At(j);
       bool ends =
           j == tokens_.size() ||
-          (depth == 0 && (token.IsSymbol(",") || IsAnyWord(token, {"from", "into", "where", "group",
-                                                                   "order", "having", "union"})));
+          (depth == 0 && (token.IsSymbol(",") || token.IsAnyWord({"from", "into", "where", "group",
+                                                                  "order", "having", "union"})));
       if (token.IsSymbol("(")) ++depth;
       if (token.IsSymbol(")")) --depth;
       if (!ends) continue;
@@ -688,7 +683,7 @@ class Rewriter {
         }
         return std::nullopt;
       }
-      if (IsAnyWord(function, {"convert", "round"})) {
+      if (function.IsAnyWord({"convert", "round"})) {
         size_t comma = begin + 2;
         int nested = 0;
         while (comma < end && !(nested == 0 && At(comma).IsSymbol(","))) {
@@ -704,10 +699,10 @@ class Rewriter {
     } catch (const SqlError&) {
       return std::nullopt;
     }
-    if (IsAnyWord(function, {"getdate", "getutcdate", "dateadd"}))
+    if (function.IsAnyWord({"getdate", "getutcdate", "dateadd"}))
       return ColumnType{SqlType::kDateTime};
-    if (IsAnyWord(function,
-                  {"len", "charindex", "datediff", "datepart", "year", "month", "day", "count"})) {
+    if (function.IsAnyWord(
+            {"len", "charindex", "datediff", "datepart", "year", "month", "day", "count"})) {
       return ColumnType{SqlType::kInt};
     }
     return std::nullopt;
@@ -716,7 +711,7 @@ class Rewriter {
   // Whether the statement joins the rows of several queries (UNION ...).
   bool CombinesQueries() const {
     return std::any_of(tokens_.begin(), tokens_.end(), [](const Token& token) {
-      return IsAnyWord(token, {"union", "except", "intersect"});
+      return token.IsAnyWord({"union", "except", "intersect"});
     });
   }
 
@@ -759,10 +754,10 @@ class Rewriter {
   }
 
   static bool IsStringFunction(const Token& token) {
-    return IsAnyWord(
-        token, {"upper",       "lower",     "ltrim", "rtrim",    "left",      "right", "substring",
-                "replace",     "char",      "nchar", "space",    "replicate", "str",   "db_name",
-                "suser_sname", "user_name", "newid", "datename", "reverse",   "stuff"});
+    return token.IsAnyWord({"upper",     "lower",     "ltrim",    "rtrim",   "left",
+                            "right",     "substring", "replace",  "char",    "nchar",
+                            "space",     "replicate", "str",      "db_name", "suser_sname",
+                            "user_name", "newid",     "datename", "reverse", "stuff"});
   }
 
   // Index of the token closing the parenthesis opened at `open`.
@@ -801,7 +796,7 @@ class Rewriter {
         ++element_end;
       }
       if (element_end == element) throw SyntaxError(tokens_[element]);
-      if (IsAnyWord(tokens_[element], {"constraint", "primary", "unique", "foreign", "check"})) {
+      if (tokens_[element].IsAnyWord({"constraint", "primary", "unique", "foreign", "check"})) {
         TableConstraint(element, element_end);
       } else {
         ColumnDefinition(element, element_end, ++column_number);
@@ -811,7 +806,7 @@ class Rewriter {
     }
     Append(")", tokens_[close]);
     size_t rest = close + 1;
-    while (rest < tokens_.size() && IsAnyWord(tokens_[rest], {"on", "textimage_on"})) rest += 2;
+    while (rest < tokens_.size() && tokens_[rest].IsAnyWord({"on", "textimage_on"})) rest += 2;
     if (rest < tokens_.size()) throw SyntaxError(tokens_[rest]);
   }
 
@@ -824,7 +819,7 @@ class Rewriter {
 
   void TableConstraint(size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
-      if (IsAnyWord(tokens_[i], {"clustered", "nonclustered"})) continue;
+      if (tokens_[i].IsAnyWord({"clustered", "nonclustered"})) continue;
       if (KeptAsUnique(i)) {
         Append("UNIQUE", tokens_[i++]);
         continue;
@@ -870,7 +865,7 @@ class Rewriter {
       const Token& token = tokens_[i];
       if (token.IsWord("identity")) {
         i = At(i + 1).IsSymbol("(") ? MatchingClose(i + 1) + 1 : i + 1;
-      } else if (IsAnyWord(token, {"clustered", "nonclustered", "rowguidcol"})) {
+      } else if (token.IsAnyWord({"clustered", "nonclustered", "rowguidcol"})) {
         ++i;
       } else if (token.IsWord("foreign") && At(i + 1).IsWord("key") &&
                  At(i + 2).IsWord("references")) {
@@ -913,7 +908,7 @@ class Rewriter {
   static constexpr int kMaxPercentNesting = 8;
   int percent_nesting_ = 0;
   std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
-  bool identity_table_ = false;  // CREATE TABLE with an IDENTITY column
+  bool identity_table_ = false;                              // CREATE TABLE with an IDENTITY column
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Tokens of a T-SQL batch. Text is UTF-8; offsets index the batch text.
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,7 @@ struct Token {
   std::size_t offset = 0;
 
   bool IsWord(std::string_view word) const;  // kWord equal to word, ignoring case
+  bool IsAnyWord(std::initializer_list<std::string_view> words) const;  // IsWord of any
   bool IsSymbol(std::string_view symbol) const {
     return kind == TokenKind::kSymbol && text == symbol;
   }
