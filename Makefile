@@ -6,7 +6,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: deps build run test test-asan fuzz bench clean
+.PHONY: deps build run test test-asan fuzz bench fresh-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -31,6 +31,12 @@ fuzz:
 	@bash scripts/install-deps.sh fuzz
 	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DSUITE_FUZZERS=ON -DSUITE_ENGINE_ONLY=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
+
+# Runs the README's test command on a clone of HEAD in a minimal Debian 12
+# root (needs root; the root is cached between runs).
+fresh-check:
+	@bash scripts/install-deps.sh fresh
+	bash scripts/fresh-check.sh
 
 bench: build
 	@bash scripts/install-deps.sh bench

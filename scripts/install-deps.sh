@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds and tests with, if missing.
-# With "bench" also what the benchmarks compare against; with "fuzz" clang.
+# With "bench" also what the benchmarks compare against; with "fuzz" clang;
+# with "fresh" debootstrap, for the fresh-machine check.
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
@@ -8,13 +9,14 @@ packages=(
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest
-  python3 python3-tds
+  python3 python3-tds python3-pkg-resources
   xvfb xauth
 )
 for extra in "$@"; do
   case "$extra" in
     bench) packages+=(postgresql postgresql-client bc) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    fresh) packages+=(debootstrap) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;
   esac
 done
