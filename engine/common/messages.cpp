@@ -84,6 +84,9 @@ constexpr MessageDef kMessages[] = {
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
      "that name. Make sure that the name is entered correctly."},
     {1014, 16, "A TOP N value may not be negative."},
+    {1205, 13,
+     "Transaction (Process ID %d) was deadlocked on lock resources with another process and has "
+     "been chosen as the deadlock victim. Rerun the transaction."},
     {1222, 16, "Lock request time out period exceeded."},
     {1505, 16,
      "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID %d. Most "
