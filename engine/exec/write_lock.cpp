@@ -52,7 +52,7 @@ void RenewSnapshot(Session& session) {
 // Clears the wait check and the recorded wait however LockForWrite leaves.
 class WaitRecord {
  public:
-  WaitRecord(Session& session) : session_(session) {}
+  explicit WaitRecord(Session& session) : session_(session) {}
   ~WaitRecord() {
     session_.Connection().SetWaitCheck(nullptr);
     session_.Engine().Locks().StopWaiting(session_.Spid());
