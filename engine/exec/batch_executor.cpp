@@ -456,6 +456,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     written_schema = written->empty() ? "main" : connection.SchemaFor(*written);
     LockForWrite(session_, written_schema);
   }
+  WriteGate gate(session_, written_schema);
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
     ChangeConstraint(connection.Handle(), statement.tokens, connection, session_.CurrentDatabase());
     session_.RowCount() = 0;

@@ -1,10 +1,16 @@
 #pragma once
-// The engine-wide picture of database write locks held inside explicit
-// transactions and of sessions waiting for one, kept to find deadlocks: a
-// chain of sessions, each waiting for a lock the next one holds, that leads
-// back to the first. Sessions are named by their spid, databases by their
-// data file. Thread-safe.
+// The engine's queue in front of each database file's write lock. Sessions
+// of this process take a file's gate before they write it and keep it to the
+// end of their statement (autocommit) or transaction, so writers get the
+// SQLite write lock in arrival order instead of racing for it with retries,
+// and the engine knows who holds and who waits for which file: a wait that
+// closes a cycle of sessions, each waiting for a file the next one holds,
+// makes its session the deadlock victim. Sessions are named by their spid,
+// files by their path. Thread-safe.
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,22 +19,34 @@ namespace sqlengine::exec {
 
 class LockWaits {
  public:
-  // `session` holds the write lock of `file` until Release(session).
-  void Hold(int session, const std::string& file);
-  // Forgets every lock `session` holds and its wait (its transaction ended).
+  enum class Outcome { kHeld, kTimedOut, kVictim, kCancelled };
+
+  // Waits until `session` holds the gate of `file` (at once when it holds it
+  // already), at most `timeout_ms` (-1: no limit, 0: no wait), ending early
+  // when `cancelled` becomes true or the wait closes a cycle (kVictim: the
+  // caller must give up every gate it holds by ending its transaction).
+  Outcome Acquire(int session, const std::string& file, int timeout_ms,
+                  const std::atomic<bool>& cancelled);
+  // Opens every gate `session` holds (its statement or transaction ended).
   void Release(int session);
 
-  // Records that `session` waits for the write lock of `file`; call it again
-  // on every retry. Returns true when the wait closes a cycle: `session` is
-  // then the deadlock victim, its wait is forgotten at once (so the other
-  // sessions of the cycle no longer see one) and it must give up its locks.
-  bool Wait(int session, const std::string& file);
-  void StopWaiting(int session);
-
  private:
+  // One waiting session; woken alone when the gate passes to it.
+  struct Waiter {
+    int session;
+    std::condition_variable turn;
+  };
+  struct Gate {
+    int holder = 0;  // 0: open
+    std::deque<Waiter*> queue;
+  };
+  bool ClosesCycle(int session, const std::string& file) const;
+  // Gives the gate to the first in line, or opens it.
+  void PassOn(Gate& gate);
+
   std::mutex mutex_;
-  std::map<std::string, int> holders_;  // data file -> session
-  std::map<int, std::string> waits_;    // session -> data file it waits for
+  std::map<std::string, Gate> gates_;
+  std::map<int, std::string> waits_;  // session -> file it waits for
 };
 
 }  // namespace sqlengine::exec

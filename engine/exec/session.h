@@ -65,6 +65,7 @@ class Session final : public SqlSession, public FunctionHost {
   const catalog::LoginEntry& Login() const { return login_; }
   bool IsSysadmin();
   bool Cancelled() const { return cancelled_.load(); }
+  const std::atomic<bool>& CancelFlag() const { return cancelled_; }
   // Waits until the deadline or a Cancel(), whichever comes first; true when cancelled.
   bool WaitCancelled(std::chrono::steady_clock::time_point deadline);
 

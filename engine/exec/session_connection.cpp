@@ -64,7 +64,6 @@ int SessionConnection::OnBusy(void* self, int attempts) {
       (timeout >= 0 && now - connection->busy_since_ >= std::chrono::milliseconds(timeout))) {
     return 0;
   }
-  if (connection->give_up_ && connection->give_up_()) return 0;
   // SQLite offers no wake-up for a released lock: retry after a short pause.
   std::this_thread::sleep_for(std::chrono::milliseconds(attempts < 10 ? 1 : 5));
   return 1;

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -50,9 +49,6 @@ class SessionConnection final : public tsql::NameResolver {
   // SET LOCK_TIMEOUT: milliseconds; -1 waits until cancelled, 0 not at all.
   void SetLockTimeout(int milliseconds) { lock_timeout_ms_ = milliseconds; }
   int LockTimeout() const { return lock_timeout_ms_; }
-  // While set, every retry of a lock wait first asks `give_up`; a true
-  // answer ends the wait with SQLITE_BUSY (a deadlock victim).
-  void SetWaitCheck(std::function<bool()> give_up) { give_up_ = std::move(give_up); }
   // The data file behind a schema name of this connection ("main" or an
   // attached database's alias); empty for "temp" and unknown names.
   std::string FileOf(std::string_view schema) const;
@@ -74,7 +70,6 @@ class SessionConnection final : public tsql::NameResolver {
   std::chrono::steady_clock::time_point busy_since_;
   int lock_timeout_ms_ =
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kLockTimeout).count());
-  std::function<bool()> give_up_;
   // lower-case database name -> (schema alias, data file)
   std::map<std::string, std::pair<std::string, std::string>> attached_;
 };

@@ -49,21 +49,6 @@ void RenewSnapshot(Session& session) {
   throw MakeError(1205, {std::to_string(session.Spid())});
 }
 
-// Clears the wait check and the recorded wait however LockForWrite leaves.
-class WaitRecord {
- public:
-  explicit WaitRecord(Session& session) : session_(session) {}
-  ~WaitRecord() {
-    session_.Connection().SetWaitCheck(nullptr);
-    session_.Engine().Locks().StopWaiting(session_.Spid());
-  }
-  WaitRecord(const WaitRecord&) = delete;
-  WaitRecord& operator=(const WaitRecord&) = delete;
-
- private:
-  Session& session_;
-};
-
 }  // namespace
 
 std::optional<std::string> WrittenDatabase(const tsql::Statement& statement) {
@@ -167,6 +152,38 @@ void StatementTransaction::Commit() {
   catalog::Exec(db_, "COMMIT");
 }
 
+namespace {
+
+// Waits in the engine's queue for a file; throws as LockForWrite.
+void PassGate(Session& session, const std::string& file) {
+  switch (session.Engine().Locks().Acquire(session.Spid(), file, session.Connection().LockTimeout(),
+                                           session.CancelFlag())) {
+    case LockWaits::Outcome::kHeld:
+      return;
+    case LockWaits::Outcome::kTimedOut:
+      ThrowTimedOut();
+    case LockWaits::Outcome::kVictim:
+      ChooseAsVictim(session);
+    case LockWaits::Outcome::kCancelled:
+      throw Cancelled{};
+  }
+}
+
+}  // namespace
+
+WriteGate::WriteGate(Session& session, const std::string& schema) : session_(session) {
+  sqlite3* db = session.Connection().Handle();
+  if (db == nullptr || schema == "temp" || session.TranCount() > 0) return;
+  std::string file = session.Connection().FileOf(schema);
+  if (file.empty()) return;
+  PassGate(session, file);
+  held_ = true;
+}
+
+WriteGate::~WriteGate() {
+  if (held_) session_.Engine().Locks().Release(session_.Spid());
+}
+
 void LockForWrite(Session& session, const std::string& schema) {
   SessionConnection& connection = session.Connection();
   sqlite3* db = connection.Handle();
@@ -182,30 +199,21 @@ void LockForWrite(Session& session, const std::string& schema) {
     RenewSnapshot(session);
     state = SQLITE_TXN_NONE;
   }
-  std::string file = connection.FileOf(schema);
-  LockWaits& waits = session.Engine().Locks();
-  int spid = session.Spid();
-  bool victim = false;
-  auto closes_cycle = [&] {
-    if (!victim && !file.empty()) victim = waits.Wait(spid, file);
-    return victim;
-  };
-  WaitRecord record(session);
-  connection.SetWaitCheck(closes_cycle);
+  // First in line among this engine's writers, then SQLite's own lock, which
+  // only a writer outside the queue (the master catalog, a backup, a
+  // checkpoint) can still hold.
+  if (std::string file = connection.FileOf(schema); !file.empty()) PassGate(session, file);
   std::string lock_sql = LockingStatement(schema);
   auto started = std::chrono::steady_clock::now();
   while (true) {
     int rc = sqlite3_exec(db, lock_sql.c_str(), nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) {
-      if (!file.empty()) waits.Hold(spid, file);
-      return;
-    }
+    if (rc == SQLITE_OK) return;
     if ((rc & 0xFF) == SQLITE_INTERRUPT || session.Cancelled()) throw Cancelled{};
     if ((rc & 0xFF) != SQLITE_BUSY) return;  // see TakeWriteLockFirst
-    if (sqlite3_extended_errcode(db) == SQLITE_BUSY_SNAPSHOT || victim) ChooseAsVictim(session);
+    // A commit came after this transaction's snapshot: it cannot write without losing it.
+    if (sqlite3_extended_errcode(db) == SQLITE_BUSY_SNAPSHOT) ChooseAsVictim(session);
     // Without a snapshot the busy handler has waited already.
     if (state == SQLITE_TXN_NONE) ThrowTimedOut();
-    if (closes_cycle()) ChooseAsVictim(session);
     int timeout = connection.LockTimeout();
     auto now = std::chrono::steady_clock::now();
     if (timeout >= 0 && now - started >= std::chrono::milliseconds(timeout)) ThrowTimedOut();

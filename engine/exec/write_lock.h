@@ -27,16 +27,32 @@ std::optional<std::string> WrittenDatabase(const tsql::Statement& statement);
 // Before a statement of the session's explicit transaction writes `schema`
 // ("main" or an attached database's alias; "temp" needs no lock): makes the
 // transaction hold that file's write lock, waiting up to the session's lock
-// timeout. Under READ COMMITTED a transaction that has read but not written
-// drops its snapshot first (it begins again, its savepoints remade), so the
-// wait is an ordinary one. A transaction that must keep its snapshot
-// (REPEATABLE READ, SERIALIZABLE, or one that already wrote another file)
-// polls until the holder ends; when the holder committed meanwhile, or the
-// wait closes a cycle of waiting sessions, the session is the deadlock
-// victim. Outside a transaction it does nothing: the statement waits itself.
-// Throws SqlError 1222 when the timeout ran out, 1205 after rolling the
-// transaction back for a victim, Cancelled when the session was cancelled.
+// timeout, in the engine's queue of writers. Under READ COMMITTED a transaction that has read but
+// not written drops its snapshot first (it begins again, its savepoints remade), so the wait is an
+// ordinary one. A transaction that must keep its snapshot (REPEATABLE READ, SERIALIZABLE, or one
+// that already wrote another file) waits its turn too; when a commit came after its snapshot, or
+// its wait closes a cycle of waiting sessions, the session is the deadlock victim. Outside a
+// transaction it does nothing: the statement waits itself. Throws SqlError 1222 when the timeout
+// ran out, 1205 after rolling the transaction back for a victim, Cancelled when the session was
+// cancelled.
 void LockForWrite(Session& session, const std::string& schema);
+
+// Holds the engine's queue position for `schema`'s file for one write
+// statement outside a user transaction, so autocommit writers take the
+// write lock in arrival order with the transactions (see lock_waits.h).
+// Does nothing inside a transaction (LockForWrite queues it) or for "temp".
+// Throws SqlError 1222 when the session's lock timeout ran out, Cancelled.
+class WriteGate {
+ public:
+  WriteGate(Session& session, const std::string& schema);
+  ~WriteGate();
+  WriteGate(const WriteGate&) = delete;
+  WriteGate& operator=(const WriteGate&) = delete;
+
+ private:
+  Session& session_;
+  bool held_ = false;
+};
 
 // Before each statement of a READ COMMITTED (or READ UNCOMMITTED)
 // transaction that has read but not yet written: drops the read snapshot,
