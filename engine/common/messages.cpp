@@ -84,6 +84,9 @@ constexpr MessageDef kMessages[] = {
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
      "that name. Make sure that the name is entered correctly."},
     {1014, 16, "A TOP N value may not be negative."},
+    {1205, 13,
+     "Transaction (Process ID %d) was deadlocked on lock resources with another process and has "
+     "been chosen as the deadlock victim. Rerun the transaction."},
     {1222, 16, "Lock request time out period exceeded."},
     {1505, 16,
      "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID %d. Most "
@@ -106,12 +109,18 @@ constexpr MessageDef kMessages[] = {
     {1813, 16, "Could not open new database '%.*ls'. CREATE DATABASE is aborted."},
     {1828, 16, "The file named '%.*ls' is already in use. Choose another name."},
     {1829, 16, "The FOR ATTACH option requires that at least the primary file be specified."},
+    {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
     {2520, 16, "Could not find database '%.*ls'. Check sysdatabases."},
     {2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options."},
     {2528, 10,
      "DBCC execution completed. If DBCC printed error messages, contact your system "
      "administrator."},
+    {2534, 16,
+     "Table error: Page %S_PGID allocated to object ID %d, index ID %d was not seen. Page may "
+     "be invalid or have incorrect object ID information in its header."},
+    {2536, 10, "DBCC results for '%.*ls'."},
     {2571, 14, "User '%.*ls' does not have permission to run DBCC %.*ls."},
+    {2593, 10, "There are %d rows in %d pages for object '%.*ls'."},
     {2627, 14,
      "Violation of %ls constraint '%.*ls'. Cannot insert duplicate key in object '%.*ls'."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
@@ -180,7 +189,20 @@ constexpr MessageDef kMessages[] = {
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
     {8152, 16, "String or binary data would be truncated."},
     {8179, 16, "Could not find prepared statement with handle %d."},
+    {8939, 16,
+     "Table error: Object ID %d, index ID %d, page %S_PGID. Test (%hs) failed. Values are %ld "
+     "and %ld."},
+    {8951, 16,
+     "Table error: Table '%.*ls' (ID %d). Missing or invalid key in index '%.*ls' (ID %d) for "
+     "the row:"},
+    {8958, 10, "%ls is the minimum repair level for the errors found by DBCC %ls (%ls)."},
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
+    {8989, 10,
+     "%.*ls found %d allocation errors and %d consistency errors in database '%.*ls'."},
+    {8990, 10,
+     "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
+     "%d)."},
+    {8992, 16, "Check Catalog Msg %d, State %d: %.*ls"},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
     {15007, 16, "The login '%s' does not exist."},
     {15009, 16, "The object '%s' does not exist in database '%s'."},
@@ -207,7 +229,7 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
-  static constexpr std::string_view kForms[] = {"%S_MSG", "%.*ls", "%ls", "%hs", "%ld", "%03d", "%d", "%s"};
+  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld", "%03d", "%d", "%s"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }

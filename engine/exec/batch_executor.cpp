@@ -19,6 +19,7 @@
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
@@ -259,6 +260,7 @@ BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
   try {
+    RefreshReadSnapshot(session_);
     Flow flow = Dispatch(statement);
     if (abort_callers_) return Flow::kAbort;
     if (ClearsLastError(statement.kind)) session_.LastError() = 0;
@@ -447,6 +449,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   SessionConnection& connection = session_.Connection();
+  // The write lock comes before anything reads: the identity rules and the
+  // DDL steps below read the catalog before they write.
+  std::string written_schema = "temp";
+  if (std::optional<std::string> written = WrittenDatabase(statement); written && *written != "#") {
+    written_schema = written->empty() ? "main" : connection.SchemaFor(*written);
+    LockForWrite(session_, written_schema);
+  }
+  WriteGate gate(session_, written_schema);
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
     ChangeConstraint(connection.Handle(), statement.tokens, connection, session_.CurrentDatabase());
     session_.RowCount() = 0;
@@ -473,7 +483,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                 statement.kind == StatementKind::kDropTable ||
                 statement.kind == StatementKind::kAlterTable;
   sqlite3* db = connection.Handle();
-  if (tracks) catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+  // An INSERT reads the identity it assigned after it ran, before anyone
+  // else may insert.
+  StatementTransaction own_transaction(db, written_schema,
+                                       statement.kind == StatementKind::kInsert);
+  if (tracks) {
+    catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+    TakeWriteLockFirst(db, written_schema);
+  }
   std::int64_t rows = 0;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
@@ -494,6 +511,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     throw;
   }
+  own_transaction.Commit();
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
 }
@@ -577,6 +595,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "max_precision") return std::int64_t{38};
     if (variable == "textsize") return std::int64_t{2147483647};
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
+    if (variable == "lock_timeout")
+      return static_cast<std::int64_t>(session_.Connection().LockTimeout());
     SqlError error = MakeError(137, {"@@" + variable});
     error.message().line = line;
     throw error;
@@ -651,6 +671,8 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     if (tokens[1].IsWord("identity_insert")) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
     }
+    if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
+    if (tokens[1].IsWord("transaction")) SetIsolationLevel(statement);
     Done();
     return;
   }
@@ -667,6 +689,38 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   it->second.value =
       ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
   Done();
+}
+
+void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {
+  Value value = Evaluate(Slice(statement.tokens, 2, statement.tokens.size()), statement.line);
+  const auto* milliseconds = std::get_if<std::int64_t>(&value);
+  if (milliseconds == nullptr) throw MakeError(8114, {"varchar", "int"});
+  // Like SQL Server, any negative period means no time-out.
+  session_.Connection().SetLockTimeout(
+      *milliseconds < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(*milliseconds, INT32_MAX)));
+}
+
+void BatchExecutor::SetIsolationLevel(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  std::string level;
+  for (size_t k = 4; k < tokens.size(); ++k)
+    level += (k > 4 ? " " : "") + tsql::ToLower(tokens[k].text);
+  if (tokens.size() < 5 || !tokens[2].IsWord("isolation") || !tokens[3].IsWord("level")) {
+    throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : tokens.back(), &tokens[1]);
+  }
+  static const std::pair<std::string_view, IsolationLevel> kLevels[] = {
+      {"read uncommitted", IsolationLevel::kReadUncommitted},
+      {"read committed", IsolationLevel::kReadCommitted},
+      {"repeatable read", IsolationLevel::kRepeatableRead},
+      {"snapshot", IsolationLevel::kSnapshot},
+      {"serializable", IsolationLevel::kSerializable}};
+  for (const auto& [name, value] : kLevels) {
+    if (level == name) {
+      session_.Isolation() = value;
+      return;
+    }
+  }
+  throw tsql::SyntaxError(tokens[4], &tokens[3]);
 }
 
 void BatchExecutor::Print(const tsql::Statement& statement) {
@@ -918,13 +972,17 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
     case StatementKind::kSaveTransaction:
       if (session_.TranCount() == 0) throw MakeError(628);
       catalog::Exec(session_.Connection().Handle(), "SAVEPOINT " + tsql::QuoteSqliteName(name));
+      session_.Savepoints().push_back(name);
       break;
     default:
       if (!name.empty() && session_.TranCount() > 0) {
         int rc = sqlite3_exec(session_.Connection().Handle(),
                               ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr,
                               nullptr, nullptr);
-        if (rc == SQLITE_OK) break;
+        if (rc == SQLITE_OK) {
+          session_.RolledBackTo(name);
+          break;
+        }
         // Only the outermost transaction's name rolls everything back.
         if (tokens[name_at].kind != TokenKind::kVariable && name != session_.TransactionName()) {
           throw MakeError(6401, {name});

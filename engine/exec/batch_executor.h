@@ -66,6 +66,10 @@ class BatchExecutor final : public ParameterSource {
   void TrackObject(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
+  // SET LOCK_TIMEOUT n: milliseconds, -1 (or any negative) no limit, 0 no wait.
+  void SetLockTimeout(const tsql::Statement& statement);
+  // SET TRANSACTION ISOLATION LEVEL ...; throws 102-like syntax errors for others.
+  void SetIsolationLevel(const tsql::Statement& statement);
   void Print(const tsql::Statement& statement);
   void WaitFor(const tsql::Statement& statement);
   void Raiserror(const tsql::Statement& statement);

@@ -9,6 +9,7 @@
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
+#include "engine/exec/write_lock.h"
 #include "engine/tsql/constraint_change_syntax.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -303,6 +304,7 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
     if (!rebuilding && DropsDeclaredKey(target, name)) rebuilding.emplace(db);
   }
   catalog::Exec(db, "SAVEPOINT sqlengine_constraint");
+  TakeWriteLockFirst(db, schema);
   try {
     for (const tsql::AddedConstraint& added : change->added) {
       if (added.kind == "check") {

@@ -7,6 +7,7 @@
 #include "engine/exec/database_files.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/file_statement_syntax.h"
+#include "engine/exec/integrity_checks.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
 
@@ -60,21 +61,6 @@ void ReadEnd(TokenCursor& cursor, ShrinkRequest& request) {
     } while (cursor.TakeSymbol(","));
   }
   cursor.ExpectEnd();
-}
-
-catalog::DatabaseEntry FindByNameOrId(EngineImpl& engine, Session& session,
-                                      const std::string& written, bool numeric) {
-  if (numeric) {
-    int dbid = std::stoi(written);
-    std::string current = session.CurrentDatabase();
-    for (const catalog::DatabaseEntry& entry : engine.Catalog().Databases()) {
-      if (dbid == 0 ? tsql::EqualsIgnoreCase(entry.name, current) : entry.dbid == dbid)
-        return entry;
-    }
-  } else if (std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(written)) {
-    return *entry;
-  }
-  throw MakeError(2520, {written});
 }
 
 // Shrinks and sends the rows of the files that shrank; returns the 5201
@@ -205,9 +191,32 @@ std::optional<ServerMessage> ShrinkFile(Session& session, TokenCursor& cursor, R
 
 }  // namespace
 
+catalog::DatabaseEntry FindByNameOrId(EngineImpl& engine, Session& session,
+                                      const std::string& written, bool numeric) {
+  if (numeric) {
+    int dbid = std::stoi(written);
+    std::string current = session.CurrentDatabase();
+    for (const catalog::DatabaseEntry& entry : engine.Catalog().Databases()) {
+      if (dbid == 0 ? tsql::EqualsIgnoreCase(entry.name, current) : entry.dbid == dbid)
+        return entry;
+    }
+  } else if (std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(written)) {
+    return *entry;
+  }
+  throw MakeError(2520, {written});
+}
+
 void ExecuteDbcc(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   TokenCursor cursor(statement.tokens, session, 1);
   std::optional<ServerMessage> skipped;
+  if (cursor.TakeWord("checkdb")) {
+    CheckDatabase(session, cursor, sink, statement.line);
+    return;
+  }
+  if (cursor.TakeWord("checktable")) {
+    CheckTable(session, cursor, sink, statement.line);
+    return;
+  }
   if (cursor.TakeWord("shrinkdatabase")) {
     skipped = ShrinkDatabase(session, cursor, sink);
   } else if (cursor.TakeWord("shrinkfile")) {

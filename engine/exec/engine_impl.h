@@ -11,6 +11,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
 #include "engine/exec/database_usage.h"
+#include "engine/exec/lock_waits.h"
 
 namespace sqlengine::exec {
 
@@ -26,6 +27,7 @@ class EngineImpl final : public Engine {
   catalog::MasterCatalog& Catalog() { return *catalog_; }
   const catalog::InstanceHome& Layout() const { return home_; }
   DatabaseUsage& Usage() { return usage_; }
+  LockWaits& Locks() { return locks_; }
   Log& EngineLog() { return log_; }
 
   // The registered database of that name (any case); nullopt when unknown.
@@ -37,6 +39,7 @@ class EngineImpl final : public Engine {
   catalog::InstanceHome home_;
   std::unique_ptr<catalog::MasterCatalog> catalog_;
   DatabaseUsage usage_;
+  LockWaits locks_;
   std::atomic<int> next_spid_{51};
 };
 

@@ -4,6 +4,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/session.h"
+#include "engine/exec/write_lock.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -87,6 +88,11 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
 
   sqlite3* db = session_.Connection().Handle();
   FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};
+  std::optional<std::string> written = WrittenDatabase(statement);
+  std::string schema = !written || *written == "#" ? std::string("temp")
+                       : written->empty()          ? std::string("main")
+                                                   : session_.Connection().SchemaFor(*written);
+  LockForWrite(session_, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");
   std::int64_t inserted = 0;
   try {

@@ -52,10 +52,23 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
 constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
 constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length"};
 
+std::string UnquotedTriggerName(std::string_view role, std::string_view event,
+                                const std::string& table, const std::string& column) {
+  return "sqlengine_" + std::string(role) + "_" + std::string(event) + "_" + table + "_" + column;
+}
+
 std::string TriggerName(std::string_view role, std::string_view event, const std::string& table,
                         const std::string& column) {
-  return tsql::QuoteSqliteName("sqlengine_" + std::string(role) + "_" + std::string(event) + "_" +
-                               table + "_" + column);
+  return tsql::QuoteSqliteName(UnquotedTriggerName(role, event, table, column));
+}
+
+// The kind of triggers a column of `type` gets (one of kRoles); empty for none.
+std::string_view RoleOf(const ColumnType& type) {
+  if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) return "datetime";
+  if (IsDecimalType(type.type)) return "decimal";
+  if (IsNumberType(type.type)) return "number";
+  if (IsLimitedTextType(type)) return "length";
+  return {};
 }
 
 // An AFTER INSERT and an AFTER UPDATE OF trigger that store `fitted` (an
@@ -163,25 +176,26 @@ void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table) {
   for (const Column& column : ColumnsOf(db, schema, table)) {
     std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
-    if (column.type.type == SqlType::kDateTime || column.type.type == SqlType::kSmallDateTime) {
+    std::string_view role = RoleOf(column.type);
+    if (role == "datetime") {
       // Only a value not in the one form already is written again.
       std::string fitted = "sqlengine_datetime(" + value + ")";
       CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
                      fitted);
-    } else if (IsDecimalType(column.type.type)) {
+    } else if (role == "decimal") {
       // Only a value that does not fit already is written again.
       std::string fitted =
           "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
-    } else if (IsNumberType(column.type.type)) {
+    } else if (role == "number") {
       // Only a value that does not fit already is written again.
       std::string fitted =
           "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "number",
                      MayNotFitNumber(value, column.type) + " AND " + value + " IS NOT " + fitted,
                      fitted);
-    } else if (IsLimitedTextType(column.type)) {
+    } else if (role == "length") {
       std::string limit = std::to_string(column.type.length);
       std::string refused = FunctionErrorText(MakeError(8152));
       CreateTriggers(
@@ -190,6 +204,24 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
           "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
     }
   }
+}
+
+std::vector<std::string> MissingNormalisingTriggers(sqlite3* db, const std::string& schema,
+                                                    const std::string& table) {
+  std::vector<std::string> missing;
+  auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                         ".sqlite_master WHERE type = 'trigger' AND name = ?");
+  for (const Column& column : ColumnsOf(db, schema, table)) {
+    std::string_view role = RoleOf(column.type);
+    if (role.empty()) continue;
+    for (const char* event : kEvents) {
+      std::string name = UnquotedTriggerName(role, event, table, column.name);
+      sqlite3_reset(exists.get());
+      sqlite3_bind_text(exists.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(exists.get()) != SQLITE_ROW) missing.push_back(name);
+    }
+  }
+  return missing;
 }
 
 void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,

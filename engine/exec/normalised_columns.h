@@ -17,12 +17,18 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
 namespace sqlengine::exec {
 
 // Gives the table's columns in `schema` the triggers they lack (for a table
 // just created or given new columns). Throws std::runtime_error.
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
+
+// The names of the triggers NormaliseColumns gives the table's columns that
+// `schema` lacks: a value written to such a column would be stored unchecked.
+std::vector<std::string> MissingNormalisingTriggers(sqlite3* db, const std::string& schema,
+                                                    const std::string& table);
 
 // Drops the triggers NormaliseColumns gave `column`, before the column goes.
 void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& table,

@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -59,7 +60,9 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
   std::string schema = SchemaOf(session, definition.database);
+  LockForWrite(session, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_proc");
+  TakeWriteLockFirst(db, schema);
   try {
     catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
                           catalog::kProceduresColumns);

@@ -21,6 +21,7 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
 Session::~Session() {
   std::string database = connection_.Database();
   connection_.Close();
+  engine_.Locks().Release(spid_);
   if (!database.empty()) engine_.Usage().Release(database);
 }
 
@@ -232,6 +233,7 @@ void Session::CommitTransaction(ResultSink& sink, int line) {
       FailedStatement context{nullptr, "", connection_.Database(), line};
       ThrowSqliteError(connection_.Handle(), rc, context);
     }
+    TransactionEnded();
     EnvChange change;
     change.kind = EnvChangeKind::kCommitTransaction;
     change.transaction_descriptor = transaction_descriptor_;
@@ -248,6 +250,7 @@ void Session::RollbackTransaction(ResultSink& sink, int line) {
   }
   sqlite3_exec(connection_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
   tran_count_ = 0;
+  TransactionEnded();
   EnvChange change;
   change.kind = EnvChangeKind::kRollbackTransaction;
   change.transaction_descriptor = transaction_descriptor_;
@@ -258,11 +261,26 @@ void Session::SyncTransactionState(ResultSink* sink) {
   if (tran_count_ > 0 && connection_.Handle() != nullptr &&
       sqlite3_get_autocommit(connection_.Handle())) {
     tran_count_ = 0;
+    TransactionEnded();
     if (sink != nullptr) {
       EnvChange change;
       change.kind = EnvChangeKind::kRollbackTransaction;
       change.transaction_descriptor = transaction_descriptor_;
       sink->Environment(change);
+    }
+  }
+}
+
+void Session::TransactionEnded() {
+  savepoints_.clear();
+  engine_.Locks().Release(spid_);
+}
+
+void Session::RolledBackTo(const std::string& name) {
+  for (size_t k = savepoints_.size(); k-- > 0;) {
+    if (tsql::EqualsIgnoreCase(savepoints_[k], name)) {
+      savepoints_.resize(k + 1);
+      return;
     }
   }
 }
@@ -287,7 +305,10 @@ void Session::Transaction(const TmCall& call, ResultSink& sink) {
         if (call.begin_new_after) BeginTransaction(sink);
         break;
       case TransactionRequest::kSave:
-        if (tran_count_ > 0) catalog::Exec(connection_.Handle(), "SAVEPOINT \"" + call.name + "\"");
+        if (tran_count_ > 0) {
+          catalog::Exec(connection_.Handle(), "SAVEPOINT \"" + call.name + "\"");
+          savepoints_.push_back(call.name);
+        }
         break;
       default:
         throw MakeError(50000, {"Distributed transactions are not supported."});

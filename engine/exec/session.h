@@ -27,6 +27,16 @@ struct Variable {
   std::optional<std::size_t> declared_at;
 };
 
+// SET TRANSACTION ISOLATION LEVEL. How each behaves on SQLite is described
+// in doc/storage.md ("Sessions and locking").
+enum class IsolationLevel {
+  kReadUncommitted,
+  kReadCommitted,
+  kRepeatableRead,
+  kSnapshot,
+  kSerializable
+};
+
 class Session final : public SqlSession, public FunctionHost {
  public:
   Session(EngineImpl& engine, catalog::LoginEntry login, int spid);
@@ -55,6 +65,7 @@ class Session final : public SqlSession, public FunctionHost {
   const catalog::LoginEntry& Login() const { return login_; }
   bool IsSysadmin();
   bool Cancelled() const { return cancelled_.load(); }
+  const std::atomic<bool>& CancelFlag() const { return cancelled_; }
   // Waits until the deadline or a Cancel(), whichever comes first; true when cancelled.
   bool WaitCancelled(std::chrono::steady_clock::time_point deadline);
 
@@ -80,6 +91,11 @@ class Session final : public SqlSession, public FunctionHost {
   void RollbackTransaction(ResultSink& sink, int line);
   // Re-reads the transaction depth after SQLite may have rolled back on its own.
   void SyncTransactionState(ResultSink* sink);
+  IsolationLevel& Isolation() { return isolation_; }
+  // The savepoints (SAVE TRAN names) the open transaction has made, oldest first.
+  std::vector<std::string>& Savepoints() { return savepoints_; }
+  // After ROLLBACK TRAN name reached `name`: the savepoints made after it are gone.
+  void RolledBackTo(const std::string& name);
 
  private:
   void RunBatch(const std::string& sql, ResultSink& sink);
@@ -107,6 +123,10 @@ class Session final : public SqlSession, public FunctionHost {
   std::string identity_insert_table_;
   std::uint64_t transaction_descriptor_ = 0;
   std::string transaction_name_;
+  IsolationLevel isolation_ = IsolationLevel::kReadCommitted;
+  std::vector<std::string> savepoints_;
+  // The transaction ended: forgets its savepoints and its write locks.
+  void TransactionEnded();
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;
   int next_prepared_ = 1;

@@ -59,7 +59,11 @@ int SessionConnection::OnBusy(void* self, int attempts) {
   auto* connection = static_cast<SessionConnection*>(self);
   auto now = std::chrono::steady_clock::now();
   if (attempts == 0) connection->busy_since_ = now;
-  if (connection->cancelled_.load() || now - connection->busy_since_ > kLockTimeout) return 0;
+  int timeout = connection->lock_timeout_ms_;
+  if (connection->cancelled_.load() ||
+      (timeout >= 0 && now - connection->busy_since_ >= std::chrono::milliseconds(timeout))) {
+    return 0;
+  }
   // SQLite offers no wake-up for a released lock: retry after a short pause.
   std::this_thread::sleep_for(std::chrono::milliseconds(attempts < 10 ? 1 : 5));
   return 1;
@@ -67,6 +71,14 @@ int SessionConnection::OnBusy(void* self, int attempts) {
 
 int SessionConnection::OnProgress(void* self) {
   return static_cast<SessionConnection*>(self)->cancelled_.load() ? 1 : 0;
+}
+
+std::string SessionConnection::FileOf(std::string_view schema) const {
+  if (tsql::EqualsIgnoreCase(schema, "main")) return data_file_;
+  for (const auto& [key, attachment] : attached_) {
+    if (tsql::EqualsIgnoreCase(attachment.first, schema)) return attachment.second;
+  }
+  return {};
 }
 
 std::string SessionConnection::SchemaFor(std::string_view database) {

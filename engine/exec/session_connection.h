@@ -43,8 +43,15 @@ class SessionConnection final : public tsql::NameResolver {
   // Thread-safe: makes a running statement stop with SQLITE_INTERRUPT.
   void Interrupt();
 
-  // Lock waits give up after this long (then error 1222).
+  // Lock waits give up after this long (then error 1222) unless the
+  // session sets its own (SET LOCK_TIMEOUT).
   static constexpr std::chrono::seconds kLockTimeout{30};
+  // SET LOCK_TIMEOUT: milliseconds; -1 waits until cancelled, 0 not at all.
+  void SetLockTimeout(int milliseconds) { lock_timeout_ms_ = milliseconds; }
+  int LockTimeout() const { return lock_timeout_ms_; }
+  // The data file behind a schema name of this connection ("main" or an
+  // attached database's alias); empty for "temp" and unknown names.
+  std::string FileOf(std::string_view schema) const;
 
   std::string SchemaFor(std::string_view database) override;
   std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override;
@@ -61,6 +68,8 @@ class SessionConnection final : public tsql::NameResolver {
   std::string database_;
   std::string data_file_;
   std::chrono::steady_clock::time_point busy_since_;
+  int lock_timeout_ms_ =
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kLockTimeout).count());
   // lower-case database name -> (schema alias, data file)
   std::map<std::string, std::pair<std::string, std::string>> attached_;
 };

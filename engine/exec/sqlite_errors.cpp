@@ -197,6 +197,7 @@ bool AbortsBatch(const SqlError& error) {
     case 241:
     case 245:
     case 911:
+    case 1205:
     case 8114:
     case 8115:
       return true;
@@ -208,6 +209,7 @@ bool AbortsBatch(const SqlError& error) {
 bool AbortsCallers(const SqlError& error) {
   switch (error.message().number) {
     case 217:
+    case 1205:
     case 241:
     case 245:
     case 8114:

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -343,6 +344,116 @@ TEST_F(DatabaseFilesTest, EveryDatabaseIsIntactAfterAKillDuringBackupAndDuringSh
     PlainFile plain(entry.path());
     EXPECT_EQ(plain.Text("PRAGMA integrity_check"), "ok") << entry.path();
   }
+}
+
+}  // namespace
+}  // namespace sqlengine::testing
+
+namespace sqlengine::testing {
+namespace {
+
+// The texts of a batch's messages, in order, "number: text".
+std::vector<std::string> Messages(const BatchOutcome& outcome) {
+  std::vector<std::string> lines;
+  for (const DiagnosticRecord& record : outcome.messages)
+    lines.push_back(std::to_string(record.native) + ": " + record.text);
+  return lines;
+}
+
+// Changes `from` to `to` (same length) inside page `page` of a closed file.
+void PatchPage(const std::filesystem::path& file, std::int64_t page, const std::string& from,
+               const std::string& to) {
+  constexpr std::int64_t kPage = 8192;
+  std::fstream data(file, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes(kPage, '\0');
+  data.seekg((page - 1) * kPage);
+  data.read(bytes.data(), kPage);
+  size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos) << from << " not on page " << page;
+  data.seekp((page - 1) * kPage + static_cast<std::int64_t>(at));
+  data.write(to.data(), static_cast<std::streamsize>(to.size()));
+}
+
+TEST_F(DatabaseFilesTest, CheckdbFindsNothingInASoundDatabaseAndEachDamageDoneWhileDetached) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "CREATE DATABASE chk");
+  Ok(client,
+     "USE chk CREATE TABLE t (id int IDENTITY(1,1) PRIMARY KEY, code varchar(20), born datetime) "
+     "CREATE INDEX ix_code ON t (code) CREATE TABLE u (id int) INSERT INTO u VALUES (1) "
+     "DECLARE @i int = 1 WHILE @i <= 20 BEGIN "
+     "INSERT INTO t (code, born) VALUES ('code-' + right('000' + cast(@i AS varchar(4)), 4), "
+     "'2024-01-02') SET @i = @i + 1 END");
+
+  EXPECT_EQ(Messages(Ok(client, "DBCC CHECKDB")),
+            (std::vector<std::string>{
+                "2536: DBCC results for 'chk'.", "2536: DBCC results for 't'.",
+                "2593: There are 20 rows in 1 pages for object 't'.",
+                "2536: DBCC results for 'u'.", "2593: There are 1 rows in 1 pages for object 'u'.",
+                "8989: CHECKDB found 0 allocation errors and 0 consistency errors in database 'chk'.",
+                "2528: DBCC execution completed. If DBCC printed error messages, contact your system "
+                "administrator."}));
+  EXPECT_TRUE(Ok(client, "DBCC CHECKDB ('chk') WITH NO_INFOMSGS").messages.empty());
+  EXPECT_EQ(Messages(Ok(client, "DBCC CHECKTABLE ('t')")),
+            (std::vector<std::string>{
+                "2536: DBCC results for 't'.", "2593: There are 20 rows in 1 pages for object 't'.",
+                "2528: DBCC execution completed. If DBCC printed error messages, contact your system "
+                "administrator."}));
+  BatchOutcome unknown = client.Execute("DBCC CHECKTABLE ('nosuch')");
+  EXPECT_TRUE(unknown.failed);
+  EXPECT_NE(unknown.Find(2501), nullptr) << unknown.Describe();
+
+  Ok(client, "USE master EXEC sp_detach_db 'chk'");
+  std::filesystem::path file = engine.DataFolder() / "chk.mdf";
+  std::int64_t index_root = 0;
+  {
+    PlainFile plain(file);
+    index_root = std::stoll(plain.Text("SELECT rootpage FROM sqlite_master WHERE name = 'ix_code'"));
+    // A catalog row lost and an identity counter set back behind the rows.
+    sqlite3_exec(plain.db,
+                 "DELETE FROM sqlengine_objects WHERE name = 'u'; "
+                 "UPDATE sqlite_sequence SET seq = 5 WHERE name = 't'",
+                 nullptr, nullptr, nullptr);
+  }
+  // One key of the index no longer matches its row.
+  PatchPage(file, index_root, "code-0007", "code-x007");
+  Ok(client, "CREATE DATABASE chk ON (FILENAME = 'chk.mdf') FOR ATTACH");
+
+  BatchOutcome damaged = client.Execute("DBCC CHECKDB ('chk') WITH NO_INFOMSGS");
+  EXPECT_TRUE(damaged.failed);
+  std::string all = damaged.Describe();
+  const DiagnosticRecord* index = damaged.Find(8951);
+  ASSERT_NE(index, nullptr) << all;
+  EXPECT_NE(index->text.find("index 'ix_code'"), std::string::npos) << all;
+  EXPECT_NE(all.find("Object 'u' has no row in sysobjects."), std::string::npos) << all;
+  EXPECT_NE(all.find("The identity of table 't' is at 5, short of the value 20 already in use."),
+            std::string::npos)
+      << all;
+  // Keys out of order hide several rows from the index: one finding each.
+  long index_findings = std::count_if(damaged.messages.begin(), damaged.messages.end(),
+                                      [](const DiagnosticRecord& m) { return m.native == 8951; });
+  std::string in_t = std::to_string(index_findings + 1);
+  std::string in_all = std::to_string(index_findings + 2);
+  EXPECT_NE(all.find("8990: CHECKDB found 0 allocation errors and " + in_t +
+                     " consistency errors in table 't'"),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find("8989: CHECKDB found 0 allocation errors and " + in_all +
+                     " consistency errors in database 'chk'."),
+            std::string::npos)
+      << all;
+  EXPECT_NE(all.find("8958: repair_rebuild is the minimum repair level for the errors found by "
+                     "DBCC CHECKDB (chk)."),
+            std::string::npos)
+      << all;
+  EXPECT_EQ(damaged.messages.back().native, 2528);
+
+  // CHECKTABLE sees the damage of its own table only.
+  BatchOutcome table = client.Execute("USE chk DBCC CHECKTABLE ('u')");
+  EXPECT_TRUE(table.failed) << table.Describe();
+  EXPECT_EQ(table.Find(8951), nullptr);
+  BatchOutcome damaged_table = client.Execute("DBCC CHECKTABLE ('dbo.t') WITH NO_INFOMSGS");
+  EXPECT_NE(damaged_table.Find(8951), nullptr) << damaged_table.Describe();
 }
 
 }  // namespace

@@ -1,0 +1,229 @@
+// Sessions writing at the same time over TCP: explicit transactions wait for
+// each other's write lock instead of failing, deadlocks end with one victim,
+// and SET LOCK_TIMEOUT bounds a wait.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/tests/sql/odbc_client.h"
+#include "testing/test_engine.h"
+
+namespace sqlengine::testing {
+namespace {
+
+constexpr int kAccounts = 4;
+
+class Concurrency : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    admin_ = Connect();
+    Must(*admin_, "CREATE TABLE accounts (id int PRIMARY KEY, balance int NOT NULL)");
+    for (int id = 1; id <= kAccounts; ++id) {
+      Must(*admin_, "INSERT INTO accounts VALUES (" + std::to_string(id) + ", 0)");
+    }
+    Must(*admin_, "CREATE TABLE events (id int IDENTITY(1,1), session int, n int)");
+    Must(*admin_, "CREATE TABLE tickets (id int IDENTITY(100,5) PRIMARY KEY, note varchar(20))");
+  }
+
+  std::unique_ptr<OdbcClient> Connect(const std::string& database = "") {
+    return std::make_unique<OdbcClient>(engine_.Port(), "sa", "", database);
+  }
+
+  static void Must(OdbcClient& client, const std::string& sql) {
+    BatchOutcome outcome = client.Execute(sql);
+    ASSERT_FALSE(outcome.failed) << sql << "\n" << outcome.Describe();
+  }
+
+  // The first value of the first row of `sql`'s first result.
+  static std::string Scalar(OdbcClient& client, const std::string& sql) {
+    BatchOutcome outcome = client.Execute(sql);
+    if (outcome.failed || outcome.results.empty() || outcome.results[0].rows.empty())
+      return "<" + outcome.Describe() + ">";
+    return outcome.results[0].rows[0][0].value_or("NULL");
+  }
+
+  // Runs `sql` on `client` in another thread.
+  static std::future<BatchOutcome> Start(OdbcClient& client, std::string sql) {
+    return std::async(std::launch::async,
+                      [&client, sql = std::move(sql)] { return client.Execute(sql); });
+  }
+
+  testing_support::TestEngine engine_;
+  std::unique_ptr<OdbcClient> admin_;
+};
+
+TEST_F(Concurrency, TransactionsThatReadThenWriteAndIdentityInsertsAllCommit) {
+  constexpr int kSessions = 8;
+  constexpr int kRounds = 15;
+  std::vector<std::future<std::vector<BatchOutcome>>> sessions;
+  for (int s = 0; s < kSessions; ++s) {
+    sessions.push_back(std::async(std::launch::async, [this, s] {
+      std::unique_ptr<OdbcClient> client = Connect();
+      std::vector<BatchOutcome> outcomes;
+      for (int n = 0; n < kRounds; ++n) {
+        std::string account = std::to_string(1 + (s + n) % kAccounts);
+        std::string values = std::to_string(s) + ", " + std::to_string(n);
+        // Reads first, then writes: the snapshot of the read must not stop the write.
+        outcomes.push_back(
+            client->Execute("BEGIN TRAN "
+                            "DECLARE @seen int SELECT @seen = count(*) FROM events "
+                            "UPDATE accounts SET balance = balance + 1 WHERE id = " +
+                            account + " INSERT INTO events (session, n) VALUES (" + values +
+                            ") "
+                            "INSERT INTO tickets (note) VALUES ('t') "
+                            "COMMIT TRAN"));
+        // An identity insert alone: the value it reports is the one its row got.
+        std::string note = "s" + std::to_string(s) + "n" + std::to_string(n);
+        BatchOutcome own =
+            client->Execute("INSERT INTO tickets (note) VALUES ('" + note +
+                            "') SELECT note FROM tickets WHERE id = SCOPE_IDENTITY()");
+        if (!own.failed && (own.results.empty() || own.results[0].rows.empty() ||
+                            own.results[0].rows[0][0] != note)) {
+          own.failed = true;
+          own.messages.push_back({0, "", "SCOPE_IDENTITY() is not the row of " + note});
+        }
+        outcomes.push_back(std::move(own));
+      }
+      return outcomes;
+    }));
+  }
+  int failures = 0;
+  for (auto& session : sessions) {
+    for (const BatchOutcome& outcome : session.get()) {
+      if (outcome.failed) ++failures;
+      EXPECT_FALSE(outcome.failed) << outcome.Describe();
+      EXPECT_EQ(outcome.Find(1222), nullptr);
+    }
+  }
+  ASSERT_EQ(failures, 0);
+  int total = kSessions * kRounds;
+  EXPECT_EQ(Scalar(*admin_, "SELECT sum(balance) FROM accounts"), std::to_string(total));
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM events"), std::to_string(total));
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(DISTINCT id) FROM events"), std::to_string(total));
+  EXPECT_EQ(Scalar(*admin_, "SELECT max(id) FROM events"), std::to_string(total));
+  // Every ticket got its own number of the 100, 105, ... series.
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(DISTINCT id) FROM tickets"), std::to_string(2 * total));
+  EXPECT_EQ(Scalar(*admin_, "SELECT max(id) FROM tickets"),
+            std::to_string(100 + 5 * (2 * total - 1)));
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM tickets WHERE (id - 100) % 5 <> 0"), "0");
+}
+
+TEST_F(Concurrency, TwoRepeatableReadersThatBothWriteLeaveOneVictim) {
+  std::unique_ptr<OdbcClient> first = Connect(), second = Connect();
+  for (OdbcClient* client : {first.get(), second.get()}) {
+    Must(*client,
+         "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ "
+         "BEGIN TRAN SELECT balance FROM accounts WHERE id = 1");
+  }
+  Must(*first, "UPDATE accounts SET balance = balance + 10 WHERE id = 1");
+  std::future<BatchOutcome> waiting =
+      Start(*second, "UPDATE accounts SET balance = balance + 100 WHERE id = 1 SELECT 'went on'");
+  Must(*first, "COMMIT TRAN");
+  BatchOutcome victim = waiting.get();
+  const DiagnosticRecord* deadlock = victim.Find(1205);
+  ASSERT_NE(deadlock, nullptr) << victim.Describe();
+  EXPECT_NE(deadlock->text.find("was deadlocked on lock resources with another process"),
+            std::string::npos);
+  EXPECT_TRUE(victim.results.empty()) << "the victim's batch ends";
+  EXPECT_EQ(Scalar(*second, "SELECT @@TRANCOUNT"), "0");
+  EXPECT_EQ(Scalar(*admin_, "SELECT balance FROM accounts WHERE id = 1"), "10");
+  // The victim reruns its transaction and succeeds.
+  Must(*second, "BEGIN TRAN UPDATE accounts SET balance = balance + 100 WHERE id = 1 COMMIT");
+  EXPECT_EQ(Scalar(*admin_, "SELECT balance FROM accounts WHERE id = 1"), "110");
+}
+
+TEST_F(Concurrency, WritersWaitingForEachOthersDatabaseLeaveOneVictim) {
+  Must(*admin_, "CREATE DATABASE north");
+  Must(*admin_, "CREATE DATABASE south");
+  Must(*admin_, "CREATE TABLE north..t (v int)");
+  Must(*admin_, "CREATE TABLE south..t (v int)");
+  std::unique_ptr<OdbcClient> in_north = Connect("north"), in_south = Connect("south");
+  Must(*in_north, "BEGIN TRAN INSERT INTO t VALUES (1)");
+  Must(*in_south, "BEGIN TRAN INSERT INTO t VALUES (2)");
+  std::future<BatchOutcome> north_waits =
+      Start(*in_north, "INSERT INTO south..t VALUES (1) SELECT 'north went on'");
+  std::future<BatchOutcome> south_waits =
+      Start(*in_south, "INSERT INTO north..t VALUES (2) SELECT 'south went on'");
+  BatchOutcome north = north_waits.get(), south = south_waits.get();
+  bool north_lost = north.Find(1205) != nullptr, south_lost = south.Find(1205) != nullptr;
+  ASSERT_NE(north_lost, south_lost) << north.Describe() << "\n" << south.Describe();
+  OdbcClient& winner = north_lost ? *in_south : *in_north;
+  const BatchOutcome& survivor = north_lost ? south : north;
+  EXPECT_FALSE(survivor.failed) << survivor.Describe();
+  EXPECT_EQ(survivor.results.size(), 1u);
+  EXPECT_EQ(Scalar(winner, "SELECT @@TRANCOUNT"), "1");
+  Must(winner, "COMMIT TRAN");
+  // The winner's two rows are there, the victim's none.
+  std::string kept = north_lost ? "2" : "1";
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM north..t WHERE v = " + kept), "1");
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM south..t WHERE v = " + kept), "1");
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM north..t"), "1");
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM south..t"), "1");
+}
+
+TEST_F(Concurrency, LockTimeoutBoundsTheWaitForAHeldWriteLock) {
+  std::unique_ptr<OdbcClient> holder = Connect(), other = Connect();
+  EXPECT_EQ(Scalar(*other, "SELECT @@LOCK_TIMEOUT"), "30000");
+  Must(*holder, "BEGIN TRAN UPDATE accounts SET balance = 1 WHERE id = 1");
+
+  Must(*other, "SET LOCK_TIMEOUT 0");
+  EXPECT_EQ(Scalar(*other, "SELECT @@LOCK_TIMEOUT"), "0");
+  BatchOutcome no_wait = other->Execute("UPDATE accounts SET balance = 2 WHERE id = 2");
+  ASSERT_NE(no_wait.Find(1222), nullptr) << no_wait.Describe();
+  EXPECT_EQ(no_wait.Find(1222)->text, "Lock request time out period exceeded.");
+
+  // In a transaction that read first: the statement fails, the transaction stays.
+  Must(*other, "SET LOCK_TIMEOUT 150");
+  BatchOutcome short_wait = other->Execute(
+      "BEGIN TRAN SELECT count(*) FROM accounts "
+      "UPDATE accounts SET balance = 3 WHERE id = 3");
+  ASSERT_NE(short_wait.Find(1222), nullptr) << short_wait.Describe();
+  EXPECT_EQ(Scalar(*other, "SELECT @@TRANCOUNT"), "1");
+
+  // Reads never wait for the writer and see only committed rows.
+  EXPECT_EQ(Scalar(*other, "SELECT balance FROM accounts WHERE id = 1"), "0");
+
+  // Without a limit the wait lasts until the holder commits.
+  Must(*other, "SET LOCK_TIMEOUT -1");
+  EXPECT_EQ(Scalar(*other, "SELECT @@LOCK_TIMEOUT"), "-1");
+  std::future<BatchOutcome> waiting =
+      Start(*other, "UPDATE accounts SET balance = balance + 3 WHERE id = 1 COMMIT TRAN");
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  Must(*holder, "COMMIT TRAN");
+  BatchOutcome waited = waiting.get();
+  EXPECT_FALSE(waited.failed) << waited.Describe();
+  EXPECT_EQ(Scalar(*admin_, "SELECT balance FROM accounts WHERE id = 1"), "4");
+}
+
+TEST_F(Concurrency, ReadCommittedSeesNewCommitsAndKeepsItsSavepoints) {
+  std::unique_ptr<OdbcClient> reader = Connect(), writer = Connect();
+  Must(*reader, "BEGIN TRAN SAVE TRAN before_insert");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "0");
+  Must(*writer, "INSERT INTO events (session, n) VALUES (1, 1)");
+  // The next statement sees the commit made after the transaction's first read.
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "1");
+  Must(*reader, "INSERT INTO events (session, n) VALUES (2, 2)");
+  Must(*reader, "ROLLBACK TRAN before_insert");
+  Must(*reader, "INSERT INTO events (session, n) VALUES (3, 3)");
+  Must(*reader, "COMMIT TRAN");
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM events WHERE session IN (1, 3)"), "2");
+  EXPECT_EQ(Scalar(*admin_, "SELECT count(*) FROM events WHERE session = 2"), "0");
+
+  // REPEATABLE READ keeps the first snapshot for the whole transaction.
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ BEGIN TRAN");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "2");
+  Must(*writer, "INSERT INTO events (session, n) VALUES (4, 4)");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "2");
+  Must(*reader, "COMMIT TRAN");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "3");
+  BatchOutcome unknown = reader->Execute("SET TRANSACTION ISOLATION LEVEL CHAOS");
+  EXPECT_TRUE(unknown.failed);
+}
+
+}  // namespace
+}  // namespace sqlengine::testing
