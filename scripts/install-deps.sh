@@ -9,7 +9,8 @@ packages=(
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest
   python3 python3-tds
-  xvfb xauth
+  xvfb xauth x11-utils
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 for extra in "$@"; do
   case "$extra" in
