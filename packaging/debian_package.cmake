@@ -9,9 +9,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Velmora authors")
 set(CPACK_PACKAGE_CONTACT "${SUITE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "database console, shrinker and local SQL Server-family engine")
+# CPack puts the summary above these lines as the synopsis.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "database console, shrinker and local SQL Server-family engine
-Velmora is a console for one database engine: it starts the engine, installs
+    "Velmora is a console for one database engine: it starts the engine, installs
 a database from a data file, lists, queries, backs up and restores databases.
 Brellow logs in as a sysadmin and shrinks user databases. sqlengine is a small
 local engine that speaks TDS, the SQL Server wire protocol, and keeps each
@@ -23,10 +23,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "tdsodbc, odbcinst, unixodbc, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "freetds-bin")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The unit file is written with the install prefix, so the package is staged
-# with DESTDIR under the real prefix.
+# with DESTDIR under the real prefix /usr.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/build.*/;/\\\\.git/")
 include(CPack)

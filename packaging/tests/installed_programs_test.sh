@@ -8,7 +8,7 @@
 # usage: installed_programs_test.sh tree|deb BUILD_DIR SESSION_PROGRAM VERSION
 # Exit status 77 (skipped) where the tools a mode needs are missing.
 set -euo pipefail
-mode=$1 build=$2 session=$3 version=$4
+mode=$1 build=$(realpath "$2") session=$(realpath "$3") version=$4
 
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -111,8 +111,16 @@ fi
 [ "$(run_as_user "$usr/bin/sqlengine" --version)" = "sqlengine $version" ] || fail "sqlengine --version"
 run_as_user "$usr/bin/sqlengine" --help | grep -q "^usage: sqlengine" || fail "sqlengine --help"
 
+# Without sqlengine beside the program or on PATH, Turn On says so.
+mkdir -p "$work/bare/bin" "$work/empty"
+cp "$session" "$work/bare/bin/"
+run_as_user env QT_QPA_PLATFORM=offscreen PATH="$work/empty" \
+  "$work/bare/bin/$(basename "$session")" --gtest_filter='VelmoraWithoutEngine.*' ||
+  fail "Velmora without an engine"
+
 run_as_user env QT_QPA_PLATFORM=offscreen \
-  "$usr/bin/$(basename "$session")" || fail "the installed session"
+  "$usr/bin/$(basename "$session")" --gtest_filter='-VelmoraWithoutEngine.*' ||
+  fail "the installed session"
 
 # The programs themselves show their windows on a virtual display.
 if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then

@@ -116,6 +116,20 @@ TEST(InstalledVelmora, StartsTheEngineAttachesListsAndBacksUp) {
   EXPECT_FALSE(fs::exists(dbplatform::ExecutableFolder() + "/TestProjSQL_DB.bak"));
 }
 
+// Run on its own, from a folder without sqlengine and with nothing on PATH.
+TEST(VelmoraWithoutEngine, TurnOnSaysTheEngineIsMissing) {
+  RecordedVelmoraMessages messages;
+  NoProgramEnd program_end;
+  velmora::Form1 form(dbplatform::DefaultFactory(), messages, program_end);
+  form.Text1->setText(ServerName());
+  form.Command1->click();
+  ASSERT_EQ(messages.texts.size(), 1) << messages.texts.join(" / ").toStdString();
+  EXPECT_TRUE(messages.texts.front().startsWith(
+      "Please check the machine name: The specified service does not exist as an installed "
+      "service: the program sqlengine was found neither beside this program nor on PATH"))
+      << messages.texts.front().toStdString();
+}
+
 TEST(InstalledBrellow, LogsInAsSysadminAndRemembersTheLogin) {
   brellow::basPublic program;
   RecordedBrellowMessages messages;
