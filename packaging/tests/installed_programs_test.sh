@@ -122,10 +122,18 @@ run_as_user env QT_QPA_PLATFORM=offscreen \
   "$usr/bin/$(basename "$session")" --gtest_filter='-VelmoraWithoutEngine.*' ||
   fail "the installed session"
 
-# The programs themselves show their windows on a virtual display.
-if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
-  run_as_user xvfb-run -a bash -c '
+# The programs themselves show their windows on a virtual display. Xvfb
+# picks a free display itself (-displayfd), so parallel runs do not collide.
+if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null; then
+  run_as_user bash -c '
     set -u
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$HOME/display" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 300); do
+      [ -s "$HOME/display" ] && break
+      sleep 0.1
+    done
+    export DISPLAY=:$(head -n1 "$HOME/display")
     "$1/velmora" & velmora=$!
     "$1/brellow" & brellow=$!
     shown=""
@@ -137,10 +145,12 @@ if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
     done
     kill $velmora $brellow 2>/dev/null
     wait $velmora $brellow 2>/dev/null
-    [ -n "$shown" ] || { echo "the windows of velmora and brellow did not appear"; exit 1; }
+    kill $xvfb 2>/dev/null
+    wait $xvfb 2>/dev/null
+    [ -n "$shown" ] || { echo "the windows of velmora and brellow did not appear on $DISPLAY"; exit 1; }
   ' windows "$usr/bin" || fail "the installed programs on a display"
 else
-  echo "xvfb-run or xwininfo is missing: the programs' own windows are not checked"
+  echo "Xvfb or xwininfo is missing: the programs' own windows are not checked"
 fi
 
 stopped=$(run_as_user "$usr/bin/sqlengine" stop) || fail "sqlengine stop: $stopped"
