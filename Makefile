@@ -2,11 +2,13 @@
 #            not running and opens Velmora.
 # make test  installs what is missing, builds and runs every test (the engine's
 #            tests a second time under AddressSanitizer + UBSan).
+# make deb   builds the Debian package velmora-suite_<version>_amd64.deb in
+#            $(BUILD)/ and checks it with lintian.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 
-.PHONY: deps build run test test-asan fuzz bench fresh-check clean
+.PHONY: deps build run test test-asan deb fuzz bench fresh-check clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -26,6 +28,11 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSUITE_SANITIZE=ON -DSUITE_ENGINE_ONLY=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j 2
+
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/velmora-suite_*_amd64.deb
+	@ls $(BUILD)/velmora-suite_*_amd64.deb
 
 fuzz:
 	@bash scripts/install-deps.sh fuzz

@@ -10,7 +10,8 @@ packages=(
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest
   python3 python3-tds python3-pkg-resources
-  xvfb xauth
+  xvfb xauth x11-utils
+  dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db
 )
 for extra in "$@"; do
   case "$extra" in

@@ -179,10 +179,10 @@ bool TdsServerAnswers(const std::string& host, int port, int timeout_ms) {
   return answers;
 }
 
-std::optional<std::string> FindEngineProgram(const std::string& program_folder,
+std::optional<std::string> FindEngineProgram(const std::string& executable_folder,
                                              std::string_view path_list) {
-  std::string beside = program_folder + kPathSeparator + "sqlengine";
-  if (!program_folder.empty() && IsExecutableFile(beside)) return beside;
+  std::string beside = executable_folder + kPathSeparator + "sqlengine";
+  if (!executable_folder.empty() && IsExecutableFile(beside)) return beside;
   while (!path_list.empty()) {
     std::size_t colon = path_list.find(':');
     std::string_view folder = path_list.substr(0, colon);
@@ -196,7 +196,7 @@ std::optional<std::string> FindEngineProgram(const std::string& program_folder,
 
 void StartService(const std::string& server, int timeout_seconds) {
   const char* path = std::getenv("PATH");
-  StartService(server, timeout_seconds, FindEngineProgram(ProgramFolder(), path ? path : ""));
+  StartService(server, timeout_seconds, FindEngineProgram(ExecutableFolder(), path ? path : ""));
 }
 
 void StartService(const std::string& server, int timeout_seconds,

@@ -29,9 +29,9 @@ ServiceAddress ParseServiceAddress(std::string_view server);
 // Whether a TDS server answers a PRELOGIN at host:port within `timeout_ms`.
 bool TdsServerAnswers(const std::string& host, int port, int timeout_ms);
 
-// The engine program: `program_folder`/sqlengine if executable, else the
+// The engine program: `executable_folder`/sqlengine if executable, else the
 // first executable `sqlengine` in the ':'-separated `path_list`.
-std::optional<std::string> FindEngineProgram(const std::string& program_folder,
+std::optional<std::string> FindEngineProgram(const std::string& executable_folder,
                                              std::string_view path_list);
 
 // Starts the service that `server` names and waits (at most timeout_seconds)
