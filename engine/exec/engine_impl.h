@@ -21,12 +21,20 @@ class EngineImpl final : public Engine {
 
   LoginResult Login(const LoginRequest& request) override;
   bool SysadminHasEmptyPassword() override;
+  void SetListensBeyondLoopback(bool beyond) override { beyond_loopback_ = beyond; }
+  // While true, no sysadmin may have an empty password (15118).
+  bool ListensBeyondLoopback() const { return beyond_loopback_.load(); }
   std::filesystem::path Home() const override { return home_.Root(); }
 
   catalog::MasterCatalog& Catalog() { return *catalog_; }
   const catalog::InstanceHome& Layout() const { return home_; }
   DatabaseUsage& Usage() { return usage_; }
   Log& EngineLog() { return log_; }
+
+  // Changes whenever users, roles, memberships or permissions may have
+  // changed anywhere; sessions reload their cached rights then.
+  std::uint64_t SecurityGeneration() const { return security_generation_.load(); }
+  void SecurityChanged() { ++security_generation_; }
 
   // The registered database of that name (any case); nullopt when unknown.
   std::optional<catalog::DatabaseEntry> FindDatabase(std::string_view name);
@@ -38,6 +46,8 @@ class EngineImpl final : public Engine {
   std::unique_ptr<catalog::MasterCatalog> catalog_;
   DatabaseUsage usage_;
   std::atomic<int> next_spid_{51};
+  std::atomic<std::uint64_t> security_generation_{1};
+  std::atomic<bool> beyond_loopback_{false};
 };
 
 }  // namespace sqlengine::exec

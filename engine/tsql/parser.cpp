@@ -124,6 +124,9 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"backup", StatementKind::kBackup},
       {"restore", StatementKind::kRestore},
       {"dbcc", StatementKind::kDbcc},
+      {"grant", StatementKind::kPermission},
+      {"revoke", StatementKind::kPermission},
+      {"deny", StatementKind::kPermission},
   };
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;
