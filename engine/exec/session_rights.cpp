@@ -98,6 +98,16 @@ std::optional<SqlError> SessionRights::Check(std::string_view schema, std::strin
                                              Access access) {
   if (sysadmin_ || (InsideProcedure() && FollowsOwnership(access))) return std::nullopt;
   if (tsql::EqualsIgnoreCase(schema, "temp")) return std::nullopt;
+  if (schema.empty()) {
+    // SQLite names no database for a table it only counts: every database
+    // reached that holds such an object must allow it.
+    for (const auto& [database, alias] : connection_.Schemas()) {
+      const DatabaseRights* rights = Find(alias);
+      if (rights == nullptr || !rights->Security().objects.count(tsql::ToLower(object))) continue;
+      if (std::optional<SqlError> refused = Check(alias, object, access)) return refused;
+    }
+    return std::nullopt;
+  }
   const DatabaseRights* rights = Find(schema);
   std::string database = connection_.DatabaseOfSchema(schema);
   if (rights == nullptr) return MakeError(916, {login_.name, database});
