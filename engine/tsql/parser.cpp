@@ -37,9 +37,9 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (!IsStarterWord(word)) return false;
   const Token& lead = *state.lead;
   // Inside the permission list of GRANT / REVOKE / DENY: SELECT, EXEC, CREATE TABLE ...
-  bool in_permission = lead.IsAnyWord({"grant", "revoke", "deny"}) &&
-                       (previous.IsAnyWord({"grant", "revoke", "deny", "for"}) ||
-                        previous.IsSymbol(","));
+  bool in_permission =
+      lead.IsAnyWord({"grant", "revoke", "deny"}) &&
+      (previous.IsAnyWord({"grant", "revoke", "deny", "for"}) || previous.IsSymbol(","));
   if (in_permission && word.IsAnyWord({"create", "backup"})) return false;
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
