@@ -190,6 +190,16 @@ std::optional<LoginEntry> MasterCatalog::FindLogin(std::string_view name) {
   return FindLoginLocked(name);
 }
 
+std::optional<LoginEntry> MasterCatalog::FindLoginBySid(const Bytes& sid) {
+  std::lock_guard lock(mutex_);
+  auto select = Prepare(db_.get(), std::string("SELECT name, sid, default_database FROM ") +
+                                       kLoginsTable + " WHERE sid = ?");
+  sqlite3_bind_blob(select.get(), 1, sid.data(), static_cast<int>(sid.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(select.get()) != SQLITE_ROW) return std::nullopt;
+  return LoginEntry{ColumnText(select.get(), 0), ColumnBlob(select.get(), 1),
+                    ColumnText(select.get(), 2)};
+}
+
 std::optional<LoginEntry> MasterCatalog::Authenticate(std::string_view name,
                                                       std::string_view password) {
   std::string stored;
@@ -287,6 +297,30 @@ void MasterCatalog::ChangeRoleMember(std::string_view role, std::string_view log
   Bind(change.get(), 1, role);
   Bind(change.get(), 2, login);
   StepDone(db_.get(), change.get());
+}
+
+std::vector<std::pair<std::string, std::string>> MasterCatalog::RoleMemberships() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<std::string, std::string>> memberships;
+  auto select = Prepare(db_.get(), std::string("SELECT role, login FROM ") + kRoleMembersTable +
+                                       " ORDER BY role, login");
+  while (sqlite3_step(select.get()) == SQLITE_ROW) {
+    memberships.emplace_back(ColumnText(select.get(), 0), ColumnText(select.get(), 1));
+  }
+  return memberships;
+}
+
+bool MasterCatalog::HasEmptyPassword(std::string_view login) {
+  std::string stored;
+  {
+    std::lock_guard lock(mutex_);
+    auto select = Prepare(db_.get(), std::string("SELECT password FROM ") + kLoginsTable +
+                                         " WHERE name = ?");
+    Bind(select.get(), 1, login);
+    if (sqlite3_step(select.get()) != SQLITE_ROW) return false;
+    stored = ColumnText(select.get(), 0);
+  }
+  return VerifyPassword("", stored);
 }
 
 bool MasterCatalog::SysadminHasEmptyPassword() {

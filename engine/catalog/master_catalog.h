@@ -55,6 +55,7 @@ class MasterCatalog {
   // The login when name and password match; nullopt otherwise.
   std::optional<LoginEntry> Authenticate(std::string_view name, std::string_view password);
   std::optional<LoginEntry> FindLogin(std::string_view name);
+  std::optional<LoginEntry> FindLoginBySid(const Bytes& sid);
   // Throws SqlError 15025 when the login exists.
   void AddLogin(std::string_view name, std::string_view password,
                 std::string_view default_database);
@@ -69,6 +70,11 @@ class MasterCatalog {
   // Adds (add) or removes a membership. Throws 15007 (no such login) or
   // 15014 (no such role).
   void ChangeRoleMember(std::string_view role, std::string_view login, bool add);
+
+  // Every (role, login) membership, ordered by role then login.
+  std::vector<std::pair<std::string, std::string>> RoleMemberships();
+  // Whether the login exists and its password is empty.
+  bool HasEmptyPassword(std::string_view login);
 
   // True while some sysadmin login has an empty password.
   bool SysadminHasEmptyPassword();

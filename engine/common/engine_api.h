@@ -101,6 +101,9 @@ class Engine {
   // True while some sysadmin login has an empty password (the server then
   // refuses to listen on a non-loopback address).
   virtual bool SysadminHasEmptyPassword() = 0;
+  // Told before the server listens: while true, the engine refuses to give a
+  // sysadmin login an empty password or a login with one the sysadmin role.
+  virtual void SetListensBeyondLoopback(bool beyond) = 0;
   virtual std::filesystem::path Home() const = 0;
 };
 

@@ -96,6 +96,7 @@ void Attach(Session& session, const std::string& name, const std::string& data_w
   }
   try {
     engine.Catalog().AddDatabase(name, CatalogFileName(engine, data_file), session.Login().sid);
+    engine.SecurityChanged();  // the file brings its own users and permissions
   } catch (...) {
     if (!had_log) std::filesystem::remove(log_file, ignored);
     throw;
@@ -145,6 +146,7 @@ void CreateAt(Session& session, const std::string& name, const std::string& writ
   }
   try {
     engine.Catalog().AddDatabase(name, CatalogFileName(engine, file), session.Login().sid);
+    engine.SecurityChanged();
   } catch (...) {
     catalog::RemoveDataFiles(file);
     throw;

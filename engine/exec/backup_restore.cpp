@@ -444,6 +444,7 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
   }
   try {
     PutInPlace(scratch.Path(), target);
+    engine.SecurityChanged();  // the file brings its own users and permissions
     scratch.Keep();
   } catch (const std::exception& failure) {
     engine.EngineLog().Info("restore of " + name + " failed: " + failure.what());

@@ -14,6 +14,8 @@
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/permission_statements.h"
+#include "engine/exec/database_security.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -277,7 +279,7 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
 bool BatchExecutor::Condition(const tsql::Statement& statement) {
   tsql::SqliteText text = tsql::RewriteCondition(statement.condition, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return number != nullptr && *number == 1;
@@ -309,6 +311,10 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kDbcc:
       ExecuteDbcc(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kPermission:
+      ExecutePermission(session_, statement);
+      Done();
       return Flow::kNext;
     case StatementKind::kDropLogin:
       ExecuteDropLogin(session_, statement, sink_);
@@ -360,14 +366,24 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kCreateProcedure: {
       // Like SQL Server, refuse a body with syntax errors when it is created.
       tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
+      bool alter = statement.tokens.front().IsWord("alter");
+      session_.Rights().Require(alter ? definition.name : std::string(),
+                                alter ? Access::kAlter : Access::kCreateProcedure);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
       body.CheckSyntax(tsql::ParseBatch(definition.body));
       DefineProcedure(session_, statement);
+      if (!alter) GrantToCreator(definition.name, {Access::kExecute});
       Done();
       return Flow::kNext;
     }
     case StatementKind::kDropProcedure:
+      for (size_t k = 2; k < statement.tokens.size(); ++k) {
+        if (!statement.tokens[k].IsName()) continue;
+        tsql::DottedName name = tsql::ReadDottedName(statement.tokens, k);
+        session_.Rights().Require(name.Last(), Access::kDrop);
+        k = name.end;
+      }
       DropProcedures(session_, statement);
       Done();
       return Flow::kNext;
@@ -429,7 +445,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   }
   tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
@@ -458,6 +474,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   WriteGate gate(session_, written_schema);
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
+    // The engine rewrites the table itself here, past the authorizer.
+    tsql::TableReference table = tsql::TableOf(statement);
+    if (IsInternalName(table.name)) throw MakeError(208, {table.name});
+    if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
     ChangeConstraint(connection.Handle(), statement.tokens, connection, session_.CurrentDatabase());
     session_.RowCount() = 0;
     Done(std::nullopt);
@@ -497,7 +517,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
-    SqliteStatement sqlite(db, std::move(text), context, *this);
+    SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this);
     rows = sqlite.Stream(sink_);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
     if (tracks) {
@@ -552,12 +572,29 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     NormaliseColumns(db, schema, table.name);
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
+    if (table.database.empty()) {
+      GrantToCreator(table.name, {Access::kSelect, Access::kInsert, Access::kUpdate,
+                                  Access::kDelete, Access::kReferences});
+    }
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(remove.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     ForgetIdentity(db, schema, table.name);
   }
+}
+
+void BatchExecutor::GrantToCreator(const std::string& object, std::initializer_list<Access> actions) {
+  SessionRights& rights = session_.Rights();
+  if (rights.IsSysadmin()) return;
+  const DatabaseRights& in_database = rights.InCurrent();
+  if (in_database.IsDbo() || !in_database.Uid()) return;
+  for (Access access : actions) {
+    SetPermission(session_.Connection().Handle(), "main", session_.CurrentDatabase(),
+                  {object, std::string(PermissionName(access)), *in_database.Uid(), 'W',
+                   kDboUid});
+  }
+  session_.Engine().SecurityChanged();
 }
 
 Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
@@ -573,7 +610,7 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
-  SqliteStatement query(session_.Connection().Handle(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   return value ? *value : Value{};
 }
@@ -931,6 +968,17 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     scope[tsql::ToLower(definition.parameters[k].name)] =
         Variable{definition.parameters[k].type, values[k], std::nullopt};
+  }
+  // A procedure reaches dbo's objects as their owner; dynamic SQL runs as its caller.
+  SessionRights& rights = session_.Rights();
+  bool dynamic = definition.name == "sp_executesql";
+  if (!dynamic) rights.Require(definition.name, Access::kExecute);
+  std::optional<SessionRights::OwnerScope> as_owner;
+  std::optional<SessionRights::CallerScope> as_caller;
+  if (dynamic) {
+    as_caller.emplace(rights);
+  } else {
+    as_owner.emplace(rights);
   }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;

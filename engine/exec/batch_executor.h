@@ -11,6 +11,7 @@
 #include "engine/common/sink.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_statement.h"
+#include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -64,6 +65,9 @@ class BatchExecutor final : public ParameterSource {
   void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
+  // Objects belong to dbo; a user who may create them gets every permission
+  // on what it created, with the grant option, as an owner has.
+  void GrantToCreator(const std::string& object, std::initializer_list<Access> actions);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
   // SET LOCK_TIMEOUT n: milliseconds, -1 (or any negative) no limit, 0 no wait.

@@ -4,6 +4,7 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -140,6 +141,14 @@ bool IsCatalogView(std::string_view view) {
 }
 
 bool NeedsMaster(std::string_view view) { return view == "sysdatabases"; }
+
+bool IsCatalogViewSource(std::string_view table) {
+  for (std::string_view source : {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
+                                  std::string_view(catalog::kDatabasesTable)}) {
+    if (tsql::EqualsIgnoreCase(table, source)) return true;
+  }
+  return false;
+}
 
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target) {
   for (const View& v : kViews) {

@@ -21,6 +21,9 @@ struct CatalogTarget {
 bool IsCatalogView(std::string_view view);
 bool NeedsMaster(std::string_view view);
 
+// Whether some catalog view reads the engine's or SQLite's table `table`.
+bool IsCatalogViewSource(std::string_view table);
+
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);
 

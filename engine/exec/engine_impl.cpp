@@ -44,7 +44,11 @@ LoginResult EngineImpl::Login(const LoginRequest& request) {
   try {
     session->UseDatabase(database, nullptr, 1);
   } catch (const SqlError&) {
-    result.messages.push_back(FormatMessage(4060, {database}));
+    if (request.database.empty()) {
+      result.messages.push_back(FormatMessage(4064));
+    } else {
+      result.messages.push_back(FormatMessage(4060, {database}));
+    }
     result.messages.push_back(FormatMessage(18456, {request.user}));
     log_.Warning("login of '" + request.user + "' refused: cannot open database '" + database +
                  "'");

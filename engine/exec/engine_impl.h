@@ -22,6 +22,9 @@ class EngineImpl final : public Engine {
 
   LoginResult Login(const LoginRequest& request) override;
   bool SysadminHasEmptyPassword() override;
+  void SetListensBeyondLoopback(bool beyond) override { beyond_loopback_ = beyond; }
+  // While true, no sysadmin may have an empty password (15118).
+  bool ListensBeyondLoopback() const { return beyond_loopback_.load(); }
   std::filesystem::path Home() const override { return home_.Root(); }
 
   catalog::MasterCatalog& Catalog() { return *catalog_; }
@@ -29,6 +32,11 @@ class EngineImpl final : public Engine {
   DatabaseUsage& Usage() { return usage_; }
   LockWaits& Locks() { return locks_; }
   Log& EngineLog() { return log_; }
+
+  // Changes whenever users, roles, memberships or permissions may have
+  // changed anywhere; sessions reload their cached rights then.
+  std::uint64_t SecurityGeneration() const { return security_generation_.load(); }
+  void SecurityChanged() { ++security_generation_; }
 
   // The registered database of that name (any case); nullopt when unknown.
   std::optional<catalog::DatabaseEntry> FindDatabase(std::string_view name);
@@ -41,6 +49,8 @@ class EngineImpl final : public Engine {
   DatabaseUsage usage_;
   LockWaits locks_;
   std::atomic<int> next_spid_{51};
+  std::atomic<std::uint64_t> security_generation_{1};
+  std::atomic<bool> beyond_loopback_{false};
 };
 
 }  // namespace sqlengine::exec

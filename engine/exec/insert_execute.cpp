@@ -105,7 +105,9 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
       text.sql += ")";
       RowParameters parameters(row, *this);
       try {
-        inserted += SqliteStatement(db, std::move(text), context, parameters).Run();
+        inserted += SqliteStatement(db, session_.Connection().Authorizer(), std::move(text), context,
+                                    parameters)
+                        .Run();
       } catch (const SqlError& error) {
         // Rows that do not match the columns are SQL Server's 213 here.
         if (error.message().number == 109 || error.message().number == 110) {

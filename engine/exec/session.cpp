@@ -16,7 +16,10 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
     : engine_(engine),
       login_(std::move(login)),
       spid_(spid),
-      connection_(engine, cancelled_, *this) {}
+      connection_(engine, cancelled_, *this),
+      rights_(engine, login_, connection_) {
+  connection_.Authorizer().SetPolicy(&rights_);
+}
 
 Session::~Session() {
   std::string database = connection_.Database();
@@ -29,6 +32,14 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
   std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
   if (!entry) throw MakeError(911, {database});
   if (tran_count_ > 0) throw MakeError(226, {"USE"});
+  bool may_use = false;
+  try {
+    may_use = rights_.MayUse(*entry);
+  } catch (const std::runtime_error& failure) {
+    engine_.EngineLog().Error(failure.what());
+    throw MakeError(911, {database});
+  }
+  if (!may_use) throw MakeError(916, {login_.name, entry->name});
   std::string previous = connection_.Database();
   if (!engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
   try {
@@ -51,7 +62,7 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
   }
 }
 
-bool Session::IsSysadmin() { return engine_.Catalog().IsRoleMember("sysadmin", login_.name); }
+bool Session::IsSysadmin() { return rights_.IsSysadmin(); }
 
 std::optional<int> Session::ServerRoleMember(std::string_view role,
                                              std::optional<std::string_view> login) {

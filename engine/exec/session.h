@@ -13,6 +13,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
 #include "engine/exec/session_connection.h"
+#include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
 
 namespace sqlengine::exec {
@@ -43,7 +44,8 @@ class Session final : public SqlSession, public FunctionHost {
   ~Session() override;
 
   // Makes `database` current (USE). Throws SqlError 911 when it is unknown
-  // or being removed; the previous database stays current then.
+  // or being removed, 916 when the login is no user there; the previous
+  // database stays current then.
   void UseDatabase(std::string_view database, ResultSink* sink, int line);
 
   // SqlSession
@@ -62,6 +64,7 @@ class Session final : public SqlSession, public FunctionHost {
 
   EngineImpl& Engine() { return engine_; }
   SessionConnection& Connection() { return connection_; }
+  SessionRights& Rights() { return rights_; }
   const catalog::LoginEntry& Login() const { return login_; }
   bool IsSysadmin();
   bool Cancelled() const { return cancelled_.load(); }
@@ -113,6 +116,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::mutex cancel_mutex_;
   std::condition_variable cancel_signal_;
   SessionConnection connection_;
+  SessionRights rights_;
   std::map<std::string, Variable> variables_;  // lower-case "@name"
   std::int64_t row_count_ = 0;
   int last_error_ = 0;

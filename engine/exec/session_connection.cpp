@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "engine/common/error.h"
+#include "engine/catalog/data_file.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -43,6 +44,7 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   sqlite3_progress_handler(db.get(), 1000, &SessionConnection::OnProgress, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   RegisterFunctions(db.get(), host_);
+  authorizer_.Install(db.get());
   Close();
   std::lock_guard lock(handle_mutex_);
   db_ = std::move(db);
@@ -113,7 +115,23 @@ bool SessionConnection::Detach(std::string_view database) {
   return true;
 }
 
+std::string SessionConnection::DatabaseOfSchema(std::string_view schema) const {
+  if (tsql::EqualsIgnoreCase(schema, "main")) return database_;
+  for (const auto& [key, attachment] : attached_) {
+    if (tsql::EqualsIgnoreCase(attachment.first, schema)) return key;
+  }
+  return {};
+}
+
+std::vector<std::pair<std::string, std::string>> SessionConnection::Schemas() const {
+  std::vector<std::pair<std::string, std::string>> schemas;
+  if (!database_.empty()) schemas.emplace_back(database_, "main");
+  for (const auto& [key, attachment] : attached_) schemas.emplace_back(key, attachment.first);
+  return schemas;
+}
+
 void SessionConnection::ReleaseAttachments() {
+  authorizer_.ForgetExposures();
   std::vector<std::string> names;
   for (const auto& [key, attachment] : attached_) {
     if (key != "master") names.push_back(key);
@@ -140,6 +158,12 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
   }
   target.data_folder = engine_.Layout().DataFolder().string();
   if (NeedsMaster(view)) target.master_schema = SchemaFor("master");
+  for (const std::string& schema : {target.schema, target.master_schema}) {
+    if (schema.empty()) continue;
+    authorizer_.Expose(schema, "sqlite_master");
+    authorizer_.Expose(schema, catalog::kObjectsTable);
+    authorizer_.Expose(schema, catalog::kDatabasesTable);
+  }
   return CatalogViewSql(view, target);
 }
 

@@ -13,6 +13,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/sql_functions.h"
+#include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -53,6 +54,14 @@ class SessionConnection final : public tsql::NameResolver {
   // attached database's alias); empty for "temp" and unknown names.
   std::string FileOf(std::string_view schema) const;
 
+  // Guards what user statements compiled on this connection may touch.
+  StatementAuthorizer& Authorizer() { return authorizer_; }
+  // The database reached under SQLite schema `schema` ("main", an alias);
+  // empty when none.
+  std::string DatabaseOfSchema(std::string_view schema) const;
+  // (database, schema) of the current database and of every attached one.
+  std::vector<std::pair<std::string, std::string>> Schemas() const;
+
   std::string SchemaFor(std::string_view database) override;
   std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override;
 
@@ -62,6 +71,7 @@ class SessionConnection final : public tsql::NameResolver {
 
   EngineImpl& engine_;
   const std::atomic<bool>& cancelled_;
+  StatementAuthorizer authorizer_;
   FunctionHost& host_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
   catalog::Connection db_;

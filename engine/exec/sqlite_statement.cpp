@@ -7,16 +7,22 @@
 
 namespace sqlengine::exec {
 
-SqliteStatement::SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedStatement context,
+SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
+                                 tsql::SqliteText text, FailedStatement context,
                                  ParameterSource& parameters)
-    : db_(db), text_(std::move(text)), context_(context) {
+    : db_(db), authorizer_(authorizer), text_(std::move(text)), context_(context) {
   context_.text = &text_;
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw,
-                              &tail);
+  int rc;
+  authorizer_.BeginCompilation();
+  {
+    StatementAuthorizer::UserScope user(authorizer_);
+    rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw,
+                            &tail);
+  }
   statement_.reset(raw);
-  if (rc != SQLITE_OK) ThrowSqliteError(db_, rc, context_);
+  if (rc != SQLITE_OK) Fail(rc);
   if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});
   if (tail != nullptr) {
     std::string_view rest(tail);
@@ -44,9 +50,22 @@ SqliteStatement::SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedState
   }
 }
 
+void SqliteStatement::Fail(int rc) {
+  if (std::optional<SqlError> refused = authorizer_.TakeDenial()) {
+    refused->message().line = context_.line;
+    throw *refused;
+  }
+  ThrowSqliteError(db_, rc, context_);
+}
+
 int SqliteStatement::Step() {
-  int rc = sqlite3_step(statement_.get());
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqliteError(db_, rc, context_);
+  int rc;
+  {
+    // A schema change makes SQLite compile the text again while stepping.
+    StatementAuthorizer::UserScope user(authorizer_);
+    rc = sqlite3_step(statement_.get());
+  }
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);
   return rc;
 }
 

@@ -12,6 +12,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/sink.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -31,9 +32,11 @@ inline constexpr size_t kRowsToSettleTypes = 1000;
 
 class SqliteStatement {
  public:
-  // Throws SqlError (via ThrowSqliteError) when SQLite refuses the text.
-  SqliteStatement(sqlite3* db, tsql::SqliteText text, FailedStatement context,
-                  ParameterSource& parameters);
+  // The text is a user's: it compiles (and recompiles) under the user rules
+  // of `authorizer`. Throws SqlError (via ThrowSqliteError, or the
+  // authorizer's refusal) when SQLite refuses the text.
+  SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer, tsql::SqliteText text,
+                  FailedStatement context, ParameterSource& parameters);
 
   bool ReturnsRows() const { return sqlite3_column_count(statement_.get()) > 0; }
 
@@ -58,8 +61,10 @@ class SqliteStatement {
 
  private:
   int Step();
+  [[noreturn]] void Fail(int rc);
 
   sqlite3* db_;
+  StatementAuthorizer& authorizer_;
   tsql::SqliteText text_;
   FailedStatement context_;
   catalog::PreparedStatement statement_;

@@ -9,6 +9,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/catalog_procedures.h"
+#include "engine/exec/security_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/procedure_arguments.h"
@@ -39,6 +40,7 @@ void DropLogin(Session& session, const std::vector<CallArgument>& given) {
   std::string login = args.Required(0, "sp_droplogin", "@loginame");
   if (tsql::EqualsIgnoreCase(login, "sa")) throw MakeError(15405, {"sa"});
   session.Engine().Catalog().DropLogin(login);
+  session.Engine().SecurityChanged();
 }
 
 void Password(Session& session, const std::vector<CallArgument>& given) {
@@ -48,7 +50,12 @@ void Password(Session& session, const std::vector<CallArgument>& given) {
   if (!own && !session.IsSysadmin()) throw MakeError(15247);
   std::optional<std::string_view> old;
   if (own && !session.IsSysadmin()) old = args[0] ? std::string_view(*args[0]) : std::string_view();
-  session.Engine().Catalog().SetPassword(login, old, args[1].value_or(""));
+  std::string password = args[1].value_or("");
+  if (password.empty() && session.Engine().ListensBeyondLoopback() &&
+      session.Engine().Catalog().IsRoleMember("sysadmin", login)) {
+    throw MakeError(15118);
+  }
+  session.Engine().Catalog().SetPassword(login, old, password);
 }
 
 void RoleMember(Session& session, const std::vector<CallArgument>& given, bool add) {
@@ -60,7 +67,12 @@ void RoleMember(Session& session, const std::vector<CallArgument>& given, bool a
   if (!add && tsql::EqualsIgnoreCase(login, "sa") && tsql::EqualsIgnoreCase(role, "sysadmin")) {
     throw MakeError(15405, {"sa"});
   }
+  if (add && tsql::EqualsIgnoreCase(role, "sysadmin") && session.Engine().ListensBeyondLoopback() &&
+      session.Engine().Catalog().HasEmptyPassword(login)) {
+    throw MakeError(15118);
+  }
   session.Engine().Catalog().ChangeRoleMember(role, login, add);
+  session.Engine().SecurityChanged();
 }
 
 }  // namespace
@@ -86,7 +98,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       DetachDb(session, arguments, sink);
     } else if (name == "sp_spaceused") {
       SpaceUsed(session, arguments, sink);
-    } else if (!RunCatalogProcedure(session, name, arguments, sink) &&
+    } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
+               !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;

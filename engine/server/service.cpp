@@ -93,6 +93,7 @@ int Run(const ServiceOptions& options, const EngineFactory& open_engine) {
       std::cerr << "sqlengine: " << text << '\n';
       return kExitRefused;
     }
+    if (!IsLoopbackAddress(address)) engine->SetListensBeyondLoopback(true);
   }
 
   SessionSettings settings;

@@ -36,7 +36,11 @@ struct StatementState {
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
   if (!IsStarterWord(word)) return false;
   const Token& lead = *state.lead;
-  bool in_permission = lead.IsAnyWord({"grant", "revoke", "deny"});
+  // Inside the permission list of GRANT / REVOKE / DENY: SELECT, EXEC, CREATE TABLE ...
+  bool in_permission =
+      lead.IsAnyWord({"grant", "revoke", "deny"}) &&
+      (previous.IsAnyWord({"grant", "revoke", "deny", "for"}) || previous.IsSymbol(","));
+  if (in_permission && word.IsAnyWord({"create", "backup"})) return false;
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
     if (state.view && !state.view_has_query) {
@@ -124,6 +128,9 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"backup", StatementKind::kBackup},
       {"restore", StatementKind::kRestore},
       {"dbcc", StatementKind::kDbcc},
+      {"grant", StatementKind::kPermission},
+      {"revoke", StatementKind::kPermission},
+      {"deny", StatementKind::kPermission},
   };
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;

@@ -27,6 +27,7 @@ class ScriptedEngine : public Engine {
  public:
   LoginResult Login(const LoginRequest& request) override;
   bool SysadminHasEmptyPassword() override { return true; }
+  void SetListensBeyondLoopback(bool) override {}
   std::filesystem::path Home() const override { return "/nonexistent"; }
   // Sessions that are still open (created and not yet destroyed).
   int OpenSessions() const { return open_sessions_; }

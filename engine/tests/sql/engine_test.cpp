@@ -123,6 +123,41 @@ class InProcess : public ::testing::Test {
   std::unique_ptr<Engine> engine_;
 };
 
+// Whether `sql` fails with `number`.
+bool FailsWith(SqlSession& session, const std::string& sql, int number) {
+  RecordingSink sink;
+  session.ExecuteBatch(sql, sink);
+  for (const ServerMessage& message : sink.messages) {
+    if (message.number == number) return true;
+  }
+  return false;
+}
+
+TEST_F(InProcess, NoSysadminGetsAnEmptyPasswordWhileTheEngineListensBeyondLoopback) {
+  std::unique_ptr<SqlSession> sa = Connect();
+  Run(*sa, "EXEC sp_password NULL, 'Str0ng', 'sa'");
+  Run(*sa, "EXEC sp_addlogin 'empty', ''");
+  Run(*sa, "EXEC sp_addlogin 'admin2', 'Adm1n'");
+  Run(*sa, "EXEC sp_addsrvrolemember 'admin2', 'sysadmin'");
+  engine_->SetListensBeyondLoopback(true);
+
+  EXPECT_TRUE(FailsWith(*sa, "EXEC sp_password 'Str0ng', '', 'sa'", 15118));
+  EXPECT_TRUE(FailsWith(*sa, "EXEC sp_password NULL, NULL, 'admin2'", 15118));
+  EXPECT_TRUE(FailsWith(*sa, "EXEC sp_addsrvrolemember 'empty', 'sysadmin'", 15118));
+  EXPECT_FALSE(engine_->SysadminHasEmptyPassword());
+  LoginRequest with_old;
+  with_old.user = "sa";
+  with_old.password = "Str0ng";
+  EXPECT_TRUE(engine_->Login(with_old).session) << "sa's password stayed";
+
+  // A plain login may still have an empty password; other roles are not guarded.
+  Run(*sa, "EXEC sp_addsrvrolemember 'empty', 'dbcreator'");
+  // On loopback only, an empty sysadmin password is the administrator's choice.
+  engine_->SetListensBeyondLoopback(false);
+  Run(*sa, "EXEC sp_addsrvrolemember 'empty', 'sysadmin'");
+  EXPECT_TRUE(engine_->SysadminHasEmptyPassword());
+}
+
 TEST_F(InProcess, LoginMessagesAndRefusals) {
   LoginRequest request;
   request.user = "sa";

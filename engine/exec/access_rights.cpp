@@ -1,0 +1,114 @@
+#include "engine/exec/access_rights.h"
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+
+std::string_view PermissionName(Access access) {
+  switch (access) {
+    case Access::kSelect:
+      return "SELECT";
+    case Access::kInsert:
+      return "INSERT";
+    case Access::kUpdate:
+      return "UPDATE";
+    case Access::kDelete:
+      return "DELETE";
+    case Access::kReferences:
+      return "REFERENCES";
+    case Access::kExecute:
+      return "EXECUTE";
+    case Access::kCreateTable:
+      return "CREATE TABLE";
+    case Access::kCreateView:
+      return "CREATE VIEW";
+    case Access::kCreateProcedure:
+      return "CREATE PROCEDURE";
+    case Access::kAlter:
+      return "ALTER";
+    case Access::kDrop:
+      return "DROP";
+  }
+  return "";
+}
+
+DatabaseRights::DatabaseRights(DatabaseSecurity security, std::string database, bool dbo,
+                               const Bytes& login_sid)
+    : security_(std::move(security)), database_(std::move(database)), dbo_(dbo) {
+  if (dbo_) {
+    uid_ = kDboUid;
+  } else if (const Principal* user = security_.FindSid(login_sid)) {
+    uid_ = user->uid;
+  } else if (security_.FindUid(kGuestUid) != nullptr) {
+    uid_ = kGuestUid;
+  }
+  if (uid_) principals_ = security_.Closure(*uid_);
+}
+
+std::string DatabaseRights::UserName() const {
+  if (!uid_) return {};
+  const Principal* user = security_.FindUid(*uid_);
+  return user != nullptr ? user->name : std::string("dbo");
+}
+
+bool DatabaseRights::InRole(std::string_view role) const {
+  if (dbo_) return true;
+  const Principal* found = security_.Find(role);
+  return found != nullptr && found->is_role && principals_.count(found->uid) > 0;
+}
+
+char DatabaseRights::Strongest(std::string_view object, std::string_view action) const {
+  char strongest = 0;
+  for (const PermissionRow& row : security_.permissions) {
+    if (!principals_.count(row.grantee) || !tsql::EqualsIgnoreCase(row.object, object) ||
+        row.action != action) {
+      continue;
+    }
+    if (row.state == 'D') return 'D';
+    if (row.state == 'W' || strongest == 0) strongest = row.state;
+  }
+  return strongest;
+}
+
+std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access access) const {
+  if (!uid_) return MakeError(916, {"", database_});
+  if (dbo_ || InRole("db_owner")) return std::nullopt;
+  std::string_view action = PermissionName(access);
+  switch (access) {
+    case Access::kCreateTable:
+    case Access::kCreateView:
+    case Access::kCreateProcedure: {
+      char state = Strongest("", action);
+      if (state == 'D' || (state == 0 && !InRole("db_ddladmin")))
+        return MakeError(262, {action, database_});
+      return std::nullopt;
+    }
+    case Access::kAlter:
+    case Access::kDrop:
+      if (InRole("db_ddladmin")) return std::nullopt;
+      return MakeError(3704,
+                       {security_.views.count(tsql::ToLower(object)) ? "view" : "table", object});
+    default:
+      break;
+  }
+  if (!security_.objects.count(tsql::ToLower(object))) return std::nullopt;
+  bool reads = access == Access::kSelect;
+  bool writes = access == Access::kInsert || access == Access::kUpdate || access == Access::kDelete;
+  char state = Strongest(object, action);
+  bool allowed = state == 'G' || state == 'W' || (reads && InRole("db_datareader")) ||
+                 (writes && InRole("db_datawriter"));
+  if (state == 'D' || (reads && InRole("db_denydatareader")) ||
+      (writes && InRole("db_denydatawriter"))) {
+    allowed = false;
+  }
+  if (allowed) return std::nullopt;
+  return MakeError(229, {action, object, database_, "dbo"});
+}
+
+bool DatabaseRights::CanGrant(std::string_view object, Access access) const {
+  if (dbo_ || InRole("db_owner")) return true;
+  if (object.empty() && InRole("db_securityadmin")) return true;
+  return Strongest(object, PermissionName(access)) == 'W';
+}
+
+}  // namespace sqlengine::exec

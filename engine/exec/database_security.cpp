@@ -1,0 +1,228 @@
+#include "engine/exec/database_security.h"
+
+#include <stdexcept>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+std::string Table(const std::string& schema, const char* table) {
+  return tsql::QuoteSqliteName(schema) + "." + table;
+}
+
+bool TableExists(sqlite3* db, const std::string& schema, const char* table) {
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                        ".sqlite_master WHERE type = 'table' AND name = ?");
+  sqlite3_bind_text(query.get(), 1, table, -1, SQLITE_STATIC);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+  if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+void EnsureTables(sqlite3* db, const std::string& schema, std::string_view database) {
+  if (TableExists(db, schema, kPrincipalsTable)) return;
+  catalog::Exec(db, "CREATE TABLE " + Table(schema, kPrincipalsTable) +
+                        " (uid INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE NOCASE, "
+                        "sid BLOB, is_role INTEGER NOT NULL)");
+  catalog::Exec(db, "CREATE TABLE " + Table(schema, kRoleMembersTable) +
+                        " (role_uid INTEGER NOT NULL, member_uid INTEGER NOT NULL, "
+                        "PRIMARY KEY (role_uid, member_uid))");
+  catalog::Exec(db, "CREATE TABLE " + Table(schema, kPermissionsTable) +
+                        " (object TEXT NOT NULL COLLATE NOCASE, action TEXT NOT NULL, "
+                        "grantee_uid INTEGER NOT NULL, state TEXT NOT NULL, "
+                        "grantor_uid INTEGER NOT NULL, PRIMARY KEY (object, action, grantee_uid))");
+  catalog::Exec(db, "INSERT INTO " + Table(schema, kPrincipalsTable) +
+                        " (uid, name, sid, is_role) VALUES (1, 'dbo', NULL, 0)");
+  if (HasGuestByDefault(database)) {
+    catalog::Exec(db, "INSERT INTO " + Table(schema, kPrincipalsTable) +
+                          " (uid, name, sid, is_role) VALUES (2, 'guest', NULL, 0)");
+  }
+}
+
+Bytes BlobOf(sqlite3_stmt* statement, int column) {
+  const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+  return Bytes(data, data + sqlite3_column_bytes(statement, column));
+}
+
+}  // namespace
+
+const std::vector<Principal>& FixedDatabaseRoles() {
+  static const std::vector<Principal> kRoles = {
+      {16384, "db_owner", {}, true},          {16385, "db_accessadmin", {}, true},
+      {16386, "db_securityadmin", {}, true},  {16387, "db_ddladmin", {}, true},
+      {16389, "db_backupoperator", {}, true}, {16390, "db_datareader", {}, true},
+      {16391, "db_datawriter", {}, true},     {16392, "db_denydatareader", {}, true},
+      {16393, "db_denydatawriter", {}, true},
+  };
+  return kRoles;
+}
+
+bool HasGuestByDefault(std::string_view database) {
+  return tsql::EqualsIgnoreCase(database, "master") || tsql::EqualsIgnoreCase(database, "tempdb") ||
+         tsql::EqualsIgnoreCase(database, "msdb");
+}
+
+const Principal* DatabaseSecurity::Find(std::string_view name) const {
+  for (const Principal& principal : principals) {
+    if (tsql::EqualsIgnoreCase(principal.name, name)) return &principal;
+  }
+  return nullptr;
+}
+
+const Principal* DatabaseSecurity::FindUid(int uid) const {
+  for (const Principal& principal : principals) {
+    if (principal.uid == uid) return &principal;
+  }
+  return nullptr;
+}
+
+const Principal* DatabaseSecurity::FindSid(const Bytes& sid) const {
+  if (sid.empty()) return nullptr;
+  for (const Principal& principal : principals) {
+    if (!principal.is_role && principal.sid == sid) return &principal;
+  }
+  return nullptr;
+}
+
+std::set<int> DatabaseSecurity::Closure(int uid) const {
+  std::set<int> found = {uid, kPublicUid};
+  std::vector<int> pending = {uid};
+  while (!pending.empty()) {
+    int member = pending.back();
+    pending.pop_back();
+    for (const auto& [role, of] : members) {
+      if (of == member && found.insert(role).second) pending.push_back(role);
+    }
+  }
+  return found;
+}
+
+DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database) {
+  DatabaseSecurity security;
+  if (TableExists(db, schema, kPrincipalsTable)) {
+    auto principals = catalog::Prepare(
+        db, "SELECT uid, name, sid, is_role FROM " + Table(schema, kPrincipalsTable));
+    while (sqlite3_step(principals.get()) == SQLITE_ROW) {
+      security.principals.push_back(
+          {sqlite3_column_int(principals.get(), 0), catalog::ColumnText(principals.get(), 1),
+           BlobOf(principals.get(), 2), sqlite3_column_int(principals.get(), 3) != 0});
+    }
+    auto members = catalog::Prepare(
+        db, "SELECT role_uid, member_uid FROM " + Table(schema, kRoleMembersTable));
+    while (sqlite3_step(members.get()) == SQLITE_ROW) {
+      security.members.emplace_back(sqlite3_column_int(members.get(), 0),
+                                    sqlite3_column_int(members.get(), 1));
+    }
+    auto permissions =
+        catalog::Prepare(db, "SELECT object, action, grantee_uid, state, grantor_uid FROM " +
+                                 Table(schema, kPermissionsTable));
+    while (sqlite3_step(permissions.get()) == SQLITE_ROW) {
+      std::string state = catalog::ColumnText(permissions.get(), 3);
+      security.permissions.push_back(
+          {catalog::ColumnText(permissions.get(), 0), catalog::ColumnText(permissions.get(), 1),
+           sqlite3_column_int(permissions.get(), 2), state.empty() ? 'G' : state[0],
+           sqlite3_column_int(permissions.get(), 4)});
+    }
+  } else {
+    security.principals.push_back({kDboUid, "dbo", {}, false});
+    if (HasGuestByDefault(database)) security.principals.push_back({kGuestUid, "guest", {}, false});
+  }
+  security.principals.push_back({kPublicUid, "public", {}, true});
+  for (const Principal& role : FixedDatabaseRoles()) security.principals.push_back(role);
+  auto objects = catalog::Prepare(db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
+                                          ".sqlite_master WHERE type IN ('table', 'view')");
+  while (sqlite3_step(objects.get()) == SQLITE_ROW) {
+    std::string name = tsql::ToLower(catalog::ColumnText(objects.get(), 0));
+    if (catalog::ColumnText(objects.get(), 1) == "view") security.views.insert(name);
+    security.objects.insert(std::move(name));
+  }
+  if (TableExists(db, schema, "sqlengine_procedures")) {
+    auto procedures =
+        catalog::Prepare(db, "SELECT name FROM " + Table(schema, "sqlengine_procedures"));
+    while (sqlite3_step(procedures.get()) == SQLITE_ROW) {
+      std::string name = tsql::ToLower(catalog::ColumnText(procedures.get(), 0));
+      security.procedures.insert(name);
+      security.objects.insert(std::move(name));
+    }
+  }
+  return security;
+}
+
+int AddPrincipal(sqlite3* db, const std::string& schema, std::string_view database,
+                 std::string_view name, const Bytes& sid, bool is_role, int uid) {
+  EnsureTables(db, schema, database);
+  // Users from 5 up, roles from 16400 up, as SQL Server numbers them.
+  std::string range = is_role ? "uid >= 16400" : "uid >= 5 AND uid < 16384";
+  std::string next = uid >= 0
+                         ? std::to_string(uid)
+                         : std::string("coalesce(max(uid) + 1, ") + (is_role ? "16400" : "5") + ")";
+  auto insert = catalog::Prepare(db, "INSERT INTO " + Table(schema, kPrincipalsTable) +
+                                         " (uid, name, sid, is_role) SELECT " + next +
+                                         ", ?, ?, ? FROM " + Table(schema, kPrincipalsTable) +
+                                         " WHERE " + range + " RETURNING uid");
+  sqlite3_bind_text(insert.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  if (sid.empty()) {
+    sqlite3_bind_null(insert.get(), 2);
+  } else {
+    sqlite3_bind_blob(insert.get(), 2, sid.data(), static_cast<int>(sid.size()), SQLITE_TRANSIENT);
+  }
+  sqlite3_bind_int(insert.get(), 3, is_role ? 1 : 0);
+  if (sqlite3_step(insert.get()) != SQLITE_ROW) throw std::runtime_error(sqlite3_errmsg(db));
+  int assigned = sqlite3_column_int(insert.get(), 0);
+  Step(db, insert.get());
+  return assigned;
+}
+
+void RemovePrincipal(sqlite3* db, const std::string& schema, std::string_view database, int uid) {
+  EnsureTables(db, schema, database);
+  for (const std::string& sql :
+       {"DELETE FROM " + Table(schema, kPrincipalsTable) + " WHERE uid = ?1",
+        "DELETE FROM " + Table(schema, kRoleMembersTable) +
+            " WHERE role_uid = ?1 OR member_uid = ?1",
+        "DELETE FROM " + Table(schema, kPermissionsTable) + " WHERE grantee_uid = ?1"}) {
+    auto remove = catalog::Prepare(db, sql);
+    sqlite3_bind_int(remove.get(), 1, uid);
+    Step(db, remove.get());
+  }
+}
+
+void SetMembership(sqlite3* db, const std::string& schema, std::string_view database, int role,
+                   int member, bool add) {
+  EnsureTables(db, schema, database);
+  auto change = catalog::Prepare(db, (add ? "INSERT OR IGNORE INTO " : "DELETE FROM ") +
+                                         Table(schema, kRoleMembersTable) +
+                                         (add ? " (role_uid, member_uid) VALUES (?1, ?2)"
+                                              : " WHERE role_uid = ?1 AND member_uid = ?2"));
+  sqlite3_bind_int(change.get(), 1, role);
+  sqlite3_bind_int(change.get(), 2, member);
+  Step(db, change.get());
+}
+
+void SetPermission(sqlite3* db, const std::string& schema, std::string_view database,
+                   const PermissionRow& row) {
+  EnsureTables(db, schema, database);
+  auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, kPermissionsTable) +
+                                         " WHERE object = ? AND action = ? AND grantee_uid = ?");
+  sqlite3_bind_text(remove.get(), 1, row.object.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(remove.get(), 2, row.action.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(remove.get(), 3, row.grantee);
+  Step(db, remove.get());
+  if (row.state == 0) return;
+  auto insert = catalog::Prepare(db, "INSERT INTO " + Table(schema, kPermissionsTable) +
+                                         " (object, action, grantee_uid, state, grantor_uid) "
+                                         "VALUES (?, ?, ?, ?, ?)");
+  sqlite3_bind_text(insert.get(), 1, row.object.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(insert.get(), 2, row.action.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(insert.get(), 3, row.grantee);
+  std::string state(1, row.state);
+  sqlite3_bind_text(insert.get(), 4, state.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(insert.get(), 5, row.grantor);
+  Step(db, insert.get());
+}
+
+}  // namespace sqlengine::exec

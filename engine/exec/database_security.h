@@ -1,0 +1,82 @@
+#pragma once
+// A database's users, roles, role memberships and permissions, kept in the
+// database's own file (so they travel with detach/attach and backup/restore)
+// in three engine tables the authorizer hides from user statements. The
+// tables are made on the first change; a database without them has dbo,
+// and guest when it is master, tempdb or msdb.
+// Every function works on the given connection and schema; the caller holds
+// whatever transaction it wants the change in.
+
+#include <sqlite3.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::exec {
+
+inline constexpr const char* kPrincipalsTable = "sqlengine_principals";
+inline constexpr const char* kRoleMembersTable = "sqlengine_role_members";
+inline constexpr const char* kPermissionsTable = "sqlengine_permissions";
+
+// SQL Server 2000's fixed uids.
+inline constexpr int kPublicUid = 0;
+inline constexpr int kDboUid = 1;
+inline constexpr int kGuestUid = 2;
+
+struct Principal {
+  int uid = 0;
+  std::string name;
+  Bytes sid;  // the login's; empty for roles, dbo and guest
+  bool is_role = false;
+};
+
+// The fixed database roles, with their SQL Server 2000 uids.
+const std::vector<Principal>& FixedDatabaseRoles();
+
+// One GRANT / DENY row. object: empty for a statement permission.
+struct PermissionRow {
+  std::string object;
+  std::string action;  // "SELECT", "EXECUTE", "CREATE TABLE" ...
+  int grantee = 0;
+  char state = 'G';  // 'G' grant, 'W' grant WITH GRANT OPTION, 'D' deny
+  int grantor = kDboUid;
+};
+
+// What the authorizer and the procedures read of one database.
+struct DatabaseSecurity {
+  std::vector<Principal> principals;         // stored ones, then public and the fixed roles
+  std::vector<std::pair<int, int>> members;  // (role uid, member uid)
+  std::vector<PermissionRow> permissions;
+  std::set<std::string> views;       // lower-case names
+  std::set<std::string> objects;     // lower-case tables, views and procedures
+  std::set<std::string> procedures;  // lower-case
+
+  const Principal* Find(std::string_view name) const;
+  const Principal* FindUid(int uid) const;
+  const Principal* FindSid(const Bytes& sid) const;
+  // uid plus the roles it is in, directly or through other roles, plus public.
+  std::set<int> Closure(int uid) const;
+};
+
+// Whether a database has guest before anyone changes its users.
+bool HasGuestByDefault(std::string_view database);
+
+DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database);
+
+// Changes, each creating the tables first. Name clashes are the caller's to
+// check. AddPrincipal numbers the new one unless `uid` (guest's 2) is given.
+int AddPrincipal(sqlite3* db, const std::string& schema, std::string_view database,
+                 std::string_view name, const Bytes& sid, bool is_role, int uid = -1);
+void RemovePrincipal(sqlite3* db, const std::string& schema, std::string_view database, int uid);
+void SetMembership(sqlite3* db, const std::string& schema, std::string_view database, int role,
+                   int member, bool add);
+// Replaces the row for (object, action, grantee); state 0 removes it.
+void SetPermission(sqlite3* db, const std::string& schema, std::string_view database,
+                   const PermissionRow& row);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,126 @@
+#include "engine/exec/session_rights.h"
+
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/session_connection.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+std::int64_t SchemaVersion(sqlite3* db, const std::string& schema) {
+  auto query = catalog::Prepare(db, "PRAGMA " + tsql::QuoteSqliteName(schema) + ".schema_version");
+  return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : -1;
+}
+
+// Access to an object a procedure's owner has through the ownership chain.
+bool FollowsOwnership(Access access) {
+  switch (access) {
+    case Access::kSelect:
+    case Access::kInsert:
+    case Access::kUpdate:
+    case Access::kDelete:
+    case Access::kReferences:
+    case Access::kExecute:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+SessionRights::SessionRights(EngineImpl& engine, const catalog::LoginEntry& login,
+                             SessionConnection& connection)
+    : engine_(engine), login_(login), connection_(connection) {}
+
+bool SessionRights::IsSysadmin() {
+  std::uint64_t generation = engine_.SecurityGeneration();
+  if (generation != sysadmin_generation_) {
+    sysadmin_ = engine_.Catalog().IsRoleMember("sysadmin", login_.name);
+    sysadmin_generation_ = generation;
+  }
+  return sysadmin_;
+}
+
+DatabaseRights SessionRights::Load(sqlite3* db, const std::string& schema,
+                                   const catalog::DatabaseEntry& entry) {
+  bool dbo = IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid);
+  return DatabaseRights(LoadSecurity(db, schema, entry.name), entry.name, dbo, login_.sid);
+}
+
+const DatabaseRights& SessionRights::In(std::string_view database, std::string_view schema) {
+  Cached& cached = cache_[tsql::ToLower(database)];
+  std::uint64_t generation = engine_.SecurityGeneration();
+  std::int64_t version = SchemaVersion(connection_.Handle(), std::string(schema));
+  if (cached.rights && cached.generation == generation && cached.schema_version == version) {
+    return *cached.rights;
+  }
+  std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
+  catalog::DatabaseEntry found = entry ? *entry : catalog::DatabaseEntry{};
+  if (!entry) found.name = std::string(database);
+  cached.rights =
+      std::make_unique<DatabaseRights>(Load(connection_.Handle(), std::string(schema), found));
+  cached.generation = generation;
+  cached.schema_version = version;
+  return *cached.rights;
+}
+
+const DatabaseRights& SessionRights::InCurrent() { return In(connection_.Database(), "main"); }
+
+bool SessionRights::MayUse(const catalog::DatabaseEntry& entry) {
+  if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return true;
+  catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
+  return Load(db.get(), "main", entry).HasAccess();
+}
+
+void SessionRights::Require(std::string_view object, Access access) {
+  if (IsSysadmin() || (InsideProcedure() && FollowsOwnership(access))) return;
+  std::optional<SqlError> refused = InCurrent().Check(object, access);
+  if (!refused) return;
+  if (refused->message().number == 916) throw MakeError(916, {login_.name, connection_.Database()});
+  throw *refused;
+}
+
+const DatabaseRights* SessionRights::Find(std::string_view schema) const {
+  std::string database = connection_.DatabaseOfSchema(schema);
+  if (database.empty()) return nullptr;
+  auto it = cache_.find(tsql::ToLower(database));
+  return it == cache_.end() ? nullptr : it->second.rights.get();
+}
+
+void SessionRights::Refresh() {
+  if (IsSysadmin()) return;
+  for (const auto& [database, schema] : connection_.Schemas()) In(database, schema);
+}
+
+std::optional<SqlError> SessionRights::Check(std::string_view schema, std::string_view object,
+                                             Access access) {
+  if (sysadmin_ || (InsideProcedure() && FollowsOwnership(access))) return std::nullopt;
+  if (tsql::EqualsIgnoreCase(schema, "temp")) return std::nullopt;
+  if (schema.empty()) {
+    // SQLite names no database for a table it only counts: every database
+    // reached that holds such an object must allow it.
+    for (const auto& [database, alias] : connection_.Schemas()) {
+      const DatabaseRights* rights = Find(alias);
+      if (rights == nullptr || !rights->Security().objects.count(tsql::ToLower(object))) continue;
+      if (std::optional<SqlError> refused = Check(alias, object, access)) return refused;
+    }
+    return std::nullopt;
+  }
+  const DatabaseRights* rights = Find(schema);
+  std::string database = connection_.DatabaseOfSchema(schema);
+  if (rights == nullptr) return MakeError(916, {login_.name, database});
+  std::optional<SqlError> refused = rights->Check(object, access);
+  if (refused && refused->message().number == 916) {
+    return MakeError(916, {login_.name, rights->Database()});
+  }
+  return refused;
+}
+
+bool SessionRights::IsView(std::string_view schema, std::string_view name) {
+  const DatabaseRights* rights = Find(schema);
+  return rights != nullptr && rights->Security().views.count(tsql::ToLower(name)) > 0;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,216 @@
+#include "engine/exec/statement_authorizer.h"
+
+#include "engine/exec/catalog_views.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+std::string_view Text(const char* text) { return text == nullptr ? std::string_view() : text; }
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         tsql::EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+// SQLite writes its schema table for every CREATE and DROP (and refuses such
+// writes from SQL itself).
+bool IsSchemaTable(std::string_view table) {
+  return tsql::EqualsIgnoreCase(table, "sqlite_master") ||
+         tsql::EqualsIgnoreCase(table, "sqlite_temp_master");
+}
+
+// A column no statement of a user reads, catalog view or not.
+bool IsSecretColumn(std::string_view table, std::string_view column) {
+  return tsql::EqualsIgnoreCase(column, "password") && StartsWithIgnoreCase(table, "sqlengine_");
+}
+
+}  // namespace
+
+// The engine's own names; SQLite refuses user objects named sqlite_ itself
+// and makes some of its own (sqlite_sequence, sqlite_autoindex_...) while
+// compiling a CREATE.
+bool IsEngineName(std::string_view name) { return StartsWithIgnoreCase(name, "sqlengine_"); }
+
+bool IsInternalName(std::string_view name) {
+  return StartsWithIgnoreCase(name, "sqlengine_") || StartsWithIgnoreCase(name, "sqlite_");
+}
+
+void StatementAuthorizer::Install(sqlite3* db) {
+  sqlite3_set_authorizer(db, &StatementAuthorizer::Callback, this);
+}
+
+StatementAuthorizer::UserScope::UserScope(StatementAuthorizer& authorizer)
+    : authorizer_(authorizer), was_user_(authorizer.user_) {
+  authorizer_.user_ = true;
+}
+
+void StatementAuthorizer::BeginCompilation() {
+  allowed_.clear();
+  denial_.reset();
+  changes_schema_ = false;
+  if (policy_ != nullptr) policy_->Refresh();
+}
+
+StatementAuthorizer::UserScope::~UserScope() { authorizer_.user_ = was_user_; }
+
+StatementAuthorizer::EngineScope::EngineScope(StatementAuthorizer& authorizer)
+    : authorizer_(authorizer), was_user_(authorizer.user_) {
+  authorizer_.user_ = false;
+}
+
+StatementAuthorizer::EngineScope::~EngineScope() { authorizer_.user_ = was_user_; }
+
+void StatementAuthorizer::Expose(std::string_view schema, std::string_view table) {
+  exposed_.emplace(tsql::ToLower(schema), tsql::ToLower(table));
+}
+
+bool StatementAuthorizer::Exposed(std::string_view schema, std::string_view table) const {
+  return exposed_.count({tsql::ToLower(schema), tsql::ToLower(table)}) > 0;
+}
+
+std::optional<SqlError> StatementAuthorizer::TakeDenial() {
+  std::optional<SqlError> denial = std::move(denial_);
+  denial_.reset();
+  return denial;
+}
+
+int StatementAuthorizer::Callback(void* self, int action, const char* a3, const char* a4,
+                                  const char* schema, const char* inner) {
+  auto* authorizer = static_cast<StatementAuthorizer*>(self);
+  if (!authorizer->user_) return SQLITE_OK;
+  return authorizer->Decide(action, Text(a3), Text(a4), Text(schema), Text(inner));
+}
+
+int StatementAuthorizer::Deny(SqlError error) {
+  if (!denial_) denial_ = std::move(error);
+  return SQLITE_DENY;
+}
+
+int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, Access access) {
+  if (policy_ == nullptr) return SQLITE_OK;
+  auto key = std::make_tuple(tsql::ToLower(schema), tsql::ToLower(object), access);
+  if (allowed_.count(key)) return SQLITE_OK;
+  if (std::optional<SqlError> refused = policy_->Check(schema, object, access)) {
+    return Deny(std::move(*refused));
+  }
+  allowed_.insert(std::move(key));
+  return SQLITE_OK;
+}
+
+int StatementAuthorizer::Decide(int action, std::string_view a3, std::string_view a4,
+                                std::string_view schema, std::string_view inner) {
+  int decision = DecideAction(action, a3, a4, schema, inner);
+  if (decision == SQLITE_OK) {
+    switch (action) {
+      case SQLITE_CREATE_TABLE:
+      case SQLITE_CREATE_VIEW:
+      case SQLITE_CREATE_INDEX:
+      case SQLITE_DROP_TABLE:
+      case SQLITE_DROP_VIEW:
+      case SQLITE_DROP_INDEX:
+      case SQLITE_ALTER_TABLE:
+        // SQLite's own follow-up statements of a schema change read and
+        // rewrite its schema, sqlite_sequence and the engine's triggers.
+        changes_schema_ = true;
+        break;
+      default:
+        break;
+    }
+  }
+  return decision;
+}
+
+int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::string_view a4,
+                                      std::string_view schema, std::string_view inner) {
+  // The engine's own triggers keep its bookkeeping and normalise values.
+  bool engine_trigger = IsEngineName(inner);
+  bool temporary = tsql::EqualsIgnoreCase(schema, "temp");
+  switch (action) {
+    case SQLITE_READ: {
+      if (IsInternalName(a3)) {
+        if (IsSecretColumn(a3, a4)) return Deny(MakeError(208, {a3}));
+        if (engine_trigger || Exposed(schema, a3)) return SQLITE_OK;
+        // The engine's name for a recursive common table expression.
+        if (StartsWithIgnoreCase(a3, "sqlengine_level_")) return SQLITE_OK;
+        if (changes_schema_ &&
+            (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence"))) {
+          return SQLITE_OK;
+        }
+        // A view made from a catalog view reads what that catalog view reads.
+        if (!inner.empty() && IsCatalogViewSource(a3)) return SQLITE_OK;
+        return Deny(MakeError(208, {a3}));
+      }
+      if (temporary || engine_trigger) return SQLITE_OK;
+      if (!inner.empty() && policy_ != nullptr) {
+        // Ownership chain: a view's reads are the view's; a trigger's are its table's.
+        if (!policy_->IsView(schema, inner)) return SQLITE_OK;
+        return Ask(schema, inner, Access::kSelect);
+      }
+      return Ask(schema, a3, Access::kSelect);
+    }
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE: {
+      if (IsSchemaTable(a3)) {
+        changes_schema_ = true;
+        return SQLITE_OK;
+      }
+      // A DROP or RENAME of a table also updates sqlite_sequence.
+      if (changes_schema_ && tsql::EqualsIgnoreCase(a3, "sqlite_sequence")) return SQLITE_OK;
+      if (IsInternalName(a3)) return engine_trigger ? SQLITE_OK : Deny(MakeError(208, {a3}));
+      if (temporary || !inner.empty()) return SQLITE_OK;
+      Access access = action == SQLITE_INSERT   ? Access::kInsert
+                      : action == SQLITE_UPDATE ? Access::kUpdate
+                                                : Access::kDelete;
+      return Ask(schema, a3, access);
+    }
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_VIEW:
+      if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));
+      return Ask(schema, "",
+                 action == SQLITE_CREATE_TABLE ? Access::kCreateTable : Access::kCreateView);
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_TEMP_VIEW:
+    case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_DROP_TEMP_TABLE:
+    case SQLITE_DROP_TEMP_VIEW:
+    case SQLITE_DROP_TEMP_INDEX:
+      return IsEngineName(a3) || IsEngineName(a4) ? Deny(MakeError(208, {a3})) : SQLITE_OK;
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_DROP_INDEX:
+      // a3: the index, a4: its table.
+      if (IsEngineName(a4)) return Deny(MakeError(208, {a4}));
+      if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));
+      return Ask(schema, a4, Access::kAlter);
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+    case SQLITE_DROP_TRIGGER:
+    case SQLITE_DROP_TEMP_TRIGGER:
+      // An ALTER TABLE that SQLite carries out re-reads the table's triggers.
+      if (changes_schema_ && IsEngineName(a3) && !IsEngineName(a4)) return SQLITE_OK;
+      if (IsEngineName(a4)) return Deny(MakeError(208, {a4}));
+      if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));
+      return temporary ? SQLITE_OK : Ask(schema, a4, Access::kAlter);
+    case SQLITE_DROP_TABLE:
+    case SQLITE_DROP_VIEW:
+      if (IsEngineName(a3)) {
+        return Deny(MakeError(3701, {"drop", action == SQLITE_DROP_TABLE ? "table" : "view", a3}));
+      }
+      return Ask(schema, a3, Access::kDrop);
+    case SQLITE_ALTER_TABLE:
+      // a3: the schema, a4: the table.
+      if (IsInternalName(a4)) return Deny(MakeError(208, {a4}));
+      return Ask(a3, a4, Access::kAlter);
+    case SQLITE_ATTACH:
+    case SQLITE_DETACH:
+    case SQLITE_CREATE_VTABLE:
+    case SQLITE_DROP_VTABLE:
+      // T-SQL has none of these; the engine does them outside user statements.
+      return Deny(MakeError(15247));
+    default:
+      return SQLITE_OK;
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,123 @@
+#pragma once
+// The SQLite authorizer of a session's connection. While a statement a user
+// sent is being compiled (UserScope), every table SQLite would read or write
+// and every schema change passes through it:
+//  - the engine's own tables (names starting sqlengine_ or sqlite_) are
+//    refused, save reads the catalog views of this batch expanded to and the
+//    writes of the engine's own triggers; a password column never;
+//  - every other object goes to an AccessPolicy, once per object and action.
+// Outside a UserScope (the engine's own SQL) everything is allowed.
+// Used on the session's thread only.
+
+#include <sqlite3.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "engine/common/error.h"
+
+namespace sqlengine::exec {
+
+// What a statement does to an object, as permissions name it.
+enum class Access {
+  kSelect,
+  kInsert,
+  kUpdate,
+  kDelete,
+  kReferences,
+  kExecute,
+  kCreateTable,
+  kCreateView,
+  kCreateProcedure,
+  kAlter,  // ALTER TABLE, CREATE/DROP INDEX and TRIGGER on a table
+  kDrop,   // DROP TABLE / VIEW / PROCEDURE
+};
+
+// Whether the session may do `access` to `object` (empty for CREATE
+// statements) of the database reached under SQLite schema `schema`.
+// `inside_view`: the view whose query reads the object; a read through a
+// view is the view's read. Returns the error to raise, nullopt when allowed.
+// Must not run SQL on the connection being authorised.
+class AccessPolicy {
+ public:
+  virtual ~AccessPolicy() = default;
+  virtual std::optional<SqlError> Check(std::string_view schema, std::string_view object,
+                                        Access access) = 0;
+  // Whether `name` is a view of that schema (reads inside a view are the
+  // view's own; reads inside a trigger follow the trigger's table).
+  virtual bool IsView(std::string_view schema, std::string_view name) = 0;
+  // Called before user SQL compiles, outside the authorizer: may run SQL to
+  // bring what Check and IsView read up to date.
+  virtual void Refresh() = 0;
+};
+
+// True for the names of the engine's and SQLite's own tables and triggers.
+bool IsInternalName(std::string_view name);
+
+class StatementAuthorizer {
+ public:
+  void Install(sqlite3* db);
+  void SetPolicy(AccessPolicy* policy) { policy_ = policy; }
+  // Starts the compilation of a user statement: forgets the last one's
+  // decisions and brings the policy up to date (runs SQL).
+  void BeginCompilation();
+
+  // Marks user SQL compiling or running for its lifetime. Nested scopes are fine.
+  class UserScope {
+   public:
+    explicit UserScope(StatementAuthorizer& authorizer);
+    ~UserScope();
+    UserScope(const UserScope&) = delete;
+    UserScope& operator=(const UserScope&) = delete;
+
+   private:
+    StatementAuthorizer& authorizer_;
+    bool was_user_;
+  };
+
+  // Engine SQL run while user SQL compiles or runs (a catalog procedure the
+  // statement calls) suspends the user's rules for its lifetime.
+  class EngineScope {
+   public:
+    explicit EngineScope(StatementAuthorizer& authorizer);
+    ~EngineScope();
+    EngineScope(const EngineScope&) = delete;
+    EngineScope& operator=(const EngineScope&) = delete;
+
+   private:
+    StatementAuthorizer& authorizer_;
+    bool was_user_;
+  };
+
+  // A catalog view of this batch reads `table` of `schema`: user statements
+  // may read it there (its password columns still not).
+  void Expose(std::string_view schema, std::string_view table);
+  // Forgets the exposures (between batches).
+  void ForgetExposures() { exposed_.clear(); }
+
+  // The error that made the last compilation fail with SQLITE_AUTH, once.
+  std::optional<SqlError> TakeDenial();
+
+ private:
+  static int Callback(void* self, int action, const char* a3, const char* a4, const char* schema,
+                      const char* inner);
+  int Decide(int action, std::string_view a3, std::string_view a4, std::string_view schema,
+             std::string_view inner);
+  int DecideAction(int action, std::string_view a3, std::string_view a4, std::string_view schema,
+                   std::string_view inner);
+  int Deny(SqlError error);
+  int Ask(std::string_view schema, std::string_view object, Access access);
+  bool Exposed(std::string_view schema, std::string_view table) const;
+
+  bool user_ = false;
+  AccessPolicy* policy_ = nullptr;
+  std::set<std::pair<std::string, std::string>> exposed_;           // lower case
+  std::set<std::tuple<std::string, std::string, Access>> allowed_;  // this compilation
+  std::optional<SqlError> denial_;
+  bool changes_schema_ = false;  // this compilation writes SQLite's schema table
+};
+
+}  // namespace sqlengine::exec
