@@ -1,8 +1,9 @@
 #include "brellow/classic_look.h"
 
-#include <QFont>
 #include <QPalette>
 #include <QWidget>
+
+#include "classic_ui/classic_font.h"
 
 namespace brellow {
 
@@ -25,15 +26,7 @@ void FixClientAreaInTwips(QWidget& window, int width, int height) {
   window.setFixedSize(TwipsSize(width, height));
 }
 
-void UseClassicFont(QWidget& window) {
-  // Arial's metrics are closest to MS Sans Serif, for which the twips layout
-  // was drawn; without them the platform's sans-serif stands in.
-  QFont font;
-  font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8.25);
-  window.setFont(font);
-}
+void UseClassicFont(QWidget& window) { window.setFont(classic_ui::WindowFont()); }
 
 void UseHighlightText(QWidget& widget) {
   QPalette palette = widget.palette();

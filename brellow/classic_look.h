@@ -21,8 +21,8 @@ void PlaceInTwips(QWidget& widget, int left, int top, int width, int height);
 // Fixes a window's client area at the twips size; the window cannot be resized.
 void FixClientAreaInTwips(QWidget& window, int width, int height);
 
-// A sans-serif at 8.25 pt (Arial-metric when installed), for a window and
-// its children.
+// The classic window font (classic_ui/classic_font.h), for a window and its
+// children.
 void UseClassicFont(QWidget& window);
 // Draws the widget's own text (label, frame caption, option text) in the
 // system highlight colour; children of a frame inherit it.

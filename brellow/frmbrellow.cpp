@@ -16,6 +16,8 @@
 #include "brellow/frmsqllogin.h"
 #include "brellow/program_info.h"
 #include "brellow/shrink_command.h"
+#include "classic_ui/control_names.h"
+#include "classic_ui/wrapping_buttons.h"
 #include "dbplatform/error.h"
 #include "dbplatform/value.h"
 
@@ -85,9 +87,9 @@ frmBrellow::frmBrellow(dbplatform::ObjectFactory& factory, basPublic& program, M
 
   Frame1 = new QGroupBox(QStringLiteral("Which databases do you want to shrink?  "), this);
   PlaceInTwips(*Frame1, 60, 120, 5292, 2532);
-  optWhich[0] = new QRadioButton(QStringLiteral("All User Databases"), Frame1);
+  optWhich[0] = new classic_ui::WrappingOptionButton(QStringLiteral("All User Databases"), Frame1);
   PlaceInTwips(*optWhich[0], 300, 240, 3972, 192);
-  optWhich[1] = new QRadioButton(QStringLiteral("Selected Databases"), Frame1);
+  optWhich[1] = new classic_ui::WrappingOptionButton(QStringLiteral("Selected Databases"), Frame1);
   PlaceInTwips(*optWhich[1], 300, 540, 3972, 192);
   lstDatabases = new QListWidget(Frame1);
   PlaceInTwips(*lstDatabases, 360, 840, 4512, 1392);
@@ -95,10 +97,10 @@ frmBrellow::frmBrellow(dbplatform::ObjectFactory& factory, basPublic& program, M
 
   Frame2 = new QGroupBox(QStringLiteral("Shrink Method  "), this);
   PlaceInTwips(*Frame2, 60, 2700, 5292, 1272);
-  optType[0] = new QRadioButton(
+  optType[0] = new classic_ui::WrappingOptionButton(
       QStringLiteral("Remove free space at end (fastest but may not free much space)"), Frame2);
   PlaceInTwips(*optType[0], 180, 300, 4932, 312);
-  optType[1] = new QRadioButton(
+  optType[1] = new classic_ui::WrappingOptionButton(
       QStringLiteral("Compact database then remove space (slowest but frees the most space)"),
       Frame2);
   PlaceInTwips(*optType[1], 180, 660, 4812, 372);
@@ -107,6 +109,8 @@ frmBrellow::frmBrellow(dbplatform::ObjectFactory& factory, basPublic& program, M
   PlaceInTwips(*cmdShrink, 5580, 3180, 792, 372);
   cmdClose = new QPushButton(QStringLiteral("Close"), this);
   PlaceInTwips(*cmdClose, 5580, 3600, 792, 372);
+
+  NameControls();
 
   // The frames' captions and the option texts; the list keeps its own colours.
   UseHighlightText(*Frame1);
@@ -132,6 +136,21 @@ frmBrellow::frmBrellow(dbplatform::ObjectFactory& factory, basPublic& program, M
   connect(cmdClose, &QPushButton::clicked, this, &frmBrellow::cmdClose_Click);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, cmdClose, &QPushButton::click);
+}
+
+void frmBrellow::NameControls() {
+  using classic_ui::ArrayMemberName;
+  using classic_ui::NameControl;
+  setObjectName(QStringLiteral("frmBrellow"));
+  NameControl(*Frame1, QStringLiteral("Frame1"));
+  NameControl(*lstDatabases, QStringLiteral("lstDatabases"), QStringLiteral("Databases"));
+  NameControl(*Frame2, QStringLiteral("Frame2"));
+  for (int index = 0; index < 2; ++index) {
+    NameControl(*optWhich[index], ArrayMemberName(QStringLiteral("optWhich"), index));
+    NameControl(*optType[index], ArrayMemberName(QStringLiteral("optType"), index));
+  }
+  NameControl(*cmdShrink, QStringLiteral("cmdShrink"));
+  NameControl(*cmdClose, QStringLiteral("cmdClose"));
 }
 
 void frmBrellow::Form_Load() {

@@ -52,6 +52,7 @@ class frmBrellow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void NameControls();
   bool AnyDatabaseSelected() const;
 
   dbplatform::ObjectFactory& factory_;

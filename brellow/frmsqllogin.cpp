@@ -16,6 +16,8 @@
 #include "brellow/connection_text.h"
 #include "brellow/program_info.h"
 #include "brellow/settings_store.h"
+#include "classic_ui/control_names.h"
+#include "classic_ui/wrapping_buttons.h"
 #include "dbplatform/error.h"
 #include "dbplatform/value.h"
 
@@ -84,9 +86,9 @@ frmSQLlogin::frmSQLlogin(dbplatform::ObjectFactory& factory, basPublic& program,
   PlaceInTwips(*Label1, 720, 300, 1152, 192);
   txtServerName = new QLineEdit(this);
   PlaceInTwips(*txtServerName, 1860, 240, 2772, 312);
-  optNT[0] = new QRadioButton(QStringLiteral("Use NT Security"), this);
+  optNT[0] = new classic_ui::WrappingOptionButton(QStringLiteral("Use NT Security"), this);
   PlaceInTwips(*optNT[0], 720, 780, 3792, 192);
-  optNT[1] = new QRadioButton(QStringLiteral("Use SQL Server Security"), this);
+  optNT[1] = new classic_ui::WrappingOptionButton(QStringLiteral("Use SQL Server Security"), this);
   PlaceInTwips(*optNT[1], 720, 1140, 3792, 192);
 
   fraSQL = new QGroupBox(this);
@@ -117,6 +119,7 @@ frmSQLlogin::frmSQLlogin(dbplatform::ObjectFactory& factory, basPublic& program,
 
   tmrLogin = new QTimer(this);
   tmrLogin->setInterval(500);
+  NameControls();
 
   // Focusable controls in tab-index order.
   setTabOrder(txtServerName, optNT[0]);
@@ -136,6 +139,28 @@ frmSQLlogin::frmSQLlogin(dbplatform::ObjectFactory& factory, basPublic& program,
   connect(cmdLogin, &QPushButton::clicked, this, &frmSQLlogin::cmdLogin_Click);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, cmdCancel, &QPushButton::click);
+}
+
+void frmSQLlogin::NameControls() {
+  using classic_ui::NameControl;
+  setObjectName(QStringLiteral("frmSQLlogin"));
+  NameControl(*Label1, QStringLiteral("Label1"));
+  NameControl(*txtServerName, QStringLiteral("txtServerName"), Label1->text());
+  for (int index = 0; index < static_cast<int>(optNT.size()); ++index) {
+    NameControl(*optNT[index], classic_ui::ArrayMemberName(QStringLiteral("optNT"), index));
+  }
+  NameControl(*fraSQL, QStringLiteral("fraSQL"), QStringLiteral("SQL Server login"));
+  NameControl(*lblLoginName, QStringLiteral("lblLoginName"));
+  NameControl(*txtLoginName, QStringLiteral("txtLoginName"), lblLoginName->text());
+  NameControl(*lblPassword, QStringLiteral("lblPassword"));
+  NameControl(*txtPassword, QStringLiteral("txtPassword"), lblPassword->text());
+  NameControl(*cmdLogin, QStringLiteral("cmdLogin"));
+  NameControl(*cmdCancel, QStringLiteral("cmdCancel"));
+  tmrLogin->setObjectName(QStringLiteral("tmrLogin"));
+  Label1->setBuddy(txtServerName);
+  lblLoginName->setBuddy(txtLoginName);
+  lblPassword->setBuddy(txtPassword);
+  for (QLabel* label : {Label1, lblLoginName, lblPassword}) label->setWordWrap(true);
 }
 
 void frmSQLlogin::Form_Load() {

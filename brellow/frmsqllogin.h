@@ -60,6 +60,7 @@ class frmSQLlogin : public QDialog {
   QTimer* tmrLogin;
 
  private:
+  void NameControls();
   void SaveLoginSettings();
   void FailLogin(const QString& message);
 

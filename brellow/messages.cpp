@@ -12,6 +12,8 @@ void MessageBoxes::Show(const QString& text) {
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox box(QMessageBox::NoIcon, kProgramName, shown, QMessageBox::Ok,
                   QApplication::activeWindow());
+  // Texts carry names the user typed or the server returned, never markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libgl-dev fonts-liberation2
+  qt6-base-dev libgl-dev fonts-liberation2 fonts-wine
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest

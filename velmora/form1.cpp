@@ -4,10 +4,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <memory>
 
+#include "classic_ui/classic_font.h"
+#include "classic_ui/control_names.h"
+#include "classic_ui/wrapping_buttons.h"
 #include "dbplatform/administration.h"
 #include "dbplatform/data_access.h"
 #include "dbplatform/object.h"
@@ -17,6 +19,7 @@
 #include "velmora/form_metrics.h"
 #include "velmora/frmsql.h"
 #include "velmora/list_appender.h"
+#include "velmora/list_box.h"
 #include "velmora/messages.h"
 #include "velmora/program_end.h"
 #include "velmora/velmora_login.h"
@@ -63,9 +66,11 @@ Form1::Form1(dbplatform::ObjectFactory& factory, Messages& messages, ProgramEnd&
              QWidget* parent)
     : QWidget(parent), factory_(factory), messages_(messages), program_end_(program_end) {
   setWindowTitle(QStringLiteral("MSDE Example"));
-  setFont(WindowFont());
+  setObjectName(QStringLiteral("Form1"));
+  setFont(classic_ui::WindowFont());
   SetClientSizeInTwips(*this, 8610, 4455);
   CreateControls();
+  NameControls();
   ConnectHandlers();
   Text1->setFocus();
 }
@@ -76,7 +81,7 @@ frmSQL* Form1::BackupRestoreWindow() const { return frmSQL_.data(); }
 
 void Form1::CreateControls() {
   Label1 = CreateInTwips<QLabel>(this, 240, 120, 1410, 195, QStringLiteral("Computer Name:"));
-  Label1->setFont(WindowFont(true));
+  Label1->setFont(classic_ui::WindowFont(true));
   FitToText(*Label1);
   Text1 = CreateInTwips<QLineEdit>(this, 240, 360, 1095, 285,
                                    QString::fromLatin1(kDefaultComputerName));
@@ -87,8 +92,9 @@ void Form1::CreateControls() {
 
   Frame1 = CreateInTwips<QGroupBox>(this, 3960, 120, 4455, 855,
                                     QStringLiteral("Delete Database If Exists"));
-  Frame1->setFont(WindowFont(true));
+  Frame1->setFont(classic_ui::WindowFont(true));
   Label2 = CreateInTwips<QLabel>(Frame1, 120, 360, 1155, 195, QStringLiteral("Database Name"));
+  Label2->setWordWrap(true);
   Text2 = CreateInTwips<QLineEdit>(Frame1, 1320, 360, 1455, 285, QStringLiteral("TestProjSQL"));
   Command2 = CreateInTwips<QPushButton>(Frame1, 2880, 360, 1335, 255, QStringLiteral("Delete DB"));
 
@@ -96,14 +102,12 @@ void Form1::CreateControls() {
       CreateInTwips<QLineEdit>(this, 240, 1320, 4815, 285, QStringLiteral("Select * from Test"));
   cmdConnectToDB = CreateInTwips<QPushButton>(this, 5280, 1320, 2055, 255,
                                               QStringLiteral("Execute SQL statement"));
-  List1 = CreateInTwips<QListWidget>(this, 240, 1800, 4815, 1620);
+  List1 = CreateInTwips<ListBox>(this, 240, 1800, 4815, 1620);
   List1->setSelectionMode(QAbstractItemView::SingleSelection);
-  List1->setSortingEnabled(false);
-  List1->setUniformItemSizes(true);
 
   Frame2 = CreateInTwips<QGroupBox>(this, 5280, 1800, 3135, 1575,
                                     QStringLiteral("Add/Delete Operation"));
-  Frame2->setFont(WindowFont(true));
+  Frame2->setFont(classic_ui::WindowFont(true));
   Label4 = CreateInTwips<QLabel>(Frame2, 120, 360, 465, 195, QStringLiteral("Name:"));
   FitToText(*Label4);
   txtName = CreateInTwips<QLineEdit>(Frame2, 120, 600, 1335, 285, QStringLiteral("Lena T"));
@@ -115,10 +119,11 @@ void Form1::CreateControls() {
 
   Frame3 =
       CreateInTwips<QGroupBox>(this, 240, 3600, 6015, 735, QStringLiteral("Server Information"));
-  Frame3->setFont(WindowFont(true));
+  Frame3->setFont(classic_ui::WindowFont(true));
   cmdKnowDB = CreateInTwips<QPushButton>(Frame3, 240, 360, 1935, 255,
                                          QStringLiteral("Available Databases"));
-  chkTables = CreateInTwips<QCheckBox>(Frame3, 2400, 360, 1335, 255, QStringLiteral("Show Tables"));
+  chkTables = CreateInTwips<classic_ui::WrappingCheckBox>(Frame3, 2400, 360, 1335, 255,
+                                                          QStringLiteral("Show Tables"));
   cmdDBRB =
       CreateInTwips<QPushButton>(Frame3, 3840, 360, 2055, 255, QStringLiteral("DB Restore/BackUP"));
 
@@ -132,6 +137,38 @@ void Form1::CreateControls() {
   for (std::size_t i = 1; i < std::size(order); ++i) {
     QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
   }
+}
+
+void Form1::NameControls() {
+  using classic_ui::NameControl;
+  NameControl(*Label1, QStringLiteral("Label1"));
+  NameControl(*Text1, QStringLiteral("Text1"), Label1->text());
+  NameControl(*Command1, QStringLiteral("Command1"));
+  NameControl(*cmdAttchDB, QStringLiteral("cmdAttchDB"));
+  NameControl(*cmdDetachDB, QStringLiteral("cmdDetachDB"));
+  NameControl(*Frame1, QStringLiteral("Frame1"));
+  NameControl(*Label2, QStringLiteral("Label2"));
+  NameControl(*Text2, QStringLiteral("Text2"), Label2->text());
+  NameControl(*Command2, QStringLiteral("Command2"));
+  NameControl(*txtSQL, QStringLiteral("txtSQL"), QStringLiteral("SQL statement"));
+  NameControl(*cmdConnectToDB, QStringLiteral("cmdConnectToDB"));
+  NameControl(*List1, QStringLiteral("List1"), QStringLiteral("Results"));
+  NameControl(*Frame2, QStringLiteral("Frame2"));
+  NameControl(*Label4, QStringLiteral("Label4"));
+  NameControl(*txtName, QStringLiteral("txtName"), Label4->text());
+  NameControl(*Label5, QStringLiteral("Label5"));
+  NameControl(*txtPos, QStringLiteral("txtPos"), Label5->text());
+  NameControl(*cmdADD, QStringLiteral("cmdADD"));
+  NameControl(*cmdDel, QStringLiteral("cmdDel"));
+  NameControl(*Frame3, QStringLiteral("Frame3"));
+  NameControl(*cmdKnowDB, QStringLiteral("cmdKnowDB"));
+  NameControl(*chkTables, QStringLiteral("chkTables"));
+  NameControl(*cmdDBRB, QStringLiteral("cmdDBRB"));
+  NameControl(*cmdExit, QStringLiteral("cmdExit"));
+  Label1->setBuddy(Text1);
+  Label2->setBuddy(Text2);
+  Label4->setBuddy(txtName);
+  Label5->setBuddy(txtPos);
 }
 
 void Form1::ConnectHandlers() {
@@ -247,10 +284,10 @@ void Form1::sCreateConnection(const std::string& sSvrName, const std::string& sU
   try {
     cnSQL = CreateObjectAs<dbplatform::Connection>(factory_, "ADODB.Connection");
     cnSQL->Open(ConnectionString(sPWD, sUID, sDatabase, sSvrName), "", "", -1);
-    List1->clear();
+    List1->Clear();
     // Declared after the clear: on a failure, its destructor shows the lines
     // listed so far before the report.
-    ListAppender lines(*List1);
+    ListAppender lines(List1->Lines());
     rsSQL = cnSQL->Execute(TextOf(txtSQL));
 
     std::string line;
@@ -259,7 +296,7 @@ void Form1::sCreateConnection(const std::string& sSvrName, const std::string& sU
       line += rsSQL->Fields().Item(i).Name();
       line += kColumnSeparator;
     }
-    lines.Add(ToQString(line));
+    lines.Add(line);
     while (!rsSQL->Eof()) {
       line.clear();
       dbplatform::FieldCollection& fields = rsSQL->Fields();
@@ -267,7 +304,7 @@ void Form1::sCreateConnection(const std::string& sSvrName, const std::string& sU
         line += dbplatform::ToText(fields.Item(i).GetValue());
         line += kColumnSeparator;
       }
-      lines.Add(ToQString(line));
+      lines.Add(line);
       rsSQL->MoveNext();
     }
     lines.Flush();
@@ -373,18 +410,18 @@ void Form1::cmdKnowDB_Click() {
   try {
     oSQLServer = CreateServer(factory_);
     oSQLServer->Connect(TextOf(Text1), kLogin, kPassword);
-    List1->clear();
-    List1->addItem(QStringLiteral("Existing Databases on : ") + Text1->text());
+    List1->Clear();
+    List1->AddItem(QStringLiteral("Existing Databases on : ") + Text1->text());
     dbplatform::DatabaseCollection& databases = oSQLServer->Databases();
     const int count = databases.Count();
     for (int position = 1; position <= count; ++position) {
       dbplatform::Database& database = databases.Item(position);
-      List1->addItem(ToQString(database.Name()) + QStringLiteral(", ") +
+      List1->AddItem(ToQString(database.Name()) + QStringLiteral(", ") +
                      QStringLiteral("Tables: ") + QString::number(database.Tables().Count()));
       if (chkTables->checkState() != Qt::Checked || database.Tables().Count() == 0) continue;
       const int table_count = database.Tables().Count();
       for (int table = 1; table <= table_count; ++table) {
-        List1->addItem(QStringLiteral("\t") + ToQString(database.Tables().Item(table).Name()));
+        List1->AddItem(QStringLiteral("\t") + ToQString(database.Tables().Item(table).Name()));
       }
     }
   } catch (const dbplatform::Error& error) {

@@ -13,7 +13,6 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPushButton;
 
 namespace dbplatform {
@@ -22,6 +21,7 @@ class ObjectFactory;
 
 namespace velmora {
 
+class ListBox;
 class Messages;
 class ProgramEnd;
 class frmSQL;
@@ -50,7 +50,7 @@ class Form1 : public QWidget {
   QPushButton* Command2;
   QLineEdit* txtSQL;
   QPushButton* cmdConnectToDB;
-  QListWidget* List1;
+  ListBox* List1;
   QGroupBox* Frame2;
   QLabel* Label4;
   QLineEdit* txtName;
@@ -78,6 +78,7 @@ class Form1 : public QWidget {
 
  private:
   void CreateControls();
+  void NameControls();
   void ConnectHandlers();
 
   void sStartMSDE(const std::string& sSvrName, const std::string& sUID, const std::string& sPWD);

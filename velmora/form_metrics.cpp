@@ -1,6 +1,5 @@
 #include "velmora/form_metrics.h"
 
-#include <QFont>
 #include <QWidget>
 #include <algorithm>
 
@@ -26,18 +25,6 @@ void SetGraphicalBackColor(QWidget& button, const QColor& color) {
   button.setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 2px outset %2; "
                                       "} QPushButton:pressed { border-style: inset; }")
                            .arg(color.name(), color.darker(160).name()));
-}
-
-QFont WindowFont(bool bold) {
-  QFont font;
-  // Narrow sans-serif faces first: the layout was drawn for MS Sans Serif, and
-  // the wide default face would clip the fixed-size labels.
-  font.setFamilies(
-      {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Sans Serif")});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(8.25);
-  font.setWeight(bold ? QFont::Bold : QFont::Normal);
-  return font;
 }
 
 }  // namespace velmora

@@ -3,18 +3,16 @@
 // is the one place where twips become logical pixels (15 twips per pixel).
 
 #include <QColor>
-#include <QFont>
 #include <QWidget>
 #include <utility>
+
+#include "classic_ui/classic_font.h"
 
 namespace velmora {
 
 inline constexpr int kTwipsPerPixel = 15;
 
 constexpr int TwipsToPixels(int twips) { return twips / kTwipsPerPixel; }
-
-// The platform's sans-serif at 8.25 points, standing in for MS Sans Serif.
-QFont WindowFont(bool bold = false);
 
 // Positions `widget` relative to its parent (a window or a frame).
 void PlaceInTwips(QWidget& widget, int left, int top, int width, int height);
@@ -36,7 +34,7 @@ void SetGraphicalBackColor(QWidget& button, const QColor& color);
 template <class Control, class... Args>
 Control* CreateInTwips(QWidget* parent, int left, int top, int width, int height, Args&&... args) {
   auto* control = new Control(std::forward<Args>(args)..., parent);
-  control->setFont(WindowFont());
+  control->setFont(classic_ui::WindowFont());
   PlaceInTwips(*control, left, top, width, height);
   return control;
 }

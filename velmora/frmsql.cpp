@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <memory>
 
+#include "classic_ui/classic_font.h"
+#include "classic_ui/control_names.h"
 #include "dbplatform/administration.h"
 #include "dbplatform/object.h"
 #include "dbplatform/platform.h"
@@ -52,9 +54,11 @@ void DisconnectQuietly(dbplatform::SQLServer* server) {
 frmSQL::frmSQL(dbplatform::ObjectFactory& factory) : QWidget(nullptr), factory_(factory) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("Form2"));
-  setFont(WindowFont());
+  setObjectName(QStringLiteral("frmSQL"));
+  setFont(classic_ui::WindowFont());
   SetClientSizeInTwips(*this, 6405, 4455);
   CreateControls();
+  NameControls();
   ConnectHandlers();
   txtSvrName->setFocus();
 }
@@ -64,6 +68,7 @@ void frmSQL::CreateControls() {
                                         QString::fromLatin1(kDefaultComputerName));
   txtSvrName->setToolTip(QStringLiteral("1"));
   CompName = CreateInTwips<QLabel>(this, 1080, 120, 930, 195, QStringLiteral("Server Name"));
+  CompName->setWordWrap(true);
   txtDBName = CreateInTwips<QLineEdit>(this, 2760, 360, 1695, 285, QStringLiteral("TestProjSQL"));
   txtDBName->setToolTip(QStringLiteral("2"));
   cmdBackup =
@@ -80,6 +85,7 @@ void frmSQL::CreateControls() {
   cmdClose = CreateInTwips<QPushButton>(this, 2760, 4080, 975, 255, QStringLiteral("Close"));
   SetGraphicalBackColor(*cmdClose, QColor(255, 224, 192));
   Label2 = CreateInTwips<QLabel>(this, 2760, 120, 1155, 195, QStringLiteral("Database Name"));
+  Label2->setWordWrap(true);
   cmdBK = CreateInTwips<QPushButton>(this, 1080, 1200, 1575, 255, QStringLiteral("SQL-DMO Backup"));
   cmdRT =
       CreateInTwips<QPushButton>(this, 2880, 1200, 1575, 255, QStringLiteral("SQL-DMO Restore"));
@@ -87,6 +93,22 @@ void frmSQL::CreateControls() {
   QWidget* const order[] = {txtSvrName, txtDBName, cmdBackup, cmdRestore,
                             txtResult,  cmdClose,  cmdBK,     cmdRT};
   for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmSQL::NameControls() {
+  using classic_ui::NameControl;
+  NameControl(*txtSvrName, QStringLiteral("txtSvrName"), CompName->text());
+  NameControl(*CompName, QStringLiteral("CompName"));
+  NameControl(*txtDBName, QStringLiteral("txtDBName"), Label2->text());
+  NameControl(*cmdBackup, QStringLiteral("cmdBackup"));
+  NameControl(*cmdRestore, QStringLiteral("cmdRestore"));
+  NameControl(*txtResult, QStringLiteral("txtResult"), QStringLiteral("Result"));
+  NameControl(*cmdClose, QStringLiteral("cmdClose"));
+  NameControl(*Label2, QStringLiteral("Label2"));
+  NameControl(*cmdBK, QStringLiteral("cmdBK"));
+  NameControl(*cmdRT, QStringLiteral("cmdRT"));
+  CompName->setBuddy(txtSvrName);
+  Label2->setBuddy(txtDBName);
 }
 
 void frmSQL::ConnectHandlers() {

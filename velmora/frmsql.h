@@ -49,6 +49,7 @@ class frmSQL : public QWidget {
 
  private:
   void CreateControls();
+  void NameControls();
   void ConnectHandlers();
   // Replaces txtResult's whole content; `text` breaks its lines with CR LF.
   void SetResultText(const QString& text);

@@ -1,18 +1,17 @@
 #include "velmora/list_appender.h"
 
-#include <QListWidget>
+#include "velmora/text_lines_model.h"
 
 namespace velmora {
 
-void ListAppender::Add(QString line) {
-  pending_.append(std::move(line));
-  if (pending_.size() >= kBatchLines) Flush();
+void ListAppender::Add(std::string_view utf8) {
+  lines_.Stage(utf8);
+  if (++pending_ >= kBatchLines) Flush();
 }
 
 void ListAppender::Flush() {
-  if (pending_.isEmpty()) return;
-  list_.addItems(pending_);
-  pending_.clear();
+  lines_.Publish();
+  pending_ = 0;
 }
 
 }  // namespace velmora

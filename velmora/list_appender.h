@@ -1,30 +1,31 @@
 #pragma once
-// Adds lines to the end of a QListWidget in batches, so that a result of a
-// million rows costs a few bulk insertions instead of one per line. The order
-// and text of the lines are exactly those given to Add().
+// Adds lines to the end of a list box's lines in batches, so that a result
+// of a million rows costs a few row insertions instead of one per line. The
+// order and text of the lines are exactly those given to Add().
 
-#include <QStringList>
-
-class QListWidget;
+#include <string_view>
 
 namespace velmora {
 
+class TextLinesModel;
+
 class ListAppender {
  public:
-  // `list` must outlive the appender.
-  explicit ListAppender(QListWidget& list) : list_(list) {}
-  // Flushes what is pending, so that lines added before a failure stay visible.
+  // `lines` must outlive the appender.
+  explicit ListAppender(TextLinesModel& lines) : lines_(lines) {}
+  // Shows what is pending, so that lines added before a failure stay visible.
   ~ListAppender() { Flush(); }
   ListAppender(const ListAppender&) = delete;
   ListAppender& operator=(const ListAppender&) = delete;
 
-  void Add(QString line);
+  // `utf8` is copied.
+  void Add(std::string_view utf8);
   void Flush();
 
  private:
-  static constexpr qsizetype kBatchLines = 65536;
-  QListWidget& list_;
-  QStringList pending_;
+  static constexpr int kBatchLines = 65536;
+  TextLinesModel& lines_;
+  int pending_ = 0;
 };
 
 }  // namespace velmora

@@ -16,6 +16,7 @@
 #include "brellow/frmsqllogin.h"
 #include "brellow/tests/scripted_objects.h"
 #include "brellow/tests/test_seams.h"
+#include "classic_ui/tests/screenshots.h"
 
 namespace brellow_test {
 namespace {
@@ -72,7 +73,7 @@ TEST_F(LoginWindowTest, SavedSettingsAreFilledInWithSqlSecurityAndAMaskedPasswor
   EXPECT_EQ(login.txtLoginName->text(), QStringLiteral("bob"));
   EXPECT_EQ(login.txtPassword->text(), QStringLiteral("s3cr;t"));
   EXPECT_EQ(login.txtPassword->displayText(), QStringLiteral("******"));
-  SaveScreenshotIfRequested(login, QStringLiteral("login"));
+  classic_ui_test::SaveScreenshotIfRequested(login, QStringLiteral("login"));
   EXPECT_TRUE(login.optNT[1]->isChecked());
   EXPECT_TRUE(SqlControlsEnabled(login));
   EXPECT_EQ(login.focusWidget(), login.txtServerName) << "Load does not move the focus";

@@ -15,6 +15,7 @@
 #include "brellow/tests/main_window_fixture.h"
 #include "brellow/tests/scripted_objects.h"
 #include "brellow/tests/sql_session.h"
+#include "classic_ui/tests/screenshots.h"
 #include "dbplatform/error.h"
 
 namespace brellow_test {
@@ -184,7 +185,7 @@ TEST_F(ShrinkOutcomeTest, ShrinkStaysDisabledDuringTheRunAndCloseStopsIt) {
 TEST_F(ShrinkOutcomeTest, WindowControlsSitAtTheirTwipsPositionsInTabOrder) {
   List({"sales", "stock"});
   window_.show();
-  SaveScreenshotIfRequested(window_, QStringLiteral("main"));
+  classic_ui_test::SaveScreenshotIfRequested(window_, QStringLiteral("main"));
   EXPECT_EQ(window_.windowTitle(), QStringLiteral("Shrink SQL Databases ...."));
   EXPECT_EQ(window_.size(), brellow::TwipsSize(6528, 4080));
   EXPECT_EQ(window_.Frame1->title(), QStringLiteral("Which databases do you want to shrink?  "));

@@ -1,8 +1,6 @@
 #include "brellow/tests/test_seams.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QPixmap>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -46,12 +44,6 @@ void WhenLoginOpens(std::function<void(brellow::frmSQLlogin&)> act) {
     if (login->isVisible()) login->reject();
   });
   poll->start();
-}
-
-void SaveScreenshotIfRequested(QWidget& window, const QString& name) {
-  const QString folder = qEnvironmentVariable("BRELLOW_SCREENSHOTS");
-  if (folder.isEmpty()) return;
-  window.grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 
 bool WaitFor(const std::function<bool()>& done, int milliseconds) {

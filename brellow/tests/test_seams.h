@@ -58,10 +58,6 @@ void SaveLogin(const char* key, const QString& value);
 // cannot hang in the modal loop.
 void WhenLoginOpens(std::function<void(brellow::frmSQLlogin&)> act);
 
-// With $BRELLOW_SCREENSHOTS naming a folder, writes `window` there as
-// <name>.png, for looking at the windows as a user sees them.
-void SaveScreenshotIfRequested(QWidget& window, const QString& name);
-
 // Processes events until `done` holds or `milliseconds` have passed.
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 3000);
 

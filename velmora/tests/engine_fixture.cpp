@@ -4,11 +4,11 @@
 
 #include <QAbstractButton>
 #include <QLineEdit>
-#include <QListWidget>
 
 #include "dbplatform/administration.h"
 #include "dbplatform/data_access.h"
 #include "dbplatform/platform.h"
+#include "velmora/list_box.h"
 
 namespace velmora_test {
 namespace {
@@ -134,7 +134,7 @@ void EngineTest::Click(QAbstractButton* button) { button->click(); }
 
 QStringList EngineTest::ListLines() const {
   QStringList lines;
-  for (int row = 0; row < form_->List1->count(); ++row) lines << form_->List1->item(row)->text();
+  for (int row = 0; row < form_->List1->Count(); ++row) lines << form_->List1->Text(row);
   return lines;
 }
 

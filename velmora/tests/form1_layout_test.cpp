@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -18,6 +17,7 @@
 #include "dbplatform/object.h"
 #include "velmora/form1.h"
 #include "velmora/frmsql.h"
+#include "velmora/list_box.h"
 #include "velmora/tests/test_seams.h"
 
 namespace velmora_test {
@@ -123,9 +123,8 @@ TEST_F(Form1LayoutTest, ControlsStandWhereTheTableSays) {
   }
   EXPECT_EQ(f.windowTitle(), "MSDE Example");
   EXPECT_EQ(f.size(), QSize(8610 / 15, 4455 / 15));
-  EXPECT_EQ(f.List1->count(), 0);
+  EXPECT_EQ(f.List1->Count(), 0);
   EXPECT_EQ(f.List1->selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_FALSE(f.List1->isSortingEnabled());
   EXPECT_EQ(f.chkTables->checkState(), Qt::Unchecked);
 }
 

@@ -5,12 +5,12 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <cstdlib>
 #include <fstream>
 
 #include "velmora/frmsql.h"
+#include "velmora/list_box.h"
 #include "velmora/tests/engine_fixture.h"
 
 namespace velmora_test {
@@ -108,7 +108,7 @@ TEST_F(ServerTest, ListingShowsTableCountsAndTablesOnlyWhenAsked) {
 TEST_F(ServerTest, ListingOfAnUnreachableServerKeepsTheListAndSaysItIsNotOn) {
   const QString name = Q(UnreachableServer());
   form_->Text1->setText(name);
-  form_->List1->addItem("before");
+  form_->List1->AddItem("before");
   Click(form_->cmdKnowDB);
   ASSERT_EQ(messages_.shown.size(), 1u);
   const QString prefix =

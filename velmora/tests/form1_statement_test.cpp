@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 
+#include "velmora/list_box.h"
 #include "velmora/tests/engine_fixture.h"
 
 namespace velmora_test {
@@ -53,7 +53,7 @@ TEST_F(StatementTest, EmptyResultShowsTheHeaderAndNumbersFormatAsText) {
 }
 
 TEST_F(StatementTest, ConnectionFailureKeepsTheListAndStatementFailureEmptiesIt) {
-  form_->List1->addItem("earlier line");
+  form_->List1->AddItem("earlier line");
   form_->Text2->setText("NoSuchDatabase");
   Click(form_->cmdConnectToDB);
   ASSERT_EQ(messages_.shown.size(), 1u);
@@ -117,7 +117,7 @@ TEST_F(StatementTest, AddWithEmptyTextsPassesThemOn) {
 TEST_F(StatementTest, MissingProcedureIsOneErrorAndLeavesTheList) {
   ExecuteSql("CREATE DATABASE Plain");
   form_->Text2->setText("Plain");
-  form_->List1->addItem("kept");
+  form_->List1->AddItem("kept");
   Click(form_->cmdADD);
   ASSERT_EQ(messages_.shown.size(), 1u);
   EXPECT_FALSE(messages_.shown[0].text.startsWith("Record"));

@@ -1,0 +1,51 @@
+#pragma once
+// The lines of a list box, kept compactly: their UTF-8 text in large blocks
+// and one 4-byte offset per line, about the text's own size in all (a list of
+// a million result lines takes tens of megabytes, not hundreds). A line turns
+// into a QString only when a view asks for it. Lines are added at the end in
+// two steps, so that many lines cost one row insertion: Stage() stores a
+// line, Publish() makes every staged line a row. GUI thread only.
+
+#include <QAbstractListModel>
+#include <QString>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+class TextLinesModel : public QAbstractListModel {
+  Q_OBJECT
+
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+  void Stage(std::string_view utf8);
+  void Publish();
+  // Removes every line, staged or published.
+  void Clear();
+  // The text of published row `row` (0 <= row < rowCount()).
+  QString Line(int row) const;
+
+ private:
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    std::size_t used = 0;
+    std::size_t capacity = 0;
+    int first_line = 0;
+  };
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+
+  std::string_view LineText(int line) const;
+
+  std::vector<Block> blocks_;
+  // Where each line starts in its block; it ends where the next line of the
+  // same block starts, or at the block's end.
+  std::vector<quint32> starts_;
+  int published_ = 0;
+};
+
+}  // namespace velmora
