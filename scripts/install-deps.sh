@@ -8,7 +8,7 @@ packages=(
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest
-  python3 python3-tds
+  python3 python3-tds python3-openssl
   xvfb xauth
 )
 for extra in "$@"; do

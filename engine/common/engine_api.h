@@ -101,6 +101,10 @@ class Engine {
   // True while some sysadmin login has an empty password (the server then
   // refuses to listen on a non-loopback address).
   virtual bool SysadminHasEmptyPassword() = 0;
+  // The 'user connections' setting as stored (sp_configure): the most
+  // connections the server accepts at once from its next start, 0 for the
+  // maximum.
+  virtual int ConfiguredUserConnections() { return 0; }
   virtual std::filesystem::path Home() const = 0;
 };
 
