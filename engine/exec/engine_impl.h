@@ -10,6 +10,7 @@
 #include "engine/catalog/instance_home.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
+#include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_usage.h"
 
 namespace sqlengine::exec {
@@ -21,9 +22,11 @@ class EngineImpl final : public Engine {
 
   LoginResult Login(const LoginRequest& request) override;
   bool SysadminHasEmptyPassword() override;
+  int ConfiguredUserConnections() override { return configuration_->UserConnectionsInUse(); }
   std::filesystem::path Home() const override { return home_.Root(); }
 
   catalog::MasterCatalog& Catalog() { return *catalog_; }
+  ConfigurationState& Configuration() { return *configuration_; }
   const catalog::InstanceHome& Layout() const { return home_; }
   DatabaseUsage& Usage() { return usage_; }
   Log& EngineLog() { return log_; }
@@ -36,6 +39,7 @@ class EngineImpl final : public Engine {
   Log& log_;
   catalog::InstanceHome home_;
   std::unique_ptr<catalog::MasterCatalog> catalog_;
+  std::unique_ptr<ConfigurationState> configuration_;
   DatabaseUsage usage_;
   std::atomic<int> next_spid_{51};
 };

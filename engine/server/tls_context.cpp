@@ -136,7 +136,12 @@ CertificateFiles EnsureSelfSignedCertificate(const std::filesystem::path& folder
 TlsContext::TlsContext(const CertificateFiles& files) {
   context_ = SSL_CTX_new(TLS_server_method());
   if (!context_) throw TlsError(TakeOpenSslErrors("cannot create a TLS context"));
+  // TLS 1.2 only, as SQL Server offers inside PRELOGIN: with 1.3 the
+  // client's Finished is its last handshake record, and FreeTDS then keeps
+  // it back and sends it inside its first encrypted packet, which no server
+  // can read.
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+  SSL_CTX_set_max_proto_version(context_, TLS1_2_VERSION);
   // No session tickets: after the handshake nothing may follow on the wire
   // but the client's own records (the login-only mode goes back to clear
   // text right after LOGIN7).

@@ -14,7 +14,7 @@ constexpr std::string_view kStatementStarters[] = {
     "dbcc",    "declare", "delete",  "deny",     "drop",       "else",   "end",      "exec",
     "execute", "goto",    "grant",   "if",       "insert",     "kill",   "print",    "raiserror",
     "restore", "return",  "revoke",  "rollback", "save",       "select", "set",      "truncate",
-    "update",  "use",     "waitfor", "while",
+    "update",  "use",     "waitfor", "while",    "reconfigure",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -124,6 +124,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"backup", StatementKind::kBackup},
       {"restore", StatementKind::kRestore},
       {"dbcc", StatementKind::kDbcc},
+      {"reconfigure", StatementKind::kReconfigure},
   };
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;

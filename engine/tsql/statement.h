@@ -30,6 +30,7 @@ enum class StatementKind {
   kBackup,   // BACKUP DATABASE
   kRestore,  // RESTORE DATABASE / HEADERONLY / FILELISTONLY / VERIFYONLY
   kDbcc,
+  kReconfigure,  // RECONFIGURE [WITH OVERRIDE]
   kCreateProcedure,  // CREATE or ALTER
   kDropProcedure,
   kExecute,
