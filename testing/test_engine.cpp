@@ -78,8 +78,8 @@ void TestEngine::Launch() {
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     std::string engine = SqlEnginePath().string();
-    std::vector<std::string> args = {engine,        "run", "--home", home_.string(), "--port",
-                                     "0",           "--listen", "127.0.0.1"};
+    std::vector<std::string> args = {engine,   "run", "--home",   home_.string(),
+                                     "--port", "0",   "--listen", "127.0.0.1"};
     args.insert(args.end(), options_.begin(), options_.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());

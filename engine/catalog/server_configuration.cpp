@@ -14,8 +14,8 @@ ServerConfiguration::ServerConfiguration(const std::filesystem::path& master_fil
 
 std::optional<int> ServerConfiguration::Stored(std::string_view name) {
   std::lock_guard lock(mutex_);
-  auto select = Prepare(db_.get(), std::string("SELECT value FROM ") + kConfigurationsTable +
-                                       " WHERE name = ?");
+  auto select = Prepare(
+      db_.get(), std::string("SELECT value FROM ") + kConfigurationsTable + " WHERE name = ?");
   sqlite3_bind_text(select.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   if (sqlite3_step(select.get()) != SQLITE_ROW) return std::nullopt;
   return sqlite3_column_int(select.get(), 0);

@@ -32,7 +32,7 @@ inline constexpr std::size_t kMaxPreloginMessageSize = 32 * 1024;
 inline constexpr std::size_t kMaxLogin7MessageSize = 128 * 1024 - 1;
 
 struct SessionSettings {
-  std::string server_name;  // ServerName in INFO/ERROR tokens
+  std::string server_name;                   // ServerName in INFO/ERROR tokens
   std::size_t max_request_size = 64u << 20;  // once logged in
   // From accept to LOGINACK; a client that has not logged in by then is
   // cut off. Zero: no limit.

@@ -171,9 +171,9 @@ void Server::Refuse(int fd, const std::string& peer) {
   ++refusals_unlogged_;
   auto now = std::chrono::steady_clock::now();
   if (now - last_refusal_logged_ < std::chrono::seconds(1)) return;
-  std::string also = refusals_unlogged_ > 1
-                         ? " (" + std::to_string(refusals_unlogged_) + " refused since the last note)"
-                         : "";
+  std::string also = refusals_unlogged_ > 1 ? " (" + std::to_string(refusals_unlogged_) +
+                                                  " refused since the last note)"
+                                            : "";
   log_.Warning("Could not connect because the maximum number of '" +
                std::to_string(connection_limit_) +
                "' user connections has already been reached. The system administrator can use "

@@ -26,8 +26,9 @@ std::filesystem::path DefaultHome() {
 }
 
 std::vector<std::string> ServiceOptions::TuningArguments() const {
-  std::vector<std::string> args = {"--login-timeout",
-                                   std::to_string(login_timeout.count() / 1000.0)};
+  auto ms = login_timeout.count();
+  std::vector<std::string> args = {
+      "--login-timeout", ms % 1000 == 0 ? std::to_string(ms / 1000) : std::to_string(ms / 1000.0)};
   if (user_connections) {
     args.push_back("--user-connections");
     args.push_back(std::to_string(*user_connections));

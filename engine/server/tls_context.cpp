@@ -150,15 +150,13 @@ TlsContext::TlsContext(const CertificateFiles& files) {
   SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_OFF);
   if (SSL_CTX_use_certificate_chain_file(context_, files.certificate.c_str()) != 1) {
     SSL_CTX_free(context_);
-    throw TlsError(
-        TakeOpenSslErrors("cannot load the certificate " + files.certificate.string()));
+    throw TlsError(TakeOpenSslErrors("cannot load the certificate " + files.certificate.string()));
   }
   if (SSL_CTX_use_PrivateKey_file(context_, files.private_key.c_str(), SSL_FILETYPE_PEM) != 1 ||
       SSL_CTX_check_private_key(context_) != 1) {
     SSL_CTX_free(context_);
-    throw TlsError(TakeOpenSslErrors("cannot load the private key " +
-                                     files.private_key.string() + " for " +
-                                     files.certificate.string()));
+    throw TlsError(TakeOpenSslErrors("cannot load the private key " + files.private_key.string() +
+                                     " for " + files.certificate.string()));
   }
 }
 

@@ -18,7 +18,7 @@ inline constexpr std::uint8_t kEncryptClientCert = 0x80;
 
 struct PreloginRequest {
   std::optional<std::uint8_t> encryption;  // as sent, flags included
-  std::string instance;  // INSTOPT without its NUL
+  std::string instance;                    // INSTOPT without its NUL
   std::optional<bool> mars;
   std::vector<std::uint8_t> client_version;
 };

@@ -54,8 +54,7 @@ CommandOutcome Tsql(const EncryptedEngine& engine, int port, const std::string& 
   std::filesystem::path config = engine.Home() / ("freetds-" + encryption + ".conf");
   std::ofstream(config) << "[global]\n\ttds version = 7.4\n\tencryption = " << encryption << "\n";
   std::filesystem::path script = engine.Home() / "tls-peer.sql";
-  std::ofstream(script) << "select '" << kMarker << "' as m\ngo\n"
-                        << kLongQuery << "\ngo\n";
+  std::ofstream(script) << "select '" << kMarker << "' as m\ngo\n" << kLongQuery << "\ngo\n";
   return RunCommand("FREETDSCONF=" + config.string() + " tsql -H 127.0.0.1 -p " +
                     std::to_string(port) + " -U " + kUser + " -P Secret1 < " + script.string());
 }
@@ -106,11 +105,12 @@ std::optional<std::string> OdbcQuery(int port, const std::string& attributes,
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-  std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port) + ";UID=" +
-                     kUser + ";PWD=Secret1;TDS_Version=7.4;ClientCharset=UTF-8;" + attributes;
+  std::string text = "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(port) +
+                     ";UID=" + kUser + ";PWD=Secret1;TDS_Version=7.4;ClientCharset=UTF-8;" +
+                     attributes;
   std::optional<std::string> value;
-  if (SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                     SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+  if (SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                     nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
     std::string sql = query;
     if (SQL_SUCCEEDED(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)) &&
@@ -119,9 +119,9 @@ std::optional<std::string> OdbcQuery(int port, const std::string& attributes,
       char buffer[4096];
       SQLLEN indicator = 0;
       SQLRETURN rc;
-      while (SQL_SUCCEEDED(rc = SQLGetData(stmt, 1, SQL_C_CHAR, buffer, sizeof buffer,
-                                           &indicator)) &&
-             indicator != SQL_NULL_DATA) {
+      while (
+          SQL_SUCCEEDED(rc = SQLGetData(stmt, 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator)) &&
+          indicator != SQL_NULL_DATA) {
         bool whole = rc == SQL_SUCCESS;
         cell.append(buffer, whole ? static_cast<std::size_t>(indicator) : sizeof buffer - 1);
         if (whole) break;

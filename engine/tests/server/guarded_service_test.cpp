@@ -107,10 +107,10 @@ TEST(GuardedService, UserConnectionsIsStoredInMasterAndTakesEffectAtRestart) {
     EXPECT_EQ(FirstError(admin.Batch("EXEC sp_configure 'user connections', 2")), 15123)
         << "an advanced option is hidden until shown";
     auto changed = RunBatch(admin,
-                       "EXEC sp_configure 'show advanced options', 1\n"
-                       "RECONFIGURE\n"
-                       "EXEC sp_configure 'user connections', 2\n"
-                       "RECONFIGURE WITH OVERRIDE");
+                            "EXEC sp_configure 'show advanced options', 1\n"
+                            "RECONFIGURE\n"
+                            "EXEC sp_configure 'user connections', 2\n"
+                            "RECONFIGURE WITH OVERRIDE");
     auto infos = Only(changed, Token::kInfo);
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_EQ(infos[1].number, 15457);
