@@ -120,7 +120,11 @@ bool SocketChannel::WriteAll(std::span<const std::uint8_t> bytes) {
   if (!tls_) return SendRaw(bytes);
   std::lock_guard lock(send_mutex_);
   if (shut_down_) return false;
-  tls_->Encrypt(bytes);
+  try {
+    tls_->Encrypt(bytes);
+  } catch (const TlsError&) {
+    return false;  // the TLS state is broken: so is the connection
+  }
   return FlushTls();
 }
 

@@ -33,8 +33,8 @@ class SocketChannel {
   // past the read deadline; throws tds::DecodeError for a malformed header
   // and TlsError for a record that does not decrypt.
   bool ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload);
-  // Writes everything, blocking while the peer is slow to read. Returns false
-  // once the connection is broken.
+  // Writes everything (encrypted when TLS is on), blocking while the peer is
+  // slow to read. Returns false once the connection is broken.
   bool WriteAll(std::span<const std::uint8_t> bytes);
   // Writes the pieces in order as one stream, in as few system calls as the
   // socket allows. `pieces` is consumed (its entries are advanced). Returns
