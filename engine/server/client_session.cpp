@@ -52,6 +52,11 @@ bool ClientSession::ReadMessage(tds::Message* message) {
   std::vector<std::uint8_t> payload;
   for (;;) {
     if (!channel_.ReadPacket(&header, &payload)) return false;
+    if (!session_) {
+      // Before login only PRELOGIN (with the TLS handshake) and LOGIN7 come.
+      bool login7 = header.type == static_cast<std::uint8_t>(tds::PacketType::kLogin7);
+      assembler_.set_max_message_size(login7 ? kMaxLogin7MessageSize : kMaxPreloginMessageSize);
+    }
     if (auto complete = assembler_.Add(header, payload)) {
       *message = std::move(*complete);
       return true;
@@ -144,7 +149,6 @@ bool ClientSession::Login() {
     }
     encryption = agreement.scope;
     if (encryption != tds::EncryptionScope::kNone && !NegotiateTls()) return false;
-    assembler_.set_max_message_size(kMaxLogin7MessageSize);
     if (!ReadMessage(&message)) return false;
   } else if (settings_.encryption == tds::ServerEncryption::kRequired) {
     log_.Warning("closed the connection from " + peer_ +

@@ -26,8 +26,9 @@
 
 namespace sqlengine::server {
 
-// What a client may send before it has logged in: PRELOGIN and the TLS
-// handshake records it carries, then LOGIN7 (at most 128 KiB - 1 bytes).
+// What a client may send before it has logged in: PRELOGIN messages (the
+// option table, then the TLS handshake records they carry) and LOGIN7 (at
+// most 128 KiB - 1 bytes), each a message of its own.
 inline constexpr std::size_t kMaxPreloginMessageSize = 32 * 1024;
 inline constexpr std::size_t kMaxLogin7MessageSize = 128 * 1024 - 1;
 

@@ -116,6 +116,9 @@ TEST_F(ServerTest, OversizedMessagesBeforeLoginAreCutOff) {
   login.resize(server::kMaxLogin7MessageSize, 0);
   large_login.Send(PacketType::kLogin7, login);
   EXPECT_TRUE(large_login.Receive()) << "a LOGIN7 within the limit was refused";
+  TdsClient large_first_login(Port());  // as a TDS 7.0 client, without PRELOGIN
+  large_first_login.Send(PacketType::kLogin7, login);
+  EXPECT_TRUE(large_first_login.Receive()) << "a first LOGIN7 within the limit was refused";
 
   EXPECT_TRUE(LogsIn(Port()));
 }
