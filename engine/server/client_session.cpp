@@ -48,14 +48,27 @@ void ClientSession::Close() {
 }
 
 bool ClientSession::ReadMessage(tds::Message* message) {
+  // Before login only PRELOGIN (with the TLS handshake) and LOGIN7 come, and
+  // anything else is refused before its payload is read.
+  auto check_before_login = [this](const tds::PacketHeader& header) {
+    bool login7 = header.type == static_cast<std::uint8_t>(tds::PacketType::kLogin7);
+    if (!login7 && header.type != static_cast<std::uint8_t>(tds::PacketType::kPrelogin)) {
+      constexpr std::uint8_t kTlsHandshakeRecord = 0x16;
+      throw tds::DecodeError(
+          "packet type " + std::to_string(header.type) + " before login" +
+          (header.type == kTlsHandshakeRecord
+               ? " (a TLS handshake before PRELOGIN, TDS 8.0's strict encryption, is not offered)"
+               : ""));
+    }
+    assembler_.set_max_message_size(login7 ? kMaxLogin7MessageSize : kMaxPreloginMessageSize);
+  };
   tds::PacketHeader header;
   std::vector<std::uint8_t> payload;
   for (;;) {
-    if (!channel_.ReadPacket(&header, &payload)) return false;
-    if (!session_) {
-      // Before login only PRELOGIN (with the TLS handshake) and LOGIN7 come.
-      bool login7 = header.type == static_cast<std::uint8_t>(tds::PacketType::kLogin7);
-      assembler_.set_max_message_size(login7 ? kMaxLogin7MessageSize : kMaxPreloginMessageSize);
+    if (!channel_.ReadPacket(
+            &header, &payload,
+            session_ ? std::function<void(const tds::PacketHeader&)>() : check_before_login)) {
+      return false;
     }
     if (auto complete = assembler_.Add(header, payload)) {
       *message = std::move(*complete);

@@ -64,11 +64,13 @@ bool SocketChannel::ReadExactly(std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool SocketChannel::ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload) {
+bool SocketChannel::ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload,
+                               const std::function<void(const tds::PacketHeader&)>& check_header) {
   std::uint8_t raw[tds::kHeaderSize];
   if (!ReadExactly(raw, sizeof raw)) return false;
   *header =
       tds::ParseHeader(std::span<const std::uint8_t, tds::kHeaderSize>(raw, tds::kHeaderSize));
+  if (check_header) check_header(*header);
   payload->resize(header->length - tds::kHeaderSize);
   return ReadExactly(payload->data(), payload->size());
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,10 +30,13 @@ class SocketChannel {
   SocketChannel(const SocketChannel&) = delete;
   SocketChannel& operator=(const SocketChannel&) = delete;
 
-  // Reads one packet. Returns false at end of stream, on a socket error or
-  // past the read deadline; throws tds::DecodeError for a malformed header
-  // and TlsError for a record that does not decrypt.
-  bool ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload);
+  // Reads one packet. `check_header`, when given, sees the header before
+  // the payload is read and may throw to refuse it. Returns false at end of
+  // stream, on a socket error or past the read deadline; throws
+  // tds::DecodeError for a malformed header and TlsError for a record that
+  // does not decrypt.
+  bool ReadPacket(tds::PacketHeader* header, std::vector<std::uint8_t>* payload,
+                  const std::function<void(const tds::PacketHeader&)>& check_header = {});
   // Writes everything (encrypted when TLS is on), blocking while the peer is
   // slow to read. Returns false once the connection is broken.
   bool WriteAll(std::span<const std::uint8_t> bytes);

@@ -123,6 +123,19 @@ TEST_F(ServerTest, OversizedMessagesBeforeLoginAreCutOff) {
   EXPECT_TRUE(LogsIn(Port()));
 }
 
+TEST_F(ServerTest, AnythingButPreloginOrLogin7BeforeLoginIsCutOffAtOnce) {
+  // What a TDS 8.0 client sends first: a TLS ClientHello record.
+  const std::uint8_t client_hello[] = {0x16, 0x03, 0x01, 0x02, 0x00, 0x01, 0x00, 0x01, 0xFC};
+  TdsClient strict(Port());
+  strict.SendRaw(client_hello);
+  EXPECT_TRUE(strict.WaitForClose()) << "kept until the login timeout";
+
+  TdsClient batch_first(Port());
+  batch_first.Send(PacketType::kSqlBatch, BuildBatch("rows 1", tds::TdsVersion::k74));
+  EXPECT_TRUE(batch_first.WaitForClose());
+  EXPECT_TRUE(LogsIn(Port()));
+}
+
 // A server with a certificate made for the test in a temporary folder.
 class EncryptionTest : public ServerTest {
  protected:
