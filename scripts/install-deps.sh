@@ -9,7 +9,7 @@ packages=(
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev sqlite3 libssl-dev
   libgtest-dev googletest
-  python3 python3-tds python3-pkg-resources
+  python3 python3-tds python3-pkg-resources python3-openssl
   xvfb xauth x11-utils
   dpkg-dev lintian desktop-file-utils appstream librsvg2-bin man-db
 )

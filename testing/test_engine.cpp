@@ -56,6 +56,11 @@ TestEngine::TestEngine() : home_(MakeTempFolder("sqlengine-test")), owns_home_(t
 
 TestEngine::TestEngine(const std::filesystem::path& home) : home_(home) { Launch(); }
 
+TestEngine::TestEngine(std::vector<std::string> options)
+    : home_(MakeTempFolder("sqlengine-test")), owns_home_(true), options_(std::move(options)) {
+  Launch();
+}
+
 TestEngine::~TestEngine() {
   if (pid_ > 0) Stop();
   if (owns_home_) {
@@ -73,9 +78,13 @@ void TestEngine::Launch() {
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     std::string engine = SqlEnginePath().string();
-    std::string home = home_.string();
-    execl(engine.c_str(), engine.c_str(), "run", "--home", home.c_str(), "--port", "0", "--listen",
-          "127.0.0.1", static_cast<char*>(nullptr));
+    std::vector<std::string> args = {engine,   "run", "--home",   home_.string(),
+                                     "--port", "0",   "--listen", "127.0.0.1"};
+    args.insert(args.end(), options_.begin(), options_.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(engine.c_str(), argv.data());
     _exit(127);
   }
   pid_ = pid;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -16,6 +17,8 @@ class TestEngine {
   // connections. Throws std::runtime_error when it does not come up.
   TestEngine();
   explicit TestEngine(const std::filesystem::path& home);  // reuse an existing home
+  // A fresh home, with more options for `run` (kept for Restart).
+  explicit TestEngine(std::vector<std::string> options);
   ~TestEngine();
   TestEngine(const TestEngine&) = delete;
   TestEngine& operator=(const TestEngine&) = delete;
@@ -40,6 +43,7 @@ class TestEngine {
   bool owns_home_ = false;
   pid_t pid_ = -1;
   int port_ = 0;
+  std::vector<std::string> options_;
 };
 
 // Path of the built sqlengine program.

@@ -104,6 +104,10 @@ class Engine {
   // Told before the server listens: while true, the engine refuses to give a
   // sysadmin login an empty password or a login with one the sysadmin role.
   virtual void SetListensBeyondLoopback(bool beyond) = 0;
+  // The 'user connections' setting as stored (sp_configure): the most
+  // connections the server accepts at once from its next start, 0 for the
+  // maximum.
+  virtual int ConfiguredUserConnections() { return 0; }
   virtual std::filesystem::path Home() const = 0;
 };
 

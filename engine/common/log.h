@@ -1,6 +1,7 @@
 #pragma once
 // The engine's log: <home>/log/sqlengine.log. Thread-safe; one line per event,
-// prefixed with a UTC timestamp and the level.
+// prefixed with a UTC timestamp and the level. Control characters in the
+// text (a newline in a login name) are escaped, so no event can forge a line.
 
 #include <filesystem>
 #include <fstream>

@@ -182,6 +182,7 @@ constexpr MessageDef kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
     {8106, 16,
      "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
@@ -222,7 +223,12 @@ constexpr MessageDef kMessages[] = {
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
     {15043, 16, "You must specify 'REPLACE' to overwrite an existing message."},
     {15063, 16, "The login already has an account under a different user name."},
-    {15118, 16, "Password validation failed. The password does not meet policy requirements because it is too short."},
+    {15118, 16,
+     "Password validation failed. The password does not meet policy requirements because it is "
+     "too short."},
+    {15123, 16,
+     "The configuration option '%s' does not exist, or it may be an advanced option."},
+    {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
     {15178, 16, "Cannot drop a message with an ID less than 50,000."},
     {15179, 16, "Message number %d does not exist."},
@@ -233,6 +239,9 @@ constexpr MessageDef kMessages[] = {
     {15409, 11, "'%s' is not a role."},
     {15410, 11, "User or role '%s' does not exist in this database."},
     {15412, 11, "'%s' is not a known fixed role."},
+    {15457, 0,
+     "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
+     "install."},
     {18452, 14,
      "Login failed for user '%ls'. Reason: Not associated with a trusted SQL Server "
      "connection."},

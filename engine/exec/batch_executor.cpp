@@ -8,6 +8,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/backup_restore.h"
+#include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
@@ -315,6 +316,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kPermission:
       ExecutePermission(session_, statement);
       Done();
+      return Flow::kNext;
+    case StatementKind::kReconfigure:
+      Reconfigure(session_, sink_);
       return Flow::kNext;
     case StatementKind::kDropLogin:
       ExecuteDropLogin(session_, statement, sink_);

@@ -14,6 +14,7 @@ namespace exec {
 EngineImpl::EngineImpl(const std::filesystem::path& home, Log& log) : log_(log), home_(home) {
   home_.Prepare(log_);
   catalog_ = std::make_unique<catalog::MasterCatalog>(home_.MasterFile());
+  configuration_ = std::make_unique<ConfigurationState>(home_.MasterFile());
 }
 
 std::optional<catalog::DatabaseEntry> EngineImpl::FindDatabase(std::string_view name) {

@@ -10,6 +10,7 @@
 #include "engine/catalog/instance_home.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
+#include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_usage.h"
 #include "engine/exec/lock_waits.h"
 
@@ -25,9 +26,11 @@ class EngineImpl final : public Engine {
   void SetListensBeyondLoopback(bool beyond) override { beyond_loopback_ = beyond; }
   // While true, no sysadmin may have an empty password (15118).
   bool ListensBeyondLoopback() const { return beyond_loopback_.load(); }
+  int ConfiguredUserConnections() override { return configuration_->UserConnectionsInUse(); }
   std::filesystem::path Home() const override { return home_.Root(); }
 
   catalog::MasterCatalog& Catalog() { return *catalog_; }
+  ConfigurationState& Configuration() { return *configuration_; }
   const catalog::InstanceHome& Layout() const { return home_; }
   DatabaseUsage& Usage() { return usage_; }
   LockWaits& Locks() { return locks_; }
@@ -46,6 +49,7 @@ class EngineImpl final : public Engine {
   Log& log_;
   catalog::InstanceHome home_;
   std::unique_ptr<catalog::MasterCatalog> catalog_;
+  std::unique_ptr<ConfigurationState> configuration_;
   DatabaseUsage usage_;
   LockWaits locks_;
   std::atomic<int> next_spid_{51};

@@ -9,6 +9,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/catalog_procedures.h"
+#include "engine/exec/configuration_procedures.h"
 #include "engine/exec/security_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
@@ -98,6 +99,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       DetachDb(session, arguments, sink);
     } else if (name == "sp_spaceused") {
       SpaceUsed(session, arguments, sink);
+    } else if (name == "sp_configure") {
+      Configure(session, arguments, sink);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&

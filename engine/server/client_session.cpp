@@ -34,7 +34,7 @@ ClientSession::ClientSession(int fd, std::string peer, Engine& engine, Log& log,
       engine_(engine),
       log_(log),
       settings_(settings),
-      assembler_(settings.max_request_size),
+      assembler_(kMaxPreloginMessageSize),
       writer_(channel_, client_gone_) {}
 
 ClientSession::~ClientSession() = default;
@@ -48,10 +48,28 @@ void ClientSession::Close() {
 }
 
 bool ClientSession::ReadMessage(tds::Message* message) {
+  // Before login only PRELOGIN (with the TLS handshake) and LOGIN7 come, and
+  // anything else is refused before its payload is read.
+  auto check_before_login = [this](const tds::PacketHeader& header) {
+    bool login7 = header.type == static_cast<std::uint8_t>(tds::PacketType::kLogin7);
+    if (!login7 && header.type != static_cast<std::uint8_t>(tds::PacketType::kPrelogin)) {
+      constexpr std::uint8_t kTlsHandshakeRecord = 0x16;
+      throw tds::DecodeError(
+          "packet type " + std::to_string(header.type) + " before login" +
+          (header.type == kTlsHandshakeRecord
+               ? " (a TLS handshake before PRELOGIN, TDS 8.0's strict encryption, is not offered)"
+               : ""));
+    }
+    assembler_.set_max_message_size(login7 ? kMaxLogin7MessageSize : kMaxPreloginMessageSize);
+  };
   tds::PacketHeader header;
   std::vector<std::uint8_t> payload;
   for (;;) {
-    if (!channel_.ReadPacket(&header, &payload)) return false;
+    if (!channel_.ReadPacket(
+            &header, &payload,
+            session_ ? std::function<void(const tds::PacketHeader&)>() : check_before_login)) {
+      return false;
+    }
     if (auto complete = assembler_.Add(header, payload)) {
       *message = std::move(*complete);
       return true;
@@ -72,9 +90,16 @@ void ClientSession::Run() {
       }
       Close();
       reader.join();
+    } else if (channel_.DeadlinePassed()) {
+      auto ms = settings_.login_timeout.count();
+      std::string limit =
+          ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+      log_.Warning("closed the connection from " + peer_ + ": no login within " + limit);
     }
   } catch (const tds::DecodeError& e) {
     log_.Warning("malformed request from " + peer_ + ": " + e.what() + "; connection closed");
+  } catch (const TlsError& e) {
+    log_.Warning("encryption with " + peer_ + " failed: " + e.what() + "; connection closed");
   } catch (const ClientGone&) {
   } catch (const std::exception& e) {
     log_.Error("internal error in the session of " + peer_ + ": " + e.what());
@@ -91,19 +116,65 @@ void ClientSession::SendLoginFailure(const std::vector<ServerMessage>& messages,
   writer_.Finish();
 }
 
+bool ClientSession::NegotiateTls() {
+  auto tls = std::make_unique<TlsStream>(*settings_.tls);
+  for (;;) {
+    tds::Message message;
+    if (!ReadMessage(&message)) return false;
+    if (message.type != tds::PacketType::kPrelogin) {
+      throw TlsError("expected the TLS handshake in PRELOGIN packets, got packet type " +
+                     std::to_string(static_cast<int>(message.type)));
+    }
+    tls->Feed(message.body);
+    bool done = tls->Handshake();
+    std::vector<std::uint8_t> records = tls->TakeOutput();
+    if (!records.empty()) {
+      std::vector<std::uint8_t> packets;
+      std::uint8_t packet_id = 1;
+      tds::AppendPackets(records, tds::kDefaultPacketSize, 0, true, &packet_id, packets,
+                         tds::PacketType::kPrelogin);
+      if (!channel_.WriteAll(packets)) return false;
+    }
+    if (done) break;
+  }
+  channel_.StartTls(std::move(tls));
+  return true;
+}
+
 bool ClientSession::Login() {
+  if (settings_.login_timeout.count() > 0) {
+    channel_.SetReadDeadline(SocketChannel::Clock::now() + settings_.login_timeout);
+  }
   tds::Message message;
   if (!ReadMessage(&message)) return false;
+  tds::EncryptionScope encryption = tds::EncryptionScope::kNone;
   if (message.type == tds::PacketType::kPrelogin) {
-    tds::DecodePrelogin(message.body);
-    writer_.Tokens().Append(tds::EncodePreloginResponse());
+    tds::PreloginRequest prelogin = tds::DecodePrelogin(message.body);
+    tds::EncryptionAgreement agreement =
+        tds::NegotiateEncryption(prelogin.encryption, settings_.encryption);
+    writer_.Tokens().Append(tds::EncodePreloginResponse(agreement.answer));
     writer_.Finish();
+    if (agreement.refused) {
+      log_.Warning("closed the connection from " + peer_ +
+                   ": the client and the server do not agree on encryption (client " +
+                   (prelogin.encryption ? std::to_string(*prelogin.encryption) : "none") + ")");
+      return false;
+    }
+    encryption = agreement.scope;
+    if (encryption != tds::EncryptionScope::kNone && !NegotiateTls()) return false;
     if (!ReadMessage(&message)) return false;
+  } else if (settings_.encryption == tds::ServerEncryption::kRequired) {
+    log_.Warning("closed the connection from " + peer_ +
+                 ": it logs in without PRELOGIN, so without the encryption this server requires");
+    return false;
   }
   if (message.type != tds::PacketType::kLogin7) {
     throw tds::DecodeError("expected LOGIN7, got packet type " +
                            std::to_string(static_cast<int>(message.type)));
   }
+  // Encryption for the login only ends with the LOGIN7 message: the answer
+  // and everything after it travel in clear text.
+  if (encryption == tds::EncryptionScope::kLoginOnly) channel_.StopTls();
   tds::Login7 login = tds::DecodeLogin7(message.body);
   login.request.client_address = peer_;
   // Until LOGINACK the client reads tokens in the layout it asked for.
@@ -116,6 +187,8 @@ bool ClientSession::Login() {
     return false;
   }
   session_ = std::move(result.session);
+  channel_.SetReadDeadline(std::nullopt);
+  assembler_.set_max_message_size(settings_.max_request_size);
   version_ = tds::NegotiateVersion(login.tds_version);
   std::size_t packet_size = NegotiatePacketSize(login.packet_size);
   writer_.Configure(tds::kDefaultPacketSize, static_cast<std::uint16_t>(session_->Spid()));
@@ -171,6 +244,8 @@ void ClientSession::ReaderLoop() {
     }
   } catch (const tds::DecodeError& e) {
     log_.Warning("malformed packet from " + peer_ + ": " + e.what() + "; connection closed");
+  } catch (const TlsError& e) {
+    log_.Warning("encryption with " + peer_ + " failed: " + e.what() + "; connection closed");
   }
   client_gone_ = true;
   std::unique_lock lock(mutex_);

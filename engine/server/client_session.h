@@ -6,6 +6,7 @@
 // and its SqlSession; the Engine and Log must outlive it.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -17,15 +18,28 @@
 #include "engine/common/log.h"
 #include "engine/server/response_writer.h"
 #include "engine/server/socket_channel.h"
+#include "engine/server/tls_context.h"
 #include "engine/server/wire_sink.h"
 #include "engine/tds/packet.h"
+#include "engine/tds/prelogin.h"
 #include "engine/tds/version.h"
 
 namespace sqlengine::server {
 
+// What a client may send before it has logged in: PRELOGIN messages (the
+// option table, then the TLS handshake records they carry) and LOGIN7 (at
+// most 128 KiB - 1 bytes), each a message of its own.
+inline constexpr std::size_t kMaxPreloginMessageSize = 32 * 1024;
+inline constexpr std::size_t kMaxLogin7MessageSize = 128 * 1024 - 1;
+
 struct SessionSettings {
-  std::string server_name;  // ServerName in INFO/ERROR tokens
-  std::size_t max_request_size = 64u << 20;
+  std::string server_name;                   // ServerName in INFO/ERROR tokens
+  std::size_t max_request_size = 64u << 20;  // once logged in
+  // From accept to LOGINACK; a client that has not logged in by then is
+  // cut off. Zero: no limit.
+  std::chrono::milliseconds login_timeout{60'000};
+  tds::ServerEncryption encryption = tds::ServerEncryption::kUnavailable;
+  std::shared_ptr<const TlsContext> tls;  // set unless kUnavailable
 };
 
 class ClientSession {
@@ -45,6 +59,10 @@ class ClientSession {
  private:
   bool ReadMessage(tds::Message* message);
   bool Login();
+  // Runs the TLS handshake carried in PRELOGIN packets; afterwards the
+  // channel encrypts. Returns false when the client went away; throws
+  // TlsError when the handshake fails.
+  bool NegotiateTls();
   void SendLoginFailure(const std::vector<ServerMessage>& messages, bool wide);
   void ReaderLoop();
   void ServeRequests();

@@ -165,6 +165,25 @@ void Server::ReapFinished() {
   }
 }
 
+void Server::Refuse(int fd, const std::string& peer) {
+  // Closed before anything is read: the client sees its PRELOGIN fail.
+  close(fd);
+  ++refusals_unlogged_;
+  auto now = std::chrono::steady_clock::now();
+  if (now - last_refusal_logged_ < std::chrono::seconds(1)) return;
+  std::string also = refusals_unlogged_ > 1 ? " (" + std::to_string(refusals_unlogged_) +
+                                                  " refused since the last note)"
+                                            : "";
+  log_.Warning("Could not connect because the maximum number of '" +
+               std::to_string(connection_limit_) +
+               "' user connections has already been reached. The system administrator can use "
+               "sp_configure to increase the maximum value. The connection has been closed. "
+               "[CLIENT: " +
+               peer + "]" + also);
+  last_refusal_logged_ = now;
+  refusals_unlogged_ = 0;
+}
+
 void Server::Accept(int listen_fd) {
   sockaddr_storage peer{};
   socklen_t length = sizeof peer;
@@ -175,11 +194,19 @@ void Server::Accept(int listen_fd) {
     }
     return;
   }
+  std::string peer_name = Endpoint(reinterpret_cast<sockaddr*>(&peer));
+  ReapFinished();
+  {
+    std::lock_guard lock(mutex_);
+    if (connections_.size() >= connection_limit_) {
+      Refuse(fd, peer_name);
+      return;
+    }
+  }
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Connection c;
-  c.session = std::make_unique<ClientSession>(fd, Endpoint(reinterpret_cast<sockaddr*>(&peer)),
-                                              engine_, log_, settings_);
+  c.session = std::make_unique<ClientSession>(fd, peer_name, engine_, log_, settings_);
   c.finished = std::make_shared<std::atomic<bool>>(false);
   ClientSession* session = c.session.get();
   auto finished = c.finished;

@@ -3,6 +3,7 @@
 // runs one ClientSession per connection on its own thread. The Engine and
 // Log must outlive the Server.
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -36,12 +37,19 @@ class ListenError : public std::runtime_error {
   std::string address_;
 };
 
+// SQL Server's most simultaneous user connections ('user connections' 0).
+inline constexpr std::size_t kMaxUserConnections = 32767;
+
 class Server {
  public:
   Server(Engine& engine, Log& log, SessionSettings settings);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
+
+  // Connections beyond `limit` are closed as they arrive (and logged);
+  // counted are all open connections, logged in or not.
+  void SetConnectionLimit(std::size_t limit) { connection_limit_ = limit; }
 
   // Binds and listens on every address. Throws ListenError.
   void Listen(const ListenConfig& config);
@@ -62,6 +70,7 @@ class Server {
   };
   void Accept(int listen_fd);
   void ReapFinished();
+  void Refuse(int fd, const std::string& peer);
 
   Engine& engine_;
   Log& log_;
@@ -72,6 +81,10 @@ class Server {
   int wake_pipe_[2] = {-1, -1};
   std::mutex mutex_;
   std::vector<Connection> connections_;
+  std::size_t connection_limit_ = kMaxUserConnections;
+  // Refusals are logged at most once a second, with the count since.
+  std::chrono::steady_clock::time_point last_refusal_logged_{};
+  std::size_t refusals_unlogged_ = 0;
 };
 
 // True for 127.0.0.0/8, ::1 and IPv4-mapped loopback; false for anything

@@ -17,6 +17,7 @@
 #include "engine/server/server.h"
 #include "engine/server/service_options.h"
 #include "engine/server/tds_probe.h"
+#include "engine/server/tls_context.h"
 
 namespace sqlengine::server {
 namespace {
@@ -98,7 +99,27 @@ int Run(const ServiceOptions& options, const EngineFactory& open_engine) {
 
   SessionSettings settings;
   settings.server_name = HostName();
+  settings.login_timeout = options.login_timeout;
+  try {
+    CertificateFiles files{options.tls_certificate, options.tls_key};
+    if (files.certificate.empty()) {
+      files = EnsureSelfSignedCertificate(options.home / "tls", settings.server_name);
+    }
+    settings.tls = std::make_shared<TlsContext>(files);
+  } catch (const TlsError& e) {
+    log.Error(std::string("cannot set up encryption: ") + e.what());
+    std::cerr << "sqlengine: cannot set up encryption: " << e.what() << '\n';
+    return kExitFailure;
+  }
+  bool beyond_loopback = false;
+  for (const std::string& address : addresses) beyond_loopback |= !IsLoopbackAddress(address);
+  settings.encryption = beyond_loopback || options.force_encryption
+                            ? tds::ServerEncryption::kRequired
+                            : tds::ServerEncryption::kOffered;
+  int user_connections = options.user_connections.value_or(engine->ConfiguredUserConnections());
   Server server(*engine, log, settings);
+  server.SetConnectionLimit(user_connections > 0 ? static_cast<std::size_t>(user_connections)
+                                                 : kMaxUserConnections);
   ListenConfig config;
   config.addresses = addresses;
   if (options.UsesDefaultAddresses()) config.optional_addresses = {"::1"};
@@ -116,7 +137,10 @@ int Run(const ServiceOptions& options, const EngineFactory& open_engine) {
   }
   lock->Publish({static_cast<int>(getpid()), server.Port(), server.Endpoints()});
   log.Info("started (pid " + std::to_string(getpid()) + ", home " + options.home.string() +
-           "), listening on " + Join(server.Endpoints()));
+           "), listening on " + Join(server.Endpoints()) + "; encryption " +
+           (settings.encryption == tds::ServerEncryption::kRequired ? "required" : "offered") +
+           ", user connections " +
+           (user_connections > 0 ? std::to_string(user_connections) : "0 (32767)"));
   if (options.background) {
     std::cerr << kReadyMarker << std::flush;
     RedirectToDevNull({STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO});
@@ -155,6 +179,7 @@ int Start(const ServiceOptions& options) {
     args.push_back("--listen");
     args.push_back(address);
   }
+  for (std::string& arg : options.TuningArguments()) args.push_back(std::move(arg));
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

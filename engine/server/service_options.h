@@ -1,7 +1,9 @@
 #pragma once
 // The command line of the sqlengine program.
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,19 @@ struct ServiceOptions {
   std::vector<std::string> listen;  // as given; empty means the defaults
   // Internal (set by `start` for its child): detach stdio once listening.
   bool background = false;
+  // How long a connection may take to log in; zero: no limit.
+  std::chrono::milliseconds login_timeout{60'000};
+  // Overrides the 'user connections' setting stored in master (0: the maximum).
+  std::optional<int> user_connections;
+  // Encrypt every connection even when listening on loopback only.
+  bool force_encryption = false;
+  // Both or neither: the certificate (PEM chain) and its key instead of the
+  // self-signed pair kept in <home>/tls.
+  std::filesystem::path tls_certificate;
+  std::filesystem::path tls_key;
+
+  // The options above as arguments, for `start` to hand to its child.
+  std::vector<std::string> TuningArguments() const;
 
   std::vector<std::string> ListenAddresses() const;
   bool UsesDefaultAddresses() const { return listen.empty(); }

@@ -61,14 +61,15 @@ void WriteHeader(const PacketHeader& header, std::span<std::uint8_t, kHeaderSize
 }
 
 void AppendPackets(std::span<const std::uint8_t> body, std::size_t packet_size, std::uint16_t spid,
-                   bool end_of_message, std::uint8_t* packet_id, std::vector<std::uint8_t>& out) {
+                   bool end_of_message, std::uint8_t* packet_id, std::vector<std::uint8_t>& out,
+                   PacketType type) {
   const std::size_t chunk = packet_size - kHeaderSize;
   std::size_t offset = 0;
   do {
     std::size_t size = std::min(chunk, body.size() - offset);
     bool last = offset + size == body.size();
     PacketHeader header;
-    header.type = static_cast<std::uint8_t>(PacketType::kTabularResult);
+    header.type = static_cast<std::uint8_t>(type);
     header.status = last && end_of_message ? kStatusEndOfMessage : 0;
     header.length = static_cast<std::uint16_t>(size + kHeaderSize);
     header.spid = spid;

@@ -55,6 +55,9 @@ class MessageAssembler {
  public:
   explicit MessageAssembler(std::size_t max_message_size) : max_message_size_(max_message_size) {}
   std::optional<Message> Add(const PacketHeader& header, std::span<const std::uint8_t> payload);
+  // Applies to the packets added from now on, including the rest of a
+  // message being assembled.
+  void set_max_message_size(std::size_t size) { max_message_size_ = size; }
 
  private:
   std::size_t max_message_size_;
@@ -65,10 +68,11 @@ class MessageAssembler {
 // Writes `header` in its 8-byte wire form (length and SPID big-endian).
 void WriteHeader(const PacketHeader& header, std::span<std::uint8_t, kHeaderSize> out);
 
-// Appends `body` as packets of type 0x04 of at most `packet_size` bytes each;
-// the last one carries EOM when `end_of_message`. Packet ids count from
-// `*packet_id` and wrap.
+// Appends `body` as packets of `type` (a server's tabular result unless
+// said otherwise) of at most `packet_size` bytes each; the last one carries
+// EOM when `end_of_message`. Packet ids count from `*packet_id` and wrap.
 void AppendPackets(std::span<const std::uint8_t> body, std::size_t packet_size, std::uint16_t spid,
-                   bool end_of_message, std::uint8_t* packet_id, std::vector<std::uint8_t>& out);
+                   bool end_of_message, std::uint8_t* packet_id, std::vector<std::uint8_t>& out,
+                   PacketType type = PacketType::kTabularResult);
 
 }  // namespace sqlengine::tds

@@ -36,7 +36,7 @@ PreloginRequest DecodePrelogin(std::span<const std::uint8_t> body) {
         break;
       case kEncryption:
         if (length < 1) throw DecodeError("PRELOGIN ENCRYPTION without a value");
-        request.encryption = static_cast<Encryption>(data[0]);
+        request.encryption = data[0];
         break;
       case kInstance:
         for (std::uint8_t c : data) {
@@ -54,7 +54,43 @@ PreloginRequest DecodePrelogin(std::span<const std::uint8_t> body) {
   return request;
 }
 
-std::vector<std::uint8_t> EncodePreloginResponse() {
+EncryptionAgreement NegotiateEncryption(std::optional<std::uint8_t> client,
+                                        ServerEncryption server) {
+  const std::uint8_t value = client.value_or(static_cast<std::uint8_t>(Encryption::kNotSupported));
+  const auto level = static_cast<Encryption>(value & ~kEncryptClientCert);
+  const bool wants_certificate_login = (value & kEncryptClientCert) != 0;
+  const bool known_level = level == Encryption::kOff || level == Encryption::kOn ||
+                           level == Encryption::kNotSupported || level == Encryption::kRequired;
+  EncryptionAgreement agreement;
+  if (server == ServerEncryption::kUnavailable || !known_level) {
+    // Only a client content without encryption may go on.
+    agreement.refused = wants_certificate_login || !known_level || level == Encryption::kOn ||
+                        level == Encryption::kRequired;
+    return agreement;
+  }
+  const bool required = server == ServerEncryption::kRequired;
+  switch (level) {
+    case Encryption::kOff:
+      agreement.answer = required ? Encryption::kRequired : Encryption::kOff;
+      agreement.scope = required ? EncryptionScope::kWholeConnection : EncryptionScope::kLoginOnly;
+      break;
+    case Encryption::kOn:
+    case Encryption::kRequired:
+      agreement.answer = Encryption::kOn;
+      agreement.scope = EncryptionScope::kWholeConnection;
+      break;
+    case Encryption::kNotSupported:
+      // A certificate login needs TLS, which the client says it cannot do.
+      if (wants_certificate_login || required) {
+        agreement.answer = Encryption::kRequired;
+        agreement.refused = true;
+      }
+      break;
+  }
+  return agreement;
+}
+
+std::vector<std::uint8_t> EncodePreloginResponse(Encryption encryption) {
   struct Entry {
     std::uint8_t option;
     std::vector<std::uint8_t> data;
@@ -62,7 +98,7 @@ std::vector<std::uint8_t> EncodePreloginResponse() {
   const std::vector<Entry> entries = {
       {kVersion,
        {kProductVersion[0], kProductVersion[1], kProductVersion[2], kProductVersion[3], 0, 0}},
-      {kEncryption, {static_cast<std::uint8_t>(Encryption::kNotSupported)}},
+      {kEncryption, {static_cast<std::uint8_t>(encryption)}},
       {kInstance, {0}},
       {kThreadId, {}},
       {kMars, {0}},

@@ -14,7 +14,7 @@ constexpr std::string_view kStatementStarters[] = {
     "dbcc",    "declare", "delete",  "deny",     "drop",       "else",   "end",      "exec",
     "execute", "goto",    "grant",   "if",       "insert",     "kill",   "print",    "raiserror",
     "restore", "return",  "revoke",  "rollback", "save",       "select", "set",      "truncate",
-    "update",  "use",     "waitfor", "while",
+    "update",  "use",     "waitfor", "while",    "reconfigure",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -131,6 +131,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"grant", StatementKind::kPermission},
       {"revoke", StatementKind::kPermission},
       {"deny", StatementKind::kPermission},
+      {"reconfigure", StatementKind::kReconfigure},
   };
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;

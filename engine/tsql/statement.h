@@ -31,6 +31,7 @@ enum class StatementKind {
   kRestore,  // RESTORE DATABASE / HEADERONLY / FILELISTONLY / VERIFYONLY
   kDbcc,
   kPermission,  // GRANT / REVOKE / DENY
+  kReconfigure,  // RECONFIGURE [WITH OVERRIDE]
   kCreateProcedure,  // CREATE or ALTER
   kDropProcedure,
   kExecute,

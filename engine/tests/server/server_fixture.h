@@ -16,7 +16,9 @@ class ServerTest : public ::testing::Test {
     server::SessionSettings settings;
     settings.server_name = "TESTSRV";
     settings.max_request_size = 1 << 20;
+    Configure(settings);
     server_ = std::make_unique<server::Server>(engine_, log_, settings);
+    if (connection_limit_ > 0) server_->SetConnectionLimit(connection_limit_);
     server_->Listen({{"127.0.0.1"}, {}, 0});
     serving_ = std::thread([this] { server_->Serve(); });
   }
@@ -26,7 +28,10 @@ class ServerTest : public ::testing::Test {
     server_.reset();
   }
   int Port() const { return server_->Port(); }
+  // Lets a fixture change the settings before the server is made.
+  virtual void Configure(server::SessionSettings&) {}
 
+  std::size_t connection_limit_ = 0;  // 0: the server's default
   ScriptedEngine engine_;
   Log log_;
   std::unique_ptr<server::Server> server_;

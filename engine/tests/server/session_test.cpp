@@ -16,32 +16,6 @@ using tds::Token;
 
 const std::vector<std::uint8_t> kNoBody;
 
-// Polls `condition` until it holds or `seconds` pass.
-template <typename Condition>
-bool Eventually(Condition condition, int seconds = 20) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return condition();
-}
-
-// Reads responses until one ends in DONE(ATTN), as a client does after it
-// sent ATTENTION.
-bool DrainUntilAttentionAck(TdsClient& client) {
-  for (int i = 0; i < 10; ++i) {
-    auto r = client.Receive();
-    if (!r) return false;
-    auto events = ParseTokens(r->body, client.version());
-    if (!events.empty() && events.back().token == Token::kDone &&
-        (events.back().status & tds::kDoneAttention)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 TEST_F(ServerTest, AttentionCancelsARunningRequestAndTheSessionGoesOn) {
   TdsClient client(Port());
   client.LoginOrFail();

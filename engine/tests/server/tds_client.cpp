@@ -13,6 +13,7 @@
 #include "engine/tds/byte_reader.h"
 #include "engine/tds/byte_writer.h"
 #include "engine/tds/login7.h"
+#include "engine/tds/prelogin.h"
 #include "engine/tds/type_info.h"
 #include "engine/tds/value_codec.h"
 
@@ -213,6 +214,19 @@ std::vector<Token> TokenOrder(const std::vector<Event>& events) {
   return out;
 }
 
+bool DrainUntilAttentionAck(TdsClient& client) {
+  for (int i = 0; i < 10; ++i) {
+    auto r = client.Receive();
+    if (!r) return false;
+    auto events = ParseTokens(r->body, client.version());
+    if (!events.empty() && events.back().token == Token::kDone &&
+        (events.back().status & tds::kDoneAttention)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<Event> Only(const std::vector<Event>& events, Token token) {
   std::vector<Event> out;
   for (const Event& e : events) {
@@ -234,9 +248,91 @@ TdsClient::TdsClient(int port) {
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-TdsClient::~TdsClient() { close(fd_); }
+TdsClient::~TdsClient() {
+  StopTls();
+  SSL_CTX_free(tls_context_);
+  close(fd_);
+}
+
+void TdsClient::SendCiphertext() {
+  std::vector<std::uint8_t> out(BIO_ctrl_pending(to_server_));
+  if (out.empty()) return;
+  BIO_read(to_server_, out.data(), static_cast<int>(out.size()));
+  SSL* tls = tls_;
+  tls_ = nullptr;  // the records go out as they are
+  SendRaw(out);
+  tls_ = tls;
+}
+
+bool TdsClient::ReceiveCiphertext() {
+  std::uint8_t buffer[16 * 1024];
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, 20000) <= 0) {
+    ADD_FAILURE() << "no data from the server within 20 s";
+    return false;
+  }
+  ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+  if (n <= 0) return false;
+  BIO_write(from_server_, buffer, static_cast<int>(n));
+  return true;
+}
+
+std::optional<std::uint8_t> TdsClient::Prelogin(std::uint8_t encryption) {
+  const std::uint8_t prelogin[] = {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00,
+                                   0x01, 0xFF, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, encryption};
+  Send(tds::PacketType::kPrelogin, prelogin);
+  auto reply = Receive();
+  if (!reply) return std::nullopt;
+  return tds::DecodePrelogin(reply->body).encryption;
+}
+
+void TdsClient::StartTls(const std::filesystem::path& trusted) {
+  tls_context_ = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_set_verify(tls_context_, SSL_VERIFY_PEER, nullptr);
+  ASSERT_EQ(SSL_CTX_load_verify_locations(tls_context_, trusted.c_str(), nullptr), 1);
+  SSL* tls = SSL_new(tls_context_);
+  SSL_set1_host(tls, "localhost");
+  from_server_ = BIO_new(BIO_s_mem());
+  to_server_ = BIO_new(BIO_s_mem());
+  BIO_set_mem_eof_return(from_server_, -1);
+  SSL_set_bio(tls, from_server_, to_server_);
+  SSL_set_connect_state(tls);
+  for (;;) {
+    int rc = SSL_do_handshake(tls);
+    std::vector<std::uint8_t> out(BIO_ctrl_pending(to_server_));
+    if (!out.empty()) {
+      BIO_read(to_server_, out.data(), static_cast<int>(out.size()));
+      Send(tds::PacketType::kPrelogin, out);
+    }
+    if (rc == 1) break;
+    if (SSL_get_error(tls, rc) != SSL_ERROR_WANT_READ) {
+      std::string verified = X509_verify_cert_error_string(SSL_get_verify_result(tls));
+      SSL_free(tls);
+      FAIL() << "TLS handshake failed; certificate check: " << verified;
+    }
+    auto reply = Receive();
+    if (!reply) SSL_free(tls);
+    ASSERT_TRUE(reply) << "the server closed the connection during the TLS handshake";
+    for (const tds::PacketHeader& header : reply->headers) {
+      ASSERT_EQ(header.type, static_cast<std::uint8_t>(tds::PacketType::kPrelogin));
+    }
+    BIO_write(from_server_, reply->body.data(), static_cast<int>(reply->body.size()));
+  }
+  tls_ = tls;
+}
+
+void TdsClient::StopTls() {
+  SSL_free(tls_);
+  tls_ = nullptr;
+}
 
 void TdsClient::SendRaw(std::span<const std::uint8_t> bytes) {
+  if (tls_) {
+    ASSERT_EQ(SSL_write(tls_, bytes.data(), static_cast<int>(bytes.size())),
+              static_cast<int>(bytes.size()));
+    SendCiphertext();
+    return;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -258,34 +354,39 @@ void TdsClient::Send(tds::PacketType type, std::span<const std::uint8_t> body,
   SendRaw(packets);
 }
 
-namespace {
-
-bool ReadExactly(int fd, std::uint8_t* data, std::size_t size) {
+bool TdsClient::ReadExactly(std::uint8_t* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    pollfd p{fd, POLLIN, 0};
+    if (tls_) {
+      int n = SSL_read(tls_, data + done, static_cast<int>(size - done));
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (SSL_get_error(tls_, n) != SSL_ERROR_WANT_READ || !ReceiveCiphertext()) {
+        return false;
+      }
+      continue;
+    }
+    pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, 20000) <= 0) {
       ADD_FAILURE() << "no data from the server within 20 s";
       return false;
     }
-    ssize_t n = recv(fd, data + done, size - done, 0);
+    ssize_t n = recv(fd_, data + done, size - done, 0);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-}  // namespace
-
 std::optional<Response> TdsClient::Receive() {
   Response response;
   for (;;) {
     std::uint8_t raw[tds::kHeaderSize];
-    if (!ReadExactly(fd_, raw, sizeof raw)) return std::nullopt;
+    if (!ReadExactly(raw, sizeof raw)) return std::nullopt;
     tds::PacketHeader header =
         tds::ParseHeader(std::span<const std::uint8_t, tds::kHeaderSize>(raw, tds::kHeaderSize));
     std::vector<std::uint8_t> payload(header.length - tds::kHeaderSize);
-    if (!ReadExactly(fd_, payload.data(), payload.size())) return std::nullopt;
+    if (!ReadExactly(payload.data(), payload.size())) return std::nullopt;
     response.headers.push_back(header);
     response.body.insert(response.body.end(), payload.begin(), payload.end());
     if (header.status & tds::kStatusEndOfMessage) return response;

@@ -3,10 +3,15 @@
 // packets of a chosen size, and parses the server's token stream, so tests
 // can check exactly what the server sends.
 
+#include <openssl/ssl.h>
+
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -80,6 +85,16 @@ class TdsClient {
   // True when the server closes the connection within 20 s.
   bool WaitForClose();
 
+  // Sends PRELOGIN offering `encryption` (ENCRYPTION option value); returns
+  // the server's ENCRYPTION answer, nullopt when the connection closed.
+  std::optional<std::uint8_t> Prelogin(std::uint8_t encryption);
+  // The TLS handshake inside PRELOGIN packets, checking the server's
+  // certificate against `trusted` for the name localhost; from then on every
+  // byte is encrypted. Fails the test when the handshake fails.
+  void StartTls(const std::filesystem::path& trusted);
+  // Back to clear text, as a client does after an encrypted LOGIN7.
+  void StopTls();
+
   // PRELOGIN then LOGIN7; returns the login response.
   Response Login(const LoginOptions& options = {});
   // Logs in and checks that it worked; the negotiated version is kept.
@@ -89,9 +104,32 @@ class TdsClient {
   void set_version(tds::TdsVersion v) { version_ = v; }
 
  private:
+  bool ReadExactly(std::uint8_t* data, std::size_t size);
+  bool ReceiveCiphertext();
+  void SendCiphertext();
+
   int fd_ = -1;
   tds::TdsVersion version_ = tds::TdsVersion::k74;
+  SSL_CTX* tls_context_ = nullptr;
+  SSL* tls_ = nullptr;  // set while encrypting
+  BIO* from_server_ = nullptr;
+  BIO* to_server_ = nullptr;
 };
+
+// Reads responses until one ends in DONE(ATTN), as a client does after it
+// sent ATTENTION. False when the connection closed first.
+bool DrainUntilAttentionAck(TdsClient& client);
+
+// Polls `condition` until it holds or `seconds` pass.
+template <typename Condition>
+bool Eventually(Condition condition, int seconds = 20) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return condition();
+}
 
 // The token of each event, in order.
 std::vector<tds::Token> TokenOrder(const std::vector<Event>& events);

@@ -53,18 +53,64 @@ TEST(RequestDecoding, PreloginExample) {
   Message m = Assemble(kPreloginPacket);
   EXPECT_EQ(m.type, PacketType::kPrelogin);
   PreloginRequest request = DecodePrelogin(m.body);
-  EXPECT_EQ(request.encryption, Encryption::kOn);
+  EXPECT_EQ(request.encryption, static_cast<std::uint8_t>(Encryption::kOn));
   EXPECT_EQ(request.instance, "");
   EXPECT_EQ(request.mars, true);
   EXPECT_EQ(request.client_version, Hex("09 00 00 00 00 00"));
 }
 
-TEST(RequestDecoding, PreloginResponseRefusesEncryption) {
-  std::vector<std::uint8_t> reply = EncodePreloginResponse();
+TEST(RequestDecoding, PreloginResponseCarriesTheAgreedEncryption) {
+  std::vector<std::uint8_t> reply = EncodePreloginResponse(Encryption::kRequired);
   PreloginRequest parsed = DecodePrelogin(reply);  // same option-table layout
-  EXPECT_EQ(parsed.encryption, Encryption::kNotSupported);
+  EXPECT_EQ(parsed.encryption, static_cast<std::uint8_t>(Encryption::kRequired));
   EXPECT_EQ(parsed.mars, false);
   EXPECT_EQ(parsed.client_version, Hex("08 00 07 F7 00 00"));
+}
+
+// Every row of the ENCRYPTION table for a server set to ENCRYPT_NOT_SUP,
+// ENCRYPT_OFF (offered) and ENCRYPT_ON (required), including a client that
+// sent no option at all and one asking for a certificate login.
+TEST(RequestDecoding, EncryptionNegotiation) {
+  using Scope = EncryptionScope;
+  struct Row {
+    std::optional<std::uint8_t> client;
+    ServerEncryption server;
+    Encryption answer;
+    Scope scope;
+    bool refused;
+  };
+  constexpr auto kOffered = ServerEncryption::kOffered;
+  constexpr auto kRequired = ServerEncryption::kRequired;
+  constexpr auto kUnavailable = ServerEncryption::kUnavailable;
+  const Row rows[] = {
+      {0x00, kOffered, Encryption::kOff, Scope::kLoginOnly, false},
+      {0x01, kOffered, Encryption::kOn, Scope::kWholeConnection, false},
+      {0x02, kOffered, Encryption::kNotSupported, Scope::kNone, false},
+      {0x03, kOffered, Encryption::kOn, Scope::kWholeConnection, false},
+      {std::nullopt, kOffered, Encryption::kNotSupported, Scope::kNone, false},
+      {0x80, kOffered, Encryption::kOff, Scope::kLoginOnly, false},
+      {0x82, kOffered, Encryption::kRequired, Scope::kNone, true},
+      {0x07, kOffered, Encryption::kNotSupported, Scope::kNone, true},
+      {0x00, kRequired, Encryption::kRequired, Scope::kWholeConnection, false},
+      {0x01, kRequired, Encryption::kOn, Scope::kWholeConnection, false},
+      {0x02, kRequired, Encryption::kRequired, Scope::kNone, true},
+      {0x03, kRequired, Encryption::kOn, Scope::kWholeConnection, false},
+      {std::nullopt, kRequired, Encryption::kRequired, Scope::kNone, true},
+      {0x81, kRequired, Encryption::kOn, Scope::kWholeConnection, false},
+      {0x00, kUnavailable, Encryption::kNotSupported, Scope::kNone, false},
+      {0x02, kUnavailable, Encryption::kNotSupported, Scope::kNone, false},
+      {0x01, kUnavailable, Encryption::kNotSupported, Scope::kNone, true},
+      {0x03, kUnavailable, Encryption::kNotSupported, Scope::kNone, true},
+      {0x80, kUnavailable, Encryption::kNotSupported, Scope::kNone, true},
+  };
+  for (const Row& row : rows) {
+    EncryptionAgreement agreement = NegotiateEncryption(row.client, row.server);
+    std::string label = "client " + (row.client ? std::to_string(*row.client) : "none") +
+                        ", server " + std::to_string(static_cast<int>(row.server));
+    EXPECT_EQ(agreement.answer, row.answer) << label;
+    EXPECT_EQ(agreement.scope, row.scope) << label;
+    EXPECT_EQ(agreement.refused, row.refused) << label;
+  }
 }
 
 TEST(RequestDecoding, Login7Example) {
