@@ -66,6 +66,7 @@ class BatchExecutor final : public ParameterSource {
   void TrackObject(const tsql::Statement& statement);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
+  void SetDateOption(const tsql::Tokens& tokens, int line);
   void Print(const tsql::Statement& statement);
   void WaitFor(const tsql::Statement& statement);
   void Raiserror(const tsql::Statement& statement);
