@@ -3,16 +3,14 @@
 namespace sqlengine::values {
 namespace {
 
-// 1 Muharram 1 AH (Friday 16 July 622, Julian) in DaysFromCivil's count.
-constexpr std::int64_t kHijriEpoch = -492148;
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-// Days from the epoch to 1 Muharram of `year`: 354 a year plus one for each
-// leap year before it.
-std::int64_t HijriYearStart(std::int64_t year) {
-  return (year - 1) * 354 + FloorDiv(3 + 11 * year, 30);
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
+
+// The Kuwaiti algorithm counts from Julian day 1948084; a year has 10631/30
+// days on average, shifted by 8.01/60 of a day, a month 29.5001. The ratios
+// are kept as integers so every platform rounds them alike.
+constexpr std::int64_t kDaysTo1970FromKuwaitiEpoch = 492504;
 
 }  // namespace
 
@@ -49,32 +47,29 @@ int DaysInMonth(int year, int month) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
-int DaysInHijriMonth(int year, int month) {
-  if (month < 1 || month > 12) return 0;
-  if (month < 12) return month % 2 == 1 ? 30 : 29;
-  return HijriYearStart(year + 1) - HijriYearStart(year) == 355 ? 30 : 29;
-}
-
-std::int64_t DaysFromHijri(int year, int month, int day) {
-  std::int64_t months_before = 0;
-  for (int m = 1; m < month; ++m) months_before += m % 2 == 1 ? 30 : 29;
-  return kHijriEpoch + HijriYearStart(year) + months_before + day - 1;
-}
-
 void HijriFromDays(std::int64_t days, int* year, int* month, int* day) {
-  std::int64_t since_epoch = days - kHijriEpoch;
-  std::int64_t y = FloorDiv(30 * since_epoch + 10646, 10631);
-  while (HijriYearStart(y + 1) <= since_epoch) ++y;
-  while (HijriYearStart(y) > since_epoch) --y;
-  std::int64_t day_of_year = since_epoch - HijriYearStart(y);
-  int m = 1;
-  while (m < 12 && day_of_year >= (m % 2 == 1 ? 30 : 29)) {
-    day_of_year -= m % 2 == 1 ? 30 : 29;
-    ++m;
+  std::int64_t z = days + kDaysTo1970FromKuwaitiEpoch;
+  std::int64_t cycle = FloorDiv(z, 10631);
+  z -= 10631 * cycle;
+  std::int64_t year_in_cycle = FloorDiv(z * 6000 - 801, 2126200);
+  z -= FloorDiv(year_in_cycle * 2126200 + 801, 6000);
+  std::int64_t m = FloorDiv(z * 10000 + 285001, 295000);
+  if (m == 13) m = 12;
+  *year = static_cast<int>(30 * cycle + year_in_cycle);
+  *month = static_cast<int>(m);
+  *day = static_cast<int>(z - FloorDiv(295001 * m - 290000, 10000));
+}
+
+std::optional<std::int64_t> DaysFromHijri(int year, int month, int day) {
+  // The estimate is within a few days; the exact day is the one that reads back.
+  std::int64_t estimate = FloorDiv(std::int64_t{year} * 10631, 30) + FloorDiv((month - 1) * 59, 2) +
+                          day - kDaysTo1970FromKuwaitiEpoch;
+  for (std::int64_t days = estimate - 6; days <= estimate + 6; ++days) {
+    int y, m, d;
+    HijriFromDays(days, &y, &m, &d);
+    if (y == year && m == month && d == day) return days;
   }
-  *year = static_cast<int>(y);
-  *month = m;
-  *day = static_cast<int>(day_of_year) + 1;
+  return std::nullopt;
 }
 
 }  // namespace sqlengine::values

@@ -109,15 +109,14 @@ DateTime FromHijriText(std::string_view text, DateKind kind) {
   if (std::sscanf(copy.c_str(), " %2d/%2d/%4d%n", &day, &month, &year, &used) != 3) {
     throw MakeError(241);
   }
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInHijriMonth(year, month)) {
-    throw MakeError(kind == DateKind::kDateTime ? 242 : 296);
-  }
+  std::optional<std::int64_t> days = DaysFromHijri(year, month, day);
+  if (!days) throw MakeError(kind == DateKind::kDateTime ? 242 : 296);
   // What follows the date is a time alone, read on 1900-01-01.
   std::string_view rest = text.substr(static_cast<size_t>(used));
   if (!rest.empty() && rest.front() != ' ') throw MakeError(241);
   DateTime when = DateTimeFromText(rest, DateKind::kDateTime, DateOrder::kDmy);
   if (when.year != 1900 || when.month != 1 || when.day != 1) throw MakeError(241);
-  CivilFromDays(DaysFromHijri(year, month, day), &when.year, &when.month, &when.day);
+  CivilFromDays(*days, &when.year, &when.month, &when.day);
   return RoundedToKind(when, kind);
 }
 
