@@ -55,8 +55,9 @@ std::optional<Decimal> DecimalFromText(std::string_view text, int scale) {
       continue;
     }
     if (seen_point) ++fraction_digits;
+    // Checked before multiplying: a 39th digit would overflow 128 bits.
+    if (unscaled > (PowerOfTen(38) - (c - '0')) / 10) return std::nullopt;
     unscaled = unscaled * 10 + (c - '0');
-    if (unscaled > PowerOfTen(38)) return std::nullopt;
   }
   if (!seen_digit) return std::nullopt;
   __int128 padding = PowerOfTen(scale - fraction_digits);

@@ -49,7 +49,9 @@ TEST(Calendar, HijriDaysRoundTripAndMonthsHave29Or30Days) {
     int y, m, d;
     HijriFromDays(days, &y, &m, &d);
     ASSERT_EQ(DaysFromHijri(y, m, d), days);
-    if (d == 1 && days_in_month > 0) ASSERT_TRUE(days_in_month == 29 || days_in_month == 30) << days;
+    if (d == 1 && days_in_month > 0) {
+      ASSERT_TRUE(days_in_month == 29 || days_in_month == 30) << days;
+    }
     days_in_month = d == 1 ? 1 : days_in_month > 0 ? days_in_month + 1 : 0;
   }
   EXPECT_EQ(DaysFromHijri(1422, 2, 30), std::nullopt);
