@@ -92,7 +92,9 @@ DateTime FromMilliseconds(std::int64_t ms) {
 }
 
 // 1 = Sunday ... 7 = Saturday, whatever DATEFIRST says (DATENAME's index).
-int DayOfWeek(const DateTime& t) { return static_cast<int>(((DaysFromCivil(t) + 4) % 7 + 7) % 7) + 1; }
+int DayOfWeek(const DateTime& t) {
+  return static_cast<int>(((DaysFromCivil(t) + 4) % 7 + 7) % 7) + 1;
+}
 
 // DATEPART(weekday): 1 for the session's DATEFIRST day (7 = Sunday).
 int Weekday(const DateTime& t) {
@@ -312,12 +314,15 @@ void RegisterDateFunctions(sqlite3* db) {
     int arguments;
     void (*function)(sqlite3_context*, int, sqlite3_value**);
   };
-  static constexpr Definition kFunctions[] = {
-      {"datepart", 2, DatePart}, {"datename", 2, DateName},
-      {"year", 1, Year},         {"month", 1, Month},
-      {"day", 1, Day},           {"dateadd", 3, DateAdd},
-      {"datediff", 3, DateDiff}, {"sqlengine_datetime", 1, ToDateTime},
-      {"sqlengine_smalldatetime", 1, ToSmallDateTime}};
+  static constexpr Definition kFunctions[] = {{"datepart", 2, DatePart},
+                                              {"datename", 2, DateName},
+                                              {"year", 1, Year},
+                                              {"month", 1, Month},
+                                              {"day", 1, Day},
+                                              {"dateadd", 3, DateAdd},
+                                              {"datediff", 3, DateDiff},
+                                              {"sqlengine_datetime", 1, ToDateTime},
+                                              {"sqlengine_smalldatetime", 1, ToSmallDateTime}};
   for (const Definition& definition : kFunctions) {
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, definition.function,

@@ -58,12 +58,12 @@ void DateTimeStyled(sqlite3_context* context, int, sqlite3_value** args) {
   try {
     DateTime when;
     if (sqlite3_value_type(args[0]) == SQLITE_TEXT) {
-      when = values::DateTimeFromStyledText(SqliteValueText(args[0]), sqlite3_value_int(args[1]),
-                                            values::DateKind::kDateTime,
-                                            CurrentDateSettings().order);
+      when =
+          values::DateTimeFromStyledText(SqliteValueText(args[0]), sqlite3_value_int(args[1]),
+                                         values::DateKind::kDateTime, CurrentDateSettings().order);
     } else {
-      when = std::get<DateTime>(
-          ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kDateTime}));
+      when =
+          std::get<DateTime>(ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kDateTime}));
     }
     ResultText(context, DateTimeText(when));
   } catch (const SqlError& error) {

@@ -166,7 +166,7 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
     if (column.type.type == SqlType::kDateTime || column.type.type == SqlType::kSmallDateTime) {
       // Only a value not in the one form already is written again.
       std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
-                                                                          : "sqlengine_datetime(") +
+                                                                        : "sqlengine_datetime(") +
                            value + ")";
       CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
                      fitted);

@@ -65,9 +65,8 @@ values::DateKind DateKindOf(SqlType type) {
 
 bool InDateTimeRange(const DateTime& value) {
   return value.month >= 1 && value.month <= 12 && value.day >= 1 &&
-         value.day <= values::DaysInMonth(value.year, value.month) &&
-         value.hour <= 23 && value.minute <= 59 && value.second <= 59 && value.year >= 1753 &&
-         value.year <= 9999;
+         value.day <= values::DaysInMonth(value.year, value.month) && value.hour <= 23 &&
+         value.minute <= 59 && value.second <= 59 && value.year >= 1753 && value.year <= 9999;
 }
 
 // The stored form "YYYY-MM-DD HH:MM:SS.mmm" (or without ".mmm") read digit by
@@ -101,8 +100,8 @@ bool ParseStoredDateTime(std::string_view text, DateTime& out) {
 // the stored form first, as most values arrive in it.
 bool ParseDateTime(std::string_view text, DateTime& out) {
   if (ParseStoredDateTime(text, out)) return true;
-  std::optional<DateTime> read = values::TryDateTimeFromText(text, values::DateKind::kDateTime,
-                                                             CurrentDateSettings().order);
+  std::optional<DateTime> read =
+      values::TryDateTimeFromText(text, values::DateKind::kDateTime, CurrentDateSettings().order);
   if (read) out = *read;
   return read.has_value();
 }
@@ -135,7 +134,8 @@ Value FromText(const std::string& text, const ColumnType& type) {
   }
   if (IsDateType(type.type)) {
     DateTime stored;
-    if (ParseStoredDateTime(text, stored)) return values::RoundedToKind(stored, DateKindOf(type.type));
+    if (ParseStoredDateTime(text, stored))
+      return values::RoundedToKind(stored, DateKindOf(type.type));
     return values::DateTimeFromText(text, DateKindOf(type.type), CurrentDateSettings().order);
   }
   if (IsBinaryType(type.type)) return Bytes(text.begin(), text.end());

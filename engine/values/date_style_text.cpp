@@ -50,8 +50,8 @@ std::string DateTimeStyled(const DateTime& t, int style) {
       return Format("%s %2d %04d ", month_name, t.day, t.year) + TwelveHourClock(t, true);
     case 13:
     case 113:
-      return Format("%02d %s %04d %02d:%02d:%02d:%03d", t.day, month_name, t.year, t.hour,
-                    t.minute, t.second, t.millisecond);
+      return Format("%02d %s %04d %02d:%02d:%02d:%03d", t.day, month_name, t.year, t.hour, t.minute,
+                    t.second, t.millisecond);
     case 8:
     case 108:
       return Format("%02d:%02d:%02d", t.hour, t.minute, t.second);

@@ -68,7 +68,8 @@ int NumberOf(std::string_view digits) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -95,9 +96,12 @@ int YearOf(std::string_view digits) {
 
 // The time in pieces[begin, end) when it is one: h:m[:s[(:ms|.fraction)]]
 // [AM|PM], or h AM|PM. Sets `written` and returns how many pieces it took.
-size_t ReadTime(const std::vector<Piece>& pieces, size_t begin, Written& written, Outcome& outcome) {
+size_t ReadTime(const std::vector<Piece>& pieces, size_t begin, Written& written,
+                Outcome& outcome) {
   size_t i = begin;
-  auto number_at = [&](size_t at) { return at < pieces.size() && pieces[at].kind == Piece::kNumber; };
+  auto number_at = [&](size_t at) {
+    return at < pieces.size() && pieces[at].kind == Piece::kNumber;
+  };
   auto meridiem_at = [&](size_t at) {
     return at < pieces.size() && pieces[at].kind == Piece::kWord &&
            (EqualsIgnoreCase(pieces[at].text, "AM") || EqualsIgnoreCase(pieces[at].text, "PM"));
@@ -127,7 +131,8 @@ size_t ReadTime(const std::vector<Piece>& pieces, size_t begin, Written& written
       nanoseconds = static_cast<std::int64_t>(NumberOf(digits)) * 1'000'000;
     } else {
       std::int64_t scale = 100'000'000;
-      for (size_t k = 0; k < digits.size() && k < 9; ++k, scale /= 10) nanoseconds += (digits[k] - '0') * scale;
+      for (size_t k = 0; k < digits.size() && k < 9; ++k, scale /= 10)
+        nanoseconds += (digits[k] - '0') * scale;
     }
     i += 2;
   }
@@ -161,8 +166,8 @@ Outcome ReadNamedDate(const std::vector<Piece>& pieces, Written& written) {
       if (!month) return Outcome::kNoDate;
     } else if (piece.kind == Piece::kNumber) {
       numbers.push_back(piece.text);
-    } else if (piece.kind == Piece::kSymbol && !piece.Is(',') && !piece.Is('-') &&
-               !piece.Is('/') && !piece.Is('.')) {
+    } else if (piece.kind == Piece::kSymbol && !piece.Is(',') && !piece.Is('-') && !piece.Is('/') &&
+               !piece.Is('.')) {
       return Outcome::kNoDate;
     }
   }
@@ -310,7 +315,8 @@ std::int64_t RoundedMilliseconds(int year, int month, int day, std::int64_t nano
 }
 
 DateTime FromMilliseconds(std::int64_t ms) {
-  std::int64_t days = ms >= 0 ? ms / kMillisecondsPerDay : (ms - kMillisecondsPerDay + 1) / kMillisecondsPerDay;
+  std::int64_t days =
+      ms >= 0 ? ms / kMillisecondsPerDay : (ms - kMillisecondsPerDay + 1) / kMillisecondsPerDay;
   std::int64_t rest = ms - days * kMillisecondsPerDay;
   DateTime t;
   CivilFromDays(days, &t.year, &t.month, &t.day);
@@ -336,7 +342,8 @@ DateTime Fitted(int year, int month, int day, std::int64_t nanoseconds_of_day, D
 }  // namespace
 
 std::optional<DateOrder> DateOrderNamed(std::string_view name) {
-  static constexpr std::array<std::string_view, 6> kNames = {"mdy", "dmy", "ymd", "ydm", "myd", "dym"};
+  static constexpr std::array<std::string_view, 6> kNames = {"mdy", "dmy", "ymd",
+                                                             "ydm", "myd", "dym"};
   for (size_t k = 0; k < kNames.size(); ++k) {
     if (EqualsIgnoreCase(name, kNames[k])) return static_cast<DateOrder>(k);
   }
@@ -348,11 +355,13 @@ DateTime DateTimeFromText(std::string_view text, DateKind kind, DateOrder order)
   Outcome outcome = Read(text, order, written);
   if (outcome == Outcome::kNoDate) throw MakeError(241);
   if (written.month < 1 || written.month > 12 || written.day < 1 ||
-      written.day > DaysInMonth(written.year, written.month) || written.year < 1 || written.year > 9999) {
+      written.day > DaysInMonth(written.year, written.month) || written.year < 1 ||
+      written.year > 9999) {
     throw OutOfRange(kind);
   }
   std::int64_t nanoseconds_of_day =
-      ((written.hour * 60LL + written.minute) * 60 + written.second) * 1'000'000'000 + written.nanoseconds;
+      ((written.hour * 60LL + written.minute) * 60 + written.second) * 1'000'000'000 +
+      written.nanoseconds;
   return Fitted(written.year, written.month, written.day, nanoseconds_of_day, kind);
 }
 
@@ -366,7 +375,8 @@ std::optional<DateTime> TryDateTimeFromText(std::string_view text, DateKind kind
 
 DateTime RoundedToKind(const DateTime& value, DateKind kind) {
   std::int64_t nanoseconds_of_day =
-      (((value.hour * 60LL + value.minute) * 60 + value.second) * 1000 + value.millisecond) * 1'000'000;
+      (((value.hour * 60LL + value.minute) * 60 + value.second) * 1000 + value.millisecond) *
+      1'000'000;
   return Fitted(value.year, value.month, value.day, nanoseconds_of_day, kind);
 }
 

@@ -76,7 +76,9 @@ TEST(DateText, FractionsRoundToDatetimeTicks) {
 }
 
 TEST(DateText, SmalldatetimeRoundsToTheMinuteInsideItsRange) {
-  auto small = [](std::string_view text) { return Read(text, DateOrder::kMdy, DateKind::kSmallDateTime); };
+  auto small = [](std::string_view text) {
+    return Read(text, DateOrder::kMdy, DateKind::kSmallDateTime);
+  };
   EXPECT_EQ(small("2000-01-01 23:59:30"), "2000-01-02 00:00:00.000");
   EXPECT_EQ(small("2000-01-01 23:59:29.998"), "2000-01-01 23:59:00.000");
   EXPECT_EQ(small("1900-01-01"), "1900-01-01 00:00:00.000");
@@ -90,7 +92,8 @@ TEST(DateText, SmalldatetimeRoundsToTheMinuteInsideItsRange) {
 TEST(DateText, RoundingAStoredValueKeepsTheRangeChecked) {
   EXPECT_EQ(RoundedToKind(DateTime{2001, 1, 1, 0, 0, 0, 2}, DateKind::kDateTime),
             (DateTime{2001, 1, 1, 0, 0, 0, 3}));
-  EXPECT_THROW(RoundedToKind(DateTime{9999, 12, 31, 23, 59, 59, 999}, DateKind::kDateTime), SqlError);
+  EXPECT_THROW(RoundedToKind(DateTime{9999, 12, 31, 23, 59, 59, 999}, DateKind::kDateTime),
+               SqlError);
   EXPECT_EQ(RoundedToKind(DateTime{2001, 1, 1, 10, 0, 31, 0}, DateKind::kSmallDateTime),
             (DateTime{2001, 1, 1, 10, 1, 0, 0}));
 }
@@ -104,8 +107,9 @@ TEST(DateText, DateOrderNamesAreTheSixOrdersInAnyCase) {
 
 TEST(DateStyleText, EveryStyleReadsBackWhatItWrites) {
   const DateTime when{1999, 11, 28, 23, 4, 5, 997};
-  for (int style : {0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 20, 21, 100, 101, 102, 103, 104, 105,
-                    106, 107, 109, 110, 111, 112, 113, 120, 121, 126, 131}) {
+  for (int style :
+       {0,   1,   2,   3,   4,   5,   6,   7,   9,   10,  11,  12,  13,  20,  21,  100,
+        101, 102, 103, 104, 105, 106, 107, 109, 110, 111, 112, 113, 120, 121, 126, 131}) {
     std::string text = DateTimeStyled(when, style);
     DateTime back = DateTimeFromStyledText(text, style, DateKind::kDateTime, DateOrder::kYdm);
     EXPECT_EQ(back.year, 1999) << style << " " << text;
@@ -127,7 +131,8 @@ TEST(DateStyleText, TimeStylesAndUnknownStyles) {
 
 TEST(DateStyleText, HijriTextNeedsAnExistingHijriDay) {
   auto read = [](std::string_view text) {
-    return DateTimeStyled(DateTimeFromStyledText(text, 131, DateKind::kDateTime, DateOrder::kMdy), 121);
+    return DateTimeStyled(DateTimeFromStyledText(text, 131, DateKind::kDateTime, DateOrder::kMdy),
+                          121);
   };
   EXPECT_EQ(read("17/10/1422"), "2002-01-01 00:00:00.000");
   EXPECT_EQ(read("17/10/1422 1:02:03:004PM"), "2002-01-01 13:02:03.003");
