@@ -23,24 +23,14 @@ void ResultError(sqlite3_context* context, const SqlError& error) {
   sqlite3_result_error(context, message.c_str(), -1);
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm", the form every datetime column and function yields.
-bool IsDateTimeText(std::string_view text) {
-  static constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd.ddd";
-  if (text.size() != kShape.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return false;
-  }
-  return true;
-}
-
 // sqlengine_date_style(value, style): a datetime in the style's text; any
 // other value as it is.
 void DateStyle(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   if (sqlite3_value_type(args[0]) == SQLITE_TEXT) {
     std::string text = SqliteValueText(args[0]);
-    std::optional<DateTime> when = IsDateTimeText(text) ? ParseDateTimeText(text) : std::nullopt;
+    // Only the stored form is a datetime's: any other text is left as it is.
+    std::optional<DateTime> when = text.size() == 23 ? StoredDateTime(text) : std::nullopt;
     if (when) {
       try {
         return ResultText(context, values::DateTimeStyled(*when, sqlite3_value_int(args[1])));

@@ -13,6 +13,7 @@
 #include "engine/exec/date_settings.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/calendar.h"
+#include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
 #include "engine/values/number_text.h"
 
@@ -252,18 +253,19 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
   return fitted;
 }
 
+std::optional<DateTime> StoredDateTime(std::string_view text) {
+  DateTime value;
+  if (!ParseStoredDateTime(text, value)) return std::nullopt;
+  return value;
+}
+
 std::optional<DateTime> ParseDateTimeText(std::string_view text) {
   DateTime value;
   if (!ParseDateTime(text, value)) return std::nullopt;
   return value;
 }
 
-std::string DateTimeText(const DateTime& value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", value.year, value.month,
-                value.day, value.hour, value.minute, value.second, value.millisecond);
-  return text;
-}
+std::string DateTimeText(const DateTime& value) { return values::DateTimeStyled(value, 121); }
 
 std::string DecimalText(const Decimal& value) { return values::DecimalText(value); }
 

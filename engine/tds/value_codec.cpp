@@ -8,6 +8,7 @@
 
 #include "engine/tds/text_codec.h"
 #include "engine/values/calendar.h"
+#include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
 #include "engine/values/number_text.h"
 
@@ -120,12 +121,7 @@ std::string ToText(const Value& v) {
     return buffer;
   }
   if (const auto* d = std::get_if<Decimal>(&v)) return values::DecimalText(*d);
-  if (const auto* t = std::get_if<DateTime>(&v)) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t->year, t->month,
-                  t->day, t->hour, t->minute, t->second, t->millisecond);
-    return buffer;
-  }
+  if (const auto* t = std::get_if<DateTime>(&v)) return values::DateTimeStyled(*t, 121);
   if (const auto* b = std::get_if<Bytes>(&v)) return std::string(b->begin(), b->end());
   return {};
 }
