@@ -61,9 +61,16 @@ constexpr MessageDef kMessages[] = {
     {226, 16, "%ls statement not allowed within multi-statement transaction."},
     {229, 14, "%ls permission denied on object '%.*ls', database '%.*ls', owner '%.*ls'."},
     {241, 16, "Syntax error converting datetime from character string."},
+    {242, 16,
+     "The conversion of a char data type to a datetime data type resulted in an out-of-range "
+     "datetime value."},
     {243, 16, "Type %.*ls is not a defined system type."},
     {245, 16, "Syntax error converting the varchar value '%.*ls' to a column of data type %ls."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
+    {296, 16,
+     "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
+     "smalldatetime value."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
     {515, 16,
@@ -127,6 +134,11 @@ constexpr MessageDef kMessages[] = {
      "Violation of %ls constraint '%.*ls'. Cannot insert duplicate key in object '%.*ls'."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
     {2715, 16, "Column or parameter #%d: Cannot find data type %.*ls."},
+    {2740, 16,
+     "SET LANGUAGE failed because '%.*ls' is not an official language name or a language alias "
+     "on this SQL Server."},
+    {2741, 16, "SET DATEFORMAT date order '%.*ls' is invalid."},
+    {2742, 16, "SET DATEFIRST %d is out of range."},
     {2754, 16,
      "Error severity levels greater than %d can only be specified by members of the "
      "sysadmin role, using the WITH LOG option."},

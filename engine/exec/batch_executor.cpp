@@ -29,6 +29,7 @@
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -629,6 +630,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "version") return std::string(kVersion);
     if (variable == "servername" || variable == "servicename") return std::string("SQLENGINE");
     if (variable == "language") return std::string("us_english");
+    if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);
     if (variable == "identity") {
       std::optional<std::int64_t> id = session_.LastIdentity();
       return id ? Value(*id) : Value{};
@@ -706,9 +708,13 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   if (tokens.size() < 2) throw tsql::SyntaxError(Token{}, &tokens.front());
   if (tokens[1].kind != TokenKind::kVariable) {
-    // Other session options (ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
+    // Other session options (ANSI_NULLS, TEXTSIZE ...) are accepted as given.
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
     if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
+    if (tokens[1].IsAnyWord({"dateformat", "language", "datefirst"})) {
+      SetDateOption(tokens, statement.line);
+      return;
+    }
     if (tokens[1].IsWord("identity_insert")) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
     }
@@ -762,6 +768,29 @@ void BatchExecutor::SetIsolationLevel(const tsql::Statement& statement) {
     }
   }
   throw tsql::SyntaxError(tokens[4], &tokens[3]);
+}
+
+// SET DATEFORMAT, SET LANGUAGE and SET DATEFIRST take a word, a string or
+// a variable; the session keeps them for its later requests.
+void BatchExecutor::SetDateOption(const Tokens& tokens, int line) {
+  const Token& argument = tokens[2];
+  std::string text;
+  if (argument.kind == TokenKind::kVariable || tokens.size() > 3) {
+    text = ValueText(Evaluate(Slice(tokens, 2, tokens.size()), line));
+  } else {
+    text = argument.value;
+  }
+  DateSettings& dates = session_.Dates();
+  if (tokens[1].IsWord("dateformat")) {
+    dates.SetDateFormat(text);
+  } else if (tokens[1].IsWord("language")) {
+    dates.SetLanguage(text);
+  } else {
+    std::optional<std::int64_t> day = values::WholeNumberFromText(text);
+    if (!day) throw MakeError(2742, {text});
+    dates.SetDateFirst(*day);
+  }
+  Done();
 }
 
 void BatchExecutor::Print(const tsql::Statement& statement) {

@@ -74,6 +74,7 @@ class BatchExecutor final : public ParameterSource {
   void SetLockTimeout(const tsql::Statement& statement);
   // SET TRANSACTION ISOLATION LEVEL ...; throws 102-like syntax errors for others.
   void SetIsolationLevel(const tsql::Statement& statement);
+  void SetDateOption(const tsql::Tokens& tokens, int line);
   void Print(const tsql::Statement& statement);
   void WaitFor(const tsql::Statement& statement);
   void Raiserror(const tsql::Statement& statement);

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "engine/common/error.h"
+#include "engine/exec/date_settings.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/token.h"
+#include "engine/values/calendar.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -68,44 +70,20 @@ std::optional<Part> PartOf(std::string_view name) {
   return std::nullopt;
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  unsigned yoe = static_cast<unsigned>(y - era * 400);
-  unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  unsigned doe = static_cast<unsigned>(z - era * 146097);
-  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(y + (month <= 2));
+std::int64_t DaysFromCivil(const DateTime& t) {
+  return values::DaysFromCivil(t.year, t.month, t.day);
 }
 
 std::int64_t Milliseconds(const DateTime& t) {
-  return ((DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) *
-               24 +
-           t.hour) *
-              60 +
-          t.minute) *
-             60000 +
-         t.second * 1000 + t.millisecond;
+  return ((DaysFromCivil(t) * 24 + t.hour) * 60 + t.minute) * 60000 + t.second * 1000 +
+         t.millisecond;
 }
 
 DateTime FromMilliseconds(std::int64_t ms) {
   std::int64_t days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
   std::int64_t rest = ms - days * 86400000;
   DateTime t;
-  CivilFromDays(days, t.year, t.month, t.day);
+  values::CivilFromDays(days, &t.year, &t.month, &t.day);
   t.hour = static_cast<int>(rest / 3600000);
   t.minute = static_cast<int>(rest / 60000 % 60);
   t.second = static_cast<int>(rest / 1000 % 60);
@@ -113,24 +91,19 @@ DateTime FromMilliseconds(std::int64_t ms) {
   return t;
 }
 
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
+// 1 = Sunday ... 7 = Saturday, whatever DATEFIRST says (DATENAME's index).
+int DayOfWeek(const DateTime& t) {
+  return static_cast<int>(((DaysFromCivil(t) + 4) % 7 + 7) % 7) + 1;
 }
 
-// 1 = Sunday, as with SQL Server's default DATEFIRST 7.
+// DATEPART(weekday): 1 for the session's DATEFIRST day (7 = Sunday).
 int Weekday(const DateTime& t) {
-  std::int64_t days =
-      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
-  return static_cast<int>(((days + 4) % 7 + 7) % 7) + 1;
+  int first = CurrentDateSettings().first_day % 7;  // 0 = Sunday
+  return (DayOfWeek(t) - 1 - first + 7) % 7 + 1;
 }
 
 int DayOfYear(const DateTime& t) {
-  return static_cast<int>(
-             DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
-             DaysFromCivil(t.year, 1, 1)) +
-         1;
+  return static_cast<int>(DaysFromCivil(t) - values::DaysFromCivil(t.year, 1, 1)) + 1;
 }
 
 std::int64_t PartValue(Part part, const DateTime& t) {
@@ -215,7 +188,7 @@ void DateName(sqlite3_context* context, int, sqlite3_value** args) {
   if (!ArgPart(context, args[0], part) || !ArgDate(context, args[1], when)) return;
   if (!when) return sqlite3_result_null(context);
   std::string text = part == Part::kMonth     ? kMonths[when->month - 1]
-                     : part == Part::kWeekday ? kDays[Weekday(*when) - 1]
+                     : part == Part::kWeekday ? kDays[DayOfWeek(*when) - 1]
                                               : std::to_string(PartValue(part, *when));
   sqlite3_result_text(context, text.c_str(), -1, SQLITE_TRANSIENT);
 }
@@ -226,6 +199,19 @@ void ToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
   if (!ArgDate(context, args[0], when)) return;
   if (!when) return sqlite3_result_null(context);
   ResultDate(context, *when);
+}
+
+// sqlengine_smalldatetime(x): x rounded to the minute; 241, or 296 outside
+// smalldatetime's range.
+void ToSmallDateTime(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  try {
+    Value converted = ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kSmallDateTime});
+    ResultDate(context, std::get<DateTime>(converted));
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
 }
 
 void Single(sqlite3_context* context, sqlite3_value* arg, Part part) {
@@ -256,7 +242,7 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
     std::int64_t total = t.year * 12LL + (t.month - 1) + months;
     t.year = static_cast<int>(total / 12);
     t.month = static_cast<int>(total % 12) + 1;
-    t.day = std::min(t.day, DaysInMonth(t.year, t.month));
+    t.day = std::min(t.day, values::DaysInMonth(t.year, t.month));
   } else {
     static constexpr std::int64_t kDay = 86400000;
     std::int64_t unit = part == Part::kWeek          ? 7 * kDay
@@ -282,9 +268,7 @@ void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
       !ArgDate(context, args[2], to))
     return;
   if (!from || !to) return sqlite3_result_null(context);
-  auto days = [](const DateTime& t) {
-    return DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
-  };
+  auto days = [](const DateTime& t) { return DaysFromCivil(t); };
   std::int64_t result = 0;
   switch (part) {
     case Part::kYear:
@@ -330,11 +314,15 @@ void RegisterDateFunctions(sqlite3* db) {
     int arguments;
     void (*function)(sqlite3_context*, int, sqlite3_value**);
   };
-  static constexpr Definition kFunctions[] = {
-      {"datepart", 2, DatePart}, {"datename", 2, DateName},
-      {"year", 1, Year},         {"month", 1, Month},
-      {"day", 1, Day},           {"dateadd", 3, DateAdd},
-      {"datediff", 3, DateDiff}, {"sqlengine_datetime", 1, ToDateTime}};
+  static constexpr Definition kFunctions[] = {{"datepart", 2, DatePart},
+                                              {"datename", 2, DateName},
+                                              {"year", 1, Year},
+                                              {"month", 1, Month},
+                                              {"day", 1, Day},
+                                              {"dateadd", 3, DateAdd},
+                                              {"datediff", 3, DateDiff},
+                                              {"sqlengine_datetime", 1, ToDateTime},
+                                              {"sqlengine_smalldatetime", 1, ToSmallDateTime}};
   for (const Definition& definition : kFunctions) {
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, definition.function,

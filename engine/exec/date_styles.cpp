@@ -1,14 +1,15 @@
 #include "engine/exec/date_styles.h"
 
-#include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "engine/common/error.h"
+#include "engine/exec/date_settings.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/values/date_style_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -17,104 +18,46 @@ void ResultText(sqlite3_context* context, const std::string& text) {
   sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm", the form every datetime column and function yields.
-bool IsDateTimeText(std::string_view text) {
-  static constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd.ddd";
-  if (text.size() != kShape.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) return false;
-  }
-  return true;
+void ResultError(sqlite3_context* context, const SqlError& error) {
+  std::string message = FunctionErrorText(error);
+  sqlite3_result_error(context, message.c_str(), -1);
 }
 
-std::string Format(const char* pattern, auto... values) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, pattern, values...);
-  return buffer;
-}
-
-// The text of `t` in `style`; nullopt for a style this engine does not write.
-std::optional<std::string> Styled(const DateTime& t, int style) {
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  bool century = style >= 100;
-  int year = century ? t.year : t.year % 100;
-  const char* y = century ? "%04d" : "%02d";
-  switch (style % 100) {
-    case 0: {
-      if (style != 0 && style != 100) break;
-      int hour = t.hour % 12 == 0 ? 12 : t.hour % 12;
-      return Format("%s %2d %04d %2d:%02d%s", kMonths[t.month - 1], t.day, t.year, hour, t.minute,
-                    t.hour < 12 ? "AM" : "PM");
-    }
-    case 1:
-      return Format("%02d/%02d/", t.month, t.day) + Format(y, year);
-    case 2:
-      return Format(y, year) + Format(".%02d.%02d", t.month, t.day);
-    case 3:
-      return Format("%02d/%02d/", t.day, t.month) + Format(y, year);
-    case 4:
-      return Format("%02d.%02d.", t.day, t.month) + Format(y, year);
-    case 5:
-      return Format("%02d-%02d-", t.day, t.month) + Format(y, year);
-    case 8:
-      return Format("%02d:%02d:%02d", t.hour, t.minute, t.second);
-    case 10:
-      return Format("%02d-%02d-", t.month, t.day) + Format(y, year);
-    case 11:
-      return Format(y, year) + Format("/%02d/%02d", t.month, t.day);
-    case 12:
-      return Format(y, year) + Format("%02d%02d", t.month, t.day);
-    default:
-      break;
-  }
-  switch (style) {
-    case 20:
-    case 120:
-      return Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                    t.second);
-    case 21:
-    case 121:
-      return DateTimeText(t);
-    case 126:
-      return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
-                    t.second, t.millisecond);
-    default:
-      return std::nullopt;
-  }
-}
-
+// sqlengine_date_style(value, style): a datetime in the style's text; any
+// other value as it is.
 void DateStyle(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string text = SqliteValueText(args[0]);
-  if (IsDateTimeText(text)) {
-    std::optional<DateTime> when = ParseDateTimeText(text);
-    std::optional<std::string> styled =
-        when ? Styled(*when, sqlite3_value_int(args[1])) : std::nullopt;
-    if (styled) return ResultText(context, *styled);
+  if (sqlite3_value_type(args[0]) == SQLITE_TEXT) {
+    std::string text = SqliteValueText(args[0]);
+    // Only the stored form is a datetime's: any other text is left as it is.
+    std::optional<DateTime> when = text.size() == 23 ? StoredDateTime(text) : std::nullopt;
+    if (when) {
+      try {
+        return ResultText(context, values::DateTimeStyled(*when, sqlite3_value_int(args[1])));
+      } catch (const SqlError& error) {
+        return ResultError(context, error);
+      }
+    }
   }
   sqlite3_result_value(context, args[0]);
 }
 
-// Styles 3, 4, 5 and 103, 104, 105 put the day first: dd/mm/yyyy, dd.mm.yyyy, dd-mm-yyyy.
+// sqlengine_datetime_styled(value, style): a text read as the style writes it.
 void DateTimeStyled(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string text = SqliteValueText(args[0]);
-  int style = sqlite3_value_int(args[1]) % 100;
-  if (sqlite3_value_type(args[0]) == SQLITE_TEXT && style >= 3 && style <= 5) {
-    int day = 0, month = 0, year = 0, used = 0;
-    if (std::sscanf(text.c_str(), "%2d%*[/.-]%2d%*[/.-]%4d%n", &day, &month, &year, &used) == 3) {
-      if (year < 100) year += year < 50 ? 2000 : 1900;
-      text = Format("%04d-%02d-%02d", year, month, day) + text.substr(static_cast<size_t>(used));
-    }
-  }
   try {
-    Value converted = ConvertForType(Value(text), ColumnType{SqlType::kDateTime});
-    ResultText(context, DateTimeText(std::get<DateTime>(converted)));
+    DateTime when;
+    if (sqlite3_value_type(args[0]) == SQLITE_TEXT) {
+      when =
+          values::DateTimeFromStyledText(SqliteValueText(args[0]), sqlite3_value_int(args[1]),
+                                         values::DateKind::kDateTime, CurrentDateSettings().order);
+    } else {
+      when =
+          std::get<DateTime>(ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kDateTime}));
+    }
+    ResultText(context, DateTimeText(when));
   } catch (const SqlError& error) {
-    std::string message = FunctionErrorText(error);
-    sqlite3_result_error(context, message.c_str(), -1);
+    ResultError(context, error);
   }
 }
 

@@ -179,7 +179,9 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
     std::string_view role = RoleOf(column.type);
     if (role == "datetime") {
       // Only a value not in the one form already is written again.
-      std::string fitted = "sqlengine_datetime(" + value + ")";
+      std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
+                                                                        : "sqlengine_datetime(") +
+                           value + ")";
       CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
                      fitted);
     } else if (role == "decimal") {

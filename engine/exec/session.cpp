@@ -88,6 +88,7 @@ void Session::Cancel() {
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) {
   cancelled_ = false;
+  DateSettingsScope dates(date_settings_);
   RunBatch(sql_utf8, sink);
 }
 
@@ -152,6 +153,7 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
   cancelled_ = false;
+  DateSettingsScope dates(date_settings_);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));

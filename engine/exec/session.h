@@ -12,6 +12,7 @@
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
+#include "engine/exec/date_settings.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
@@ -78,6 +79,8 @@ class Session final : public SqlSession, public FunctionHost {
   int& TranCount() { return tran_count_; }
   // SET NOCOUNT: statements report no row counts while on.
   bool& NoCount() { return no_count_; }
+  // SET DATEFORMAT / DATEFIRST / LANGUAGE; current on the thread while a request runs.
+  DateSettings& Dates() { return date_settings_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -122,6 +125,7 @@ class Session final : public SqlSession, public FunctionHost {
   int last_error_ = 0;
   int tran_count_ = 0;
   bool no_count_ = false;
+  DateSettings date_settings_;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;

@@ -10,7 +10,12 @@
 #include <limits>
 
 #include "engine/common/error.h"
+#include "engine/exec/date_settings.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/calendar.h"
+#include "engine/values/date_style_text.h"
+#include "engine/values/date_text.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -48,54 +53,21 @@ std::string Trimmed(std::string_view text) {
   return std::string(text);
 }
 
-bool ParseInteger(std::string_view text, std::int64_t& out) {
-  std::string trimmed = Trimmed(text);
-  const char* begin = trimmed.data();
-  if (!trimmed.empty() && trimmed[0] == '+') ++begin;
-  auto [end, error] = std::from_chars(begin, trimmed.data() + trimmed.size(), out);
-  return error == std::errc() && end == trimmed.data() + trimmed.size() && !trimmed.empty();
+bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
+  std::optional<Decimal> parsed = values::DecimalFromText(text, scale);
+  if (parsed) out = *parsed;
+  return parsed.has_value();
 }
 
-bool ParseDecimal(std::string_view text, int scale, Decimal& out) {
-  std::string trimmed = Trimmed(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < trimmed.size() && (trimmed[i] == '-' || trimmed[i] == '+'))
-    negative = trimmed[i++] == '-';
-  __int128 unscaled = 0;
-  int fraction_digits = 0;
-  bool seen_point = false, seen_digit = false, dropped = false, round_up = false;
-  for (; i < trimmed.size(); ++i) {
-    char c = trimmed[i];
-    if (c == '.' && !seen_point) {
-      seen_point = true;
-      continue;
-    }
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    seen_digit = true;
-    if (seen_point && fraction_digits == scale) {
-      // Half away from zero, decided by the first digit beyond the scale.
-      if (!dropped) round_up = c >= '5';
-      dropped = true;
-      continue;
-    }
-    if (seen_point) ++fraction_digits;
-    unscaled = unscaled * 10 + (c - '0');
-    if (unscaled > PowerOfTen(38)) return false;
-  }
-  if (!seen_digit) return false;
-  __int128 padding = PowerOfTen(scale - fraction_digits);
-  if (unscaled > PowerOfTen(38) / padding) return false;
-  unscaled = unscaled * padding + (round_up ? 1 : 0);
-  out.unscaled = negative ? -unscaled : unscaled;
-  out.scale = scale;
-  return true;
+values::DateKind DateKindOf(SqlType type) {
+  return type == SqlType::kSmallDateTime ? values::DateKind::kSmallDateTime
+                                         : values::DateKind::kDateTime;
 }
 
 bool InDateTimeRange(const DateTime& value) {
-  return value.month >= 1 && value.month <= 12 && value.day >= 1 && value.day <= 31 &&
-         value.hour <= 23 && value.minute <= 59 && value.second <= 59 && value.year >= 1753 &&
-         value.year <= 9999;
+  return value.month >= 1 && value.month <= 12 && value.day >= 1 &&
+         value.day <= values::DaysInMonth(value.year, value.month) && value.hour <= 23 &&
+         value.minute <= 59 && value.second <= 59 && value.year >= 1753 && value.year <= 9999;
 }
 
 // The stored form "YYYY-MM-DD HH:MM:SS.mmm" (or without ".mmm") read digit by
@@ -125,45 +97,14 @@ bool ParseStoredDateTime(std::string_view text, DateTime& out) {
   return true;
 }
 
+// Any text SQL Server reads as a datetime, under the session's DATEFORMAT;
+// the stored form first, as most values arrive in it.
 bool ParseDateTime(std::string_view text, DateTime& out) {
   if (ParseStoredDateTime(text, out)) return true;
-  std::string trimmed = Trimmed(text);
-  DateTime value;
-  int consumed = 0;
-  const char* s = trimmed.c_str();
-  bool year_first = trimmed.size() > 4 && (trimmed[4] == '-' || trimmed[4] == '/');
-  if (year_first &&
-      (std::sscanf(s, "%4d-%2d-%2d%n", &value.year, &value.month, &value.day, &consumed) == 3 ||
-       std::sscanf(s, "%4d/%2d/%2d%n", &value.year, &value.month, &value.day, &consumed) == 3)) {
-  } else if (trimmed.size() >= 8 &&
-             std::all_of(trimmed.begin(), trimmed.begin() + 8,
-                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }) &&
-             std::sscanf(s, "%4d%2d%2d%n", &value.year, &value.month, &value.day, &consumed) == 3) {
-  } else if (std::sscanf(s, "%2d/%2d/%4d%n", &value.month, &value.day, &value.year, &consumed) ==
-             3) {
-  } else {
-    return false;
-  }
-  std::string_view rest = std::string_view(trimmed).substr(consumed);
-  if (!rest.empty() && (rest[0] == ' ' || rest[0] == 'T')) {
-    std::string time(rest.substr(1));
-    int used = 0;
-    double seconds = 0;
-    if (std::sscanf(time.c_str(), "%2d:%2d:%lf%n", &value.hour, &value.minute, &seconds, &used) !=
-        3) {
-      seconds = 0;
-      if (std::sscanf(time.c_str(), "%2d:%2d%n", &value.hour, &value.minute, &used) != 2)
-        return false;
-    }
-    if (static_cast<size_t>(used) != time.size() || seconds < 0) return false;
-    value.second = static_cast<int>(seconds);
-    value.millisecond =
-        std::min(999, static_cast<int>(std::lround((seconds - value.second) * 1000)));
-    rest = {};
-  }
-  if (!rest.empty() || !InDateTimeRange(value)) return false;
-  out = value;
-  return true;
+  std::optional<DateTime> read =
+      values::TryDateTimeFromText(text, values::DateKind::kDateTime, CurrentDateSettings().order);
+  if (read) out = *read;
+  return read.has_value();
 }
 
 SqlError ConversionError(const std::string& text, const ColumnType& type) {
@@ -178,16 +119,14 @@ Value FromText(const std::string& text, const ColumnType& type) {
   if (blank && IsIntegerType(type.type)) return std::int64_t{0};
   if (blank && (type.type == SqlType::kReal || type.type == SqlType::kFloat)) return 0.0;
   if (IsIntegerType(type.type)) {
-    std::int64_t number = 0;
-    if (!ParseInteger(text, number)) throw ConversionError(text, type);
-    return number;
+    std::optional<std::int64_t> number = values::WholeNumberFromText(text);
+    if (!number) throw ConversionError(text, type);
+    return *number;
   }
   if (type.type == SqlType::kReal || type.type == SqlType::kFloat) {
-    char* end = nullptr;
-    std::string trimmed = Trimmed(text);
-    double number = std::strtod(trimmed.c_str(), &end);
-    if (trimmed.empty() || *end != '\0') throw ConversionError(text, type);
-    return number;
+    std::optional<double> number = values::FloatFromText(text);
+    if (!number) throw ConversionError(text, type);
+    return *number;
   }
   if (IsDecimalType(type.type)) {
     Decimal number;
@@ -195,9 +134,10 @@ Value FromText(const std::string& text, const ColumnType& type) {
     return number;
   }
   if (IsDateType(type.type)) {
-    DateTime when;
-    if (!ParseDateTime(text, when)) throw ConversionError(text, type);
-    return when;
+    DateTime stored;
+    if (ParseStoredDateTime(text, stored))
+      return values::RoundedToKind(stored, DateKindOf(type.type));
+    return values::DateTimeFromText(text, DateKindOf(type.type), CurrentDateSettings().order);
   }
   if (IsBinaryType(type.type)) return Bytes(text.begin(), text.end());
   return text;
@@ -313,30 +253,21 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
   return fitted;
 }
 
+std::optional<DateTime> StoredDateTime(std::string_view text) {
+  DateTime value;
+  if (!ParseStoredDateTime(text, value)) return std::nullopt;
+  return value;
+}
+
 std::optional<DateTime> ParseDateTimeText(std::string_view text) {
   DateTime value;
   if (!ParseDateTime(text, value)) return std::nullopt;
   return value;
 }
 
-std::string DateTimeText(const DateTime& value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", value.year, value.month,
-                value.day, value.hour, value.minute, value.second, value.millisecond);
-  return text;
-}
+std::string DateTimeText(const DateTime& value) { return values::DateTimeStyled(value, 121); }
 
-std::string DecimalText(const Decimal& value) {
-  __int128 magnitude = value.unscaled < 0 ? -value.unscaled : value.unscaled;
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
-    magnitude /= 10;
-  } while (magnitude > 0);
-  while (static_cast<int>(digits.size()) <= value.scale) digits.insert(digits.begin(), '0');
-  if (value.scale > 0) digits.insert(digits.end() - value.scale, '.');
-  return value.unscaled < 0 ? "-" + digits : digits;
-}
+std::string DecimalText(const Decimal& value) { return values::DecimalText(value); }
 
 std::string ValueText(const Value& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);

@@ -51,8 +51,12 @@ Value ConvertForType(const Value& value, const ColumnType& type);
 // SqlError 8115 beyond the type's range, 8114 for text that is no number.
 Decimal FitDecimal(const Value& value, const ColumnType& type);
 
-// A datetime from its text forms ("2024-01-31 10:00:00.000", "20240131",
-// "01/31/2024", "2024-01-31T10:00"); nullopt when it is none.
+// A datetime in the stored form "YYYY-MM-DD HH:MM:SS[.mmm]" and no other;
+// nullopt otherwise. What a datetime column or function yields.
+std::optional<DateTime> StoredDateTime(std::string_view text);
+
+// A datetime from any text SQL Server reads as one, under the session's
+// DATEFORMAT (see values/date_text.h); nullopt when it is none.
 std::optional<DateTime> ParseDateTimeText(std::string_view text);
 
 // Text forms used by conversions and PRINT.

@@ -6,11 +6,19 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/tds/calendar.h"
 #include "engine/tds/text_codec.h"
+#include "engine/values/calendar.h"
+#include "engine/values/date_style_text.h"
+#include "engine/values/date_text.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::tds {
 namespace {
+
+using values::CivilFromDays;
+using values::DaysFromCivil;
+using values::kDays0001To1900;
+using values::kDays1900To1970;
 
 constexpr std::uint64_t kPlpNull = 0xFFFFFFFFFFFFFFFFull;
 constexpr std::uint64_t kPlpUnknownLength = 0xFFFFFFFFFFFFFFFEull;
@@ -34,50 +42,6 @@ std::string Describe(const Value& v) {
   throw ValueConversionError("cannot convert " + Describe(v) + " to " + type);
 }
 
-// Parses "[-]digits[.digits]" (surrounding blanks allowed) exactly.
-bool ParseDecimal(std::string_view text, Decimal* out) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  __int128 value = 0;
-  int scale = 0, digits = 0;
-  bool point = false;
-  for (char c : text) {
-    if (c == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (c < '0' || c > '9') return false;
-    if (++digits > 38) return false;
-    value = value * 10 + (c - '0');
-    if (point) ++scale;
-  }
-  if (digits == 0) return false;
-  out->unscaled = negative ? -value : value;
-  out->scale = scale;
-  return true;
-}
-
-// Rounds half away from zero to `scale` digits.
-Decimal Rescale(Decimal d, int scale) {
-  if (d.scale < scale) {
-    d.unscaled *= PowerOfTen(scale - d.scale);
-  } else if (d.scale > scale) {
-    __int128 divisor = PowerOfTen(d.scale - scale);
-    __int128 quotient = d.unscaled / divisor;
-    __int128 remainder = d.unscaled % divisor;
-    if (remainder * 2 >= divisor) ++quotient;
-    if (remainder * 2 <= -divisor) --quotient;
-    d.unscaled = quotient;
-  }
-  d.scale = scale;
-  return d;
-}
-
 Decimal ToDecimal(const Value& v, int scale, const char* type) {
   Decimal d;
   if (const auto* dec = std::get_if<Decimal>(&v)) {
@@ -88,13 +52,17 @@ Decimal ToDecimal(const Value& v, int scale, const char* type) {
     if (!std::isfinite(*f) || std::fabs(*f) >= 1e38) Unconvertible(v, type);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", std::min(scale + 1, 20), *f);
-    if (!ParseDecimal(buffer, &d)) Unconvertible(v, type);
+    std::optional<Decimal> parsed = values::DecimalFromText(buffer, scale);
+    if (!parsed) Unconvertible(v, type);
+    d = *parsed;
   } else if (const auto* s = std::get_if<std::string>(&v)) {
-    if (!ParseDecimal(*s, &d)) Unconvertible(v, type);
+    std::optional<Decimal> parsed = values::DecimalFromText(*s, scale);
+    if (!parsed) Unconvertible(v, type);
+    d = *parsed;
   } else {
     Unconvertible(v, type);
   }
-  return Rescale(d, scale);
+  return values::Rescaled(d, scale);
 }
 
 std::int64_t ToInteger(const Value& v, std::int64_t low, std::int64_t high, const char* type) {
@@ -110,10 +78,9 @@ std::int64_t ToInteger(const Value& v, std::int64_t low, std::int64_t high, cons
     if (whole < low || whole > high) Unconvertible(v, type);
     result = static_cast<std::int64_t>(whole);
   } else if (const auto* s = std::get_if<std::string>(&v)) {
-    Decimal parsed;
-    if (!ParseDecimal(*s, &parsed) || parsed.scale != 0) Unconvertible(v, type);
-    if (parsed.unscaled < low || parsed.unscaled > high) Unconvertible(v, type);
-    result = static_cast<std::int64_t>(parsed.unscaled);
+    std::optional<std::int64_t> parsed = values::WholeNumberFromText(*s);
+    if (!parsed) Unconvertible(v, type);
+    result = *parsed;
   } else {
     Unconvertible(v, type);
   }
@@ -128,41 +95,19 @@ double ToDouble(const Value& v) {
     return static_cast<double>(d->unscaled) / static_cast<double>(PowerOfTen(d->scale));
   }
   if (const auto* s = std::get_if<std::string>(&v)) {
-    char* end = nullptr;
-    double parsed = std::strtod(s->c_str(), &end);
-    if (end != s->c_str() && *end == '\0') return parsed;
+    if (std::optional<double> parsed = values::FloatFromText(*s)) return *parsed;
   }
   Unconvertible(v, "float");
 }
 
-// "YYYY-MM-DD[ T]HH:MM[:SS[.fff]]" or "YYYY-MM-DD".
-bool ParseDateTime(const std::string& text, DateTime* out) {
-  DateTime d;
-  char sep = 0;
-  int fraction_digits = 0;
-  char fraction[16] = {0};
-  int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d.%9[0-9]", &d.year, &d.month, &d.day,
-                      &sep, &d.hour, &d.minute, &d.second, fraction);
-  if (n < 3 || (n >= 4 && sep != ' ' && sep != 'T') || (n > 3 && n < 6)) return false;
-  if (n == 8) {
-    fraction_digits = static_cast<int>(std::strlen(fraction));
-    int ms = 0;
-    for (int i = 0; i < 3; ++i) ms = ms * 10 + (i < fraction_digits ? fraction[i] - '0' : 0);
-    d.millisecond = ms;
-  }
-  if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31 || d.hour > 23 || d.minute > 59 ||
-      d.second > 59) {
-    return false;
-  }
-  *out = d;
-  return true;
-}
-
 DateTime ToDateTime(const Value& v) {
   if (const auto* d = std::get_if<DateTime>(&v)) return *d;
+  // A text reaches the codec only where the executor left a value untyped;
+  // it is read as the executor reads one under the default DATEFORMAT.
   if (const auto* s = std::get_if<std::string>(&v)) {
-    DateTime d;
-    if (ParseDateTime(*s, &d)) return d;
+    std::optional<DateTime> d =
+        values::TryDateTimeFromText(*s, values::DateKind::kDateTime, values::DateOrder::kMdy);
+    if (d) return *d;
   }
   Unconvertible(v, "datetime");
 }
@@ -175,23 +120,8 @@ std::string ToText(const Value& v) {
     std::snprintf(buffer, sizeof buffer, "%.17g", *f);
     return buffer;
   }
-  if (const auto* d = std::get_if<Decimal>(&v)) {
-    __int128 magnitude = d->unscaled < 0 ? -d->unscaled : d->unscaled;
-    std::string digits;
-    do {
-      digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
-      magnitude /= 10;
-    } while (magnitude != 0);
-    while (static_cast<int>(digits.size()) <= d->scale) digits.insert(digits.begin(), '0');
-    if (d->scale > 0) digits.insert(digits.end() - d->scale, '.');
-    return (d->unscaled < 0 ? "-" : "") + digits;
-  }
-  if (const auto* t = std::get_if<DateTime>(&v)) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t->year, t->month,
-                  t->day, t->hour, t->minute, t->second, t->millisecond);
-    return buffer;
-  }
+  if (const auto* d = std::get_if<Decimal>(&v)) return values::DecimalText(*d);
+  if (const auto* t = std::get_if<DateTime>(&v)) return values::DateTimeStyled(*t, 121);
   if (const auto* b = std::get_if<Bytes>(&v)) return std::string(b->begin(), b->end());
   return {};
 }

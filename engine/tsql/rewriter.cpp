@@ -353,7 +353,7 @@ class Rewriter {
     };
     static constexpr Form kForms[] = {
         {SqlType::kDateTime, "sqlengine_datetime(", ")"},
-        {SqlType::kSmallDateTime, "sqlengine_datetime(", ")"},
+        {SqlType::kSmallDateTime, "sqlengine_smalldatetime(", ")"},
         {SqlType::kUniqueIdentifier, "CAST(", " AS TEXT)"},
         {SqlType::kBinary, "CAST(", " AS BLOB)"},
         {SqlType::kVarBinary, "CAST(", " AS BLOB)"},
@@ -373,12 +373,16 @@ class Rewriter {
     bool number = rounds || type->type == SqlType::kTinyInt || type->type == SqlType::kSmallInt ||
                   type->type == SqlType::kInt || type->type == SqlType::kBigInt ||
                   type->type == SqlType::kReal || type->type == SqlType::kFloat;
+    // A datetime becomes text in style 0 ('Jan  1 2002 10:00AM').
+    bool text = IsCharacterType(type->type);
     std::string declaration = TypeDeclaration(*type);
     if (rounds) Append("round(", origin);
     Append("CAST(", origin);
     if (number) Append("sqlengine_number(", origin);
+    if (text) Append("sqlengine_date_style(", origin);
     EmitRange(expression_begin, expression_end);
     if (number) Append(", " + QuoteSqliteString(declaration) + ")", origin);
+    if (text) Append(", 0)", origin);
     Append("AS " +
                (declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
                                                                : declaration) +

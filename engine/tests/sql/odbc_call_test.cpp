@@ -117,6 +117,63 @@ TEST_F(OdbcCall, MarkersInPlainStatementsArePositionalParameters) {
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
+// A date sent as text in an RPC parameter converts exactly as the same text
+// written as a literal, under the session's DATEFORMAT, with the same errors.
+TEST_F(OdbcCall, TextParametersConvertToDatesAsLiteralsDo) {
+  Must("CREATE TABLE Dated (at datetime, at_small smalldatetime)");
+  Must(
+      "CREATE PROCEDURE KeepDate @at datetime, @small smalldatetime AS "
+      "INSERT INTO Dated VALUES (@at, @small)");
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  auto call = [&](const std::string& text) {
+    SQLCHAR value[64] = {};
+    std::copy(text.begin(), text.end(), value);
+    SQLLEN length = SQL_NTS, small_length = SQL_NTS;
+    SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value,
+                     &length);
+    SQLBindParameter(stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0, value, sizeof value,
+                     &small_length);
+    SQLCHAR statement[] = "{call KeepDate(?, ?)}";
+    SQLRETURN rc = SQLExecDirect(stmt, statement, SQL_NTS);
+    while (SQL_SUCCEEDED(rc) && SQLMoreResults(stmt) == SQL_SUCCESS) {
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA;
+  };
+  const std::vector<std::string> texts = {"1/10/1997", "Jul 4 1996 10:24:35:056AM",
+                                          "19970101 10:00:29.999", "2001-02-03"};
+  for (const char* order : {"mdy", "dmy"}) {
+    Must(std::string("SET DATEFORMAT ") + order + " DELETE FROM Dated");
+    for (const std::string& text : texts) {
+      ASSERT_TRUE(call(text)) << text;
+      BatchOutcome rows = client_->Execute(
+          "SELECT CONVERT(varchar(23), at, 121), CONVERT(varchar(23), at_small, 121), "
+          "CONVERT(varchar(23), CAST('" +
+          text +
+          "' AS datetime), 121), "
+          "CONVERT(varchar(23), CAST('" +
+          text +
+          "' AS smalldatetime), 121) FROM Dated "
+          "DELETE FROM Dated");
+      ASSERT_FALSE(rows.failed) << rows.Describe();
+      ASSERT_EQ(rows.results.at(0).rows.size(), 1u);
+      const auto& row = rows.results[0].rows[0];
+      EXPECT_EQ(row[0], row[2]) << order << " " << text;
+      EXPECT_EQ(row[1], row[3]) << order << " " << text;
+    }
+  }
+  // Under dmy the first text is the 1st of October.
+  BatchOutcome october =
+      client_->Execute("SELECT CONVERT(varchar(10), CAST('1/10/1997' AS datetime), 120)");
+  ASSERT_FALSE(october.failed);
+  EXPECT_EQ(october.results.at(0).rows.at(0)[0].value_or(""), "1997-10-01");
+  EXPECT_FALSE(call("31/02/1997"));
+  EXPECT_FALSE(call("no date"));
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
 TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
