@@ -65,6 +65,7 @@ constexpr MessageDef kMessages[] = {
     {262, 16, "%ls permission denied in database '%.*ls'."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
+    {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {515, 16,
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
@@ -174,6 +175,12 @@ constexpr MessageDef kMessages[] = {
      "'%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8118, 16,
+     "Column '%.*ls' is invalid in the select list because it is not contained in an "
+     "aggregate function and there is no GROUP BY clause."},
+    {8120, 16,
+     "Column '%.*ls' is invalid in the select list because it is not contained in either an "
+     "aggregate function or the GROUP BY clause."},
     {8134, 16, "Divide by zero error encountered."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},

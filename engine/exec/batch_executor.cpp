@@ -11,6 +11,7 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_select.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/normalised_columns.h"
@@ -204,6 +205,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+  if (FrontEndParses(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -466,7 +468,15 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       return;
     }
   }
-  tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
+  // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
+  // LIMIT on them does (Debian's library is built with it).
+  if ((statement.kind == StatementKind::kUpdate || statement.kind == StatementKind::kDelete) &&
+      session_.RowCountLimit() > 0 && sqlite3_compileoption_used("ENABLE_UPDATE_DELETE_LIMIT")) {
+    text.sql += " LIMIT " + std::to_string(session_.RowCountLimit());
+  }
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
@@ -481,7 +491,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     SqliteStatement sqlite(db, std::move(text), context, *this);
-    rows = sqlite.Stream(sink_);
+    rows = sqlite.Stream(
+        sink_, statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
     if (tracks) {
       TrackObject(statement);
@@ -648,6 +659,12 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     // Other session options (ANSI_NULLS, TEXTSIZE, DATEFORMAT ...) are accepted as given.
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
     if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
+    if (tokens[1].IsWord("rowcount")) {
+      Value limit = ConvertForType(Evaluate(Slice(tokens, 2, tokens.size()), statement.line),
+                                   ColumnType{SqlType::kInt});
+      const auto* count = std::get_if<std::int64_t>(&limit);
+      session_.RowCountLimit() = count != nullptr && *count > 0 ? *count : 0;
+    }
     if (tokens[1].IsWord("identity_insert")) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
     }

@@ -64,6 +64,8 @@ class Session final : public SqlSession, public FunctionHost {
   int& TranCount() { return tran_count_; }
   // SET NOCOUNT: statements report no row counts while on.
   bool& NoCount() { return no_count_; }
+  // SET ROWCOUNT: the most rows a statement returns or changes; 0 for no limit.
+  std::int64_t& RowCountLimit() { return row_count_limit_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -102,6 +104,7 @@ class Session final : public SqlSession, public FunctionHost {
   int last_error_ = 0;
   int tran_count_ = 0;
   bool no_count_ = false;
+  std::int64_t row_count_limit_ = 0;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;

@@ -16,6 +16,7 @@
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/tsql/token.h"
@@ -373,6 +374,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterDateStyleFunctions(db);
+  RegisterTextComparison(db);
   for (const Definition& definition : kFunctions) {
     int flags = SQLITE_UTF8 | (definition.deterministic ? SQLITE_DETERMINISTIC : 0);
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments, flags, &host,
