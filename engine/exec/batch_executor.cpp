@@ -469,8 +469,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
-  tsql::SqliteText text =
-      bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
+  tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).
   if ((statement.kind == StatementKind::kUpdate || statement.kind == StatementKind::kDelete) &&
@@ -491,8 +490,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     SqliteStatement sqlite(db, std::move(text), context, *this);
-    rows = sqlite.Stream(
-        sink_, statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+    rows = sqlite.Stream(sink_,
+                         statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
     if (tracks) {
       TrackObject(statement);

@@ -43,7 +43,6 @@ std::string TypeText(SQLHSTMT stmt, SQLSMALLINT column, SQLULEN size, SQLSMALLIN
   return text;
 }
 
-
 }  // namespace
 
 const DiagnosticRecord* BatchOutcome::Find(int native) const {

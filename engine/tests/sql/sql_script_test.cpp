@@ -37,8 +37,7 @@ std::string Joined(const std::vector<std::string>& parts) {
   return text;
 }
 
-std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names,
-                                    bool with_types) {
+std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names, bool with_types) {
   std::vector<std::string> rows;
   for (const ResultSet& result : outcome.results) {
     if (with_names) rows.push_back(Joined(result.columns));

@@ -4,6 +4,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -528,12 +529,33 @@ class Binder {
         ColumnType type = query->columns[0].type;
         type.nullable = true;
         type.identity = false;
+        SingleRowOnly(*query);
         Bound node = Make(BoundKind::kSubquery, type);
         node->query = std::move(query);
         return node;
       }
     }
     Refuse("expression");
+  }
+
+  // A subquery used as a value must give at most one row (512 otherwise):
+  // its value goes through sqlengine_single_value unless its shape already
+  // guarantees one row (an aggregate without GROUP BY, TOP 1).
+  static void SingleRowOnly(BoundQuery& query) {
+    if (query.terms.size() != 1) Refuse("UNION as a value");
+    BoundSpec& spec = query.terms.front();
+    bool aggregate = HasAggregate(*spec.items[0]);
+    if (aggregate && spec.group_by.empty() && !spec.having) return;
+    if (spec.top && spec.top->kind == BoundKind::kLiteral && spec.top->sql == "1") return;
+    if (aggregate || spec.top || spec.distinct || !spec.group_by.empty() || spec.having)
+      Refuse("subquery shape");
+    ColumnType type = spec.items[0]->type;
+    Bound single = Make(BoundKind::kAggregate, type);
+    single->sql = "sqlengine_single_value";
+    single->args.push_back(std::move(spec.items[0]));
+    spec.items[0] = std::move(single);
+    // Its ORDER BY no longer has rows to order.
+    query.order_by.clear();
   }
 
   static Bound Literal(const Expr& expr) {
@@ -595,7 +617,7 @@ class Binder {
         type.nullable = false;
       }
       Bound node = Make(BoundKind::kParameter, type);
-      node->sql = ":sysvar_" + expr.value;
+      node->sql = std::string(kSystemVariablePrefix) + expr.value;
       return node;
     }
     Refuse("system variable");
@@ -612,7 +634,8 @@ class Binder {
     if (operand->kind == BoundKind::kLiteral && expr.op == "-") {
       // -2147483648 is an int literal.
       std::string digits = operand->sql;
-      operand->sql = "-" + digits;
+      // "--5" would start a comment in SQLite.
+      operand->sql = digits.starts_with("-") ? digits.substr(1) : "-" + digits;
       if (operand->type.type == SqlType::kDecimal && operand->type.scale == 0 &&
           digits == "2147483648") {
         operand->type = ColumnType{SqlType::kInt};

@@ -46,7 +46,7 @@ class Generator {
 
  private:
   std::string Top(const BoundExpr& top) {
-    if (top.kind == BoundKind::kLiteral) return top.sql;
+    if (top.kind == BoundKind::kLiteral && !top.sql.starts_with("-")) return top.sql;
     // A negative count from a variable is error 1014.
     return "sqlengine_top_count(" + Expr(top) + ")";
   }
