@@ -37,6 +37,12 @@ class Generator {
         const bind::BoundOrder& order = query.order_by[k];
         if (k > 0) sql += ", ";
         sql += order.expr ? Expr(*order.expr) : std::to_string(order.ordinal);
+        // Columns sort by their declared collation; other character data
+        // sorts as the server's collation compares it.
+        const BoundExpr& sorted = order.expr ? *order.expr
+                                             : *query.terms.front().items[order.ordinal - 1];
+        if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+          sql += " COLLATE " + std::string(kTextCollation);
         if (order.descending) sql += " DESC";
       }
     }
