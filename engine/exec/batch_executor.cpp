@@ -154,6 +154,35 @@ ColumnType ReadType(const Tokens& tokens, size_t& i) {
   return *type;
 }
 
+// Limits `INSERT ... SELECT` in rewritten SQL to `limit` rows by reading its
+// query as a subquery with a LIMIT; INSERT ... VALUES inserts one row anyway.
+void LimitInsertedRows(std::string& sql, size_t from, std::int64_t limit) {
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = from; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth == 0 && (i == 0 || sql[i - 1] == ' ')) {
+      std::string word = tsql::ToLower(std::string_view(sql).substr(i, 7));
+      if (word == "values " || word == "default") return;
+      if (word == "select ") {
+        sql = sql.substr(0, i) + "SELECT * FROM (" + sql.substr(i) + ") LIMIT " +
+              std::to_string(limit);
+        return;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink) : session_(session), sink_(sink) {}
@@ -476,6 +505,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       session_.RowCountLimit() > 0 && sqlite3_compileoption_used("ENABLE_UPDATE_DELETE_LIMIT")) {
     text.sql += " LIMIT " + std::to_string(session_.RowCountLimit());
   }
+  if (statement.kind == StatementKind::kInsert && session_.RowCountLimit() > 0)
+    LimitInsertedRows(text.sql, text.statement_offset, session_.RowCountLimit());
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
