@@ -6,12 +6,14 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/tests/sql/odbc_client.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/type_name.h"
+#include "testing/test_engine.h"
 
 namespace sqlengine::tsql {
 namespace {
@@ -340,6 +342,35 @@ TEST(LikePatterns, ClassesRangesEscapesAndCase) {
   EXPECT_TRUE(LikeMatches("ÄBC", "_bc"));  // one character, however many bytes
   EXPECT_TRUE(LikeMatches("abcabcabd", "%abc%abd"));
   EXPECT_FALSE(LikeMatches(std::string(200, 'a'), std::string(30, '%') + "b"));
+}
+
+// Types from the binder hold for every row: a value past the first thousand
+// that does not look like them is neither cut nor rounded.
+TEST(FrontEndResults, RowsAfterTheFirstThousandKeepTheirValues) {
+  testing_support::TestEngine engine;
+  testing::OdbcClient client(engine.Port(), "sa", "");
+  ASSERT_FALSE(client
+                   .Execute("CREATE TABLE digits (d int) "
+                            "INSERT INTO digits VALUES (0) INSERT INTO digits VALUES (1) "
+                            "INSERT INTO digits VALUES (2) INSERT INTO digits VALUES (3) "
+                            "INSERT INTO digits VALUES (4) INSERT INTO digits VALUES (5) "
+                            "INSERT INTO digits VALUES (6) INSERT INTO digits VALUES (7) "
+                            "INSERT INTO digits VALUES (8) INSERT INTO digits VALUES (9) "
+                            "CREATE TABLE rows (k int, x float, v varchar(6000)) "
+                            "INSERT INTO rows SELECT a.d * 100 + b.d * 10 + c.d, 1, 'short' "
+                            "FROM digits a, digits b, digits c")
+                   .failed);
+  std::string long_text(4500, 'y');
+  ASSERT_FALSE(client.Execute("INSERT INTO rows VALUES (1000, 2.5, '" + long_text + "')").failed);
+  testing::BatchOutcome outcome = client.Execute("SELECT k, x * 1, v + '!' FROM rows ORDER BY k");
+  ASSERT_FALSE(outcome.failed) << outcome.Describe();
+  ASSERT_EQ(outcome.results.size(), 1u);
+  const auto& rows = outcome.results[0].rows;
+  ASSERT_EQ(rows.size(), 1001u);
+  EXPECT_EQ(outcome.results[0].types, (std::vector<std::string>{"int", "float", "varchar(6001)"}));
+  EXPECT_EQ(rows[0][1].value_or("NULL"), "1");
+  EXPECT_EQ(rows[1000][1].value_or("NULL"), "2.5");
+  EXPECT_EQ(rows[1000][2].value_or("NULL"), long_text + "!");
 }
 
 }  // namespace
