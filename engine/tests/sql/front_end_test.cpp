@@ -269,7 +269,8 @@ TEST_F(Binding, ImplicitConversionsAndCollationInTheSql) {
   EXPECT_EQ(Sql("SELECT i FROM t WHERE dt BETWEEN '19970101' AND '19971231' AND v = 'x'"),
             "SELECT \"t\".\"i\" AS \"i\" FROM \"main\".\"t\" AS \"t\" WHERE ((\"t\".\"dt\" BETWEEN "
             "sqlengine_datetime('19970101') AND sqlengine_datetime('19971231')) AND (\"t\".\"v\" = "
-            "'x' COLLATE sqlengine_ci))");
+            "'x' COLLATE sqlengine_ci AND \"t\".\"v\" >= 'x' COLLATE NOCASE AND \"t\".\"v\" < "
+            "'x!' COLLATE NOCASE))");
   // A number beside text converts the text, with SQL Server's errors.
   EXPECT_EQ(
       Sql("SELECT v + 1 FROM t"),

@@ -130,7 +130,7 @@ class Generator {
         return "(" + Expr(*e.args[0]) + " || " + Expr(*e.args[1]) + ")";
       case BoundKind::kComparison:
         return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e.text_comparison) +
-               ")";
+               IndexRange(e) + ")";
       case BoundKind::kAnd:
         return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
       case BoundKind::kOr:
@@ -178,6 +178,24 @@ class Generator {
         return "(" + Query(*e.query) + ")";
     }
     return "NULL";
+  }
+
+  // For `column = 'text'`, a range the column's NOCASE index can serve:
+  // every value equal to 'text' without case and trailing spaces lies in
+  // ['text', 'text!') under NOCASE, since a space sorts just below '!'.
+  static std::string IndexRange(const BoundExpr& e) {
+    if (!e.text_comparison || e.op != "=") return {};
+    const BoundExpr* column = e.args[0].get();
+    const BoundExpr* literal = e.args[1].get();
+    if (column->kind != BoundKind::kColumn) std::swap(column, literal);
+    if (column->kind != BoundKind::kColumn || literal->kind != BoundKind::kLiteral ||
+        literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
+      return {};
+    }
+    std::string low = literal->sql.substr(0, literal->sql.size() - 1);
+    while (low.size() > 1 && low.back() == ' ') low.pop_back();
+    return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
+           low + "!' COLLATE NOCASE";
   }
 
   std::string Arithmetic(const BoundExpr& e) {
