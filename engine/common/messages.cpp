@@ -73,6 +73,10 @@ constexpr MessageDef kMessages[] = {
      "smalldatetime value."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
+    {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
+    {512, 16,
+     "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
+     "!=, <, <= , >, >= or when the subquery is used as an expression."},
     {515, 16,
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
@@ -105,8 +109,10 @@ constexpr MessageDef kMessages[] = {
      "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
      "'%.*ls'."},
     {1767, 16, "Foreign key '%.*ls' references invalid table '%.*ls'."},
-    {1769, 16, "Foreign key '%.*ls' references invalid column '%.*ls' in referencing table '%.*ls'."},
-    {1770, 16, "Foreign key '%.*ls' references invalid column '%.*ls' in referenced table '%.*ls'."},
+    {1769, 16,
+     "Foreign key '%.*ls' references invalid column '%.*ls' in referencing table '%.*ls'."},
+    {1770, 16,
+     "Foreign key '%.*ls' references invalid column '%.*ls' in referenced table '%.*ls'."},
     {1776, 16,
      "There are no primary or candidate keys in the referenced table '%.*ls' that match the "
      "referencing column list in the foreign key '%.*ls'."},
@@ -120,7 +126,8 @@ constexpr MessageDef kMessages[] = {
     {1829, 16, "The FOR ATTACH option requires that at least the primary file be specified."},
     {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
     {2520, 16, "Could not find database '%.*ls'. Check sysdatabases."},
-    {2526, 16, "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options."},
+    {2526, 16,
+     "Incorrect DBCC statement. Check the documentation for the correct DBCC syntax and options."},
     {2528, 10,
      "DBCC execution completed. If DBCC printed error messages, contact your system "
      "administrator."},
@@ -152,8 +159,11 @@ constexpr MessageDef kMessages[] = {
      "database."},
     {3110, 14, "User does not have permission to RESTORE database '%.*ls'."},
     {3147, 16, "Backup and restore operations are not allowed on database tempdb."},
-    {3154, 16, "The backup set holds a backup of a database other than the existing '%ls' database."},
-    {3156, 16, "File '%ls' cannot be restored to '%ls'. Use WITH MOVE to identify a valid location for the file."},
+    {3154, 16,
+     "The backup set holds a backup of a database other than the existing '%ls' database."},
+    {3156, 16,
+     "File '%ls' cannot be restored to '%ls'. Use WITH MOVE to identify a valid location for the "
+     "file."},
     {3201, 16,
      "Cannot open backup device '%ls'. Device error or device off-line. See the SQL Server "
      "error log for more details."},
@@ -196,13 +206,18 @@ constexpr MessageDef kMessages[] = {
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
-    {8106, 16,
-     "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
+    {8106, 16, "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
     {8107, 16,
      "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "
      "'%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8118, 16,
+     "Column '%.*ls' is invalid in the select list because it is not contained in an "
+     "aggregate function and there is no GROUP BY clause."},
+    {8120, 16,
+     "Column '%.*ls' is invalid in the select list because it is not contained in either an "
+     "aggregate function or the GROUP BY clause."},
     {8134, 16, "Divide by zero error encountered."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},

@@ -12,6 +12,7 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_select.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/normalised_columns.h"
@@ -158,6 +159,35 @@ ColumnType ReadType(const Tokens& tokens, size_t& i) {
   return *type;
 }
 
+// Limits `INSERT ... SELECT` in rewritten SQL to `limit` rows by reading its
+// query as a subquery with a LIMIT; INSERT ... VALUES inserts one row anyway.
+void LimitInsertedRows(std::string& sql, size_t from, std::int64_t limit) {
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = from; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote != 0) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth == 0 && (i == 0 || sql[i - 1] == ' ')) {
+      std::string word = tsql::ToLower(std::string_view(sql).substr(i, 7));
+      if (word == "values " || word == "default") return;
+      if (word == "select ") {
+        sql = sql.substr(0, i) + "SELECT * FROM (" + sql.substr(i) + ") LIMIT " +
+              std::to_string(limit);
+        return;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink) : session_(session), sink_(sink) {}
@@ -209,6 +239,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+  if (FrontEndParses(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -501,7 +532,16 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       return;
     }
   }
-  tsql::SqliteText text = tsql::RewriteStatement(statement, connection);
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
+  tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
+  // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
+  // LIMIT on them does (Debian's library is built with it).
+  if ((statement.kind == StatementKind::kUpdate || statement.kind == StatementKind::kDelete) &&
+      session_.RowCountLimit() > 0 && sqlite3_compileoption_used("ENABLE_UPDATE_DELETE_LIMIT")) {
+    text.sql += " LIMIT " + std::to_string(session_.RowCountLimit());
+  }
+  if (statement.kind == StatementKind::kInsert && session_.RowCountLimit() > 0)
+    LimitInsertedRows(text.sql, text.statement_offset, session_.RowCountLimit());
   FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
@@ -523,7 +563,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this);
-    rows = sqlite.Stream(sink_);
+    rows = sqlite.Stream(sink_,
+                         statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
     if (tracks) {
       TrackObject(statement);
@@ -714,6 +755,12 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     if (tokens[1].IsAnyWord({"dateformat", "language", "datefirst"})) {
       SetDateOption(tokens, statement.line);
       return;
+    }
+    if (tokens[1].IsWord("rowcount")) {
+      Value limit = ConvertForType(Evaluate(Slice(tokens, 2, tokens.size()), statement.line),
+                                   ColumnType{SqlType::kInt});
+      const auto* count = std::get_if<std::int64_t>(&limit);
+      session_.RowCountLimit() = count != nullptr && *count > 0 ? *count : 0;
     }
     if (tokens[1].IsWord("identity_insert")) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());

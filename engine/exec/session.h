@@ -81,6 +81,8 @@ class Session final : public SqlSession, public FunctionHost {
   bool& NoCount() { return no_count_; }
   // SET DATEFORMAT / DATEFIRST / LANGUAGE; current on the thread while a request runs.
   DateSettings& Dates() { return date_settings_; }
+  // SET ROWCOUNT: the most rows a statement returns or changes; 0 for no limit.
+  std::int64_t& RowCountLimit() { return row_count_limit_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -126,6 +128,7 @@ class Session final : public SqlSession, public FunctionHost {
   int tran_count_ = 0;
   bool no_count_ = false;
   DateSettings date_settings_;
+  std::int64_t row_count_limit_ = 0;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;

@@ -17,7 +17,9 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -373,6 +375,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterDateStyleFunctions(db);
+  RegisterTextComparison(db);
+  RegisterSingleValue(db);
   for (const Definition& definition : kFunctions) {
     int flags = SQLITE_UTF8 | (definition.deterministic ? SQLITE_DETERMINISTIC : 0);
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments, flags, &host,

@@ -69,13 +69,30 @@ int SqliteStatement::Step() {
   return rc;
 }
 
-std::int64_t SqliteStatement::Stream(ResultSink& sink) {
+std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   sqlite3_stmt* statement = statement_.get();
   int rc = Step();
   int columns = sqlite3_column_count(statement);
   if (columns == 0) {
     while (rc == SQLITE_ROW) rc = Step();
     return sqlite3_changes64(db_);
+  }
+  auto more = [&](std::int64_t sent) {
+    return rc == SQLITE_ROW && (row_limit <= 0 || sent < row_limit);
+  };
+  if (text_.typed_result && text_.result_columns.size() == static_cast<size_t>(columns)) {
+    // The binder typed every column: rows are converted to those types as they come.
+    sink.BeginResult(text_.result_columns);
+    Row row(static_cast<size_t>(columns));
+    std::int64_t sent = 0;
+    while (more(sent)) {
+      for (int i = 0; i < columns; ++i)
+        row[i] = ColumnValue(statement, i, text_.result_columns[static_cast<size_t>(i)].type);
+      sink.AddRow(row);
+      ++sent;
+      rc = Step();
+    }
+    return sent;
   }
   // Expressions have no declared type: their type is settled by the values of
   // the first rows, which are held back until it is.
@@ -100,7 +117,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
   std::int64_t rows = 0;
   if (any_inferred) {
     std::vector<Row> raw;
-    while (rc == SQLITE_ROW && raw.size() < kRowsToSettleTypes) {
+    while (more(static_cast<std::int64_t>(raw.size())) && raw.size() < kRowsToSettleTypes) {
       Row row(static_cast<size_t>(columns));
       for (int i = 0; i < columns; ++i) {
         row[i] = PlainValue(sqlite3_column_value(statement, i));
@@ -123,7 +140,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink) {
   }
   // One row buffer for the whole result: rows are streamed, never kept.
   Row row(static_cast<size_t>(columns));
-  while (rc == SQLITE_ROW) {
+  while (more(rows)) {
     for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, metadata[i].type);
     sink.AddRow(row);
     ++rows;

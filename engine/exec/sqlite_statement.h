@@ -41,9 +41,10 @@ class SqliteStatement {
   bool ReturnsRows() const { return sqlite3_column_count(statement_.get()) > 0; }
 
   // Runs to completion. With rows: BeginResult / AddRow to the sink; returns
-  // the number of rows, or of rows changed for a statement without rows. The
+  // the number of rows, or of rows changed for a statement without rows. A
+  // positive row_limit (SET ROWCOUNT) stops the rows after that many. The
   // caller sends Done. Throws SqlError, Cancelled or ClientGone.
-  std::int64_t Stream(ResultSink& sink);
+  std::int64_t Stream(ResultSink& sink, std::int64_t row_limit = 0);
   // Runs and returns the first column of the first row (nullopt: no row).
   std::optional<Value> Scalar();
   // Runs, calling on_row for every row; returns the number of rows.

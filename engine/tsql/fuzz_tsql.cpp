@@ -1,5 +1,7 @@
 // libFuzzer target: any bytes through the lexer, the batch parser, the
-// rewriter and the reader of ALTER TABLE constraint changes. Each must either succeed or throw SqlError; anything else (a
+// rewriter, the reader of ALTER TABLE constraint changes, and the front end
+// (query parser, binder, generator) for SELECTs. Each must either succeed or
+// throw SqlError (the front end also NotParsed / NotBound); anything else (a
 // crash, a hang, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
@@ -7,8 +9,11 @@
 #include <string_view>
 
 #include "engine/common/error.h"
+#include "engine/tsql/bind/binder.h"
 #include "engine/tsql/constraint_change_syntax.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
+#include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/rewriter.h"
 
@@ -24,9 +29,48 @@ class FuzzResolver : public sqlengine::tsql::NameResolver {
   }
 };
 
+// One table t (i int, v varchar(10), d datetime, m decimal(10,2)) and one variable @v int.
+class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
+ public:
+  std::optional<sqlengine::tsql::bind::TableShape> FindTable(
+      const std::vector<std::string>& name) override {
+    if (!sqlengine::tsql::EqualsIgnoreCase(name.back(), "t")) return std::nullopt;
+    using sqlengine::ColumnType;
+    using sqlengine::SqlType;
+    sqlengine::tsql::bind::TableShape shape{"\"main\".\"t\"", "t", {}};
+    ColumnType text{SqlType::kVarChar};
+    text.length = 10;
+    ColumnType money{SqlType::kDecimal};
+    money.precision = 10;
+    money.scale = 2;
+    shape.columns = {{"i", ColumnType{SqlType::kInt}},
+                     {"v", text},
+                     {"d", ColumnType{SqlType::kDateTime}},
+                     {"m", money}};
+    return shape;
+  }
+  std::optional<sqlengine::ColumnType> VariableType(std::string_view name) override {
+    if (name != "@v") return std::nullopt;
+    return sqlengine::ColumnType{sqlengine::SqlType::kInt};
+  }
+};
+
+void ThroughFrontEnd(const sqlengine::tsql::Statement& statement) {
+  if (statement.kind != sqlengine::tsql::StatementKind::kSelect) return;
+  try {
+    auto query = sqlengine::tsql::parse::ParseSelect(statement.tokens);
+    FuzzCatalog catalog;
+    sqlengine::tsql::generate::GenerateSelect(sqlengine::tsql::bind::Bind(*query, catalog), 1);
+  } catch (const sqlengine::SqlError&) {
+  } catch (const sqlengine::tsql::parse::NotParsed&) {
+  } catch (const sqlengine::tsql::bind::NotBound&) {
+  }
+}
+
 void RewriteTree(const sqlengine::tsql::Statement& statement, FuzzResolver& resolver) {
   for (const auto& nested : statement.body) RewriteTree(*nested, resolver);
   if (statement.else_branch) RewriteTree(*statement.else_branch, resolver);
+  ThroughFrontEnd(statement);
   try {
     if (statement.kind == sqlengine::tsql::StatementKind::kAlterTable) {
       sqlengine::tsql::ReadConstraintChange(statement.tokens);

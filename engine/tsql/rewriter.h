@@ -39,6 +39,10 @@ struct SqliteText {
   std::vector<std::optional<ColumnType>> column_types;
   // Beside column_types: the variable ("@v") an item is alone, else empty.
   std::vector<std::string> column_variables;
+  // When set, the result's columns are exactly result_columns (names and
+  // SQL Server types from the binder); nothing is read from the rows.
+  bool typed_result = false;
+  std::vector<Column> result_columns;
   // Where the statement itself starts, after the WITH list written in front of it.
   std::size_t statement_offset = 0;
   // The batch line of the token at or before `offset`.

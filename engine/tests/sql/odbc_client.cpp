@@ -26,6 +26,23 @@ void Append(std::vector<DiagnosticRecord>& to, const std::vector<DiagnosticRecor
   to.insert(to.end(), from.begin(), from.end());
 }
 
+// A result column's type as SQL Server declares it, from the server type
+// name the driver reports.
+std::string TypeText(SQLHSTMT stmt, SQLSMALLINT column, SQLULEN size, SQLSMALLINT digits) {
+  SQLCHAR name[128] = {};
+  SQLSMALLINT length = 0;
+  SQLColAttribute(stmt, column, SQL_DESC_TYPE_NAME, name, sizeof name, &length, nullptr);
+  std::string text(reinterpret_cast<char*>(name));
+  if (text == "decimal" || text == "numeric") {
+    return text + "(" + std::to_string(size) + "," + std::to_string(digits) + ")";
+  }
+  if (text == "char" || text == "varchar" || text == "nchar" || text == "nvarchar" ||
+      text == "binary" || text == "varbinary") {
+    return text + "(" + std::to_string(size) + ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 const DiagnosticRecord* BatchOutcome::Find(int native) const {
@@ -90,6 +107,7 @@ BatchOutcome OdbcClient::Execute(const std::string& sql) {
         SQLULEN size = 0;
         SQLDescribeCol(stmt_, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
         result.columns.emplace_back(reinterpret_cast<char*>(name));
+        result.types.push_back(TypeText(stmt_, c, size, digits));
       }
       while (true) {
         SQLRETURN fetched = SQLFetch(stmt_);

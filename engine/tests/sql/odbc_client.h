@@ -21,6 +21,9 @@ struct DiagnosticRecord {
 
 struct ResultSet {
   std::vector<std::string> columns;
+  // Each column's type as SQL Server writes it: "int", "varchar(30)",
+  // "decimal(38,2)", from the driver's type name, size and digits.
+  std::vector<std::string> types;
   std::vector<std::vector<std::optional<std::string>>> rows;  // nullopt: NULL
 };
 

@@ -69,7 +69,15 @@ std::vector<ScriptRecord> ParseScript(const std::filesystem::path& file) {
       if (!text.empty()) record.expected.push_back(text);
     } else if (head == "query") {
       record.kind = ScriptRecord::Kind::kQuery;
-      record.expect_names = second == "names";
+      for (size_t k = 1; k < record.words.size(); ++k) {
+        if (record.words[k] == "names") {
+          record.expect_names = true;
+        } else if (record.words[k] == "types") {
+          record.expect_types = true;
+        } else {
+          fail("query takes only names and types");
+        }
+      }
     } else {
       fail("unknown record '" + head + "'");
     }

@@ -7,10 +7,11 @@
 //   statement ok                         the batch gives no error
 //   statement error NUMBER               the batch gives error NUMBER
 //   statement message NUMBER [TEXT]      no error, and a message NUMBER (with that text)
-//   query [names]                        the rows below "----" (values joined by '|',
+//   query [names] [types]                the rows below "----" (values joined by '|',
 //   SQL ...                              NULL for null, (empty) for ''); with "names"
-//   ----                                 the first line holds the column names
-//   1|abc
+//   ----                                 the first line holds the column names, with
+//   1|abc                                "types" the next line each column's SQL Server
+//                                        type: int|varchar(30)|decimal(38,2)|datetime
 
 #include <filesystem>
 #include <string>
@@ -32,6 +33,7 @@ struct ScriptRecord {
   std::vector<std::string> words;  // the record's first line, split on spaces
   std::string sql;
   bool expect_names = false;
+  bool expect_types = false;
   std::vector<std::string> expected;  // query rows, or the message text
   int number = 0;                     // error / message number
 };

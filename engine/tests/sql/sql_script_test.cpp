@@ -31,15 +31,17 @@ std::string Cell(const std::optional<std::string>& value) {
   return value->empty() ? "(empty)" : *value;
 }
 
-std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names) {
+std::string Joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i) text += (i ? "|" : "") + parts[i];
+  return text;
+}
+
+std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names, bool with_types) {
   std::vector<std::string> rows;
   for (const ResultSet& result : outcome.results) {
-    if (with_names) {
-      std::string names;
-      for (size_t i = 0; i < result.columns.size(); ++i)
-        names += (i ? "|" : "") + result.columns[i];
-      rows.push_back(names);
-    }
+    if (with_names) rows.push_back(Joined(result.columns));
+    if (with_types) rows.push_back(Joined(result.types));
     for (const auto& row : result.rows) {
       std::string text;
       for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + Cell(row[i]);
@@ -116,7 +118,7 @@ TEST_P(SqlScript, Passes) {
       case ScriptRecord::Kind::kQuery: {
         BatchOutcome outcome = current->Execute(record.sql);
         EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
-        EXPECT_EQ(ActualRows(outcome, record.expect_names), record.expected);
+        EXPECT_EQ(ActualRows(outcome, record.expect_names, record.expect_types), record.expected);
         break;
       }
     }

@@ -1,0 +1,177 @@
+#include "engine/exec/text_comparison.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/sqlite_errors.h"
+
+namespace sqlengine::exec {
+namespace {
+
+char Fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string_view WithoutTrailingSpaces(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
+  std::string_view a = WithoutTrailingSpaces(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)));
+  std::string_view b = WithoutTrailingSpaces(
+      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
+  size_t common = std::min(a.size(), b.size());
+  for (size_t k = 0; k < common; ++k) {
+    unsigned char x = static_cast<unsigned char>(Fold(a[k]));
+    unsigned char y = static_cast<unsigned char>(Fold(b[k]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Length in bytes of the UTF-8 character starting at `text[at]`.
+size_t CharacterSize(std::string_view text, size_t at) {
+  unsigned char lead = static_cast<unsigned char>(text[at]);
+  size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  return std::min(size, text.size() - at);
+}
+
+bool SameCharacter(std::string_view a, std::string_view b) {
+  if (a.size() == 1 && b.size() == 1) return Fold(a[0]) == Fold(b[0]);
+  return a == b;
+}
+
+// Matches the bracket class starting at pattern[at] == '[' against `c`;
+// sets `end` past its ']'. nullopt when the class is not closed (then '['
+// stands for itself).
+std::optional<bool> ClassMatches(std::string_view pattern, size_t at, std::string_view c,
+                                 size_t& end) {
+  size_t k = at + 1;
+  bool negated = k < pattern.size() && pattern[k] == '^';
+  if (negated) ++k;
+  bool matched = false;
+  bool first = true;
+  while (k < pattern.size() && (pattern[k] != ']' || first)) {
+    first = false;
+    size_t size = CharacterSize(pattern, k);
+    std::string_view low = pattern.substr(k, size);
+    if (k + size + 1 < pattern.size() && pattern[k + size] == '-' && pattern[k + size + 1] != ']') {
+      size_t high_size = CharacterSize(pattern, k + size + 1);
+      std::string_view high = pattern.substr(k + size + 1, high_size);
+      if (c.size() == 1 && low.size() == 1 && high.size() == 1) {
+        char x = Fold(c[0]);
+        matched = matched || (x >= Fold(low[0]) && x <= Fold(high[0]));
+      } else {
+        matched = matched || (c >= low && c <= high);
+      }
+      k += size + 1 + high_size;
+      continue;
+    }
+    matched = matched || SameCharacter(low, c);
+    k += size;
+  }
+  if (k >= pattern.size()) return std::nullopt;
+  end = k + 1;
+  return matched != negated;
+}
+
+bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
+           std::optional<char> escape, int& budget) {
+  // A pathological pattern gives up rather than running for ever.
+  if (--budget < 0) return false;
+  while (p < pattern.size()) {
+    char pc = pattern[p];
+    if (escape && pc == *escape && p + 1 < pattern.size()) {
+      size_t size = CharacterSize(pattern, p + 1);
+      if (v >= value.size()) return false;
+      size_t vsize = CharacterSize(value, v);
+      if (!SameCharacter(pattern.substr(p + 1, size), value.substr(v, vsize))) return false;
+      p += 1 + size;
+      v += vsize;
+      continue;
+    }
+    if (pc == '%') {
+      while (p < pattern.size() && pattern[p] == '%') ++p;
+      if (p == pattern.size()) return true;
+      for (size_t at = v; at <= value.size();
+           at += at < value.size() ? CharacterSize(value, at) : 1) {
+        if (Match(value, at, pattern, p, escape, budget)) return true;
+        if (at == value.size()) break;
+      }
+      return false;
+    }
+    if (v >= value.size()) return false;
+    size_t vsize = CharacterSize(value, v);
+    std::string_view c = value.substr(v, vsize);
+    if (pc == '_') {
+      ++p;
+    } else if (pc == '[') {
+      size_t end = 0;
+      std::optional<bool> in_class = ClassMatches(pattern, p, c, end);
+      if (!in_class) {
+        if (c != "[") return false;
+        ++p;
+      } else {
+        if (!*in_class) return false;
+        p = end;
+      }
+    } else {
+      size_t size = CharacterSize(pattern, p);
+      if (!SameCharacter(pattern.substr(p, size), c)) return false;
+      p += size;
+    }
+    v += vsize;
+  }
+  return v == value.size();
+}
+
+std::string_view Text(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  return text == nullptr ? std::string_view()
+                         : std::string_view(reinterpret_cast<const char*>(text),
+                                            static_cast<size_t>(sqlite3_value_bytes(value)));
+}
+
+void Like(sqlite3_context* context, int count, sqlite3_value** args) {
+  for (int k = 0; k < count; ++k) {
+    if (sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
+  }
+  std::optional<char> escape;
+  if (count > 2) {
+    std::string_view written = Text(args[2]);
+    if (written.size() != 1) {
+      std::string text = FunctionErrorText(MakeError(506, {written, "LIKE"}));
+      return sqlite3_result_error(context, text.c_str(), -1);
+    }
+    escape = written[0];
+  }
+  std::string value(Text(args[0]));
+  std::string pattern(Text(args[1]));
+  sqlite3_result_int(context, LikeMatches(value, pattern, escape) ? 1 : 0);
+}
+
+}  // namespace
+
+bool LikeMatches(std::string_view value, std::string_view pattern, std::optional<char> escape) {
+  int budget = 1 << 20;
+  return Match(value, 0, pattern, 0, escape, budget);
+}
+
+void RegisterTextComparison(sqlite3* db) {
+  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText, nullptr) !=
+      SQLITE_OK) {
+    throw std::runtime_error("cannot register the sqlengine_ci collation");
+  }
+  for (int arguments : {2, 3}) {
+    if (sqlite3_create_function_v2(db, "sqlengine_like", arguments,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Like, nullptr,
+                                   nullptr, nullptr) != SQLITE_OK) {
+      throw std::runtime_error("cannot register sqlengine_like");
+    }
+  }
+}
+
+}  // namespace sqlengine::exec

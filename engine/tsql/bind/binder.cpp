@@ -1,0 +1,1001 @@
+#include "engine/tsql/bind/binder.h"
+
+#include <algorithm>
+
+#include "engine/common/error.h"
+#include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::tsql::bind {
+namespace {
+
+using parse::Expr;
+using parse::ExprKind;
+using Bound = std::unique_ptr<BoundExpr>;
+
+constexpr int kDefaultConversionLength = 30;
+
+[[noreturn]] void Refuse(const std::string& why) { throw NotBound(why); }
+
+// One source of the FROM clause as its columns are seen.
+struct Binding {
+  std::string exposed;  // the alias, or the table's name when none was given
+  bool aliased = false;
+  std::string sql_alias;  // quoted, as the generated SQL names it
+  std::vector<Column> columns;
+};
+
+struct Scope {
+  std::vector<Binding> bindings;
+  const Scope* parent = nullptr;
+};
+
+// Which clause an expression is bound for: aggregates are allowed in the
+// select list, HAVING and ORDER BY only.
+enum class Clause { kSelect, kWhere, kGroupBy, kHaving, kOrderBy, kOn, kTop };
+
+bool IsPredicate(const BoundExpr& e) {
+  switch (e.kind) {
+    case BoundKind::kComparison:
+    case BoundKind::kAnd:
+    case BoundKind::kOr:
+    case BoundKind::kNot:
+    case BoundKind::kBetween:
+    case BoundKind::kInList:
+    case BoundKind::kInQuery:
+    case BoundKind::kLike:
+    case BoundKind::kIsNull:
+    case BoundKind::kExists:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SameTree(const BoundExpr& a, const BoundExpr& b) {
+  if (a.kind != b.kind || a.op != b.op || a.sql != b.sql || a.type.type != b.type.type ||
+      a.args.size() != b.args.size() || a.distinct != b.distinct || a.count_star != b.count_star ||
+      a.query || b.query) {
+    return false;
+  }
+  for (size_t k = 0; k < a.args.size(); ++k) {
+    if (!SameTree(*a.args[k], *b.args[k])) return false;
+  }
+  return true;
+}
+
+Bound Make(BoundKind kind, ColumnType type) {
+  auto node = std::make_unique<BoundExpr>();
+  node->kind = kind;
+  node->type = type;
+  return node;
+}
+
+bool NullableAny(const std::vector<Bound>& args) {
+  return std::any_of(args.begin(), args.end(), [](const Bound& a) { return a->type.nullable; });
+}
+
+// Digits an integer type needs as text, sign included.
+int TextWidth(SqlType type) {
+  switch (type) {
+    case SqlType::kBit:
+      return 1;
+    case SqlType::kTinyInt:
+      return 3;
+    case SqlType::kSmallInt:
+      return 6;
+    case SqlType::kInt:
+      return 11;
+    default:
+      return 20;
+  }
+}
+
+// Whether a value of `from` may be converted to `to` by this engine's
+// generated SQL (explicit: CAST / CONVERT; else an implicit conversion).
+bool Convertible(const ColumnType& from, const ColumnType& to) {
+  TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
+  if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
+  if (to.type == SqlType::kBit) return IsNumeric(from.type);
+  if (f == t) {
+    return f != TypeClass::kDateTime || from.type == to.type || to.type == SqlType::kDateTime;
+  }
+  if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
+  if (t == TypeClass::kCharacter) {
+    if (f == TypeClass::kDateTime) return true;
+    return f == TypeClass::kInteger &&
+           (to.length == kMaxLength || to.length >= TextWidth(from.type));
+  }
+  return IsNumeric(from.type) && IsNumeric(to.type);
+}
+
+// `value` converted to `to`; values of the same type class are left as
+// they are (SQLite holds them alike).
+Bound ConvertTo(Bound value, ColumnType to) {
+  if (value->null_literal) {
+    to.nullable = true;
+    value->type = to;
+    return value;
+  }
+  TypeClass f = ClassOf(value->type.type), t = ClassOf(to.type);
+  bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
+  if ((f == t || numeric_pair) && to.type != SqlType::kBit) return value;
+  if (!Convertible(value->type, to)) Refuse("conversion");
+  to.nullable = value->type.nullable;
+  Bound node = Make(BoundKind::kConvert, to);
+  node->args.push_back(std::move(value));
+  return node;
+}
+
+struct FunctionRule {
+  std::string_view name;
+  std::string_view sql;
+  int min_args, max_args;
+};
+
+constexpr FunctionRule kFunctions[] = {
+    {"getdate", "getdate", 0, 0},
+    {"datediff", "datediff", 3, 3},
+    {"dateadd", "dateadd", 3, 3},
+    {"datepart", "datepart", 2, 2},
+    {"year", "year", 1, 1},
+    {"month", "month", 1, 1},
+    {"day", "day", 1, 1},
+    {"len", "len", 1, 1},
+    {"upper", "upper", 1, 1},
+    {"lower", "lower", 1, 1},
+    {"ltrim", "ltrim", 1, 1},
+    {"rtrim", "rtrim", 1, 1},
+    {"substring", "substring", 3, 3},
+    {"left", "\"left\"", 2, 2},
+    {"right", "\"right\"", 2, 2},
+    {"isnull", "ifnull", 2, 2},
+    {"coalesce", "coalesce", 2, 64},
+    {"nullif", "nullif", 2, 2},
+    {"abs", "abs", 1, 1},
+    {"charindex", "charindex", 2, 3},
+};
+
+class Binder {
+ public:
+  explicit Binder(Catalog& catalog) : catalog_(catalog) {}
+
+  BoundQuery Query(const parse::Query& query, const Scope* parent) {
+    BoundQuery bound;
+    std::vector<Scope> scopes;
+    for (size_t k = 0; k < query.terms.size(); ++k) {
+      scopes.emplace_back();
+      scopes.back().parent = parent;
+      bound.terms.push_back(
+          Spec(*query.terms[k], scopes.back(), k == 0 ? &bound.columns : nullptr,
+               query.order_by.empty() || query.terms.size() > 1 ? nullptr : &query.order_by,
+               &bound.order_by));
+    }
+    bound.union_all = query.union_all;
+    if (query.terms.size() > 1) {
+      UnifyUnionColumns(bound);
+      for (const parse::OrderItem& item : query.order_by) {
+        int ordinal = OrdinalOf(*item.expr, bound.columns, query.terms.front()->items);
+        if (ordinal == 0) Refuse("ORDER BY of a UNION names no result column");
+        bound.order_by.push_back(BoundOrder{nullptr, ordinal, item.descending});
+      }
+    }
+    return bound;
+  }
+
+ private:
+  // ---- query blocks
+
+  BoundSpec Spec(const parse::QuerySpec& spec, Scope& scope, std::vector<Column>* columns,
+                 const std::vector<parse::OrderItem>* order_by, std::vector<BoundOrder>* orders) {
+    BoundSpec bound;
+    for (const auto& source : spec.from) bound.from.push_back(Source(*source, scope));
+    if (spec.top) {
+      bound.top = Value(*spec.top, scope, Clause::kTop);
+      if (ClassOf(bound.top->type.type) != TypeClass::kInteger) Refuse("TOP count");
+    }
+    bound.distinct = spec.distinct;
+    if (spec.where) bound.where = Predicate(*spec.where, scope, Clause::kWhere);
+    for (const auto& group : spec.group_by) {
+      bound.group_by.push_back(Value(*group, scope, Clause::kGroupBy));
+      if (HasAggregate(*bound.group_by.back())) Refuse("aggregate in GROUP BY");
+    }
+    std::vector<Column> result;
+    for (const parse::SelectItem& item : spec.items) {
+      if (item.star) {
+        ExpandStar(item, scope, bound, result);
+        continue;
+      }
+      Bound value = Value(*item.expr, scope, Clause::kSelect);
+      std::string name = item.alias;
+      if (name.empty() && item.expr->kind == ExprKind::kColumn) name = item.expr->names.back();
+      result.push_back(Column{name, value->type});
+      bound.items.push_back(std::move(value));
+    }
+    if (spec.having) bound.having = Predicate(*spec.having, scope, Clause::kHaving);
+    bool grouped = !bound.group_by.empty() || bound.having ||
+                   std::any_of(bound.items.begin(), bound.items.end(),
+                               [](const Bound& item) { return HasAggregate(*item); });
+    if (order_by != nullptr) {
+      for (const parse::OrderItem& item : *order_by) {
+        int ordinal = OrdinalOf(*item.expr, result, spec.items);
+        if (ordinal > 0) {
+          orders->push_back(BoundOrder{nullptr, ordinal, item.descending});
+          continue;
+        }
+        if (spec.distinct) Refuse("ORDER BY outside a DISTINCT list");
+        Bound value = Value(*item.expr, scope, Clause::kOrderBy);
+        grouped = grouped || HasAggregate(*value);
+        orders->push_back(BoundOrder{std::move(value), 0, item.descending});
+      }
+    }
+    if (grouped) {
+      for (size_t k = 0; k < bound.items.size(); ++k) CheckGrouped(*bound.items[k], bound, true);
+      if (bound.having) CheckGrouped(*bound.having, bound, false);
+      if (orders != nullptr) {
+        for (const BoundOrder& order : *orders) {
+          if (order.expr) CheckGrouped(*order.expr, bound, false);
+        }
+      }
+    }
+    if (columns != nullptr) *columns = std::move(result);
+    return bound;
+  }
+
+  void ExpandStar(const parse::SelectItem& item, const Scope& scope, BoundSpec& bound,
+                  std::vector<Column>& result) {
+    bool any = false;
+    for (const Binding& binding : scope.bindings) {
+      if (!item.star_qualifier.empty() && !Qualifies(binding, item.star_qualifier)) continue;
+      any = true;
+      for (const Column& column : binding.columns) {
+        bound.items.push_back(ColumnNode(binding, column, false));
+        result.push_back(column);
+      }
+    }
+    if (!any) Refuse("* without a source");
+  }
+
+  // The 1-based select-list position an ORDER BY item names (a number, an
+  // alias, or a column the list shows), else 0.
+  static int OrdinalOf(const Expr& expr, const std::vector<Column>& columns,
+                       const std::vector<parse::SelectItem>& items) {
+    if (expr.kind == ExprKind::kLiteral && expr.literal == parse::LiteralKind::kInteger) {
+      int ordinal = std::atoi(expr.value.c_str());
+      if (ordinal < 1 || ordinal > static_cast<int>(columns.size())) Refuse("ORDER BY position");
+      return ordinal;
+    }
+    if (expr.kind != ExprKind::kColumn || expr.names.size() != 1) return 0;
+    for (size_t k = 0; k < items.size() && k < columns.size(); ++k) {
+      if (!items[k].alias.empty() && EqualsIgnoreCase(items[k].alias, expr.names[0]))
+        return static_cast<int>(k + 1);
+    }
+    bool has_star = std::any_of(items.begin(), items.end(),
+                                [](const parse::SelectItem& item) { return item.star; });
+    if (has_star) return 0;
+    for (size_t k = 0; k < items.size(); ++k) {
+      const Expr* item = items[k].expr.get();
+      if (items[k].alias.empty() && item->kind == ExprKind::kColumn && item->names.size() == 1 &&
+          EqualsIgnoreCase(item->names[0], expr.names[0]))
+        return static_cast<int>(k + 1);
+    }
+    return 0;
+  }
+
+  void UnifyUnionColumns(BoundQuery& bound) {
+    for (const BoundSpec& term : bound.terms) {
+      if (term.items.size() != bound.columns.size()) Refuse("UNION widths");
+    }
+    for (size_t c = 0; c < bound.columns.size(); ++c) {
+      std::optional<ColumnType> common;
+      for (const BoundSpec& term : bound.terms) {
+        const BoundExpr& item = *term.items[c];
+        if (item.null_literal) continue;
+        if (common && ClassOf(common->type) != ClassOf(item.type.type) &&
+            !(IsNumeric(common->type) && IsNumeric(item.type.type))) {
+          Refuse("UNION of different type classes");
+        }
+        common = common ? CommonType(*common, item.type) : item.type;
+      }
+      ColumnType type = common.value_or(ColumnType{SqlType::kInt});
+      type.nullable = false;
+      for (const BoundSpec& term : bound.terms) type.nullable |= term.items[c]->type.nullable;
+      bound.columns[c].type = type;
+    }
+  }
+
+  // ---- FROM
+
+  std::unique_ptr<BoundSource> Source(const parse::TableSource& source, Scope& scope) {
+    auto bound = std::make_unique<BoundSource>();
+    switch (source.kind) {
+      case parse::TableSource::Kind::kTable: {
+        std::optional<TableShape> table = catalog_.FindTable(source.name);
+        if (!table) Refuse("unknown table");
+        bound->kind = BoundSource::Kind::kTable;
+        bound->table_sql = table->sql;
+        Binding binding;
+        binding.aliased = !source.alias.empty();
+        binding.exposed = binding.aliased ? source.alias : source.name.back();
+        binding.columns = table->columns;
+        bound->alias = AddBinding(scope, std::move(binding));
+        return bound;
+      }
+      case parse::TableSource::Kind::kDerived: {
+        bound->kind = BoundSource::Kind::kDerived;
+        bound->derived = std::make_unique<BoundQuery>(Query(*source.derived, scope.parent));
+        Binding binding;
+        binding.aliased = true;
+        binding.exposed = source.alias;
+        for (const Column& column : bound->derived->columns) {
+          if (column.name.empty()) Refuse("unnamed derived column");
+          binding.columns.push_back(column);
+        }
+        bound->alias = AddBinding(scope, std::move(binding));
+        return bound;
+      }
+      case parse::TableSource::Kind::kJoin:
+        break;
+    }
+    bound->kind = BoundSource::Kind::kJoin;
+    size_t left_begin = scope.bindings.size();
+    bound->left = Source(*source.left, scope);
+    size_t right_begin = scope.bindings.size();
+    bound->right = Source(*source.right, scope);
+    static constexpr std::string_view kJoins[] = {"JOIN", "LEFT JOIN", "RIGHT JOIN", "FULL JOIN",
+                                                  "CROSS JOIN"};
+    bound->join = kJoins[static_cast<int>(source.join)];
+    if (source.on) bound->on = Predicate(*source.on, scope, Clause::kOn);
+    // The rows an outer join adds have NULLs on the other side.
+    auto make_nullable = [&](size_t from, size_t to) {
+      for (size_t k = from; k < to; ++k) {
+        for (Column& column : scope.bindings[k].columns) column.type.nullable = true;
+      }
+    };
+    if (source.join == parse::JoinKind::kLeft || source.join == parse::JoinKind::kFull)
+      make_nullable(right_begin, scope.bindings.size());
+    if (source.join == parse::JoinKind::kRight || source.join == parse::JoinKind::kFull)
+      make_nullable(left_begin, right_begin);
+    return bound;
+  }
+
+  std::string AddBinding(Scope& scope, Binding binding) {
+    for (const Binding& other : scope.bindings) {
+      if (EqualsIgnoreCase(other.exposed, binding.exposed)) Refuse("duplicate exposed name");
+    }
+    binding.sql_alias = QuoteSqliteName(binding.exposed);
+    std::string alias = binding.sql_alias;
+    scope.bindings.push_back(std::move(binding));
+    return alias;
+  }
+
+  static bool Qualifies(const Binding& binding, const std::vector<std::string>& qualifier) {
+    if (qualifier.empty()) return true;
+    if (!EqualsIgnoreCase(binding.exposed, qualifier.back())) return false;
+    if (qualifier.size() == 1) return true;
+    // owner.table or db.owner.table: only a table without an alias.
+    if (binding.aliased) return false;
+    const std::string& owner = qualifier[qualifier.size() - 2];
+    return owner.empty() || EqualsIgnoreCase(owner, "dbo");
+  }
+
+  static Bound ColumnNode(const Binding& binding, const Column& column, bool outer) {
+    Bound node = Make(BoundKind::kColumn, column.type);
+    node->sql = binding.sql_alias + "." + QuoteSqliteName(column.name);
+    node->op = binding.exposed + "." + column.name;  // for messages
+    node->outer_reference = outer;
+    return node;
+  }
+
+  Bound ResolveColumn(const Expr& expr, const Scope& scope) {
+    std::vector<std::string> qualifier(expr.names.begin(), expr.names.end() - 1);
+    const std::string& name = expr.names.back();
+    bool outer = false;
+    for (const Scope* level = &scope; level != nullptr; level = level->parent) {
+      const Binding* found_binding = nullptr;
+      const Column* found = nullptr;
+      for (const Binding& binding : level->bindings) {
+        if (!Qualifies(binding, qualifier)) continue;
+        for (const Column& column : binding.columns) {
+          if (!EqualsIgnoreCase(column.name, name)) continue;
+          if (found != nullptr) Refuse("ambiguous column");
+          found = &column;
+          found_binding = &binding;
+        }
+      }
+      if (found != nullptr) return ColumnNode(*found_binding, *found, outer);
+      outer = true;
+    }
+    Refuse("unknown column");
+  }
+
+  // ---- grouping
+
+  static bool HasAggregate(const BoundExpr& e) {
+    if (e.kind == BoundKind::kAggregate) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return HasAggregate(*arg); });
+  }
+
+  // SQL Server refuses a column outside the aggregates and the GROUP BY list
+  // (SQLite would answer with some row's value): 8118 / 8120 in the select
+  // list; in HAVING and ORDER BY the rewriter's path reports it.
+  static void CheckGrouped(const BoundExpr& e, const BoundSpec& spec, bool select_list) {
+    if (e.kind == BoundKind::kAggregate) return;
+    for (const Bound& group : spec.group_by) {
+      if (SameTree(e, *group)) return;
+    }
+    if (e.kind == BoundKind::kColumn && !e.outer_reference) {
+      if (!select_list) Refuse("ungrouped column outside the select list");
+      throw MakeError(spec.group_by.empty() ? 8118 : 8120, {e.op});
+    }
+    if (e.query) Refuse("subquery in a grouped query");
+    for (const Bound& arg : e.args) CheckGrouped(*arg, spec, select_list);
+  }
+
+  // ---- expressions
+
+  Bound Predicate(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound bound = Any(expr, scope, clause);
+    if (!IsPredicate(*bound)) Refuse("a value where a condition is due");
+    return bound;
+  }
+
+  Bound Value(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound bound = Any(expr, scope, clause);
+    if (IsPredicate(*bound)) Refuse("a condition where a value is due");
+    return bound;
+  }
+
+  Bound Any(const Expr& expr, const Scope& scope, Clause clause) {
+    switch (expr.kind) {
+      case ExprKind::kLiteral:
+        return Literal(expr);
+      case ExprKind::kColumn:
+        if (expr.names.size() > 1 && expr.names.front().empty()) Refuse("empty qualifier");
+        return ResolveColumn(expr, scope);
+      case ExprKind::kVariable: {
+        std::optional<ColumnType> type = catalog_.VariableType(expr.value);
+        if (!type) Refuse("undeclared variable");
+        type->nullable = true;
+        type->identity = false;
+        Bound node = Make(BoundKind::kParameter, *type);
+        node->sql = expr.value;
+        return node;
+      }
+      case ExprKind::kSystemVariable:
+        return SystemVariable(expr);
+      case ExprKind::kUnary:
+        return Unary(expr, scope, clause);
+      case ExprKind::kBinary:
+        return Binary(expr, scope, clause);
+      case ExprKind::kComparison: {
+        std::vector<Bound> operands;
+        operands.push_back(Value(*expr.args[0], scope, clause));
+        operands.push_back(Value(*expr.args[1], scope, clause));
+        Bound node = Compared(BoundKind::kComparison, std::move(operands));
+        node->op = expr.op;
+        return node;
+      }
+      case ExprKind::kAnd:
+      case ExprKind::kOr: {
+        Bound node = Make(expr.kind == ExprKind::kAnd ? BoundKind::kAnd : BoundKind::kOr,
+                          ColumnType{SqlType::kBit});
+        node->args.push_back(Predicate(*expr.args[0], scope, clause));
+        node->args.push_back(Predicate(*expr.args[1], scope, clause));
+        return node;
+      }
+      case ExprKind::kNot: {
+        Bound node = Make(BoundKind::kNot, ColumnType{SqlType::kBit});
+        node->args.push_back(Predicate(*expr.args[0], scope, clause));
+        return node;
+      }
+      case ExprKind::kBetween:
+      case ExprKind::kInList: {
+        std::vector<Bound> operands;
+        for (const auto& arg : expr.args) operands.push_back(Value(*arg, scope, clause));
+        Bound node =
+            Compared(expr.kind == ExprKind::kBetween ? BoundKind::kBetween : BoundKind::kInList,
+                     std::move(operands));
+        node->negated = expr.negated;
+        return node;
+      }
+      case ExprKind::kInQuery:
+        return InQuery(expr, scope, clause);
+      case ExprKind::kLike:
+        return Like(expr, scope, clause);
+      case ExprKind::kIsNull: {
+        Bound node = Make(BoundKind::kIsNull, ColumnType{SqlType::kBit});
+        node->negated = expr.negated;
+        node->args.push_back(Value(*expr.args[0], scope, clause));
+        return node;
+      }
+      case ExprKind::kExists: {
+        Bound node = Make(BoundKind::kExists, ColumnType{SqlType::kBit});
+        node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+        return node;
+      }
+      case ExprKind::kCase:
+        return Case(expr, scope, clause);
+      case ExprKind::kCast:
+        return Cast(expr, scope, clause);
+      case ExprKind::kCall:
+        return Call(expr, scope, clause);
+      case ExprKind::kSubquery: {
+        auto query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+        if (query->columns.size() != 1) Refuse("subquery width");
+        ColumnType type = query->columns[0].type;
+        type.nullable = true;
+        type.identity = false;
+        SingleRowOnly(*query);
+        Bound node = Make(BoundKind::kSubquery, type);
+        node->query = std::move(query);
+        return node;
+      }
+    }
+    Refuse("expression");
+  }
+
+  // A subquery used as a value must give at most one row (512 otherwise):
+  // its value goes through sqlengine_single_value unless its shape already
+  // guarantees one row (an aggregate without GROUP BY, TOP 1).
+  static void SingleRowOnly(BoundQuery& query) {
+    if (query.terms.size() != 1) Refuse("UNION as a value");
+    BoundSpec& spec = query.terms.front();
+    bool aggregate = HasAggregate(*spec.items[0]);
+    if (aggregate && spec.group_by.empty() && !spec.having) return;
+    if (spec.top && spec.top->kind == BoundKind::kLiteral && spec.top->sql == "1") return;
+    if (aggregate || spec.top || spec.distinct || !spec.group_by.empty() || spec.having)
+      Refuse("subquery shape");
+    ColumnType type = spec.items[0]->type;
+    Bound single = Make(BoundKind::kAggregate, type);
+    single->sql = "sqlengine_single_value";
+    single->args.push_back(std::move(spec.items[0]));
+    spec.items[0] = std::move(single);
+    // Its ORDER BY no longer has rows to order.
+    query.order_by.clear();
+  }
+
+  static Bound Literal(const Expr& expr) {
+    ColumnType type;
+    std::string sql = expr.value;
+    switch (expr.literal) {
+      case parse::LiteralKind::kInteger:
+        type = IntegerLiteralType(expr.value);
+        break;
+      case parse::LiteralKind::kDecimal:
+        type = DecimalLiteralType(expr.value);
+        if (sql.front() == '.') sql = "0" + sql;
+        break;
+      case parse::LiteralKind::kFloat:
+        type = ColumnType{SqlType::kFloat};
+        if (sql.front() == '.') sql = "0" + sql;
+        break;
+      case parse::LiteralKind::kString:
+      case parse::LiteralKind::kNationalString: {
+        bool national = expr.literal == parse::LiteralKind::kNationalString;
+        type = ColumnType{national ? SqlType::kNVarChar : SqlType::kVarChar};
+        size_t characters = 0;
+        for (unsigned char c : expr.value) characters += (c & 0xC0) != 0x80;
+        type.length = std::max<int>(1, static_cast<int>(characters));
+        if (type.length > (national ? 4000 : 8000)) Refuse("long literal");
+        sql = QuoteSqliteString(expr.value);
+        break;
+      }
+      case parse::LiteralKind::kBinary:
+        Refuse("binary literal");
+      case parse::LiteralKind::kNull: {
+        Bound node = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+        node->sql = "NULL";
+        node->null_literal = true;
+        return node;
+      }
+    }
+    type.nullable = false;
+    Bound node = Make(BoundKind::kLiteral, type);
+    node->sql = sql;
+    return node;
+  }
+
+  static Bound SystemVariable(const Expr& expr) {
+    struct Known {
+      std::string_view name;
+      SqlType type;
+    };
+    static constexpr Known kKnown[] = {
+        {"rowcount", SqlType::kInt},  {"error", SqlType::kInt},
+        {"trancount", SqlType::kInt}, {"nestlevel", SqlType::kInt},
+        {"spid", SqlType::kSmallInt}, {"identity", SqlType::kDecimal}};
+    for (const Known& known : kKnown) {
+      if (expr.value != known.name) continue;
+      ColumnType type{known.type};
+      if (known.type == SqlType::kDecimal) {
+        type.precision = 38;
+      } else {
+        type.nullable = false;
+      }
+      Bound node = Make(BoundKind::kParameter, type);
+      node->sql = std::string(kSystemVariablePrefix) + expr.value;
+      return node;
+    }
+    Refuse("system variable");
+  }
+
+  Bound Unary(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound operand = Value(*expr.args[0], scope, clause);
+    if (expr.op == "+" && IsNumeric(operand->type.type)) return operand;
+    bool integer = ClassOf(operand->type.type) == TypeClass::kInteger;
+    if (!IsNumeric(operand->type.type) || operand->type.type == SqlType::kBit ||
+        (expr.op == "~" && !integer) || expr.op == "+") {
+      Refuse("unary operand");
+    }
+    if (operand->kind == BoundKind::kLiteral && expr.op == "-") {
+      // -2147483648 is an int literal.
+      std::string digits = operand->sql;
+      // "--5" would start a comment in SQLite.
+      operand->sql = digits.starts_with("-") ? digits.substr(1) : "-" + digits;
+      if (operand->type.type == SqlType::kDecimal && operand->type.scale == 0 &&
+          digits == "2147483648") {
+        operand->type = ColumnType{SqlType::kInt};
+        operand->type.nullable = false;
+      }
+      return operand;
+    }
+    Bound node = Make(BoundKind::kNegate, operand->type);
+    node->type.identity = false;
+    node->op = expr.op;
+    node->args.push_back(std::move(operand));
+    return node;
+  }
+
+  Bound Binary(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound left = Value(*expr.args[0], scope, clause);
+    Bound right = Value(*expr.args[1], scope, clause);
+    char op = expr.op[0];
+    // NULL with anything is NULL of the other operand's type.
+    if (left->null_literal || right->null_literal) {
+      Bound node = Make(BoundKind::kLiteral, left->null_literal ? right->type : left->type);
+      node->type.nullable = true;
+      node->type.identity = false;
+      node->sql = "NULL";
+      node->null_literal = left->null_literal && right->null_literal;
+      return node;
+    }
+    TypeClass l = ClassOf(left->type.type), r = ClassOf(right->type.type);
+    if (op == '+' && l == TypeClass::kCharacter && r == TypeClass::kCharacter) {
+      Bound node = Make(BoundKind::kConcat, ConcatenationType(left->type, right->type));
+      node->args.push_back(std::move(left));
+      node->args.push_back(std::move(right));
+      return node;
+    }
+    if (op == '+' && ((l == TypeClass::kDateTime && IsNumeric(right->type.type)) ||
+                      (r == TypeClass::kDateTime && IsNumeric(left->type.type)))) {
+      ColumnType type{SqlType::kDateTime};
+      type.nullable = left->type.nullable || right->type.nullable;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = "sqlengine_add";
+      node->args.push_back(std::move(left));
+      node->args.push_back(std::move(right));
+      return node;
+    }
+    // Character data beside a number converts to the number's type.
+    if (l == TypeClass::kCharacter && IsNumeric(right->type.type))
+      left = ConvertTo(std::move(left), right->type);
+    if (r == TypeClass::kCharacter && IsNumeric(left->type.type))
+      right = ConvertTo(std::move(right), left->type);
+    bool bitwise = op == '&' || op == '|' || op == '^';
+    std::optional<ColumnType> type;
+    if (bitwise) {
+      if (ClassOf(left->type.type) == TypeClass::kInteger &&
+          ClassOf(right->type.type) == TypeClass::kInteger) {
+        type = Higher(left->type, right->type);
+        type->nullable = left->type.nullable || right->type.nullable;
+        type->identity = false;
+      }
+    } else {
+      type = ArithmeticType(op, left->type, right->type);
+    }
+    if (!type) Refuse("operands");
+    // SQLite's % works on integers only.
+    if (op == '%' && ClassOf(type->type) != TypeClass::kInteger) Refuse("modulo of non-integers");
+    Bound node = Make(BoundKind::kArithmetic, *type);
+    node->op = expr.op;
+    node->args.push_back(std::move(left));
+    node->args.push_back(std::move(right));
+    return node;
+  }
+
+  // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
+  // type of highest precedence; character data compared case-insensitively.
+  static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
+    Bound node = Make(kind, ColumnType{SqlType::kBit});
+    bool any_null = std::any_of(operands.begin(), operands.end(),
+                                [](const Bound& b) { return b->null_literal; });
+    bool all_text = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->null_literal || ClassOf(b->type.type) == TypeClass::kCharacter;
+    });
+    if (all_text) {
+      node->text_comparison = true;
+    } else if (!(any_null && operands.size() == 2)) {
+      std::optional<ColumnType> target;
+      for (const Bound& operand : operands) {
+        if (operand->null_literal) continue;
+        if (ClassOf(operand->type.type) == TypeClass::kOther) Refuse("comparison of this type");
+        target = target ? Higher(*target, operand->type) : operand->type;
+      }
+      for (Bound& operand : operands) operand = ConvertTo(std::move(operand), *target);
+    }
+    node->args = std::move(operands);
+    return node;
+  }
+
+  Bound InQuery(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound node = Make(BoundKind::kInQuery, ColumnType{SqlType::kBit});
+    node->negated = expr.negated;
+    node->args.push_back(Value(*expr.args[0], scope, clause));
+    node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+    if (node->query->columns.size() != 1) Refuse("IN subquery width");
+    TypeClass value = ClassOf(node->args[0]->type.type);
+    TypeClass listed = ClassOf(node->query->columns[0].type.type);
+    bool numbers =
+        IsNumeric(node->args[0]->type.type) && IsNumeric(node->query->columns[0].type.type);
+    if (value != listed && !numbers) Refuse("IN subquery of another type");
+    node->text_comparison = value == TypeClass::kCharacter;
+    return node;
+  }
+
+  Bound Like(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound node = Make(BoundKind::kLike, ColumnType{SqlType::kBit});
+    node->negated = expr.negated;
+    for (const auto& arg : expr.args) {
+      Bound value = Value(*arg, scope, clause);
+      TypeClass type_class = ClassOf(value->type.type);
+      if (type_class == TypeClass::kInteger && node->args.empty()) {
+        ColumnType text{SqlType::kVarChar};
+        text.length = TextWidth(value->type.type);
+        value = ConvertTo(std::move(value), text);
+      } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
+        Refuse("LIKE operand");
+      }
+      node->args.push_back(std::move(value));
+    }
+    return node;
+  }
+
+  Bound Case(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound node = Make(BoundKind::kCase, ColumnType{});
+    size_t first = expr.has_operand ? 1 : 0;
+    size_t pairs_end = expr.args.size() - (expr.has_else ? 1 : 0);
+    std::vector<Bound> results;
+    for (size_t k = first; k < pairs_end; k += 2) {
+      if (expr.has_operand) {
+        // CASE x WHEN y is CASE WHEN x = y, compared by the rules of '='.
+        std::vector<Bound> operands;
+        operands.push_back(Value(*expr.args[0], scope, clause));
+        operands.push_back(Value(*expr.args[k], scope, clause));
+        Bound when = Compared(BoundKind::kComparison, std::move(operands));
+        when->op = "=";
+        node->args.push_back(std::move(when));
+      } else {
+        node->args.push_back(Predicate(*expr.args[k], scope, clause));
+      }
+      node->args.push_back(nullptr);
+      results.push_back(Value(*expr.args[k + 1], scope, clause));
+    }
+    if (expr.has_else) results.push_back(Value(*expr.args.back(), scope, clause));
+    std::optional<ColumnType> type;
+    for (const Bound& result : results) {
+      if (result->null_literal) continue;
+      type = type ? (ClassOf(type->type) == ClassOf(result->type.type) ||
+                             (IsNumeric(type->type) && IsNumeric(result->type.type))
+                         ? CommonType(*type, result->type)
+                         : Higher(*type, result->type))
+                  : result->type;
+    }
+    if (!type) type = ColumnType{SqlType::kInt};
+    type->nullable = !expr.has_else;
+    type->identity = false;
+    for (Bound& result : results) {
+      type->nullable = type->nullable || result->type.nullable;
+      result = ConvertTo(std::move(result), *type);
+    }
+    size_t next = 0;
+    for (Bound& slot : node->args) {
+      if (!slot) slot = std::move(results[next++]);
+    }
+    if (expr.has_else) node->args.push_back(std::move(results[next]));
+    node->has_else = expr.has_else;
+    node->type = *type;
+    return node;
+  }
+
+  Bound Cast(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound value = Value(*expr.args[0], scope, clause);
+    std::optional<ColumnType> target = ColumnTypeFromName(expr.type->name, expr.type->arguments);
+    if (!target) Refuse("unknown type");
+    // CAST / CONVERT to character data without a length take 30.
+    if (ClassOf(target->type) == TypeClass::kCharacter && expr.type->arguments.empty())
+      target->length = kDefaultConversionLength;
+    target->nullable = value->type.nullable;
+    Bound node = Make(BoundKind::kConvert, *target);
+    if (expr.args.size() > 1) {
+      Bound style = Value(*expr.args[1], scope, clause);
+      bool styled = (ClassOf(value->type.type) == TypeClass::kDateTime &&
+                     ClassOf(target->type) == TypeClass::kCharacter) ||
+                    (ClassOf(value->type.type) == TypeClass::kCharacter &&
+                     ClassOf(target->type) == TypeClass::kDateTime);
+      if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
+      node->args.push_back(std::move(value));
+      node->args.push_back(std::move(style));
+      return node;
+    }
+    if (!value->null_literal && !Convertible(value->type, *target)) Refuse("conversion");
+    node->args.push_back(std::move(value));
+    return node;
+  }
+
+  Bound Call(const Expr& expr, const Scope& scope, Clause clause) {
+    const std::string& name = expr.names[0];
+    if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
+        name == "max") {
+      return Aggregate(expr, scope, clause);
+    }
+    const FunctionRule* rule = nullptr;
+    for (const FunctionRule& candidate : kFunctions) {
+      if (candidate.name == name) rule = &candidate;
+    }
+    if (rule == nullptr || expr.distinct || expr.count_star) Refuse("function");
+    int count = static_cast<int>(expr.args.size());
+    if (count < rule->min_args || count > rule->max_args) Refuse("argument count");
+    Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+    node->sql = rule->sql;
+    size_t first = 0;
+    if (name == "datediff" || name == "dateadd" || name == "datepart") {
+      // The date part is a bare word, passed as text.
+      const Expr& part = *expr.args[0];
+      if (part.kind != ExprKind::kColumn || part.names.size() != 1) Refuse("date part");
+      Bound text = Make(BoundKind::kLiteral, ColumnType{SqlType::kVarChar});
+      text->sql = QuoteSqliteString(ToLower(part.names[0]));
+      node->args.push_back(std::move(text));
+      first = 1;
+    }
+    for (size_t k = first; k < expr.args.size(); ++k)
+      node->args.push_back(Value(*expr.args[k], scope, clause));
+    auto& args = node->args;
+    auto require_text = [&](size_t k) {
+      if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
+        Refuse("character argument");
+    };
+    auto require_integer = [&](size_t k) {
+      if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
+        Refuse("integer argument");
+    };
+    auto require_date = [&](size_t k) {
+      TypeClass c = ClassOf(args[k]->type.type);
+      if (c != TypeClass::kDateTime && c != TypeClass::kCharacter && !args[k]->null_literal)
+        Refuse("date argument");
+    };
+    auto varying = [](ColumnType type) {
+      if (type.type == SqlType::kChar) type.type = SqlType::kVarChar;
+      if (type.type == SqlType::kNChar) type.type = SqlType::kNVarChar;
+      type.identity = false;
+      return type;
+    };
+    ColumnType type{SqlType::kInt};
+    if (name == "getdate") {
+      type = ColumnType{SqlType::kDateTime};
+      type.nullable = false;
+    } else if (name == "datediff") {
+      require_date(1), require_date(2);
+    } else if (name == "dateadd") {
+      require_integer(1), require_date(2);
+      type = ColumnType{SqlType::kDateTime};
+    } else if (name == "datepart" || name == "year" || name == "month" || name == "day") {
+      require_date(args.size() - 1);
+    } else if (name == "len") {
+      require_text(0);
+    } else if (name == "charindex") {
+      require_text(0), require_text(1);
+      if (args.size() > 2) require_integer(2);
+    } else if (name == "upper" || name == "lower") {
+      require_text(0);
+      type = args[0]->type;
+      type.identity = false;
+    } else if (name == "ltrim" || name == "rtrim") {
+      require_text(0);
+      type = varying(args[0]->type);
+    } else if (name == "substring" || name == "left" || name == "right") {
+      require_text(0), require_integer(1);
+      if (args.size() > 2) require_integer(2);
+      type = varying(args[0]->type);
+    } else if (name == "abs") {
+      if (!IsNumeric(args[0]->type.type) || args[0]->type.type == SqlType::kBit) Refuse("abs");
+      type = args[0]->type;
+      type.identity = false;
+    } else if (name == "isnull" || name == "nullif") {
+      type = args[0]->type;
+      type.identity = false;
+      if (args[0]->null_literal) Refuse("NULL first argument");
+      args[1] = ConvertTo(std::move(args[1]), type);
+      type.nullable = name == "nullif" || (type.nullable && args[1]->type.nullable);
+    } else if (name == "coalesce") {
+      std::optional<ColumnType> common;
+      for (const Bound& arg : args) {
+        if (arg->null_literal) continue;
+        if (common && ClassOf(common->type) != ClassOf(arg->type.type) &&
+            !(IsNumeric(common->type) && IsNumeric(arg->type.type)))
+          Refuse("COALESCE of different classes");
+        common = common ? CommonType(*common, arg->type) : arg->type;
+      }
+      if (!common) Refuse("COALESCE of NULLs");
+      type = *common;
+      type.nullable = std::all_of(args.begin(), args.end(),
+                                  [](const Bound& arg) { return arg->type.nullable; });
+    }
+    if (name != "getdate" && name != "isnull" && name != "coalesce" && name != "nullif")
+      type.nullable = NullableAny(args);
+    node->type = type;
+    return node;
+  }
+
+  Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
+    if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy)
+      Refuse("aggregate outside the select list");
+    if (inside_aggregate_) Refuse("nested aggregate");
+    const std::string& name = expr.names[0];
+    Bound node = Make(BoundKind::kAggregate, ColumnType{SqlType::kInt});
+    node->sql = name == "count_big" ? "count" : name;
+    node->distinct = expr.distinct;
+    node->count_star = expr.count_star;
+    if (expr.count_star) {
+      if (name != "count" && name != "count_big") Refuse("* argument");
+    } else {
+      if (expr.args.size() != 1) Refuse("aggregate arguments");
+      inside_aggregate_ = true;
+      Bound arg = Value(*expr.args[0], scope, clause);
+      inside_aggregate_ = false;
+      node->args.push_back(std::move(arg));
+    }
+    ColumnType type{name == "count_big" ? SqlType::kBigInt : SqlType::kInt};
+    if (name == "count" || name == "count_big") {
+      type.nullable = false;
+    } else {
+      const ColumnType& of = node->args[0]->type;
+      TypeClass type_class = ClassOf(of.type);
+      if (name == "min" || name == "max") {
+        if (type_class == TypeClass::kOther) Refuse("MIN / MAX of this type");
+        type = of;
+      } else {
+        if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
+        if (type_class == TypeClass::kInteger) {
+          type = ColumnType{of.type == SqlType::kBigInt ? SqlType::kBigInt : SqlType::kInt};
+        } else if (of.type == SqlType::kDecimal) {
+          type = of;
+          type.precision = 38;
+          if (name == "avg") type.scale = std::max(of.scale, 6);
+        } else if (type_class == TypeClass::kApproximate) {
+          type = ColumnType{SqlType::kFloat};
+        } else {
+          type = ColumnType{SqlType::kMoney};
+        }
+      }
+      type.nullable = true;
+      type.identity = false;
+    }
+    node->type = type;
+    return node;
+  }
+
+  Catalog& catalog_;
+  bool inside_aggregate_ = false;
+};
+
+}  // namespace
+
+BoundQuery Bind(const parse::Query& query, Catalog& catalog) {
+  return Binder(catalog).Query(query, nullptr);
+}
+
+}  // namespace sqlengine::tsql::bind

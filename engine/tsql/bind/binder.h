@@ -1,0 +1,28 @@
+#pragma once
+// Binds a parsed SELECT: resolves tables and columns against the catalog
+// (aliases, derived tables, #temp tables), expands *, and types every
+// expression by SQL Server's precedence and conversion rules, making each
+// implicit conversion an explicit node.
+
+#include <stdexcept>
+
+#include "engine/tsql/bind/bound_tree.h"
+#include "engine/tsql/bind/catalog.h"
+#include "engine/tsql/parse/syntax_tree.h"
+
+namespace sqlengine::tsql::bind {
+
+// Thrown for a query this binder does not type (an unknown name or function,
+// a conversion it has no rule for): the caller hands the statement to the
+// token rewriter, which reports what SQL Server would.
+class NotBound : public std::runtime_error {
+ public:
+  explicit NotBound(const std::string& what) : std::runtime_error(what) {}
+};
+
+// Throws NotBound, or SqlError for a query SQL Server refuses that the older
+// path would run with a wrong answer (8118 / 8120: a column neither grouped
+// nor aggregated).
+BoundQuery Bind(const parse::Query& query, Catalog& catalog);
+
+}  // namespace sqlengine::tsql::bind

@@ -1,0 +1,90 @@
+#pragma once
+// The bound shape of a query: every name resolved to a source and column,
+// every expression typed with its SQL Server type, every implicit conversion
+// an explicit kConvert node. Built by the binder, read by the generator.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::tsql::bind {
+
+struct BoundQuery;
+
+enum class BoundKind {
+  kLiteral,     // sql: the SQLite literal
+  kColumn,      // sql: "alias"."column"
+  kParameter,   // sql: @name or the system variable's parameter
+  kNegate,      // args: value; op "-" or "~"
+  kArithmetic,  // op: + - * / % & ^ |
+  kConcat,
+  kComparison,  // op: = <> < > <= >=; text_comparison for character data
+  kAnd,
+  kOr,
+  kNot,
+  kBetween,
+  kInList,
+  kInQuery,
+  kLike,  // args: value, pattern[, escape]
+  kIsNull,
+  kExists,
+  kCase,
+  kConvert,    // args: value[, style]; type: the target
+  kCall,       // sql: the SQLite function; args
+  kAggregate,  // sql: count / sum / avg / min / max; count_star; distinct
+  kSubquery,
+};
+
+struct BoundExpr {
+  BoundKind kind = BoundKind::kLiteral;
+  ColumnType type;
+  std::string op;
+  std::string sql;
+  bool negated = false;
+  bool distinct = false;
+  bool count_star = false;
+  bool has_operand = false;
+  bool has_else = false;
+  bool text_comparison = false;  // compare case-insensitively, trailing spaces ignored
+  bool outer_reference = false;  // kColumn of an enclosing query (a correlated subquery)
+  bool null_literal = false;
+  std::vector<std::unique_ptr<BoundExpr>> args;
+  std::unique_ptr<BoundQuery> query;
+};
+
+struct BoundSource {
+  enum class Kind { kTable, kDerived, kJoin } kind = Kind::kTable;
+  std::string table_sql;  // "schema"."table"
+  std::string alias;      // the SQLite alias every column reference uses
+  std::unique_ptr<BoundQuery> derived;
+  std::string join;  // "JOIN", "LEFT JOIN" ...
+  std::unique_ptr<BoundSource> left, right;
+  std::unique_ptr<BoundExpr> on;
+};
+
+struct BoundOrder {
+  std::unique_ptr<BoundExpr> expr;  // null when ordinal is set
+  int ordinal = 0;                  // 1-based select-list position
+  bool descending = false;
+};
+
+struct BoundSpec {
+  std::unique_ptr<BoundExpr> top;
+  bool distinct = false;
+  std::vector<std::unique_ptr<BoundExpr>> items;
+  std::vector<std::unique_ptr<BoundSource>> from;
+  std::unique_ptr<BoundExpr> where;
+  std::vector<std::unique_ptr<BoundExpr>> group_by;
+  std::unique_ptr<BoundExpr> having;
+};
+
+struct BoundQuery {
+  std::vector<BoundSpec> terms;
+  std::vector<bool> union_all;
+  std::vector<BoundOrder> order_by;
+  std::vector<Column> columns;  // the result: names ("" for an unnamed expression) and types
+};
+
+}  // namespace sqlengine::tsql::bind

@@ -1,0 +1,32 @@
+#pragma once
+// What the binder asks of the session: tables and their declared columns,
+// and the declared types of variables.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::tsql::bind {
+
+struct TableShape {
+  std::string sql;   // the table as SQLite names it: "schema"."name"
+  std::string name;  // as the catalog spells it
+  std::vector<Column> columns;
+};
+
+class Catalog {
+ public:
+  virtual ~Catalog() = default;
+  // `name`: 1 to 3 parts as written (database, owner, table; an omitted part
+  // is ""). nullopt when no table of that name is visible, or when it is not
+  // a table the binder can describe (catalog views, views with undeclared
+  // column types); the statement then takes the older path.
+  virtual std::optional<TableShape> FindTable(const std::vector<std::string>& name) = 0;
+  // The declared type of @name; nullopt when it is not declared.
+  virtual std::optional<ColumnType> VariableType(std::string_view name) = 0;
+};
+
+}  // namespace sqlengine::tsql::bind

@@ -1,0 +1,267 @@
+#include "engine/tsql/generate/sqlite_generator.h"
+
+#include "engine/tsql/addition_calls.h"
+#include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::tsql::generate {
+namespace {
+
+using bind::BoundExpr;
+using bind::BoundKind;
+using bind::BoundQuery;
+using bind::BoundSource;
+using bind::BoundSpec;
+using bind::ClassOf;
+using bind::TypeClass;
+
+class Generator {
+ public:
+  std::string Query(const BoundQuery& query) {
+    std::string sql;
+    bool compound = query.terms.size() > 1;
+    for (size_t k = 0; k < query.terms.size(); ++k) {
+      if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
+      const BoundSpec& term = query.terms[k];
+      // A compound's terms cannot have a LIMIT of their own.
+      if (compound && term.top) {
+        sql += "SELECT * FROM (" + Spec(term, query) + " LIMIT " + Top(*term.top) + ")";
+      } else {
+        sql += Spec(term, query);
+      }
+    }
+    if (!query.order_by.empty()) {
+      sql += " ORDER BY ";
+      for (size_t k = 0; k < query.order_by.size(); ++k) {
+        const bind::BoundOrder& order = query.order_by[k];
+        if (k > 0) sql += ", ";
+        sql += order.expr ? Expr(*order.expr) : std::to_string(order.ordinal);
+        // Columns sort by their declared collation; other character data
+        // sorts as the server's collation compares it.
+        const BoundExpr& sorted = order.expr ? *order.expr
+                                             : *query.terms.front().items[order.ordinal - 1];
+        if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+          sql += " COLLATE " + std::string(kTextCollation);
+        if (order.descending) sql += " DESC";
+      }
+    }
+    if (!compound && query.terms.front().top) sql += " LIMIT " + Top(*query.terms.front().top);
+    return sql;
+  }
+
+ private:
+  std::string Top(const BoundExpr& top) {
+    if (top.kind == BoundKind::kLiteral && !top.sql.starts_with("-")) return top.sql;
+    // A negative count from a variable is error 1014.
+    return "sqlengine_top_count(" + Expr(top) + ")";
+  }
+
+  std::string Spec(const BoundSpec& spec, const BoundQuery& query) {
+    std::string sql = spec.distinct ? "SELECT DISTINCT " : "SELECT ";
+    for (size_t k = 0; k < spec.items.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += Expr(*spec.items[k]);
+      // Derived tables and subqueries are read by these names.
+      if (&spec == &query.terms.front() && k < query.columns.size() &&
+          !query.columns[k].name.empty()) {
+        sql += " AS " + QuoteSqliteName(query.columns[k].name);
+      }
+    }
+    if (!spec.from.empty()) {
+      sql += " FROM ";
+      for (size_t k = 0; k < spec.from.size(); ++k) {
+        if (k > 0) sql += ", ";
+        sql += Source(*spec.from[k]);
+      }
+    }
+    if (spec.where) sql += " WHERE " + Expr(*spec.where);
+    if (!spec.group_by.empty()) {
+      sql += " GROUP BY ";
+      for (size_t k = 0; k < spec.group_by.size(); ++k) {
+        if (k > 0) sql += ", ";
+        sql += Expr(*spec.group_by[k]);
+      }
+    }
+    if (spec.having) sql += " HAVING " + Expr(*spec.having);
+    return sql;
+  }
+
+  std::string Source(const BoundSource& source) {
+    switch (source.kind) {
+      case BoundSource::Kind::kTable:
+        return source.table_sql + " AS " + source.alias;
+      case BoundSource::Kind::kDerived:
+        return "(" + Query(*source.derived) + ") AS " + source.alias;
+      case BoundSource::Kind::kJoin:
+        break;
+    }
+    std::string sql = Source(*source.left) + " " + source.join + " " + Source(*source.right);
+    if (source.on) sql += " ON " + Expr(*source.on);
+    return sql;
+  }
+
+  std::string Args(const BoundExpr& e, size_t from = 0) {
+    std::string sql;
+    for (size_t k = from; k < e.args.size(); ++k) {
+      if (k > from) sql += ", ";
+      sql += Expr(*e.args[k]);
+    }
+    return sql;
+  }
+
+  std::string Collated(const BoundExpr& e, bool text) {
+    std::string sql = Expr(e);
+    if (text) sql += " COLLATE " + std::string(kTextCollation);
+    return sql;
+  }
+
+  std::string Expr(const BoundExpr& e) {
+    switch (e.kind) {
+      case BoundKind::kLiteral:
+      case BoundKind::kColumn:
+      case BoundKind::kParameter:
+        return e.sql;
+      case BoundKind::kNegate:
+        return "(" + e.op + " " + Expr(*e.args[0]) + ")";
+      case BoundKind::kArithmetic:
+        return Arithmetic(e);
+      case BoundKind::kConcat:
+        return "(" + Expr(*e.args[0]) + " || " + Expr(*e.args[1]) + ")";
+      case BoundKind::kComparison:
+        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e.text_comparison) +
+               IndexRange(e) + ")";
+      case BoundKind::kAnd:
+        return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
+      case BoundKind::kOr:
+        return "(" + Expr(*e.args[0]) + " OR " + Expr(*e.args[1]) + ")";
+      case BoundKind::kNot:
+        return "(NOT " + Expr(*e.args[0]) + ")";
+      case BoundKind::kBetween:
+        return "(" + Collated(*e.args[0], e.text_comparison) +
+               (e.negated ? " NOT BETWEEN " : " BETWEEN ") + Expr(*e.args[1]) + " AND " +
+               Expr(*e.args[2]) + ")";
+      case BoundKind::kInList:
+        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
+               Args(e, 1) + "))";
+      case BoundKind::kInQuery:
+        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
+               Query(*e.query) + "))";
+      case BoundKind::kLike:
+        return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" + Args(e) +
+               "))";
+      case BoundKind::kIsNull:
+        return "(" + Expr(*e.args[0]) + (e.negated ? " IS NOT NULL)" : " IS NULL)");
+      case BoundKind::kExists:
+        return "EXISTS (" + Query(*e.query) + ")";
+      case BoundKind::kCase: {
+        std::string sql = "CASE";
+        size_t pairs = e.args.size() - (e.has_else ? 1 : 0);
+        for (size_t k = 0; k < pairs; k += 2)
+          sql += " WHEN " + Expr(*e.args[k]) + " THEN " + Expr(*e.args[k + 1]);
+        if (e.has_else) sql += " ELSE " + Expr(*e.args.back());
+        return sql + " END";
+      }
+      case BoundKind::kConvert:
+        return Convert(e);
+      case BoundKind::kCall:
+        return e.sql + "(" + Args(e) + ")";
+      case BoundKind::kAggregate: {
+        if (e.count_star) return "count(*)";
+        std::string sql = e.sql + (e.distinct ? "(DISTINCT " : "(") + Expr(*e.args[0]) + ")";
+        // AVG of integers is integer division in SQL Server: the fraction is cut.
+        if (e.sql == "avg" && ClassOf(e.type.type) == TypeClass::kInteger)
+          sql = "CAST(" + sql + " AS INTEGER)";
+        return sql;
+      }
+      case BoundKind::kSubquery:
+        return "(" + Query(*e.query) + ")";
+    }
+    return "NULL";
+  }
+
+  // For `column = 'text'`, a range the column's NOCASE index can serve:
+  // every value equal to 'text' without case and trailing spaces lies in
+  // ['text', 'text!') under NOCASE, since a space sorts just below '!'.
+  static std::string IndexRange(const BoundExpr& e) {
+    if (!e.text_comparison || e.op != "=") return {};
+    const BoundExpr* column = e.args[0].get();
+    const BoundExpr* literal = e.args[1].get();
+    if (column->kind != BoundKind::kColumn) std::swap(column, literal);
+    if (column->kind != BoundKind::kColumn || literal->kind != BoundKind::kLiteral ||
+        literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
+      return {};
+    }
+    std::string low = literal->sql.substr(0, literal->sql.size() - 1);
+    while (low.size() > 1 && low.back() == ' ') low.pop_back();
+    return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
+           low + "!' COLLATE NOCASE";
+  }
+
+  std::string Arithmetic(const BoundExpr& e) {
+    std::string left = Expr(*e.args[0]);
+    std::string right = Expr(*e.args[1]);
+    const std::string& op = e.op;
+    if (op == "/" || op == "%") {
+      // SQLite divides two integer values as integers, whatever their declared type.
+      if (ClassOf(e.type.type) != TypeClass::kInteger) left = "CAST(" + left + " AS REAL)";
+      return "(" + left + " " + op + " " + std::string(kDivisorFunction) + "(" + right + "))";
+    }
+    if (op == "^") return "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
+    return "(" + left + " " + op + " " + right + ")";
+  }
+
+  std::string Convert(const BoundExpr& e) {
+    const BoundExpr& value = *e.args[0];
+    std::string sql = Expr(value);
+    if (value.null_literal) return "NULL";
+    const ColumnType& to = e.type;
+    const ColumnType& from = value.type;
+    TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
+    std::string declaration = QuoteSqliteString(TypeDeclaration(to));
+    if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
+    switch (target) {
+      case TypeClass::kInteger:
+        if (source == TypeClass::kCharacter)
+          return "CAST(sqlengine_number(" + sql + ", " + declaration + ") AS INTEGER)";
+        return source == TypeClass::kInteger ? sql : "CAST(" + sql + " AS INTEGER)";
+      case TypeClass::kExactDecimal:
+        if (source == TypeClass::kCharacter)
+          return "sqlengine_number(" + sql + ", " + declaration + ")";
+        return "round(" + sql + ", " + std::to_string(to.type == SqlType::kDecimal ? to.scale : 4) +
+               ")";
+      case TypeClass::kApproximate:
+        if (source == TypeClass::kCharacter)
+          return "sqlengine_number(" + sql + ", " + declaration + ")";
+        return "CAST(" + sql + " AS REAL)";
+      case TypeClass::kDateTime:
+        if (source == TypeClass::kDateTime) return sql;
+        if (e.args.size() > 1)
+          return "sqlengine_datetime_styled(" + sql + ", " + Expr(*e.args[1]) + ")";
+        return "sqlengine_datetime(" + sql + ")";
+      case TypeClass::kCharacter:
+        if (source == TypeClass::kDateTime)
+          return "sqlengine_date_style(" + sql + ", " +
+                 (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
+        if (source == TypeClass::kInteger) return "CAST(" + sql + " AS TEXT)";
+        if (to.length != kMaxLength && (from.length == kMaxLength || from.length > to.length))
+          return "substr(" + sql + ", 1, " + std::to_string(to.length) + ")";
+        return sql;
+      default:
+        return sql;
+    }
+  }
+};
+
+}  // namespace
+
+SqliteText GenerateSelect(const bind::BoundQuery& query, int line) {
+  SqliteText text;
+  text.sql = Generator().Query(query);
+  text.lines.emplace_back(0, line);
+  text.typed_result = true;
+  text.result_columns = query.columns;
+  return text;
+}
+
+}  // namespace sqlengine::tsql::generate

@@ -1,0 +1,20 @@
+#pragma once
+// Writes SQLite SQL for a bound query. T-SQL semantics SQLite lacks go
+// through the engine's registered functions: sqlengine_divisor (8134 on a
+// zero divisor), sqlengine_number / sqlengine_datetime (conversions with
+// SQL Server's errors), sqlengine_like (T-SQL patterns), and the
+// sqlengine_ci collation (case-insensitive, trailing spaces ignored).
+
+#include "engine/tsql/bind/bound_tree.h"
+#include "engine/tsql/rewriter.h"
+
+namespace sqlengine::tsql::generate {
+
+inline constexpr std::string_view kTextCollation = "sqlengine_ci";
+inline constexpr std::string_view kLikeFunction = "sqlengine_like";
+
+// The SQL for `query`, its result columns typed (typed_result set); `line`
+// is the batch line errors of the statement report.
+SqliteText GenerateSelect(const bind::BoundQuery& query, int line);
+
+}  // namespace sqlengine::tsql::generate

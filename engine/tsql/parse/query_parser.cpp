@@ -1,0 +1,607 @@
+#include "engine/tsql/parse/query_parser.h"
+
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::tsql::parse {
+namespace {
+
+// Deep nesting is refused before it can exhaust the stack.
+constexpr int kMaxDepth = 200;
+
+class Parser {
+ public:
+  explicit Parser(const Tokens& tokens) : tokens_(tokens) {}
+
+  std::unique_ptr<Query> Statement() {
+    if (!At().IsWord("select")) Fail();
+    std::unique_ptr<Query> query = QueryBody();
+    if (At().IsAnyWord({"for", "option", "compute", "into"})) throw NotParsed("clause");
+    if (!AtEnd()) Fail();
+    return query;
+  }
+
+  std::unique_ptr<Expr> WholeExpression() {
+    std::unique_ptr<Expr> expr = Expression();
+    if (!AtEnd()) Fail();
+    return expr;
+  }
+
+ private:
+  const Token& At(size_t ahead = 0) const {
+    static const Token kEnd;
+    size_t at = i_ + ahead;
+    return at < tokens_.size() ? tokens_[at] : kEnd;
+  }
+  bool AtEnd() const { return i_ >= tokens_.size() || tokens_[i_].kind == TokenKind::kEnd; }
+  const Token& Next() { return tokens_[i_++]; }
+
+  [[noreturn]] void Fail() const {
+    const Token* previous = i_ > 0 && i_ - 1 < tokens_.size() ? &tokens_[i_ - 1] : nullptr;
+    throw SyntaxError(At(), previous);
+  }
+
+  bool AcceptWord(std::string_view word) {
+    if (!At().IsWord(word)) return false;
+    ++i_;
+    return true;
+  }
+  bool AcceptSymbol(std::string_view symbol) {
+    if (!At().IsSymbol(symbol)) return false;
+    ++i_;
+    return true;
+  }
+  void ExpectWord(std::string_view word) {
+    if (!AcceptWord(word)) Fail();
+  }
+  void ExpectSymbol(std::string_view symbol) {
+    if (!AcceptSymbol(symbol)) Fail();
+  }
+
+  struct DepthGuard {
+    explicit DepthGuard(Parser& parser) : parser(parser) {
+      if (++parser.depth_ > kMaxDepth) throw NotParsed("nesting");
+    }
+    ~DepthGuard() { --parser.depth_; }
+    Parser& parser;
+  };
+
+  // A name that is not a reserved keyword, or a quoted one.
+  bool AtName(size_t ahead = 0) const {
+    const Token& token = At(ahead);
+    return token.kind == TokenKind::kQuotedName ||
+           (token.kind == TokenKind::kWord && !IsReservedKeyword(token.text));
+  }
+
+  std::unique_ptr<Expr> Node(ExprKind kind, const Token& origin) {
+    auto node = std::make_unique<Expr>();
+    node->kind = kind;
+    node->origin = origin;
+    return node;
+  }
+
+  // ---- queries
+
+  std::unique_ptr<Query> QueryBody() {
+    DepthGuard guard(*this);
+    auto query = std::make_unique<Query>();
+    query->terms.push_back(Spec());
+    while (At().IsWord("union")) {
+      ++i_;
+      query->union_all.push_back(AcceptWord("all"));
+      if (At().IsSymbol("(")) throw NotParsed("parenthesised union term");
+      if (!At().IsWord("select")) Fail();
+      query->terms.push_back(Spec());
+    }
+    if (At().IsWord("order")) {
+      ++i_;
+      ExpectWord("by");
+      do {
+        OrderItem item;
+        item.expr = Expression();
+        if (AcceptWord("desc")) {
+          item.descending = true;
+        } else {
+          AcceptWord("asc");
+        }
+        query->order_by.push_back(std::move(item));
+      } while (AcceptSymbol(","));
+    }
+    return query;
+  }
+
+  std::unique_ptr<QuerySpec> Spec() {
+    auto spec = std::make_unique<QuerySpec>();
+    spec->origin = Next();  // SELECT
+    if (AcceptWord("distinct")) {
+      spec->distinct = true;
+    } else {
+      AcceptWord("all");
+    }
+    if (At().IsWord("top")) {
+      const Token& top = Next();
+      if (AcceptSymbol("(")) {
+        spec->top = Expression();
+        ExpectSymbol(")");
+      } else if (At().kind == TokenKind::kNumber || At().kind == TokenKind::kVariable) {
+        spec->top = Primary();
+      } else {
+        Fail();
+      }
+      spec->top->origin = top;
+      if (At().IsAnyWord({"percent", "with"})) throw NotParsed("TOP PERCENT / WITH TIES");
+    }
+    do {
+      spec->items.push_back(Item());
+    } while (AcceptSymbol(","));
+    if (At().IsWord("into")) throw NotParsed("SELECT INTO");
+    if (AcceptWord("from")) {
+      do {
+        spec->from.push_back(JoinedSource());
+      } while (AcceptSymbol(","));
+    }
+    if (AcceptWord("where")) spec->where = Expression();
+    if (At().IsWord("group")) {
+      ++i_;
+      ExpectWord("by");
+      if (At().IsWord("all")) throw NotParsed("GROUP BY ALL");
+      do {
+        spec->group_by.push_back(Expression());
+      } while (AcceptSymbol(","));
+      if (At().IsWord("with")) throw NotParsed("WITH ROLLUP / CUBE");
+    }
+    if (AcceptWord("having")) spec->having = Expression();
+    return spec;
+  }
+
+  // Whether a string may stand as an alias here (`'name' = expr`, `expr 'name'`).
+  static bool IsAliasToken(const Token& token) { return token.kind == TokenKind::kString; }
+
+  SelectItem Item() {
+    SelectItem item;
+    item.origin = At();
+    if (AcceptSymbol("*")) {
+      item.star = true;
+      return item;
+    }
+    // t.* / owner.t.* / db.owner.t.*
+    size_t k = 0;
+    std::vector<std::string> qualifier;
+    while (At(k).IsName() && At(k + 1).IsSymbol(".")) {
+      qualifier.push_back(At(k).value);
+      k += 2;
+    }
+    if (!qualifier.empty() && At(k).IsSymbol("*")) {
+      i_ += k + 1;
+      item.star = true;
+      item.star_qualifier = std::move(qualifier);
+      return item;
+    }
+    if (At().kind == TokenKind::kVariable && At(1).IsSymbol("=")) throw NotParsed("assignment");
+    if ((At().IsName() || IsAliasToken(At())) && At(1).IsSymbol("=")) {
+      if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
+      item.alias = Next().value;
+      ++i_;
+      item.expr = Expression();
+      return item;
+    }
+    item.expr = Expression();
+    if (AcceptWord("as")) {
+      if (!At().IsName() && !IsAliasToken(At())) Fail();
+      item.alias = Next().value;
+    } else if (AtName() || IsAliasToken(At())) {
+      item.alias = Next().value;
+    }
+    return item;
+  }
+
+  std::unique_ptr<TableSource> JoinedSource() {
+    std::unique_ptr<TableSource> left = Source();
+    while (true) {
+      JoinKind kind;
+      const Token& origin = At();
+      if (AcceptWord("cross")) {
+        kind = JoinKind::kCross;
+      } else if (AcceptWord("inner")) {
+        kind = JoinKind::kInner;
+      } else if (At().IsAnyWord({"left", "right", "full"})) {
+        kind = At().IsWord("left")    ? JoinKind::kLeft
+               : At().IsWord("right") ? JoinKind::kRight
+                                      : JoinKind::kFull;
+        ++i_;
+        AcceptWord("outer");
+      } else if (At().IsWord("join")) {
+        kind = JoinKind::kInner;
+      } else {
+        return left;
+      }
+      if (At().IsAnyWord({"hash", "merge", "loop", "remote"})) throw NotParsed("join hint");
+      ExpectWord("join");
+      auto join = std::make_unique<TableSource>();
+      join->kind = TableSource::Kind::kJoin;
+      join->join = kind;
+      join->origin = origin;
+      join->left = std::move(left);
+      join->right = Source();
+      if (kind != JoinKind::kCross) {
+        // A nested join (a JOIN b JOIN c ON .. ON ..) is left to the rewriter.
+        if (At().IsAnyWord({"join", "inner", "left", "right", "full", "cross"}))
+          throw NotParsed("nested join");
+        ExpectWord("on");
+        join->on = Expression();
+      }
+      left = std::move(join);
+    }
+  }
+
+  std::unique_ptr<TableSource> Source() {
+    auto source = std::make_unique<TableSource>();
+    source->origin = At();
+    if (AcceptSymbol("(")) {
+      if (!At().IsWord("select")) throw NotParsed("parenthesised join");
+      source->kind = TableSource::Kind::kDerived;
+      source->derived = QueryBody();
+      ExpectSymbol(")");
+      AcceptWord("as");
+      if (!AtName()) Fail();
+      source->alias = Next().value;
+      if (At().IsSymbol("(")) throw NotParsed("derived column list");
+      return source;
+    }
+    if (!At().IsName()) Fail();
+    if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
+    source->name.push_back(Next().value);
+    while (At().IsSymbol(".")) {
+      ++i_;
+      if (At().IsSymbol(".")) {
+        source->name.emplace_back();
+        continue;
+      }
+      if (!At().IsName()) Fail();
+      source->name.push_back(Next().value);
+    }
+    if (source->name.size() > 3) throw NotParsed("linked server");
+    if (At().IsSymbol("(")) throw NotParsed("table function");
+    if (AcceptWord("as")) {
+      if (!At().IsName()) Fail();
+      source->alias = Next().value;
+    } else if (AtName()) {
+      source->alias = Next().value;
+    }
+    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint");
+    return source;
+  }
+
+  // ---- expressions, loosest first
+
+  std::unique_ptr<Expr> Expression() {
+    DepthGuard guard(*this);
+    return Or();
+  }
+
+  std::unique_ptr<Expr> Or() {
+    std::unique_ptr<Expr> left = And();
+    while (At().IsWord("or")) {
+      auto node = Node(ExprKind::kOr, Next());
+      node->args.push_back(std::move(left));
+      node->args.push_back(And());
+      left = std::move(node);
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> And() {
+    std::unique_ptr<Expr> left = Not();
+    while (At().IsWord("and")) {
+      auto node = Node(ExprKind::kAnd, Next());
+      node->args.push_back(std::move(left));
+      node->args.push_back(Not());
+      left = std::move(node);
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> Not() {
+    if (!At().IsWord("not")) return Predicate();
+    DepthGuard guard(*this);
+    auto node = Node(ExprKind::kNot, Next());
+    node->args.push_back(Not());
+    return node;
+  }
+
+  static std::string ComparisonOperator(const Token& token) {
+    if (token.kind != TokenKind::kSymbol) return {};
+    const std::string& text = token.text;
+    if (text == "=" || text == "<>" || text == "<" || text == ">" || text == "<=" || text == ">=")
+      return text;
+    if (text == "!=") return "<>";
+    if (text == "!<") return ">=";
+    if (text == "!>") return "<=";
+    return {};
+  }
+
+  std::unique_ptr<Expr> Predicate() {
+    if (At().IsWord("exists")) {
+      auto node = Node(ExprKind::kExists, Next());
+      ExpectSymbol("(");
+      if (!At().IsWord("select")) Fail();
+      node->query = QueryBody();
+      ExpectSymbol(")");
+      return node;
+    }
+    std::unique_ptr<Expr> left = Additive();
+    std::string op = ComparisonOperator(At());
+    if (!op.empty()) {
+      auto node = Node(ExprKind::kComparison, Next());
+      node->op = op;
+      if (At().IsAnyWord({"all", "any", "some"})) throw NotParsed("quantified comparison");
+      node->args.push_back(std::move(left));
+      node->args.push_back(Additive());
+      return node;
+    }
+    bool negated = false;
+    if (At().IsWord("not") && At(1).IsAnyWord({"between", "in", "like"})) {
+      negated = true;
+      ++i_;
+    }
+    if (At().IsWord("between")) {
+      auto node = Node(ExprKind::kBetween, Next());
+      node->negated = negated;
+      node->args.push_back(std::move(left));
+      node->args.push_back(Additive());
+      ExpectWord("and");
+      node->args.push_back(Additive());
+      return node;
+    }
+    if (At().IsWord("in")) {
+      auto node = Node(ExprKind::kInList, Next());
+      node->negated = negated;
+      node->args.push_back(std::move(left));
+      ExpectSymbol("(");
+      if (At().IsWord("select")) {
+        node->kind = ExprKind::kInQuery;
+        node->query = QueryBody();
+      } else {
+        do {
+          node->args.push_back(Expression());
+        } while (AcceptSymbol(","));
+      }
+      ExpectSymbol(")");
+      return node;
+    }
+    if (At().IsWord("like")) {
+      auto node = Node(ExprKind::kLike, Next());
+      node->negated = negated;
+      node->args.push_back(std::move(left));
+      node->args.push_back(Additive());
+      if (AcceptWord("escape")) node->args.push_back(Additive());
+      return node;
+    }
+    if (negated) Fail();
+    if (At().IsWord("is")) {
+      auto node = Node(ExprKind::kIsNull, Next());
+      node->negated = AcceptWord("not");
+      ExpectWord("null");
+      node->args.push_back(std::move(left));
+      return node;
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> Additive() {
+    std::unique_ptr<Expr> left = Multiplicative();
+    while (At().IsSymbol("+") || At().IsSymbol("-") || At().IsSymbol("&") || At().IsSymbol("^") ||
+           At().IsSymbol("|")) {
+      auto node = Node(ExprKind::kBinary, Next());
+      node->op = node->origin.text;
+      node->args.push_back(std::move(left));
+      node->args.push_back(Multiplicative());
+      left = std::move(node);
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> Multiplicative() {
+    std::unique_ptr<Expr> left = Unary();
+    while (At().IsSymbol("*") || At().IsSymbol("/") || At().IsSymbol("%")) {
+      auto node = Node(ExprKind::kBinary, Next());
+      node->op = node->origin.text;
+      node->args.push_back(std::move(left));
+      node->args.push_back(Unary());
+      left = std::move(node);
+    }
+    return left;
+  }
+
+  std::unique_ptr<Expr> Unary() {
+    if (At().IsSymbol("-") || At().IsSymbol("+") || At().IsSymbol("~")) {
+      DepthGuard guard(*this);
+      auto node = Node(ExprKind::kUnary, Next());
+      node->op = node->origin.text;
+      node->args.push_back(Unary());
+      return node;
+    }
+    return Primary();
+  }
+
+  std::unique_ptr<Expr> Literal(LiteralKind kind) {
+    auto node = Node(ExprKind::kLiteral, Next());
+    node->literal = kind;
+    node->value = node->origin.value;
+    return node;
+  }
+
+  std::unique_ptr<Expr> Primary() {
+    const Token& token = At();
+    switch (token.kind) {
+      case TokenKind::kNumber: {
+        const std::string& text = token.text;
+        LiteralKind kind = text.find_first_of("eE") != std::string::npos ? LiteralKind::kFloat
+                           : text.find('.') != std::string::npos         ? LiteralKind::kDecimal
+                                                                         : LiteralKind::kInteger;
+        return Literal(kind);
+      }
+      case TokenKind::kString:
+        return Literal(LiteralKind::kString);
+      case TokenKind::kNationalString:
+        return Literal(LiteralKind::kNationalString);
+      case TokenKind::kBinary:
+        return Literal(LiteralKind::kBinary);
+      case TokenKind::kVariable: {
+        auto node = Node(ExprKind::kVariable, Next());
+        node->value = node->origin.text;
+        return node;
+      }
+      case TokenKind::kSystemVariable: {
+        auto node = Node(ExprKind::kSystemVariable, Next());
+        node->value = ToLower(node->origin.text.substr(2));
+        return node;
+      }
+      case TokenKind::kSymbol:
+        if (token.IsSymbol("(")) {
+          const Token& open = Next();
+          if (At().IsWord("select")) {
+            auto node = Node(ExprKind::kSubquery, open);
+            node->query = QueryBody();
+            ExpectSymbol(")");
+            return node;
+          }
+          std::unique_ptr<Expr> inner = Expression();
+          ExpectSymbol(")");
+          return inner;
+        }
+        Fail();
+      case TokenKind::kWord:
+      case TokenKind::kQuotedName:
+        return NameOrCall();
+      case TokenKind::kEnd:
+        Fail();
+    }
+    Fail();
+  }
+
+  std::unique_ptr<Expr> NameOrCall() {
+    const Token& token = At();
+    if (token.kind == TokenKind::kWord) {
+      if (token.IsWord("null")) return Literal(LiteralKind::kNull);
+      if (token.IsWord("case")) return Case();
+      if (token.IsWord("cast") && At(1).IsSymbol("(")) return Cast();
+      if (token.IsWord("convert") && At(1).IsSymbol("(")) return Convert();
+      if (token.IsAnyWord({"left", "right", "coalesce", "nullif"}) && At(1).IsSymbol("("))
+        return Call();
+      if (token.IsWord("current_timestamp")) {
+        auto node = Node(ExprKind::kCall, Next());
+        node->names = {"getdate"};
+        return node;
+      }
+      if (IsReservedKeyword(token.text)) Fail();
+      if (At(1).IsSymbol("(")) return Call();
+    }
+    auto node = Node(ExprKind::kColumn, token);
+    node->names.push_back(Next().value);
+    while (At().IsSymbol(".")) {
+      ++i_;
+      if (At().IsSymbol(".")) {
+        node->names.emplace_back();
+        continue;
+      }
+      if (!At().IsName()) Fail();
+      node->names.push_back(Next().value);
+    }
+    if (node->names.size() > 4) Fail();
+    if (At().IsSymbol("(")) throw NotParsed("qualified function call");
+    return node;
+  }
+
+  std::unique_ptr<Expr> Call() {
+    auto node = Node(ExprKind::kCall, Next());
+    node->names.push_back(ToLower(node->origin.value));
+    ExpectSymbol("(");
+    if (AcceptSymbol(")")) return node;
+    if (At().IsSymbol("*") && At(1).IsSymbol(")")) {
+      i_ += 2;
+      node->count_star = true;
+      return node;
+    }
+    if (AcceptWord("distinct")) {
+      node->distinct = true;
+    } else {
+      AcceptWord("all");
+    }
+    do {
+      node->args.push_back(Expression());
+    } while (AcceptSymbol(","));
+    ExpectSymbol(")");
+    if (At().IsWord("over")) throw NotParsed("window");
+    return node;
+  }
+
+  std::unique_ptr<Expr> Case() {
+    auto node = Node(ExprKind::kCase, Next());
+    if (!At().IsWord("when")) {
+      node->has_operand = true;
+      node->args.push_back(Expression());
+    }
+    if (!At().IsWord("when")) Fail();
+    while (AcceptWord("when")) {
+      node->args.push_back(Expression());
+      ExpectWord("then");
+      node->args.push_back(Expression());
+    }
+    if (AcceptWord("else")) {
+      node->has_else = true;
+      node->args.push_back(Expression());
+    }
+    ExpectWord("end");
+    return node;
+  }
+
+  TypeSpec Type() {
+    if (!At().IsName()) Fail();
+    TypeSpec type;
+    type.origin = At();
+    type.name = Next().value;
+    if (AcceptSymbol("(")) {
+      do {
+        if (At().kind != TokenKind::kNumber && !At().IsWord("max")) Fail();
+        type.arguments.push_back(Next().text);
+      } while (AcceptSymbol(","));
+      ExpectSymbol(")");
+    }
+    return type;
+  }
+
+  std::unique_ptr<Expr> Cast() {
+    auto node = Node(ExprKind::kCast, Next());
+    ExpectSymbol("(");
+    node->args.push_back(Expression());
+    ExpectWord("as");
+    node->type = Type();
+    ExpectSymbol(")");
+    return node;
+  }
+
+  std::unique_ptr<Expr> Convert() {
+    auto node = Node(ExprKind::kCast, Next());
+    ExpectSymbol("(");
+    node->type = Type();
+    ExpectSymbol(",");
+    node->args.push_back(Expression());
+    if (AcceptSymbol(",")) node->args.push_back(Expression());
+    ExpectSymbol(")");
+    return node;
+  }
+
+  const Tokens& tokens_;
+  size_t i_ = 0;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Query> ParseSelect(const Tokens& tokens) { return Parser(tokens).Statement(); }
+
+std::unique_ptr<Expr> ParseExpression(const Tokens& tokens) {
+  return Parser(tokens).WholeExpression();
+}
+
+}  // namespace sqlengine::tsql::parse

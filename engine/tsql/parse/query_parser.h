@@ -1,0 +1,30 @@
+#pragma once
+// Recursive-descent parser of T-SQL SELECT statements from the lexer's
+// tokens to a syntax tree, with T-SQL's operator precedence:
+//   ~ and signs; * / %; + - & ^ |; comparisons, BETWEEN, IN, LIKE, IS; NOT; AND; OR.
+
+#include <memory>
+#include <stdexcept>
+
+#include "engine/tsql/parse/syntax_tree.h"
+
+namespace sqlengine::tsql::parse {
+
+// Thrown for valid T-SQL that this parser does not build a tree for (SELECT
+// INTO, FOR XML, OPTION, table hints, TOP PERCENT ...): the caller hands the
+// statement to the token rewriter instead.
+class NotParsed : public std::runtime_error {
+ public:
+  explicit NotParsed(const std::string& what) : std::runtime_error(what) {}
+};
+
+// Parses a whole SELECT statement (its tokens, without a WITH list in front
+// and without a trailing ';'). Throws SqlError 156 / 170 (SyntaxError, with
+// the line of the offending token) for a malformed statement, NotParsed for
+// one outside what the tree covers.
+std::unique_ptr<Query> ParseSelect(const Tokens& tokens);
+
+// Parses one expression making up all of `tokens`; same errors.
+std::unique_ptr<Expr> ParseExpression(const Tokens& tokens);
+
+}  // namespace sqlengine::tsql::parse

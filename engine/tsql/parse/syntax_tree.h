@@ -1,0 +1,111 @@
+#pragma once
+// The parsed shape of a query: names as written, no types. Nodes own their
+// children; a tree is built by the parser and only read afterwards (the
+// binder builds its own bound tree beside it).
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql::parse {
+
+struct Query;
+
+enum class ExprKind {
+  kLiteral,
+  kColumn,          // names: 1 to 4 parts as written (an omitted part is "")
+  kVariable,        // @name
+  kSystemVariable,  // @@name
+  kUnary,           // op: "-", "+", "~"
+  kBinary,          // op: "*", "/", "%", "+", "-", "&", "^", "|"
+  kComparison,      // op: "=", "<>", "<", ">", "<=", ">=" ("!=", "!<", "!>" normalised)
+  kAnd,
+  kOr,
+  kNot,
+  kBetween,   // args: value, low, high
+  kInList,    // args: value, items...
+  kInQuery,   // args: value; query
+  kLike,      // args: value, pattern[, escape]
+  kIsNull,    // args: value
+  kExists,    // query
+  kCase,      // args: [operand,] (when, then)..., [else]
+  kCast,      // CAST and CONVERT: args: value[, style]; type
+  kCall,      // name (lower case); args; count_star for COUNT(*)
+  kSubquery,  // query
+};
+
+enum class LiteralKind { kInteger, kDecimal, kFloat, kString, kNationalString, kBinary, kNull };
+
+// A type as written in CAST / CONVERT: "varchar", {"10"}.
+struct TypeSpec {
+  std::string name;
+  std::vector<std::string> arguments;
+  Token origin;
+};
+
+struct Expr {
+  ExprKind kind = ExprKind::kLiteral;
+  Token origin;  // the first token, for error lines
+  std::string op;
+  std::vector<std::string> names;  // kColumn parts; kCall: {name}
+  LiteralKind literal = LiteralKind::kNull;
+  std::string value;      // literal text (unquoted), variable name with its '@'
+  bool negated = false;   // NOT BETWEEN / NOT IN / NOT LIKE / IS NOT NULL
+  bool distinct = false;  // aggregate DISTINCT
+  bool count_star = false;
+  bool has_operand = false;  // simple CASE
+  bool has_else = false;
+  std::vector<std::unique_ptr<Expr>> args;
+  std::optional<TypeSpec> type;
+  std::unique_ptr<Query> query;
+};
+
+struct SelectItem {
+  std::unique_ptr<Expr> expr;  // null for * and t.*
+  std::string alias;           // empty when none was written
+  bool star = false;
+  std::vector<std::string> star_qualifier;  // t in t.*
+  Token origin;
+};
+
+enum class JoinKind { kInner, kLeft, kRight, kFull, kCross };
+
+struct TableSource {
+  enum class Kind { kTable, kDerived, kJoin } kind = Kind::kTable;
+  std::vector<std::string> name;  // 1 to 3 parts; an omitted part ("db..t") is ""
+  std::string alias;
+  std::unique_ptr<Query> derived;
+  JoinKind join = JoinKind::kInner;
+  std::unique_ptr<TableSource> left, right;
+  std::unique_ptr<Expr> on;
+  Token origin;
+};
+
+struct OrderItem {
+  std::unique_ptr<Expr> expr;
+  bool descending = false;
+};
+
+// One SELECT ... [FROM ...] [WHERE ...] [GROUP BY ...] [HAVING ...].
+struct QuerySpec {
+  std::unique_ptr<Expr> top;  // TOP n / TOP (expr)
+  bool distinct = false;
+  std::vector<SelectItem> items;
+  std::vector<std::unique_ptr<TableSource>> from;  // comma-separated sources
+  std::unique_ptr<Expr> where;
+  std::vector<std::unique_ptr<Expr>> group_by;
+  std::unique_ptr<Expr> having;
+  Token origin;
+};
+
+// SELECT ... [UNION [ALL] SELECT ...]... [ORDER BY ...].
+struct Query {
+  std::vector<std::unique_ptr<QuerySpec>> terms;
+  std::vector<bool> union_all;  // between terms[k] and terms[k + 1]
+  std::vector<OrderItem> order_by;
+};
+
+}  // namespace sqlengine::tsql::parse
