@@ -13,19 +13,8 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 rows=${2:-1000000}
-engine="$build/bin/sqlengine"
-work=$(mktemp -d /tmp/sqlengine-bench-XXXXXX)
 here=$(cd "$(dirname "$0")" && pwd)
-engine_pid=""
-pg_started=""
-pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
-
-cleanup() {
-  [ -n "$engine_pid" ] && kill "$engine_pid" 2>/dev/null && wait "$engine_pid" 2>/dev/null
-  [ -n "$pg_started" ] && su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -m immediate stop" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$here/peers.sh"
 
 seconds() { # runs "$@" with output discarded, prints wall seconds (best of 3)
   local best=""
@@ -61,10 +50,7 @@ CREATE TABLE t(id INTEGER, name TEXT, amount REAL, stamp TEXT);
 SQL
 
 # sqlengine: create through the engine, load through pytds in large batches.
-"$engine" run --home "$work/home" --port 0 --listen 127.0.0.1 >"$work/engine.out" 2>&1 &
-engine_pid=$!
-for _ in $(seq 100); do [ -s "$work/home/sqlengine.port" ] && break; sleep 0.1; done
-port=$(cat "$work/home/sqlengine.port")
+start_engine
 /usr/bin/python3 - "$port" "$work/rows.csv" <<'PY'
 import sys, pytds
 port, csv = int(sys.argv[1]), sys.argv[2]
@@ -86,11 +72,8 @@ with pytds.connect('127.0.0.1', 'master', 'sa', '', port=port, autocommit=True) 
 PY
 
 # PostgreSQL on a private Unix socket.
-mkdir -p "$work/pg" "$work/pgsock"
-chown postgres "$work" "$work/pg" "$work/pgsock" "$work/rows.csv"
-su postgres -s /bin/sh -c "$pgbin/initdb -D $work/pg -A trust" >/dev/null
-su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -w -o \"-c listen_addresses='' -k $work/pgsock\" -l $work/pg.log start" >/dev/null
-pg_started=1
+chown postgres "$work/rows.csv"
+start_postgres
 su postgres -s /bin/sh -c "psql -q -h $work/pgsock -d postgres -c \"CREATE TABLE t(id int, name varchar(50), amount float8, stamp timestamp)\" -c \"\\copy t FROM '$work/rows.csv' CSV\""
 
 odbc_select() { "$work/odbc_select" "$port" 'SELECT * FROM t'; }

@@ -234,11 +234,17 @@ class Generator {
         if (source == TypeClass::kCharacter)
           return "sqlengine_number(" + sql + ", " + declaration + ")";
         return "CAST(" + sql + " AS REAL)";
-      case TypeClass::kDateTime:
-        if (source == TypeClass::kDateTime) return sql;
-        if (e.args.size() > 1)
-          return "sqlengine_datetime_styled(" + sql + ", " + Expr(*e.args[1]) + ")";
-        return "sqlengine_datetime(" + sql + ")";
+      case TypeClass::kDateTime: {
+        const bool small = to.type == SqlType::kSmallDateTime;
+        std::string value = sql;
+        if (e.args.size() > 1) {
+          value = "sqlengine_datetime_styled(" + sql + ", " + Expr(*e.args[1]) + ")";
+        } else if (source != TypeClass::kDateTime && !small) {
+          value = "sqlengine_datetime(" + sql + ")";
+        }
+        // A smalldatetime is rounded to the minute and has its own range (296).
+        return small ? "sqlengine_smalldatetime(" + value + ")" : value;
+      }
       case TypeClass::kCharacter:
         if (source == TypeClass::kDateTime)
           return "sqlengine_date_style(" + sql + ", " +

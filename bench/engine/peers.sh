@@ -1,0 +1,33 @@
+# Sourced by the engine benchmarks: a scratch folder, a sqlengine and a
+# PostgreSQL server of their own in it, and a cleanup that ends both and
+# removes the folder when the benchmark exits. Needs $build set.
+work=$(mktemp -d /tmp/sqlengine-bench-XXXXXX)
+engine="$build/bin/sqlengine"
+engine_pid=""
+pg_started=""
+pgbin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
+
+cleanup() {
+  [ -n "$engine_pid" ] && kill "$engine_pid" 2>/dev/null && wait "$engine_pid" 2>/dev/null
+  [ -n "$pg_started" ] && su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -m immediate stop" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Starts sqlengine on a free loopback port in $work/home and sets $port.
+start_engine() {
+  "$engine" run --home "$work/home" --port 0 --listen 127.0.0.1 >"$work/engine.out" 2>&1 &
+  engine_pid=$!
+  for _ in $(seq 100); do [ -s "$work/home/sqlengine.port" ] && break; sleep 0.1; done
+  port=$(cat "$work/home/sqlengine.port")
+}
+
+# Starts PostgreSQL in $work/pg, reachable only through the socket folder
+# $work/pgsock; extra arguments are server options ("-c name=value").
+start_postgres() {
+  mkdir -p "$work/pg" "$work/pgsock"
+  chown postgres "$work" "$work/pg" "$work/pgsock"
+  su postgres -s /bin/sh -c "$pgbin/initdb -D $work/pg -A trust" >/dev/null
+  su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -w -o \"-c listen_addresses='' -k $work/pgsock $*\" -l $work/pg.log start" >/dev/null
+  pg_started=1
+}
