@@ -24,6 +24,10 @@ std::string_view PermissionName(Access access) {
       return "CREATE VIEW";
     case Access::kCreateProcedure:
       return "CREATE PROCEDURE";
+    case Access::kCreateDatabase:
+      return "CREATE DATABASE";
+    case Access::kBackupDatabase:
+      return "BACKUP DATABASE";
     case Access::kAlter:
       return "ALTER";
     case Access::kDrop:
@@ -81,6 +85,15 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
       char state = Strongest("", action);
       if (state == 'D' || (state == 0 && !InRole("db_ddladmin")))
         return MakeError(262, {action, database_});
+      return std::nullopt;
+    }
+    case Access::kCreateDatabase:
+    case Access::kBackupDatabase: {
+      char state = Strongest("", action);
+      bool operator_role = access == Access::kBackupDatabase && InRole("db_backupoperator");
+      if (state == 'D' || (state == 0 && !operator_role)) {
+        return MakeError(262, {action, database_});
+      }
       return std::nullopt;
     }
     case Access::kAlter:

@@ -102,6 +102,17 @@ std::set<int> DatabaseSecurity::Closure(int uid) const {
   return found;
 }
 
+bool HasSecurityTables(sqlite3* db, const std::string& schema) {
+  return TableExists(db, schema, kPrincipalsTable);
+}
+
+bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database) {
+  if (!HasSecurityTables(db, schema)) return HasGuestByDefault(database);
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, kPrincipalsTable) +
+                                        " WHERE uid = " + std::to_string(kGuestUid));
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database) {
   DatabaseSecurity security;
   if (TableExists(db, schema, kPrincipalsTable)) {

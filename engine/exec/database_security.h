@@ -66,6 +66,12 @@ struct DatabaseSecurity {
 // Whether a database has guest before anyone changes its users.
 bool HasGuestByDefault(std::string_view database);
 
+// Whether the database under `schema` has had its first security change.
+bool HasSecurityTables(sqlite3* db, const std::string& schema);
+
+// Whether the database's guest user exists (has access).
+bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database);
+
 DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database);
 
 // Changes, each creating the tables first. Name clashes are the caller's to

@@ -68,10 +68,21 @@ const DatabaseRights& SessionRights::In(std::string_view database, std::string_v
 
 const DatabaseRights& SessionRights::InCurrent() { return In(connection_.Database(), "main"); }
 
+DatabaseRights SessionRights::LoadFromFile(const catalog::DatabaseEntry& entry) {
+  catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
+  return Load(db.get(), "main", entry);
+}
+
 bool SessionRights::MayUse(const catalog::DatabaseEntry& entry) {
   if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return true;
-  catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
-  return Load(db.get(), "main", entry).HasAccess();
+  return LoadFromFile(entry).HasAccess();
+}
+
+void SessionRights::RequireStatementRight(const catalog::DatabaseEntry& entry, Access access) {
+  if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return;
+  DatabaseRights rights = LoadFromFile(entry);
+  if (!rights.HasAccess()) throw MakeError(262, {PermissionName(access), entry.name});
+  if (std::optional<SqlError> refused = rights.Check("", access)) throw *refused;
 }
 
 void SessionRights::Require(std::string_view object, Access access) {

@@ -32,6 +32,8 @@ enum class Access {
   kCreateTable,
   kCreateView,
   kCreateProcedure,
+  kCreateDatabase,  // checked in master
+  kBackupDatabase,
   kAlter,  // ALTER TABLE, CREATE/DROP INDEX and TRIGGER on a table
   kDrop,   // DROP TABLE / VIEW / PROCEDURE
 };
