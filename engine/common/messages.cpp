@@ -60,6 +60,9 @@ constexpr MessageDef kMessages[] = {
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
     {226, 16, "%ls statement not allowed within multi-statement transaction."},
     {229, 14, "%ls permission denied on object '%.*ls', database '%.*ls', owner '%.*ls'."},
+    {230, 14,
+     "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
+     "'%.*ls'."},
     {241, 16, "Syntax error converting datetime from character string."},
     {243, 16, "Type %.*ls is not a defined system type."},
     {245, 16, "Syntax error converting the varchar value '%.*ls' to a column of data type %ls."},

@@ -68,8 +68,8 @@ class SessionRights final : public AccessPolicy {
   bool InsideProcedure() const { return owner_depth_ > 0; }
 
   // AccessPolicy
-  std::optional<SqlError> Check(std::string_view schema, std::string_view object,
-                                Access access) override;
+  std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,
+                                std::string_view column) override;
   bool IsView(std::string_view schema, std::string_view name) override;
   void Refresh() override;
 
