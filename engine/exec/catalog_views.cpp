@@ -152,7 +152,8 @@ bool IsCatalogViewSource(std::string_view table) {
   for (std::string_view source :
        {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
         std::string_view(catalog::kDatabasesTable), std::string_view(kPrincipalsTable),
-        std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable)}) {
+        std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
+        std::string_view(kColumnPermissionsTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }
   return false;

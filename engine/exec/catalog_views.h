@@ -18,6 +18,7 @@ struct CatalogTarget {
   std::string data_folder;    // ends in '/'
   bool has_security_tables = false;  // the database has had a security change
   bool guest_has_access = false;
+  bool has_column_permissions = false;
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
 };

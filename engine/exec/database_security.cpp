@@ -128,6 +128,10 @@ bool HasSecurityTables(sqlite3* db, const std::string& schema) {
   return TableExists(db, schema, kPrincipalsTable);
 }
 
+bool HasColumnPermissions(sqlite3* db, const std::string& schema) {
+  return TableExists(db, schema, kColumnPermissionsTable);
+}
+
 bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database) {
   if (!HasSecurityTables(db, schema)) return HasGuestByDefault(database);
   auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, kPrincipalsTable) +

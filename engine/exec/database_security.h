@@ -71,6 +71,8 @@ bool HasGuestByDefault(std::string_view database);
 
 // Whether the database under `schema` has had its first security change.
 bool HasSecurityTables(sqlite3* db, const std::string& schema);
+// Whether it has ever held a column permission.
+bool HasColumnPermissions(sqlite3* db, const std::string& schema);
 
 // Whether the database's guest user exists (has access).
 bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database);

@@ -105,11 +105,33 @@ std::string SysMembers(const CatalogTarget& t) {
 }
 
 std::string SysProtects(const CatalogTarget& t) {
-  return std::string("(SELECT p.id AS id, p.grantee_uid AS uid, ") + kActionCodes +
-         " AS action, CASE p.state WHEN 'W' THEN 204 WHEN 'G' THEN 205 ELSE 206 END AS "
-         "protecttype, CASE WHEN p.action IN ('SELECT', 'UPDATE', 'REFERENCES') THEN X'01' END "
-         "AS columns, p.grantor_uid AS grantor FROM (" +
-         PermissionsWithIds(t) + ") p)";
+  std::string columns = "CASE WHEN p.action IN ('SELECT', 'UPDATE', 'REFERENCES') THEN X'01' END";
+  std::string whole = std::string("SELECT p.id AS id, p.grantee_uid AS uid, ") + kActionCodes +
+                      " AS action, CASE p.state WHEN 'W' THEN 204 WHEN 'G' THEN 205 ELSE 206 "
+                      "END AS protecttype, " +
+                      columns + " AS columns, p.grantor_uid AS grantor FROM (" +
+                      PermissionsWithIds(t) + ") p";
+  if (!t.has_column_permissions) return "(" + whole + ")";
+  // One row per object, grantee, action and kind with the bitmap of its columns.
+  std::string column_rows =
+      "SELECT c.state AS state, c.object AS object, "
+      "c.action AS action, c.grantee_uid AS grantee_uid, c.grantor_uid AS grantor_uid, "
+      "sqlengine_column_bitmap(group_concat(i.cid + 1)) AS columns FROM " +
+      Table(t, kColumnPermissionsTable) + " c JOIN pragma_table_info(c.object, " +
+      tsql::QuoteSqliteString(t.schema) +
+      ") i ON i.name = c.column_name COLLATE NOCASE "
+      "GROUP BY c.object, c.action, c.grantee_uid, c.state, c.grantor_uid";
+  return "(" + whole +
+         std::string(
+             " UNION ALL SELECT coalesce(o.id, 1000 + m.rowid, 0), "
+             "p.grantee_uid, ") +
+         kActionCodes +
+         ", CASE p.state WHEN 'W' THEN 204 WHEN 'G' THEN 205 ELSE 206 END, p.columns, "
+         "p.grantor_uid FROM (" +
+         column_rows + ") p LEFT JOIN " + Table(t, catalog::kObjectsTable) +
+         " o ON o.name = p.object LEFT JOIN " + Table(t, "sqlite_master") +
+         " m ON m.name = p.object COLLATE NOCASE AND m.type IN ('table', 'view') AND o.id IS "
+         "NULL)";
 }
 
 std::string SysPermissions(const CatalogTarget& t) {

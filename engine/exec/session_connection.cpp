@@ -163,6 +163,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     StatementAuthorizer::EngineScope engine_sql(authorizer_);
     target.has_security_tables = HasSecurityTables(db_.get(), target.schema);
     target.guest_has_access = GuestHasAccess(db_.get(), target.schema, target.database);
+    target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -174,8 +175,9 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
   }
   for (const std::string& schema : {target.schema, target.master_schema}) {
     if (schema.empty()) continue;
-    for (const char* table : {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable,
-                              kPrincipalsTable, kRoleMembersTable, kPermissionsTable}) {
+    for (const char* table :
+         {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
+          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable}) {
       authorizer_.Expose(schema, table);
     }
   }
