@@ -60,6 +60,9 @@ constexpr MessageDef kMessages[] = {
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
     {226, 16, "%ls statement not allowed within multi-statement transaction."},
     {229, 14, "%ls permission denied on object '%.*ls', database '%.*ls', owner '%.*ls'."},
+    {230, 14,
+     "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
+     "'%.*ls'."},
     {241, 16, "Syntax error converting datetime from character string."},
     {242, 16,
      "The conversion of a char data type to a datetime data type resulted in an out-of-range "

@@ -24,6 +24,10 @@ std::string_view PermissionName(Access access) {
       return "CREATE VIEW";
     case Access::kCreateProcedure:
       return "CREATE PROCEDURE";
+    case Access::kCreateDatabase:
+      return "CREATE DATABASE";
+    case Access::kBackupDatabase:
+      return "BACKUP DATABASE";
     case Access::kAlter:
       return "ALTER";
     case Access::kDrop:
@@ -70,7 +74,22 @@ char DatabaseRights::Strongest(std::string_view object, std::string_view action)
   return strongest;
 }
 
-std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access access) const {
+char DatabaseRights::StrongestColumn(std::string_view object, std::string_view action,
+                                     std::string_view column) const {
+  char strongest = 0;
+  for (const PermissionRow& row : security_.column_permissions) {
+    if (!principals_.count(row.grantee) || !tsql::EqualsIgnoreCase(row.object, object) ||
+        row.action != action || (!column.empty() && !tsql::EqualsIgnoreCase(row.column, column))) {
+      continue;
+    }
+    if (row.state == 'D' && !column.empty()) return 'D';
+    if (row.state == 'W' || strongest == 0 || strongest == 'D') strongest = row.state;
+  }
+  return strongest;
+}
+
+std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access access,
+                                              std::string_view column) const {
   if (!uid_) return MakeError(916, {"", database_});
   if (dbo_ || InRole("db_owner")) return std::nullopt;
   std::string_view action = PermissionName(access);
@@ -81,6 +100,15 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
       char state = Strongest("", action);
       if (state == 'D' || (state == 0 && !InRole("db_ddladmin")))
         return MakeError(262, {action, database_});
+      return std::nullopt;
+    }
+    case Access::kCreateDatabase:
+    case Access::kBackupDatabase: {
+      char state = Strongest("", action);
+      bool operator_role = access == Access::kBackupDatabase && InRole("db_backupoperator");
+      if (state == 'D' || (state == 0 && !operator_role)) {
+        return MakeError(262, {action, database_});
+      }
       return std::nullopt;
     }
     case Access::kAlter:
@@ -95,13 +123,18 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
   bool reads = access == Access::kSelect;
   bool writes = access == Access::kInsert || access == Access::kUpdate || access == Access::kDelete;
   char state = Strongest(object, action);
-  bool allowed = state == 'G' || state == 'W' || (reads && InRole("db_datareader")) ||
-                 (writes && InRole("db_datawriter"));
-  if (state == 'D' || (reads && InRole("db_denydatareader")) ||
-      (writes && InRole("db_denydatawriter"))) {
-    allowed = false;
-  }
+  // A column's rows, or for a read of no column in particular (count(*)) a
+  // grant of any column.
+  char column_state = StrongestColumn(object, action, column);
+  bool allowed = state == 'G' || state == 'W' || column_state == 'G' || column_state == 'W' ||
+                 (reads && InRole("db_datareader")) || (writes && InRole("db_datawriter"));
+  bool object_denied = state == 'D' || (reads && InRole("db_denydatareader")) ||
+                       (writes && InRole("db_denydatawriter"));
+  if (object_denied || (!column.empty() && column_state == 'D')) allowed = false;
   if (allowed) return std::nullopt;
+  if (!object_denied && !column.empty() && StrongestColumn(object, action, {}) != 0) {
+    return MakeError(230, {action, column, object, database_, "dbo"});
+  }
   return MakeError(229, {action, object, database_, "dbo"});
 }
 

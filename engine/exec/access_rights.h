@@ -38,13 +38,19 @@ class DatabaseRights {
   // nullopt when allowed, else SQL Server's error: 229 for an object, 262 for
   // a CREATE statement, 3704 for ALTER/DROP. Objects the database does not
   // hold (SQLite's table functions) are allowed.
-  std::optional<SqlError> Check(std::string_view object, Access access) const;
+  // `column`: one column a SELECT, UPDATE or REFERENCES touches (230 when
+  // refused there); empty for the whole object.
+  std::optional<SqlError> Check(std::string_view object, Access access,
+                                std::string_view column = {}) const;
   // Whether the user holds `access` on `object` WITH GRANT OPTION.
   bool CanGrant(std::string_view object, Access access) const;
 
  private:
   // 'D', 'G' / 'W' from the rows for the user's principals; 0 for none.
   char Strongest(std::string_view object, std::string_view action) const;
+  // The same over the column rows of `object`: of `column`, or of any column when empty.
+  char StrongestColumn(std::string_view object, std::string_view action,
+                       std::string_view column) const;
 
   DatabaseSecurity security_;
   std::string database_;

@@ -20,7 +20,10 @@ namespace {
 
 constexpr std::string_view kSystemDatabases[] = {"master", "model", "msdb", "tempdb"};
 
-void RequireCreateRight(Session& session) {
+// Attaching a file takes a server role; a new database also a grant of
+// CREATE DATABASE in master.
+void RequireCreateRight(Session& session, bool attaching) {
+  if (!attaching) return RequireCreateDatabaseRight(session);
   if (!session.IsSysadmin() &&
       !session.Engine().Catalog().IsRoleMember("dbcreator", session.Login().name)) {
     throw MakeError(262, {"CREATE DATABASE", "master"});
@@ -30,8 +33,8 @@ void RequireCreateRight(Session& session) {
 // Checks that the caller may create a database called `name` and that the
 // name is free; the data file's full path.
 std::filesystem::path FileForNewDatabase(Session& session, const std::string& name,
-                                         const std::string& written) {
-  RequireCreateRight(session);
+                                         const std::string& written, bool attaching) {
+  RequireCreateRight(session, attaching);
   RequireValidDatabaseName(name);
   if (session.Engine().FindDatabase(name)) throw MakeError(1801, {name});
   return ResolveUserPath(written, session.Engine().Layout().DataFolder());
@@ -65,7 +68,7 @@ void Attach(Session& session, const std::string& name, const std::string& data_w
             ResultSink& sink) {
   EngineImpl& engine = session.Engine();
   std::lock_guard placing(FilePlacementMutex());
-  std::filesystem::path data_file = FileForNewDatabase(session, name, data_written);
+  std::filesystem::path data_file = FileForNewDatabase(session, name, data_written, true);
   std::error_code ignored;
   if (!std::filesystem::is_regular_file(data_file, ignored)) {
     FailAttach(sink, FormatMessage(5105, {data_file.string()}), name);
@@ -130,7 +133,7 @@ void CreateAt(Session& session, const std::string& name, const std::string& writ
               ResultSink& sink) {
   EngineImpl& engine = session.Engine();
   std::lock_guard placing(FilePlacementMutex());
-  std::filesystem::path file = FileForNewDatabase(session, name, written);
+  std::filesystem::path file = FileForNewDatabase(session, name, written, false);
   std::error_code ignored;
   if (std::filesystem::exists(file, ignored) ||
       std::filesystem::exists(catalog::LogFileFor(file), ignored)) {

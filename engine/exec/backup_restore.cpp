@@ -206,9 +206,7 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   EngineImpl& engine = session.Engine();
   std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(name);
   if (!entry) throw MakeError(911, {name});
-  if (!session.IsSysadmin() && entry->owner_sid != session.Login().sid) {
-    throw MakeError(262, {"BACKUP DATABASE", entry->name});
-  }
+  session.Rights().RequireStatementRight(*entry, Access::kBackupDatabase);
   if (tsql::EqualsIgnoreCase(entry->name, "tempdb")) {
     sink.Message(FormatMessage(3147));
     throw MakeError(3013, {"BACKUP DATABASE"});

@@ -638,7 +638,7 @@ void BatchExecutor::GrantToCreator(const std::string& object, std::initializer_l
   for (Access access : actions) {
     SetPermission(session_.Connection().Handle(), "main", session_.CurrentDatabase(),
                   {object, std::string(PermissionName(access)), *in_database.Uid(), 'W',
-                   kDboUid});
+                   kDboUid, ""});
   }
   session_.Engine().SecurityChanged();
 }

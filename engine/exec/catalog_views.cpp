@@ -3,6 +3,8 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
+#include "engine/exec/database_security.h"
+#include "engine/exec/security_catalog_views.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -127,6 +129,10 @@ constexpr View kViews[] = {
     {"sysobjects", SysObjects},
     {"syscolumns", SysColumns},
     {"sysfiles", SysFiles},
+    {"sysusers", SysUsers},
+    {"sysmembers", SysMembers},
+    {"sysprotects", SysProtects},
+    {"syspermissions", SysPermissions},
     {"information_schema.tables", InformationSchemaTables},
     {"information_schema.columns", InformationSchemaColumns},
 };
@@ -143,8 +149,11 @@ bool IsCatalogView(std::string_view view) {
 bool NeedsMaster(std::string_view view) { return view == "sysdatabases"; }
 
 bool IsCatalogViewSource(std::string_view table) {
-  for (std::string_view source : {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
-                                  std::string_view(catalog::kDatabasesTable)}) {
+  for (std::string_view source :
+       {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
+        std::string_view(catalog::kDatabasesTable), std::string_view(kPrincipalsTable),
+        std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
+        std::string_view(kColumnPermissionsTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }
   return false;

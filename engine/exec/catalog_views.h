@@ -1,7 +1,8 @@
 #pragma once
 // The SQL Server catalog views as SQLite subqueries over a database's own
 // schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
-// syscolumns, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS.
+// syscolumns, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
+// security ones (sysusers, sysmembers, sysprotects, syspermissions).
 
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@ struct CatalogTarget {
   std::string master_schema;  // where master is reachable (sysdatabases only)
   std::string data_file;      // full path of its data file
   std::string data_folder;    // ends in '/'
+  bool has_security_tables = false;  // the database has had a security change
+  bool guest_has_access = false;
+  bool has_column_permissions = false;
+  std::string owner_sid_hex;  // its owner's sid in hex; empty for none
+  std::string created;        // its creation time, as sysdatabases.crdate
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").

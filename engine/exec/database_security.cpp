@@ -44,6 +44,28 @@ void EnsureTables(sqlite3* db, const std::string& schema, std::string_view datab
   }
 }
 
+void EnsureColumnTable(sqlite3* db, const std::string& schema) {
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, kColumnPermissionsTable) +
+                        " (object TEXT NOT NULL COLLATE NOCASE, column_name TEXT NOT NULL "
+                        "COLLATE NOCASE, action TEXT NOT NULL, grantee_uid INTEGER NOT NULL, "
+                        "state TEXT NOT NULL, grantor_uid INTEGER NOT NULL, "
+                        "PRIMARY KEY (object, column_name, action, grantee_uid))");
+}
+
+// Removes the column rows of (object, action, grantee); of one column unless `column` is empty.
+void RemoveColumnRows(sqlite3* db, const std::string& schema, const PermissionRow& row) {
+  if (!TableExists(db, schema, kColumnPermissionsTable)) return;
+  auto remove = catalog::Prepare(
+      db, "DELETE FROM " + Table(schema, kColumnPermissionsTable) +
+              " WHERE object = ?1 AND action = ?2 AND grantee_uid = ?3 AND (?4 = '' OR "
+              "column_name = ?4)");
+  sqlite3_bind_text(remove.get(), 1, row.object.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(remove.get(), 2, row.action.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(remove.get(), 3, row.grantee);
+  sqlite3_bind_text(remove.get(), 4, row.column.c_str(), -1, SQLITE_TRANSIENT);
+  Step(db, remove.get());
+}
+
 Bytes BlobOf(sqlite3_stmt* statement, int column) {
   const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
   return Bytes(data, data + sqlite3_column_bytes(statement, column));
@@ -102,6 +124,21 @@ std::set<int> DatabaseSecurity::Closure(int uid) const {
   return found;
 }
 
+bool HasSecurityTables(sqlite3* db, const std::string& schema) {
+  return TableExists(db, schema, kPrincipalsTable);
+}
+
+bool HasColumnPermissions(sqlite3* db, const std::string& schema) {
+  return TableExists(db, schema, kColumnPermissionsTable);
+}
+
+bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database) {
+  if (!HasSecurityTables(db, schema)) return HasGuestByDefault(database);
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, kPrincipalsTable) +
+                                        " WHERE uid = " + std::to_string(kGuestUid));
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database) {
   DatabaseSecurity security;
   if (TableExists(db, schema, kPrincipalsTable)) {
@@ -126,7 +163,19 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
       security.permissions.push_back(
           {catalog::ColumnText(permissions.get(), 0), catalog::ColumnText(permissions.get(), 1),
            sqlite3_column_int(permissions.get(), 2), state.empty() ? 'G' : state[0],
-           sqlite3_column_int(permissions.get(), 4)});
+           sqlite3_column_int(permissions.get(), 4), ""});
+    }
+    if (TableExists(db, schema, kColumnPermissionsTable)) {
+      auto columns = catalog::Prepare(
+          db, "SELECT object, action, grantee_uid, state, grantor_uid, column_name FROM " +
+                  Table(schema, kColumnPermissionsTable));
+      while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+        std::string state = catalog::ColumnText(columns.get(), 3);
+        security.column_permissions.push_back(
+            {catalog::ColumnText(columns.get(), 0), catalog::ColumnText(columns.get(), 1),
+             sqlite3_column_int(columns.get(), 2), state.empty() ? 'G' : state[0],
+             sqlite3_column_int(columns.get(), 4), catalog::ColumnText(columns.get(), 5)});
+      }
     }
   } else {
     security.principals.push_back({kDboUid, "dbo", {}, false});
@@ -180,8 +229,10 @@ int AddPrincipal(sqlite3* db, const std::string& schema, std::string_view databa
 
 void RemovePrincipal(sqlite3* db, const std::string& schema, std::string_view database, int uid) {
   EnsureTables(db, schema, database);
+  EnsureColumnTable(db, schema);
   for (const std::string& sql :
        {"DELETE FROM " + Table(schema, kPrincipalsTable) + " WHERE uid = ?1",
+        "DELETE FROM " + Table(schema, kColumnPermissionsTable) + " WHERE grantee_uid = ?1",
         "DELETE FROM " + Table(schema, kRoleMembersTable) +
             " WHERE role_uid = ?1 OR member_uid = ?1",
         "DELETE FROM " + Table(schema, kPermissionsTable) + " WHERE grantee_uid = ?1"}) {
@@ -206,6 +257,23 @@ void SetMembership(sqlite3* db, const std::string& schema, std::string_view data
 void SetPermission(sqlite3* db, const std::string& schema, std::string_view database,
                    const PermissionRow& row) {
   EnsureTables(db, schema, database);
+  RemoveColumnRows(db, schema, row);
+  if (!row.column.empty()) {
+    if (row.state == 0) return;
+    EnsureColumnTable(db, schema);
+    auto insert = catalog::Prepare(db, "INSERT INTO " + Table(schema, kColumnPermissionsTable) +
+                                           " (object, column_name, action, grantee_uid, state, "
+                                           "grantor_uid) VALUES (?, ?, ?, ?, ?, ?)");
+    std::string state(1, row.state);
+    sqlite3_bind_text(insert.get(), 1, row.object.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 2, row.column.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert.get(), 3, row.action.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert.get(), 4, row.grantee);
+    sqlite3_bind_text(insert.get(), 5, state.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert.get(), 6, row.grantor);
+    Step(db, insert.get());
+    return;
+  }
   auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, kPermissionsTable) +
                                          " WHERE object = ? AND action = ? AND grantee_uid = ?");
   sqlite3_bind_text(remove.get(), 1, row.object.c_str(), -1, SQLITE_TRANSIENT);

@@ -22,6 +22,7 @@ namespace sqlengine::exec {
 inline constexpr const char* kPrincipalsTable = "sqlengine_principals";
 inline constexpr const char* kRoleMembersTable = "sqlengine_role_members";
 inline constexpr const char* kPermissionsTable = "sqlengine_permissions";
+inline constexpr const char* kColumnPermissionsTable = "sqlengine_column_permissions";
 
 // SQL Server 2000's fixed uids.
 inline constexpr int kPublicUid = 0;
@@ -45,13 +46,15 @@ struct PermissionRow {
   int grantee = 0;
   char state = 'G';  // 'G' grant, 'W' grant WITH GRANT OPTION, 'D' deny
   int grantor = kDboUid;
+  std::string column;  // empty: the whole object
 };
 
 // What the authorizer and the procedures read of one database.
 struct DatabaseSecurity {
   std::vector<Principal> principals;         // stored ones, then public and the fixed roles
   std::vector<std::pair<int, int>> members;  // (role uid, member uid)
-  std::vector<PermissionRow> permissions;
+  std::vector<PermissionRow> permissions;         // whole objects and statements
+  std::vector<PermissionRow> column_permissions;  // SELECT / UPDATE / REFERENCES of one column
   std::set<std::string> views;       // lower-case names
   std::set<std::string> objects;     // lower-case tables, views and procedures
   std::set<std::string> procedures;  // lower-case
@@ -66,6 +69,14 @@ struct DatabaseSecurity {
 // Whether a database has guest before anyone changes its users.
 bool HasGuestByDefault(std::string_view database);
 
+// Whether the database under `schema` has had its first security change.
+bool HasSecurityTables(sqlite3* db, const std::string& schema);
+// Whether it has ever held a column permission.
+bool HasColumnPermissions(sqlite3* db, const std::string& schema);
+
+// Whether the database's guest user exists (has access).
+bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view database);
+
 DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database);
 
 // Changes, each creating the tables first. Name clashes are the caller's to
@@ -75,7 +86,8 @@ int AddPrincipal(sqlite3* db, const std::string& schema, std::string_view databa
 void RemovePrincipal(sqlite3* db, const std::string& schema, std::string_view database, int uid);
 void SetMembership(sqlite3* db, const std::string& schema, std::string_view database, int role,
                    int member, bool add);
-// Replaces the row for (object, action, grantee); state 0 removes it.
+// Replaces the row for (object, column, action, grantee); state 0 removes
+// it. A whole-object row also drops that grantee's column rows of the action.
 void SetPermission(sqlite3* db, const std::string& schema, std::string_view database,
                    const PermissionRow& row);
 

@@ -1,5 +1,6 @@
 #include "engine/exec/permission_statements.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -35,7 +37,10 @@ struct PermissionStatement {
   bool grant_option_for = false;
   bool all = false;
   std::vector<std::string> actions;  // upper case, as stored
+  // The column list after each action (SELECT (a, b)); empty for none.
+  std::vector<std::vector<std::string>> action_columns;
   std::optional<std::string> object;
+  std::vector<std::string> object_columns;  // ON t (a, b)
   std::vector<std::string> grantees;
   bool with_grant_option = false;
   bool cascade = false;
@@ -63,11 +68,26 @@ std::string ReadAction(const Tokens& tokens, size_t& i) {
   throw tsql::SyntaxError(word, i > 1 ? &tokens[i - 2] : nullptr);
 }
 
-// Skips a parenthesised column list at tokens[i], if any.
-void SkipColumns(const Tokens& tokens, size_t& i) {
-  if (i >= tokens.size() || !tokens[i].IsSymbol("(")) return;
-  while (i < tokens.size() && !tokens[i].IsSymbol(")")) ++i;
-  if (i < tokens.size()) ++i;
+// Reads a parenthesised column list at tokens[i], if any; advances i past it.
+std::vector<std::string> ReadColumns(const Tokens& tokens, size_t& i) {
+  std::vector<std::string> columns;
+  if (i >= tokens.size() || !tokens[i].IsSymbol("(")) return columns;
+  ++i;
+  while (true) {
+    if (i >= tokens.size()) throw tsql::SyntaxError(tokens.back());
+    if (!tokens[i].IsName()) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+    columns.push_back(tokens[i].value);
+    ++i;
+    if (i < tokens.size() && tokens[i].IsSymbol(",")) {
+      ++i;
+      continue;
+    }
+    if (i >= tokens.size() || !tokens[i].IsSymbol(")")) {
+      throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back());
+    }
+    ++i;
+    return columns;
+  }
 }
 
 PermissionStatement Parse(const Tokens& tokens) {
@@ -91,7 +111,7 @@ PermissionStatement Parse(const Tokens& tokens) {
     while (true) {
       if (i >= tokens.size() || tokens[i].kind != tsql::TokenKind::kWord) throw fail();
       parsed.actions.push_back(ReadAction(tokens, i));
-      SkipColumns(tokens, i);
+      parsed.action_columns.push_back(ReadColumns(tokens, i));
       if (i < tokens.size() && tokens[i].IsSymbol(",")) {
         ++i;
         continue;
@@ -99,15 +119,17 @@ PermissionStatement Parse(const Tokens& tokens) {
       break;
     }
   }
-  SkipColumns(tokens, i);
+  // ALL (a, b)
+  std::vector<std::string> all_columns = ReadColumns(tokens, i);
   if (i < tokens.size() && tokens[i].IsWord("on")) {
     ++i;
     if (i >= tokens.size() || !tokens[i].IsName()) throw fail();
     tsql::DottedName name = tsql::ReadDottedName(tokens, i);
     parsed.object = name.Last();
     i = name.end;
-    SkipColumns(tokens, i);
+    parsed.object_columns = ReadColumns(tokens, i);
   }
+  if (parsed.object_columns.empty()) parsed.object_columns = std::move(all_columns);
   if (i >= tokens.size() || !tokens[i].IsAnyWord({"to", "from"})) throw fail();
   ++i;
   while (true) {
@@ -144,6 +166,56 @@ Access AccessOf(std::string_view action) {
     if (PermissionName(access) == action) return access;
   }
   return Access::kCreateTable;
+}
+
+bool TakesColumns(std::string_view action) {
+  return action == "SELECT" || action == "UPDATE" || action == "REFERENCES";
+}
+
+// One permission of the statement: an action on the whole object, or on one column.
+struct Target {
+  std::string action;
+  std::string column;
+};
+
+// The statement's (action, column) pairs, columns checked against the
+// object: 207 for one it lacks, a syntax error for a list on an action that
+// takes none.
+std::vector<Target> Targets(Session& session, const tsql::Statement& statement,
+                            const PermissionStatement& parsed, const std::string& object) {
+  std::vector<std::string> known;
+  std::vector<Target> targets;
+  for (size_t i = 0; i < parsed.actions.size(); ++i) {
+    const std::string& action = parsed.actions[i];
+    const std::vector<std::string>& columns =
+        i < parsed.action_columns.size() && !parsed.action_columns[i].empty()
+            ? parsed.action_columns[i]
+            : parsed.object_columns;
+    if (columns.empty()) {
+      targets.push_back({action, ""});
+      continue;
+    }
+    if (parsed.all && !TakesColumns(action)) continue;
+    if (!TakesColumns(action) || object.empty()) throw tsql::SyntaxError(statement.tokens[0]);
+    if (known.empty()) known = ColumnNames(session.Connection().Handle(), "main", object);
+    for (const std::string& column : columns) {
+      auto found = std::find_if(known.begin(), known.end(), [&](const std::string& name) {
+        return tsql::EqualsIgnoreCase(name, column);
+      });
+      if (found == known.end()) throw MakeError(207, {column});
+      targets.push_back({action, *found});
+    }
+  }
+  return targets;
+}
+
+const std::vector<PermissionRow>& RowsFor(const DatabaseSecurity& security, const Target& target) {
+  return target.column.empty() ? security.permissions : security.column_permissions;
+}
+
+bool SameTarget(const PermissionRow& row, const std::string& object, const Target& target) {
+  return row.action == target.action && tsql::EqualsIgnoreCase(row.object, object) &&
+         tsql::EqualsIgnoreCase(row.column, target.column);
 }
 
 }  // namespace
@@ -187,6 +259,7 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
       throw MakeError(4613);
     }
   }
+  std::vector<Target> targets = Targets(session, statement, parsed, object);
   std::vector<const Principal*> grantees;
   for (const std::string& name : parsed.grantees) {
     const Principal* grantee = security.Find(name);
@@ -197,15 +270,12 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
   std::string database = session.CurrentDatabase();
   int grantor = rights.Uid().value_or(kDboUid);
   for (const Principal* grantee : grantees) {
-    for (const std::string& action : parsed.actions) {
+    for (const Target& target : targets) {
       char existing = 0;
-      for (const PermissionRow& row : security.permissions) {
-        if (row.grantee == grantee->uid && row.action == action &&
-            tsql::EqualsIgnoreCase(row.object, object)) {
-          existing = row.state;
-        }
+      for (const PermissionRow& row : RowsFor(security, target)) {
+        if (row.grantee == grantee->uid && SameTarget(row, object, target)) existing = row.state;
       }
-      PermissionRow row{object, action, grantee->uid, 0, grantor};
+      PermissionRow row{object, target.action, grantee->uid, 0, grantor, target.column};
       bool drops_grant_option = existing == 'W' && parsed.verb != 'G';
       if (drops_grant_option && parsed.verb == 'R' && !parsed.cascade) throw MakeError(4611);
       if (parsed.verb == 'G') {
@@ -218,11 +288,12 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
       SetPermission(db, "main", database, row);
       if (drops_grant_option && parsed.cascade) {
         // What the grantee passed on goes with the grant option.
-        for (const PermissionRow& given : security.permissions) {
-          if (given.grantor == grantee->uid && given.action == action &&
-              tsql::EqualsIgnoreCase(given.object, object) && given.state != 'D') {
+        for (const PermissionRow& given : RowsFor(security, target)) {
+          if (given.grantor == grantee->uid && SameTarget(given, object, target) &&
+              given.state != 'D') {
             SetPermission(db, "main", database,
-                          {given.object, given.action, given.grantee, 0, given.grantor});
+                          {given.object, given.action, given.grantee, 0, given.grantor,
+                           given.column});
           }
         }
       }

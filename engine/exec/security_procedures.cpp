@@ -1,5 +1,7 @@
 #include "engine/exec/security_procedures.h"
 
+#include <algorithm>
+
 #include "engine/common/error.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
@@ -197,22 +199,37 @@ void HelpServerRoleMember(Session& session, const std::optional<std::string>& ro
            rows);
 }
 
-// sp_helprotect [@name]: Owner, Object, Grantee, Grantor, ProtectType, Action, Column.
+// sp_helprotect [@name]: Owner, Object, Grantee, Grantor, ProtectType, Action, Column;
+// ordered by object, grantee, grantor, protect type, action and column.
 void HelpProtect(Session& session, const std::optional<std::string>& name, ResultSink& sink) {
   const DatabaseSecurity& security = session.Rights().InCurrent().Security();
-  std::vector<Row> rows;
-  for (const PermissionRow& row : security.permissions) {
-    if (name && !tsql::EqualsIgnoreCase(*name, row.object)) continue;
+  struct Listed {
+    std::vector<std::string> order;  // lower case
+    Row row;
+  };
+  std::vector<Listed> listed;
+  auto add = [&](const PermissionRow& row) {
+    if (name && !tsql::EqualsIgnoreCase(*name, row.object)) return;
     const Principal* grantee = security.FindUid(row.grantee);
     const Principal* grantor = security.FindUid(row.grantor);
     std::string type = row.state == 'D' ? "Deny" : row.state == 'W' ? "Grant_WGO" : "Grant";
-    rows.push_back({std::string(row.object.empty() ? "." : "dbo"),
-                    std::string(row.object.empty() ? "." : row.object),
-                    grantee ? Value{grantee->name} : Value{},
-                    grantor ? Value{grantor->name} : Value{}, type, row.action,
-                    std::string(row.object.empty() ? "." : "(All+New)")});
-  }
-  if (name && rows.empty()) throw MakeError(15330, {*name});
+    std::string object = row.object.empty() ? "." : row.object;
+    std::string column = row.object.empty() ? "." : row.column.empty() ? "(All+New)" : row.column;
+    std::string grantee_name = grantee ? grantee->name : "";
+    std::string grantor_name = grantor ? grantor->name : "";
+    listed.push_back({{tsql::ToLower(object), tsql::ToLower(grantee_name),
+                       tsql::ToLower(grantor_name), type, row.action, tsql::ToLower(column)},
+                      {std::string(row.object.empty() ? "." : "dbo"), object,
+                       grantee ? Value{grantee->name} : Value{},
+                       grantor ? Value{grantor->name} : Value{}, type, row.action, column}});
+  };
+  for (const PermissionRow& row : security.permissions) add(row);
+  for (const PermissionRow& row : security.column_permissions) add(row);
+  if (name && listed.empty()) throw MakeError(15330, {*name});
+  std::stable_sort(listed.begin(), listed.end(),
+                   [](const Listed& a, const Listed& b) { return a.order < b.order; });
+  std::vector<Row> rows;
+  for (Listed& entry : listed) rows.push_back(std::move(entry.row));
   SendRows(sink,
            {{"Owner", Name()},
             {"Object", Name()},

@@ -97,15 +97,23 @@ void ExecuteUse(Session& session, const tsql::Statement& statement, ResultSink& 
   Done(sink);
 }
 
+void RequireCreateDatabaseRight(Session& session) {
+  EngineImpl& engine = session.Engine();
+  if (session.IsSysadmin() || engine.Catalog().IsRoleMember("dbcreator", session.Login().name)) {
+    return;
+  }
+  std::optional<catalog::DatabaseEntry> master = engine.FindDatabase("master");
+  if (!master) throw MakeError(262, {"CREATE DATABASE", "master"});
+  session.Rights().RequireStatementRight(*master, Access::kCreateDatabase);
+}
+
 void ExecuteCreateDatabase(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   const Tokens& tokens = statement.tokens;
   const Token& name_token = NameAt(tokens, 2);
   if (tokens.size() > 3) return ExecuteCreateDatabaseWithFiles(session, statement, sink);
   EngineImpl& engine = session.Engine();
   if (session.TranCount() > 0) throw MakeError(226, {"CREATE DATABASE"});
-  if (!session.IsSysadmin() && !engine.Catalog().IsRoleMember("dbcreator", session.Login().name)) {
-    throw MakeError(262, {"CREATE DATABASE", "master"});
-  }
+  RequireCreateDatabaseRight(session);
   const std::string& name = name_token.value;
   RequireValidDatabaseName(name);
   if (engine.FindDatabase(name)) throw MakeError(1801, {name});

@@ -16,6 +16,10 @@ void ExecuteDropDatabase(Session& session, const tsql::Statement& statement, Res
 void ExecuteCreateLogin(Session& session, const tsql::Statement& statement, ResultSink& sink);
 void ExecuteDropLogin(Session& session, const tsql::Statement& statement, ResultSink& sink);
 
+// Error 262 unless the login is a sysadmin or dbcreator, or its user in
+// master holds CREATE DATABASE.
+void RequireCreateDatabaseRight(Session& session);
+
 // Error 15006 unless `name` can name a database and its files.
 void RequireValidDatabaseName(std::string_view name);
 

@@ -5,6 +5,7 @@
 #include "engine/common/error.h"
 #include "engine/catalog/data_file.h"
 #include "engine/exec/catalog_views.h"
+#include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -158,11 +159,27 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
   }
   target.data_folder = engine_.Layout().DataFolder().string();
   if (NeedsMaster(view)) target.master_schema = SchemaFor("master");
+  {
+    StatementAuthorizer::EngineScope engine_sql(authorizer_);
+    target.has_security_tables = HasSecurityTables(db_.get(), target.schema);
+    target.guest_has_access = GuestHasAccess(db_.get(), target.schema, target.database);
+    target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
+  }
+  if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::uint8_t byte : entry->owner_sid) {
+      target.owner_sid_hex += kDigits[byte >> 4];
+      target.owner_sid_hex += kDigits[byte & 15];
+    }
+    target.created = entry->crdate;
+  }
   for (const std::string& schema : {target.schema, target.master_schema}) {
     if (schema.empty()) continue;
-    authorizer_.Expose(schema, "sqlite_master");
-    authorizer_.Expose(schema, catalog::kObjectsTable);
-    authorizer_.Expose(schema, catalog::kDatabasesTable);
+    for (const char* table :
+         {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
+          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable}) {
+      authorizer_.Expose(schema, table);
+    }
   }
   return CatalogViewSql(view, target);
 }

@@ -68,10 +68,21 @@ const DatabaseRights& SessionRights::In(std::string_view database, std::string_v
 
 const DatabaseRights& SessionRights::InCurrent() { return In(connection_.Database(), "main"); }
 
+DatabaseRights SessionRights::LoadFromFile(const catalog::DatabaseEntry& entry) {
+  catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
+  return Load(db.get(), "main", entry);
+}
+
 bool SessionRights::MayUse(const catalog::DatabaseEntry& entry) {
   if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return true;
-  catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
-  return Load(db.get(), "main", entry).HasAccess();
+  return LoadFromFile(entry).HasAccess();
+}
+
+void SessionRights::RequireStatementRight(const catalog::DatabaseEntry& entry, Access access) {
+  if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return;
+  DatabaseRights rights = LoadFromFile(entry);
+  if (!rights.HasAccess()) throw MakeError(262, {PermissionName(access), entry.name});
+  if (std::optional<SqlError> refused = rights.Check("", access)) throw *refused;
 }
 
 void SessionRights::Require(std::string_view object, Access access) {
@@ -95,7 +106,7 @@ void SessionRights::Refresh() {
 }
 
 std::optional<SqlError> SessionRights::Check(std::string_view schema, std::string_view object,
-                                             Access access) {
+                                             Access access, std::string_view column) {
   if (sysadmin_ || (InsideProcedure() && FollowsOwnership(access))) return std::nullopt;
   if (tsql::EqualsIgnoreCase(schema, "temp")) return std::nullopt;
   if (schema.empty()) {
@@ -104,14 +115,14 @@ std::optional<SqlError> SessionRights::Check(std::string_view schema, std::strin
     for (const auto& [database, alias] : connection_.Schemas()) {
       const DatabaseRights* rights = Find(alias);
       if (rights == nullptr || !rights->Security().objects.count(tsql::ToLower(object))) continue;
-      if (std::optional<SqlError> refused = Check(alias, object, access)) return refused;
+      if (std::optional<SqlError> refused = Check(alias, object, access, column)) return refused;
     }
     return std::nullopt;
   }
   const DatabaseRights* rights = Find(schema);
   std::string database = connection_.DatabaseOfSchema(schema);
   if (rights == nullptr) return MakeError(916, {login_.name, database});
-  std::optional<SqlError> refused = rights->Check(object, access);
+  std::optional<SqlError> refused = rights->Check(object, access, column);
   if (refused && refused->message().number == 916) {
     return MakeError(916, {login_.name, rights->Database()});
   }

@@ -33,6 +33,9 @@ class SessionRights final : public AccessPolicy {
   // Whether the login may use `entry` at all (a user, guest or dbo there);
   // reads the database's file on a connection of its own.
   bool MayUse(const catalog::DatabaseEntry& entry);
+  // Throws 262 unless the login holds the statement permission `access` in
+  // `entry` (read as MayUse reads it); a login without access there holds none.
+  void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);
   // Throws the error Check gives for the current database.
   void Require(std::string_view object, Access access);
 
@@ -65,8 +68,8 @@ class SessionRights final : public AccessPolicy {
   bool InsideProcedure() const { return owner_depth_ > 0; }
 
   // AccessPolicy
-  std::optional<SqlError> Check(std::string_view schema, std::string_view object,
-                                Access access) override;
+  std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,
+                                std::string_view column) override;
   bool IsView(std::string_view schema, std::string_view name) override;
   void Refresh() override;
 
@@ -78,6 +81,8 @@ class SessionRights final : public AccessPolicy {
   };
   const DatabaseRights* Find(std::string_view schema) const;
   DatabaseRights Load(sqlite3* db, const std::string& schema, const catalog::DatabaseEntry& entry);
+  // The rights in `entry` read from its file on a connection of its own.
+  DatabaseRights LoadFromFile(const catalog::DatabaseEntry& entry);
 
   EngineImpl& engine_;
   const catalog::LoginEntry& login_;

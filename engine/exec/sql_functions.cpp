@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
@@ -335,6 +336,26 @@ void Round(sqlite3_context* context, int count, sqlite3_value** args) {
   sqlite3_result_double(context, (truncate ? std::trunc(units) : std::round(units)) * unit);
 }
 
+// sqlengine_column_bitmap('2,3'): sysprotects' column bitmap, bit n for the
+// column with colid n; NULL for NULL.
+void ColumnBitmap(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string list = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+  std::vector<unsigned char> bitmap;
+  size_t at = 0;
+  while (at < list.size()) {
+    size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    int colid = std::atoi(list.substr(at, end - at).c_str());
+    at = end + 1;
+    if (colid < 0 || colid > 4095 * 8) continue;
+    size_t byte = static_cast<size_t>(colid) / 8;
+    if (bitmap.size() <= byte) bitmap.resize(byte + 1, 0);
+    bitmap[byte] = static_cast<unsigned char>(bitmap[byte] | (1u << (colid % 8)));
+  }
+  sqlite3_result_blob(context, bitmap.data(), static_cast<int>(bitmap.size()), SQLITE_TRANSIENT);
+}
+
 struct Definition {
   const char* name;
   int arguments;
@@ -364,6 +385,7 @@ constexpr Definition kFunctions[] = {
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
     {"sqlengine_divisor", 1, Divisor, true},
+    {"sqlengine_column_bitmap", 1, ColumnBitmap, true},
     {"round", 2, Round, true},
     {"round", 3, Round, true},
 };

@@ -87,11 +87,18 @@ int StatementAuthorizer::Deny(SqlError error) {
   return SQLITE_DENY;
 }
 
-int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, Access access) {
+int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, Access access,
+                             std::string_view column) {
   if (policy_ == nullptr) return SQLITE_OK;
-  auto key = std::make_tuple(tsql::ToLower(schema), tsql::ToLower(object), access);
+  // SQLite's names for the row id are no column a permission can name.
+  if (tsql::EqualsIgnoreCase(column, "rowid") || tsql::EqualsIgnoreCase(column, "_rowid_") ||
+      tsql::EqualsIgnoreCase(column, "oid")) {
+    column = {};
+  }
+  auto key = std::make_tuple(tsql::ToLower(schema), tsql::ToLower(object), access,
+                             tsql::ToLower(column));
   if (allowed_.count(key)) return SQLITE_OK;
-  if (std::optional<SqlError> refused = policy_->Check(schema, object, access)) {
+  if (std::optional<SqlError> refused = policy_->Check(schema, object, access, column)) {
     return Deny(std::move(*refused));
   }
   allowed_.insert(std::move(key));
@@ -147,7 +154,7 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         if (!policy_->IsView(schema, inner)) return SQLITE_OK;
         return Ask(schema, inner, Access::kSelect);
       }
-      return Ask(schema, a3, Access::kSelect);
+      return Ask(schema, a3, Access::kSelect, a4);
     }
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
@@ -163,7 +170,7 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       Access access = action == SQLITE_INSERT   ? Access::kInsert
                       : action == SQLITE_UPDATE ? Access::kUpdate
                                                 : Access::kDelete;
-      return Ask(schema, a3, access);
+      return Ask(schema, a3, access, access == Access::kUpdate ? a4 : std::string_view());
     }
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VIEW:

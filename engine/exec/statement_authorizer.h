@@ -32,6 +32,8 @@ enum class Access {
   kCreateTable,
   kCreateView,
   kCreateProcedure,
+  kCreateDatabase,  // checked in master
+  kBackupDatabase,
   kAlter,  // ALTER TABLE, CREATE/DROP INDEX and TRIGGER on a table
   kDrop,   // DROP TABLE / VIEW / PROCEDURE
 };
@@ -44,8 +46,9 @@ enum class Access {
 class AccessPolicy {
  public:
   virtual ~AccessPolicy() = default;
+  // `column`: the column a SELECT or UPDATE touches; empty for the whole object.
   virtual std::optional<SqlError> Check(std::string_view schema, std::string_view object,
-                                        Access access) = 0;
+                                        Access access, std::string_view column) = 0;
   // Whether `name` is a view of that schema (reads inside a view are the
   // view's own; reads inside a trigger follow the trigger's table).
   virtual bool IsView(std::string_view schema, std::string_view name) = 0;
@@ -109,13 +112,15 @@ class StatementAuthorizer {
   int DecideAction(int action, std::string_view a3, std::string_view a4, std::string_view schema,
                    std::string_view inner);
   int Deny(SqlError error);
-  int Ask(std::string_view schema, std::string_view object, Access access);
+  int Ask(std::string_view schema, std::string_view object, Access access,
+          std::string_view column = {});
   bool Exposed(std::string_view schema, std::string_view table) const;
 
   bool user_ = false;
   AccessPolicy* policy_ = nullptr;
   std::set<std::pair<std::string, std::string>> exposed_;           // lower case
-  std::set<std::tuple<std::string, std::string, Access>> allowed_;  // this compilation
+  // (schema, object, access, column) allowed in this compilation, lower case.
+  std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;
   std::optional<SqlError> denial_;
   bool changes_schema_ = false;  // this compilation writes SQLite's schema table
 };

@@ -41,6 +41,8 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
       lead.IsAnyWord({"grant", "revoke", "deny"}) &&
       (previous.IsAnyWord({"grant", "revoke", "deny", "for"}) || previous.IsSymbol(","));
   if (in_permission && word.IsAnyWord({"create", "backup"})) return false;
+  // WITH GRANT OPTION, REVOKE GRANT OPTION FOR.
+  if (word.IsWord("grant") && previous.IsAnyWord({"with", "revoke"})) return false;
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
     if (state.view && !state.view_has_query) {

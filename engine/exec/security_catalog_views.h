@@ -1,0 +1,17 @@
+#pragma once
+// SQL Server 2000's security catalog views over a database's users, roles,
+// memberships and permissions: sysusers, sysmembers, sysprotects and
+// syspermissions. Each is a parenthesised SELECT for CatalogViewSql.
+
+#include <string>
+
+#include "engine/exec/catalog_views.h"
+
+namespace sqlengine::exec {
+
+std::string SysUsers(const CatalogTarget& target);
+std::string SysMembers(const CatalogTarget& target);
+std::string SysProtects(const CatalogTarget& target);
+std::string SysPermissions(const CatalogTarget& target);
+
+}  // namespace sqlengine::exec
