@@ -166,22 +166,24 @@ void Server::ReapFinished() {
 }
 
 void Server::Refuse(int fd, const std::string& peer) {
-  // Closed before anything is read: the client sees its PRELOGIN fail.
-  close(fd);
   ++refusals_unlogged_;
   auto now = std::chrono::steady_clock::now();
-  if (now - last_refusal_logged_ < std::chrono::seconds(1)) return;
-  std::string also = refusals_unlogged_ > 1 ? " (" + std::to_string(refusals_unlogged_) +
-                                                  " refused since the last note)"
-                                            : "";
-  log_.Warning("Could not connect because the maximum number of '" +
-               std::to_string(connection_limit_) +
-               "' user connections has already been reached. The system administrator can use "
-               "sp_configure to increase the maximum value. The connection has been closed. "
-               "[CLIENT: " +
-               peer + "]" + also);
-  last_refusal_logged_ = now;
-  refusals_unlogged_ = 0;
+  if (now - last_refusal_logged_ >= std::chrono::seconds(1)) {
+    std::string also = refusals_unlogged_ > 1 ? " (" + std::to_string(refusals_unlogged_) +
+                                                    " refused since the last note)"
+                                              : "";
+    log_.Warning("Could not connect because the maximum number of '" +
+                 std::to_string(connection_limit_) +
+                 "' user connections has already been reached. The system administrator can "
+                 "use sp_configure to increase the maximum value. The connection has been "
+                 "closed. [CLIENT: " +
+                 peer + "]" + also);
+    last_refusal_logged_ = now;
+    refusals_unlogged_ = 0;
+  }
+  // Closed before anything is read (the client sees its PRELOGIN fail), and
+  // only after the note is written, so whoever sees the close finds it logged.
+  close(fd);
 }
 
 void Server::Accept(int listen_fd) {
