@@ -29,6 +29,7 @@
 #include "dbplatform/platform.h"
 #include "velmora/form1.h"
 #include "velmora/frmsql.h"
+#include "velmora/list_box.h"
 #include "velmora/messages.h"
 #include "velmora/program_end.h"
 
