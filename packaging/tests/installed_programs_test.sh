@@ -125,6 +125,12 @@ run_as_user env QT_QPA_PLATFORM=offscreen \
 # The programs themselves show their windows on a virtual display. Xvfb
 # picks a free display itself (-displayfd), so parallel runs do not collide.
 if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null; then
+  # An X server that is not root cannot make its socket folder; a desktop
+  # system has it from boot (root's, world-writable and sticky), a fresh
+  # container may not.
+  if [ "$(id -u)" -eq 0 ] && [ ! -d /tmp/.X11-unix ]; then
+    install -d -m 1777 -o root -g root /tmp/.X11-unix
+  fi
   run_as_user bash -c '
     set -u
     Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$HOME/display" 2>/dev/null &
