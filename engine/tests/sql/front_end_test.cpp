@@ -121,7 +121,7 @@ TEST(QueryParser, SelectClauses) {
       "UNION ALL SELECT 1, 2, 3, 4, 5 ORDER BY 1 DESC, a"));
   ASSERT_EQ(query->terms.size(), 2u);
   EXPECT_TRUE(query->union_all[0]);
-  const parse::QuerySpec& first = *query->terms[0];
+  const parse::SelectBlock& first = *query->terms[0];
   EXPECT_TRUE(first.distinct);
   ASSERT_TRUE(first.top);
   std::vector<std::string> aliases;

@@ -169,7 +169,7 @@ class Binder {
       scopes.emplace_back();
       scopes.back().parent = parent;
       bound.terms.push_back(
-          Spec(*query.terms[k], scopes.back(), k == 0 ? &bound.columns : nullptr,
+          Block(*query.terms[k], scopes.back(), k == 0 ? &bound.columns : nullptr,
                query.order_by.empty() || query.terms.size() > 1 ? nullptr : &query.order_by,
                &bound.order_by));
     }
@@ -188,22 +188,22 @@ class Binder {
  private:
   // ---- query blocks
 
-  BoundSpec Spec(const parse::QuerySpec& spec, Scope& scope, std::vector<Column>* columns,
+  BoundSelectBlock Block(const parse::SelectBlock& block, Scope& scope, std::vector<Column>* columns,
                  const std::vector<parse::OrderItem>* order_by, std::vector<BoundOrder>* orders) {
-    BoundSpec bound;
-    for (const auto& source : spec.from) bound.from.push_back(Source(*source, scope));
-    if (spec.top) {
-      bound.top = Value(*spec.top, scope, Clause::kTop);
+    BoundSelectBlock bound;
+    for (const auto& source : block.from) bound.from.push_back(Source(*source, scope));
+    if (block.top) {
+      bound.top = Value(*block.top, scope, Clause::kTop);
       if (ClassOf(bound.top->type.type) != TypeClass::kInteger) Refuse("TOP count");
     }
-    bound.distinct = spec.distinct;
-    if (spec.where) bound.where = Predicate(*spec.where, scope, Clause::kWhere);
-    for (const auto& group : spec.group_by) {
+    bound.distinct = block.distinct;
+    if (block.where) bound.where = Predicate(*block.where, scope, Clause::kWhere);
+    for (const auto& group : block.group_by) {
       bound.group_by.push_back(Value(*group, scope, Clause::kGroupBy));
       if (HasAggregate(*bound.group_by.back())) Refuse("aggregate in GROUP BY");
     }
     std::vector<Column> result;
-    for (const parse::SelectItem& item : spec.items) {
+    for (const parse::SelectItem& item : block.items) {
       if (item.star) {
         ExpandStar(item, scope, bound, result);
         continue;
@@ -214,18 +214,18 @@ class Binder {
       result.push_back(Column{name, value->type});
       bound.items.push_back(std::move(value));
     }
-    if (spec.having) bound.having = Predicate(*spec.having, scope, Clause::kHaving);
+    if (block.having) bound.having = Predicate(*block.having, scope, Clause::kHaving);
     bool grouped = !bound.group_by.empty() || bound.having ||
                    std::any_of(bound.items.begin(), bound.items.end(),
                                [](const Bound& item) { return HasAggregate(*item); });
     if (order_by != nullptr) {
       for (const parse::OrderItem& item : *order_by) {
-        int ordinal = OrdinalOf(*item.expr, result, spec.items);
+        int ordinal = OrdinalOf(*item.expr, result, block.items);
         if (ordinal > 0) {
           orders->push_back(BoundOrder{nullptr, ordinal, item.descending});
           continue;
         }
-        if (spec.distinct) Refuse("ORDER BY outside a DISTINCT list");
+        if (block.distinct) Refuse("ORDER BY outside a DISTINCT list");
         Bound value = Value(*item.expr, scope, Clause::kOrderBy);
         grouped = grouped || HasAggregate(*value);
         orders->push_back(BoundOrder{std::move(value), 0, item.descending});
@@ -244,7 +244,7 @@ class Binder {
     return bound;
   }
 
-  void ExpandStar(const parse::SelectItem& item, const Scope& scope, BoundSpec& bound,
+  void ExpandStar(const parse::SelectItem& item, const Scope& scope, BoundSelectBlock& bound,
                   std::vector<Column>& result) {
     bool any = false;
     for (const Binding& binding : scope.bindings) {
@@ -285,12 +285,12 @@ class Binder {
   }
 
   void UnifyUnionColumns(BoundQuery& bound) {
-    for (const BoundSpec& term : bound.terms) {
+    for (const BoundSelectBlock& term : bound.terms) {
       if (term.items.size() != bound.columns.size()) Refuse("UNION widths");
     }
     for (size_t c = 0; c < bound.columns.size(); ++c) {
       std::optional<ColumnType> common;
-      for (const BoundSpec& term : bound.terms) {
+      for (const BoundSelectBlock& term : bound.terms) {
         const BoundExpr& item = *term.items[c];
         if (item.null_literal) continue;
         if (common && ClassOf(common->type) != ClassOf(item.type.type) &&
@@ -301,7 +301,7 @@ class Binder {
       }
       ColumnType type = common.value_or(ColumnType{SqlType::kInt});
       type.nullable = false;
-      for (const BoundSpec& term : bound.terms) type.nullable |= term.items[c]->type.nullable;
+      for (const BoundSelectBlock& term : bound.terms) type.nullable |= term.items[c]->type.nullable;
       bound.columns[c].type = type;
     }
   }
@@ -422,17 +422,17 @@ class Binder {
   // SQL Server refuses a column outside the aggregates and the GROUP BY list
   // (SQLite would answer with some row's value): 8118 / 8120 in the select
   // list; in HAVING and ORDER BY the rewriter's path reports it.
-  static void CheckGrouped(const BoundExpr& e, const BoundSpec& spec, bool select_list) {
+  static void CheckGrouped(const BoundExpr& e, const BoundSelectBlock& block, bool select_list) {
     if (e.kind == BoundKind::kAggregate) return;
-    for (const Bound& group : spec.group_by) {
+    for (const Bound& group : block.group_by) {
       if (SameTree(e, *group)) return;
     }
     if (e.kind == BoundKind::kColumn && !e.outer_reference) {
       if (!select_list) Refuse("ungrouped column outside the select list");
-      throw MakeError(spec.group_by.empty() ? 8118 : 8120, {e.op});
+      throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
     }
     if (e.query) Refuse("subquery in a grouped query");
-    for (const Bound& arg : e.args) CheckGrouped(*arg, spec, select_list);
+    for (const Bound& arg : e.args) CheckGrouped(*arg, block, select_list);
   }
 
   // ---- expressions
@@ -543,17 +543,17 @@ class Binder {
   // guarantees one row (an aggregate without GROUP BY, TOP 1).
   static void SingleRowOnly(BoundQuery& query) {
     if (query.terms.size() != 1) Refuse("UNION as a value");
-    BoundSpec& spec = query.terms.front();
-    bool aggregate = HasAggregate(*spec.items[0]);
-    if (aggregate && spec.group_by.empty() && !spec.having) return;
-    if (spec.top && spec.top->kind == BoundKind::kLiteral && spec.top->sql == "1") return;
-    if (aggregate || spec.top || spec.distinct || !spec.group_by.empty() || spec.having)
+    BoundSelectBlock& block = query.terms.front();
+    bool aggregate = HasAggregate(*block.items[0]);
+    if (aggregate && block.group_by.empty() && !block.having) return;
+    if (block.top && block.top->kind == BoundKind::kLiteral && block.top->sql == "1") return;
+    if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
       Refuse("subquery shape");
-    ColumnType type = spec.items[0]->type;
+    ColumnType type = block.items[0]->type;
     Bound single = Make(BoundKind::kAggregate, type);
     single->sql = "sqlengine_single_value";
-    single->args.push_back(std::move(spec.items[0]));
-    spec.items[0] = std::move(single);
+    single->args.push_back(std::move(block.items[0]));
+    block.items[0] = std::move(single);
     // Its ORDER BY no longer has rows to order.
     query.order_by.clear();
   }

@@ -70,7 +70,7 @@ struct BoundOrder {
   bool descending = false;
 };
 
-struct BoundSpec {
+struct BoundSelectBlock {
   std::unique_ptr<BoundExpr> top;
   bool distinct = false;
   std::vector<std::unique_ptr<BoundExpr>> items;
@@ -81,7 +81,7 @@ struct BoundSpec {
 };
 
 struct BoundQuery {
-  std::vector<BoundSpec> terms;
+  std::vector<BoundSelectBlock> terms;
   std::vector<bool> union_all;
   std::vector<BoundOrder> order_by;
   std::vector<Column> columns;  // the result: names ("" for an unnamed expression) and types

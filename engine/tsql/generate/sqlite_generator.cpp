@@ -12,7 +12,7 @@ using bind::BoundExpr;
 using bind::BoundKind;
 using bind::BoundQuery;
 using bind::BoundSource;
-using bind::BoundSpec;
+using bind::BoundSelectBlock;
 using bind::ClassOf;
 using bind::TypeClass;
 
@@ -23,12 +23,12 @@ class Generator {
     bool compound = query.terms.size() > 1;
     for (size_t k = 0; k < query.terms.size(); ++k) {
       if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
-      const BoundSpec& term = query.terms[k];
+      const BoundSelectBlock& term = query.terms[k];
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
-        sql += "SELECT * FROM (" + Spec(term, query) + " LIMIT " + Top(*term.top) + ")";
+        sql += "SELECT * FROM (" + Block(term, query) + " LIMIT " + Top(*term.top) + ")";
       } else {
-        sql += Spec(term, query);
+        sql += Block(term, query);
       }
     }
     if (!query.order_by.empty()) {
@@ -57,33 +57,33 @@ class Generator {
     return "sqlengine_top_count(" + Expr(top) + ")";
   }
 
-  std::string Spec(const BoundSpec& spec, const BoundQuery& query) {
-    std::string sql = spec.distinct ? "SELECT DISTINCT " : "SELECT ";
-    for (size_t k = 0; k < spec.items.size(); ++k) {
+  std::string Block(const BoundSelectBlock& block, const BoundQuery& query) {
+    std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
+    for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
-      sql += Expr(*spec.items[k]);
+      sql += Expr(*block.items[k]);
       // Derived tables and subqueries are read by these names.
-      if (&spec == &query.terms.front() && k < query.columns.size() &&
+      if (&block == &query.terms.front() && k < query.columns.size() &&
           !query.columns[k].name.empty()) {
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
       }
     }
-    if (!spec.from.empty()) {
+    if (!block.from.empty()) {
       sql += " FROM ";
-      for (size_t k = 0; k < spec.from.size(); ++k) {
+      for (size_t k = 0; k < block.from.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += Source(*spec.from[k]);
+        sql += Source(*block.from[k]);
       }
     }
-    if (spec.where) sql += " WHERE " + Expr(*spec.where);
-    if (!spec.group_by.empty()) {
+    if (block.where) sql += " WHERE " + Expr(*block.where);
+    if (!block.group_by.empty()) {
       sql += " GROUP BY ";
-      for (size_t k = 0; k < spec.group_by.size(); ++k) {
+      for (size_t k = 0; k < block.group_by.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += Expr(*spec.group_by[k]);
+        sql += Expr(*block.group_by[k]);
       }
     }
-    if (spec.having) sql += " HAVING " + Expr(*spec.having);
+    if (block.having) sql += " HAVING " + Expr(*block.having);
     return sql;
   }
 

@@ -84,13 +84,13 @@ class Parser {
   std::unique_ptr<Query> QueryBody() {
     DepthGuard guard(*this);
     auto query = std::make_unique<Query>();
-    query->terms.push_back(Spec());
+    query->terms.push_back(Block());
     while (At().IsWord("union")) {
       ++i_;
       query->union_all.push_back(AcceptWord("all"));
       if (At().IsSymbol("(")) throw NotParsed("parenthesised union term");
       if (!At().IsWord("select")) Fail();
-      query->terms.push_back(Spec());
+      query->terms.push_back(Block());
     }
     if (At().IsWord("order")) {
       ++i_;
@@ -109,48 +109,48 @@ class Parser {
     return query;
   }
 
-  std::unique_ptr<QuerySpec> Spec() {
-    auto spec = std::make_unique<QuerySpec>();
-    spec->origin = Next();  // SELECT
+  std::unique_ptr<SelectBlock> Block() {
+    auto block = std::make_unique<SelectBlock>();
+    block->origin = Next();  // SELECT
     if (AcceptWord("distinct")) {
-      spec->distinct = true;
+      block->distinct = true;
     } else {
       AcceptWord("all");
     }
     if (At().IsWord("top")) {
       const Token& top = Next();
       if (AcceptSymbol("(")) {
-        spec->top = Expression();
+        block->top = Expression();
         ExpectSymbol(")");
       } else if (At().kind == TokenKind::kNumber || At().kind == TokenKind::kVariable) {
-        spec->top = Primary();
+        block->top = Primary();
       } else {
         Fail();
       }
-      spec->top->origin = top;
+      block->top->origin = top;
       if (At().IsAnyWord({"percent", "with"})) throw NotParsed("TOP PERCENT / WITH TIES");
     }
     do {
-      spec->items.push_back(Item());
+      block->items.push_back(Item());
     } while (AcceptSymbol(","));
     if (At().IsWord("into")) throw NotParsed("SELECT INTO");
     if (AcceptWord("from")) {
       do {
-        spec->from.push_back(JoinedSource());
+        block->from.push_back(JoinedSource());
       } while (AcceptSymbol(","));
     }
-    if (AcceptWord("where")) spec->where = Expression();
+    if (AcceptWord("where")) block->where = Expression();
     if (At().IsWord("group")) {
       ++i_;
       ExpectWord("by");
       if (At().IsWord("all")) throw NotParsed("GROUP BY ALL");
       do {
-        spec->group_by.push_back(Expression());
+        block->group_by.push_back(Expression());
       } while (AcceptSymbol(","));
       if (At().IsWord("with")) throw NotParsed("WITH ROLLUP / CUBE");
     }
-    if (AcceptWord("having")) spec->having = Expression();
-    return spec;
+    if (AcceptWord("having")) block->having = Expression();
+    return block;
   }
 
   // Whether a string may stand as an alias here (`'name' = expr`, `expr 'name'`).
@@ -555,9 +555,9 @@ class Parser {
     return node;
   }
 
-  TypeSpec Type() {
+  WrittenType Type() {
     if (!At().IsName()) Fail();
-    TypeSpec type;
+    WrittenType type;
     type.origin = At();
     type.name = Next().value;
     if (AcceptSymbol("(")) {

@@ -40,7 +40,7 @@ enum class ExprKind {
 enum class LiteralKind { kInteger, kDecimal, kFloat, kString, kNationalString, kBinary, kNull };
 
 // A type as written in CAST / CONVERT: "varchar", {"10"}.
-struct TypeSpec {
+struct WrittenType {
   std::string name;
   std::vector<std::string> arguments;
   Token origin;
@@ -59,7 +59,7 @@ struct Expr {
   bool has_operand = false;  // simple CASE
   bool has_else = false;
   std::vector<std::unique_ptr<Expr>> args;
-  std::optional<TypeSpec> type;
+  std::optional<WrittenType> type;
   std::unique_ptr<Query> query;
 };
 
@@ -90,7 +90,7 @@ struct OrderItem {
 };
 
 // One SELECT ... [FROM ...] [WHERE ...] [GROUP BY ...] [HAVING ...].
-struct QuerySpec {
+struct SelectBlock {
   std::unique_ptr<Expr> top;  // TOP n / TOP (expr)
   bool distinct = false;
   std::vector<SelectItem> items;
@@ -103,7 +103,7 @@ struct QuerySpec {
 
 // SELECT ... [UNION [ALL] SELECT ...]... [ORDER BY ...].
 struct Query {
-  std::vector<std::unique_ptr<QuerySpec>> terms;
+  std::vector<std::unique_ptr<SelectBlock>> terms;
   std::vector<bool> union_all;  // between terms[k] and terms[k + 1]
   std::vector<OrderItem> order_by;
 };
