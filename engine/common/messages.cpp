@@ -42,6 +42,7 @@ constexpr MessageDef kMessages[] = {
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
+    {174, 15, "The %.*ls function requires %d argument(s)."},
     {178, 15, "A RETURN statement with a return value cannot be used in this context."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
@@ -176,6 +177,7 @@ constexpr MessageDef kMessages[] = {
      "the logical file names."},
     {3262, 10, "The backup set is valid."},
     {3621, 10, "The statement has been terminated."},
+    {3623, 16, "A domain error occurred."},
     {3701, 11,
      "Cannot %S_MSG the %S_MSG '%.*ls', because it does not exist in the system catalog."},
     {3702, 16, "Cannot drop the %S_MSG '%.*ls' because it is currently in use."},

@@ -14,15 +14,6 @@
 namespace sqlengine::exec {
 namespace {
 
-void ResultText(sqlite3_context* context, const std::string& text) {
-  sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
-void ResultError(sqlite3_context* context, const SqlError& error) {
-  std::string message = FunctionErrorText(error);
-  sqlite3_result_error(context, message.c_str(), -1);
-}
-
 // sqlengine_date_style(value, style): a datetime in the style's text; any
 // other value as it is.
 void DateStyle(sqlite3_context* context, int, sqlite3_value** args) {
@@ -33,9 +24,9 @@ void DateStyle(sqlite3_context* context, int, sqlite3_value** args) {
     std::optional<DateTime> when = text.size() == 23 ? StoredDateTime(text) : std::nullopt;
     if (when) {
       try {
-        return ResultText(context, values::DateTimeStyled(*when, sqlite3_value_int(args[1])));
+        return SqliteResultText(context, values::DateTimeStyled(*when, sqlite3_value_int(args[1])));
       } catch (const SqlError& error) {
-        return ResultError(context, error);
+        return ResultSqlError(context, error);
       }
     }
   }
@@ -55,9 +46,9 @@ void DateTimeStyled(sqlite3_context* context, int, sqlite3_value** args) {
       when =
           std::get<DateTime>(ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kDateTime}));
     }
-    ResultText(context, DateTimeText(when));
+    SqliteResultText(context, DateTimeText(when));
   } catch (const SqlError& error) {
-    ResultError(context, error);
+    ResultSqlError(context, error);
   }
 }
 

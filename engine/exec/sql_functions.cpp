@@ -17,9 +17,13 @@
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
+#include "engine/exec/function_registration.h"
+#include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/string_functions.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
@@ -31,57 +35,30 @@ FunctionHost& Host(sqlite3_context* context) {
   return *static_cast<FunctionHost*>(sqlite3_user_data(context));
 }
 
-void ResultText(sqlite3_context* context, const std::string& text) {
-  sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
-std::string ArgText(sqlite3_value* value) {
-  const unsigned char* text = sqlite3_value_text(value);
-  return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_value_bytes(value))
-              : std::string();
-}
-
-// Number of UTF-8 characters and the byte offset of character `index`.
-size_t CharacterCount(std::string_view text) {
-  size_t count = 0;
-  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
-size_t ByteOffset(std::string_view text, size_t characters) {
-  size_t i = 0;
-  while (i < text.size() && characters > 0) {
-    ++i;
-    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
-    --characters;
-  }
-  return i;
-}
-
 void GetDate(sqlite3_context* context, int, sqlite3_value**) {
-  ResultText(context, catalog::CurrentTimestamp());
+  SqliteResultText(context, catalog::CurrentTimestamp());
 }
 
 // LEN ignores trailing spaces.
 void Len(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string text = ArgText(args[0]);
+  std::string text = SqliteValueText(args[0]);
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  sqlite3_result_int64(context, static_cast<sqlite3_int64>(CharacterCount(text)));
+  sqlite3_result_int64(context, static_cast<sqlite3_int64>(Utf8CharacterCount(text)));
 }
 
 void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
-  std::string text = ArgText(args[0]);
+  std::string text = SqliteValueText(args[0]);
   sqlite3_int64 count = sqlite3_value_int64(args[1]);
   if (count < 0) return sqlite3_result_null(context);
-  size_t length = CharacterCount(text);
+  size_t length = Utf8CharacterCount(text);
   size_t keep = std::min<size_t>(static_cast<size_t>(count), length);
-  size_t from = left ? 0 : ByteOffset(text, length - keep);
-  size_t to = left ? ByteOffset(text, keep) : text.size();
-  ResultText(context, text.substr(from, to - from));
+  size_t from = left ? 0 : Utf8ByteOffset(text, length - keep);
+  size_t to = left ? Utf8ByteOffset(text, keep) : text.size();
+  SqliteResultText(context, text.substr(from, to - from));
 }
 
 void Left(sqlite3_context* context, int, sqlite3_value** args) { LeftOrRight(context, args, true); }
@@ -113,10 +90,10 @@ void Substring(sqlite3_context* context, int, sqlite3_value** args) {
     size_t taken = std::min(count, size - from);
     return sqlite3_result_blob(context, data + from, static_cast<int>(taken), SQLITE_TRANSIENT);
   }
-  std::string text = ArgText(args[0]);
-  size_t from = ByteOffset(text, skip);
-  size_t to = from + ByteOffset(std::string_view(text).substr(from), count);
-  ResultText(context, text.substr(from, to - from));
+  std::string text = SqliteValueText(args[0]);
+  size_t from = Utf8ByteOffset(text, skip);
+  size_t to = from + Utf8ByteOffset(std::string_view(text).substr(from), count);
+  SqliteResultText(context, text.substr(from, to - from));
 }
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
@@ -125,15 +102,15 @@ void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
-  std::string find = tsql::ToLower(ArgText(args[0]));
-  std::string in = tsql::ToLower(ArgText(args[1]));
+  std::string find = tsql::ToLower(SqliteValueText(args[0]));
+  std::string in = tsql::ToLower(SqliteValueText(args[1]));
   sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
-  size_t from = ByteOffset(in, static_cast<size_t>(start - 1));
+  size_t from = Utf8ByteOffset(in, static_cast<size_t>(start - 1));
   size_t at = find.empty() ? std::string::npos : in.find(find, from);
   sqlite3_result_int64(context,
                        at == std::string::npos
                            ? 0
-                           : static_cast<sqlite3_int64>(CharacterCount(in.substr(0, at)) + 1));
+                           : static_cast<sqlite3_int64>(Utf8CharacterCount(in.substr(0, at)) + 1));
 }
 
 void NewId(sqlite3_context* context, int, sqlite3_value**) {
@@ -147,24 +124,24 @@ void NewId(sqlite3_context* context, int, sqlite3_value**) {
                 "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
                 bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
                 bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  ResultText(context, text);
+  SqliteResultText(context, text);
 }
 
 void DbName(sqlite3_context* context, int, sqlite3_value**) {
-  ResultText(context, Host(context).DatabaseName());
+  SqliteResultText(context, Host(context).DatabaseName());
 }
 void LoginName(sqlite3_context* context, int, sqlite3_value**) {
-  ResultText(context, Host(context).LoginName());
+  SqliteResultText(context, Host(context).LoginName());
 }
-void UserName(sqlite3_context* context, int, sqlite3_value**) { ResultText(context, "dbo"); }
+void UserName(sqlite3_context* context, int, sqlite3_value**) { SqliteResultText(context, "dbo"); }
 
 void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string role = ArgText(args[0]);
+  std::string role = SqliteValueText(args[0]);
   std::optional<std::string> login;
   if (count > 1) {
     if (sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
-    login = ArgText(args[1]);
+    login = SqliteValueText(args[1]);
   }
   std::optional<int> member = Host(context).ServerRoleMember(role, login);
   if (!member) return sqlite3_result_null(context);
@@ -174,12 +151,12 @@ void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** arg
 // sqlengine_type_property(declared type, property): what syscolumns and
 // INFORMATION_SCHEMA.COLUMNS report for a declared column type.
 void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
-  std::optional<ColumnType> type = tsql::ParseDeclaredType(ArgText(args[0]));
+  std::optional<ColumnType> type = tsql::ParseDeclaredType(SqliteValueText(args[0]));
   if (!type) type = ColumnType{SqlType::kSqlVariant};
-  std::string property = ArgText(args[1]);
+  std::string property = SqliteValueText(args[1]);
   bool unicode = type->type == SqlType::kNChar || type->type == SqlType::kNVarChar ||
                  type->type == SqlType::kNText;
-  if (property == "name") return ResultText(context, std::string(tsql::TypeName(type->type)));
+  if (property == "name") return SqliteResultText(context, std::string(tsql::TypeName(type->type)));
   if (property == "chars") {
     if (!tsql::IsCharacterType(type->type) && type->type != SqlType::kBinary &&
         type->type != SqlType::kVarBinary) {
@@ -241,7 +218,7 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
 // sqlengine_object_name('[db].[owner].[name]'): the last part, unquoted.
 void ObjectName(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  std::string text = ArgText(args[0]);
+  std::string text = SqliteValueText(args[0]);
   size_t dot = std::string::npos;
   bool bracket = false;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -254,13 +231,13 @@ void ObjectName(sqlite3_context* context, int, sqlite3_value** args) {
                            (name.front() == '"' && name.back() == '"'))) {
     name = name.substr(1, name.size() - 2);
   }
-  ResultText(context, name);
+  SqliteResultText(context, name);
 }
 
 // sqlengine_file_pages(path): size of a file in 8 KB pages (0 when absent).
 void FilePages(sqlite3_context* context, int, sqlite3_value** args) {
   std::error_code error;
-  auto bytes = std::filesystem::file_size(ArgText(args[0]), error);
+  auto bytes = std::filesystem::file_size(SqliteValueText(args[0]), error);
   sqlite3_result_int64(context, error ? 0 : static_cast<sqlite3_int64>((bytes + 8191) / 8192));
 }
 
@@ -356,14 +333,7 @@ void ColumnBitmap(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_blob(context, bitmap.data(), static_cast<int>(bitmap.size()), SQLITE_TRANSIENT);
 }
 
-struct Definition {
-  const char* name;
-  int arguments;
-  void (*function)(sqlite3_context*, int, sqlite3_value**);
-  bool deterministic;
-};
-
-constexpr Definition kFunctions[] = {
+constexpr FunctionDefinition kFunctions[] = {
     {"getdate", 0, GetDate, false},
     {"getutcdate", 0, GetDate, false},
     {"len", 1, Len, true},
@@ -399,13 +369,9 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
   RegisterSingleValue(db);
-  for (const Definition& definition : kFunctions) {
-    int flags = SQLITE_UTF8 | (definition.deterministic ? SQLITE_DETERMINISTIC : 0);
-    if (sqlite3_create_function_v2(db, definition.name, definition.arguments, flags, &host,
-                                   definition.function, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(std::string("cannot register ") + definition.name);
-    }
-  }
+  RegisterStringFunctions(db);
+  RegisterMathFunctions(db);
+  RegisterFunctionTable(db, kFunctions, &host);
 }
 
 }  // namespace sqlengine::exec

@@ -170,6 +170,11 @@ std::string FunctionErrorText(const SqlError& error) {
          error.message().text;
 }
 
+void ResultSqlError(sqlite3_context* context, const SqlError& error) {
+  std::string text = FunctionErrorText(error);
+  sqlite3_result_error(context, text.c_str(), -1);
+}
+
 void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed) {
   if ((rc & 0xFF) == SQLITE_INTERRUPT) throw Cancelled{};
   SqlError error = Translate(db, rc, failed);

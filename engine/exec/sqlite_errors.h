@@ -26,6 +26,10 @@ struct FailedStatement {
 // error keeps its SQL Server number: "sqlengine:<number>:<text>".
 std::string FunctionErrorText(const SqlError& error);
 
+// Ends an engine function's call with `error` (sqlite3_result_error of its
+// FunctionErrorText).
+void ResultSqlError(sqlite3_context* context, const SqlError& error);
+
 // Throws the SqlError for rc (the connection's last error), or Cancelled.
 [[noreturn]] void ThrowSqliteError(sqlite3* db, int rc, const FailedStatement& failed);
 

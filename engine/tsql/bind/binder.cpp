@@ -1,8 +1,10 @@
 #include "engine/tsql/bind/binder.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "engine/common/error.h"
+#include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -71,6 +73,13 @@ Bound Make(BoundKind kind, ColumnType type) {
   node->kind = kind;
   node->type = type;
   return node;
+}
+
+std::optional<std::int64_t> IntegerLiteralValue(std::string_view digits) {
+  std::int64_t value = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
 }
 
 bool NullableAny(const std::vector<Bound>& args) {
@@ -170,8 +179,8 @@ class Binder {
       scopes.back().parent = parent;
       bound.terms.push_back(
           Block(*query.terms[k], scopes.back(), k == 0 ? &bound.columns : nullptr,
-               query.order_by.empty() || query.terms.size() > 1 ? nullptr : &query.order_by,
-               &bound.order_by));
+                query.order_by.empty() || query.terms.size() > 1 ? nullptr : &query.order_by,
+                &bound.order_by));
     }
     bound.union_all = query.union_all;
     if (query.terms.size() > 1) {
@@ -188,8 +197,10 @@ class Binder {
  private:
   // ---- query blocks
 
-  BoundSelectBlock Block(const parse::SelectBlock& block, Scope& scope, std::vector<Column>* columns,
-                 const std::vector<parse::OrderItem>* order_by, std::vector<BoundOrder>* orders) {
+  BoundSelectBlock Block(const parse::SelectBlock& block, Scope& scope,
+                         std::vector<Column>* columns,
+                         const std::vector<parse::OrderItem>* order_by,
+                         std::vector<BoundOrder>* orders) {
     BoundSelectBlock bound;
     for (const auto& source : block.from) bound.from.push_back(Source(*source, scope));
     if (block.top) {
@@ -301,7 +312,8 @@ class Binder {
       }
       ColumnType type = common.value_or(ColumnType{SqlType::kInt});
       type.nullable = false;
-      for (const BoundSelectBlock& term : bound.terms) type.nullable |= term.items[c]->type.nullable;
+      for (const BoundSelectBlock& term : bound.terms)
+        type.nullable |= term.items[c]->type.nullable;
       bound.columns[c].type = type;
     }
   }
@@ -846,7 +858,8 @@ class Binder {
     for (const FunctionRule& candidate : kFunctions) {
       if (candidate.name == name) rule = &candidate;
     }
-    if (rule == nullptr || expr.distinct || expr.count_star) Refuse("function");
+    if (expr.distinct || expr.count_star) Refuse("function");
+    if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
     if (count < rule->min_args || count > rule->max_args) Refuse("argument count");
     Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
@@ -938,6 +951,35 @@ class Binder {
       type.nullable = NullableAny(args);
     node->type = type;
     return node;
+  }
+
+  // A function of the library table (library_functions.h).
+  Bound Library(const Expr& expr, const Scope& scope, Clause clause) {
+    std::vector<Bound> args;
+    std::vector<ArgumentShape> shapes;
+    for (const auto& arg : expr.args) {
+      Bound bound = Value(*arg, scope, clause);
+      ArgumentShape shape{bound->type, bound->null_literal, std::nullopt};
+      if (arg->kind == ExprKind::kLiteral && arg->literal == parse::LiteralKind::kInteger)
+        shape.integer = IntegerLiteralValue(arg->value);
+      shapes.push_back(shape);
+      args.push_back(std::move(bound));
+    }
+    std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
+    if (!call) Refuse("function");
+    Bound node = Make(BoundKind::kCall, call->type);
+    node->sql = call->sql;
+    node->args = std::move(args);
+    node->type.nullable = !call->never_null && NullableAny(node->args);
+    for (const std::string& extra : call->extra_arguments) {
+      Bound literal = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+      literal->sql = extra;
+      node->args.push_back(std::move(literal));
+    }
+    if (!call->convert_result) return node;
+    Bound converted = Make(BoundKind::kConvert, node->type);
+    converted->args.push_back(std::move(node));
+    return converted;
   }
 
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {

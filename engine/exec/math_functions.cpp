@@ -1,0 +1,100 @@
+#include "engine/exec/math_functions.h"
+
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/function_registration.h"
+#include "engine/exec/sqlite_errors.h"
+
+namespace sqlengine::exec {
+namespace {
+
+bool AnyNull(int count, sqlite3_value** args) {
+  for (int k = 0; k < count; ++k) {
+    if (sqlite3_value_type(args[k]) == SQLITE_NULL) return true;
+  }
+  return false;
+}
+
+// A float result, or 3623 when the arguments were outside the domain.
+void ResultFloat(sqlite3_context* context, double value) {
+  if (std::isnan(value) || std::isinf(value)) return ResultSqlError(context, MakeError(3623));
+  sqlite3_result_double(context, value);
+}
+
+template <double (*kFunction)(double)>
+void Unary(sqlite3_context* context, int, sqlite3_value** args) {
+  if (AnyNull(1, args)) return sqlite3_result_null(context);
+  ResultFloat(context, kFunction(sqlite3_value_double(args[0])));
+}
+
+double Square(double x) { return x * x; }
+double Cotangent(double x) { return 1.0 / std::tan(x); }
+// The C library answers a pole or a zero argument with an infinity, which
+// ResultFloat turns into the domain error SQL Server reports.
+double NaturalLog(double x) { return std::log(x); }
+double CommonLog(double x) { return std::log10(x); }
+double SquareRoot(double x) { return std::sqrt(x); }
+double ArcSine(double x) { return std::asin(x); }
+double ArcCosine(double x) { return std::acos(x); }
+
+void ArcTangent2(sqlite3_context* context, int, sqlite3_value** args) {
+  if (AnyNull(2, args)) return sqlite3_result_null(context);
+  ResultFloat(context, std::atan2(sqlite3_value_double(args[0]), sqlite3_value_double(args[1])));
+}
+
+// POWER(x, y) as a float; the binder converts it to x's type. A negative
+// base with a fractional exponent is outside the domain.
+void Power(sqlite3_context* context, int, sqlite3_value** args) {
+  if (AnyNull(2, args)) return sqlite3_result_null(context);
+  double base = sqlite3_value_double(args[0]), exponent = sqlite3_value_double(args[1]);
+  if (base == 0 && exponent < 0) return ResultSqlError(context, MakeError(3623));
+  ResultFloat(context, std::pow(base, exponent));
+}
+
+// SQLite's two-argument log takes the base first; SQL Server 2000's LOG
+// takes one argument, so a second is refused rather than read either way.
+void LogOfTwo(sqlite3_context* context, int, sqlite3_value**) {
+  ResultSqlError(context, MakeError(174, {"log", "1"}));
+}
+
+// RAND([seed]): the connection's generator, reseeded by a seed.
+void Rand(sqlite3_context* context, int count, sqlite3_value** args) {
+  auto& generator = *static_cast<std::mt19937_64*>(sqlite3_user_data(context));
+  if (count == 1 && sqlite3_value_type(args[0]) != SQLITE_NULL)
+    generator.seed(static_cast<std::uint64_t>(sqlite3_value_int64(args[0])));
+  sqlite3_result_double(context, std::uniform_real_distribution<double>(0.0, 1.0)(generator));
+}
+
+void DeleteGenerator(void* generator) { delete static_cast<std::mt19937_64*>(generator); }
+
+constexpr FunctionDefinition kFunctions[] = {
+    {"log", 1, Unary<NaturalLog>, true},  {"log", 2, LogOfTwo, true},
+    {"log10", 1, Unary<CommonLog>, true}, {"sqrt", 1, Unary<SquareRoot>, true},
+    {"square", 1, Unary<Square>, true},   {"asin", 1, Unary<ArcSine>, true},
+    {"acos", 1, Unary<ArcCosine>, true},  {"cot", 1, Unary<Cotangent>, true},
+    {"atn2", 2, ArcTangent2, true},       {"power", 2, Power, true},
+};
+
+void RegisterRand(sqlite3* db, int arguments, void* generator, void (*destroy)(void*)) {
+  if (sqlite3_create_function_v2(db, "rand", arguments, SQLITE_UTF8, generator, Rand, nullptr,
+                                 nullptr, destroy) != SQLITE_OK) {
+    throw std::runtime_error("cannot register rand");
+  }
+}
+
+}  // namespace
+
+void RegisterMathFunctions(sqlite3* db) {
+  RegisterFunctionTable(db, kFunctions);
+  // One generator for both arities, owned by the connection (released with
+  // the registration of the second).
+  auto* generator = new std::mt19937_64(std::random_device{}());
+  RegisterRand(db, 0, generator, nullptr);
+  RegisterRand(db, 1, generator, DeleteGenerator);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,13 @@
+#pragma once
+// T-SQL's mathematical functions where SQLite's differ: LOG is the natural
+// logarithm, a value outside a function's domain is error 3623 rather than
+// NULL, and SQUARE, ATN2, COT and RAND (seeded per connection) exist.
+
+#include <sqlite3.h>
+
+namespace sqlengine::exec {
+
+// Throws std::runtime_error when SQLite refuses a registration.
+void RegisterMathFunctions(sqlite3* db);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,217 @@
+#include "engine/tsql/bind/library_functions.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/tsql/bind/type_rules.h"
+
+namespace sqlengine::tsql::bind {
+namespace {
+
+constexpr int kCharacterLimit = 8000;
+constexpr int kNationalLimit = 4000;
+constexpr int kSysnameLength = 128;
+
+ColumnType Type(SqlType type, int length = 0) {
+  ColumnType result{type};
+  result.length = length;
+  return result;
+}
+
+bool IsCharacter(const ArgumentShape& arg) {
+  // text and ntext take only the functions written for them.
+  return arg.null_literal || (ClassOf(arg.type.type) == TypeClass::kCharacter &&
+                              arg.type.type != SqlType::kText && arg.type.type != SqlType::kNText);
+}
+
+bool IsWhole(const ArgumentShape& arg) {
+  return arg.null_literal || ClassOf(arg.type.type) == TypeClass::kInteger;
+}
+
+bool IsNumber(const ArgumentShape& arg) { return arg.null_literal || IsNumeric(arg.type.type); }
+
+// The varying type of the same character family, `length` long.
+ColumnType VaryingLike(const ArgumentShape& arg, int length) {
+  bool national = !arg.null_literal && IsNational(arg.type.type);
+  return Type(national ? SqlType::kNVarChar : SqlType::kVarChar,
+              std::min(length, national ? kNationalLimit : kCharacterLimit));
+}
+
+// The type SQL Server gives FLOOR, CEILING, ROUND-like functions, SIGN,
+// ABS, DEGREES, RADIANS and POWER: the argument's own, integers below int
+// widened to int, decimals kept at `scale` (their own when nullopt).
+ColumnType SameNumericType(const ArgumentShape& arg, std::optional<int> scale, int precision) {
+  if (arg.null_literal) return Type(SqlType::kFloat);
+  ColumnType type = arg.type;
+  type.identity = false;
+  switch (type.type) {
+    case SqlType::kBit:
+    case SqlType::kTinyInt:
+    case SqlType::kSmallInt:
+      return Type(SqlType::kInt);
+    case SqlType::kSmallMoney:
+      return Type(SqlType::kMoney);
+    case SqlType::kReal:
+      return Type(SqlType::kFloat);
+    case SqlType::kDecimal:
+      if (scale) type.scale = *scale;
+      type.precision = precision > 0 ? precision : type.precision;
+      return type;
+    default:
+      return type;
+  }
+}
+
+std::optional<LibraryCall> Call(std::string sql, ColumnType type) {
+  LibraryCall call;
+  call.sql = std::move(sql);
+  call.type = type;
+  return call;
+}
+
+std::optional<LibraryCall> Converted(std::string sql, ColumnType type) {
+  std::optional<LibraryCall> call = Call(std::move(sql), type);
+  call->convert_result = ClassOf(type.type) != TypeClass::kApproximate;
+  return call;
+}
+
+std::optional<LibraryCall> NeverNull(std::string sql, ColumnType type) {
+  std::optional<LibraryCall> call = Call(std::move(sql), type);
+  call->never_null = true;
+  return call;
+}
+
+// DATALENGTH's arguments to sqlengine_datalength: bytes per character of
+// character data (0 for binary data), and the fixed size of other types.
+std::optional<std::array<int, 2>> DataLengthRule(const ColumnType& type) {
+  switch (type.type) {
+    case SqlType::kVarChar:
+    case SqlType::kText:
+      return std::array{1, 0};
+    case SqlType::kNVarChar:
+    case SqlType::kNText:
+      return std::array{2, 0};
+    case SqlType::kChar:
+      return std::array{1, type.length};
+    case SqlType::kNChar:
+      return std::array{2, 2 * type.length};
+    case SqlType::kBinary:
+      return std::array{0, type.length};
+    case SqlType::kVarBinary:
+    case SqlType::kImage:
+      return std::array{0, 0};
+    case SqlType::kTinyInt:
+    case SqlType::kBit:
+      return std::array{0, 1};
+    case SqlType::kSmallInt:
+      return std::array{0, 2};
+    case SqlType::kInt:
+    case SqlType::kReal:
+    case SqlType::kSmallMoney:
+    case SqlType::kSmallDateTime:
+      return std::array{0, 4};
+    case SqlType::kBigInt:
+    case SqlType::kFloat:
+    case SqlType::kMoney:
+    case SqlType::kDateTime:
+      return std::array{0, 8};
+    case SqlType::kUniqueIdentifier:
+      return std::array{0, 16};
+    case SqlType::kDecimal:
+      return std::array{0, type.precision <= 9    ? 5
+                           : type.precision <= 19 ? 9
+                           : type.precision <= 28 ? 13
+                                                  : 17};
+    default:
+      return std::nullopt;
+  }
+}
+
+// A literal length argument (SPACE, STR) within 1..limit, else `fallback`.
+int LiteralLength(const ArgumentShape& arg, int fallback, int limit) {
+  if (!arg.integer || *arg.integer < 0 || *arg.integer > limit) return fallback;
+  return static_cast<int>(*arg.integer);
+}
+
+}  // namespace
+
+std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
+                                               const std::vector<ArgumentShape>& args) {
+  const size_t n = args.size();
+  auto all = [&](auto test, size_t from, size_t to) {
+    for (size_t k = from; k < std::min(to, n); ++k) {
+      if (!test(args[k])) return false;
+    }
+    return true;
+  };
+  const ColumnType kInt = Type(SqlType::kInt), kFloat = Type(SqlType::kFloat);
+
+  // Strings.
+  if (name == "stuff" && n == 4 && IsCharacter(args[0]) && all(IsWhole, 1, 3) &&
+      IsCharacter(args[3]))
+    return Call("stuff", VaryingLike(args[0], kCharacterLimit));
+  if (name == "reverse" && n == 1 && IsCharacter(args[0]))
+    return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
+  if (name == "space" && n == 1 && IsWhole(args[0]))
+    return Call("space",
+                Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit)));
+  if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1])) {
+    std::optional<LibraryCall> call = Call("replicate", VaryingLike(args[0], kCharacterLimit));
+    call->extra_arguments.push_back(std::to_string(call->type.length));
+    return call;
+  }
+  if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2)) return Call("patindex", kInt);
+  if (name == "ascii" && n == 1 && IsCharacter(args[0])) return Call("ascii", kInt);
+  if (name == "unicode" && n == 1 && IsCharacter(args[0])) return Call("unicode", kInt);
+  if (name == "char" && n == 1 && IsWhole(args[0])) return Call("char", Type(SqlType::kChar, 1));
+  if (name == "nchar" && n == 1 && IsWhole(args[0])) return Call("nchar", Type(SqlType::kNChar, 1));
+  if (name == "soundex" && n == 1 && IsCharacter(args[0]))
+    return Call("soundex", Type(SqlType::kVarChar, 4));
+  if (name == "difference" && n == 2 && all(IsCharacter, 0, 2)) return Call("difference", kInt);
+  if (name == "quotename" && (n == 1 || n == 2) && all(IsCharacter, 0, 2))
+    return Call("quotename", Type(SqlType::kNVarChar, 2 * kSysnameLength + 2));
+  if (name == "parsename" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
+    return Call("parsename", Type(SqlType::kNVarChar, kSysnameLength));
+  if (name == "str" && n >= 1 && n <= 3 && IsNumber(args[0]) && all(IsWhole, 1, 3))
+    return Call("str", Type(SqlType::kChar,
+                            n > 1 ? LiteralLength(args[1], kCharacterLimit, kCharacterLimit) : 10));
+  if (name == "datalength" && n == 1) {
+    std::optional<std::array<int, 2>> rule =
+        args[0].null_literal ? std::array{1, 0} : DataLengthRule(args[0].type);
+    if (!rule) return std::nullopt;
+    std::optional<LibraryCall> call = Call("sqlengine_datalength", kInt);
+    call->extra_arguments = {std::to_string((*rule)[0]), std::to_string((*rule)[1])};
+    return call;
+  }
+
+  // Tests of text.
+  if (name == "isnumeric" && n == 1) return NeverNull("isnumeric", kInt);
+  if (name == "isdate" && n == 1) return NeverNull("isdate", kInt);
+
+  // Mathematics: floats in, floats out, except where the argument's type is kept.
+  static constexpr std::string_view kFloatFunctions[] = {
+      "log", "log10", "sqrt", "square", "exp", "sin", "cos", "tan", "asin", "acos", "atan", "cot"};
+  if (n == 1 && IsNumber(args[0]) &&
+      std::find(std::begin(kFloatFunctions), std::end(kFloatFunctions), name) !=
+          std::end(kFloatFunctions))
+    return Call(std::string(name), kFloat);
+  if (name == "atn2" && n == 2 && all(IsNumber, 0, 2)) return Call("atn2", kFloat);
+  if (name == "pi" && n == 0) return NeverNull("pi", kFloat);
+  if (name == "rand" && n <= 1 && all(IsWhole, 0, 1)) return NeverNull("rand", kFloat);
+  if ((name == "floor" || name == "ceiling") && n == 1 && IsNumber(args[0]) &&
+      args[0].type.type != SqlType::kBit)
+    return Converted(name == "floor" ? "floor" : "ceil", SameNumericType(args[0], 0, 0));
+  if (name == "sign" && n == 1 && IsNumber(args[0]) && args[0].type.type != SqlType::kBit)
+    return Converted("sign", SameNumericType(args[0], std::nullopt, 0));
+  if ((name == "degrees" || name == "radians") && n == 1 && IsNumber(args[0]) &&
+      args[0].type.type != SqlType::kBit)
+    return Converted(std::string(name), SameNumericType(args[0], std::nullopt, 38));
+  if (name == "round" && (n == 2 || n == 3) && IsNumber(args[0]) && all(IsWhole, 1, 3) &&
+      args[0].type.type != SqlType::kBit)
+    return Converted("round", SameNumericType(args[0], std::nullopt, 0));
+  if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit)
+    return Converted("power", SameNumericType(args[0], std::nullopt, 38));
+  return std::nullopt;
+}
+
+}  // namespace sqlengine::tsql::bind

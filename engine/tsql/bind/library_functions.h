@@ -1,0 +1,41 @@
+#pragma once
+// The types of T-SQL's string, mathematical and text-testing functions, by
+// SQL Server 2000's rules, and the engine function each one runs as. The
+// binder binds the arguments, asks here, and builds the call.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
+
+namespace sqlengine::tsql::bind {
+
+// What the rules look at in an argument.
+struct ArgumentShape {
+  ColumnType type;
+  bool null_literal = false;
+  std::optional<std::int64_t> integer;  // the value of an integer literal
+};
+
+struct LibraryCall {
+  std::string sql;  // the SQLite function
+  ColumnType type;  // the result's type; its nullability is the binder's
+  // SQLite literals passed after the arguments (DATALENGTH's byte counts,
+  // REPLICATE's length limit).
+  std::vector<std::string> extra_arguments;
+  // The function never returns NULL (ISNUMERIC, ISDATE, RAND, PI).
+  bool never_null = false;
+  // The engine function answers a float that SQL Server gives in `type`
+  // (POWER, FLOOR, DEGREES ... of an integer or decimal).
+  bool convert_result = false;
+};
+
+// nullopt: not one of these functions, or arguments it does not take (the
+// binder leaves the statement to the older path, which reports them).
+std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
+                                               const std::vector<ArgumentShape>& args);
+
+}  // namespace sqlengine::tsql::bind
