@@ -101,6 +101,10 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   bool any_inferred = false;
   for (int i = 0; i < columns; ++i) {
     metadata[i].name = ResultColumnName(statement, i);
+    if (static_cast<size_t>(columns) == text_.column_aliases.size() &&
+        !text_.column_aliases[static_cast<size_t>(i)].empty()) {
+      metadata[i].name = text_.column_aliases[static_cast<size_t>(i)];
+    }
     std::optional<ColumnType> declared = DeclaredColumnType(db_, statement, i);
     if (!declared && static_cast<size_t>(i) < text_.column_types.size() &&
         static_cast<size_t>(columns) == text_.column_types.size()) {

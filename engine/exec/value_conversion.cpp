@@ -339,8 +339,11 @@ ColumnType ValueTypeGuess::Type() const {
 std::string ResultColumnName(sqlite3_stmt* statement, int column) {
   const char* name = sqlite3_column_name(statement, column);
   if (name == nullptr) return {};
-  if (sqlite3_column_origin_name(statement, column) != nullptr) return name;
   std::string_view text(name);
+  // A scalar subquery reports the origin of the column it selects, but its
+  // own name is its text: an unnamed expression.
+  if (sqlite3_column_origin_name(statement, column) != nullptr && !text.starts_with('('))
+    return name;
   bool identifier =
       !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_' ||
                         static_cast<unsigned char>(text[0]) >= 0x80);

@@ -70,7 +70,7 @@ class Rewriter {
         break;
       case StatementKind::kSelect:
         if (SelectInto()) break;
-        out_.column_types = SelectListTypes(out_.column_variables);
+        out_.column_types = SelectListTypes(out_.column_variables, out_.column_aliases);
         EmitWith();
         EmitRange(0, tokens_.size());
         break;
@@ -208,6 +208,9 @@ class Rewriter {
     if (parts.size() == 1 && parts[0]->kind == TokenKind::kWord) {
       if (is_call && parts[0]->IsWord("convert")) return EmitConvert(chain.end);
       if (is_call && parts[0]->IsWord("object_id")) return EmitObjectId(chain.end);
+      if (is_call) {
+        if (std::optional<size_t> next = EmitCatalogFunction(*parts[0], chain.end)) return *next;
+      }
       if (is_call && (*parts[0]).IsAnyWord({"dateadd", "datediff", "datepart", "datename"}) &&
           At(chain.end + 1).kind == TokenKind::kWord && At(chain.end + 2).IsSymbol(",")) {
         // The date part is a bare word in T-SQL; the functions take it as text.
@@ -283,6 +286,81 @@ class Rewriter {
     while (comma < close && !tokens_[comma].IsSymbol(",")) ++comma;
     EmitRange(open + 1, comma);
     Append("))", tokens_[close]);
+    return close + 1;
+  }
+
+  // Functions answered from the catalog views as scalar subqueries. The
+  // arguments are bound once, in order, as columns of a one-row source so
+  // each may be any expression; an unknown object gives NULL, as in SQL
+  // Server. Returns the index after the call, or nullopt for another function.
+  std::optional<size_t> EmitCatalogFunction(const Token& name, size_t open) {
+    struct Form {
+      std::string_view function;
+      size_t arguments;
+      std::string_view view;
+      // Before the arguments (after "(SELECT "), between them the
+      // placeholder columns a0, a1 ..., and after them.
+      std::string_view select;
+      std::string_view match;
+    };
+    static constexpr Form kForms[] = {
+        {"object_name", 1, "sysobjects", "sqlengine_v.name", "sqlengine_v.id = sqlengine_a.a0"},
+        {"objectproperty", 2, "sysobjects",
+         "sqlengine_object_property(sqlengine_v.xtype, sqlengine_a.a1)",
+         "sqlengine_v.id = sqlengine_a.a0"},
+        {"col_name", 2, "syscolumns", "sqlengine_v.name",
+         "sqlengine_v.id = sqlengine_a.a0 AND sqlengine_v.colid = sqlengine_a.a1"},
+        {"col_length", 2, "syscolumns", "sqlengine_v.length",
+         "sqlengine_v.name = sqlengine_a.a1 COLLATE NOCASE AND sqlengine_v.id = (SELECT id FROM "
+         "{sysobjects} AS sqlengine_o WHERE sqlengine_o.name = "
+         "sqlengine_object_name(sqlengine_a.a0))"},
+        {"db_id", 0, "sysdatabases", "sqlengine_v.dbid",
+         "sqlengine_v.name = db_name() COLLATE NOCASE"},
+        {"db_id", 1, "sysdatabases", "sqlengine_v.dbid",
+         "sqlengine_v.name = sqlengine_a.a0 COLLATE NOCASE"},
+        {"db_name", 1, "sysdatabases", "sqlengine_v.name", "sqlengine_v.dbid = sqlengine_a.a0"},
+    };
+    size_t close = MatchingClose(open);
+    std::vector<std::pair<size_t, size_t>> arguments;
+    if (close > open + 1) {
+      int depth = 0;
+      size_t start = open + 1;
+      for (size_t k = open + 1; k <= close; ++k) {
+        if (tokens_[k].IsSymbol("(")) ++depth;
+        if (tokens_[k].IsSymbol(")") && k != close) --depth;
+        if (k == close || (depth == 0 && tokens_[k].IsSymbol(","))) {
+          if (k == start) throw SyntaxError(tokens_[k], &tokens_[k - 1]);
+          arguments.emplace_back(start, k);
+          start = k + 1;
+        }
+      }
+    }
+    const Form* form = nullptr;
+    for (const Form& candidate : kForms) {
+      if (name.IsWord(candidate.function) && candidate.arguments == arguments.size())
+        form = &candidate;
+    }
+    if (form == nullptr) return std::nullopt;
+    auto view = [&](std::string_view which) {
+      // sysdatabases exists in master only.
+      std::optional<std::string> sql =
+          resolver_.CatalogView(which == "sysdatabases" ? "master" : "", which);
+      if (!sql) throw SyntaxError(tokens_[open], nullptr);
+      return *sql;
+    };
+    std::string match(form->match);
+    if (size_t at = match.find("{sysobjects}"); at != std::string::npos)
+      match.replace(at, 12, view("sysobjects"));
+    Append("(SELECT " + std::string(form->select) + " FROM (SELECT ", name);
+    for (size_t k = 0; k < arguments.size(); ++k) {
+      if (k > 0) Append(", ", tokens_[arguments[k].first]);
+      Append("(", tokens_[arguments[k].first]);
+      EmitRange(arguments[k].first, arguments[k].second);
+      Append(") AS a" + std::to_string(k), tokens_[arguments[k].second]);
+    }
+    if (arguments.empty()) Append("NULL AS a0", name);
+    Append(") AS sqlengine_a JOIN " + view(form->view) + " AS sqlengine_v ON " + match + ")",
+           tokens_[close]);
     return close + 1;
   }
 
@@ -619,9 +697,11 @@ class Rewriter {
   }
 
   // The types the select-list items state themselves; empty for a list with '*'.
-  std::vector<std::optional<ColumnType>> SelectListTypes(std::vector<std::string>& variables) {
+  std::vector<std::optional<ColumnType>> SelectListTypes(std::vector<std::string>& variables,
+                                                         std::vector<std::string>& aliases) {
     std::vector<std::optional<ColumnType>> types;
     variables.clear();
+    aliases.clear();
     size_t i = 1;
     if (At(i).IsAnyWord({"all", "distinct"})) ++i;
     if (At(i).IsWord("top")) {
@@ -645,6 +725,7 @@ class Rewriter {
       }
       types.push_back(ItemType(start, j));
       variables.push_back(LoneVariable(start, j));
+      aliases.push_back(ItemAlias(start, j));
       if (!token.IsSymbol(",")) break;
       start = j + 1;
     }
@@ -659,6 +740,16 @@ class Rewriter {
     if (end - begin == 2 && At(end - 1).IsName()) end = begin + 1;
     return end - begin == 1 && At(begin).kind == TokenKind::kVariable ? At(begin).text
                                                                       : std::string();
+  }
+
+  // The name the item [begin, end) is given: "expr AS name", "expr name" or
+  // "name = expr"; empty when it has none (t.c is not c given the name c).
+  std::string ItemAlias(size_t begin, size_t end) const {
+    if (end - begin >= 3 && At(begin).IsName() && At(begin + 1).IsSymbol("="))
+      return At(begin).value;
+    if (end - begin >= 2 && At(end - 1).IsName() && !At(end - 2).IsSymbol("."))
+      return At(end - 1).value;
+    return {};
   }
 
   // The type of the item [begin, end) when it is one call that states it.

@@ -39,6 +39,9 @@ struct SqliteText {
   std::vector<std::optional<ColumnType>> column_types;
   // Beside column_types: the variable ("@v") an item is alone, else empty.
   std::vector<std::string> column_variables;
+  // Beside column_types: the name an item is given ("AS name", "name =",
+  // a trailing name), else empty.
+  std::vector<std::string> column_aliases;
   // When set, the result's columns are exactly result_columns (names and
   // SQL Server types from the binder); nothing is read from the rows.
   bool typed_result = false;

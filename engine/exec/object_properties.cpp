@@ -1,0 +1,75 @@
+#include "engine/exec/object_properties.h"
+
+#include <string>
+#include <string_view>
+
+#include "engine/exec/function_registration.h"
+#include "engine/exec/sqlite_value_text.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// The properties that say whether an object is of some kind: the kinds, as
+// sysobjects.xtype spells them, separated by spaces.
+struct KindProperty {
+  std::string_view property;
+  std::string_view kinds;
+};
+
+constexpr KindProperty kKindProperties[] = {
+    {"isusertable", "U"},
+    {"istable", "U S"},
+    {"issystemtable", "S"},
+    {"isview", "V"},
+    {"isprocedure", "P"},
+    {"isextendedproc", "X"},
+    {"istrigger", "TR"},
+    {"isscalarfunction", "FN"},
+    {"isinlinefunction", "IF"},
+    {"istablefunction", "TF"},
+    {"isprimarykey", "PK"},
+    {"isforeignkey", "F"},
+    {"ischeckcnst", "C"},
+    {"isdefaultcnst", "D"},
+    {"isuniquecnst", "UQ"},
+    {"isconstraint", "C D F PK UQ"},
+    {"isrule", "R"},
+    {"isdefault", "D"},
+    // Only the system tables ship with the server.
+    {"ismsshipped", "S"},
+};
+
+bool OfKinds(std::string_view xtype, std::string_view kinds) {
+  while (!xtype.empty() && xtype.back() == ' ') xtype.remove_suffix(1);
+  while (!kinds.empty()) {
+    size_t space = kinds.find(' ');
+    if (kinds.substr(0, space) == xtype) return true;
+    if (space == std::string_view::npos) break;
+    kinds.remove_prefix(space + 1);
+  }
+  return false;
+}
+
+void ObjectProperty(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  std::string xtype = SqliteValueText(args[0]);
+  std::string property = tsql::ToLower(SqliteValueText(args[1]));
+  for (const KindProperty& known : kKindProperties) {
+    if (known.property == property) return sqlite3_result_int(context, OfKinds(xtype, known.kinds));
+  }
+  // Every object belongs to dbo, the only owner here.
+  if (property == "ownerid") return sqlite3_result_int(context, 1);
+  sqlite3_result_null(context);
+}
+
+constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_object_property", 2, ObjectProperty, true},
+};
+
+}  // namespace
+
+void RegisterObjectProperties(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+
+}  // namespace sqlengine::exec

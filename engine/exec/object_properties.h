@@ -1,0 +1,13 @@
+#pragma once
+// sqlengine_object_property(xtype, property): OBJECTPROPERTY's answer for an
+// object of sysobjects type `xtype`, 1 or 0; NULL for a property it does not
+// know, as SQL Server answers an invalid property name.
+
+#include <sqlite3.h>
+
+namespace sqlengine::exec {
+
+// Throws std::runtime_error when SQLite refuses the registration.
+void RegisterObjectProperties(sqlite3* db);
+
+}  // namespace sqlengine::exec
