@@ -148,12 +148,16 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
 }
 
 void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
-  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL ||
-      sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
-    return sqlite3_result_value(context, arguments[0]);
-  }
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::optional<ColumnType> type = DeclaredType(context, arguments);
   if (!type) return sqlite3_result_error(context, "sqlengine_number: not a type", -1);
+  // Binary data converts to an integer by its bytes; other numbers refuse it
+  // later, where the value is read.
+  bool integer = type->type == SqlType::kTinyInt || type->type == SqlType::kSmallInt ||
+                 type->type == SqlType::kInt || type->type == SqlType::kBigInt ||
+                 type->type == SqlType::kBit;
+  if (sqlite3_value_type(arguments[0]) == SQLITE_BLOB && !integer)
+    return sqlite3_result_value(context, arguments[0]);
   try {
     Value converted = ConvertForType(PlainValue(arguments[0]), *type);
     if (const auto* number = std::get_if<std::int64_t>(&converted)) {
@@ -236,7 +240,30 @@ void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& tab
   }
 }
 
+// sqlengine_binary(value, 'declared type'): CAST to binary or varbinary.
+void FitBinaryValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<ColumnType> type = DeclaredType(context, arguments);
+  if (!type) return sqlite3_result_error(context, "sqlengine_binary: not a type", -1);
+  Value value = PlainValue(arguments[0]);
+  if (const auto* text = std::get_if<std::string>(&value))
+    value = Bytes(text->begin(), text->end());
+  if (std::holds_alternative<double>(value)) return sqlite3_result_value(context, arguments[0]);
+  try {
+    Value converted = ConvertForType(value, *type);
+    const auto* bytes = std::get_if<Bytes>(&converted);
+    if (bytes == nullptr) return sqlite3_result_value(context, arguments[0]);
+    sqlite3_result_blob(context, bytes->data(), static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
 void RegisterDecimalFunction(sqlite3* db) {
+  if (sqlite3_create_function_v2(db, "sqlengine_binary", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 nullptr, FitBinaryValue, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_binary");
+  }
   if (sqlite3_create_function_v2(db, "sqlengine_decimal", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                  nullptr, FitDecimalValue, nullptr, nullptr,
                                  nullptr) != SQLITE_OK) {

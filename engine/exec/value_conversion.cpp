@@ -12,6 +12,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/date_settings.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/binary_integer.h"
 #include "engine/values/calendar.h"
 #include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
@@ -157,6 +158,12 @@ Value FromInteger(std::int64_t number, const ColumnType& type) {
   if (tsql::IsCharacterType(type.type) || type.type == SqlType::kUniqueIdentifier ||
       type.type == SqlType::kSqlVariant) {
     return std::to_string(number);
+  }
+  if (IsBinaryType(type.type)) {
+    // An integer's own bytes: an int's four, a bigint's eight.
+    int width = number >= INT32_MIN && number <= INT32_MAX ? 4 : 8;
+    return values::FittedBinary(values::IntegerBytes(number, width), type.length,
+                                type.type == SqlType::kBinary, true);
   }
   return number;
 }
@@ -477,6 +484,15 @@ Value ConvertForType(const Value& value, const ColumnType& type) {
   }
   if (const auto* number = std::get_if<double>(&value))
     return InIntegerRange(FromDouble(*number, type), type);
+  if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    if (IsBinaryType(type.type))
+      return values::FittedBinary(*bytes, type.length, type.type == SqlType::kBinary, false);
+    if (type.type == SqlType::kBit) {
+      return std::int64_t{std::any_of(bytes->begin(), bytes->end(), [](auto b) { return b != 0; })};
+    }
+    if (IsIntegerType(type.type))
+      return values::IntegerFromBytes(*bytes, values::IntegerWidth(type.type));
+  }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }

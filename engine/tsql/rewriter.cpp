@@ -24,6 +24,10 @@ int SqliteText::LineAt(std::size_t offset) const {
 
 namespace {
 
+// CAST(x AS varchar) and its kin: the length SQL Server gives a conversion
+// that names none.
+constexpr int kDefaultConversionLength = 30;
+
 bool IsStringLiteral(const Token& token) {
   return token.kind == TokenKind::kString || token.kind == TokenKind::kNationalString;
 }
@@ -289,6 +293,22 @@ class Rewriter {
     return close + 1;
   }
 
+  // A binary literal as SQLite text: a blob, or beside a bitwise operator
+  // the integer its bytes make (SQLite's & and | read a blob as text, 0).
+  std::string BinaryLiteral(size_t i) const {
+    std::string hex = tokens_[i].value.size() % 2 ? "0" + tokens_[i].value : tokens_[i].value;
+    auto bitwise = [](const Token& t) {
+      return t.IsSymbol("&") || t.IsSymbol("|") || t.IsSymbol("^") || t.IsSymbol("~");
+    };
+    bool operand = (i > 0 && bitwise(tokens_[i - 1])) || bitwise(At(i + 1));
+    if (!operand || hex.size() > 16) return "X'" + hex + "'";
+    std::uint64_t bits = hex.empty() ? 0 : std::stoull(hex, nullptr, 16);
+    // The rightmost four bytes as an int, eight as a bigint.
+    if (hex.size() <= 8)
+      return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(bits)));
+    return std::to_string(static_cast<std::int64_t>(bits));
+  }
+
   // Functions answered from the catalog views as scalar subqueries. The
   // arguments are bound once, in order, as columns of a one-row source so
   // each may be any expression; an unknown object gives NULL, as in SQL
@@ -433,11 +453,17 @@ class Rewriter {
         {SqlType::kDateTime, "sqlengine_datetime(", ")"},
         {SqlType::kSmallDateTime, "sqlengine_smalldatetime(", ")"},
         {SqlType::kUniqueIdentifier, "CAST(", " AS TEXT)"},
-        {SqlType::kBinary, "CAST(", " AS BLOB)"},
-        {SqlType::kVarBinary, "CAST(", " AS BLOB)"},
-        {SqlType::kImage, "CAST(", " AS BLOB)"},
+
         {SqlType::kBit, "(CAST(", " AS REAL) <> 0)"},
     };
+    if (type->type == SqlType::kBinary || type->type == SqlType::kVarBinary ||
+        type->type == SqlType::kImage) {
+      // An integer converts to its own bytes, not its digits' text.
+      Append("sqlengine_binary(", origin);
+      EmitRange(expression_begin, expression_end);
+      Append(", " + QuoteSqliteString(TypeDeclaration(*type)) + ")", origin);
+      return;
+    }
     for (const Form& form : kForms) {
       if (form.type != type->type) continue;
       Append(form.before, origin);
@@ -469,7 +495,8 @@ class Rewriter {
     if (rounds) Append(", " + std::to_string(type->scale) + ")", origin);
   }
 
-  // The type written at [begin, end); throws 243 for an unknown one.
+  // The type written at [begin, end) of a CAST or CONVERT, where a character
+  // or binary type without a length has 30; throws 243 for an unknown one.
   std::optional<ColumnType> TypeAt(size_t begin, size_t end) {
     const Token& word = tokens_[begin];
     std::vector<std::string> arguments;
@@ -484,6 +511,10 @@ class Rewriter {
       error.message().line = word.line;
       throw error;
     }
+    bool sized = type->type == SqlType::kChar || type->type == SqlType::kVarChar ||
+                 type->type == SqlType::kNChar || type->type == SqlType::kNVarChar ||
+                 type->type == SqlType::kBinary || type->type == SqlType::kVarBinary;
+    if (sized && arguments.empty()) type->length = kDefaultConversionLength;
     return type;
   }
 
@@ -636,7 +667,7 @@ class Rewriter {
           Append(QuoteSqliteString(token.value), token);
           break;
         case TokenKind::kBinary:
-          Append("X'" + (token.value.size() % 2 ? "0" + token.value : token.value) + "'", token);
+          Append(BinaryLiteral(i), token);
           break;
         case TokenKind::kSystemVariable:
           Append(std::string(kSystemVariablePrefix) + ToLower(token.text.substr(2)), token);

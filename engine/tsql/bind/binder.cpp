@@ -106,6 +106,10 @@ int TextWidth(SqlType type) {
 // generated SQL (explicit: CAST / CONVERT; else an implicit conversion).
 bool Convertible(const ColumnType& from, const ColumnType& to) {
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
+  // Binary data converts to an integer by its bytes (sqlengine_number).
+  if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
+      t == TypeClass::kInteger)
+    return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type);
   if (f == t) {
@@ -596,8 +600,14 @@ class Binder {
         sql = QuoteSqliteString(expr.value);
         break;
       }
-      case parse::LiteralKind::kBinary:
-        Refuse("binary literal");
+      case parse::LiteralKind::kBinary: {
+        std::string hex = expr.value.size() % 2 ? "0" + expr.value : expr.value;
+        type = ColumnType{SqlType::kVarBinary};
+        type.length = std::max<int>(1, static_cast<int>(hex.size() / 2));
+        if (type.length > 8000) Refuse("long literal");
+        sql = "X'" + hex + "'";
+        break;
+      }
       case parse::LiteralKind::kNull: {
         Bound node = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
         node->sql = "NULL";
@@ -698,6 +708,23 @@ class Binder {
     if (r == TypeClass::kCharacter && IsNumeric(left->type.type))
       right = ConvertTo(std::move(right), left->type);
     bool bitwise = op == '&' || op == '|' || op == '^';
+    if (bitwise) {
+      // Binary data beside an integer is read as an int of its bytes.
+      auto binary = [](const Bound& b) {
+        return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
+      };
+      auto as_int = [](Bound value) {
+        ColumnType to{SqlType::kInt};
+        to.nullable = value->type.nullable;
+        Bound node = Make(BoundKind::kConvert, to);
+        node->args.push_back(std::move(value));
+        return node;
+      };
+      if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
+        left = as_int(std::move(left));
+      if (binary(right) && ClassOf(left->type.type) == TypeClass::kInteger)
+        right = as_int(std::move(right));
+    }
     std::optional<ColumnType> type;
     if (bitwise) {
       if (ClassOf(left->type.type) == TypeClass::kInteger &&

@@ -222,7 +222,9 @@ class Generator {
     if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
     switch (target) {
       case TypeClass::kInteger:
-        if (source == TypeClass::kCharacter)
+        // Character data by T-SQL's rules, binary data by its bytes.
+        if (source == TypeClass::kCharacter || from.type == SqlType::kBinary ||
+            from.type == SqlType::kVarBinary)
           return "CAST(sqlengine_number(" + sql + ", " + declaration + ") AS INTEGER)";
         return source == TypeClass::kInteger ? sql : "CAST(" + sql + " AS INTEGER)";
       case TypeClass::kExactDecimal:
