@@ -1,9 +1,12 @@
 #include "engine/exec/string_functions.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cwctype>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,6 +45,35 @@ std::string Repeated(std::string_view text, sqlite3_int64 times) {
 std::string_view FirstCharacters(std::string_view text, sqlite3_int64 characters) {
   return text.substr(
       0, Utf8ByteOffset(text, static_cast<size_t>(std::max<sqlite3_int64>(0, characters))));
+}
+
+// The Unicode case mappings (glibc's C.UTF-8); null when the C library has
+// none, and only ASCII letters change case.
+locale_t UnicodeLocale() {
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  return unicode;
+}
+
+// UPPER and LOWER of every letter, not only ASCII's as SQLite's do.
+template <bool kUpper>
+void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
+  if (AnyNull(1, args)) return sqlite3_result_null(context);
+  std::string text = SqliteValueText(args[0]);
+  std::string changed;
+  changed.reserve(text.size());
+  locale_t unicode = UnicodeLocale();
+  for (size_t i = 0; i < text.size();) {
+    char32_t c = values::NextCodePoint(text, i);
+    if (c < 0x80) {
+      int ascii = static_cast<int>(c);
+      c = static_cast<char32_t>(kUpper ? std::toupper(ascii) : std::tolower(ascii));
+    } else if (unicode != locale_t{}) {
+      auto wide = static_cast<wint_t>(c);
+      c = static_cast<char32_t>(kUpper ? towupper_l(wide, unicode) : towlower_l(wide, unicode));
+    }
+    values::AppendUtf8(c, changed);
+  }
+  SqliteResultText(context, changed);
 }
 
 // STUFF(text, start, length, insert): NULL for a start outside the text or
@@ -385,6 +417,8 @@ void DataLength(sqlite3_context* context, int, sqlite3_value** args) {
 }
 
 constexpr FunctionDefinition kFunctions[] = {
+    {"upper", 1, ChangeCase<true>, true},
+    {"lower", 1, ChangeCase<false>, true},
     {"stuff", 4, Stuff, true},
     {"reverse", 1, Reverse, true},
     {"space", 1, Space, true},
