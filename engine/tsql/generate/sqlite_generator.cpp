@@ -61,7 +61,7 @@ class Generator {
     std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
-      sql += Expr(*block.items[k]);
+      sql += ServerCollated(*block.items[k]);
       // Derived tables and subqueries are read by these names.
       if (&block == &query.terms.front() && k < query.columns.size() &&
           !query.columns[k].name.empty()) {
@@ -80,7 +80,7 @@ class Generator {
       sql += " GROUP BY ";
       for (size_t k = 0; k < block.group_by.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += Expr(*block.group_by[k]);
+        sql += ServerCollated(*block.group_by[k]);
       }
     }
     if (block.having) sql += " HAVING " + Expr(*block.having);
@@ -108,6 +108,17 @@ class Generator {
       sql += Expr(*e.args[k]);
     }
     return sql;
+  }
+
+  // Character data that is not a table's column (whose declaration gives
+  // its collation) with the server's collation attached, so that DISTINCT,
+  // GROUP BY, UNION, MIN and MAX, and the columns of a derived table, treat
+  // 'a' and 'A' as SQL Server does.
+  std::string ServerCollated(const BoundExpr& e) {
+    if (ClassOf(e.type.type) != TypeClass::kCharacter || e.kind == BoundKind::kColumn ||
+        e.null_literal)
+      return Expr(e);
+    return "(" + Expr(e) + ") COLLATE " + std::string(kTextCollation);
   }
 
   std::string Collated(const BoundExpr& e, bool text) {
@@ -168,7 +179,8 @@ class Generator {
         return e.sql + "(" + Args(e) + ")";
       case BoundKind::kAggregate: {
         if (e.count_star) return "count(*)";
-        std::string sql = e.sql + (e.distinct ? "(DISTINCT " : "(") + Expr(*e.args[0]) + ")";
+        std::string sql =
+            e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")";
         // AVG of integers is integer division in SQL Server: the fraction is cut.
         if (e.sql == "avg" && ClassOf(e.type.type) == TypeClass::kInteger)
           sql = "CAST(" + sql + " AS INTEGER)";
