@@ -76,6 +76,32 @@ void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
   SqliteResultText(context, changed);
 }
 
+std::string AsciiLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// REPLACE(text, find, with): every occurrence, found without regard to case
+// as the server's collation compares (SQLite's replace is case-sensitive).
+void Replace(sqlite3_context* context, int, sqlite3_value** args) {
+  if (AnyNull(3, args)) return sqlite3_result_null(context);
+  std::string text = SqliteValueText(args[0]);
+  std::string find = SqliteValueText(args[1]);
+  if (find.empty()) return SqliteResultText(context, text);
+  std::string with = SqliteValueText(args[2]);
+  // ASCII folding keeps every byte where it was, so positions carry over.
+  std::string folded_text = AsciiLower(text), folded_find = AsciiLower(find);
+  std::string result;
+  size_t from = 0;
+  for (size_t at = folded_text.find(folded_find); at != std::string::npos;
+       at = folded_text.find(folded_find, from)) {
+    result.append(text, from, at - from).append(with);
+    from = at + find.size();
+  }
+  result.append(text, from, std::string::npos);
+  SqliteResultText(context, result);
+}
+
 // STUFF(text, start, length, insert): NULL for a start outside the text or
 // a negative length; a length past the end deletes to the end.
 void Stuff(sqlite3_context* context, int, sqlite3_value** args) {
@@ -419,6 +445,7 @@ void DataLength(sqlite3_context* context, int, sqlite3_value** args) {
 constexpr FunctionDefinition kFunctions[] = {
     {"upper", 1, ChangeCase<true>, true},
     {"lower", 1, ChangeCase<false>, true},
+    {"replace", 3, Replace, true},
     {"stuff", 4, Stuff, true},
     {"reverse", 1, Reverse, true},
     {"space", 1, Space, true},

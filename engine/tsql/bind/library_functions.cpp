@@ -150,6 +150,8 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "stuff" && n == 4 && IsCharacter(args[0]) && all(IsWhole, 1, 3) &&
       IsCharacter(args[3]))
     return Call("stuff", VaryingLike(args[0], kCharacterLimit));
+  if (name == "replace" && n == 3 && all(IsCharacter, 0, 3))
+    return Call("replace", VaryingLike(args[0], kCharacterLimit));
   if (name == "reverse" && n == 1 && IsCharacter(args[0]))
     return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
   if (name == "space" && n == 1 && IsWhole(args[0]))
