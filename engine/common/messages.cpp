@@ -47,7 +47,7 @@ constexpr MessageDef kMessages[] = {
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
      "into smaller queries."},
-    {195, 15, "'%.*ls' is not a recognized function name."},
+    {195, 15, "'%.*ls' is not a recognized %ls."},
     {201, 16, "Procedure '%.*ls' expects parameter '%.*ls', which was not supplied."},
     {205, 16,
      "All queries in an SQL statement containing a UNION operator must have an equal number "

@@ -294,7 +294,13 @@ BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
+  SessionOptions& options = session_.Options();
+  if (options.no_exec && !RunsWithoutExecution(statement)) return Flow::kNext;
   try {
+    if (options.implicit_transactions && session_.TranCount() == 0 &&
+        StartsImplicitTransaction(statement)) {
+      session_.BeginTransaction(sink_);
+    }
     RefreshReadSnapshot(session_);
     Flow flow = Dispatch(statement);
     if (abort_callers_) return Flow::kAbort;
@@ -305,6 +311,12 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
     session_.SyncTransactionState(&sink_);
     ReportError(error);
     if (AbortsCallers(error)) abort_callers_ = true;
+    if (options.xact_abort && error.message().severity > 10) {
+      // The whole transaction goes, and the batch ends.
+      if (session_.TranCount() > 0) session_.RollbackTransaction(sink_, statement.line);
+      abort_callers_ = true;
+      return Flow::kAbort;
+    }
     return AbortsBatch(error) ? Flow::kAbort : Flow::kNext;
   }
 }
@@ -749,8 +761,11 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   if (tokens.size() < 2) throw tsql::SyntaxError(Token{}, &tokens.front());
   if (tokens[1].kind != TokenKind::kVariable) {
-    // Other session options (ANSI_NULLS, TEXTSIZE ...) are accepted as given.
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
+    if (ApplyOnOffOption(statement, session_.Options())) {
+      Done();
+      return;
+    }
     if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
     if (tokens[1].IsAnyWord({"dateformat", "language", "datefirst"})) {
       SetDateOption(tokens, statement.line);

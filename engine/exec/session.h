@@ -14,6 +14,7 @@
 #include "engine/common/engine_api.h"
 #include "engine/exec/date_settings.h"
 #include "engine/exec/session_connection.h"
+#include "engine/exec/session_options.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
 
@@ -79,6 +80,7 @@ class Session final : public SqlSession, public FunctionHost {
   int& TranCount() { return tran_count_; }
   // SET NOCOUNT: statements report no row counts while on.
   bool& NoCount() { return no_count_; }
+  SessionOptions& Options() { return options_; }
   // SET DATEFORMAT / DATEFIRST / LANGUAGE; current on the thread while a request runs.
   DateSettings& Dates() { return date_settings_; }
   // SET ROWCOUNT: the most rows a statement returns or changes; 0 for no limit.
@@ -126,6 +128,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t row_count_ = 0;
   int last_error_ = 0;
   int tran_count_ = 0;
+  SessionOptions options_;
   bool no_count_ = false;
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;

@@ -72,7 +72,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (StartsWith(message, "no such column: ", rest)) return MakeError(207, {Part(rest, true)});
   if (StartsWith(message, "ambiguous column name: ", rest))
     return MakeError(209, {Part(rest, true)});
-  if (StartsWith(message, "no such function: ", rest)) return MakeError(195, {rest});
+  if (StartsWith(message, "no such function: ", rest))
+    return MakeError(195, {rest, "function name"});
   if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {
     return MakeError(
         2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});

@@ -1,0 +1,157 @@
+#include "engine/exec/session_options.h"
+
+#include <string_view>
+#include <vector>
+
+#include "engine/common/error.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::StatementKind;
+using tsql::Token;
+using tsql::Tokens;
+
+// What SET option ON | OFF does here.
+enum class Handling {
+  kNoExec,                // honoured: statements are read, not run
+  kImplicitTransactions,  // honoured
+  kXactAbort,             // honoured
+  kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
+  kEither,                // nothing this engine computes changes: accepted ON and OFF
+  kOnOnly,                // the engine always behaves as ON: OFF is refused
+  kOffOnly,               // ON would return something other than the statement's rows
+};
+
+struct Option {
+  std::string_view name;
+  Handling handling;
+};
+
+constexpr Option kOptions[] = {
+    {"noexec", Handling::kNoExec},
+    {"parseonly", Handling::kNoExec},
+    {"implicit_transactions", Handling::kImplicitTransactions},
+    {"xact_abort", Handling::kXactAbort},
+    {"ansi_defaults", Handling::kAnsiDefaults},
+    {"ansi_nulls", Handling::kEither},
+    {"ansi_null_dflt_on", Handling::kEither},
+    {"ansi_null_dflt_off", Handling::kEither},
+    {"ansi_padding", Handling::kEither},
+    {"ansi_warnings", Handling::kEither},
+    {"arithabort", Handling::kEither},
+    {"arithignore", Handling::kEither},
+    {"numeric_roundabort", Handling::kEither},
+    {"cursor_close_on_commit", Handling::kEither},
+    {"forceplan", Handling::kEither},
+    {"remote_proc_transactions", Handling::kEither},
+    {"no_browsetable", Handling::kEither},
+    {"quoted_identifier", Handling::kEither},
+    {"concat_null_yields_null", Handling::kOnOnly},
+    {"fmtonly", Handling::kOffOnly},
+    {"showplan_text", Handling::kOffOnly},
+    {"showplan_all", Handling::kOffOnly},
+    // STATISTICS IO | TIME | PROFILE only add messages or result sets.
+    {"statistics", Handling::kEither},
+};
+
+const Option* Find(const Token& token) {
+  for (const Option& option : kOptions) {
+    if (token.IsWord(option.name)) return &option;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options) {
+  const Tokens& tokens = statement.tokens;
+  if (tokens.size() < 3 || !tokens.back().IsAnyWord({"on", "off"})) return false;
+  const Token& value = tokens.back();
+  bool on = value.IsWord("on");
+  // SET option [, option ...] ON | OFF; SET STATISTICS IO, TIME ON.
+  std::vector<const Option*> named;
+  for (size_t k = 1; k + 1 < tokens.size(); ++k) {
+    if (tokens[k].IsSymbol(",")) continue;
+    if (k > 1 && tokens[1].IsWord("statistics") && tokens[k].IsName()) continue;
+    const Option* option = Find(tokens[k]);
+    if (option == nullptr) {
+      // Only options that are switched are read here; the caller reads the rest.
+      if (k == 1 &&
+          tokens[k].IsAnyWord({"nocount", "identity_insert", "dateformat", "language", "datefirst",
+                               "rowcount", "textsize", "lock_timeout", "deadlock_priority",
+                               "transaction", "query_governor_cost_limit", "context_info"}))
+        return false;
+      SqlError error = MakeError(195, {tokens[k].value, "SET option"});
+      error.message().line = tokens[k].line;
+      throw error;
+    }
+    named.push_back(option);
+  }
+  if (named.empty()) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
+  for (const Option* option : named) {
+    switch (option->handling) {
+      case Handling::kNoExec:
+        options.no_exec = on;
+        break;
+      case Handling::kImplicitTransactions:
+        options.implicit_transactions = on;
+        break;
+      case Handling::kXactAbort:
+        options.xact_abort = on;
+        break;
+      case Handling::kAnsiDefaults:
+        // OFF would also turn ANSI_NULLS and CONCAT_NULL_YIELDS_NULL off.
+        if (!on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
+        options.implicit_transactions = true;
+        break;
+      case Handling::kEither:
+        break;
+      case Handling::kOnOnly:
+        if (!on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
+        break;
+      case Handling::kOffOnly:
+        if (on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
+        break;
+    }
+  }
+  return true;
+}
+
+bool RunsWithoutExecution(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  if (statement.kind != StatementKind::kSet || tokens.size() < 3) return false;
+  for (size_t k = 1; k + 1 < tokens.size(); ++k) {
+    if (tokens[k].IsAnyWord({"noexec", "parseonly"})) return true;
+  }
+  return false;
+}
+
+bool StartsImplicitTransaction(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case StatementKind::kSelect:
+      // A SELECT that reads no table starts nothing.
+      for (const Token& token : statement.tokens) {
+        if (token.IsWord("from")) return true;
+      }
+      return false;
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+    case StatementKind::kCreateTable:
+    case StatementKind::kDropTable:
+    case StatementKind::kCreateOther:
+    case StatementKind::kDropOther:
+    case StatementKind::kAlterTable:
+    case StatementKind::kTruncateTable:
+    case StatementKind::kCreateProcedure:
+    case StatementKind::kDropProcedure:
+    case StatementKind::kPermission:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,33 @@
+#pragma once
+// The SET options that are switched ON and OFF: which ones this engine
+// honours (NOEXEC and PARSEONLY, IMPLICIT_TRANSACTIONS, XACT_ABORT,
+// ANSI_DEFAULTS' part of them), which ones change nothing it computes and are
+// accepted at either value, and which ones it refuses because statements
+// would do something other than what they say (FMTONLY and SHOWPLAN return
+// metadata or plans instead of running; ANSI_NULLS and
+// CONCAT_NULL_YIELDS_NULL OFF change comparisons and concatenation).
+
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::exec {
+
+struct SessionOptions {
+  bool no_exec = false;  // NOEXEC or PARSEONLY: statements are read, not run
+  bool implicit_transactions = false;
+  bool xact_abort = false;
+};
+
+// Applies `SET option [option ...] ON | OFF`; false when the statement is not
+// of that form (SET ROWCOUNT n, SET @v = ...). Throws SqlError 195 for an
+// option SQL Server does not have, and 156 at ON or OFF for a value the
+// engine refuses.
+bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options);
+
+// Whether the statement runs under SET NOEXEC ON: only the SET that ends it.
+bool RunsWithoutExecution(const tsql::Statement& statement);
+
+// Whether the statement begins a transaction under IMPLICIT_TRANSACTIONS ON
+// when none is open (SQL Server's list: DDL, DML, GRANT and REVOKE, SELECT).
+bool StartsImplicitTransaction(const tsql::Statement& statement);
+
+}  // namespace sqlengine::exec
