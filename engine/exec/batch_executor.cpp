@@ -12,6 +12,7 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_dml.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
@@ -239,7 +240,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
-  if (FrontEndParses(statement)) return;
+  if (FrontEndParses(statement) || FrontEndParsesChange(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -533,6 +534,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
+  if (!bound) bound = FrontEndChange(statement, session_);
   tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).
