@@ -480,7 +480,9 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }
-  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
@@ -656,7 +658,9 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   keyword.line = line;
   select.tokens.push_back(keyword);
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
-  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
