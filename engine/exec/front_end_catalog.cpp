@@ -43,8 +43,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
       std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
   if (view) return std::nullopt;  // a view's columns have no declared types
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
-  std::string pragma = "SELECT name, type, \"notnull\", pk FROM " + tsql::QuoteSqliteName(schema) +
-                       ".pragma_table_info(?1)";
+  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value FROM " +
+                       tsql::QuoteSqliteName(schema) + ".pragma_table_info(?1)";
   sqlite3_stmt* columns_raw = nullptr;
   if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
     sqlite3_finalize(columns_raw);
@@ -67,6 +67,9 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     type->identity = autoincrement != 0;
     column.type = *type;
     shape.columns.push_back(std::move(column));
+    const unsigned char* default_sql = sqlite3_column_text(columns_raw, 4);
+    shape.column_defaults.emplace_back(default_sql ? reinterpret_cast<const char*>(default_sql)
+                                                   : "");
   }
   if (shape.columns.empty()) return std::nullopt;
   return shape;

@@ -37,7 +37,7 @@ class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
     if (!sqlengine::tsql::EqualsIgnoreCase(name.back(), "t")) return std::nullopt;
     using sqlengine::ColumnType;
     using sqlengine::SqlType;
-    sqlengine::tsql::bind::TableShape shape{"\"main\".\"t\"", "t", {}};
+    sqlengine::tsql::bind::TableShape shape{"\"main\".\"t\"", "t", {}, {}};
     ColumnType text{SqlType::kVarChar};
     text.length = 10;
     ColumnType money{SqlType::kDecimal};

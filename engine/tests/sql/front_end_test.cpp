@@ -181,8 +181,10 @@ TEST(QueryParser, DataChangeForms) {
   EXPECT_EQ(insert->table, (std::vector<std::string>{"db", "", "t"}));
   ASSERT_TRUE(insert->query);
   EXPECT_EQ(insert->query->terms.size(), 2u);
-  insert = parse::ParseInsert(WithoutEnd("INSERT INTO #t (a) VALUES (1)"));
+  insert = parse::ParseInsert(WithoutEnd("INSERT INTO #t (a, b) VALUES (1, DEFAULT)"));
   EXPECT_EQ(insert->table, std::vector<std::string>{"#t"});
+  ASSERT_EQ(insert->rows.size(), 1u);
+  EXPECT_FALSE(insert->rows[0][1]);  // DEFAULT
 
   auto update = parse::ParseUpdate(
       WithoutEnd("UPDATE a SET x = 1, a.y = y + 1 FROM t a JOIN u ON u.k = a.k WHERE a.z > 0"));
@@ -193,6 +195,9 @@ TEST(QueryParser, DataChangeForms) {
   ASSERT_EQ(update->from.size(), 1u);
   EXPECT_EQ(update->from[0]->kind, parse::TableSource::Kind::kJoin);
   EXPECT_EQ(Shape(*update->where), "(> a.z 0)");
+
+  update = parse::ParseUpdate(WithoutEnd("UPDATE t SET x = DEFAULT"));
+  EXPECT_FALSE(update->assignments[0].value);
 
   auto removal = parse::ParseDelete(WithoutEnd("DELETE FROM t FROM t JOIN u ON u.k = t.k"));
   EXPECT_EQ(removal->target, std::vector<std::string>{"t"});
@@ -215,14 +220,13 @@ TEST(QueryParser, DataChangesItDoesNotCoverAreHandedOn) {
     return 0;
   };
   for (std::string_view statement :
-       {"INSERT INTO t DEFAULT VALUES", "INSERT t EXEC p", "INSERT t VALUES (1, DEFAULT)",
-        "INSERT t WITH (TABLOCK) VALUES (1)", "INSERT t SELECT a INTO #x FROM u",
-        "INSERT TOP (1) t SELECT a FROM u"}) {
+       {"INSERT INTO t DEFAULT VALUES", "INSERT t EXEC p", "INSERT t WITH (TABLOCK) VALUES (1)",
+        "INSERT t SELECT a INTO #x FROM u", "INSERT TOP (1) t SELECT a FROM u"}) {
     EXPECT_EQ(outcome(parse::ParseInsert, statement), -1) << statement;
   }
   for (std::string_view statement :
        {"UPDATE TOP (1) t SET x = 1", "UPDATE t SET @v = x", "UPDATE t SET x += 1",
-        "UPDATE t SET x = 1 OUTPUT inserted.x", "UPDATE t SET x = DEFAULT"}) {
+        "UPDATE t SET x = 1 OUTPUT inserted.x"}) {
     EXPECT_EQ(outcome(parse::ParseUpdate, statement), -1) << statement;
   }
   EXPECT_EQ(outcome(parse::ParseDelete, "DELETE t OUTPUT deleted.x"), -1);
@@ -410,6 +414,9 @@ TEST_F(DataChangeBinding, ValuesAreConvertedAsTheirColumnsStoreThem) {
       Sql("INSERT INTO t (v, i) SELECT dt, k FROM t, u"),
       "INSERT INTO \"main\".\"t\" (\"v\", \"i\") SELECT sqlengine_date_style(\"t\".\"dt\", 0) "
       "AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", \"main\".\"u\" AS \"u\"");
+  // DEFAULT is the column's declared default; u declares none.
+  EXPECT_EQ(Sql("INSERT u VALUES (DEFAULT, 'x')"),
+            "INSERT INTO \"main\".\"u\" (\"k\", \"w\") VALUES (NULL, 'x')");
   EXPECT_TRUE(HandedOn("INSERT t (i, s) VALUES (1)"));  // the older path reports 109
   EXPECT_TRUE(HandedOn("INSERT t (i, i) VALUES (1, 2)"));
   EXPECT_TRUE(HandedOn("INSERT t (nope) VALUES (1)"));
@@ -530,8 +537,8 @@ TEST(FrontEndResults, WrittenValuesAreStoredInTheRewritersForms) {
   ASSERT_FALSE(client
                    .Execute("CREATE TABLE fronted " + columns + " CREATE TABLE rewritten " +
                             columns + " INSERT INTO fronted VALUES (" + values +
-                            "); WITH one AS (SELECT 1 AS x) INSERT INTO rewritten SELECT " + values +
-                            " FROM one")
+                            "); WITH one AS (SELECT 1 AS x) INSERT INTO rewritten SELECT " +
+                            values + " FROM one")
                    .failed);
   ASSERT_FALSE(client
                    .Execute("UPDATE fronted SET cash = cash + 0.125, n = n * 2.5; "

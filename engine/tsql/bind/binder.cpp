@@ -25,6 +25,7 @@ struct Binding {
   bool aliased = false;
   std::string sql_alias;  // quoted, as the generated SQL names it
   std::vector<Column> columns;
+  std::vector<std::string> column_defaults;  // of a table: see TableShape
 };
 
 struct Scope {
@@ -207,8 +208,11 @@ class Binder {
     for (const auto& row : insert.rows) {
       if (row.size() != targets.size()) Refuse("value count");
       std::vector<Bound> values;
-      for (size_t k = 0; k < row.size(); ++k)
-        values.push_back(Assigned(Value(*row[k], none, Clause::kValues), targets[k]->type));
+      for (size_t k = 0; k < row.size(); ++k) {
+        const Column& column = *targets[k];
+        values.push_back(row[k] ? Assigned(Value(*row[k], none, Clause::kValues), column.type)
+                                : Default(column, *table, table->columns));
+      }
       bound.rows.push_back(std::move(values));
     }
     if (insert.query) {
@@ -236,7 +240,10 @@ class Binder {
         if (earlier.column == column->name) Refuse("column assigned twice");
       }
       bound.assignments.push_back(BoundAssignment{
-          column->name, Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)});
+          column->name,
+          assignment.value
+              ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
+              : Default(*column, target, target.columns)});
     }
     if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
     return bound;
@@ -258,6 +265,19 @@ class Binder {
       if (EqualsIgnoreCase(column.name, name)) return &column;
     }
     return nullptr;
+  }
+
+  // DEFAULT for `column` of `table` (a TableShape or a Binding): the
+  // expression the table declares, else NULL.
+  template <typename Table>
+  static Bound Default(const Column& column, const Table& table,
+                       const std::vector<Column>& columns) {
+    size_t k = static_cast<size_t>(&column - columns.data());
+    Bound node = Make(BoundKind::kLiteral, column.type);
+    bool declared = k < table.column_defaults.size() && !table.column_defaults[k].empty();
+    node->sql = declared ? "(" + table.column_defaults[k] + ")" : "NULL";
+    node->null_literal = !declared;
+    return node;
   }
 
   // `value` as a column of `column`'s type stores it. The column's triggers
@@ -307,6 +327,7 @@ class Binder {
       Binding binding;
       binding.exposed = name.back();
       binding.columns = table->columns;
+      binding.column_defaults = table->column_defaults;
       bound.table_sql = table->sql;
       bound.alias = AddBinding(scope, std::move(binding));
       bound.from = std::move(sources);
@@ -505,6 +526,7 @@ class Binder {
         binding.aliased = !source.alias.empty();
         binding.exposed = binding.aliased ? source.alias : source.name.back();
         binding.columns = table->columns;
+        binding.column_defaults = table->column_defaults;
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
       }

@@ -40,8 +40,7 @@ class Parser {
         ExpectSymbol("(");
         std::vector<std::unique_ptr<Expr>> row;
         do {
-          if (At().IsWord("default")) throw NotParsed("DEFAULT in VALUES");
-          row.push_back(Expression());
+          row.push_back(AcceptWord("default") ? nullptr : Expression());
         } while (AcceptSymbol(","));
         ExpectSymbol(")");
         insert->rows.push_back(std::move(row));
@@ -77,8 +76,7 @@ class Parser {
       }
       if (!At().IsSymbol("=")) throw NotParsed("compound assignment or method call");
       ++i_;
-      if (At().IsWord("default")) throw NotParsed("SET column = DEFAULT");
-      assignment.value = Expression();
+      if (!AcceptWord("default")) assignment.value = Expression();
       update->assignments.push_back(std::move(assignment));
     } while (AcceptSymbol(","));
     TailClauses(update->from, update->where);

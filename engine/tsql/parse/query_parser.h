@@ -26,7 +26,7 @@ std::unique_ptr<Query> ParseSelect(const Tokens& tokens);
 
 // Parse INSERT, UPDATE and DELETE statements (their tokens, without a WITH
 // list in front and without a trailing ';'); same errors as ParseSelect.
-// OUTPUT, TOP, table hints, DEFAULT values and INSERT ... EXECUTE are
+// OUTPUT, TOP, table hints, DEFAULT VALUES and INSERT ... EXECUTE are
 // NotParsed.
 std::unique_ptr<InsertStatement> ParseInsert(const Tokens& tokens);
 std::unique_ptr<UpdateStatement> ParseUpdate(const Tokens& tokens);

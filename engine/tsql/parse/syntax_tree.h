@@ -112,7 +112,8 @@ struct Query {
 struct InsertStatement {
   std::vector<std::string> table;    // 1 to 3 parts; an omitted part ("db..t") is ""
   std::vector<std::string> columns;  // empty: every column in table order
-  std::vector<std::vector<std::unique_ptr<Expr>>> rows;  // VALUES rows
+  // VALUES rows; a null value stands for DEFAULT.
+  std::vector<std::vector<std::unique_ptr<Expr>>> rows;
   std::unique_ptr<Query> query;                          // set instead of rows
   Token origin;
 };
@@ -120,7 +121,7 @@ struct InsertStatement {
 // column = value in an UPDATE's SET list.
 struct Assignment {
   std::vector<std::string> column;  // 1 or 2 parts: [table_or_alias.]column
-  std::unique_ptr<Expr> value;
+  std::unique_ptr<Expr> value;  // null for DEFAULT
   Token origin;
 };
 
