@@ -12,6 +12,7 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_dml.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
@@ -239,7 +240,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
-  if (FrontEndParses(statement)) return;
+  if (FrontEndParses(statement) || FrontEndParsesChange(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
@@ -491,7 +492,9 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }
-  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
@@ -545,6 +548,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
+  if (!bound) bound = FrontEndChange(statement, session_);
   tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).
@@ -666,7 +670,9 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   keyword.line = line;
   select.tokens.push_back(keyword);
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
-  tsql::SqliteText text = tsql::RewriteStatement(select, session_.Connection());
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();

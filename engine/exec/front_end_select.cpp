@@ -1,14 +1,10 @@
 #include "engine/exec/front_end_select.h"
 
-#include <sqlite3.h>
-
 #include "engine/common/error.h"
-#include "engine/exec/session.h"
+#include "engine/exec/front_end_catalog.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
-#include "engine/tsql/sqlite_quoting.h"
-#include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -17,84 +13,6 @@ bool Covers(const tsql::Statement& statement) {
   return statement.kind == tsql::StatementKind::kSelect && statement.with.empty() &&
          !statement.tokens.empty() && statement.tokens.front().IsWord("select");
 }
-
-// The session's tables and variables as the binder sees them.
-class SessionCatalog final : public tsql::bind::Catalog {
- public:
-  explicit SessionCatalog(Session& session) : session_(session) {}
-
-  std::optional<tsql::bind::TableShape> FindTable(const std::vector<std::string>& name) override {
-    const std::string& table = name.back();
-    if (table.empty()) return std::nullopt;
-    std::string owner = name.size() >= 2 ? name[name.size() - 2] : std::string();
-    std::string database = name.size() == 3 ? name[0] : std::string();
-    if (!owner.empty() && !tsql::EqualsIgnoreCase(owner, "dbo")) return std::nullopt;
-    // The engine's own tables are reached through catalog views only.
-    if (tsql::ToLower(table).starts_with("sqlengine_") ||
-        tsql::ToLower(table).starts_with("sqlite_"))
-      return std::nullopt;
-    std::string schema;
-    if (table.starts_with("#")) {
-      if (!database.empty()) return std::nullopt;
-      schema = "temp";
-    } else {
-      schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);
-    }
-    sqlite3* db = session_.Connection().Handle();
-    std::string sql = "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
-                      ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-      sqlite3_finalize(raw);
-      return std::nullopt;
-    }
-    catalog::PreparedStatement found(raw);
-    sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(raw) != SQLITE_ROW) return std::nullopt;
-    tsql::bind::TableShape shape;
-    shape.name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-    bool view =
-        std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
-    if (view) return std::nullopt;  // a view's columns have no declared types
-    shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
-    std::string pragma = "SELECT name, type, \"notnull\", pk FROM " +
-                         tsql::QuoteSqliteName(schema) + ".pragma_table_info(?1)";
-    sqlite3_stmt* columns_raw = nullptr;
-    if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
-      sqlite3_finalize(columns_raw);
-      return std::nullopt;
-    }
-    catalog::PreparedStatement columns(columns_raw);
-    sqlite3_bind_text(columns_raw, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(columns_raw) == SQLITE_ROW) {
-      Column column;
-      column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns_raw, 0));
-      const unsigned char* declared = sqlite3_column_text(columns_raw, 1);
-      std::optional<ColumnType> type =
-          tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
-      if (!type) return std::nullopt;
-      int autoincrement = 0;
-      sqlite3_table_column_metadata(db, schema.c_str(), shape.name.c_str(), column.name.c_str(),
-                                    nullptr, nullptr, nullptr, nullptr, &autoincrement);
-      type->nullable =
-          sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
-      type->identity = autoincrement != 0;
-      column.type = *type;
-      shape.columns.push_back(std::move(column));
-    }
-    if (shape.columns.empty()) return std::nullopt;
-    return shape;
-  }
-
-  std::optional<ColumnType> VariableType(std::string_view name) override {
-    auto it = session_.Variables().find(tsql::ToLower(name));
-    if (it == session_.Variables().end()) return std::nullopt;
-    return it->second.type;
-  }
-
- private:
-  Session& session_;
-};
 
 }  // namespace
 

@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes through the lexer, the batch parser, the
 // rewriter, the reader of ALTER TABLE constraint changes, and the front end
-// (query parser, binder, generator) for SELECTs. Each must either succeed or
-// throw SqlError (the front end also NotParsed / NotBound); anything else (a
-// crash, a hang, another exception) is a finding.
+// (query parser, binder, generator) for SELECT, INSERT, UPDATE and DELETE. Each must either succeed
+// or throw SqlError (the front end also NotParsed / NotBound); anything else (a crash, a hang,
+// another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,7 +37,7 @@ class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
     if (!sqlengine::tsql::EqualsIgnoreCase(name.back(), "t")) return std::nullopt;
     using sqlengine::ColumnType;
     using sqlengine::SqlType;
-    sqlengine::tsql::bind::TableShape shape{"\"main\".\"t\"", "t", {}};
+    sqlengine::tsql::bind::TableShape shape{"\"main\".\"t\"", "t", {}, {}};
     ColumnType text{SqlType::kVarChar};
     text.length = 10;
     ColumnType money{SqlType::kDecimal};
@@ -56,11 +56,29 @@ class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
 };
 
 void ThroughFrontEnd(const sqlengine::tsql::Statement& statement) {
-  if (statement.kind != sqlengine::tsql::StatementKind::kSelect) return;
+  namespace tsql = sqlengine::tsql;
+  FuzzCatalog catalog;
   try {
-    auto query = sqlengine::tsql::parse::ParseSelect(statement.tokens);
-    FuzzCatalog catalog;
-    sqlengine::tsql::generate::GenerateSelect(sqlengine::tsql::bind::Bind(*query, catalog), 1);
+    switch (statement.kind) {
+      case tsql::StatementKind::kSelect:
+        tsql::generate::GenerateSelect(
+            tsql::bind::Bind(*tsql::parse::ParseSelect(statement.tokens), catalog), 1);
+        break;
+      case tsql::StatementKind::kInsert:
+        tsql::generate::GenerateInsert(
+            tsql::bind::BindInsert(*tsql::parse::ParseInsert(statement.tokens), catalog), 1);
+        break;
+      case tsql::StatementKind::kUpdate:
+        tsql::generate::GenerateUpdate(
+            tsql::bind::BindUpdate(*tsql::parse::ParseUpdate(statement.tokens), catalog), 1);
+        break;
+      case tsql::StatementKind::kDelete:
+        tsql::generate::GenerateDelete(
+            tsql::bind::BindDelete(*tsql::parse::ParseDelete(statement.tokens), catalog), 1);
+        break;
+      default:
+        break;
+    }
   } catch (const sqlengine::SqlError&) {
   } catch (const sqlengine::tsql::parse::NotParsed&) {
   } catch (const sqlengine::tsql::bind::NotBound&) {

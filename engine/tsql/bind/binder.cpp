@@ -27,6 +27,7 @@ struct Binding {
   bool aliased = false;
   std::string sql_alias;  // quoted, as the generated SQL names it
   std::vector<Column> columns;
+  std::vector<std::string> column_defaults;  // of a table: see TableShape
 };
 
 struct Scope {
@@ -36,7 +37,7 @@ struct Scope {
 
 // Which clause an expression is bound for: aggregates are allowed in the
 // select list, HAVING and ORDER BY only.
-enum class Clause { kSelect, kWhere, kGroupBy, kHaving, kOrderBy, kOn, kTop };
+enum class Clause { kSelect, kWhere, kGroupBy, kHaving, kOrderBy, kOn, kTop, kValues };
 
 bool IsPredicate(const BoundExpr& e) {
   switch (e.kind) {
@@ -198,7 +199,212 @@ class Binder {
     return bound;
   }
 
+  BoundInsert Insert(const parse::InsertStatement& insert) {
+    std::optional<TableShape> table = catalog_.FindTable(insert.table);
+    if (!table) Refuse("unknown table");
+    BoundInsert bound;
+    bound.table_sql = table->sql;
+    std::vector<const Column*> targets;
+    if (insert.columns.empty()) {
+      for (const Column& column : table->columns) targets.push_back(&column);
+    } else {
+      for (const std::string& name : insert.columns) {
+        const Column* column = FindColumn(table->columns, name);
+        if (column == nullptr) Refuse("unknown column");
+        if (std::find(targets.begin(), targets.end(), column) != targets.end())
+          Refuse("column listed twice");
+        targets.push_back(column);
+      }
+    }
+    for (const Column* column : targets) bound.columns.push_back(column->name);
+    Scope none;
+    for (const auto& row : insert.rows) {
+      if (row.size() != targets.size()) Refuse("value count");
+      std::vector<Bound> values;
+      for (size_t k = 0; k < row.size(); ++k) {
+        const Column& column = *targets[k];
+        values.push_back(row[k] ? Assigned(Value(*row[k], none, Clause::kValues), column.type)
+                                : Default(column, *table, table->columns));
+      }
+      bound.rows.push_back(std::move(values));
+    }
+    if (insert.query) {
+      bound.query = std::make_unique<BoundQuery>(Query(*insert.query, nullptr));
+      if (bound.query->columns.size() != targets.size()) Refuse("select list width");
+      for (BoundSelectBlock& term : bound.query->terms) {
+        for (size_t k = 0; k < targets.size(); ++k)
+          term.items[k] = Assigned(std::move(term.items[k]), targets[k]->type);
+      }
+    }
+    return bound;
+  }
+
+  BoundChange Update(const parse::UpdateStatement& update) {
+    Scope scope;
+    BoundChange bound;
+    const Binding& target = Target(update.target, update.from, scope, bound);
+    for (const parse::Assignment& assignment : update.assignments) {
+      if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
+        Refuse("SET column of another table");
+      const Column* column = FindColumn(target.columns, assignment.column.back());
+      if (column == nullptr) Refuse("unknown column");
+      if (column->type.identity) Refuse("identity column");
+      for (const BoundAssignment& earlier : bound.assignments) {
+        if (earlier.column == column->name) Refuse("column assigned twice");
+      }
+      bound.assignments.push_back(BoundAssignment{
+          column->name,
+          assignment.value
+              ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
+              : Default(*column, target, target.columns)});
+    }
+    if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
+    return bound;
+  }
+
+  BoundChange Delete(const parse::DeleteStatement& statement) {
+    Scope scope;
+    BoundChange bound;
+    Target(statement.target, statement.from, scope, bound);
+    if (statement.where) AddCondition(bound, Predicate(*statement.where, scope, Clause::kWhere));
+    return bound;
+  }
+
  private:
+  // ---- data changes
+
+  static const Column* FindColumn(const std::vector<Column>& columns, const std::string& name) {
+    for (const Column& column : columns) {
+      if (EqualsIgnoreCase(column.name, name)) return &column;
+    }
+    return nullptr;
+  }
+
+  // DEFAULT for `column` of `table` (a TableShape or a Binding): the
+  // expression the table declares, else NULL.
+  template <typename Table>
+  static Bound Default(const Column& column, const Table& table,
+                       const std::vector<Column>& columns) {
+    size_t k = static_cast<size_t>(&column - columns.data());
+    Bound node = Make(BoundKind::kLiteral, column.type);
+    bool declared = k < table.column_defaults.size() && !table.column_defaults[k].empty();
+    node->sql = declared ? "(" + table.column_defaults[k] + ")" : "NULL";
+    node->null_literal = !declared;
+    return node;
+  }
+
+  // `value` as a column of `column`'s type stores it. The column's triggers
+  // (exec/normalised_columns.cpp) fit numbers to it and refuse text longer
+  // than it; what SQLite's column affinity would read otherwise (a string
+  // into a date or number column, a date into a string column) is converted
+  // here, by SQL Server's rules and with its errors.
+  static Bound Assigned(Bound value, const ColumnType& column) {
+    if (value->null_literal) return value;
+    SqlType from = value->type.type;
+    TypeClass f = ClassOf(from), t = ClassOf(column.type);
+    if (IsNumeric(from) && IsNumeric(column.type)) return value;
+    if (f == TypeClass::kOther || t == TypeClass::kOther) {
+      bool text_column = column.type == SqlType::kText || column.type == SqlType::kNText;
+      if (from == column.type || (text_column && f == TypeClass::kCharacter)) return value;
+      Refuse("assignment of this type");
+    }
+    if (f == t) return value;
+    // The bit column's trigger reads text by T-SQL's rules.
+    if (column.type == SqlType::kBit && f == TypeClass::kCharacter) return value;
+    ColumnType target = column;
+    target.identity = false;
+    return ConvertTo(std::move(value), target);
+  }
+
+  // Resolves the table an UPDATE or DELETE writes: a FROM clause's table
+  // by its exposed name, else a table of the catalog beside the FROM
+  // clause's sources. Fills the change's table, alias and sources.
+  const Binding& Target(const std::vector<std::string>& name,
+                        const std::vector<std::unique_ptr<parse::TableSource>>& from, Scope& scope,
+                        BoundChange& bound) {
+    std::vector<std::unique_ptr<BoundSource>> sources;
+    for (const auto& source : from) sources.push_back(Source(*source, scope));
+    std::optional<size_t> in_from;
+    if (name.size() == 1) {
+      for (size_t k = 0; k < scope.bindings.size(); ++k) {
+        if (EqualsIgnoreCase(scope.bindings[k].exposed, name[0])) in_from = k;
+      }
+    }
+    if (!in_from) {
+      std::optional<TableShape> table = catalog_.FindTable(name);
+      if (!table) Refuse("unknown table");
+      // The same table under another name in FROM is a self-join SQL Server
+      // resolves by its own rules.
+      if (FindLeaf(sources, [&](const BoundSource& leaf) { return leaf.table_sql == table->sql; }))
+        Refuse("target table aliased in FROM");
+      Binding binding;
+      binding.exposed = name.back();
+      binding.columns = table->columns;
+      binding.column_defaults = table->column_defaults;
+      bound.table_sql = table->sql;
+      bound.alias = AddBinding(scope, std::move(binding));
+      bound.from = std::move(sources);
+      return scope.bindings.back();
+    }
+    const Binding& target = scope.bindings[*in_from];
+    const BoundSource* leaf = FindLeaf(
+        sources, [&](const BoundSource& source) { return source.alias == target.sql_alias; });
+    if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable) Refuse("target not a table");
+    bound.table_sql = leaf->table_sql;
+    bound.alias = leaf->alias;
+    // SQLite names the target of an UPDATE or DELETE only once: the inner
+    // joins around it become conditions and the other sources stay.
+    std::vector<Bound> conditions;
+    for (auto& source : sources) Flatten(std::move(source), bound.alias, bound.from, conditions);
+    for (Bound& condition : conditions) AddCondition(bound, std::move(condition));
+    return target;
+  }
+
+  template <typename Match>
+  static const BoundSource* FindLeaf(const std::vector<std::unique_ptr<BoundSource>>& sources,
+                                     const Match& match) {
+    for (const auto& source : sources) {
+      if (const BoundSource* found = FindLeaf(*source, match)) return found;
+    }
+    return nullptr;
+  }
+
+  template <typename Match>
+  static const BoundSource* FindLeaf(const BoundSource& source, const Match& match) {
+    if (source.kind != BoundSource::Kind::kJoin) return match(source) ? &source : nullptr;
+    if (const BoundSource* found = FindLeaf(*source.left, match)) return found;
+    return FindLeaf(*source.right, match);
+  }
+
+  // Moves `source` into `others` without the target (`alias`): inner and
+  // cross joins around it come apart into their sources and conditions; an
+  // outer join containing it is refused.
+  static void Flatten(std::unique_ptr<BoundSource> source, const std::string& alias,
+                      std::vector<std::unique_ptr<BoundSource>>& others,
+                      std::vector<Bound>& conditions) {
+    auto is_target = [&](const BoundSource& leaf) { return leaf.alias == alias; };
+    if (!FindLeaf(*source, is_target)) {
+      others.push_back(std::move(source));
+      return;
+    }
+    if (source->kind != BoundSource::Kind::kJoin) return;  // the target itself
+    if (source->join != "JOIN" && source->join != "CROSS JOIN") Refuse("target in an outer join");
+    if (source->on) conditions.push_back(std::move(source->on));
+    Flatten(std::move(source->left), alias, others, conditions);
+    Flatten(std::move(source->right), alias, others, conditions);
+  }
+
+  static void AddCondition(BoundChange& bound, Bound condition) {
+    if (!bound.where) {
+      bound.where = std::move(condition);
+      return;
+    }
+    Bound both = Make(BoundKind::kAnd, ColumnType{SqlType::kBit});
+    both->args.push_back(std::move(bound.where));
+    both->args.push_back(std::move(condition));
+    bound.where = std::move(both);
+  }
+
   // ---- query blocks
 
   BoundSelectBlock Block(const parse::SelectBlock& block, Scope& scope,
@@ -336,6 +542,7 @@ class Binder {
         binding.aliased = !source.alias.empty();
         binding.exposed = binding.aliased ? source.alias : source.name.back();
         binding.columns = table->columns;
+        binding.column_defaults = table->column_defaults;
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
       }
@@ -1065,6 +1272,18 @@ class Binder {
 
 BoundQuery Bind(const parse::Query& query, Catalog& catalog) {
   return Binder(catalog).Query(query, nullptr);
+}
+
+BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog) {
+  return Binder(catalog).Insert(insert);
+}
+
+BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog) {
+  return Binder(catalog).Update(update);
+}
+
+BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog) {
+  return Binder(catalog).Delete(statement);
 }
 
 }  // namespace sqlengine::tsql::bind

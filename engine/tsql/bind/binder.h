@@ -1,5 +1,5 @@
 #pragma once
-// Binds a parsed SELECT: resolves tables and columns against the catalog
+// Binds a parsed SELECT, INSERT, UPDATE or DELETE: resolves tables and columns against the catalog
 // (aliases, derived tables, #temp tables), expands *, and types every
 // expression by SQL Server's precedence and conversion rules, making each
 // implicit conversion an explicit node.
@@ -24,5 +24,13 @@ class NotBound : public std::runtime_error {
 // path would run with a wrong answer (8118 / 8120: a column neither grouped
 // nor aggregated).
 BoundQuery Bind(const parse::Query& query, Catalog& catalog);
+
+// INSERT, UPDATE and DELETE: the same names and types as a query's, each
+// written value converted to its column's type by SQL Server's rules for
+// assignment. Throws NotBound as Bind does (also for a value count that does
+// not match the column list, which the older path reports).
+BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog);
+BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog);
+BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog);
 
 }  // namespace sqlengine::tsql::bind

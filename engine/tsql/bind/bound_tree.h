@@ -87,4 +87,28 @@ struct BoundQuery {
   std::vector<Column> columns;  // the result: names ("" for an unnamed expression) and types
 };
 
+// INSERT: every value converted as its column stores it.
+struct BoundInsert {
+  std::string table_sql;             // "schema"."table"
+  std::vector<std::string> columns;  // as the table spells them, in the order written
+  std::vector<std::vector<std::unique_ptr<BoundExpr>>> rows;  // VALUES
+  std::unique_ptr<BoundQuery> query;                          // set instead of rows
+};
+
+struct BoundAssignment {
+  std::string column;  // as the table spells it
+  std::unique_ptr<BoundExpr> value;
+};
+
+// UPDATE and DELETE of one table under its SQLite alias. `from` holds the
+// FROM clause's other sources; the inner joins that held the target are
+// conditions in `where`.
+struct BoundChange {
+  std::string table_sql;
+  std::string alias;
+  std::vector<BoundAssignment> assignments;  // UPDATE only
+  std::vector<std::unique_ptr<BoundSource>> from;
+  std::unique_ptr<BoundExpr> where;
+};
+
 }  // namespace sqlengine::tsql::bind

@@ -15,6 +15,9 @@ struct TableShape {
   std::string sql;   // the table as SQLite names it: "schema"."name"
   std::string name;  // as the catalog spells it
   std::vector<Column> columns;
+  // Beside columns: each one's default as the SQLite expression the table
+  // declares, "" for none.
+  std::vector<std::string> column_defaults;
 };
 
 class Catalog {

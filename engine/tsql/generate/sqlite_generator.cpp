@@ -50,6 +50,52 @@ class Generator {
     return sql;
   }
 
+  std::string Insert(const bind::BoundInsert& insert) {
+    std::string sql = "INSERT INTO " + insert.table_sql + " (";
+    for (size_t k = 0; k < insert.columns.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += QuoteSqliteName(insert.columns[k]);
+    }
+    sql += ")";
+    if (insert.query) return sql + " " + Query(*insert.query);
+    sql += " VALUES ";
+    for (size_t r = 0; r < insert.rows.size(); ++r) {
+      if (r > 0) sql += ", ";
+      sql += "(";
+      for (size_t k = 0; k < insert.rows[r].size(); ++k) {
+        if (k > 0) sql += ", ";
+        sql += Expr(*insert.rows[r][k]);
+      }
+      sql += ")";
+    }
+    return sql;
+  }
+
+  std::string Update(const bind::BoundChange& update) {
+    std::string sql = "UPDATE " + update.table_sql + " AS " + update.alias + " SET ";
+    for (size_t k = 0; k < update.assignments.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += QuoteSqliteName(update.assignments[k].column) + " = " +
+             Expr(*update.assignments[k].value);
+    }
+    sql += Sources(update.from);
+    if (update.where) sql += " WHERE " + Expr(*update.where);
+    return sql;
+  }
+
+  std::string Delete(const bind::BoundChange& change) {
+    std::string sql = "DELETE FROM " + change.table_sql + " AS " + change.alias;
+    if (change.from.empty()) {
+      if (change.where) sql += " WHERE " + Expr(*change.where);
+      return sql;
+    }
+    // SQLite's DELETE has no FROM clause of its own: a row goes when the
+    // other sources have a match for it.
+    sql += " WHERE EXISTS (SELECT 1" + Sources(change.from);
+    if (change.where) sql += " WHERE " + Expr(*change.where);
+    return sql + ")";
+  }
+
  private:
   std::string Top(const BoundExpr& top) {
     if (top.kind == BoundKind::kLiteral && !top.sql.starts_with("-")) return top.sql;
@@ -68,13 +114,7 @@ class Generator {
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
       }
     }
-    if (!block.from.empty()) {
-      sql += " FROM ";
-      for (size_t k = 0; k < block.from.size(); ++k) {
-        if (k > 0) sql += ", ";
-        sql += Source(*block.from[k]);
-      }
-    }
+    sql += Sources(block.from);
     if (block.where) sql += " WHERE " + Expr(*block.where);
     if (!block.group_by.empty()) {
       sql += " GROUP BY ";
@@ -84,6 +124,13 @@ class Generator {
       }
     }
     if (block.having) sql += " HAVING " + Expr(*block.having);
+    return sql;
+  }
+
+  // " FROM a, b ..."; empty without sources.
+  std::string Sources(const std::vector<std::unique_ptr<BoundSource>>& from) {
+    std::string sql;
+    for (size_t k = 0; k < from.size(); ++k) sql += (k == 0 ? " FROM " : ", ") + Source(*from[k]);
     return sql;
   }
 
@@ -273,7 +320,27 @@ class Generator {
   }
 };
 
+// The text of a data change: its errors report the statement's line.
+SqliteText ChangeText(std::string sql, int line) {
+  SqliteText text;
+  text.sql = std::move(sql);
+  text.lines.emplace_back(0, line);
+  return text;
+}
+
 }  // namespace
+
+SqliteText GenerateInsert(const bind::BoundInsert& insert, int line) {
+  return ChangeText(Generator().Insert(insert), line);
+}
+
+SqliteText GenerateUpdate(const bind::BoundChange& update, int line) {
+  return ChangeText(Generator().Update(update), line);
+}
+
+SqliteText GenerateDelete(const bind::BoundChange& change, int line) {
+  return ChangeText(Generator().Delete(change), line);
+}
 
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line) {
   SqliteText text;

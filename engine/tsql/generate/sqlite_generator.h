@@ -1,5 +1,5 @@
 #pragma once
-// Writes SQLite SQL for a bound query. T-SQL semantics SQLite lacks go
+// Writes SQLite SQL for a bound query or data change. T-SQL semantics SQLite lacks go
 // through the engine's registered functions: sqlengine_divisor (8134 on a
 // zero divisor), sqlengine_number / sqlengine_datetime (conversions with
 // SQL Server's errors), sqlengine_like (T-SQL patterns), and the
@@ -16,5 +16,12 @@ inline constexpr std::string_view kLikeFunction = "sqlengine_like";
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line);
+
+// The SQL for INSERT, UPDATE and DELETE. The written table comes right
+// after INSERT INTO / UPDATE / DELETE FROM, where the executor's error
+// translation and identity lookup read it.
+SqliteText GenerateInsert(const bind::BoundInsert& insert, int line);
+SqliteText GenerateUpdate(const bind::BoundChange& update, int line);
+SqliteText GenerateDelete(const bind::BoundChange& change, int line);
 
 }  // namespace sqlengine::tsql::generate

@@ -20,6 +20,81 @@ class Parser {
     return query;
   }
 
+  std::unique_ptr<InsertStatement> Insert() {
+    auto insert = std::make_unique<InsertStatement>();
+    if (!At().IsWord("insert")) Fail();
+    insert->origin = Next();  // INSERT
+    if (At().IsWord("top")) throw NotParsed("INSERT TOP");
+    AcceptWord("into");
+    insert->table = TableName();
+    if (At().IsWord("with")) throw NotParsed("table hint");
+    if (AcceptSymbol("(")) {
+      do {
+        if (!At().IsName()) Fail();
+        insert->columns.push_back(Next().value);
+      } while (AcceptSymbol(","));
+      ExpectSymbol(")");
+    }
+    if (AcceptWord("values")) {
+      do {
+        ExpectSymbol("(");
+        std::vector<std::unique_ptr<Expr>> row;
+        do {
+          row.push_back(AcceptWord("default") ? nullptr : Expression());
+        } while (AcceptSymbol(","));
+        ExpectSymbol(")");
+        insert->rows.push_back(std::move(row));
+      } while (AcceptSymbol(","));
+    } else if (At().IsWord("select")) {
+      insert->query = QueryBody();
+      if (At().IsAnyWord({"for", "option", "compute", "into"})) throw NotParsed("clause");
+    } else {
+      // DEFAULT VALUES, EXECUTE, OUTPUT and a parenthesised query.
+      throw NotParsed("INSERT source");
+    }
+    if (!AtEnd()) Fail();
+    return insert;
+  }
+
+  std::unique_ptr<UpdateStatement> Update() {
+    auto update = std::make_unique<UpdateStatement>();
+    if (!At().IsWord("update")) Fail();
+    update->origin = Next();  // UPDATE
+    if (At().IsWord("top")) throw NotParsed("UPDATE TOP");
+    update->target = TableName();
+    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint or function");
+    ExpectWord("set");
+    do {
+      Assignment assignment;
+      assignment.origin = At();
+      if (At().kind == TokenKind::kVariable) throw NotParsed("variable assignment");
+      if (!At().IsName()) Fail();
+      assignment.column.push_back(Next().value);
+      if (AcceptSymbol(".")) {
+        if (!At().IsName()) Fail();
+        assignment.column.push_back(Next().value);
+      }
+      if (!At().IsSymbol("=")) throw NotParsed("compound assignment or method call");
+      ++i_;
+      if (!AcceptWord("default")) assignment.value = Expression();
+      update->assignments.push_back(std::move(assignment));
+    } while (AcceptSymbol(","));
+    TailClauses(update->from, update->where);
+    return update;
+  }
+
+  std::unique_ptr<DeleteStatement> Delete() {
+    auto statement = std::make_unique<DeleteStatement>();
+    if (!At().IsWord("delete")) Fail();
+    statement->origin = Next();  // DELETE
+    if (At().IsWord("top")) throw NotParsed("DELETE TOP");
+    AcceptWord("from");
+    statement->target = TableName();
+    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint or function");
+    TailClauses(statement->from, statement->where);
+    return statement;
+  }
+
   std::unique_ptr<Expr> WholeExpression() {
     std::unique_ptr<Expr> expr = Expression();
     if (!AtEnd()) Fail();
@@ -77,6 +152,43 @@ class Parser {
     node->kind = kind;
     node->origin = origin;
     return node;
+  }
+
+  // ---- data changes
+
+  // The written table's name: 1 to 3 parts, an omitted part ("db..t") "".
+  std::vector<std::string> TableName() {
+    if (!At().IsName()) Fail();
+    if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
+    std::vector<std::string> name;
+    name.push_back(Next().value);
+    while (At().IsSymbol(".")) {
+      ++i_;
+      if (At().IsSymbol(".")) {
+        name.emplace_back();
+        continue;
+      }
+      if (!At().IsName()) Fail();
+      name.push_back(Next().value);
+    }
+    if (name.size() > 3) throw NotParsed("linked server");
+    return name;
+  }
+
+  // [FROM sources] [WHERE condition] and the end of an UPDATE or DELETE.
+  void TailClauses(std::vector<std::unique_ptr<TableSource>>& from, std::unique_ptr<Expr>& where) {
+    if (At().IsWord("output")) throw NotParsed("OUTPUT");
+    if (AcceptWord("from")) {
+      do {
+        from.push_back(JoinedSource());
+      } while (AcceptSymbol(","));
+    }
+    if (AcceptWord("where")) {
+      if (At().IsWord("current") && At(1).IsWord("of")) throw NotParsed("WHERE CURRENT OF");
+      where = Expression();
+    }
+    if (At().IsWord("option")) throw NotParsed("OPTION");
+    if (!AtEnd()) Fail();
   }
 
   // ---- queries
@@ -599,6 +711,18 @@ class Parser {
 }  // namespace
 
 std::unique_ptr<Query> ParseSelect(const Tokens& tokens) { return Parser(tokens).Statement(); }
+
+std::unique_ptr<InsertStatement> ParseInsert(const Tokens& tokens) {
+  return Parser(tokens).Insert();
+}
+
+std::unique_ptr<UpdateStatement> ParseUpdate(const Tokens& tokens) {
+  return Parser(tokens).Update();
+}
+
+std::unique_ptr<DeleteStatement> ParseDelete(const Tokens& tokens) {
+  return Parser(tokens).Delete();
+}
 
 std::unique_ptr<Expr> ParseExpression(const Tokens& tokens) {
   return Parser(tokens).WholeExpression();

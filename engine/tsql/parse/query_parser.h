@@ -1,6 +1,6 @@
 #pragma once
-// Recursive-descent parser of T-SQL SELECT statements from the lexer's
-// tokens to a syntax tree, with T-SQL's operator precedence:
+// Recursive-descent parser of T-SQL SELECT, INSERT, UPDATE and DELETE
+// statements from the lexer's tokens to a syntax tree, with T-SQL's operator precedence:
 //   ~ and signs; * / %; + - & ^ |; comparisons, BETWEEN, IN, LIKE, IS; NOT; AND; OR.
 
 #include <memory>
@@ -23,6 +23,14 @@ class NotParsed : public std::runtime_error {
 // the line of the offending token) for a malformed statement, NotParsed for
 // one outside what the tree covers.
 std::unique_ptr<Query> ParseSelect(const Tokens& tokens);
+
+// Parse INSERT, UPDATE and DELETE statements (their tokens, without a WITH
+// list in front and without a trailing ';'); same errors as ParseSelect.
+// OUTPUT, TOP, table hints, DEFAULT VALUES and INSERT ... EXECUTE are
+// NotParsed.
+std::unique_ptr<InsertStatement> ParseInsert(const Tokens& tokens);
+std::unique_ptr<UpdateStatement> ParseUpdate(const Tokens& tokens);
+std::unique_ptr<DeleteStatement> ParseDelete(const Tokens& tokens);
 
 // Parses one expression making up all of `tokens`; same errors.
 std::unique_ptr<Expr> ParseExpression(const Tokens& tokens);

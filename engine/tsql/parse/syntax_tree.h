@@ -108,4 +108,39 @@ struct Query {
   std::vector<OrderItem> order_by;
 };
 
+// INSERT [INTO] table [(column, ...)] VALUES (...)[, (...)]... | query.
+struct InsertStatement {
+  std::vector<std::string> table;    // 1 to 3 parts; an omitted part ("db..t") is ""
+  std::vector<std::string> columns;  // empty: every column in table order
+  // VALUES rows; a null value stands for DEFAULT.
+  std::vector<std::vector<std::unique_ptr<Expr>>> rows;
+  std::unique_ptr<Query> query;                          // set instead of rows
+  Token origin;
+};
+
+// column = value in an UPDATE's SET list.
+struct Assignment {
+  std::vector<std::string> column;  // 1 or 2 parts: [table_or_alias.]column
+  std::unique_ptr<Expr> value;  // null for DEFAULT
+  Token origin;
+};
+
+// UPDATE target SET ... [FROM ...] [WHERE ...] and DELETE [FROM] target
+// [FROM ...] [WHERE ...]. The target is a table, or the alias of one of the
+// FROM clause's tables.
+struct UpdateStatement {
+  std::vector<std::string> target;
+  std::vector<Assignment> assignments;
+  std::vector<std::unique_ptr<TableSource>> from;
+  std::unique_ptr<Expr> where;
+  Token origin;
+};
+
+struct DeleteStatement {
+  std::vector<std::string> target;
+  std::vector<std::unique_ptr<TableSource>> from;
+  std::unique_ptr<Expr> where;
+  Token origin;
+};
+
 }  // namespace sqlengine::tsql::parse

@@ -1,0 +1,84 @@
+#include "engine/exec/front_end_catalog.h"
+
+#include <sqlite3.h>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+
+std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
+    const std::vector<std::string>& name) {
+  const std::string& table = name.back();
+  if (table.empty()) return std::nullopt;
+  std::string owner = name.size() >= 2 ? name[name.size() - 2] : std::string();
+  std::string database = name.size() == 3 ? name[0] : std::string();
+  if (!owner.empty() && !tsql::EqualsIgnoreCase(owner, "dbo")) return std::nullopt;
+  // The engine's own tables are reached through catalog views only.
+  if (tsql::ToLower(table).starts_with("sqlengine_") || tsql::ToLower(table).starts_with("sqlite_"))
+    return std::nullopt;
+  std::string schema;
+  if (table.starts_with("#")) {
+    if (!database.empty()) return std::nullopt;
+    schema = "temp";
+  } else {
+    schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);
+  }
+  sqlite3* db = session_.Connection().Handle();
+  std::string sql = "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
+                    ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return std::nullopt;
+  }
+  catalog::PreparedStatement found(raw);
+  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(raw) != SQLITE_ROW) return std::nullopt;
+  tsql::bind::TableShape shape;
+  shape.name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+  bool view =
+      std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
+  if (view) return std::nullopt;  // a view's columns have no declared types
+  shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
+  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value FROM " +
+                       tsql::QuoteSqliteName(schema) + ".pragma_table_info(?1)";
+  sqlite3_stmt* columns_raw = nullptr;
+  if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(columns_raw);
+    return std::nullopt;
+  }
+  catalog::PreparedStatement columns(columns_raw);
+  sqlite3_bind_text(columns_raw, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(columns_raw) == SQLITE_ROW) {
+    Column column;
+    column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns_raw, 0));
+    const unsigned char* declared = sqlite3_column_text(columns_raw, 1);
+    std::optional<ColumnType> type =
+        tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
+    if (!type) return std::nullopt;
+    int autoincrement = 0;
+    sqlite3_table_column_metadata(db, schema.c_str(), shape.name.c_str(), column.name.c_str(),
+                                  nullptr, nullptr, nullptr, nullptr, &autoincrement);
+    type->nullable =
+        sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
+    type->identity = autoincrement != 0;
+    column.type = *type;
+    shape.columns.push_back(std::move(column));
+    const unsigned char* default_sql = sqlite3_column_text(columns_raw, 4);
+    shape.column_defaults.emplace_back(default_sql ? reinterpret_cast<const char*>(default_sql)
+                                                   : "");
+  }
+  if (shape.columns.empty()) return std::nullopt;
+  return shape;
+}
+
+std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {
+  auto it = session_.Variables().find(tsql::ToLower(name));
+  if (it == session_.Variables().end()) return std::nullopt;
+  return it->second.type;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,23 @@
+#pragma once
+// The session's tables and variables as the front end's binder sees them:
+// tables of the current database, of another one (db..t, db.dbo.t) and the
+// session's #temp tables, with their declared SQL Server types.
+
+#include "engine/tsql/bind/catalog.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+class SessionCatalog final : public tsql::bind::Catalog {
+ public:
+  explicit SessionCatalog(Session& session) : session_(session) {}
+
+  std::optional<tsql::bind::TableShape> FindTable(const std::vector<std::string>& name) override;
+  std::optional<ColumnType> VariableType(std::string_view name) override;
+
+ private:
+  Session& session_;
+};
+
+}  // namespace sqlengine::exec
