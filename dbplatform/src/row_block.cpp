@@ -45,14 +45,18 @@ std::unique_ptr<RowBlock> RowBlock::Bind(SQLHSTMT statement,
   for (std::size_t i = 0; bound && i < columns.size(); ++i) {
     ColumnBuffer buffer;
     buffer.sql_type = columns[i].sql_type;
+    buffer.c_type = FetchCType(buffer.sql_type);
     buffer.width = widths[i];
+    if (FixedSize(buffer.c_type) == 0) {
+      buffer.room = buffer.c_type == SQL_C_CHAR ? buffer.width - 1 : buffer.width;
+    }
     // operator new[] aligns for every fixed-size C type; widths of fixed
     // types are multiples of their alignment, so every row's value is aligned.
     buffer.values = std::make_unique_for_overwrite<char[]>(capacity * buffer.width);
     buffer.lengths = std::make_unique_for_overwrite<SQLLEN[]>(capacity);
-    bound = SQL_SUCCEEDED(SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1),
-                                     FetchCType(buffer.sql_type), buffer.values.get(),
-                                     static_cast<SQLLEN>(buffer.width), buffer.lengths.get()));
+    bound = SQL_SUCCEEDED(SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), buffer.c_type,
+                                     buffer.values.get(), static_cast<SQLLEN>(buffer.width),
+                                     buffer.lengths.get()));
     block->columns_.push_back(std::move(buffer));
   }
   if (!bound) {
@@ -74,14 +78,10 @@ bool RowBlock::RowReadable(std::size_t row) const {
 
 bool RowBlock::RowCut(std::size_t row) const {
   for (const ColumnBuffer& column : columns_) {
-    if (FixedSize(FetchCType(column.sql_type)) != 0) continue;
+    if (column.room == 0) continue;
     const SQLLEN length = column.lengths[row];
     if (length == SQL_NULL_DATA) continue;
-    const std::size_t room =
-        FetchCType(column.sql_type) == SQL_C_CHAR ? column.width - 1 : column.width;
-    if (length == SQL_NO_TOTAL || length < 0 || static_cast<std::size_t>(length) > room) {
-      return true;
-    }
+    if (length < 0 || static_cast<std::size_t>(length) > column.room) return true;
   }
   return false;
 }

@@ -47,7 +47,10 @@ class RowBlock {
  private:
   struct ColumnBuffer {
     SQLSMALLINT sql_type = SQL_UNKNOWN_TYPE;
+    SQLSMALLINT c_type = SQL_C_CHAR;
     std::size_t width = 0;  // bytes of one row's buffer
+    // The most bytes a whole value takes; 0 for fixed-size types.
+    std::size_t room = 0;
     std::unique_ptr<char[]> values;
     std::unique_ptr<SQLLEN[]> lengths;
   };
