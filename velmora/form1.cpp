@@ -301,7 +301,7 @@ void Form1::sCreateConnection(const std::string& sSvrName, const std::string& sU
       line.clear();
       dbplatform::FieldCollection& fields = rsSQL->Fields();
       for (int i = 0; i < field_count; ++i) {
-        line += dbplatform::ToText(fields.Item(i).GetValue());
+        dbplatform::AppendText(fields.Item(i).GetValue(), line);
         line += kColumnSeparator;
       }
       lines.Add(line);

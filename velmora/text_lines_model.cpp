@@ -16,7 +16,8 @@ QVariant TextLinesModel::data(const QModelIndex& index, int role) const {
 }
 
 void TextLinesModel::Stage(std::string_view utf8) {
-  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < utf8.size()) {
+  if (blocks_.empty() || blocks_.back().used > kLatestStart ||
+      blocks_.back().capacity - blocks_.back().used < utf8.size()) {
     Block block;
     block.capacity = std::max(kBlockBytes, utf8.size());
     block.bytes = std::make_unique_for_overwrite<char[]>(block.capacity);
@@ -25,7 +26,7 @@ void TextLinesModel::Stage(std::string_view utf8) {
   }
   Block& block = blocks_.back();
   if (!utf8.empty()) std::memcpy(block.bytes.get() + block.used, utf8.data(), utf8.size());
-  starts_.push_back(static_cast<quint32>(block.used));
+  starts_.push_back(static_cast<quint16>(block.used));
   block.used += utf8.size();
 }
 
@@ -40,8 +41,7 @@ void TextLinesModel::Publish() {
 void TextLinesModel::Clear() {
   beginResetModel();
   blocks_.clear();
-  starts_.clear();
-  starts_.shrink_to_fit();
+  starts_ = {};
   published_ = 0;
   endResetModel();
 }

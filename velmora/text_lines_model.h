@@ -1,6 +1,6 @@
 #pragma once
-// The lines of a list box, kept compactly: their UTF-8 text in large blocks
-// and one 4-byte offset per line, about the text's own size in all (a list of
+// The lines of a list box, kept compactly: their UTF-8 text in 64 KiB blocks
+// and one 2-byte offset per line, about the text's own size in all (a list of
 // a million result lines takes tens of megabytes, not hundreds). A line turns
 // into a QString only when a view asks for it. Lines are added at the end in
 // two steps, so that many lines cost one row insertion: Stage() stores a
@@ -8,6 +8,7 @@
 
 #include <QAbstractListModel>
 #include <QString>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -37,14 +38,18 @@ class TextLinesModel : public QAbstractListModel {
     std::size_t capacity = 0;
     int first_line = 0;
   };
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+  // Small enough that a line's start in its block fits 16 bits; a longer
+  // line gets a block of its own.
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+  static constexpr std::size_t kLatestStart = 0xFFFF;
 
   std::string_view LineText(int line) const;
 
   std::vector<Block> blocks_;
   // Where each line starts in its block; it ends where the next line of the
-  // same block starts, or at the block's end.
-  std::vector<quint32> starts_;
+  // same block starts, or at the block's end. A deque grows without copying,
+  // so a long listing never holds the old and the new offsets at once.
+  std::deque<quint16> starts_;
   int published_ = 0;
 };
 

@@ -1,7 +1,6 @@
 #include "statement_cursor.h"
 
-#include <charconv>
-#include <cstdlib>
+#include <cstddef>
 #include <utility>
 
 namespace dbplatform {
@@ -36,88 +35,25 @@ bool ReadPieces(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT c_type, std
   }
 }
 
-template <class T>
-bool ReadFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT c_type, T& out) {
-  SQLLEN indicator = 0;
-  SQLRETURN rc = SQLGetData(statement, column, c_type, &out, sizeof out, &indicator);
-  if (!SQL_SUCCEEDED(rc)) throw StatementFailure(ReadDiagnostics(SQL_HANDLE_STMT, statement));
-  return indicator != SQL_NULL_DATA;
+Value ReadValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT sql_type) {
+  const SQLSMALLINT c_type = FetchCType(sql_type);
+  if (const std::size_t size = FixedSize(c_type); size != 0) {
+    alignas(std::max_align_t) char buffer[sizeof(SQL_TIMESTAMP_STRUCT)] = {};
+    SQLLEN indicator = 0;
+    SQLRETURN rc =
+        SQLGetData(statement, column, c_type, buffer, static_cast<SQLLEN>(size), &indicator);
+    if (!SQL_SUCCEEDED(rc)) throw StatementFailure(ReadDiagnostics(SQL_HANDLE_STMT, statement));
+    if (indicator == SQL_NULL_DATA) return Null{};
+    return DecodeValue(sql_type, buffer, size);
+  }
+  std::string bytes;
+  if (!ReadPieces(statement, column, c_type, bytes)) return Null{};
+  return DecodeValue(sql_type, bytes.data(), bytes.size());
 }
 
-Value ReadValue(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT sql_type) {
-  switch (sql_type) {
-    case SQL_BIT: {
-      unsigned char bit = 0;
-      if (!ReadFixed(statement, column, SQL_C_BIT, bit)) return Null{};
-      return bit != 0;
-    }
-    case SQL_TINYINT:
-    case SQL_SMALLINT: {
-      SQLSMALLINT v = 0;
-      if (!ReadFixed(statement, column, SQL_C_SSHORT, v)) return Null{};
-      return static_cast<std::int16_t>(v);
-    }
-    case SQL_INTEGER: {
-      SQLINTEGER v = 0;
-      if (!ReadFixed(statement, column, SQL_C_SLONG, v)) return Null{};
-      return static_cast<std::int32_t>(v);
-    }
-    case SQL_BIGINT: {
-      SQLBIGINT v = 0;
-      if (!ReadFixed(statement, column, SQL_C_SBIGINT, v)) return Null{};
-      return static_cast<std::int64_t>(v);
-    }
-    case SQL_REAL: {
-      // A 4-byte value shows as its own shortest text, not the double's.
-      float v = 0;
-      if (!ReadFixed(statement, column, SQL_C_FLOAT, v)) return Null{};
-      char text[32];
-      auto end = std::to_chars(text, text + sizeof text - 1, v).ptr;
-      *end = '\0';
-      return std::strtod(text, nullptr);
-    }
-    case SQL_FLOAT:
-    case SQL_DOUBLE: {
-      double v = 0;
-      if (!ReadFixed(statement, column, SQL_C_DOUBLE, v)) return Null{};
-      return v;
-    }
-    case SQL_DECIMAL:
-    case SQL_NUMERIC: {
-      std::string text;
-      if (!ReadPieces(statement, column, SQL_C_CHAR, text)) return Null{};
-      return DecimalText{text};
-    }
-    case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_DATETIME:
-    case -154:    // time(n) of later servers
-    case -155: {  // datetimeoffset
-      SQL_TIMESTAMP_STRUCT t{};
-      if (!ReadFixed(statement, column, SQL_C_TYPE_TIMESTAMP, t)) return Null{};
-      return DateTime{t.year,
-                      t.month,
-                      t.day,
-                      t.hour,
-                      t.minute,
-                      t.second,
-                      static_cast<int>(t.fraction / 1000000)};
-    }
-    case SQL_BINARY:
-    case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: {
-      std::string raw;
-      if (!ReadPieces(statement, column, SQL_C_BINARY, raw)) return Null{};
-      return Bytes(raw.begin(), raw.end());
-    }
-    default: {
-      std::string text;
-      if (!ReadPieces(statement, column, SQL_C_CHAR, text)) return Null{};
-      return text;
-    }
-  }
-}
+// What a block read reports for a value longer than its buffer: the value
+// would be listed cut, so the read fails instead.
+DiagRecord CutValueRecord() { return DiagRecord{"22001", 0, "String data, right truncated"}; }
 
 }  // namespace
 
@@ -184,6 +120,7 @@ void StatementCursor::PositionOnFirstRowSet(SQLRETURN rc) {
       SQLNumResultCols(statement_, &count);
       if (count > 0) {
         DescribeColumns(count);
+        block_ = RowBlock::Bind(statement_, columns_);
         at_end_ = false;
         FetchRow();
         return;
@@ -211,12 +148,20 @@ void StatementCursor::DescribeColumns(SQLSMALLINT count) {
   }
 }
 
+void StatementCursor::EndOfRows() {
+  at_end_ = true;
+  row_.clear();
+  Finish();
+}
+
 void StatementCursor::FetchRow() {
+  if (block_) {
+    FetchRowOfBlock();
+    return;
+  }
   SQLRETURN rc = SQLFetch(statement_);
   if (rc == SQL_NO_DATA) {
-    at_end_ = true;
-    row_.clear();
-    Finish();
+    EndOfRows();
     return;
   }
   if (!SQL_SUCCEEDED(rc)) FailAndFinish(ReadDiagnostics(SQL_HANDLE_STMT, statement_));
@@ -230,6 +175,46 @@ void StatementCursor::FetchRow() {
     at_end_ = true;
     FailAndFinish(failure.Records());
   }
+}
+
+void StatementCursor::FetchBlock() {
+  block_row_ = 0;
+  block_usable_rows_ = 0;
+  SQLRETURN rc = block_->Fetch();
+  if (rc == SQL_NO_DATA) return;
+  if (!SQL_SUCCEEDED(rc)) FailAndFinish(ReadDiagnostics(SQL_HANDLE_STMT, statement_));
+  while (block_usable_rows_ < block_->Rows() && block_->RowReadable(block_usable_rows_) &&
+         !block_->RowCut(block_usable_rows_)) {
+    ++block_usable_rows_;
+  }
+  if (block_usable_rows_ == block_->Rows()) {
+    Collect(rc);
+    return;
+  }
+  // The rows before the failing one are still handed out, as a row-at-a-time
+  // read would; the failure comes when the reader moves onto that row.
+  block_failure_ =
+      rc == SQL_SUCCESS ? std::vector<DiagRecord>{} : ReadDiagnostics(SQL_HANDLE_STMT, statement_);
+  if (block_->RowReadable(block_usable_rows_)) {
+    block_failure_.push_back(CutValueRecord());
+  }
+}
+
+void StatementCursor::FetchRowOfBlock() {
+  if (++block_row_ >= block_usable_rows_) {
+    if (block_usable_rows_ < block_->Rows()) FailAndFinish(std::move(block_failure_));
+    if (block_->Rows() > 0 && block_->EndedRows()) {
+      EndOfRows();
+      return;
+    }
+    FetchBlock();
+    if (block_usable_rows_ == 0 && block_->Rows() == 0) {
+      EndOfRows();
+      return;
+    }
+    if (block_usable_rows_ == 0) FailAndFinish(std::move(block_failure_));
+  }
+  block_->Decode(block_row_, row_);
 }
 
 void StatementCursor::MoveNext() {

@@ -2,7 +2,9 @@
 // One statement on an OdbcSession, read forward: every result of the batch is
 // consumed in order, and every message (informational ones and errors) is
 // handed to the sink in arrival order. Finish drains what is left instead of
-// cancelling, so a statement always runs to its end on the server.
+// cancelling, so a statement always runs to its end on the server. Rows are
+// fetched in blocks (RowBlock) when every column has a bounded size, else one
+// at a time; either way the rows, values and failures are the same.
 
 #include <sql.h>
 #include <sqlext.h>
@@ -12,18 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "column_value.h"
 #include "dbplatform/value.h"
 #include "odbc_diagnostics.h"
 #include "odbc_session.h"
+#include "row_block.h"
 
 namespace dbplatform {
-
-struct ColumnInfo {
-  std::string name;
-  SQLSMALLINT sql_type = SQL_UNKNOWN_TYPE;
-  SQLULEN size = 0;
-  SQLSMALLINT decimal_digits = 0;
-};
 
 using MessageSink = std::function<void(std::vector<DiagRecord>)>;
 
@@ -68,6 +65,9 @@ class StatementCursor {
   void Collect(SQLRETURN rc);
   void DescribeColumns(SQLSMALLINT count);
   void FetchRow();
+  void FetchRowOfBlock();
+  void FetchBlock();
+  void EndOfRows();
   [[noreturn]] void FailAndFinish(std::vector<DiagRecord> records);
 
   std::shared_ptr<OdbcSession> session_;
@@ -75,6 +75,12 @@ class StatementCursor {
   SQLHSTMT statement_ = SQL_NULL_HSTMT;
   std::vector<ColumnInfo> columns_;
   std::vector<Value> row_;
+  std::unique_ptr<RowBlock> block_;  // null: rows are read one at a time
+  std::size_t block_row_ = 0;        // the current row's index in the block
+  // Rows of the block before the first one that cannot be listed; reaching
+  // it fails the statement with block_failure_.
+  std::size_t block_usable_rows_ = 0;
+  std::vector<DiagRecord> block_failure_;
   bool at_end_ = true;
   std::function<void()> on_finished_;
 };

@@ -19,9 +19,11 @@ namespace {
 TEST(TextLines, LinesComeBackExactlyAcrossBlockBoundariesAndOversizedLines) {
   velmora::TextLinesModel lines;
   QAbstractItemModelTester tester(&lines, QAbstractItemModelTester::FailureReportingMode::Fatal);
-  std::vector<std::string> added;
-  // Lines of varying length fill several 1 MiB blocks and end exactly at and
-  // just past their ends; one line is larger than a block; some are empty.
+  // A first line that fills its block exactly, so the empty line after it
+  // starts at the block's very end.
+  std::vector<std::string> added = {std::string(1u << 16, 'f'), "", "g"};
+  // Lines of varying length fill many blocks and end exactly at and just
+  // past their ends; one line is larger than a block; some are empty.
   for (int i = 0; i < 40000; ++i) {
     added.push_back(std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)) +
                     " | " + std::to_string(i) + " | ");

@@ -33,6 +33,8 @@ using Value = std::variant<Null, bool, std::int16_t, std::int32_t, std::int64_t,
 // text that reads back the same, dates as YYYY-MM-DD hh:mm:ss[.fff], bytes as
 // 0x + upper-case hex, booleans as True/False, null as the empty text.
 std::string ToText(const Value& value);
+// Appends ToText(value) to `out`, for callers that build one text of many values.
+void AppendText(const Value& value, std::string& out);
 
 inline bool IsNull(const Value& value) { return std::holds_alternative<Null>(value); }
 
