@@ -20,6 +20,7 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/number_styles.h"
 #include "engine/exec/object_properties.h"
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
@@ -373,6 +374,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterStringFunctions(db);
   RegisterMathFunctions(db);
   RegisterObjectProperties(db);
+  RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
 }
 

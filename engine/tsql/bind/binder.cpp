@@ -103,6 +103,20 @@ int TextWidth(SqlType type) {
   }
 }
 
+// Characters a decimal, money or float value may need as text in the
+// default style (its sign, point or exponent included).
+int NumberTextWidth(const ColumnType& type) {
+  switch (type.type) {
+    case SqlType::kMoney:
+    case SqlType::kSmallMoney:
+      return 19;  // -922337203685477.58, as style 0 writes it
+    case SqlType::kDecimal:
+      return 1 + std::max(type.precision, type.scale + 1) + (type.scale > 0 ? 1 : 0);
+    default:
+      return 13;
+  }
+}
+
 // Whether a value of `from` may be converted to `to` by this engine's
 // generated SQL (explicit: CAST / CONVERT; else an implicit conversion).
 bool Convertible(const ColumnType& from, const ColumnType& to) {
@@ -119,6 +133,8 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
   if (t == TypeClass::kCharacter) {
     if (f == TypeClass::kDateTime) return true;
+    if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
+      return to.length == kMaxLength || to.length >= NumberTextWidth(from);
     return f == TypeClass::kInteger &&
            (to.length == kMaxLength || to.length >= TextWidth(from.type));
   }
@@ -1071,7 +1087,11 @@ class Binder {
       bool styled = (ClassOf(value->type.type) == TypeClass::kDateTime &&
                      ClassOf(target->type) == TypeClass::kCharacter) ||
                     (ClassOf(value->type.type) == TypeClass::kCharacter &&
-                     ClassOf(target->type) == TypeClass::kDateTime);
+                     ClassOf(target->type) == TypeClass::kDateTime) ||
+                    ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
+                      ClassOf(value->type.type) == TypeClass::kApproximate) &&
+                     ClassOf(target->type) == TypeClass::kCharacter &&
+                     Convertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));

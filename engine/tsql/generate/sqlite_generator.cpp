@@ -311,6 +311,15 @@ class Generator {
           return "sqlengine_date_style(" + sql + ", " +
                  (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
         if (source == TypeClass::kInteger) return "CAST(" + sql + " AS TEXT)";
+        if (source == TypeClass::kExactDecimal || source == TypeClass::kApproximate) {
+          std::string kind = from.type == SqlType::kMoney || from.type == SqlType::kSmallMoney
+                                 ? "'money'"
+                             : from.type == SqlType::kDecimal ? "'decimal'"
+                                                              : "'float'";
+          return "sqlengine_number_style(" + sql + ", " + kind + ", " +
+                 std::to_string(from.scale) + ", " +
+                 (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
+        }
         if (to.length != kMaxLength && (from.length == kMaxLength || from.length > to.length))
           return "substr(" + sql + ", 1, " + std::to_string(to.length) + ")";
         return sql;
