@@ -32,7 +32,11 @@ constexpr int kCheckpointPages = 1000;
 
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
                                      FunctionHost& host, int spid)
-    : engine_(engine), cancelled_(cancelled), host_(host), spid_(spid) {}
+    : engine_(engine),
+      cancelled_(cancelled),
+      syntax_checked_([&engine] { return engine.SecurityGeneration(); }),
+      host_(host),
+      spid_(spid) {}
 
 SessionConnection::~SessionConnection() { Close(); }
 
@@ -46,6 +50,7 @@ void SessionConnection::Close() {
   }
   unsynced_.clear();
   checkpoints_due_.clear();
+  syntax_checked_.Clear();
   for (auto& [key, attachment] : attached_) {
     if (key != "master") engine_.Usage().Release(key);
   }
@@ -190,6 +195,7 @@ bool SessionConnection::Detach(std::string_view database) {
   auto it = attached_.find(key);
   if (it == attached_.end()) return false;
   MakeCommitsDurable();
+  syntax_checked_.Clear();
   sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(),
                nullptr, nullptr, nullptr);
   checkpoints_due_.erase(it->second.first);
@@ -215,6 +221,7 @@ std::vector<std::pair<std::string, std::string>> SessionConnection::Schemas() co
 
 void SessionConnection::ReleaseAttachments() {
   authorizer_.ForgetExposures();
+  syntax_checked_.Clear();
   std::vector<std::string> names;
   for (const auto& [key, attachment] : attached_) {
     if (key != "master") names.push_back(key);

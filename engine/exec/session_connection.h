@@ -20,6 +20,7 @@
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/compiled_statements.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
@@ -73,6 +74,9 @@ class SessionConnection final : public tsql::NameResolver {
 
   // Guards what user statements compiled on this connection may touch.
   StatementAuthorizer& Authorizer() { return authorizer_; }
+  // The statements the running batch's syntax check compiled, for its run;
+  // forgotten between batches and when the attached databases change.
+  CompiledStatements& SyntaxChecked() { return syntax_checked_; }
   // The database reached under SQLite schema `schema` ("main", an alias);
   // empty when none.
   std::string DatabaseOfSchema(std::string_view schema) const;
@@ -95,6 +99,7 @@ class SessionConnection final : public tsql::NameResolver {
   EngineImpl& engine_;
   const std::atomic<bool>& cancelled_;
   StatementAuthorizer authorizer_;
+  CompiledStatements syntax_checked_;
   FunctionHost& host_;
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
