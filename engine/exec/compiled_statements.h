@@ -26,16 +26,16 @@ class CompiledStatements {
     std::size_t tail = 0;  // offset in the text where SQLite stopped compiling
   };
 
-  // `security_generation` tells the current state of the security settings
-  // (users, roles, permissions); it changes whenever they may have.
-  explicit CompiledStatements(std::function<std::uint64_t()> security_generation)
-      : security_generation_(std::move(security_generation)) {}
+  // `rules` tells which rules statements are authorised under now (the
+  // security settings, whether a procedure's owner or the caller is asking);
+  // it must change whenever they may. Until it is set, nothing is kept.
+  void FollowRules(std::function<std::uint64_t()> rules) { rules_ = std::move(rules); }
 
-  // Keeps `compiled`, made from `sql` under the present security settings;
-  // drops it when kKept are kept already.
+  // Keeps `compiled`, made from `sql` under the present rules; drops it when
+  // kKept are kept already.
   void Keep(std::string sql, Compiled compiled);
   // Hands out (and forgets) the statement kept for exactly `sql`; an empty
-  // Compiled when there is none or the security settings changed since.
+  // Compiled when there is none or the rules are others than it was made under.
   Compiled Take(std::string_view sql);
   void Clear() { kept_.clear(); }
 
@@ -43,9 +43,9 @@ class CompiledStatements {
   struct Kept {
     std::string sql;
     Compiled compiled;
-    std::uint64_t security_generation;
+    std::uint64_t rules;
   };
-  std::function<std::uint64_t()> security_generation_;
+  std::function<std::uint64_t()> rules_;
   std::vector<Kept> kept_;
 };
 

@@ -20,6 +20,8 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
       connection_(engine, cancelled_, *this, spid),
       rights_(engine, login_, connection_) {
   connection_.Authorizer().SetPolicy(&rights_);
+  connection_.SyntaxChecked().FollowRules(
+      [this] { return engine_.SecurityGeneration() * 2 + (rights_.InsideProcedure() ? 1 : 0); });
 }
 
 Session::~Session() {

@@ -32,11 +32,7 @@ constexpr int kCheckpointPages = 1000;
 
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
                                      FunctionHost& host, int spid)
-    : engine_(engine),
-      cancelled_(cancelled),
-      syntax_checked_([&engine] { return engine.SecurityGeneration(); }),
-      host_(host),
-      spid_(spid) {}
+    : engine_(engine), cancelled_(cancelled), host_(host), spid_(spid) {}
 
 SessionConnection::~SessionConnection() { Close(); }
 
