@@ -15,7 +15,7 @@ packages=(
 )
 for extra in "$@"; do
   case "$extra" in
-    bench) packages+=(postgresql postgresql-client bc) ;;
+    bench) packages+=(postgresql postgresql-client libpq-dev bc time) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     fresh) packages+=(debootstrap) ;;
     *) echo "install-deps: unknown set '$extra'" >&2; exit 2 ;;

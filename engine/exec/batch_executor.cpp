@@ -250,11 +250,17 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     return;
   }
   sqlite3_stmt* raw = nullptr;
-  sqlite3* db = session_.Connection().Handle();
-  int rc =
-      sqlite3_prepare_v3(db, text.sql.c_str(), static_cast<int>(text.sql.size()), 0, &raw, nullptr);
-  sqlite3_finalize(raw);
-  if (rc == SQLITE_OK) return;
+  const char* tail = nullptr;
+  SessionConnection& connection = session_.Connection();
+  sqlite3* db = connection.Handle();
+  int rc = CompileUserStatement(db, connection.Authorizer(), text.sql, &raw, &tail);
+  catalog::PreparedStatement compiled(raw);
+  if (rc == SQLITE_OK) {
+    // Handed to the run of this statement, which then need not compile it again.
+    connection.SyntaxChecked().Keep(
+        text.sql, {std::move(compiled), static_cast<size_t>(tail - text.sql.c_str())});
+    return;
+  }
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
     FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
@@ -578,7 +584,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
-    SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this);
+    SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
+                           &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
                          statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);

@@ -13,6 +13,7 @@
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_usage.h"
 #include "engine/exec/lock_waits.h"
+#include "engine/exec/log_syncs.h"
 
 namespace sqlengine::exec {
 
@@ -34,6 +35,7 @@ class EngineImpl final : public Engine {
   const catalog::InstanceHome& Layout() const { return home_; }
   DatabaseUsage& Usage() { return usage_; }
   LockWaits& Locks() { return locks_; }
+  LogSyncs& Logs() { return logs_; }
   Log& EngineLog() { return log_; }
 
   // Changes whenever users, roles, memberships or permissions may have
@@ -52,6 +54,7 @@ class EngineImpl final : public Engine {
   std::unique_ptr<ConfigurationState> configuration_;
   DatabaseUsage usage_;
   LockWaits locks_;
+  LogSyncs logs_;
   std::atomic<int> next_spid_{51};
   std::atomic<std::uint64_t> security_generation_{1};
   std::atomic<bool> beyond_loopback_{false};

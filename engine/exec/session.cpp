@@ -1,6 +1,7 @@
 #include "engine/exec/session.h"
 
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_errors.h"
@@ -16,9 +17,11 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
     : engine_(engine),
       login_(std::move(login)),
       spid_(spid),
-      connection_(engine, cancelled_, *this),
+      connection_(engine, cancelled_, *this, spid),
       rights_(engine, login_, connection_) {
   connection_.Authorizer().SetPolicy(&rights_);
+  connection_.SyntaxChecked().FollowRules(
+      [this] { return engine_.SecurityGeneration() * 2 + (rights_.InsideProcedure() ? 1 : 0); });
 }
 
 Session::~Session() {
@@ -86,10 +89,12 @@ void Session::Cancel() {
   connection_.Interrupt();
 }
 
-void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) {
+void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
+  DurableResults sink(client, connection_);
   RunBatch(sql_utf8, sink);
+  connection_.MakeCommitsDurable();
 }
 
 void Session::RunBatch(const std::string& sql, ResultSink& sink) {
@@ -151,9 +156,10 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
   RunBatch(statement, sink);
 }
 
-void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
+void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
+  DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
@@ -194,6 +200,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
   }
   variables_.clear();
   connection_.ReleaseAttachments();
+  connection_.MakeCommitsDurable();
 }
 
 void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
@@ -298,8 +305,9 @@ void Session::RolledBackTo(const std::string& name) {
   }
 }
 
-void Session::Transaction(const TmCall& call, ResultSink& sink) {
+void Session::Transaction(const TmCall& call, ResultSink& client) {
   cancelled_ = false;
+  DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
   try {
     switch (call.request) {

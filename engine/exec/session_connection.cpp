@@ -1,9 +1,14 @@
 #include "engine/exec/session_connection.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <stdexcept>
 #include <thread>
 
-#include "engine/common/error.h"
 #include "engine/catalog/data_file.h"
+#include "engine/catalog/log_name_vfs.h"
+#include "engine/common/error.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
@@ -20,15 +25,28 @@ std::string AliasFor(std::string_view database) {
   return std::string(database);
 }
 
+// SQLite's own automatic checkpoint threshold, which the commit hook replaces.
+constexpr int kCheckpointPages = 1000;
+
 }  // namespace
 
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
-                                     FunctionHost& host)
-    : engine_(engine), cancelled_(cancelled), host_(host) {}
+                                     FunctionHost& host, int spid)
+    : engine_(engine), cancelled_(cancelled), host_(host), spid_(spid) {}
 
 SessionConnection::~SessionConnection() { Close(); }
 
 void SessionConnection::Close() {
+  // The client has heard of no commit that is not synced yet (see
+  // DurableResults); this covers commits nothing was reported after.
+  try {
+    MakeCommitsDurable();
+  } catch (const std::exception& failure) {
+    engine_.EngineLog().Error(failure.what());
+  }
+  unsynced_.clear();
+  checkpoints_due_.clear();
+  syntax_checked_.Clear();
   for (auto& [key, attachment] : attached_) {
     if (key != "master") engine_.Usage().Release(key);
   }
@@ -43,6 +61,7 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   catalog::Connection db = catalog::OpenDataFile(file);
   sqlite3_busy_handler(db.get(), &SessionConnection::OnBusy, this);
   sqlite3_progress_handler(db.get(), 1000, &SessionConnection::OnProgress, this);
+  sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   RegisterFunctions(db.get(), host_);
   authorizer_.Install(db.get());
@@ -51,6 +70,67 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   db_ = std::move(db);
   database_ = entry.name;
   data_file_ = file.string();
+  Configure("main");
+}
+
+void SessionConnection::Configure(const std::string& schema) {
+  // The log is synced by MakeCommitsDurable, before the client hears of the
+  // commit. SQLite keeps the setting of a transaction: a database attached
+  // inside one stays at FULL and syncs its commits itself.
+  if (!sqlite3_get_autocommit(db_.get())) return;
+  catalog::Exec(db_.get(), "PRAGMA " + tsql::QuoteSqliteName(schema) + ".synchronous=NORMAL");
+}
+
+int SessionConnection::OnCommit(void* self, sqlite3* db, const char* schema, int log_pages) {
+  auto* connection = static_cast<SessionConnection*>(self);
+  try {
+    std::string file = connection->FileOf(schema);
+    if (!file.empty()) {
+      connection->unsynced_[schema] = {file, connection->engine_.Logs().Committed(file)};
+    }
+    if (log_pages >= kCheckpointPages) connection->checkpoints_due_.insert(schema);
+    // Without a transaction the session holds no write lock any more: the
+    // next writer in line may start while this one waits for its sync.
+    if (sqlite3_get_autocommit(db)) connection->engine_.Locks().Release(connection->spid_);
+  } catch (const std::exception& failure) {
+    connection->engine_.EngineLog().Error(failure.what());
+  }
+  return SQLITE_OK;
+}
+
+void SessionConnection::SyncCommits() {
+  while (!unsynced_.empty()) {
+    auto [schema, commit] = *unsynced_.begin();
+    engine_.Logs().WaitDurable(commit.file, commit.ticket, [&] { SyncLog(schema, commit.file); });
+    unsynced_.erase(schema);
+  }
+  if (!db_ || !sqlite3_get_autocommit(db_.get())) return;
+  for (auto it = checkpoints_due_.begin(); it != checkpoints_due_.end();) {
+    // PASSIVE: copies what no reader still needs, never waits; a checkpoint
+    // another session runs meanwhile answers BUSY and does the work.
+    int rc = sqlite3_wal_checkpoint_v2(db_.get(), it->c_str(), SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                       nullptr);
+    it = (rc & 0xFF) == SQLITE_LOCKED ? std::next(it) : checkpoints_due_.erase(it);
+  }
+}
+
+void SessionConnection::SyncLog(const std::string& schema, const std::string& file) {
+  sqlite3_file* log = nullptr;
+  if (db_) sqlite3_file_control(db_.get(), schema.c_str(), SQLITE_FCNTL_JOURNAL_POINTER, &log);
+  if (log != nullptr && log->pMethods != nullptr) {
+    int rc = log->pMethods->xSync(log, SQLITE_SYNC_NORMAL);
+    if (rc != SQLITE_OK) {
+      throw std::runtime_error("cannot sync the log of " + file + ": " + sqlite3_errstr(rc));
+    }
+    return;
+  }
+  // The connection has let go of its log file: sync it by name. SQLite
+  // holds no POSIX locks on a log, so opening and closing one is safe.
+  std::string log_file = catalog::LogFileFor(file).string();
+  int fd = ::open(log_file.c_str(), O_RDONLY | O_CLOEXEC);
+  bool synced = fd >= 0 && ::fdatasync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!synced) throw std::runtime_error("cannot sync " + log_file);
 }
 
 void SessionConnection::Interrupt() {
@@ -102,6 +182,7 @@ std::string SessionConnection::SchemaFor(std::string_view database) {
     throw MakeError(50000, {"Cannot reach database '" + entry->name + "': " + reason});
   }
   attached_[key] = {alias, file};
+  Configure(alias);
   return alias;
 }
 
@@ -109,8 +190,11 @@ bool SessionConnection::Detach(std::string_view database) {
   std::string key = tsql::ToLower(database);
   auto it = attached_.find(key);
   if (it == attached_.end()) return false;
+  MakeCommitsDurable();
+  syntax_checked_.Clear();
   sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(),
                nullptr, nullptr, nullptr);
+  checkpoints_due_.erase(it->second.first);
   if (key != "master") engine_.Usage().Release(key);
   attached_.erase(it);
   return true;
@@ -133,6 +217,7 @@ std::vector<std::pair<std::string, std::string>> SessionConnection::Schemas() co
 
 void SessionConnection::ReleaseAttachments() {
   authorizer_.ForgetExposures();
+  syntax_checked_.Clear();
   std::vector<std::string> names;
   for (const auto& [key, attachment] : attached_) {
     if (key != "master") names.push_back(key);

@@ -3,15 +3,24 @@
 // databases a batch reaches ATTACHed under their own names, the busy and
 // progress handlers that honour the session's cancel flag, and the T-SQL
 // functions. Used on the session's thread only, except Interrupt().
+//
+// Commits do not sync the log themselves (synchronous=NORMAL): the
+// connection notes each one, opens the session's write-lock gates once no
+// transaction is left, and MakeCommitsDurable() syncs the logs (grouped with
+// other sessions' commits, see log_syncs.h) before anything about them
+// reaches the client. Checkpoints, which SQLite would run inside the commit,
+// run there too, after the write lock has passed on.
 
 #include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/compiled_statements.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
@@ -22,8 +31,10 @@ class EngineImpl;
 
 class SessionConnection final : public tsql::NameResolver {
  public:
-  // cancelled and host must outlive the connection.
-  SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled, FunctionHost& host);
+  // cancelled and host must outlive the connection; spid names the session
+  // in the engine's queue of writers.
+  SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled, FunctionHost& host,
+                    int spid);
   ~SessionConnection() override;
   SessionConnection(const SessionConnection&) = delete;
   SessionConnection& operator=(const SessionConnection&) = delete;
@@ -44,6 +55,13 @@ class SessionConnection final : public tsql::NameResolver {
   // Thread-safe: makes a running statement stop with SQLITE_INTERRUPT.
   void Interrupt();
 
+  // Returns once every commit made on this connection is on disk, then runs
+  // the checkpoints those commits made due. Cheap when nothing is pending.
+  // Throws std::runtime_error when the log cannot be synced.
+  void MakeCommitsDurable() {
+    if (!unsynced_.empty() || !checkpoints_due_.empty()) SyncCommits();
+  }
+
   // Lock waits give up after this long (then error 1222) unless the
   // session sets its own (SET LOCK_TIMEOUT).
   static constexpr std::chrono::seconds kLockTimeout{30};
@@ -56,6 +74,9 @@ class SessionConnection final : public tsql::NameResolver {
 
   // Guards what user statements compiled on this connection may touch.
   StatementAuthorizer& Authorizer() { return authorizer_; }
+  // The statements the running batch's syntax check compiled, for its run;
+  // forgotten between batches and when the attached databases change.
+  CompiledStatements& SyntaxChecked() { return syntax_checked_; }
   // The database reached under SQLite schema `schema` ("main", an alias);
   // empty when none.
   std::string DatabaseOfSchema(std::string_view schema) const;
@@ -68,11 +89,19 @@ class SessionConnection final : public tsql::NameResolver {
  private:
   static int OnBusy(void* self, int attempts);
   static int OnProgress(void* self);
+  void SyncCommits();
+  static int OnCommit(void* self, sqlite3* db, const char* schema, int log_pages);
+  // Forces the log of `schema` ("main" or an alias) to disk.
+  void SyncLog(const std::string& schema, const std::string& file);
+  // Per-schema connection settings, for main and every attached database.
+  void Configure(const std::string& schema);
 
   EngineImpl& engine_;
   const std::atomic<bool>& cancelled_;
   StatementAuthorizer authorizer_;
+  CompiledStatements syntax_checked_;
   FunctionHost& host_;
+  int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
   catalog::Connection db_;
   std::string database_;
@@ -82,6 +111,12 @@ class SessionConnection final : public tsql::NameResolver {
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kLockTimeout).count());
   // lower-case database name -> (schema alias, data file)
   std::map<std::string, std::pair<std::string, std::string>> attached_;
+  struct UnsyncedCommit {
+    std::string file;
+    std::uint64_t ticket = 0;
+  };
+  std::map<std::string, UnsyncedCommit> unsynced_;  // by schema
+  std::set<std::string> checkpoints_due_;           // schemas
 };
 
 }  // namespace sqlengine::exec

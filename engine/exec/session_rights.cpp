@@ -70,6 +70,9 @@ const DatabaseRights& SessionRights::InCurrent() { return In(connection_.Databas
 
 DatabaseRights SessionRights::LoadFromFile(const catalog::DatabaseEntry& entry) {
   catalog::Connection db = catalog::OpenDataFile(engine_.DataFileOf(entry));
+  // Another connection to the file that closes meanwhile holds its lock for
+  // a moment; without a wait the read would fail with "database is locked".
+  sqlite3_busy_timeout(db.get(), 10000);
   return Load(db.get(), "main", entry);
 }
 

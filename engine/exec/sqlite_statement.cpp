@@ -7,22 +7,34 @@
 
 namespace sqlengine::exec {
 
+int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
+                         sqlite3_stmt** compiled, const char** tail) {
+  authorizer.BeginCompilation();
+  StatementAuthorizer::UserScope user(authorizer);
+  return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), 0, compiled, tail);
+}
+
 SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
                                  tsql::SqliteText text, FailedStatement context,
-                                 ParameterSource& parameters)
+                                 ParameterSource& parameters, CompiledStatements* compiled)
     : db_(db), authorizer_(authorizer), text_(std::move(text)), context_(context) {
   context_.text = &text_;
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
-  int rc;
-  authorizer_.BeginCompilation();
-  {
-    StatementAuthorizer::UserScope user(authorizer_);
-    rc = sqlite3_prepare_v3(db_, text_.sql.c_str(), static_cast<int>(text_.sql.size()), 0, &raw,
-                            &tail);
+  CompiledStatements::Compiled checked;
+  if (compiled != nullptr) checked = compiled->Take(text_.sql);
+  if (checked.statement) {
+    // A fresh compilation context all the same: a recompilation while it runs
+    // (after a schema change) and its failures must not see another's.
+    authorizer_.BeginCompilation();
+    raw = checked.statement.release();
+    tail = text_.sql.c_str() + checked.tail;
+    statement_.reset(raw);
+  } else {
+    int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail);
+    statement_.reset(raw);
+    if (rc != SQLITE_OK) Fail(rc);
   }
-  statement_.reset(raw);
-  if (rc != SQLITE_OK) Fail(rc);
   if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});
   if (tail != nullptr) {
     std::string_view rest(tail);

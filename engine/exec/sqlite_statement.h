@@ -11,6 +11,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/sink.h"
+#include "engine/exec/compiled_statements.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
@@ -27,16 +28,24 @@ class ParameterSource {
   virtual std::optional<ColumnType> ParameterType(std::string_view) { return std::nullopt; }
 };
 
+// Compiles a user's statement text under the user rules of `authorizer`,
+// as sqlite3_prepare_v3 does (the statement in *compiled, the rest of the
+// text at *tail); returns SQLite's result code.
+int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
+                         sqlite3_stmt** compiled, const char** tail);
+
 // Rows held back to settle the types of expression columns.
 inline constexpr size_t kRowsToSettleTypes = 1000;
 
 class SqliteStatement {
  public:
   // The text is a user's: it compiles (and recompiles) under the user rules
-  // of `authorizer`. Throws SqlError (via ThrowSqliteError, or the
-  // authorizer's refusal) when SQLite refuses the text.
+  // of `authorizer`, unless `compiled` holds it compiled already. Throws
+  // SqlError (via ThrowSqliteError, or the authorizer's refusal) when SQLite
+  // refuses the text.
   SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer, tsql::SqliteText text,
-                  FailedStatement context, ParameterSource& parameters);
+                  FailedStatement context, ParameterSource& parameters,
+                  CompiledStatements* compiled = nullptr);
 
   bool ReturnsRows() const { return sqlite3_column_count(statement_.get()) > 0; }
 

@@ -66,6 +66,28 @@ TEST(Durability, CommittedRowsSurviveKill9AndTheFilesStayPaired) {
   sqlite3_close(db);
 }
 
+// Session commits do not sync inside SQLite and take over its automatic
+// checkpoints: the committed pages must still reach the data file while the
+// engine runs, not only at a clean stop.
+TEST(Durability, CheckpointsCopyCommitsIntoTheDataFileWhileTheEngineRuns) {
+  testing_support::TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  ASSERT_FALSE(
+      client.Execute("CREATE DATABASE ck USE ck CREATE TABLE t (a int, b varchar(max))").failed);
+  std::string rows;
+  std::string page_of_text = "'" + std::string(7000, 'x') + "'";
+  for (int i = 0; i < 25; ++i)
+    rows += "INSERT INTO t VALUES (" + std::to_string(i) + ", " + page_of_text + ") ";
+  // 60 commits of 25 pages and more each: past SQLite's 1000-page threshold.
+  for (int n = 0; n < 60; ++n) {
+    BatchOutcome outcome = client.Execute("BEGIN TRAN " + rows + "COMMIT TRAN");
+    ASSERT_FALSE(outcome.failed) << outcome.Describe();
+  }
+  EXPECT_GT(std::filesystem::file_size(engine.DataFolder() / "ck.mdf"), 4u << 20)
+      << "no checkpoint ran: every page is still only in the log";
+  EXPECT_EQ(FirstValue(client.Execute("SELECT count(*) FROM ck..t")), "1500");
+}
+
 TEST(Durability, DropRemovesBothFilesAndTempdbStartsEmpty) {
   testing_support::TestEngine engine;
   {
