@@ -412,8 +412,8 @@ TEST_F(DataChangeBinding, ValuesAreConvertedAsTheirColumnsStoreThem) {
             "(NULL, CAST(sqlengine_number('5', 'int') AS INTEGER), 'y', 1)");
   EXPECT_EQ(
       Sql("INSERT INTO t (v, i) SELECT dt, k FROM t, u"),
-      "INSERT INTO \"main\".\"t\" (\"v\", \"i\") SELECT sqlengine_date_style(\"t\".\"dt\", 0) "
-      "AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", \"main\".\"u\" AS \"u\"");
+      "INSERT INTO \"main\".\"t\" (\"v\", \"i\") SELECT (sqlengine_date_style(\"t\".\"dt\", 0)) "
+      "COLLATE sqlengine_ci AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", \"main\".\"u\" AS \"u\"");
   // DEFAULT is the column's declared default; u declares none.
   EXPECT_EQ(Sql("INSERT u VALUES (DEFAULT, 'x')"),
             "INSERT INTO \"main\".\"u\" (\"k\", \"w\") VALUES (NULL, 'x')");
