@@ -86,9 +86,10 @@ void Session::Cancel() {
   connection_.Interrupt();
 }
 
-void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) {
+void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
+  TextSizeSink sink(client, text_size_);
   RunBatch(sql_utf8, sink);
 }
 
@@ -151,9 +152,10 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
   RunBatch(statement, sink);
 }
 
-void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
+void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
+  TextSizeSink sink(client, text_size_);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
@@ -168,8 +170,11 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
       bool execute = call.proc_id == SpecialProc::kPrepExec || name == "sp_prepexec";
       int handle = next_prepared_++;
       prepared_[handle] = {TextOf(param(2)), TextOf(param(1))};
-      if (execute)
+      if (execute) {
         RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
+      } else {
+        DescribeResult(prepared_[handle].first, prepared_[handle].second, sink);
+      }
       sink.ReturnStatus(0);
       sink.ReturnValue({0, call.params.empty() ? std::string("@handle") : call.params[0].name,
                         ColumnType{SqlType::kInt}, static_cast<std::int64_t>(handle)});
@@ -196,6 +201,56 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& sink) {
   connection_.ReleaseAttachments();
 }
 
+namespace {
+
+// Passes on the first result's columns and every message; rows, counts and
+// further results are the statement's run, not its description.
+class ColumnsOnlySink final : public ResultSink {
+ public:
+  explicit ColumnsOnlySink(ResultSink& client) : client_(client) {}
+  void BeginResult(const std::vector<Column>& columns) override {
+    if (!described_) client_.BeginResult(columns);
+    described_ = true;
+  }
+  void AddRow(const Row&) override {}
+  void Message(const ServerMessage& message) override { client_.Message(message); }
+  void Done(const StatementDone&) override {}
+  void ReturnStatus(std::int32_t) override {}
+  void ReturnValue(const OutputValue&) override {}
+  void Environment(const EnvChange&) override {}
+
+ private:
+  ResultSink& client_;
+  bool described_ = false;
+};
+
+// A SELECT that writes nothing (no INTO): safe to run for its columns.
+bool IsPlainSelect(const std::string& statement) {
+  tsql::Tokens tokens = tsql::Lex(statement);
+  if (tokens.empty() || !tokens.front().IsWord("select")) return false;
+  for (const tsql::Token& token : tokens) {
+    if (token.IsWord("into")) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void Session::DescribeResult(const std::string& statement, const std::string& declarations,
+                             ResultSink& sink) {
+  if (!IsPlainSelect(statement)) return;
+  ColumnsOnlySink columns(sink);
+  const std::int64_t row_limit = row_count_limit_;
+  row_count_limit_ = 1;
+  try {
+    RunParameterised(statement, declarations, {}, 0, columns);
+  } catch (...) {
+    row_count_limit_ = row_limit;
+    throw;
+  }
+  row_count_limit_ = row_limit;
+}
+
 void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
   std::vector<CallArgument> arguments;
   for (const RpcParam& param : call.params) {
@@ -214,8 +269,12 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
     if (!call.params[a].output) continue;
     for (size_t k = 0; k < positions.size(); ++k) {
       if (positions[k] != static_cast<int>(a) || !definition->parameters[k].output) continue;
-      sink.ReturnValue(
-          {static_cast<int>(a), call.params[a].name, definition->parameters[k].type, outputs[k]});
+      // The client reads the value in the type it declared for the
+      // parameter, not the procedure's (a smalldatetime output to a datetime
+      // parameter arrives as a datetime).
+      const ColumnType& declared = call.params[a].type;
+      sink.ReturnValue({static_cast<int>(a), call.params[a].name, declared,
+                        ConvertForType(outputs[k], declared)});
     }
   }
 }

@@ -16,6 +16,7 @@
 #include "engine/exec/session_connection.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
+#include "engine/exec/text_size_sink.h"
 
 namespace sqlengine::exec {
 
@@ -83,6 +84,8 @@ class Session final : public SqlSession, public FunctionHost {
   DateSettings& Dates() { return date_settings_; }
   // SET ROWCOUNT: the most rows a statement returns or changes; 0 for no limit.
   std::int64_t& RowCountLimit() { return row_count_limit_; }
+  // SET TEXTSIZE: the most bytes of a text, ntext, image or MAX value sent.
+  std::int64_t& TextSize() { return text_size_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -113,6 +116,11 @@ class Session final : public SqlSession, public FunctionHost {
                         const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink);
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
+  // sp_prepare: the columns a SELECT will return, as a result without rows,
+  // found by running it once with its parameters NULL and at most one row.
+  // Other statements describe nothing; errors reach the sink as messages.
+  void DescribeResult(const std::string& statement, const std::string& declarations,
+                      ResultSink& sink);
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
@@ -129,6 +137,7 @@ class Session final : public SqlSession, public FunctionHost {
   bool no_count_ = false;
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;
+  std::int64_t text_size_ = kUnlimitedTextSize;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;
