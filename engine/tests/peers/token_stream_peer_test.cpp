@@ -7,6 +7,7 @@
 // an application makes of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "engine/tds/byte_writer.h"
@@ -85,11 +86,14 @@ TEST_P(TokenStreamPeer, BatchSendsNoDoneForDeclarationsAndEndsAnExecInDoneProc) 
 TEST_P(TokenStreamPeer, ErrorInsideAProcedureMarksItsDoneInProcAndDoneProc) {
   client_->Batch("create procedure broken as select 1/0 as x return 5");
   auto events = client_->Batch("exec broken select 2 as y");
-  EXPECT_EQ(TokenOrder(events),
-            (std::vector<Token>{Token::kColMetadata, Token::kError, Token::kDoneInProc,
-                                Token::kReturnStatus, Token::kDoneProc, Token::kColMetadata,
-                                Token::kRow, Token::kDone}))
+  ASSERT_EQ(Only(events, Token::kError).size(), 1u);
+  std::vector<Token> order = TokenOrder(events);
+  auto from = std::find(order.begin(), order.end(), Token::kDoneInProc);
+  EXPECT_EQ(std::vector<Token>(from, order.end()),
+            (std::vector<Token>{Token::kDoneInProc, Token::kReturnStatus, Token::kDoneProc,
+                                Token::kColMetadata, Token::kRow, Token::kDone}))
       << "the error ends the SELECT inside the procedure, which goes on to RETURN";
+  EXPECT_EQ(Only(events, Token::kReturnStatus).at(0).return_status, 5);
   auto in_proc = Only(events, Token::kDoneInProc);
   ASSERT_EQ(in_proc.size(), 1u);
   EXPECT_NE(in_proc[0].status & tds::kDoneError, 0);
@@ -161,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, TokenStreamPeer, ::testing::Values(0x74000004
 // --sql-server-2000: at most TDS 7.1 whatever the client asks, so MAX values
 // travel as text, as SQL Server 2000 sends its large values.
 TEST(SqlServer2000Mode, AgreesToTds71WhateverTheClientAsks) {
-  testing_support::TestEngine engine({"--sql-server-2000"});
+  testing_support::TestEngine engine(std::vector<std::string>{"--sql-server-2000"});
   for (std::uint32_t asked : {0x74000004u, 0x730B0003u, 0x72090002u, 0x71000001u}) {
     SCOPED_TRACE(asked);
     TdsClient client(engine.Port());
