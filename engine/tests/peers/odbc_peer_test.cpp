@@ -277,6 +277,25 @@ TEST_P(OdbcPeer, PreparedSelectDescribesItsColumnsBeforeItRuns) {
   EXPECT_EQ(peer.Fetch(), (Rows{{Cell("1"), Cell("one")}}));
 }
 
+TEST_P(OdbcPeer, SqlTablesListsSystemTables) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  SQLHSTMT stmt = peer.stmt();
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  std::string pattern = "sys%", type = "SYSTEM TABLE";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLTables(stmt, nullptr, 0, nullptr, 0,
+                                      reinterpret_cast<SQLCHAR*>(pattern.data()), SQL_NTS,
+                                      reinterpret_cast<SQLCHAR*>(type.data()), SQL_NTS)));
+  std::vector<std::string> names;
+  for (const auto& row : peer.Fetch()) {
+    ASSERT_GE(row.size(), 4u);
+    EXPECT_EQ(row[3], Cell("SYSTEM TABLE"));
+    names.push_back(row[2].value_or(""));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"syscolumns", "sysobjects", "syspermissions",
+                                             "systypes", "sysusers"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 
