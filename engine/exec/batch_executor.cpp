@@ -25,6 +25,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -790,6 +791,12 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
     }
     if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
+    if (tokens[1].IsWord("quoted_identifier")) {
+      // Applies to what is lexed from here on: later batches, procedure
+      // bodies and dynamic SQL; this batch was read as a whole already.
+      session_.QuotedIdentifier() = tokens[2].IsWord("on");
+      tsql::SetQuotedIdentifiers(session_.QuotedIdentifier());
+    }
     if (tokens[1].IsWord("textsize")) {
       // 0 (or less) restores the default, as SQL Server documents it.
       Value size = ConvertForType(Evaluate(Slice(tokens, 2, tokens.size()), statement.line),

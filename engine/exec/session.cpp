@@ -90,6 +90,7 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
   TextSizeSink sink(client, text_size_);
+  tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   RunBatch(sql_utf8, sink);
 }
 
@@ -156,6 +157,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
   TextSizeSink sink(client, text_size_);
+  tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));

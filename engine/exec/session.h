@@ -86,6 +86,9 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t& RowCountLimit() { return row_count_limit_; }
   // SET TEXTSIZE: the most bytes of a text, ntext, image or MAX value sent.
   std::int64_t& TextSize() { return text_size_; }
+  // SET QUOTED_IDENTIFIER: whether "x" is a name (ON) or a string (OFF) in the
+  // batches lexed after it.
+  bool& QuotedIdentifier() { return quoted_identifier_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -138,6 +141,7 @@ class Session final : public SqlSession, public FunctionHost {
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;
   std::int64_t text_size_ = kUnlimitedTextSize;
+  bool quoted_identifier_ = true;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;
