@@ -94,7 +94,8 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   RunBatch(sql_utf8, sink);
 }
 
-void Session::RunBatch(const std::string& sql, ResultSink& sink) {
+void Session::RunBatch(const std::string& sql, ResultSink& sink,
+                       const std::function<void()>& before_end) {
   BatchExecutor executor(*this, sink);
   try {
     tsql::StatementList statements;
@@ -105,6 +106,7 @@ void Session::RunBatch(const std::string& sql, ResultSink& sink) {
       return;
     }
     executor.Run(statements);
+    if (before_end) before_end();
   } catch (const exec::Cancelled&) {
     SyncTransactionState(nullptr);
   } catch (...) {
@@ -133,15 +135,17 @@ std::optional<std::int64_t> IntegerOf(const Value& value) {
 
 }  // namespace
 
-void Session::RunParameterised(const std::string& statement, const std::string& declarations,
-                               const std::vector<RpcParam>& params, size_t first_value,
-                               ResultSink& sink) {
+std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
+                                                   const std::string& declarations,
+                                                   const std::vector<RpcParam>& params,
+                                                   size_t first_value, ResultSink& sink) {
   std::vector<tsql::ParameterDeclaration> declared =
       declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
                            : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
   for (const tsql::ParameterDeclaration& parameter : declared) {
     variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
   }
+  std::vector<std::pair<size_t, std::string>> outputs;  // parameter index, variable
   for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
     const RpcParam& param = params[i];
     std::string name =
@@ -149,8 +153,17 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
     auto it = variables_.find(tsql::ToLower(name));
     if (it == variables_.end()) throw MakeError(8145, {name, "sp_executesql"});
     it->second.value = ConvertForType(param.value, it->second.type);
+    if (param.output) outputs.emplace_back(i, it->first);
   }
-  RunBatch(statement, sink);
+  std::vector<OutputValue> values;
+  RunBatch(statement, sink, [&] {
+    for (const auto& [index, variable] : outputs) {
+      const RpcParam& param = params[index];
+      values.push_back({static_cast<int>(index), param.name, param.type,
+                        ConvertForType(variables_[variable].value, param.type)});
+    }
+  });
+  return values;
 }
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
@@ -165,28 +178,35 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   try {
     if (call.proc_id == SpecialProc::kExecuteSql || name == "sp_executesql") {
       if (call.params.empty()) throw MakeError(201, {"sp_executesql", "@statement"});
-      RunParameterised(TextOf(param(0)), TextOf(param(1)), call.params, 2, sink);
+      std::vector<OutputValue> outputs =
+          RunParameterised(TextOf(param(0)), TextOf(param(1)), call.params, 2, sink);
       sink.ReturnStatus(0);
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kPrepExec || call.proc_id == SpecialProc::kPrepare ||
                name == "sp_prepexec" || name == "sp_prepare") {
       bool execute = call.proc_id == SpecialProc::kPrepExec || name == "sp_prepexec";
       int handle = next_prepared_++;
       prepared_[handle] = {TextOf(param(2)), TextOf(param(1))};
+      std::vector<OutputValue> outputs;
       if (execute) {
-        RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
+        outputs = RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params,
+                                   3, sink);
       } else {
         DescribeResult(prepared_[handle].first, prepared_[handle].second, sink);
       }
       sink.ReturnStatus(0);
       sink.ReturnValue({0, call.params.empty() ? std::string("@handle") : call.params[0].name,
                         ColumnType{SqlType::kInt}, static_cast<std::int64_t>(handle)});
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kExecute || name == "sp_execute") {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       auto it = handle ? prepared_.find(static_cast<int>(*handle)) : prepared_.end();
       if (it == prepared_.end())
         throw MakeError(8179, {handle ? std::to_string(*handle) : std::string("NULL")});
-      RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
+      std::vector<OutputValue> outputs =
+          RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
       sink.ReturnStatus(0);
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kUnprepare || name == "sp_unprepare") {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       if (handle) prepared_.erase(static_cast<int>(*handle));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -112,11 +113,18 @@ class Session final : public SqlSession, public FunctionHost {
   void RolledBackTo(const std::string& name);
 
  private:
-  void RunBatch(const std::string& sql, ResultSink& sink);
+  // `before_end` runs once the batch has ended normally, while its variables
+  // still hold their values.
+  void RunBatch(const std::string& sql, ResultSink& sink,
+                const std::function<void()>& before_end = {});
   // Runs `statement` with the variables `declarations` declares, their values
-  // taken from params[first_value...] by position or name.
-  void RunParameterised(const std::string& statement, const std::string& declarations,
-                        const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink);
+  // taken from params[first_value...] by position or name. Returns the final
+  // values of the OUTPUT ones, in the type the client declared, for the
+  // RETURNVALUEs that follow RETURNSTATUS.
+  std::vector<OutputValue> RunParameterised(const std::string& statement,
+                                            const std::string& declarations,
+                                            const std::vector<RpcParam>& params,
+                                            size_t first_value, ResultSink& sink);
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
   // sp_prepare: the columns a SELECT will return, as a result without rows,

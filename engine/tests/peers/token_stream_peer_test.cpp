@@ -116,6 +116,43 @@ TEST_P(TokenStreamPeer, OutputParameterComesBackInTheTypeTheClientDeclared) {
   EXPECT_EQ(Only(events, Token::kReturnStatus).at(0).return_status, 3);
 }
 
+// sp_executesql's OUTPUT parameters come back after its RETURNSTATUS, as a
+// procedure's do, in the type the client declared.
+TEST_P(TokenStreamPeer, DynamicSqlReturnsItsOutputParameters) {
+  tds::ByteWriter w;
+  if (tds::HasAllHeaders(client_->version())) w.Append(AllHeaders(0));
+  w.U16(0xFFFF);
+  w.U16(10);  // sp_executesql
+  w.U16(0);
+  auto nvarchar = [&](const std::string& text) {
+    w.BVarChar("");
+    w.U8(0);
+    w.U8(0xE7);
+    w.U16(4000);
+    for (std::uint8_t b : {0x09, 0x04, 0xD0, 0x00, 0x34}) w.U8(b);
+    w.U16(static_cast<std::uint16_t>(text.size() * 2));
+    w.Ucs2(text);
+  };
+  nvarchar("select @o = 6 * 7");
+  nvarchar("@o smallint output");
+  w.BVarChar("@o");
+  w.U8(0x01);
+  w.U8(0x26);  // INTN 8, NULL: bigint as the client declares it
+  w.U8(8);
+  w.U8(0);
+  client_->Send(tds::PacketType::kRpc, w.Bytes());
+  auto r = client_->Receive();
+  ASSERT_TRUE(r);
+  auto events = ParseTokens(r->body, client_->version());
+  EXPECT_EQ(TokenOrder(events),
+            (std::vector<Token>{Token::kReturnStatus, Token::kReturnValue, Token::kDoneProc}));
+  auto values = Only(events, Token::kReturnValue);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0].ordinal, 2);
+  EXPECT_EQ(values[0].types.at(0).max_length, 8u);
+  EXPECT_EQ(values[0].values.at(0), Value(std::int64_t{42}));
+}
+
 TEST_P(TokenStreamPeer, UnreadableRpcParameterIsRefusedAndTheSessionGoesOn) {
   // @d decimal(38,0) whose value is 3 bytes long: it frames, but is no decimal.
   tds::ByteWriter bad;
