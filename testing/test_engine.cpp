@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -81,6 +82,12 @@ void TestEngine::Launch() {
     std::vector<std::string> args = {engine,   "run", "--home",   home_.string(),
                                      "--port", "0",   "--listen", "127.0.0.1"};
     args.insert(args.end(), options_.begin(), options_.end());
+    // A whole test program can run against an engine in another mode
+    // (--sql-server-2000), its options separated by spaces.
+    if (const char* extra = std::getenv("SQLENGINE_TEST_ENGINE_OPTIONS")) {
+      std::istringstream words(extra);
+      for (std::string word; words >> word;) args.push_back(word);
+    }
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -211,6 +211,18 @@ constexpr MessageDef kMessages[] = {
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {8009, 16,
+     "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream is "
+     "incorrect. Parameter %d (\"%.*ls\"): Data type 0x%02X is unknown."},
+    {8016, 16,
+     "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream is "
+     "incorrect. Parameter %d (\"%.*ls\"): Data type 0x%02X has an invalid data length or "
+     "metadata length."},
+    {8023, 16,
+     "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream is "
+     "incorrect. Parameter %d (\"%.*ls\"): The supplied value is not a valid instance of data "
+     "type %ls. Check the source data for invalid values. An example of an invalid value is data "
+     "of numeric type with scale greater than precision."},
     {8106, 16, "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
     {8107, 16,
      "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "
@@ -286,7 +298,8 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
-  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld", "%03d", "%d", "%s"};
+  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs",
+                                                "%ld",     "%03d",   "%02X",  "%d",  "%s"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }

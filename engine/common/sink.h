@@ -59,6 +59,14 @@ class ResultSink {
   virtual void ReturnStatus(std::int32_t status) = 0;
   virtual void ReturnValue(const OutputValue& value) = 0;
   virtual void Environment(const EnvChange& change) = 0;
+  // Bracket the body of a procedure that T-SQL runs with EXEC[UTE]: the
+  // statements inside end in DONEINPROC, and the outermost procedure of a
+  // batch ends in RETURNSTATUS and DONEPROC. EndProcedure(nullopt) abandons
+  // the procedure (a batch-ending error, an exception): nothing more is sent
+  // for it, and it writes nothing, so it never throws. A sink that passes
+  // calls on to another must pass these on too.
+  virtual void BeginProcedure() {}
+  virtual void EndProcedure(std::optional<std::int32_t> /*return_status*/) {}
 };
 
 // Thrown by a ResultSink when the client connection is gone.

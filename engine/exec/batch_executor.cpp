@@ -1,6 +1,7 @@
 #include "engine/exec/batch_executor.h"
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -26,6 +27,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -188,6 +190,26 @@ void LimitInsertedRows(std::string& sql, size_t from, std::int64_t limit) {
     }
   }
 }
+
+// One EXEC as the sink sees it: a procedure that does not reach End (an
+// error before or while it runs, a cancel) is abandoned without tokens.
+class ProcedureScope {
+ public:
+  explicit ProcedureScope(ResultSink& sink) : sink_(sink) { sink_.BeginProcedure(); }
+  ~ProcedureScope() {
+    if (!ended_) sink_.EndProcedure(std::nullopt);
+  }
+  ProcedureScope(const ProcedureScope&) = delete;
+  ProcedureScope& operator=(const ProcedureScope&) = delete;
+  void End(std::int32_t return_status) {
+    ended_ = true;
+    sink_.EndProcedure(return_status);
+  }
+
+ private:
+  ResultSink& sink_;
+  bool ended_ = false;
+};
 
 }  // namespace
 
@@ -476,6 +498,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   std::vector<std::string> targets;
   int depth = 0;
   bool item_start = true, in_list = true;
+  bool reads_rows = false;  // SELECT @a = expr without FROM sends no DONE
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
     if (in_list && depth == 0 && item_start && i > 0) {
@@ -490,8 +513,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     }
     if (token.IsSymbol("(")) ++depth;
     if (token.IsSymbol(")")) --depth;
-    if (depth == 0 && token.IsAnyWord({"from", "where", "group", "order", "having", "union"}))
+    if (depth == 0 && token.IsAnyWord({"from", "where", "group", "order", "having", "union"})) {
       in_list = false;
+      if (token.IsWord("from")) reads_rows = true;
+    }
     item_start = in_list && depth == 0 && (i == 0 || token.IsSymbol(","));
     select.tokens.push_back(token);
   }
@@ -511,7 +536,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     }
   });
   session_.RowCount() = rows;
-  Done(rows);
+  if (reads_rows) Done(rows);
   return true;
 }
 
@@ -702,7 +727,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
       return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
-    if (variable == "textsize") return std::int64_t{2147483647};
+    if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
     if (variable == "lock_timeout")
       return static_cast<std::int64_t>(session_.Connection().LockTimeout());
@@ -767,7 +792,8 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
       ++i;
     }
   }
-  Done();
+  // Like SQL Server, a declaration sends no DONE: DB-Library would take one
+  // for an empty result.
 }
 
 void BatchExecutor::Set(const tsql::Statement& statement) {
@@ -775,8 +801,14 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   if (tokens.size() < 2) throw tsql::SyntaxError(Token{}, &tokens.front());
   if (tokens[1].kind != TokenKind::kVariable) {
     if (tokens.size() < 3) throw tsql::SyntaxError(Token{}, &tokens.back());
+    // SET sends no DONE, as in SQL Server.
     if (ApplyOnOffOption(statement, session_.Options())) {
-      Done();
+      if (std::optional<bool> quoting = std::exchange(session_.Options().quoted_identifier, {})) {
+        // Applies to what is lexed from here on: later batches, procedure
+        // bodies and dynamic SQL; this batch was read as a whole already.
+        session_.QuotedIdentifier() = *quoting;
+        tsql::SetQuotedIdentifiers(*quoting);
+      }
       return;
     }
     if (tokens[1].IsWord("nocount")) session_.NoCount() = tokens[2].IsWord("on");
@@ -794,9 +826,15 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
       SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
     }
     if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
+    if (tokens[1].IsWord("textsize")) {
+      // 0 (or less) restores the default, as SQL Server documents it.
+      Value size = ConvertForType(Evaluate(Slice(tokens, 2, tokens.size()), statement.line),
+                                  ColumnType{SqlType::kInt});
+      const auto* bytes = std::get_if<std::int64_t>(&size);
+      session_.TextSize() = bytes != nullptr && *bytes > 0 ? *bytes : kDefaultTextSize;
+    }
     if (tokens[1].IsWord("transaction")) SetIsolationLevel(statement);
-    Done();
-    return;
+    return;  // SET sends no DONE, as in SQL Server
   }
   std::string key = tsql::ToLower(tokens[1].text);
   auto it = session_.Variables().find(key);
@@ -810,7 +848,6 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   }
   it->second.value =
       ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
-  Done();
 }
 
 void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {
@@ -865,7 +902,6 @@ void BatchExecutor::SetDateOption(const Tokens& tokens, int line) {
     if (!day) throw MakeError(2742, {text});
     dates.SetDateFirst(*day);
   }
-  Done();
 }
 
 void BatchExecutor::Print(const tsql::Statement& statement) {
@@ -1032,6 +1068,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     i = end < tokens.size() ? end + 1 : end;
   }
   session_.LastError() = 0;
+  ProcedureScope scope(sink_);
   std::optional<tsql::ProcedureDefinition> definition;
   if (name == "sp_executesql") {
     size_t taken = 0;
@@ -1040,7 +1077,10 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     output_variables.erase(output_variables.begin(),
                            output_variables.begin() + static_cast<std::ptrdiff_t>(taken));
   } else {
-    if (RunSystemProcedure(session_, name, arguments, sink_)) return;
+    if (RunSystemProcedure(session_, name, arguments, sink_)) {
+      scope.End(0);
+      return;
+    }
     definition = FindProcedure(session_, written);
   }
   if (!definition) throw MakeError(2812, {written});
@@ -1061,8 +1101,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     if (variable == session_.Variables().end()) throw MakeError(137, {status_variable});
     variable->second.value = static_cast<std::int64_t>(status);
   }
-  sink_.ReturnStatus(status);
-  Done();
+  scope.End(status);
 }
 
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,

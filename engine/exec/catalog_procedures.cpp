@@ -1,8 +1,12 @@
 #include "engine/exec/catalog_procedures.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_views.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
@@ -248,15 +252,41 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
   Arguments args("sp_tables", given,
                  {"@table_name", "@table_owner", "@table_qualifier", "@table_type"});
   std::string pattern = args[0].value_or("%");
-  std::string types = args[3].value_or("'TABLE','VIEW'");
+  // A list such as 'TABLE','VIEW' (quotes optional); none means every type.
+  std::vector<std::string> types;
+  if (args[3]) {
+    std::string item;
+    for (char c : *args[3] + ",") {
+      if (c == ',') {
+        types.push_back(item);
+        item.clear();
+      } else if (c != '\'' && !(c == ' ' && item.empty())) {
+        item.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+      }
+    }
+    for (std::string& type : types) type.erase(type.find_last_not_of(' ') + 1);
+  }
+  auto wanted = [&](std::string_view type) {
+    return types.empty() || std::find(types.begin(), types.end(), type) != types.end();
+  };
   ResultBuilder result({{"TABLE_QUALIFIER", Text(128)},
                         {"TABLE_OWNER", Text(128)},
                         {"TABLE_NAME", Text(128)},
                         {"TABLE_TYPE", Text(32)},
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}}});
+  // In SQL Server's order: by type, then name.
+  if (wanted("SYSTEM TABLE")) {
+    std::vector<std::string> names;
+    for (const SystemTable& table : kSystemTables) names.emplace_back(table.name);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (Matches(pattern, name))
+        result.Add({session.CurrentDatabase(), std::string("dbo"), name, "SYSTEM TABLE", Value{}});
+    }
+  }
   for (bool views : {false, true}) {
     std::string type = views ? "VIEW" : "TABLE";
-    if (types.find(type) == std::string::npos) continue;
+    if (!wanted(type)) continue;
     for (const std::string& name : TableNames(session, views)) {
       if (Matches(pattern, name))
         result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});

@@ -41,6 +41,17 @@ std::string SysObjectsColumns(std::string_view name, std::string_view id, std::s
          "0 AS deltrig, 0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache";
 }
 
+// kSystemTables as a VALUES list (column1 name, column2 id).
+std::string SystemTableValues() {
+  std::string values;
+  for (const SystemTable& table : kSystemTables) {
+    values += std::string(values.empty() ? "VALUES " : ", ") + "(" +
+              tsql::QuoteSqliteString(std::string(table.name)) + ", " + std::to_string(table.id) +
+              ")";
+  }
+  return values;
+}
+
 std::string SysObjects(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
@@ -51,7 +62,36 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype = 'P')";
+         " o WHERE o.xtype = 'P' UNION ALL SELECT " +
+         SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
+         " FROM (" + SystemTableValues() + ") s)";
+}
+
+// One row per built-in type: name, xtype, length, xprec, xscale, variable
+// length, with SQL Server 2000's values; sysname is nvarchar(128) under its
+// own xusertype.
+std::string SysTypes(const CatalogTarget&) {
+  return "(SELECT column1 AS name, column2 AS xtype, 0 AS status, "
+         "coalesce(column7, column2) AS xusertype, column3 AS length, column4 AS xprec, "
+         "column5 AS xscale, 0 AS tdefault, 0 AS domain, 1 AS uid, 0 AS reserved, "
+         "column6 AS variable, 1 AS allownulls, "
+         "CASE WHEN column4 > 0 THEN column4 ELSE column3 END AS prec, "
+         "CASE WHEN column4 > 0 THEN column5 END AS scale, "
+         "CASE WHEN column2 IN (35, 99, 167, 175, 231, 239) "
+         "THEN 'SQL_Latin1_General_CP1_CI_AS' END AS collation FROM (VALUES "
+         "('bigint', 127, 8, 19, 0, 0, NULL), ('binary', 173, 8000, 0, 0, 0, NULL), "
+         "('bit', 104, 1, 1, 0, 0, NULL), ('char', 175, 8000, 0, 0, 0, NULL), "
+         "('datetime', 61, 8, 23, 3, 0, NULL), ('decimal', 106, 17, 38, 38, 0, NULL), "
+         "('float', 62, 8, 53, 0, 0, NULL), ('image', 34, 16, 0, 0, 1, NULL), "
+         "('int', 56, 4, 10, 0, 0, NULL), ('money', 60, 8, 19, 4, 0, NULL), "
+         "('nchar', 239, 8000, 0, 0, 0, NULL), ('ntext', 99, 16, 0, 0, 1, NULL), "
+         "('numeric', 108, 17, 38, 38, 0, NULL), ('nvarchar', 231, 8000, 0, 0, 1, NULL), "
+         "('real', 59, 4, 24, 0, 0, NULL), ('smalldatetime', 58, 4, 16, 0, 0, NULL), "
+         "('smallint', 52, 2, 5, 0, 0, NULL), ('smallmoney', 122, 4, 10, 4, 0, NULL), "
+         "('sql_variant', 98, 8016, 0, 0, 1, NULL), ('sysname', 231, 256, 0, 0, 1, 256), "
+         "('text', 35, 16, 0, 0, 1, NULL), ('timestamp', 189, 8, 0, 0, 0, NULL), "
+         "('tinyint', 48, 1, 3, 0, 0, NULL), ('uniqueidentifier', 36, 16, 0, 0, 0, NULL), "
+         "('varbinary', 165, 8000, 0, 0, 1, NULL), ('varchar', 167, 8000, 0, 0, 1, NULL)))";
 }
 
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
@@ -128,6 +168,7 @@ constexpr View kViews[] = {
     {"sysdatabases", SysDatabases},
     {"sysobjects", SysObjects},
     {"syscolumns", SysColumns},
+    {"systypes", SysTypes},
     {"sysfiles", SysFiles},
     {"sysusers", SysUsers},
     {"sysmembers", SysMembers},

@@ -1,7 +1,7 @@
 #pragma once
 // The SQL Server catalog views as SQLite subqueries over a database's own
 // schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
-// syscolumns, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
+// syscolumns, systypes, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
 // security ones (sysusers, sysmembers, sysprotects, syspermissions).
 
 #include <optional>
@@ -29,6 +29,16 @@ bool NeedsMaster(std::string_view view);
 
 // Whether some catalog view reads the engine's or SQLite's table `table`.
 bool IsCatalogViewSource(std::string_view table);
+
+// The system tables every database lists in sysobjects (xtype 'S') and
+// sp_tables: the catalog views above that were tables in SQL Server 2000,
+// with SQL Server's object ids.
+struct SystemTable {
+  std::string_view name;
+  int id;
+};
+inline constexpr SystemTable kSystemTables[] = {
+    {"sysobjects", 1}, {"syscolumns", 3}, {"systypes", 4}, {"syspermissions", 9}, {"sysusers", 10}};
 
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);

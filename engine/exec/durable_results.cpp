@@ -39,4 +39,12 @@ void DurableResults::Environment(const EnvChange& change) {
   client_.Environment(change);
 }
 
+void DurableResults::BeginProcedure() { client_.BeginProcedure(); }
+
+void DurableResults::EndProcedure(std::optional<std::int32_t> return_status) {
+  // Its RETURNSTATUS and DONEPROC tell the client the procedure's work is done.
+  if (return_status) connection_.MakeCommitsDurable();
+  client_.EndProcedure(return_status);
+}
+
 }  // namespace sqlengine::exec

@@ -24,6 +24,8 @@ class DurableResults final : public ResultSink {
   void ReturnStatus(std::int32_t status) override;
   void ReturnValue(const OutputValue& value) override;
   void Environment(const EnvChange& change) override;
+  void BeginProcedure() override;
+  void EndProcedure(std::optional<std::int32_t> return_status) override;
 
  private:
   ResultSink& client_;

@@ -126,7 +126,8 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::st
   std::optional<std::string> text =
       LoadText(session.Connection().Handle(), SchemaOf(session, database), procedure);
   if (!text) return std::nullopt;
-  tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(tsql::Lex(*text));
+  tsql::ProcedureDefinition definition =
+      tsql::ParseProcedureDefinition(tsql::LexClientText(*text));
   definition.name = procedure;
   return definition;
 }
@@ -148,7 +149,7 @@ tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& argu
   }
   tsql::ProcedureDefinition definition;
   definition.name = kName;
-  definition.body = tsql::Lex(ValueText(statement->value));
+  definition.body = tsql::LexClientText(ValueText(statement->value));
   const CallArgument* declarations = leading("@params");
   if (declarations != nullptr && !declarations->is_default && !IsNull(declarations->value)) {
     definition.parameters =

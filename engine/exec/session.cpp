@@ -92,12 +92,15 @@ void Session::Cancel() {
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
-  DurableResults sink(client, connection_);
+  DurableResults durable(client, connection_);
+  TextSizeSink sink(durable, text_size_);
+  tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   RunBatch(sql_utf8, sink);
   connection_.MakeCommitsDurable();
 }
 
-void Session::RunBatch(const std::string& sql, ResultSink& sink) {
+void Session::RunBatch(const std::string& sql, ResultSink& sink,
+                       const std::function<void()>& before_end) {
   BatchExecutor executor(*this, sink);
   try {
     tsql::StatementList statements;
@@ -108,6 +111,7 @@ void Session::RunBatch(const std::string& sql, ResultSink& sink) {
       return;
     }
     executor.Run(statements);
+    if (before_end) before_end();
   } catch (const exec::Cancelled&) {
     SyncTransactionState(nullptr);
   } catch (...) {
@@ -136,15 +140,17 @@ std::optional<std::int64_t> IntegerOf(const Value& value) {
 
 }  // namespace
 
-void Session::RunParameterised(const std::string& statement, const std::string& declarations,
-                               const std::vector<RpcParam>& params, size_t first_value,
-                               ResultSink& sink) {
+std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
+                                                   const std::string& declarations,
+                                                   const std::vector<RpcParam>& params,
+                                                   size_t first_value, ResultSink& sink) {
   std::vector<tsql::ParameterDeclaration> declared =
       declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
                            : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
   for (const tsql::ParameterDeclaration& parameter : declared) {
     variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
   }
+  std::vector<std::pair<size_t, std::string>> outputs;  // parameter index, variable
   for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
     const RpcParam& param = params[i];
     std::string name =
@@ -152,14 +158,25 @@ void Session::RunParameterised(const std::string& statement, const std::string& 
     auto it = variables_.find(tsql::ToLower(name));
     if (it == variables_.end()) throw MakeError(8145, {name, "sp_executesql"});
     it->second.value = ConvertForType(param.value, it->second.type);
+    if (param.output) outputs.emplace_back(i, it->first);
   }
-  RunBatch(statement, sink);
+  std::vector<OutputValue> values;
+  RunBatch(statement, sink, [&] {
+    for (const auto& [index, variable] : outputs) {
+      const RpcParam& param = params[index];
+      values.push_back({static_cast<int>(index), param.name, param.type,
+                        ConvertForType(variables_[variable].value, param.type)});
+    }
+  });
+  return values;
 }
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
   DateSettingsScope dates(date_settings_);
-  DurableResults sink(client, connection_);
+  DurableResults durable(client, connection_);
+  TextSizeSink sink(durable, text_size_);
+  tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
@@ -167,25 +184,35 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   try {
     if (call.proc_id == SpecialProc::kExecuteSql || name == "sp_executesql") {
       if (call.params.empty()) throw MakeError(201, {"sp_executesql", "@statement"});
-      RunParameterised(TextOf(param(0)), TextOf(param(1)), call.params, 2, sink);
+      std::vector<OutputValue> outputs =
+          RunParameterised(TextOf(param(0)), TextOf(param(1)), call.params, 2, sink);
       sink.ReturnStatus(0);
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kPrepExec || call.proc_id == SpecialProc::kPrepare ||
                name == "sp_prepexec" || name == "sp_prepare") {
       bool execute = call.proc_id == SpecialProc::kPrepExec || name == "sp_prepexec";
       int handle = next_prepared_++;
       prepared_[handle] = {TextOf(param(2)), TextOf(param(1))};
-      if (execute)
-        RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params, 3, sink);
+      std::vector<OutputValue> outputs;
+      if (execute) {
+        outputs = RunParameterised(prepared_[handle].first, prepared_[handle].second, call.params,
+                                   3, sink);
+      } else {
+        DescribeResult(prepared_[handle].first, prepared_[handle].second, sink);
+      }
       sink.ReturnStatus(0);
       sink.ReturnValue({0, call.params.empty() ? std::string("@handle") : call.params[0].name,
                         ColumnType{SqlType::kInt}, static_cast<std::int64_t>(handle)});
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kExecute || name == "sp_execute") {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       auto it = handle ? prepared_.find(static_cast<int>(*handle)) : prepared_.end();
       if (it == prepared_.end())
         throw MakeError(8179, {handle ? std::to_string(*handle) : std::string("NULL")});
-      RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
+      std::vector<OutputValue> outputs =
+          RunParameterised(it->second.first, it->second.second, call.params, 1, sink);
       sink.ReturnStatus(0);
+      for (const OutputValue& output : outputs) sink.ReturnValue(output);
     } else if (call.proc_id == SpecialProc::kUnprepare || name == "sp_unprepare") {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       if (handle) prepared_.erase(static_cast<int>(*handle));
@@ -201,6 +228,56 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   variables_.clear();
   connection_.ReleaseAttachments();
   connection_.MakeCommitsDurable();
+}
+
+namespace {
+
+// Passes on the first result's columns and every message; rows, counts and
+// further results are the statement's run, not its description.
+class ColumnsOnlySink final : public ResultSink {
+ public:
+  explicit ColumnsOnlySink(ResultSink& client) : client_(client) {}
+  void BeginResult(const std::vector<Column>& columns) override {
+    if (!described_) client_.BeginResult(columns);
+    described_ = true;
+  }
+  void AddRow(const Row&) override {}
+  void Message(const ServerMessage& message) override { client_.Message(message); }
+  void Done(const StatementDone&) override {}
+  void ReturnStatus(std::int32_t) override {}
+  void ReturnValue(const OutputValue&) override {}
+  void Environment(const EnvChange&) override {}
+
+ private:
+  ResultSink& client_;
+  bool described_ = false;
+};
+
+// A SELECT that writes nothing (no INTO): safe to run for its columns.
+bool IsPlainSelect(const std::string& statement) {
+  tsql::Tokens tokens = tsql::Lex(statement);
+  if (tokens.empty() || !tokens.front().IsWord("select")) return false;
+  for (const tsql::Token& token : tokens) {
+    if (token.IsWord("into")) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void Session::DescribeResult(const std::string& statement, const std::string& declarations,
+                             ResultSink& sink) {
+  if (!IsPlainSelect(statement)) return;
+  ColumnsOnlySink columns(sink);
+  const std::int64_t row_limit = row_count_limit_;
+  row_count_limit_ = 1;
+  try {
+    RunParameterised(statement, declarations, {}, 0, columns);
+  } catch (...) {
+    row_count_limit_ = row_limit;
+    throw;
+  }
+  row_count_limit_ = row_limit;
 }
 
 void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink) {
@@ -221,8 +298,12 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
     if (!call.params[a].output) continue;
     for (size_t k = 0; k < positions.size(); ++k) {
       if (positions[k] != static_cast<int>(a) || !definition->parameters[k].output) continue;
-      sink.ReturnValue(
-          {static_cast<int>(a), call.params[a].name, definition->parameters[k].type, outputs[k]});
+      // The client reads the value in the type it declared for the
+      // parameter, not the procedure's (a smalldatetime output to a datetime
+      // parameter arrives as a datetime).
+      const ColumnType& declared = call.params[a].type;
+      sink.ReturnValue({static_cast<int>(a), call.params[a].name, declared,
+                        ConvertForType(outputs[k], declared)});
     }
   }
 }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "engine/exec/session_options.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
+#include "engine/exec/text_size_sink.h"
 
 namespace sqlengine::exec {
 
@@ -85,6 +87,11 @@ class Session final : public SqlSession, public FunctionHost {
   DateSettings& Dates() { return date_settings_; }
   // SET ROWCOUNT: the most rows a statement returns or changes; 0 for no limit.
   std::int64_t& RowCountLimit() { return row_count_limit_; }
+  // SET TEXTSIZE: the most bytes of a text, ntext, image or MAX value sent.
+  std::int64_t& TextSize() { return text_size_; }
+  // SET QUOTED_IDENTIFIER: whether "x" is a name (ON) or a string (OFF) in the
+  // batches lexed after it.
+  bool& QuotedIdentifier() { return quoted_identifier_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
   // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
@@ -108,13 +115,25 @@ class Session final : public SqlSession, public FunctionHost {
   void RolledBackTo(const std::string& name);
 
  private:
-  void RunBatch(const std::string& sql, ResultSink& sink);
+  // `before_end` runs once the batch has ended normally, while its variables
+  // still hold their values.
+  void RunBatch(const std::string& sql, ResultSink& sink,
+                const std::function<void()>& before_end = {});
   // Runs `statement` with the variables `declarations` declares, their values
-  // taken from params[first_value...] by position or name.
-  void RunParameterised(const std::string& statement, const std::string& declarations,
-                        const std::vector<RpcParam>& params, size_t first_value, ResultSink& sink);
+  // taken from params[first_value...] by position or name. Returns the final
+  // values of the OUTPUT ones, in the type the client declared, for the
+  // RETURNVALUEs that follow RETURNSTATUS.
+  std::vector<OutputValue> RunParameterised(const std::string& statement,
+                                            const std::string& declarations,
+                                            const std::vector<RpcParam>& params,
+                                            size_t first_value, ResultSink& sink);
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
+  // sp_prepare: the columns a SELECT will return, as a result without rows,
+  // found by running it once with its parameters NULL and at most one row.
+  // Other statements describe nothing; errors reach the sink as messages.
+  void DescribeResult(const std::string& statement, const std::string& declarations,
+                      ResultSink& sink);
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
@@ -132,6 +151,8 @@ class Session final : public SqlSession, public FunctionHost {
   bool no_count_ = false;
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;
+  std::int64_t text_size_ = kUnlimitedTextSize;
+  bool quoted_identifier_ = true;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::string identity_insert_table_;

@@ -18,6 +18,7 @@ enum class Handling {
   kNoExec,                // honoured: statements are read, not run
   kImplicitTransactions,  // honoured
   kXactAbort,             // honoured
+  kQuotedIdentifier,      // honoured by the caller
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
   kEither,                // nothing this engine computes changes: accepted ON and OFF
   kOnOnly,                // the engine always behaves as ON: OFF is refused
@@ -47,7 +48,7 @@ constexpr Option kOptions[] = {
     {"forceplan", Handling::kEither},
     {"remote_proc_transactions", Handling::kEither},
     {"no_browsetable", Handling::kEither},
-    {"quoted_identifier", Handling::kEither},
+    {"quoted_identifier", Handling::kQuotedIdentifier},
     {"concat_null_yields_null", Handling::kOnOnly},
     {"fmtonly", Handling::kOffOnly},
     {"showplan_text", Handling::kOffOnly},
@@ -100,6 +101,9 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
         break;
       case Handling::kXactAbort:
         options.xact_abort = on;
+        break;
+      case Handling::kQuotedIdentifier:
+        options.quoted_identifier = on;
         break;
       case Handling::kAnsiDefaults:
         // OFF would also turn ANSI_NULLS and CONCAT_NULL_YIELDS_NULL off.

@@ -1,11 +1,15 @@
 // libFuzzer target for RPC parameters of every type: the input's first byte
-// picks the TDS version, the rest is the parameter data of a call to "p"
-// (the target writes the headers, so every input reaches the parameter
-// reader). Each decoded parameter is then sent back as the engine sends an
-// output parameter and read again: a value the engine writes must read back
-// as a value of the same type, and the exact kinds (integers, binary, ASCII
-// text, dates) must come back unchanged. A crash, another exception or a
-// changed value is a finding.
+// picks the TDS version and, when its bit 1 is set, the second byte picks the
+// first parameter's type code from every code the protocol defines (so each
+// type, the ones the engine cannot read included, is reached at once); the
+// rest is parameter data of a call to "p" (the target writes the headers, so
+// every input reaches the parameter reader). A parameter that frames but
+// cannot be read must become a fault with a known message and a NULL value.
+// Each decoded parameter is then sent back as the engine sends an output
+// parameter and read again: a value the engine writes must read back as a
+// value of the same type, and the exact kinds (integers, binary, ASCII text,
+// dates) must come back unchanged. A crash, another exception or a changed
+// value is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -46,6 +50,13 @@ std::vector<std::uint8_t> CallHeader(TdsVersion version) {
   u16(0);  // option flags
   return out;
 }
+
+// Every type code an RPC parameter may carry: those the engine reads and
+// sql_variant, CLR types, XML and table-valued parameters, which it refuses.
+constexpr std::uint8_t kWireTypeCodes[] = {
+    0x1F, 0x30, 0x32, 0x34, 0x38, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x7A, 0x7F, 0x37, 0x3F, 0x24,
+    0x26, 0x68, 0x6A, 0x6C, 0x6D, 0x6E, 0x6F, 0x28, 0x29, 0x2A, 0x2B, 0x2F, 0x27, 0x2D, 0x25,
+    0xA5, 0xA7, 0xAD, 0xAF, 0xE7, 0xEF, 0x23, 0x22, 0x63, 0x62, 0xF0, 0xF1, 0xF3};
 
 bool IsAscii(const std::string& text) {
   for (unsigned char c : text) {
@@ -113,15 +124,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const TdsVersion version = (data[0] & 0x01) ? TdsVersion::k74 : TdsVersion::k71;
   std::vector<std::uint8_t> body = CallHeader(version);
-  body.insert(body.end(), data + 1, data + size);
+  std::size_t used = 1;
+  if ((data[0] & 0x02) != 0 && size > 1) {
+    body.push_back(0);                             // no name
+    body.push_back(data[0] & 0x04 ? 0x01 : 0x00);  // status: output or not
+    body.push_back(kWireTypeCodes[data[1] % std::size(kWireTypeCodes)]);
+    used = 2;
+  }
+  body.insert(body.end(), data + used, data + size);
   RpcRequest request;
   try {
     request = DecodeRpc(body, version);
   } catch (const DecodeError&) {
     return 0;
   }
-  for (const RpcCall& call : request.calls) {
-    for (const RpcParam& param : call.params) RoundTrip(param, version);
+  if (request.faults.size() != request.calls.size()) std::abort();
+  for (std::size_t c = 0; c < request.calls.size(); ++c) {
+    if (const auto& fault = request.faults[c]) {
+      const std::int32_t n = fault->message_number;
+      if ((n != 8009 && n != 8016 && n != 8023) || fault->args.size() != 3) {
+        std::fprintf(stderr, "fuzz_rpc_params: fault with message %d\n", n);
+        std::abort();
+      }
+    }
+    for (const RpcParam& param : request.calls[c].params) RoundTrip(param, version);
   }
   return 0;
 }

@@ -189,7 +189,7 @@ bool ClientSession::Login() {
   session_ = std::move(result.session);
   channel_.SetReadDeadline(std::nullopt);
   assembler_.set_max_message_size(settings_.max_request_size);
-  version_ = tds::NegotiateVersion(login.tds_version);
+  version_ = std::min(tds::NegotiateVersion(login.tds_version), settings_.highest_version);
   std::size_t packet_size = NegotiatePacketSize(login.packet_size);
   writer_.Configure(tds::kDefaultPacketSize, static_cast<std::uint16_t>(session_->Spid()));
 
@@ -326,7 +326,15 @@ void ClientSession::Execute(const tds::Message& message) {
         tds::RpcRequest request = tds::DecodeRpc(message.body, version_);
         for (std::size_t i = 0; i < request.calls.size(); ++i) {
           WireSink sink(writer_, version_, settings_.server_name, RequestKind::kRpc, attention_);
-          if (!attention_) Guarded(sink, [&] { session_->ExecuteRpc(request.calls[i], sink); });
+          if (const std::optional<tds::ParamFault>& fault = request.faults[i]) {
+            // The call does not run; the stream was framed, so the session goes on.
+            log_.Warning("unreadable RPC parameter from " + peer_ + ": " + fault->detail +
+                         "; answered with error " + std::to_string(fault->message_number));
+            const std::vector<std::string>& a = fault->args;
+            sink.Message(FormatMessage(fault->message_number, {a.at(0), a.at(1), a.at(2)}));
+          } else if (!attention_) {
+            Guarded(sink, [&] { session_->ExecuteRpc(request.calls[i], sink); });
+          }
           bool cancelled = attention_;
           finish(sink, i + 1 < request.calls.size() && !cancelled);
           if (cancelled) break;

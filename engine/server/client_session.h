@@ -40,6 +40,8 @@ struct SessionSettings {
   std::chrono::milliseconds login_timeout{60'000};
   tds::ServerEncryption encryption = tds::ServerEncryption::kUnavailable;
   std::shared_ptr<const TlsContext> tls;  // set unless kUnavailable
+  // The highest TDS version agreed to; k71 answers as SQL Server 2000.
+  tds::TdsVersion highest_version = tds::TdsVersion::k74;
 };
 
 class ClientSession {

@@ -100,6 +100,7 @@ int Run(const ServiceOptions& options, const EngineFactory& open_engine) {
   SessionSettings settings;
   settings.server_name = HostName();
   settings.login_timeout = options.login_timeout;
+  if (options.sql_server_2000) settings.highest_version = tds::TdsVersion::k71;
   try {
     CertificateFiles files{options.tls_certificate, options.tls_key};
     if (files.certificate.empty()) {

@@ -34,6 +34,7 @@ std::vector<std::string> ServiceOptions::TuningArguments() const {
     args.push_back(std::to_string(*user_connections));
   }
   if (force_encryption) args.push_back("--force-encryption");
+  if (sql_server_2000) args.push_back("--sql-server-2000");
   if (!tls_certificate.empty()) {
     args.push_back("--tls-certificate");
     args.push_back(tls_certificate.string());
@@ -62,6 +63,8 @@ std::string UsageText() {
          "                 'user connections' setting (sp_configure)\n"
          "  --force-encryption  encrypt every connection (always so when listening\n"
          "                 beyond loopback)\n"
+         "  --sql-server-2000  answer as SQL Server 2000 does: TDS 7.1 at most, so no\n"
+         "                 MAX types, Transaction Manager requests or 2005+ tokens\n"
          "  --tls-certificate FILE --tls-key FILE  PEM certificate chain and key to\n"
          "                 present (default: a self-signed pair made in HOME/tls)\n";
 }
@@ -111,6 +114,8 @@ ServiceOptions ParseCommandLine(int argc, char** argv) {
       options.user_connections = static_cast<int>(count);
     } else if (arg == "--force-encryption") {
       options.force_encryption = true;
+    } else if (arg == "--sql-server-2000") {
+      options.sql_server_2000 = true;
     } else if (arg == "--tls-certificate") {
       options.tls_certificate = std::filesystem::absolute(value());
     } else if (arg == "--tls-key") {

@@ -22,6 +22,9 @@ struct ServiceOptions {
   std::optional<int> user_connections;
   // Encrypt every connection even when listening on loopback only.
   bool force_encryption = false;
+  // Answer exactly as SQL Server 2000 does: TDS 7.1 at most, whatever the
+  // client asks.
+  bool sql_server_2000 = false;
   // Both or neither: the certificate (PEM chain) and its key instead of the
   // self-signed pair kept in <home>/tls.
   std::filesystem::path tls_certificate;

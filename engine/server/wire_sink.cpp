@@ -7,6 +7,7 @@ namespace sqlengine::server {
 namespace {
 
 constexpr std::uint16_t kSelectCommand = 0xC1;
+constexpr std::uint16_t kExecuteCommand = 0xE0;
 
 }  // namespace
 
@@ -58,6 +59,7 @@ void WireSink::Message(const ServerMessage& message) {
   if (message.severity > 10) {
     error_since_done_ = true;
     any_error_ = true;
+    if (procedure_depth_ > 0) error_in_procedure_ = true;
   }
   if (result_open_) {
     // Sent once the result set is closed by its own DONE(MORE|COUNT): a
@@ -73,7 +75,9 @@ void WireSink::Message(const ServerMessage& message) {
 void WireSink::Done(const StatementDone& done) {
   if (Dropping()) return;
   ReleaseHeld();
-  const tds::Token token = kind_ == RequestKind::kRpc ? tds::Token::kDoneInProc : tds::Token::kDone;
+  const tds::Token token = kind_ == RequestKind::kRpc || procedure_depth_ > 0
+                               ? tds::Token::kDoneInProc
+                               : tds::Token::kDone;
   const bool had_result = result_open_;
   HeldDone held{token, 0, static_cast<std::uint16_t>(had_result ? kSelectCommand : 0), 0};
   std::uint64_t count = done.row_count ? static_cast<std::uint64_t>(*done.row_count) : rows_;
@@ -93,7 +97,10 @@ void WireSink::Done(const StatementDone& done) {
     held.count = count;
   }
   if (done.error || error_since_done_) held.status |= tds::kDoneError;
-  if (done.error) any_error_ = true;
+  if (done.error) {
+    any_error_ = true;
+    if (procedure_depth_ > 0) error_in_procedure_ = true;
+  }
   held_ = held;
   result_open_ = false;
   error_since_done_ = false;
@@ -131,6 +138,27 @@ void WireSink::Environment(const EnvChange& change) {
   Written();
 }
 
+void WireSink::BeginProcedure() {
+  if (procedure_depth_++ == 0) error_in_procedure_ = false;
+}
+
+void WireSink::EndProcedure(std::optional<std::int32_t> return_status) {
+  // Procedures nested in another, and those an RPC runs, end inside the
+  // caller's own DONEPROC.
+  const bool outermost = procedure_depth_ == 1 && kind_ == RequestKind::kBatch;
+  if (!outermost || !return_status || Dropping()) {
+    if (procedure_depth_ > 0) --procedure_depth_;
+    return;
+  }
+  if (result_open_) Done({});  // still inside: DONEINPROC
+  --procedure_depth_;
+  ReturnStatus(*return_status);
+  const bool failed = error_in_procedure_ || error_since_done_;
+  error_since_done_ = false;
+  held_ = HeldDone{tds::Token::kDoneProc, static_cast<std::uint16_t>(failed ? tds::kDoneError : 0),
+                   kExecuteCommand, 0};
+}
+
 void WireSink::Finish(bool more_follows, bool end_of_message) {
   if (cancelled_) {
     held_.reset();
@@ -140,7 +168,7 @@ void WireSink::Finish(bool more_follows, bool end_of_message) {
     if (result_open_) Done({});
     ReleaseHeld();
     std::uint16_t status = any_error_ || error_since_done_ ? tds::kDoneError : 0;
-    WriteDone({tds::Token::kDoneProc, status, 0, 0}, more_follows);
+    WriteDone({tds::Token::kDoneProc, status, kExecuteCommand, 0}, more_follows);
   } else {
     if (result_open_ || !held_ || error_since_done_) Done({});
     WriteDone(*held_, more_follows);

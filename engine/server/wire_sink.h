@@ -3,9 +3,11 @@
 // It owns the DONE rules: a statement's DONE is held back until the next
 // token shows whether MORE must be set; messages that arrive while a result
 // set is open follow it after its own DONE(MORE|COUNT), so ODBC clients see
-// them and no row is cut off; statements end in DONE for batches and DONEINPROC inside an
-// RPC, which ends in DONEPROC. After an ATTENTION the sink drops output and
-// the response ends in DONE(ATTN). Used on the session's worker thread only.
+// them and no row is cut off; statements end in DONE in a batch and DONEINPROC
+// inside a procedure (an RPC, or one a batch runs with EXEC); an RPC, and the
+// outermost procedure a batch runs, end in RETURNSTATUS and DONEPROC. After an
+// ATTENTION the sink drops output and the response ends in DONE(ATTN). Used on
+// the session's worker thread only.
 
 #include <atomic>
 #include <cstdint>
@@ -35,6 +37,8 @@ class WireSink : public ResultSink {
   void ReturnStatus(std::int32_t status) override;
   void ReturnValue(const OutputValue& value) override;
   void Environment(const EnvChange& change) override;
+  void BeginProcedure() override;
+  void EndProcedure(std::optional<std::int32_t> return_status) override;
 
   // Writes the closing DONE (or DONEPROC) and, when `end_of_message`, sends
   // the last packet. `more_follows` keeps MORE set (another RPC of the same
@@ -68,6 +72,8 @@ class WireSink : public ResultSink {
   std::uint64_t rows_ = 0;
   bool error_since_done_ = false;
   bool any_error_ = false;
+  int procedure_depth_ = 0;          // procedures a batch's EXEC runs, nested
+  bool error_in_procedure_ = false;  // since the outermost one began
 };
 
 }  // namespace sqlengine::server

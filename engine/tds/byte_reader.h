@@ -19,6 +19,10 @@ class ByteReader {
   std::size_t Position() const { return position_; }
   std::size_t Remaining() const { return bytes_.size() - position_; }
   bool AtEnd() const { return position_ == bytes_.size(); }
+  // The bytes read since `start` (an earlier Position()).
+  std::span<const std::uint8_t> Since(std::size_t start) const {
+    return bytes_.subspan(start, position_ - start);
+  }
 
   std::uint8_t U8();
   std::uint8_t Peek() const;  // the next byte, not consumed

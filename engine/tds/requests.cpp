@@ -29,15 +29,93 @@ enum TmRequestType : std::uint16_t {
 // A B_VARBYTE holding UCS-2 text.
 std::string ReadNameBytes(ByteReader& in) { return Ucs2ToUtf8(in.Take(in.U8())); }
 
-RpcParam ReadParam(ByteReader& in, TdsVersion version) {
+constexpr std::uint8_t kSqlVariant = 0x62;
+constexpr std::uint8_t kUdt = 0xF0;
+constexpr std::uint8_t kXml = 0xF1;
+
+// Skips the TYPE_INFO and value of a type the protocol defines and this
+// engine does not read (sql_variant; XML and CLR types from 7.2). Returns
+// false, consuming nothing, for any other code.
+bool SkipUnreadableType(ByteReader& in, TdsVersion version) {
+  const std::uint8_t code = in.Peek();
+  const TypeInfo plp{WireType::kNVarChar, kPlpMarker};
+  if (code == kSqlVariant) {
+    in.U8();
+    in.U32();  // max length
+    in.Skip(in.U32());
+    return true;
+  }
+  if (!HasPlp(version) || (code != kXml && code != kUdt)) return false;
+  in.U8();
+  if (code == kXml) {
+    if (in.U8() != 0) {  // schema present: database, owning schema, collection
+      in.BVarChar();
+      in.BVarChar();
+      in.UsVarChar();
+    }
+  } else {
+    in.U16();  // max length
+    in.BVarChar();
+    in.BVarChar();
+    in.BVarChar();
+    in.UsVarChar();  // assembly-qualified name
+  }
+  FrameValue(plp, in);
+  return true;
+}
+
+// The SQL Server name of a type whose values can be out of range.
+std::string RangedTypeName(const TypeInfo& info) {
+  switch (info.type) {
+    case WireType::kDecimalN:
+    case WireType::kDecimalLegacy:
+      return "decimal";
+    case WireType::kNumericN:
+    case WireType::kNumericLegacy:
+      return "numeric";
+    case WireType::kDateTime4:
+      return "smalldatetime";
+    case WireType::kDateTimeN:
+      return info.max_length == 4 ? "smalldatetime" : "datetime";
+    default:
+      return "datetime";
+  }
+}
+
+ParamFault Fault(std::int32_t number, std::size_t ordinal, const RpcParam& param, std::string third,
+                 std::string detail) {
+  return {number, {std::to_string(ordinal), param.name, std::move(third)}, std::move(detail)};
+}
+
+// Reads one parameter; one that frames but cannot be read sets `fault` (when
+// it is still empty) and keeps a NULL value.
+RpcParam ReadParam(ByteReader& in, TdsVersion version, std::size_t ordinal,
+                   std::optional<ParamFault>& fault) {
   RpcParam param;
   param.name = in.BVarChar();
   std::uint8_t status = in.U8();
   param.output = (status & kByRef) != 0;
   param.is_default = (status & kDefaultValue) != 0;
-  TypeInfo info = ReadTypeInfo(in, version);
+  const std::uint8_t code = in.Peek();
+  if (SkipUnreadableType(in, version)) {
+    if (!fault)
+      fault = Fault(8009, ordinal, param, HexCode(code).substr(2), "data type " + HexCode(code));
+    return param;
+  }
+  TypeInfo info = ReadTypeInfoUnchecked(in, version);
   param.type = ToColumnType(info);
-  param.value = ReadValue(info, in);
+  ByteReader value(FrameValue(info, in));
+  try {
+    CheckTypeInfo(info);
+    param.value = ReadValue(info, value);
+    if (!value.AtEnd()) throw DecodeError("value shorter than its length");
+  } catch (const InvalidValue& e) {
+    if (!fault) fault = Fault(8023, ordinal, param, RangedTypeName(info), e.what());
+    param.value = std::monostate{};
+  } catch (const DecodeError& e) {
+    if (!fault) fault = Fault(8016, ordinal, param, HexCode(code).substr(2), e.what());
+    param.value = std::monostate{};
+  }
   return param;
 }
 
@@ -90,6 +168,7 @@ RpcRequest DecodeRpc(std::span<const std::uint8_t> body, TdsVersion version) {
       call.name = in.Ucs2(name_length);
     }
     call.option_flags = in.U16();
+    std::optional<ParamFault> fault;
     bool separated = false;
     while (!in.AtEnd() && !separated) {
       std::uint8_t next = in.Peek();
@@ -97,10 +176,11 @@ RpcRequest DecodeRpc(std::span<const std::uint8_t> body, TdsVersion version) {
       if (separated) {
         in.Skip(1);
       } else {
-        call.params.push_back(ReadParam(in, version));
+        call.params.push_back(ReadParam(in, version, call.params.size() + 1, fault));
       }
     }
     request.calls.push_back(std::move(call));
+    request.faults.push_back(std::move(fault));
   } while (!in.AtEnd());
   return request;
 }

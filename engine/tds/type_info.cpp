@@ -355,16 +355,29 @@ void CheckByteLength(const TypeInfo& t) {
       break;
   }
   if (!ok) {
-    throw DecodeError("invalid TYPE_INFO for type 0x" + std::to_string(static_cast<int>(t.type)));
+    throw DecodeError("invalid TYPE_INFO for type " + HexCode(static_cast<std::uint8_t>(t.type)));
   }
 }
 
 }  // namespace
 
+std::string HexCode(std::uint8_t code) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[code >> 4] + kDigits[code & 0x0F];
+}
+
 TypeInfo ReadTypeInfo(ByteReader& in, TdsVersion version) {
+  TypeInfo t = ReadTypeInfoUnchecked(in, version);
+  CheckTypeInfo(t);
+  return t;
+}
+
+void CheckTypeInfo(const TypeInfo& info) { CheckByteLength(info); }
+
+TypeInfo ReadTypeInfoUnchecked(ByteReader& in, TdsVersion version) {
   std::uint8_t code = in.U8();
   const TypeTraits* traits = FindTraits(code);
-  if (!traits) throw DecodeError("unsupported data type 0x" + std::to_string(code));
+  if (!traits) throw DecodeError("unsupported data type " + HexCode(code));
   TypeInfo t;
   t.type = static_cast<WireType>(code);
   switch (LengthKindOf(t.type)) {
@@ -396,7 +409,6 @@ TypeInfo ReadTypeInfo(ByteReader& in, TdsVersion version) {
     auto bytes = in.Take(5);
     std::copy(bytes.begin(), bytes.end(), t.collation.begin());
   }
-  CheckByteLength(t);
   return t;
 }
 

@@ -86,5 +86,11 @@ ColumnType ToColumnType(const TypeInfo& info);
 void WriteTypeInfo(const TypeInfo& info, ByteWriter& out);
 // Throws DecodeError for unknown or unsupported type codes and invalid sizes.
 TypeInfo ReadTypeInfo(ByteReader& in, TdsVersion version);
+// The same in two steps: reading (throws DecodeError for unknown codes, MAX
+// before 7.2 and truncation), then checking the sizes against the type
+// (throws DecodeError), so a caller can still frame the value of a TYPE_INFO
+// that fails the check.
+TypeInfo ReadTypeInfoUnchecked(ByteReader& in, TdsVersion version);
+void CheckTypeInfo(const TypeInfo& info);
 
 }  // namespace sqlengine::tds

@@ -542,7 +542,7 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
         magnitude |= static_cast<unsigned __int128>(data[i]) << (8 * (i - 1));
       }
       if (magnitude >= static_cast<unsigned __int128>(PowerOfTen(38))) {
-        throw DecodeError("decimal value beyond 38 digits");
+        throw InvalidValue("decimal value beyond 38 digits");
       }
       Decimal d;
       d.scale = info.scale;
@@ -559,17 +559,17 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
       if (data.size() == 4) {
         days = static_cast<std::int64_t>(ReadUnsigned(data.first(2)));
         std::uint64_t minutes = ReadUnsigned(data.subspan(2));
-        if (minutes >= 1440) throw DecodeError("smalldatetime minutes out of range");
+        if (minutes >= 1440) throw InvalidValue("smalldatetime minutes out of range");
         nanoseconds = minutes * 60'000'000'000ull;
       } else {
         days = ReadSigned(data.first(4));
         std::uint64_t ticks = ReadUnsigned(data.subspan(4));
         if (ticks >= static_cast<std::uint64_t>(kTicksPerDay)) {
-          throw DecodeError("datetime ticks out of range");
+          throw InvalidValue("datetime ticks out of range");
         }
         nanoseconds = (ticks * 10 + 1) / 3 * 1'000'000;  // whole milliseconds, rounded
       }
-      if (days < -53690 || days > 2958463) throw DecodeError("datetime days out of range");
+      if (days < -53690 || days > 2958463) throw InvalidValue("datetime days out of range");
       return FromDaysAndNanoseconds(days + kDays0001To1900, nanoseconds);
     }
     case WireType::kDateN:
@@ -631,6 +631,38 @@ Value ReadValue(const TypeInfo& info, ByteReader& in) {
       return ReadFixedValue(info, data);
     }
   }
+}
+
+std::span<const std::uint8_t> FrameValue(const TypeInfo& info, ByteReader& in) {
+  const std::size_t start = in.Position();
+  if (IsPlp(info)) {
+    if (in.U64() != kPlpNull) {
+      while (std::uint32_t chunk = in.U32()) in.Skip(chunk);
+    }
+    return in.Since(start);
+  }
+  switch (LengthKindOf(info.type)) {
+    case LengthKind::kUShort: {
+      std::uint16_t length = in.U16();
+      if (length != kCharNull) in.Skip(length);
+      break;
+    }
+    case LengthKind::kLong: {
+      std::uint32_t length = in.U32();
+      if (length != 0xFFFFFFFF) in.Skip(length);
+      break;
+    }
+    case LengthKind::kFixed:
+      if (info.type == WireType::kNull) break;
+      if (info.type != WireType::kDateN) {
+        in.Skip(info.max_length);
+        break;
+      }
+      [[fallthrough]];
+    default:
+      in.Skip(in.U8());
+  }
+  return in.Since(start);
 }
 
 }  // namespace sqlengine::tds

@@ -31,6 +31,11 @@ void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, 
 // that do not fit the type or the message.
 Value ReadValue(const TypeInfo& info, ByteReader& in);
 
+// The bytes of one RPC parameter value, length prefix included, exactly as
+// ReadValue consumes them, without reading what they hold. Throws DecodeError
+// only when they do not fit in the message.
+std::span<const std::uint8_t> FrameValue(const TypeInfo& info, ByteReader& in);
+
 // 16 wire bytes of a UNIQUEIDENTIFIER from its text form; throws
 // ValueConversionError for malformed text.
 Bytes GuidFromText(const std::string& text);

@@ -36,6 +36,8 @@ bool Token::IsAnyWord(std::initializer_list<std::string_view> words) const {
 
 namespace {
 
+thread_local bool quoted_identifiers = true;
+
 bool IsNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
 bool IsNamePart(unsigned char c) {
   return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$';
@@ -43,7 +45,7 @@ bool IsNamePart(unsigned char c) {
 
 class Lexer {
  public:
-  explicit Lexer(std::string_view text) : text_(text) {}
+  Lexer(std::string_view text, bool quoted_names) : text_(text), quoted_names_(quoted_names) {}
 
   Tokens Run() {
     Tokens tokens;
@@ -120,7 +122,7 @@ class Lexer {
       token.kind = TokenKind::kQuotedName;
       token.value = Quoted(']');
     } else if (c == '"') {
-      token.kind = TokenKind::kQuotedName;
+      token.kind = quoted_names_ ? TokenKind::kQuotedName : TokenKind::kString;
       token.value = Quoted('"');
     } else if (c == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
       token.kind = TokenKind::kBinary;
@@ -200,12 +202,19 @@ class Lexer {
   }
 
   std::string_view text_;
+  bool quoted_names_;  // "x" is a name, not a string
   size_t pos_ = 0;
   int line_ = 1;
 };
 
 }  // namespace
 
-Tokens Lex(std::string_view batch) { return Lexer(batch).Run(); }
+Tokens Lex(std::string_view batch) { return Lexer(batch, true).Run(); }
+
+Tokens LexClientText(std::string_view batch) { return Lexer(batch, quoted_identifiers).Run(); }
+
+bool QuotedIdentifiers() { return quoted_identifiers; }
+
+void SetQuotedIdentifiers(bool on) { quoted_identifiers = on; }
 
 }  // namespace sqlengine::tsql

@@ -376,6 +376,6 @@ class Parser {
 
 StatementList ParseBatch(const Tokens& tokens) { return Parser(tokens).Run(); }
 
-StatementList ParseBatch(std::string_view batch) { return ParseBatch(Lex(batch)); }
+StatementList ParseBatch(std::string_view batch) { return ParseBatch(LexClientText(batch)); }
 
 }  // namespace sqlengine::tsql

@@ -12,7 +12,7 @@ namespace sqlengine::tsql {
 // e.g. an ELSE without IF or an unclosed BEGIN. Nothing of the batch runs then.
 StatementList ParseBatch(const Tokens& tokens);
 
-// Convenience: Lex + ParseBatch.
+// Convenience: LexClientText + ParseBatch.
 StatementList ParseBatch(std::string_view batch);
 
 }  // namespace sqlengine::tsql

@@ -247,6 +247,55 @@ TEST_P(OdbcPeer, TwentyClientsAtOnce) {
   for (int n = 0; n < 20; ++n) EXPECT_EQ(clients[n].get(), (Rows{{Cell(std::to_string(n))}}));
 }
 
+// The driver asks for a prepared statement's columns with sp_prepare before
+// it runs it, as SQL Server answers with COLMETADATA.
+TEST_P(OdbcPeer, PreparedSelectDescribesItsColumnsBeforeItRuns) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  ASSERT_TRUE(Ok(peer.Exec("create table prep (id int, name nvarchar(10))")));
+  ASSERT_TRUE(Ok(peer.Exec("insert into prep values (1, N'one')")));
+  SQLHSTMT stmt = peer.stmt();
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  std::string sql = "select id, name from prep where id = ?";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)));
+  SQLINTEGER id = 1;
+  SQLLEN indicator = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0,
+                                             0, &id, 0, &indicator)));
+  SQLSMALLINT columns = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)));
+  EXPECT_EQ(columns, 2);
+  SQLCHAR name[64] = {0};
+  SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+  SQLULEN size = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      SQLDescribeCol(stmt, 2, name, sizeof name, &name_length, &type, &size, &digits, &nullable)));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(name)), "name");
+  EXPECT_EQ(type, SQL_WVARCHAR);
+  EXPECT_EQ(size, 10u);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(stmt)));
+  EXPECT_EQ(peer.Fetch(), (Rows{{Cell("1"), Cell("one")}}));
+}
+
+TEST_P(OdbcPeer, SqlTablesListsSystemTables) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  SQLHSTMT stmt = peer.stmt();
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  std::string pattern = "sys%", type = "SYSTEM TABLE";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLTables(stmt, nullptr, 0, nullptr, 0,
+                                      reinterpret_cast<SQLCHAR*>(pattern.data()), SQL_NTS,
+                                      reinterpret_cast<SQLCHAR*>(type.data()), SQL_NTS)));
+  std::vector<std::string> names;
+  for (const auto& row : peer.Fetch()) {
+    ASSERT_GE(row.size(), 4u);
+    EXPECT_EQ(row[3], Cell("SYSTEM TABLE"));
+    names.push_back(row[2].value_or(""));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"syscolumns", "sysobjects", "syspermissions",
+                                             "systypes", "sysusers"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 

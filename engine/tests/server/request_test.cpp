@@ -5,6 +5,7 @@
 #include "engine/tds/byte_writer.h"
 #include "engine/tests/server/server_fixture.h"
 #include "engine/tests/server/tds_client.h"
+#include "engine/tests/tds/hex.h"
 
 namespace sqlengine::testing {
 namespace {
@@ -177,6 +178,13 @@ TEST_F(ServerTest, RpcParametersRoundTripAndEndInDoneProc) {
     EXPECT_EQ(events[4].columns[0], "@i");
     EXPECT_EQ(events[4].values[0], Value(std::int64_t{7}));
     EXPECT_EQ(events[5].status, tds::kDoneFinal);
+    // DONEPROC names the EXECUTE command (0xE0), as SQL Server's does.
+    const std::size_t done_size = tds::HasWideCounts(client.version()) ? 13 : 9;
+    std::vector<std::uint8_t> done(r->body.end() - static_cast<std::ptrdiff_t>(done_size),
+                                   r->body.end());
+    std::vector<std::uint8_t> expected = Hex("FE 00 00 E0 00 00 00 00 00");
+    expected.resize(done_size, 0);
+    EXPECT_EQ(done, expected);
   }
 }
 

@@ -421,6 +421,8 @@ void TdsClient::LoginOrFail(const LoginOptions& options) {
   auto events = ParseTokens(r.body, tds::NegotiateVersion(options.tds_version));
   ASSERT_FALSE(events.empty());
   ASSERT_EQ(events.front().token, Token::kLoginAck);
+  // From here on the client reads what the server agreed to, as drivers do.
+  version_ = tds::NegotiateVersion(events.front().version);
 }
 
 std::vector<Event> TdsClient::Batch(const std::string& text) {

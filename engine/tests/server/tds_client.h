@@ -97,7 +97,7 @@ class TdsClient {
 
   // PRELOGIN then LOGIN7; returns the login response.
   Response Login(const LoginOptions& options = {});
-  // Logs in and checks that it worked; the negotiated version is kept.
+  // Logs in and checks that it worked; the version the LOGINACK agreed to is kept.
   void LoginOrFail(const LoginOptions& options = {});
   std::vector<Event> Batch(const std::string& text);
   tds::TdsVersion version() const { return version_; }

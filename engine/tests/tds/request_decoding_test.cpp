@@ -224,10 +224,75 @@ TEST(RequestDecoding, PlpParameterChunksAreJoined) {
   // A MAX type is not valid on 7.1, and a declared total must match the chunks.
   std::vector<std::uint8_t> legacy(body.begin() + 22, body.end());
   EXPECT_THROW(DecodeRpc(legacy, TdsVersion::k71), DecodeError);
+  // The chunks still frame the value, so the call is refused, not the stream.
   auto lying = body;
   lying[38] = 0x09;  // total 9 instead of "unknown"
   for (int i = 39; i < 46; ++i) lying[i] = 0;
-  EXPECT_THROW(DecodeRpc(lying, TdsVersion::k72), DecodeError);
+  RpcRequest refused = DecodeRpc(lying, TdsVersion::k72);
+  ASSERT_TRUE(refused.faults.at(0));
+  EXPECT_EQ(refused.faults[0]->message_number, 8016);
+  EXPECT_EQ(refused.calls[0].params[0].value, Value(std::monostate{}));
+}
+
+// Parameters whose bytes frame but cannot be read refuse their call with
+// SQL Server's message and leave the parameters after them readable; only
+// a type whose bytes cannot be framed fails the whole request.
+TEST(RequestDecoding, UnreadableParametersRefuseTheCallNotTheStream) {
+  const std::string call = "01 00 70 00 00 00";                   // "p", 7.1
+  const std::string seven = " 01 40 00 00 26 04 04 07 00 00 00";  // @ = 7 after it
+  struct Case {
+    const char* what;
+    std::string param;
+    std::int32_t number;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"decimal(38) value of 3 bytes",
+       "01 40 00 00 6A 11 26 00 03 01 05 00",
+       8016,
+       {"1", "@", "6A"}},
+      {"int TYPE_INFO of length 3", "00 00 26 03 03 01 02 03", 8016, {"1", "", "26"}},
+      {"decimal beyond 38 digits",
+       "00 00 6C 11 26 00 11 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF",
+       8023,
+       {"1", "", "numeric"}},
+      {"datetime ticks past midnight",
+       "00 00 6F 08 08 00 00 00 00 00 00 00 7F",
+       8023,
+       {"1", "", "datetime"}},
+      {"sql_variant", "00 00 62 10 00 00 00 06 00 00 00 38 00 01 00 00 00", 8009, {"1", "", "62"}},
+      {"nvarchar value above its maximum",
+       "00 00 E7 02 00 09 04 D0 00 34 04 00 61 00 62 00",
+       8016,
+       {"1", "", "E7"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RpcRequest rpc = DecodeRpc(Hex(call + " " + c.param + seven), TdsVersion::k71);
+    ASSERT_EQ(rpc.faults.size(), 1u);
+    ASSERT_TRUE(rpc.faults[0]);
+    EXPECT_EQ(rpc.faults[0]->message_number, c.number);
+    EXPECT_EQ(rpc.faults[0]->args, c.args);
+    ASSERT_EQ(rpc.calls[0].params.size(), 2u);
+    EXPECT_EQ(rpc.calls[0].params[0].value, Value(std::monostate{}));
+    EXPECT_EQ(rpc.calls[0].params[1].value, Value(std::int64_t{7}));
+  }
+  // A readable call after a refused one in the same request is unaffected.
+  RpcRequest two =
+      DecodeRpc(Hex(call + " " + cases[0].param + " 80 " + call + seven), TdsVersion::k71);
+  ASSERT_EQ(two.faults.size(), 2u);
+  EXPECT_TRUE(two.faults[0]);
+  EXPECT_FALSE(two.faults[1]);
+  // An unknown type code cannot be framed.
+  try {
+    DecodeRpc(Hex(call + " 00 00 99 04 00 00 00 00" + seven), TdsVersion::k71);
+    ADD_FAILURE() << "an unknown type code was accepted";
+  } catch (const DecodeError& e) {
+    EXPECT_NE(std::string(e.what()).find("0x99"), std::string::npos) << e.what();
+  }
+  // XML frames only from 7.2, where it exists.
+  EXPECT_THROW(DecodeRpc(Hex(call + " 00 00 F1 00 FF FF FF FF FF FF FF FF"), TdsVersion::k71),
+               DecodeError);
 }
 
 TEST(RequestDecoding, TransactionManagerRequests) {

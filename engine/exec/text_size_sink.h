@@ -1,0 +1,44 @@
+#pragma once
+// SET TEXTSIZE for what a request sends: a ResultSink in front of the
+// client's that cuts text, ntext and image values, and the MAX types, to the
+// session's text size in bytes (ntext and nvarchar(max) to whole UCS-2
+// characters), as SQL Server does. Other values pass unchanged. Lives for
+// one request, on the session's thread; forwards every call, and what the
+// client's sink throws.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/common/sink.h"
+
+namespace sqlengine::exec {
+
+// The size SET TEXTSIZE 0 restores, in bytes.
+inline constexpr std::int64_t kDefaultTextSize = 4096;
+// What a session starts with (ODBC and DB-Library clients see no limit).
+inline constexpr std::int64_t kUnlimitedTextSize = 2147483647;
+
+class TextSizeSink final : public ResultSink {
+ public:
+  // `text_size` is read at every row, so a SET TEXTSIZE within the request applies to
+  // the results after it.
+  TextSizeSink(ResultSink& client, const std::int64_t& text_size)
+      : client_(client), text_size_(text_size) {}
+
+  void BeginResult(const std::vector<Column>& columns) override;
+  void AddRow(const Row& row) override;
+  void Message(const ServerMessage& message) override { client_.Message(message); }
+  void Done(const StatementDone& done) override { client_.Done(done); }
+  void ReturnStatus(std::int32_t status) override { client_.ReturnStatus(status); }
+  void ReturnValue(const OutputValue& value) override { client_.ReturnValue(value); }
+  void Environment(const EnvChange& change) override { client_.Environment(change); }
+  void BeginProcedure() override { client_.BeginProcedure(); }
+  void EndProcedure(std::optional<std::int32_t> status) override { client_.EndProcedure(status); }
+
+ private:
+  ResultSink& client_;
+  const std::int64_t& text_size_;
+  std::vector<ColumnType> types_;
+};
+
+}  // namespace sqlengine::exec
