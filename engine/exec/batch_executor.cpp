@@ -497,11 +497,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
-  std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
+  std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value =
-          ConvertForType(PlainValue(sqlite3_column_value(row, static_cast<int>(k))), variable.type);
+      variable.value = ConvertForType(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
   session_.RowCount() = rows;
