@@ -26,6 +26,7 @@
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/variable_assignment.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parser.h"
@@ -502,7 +503,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value = ConvertForType(query.RowValue(static_cast<int>(k)), variable.type);
+      variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
   session_.RowCount() = rows;
@@ -787,7 +788,7 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         if (tokens[end].IsSymbol(")")) --depth;
         ++end;
       }
-      value = ConvertForType(Evaluate(Slice(tokens, i, end), statement.line), type);
+      value = AssignedValue(Evaluate(Slice(tokens, i, end), statement.line), type);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -849,7 +850,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
   it->second.value =
-      ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+      AssignedValue(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
   Done();
 }
 
