@@ -1,5 +1,6 @@
 #include "engine/exec/front_end_select_into.h"
 
+#include <algorithm>
 #include <set>
 
 #include "engine/common/error.h"
@@ -40,6 +41,10 @@ std::string Bracketed(const std::string& name) {
 std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, Session& session) {
   if (statement.kind != tsql::StatementKind::kSelect || !statement.with.empty() ||
       statement.tokens.empty() || !statement.tokens.front().IsWord("select"))
+    return std::nullopt;
+  // Most SELECTs have no INTO: they are not parsed twice.
+  if (std::none_of(statement.tokens.begin(), statement.tokens.end(),
+                   [](const tsql::Token& token) { return token.IsWord("into"); }))
     return std::nullopt;
   std::unique_ptr<tsql::parse::Query> query;
   try {
