@@ -633,6 +633,7 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
     FailedStatement fill_context{nullptr, VerbOf(StatementKind::kInsert),
                                  session_.CurrentDatabase(), statement.line};
     rows = SqliteStatement(db, connection.Authorizer(), std::move(fill), fill_context, *this).Run();
+    ContinueKeptIdentity(db, table->schema, table->name);
     catalog::Exec(db, "RELEASE sqlengine_ddl");
   } catch (...) {
     if (sqlite3_get_autocommit(db) == 0) {

@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
+#include "engine/exec/session.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
@@ -72,6 +73,17 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
       return std::nullopt;
   }
   ApplyIdentityRule(*query, into.columns);
+  if (std::any_of(into.columns.begin(), into.columns.end(),
+                  [](const Column& column) { return column.type.identity; })) {
+    // ApplyIdentityRule kept it: the query reads one table.
+    std::optional<tsql::bind::TableShape> source =
+        catalog.FindTable(query->terms.front()->from.front()->name);
+    if (source) {
+      if (std::optional<KeptIdentity> kept =
+              KeptIdentityOf(session.Connection().Handle(), source->schema, source->name))
+        into.identity = *kept;
+    }
+  }
   return into;
 }
 
@@ -86,7 +98,10 @@ std::string CreateTableText(const SelectInto& into) {
     const ColumnType& type = into.columns[k].type;
     if (k > 0) text += ", ";
     text += Bracketed(into.columns[k].name) + " " + tsql::TypeDeclaration(type);
-    if (type.identity) text += " IDENTITY(1,1)";
+    if (type.identity) {
+      text += " IDENTITY(" + std::to_string(into.identity.seed) + "," +
+              std::to_string(into.identity.increment) + ")";
+    }
     text += type.nullable && !type.identity ? " NULL" : " NOT NULL";
   }
   return text + ")";

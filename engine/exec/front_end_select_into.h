@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/exec/identity_columns.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
 
@@ -19,6 +20,8 @@ struct SelectInto {
   std::vector<std::string> table;  // 1 to 3 parts as written ("" for an omitted one)
   std::vector<Column> columns;     // the new table's, in select-list order
   tsql::SqliteText query;          // the rows to fill it with
+  // An identity column's seed and increment, the source table's.
+  KeptIdentity identity;
 };
 
 // The bound SELECT INTO, or nullopt when the front end leaves the statement

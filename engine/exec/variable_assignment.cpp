@@ -36,8 +36,8 @@ DateTime DateTimeFromDays(long double days, SqlType type) {
   if (!std::isfinite(days) || days < first || days >= end)
     throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
   auto milliseconds = static_cast<std::int64_t>(std::llroundl(days * kMillisecondsPerDay));
-  std::int64_t whole_days = milliseconds >= 0 ? milliseconds / 86400000
-                                              : (milliseconds - 86399999) / 86400000;
+  std::int64_t whole_days =
+      milliseconds >= 0 ? milliseconds / 86400000 : (milliseconds - 86399999) / 86400000;
   std::int64_t rest = milliseconds - whole_days * 86400000;
   DateTime when;
   values::CivilFromDays(whole_days - values::kDays1900To1970, &when.year, &when.month, &when.day);
@@ -45,8 +45,8 @@ DateTime DateTimeFromDays(long double days, SqlType type) {
   when.minute = static_cast<int>(rest / 60000 % 60);
   when.second = static_cast<int>(rest / 1000 % 60);
   when.millisecond = static_cast<int>(rest % 1000);
-  return values::RoundedToKind(when, small ? values::DateKind::kSmallDateTime
-                                           : values::DateKind::kDateTime);
+  return values::RoundedToKind(
+      when, small ? values::DateKind::kSmallDateTime : values::DateKind::kDateTime);
 }
 
 }  // namespace

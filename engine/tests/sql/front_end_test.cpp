@@ -429,7 +429,8 @@ TEST_F(DataChangeBinding, ValuesAreConvertedAsTheirColumnsStoreThem) {
   EXPECT_EQ(
       Sql("INSERT INTO t (v, i) SELECT dt, k FROM t, u"),
       "INSERT INTO \"main\".\"t\" (\"v\", \"i\") SELECT (sqlengine_date_style(\"t\".\"dt\", 0)) "
-      "COLLATE sqlengine_ci AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", \"main\".\"u\" AS \"u\"");
+      "COLLATE sqlengine_ci AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", "
+      "\"main\".\"u\" AS \"u\"");
   // DEFAULT is the column's declared default; u declares none.
   EXPECT_EQ(Sql("INSERT u VALUES (DEFAULT, 'x')"),
             "INSERT INTO \"main\".\"u\" (\"k\", \"w\") VALUES (NULL, 'x')");
