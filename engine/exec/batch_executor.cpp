@@ -13,8 +13,10 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/front_end_select.h"
+#include "engine/exec/front_end_select_into.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/normalised_columns.h"
@@ -25,6 +27,7 @@
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/variable_assignment.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -528,11 +531,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
-  std::int64_t rows = query.ForEachRow([&](sqlite3_stmt* row) {
+  std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value =
-          ConvertForType(PlainValue(sqlite3_column_value(row, static_cast<int>(k))), variable.type);
+      variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
   session_.RowCount() = rows;
@@ -555,6 +557,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     LockForWrite(session_, written_schema);
   }
   WriteGate gate(session_, written_schema);
+  if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
+    SelectIntoNewTable(statement, *into, written_schema);
+    return;
+  }
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
     // The engine rewrites the table itself here, past the authorizer.
     tsql::TableReference table = tsql::TableOf(statement);
@@ -628,6 +634,49 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   own_transaction.Commit();
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
+                                       const std::string& written_schema) {
+  SessionConnection& connection = session_.Connection();
+  sqlite3* db = connection.Handle();
+  tsql::StatementList parsed = tsql::ParseBatch(CreateTableText(into));
+  const tsql::Statement& create = *parsed.front();
+  StatementTransaction own_transaction(db, written_schema, true);
+  catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+  std::int64_t rows = 0;
+  try {
+    TakeWriteLockFirst(db, written_schema);
+    FailedStatement create_context{nullptr, VerbOf(create.kind), session_.CurrentDatabase(),
+                                   statement.line};
+    SqliteStatement(db, connection.Authorizer(), tsql::RewriteStatement(create, connection),
+                    create_context, *this)
+        .Run();
+    TrackObject(create);
+    std::optional<tsql::bind::TableShape> table = SessionCatalog(session_).FindTable(into.table);
+    if (!table) throw std::runtime_error("the table SELECT INTO created is not visible");
+    std::string columns;
+    for (const Column& column : into.columns)
+      columns += (columns.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+    tsql::SqliteText fill = into.query;
+    fill.sql = "INSERT INTO " + table->sql + " (" + columns + ") " + fill.sql;
+    fill.typed_result = false;
+    fill.result_columns.clear();
+    FailedStatement fill_context{nullptr, VerbOf(StatementKind::kInsert),
+                                 session_.CurrentDatabase(), statement.line};
+    rows = SqliteStatement(db, connection.Authorizer(), std::move(fill), fill_context, *this).Run();
+    ContinueKeptIdentity(db, table->schema, table->name);
+    catalog::Exec(db, "RELEASE sqlengine_ddl");
+  } catch (...) {
+    if (sqlite3_get_autocommit(db) == 0) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr,
+                   nullptr);
+    }
+    throw;
+  }
+  own_transaction.Commit();
+  session_.RowCount() = rows;
+  Done(rows);
 }
 
 void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
@@ -772,7 +821,7 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         if (tokens[end].IsSymbol(")")) --depth;
         ++end;
       }
-      value = ConvertForType(Evaluate(Slice(tokens, i, end), statement.line), type);
+      value = AssignedValue(Evaluate(Slice(tokens, i, end), statement.line), type);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -847,7 +896,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
   it->second.value =
-      ConvertForType(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+      AssignedValue(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
 }
 
 void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {

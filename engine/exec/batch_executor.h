@@ -17,6 +17,7 @@
 namespace sqlengine::exec {
 
 class Session;
+struct SelectInto;
 
 class BatchExecutor final : public ParameterSource {
  public:
@@ -65,6 +66,10 @@ class BatchExecutor final : public ParameterSource {
   void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
+  // SELECT ... INTO: creates the table as CREATE TABLE would, with the
+  // binder's column types, and fills it, all or nothing.
+  void SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
+                          const std::string& written_schema);
   // Objects belong to dbo; a user who may create them gets every permission
   // on what it created, with the grant option, as an owner has.
   void GrantToCreator(const std::string& object, std::initializer_list<Access> actions);

@@ -42,6 +42,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   bool view =
       std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
   if (view) return std::nullopt;  // a view's columns have no declared types
+  shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
   std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value FROM " +
                        tsql::QuoteSqliteName(schema) + ".pragma_table_info(?1)";

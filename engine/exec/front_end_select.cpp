@@ -39,6 +39,7 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
     // The rewriter reports syntax errors as it always has.
     return std::nullopt;
   }
+  if (!query->terms.front()->into.empty()) return std::nullopt;  // FrontEndSelectInto's
   SessionCatalog catalog(session);
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog);

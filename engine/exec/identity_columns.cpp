@@ -122,6 +122,26 @@ void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string
   CreateAssigningTriggers(db, schema, table);
 }
 
+std::optional<KeptIdentity> KeptIdentityOf(sqlite3* db, const std::string& schema,
+                                           const std::string& table) {
+  std::optional<catalog::PreparedStatement> kept =
+      PrepareOnIdentities(db, schema, "SELECT seed, increment FROM", table);
+  if (!kept || sqlite3_step(kept->get()) != SQLITE_ROW) return std::nullopt;
+  return KeptIdentity{sqlite3_column_int64(kept->get(), 0), sqlite3_column_int64(kept->get(), 1)};
+}
+
+void ContinueKeptIdentity(sqlite3* db, const std::string& schema, const std::string& table) {
+  if (!KeptIdentityOf(db, schema, table)) return;
+  std::string identities = tsql::QuoteSqliteName(schema) + "." + kIdentityTable;
+  std::string rows = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(table);
+  auto update =
+      catalog::Prepare(db, "UPDATE " + identities + " SET last = (SELECT CASE WHEN " + identities +
+                               ".increment < 0 THEN min(rowid) ELSE max(rowid) END FROM " + rows +
+                               ") WHERE name = ?");
+  sqlite3_bind_text(update.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  StepOrThrow(db, update.get());
+}
+
 void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table) {
   std::optional<catalog::PreparedStatement> remove =
       PrepareOnIdentities(db, schema, "DELETE FROM", table);

@@ -22,6 +22,21 @@ namespace sqlengine::exec {
 void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string& table,
                        const tsql::Tokens& definition);
 
+// The seed and increment `schema`.`table` keeps in the database's identity
+// table (any IDENTITY but (n, 1) with n >= 1); nullopt for one it does not keep.
+struct KeptIdentity {
+  long long seed = 1;
+  long long increment = 1;
+};
+std::optional<KeptIdentity> KeptIdentityOf(sqlite3* db, const std::string& schema,
+                                           const std::string& table);
+
+// After rows were copied with their identity values into `table` (SELECT
+// INTO), whose identity is kept: its next value follows the highest of them
+// (the lowest for a negative increment). Throws std::runtime_error when
+// SQLite refuses the step.
+void ContinueKeptIdentity(sqlite3* db, const std::string& schema, const std::string& table);
+
 // For a table just dropped from `schema`: forgets its kept identity, if any.
 // Throws std::runtime_error when SQLite refuses the step.
 void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table);

@@ -167,10 +167,19 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
 
 std::optional<Value> SqliteStatement::Scalar() {
   if (Step() != SQLITE_ROW) return std::nullopt;
-  Value value = PlainValue(sqlite3_column_value(statement_.get(), 0));
+  Value value = RowValue(0);
   while (Step() == SQLITE_ROW) {
   }
   return value;
+}
+
+Value SqliteStatement::RowValue(int column) const {
+  // Typed by the binder, a value is what SQL Server holds (7 / 2.0 is
+  // decimal(8,6)), so converting it further follows SQL Server's rules.
+  if (text_.typed_result && static_cast<size_t>(column) < text_.result_columns.size())
+    return ColumnValue(statement_.get(), column,
+                       text_.result_columns[static_cast<size_t>(column)].type);
+  return PlainValue(sqlite3_column_value(statement_.get(), column));
 }
 
 std::int64_t SqliteStatement::Run() {

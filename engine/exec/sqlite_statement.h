@@ -56,6 +56,9 @@ class SqliteStatement {
   std::int64_t Stream(ResultSink& sink, std::int64_t row_limit = 0);
   // Runs and returns the first column of the first row (nullopt: no row).
   std::optional<Value> Scalar();
+  // Column `column` of the current row: of the binder's type when the text
+  // carries one, else as SQLite holds it. Throws SqlError as ColumnValue.
+  Value RowValue(int column) const;
   // Runs, calling on_row for every row; returns the number of rows.
   template <typename OnRow>
   std::int64_t ForEachRow(OnRow on_row) {

@@ -493,6 +493,19 @@ Value ConvertForType(const Value& value, const ColumnType& type) {
     if (IsIntegerType(type.type))
       return values::IntegerFromBytes(*bytes, values::IntegerWidth(type.type));
   }
+  if (const auto* number = std::get_if<Decimal>(&value)) {
+    // A typed decimal into an integer loses its fraction, as a float does;
+    // into a bit any value but zero is 1.
+    if (type.type == SqlType::kBit) return std::int64_t{number->unscaled != 0};
+    if (IsIntegerType(type.type)) {
+      __int128 whole = number->unscaled / PowerOfTen(number->scale);
+      if (whole < INT64_MIN || whole > INT64_MAX)
+        throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+      return InIntegerRange(static_cast<std::int64_t>(whole), type);
+    }
+    if (type.type == SqlType::kReal || type.type == SqlType::kFloat)
+      return std::stod(DecimalText(*number));
+  }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
 }

@@ -140,6 +140,22 @@ TEST(QueryParser, SelectClauses) {
   EXPECT_TRUE(query->order_by[0].descending);
 }
 
+// INTO names a table only in a statement's first SELECT; nested or after
+// UNION it is left to the older path, which reports SQL Server's error.
+TEST(QueryParser, IntoBelongsToTheFirstSelectOnly) {
+  auto query = parse::ParseSelect(
+      WithoutEnd("SELECT a, (SELECT MAX(b) FROM u) AS m INTO db..copy FROM t UNION SELECT 1, 2"));
+  EXPECT_EQ(query->terms[0]->into, (std::vector<std::string>{"db", "", "copy"}));
+  EXPECT_TRUE(query->terms[1]->into.empty());
+  EXPECT_EQ(parse::ParseSelect(WithoutEnd("SELECT * INTO #t FROM t"))->terms[0]->into,
+            std::vector<std::string>{"#t"});
+  for (std::string_view handed_on :
+       {"SELECT 1 UNION SELECT 2 INTO t", "SELECT (SELECT 1 INTO t) AS x",
+        "SELECT x FROM (SELECT 1 AS x INTO t) d"}) {
+    EXPECT_THROW(parse::ParseSelect(WithoutEnd(handed_on)), parse::NotParsed) << handed_on;
+  }
+}
+
 // The number and text of the error a statement gives.
 std::pair<int, std::string> ErrorOf(std::string_view statement) {
   try {
@@ -166,7 +182,7 @@ TEST(QueryParser, SyntaxErrorsNameTheTokenAndItsLine) {
             std::make_pair(170, std::string("Line 1: Incorrect syntax near 'varchar'.")));
   EXPECT_EQ(ErrorOf("SELECT a FROM (SELECT 1 AS a)").first, 170);
   // Valid T-SQL the tree does not cover is handed on, not refused.
-  EXPECT_EQ(ErrorOf("SELECT a INTO #t FROM t").first, -1);
+  EXPECT_EQ(ErrorOf("SELECT a FROM t UNION SELECT b INTO #t FROM u").first, -1);
   EXPECT_EQ(ErrorOf("SELECT TOP 5 PERCENT a FROM t").first, -1);
   EXPECT_EQ(ErrorOf("SELECT a FROM t WITH (NOLOCK)").first, -1);
 }
@@ -413,7 +429,8 @@ TEST_F(DataChangeBinding, ValuesAreConvertedAsTheirColumnsStoreThem) {
   EXPECT_EQ(
       Sql("INSERT INTO t (v, i) SELECT dt, k FROM t, u"),
       "INSERT INTO \"main\".\"t\" (\"v\", \"i\") SELECT (sqlengine_date_style(\"t\".\"dt\", 0)) "
-      "COLLATE sqlengine_ci AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", \"main\".\"u\" AS \"u\"");
+      "COLLATE sqlengine_ci AS \"dt\", \"u\".\"k\" AS \"k\" FROM \"main\".\"t\" AS \"t\", "
+      "\"main\".\"u\" AS \"u\"");
   // DEFAULT is the column's declared default; u declares none.
   EXPECT_EQ(Sql("INSERT u VALUES (DEFAULT, 'x')"),
             "INSERT INTO \"main\".\"u\" (\"k\", \"w\") VALUES (NULL, 'x')");

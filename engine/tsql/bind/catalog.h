@@ -12,8 +12,9 @@
 namespace sqlengine::tsql::bind {
 
 struct TableShape {
-  std::string sql;   // the table as SQLite names it: "schema"."name"
-  std::string name;  // as the catalog spells it
+  std::string sql;     // the table as SQLite names it: "schema"."name"
+  std::string name;    // as the catalog spells it
+  std::string schema;  // the SQLite schema holding it: main, temp or an attached database's
   std::vector<Column> columns;
   // Beside columns: each one's default as the SQLite expression the table
   // declares, "" for none.

@@ -1,5 +1,7 @@
 #include "engine/tsql/parse/query_parser.h"
 
+#include <utility>
+
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::tsql::parse {
@@ -14,6 +16,7 @@ class Parser {
 
   std::unique_ptr<Query> Statement() {
     if (!At().IsWord("select")) Fail();
+    into_allowed_ = true;
     std::unique_ptr<Query> query = QueryBody();
     if (At().IsAnyWord({"for", "option", "compute", "into"})) throw NotParsed("clause");
     if (!AtEnd()) Fail();
@@ -224,6 +227,7 @@ class Parser {
   std::unique_ptr<SelectBlock> Block() {
     auto block = std::make_unique<SelectBlock>();
     block->origin = Next();  // SELECT
+    const bool into_here = std::exchange(into_allowed_, false);
     if (AcceptWord("distinct")) {
       block->distinct = true;
     } else {
@@ -245,7 +249,12 @@ class Parser {
     do {
       block->items.push_back(Item());
     } while (AcceptSymbol(","));
-    if (At().IsWord("into")) throw NotParsed("SELECT INTO");
+    if (At().IsWord("into")) {
+      // Nested or after UNION, INTO is an error the older path reports.
+      if (!into_here) throw NotParsed("SELECT INTO");
+      ++i_;
+      block->into = TableName();
+    }
     if (AcceptWord("from")) {
       do {
         block->from.push_back(JoinedSource());
@@ -705,6 +714,8 @@ class Parser {
 
   const Tokens& tokens_;
   size_t i_ = 0;
+  // Whether the next SELECT block parsed may hold INTO: a statement's first.
+  bool into_allowed_ = false;
   int depth_ = 0;
 };
 

@@ -98,6 +98,9 @@ struct SelectBlock {
   std::unique_ptr<Expr> where;
   std::vector<std::unique_ptr<Expr>> group_by;
   std::unique_ptr<Expr> having;
+  // SELECT ... INTO table: 1 to 3 parts as written. Only a statement's first
+  // block holds one.
+  std::vector<std::string> into;
   Token origin;
 };
 

@@ -1,0 +1,17 @@
+#pragma once
+// The value a variable holds after SET @v = expr, DECLARE @v type = expr or
+// SELECT @v = expr: the expression's value converted to the variable's
+// declared type by SQL Server's rules for assignment.
+
+#include "engine/common/types.h"
+
+namespace sqlengine::exec {
+
+// A number (integer, decimal or float) into datetime or smalldatetime counts
+// days from 1900-01-01, its fraction a part of a day (SET @d = 1 is
+// 1900-01-02, 1.5 is noon of that day); every other value as ConvertForType.
+// Throws SqlError 8115 for a number of days outside the type's range, else
+// as ConvertForType.
+Value AssignedValue(const Value& value, const ColumnType& type);
+
+}  // namespace sqlengine::exec
