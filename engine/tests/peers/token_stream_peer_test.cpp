@@ -214,7 +214,9 @@ TEST(SqlServer2000Mode, AgreesToTds71WhateverTheClientAsks) {
     auto meta = Only(events, Token::kColMetadata);
     ASSERT_EQ(meta.size(), 1u);
     EXPECT_EQ(meta[0].types[0].type, tds::WireType::kText);
-    const auto* version = std::get_if<std::string>(&Only(events, Token::kRow).at(0).values[1]);
+    auto rows = Only(events, Token::kRow);
+    ASSERT_EQ(rows.size(), 1u);
+    const auto* version = std::get_if<std::string>(&rows[0].values[1]);
     ASSERT_TRUE(version);
     EXPECT_NE(version->find("8.00.2039"), std::string::npos) << *version;
   }
