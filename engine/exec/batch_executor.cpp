@@ -46,8 +46,6 @@ using tsql::Token;
 using tsql::TokenKind;
 using tsql::Tokens;
 
-constexpr int kMaxNesting = 32;
-
 constexpr const char* kVersion =
     "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tsqlengine (SQLite storage)\n";
 
@@ -343,7 +341,7 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
     session_.SyncTransactionState(&sink_);
     ReportError(error);
     if (AbortsCallers(error)) abort_callers_ = true;
-    if (options.xact_abort && error.message().severity > 10) {
+    if ((options.xact_abort || trigger_context_) && error.message().severity > 10) {
       // The whole transaction goes, and the batch ends.
       if (session_.TranCount() > 0) session_.RollbackTransaction(sink_, statement.line);
       abort_callers_ = true;
@@ -457,6 +455,14 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     }
+    case StatementKind::kCreateTrigger:
+      CreateTrigger(statement);
+      Done();
+      return Flow::kNext;
+    case StatementKind::kDropTrigger:
+      DropTriggers(session_, statement);
+      Done();
+      return Flow::kNext;
     case StatementKind::kDropProcedure:
       for (size_t k = 2; k < statement.tokens.size(); ++k) {
         if (!statement.tokens[k].IsName()) continue;
@@ -601,35 +607,56 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                 statement.kind == StatementKind::kDropTable ||
                 statement.kind == StatementKind::kAlterTable;
   sqlite3* db = connection.Handle();
+  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
   // An INSERT reads the identity it assigned after it ran, before anyone
-  // else may insert.
-  StatementTransaction own_transaction(db, written_schema,
-                                       statement.kind == StatementKind::kInsert);
-  if (tracks) {
-    catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+  // else may insert; a statement's triggers run in its transaction.
+  StatementTransaction own_transaction(
+      db, written_schema, statement.kind == StatementKind::kInsert || triggers.has_value());
+  // An INSTEAD OF trigger sees the rows the statement would change, which
+  // it changes on trial only.
+  const char* savepoint = tracks                              ? "sqlengine_ddl"
+                          : triggers && triggers->instead ? "sqlengine_instead_of"
+                                                              : nullptr;
+  if (savepoint != nullptr) {
+    catalog::Exec(db, std::string("SAVEPOINT ") + savepoint);
     TakeWriteLockFirst(db, written_schema);
   }
   std::int64_t rows = 0;
+  RowImages inserted, deleted;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
+    std::optional<RowChangeCapture> capture;
+    if (triggers) capture.emplace(db, triggers->schema, triggers->table);
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
                          statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
-    if (!insert_sql.empty() && rows > 0) session_.LastIdentity() = AssignedIdentity(db, insert_sql);
+    if (capture) {
+      inserted = capture->ReadNewRows();
+      deleted = std::move(capture->OldRows());
+    }
+    if (triggers && triggers->instead) {
+      catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
+    } else if (!insert_sql.empty() && rows > 0) {
+      session_.LastIdentity() = AssignedIdentity(db, insert_sql);
+    }
     if (tracks) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
   } catch (...) {
-    if (tracks && sqlite3_get_autocommit(db) == 0) {
-      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr,
-                   nullptr);
+    if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
+      sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),
+                   nullptr, nullptr, nullptr);
     }
     throw;
+  }
+  if (triggers && !FireTriggers(*triggers, inserted, deleted, rows)) {
+    abort_callers_ = true;
+    return;
   }
   own_transaction.Commit();
   session_.RowCount() = rows;
@@ -724,6 +751,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(remove.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     ForgetIdentity(db, schema, table.name);
+    ForgetTableTriggers(db, schema, table.name);
   }
 }
 
@@ -1178,6 +1206,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
+  inner.trigger_context_ = trigger_context_;
+  inner.running_trigger_ = running_trigger_;
   std::swap(scope, session_.Variables());
   ++session_.NestingLevel();
   try {

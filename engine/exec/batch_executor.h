@@ -10,8 +10,10 @@
 
 #include "engine/common/sink.h"
 #include "engine/exec/procedures.h"
+#include "engine/exec/row_images.h"
 #include "engine/exec/sqlite_statement.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -44,6 +46,33 @@ class BatchExecutor final : public ParameterSource {
 
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
+
+  // Procedures and triggers nest up to this level (@@NESTLEVEL); 217 beyond.
+  static constexpr int kMaxNesting = 32;
+
+  // The triggers a data change statement fires, found before it runs
+  // (trigger_firing.cpp).
+  struct ChangeTriggers {
+    std::string schema;  // the target table's, as SQLite names it
+    std::string table;
+    TriggerEvent event = TriggerEvent::kInsert;
+    std::vector<StoredTrigger> after;
+    std::optional<StoredTrigger> instead;  // replaces the statement
+    std::vector<std::string> assigned_columns;  // an UPDATE's SET list
+  };
+  std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
+                                                 const std::string& written_schema);
+  // Runs the change's INSTEAD OF trigger, or else its AFTER triggers, with
+  // `rows` as @@ROWCOUNT, inside the statement's transaction. False when the
+  // batch must end: an error in a trigger (reported, the transaction rolled
+  // back) or a transaction the trigger ended (3609 reported). Throws
+  // Cancelled or ClientGone.
+  bool FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
+                    const RowImages& deleted, std::int64_t rows);
+  bool RunTrigger(const StoredTrigger& trigger, const ChangeTriggers& change,
+                  const RowImages& inserted, const RowImages& deleted, std::int64_t rows);
+  // CREATE / ALTER TRIGGER: the body's syntax is checked before it is stored.
+  void CreateTrigger(const tsql::Statement& statement);
 
   static bool IsPassThrough(tsql::StatementKind kind);
   // Finds the syntax errors SQLite would report, before anything of the batch runs.
@@ -98,6 +127,12 @@ class BatchExecutor final : public ParameterSource {
   // An error that ends callers too happened in this body or in a procedure it
   // called: the statement that called it ends the batch as well.
   bool abort_callers_ = false;
+  // This body is a trigger's, or runs inside one: an error ends the batch
+  // and rolls the transaction back, as SQL Server does in a trigger.
+  bool trigger_context_ = false;
+  // The innermost trigger running; it does not fire itself again
+  // (RECURSIVE_TRIGGERS is off).
+  std::string running_trigger_;
 };
 
 }  // namespace sqlengine::exec

@@ -9,6 +9,28 @@
 
 namespace sqlengine::exec {
 
+namespace {
+
+// Inside a trigger, `inserted` and `deleted` are its images (TEMP tables of
+// those names that live only while a trigger runs; see row_images.h).
+bool IsTriggerImage(Session& session, const std::string& table) {
+  if (!tsql::EqualsIgnoreCase(table, "inserted") && !tsql::EqualsIgnoreCase(table, "deleted"))
+    return false;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(session.Connection().Handle(),
+                         "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?1 "
+                         "COLLATE NOCASE",
+                         -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return false;
+  }
+  catalog::PreparedStatement found(raw);
+  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(raw) == SQLITE_ROW;
+}
+
+}  // namespace
+
 std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     const std::vector<std::string>& name) {
   const std::string& table = name.back();
@@ -22,6 +44,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   std::string schema;
   if (table.starts_with("#")) {
     if (!database.empty()) return std::nullopt;
+    schema = "temp";
+  } else if (database.empty() && owner.empty() && IsTriggerImage(session_, table)) {
     schema = "temp";
   } else {
     schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);

@@ -88,6 +88,7 @@ StatementKind ClassifyCreate(const Token& object) {
   if (object.IsWord("database")) return StatementKind::kCreateDatabase;
   if (object.IsWord("login")) return StatementKind::kCreateLogin;
   if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kCreateProcedure;
+  if (object.IsWord("trigger")) return StatementKind::kCreateTrigger;
   if (object.IsAnyWord({"view", "index", "unique", "clustered", "nonclustered"})) {
     return StatementKind::kCreateOther;
   }
@@ -100,6 +101,7 @@ StatementKind ClassifyDrop(const Token& object) {
   if (object.IsWord("login")) return StatementKind::kDropLogin;
   if (object.IsAnyWord({"view", "index"})) return StatementKind::kDropOther;
   if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kDropProcedure;
+  if (object.IsWord("trigger")) return StatementKind::kDropTrigger;
   return StatementKind::kUnsupported;
 }
 
@@ -144,6 +146,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
   if (lead.IsWord("alter") && second.IsAnyWord({"proc", "procedure"})) {
     return StatementKind::kCreateProcedure;
   }
+  if (lead.IsWord("alter") && second.IsWord("trigger")) return StatementKind::kCreateTrigger;
   if (lead.IsWord("truncate") && second.IsWord("table")) return StatementKind::kTruncateTable;
   if (lead.IsWord("begin")) return StatementKind::kBeginTransaction;
   return StatementKind::kUnsupported;
@@ -304,8 +307,8 @@ class Parser {
     const Token& lead = Peek();
     statement->tokens.push_back(lead);
     ++pos_;
-    if (kind == StatementKind::kCreateProcedure) {
-      // A procedure's body is the rest of the batch.
+    if (kind == StatementKind::kCreateProcedure || kind == StatementKind::kCreateTrigger) {
+      // A procedure's or trigger's body is the rest of the batch.
       while (!AtEnd()) statement->tokens.push_back(tokens_[pos_++]);
       return statement;
     }

@@ -34,6 +34,8 @@ enum class StatementKind {
   kReconfigure,  // RECONFIGURE [WITH OVERRIDE]
   kCreateProcedure,  // CREATE or ALTER
   kDropProcedure,
+  kCreateTrigger,  // CREATE or ALTER
+  kDropTrigger,
   kExecute,
   kPrint,
   kRaiserror,

@@ -1,0 +1,188 @@
+// Debian's SQLite is built with the pre-update hook; its declarations are
+// there only when asked for.
+#define SQLITE_ENABLE_PREUPDATE_HOOK 1
+#include "engine/exec/row_images.h"
+
+#include <stdexcept>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr const char* kImageTables[] = {"inserted", "deleted"};
+
+bool TempTableExists(sqlite3* db, const std::string& name) {
+  auto query = catalog::Prepare(
+      db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?");
+  sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+// "(\"a\" int, \"b\" nvarchar(20) COLLATE NOCASE, ...)" for `table`'s columns.
+std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std::string& table) {
+  auto query = catalog::Prepare(db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
+                                        ".pragma_table_info(?)");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::string columns;
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(query.get(), 0);
+    std::string type = catalog::ColumnText(query.get(), 1);
+    const char* collation = nullptr;
+    sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), name.c_str(), nullptr,
+                                  &collation, nullptr, nullptr, nullptr);
+    columns += (columns.empty() ? "(" : ", ") + tsql::QuoteSqliteName(name) + " " + type;
+    if (collation != nullptr && !tsql::EqualsIgnoreCase(collation, "BINARY")) {
+      columns += std::string(" COLLATE ") + collation;
+    }
+  }
+  if (columns.empty()) throw std::runtime_error("no columns for the trigger's table " + table);
+  return columns + ")";
+}
+
+void Fill(sqlite3* db, const std::string& image, const RowImages& rows) {
+  if (rows.empty()) return;
+  std::string placeholders;
+  for (size_t i = 0; i < rows.front().Size(); ++i) placeholders += i == 0 ? "?" : ", ?";
+  auto insert = catalog::Prepare(db, "INSERT INTO temp." + image + " VALUES (" + placeholders + ")");
+  for (const RowValues& row : rows) {
+    sqlite3_reset(insert.get());
+    for (size_t i = 0; i < row.Size(); ++i) {
+      sqlite3_bind_value(insert.get(), static_cast<int>(i + 1), row.At(i));
+    }
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
+}  // namespace
+
+void RowValues::Add(const sqlite3_value* value) {
+  sqlite3_value* copy = sqlite3_value_dup(value);
+  if (copy == nullptr) throw std::bad_alloc();
+  values_.emplace_back(copy);
+}
+
+RowChangeCapture::RowChangeCapture(sqlite3* db, std::string schema, std::string table)
+    : db_(db), schema_(std::move(schema)), table_(std::move(table)) {
+  sqlite3_preupdate_hook(db_, &RowChangeCapture::Hook, this);
+}
+
+RowChangeCapture::~RowChangeCapture() { sqlite3_preupdate_hook(db_, nullptr, nullptr); }
+
+void RowChangeCapture::Hook(void* self, sqlite3* /*db*/, int op, const char* schema,
+                            const char* table, sqlite3_int64 old_rowid, sqlite3_int64 new_rowid) {
+  auto* capture = static_cast<RowChangeCapture*>(self);
+  if (!tsql::EqualsIgnoreCase(schema, capture->schema_) ||
+      !tsql::EqualsIgnoreCase(table, capture->table_)) {
+    return;
+  }
+  capture->Record(op, old_rowid, new_rowid);
+}
+
+void RowChangeCapture::Record(int op, sqlite3_int64 old_rowid, sqlite3_int64 new_rowid) {
+  if (sqlite3_preupdate_depth(db_) > 0) {
+    // The engine's own triggers: a new row moved to its identity value.
+    if (op == SQLITE_UPDATE && old_rowid != new_rowid) {
+      auto moved = new_positions_.find(old_rowid);
+      if (moved != new_positions_.end()) {
+        size_t position = moved->second;
+        new_positions_.erase(moved);
+        new_rowids_[position] = new_rowid;
+        new_positions_[new_rowid] = position;
+      }
+    }
+    return;
+  }
+  if (op == SQLITE_UPDATE || op == SQLITE_DELETE) {
+    RowValues row;
+    int count = sqlite3_preupdate_count(db_);
+    for (int i = 0; i < count; ++i) {
+      sqlite3_value* value = nullptr;
+      sqlite3_preupdate_old(db_, i, &value);
+      row.Add(value);
+    }
+    old_rows_.push_back(std::move(row));
+  }
+  if (op == SQLITE_UPDATE || op == SQLITE_INSERT) {
+    new_positions_[new_rowid] = new_rowids_.size();
+    new_rowids_.push_back(new_rowid);
+  }
+}
+
+RowImages RowChangeCapture::ReadNewRows() const {
+  RowImages rows;
+  if (new_rowids_.empty()) return rows;
+  auto query = catalog::Prepare(db_, "SELECT * FROM " + tsql::QuoteSqliteName(schema_) + "." +
+                                         tsql::QuoteSqliteName(table_) + " WHERE rowid = ?");
+  for (sqlite3_int64 rowid : new_rowids_) {
+    sqlite3_reset(query.get());
+    sqlite3_bind_int64(query.get(), 1, rowid);
+    if (sqlite3_step(query.get()) != SQLITE_ROW) continue;  // gone again within the statement
+    RowValues row;
+    for (int i = 0; i < sqlite3_column_count(query.get()); ++i) {
+      row.Add(sqlite3_column_value(query.get(), i));
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+TriggerImages::TriggerImages(sqlite3* db, const std::string& schema, const std::string& table,
+                             const RowImages& inserted, const RowImages& deleted, int level)
+    : db_(db) {
+  if (TempTableExists(db, "inserted")) {
+    set_aside_ = std::to_string(level);
+    for (const char* image : kImageTables) {
+      catalog::Exec(db, std::string("ALTER TABLE temp.") + image + " RENAME TO sqlengine_" +
+                            image + "_" + set_aside_);
+    }
+  }
+  try {
+    std::string columns = ColumnDefinitions(db, schema, table);
+    for (const char* image : kImageTables) {
+      catalog::Exec(db, std::string("CREATE TEMP TABLE ") + image + " " + columns);
+    }
+    Fill(db, "inserted", inserted);
+    Fill(db, "deleted", deleted);
+  } catch (...) {
+    Remove();
+    throw;
+  }
+}
+
+TriggerImages::~TriggerImages() {
+  try {
+    Remove();
+  } catch (...) {
+    // Nothing to bring back: the firing's transaction is gone.
+  }
+}
+
+void TriggerImages::Remove() {
+  for (const char* image : kImageTables) {
+    sqlite3_exec(db_, (std::string("DROP TABLE IF EXISTS temp.") + image).c_str(), nullptr,
+                 nullptr, nullptr);
+  }
+  if (set_aside_.empty()) return;
+  for (const char* image : kImageTables) {
+    std::string aside = std::string("sqlengine_") + image + "_" + set_aside_;
+    if (!TempTableExists(db_, aside)) continue;
+    sqlite3_exec(db_, ("ALTER TABLE temp." + aside + " RENAME TO " + image).c_str(), nullptr,
+                 nullptr, nullptr);
+  }
+  set_aside_.clear();
+}
+
+std::vector<std::string> TableColumns(sqlite3* db, const std::string& schema,
+                                      const std::string& table) {
+  auto query = catalog::Prepare(
+      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_info(?)");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<std::string> columns;
+  while (sqlite3_step(query.get()) == SQLITE_ROW) columns.push_back(catalog::ColumnText(query.get(), 0));
+  return columns;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,238 @@
+// Firing a data change statement's triggers: which ones, with what images,
+// in which transaction and under whose rights.
+
+#include <cstdio>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/batch_executor.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/parser.h"
+#include "engine/tsql/trigger_definition.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::StatementKind;
+using tsql::Tokens;
+
+bool IsTable(sqlite3* db, const std::string& schema, const std::string& name) {
+  auto query = catalog::Prepare(db, "SELECT 1 FROM \"" + schema +
+                                        "\".sqlite_master WHERE type = 'table' AND name = ? "
+                                        "COLLATE NOCASE");
+  sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+// The index of the name an INSERT, UPDATE or DELETE changes, past TOP (n),
+// INTO and FROM.
+size_t TargetAt(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  size_t at = 1;
+  if (at < tokens.size() && tokens[at].IsWord("top")) {
+    ++at;
+    int depth = 0;
+    do {
+      if (at < tokens.size() && tokens[at].IsSymbol("(")) ++depth;
+      if (at < tokens.size() && tokens[at].IsSymbol(")")) --depth;
+      ++at;
+    } while (at < tokens.size() && depth > 0);
+    if (at < tokens.size() && tokens[at].IsWord("percent")) ++at;
+  }
+  if (at < tokens.size() && tokens[at].IsAnyWord({"into", "from"})) ++at;
+  return at;
+}
+
+// In `UPDATE a SET ... FROM t a` and `DELETE a FROM t AS a`, the table the
+// alias stands for; nullopt when no FROM names it.
+std::optional<std::string> AliasedTable(const Tokens& tokens, size_t after,
+                                        const std::string& alias) {
+  size_t from = after;
+  int depth = 0;
+  for (; from < tokens.size(); ++from) {
+    if (tokens[from].IsSymbol("(")) ++depth;
+    if (tokens[from].IsSymbol(")")) --depth;
+    if (depth == 0 && tokens[from].IsWord("from")) break;
+  }
+  for (size_t k = from + 2; k < tokens.size(); ++k) {
+    if (!tokens[k].IsName() || !tsql::EqualsIgnoreCase(tokens[k].value, alias)) continue;
+    size_t end = k - 1;
+    if (tokens[end].IsWord("as")) --end;
+    if (end <= from || !tokens[end].IsName()) continue;
+    size_t start = end;
+    while (start >= from + 3 && tokens[start - 1].IsSymbol(".")) {
+      start -= tokens[start - 2].IsSymbol(".") ? 1 : 2;
+    }
+    tsql::DottedName name = tsql::ReadDottedName(tokens, start);
+    if (!name.parts.empty() && name.end == end + 1) return name.Last();
+  }
+  return std::nullopt;
+}
+
+// "FF03" for columns 1-10 all set: bit n-1 of byte (n-1)/8 stands for column n.
+std::string ColumnBitmap(const std::vector<std::string>& columns,
+                         const std::function<bool(const std::string&)>& updated) {
+  std::vector<unsigned> bytes((columns.size() + 7) / 8, 0);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (updated(columns[i])) bytes[i / 8] |= 1u << (i % 8);
+  }
+  std::string hex;
+  for (unsigned byte : bytes) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    hex += digits;
+  }
+  return hex;
+}
+
+}  // namespace
+
+std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
+    const tsql::Statement& statement, const std::string& written_schema) {
+  StatementKind kind = statement.kind;
+  if ((kind != StatementKind::kInsert && kind != StatementKind::kUpdate &&
+       kind != StatementKind::kDelete) ||
+      written_schema == "temp") {
+    return std::nullopt;
+  }
+  const Tokens& tokens = statement.tokens;
+  size_t at = TargetAt(statement);
+  tsql::DottedName name = tsql::ReadDottedName(tokens, at);
+  if (name.parts.empty()) return std::nullopt;
+  sqlite3* db = session_.Connection().Handle();
+  ChangeTriggers change;
+  change.schema = written_schema;
+  change.table = name.Last();
+  if (kind != StatementKind::kInsert && name.parts.size() == 1 &&
+      !IsTable(db, change.schema, change.table)) {
+    std::optional<std::string> aliased = AliasedTable(tokens, name.end, change.table);
+    if (!aliased) return std::nullopt;
+    change.table = *aliased;
+  }
+  change.event = kind == StatementKind::kInsert   ? TriggerEvent::kInsert
+                 : kind == StatementKind::kUpdate ? TriggerEvent::kUpdate
+                                                  : TriggerEvent::kDelete;
+  for (StoredTrigger& trigger : TriggersFor(db, change.schema, change.table, change.event)) {
+    if (!trigger.instead_of) {
+      change.after.push_back(std::move(trigger));
+    } else if (!tsql::EqualsIgnoreCase(trigger.name, running_trigger_)) {
+      // Inside its own INSTEAD OF trigger the statement changes the table itself.
+      change.instead = std::move(trigger);
+    }
+  }
+  if (change.after.empty() && !change.instead) return std::nullopt;
+  if (kind == StatementKind::kUpdate) change.assigned_columns = tsql::AssignedColumns(tokens);
+  return change;
+}
+
+bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
+                                 const RowImages& deleted, std::int64_t rows) {
+  // Outside a user transaction the statement's own counts as one
+  // (@@TRANCOUNT 1), which a ROLLBACK in the trigger ends.
+  struct StatementCount {
+    Session& session;
+    bool implicit;
+    ~StatementCount() {
+      if (implicit && session.TranCount() > 0) --session.TranCount();
+    }
+  } count{session_, session_.TranCount() == 0};
+  if (count.implicit) session_.TranCount() = 1;
+  std::vector<const StoredTrigger*> firing;
+  if (change.instead) {
+    firing.push_back(&*change.instead);
+  } else {
+    for (const StoredTrigger& trigger : change.after) {
+      if (!tsql::EqualsIgnoreCase(trigger.name, running_trigger_)) firing.push_back(&trigger);
+    }
+  }
+  for (const StoredTrigger* trigger : firing) {
+    if (!RunTrigger(*trigger, change, inserted, deleted, rows)) return false;
+    if (session_.TranCount() == 0) {
+      count.implicit = false;
+      ReportError(MakeError(3609));
+      return false;
+    }
+  }
+  session_.RowCount() = rows;
+  return true;
+}
+
+bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTriggers& change,
+                               const RowImages& inserted, const RowImages& deleted,
+                               std::int64_t rows) {
+  auto end_in_error = [&](const SqlError& error, BatchExecutor& reporter) {
+    reporter.ReportError(error);
+    if (session_.TranCount() > 0) session_.RollbackTransaction(sink_, error.message().line);
+    return false;
+  };
+  if (session_.NestingLevel() >= kMaxNesting) {
+    return end_in_error(MakeError(217, {std::to_string(kMaxNesting)}), *this);
+  }
+  sqlite3* db = session_.Connection().Handle();
+  std::vector<std::string> columns = TableColumns(db, change.schema, change.table);
+  std::function<bool(const std::string&)> updated = [&](const std::string& column) {
+    switch (change.event) {
+      case TriggerEvent::kInsert:
+        return true;
+      case TriggerEvent::kUpdate:
+        for (const std::string& assigned : change.assigned_columns) {
+          if (tsql::EqualsIgnoreCase(assigned, column)) return true;
+        }
+        return false;
+      default:
+        return false;
+    }
+  };
+  BatchExecutor inner(session_, sink_);
+  inner.procedure_ = trigger.name;
+  inner.trigger_context_ = true;
+  inner.running_trigger_ = trigger.name;
+  tsql::StatementList body;
+  try {
+    tsql::TriggerDefinition definition =
+        tsql::ParseTriggerDefinition(tsql::LexClientText(trigger.text));
+    body = tsql::ParseBatch(
+        tsql::BindUpdateFunctions(definition.body, updated, ColumnBitmap(columns, updated)));
+  } catch (const SqlError& error) {
+    return end_in_error(error, inner);
+  }
+  TriggerImages images(db, change.schema, change.table, inserted, deleted,
+                       session_.NestingLevel() + 1);
+  // The body reaches the objects it touches as the table's owner (dbo).
+  SessionRights::OwnerScope as_owner(session_.Rights());
+  struct Scope {
+    Session& session;
+    ResultSink& sink;
+    std::map<std::string, Variable> variables;
+    Scope(Session& s, ResultSink& r) : session(s), sink(r) {
+      std::swap(variables, session.Variables());
+      ++session.NestingLevel();
+      sink.BeginProcedure();
+    }
+    ~Scope() {
+      sink.EndProcedure(std::nullopt);
+      --session.NestingLevel();
+      std::swap(variables, session.Variables());
+    }
+  } scope(session_, sink_);
+  session_.RowCount() = rows;
+  try {
+    inner.CheckSyntax(body);
+    inner.RunList(body);
+  } catch (const SqlError& error) {
+    return end_in_error(error, inner);
+  }
+  return !inner.abort_callers_;
+}
+
+void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
+  tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
+  BatchExecutor body(session_, sink_);
+  body.procedure_ = definition.name;
+  auto any = [](const std::string&) { return true; };
+  body.CheckSyntax(tsql::ParseBatch(tsql::BindUpdateFunctions(definition.body, any, "FF")));
+  DefineTrigger(session_, statement);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,202 @@
+#include "engine/exec/triggers.h"
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/master_catalog.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/session.h"
+#include "engine/exec/write_lock.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/procedure_definition.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+#include "engine/tsql/trigger_definition.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr const char* kTriggersTable = "sqlengine_triggers";
+constexpr const char* kTriggersColumns =
+    " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, table_name nvarchar(128) NOT NULL COLLATE "
+    "NOCASE, instead_of int NOT NULL, events varchar(3) NOT NULL, definition ntext NOT NULL)";
+
+std::string Table(const std::string& schema, const char* table) {
+  return tsql::QuoteSqliteName(schema) + "." + table;
+}
+
+void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+  if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+bool HasRow(sqlite3* db, const std::string& sql, std::string_view a, std::string_view b = {}) {
+  auto query = catalog::Prepare(db, sql);
+  Bind(query.get(), 1, a);
+  if (sqlite3_bind_parameter_count(query.get()) > 1) Bind(query.get(), 2, b);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+bool HasTriggersTable(sqlite3* db, const std::string& schema) {
+  return HasRow(db,
+                "SELECT 1 FROM " + Table(schema, "sqlite_master") +
+                    " WHERE type = 'table' AND name = ?",
+                kTriggersTable);
+}
+
+// The table a stored trigger belongs to; empty when there is no such trigger.
+std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger) {
+  if (!HasTriggersTable(db, schema)) return {};
+  auto query = catalog::Prepare(
+      db, "SELECT table_name FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+  Bind(query.get(), 1, trigger);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return {};
+  return catalog::ColumnText(query.get(), 0);
+}
+
+std::string Events(const tsql::TriggerDefinition& definition) {
+  std::string events;
+  if (definition.on_insert) events += 'I';
+  if (definition.on_update) events += 'U';
+  if (definition.on_delete) events += 'D';
+  return events;
+}
+
+void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view trigger) {
+  auto remove = catalog::Prepare(
+      db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) + " WHERE name = ? AND xtype = 'TR'");
+  Bind(remove.get(), 1, trigger);
+  Step(db, remove.get());
+}
+
+}  // namespace
+
+void DefineTrigger(Session& session, const tsql::Statement& statement) {
+  tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
+  bool alter = statement.tokens.front().IsWord("alter");
+  if (!definition.database.empty() &&
+      !tsql::EqualsIgnoreCase(definition.database, session.CurrentDatabase())) {
+    throw MakeError(208, {definition.table});
+  }
+  if (IsInternalName(definition.name)) throw MakeError(2714, {definition.name});
+  sqlite3* db = session.Connection().Handle();
+  const std::string schema = "main";
+  if (IsInternalName(definition.table) || definition.table.starts_with("#") ||
+      !HasRow(db,
+              "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
+              definition.table)) {
+    throw MakeError(208, {definition.table});
+  }
+  session.Rights().Require(definition.table, Access::kAlter);
+  LockForWrite(session, schema);
+  catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
+  TakeWriteLockFirst(db, schema);
+  try {
+    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, kTriggersTable) +
+                          kTriggersColumns);
+    bool exists = !TableOfTrigger(db, schema, definition.name).empty();
+    if (!alter && (exists || HasRow(db,
+                                    "SELECT 1 FROM " + Table(schema, catalog::kObjectsTable) +
+                                        " WHERE name = ? UNION ALL SELECT 1 FROM "
+                                        "main.sqlite_master WHERE name = ? COLLATE NOCASE",
+                                    definition.name, definition.name))) {
+      throw MakeError(2714, {definition.name});
+    }
+    if (alter && !exists) throw MakeError(208, {definition.name});
+    auto save = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
+                                         " (name, table_name, instead_of, events, definition) "
+                                         "VALUES (?, ?, ?, ?, ?)");
+    Bind(save.get(), 1, definition.name);
+    Bind(save.get(), 2, definition.table);
+    sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
+    Bind(save.get(), 4, Events(definition));
+    Bind(save.get(), 5, tsql::TokensText(statement.tokens));
+    Step(db, save.get());
+    if (!exists) {
+      std::string objects = Table(schema, catalog::kObjectsTable);
+      auto track = catalog::Prepare(db, "INSERT INTO " + objects +
+                                            " (id, name, xtype, crdate) SELECT coalesce(max(id), "
+                                            "2009058193) + 16, ?, 'TR', ? FROM " +
+                                            objects);
+      Bind(track.get(), 1, definition.name);
+      Bind(track.get(), 2, catalog::CurrentTimestamp());
+      Step(db, track.get());
+    }
+    catalog::Exec(db, "RELEASE sqlengine_trigger");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_trigger; RELEASE sqlengine_trigger", nullptr, nullptr,
+                 nullptr);
+    throw;
+  }
+}
+
+void DropTriggers(Session& session, const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::vector<std::string> names;
+  for (size_t i = 2; i < tokens.size() && tokens[i].kind != tsql::TokenKind::kEnd;) {
+    tsql::DottedName name = tsql::ReadDottedName(tokens, i);
+    if (name.parts.empty()) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+    names.push_back(name.Last());
+    i = name.end;
+    if (i < tokens.size() && tokens[i].IsSymbol(",")) {
+      ++i;
+      if (i >= tokens.size()) throw tsql::SyntaxError(tokens.back());
+    } else if (i < tokens.size()) {
+      throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+    }
+  }
+  if (names.empty()) throw tsql::SyntaxError(tokens.back());
+  sqlite3* db = session.Connection().Handle();
+  const std::string schema = "main";
+  for (const std::string& name : names) {
+    std::string table = TableOfTrigger(db, schema, name);
+    if (table.empty()) throw MakeError(3701, {"drop", "trigger", name});
+    session.Rights().Require(table, Access::kAlter);
+    LockForWrite(session, schema);
+    auto remove =
+        catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+    Bind(remove.get(), 1, name);
+    Step(db, remove.get());
+    RemoveObjectRow(db, schema, name);
+  }
+}
+
+std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
+                                       const std::string& table, TriggerEvent event) {
+  std::vector<StoredTrigger> found;
+  sqlite3_stmt* raw = nullptr;
+  std::string sql = "SELECT name, table_name, instead_of, definition FROM " +
+                    Table(schema, kTriggersTable) +
+                    " WHERE table_name = ?1 AND instr(events, ?2) > 0 ORDER BY rowid";
+  // A database without triggers has no such table: nothing fires.
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return found;
+  }
+  catalog::PreparedStatement query(raw);
+  Bind(raw, 1, table);
+  Bind(raw, 2, event == TriggerEvent::kInsert   ? "I"
+               : event == TriggerEvent::kUpdate ? "U"
+                                                : "D");
+  while (sqlite3_step(raw) == SQLITE_ROW) {
+    found.push_back({catalog::ColumnText(raw, 0), catalog::ColumnText(raw, 1),
+                     sqlite3_column_int(raw, 2) != 0, catalog::ColumnText(raw, 3)});
+  }
+  return found;
+}
+
+void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::string& table) {
+  if (!HasTriggersTable(db, schema)) return;
+  catalog::Exec(db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) +
+                        " WHERE xtype = 'TR' AND name IN (SELECT name FROM " +
+                        Table(schema, kTriggersTable) + " WHERE table_name = " +
+                        tsql::QuoteSqliteString(table) + ")");
+  auto remove = catalog::Prepare(
+      db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE table_name = ?");
+  Bind(remove.get(), 1, table);
+  Step(db, remove.get());
+}
+
+}  // namespace sqlengine::exec
