@@ -5,6 +5,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/security_catalog_views.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -30,12 +31,12 @@ std::string SysDatabases(const CatalogTarget& t) {
          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + ")";
 }
 
-// sysobjects' columns from the four that vary.
+// sysobjects' columns from the five that vary.
 std::string SysObjectsColumns(std::string_view name, std::string_view id, std::string_view xtype,
-                              std::string_view crdate) {
-  std::string n(name), i(id), x(xtype), c(crdate);
+                              std::string_view crdate, std::string_view parent = "0") {
+  std::string n(name), i(id), x(xtype), c(crdate), p(parent);
   return n + " AS name, " + i + " AS id, " + x + " AS xtype, 1 AS uid, 0 AS info, 0 AS status, " +
-         "0 AS base_schema_ver, 0 AS replinfo, 0 AS parent_obj, " + c + " AS crdate, " +
+         "0 AS base_schema_ver, 0 AS replinfo, " + p + " AS parent_obj, " + c + " AS crdate, " +
          "0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, " + x + " AS type, " +
          "0 AS userstat, 1 AS sysstat, 0 AS indexdel, " + c + " AS refdate, 0 AS version, " +
          "0 AS deltrig, 0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache";
@@ -52,6 +53,19 @@ std::string SystemTableValues() {
   return values;
 }
 
+// The triggers' rows of sysobjects (each under its table), ending in
+// "UNION ALL SELECT "; empty for a database without triggers.
+std::string TriggerObjects(const CatalogTarget& t) {
+  if (!t.has_triggers) return "";
+  std::string schema = tsql::QuoteSqliteName(t.schema);
+  std::string objects = schema + "." + catalog::kObjectsTable;
+  return SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate",
+                           "coalesce((SELECT p.id FROM " + objects +
+                               " p WHERE p.name = g.table_name AND p.xtype = 'U'), 0)") +
+         " FROM " + objects + " o JOIN " + schema + "." + kTriggersTable +
+         " g ON g.name = o.name WHERE o.xtype = 'TR' UNION ALL SELECT ";
+}
+
 std::string SysObjects(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
@@ -62,9 +76,41 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype = 'P' UNION ALL SELECT " +
+         " o WHERE o.xtype = 'P' UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
          " FROM (" + SystemTableValues() + ") s)";
+}
+
+// syscomments: one row per procedure and trigger holding its whole CREATE
+// text (SQL Server cuts it into rows of 4000 characters); the text of one
+// made WITH ENCRYPTION is NULL.
+std::string SysComments(const CatalogTarget& t) {
+  std::string schema = tsql::QuoteSqliteName(t.schema);
+  std::string objects = schema + "." + catalog::kObjectsTable;
+  auto columns = [](std::string_view number, std::string_view encrypted) {
+    std::string e(encrypted);
+    return "o.id AS id, " + std::string(number) +
+           " AS number, 1 AS colid, CASE WHEN " + e + " THEN 3 ELSE 2 END AS status, "
+           "CASE WHEN " + e + " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
+           "2 AS texttype, 0 AS language, " + e + " AS encrypted, 0 AS compressed, "
+           "CASE WHEN " + e + " THEN NULL ELSE c.definition END AS text";
+  };
+  std::string rows;
+  if (t.has_procedures) {
+    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." +
+            catalog::kProceduresTable + " c JOIN " + objects +
+            " o ON o.name = c.name AND o.xtype = 'P'";
+  }
+  if (t.has_triggers) {
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
+            columns("0", "c.encrypted") + " FROM " + schema + "." + kTriggersTable + " c JOIN " +
+            objects + " o ON o.name = c.name AND o.xtype = 'TR'";
+  }
+  if (rows.empty()) {
+    rows = "SELECT " + columns("0", "0") + " FROM (SELECT 0 AS id, NULL AS definition) o, " +
+           "(SELECT NULL AS definition) c WHERE 0";
+  }
+  return "(" + rows + ")";
 }
 
 // One row per built-in type: name, xtype, length, xprec, xscale, variable
@@ -168,6 +214,7 @@ constexpr View kViews[] = {
     {"sysdatabases", SysDatabases},
     {"sysobjects", SysObjects},
     {"syscolumns", SysColumns},
+    {"syscomments", SysComments},
     {"systypes", SysTypes},
     {"sysfiles", SysFiles},
     {"sysusers", SysUsers},
@@ -194,7 +241,8 @@ bool IsCatalogViewSource(std::string_view table) {
        {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
         std::string_view(catalog::kDatabasesTable), std::string_view(kPrincipalsTable),
         std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
-        std::string_view(kColumnPermissionsTable)}) {
+        std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
+        std::string_view(kTriggersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }
   return false;

@@ -1,7 +1,7 @@
 #pragma once
 // The SQL Server catalog views as SQLite subqueries over a database's own
 // schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
-// syscolumns, systypes, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
+// syscolumns, syscomments, systypes, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
 // security ones (sysusers, sysmembers, sysprotects, syspermissions).
 
 #include <optional>
@@ -19,6 +19,8 @@ struct CatalogTarget {
   bool has_security_tables = false;  // the database has had a security change
   bool guest_has_access = false;
   bool has_column_permissions = false;
+  bool has_procedures = false;  // the database has its procedures table
+  bool has_triggers = false;    // and its triggers table
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
 };

@@ -26,15 +26,8 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
-bool HasProcedureTable(sqlite3* db, const std::string& schema) {
-  auto query = catalog::Prepare(
-      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
-  Bind(query.get(), 1, catalog::kProceduresTable);
-  return sqlite3_step(query.get()) == SQLITE_ROW;
-}
-
 std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
-  if (!HasProcedureTable(db, schema)) return std::nullopt;
+  if (!HasStoredProcedures(db, schema)) return std::nullopt;
   auto query = catalog::Prepare(
       db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) + " WHERE name = ?");
   Bind(query.get(), 1, name);
@@ -54,6 +47,13 @@ std::string SchemaOf(Session& session, const std::string& database) {
 }
 
 }  // namespace
+
+bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
+  auto query = catalog::Prepare(
+      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
+  Bind(query.get(), 1, catalog::kProceduresTable);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
 
 void DefineProcedure(Session& session, const tsql::Statement& statement) {
   tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);

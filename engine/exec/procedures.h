@@ -3,6 +3,8 @@
 // database's own procedures table, found by name, and bound to the
 // arguments of a call.
 
+#include <sqlite3.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,10 @@
 namespace sqlengine::exec {
 
 class Session;
+
+// Whether the database reached as `schema` has its procedures table (files
+// made before it existed lack it until the first CREATE PROCEDURE).
+bool HasStoredProcedures(sqlite3* db, const std::string& schema);
 
 // One argument of EXEC or of an RPC call.
 struct CallArgument {

@@ -12,6 +12,8 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/procedures.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -249,6 +251,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_security_tables = HasSecurityTables(db_.get(), target.schema);
     target.guest_has_access = GuestHasAccess(db_.get(), target.schema, target.database);
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
+    target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
+    target.has_triggers = HasTriggers(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -262,7 +266,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     if (schema.empty()) continue;
     for (const char* table :
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
-          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable}) {
+          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable,
+          catalog::kProceduresTable, kTriggersTable}) {
       authorizer_.Expose(schema, table);
     }
   }

@@ -15,10 +15,10 @@
 namespace sqlengine::exec {
 namespace {
 
-constexpr const char* kTriggersTable = "sqlengine_triggers";
 constexpr const char* kTriggersColumns =
     " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, table_name nvarchar(128) NOT NULL COLLATE "
-    "NOCASE, instead_of int NOT NULL, events varchar(3) NOT NULL, definition ntext NOT NULL)";
+    "NOCASE, instead_of int NOT NULL, events varchar(3) NOT NULL, encrypted int NOT NULL, "
+    "definition ntext NOT NULL)";
 
 std::string Table(const std::string& schema, const char* table) {
   return tsql::QuoteSqliteName(schema) + "." + table;
@@ -39,16 +39,10 @@ bool HasRow(sqlite3* db, const std::string& sql, std::string_view a, std::string
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-bool HasTriggersTable(sqlite3* db, const std::string& schema) {
-  return HasRow(db,
-                "SELECT 1 FROM " + Table(schema, "sqlite_master") +
-                    " WHERE type = 'table' AND name = ?",
-                kTriggersTable);
-}
 
 // The table a stored trigger belongs to; empty when there is no such trigger.
 std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger) {
-  if (!HasTriggersTable(db, schema)) return {};
+  if (!HasTriggers(db, schema)) return {};
   auto query = catalog::Prepare(
       db, "SELECT table_name FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
   Bind(query.get(), 1, trigger);
@@ -72,6 +66,13 @@ void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view tr
 }
 
 }  // namespace
+
+bool HasTriggers(sqlite3* db, const std::string& schema) {
+  return HasRow(db,
+                "SELECT 1 FROM " + Table(schema, "sqlite_master") +
+                    " WHERE type = 'table' AND name = ?",
+                kTriggersTable);
+}
 
 void DefineTrigger(Session& session, const tsql::Statement& statement) {
   tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
@@ -106,13 +107,14 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
     }
     if (alter && !exists) throw MakeError(208, {definition.name});
     auto save = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
-                                         " (name, table_name, instead_of, events, definition) "
-                                         "VALUES (?, ?, ?, ?, ?)");
+                                         " (name, table_name, instead_of, events, encrypted, definition) "
+                                         "VALUES (?, ?, ?, ?, ?, ?)");
     Bind(save.get(), 1, definition.name);
     Bind(save.get(), 2, definition.table);
     sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
     Bind(save.get(), 4, Events(definition));
-    Bind(save.get(), 5, tsql::TokensText(statement.tokens));
+    sqlite3_bind_int(save.get(), 5, definition.encrypted ? 1 : 0);
+    Bind(save.get(), 6, tsql::TokensText(statement.tokens));
     Step(db, save.get());
     if (!exists) {
       std::string objects = Table(schema, catalog::kObjectsTable);
@@ -188,7 +190,7 @@ std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
 }
 
 void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::string& table) {
-  if (!HasTriggersTable(db, schema)) return;
+  if (!HasTriggers(db, schema)) return;
   catalog::Exec(db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) +
                         " WHERE xtype = 'TR' AND name IN (SELECT name FROM " +
                         Table(schema, kTriggersTable) + " WHERE table_name = " +

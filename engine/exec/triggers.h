@@ -15,6 +15,14 @@ namespace sqlengine::exec {
 
 class Session;
 
+// The database's triggers table: name, table_name, instead_of, events
+// ('I', 'U', 'D' as fired for), encrypted, definition (the CREATE text). Made
+// with the first trigger.
+inline constexpr const char* kTriggersTable = "sqlengine_triggers";
+
+// Whether the database reached as `schema` has the triggers table.
+bool HasTriggers(sqlite3* db, const std::string& schema);
+
 enum class TriggerEvent { kInsert, kUpdate, kDelete };
 
 // One stored trigger, as a firing needs it.
