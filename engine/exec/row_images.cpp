@@ -15,16 +15,16 @@ namespace {
 constexpr const char* kImageTables[] = {"inserted", "deleted"};
 
 bool TempTableExists(sqlite3* db, const std::string& name) {
-  auto query = catalog::Prepare(
-      db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?");
+  auto query =
+      catalog::Prepare(db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?");
   sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
 // "(\"a\" int, \"b\" nvarchar(20) COLLATE NOCASE, ...)" for `table`'s columns.
 std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std::string& table) {
-  auto query = catalog::Prepare(db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
-                                        ".pragma_table_info(?)");
+  auto query = catalog::Prepare(
+      db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_info(?)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::string columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
@@ -46,7 +46,8 @@ void Fill(sqlite3* db, const std::string& image, const RowImages& rows) {
   if (rows.empty()) return;
   std::string placeholders;
   for (size_t i = 0; i < rows.front().Size(); ++i) placeholders += i == 0 ? "?" : ", ?";
-  auto insert = catalog::Prepare(db, "INSERT INTO temp." + image + " VALUES (" + placeholders + ")");
+  auto insert =
+      catalog::Prepare(db, "INSERT INTO temp." + image + " VALUES (" + placeholders + ")");
   for (const RowValues& row : rows) {
     sqlite3_reset(insert.get());
     for (size_t i = 0; i < row.Size(); ++i) {
@@ -135,8 +136,8 @@ TriggerImages::TriggerImages(sqlite3* db, const std::string& schema, const std::
   if (TempTableExists(db, "inserted")) {
     set_aside_ = std::to_string(level);
     for (const char* image : kImageTables) {
-      catalog::Exec(db, std::string("ALTER TABLE temp.") + image + " RENAME TO sqlengine_" +
-                            image + "_" + set_aside_);
+      catalog::Exec(db, std::string("ALTER TABLE temp.") + image + " RENAME TO sqlengine_" + image +
+                            "_" + set_aside_);
     }
   }
   try {
@@ -162,8 +163,8 @@ TriggerImages::~TriggerImages() {
 
 void TriggerImages::Remove() {
   for (const char* image : kImageTables) {
-    sqlite3_exec(db_, (std::string("DROP TABLE IF EXISTS temp.") + image).c_str(), nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db_, (std::string("DROP TABLE IF EXISTS temp.") + image).c_str(), nullptr, nullptr,
+                 nullptr);
   }
   if (set_aside_.empty()) return;
   for (const char* image : kImageTables) {
@@ -181,7 +182,8 @@ std::vector<std::string> TableColumns(sqlite3* db, const std::string& schema,
       db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_info(?)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::vector<std::string> columns;
-  while (sqlite3_step(query.get()) == SQLITE_ROW) columns.push_back(catalog::ColumnText(query.get(), 0));
+  while (sqlite3_step(query.get()) == SQLITE_ROW)
+    columns.push_back(catalog::ColumnText(query.get(), 0));
   return columns;
 }
 

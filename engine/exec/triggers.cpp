@@ -39,7 +39,6 @@ bool HasRow(sqlite3* db, const std::string& sql, std::string_view a, std::string
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-
 // The table a stored trigger belongs to; empty when there is no such trigger.
 std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger) {
   if (!HasTriggers(db, schema)) return {};
@@ -59,8 +58,8 @@ std::string Events(const tsql::TriggerDefinition& definition) {
 }
 
 void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view trigger) {
-  auto remove = catalog::Prepare(
-      db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) + " WHERE name = ? AND xtype = 'TR'");
+  auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) +
+                                         " WHERE name = ? AND xtype = 'TR'");
   Bind(remove.get(), 1, trigger);
   Step(db, remove.get());
 }
@@ -68,10 +67,9 @@ void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view tr
 }  // namespace
 
 bool HasTriggers(sqlite3* db, const std::string& schema) {
-  return HasRow(db,
-                "SELECT 1 FROM " + Table(schema, "sqlite_master") +
-                    " WHERE type = 'table' AND name = ?",
-                kTriggersTable);
+  return HasRow(
+      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?",
+      kTriggersTable);
 }
 
 void DefineTrigger(Session& session, const tsql::Statement& statement) {
@@ -95,8 +93,8 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
   catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
   TakeWriteLockFirst(db, schema);
   try {
-    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, kTriggersTable) +
-                          kTriggersColumns);
+    catalog::Exec(db,
+                  "CREATE TABLE IF NOT EXISTS " + Table(schema, kTriggersTable) + kTriggersColumns);
     bool exists = !TableOfTrigger(db, schema, definition.name).empty();
     if (!alter && (exists || HasRow(db,
                                     "SELECT 1 FROM " + Table(schema, catalog::kObjectsTable) +
@@ -106,9 +104,10 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
       throw MakeError(2714, {definition.name});
     }
     if (alter && !exists) throw MakeError(208, {definition.name});
-    auto save = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
-                                         " (name, table_name, instead_of, events, encrypted, definition) "
-                                         "VALUES (?, ?, ?, ?, ?, ?)");
+    auto save =
+        catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
+                                 " (name, table_name, instead_of, events, encrypted, definition) "
+                                 "VALUES (?, ?, ?, ?, ?, ?)");
     Bind(save.get(), 1, definition.name);
     Bind(save.get(), 2, definition.table);
     sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
@@ -179,9 +178,7 @@ std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
   }
   catalog::PreparedStatement query(raw);
   Bind(raw, 1, table);
-  Bind(raw, 2, event == TriggerEvent::kInsert   ? "I"
-               : event == TriggerEvent::kUpdate ? "U"
-                                                : "D");
+  Bind(raw, 2, event == TriggerEvent::kInsert ? "I" : event == TriggerEvent::kUpdate ? "U" : "D");
   while (sqlite3_step(raw) == SQLITE_ROW) {
     found.push_back({catalog::ColumnText(raw, 0), catalog::ColumnText(raw, 1),
                      sqlite3_column_int(raw, 2) != 0, catalog::ColumnText(raw, 3)});
@@ -193,8 +190,8 @@ void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::stri
   if (!HasTriggers(db, schema)) return;
   catalog::Exec(db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) +
                         " WHERE xtype = 'TR' AND name IN (SELECT name FROM " +
-                        Table(schema, kTriggersTable) + " WHERE table_name = " +
-                        tsql::QuoteSqliteString(table) + ")");
+                        Table(schema, kTriggersTable) +
+                        " WHERE table_name = " + tsql::QuoteSqliteString(table) + ")");
   auto remove = catalog::Prepare(
       db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE table_name = ?");
   Bind(remove.get(), 1, table);
