@@ -201,11 +201,16 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
                        session_.NestingLevel() + 1);
   // The body reaches the objects it touches as the table's owner (dbo).
   SessionRights::OwnerScope as_owner(session_.Rights());
+  // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
+  // go back to the caller's when it ends, as in SQL Server.
   struct Scope {
     Session& session;
     ResultSink& sink;
     std::map<std::string, Variable> variables;
-    Scope(Session& s, ResultSink& r) : session(s), sink(r) {
+    bool no_count;
+    SessionOptions options;
+    Scope(Session& s, ResultSink& r)
+        : session(s), sink(r), no_count(s.NoCount()), options(s.Options()) {
       std::swap(variables, session.Variables());
       ++session.NestingLevel();
       sink.BeginProcedure();
@@ -214,6 +219,8 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
       sink.EndProcedure(std::nullopt);
       --session.NestingLevel();
       std::swap(variables, session.Variables());
+      session.NoCount() = no_count;
+      session.Options() = options;
     }
   } scope(session_, sink_);
   session_.RowCount() = rows;
