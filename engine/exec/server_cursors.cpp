@@ -57,7 +57,8 @@ struct ServerCursors::Cursor {
   std::string statement;
   int scroll = kKeyset;
   int concurrency = kOptimisticValues;
-  std::string name;  // sp_cursoroption CURSOR_NAME
+  std::string name;      // sp_cursoroption CURSOR_NAME
+  std::string database;  // current when it opened: its changes go there
 };
 
 // The parameters of one call matched to the procedure's formal parameters:
@@ -191,8 +192,10 @@ std::string HexHandle(std::int64_t handle) {
 
 // The base table a change through the cursor goes to, written as T-SQL:
 // `given` (sp_cursor's table parameter) or else the first table of the
-// statement's FROM clause. Throws 16933 when there is none.
-std::string ChangedTable(const std::string& given, const std::string& statement) {
+// statement's FROM clause, in `database` (where the cursor was opened) unless
+// the name says another. Throws 16933 when there is none.
+std::string ChangedTable(const std::string& given, const std::string& statement,
+                         const std::string& database) {
   tsql::Tokens tokens;
   size_t at = 0;
   if (!given.empty()) {
@@ -215,11 +218,25 @@ std::string ChangedTable(const std::string& given, const std::string& statement)
       name.end >= tokens.size() || tokens[name.end].kind == tsql::TokenKind::kEnd || given.empty();
   if (name.parts.empty() || !whole || name.Last().empty()) throw MakeError(16933);
   std::string written;
+  if (name.parts.size() < 3 && !database.empty())
+    written = BracketQuoted(database) + (name.parts.size() == 1 ? ".." : ".");
   for (size_t k = 0; k < name.parts.size(); ++k) {
     if (k > 0) written += ".";
     if (!name.parts[k].empty()) written += BracketQuoted(name.parts[k]);
   }
   return written;
+}
+
+bool IsWrittenChange(const std::vector<RpcParam>& values) {
+  if (values.size() != 1 || !values.front().name.empty()) return false;
+  const auto* text = std::get_if<std::string>(&values.front().value);
+  if (text == nullptr) return false;
+  try {
+    const tsql::Tokens tokens = tsql::Lex(*text);
+    return !tokens.empty() && tokens.front().IsAnyWord({"update", "insert"});
+  } catch (const SqlError&) {
+    return false;  // no statement: a value with an odd quote, say
+  }
 }
 
 const Column* FindColumn(const std::vector<Column>& columns, std::string_view name) {
@@ -294,14 +311,16 @@ std::optional<int> ServerCursors::OpenCursor(const std::string& statement,
   }
   CapturedResult captured(sink);
   session_.RunParameterised(statement, declarations, values, 0, captured);
-  if (captured.Failed()) return std::nullopt;
+  // A cancelled open leaves no cursor: the client never sees its handle.
+  if (captured.Failed() || session_.Cancelled()) return std::nullopt;
   if (!captured.Columns()) return 0;
   auto cursor =
       std::make_unique<Cursor>(Cursor{CursorRows(*captured.Columns(), std::move(captured.Rows())),
                                       statement,
                                       options.scroll,
                                       options.concurrency,
-                                      {}});
+                                      {},
+                                      session_.CurrentDatabase()});
   if (KnowsItsRowCount(options.scroll)) options.rowcount = cursor->rows.Count();
   sink.BeginResult(cursor->rows.Columns());
   sink.Done({});
@@ -488,7 +507,7 @@ std::optional<std::int64_t> ServerCursors::RunChange(const ParameterisedStatemen
 bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
                                const std::vector<std::size_t>& targets, CallParameters& call,
                                ResultSink& sink) {
-  const std::string table = ChangedTable(call.Text(3), cursor.statement);
+  const std::string table = ChangedTable(call.Text(3), cursor.statement, cursor.database);
   const std::optional<std::vector<Column>> table_columns = TableColumns(table, sink);
   if (!table_columns) return false;
   const std::vector<Column>& columns = cursor.rows.Columns();
@@ -497,6 +516,11 @@ bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
     if (column == nullptr) return std::nullopt;
     return static_cast<std::size_t>(column - columns.data());
   };
+
+  // SQL Server also takes the change as one text, "UPDATE [table] SET ..." or
+  // "INSERT [table] VALUES ...". The engine does not: that text would
+  // otherwise be taken for the first column's new value.
+  if (IsWrittenChange(call.Rest())) throw MakeError(16902, {call.Procedure(), "value"});
 
   // The new values, named @column or given in the order of the cursor's columns.
   std::vector<ColumnAssignment> given;

@@ -106,6 +106,9 @@ check("a change to a column the table lacks is 207",
       error_number(lambda: cur.callproc("sp_cursor", {"@cursor": handle, "@optype": UPDATE,
                                                       "@rownum": 1, "@table": "",
                                                       "@nope": 1})) == 207)
+check("the change as one text is refused, not taken for a value",
+      error_number(lambda: cur.callproc("sp_cursor", (handle, UPDATE, 1, "",
+                                                      "UPDATE items SET name = 'x'"))) == 16902)
 check("a row outside the fetch buffer is 16930",
       error_number(lambda: cur.callproc("sp_cursor", (handle, DELETE, 9, ""))) == 16930)
 
@@ -161,7 +164,16 @@ check("an unprepared handle is 8179",
       error_number(lambda: cur.callproc("sp_cursorexecute", (prepared[0], out(), out(KEYSET),
                                                              out(READ_ONLY), out(), 3))) == 8179)
 check("a bad fetch type is 16902", error_number(lambda: fetch(both[1], 0x40)) == 16902)
-check("the session still answers", items()[0] == (1, "one"))
+# A change goes to the database the cursor was opened in, whatever is current.
+moved = call("sp_cursoropen", (out(), "SELECT id, name FROM items WHERE id = 1", out(KEYSET),
+                               out(OPTIMISTIC), out()))[1]
+cur.execute("USE master")
+fetch(moved[0], FIRST)
+cur.callproc("sp_cursor", {"@cursor": moved[0], "@optype": UPDATE, "@rownum": 1, "@table": "",
+                           "@name": "uno"})
+cur.execute("USE cursors")
+check("a change after USE goes to the cursor's database", items()[0] == (1, "uno"), items())
+check("the session still answers", items()[0][0] == 1)
 
 conn.close()
 sys.exit(1 if failures else 0)
