@@ -351,18 +351,6 @@ void ServerCursors::Open(CallParameters& call, ResultSink& sink) {
   call.Finish(sink);
 }
 
-void ServerCursors::Describe(const Prepared& prepared, ResultSink& sink) {
-  if (!IsCursorSelect(prepared.statement)) return;
-  CapturedResult captured(sink);
-  {
-    RowLimitScope one_row(session_, 1);
-    session_.RunParameterised(prepared.statement, prepared.declarations, {}, 0, captured);
-  }
-  if (captured.Failed() || !captured.Columns()) return;
-  sink.BeginResult(*captured.Columns());
-  sink.Done({});
-}
-
 void ServerCursors::Prepare(CallParameters& call, ResultSink& sink, bool execute) {
   // sp_cursorprepexec has the cursor handle second; the rest moves by one.
   const size_t shift = execute ? 1 : 0;
@@ -388,7 +376,7 @@ void ServerCursors::Prepare(CallParameters& call, ResultSink& sink, bool execute
     call.Output(1, static_cast<std::int64_t>(*cursor));
     call.Output(rowcount, opened.rowcount);
   } else if (describe != 0) {
-    Describe(prepared, sink);
+    session_.DescribeResult(prepared.statement, prepared.declarations, sink);
   }
   call.Output(scroll, static_cast<std::int64_t>(prepared.scroll));
   call.Output(concurrency, static_cast<std::int64_t>(prepared.concurrency));

@@ -75,8 +75,6 @@ class ServerCursors {
   std::optional<int> OpenCursor(const std::string& statement, const std::string& declarations,
                                 const std::vector<RpcParam>& values, OpenOptions& options,
                                 ResultSink& sink);
-  // The columns a prepared SELECT will return, as a result without rows.
-  void Describe(const Prepared& prepared, ResultSink& sink);
   // sp_cursor's UPDATE, DELETE or INSERT on the rows `targets` (indexes into
   // the cursor's rows); the cursor's copy of the rows follows. False when a
   // statement failed (its errors reached the sink). Throws 16934 when a row

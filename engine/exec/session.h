@@ -124,6 +124,12 @@ class Session final : public SqlSession, public FunctionHost {
                                             const std::string& declarations,
                                             const std::vector<RpcParam>& params,
                                             size_t first_value, ResultSink& sink);
+  // sp_prepare, sp_cursorprepare: the columns a SELECT will return, as a
+  // result without rows, found by running it once with its parameters NULL
+  // and at most one row. Other statements describe nothing; errors reach
+  // the sink as messages.
+  void DescribeResult(const std::string& statement, const std::string& declarations,
+                      ResultSink& sink);
 
  private:
   // `before_end` runs once the batch has ended normally, while its variables
@@ -132,11 +138,6 @@ class Session final : public SqlSession, public FunctionHost {
                 const std::function<void()>& before_end = {});
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
-  // sp_prepare: the columns a SELECT will return, as a result without rows,
-  // found by running it once with its parameters NULL and at most one row.
-  // Other statements describe nothing; errors reach the sink as messages.
-  void DescribeResult(const std::string& statement, const std::string& declarations,
-                      ResultSink& sink);
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;

@@ -37,14 +37,17 @@ class DiscardingSink final : public ResultSink {
   void Environment(const EnvChange&) override {}
 };
 
+// The engine and its temporary home, removed when the fuzzer exits.
 struct FuzzEngine {
   Log log;
+  std::filesystem::path home;
   std::unique_ptr<Engine> engine;
 
   FuzzEngine() {
     char pattern[] = "/tmp/fuzz_cursor_calls_XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
-    engine = OpenEngine(pattern, log);
+    home = pattern;
+    engine = OpenEngine(home, log);
     std::unique_ptr<SqlSession> session = Login();
     DiscardingSink sink;
     session->ExecuteBatch(
@@ -53,6 +56,12 @@ struct FuzzEngine {
         "INSERT INTO items VALUES (2, NULL, NULL)\n"
         "INSERT INTO items VALUES (3, 'three', 'third')\n",
         sink);
+  }
+
+  ~FuzzEngine() {
+    engine.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
   }
 
   std::unique_ptr<SqlSession> Login() {
