@@ -287,6 +287,19 @@ constexpr MessageDef kMessages[] = {
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},
+    {16902, 16, "%hs: The value of parameter '%hs' is invalid."},
+    {16911, 16, "%hs: The fetch type %hs cannot be used with forward only cursors."},
+    {16915, 16, "A cursor with the name '%.*ls' already exists."},
+    {16929, 16, "The cursor is READ ONLY."},
+    {16930, 16, "The requested row is not in the fetch buffer."},
+    {16931, 16, "There are no rows in the current fetch buffer."},
+    {16933, 16,
+     "The cursor does not include the table being modified or the table is not updatable "
+     "through the cursor."},
+    {16934, 16,
+     "Optimistic concurrency check failed. The row was modified outside of this cursor."},
+    {16954, 10, "Executing SQL directly; no cursor."},
+    {16999, 16, "%hs: The cursor identifier value provided (%x) is not valid."},
     {18452, 14,
      "Login failed for user '%ls'. Reason: Not associated with a trusted SQL Server "
      "connection."},
@@ -300,7 +313,7 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
   static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs",
-                                                "%ld",     "%03d",   "%02X",  "%d",  "%s"};
+                                                "%ld",     "%03d",   "%02X",  "%d",  "%s", "%x"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }

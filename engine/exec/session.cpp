@@ -217,7 +217,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
       std::optional<std::int64_t> handle = IntegerOf(param(0));
       if (handle) prepared_.erase(static_cast<int>(*handle));
       sink.ReturnStatus(0);
-    } else {
+    } else if (!cursors_.Run(call, name, sink)) {
       CallByName(call, executor, sink);
     }
   } catch (const exec::Cancelled&) {

@@ -16,6 +16,7 @@
 #include "engine/exec/date_settings.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/session_options.h"
+#include "engine/exec/server_cursors.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/text_size_sink.h"
@@ -114,26 +115,29 @@ class Session final : public SqlSession, public FunctionHost {
   // After ROLLBACK TRAN name reached `name`: the savepoints made after it are gone.
   void RolledBackTo(const std::string& name);
 
+  // Runs `statement` with the variables `declarations` declares, their values
+  // taken from params[first_value...] by position or name. Returns the final
+  // values of the OUTPUT ones, in the type the client declared, for the
+  // RETURNVALUEs that follow RETURNSTATUS. Throws SqlError for a value that
+  // does not convert to its variable's type (8145 for an unknown name).
+  std::vector<OutputValue> RunParameterised(const std::string& statement,
+                                            const std::string& declarations,
+                                            const std::vector<RpcParam>& params,
+                                            size_t first_value, ResultSink& sink);
+  // sp_prepare, sp_cursorprepare: the columns a SELECT will return, as a
+  // result without rows, found by running it once with its parameters NULL
+  // and at most one row. Other statements describe nothing; errors reach
+  // the sink as messages.
+  void DescribeResult(const std::string& statement, const std::string& declarations,
+                      ResultSink& sink);
+
  private:
   // `before_end` runs once the batch has ended normally, while its variables
   // still hold their values.
   void RunBatch(const std::string& sql, ResultSink& sink,
                 const std::function<void()>& before_end = {});
-  // Runs `statement` with the variables `declarations` declares, their values
-  // taken from params[first_value...] by position or name. Returns the final
-  // values of the OUTPUT ones, in the type the client declared, for the
-  // RETURNVALUEs that follow RETURNSTATUS.
-  std::vector<OutputValue> RunParameterised(const std::string& statement,
-                                            const std::string& declarations,
-                                            const std::vector<RpcParam>& params,
-                                            size_t first_value, ResultSink& sink);
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
-  // sp_prepare: the columns a SELECT will return, as a result without rows,
-  // found by running it once with its parameters NULL and at most one row.
-  // Other statements describe nothing; errors reach the sink as messages.
-  void DescribeResult(const std::string& statement, const std::string& declarations,
-                      ResultSink& sink);
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
@@ -165,6 +169,8 @@ class Session final : public SqlSession, public FunctionHost {
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;
   int next_prepared_ = 1;
+  // API server cursors (sp_cursoropen ...); freed with the session.
+  ServerCursors cursors_{*this};
 };
 
 }  // namespace sqlengine::exec

@@ -5,6 +5,9 @@ tsql/        every batch of the SQL script tests and the sample schema
 requests/    every request packet of the codec and server tests, as the
              requests target reads them: a selector byte, then the body
 rpc_params/  the parameter data of every RPC packet among them
+cursor_calls/  the calls of the server cursor procedures (ids 1..9) among
+             them, as the cursor target reads them: a byte for the id and
+             version, then the parameter data
 
 Requests as real clients send them come from FreeTDS packet dumps given as
 arguments: run a client test with TDSDUMP=/tmp/dump.log (one file per test
@@ -79,6 +82,21 @@ def request_seeds(packet):
 
 def rpc_param_seed(packet):
     """The parameter data of a 7.x RPC packet (by name or procedure id)."""
+    call = rpc_call(packet)
+    return None if call is None else bytes([call[0]]) + call[2]
+
+
+def cursor_call_seed(packet):
+    """A call of a cursor procedure by id: the cursor target's selector byte
+    (id - 1, 0x80 for 7.2 and later) and the parameter data."""
+    call = rpc_call(packet)
+    if call is None or call[1] is None or not 1 <= call[1] <= 9:
+        return None
+    return bytes([(call[1] - 1) | (0x80 if call[0] else 0)]) + call[2]
+
+
+def rpc_call(packet):
+    """(version bit, procedure id or None, parameter data) of an RPC packet."""
     if len(packet) < 8 or packet[0] != 0x03:
         return None
     body = packet[8:]
@@ -90,11 +108,14 @@ def rpc_param_seed(packet):
     if offset + 2 > len(body):
         return None
     name_length = int.from_bytes(body[offset:offset + 2], "little")
+    proc_id = None
+    if name_length == 0xFFFF and offset + 4 <= len(body):
+        proc_id = int.from_bytes(body[offset + 2:offset + 4], "little")
     # A call by procedure id carries two bytes of id instead of the name.
     offset += 2 + (2 if name_length == 0xFFFF else 2 * name_length) + 2
     if offset > len(body):
         return None
-    return bytes([version_bit]) + body[offset:]
+    return version_bit, proc_id, body[offset:]
 
 
 DUMP_LINE = re.compile(r"^[0-9a-f]{4} ((?:[0-9a-f]{2}[ -]){1,16})")
@@ -154,6 +175,9 @@ def main():
             param_seed = rpc_param_seed(message)
             if param_seed is not None:
                 write(OUT / "rpc_params", param_seed)
+            cursor_seed = cursor_call_seed(message)
+            if cursor_seed is not None:
+                write(OUT / "cursor_calls", cursor_seed)
     for folder in sorted(OUT.iterdir()):
         print(f"{folder.name}: {len(list(folder.iterdir()))} inputs", file=sys.stderr)
 
