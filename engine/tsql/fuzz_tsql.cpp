@@ -49,6 +49,9 @@ class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
                      {"m", money}};
     return shape;
   }
+  bool ObjectExists(const std::vector<std::string>& name) override {
+    return sqlengine::tsql::EqualsIgnoreCase(name.back(), "t");
+  }
   std::optional<sqlengine::ColumnType> VariableType(std::string_view name) override {
     if (name != "@v") return std::nullopt;
     return sqlengine::ColumnType{sqlengine::SqlType::kInt};

@@ -18,6 +18,24 @@ using bind::TypeClass;
 
 class Generator {
  public:
+  // Tables of the current database are named without "main"; outside_main()
+  // tells whether the query read another schema's.
+  void SchemaFree() { schema_free_ = true; }
+  bool outside_main() const { return outside_main_; }
+
+  // "WITH name (columns) AS (query), ... " or "".
+  std::string With(const std::vector<bind::BoundCommonTable>& with) {
+    std::string sql;
+    for (const bind::BoundCommonTable& table : with) {
+      sql += sql.empty() ? "WITH " : ", ";
+      sql += QuoteSqliteName(table.name) + " (";
+      for (size_t k = 0; k < table.columns.size(); ++k)
+        sql += (k > 0 ? ", " : "") + QuoteSqliteName(table.columns[k].name);
+      sql += ") AS (" + Query(table.query) + ")";
+    }
+    return sql.empty() ? sql : sql + " ";
+  }
+
   std::string Query(const BoundQuery& query) {
     std::string sql;
     bool compound = query.terms.size() > 1;
@@ -26,7 +44,8 @@ class Generator {
       const BoundSelectBlock& term = query.terms[k];
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
-        sql += "SELECT * FROM (" + Block(term, query) + " LIMIT " + Top(*term.top) + ")";
+        std::string block = Block(term, query);
+        sql += "SELECT * FROM (" + block + " LIMIT " + Limit(term, block) + ")";
       } else {
         sql += Block(term, query);
       }
@@ -46,7 +65,7 @@ class Generator {
         if (order.descending) sql += " DESC";
       }
     }
-    if (!compound && query.terms.front().top) sql += " LIMIT " + Top(*query.terms.front().top);
+    if (!compound && query.terms.front().top) sql += " LIMIT " + Limit(query.terms.front(), sql);
     return sql;
   }
 
@@ -83,6 +102,10 @@ class Generator {
     return sql;
   }
 
+  std::string Condition(const BoundExpr& condition) {
+    return "SELECT CASE WHEN " + Expr(condition) + " THEN 1 ELSE 0 END";
+  }
+
   std::string Delete(const bind::BoundChange& change) {
     std::string sql = "DELETE FROM " + change.table_sql + " AS " + change.alias;
     if (change.from.empty()) {
@@ -97,6 +120,18 @@ class Generator {
   }
 
  private:
+  bool schema_free_ = false;
+  bool outside_main_ = false;
+
+  // The row count of `block`'s TOP; `counted` is the query it limits, as
+  // it reads without the LIMIT. n PERCENT is n percent of that query's
+  // rows, rounded up, counted through a copy of it.
+  std::string Limit(const BoundSelectBlock& block, const std::string& counted) {
+    if (!block.top_percent) return Top(*block.top);
+    return "(SELECT CAST(p AS INTEGER) + (p > CAST(p AS INTEGER)) FROM (SELECT count(*) * (" +
+           Expr(*block.top) + ") / 100.0 AS p FROM (" + counted + ")))";
+  }
+
   std::string Top(const BoundExpr& top) {
     if (top.kind == BoundKind::kLiteral && !top.sql.starts_with("-")) return top.sql;
     // A negative count from a variable is error 1014.
@@ -137,13 +172,22 @@ class Generator {
   std::string Source(const BoundSource& source) {
     switch (source.kind) {
       case BoundSource::Kind::kTable:
+        if (schema_free_ && !source.schema.empty()) {
+          if (source.schema != "main") outside_main_ = true;
+          // table_sql is "schema"."name".
+          return source.table_sql.substr(QuoteSqliteName(source.schema).size() + 1) + " AS " +
+                 source.alias;
+        }
         return source.table_sql + " AS " + source.alias;
       case BoundSource::Kind::kDerived:
         return "(" + Query(*source.derived) + ") AS " + source.alias;
       case BoundSource::Kind::kJoin:
         break;
     }
-    std::string sql = Source(*source.left) + " " + source.join + " " + Source(*source.right);
+    // A join on the right (a JOIN (b JOIN c ON x) ON y) keeps its parentheses.
+    std::string right = Source(*source.right);
+    if (source.right->kind == BoundSource::Kind::kJoin) right = "(" + right + ")";
+    std::string sql = Source(*source.left) + " " + source.join + " " + right;
     if (source.on) sql += " ON " + Expr(*source.on);
     return sql;
   }
@@ -235,8 +279,22 @@ class Generator {
       }
       case BoundKind::kSubquery:
         return "(" + Query(*e.query) + ")";
+      case BoundKind::kQuantified:
+        return Quantified(e);
     }
     return "NULL";
+  }
+
+  // ALL: false when some row compares false, else unknown when some row
+  // compares unknown, else true (also for no rows). ANY: true when some row
+  // compares true, else unknown when some compares unknown, else false.
+  std::string Quantified(const BoundExpr& e) {
+    std::string rows = "SELECT 1 FROM (" + Query(*e.query) + ") AS \"sqlengine_quantified\" WHERE ";
+    std::string comparison = Expr(*e.args[0]);
+    bool all = e.op == "all";
+    return "(CASE WHEN EXISTS (" + rows + (all ? "NOT " : "") + comparison + ") THEN " +
+           (all ? "0" : "1") + " WHEN EXISTS (" + rows + comparison + " IS NULL) THEN NULL ELSE " +
+           (all ? "1" : "0") + " END)";
   }
 
   // For `column = 'text'`, a range the column's NOCASE index can serve:
@@ -329,10 +387,12 @@ class Generator {
   }
 };
 
-// The text of a data change: its errors report the statement's line.
-SqliteText ChangeText(std::string sql, int line) {
+// The text of a statement after its WITH list: its errors report the
+// statement's line.
+SqliteText ChangeText(std::string with, std::string sql, int line) {
   SqliteText text;
-  text.sql = std::move(sql);
+  text.statement_offset = with.size();
+  text.sql = std::move(with) + std::move(sql);
   text.lines.emplace_back(0, line);
   return text;
 }
@@ -340,21 +400,36 @@ SqliteText ChangeText(std::string sql, int line) {
 }  // namespace
 
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line) {
-  return ChangeText(Generator().Insert(insert), line);
+  Generator generator;
+  return ChangeText(generator.With(insert.with), generator.Insert(insert), line);
 }
 
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line) {
-  return ChangeText(Generator().Update(update), line);
+  Generator generator;
+  return ChangeText(generator.With(update.with), generator.Update(update), line);
 }
 
 SqliteText GenerateDelete(const bind::BoundChange& change, int line) {
-  return ChangeText(Generator().Delete(change), line);
+  Generator generator;
+  return ChangeText(generator.With(change.with), generator.Delete(change), line);
+}
+
+std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line) {
+  Generator generator;
+  generator.SchemaFree();
+  std::string with = generator.With(query.with);
+  SqliteText text = ChangeText(std::move(with), generator.Query(query), line);
+  if (generator.outside_main()) return std::nullopt;
+  return text;
+}
+
+SqliteText GenerateCondition(const bind::BoundExpr& condition, int line) {
+  return ChangeText("", Generator().Condition(condition), line);
 }
 
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line) {
-  SqliteText text;
-  text.sql = Generator().Query(query);
-  text.lines.emplace_back(0, line);
+  Generator generator;
+  SqliteText text = ChangeText(generator.With(query.with), generator.Query(query), line);
   text.typed_result = true;
   text.result_columns = query.columns;
   return text;
