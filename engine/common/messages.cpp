@@ -102,6 +102,8 @@ constexpr MessageDef kMessages[] = {
      "that name. Make sure that the name is entered correctly."},
     {916, 14, "Server user '%.*ls' is not a valid user in database '%.*ls'."},
     {1014, 16, "A TOP N value may not be negative."},
+    {1062, 16,
+     "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."},
     {1065, 15,
      "The NOLOCK and READUNCOMMITTED lock hints are not allowed for target tables of INSERT, "
      "UPDATE or DELETE statements."},

@@ -233,6 +233,10 @@ class Binder {
         publish->columns = NamedColumns(*publish->definition, bound.columns);
     }
     bound.union_all = query.union_all;
+    bool ties = std::any_of(query.terms.begin(), query.terms.end(),
+                            [](const auto& term) { return term->top_ties; });
+    if (ties && query.terms.size() > 1) Refuse("WITH TIES in a UNION");
+    if (ties && query.order_by.empty()) throw MakeError(1062);
     if (query.terms.size() > 1) {
       UnifyUnionColumns(bound);
       for (const parse::OrderItem& item : query.order_by) {
@@ -501,6 +505,9 @@ class Binder {
     if (block.top) {
       bound.top = Value(*block.top, scope, Clause::kTop);
       bound.top_percent = block.top_percent;
+      bound.top_ties = block.top_ties;
+      // Each row of a DISTINCT list would carry its rank and stay.
+      if (block.top_ties && block.distinct) Refuse("DISTINCT TOP WITH TIES");
       if (block.top_percent) {
         if (!IsNumeric(bound.top->type.type) || bound.top->type.type == SqlType::kBit)
           Refuse("TOP PERCENT of this type");
@@ -917,7 +924,7 @@ class Binder {
     BoundSelectBlock& block = query.terms.front();
     bool aggregate = HasAggregate(*block.items[0]);
     if (aggregate && block.group_by.empty() && !block.having) return;
-    if (block.top && !block.top_percent && block.top->kind == BoundKind::kLiteral &&
+    if (block.top && !block.top_percent && !block.top_ties && block.top->kind == BoundKind::kLiteral &&
         block.top->sql == "1")
       return;
     if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
@@ -1281,6 +1288,7 @@ class Binder {
       if (candidate.name == name) rule = &candidate;
     }
     if (expr.distinct || expr.count_star) Refuse("function");
+    if (Bound session = SessionFunction(expr, scope, clause)) return session;
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
     if (count < rule->min_args || count > rule->max_args) Refuse("argument count");
@@ -1373,6 +1381,40 @@ class Binder {
       type.nullable = NullableAny(args);
     node->type = type;
     return node;
+  }
+
+  // Functions answered from the session: SCOPE_IDENTITY(), DB_NAME(),
+  // USER_NAME(), SUSER_SNAME() (without arguments; with one they read the
+  // catalog, which the older path does) and IS_SRVROLEMEMBER(role [, login]).
+  // Null for another function.
+  Bound SessionFunction(const Expr& expr, const Scope& scope, Clause clause) {
+    const std::string& name = expr.names[0];
+    if (name == "scope_identity" && expr.args.empty()) {
+      ColumnType type{SqlType::kDecimal};
+      type.precision = 38;
+      Bound node = Make(BoundKind::kParameter, type);
+      node->sql = std::string(kSystemVariablePrefix) + "identity";
+      return node;
+    }
+    if ((name == "db_name" || name == "user_name" || name == "suser_sname") && expr.args.empty()) {
+      ColumnType type{SqlType::kNVarChar};
+      type.length = 128;  // sysname
+      type.nullable = false;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = name;
+      return node;
+    }
+    if (name == "is_srvrolemember" && (expr.args.size() == 1 || expr.args.size() == 2)) {
+      Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      node->sql = name;
+      for (const auto& arg : expr.args) {
+        Bound value = Value(*arg, scope, clause);
+        if (ClassOf(value->type.type) != TypeClass::kCharacter) Refuse("role name");
+        node->args.push_back(std::move(value));
+      }
+      return node;
+    }
+    return nullptr;
   }
 
   // A function of the library table (library_functions.h).

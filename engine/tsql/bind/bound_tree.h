@@ -80,6 +80,7 @@ struct BoundOrder {
 struct BoundSelectBlock {
   std::unique_ptr<BoundExpr> top;
   bool top_percent = false;  // top is a percentage of the rows, rounded up
+  bool top_ties = false;     // the rows tied with the last one by ORDER BY come too
   bool distinct = false;
   std::vector<std::unique_ptr<BoundExpr>> items;
   std::vector<std::unique_ptr<BoundSource>> from;

@@ -50,23 +50,52 @@ class Generator {
         sql += Block(term, query);
       }
     }
-    if (!query.order_by.empty()) {
-      sql += " ORDER BY ";
-      for (size_t k = 0; k < query.order_by.size(); ++k) {
-        const bind::BoundOrder& order = query.order_by[k];
-        if (k > 0) sql += ", ";
-        sql += order.expr ? Expr(*order.expr) : std::to_string(order.ordinal);
-        // Columns sort by their declared collation; other character data
-        // sorts as the server's collation compares it.
-        const BoundExpr& sorted = order.expr ? *order.expr
-                                             : *query.terms.front().items[order.ordinal - 1];
-        if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
-          sql += " COLLATE " + std::string(kTextCollation);
-        if (order.descending) sql += " DESC";
-      }
-    }
-    if (!compound && query.terms.front().top) sql += " LIMIT " + Limit(query.terms.front(), sql);
+    if (!query.order_by.empty()) sql += " ORDER BY " + OrderList(query, false);
+    const BoundSelectBlock& first = query.terms.front();
+    if (!compound && first.top && first.top_ties) return WithTies(query, sql);
+    if (!compound && first.top) sql += " LIMIT " + Limit(first, sql);
     return sql;
+  }
+
+  // The ORDER BY list. A window's ORDER BY takes no positions: with
+  // `positions_as_items` a position is written as its item's expression.
+  std::string OrderList(const BoundQuery& query, bool positions_as_items) {
+    std::string sql;
+    for (size_t k = 0; k < query.order_by.size(); ++k) {
+      const bind::BoundOrder& order = query.order_by[k];
+      if (k > 0) sql += ", ";
+      const BoundExpr& sorted =
+          order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
+      sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
+      // Columns sort by their declared collation; other character data
+      // sorts as the server's collation compares it.
+      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+        sql += " COLLATE " + std::string(kTextCollation);
+      if (order.descending) sql += " DESC";
+    }
+    return sql;
+  }
+
+  // TOP n [PERCENT] WITH TIES: the rows whose rank by the ORDER BY is within
+  // the first n, so the rows tied with the n-th come too. `counted` is the
+  // query without its LIMIT, for PERCENT.
+  std::string WithTies(const BoundQuery& query, const std::string& counted) {
+    const BoundSelectBlock& block = query.terms.front();
+    std::string ranked =
+        Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+    std::string sql = "SELECT ";
+    for (size_t k = 0; k < block.items.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += PositionalName(k);
+      if (k < query.columns.size() && !query.columns[k].name.empty())
+        sql += " AS " + QuoteSqliteName(query.columns[k].name);
+    }
+    return sql + " FROM (" + ranked + ") WHERE \"sqlengine_rank\" <= " + Limit(block, counted) +
+           " ORDER BY \"sqlengine_rank\"";
+  }
+
+  static std::string PositionalName(size_t k) {
+    return "\"sqlengine_c" + std::to_string(k + 1) + "\"";
   }
 
   std::string Insert(const bind::BoundInsert& insert) {
@@ -138,17 +167,23 @@ class Generator {
     return "sqlengine_top_count(" + Expr(top) + ")";
   }
 
-  std::string Block(const BoundSelectBlock& block, const BoundQuery& query) {
+  // With a `rank`, the items are named by position and the rank comes
+  // after them as "sqlengine_rank" (see WithTies).
+  std::string Block(const BoundSelectBlock& block, const BoundQuery& query,
+                    const std::string& rank = {}) {
     std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       sql += ServerCollated(*block.items[k]);
-      // Derived tables and subqueries are read by these names.
-      if (&block == &query.terms.front() && k < query.columns.size() &&
-          !query.columns[k].name.empty()) {
+      if (!rank.empty()) {
+        sql += " AS " + PositionalName(k);
+      } else if (&block == &query.terms.front() && k < query.columns.size() &&
+                 !query.columns[k].name.empty()) {
+        // Derived tables and subqueries are read by these names.
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
       }
     }
+    if (!rank.empty()) sql += ", " + rank + " AS \"sqlengine_rank\"";
     sql += Sources(block.from);
     if (block.where) sql += " WHERE " + Expr(*block.where);
     if (!block.group_by.empty()) {

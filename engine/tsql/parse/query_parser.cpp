@@ -261,7 +261,10 @@ class Parser {
       }
       block->top->origin = top;
       block->top_percent = AcceptWord("percent");
-      if (At().IsWord("with") && At(1).IsWord("ties")) throw NotParsed("WITH TIES");
+      if (At().IsWord("with") && At(1).IsWord("ties")) {
+        i_ += 2;
+        block->top_ties = true;
+      }
     }
     do {
       block->items.push_back(Item());

@@ -110,6 +110,7 @@ struct OrderItem {
 struct SelectBlock {
   std::unique_ptr<Expr> top;  // TOP n / TOP (expr)
   bool top_percent = false;   // TOP n PERCENT
+  bool top_ties = false;      // TOP n [PERCENT] WITH TIES
   bool distinct = false;
   std::vector<SelectItem> items;
   std::vector<std::unique_ptr<TableSource>> from;  // comma-separated sources
