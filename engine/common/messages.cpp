@@ -77,6 +77,7 @@ constexpr MessageDef kMessages[] = {
      "smalldatetime value."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
+    {321, 15, "%.*ls is not a recognized table hints option."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
@@ -101,6 +102,11 @@ constexpr MessageDef kMessages[] = {
      "that name. Make sure that the name is entered correctly."},
     {916, 14, "Server user '%.*ls' is not a valid user in database '%.*ls'."},
     {1014, 16, "A TOP N value may not be negative."},
+    {1062, 16,
+     "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."},
+    {1065, 15,
+     "The NOLOCK and READUNCOMMITTED lock hints are not allowed for target tables of INSERT, "
+     "UPDATE or DELETE statements."},
     {1205, 13,
      "Transaction (Process ID %d) was deadlocked on lock resources with another process and has "
      "been chosen as the deadlock victim. Rerun the transaction."},
@@ -194,6 +200,11 @@ constexpr MessageDef kMessages[] = {
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},
     {4060, 11, "Cannot open database requested in login '%.*ls'. Login fails."},
     {4064, 11, "Cannot open user default database. Login failed."},
+    {4506, 16,
+     "Column names in each view or function must be unique. Column name '%.*ls' in view or "
+     "function '%.*ls' is specified more than once."},
+    {4511, 16,
+     "Create View or Function failed because no column name was specified for column %d."},
     {4604, 16, "There is no such user or group '%.*ls'."},
     {4611, 16, "To revoke grantable privileges, specify the CASCADE option with REVOKE."},
     {4613, 16, "Grantor does not have GRANT permission."},
@@ -241,6 +252,9 @@ constexpr MessageDef kMessages[] = {
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
     {8152, 16, "String or binary data would be truncated."},
+    {8155, 16, "No column was specified for column %d of '%.*ls'."},
+    {8158, 16, "'%.*ls' has more columns than were specified in the column list."},
+    {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8939, 16,
      "Table error: Object ID %d, index ID %d, page %S_PGID. Test (%hs) failed. Values are %ld "

@@ -14,9 +14,11 @@
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/front_end_catalog.h"
+#include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/normalised_columns.h"
@@ -352,7 +354,10 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
 }
 
 bool BatchExecutor::Condition(const tsql::Statement& statement) {
-  tsql::SqliteText text = tsql::RewriteCondition(statement.condition, session_.Connection());
+  std::optional<tsql::SqliteText> bound =
+      FrontEndCondition(statement.condition, statement.line, session_);
+  tsql::SqliteText text = bound ? std::move(*bound)
+                                : tsql::RewriteCondition(statement.condition, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
@@ -592,6 +597,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
   if (!bound) bound = FrontEndChange(statement, session_);
+  if (!bound) bound = FrontEndCreateView(statement, session_);
   tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).

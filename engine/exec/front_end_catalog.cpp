@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_views.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
@@ -51,7 +53,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);
   }
   sqlite3* db = session_.Connection().Handle();
-  std::string sql = "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
+  std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                     ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
@@ -65,7 +67,13 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   shape.name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
   bool view =
       std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
-  if (view) return std::nullopt;  // a view's columns have no declared types
+  if (view) {
+    // Only a view the front end created says what its columns are.
+    const unsigned char* create = sqlite3_column_text(raw, 2);
+    if (!database.empty() || create == nullptr) return std::nullopt;
+    shape.view_query = StoredViewQuery(reinterpret_cast<const char*>(create));
+    if (!shape.view_query) return std::nullopt;
+  }
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
   std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value FROM " +
@@ -80,6 +88,11 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   while (sqlite3_step(columns_raw) == SQLITE_ROW) {
     Column column;
     column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns_raw, 0));
+    if (view) {
+      shape.columns.push_back(std::move(column));  // the binder types it
+      shape.column_defaults.emplace_back();
+      continue;
+    }
     const unsigned char* declared = sqlite3_column_text(columns_raw, 1);
     std::optional<ColumnType> type =
         tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
@@ -98,6 +111,28 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   }
   if (shape.columns.empty()) return std::nullopt;
   return shape;
+}
+
+bool SessionCatalog::ObjectExists(const std::vector<std::string>& name) {
+  std::string table = tsql::ToLower(name.back());
+  if (table.empty()) return true;
+  if (table.starts_with("sqlengine_") || table.starts_with("sqlite_")) return false;
+  // A trigger's rows: the trigger's own statements decide.
+  if (name.size() == 1 && (table == "inserted" || table == "deleted")) return true;
+  std::string owner = name.size() >= 2 ? tsql::ToLower(name[name.size() - 2]) : std::string();
+  std::string database = name.size() == 3 ? name[0] : std::string();
+  SessionConnection& connection = session_.Connection();
+  std::string view = owner == "information_schema" ? owner + "." + table : table;
+  if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
+  std::string schema = table.starts_with("#") ? "temp"
+                       : database.empty()     ? "main"
+                                              : connection.SchemaFor(database);
+  auto found =
+      catalog::Prepare(connection.Handle(), "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                                ".sqlite_schema WHERE name = ?1 "
+                                                "COLLATE NOCASE");
+  sqlite3_bind_text(found.get(), 1, name.back().c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(found.get()) == SQLITE_ROW;
 }
 
 std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {

@@ -14,6 +14,7 @@ class SessionCatalog final : public tsql::bind::Catalog {
   explicit SessionCatalog(Session& session) : session_(session) {}
 
   std::optional<tsql::bind::TableShape> FindTable(const std::vector<std::string>& name) override;
+  bool ObjectExists(const std::vector<std::string>& name) override;
   std::optional<ColumnType> VariableType(std::string_view name) override;
 
  private:

@@ -2,6 +2,8 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
+#include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
@@ -12,7 +14,7 @@ namespace {
 using tsql::StatementKind;
 
 bool Covers(const tsql::Statement& statement) {
-  if (!statement.with.empty() || statement.tokens.empty()) return false;
+  if (statement.tokens.empty()) return false;
   const tsql::Token& first = statement.tokens.front();
   switch (statement.kind) {
     case StatementKind::kInsert:
@@ -27,22 +29,29 @@ bool Covers(const tsql::Statement& statement) {
 }
 
 // Parses, binds and generates one kind of change; `parse` may throw the
-// parser's errors, `bind` NotBound.
+// parser's errors, `bind_and_generate` NotBound.
 template <typename Parse, typename BindAndGenerate>
 std::optional<tsql::SqliteText> Through(const tsql::Statement& statement, Parse parse,
                                         BindAndGenerate bind_and_generate) {
   decltype(parse(statement.tokens)) tree;
+  FrontEndText text;
   try {
-    tree = parse(statement.tokens);
-  } catch (const tsql::parse::NotParsed&) {
+    text = PrepareFrontEndText(statement);
+    tree = parse(text.tokens);
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("parse", why.what(), statement.tokens);
     return std::nullopt;
-  } catch (const SqlError&) {
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
     // The rewriter reports syntax errors as it always has.
+    NoteFallback("parse", "syntax error " + std::to_string(error.message().number),
+                 statement.tokens);
     return std::nullopt;
   }
   try {
-    return bind_and_generate(*tree);
-  } catch (const tsql::bind::NotBound&) {
+    return bind_and_generate(*tree, text.with);
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("bind", why.what(), statement.tokens);
     return std::nullopt;
   }
 }
@@ -52,20 +61,22 @@ std::optional<tsql::SqliteText> Through(const tsql::Statement& statement, Parse 
 bool FrontEndParsesChange(const tsql::Statement& statement) {
   if (!Covers(statement)) return false;
   try {
+    FrontEndText text = PrepareFrontEndText(statement);
     switch (statement.kind) {
       case StatementKind::kInsert:
-        tsql::parse::ParseInsert(statement.tokens);
+        tsql::parse::ParseInsert(text.tokens);
         return true;
       case StatementKind::kUpdate:
-        tsql::parse::ParseUpdate(statement.tokens);
+        tsql::parse::ParseUpdate(text.tokens);
         return true;
       default:
-        tsql::parse::ParseDelete(statement.tokens);
+        tsql::parse::ParseDelete(text.tokens);
         return true;
     }
   } catch (const tsql::parse::NotParsed&) {
     return false;
-  } catch (const SqlError&) {
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
     return false;
   }
 }
@@ -74,22 +85,26 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
   if (!Covers(statement)) return std::nullopt;
   SessionCatalog catalog(session);
   int line = statement.line;
+  using With = std::vector<tsql::parse::CommonTable>;
   switch (statement.kind) {
     case StatementKind::kInsert:
-      return Through(
-          statement, tsql::parse::ParseInsert, [&](const tsql::parse::InsertStatement& insert) {
-            return tsql::generate::GenerateInsert(tsql::bind::BindInsert(insert, catalog), line);
-          });
+      return Through(statement, tsql::parse::ParseInsert,
+                     [&](const tsql::parse::InsertStatement& insert, const With& with) {
+                       return tsql::generate::GenerateInsert(
+                           tsql::bind::BindInsert(insert, catalog, with), line);
+                     });
     case StatementKind::kUpdate:
-      return Through(
-          statement, tsql::parse::ParseUpdate, [&](const tsql::parse::UpdateStatement& update) {
-            return tsql::generate::GenerateUpdate(tsql::bind::BindUpdate(update, catalog), line);
-          });
+      return Through(statement, tsql::parse::ParseUpdate,
+                     [&](const tsql::parse::UpdateStatement& update, const With& with) {
+                       return tsql::generate::GenerateUpdate(
+                           tsql::bind::BindUpdate(update, catalog, with), line);
+                     });
     default:
-      return Through(
-          statement, tsql::parse::ParseDelete, [&](const tsql::parse::DeleteStatement& change) {
-            return tsql::generate::GenerateDelete(tsql::bind::BindDelete(change, catalog), line);
-          });
+      return Through(statement, tsql::parse::ParseDelete,
+                     [&](const tsql::parse::DeleteStatement& change, const With& with) {
+                       return tsql::generate::GenerateDelete(
+                           tsql::bind::BindDelete(change, catalog, with), line);
+                     });
   }
 }
 

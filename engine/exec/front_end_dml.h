@@ -20,7 +20,7 @@ class Session;
 bool FrontEndParsesChange(const tsql::Statement& statement);
 
 // The SQL for an INSERT ... VALUES / INSERT ... SELECT, UPDATE or DELETE
-// (without a WITH list), or nullopt when the front end leaves it to the
+// (with its WITH list and OPTION clause), or nullopt when the front end leaves it to the
 // rewriter. Throws SqlError as the binder does (911 for an unknown database).
 std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement, Session& session);
 

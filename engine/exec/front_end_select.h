@@ -17,8 +17,8 @@ class Session;
 // checks no further syntax of such a statement before it runs.
 bool FrontEndParses(const tsql::Statement& statement);
 
-// The SQL for a SELECT (not SELECT INTO, not assigning variables, without a
-// WITH list), or nullopt when the front end leaves it to the rewriter.
+// The SQL for a SELECT (not SELECT INTO, not assigning variables; with its
+// WITH list and OPTION clause), or nullopt when the front end leaves it to the rewriter.
 // Throws SqlError for a query SQL Server refuses that the rewriter would
 // answer wrongly (8118 / 8120).
 std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session);

@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
+#include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -52,7 +53,8 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     query = tsql::parse::ParseSelect(statement.tokens);
   } catch (const tsql::parse::NotParsed&) {
     return std::nullopt;
-  } catch (const SqlError&) {
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
     return std::nullopt;  // the rewriter reports syntax errors
   }
   if (query->terms.front()->into.empty()) return std::nullopt;

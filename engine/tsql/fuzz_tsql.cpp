@@ -49,6 +49,9 @@ class FuzzCatalog : public sqlengine::tsql::bind::Catalog {
                      {"m", money}};
     return shape;
   }
+  bool ObjectExists(const std::vector<std::string>& name) override {
+    return sqlengine::tsql::EqualsIgnoreCase(name.back(), "t");
+  }
   std::optional<sqlengine::ColumnType> VariableType(std::string_view name) override {
     if (name != "@v") return std::nullopt;
     return sqlengine::ColumnType{sqlengine::SqlType::kInt};
@@ -59,22 +62,28 @@ void ThroughFrontEnd(const sqlengine::tsql::Statement& statement) {
   namespace tsql = sqlengine::tsql;
   FuzzCatalog catalog;
   try {
+    if (!statement.condition.empty()) {
+      tsql::generate::GenerateCondition(
+          *tsql::bind::BindCondition(*tsql::parse::ParseExpression(statement.condition), catalog),
+          1);
+    }
+    std::vector<tsql::parse::CommonTable> with = tsql::parse::ParseWith(statement.with);
     switch (statement.kind) {
       case tsql::StatementKind::kSelect:
         tsql::generate::GenerateSelect(
-            tsql::bind::Bind(*tsql::parse::ParseSelect(statement.tokens), catalog), 1);
+            tsql::bind::Bind(*tsql::parse::ParseSelect(statement.tokens), catalog, with), 1);
         break;
       case tsql::StatementKind::kInsert:
         tsql::generate::GenerateInsert(
-            tsql::bind::BindInsert(*tsql::parse::ParseInsert(statement.tokens), catalog), 1);
+            tsql::bind::BindInsert(*tsql::parse::ParseInsert(statement.tokens), catalog, with), 1);
         break;
       case tsql::StatementKind::kUpdate:
         tsql::generate::GenerateUpdate(
-            tsql::bind::BindUpdate(*tsql::parse::ParseUpdate(statement.tokens), catalog), 1);
+            tsql::bind::BindUpdate(*tsql::parse::ParseUpdate(statement.tokens), catalog, with), 1);
         break;
       case tsql::StatementKind::kDelete:
         tsql::generate::GenerateDelete(
-            tsql::bind::BindDelete(*tsql::parse::ParseDelete(statement.tokens), catalog), 1);
+            tsql::bind::BindDelete(*tsql::parse::ParseDelete(statement.tokens), catalog, with), 1);
         break;
       default:
         break;

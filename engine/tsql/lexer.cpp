@@ -132,6 +132,13 @@ class Lexer {
     } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
       token.kind = TokenKind::kNumber;
       LexNumber();
+    } else if (c == '$' && (std::isdigit(At(pos_ + 1)) ||
+                            (At(pos_ + 1) == '.' && std::isdigit(At(pos_ + 2))))) {
+      // A money constant: the text keeps its '$', the value is the number.
+      token.kind = TokenKind::kNumber;
+      Advance(1);
+      LexNumber();
+      token.value = std::string(text_.substr(start + 1, pos_ - start - 1));
     } else if (c == '@') {
       token.kind = At(pos_ + 1) == '@' ? TokenKind::kSystemVariable : TokenKind::kVariable;
       Advance(token.kind == TokenKind::kSystemVariable ? 2 : 1);

@@ -108,6 +108,7 @@ BatchOutcome OdbcClient::Execute(const std::string& sql) {
         SQLDescribeCol(stmt_, c, name, sizeof name, &length, &type, &size, &digits, &nullable);
         result.columns.emplace_back(reinterpret_cast<char*>(name));
         result.types.push_back(TypeText(stmt_, c, size, digits));
+        result.nullable.push_back(nullable != SQL_NO_NULLS);
       }
       while (true) {
         SQLRETURN fetched = SQLFetch(stmt_);

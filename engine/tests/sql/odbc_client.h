@@ -24,6 +24,7 @@ struct ResultSet {
   // Each column's type as SQL Server writes it: "int", "varchar(30)",
   // "decimal(38,2)", from the driver's type name, size and digits.
   std::vector<std::string> types;
+  std::vector<bool> nullable;  // as SQLDescribeCol reports each column
   std::vector<std::vector<std::optional<std::string>>> rows;  // nullopt: NULL
 };
 

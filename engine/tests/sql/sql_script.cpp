@@ -74,8 +74,10 @@ std::vector<ScriptRecord> ParseScript(const std::filesystem::path& file) {
           record.expect_names = true;
         } else if (record.words[k] == "types") {
           record.expect_types = true;
+        } else if (record.words[k] == "nulls") {
+          record.expect_nulls = true;
         } else {
-          fail("query takes only names and types");
+          fail("query takes only names, types and nulls");
         }
       }
     } else {

@@ -11,7 +11,9 @@
 //   SQL ...                              NULL for null, (empty) for ''); with "names"
 //   ----                                 the first line holds the column names, with
 //   1|abc                                "types" the next line each column's SQL Server
-//                                        type: int|varchar(30)|decimal(38,2)|datetime
+//                                        type: int|varchar(30)|decimal(38,2)|datetime,
+//                                        with "nulls" the next line whether each column
+//                                        is described as nullable: null|not null
 
 #include <filesystem>
 #include <string>
@@ -34,6 +36,7 @@ struct ScriptRecord {
   std::string sql;
   bool expect_names = false;
   bool expect_types = false;
+  bool expect_nulls = false;
   std::vector<std::string> expected;  // query rows, or the message text
   int number = 0;                     // error / message number
 };

@@ -37,11 +37,16 @@ std::string Joined(const std::vector<std::string>& parts) {
   return text;
 }
 
-std::vector<std::string> ActualRows(const BatchOutcome& outcome, bool with_names, bool with_types) {
+std::vector<std::string> ActualRows(const BatchOutcome& outcome, const ScriptRecord& record) {
   std::vector<std::string> rows;
   for (const ResultSet& result : outcome.results) {
-    if (with_names) rows.push_back(Joined(result.columns));
-    if (with_types) rows.push_back(Joined(result.types));
+    if (record.expect_names) rows.push_back(Joined(result.columns));
+    if (record.expect_types) rows.push_back(Joined(result.types));
+    if (record.expect_nulls) {
+      std::vector<std::string> nulls;
+      for (bool nullable : result.nullable) nulls.push_back(nullable ? "null" : "not null");
+      rows.push_back(Joined(nulls));
+    }
     for (const auto& row : result.rows) {
       std::string text;
       for (size_t i = 0; i < row.size(); ++i) text += (i ? "|" : "") + Cell(row[i]);
@@ -118,7 +123,7 @@ TEST_P(SqlScript, Passes) {
       case ScriptRecord::Kind::kQuery: {
         BatchOutcome outcome = current->Execute(record.sql);
         EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
-        EXPECT_EQ(ActualRows(outcome, record.expect_names, record.expect_types), record.expected);
+        EXPECT_EQ(ActualRows(outcome, record), record.expected);
         break;
       }
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
+#include <utility>
 
 #include "engine/common/error.h"
 #include "engine/tsql/bind/library_functions.h"
@@ -51,6 +53,7 @@ bool IsPredicate(const BoundExpr& e) {
     case BoundKind::kLike:
     case BoundKind::kIsNull:
     case BoundKind::kExists:
+    case BoundKind::kQuantified:
       return true;
     default:
       return false;
@@ -186,15 +189,39 @@ constexpr FunctionRule kFunctions[] = {
     {"nullif", "nullif", 2, 2},
     {"abs", "abs", 1, 1},
     {"charindex", "charindex", 2, 3},
+    // The level counter of a recursive CTE (see tsql/recursion_limit.h).
+    {"sqlengine_recursion", "sqlengine_recursion", 2, 2},
 };
 
 class Binder {
  public:
   explicit Binder(Catalog& catalog) : catalog_(catalog) {}
 
+  // Binds a statement's WITH list in order: each table sees the ones before
+  // it and itself (a recursive reference reads the columns of its first
+  // term, the anchor).
+  std::vector<BoundCommonTable> With(const std::vector<parse::CommonTable>& with) {
+    std::vector<BoundCommonTable> bound;
+    for (const parse::CommonTable& table : with) {
+      for (const CommonTableState& earlier : common_tables_) {
+        if (EqualsIgnoreCase(earlier.definition->name, table.name)) Refuse("CTE named twice");
+      }
+      common_tables_.push_back(CommonTableState{&table, std::nullopt});
+      visible_common_tables_ = common_tables_.size();
+      publishing_ = &common_tables_.back();
+      BoundQuery query = Query(*table.query, nullptr);
+      CommonTableState& state = common_tables_.back();
+      state.columns = NamedColumns(table, std::move(query.columns));
+      bound.push_back(BoundCommonTable{table.name, *state.columns, std::move(query)});
+      bound.back().query.columns = *state.columns;
+    }
+    return bound;
+  }
+
   BoundQuery Query(const parse::Query& query, const Scope* parent) {
     BoundQuery bound;
     std::vector<Scope> scopes;
+    CommonTableState* publish = std::exchange(publishing_, nullptr);
     for (size_t k = 0; k < query.terms.size(); ++k) {
       scopes.emplace_back();
       scopes.back().parent = parent;
@@ -202,8 +229,14 @@ class Binder {
           Block(*query.terms[k], scopes.back(), k == 0 ? &bound.columns : nullptr,
                 query.order_by.empty() || query.terms.size() > 1 ? nullptr : &query.order_by,
                 &bound.order_by));
+      if (k == 0 && publish != nullptr)
+        publish->columns = NamedColumns(*publish->definition, bound.columns);
     }
     bound.union_all = query.union_all;
+    bool ties = std::any_of(query.terms.begin(), query.terms.end(),
+                            [](const auto& term) { return term->top_ties; });
+    if (ties && query.terms.size() > 1) Refuse("WITH TIES in a UNION");
+    if (ties && query.order_by.empty()) throw MakeError(1062);
     if (query.terms.size() > 1) {
       UnifyUnionColumns(bound);
       for (const parse::OrderItem& item : query.order_by) {
@@ -216,8 +249,9 @@ class Binder {
   }
 
   BoundInsert Insert(const parse::InsertStatement& insert) {
-    std::optional<TableShape> table = catalog_.FindTable(insert.table);
-    if (!table) Refuse("unknown table");
+    if (CommonTableNamed(insert.table)) Refuse("INSERT into a CTE");
+    std::optional<TableShape> table = FindTable(insert.table);
+    if (table->view_query) Refuse("INSERT into a view");
     BoundInsert bound;
     bound.table_sql = table->sql;
     std::vector<const Column*> targets;
@@ -226,7 +260,7 @@ class Binder {
     } else {
       for (const std::string& name : insert.columns) {
         const Column* column = FindColumn(table->columns, name);
-        if (column == nullptr) Refuse("unknown column");
+        if (column == nullptr) throw MakeError(207, {name});
         if (std::find(targets.begin(), targets.end(), column) != targets.end())
           Refuse("column listed twice");
         targets.push_back(column);
@@ -235,7 +269,14 @@ class Binder {
     for (const Column* column : targets) bound.columns.push_back(column->name);
     Scope none;
     for (const auto& row : insert.rows) {
-      if (row.size() != targets.size()) Refuse("value count");
+      if (row.size() != targets.size()) {
+        if (!insert.columns.empty()) throw MakeError(row.size() < targets.size() ? 109 : 110);
+        // The executor lists the columns of a table with an identity column.
+        bool identity = std::any_of(targets.begin(), targets.end(),
+                                    [](const Column* column) { return column->type.identity; });
+        if (identity) Refuse("value count");
+        throw MakeError(213);
+      }
       std::vector<Bound> values;
       for (size_t k = 0; k < row.size(); ++k) {
         const Column& column = *targets[k];
@@ -263,7 +304,7 @@ class Binder {
       if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
-      if (column == nullptr) Refuse("unknown column");
+      if (column == nullptr) throw MakeError(207, {assignment.column.back()});
       if (column->type.identity) Refuse("identity column");
       for (const BoundAssignment& earlier : bound.assignments) {
         if (earlier.column == column->name) Refuse("column assigned twice");
@@ -278,6 +319,11 @@ class Binder {
     return bound;
   }
 
+  Bound Condition(const Expr& condition) {
+    Scope none;
+    return Predicate(condition, none, Clause::kWhere);
+  }
+
   BoundChange Delete(const parse::DeleteStatement& statement) {
     Scope scope;
     BoundChange bound;
@@ -287,6 +333,17 @@ class Binder {
   }
 
  private:
+  // ---- names
+
+  // The table `name` names. Throws 208 when nothing of that name exists,
+  // NotBound when it is something the binder cannot describe.
+  std::optional<TableShape> FindTable(const std::vector<std::string>& name) {
+    std::optional<TableShape> table = catalog_.FindTable(name);
+    if (table) return table;
+    if (!catalog_.ObjectExists(name)) throw MakeError(208, {name.back()});
+    Refuse("a table the binder cannot describe");
+  }
+
   // ---- data changes
 
   static const Column* FindColumn(const std::vector<Column>& columns, const std::string& name) {
@@ -347,8 +404,9 @@ class Binder {
       }
     }
     if (!in_from) {
-      std::optional<TableShape> table = catalog_.FindTable(name);
-      if (!table) Refuse("unknown table");
+      if (CommonTableNamed(name)) Refuse("change of a CTE");
+      std::optional<TableShape> table = FindTable(name);
+      if (table->view_query) Refuse("change of a view");
       // The same table under another name in FROM is a self-join SQL Server
       // resolves by its own rules.
       if (FindLeaf(sources, [&](const BoundSource& leaf) { return leaf.table_sql == table->sql; }))
@@ -365,7 +423,8 @@ class Binder {
     const Binding& target = scope.bindings[*in_from];
     const BoundSource* leaf = FindLeaf(
         sources, [&](const BoundSource& source) { return source.alias == target.sql_alias; });
-    if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable) Refuse("target not a table");
+    if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable || leaf->named_query)
+      Refuse("target not a table");
     bound.table_sql = leaf->table_sql;
     bound.alias = leaf->alias;
     // SQLite names the target of an UPDATE or DELETE only once: the inner
@@ -428,10 +487,33 @@ class Binder {
                          const std::vector<parse::OrderItem>* order_by,
                          std::vector<BoundOrder>* orders) {
     BoundSelectBlock bound;
+    // TOP n PERCENT counts a copy of its query: not one that reads an
+    // enclosing query's row, nor copies nested without end.
+    constexpr int kMaxPercentNesting = 8;
+    const bool percent = block.top != nullptr && block.top_percent;
+    if (percent && (scope.parent != nullptr || percent_nesting_ >= kMaxPercentNesting))
+      Refuse("TOP PERCENT here");
+    if (percent) ++percent_nesting_;
+    struct Leave {
+      int& nesting;
+      bool percent;
+      ~Leave() {
+        if (percent) --nesting;
+      }
+    } leave{percent_nesting_, percent};
     for (const auto& source : block.from) bound.from.push_back(Source(*source, scope));
     if (block.top) {
       bound.top = Value(*block.top, scope, Clause::kTop);
-      if (ClassOf(bound.top->type.type) != TypeClass::kInteger) Refuse("TOP count");
+      bound.top_percent = block.top_percent;
+      bound.top_ties = block.top_ties;
+      // Each row of a DISTINCT list would carry its rank and stay.
+      if (block.top_ties && block.distinct) Refuse("DISTINCT TOP WITH TIES");
+      if (block.top_percent) {
+        if (!IsNumeric(bound.top->type.type) || bound.top->type.type == SqlType::kBit)
+          Refuse("TOP PERCENT of this type");
+      } else if (ClassOf(bound.top->type.type) != TypeClass::kInteger) {
+        Refuse("TOP count");
+      }
     }
     bound.distinct = block.distinct;
     if (block.where) bound.where = Predicate(*block.where, scope, Clause::kWhere);
@@ -501,7 +583,8 @@ class Binder {
                        const std::vector<parse::SelectItem>& items) {
     if (expr.kind == ExprKind::kLiteral && expr.literal == parse::LiteralKind::kInteger) {
       int ordinal = std::atoi(expr.value.c_str());
-      if (ordinal < 1 || ordinal > static_cast<int>(columns.size())) Refuse("ORDER BY position");
+      if (ordinal < 1 || ordinal > static_cast<int>(columns.size()))
+        throw MakeError(108, {expr.value});
       return ordinal;
     }
     if (expr.kind != ExprKind::kColumn || expr.names.size() != 1) return 0;
@@ -523,7 +606,7 @@ class Binder {
 
   void UnifyUnionColumns(BoundQuery& bound) {
     for (const BoundSelectBlock& term : bound.terms) {
-      if (term.items.size() != bound.columns.size()) Refuse("UNION widths");
+      if (term.items.size() != bound.columns.size()) throw MakeError(205);
     }
     for (size_t c = 0; c < bound.columns.size(); ++c) {
       std::optional<ColumnType> common;
@@ -550,15 +633,31 @@ class Binder {
     auto bound = std::make_unique<BoundSource>();
     switch (source.kind) {
       case parse::TableSource::Kind::kTable: {
-        std::optional<TableShape> table = catalog_.FindTable(source.name);
-        if (!table) Refuse("unknown table");
+        if (const CommonTableState* common = CommonTableNamed(source.name)) {
+          if (!common->columns) Refuse("recursive reference in the anchor");
+          bound->kind = BoundSource::Kind::kTable;
+          bound->table_sql = QuoteSqliteName(common->definition->name);
+          bound->named_query = true;
+          Binding binding;
+          binding.aliased = !source.alias.empty();
+          binding.exposed = binding.aliased ? source.alias : source.name.back();
+          binding.columns = *common->columns;
+          bound->alias = AddBinding(scope, std::move(binding));
+          return bound;
+        }
+        std::optional<TableShape> table = FindTable(source.name);
         bound->kind = BoundSource::Kind::kTable;
         bound->table_sql = table->sql;
+        bound->schema = table->schema;
         Binding binding;
         binding.aliased = !source.alias.empty();
         binding.exposed = binding.aliased ? source.alias : source.name.back();
         binding.columns = table->columns;
         binding.column_defaults = table->column_defaults;
+        if (table->view_query) {
+          binding.columns = ViewColumns(*table);
+          bound->named_query = true;
+        }
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
       }
@@ -568,9 +667,15 @@ class Binder {
         Binding binding;
         binding.aliased = true;
         binding.exposed = source.alias;
-        for (const Column& column : bound->derived->columns) {
-          if (column.name.empty()) Refuse("unnamed derived column");
-          binding.columns.push_back(column);
+        std::vector<Column>& columns = bound->derived->columns;
+        if (!source.columns.empty()) {
+          if (columns.size() > source.columns.size()) throw MakeError(8158, {source.alias});
+          if (columns.size() < source.columns.size()) throw MakeError(8159, {source.alias});
+          for (size_t k = 0; k < columns.size(); ++k) columns[k].name = source.columns[k];
+        }
+        for (size_t k = 0; k < columns.size(); ++k) {
+          if (columns[k].name.empty()) throw MakeError(8155, {std::to_string(k + 1), source.alias});
+          binding.columns.push_back(columns[k]);
         }
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
@@ -598,6 +703,29 @@ class Binder {
     if (source.join == parse::JoinKind::kRight || source.join == parse::JoinKind::kFull)
       make_nullable(left_begin, right_begin);
     return bound;
+  }
+
+  // A view's columns: its names, the types of its query bound where the
+  // view stands (its names resolve in the view's database, not the reader's
+  // scope). SQLite reads the view itself.
+  std::vector<Column> ViewColumns(const TableShape& view) {
+    constexpr int kMaxViewNesting = 32;
+    if (view_depth_ >= kMaxViewNesting) Refuse("views nested too deeply");
+    ++view_depth_;
+    bool inside = std::exchange(inside_aggregate_, false);
+    // The reading statement's WITH list is not the view's.
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    BoundQuery query = Query(*view.view_query, nullptr);
+    visible_common_tables_ = visible;
+    inside_aggregate_ = inside;
+    --view_depth_;
+    if (query.columns.size() != view.columns.size()) Refuse("view changed its width");
+    std::vector<Column> columns = std::move(query.columns);
+    for (size_t k = 0; k < columns.size(); ++k) {
+      columns[k].name = view.columns[k].name;
+      columns[k].type.identity = false;
+    }
+    return columns;
   }
 
   std::string AddBinding(Scope& scope, Binding binding) {
@@ -628,18 +756,24 @@ class Binder {
     return node;
   }
 
+  // Throws 207 for a name no source in reach has, 209 for one that two
+  // sources of the same query have; NotBound where the name may be no
+  // column at all (a function's date part) or where SQL Server says
+  // something else (a qualifier that names no source).
   Bound ResolveColumn(const Expr& expr, const Scope& scope) {
     std::vector<std::string> qualifier(expr.names.begin(), expr.names.end() - 1);
     const std::string& name = expr.names.back();
     bool outer = false;
+    bool qualifier_found = qualifier.empty();
     for (const Scope* level = &scope; level != nullptr; level = level->parent) {
       const Binding* found_binding = nullptr;
       const Column* found = nullptr;
       for (const Binding& binding : level->bindings) {
         if (!Qualifies(binding, qualifier)) continue;
+        qualifier_found = true;
         for (const Column& column : binding.columns) {
           if (!EqualsIgnoreCase(column.name, name)) continue;
-          if (found != nullptr) Refuse("ambiguous column");
+          if (found != nullptr) throw MakeError(209, {name});
           found = &column;
           found_binding = &binding;
         }
@@ -647,7 +781,10 @@ class Binder {
       if (found != nullptr) return ColumnNode(*found_binding, *found, outer);
       outer = true;
     }
-    Refuse("unknown column");
+    // (Niladic functions such as SYSTEM_USER are reserved words the parser
+    // hands on before they get here.)
+    if (!qualifier_found || name_errors_held_ > 0) Refuse("unknown column");
+    throw MakeError(207, {name});
   }
 
   // ---- grouping
@@ -697,7 +834,7 @@ class Binder {
         return ResolveColumn(expr, scope);
       case ExprKind::kVariable: {
         std::optional<ColumnType> type = catalog_.VariableType(expr.value);
-        if (!type) Refuse("undeclared variable");
+        if (!type) throw MakeError(137, {expr.value});
         type->nullable = true;
         type->identity = false;
         Bound node = Make(BoundKind::kParameter, *type);
@@ -743,6 +880,8 @@ class Binder {
       }
       case ExprKind::kInQuery:
         return InQuery(expr, scope, clause);
+      case ExprKind::kQuantified:
+        return Quantified(expr, scope, clause);
       case ExprKind::kLike:
         return Like(expr, scope, clause);
       case ExprKind::kIsNull: {
@@ -785,7 +924,9 @@ class Binder {
     BoundSelectBlock& block = query.terms.front();
     bool aggregate = HasAggregate(*block.items[0]);
     if (aggregate && block.group_by.empty() && !block.having) return;
-    if (block.top && block.top->kind == BoundKind::kLiteral && block.top->sql == "1") return;
+    if (block.top && !block.top_percent && !block.top_ties && block.top->kind == BoundKind::kLiteral &&
+        block.top->sql == "1")
+      return;
     if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
       Refuse("subquery shape");
     ColumnType type = block.items[0]->type;
@@ -812,6 +953,15 @@ class Binder {
         type = ColumnType{SqlType::kFloat};
         if (sql.front() == '.') sql = "0" + sql;
         break;
+      case parse::LiteralKind::kMoney: {
+        type = *ColumnTypeFromName("money", {});
+        if (sql.find_first_of("eE") != std::string::npos) Refuse("money constant with exponent");
+        if (sql.front() == '.') sql = "0" + sql;
+        size_t point = sql.find('.');
+        // Money keeps four decimals.
+        if (point != std::string::npos && sql.size() - point - 1 > 4) sql = "round(" + sql + ", 4)";
+        break;
+      }
       case parse::LiteralKind::kString:
       case parse::LiteralKind::kNationalString: {
         bool national = expr.literal == parse::LiteralKind::kNationalString;
@@ -850,9 +1000,13 @@ class Binder {
       SqlType type;
     };
     static constexpr Known kKnown[] = {
-        {"rowcount", SqlType::kInt},  {"error", SqlType::kInt},
-        {"trancount", SqlType::kInt}, {"nestlevel", SqlType::kInt},
-        {"spid", SqlType::kSmallInt}, {"identity", SqlType::kDecimal}};
+        {"rowcount", SqlType::kInt},        {"error", SqlType::kInt},
+        {"trancount", SqlType::kInt},       {"nestlevel", SqlType::kInt},
+        {"spid", SqlType::kSmallInt},       {"identity", SqlType::kDecimal},
+        {"datefirst", SqlType::kTinyInt},   {"textsize", SqlType::kInt},
+        {"lock_timeout", SqlType::kInt},    {"max_precision", SqlType::kTinyInt},
+        {"language", SqlType::kNVarChar},   {"servername", SqlType::kNVarChar},
+        {"servicename", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -861,6 +1015,7 @@ class Binder {
       } else {
         type.nullable = false;
       }
+      if (known.type == SqlType::kNVarChar) type.length = 128;  // sysname
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
       return node;
@@ -1008,6 +1163,26 @@ class Binder {
     return node;
   }
 
+  // x op ALL / ANY (query): the comparison of x with the query's column is
+  // typed as `x op column` would be.
+  Bound Quantified(const Expr& expr, const Scope& scope, Clause clause) {
+    Bound node = Make(BoundKind::kQuantified, ColumnType{SqlType::kBit});
+    node->op = expr.value;
+    node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+    if (node->query->columns.size() != 1) Refuse("quantified subquery width");
+    Column& listed = node->query->columns[0];
+    listed.name = "sqlengine_value";
+    Bound column = Make(BoundKind::kColumn, listed.type);
+    column->sql = "\"sqlengine_quantified\".\"sqlengine_value\"";
+    std::vector<Bound> operands;
+    operands.push_back(Value(*expr.args[0], scope, clause));
+    operands.push_back(std::move(column));
+    Bound comparison = Compared(BoundKind::kComparison, std::move(operands));
+    comparison->op = expr.op;
+    node->args.push_back(std::move(comparison));
+    return node;
+  }
+
   Bound Like(const Expr& expr, const Scope& scope, Clause clause) {
     Bound node = Make(BoundKind::kLike, ColumnType{SqlType::kBit});
     node->negated = expr.negated;
@@ -1084,14 +1259,14 @@ class Binder {
     Bound node = Make(BoundKind::kConvert, *target);
     if (expr.args.size() > 1) {
       Bound style = Value(*expr.args[1], scope, clause);
-      bool styled = (ClassOf(value->type.type) == TypeClass::kDateTime &&
-                     ClassOf(target->type) == TypeClass::kCharacter) ||
-                    (ClassOf(value->type.type) == TypeClass::kCharacter &&
-                     ClassOf(target->type) == TypeClass::kDateTime) ||
-                    ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
-                      ClassOf(value->type.type) == TypeClass::kApproximate) &&
-                     ClassOf(target->type) == TypeClass::kCharacter &&
-                     Convertible(value->type, *target));
+      bool styled =
+          (ClassOf(value->type.type) == TypeClass::kDateTime &&
+           ClassOf(target->type) == TypeClass::kCharacter) ||
+          (ClassOf(value->type.type) == TypeClass::kCharacter &&
+           ClassOf(target->type) == TypeClass::kDateTime) ||
+          ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
+            ClassOf(value->type.type) == TypeClass::kApproximate) &&
+           ClassOf(target->type) == TypeClass::kCharacter && Convertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));
@@ -1113,6 +1288,7 @@ class Binder {
       if (candidate.name == name) rule = &candidate;
     }
     if (expr.distinct || expr.count_star) Refuse("function");
+    if (Bound session = SessionFunction(expr, scope, clause)) return session;
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
     if (count < rule->min_args || count > rule->max_args) Refuse("argument count");
@@ -1207,10 +1383,51 @@ class Binder {
     return node;
   }
 
+  // Functions answered from the session: SCOPE_IDENTITY(), DB_NAME(),
+  // USER_NAME(), SUSER_SNAME() (without arguments; with one they read the
+  // catalog, which the older path does) and IS_SRVROLEMEMBER(role [, login]).
+  // Null for another function.
+  Bound SessionFunction(const Expr& expr, const Scope& scope, Clause clause) {
+    const std::string& name = expr.names[0];
+    if (name == "scope_identity" && expr.args.empty()) {
+      ColumnType type{SqlType::kDecimal};
+      type.precision = 38;
+      Bound node = Make(BoundKind::kParameter, type);
+      node->sql = std::string(kSystemVariablePrefix) + "identity";
+      return node;
+    }
+    if ((name == "db_name" || name == "user_name" || name == "suser_sname") && expr.args.empty()) {
+      ColumnType type{SqlType::kNVarChar};
+      type.length = 128;  // sysname
+      type.nullable = false;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = name;
+      return node;
+    }
+    if (name == "is_srvrolemember" && (expr.args.size() == 1 || expr.args.size() == 2)) {
+      Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      node->sql = name;
+      for (const auto& arg : expr.args) {
+        Bound value = Value(*arg, scope, clause);
+        if (ClassOf(value->type.type) != TypeClass::kCharacter) Refuse("role name");
+        node->args.push_back(std::move(value));
+      }
+      return node;
+    }
+    return nullptr;
+  }
+
   // A function of the library table (library_functions.h).
   Bound Library(const Expr& expr, const Scope& scope, Clause clause) {
     std::vector<Bound> args;
     std::vector<ArgumentShape> shapes;
+    // A function the library does not know may take words that are no
+    // columns (DATENAME(weekday, d)).
+    ++name_errors_held_;
+    struct Release {
+      int& held;
+      ~Release() { --held; }
+    } release{name_errors_held_};
     for (const auto& arg : expr.args) {
       Bound bound = Value(*arg, scope, clause);
       ArgumentShape shape{bound->type, bound->null_literal, std::nullopt};
@@ -1274,7 +1491,8 @@ class Binder {
         } else if (type_class == TypeClass::kApproximate) {
           type = ColumnType{SqlType::kFloat};
         } else {
-          type = ColumnType{SqlType::kMoney};
+          // Money and smallmoney sum as money, four decimals kept.
+          type = *ColumnTypeFromName("money", {});
         }
       }
       type.nullable = true;
@@ -1284,26 +1502,85 @@ class Binder {
     return node;
   }
 
+  // ---- common table expressions
+
+  struct CommonTableState {
+    const parse::CommonTable* definition;
+    std::optional<std::vector<Column>> columns;  // known once its anchor is bound
+  };
+
+  // The columns of `table` under the names its column list gives.
+  static std::vector<Column> NamedColumns(const parse::CommonTable& table,
+                                          std::vector<Column> columns) {
+    if (!table.columns.empty()) {
+      if (columns.size() > table.columns.size()) throw MakeError(8158, {table.name});
+      if (columns.size() < table.columns.size()) throw MakeError(8159, {table.name});
+      for (size_t k = 0; k < columns.size(); ++k) columns[k].name = table.columns[k];
+    }
+    for (size_t k = 0; k < columns.size(); ++k) {
+      if (columns[k].name.empty()) throw MakeError(8155, {std::to_string(k + 1), table.name});
+      columns[k].type.identity = false;
+    }
+    return columns;
+  }
+
+  // The visible common table a one-part name refers to, else null.
+  const CommonTableState* CommonTableNamed(const std::vector<std::string>& name) const {
+    if (name.size() != 1) return nullptr;
+    for (size_t k = visible_common_tables_; k-- > 0;) {
+      if (EqualsIgnoreCase(common_tables_[k].definition->name, name[0])) return &common_tables_[k];
+    }
+    return nullptr;
+  }
+
   Catalog& catalog_;
   bool inside_aggregate_ = false;
+  int view_depth_ = 0;
+  // While positive, an unknown column is NotBound rather than 207.
+  int name_errors_held_ = 0;
+  int percent_nesting_ = 0;  // TOP n PERCENT blocks being bound inside each other
+  // A deque: the states' addresses stay valid as tables are added.
+  std::deque<CommonTableState> common_tables_;
+  size_t visible_common_tables_ = 0;
+  // The common table whose anchor the next Query() call binds.
+  CommonTableState* publishing_ = nullptr;
 };
+
+// Binds the statement's WITH list, then the statement itself by `bind`
+// (which sees the list's tables), and hands the bound list to the result.
+template <typename Bind>
+auto BindAfterWith(Catalog& catalog, const std::vector<parse::CommonTable>& with, Bind bind) {
+  Binder binder(catalog);
+  std::vector<BoundCommonTable> tables = binder.With(with);
+  auto bound = bind(binder);
+  bound.with = std::move(tables);
+  return bound;
+}
 
 }  // namespace
 
-BoundQuery Bind(const parse::Query& query, Catalog& catalog) {
-  return Binder(catalog).Query(query, nullptr);
+BoundQuery Bind(const parse::Query& query, Catalog& catalog,
+                const std::vector<parse::CommonTable>& with) {
+  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Query(query, nullptr); });
 }
 
-BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog) {
-  return Binder(catalog).Insert(insert);
+BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with) {
+  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Insert(insert); });
 }
 
-BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog) {
-  return Binder(catalog).Update(update);
+BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with) {
+  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Update(update); });
 }
 
-BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog) {
-  return Binder(catalog).Delete(statement);
+BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with) {
+  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Delete(statement); });
+}
+
+std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& catalog) {
+  return Binder(catalog).Condition(condition);
 }
 
 }  // namespace sqlengine::tsql::bind

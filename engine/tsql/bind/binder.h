@@ -23,14 +23,25 @@ class NotBound : public std::runtime_error {
 // Throws NotBound, or SqlError for a query SQL Server refuses that the older
 // path would run with a wrong answer (8118 / 8120: a column neither grouped
 // nor aggregated).
-BoundQuery Bind(const parse::Query& query, Catalog& catalog);
+// `with`: the WITH list written in front of the statement; its tables are
+// visible throughout the statement and hide catalog tables of their names.
+BoundQuery Bind(const parse::Query& query, Catalog& catalog,
+                const std::vector<parse::CommonTable>& with = {});
 
 // INSERT, UPDATE and DELETE: the same names and types as a query's, each
 // written value converted to its column's type by SQL Server's rules for
 // assignment. Throws NotBound as Bind does (also for a value count that does
 // not match the column list, which the older path reports).
-BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog);
-BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog);
-BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog);
+BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with = {});
+BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with = {});
+BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog,
+                       const std::vector<parse::CommonTable>& with = {});
+
+// A search condition standing alone (IF / WHILE): variables, subqueries,
+// EXISTS; no columns outside its subqueries. Throws as Bind does, and
+// NotBound when the expression is a value rather than a condition.
+std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& catalog);
 
 }  // namespace sqlengine::tsql::bind

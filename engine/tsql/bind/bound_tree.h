@@ -35,6 +35,10 @@ enum class BoundKind {
   kCall,       // sql: the SQLite function; args
   kAggregate,  // sql: count / sum / avg / min / max; count_star; distinct
   kSubquery,
+  // value op ALL | ANY (query): args: the comparison of the value with the
+  // query's one column, read as "sqlengine_quantified"."sqlengine_value";
+  // op: "all" or "any".
+  kQuantified,
 };
 
 struct BoundExpr {
@@ -56,7 +60,10 @@ struct BoundExpr {
 
 struct BoundSource {
   enum class Kind { kTable, kDerived, kJoin } kind = Kind::kTable;
-  std::string table_sql;  // "schema"."table"
+  std::string table_sql;  // "schema"."table"; a common table: "name"
+  std::string schema;     // the SQLite schema of a table or view; "" for a common table
+  // table_sql names a view or a common table: not a table a change writes.
+  bool named_query = false;
   std::string alias;      // the SQLite alias every column reference uses
   std::unique_ptr<BoundQuery> derived;
   std::string join;  // "JOIN", "LEFT JOIN" ...
@@ -72,6 +79,8 @@ struct BoundOrder {
 
 struct BoundSelectBlock {
   std::unique_ptr<BoundExpr> top;
+  bool top_percent = false;  // top is a percentage of the rows, rounded up
+  bool top_ties = false;     // the rows tied with the last one by ORDER BY come too
   bool distinct = false;
   std::vector<std::unique_ptr<BoundExpr>> items;
   std::vector<std::unique_ptr<BoundSource>> from;
@@ -80,15 +89,27 @@ struct BoundSelectBlock {
   std::unique_ptr<BoundExpr> having;
 };
 
+struct BoundCommonTable;
+
 struct BoundQuery {
+  // The statement's WITH list (only on the statement's own query).
+  std::vector<BoundCommonTable> with;
   std::vector<BoundSelectBlock> terms;
   std::vector<bool> union_all;
   std::vector<BoundOrder> order_by;
   std::vector<Column> columns;  // the result: names ("" for an unnamed expression) and types
 };
 
+// A common table expression: SQLite reads it by its name.
+struct BoundCommonTable {
+  std::string name;
+  std::vector<Column> columns;
+  BoundQuery query;
+};
+
 // INSERT: every value converted as its column stores it.
 struct BoundInsert {
+  std::vector<BoundCommonTable> with;
   std::string table_sql;             // "schema"."table"
   std::vector<std::string> columns;  // as the table spells them, in the order written
   std::vector<std::vector<std::unique_ptr<BoundExpr>>> rows;  // VALUES
@@ -104,6 +125,7 @@ struct BoundAssignment {
 // FROM clause's other sources; the inner joins that held the target are
 // conditions in `where`.
 struct BoundChange {
+  std::vector<BoundCommonTable> with;
   std::string table_sql;
   std::string alias;
   std::vector<BoundAssignment> assignments;  // UPDATE only

@@ -2,12 +2,14 @@
 // What the binder asks of the session: tables and their declared columns,
 // and the declared types of variables.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/parse/syntax_tree.h"
 
 namespace sqlengine::tsql::bind {
 
@@ -19,6 +21,10 @@ struct TableShape {
   // Beside columns: each one's default as the SQLite expression the table
   // declares, "" for none.
   std::vector<std::string> column_defaults;
+  // A view the front end created: its query as written (the binder binds
+  // it for the columns' types; `columns` then holds only the view's column
+  // names). Null for a table.
+  std::shared_ptr<const parse::Query> view_query;
 };
 
 class Catalog {
@@ -26,9 +32,13 @@ class Catalog {
   virtual ~Catalog() = default;
   // `name`: 1 to 3 parts as written (database, owner, table; an omitted part
   // is ""). nullopt when no table of that name is visible, or when it is not
-  // a table the binder can describe (catalog views, views with undeclared
-  // column types); the statement then takes the older path.
+  // a table the binder can describe (catalog views, views the front end did
+  // not create); the statement then takes the older path.
   virtual std::optional<TableShape> FindTable(const std::vector<std::string>& name) = 0;
+  // Whether `name` reaches anything a statement may read (a table, a view,
+  // a catalog view ...): when it does not, the binder reports SQL Server's
+  // 208 itself.
+  virtual bool ObjectExists(const std::vector<std::string>& name) = 0;
   // The declared type of @name; nullopt when it is not declared.
   virtual std::optional<ColumnType> VariableType(std::string_view name) = 0;
 };

@@ -18,6 +18,24 @@ using bind::TypeClass;
 
 class Generator {
  public:
+  // Tables of the current database are named without "main"; outside_main()
+  // tells whether the query read another schema's.
+  void SchemaFree() { schema_free_ = true; }
+  bool outside_main() const { return outside_main_; }
+
+  // "WITH name (columns) AS (query), ... " or "".
+  std::string With(const std::vector<bind::BoundCommonTable>& with) {
+    std::string sql;
+    for (const bind::BoundCommonTable& table : with) {
+      sql += sql.empty() ? "WITH " : ", ";
+      sql += QuoteSqliteName(table.name) + " (";
+      for (size_t k = 0; k < table.columns.size(); ++k)
+        sql += (k > 0 ? ", " : "") + QuoteSqliteName(table.columns[k].name);
+      sql += ") AS (" + Query(table.query) + ")";
+    }
+    return sql.empty() ? sql : sql + " ";
+  }
+
   std::string Query(const BoundQuery& query) {
     std::string sql;
     bool compound = query.terms.size() > 1;
@@ -26,28 +44,58 @@ class Generator {
       const BoundSelectBlock& term = query.terms[k];
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
-        sql += "SELECT * FROM (" + Block(term, query) + " LIMIT " + Top(*term.top) + ")";
+        std::string block = Block(term, query);
+        sql += "SELECT * FROM (" + block + " LIMIT " + Limit(term, block) + ")";
       } else {
         sql += Block(term, query);
       }
     }
-    if (!query.order_by.empty()) {
-      sql += " ORDER BY ";
-      for (size_t k = 0; k < query.order_by.size(); ++k) {
-        const bind::BoundOrder& order = query.order_by[k];
-        if (k > 0) sql += ", ";
-        sql += order.expr ? Expr(*order.expr) : std::to_string(order.ordinal);
-        // Columns sort by their declared collation; other character data
-        // sorts as the server's collation compares it.
-        const BoundExpr& sorted = order.expr ? *order.expr
-                                             : *query.terms.front().items[order.ordinal - 1];
-        if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
-          sql += " COLLATE " + std::string(kTextCollation);
-        if (order.descending) sql += " DESC";
-      }
-    }
-    if (!compound && query.terms.front().top) sql += " LIMIT " + Top(*query.terms.front().top);
+    if (!query.order_by.empty()) sql += " ORDER BY " + OrderList(query, false);
+    const BoundSelectBlock& first = query.terms.front();
+    if (!compound && first.top && first.top_ties) return WithTies(query, sql);
+    if (!compound && first.top) sql += " LIMIT " + Limit(first, sql);
     return sql;
+  }
+
+  // The ORDER BY list. A window's ORDER BY takes no positions: with
+  // `positions_as_items` a position is written as its item's expression.
+  std::string OrderList(const BoundQuery& query, bool positions_as_items) {
+    std::string sql;
+    for (size_t k = 0; k < query.order_by.size(); ++k) {
+      const bind::BoundOrder& order = query.order_by[k];
+      if (k > 0) sql += ", ";
+      const BoundExpr& sorted =
+          order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
+      sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
+      // Columns sort by their declared collation; other character data
+      // sorts as the server's collation compares it.
+      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+        sql += " COLLATE " + std::string(kTextCollation);
+      if (order.descending) sql += " DESC";
+    }
+    return sql;
+  }
+
+  // TOP n [PERCENT] WITH TIES: the rows whose rank by the ORDER BY is within
+  // the first n, so the rows tied with the n-th come too. `counted` is the
+  // query without its LIMIT, for PERCENT.
+  std::string WithTies(const BoundQuery& query, const std::string& counted) {
+    const BoundSelectBlock& block = query.terms.front();
+    std::string ranked =
+        Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+    std::string sql = "SELECT ";
+    for (size_t k = 0; k < block.items.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += PositionalName(k);
+      if (k < query.columns.size() && !query.columns[k].name.empty())
+        sql += " AS " + QuoteSqliteName(query.columns[k].name);
+    }
+    return sql + " FROM (" + ranked + ") WHERE \"sqlengine_rank\" <= " + Limit(block, counted) +
+           " ORDER BY \"sqlengine_rank\"";
+  }
+
+  static std::string PositionalName(size_t k) {
+    return "\"sqlengine_c" + std::to_string(k + 1) + "\"";
   }
 
   std::string Insert(const bind::BoundInsert& insert) {
@@ -83,6 +131,10 @@ class Generator {
     return sql;
   }
 
+  std::string Condition(const BoundExpr& condition) {
+    return "SELECT CASE WHEN " + Expr(condition) + " THEN 1 ELSE 0 END";
+  }
+
   std::string Delete(const bind::BoundChange& change) {
     std::string sql = "DELETE FROM " + change.table_sql + " AS " + change.alias;
     if (change.from.empty()) {
@@ -97,23 +149,41 @@ class Generator {
   }
 
  private:
+  bool schema_free_ = false;
+  bool outside_main_ = false;
+
+  // The row count of `block`'s TOP; `counted` is the query it limits, as
+  // it reads without the LIMIT. n PERCENT is n percent of that query's
+  // rows, rounded up, counted through a copy of it.
+  std::string Limit(const BoundSelectBlock& block, const std::string& counted) {
+    if (!block.top_percent) return Top(*block.top);
+    return "(SELECT CAST(p AS INTEGER) + (p > CAST(p AS INTEGER)) FROM (SELECT count(*) * (" +
+           Expr(*block.top) + ") / 100.0 AS p FROM (" + counted + ")))";
+  }
+
   std::string Top(const BoundExpr& top) {
     if (top.kind == BoundKind::kLiteral && !top.sql.starts_with("-")) return top.sql;
     // A negative count from a variable is error 1014.
     return "sqlengine_top_count(" + Expr(top) + ")";
   }
 
-  std::string Block(const BoundSelectBlock& block, const BoundQuery& query) {
+  // With a `rank`, the items are named by position and the rank comes
+  // after them as "sqlengine_rank" (see WithTies).
+  std::string Block(const BoundSelectBlock& block, const BoundQuery& query,
+                    const std::string& rank = {}) {
     std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       sql += ServerCollated(*block.items[k]);
-      // Derived tables and subqueries are read by these names.
-      if (&block == &query.terms.front() && k < query.columns.size() &&
-          !query.columns[k].name.empty()) {
+      if (!rank.empty()) {
+        sql += " AS " + PositionalName(k);
+      } else if (&block == &query.terms.front() && k < query.columns.size() &&
+                 !query.columns[k].name.empty()) {
+        // Derived tables and subqueries are read by these names.
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
       }
     }
+    if (!rank.empty()) sql += ", " + rank + " AS \"sqlengine_rank\"";
     sql += Sources(block.from);
     if (block.where) sql += " WHERE " + Expr(*block.where);
     if (!block.group_by.empty()) {
@@ -137,13 +207,22 @@ class Generator {
   std::string Source(const BoundSource& source) {
     switch (source.kind) {
       case BoundSource::Kind::kTable:
+        if (schema_free_ && !source.schema.empty()) {
+          if (source.schema != "main") outside_main_ = true;
+          // table_sql is "schema"."name".
+          return source.table_sql.substr(QuoteSqliteName(source.schema).size() + 1) + " AS " +
+                 source.alias;
+        }
         return source.table_sql + " AS " + source.alias;
       case BoundSource::Kind::kDerived:
         return "(" + Query(*source.derived) + ") AS " + source.alias;
       case BoundSource::Kind::kJoin:
         break;
     }
-    std::string sql = Source(*source.left) + " " + source.join + " " + Source(*source.right);
+    // A join on the right (a JOIN (b JOIN c ON x) ON y) keeps its parentheses.
+    std::string right = Source(*source.right);
+    if (source.right->kind == BoundSource::Kind::kJoin) right = "(" + right + ")";
+    std::string sql = Source(*source.left) + " " + source.join + " " + right;
     if (source.on) sql += " ON " + Expr(*source.on);
     return sql;
   }
@@ -235,8 +314,22 @@ class Generator {
       }
       case BoundKind::kSubquery:
         return "(" + Query(*e.query) + ")";
+      case BoundKind::kQuantified:
+        return Quantified(e);
     }
     return "NULL";
+  }
+
+  // ALL: false when some row compares false, else unknown when some row
+  // compares unknown, else true (also for no rows). ANY: true when some row
+  // compares true, else unknown when some compares unknown, else false.
+  std::string Quantified(const BoundExpr& e) {
+    std::string rows = "SELECT 1 FROM (" + Query(*e.query) + ") AS \"sqlengine_quantified\" WHERE ";
+    std::string comparison = Expr(*e.args[0]);
+    bool all = e.op == "all";
+    return "(CASE WHEN EXISTS (" + rows + (all ? "NOT " : "") + comparison + ") THEN " +
+           (all ? "0" : "1") + " WHEN EXISTS (" + rows + comparison + " IS NULL) THEN NULL ELSE " +
+           (all ? "1" : "0") + " END)";
   }
 
   // For `column = 'text'`, a range the column's NOCASE index can serve:
@@ -329,10 +422,12 @@ class Generator {
   }
 };
 
-// The text of a data change: its errors report the statement's line.
-SqliteText ChangeText(std::string sql, int line) {
+// The text of a statement after its WITH list: its errors report the
+// statement's line.
+SqliteText ChangeText(std::string with, std::string sql, int line) {
   SqliteText text;
-  text.sql = std::move(sql);
+  text.statement_offset = with.size();
+  text.sql = std::move(with) + std::move(sql);
   text.lines.emplace_back(0, line);
   return text;
 }
@@ -340,21 +435,36 @@ SqliteText ChangeText(std::string sql, int line) {
 }  // namespace
 
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line) {
-  return ChangeText(Generator().Insert(insert), line);
+  Generator generator;
+  return ChangeText(generator.With(insert.with), generator.Insert(insert), line);
 }
 
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line) {
-  return ChangeText(Generator().Update(update), line);
+  Generator generator;
+  return ChangeText(generator.With(update.with), generator.Update(update), line);
 }
 
 SqliteText GenerateDelete(const bind::BoundChange& change, int line) {
-  return ChangeText(Generator().Delete(change), line);
+  Generator generator;
+  return ChangeText(generator.With(change.with), generator.Delete(change), line);
+}
+
+std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line) {
+  Generator generator;
+  generator.SchemaFree();
+  std::string with = generator.With(query.with);
+  SqliteText text = ChangeText(std::move(with), generator.Query(query), line);
+  if (generator.outside_main()) return std::nullopt;
+  return text;
+}
+
+SqliteText GenerateCondition(const bind::BoundExpr& condition, int line) {
+  return ChangeText("", Generator().Condition(condition), line);
 }
 
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line) {
-  SqliteText text;
-  text.sql = Generator().Query(query);
-  text.lines.emplace_back(0, line);
+  Generator generator;
+  SqliteText text = ChangeText(generator.With(query.with), generator.Query(query), line);
   text.typed_result = true;
   text.result_columns = query.columns;
   return text;

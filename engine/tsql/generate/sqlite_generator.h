@@ -5,6 +5,8 @@
 // SQL Server's errors), sqlengine_like (T-SQL patterns), and the
 // sqlengine_ci collation (case-insensitive, trailing spaces ignored).
 
+#include <optional>
+
 #include "engine/tsql/bind/bound_tree.h"
 #include "engine/tsql/rewriter.h"
 
@@ -23,5 +25,15 @@ SqliteText GenerateSelect(const bind::BoundQuery& query, int line);
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line);
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line);
 SqliteText GenerateDelete(const bind::BoundChange& change, int line);
+
+// The query of a view stored in the current database: its tables named
+// without their schema, as SQLite requires of a view that may be read from
+// another database (attached under another name). nullopt when the query
+// reads a table outside the current database (#temp, another database).
+std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line);
+
+// A control-flow condition as a query of one row and column: 1 when the
+// condition holds, else 0 (false and unknown alike).
+SqliteText GenerateCondition(const bind::BoundExpr& condition, int line);
 
 }  // namespace sqlengine::tsql::generate

@@ -30,7 +30,8 @@ class Parser {
     if (At().IsWord("top")) throw NotParsed("INSERT TOP");
     AcceptWord("into");
     insert->table = TableName();
-    if (At().IsWord("with")) throw NotParsed("table hint");
+    // A parenthesis here opens the column list: only WITH (...) is hints.
+    if (At().IsWord("with")) insert->hints = TargetHints();
     if (AcceptSymbol("(")) {
       do {
         if (!At().IsName()) Fail();
@@ -65,7 +66,8 @@ class Parser {
     update->origin = Next();  // UPDATE
     if (At().IsWord("top")) throw NotParsed("UPDATE TOP");
     update->target = TableName();
-    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint or function");
+    update->hints = TargetHints();
+    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table function");
     ExpectWord("set");
     do {
       Assignment assignment;
@@ -93,7 +95,8 @@ class Parser {
     if (At().IsWord("top")) throw NotParsed("DELETE TOP");
     AcceptWord("from");
     statement->target = TableName();
-    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint or function");
+    statement->hints = TargetHints();
+    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table function");
     TailClauses(statement->from, statement->where);
     return statement;
   }
@@ -203,7 +206,10 @@ class Parser {
     while (At().IsWord("union")) {
       ++i_;
       query->union_all.push_back(AcceptWord("all"));
-      if (At().IsSymbol("(")) throw NotParsed("parenthesised union term");
+      if (AcceptSymbol("(")) {
+        query->terms.push_back(ParenthesisedTerm());
+        continue;
+      }
       if (!At().IsWord("select")) Fail();
       query->terms.push_back(Block());
     }
@@ -222,6 +228,16 @@ class Parser {
       } while (AcceptSymbol(","));
     }
     return query;
+  }
+
+  // UNION (SELECT ...): one SELECT in parentheses, after its '('.
+  std::unique_ptr<SelectBlock> ParenthesisedTerm() {
+    if (!At().IsWord("select")) Fail();
+    std::unique_ptr<Query> inner = QueryBody();
+    ExpectSymbol(")");
+    if (inner->terms.size() != 1 || !inner->order_by.empty())
+      throw NotParsed("parenthesised UNION or ORDER BY in a UNION term");
+    return std::move(inner->terms.front());
   }
 
   std::unique_ptr<SelectBlock> Block() {
@@ -244,7 +260,11 @@ class Parser {
         Fail();
       }
       block->top->origin = top;
-      if (At().IsAnyWord({"percent", "with"})) throw NotParsed("TOP PERCENT / WITH TIES");
+      block->top_percent = AcceptWord("percent");
+      if (At().IsWord("with") && At(1).IsWord("ties")) {
+        i_ += 2;
+        block->top_ties = true;
+      }
     }
     do {
       block->items.push_back(Item());
@@ -315,8 +335,17 @@ class Parser {
     return item;
   }
 
-  std::unique_ptr<TableSource> JoinedSource() {
-    std::unique_ptr<TableSource> left = Source();
+  std::unique_ptr<TableSource> JoinedSource() { return Joins(Source()); }
+
+  bool AtJoin() const {
+    return At().IsAnyWord({"join", "inner", "left", "right", "full", "cross"});
+  }
+
+  // The joins onto `left` while a join follows. A join whose right side is
+  // followed by another join before its ON (a JOIN b JOIN c ON x ON y) nests
+  // to the right: the innermost pending join takes the first ON.
+  std::unique_ptr<TableSource> Joins(std::unique_ptr<TableSource> left) {
+    DepthGuard guard(*this);
     while (true) {
       JoinKind kind;
       const Token& origin = At();
@@ -344,9 +373,7 @@ class Parser {
       join->left = std::move(left);
       join->right = Source();
       if (kind != JoinKind::kCross) {
-        // A nested join (a JOIN b JOIN c ON .. ON ..) is left to the rewriter.
-        if (At().IsAnyWord({"join", "inner", "left", "right", "full", "cross"}))
-          throw NotParsed("nested join");
+        if (AtJoin()) join->right = Joins(std::move(join->right));
         ExpectWord("on");
         join->on = Expression();
       }
@@ -358,14 +385,25 @@ class Parser {
     auto source = std::make_unique<TableSource>();
     source->origin = At();
     if (AcceptSymbol("(")) {
-      if (!At().IsWord("select")) throw NotParsed("parenthesised join");
+      if (!At().IsWord("select")) {
+        // (a JOIN b ON ...): the parentheses only group.
+        std::unique_ptr<TableSource> grouped = JoinedSource();
+        ExpectSymbol(")");
+        return grouped;
+      }
       source->kind = TableSource::Kind::kDerived;
       source->derived = QueryBody();
       ExpectSymbol(")");
       AcceptWord("as");
       if (!AtName()) Fail();
       source->alias = Next().value;
-      if (At().IsSymbol("(")) throw NotParsed("derived column list");
+      if (AcceptSymbol("(")) {
+        do {
+          if (!At().IsName()) Fail();
+          source->columns.push_back(Next().value);
+        } while (AcceptSymbol(","));
+        ExpectSymbol(")");
+      }
       return source;
     }
     if (!At().IsName()) Fail();
@@ -381,15 +419,81 @@ class Parser {
       source->name.push_back(Next().value);
     }
     if (source->name.size() > 3) throw NotParsed("linked server");
-    if (At().IsSymbol("(")) throw NotParsed("table function");
+    if (At().IsSymbol("(") && !AtHintList()) throw NotParsed("table function");
+    source->hints = Hints();
     if (AcceptWord("as")) {
       if (!At().IsName()) Fail();
       source->alias = Next().value;
     } else if (AtName()) {
       source->alias = Next().value;
     }
-    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table hint");
+    if (source->hints.empty()) source->hints = Hints();
     return source;
+  }
+
+  // ---- table hints
+
+  static bool IsTableHint(const Token& token) {
+    return token.IsAnyWord({"nolock", "readuncommitted", "updlock", "rowlock", "holdlock",
+                            "tablock", "tablockx", "paglock", "readpast", "readcommitted",
+                            "repeatableread", "serializable", "xlock", "nowait", "fastfirstrow",
+                            "index", "noexpand"});
+  }
+
+  // `(hint` without WITH, as SQL Server 2000 still reads `FROM t (NOLOCK)`.
+  bool AtHintList() const { return At().IsSymbol("(") && IsTableHint(At(1)); }
+
+  // [WITH] (hint [[,] hint]...): lower-case words; INDEX (i [, ...]) and
+  // INDEX = i are kept as "index". Throws 321 for a word that is no hint.
+  std::vector<std::string> Hints() {
+    std::vector<std::string> hints;
+    if (At().IsWord("with") && At(1).IsSymbol("(")) {
+      ++i_;
+    } else if (!AtHintList()) {
+      return hints;
+    }
+    ExpectSymbol("(");
+    do {
+      const Token& hint = At();
+      if (!hint.IsName()) Fail();
+      if (!IsTableHint(hint)) {
+        SqlError error = MakeError(321, {hint.value});
+        error.message().line = hint.line;
+        throw error;
+      }
+      ++i_;
+      hints.push_back(ToLower(hint.value));
+      if (hint.IsWord("index")) {
+        if (AcceptSymbol("=")) {
+          if (!At().IsName() && At().kind != TokenKind::kNumber) Fail();
+          ++i_;
+        } else {
+          ExpectSymbol("(");
+          do {
+            if (!At().IsName() && At().kind != TokenKind::kNumber) Fail();
+            ++i_;
+          } while (AcceptSymbol(","));
+          ExpectSymbol(")");
+        }
+      }
+      AcceptSymbol(",");
+    } while (!AcceptSymbol(")"));
+    return hints;
+  }
+
+  // The hints of the table an INSERT, UPDATE or DELETE writes: NOLOCK and
+  // READUNCOMMITTED are for reading only (1065).
+  std::vector<std::string> TargetHints() {
+    const Token& origin = At();
+    std::vector<std::string> hints = Hints();
+    for (const std::string& hint : hints) {
+      if (hint == "nolock" || hint == "readuncommitted") {
+        SqlError error = MakeError(1065);
+        error.message().line = origin.line;
+        throw error;
+      }
+    }
+    return hints;
   }
 
   // ---- expressions, loosest first
@@ -454,7 +558,17 @@ class Parser {
     if (!op.empty()) {
       auto node = Node(ExprKind::kComparison, Next());
       node->op = op;
-      if (At().IsAnyWord({"all", "any", "some"})) throw NotParsed("quantified comparison");
+      if (At().IsAnyWord({"all", "any", "some"})) {
+        node->kind = ExprKind::kQuantified;
+        node->value = At().IsWord("all") ? "all" : "any";
+        ++i_;
+        ExpectSymbol("(");
+        if (!At().IsWord("select")) Fail();
+        node->query = QueryBody();
+        ExpectSymbol(")");
+        node->args.push_back(std::move(left));
+        return node;
+      }
       node->args.push_back(std::move(left));
       node->args.push_back(Additive());
       return node;
@@ -556,9 +670,10 @@ class Parser {
     switch (token.kind) {
       case TokenKind::kNumber: {
         const std::string& text = token.text;
-        LiteralKind kind = text.find_first_of("eE") != std::string::npos ? LiteralKind::kFloat
-                           : text.find('.') != std::string::npos         ? LiteralKind::kDecimal
-                                                                         : LiteralKind::kInteger;
+        LiteralKind kind = text.starts_with("$")                           ? LiteralKind::kMoney
+                           : text.find_first_of("eE") != std::string::npos ? LiteralKind::kFloat
+                           : text.find('.') != std::string::npos           ? LiteralKind::kDecimal
+                                                                           : LiteralKind::kInteger;
         return Literal(kind);
       }
       case TokenKind::kString:
@@ -733,6 +848,22 @@ std::unique_ptr<UpdateStatement> ParseUpdate(const Tokens& tokens) {
 
 std::unique_ptr<DeleteStatement> ParseDelete(const Tokens& tokens) {
   return Parser(tokens).Delete();
+}
+
+std::vector<CommonTable> ParseWith(const std::vector<CommonTableExpression>& with) {
+  std::vector<CommonTable> tables;
+  for (const CommonTableExpression& cte : with) {
+    CommonTable table;
+    table.origin = cte.name;
+    table.name = cte.name.value;
+    for (const Token& column : cte.columns) {
+      if (column.IsName()) table.columns.push_back(column.value);
+    }
+    table.query = ParseSelect(cte.query);
+    if (!table.query->terms.front()->into.empty()) throw NotParsed("INTO in a CTE");
+    tables.push_back(std::move(table));
+  }
+  return tables;
 }
 
 std::unique_ptr<Expr> ParseExpression(const Tokens& tokens) {

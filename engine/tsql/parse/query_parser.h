@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/tsql/parse/syntax_tree.h"
+#include "engine/tsql/statement.h"
 
 namespace sqlengine::tsql::parse {
 
@@ -31,6 +32,10 @@ std::unique_ptr<Query> ParseSelect(const Tokens& tokens);
 std::unique_ptr<InsertStatement> ParseInsert(const Tokens& tokens);
 std::unique_ptr<UpdateStatement> ParseUpdate(const Tokens& tokens);
 std::unique_ptr<DeleteStatement> ParseDelete(const Tokens& tokens);
+
+// The WITH list written in front of a statement, each query parsed as
+// ParseSelect does; same errors.
+std::vector<CommonTable> ParseWith(const std::vector<CommonTableExpression>& with);
 
 // Parses one expression making up all of `tokens`; same errors.
 std::unique_ptr<Expr> ParseExpression(const Tokens& tokens);

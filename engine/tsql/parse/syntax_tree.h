@@ -35,9 +35,22 @@ enum class ExprKind {
   kCast,      // CAST and CONVERT: args: value[, style]; type
   kCall,      // name (lower case); args; count_star for COUNT(*)
   kSubquery,  // query
+  // value op ALL | ANY (query): args: value; op; value: "all" or "any"
+  // (SOME is ANY).
+  kQuantified,
 };
 
-enum class LiteralKind { kInteger, kDecimal, kFloat, kString, kNationalString, kBinary, kNull };
+// kMoney: $12.50 (value "12.50").
+enum class LiteralKind {
+  kInteger,
+  kDecimal,
+  kFloat,
+  kMoney,
+  kString,
+  kNationalString,
+  kBinary,
+  kNull
+};
 
 // A type as written in CAST / CONVERT: "varchar", {"10"}.
 struct WrittenType {
@@ -78,9 +91,13 @@ struct TableSource {
   std::vector<std::string> name;  // 1 to 3 parts; an omitted part ("db..t") is ""
   std::string alias;
   std::unique_ptr<Query> derived;
+  std::vector<std::string> columns;  // a derived table's column names: AS d (a, b)
   JoinKind join = JoinKind::kInner;
   std::unique_ptr<TableSource> left, right;
   std::unique_ptr<Expr> on;
+  // Table hints (WITH (NOLOCK), (UPDLOCK, ROWLOCK) ...), lower case; they
+  // change nothing here and are kept for the checks SQL Server makes.
+  std::vector<std::string> hints;
   Token origin;
 };
 
@@ -92,6 +109,8 @@ struct OrderItem {
 // One SELECT ... [FROM ...] [WHERE ...] [GROUP BY ...] [HAVING ...].
 struct SelectBlock {
   std::unique_ptr<Expr> top;  // TOP n / TOP (expr)
+  bool top_percent = false;   // TOP n PERCENT
+  bool top_ties = false;      // TOP n [PERCENT] WITH TIES
   bool distinct = false;
   std::vector<SelectItem> items;
   std::vector<std::unique_ptr<TableSource>> from;  // comma-separated sources
@@ -101,6 +120,14 @@ struct SelectBlock {
   // SELECT ... INTO table: 1 to 3 parts as written. Only a statement's first
   // block holds one.
   std::vector<std::string> into;
+  Token origin;
+};
+
+// One `name [(column, ...)] AS (query)` of a WITH list.
+struct CommonTable {
+  std::string name;
+  std::vector<std::string> columns;  // empty: the query's own names
+  std::unique_ptr<Query> query;
   Token origin;
 };
 
@@ -114,6 +141,7 @@ struct Query {
 // INSERT [INTO] table [(column, ...)] VALUES (...)[, (...)]... | query.
 struct InsertStatement {
   std::vector<std::string> table;    // 1 to 3 parts; an omitted part ("db..t") is ""
+  std::vector<std::string> hints;    // INSERT t WITH (TABLOCK): see TableSource
   std::vector<std::string> columns;  // empty: every column in table order
   // VALUES rows; a null value stands for DEFAULT.
   std::vector<std::vector<std::unique_ptr<Expr>>> rows;
@@ -133,6 +161,7 @@ struct Assignment {
 // FROM clause's tables.
 struct UpdateStatement {
   std::vector<std::string> target;
+  std::vector<std::string> hints;  // UPDATE t WITH (ROWLOCK): see TableSource
   std::vector<Assignment> assignments;
   std::vector<std::unique_ptr<TableSource>> from;
   std::unique_ptr<Expr> where;
@@ -141,6 +170,7 @@ struct UpdateStatement {
 
 struct DeleteStatement {
   std::vector<std::string> target;
+  std::vector<std::string> hints;
   std::vector<std::unique_ptr<TableSource>> from;
   std::unique_ptr<Expr> where;
   Token origin;

@@ -1,0 +1,35 @@
+#include "engine/exec/front_end_condition.h"
+
+#include "engine/common/error.h"
+#include "engine/exec/front_end_catalog.h"
+#include "engine/exec/front_end_fallbacks.h"
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/generate/sqlite_generator.h"
+#include "engine/tsql/parse/query_parser.h"
+
+namespace sqlengine::exec {
+
+std::optional<tsql::SqliteText> FrontEndCondition(const tsql::Tokens& condition, int line,
+                                                  Session& session) {
+  std::unique_ptr<tsql::parse::Expr> parsed;
+  try {
+    parsed = tsql::parse::ParseExpression(condition);
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("condition parse", why.what(), condition);
+    return std::nullopt;
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
+    NoteFallback("condition parse", "syntax error " + std::to_string(error.message().number),
+                 condition);
+    return std::nullopt;
+  }
+  SessionCatalog catalog(session);
+  try {
+    return tsql::generate::GenerateCondition(*tsql::bind::BindCondition(*parsed, catalog), line);
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("condition bind", why.what(), condition);
+    return std::nullopt;
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,201 @@
+#include "engine/exec/front_end_view.h"
+
+#include <set>
+
+#include "engine/common/error.h"
+#include "engine/exec/front_end_catalog.h"
+#include "engine/exec/front_end_fallbacks.h"
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/generate/sqlite_generator.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/parse/query_parser.h"
+#include "engine/tsql/sqlite_quoting.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::Token;
+using tsql::TokenKind;
+using tsql::Tokens;
+
+// The stored definition holds the query in a comment that starts with this.
+constexpr std::string_view kQueryMark = "/*sqlengine-tsql ";
+
+std::string Doubled(const std::string& text, char quote) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == quote) out += quote;
+  }
+  return out;
+}
+
+// The tokens as T-SQL that reads back the same under any QUOTED_IDENTIFIER
+// setting: names in brackets, strings in single quotes.
+std::string Written(const Tokens& tokens) {
+  std::string text;
+  for (const Token& token : tokens) {
+    if (token.kind == TokenKind::kEnd) break;
+    if (!text.empty()) text += ' ';
+    switch (token.kind) {
+      case TokenKind::kQuotedName:
+        text += "[" + Doubled(token.value, ']') + "]";
+        break;
+      case TokenKind::kString:
+        text += "'" + Doubled(token.value, '\'') + "'";
+        break;
+      case TokenKind::kNationalString:
+        text += "N'" + Doubled(token.value, '\'') + "'";
+        break;
+      default:
+        text += token.text;
+    }
+  }
+  return text;
+}
+
+// `text` inside a /* */ comment: '\' and the '/' of "*/" escaped by '\'.
+std::string CommentSafe(const std::string& text) {
+  std::string out;
+  for (size_t k = 0; k < text.size(); ++k) {
+    char c = text[k];
+    if (c == '\\' || (c == '/' && k > 0 && text[k - 1] == '*')) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string FromComment(std::string_view text) {
+  std::string out;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] == '\\' && k + 1 < text.size()) ++k;
+    out += text[k];
+  }
+  return out;
+}
+
+struct ViewHeader {
+  std::string name;
+  std::vector<std::string> columns;
+  Tokens query;
+};
+
+// CREATE VIEW [owner.]name [(columns)] [WITH option [, ...]] AS query;
+// nullopt for what the rewriter keeps (a database prefix, WITH CHECK OPTION).
+std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
+  auto at = [&](size_t k) -> const Token& {
+    static const Token kEnd;
+    return k < tokens.size() ? tokens[k] : kEnd;
+  };
+  if (!at(0).IsWord("create") || !at(1).IsWord("view")) return std::nullopt;
+  size_t k = 2;
+  std::vector<std::string> parts;
+  while (at(k).IsName()) {
+    parts.push_back(at(k).value);
+    ++k;
+    if (!at(k).IsSymbol(".")) break;
+    ++k;
+  }
+  if (parts.empty() || parts.size() > 2) return std::nullopt;
+  if (parts.size() == 2 && !tsql::EqualsIgnoreCase(parts[0], "dbo")) return std::nullopt;
+  ViewHeader header;
+  header.name = parts.back();
+  if (header.name.starts_with("#")) return std::nullopt;
+  if (at(k).IsSymbol("(")) {
+    ++k;
+    while (at(k).IsName()) {
+      header.columns.push_back(at(k).value);
+      ++k;
+      if (!at(k).IsSymbol(",")) break;
+      ++k;
+    }
+    if (!at(k).IsSymbol(")")) return std::nullopt;
+    ++k;
+  }
+  if (at(k).IsWord("with")) {
+    ++k;
+    while (at(k).IsAnyWord({"encryption", "schemabinding", "view_metadata"})) {
+      ++k;
+      if (!at(k).IsSymbol(",")) break;
+      ++k;
+    }
+  }
+  if (!at(k).IsWord("as")) return std::nullopt;
+  ++k;
+  for (; k < tokens.size() && tokens[k].kind != TokenKind::kEnd; ++k)
+    header.query.push_back(tokens[k]);
+  size_t n = header.query.size();
+  if (n >= 3 && header.query[n - 3].IsWord("with") && header.query[n - 2].IsWord("check"))
+    return std::nullopt;
+  return header;
+}
+
+}  // namespace
+
+std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
+                                                   Session& session) {
+  if (statement.kind != tsql::StatementKind::kCreateOther || !statement.with.empty())
+    return std::nullopt;
+  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
+  if (!header) return std::nullopt;
+  std::unique_ptr<tsql::parse::Query> query;
+  try {
+    query = tsql::parse::ParseSelect(header->query);
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("view parse", why.what(), statement.tokens);
+    return std::nullopt;
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
+    NoteFallback("view parse", "syntax error", statement.tokens);
+    return std::nullopt;
+  }
+  if (!query->terms.front()->into.empty()) return std::nullopt;
+  SessionCatalog catalog(session);
+  tsql::bind::BoundQuery bound;
+  try {
+    bound = tsql::bind::Bind(*query, catalog);
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("view bind", why.what(), statement.tokens);
+    return std::nullopt;
+  }
+  std::vector<Column>& columns = bound.columns;
+  if (!header->columns.empty()) {
+    if (columns.size() > header->columns.size()) throw MakeError(8158, {header->name});
+    if (columns.size() < header->columns.size()) throw MakeError(8159, {header->name});
+    for (size_t k = 0; k < columns.size(); ++k) columns[k].name = header->columns[k];
+  }
+  std::set<std::string> names;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    if (columns[k].name.empty()) throw MakeError(4511, {std::to_string(k + 1)});
+    if (!names.insert(tsql::ToLower(columns[k].name)).second)
+      throw MakeError(4506, {columns[k].name, header->name});
+  }
+  std::optional<tsql::SqliteText> generated =
+      tsql::generate::GenerateViewQuery(bound, statement.line);
+  if (!generated) {
+    NoteFallback("view", "a table outside the current database", statement.tokens);
+    return std::nullopt;
+  }
+  tsql::SqliteText text = std::move(*generated);
+  std::string list;
+  for (const Column& column : columns)
+    list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+  text.sql = "CREATE VIEW " + tsql::QuoteSqliteName(header->name) + " (" + list + ") AS " +
+             std::string(kQueryMark) + CommentSafe(Written(header->query)) + " */ " + text.sql;
+  return text;
+}
+
+std::shared_ptr<const tsql::parse::Query> StoredViewQuery(std::string_view create_sql) {
+  size_t mark = create_sql.find(kQueryMark);
+  if (mark == std::string_view::npos) return nullptr;
+  size_t begin = mark + kQueryMark.size();
+  size_t end = create_sql.find(" */", begin);
+  if (end == std::string_view::npos) return nullptr;
+  try {
+    return tsql::parse::ParseSelect(tsql::Lex(FromComment(create_sql.substr(begin, end - begin))));
+  } catch (const std::exception&) {
+    return nullptr;  // the rewriter reads the view as SQLite has it
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,32 @@
+#pragma once
+// CREATE VIEW through the front end: the view's query is bound (so its
+// columns have SQL Server types and its names are checked when it is
+// created) and generated as SQLite SQL; the query as written is kept in the
+// stored definition, where SessionCatalog finds it again to bind the view
+// wherever a statement reads it.
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "engine/tsql/parse/syntax_tree.h"
+#include "engine/tsql/rewriter.h"
+#include "engine/tsql/statement.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+// The SQL creating the view of a `CREATE VIEW name [(columns)] AS query`,
+// or nullopt when the front end leaves the statement to the rewriter
+// (WITH CHECK OPTION, a query it does not bind ...). Throws SqlError for a
+// view SQL Server refuses: an unnamed column (4511), a name given twice
+// (4506), a column list of another width (8158 / 8159).
+std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
+                                                   Session& session);
+
+// The query a view's stored SQLite definition keeps, parsed; null for a view
+// the front end did not create.
+std::shared_ptr<const tsql::parse::Query> StoredViewQuery(std::string_view create_sql);
+
+}  // namespace sqlengine::exec
