@@ -1,6 +1,8 @@
 #include "engine/exec/session.h"
 
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/database_context.h"
+#include "engine/exec/database_options.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedures.h"
@@ -66,6 +68,11 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
 }
 
 bool Session::IsSysadmin() { return rights_.IsSysadmin(); }
+
+std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
+                                                 std::string_view property, bool extended) {
+  return DatabaseProperty(engine_, database, property, extended);
+}
 
 std::optional<int> Session::ServerRoleMember(std::string_view role,
                                              std::optional<std::string_view> login) {
@@ -285,13 +292,19 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   for (const RpcParam& param : call.params) {
     arguments.push_back(CallArgument{param.name, param.value, param.is_default, param.output});
   }
-  std::string name = tsql::ToLower(
-      call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  tsql::DottedName procedure = ReadRpcProcedureName(call.name);
+  std::string name = tsql::ToLower(procedure.Last());
+  DatabaseContext context(*this, sink);
+  if (!procedure.Database().empty()) {
+    context.Enter(procedure.Database());
+    procedure.parts = {procedure.Last()};
+  }
   if (RunSystemProcedure(*this, name, arguments, sink)) return;
-  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, call.name);
-  if (!definition) throw MakeError(2812, {call.name});
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, procedure);
+  if (!definition) throw MakeError(2812, {procedure.Written()});
   std::vector<Value> outputs;
   int status = executor.CallProcedure(*definition, arguments, outputs);
+  context.Leave();
   sink.ReturnStatus(status);
   std::vector<int> positions = ArgumentPositions(*definition, arguments);
   for (size_t a = 0; a < call.params.size(); ++a) {

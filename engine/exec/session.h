@@ -65,6 +65,19 @@ class Session final : public SqlSession, public FunctionHost {
                                       std::optional<std::string_view> login) override;
   std::string DatabaseName() override { return connection_.Database(); }
   std::string LoginName() override { return login_.name; }
+  std::string ClientProgram() override { return client_.app_name; }
+  std::string ClientHost() override { return client_.host_name; }
+  std::uint32_t ClientProcess() override { return client_.client_pid; }
+  std::optional<Value> DatabasePropertyOf(std::string_view database, std::string_view property,
+                                          bool extended) override;
+
+  // What the client said of itself at login (program, workstation, process).
+  void SetClient(const LoginRequest& request) {
+    client_.app_name = request.app_name;
+    client_.host_name = request.host_name;
+    client_.client_pid = request.client_pid;
+  }
+  const LoginRequest& Client() const { return client_; }
 
   EngineImpl& Engine() { return engine_; }
   SessionConnection& Connection() { return connection_; }
@@ -137,6 +150,7 @@ class Session final : public SqlSession, public FunctionHost {
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
+  LoginRequest client_;  // program, workstation and process only; no password
   int spid_;
   std::atomic<bool> cancelled_{false};
   std::mutex cancel_mutex_;

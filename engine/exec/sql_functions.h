@@ -5,9 +5,12 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "engine/common/types.h"
 
 namespace sqlengine::exec {
 
@@ -21,6 +24,17 @@ class FunctionHost {
                                               std::optional<std::string_view> login) = 0;
   virtual std::string DatabaseName() = 0;
   virtual std::string LoginName() = 0;
+  // The client's program and workstation names and process id, as its login
+  // gave them (APP_NAME, HOST_NAME, HOST_ID).
+  virtual std::string ClientProgram() { return {}; }
+  virtual std::string ClientHost() { return {}; }
+  virtual std::uint32_t ClientProcess() { return 0; }
+  // DATABASEPROPERTY (extended false) and DATABASEPROPERTYEX; nullopt for NULL.
+  virtual std::optional<Value> DatabasePropertyOf(std::string_view /*database*/,
+                                                  std::string_view /*property*/,
+                                                  bool /*extended*/) {
+    return std::nullopt;
+  }
 };
 
 // The host must outlive the connection. Throws std::runtime_error.

@@ -4,16 +4,18 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/attach_detach.h"
+#include "engine/exec/catalog_procedures.h"
+#include "engine/exec/configuration_procedures.h"
+#include "engine/exec/database_options.h"
+#include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/security_procedures.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
-#include "engine/exec/catalog_procedures.h"
-#include "engine/exec/configuration_procedures.h"
-#include "engine/exec/security_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
-#include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -101,6 +103,12 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       SpaceUsed(session, arguments, sink);
     } else if (name == "sp_configure") {
       Configure(session, arguments, sink);
+    } else if (name == "sp_dboption") {
+      DbOption(session, arguments, sink);
+    } else if (name == "sp_changedbowner") {
+      ChangeDbOwner(session, arguments);
+    } else if (name == "sp_defaultdb") {
+      DefaultDb(session, arguments);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
