@@ -32,6 +32,7 @@ struct StatementState {
   bool view = false;  // CREATE / ALTER VIEW
   bool view_has_query = false;
   bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
+  bool alter_database_has_set = false;
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -44,6 +45,8 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (in_permission && word.IsAnyWord({"create", "backup"})) return false;
   // WITH GRANT OPTION, REVOKE GRANT OPTION FOR.
   if (word.IsWord("grant") && previous.IsAnyWord({"with", "revoke"})) return false;
+  // ALTER DATABASE ... SET ... WITH ROLLBACK IMMEDIATE.
+  if (word.IsWord("rollback") && previous.IsWord("with") && lead.IsWord("alter")) return false;
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
     if (state.view && !state.view_has_query) {
@@ -74,8 +77,8 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (word.IsWord("set")) {
     if (lead.IsAnyWord({"create", "alter"}) && previous.IsAnyWord({"delete", "update"}))
       return false;
-    if (state.alter_database) {
-      state.alter_database = false;
+    if (state.alter_database && !state.alter_database_has_set) {
+      state.alter_database_has_set = true;
       return false;
     }
     if (lead.IsWord("update") && !state.update_has_set) {
@@ -84,7 +87,9 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     }
     return true;
   }
-  if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter")) return false;
+  if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter") && !state.alter_database) {
+    return false;
+  }
   return true;
 }
 
