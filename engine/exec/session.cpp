@@ -1,5 +1,9 @@
 #include "engine/exec/session.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -14,6 +18,37 @@
 #include "engine/tsql/procedure_definition.h"
 
 namespace sqlengine::exec {
+namespace {
+
+// A request in the registry while it runs.
+class RequestActivity {
+ public:
+  RequestActivity(SessionRegistry& registry, int spid, const std::string& command)
+      : registry_(registry), spid_(spid) {
+    registry_.Started(spid_, command);
+  }
+  ~RequestActivity() { registry_.Finished(spid_); }
+  RequestActivity(const RequestActivity&) = delete;
+  RequestActivity& operator=(const RequestActivity&) = delete;
+
+ private:
+  SessionRegistry& registry_;
+  int spid_;
+};
+
+// The command sp_who shows for a batch: its first word, upper case.
+std::string FirstWordOf(std::string_view batch) {
+  size_t begin = batch.find_first_not_of(" \t\r\n;(");
+  if (begin == std::string_view::npos) return "AWAITING COMMAND";
+  size_t end = begin;
+  while (end < batch.size() && std::isalpha(static_cast<unsigned char>(batch[end]))) ++end;
+  std::string word(batch.substr(begin, std::min<size_t>(end - begin, 16)));
+  for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (word == "EXEC") word = "EXECUTE";
+  return word.empty() ? "AWAITING COMMAND" : word;
+}
+
+}  // namespace
 
 Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
     : engine_(engine),
@@ -27,6 +62,7 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
 }
 
 Session::~Session() {
+  engine_.Sessions().Leave(spid_);
   std::string database = connection_.Database();
   connection_.Close();
   engine_.Locks().Release(spid_);
@@ -55,6 +91,7 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
     throw MakeError(911, {database});
   }
   if (!previous.empty()) engine_.Usage().Release(previous);
+  engine_.Sessions().UseDatabase(spid_, entry->name);
   if (sink != nullptr) {
     EnvChange change;
     change.kind = EnvChangeKind::kDatabase;
@@ -68,6 +105,21 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
 }
 
 bool Session::IsSysadmin() { return rights_.IsSysadmin(); }
+
+void Session::SetClient(const LoginRequest& request) {
+  client_.app_name = request.app_name;
+  client_.host_name = request.host_name;
+  client_.client_pid = request.client_pid;
+  SessionActivity activity;
+  activity.spid = spid_;
+  activity.login = login_.name;
+  activity.host = request.host_name;
+  activity.program = request.app_name;
+  activity.database = connection_.Database();
+  activity.command = "AWAITING COMMAND";
+  activity.login_time = activity.last_batch = std::chrono::system_clock::now();
+  engine_.Sessions().Enter(activity);
+}
 
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
                                                  std::string_view property, bool extended) {
@@ -98,6 +150,7 @@ void Session::Cancel() {
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
+  RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
@@ -180,6 +233,7 @@ std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
+  RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);

@@ -72,11 +72,8 @@ class Session final : public SqlSession, public FunctionHost {
                                           bool extended) override;
 
   // What the client said of itself at login (program, workstation, process).
-  void SetClient(const LoginRequest& request) {
-    client_.app_name = request.app_name;
-    client_.host_name = request.host_name;
-    client_.client_pid = request.client_pid;
-  }
+  // Also enters the session in the engine's registry (sp_who).
+  void SetClient(const LoginRequest& request);
   const LoginRequest& Client() const { return client_; }
 
   EngineImpl& Engine() { return engine_; }

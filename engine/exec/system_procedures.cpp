@@ -10,6 +10,7 @@
 #include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
+#include "engine/exec/process_procedures.h"
 #include "engine/exec/security_procedures.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -111,6 +112,7 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       DefaultDb(session, arguments);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
+               !RunProcessProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;
