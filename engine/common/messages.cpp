@@ -292,10 +292,15 @@ constexpr MessageDef kMessages[] = {
     {15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
     {15242, 16, "Database option '%s' is not unique."},
     {15247, 16, "User does not have permission to perform this action."},
+    {15248, 11,
+     "Either the parameter @objname is ambiguous or the claimed @objtype (%s) is wrong."},
     {15250, 16,
      "The database name component of the object qualifier must be the name of the current "
      "database."},
     {15330, 11, "There are no matching rows on which to report."},
+    {15335, 11,
+     "Error: The new name '%s' is already in use as a %s name and would cause a duplicate "
+     "that is not permitted."},
     {15405, 11, "Cannot use the reserved user or role name '%s'."},
     {15409, 11, "'%s' is not a role."},
     {15410, 11, "User or role '%s' does not exist in this database."},
@@ -303,6 +308,9 @@ constexpr MessageDef kMessages[] = {
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},
+    {15477, 10,
+     "Caution: Changing any part of an object name could break scripts and stored "
+     "procedures."},
     {18452, 14,
      "Login failed for user '%ls'. Reason: Not associated with a trusted SQL Server "
      "connection."},

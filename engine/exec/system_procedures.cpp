@@ -9,6 +9,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/object_rename.h"
 #include "engine/exec/object_text.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/process_procedures.h"
@@ -105,6 +106,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       SpaceUsed(session, arguments, sink);
     } else if (name == "sp_configure") {
       Configure(session, arguments, sink);
+    } else if (name == "sp_rename") {
+      Rename(session, arguments, sink);
     } else if (name == "sp_helptext") {
       HelpText(session, arguments, sink);
     } else if (name == "sp_dboption") {
