@@ -115,8 +115,9 @@ void RenamePermissions(sqlite3* db, const std::string& from, const std::string& 
 void RenameTable(sqlite3* db, const std::string& from, const std::string& to) {
   catalog::Exec(db, "ALTER TABLE " + QuoteSqliteName(from) + " RENAME TO " + QuoteSqliteName(to));
   RenameEngineTriggers(db, to, from, to, true);
-  if (HasTable(db, "sqlengine_identity")) {
-    Run(db, "UPDATE sqlengine_identity SET name = ? WHERE name = ?", {to, from});
+  for (const char* identities : {"sqlengine_identity", "sqlengine_identity_seeds"}) {
+    if (!HasTable(db, identities)) continue;
+    Run(db, std::string("UPDATE ") + identities + " SET name = ? WHERE name = ?", {to, from});
   }
   Run(db, std::string("UPDATE ") + catalog::kObjectsTable + " SET name = ? WHERE name = ?",
       {to, from});

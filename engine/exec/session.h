@@ -70,6 +70,10 @@ class Session final : public SqlSession, public FunctionHost {
   std::uint32_t ClientProcess() override { return client_.client_pid; }
   std::optional<Value> DatabasePropertyOf(std::string_view database, std::string_view property,
                                           bool extended) override;
+  StatementAuthorizer* Authorizer() override { return &connection_.Authorizer(); }
+  bool MayRead(std::string_view schema, std::string_view object) override {
+    return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
+  }
 
   // What the client said of itself at login (program, workstation, process).
   // Also enters the session in the engine's registry (sp_who).

@@ -18,6 +18,7 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
@@ -378,6 +379,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
   RegisterServerFunctions(db, host);
+  RegisterIdentityFunctions(db, host);
 }
 
 }  // namespace sqlengine::exec

@@ -14,6 +14,8 @@
 
 namespace sqlengine::exec {
 
+class StatementAuthorizer;
+
 // What the functions ask of their session. Called on the session's thread
 // while a statement runs; must not use the connection.
 class FunctionHost {
@@ -29,6 +31,11 @@ class FunctionHost {
   virtual std::string ClientProgram() { return {}; }
   virtual std::string ClientHost() { return {}; }
   virtual std::uint32_t ClientProcess() { return 0; }
+  // The connection's authorizer, for functions that read the engine's own
+  // tables while a user statement runs (under an EngineScope); nullptr when none.
+  virtual StatementAuthorizer* Authorizer() { return nullptr; }
+  // Whether the session may read `object` of SQLite schema `schema`.
+  virtual bool MayRead(std::string_view /*schema*/, std::string_view /*object*/) { return true; }
   // DATABASEPROPERTY (extended false) and DATABASEPROPERTYEX; nullopt for NULL.
   virtual std::optional<Value> DatabasePropertyOf(std::string_view /*database*/,
                                                   std::string_view /*property*/,

@@ -224,6 +224,12 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
     return Call("type_name", Type(SqlType::kNVarChar, kSysnameLength));
   if (name == "databaseproperty" && n == 2 && all(IsCharacter, 0, 2))
     return Call("databaseproperty", kInt);
+  if ((name == "ident_seed" || name == "ident_incr" || name == "ident_current") && n == 1 &&
+      IsCharacter(args[0])) {
+    ColumnType whole = Type(SqlType::kDecimal);
+    whole.precision = 38;
+    return Converted(std::string(name), whole);
+  }
   return std::nullopt;
 }
 
