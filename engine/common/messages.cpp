@@ -263,6 +263,7 @@ constexpr MessageDef kMessages[] = {
      "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
      "%d)."},
     {8992, 16, "Check Catalog Msg %d, State %d: %.*ls"},
+    {15002, 16, "The procedure '%s' cannot be executed within a transaction."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
     {15007, 16, "The login '%s' does not exist."},
     {15008, 16, "User '%s' does not exist in the current database."},

@@ -1145,8 +1145,11 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   // db..p runs in db's context, system procedures too (EXEC pubs..sp_help).
   DatabaseContext context(session_, sink_);
   if (!procedure.Database().empty()) {
-    context.Enter(procedure.Database());
-    procedure.parts = {procedure.Last()};
+    // Staying put (a server-wide procedure, #temp tables to keep), the
+    // procedure is still read from db.
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+      procedure.parts = {procedure.Last()};
+    }
   }
   ProcedureScope scope(sink_);
   std::optional<tsql::ProcedureDefinition> definition;

@@ -1,5 +1,6 @@
 #include "engine/exec/database_context.h"
 
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
@@ -20,10 +21,16 @@ DatabaseContext::~DatabaseContext() {
   }
 }
 
-void DatabaseContext::Enter(std::string_view database) {
-  if (tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) return;
+bool DatabaseContext::Enter(std::string_view database) {
+  if (tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) return true;
+  if (!session_.Engine().FindDatabase(database)) throw MakeError(911, {database});
+  auto temporary = catalog::Prepare(session_.Connection().Handle(),
+                                    "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
+  if (sqlite3_step(temporary.get()) == SQLITE_ROW) return false;
+  temporary.reset();
   session_.UseDatabase(database, nullptr, 0);
   entered_ = session_.CurrentDatabase();
+  return true;
 }
 
 void DatabaseContext::Leave() {

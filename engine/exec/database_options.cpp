@@ -197,6 +197,7 @@ void DbOption(Session& session, const std::vector<CallArgument>& given, ResultSi
     current.Send(sink);
     return;
   }
+  if (session.TranCount() > 0) throw MakeError(15002, {"sp_dboption"});
   std::string value = tsql::ToLower(*args[2]);
   bool on = value == "true" || value == "on";
   if (!on && value != "false" && value != "off") throw MakeError(15241);
@@ -237,6 +238,8 @@ void ExecuteAlterDatabase(Session& session, const tsql::Statement& statement, Re
     }
   }
   if (at < tokens.size()) throw tsql::SyntaxError(tokens[at], &tokens[at - 1]);
+  // The options live in master, outside the session's transaction.
+  if (session.TranCount() > 0) throw MakeError(226, {"ALTER DATABASE"});
   EngineImpl& engine = session.Engine();
   std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(database);
   if (!entry) throw MakeError(5002, {database});

@@ -85,8 +85,8 @@ void IdentCurrent(sqlite3_context* context, int, sqlite3_value** args) {
       db, engine_assigned ? "SELECT last FROM " + schema + ".sqlengine_identity WHERE name = ?"
                           : "SELECT seq FROM " + schema + ".sqlite_sequence WHERE name = ?");
   sqlite3_bind_text(query.get(), 1, table->name.c_str(), -1, SQLITE_TRANSIENT);
-  bool used = sqlite3_step(query.get()) == SQLITE_ROW &&
-              sqlite3_column_type(query.get(), 0) != SQLITE_NULL;
+  bool used =
+      sqlite3_step(query.get()) == SQLITE_ROW && sqlite3_column_type(query.get(), 0) != SQLITE_NULL;
   std::int64_t current = used ? sqlite3_column_int64(query.get(), 0) : kept.seed;
   // sqlite_sequence starts one below a seed above 1 before the first row.
   if (!engine_assigned && current < kept.seed) current = kept.seed;

@@ -38,22 +38,23 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     std::string sql = std::string("SELECT name FROM ") + catalog::kProceduresTable +
                       " WHERE name = ? COLLATE NOCASE";
     if (std::optional<std::string> stored = Lookup(db, sql, name)) {
-      std::string text_sql = std::string("SELECT definition FROM ") +
-                             catalog::kProceduresTable + " WHERE name = ?";
+      std::string text_sql =
+          std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
       return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute};
     }
   }
-  auto query = catalog::Prepare(db,
-                                "SELECT name, type, sql FROM sqlite_master WHERE type IN "
-                                "('table', 'view') AND name = ? COLLATE NOCASE AND name NOT LIKE "
-                                "'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!'");
+  auto query =
+      catalog::Prepare(db,
+                       "SELECT name, type, sql FROM sqlite_master WHERE type IN "
+                       "('table', 'view') AND name = ? COLLATE NOCASE AND name NOT LIKE "
+                       "'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!'");
   sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   bool view = catalog::ColumnText(query.get(), 1) == "view";
-  return ObjectText{catalog::ColumnText(query.get(), 0),
-                    view ? std::optional<std::string>(catalog::ColumnText(query.get(), 2))
-                         : std::nullopt,
-                    Access::kSelect};
+  return ObjectText{
+      catalog::ColumnText(query.get(), 0),
+      view ? std::optional<std::string>(catalog::ColumnText(query.get(), 2)) : std::nullopt,
+      Access::kSelect};
 }
 
 }  // namespace

@@ -60,8 +60,7 @@ ProcessFilter ReadFilter(Session& session, const std::optional<std::string>& wri
   if (!written) return filter;
   if (tsql::EqualsIgnoreCase(*written, "active")) {
     filter.active_only = true;
-  } else if (!written->empty() &&
-             written->find_first_not_of("0123456789") == std::string::npos) {
+  } else if (!written->empty() && written->find_first_not_of("0123456789") == std::string::npos) {
     filter.spid = std::stoi(*written);
   } else {
     if (!session.Engine().Catalog().FindLogin(*written)) throw MakeError(15007, {*written});

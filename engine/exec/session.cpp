@@ -350,8 +350,11 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   std::string name = tsql::ToLower(procedure.Last());
   DatabaseContext context(*this, sink);
   if (!procedure.Database().empty()) {
-    context.Enter(procedure.Database());
-    procedure.parts = {procedure.Last()};
+    // Staying put (a server-wide procedure, #temp tables to keep), the
+    // procedure is still read from db.
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+      procedure.parts = {procedure.Last()};
+    }
   }
   if (RunSystemProcedure(*this, name, arguments, sink)) return;
   std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, procedure);

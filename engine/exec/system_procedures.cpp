@@ -83,6 +83,22 @@ void RoleMember(Session& session, const std::vector<CallArgument>& given, bool a
 
 }  // namespace
 
+bool IsServerProcedure(std::string_view name) {
+  static constexpr std::string_view kServerWide[] = {
+      "sp_who",         "sp_who2",         "sp_lock",
+      "sp_helpdb",      "sp_databases",    "sp_configure",
+      "sp_addlogin",    "sp_droplogin",    "sp_password",
+      "sp_addsrvrolemember", "sp_dropsrvrolemember", "sp_attach_db",
+      "sp_attach_single_file_db", "sp_detach_db", "sp_dboption",
+      "sp_defaultdb",   "sp_addmessage",   "sp_dropmessage",
+      "sp_server_info", "sp_datatype_info", "sp_datatype_info_90",
+      "sp_datatype_info_100"};
+  for (std::string_view server_wide : kServerWide) {
+    if (name == server_wide) return true;
+  }
+  return false;
+}
+
 bool RunSystemProcedure(Session& session, std::string_view name,
                         const std::vector<CallArgument>& arguments, ResultSink& sink) {
   try {

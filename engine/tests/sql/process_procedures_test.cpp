@@ -48,15 +48,15 @@ bool Contains(const std::vector<std::string>& rows, const std::string& row) {
 TEST(ProcessProcedures, ShowWhoBlocksWhomAndTheWriteLocks) {
   testing_support::TestEngine engine;
   OdbcClient admin(engine.Port(), "sa", "");
-  ASSERT_FALSE(admin.Execute("CREATE TABLE stock (id int, n int) INSERT INTO stock VALUES (1, 0)")
-                   .failed);
+  ASSERT_FALSE(
+      admin.Execute("CREATE TABLE stock (id int, n int) INSERT INTO stock VALUES (1, 0)").failed);
   OdbcClient holder(engine.Port(), "sa", "");
   OdbcClient waiter(engine.Port(), "sa", "");
   std::string holder_spid = Scalar(holder, "SELECT @@SPID");
   std::string waiter_spid = Scalar(waiter, "SELECT @@SPID");
   ASSERT_FALSE(holder.Execute("BEGIN TRAN UPDATE stock SET n = 1").failed);
-  auto blocked = std::async(std::launch::async,
-                            [&] { return waiter.Execute("UPDATE stock SET n = 2"); });
+  auto blocked =
+      std::async(std::launch::async, [&] { return waiter.Execute("UPDATE stock SET n = 2"); });
 
   std::vector<std::string> who;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
