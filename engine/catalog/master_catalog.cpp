@@ -102,6 +102,10 @@ void MasterCatalog::EnsureSchema() {
                  " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, sid varbinary(85) NOT NULL, "
                  "password varchar(256) NOT NULL, default_database nvarchar(128) NOT NULL, "
                  "created datetime NOT NULL)");
+    Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kDatabaseOptionsTable +
+                 " (database_name nvarchar(128) NOT NULL COLLATE NOCASE, option_name varchar(35) "
+                 "NOT NULL "
+                 "COLLATE NOCASE, value bit NOT NULL, PRIMARY KEY (database_name, option_name))");
     Exec(db, std::string("CREATE TABLE IF NOT EXISTS ") + kRoleMembersTable +
                  " (role nvarchar(128) NOT NULL COLLATE NOCASE, login nvarchar(128) NOT NULL "
                  "COLLATE NOCASE, "
@@ -174,6 +178,51 @@ void MasterCatalog::RemoveDatabase(std::string_view name) {
       Prepare(db_.get(), std::string("DELETE FROM ") + kDatabasesTable + " WHERE name = ?");
   Bind(remove.get(), 1, name);
   StepDone(db_.get(), remove.get());
+  auto options = Prepare(
+      db_.get(), std::string("DELETE FROM ") + kDatabaseOptionsTable + " WHERE database_name = ?");
+  Bind(options.get(), 1, name);
+  StepDone(db_.get(), options.get());
+}
+
+std::map<std::string, bool> MasterCatalog::DatabaseOptions(std::string_view database) {
+  std::lock_guard lock(mutex_);
+  auto select = Prepare(db_.get(), std::string("SELECT lower(option_name), value FROM ") +
+                                       kDatabaseOptionsTable + " WHERE database_name = ?");
+  Bind(select.get(), 1, database);
+  std::map<std::string, bool> options;
+  while (sqlite3_step(select.get()) == SQLITE_ROW) {
+    options[ColumnText(select.get(), 0)] = sqlite3_column_int(select.get(), 1) != 0;
+  }
+  return options;
+}
+
+void MasterCatalog::SetDatabaseOption(std::string_view database, std::string_view option, bool on) {
+  std::lock_guard lock(mutex_);
+  auto upsert = Prepare(db_.get(), std::string("INSERT OR REPLACE INTO ") + kDatabaseOptionsTable +
+                                       " (database_name, option_name, value) VALUES (?, ?, ?)");
+  Bind(upsert.get(), 1, database);
+  Bind(upsert.get(), 2, option);
+  sqlite3_bind_int(upsert.get(), 3, on ? 1 : 0);
+  StepDone(db_.get(), upsert.get());
+}
+
+void MasterCatalog::SetDatabaseOwner(std::string_view database, const Bytes& owner_sid) {
+  std::lock_guard lock(mutex_);
+  auto update = Prepare(
+      db_.get(), std::string("UPDATE ") + kDatabasesTable + " SET owner_sid = ? WHERE name = ?");
+  BindBlob(update.get(), 1, owner_sid);
+  Bind(update.get(), 2, database);
+  StepDone(db_.get(), update.get());
+}
+
+void MasterCatalog::SetDefaultDatabase(std::string_view login, std::string_view database) {
+  std::lock_guard lock(mutex_);
+  auto update = Prepare(db_.get(), std::string("UPDATE ") + kLoginsTable +
+                                       " SET default_database = ? WHERE name = ?");
+  Bind(update.get(), 1, database);
+  Bind(update.get(), 2, login);
+  StepDone(db_.get(), update.get());
+  if (sqlite3_changes(db_.get()) == 0) throw MakeError(15007, {login});
 }
 
 std::optional<LoginEntry> MasterCatalog::FindLoginLocked(std::string_view name) {

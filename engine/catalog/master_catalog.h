@@ -4,6 +4,7 @@
 // and its own connection, and each change commits before the call returns.
 
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,6 +38,7 @@ bool IsServerRole(std::string_view role);
 inline constexpr const char* kDatabasesTable = "sqlengine_databases";
 inline constexpr const char* kLoginsTable = "sqlengine_logins";
 inline constexpr const char* kRoleMembersTable = "sqlengine_server_role_members";
+inline constexpr const char* kDatabaseOptionsTable = "sqlengine_database_options";
 
 class MasterCatalog {
  public:
@@ -78,6 +80,15 @@ class MasterCatalog {
 
   // True while some sysadmin login has an empty password.
   bool SysadminHasEmptyPassword();
+
+  // The options sp_dboption and ALTER DATABASE ... SET changed, by their
+  // sp_dboption names ("read only"); an option never set is absent.
+  std::map<std::string, bool> DatabaseOptions(std::string_view database);
+  void SetDatabaseOption(std::string_view database, std::string_view option, bool on);
+  // sp_changedbowner.
+  void SetDatabaseOwner(std::string_view database, const Bytes& owner_sid);
+  // sp_defaultdb. Throws 15007 when the login does not exist.
+  void SetDefaultDatabase(std::string_view login, std::string_view database);
 
  private:
   void EnsureSchema();

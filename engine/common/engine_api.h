@@ -22,7 +22,8 @@ struct LoginRequest {
   std::string database;      // empty: the login's default database
   std::string app_name;
   std::string host_name;
-  bool integrated = false;   // fIntSecurity: refused with 18452
+  std::uint32_t client_pid = 0;
+  bool integrated = false;  // fIntSecurity: refused with 18452
   std::string client_address;
 };
 

@@ -160,6 +160,7 @@ constexpr MessageDef kMessages[] = {
      "Error severity levels greater than %d can only be specified by members of the "
      "sysadmin role, using the WITH LOG option."},
     {2758, 16, "RAISERROR could not locate entry for error %d in Sysmessages."},
+    {2767, 16, "Could not locate statistics '%.*ls' in the system catalogs."},
     {2812, 16, "Could not find stored procedure '%.*ls'."},
     {3013, 16, "%hs is terminating abnormally."},
     {3014, 10, "%hs successfully processed %d pages in %d.%03d seconds (%d.%03d MB/sec)."},
@@ -209,6 +210,8 @@ constexpr MessageDef kMessages[] = {
     {4611, 16, "To revoke grantable privileges, specify the CASCADE option with REVOKE."},
     {4613, 16, "Grantor does not have GRANT permission."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
+    {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
+    {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
     {5105, 16, "Device activation error. The physical file name '%.*ls' may be incorrect."},
     {5120, 16, "Unable to open the physical file \"%.*ls\". Operating system error %d: \"%ls\"."},
     {5123, 16,
@@ -223,6 +226,11 @@ constexpr MessageDef kMessages[] = {
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {7997, 16, "'%.*ls' does not contain an identity column."},
+    {7998, 10,
+     "Checking identity information: current identity value '%hs', current column value "
+     "'%hs'."},
+    {7999, 16, "Could not find any index named '%.*ls' for table '%.*ls'."},
     {8009, 16,
      "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream is "
      "incorrect. Parameter %d (\"%.*ls\"): Data type 0x%02X is unknown."},
@@ -270,11 +278,13 @@ constexpr MessageDef kMessages[] = {
      "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
      "%d)."},
     {8992, 16, "Check Catalog Msg %d, State %d: %.*ls"},
+    {15002, 16, "The procedure '%s' cannot be executed within a transaction."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
     {15007, 16, "The login '%s' does not exist."},
     {15008, 16, "User '%s' does not exist in the current database."},
     {15009, 16, "The object '%s' does not exist in database '%s'."},
     {15010, 16, "The database '%s' does not exist. Use sp_helpdb to show available databases."},
+    {15011, 16, "Database option '%s' does not exist. Specify a valid option."},
     {15014, 16, "The role '%s' does not exist."},
     {15023, 16, "User or role '%s' already exists in the current database."},
     {15025, 16, "The login '%s' already exists."},
@@ -282,6 +292,8 @@ constexpr MessageDef kMessages[] = {
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
     {15043, 16, "You must specify 'REPLACE' to overwrite an existing message."},
     {15063, 16, "The login already has an account under a different user name."},
+    {15109, 16, "Cannot change the owner of the master database."},
+    {15110, 16, "The proposed new database owner is already a user in the database."},
     {15118, 16,
      "Password validation failed. The password does not meet policy requirements because it is "
      "too short."},
@@ -291,9 +303,20 @@ constexpr MessageDef kMessages[] = {
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
     {15178, 16, "Cannot drop a message with an ID less than 50,000."},
     {15179, 16, "Message number %d does not exist."},
+    {15197, 16, "There is no text for object '%s'."},
     {15211, 16, "Old (current) password incorrect for user. The password was not changed."},
+    {15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
+    {15242, 16, "Database option '%s' is not unique."},
     {15247, 16, "User does not have permission to perform this action."},
+    {15248, 11,
+     "Either the parameter @objname is ambiguous or the claimed @objtype (%s) is wrong."},
+    {15250, 16,
+     "The database name component of the object qualifier must be the name of the current "
+     "database."},
     {15330, 11, "There are no matching rows on which to report."},
+    {15335, 11,
+     "Error: The new name '%s' is already in use as a %s name and would cause a duplicate "
+     "that is not permitted."},
     {15405, 11, "Cannot use the reserved user or role name '%s'."},
     {15409, 11, "'%s' is not a role."},
     {15410, 11, "User or role '%s' does not exist in this database."},
@@ -301,6 +324,9 @@ constexpr MessageDef kMessages[] = {
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},
+    {15477, 10,
+     "Caution: Changing any part of an object name could break scripts and stored "
+     "procedures."},
     {16902, 16, "%hs: The value of parameter '%hs' is invalid."},
     {16911, 16, "%hs: The fetch type %hs cannot be used with forward only cursors."},
     {16915, 16, "A cursor with the name '%.*ls' already exists."},

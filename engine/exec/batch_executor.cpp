@@ -1,16 +1,19 @@
 #include "engine/exec/batch_executor.h"
 
 #include <algorithm>
-#include <utility>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/database_context.h"
+#include "engine/exec/database_options.h"
+#include "engine/exec/database_security.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/front_end_catalog.h"
@@ -21,9 +24,10 @@
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/permission_statements.h"
-#include "engine/exec/database_security.h"
+#include "engine/exec/server_functions.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
@@ -391,6 +395,15 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kDbcc:
       ExecuteDbcc(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kCheckpoint:
+      ExecuteCheckpoint(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kUpdateStatistics:
+      ExecuteUpdateStatistics(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kAlterDatabase:
+      ExecuteAlterDatabase(session_, statement, sink_);
       return Flow::kNext;
     case StatementKind::kPermission:
       ExecutePermission(session_, statement);
@@ -802,7 +815,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "trancount") return static_cast<std::int64_t>(session_.TranCount());
     if (variable == "spid") return static_cast<std::int64_t>(session_.Spid());
     if (variable == "version") return std::string(kVersion);
-    if (variable == "servername" || variable == "servicename") return std::string("SQLENGINE");
+    if (variable == "servername" || variable == "servicename") return std::string(kServerName);
     if (variable == "language") return std::string("us_english");
     if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);
     if (variable == "identity") {
@@ -1098,17 +1111,29 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
 void BatchExecutor::Execute(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   size_t i = tokens.front().IsWord("exec") || tokens.front().IsWord("execute") ? 1 : 0;
+  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
+    ExecuteString(statement, i);
+    return;
+  }
   std::string status_variable;
   if (i < tokens.size() && tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() &&
       tokens[i + 1].IsSymbol("=")) {
     status_variable = tokens[i].text;
     i += 2;
   }
-  if (i >= tokens.size() || !tokens[i].IsName()) {
+  tsql::DottedName procedure;
+  if (i < tokens.size() && tokens[i].kind == TokenKind::kVariable) {
+    // EXEC @name: the variable holds the procedure's name.
+    Value held = Parameter(tokens[i].text, statement.line);
+    if (IsNull(held)) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+    procedure = ReadRpcProcedureName(ValueText(held));
+    procedure.end = i + 1;
+  } else if (i < tokens.size() && tokens[i].IsName()) {
+    procedure = tsql::ReadDottedName(tokens, i);
+  } else {
     throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
                             &tokens[std::min(i, tokens.size()) - 1]);
   }
-  tsql::DottedName procedure = tsql::ReadDottedName(tokens, i);
   std::string written = procedure.Written();
   std::string name = tsql::ToLower(procedure.Last());
   i = procedure.end;
@@ -1151,6 +1176,15 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     i = end < tokens.size() ? end + 1 : end;
   }
   session_.LastError() = 0;
+  // db..p runs in db's context, system procedures too (EXEC pubs..sp_help).
+  DatabaseContext context(session_, sink_);
+  if (!procedure.Database().empty()) {
+    // Staying put (a server-wide procedure, #temp tables to keep), the
+    // procedure is still read from db.
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+      procedure.parts = {procedure.Last()};
+    }
+  }
   ProcedureScope scope(sink_);
   std::optional<tsql::ProcedureDefinition> definition;
   if (name == "sp_executesql") {
@@ -1164,7 +1198,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       scope.End(0);
       return;
     }
-    definition = FindProcedure(session_, written);
+    definition = FindProcedure(session_, procedure);
   }
   if (!definition) throw MakeError(2812, {written});
   std::vector<Value> outputs;
@@ -1184,7 +1218,36 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     if (variable == session_.Variables().end()) throw MakeError(137, {status_variable});
     variable->second.value = static_cast<std::int64_t>(status);
   }
+  context.Leave();
   scope.End(status);
+}
+
+void BatchExecutor::ExecuteString(const tsql::Statement& statement, size_t open) {
+  const Tokens& tokens = statement.tokens;
+  // SQL Server takes string literals and variables joined by '+', nothing else.
+  size_t close = open + 1;
+  bool want_operand = true;
+  for (; close < tokens.size() && !tokens[close].IsSymbol(")"); ++close) {
+    const Token& token = tokens[close];
+    bool operand = token.kind == TokenKind::kString || token.kind == TokenKind::kNationalString ||
+                   token.kind == TokenKind::kVariable;
+    if (want_operand ? !operand : !token.IsSymbol("+")) {
+      throw tsql::SyntaxError(token, &tokens[close - 1]);
+    }
+    want_operand = !want_operand;
+  }
+  if (close >= tokens.size() || want_operand) {
+    throw tsql::SyntaxError(close < tokens.size() ? tokens[close] : Token{}, &tokens[close - 1]);
+  }
+  if (close + 1 < tokens.size()) throw tsql::SyntaxError(tokens[close + 1], &tokens[close]);
+  Value text = Evaluate(Slice(tokens, open + 1, close), statement.line);
+  session_.LastError() = 0;
+  if (IsNull(text)) return;
+  tsql::ProcedureDefinition definition = DynamicBatch(ValueText(text));
+  DatabaseContext context(session_, sink_);
+  std::vector<Value> outputs;
+  CallProcedure(definition, {}, outputs);
+  context.Leave();
 }
 
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
@@ -1201,7 +1264,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   }
   // A procedure reaches dbo's objects as their owner; dynamic SQL runs as its caller.
   SessionRights& rights = session_.Rights();
-  bool dynamic = definition.name == "sp_executesql";
+  bool dynamic = definition.dynamic;
   if (!dynamic) rights.Require(definition.name, Access::kExecute);
   std::optional<SessionRights::OwnerScope> as_owner;
   std::optional<SessionRights::CallerScope> as_caller;

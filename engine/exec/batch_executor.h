@@ -116,6 +116,10 @@ class BatchExecutor final : public ParameterSource {
   // else the engine's own. Throws 2758 for a number that has neither.
   std::string NumberedMessageText(int number);
   void Execute(const tsql::Statement& statement);
+  // EXEC[UTE] ('text' + @v ...): the text runs as a batch of its own, in its
+  // own variable scope, with the caller's rights and #temp tables; a USE in
+  // it lasts until it ends.
+  void ExecuteString(const tsql::Statement& statement, size_t open);
   void TransactionStatement(const tsql::Statement& statement);
 
   void Done(std::optional<std::int64_t> count = std::nullopt);

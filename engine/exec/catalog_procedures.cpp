@@ -9,6 +9,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
+#include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/value_conversion.h"
@@ -20,24 +21,6 @@ namespace {
 ColumnType Text(int length) { return ColumnType{SqlType::kNVarChar, length}; }
 ColumnType Small() { return ColumnType{SqlType::kSmallInt}; }
 ColumnType Integer() { return ColumnType{SqlType::kInt}; }
-
-// Builds one result set and sends it with its row count.
-class ResultBuilder {
- public:
-  explicit ResultBuilder(std::vector<Column> columns) : columns_(std::move(columns)) {}
-  void Add(Row row) { rows_.push_back(std::move(row)); }
-  void Send(ResultSink& sink) const {
-    sink.BeginResult(columns_);
-    for (const Row& row : rows_) sink.AddRow(row);
-    StatementDone done;
-    done.row_count = static_cast<std::int64_t>(rows_.size());
-    sink.Done(done);
-  }
-
- private:
-  std::vector<Column> columns_;
-  std::vector<Row> rows_;
-};
 
 // How ODBC describes a T-SQL type.
 struct OdbcType {

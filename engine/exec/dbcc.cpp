@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/database_files.h"
+#include "engine/exec/dbcc_tables.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/file_statement_syntax.h"
 #include "engine/exec/integrity_checks.h"
@@ -215,6 +216,14 @@ void ExecuteDbcc(Session& session, const tsql::Statement& statement, ResultSink&
   }
   if (cursor.TakeWord("checktable")) {
     CheckTable(session, cursor, sink, statement.line);
+    return;
+  }
+  if (cursor.TakeWord("checkident")) {
+    CheckIdent(session, cursor, sink);
+    return;
+  }
+  if (cursor.TakeWord("dbreindex")) {
+    DbReindex(session, cursor, sink);
     return;
   }
   if (cursor.TakeWord("shrinkdatabase")) {

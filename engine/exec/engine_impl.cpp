@@ -42,6 +42,7 @@ LoginResult EngineImpl::Login(const LoginRequest& request) {
   }
   std::string database = request.database.empty() ? login->default_database : request.database;
   auto session = std::make_unique<Session>(*this, *login, next_spid_++);
+  session->SetClient(request);
   try {
     session->UseDatabase(database, nullptr, 1);
   } catch (const SqlError&) {

@@ -14,6 +14,7 @@
 #include "engine/exec/database_usage.h"
 #include "engine/exec/lock_waits.h"
 #include "engine/exec/log_syncs.h"
+#include "engine/exec/session_registry.h"
 
 namespace sqlengine::exec {
 
@@ -36,6 +37,7 @@ class EngineImpl final : public Engine {
   DatabaseUsage& Usage() { return usage_; }
   LockWaits& Locks() { return locks_; }
   LogSyncs& Logs() { return logs_; }
+  SessionRegistry& Sessions() { return sessions_; }
   Log& EngineLog() { return log_; }
 
   // Changes whenever users, roles, memberships or permissions may have
@@ -55,6 +57,7 @@ class EngineImpl final : public Engine {
   DatabaseUsage usage_;
   LockWaits locks_;
   LogSyncs logs_;
+  SessionRegistry sessions_;
   std::atomic<int> next_spid_{51};
   std::atomic<std::uint64_t> security_generation_{1};
   std::atomic<bool> beyond_loopback_{false};

@@ -50,6 +50,24 @@ std::optional<IdentitySpec> FindIdentity(const tsql::Tokens& tokens) {
 // `pending` is 1 while the row being inserted takes an assigned value.
 constexpr const char* kIdentityTable = "sqlengine_identity";
 
+// The seeds of IDENTITY(n, 1) columns with n above 1, whose counter is
+// SQLite's sqlite_sequence.
+constexpr const char* kIdentitySeedsTable = "sqlengine_identity_seeds";
+
+// `sql` ("... FROM table") with "WHERE name = ?" added and `table` bound;
+// nullopt when the table it reads does not exist.
+std::optional<catalog::PreparedStatement> PrepareOn(sqlite3* db, const std::string& sql,
+                                                    const std::string& table) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, (sql + " WHERE name = ?").c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return std::nullopt;
+  }
+  catalog::PreparedStatement statement(raw);
+  sqlite3_bind_text(statement.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return statement;
+}
+
 // `sql_head` (a verb and its columns) on `schema`'s kept identities for `table`,
 // prepared with the name bound; nullopt when the schema keeps none.
 std::optional<catalog::PreparedStatement> PrepareOnIdentities(sqlite3* db,
@@ -106,6 +124,15 @@ void ApplyIdentitySeed(sqlite3* db, const std::string& schema, const std::string
     sqlite3_bind_text(seed.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(seed.get(), 2, identity->seed - 1);
     StepOrThrow(db, seed.get());
+    // The sequence moves on; IDENT_SEED still answers the declared seed.
+    std::string seeds = quoted_schema + "." + kIdentitySeedsTable;
+    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + seeds +
+                          " (name TEXT PRIMARY KEY COLLATE NOCASE, seed INTEGER NOT NULL)");
+    auto record =
+        catalog::Prepare(db, "INSERT OR REPLACE INTO " + seeds + " (name, seed) VALUES (?, ?)");
+    sqlite3_bind_text(record.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(record.get(), 2, identity->seed);
+    StepOrThrow(db, record.get());
     return;
   }
   std::string identities = quoted_schema + "." + kIdentityTable;
@@ -146,6 +173,26 @@ void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& t
   std::optional<catalog::PreparedStatement> remove =
       PrepareOnIdentities(db, schema, "DELETE FROM", table);
   if (remove) StepOrThrow(db, remove->get());
+  std::optional<catalog::PreparedStatement> seed = PrepareOn(
+      db, "DELETE FROM " + tsql::QuoteSqliteName(schema) + "." + kIdentitySeedsTable, table);
+  if (seed) StepOrThrow(db, seed->get());
+}
+
+std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& schema,
+                                               const std::string& table) {
+  int autoincrement = 0;
+  if (sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), "rowid", nullptr, nullptr,
+                                    nullptr, nullptr, &autoincrement) != SQLITE_OK ||
+      !autoincrement) {
+    return std::nullopt;
+  }
+  if (std::optional<KeptIdentity> kept = KeptIdentityOf(db, schema, table)) return kept;
+  std::optional<catalog::PreparedStatement> seed = PrepareOn(
+      db, "SELECT seed FROM " + tsql::QuoteSqliteName(schema) + "." + kIdentitySeedsTable, table);
+  if (seed && sqlite3_step(seed->get()) == SQLITE_ROW) {
+    return KeptIdentity{sqlite3_column_int64(seed->get(), 0), 1};
+  }
+  return KeptIdentity{1, 1};
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {

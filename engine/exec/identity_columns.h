@@ -37,6 +37,11 @@ std::optional<KeptIdentity> KeptIdentityOf(sqlite3* db, const std::string& schem
 // SQLite refuses the step.
 void ContinueKeptIdentity(sqlite3* db, const std::string& schema, const std::string& table);
 
+// The declared seed and increment of `schema`.`table`'s identity column,
+// whichever way the engine keeps it; nullopt for a table without one.
+std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& schema,
+                                               const std::string& table);
+
 // For a table just dropped from `schema`: forgets its kept identity, if any.
 // Throws std::runtime_error when SQLite refuses the step.
 void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table);

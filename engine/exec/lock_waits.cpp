@@ -81,4 +81,16 @@ bool LockWaits::ClosesCycle(int session, const std::string& file) const {
   return false;
 }
 
+std::vector<LockWaits::GateState> LockWaits::Snapshot() {
+  std::lock_guard lock(mutex_);
+  std::vector<GateState> states;
+  for (const auto& [file, gate] : gates_) {
+    if (gate.holder == 0 && gate.queue.empty()) continue;
+    GateState state{file, gate.holder, {}};
+    for (const Waiter* waiter : gate.queue) state.waiting.push_back(waiter->session);
+    states.push_back(std::move(state));
+  }
+  return states;
+}
+
 }  // namespace sqlengine::exec

@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace sqlengine::exec {
 
@@ -29,6 +30,14 @@ class LockWaits {
                   const std::atomic<bool>& cancelled);
   // Opens every gate `session` holds (its statement or transaction ended).
   void Release(int session);
+
+  // Who holds each gate and who waits for it, in line order (sp_who, sp_lock).
+  struct GateState {
+    std::string file;
+    int holder = 0;
+    std::vector<int> waiting;
+  };
+  std::vector<GateState> Snapshot();
 
  private:
   // One waiting session; woken alone when the gate passes to it.

@@ -123,12 +123,37 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
 
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name) {
   auto [database, procedure] = SplitName(name);
+  tsql::DottedName parts;
+  parts.parts = {database, "", procedure};
+  return FindProcedure(session, parts);
+}
+
+std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
+                                                       const tsql::DottedName& name) {
+  if (name.parts.empty()) return std::nullopt;
+  const std::string& procedure = name.Last();
   std::optional<std::string> text =
-      LoadText(session.Connection().Handle(), SchemaOf(session, database), procedure);
+      LoadText(session.Connection().Handle(), SchemaOf(session, name.Database()), procedure);
   if (!text) return std::nullopt;
   tsql::ProcedureDefinition definition =
       tsql::ParseProcedureDefinition(tsql::LexClientText(*text));
   definition.name = procedure;
+  return definition;
+}
+
+tsql::DottedName ReadRpcProcedureName(std::string_view written) {
+  if (size_t group = written.rfind(';');
+      group != std::string_view::npos && group + 1 < written.size() &&
+      written.find_first_not_of("0123456789", group + 1) == std::string_view::npos) {
+    written = written.substr(0, group);
+  }
+  return tsql::ReadWrittenName(written);
+}
+
+tsql::ProcedureDefinition DynamicBatch(const std::string& text) {
+  tsql::ProcedureDefinition definition;
+  definition.body = tsql::LexClientText(text);
+  definition.dynamic = true;
   return definition;
 }
 
@@ -149,6 +174,7 @@ tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& argu
   }
   tsql::ProcedureDefinition definition;
   definition.name = kName;
+  definition.dynamic = true;
   definition.body = tsql::LexClientText(ValueText(statement->value));
   const CallArgument* declarations = leading("@params");
   if (declarations != nullptr && !declarations->is_default && !IsNull(declarations->value)) {

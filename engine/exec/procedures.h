@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/statement.h"
 
@@ -39,6 +40,19 @@ void DropProcedures(Session& session, const tsql::Statement& statement);
 
 // The procedure called `name` ("p", "dbo.p", "db..p"), nullopt when none.
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name);
+// The same for a name already read into its parts (a delimited one may hold
+// spaces or dots: [Sales by Year]).
+std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
+                                                       const tsql::DottedName& name);
+
+// A procedure name as an RPC request carries it: "p", "dbo.p", "db..p",
+// "[Sales by Year]", or a name with spaces as it stands ("Sales by Year").
+// A ";n" group number is dropped.
+tsql::DottedName ReadRpcProcedureName(std::string_view written);
+
+// EXEC (string [+ string ...]): the text as a procedure body of its own,
+// without parameters.
+tsql::ProcedureDefinition DynamicBatch(const std::string& text);
 
 // EXEC sp_executesql [@stmt =] statement [, [@params =] declarations, values ...]
 // as a procedure called sp_executesql whose body is the statement. `taken` is

@@ -1,6 +1,12 @@
 #include "engine/exec/session.h"
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/database_context.h"
+#include "engine/exec/database_options.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedures.h"
@@ -12,6 +18,37 @@
 #include "engine/tsql/procedure_definition.h"
 
 namespace sqlengine::exec {
+namespace {
+
+// A request in the registry while it runs.
+class RequestActivity {
+ public:
+  RequestActivity(SessionRegistry& registry, int spid, const std::string& command)
+      : registry_(registry), spid_(spid) {
+    registry_.Started(spid_, command);
+  }
+  ~RequestActivity() { registry_.Finished(spid_); }
+  RequestActivity(const RequestActivity&) = delete;
+  RequestActivity& operator=(const RequestActivity&) = delete;
+
+ private:
+  SessionRegistry& registry_;
+  int spid_;
+};
+
+// The command sp_who shows for a batch: its first word, upper case.
+std::string FirstWordOf(std::string_view batch) {
+  size_t begin = batch.find_first_not_of(" \t\r\n;(");
+  if (begin == std::string_view::npos) return "AWAITING COMMAND";
+  size_t end = begin;
+  while (end < batch.size() && std::isalpha(static_cast<unsigned char>(batch[end]))) ++end;
+  std::string word(batch.substr(begin, std::min<size_t>(end - begin, 16)));
+  for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (word == "EXEC") word = "EXECUTE";
+  return word.empty() ? "AWAITING COMMAND" : word;
+}
+
+}  // namespace
 
 Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
     : engine_(engine),
@@ -25,6 +62,7 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
 }
 
 Session::~Session() {
+  engine_.Sessions().Leave(spid_);
   std::string database = connection_.Database();
   connection_.Close();
   engine_.Locks().Release(spid_);
@@ -53,6 +91,7 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
     throw MakeError(911, {database});
   }
   if (!previous.empty()) engine_.Usage().Release(previous);
+  engine_.Sessions().UseDatabase(spid_, entry->name);
   if (sink != nullptr) {
     EnvChange change;
     change.kind = EnvChangeKind::kDatabase;
@@ -66,6 +105,26 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
 }
 
 bool Session::IsSysadmin() { return rights_.IsSysadmin(); }
+
+void Session::SetClient(const LoginRequest& request) {
+  client_.app_name = request.app_name;
+  client_.host_name = request.host_name;
+  client_.client_pid = request.client_pid;
+  SessionActivity activity;
+  activity.spid = spid_;
+  activity.login = login_.name;
+  activity.host = request.host_name;
+  activity.program = request.app_name;
+  activity.database = connection_.Database();
+  activity.command = "AWAITING COMMAND";
+  activity.login_time = activity.last_batch = std::chrono::system_clock::now();
+  engine_.Sessions().Enter(activity);
+}
+
+std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
+                                                 std::string_view property, bool extended) {
+  return DatabaseProperty(engine_, database, property, extended);
+}
 
 std::optional<int> Session::ServerRoleMember(std::string_view role,
                                              std::optional<std::string_view> login) {
@@ -91,6 +150,7 @@ void Session::Cancel() {
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
+  RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
@@ -173,6 +233,7 @@ std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
+  RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
@@ -285,13 +346,22 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   for (const RpcParam& param : call.params) {
     arguments.push_back(CallArgument{param.name, param.value, param.is_default, param.output});
   }
-  std::string name = tsql::ToLower(
-      call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
+  tsql::DottedName procedure = ReadRpcProcedureName(call.name);
+  std::string name = tsql::ToLower(procedure.Last());
+  DatabaseContext context(*this, sink);
+  if (!procedure.Database().empty()) {
+    // Staying put (a server-wide procedure, #temp tables to keep), the
+    // procedure is still read from db.
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+      procedure.parts = {procedure.Last()};
+    }
+  }
   if (RunSystemProcedure(*this, name, arguments, sink)) return;
-  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, call.name);
-  if (!definition) throw MakeError(2812, {call.name});
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, procedure);
+  if (!definition) throw MakeError(2812, {procedure.Written()});
   std::vector<Value> outputs;
   int status = executor.CallProcedure(*definition, arguments, outputs);
+  context.Leave();
   sink.ReturnStatus(status);
   std::vector<int> positions = ArgumentPositions(*definition, arguments);
   for (size_t a = 0; a < call.params.size(); ++a) {

@@ -66,6 +66,20 @@ class Session final : public SqlSession, public FunctionHost {
                                       std::optional<std::string_view> login) override;
   std::string DatabaseName() override { return connection_.Database(); }
   std::string LoginName() override { return login_.name; }
+  std::string ClientProgram() override { return client_.app_name; }
+  std::string ClientHost() override { return client_.host_name; }
+  std::uint32_t ClientProcess() override { return client_.client_pid; }
+  std::optional<Value> DatabasePropertyOf(std::string_view database, std::string_view property,
+                                          bool extended) override;
+  StatementAuthorizer* Authorizer() override { return &connection_.Authorizer(); }
+  bool MayRead(std::string_view schema, std::string_view object) override {
+    return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
+  }
+
+  // What the client said of itself at login (program, workstation, process).
+  // Also enters the session in the engine's registry (sp_who).
+  void SetClient(const LoginRequest& request);
+  const LoginRequest& Client() const { return client_; }
 
   EngineImpl& Engine() { return engine_; }
   SessionConnection& Connection() { return connection_; }
@@ -141,6 +155,7 @@ class Session final : public SqlSession, public FunctionHost {
 
   EngineImpl& engine_;
   catalog::LoginEntry login_;
+  LoginRequest client_;  // program, workstation and process only; no password
   int spid_;
   std::atomic<bool> cancelled_{false};
   std::mutex cancel_mutex_;

@@ -18,10 +18,12 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
 #include "engine/exec/object_properties.h"
+#include "engine/exec/server_functions.h"
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
@@ -376,6 +378,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterObjectProperties(db);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
+  RegisterServerFunctions(db, host);
+  RegisterIdentityFunctions(db, host);
 }
 
 }  // namespace sqlengine::exec

@@ -5,11 +5,16 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "engine/common/types.h"
+
 namespace sqlengine::exec {
+
+class StatementAuthorizer;
 
 // What the functions ask of their session. Called on the session's thread
 // while a statement runs; must not use the connection.
@@ -21,6 +26,22 @@ class FunctionHost {
                                               std::optional<std::string_view> login) = 0;
   virtual std::string DatabaseName() = 0;
   virtual std::string LoginName() = 0;
+  // The client's program and workstation names and process id, as its login
+  // gave them (APP_NAME, HOST_NAME, HOST_ID).
+  virtual std::string ClientProgram() { return {}; }
+  virtual std::string ClientHost() { return {}; }
+  virtual std::uint32_t ClientProcess() { return 0; }
+  // The connection's authorizer, for functions that read the engine's own
+  // tables while a user statement runs (under an EngineScope); nullptr when none.
+  virtual StatementAuthorizer* Authorizer() { return nullptr; }
+  // Whether the session may read `object` of SQLite schema `schema`.
+  virtual bool MayRead(std::string_view /*schema*/, std::string_view /*object*/) { return true; }
+  // DATABASEPROPERTY (extended false) and DATABASEPROPERTYEX; nullopt for NULL.
+  virtual std::optional<Value> DatabasePropertyOf(std::string_view /*database*/,
+                                                  std::string_view /*property*/,
+                                                  bool /*extended*/) {
+    return std::nullopt;
+  }
 };
 
 // The host must outlive the connection. Throws std::runtime_error.

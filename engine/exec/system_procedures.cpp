@@ -4,16 +4,21 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/attach_detach.h"
+#include "engine/exec/catalog_procedures.h"
+#include "engine/exec/configuration_procedures.h"
+#include "engine/exec/database_options.h"
+#include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/object_rename.h"
+#include "engine/exec/object_text.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/process_procedures.h"
+#include "engine/exec/security_procedures.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
-#include "engine/exec/catalog_procedures.h"
-#include "engine/exec/configuration_procedures.h"
-#include "engine/exec/security_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
-#include "engine/exec/procedure_arguments.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -78,6 +83,22 @@ void RoleMember(Session& session, const std::vector<CallArgument>& given, bool a
 
 }  // namespace
 
+bool IsServerProcedure(std::string_view name) {
+  static constexpr std::string_view kServerWide[] = {
+      "sp_who",         "sp_who2",         "sp_lock",
+      "sp_helpdb",      "sp_databases",    "sp_configure",
+      "sp_addlogin",    "sp_droplogin",    "sp_password",
+      "sp_addsrvrolemember", "sp_dropsrvrolemember", "sp_attach_db",
+      "sp_attach_single_file_db", "sp_detach_db", "sp_dboption",
+      "sp_defaultdb",   "sp_addmessage",   "sp_dropmessage",
+      "sp_server_info", "sp_datatype_info", "sp_datatype_info_90",
+      "sp_datatype_info_100"};
+  for (std::string_view server_wide : kServerWide) {
+    if (name == server_wide) return true;
+  }
+  return false;
+}
+
 bool RunSystemProcedure(Session& session, std::string_view name,
                         const std::vector<CallArgument>& arguments, ResultSink& sink) {
   try {
@@ -101,8 +122,19 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       SpaceUsed(session, arguments, sink);
     } else if (name == "sp_configure") {
       Configure(session, arguments, sink);
+    } else if (name == "sp_rename") {
+      Rename(session, arguments, sink);
+    } else if (name == "sp_helptext") {
+      HelpText(session, arguments, sink);
+    } else if (name == "sp_dboption") {
+      DbOption(session, arguments, sink);
+    } else if (name == "sp_changedbowner") {
+      ChangeDbOwner(session, arguments);
+    } else if (name == "sp_defaultdb") {
+      DefaultDb(session, arguments);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
+               !RunProcessProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;

@@ -20,4 +20,8 @@ class Session;
 bool RunSystemProcedure(Session& session, std::string_view name,
                         const std::vector<CallArgument>& arguments, ResultSink& sink);
 
+// Whether `name` (lower case) answers for the whole server, so that
+// `EXEC db..name` need not run it in db's context.
+bool IsServerProcedure(std::string_view name);
+
 }  // namespace sqlengine::exec

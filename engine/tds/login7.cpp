@@ -87,6 +87,7 @@ Login7 DecodeLogin7(std::span<const std::uint8_t> body) {
   }
   r.password = Ucs2ToUtf8(clear);
   r.app_name = FieldText(record, app, "AppName");
+  r.client_pid = login.client_pid;
   login.server_name = FieldText(record, server, "ServerName");
   login.library_name = FieldText(record, library, "CltIntName");
   login.language = FieldText(record, language, "Language");

@@ -1,5 +1,8 @@
 #include "engine/tsql/dotted_name.h"
 
+#include "engine/common/error.h"
+#include "engine/tsql/lexer.h"
+
 namespace sqlengine::tsql {
 
 std::string DottedName::Written() const {
@@ -33,6 +36,21 @@ DottedName ReadDottedName(const Tokens& tokens, std::size_t begin) {
     }
   }
   name.end = i;
+  return name;
+}
+
+DottedName ReadWrittenName(std::string_view written) {
+  try {
+    Tokens tokens = Lex(written);
+    DottedName name = ReadDottedName(tokens, 0);
+    bool whole = !name.parts.empty() &&
+                 (name.end >= tokens.size() || tokens[name.end].kind == TokenKind::kEnd);
+    if (whole) return name;
+  } catch (const SqlError&) {
+    // Not readable as T-SQL (an unbalanced quote): the text as it stands.
+  }
+  DottedName name;
+  name.parts.emplace_back(written);
   return name;
 }
 

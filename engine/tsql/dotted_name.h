@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/tsql/token.h"
@@ -21,5 +22,10 @@ struct DottedName {
 // Reads the name starting at tokens[begin] (which must be a name; otherwise
 // parts is empty and end == begin).
 DottedName ReadDottedName(const Tokens& tokens, std::size_t begin);
+
+// A name written as text, as system procedures and RPC requests take one:
+// "t", "dbo.t", "db..t", "[my table]"; text that does not read as a dotted
+// name ("Sales by Year") is one part as it stands.
+DottedName ReadWrittenName(std::string_view written);
 
 }  // namespace sqlengine::tsql

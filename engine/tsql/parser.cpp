@@ -31,6 +31,8 @@ struct StatementState {
   bool insert_has_source = false;
   bool view = false;  // CREATE / ALTER VIEW
   bool view_has_query = false;
+  bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
+  bool alter_database_has_set = false;
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -43,6 +45,8 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (in_permission && word.IsAnyWord({"create", "backup"})) return false;
   // WITH GRANT OPTION, REVOKE GRANT OPTION FOR.
   if (word.IsWord("grant") && previous.IsAnyWord({"with", "revoke"})) return false;
+  // ALTER DATABASE ... SET ... WITH ROLLBACK IMMEDIATE.
+  if (word.IsWord("rollback") && previous.IsWord("with") && lead.IsWord("alter")) return false;
   if (word.IsWord("select")) {
     // A view's query may stand after a WITH list.
     if (state.view && !state.view_has_query) {
@@ -73,13 +77,19 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (word.IsWord("set")) {
     if (lead.IsAnyWord({"create", "alter"}) && previous.IsAnyWord({"delete", "update"}))
       return false;
+    if (state.alter_database && !state.alter_database_has_set) {
+      state.alter_database_has_set = true;
+      return false;
+    }
     if (lead.IsWord("update") && !state.update_has_set) {
       state.update_has_set = true;
       return false;
     }
     return true;
   }
-  if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter")) return false;
+  if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter") && !state.alter_database) {
+    return false;
+  }
   return true;
 }
 
@@ -137,12 +147,17 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"deny", StatementKind::kPermission},
       {"reconfigure", StatementKind::kReconfigure},
   };
+  if (lead.IsWord("update") && second.IsWord("statistics")) {
+    return StatementKind::kUpdateStatistics;
+  }
+  if (lead.IsWord("checkpoint")) return StatementKind::kCheckpoint;
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;
   }
   if (lead.IsWord("create")) return ClassifyCreate(second);
   if (lead.IsWord("drop")) return ClassifyDrop(second);
   if (lead.IsWord("alter") && second.IsWord("table")) return StatementKind::kAlterTable;
+  if (lead.IsWord("alter") && second.IsWord("database")) return StatementKind::kAlterDatabase;
   if (lead.IsWord("alter") && second.IsAnyWord({"proc", "procedure"})) {
     return StatementKind::kCreateProcedure;
   }
@@ -314,6 +329,9 @@ class Parser {
     }
     StatementState state{&lead};
     state.view = lead.IsAnyWord({"create", "alter"}) && Peek().IsWord("view");
+    // UPDATE STATISTICS has no SET: one that follows starts the next statement.
+    state.update_has_set = kind == StatementKind::kUpdateStatistics;
+    state.alter_database = kind == StatementKind::kAlterDatabase;
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
     return statement;

@@ -22,6 +22,9 @@ struct ProcedureDefinition {
   std::string name;
   std::vector<ParameterDeclaration> parameters;
   Tokens body;  // the statements after AS, ending with a kEnd token
+  // Dynamic SQL (sp_executesql, EXEC (string)): runs with the caller's
+  // rights, and a USE inside it lasts until it ends.
+  bool dynamic = false;
 };
 
 // tokens: CREATE|ALTER PROC[EDURE] name [;n] [(] params [)] [WITH ...] [FOR REPLICATION] AS body.

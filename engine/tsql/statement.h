@@ -52,7 +52,10 @@ enum class StatementKind {
   kReturn,
   kBreak,
   kContinue,
-  kUnsupported,  // recognised but not implemented: the executor reports it
+  kCheckpoint,        // CHECKPOINT
+  kUpdateStatistics,  // UPDATE STATISTICS t [index | (index, ...)] [WITH ...]
+  kAlterDatabase,     // ALTER DATABASE d SET ...
+  kUnsupported,       // recognised but not implemented: the executor reports it
 };
 
 // One `name [(column, ...)] AS (query)` of a WITH list.

@@ -4,6 +4,8 @@ check; exits non-zero when any check fails.
 Usage: /usr/bin/python3 pytds_peer.py PORT TDS_VERSION(7.1|7.4)"""
 import datetime
 import decimal
+import os
+import socket
 import sys
 import threading
 import uuid
@@ -140,13 +142,40 @@ def twenty_clients():
     check("twenty clients at once", results.count(True) == 20, results)
 
 
+def client_identity():
+    # APP_NAME, HOST_NAME and HOST_ID answer what the login said of the client.
+    with connect(appname="peer check") as c:
+        cur = c.cursor()
+        cur.execute("SELECT APP_NAME(), HOST_NAME(), HOST_ID()")
+        row = cur.fetchone()
+        expected = ("peer check", socket.gethostname()[:128], str(os.getpid()).ljust(8))
+        check("client identity functions", tuple(row) == expected, (row, expected))
+
+
+def delimited_procedure_rpc(cur):
+    # A procedure whose name needs delimiting, called by RPC as written and
+    # quoted, in this database and through another's name.
+    cur.execute("CREATE PROCEDURE [Sales by Year] @from int, @to int AS SELECT @to - @from")
+    cur.callproc("Sales by Year", (1990, 1998))
+    plain = cur.fetchall()
+    cur.callproc("[Sales by Year]", (1, 2))
+    quoted = cur.fetchall()
+    cur.callproc("master.dbo.[Sales by Year]", (5, 9))
+    qualified = cur.fetchall()
+    check("RPC of a delimited procedure name", (plain, quoted, qualified) == ([(8,)], [(1,)], [(4,)]),
+          (plain, quoted, qualified))
+    cur.execute("DROP PROCEDURE [Sales by Year]")
+
+
 def main():
     conn = connect()
     cur = conn.cursor()
     types_round_trip(cur)
     errors(cur)
     print_and_two_results(conn, cur)
+    delimited_procedure_rpc(cur)
     conn.close()
+    client_identity()
     cancel()
     twenty_clients()
     return 1 if failures else 0

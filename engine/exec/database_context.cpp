@@ -1,0 +1,49 @@
+#include "engine/exec/database_context.h"
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+
+DatabaseContext::DatabaseContext(Session& session, ResultSink& sink)
+    : session_(session), sink_(sink), original_(session.CurrentDatabase()), entered_(original_) {}
+
+DatabaseContext::~DatabaseContext() {
+  if (left_) return;
+  try {
+    Leave();
+  } catch (const std::exception& failure) {
+    session_.Engine().EngineLog().Error(std::string("could not return to database ") + original_ +
+                                        ": " + failure.what());
+  }
+}
+
+bool DatabaseContext::Enter(std::string_view database) {
+  if (tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) return true;
+  if (!session_.Engine().FindDatabase(database)) throw MakeError(911, {database});
+  auto temporary = catalog::Prepare(session_.Connection().Handle(),
+                                    "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
+  if (sqlite3_step(temporary.get()) == SQLITE_ROW) return false;
+  temporary.reset();
+  session_.UseDatabase(database, nullptr, 0);
+  entered_ = session_.CurrentDatabase();
+  return true;
+}
+
+void DatabaseContext::Leave() {
+  left_ = true;
+  std::string current = session_.CurrentDatabase();
+  if (current == original_) return;
+  session_.UseDatabase(original_, nullptr, 0);
+  if (current == entered_) return;
+  EnvChange change;
+  change.kind = EnvChangeKind::kDatabase;
+  change.new_value = original_;
+  change.old_value = current;
+  sink_.Environment(change);
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,43 @@
+#pragma once
+// A stretch of work that may run in another database than the session's
+// current one: a procedure called as db..p, or dynamic SQL holding USE.
+// When the stretch ends the session's database is made current again, and
+// the client hears of it (ENVCHANGE, no 5701) only when it was told of the
+// change, that is when a USE inside the stretch announced it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/common/sink.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+class DatabaseContext {
+ public:
+  DatabaseContext(Session& session, ResultSink& sink);
+  ~DatabaseContext();
+  DatabaseContext(const DatabaseContext&) = delete;
+  DatabaseContext& operator=(const DatabaseContext&) = delete;
+
+  // Makes `database` current without telling the client. Throws SqlError
+  // 911 (unknown), 916 (the login is no user there), 226 (inside a
+  // transaction: the switch opens another connection). A session holding
+  // #temp tables stays where it is: the switch would lose them. True when
+  // `database` is current afterwards.
+  bool Enter(std::string_view database);
+  // Makes the session's database current again. Throws SqlError when that
+  // fails; the destructor does the same but only logs a failure.
+  void Leave();
+
+ private:
+  Session& session_;
+  ResultSink& sink_;
+  std::string original_;
+  std::string entered_;  // the database Enter made current, announced to nobody
+  bool left_ = false;
+};
+
+}  // namespace sqlengine::exec

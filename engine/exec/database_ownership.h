@@ -1,0 +1,25 @@
+#pragma once
+// sp_changedbowner and sp_defaultdb: who owns a database, and where a login
+// starts. Each throws SqlError; the caller sends the return status.
+
+#include <vector>
+
+#include "engine/common/sink.h"
+#include "engine/exec/procedures.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+// sp_changedbowner @loginame [, @map]: the current database's owner becomes
+// the login (its dbo). sysadmin only (15247); 15007 for an unknown login,
+// 15109 for master, model and tempdb, 15110 when the login is already a
+// user of the database.
+void ChangeDbOwner(Session& session, const std::vector<CallArgument>& arguments);
+
+// sp_defaultdb @loginame, @defdb: the database the login starts in. A login
+// may change its own; another's needs sysadmin or securityadmin (15247).
+// 15007 for an unknown login, 15010 for an unknown database.
+void DefaultDb(Session& session, const std::vector<CallArgument>& arguments);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,252 @@
+#include "engine/exec/object_rename.h"
+
+#include <cctype>
+#include <optional>
+#include <string>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/database_security.h"
+#include "engine/exec/engine_impl.h"
+#include "engine/exec/maintained_tables.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/session.h"
+#include "engine/exec/write_lock.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/sqlite_quoting.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::QuoteSqliteName;
+using tsql::QuoteSqliteString;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::optional<std::string> One(sqlite3* db, const std::string& sql,
+                               std::initializer_list<std::string> values) {
+  auto query = catalog::Prepare(db, sql);
+  int index = 1;
+  for (const std::string& value : values) {
+    sqlite3_bind_text(query.get(), index++, value.c_str(), -1, SQLITE_TRANSIENT);
+  }
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  return catalog::ColumnText(query.get(), 0);
+}
+
+void Run(sqlite3* db, const std::string& sql, std::initializer_list<std::string> values) {
+  auto statement = catalog::Prepare(db, sql);
+  int index = 1;
+  for (const std::string& value : values) {
+    sqlite3_bind_text(statement.get(), index++, value.c_str(), -1, SQLITE_TRANSIENT);
+  }
+  if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
+bool HasTable(sqlite3* db, const char* table) {
+  return One(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?", {table})
+      .has_value();
+}
+
+// Any object of the database called `name`: table, view, index, procedure.
+bool NameTaken(sqlite3* db, const std::string& name) {
+  if (One(db, "SELECT name FROM sqlite_master WHERE name = ? COLLATE NOCASE", {name})) return true;
+  return HasTable(db, catalog::kProceduresTable) &&
+         One(db,
+             std::string("SELECT name FROM ") + catalog::kProceduresTable +
+                 " WHERE name = ? COLLATE NOCASE",
+             {name});
+}
+
+// The engine's triggers on `table` take names made from the table's and the
+// column's names: they are made again under the new ones, bodies keeping
+// what SQLite already rewrote, the identity triggers' key following the table.
+void RenameEngineTriggers(sqlite3* db, const std::string& table, const std::string& from,
+                          const std::string& to, bool whole_table) {
+  std::vector<std::pair<std::string, std::string>> triggers;
+  auto query = catalog::Prepare(db,
+                                "SELECT name, sql FROM sqlite_master WHERE type = 'trigger' AND "
+                                "tbl_name = ? AND name LIKE 'sqlengine!_%' ESCAPE '!'");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    triggers.emplace_back(catalog::ColumnText(query.get(), 0), catalog::ColumnText(query.get(), 1));
+  }
+  query.reset();
+  for (auto& [name, sql] : triggers) {
+    std::string renamed = name;
+    std::string part = "_" + from;
+    size_t at = whole_table ? renamed.find(part + "_") : renamed.rfind(part);
+    bool ours = at != std::string::npos && (whole_table || at + part.size() == renamed.size());
+    if (!ours) continue;
+    renamed.replace(at, part.size(), "_" + to);
+    size_t name_at = sql.find(QuoteSqliteName(name));
+    if (name_at == std::string::npos) name_at = sql.find(name);
+    if (name_at == std::string::npos) continue;
+    size_t name_length =
+        sql.compare(name_at, QuoteSqliteName(name).size(), QuoteSqliteName(name)) == 0
+            ? QuoteSqliteName(name).size()
+            : name.size();
+    sql.replace(name_at, name_length, QuoteSqliteName(renamed));
+    if (whole_table) {
+      std::string old_key = QuoteSqliteString(from);
+      for (size_t k = sql.find(old_key); k != std::string::npos; k = sql.find(old_key, k)) {
+        sql.replace(k, old_key.size(), QuoteSqliteString(to));
+        k += QuoteSqliteString(to).size();
+      }
+    }
+    catalog::Exec(db, "DROP TRIGGER " + QuoteSqliteName(name));
+    catalog::Exec(db, sql);
+  }
+}
+
+void RenamePermissions(sqlite3* db, const std::string& from, const std::string& to) {
+  for (const char* table : {kPermissionsTable, kColumnPermissionsTable}) {
+    if (!HasTable(db, table)) continue;
+    Run(db, std::string("UPDATE ") + table + " SET object = ? WHERE object = ?", {to, from});
+  }
+}
+
+void RenameTable(sqlite3* db, const std::string& from, const std::string& to) {
+  catalog::Exec(db, "ALTER TABLE " + QuoteSqliteName(from) + " RENAME TO " + QuoteSqliteName(to));
+  RenameEngineTriggers(db, to, from, to, true);
+  for (const char* identities : {"sqlengine_identity", "sqlengine_identity_seeds"}) {
+    if (!HasTable(db, identities)) continue;
+    Run(db, std::string("UPDATE ") + identities + " SET name = ? WHERE name = ?", {to, from});
+  }
+  Run(db, std::string("UPDATE ") + catalog::kObjectsTable + " SET name = ? WHERE name = ?",
+      {to, from});
+  RenamePermissions(db, from, to);
+}
+
+void RenameProcedure(sqlite3* db, const std::string& from, const std::string& to) {
+  Run(db, std::string("UPDATE ") + catalog::kProceduresTable + " SET name = ? WHERE name = ?",
+      {to, from});
+  Run(db,
+      std::string("UPDATE ") + catalog::kObjectsTable +
+          " SET name = ? WHERE name = ? AND xtype = 'P'",
+      {to, from});
+  RenamePermissions(db, from, to);
+}
+
+void RenameColumn(sqlite3* db, const std::string& table, const std::string& from,
+                  const std::string& to) {
+  catalog::Exec(db, "ALTER TABLE " + QuoteSqliteName(table) + " RENAME COLUMN " +
+                        QuoteSqliteName(from) + " TO " + QuoteSqliteName(to));
+  RenameEngineTriggers(db, table, from, to, false);
+  if (HasTable(db, kColumnPermissionsTable)) {
+    Run(db,
+        std::string("UPDATE ") + kColumnPermissionsTable +
+            " SET column_name = ? WHERE object = ? AND column_name = ?",
+        {to, table, from});
+  }
+}
+
+void RenameIndex(sqlite3* db, const std::string& from, const std::string& to) {
+  std::optional<std::string> sql =
+      One(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ?", {from});
+  if (!sql) throw MakeError(15248, {"INDEX"});
+  size_t at = sql->find(QuoteSqliteName(from));
+  size_t length = QuoteSqliteName(from).size();
+  if (at == std::string::npos) {
+    at = sql->find(from);
+    length = from.size();
+  }
+  if (at == std::string::npos) throw MakeError(15248, {"INDEX"});
+  sql->replace(at, length, QuoteSqliteName(to));
+  catalog::Exec(db, "DROP INDEX " + QuoteSqliteName(from));
+  catalog::Exec(db, *sql);
+}
+
+}  // namespace
+
+void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_rename", given, {"@objname", "@newname", "@objtype"});
+  std::string written = args.Required(0, "sp_rename", "@objname");
+  std::string new_name = args.Required(1, "sp_rename", "@newname");
+  std::string type = tsql::ToLower(args[2].value_or("object"));
+  if (type != "object" && type != "column" && type != "index") {
+    throw MakeError(15248, {Upper(type)});
+  }
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  // object: [owner.]name; column and index: [owner.]table.name
+  size_t parts_of_table = type == "object" ? 1 : 2;
+  if (name.parts.size() > parts_of_table + 1) {
+    const std::string& database = name.parts[name.parts.size() - parts_of_table - 2];
+    if (name.parts.size() > parts_of_table + 2 ||
+        !tsql::EqualsIgnoreCase(database, session.CurrentDatabase())) {
+      throw MakeError(15250);
+    }
+  }
+  if (name.parts.size() < parts_of_table || new_name.empty()) throw MakeError(15248, {Upper(type)});
+  sqlite3* db = session.Connection().Handle();
+  std::string object = type == "object" ? name.Last() : name.parts[name.parts.size() - 2];
+
+  std::optional<MaintainedTable> table = FindMaintainedTable(session, object);
+  if (table && table->schema != "main") table.reset();
+  bool procedure = !table && type == "object" && HasTable(db, catalog::kProceduresTable) &&
+                   One(db,
+                       std::string("SELECT name FROM ") + catalog::kProceduresTable +
+                           " WHERE name = ? COLLATE NOCASE",
+                       {object});
+  if (!table && !procedure) throw MakeError(15248, {Upper(type)});
+  std::string stored = table ? table->name
+                             : *One(db,
+                                    std::string("SELECT name FROM ") + catalog::kProceduresTable +
+                                        " WHERE name = ? COLLATE NOCASE",
+                                    {object});
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  if (rights.Check(stored, Access::kAlter).has_value()) throw MakeError(15247);
+
+  std::string item;  // the column or index, as stored
+  if (type == "column") {
+    item = One(db, "SELECT name FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE",
+               {stored, name.Last()})
+               .value_or("");
+    if (item.empty()) throw MakeError(15248, {"COLUMN"});
+    if (One(db, "SELECT name FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE",
+            {stored, new_name}) &&
+        !tsql::EqualsIgnoreCase(item, new_name)) {
+      throw MakeError(15335, {new_name, "column"});
+    }
+  } else if (type == "index") {
+    item = One(db,
+               "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ? AND name = ? "
+               "COLLATE NOCASE AND sql IS NOT NULL",
+               {stored, name.Last()})
+               .value_or("");
+    if (item.empty()) throw MakeError(15248, {"INDEX"});
+    if (NameTaken(db, new_name)) throw MakeError(15335, {new_name, "index"});
+  } else if (NameTaken(db, new_name) && !tsql::EqualsIgnoreCase(stored, new_name)) {
+    throw MakeError(15335, {new_name, "object"});
+  }
+
+  LockForWrite(session, "main");
+  catalog::Exec(db, "SAVEPOINT sqlengine_rename");
+  try {
+    TakeWriteLockFirst(db, "main");
+    if (type == "column") {
+      RenameColumn(db, stored, item, new_name);
+    } else if (type == "index") {
+      RenameIndex(db, item, new_name);
+    } else if (table) {
+      RenameTable(db, stored, new_name);
+    } else {
+      RenameProcedure(db, stored, new_name);
+    }
+    catalog::Exec(db, "RELEASE sqlengine_rename");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_rename; RELEASE sqlengine_rename", nullptr, nullptr,
+                 nullptr);
+    throw;
+  }
+  session.Engine().SecurityChanged();
+  sink.Message(FormatMessage(15477));
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,92 @@
+#include "engine/exec/object_text.h"
+
+#include <optional>
+#include <string>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/result_builder.h"
+#include "engine/exec/session.h"
+#include "engine/tsql/dotted_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr size_t kLineLength = 255;
+
+struct ObjectText {
+  std::string name;
+  std::optional<std::string> text;  // nullopt: an object without text (a table)
+  Access needed;                    // what a user must hold on it to read it
+};
+
+std::optional<std::string> Lookup(sqlite3* db, const std::string& sql, const std::string& name) {
+  auto query = catalog::Prepare(db, sql);
+  sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  return catalog::ColumnText(query.get(), 0);
+}
+
+std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
+  bool has_procedures =
+      Lookup(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name = ?",
+             catalog::kProceduresTable)
+          .has_value();
+  if (has_procedures) {
+    std::string sql = std::string("SELECT name FROM ") + catalog::kProceduresTable +
+                      " WHERE name = ? COLLATE NOCASE";
+    if (std::optional<std::string> stored = Lookup(db, sql, name)) {
+      std::string text_sql =
+          std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
+      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute};
+    }
+  }
+  auto query =
+      catalog::Prepare(db,
+                       "SELECT name, type, sql FROM sqlite_master WHERE type IN "
+                       "('table', 'view') AND name = ? COLLATE NOCASE AND name NOT LIKE "
+                       "'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!'");
+  sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  bool view = catalog::ColumnText(query.get(), 1) == "view";
+  return ObjectText{
+      catalog::ColumnText(query.get(), 0),
+      view ? std::optional<std::string>(catalog::ColumnText(query.get(), 2)) : std::nullopt,
+      Access::kSelect};
+}
+
+}  // namespace
+
+void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_helptext", given, {"@objname", "@columnname"});
+  std::string written = args.Required(0, "sp_helptext", "@objname");
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  if (!name.Database().empty() &&
+      !tsql::EqualsIgnoreCase(name.Database(), session.CurrentDatabase())) {
+    throw MakeError(15250);
+  }
+  std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
+  // An object the user may not touch is one it cannot see.
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  if (!object || rights.Check(object->name, object->needed).has_value()) {
+    throw MakeError(15009, {written, session.CurrentDatabase()});
+  }
+  if (!object->text) throw MakeError(15197, {written});
+  ResultBuilder result({{"Text", ColumnType{SqlType::kNVarChar, static_cast<int>(kLineLength)}}});
+  std::string_view text = *object->text;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    size_t take = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(0, take);
+    text.remove_prefix(take);
+    do {
+      result.Add({std::string(line.substr(0, kLineLength))});
+      line.remove_prefix(std::min(line.size(), kLineLength));
+    } while (!line.empty());
+  }
+  result.Send(sink);
+}
+
+}  // namespace sqlengine::exec
