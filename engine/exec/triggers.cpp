@@ -156,11 +156,20 @@ void DropTriggers(Session& session, const tsql::Statement& statement) {
     if (table.empty()) throw MakeError(3701, {"drop", "trigger", name});
     session.Rights().Require(table, Access::kAlter);
     LockForWrite(session, schema);
-    auto remove =
-        catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
-    Bind(remove.get(), 1, name);
-    Step(db, remove.get());
-    RemoveObjectRow(db, schema, name);
+    catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
+    try {
+      TakeWriteLockFirst(db, schema);
+      auto remove =
+          catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+      Bind(remove.get(), 1, name);
+      Step(db, remove.get());
+      RemoveObjectRow(db, schema, name);
+      catalog::Exec(db, "RELEASE sqlengine_trigger");
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_trigger; RELEASE sqlengine_trigger", nullptr, nullptr,
+                   nullptr);
+      throw;
+    }
   }
 }
 
