@@ -138,6 +138,9 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     }
   } count{session_, session_.TranCount() == 0};
   if (count.implicit) session_.TranCount() = 1;
+  // SCOPE_IDENTITY() stays the statement's own identity whatever the
+  // triggers insert; the engine keeps one value for it and @@IDENTITY.
+  std::optional<std::int64_t> identity = session_.LastIdentity();
   std::vector<const StoredTrigger*> firing;
   if (change.instead) {
     firing.push_back(&*change.instead);
@@ -155,6 +158,7 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     }
   }
   session_.RowCount() = rows;
+  session_.LastIdentity() = identity;
   return true;
 }
 
@@ -237,8 +241,19 @@ void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
   tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
   BatchExecutor body(session_, sink_);
   body.procedure_ = definition.name;
-  auto any = [](const std::string&) { return true; };
+  std::vector<std::string> tested;  // the columns UPDATE() names
+  auto any = [&](const std::string& column) {
+    tested.push_back(column);
+    return true;
+  };
   body.CheckSyntax(tsql::ParseBatch(tsql::BindUpdateFunctions(definition.body, any, "FF")));
+  std::vector<std::string> columns =
+      TableColumns(session_.Connection().Handle(), "main", definition.table);
+  for (const std::string& column : tested) {
+    bool known = columns.empty();  // no such table: DefineTrigger says so
+    for (const std::string& name : columns) known = known || tsql::EqualsIgnoreCase(name, column);
+    if (!known) throw MakeError(207, {column});
+  }
   DefineTrigger(session_, statement);
 }
 
