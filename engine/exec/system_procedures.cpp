@@ -8,6 +8,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
+#include "engine/exec/trigger_procedures.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/security_procedures.h"
@@ -104,6 +105,7 @@ bool RunSystemProcedure(Session& session, std::string_view name,
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
+               !RunTriggerProcedure(session, name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;
     }
