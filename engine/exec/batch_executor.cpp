@@ -1208,6 +1208,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.procedure_ = definition.name;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
+  inner.after_rollback_ = after_rollback_;
   std::swap(scope, session_.Variables());
   ++session_.NestingLevel();
   try {
@@ -1263,6 +1264,7 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
         }
       }
       session_.RollbackTransaction(sink_, statement.line);
+      if (after_rollback_) after_rollback_();
   }
   Done();
 }

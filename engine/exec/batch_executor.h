@@ -4,6 +4,7 @@
 // dispatch to the server statements and system procedures. Every failure a
 // client should see becomes an ERROR message plus a DONE with the error bit.
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -133,6 +134,9 @@ class BatchExecutor final : public ParameterSource {
   // The innermost trigger running; it does not fire itself again
   // (RECURSIVE_TRIGGERS is off).
   std::string running_trigger_;
+  // Called after a ROLLBACK TRANSACTION this body (or a procedure it calls)
+  // ran inside a trigger; empty elsewhere.
+  std::function<void()> after_rollback_;
 };
 
 }  // namespace sqlengine::exec

@@ -203,6 +203,7 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   }
   TriggerImages images(db, change.schema, change.table, inserted, deleted,
                        session_.NestingLevel() + 1);
+  inner.after_rollback_ = [&images] { images.Restore(); };
   // The body reaches the objects it touches as the table's owner (dbo).
   SessionRights::OwnerScope as_owner(session_.Rights());
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
