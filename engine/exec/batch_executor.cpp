@@ -654,7 +654,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     throw;
   }
-  if (triggers && !FireTriggers(*triggers, inserted, deleted, rows)) {
+  if (triggers && !FireTriggers(*triggers, inserted, deleted, rows, statement.line)) {
     abort_callers_ = true;
     return;
   }

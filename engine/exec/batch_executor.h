@@ -66,10 +66,10 @@ class BatchExecutor final : public ParameterSource {
   // Runs the change's INSTEAD OF trigger, or else its AFTER triggers, with
   // `rows` as @@ROWCOUNT, inside the statement's transaction. False when the
   // batch must end: an error in a trigger (reported, the transaction rolled
-  // back) or a transaction the trigger ended (3609 reported). Throws
-  // Cancelled or ClientGone.
+  // back) or a transaction the trigger ended (3609 reported at `line`).
+  // Throws Cancelled or ClientGone.
   bool FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
-                    const RowImages& deleted, std::int64_t rows);
+                    const RowImages& deleted, std::int64_t rows, int line);
   bool RunTrigger(const StoredTrigger& trigger, const ChangeTriggers& change,
                   const RowImages& inserted, const RowImages& deleted, std::int64_t rows);
   // CREATE / ALTER TRIGGER: the body's syntax is checked before it is stored.

@@ -126,7 +126,7 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
       capture.reset();
       // An INSTEAD OF trigger gets the rows instead of the table.
       if (triggers->instead) catalog::Exec(db, "ROLLBACK TO sqlengine_insert_execute");
-      if (!FireTriggers(*triggers, images, {}, inserted)) {
+      if (!FireTriggers(*triggers, images, {}, inserted, statement.line)) {
         // The trigger ended the transaction, savepoint and all.
         abort_callers_ = true;
         return;

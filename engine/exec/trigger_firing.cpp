@@ -2,6 +2,8 @@
 // in which transaction and under whose rights.
 
 #include <cstdio>
+#include <functional>
+#include <map>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
@@ -127,7 +129,7 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
 }
 
 bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
-                                 const RowImages& deleted, std::int64_t rows) {
+                                 const RowImages& deleted, std::int64_t rows, int line) {
   // Outside a user transaction the statement's own counts as one
   // (@@TRANCOUNT 1), which a ROLLBACK in the trigger ends.
   struct StatementCount {
@@ -153,7 +155,9 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     if (!RunTrigger(*trigger, change, inserted, deleted, rows)) return false;
     if (session_.TranCount() == 0) {
       count.implicit = false;
-      ReportError(MakeError(3609));
+      SqlError ended = MakeError(3609);
+      ended.message().line = line;
+      ReportError(ended);
       return false;
     }
   }
