@@ -673,7 +673,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     throw;
   }
-  if (triggers && !FireTriggers(*triggers, inserted, deleted, rows)) {
+  if (triggers && !FireTriggers(*triggers, inserted, deleted, rows, statement.line)) {
     abort_callers_ = true;
     return;
   }
@@ -1277,6 +1277,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.procedure_ = definition.name;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
+  inner.after_rollback_ = after_rollback_;
   std::swap(scope, session_.Variables());
   ++session_.NestingLevel();
   try {
@@ -1332,6 +1333,7 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
         }
       }
       session_.RollbackTransaction(sink_, statement.line);
+      if (after_rollback_) after_rollback_();
   }
   Done();
 }

@@ -4,6 +4,7 @@
 // dispatch to the server statements and system procedures. Every failure a
 // client should see becomes an ERROR message plus a DONE with the error bit.
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -65,10 +66,10 @@ class BatchExecutor final : public ParameterSource {
   // Runs the change's INSTEAD OF trigger, or else its AFTER triggers, with
   // `rows` as @@ROWCOUNT, inside the statement's transaction. False when the
   // batch must end: an error in a trigger (reported, the transaction rolled
-  // back) or a transaction the trigger ended (3609 reported). Throws
-  // Cancelled or ClientGone.
+  // back) or a transaction the trigger ended (3609 reported at `line`).
+  // Throws Cancelled or ClientGone.
   bool FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
-                    const RowImages& deleted, std::int64_t rows);
+                    const RowImages& deleted, std::int64_t rows, int line);
   bool RunTrigger(const StoredTrigger& trigger, const ChangeTriggers& change,
                   const RowImages& inserted, const RowImages& deleted, std::int64_t rows);
   // CREATE / ALTER TRIGGER: the body's syntax is checked before it is stored.
@@ -137,6 +138,9 @@ class BatchExecutor final : public ParameterSource {
   // The innermost trigger running; it does not fire itself again
   // (RECURSIVE_TRIGGERS is off).
   std::string running_trigger_;
+  // Called after a ROLLBACK TRANSACTION this body (or a procedure it calls)
+  // ran inside a trigger; empty elsewhere.
+  std::function<void()> after_rollback_;
 };
 
 }  // namespace sqlengine::exec

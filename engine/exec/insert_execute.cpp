@@ -93,9 +93,12 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
                        : written->empty()          ? std::string("main")
                                                    : session_.Connection().SchemaFor(*written);
   LockForWrite(session_, schema);
+  std::optional<ChangeTriggers> triggers = TriggersOfChange(target, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");
   std::int64_t inserted = 0;
   try {
+    std::optional<RowChangeCapture> capture;
+    if (triggers) capture.emplace(db, triggers->schema, triggers->table);
     for (const Row& row : collector.rows) {
       tsql::SqliteText text = insert;
       text.sql += " VALUES (";
@@ -116,6 +119,17 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
           throw mismatch;
         }
         throw;
+      }
+    }
+    if (triggers) {
+      RowImages images = capture->ReadNewRows();
+      capture.reset();
+      // An INSTEAD OF trigger gets the rows instead of the table.
+      if (triggers->instead) catalog::Exec(db, "ROLLBACK TO sqlengine_insert_execute");
+      if (!FireTriggers(*triggers, images, {}, inserted, statement.line)) {
+        // The trigger ended the transaction, savepoint and all.
+        abort_callers_ = true;
+        return;
       }
     }
     catalog::Exec(db, "RELEASE sqlengine_insert_execute");

@@ -132,7 +132,7 @@ RowImages RowChangeCapture::ReadNewRows() const {
 
 TriggerImages::TriggerImages(sqlite3* db, const std::string& schema, const std::string& table,
                              const RowImages& inserted, const RowImages& deleted, int level)
-    : db_(db) {
+    : db_(db), schema_(schema), table_(table), inserted_(inserted), deleted_(deleted) {
   if (TempTableExists(db, "inserted")) {
     set_aside_ = std::to_string(level);
     for (const char* image : kImageTables) {
@@ -141,16 +141,24 @@ TriggerImages::TriggerImages(sqlite3* db, const std::string& schema, const std::
     }
   }
   try {
-    std::string columns = ColumnDefinitions(db, schema, table);
-    for (const char* image : kImageTables) {
-      catalog::Exec(db, std::string("CREATE TEMP TABLE ") + image + " " + columns);
-    }
-    Fill(db, "inserted", inserted);
-    Fill(db, "deleted", deleted);
+    Create();
   } catch (...) {
     Remove();
     throw;
   }
+}
+
+void TriggerImages::Create() {
+  std::string columns = ColumnDefinitions(db_, schema_, table_);
+  for (const char* image : kImageTables) {
+    catalog::Exec(db_, std::string("CREATE TEMP TABLE ") + image + " " + columns);
+  }
+  Fill(db_, "inserted", inserted_);
+  Fill(db_, "deleted", deleted_);
+}
+
+void TriggerImages::Restore() {
+  if (!TempTableExists(db_, "inserted")) Create();
 }
 
 TriggerImages::~TriggerImages() {

@@ -74,6 +74,7 @@ class RowChangeCapture {
 // nests in are renamed aside meanwhile and brought back afterwards; when a
 // ROLLBACK inside the trigger took the tables away, there is nothing to
 // bring back. Throws std::runtime_error when SQLite refuses the tables.
+// `inserted` and `deleted` must outlive the object.
 class TriggerImages {
  public:
   TriggerImages(sqlite3* db, const std::string& schema, const std::string& table,
@@ -82,10 +83,20 @@ class TriggerImages {
   TriggerImages(const TriggerImages&) = delete;
   TriggerImages& operator=(const TriggerImages&) = delete;
 
+  // Makes the tables again after a ROLLBACK inside the trigger took them
+  // (they were made in the transaction it ended); the rest of the body
+  // still reads them, as in SQL Server.
+  void Restore();
+
  private:
+  void Create();
   void Remove();
 
   sqlite3* db_;
+  std::string schema_;
+  std::string table_;
+  const RowImages& inserted_;
+  const RowImages& deleted_;
   std::string set_aside_;  // suffix of the outer firing's tables; empty when none
 };
 

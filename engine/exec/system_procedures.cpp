@@ -17,6 +17,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
+#include "engine/exec/trigger_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
@@ -136,6 +137,7 @@ bool RunSystemProcedure(Session& session, std::string_view name,
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunProcessProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
+               !RunTriggerProcedure(session, name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;
     }

@@ -2,6 +2,8 @@
 // in which transaction and under whose rights.
 
 #include <cstdio>
+#include <functional>
+#include <map>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
@@ -127,7 +129,7 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
 }
 
 bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
-                                 const RowImages& deleted, std::int64_t rows) {
+                                 const RowImages& deleted, std::int64_t rows, int line) {
   // Outside a user transaction the statement's own counts as one
   // (@@TRANCOUNT 1), which a ROLLBACK in the trigger ends.
   struct StatementCount {
@@ -138,6 +140,9 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     }
   } count{session_, session_.TranCount() == 0};
   if (count.implicit) session_.TranCount() = 1;
+  // SCOPE_IDENTITY() stays the statement's own identity whatever the
+  // triggers insert; the engine keeps one value for it and @@IDENTITY.
+  std::optional<std::int64_t> identity = session_.LastIdentity();
   std::vector<const StoredTrigger*> firing;
   if (change.instead) {
     firing.push_back(&*change.instead);
@@ -150,11 +155,14 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     if (!RunTrigger(*trigger, change, inserted, deleted, rows)) return false;
     if (session_.TranCount() == 0) {
       count.implicit = false;
-      ReportError(MakeError(3609));
+      SqlError ended = MakeError(3609);
+      ended.message().line = line;
+      ReportError(ended);
       return false;
     }
   }
   session_.RowCount() = rows;
+  session_.LastIdentity() = identity;
   return true;
 }
 
@@ -199,6 +207,7 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   }
   TriggerImages images(db, change.schema, change.table, inserted, deleted,
                        session_.NestingLevel() + 1);
+  inner.after_rollback_ = [&images] { images.Restore(); };
   // The body reaches the objects it touches as the table's owner (dbo).
   SessionRights::OwnerScope as_owner(session_.Rights());
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
@@ -237,8 +246,19 @@ void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
   tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
   BatchExecutor body(session_, sink_);
   body.procedure_ = definition.name;
-  auto any = [](const std::string&) { return true; };
+  std::vector<std::string> tested;  // the columns UPDATE() names
+  auto any = [&](const std::string& column) {
+    tested.push_back(column);
+    return true;
+  };
   body.CheckSyntax(tsql::ParseBatch(tsql::BindUpdateFunctions(definition.body, any, "FF")));
+  std::vector<std::string> columns =
+      TableColumns(session_.Connection().Handle(), "main", definition.table);
+  for (const std::string& column : tested) {
+    bool known = columns.empty();  // no such table: DefineTrigger says so
+    for (const std::string& name : columns) known = known || tsql::EqualsIgnoreCase(name, column);
+    if (!known) throw MakeError(207, {column});
+  }
   DefineTrigger(session_, statement);
 }
 

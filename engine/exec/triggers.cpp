@@ -156,21 +156,29 @@ void DropTriggers(Session& session, const tsql::Statement& statement) {
     if (table.empty()) throw MakeError(3701, {"drop", "trigger", name});
     session.Rights().Require(table, Access::kAlter);
     LockForWrite(session, schema);
-    auto remove =
-        catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
-    Bind(remove.get(), 1, name);
-    Step(db, remove.get());
-    RemoveObjectRow(db, schema, name);
+    catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
+    try {
+      TakeWriteLockFirst(db, schema);
+      auto remove =
+          catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+      Bind(remove.get(), 1, name);
+      Step(db, remove.get());
+      RemoveObjectRow(db, schema, name);
+      catalog::Exec(db, "RELEASE sqlengine_trigger");
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_trigger; RELEASE sqlengine_trigger", nullptr, nullptr,
+                   nullptr);
+      throw;
+    }
   }
 }
 
-std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
-                                       const std::string& table, TriggerEvent event) {
+std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,
+                                      const std::string& table) {
   std::vector<StoredTrigger> found;
   sqlite3_stmt* raw = nullptr;
-  std::string sql = "SELECT name, table_name, instead_of, definition FROM " +
-                    Table(schema, kTriggersTable) +
-                    " WHERE table_name = ?1 AND instr(events, ?2) > 0 ORDER BY rowid";
+  std::string sql = "SELECT name, table_name, instead_of, events, definition FROM " +
+                    Table(schema, kTriggersTable) + " WHERE table_name = ?1 ORDER BY rowid";
   // A database without triggers has no such table: nothing fires.
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
     sqlite3_finalize(raw);
@@ -178,11 +186,21 @@ std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
   }
   catalog::PreparedStatement query(raw);
   Bind(raw, 1, table);
-  Bind(raw, 2, event == TriggerEvent::kInsert ? "I" : event == TriggerEvent::kUpdate ? "U" : "D");
   while (sqlite3_step(raw) == SQLITE_ROW) {
     found.push_back({catalog::ColumnText(raw, 0), catalog::ColumnText(raw, 1),
-                     sqlite3_column_int(raw, 2) != 0, catalog::ColumnText(raw, 3)});
+                     sqlite3_column_int(raw, 2) != 0, catalog::ColumnText(raw, 3),
+                     catalog::ColumnText(raw, 4)});
   }
+  return found;
+}
+
+std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
+                                       const std::string& table, TriggerEvent event) {
+  char wanted = event == TriggerEvent::kInsert ? 'I' : event == TriggerEvent::kUpdate ? 'U' : 'D';
+  std::vector<StoredTrigger> found = TriggersOf(db, schema, table);
+  std::erase_if(found, [&](const StoredTrigger& trigger) {
+    return trigger.events.find(wanted) == std::string::npos;
+  });
   return found;
 }
 

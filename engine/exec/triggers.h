@@ -30,7 +30,8 @@ struct StoredTrigger {
   std::string name;
   std::string table;
   bool instead_of = false;
-  std::string text;  // the CREATE / ALTER TRIGGER statement as written
+  std::string events;  // 'I', 'U', 'D': the changes it fires for
+  std::string text;    // the CREATE / ALTER TRIGGER statement as written
 };
 
 // CREATE / ALTER TRIGGER on a table of the current database. Throws 208 for
@@ -48,6 +49,10 @@ void DropTriggers(Session& session, const tsql::Statement& statement);
 // the engine's own SQL on `db`.
 std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
                                        const std::string& table, TriggerEvent event);
+
+// Every trigger of `table`, in the order they fire.
+std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,
+                                      const std::string& table);
 
 // Drops every trigger of `table` (its table is being dropped).
 void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::string& table);
