@@ -59,14 +59,16 @@ std::optional<std::vector<Row>> CursorRows::Fetch(int fetch_type, std::int64_t r
     case kFetchAbsolute: {
       if (rownum >= 0) return Place(rownum, nrows);
       const std::int64_t from = count + rownum + 1;
-      // Counting back past the first row still shows the first buffer when
-      // part of it reaches into the rows.
-      if (from < 1 && from + nrows > 1) return Place(1, nrows);
+      // Counting back past the first row, but by no more than a buffer's
+      // rows, shows the first buffer (as ODBC's SQLFetchScroll does).
+      if (from < 1 && rownum >= -nrows) return Place(1, nrows);
       return Place(from, nrows);
     }
     case kFetchRelative: {
-      const std::int64_t from = std::clamp<std::int64_t>(start_, 0, count + 1) + rownum;
-      return Place(from, nrows);
+      const std::int64_t base = std::clamp<std::int64_t>(start_, 0, count + 1);
+      // Compared first so that no offset a client sends can overflow.
+      if (rownum > count + 1 - base) return Place(count + 1, nrows);
+      return Place(base + rownum, nrows);
     }
     case kFetchRefresh:
       return Place(start_, Present());

@@ -164,6 +164,25 @@ check("an unprepared handle is 8179",
       error_number(lambda: cur.callproc("sp_cursorexecute", (prepared[0], out(), out(KEYSET),
                                                              out(READ_ONLY), out(), 3))) == 8179)
 check("a bad fetch type is 16902", error_number(lambda: fetch(both[1], 0x40)) == 16902)
+# A change finds its row by the values the cursor read, of every type, NULLs
+# included; text is left out of the comparison.
+cur.execute("CREATE TABLE typed (id int IDENTITY(1,1), d decimal(10,3), dt datetime, "
+            "sdt smalldatetime, f float, r real, m money, nv nvarchar(20), c char(5), "
+            "b varbinary(4), u uniqueidentifier, bt bit, tx text, label varchar(10))")
+cur.execute("INSERT INTO typed (d, dt, sdt, f, r, m, nv, c, b, u, bt, tx, label) VALUES "
+            "(12.345, '2020-02-29 23:59:59.997', '2021-06-01 12:30', 0.1, 1.1, 12.3456, "
+            "N'h\u00e9', 'ab', 0xDEAD, '6F9619FF-8B86-D011-B42D-00C04FC964FF', 1, 'long', 'a')")
+cur.execute("INSERT INTO typed (label) VALUES ('b')")
+typed = call("sp_cursoropen", (out(), "SELECT * FROM typed ORDER BY id", out(KEYSET),
+                               out(OPTIMISTIC), out()))[1]
+for position in (1, 2):
+    fetch(typed[0], ABSOLUTE, position, 1)
+    cur.callproc("sp_cursor", {"@cursor": typed[0], "@optype": UPDATE, "@rownum": 1,
+                               "@table": "", "@label": "new%d" % position})
+cur.execute("SELECT label FROM typed ORDER BY id")
+check("rows of every type are found by their values",
+      [row[0] for row in cur.fetchall()] == ["new1", "new2"])
+
 # A change goes to the database the cursor was opened in, whatever is current.
 moved = call("sp_cursoropen", (out(), "SELECT id, name FROM items WHERE id = 1", out(KEYSET),
                                out(OPTIMISTIC), out()))[1]

@@ -37,14 +37,19 @@ TEST(CursorRows, ScrollsToEveryPositionAndStopsAtTheEnds) {
   EXPECT_EQ(rows.BufferStart(), 11);
   EXPECT_EQ(Ids(rows.Fetch(kFetchPrev, 0, 2)), (Ids_{9, 10}));
   EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, -3, 2)), (Ids_{8, 9}));
-  EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, -12, 5)), (Ids_{1, 2, 3, 4, 5}));
-  EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, -20, 5)), Ids_{});
+  EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, -12, 12)), (Ids_{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, -12, 5)), Ids_{});
   EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, 11, 1)), Ids_{});
   EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, 3, 2)), (Ids_{3, 4}));
   EXPECT_EQ(Ids(rows.Fetch(kFetchPrevNoAdjust, 0, 5)), (Ids_{1, 2}));  // only rows before it
   EXPECT_EQ(Ids(rows.Fetch(kFetchFirst, 0, 0)), Ids_{});
   EXPECT_EQ(rows.BufferStart(), 0);
   EXPECT_EQ(Ids(rows.Fetch(kFetchRefresh | kFetchSkipUpdateConcurrency, 0, 1)), Ids_{});
+  EXPECT_EQ(Ids(rows.Fetch(kFetchRelative, INT64_MAX, INT64_MAX)), Ids_{});
+  EXPECT_EQ(rows.BufferStart(), 11);
+  EXPECT_EQ(Ids(rows.Fetch(kFetchRelative, INT64_MIN, 1)), Ids_{});
+  EXPECT_EQ(rows.BufferStart(), 0);
+  EXPECT_EQ(Ids(rows.Fetch(kFetchAbsolute, INT64_MIN, INT64_MAX)), Ids_{});
   EXPECT_FALSE(rows.Fetch(0x40, 0, 1).has_value());
 }
 
