@@ -56,6 +56,21 @@ class ScriptedSession : public SqlSession {
     sink.Done({});
   }
 
+  void BulkLoad(BulkRowSource& rows, ResultSink& sink) override {
+    Row row;
+    std::vector<Row> read;
+    try {
+      while (rows.Next(row)) read.push_back(row);
+    } catch (const SqlError& error) {
+      sink.Message(error.message());
+      sink.Done({std::nullopt, true});
+      return;
+    }
+    sink.BeginResult(rows.Columns());
+    for (const Row& r : read) sink.AddRow(r);
+    sink.Done({static_cast<std::int64_t>(read.size()), false});
+  }
+
   void Cancel() override { cancel_ = true; }
   std::string CurrentDatabase() const override { return database_; }
   int Spid() const override { return spid_; }

@@ -13,6 +13,8 @@
 // ExecuteRpc returns one row of its parameters, each output parameter as a
 // RETURNVALUE, and the parameter count as return status. Transaction()
 // reports a begin/commit ENVCHANGE with descriptor 0x1122334455667788.
+// BulkLoad() returns the rows it read as one result under the columns the
+// client described, then Done(count); a stream it cannot read, its error.
 // Logins: "sa" with an empty password succeeds; others get 18456;
 // integrated ones 18452.
 
