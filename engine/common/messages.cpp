@@ -246,6 +246,7 @@ constexpr MessageDef kMessages[] = {
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
     {8152, 16, "String or binary data would be truncated."},
+    {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8939, 16,
      "Table error: Object ID %d, index ID %d, page %S_PGID. Test (%hs) failed. Values are %ld "
