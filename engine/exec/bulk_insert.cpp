@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,35 +72,113 @@ bool IsBinary(SqlType type) {
 }
 
 // `value` (column `colid` of the stream) as the table column of `type`
-// stores it. Throws 4815 for text or binary longer than a sized column,
+// stores it: `value` itself when it is in form, else its conversion, made in
+// `converted`. Throws 4815 for text or binary longer than a sized column,
 // the conversion's SqlError otherwise.
-Value StoredValue(const Value& value, const ColumnType& type, std::size_t colid) {
-  if (IsNull(value)) return value;
+const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t colid,
+                         Value& converted) {
+  if (IsNull(value)) return &value;
   const bool sized = type.length > 0;
   if (const auto* text = std::get_if<std::string>(&value);
       text && tsql::IsCharacterType(type.type)) {
     if (sized && Characters(*text) > static_cast<std::size_t>(type.length))
       throw MakeError(4815, {std::to_string(colid)});
-    return value;
+    return &value;
   }
   if (const auto* bytes = std::get_if<Bytes>(&value); bytes && IsBinary(type.type)) {
     if (sized && bytes->size() > static_cast<std::size_t>(type.length))
       throw MakeError(4815, {std::to_string(colid)});
-    return value;
+    return &value;
   }
   const bool datetime = type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime;
-  if (datetime && std::holds_alternative<DateTime>(value)) return value;
+  if (datetime && std::holds_alternative<DateTime>(value)) return &value;
   const bool exact = type.type == SqlType::kDecimal || type.type == SqlType::kMoney ||
                      type.type == SqlType::kSmallMoney;
-  if (exact && std::holds_alternative<Decimal>(value)) return value;
+  if (exact && std::holds_alternative<Decimal>(value)) return &value;
+  if (type.type == SqlType::kFloat && std::holds_alternative<double>(value)) return &value;
   if (tsql::IsCharacterType(type.type)) {
     // Converted without the cut a variable of the type would make.
     ColumnType unlimited = type;
     unlimited.length = kMaxLength;
     Value text = ConvertForType(value, unlimited);
-    return StoredValue(text, type, colid);
+    Value checked;
+    StoredValue(text, type, colid, checked);
+    converted = std::move(text);
+    return &converted;
   }
-  return ConvertForType(value, type);
+  converted = ConvertForType(value, type);
+  return &converted;
+}
+
+// For the length of a load: a page cache large enough for the load's pages to
+// stay in memory until its commit, instead of being written to the log
+// again and again; and, outside a transaction and while the session has no
+// temporary tables (SQLite drops them when the setting changes), statement
+// journals in memory, where each row's INSERT would otherwise write a page
+// to a temporary file. The connection's own settings come back after it.
+class LoadSettings {
+ public:
+  LoadSettings(sqlite3* db, const std::string& schema)
+      : db_(db), cache_pragma_("PRAGMA " + tsql::QuoteSqliteName(schema) + ".cache_size") {
+    saved_cache_ = Number(cache_pragma_);
+    if (saved_cache_) catalog::Exec(db_, cache_pragma_ + " = " + std::to_string(kLoadCacheKiB));
+    if (sqlite3_get_autocommit(db_) && Number("PRAGMA temp_store") == 0 &&
+        Number("SELECT count(*) FROM temp.sqlite_schema") == 0) {
+      memory_journals_ =
+          sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+  }
+  ~LoadSettings() {
+    if (saved_cache_) Run(cache_pragma_ + " = " + std::to_string(*saved_cache_));
+    if (memory_journals_) Run("PRAGMA temp_store = DEFAULT");
+  }
+  LoadSettings(const LoadSettings&) = delete;
+  LoadSettings& operator=(const LoadSettings&) = delete;
+
+ private:
+  // Negative: KiB rather than pages; memory is taken only as pages are used.
+  static constexpr std::int64_t kLoadCacheKiB = -256 * 1024;
+
+  std::optional<std::int64_t> Number(const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    std::optional<std::int64_t> value;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK &&
+        sqlite3_step(raw) == SQLITE_ROW) {
+      value = sqlite3_column_int64(raw, 0);
+    }
+    sqlite3_finalize(raw);
+    return value;
+  }
+  void Run(const std::string& sql) { sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+
+  sqlite3* db_;
+  std::string cache_pragma_;
+  std::optional<std::int64_t> saved_cache_;
+  bool memory_journals_ = false;
+};
+
+// Binds a datetime in the stored form "YYYY-MM-DD HH:MM:SS.mmm", written
+// digit by digit: the general formatter costs more than the row's insert.
+void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when) {
+  char text[24];
+  auto digits = [&text](int at, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  digits(0, when.year, 4);
+  text[4] = '-';
+  digits(5, when.month, 2);
+  text[7] = '-';
+  digits(8, when.day, 2);
+  text[10] = ' ';
+  digits(11, when.hour, 2);
+  text[13] = ':';
+  digits(14, when.minute, 2);
+  text[16] = ':';
+  digits(17, when.second, 2);
+  text[19] = '.';
+  digits(20, when.millisecond, 3);
+  sqlite3_bind_text(statement, index, text, 23, SQLITE_TRANSIENT);
 }
 
 // Turns foreign key enforcement off for the load when it runs outside a
@@ -159,6 +238,7 @@ class RowInserter {
       slots_.push_back(slot);
     }
     values_.resize(slots_.size());
+    converted_.resize(slots_.size());
   }
 
   void Insert(const Row& row) {
@@ -172,14 +252,18 @@ class RowInserter {
         any_omitted = true;
         continue;
       }
-      values_[i] = StoredValue(sent, slot.type, slot.colid);
+      values_[i] = StoredValue(sent, slot.type, slot.colid, converted_[i]);
     }
     Statement& insert = Prepared(any_omitted ? omitted : std::string());
     sqlite3_stmt* statement = insert.compiled.get();
     int parameter = 1;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       if (any_omitted && omitted[i] == '1') continue;
-      BindValue(statement, parameter++, values_[i]);
+      if (const auto* when = std::get_if<DateTime>(values_[i])) {
+        BindDateTime(statement, parameter++, *when);
+      } else {
+        BindValue(statement, parameter++, *values_[i]);
+      }
     }
     int rc = sqlite3_step(statement);
     sqlite3_reset(statement);
@@ -234,7 +318,8 @@ class RowInserter {
   sqlite3* db_;
   FailedStatement context_;
   std::vector<Slot> slots_;
-  std::vector<Value> values_;
+  std::vector<const Value*> values_;  // this row's, in `row` or `converted_`
+  std::vector<Value> converted_;
   std::map<std::string, Statement> prepared_;
 };
 
@@ -257,6 +342,7 @@ std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& stateme
   LockForWrite(session, schema);
   WriteGate gate(session, schema);
   ForeignKeysOff foreign_keys(db, !statement.check_constraints);
+  LoadSettings settings(db, schema);
   StatementTransaction own_transaction(db, schema, true);
   catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
   std::int64_t inserted = 0;
