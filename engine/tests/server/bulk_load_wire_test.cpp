@@ -133,6 +133,40 @@ TEST_F(BulkLoadWire, BadDataFailsTheWholeBatchAndTheSessionGoesOn) {
   EXPECT_EQ(Count(), 1);
 }
 
+TEST_F(BulkLoadWire, TemporaryTablesAndOtherDatabasesTakeLoadsToo) {
+  client_.Batch("create table #b (id int, v varchar(5))");
+  client_.Batch("create database other");
+  client_.Batch("create table other..b (id int, v varchar(5))");
+  for (std::string table : {"#b", "other..b"}) {
+    ASSERT_TRUE(
+        Only(client_.Batch("insert bulk " + table + " (id int, v varchar(10))"), Token::kError)
+            .empty())
+        << table;
+    std::vector<Event> done = Load(Stream({Row(1, "one"), Row(2, "two")}));
+    ASSERT_FALSE(done.empty());
+    EXPECT_EQ(done.back().count, 2u) << table;
+    std::vector<Event> rows =
+        Only(client_.Batch("select count(*) from " + table + " where v like 't%'"), Token::kRow);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].values.at(0), Value(std::int64_t{1})) << table;
+  }
+  // A login without rights in the database still loads its own #temp table.
+  client_.Batch("create login plain with password = 'Plain1'\nexec sp_grantdbaccess 'plain'");
+  TdsClient plain(engine_.Port());
+  LoginOptions login;
+  login.user = "plain";
+  login.password = "Plain1";
+  plain.LoginOrFail(login);
+  plain.Batch("create table #own (id int, v varchar(5))");
+  ASSERT_TRUE(Only(plain.Batch("insert bulk #own (id int, v varchar(10))"), Token::kError).empty());
+  plain.Send(tds::PacketType::kBulkLoad, Stream({Row(1, "one")}));
+  std::optional<Response> response = plain.Receive();
+  ASSERT_TRUE(response);
+  std::vector<Event> done = ParseTokens(response->body, plain.version());
+  EXPECT_TRUE(Only(done, Token::kError).empty());
+  EXPECT_EQ(Only(plain.Batch("select * from #own"), Token::kRow).size(), 1u);
+}
+
 TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk nosuch (id int)")), 208);
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int, nosuch int)")), 207);
