@@ -108,9 +108,10 @@ TEST(BulkLoadDecoding, TruncationEndsInStreamErrorUnlessBetweenRows) {
 
 TEST(BulkLoadDecoding, ShortDecimalsAsFreeTdsSendsThem) {
   // decimal(10,2) described with size 6, 12.50 and -3.25 in 5-byte magnitudes.
-  BulkLoadReader reader(Hex("81 01 00 00 00 00 00 09 00 6A 06 0A 02 01 61 00"
-                            " D1 06 01 E2 04 00 00 00 D1 06 00 45 01 00 00 00 D1 00"),
-                        TdsVersion::k74);
+  const std::vector<std::uint8_t> stream = Hex(
+      "81 01 00 00 00 00 00 09 00 6A 06 0A 02 01 61 00"
+      " D1 06 01 E2 04 00 00 00 D1 06 00 45 01 00 00 00 D1 00");
+  BulkLoadReader reader(stream, TdsVersion::k74);
   std::vector<Row> rows = ReadAll(reader);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0][0], Value(Decimal{1250, 2}));
