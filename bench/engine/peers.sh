@@ -31,3 +31,18 @@ start_postgres() {
   su postgres -s /bin/sh -c "$pgbin/pg_ctl -D $work/pg -w -o \"-c listen_addresses='' -k $work/pgsock $*\" -l $work/pg.log start" >/dev/null
   pg_started=1
 }
+
+# Runs "$@" three times with its output discarded and prints the best wall
+# time in seconds.
+seconds() {
+  local best=""
+  for _ in 1 2 3; do
+    local start end t
+    start=$(date +%s.%N)
+    "$@" >/dev/null
+    end=$(date +%s.%N)
+    t=$(echo "$end - $start" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+  done
+  printf '%.3f' "$best"
+}

@@ -16,20 +16,6 @@ rows=${2:-1000000}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/peers.sh"
 
-seconds() { # runs "$@" with output discarded, prints wall seconds (best of 3)
-  local best=""
-  for _ in 1 2 3; do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    local t
-    t=$(echo "$end - $start" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  printf '%.3f' "$best"
-}
-
 g++ -std=c++20 -O2 -o "$work/odbc_select" "$here/odbc_select.cpp" -lodbc
 
 echo "Preparing $rows rows ..."

@@ -71,6 +71,22 @@ struct TmCall {
   std::uint64_t descriptor = 0;    // from ALL_HEADERS
 };
 
+// The rows of one bulk-load message (the BULKLOAD data a client sends after
+// INSERT BULK), read one at a time so that a large load is never held as
+// values all at once. Borrows the message: it must outlive the source.
+class BulkRowSource {
+ public:
+  virtual ~BulkRowSource() = default;
+  // The columns the client describes, in the order of each row's values;
+  // the name is the table column the values go to.
+  virtual const std::vector<Column>& Columns() const = 0;
+  // Reads the next row into `row`; false once the rows have ended. Throws
+  // SqlError (4002 stream ended early or out of order, 4815 invalid length
+  // or value, 4816 invalid type) when the data cannot be read; no more rows
+  // come after that.
+  virtual bool Next(Row& row) = 0;
+};
+
 // One per client connection. All methods except Cancel() are called on the
 // session's own thread, one at a time. Errors that belong to the client are
 // reported through the sink (Message with severity >= 11 and Done.error);
@@ -81,6 +97,9 @@ class SqlSession {
   virtual void ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) = 0;
   virtual void ExecuteRpc(const RpcCall& call, ResultSink& sink) = 0;
   virtual void Transaction(const TmCall& call, ResultSink& sink) = 0;
+  // The data of the INSERT BULK the session's previous request announced.
+  // A stream that fails to read is reported through the sink like any error.
+  virtual void BulkLoad(BulkRowSource& rows, ResultSink& sink) = 0;
   // Thread-safe. Asks the running request to stop soon; the request then
   // returns normally (the wire layer answers with DONE_ATTN). Harmless when
   // nothing runs.

@@ -198,6 +198,10 @@ constexpr MessageDef kMessages[] = {
     {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
+    {4002, 16,
+     "The incoming tabular data stream (TDS) protocol stream is incorrect. The stream ended "
+     "unexpectedly."},
+    {4022, 16, "Bulk load data was expected but not sent. The batch will be terminated."},
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},
     {4060, 11, "Cannot open database requested in login '%.*ls'. Login fails."},
     {4064, 11, "Cannot open user default database. Login failed."},
@@ -209,6 +213,8 @@ constexpr MessageDef kMessages[] = {
     {4604, 16, "There is no such user or group '%.*ls'."},
     {4611, 16, "To revoke grantable privileges, specify the CASCADE option with REVOKE."},
     {4613, 16, "Grantor does not have GRANT permission."},
+    {4815, 16, "Received an invalid column length from the bcp client for colid %d."},
+    {4816, 16, "Invalid column type from bcp client for colid %d."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
     {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
@@ -263,6 +269,7 @@ constexpr MessageDef kMessages[] = {
     {8155, 16, "No column was specified for column %d of '%.*ls'."},
     {8158, 16, "'%.*ls' has more columns than were specified in the column list."},
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
+    {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8939, 16,
      "Table error: Object ID %d, index ID %d, page %S_PGID. Test (%hs) failed. Values are %ld "

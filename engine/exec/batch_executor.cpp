@@ -16,6 +16,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/format_only.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
@@ -332,6 +333,11 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   if (session_.Cancelled()) throw Cancelled{};
   SessionOptions& options = session_.Options();
   if (options.no_exec && !RunsWithoutExecution(statement)) return Flow::kNext;
+  if (options.format_only) {
+    UnderFormatOnly handling = FormatOnlyHandling(statement);
+    if (handling == UnderFormatOnly::kSkip) return Flow::kNext;
+    if (handling == UnderFormatOnly::kDescribe) return Describe(statement);
+  }
   try {
     if (options.implicit_transactions && session_.TranCount() == 0 &&
         StartsImplicitTransaction(statement)) {
@@ -355,6 +361,16 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
     }
     return AbortsBatch(error) ? Flow::kAbort : Flow::kNext;
   }
+}
+
+BatchExecutor::Flow BatchExecutor::Describe(const tsql::Statement& statement) {
+  FormatOnlySink described(sink_);
+  BatchExecutor inner(session_, described);
+  inner.procedure_ = procedure_;
+  DescribingScope scope(session_.Options(), session_.RowCountLimit());
+  Flow flow = inner.RunOne(statement);
+  if (inner.abort_callers_) abort_callers_ = true;
+  return flow;
 }
 
 bool BatchExecutor::Condition(const tsql::Statement& statement) {

@@ -82,6 +82,8 @@ class BatchExecutor final : public ParameterSource {
 
   Flow RunList(const tsql::StatementList& statements);
   Flow RunOne(const tsql::Statement& statement);
+  // A SELECT under SET FMTONLY ON: its columns without its rows.
+  Flow Describe(const tsql::Statement& statement);
   Flow Dispatch(const tsql::Statement& statement);
   bool Condition(const tsql::Statement& statement);
 

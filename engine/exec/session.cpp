@@ -7,6 +7,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
+#include "engine/exec/bulk_insert.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedures.h"
@@ -148,14 +149,79 @@ void Session::Cancel() {
   connection_.Interrupt();
 }
 
+namespace {
+
+// Whether the batch may be an INSERT BULK (the words as a bulk-copy client
+// writes them), before it is lexed.
+bool MayBeInsertBulk(std::string_view sql) {
+  constexpr std::string_view kSpace = " \t\r\n";
+  std::size_t insert = sql.find_first_not_of(kSpace);
+  if (insert == std::string_view::npos || !tsql::EqualsIgnoreCase(sql.substr(insert, 6), "insert"))
+    return false;
+  std::size_t bulk = sql.find_first_not_of(kSpace, insert + 6);
+  return bulk != insert + 6 && bulk != std::string_view::npos &&
+         tsql::EqualsIgnoreCase(sql.substr(bulk, 4), "bulk");
+}
+
+}  // namespace
+
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
+  pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
-  RunBatch(sql_utf8, sink);
+  if (MayBeInsertBulk(sql_utf8)) {
+    PrepareBulkInsert(sql_utf8, sink);
+  } else {
+    RunBatch(sql_utf8, sink);
+  }
+  connection_.MakeCommitsDurable();
+}
+
+void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
+  BatchExecutor executor(*this, sink);
+  try {
+    tsql::Tokens tokens = tsql::LexClientText(sql);
+    if (!IsInsertBulk(tokens)) {
+      RunBatch(sql, sink);
+      return;
+    }
+    BulkInsertStatement statement = ParseInsertBulk(tokens);
+    CheckBulkInsertTarget(*this, statement);
+    pending_bulk_insert_ = std::move(statement);
+    sink.Done({});
+  } catch (const SqlError& error) {
+    executor.ReportError(error);
+  }
+  connection_.ReleaseAttachments();
+}
+
+void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
+  cancelled_ = false;
+  std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
+  pending_bulk_insert_.reset();
+  DateSettingsScope dates(date_settings_);
+  DurableResults sink(client, connection_);
+  BatchExecutor executor(*this, sink);
+  try {
+    // Data that no INSERT BULK announced is a stream out of order.
+    if (!statement) throw MakeError(4002);
+    std::int64_t inserted = InsertBulkRows(*this, *statement, rows);
+    row_count_ = inserted;
+    sink.Done({inserted, false});
+  } catch (const exec::Cancelled&) {
+    SyncTransactionState(nullptr);
+  } catch (const SqlError& error) {
+    SyncTransactionState(&sink);
+    executor.ReportError(error);
+  } catch (...) {
+    connection_.ReleaseAttachments();
+    throw;
+  }
+  connection_.ReleaseAttachments();
   connection_.MakeCommitsDurable();
 }
 
@@ -234,6 +300,7 @@ std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
   RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
+  pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
@@ -458,6 +525,7 @@ void Session::RolledBackTo(const std::string& name) {
 
 void Session::Transaction(const TmCall& call, ResultSink& client) {
   cancelled_ = false;
+  pending_bulk_insert_.reset();
   DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
   try {

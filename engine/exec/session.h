@@ -13,6 +13,7 @@
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
+#include "engine/exec/bulk_insert_statement.h"
 #include "engine/exec/date_settings.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/session_options.h"
@@ -57,6 +58,7 @@ class Session final : public SqlSession, public FunctionHost {
   void ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) override;
   void ExecuteRpc(const RpcCall& call, ResultSink& sink) override;
   void Transaction(const TmCall& call, ResultSink& sink) override;
+  void BulkLoad(BulkRowSource& rows, ResultSink& sink) override;
   void Cancel() override;
   std::string CurrentDatabase() const override { return connection_.Database(); }
   int Spid() const override { return spid_; }
@@ -181,6 +183,12 @@ class Session final : public SqlSession, public FunctionHost {
   std::vector<std::string> savepoints_;
   // The transaction ended: forgets its savepoints and its write locks.
   void TransactionEnded();
+  // Answers a batch that is an INSERT BULK: checks its target and keeps it
+  // for the BULKLOAD message that follows.
+  void PrepareBulkInsert(const std::string& sql, ResultSink& sink);
+  // The INSERT BULK the next request, if it is a BULKLOAD message, fills;
+  // any other request forgets it.
+  std::optional<BulkInsertStatement> pending_bulk_insert_;
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;
   int next_prepared_ = 1;

@@ -18,6 +18,7 @@ enum class Handling {
   kNoExec,                // honoured: statements are read, not run
   kImplicitTransactions,  // honoured
   kXactAbort,             // honoured
+  kFormatOnly,            // honoured
   kQuotedIdentifier,      // honoured by the caller
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
   kEither,                // nothing this engine computes changes: accepted ON and OFF
@@ -50,7 +51,7 @@ constexpr Option kOptions[] = {
     {"no_browsetable", Handling::kEither},
     {"quoted_identifier", Handling::kQuotedIdentifier},
     {"concat_null_yields_null", Handling::kOnOnly},
-    {"fmtonly", Handling::kOffOnly},
+    {"fmtonly", Handling::kFormatOnly},
     {"showplan_text", Handling::kOffOnly},
     {"showplan_all", Handling::kOffOnly},
     // STATISTICS IO | TIME | PROFILE only add messages or result sets.
@@ -101,6 +102,9 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
         break;
       case Handling::kXactAbort:
         options.xact_abort = on;
+        break;
+      case Handling::kFormatOnly:
+        options.format_only = on;
         break;
       case Handling::kQuotedIdentifier:
         options.quoted_identifier = on;

@@ -1,10 +1,10 @@
 #pragma once
 // The SET options that are switched ON and OFF: which ones this engine
 // honours (NOEXEC and PARSEONLY, IMPLICIT_TRANSACTIONS, XACT_ABORT, QUOTED_IDENTIFIER,
-// ANSI_DEFAULTS' part of them), which ones change nothing it computes and are
+// ANSI_DEFAULTS' part of them, FMTONLY), which ones change nothing it computes and are
 // accepted at either value, and which ones it refuses because statements
-// would do something other than what they say (FMTONLY and SHOWPLAN return
-// metadata or plans instead of running; ANSI_NULLS and
+// would do something other than what they say (SHOWPLAN returns plans
+// instead of running; ANSI_NULLS and
 // CONCAT_NULL_YIELDS_NULL OFF change comparisons and concatenation).
 
 #include <optional>
@@ -17,6 +17,7 @@ struct SessionOptions {
   bool no_exec = false;  // NOEXEC or PARSEONLY: statements are read, not run
   bool implicit_transactions = false;
   bool xact_abort = false;
+  bool format_only = false;  // FMTONLY: see format_only.h
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;

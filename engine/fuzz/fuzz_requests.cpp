@@ -1,10 +1,15 @@
 // libFuzzer target for every request decoder the server runs on client
 // bytes: the input's first byte picks the decoder and version, the rest is
-// the message body. Any outcome but DecodeError is a finding.
+// the message body. Any outcome but DecodeError is a finding; for BULKLOAD
+// data, whose faults the session answers, anything but SqlError 4002, 4815
+// or 4816, or a row whose width is not the described columns'.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 
+#include "engine/common/error.h"
+#include "engine/tds/bulk_load.h"
 #include "engine/tds/decode_error.h"
 #include "engine/tds/login7.h"
 #include "engine/tds/packet.h"
@@ -34,6 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 4:
         DecodeTransactionManager(body, version);
+        break;
+      case 6:
+        try {
+          BulkLoadReader reader(body, version);
+          sqlengine::Row row;
+          while (reader.Next(row)) {
+            if (row.size() != reader.Columns().size()) std::abort();
+          }
+        } catch (const sqlengine::SqlError& error) {
+          int number = error.message().number;
+          if (number != 4002 && number != 4815 && number != 4816) std::abort();
+        }
         break;
       default: {
         // A stream of packets through the assembler.

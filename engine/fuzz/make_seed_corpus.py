@@ -63,7 +63,7 @@ def hex_tables(path):
 
 
 # Packet type -> the requests target's selector (low bits) for a body.
-SELECTORS = {0x12: 0, 0x10: 1, 0x01: 2, 0x03: 3, 0x0E: 4}
+SELECTORS = {0x12: 0, 0x10: 1, 0x01: 2, 0x03: 3, 0x0E: 4, 0x07: 6}
 
 
 def request_seeds(packet):

@@ -6,6 +6,7 @@
 
 #include "engine/common/error.h"
 #include "engine/server/wire_sink.h"
+#include "engine/tds/bulk_load.h"
 #include "engine/tds/decode_error.h"
 #include "engine/tds/login7.h"
 #include "engine/tds/prelogin.h"
@@ -339,6 +340,14 @@ void ClientSession::Execute(const tds::Message& message) {
           finish(sink, i + 1 < request.calls.size() && !cancelled);
           if (cancelled) break;
         }
+        return;
+      }
+      case tds::PacketType::kBulkLoad: {
+        // The message is framed; whatever its tokens hold is answered by the session.
+        tds::BulkLoadReader rows(message.body, version_);
+        WireSink sink(writer_, version_, settings_.server_name, RequestKind::kBatch, attention_);
+        if (!attention_) Guarded(sink, [&] { session_->BulkLoad(rows, sink); });
+        finish(sink, false);
         return;
       }
       case tds::PacketType::kTransactionManager: {

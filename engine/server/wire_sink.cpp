@@ -9,6 +9,19 @@ namespace {
 constexpr std::uint16_t kSelectCommand = 0xC1;
 constexpr std::uint16_t kExecuteCommand = 0xE0;
 
+// SQL Server's error for a value that its column's type cannot represent.
+ServerMessage ConversionMessage(const tds::ValueConversionError& error) {
+  const std::string& type = error.type_name();
+  if (error.kind() == tds::ValueConversionError::Kind::kNotAValue && error.text()) {
+    if (type == "datetime" || type == "smalldatetime") return FormatMessage(241);
+    if (type == "uniqueidentifier") return FormatMessage(8169);
+    return FormatMessage(245, {*error.text(), type});
+  }
+  if (error.kind() == tds::ValueConversionError::Kind::kNotAValue && !type.empty())
+    return FormatMessage(8114, {"expression", type});
+  return FormatMessage(8115, {"expression", type});
+}
+
 }  // namespace
 
 WireSink::WireSink(ResponseWriter& out, tds::TdsVersion version, const std::string& server_name,
@@ -47,7 +60,7 @@ void WireSink::AddRow(const Row& row) {
     // The statement fails here, as a conversion error would end it; the
     // rows already sent stay valid.
     skipping_rows_ = true;
-    Message(FormatMessage(8115, {e.what()}));
+    Message(ConversionMessage(e));
     return;
   }
   ++rows_;
@@ -121,7 +134,7 @@ void WireSink::ReturnValue(const OutputValue& value) {
   try {
     tds::WriteReturnValue(value, version_, out_.Tokens());
   } catch (const tds::ValueConversionError& e) {
-    Message(FormatMessage(8115, {e.what()}));
+    Message(ConversionMessage(e));
     return;
   }
   Written();

@@ -6,7 +6,7 @@ namespace sqlengine::tds {
 
 std::span<const std::uint8_t> ByteReader::Take(std::size_t count) {
   if (count > Remaining()) {
-    throw DecodeError("message truncated: " + std::to_string(count) + " bytes wanted at offset " +
+    throw Truncated("message truncated: " + std::to_string(count) + " bytes wanted at offset " +
                       std::to_string(position_) + ", " + std::to_string(Remaining()) + " left");
   }
   auto part = bytes_.subspan(position_, count);
@@ -17,7 +17,7 @@ std::span<const std::uint8_t> ByteReader::Take(std::size_t count) {
 std::uint8_t ByteReader::U8() { return Take(1)[0]; }
 
 std::uint8_t ByteReader::Peek() const {
-  if (AtEnd()) throw DecodeError("message truncated at offset " + std::to_string(position_));
+  if (AtEnd()) throw Truncated("message truncated at offset " + std::to_string(position_));
   return bytes_[position_];
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Bounds-checked reading of a received message. Every read past the end
-// throws DecodeError; the reader never touches memory outside its span.
+// throws Truncated (a DecodeError); the reader never touches memory outside its span.
 // The reader borrows the bytes: they must outlive it.
 
 #include <cstddef>

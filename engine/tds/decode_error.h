@@ -13,6 +13,12 @@ class DecodeError : public std::runtime_error {
   explicit DecodeError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// The message ended before what its bytes announced (a length, a field).
+class Truncated : public DecodeError {
+ public:
+  explicit Truncated(const std::string& what) : DecodeError(what) {}
+};
+
 // Bytes that frame correctly but are no valid value of their type (a decimal
 // beyond 38 digits, a date out of range). Callers that could frame the value
 // may answer with an error and go on reading.

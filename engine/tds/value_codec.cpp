@@ -38,8 +38,24 @@ std::string Describe(const Value& v) {
   return "value";
 }
 
+std::optional<std::string> TextOf(const Value& v) {
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  return std::nullopt;
+}
+
+// `type` is SQL Server's name of the type converted to.
 [[noreturn]] void Unconvertible(const Value& v, const char* type) {
-  throw ValueConversionError("cannot convert " + Describe(v) + " to " + type);
+  throw ValueConversionError("cannot convert " + Describe(v) + " to " + type,
+                             ValueConversionError::Kind::kNotAValue, type, TextOf(v));
+}
+
+[[noreturn]] void Overflow(const Value& v, const char* type) {
+  throw ValueConversionError(Describe(v) + " is out of the range of " + type,
+                             ValueConversionError::Kind::kOverflow, type, TextOf(v));
+}
+
+const char* IntegerTypeName(std::size_t size) {
+  return size == 1 ? "tinyint" : size == 2 ? "smallint" : size == 8 ? "bigint" : "int";
 }
 
 Decimal ToDecimal(const Value& v, int scale, const char* type) {
@@ -49,7 +65,7 @@ Decimal ToDecimal(const Value& v, int scale, const char* type) {
   } else if (const auto* i = std::get_if<std::int64_t>(&v)) {
     d.unscaled = *i;
   } else if (const auto* f = std::get_if<double>(&v)) {
-    if (!std::isfinite(*f) || std::fabs(*f) >= 1e38) Unconvertible(v, type);
+    if (!std::isfinite(*f) || std::fabs(*f) >= 1e38) Overflow(v, type);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", std::min(scale + 1, 20), *f);
     std::optional<Decimal> parsed = values::DecimalFromText(buffer, scale);
@@ -70,12 +86,11 @@ std::int64_t ToInteger(const Value& v, std::int64_t low, std::int64_t high, cons
   if (const auto* i = std::get_if<std::int64_t>(&v)) {
     result = *i;
   } else if (const auto* f = std::get_if<double>(&v)) {
-    if (!(*f >= static_cast<double>(low) && *f <= static_cast<double>(high)))
-      Unconvertible(v, type);
+    if (!(*f >= static_cast<double>(low) && *f <= static_cast<double>(high))) Overflow(v, type);
     result = static_cast<std::int64_t>(*f);
   } else if (const auto* d = std::get_if<Decimal>(&v)) {
     __int128 whole = d->unscaled / PowerOfTen(d->scale);
-    if (whole < low || whole > high) Unconvertible(v, type);
+    if (whole < low || whole > high) Overflow(v, type);
     result = static_cast<std::int64_t>(whole);
   } else if (const auto* s = std::get_if<std::string>(&v)) {
     std::optional<std::int64_t> parsed = values::WholeNumberFromText(*s);
@@ -84,11 +99,11 @@ std::int64_t ToInteger(const Value& v, std::int64_t low, std::int64_t high, cons
   } else {
     Unconvertible(v, type);
   }
-  if (result < low || result > high) Unconvertible(v, type);
+  if (result < low || result > high) Overflow(v, type);
   return result;
 }
 
-double ToDouble(const Value& v) {
+double ToDouble(const Value& v, const char* type) {
   if (const auto* f = std::get_if<double>(&v)) return *f;
   if (const auto* i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
   if (const auto* d = std::get_if<Decimal>(&v)) {
@@ -97,7 +112,7 @@ double ToDouble(const Value& v) {
   if (const auto* s = std::get_if<std::string>(&v)) {
     if (std::optional<double> parsed = values::FloatFromText(*s)) return *parsed;
   }
-  Unconvertible(v, "float");
+  Unconvertible(v, type);
 }
 
 DateTime ToDateTime(const Value& v) {
@@ -188,7 +203,7 @@ void WriteInteger(std::int64_t v, std::size_t size, ByteWriter& out) {
 void WriteDecimalValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
   Decimal d = ToDecimal(v, info.scale, "decimal");
   __int128 magnitude = d.unscaled < 0 ? -d.unscaled : d.unscaled;
-  if (magnitude >= PowerOfTen(info.precision)) Unconvertible(v, "decimal");
+  if (magnitude >= PowerOfTen(info.precision)) Overflow(v, "decimal");
   out.U8(static_cast<std::uint8_t>(info.max_length));
   out.U8(d.unscaled < 0 ? 0 : 1);
   for (std::uint32_t i = 0; i + 1 < info.max_length; ++i) {
@@ -197,12 +212,13 @@ void WriteDecimalValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
 }
 
 void WriteMoneyValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
-  Decimal d = ToDecimal(v, 4, "money");
+  const char* type = info.max_length == 4 ? "smallmoney" : "money";
+  Decimal d = ToDecimal(v, 4, type);
   std::int64_t low = info.max_length == 4 ? std::numeric_limits<std::int32_t>::min()
                                           : std::numeric_limits<std::int64_t>::min();
   std::int64_t high = info.max_length == 4 ? std::numeric_limits<std::int32_t>::max()
                                            : std::numeric_limits<std::int64_t>::max();
-  if (d.unscaled < low || d.unscaled > high) Unconvertible(v, "money");
+  if (d.unscaled < low || d.unscaled > high) Overflow(v, type);
   auto units = static_cast<std::int64_t>(d.unscaled);
   out.U8(static_cast<std::uint8_t>(info.max_length));
   if (info.max_length == 4) {
@@ -223,7 +239,7 @@ void WriteDateTimeValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
       minutes -= 1440;
       ++days;
     }
-    if (days < 0 || days > 0xFFFF) Unconvertible(v, "smalldatetime");
+    if (days < 0 || days > 0xFFFF) Overflow(v, "smalldatetime");
     out.U8(4);
     out.U16(static_cast<std::uint16_t>(days));
     out.U16(static_cast<std::uint16_t>(minutes));
@@ -234,7 +250,7 @@ void WriteDateTimeValue(const TypeInfo& info, const Value& v, ByteWriter& out) {
     ticks -= kTicksPerDay;
     ++days;
   }
-  if (days < -53690 || days > 2958463) Unconvertible(v, "datetime");  // 1753-01-01..9999-12-31
+  if (days < -53690 || days > 2958463) Overflow(v, "datetime");  // 1753-01-01..9999-12-31
   out.U8(8);
   out.I32(static_cast<std::int32_t>(days));
   out.U32(static_cast<std::uint32_t>(ticks));
@@ -303,7 +319,7 @@ void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, 
         return;
       }
       Bytes data = Encoded(info, value);
-      if (data.size() > 0x7FFFFFFF) Unconvertible(value, "text");
+      if (data.size() > 0x7FFFFFFF) Overflow(value, "text");
       if (context == ValueContext::kRow) WriteTextPointer(out);
       out.U32(static_cast<std::uint32_t>(data.size()));
       out.Append(data);
@@ -325,19 +341,19 @@ void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, 
       std::int64_t high = size == 1   ? 255
                           : size == 8 ? std::numeric_limits<std::int64_t>::max()
                                       : (1LL << (8 * size - 1)) - 1;
-      std::int64_t v = ToInteger(value, low, high, "integer");
+      std::int64_t v = ToInteger(value, low, high, IntegerTypeName(size));
       out.U8(static_cast<std::uint8_t>(size));
       WriteInteger(v, size, out);
       return;
     }
     case WireType::kBitN: {
-      double as_number = ToDouble(value);
+      double as_number = ToDouble(value, "bit");
       out.U8(1);
       out.U8(as_number != 0 ? 1 : 0);
       return;
     }
     case WireType::kFloatN: {
-      double v = ToDouble(value);
+      double v = ToDouble(value, info.max_length == 4 ? "real" : "float");
       out.U8(static_cast<std::uint8_t>(info.max_length));
       if (info.max_length == 4) {
         float f = static_cast<float>(v);
@@ -381,13 +397,16 @@ Bytes GuidFromText(const std::string& text) {
     if (c == '-' || c == '{' || c == '}') continue;
     hex.push_back(c);
   }
-  if (hex.size() != 32) throw ValueConversionError("malformed uniqueidentifier '" + text + "'");
+  if (hex.size() != 32)
+    throw ValueConversionError("malformed uniqueidentifier '" + text + "'",
+                               ValueConversionError::Kind::kNotAValue, "uniqueidentifier", text);
   Bytes canonical(16);
   for (int i = 0; i < 16; ++i) {
     unsigned v = 0;
     auto [end, ec] = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, v, 16);
     if (ec != std::errc() || end != hex.data() + 2 * i + 2) {
-      throw ValueConversionError("malformed uniqueidentifier '" + text + "'");
+      throw ValueConversionError("malformed uniqueidentifier '" + text + "'",
+                                 ValueConversionError::Kind::kNotAValue, "uniqueidentifier", text);
     }
     canonical[i] = static_cast<std::uint8_t>(v);
   }

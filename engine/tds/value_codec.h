@@ -3,6 +3,7 @@
 // RPC parameter data read for one. Engine values are converted as the
 // declared type needs (integers from text, text from numbers, ...).
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -17,7 +18,26 @@ namespace sqlengine::tds {
 // column, an out-of-range number). Nothing has been written when it is thrown.
 class ValueConversionError : public std::runtime_error {
  public:
-  explicit ValueConversionError(const std::string& what) : std::runtime_error(what) {}
+  enum class Kind {
+    kOverflow,  // a value of the right kind beyond the type's range
+    kNotAValue  // no value of the type at all (text that is no number)
+  };
+  ValueConversionError(const std::string& what, Kind kind = Kind::kNotAValue,
+                       std::string type_name = {}, std::optional<std::string> text = {})
+      : std::runtime_error(what),
+        kind_(kind),
+        type_name_(std::move(type_name)),
+        text_(std::move(text)) {}
+  Kind kind() const { return kind_; }
+  // SQL Server's name of the type converted to ("int", "decimal" ...).
+  const std::string& type_name() const { return type_name_; }
+  // The value when it was text.
+  const std::optional<std::string>& text() const { return text_; }
+
+ private:
+  Kind kind_;
+  std::string type_name_;
+  std::optional<std::string> text_;
 };
 
 // How a value is framed: in a ROW, TEXT/NTEXT/IMAGE carry a text pointer.

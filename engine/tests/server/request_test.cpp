@@ -2,6 +2,8 @@
 // RPC and Transaction Manager requests.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "engine/tds/byte_writer.h"
 #include "engine/tests/server/server_fixture.h"
 #include "engine/tests/server/tds_client.h"
@@ -57,6 +59,25 @@ TEST_F(ServerTest, ErrorsSetDoneErrorAndTheSessionGoesOn) {
   EXPECT_EQ(errors[0].text, "Could not find stored procedure 'nosuch'.");
   EXPECT_EQ(DoneStatuses(events),
             (std::vector<std::uint16_t>{tds::kDoneMore | tds::kDoneError, tds::kDoneCount}));
+}
+
+TEST_F(ServerTest, ValueItsColumnCannotHoldEndsTheRowsWithSqlServersError) {
+  TdsClient client(Port());
+  client.LoginOrFail();
+  for (auto [value, number, text] :
+       {std::tuple{"abc", 245,
+                   "Syntax error converting the varchar value 'abc' to a column of data type "
+                   "int."},
+        std::tuple{"99999999999", 8115,
+                   "Arithmetic overflow error converting expression to data type int."}}) {
+    auto events = client.Batch(std::string("misfit ") + value);
+    EXPECT_EQ(Only(events, Token::kRow).size(), 1u) << "the row before stays";
+    auto errors = Only(events, Token::kError);
+    ASSERT_EQ(errors.size(), 1u) << value;
+    EXPECT_EQ(errors[0].number, number);
+    EXPECT_EQ(errors[0].text, text);
+    EXPECT_NE(events.back().status & tds::kDoneError, 0);
+  }
 }
 
 TEST_F(ServerTest, UseReportsTheDatabaseChange) {

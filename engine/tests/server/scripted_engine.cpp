@@ -56,6 +56,21 @@ class ScriptedSession : public SqlSession {
     sink.Done({});
   }
 
+  void BulkLoad(BulkRowSource& rows, ResultSink& sink) override {
+    Row row;
+    std::vector<Row> read;
+    try {
+      while (rows.Next(row)) read.push_back(row);
+    } catch (const SqlError& error) {
+      sink.Message(error.message());
+      sink.Done({std::nullopt, true});
+      return;
+    }
+    sink.BeginResult(rows.Columns());
+    for (const Row& r : read) sink.AddRow(r);
+    sink.Done({static_cast<std::int64_t>(read.size()), false});
+  }
+
   void Cancel() override { cancel_ = true; }
   std::string CurrentDatabase() const override { return database_; }
   int Spid() const override { return spid_; }
@@ -92,6 +107,14 @@ class ScriptedSession : public SqlSession {
       sink.BeginResult({{"text", {SqlType::kNVarChar, kMaxLength}}});
       sink.AddRow({rest});
       sink.Done({1, false});
+    } else if (verb == "misfit") {
+      // An int column, then a row holding what it cannot: `rest` as text,
+      // or as a number when it is all digits.
+      sink.BeginResult({{"n", {SqlType::kInt}}});
+      sink.AddRow({std::int64_t{1}});
+      bool digits = !rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos;
+      sink.AddRow({digits ? Value(std::stoll(rest)) : Value(rest)});
+      sink.Done({2, false});
     } else if (verb == "wait") {
       auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
       ++engine_.waiting_;

@@ -8,11 +8,15 @@
 //   error N       the message N from the table, Done(error)
 //   rows_print    a row, an INFO, another row, then Done
 //   echo TEXT     one row holding TEXT as nvarchar(max)
+//   misfit VALUE  result (n int): 1, then VALUE (text, or a number when all
+//                 digits), which an int may not hold
 //   wait          runs until Cancel() (at most 20 s), then Done
 //   use DB        ENVCHANGE database and INFO 5701
 // ExecuteRpc returns one row of its parameters, each output parameter as a
 // RETURNVALUE, and the parameter count as return status. Transaction()
 // reports a begin/commit ENVCHANGE with descriptor 0x1122334455667788.
+// BulkLoad() returns the rows it read as one result under the columns the
+// client described, then Done(count); a stream it cannot read, its error.
 // Logins: "sa" with an empty password succeeds; others get 18456;
 // integrated ones 18452.
 

@@ -1,0 +1,373 @@
+#include "engine/exec/bulk_insert.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/front_end_catalog.h"
+#include "engine/exec/identity_columns.h"
+#include "engine/exec/session.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/exec/write_lock.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// How often a long load looks at the session's cancel flag.
+constexpr std::int64_t kCancelCheckRows = 1024;
+
+std::string WrittenName(const std::vector<std::string>& parts) {
+  std::string name;
+  for (std::size_t i = 0; i < parts.size(); ++i) name += (i ? "." : "") + parts[i];
+  return name;
+}
+
+// The statement's table with, per value of a row, the table column it fills.
+struct BulkTarget {
+  tsql::bind::TableShape table;
+  std::vector<std::size_t> column_of_value;
+};
+
+BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
+  std::optional<tsql::bind::TableShape> table = SessionCatalog(session).FindTable(statement.table);
+  if (!table) throw MakeError(208, {WrittenName(statement.table)});
+  SessionRights& rights = session.Rights();
+  if (table->schema == "main") {
+    rights.Require(table->name, Access::kInsert);
+  } else if (!rights.IsSysadmin()) {
+    rights.In(session.Connection().DatabaseOfSchema(table->schema), table->schema);
+    if (std::optional<SqlError> refused =
+            rights.Check(table->schema, table->name, Access::kInsert, ""))
+      throw *refused;
+  }
+  BulkTarget target;
+  for (const std::string& name : statement.columns) {
+    std::size_t found = 0;
+    while (found < table->columns.size() &&
+           !tsql::EqualsIgnoreCase(table->columns[found].name, name))
+      ++found;
+    if (found == table->columns.size()) throw MakeError(207, {name});
+    target.column_of_value.push_back(found);
+  }
+  target.table = std::move(*table);
+  return target;
+}
+
+std::size_t Characters(const std::string& text) {
+  std::size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
+}
+
+bool IsBinary(SqlType type) {
+  return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
+}
+
+// `value` (column `colid` of the stream) as the table column of `type`
+// stores it: `value` itself when it is in form, else its conversion, made in
+// `converted`. Throws 4815 for text or binary longer than a sized column,
+// the conversion's SqlError otherwise.
+const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t colid,
+                         Value& converted) {
+  if (IsNull(value)) return &value;
+  const bool sized = type.length > 0;
+  if (const auto* text = std::get_if<std::string>(&value);
+      text && tsql::IsCharacterType(type.type)) {
+    if (sized && Characters(*text) > static_cast<std::size_t>(type.length))
+      throw MakeError(4815, {std::to_string(colid)});
+    return &value;
+  }
+  if (const auto* bytes = std::get_if<Bytes>(&value); bytes && IsBinary(type.type)) {
+    if (sized && bytes->size() > static_cast<std::size_t>(type.length))
+      throw MakeError(4815, {std::to_string(colid)});
+    return &value;
+  }
+  const bool datetime = type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime;
+  if (datetime && std::holds_alternative<DateTime>(value)) return &value;
+  const bool exact = type.type == SqlType::kDecimal || type.type == SqlType::kMoney ||
+                     type.type == SqlType::kSmallMoney;
+  if (exact && std::holds_alternative<Decimal>(value)) return &value;
+  if (type.type == SqlType::kFloat && std::holds_alternative<double>(value)) return &value;
+  if (tsql::IsCharacterType(type.type)) {
+    // Converted without the cut a variable of the type would make.
+    ColumnType unlimited = type;
+    unlimited.length = kMaxLength;
+    Value text = ConvertForType(value, unlimited);
+    Value checked;
+    StoredValue(text, type, colid, checked);
+    converted = std::move(text);
+    return &converted;
+  }
+  converted = ConvertForType(value, type);
+  return &converted;
+}
+
+// For the length of a load: a page cache large enough for the load's pages to
+// stay in memory until its commit, instead of being written to the log
+// again and again; and, outside a transaction and while the session has no
+// temporary tables (SQLite drops them when the setting changes), statement
+// journals in memory, where each row's INSERT would otherwise write a page
+// to a temporary file. The connection's own settings come back after it.
+class LoadSettings {
+ public:
+  LoadSettings(sqlite3* db, const std::string& schema)
+      : db_(db), cache_pragma_("PRAGMA " + tsql::QuoteSqliteName(schema) + ".cache_size") {
+    saved_cache_ = Number(cache_pragma_);
+    if (saved_cache_) catalog::Exec(db_, cache_pragma_ + " = " + std::to_string(kLoadCacheKiB));
+    if (sqlite3_get_autocommit(db_) && Number("PRAGMA temp_store") == 0 &&
+        Number("SELECT count(*) FROM temp.sqlite_schema") == 0) {
+      memory_journals_ =
+          sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+  }
+  ~LoadSettings() {
+    if (saved_cache_) Run(cache_pragma_ + " = " + std::to_string(*saved_cache_));
+    if (memory_journals_) Run("PRAGMA temp_store = DEFAULT");
+  }
+  LoadSettings(const LoadSettings&) = delete;
+  LoadSettings& operator=(const LoadSettings&) = delete;
+
+ private:
+  // Negative: KiB rather than pages; memory is taken only as pages are used.
+  static constexpr std::int64_t kLoadCacheKiB = -256 * 1024;
+
+  std::optional<std::int64_t> Number(const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    std::optional<std::int64_t> value;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK &&
+        sqlite3_step(raw) == SQLITE_ROW) {
+      value = sqlite3_column_int64(raw, 0);
+    }
+    sqlite3_finalize(raw);
+    return value;
+  }
+  void Run(const std::string& sql) { sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+
+  sqlite3* db_;
+  std::string cache_pragma_;
+  std::optional<std::int64_t> saved_cache_;
+  bool memory_journals_ = false;
+};
+
+// Binds a datetime in the stored form "YYYY-MM-DD HH:MM:SS.mmm", written
+// digit by digit: the general formatter costs more than the row's insert.
+void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when) {
+  char text[24];
+  auto digits = [&text](int at, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  digits(0, when.year, 4);
+  text[4] = '-';
+  digits(5, when.month, 2);
+  text[7] = '-';
+  digits(8, when.day, 2);
+  text[10] = ' ';
+  digits(11, when.hour, 2);
+  text[13] = ':';
+  digits(14, when.minute, 2);
+  text[16] = ':';
+  digits(17, when.second, 2);
+  text[19] = '.';
+  digits(20, when.millisecond, 3);
+  sqlite3_bind_text(statement, index, text, 23, SQLITE_TRANSIENT);
+}
+
+// Turns foreign key enforcement off for the load when it runs outside a
+// transaction (SQLite ignores the switch inside one), and back on after.
+class ForeignKeysOff {
+ public:
+  ForeignKeysOff(sqlite3* db, bool wanted) : db_(db) {
+    if (!wanted || !sqlite3_get_autocommit(db_)) return;
+    catalog::Exec(db_, "PRAGMA foreign_keys = OFF");
+    off_ = true;
+  }
+  ~ForeignKeysOff() {
+    if (off_) sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+  }
+  ForeignKeysOff(const ForeignKeysOff&) = delete;
+  ForeignKeysOff& operator=(const ForeignKeysOff&) = delete;
+
+ private:
+  sqlite3* db_;
+  bool off_ = false;
+};
+
+class CheckConstraintsOff {
+ public:
+  CheckConstraintsOff(sqlite3* db, bool wanted) : db_(db), off_(wanted) {
+    if (off_) catalog::Exec(db_, "PRAGMA ignore_check_constraints = ON");
+  }
+  ~CheckConstraintsOff() {
+    if (off_) sqlite3_exec(db_, "PRAGMA ignore_check_constraints = OFF", nullptr, nullptr, nullptr);
+  }
+  CheckConstraintsOff(const CheckConstraintsOff&) = delete;
+  CheckConstraintsOff& operator=(const CheckConstraintsOff&) = delete;
+
+ private:
+  sqlite3* db_;
+  bool off_;
+};
+
+// Inserts rows through INSERT statements prepared once per set of columns
+// left to their defaults. Owns the prepared statements.
+class RowInserter {
+ public:
+  RowInserter(Session& session, const BulkTarget& target, bool keep_identity, bool keep_nulls,
+              int line)
+      : target_(target),
+        db_(session.Connection().Handle()),
+        context_{nullptr, "INSERT", session.CurrentDatabase(), line} {
+    const auto& columns = target.table.columns;
+    for (std::size_t value = 0; value < target.column_of_value.size(); ++value) {
+      std::size_t column = target.column_of_value[value];
+      Slot slot;
+      slot.column = column;
+      slot.colid = value + 1;
+      slot.type = columns[column].type;
+      if (columns[column].type.identity && !keep_identity) continue;
+      slot.defaulted_when_null = !keep_nulls && !target.table.column_defaults[column].empty();
+      slots_.push_back(slot);
+    }
+    values_.resize(slots_.size());
+    converted_.resize(slots_.size());
+  }
+
+  void Insert(const Row& row) {
+    std::string omitted(slots_.size(), '0');
+    bool any_omitted = false;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      const Slot& slot = slots_[i];
+      const Value& sent = row[slot.colid - 1];
+      if (IsNull(sent) && slot.defaulted_when_null) {
+        omitted[i] = '1';
+        any_omitted = true;
+        continue;
+      }
+      values_[i] = StoredValue(sent, slot.type, slot.colid, converted_[i]);
+    }
+    Statement& insert = Prepared(any_omitted ? omitted : std::string());
+    sqlite3_stmt* statement = insert.compiled.get();
+    int parameter = 1;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (any_omitted && omitted[i] == '1') continue;
+      if (const auto* when = std::get_if<DateTime>(values_[i])) {
+        BindDateTime(statement, parameter++, *when);
+      } else {
+        BindValue(statement, parameter++, *values_[i]);
+      }
+    }
+    int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    if (rc != SQLITE_DONE) {
+      // The text names the table in constraint messages.
+      FailedStatement failed = context_;
+      failed.text = &insert.text;
+      ThrowSqliteError(db_, rc, failed);
+    }
+  }
+
+ private:
+  struct Statement {
+    catalog::PreparedStatement compiled;
+    tsql::SqliteText text;
+  };
+  struct Slot {
+    std::size_t column = 0;  // in the table
+    std::size_t colid = 0;   // 1-based position in the stream's rows
+    ColumnType type;
+    bool defaulted_when_null = false;
+  };
+
+  // The INSERT without the columns marked '1' in `omitted` ("" for none).
+  Statement& Prepared(const std::string& omitted) {
+    auto found = prepared_.find(omitted);
+    if (found != prepared_.end()) return found->second;
+    std::string names, parameters;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (!omitted.empty() && omitted[i] == '1') continue;
+      names += (names.empty() ? "" : ", ") +
+               tsql::QuoteSqliteName(target_.table.columns[slots_[i].column].name);
+      parameters += parameters.empty() ? "?" : ", ?";
+    }
+    std::string sql =
+        "INSERT INTO " + target_.table.sql +
+        (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + parameters + ")");
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      ThrowSqliteError(db_, rc, context_);
+    }
+    tsql::SqliteText text;
+    text.sql = std::move(sql);
+    text.lines = {{0, context_.line}};
+    return prepared_.emplace(omitted, Statement{catalog::PreparedStatement(raw), std::move(text)})
+        .first->second;
+  }
+
+  const BulkTarget& target_;
+  sqlite3* db_;
+  FailedStatement context_;
+  std::vector<Slot> slots_;
+  std::vector<const Value*> values_;  // this row's, in `row` or `converted_`
+  std::vector<Value> converted_;
+  std::map<std::string, Statement> prepared_;
+};
+
+}  // namespace
+
+void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement) {
+  ResolveTarget(session, statement);
+}
+
+std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& statement,
+                            BulkRowSource& rows) {
+  BulkTarget target = ResolveTarget(session, statement);
+  if (rows.Columns().size() != target.column_of_value.size() && !rows.Columns().empty()) {
+    throw MakeError(4002);
+  }
+  const std::string& schema = target.table.schema;
+  bool keep_identity = statement.keep_identity ||
+                       tsql::EqualsIgnoreCase(session.IdentityInsertTable(), target.table.name);
+  sqlite3* db = session.Connection().Handle();
+  LockForWrite(session, schema);
+  WriteGate gate(session, schema);
+  ForeignKeysOff foreign_keys(db, !statement.check_constraints);
+  LoadSettings settings(db, schema);
+  StatementTransaction own_transaction(db, schema, true);
+  catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
+  std::int64_t inserted = 0;
+  try {
+    TakeWriteLockFirst(db, schema);
+    CheckConstraintsOff checks(db, !statement.check_constraints);
+    RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
+    Row row;
+    while (rows.Next(row)) {
+      if (inserted % kCancelCheckRows == 0 && session.Cancelled()) throw Cancelled{};
+      inserter.Insert(row);
+      ++inserted;
+    }
+    if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
+      ContinueKeptIdentity(db, schema, target.table.name);
+    catalog::Exec(db, "RELEASE sqlengine_bulk");
+  } catch (...) {
+    if (sqlite3_get_autocommit(db) == 0) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_bulk; RELEASE sqlengine_bulk", nullptr, nullptr,
+                   nullptr);
+    }
+    throw;
+  }
+  own_transaction.Commit();
+  return inserted;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,37 @@
+#pragma once
+// Bulk copy into a table: the rows of a BULKLOAD message inserted as the
+// INSERT BULK before it asked, as SQL Server does it:
+// - all rows of one message (one client batch) or none: a row that fails
+//   rolls the whole message back;
+// - an identity column listed among the columns is given new values unless
+//   KEEPIDENTITY (or SET IDENTITY_INSERT ON for the table) keeps the sent ones;
+// - a NULL for a column with a default takes the default unless KEEP_NULLS;
+// - CHECK and FOREIGN KEY constraints are checked only with
+//   CHECK_CONSTRAINTS (foreign keys are always checked inside a user
+//   transaction, where SQLite cannot switch them off);
+// - values convert to the column's type by T-SQL's rules; text or binary
+//   longer than its column is SQL Server's 4815 for that column.
+// One prepared INSERT serves every row with the same NULL pattern.
+
+#include <cstdint>
+
+#include "engine/common/engine_api.h"
+#include "engine/exec/bulk_insert_statement.h"
+
+namespace sqlengine::exec {
+
+class Session;
+
+// Resolves the statement's table and columns and checks that the login may
+// insert into it, so that a bad INSERT BULK fails before its rows come.
+// Throws SqlError 208 (no such table), 207 (no such column), 229 (no INSERT
+// permission).
+void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement);
+
+// Inserts the rows of `rows` into the statement's table; returns how many.
+// Throws SqlError for the first row that fails (everything inserted by this
+// call is rolled back first), Cancelled when the session was cancelled.
+std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& statement,
+                            BulkRowSource& rows);
+
+}  // namespace sqlengine::exec

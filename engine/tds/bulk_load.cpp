@@ -1,0 +1,169 @@
+#include "engine/tds/bulk_load.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/common/error.h"
+#include "engine/tds/tokens.h"
+#include "engine/tds/value_codec.h"
+
+namespace sqlengine::tds {
+namespace {
+
+constexpr std::uint16_t kNoMetadata = 0xFFFF;
+constexpr std::size_t kTimestampSize = 8;
+
+SqlError StreamEnded() { return MakeError(4002); }
+
+SqlError InvalidType(std::size_t column) { return MakeError(4816, {std::to_string(column + 1)}); }
+
+SqlError InvalidLength(std::size_t column) { return MakeError(4815, {std::to_string(column + 1)}); }
+
+bool IsDecimal(const TypeInfo& info) {
+  return info.type == WireType::kDecimalN || info.type == WireType::kNumericN;
+}
+
+// A DECIMALN value whose magnitude has fewer bytes than the sizes a server
+// sends (FreeTDS sizes it by precision as Sybase stores it: 6 bytes for
+// precision 10), widened to the next of those sizes. Other lengths are kept
+// for the reader to refuse.
+std::vector<std::uint8_t> WidenedDecimal(std::span<const std::uint8_t> framed) {
+  std::vector<std::uint8_t> widened(framed.begin(), framed.end());
+  const std::size_t length = framed[0];
+  if (length < 2) return widened;
+  for (std::size_t size : {5, 9, 13, 17}) {
+    if (length <= size) {
+      widened.resize(1 + size, 0);
+      widened[0] = static_cast<std::uint8_t>(size);
+      break;
+    }
+  }
+  return widened;
+}
+
+}  // namespace
+
+BulkLoadReader::BulkLoadReader(std::span<const std::uint8_t> body, TdsVersion version)
+    : in_(body), version_(version) {
+  try {
+    ReadColMetadata();
+  } catch (const SqlError& error) {
+    metadata_error_ = error;
+  } catch (const DecodeError&) {
+    metadata_error_ = StreamEnded();
+  }
+  if (metadata_error_) {
+    columns_.clear();
+    types_.clear();
+  }
+}
+
+void BulkLoadReader::ReadColMetadata() {
+  if (in_.U8() != static_cast<std::uint8_t>(Token::kColMetadata)) throw StreamEnded();
+  const std::uint16_t count = in_.U16();
+  if (count == kNoMetadata || count == 0) throw StreamEnded();
+  columns_.reserve(count);
+  types_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (HasWideCounts(version_)) {
+      in_.U32();  // UserType
+    } else {
+      in_.U16();
+    }
+    const std::uint16_t flags = in_.U16();
+    TypeInfo info;
+    try {
+      info = ReadTypeInfoUnchecked(in_, version_);
+    } catch (const Truncated&) {
+      throw;
+    } catch (const DecodeError&) {
+      throw InvalidType(i);
+    }
+    try {
+      CheckTypeInfo(info);
+    } catch (const DecodeError&) {
+      throw InvalidLength(i);
+    }
+    if (info.type == WireType::kNull) throw InvalidType(i);
+    if (IsTextPointerType(info.type)) {
+      // The table name: parts counted on 7.2+, one US_VARCHAR on 7.1.
+      if (HasWideCounts(version_)) {
+        for (std::uint8_t parts = in_.U8(); parts > 0; --parts) in_.UsVarChar();
+      } else {
+        in_.UsVarChar();
+      }
+    }
+    Column column;
+    column.name = in_.BVarChar();
+    column.type = ToColumnType(info);
+    column.type.nullable = (flags & 0x01) != 0;
+    columns_.push_back(std::move(column));
+    types_.push_back(info);
+  }
+}
+
+Value BulkLoadReader::ReadColumnValue(std::size_t column) {
+  const TypeInfo& info = types_[column];
+  std::span<const std::uint8_t> framed;
+  if (IsTextPointerType(info.type)) {
+    // In a ROW these carry a text pointer and timestamp before the length;
+    // a zero-length pointer is NULL.
+    const std::uint8_t pointer = in_.U8();
+    if (pointer == 0) return std::monostate{};
+    in_.Skip(pointer + kTimestampSize);
+    framed = FrameValue(info, in_);
+  } else {
+    framed = FrameValue(info, in_);
+  }
+  std::vector<std::uint8_t> widened;
+  if (IsDecimal(info) && !framed.empty() && framed[0] != 0) {
+    widened = WidenedDecimal(framed);
+    framed = widened;
+  }
+  // Framed, the value's own bytes can only be wrong, not cut short.
+  ByteReader value(framed);
+  try {
+    Value read = ReadValue(info, value);
+    if (!value.AtEnd()) throw DecodeError("value shorter than its length");
+    return read;
+  } catch (const DecodeError&) {
+    throw InvalidLength(column);
+  }
+}
+
+bool BulkLoadReader::Next(Row& row) {
+  if (metadata_error_) {
+    SqlError error = *metadata_error_;
+    metadata_error_.reset();
+    done_ = true;
+    throw error;
+  }
+  if (done_) return false;
+  try {
+    // FreeTDS ends the rows with the message, without the DONE token.
+    if (in_.AtEnd()) {
+      done_ = true;
+      return false;
+    }
+    const std::uint8_t token = in_.U8();
+    if (token == static_cast<std::uint8_t>(Token::kDone)) {
+      // Status, CurCmd and the count; nothing may follow.
+      in_.Skip(4 + (HasWideCounts(version_) ? 8 : 4));
+      if (!in_.AtEnd()) throw StreamEnded();
+      done_ = true;
+      return false;
+    }
+    if (token != static_cast<std::uint8_t>(Token::kRow)) throw StreamEnded();
+    row.resize(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) row[i] = ReadColumnValue(i);
+    return true;
+  } catch (const SqlError&) {
+    done_ = true;
+    throw;
+  } catch (const DecodeError&) {
+    done_ = true;
+    throw StreamEnded();
+  }
+}
+
+}  // namespace sqlengine::tds
