@@ -775,8 +775,12 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     std::string now = catalog::CurrentTimestamp();
     sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
-    NormaliseColumns(db, schema, table.name);
+    // SQLite fires a table's triggers newest first. The identity triggers
+    // move a new row to its identity value, so they must be the oldest: the
+    // triggers that keep values in form find the row at NEW.rowid only
+    // before it moves.
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
+    NormaliseColumns(db, schema, table.name);
     if (table.database.empty()) {
       GrantToCreator(table.name, {Access::kSelect, Access::kInsert, Access::kUpdate,
                                   Access::kDelete, Access::kReferences});

@@ -66,13 +66,14 @@ bool NameTaken(sqlite3* db, const std::string& name) {
 
 // The engine's triggers on `table` take names made from the table's and the
 // column's names: they are made again under the new ones, bodies keeping
-// what SQLite already rewrote, the identity triggers' key following the table.
+// what SQLite already rewrote, the identity triggers' key following the table,
+// in the order they were made (SQLite fires them newest first).
 void RenameEngineTriggers(sqlite3* db, const std::string& table, const std::string& from,
                           const std::string& to, bool whole_table) {
   std::vector<std::pair<std::string, std::string>> triggers;
   auto query = catalog::Prepare(db,
                                 "SELECT name, sql FROM sqlite_master WHERE type = 'trigger' AND "
-                                "tbl_name = ? AND name LIKE 'sqlengine!_%' ESCAPE '!'");
+                                "tbl_name = ? AND name LIKE 'sqlengine!_%' ESCAPE '!' ORDER BY rowid");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
     triggers.emplace_back(catalog::ColumnText(query.get(), 0), catalog::ColumnText(query.get(), 1));

@@ -92,10 +92,12 @@ void RebuildTable(sqlite3* db, const std::string& schema, const TableDefinition&
   std::string quoted_table = tsql::QuoteSqliteName(definition.table);
   std::string scratch = quoted_schema + "." + tsql::QuoteSqliteName(kRebuildTable);
 
-  std::vector<std::string> dependents;  // indexes and triggers, as made
+  // Indexes and triggers, made again in the order they were made: SQLite
+  // fires triggers newest first, and the identity triggers must fire last.
+  std::vector<std::string> dependents;
   auto objects = catalog::Prepare(db, "SELECT sql FROM " + quoted_schema +
                                           ".sqlite_master WHERE type IN ('index', 'trigger') AND "
-                                          "tbl_name = ? AND sql IS NOT NULL ORDER BY type");
+                                          "tbl_name = ? AND sql IS NOT NULL ORDER BY type, rowid");
   sqlite3_bind_text(objects.get(), 1, definition.table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(objects.get()) == SQLITE_ROW) {
     dependents.push_back(InSchema(catalog::ColumnText(objects.get(), 0), quoted_schema));

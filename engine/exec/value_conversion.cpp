@@ -225,7 +225,10 @@ std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
 }  // namespace
 
 Decimal FitDecimal(const Value& value, const ColumnType& type) {
-  SqlError overflow = MakeError(8115, {"numeric", std::string(tsql::TypeName(type.type))});
+  // SQL Server names decimal and numeric targets alike "numeric" here.
+  std::string target =
+      type.type == SqlType::kDecimal ? "numeric" : std::string(tsql::TypeName(type.type));
+  SqlError overflow = MakeError(8115, {"numeric", target});
   Decimal fitted;
   if (const auto* number = std::get_if<double>(&value)) {
     // The shortest text that reads back as the same double is the number as
