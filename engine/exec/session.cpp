@@ -165,6 +165,13 @@ bool MayBeInsertBulk(std::string_view sql) {
 
 }  // namespace
 
+std::string Session::DatabaseUserName() {
+  // Called while a user statement runs: the rights may need reading from the
+  // engine's own tables, which the statement's authorizer otherwise refuses.
+  StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+  return rights_.InCurrent().UserName();
+}
+
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));

@@ -137,7 +137,9 @@ void DbName(sqlite3_context* context, int, sqlite3_value**) {
 void LoginName(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).LoginName());
 }
-void UserName(sqlite3_context* context, int, sqlite3_value**) { SqliteResultText(context, "dbo"); }
+void UserName(sqlite3_context* context, int, sqlite3_value**) {
+  SqliteResultText(context, Host(context).DatabaseUserName());
+}
 
 void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);

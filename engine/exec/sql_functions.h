@@ -26,6 +26,8 @@ class FunctionHost {
                                               std::optional<std::string_view> login) = 0;
   virtual std::string DatabaseName() = 0;
   virtual std::string LoginName() = 0;
+  // The user the login is in the current database (USER_NAME(), CURRENT_USER).
+  virtual std::string DatabaseUserName() = 0;
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }

@@ -729,6 +729,18 @@ class Parser {
         node->names = {"getdate"};
         return node;
       }
+      // The user functions written without parentheses (bracketed, the
+      // same words are names).
+      if (token.IsAnyWord({"user", "current_user", "session_user"})) {
+        auto node = Node(ExprKind::kCall, Next());
+        node->names = {"user_name"};
+        return node;
+      }
+      if (token.IsWord("system_user")) {
+        auto node = Node(ExprKind::kCall, Next());
+        node->names = {"suser_sname"};
+        return node;
+      }
       if (IsReservedKeyword(token.text)) Fail();
       if (At(1).IsSymbol("(")) return Call();
     }
