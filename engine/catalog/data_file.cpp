@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/catalog/log_name_vfs.h"
+#include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 
 namespace sqlengine::catalog {
@@ -41,6 +42,25 @@ void RemoveDataFiles(const std::filesystem::path& data_file) {
   std::filesystem::remove(data_file, ignored);
   std::filesystem::remove(LogFileFor(data_file), ignored);
   std::filesystem::remove(data_file.string() + "-shm", ignored);
+}
+
+void RecordNewObject(sqlite3* db, const std::string& schema, const std::string& name,
+                     std::string_view xtype) {
+  std::string quoted_schema = "\"";
+  for (char c : schema) quoted_schema += c == '"' ? std::string("\"\"") : std::string(1, c);
+  std::string objects = quoted_schema + "\"." + kObjectsTable;
+  // Ids go up by 16 from where SQL Server's first user objects start.
+  PreparedStatement insert =
+      Prepare(db, "INSERT INTO " + objects +
+                      " (id, name, xtype, crdate) SELECT coalesce(max(id), 2009058193) + 16, ?, ?, ? "
+                      "FROM " +
+                      objects);
+  std::string type(xtype);
+  std::string now = CurrentTimestamp();
+  sqlite3_bind_text(insert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(insert.get(), 2, type.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(insert.get(), 3, now.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
 }  // namespace sqlengine::catalog

@@ -5,6 +5,10 @@
 // engine's own bookkeeping table of objects.
 
 #include <filesystem>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
 
 namespace sqlengine::catalog {
 
@@ -23,6 +27,13 @@ void RemoveDataFiles(const std::filesystem::path& data_file);
 // through the engine (tables, views, procedures), giving it a stable id and a
 // creation date for sysobjects.
 inline constexpr const char* kObjectsTable = "sqlengine_objects";
+
+// Gives a newly created object its row in the objects table of SQLite schema
+// `schema` ("main", or the name an attached database goes by): the next id,
+// the type `xtype` ("U", "P", "TR" ...) and the current time. Throws
+// std::runtime_error when SQLite refuses the row.
+void RecordNewObject(sqlite3* db, const std::string& schema, const std::string& name,
+                     std::string_view xtype);
 
 // Stored procedures: name and the full CREATE PROCEDURE text.
 inline constexpr const char* kProceduresTable = "sqlengine_procedures";

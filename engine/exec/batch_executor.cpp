@@ -767,14 +767,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   if (statement.kind == StatementKind::kAlterTable) {
     NormaliseColumns(db, schema, table.name);  // for columns it added
   } else if (statement.kind == StatementKind::kCreateTable) {
-    auto insert = catalog::Prepare(db, "INSERT INTO " + objects +
-                                           " (id, name, xtype, crdate) SELECT coalesce(max(id), "
-                                           "2009058193) + 16, ?, 'U', ? FROM " +
-                                           objects);
-    sqlite3_bind_text(insert.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
-    std::string now = catalog::CurrentTimestamp();
-    sqlite3_bind_text(insert.get(), 2, now.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    catalog::RecordNewObject(db, schema, table.name, "U");
     // SQLite fires a table's triggers newest first. The identity triggers
     // move a new row to its identity value, so they must be the oldest: the
     // triggers that keep values in form find the row at NEW.rowid only

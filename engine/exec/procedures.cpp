@@ -76,14 +76,7 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
     Bind(save.get(), 2, tsql::TokensText(statement.tokens));
     Step(db, save.get());
     if (!exists) {
-      std::string objects = Table(schema, catalog::kObjectsTable);
-      auto track = catalog::Prepare(db, "INSERT INTO " + objects +
-                                            " (id, name, xtype, crdate) SELECT coalesce(max(id), "
-                                            "2009058193) + 16, ?, 'P', ? FROM " +
-                                            objects);
-      Bind(track.get(), 1, definition.name);
-      Bind(track.get(), 2, catalog::CurrentTimestamp());
-      Step(db, track.get());
+      catalog::RecordNewObject(db, schema, definition.name, "P");
     }
     catalog::Exec(db, "RELEASE sqlengine_proc");
   } catch (...) {
