@@ -50,11 +50,11 @@ void RecordNewObject(sqlite3* db, const std::string& schema, const std::string& 
   for (char c : schema) quoted_schema += c == '"' ? std::string("\"\"") : std::string(1, c);
   std::string objects = quoted_schema + "\"." + kObjectsTable;
   // Ids go up by 16 from where SQL Server's first user objects start.
-  PreparedStatement insert =
-      Prepare(db, "INSERT INTO " + objects +
-                      " (id, name, xtype, crdate) SELECT coalesce(max(id), 2009058193) + 16, ?, ?, ? "
-                      "FROM " +
-                      objects);
+  PreparedStatement insert = Prepare(
+      db, "INSERT INTO " + objects +
+              " (id, name, xtype, crdate) SELECT coalesce(max(id), 2009058193) + 16, ?, ?, ? "
+              "FROM " +
+              objects);
   std::string type(xtype);
   std::string now = CurrentTimestamp();
   sqlite3_bind_text(insert.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
