@@ -165,11 +165,15 @@ bool MayBeInsertBulk(std::string_view sql) {
 
 }  // namespace
 
-std::string Session::DatabaseUserName() {
+std::optional<std::string> Session::DatabaseUserName(std::optional<int> uid) {
   // Called while a user statement runs: the rights may need reading from the
   // engine's own tables, which the statement's authorizer otherwise refuses.
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
-  return rights_.InCurrent().UserName();
+  const DatabaseRights& rights = rights_.InCurrent();
+  if (!uid) return rights.UserName();
+  if (const Principal* user = rights.Security().FindUid(*uid)) return user->name;
+  if (*uid == kDboUid) return std::string("dbo");
+  return std::nullopt;
 }
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {

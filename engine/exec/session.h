@@ -68,7 +68,7 @@ class Session final : public SqlSession, public FunctionHost {
                                       std::optional<std::string_view> login) override;
   std::string DatabaseName() override { return connection_.Database(); }
   std::string LoginName() override { return login_.name; }
-  std::string DatabaseUserName() override;
+  std::optional<std::string> DatabaseUserName(std::optional<int> uid) override;
   std::string ClientProgram() override { return client_.app_name; }
   std::string ClientHost() override { return client_.host_name; }
   std::uint32_t ClientProcess() override { return client_.client_pid; }

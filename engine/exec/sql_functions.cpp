@@ -137,8 +137,15 @@ void DbName(sqlite3_context* context, int, sqlite3_value**) {
 void LoginName(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).LoginName());
 }
-void UserName(sqlite3_context* context, int, sqlite3_value**) {
-  SqliteResultText(context, Host(context).DatabaseUserName());
+void UserName(sqlite3_context* context, int count, sqlite3_value** args) {
+  std::optional<int> uid;
+  if (count == 1) {
+    if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+    uid = sqlite3_value_int(args[0]);
+  }
+  std::optional<std::string> name = Host(context).DatabaseUserName(uid);
+  if (!name) return sqlite3_result_null(context);
+  SqliteResultText(context, *name);
 }
 
 void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** args) {
@@ -353,6 +360,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"suser_sname", 0, LoginName, false},
     {"system_user", 0, LoginName, false},
     {"user_name", 0, UserName, false},
+    {"user_name", 1, UserName, false},
     {"is_srvrolemember", 1, IsServerRoleMember, false},
     {"is_srvrolemember", 2, IsServerRoleMember, false},
     {"sqlengine_type_property", 2, TypeProperty, true},

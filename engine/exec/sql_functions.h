@@ -26,8 +26,10 @@ class FunctionHost {
                                               std::optional<std::string_view> login) = 0;
   virtual std::string DatabaseName() = 0;
   virtual std::string LoginName() = 0;
-  // The user the login is in the current database (USER_NAME(), CURRENT_USER).
-  virtual std::string DatabaseUserName() = 0;
+  // The name of user `uid` of the current database (USER_NAME(uid)); without
+  // a uid, the login's own user there (USER_NAME(), CURRENT_USER). nullopt
+  // for no such user.
+  virtual std::optional<std::string> DatabaseUserName(std::optional<int> uid) = 0;
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }

@@ -1404,6 +1404,16 @@ class Binder {
       node->sql = name;
       return node;
     }
+    if (name == "user_name" && expr.args.size() == 1) {
+      ColumnType type{SqlType::kNVarChar};
+      type.length = 128;  // sysname
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = name;
+      Bound uid = Value(*expr.args[0], scope, clause);
+      if (ClassOf(uid->type.type) != TypeClass::kInteger && !uid->null_literal) Refuse("user id");
+      node->args.push_back(std::move(uid));
+      return node;
+    }
     if (name == "is_srvrolemember" && (expr.args.size() == 1 || expr.args.size() == 2)) {
       Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
       node->sql = name;
