@@ -5,9 +5,9 @@
 #include <chrono>
 
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/bulk_insert.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
-#include "engine/exec/bulk_insert.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedures.h"
