@@ -31,17 +31,7 @@ bool IsTable(sqlite3* db, const std::string& schema, const std::string& name) {
 // INTO and FROM.
 size_t TargetAt(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
-  size_t at = 1;
-  if (at < tokens.size() && tokens[at].IsWord("top")) {
-    ++at;
-    int depth = 0;
-    do {
-      if (at < tokens.size() && tokens[at].IsSymbol("(")) ++depth;
-      if (at < tokens.size() && tokens[at].IsSymbol(")")) --depth;
-      ++at;
-    } while (at < tokens.size() && depth > 0);
-    if (at < tokens.size() && tokens[at].IsWord("percent")) ++at;
-  }
+  size_t at = tsql::PastTopClause(tokens, 1);
   if (at < tokens.size() && tokens[at].IsAnyWord({"into", "from"})) ++at;
   return at;
 }

@@ -54,18 +54,7 @@ void RenewSnapshot(Session& session) {
 std::optional<std::string> WrittenDatabase(const tsql::Statement& statement) {
   const tsql::Tokens& tokens = statement.tokens;
   size_t at = 1;
-  auto skip_top = [&] {
-    if (at < tokens.size() && tokens[at].IsWord("top")) {
-      ++at;
-      int depth = 0;
-      do {
-        if (at < tokens.size() && tokens[at].IsSymbol("(")) ++depth;
-        if (at < tokens.size() && tokens[at].IsSymbol(")")) --depth;
-        ++at;
-      } while (at < tokens.size() && depth > 0);
-      if (at < tokens.size() && tokens[at].IsWord("percent")) ++at;
-    }
-  };
+  auto skip_top = [&] { at = tsql::PastTopClause(tokens, at); };
   switch (statement.kind) {
     case StatementKind::kSelect: {
       int depth = 0;

@@ -39,6 +39,21 @@ struct Token {
 
 using Tokens = std::vector<Token>;
 
+// The index past a `TOP n | TOP (expr) [PERCENT]` clause starting at `at`;
+// `at` itself when no TOP stands there.
+inline std::size_t PastTopClause(const Tokens& tokens, std::size_t at) {
+  if (at >= tokens.size() || !tokens[at].IsWord("top")) return at;
+  ++at;
+  int depth = 0;
+  do {
+    if (at < tokens.size() && tokens[at].IsSymbol("(")) ++depth;
+    if (at < tokens.size() && tokens[at].IsSymbol(")")) --depth;
+    ++at;
+  } while (at < tokens.size() && depth > 0);
+  if (at < tokens.size() && tokens[at].IsWord("percent")) ++at;
+  return at;
+}
+
 // ASCII case-insensitive equality (T-SQL keywords and the default collation of names).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::string ToLower(std::string_view text);
