@@ -70,6 +70,9 @@ constexpr MessageDef kMessages[] = {
      "datetime value."},
     {243, 16, "Type %.*ls is not a defined system type."},
     {245, 16, "Syntax error converting the varchar value '%.*ls' to a column of data type %ls."},
+    {259, 16,
+     "Ad hoc updates to system catalogs are not enabled. The system administrator must "
+     "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
     {296, 16,

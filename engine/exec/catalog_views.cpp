@@ -4,6 +4,8 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/database_security.h"
+#include "engine/exec/index_catalog_views.h"
+#include "engine/exec/information_schema_views.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -89,17 +91,21 @@ std::string SysComments(const CatalogTarget& t) {
   std::string objects = schema + "." + catalog::kObjectsTable;
   auto columns = [](std::string_view number, std::string_view encrypted) {
     std::string e(encrypted);
-    return "o.id AS id, " + std::string(number) +
-           " AS number, 1 AS colid, CASE WHEN " + e + " THEN 3 ELSE 2 END AS status, "
-           "CASE WHEN " + e + " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
-           "2 AS texttype, 0 AS language, " + e + " AS encrypted, 0 AS compressed, "
-           "CASE WHEN " + e + " THEN NULL ELSE c.definition END AS text";
+    return "o.id AS id, " + std::string(number) + " AS number, 1 AS colid, CASE WHEN " + e +
+           " THEN 3 ELSE 2 END AS status, "
+           "CASE WHEN " +
+           e +
+           " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
+           "2 AS texttype, 0 AS language, " +
+           e +
+           " AS encrypted, 0 AS compressed, "
+           "CASE WHEN " +
+           e + " THEN NULL ELSE c.definition END AS text";
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." +
-            catalog::kProceduresTable + " c JOIN " + objects +
-            " o ON o.name = c.name AND o.xtype = 'P'";
+    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." + catalog::kProceduresTable +
+            " c JOIN " + objects + " o ON o.name = c.name AND o.xtype = 'P'";
   }
   if (t.has_triggers) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
@@ -158,8 +164,12 @@ std::string SysColumns(const CatalogTarget& t) {
                  "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
                  "sqlengine_type_property(c.type, 'length') AS length, "
                  "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
-                 "sqlengine_type_property(c.type, 'scale') AS xscale, c.cid + 1 AS colid, "
-                 "0 AS xoffset, 0 AS bitpos, 0 AS reserved, 0 AS colstat, 0 AS cdefault, "
+                 "coalesce(sqlengine_type_property(c.type, 'scale'), 0) AS xscale, c.cid + 1 AS "
+                 "colid, "
+                 "0 AS xoffset, 0 AS bitpos, 0 AS reserved, "
+                 // An identity column is the table's INTEGER PRIMARY KEY.
+                 "CASE WHEN c.pk = 1 AND c.type = 'INTEGER' THEN 1 ELSE 0 END AS colstat, "
+                 "0 AS cdefault, "
                  "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
                  "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
                  "sqlengine_type_property(c.type, 'precision') AS prec, "
@@ -221,8 +231,17 @@ constexpr View kViews[] = {
     {"sysmembers", SysMembers},
     {"sysprotects", SysProtects},
     {"syspermissions", SysPermissions},
+    {"syslogins", SysLogins},
+    {"sysindexes", SysIndexes},
+    {"sysindexkeys", SysIndexKeys},
     {"information_schema.tables", InformationSchemaTables},
     {"information_schema.columns", InformationSchemaColumns},
+    {"information_schema.views", InformationSchemaViews},
+    {"information_schema.routines", InformationSchemaRoutines},
+    {"information_schema.table_constraints", InformationSchemaTableConstraints},
+    {"information_schema.key_column_usage", InformationSchemaKeyColumnUsage},
+    {"information_schema.referential_constraints", InformationSchemaReferentialConstraints},
+    {"sysdepends", SysDepends},
 };
 
 }  // namespace
@@ -234,7 +253,9 @@ bool IsCatalogView(std::string_view view) {
   return false;
 }
 
-bool NeedsMaster(std::string_view view) { return view == "sysdatabases"; }
+bool NeedsMaster(std::string_view view) { return view == "sysdatabases" || view == "syslogins"; }
+
+bool NeedsRowCounts(std::string_view view) { return view == "sysindexes"; }
 
 bool IsCatalogViewSource(std::string_view table) {
   for (std::string_view source :
@@ -242,7 +263,8 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(catalog::kDatabasesTable), std::string_view(kPrincipalsTable),
         std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
-        std::string_view(kTriggersTable)}) {
+        std::string_view(kTriggersTable), std::string_view(catalog::kLoginsTable),
+        std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }
   return false;

@@ -2,32 +2,40 @@
 // The SQL Server catalog views as SQLite subqueries over a database's own
 // schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
 // syscolumns, syscomments, systypes, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
-// security ones (sysusers, sysmembers, sysprotects, syspermissions).
+// security ones (sysusers, sysmembers, sysprotects, syspermissions, master's
+// syslogins). Their declared columns are in catalog_view_columns.h.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace sqlengine::exec {
 
 struct CatalogTarget {
-  std::string database;       // the database the view describes
-  std::string schema;         // the SQLite schema it is reachable under
-  std::string master_schema;  // where master is reachable (sysdatabases only)
-  std::string data_file;      // full path of its data file
-  std::string data_folder;    // ends in '/'
+  std::string database;              // the database the view describes
+  std::string schema;                // the SQLite schema it is reachable under
+  std::string master_schema;         // where master is reachable (sysdatabases only)
+  std::string data_file;             // full path of its data file
+  std::string data_folder;           // ends in '/'
   bool has_security_tables = false;  // the database has had a security change
   bool guest_has_access = false;
   bool has_column_permissions = false;
   bool has_procedures = false;  // the database has its procedures table
   bool has_triggers = false;    // and its triggers table
-  std::string owner_sid_hex;  // its owner's sid in hex; empty for none
-  std::string created;        // its creation time, as sysdatabases.crdate
+  std::string owner_sid_hex;    // its owner's sid in hex; empty for none
+  std::string created;          // its creation time, as sysdatabases.crdate
+  // Each user table's row count; filled only for the views that show it
+  // (NeedsRowCounts).
+  std::vector<std::pair<std::string, std::int64_t>> table_rows;
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").
 bool IsCatalogView(std::string_view view);
 bool NeedsMaster(std::string_view view);
+bool NeedsRowCounts(std::string_view view);
 
 // Whether some catalog view reads the engine's or SQLite's table `table`.
 bool IsCatalogViewSource(std::string_view table);

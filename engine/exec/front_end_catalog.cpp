@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
@@ -31,12 +32,62 @@ bool IsTriggerImage(Session& session, const std::string& table) {
   return sqlite3_step(raw) == SQLITE_ROW;
 }
 
+// The catalog view `name` (1 to 3 parts) reads, lower case ("sysobjects",
+// "information_schema.tables"); empty when it names none.
+std::string CatalogViewNamed(const std::vector<std::string>& name) {
+  std::string table = tsql::ToLower(name.back());
+  std::string owner = name.size() >= 2 ? tsql::ToLower(name[name.size() - 2]) : std::string();
+  std::string view = owner == "information_schema" ? owner + "." + table : table;
+  if (!owner.empty() && owner != "dbo" && owner != "information_schema") return {};
+  return IsCatalogView(view) ? view : std::string();
+}
+
+// A catalog view's values in its declared types: a char(n) column padded to
+// its length, as SQL Server stores it.
+std::string TypedCatalogView(const std::string& view_sql, const std::vector<Column>& columns) {
+  std::string sql = "(SELECT ";
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const Column& column = columns[k];
+    std::string value = "\"sqlengine_view\"." + tsql::QuoteSqliteName(column.name);
+    if (column.type.type == SqlType::kChar || column.type.type == SqlType::kNChar) {
+      value = "substr(" + value + " || " +
+              tsql::QuoteSqliteString(std::string(static_cast<size_t>(column.type.length), ' ')) +
+              ", 1, " + std::to_string(column.type.length) + ")";
+    }
+    sql += (k == 0 ? "" : ", ") + value + " AS " + tsql::QuoteSqliteName(column.name);
+  }
+  return sql + " FROM " + view_sql + " AS \"sqlengine_view\")";
+}
+
 }  // namespace
+
+std::optional<tsql::bind::TableShape> SessionCatalog::CatalogViewShape(
+    const std::vector<std::string>& name) {
+  std::string view = CatalogViewNamed(name);
+  if (view.empty()) return std::nullopt;
+  std::string database = name.size() == 3 ? name[0] : std::string();
+  std::optional<std::string> view_sql = session_.Connection().CatalogView(database, view);
+  if (!view_sql) return std::nullopt;
+  tsql::bind::TableShape shape;
+  shape.name = name.back();
+  shape.system_catalog = true;
+  for (const CatalogViewColumn& declared : CatalogViewColumns(view)) {
+    std::optional<ColumnType> type = tsql::ParseDeclaredType(declared.type);
+    if (!type) return std::nullopt;
+    type->nullable = declared.nullable;
+    shape.columns.push_back(Column{std::string(declared.name), *type});
+    shape.column_defaults.emplace_back();
+  }
+  if (shape.columns.empty()) return std::nullopt;
+  shape.sql = TypedCatalogView(*view_sql, shape.columns);
+  return shape;
+}
 
 std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     const std::vector<std::string>& name) {
   const std::string& table = name.back();
   if (table.empty()) return std::nullopt;
+  if (std::optional<tsql::bind::TableShape> shape = CatalogViewShape(name)) return shape;
   std::string owner = name.size() >= 2 ? name[name.size() - 2] : std::string();
   std::string database = name.size() == 3 ? name[0] : std::string();
   if (!owner.empty() && !tsql::EqualsIgnoreCase(owner, "dbo")) return std::nullopt;

@@ -18,6 +18,11 @@ class SessionCatalog final : public tsql::bind::Catalog {
   std::optional<ColumnType> VariableType(std::string_view name) override;
 
  private:
+  // A catalog view read as a table of SQL Server's declared columns; nullopt
+  // for another name. Throws what SessionConnection::CatalogView throws (911
+  // for an unknown database, 916 for one the login may not use).
+  std::optional<tsql::bind::TableShape> CatalogViewShape(const std::vector<std::string>& name);
+
   Session& session_;
 };
 

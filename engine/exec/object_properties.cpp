@@ -64,8 +64,29 @@ void ObjectProperty(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_null(context);
 }
 
+// sqlengine_column_property(property, isnullable, prec, scale, colid,
+// colstat): COLUMNPROPERTY's answer from a syscolumns row.
+void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string property = tsql::ToLower(SqliteValueText(args[0]));
+  auto answer = [&](int k) { sqlite3_result_value(context, args[k]); };
+  if (property == "allowsnull") return answer(1);
+  if (property == "precision") return answer(2);
+  if (property == "scale") return answer(3);
+  if (property == "columnid") return answer(4);
+  if (property == "isidentity") {
+    if (sqlite3_value_type(args[5]) == SQLITE_NULL) return sqlite3_result_null(context);
+    return sqlite3_result_int(context, (sqlite3_value_int(args[5]) & 1) != 0);
+  }
+  // No computed, ROWGUIDCOL or output-parameter columns exist here.
+  if (property == "iscomputed" || property == "isrowguidcol" || property == "isoutparam")
+    return sqlite3_result_int(context, 0);
+  sqlite3_result_null(context);
+}
+
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
+    {"sqlengine_column_property", 6, ColumnProperty, true},
 };
 
 }  // namespace

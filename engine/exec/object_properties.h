@@ -1,7 +1,9 @@
 #pragma once
 // sqlengine_object_property(xtype, property): OBJECTPROPERTY's answer for an
 // object of sysobjects type `xtype`, 1 or 0; NULL for a property it does not
-// know, as SQL Server answers an invalid property name.
+// know, as SQL Server answers an invalid property name; and
+// sqlengine_column_property(property, isnullable, prec, scale, colid, colstat)
+// for COLUMNPROPERTY the same way.
 
 #include <sqlite3.h>
 

@@ -1,6 +1,7 @@
 #include "engine/exec/security_catalog_views.h"
 
 #include "engine/catalog/data_file.h"
+#include "engine/catalog/master_catalog.h"
 #include "engine/exec/database_security.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -144,6 +145,24 @@ std::string SysPermissions(const CatalogTarget& t) {
              "p.state AS state, ") +
          kActionBits + " AS bit FROM (" + PermissionsWithIds(t) +
          ") p) GROUP BY id, grantee, grantor)";
+}
+
+std::string SysLogins(const CatalogTarget& t) {
+  std::string members = tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kRoleMembersTable;
+  auto role = [&](std::string_view name) {
+    return "EXISTS (SELECT 1 FROM " + members + " r WHERE r.login = l.name AND r.role = '" +
+           std::string(name) + "') AS " + std::string(name) + ", ";
+  };
+  // No password leaves the engine: the column is NULL for every reader.
+  return "(SELECT l.sid AS sid, 9 AS status, l.created AS createdate, l.created AS updatedate, "
+         "l.created AS accdate, 0 AS totcpu, 0 AS totio, 0 AS spacelimit, 0 AS timelimit, "
+         "0 AS resultlimit, l.name AS name, l.default_database AS dbname, NULL AS password, "
+         "'us_english' AS language, 0 AS denylogin, 1 AS hasaccess, 0 AS isntname, "
+         "0 AS isntgroup, 0 AS isntuser, " +
+         role("sysadmin") + role("securityadmin") + role("serveradmin") + role("setupadmin") +
+         role("processadmin") + role("diskadmin") + role("dbcreator") + role("bulkadmin") +
+         "l.name AS loginname FROM " + tsql::QuoteSqliteName(t.master_schema) + "." +
+         catalog::kLoginsTable + " l)";
 }
 
 }  // namespace sqlengine::exec

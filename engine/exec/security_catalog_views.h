@@ -1,7 +1,7 @@
 #pragma once
 // SQL Server 2000's security catalog views over a database's users, roles,
 // memberships and permissions: sysusers, sysmembers, sysprotects and
-// syspermissions. Each is a parenthesised SELECT for CatalogViewSql.
+// syspermissions, and master's syslogins. Each is a parenthesised SELECT for CatalogViewSql.
 
 #include <string>
 
@@ -13,5 +13,7 @@ std::string SysUsers(const CatalogTarget& target);
 std::string SysMembers(const CatalogTarget& target);
 std::string SysProtects(const CatalogTarget& target);
 std::string SysPermissions(const CatalogTarget& target);
+// master's logins: every login sees every row, and no password.
+std::string SysLogins(const CatalogTarget& target);
 
 }  // namespace sqlengine::exec

@@ -571,4 +571,9 @@ void Session::Transaction(const TmCall& call, ResultSink& client) {
   sink.Done(StatementDone{});
 }
 
+bool Session::MayUseDatabase(std::string_view database) {
+  std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
+  return entry && rights_.MayUse(*entry);
+}
+
 }  // namespace sqlengine::exec

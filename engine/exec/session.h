@@ -78,6 +78,7 @@ class Session final : public SqlSession, public FunctionHost {
   bool MayRead(std::string_view schema, std::string_view object) override {
     return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
   }
+  bool MayUseDatabase(std::string_view database) override;
 
   // What the client said of itself at login (program, workstation, process).
   // Also enters the session in the engine's registry (sp_who).

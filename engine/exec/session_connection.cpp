@@ -12,6 +12,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/index_catalog_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -243,6 +244,9 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database)) {
       target.database = entry->name;
     }
+    // Another database's catalog is for the logins that may use it.
+    if (!host_.MayUseDatabase(target.database))
+      throw MakeError(916, {host_.LoginName(), target.database});
   }
   target.data_folder = engine_.Layout().DataFolder().string();
   if (NeedsMaster(view)) target.master_schema = SchemaFor("master");
@@ -253,6 +257,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
+    if (NeedsRowCounts(view)) target.table_rows = TableRowCounts(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -266,8 +271,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     if (schema.empty()) continue;
     for (const char* table :
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
-          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable,
-          catalog::kProceduresTable, kTriggersTable}) {
+          kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
+          kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable}) {
       authorizer_.Expose(schema, table);
     }
   }

@@ -40,6 +40,9 @@ class FunctionHost {
   virtual StatementAuthorizer* Authorizer() { return nullptr; }
   // Whether the session may read `object` of SQLite schema `schema`.
   virtual bool MayRead(std::string_view /*schema*/, std::string_view /*object*/) { return true; }
+  // Whether the login may use `database` at all (a user, guest or dbo
+  // there): the catalog views of another database are readable only then.
+  virtual bool MayUseDatabase(std::string_view /*database*/) { return true; }
   // DATABASEPROPERTY (extended false) and DATABASEPROPERTYEX; nullopt for NULL.
   virtual std::optional<Value> DatabasePropertyOf(std::string_view /*database*/,
                                                   std::string_view /*property*/,

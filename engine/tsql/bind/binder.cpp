@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "engine/common/error.h"
+#include "engine/tsql/bind/catalog_functions.h"
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/rewriter.h"
@@ -251,6 +252,7 @@ class Binder {
   BoundInsert Insert(const parse::InsertStatement& insert) {
     if (CommonTableNamed(insert.table)) Refuse("INSERT into a CTE");
     std::optional<TableShape> table = FindTable(insert.table);
+    if (table->system_catalog) throw MakeError(259);
     if (table->view_query) Refuse("INSERT into a view");
     BoundInsert bound;
     bound.table_sql = table->sql;
@@ -406,6 +408,7 @@ class Binder {
     if (!in_from) {
       if (CommonTableNamed(name)) Refuse("change of a CTE");
       std::optional<TableShape> table = FindTable(name);
+      if (table->system_catalog) throw MakeError(259);
       if (table->view_query) Refuse("change of a view");
       // The same table under another name in FROM is a self-join SQL Server
       // resolves by its own rules.
@@ -423,6 +426,8 @@ class Binder {
     const Binding& target = scope.bindings[*in_from];
     const BoundSource* leaf = FindLeaf(
         sources, [&](const BoundSource& source) { return source.alias == target.sql_alias; });
+    // A table source written as a query is a catalog view.
+    if (leaf != nullptr && leaf->table_sql.starts_with("(")) throw MakeError(259);
     if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable || leaf->named_query)
       Refuse("target not a table");
     bound.table_sql = leaf->table_sql;
@@ -1289,6 +1294,11 @@ class Binder {
     }
     if (expr.distinct || expr.count_star) Refuse("function");
     if (Bound session = SessionFunction(expr, scope, clause)) return session;
+    if (IsCatalogFunction(name, expr.args.size())) {
+      std::vector<Bound> args;
+      for (const auto& arg : expr.args) args.push_back(Value(*arg, scope, clause));
+      return BindCatalogFunction(name, std::move(args), catalog_);
+    }
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
     if (count < rule->min_args || count > rule->max_args) Refuse("argument count");

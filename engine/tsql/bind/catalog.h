@@ -25,6 +25,8 @@ struct TableShape {
   // it for the columns' types; `columns` then holds only the view's column
   // names). Null for a table.
   std::shared_ptr<const parse::Query> view_query;
+  // A catalog view: `sql` is a parenthesised query, read but never written.
+  bool system_catalog = false;
 };
 
 class Catalog {
@@ -32,8 +34,9 @@ class Catalog {
   virtual ~Catalog() = default;
   // `name`: 1 to 3 parts as written (database, owner, table; an omitted part
   // is ""). nullopt when no table of that name is visible, or when it is not
-  // a table the binder can describe (catalog views, views the front end did
-  // not create); the statement then takes the older path.
+  // a table the binder can describe (views the front end did not create);
+  // the statement then takes the older path. A catalog view comes back as a
+  // table with system_catalog set.
   virtual std::optional<TableShape> FindTable(const std::vector<std::string>& name) = 0;
   // Whether `name` reaches anything a statement may read (a table, a view,
   // a catalog view ...): when it does not, the binder reports SQL Server's

@@ -1,0 +1,38 @@
+#pragma once
+// sysindexes and sysindexkeys over a database's SQLite indexes, as SQL Server
+// 2000 numbers them: the primary key as the clustered index (indid 1), a
+// table without one as its heap (indid 0), every other index and UNIQUE
+// constraint from indid 2 on in name order. Each is a parenthesised SELECT
+// for CatalogViewSql.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/exec/catalog_views.h"
+
+namespace sqlengine::exec {
+
+// "WITH tables (tbl, id), keyed (tbl, id, indid, name, status, sqlite_name) "
+// for a query to follow: every user table with its object id, and every
+// index a table shows (sqlite_name NULL for a heap and for a primary key that
+// is the table's rowid, its identity column).
+std::string IndexCommonTables(const CatalogTarget& target);
+
+// After IndexCommonTables: SELECT id, indid, colid, keyno, one row per key
+// column of each index.
+std::string IndexKeys(const CatalogTarget& target);
+
+// SysIndexes reads target.table_rows for the row counts.
+std::string SysIndexes(const CatalogTarget& target);
+std::string SysIndexKeys(const CatalogTarget& target);
+
+// Each user table of SQLite schema `schema` with its row count, for
+// CatalogTarget::table_rows. Runs SQL: call it outside the user's rules.
+std::vector<std::pair<std::string, std::int64_t>> TableRowCounts(sqlite3* db,
+                                                                 const std::string& schema);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,261 @@
+#include "engine/tsql/bind/catalog_functions.h"
+
+#include <string>
+
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql::bind {
+namespace {
+
+using Bound = std::unique_ptr<BoundExpr>;
+
+// The alias a lookup reads its catalog view under.
+constexpr std::string_view kAlias = "\"sqlengine_catalog\"";
+
+[[noreturn]] void Refuse(const std::string& why) { throw NotBound(why); }
+
+Bound Node(BoundKind kind, ColumnType type, std::string sql = {}) {
+  auto node = std::make_unique<BoundExpr>();
+  node->kind = kind;
+  node->type = type;
+  node->sql = std::move(sql);
+  return node;
+}
+
+ColumnType Typed(SqlType type, int length = 0) {
+  ColumnType result{type};
+  result.length = length;
+  return result;
+}
+
+ColumnType Sysname() { return Typed(SqlType::kNVarChar, 128); }
+
+bool IsText(const BoundExpr& arg) {
+  return arg.null_literal || ClassOf(arg.type.type) == TypeClass::kCharacter;
+}
+
+bool IsInteger(const BoundExpr& arg) {
+  return arg.null_literal || ClassOf(arg.type.type) == TypeClass::kInteger;
+}
+
+// The catalog view `name` (1 to 3 parts) as the catalog describes it.
+TableShape View(Catalog& catalog, std::vector<std::string> name) {
+  std::optional<TableShape> view = catalog.FindTable(name);
+  if (!view || !view->system_catalog) Refuse("catalog view");
+  return *view;
+}
+
+// A column of the view a lookup reads.
+Bound ViewColumn(const TableShape& view, std::string_view name) {
+  for (const Column& column : view.columns) {
+    if (EqualsIgnoreCase(column.name, name))
+      return Node(BoundKind::kColumn, column.type,
+                  std::string(kAlias) + "." + QuoteSqliteName(column.name));
+  }
+  Refuse("catalog view column");
+}
+
+Bound Equal(Bound left, Bound right) {
+  Bound node = Node(BoundKind::kComparison, Typed(SqlType::kBit));
+  node->op = "=";
+  node->text_comparison = IsText(*left) && IsText(*right);
+  node->args.push_back(std::move(left));
+  node->args.push_back(std::move(right));
+  return node;
+}
+
+Bound Both(Bound left, Bound right) {
+  Bound node = Node(BoundKind::kAnd, Typed(SqlType::kBit));
+  node->args.push_back(std::move(left));
+  node->args.push_back(std::move(right));
+  return node;
+}
+
+Bound Call(std::string sql, ColumnType type, std::vector<Bound> args) {
+  Bound node = Node(BoundKind::kCall, type, std::move(sql));
+  node->args = std::move(args);
+  return node;
+}
+
+Bound Call(std::string sql, ColumnType type, Bound arg) {
+  std::vector<Bound> args;
+  args.push_back(std::move(arg));
+  return Call(std::move(sql), type, std::move(args));
+}
+
+// (SELECT value FROM view WHERE condition LIMIT 1): NULL when no row matches.
+Bound Lookup(const TableShape& view, Bound value, Bound condition) {
+  ColumnType type = value->type;
+  type.nullable = true;
+  type.identity = false;
+  auto source = std::make_unique<BoundSource>();
+  source->kind = BoundSource::Kind::kTable;
+  source->table_sql = view.sql;
+  source->named_query = true;
+  source->alias = std::string(kAlias);
+  BoundSelectBlock block;
+  block.top = Node(BoundKind::kLiteral, Typed(SqlType::kInt), "1");
+  block.items.push_back(std::move(value));
+  block.from.push_back(std::move(source));
+  block.where = std::move(condition);
+  auto query = std::make_unique<BoundQuery>();
+  query->terms.push_back(std::move(block));
+  query->columns.push_back(Column{"", type});
+  Bound node = Node(BoundKind::kSubquery, type);
+  node->query = std::move(query);
+  return node;
+}
+
+// The current database's sysobjects row whose name `name` spells
+// ('t', '[dbo].[t]', 'dbo.t').
+Bound ObjectNamed(const TableShape& objects, Bound name) {
+  return Equal(ViewColumn(objects, "name"),
+               Call("sqlengine_object_name", Sysname(), std::move(name)));
+}
+
+Bound ObjectId(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsText(*args[0]) || (args.size() == 2 && !IsText(*args[1]))) Refuse("OBJECT_ID argument");
+  TableShape objects = View(catalog, {"sysobjects"});
+  Bound condition = ObjectNamed(objects, std::move(args[0]));
+  if (args.size() == 2) {
+    condition = Both(std::move(condition),
+                     Equal(Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")),
+                           std::move(args[1])));
+  }
+  return Lookup(objects, ViewColumn(objects, "id"), std::move(condition));
+}
+
+Bound ObjectName(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0])) Refuse("OBJECT_NAME argument");
+  TableShape objects = View(catalog, {"sysobjects"});
+  return Lookup(objects, ViewColumn(objects, "name"),
+                Equal(ViewColumn(objects, "id"), std::move(args[0])));
+}
+
+Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || !IsText(*args[1])) Refuse("OBJECTPROPERTY argument");
+  TableShape objects = View(catalog, {"sysobjects"});
+  std::vector<Bound> property;
+  property.push_back(ViewColumn(objects, "xtype"));
+  property.push_back(std::move(args[1]));
+  return Lookup(objects,
+                Call("sqlengine_object_property", Typed(SqlType::kInt), std::move(property)),
+                Equal(ViewColumn(objects, "id"), std::move(args[0])));
+}
+
+Bound ColName(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || !IsInteger(*args[1])) Refuse("COL_NAME argument");
+  TableShape columns = View(catalog, {"syscolumns"});
+  return Lookup(columns, ViewColumn(columns, "name"),
+                Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),
+                     Equal(ViewColumn(columns, "colid"), std::move(args[1]))));
+}
+
+// The syscolumns row of column `column` of the object named `table`.
+Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound table, Bound column) {
+  TableShape objects = View(catalog, {"sysobjects"});
+  Bound id = Lookup(objects, ViewColumn(objects, "id"), ObjectNamed(objects, std::move(table)));
+  return Both(Equal(ViewColumn(columns, "id"), std::move(id)),
+              Equal(ViewColumn(columns, "name"), std::move(column)));
+}
+
+Bound ColLength(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("COL_LENGTH argument");
+  TableShape columns = View(catalog, {"syscolumns"});
+  Bound length = ViewColumn(columns, "length");
+  length->type = Typed(SqlType::kInt);
+  return Lookup(columns, std::move(length),
+                ColumnOfNamedObject(catalog, columns, std::move(args[0]), std::move(args[1])));
+}
+
+// COLUMNPROPERTY(id, column, property): sqlengine_column_property picks the
+// answer from the column's syscolumns row.
+Bound ColumnProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || !IsText(*args[1]) || !IsText(*args[2]))
+    Refuse("COLUMNPROPERTY argument");
+  TableShape columns = View(catalog, {"syscolumns"});
+  std::vector<Bound> answer;
+  answer.push_back(std::move(args[2]));
+  for (std::string_view column : {"isnullable", "prec", "scale", "colid", "colstat"})
+    answer.push_back(ViewColumn(columns, column));
+  return Lookup(columns, Call("sqlengine_column_property", Typed(SqlType::kInt), std::move(answer)),
+                Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),
+                     Equal(ViewColumn(columns, "name"), std::move(args[1]))));
+}
+
+Bound DbId(Catalog& catalog, std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("DB_ID argument");
+  TableShape databases = View(catalog, {"master", "", "sysdatabases"});
+  Bound name = args.empty() ? Call("db_name", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
+  return Lookup(databases, ViewColumn(databases, "dbid"),
+                Equal(ViewColumn(databases, "name"), std::move(name)));
+}
+
+Bound DbName(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0])) Refuse("DB_NAME argument");
+  TableShape databases = View(catalog, {"master", "", "sysdatabases"});
+  return Lookup(databases, ViewColumn(databases, "name"),
+                Equal(ViewColumn(databases, "dbid"), std::move(args[0])));
+}
+
+// The engine's SQLite function of the same name, with SQL Server's type.
+Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
+  for (const Bound& arg : args) {
+    if (!IsText(*arg) && !IsInteger(*arg)) Refuse("argument type");
+  }
+  type.nullable = true;
+  return Call(std::string(name), type, std::move(args));
+}
+
+struct Form {
+  std::string_view name;
+  size_t min_args, max_args;
+};
+
+constexpr Form kForms[] = {
+    {"object_id", 1, 2},
+    {"object_name", 1, 1},
+    {"objectproperty", 2, 2},
+    {"col_name", 2, 2},
+    {"col_length", 2, 2},
+    {"columnproperty", 3, 3},
+    {"db_id", 0, 1},
+    {"db_name", 1, 1},
+    {"databaseproperty", 2, 2},
+    {"databasepropertyex", 2, 2},
+    {"serverproperty", 1, 1},
+    {"type_id", 1, 1},
+    {"type_name", 1, 1},
+};
+
+}  // namespace
+
+bool IsCatalogFunction(std::string_view name, size_t count) {
+  for (const Form& form : kForms) {
+    if (form.name == name && count >= form.min_args && count <= form.max_args) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vector<Bound> args,
+                                               Catalog& catalog) {
+  if (!IsCatalogFunction(name, args.size())) Refuse("catalog function arguments");
+  if (name == "object_id") return ObjectId(catalog, std::move(args));
+  if (name == "object_name") return ObjectName(catalog, std::move(args));
+  if (name == "objectproperty") return ObjectProperty(catalog, std::move(args));
+  if (name == "col_name") return ColName(catalog, std::move(args));
+  if (name == "col_length") return ColLength(catalog, std::move(args));
+  if (name == "columnproperty") return ColumnProperty(catalog, std::move(args));
+  if (name == "db_id") return DbId(catalog, std::move(args));
+  if (name == "db_name") return DbName(catalog, std::move(args));
+  if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
+  if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
+  if (name == "type_name") return Direct(name, Sysname(), std::move(args));
+  // databasepropertyex, serverproperty
+  return Direct(name, Typed(SqlType::kSqlVariant), std::move(args));
+}
+
+}  // namespace sqlengine::tsql::bind
