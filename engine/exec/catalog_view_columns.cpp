@@ -285,6 +285,14 @@ constexpr CatalogViewColumn kSysDepends[] = {
     {"readobj", "bit", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysAltFiles[] = {
+    {"fileid", "smallint", kNotNull}, {"groupid", "smallint", kNotNull},
+    {"size", "int", kNotNull},        {"maxsize", "int", kNotNull},
+    {"growth", "int", kNotNull},      {"status", "int", kNotNull},
+    {"perf", "int", kNotNull},        {"dbid", "smallint", kNotNull},
+    {"name", "sysname", kNotNull},    {"filename", "nvarchar(260)", kNotNull},
+};
+
 struct ViewColumns {
   std::string_view view;
   std::span<const CatalogViewColumn> columns;
@@ -312,6 +320,7 @@ constexpr ViewColumns kViews[] = {
     {"information_schema.key_column_usage", kKeyColumnUsage},
     {"information_schema.referential_constraints", kReferentialConstraints},
     {"sysdepends", kSysDepends},
+    {"sysaltfiles", kSysAltFiles},
 };
 
 }  // namespace

@@ -215,6 +215,24 @@ std::string SysFiles(const CatalogTarget& t) {
          ")";
 }
 
+// Every database's two files, from master: the data file as sysdatabases
+// names it and its log beside it (catalog::LogFileFor's rule).
+std::string SysAltFiles(const CatalogTarget& t) {
+  std::string data = "CASE WHEN substr(file_name, 1, 1) = '/' THEN file_name ELSE " +
+                     tsql::QuoteSqliteString(t.data_folder) + " || file_name END";
+  std::string log =
+      "CASE WHEN d.path LIKE '%.mdf' THEN substr(d.path, 1, length(d.path) - 4) "
+      "ELSE d.path END || '_log.ldf'";
+  std::string databases = "(SELECT dbid, name, " + data + " AS path FROM " +
+                          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable +
+                          ") d";
+  return "(SELECT 1 AS fileid, 1 AS groupid, sqlengine_file_pages(d.path) AS size, -1 AS maxsize, "
+         "10 AS growth, 1048578 AS status, 0 AS perf, d.dbid AS dbid, d.name AS name, "
+         "d.path AS filename FROM " +
+         databases + " UNION ALL SELECT 2, 0, sqlengine_file_pages(" + log +
+         "), -1, 10, 1048642, 0, d.dbid, d.name || '_log', " + log + " FROM " + databases + ")";
+}
+
 struct View {
   std::string_view name;
   std::string (*sql)(const CatalogTarget&);
@@ -242,6 +260,7 @@ constexpr View kViews[] = {
     {"information_schema.key_column_usage", InformationSchemaKeyColumnUsage},
     {"information_schema.referential_constraints", InformationSchemaReferentialConstraints},
     {"sysdepends", SysDepends},
+    {"sysaltfiles", SysAltFiles},
 };
 
 }  // namespace
@@ -253,7 +272,9 @@ bool IsCatalogView(std::string_view view) {
   return false;
 }
 
-bool NeedsMaster(std::string_view view) { return view == "sysdatabases" || view == "syslogins"; }
+bool NeedsMaster(std::string_view view) {
+  return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles";
+}
 
 bool NeedsRowCounts(std::string_view view) { return view == "sysindexes"; }
 

@@ -84,9 +84,32 @@ void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_null(context);
 }
 
+// sqlengine_index_property(property, status, indid): INDEXPROPERTY's answer
+// from a sysindexes row (status bits 2 unique, 16 clustered).
+void IndexProperty(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string property = tsql::ToLower(SqliteValueText(args[0]));
+  int status = sqlite3_value_int(args[1]);
+  int indid = sqlite3_value_int(args[2]);
+  // A heap (indid 0) is no index.
+  if (indid == 0) return sqlite3_result_null(context);
+  if (property == "isclustered") return sqlite3_result_int(context, (status & 16) != 0);
+  if (property == "isunique") return sqlite3_result_int(context, (status & 2) != 0);
+  if (property == "indexid") return sqlite3_result_int(context, indid);
+  // No statistics-only, hypothetical, full-text or padded indexes exist here,
+  // and page and row locks are never disallowed.
+  for (std::string_view never :
+       {"isstatistics", "isautostatistics", "ishypothetical", "isfulltextkey", "ispadindex",
+        "ispagelockdisallowed", "isrowlockdisallowed", "indexfillfactor"}) {
+    if (property == never) return sqlite3_result_int(context, 0);
+  }
+  sqlite3_result_null(context);
+}
+
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
     {"sqlengine_column_property", 6, ColumnProperty, true},
+    {"sqlengine_index_property", 3, IndexProperty, true},
 };
 
 }  // namespace

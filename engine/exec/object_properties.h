@@ -3,7 +3,8 @@
 // object of sysobjects type `xtype`, 1 or 0; NULL for a property it does not
 // know, as SQL Server answers an invalid property name; and
 // sqlengine_column_property(property, isnullable, prec, scale, colid, colstat)
-// for COLUMNPROPERTY the same way.
+// for COLUMNPROPERTY and sqlengine_index_property(property, status, indid)
+// for INDEXPROPERTY the same way.
 
 #include <sqlite3.h>
 

@@ -201,6 +201,41 @@ Bound DbName(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(databases, "dbid"), std::move(args[0])));
 }
 
+// INDEXPROPERTY(id, index, property): sqlengine_index_property answers from
+// the index's sysindexes row.
+Bound IndexProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || !IsText(*args[1]) || !IsText(*args[2]))
+    Refuse("INDEXPROPERTY argument");
+  TableShape indexes = View(catalog, {"sysindexes"});
+  std::vector<Bound> answer;
+  answer.push_back(std::move(args[2]));
+  answer.push_back(ViewColumn(indexes, "status"));
+  answer.push_back(ViewColumn(indexes, "indid"));
+  return Lookup(indexes, Call("sqlengine_index_property", Typed(SqlType::kInt), std::move(answer)),
+                Both(Equal(ViewColumn(indexes, "id"), std::move(args[0])),
+                     Equal(ViewColumn(indexes, "name"), std::move(args[1]))));
+}
+
+// SUSER_SNAME(sid): the login of that sid.
+Bound LoginName(Catalog& catalog, std::vector<Bound> args) {
+  if (!args[0]->null_literal && args[0]->type.type != SqlType::kVarBinary &&
+      args[0]->type.type != SqlType::kBinary)
+    Refuse("SUSER_SNAME argument");
+  TableShape logins = View(catalog, {"master", "", "syslogins"});
+  return Lookup(logins, ViewColumn(logins, "name"),
+                Equal(ViewColumn(logins, "sid"), std::move(args[0])));
+}
+
+// SUSER_SID([login]): the sid of that login, or of the session's own.
+Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("SUSER_SID argument");
+  TableShape logins = View(catalog, {"master", "", "syslogins"});
+  Bound name =
+      args.empty() ? Call("suser_sname", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
+  return Lookup(logins, ViewColumn(logins, "sid"),
+                Equal(ViewColumn(logins, "name"), std::move(name)));
+}
+
 // The engine's SQLite function of the same name, with SQL Server's type.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
   for (const Bound& arg : args) {
@@ -229,6 +264,9 @@ constexpr Form kForms[] = {
     {"serverproperty", 1, 1},
     {"type_id", 1, 1},
     {"type_name", 1, 1},
+    {"indexproperty", 3, 3},
+    {"suser_sname", 1, 1},
+    {"suser_sid", 0, 1},
 };
 
 }  // namespace
@@ -251,6 +289,9 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "columnproperty") return ColumnProperty(catalog, std::move(args));
   if (name == "db_id") return DbId(catalog, std::move(args));
   if (name == "db_name") return DbName(catalog, std::move(args));
+  if (name == "indexproperty") return IndexProperty(catalog, std::move(args));
+  if (name == "suser_sname") return LoginName(catalog, std::move(args));
+  if (name == "suser_sid") return LoginSid(catalog, std::move(args));
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));
