@@ -1,10 +1,15 @@
 #include "engine/exec/object_properties.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/sql_functions.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/statement_authorizer.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
@@ -106,6 +111,32 @@ void IndexProperty(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_null(context);
 }
 
+// sqlengine_temp_object_id(written name): the id of the session's #table the
+// name ('#t', 'tempdb..#t', 'tempdb.dbo.#t') names, NULL for another name or
+// none. A #table has no objects row: its id is 1000 + its schema row's rowid.
+void TempObjectId(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(args[0]));
+  if (name.parts.empty() || name.parts.size() > 3 || name.Last().empty() ||
+      name.Last().front() != '#' ||
+      (!name.Database().empty() && !tsql::EqualsIgnoreCase(name.Database(), "tempdb")))
+    return sqlite3_result_null(context);
+  auto& host = *static_cast<FunctionHost*>(sqlite3_user_data(context));
+  // The schema table is the engine's to read, not the statement's.
+  std::optional<StatementAuthorizer::EngineScope> engine_reads;
+  if (StatementAuthorizer* authorizer = host.Authorizer()) engine_reads.emplace(*authorizer);
+  auto found = catalog::Prepare(sqlite3_context_db_handle(context),
+                                "SELECT rowid FROM temp.sqlite_master WHERE type = 'table' AND "
+                                "name = ?1 COLLATE NOCASE");
+  sqlite3_bind_text(found.get(), 1, name.Last().c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(found.get()) != SQLITE_ROW) return sqlite3_result_null(context);
+  sqlite3_result_int64(context, 1000 + sqlite3_column_int64(found.get(), 0));
+}
+
+constexpr FunctionDefinition kHostFunctions[] = {
+    {"sqlengine_temp_object_id", 1, TempObjectId, false},
+};
+
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
     {"sqlengine_column_property", 6, ColumnProperty, true},
@@ -114,6 +145,9 @@ constexpr FunctionDefinition kFunctions[] = {
 
 }  // namespace
 
-void RegisterObjectProperties(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+void RegisterObjectProperties(sqlite3* db, FunctionHost& host) {
+  RegisterFunctionTable(db, kFunctions);
+  RegisterFunctionTable(db, kHostFunctions, &host);
+}
 
 }  // namespace sqlengine::exec

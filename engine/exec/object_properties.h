@@ -10,7 +10,11 @@
 
 namespace sqlengine::exec {
 
-// Throws std::runtime_error when SQLite refuses the registration.
-void RegisterObjectProperties(sqlite3* db);
+class FunctionHost;
+
+// Also sqlengine_temp_object_id(written name) for OBJECT_ID of a #table.
+// `host` must outlive the connection. Throws std::runtime_error when SQLite
+// refuses the registration.
+void RegisterObjectProperties(sqlite3* db, FunctionHost& host);
 
 }  // namespace sqlengine::exec

@@ -385,7 +385,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterSingleValue(db);
   RegisterStringFunctions(db);
   RegisterMathFunctions(db);
-  RegisterObjectProperties(db);
+  RegisterObjectProperties(db, host);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
   RegisterServerFunctions(db, host);

@@ -12,8 +12,9 @@ namespace {
 
 using Bound = std::unique_ptr<BoundExpr>;
 
-// The alias a lookup reads its catalog view under.
+// The aliases a lookup reads its catalog view and its arguments under.
 constexpr std::string_view kAlias = "\"sqlengine_catalog\"";
+constexpr std::string_view kArgumentAlias = "\"sqlengine_argument\"";
 
 [[noreturn]] void Refuse(const std::string& why) { throw NotBound(why); }
 
@@ -116,16 +117,60 @@ Bound ObjectNamed(const TableShape& objects, Bound name) {
                Call("sqlengine_object_name", Sysname(), std::move(name)));
 }
 
+// (SELECT value FROM (SELECT args[0] AS "a0", ...) AS "sqlengine_argument"):
+// `value` reads each argument as often as it needs through Argument(k).
+Bound OverArguments(std::vector<Bound> args, Bound value) {
+  auto values = std::make_unique<BoundQuery>();
+  BoundSelectBlock row;
+  for (size_t k = 0; k < args.size(); ++k) {
+    values->columns.push_back(Column{"a" + std::to_string(k), args[k]->type});
+    row.items.push_back(std::move(args[k]));
+  }
+  values->terms.push_back(std::move(row));
+  auto source = std::make_unique<BoundSource>();
+  source->kind = BoundSource::Kind::kDerived;
+  source->derived = std::move(values);
+  source->alias = std::string(kArgumentAlias);
+  ColumnType type = value->type;
+  BoundSelectBlock block;
+  block.items.push_back(std::move(value));
+  block.from.push_back(std::move(source));
+  auto query = std::make_unique<BoundQuery>();
+  query->terms.push_back(std::move(block));
+  query->columns.push_back(Column{"", type});
+  Bound node = Node(BoundKind::kSubquery, type);
+  node->query = std::move(query);
+  return node;
+}
+
+Bound Argument(const std::vector<Bound>& args, size_t k) {
+  return Node(BoundKind::kColumn, args[k]->type,
+              std::string(kArgumentAlias) + ".\"a" + std::to_string(k) + "\"");
+}
+
+// OBJECT_ID(name [, type]): an object of the current database, or the
+// session's #table a name such as 'tempdb..#t' names.
 Bound ObjectId(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || (args.size() == 2 && !IsText(*args[1]))) Refuse("OBJECT_ID argument");
   TableShape objects = View(catalog, {"sysobjects"});
-  Bound condition = ObjectNamed(objects, std::move(args[0]));
+  Bound condition = ObjectNamed(objects, Argument(args, 0));
+  Bound temporary = Call("sqlengine_temp_object_id", Typed(SqlType::kInt), Argument(args, 0));
   if (args.size() == 2) {
-    condition = Both(std::move(condition),
-                     Equal(Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")),
-                           std::move(args[1])));
+    auto xtype = [&] { return Call("rtrim", Typed(SqlType::kVarChar, 2), Argument(args, 1)); };
+    condition = Both(
+        std::move(condition),
+        Equal(Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")), xtype()));
+    // A #table is a user table.
+    Bound only_tables = Node(BoundKind::kCase, Typed(SqlType::kInt));
+    only_tables->args.push_back(
+        Equal(xtype(), Node(BoundKind::kLiteral, Typed(SqlType::kVarChar, 1), "'U'")));
+    only_tables->args.push_back(std::move(temporary));
+    temporary = std::move(only_tables);
   }
-  return Lookup(objects, ViewColumn(objects, "id"), std::move(condition));
+  std::vector<Bound> either;
+  either.push_back(std::move(temporary));
+  either.push_back(Lookup(objects, ViewColumn(objects, "id"), std::move(condition)));
+  return OverArguments(std::move(args), Call("coalesce", Typed(SqlType::kInt), std::move(either)));
 }
 
 Bound ObjectName(Catalog& catalog, std::vector<Bound> args) {
