@@ -276,8 +276,6 @@ bool NeedsMaster(std::string_view view) {
   return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles";
 }
 
-bool NeedsRowCounts(std::string_view view) { return view == "sysindexes"; }
-
 bool IsCatalogViewSource(std::string_view table) {
   for (std::string_view source :
        {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),

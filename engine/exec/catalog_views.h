@@ -5,12 +5,9 @@
 // security ones (sysusers, sysmembers, sysprotects, syspermissions, master's
 // syslogins). Their declared columns are in catalog_view_columns.h.
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace sqlengine::exec {
 
@@ -27,15 +24,11 @@ struct CatalogTarget {
   bool has_triggers = false;    // and its triggers table
   std::string owner_sid_hex;    // its owner's sid in hex; empty for none
   std::string created;          // its creation time, as sysdatabases.crdate
-  // Each user table's row count; filled only for the views that show it
-  // (NeedsRowCounts).
-  std::vector<std::pair<std::string, std::int64_t>> table_rows;
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").
 bool IsCatalogView(std::string_view view);
 bool NeedsMaster(std::string_view view);
-bool NeedsRowCounts(std::string_view view);
 
 // Whether some catalog view reads the engine's or SQLite's table `table`.
 bool IsCatalogViewSource(std::string_view table);

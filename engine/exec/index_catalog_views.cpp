@@ -1,7 +1,6 @@
 #include "engine/exec/index_catalog_views.h"
 
 #include "engine/catalog/data_file.h"
-#include "engine/catalog/sqlite_handle.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -47,32 +46,21 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          std::to_string(kUnique) + " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
 }
 
-namespace {
-
-// (tbl, n): each table's row count as the catalog target carries it.
-std::string RowCounts(const CatalogTarget& t) {
-  std::string counts;
-  for (const auto& [table, rows] : t.table_rows) {
-    counts += std::string(counts.empty() ? "" : " UNION ALL ") + "SELECT " +
-              tsql::QuoteSqliteString(table) + ", " + std::to_string(rows);
-  }
-  if (counts.empty()) counts = "SELECT NULL, 0 WHERE 0";
-  return counts;
-}
-
-}  // namespace
-
 std::string SysIndexes(const CatalogTarget& t) {
-  return "(" + IndexCommonTables(t) + ", counts (tbl, n) AS (" + RowCounts(t) +
-         ") SELECT k.id AS id, k.status AS status, NULL AS first, k.indid AS indid, "
+  std::string rows =
+      "coalesce(sqlengine_table_rows(" + tsql::QuoteSqliteString(t.schema) + ", k.tbl), 0)";
+  return "(" + IndexCommonTables(t) +
+         "SELECT k.id AS id, k.status AS status, NULL AS first, k.indid AS indid, "
          "NULL AS root, 0 AS minlen, (SELECT count(*) FROM pragma_index_info(k.sqlite_name, " +
          tsql::QuoteSqliteString(t.schema) +
          ")) + (k.sqlite_name IS NULL AND k.indid = 1) AS keycnt, 1 AS groupid, 0 AS dpages, "
-         "0 AS reserved, 0 AS used, coalesce(c.n, 0) AS rowcnt, 0 AS rowmodctr, 0 AS reserved3, "
+         "0 AS reserved, 0 AS used, " +
+         rows +
+         " AS rowcnt, 0 AS rowmodctr, 0 AS reserved3, "
          "0 AS reserved4, 0 AS xmaxlen, 0 AS maxirow, 0 AS OrigFillFactor, 0 AS StatVersion, "
          "0 AS reserved2, NULL AS FirstIAM, 0 AS impid, 0 AS lockflags, 0 AS pgmodctr, "
-         "NULL AS keys, k.name AS name, NULL AS statblob, 0 AS maxlen, coalesce(c.n, 0) AS rows "
-         "FROM keyed k LEFT JOIN counts c ON c.tbl = k.tbl)";
+         "NULL AS keys, k.name AS name, NULL AS statblob, 0 AS maxlen, " +
+         rows + " AS rows FROM keyed k)";
 }
 
 std::string IndexKeys(const CatalogTarget& t) {
@@ -87,27 +75,6 @@ std::string IndexKeys(const CatalogTarget& t) {
 
 std::string SysIndexKeys(const CatalogTarget& t) {
   return "(" + IndexCommonTables(t) + IndexKeys(t) + ")";
-}
-
-std::vector<std::pair<std::string, std::int64_t>> TableRowCounts(sqlite3* db,
-                                                                 const std::string& schema) {
-  std::vector<std::string> tables;
-  {
-    auto names = catalog::Prepare(
-        db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) +
-                ".sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-                "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'");
-    while (sqlite3_step(names.get()) == SQLITE_ROW)
-      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(names.get(), 0)));
-  }
-  std::vector<std::pair<std::string, std::int64_t>> counts;
-  for (const std::string& table : tables) {
-    auto count = catalog::Prepare(db, "SELECT count(*) FROM " + tsql::QuoteSqliteName(schema) +
-                                          "." + tsql::QuoteSqliteName(table));
-    if (sqlite3_step(count.get()) == SQLITE_ROW)
-      counts.emplace_back(table, sqlite3_column_int64(count.get(), 0));
-  }
-  return counts;
 }
 
 }  // namespace sqlengine::exec

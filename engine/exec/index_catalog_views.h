@@ -5,12 +5,7 @@
 // constraint from indid 2 on in name order. Each is a parenthesised SELECT
 // for CatalogViewSql.
 
-#include <sqlite3.h>
-
-#include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/exec/catalog_views.h"
 
@@ -26,13 +21,8 @@ std::string IndexCommonTables(const CatalogTarget& target);
 // column of each index.
 std::string IndexKeys(const CatalogTarget& target);
 
-// SysIndexes reads target.table_rows for the row counts.
+// SysIndexes counts each table's rows with sqlengine_table_rows when read.
 std::string SysIndexes(const CatalogTarget& target);
 std::string SysIndexKeys(const CatalogTarget& target);
-
-// Each user table of SQLite schema `schema` with its row count, for
-// CatalogTarget::table_rows. Runs SQL: call it outside the user's rules.
-std::vector<std::pair<std::string, std::int64_t>> TableRowCounts(sqlite3* db,
-                                                                 const std::string& schema);
 
 }  // namespace sqlengine::exec

@@ -12,7 +12,8 @@ namespace sqlengine::exec {
 
 class FunctionHost;
 
-// Also sqlengine_temp_object_id(written name) for OBJECT_ID of a #table.
+// Also sqlengine_temp_object_id(written name) for OBJECT_ID of a #table and
+// sqlengine_table_rows(schema, table) for sysindexes.
 // `host` must outlive the connection. Throws std::runtime_error when SQLite
 // refuses the registration.
 void RegisterObjectProperties(sqlite3* db, FunctionHost& host);

@@ -12,7 +12,6 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
-#include "engine/exec/index_catalog_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -257,7 +256,6 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
-    if (NeedsRowCounts(view)) target.table_rows = TableRowCounts(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
