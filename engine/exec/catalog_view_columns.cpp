@@ -293,6 +293,16 @@ constexpr CatalogViewColumn kSysAltFiles[] = {
     {"name", "sysname", kNotNull},    {"filename", "nvarchar(260)", kNotNull},
 };
 
+constexpr CatalogViewColumn kParameters[] = {
+    {"SPECIFIC_CATALOG", "nvarchar(128)", kNull},   {"SPECIFIC_SCHEMA", "nvarchar(128)", kNull},
+    {"SPECIFIC_NAME", "nvarchar(128)", kNotNull},   {"ORDINAL_POSITION", "smallint", kNotNull},
+    {"PARAMETER_MODE", "nvarchar(10)", kNull},      {"IS_RESULT", "nvarchar(10)", kNull},
+    {"AS_LOCATOR", "nvarchar(10)", kNull},          {"PARAMETER_NAME", "nvarchar(128)", kNull},
+    {"DATA_TYPE", "nvarchar(128)", kNull},          {"CHARACTER_MAXIMUM_LENGTH", "int", kNull},
+    {"CHARACTER_OCTET_LENGTH", "int", kNull},       {"NUMERIC_PRECISION", "tinyint", kNull},
+    {"NUMERIC_PRECISION_RADIX", "smallint", kNull}, {"NUMERIC_SCALE", "int", kNull},
+};
+
 struct ViewColumns {
   std::string_view view;
   std::span<const CatalogViewColumn> columns;
@@ -319,6 +329,7 @@ constexpr ViewColumns kViews[] = {
     {"information_schema.table_constraints", kTableConstraints},
     {"information_schema.key_column_usage", kKeyColumnUsage},
     {"information_schema.referential_constraints", kReferentialConstraints},
+    {"information_schema.parameters", kParameters},
     {"sysdepends", kSysDepends},
     {"sysaltfiles", kSysAltFiles},
 };

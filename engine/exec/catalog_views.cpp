@@ -259,6 +259,7 @@ constexpr View kViews[] = {
     {"information_schema.table_constraints", InformationSchemaTableConstraints},
     {"information_schema.key_column_usage", InformationSchemaKeyColumnUsage},
     {"information_schema.referential_constraints", InformationSchemaReferentialConstraints},
+    {"information_schema.parameters", InformationSchemaParameters},
     {"sysdepends", SysDepends},
     {"sysaltfiles", SysAltFiles},
 };
@@ -275,6 +276,8 @@ bool IsCatalogView(std::string_view view) {
 bool NeedsMaster(std::string_view view) {
   return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles";
 }
+
+bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }
 
 bool IsCatalogViewSource(std::string_view table) {
   for (std::string_view source :

@@ -8,8 +8,18 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sqlengine::exec {
+
+// One parameter of a stored procedure, as INFORMATION_SCHEMA.PARAMETERS lists it.
+struct ProcedureParameter {
+  std::string procedure;
+  int position = 0;         // 1-based
+  std::string name;         // "@code"
+  std::string declaration;  // "nvarchar(10)"
+  bool output = false;
+};
 
 struct CatalogTarget {
   std::string database;              // the database the view describes
@@ -24,11 +34,15 @@ struct CatalogTarget {
   bool has_triggers = false;    // and its triggers table
   std::string owner_sid_hex;    // its owner's sid in hex; empty for none
   std::string created;          // its creation time, as sysdatabases.crdate
+  // Its procedures' parameters; read only for the views that list them
+  // (NeedsParameters).
+  std::vector<ProcedureParameter> parameters;
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").
 bool IsCatalogView(std::string_view view);
 bool NeedsMaster(std::string_view view);
+bool NeedsParameters(std::string_view view);
 
 // Whether some catalog view reads the engine's or SQLite's table `table`.
 bool IsCatalogViewSource(std::string_view table);

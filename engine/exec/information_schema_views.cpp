@@ -1,8 +1,15 @@
 #include "engine/exec/information_schema_views.h"
 
+#include <exception>
+
 #include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/index_catalog_views.h"
+#include "engine/exec/procedures.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -93,6 +100,59 @@ std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
          "'PK_' || referenced AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, " +
          Rule("on_update") + " AS UPDATE_RULE, " + Rule("on_delete") +
          " AS DELETE_RULE FROM foreign_keys)";
+}
+
+std::string InformationSchemaParameters(const CatalogTarget& t) {
+  std::string rows;
+  for (const ProcedureParameter& p : t.parameters) {
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
+            tsql::QuoteSqliteString(p.procedure) + " AS procedure, " + std::to_string(p.position) +
+            " AS position, " + tsql::QuoteSqliteString(p.name) + " AS name, " +
+            tsql::QuoteSqliteString(p.declaration) + " AS declaration, " + (p.output ? "1" : "0") +
+            " AS output";
+  }
+  if (rows.empty()) {
+    rows =
+        "SELECT '' AS procedure, 0 AS position, '' AS name, 'int' AS declaration, "
+        "0 AS output WHERE 0";
+  }
+  auto type = [](std::string_view property) {
+    return "sqlengine_type_property(p.declaration, '" + std::string(property) + "')";
+  };
+  return "(SELECT " + Owner(t, "SPECIFIC") +
+         "p.procedure AS SPECIFIC_NAME, p.position AS ORDINAL_POSITION, "
+         "CASE WHEN p.output THEN 'INOUT' ELSE 'IN' END AS PARAMETER_MODE, 'NO' AS IS_RESULT, "
+         "'NO' AS AS_LOCATOR, p.name AS PARAMETER_NAME, " +
+         type("name") + " AS DATA_TYPE, " + type("chars") + " AS CHARACTER_MAXIMUM_LENGTH, " +
+         type("length") + " AS CHARACTER_OCTET_LENGTH, " + type("precision") +
+         " AS NUMERIC_PRECISION, CASE WHEN " + type("precision") +
+         " IS NULL THEN NULL ELSE 10 END AS NUMERIC_PRECISION_RADIX, CASE WHEN " +
+         type("precision") + " IS NULL THEN NULL ELSE " + type("scale") +
+         " END AS NUMERIC_SCALE FROM (" + rows + ") p)";
+}
+
+std::vector<ProcedureParameter> ProcedureParameters(sqlite3* db, const std::string& schema) {
+  std::vector<ProcedureParameter> parameters;
+  if (!HasStoredProcedures(db, schema)) return parameters;
+  auto procedures =
+      catalog::Prepare(db, "SELECT name, definition FROM " + tsql::QuoteSqliteName(schema) + "." +
+                               catalog::kProceduresTable + " ORDER BY name");
+  while (sqlite3_step(procedures.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(procedures.get(), 0);
+    std::string text = catalog::ColumnText(procedures.get(), 1);
+    tsql::ProcedureDefinition definition;
+    try {
+      definition = tsql::ParseProcedureDefinition(tsql::LexClientText(text));
+    } catch (const std::exception&) {
+      continue;
+    }
+    int position = 0;
+    for (const tsql::ParameterDeclaration& declared : definition.parameters) {
+      parameters.push_back(ProcedureParameter{
+          name, ++position, declared.name, tsql::TypeDeclaration(declared.type), declared.output});
+    }
+  }
+  return parameters;
 }
 
 std::string SysDepends(const CatalogTarget&) {

@@ -12,6 +12,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/information_schema_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -256,6 +257,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
+    if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
