@@ -244,8 +244,10 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database)) {
       target.database = entry->name;
     }
-    // Another database's catalog is for the logins that may use it.
-    if (!host_.MayUseDatabase(target.database))
+    // Another database's catalog is for the logins that may use it; every
+    // login may use master (its guest cannot be dropped).
+    if (!tsql::EqualsIgnoreCase(target.database, "master") &&
+        !host_.MayUseDatabase(target.database))
       throw MakeError(916, {host_.LoginName(), target.database});
   }
   target.data_folder = engine_.Layout().DataFolder().string();
