@@ -9,6 +9,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/help_procedures.h"
 #include "engine/exec/object_rename.h"
 #include "engine/exec/object_text.h"
 #include "engine/exec/procedure_arguments.h"
@@ -20,6 +21,7 @@
 #include "engine/exec/trigger_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -82,6 +84,17 @@ void RoleMember(Session& session, const std::vector<CallArgument>& given, bool a
   session.Engine().SecurityChanged();
 }
 
+// SETUSER without a name, as generated scripts write it around sp_addtype,
+// goes back to the login's own identity, which is the only one a session
+// here ever has; impersonating another user is refused.
+void SetUser(const std::vector<CallArgument>& given) {
+  Arguments args("setuser", given, {"@username", "@option"});
+  if (args[0]) {
+    throw MakeError(50000, {"SETUSER '" + *args[0] +
+                            "' is not supported: statements run as the login's own user."});
+  }
+}
+
 }  // namespace
 
 bool IsServerProcedure(std::string_view name) {
@@ -133,11 +146,15 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       ChangeDbOwner(session, arguments);
     } else if (name == "sp_defaultdb") {
       DefaultDb(session, arguments);
+    } else if (name == "setuser") {
+      SetUser(arguments);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunProcessProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
                !RunTriggerProcedure(session, name, arguments, sink) &&
+               !RunUserTypeProcedure(session, name, arguments, sink) &&
+               !RunHelpProcedure(session, name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;
     }

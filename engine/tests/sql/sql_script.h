@@ -4,7 +4,8 @@
 //   # a comment
 //   connect NAME [USER [PASSWORD]]       later records run on connection NAME
 //   login error NUMBER USER PASSWORD [DATABASE]
-//   statement ok                         the batch gives no error
+//   statement ok                         the batch gives no error (a script whose
+//                                        batches lines of GO separate: none does)
 //   statement error NUMBER               the batch gives error NUMBER
 //   statement message NUMBER [TEXT]      no error, and a message NUMBER (with that text)
 //   query [names] [types]                the rows below "----" (values joined by '|',

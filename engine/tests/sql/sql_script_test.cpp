@@ -58,6 +58,33 @@ std::vector<std::string> ActualRows(const BatchOutcome& outcome, const ScriptRec
 
 bool HasError(const BatchOutcome& outcome) { return outcome.failed; }
 
+// A script as SQL Server's tools write one: batches separated by lines that
+// hold only GO (any case); without such a line the whole text is one batch.
+std::vector<std::string> Batches(const std::string& sql) {
+  std::vector<std::string> batches;
+  std::string batch;
+  size_t start = 0;
+  while (start <= sql.size()) {
+    size_t end = sql.find('\n', start);
+    std::string line =
+        sql.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string word = line;
+    word.erase(0, word.find_first_not_of(" \t\r"));
+    word.erase(word.find_last_not_of(" \t\r") + 1);
+    if (word.size() == 2 && (word[0] == 'G' || word[0] == 'g') &&
+        (word[1] == 'O' || word[1] == 'o')) {
+      if (batch.find_first_not_of(" \t\r\n") != std::string::npos) batches.push_back(batch);
+      batch.clear();
+    } else {
+      batch += line + "\n";
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  if (batch.find_first_not_of(" \t\r\n") != std::string::npos) batches.push_back(batch);
+  return batches;
+}
+
 class SqlScript : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(SqlScript, Passes) {
@@ -94,8 +121,10 @@ TEST_P(SqlScript, Passes) {
         break;
       }
       case ScriptRecord::Kind::kStatementOk: {
-        BatchOutcome outcome = current->Execute(record.sql);
-        EXPECT_FALSE(HasError(outcome)) << outcome.Describe();
+        for (const std::string& batch : Batches(record.sql)) {
+          BatchOutcome outcome = current->Execute(batch);
+          EXPECT_FALSE(HasError(outcome)) << batch << "\n" << outcome.Describe();
+        }
         break;
       }
       case ScriptRecord::Kind::kStatementError: {
