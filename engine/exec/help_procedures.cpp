@@ -1,6 +1,7 @@
 #include "engine/exec/help_procedures.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 
@@ -196,7 +197,7 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
   auto indexes = catalog::Prepare(
       db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  *any = false;
+  std::vector<std::array<std::string, 3>> rows;  // name, description, keys
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(indexes.get(), 0);
     bool unique = sqlite3_column_int(indexes.get(), 1) != 0;
@@ -226,9 +227,12 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
       description =
           unique ? "nonclustered, unique located on PRIMARY" : "nonclustered located on PRIMARY";
     }
-    result.Add({name, description, keys});
-    *any = true;
+    rows.push_back({name, description, keys});
   }
+  std::sort(rows.begin(), rows.end(),
+            [](const auto& a, const auto& b) { return tsql::ToLower(a[0]) < tsql::ToLower(b[0]); });
+  for (const auto& row : rows) result.Add({row[0], row[1], row[2]});
+  *any = !rows.empty();
   return result;
 }
 
@@ -254,6 +258,17 @@ void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultS
     return;
   }
   rows.Send(sink);
+}
+
+// IDENT_SEED / IDENT_INCR of the table, as the identity result set's decimal.
+Value IdentityNumber(sqlite3* db, const std::string& function, const std::string& table) {
+  auto query = catalog::Prepare(db, "SELECT " + function + "(?)");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW ||
+      sqlite3_column_type(query.get(), 0) == SQLITE_NULL) {
+    return Decimal{1, 0};
+  }
+  return Decimal{static_cast<__int128>(sqlite3_column_int64(query.get(), 0)), 0};
 }
 
 void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink) {
@@ -296,7 +311,8 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
                  text ? Value(std::string(kCollation)) : Value{}});
     if (rowid_identity) {
-      identity.Add({name, Decimal{1, 0}, Decimal{1, 0}, std::int64_t{0}});
+      identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
+                    IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});
       has_identity = true;
     }
   }

@@ -1,6 +1,10 @@
 #include "engine/exec/system_procedures.h"
 
+#include <sqlite3.h>
+
 #include <optional>
+#include <stdexcept>
+#include <string_view>
 
 #include "engine/common/error.h"
 #include "engine/exec/attach_detach.h"
@@ -160,6 +164,16 @@ bool RunSystemProcedure(Session& session, std::string_view name,
     }
   } catch (SqlError& error) {
     error.message().procedure = std::string(name);
+    throw;
+  } catch (const std::runtime_error& failure) {
+    // The engine's own tables of a read-only database refuse the write.
+    if (sqlite3* db = session.Connection().Handle();
+        db != nullptr && sqlite3_db_readonly(db, "main") == 1 &&
+        std::string_view(failure.what()).find("readonly database") != std::string_view::npos) {
+      SqlError refused = MakeError(3906, {session.Connection().Database()});
+      refused.message().procedure = std::string(name);
+      throw refused;
+    }
     throw;
   }
   sink.ReturnStatus(0);

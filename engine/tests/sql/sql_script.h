@@ -14,7 +14,8 @@
 //   1|abc                                "types" the next line each column's SQL Server
 //                                        type: int|varchar(30)|decimal(38,2)|datetime,
 //                                        with "nulls" the next line whether each column
-//                                        is described as nullable: null|not null
+//                                        is described as nullable: null|not null;
+//                                        a value written (any) matches any value
 
 #include <filesystem>
 #include <string>
