@@ -295,8 +295,7 @@ constexpr MessageDef kMessages[] = {
      "the row:"},
     {8958, 10, "%ls is the minimum repair level for the errors found by DBCC %ls (%ls)."},
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
-    {8989, 10,
-     "%.*ls found %d allocation errors and %d consistency errors in database '%.*ls'."},
+    {8989, 10, "%.*ls found %d allocation errors and %d consistency errors in database '%.*ls'."},
     {8990, 10,
      "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
      "%d)."},
@@ -324,8 +323,7 @@ constexpr MessageDef kMessages[] = {
     {15118, 16,
      "Password validation failed. The password does not meet policy requirements because it is "
      "too short."},
-    {15123, 16,
-     "The configuration option '%s' does not exist, or it may be an advanced option."},
+    {15123, 16, "The configuration option '%s' does not exist, or it may be an advanced option."},
     {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
     {15148, 16, "The data type or table name '%s' does not exist."},
@@ -353,6 +351,9 @@ constexpr MessageDef kMessages[] = {
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},
+    {15459, 10, "In the current database, the specified object references the following:"},
+    {15460, 10, "In the current database, the specified object is referenced by the following:"},
+    {15461, 10, "Object does not reference any object, and no objects reference it."},
     {15472, 10, "The object does not have any indexes."},
     {15477, 10,
      "Caution: Changing any part of an object name could break scripts and stored "

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "engine/catalog/data_file.h"
@@ -13,9 +14,11 @@
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
+#include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
@@ -401,6 +404,127 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
   throw MakeError(15009, {*args[0], session.Connection().Database()});
 }
 
+// The CREATE text of a view, procedure or trigger; empty for a table.
+std::string DefinitionOf(sqlite3* db, const ObjectRow& object) {
+  std::string sql;
+  if (object.xtype == "V") {
+    sql = "SELECT sql FROM main.sqlite_master WHERE type = 'view' AND name = ?";
+  } else if (object.xtype == "P" && HasTable(db, catalog::kProceduresTable)) {
+    sql =
+        std::string("SELECT definition FROM main.") + catalog::kProceduresTable + " WHERE name = ?";
+  } else if (object.xtype == "TR" && HasTable(db, kTriggersTable)) {
+    sql = std::string("SELECT definition FROM main.") + kTriggersTable + " WHERE name = ?";
+  } else {
+    return {};
+  }
+  auto query = catalog::Prepare(db, sql);
+  sqlite3_bind_text(query.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(query.get()) == SQLITE_ROW ? catalog::ColumnText(query.get(), 0)
+                                                 : std::string();
+}
+
+// The names a definition mentions (lower case), and those it writes: the
+// name after INSERT [INTO], UPDATE or DELETE [FROM].
+struct Mentions {
+  std::set<std::string> names;
+  std::set<std::string> written;
+};
+
+Mentions MentionsOf(const std::string& definition) {
+  Mentions mentions;
+  tsql::Tokens tokens;
+  try {
+    tokens = tsql::LexClientText(definition);
+  } catch (const SqlError&) {
+    return mentions;
+  }
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const tsql::Token& token = tokens[i];
+    if (token.kind != tsql::TokenKind::kWord && token.kind != tsql::TokenKind::kQuotedName) {
+      continue;
+    }
+    std::string name = tsql::ToLower(token.value);
+    mentions.names.insert(name);
+    size_t back = i;
+    while (back > 0 && (tokens[back - 1].IsSymbol(".") || tokens[back - 1].IsWord("dbo"))) --back;
+    if (back > 0 && tokens[back - 1].IsAnyWord({"into", "from"}) && back > 1 &&
+        tokens[back - 2].IsAnyWord({"insert", "delete"})) {
+      mentions.written.insert(name);
+    } else if (back > 0 && tokens[back - 1].IsAnyWord({"insert", "update", "delete"})) {
+      mentions.written.insert(name);
+    }
+  }
+  return mentions;
+}
+
+// sp_depends: what a view, procedure or trigger names of the database (for
+// a table, each of its columns the text names), and which views, procedures
+// and triggers name the object. Found from the objects' texts.
+void Depends(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_depends", given, {"@objname"});
+  std::string written = args.Required(0, "sp_depends", "@objname");
+  sqlite3* db = session.Connection().Handle();
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  std::vector<ObjectRow> objects = Objects(db);
+  std::string wanted = Unbracketed(written);
+  const ObjectRow* target = nullptr;
+  for (const ObjectRow& object : objects) {
+    if (tsql::EqualsIgnoreCase(object.name, wanted) && object.xtype != "R" && object.xtype != "D") {
+      target = &object;
+    }
+  }
+  if (target == nullptr) throw MakeError(15009, {written, session.Connection().Database()});
+  ResultBuilder uses({{"name", ColumnType{SqlType::kNVarChar, 257}},
+                      {"type", ColumnType{SqlType::kNVarChar, 16}},
+                      {"updated", ColumnType{SqlType::kNVarChar, 7}},
+                      {"selected", ColumnType{SqlType::kNVarChar, 8}},
+                      {"column", Name()}});
+  ResultBuilder used_by({{"name", ColumnType{SqlType::kNVarChar, 257}},
+                         {"type", ColumnType{SqlType::kNVarChar, 16}}});
+  Mentions own = MentionsOf(DefinitionOf(db, *target));
+  for (const ObjectRow& object : objects) {
+    if (&object == target || object.xtype == "R" || object.xtype == "D" || object.xtype == "TR") {
+      continue;
+    }
+    std::string lower = tsql::ToLower(object.name);
+    if (own.names.count(lower) == 0) continue;
+    std::string updated = own.written.count(lower) ? "yes" : "no";
+    if (object.xtype != "U" && object.xtype != "V") {
+      uses.Add({"dbo." + object.name, KindName(object.xtype), std::string("no"), std::string("no"),
+                Value{}});
+      continue;
+    }
+    auto columns =
+        catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, 'main') ORDER BY cid");
+    sqlite3_bind_text(columns.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      std::string column = catalog::ColumnText(columns.get(), 0);
+      if (own.names.count(tsql::ToLower(column)) == 0) continue;
+      uses.Add({"dbo." + object.name, KindName(object.xtype), updated, std::string("yes"), column});
+    }
+  }
+  std::string target_lower = tsql::ToLower(target->name);
+  for (const ObjectRow& object : objects) {
+    if (&object == target || (object.xtype != "V" && object.xtype != "P" && object.xtype != "TR")) {
+      continue;
+    }
+    if (MentionsOf(DefinitionOf(db, object)).names.count(target_lower) == 0) continue;
+    used_by.Add({"dbo." + object.name, KindName(object.xtype)});
+  }
+  if (uses.Empty() && used_by.Empty()) {
+    Informational(sink, 15461);
+    return;
+  }
+  if (!uses.Empty()) {
+    Informational(sink, 15459);
+    uses.Send(sink);
+  }
+  if (!used_by.Empty()) {
+    Informational(sink, 15460);
+    used_by.Send(sink);
+  }
+}
+
 }  // namespace
 
 bool RunHelpProcedure(Session& session, std::string_view name,
@@ -409,6 +533,8 @@ bool RunHelpProcedure(Session& session, std::string_view name,
     Help(session, arguments, sink);
   } else if (name == "sp_helpindex") {
     HelpIndex(session, arguments, sink);
+  } else if (name == "sp_depends") {
+    Depends(session, arguments, sink);
   } else {
     return false;
   }

@@ -1,5 +1,5 @@
 #pragma once
-// sp_help and sp_helpindex: what an object of the current database is made
+// sp_help, sp_helpindex and sp_depends: what an object of the current database is made
 // of, in SQL Server 2000's result sets. Each sends its result sets (and
 // informational messages); the caller sends the return status.
 
