@@ -6,10 +6,11 @@
 
 namespace sqlengine::catalog {
 
-Connection OpenDataFile(const std::filesystem::path& data_file) {
+Connection OpenDataFile(const std::filesystem::path& data_file, bool read_only) {
   RegisterLogNameVfs();
   sqlite3* raw = nullptr;
-  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
+  int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+              SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_URI;
   int rc = sqlite3_open_v2(data_file.c_str(), &raw, flags, nullptr);
   Connection db(raw);
   if (rc != SQLITE_OK) {

@@ -24,7 +24,9 @@ using PreparedStatement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 // Opens an existing data file read-write for use by one thread at a time,
 // with extended result codes and double-quoted strings off. Throws
 // std::runtime_error naming the file.
-Connection OpenDataFile(const std::filesystem::path& data_file);
+// `read_only`: every write on the connection fails with SQLITE_READONLY.
+// URI file names ("file:...?mode=ro") are understood, by ATTACH too.
+Connection OpenDataFile(const std::filesystem::path& data_file, bool read_only = false);
 
 // Runs statements that return no rows. Throws std::runtime_error with
 // SQLite's message.

@@ -85,6 +85,10 @@ constexpr MessageDef kMessages[] = {
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
      "!=, <, <= , >, >= or when the subquery is used as an expression."},
+    {513, 16,
+     "A column insert or update conflicts with a rule imposed by a previous CREATE RULE "
+     "statement. The statement was terminated. The conflict occurred in database '%.*ls', "
+     "table '%.*ls', column '%.*ls'."},
     {515, 16,
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
@@ -104,6 +108,11 @@ constexpr MessageDef kMessages[] = {
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
      "that name. Make sure that the name is entered correctly."},
     {916, 14, "Server user '%.*ls' is not a valid user in database '%.*ls'."},
+    {923, 14,
+     "Database '%.*ls' is in restricted mode. Only the owner of the database or a member of "
+     "the dbcreator or sysadmin roles can access it."},
+    {924, 14, "Database '%.*ls' is already open and can only have one user at a time."},
+    {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
     {1014, 16, "A TOP N value may not be negative."},
     {1062, 16,
      "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."},
@@ -195,12 +204,14 @@ constexpr MessageDef kMessages[] = {
     {3703, 16, "Cannot detach the %S_MSG '%.*ls' because it is currently in use."},
     {3704, 16, "User does not have permission to perform this operation on %S_MSG '%.*ls'."},
     {3708, 16, "Cannot %S_MSG the %S_MSG '%.*ls' because it is a system %S_MSG."},
+    {3716, 16, "The %S_MSG '%.*ls' cannot be dropped because it is bound to one or more %S_MSG."},
     {3725, 16,
      "The constraint '%.*ls' is being referenced by table '%.*ls', foreign key constraint "
      "'%.*ls'."},
     {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
+    {3906, 16, "Failed to update database \"%.*ls\" because the database is read-only."},
     {4002, 16,
      "The incoming tabular data stream (TDS) protocol stream is incorrect. The stream ended "
      "unexpectedly."},
@@ -221,6 +232,11 @@ constexpr MessageDef kMessages[] = {
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
     {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
+    {5061, 16,
+     "ALTER DATABASE failed because a lock could not be placed on database '%.*ls'. Try "
+     "again later."},
+    {5069, 16, "ALTER DATABASE statement failed."},
+    {5070, 16, "Database state cannot be changed while other users are using the database '%.*ls'"},
     {5105, 16, "Device activation error. The physical file name '%.*ls' may be incorrect."},
     {5120, 16, "Unable to open the physical file \"%.*ls\". Operating system error %d: \"%ls\"."},
     {5123, 16,
@@ -282,8 +298,7 @@ constexpr MessageDef kMessages[] = {
      "the row:"},
     {8958, 10, "%ls is the minimum repair level for the errors found by DBCC %ls (%ls)."},
     {8985, 16, "Could not locate file '%.*ls' in sysfiles."},
-    {8989, 10,
-     "%.*ls found %d allocation errors and %d consistency errors in database '%.*ls'."},
+    {8989, 10, "%.*ls found %d allocation errors and %d consistency errors in database '%.*ls'."},
     {8990, 10,
      "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
      "%d)."},
@@ -296,8 +311,12 @@ constexpr MessageDef kMessages[] = {
     {15010, 16, "The database '%s' does not exist. Use sp_helpdb to show available databases."},
     {15011, 16, "Database option '%s' does not exist. Specify a valid option."},
     {15014, 16, "The role '%s' does not exist."},
+    {15016, 16, "The default '%s' does not exist."},
+    {15017, 16, "The rule '%s' does not exist."},
     {15023, 16, "User or role '%s' already exists in the current database."},
     {15025, 16, "The login '%s' already exists."},
+    {15029, 16, "The type '%s' already exists, or you do not have permission to create it."},
+    {15036, 16, "The data type '%s' does not exist."},
     {15040, 16, "User-defined error messages must have an ID greater than 50000."},
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
     {15043, 16, "You must specify 'REPLACE' to overwrite an existing message."},
@@ -307,12 +326,13 @@ constexpr MessageDef kMessages[] = {
     {15118, 16,
      "Password validation failed. The password does not meet policy requirements because it is "
      "too short."},
-    {15123, 16,
-     "The configuration option '%s' does not exist, or it may be an advanced option."},
+    {15123, 16, "The configuration option '%s' does not exist, or it may be an advanced option."},
     {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
+    {15148, 16, "The data type or table name '%s' does not exist."},
     {15178, 16, "Cannot drop a message with an ID less than 50,000."},
     {15179, 16, "Message number %d does not exist."},
+    {15180, 16, "Cannot drop. The data type is being used."},
     {15197, 16, "There is no text for object '%s'."},
     {15211, 16, "Old (current) password incorrect for user. The password was not changed."},
     {15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
@@ -334,6 +354,10 @@ constexpr MessageDef kMessages[] = {
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},
+    {15459, 10, "In the current database, the specified object references the following:"},
+    {15460, 10, "In the current database, the specified object is referenced by the following:"},
+    {15461, 10, "Object does not reference any object, and no objects reference it."},
+    {15472, 10, "The object does not have any indexes."},
     {15477, 10,
      "Caution: Changing any part of an object name could break scripts and stored "
      "procedures."},

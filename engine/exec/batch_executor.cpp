@@ -11,6 +11,7 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_security.h"
@@ -28,11 +29,13 @@
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/permission_statements.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_messages.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
 #include "engine/exec/write_lock.h"
@@ -388,7 +391,19 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
   if (IsPassThrough(statement.kind)) {
     PassThrough(statement);
+    if (statement.kind == StatementKind::kCreateTable) BindUserTypesOfNewTable(session_, statement);
     return Flow::kNext;
+  }
+  switch (statement.kind) {
+    case StatementKind::kCreateProcedure:
+    case StatementKind::kDropProcedure:
+    case StatementKind::kCreateTrigger:
+    case StatementKind::kDropTrigger:
+    case StatementKind::kPermission:
+      RequireWritable(session_);
+      break;
+    default:
+      break;
   }
   switch (statement.kind) {
     case StatementKind::kUse:
@@ -521,6 +536,10 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kContinue;
     default:
       break;
+  }
+  if (statement.kind == StatementKind::kUnsupported &&
+      RunRuleOrDefaultStatement(session_, statement, sink_)) {
+    return Flow::kNext;
   }
   const Tokens& tokens = statement.tokens;
   throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : tokens.front(), &tokens.front());
@@ -836,6 +855,9 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
       return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
+    // The database's timestamp counter: no column type here advances it, so
+    // it stays where a new database's starts.
+    if (variable == "dbts") return Bytes{0, 0, 0, 0, 0, 0, 0x07, 0xD0};
     if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
     if (variable == "lock_timeout")

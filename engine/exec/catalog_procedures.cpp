@@ -387,84 +387,6 @@ void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink
   if (args[0]) SendDatabaseFiles(session, *session.Engine().FindDatabase(*args[0]), sink);
 }
 
-// sp_help: without a name one row per object; with a table's name its
-// description, columns and identity column, as SQL Server's first result sets.
-void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
-  Arguments args("sp_help", given, {"@objname"});
-  sqlite3* db = session.Connection().Handle();
-  if (!args[0]) {
-    ResultBuilder objects({{"Name", Text(128)}, {"Owner", Text(128)}, {"Object_type", Text(31)}});
-    for (bool views : {false, true}) {
-      for (const std::string& name : TableNames(session, views)) {
-        objects.Add({name, std::string("dbo"), std::string(views ? "view" : "user table")});
-      }
-    }
-    for (const std::string& name : ProcedureNames(session)) {
-      objects.Add({name, std::string("dbo"), std::string("stored procedure")});
-    }
-    objects.Send(sink);
-    return;
-  }
-  std::string table = *args[0];
-  if (size_t dot = table.rfind('.'); dot != std::string::npos) table = table.substr(dot + 1);
-  if (table.size() >= 2 && table.front() == '[' && table.back() == ']') table = table.substr(1, table.size() - 2);
-  std::optional<std::string> found;
-  bool view = false;
-  for (bool views : {false, true}) {
-    for (const std::string& name : TableNames(session, views)) {
-      if (tsql::EqualsIgnoreCase(name, table)) {
-        found = name;
-        view = views;
-      }
-    }
-  }
-  if (!found) throw MakeError(15009, {*args[0], session.CurrentDatabase()});
-  ResultBuilder about({{"Name", Text(128)}, {"Owner", Text(128)}, {"Type", Text(31)},
-                       {"Created_datetime", ColumnType{SqlType::kDateTime}}});
-  auto created = catalog::Prepare(db, std::string("SELECT crdate FROM ") + catalog::kObjectsTable + " WHERE name = ?");
-  sqlite3_bind_text(created.get(), 1, found->c_str(), -1, SQLITE_TRANSIENT);
-  Value crdate = sqlite3_step(created.get()) == SQLITE_ROW ? Value(catalog::ColumnText(created.get(), 0)) : Value{};
-  about.Add({*found, std::string("dbo"), std::string(view ? "view" : "user table"),
-             ConvertForType(crdate, ColumnType{SqlType::kDateTime})});
-  about.Send(sink);
-  ResultBuilder columns({{"Column_name", Text(128)}, {"Type", Text(128)}, {"Computed", Text(35)},
-                         {"Length", Integer()}, {"Prec", ColumnType{SqlType::kChar, 5}},
-                         {"Scale", ColumnType{SqlType::kChar, 5}}, {"Nullable", Text(35)},
-                         {"TrimTrailingBlanks", Text(35)}, {"FixedLenNullInSource", Text(35)},
-                         {"Collation", Text(128)}});
-  ResultBuilder identity({{"Identity", Text(128)}, {"Seed", ColumnType{SqlType::kDecimal, 0, 38, 0}},
-                          {"Increment", ColumnType{SqlType::kDecimal, 0, 38, 0}},
-                          {"Not For Replication", Integer()}});
-  auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)");
-  sqlite3_bind_text(info.get(), 1, found->c_str(), -1, SQLITE_TRANSIENT);
-  bool has_identity = false;
-  while (sqlite3_step(info.get()) == SQLITE_ROW) {
-    std::string name = catalog::ColumnText(info.get(), 0);
-    std::string declared = catalog::ColumnText(info.get(), 1);
-    ColumnType type = tsql::ParseDeclaredType(declared).value_or(ColumnType{SqlType::kSqlVariant});
-    bool nullable = sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 3) == 0;
-    OdbcType odbc = Describe(type, true);
-    bool numeric = !IsNull(odbc.radix);
-    auto digits = [&](const Value& value) {
-      return numeric && !IsNull(value) ? Value(ValueText(value)) : Value(std::string("     "));
-    };
-    bool text = tsql::IsCharacterType(type.type);
-    const auto* bytes = std::get_if<std::int64_t>(&odbc.length);
-    std::int64_t length = bytes ? *bytes : 0;
-    columns.Add({name, std::string(tsql::TypeName(type.type)), std::string("no"), length,
-                 digits(odbc.precision), digits(odbc.scale), std::string(nullable ? "yes" : "no"),
-                 std::string(text ? "no" : "(n/a)"), std::string(nullable ? "yes" : "no"),
-                 text ? Value(std::string("SQL_Latin1_General_CP1_CI_AS")) : Value{}});
-    if (tsql::EqualsIgnoreCase(declared, "INTEGER") && sqlite3_column_int(info.get(), 3) == 1) {
-      identity.Add({name, Decimal{1, 0}, Decimal{1, 0}, std::int64_t{0}});
-      has_identity = true;
-    }
-  }
-  columns.Send(sink);
-  if (!has_identity) identity.Add({std::string("No identity column defined."), Value{}, Value{}, Value{}});
-  identity.Send(sink);
-}
-
 }  // namespace
 
 bool RunCatalogProcedure(Session& session, std::string_view name,
@@ -479,8 +401,6 @@ bool RunCatalogProcedure(Session& session, std::string_view name,
     Columns(session, arguments, sink);
   } else if (name == "sp_databases") {
     Databases(session, sink);
-  } else if (name == "sp_help") {
-    Help(session, arguments, sink);
   } else if (name == "sp_helpdb") {
     HelpDb(session, arguments, sink);
   } else {

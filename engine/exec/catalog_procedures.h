@@ -1,6 +1,6 @@
 #pragma once
 // The catalog procedures ODBC drivers and tools call: sp_sproc_columns,
-// sp_stored_procedures, sp_tables, sp_columns, sp_databases, sp_helpdb, sp_help.
+// sp_stored_procedures, sp_tables, sp_columns, sp_databases, sp_helpdb.
 // Each sends its result set; the caller sends the return status.
 
 #include <string_view>

@@ -1,8 +1,10 @@
 #include "engine/exec/database_options.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/common/error.h"
+#include "engine/exec/database_access.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
@@ -154,6 +156,39 @@ std::vector<std::pair<std::string_view, bool>> ReadSetItem(const Tokens& tokens,
   return fail(at - 1);
 }
 
+// Changes of the options that decide who may use the database, or whether
+// it may be written, need it to themselves first: SQL Server waits for (or
+// ends) the other users. Taking it offline needs the caller out of it too.
+bool NeedsDatabaseToItself(std::string_view option, bool on, bool current) {
+  if (on == current) return false;
+  if (option == "read only") return true;
+  return on && (option == "single user" || option == "dbo use only" || option == "offline");
+}
+
+void ApplyOptions(Session& session, ResultSink& sink, const catalog::DatabaseEntry& entry,
+                  const std::vector<std::pair<std::string_view, bool>>& changes,
+                  Termination termination, int line) {
+  EngineImpl& engine = session.Engine();
+  std::map<std::string, bool> values = DatabaseOptionValues(engine, entry.name);
+  bool exclusive = false, offline = false;
+  for (const auto& [option, on] : changes) {
+    exclusive |= NeedsDatabaseToItself(option, on, values[std::string(option)]);
+    offline |= option == "offline" && on && !values["offline"];
+  }
+  if (offline && tsql::EqualsIgnoreCase(session.Connection().Database(), entry.name)) {
+    ServerMessage in_use = FormatMessage(5070, {entry.name});
+    in_use.line = line;
+    sink.Message(in_use);
+    throw MakeError(5069);
+  }
+  if (exclusive) ClearOtherUsers(session, sink, entry.name, termination, line);
+  for (const auto& [option, on] : changes)
+    engine.Catalog().SetDatabaseOption(entry.name, option, on);
+  if (IsReadOnlyDatabase(engine, entry.name) != values["read only"]) {
+    ReopenAfterStateChange(session, entry);
+  }
+}
+
 }  // namespace
 
 std::span<const DatabaseOption> DatabaseOptionList() { return kOptions; }
@@ -203,7 +238,8 @@ void DbOption(Session& session, const std::vector<CallArgument>& given, ResultSi
   if (!on && value != "false" && value != "off") throw MakeError(15241);
   RequireOwner(session, *entry);
   if (tsql::EqualsIgnoreCase(entry->name, "master")) throw MakeError(5058, {option.name, "master"});
-  engine.Catalog().SetDatabaseOption(entry->name, option.name, on);
+  Termination no_wait{Termination::Kind::kNoWait};
+  ApplyOptions(session, sink, *entry, {{option.name, on}}, no_wait, 1);
 }
 
 void ExecuteAlterDatabase(Session& session, const tsql::Statement& statement, ResultSink& sink) {
@@ -222,15 +258,20 @@ void ExecuteAlterDatabase(Session& session, const tsql::Statement& statement, Re
   do {
     for (const auto& change : ReadSetItem(tokens, at)) changes.push_back(change);
   } while (at < tokens.size() && tokens[at].IsSymbol(",") && ++at);
+  Termination termination;
   if (at < tokens.size() && tokens[at].IsWord("with")) {
     ++at;
     if (at < tokens.size() && tokens[at].IsWord("no_wait")) {
       ++at;
+      termination.kind = Termination::Kind::kNoWait;
     } else if (at + 1 < tokens.size() && tokens[at].IsWord("rollback") &&
                tokens[at + 1].IsWord("immediate")) {
       at += 2;
-    } else if (at + 3 < tokens.size() && tokens[at].IsWord("rollback") &&
+      termination.kind = Termination::Kind::kRollbackImmediate;
+    } else if (at + 2 < tokens.size() && tokens[at].IsWord("rollback") &&
                tokens[at + 1].IsWord("after") && tokens[at + 2].kind == tsql::TokenKind::kNumber) {
+      termination.kind = Termination::Kind::kRollbackAfter;
+      termination.seconds = std::min(std::atoi(tokens[at + 2].text.c_str()), 24 * 3600);
       at += 3;
       if (at < tokens.size() && tokens[at].IsWord("seconds")) ++at;
     } else {
@@ -247,8 +288,7 @@ void ExecuteAlterDatabase(Session& session, const tsql::Statement& statement, Re
   if (tsql::EqualsIgnoreCase(entry->name, "master")) {
     throw MakeError(5058, {changes.front().first, "master"});
   }
-  for (const auto& [option, on] : changes)
-    engine.Catalog().SetDatabaseOption(entry->name, option, on);
+  ApplyOptions(session, sink, *entry, changes, termination, statement.line);
   sink.Done(StatementDone{});
 }
 

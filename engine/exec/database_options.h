@@ -3,8 +3,8 @@
 // the ALTER DATABASE ... SET spellings that change them, and what
 // DATABASEPROPERTY and DATABASEPROPERTYEX report. The values live in
 // master's catalog (as sysdatabases' status bits do in SQL Server); an
-// option never changed has its default. They are kept and reported; the
-// engine does not act on them.
+// option never changed has its default. What they mean for the sessions
+// that reach a database is database_access.h's.
 
 #include <map>
 #include <optional>
@@ -40,7 +40,9 @@ void DbOption(Session& session, const std::vector<CallArgument>& arguments, Resu
 // ALTER DATABASE d SET option [, ...] [WITH ROLLBACK ...| NO_WAIT]; also
 // MODIFY NAME = n is refused as SQL Server 2000 does (it has no such clause).
 // 5002 for an unknown database, 15247 for a login that is neither sysadmin
-// nor the database's owner.
+// nor the database's owner; an option that needs the database to itself
+// first clears it of other users as the termination clause says (5061,
+// 5070; see ClearOtherUsers).
 void ExecuteAlterDatabase(Session& session, const tsql::Statement& statement, ResultSink& sink);
 
 // DATABASEPROPERTY(db, property) and DATABASEPROPERTYEX(db, property):

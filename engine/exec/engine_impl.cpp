@@ -45,7 +45,11 @@ LoginResult EngineImpl::Login(const LoginRequest& request) {
   session->SetClient(request);
   try {
     session->UseDatabase(database, nullptr, 1);
-  } catch (const SqlError&) {
+  } catch (const SqlError& refused) {
+    // The database's options refused the login: that reason comes first.
+    int number = refused.message().number;
+    if (number == 923 || number == 924 || number == 942)
+      result.messages.push_back(refused.message());
     if (request.database.empty()) {
       result.messages.push_back(FormatMessage(4064));
     } else {

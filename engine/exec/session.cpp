@@ -6,6 +6,7 @@
 
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
+#include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
 #include "engine/exec/durable_results.h"
@@ -13,6 +14,7 @@
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -26,7 +28,8 @@ class RequestActivity {
  public:
   RequestActivity(SessionRegistry& registry, int spid, const std::string& command)
       : registry_(registry), spid_(spid) {
-    registry_.Started(spid_, command);
+    // An evicted session's connection ends before it does anything more.
+    if (!registry_.Started(spid_, command)) throw ClientGone{};
   }
   ~RequestActivity() { registry_.Finished(spid_); }
   RequestActivity(const RequestActivity&) = delete;
@@ -82,6 +85,7 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
     throw MakeError(911, {database});
   }
   if (!may_use) throw MakeError(916, {login_.name, entry->name});
+  CheckDatabaseEntry(*this, *entry);
   std::string previous = connection_.Database();
   if (!engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
   try {
@@ -119,7 +123,16 @@ void Session::SetClient(const LoginRequest& request) {
   activity.database = connection_.Database();
   activity.command = "AWAITING COMMAND";
   activity.login_time = activity.last_batch = std::chrono::system_clock::now();
-  engine_.Sessions().Enter(activity);
+  engine_.Sessions().Enter(activity, {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }});
+}
+
+void Session::LeaveEvictedDatabase() {
+  std::string database = connection_.Database();
+  connection_.Close();
+  engine_.Locks().Release(spid_);
+  if (!database.empty()) engine_.Usage().Release(database);
+  tran_count_ = 0;
+  savepoints_.clear();
 }
 
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
@@ -184,6 +197,8 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
+  DatabaseUserTypes user_types(*this);
+  tsql::UserTypeScope types(&user_types);
   if (MayBeInsertBulk(sql_utf8)) {
     PrepareBulkInsert(sql_utf8, sink);
   } else {
@@ -211,6 +226,7 @@ void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
 }
 
 void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
+  if (engine_.Sessions().Evicted(spid_)) throw ClientGone{};
   cancelled_ = false;
   std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
   pending_bulk_insert_.reset();
@@ -316,6 +332,8 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
+  DatabaseUserTypes user_types(*this);
+  tsql::UserTypeScope types(&user_types);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));
@@ -535,6 +553,7 @@ void Session::RolledBackTo(const std::string& name) {
 }
 
 void Session::Transaction(const TmCall& call, ResultSink& client) {
+  if (engine_.Sessions().Evicted(spid_)) throw ClientGone{};
   cancelled_ = false;
   pending_bulk_insert_.reset();
   DurableResults sink(client, connection_);

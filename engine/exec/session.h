@@ -154,6 +154,11 @@ class Session final : public SqlSession, public FunctionHost {
   // still hold their values.
   void RunBatch(const std::string& sql, ResultSink& sink,
                 const std::function<void()>& before_end = {});
+  // Ended by another session's ALTER DATABASE ... WITH ROLLBACK: rolls back,
+  // closes the database and stops counting as its user. Runs with the
+  // engine's session registry locked, never during one of this session's
+  // requests.
+  void LeaveEvictedDatabase();
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
 

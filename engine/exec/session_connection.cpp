@@ -10,6 +10,7 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
 #include "engine/exec/catalog_views.h"
+#include "engine/exec/database_access.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/information_schema_views.h"
@@ -61,7 +62,7 @@ void SessionConnection::Close() {
 
 void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   std::filesystem::path file = engine_.DataFileOf(entry);
-  catalog::Connection db = catalog::OpenDataFile(file);
+  catalog::Connection db = catalog::OpenDataFile(file, IsReadOnlyDatabase(engine_, entry.name));
   sqlite3_busy_handler(db.get(), &SessionConnection::OnBusy, this);
   sqlite3_progress_handler(db.get(), 1000, &SessionConnection::OnProgress, this);
   sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
@@ -174,11 +175,13 @@ std::string SessionConnection::SchemaFor(std::string_view database) {
   std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
   if (!entry) throw MakeError(911, {database});
   bool is_master = key == "master";
+  CheckDatabaseState(engine_, *entry, spid_);
   if (!is_master && !engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
   std::string alias = AliasFor(entry->name);
   std::string file = engine_.DataFileOf(*entry).string();
+  std::string name = IsReadOnlyDatabase(engine_, entry->name) ? ReadOnlyUri(file) : file;
   auto attach = catalog::Prepare(db_.get(), "ATTACH DATABASE ? AS " + tsql::QuoteSqliteName(alias));
-  sqlite3_bind_text(attach.get(), 1, file.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(attach.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(attach.get()) != SQLITE_DONE) {
     std::string reason = sqlite3_errmsg(db_.get());
     if (!is_master) engine_.Usage().Release(entry->name);

@@ -1,29 +1,37 @@
 #include "engine/exec/session_registry.h"
 
+#include "engine/tsql/token.h"
+
 namespace sqlengine::exec {
 
-void SessionRegistry::Enter(const SessionActivity& activity) {
+void SessionRegistry::Enter(const SessionActivity& activity, SessionControl control) {
   std::lock_guard lock(mutex_);
   sessions_[activity.spid] = activity;
+  controls_[activity.spid] = std::move(control);
 }
 
 void SessionRegistry::Leave(int spid) {
   std::lock_guard lock(mutex_);
   sessions_.erase(spid);
+  controls_.erase(spid);
 }
 
 void SessionRegistry::UseDatabase(int spid, const std::string& database) {
   std::lock_guard lock(mutex_);
-  if (auto it = sessions_.find(spid); it != sessions_.end()) it->second.database = database;
+  if (auto it = sessions_.find(spid); it != sessions_.end() && !it->second.evicted) {
+    it->second.database = database;
+  }
 }
 
-void SessionRegistry::Started(int spid, const std::string& command) {
+bool SessionRegistry::Started(int spid, const std::string& command) {
   std::lock_guard lock(mutex_);
   auto it = sessions_.find(spid);
-  if (it == sessions_.end()) return;
+  if (it == sessions_.end()) return true;
+  if (it->second.evicted) return false;
   it->second.running = true;
   it->second.command = command;
   it->second.last_batch = std::chrono::system_clock::now();
+  return true;
 }
 
 void SessionRegistry::Finished(int spid) {
@@ -32,6 +40,46 @@ void SessionRegistry::Finished(int spid) {
   if (it == sessions_.end()) return;
   it->second.running = false;
   it->second.command = "AWAITING COMMAND";
+  if (it->second.evicted && controls_[spid].release_idle) controls_[spid].release_idle();
+}
+
+bool SessionRegistry::Evicted(int spid) {
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(spid);
+  return it != sessions_.end() && it->second.evicted;
+}
+
+int SessionRegistry::OtherUsers(const std::string& database, int except_spid) {
+  std::lock_guard lock(mutex_);
+  int users = 0;
+  for (const auto& [spid, activity] : sessions_) {
+    if (spid != except_spid && !activity.evicted &&
+        tsql::EqualsIgnoreCase(activity.database, database)) {
+      ++users;
+    }
+  }
+  return users;
+}
+
+int SessionRegistry::Evict(const std::string& database, int except_spid) {
+  std::lock_guard lock(mutex_);
+  int evicted = 0;
+  for (auto& [spid, activity] : sessions_) {
+    if (spid == except_spid || activity.evicted ||
+        !tsql::EqualsIgnoreCase(activity.database, database)) {
+      continue;
+    }
+    activity.evicted = true;
+    activity.database.clear();
+    ++evicted;
+    SessionControl& control = controls_[spid];
+    if (activity.running) {
+      if (control.cancel) control.cancel();
+    } else if (control.release_idle) {
+      control.release_idle();
+    }
+  }
+  return evicted;
 }
 
 std::vector<SessionActivity> SessionRegistry::Snapshot() {

@@ -4,6 +4,7 @@
 // Sessions enter it when they log in and leave when they end. Thread-safe.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,16 +22,37 @@ struct SessionActivity {
   std::string command;   // "AWAITING COMMAND" between requests
   std::chrono::system_clock::time_point login_time;
   std::chrono::system_clock::time_point last_batch;
+  // Ended by ALTER DATABASE ... WITH ROLLBACK: no longer a user of its
+  // database; its next request ends the connection.
+  bool evicted = false;
+};
+
+// How another session ends a session that must leave its database. Both
+// run with the registry locked, so `release_idle` never overlaps a request
+// of its session (requests start through Started).
+struct SessionControl {
+  std::function<void()> cancel;        // asks a running request to stop; thread-safe
+  std::function<void()> release_idle;  // lets go of the database of a session between requests
 };
 
 class SessionRegistry {
  public:
-  void Enter(const SessionActivity& activity);
+  void Enter(const SessionActivity& activity, SessionControl control = {});
   void Leave(int spid);
   void UseDatabase(int spid, const std::string& database);
   // A request starts (`command` names it: "SELECT", "EXECUTE" ...) or ends.
-  void Started(int spid, const std::string& command);
+  // False when the session was evicted: it must end its connection.
+  bool Started(int spid, const std::string& command);
+  // A running evicted session lets go of its database here (on its own thread).
   void Finished(int spid);
+  bool Evicted(int spid);
+
+  // Sessions other than `except_spid` whose current database is `database`.
+  int OtherUsers(const std::string& database, int except_spid);
+  // Ends the other users of `database`: a running request is cancelled and
+  // lets go of the database when it returns, an idle session at once; either
+  // way the session counts as no user from now on. Returns how many.
+  int Evict(const std::string& database, int except_spid);
 
   // Every session, ordered by spid.
   std::vector<SessionActivity> Snapshot();
@@ -38,6 +60,7 @@ class SessionRegistry {
  private:
   std::mutex mutex_;
   std::map<int, SessionActivity> sessions_;
+  std::map<int, SessionControl> controls_;
 };
 
 }  // namespace sqlengine::exec

@@ -81,6 +81,11 @@ bool SessionRights::MayUse(const catalog::DatabaseEntry& entry) {
   return LoadFromFile(entry).HasAccess();
 }
 
+bool SessionRights::OwnsDatabase(const catalog::DatabaseEntry& entry) {
+  if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return true;
+  return LoadFromFile(entry).InRole("db_owner");
+}
+
 void SessionRights::RequireStatementRight(const catalog::DatabaseEntry& entry, Access access) {
   if (IsSysadmin() || (!entry.owner_sid.empty() && entry.owner_sid == login_.sid)) return;
   DatabaseRights rights = LoadFromFile(entry);

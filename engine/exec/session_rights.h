@@ -33,6 +33,8 @@ class SessionRights final : public AccessPolicy {
   // Whether the login may use `entry` at all (a user, guest or dbo there);
   // reads the database's file on a connection of its own.
   bool MayUse(const catalog::DatabaseEntry& entry);
+  // Whether the login is dbo or a db_owner in `entry` (read as MayUse reads it).
+  bool OwnsDatabase(const catalog::DatabaseEntry& entry);
   // Throws 262 unless the login holds the statement permission `access` in
   // `entry` (read as MayUse reads it); a login without access there holds none.
   void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);

@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/checksum_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/function_registration.h"
@@ -23,6 +24,7 @@
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
 #include "engine/exec/object_properties.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
@@ -390,6 +392,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterFunctionTable(db, kFunctions, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
+  RegisterChecksumFunctions(db);
+  RegisterRuleFunctions(db, host);
 }
 
 }  // namespace sqlengine::exec

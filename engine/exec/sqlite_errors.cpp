@@ -157,6 +157,7 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     if (!position.empty()) return MakeError(108, {position});
   }
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
+  if (primary == SQLITE_READONLY) return MakeError(3906, {ReadOnlyDatabase(db, failed.database)});
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
   if (message == "integer overflow") return MakeError(8115, {"expression", "int"});
   if (message.starts_with("cannot commit - no transaction")) return MakeError(3902);
@@ -165,6 +166,16 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
 }
 
 }  // namespace
+
+std::string ReadOnlyDatabase(sqlite3* db, std::string_view current) {
+  if (sqlite3_db_readonly(db, "main") == 1) return std::string(current);
+  for (int i = 2;; ++i) {
+    const char* schema = sqlite3_db_name(db, i);
+    if (schema == nullptr) break;
+    if (sqlite3_db_readonly(db, schema) == 1) return schema;
+  }
+  return std::string(current);
+}
 
 std::string FunctionErrorText(const SqlError& error) {
   return std::string(kFunctionErrorPrefix) + std::to_string(error.message().number) + ":" +

@@ -22,6 +22,10 @@ struct FailedStatement {
   int line = 1;
 };
 
+// The database of `db` opened read-only (its SQLite schema name when it is
+// attached), for 3906; `current` names the main one.
+std::string ReadOnlyDatabase(sqlite3* db, std::string_view current);
+
 // The text an engine function hands to sqlite3_result_error so that the
 // error keeps its SQL Server number: "sqlengine:<number>:<text>".
 std::string FunctionErrorText(const SqlError& error);

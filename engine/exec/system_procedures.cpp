@@ -1,6 +1,10 @@
 #include "engine/exec/system_procedures.h"
 
+#include <sqlite3.h>
+
 #include <optional>
+#include <stdexcept>
+#include <string_view>
 
 #include "engine/common/error.h"
 #include "engine/exec/attach_detach.h"
@@ -9,6 +13,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/help_procedures.h"
 #include "engine/exec/object_rename.h"
 #include "engine/exec/object_text.h"
 #include "engine/exec/procedure_arguments.h"
@@ -20,6 +25,7 @@
 #include "engine/exec/trigger_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -82,6 +88,17 @@ void RoleMember(Session& session, const std::vector<CallArgument>& given, bool a
   session.Engine().SecurityChanged();
 }
 
+// SETUSER without a name, as generated scripts write it around sp_addtype,
+// goes back to the login's own identity, which is the only one a session
+// here ever has; impersonating another user is refused.
+void SetUser(const std::vector<CallArgument>& given) {
+  Arguments args("setuser", given, {"@username", "@option"});
+  if (args[0]) {
+    throw MakeError(50000, {"SETUSER '" + *args[0] +
+                            "' is not supported: statements run as the login's own user."});
+  }
+}
+
 }  // namespace
 
 bool IsServerProcedure(std::string_view name) {
@@ -133,16 +150,30 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       ChangeDbOwner(session, arguments);
     } else if (name == "sp_defaultdb") {
       DefaultDb(session, arguments);
+    } else if (name == "setuser") {
+      SetUser(arguments);
     } else if (!RunSecurityProcedure(session, name, arguments, sink) &&
                !RunCatalogProcedure(session, name, arguments, sink) &&
                !RunProcessProcedure(session, name, arguments, sink) &&
                !RunTypeInfoProcedure(name, arguments, sink) &&
                !RunTriggerProcedure(session, name, arguments, sink) &&
+               !RunUserTypeProcedure(session, name, arguments, sink) &&
+               !RunHelpProcedure(session, name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments)) {
       return false;
     }
   } catch (SqlError& error) {
     error.message().procedure = std::string(name);
+    throw;
+  } catch (const std::runtime_error& failure) {
+    // The engine's own tables of a read-only database refuse the write.
+    if (sqlite3* db = session.Connection().Handle();
+        db != nullptr && sqlite3_db_readonly(db, "main") == 1 &&
+        std::string_view(failure.what()).find("readonly database") != std::string_view::npos) {
+      SqlError refused = MakeError(3906, {session.Connection().Database()});
+      refused.message().procedure = std::string(name);
+      throw refused;
+    }
     throw;
   }
   sink.ReturnStatus(0);

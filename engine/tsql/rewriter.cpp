@@ -986,6 +986,11 @@ class Rewriter {
                                                             : declaration,
              type_word);
     }
+    // A user type declared NOT NULL makes its columns NOT NULL unless they say otherwise.
+    bool says_nullability = false;
+    for (size_t k = i; k < end; ++k)
+      says_nullability = says_nullability || tokens_[k].IsWord("null");
+    if (!type->nullable && !identity && !says_nullability) Append("NOT NULL", type_word);
     bool collated = false;
     while (i < end) {
       const Token& token = tokens_[i];

@@ -104,8 +104,20 @@ bool IsCharacterType(SqlType type) {
   }
 }
 
-std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
-                                             const std::vector<std::string>& arguments) {
+namespace {
+thread_local UserTypeResolver* current_user_types = nullptr;
+}  // namespace
+
+UserTypeScope::UserTypeScope(UserTypeResolver* resolver) : previous_(current_user_types) {
+  current_user_types = resolver;
+}
+
+UserTypeScope::~UserTypeScope() { current_user_types = previous_; }
+
+namespace {
+
+std::optional<ColumnType> BuiltInType(std::string_view name,
+                                      const std::vector<std::string>& arguments) {
   const TypeInfo* info = Find(name);
   if (info == nullptr) return std::nullopt;
   if (TakesFractionPrecision(name) && arguments.size() <= 1) {
@@ -160,6 +172,15 @@ std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
   return type;
 }
 
+}  // namespace
+
+std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
+                                             const std::vector<std::string>& arguments) {
+  std::optional<ColumnType> type = BuiltInType(name, arguments);
+  if (type || !arguments.empty() || current_user_types == nullptr) return type;
+  return current_user_types->Resolve(name);
+}
+
 std::optional<ColumnType> ParseDeclaredType(std::string_view declaration) {
   size_t open = declaration.find('(');
   std::string_view name = declaration.substr(0, open);
@@ -185,7 +206,7 @@ std::optional<ColumnType> ParseDeclaredType(std::string_view declaration) {
       start = comma + 1;
     }
   }
-  return ColumnTypeFromName(name, arguments);
+  return BuiltInType(name, arguments);
 }
 
 std::string_view TypeName(SqlType type) {

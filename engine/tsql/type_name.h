@@ -12,9 +12,33 @@
 
 namespace sqlengine::tsql {
 
+// Names that are no built-in type: the user-defined types of the database
+// a request works in. Installed per thread for a request's lifetime.
+class UserTypeResolver {
+ public:
+  virtual ~UserTypeResolver() = default;
+  // The base type of user type `name` (nullable false for a NOT NULL type);
+  // nullopt when there is none.
+  virtual std::optional<ColumnType> Resolve(std::string_view name) = 0;
+};
+
+// Makes `resolver` answer ColumnTypeFromName on this thread while it lives;
+// the one before comes back afterwards.
+class UserTypeScope {
+ public:
+  explicit UserTypeScope(UserTypeResolver* resolver);
+  ~UserTypeScope();
+  UserTypeScope(const UserTypeScope&) = delete;
+  UserTypeScope& operator=(const UserTypeScope&) = delete;
+
+ private:
+  UserTypeResolver* previous_;
+};
+
 // name: the type word (any case); arguments: the texts between the
 // parentheses ("50", "max", "10" and "2"). Empty optional for an unknown name
-// or arguments that do not fit the type.
+// or arguments that do not fit the type. A name without arguments that is no
+// built-in type is asked of the thread's UserTypeResolver.
 std::optional<ColumnType> ColumnTypeFromName(std::string_view name,
                                              const std::vector<std::string>& arguments);
 

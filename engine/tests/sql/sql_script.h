@@ -4,7 +4,8 @@
 //   # a comment
 //   connect NAME [USER [PASSWORD]]       later records run on connection NAME
 //   login error NUMBER USER PASSWORD [DATABASE]
-//   statement ok                         the batch gives no error
+//   statement ok                         the batch gives no error (a script whose
+//                                        batches lines of GO separate: none does)
 //   statement error NUMBER               the batch gives error NUMBER
 //   statement message NUMBER [TEXT]      no error, and a message NUMBER (with that text)
 //   query [names] [types]                the rows below "----" (values joined by '|',
@@ -13,7 +14,8 @@
 //   1|abc                                "types" the next line each column's SQL Server
 //                                        type: int|varchar(30)|decimal(38,2)|datetime,
 //                                        with "nulls" the next line whether each column
-//                                        is described as nullable: null|not null
+//                                        is described as nullable: null|not null;
+//                                        a value written (any) matches any value
 
 #include <filesystem>
 #include <string>

@@ -1011,7 +1011,7 @@ class Binder {
         {"datefirst", SqlType::kTinyInt},   {"textsize", SqlType::kInt},
         {"lock_timeout", SqlType::kInt},    {"max_precision", SqlType::kTinyInt},
         {"language", SqlType::kNVarChar},   {"servername", SqlType::kNVarChar},
-        {"servicename", SqlType::kNVarChar}};
+        {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -1021,6 +1021,7 @@ class Binder {
         type.nullable = false;
       }
       if (known.type == SqlType::kNVarChar) type.length = 128;  // sysname
+      if (known.type == SqlType::kVarBinary) type.length = 8;
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
       return node;

@@ -1,0 +1,544 @@
+#include "engine/exec/help_procedures.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/catalog_writes.h"
+#include "engine/exec/procedure_arguments.h"
+#include "engine/exec/result_builder.h"
+#include "engine/exec/rules_defaults.h"
+#include "engine/exec/session.h"
+#include "engine/exec/triggers.h"
+#include "engine/exec/user_types.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr std::string_view kCollation = "SQL_Latin1_General_CP1_CI_AS";
+
+ColumnType Name() { return ColumnType{SqlType::kNVarChar, 128}; }
+ColumnType Text(int length) { return ColumnType{SqlType::kVarChar, length}; }
+ColumnType Integer() { return ColumnType{SqlType::kInt}; }
+ColumnType Digits() { return ColumnType{SqlType::kChar, 5}; }
+
+// The bytes SQL Server stores a value of `type` in, as sp_help's Length.
+std::int64_t StorageLength(const ColumnType& type) {
+  switch (type.type) {
+    case SqlType::kTinyInt:
+    case SqlType::kBit:
+      return 1;
+    case SqlType::kSmallInt:
+      return 2;
+    case SqlType::kInt:
+    case SqlType::kReal:
+    case SqlType::kSmallMoney:
+    case SqlType::kSmallDateTime:
+      return 4;
+    case SqlType::kBigInt:
+    case SqlType::kFloat:
+    case SqlType::kMoney:
+    case SqlType::kDateTime:
+      return 8;
+    case SqlType::kDecimal:
+      return type.precision <= 9 ? 5 : type.precision <= 19 ? 9 : type.precision <= 28 ? 13 : 17;
+    case SqlType::kUniqueIdentifier:
+    case SqlType::kText:
+    case SqlType::kNText:
+    case SqlType::kImage:
+      return 16;
+    case SqlType::kNChar:
+    case SqlType::kNVarChar:
+      return type.length == kMaxLength ? -1 : type.length * 2;
+    case SqlType::kChar:
+    case SqlType::kVarChar:
+    case SqlType::kBinary:
+    case SqlType::kVarBinary:
+      return type.length == kMaxLength ? -1 : type.length;
+    default:
+      return 8016;
+  }
+}
+
+// sp_help's Prec and Scale: digits for numbers, blanks for the rest.
+std::pair<Value, Value> PrecisionAndScale(const ColumnType& type) {
+  auto padded = [](int n) {
+    std::string text = std::to_string(n);
+    return Value(text + std::string(text.size() < 5 ? 5 - text.size() : 0, ' '));
+  };
+  const Value blank = Value(std::string("     "));
+  switch (type.type) {
+    case SqlType::kTinyInt:
+      return {padded(3), padded(0)};
+    case SqlType::kSmallInt:
+      return {padded(5), padded(0)};
+    case SqlType::kInt:
+      return {padded(10), padded(0)};
+    case SqlType::kBigInt:
+      return {padded(19), padded(0)};
+    case SqlType::kBit:
+      return {padded(1), padded(0)};
+    case SqlType::kReal:
+      return {padded(24), blank};
+    case SqlType::kFloat:
+      return {padded(53), blank};
+    case SqlType::kMoney:
+      return {padded(19), padded(4)};
+    case SqlType::kSmallMoney:
+      return {padded(10), padded(4)};
+    case SqlType::kDecimal:
+      return {padded(type.precision), padded(type.scale)};
+    default:
+      return {blank, blank};
+  }
+}
+
+bool IsCharacter(const ColumnType& type) { return tsql::IsCharacterType(type.type); }
+
+std::string Unbracketed(std::string_view written) {
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  return name.parts.empty() ? std::string(written) : name.Last();
+}
+
+struct ObjectRow {
+  std::string name;
+  std::string xtype;
+  Value created;
+};
+
+// The current database's objects as sp_help names their kinds, ordered as
+// SQL Server orders them (kind descending, then name).
+std::string KindName(std::string_view xtype) {
+  if (xtype == "U") return "user table";
+  if (xtype == "V") return "view";
+  if (xtype == "P") return "stored procedure";
+  if (xtype == "TR") return "trigger";
+  if (xtype == "R") return "rule";
+  if (xtype == "D") return "default";
+  return "";
+}
+
+std::vector<ObjectRow> Objects(sqlite3* db) {
+  std::vector<ObjectRow> rows;
+  auto tables = catalog::Prepare(
+      db,
+      "SELECT name, CASE type WHEN 'view' THEN 'V' ELSE 'U' END FROM main.sqlite_master "
+      "WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+      "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'");
+  while (sqlite3_step(tables.get()) == SQLITE_ROW) {
+    rows.push_back(
+        {catalog::ColumnText(tables.get(), 0), catalog::ColumnText(tables.get(), 1), {}});
+  }
+  if (HasTable(db, catalog::kObjectsTable)) {
+    auto others =
+        catalog::Prepare(db, std::string("SELECT name, xtype, crdate FROM main.") +
+                                 catalog::kObjectsTable + " WHERE xtype IN ('P', 'TR', 'R', 'D')");
+    while (sqlite3_step(others.get()) == SQLITE_ROW) {
+      rows.push_back({catalog::ColumnText(others.get(), 0), catalog::ColumnText(others.get(), 1),
+                      Value(catalog::ColumnText(others.get(), 2))});
+    }
+    for (ObjectRow& row : rows) {
+      if (!IsNull(row.created)) continue;
+      auto created = catalog::Prepare(
+          db, std::string("SELECT crdate FROM main.") + catalog::kObjectsTable + " WHERE name = ?");
+      sqlite3_bind_text(created.get(), 1, row.name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(created.get()) == SQLITE_ROW) {
+        row.created = Value(catalog::ColumnText(created.get(), 0));
+      }
+    }
+  }
+  std::sort(rows.begin(), rows.end(), [](const ObjectRow& a, const ObjectRow& b) {
+    std::string ka = KindName(a.xtype), kb = KindName(b.xtype);
+    if (ka != kb) return ka > kb;
+    return tsql::ToLower(a.name) < tsql::ToLower(b.name);
+  });
+  return rows;
+}
+
+ResultBuilder TypeRows(const std::vector<UserType>& types) {
+  ResultBuilder result({{"Type_name", Name()},
+                        {"Storage_type", Name()},
+                        {"Length", Integer()},
+                        {"Prec", Digits()},
+                        {"Scale", Digits()},
+                        {"Nullable", Text(35)},
+                        {"Default_name", Name()},
+                        {"Rule_name", Name()},
+                        {"Collation", Name()}});
+  for (const UserType& type : types) {
+    ColumnType base = tsql::ParseDeclaredType(type.base).value_or(ColumnType{});
+    auto [precision, scale] = PrecisionAndScale(base);
+    result.Add({type.name, std::string(tsql::TypeName(base.type)), StorageLength(base), precision,
+                scale, std::string(type.nullable ? "yes" : "no"),
+                Value(type.default_name.empty() ? std::string("none") : type.default_name),
+                Value(type.rule.empty() ? std::string("none") : type.rule),
+                IsCharacter(base) ? Value(std::string(kCollation)) : Value{}});
+  }
+  return result;
+}
+
+void Informational(ResultSink& sink, int number) {
+  ServerMessage message = FormatMessage(number);
+  sink.Message(message);
+}
+
+// sp_helpindex's rows for `table`: SQLite's indexes under the names and
+// descriptions SQL Server gives its own.
+ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
+  ResultBuilder result({{"index_name", Name()},
+                        {"index_description", Text(210)},
+                        {"index_keys", ColumnType{SqlType::kNVarChar, 2078}}});
+  auto indexes = catalog::Prepare(
+      db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
+  sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<std::array<std::string, 3>> rows;  // name, description, keys
+  while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(indexes.get(), 0);
+    bool unique = sqlite3_column_int(indexes.get(), 1) != 0;
+    std::string origin = catalog::ColumnText(indexes.get(), 2);
+    if (tsql::ToLower(name).starts_with("sqlengine_")) continue;
+    std::string keys;
+    auto columns =
+        catalog::Prepare(db,
+                         "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
+                         "ORDER BY seqno");
+    sqlite3_bind_text(columns.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    std::string first_key;
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      std::string column = catalog::ColumnText(columns.get(), 0);
+      if (first_key.empty()) first_key = column;
+      keys += (keys.empty() ? "" : ", ") + column +
+              (sqlite3_column_int(columns.get(), 1) != 0 ? "(-)" : "");
+    }
+    std::string description;
+    if (origin == "pk") {
+      name = "PK_" + table;
+      description = "clustered, unique, primary key located on PRIMARY";
+    } else if (origin == "u") {
+      if (name.starts_with("sqlite_autoindex_")) name = "UQ_" + table + "_" + first_key;
+      description = "nonclustered, unique, unique key located on PRIMARY";
+    } else {
+      description =
+          unique ? "nonclustered, unique located on PRIMARY" : "nonclustered located on PRIMARY";
+    }
+    rows.push_back({name, description, keys});
+  }
+  std::sort(rows.begin(), rows.end(),
+            [](const auto& a, const auto& b) { return tsql::ToLower(a[0]) < tsql::ToLower(b[0]); });
+  for (const auto& row : rows) result.Add({row[0], row[1], row[2]});
+  *any = !rows.empty();
+  return result;
+}
+
+void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_helpindex", given, {"@objname"});
+  std::string written = args.Required(0, "sp_helpindex", "@objname");
+  sqlite3* db = session.Connection().Handle();
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  std::string table = Unbracketed(written);
+  auto find = catalog::Prepare(
+      db,
+      "SELECT name FROM main.sqlite_master WHERE type IN ('table', 'view') AND name = ? "
+      "COLLATE NOCASE");
+  sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table)) {
+    throw MakeError(15009, {written, session.Connection().Database()});
+  }
+  table = catalog::ColumnText(find.get(), 0);
+  bool any = false;
+  ResultBuilder rows = IndexRows(db, table, &any);
+  if (!any) {
+    Informational(sink, 15472);
+    return;
+  }
+  rows.Send(sink);
+}
+
+// IDENT_SEED / IDENT_INCR of the table, as the identity result set's decimal.
+Value IdentityNumber(sqlite3* db, const std::string& function, const std::string& table) {
+  auto query = catalog::Prepare(db, "SELECT " + function + "(?)");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW ||
+      sqlite3_column_type(query.get(), 0) == SQLITE_NULL) {
+    return Decimal{1, 0};
+  }
+  return Decimal{static_cast<__int128>(sqlite3_column_int64(query.get(), 0)), 0};
+}
+
+void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink) {
+  ResultBuilder columns({{"Column_name", Name()},
+                         {"Type", Name()},
+                         {"Computed", Text(35)},
+                         {"Length", Integer()},
+                         {"Prec", Digits()},
+                         {"Scale", Digits()},
+                         {"Nullable", Text(35)},
+                         {"TrimTrailingBlanks", Text(35)},
+                         {"FixedLenNullInSource", Text(35)},
+                         {"Collation", Name()}});
+  ResultBuilder identity({{"Identity", Name()},
+                          {"Seed", ColumnType{SqlType::kDecimal, 0, 38, 0}},
+                          {"Increment", ColumnType{SqlType::kDecimal, 0, 38, 0}},
+                          {"Not For Replication", Integer()}});
+  auto info = catalog::Prepare(
+      db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?, 'main') ORDER BY cid");
+  sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+  bool has_identity = false;
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(info.get(), 0);
+    std::string declared = catalog::ColumnText(info.get(), 1);
+    bool rowid_identity =
+        tsql::EqualsIgnoreCase(declared, "INTEGER") && sqlite3_column_int(info.get(), 3) == 1;
+    ColumnType type =
+        rowid_identity
+            ? ColumnType{SqlType::kInt}
+            : tsql::ParseDeclaredType(declared).value_or(ColumnType{SqlType::kSqlVariant});
+    bool nullable =
+        sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 3) == 0;
+    auto [precision, scale] = PrecisionAndScale(type);
+    bool text = IsCharacter(type);
+    bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
+                    type.type == SqlType::kVarBinary;
+    columns.Add({name, std::string(tsql::TypeName(type.type)), std::string("no"),
+                 StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
+                 std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
+                 std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
+                 text ? Value(std::string(kCollation)) : Value{}});
+    if (rowid_identity) {
+      identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
+                    IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});
+      has_identity = true;
+    }
+  }
+  columns.Send(sink);
+  if (!has_identity) {
+    identity.Add({std::string("No identity column defined."), Value{}, Value{}, Value{}});
+  }
+  identity.Send(sink);
+  ResultBuilder rowguid({{"RowGuidCol", Name()}});
+  rowguid.Add({std::string("No rowguidcol column defined.")});
+  rowguid.Send(sink);
+  if (object.xtype != "U") return;
+  ResultBuilder filegroup({{"Data_located_on_filegroup", Name()}});
+  filegroup.Add({std::string("PRIMARY")});
+  filegroup.Send(sink);
+  bool any = false;
+  ResultBuilder indexes = IndexRows(db, object.name, &any);
+  if (any) {
+    indexes.Send(sink);
+  } else {
+    Informational(sink, 15472);
+  }
+}
+
+void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) {
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, object.name);
+  if (!definition || definition->parameters.empty()) return;
+  ResultBuilder parameters({{"Parameter_name", Name()},
+                            {"Type", Name()},
+                            {"Length", ColumnType{SqlType::kSmallInt}},
+                            {"Prec", Integer()},
+                            {"Scale", Integer()},
+                            {"Param_order", Integer()},
+                            {"Collation", Name()}});
+  int order = 1;
+  for (const tsql::ParameterDeclaration& parameter : definition->parameters) {
+    const ColumnType& type = parameter.type;
+    std::int64_t precision = type.type == SqlType::kDecimal ? type.precision
+                             : IsCharacter(type)            ? type.length
+                                                            : StorageLength(type);
+    parameters.Add(
+        {parameter.name, std::string(tsql::TypeName(type.type)), StorageLength(type), precision,
+         type.type == SqlType::kDecimal ? Value(std::int64_t{type.scale}) : Value{},
+         std::int64_t{order++}, IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
+  }
+  parameters.Send(sink);
+}
+
+void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_help", given, {"@objname"});
+  sqlite3* db = session.Connection().Handle();
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  std::vector<ObjectRow> objects = Objects(db);
+  if (!args[0]) {
+    ResultBuilder list(
+        {{"Name", Name()}, {"Owner", Name()}, {"Object_type", ColumnType{SqlType::kNVarChar, 31}}});
+    for (const ObjectRow& object : objects) {
+      list.Add({object.name, std::string("dbo"), KindName(object.xtype)});
+    }
+    list.Send(sink);
+    std::vector<UserType> types = UserTypes(db);
+    if (!types.empty()) TypeRows(types).Send(sink);
+    return;
+  }
+  std::string wanted = Unbracketed(*args[0]);
+  for (const ObjectRow& object : objects) {
+    if (!tsql::EqualsIgnoreCase(object.name, wanted)) continue;
+    if ((object.xtype == "U" || object.xtype == "V") && !session.MayRead("main", object.name)) {
+      break;
+    }
+    ResultBuilder about({{"Name", Name()},
+                         {"Owner", Name()},
+                         {"Type", ColumnType{SqlType::kNVarChar, 31}},
+                         {"Created_datetime", ColumnType{SqlType::kDateTime}}});
+    about.Add({object.name, std::string("dbo"), KindName(object.xtype),
+               ConvertForType(object.created, ColumnType{SqlType::kDateTime})});
+    about.Send(sink);
+    if (object.xtype == "U" || object.xtype == "V") HelpTable(session, db, object, sink);
+    if (object.xtype == "P") HelpProcedure(session, object, sink);
+    return;
+  }
+  if (std::optional<UserType> type = FindUserType(db, wanted)) {
+    TypeRows({*type}).Send(sink);
+    return;
+  }
+  throw MakeError(15009, {*args[0], session.Connection().Database()});
+}
+
+// The CREATE text of a view, procedure or trigger; empty for a table.
+std::string DefinitionOf(sqlite3* db, const ObjectRow& object) {
+  std::string sql;
+  if (object.xtype == "V") {
+    sql = "SELECT sql FROM main.sqlite_master WHERE type = 'view' AND name = ?";
+  } else if (object.xtype == "P" && HasTable(db, catalog::kProceduresTable)) {
+    sql =
+        std::string("SELECT definition FROM main.") + catalog::kProceduresTable + " WHERE name = ?";
+  } else if (object.xtype == "TR" && HasTable(db, kTriggersTable)) {
+    sql = std::string("SELECT definition FROM main.") + kTriggersTable + " WHERE name = ?";
+  } else {
+    return {};
+  }
+  auto query = catalog::Prepare(db, sql);
+  sqlite3_bind_text(query.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(query.get()) == SQLITE_ROW ? catalog::ColumnText(query.get(), 0)
+                                                 : std::string();
+}
+
+// The names a definition mentions (lower case), and those it writes: the
+// name after INSERT [INTO], UPDATE or DELETE [FROM].
+struct Mentions {
+  std::set<std::string> names;
+  std::set<std::string> written;
+};
+
+Mentions MentionsOf(const std::string& definition) {
+  Mentions mentions;
+  tsql::Tokens tokens;
+  try {
+    tokens = tsql::LexClientText(definition);
+  } catch (const SqlError&) {
+    return mentions;
+  }
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const tsql::Token& token = tokens[i];
+    if (token.kind != tsql::TokenKind::kWord && token.kind != tsql::TokenKind::kQuotedName) {
+      continue;
+    }
+    std::string name = tsql::ToLower(token.value);
+    mentions.names.insert(name);
+    size_t back = i;
+    while (back > 0 && (tokens[back - 1].IsSymbol(".") || tokens[back - 1].IsWord("dbo"))) --back;
+    if (back > 0 && tokens[back - 1].IsAnyWord({"into", "from"}) && back > 1 &&
+        tokens[back - 2].IsAnyWord({"insert", "delete"})) {
+      mentions.written.insert(name);
+    } else if (back > 0 && tokens[back - 1].IsAnyWord({"insert", "update", "delete"})) {
+      mentions.written.insert(name);
+    }
+  }
+  return mentions;
+}
+
+// sp_depends: what a view, procedure or trigger names of the database (for
+// a table, each of its columns the text names), and which views, procedures
+// and triggers name the object. Found from the objects' texts.
+void Depends(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_depends", given, {"@objname"});
+  std::string written = args.Required(0, "sp_depends", "@objname");
+  sqlite3* db = session.Connection().Handle();
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  std::vector<ObjectRow> objects = Objects(db);
+  std::string wanted = Unbracketed(written);
+  const ObjectRow* target = nullptr;
+  for (const ObjectRow& object : objects) {
+    if (tsql::EqualsIgnoreCase(object.name, wanted) && object.xtype != "R" && object.xtype != "D") {
+      target = &object;
+    }
+  }
+  if (target == nullptr) throw MakeError(15009, {written, session.Connection().Database()});
+  ResultBuilder uses({{"name", ColumnType{SqlType::kNVarChar, 257}},
+                      {"type", ColumnType{SqlType::kNVarChar, 16}},
+                      {"updated", ColumnType{SqlType::kNVarChar, 7}},
+                      {"selected", ColumnType{SqlType::kNVarChar, 8}},
+                      {"column", Name()}});
+  ResultBuilder used_by({{"name", ColumnType{SqlType::kNVarChar, 257}},
+                         {"type", ColumnType{SqlType::kNVarChar, 16}}});
+  Mentions own = MentionsOf(DefinitionOf(db, *target));
+  for (const ObjectRow& object : objects) {
+    if (&object == target || object.xtype == "R" || object.xtype == "D" || object.xtype == "TR") {
+      continue;
+    }
+    std::string lower = tsql::ToLower(object.name);
+    if (own.names.count(lower) == 0) continue;
+    std::string updated = own.written.count(lower) ? "yes" : "no";
+    if (object.xtype != "U" && object.xtype != "V") {
+      uses.Add({"dbo." + object.name, KindName(object.xtype), std::string("no"), std::string("no"),
+                Value{}});
+      continue;
+    }
+    auto columns =
+        catalog::Prepare(db, "SELECT name FROM pragma_table_info(?, 'main') ORDER BY cid");
+    sqlite3_bind_text(columns.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      std::string column = catalog::ColumnText(columns.get(), 0);
+      if (own.names.count(tsql::ToLower(column)) == 0) continue;
+      uses.Add({"dbo." + object.name, KindName(object.xtype), updated, std::string("yes"), column});
+    }
+  }
+  std::string target_lower = tsql::ToLower(target->name);
+  for (const ObjectRow& object : objects) {
+    if (&object == target || (object.xtype != "V" && object.xtype != "P" && object.xtype != "TR")) {
+      continue;
+    }
+    if (MentionsOf(DefinitionOf(db, object)).names.count(target_lower) == 0) continue;
+    used_by.Add({"dbo." + object.name, KindName(object.xtype)});
+  }
+  if (uses.Empty() && used_by.Empty()) {
+    Informational(sink, 15461);
+    return;
+  }
+  if (!uses.Empty()) {
+    Informational(sink, 15459);
+    uses.Send(sink);
+  }
+  if (!used_by.Empty()) {
+    Informational(sink, 15460);
+    used_by.Send(sink);
+  }
+}
+
+}  // namespace
+
+bool RunHelpProcedure(Session& session, std::string_view name,
+                      const std::vector<CallArgument>& arguments, ResultSink& sink) {
+  if (name == "sp_help") {
+    Help(session, arguments, sink);
+  } else if (name == "sp_helpindex") {
+    HelpIndex(session, arguments, sink);
+  } else if (name == "sp_depends") {
+    Depends(session, arguments, sink);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sqlengine::exec
