@@ -226,7 +226,7 @@ void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
 }
 
 void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
-  if (engine_.Sessions().Evicted(spid_)) throw ClientGone{};
+  RequestActivity activity(engine_.Sessions(), spid_, "BULK INSERT");
   cancelled_ = false;
   std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
   pending_bulk_insert_.reset();
@@ -553,7 +553,9 @@ void Session::RolledBackTo(const std::string& name) {
 }
 
 void Session::Transaction(const TmCall& call, ResultSink& client) {
-  if (engine_.Sessions().Evicted(spid_)) throw ClientGone{};
+  // Counted as a request, so that another session's eviction never closes
+  // the connection under it.
+  RequestActivity activity(engine_.Sessions(), spid_, "TRANSACTION");
   cancelled_ = false;
   pending_bulk_insert_.reset();
   DurableResults sink(client, connection_);

@@ -43,12 +43,6 @@ void SessionRegistry::Finished(int spid) {
   if (it->second.evicted && controls_[spid].release_idle) controls_[spid].release_idle();
 }
 
-bool SessionRegistry::Evicted(int spid) {
-  std::lock_guard lock(mutex_);
-  auto it = sessions_.find(spid);
-  return it != sessions_.end() && it->second.evicted;
-}
-
 int SessionRegistry::OtherUsers(const std::string& database, int except_spid) {
   std::lock_guard lock(mutex_);
   int users = 0;

@@ -45,7 +45,6 @@ class SessionRegistry {
   bool Started(int spid, const std::string& command);
   // A running evicted session lets go of its database here (on its own thread).
   void Finished(int spid);
-  bool Evicted(int spid);
 
   // Sessions other than `except_spid` whose current database is `database`.
   int OtherUsers(const std::string& database, int except_spid);
