@@ -281,10 +281,12 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
-// The engine's SQLite function of the same name, with SQL Server's type.
+// The engine's SQLite function of the same name, with SQL Server's type;
+// nullable, as an unknown name or property gives NULL.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
-  for (const Bound& arg : args) {
-    if (!IsText(*arg) && !IsInteger(*arg)) Refuse("argument type");
+  for (size_t k = 0; k < args.size(); ++k) {
+    bool type_number = name == "type_name";
+    if (type_number ? !IsInteger(*args[k]) : !IsText(*args[k])) Refuse("argument type");
   }
   type.nullable = true;
   return Call(std::string(name), type, std::move(args));
@@ -296,21 +298,11 @@ struct Form {
 };
 
 constexpr Form kForms[] = {
-    {"object_id", 1, 2},
-    {"object_name", 1, 1},
-    {"objectproperty", 2, 2},
-    {"col_name", 2, 2},
-    {"col_length", 2, 2},
-    {"columnproperty", 3, 3},
-    {"db_id", 0, 1},
-    {"db_name", 1, 1},
-    {"databaseproperty", 2, 2},
-    {"databasepropertyex", 2, 2},
-    {"serverproperty", 1, 1},
-    {"type_id", 1, 1},
-    {"type_name", 1, 1},
-    {"indexproperty", 3, 3},
-    {"suser_sname", 1, 1},
+    {"object_id", 1, 2},      {"object_name", 1, 1},      {"objectproperty", 2, 2},
+    {"col_name", 2, 2},       {"col_length", 2, 2},       {"columnproperty", 3, 3},
+    {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
+    {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
+    {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},
 };
 
@@ -337,6 +329,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "indexproperty") return IndexProperty(catalog, std::move(args));
   if (name == "suser_sname") return LoginName(catalog, std::move(args));
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
+  // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));
