@@ -4,6 +4,7 @@
 
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -148,11 +149,31 @@ Bound Argument(const std::vector<Bound>& args, size_t k) {
               std::string(kArgumentAlias) + ".\"a" + std::to_string(k) + "\"");
 }
 
-// OBJECT_ID(name [, type]): an object of the current database, or the
-// session's #table a name such as 'tempdb..#t' names.
+// The database a written literal name ('db..t', 'db.dbo.t') names; "" for
+// another argument, a name without one, and tempdb (whose objects are the
+// session's #tables).
+std::string DatabaseNamed(const BoundExpr& name) {
+  if (name.kind != BoundKind::kLiteral || name.null_literal || name.sql.size() < 2 ||
+      name.sql.front() != '\'')
+    return {};
+  std::string text;
+  for (size_t k = 1; k + 1 < name.sql.size(); ++k) {
+    text += name.sql[k];
+    if (name.sql[k] == '\'') ++k;  // '' stands for one quote
+  }
+  std::string database = ReadWrittenName(text).Database();
+  return EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
+}
+
+// OBJECT_ID(name [, type]): an object of the current database or of the
+// database a literal name gives, or the session's #table a name such as
+// 'tempdb..#t' names.
 Bound ObjectId(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || (args.size() == 2 && !IsText(*args[1]))) Refuse("OBJECT_ID argument");
-  TableShape objects = View(catalog, {"sysobjects"});
+  std::string database = DatabaseNamed(*args[0]);
+  TableShape objects =
+      View(catalog, database.empty() ? std::vector<std::string>{"sysobjects"}
+                                     : std::vector<std::string>{database, "", "sysobjects"});
   Bound condition = ObjectNamed(objects, Argument(args, 0));
   Bound temporary = Call("sqlengine_temp_object_id", Typed(SqlType::kInt), Argument(args, 0));
   if (args.size() == 2) {
