@@ -91,21 +91,17 @@ std::string SysComments(const CatalogTarget& t) {
   std::string objects = schema + "." + catalog::kObjectsTable;
   auto columns = [](std::string_view number, std::string_view encrypted) {
     std::string e(encrypted);
-    return "o.id AS id, " + std::string(number) + " AS number, 1 AS colid, CASE WHEN " + e +
-           " THEN 3 ELSE 2 END AS status, "
-           "CASE WHEN " +
-           e +
-           " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
-           "2 AS texttype, 0 AS language, " +
-           e +
-           " AS encrypted, 0 AS compressed, "
-           "CASE WHEN " +
-           e + " THEN NULL ELSE c.definition END AS text";
+    return "o.id AS id, " + std::string(number) +
+           " AS number, 1 AS colid, CASE WHEN " + e + " THEN 3 ELSE 2 END AS status, "
+           "CASE WHEN " + e + " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
+           "2 AS texttype, 0 AS language, " + e + " AS encrypted, 0 AS compressed, "
+           "CASE WHEN " + e + " THEN NULL ELSE c.definition END AS text";
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." + catalog::kProceduresTable +
-            " c JOIN " + objects + " o ON o.name = c.name AND o.xtype = 'P'";
+    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." +
+            catalog::kProceduresTable + " c JOIN " + objects +
+            " o ON o.name = c.name AND o.xtype = 'P'";
   }
   if (t.has_triggers) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
@@ -164,9 +160,8 @@ std::string SysColumns(const CatalogTarget& t) {
                  "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
                  "sqlengine_type_property(c.type, 'length') AS length, "
                  "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
-                 "coalesce(sqlengine_type_property(c.type, 'scale'), 0) AS xscale, c.cid + 1 AS "
-                 "colid, "
-                 "0 AS xoffset, 0 AS bitpos, 0 AS reserved, "
+                 "coalesce(sqlengine_type_property(c.type, 'scale'), 0) AS xscale, "
+                 "c.cid + 1 AS colid, 0 AS xoffset, 0 AS bitpos, 0 AS reserved, "
                  // An identity column is the table's INTEGER PRIMARY KEY.
                  "CASE WHEN c.pk = 1 AND c.type = 'INTEGER' THEN 1 ELSE 0 END AS colstat, "
                  "0 AS cdefault, "

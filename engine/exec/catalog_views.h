@@ -1,9 +1,12 @@
 #pragma once
 // The SQL Server catalog views as SQLite subqueries over a database's own
 // schema and the engine's bookkeeping tables: sysdatabases, sysobjects,
-// syscolumns, syscomments, systypes, sysfiles, INFORMATION_SCHEMA.TABLES and .COLUMNS, and the
-// security ones (sysusers, sysmembers, sysprotects, syspermissions, master's
-// syslogins). Their declared columns are in catalog_view_columns.h.
+// syscolumns, syscomments, systypes, sysfiles, master's sysaltfiles,
+// INFORMATION_SCHEMA.TABLES and .COLUMNS; the index views
+// (index_catalog_views.h), the other INFORMATION_SCHEMA views and sysdepends
+// (information_schema_views.h) and the security ones with master's syslogins
+// (security_catalog_views.h). Their declared columns are in
+// catalog_view_columns.h.
 
 #include <optional>
 #include <string>
@@ -22,18 +25,18 @@ struct ProcedureParameter {
 };
 
 struct CatalogTarget {
-  std::string database;              // the database the view describes
-  std::string schema;                // the SQLite schema it is reachable under
-  std::string master_schema;         // where master is reachable (sysdatabases only)
-  std::string data_file;             // full path of its data file
-  std::string data_folder;           // ends in '/'
+  std::string database;       // the database the view describes
+  std::string schema;         // the SQLite schema it is reachable under
+  std::string master_schema;  // where master is reachable (sysdatabases only)
+  std::string data_file;      // full path of its data file
+  std::string data_folder;    // ends in '/'
   bool has_security_tables = false;  // the database has had a security change
   bool guest_has_access = false;
   bool has_column_permissions = false;
   bool has_procedures = false;  // the database has its procedures table
   bool has_triggers = false;    // and its triggers table
-  std::string owner_sid_hex;    // its owner's sid in hex; empty for none
-  std::string created;          // its creation time, as sysdatabases.crdate
+  std::string owner_sid_hex;  // its owner's sid in hex; empty for none
+  std::string created;        // its creation time, as sysdatabases.crdate
   // Its procedures' parameters; read only for the views that list them
   // (NeedsParameters).
   std::vector<ProcedureParameter> parameters;

@@ -4,6 +4,7 @@
 
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -148,11 +149,31 @@ Bound Argument(const std::vector<Bound>& args, size_t k) {
               std::string(kArgumentAlias) + ".\"a" + std::to_string(k) + "\"");
 }
 
-// OBJECT_ID(name [, type]): an object of the current database, or the
-// session's #table a name such as 'tempdb..#t' names.
+// The database a written literal name ('db..t', 'db.dbo.t') names; "" for
+// another argument, a name without one, and tempdb (whose objects are the
+// session's #tables).
+std::string DatabaseNamed(const BoundExpr& name) {
+  if (name.kind != BoundKind::kLiteral || name.null_literal || name.sql.size() < 2 ||
+      name.sql.front() != '\'')
+    return {};
+  std::string text;
+  for (size_t k = 1; k + 1 < name.sql.size(); ++k) {
+    text += name.sql[k];
+    if (name.sql[k] == '\'') ++k;  // '' stands for one quote
+  }
+  std::string database = ReadWrittenName(text).Database();
+  return EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
+}
+
+// OBJECT_ID(name [, type]): an object of the current database or of the
+// database a literal name gives, or the session's #table a name such as
+// 'tempdb..#t' names.
 Bound ObjectId(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || (args.size() == 2 && !IsText(*args[1]))) Refuse("OBJECT_ID argument");
-  TableShape objects = View(catalog, {"sysobjects"});
+  std::string database = DatabaseNamed(*args[0]);
+  TableShape objects =
+      View(catalog, database.empty() ? std::vector<std::string>{"sysobjects"}
+                                     : std::vector<std::string>{database, "", "sysobjects"});
   Bound condition = ObjectNamed(objects, Argument(args, 0));
   Bound temporary = Call("sqlengine_temp_object_id", Typed(SqlType::kInt), Argument(args, 0));
   if (args.size() == 2) {
@@ -281,10 +302,12 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
-// The engine's SQLite function of the same name, with SQL Server's type.
+// The engine's SQLite function of the same name, with SQL Server's type;
+// nullable, as an unknown name or property gives NULL.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
-  for (const Bound& arg : args) {
-    if (!IsText(*arg) && !IsInteger(*arg)) Refuse("argument type");
+  for (size_t k = 0; k < args.size(); ++k) {
+    bool type_number = name == "type_name";
+    if (type_number ? !IsInteger(*args[k]) : !IsText(*args[k])) Refuse("argument type");
   }
   type.nullable = true;
   return Call(std::string(name), type, std::move(args));
@@ -296,21 +319,11 @@ struct Form {
 };
 
 constexpr Form kForms[] = {
-    {"object_id", 1, 2},
-    {"object_name", 1, 1},
-    {"objectproperty", 2, 2},
-    {"col_name", 2, 2},
-    {"col_length", 2, 2},
-    {"columnproperty", 3, 3},
-    {"db_id", 0, 1},
-    {"db_name", 1, 1},
-    {"databaseproperty", 2, 2},
-    {"databasepropertyex", 2, 2},
-    {"serverproperty", 1, 1},
-    {"type_id", 1, 1},
-    {"type_name", 1, 1},
-    {"indexproperty", 3, 3},
-    {"suser_sname", 1, 1},
+    {"object_id", 1, 2},      {"object_name", 1, 1},      {"objectproperty", 2, 2},
+    {"col_name", 2, 2},       {"col_length", 2, 2},       {"columnproperty", 3, 3},
+    {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
+    {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
+    {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},
 };
 
@@ -337,6 +350,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "indexproperty") return IndexProperty(catalog, std::move(args));
   if (name == "suser_sname") return LoginName(catalog, std::move(args));
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
+  // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));

@@ -218,16 +218,11 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit)
     return Converted("power", SameNumericType(args[0], std::nullopt, 38));
 
-  // The client, the server and its databases (SERVERPROPERTY and
-  // DATABASEPROPERTYEX answer sql_variant and stay with the older path).
+  // The client (the server's and its databases' properties, TYPE_ID and
+  // TYPE_NAME are catalog functions: catalog_functions.h).
   if ((name == "app_name" || name == "host_name") && n == 0)
     return Call(std::string(name), Type(SqlType::kNVarChar, kSysnameLength));
   if (name == "host_id" && n == 0) return NeverNull("host_id", Type(SqlType::kChar, 8));
-  if (name == "type_id" && n == 1 && IsCharacter(args[0])) return Call("type_id", kInt);
-  if (name == "type_name" && n == 1 && IsWhole(args[0]))
-    return Call("type_name", Type(SqlType::kNVarChar, kSysnameLength));
-  if (name == "databaseproperty" && n == 2 && all(IsCharacter, 0, 2))
-    return Call("databaseproperty", kInt);
   if ((name == "ident_seed" || name == "ident_incr" || name == "ident_current") && n == 1 &&
       IsCharacter(args[0])) {
     ColumnType whole = Type(SqlType::kDecimal);
