@@ -159,6 +159,7 @@ constexpr MessageDef kMessages[] = {
     {2536, 10, "DBCC results for '%.*ls'."},
     {2571, 14, "User '%.*ls' does not have permission to run DBCC %.*ls."},
     {2593, 10, "There are %d rows in %d pages for object '%.*ls'."},
+    {2601, 14, "Cannot insert duplicate key row in object '%.*ls' with unique index '%.*ls'."},
     {2627, 14,
      "Violation of %ls constraint '%.*ls'. Cannot insert duplicate key in object '%.*ls'."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},

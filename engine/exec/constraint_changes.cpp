@@ -116,9 +116,11 @@ void AddKey(const Target& target, const tsql::AddedConstraint& added) {
   }
   std::string key = RepeatedKey(target.db, target.QualifiedTable(), column_list);
   if (!key.empty()) throw MakeError(1505, {"2", key});
-  catalog::Exec(target.db, "CREATE UNIQUE INDEX " + tsql::QuoteSqliteName(target.schema) + "." +
-                               tsql::QuoteSqliteName(name) + " ON " +
-                               tsql::QuoteSqliteName(target.table) + " (" + column_list + ")");
+  catalog::Exec(target.db,
+                "CREATE UNIQUE INDEX " + tsql::QuoteSqliteName(target.schema) + "." +
+                    tsql::QuoteSqliteName(name) + " ON " + tsql::QuoteSqliteName(target.table) +
+                    " (" + column_list + ") " +
+                    std::string(added.kind == "primary" ? kPrimaryKeyMarker : kUniqueKeyMarker));
 }
 
 // Appends a table constraint to the definition.

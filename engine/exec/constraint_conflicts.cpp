@@ -91,6 +91,51 @@ std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view
   }
 }
 
+UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns) {
+  size_t dot = columns.find('.');
+  if (dot == std::string_view::npos) return {};
+  std::string table(columns.substr(0, dot));
+  std::string column_list;
+  while (!columns.empty()) {
+    size_t comma = columns.find(", ");
+    std::string_view column = columns.substr(0, comma);
+    column_list +=
+        (column_list.empty() ? "" : ",") + std::string(column.substr(column.find('.') + 1));
+    columns = comma == std::string_view::npos ? std::string_view() : columns.substr(comma + 2);
+  }
+  try {
+    // The first schema that has the table is the one SQLite reported on.
+    catalog::PreparedStatement schemas =
+        catalog::Prepare(db, "SELECT name FROM pragma_database_list");
+    while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
+      std::string schema = catalog::ColumnText(schemas.get(), 0);
+      std::string quoted = tsql::QuoteSqliteName(schema);
+      catalog::PreparedStatement keys = catalog::Prepare(
+          db,
+          "SELECT i.name, i.sql, (SELECT group_concat(name) FROM (SELECT c.name FROM "
+          "pragma_index_info(i.name, ?3) c ORDER BY c.seqno)) FROM " +
+              quoted +
+              ".sqlite_master i WHERE i.type = 'index' AND i.tbl_name = ?1 COLLATE NOCASE "
+              "AND i.sql LIKE 'CREATE UNIQUE INDEX%'");
+      sqlite3_bind_text(keys.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(keys.get(), 3, schema.c_str(), -1, SQLITE_TRANSIENT);
+      bool has_table = false;
+      while (sqlite3_step(keys.get()) == SQLITE_ROW) {
+        has_table = true;
+        if (catalog::ColumnText(keys.get(), 2) != column_list) continue;
+        std::string sql = catalog::ColumnText(keys.get(), 1);
+        UniqueKey key{catalog::ColumnText(keys.get(), 0), ""};
+        if (sql.ends_with(kPrimaryKeyMarker)) key.constraint = "PRIMARY KEY";
+        if (sql.ends_with(kUniqueKeyMarker)) key.constraint = "UNIQUE KEY";
+        return key;
+      }
+      if (has_table) return {};
+    }
+  } catch (const std::exception&) {
+  }
+  return {};
+}
+
 std::string WrittenTable(std::string_view sql) {
   std::vector<std::string> words = Words(sql, 4);
   if (words.size() >= 3 && Is(words[0], "insert") && Is(words[1], "into"))

@@ -24,6 +24,21 @@ std::string RepeatedKey(sqlite3* db, const std::string& table, const std::string
 // any other statement.
 std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view columns);
 
+// ALTER TABLE ADD PRIMARY KEY / UNIQUE keeps its key as a unique index whose
+// stored text ends in one of these, which tells it from a CREATE UNIQUE INDEX.
+inline constexpr std::string_view kPrimaryKeyMarker = "/* PRIMARY KEY */";
+inline constexpr std::string_view kUniqueKeyMarker = "/* UNIQUE */";
+
+struct UniqueKey {
+  std::string index;       // empty when no unique index has the columns
+  std::string constraint;  // "PRIMARY KEY" / "UNIQUE KEY" for a key; empty for an index
+};
+
+// For "UNIQUE constraint failed: t.a, t.b": the unique index (made by CREATE
+// UNIQUE INDEX or ALTER TABLE ADD) on exactly those columns of t. A key of
+// CREATE TABLE's own is no index of this kind, and gives an empty result.
+UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns);
+
 struct ForeignKeyConflict {
   std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
   std::string constraint;  // FK__<referring table>__<column>

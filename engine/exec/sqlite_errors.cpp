@@ -122,6 +122,9 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
       if (!key.empty()) return MakeError(1505, {"2", key});
     }
     std::string table = Part(rest, false);
+    UniqueKey key = UniqueKeyOf(db, rest);
+    if (!key.index.empty() && key.constraint.empty()) return MakeError(2601, {table, key.index});
+    if (!key.index.empty()) return MakeError(2627, {key.constraint, key.index, table});
     bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
     return MakeError(2627, {primary_key ? "PRIMARY KEY" : "UNIQUE KEY",
                             (primary_key ? "PK_" : "UQ_") + table, table});

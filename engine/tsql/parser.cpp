@@ -4,6 +4,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/lexer.h"
+#include "engine/tsql/storage_options.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::tsql {
@@ -334,6 +335,10 @@ class Parser {
     state.alter_database = kind == StatementKind::kAlterDatabase;
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
+    if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
+        kind == StatementKind::kAlterTable) {
+      DropStorageOptions(statement->tokens);
+    }
     return statement;
   }
 

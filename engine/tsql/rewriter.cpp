@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/join_conditions.h"
 #include "engine/tsql/recursion_limit.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -943,9 +944,23 @@ class Rewriter {
     return identity_table_ && tokens_[i].IsWord("primary") && At(i + 1).IsWord("key");
   }
 
+  // REFERENCES [owner.]table: SQLite takes the parent's bare name, which
+  // must live in the child's own database. Returns the index after the name.
+  size_t EmitReferences(size_t at) {
+    Append("REFERENCES", tokens_[at]);
+    DottedName parent = ReadDottedName(tokens_, at + 1);
+    if (parent.parts.empty()) throw SyntaxError(At(at + 1), &tokens_[at]);
+    Append(QuoteSqliteName(parent.Last()), tokens_[parent.end - 1]);
+    return parent.end;
+  }
+
   void TableConstraint(size_t begin, size_t end) {
     for (size_t i = begin; i < end; ++i) {
       if (tokens_[i].IsAnyWord({"clustered", "nonclustered"})) continue;
+      if (tokens_[i].IsWord("references")) {
+        i = EmitReferences(i) - 1;
+        continue;
+      }
       if (KeptAsUnique(i)) {
         Append("UNIQUE", tokens_[i++]);
         continue;
@@ -1001,6 +1016,8 @@ class Rewriter {
       } else if (token.IsWord("foreign") && At(i + 1).IsWord("key") &&
                  At(i + 2).IsWord("references")) {
         i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
+      } else if (token.IsWord("references")) {
+        i = EmitReferences(i);
       } else if (identity && token.IsWord("primary") && At(i + 1).IsWord("key")) {
         i += 2;
       } else if (KeptAsUnique(i)) {

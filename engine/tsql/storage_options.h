@@ -1,0 +1,19 @@
+#pragma once
+// Placement and index-build clauses of table and index definitions:
+// `ON [PRIMARY]`, `TEXTIMAGE_ON [PRIMARY]`, `WITH FILLFACTOR = 90`,
+// `WITH PAD_INDEX`, `CLUSTERED` in CREATE INDEX and `NOT FOR REPLICATION`.
+// A database is one SQLite file with one kind of index, so none of them
+// changes what a definition means here; they are taken out before the
+// definition is read, wherever the tools that write such scripts put them.
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::tsql {
+
+// Removes those clauses from a CREATE TABLE, CREATE [UNIQUE] [CLUSTERED |
+// NONCLUSTERED] INDEX or ALTER TABLE statement's tokens (the leading word
+// included); any other statement is left as it is. Index options it does not
+// know (DROP_EXISTING) stay, so the definition's reader refuses them.
+void DropStorageOptions(Tokens& statement);
+
+}  // namespace sqlengine::tsql
