@@ -32,6 +32,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
@@ -489,6 +490,27 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     }
+    case StatementKind::kCreateFunction: {
+      tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
+      bool alter = statement.tokens.front().IsWord("alter");
+      session_.Rights().Require(alter ? definition.name : std::string(),
+                                alter ? Access::kAlter : Access::kCreateProcedure);
+      BatchExecutor body(session_, sink_);
+      body.procedure_ = definition.name;
+      body.CheckSyntax(tsql::ParseBatch(definition.body));
+      DefineFunction(session_, statement);
+      if (!alter) {
+        GrantToCreator(
+            definition.name,
+            {definition.kind == tsql::FunctionKind::kScalar ? Access::kExecute : Access::kSelect});
+      }
+      Done();
+      return Flow::kNext;
+    }
+    case StatementKind::kDropFunction:
+      DropFunctions(session_, statement);
+      Done();
+      return Flow::kNext;
     case StatementKind::kCreateTrigger:
       CreateTrigger(statement);
       Done();

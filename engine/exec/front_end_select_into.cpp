@@ -51,7 +51,8 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
   std::unique_ptr<tsql::parse::Query> query;
   try {
     query = tsql::parse::ParseSelect(statement.tokens);
-  } catch (const tsql::parse::NotParsed&) {
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("select into parse", why.what(), statement.tokens);
     return std::nullopt;
   } catch (const SqlError& error) {
     if (ParserErrorStands(error)) throw;
@@ -65,14 +66,17 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog);
     into.query = tsql::generate::GenerateSelect(bound, statement.line);
     into.columns = bound.columns;
-  } catch (const tsql::bind::NotBound&) {
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("select into bind", why.what(), statement.tokens);
     return std::nullopt;
   }
   // Columns without a name, or named twice, are refused as the older path does.
   std::set<std::string> names;
   for (const Column& column : into.columns) {
-    if (column.name.empty() || !names.insert(tsql::ToLower(column.name)).second)
+    if (column.name.empty() || !names.insert(tsql::ToLower(column.name)).second) {
+      NoteFallback("select into", "column names", statement.tokens);
       return std::nullopt;
+    }
   }
   ApplyIdentityRule(*query, into.columns);
   if (std::any_of(into.columns.begin(), into.columns.end(),

@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/function_registration.h"
@@ -390,6 +391,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterFunctionTable(db, kFunctions, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
+  RegisterConversionFunctions(db);
 }
 
 }  // namespace sqlengine::exec
