@@ -1,6 +1,7 @@
 // The session's user functions as the front end's binder sees them.
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
+#include "engine/exec/session.h"
 #include "engine/exec/user_functions.h"
 #include "engine/tsql/parse/query_parser.h"
 
@@ -10,6 +11,13 @@ std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
     const std::vector<std::string>& name) {
   std::optional<tsql::FunctionDefinition> definition = exec::FindFunction(session_, name);
   if (!definition) return std::nullopt;
+  // Calling a scalar function takes EXECUTE on it, reading a table-valued
+  // one SELECT (229 otherwise).
+  if (name.size() < 3 || name.front().empty()) {
+    session_.Rights().Require(definition->name, definition->kind == tsql::FunctionKind::kScalar
+                                                    ? Access::kExecute
+                                                    : Access::kSelect);
+  }
   tsql::bind::FunctionShape shape;
   shape.name = definition->name;
   shape.kind = definition->kind;
