@@ -20,6 +20,7 @@
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
+#include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
 #include "engine/exec/front_end_view.h"
@@ -271,13 +272,19 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
-  if (FrontEndParses(statement) || FrontEndParsesChange(statement)) return;
+  // A statement both paths refuse reports the front end's syntax error.
+  std::optional<SqlError> syntax_error;
+  if (FrontEndParses(statement, &syntax_error) || FrontEndParsesChange(statement, &syntax_error))
+    return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
   } catch (const SqlError& error) {
     // Names are resolved when the statement runs; only syntax fails the batch here.
-    if (AbortsBatch(error) && error.message().number != 911) throw;
+    if (AbortsBatch(error) && error.message().number != 911) {
+      if (syntax_error && !ParserErrorStands(error)) throw *syntax_error;
+      throw;
+    }
     return;
   }
   sqlite3_stmt* raw = nullptr;
@@ -294,6 +301,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
+    if (syntax_error) throw *syntax_error;
     FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
                             statement.line};
     ThrowSqliteError(db, rc, context);
