@@ -80,6 +80,8 @@ constexpr MessageDef kMessages[] = {
     {313, 16,
      "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
+    {443, 16, "Invalid use of '%.*ls' within a function."},
+    {444, 16, "Select statements included within a function cannot return data to a client."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "

@@ -347,6 +347,9 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
     if (handling == UnderFormatOnly::kSkip) return Flow::kNext;
     if (handling == UnderFormatOnly::kDescribe) return Describe(statement);
   }
+  // A function's statements run inside the statement that called it: its
+  // snapshot stays, and their first error fails that statement.
+  if (function_returns_) return Dispatch(statement);
   try {
     if (options.implicit_transactions && session_.TranCount() == 0 &&
         StartsImplicitTransaction(statement)) {
@@ -505,7 +508,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
                                 alter ? Access::kAlter : Access::kCreateProcedure);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
-      body.CheckSyntax(tsql::ParseBatch(definition.body));
+      tsql::StatementList statements = tsql::ParseBatch(definition.body);
+      body.CheckSyntax(statements);
+      if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
       DefineFunction(session_, statement);
       if (!alter) {
         GrantToCreator(
@@ -538,6 +543,13 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     case StatementKind::kReturn:
+      if (function_returns_) {
+        if (statement.tokens.size() < 2) return Flow::kReturn;
+        function_result_ = ConvertForType(
+            Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
+            *function_returns_);
+        return Flow::kReturn;
+      }
       if (statement.tokens.size() > 1) {
         Value status = ConvertForType(
             Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
@@ -1293,6 +1305,31 @@ void BatchExecutor::ExecuteString(const tsql::Statement& statement, size_t open)
   context.Leave();
 }
 
+namespace {
+
+// For its lifetime a called body's variables are the session's, and the
+// session is one nesting level deeper; the caller's come back after.
+class CalledScope {
+ public:
+  CalledScope(Session& session, std::map<std::string, Variable>& variables)
+      : session_(session), variables_(variables) {
+    std::swap(variables_, session_.Variables());
+    ++session_.NestingLevel();
+  }
+  ~CalledScope() {
+    --session_.NestingLevel();
+    std::swap(variables_, session_.Variables());
+  }
+  CalledScope(const CalledScope&) = delete;
+  CalledScope& operator=(const CalledScope&) = delete;
+
+ private:
+  Session& session_;
+  std::map<std::string, Variable>& variables_;
+};
+
+}  // namespace
+
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
                                  const std::vector<CallArgument>& arguments,
                                  std::vector<Value>& outputs) {
@@ -1321,27 +1358,44 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;
-  std::swap(scope, session_.Variables());
-  ++session_.NestingLevel();
-  try {
-    inner.CheckSyntax(body);
-    inner.RunList(body);
-  } catch (const SqlError& error) {
-    inner.ReportError(error);
-    inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
-  } catch (...) {
-    --session_.NestingLevel();
-    std::swap(scope, session_.Variables());
-    throw;
+  {
+    CalledScope called(session_, scope);
+    try {
+      inner.CheckSyntax(body);
+      inner.RunList(body);
+    } catch (const SqlError& error) {
+      inner.ReportError(error);
+      inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
+    }
   }
-  --session_.NestingLevel();
-  std::swap(scope, session_.Variables());
   if (inner.abort_callers_) abort_callers_ = true;
   outputs.clear();
   for (const tsql::ParameterDeclaration& parameter : definition.parameters) {
     outputs.push_back(scope[tsql::ToLower(parameter.name)].value);
   }
   return inner.return_status_;
+}
+
+Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
+                                  const std::vector<Value>& arguments) {
+  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+  std::map<std::string, Variable> scope;
+  for (size_t k = 0; k < definition.parameters.size() && k < arguments.size(); ++k) {
+    const tsql::ParameterDeclaration& parameter = definition.parameters[k];
+    scope[tsql::ToLower(parameter.name)] =
+        Variable{parameter.type, ConvertForType(arguments[k], parameter.type), std::nullopt};
+  }
+  // The body reaches dbo's objects as their owner, as a procedure does.
+  SessionRights::OwnerScope as_owner(session_.Rights());
+  BatchExecutor inner(session_, sink_);
+  inner.procedure_ = definition.name;
+  inner.function_returns_ = definition.returns;
+  inner.trigger_context_ = trigger_context_;
+  inner.running_trigger_ = running_trigger_;
+  tsql::StatementList body = tsql::ParseBatch(definition.body);
+  CalledScope called(session_, scope);
+  inner.RunList(body);
+  return inner.function_result_;
 }
 
 void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {

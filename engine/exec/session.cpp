@@ -13,6 +13,7 @@
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -120,6 +121,10 @@ void Session::SetClient(const LoginRequest& request) {
   activity.command = "AWAITING COMMAND";
   activity.login_time = activity.last_batch = std::chrono::system_clock::now();
   engine_.Sessions().Enter(activity);
+}
+
+Value Session::CallUserFunction(std::string_view name, const std::vector<Value>& arguments) {
+  return RunScalarFunction(*this, name, arguments);
 }
 
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,

@@ -30,6 +30,7 @@
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/string_functions.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/exec/user_functions.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -392,6 +393,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterUserFunctionCalls(db, host);
 }
 
 }  // namespace sqlengine::exec

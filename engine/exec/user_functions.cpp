@@ -1,10 +1,16 @@
 #include "engine/exec/user_functions.h"
 
+#include <cctype>
+
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/batch_executor.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/session.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/statement_authorizer.h"
+#include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -57,7 +63,100 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
+// `value` as the function's SQLite result, in the form a bound parameter
+// of that value takes.
+void ResultOf(sqlite3_context* context, const Value& value) {
+  auto select = catalog::Prepare(sqlite3_context_db_handle(context), "SELECT ?1");
+  BindValue(select.get(), 1, value);
+  if (sqlite3_step(select.get()) != SQLITE_ROW) return sqlite3_result_null(context);
+  sqlite3_result_value(context, sqlite3_column_value(select.get(), 0));
+}
+
+void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args) {
+  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
+  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
+    return sqlite3_result_error(context, "sqlengine_user_function: no name", -1);
+  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  std::vector<Value> arguments;
+  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
+  try {
+    ResultOf(context, host->CallUserFunction(name, arguments));
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  } catch (...) {
+    sqlite3_result_error_code(context, SQLITE_INTERRUPT);
+  }
+}
+
+void CheckFunctionStatement(const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  auto refuse = [&](int number, const std::string& argument) {
+    SqlError error = number == 444 ? MakeError(444) : MakeError(number, {argument});
+    error.message().line = statement.line;
+    throw error;
+  };
+  auto verb = [&] {
+    std::string word = tokens.front().text;
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return word;
+  };
+  switch (statement.kind) {
+    case tsql::StatementKind::kInsert:
+    case tsql::StatementKind::kUpdate:
+    case tsql::StatementKind::kDelete: {
+      // Only the function's own table variable may change.
+      size_t target = 1;
+      while (target < tokens.size() && tokens[target].IsAnyWord({"into", "from"})) ++target;
+      if (target >= tokens.size() || tokens[target].kind != tsql::TokenKind::kVariable)
+        refuse(443, verb());
+      break;
+    }
+    case tsql::StatementKind::kExecute:
+    case tsql::StatementKind::kPrint:
+    case tsql::StatementKind::kRaiserror:
+      refuse(443, verb());
+      break;
+    case tsql::StatementKind::kSelect: {
+      bool assigns = false;
+      for (size_t k = 0; k + 1 < tokens.size() && !assigns; ++k)
+        assigns = tokens[k].kind == tsql::TokenKind::kVariable && tokens[k + 1].IsSymbol("=");
+      if (!assigns) refuse(444, std::string());
+      break;
+    }
+    default:
+      break;
+  }
+  for (const auto& inner : statement.body) CheckFunctionStatement(*inner);
+  if (statement.else_branch) CheckFunctionStatement(*statement.else_branch);
+}
+
 }  // namespace
+
+void CheckFunctionBody(const tsql::StatementList& body) {
+  for (const auto& statement : body) CheckFunctionStatement(*statement);
+}
+
+Value RunScalarFunction(Session& session, std::string_view name,
+                        const std::vector<Value>& arguments) {
+  // The call runs inside the user's statement: the engine reads the
+  // definition and the catalog as it does between statements, and each of
+  // the body's statements is the user's again while it compiles and runs.
+  StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
+  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, {std::string(name)});
+  if (!definition || definition->kind != tsql::FunctionKind::kScalar)
+    throw MakeError(4121, {"dbo", "dbo." + std::string(name)});
+  DiscardingSink discard;  // nothing a function's statements send is the client's
+  BatchExecutor executor(session, discard);
+  return executor.CallFunction(*definition, arguments);
+}
+
+void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
+  if (sqlite3_create_function_v2(db, "sqlengine_user_function", -1, SQLITE_UTF8, &host,
+                                 CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot register sqlengine_user_function");
+}
 
 bool IsFunctionText(std::string_view definition) {
   tsql::Tokens tokens = tsql::Lex(definition.substr(0, std::min<size_t>(definition.size(), 200)));

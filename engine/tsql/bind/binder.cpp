@@ -1920,8 +1920,21 @@ class Binder {
       for (const std::string& part : expr.names) written += (written.empty() ? "" : ".") + part;
       throw MakeError(4121, {expr.names.front(), written});
     }
-    if (!function.expression) Refuse("function with statements");
     CheckArgumentCount(function, expr.args);
+    if (!function.expression) {
+      // A body with statements runs through the engine for each call.
+      ColumnType returns = function.returns;
+      returns.nullable = true;
+      returns.identity = false;
+      Bound node = Make(BoundKind::kCall, returns);
+      node->sql = "sqlengine_user_function";
+      Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+      name->sql = QuoteSqliteString(function.name);
+      node->args.push_back(std::move(name));
+      for (size_t k = 0; k < function.parameters.size(); ++k)
+        node->args.push_back(Argument(function, expr.args, k, scope, clause));
+      return node;
+    }
     frames_.push_back(CallFrame{&function, &expr.args, &scope, clause});
     Scope body_scope;
     bool inside = std::exchange(inside_aggregate_, false);
@@ -1988,27 +2001,35 @@ class Binder {
     size_t k = 0;
     while (k < parameters.size() && !EqualsIgnoreCase(parameters[k].name, expr.value)) ++k;
     if (k == parameters.size()) throw MakeError(137, {expr.value});
-    const ParameterDeclaration& parameter = parameters[k];
-    const Expr* argument = (*frame.arguments)[k].get();
+    // The argument sees the caller's parameters, not this function's.
+    frames_.pop_back();
+    Bound value;
+    try {
+      value = Argument(*frame.function, *frame.arguments, k, *frame.scope, frame.clause);
+    } catch (...) {
+      frames_.push_back(frame);
+      throw;
+    }
+    frames_.push_back(frame);
+    return value;
+  }
+
+  // The argument written for parameter k of a call (or the parameter's
+  // default for DEFAULT), bound in the caller's scope and converted to the
+  // parameter's type.
+  Bound Argument(const FunctionShape& function, const std::vector<std::unique_ptr<Expr>>& arguments,
+                 size_t k, const Scope& scope, Clause clause) {
+    const ParameterDeclaration& parameter = function.parameters[k];
+    const Expr* argument = arguments[k].get();
     std::unique_ptr<Expr> default_value;
     if (argument == nullptr) {
-      if (parameter.default_value.empty()) throw MakeError(313, {frame.function->name});
+      if (parameter.default_value.empty()) throw MakeError(313, {function.name});
       Tokens tokens = parameter.default_value;
       tokens.emplace_back();
       default_value = parse::ParseExpression(tokens);
       argument = default_value.get();
     }
-    // The argument sees the caller's parameters, not this function's.
-    CallFrame own = frames_.back();
-    frames_.pop_back();
-    Bound value;
-    try {
-      value = Value(*argument, *frame.scope, frame.clause);
-    } catch (...) {
-      frames_.push_back(own);
-      throw;
-    }
-    frames_.push_back(own);
+    Bound value = Value(*argument, scope, clause);
     ColumnType type = parameter.type;
     type.nullable = value->type.nullable;
     type.identity = false;
