@@ -80,7 +80,11 @@ constexpr MessageDef kMessages[] = {
      "smalldatetime value."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
+    {313, 16,
+     "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
+    {443, 16, "Invalid use of '%.*ls' within a function."},
+    {444, 16, "Select statements included within a function cannot return data to a client."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
@@ -220,6 +224,9 @@ constexpr MessageDef kMessages[] = {
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},
     {4060, 11, "Cannot open database requested in login '%.*ls'. Login fails."},
     {4064, 11, "Cannot open user default database. Login failed."},
+    {4121, 16,
+     "Cannot find either column \"%.*ls\" or the user-defined function or aggregate \"%.*ls\", or "
+     "the name is ambiguous."},
     {4506, 16,
      "Column names in each view or function must be unique. Column name '%.*ls' in view or "
      "function '%.*ls' is specified more than once."},

@@ -69,6 +69,18 @@ class ResultSink {
   virtual void EndProcedure(std::optional<std::int32_t> /*return_status*/) {}
 };
 
+// Takes everything it is sent and drops it.
+class DiscardingSink final : public ResultSink {
+ public:
+  void BeginResult(const std::vector<Column>&) override {}
+  void AddRow(const Row&) override {}
+  void Message(const ServerMessage&) override {}
+  void Done(const StatementDone&) override {}
+  void ReturnStatus(std::int32_t) override {}
+  void ReturnValue(const OutputValue&) override {}
+  void Environment(const EnvChange&) override {}
+};
+
 // Thrown by a ResultSink when the client connection is gone.
 struct ClientGone {};
 

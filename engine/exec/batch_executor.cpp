@@ -21,6 +21,7 @@
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
+#include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
 #include "engine/exec/front_end_view.h"
@@ -34,6 +35,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
@@ -273,13 +275,19 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   if (InsertExecuteAt(statement)) return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
-  if (FrontEndParses(statement) || FrontEndParsesChange(statement)) return;
+  // A statement both paths refuse reports the front end's syntax error.
+  std::optional<SqlError> syntax_error;
+  if (FrontEndParses(statement, &syntax_error) || FrontEndParsesChange(statement, &syntax_error))
+    return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
   } catch (const SqlError& error) {
     // Names are resolved when the statement runs; only syntax fails the batch here.
-    if (AbortsBatch(error) && error.message().number != 911) throw;
+    if (AbortsBatch(error) && error.message().number != 911) {
+      if (syntax_error && !ParserErrorStands(error)) throw *syntax_error;
+      throw;
+    }
     return;
   }
   sqlite3_stmt* raw = nullptr;
@@ -296,6 +304,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
+    if (syntax_error) throw *syntax_error;
     FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
                             statement.line};
     ThrowSqliteError(db, rc, context);
@@ -341,6 +350,9 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
     if (handling == UnderFormatOnly::kSkip) return Flow::kNext;
     if (handling == UnderFormatOnly::kDescribe) return Describe(statement);
   }
+  // A function's statements run inside the statement that called it: its
+  // snapshot stays, and their first error fails that statement.
+  if (function_returns_) return Dispatch(statement);
   try {
     if (options.implicit_transactions && session_.TranCount() == 0 &&
         StartsImplicitTransaction(statement)) {
@@ -504,6 +516,29 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     }
+    case StatementKind::kCreateFunction: {
+      tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
+      bool alter = statement.tokens.front().IsWord("alter");
+      session_.Rights().Require(alter ? definition.name : std::string(),
+                                alter ? Access::kAlter : Access::kCreateProcedure);
+      BatchExecutor body(session_, sink_);
+      body.procedure_ = definition.name;
+      tsql::StatementList statements = tsql::ParseBatch(definition.body);
+      body.CheckSyntax(statements);
+      if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
+      DefineFunction(session_, statement);
+      if (!alter) {
+        GrantToCreator(
+            definition.name,
+            {definition.kind == tsql::FunctionKind::kScalar ? Access::kExecute : Access::kSelect});
+      }
+      Done();
+      return Flow::kNext;
+    }
+    case StatementKind::kDropFunction:
+      DropFunctions(session_, statement);
+      Done();
+      return Flow::kNext;
     case StatementKind::kCreateTrigger:
       CreateTrigger(statement);
       Done();
@@ -523,6 +558,13 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     case StatementKind::kReturn:
+      if (function_returns_) {
+        if (statement.tokens.size() < 2) return Flow::kReturn;
+        function_result_ = ConvertForType(
+            Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
+            *function_returns_);
+        return Flow::kReturn;
+      }
       if (statement.tokens.size() > 1) {
         Value status = ConvertForType(
             Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
@@ -1285,6 +1327,31 @@ void BatchExecutor::ExecuteString(const tsql::Statement& statement, size_t open)
   context.Leave();
 }
 
+namespace {
+
+// For its lifetime a called body's variables are the session's, and the
+// session is one nesting level deeper; the caller's come back after.
+class CalledScope {
+ public:
+  CalledScope(Session& session, std::map<std::string, Variable>& variables)
+      : session_(session), variables_(variables) {
+    std::swap(variables_, session_.Variables());
+    ++session_.NestingLevel();
+  }
+  ~CalledScope() {
+    --session_.NestingLevel();
+    std::swap(variables_, session_.Variables());
+  }
+  CalledScope(const CalledScope&) = delete;
+  CalledScope& operator=(const CalledScope&) = delete;
+
+ private:
+  Session& session_;
+  std::map<std::string, Variable>& variables_;
+};
+
+}  // namespace
+
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
                                  const std::vector<CallArgument>& arguments,
                                  std::vector<Value>& outputs) {
@@ -1313,27 +1380,44 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;
-  std::swap(scope, session_.Variables());
-  ++session_.NestingLevel();
-  try {
-    inner.CheckSyntax(body);
-    inner.RunList(body);
-  } catch (const SqlError& error) {
-    inner.ReportError(error);
-    inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
-  } catch (...) {
-    --session_.NestingLevel();
-    std::swap(scope, session_.Variables());
-    throw;
+  {
+    CalledScope called(session_, scope);
+    try {
+      inner.CheckSyntax(body);
+      inner.RunList(body);
+    } catch (const SqlError& error) {
+      inner.ReportError(error);
+      inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
+    }
   }
-  --session_.NestingLevel();
-  std::swap(scope, session_.Variables());
   if (inner.abort_callers_) abort_callers_ = true;
   outputs.clear();
   for (const tsql::ParameterDeclaration& parameter : definition.parameters) {
     outputs.push_back(scope[tsql::ToLower(parameter.name)].value);
   }
   return inner.return_status_;
+}
+
+Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
+                                  const std::vector<Value>& arguments) {
+  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+  std::map<std::string, Variable> scope;
+  for (size_t k = 0; k < definition.parameters.size() && k < arguments.size(); ++k) {
+    const tsql::ParameterDeclaration& parameter = definition.parameters[k];
+    scope[tsql::ToLower(parameter.name)] =
+        Variable{parameter.type, ConvertForType(arguments[k], parameter.type), std::nullopt};
+  }
+  // The body reaches dbo's objects as their owner, as a procedure does.
+  SessionRights::OwnerScope as_owner(session_.Rights());
+  BatchExecutor inner(session_, sink_);
+  inner.procedure_ = definition.name;
+  inner.function_returns_ = definition.returns;
+  inner.trigger_context_ = trigger_context_;
+  inner.running_trigger_ = running_trigger_;
+  tsql::StatementList body = tsql::ParseBatch(definition.body);
+  CalledScope called(session_, scope);
+  inner.RunList(body);
+  return inner.function_result_;
 }
 
 void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {

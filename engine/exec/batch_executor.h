@@ -15,6 +15,7 @@
 #include "engine/exec/sqlite_statement.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/triggers.h"
+#include "engine/tsql/function_definition.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -44,6 +45,13 @@ class BatchExecutor final : public ParameterSource {
   // that cannot start (201, 8144, 217 nesting deeper than 32).
   int CallProcedure(const tsql::ProcedureDefinition& definition,
                     const std::vector<CallArgument>& arguments, std::vector<Value>& outputs);
+
+  // Runs a scalar function's statements in their own variable scope, the
+  // parameters holding `arguments`, and returns the value its RETURN gives
+  // (converted to the declared type). Throws SqlError for the first error
+  // inside it, 217 nesting deeper than 32.
+  Value CallFunction(const tsql::FunctionDefinition& definition,
+                     const std::vector<Value>& arguments);
 
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
@@ -131,6 +139,9 @@ class BatchExecutor final : public ParameterSource {
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
   int return_status_ = 0;
+  // In a function's body: the type RETURN converts to, and the value it gave.
+  std::optional<ColumnType> function_returns_;
+  Value function_result_;
   // An error that ends callers too happened in this body or in a procedure it
   // called: the statement that called it ends the batch as well.
   bool abort_callers_ = false;

@@ -78,7 +78,7 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype = 'P' UNION ALL SELECT " + TriggerObjects(t) +
+         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF') UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
          " FROM (" + SystemTableValues() + ") s)";
 }
@@ -99,9 +99,8 @@ std::string SysComments(const CatalogTarget& t) {
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." +
-            catalog::kProceduresTable + " c JOIN " + objects +
-            " o ON o.name = c.name AND o.xtype = 'P'";
+    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." + catalog::kProceduresTable +
+            " c JOIN " + objects + " o ON o.name = c.name AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
   }
   if (t.has_triggers) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +

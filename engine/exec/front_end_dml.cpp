@@ -58,7 +58,7 @@ std::optional<tsql::SqliteText> Through(const tsql::Statement& statement, Parse 
 
 }  // namespace
 
-bool FrontEndParsesChange(const tsql::Statement& statement) {
+bool FrontEndParsesChange(const tsql::Statement& statement, std::optional<SqlError>* syntax_error) {
   if (!Covers(statement)) return false;
   try {
     FrontEndText text = PrepareFrontEndText(statement);
@@ -77,6 +77,7 @@ bool FrontEndParsesChange(const tsql::Statement& statement) {
     return false;
   } catch (const SqlError& error) {
     if (ParserErrorStands(error)) throw;
+    if (syntax_error != nullptr) *syntax_error = error;
     return false;
   }
 }

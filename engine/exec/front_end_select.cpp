@@ -18,7 +18,7 @@ bool Covers(const tsql::Statement& statement) {
 
 }  // namespace
 
-bool FrontEndParses(const tsql::Statement& statement) {
+bool FrontEndParses(const tsql::Statement& statement, std::optional<SqlError>* syntax_error) {
   if (!Covers(statement)) return false;
   try {
     tsql::parse::ParseSelect(PrepareFrontEndText(statement).tokens);
@@ -27,6 +27,7 @@ bool FrontEndParses(const tsql::Statement& statement) {
     return false;
   } catch (const SqlError& error) {
     if (ParserErrorStands(error)) throw;
+    if (syntax_error != nullptr) *syntax_error = error;
     return false;
   }
 }

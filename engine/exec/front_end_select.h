@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "engine/common/error.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
 
@@ -15,7 +16,11 @@ class Session;
 
 // Whether the front end's parser accepts the statement's syntax: a batch
 // checks no further syntax of such a statement before it runs.
-bool FrontEndParses(const tsql::Statement& statement);
+// A syntax error the parser found (156, 170 ...) goes to `syntax_error`
+// when given: the error SQL Server reports, once the older path has
+// confirmed the statement is no valid T-SQL it runs.
+bool FrontEndParses(const tsql::Statement& statement,
+                    std::optional<SqlError>* syntax_error = nullptr);
 
 // The SQL for a SELECT (not SELECT INTO, not assigning variables; with its
 // WITH list and OPTION clause), or nullopt when the front end leaves it to the rewriter.

@@ -6,6 +6,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_statement.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -41,17 +42,20 @@ std::string Bracketed(const std::string& name) {
 }  // namespace
 
 std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, Session& session) {
-  if (statement.kind != tsql::StatementKind::kSelect || !statement.with.empty() ||
-      statement.tokens.empty() || !statement.tokens.front().IsWord("select"))
+  if (statement.kind != tsql::StatementKind::kSelect || statement.tokens.empty() ||
+      !statement.tokens.front().IsWord("select"))
     return std::nullopt;
   // Most SELECTs have no INTO: they are not parsed twice.
   if (std::none_of(statement.tokens.begin(), statement.tokens.end(),
                    [](const tsql::Token& token) { return token.IsWord("into"); }))
     return std::nullopt;
   std::unique_ptr<tsql::parse::Query> query;
+  FrontEndText text;
   try {
-    query = tsql::parse::ParseSelect(statement.tokens);
-  } catch (const tsql::parse::NotParsed&) {
+    text = PrepareFrontEndText(statement);
+    query = tsql::parse::ParseSelect(text.tokens);
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("select into parse", why.what(), statement.tokens);
     return std::nullopt;
   } catch (const SqlError& error) {
     if (ParserErrorStands(error)) throw;
@@ -62,17 +66,20 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
   into.table = query->terms.front()->into;
   SessionCatalog catalog(session);
   try {
-    tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog);
+    tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
     into.query = tsql::generate::GenerateSelect(bound, statement.line);
     into.columns = bound.columns;
-  } catch (const tsql::bind::NotBound&) {
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("select into bind", why.what(), statement.tokens);
     return std::nullopt;
   }
   // Columns without a name, or named twice, are refused as the older path does.
   std::set<std::string> names;
   for (const Column& column : into.columns) {
-    if (column.name.empty() || !names.insert(tsql::ToLower(column.name)).second)
+    if (column.name.empty() || !names.insert(tsql::ToLower(column.name)).second) {
+      NoteFallback("select into", "column names", statement.tokens);
       return std::nullopt;
+    }
   }
   ApplyIdentityRule(*query, into.columns);
   if (std::any_of(into.columns.begin(), into.columns.end(),

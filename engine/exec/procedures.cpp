@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -103,7 +104,8 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
   for (const std::string& name : names) {
     auto [database, procedure] = SplitName(name);
     std::string schema = SchemaOf(session, database);
-    if (!LoadText(db, schema, procedure)) throw MakeError(3701, {"drop", "procedure", procedure});
+    std::optional<std::string> text = LoadText(db, schema, procedure);
+    if (!text || IsFunctionText(*text)) throw MakeError(3701, {"drop", "procedure", procedure});
     for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
       auto remove =
           catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +
@@ -127,7 +129,7 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
   const std::string& procedure = name.Last();
   std::optional<std::string> text =
       LoadText(session.Connection().Handle(), SchemaOf(session, name.Database()), procedure);
-  if (!text) return std::nullopt;
+  if (!text || IsFunctionText(*text)) return std::nullopt;
   tsql::ProcedureDefinition definition =
       tsql::ParseProcedureDefinition(tsql::LexClientText(*text));
   definition.name = procedure;

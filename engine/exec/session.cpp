@@ -15,6 +15,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_types.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -133,6 +134,10 @@ void Session::LeaveEvictedDatabase() {
   if (!database.empty()) engine_.Usage().Release(database);
   tran_count_ = 0;
   savepoints_.clear();
+}
+
+Value Session::CallUserFunction(std::string_view name, const std::vector<Value>& arguments) {
+  return RunScalarFunction(*this, name, arguments);
 }
 
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,

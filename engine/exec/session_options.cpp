@@ -155,6 +155,8 @@ bool StartsImplicitTransaction(const tsql::Statement& statement) {
     case StatementKind::kTruncateTable:
     case StatementKind::kCreateProcedure:
     case StatementKind::kDropProcedure:
+    case StatementKind::kCreateFunction:
+    case StatementKind::kDropFunction:
     case StatementKind::kPermission:
       return true;
     default:

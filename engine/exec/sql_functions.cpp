@@ -16,6 +16,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
 #include "engine/exec/checksum_functions.h"
+#include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/function_registration.h"
@@ -31,6 +32,7 @@
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/string_functions.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/exec/user_functions.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -394,6 +396,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
   RegisterRuleFunctions(db, host);
+  RegisterConversionFunctions(db);
+  RegisterUserFunctionCalls(db, host);
 }
 
 }  // namespace sqlengine::exec

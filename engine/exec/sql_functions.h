@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/common/types.h"
 
@@ -48,6 +49,13 @@ class FunctionHost {
                                                   std::string_view /*property*/,
                                                   bool /*extended*/) {
     return std::nullopt;
+  }
+  // Runs the statements of scalar user function `name` of the current
+  // database with `arguments` (already of the parameters' types) and returns
+  // its result; throws SqlError for an error inside it.
+  virtual Value CallUserFunction(std::string_view /*name*/,
+                                 const std::vector<Value>& /*arguments*/) {
+    return {};
   }
 };
 

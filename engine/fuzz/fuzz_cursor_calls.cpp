@@ -25,18 +25,6 @@ using namespace sqlengine;
 
 namespace {
 
-// Takes everything the engine sends and drops it.
-class DiscardingSink final : public ResultSink {
- public:
-  void BeginResult(const std::vector<Column>&) override {}
-  void AddRow(const Row&) override {}
-  void Message(const ServerMessage&) override {}
-  void Done(const StatementDone&) override {}
-  void ReturnStatus(std::int32_t) override {}
-  void ReturnValue(const OutputValue&) override {}
-  void Environment(const EnvChange&) override {}
-};
-
 // The engine and its temporary home, removed when the fuzzer exits.
 struct FuzzEngine {
   Log log;

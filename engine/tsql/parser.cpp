@@ -100,6 +100,7 @@ StatementKind ClassifyCreate(const Token& object) {
   if (object.IsWord("login")) return StatementKind::kCreateLogin;
   if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kCreateProcedure;
   if (object.IsWord("trigger")) return StatementKind::kCreateTrigger;
+  if (object.IsWord("function")) return StatementKind::kCreateFunction;
   if (object.IsAnyWord({"view", "index", "unique", "clustered", "nonclustered"})) {
     return StatementKind::kCreateOther;
   }
@@ -113,6 +114,7 @@ StatementKind ClassifyDrop(const Token& object) {
   if (object.IsAnyWord({"view", "index"})) return StatementKind::kDropOther;
   if (object.IsAnyWord({"proc", "procedure"})) return StatementKind::kDropProcedure;
   if (object.IsWord("trigger")) return StatementKind::kDropTrigger;
+  if (object.IsWord("function")) return StatementKind::kDropFunction;
   return StatementKind::kUnsupported;
 }
 
@@ -163,6 +165,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
     return StatementKind::kCreateProcedure;
   }
   if (lead.IsWord("alter") && second.IsWord("trigger")) return StatementKind::kCreateTrigger;
+  if (lead.IsWord("alter") && second.IsWord("function")) return StatementKind::kCreateFunction;
   if (lead.IsWord("truncate") && second.IsWord("table")) return StatementKind::kTruncateTable;
   if (lead.IsWord("begin")) return StatementKind::kBeginTransaction;
   return StatementKind::kUnsupported;
@@ -323,8 +326,9 @@ class Parser {
     const Token& lead = Peek();
     statement->tokens.push_back(lead);
     ++pos_;
-    if (kind == StatementKind::kCreateProcedure || kind == StatementKind::kCreateTrigger) {
-      // A procedure's or trigger's body is the rest of the batch.
+    if (kind == StatementKind::kCreateProcedure || kind == StatementKind::kCreateTrigger ||
+        kind == StatementKind::kCreateFunction) {
+      // A procedure's, trigger's or function's body is the rest of the batch.
       while (!AtEnd()) statement->tokens.push_back(tokens_[pos_++]);
       return statement;
     }

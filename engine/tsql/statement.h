@@ -30,12 +30,14 @@ enum class StatementKind {
   kBackup,   // BACKUP DATABASE
   kRestore,  // RESTORE DATABASE / HEADERONLY / FILELISTONLY / VERIFYONLY
   kDbcc,
-  kPermission,  // GRANT / REVOKE / DENY
-  kReconfigure,  // RECONFIGURE [WITH OVERRIDE]
+  kPermission,       // GRANT / REVOKE / DENY
+  kReconfigure,      // RECONFIGURE [WITH OVERRIDE]
   kCreateProcedure,  // CREATE or ALTER
   kDropProcedure,
   kCreateTrigger,  // CREATE or ALTER
   kDropTrigger,
+  kCreateFunction,  // CREATE or ALTER
+  kDropFunction,
   kExecute,
   kPrint,
   kRaiserror,

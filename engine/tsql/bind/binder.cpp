@@ -9,6 +9,7 @@
 #include "engine/tsql/bind/catalog_functions.h"
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
@@ -123,8 +124,20 @@ int NumberTextWidth(const ColumnType& type) {
 
 // Whether a value of `from` may be converted to `to` by this engine's
 // generated SQL (explicit: CAST / CONVERT; else an implicit conversion).
+bool IsBinaryData(SqlType type) {
+  return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
+}
+
 bool Convertible(const ColumnType& from, const ColumnType& to) {
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
+  // Integers convert to their own bytes, character data to its bytes, and
+  // binary data to the characters its bytes hold.
+  if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary)
+    return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter;
+  if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
+  if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
+    return to.length == kMaxLength || to.length >= 36;
+  if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
   // Binary data converts to an integer by its bytes (sqlengine_number).
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
       t == TypeClass::kInteger)
@@ -139,8 +152,10 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
     if (f == TypeClass::kDateTime) return true;
     if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
+    // An integer too long for char or varchar becomes '*'; nchar and
+    // nvarchar refuse it (left to the older path).
     return f == TypeClass::kInteger &&
-           (to.length == kMaxLength || to.length >= TextWidth(from.type));
+           (to.length == kMaxLength || !IsNational(to.type) || to.length >= TextWidth(from.type));
   }
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
@@ -155,7 +170,8 @@ Bound ConvertTo(Bound value, ColumnType to) {
   }
   TypeClass f = ClassOf(value->type.type), t = ClassOf(to.type);
   bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
-  if ((f == t || numeric_pair) && to.type != SqlType::kBit) return value;
+  bool binary_target = to.type == SqlType::kBinary || to.type == SqlType::kVarBinary;
+  if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target) return value;
   if (!Convertible(value->type, to)) Refuse("conversion");
   to.nullable = value->type.nullable;
   Bound node = Make(BoundKind::kConvert, to);
@@ -174,6 +190,7 @@ constexpr FunctionRule kFunctions[] = {
     {"datediff", "datediff", 3, 3},
     {"dateadd", "dateadd", 3, 3},
     {"datepart", "datepart", 2, 2},
+    {"datename", "datename", 2, 2},
     {"year", "year", 1, 1},
     {"month", "month", 1, 1},
     {"day", "day", 1, 1},
@@ -380,8 +397,12 @@ class Binder {
     if (IsNumeric(from) && IsNumeric(column.type)) return value;
     if (f == TypeClass::kOther || t == TypeClass::kOther) {
       bool text_column = column.type == SqlType::kText || column.type == SqlType::kNText;
-      if (from == column.type || (text_column && f == TypeClass::kCharacter)) return value;
-      Refuse("assignment of this type");
+      if (from == column.type && column.type != SqlType::kBinary) return value;
+      if (text_column && f == TypeClass::kCharacter) return value;
+      // Binary data into image, and a GUID's text, are stored as they are.
+      if (column.type == SqlType::kImage && IsBinaryData(from)) return value;
+      if (column.type == SqlType::kUniqueIdentifier && f == TypeClass::kCharacter) return value;
+      if (!Convertible(value->type, column)) Refuse("assignment of this type");
     }
     if (f == t) return value;
     // The bit column's trigger reads text by T-SQL's rules.
@@ -410,10 +431,26 @@ class Binder {
       std::optional<TableShape> table = FindTable(name);
       if (table->system_catalog) throw MakeError(259);
       if (table->view_query) Refuse("change of a view");
-      // The same table under another name in FROM is a self-join SQL Server
-      // resolves by its own rules.
-      if (FindLeaf(sources, [&](const BoundSource& leaf) { return leaf.table_sql == table->sql; }))
-        Refuse("target table aliased in FROM");
+      // The table named once in FROM under an alias is the target (UPDATE t
+      // ... FROM t AS o JOIN ...); named more often it is a self-join SQL
+      // Server resolves by its own rules.
+      std::vector<const BoundSource*> same;
+      for (const auto& source : sources) {
+        CollectLeaves(*source, same, [&](const BoundSource& leaf) {
+          return leaf.kind == BoundSource::Kind::kTable && !leaf.named_query &&
+                 leaf.table_sql == table->sql;
+        });
+      }
+      if (same.size() > 1) Refuse("target table named twice in FROM");
+      if (same.size() == 1) {
+        for (size_t k = 0; k < scope.bindings.size(); ++k) {
+          if (scope.bindings[k].sql_alias == same.front()->alias) in_from = k;
+        }
+        if (!in_from) Refuse("target table in FROM");
+      }
+    }
+    if (!in_from) {
+      std::optional<TableShape> table = FindTable(name);
       Binding binding;
       binding.exposed = name.back();
       binding.columns = table->columns;
@@ -438,6 +475,17 @@ class Binder {
     for (auto& source : sources) Flatten(std::move(source), bound.alias, bound.from, conditions);
     for (Bound& condition : conditions) AddCondition(bound, std::move(condition));
     return target;
+  }
+
+  template <typename Match>
+  static void CollectLeaves(const BoundSource& source, std::vector<const BoundSource*>& found,
+                            const Match& match) {
+    if (source.kind != BoundSource::Kind::kJoin) {
+      if (match(source)) found.push_back(&source);
+      return;
+    }
+    CollectLeaves(*source.left, found, match);
+    CollectLeaves(*source.right, found, match);
   }
 
   template <typename Match>
@@ -496,8 +544,7 @@ class Binder {
     // enclosing query's row, nor copies nested without end.
     constexpr int kMaxPercentNesting = 8;
     const bool percent = block.top != nullptr && block.top_percent;
-    if (percent && (scope.parent != nullptr || percent_nesting_ >= kMaxPercentNesting))
-      Refuse("TOP PERCENT here");
+    if (percent && percent_nesting_ >= kMaxPercentNesting) Refuse("TOP PERCENT nested");
     if (percent) ++percent_nesting_;
     struct Leave {
       int& nesting;
@@ -506,7 +553,12 @@ class Binder {
         if (percent) --nesting;
       }
     } leave{percent_nesting_, percent};
-    for (const auto& source : block.from) bound.from.push_back(Source(*source, scope));
+    std::vector<size_t> source_bindings;  // each FROM entry's first binding
+    for (const auto& source : block.from) {
+      source_bindings.push_back(scope.bindings.size());
+      bound.from.push_back(Source(*source, scope));
+    }
+    source_bindings.push_back(scope.bindings.size());
     if (block.top) {
       bound.top = Value(*block.top, scope, Clause::kTop);
       bound.top_percent = block.top_percent;
@@ -521,7 +573,26 @@ class Binder {
       }
     }
     bound.distinct = block.distinct;
-    if (block.where) bound.where = Predicate(*block.where, scope, Clause::kWhere);
+    bound.group_all = block.group_all;
+    switch (block.grouping) {
+      case parse::SelectBlock::Grouping::kPlain:
+        break;
+      case parse::SelectBlock::Grouping::kRollup:
+        bound.grouping = BoundSelectBlock::Grouping::kRollup;
+        break;
+      case parse::SelectBlock::Grouping::kCube:
+        bound.grouping = BoundSelectBlock::Grouping::kCube;
+        break;
+    }
+    const bool rolled = bound.grouping != BoundSelectBlock::Grouping::kPlain;
+    if (rolled && (block.group_all || block.distinct || block.top))
+      Refuse("ROLLUP / CUBE with ALL, DISTINCT or TOP");
+    if (block.where) {
+      bool allowed = std::exchange(old_outer_joins_allowed_, true);
+      bound.where = Predicate(*block.where, scope, Clause::kWhere);
+      old_outer_joins_allowed_ = allowed;
+      OldOuterJoins(bound, scope, source_bindings);
+    }
     for (const auto& group : block.group_by) {
       bound.group_by.push_back(Value(*group, scope, Clause::kGroupBy));
       if (HasAggregate(*bound.group_by.back())) Refuse("aggregate in GROUP BY");
@@ -564,8 +635,239 @@ class Binder {
         }
       }
     }
+    if (rolled) {
+      for (size_t k = 0; k < bound.items.size(); ++k) {
+        MarkGrouping(bound.items[k], bound.group_by);
+        result[k].type = bound.items[k]->type;
+      }
+      if (bound.having) MarkGrouping(bound.having, bound.group_by);
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k) {
+        if ((*orders)[k].expr) Refuse("ORDER BY an expression of a ROLLUP / CUBE");
+      }
+    } else {
+      bool grouping_call = std::any_of(bound.items.begin(), bound.items.end(),
+                                       [](const Bound& item) { return HasGroupingCall(*item); }) ||
+                           (bound.having && HasGroupingCall(*bound.having));
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k)
+        grouping_call = grouping_call || ((*orders)[k].expr && HasGroupingCall(*(*orders)[k].expr));
+      if (grouping_call) Refuse("GROUPING without ROLLUP or CUBE");
+    }
+    if (bound.group_all) {
+      if (bound.group_by.empty()) Refuse("GROUP BY ALL without a list");
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k) {
+        if ((*orders)[k].expr && HasAggregate(*(*orders)[k].expr))
+          Refuse("ORDER BY an aggregate of GROUP BY ALL");
+      }
+    }
+    if (percent && scope.parent != nullptr) {
+      bool outer = ReadsOuter(bound);
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k)
+        outer = outer || ((*orders)[k].expr && ReadsOuter(*(*orders)[k].expr));
+      if (outer) Refuse("TOP PERCENT reading the enclosing query");
+    }
     if (columns != nullptr) *columns = std::move(result);
     return bound;
+  }
+
+  // Whether anything in the block refers to a column of an enclosing query.
+  static bool ReadsOuter(const BoundExpr& e) {
+    if (e.outer_reference) return true;
+    if (e.query && ReadsOuter(*e.query)) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return arg && ReadsOuter(*arg); });
+  }
+  static bool ReadsOuter(const BoundSource& source) {
+    if (source.derived && ReadsOuter(*source.derived)) return true;
+    if (source.on && ReadsOuter(*source.on)) return true;
+    return (source.left && ReadsOuter(*source.left)) || (source.right && ReadsOuter(*source.right));
+  }
+  static bool ReadsOuter(const BoundSelectBlock& block) {
+    auto any = [](const std::vector<Bound>& list) {
+      return std::any_of(list.begin(), list.end(), [](const Bound& e) { return ReadsOuter(*e); });
+    };
+    if (any(block.items) || any(block.group_by)) return true;
+    for (const Bound* e : {&block.top, &block.where, &block.having}) {
+      if (*e && ReadsOuter(**e)) return true;
+    }
+    return std::any_of(block.from.begin(), block.from.end(),
+                       [](const auto& source) { return ReadsOuter(*source); });
+  }
+  // ---- ROLLUP and CUBE
+
+  static bool HasGroupingCall(const BoundExpr& e) {
+    if (e.kind == BoundKind::kCall && e.sql == "grouping") return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return arg && HasGroupingCall(*arg); });
+  }
+
+  // Marks in `e` the GROUP BY expressions (kGroupingColumn, nullable: the
+  // total rows hold NULL there) and turns GROUPING(x) into kGrouping.
+  // Returns whether `e` holds a mark.
+  static bool MarkGrouping(Bound& e, const std::vector<Bound>& group_by) {
+    if (e->kind == BoundKind::kCall && e->sql == "grouping") {
+      for (size_t k = 0; k < group_by.size(); ++k) {
+        if (!SameTree(*e->args[0], *group_by[k])) continue;
+        e->kind = BoundKind::kGrouping;
+        e->sql = std::to_string(k);
+        e->args.clear();
+        return false;
+      }
+      Refuse("GROUPING of no GROUP BY expression");
+    }
+    if (e->kind == BoundKind::kAggregate) return false;
+    for (size_t k = 0; k < group_by.size(); ++k) {
+      if (!SameTree(*e, *group_by[k])) continue;
+      Bound node = Make(BoundKind::kGroupingColumn, e->type);
+      node->type.nullable = true;
+      node->type.identity = false;
+      node->sql = std::to_string(k);
+      node->args.push_back(std::move(e));
+      e = std::move(node);
+      return true;
+    }
+    bool marked = false;
+    for (Bound& arg : e->args) {
+      if (arg && MarkGrouping(arg, group_by)) marked = true;
+    }
+    if (marked) e->type.nullable = true;
+    return marked;
+  }
+
+  // ---- old-style outer joins
+
+  static bool HasOldOuterJoin(const BoundExpr& e) {
+    if (e.kind == BoundKind::kComparison && (e.sql == "*=" || e.sql == "=*")) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return arg && HasOldOuterJoin(*arg); });
+  }
+
+  static void Conjuncts(Bound e, std::vector<Bound>& out) {
+    if (e->kind == BoundKind::kAnd) {
+      Conjuncts(std::move(e->args[0]), out);
+      Conjuncts(std::move(e->args[1]), out);
+      return;
+    }
+    out.push_back(std::move(e));
+  }
+
+  // The FROM entries whose columns `e` reads (indexes into the block's
+  // FROM list), by the bindings each entry made; false when `e` reads an
+  // enclosing query or holds a subquery.
+  static bool EntriesRead(const BoundExpr& e, const Scope& scope,
+                          const std::vector<size_t>& source_bindings,
+                          std::vector<size_t>& entries) {
+    if (e.query || e.outer_reference) return false;
+    if (e.kind == BoundKind::kColumn) {
+      for (size_t b = 0; b < scope.bindings.size(); ++b) {
+        if (!e.sql.starts_with(scope.bindings[b].sql_alias + ".")) continue;
+        size_t entry = 0;
+        while (entry + 1 < source_bindings.size() && source_bindings[entry + 1] <= b) ++entry;
+        if (std::find(entries.begin(), entries.end(), entry) == entries.end())
+          entries.push_back(entry);
+        return true;
+      }
+      return false;
+    }
+    for (const Bound& arg : e.args) {
+      if (arg && !EntriesRead(*arg, scope, source_bindings, entries)) return false;
+    }
+    return true;
+  }
+
+  // WHERE a.x *= b.y (b.y =* a.x): a LEFT JOIN b ON a.x = b.y. As in SQL
+  // Server, the other conditions on b alone join with it rather than drop
+  // a's rows. A mark anywhere but a top-level condition between two FROM
+  // entries is refused.
+  void OldOuterJoins(BoundSelectBlock& bound, Scope& scope,
+                     const std::vector<size_t>& source_bindings) {
+    if (!bound.where || !HasOldOuterJoin(*bound.where)) return;
+    std::vector<Bound> conditions;
+    Conjuncts(std::move(bound.where), conditions);
+    const size_t count = bound.from.size();
+    struct Join {
+      size_t kept, inner;
+      std::vector<Bound> on;
+    };
+    std::vector<Join> joins;
+    std::vector<bool> inner(count, false);
+    std::vector<Bound> rest;
+    for (Bound& condition : conditions) {
+      if (!HasOldOuterJoin(*condition)) {
+        rest.push_back(std::move(condition));
+        continue;
+      }
+      if (condition->kind != BoundKind::kComparison) Refuse("old-style outer join inside");
+      std::vector<size_t> left, right;
+      if (!EntriesRead(*condition->args[0], scope, source_bindings, left) ||
+          !EntriesRead(*condition->args[1], scope, source_bindings, right) || left.size() != 1 ||
+          right.size() != 1 || left[0] == right[0])
+        Refuse("old-style outer join shape");
+      size_t kept = condition->sql == "*=" ? left[0] : right[0];
+      size_t other = condition->sql == "*=" ? right[0] : left[0];
+      condition->sql.clear();
+      auto same = std::find_if(joins.begin(), joins.end(),
+                               [&](const Join& j) { return j.kept == kept && j.inner == other; });
+      if (same != joins.end()) {
+        same->on.push_back(std::move(condition));
+        continue;
+      }
+      if (inner[other]) Refuse("table inner to two old-style outer joins");
+      inner[other] = true;
+      joins.push_back(Join{kept, other, {}});
+      joins.back().on.push_back(std::move(condition));
+    }
+    for (const Join& join : joins) {
+      if (inner[join.kept]) Refuse("chained old-style outer joins");
+    }
+    // Conditions on an inner table alone belong to its join.
+    std::vector<Bound> remaining;
+    for (Bound& condition : rest) {
+      std::vector<size_t> entries;
+      bool simple = EntriesRead(*condition, scope, source_bindings, entries);
+      if (simple && entries.size() == 1 && inner[entries[0]]) {
+        for (Join& join : joins) {
+          if (join.inner == entries[0]) join.on.push_back(std::move(condition));
+        }
+        continue;
+      }
+      remaining.push_back(std::move(condition));
+    }
+    std::vector<std::unique_ptr<BoundSource>> sources = std::move(bound.from);
+    for (Join& join : joins) {
+      auto joined = std::make_unique<BoundSource>();
+      joined->kind = BoundSource::Kind::kJoin;
+      joined->join = "LEFT JOIN";
+      joined->left = std::move(sources[join.kept]);
+      joined->right = std::move(sources[join.inner]);
+      for (Bound& on : join.on) joined->on = Both(std::move(joined->on), std::move(on));
+      sources[join.kept] = std::move(joined);
+      for (size_t b = source_bindings[join.inner]; b < source_bindings[join.inner + 1]; ++b) {
+        for (Column& column : scope.bindings[b].columns) column.type.nullable = true;
+      }
+    }
+    for (size_t k = 0; k < count; ++k) {
+      if (!inner[k]) bound.from.push_back(std::move(sources[k]));
+    }
+    for (Bound& condition : remaining)
+      bound.where = Both(std::move(bound.where), std::move(condition));
+  }
+
+  static Bound Both(Bound a, Bound b) {
+    if (!a) return b;
+    Bound both = Make(BoundKind::kAnd, ColumnType{SqlType::kBit});
+    both->args.push_back(std::move(a));
+    both->args.push_back(std::move(b));
+    return both;
+  }
+
+  static bool ReadsOuter(const BoundQuery& query) {
+    for (const BoundSelectBlock& term : query.terms) {
+      if (ReadsOuter(term)) return true;
+    }
+    for (const BoundOrder& order : query.order_by) {
+      if (order.expr && ReadsOuter(*order.expr)) return true;
+    }
+    return false;
   }
 
   void ExpandStar(const parse::SelectItem& item, const Scope& scope, BoundSelectBlock& bound,
@@ -685,6 +987,16 @@ class Binder {
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
       }
+      case parse::TableSource::Kind::kFunction: {
+        bound->kind = BoundSource::Kind::kDerived;
+        bound->derived = std::make_unique<BoundQuery>(TableUserCall(source, scope));
+        Binding binding;
+        binding.aliased = !source.alias.empty();
+        binding.exposed = binding.aliased ? source.alias : source.name.back();
+        binding.columns = bound->derived->columns;
+        bound->alias = AddBinding(scope, std::move(binding));
+        return bound;
+      }
       case parse::TableSource::Kind::kJoin:
         break;
     }
@@ -738,6 +1050,11 @@ class Binder {
       if (EqualsIgnoreCase(other.exposed, binding.exposed)) Refuse("duplicate exposed name");
     }
     binding.sql_alias = QuoteSqliteName(binding.exposed);
+    // Inside an inlined function the names get a mark of their own: a
+    // caller's argument placed in the body must not reach the body's tables.
+    if (!frames_.empty())
+      binding.sql_alias =
+          QuoteSqliteName(binding.exposed + "#" + std::to_string(++inlined_sources_));
     std::string alias = binding.sql_alias;
     scope.bindings.push_back(std::move(binding));
     return alias;
@@ -838,6 +1155,7 @@ class Binder {
         if (expr.names.size() > 1 && expr.names.front().empty()) Refuse("empty qualifier");
         return ResolveColumn(expr, scope);
       case ExprKind::kVariable: {
+        if (!frames_.empty()) return Parameter(expr);
         std::optional<ColumnType> type = catalog_.VariableType(expr.value);
         if (!type) throw MakeError(137, {expr.value});
         type->nullable = true;
@@ -853,11 +1171,20 @@ class Binder {
       case ExprKind::kBinary:
         return Binary(expr, scope, clause);
       case ExprKind::kComparison: {
+        const bool old_join = expr.op == "*=" || expr.op == "=*";
+        // Only a block's WHERE clause makes joins of them (OldOuterJoins).
+        if (old_join && (clause != Clause::kWhere || !old_outer_joins_allowed_))
+          Refuse("old-style outer join outside WHERE");
         std::vector<Bound> operands;
-        operands.push_back(Value(*expr.args[0], scope, clause));
-        operands.push_back(Value(*expr.args[1], scope, clause));
+        {
+          bool allowed = std::exchange(old_outer_joins_allowed_, false);
+          operands.push_back(Value(*expr.args[0], scope, clause));
+          operands.push_back(Value(*expr.args[1], scope, clause));
+          old_outer_joins_allowed_ = allowed;
+        }
         Bound node = Compared(BoundKind::kComparison, std::move(operands));
-        node->op = expr.op;
+        node->op = old_join ? "=" : expr.op;
+        if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         return node;
       }
       case ExprKind::kAnd:
@@ -1258,8 +1585,10 @@ class Binder {
     Bound value = Value(*expr.args[0], scope, clause);
     std::optional<ColumnType> target = ColumnTypeFromName(expr.type->name, expr.type->arguments);
     if (!target) Refuse("unknown type");
-    // CAST / CONVERT to character data without a length take 30.
-    if (ClassOf(target->type) == TypeClass::kCharacter && expr.type->arguments.empty())
+    // CAST / CONVERT to character or binary data without a length take 30.
+    if ((ClassOf(target->type) == TypeClass::kCharacter || target->type == SqlType::kBinary ||
+         target->type == SqlType::kVarBinary) &&
+        expr.type->arguments.empty())
       target->length = kDefaultConversionLength;
     target->nullable = value->type.nullable;
     Bound node = Make(BoundKind::kConvert, *target);
@@ -1270,6 +1599,9 @@ class Binder {
            ClassOf(target->type) == TypeClass::kCharacter) ||
           (ClassOf(value->type.type) == TypeClass::kCharacter &&
            ClassOf(target->type) == TypeClass::kDateTime) ||
+          // Between character types the style changes nothing.
+          (ClassOf(value->type.type) == TypeClass::kCharacter &&
+           ClassOf(target->type) == TypeClass::kCharacter) ||
           ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
            ClassOf(target->type) == TypeClass::kCharacter && Convertible(value->type, *target));
@@ -1284,7 +1616,19 @@ class Binder {
   }
 
   Bound Call(const Expr& expr, const Scope& scope, Clause clause) {
+    if (expr.names.size() > 1) return ScalarUserCall(expr, scope, clause);
     const std::string& name = expr.names[0];
+    if (name == "grouping") {
+      if (expr.args.size() != 1 || expr.distinct || expr.count_star ||
+          (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy))
+        Refuse("GROUPING here");
+      ColumnType type{SqlType::kInt};
+      type.nullable = false;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = "grouping";
+      node->args.push_back(Value(*expr.args[0], scope, clause));
+      return node;
+    }
     if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
         name == "max") {
       return Aggregate(expr, scope, clause);
@@ -1306,7 +1650,7 @@ class Binder {
     Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
     node->sql = rule->sql;
     size_t first = 0;
-    if (name == "datediff" || name == "dateadd" || name == "datepart") {
+    if (name == "datediff" || name == "dateadd" || name == "datepart" || name == "datename") {
       // The date part is a bare word, passed as text.
       const Expr& part = *expr.args[0];
       if (part.kind != ExprKind::kColumn || part.names.size() != 1) Refuse("date part");
@@ -1319,6 +1663,11 @@ class Binder {
       node->args.push_back(Value(*expr.args[k], scope, clause));
     auto& args = node->args;
     auto require_text = [&](size_t k) {
+      if (args[k]->type.type == SqlType::kUniqueIdentifier) {
+        ColumnType text{SqlType::kVarChar};
+        text.length = 36;
+        args[k] = ConvertTo(std::move(args[k]), text);
+      }
       if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("character argument");
     };
@@ -1348,6 +1697,10 @@ class Binder {
       type = ColumnType{SqlType::kDateTime};
     } else if (name == "datepart" || name == "year" || name == "month" || name == "day") {
       require_date(args.size() - 1);
+    } else if (name == "datename") {
+      require_date(1);
+      type = ColumnType{SqlType::kNVarChar};
+      type.length = 30;
     } else if (name == "len") {
       require_text(0);
     } else if (name == "charindex") {
@@ -1367,6 +1720,10 @@ class Binder {
     } else if (name == "abs") {
       if (!IsNumeric(args[0]->type.type) || args[0]->type.type == SqlType::kBit) Refuse("abs");
       type = args[0]->type;
+      type.identity = false;
+    } else if (name == "isnull" && args[0]->null_literal) {
+      // A NULL constant has no type of its own: the other argument's holds.
+      type = args[1]->type;
       type.identity = false;
     } else if (name == "isnull" || name == "nullif") {
       type = args[0]->type;
@@ -1458,6 +1815,9 @@ class Binder {
       args.push_back(std::move(bound));
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
+    // SQL Server 2000's LOG takes no base.
+    if (!call && expr.names[0] == "log" && expr.args.size() != 1)
+      throw MakeError(174, {"log", "1"});
     if (!call) Refuse("function");
     Bound node = Make(BoundKind::kCall, call->type);
     node->sql = call->sql;
@@ -1523,6 +1883,180 @@ class Binder {
     return node;
   }
 
+  // ---- user functions
+
+  // A call being inlined: its function and the arguments written for it,
+  // bound where the call stands whenever the body names a parameter.
+  struct CallFrame {
+    const FunctionShape* function;
+    const std::vector<std::unique_ptr<Expr>>* arguments;
+    const Scope* scope;
+    Clause clause;
+  };
+
+  // SQL Server's nesting limit for functions calling functions.
+  static constexpr int kMaxCallNesting = 32;
+
+  // Throws 4121 (a table source: 208) when there is no such function.
+  FunctionShape FindUserFunction(const std::vector<std::string>& name, const Token& origin,
+                                 bool table_source = false) {
+    std::optional<FunctionShape> function = catalog_.FindFunction(name);
+    if (!function && table_source) {
+      if (!catalog_.ObjectExists(name)) throw MakeError(208, {name.back()});
+      Refuse("a table source called with arguments");
+    }
+    if (!function) {
+      std::string written;
+      for (const std::string& part : name) written += (written.empty() ? "" : ".") + part;
+      SqlError error = MakeError(4121, {name.front(), written});
+      error.message().line = origin.line;
+      throw error;
+    }
+    if (frames_.size() >= kMaxCallNesting) throw MakeError(217, {std::to_string(kMaxCallNesting)});
+    return *function;
+  }
+
+  void CheckArgumentCount(const FunctionShape& function,
+                          const std::vector<std::unique_ptr<Expr>>& arguments) {
+    if (arguments.size() < function.parameters.size()) throw MakeError(313, {function.name});
+    if (arguments.size() > function.parameters.size()) throw MakeError(8144, {function.name});
+  }
+
+  // owner.f(arguments): the function's RETURN expression with the
+  // parameters standing for the arguments, converted to the declared type.
+  Bound ScalarUserCall(const Expr& expr, const Scope& scope, Clause clause) {
+    FunctionShape function = FindUserFunction(expr.names, expr.origin);
+    if (function.kind != FunctionKind::kScalar) {
+      std::string written;
+      for (const std::string& part : expr.names) written += (written.empty() ? "" : ".") + part;
+      throw MakeError(4121, {expr.names.front(), written});
+    }
+    CheckArgumentCount(function, expr.args);
+    if (!function.expression) {
+      // A body with statements runs through the engine for each call.
+      ColumnType returns = function.returns;
+      returns.nullable = true;
+      returns.identity = false;
+      Bound node = Make(BoundKind::kCall, returns);
+      node->sql = "sqlengine_user_function";
+      Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+      name->sql = QuoteSqliteString(function.name);
+      node->args.push_back(std::move(name));
+      for (size_t k = 0; k < function.parameters.size(); ++k)
+        node->args.push_back(Argument(function, expr.args, k, scope, clause));
+      return node;
+    }
+    frames_.push_back(CallFrame{&function, &expr.args, &scope, clause});
+    Scope body_scope;
+    bool inside = std::exchange(inside_aggregate_, false);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    Bound body = Value(*function.expression, body_scope, Clause::kValues);
+    visible_common_tables_ = visible;
+    inside_aggregate_ = inside;
+    frames_.pop_back();
+    return Returned(std::move(body), function.returns);
+  }
+
+  // FROM f(arguments): the inline function's query with the parameters
+  // standing for the arguments.
+  BoundQuery TableUserCall(const parse::TableSource& source, const Scope& scope) {
+    FunctionShape function = FindUserFunction(source.name, source.origin, true);
+    if (function.kind == FunctionKind::kScalar) throw MakeError(208, {source.name.back()});
+    if (!function.query) Refuse("multi-statement table function");
+    CheckArgumentCount(function, source.arguments);
+    frames_.push_back(CallFrame{&function, &source.arguments, &scope, Clause::kValues});
+    bool inside = std::exchange(inside_aggregate_, false);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    BoundQuery query = Query(*function.query, nullptr);
+    visible_common_tables_ = visible;
+    inside_aggregate_ = inside;
+    frames_.pop_back();
+    for (size_t k = 0; k < query.columns.size(); ++k) {
+      if (query.columns[k].name.empty())
+        throw MakeError(8155, {std::to_string(k + 1), function.name});
+      query.columns[k].type.identity = false;
+    }
+    return query;
+  }
+
+  // The value a function returns: converted to its declared type as a
+  // variable of that type would hold it.
+  static Bound Returned(Bound value, ColumnType returns) {
+    returns.nullable = true;
+    returns.identity = false;
+    if (value->null_literal) {
+      value->type = returns;
+      return value;
+    }
+    const ColumnType& from = value->type;
+    if (from.type == returns.type && from.length == returns.length &&
+        from.precision == returns.precision && from.scale == returns.scale) {
+      value->type.nullable = true;
+      return value;
+    }
+    if (!IsNumeric(from.type) || !IsNumeric(returns.type)) {
+      if (!Convertible(from, returns) && !Convertible(from, ColumnType{returns.type, kMaxLength}))
+        Refuse("returned type");
+    }
+    Bound node = Make(BoundKind::kConvert, returns);
+    node->args.push_back(std::move(value));
+    return node;
+  }
+
+  // @name inside an inlined function: the argument written for that
+  // parameter (or its default), bound where the call stands and converted to
+  // the parameter's type. 137 for a name that is no parameter.
+  Bound Parameter(const Expr& expr) {
+    const CallFrame frame = frames_.back();
+    const std::vector<ParameterDeclaration>& parameters = frame.function->parameters;
+    size_t k = 0;
+    while (k < parameters.size() && !EqualsIgnoreCase(parameters[k].name, expr.value)) ++k;
+    if (k == parameters.size()) throw MakeError(137, {expr.value});
+    // The argument sees the caller's parameters, not this function's.
+    frames_.pop_back();
+    Bound value;
+    try {
+      value = Argument(*frame.function, *frame.arguments, k, *frame.scope, frame.clause);
+    } catch (...) {
+      frames_.push_back(frame);
+      throw;
+    }
+    frames_.push_back(frame);
+    return value;
+  }
+
+  // The argument written for parameter k of a call (or the parameter's
+  // default for DEFAULT), bound in the caller's scope and converted to the
+  // parameter's type.
+  Bound Argument(const FunctionShape& function, const std::vector<std::unique_ptr<Expr>>& arguments,
+                 size_t k, const Scope& scope, Clause clause) {
+    const ParameterDeclaration& parameter = function.parameters[k];
+    const Expr* argument = arguments[k].get();
+    std::unique_ptr<Expr> default_value;
+    if (argument == nullptr) {
+      if (parameter.default_value.empty()) throw MakeError(313, {function.name});
+      Tokens tokens = parameter.default_value;
+      tokens.emplace_back();
+      default_value = parse::ParseExpression(tokens);
+      argument = default_value.get();
+    }
+    Bound value = Value(*argument, scope, clause);
+    ColumnType type = parameter.type;
+    type.nullable = value->type.nullable;
+    type.identity = false;
+    if (value->null_literal) {
+      value->type = type;
+      value->type.nullable = true;
+      return value;
+    }
+    if (IsNumeric(value->type.type) && IsNumeric(type.type) && value->type.type != type.type) {
+      Bound node = Make(BoundKind::kConvert, type);
+      node->args.push_back(std::move(value));
+      return node;
+    }
+    return Assigned(std::move(value), type);
+  }
+
   // ---- common table expressions
 
   struct CommonTableState {
@@ -1555,6 +2089,10 @@ class Binder {
   }
 
   Catalog& catalog_;
+  std::vector<CallFrame> frames_;  // the user function calls being inlined, innermost last
+  int inlined_sources_ = 0;
+  // Set while a block's own WHERE clause is bound (not its subqueries').
+  bool old_outer_joins_allowed_ = false;
   bool inside_aggregate_ = false;
   int view_depth_ = 0;
   // While positive, an unknown column is NotBound rather than 207.

@@ -39,6 +39,12 @@ enum class BoundKind {
   // query's one column, read as "sqlengine_quantified"."sqlengine_value";
   // op: "all" or "any".
   kQuantified,
+  // In a block WITH ROLLUP or CUBE: args: a GROUP BY expression; sql: its
+  // position in the GROUP BY list. NULL in the rows that total over it.
+  kGroupingColumn,
+  // GROUPING(expression) of such a block; sql: the expression's position.
+  // 1 in the rows that total over it, else 0.
+  kGrouping,
 };
 
 struct BoundExpr {
@@ -86,6 +92,9 @@ struct BoundSelectBlock {
   std::vector<std::unique_ptr<BoundSource>> from;
   std::unique_ptr<BoundExpr> where;
   std::vector<std::unique_ptr<BoundExpr>> group_by;
+  // GROUP BY ALL: `where` filters the aggregates' rows, not the groups.
+  bool group_all = false;
+  enum class Grouping { kPlain, kRollup, kCube } grouping = Grouping::kPlain;
   std::unique_ptr<BoundExpr> having;
 };
 

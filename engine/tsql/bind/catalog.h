@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/function_definition.h"
 #include "engine/tsql/parse/syntax_tree.h"
 
 namespace sqlengine::tsql::bind {
@@ -29,6 +30,19 @@ struct TableShape {
   bool system_catalog = false;
 };
 
+// A user function as the binder inlines it.
+struct FunctionShape {
+  std::string name;  // as the catalog spells it
+  FunctionKind kind = FunctionKind::kScalar;
+  std::vector<ParameterDeclaration> parameters;
+  ColumnType returns;  // kScalar
+  // A scalar function whose body is one RETURN: that expression, in which
+  // the parameters stand for the call's arguments.
+  std::shared_ptr<const parse::Expr> expression;
+  // An inline table-valued function: its query.
+  std::shared_ptr<const parse::Query> query;
+};
+
 class Catalog {
  public:
   virtual ~Catalog() = default;
@@ -44,6 +58,10 @@ class Catalog {
   virtual bool ObjectExists(const std::vector<std::string>& name) = 0;
   // The declared type of @name; nullopt when it is not declared.
   virtual std::optional<ColumnType> VariableType(std::string_view name) = 0;
+  // The user function `name` (1 to 3 parts as written), nullopt when none.
+  virtual std::optional<FunctionShape> FindFunction(const std::vector<std::string>& /*name*/) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace sqlengine::tsql::bind

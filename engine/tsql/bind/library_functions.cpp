@@ -193,6 +193,7 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   // Tests of text.
   if (name == "isnumeric" && n == 1) return NeverNull("isnumeric", kInt);
   if (name == "isdate" && n == 1) return NeverNull("isdate", kInt);
+  if (name == "newid" && n == 0) return NeverNull("newid", Type(SqlType::kUniqueIdentifier));
 
   // Mathematics: floats in, floats out, except where the argument's type is kept.
   static constexpr std::string_view kFloatFunctions[] = {

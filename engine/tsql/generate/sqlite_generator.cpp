@@ -1,5 +1,7 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
+#include <utility>
+
 #include "engine/tsql/addition_calls.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -15,6 +17,41 @@ using bind::BoundSource;
 using bind::BoundSelectBlock;
 using bind::ClassOf;
 using bind::TypeClass;
+
+bool IsBinaryData(SqlType type) {
+  return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
+}
+
+// Characters an integer type's values may take as text, sign included.
+int IntegerTextWidth(SqlType type) {
+  switch (type) {
+    case SqlType::kBit:
+      return 1;
+    case SqlType::kTinyInt:
+      return 3;
+    case SqlType::kSmallInt:
+      return 6;
+    case SqlType::kInt:
+      return 11;
+    default:
+      return 20;
+  }
+}
+
+// Bytes of an integer type's values.
+int IntegerByteWidth(SqlType type) {
+  switch (type) {
+    case SqlType::kBit:
+    case SqlType::kTinyInt:
+      return 1;
+    case SqlType::kSmallInt:
+      return 2;
+    case SqlType::kInt:
+      return 4;
+    default:
+      return 8;
+  }
+}
 
 class Generator {
  public:
@@ -37,6 +74,9 @@ class Generator {
   }
 
   std::string Query(const BoundQuery& query) {
+    if (query.terms.size() == 1 &&
+        query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
+      return GroupingSets(query);
     std::string sql;
     bool compound = query.terms.size() > 1;
     for (size_t k = 0; k < query.terms.size(); ++k) {
@@ -98,6 +138,78 @@ class Generator {
     return "\"sqlengine_c" + std::to_string(k + 1) + "\"";
   }
 
+  // GROUP BY ... WITH ROLLUP | CUBE: one grouped query per set of the GROUP
+  // BY expressions kept (ROLLUP: each leading part of the list; CUBE: every
+  // subset), the others totalled over (NULL, GROUPING 1), joined by UNION
+  // ALL. Without an ORDER BY the rows come as SQL Server's sorting gives
+  // them: by each expression, its total after its values.
+  std::string GroupingSets(const BoundQuery& query) {
+    const BoundSelectBlock& block = query.terms.front();
+    const size_t n = block.group_by.size();
+    std::vector<std::vector<bool>> sets;
+    if (block.grouping == BoundSelectBlock::Grouping::kRollup) {
+      for (size_t kept = n + 1; kept-- > 0;) {
+        std::vector<bool> totalled(n);
+        for (size_t k = kept; k < n; ++k) totalled[k] = true;
+        sets.push_back(std::move(totalled));
+      }
+    } else {
+      for (size_t mask = 0; mask < (size_t{1} << n); ++mask) {
+        std::vector<bool> totalled(n);
+        for (size_t k = 0; k < n; ++k) totalled[k] = (mask >> (n - 1 - k)) & 1;
+        sets.push_back(std::move(totalled));
+      }
+    }
+    std::string sets_sql;
+    for (const std::vector<bool>& totalled : sets) {
+      totalled_ = totalled;
+      std::string sql = "SELECT ";
+      for (size_t k = 0; k < block.items.size(); ++k)
+        sql += ServerCollated(*block.items[k]) + " AS " + PositionalName(k) + ", ";
+      for (size_t k = 0; k < n; ++k) {
+        sql += std::string(totalled[k] ? "1" : "0") + " AS \"sqlengine_g" + std::to_string(k) +
+               "\", " + (totalled[k] ? "NULL" : ServerCollated(*block.group_by[k])) +
+               " AS \"sqlengine_v" + std::to_string(k) + "\"" + (k + 1 < n ? ", " : "");
+      }
+      sql += Sources(block.from);
+      if (block.where) sql += " WHERE " + Expr(*block.where);
+      std::string groups;
+      for (size_t k = 0; k < n; ++k) {
+        if (totalled[k]) continue;
+        groups += (groups.empty() ? "" : ", ") + ServerCollated(*block.group_by[k]);
+      }
+      if (!groups.empty()) sql += " GROUP BY " + groups;
+      // The grand total of no rows is no row, as for any group.
+      std::string having = groups.empty() ? "count(*) > 0" : "";
+      if (block.having)
+        having = having.empty() ? Expr(*block.having) : having + " AND " + Expr(*block.having);
+      if (!having.empty()) sql += " HAVING " + having;
+      sets_sql += (sets_sql.empty() ? "" : " UNION ALL ") + sql;
+    }
+    totalled_.clear();
+    std::string sql = "SELECT ";
+    for (size_t k = 0; k < block.items.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += PositionalName(k);
+      if (k < query.columns.size() && !query.columns[k].name.empty())
+        sql += " AS " + QuoteSqliteName(query.columns[k].name);
+    }
+    sql += " FROM (" + sets_sql + ") ORDER BY ";
+    if (!query.order_by.empty()) {
+      for (size_t k = 0; k < query.order_by.size(); ++k) {
+        const bind::BoundOrder& order = query.order_by[k];
+        sql +=
+            (k > 0 ? ", " : "") + std::to_string(order.ordinal) + (order.descending ? " DESC" : "");
+      }
+      return sql;
+    }
+    for (size_t k = 0; k < n; ++k) {
+      sql += (k > 0 ? ", " : "") + std::string("\"sqlengine_g") + std::to_string(k) +
+             "\", \"sqlengine_v" + std::to_string(k) + "\"";
+    }
+    return sql;
+  }
+
   std::string Insert(const bind::BoundInsert& insert) {
     std::string sql = "INSERT INTO " + insert.table_sql + " (";
     for (size_t k = 0; k < insert.columns.size(); ++k) {
@@ -151,6 +263,12 @@ class Generator {
  private:
   bool schema_free_ = false;
   bool outside_main_ = false;
+  // While a set of GroupingSets is written: which GROUP BY expressions it
+  // totals over.
+  std::vector<bool> totalled_;
+  // While a GROUP BY ALL block's list is written: its WHERE condition, which
+  // filters the rows each aggregate reads.
+  std::string aggregate_filter_;
 
   // The row count of `block`'s TOP; `counted` is the query it limits, as
   // it reads without the LIMIT. n PERCENT is n percent of that query's
@@ -171,6 +289,10 @@ class Generator {
   // after them as "sqlengine_rank" (see WithTies).
   std::string Block(const BoundSelectBlock& block, const BoundQuery& query,
                     const std::string& rank = {}) {
+    // GROUP BY ALL keeps every group: the WHERE clause filters what the
+    // aggregates read instead of the rows.
+    std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
+    std::string outer_filter = std::exchange(aggregate_filter_, filter);
     std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -184,8 +306,9 @@ class Generator {
       }
     }
     if (!rank.empty()) sql += ", " + rank + " AS \"sqlengine_rank\"";
+    aggregate_filter_.clear();
     sql += Sources(block.from);
-    if (block.where) sql += " WHERE " + Expr(*block.where);
+    if (block.where && !block.group_all) sql += " WHERE " + Expr(*block.where);
     if (!block.group_by.empty()) {
       sql += " GROUP BY ";
       for (size_t k = 0; k < block.group_by.size(); ++k) {
@@ -193,7 +316,9 @@ class Generator {
         sql += ServerCollated(*block.group_by[k]);
       }
     }
+    aggregate_filter_ = filter;
     if (block.having) sql += " HAVING " + Expr(*block.having);
+    aggregate_filter_ = outer_filter;
     return sql;
   }
 
@@ -304,9 +429,11 @@ class Generator {
       case BoundKind::kCall:
         return e.sql + "(" + Args(e) + ")";
       case BoundKind::kAggregate: {
-        if (e.count_star) return "count(*)";
+        std::string filter =
+            aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
+        if (e.count_star) return "count(*)" + filter;
         std::string sql =
-            e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")";
+            e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")" + filter;
         // AVG of integers is integer division in SQL Server: the fraction is cut.
         if (e.sql == "avg" && ClassOf(e.type.type) == TypeClass::kInteger)
           sql = "CAST(" + sql + " AS INTEGER)";
@@ -316,6 +443,14 @@ class Generator {
         return "(" + Query(*e.query) + ")";
       case BoundKind::kQuantified:
         return Quantified(e);
+      case BoundKind::kGroupingColumn: {
+        size_t k = std::stoul(e.sql);
+        return k < totalled_.size() && totalled_[k] ? "NULL" : Expr(*e.args[0]);
+      }
+      case BoundKind::kGrouping: {
+        size_t k = std::stoul(e.sql);
+        return k < totalled_.size() && totalled_[k] ? "1" : "0";
+      }
     }
     return "NULL";
   }
@@ -363,6 +498,21 @@ class Generator {
     return "(" + left + " " + op + " " + right + ")";
   }
 
+  // CAST / CONVERT to binary(n) or varbinary(n): an integer as its type's
+  // bytes, binary data padded with zeros or cut on the right, character
+  // data as its bytes.
+  std::string ToBinary(const BoundExpr& e) {
+    const BoundExpr& value = *e.args[0];
+    const ColumnType& to = e.type;
+    std::string sql = Expr(value);
+    if (ClassOf(value.type.type) == TypeClass::kInteger) {
+      return "sqlengine_integer_bytes(" + sql + ", " +
+             std::to_string(IntegerByteWidth(value.type.type)) + ", " + std::to_string(to.length) +
+             ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+    }
+    return "sqlengine_binary(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")";
+  }
+
   std::string Convert(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
     std::string sql = Expr(value);
@@ -372,6 +522,13 @@ class Generator {
     TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
     std::string declaration = QuoteSqliteString(TypeDeclaration(to));
     if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
+    if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
+    if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
+      std::string text =
+          "sqlengine_bytes_text(" + sql + ", " + (bind::IsNational(to.type) ? "1" : "0") + ")";
+      if (to.length == kMaxLength) return text;
+      return "substr(" + text + ", 1, " + std::to_string(to.length) + ")";
+    }
     switch (target) {
       case TypeClass::kInteger:
         // Character data by T-SQL's rules, binary data by its bytes.
@@ -403,7 +560,13 @@ class Generator {
         if (source == TypeClass::kDateTime)
           return "sqlengine_date_style(" + sql + ", " +
                  (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
-        if (source == TypeClass::kInteger) return "CAST(" + sql + " AS TEXT)";
+        if (source == TypeClass::kInteger) {
+          // Digits that do not fit a char or varchar show as '*'.
+          if (to.length == kMaxLength || to.length >= IntegerTextWidth(from.type))
+            return "CAST(" + sql + " AS TEXT)";
+          return "(CASE WHEN length(CAST(" + sql + " AS TEXT)) > " + std::to_string(to.length) +
+                 " THEN '*' ELSE CAST(" + sql + " AS TEXT) END)";
+        }
         if (source == TypeClass::kExactDecimal || source == TypeClass::kApproximate) {
           std::string kind = from.type == SqlType::kMoney || from.type == SqlType::kSmallMoney
                                  ? "'money'"

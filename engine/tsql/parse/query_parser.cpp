@@ -284,11 +284,15 @@ class Parser {
     if (At().IsWord("group")) {
       ++i_;
       ExpectWord("by");
-      if (At().IsWord("all")) throw NotParsed("GROUP BY ALL");
+      block->group_all = AcceptWord("all");
       do {
         block->group_by.push_back(Expression());
       } while (AcceptSymbol(","));
-      if (At().IsWord("with")) throw NotParsed("WITH ROLLUP / CUBE");
+      if (At().IsWord("with") && At(1).IsAnyWord({"rollup", "cube"})) {
+        block->grouping =
+            At(1).IsWord("rollup") ? SelectBlock::Grouping::kRollup : SelectBlock::Grouping::kCube;
+        i_ += 2;
+      }
     }
     if (AcceptWord("having")) block->having = Expression();
     return block;
@@ -419,7 +423,16 @@ class Parser {
       source->name.push_back(Next().value);
     }
     if (source->name.size() > 3) throw NotParsed("linked server");
-    if (At().IsSymbol("(") && !AtHintList()) throw NotParsed("table function");
+    if (At().IsSymbol("(") && !AtHintList()) {
+      ++i_;
+      source->kind = TableSource::Kind::kFunction;
+      if (!AcceptSymbol(")")) {
+        do {
+          source->arguments.push_back(AcceptWord("default") ? nullptr : Expression());
+        } while (AcceptSymbol(","));
+        ExpectSymbol(")");
+      }
+    }
     source->hints = Hints();
     if (AcceptWord("as")) {
       if (!At().IsName()) Fail();
@@ -539,6 +552,7 @@ class Parser {
     if (text == "=" || text == "<>" || text == "<" || text == ">" || text == "<=" || text == ">=")
       return text;
     if (text == "!=") return "<>";
+    if (text == "*=") return text;  // the old outer join, left side kept
     if (text == "!<") return ">=";
     if (text == "!>") return "<=";
     return {};
@@ -558,6 +572,11 @@ class Parser {
     if (!op.empty()) {
       auto node = Node(ExprKind::kComparison, Next());
       node->op = op;
+      if (op == "=" && At().IsSymbol("*")) {
+        // a =* b: the old outer join, right side kept.
+        ++i_;
+        node->op = "=*";
+      }
       if (At().IsAnyWord({"all", "any", "some"})) {
         node->kind = ExprKind::kQuantified;
         node->value = At().IsWord("all") ? "all" : "any";
@@ -756,7 +775,12 @@ class Parser {
       node->names.push_back(Next().value);
     }
     if (node->names.size() > 4) Fail();
-    if (At().IsSymbol("(")) throw NotParsed("qualified function call");
+    if (At().IsSymbol("(")) {
+      // owner.f(...) / db.owner.f(...): a user function.
+      if (node->names.size() > 3) Fail();
+      node->kind = ExprKind::kCall;
+      CallArguments(*node);
+    }
     return node;
   }
 
@@ -781,6 +805,16 @@ class Parser {
     ExpectSymbol(")");
     if (At().IsWord("over")) throw NotParsed("window");
     return node;
+  }
+
+  // A user function's (argument, ...) list, from its '('.
+  void CallArguments(Expr& node) {
+    ExpectSymbol("(");
+    if (AcceptSymbol(")")) return;
+    do {
+      node.args.push_back(AcceptWord("default") ? nullptr : Expression());
+    } while (AcceptSymbol(","));
+    ExpectSymbol(")");
   }
 
   std::unique_ptr<Expr> Case() {

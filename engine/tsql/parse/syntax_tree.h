@@ -33,7 +33,8 @@ enum class ExprKind {
   kExists,    // query
   kCase,      // args: [operand,] (when, then)..., [else]
   kCast,      // CAST and CONVERT: args: value[, style]; type
-  kCall,      // name (lower case); args; count_star for COUNT(*)
+  kCall,      // name (lower case); args; count_star for COUNT(*). A user
+              // function (owner.f(...)): names hold its 2 or 3 parts as written
   kSubquery,  // query
   // value op ALL | ANY (query): args: value; op; value: "all" or "any"
   // (SOME is ANY).
@@ -87,8 +88,10 @@ struct SelectItem {
 enum class JoinKind { kInner, kLeft, kRight, kFull, kCross };
 
 struct TableSource {
-  enum class Kind { kTable, kDerived, kJoin } kind = Kind::kTable;
+  // kFunction: a table-valued function called with `arguments`.
+  enum class Kind { kTable, kDerived, kJoin, kFunction } kind = Kind::kTable;
   std::vector<std::string> name;  // 1 to 3 parts; an omitted part ("db..t") is ""
+  std::vector<std::unique_ptr<Expr>> arguments;
   std::string alias;
   std::unique_ptr<Query> derived;
   std::vector<std::string> columns;  // a derived table's column names: AS d (a, b)
@@ -116,6 +119,8 @@ struct SelectBlock {
   std::vector<std::unique_ptr<TableSource>> from;  // comma-separated sources
   std::unique_ptr<Expr> where;
   std::vector<std::unique_ptr<Expr>> group_by;
+  bool group_all = false;  // GROUP BY ALL: groups the WHERE clause drops still come
+  enum class Grouping { kPlain, kRollup, kCube } grouping = Grouping::kPlain;  // WITH ROLLUP | CUBE
   std::unique_ptr<Expr> having;
   // SELECT ... INTO table: 1 to 3 parts as written. Only a statement's first
   // block holds one.

@@ -1,0 +1,93 @@
+#include "engine/exec/conversion_functions.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/exec/function_registration.h"
+
+namespace sqlengine::exec {
+namespace {
+
+void IntegerBytes(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const auto value = static_cast<std::uint64_t>(sqlite3_value_int64(args[0]));
+  const int width = sqlite3_value_int(args[1]);
+  const int length = sqlite3_value_int(args[2]);
+  const bool fixed = sqlite3_value_int(args[3]) != 0;
+  std::vector<unsigned char> bytes;
+  for (int k = width - 1; k >= 0; --k)
+    bytes.push_back(static_cast<unsigned char>(value >> (8 * k)));
+  if (length >= 0 && static_cast<int>(bytes.size()) > length) {
+    bytes.erase(bytes.begin(), bytes.end() - length);
+  } else if (fixed && length > static_cast<int>(bytes.size())) {
+    bytes.insert(bytes.begin(), static_cast<size_t>(length) - bytes.size(), 0);
+  }
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+void AppendUtf8(std::string& text, std::uint32_t code) {
+  if (code < 0x80) {
+    text += static_cast<char>(code);
+  } else if (code < 0x800) {
+    text += static_cast<char>(0xC0 | (code >> 6));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    text += static_cast<char>(0xE0 | (code >> 12));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code >> 18));
+    text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Code page 1252's characters for the bytes 0x80 to 0x9F (0: unassigned,
+// kept as the byte's Latin-1 character).
+constexpr std::uint16_t kWindows1252[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void BytesText(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const auto* data = static_cast<const unsigned char*>(sqlite3_value_blob(args[0]));
+  const int size = sqlite3_value_bytes(args[0]);
+  const bool national = sqlite3_value_int(args[1]) != 0;
+  std::string text;
+  if (national) {
+    for (int k = 0; k + 1 < size; k += 2) {
+      std::uint32_t unit = data[k] | (static_cast<std::uint32_t>(data[k + 1]) << 8);
+      if (unit >= 0xD800 && unit < 0xDC00 && k + 3 < size) {
+        std::uint32_t low = data[k + 2] | (static_cast<std::uint32_t>(data[k + 3]) << 8);
+        if (low >= 0xDC00 && low < 0xE000) {
+          AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+          k += 2;
+          continue;
+        }
+      }
+      AppendUtf8(text, unit);
+    }
+  } else {
+    for (int k = 0; k < size; ++k) {
+      std::uint32_t code = data[k];
+      if (code >= 0x80 && code < 0xA0 && kWindows1252[code - 0x80] != 0)
+        code = kWindows1252[code - 0x80];
+      AppendUtf8(text, code);
+    }
+  }
+  sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_integer_bytes", 4, IntegerBytes, true},
+    {"sqlengine_bytes_text", 2, BytesText, true},
+};
+
+}  // namespace
+
+void RegisterConversionFunctions(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+
+}  // namespace sqlengine::exec

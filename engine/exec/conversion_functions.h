@@ -1,0 +1,17 @@
+#pragma once
+// SQLite functions for the conversions between integers, binary data and
+// character data that the front end's generated SQL makes.
+
+#include <sqlite3.h>
+
+namespace sqlengine::exec {
+
+// sqlengine_integer_bytes(x, width, length, fixed): the integer x as the
+// `width` bytes of its type (big-endian), as binary(length) (fixed: zeros in
+// front up to length) or varbinary(length); only the last bytes when length
+// is shorter. sqlengine_bytes_text(b, national): binary data read as the
+// characters it holds (one byte per character, or UTF-16LE pairs when
+// national), the way SQL Server converts binary to (n)varchar.
+void RegisterConversionFunctions(sqlite3* db);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,258 @@
+#include "engine/exec/user_functions.h"
+
+#include <cctype>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/batch_executor.h"
+#include "engine/exec/procedures.h"
+#include "engine/exec/session.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/statement_authorizer.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/exec/write_lock.h"
+#include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+std::string Table(const std::string& schema, const char* table) {
+  return tsql::QuoteSqliteName(schema) + "." + table;
+}
+
+void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
+  sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string SchemaOf(Session& session, const std::string& database) {
+  return database.empty() ? "main" : session.Connection().SchemaFor(database);
+}
+
+// The stored CREATE FUNCTION text of `name`, nullopt when there is no
+// function of that name (a procedure's text does not count).
+std::optional<std::string> LoadFunctionText(sqlite3* db, const std::string& schema,
+                                            std::string_view name) {
+  if (!HasStoredProcedures(db, schema)) return std::nullopt;
+  auto query =
+      catalog::Prepare(db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) +
+                               " WHERE name = ? COLLATE NOCASE");
+  Bind(query.get(), 1, name);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  std::string text = catalog::ColumnText(query.get(), 0);
+  if (!IsFunctionText(text)) return std::nullopt;
+  return text;
+}
+
+// Whether any object of the database has the name (2714 for a new one).
+bool NameTaken(sqlite3* db, const std::string& schema, const std::string& name) {
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + Table(schema, catalog::kObjectsTable) +
+                                        " WHERE name = ? COLLATE NOCASE");
+  Bind(query.get(), 1, name);
+  if (sqlite3_step(query.get()) == SQLITE_ROW) return true;
+  auto schema_query = catalog::Prepare(
+      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE name = ? COLLATE NOCASE");
+  Bind(schema_query.get(), 1, name);
+  return sqlite3_step(schema_query.get()) == SQLITE_ROW;
+}
+
+void Step(sqlite3* db, sqlite3_stmt* statement) {
+  if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+// `value` as the function's SQLite result, in the form a bound parameter
+// of that value takes.
+void ResultOf(sqlite3_context* context, const Value& value) {
+  auto select = catalog::Prepare(sqlite3_context_db_handle(context), "SELECT ?1");
+  BindValue(select.get(), 1, value);
+  if (sqlite3_step(select.get()) != SQLITE_ROW) return sqlite3_result_null(context);
+  sqlite3_result_value(context, sqlite3_column_value(select.get(), 0));
+}
+
+void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args) {
+  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
+  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
+    return sqlite3_result_error(context, "sqlengine_user_function: no name", -1);
+  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  std::vector<Value> arguments;
+  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
+  try {
+    ResultOf(context, host->CallUserFunction(name, arguments));
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  } catch (...) {
+    sqlite3_result_error_code(context, SQLITE_INTERRUPT);
+  }
+}
+
+void CheckFunctionStatement(const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  auto refuse = [&](int number, const std::string& argument) {
+    SqlError error = number == 444 ? MakeError(444) : MakeError(number, {argument});
+    error.message().line = statement.line;
+    throw error;
+  };
+  auto verb = [&] {
+    std::string word = tokens.front().text;
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return word;
+  };
+  switch (statement.kind) {
+    case tsql::StatementKind::kInsert:
+    case tsql::StatementKind::kUpdate:
+    case tsql::StatementKind::kDelete: {
+      // Only the function's own table variable may change.
+      size_t target = 1;
+      while (target < tokens.size() && tokens[target].IsAnyWord({"into", "from"})) ++target;
+      if (target >= tokens.size() || tokens[target].kind != tsql::TokenKind::kVariable)
+        refuse(443, verb());
+      break;
+    }
+    case tsql::StatementKind::kExecute:
+    case tsql::StatementKind::kPrint:
+    case tsql::StatementKind::kRaiserror:
+      refuse(443, verb());
+      break;
+    case tsql::StatementKind::kSelect: {
+      bool assigns = false;
+      for (size_t k = 0; k + 1 < tokens.size() && !assigns; ++k)
+        assigns = tokens[k].kind == tsql::TokenKind::kVariable && tokens[k + 1].IsSymbol("=");
+      if (!assigns) refuse(444, std::string());
+      break;
+    }
+    default:
+      break;
+  }
+  for (const auto& inner : statement.body) CheckFunctionStatement(*inner);
+  if (statement.else_branch) CheckFunctionStatement(*statement.else_branch);
+}
+
+}  // namespace
+
+void CheckFunctionBody(const tsql::StatementList& body) {
+  for (const auto& statement : body) CheckFunctionStatement(*statement);
+}
+
+Value RunScalarFunction(Session& session, std::string_view name,
+                        const std::vector<Value>& arguments) {
+  // The call runs inside the user's statement: the engine reads the
+  // definition and the catalog as it does between statements, and each of
+  // the body's statements is the user's again while it compiles and runs.
+  StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
+  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, {std::string(name)});
+  if (!definition || definition->kind != tsql::FunctionKind::kScalar)
+    throw MakeError(4121, {"dbo", "dbo." + std::string(name)});
+  DiscardingSink discard;  // nothing a function's statements send is the client's
+  BatchExecutor executor(session, discard);
+  return executor.CallFunction(*definition, arguments);
+}
+
+void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
+  if (sqlite3_create_function_v2(db, "sqlengine_user_function", -1, SQLITE_UTF8, &host,
+                                 CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot register sqlengine_user_function");
+}
+
+bool IsFunctionText(std::string_view definition) {
+  tsql::Tokens tokens = tsql::Lex(definition.substr(0, std::min<size_t>(definition.size(), 200)));
+  return tokens.size() > 1 && tokens[1].IsWord("function");
+}
+
+void DefineFunction(Session& session, const tsql::Statement& statement) {
+  tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
+  bool alter = statement.tokens.front().IsWord("alter");
+  sqlite3* db = session.Connection().Handle();
+  std::string schema = SchemaOf(session, definition.database);
+  LockForWrite(session, schema);
+  catalog::Exec(db, "SAVEPOINT sqlengine_function");
+  TakeWriteLockFirst(db, schema);
+  try {
+    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
+                          catalog::kProceduresColumns);
+    bool exists = LoadFunctionText(db, schema, definition.name).has_value();
+    if (alter && !exists) throw MakeError(208, {definition.name});
+    if (!alter && NameTaken(db, schema, definition.name)) throw MakeError(2714, {definition.name});
+    auto save =
+        catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
+                                 " (name, definition) VALUES (?, ?)");
+    Bind(save.get(), 1, definition.name);
+    Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+    Step(db, save.get());
+    std::string xtype = tsql::FunctionObjectType(definition.kind);
+    if (exists) {
+      // ALTER may change the kind (a scalar function made inline ...).
+      auto retype = catalog::Prepare(db, "UPDATE " + Table(schema, catalog::kObjectsTable) +
+                                             " SET xtype = ? WHERE name = ? COLLATE NOCASE AND "
+                                             "xtype IN ('FN', 'IF', 'TF')");
+      Bind(retype.get(), 1, xtype);
+      Bind(retype.get(), 2, definition.name);
+      Step(db, retype.get());
+    } else {
+      catalog::RecordNewObject(db, schema, definition.name, xtype);
+    }
+    catalog::Exec(db, "RELEASE sqlengine_function");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_function; RELEASE sqlengine_function", nullptr, nullptr,
+                 nullptr);
+    throw;
+  }
+}
+
+void DropFunctions(Session& session, const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::vector<tsql::DottedName> names;
+  size_t i = 2;
+  while (true) {
+    tsql::DottedName name = tsql::ReadDottedName(tokens, i);
+    if (name.parts.empty()) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back());
+    names.push_back(name);
+    i = name.end;
+    if (i >= tokens.size() || tokens[i].kind == tsql::TokenKind::kEnd) break;
+    if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+    ++i;
+  }
+  sqlite3* db = session.Connection().Handle();
+  for (const tsql::DottedName& name : names) {
+    std::string schema = SchemaOf(session, name.Database());
+    const std::string& function = name.Last();
+    if (!LoadFunctionText(db, schema, function))
+      throw MakeError(3701, {"drop", "function", function});
+    auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, catalog::kProceduresTable) +
+                                           " WHERE name = ? COLLATE NOCASE");
+    Bind(remove.get(), 1, function);
+    Step(db, remove.get());
+    auto unlist = catalog::Prepare(db, "DELETE FROM " + Table(schema, catalog::kObjectsTable) +
+                                           " WHERE name = ? COLLATE NOCASE AND xtype IN "
+                                           "('FN', 'IF', 'TF')");
+    Bind(unlist.get(), 1, function);
+    Step(db, unlist.get());
+  }
+}
+
+std::optional<tsql::FunctionDefinition> FindFunction(Session& session,
+                                                     const std::vector<std::string>& name) {
+  if (name.empty() || name.back().empty() || name.size() > 3) return std::nullopt;
+  if (name.size() >= 2 && !name[name.size() - 2].empty() &&
+      !tsql::EqualsIgnoreCase(name[name.size() - 2], "dbo"))
+    return std::nullopt;
+  std::string database = name.size() == 3 ? name[0] : std::string();
+  if (name.back().starts_with("#")) return std::nullopt;
+  std::string schema;
+  try {
+    schema = SchemaOf(session, database);
+  } catch (const SqlError&) {
+    return std::nullopt;
+  }
+  std::optional<std::string> text =
+      LoadFunctionText(session.Connection().Handle(), schema, name.back());
+  if (!text) return std::nullopt;
+  tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(tsql::LexClientText(*text));
+  return definition;
+}
+
+}  // namespace sqlengine::exec
