@@ -305,6 +305,7 @@ class Generator {
         return e.sql + "(" + Args(e) + ")";
       case BoundKind::kAggregate: {
         if (e.count_star) return "count(*)";
+        if (ExactlyAdded(e)) return ExactAggregate(e);
         std::string sql =
             e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")";
         // AVG of integers is integer division in SQL Server: the fraction is cut.
@@ -318,6 +319,21 @@ class Generator {
         return Quantified(e);
     }
     return "NULL";
+  }
+
+  // SUM and AVG of decimal, numeric and money values add them exactly
+  // (exec/exact_aggregates.h) where SQLite's own would add doubles. SQLite
+  // takes DISTINCT with one argument only: those keep SQLite's.
+  static bool ExactlyAdded(const BoundExpr& e) {
+    return (e.sql == "sum" || e.sql == "avg") && !e.distinct &&
+           ClassOf(e.args[0]->type.type) == TypeClass::kExactDecimal;
+  }
+
+  std::string ExactAggregate(const BoundExpr& e) {
+    const ColumnType& of = e.args[0]->type;
+    int scale = of.type == SqlType::kDecimal ? of.scale : 4;
+    return "sqlengine_decimal_" + e.sql + "(" + Expr(*e.args[0]) + ", " + std::to_string(scale) +
+           ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
   }
 
   // ALL: false when some row compares false, else unknown when some row
