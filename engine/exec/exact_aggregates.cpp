@@ -1,5 +1,6 @@
 #include "engine/exec/exact_aggregates.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -41,22 +42,31 @@ Running* RunningOf(sqlite3_context* context, bool create) {
   return reinterpret_cast<Running*>(address);
 }
 
-__int128 PowerOfTen(int exponent) {
-  __int128 result = 1;
-  for (int i = 0; i < exponent; ++i) result *= 10;
-  return result;
-}
+// Powers of ten up to 10^18: exact in a long double's 64-bit mantissa, as
+// std::pow gives them, without its cost on every row.
+constexpr std::array<long double, 19> kPowersOfTen = [] {
+  std::array<long double, 19> powers{};
+  powers[0] = 1;
+  for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
 
 // A stored value at `scale`, as a reader of the column sees it.
 Decimal AtScale(sqlite3_value* value, int scale) {
-  if (sqlite3_value_type(value) == SQLITE_INTEGER)
-    return Decimal{static_cast<__int128>(sqlite3_value_int64(value)) * PowerOfTen(scale), scale};
-  if (sqlite3_value_type(value) == SQLITE_FLOAT) {
-    // The reader's own rounding (value_conversion's), without a text form
-    // while the scaled value is well inside 64 bits.
-    long double scaled =
-        std::roundl(static_cast<long double>(sqlite3_value_double(value)) * std::pow(10.0L, scale));
-    if (std::fabs(scaled) < 1e18L) return Decimal{static_cast<__int128>(scaled), scale};
+  if (scale >= 0 && static_cast<size_t>(scale) < kPowersOfTen.size()) {
+    auto factor = static_cast<std::int64_t>(kPowersOfTen[static_cast<size_t>(scale)]);
+    if (sqlite3_value_type(value) == SQLITE_INTEGER) {
+      __int128 scaled = 0;
+      if (!__builtin_mul_overflow(static_cast<__int128>(sqlite3_value_int64(value)), factor,
+                                  &scaled))
+        return Decimal{scaled, scale};
+    } else if (sqlite3_value_type(value) == SQLITE_FLOAT) {
+      // The reader's own rounding (value_conversion's), without a text form
+      // while the scaled value is well inside 64 bits.
+      long double scaled = std::roundl(static_cast<long double>(sqlite3_value_double(value)) *
+                                       kPowersOfTen[static_cast<size_t>(scale)]);
+      if (std::fabs(scaled) < 1e18L) return Decimal{static_cast<__int128>(scaled), scale};
+    }
   }
   ColumnType type{SqlType::kDecimal};
   type.precision = 38;
