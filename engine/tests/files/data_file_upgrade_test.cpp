@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "engine/tests/files/file_test_support.h"
 #include "engine/tests/sql/odbc_client.h"
@@ -131,6 +133,47 @@ TEST_F(DataFileUpgradeTest, AnOldDatabaseOfTheInstanceIsUpgradedWhenTheEngineSta
   ASSERT_EQ(engine.Stop(), 0);
   engine.Restart();
   EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format0"));
+}
+
+// Replaces the image of the only set in backup file `backup` by the data
+// file `image`, as a backup made by an earlier version holds its own format.
+void ReplaceBackupImage(const std::filesystem::path& backup, const std::filesystem::path& image) {
+  constexpr size_t kBlock = 4096;
+  std::ifstream in(backup, std::ios::binary);
+  std::string header(kBlock, '\0');
+  in.read(header.data(), kBlock);
+  std::ifstream image_in(image, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(image_in)), std::istreambuf_iterator<char>());
+  size_t size_at = header.find("image_size=");
+  ASSERT_NE(size_at, std::string::npos);
+  size_t line_end = header.find('\n', size_at);
+  std::string fields = header.substr(0, size_at) + "image_size=" + std::to_string(bytes.size()) +
+                       header.substr(line_end, header.find('\0') - line_end);
+  fields.resize(kBlock, '\0');
+  bytes.resize((bytes.size() + kBlock - 1) / kBlock * kBlock, '\0');
+  std::ofstream out(backup, std::ios::binary | std::ios::trunc);
+  out << fields << bytes;
+}
+
+TEST_F(DataFileUpgradeTest, ARestoredBackupOfAnOldFileIsUpgradedWithoutACopy) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = SteppedTableFile(client, folder_);
+  Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
+  std::filesystem::path backup = folder_ / "stepped.bak";
+  Ok(client, "BACKUP DATABASE stepped TO DISK = " + Quoted(backup) + " WITH INIT");
+  Ok(client, "EXEC sp_detach_db 'stepped'");
+  MakeIdentityTriggersNewest(data_file, "s");
+  ReplaceBackupImage(backup, data_file);
+
+  std::filesystem::path restored = folder_ / "restored.mdf";
+  Ok(client, "RESTORE DATABASE stepped FROM DISK = " + Quoted(backup) + " WITH MOVE 'stepped' TO " +
+                 Quoted(restored));
+  ExpectCheckedRows(client);
+  EXPECT_FALSE(std::filesystem::exists(restored.string() + ".format0"));
+  Ok(client, "EXEC sp_detach_db 'stepped'");
+  PlainFile upgraded(restored);
+  EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
 }
 
 TEST_F(DataFileUpgradeTest, AFailedUpgradeLeavesTheFileAsItWasAndAttachesNothing) {
