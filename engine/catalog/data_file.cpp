@@ -23,6 +23,7 @@ void CreateDataFile(const std::filesystem::path& data_file) {
                        " (id int PRIMARY KEY, name nvarchar(128) NOT NULL COLLATE NOCASE, "
                        "xtype char(2) NOT NULL, crdate datetime NOT NULL)");
     Exec(db.get(), std::string("CREATE TABLE ") + kProceduresTable + kProceduresColumns);
+    Exec(db.get(), "PRAGMA user_version=" + std::to_string(kDataFileFormat));
     Exec(db.get(), "PRAGMA journal_mode=WAL");
   } catch (...) {
     RemoveDataFiles(data_file);

@@ -12,8 +12,15 @@ struct sqlite3;
 
 namespace sqlengine::catalog {
 
-// Creates data_file, which must not exist yet, and its log file. Throws
-// std::runtime_error naming the file; a half-made file is removed.
+// The format of a data file's contents, kept in SQLite's user_version: files
+// made before it was recorded read 0. A file of an older format is brought to
+// this one when it is attached, restored or first opened by this engine
+// (exec/data_file_upgrade.h); the formats are described in doc/storage.md.
+inline constexpr int kDataFileFormat = 1;
+
+// Creates data_file, which must not exist yet, and its log file, in the
+// current format. Throws std::runtime_error naming the file; a half-made file
+// is removed.
 void CreateDataFile(const std::filesystem::path& data_file);
 
 // Creates an empty log file for data_file when it has none. An empty log is

@@ -8,6 +8,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
+#include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/database_files.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/file_statement_syntax.h"
@@ -87,6 +88,8 @@ void Attach(Session& session, const std::string& name, const std::string& data_w
   try {
     VerifyDataFile(data_file);
     if (!had_log) catalog::EnsureLogFile(data_file);
+    if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep))
+      engine.EngineLog().Info(UpgradeReport(data_file, *upgrade));
   } catch (const std::runtime_error& failure) {
     if (!had_log) std::filesystem::remove(log_file, ignored);
     RemoveStrayShm(data_file);

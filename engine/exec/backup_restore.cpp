@@ -16,6 +16,7 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/database_files.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/file_statement_syntax.h"
@@ -436,6 +437,9 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
   ScratchFile scratch(ScratchBeside(target, "restoring"));
   try {
     ExtractVerified(chosen, scratch.Path());
+    // A backup made by an earlier version holds a file of its format.
+    if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(scratch.Path(), UpgradeCopy::kNone))
+      engine.EngineLog().Info(UpgradeReport(scratch.Path(), *upgrade));
   } catch (const std::runtime_error& failure) {
     engine.EngineLog().Info("restore of " + name + " failed: " + failure.what());
     throw fail(FormatMessage(3201, {chosen.path.string()}));

@@ -1,6 +1,7 @@
 #include "engine/exec/engine_impl.h"
 
 #include "engine/common/error.h"
+#include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/session.h"
 
 namespace sqlengine {
@@ -11,10 +12,32 @@ std::unique_ptr<Engine> OpenEngine(const std::filesystem::path& home, Log& log) 
 
 namespace exec {
 
+namespace {
+
+// Brings the file to the current format before anyone opens it.
+void UpgradeAtStart(const std::filesystem::path& data_file, Log& log) {
+  if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep))
+    log.Info(UpgradeReport(data_file, *upgrade));
+}
+
+}  // namespace
+
 EngineImpl::EngineImpl(const std::filesystem::path& home, Log& log) : log_(log), home_(home) {
   home_.Prepare(log_);
+  // Without master in its format the engine does not start.
+  UpgradeAtStart(home_.MasterFile(), log_);
   catalog_ = std::make_unique<catalog::MasterCatalog>(home_.MasterFile());
   configuration_ = std::make_unique<ConfigurationState>(home_.MasterFile());
+  for (const catalog::DatabaseEntry& entry : catalog_->Databases()) {
+    std::filesystem::path data_file = DataFileOf(entry);
+    if (data_file.lexically_normal() == home_.MasterFile().lexically_normal()) continue;
+    try {
+      UpgradeAtStart(data_file, log_);
+    } catch (const std::runtime_error& failure) {
+      // The database stays registered; opening it reports what is wrong.
+      log_.Warning("database " + entry.name + " was not upgraded: " + failure.what());
+    }
+  }
 }
 
 std::optional<catalog::DatabaseEntry> EngineImpl::FindDatabase(std::string_view name) {

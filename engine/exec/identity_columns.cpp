@@ -90,6 +90,10 @@ void StepOrThrow(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
+std::string AssigningTriggerName(const std::string& table, std::string_view role) {
+  return std::string(kIdentityTable) + "_" + table + "_" + std::string(role);
+}
+
 // SQLite's AUTOINCREMENT hands the row a fresh rowid above every existing
 // one (NEW.rowid is -1 before it does); the AFTER trigger then moves the row
 // to the table's next value. A row given its value explicitly keeps it.
@@ -98,7 +102,7 @@ void CreateAssigningTriggers(sqlite3* db, const std::string& schema, const std::
   std::string key = tsql::QuoteSqliteString(table);
   auto trigger = [&](const char* role) {
     return tsql::QuoteSqliteName(schema) + "." +
-           tsql::QuoteSqliteName(std::string(kIdentityTable) + "_" + table + "_" + role);
+           tsql::QuoteSqliteName(AssigningTriggerName(table, role));
   };
   catalog::Exec(db, "CREATE TRIGGER " + trigger("mark") + " BEFORE INSERT ON " + quoted_table +
                         " BEGIN UPDATE " + kIdentityTable +
@@ -193,6 +197,10 @@ std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& s
     return KeptIdentity{sqlite3_column_int64(seed->get(), 0), 1};
   }
   return KeptIdentity{1, 1};
+}
+
+std::vector<std::string> AssigningTriggerNames(const std::string& table) {
+  return {AssigningTriggerName(table, "mark"), AssigningTriggerName(table, "assign")};
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/tsql/token.h"
 
@@ -45,6 +46,12 @@ std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& s
 // For a table just dropped from `schema`: forgets its kept identity, if any.
 // Throws std::runtime_error when SQLite refuses the step.
 void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& table);
+
+// The names of the triggers that give a new row of `table` its kept
+// identity. They must be the table's oldest triggers: SQLite fires a table's
+// triggers newest first, and the others look for the row where it was
+// inserted, before these move it.
+std::vector<std::string> AssigningTriggerNames(const std::string& table);
 
 // After an INSERT (its SQLite text) that inserted rows: the identity value
 // it assigned, or nullopt when the table it wrote has no identity column.

@@ -19,6 +19,7 @@
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
+#include "engine/exec/exact_aggregates.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -384,6 +385,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateFunctions(db);
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
+  RegisterExactAggregates(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
   RegisterSingleValue(db);

@@ -1,6 +1,7 @@
 #include "engine/values/exact_arithmetic.h"
 
 #include <algorithm>
+#include <array>
 
 namespace sqlengine::values {
 namespace {
@@ -9,10 +10,16 @@ using u128 = unsigned __int128;
 
 constexpr int kMaxDigits = 38;
 
+constexpr std::array<u128, kMaxDigits + 1> kPowersOfTen = [] {
+  std::array<u128, kMaxDigits + 1> powers{};
+  powers[0] = 1;
+  for (int i = 1; i <= kMaxDigits; ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
+// 10^exponent for exponent <= 38 (1 below 0), from a table: sums call it per row.
 u128 PowerOfTen(int exponent) {
-  u128 result = 1;
-  for (int i = 0; i < exponent; ++i) result *= 10;
-  return result;
+  return exponent <= 0 ? 1 : kPowersOfTen[static_cast<size_t>(std::min(exponent, kMaxDigits))];
 }
 
 // An unsigned 256-bit magnitude, four 64-bit limbs, least significant first.

@@ -432,6 +432,7 @@ class Generator {
         std::string filter =
             aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
         if (e.count_star) return "count(*)" + filter;
+        if (ExactlyAdded(e)) return ExactAggregate(e) + filter;
         std::string sql =
             e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")" + filter;
         // AVG of integers is integer division in SQL Server: the fraction is cut.
@@ -453,6 +454,21 @@ class Generator {
       }
     }
     return "NULL";
+  }
+
+  // SUM and AVG of decimal, numeric and money values add them exactly
+  // (exec/exact_aggregates.h) where SQLite's own would add doubles. SQLite
+  // takes DISTINCT with one argument only: those keep SQLite's.
+  static bool ExactlyAdded(const BoundExpr& e) {
+    return (e.sql == "sum" || e.sql == "avg") && !e.distinct &&
+           ClassOf(e.args[0]->type.type) == TypeClass::kExactDecimal;
+  }
+
+  std::string ExactAggregate(const BoundExpr& e) {
+    const ColumnType& of = e.args[0]->type;
+    int scale = of.type == SqlType::kDecimal ? of.scale : 4;
+    return "sqlengine_decimal_" + e.sql + "(" + Expr(*e.args[0]) + ", " + std::to_string(scale) +
+           ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
   }
 
   // ALL: false when some row compares false, else unknown when some row

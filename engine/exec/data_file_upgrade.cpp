@@ -1,0 +1,123 @@
+#include "engine/exec/data_file_upgrade.h"
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/catalog/data_file.h"
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/identity_columns.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+int FormatOf(sqlite3* db) {
+  catalog::PreparedStatement version = catalog::Prepare(db, "PRAGMA user_version");
+  if (sqlite3_step(version.get()) != SQLITE_ROW) throw std::runtime_error(sqlite3_errmsg(db));
+  return sqlite3_column_int(version.get(), 0);
+}
+
+// Format 0 to 1: a table whose identity the engine assigns gets its
+// assigning triggers as its oldest. Files made before that order was kept
+// have them newer than the triggers that check and round a row's values, so
+// those looked for a row already moved. The table's other triggers are made
+// again, in their order, after the assigning ones.
+void PutAssigningTriggersFirst(sqlite3* db) {
+  struct Trigger {
+    std::string name;
+    std::string sql;
+  };
+  std::map<std::string, std::vector<Trigger>> by_table;
+  catalog::PreparedStatement triggers = catalog::Prepare(
+      db,
+      "SELECT tbl_name, name, sql FROM sqlite_master WHERE type = 'trigger' AND sql IS NOT NULL "
+      "ORDER BY rowid");
+  while (sqlite3_step(triggers.get()) == SQLITE_ROW) {
+    by_table[catalog::ColumnText(triggers.get(), 0)].push_back(
+        {catalog::ColumnText(triggers.get(), 1), catalog::ColumnText(triggers.get(), 2)});
+  }
+  triggers.reset();
+  for (const auto& [table, list] : by_table) {
+    std::vector<std::string> assigning = AssigningTriggerNames(table);
+    auto is_assigning = [&](const Trigger& trigger) {
+      for (const std::string& name : assigning) {
+        if (tsql::EqualsIgnoreCase(trigger.name, name)) return true;
+      }
+      return false;
+    };
+    bool any_assigning = false;
+    for (const Trigger& trigger : list) any_assigning = any_assigning || is_assigning(trigger);
+    if (!any_assigning) continue;
+    for (const Trigger& trigger : list) {
+      if (is_assigning(trigger)) continue;
+      catalog::Exec(db, "DROP TRIGGER " + tsql::QuoteSqliteName(trigger.name));
+      catalog::Exec(db, trigger.sql);
+    }
+  }
+}
+
+struct FormatStep {
+  int to;
+  void (*apply)(sqlite3* db);
+};
+
+// One step per format, applied in order from the file's own.
+constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst}};
+
+}  // namespace
+
+std::filesystem::path UpgradeCopyPath(const std::filesystem::path& data_file, int from) {
+  return data_file.string() + ".format" + std::to_string(from);
+}
+
+std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_file,
+                                             UpgradeCopy copy) {
+  catalog::Connection db = catalog::OpenDataFile(data_file);
+  sqlite3_busy_timeout(db.get(), 5000);
+  FormatUpgrade upgrade;
+  upgrade.from = FormatOf(db.get());
+  upgrade.to = catalog::kDataFileFormat;
+  if (upgrade.from == upgrade.to) return std::nullopt;
+  if (upgrade.from > upgrade.to || upgrade.from < 0) {
+    throw std::runtime_error("the data file has format " + std::to_string(upgrade.from) +
+                             ", which this engine (format " + std::to_string(upgrade.to) +
+                             ") does not know");
+  }
+  if (copy == UpgradeCopy::kKeep) {
+    // The log goes into the data file first, so the copy is complete on its own.
+    if (sqlite3_wal_checkpoint_v2(db.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr) !=
+        SQLITE_OK) {
+      throw std::runtime_error(sqlite3_errmsg(db.get()));
+    }
+    upgrade.copy = UpgradeCopyPath(data_file, upgrade.from);
+    std::filesystem::copy_file(data_file, upgrade.copy,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  try {
+    catalog::Exec(db.get(), "BEGIN IMMEDIATE");
+    for (const FormatStep& step : kSteps) {
+      if (step.to > upgrade.from) step.apply(db.get());
+    }
+    catalog::Exec(db.get(), "PRAGMA user_version=" + std::to_string(upgrade.to));
+    catalog::Exec(db.get(), "COMMIT");
+  } catch (const std::exception& failure) {
+    sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    std::error_code ignored;
+    if (!upgrade.copy.empty()) std::filesystem::remove(upgrade.copy, ignored);
+    throw std::runtime_error(std::string("upgrade from format ") + std::to_string(upgrade.from) +
+                             " failed: " + failure.what());
+  }
+  return upgrade;
+}
+
+std::string UpgradeReport(const std::filesystem::path& data_file, const FormatUpgrade& upgrade) {
+  std::string line = "upgraded " + data_file.string() + " from data file format " +
+                     std::to_string(upgrade.from) + " to " + std::to_string(upgrade.to);
+  if (!upgrade.copy.empty()) line += "; the file as it was is kept as " + upgrade.copy.string();
+  return line;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,135 @@
+#include "engine/exec/exact_aggregates.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/type_name.h"
+#include "engine/values/exact_arithmetic.h"
+#include "engine/values/number_text.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// Lives in SQLite's aggregate context, which SQLite zeroes and frees: it is
+// made in place on the first row that is not NULL and must stay trivially
+// destructible. The result type comes from that row's constant argument.
+// SQLite aligns the context to 8 bytes only; the total's __int128 needs 16.
+struct Running {
+  bool started;
+  bool overflowed;
+  bool money;
+  int result_scale;
+  values::DecimalSum sum;
+};
+
+// The running state in `context`; nullptr when there is none yet and
+// `create` is false, or when SQLite has no memory for it.
+Running* RunningOf(sqlite3_context* context, bool create) {
+  void* raw = sqlite3_aggregate_context(
+      context, create ? static_cast<int>(sizeof(Running) + alignof(Running)) : 0);
+  if (raw == nullptr) return nullptr;
+  auto address = reinterpret_cast<std::uintptr_t>(raw);
+  address = (address + alignof(Running) - 1) & ~(std::uintptr_t{alignof(Running)} - 1);
+  return reinterpret_cast<Running*>(address);
+}
+
+// Powers of ten up to 10^18: exact in a long double's 64-bit mantissa, as
+// std::pow gives them, without its cost on every row.
+constexpr std::array<long double, 19> kPowersOfTen = [] {
+  std::array<long double, 19> powers{};
+  powers[0] = 1;
+  for (size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
+// A stored value at `scale`, as a reader of the column sees it.
+Decimal AtScale(sqlite3_value* value, int scale) {
+  if (scale >= 0 && static_cast<size_t>(scale) < kPowersOfTen.size()) {
+    auto factor = static_cast<std::int64_t>(kPowersOfTen[static_cast<size_t>(scale)]);
+    if (sqlite3_value_type(value) == SQLITE_INTEGER) {
+      __int128 scaled = 0;
+      if (!__builtin_mul_overflow(static_cast<__int128>(sqlite3_value_int64(value)), factor,
+                                  &scaled))
+        return Decimal{scaled, scale};
+    } else if (sqlite3_value_type(value) == SQLITE_FLOAT) {
+      // The reader's own rounding (value_conversion's), without a text form
+      // while the scaled value is well inside 64 bits.
+      long double scaled = std::roundl(static_cast<long double>(sqlite3_value_double(value)) *
+                                       kPowersOfTen[static_cast<size_t>(scale)]);
+      if (std::fabs(scaled) < 1e18L) return Decimal{static_cast<__int128>(scaled), scale};
+    }
+  }
+  ColumnType type{SqlType::kDecimal};
+  type.precision = 38;
+  type.scale = scale;
+  return FitDecimal(PlainValue(value), type);
+}
+
+void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return;
+  Running* running = RunningOf(context, true);
+  if (running == nullptr) return sqlite3_result_error_nomem(context);
+  if (!running->started) {
+    const unsigned char* declared = sqlite3_value_text(arguments[2]);
+    std::optional<ColumnType> type =
+        declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
+    if (!type) return sqlite3_result_error(context, "sqlengine_decimal_sum: not a type", -1);
+    new (running) Running{true, false, type->type == SqlType::kMoney, type->scale, {}};
+  }
+  if (running->overflowed) return;
+  try {
+    if (!running->sum.Add(AtScale(arguments[0], sqlite3_value_int(arguments[1]))))
+      running->overflowed = true;
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
+void Finish(sqlite3_context* context, bool average) {
+  Running* running = RunningOf(context, false);
+  if (running == nullptr || !running->started) return sqlite3_result_null(context);
+  // money's average is rounded to its four decimals, a decimal's cut at its scale.
+  std::optional<Decimal> result =
+      !average ? running->sum.Total()
+               : running->sum.Average(running->money ? running->result_scale + 6
+                                                     : running->result_scale);
+  if (result && running->money) *result = values::Rescaled(*result, 4);
+  if (running->overflowed || !result || (running->money && !values::FitsMoney(*result))) {
+    return ResultSqlError(context,
+                          MakeError(8115, {"expression", running->money ? "money" : "numeric"}));
+  }
+  if (result->scale == 0 && result->unscaled >= INT64_MIN && result->unscaled <= INT64_MAX)
+    return sqlite3_result_int64(context, static_cast<sqlite3_int64>(result->unscaled));
+  sqlite3_result_double(context, std::strtod(values::DecimalText(*result).c_str(), nullptr));
+}
+
+void FinishSum(sqlite3_context* context) { Finish(context, false); }
+void FinishAverage(sqlite3_context* context) { Finish(context, true); }
+
+}  // namespace
+
+void RegisterExactAggregates(sqlite3* db) {
+  struct Aggregate {
+    const char* name;
+    void (*finish)(sqlite3_context*);
+  };
+  for (const Aggregate& aggregate : {Aggregate{"sqlengine_decimal_sum", FinishSum},
+                                     Aggregate{"sqlengine_decimal_avg", FinishAverage}}) {
+    if (sqlite3_create_function_v2(db, aggregate.name, 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, nullptr, Step, aggregate.finish,
+                                   nullptr) != SQLITE_OK) {
+      throw std::runtime_error(std::string("cannot register ") + aggregate.name);
+    }
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,23 @@
+#pragma once
+// SUM and AVG of decimal, numeric, money and smallmoney values, added
+// exactly at the argument's scale. SQLite's own sum() and avg() add doubles,
+// whose rounding errors add up over many rows until they show in the
+// result's last decimals.
+//
+// sqlengine_decimal_sum(value, scale, 'result type') and
+// sqlengine_decimal_avg(value, scale, 'result type'): `scale` is the
+// argument's (money: 4), the result type is the aggregate's (decimal(38,s),
+// or money). NULLs are skipped; no rows give NULL. A total beyond 38 digits,
+// or beyond money's range for a money result, fails the statement with 8115.
+// The result is an SQLite integer when its scale is 0, else the double
+// nearest to it, which the reader rounds to the result's scale again: exact
+// up to 15 significant digits, as the columns' own REAL storage is.
+
+#include <sqlite3.h>
+
+namespace sqlengine::exec {
+
+// Registers both aggregates. Throws std::runtime_error when SQLite refuses.
+void RegisterExactAggregates(sqlite3* db);
+
+}  // namespace sqlengine::exec
