@@ -239,13 +239,6 @@ bool IsWrittenChange(const std::vector<RpcParam>& values) {
   }
 }
 
-const Column* FindColumn(const std::vector<Column>& columns, std::string_view name) {
-  for (const Column& column : columns) {
-    if (tsql::EqualsIgnoreCase(column.name, name)) return &column;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 ServerCursors::ServerCursors(Session& session)
@@ -531,12 +524,7 @@ bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
   std::vector<std::size_t> deleted;
   for (std::size_t target : targets) {
     Row& row = cursor.rows.RowValues(target);
-    std::vector<ColumnAssignment> identity;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-      const Column* column = FindColumn(*table_columns, columns[k].name);
-      if (column != nullptr && IdentifiesRows(column->type))
-        identity.push_back({column->name, column->type, row[k]});
-    }
+    const std::vector<ColumnAssignment> identity = RowIdentity(columns, row, *table_columns);
     if (identity.empty()) throw MakeError(16933);
     ParameterisedStatement statement;
     if (operation == kDelete) {

@@ -17,6 +17,7 @@
 #include "engine/exec/addition_function.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
+#include "engine/exec/error_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -390,6 +391,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterFunctionTable(db, kFunctions, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
+  RegisterErrorFunctions(db, host);
 }
 
 }  // namespace sqlengine::exec

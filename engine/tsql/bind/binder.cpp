@@ -1000,13 +1000,14 @@ class Binder {
       SqlType type;
     };
     static constexpr Known kKnown[] = {
-        {"rowcount", SqlType::kInt},        {"error", SqlType::kInt},
-        {"trancount", SqlType::kInt},       {"nestlevel", SqlType::kInt},
-        {"spid", SqlType::kSmallInt},       {"identity", SqlType::kDecimal},
-        {"datefirst", SqlType::kTinyInt},   {"textsize", SqlType::kInt},
-        {"lock_timeout", SqlType::kInt},    {"max_precision", SqlType::kTinyInt},
-        {"language", SqlType::kNVarChar},   {"servername", SqlType::kNVarChar},
-        {"servicename", SqlType::kNVarChar}};
+        {"rowcount", SqlType::kInt},         {"error", SqlType::kInt},
+        {"trancount", SqlType::kInt},        {"nestlevel", SqlType::kInt},
+        {"spid", SqlType::kSmallInt},        {"identity", SqlType::kDecimal},
+        {"datefirst", SqlType::kTinyInt},    {"textsize", SqlType::kInt},
+        {"lock_timeout", SqlType::kInt},     {"max_precision", SqlType::kTinyInt},
+        {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
+        {"servicename", SqlType::kNVarChar}, {"fetch_status", SqlType::kInt},
+        {"cursor_rows", SqlType::kInt}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
