@@ -29,6 +29,7 @@
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/permission_statements.h"
+#include "engine/exec/scoped_value.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -222,22 +223,6 @@ class ProcedureScope {
   bool ended_ = false;
 };
 
-// CURSOR_STATUS sees the LOCAL cursors of the body whose statement runs.
-class LocalCursorsInView {
- public:
-  LocalCursorsInView(const CursorMap*& in_view, const CursorMap* cursors)
-      : in_view_(in_view), saved_(in_view) {
-    in_view_ = cursors;
-  }
-  ~LocalCursorsInView() { in_view_ = saved_; }
-  LocalCursorsInView(const LocalCursorsInView&) = delete;
-  LocalCursorsInView& operator=(const LocalCursorsInView&) = delete;
-
- private:
-  const CursorMap*& in_view_;
-  const CursorMap* saved_;
-};
-
 }  // namespace
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
@@ -364,7 +349,8 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
     return Flow::kNext;
   }
   const tsql::Statement& statement = substituted ? *substituted : written;
-  LocalCursorsInView cursors_in_view(session_.Cursors().local, &local_cursors_);
+  // CURSOR_STATUS sees the LOCAL cursors of the body whose statement runs.
+  ScopedValue<const CursorMap*> cursors_in_view(session_.Cursors().local, &local_cursors_);
   SessionOptions& options = session_.Options();
   if (options.no_exec && !RunsWithoutExecution(statement)) return Flow::kNext;
   if (options.format_only) {
@@ -865,11 +851,7 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
   select.line = line;
-  Token keyword;
-  keyword.kind = TokenKind::kWord;
-  keyword.text = keyword.value = "SELECT";
-  keyword.line = line;
-  select.tokens.push_back(keyword);
+  select.tokens.push_back(tsql::WordToken("SELECT", line));
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
   tsql::SqliteText text =

@@ -132,7 +132,8 @@ class BatchExecutor final : public ParameterSource {
   Flow RunTryCatch(const tsql::Statement& statement);
   // Inside a TRY block, keeps an error of severity 11 or more for the
   // innermost TRY instead of reporting it, and unwinds this body: true
-  // then; false when the error is the client's to see.
+  // then; false when the error is the client's to see. Under XACT_ABORT or
+  // in a trigger the transaction is rolled back first.
   bool Trap(const SqlError& error);
 
   // T-SQL cursors (tsql_cursor_statements.cpp). Each throws SqlError as SQL

@@ -24,14 +24,6 @@ std::string NewInternalName() {
   return name;
 }
 
-Token Word(std::string_view text, int line) {
-  Token token;
-  token.kind = TokenKind::kWord;
-  token.text = token.value = std::string(text);
-  token.line = line;
-  return token;
-}
-
 std::string QuotedTemp(const std::string& name) { return "temp." + tsql::QuoteSqliteName(name); }
 
 struct FreeValue {
@@ -82,7 +74,7 @@ std::optional<tsql::Statement> TableVariables::Declare(const Tokens& definition,
   name.text = "[" + table.name + "]";
   name.value = table.name;
   name.line = line;
-  table.create = {Word("CREATE", line), Word("TABLE", line), name};
+  table.create = {tsql::WordToken("CREATE", line), tsql::WordToken("TABLE", line), name};
   table.create.insert(table.create.end(), definition.begin() + static_cast<std::ptrdiff_t>(at),
                       definition.end());
   tsql::Statement create;

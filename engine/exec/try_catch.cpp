@@ -15,6 +15,12 @@ bool BatchExecutor::Trap(const SqlError& error) {
   if (state.pending->procedure.empty()) state.pending->procedure = procedure_;
   session_.LastError() = message.number;
   abort_callers_ = true;
+  // Where an error dooms the transaction (XACT_ABORT ON, a trigger), it is
+  // rolled back before the CATCH block runs: nothing can commit half of it.
+  if ((session_.Options().xact_abort || trigger_context_) && session_.TranCount() > 0) {
+    RollbackKeepingTableVariables(
+        [&] { session_.RollbackTransaction(sink_, message.line); });
+  }
   return true;
 }
 

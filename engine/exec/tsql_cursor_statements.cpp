@@ -6,6 +6,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/cursor_row_changes.h"
+#include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
@@ -46,29 +47,6 @@ class TemporaryVariables {
   std::map<std::string, Variable>& variables_;
   std::vector<std::string> names_;
 };
-
-// SET ROWCOUNT for one statement.
-class RowLimit {
- public:
-  RowLimit(std::int64_t& limit, std::int64_t value) : limit_(limit), saved_(limit) {
-    limit_ = value;
-  }
-  ~RowLimit() { limit_ = saved_; }
-  RowLimit(const RowLimit&) = delete;
-  RowLimit& operator=(const RowLimit&) = delete;
-
- private:
-  std::int64_t& limit_;
-  std::int64_t saved_;
-};
-
-Token Word(std::string_view text, int line) {
-  Token token;
-  token.kind = TokenKind::kWord;
-  token.text = token.value = std::string(text);
-  token.line = line;
-  return token;
-}
 
 Tokens WithoutEnd(Tokens tokens) {
   if (!tokens.empty() && tokens.back().kind == TokenKind::kEnd) tokens.pop_back();
@@ -306,9 +284,9 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
     tsql::Statement select;
     select.kind = tsql::StatementKind::kSelect;
     select.line = statement.line;
-    select.tokens.push_back(Word("SELECT", statement.line));
+    select.tokens.push_back(tsql::WordToken("SELECT", statement.line));
     select.tokens.insert(select.tokens.end(), list.begin(), list.end());
-    select.tokens.push_back(Word("FROM", statement.line));
+    select.tokens.push_back(tsql::WordToken("FROM", statement.line));
     select.tokens.insert(select.tokens.end(), table.begin(), table.end());
     select.tokens.insert(select.tokens.end(), condition.begin(), condition.end());
     return select;
@@ -368,19 +346,22 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
   change.tokens.assign(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(where_at));
   change.tokens.insert(change.tokens.end(), condition_tokens.begin(), condition_tokens.end());
   {
-    RowLimit one_row(session_.RowCountLimit(), 1);
+    ScopedValue<std::int64_t> one_row(session_.RowCountLimit(), 1);
     PassThrough(change);
   }
+  // A trigger of the change may have closed the cursor meanwhile.
+  if (!cursor->IsOpen() || *current >= static_cast<std::size_t>(cursor->Rows().Count())) return;
   if (!update) {
-    rows.Erase(*current);
+    cursor->Rows().Erase(*current);
     return;
   }
   if (!assigned) return;
-  const std::vector<Column>& columns = rows.Columns();
+  Row& changed = cursor->Rows().RowValues(*current);
+  const std::vector<Column>& columns = cursor->Rows().Columns();
   for (size_t k = 0; k < assigned->size(); ++k) {
     const Column* column = FindColumn(columns, (*assigned)[k].column);
     if (column == nullptr) continue;
-    row[static_cast<size_t>(column - columns.data())] =
+    changed[static_cast<size_t>(column - columns.data())] =
         ConvertForType(probe.rows.front()[k], column->type);
   }
 }

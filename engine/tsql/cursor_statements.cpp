@@ -5,15 +5,6 @@
 namespace sqlengine::tsql {
 namespace {
 
-const Token& At(const Tokens& tokens, size_t at) {
-  static const Token kEnd;
-  return at < tokens.size() ? tokens[at] : kEnd;
-}
-
-[[noreturn]] void Refuse(const Tokens& tokens, size_t at) {
-  throw SyntaxError(At(tokens, at), at > 0 && at - 1 < tokens.size() ? &tokens[at - 1] : nullptr);
-}
-
 // The Transact-SQL options between CURSOR and FOR. STATIC, KEYSET and
 // DYNAMIC scroll unless FORWARD_ONLY is written too.
 void ReadOptions(const Tokens& tokens, size_t& at, CursorDeclaration& declaration) {
@@ -43,7 +34,7 @@ void ReadOptions(const Tokens& tokens, size_t& at, CursorDeclaration& declaratio
     } else if (option.IsAnyWord({"scroll_locks", "optimistic", "type_warning"})) {
       // Changes through the cursor always find their row by its values.
     } else {
-      Refuse(tokens, at);
+      SyntaxErrorAt(tokens, at);
     }
   }
   if (typed && !forward_only) declaration.scroll = true;
@@ -64,7 +55,7 @@ bool IsCursorDeclaration(const Tokens& tokens) {
 CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int line) {
   CursorDeclaration declaration;
   bool sql92 = false;
-  for (; At(tokens, at).IsAnyWord({"insensitive", "scroll"}); ++at) {
+  for (; TokenAt(tokens, at).IsAnyWord({"insensitive", "scroll"}); ++at) {
     sql92 = true;
     if (tokens[at].IsWord("insensitive")) {
       declaration.kind = CursorKind::kStatic;
@@ -73,21 +64,23 @@ CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int li
       declaration.scroll = true;
     }
   }
-  if (!At(tokens, at).IsWord("cursor")) Refuse(tokens, at);
+  if (!TokenAt(tokens, at).IsWord("cursor")) SyntaxErrorAt(tokens, at);
   ++at;
   if (!sql92) ReadOptions(tokens, at, declaration);
   if (declaration.kind == CursorKind::kStatic || declaration.kind == CursorKind::kFastForward)
     declaration.read_only = true;
-  if (!At(tokens, at).IsWord("for")) Refuse(tokens, at);
+  if (!TokenAt(tokens, at).IsWord("for")) SyntaxErrorAt(tokens, at);
   ++at;
-  if (!At(tokens, at).IsWord("select") && !At(tokens, at).IsSymbol("(")) Refuse(tokens, at);
+  if (!TokenAt(tokens, at).IsWord("select") && !TokenAt(tokens, at).IsSymbol("("))
+    SyntaxErrorAt(tokens, at);
   // The query runs to a FOR READ ONLY / FOR UPDATE at depth 0, or to the end.
   size_t end = tokens.size();
   int depth = 0;
   for (size_t k = at; k < tokens.size(); ++k) {
     if (tokens[k].IsSymbol("(")) ++depth;
     if (tokens[k].IsSymbol(")")) --depth;
-    if (depth == 0 && tokens[k].IsWord("for") && At(tokens, k + 1).IsAnyWord({"read", "update"})) {
+    if (depth == 0 && tokens[k].IsWord("for") &&
+        TokenAt(tokens, k + 1).IsAnyWord({"read", "update"})) {
       end = k;
       break;
     }
@@ -99,40 +92,40 @@ CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int li
   if (end == tokens.size()) return declaration;
   size_t k = end + 1;
   if (tokens[k].IsWord("read")) {
-    if (!At(tokens, k + 1).IsWord("only")) Refuse(tokens, k + 1);
+    if (!TokenAt(tokens, k + 1).IsWord("only")) SyntaxErrorAt(tokens, k + 1);
     declaration.read_only = true;
     k += 2;
   } else {
     declaration.for_update = true;
     ++k;
-    if (At(tokens, k).IsWord("of")) {
+    if (TokenAt(tokens, k).IsWord("of")) {
       ++k;
       while (true) {
-        if (!At(tokens, k).IsName()) Refuse(tokens, k);
+        if (!TokenAt(tokens, k).IsName()) SyntaxErrorAt(tokens, k);
         declaration.update_columns.push_back(tokens[k++].value);
-        if (!At(tokens, k).IsSymbol(",")) break;
+        if (!TokenAt(tokens, k).IsSymbol(",")) break;
         ++k;
       }
     }
   }
-  if (k < tokens.size()) Refuse(tokens, k);
+  if (k < tokens.size()) SyntaxErrorAt(tokens, k);
   return declaration;
 }
 
 CursorReference ReadCursorReference(const Tokens& tokens, size_t& at) {
   CursorReference reference;
-  if (At(tokens, at).IsWord("global") && At(tokens, at + 1).IsName()) {
+  if (TokenAt(tokens, at).IsWord("global") && TokenAt(tokens, at + 1).IsName()) {
     reference.global = true;
     ++at;
   }
-  const Token& name = At(tokens, at);
+  const Token& name = TokenAt(tokens, at);
   if (name.kind == TokenKind::kVariable && !reference.global) {
     reference.variable = true;
     reference.name = name.text;
   } else if (name.IsName()) {
     reference.name = name.value;
   } else {
-    Refuse(tokens, at);
+    SyntaxErrorAt(tokens, at);
   }
   ++at;
   return reference;
@@ -141,7 +134,7 @@ CursorReference ReadCursorReference(const Tokens& tokens, size_t& at) {
 CursorReference ParseCursorStatement(const Tokens& tokens) {
   size_t at = 1;
   CursorReference reference = ReadCursorReference(tokens, at);
-  if (at < tokens.size()) Refuse(tokens, at);
+  if (at < tokens.size()) SyntaxErrorAt(tokens, at);
   return reference;
 }
 
@@ -154,7 +147,7 @@ FetchStatement ParseFetch(const Tokens& tokens) {
       {"absolute", FetchDirection::kAbsolute}, {"relative", FetchDirection::kRelative}};
   bool directed = false;
   for (const auto& [word, direction] : kDirections) {
-    if (!At(tokens, at).IsWord(word)) continue;
+    if (!TokenAt(tokens, at).IsWord(word)) continue;
     fetch.direction = direction;
     directed = true;
     ++at;
@@ -163,30 +156,30 @@ FetchStatement ParseFetch(const Tokens& tokens) {
   if (fetch.direction == FetchDirection::kAbsolute ||
       fetch.direction == FetchDirection::kRelative) {
     // n or @n; a sign is part of the number.
-    if (At(tokens, at).IsSymbol("-") || At(tokens, at).IsSymbol("+"))
+    if (TokenAt(tokens, at).IsSymbol("-") || TokenAt(tokens, at).IsSymbol("+"))
       fetch.offset.push_back(tokens[at++]);
-    const Token& offset = At(tokens, at);
+    const Token& offset = TokenAt(tokens, at);
     if (offset.kind != TokenKind::kNumber && offset.kind != TokenKind::kVariable)
-      Refuse(tokens, at);
+      SyntaxErrorAt(tokens, at);
     fetch.offset.push_back(offset);
     ++at;
   }
-  if (At(tokens, at).IsWord("from")) {
+  if (TokenAt(tokens, at).IsWord("from")) {
     ++at;
   } else if (directed) {
-    Refuse(tokens, at);
+    SyntaxErrorAt(tokens, at);
   }
   fetch.cursor = ReadCursorReference(tokens, at);
-  if (At(tokens, at).IsWord("into")) {
+  if (TokenAt(tokens, at).IsWord("into")) {
     ++at;
     while (true) {
-      if (At(tokens, at).kind != TokenKind::kVariable) Refuse(tokens, at);
+      if (TokenAt(tokens, at).kind != TokenKind::kVariable) SyntaxErrorAt(tokens, at);
       fetch.into.push_back(tokens[at++].text);
-      if (!At(tokens, at).IsSymbol(",")) break;
+      if (!TokenAt(tokens, at).IsSymbol(",")) break;
       ++at;
     }
   }
-  if (at < tokens.size()) Refuse(tokens, at);
+  if (at < tokens.size()) SyntaxErrorAt(tokens, at);
   return fetch;
 }
 
