@@ -111,7 +111,7 @@ std::optional<std::vector<SetItem>> ReadSetList(const Tokens& tokens, size_t fro
     // [alias.]column = expression
     size_t name = at;
     if (name + 2 < end && tokens[name + 1].IsSymbol(".")) name += 2;
-    if (!tokens[name].IsName() || name + 2 > end || !tokens[name + 1].IsSymbol("="))
+    if (!tokens[name].IsName() || name + 2 >= end || !tokens[name + 1].IsSymbol("="))
       return std::nullopt;
     items.push_back(
         {tokens[name].value, Tokens(tokens.begin() + static_cast<std::ptrdiff_t>(name + 2),
