@@ -123,6 +123,7 @@ constexpr MessageDef kMessages[] = {
     {1065, 15,
      "The NOLOCK and READUNCOMMITTED lock hints are not allowed for target tables of INSERT, "
      "UPDATE or DELETE statements."},
+    {1087, 15, "Must declare the table variable \"%.*ls\"."},
     {1205, 13,
      "Transaction (Process ID %d) was deadlocked on lock resources with another process and has "
      "been chosen as the deadlock victim. Rerun the transaction."},
@@ -370,17 +371,28 @@ constexpr MessageDef kMessages[] = {
      "Caution: Changing any part of an object name could break scripts and stored "
      "procedures."},
     {16902, 16, "%hs: The value of parameter '%hs' is invalid."},
+    {16905, 16, "The cursor is already open."},
     {16911, 16, "%hs: The fetch type %hs cannot be used with forward only cursors."},
     {16915, 16, "A cursor with the name '%.*ls' already exists."},
+    {16916, 16, "A cursor with the name '%.*ls' does not exist."},
+    {16917, 16, "Cursor is not open."},
+    {16924, 16,
+     "Cursorfetch: The number of variables declared in the INTO list must match that of "
+     "selected columns."},
     {16929, 16, "The cursor is READ ONLY."},
     {16930, 16, "The requested row is not in the fetch buffer."},
     {16931, 16, "There are no rows in the current fetch buffer."},
+    {16932, 16,
+     "The cursor has a FOR UPDATE list and the requested column to be updated is not in this "
+     "list."},
     {16933, 16,
      "The cursor does not include the table being modified or the table is not updatable "
      "through the cursor."},
     {16934, 16,
      "Optimistic concurrency check failed. The row was modified outside of this cursor."},
+    {16950, 16, "The variable '%.*ls' does not currently have a cursor allocated to it."},
     {16954, 10, "Executing SQL directly; no cursor."},
+    {16957, 16, "FOR UPDATE cannot be specified on a READ ONLY cursor."},
     {16999, 16, "%hs: The cursor identifier value provided (%x) is not valid."},
     {18452, 14,
      "Login failed for user '%ls'. Reason: Not associated with a trusted SQL Server "

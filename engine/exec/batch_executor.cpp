@@ -9,6 +9,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/backup_restore.h"
+#include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_access.h"
@@ -31,6 +32,7 @@
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/permission_statements.h"
 #include "engine/exec/rules_defaults.h"
+#include "engine/exec/scoped_value.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
@@ -41,6 +43,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
 #include "engine/exec/write_lock.h"
+#include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -85,6 +88,7 @@ bool ClearsLastError(StatementKind kind) {
     case StatementKind::kWhile:
     case StatementKind::kExecute:
     case StatementKind::kRaiserror:
+    case StatementKind::kTryCatch:
       return false;
     default:
       return true;
@@ -226,7 +230,8 @@ class ProcedureScope {
 
 }  // namespace
 
-BatchExecutor::BatchExecutor(Session& session, ResultSink& sink) : session_(session), sink_(sink) {}
+BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
+    : session_(session), sink_(sink), table_variables_(session.Connection()) {}
 
 void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
@@ -273,7 +278,10 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     if (statement.else_branch) CheckSyntax(*statement.else_branch);
     return;
   }
-  if (InsertExecuteAt(statement)) return;
+  // Table variables and cursors are known only when the statement runs.
+  if (InsertExecuteAt(statement) || tsql::CurrentOfAt(statement.tokens) ||
+      !TableVariables::TablePositions(statement.tokens).empty())
+    return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
   // A statement both paths refuse reports the front end's syntax error.
   std::optional<SqlError> syntax_error;
@@ -341,8 +349,20 @@ BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements
   return Flow::kNext;
 }
 
-BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
+BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  std::optional<tsql::Statement> substituted;
+  try {
+    substituted = WithTableVariables(written);
+  } catch (SqlError& error) {
+    if (error.message().line <= 1) error.message().line = written.line;
+    if (Trap(error)) return Flow::kAbort;
+    ReportError(error);
+    return Flow::kNext;
+  }
+  const tsql::Statement& statement = substituted ? *substituted : written;
+  // CURSOR_STATUS sees the LOCAL cursors of the body whose statement runs.
+  ScopedValue<const CursorMap*> cursors_in_view(session_.Cursors().local, &local_cursors_);
   SessionOptions& options = session_.Options();
   if (options.no_exec && !RunsWithoutExecution(statement)) return Flow::kNext;
   if (options.format_only) {
@@ -366,11 +386,14 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& statement) {
   } catch (SqlError& error) {
     if (error.message().line <= 1) error.message().line = statement.line;
     session_.SyncTransactionState(&sink_);
+    if (Trap(error)) return Flow::kAbort;
     ReportError(error);
     if (AbortsCallers(error)) abort_callers_ = true;
     if ((options.xact_abort || trigger_context_) && error.message().severity > 10) {
       // The whole transaction goes, and the batch ends.
-      if (session_.TranCount() > 0) session_.RollbackTransaction(sink_, statement.line);
+      if (session_.TranCount() > 0) {
+        RollbackKeepingTableVariables([&] { session_.RollbackTransaction(sink_, statement.line); });
+      }
       abort_callers_ = true;
       return Flow::kAbort;
     }
@@ -389,10 +412,11 @@ BatchExecutor::Flow BatchExecutor::Describe(const tsql::Statement& statement) {
 }
 
 bool BatchExecutor::Condition(const tsql::Statement& statement) {
-  std::optional<tsql::SqliteText> bound =
-      FrontEndCondition(statement.condition, statement.line, session_);
-  tsql::SqliteText text = bound ? std::move(*bound)
-                                : tsql::RewriteCondition(statement.condition, session_.Connection());
+  std::optional<tsql::Tokens> substituted = table_variables_.Substituted(statement.condition);
+  const tsql::Tokens& condition = substituted ? *substituted : statement.condition;
+  std::optional<tsql::SqliteText> bound = FrontEndCondition(condition, statement.line, session_);
+  tsql::SqliteText text =
+      bound ? std::move(*bound) : tsql::RewriteCondition(condition, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
@@ -401,6 +425,10 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
+  if (std::optional<size_t> where_at = tsql::CurrentOfAt(statement.tokens)) {
+    PositionedChange(statement, *where_at);
+    return Flow::kNext;
+  }
   if (IsPassThrough(statement.kind)) {
     PassThrough(statement);
     if (statement.kind == StatementKind::kCreateTable) BindUserTypesOfNewTable(session_, statement);
@@ -471,7 +499,23 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       WaitFor(statement);
       return Flow::kNext;
     case StatementKind::kDeclare:
-      Declare(statement);
+      if (tsql::IsCursorDeclaration(statement.tokens)) {
+        DeclareCursor(statement);
+      } else {
+        Declare(statement);
+      }
+      return Flow::kNext;
+    case StatementKind::kOpenCursor:
+      OpenCursor(statement);
+      return Flow::kNext;
+    case StatementKind::kFetch:
+      FetchCursor(statement);
+      return Flow::kNext;
+    case StatementKind::kCloseCursor:
+      CloseCursor(statement);
+      return Flow::kNext;
+    case StatementKind::kDeallocateCursor:
+      DeallocateCursor(statement);
       return Flow::kNext;
     case StatementKind::kSet:
       Set(statement);
@@ -496,6 +540,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kBlock:
       return RunList(statement.body);
+    case StatementKind::kTryCatch:
+      return RunTryCatch(statement);
     case StatementKind::kBeginTransaction:
     case StatementKind::kCommit:
     case StatementKind::kRollback:
@@ -866,11 +912,7 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
   select.line = line;
-  Token keyword;
-  keyword.kind = TokenKind::kWord;
-  keyword.text = keyword.value = "SELECT";
-  keyword.line = line;
-  select.tokens.push_back(keyword);
+  select.tokens.push_back(tsql::WordToken("SELECT", line));
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
   tsql::SqliteText text =
@@ -902,6 +944,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "dbts") return Bytes{0, 0, 0, 0, 0, 0, 0x07, 0xD0};
     if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
+    if (variable == "fetch_status") return session_.Cursors().fetch_status;
+    if (variable == "cursor_rows") return session_.Cursors().cursor_rows;
     if (variable == "lock_timeout")
       return static_cast<std::int64_t>(session_.Connection().LockTimeout());
     SqlError error = MakeError(137, {"@@" + variable});
@@ -932,8 +976,20 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
     if (name.kind != TokenKind::kVariable) throw tsql::SyntaxError(name, &tokens[i - 1]);
     ++i;
     if (i < tokens.size() && tokens[i].IsWord("as")) ++i;
-    if (i < tokens.size() && tokens[i].IsAnyWord({"table", "cursor"}))
-      throw tsql::SyntaxError(tokens[i]);
+    if (i < tokens.size() && tokens[i].IsWord("cursor")) {
+      DeclareCursorVariable(name);
+      if (++i < tokens.size()) {
+        if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+        ++i;
+      }
+      continue;
+    }
+    if (i < tokens.size() && tokens[i].IsWord("table")) {
+      if (name.offset != tokens[1].offset || i + 1 >= tokens.size() || !tokens[i + 1].IsSymbol("("))
+        throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+      DeclareTableVariable(statement, i + 1);
+      return;
+    }
     ColumnType type = ReadType(tokens, i);
     Value value;
     bool has_value = i < tokens.size() && tokens[i].IsSymbol("=");
@@ -1010,6 +1066,10 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     return;  // SET sends no DONE, as in SQL Server
   }
   std::string key = tsql::ToLower(tokens[1].text);
+  if (local_cursors_.count(key) != 0 && tokens.size() >= 4 && tokens[2].IsSymbol("=")) {
+    SetCursorVariable(statement);
+    return;
+  }
   auto it = session_.Variables().find(key);
   if (it == session_.Variables().end()) {
     SqlError error = MakeError(137, {tokens[1].text});
@@ -1178,6 +1238,7 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
     }
   }
   message.line = statement.line;
+  if (message.severity > 10 && session_.TryCatch().try_depth > 0) throw SqlError(message);
   session_.LastError() = message.severity > 10 ? message.number : 0;
   sink_.Message(message);
   StatementDone done;
@@ -1380,13 +1441,14 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;
+  inner.caller_ = this;
   {
     CalledScope called(session_, scope);
     try {
       inner.CheckSyntax(body);
       inner.RunList(body);
     } catch (const SqlError& error) {
-      inner.ReportError(error);
+      if (!inner.Trap(error)) inner.ReportError(error);
       inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
     }
   }
@@ -1439,9 +1501,12 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
       break;
     default:
       if (!name.empty() && session_.TranCount() > 0) {
-        int rc = sqlite3_exec(session_.Connection().Handle(),
-                              ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr,
-                              nullptr, nullptr);
+        int rc = SQLITE_OK;
+        RollbackKeepingTableVariables([&] {
+          rc = sqlite3_exec(session_.Connection().Handle(),
+                            ("ROLLBACK TO " + tsql::QuoteSqliteName(name)).c_str(), nullptr,
+                            nullptr, nullptr);
+        });
         if (rc == SQLITE_OK) {
           session_.RolledBackTo(name);
           break;
@@ -1451,10 +1516,63 @@ void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {
           throw MakeError(6401, {name});
         }
       }
-      session_.RollbackTransaction(sink_, statement.line);
+      RollbackKeepingTableVariables([&] { session_.RollbackTransaction(sink_, statement.line); });
       if (after_rollback_) after_rollback_();
   }
   Done();
+}
+
+}  // namespace sqlengine::exec
+
+namespace sqlengine::exec {
+
+void BatchExecutor::DeclareTableVariable(const tsql::Statement& statement, size_t open) {
+  std::optional<tsql::Statement> create =
+      table_variables_.Declare(statement.tokens, open, statement.line);
+  if (!create) return;
+  CapturedResult quiet(sink_);
+  BatchExecutor inner(session_, quiet);
+  inner.procedure_ = procedure_;
+  inner.PassThrough(*create);
+}
+
+std::optional<tsql::Statement> BatchExecutor::WithTableVariables(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case StatementKind::kSelect:
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+    case StatementKind::kDeclare:
+    case StatementKind::kSet:
+    case StatementKind::kPrint:
+    case StatementKind::kReturn:
+      break;
+    default:
+      return std::nullopt;
+  }
+  std::optional<Tokens> tokens = table_variables_.Substituted(statement.tokens);
+  if (!tokens) return std::nullopt;
+  tsql::Statement substituted;
+  substituted.kind = statement.kind;
+  substituted.line = statement.line;
+  substituted.tokens = std::move(*tokens);
+  substituted.with = statement.with;
+  return substituted;
+}
+
+void BatchExecutor::RollbackKeepingTableVariables(const std::function<void()>& rollback) {
+  std::vector<std::pair<BatchExecutor*, std::shared_ptr<TableVariables::Saved>>> kept;
+  for (BatchExecutor* body = this; body != nullptr; body = body->caller_) {
+    if (!body->table_variables_.Empty()) kept.emplace_back(body, body->table_variables_.Save());
+  }
+  rollback();
+  for (const auto& [body, saved] : kept) {
+    body->table_variables_.Restore(*saved, [&](const tsql::Statement& create) {
+      CapturedResult quiet(sink_);
+      BatchExecutor inner(session_, quiet);
+      inner.PassThrough(create);
+    });
+  }
 }
 
 }  // namespace sqlengine::exec

@@ -14,8 +14,10 @@
 #include "engine/exec/row_images.h"
 #include "engine/exec/sqlite_statement.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/table_variables.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/function_definition.h"
+#include "engine/exec/tsql_cursors.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -133,6 +135,39 @@ class BatchExecutor final : public ParameterSource {
   void ExecuteString(const tsql::Statement& statement, size_t open);
   void TransactionStatement(const tsql::Statement& statement);
 
+  // BEGIN TRY ... END CATCH (try_catch.cpp): runs the TRY block; an error it
+  // traps runs the CATCH block instead of reaching the client.
+  Flow RunTryCatch(const tsql::Statement& statement);
+  // Inside a TRY block, keeps an error of severity 11 or more for the
+  // innermost TRY instead of reporting it, and unwinds this body: true
+  // then; false when the error is the client's to see. Under XACT_ABORT or
+  // in a trigger the transaction is rolled back first.
+  bool Trap(const SqlError& error);
+
+  // T-SQL cursors (tsql_cursor_statements.cpp). Each throws SqlError as SQL
+  // Server reports the statement's failure (16915, 16916, 16917, 16905 ...).
+  void DeclareCursor(const tsql::Statement& statement);
+  // SET @c = CURSOR ... FOR select: a new cursor that only the variable reaches.
+  void SetCursorVariable(const tsql::Statement& statement);
+  void DeclareCursorVariable(const tsql::Token& name);
+  void OpenCursor(const tsql::Statement& statement);
+  void FetchCursor(const tsql::Statement& statement);
+  void CloseCursor(const tsql::Statement& statement);
+  void DeallocateCursor(const tsql::Statement& statement);
+  // UPDATE / DELETE ... WHERE CURRENT OF c: the statement runs with the
+  // WHERE clause finding the cursor's current row; the cursor's copy of the
+  // row follows the change.
+  void PositionedChange(const tsql::Statement& statement, size_t where_at);
+  // Throws 16916 for an unknown name, 16950 for a variable without a cursor.
+  std::shared_ptr<TsqlCursor> FindCursor(const tsql::CursorReference& reference);
+  // Runs a SELECT as this batch would and keeps its rows instead of sending
+  // them; throws SqlError as the SELECT fails.
+  struct SelectedRows {
+    std::vector<Column> columns;
+    std::vector<Row> rows;
+  };
+  SelectedRows SelectRows(const tsql::Statement& select);
+
   void Done(std::optional<std::int64_t> count = std::nullopt);
 
   Session& session_;
@@ -154,6 +189,18 @@ class BatchExecutor final : public ParameterSource {
   // Called after a ROLLBACK TRANSACTION this body (or a procedure it calls)
   // ran inside a trigger; empty elsewhere.
   std::function<void()> after_rollback_;
+  // The LOCAL cursors this batch or procedure declared, and its cursor variables.
+  CursorMap local_cursors_;
+  TableVariables table_variables_;
+  // The body that called this procedure's; nullptr for a batch.
+  BatchExecutor* caller_ = nullptr;
+  // DECLARE @t TABLE (...): makes the variable's table (no DONE, as DECLARE).
+  void DeclareTableVariable(const tsql::Statement& statement, size_t open);
+  // The statement with its table variables named by their tables, when it has any.
+  std::optional<tsql::Statement> WithTableVariables(const tsql::Statement& statement);
+  // Rolls back as `rollback` does, keeping the rows of the table variables
+  // of this body and its callers.
+  void RollbackKeepingTableVariables(const std::function<void()>& rollback);
 };
 
 }  // namespace sqlengine::exec

@@ -1,5 +1,6 @@
 #include "engine/exec/cursor_row_changes.h"
 
+#include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
@@ -8,10 +9,11 @@ namespace {
 // Collects the parameters of one statement and names them in order.
 class ParameterList {
  public:
-  explicit ParameterList(ParameterisedStatement& statement) : statement_(statement) {}
+  explicit ParameterList(ParameterisedStatement& statement, std::string_view prefix = "@c")
+      : statement_(statement), prefix_(prefix) {}
 
   std::string Add(const ColumnAssignment& assignment) {
-    std::string name = "@c" + std::to_string(statement_.values.size());
+    std::string name = prefix_ + std::to_string(statement_.values.size());
     if (!statement_.declarations.empty()) statement_.declarations += ", ";
     statement_.declarations += name + " " + tsql::TypeDeclaration(assignment.type);
     RpcParam param;
@@ -24,6 +26,7 @@ class ParameterList {
 
  private:
   ParameterisedStatement& statement_;
+  std::string prefix_;
 };
 
 std::string WhereClause(const std::vector<ColumnAssignment>& identity, ParameterList& parameters) {
@@ -46,6 +49,32 @@ std::string BracketQuoted(std::string_view name) {
     if (c == ']') quoted += ']';
   }
   return quoted + "]";
+}
+
+const Column* FindColumn(const std::vector<Column>& columns, std::string_view name) {
+  for (const Column& column : columns) {
+    if (tsql::EqualsIgnoreCase(column.name, name)) return &column;
+  }
+  return nullptr;
+}
+
+std::vector<ColumnAssignment> RowIdentity(const std::vector<Column>& columns, const Row& row,
+                                          const std::vector<Column>& table_columns) {
+  std::vector<ColumnAssignment> identity;
+  for (std::size_t k = 0; k < columns.size() && k < row.size(); ++k) {
+    const Column* column = FindColumn(table_columns, columns[k].name);
+    if (column != nullptr && IdentifiesRows(column->type))
+      identity.push_back({column->name, column->type, row[k]});
+  }
+  return identity;
+}
+
+ParameterisedStatement RowCondition(const std::vector<ColumnAssignment>& identity,
+                                    std::string_view prefix) {
+  ParameterisedStatement statement;
+  ParameterList parameters(statement, prefix);
+  statement.text = WhereClause(identity, parameters);
+  return statement;
 }
 
 bool IdentifiesRows(const ColumnType& type) {

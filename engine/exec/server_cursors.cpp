@@ -7,6 +7,7 @@
 #include "engine/exec/captured_result.h"
 #include "engine/exec/cursor_row_changes.h"
 #include "engine/exec/cursor_rows.h"
+#include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/dotted_name.h"
@@ -140,22 +141,6 @@ namespace {
 // A handle as SQL Server's own look: large, and not reused by a session.
 constexpr int kFirstCursorHandle = 180150001;
 
-// SET ROWCOUNT for the duration of one statement the cursor runs.
-class RowLimitScope {
- public:
-  RowLimitScope(Session& session, std::int64_t limit)
-      : limit_(session.RowCountLimit()), saved_(limit_) {
-    limit_ = limit;
-  }
-  ~RowLimitScope() { limit_ = saved_; }
-  RowLimitScope(const RowLimitScope&) = delete;
-  RowLimitScope& operator=(const RowLimitScope&) = delete;
-
- private:
-  std::int64_t& limit_;
-  std::int64_t saved_;
-};
-
 // One SELECT (with or without a WITH list) that writes nothing: what a
 // cursor can be opened on. Throws SqlError for text that does not parse.
 bool IsCursorSelect(const std::string& statement) {
@@ -237,13 +222,6 @@ bool IsWrittenChange(const std::vector<RpcParam>& values) {
   } catch (const SqlError&) {
     return false;  // no statement: a value with an odd quote, say
   }
-}
-
-const Column* FindColumn(const std::vector<Column>& columns, std::string_view name) {
-  for (const Column& column : columns) {
-    if (tsql::EqualsIgnoreCase(column.name, name)) return &column;
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -484,7 +462,7 @@ std::optional<std::int64_t> ServerCursors::RunChange(const ParameterisedStatemen
                                                      ResultSink& sink) {
   CapturedResult captured(sink);
   {
-    RowLimitScope one_row(session_, 1);
+    ScopedValue<std::int64_t> one_row(session_.RowCountLimit(), 1);
     session_.RunParameterised(statement.text, statement.declarations, statement.values, 0,
                               captured);
   }
@@ -531,12 +509,7 @@ bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
   std::vector<std::size_t> deleted;
   for (std::size_t target : targets) {
     Row& row = cursor.rows.RowValues(target);
-    std::vector<ColumnAssignment> identity;
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-      const Column* column = FindColumn(*table_columns, columns[k].name);
-      if (column != nullptr && IdentifiesRows(column->type))
-        identity.push_back({column->name, column->type, row[k]});
-    }
+    const std::vector<ColumnAssignment> identity = RowIdentity(columns, row, *table_columns);
     if (identity.empty()) throw MakeError(16933);
     ParameterisedStatement statement;
     if (operation == kDelete) {

@@ -15,12 +15,14 @@
 #include "engine/common/engine_api.h"
 #include "engine/exec/bulk_insert_statement.h"
 #include "engine/exec/date_settings.h"
+#include "engine/exec/server_cursors.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/session_options.h"
-#include "engine/exec/server_cursors.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/text_size_sink.h"
+#include "engine/exec/try_catch.h"
+#include "engine/exec/tsql_cursors.h"
 
 namespace sqlengine::exec {
 
@@ -80,6 +82,13 @@ class Session final : public SqlSession, public FunctionHost {
     return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
   }
   bool MayUseDatabase(std::string_view database) override;
+  const ServerMessage* HandledError() override {
+    return try_catch_.handled.empty() ? nullptr : &try_catch_.handled.back();
+  }
+  bool InTransaction() override { return tran_count_ > 0; }
+  int CursorStatus(std::string_view scope, std::string_view name) override {
+    return tsql_cursors_.Status(scope, name);
+  }
 
   // What the client said of itself at login (program, workstation, process).
   // Also enters the session in the engine's registry (sp_who).
@@ -129,6 +138,9 @@ class Session final : public SqlSession, public FunctionHost {
   // Re-reads the transaction depth after SQLite may have rolled back on its own.
   void SyncTransactionState(ResultSink* sink);
   IsolationLevel& Isolation() { return isolation_; }
+  // GLOBAL T-SQL cursors, @@FETCH_STATUS and @@CURSOR_ROWS; kept for the connection.
+  SessionCursors& Cursors() { return tsql_cursors_; }
+  TryCatchState& TryCatch() { return try_catch_; }
   // The savepoints (SAVE TRAN names) the open transaction has made, oldest first.
   std::vector<std::string>& Savepoints() { return savepoints_; }
   // After ROLLBACK TRAN name reached `name`: the savepoints made after it are gone.
@@ -202,6 +214,8 @@ class Session final : public SqlSession, public FunctionHost {
   int next_prepared_ = 1;
   // API server cursors (sp_cursoropen ...); freed with the session.
   ServerCursors cursors_{*this};
+  SessionCursors tsql_cursors_;
+  TryCatchState try_catch_;
 };
 
 }  // namespace sqlengine::exec

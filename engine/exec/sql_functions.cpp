@@ -20,6 +20,7 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/exact_aggregates.h"
+#include "engine/exec/error_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -400,6 +401,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
   RegisterUserFunctionCalls(db, host);
+  RegisterErrorFunctions(db, host);
 }
 
 }  // namespace sqlengine::exec

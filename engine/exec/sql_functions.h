@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/common/sink.h"
 #include "engine/common/types.h"
 
 namespace sqlengine::exec {
@@ -45,6 +46,15 @@ class FunctionHost {
   // there): the catalog views of another database are readable only then.
   virtual bool MayUseDatabase(std::string_view /*database*/) { return true; }
   // DATABASEPROPERTY (extended false) and DATABASEPROPERTYEX; nullopt for NULL.
+  // The error the innermost running CATCH block handles (ERROR_NUMBER() ...);
+  // nullptr outside CATCH blocks.
+  virtual const ServerMessage* HandledError() { return nullptr; }
+  // Whether a transaction is open (XACT_STATE()).
+  virtual bool InTransaction() { return false; }
+  // CURSOR_STATUS(scope, name): 1 open (a static or keyset one with rows),
+  // 0 open without rows, -1 closed, -2 a cursor variable without a cursor,
+  // -3 no such cursor.
+  virtual int CursorStatus(std::string_view /*scope*/, std::string_view /*name*/) { return -3; }
   virtual std::optional<Value> DatabasePropertyOf(std::string_view /*database*/,
                                                   std::string_view /*property*/,
                                                   bool /*extended*/) {

@@ -11,11 +11,12 @@ namespace sqlengine::tsql {
 namespace {
 
 constexpr std::string_view kStatementStarters[] = {
-    "alter",   "backup",  "begin",   "break",    "checkpoint", "commit", "continue", "create",
-    "dbcc",    "declare", "delete",  "deny",     "drop",       "else",   "end",      "exec",
-    "execute", "goto",    "grant",   "if",       "insert",     "kill",   "print",    "raiserror",
-    "restore", "return",  "revoke",  "rollback", "save",       "select", "set",      "truncate",
-    "update",  "use",     "waitfor", "while",    "reconfigure",
+    "alter",  "backup",      "begin",     "break",    "checkpoint", "commit",     "continue",
+    "create", "dbcc",        "declare",   "delete",   "deny",       "drop",       "else",
+    "end",    "exec",        "execute",   "goto",     "grant",      "if",         "insert",
+    "kill",   "print",       "raiserror", "restore",  "return",     "revoke",     "rollback",
+    "save",   "select",      "set",       "truncate", "update",     "use",        "waitfor",
+    "while",  "reconfigure", "open",      "fetch",    "close",      "deallocate",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -73,7 +74,10 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
   if (word.IsAnyWord({"insert", "update", "delete"})) {
     // ON DELETE / ON UPDATE of a foreign key, FOR UPDATE of a cursor or trigger.
     bool definition = lead.IsAnyWord({"create", "alter", "declare"});
-    return !in_permission && !(definition && previous.IsAnyWord({"on", "for", ","}));
+    // SET @c = CURSOR FOR SELECT ... FOR UPDATE.
+    bool cursor_value = lead.IsWord("set") && previous.IsWord("for");
+    return !in_permission && !cursor_value &&
+           !(definition && previous.IsAnyWord({"on", "for", ","}));
   }
   if (word.IsWord("set")) {
     if (lead.IsAnyWord({"create", "alter"}) && previous.IsAnyWord({"delete", "update"}))
@@ -149,6 +153,10 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"revoke", StatementKind::kPermission},
       {"deny", StatementKind::kPermission},
       {"reconfigure", StatementKind::kReconfigure},
+      {"open", StatementKind::kOpenCursor},
+      {"fetch", StatementKind::kFetch},
+      {"close", StatementKind::kCloseCursor},
+      {"deallocate", StatementKind::kDeallocateCursor},
   };
   if (lead.IsWord("update") && second.IsWord("statistics")) {
     return StatementKind::kUpdateStatistics;
@@ -239,18 +247,42 @@ class Parser {
     block->line = Peek().line;
     block->tokens.push_back(Peek());
     ++pos_;
-    if (Peek().IsAnyWord({"try", "catch"})) {
-      block->kind = StatementKind::kUnsupported;
-      return block;
-    }
+    if (Peek().IsWord("try")) return ParseTryCatch(std::move(block));
+    if (Peek().IsWord("catch")) throw SyntaxError(Peek(), Previous());
+    block->body = ParseUntilEnd();
+    return block;
+  }
+
+  // The statements up to END, which it takes.
+  StatementList ParseUntilEnd() {
+    StatementList list;
     while (true) {
       if (!SkipSemicolons()) throw SyntaxError(Peek(), Previous());
       if (Peek().IsWord("end")) {
         ++pos_;
-        return block;
+        return list;
       }
-      block->body.push_back(ParseStatement(false));
+      list.push_back(ParseStatement(false));
     }
+  }
+
+  // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH; `block` holds the first BEGIN.
+  std::unique_ptr<Statement> ParseTryCatch(std::unique_ptr<Statement> block) {
+    block->kind = StatementKind::kTryCatch;
+    ++pos_;  // TRY
+    block->body = ParseUntilEnd();
+    Expect("try");
+    SkipSemicolons();
+    if (!Peek().IsWord("begin") || !Peek(1).IsWord("catch")) throw SyntaxError(Peek(), Previous());
+    auto handler = std::make_unique<Statement>();
+    handler->kind = StatementKind::kBlock;
+    handler->line = Peek().line;
+    handler->tokens.push_back(Peek());
+    pos_ += 2;
+    handler->body = ParseUntilEnd();
+    Expect("catch");
+    block->else_branch = std::move(handler);
+    return block;
   }
 
   // WITH cte [, cte ...] followed by the SELECT, INSERT, UPDATE or DELETE using it.

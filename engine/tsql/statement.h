@@ -57,6 +57,11 @@ enum class StatementKind {
   kCheckpoint,        // CHECKPOINT
   kUpdateStatistics,  // UPDATE STATISTICS t [index | (index, ...)] [WITH ...]
   kAlterDatabase,     // ALTER DATABASE d SET ...
+  kOpenCursor,        // OPEN c | @c
+  kFetch,             // FETCH [direction] [FROM] c [INTO @a, ...]
+  kCloseCursor,       // CLOSE c
+  kDeallocateCursor,  // DEALLOCATE c
+  kTryCatch,          // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH
   kUnsupported,       // recognised but not implemented: the executor reports it
 };
 
@@ -75,8 +80,9 @@ struct Statement {
   // `tokens` start after it.
   std::vector<CommonTableExpression> with;
   Tokens condition;   // IF / WHILE
-  std::vector<std::unique_ptr<Statement>> body;  // IF: then; WHILE: loop; BEGIN..END: block
-  std::unique_ptr<Statement> else_branch;        // IF ... ELSE
+  // IF: then; WHILE: loop; BEGIN..END: block; TRY/CATCH: the TRY block's statements
+  std::vector<std::unique_ptr<Statement>> body;
+  std::unique_ptr<Statement> else_branch;  // IF ... ELSE; TRY/CATCH: the CATCH block
 };
 
 using StatementList = std::vector<std::unique_ptr<Statement>>;

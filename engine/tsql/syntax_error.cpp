@@ -200,4 +200,14 @@ SqlError SyntaxError(const Token& at, const Token* previous) {
   return error;
 }
 
+const Token& TokenAt(const Tokens& tokens, size_t at) {
+  static const Token kEnd;
+  return at < tokens.size() ? tokens[at] : kEnd;
+}
+
+void SyntaxErrorAt(const Tokens& tokens, size_t at) {
+  throw SyntaxError(TokenAt(tokens, at),
+                    at > 0 && at - 1 < tokens.size() ? &tokens[at - 1] : nullptr);
+}
+
 }  // namespace sqlengine::tsql

@@ -13,4 +13,9 @@ SqlError SyntaxError(const Token& at, const Token* previous = nullptr);
 
 bool IsReservedKeyword(std::string_view word);
 
+// tokens[at], or an end token past the last.
+const Token& TokenAt(const Tokens& tokens, size_t at);
+// Throws SyntaxError at tokens[at] (the end, past the last).
+[[noreturn]] void SyntaxErrorAt(const Tokens& tokens, size_t at);
+
 }  // namespace sqlengine::tsql

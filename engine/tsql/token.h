@@ -54,6 +54,15 @@ inline std::size_t PastTopClause(const Tokens& tokens, std::size_t at) {
   return at;
 }
 
+// A keyword or name the engine writes into a statement it builds.
+inline Token WordToken(std::string_view text, int line) {
+  Token token;
+  token.kind = TokenKind::kWord;
+  token.text = token.value = std::string(text);
+  token.line = line;
+  return token;
+}
+
 // ASCII case-insensitive equality (T-SQL keywords and the default collation of names).
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::string ToLower(std::string_view text);

@@ -6,61 +6,49 @@
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::tsql {
-namespace {
-
-const Token& At(const Tokens& tokens, size_t i) {
-  static const Token kEnd;
-  return i < tokens.size() ? tokens[i] : kEnd;
-}
-
-[[noreturn]] void FailAt(const Tokens& tokens, size_t i) {
-  throw SyntaxError(At(tokens, i), i > 0 && i - 1 < tokens.size() ? &tokens[i - 1] : nullptr);
-}
-
-}  // namespace
 
 TriggerDefinition ParseTriggerDefinition(const Tokens& tokens) {
   TriggerDefinition definition;
   DottedName name = ReadDottedName(tokens, 2);
-  if (name.parts.empty() || name.parts.size() > 2) FailAt(tokens, 2);
+  if (name.parts.empty() || name.parts.size() > 2) SyntaxErrorAt(tokens, 2);
   definition.name = name.Last();
   size_t i = name.end;
-  if (!At(tokens, i).IsWord("on")) FailAt(tokens, i);
+  if (!TokenAt(tokens, i).IsWord("on")) SyntaxErrorAt(tokens, i);
   DottedName table = ReadDottedName(tokens, ++i);
-  if (table.parts.empty()) FailAt(tokens, i);
+  if (table.parts.empty()) SyntaxErrorAt(tokens, i);
   definition.table = table.Last();
   definition.database = table.Database();
   i = table.end;
-  if (At(tokens, i).IsWord("with") && At(tokens, i + 1).IsWord("encryption")) {
+  if (TokenAt(tokens, i).IsWord("with") && TokenAt(tokens, i + 1).IsWord("encryption")) {
     definition.encrypted = true;
     i += 2;
   }
-  if (At(tokens, i).IsWord("instead") && At(tokens, i + 1).IsWord("of")) {
+  if (TokenAt(tokens, i).IsWord("instead") && TokenAt(tokens, i + 1).IsWord("of")) {
     definition.instead_of = true;
     i += 2;
-  } else if (At(tokens, i).IsAnyWord({"for", "after"})) {
+  } else if (TokenAt(tokens, i).IsAnyWord({"for", "after"})) {
     ++i;
   } else {
-    FailAt(tokens, i);
+    SyntaxErrorAt(tokens, i);
   }
   while (true) {
-    const Token& event = At(tokens, i);
+    const Token& event = TokenAt(tokens, i);
     bool* flag = event.IsWord("insert")   ? &definition.on_insert
                  : event.IsWord("update") ? &definition.on_update
                  : event.IsWord("delete") ? &definition.on_delete
                                           : nullptr;
-    if (flag == nullptr) FailAt(tokens, i);
+    if (flag == nullptr) SyntaxErrorAt(tokens, i);
     *flag = true;
     ++i;
-    if (!At(tokens, i).IsSymbol(",")) break;
+    if (!TokenAt(tokens, i).IsSymbol(",")) break;
     ++i;
   }
-  if (At(tokens, i).IsWord("with") && At(tokens, i + 1).IsWord("append")) i += 2;
-  if (At(tokens, i).IsWord("not") && At(tokens, i + 1).IsWord("for") &&
-      At(tokens, i + 2).IsWord("replication")) {
+  if (TokenAt(tokens, i).IsWord("with") && TokenAt(tokens, i + 1).IsWord("append")) i += 2;
+  if (TokenAt(tokens, i).IsWord("not") && TokenAt(tokens, i + 1).IsWord("for") &&
+      TokenAt(tokens, i + 2).IsWord("replication")) {
     i += 3;
   }
-  if (!At(tokens, i).IsWord("as")) FailAt(tokens, i);
+  if (!TokenAt(tokens, i).IsWord("as")) SyntaxErrorAt(tokens, i);
   ++i;
   definition.body.assign(tokens.begin() + static_cast<std::ptrdiff_t>(std::min(i, tokens.size())),
                          tokens.end());
@@ -88,7 +76,7 @@ std::vector<std::string> AssignedColumns(const Tokens& update) {
     if (depth == 0 && token.IsAnyWord({"from", "where", "option"})) break;
     if (depth == 0 && item_start && token.IsName()) {
       DottedName name = ReadDottedName(update, i);
-      if (At(update, name.end).IsSymbol("=")) columns.push_back(name.Last());
+      if (TokenAt(update, name.end).IsSymbol("=")) columns.push_back(name.Last());
       i = name.end;
       item_start = false;
       continue;

@@ -1338,7 +1338,8 @@ class Binder {
         {"datefirst", SqlType::kTinyInt},   {"textsize", SqlType::kInt},
         {"lock_timeout", SqlType::kInt},    {"max_precision", SqlType::kTinyInt},
         {"language", SqlType::kNVarChar},   {"servername", SqlType::kNVarChar},
-        {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary}};
+        {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
+        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};

@@ -224,6 +224,18 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if ((name == "app_name" || name == "host_name") && n == 0)
     return Call(std::string(name), Type(SqlType::kNVarChar, kSysnameLength));
   if (name == "host_id" && n == 0) return NeverNull("host_id", Type(SqlType::kChar, 8));
+  // The error a CATCH block handles (NULL outside one), and the transaction's state.
+  if ((name == "error_number" || name == "error_severity" || name == "error_state" ||
+       name == "error_line") &&
+      n == 0)
+    return Call(std::string(name), kInt);
+  if (name == "error_message" && n == 0)
+    return Call("error_message", Type(SqlType::kNVarChar, 2048));
+  if (name == "error_procedure" && n == 0)
+    return Call("error_procedure", Type(SqlType::kNVarChar, 126));
+  if (name == "cursor_status" && n == 2 && all(IsCharacter, 0, 2))
+    return NeverNull("cursor_status", Type(SqlType::kSmallInt));
+  if (name == "xact_state" && n == 0) return NeverNull("xact_state", Type(SqlType::kSmallInt));
   if ((name == "ident_seed" || name == "ident_incr" || name == "ident_current") && n == 1 &&
       IsCharacter(args[0])) {
     ColumnType whole = Type(SqlType::kDecimal);

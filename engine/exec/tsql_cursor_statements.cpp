@@ -1,0 +1,369 @@
+// BatchExecutor's T-SQL cursor statements: DECLARE CURSOR, SET @c = CURSOR,
+// OPEN, FETCH, CLOSE, DEALLOCATE and the positioned UPDATE / DELETE.
+
+#include <algorithm>
+
+#include "engine/exec/batch_executor.h"
+#include "engine/exec/captured_result.h"
+#include "engine/exec/cursor_row_changes.h"
+#include "engine/exec/scoped_value.h"
+#include "engine/exec/session.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/exec/variable_assignment.h"
+#include "engine/tsql/cursor_statements.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::Token;
+using tsql::TokenKind;
+using tsql::Tokens;
+
+// The parameters a positioned change finds its row by; no client names a
+// variable so.
+constexpr std::string_view kRowKeyPrefix = "@sqlengine_cursor_key";
+
+// Values of the statement's own variables for as long as it runs.
+class TemporaryVariables {
+ public:
+  TemporaryVariables(std::map<std::string, Variable>& variables,
+                     const std::vector<RpcParam>& values)
+      : variables_(variables) {
+    for (const RpcParam& value : values) {
+      std::string key = tsql::ToLower(value.name);
+      variables_[key] = Variable{value.type, ConvertForType(value.value, value.type), std::nullopt};
+      names_.push_back(std::move(key));
+    }
+  }
+  ~TemporaryVariables() {
+    for (const std::string& name : names_) variables_.erase(name);
+  }
+  TemporaryVariables(const TemporaryVariables&) = delete;
+  TemporaryVariables& operator=(const TemporaryVariables&) = delete;
+
+ private:
+  std::map<std::string, Variable>& variables_;
+  std::vector<std::string> names_;
+};
+
+Tokens WithoutEnd(Tokens tokens) {
+  if (!tokens.empty() && tokens.back().kind == TokenKind::kEnd) tokens.pop_back();
+  return tokens;
+}
+
+std::string_view DirectionName(tsql::FetchDirection direction) {
+  switch (direction) {
+    case tsql::FetchDirection::kNext:
+      return "NEXT";
+    case tsql::FetchDirection::kPrior:
+      return "PRIOR";
+    case tsql::FetchDirection::kFirst:
+      return "FIRST";
+    case tsql::FetchDirection::kLast:
+      return "LAST";
+    case tsql::FetchDirection::kAbsolute:
+      return "ABSOLUTE";
+    case tsql::FetchDirection::kRelative:
+      return "RELATIVE";
+  }
+  return "";
+}
+
+int FetchTypeOf(tsql::FetchDirection direction) {
+  switch (direction) {
+    case tsql::FetchDirection::kNext:
+      return kFetchNext;
+    case tsql::FetchDirection::kPrior:
+      return kFetchPrev;
+    case tsql::FetchDirection::kFirst:
+      return kFetchFirst;
+    case tsql::FetchDirection::kLast:
+      return kFetchLast;
+    case tsql::FetchDirection::kAbsolute:
+      return kFetchAbsolute;
+    case tsql::FetchDirection::kRelative:
+      return kFetchRelative;
+  }
+  return kFetchNext;
+}
+
+// One `column = expression` of an UPDATE's SET list.
+struct SetItem {
+  std::string column;
+  Tokens expression;
+};
+
+// The SET list between `from` and `to`; nullopt for forms other than
+// `column = expression` (variables assigned on the way, say).
+std::optional<std::vector<SetItem>> ReadSetList(const Tokens& tokens, size_t from, size_t to) {
+  std::vector<SetItem> items;
+  size_t at = from;
+  while (at < to) {
+    size_t end = at;
+    int depth = 0;
+    while (end < to && !(depth == 0 && tokens[end].IsSymbol(","))) {
+      if (tokens[end].IsSymbol("(")) ++depth;
+      if (tokens[end].IsSymbol(")")) --depth;
+      ++end;
+    }
+    // [alias.]column = expression
+    size_t name = at;
+    if (name + 2 < end && tokens[name + 1].IsSymbol(".")) name += 2;
+    if (!tokens[name].IsName() || name + 2 >= end || !tokens[name + 1].IsSymbol("="))
+      return std::nullopt;
+    items.push_back(
+        {tokens[name].value, Tokens(tokens.begin() + static_cast<std::ptrdiff_t>(name + 2),
+                                    tokens.begin() + static_cast<std::ptrdiff_t>(end))});
+    at = end + 1;
+  }
+  return items;
+}
+
+}  // namespace
+
+BatchExecutor::SelectedRows BatchExecutor::SelectRows(const tsql::Statement& select) {
+  CapturedResult captured(sink_);
+  BatchExecutor inner(session_, captured);
+  inner.procedure_ = procedure_;
+  inner.PassThrough(select);
+  if (captured.Failed() || !captured.Columns()) throw MakeError(16933);
+  return {*captured.Columns(), std::move(captured.Rows())};
+}
+
+std::shared_ptr<TsqlCursor> BatchExecutor::FindCursor(const tsql::CursorReference& reference) {
+  std::string key = tsql::ToLower(reference.name);
+  if (reference.variable) {
+    auto it = local_cursors_.find(key);
+    if (it == local_cursors_.end()) throw MakeError(137, {reference.name});
+    if (!it->second) throw MakeError(16950, {reference.name});
+    return it->second;
+  }
+  if (!reference.global) {
+    auto it = local_cursors_.find(key);
+    if (it != local_cursors_.end()) return it->second;
+  }
+  CursorMap& global = session_.Cursors().global;
+  auto it = global.find(key);
+  if (it == global.end()) throw MakeError(16916, {reference.name});
+  return it->second;
+}
+
+void BatchExecutor::DeclareCursor(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  const Token& name = tokens[1];
+  tsql::CursorDeclaration declaration = tsql::ParseCursorDeclaration(tokens, 2, statement.line);
+  if (declaration.for_update && declaration.read_only) throw MakeError(16957);
+  // Without LOCAL or GLOBAL a cursor is GLOBAL, as the server's "default to
+  // local cursor" option is off.
+  CursorMap& scope =
+      declaration.scope == tsql::CursorScope::kLocal ? local_cursors_ : session_.Cursors().global;
+  std::string key = tsql::ToLower(name.value);
+  if (scope.count(key) != 0) throw MakeError(16915, {name.value});
+  scope[key] = std::make_shared<TsqlCursor>(name.value, std::move(declaration));
+}
+
+void BatchExecutor::DeclareCursorVariable(const Token& name) {
+  std::string key = tsql::ToLower(name.text);
+  if (local_cursors_.count(key) != 0 || session_.Variables().count(key) != 0) {
+    SqlError error = MakeError(134, {name.text});
+    error.message().line = name.line;
+    throw error;
+  }
+  local_cursors_[key] = nullptr;
+}
+
+void BatchExecutor::SetCursorVariable(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  std::string key = tsql::ToLower(tokens[1].text);
+  auto variable = local_cursors_.find(key);
+  if (variable == local_cursors_.end()) throw MakeError(137, {tokens[1].text});
+  if (tokens[3].IsWord("cursor")) {
+    tsql::CursorDeclaration declaration = tsql::ParseCursorDeclaration(tokens, 3, statement.line);
+    if (declaration.for_update && declaration.read_only) throw MakeError(16957);
+    variable->second = std::make_shared<TsqlCursor>(tokens[1].text, std::move(declaration));
+    return;
+  }
+  // SET @c = name | @other: the variable reaches that cursor too.
+  size_t at = 3;
+  tsql::CursorReference reference = tsql::ReadCursorReference(tokens, at);
+  if (at < tokens.size()) throw tsql::SyntaxError(tokens[at], &tokens[at - 1]);
+  variable->second = FindCursor(reference);
+}
+
+void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
+  std::shared_ptr<TsqlCursor> cursor = FindCursor(tsql::ParseCursorStatement(statement.tokens));
+  if (cursor->IsOpen()) throw MakeError(16905);
+  SelectedRows selected = SelectRows(cursor->Declaration().query);
+  cursor->Open(std::move(selected.columns), std::move(selected.rows), session_.CurrentDatabase());
+  session_.Cursors().cursor_rows = cursor->RowsAfterOpen();
+}
+
+void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
+  tsql::FetchStatement fetch = tsql::ParseFetch(statement.tokens);
+  std::shared_ptr<TsqlCursor> cursor = FindCursor(fetch.cursor);
+  if (!cursor->IsOpen()) throw MakeError(16917);
+  const tsql::CursorDeclaration& declaration = cursor->Declaration();
+  if (!declaration.scroll && fetch.direction != tsql::FetchDirection::kNext)
+    throw MakeError(16911, {"fetch", DirectionName(fetch.direction)});
+  std::int64_t offset = 0;
+  if (!fetch.offset.empty()) {
+    Value value = ConvertForType(Evaluate(fetch.offset, statement.line), ColumnType{SqlType::kInt});
+    const auto* number = std::get_if<std::int64_t>(&value);
+    offset = number != nullptr ? *number : 0;
+  }
+  CursorRows& rows = cursor->Rows();
+  if (!fetch.into.empty() && fetch.into.size() != rows.Columns().size()) throw MakeError(16924);
+  std::vector<Variable*> targets;
+  for (const std::string& name : fetch.into) {
+    auto it = session_.Variables().find(tsql::ToLower(name));
+    if (it == session_.Variables().end()) throw MakeError(137, {name});
+    targets.push_back(&it->second);
+  }
+  std::optional<std::vector<Row>> fetched = rows.Fetch(FetchTypeOf(fetch.direction), offset, 1);
+  const bool found = fetched && !fetched->empty();
+  session_.Cursors().fetch_status = found ? 0 : -1;
+  if (!fetch.into.empty()) {
+    if (!found) return;
+    const Row& row = fetched->front();
+    // Converted first, so that a value that does not fit changes no variable.
+    std::vector<Value> values;
+    for (size_t k = 0; k < targets.size(); ++k)
+      values.push_back(AssignedValue(row[k], targets[k]->type));
+    for (size_t k = 0; k < targets.size(); ++k) targets[k]->value = std::move(values[k]);
+    return;
+  }
+  sink_.BeginResult(rows.Columns());
+  if (found) sink_.AddRow(fetched->front());
+  Done(found ? 1 : 0);
+}
+
+void BatchExecutor::CloseCursor(const tsql::Statement& statement) {
+  std::shared_ptr<TsqlCursor> cursor = FindCursor(tsql::ParseCursorStatement(statement.tokens));
+  if (!cursor->IsOpen()) throw MakeError(16917);
+  cursor->Close();
+}
+
+void BatchExecutor::DeallocateCursor(const tsql::Statement& statement) {
+  tsql::CursorReference reference = tsql::ParseCursorStatement(statement.tokens);
+  std::shared_ptr<TsqlCursor> cursor = FindCursor(reference);
+  std::string key = tsql::ToLower(reference.name);
+  if (reference.variable) {
+    local_cursors_[key] = nullptr;
+  } else if (!reference.global && local_cursors_.count(key) != 0) {
+    local_cursors_.erase(key);
+  } else {
+    session_.Cursors().global.erase(key);
+  }
+  // A cursor no name or variable reaches any more is closed and freed.
+  if (cursor.use_count() == 1) cursor->Close();
+}
+
+void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t where_at) {
+  const Tokens& tokens = statement.tokens;
+  size_t at = where_at + 3;
+  tsql::CursorReference reference = tsql::ReadCursorReference(tokens, at);
+  if (at < tokens.size()) throw tsql::SyntaxError(tokens[at], &tokens[at - 1]);
+  std::shared_ptr<TsqlCursor> cursor = FindCursor(reference);
+  if (!cursor->IsOpen()) throw MakeError(16917);
+  const tsql::CursorDeclaration& declaration = cursor->Declaration();
+  if (declaration.read_only) throw MakeError(16929);
+  CursorRows& rows = cursor->Rows();
+  std::optional<std::size_t> current = rows.BufferRow(1);
+  if (!current) throw MakeError(16930);
+
+  const bool update = tokens[0].IsWord("update");
+  size_t table_from = !update && tokens.size() > 1 && tokens[1].IsWord("from") ? 2 : 1;
+  size_t table_end = table_from;
+  while (table_end < where_at && !tokens[table_end].IsAnyWord({"set", "from", "with"})) ++table_end;
+  if (table_end == table_from) throw tsql::SyntaxError(tokens[table_from], &tokens[table_from - 1]);
+  const Tokens table(tokens.begin() + static_cast<std::ptrdiff_t>(table_from),
+                     tokens.begin() + static_cast<std::ptrdiff_t>(table_end));
+  auto select_from = [&](Tokens list, const Tokens& condition) {
+    tsql::Statement select;
+    select.kind = tsql::StatementKind::kSelect;
+    select.line = statement.line;
+    select.tokens.push_back(tsql::WordToken("SELECT", statement.line));
+    select.tokens.insert(select.tokens.end(), list.begin(), list.end());
+    select.tokens.push_back(tsql::WordToken("FROM", statement.line));
+    select.tokens.insert(select.tokens.end(), table.begin(), table.end());
+    select.tokens.insert(select.tokens.end(), condition.begin(), condition.end());
+    return select;
+  };
+
+  // The row is found by the values the cursor read from it.
+  const std::vector<Column> table_columns =
+      SelectRows(select_from(WithoutEnd(tsql::Lex("*")), WithoutEnd(tsql::Lex("WHERE 1 = 0"))))
+          .columns;
+  Row& row = rows.RowValues(*current);
+  const std::vector<ColumnAssignment> identity = RowIdentity(rows.Columns(), row, table_columns);
+  if (identity.empty()) throw MakeError(16933);
+  ParameterisedStatement condition = RowCondition(identity, kRowKeyPrefix);
+  const Tokens condition_tokens = WithoutEnd(tsql::Lex(condition.text));
+  TemporaryVariables keys(session_.Variables(), condition.values);
+
+  // An UPDATE's new values are read from the row first, for the cursor's copy.
+  std::optional<std::vector<SetItem>> assigned;
+  Tokens probe_list = WithoutEnd(tsql::Lex("1"));
+  if (update) {
+    size_t set_at = table_end;
+    if (set_at >= where_at || !tokens[set_at].IsWord("set"))
+      throw tsql::SyntaxError(tokens[std::min(set_at, where_at)], &tokens[set_at - 1]);
+    size_t list_end = set_at + 1;
+    int depth = 0;
+    while (list_end < where_at && !(depth == 0 && tokens[list_end].IsWord("from"))) {
+      if (tokens[list_end].IsSymbol("(")) ++depth;
+      if (tokens[list_end].IsSymbol(")")) --depth;
+      ++list_end;
+    }
+    assigned = ReadSetList(tokens, set_at + 1, list_end);
+    if (assigned && !declaration.update_columns.empty()) {
+      for (const SetItem& item : *assigned) {
+        bool listed = std::any_of(
+            declaration.update_columns.begin(), declaration.update_columns.end(),
+            [&](const std::string& column) { return tsql::EqualsIgnoreCase(column, item.column); });
+        if (!listed) throw MakeError(16932);
+      }
+    }
+    if (assigned && list_end == where_at && !assigned->empty()) {
+      probe_list.clear();
+      for (const SetItem& item : *assigned) {
+        if (!probe_list.empty()) probe_list.push_back(tsql::Lex(",").front());
+        probe_list.insert(probe_list.end(), item.expression.begin(), item.expression.end());
+      }
+    } else {
+      assigned.reset();
+    }
+  }
+  SelectedRows probe = SelectRows(select_from(probe_list, condition_tokens));
+  if (probe.rows.empty()) throw MakeError(16934);
+
+  tsql::Statement change;
+  change.kind = statement.kind;
+  change.line = statement.line;
+  change.with = statement.with;
+  change.tokens.assign(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(where_at));
+  change.tokens.insert(change.tokens.end(), condition_tokens.begin(), condition_tokens.end());
+  {
+    ScopedValue<std::int64_t> one_row(session_.RowCountLimit(), 1);
+    PassThrough(change);
+  }
+  // A trigger of the change may have closed the cursor meanwhile.
+  if (!cursor->IsOpen() || *current >= static_cast<std::size_t>(cursor->Rows().Count())) return;
+  if (!update) {
+    cursor->Rows().Erase(*current);
+    return;
+  }
+  if (!assigned) return;
+  Row& changed = cursor->Rows().RowValues(*current);
+  const std::vector<Column>& columns = cursor->Rows().Columns();
+  for (size_t k = 0; k < assigned->size(); ++k) {
+    const Column* column = FindColumn(columns, (*assigned)[k].column);
+    if (column == nullptr) continue;
+    changed[static_cast<size_t>(column - columns.data())] =
+        ConvertForType(probe.rows.front()[k], column->type);
+  }
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,41 @@
+#include "engine/exec/tsql_cursors.h"
+
+#include "engine/tsql/token.h"
+
+namespace sqlengine::exec {
+namespace {
+
+int OpenStatus(const std::shared_ptr<TsqlCursor>& cursor) {
+  if (!cursor->IsOpen()) return -1;
+  // A dynamic cursor does not know whether rows remain: 1 either way.
+  return cursor->RowsAfterOpen() == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+std::int64_t TsqlCursor::RowsAfterOpen() const {
+  if (!rows_) return 0;
+  switch (declaration_.kind) {
+    case tsql::CursorKind::kStatic:
+    case tsql::CursorKind::kKeyset:
+      return rows_->Count();
+    default:
+      return -1;
+  }
+}
+
+int SessionCursors::Status(std::string_view scope, std::string_view name) const {
+  const std::string key = tsql::ToLower(name);
+  const std::string kind = tsql::ToLower(scope);
+  if (kind == "global") {
+    auto it = global.find(key);
+    return it == global.end() ? -3 : OpenStatus(it->second);
+  }
+  if (local == nullptr || (kind != "local" && kind != "variable")) return -3;
+  if ((kind == "variable") != key.starts_with("@")) return -3;
+  auto it = local->find(key);
+  if (it == local->end()) return -3;
+  return it->second ? OpenStatus(it->second) : -2;
+}
+
+}  // namespace sqlengine::exec

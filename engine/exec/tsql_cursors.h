@@ -1,0 +1,70 @@
+#pragma once
+// T-SQL cursors: what DECLARE CURSOR (or SET @c = CURSOR) makes, OPEN fills,
+// FETCH moves over and CLOSE / DEALLOCATE end. An open cursor holds the rows
+// its query returned when it opened, in the CursorRows the API server
+// cursors use too; a positioned UPDATE or DELETE finds its base-table row
+// by the values read, as a change through an API cursor does.
+//
+// Ownership: a cursor is shared by the names and cursor variables that
+// reach it. GLOBAL cursors belong to the session (SessionCursors), LOCAL
+// ones to the batch or procedure that declared them (its BatchExecutor).
+// Used on the session's thread only.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/exec/cursor_rows.h"
+#include "engine/tsql/cursor_statements.h"
+
+namespace sqlengine::exec {
+
+class TsqlCursor {
+ public:
+  TsqlCursor(std::string name, tsql::CursorDeclaration declaration)
+      : name_(std::move(name)), declaration_(std::move(declaration)) {}
+
+  const std::string& Name() const { return name_; }
+  const tsql::CursorDeclaration& Declaration() const { return declaration_; }
+  bool IsOpen() const { return rows_.has_value(); }
+  void Open(std::vector<Column> columns, std::vector<Row> rows, std::string database) {
+    rows_.emplace(std::move(columns), std::move(rows));
+    database_ = std::move(database);
+  }
+  void Close() { rows_.reset(); }
+  // Only while open.
+  CursorRows& Rows() { return *rows_; }
+  // The database current when it opened.
+  const std::string& Database() const { return database_; }
+  // @@CURSOR_ROWS after OPEN: the rows of a static or keyset cursor, -1 for
+  // a dynamic one (which does not count them).
+  std::int64_t RowsAfterOpen() const;
+
+ private:
+  std::string name_;
+  tsql::CursorDeclaration declaration_;
+  std::optional<CursorRows> rows_;
+  std::string database_;
+};
+
+// Cursors by lower-case name; for cursor variables by "@name", nullptr while
+// the variable has no cursor.
+using CursorMap = std::map<std::string, std::shared_ptr<TsqlCursor>>;
+
+// The session's share of T-SQL cursor state.
+struct SessionCursors {
+  CursorMap global;
+  std::int64_t fetch_status = -1;  // @@FETCH_STATUS
+  std::int64_t cursor_rows = 0;    // @@CURSOR_ROWS
+  // The LOCAL cursors and cursor variables of the body running now (for
+  // CURSOR_STATUS); nullptr between requests.
+  const CursorMap* local = nullptr;
+
+  // CURSOR_STATUS: see FunctionHost::CursorStatus.
+  int Status(std::string_view scope, std::string_view name) const;
+};
+
+}  // namespace sqlengine::exec
