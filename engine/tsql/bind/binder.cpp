@@ -92,22 +92,6 @@ bool NullableAny(const std::vector<Bound>& args) {
   return std::any_of(args.begin(), args.end(), [](const Bound& a) { return a->type.nullable; });
 }
 
-// Digits an integer type needs as text, sign included.
-int TextWidth(SqlType type) {
-  switch (type) {
-    case SqlType::kBit:
-      return 1;
-    case SqlType::kTinyInt:
-      return 3;
-    case SqlType::kSmallInt:
-      return 6;
-    case SqlType::kInt:
-      return 11;
-    default:
-      return 20;
-  }
-}
-
 // Characters a decimal, money or float value may need as text in the
 // default style (its sign, point or exponent included).
 int NumberTextWidth(const ColumnType& type) {
@@ -154,8 +138,8 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
     // An integer too long for char or varchar becomes '*'; nchar and
     // nvarchar refuse it (left to the older path).
-    return f == TypeClass::kInteger &&
-           (to.length == kMaxLength || !IsNational(to.type) || to.length >= TextWidth(from.type));
+    return f == TypeClass::kInteger && (to.length == kMaxLength || !IsNational(to.type) ||
+                                        to.length >= IntegerTextWidth(from.type));
   }
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
@@ -1256,8 +1240,8 @@ class Binder {
     BoundSelectBlock& block = query.terms.front();
     bool aggregate = HasAggregate(*block.items[0]);
     if (aggregate && block.group_by.empty() && !block.having) return;
-    if (block.top && !block.top_percent && !block.top_ties && block.top->kind == BoundKind::kLiteral &&
-        block.top->sql == "1")
+    if (block.top && !block.top_percent && !block.top_ties &&
+        block.top->kind == BoundKind::kLiteral && block.top->sql == "1")
       return;
     if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
       Refuse("subquery shape");
@@ -1332,12 +1316,12 @@ class Binder {
       SqlType type;
     };
     static constexpr Known kKnown[] = {
-        {"rowcount", SqlType::kInt},        {"error", SqlType::kInt},
-        {"trancount", SqlType::kInt},       {"nestlevel", SqlType::kInt},
-        {"spid", SqlType::kSmallInt},       {"identity", SqlType::kDecimal},
-        {"datefirst", SqlType::kTinyInt},   {"textsize", SqlType::kInt},
-        {"lock_timeout", SqlType::kInt},    {"max_precision", SqlType::kTinyInt},
-        {"language", SqlType::kNVarChar},   {"servername", SqlType::kNVarChar},
+        {"rowcount", SqlType::kInt},         {"error", SqlType::kInt},
+        {"trancount", SqlType::kInt},        {"nestlevel", SqlType::kInt},
+        {"spid", SqlType::kSmallInt},        {"identity", SqlType::kDecimal},
+        {"datefirst", SqlType::kTinyInt},    {"textsize", SqlType::kInt},
+        {"lock_timeout", SqlType::kInt},     {"max_precision", SqlType::kTinyInt},
+        {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
         {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt}};
     for (const Known& known : kKnown) {
@@ -1525,7 +1509,7 @@ class Binder {
       TypeClass type_class = ClassOf(value->type.type);
       if (type_class == TypeClass::kInteger && node->args.empty()) {
         ColumnType text{SqlType::kVarChar};
-        text.length = TextWidth(value->type.type);
+        text.length = IntegerTextWidth(value->type.type);
         value = ConvertTo(std::move(value), text);
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");

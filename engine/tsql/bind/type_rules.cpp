@@ -57,6 +57,21 @@ TypeClass ClassOf(SqlType type) {
   }
 }
 
+int IntegerTextWidth(SqlType type) {
+  switch (type) {
+    case SqlType::kBit:
+      return 1;
+    case SqlType::kTinyInt:
+      return 3;
+    case SqlType::kSmallInt:
+      return 6;
+    case SqlType::kInt:
+      return 11;
+    default:
+      return 20;
+  }
+}
+
 bool IsNumeric(SqlType type) {
   TypeClass type_class = ClassOf(type);
   return type_class == TypeClass::kInteger || type_class == TypeClass::kExactDecimal ||

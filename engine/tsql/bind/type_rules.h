@@ -16,6 +16,9 @@ TypeClass ClassOf(SqlType type);
 bool IsNumeric(SqlType type);   // integers (bit included), decimal, money, float, real
 bool IsNational(SqlType type);  // nchar, nvarchar, ntext
 
+// Characters an integer type's values may take as text, sign included.
+int IntegerTextWidth(SqlType type);
+
 // Rank in SQL Server's data type precedence; higher wins a conversion.
 int Precedence(SqlType type);
 

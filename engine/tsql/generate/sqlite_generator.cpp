@@ -6,6 +6,7 @@
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/binary_integer.h"
 
 namespace sqlengine::tsql::generate {
 namespace {
@@ -13,44 +14,13 @@ namespace {
 using bind::BoundExpr;
 using bind::BoundKind;
 using bind::BoundQuery;
-using bind::BoundSource;
 using bind::BoundSelectBlock;
+using bind::BoundSource;
 using bind::ClassOf;
 using bind::TypeClass;
 
 bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
-}
-
-// Characters an integer type's values may take as text, sign included.
-int IntegerTextWidth(SqlType type) {
-  switch (type) {
-    case SqlType::kBit:
-      return 1;
-    case SqlType::kTinyInt:
-      return 3;
-    case SqlType::kSmallInt:
-      return 6;
-    case SqlType::kInt:
-      return 11;
-    default:
-      return 20;
-  }
-}
-
-// Bytes of an integer type's values.
-int IntegerByteWidth(SqlType type) {
-  switch (type) {
-    case SqlType::kBit:
-    case SqlType::kTinyInt:
-      return 1;
-    case SqlType::kSmallInt:
-      return 2;
-    case SqlType::kInt:
-      return 4;
-    default:
-      return 8;
-  }
 }
 
 class Generator {
@@ -523,8 +493,8 @@ class Generator {
     std::string sql = Expr(value);
     if (ClassOf(value.type.type) == TypeClass::kInteger) {
       return "sqlengine_integer_bytes(" + sql + ", " +
-             std::to_string(IntegerByteWidth(value.type.type)) + ", " + std::to_string(to.length) +
-             ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+             std::to_string(values::IntegerWidth(value.type.type)) + ", " +
+             std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
     }
     return "sqlengine_binary(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")";
   }
@@ -578,7 +548,7 @@ class Generator {
                  (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
         if (source == TypeClass::kInteger) {
           // Digits that do not fit a char or varchar show as '*'.
-          if (to.length == kMaxLength || to.length >= IntegerTextWidth(from.type))
+          if (to.length == kMaxLength || to.length >= bind::IntegerTextWidth(from.type))
             return "CAST(" + sql + " AS TEXT)";
           return "(CASE WHEN length(CAST(" + sql + " AS TEXT)) > " + std::to_string(to.length) +
                  " THEN '*' ELSE CAST(" + sql + " AS TEXT) END)";
@@ -588,9 +558,8 @@ class Generator {
                                  ? "'money'"
                              : from.type == SqlType::kDecimal ? "'decimal'"
                                                               : "'float'";
-          return "sqlengine_number_style(" + sql + ", " + kind + ", " +
-                 std::to_string(from.scale) + ", " +
-                 (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
+          return "sqlengine_number_style(" + sql + ", " + kind + ", " + std::to_string(from.scale) +
+                 ", " + (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
         }
         if (to.length != kMaxLength && (from.length == kMaxLength || from.length > to.length))
           return "substr(" + sql + ", 1, " + std::to_string(to.length) + ")";
