@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/tests/sql/odbc_checks.h"
 #include "engine/tests/sql/odbc_client.h"
 #include "testing/test_engine.h"
 
@@ -34,18 +35,7 @@ class Concurrency : public ::testing::Test {
     return std::make_unique<OdbcClient>(engine_.Port(), "sa", "", database);
   }
 
-  static void Must(OdbcClient& client, const std::string& sql) {
-    BatchOutcome outcome = client.Execute(sql);
-    ASSERT_FALSE(outcome.failed) << sql << "\n" << outcome.Describe();
-  }
 
-  // The first value of the first row of `sql`'s first result.
-  static std::string Scalar(OdbcClient& client, const std::string& sql) {
-    BatchOutcome outcome = client.Execute(sql);
-    if (outcome.failed || outcome.results.empty() || outcome.results[0].rows.empty())
-      return "<" + outcome.Describe() + ">";
-    return outcome.results[0].rows[0][0].value_or("NULL");
-  }
 
   // Runs `sql` on `client` in another thread.
   static std::future<BatchOutcome> Start(OdbcClient& client, std::string sql) {

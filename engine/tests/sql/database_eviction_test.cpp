@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/tests/sql/odbc_checks.h"
 #include "engine/tests/sql/odbc_client.h"
 #include "testing/test_engine.h"
 
@@ -29,17 +30,7 @@ class DatabaseEviction : public ::testing::Test {
     return std::make_unique<OdbcClient>(engine_.Port(), "sa", "", database);
   }
 
-  static void Must(OdbcClient& client, const std::string& sql) {
-    BatchOutcome outcome = client.Execute(sql);
-    ASSERT_FALSE(outcome.failed) << sql << "\n" << outcome.Describe();
-  }
 
-  static std::string Scalar(OdbcClient& client, const std::string& sql) {
-    BatchOutcome outcome = client.Execute(sql);
-    if (outcome.failed || outcome.results.empty() || outcome.results[0].rows.empty())
-      return "<" + outcome.Describe() + ">";
-    return outcome.results[0].rows[0][0].value_or("NULL");
-  }
 
   // Whether sp_who shows a session running a request in `database`.
   bool RunningIn(const std::string& database) {
