@@ -149,8 +149,13 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
         tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
     if (!type) return std::nullopt;
     int autoincrement = 0;
+    const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), shape.name.c_str(), column.name.c_str(),
-                                  nullptr, nullptr, nullptr, nullptr, &autoincrement);
+                                  nullptr, &collation, nullptr, nullptr, &autoincrement);
+    // Character columns are declared NOCASE unless a _CS or _BIN collation
+    // was asked for, which is kept as BINARY.
+    type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
+                           sqlite3_stricmp(collation, "BINARY") == 0;
     type->nullable =
         sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
     type->identity = autoincrement != 0;

@@ -18,6 +18,7 @@
 #include "engine/exec/checksum_functions.h"
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
+#include "engine/exec/date_numbers.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/error_functions.h"
@@ -384,6 +385,7 @@ constexpr FunctionDefinition kFunctions[] = {
 
 void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateFunctions(db);
+  RegisterDateNumbers(db);
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);

@@ -128,12 +128,12 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type);
-  if (f == t) {
-    return f != TypeClass::kDateTime || from.type == to.type || to.type == SqlType::kDateTime;
-  }
+  if (f == t) return true;
+  // A number and a datetime convert as days since 1900-01-01.
+  if (f == TypeClass::kDateTime) return IsNumeric(to.type) || t == TypeClass::kCharacter;
+  if (t == TypeClass::kDateTime && IsNumeric(from.type)) return from.type != SqlType::kBit;
   if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
   if (t == TypeClass::kCharacter) {
-    if (f == TypeClass::kDateTime) return true;
     if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
     // An integer too long for char or varchar becomes '*'; nchar and
@@ -1388,16 +1388,8 @@ class Binder {
       node->args.push_back(std::move(right));
       return node;
     }
-    if (op == '+' && ((l == TypeClass::kDateTime && IsNumeric(right->type.type)) ||
-                      (r == TypeClass::kDateTime && IsNumeric(left->type.type)))) {
-      ColumnType type{SqlType::kDateTime};
-      type.nullable = left->type.nullable || right->type.nullable;
-      Bound node = Make(BoundKind::kCall, type);
-      node->sql = "sqlengine_add";
-      node->args.push_back(std::move(left));
-      node->args.push_back(std::move(right));
-      return node;
-    }
+    if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
+      return DateArithmetic(op, std::move(left), std::move(right));
     // Character data beside a number converts to the number's type.
     if (l == TypeClass::kCharacter && IsNumeric(right->type.type))
       left = ConvertTo(std::move(left), right->type);
@@ -1442,6 +1434,47 @@ class Binder {
     return node;
   }
 
+  // datetime + n, n + datetime and datetime - n move the date by n days (n
+  // may have a fraction); d1 - d2 and d1 + d2 count d2 as its days since
+  // 1900-01-01. The result is a smalldatetime when the date is one and the
+  // other operand no datetime.
+  static Bound DateArithmetic(char op, Bound left, Bound right) {
+    if (ClassOf(left->type.type) != TypeClass::kDateTime) {
+      if (op == '-') Refuse("number minus datetime");
+      std::swap(left, right);
+    }
+    bool both_dates = ClassOf(right->type.type) == TypeClass::kDateTime;
+    if (!both_dates && !IsNumeric(right->type.type)) Refuse("datetime arithmetic operand");
+    bool small = left->type.type == SqlType::kSmallDateTime &&
+                 (!both_dates || right->type.type == SqlType::kSmallDateTime);
+    ColumnType days_type{SqlType::kFloat};
+    days_type.nullable = right->type.nullable;
+    if (both_dates) {
+      Bound days = Make(BoundKind::kCall, days_type);
+      days->sql = "sqlengine_datetime_days";
+      days->args.push_back(std::move(right));
+      right = std::move(days);
+    }
+    if (op == '-') {
+      Bound negated = Make(BoundKind::kNegate, right->type);
+      negated->type.identity = false;
+      negated->op = "-";
+      negated->args.push_back(std::move(right));
+      right = std::move(negated);
+    }
+    ColumnType type{SqlType::kDateTime};
+    type.nullable = left->type.nullable || right->type.nullable;
+    Bound node = Make(BoundKind::kCall, type);
+    node->sql = "sqlengine_datetime_add_days";
+    node->args.push_back(std::move(left));
+    node->args.push_back(std::move(right));
+    if (!small) return node;
+    type.type = SqlType::kSmallDateTime;
+    Bound rounded = Make(BoundKind::kConvert, type);
+    rounded->args.push_back(std::move(node));
+    return rounded;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
   // type of highest precedence; character data compared case-insensitively.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
@@ -1453,6 +1486,8 @@ class Binder {
     });
     if (all_text) {
       node->text_comparison = true;
+      node->case_sensitive = std::any_of(operands.begin(), operands.end(),
+                                         [](const Bound& b) { return b->type.case_sensitive; });
     } else if (!(any_null && operands.size() == 2)) {
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {
@@ -1478,6 +1513,8 @@ class Binder {
         IsNumeric(node->args[0]->type.type) && IsNumeric(node->query->columns[0].type.type);
     if (value != listed && !numbers) Refuse("IN subquery of another type");
     node->text_comparison = value == TypeClass::kCharacter;
+    node->case_sensitive =
+        node->args[0]->type.case_sensitive || node->query->columns[0].type.case_sensitive;
     return node;
   }
 
@@ -1514,6 +1551,7 @@ class Binder {
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
+      node->case_sensitive = node->case_sensitive || value->type.case_sensitive;
       node->args.push_back(std::move(value));
     }
     return node;

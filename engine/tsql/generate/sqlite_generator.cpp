@@ -80,7 +80,7 @@ class Generator {
       // Columns sort by their declared collation; other character data
       // sorts as the server's collation compares it.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
-        sql += " COLLATE " + std::string(kTextCollation);
+        sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
       if (order.descending) sql += " DESC";
     }
     return sql;
@@ -331,21 +331,57 @@ class Generator {
     return sql;
   }
 
-  // Character data that is not a table's column (whose declaration gives
-  // its collation) with the server's collation attached, so that DISTINCT,
-  // GROUP BY, UNION, MIN and MAX, and the columns of a derived table, treat
-  // 'a' and 'A' as SQL Server does.
-  std::string ServerCollated(const BoundExpr& e) {
-    if (ClassOf(e.type.type) != TypeClass::kCharacter || e.kind == BoundKind::kColumn ||
-        e.null_literal)
-      return Expr(e);
-    return "(" + Expr(e) + ") COLLATE " + std::string(kTextCollation);
+  // A function's arguments, char(n) values with their blanks (see Padded).
+  std::string CallArgs(const BoundExpr& e) {
+    std::string sql;
+    for (size_t k = 0; k < e.args.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += Padded(*e.args[k]);
+    }
+    return sql;
   }
 
-  std::string Collated(const BoundExpr& e, bool text) {
+  // A char(n) or nchar(n) value is n characters long in SQL Server, blanks
+  // included, but is kept without its trailing blanks (comparisons ignore
+  // them and result rows are padded on the wire). Where the blanks count,
+  // in concatenation, string functions and conversion to other character
+  // types, the value is padded here.
+  std::string Padded(const BoundExpr& e) {
+    bool fixed = e.type.type == SqlType::kChar || e.type.type == SqlType::kNChar;
+    if (!fixed || e.null_literal || e.type.length <= 0 || e.type.length == kMaxLength)
+      return Expr(e);
+    return std::string(kPadFunction) + "(" + Expr(e) + ", " + std::to_string(e.type.length) + ")";
+  }
+
+  static std::string_view CollationOf(bool case_sensitive) {
+    return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
+  }
+
+  // Character data with its collation attached as the comparison ignoring
+  // trailing spaces, so that DISTINCT, GROUP BY, UNION, MIN and MAX, and the
+  // columns of a derived table, treat 'a', 'A' and 'a ' as SQL Server does.
+  // (A column's declared NOCASE or BINARY does not ignore trailing spaces.)
+  std::string ServerCollated(const BoundExpr& e) {
+    if (ClassOf(e.type.type) != TypeClass::kCharacter || e.null_literal) return Expr(e);
+    return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type.case_sensitive));
+  }
+
+  std::string Collated(const BoundExpr& e, const BoundExpr& comparison) {
     std::string sql = Expr(e);
-    if (text) sql += " COLLATE " + std::string(kTextCollation);
+    if (comparison.text_comparison)
+      sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive));
     return sql;
+  }
+
+  // value LIKE pattern [ESCAPE c]: case apart under a case-sensitive
+  // collation; the value's trailing blanks are ignored unless it is Unicode.
+  std::string Like(const BoundExpr& e) {
+    bool unicode = bind::IsNational(e.args[0]->type.type) ||
+                   (e.args.size() > 1 && bind::IsNational(e.args[1]->type.type));
+    std::string escape = e.args.size() > 2 ? Expr(*e.args[2]) : std::string("NULL");
+    return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" +
+           Padded(*e.args[0]) + ", " + Expr(*e.args[1]) + ", " + escape + ", " +
+           (e.case_sensitive ? "1" : "0") + ", " + (unicode ? "1" : "0") + "))";
   }
 
   std::string Expr(const BoundExpr& e) {
@@ -359,10 +395,10 @@ class Generator {
       case BoundKind::kArithmetic:
         return Arithmetic(e);
       case BoundKind::kConcat:
-        return "(" + Expr(*e.args[0]) + " || " + Expr(*e.args[1]) + ")";
+        return "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
       case BoundKind::kComparison:
-        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e.text_comparison) +
-               IndexRange(e) + ")";
+        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) + IndexRange(e) +
+               ")";
       case BoundKind::kAnd:
         return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
       case BoundKind::kOr:
@@ -370,18 +406,16 @@ class Generator {
       case BoundKind::kNot:
         return "(NOT " + Expr(*e.args[0]) + ")";
       case BoundKind::kBetween:
-        return "(" + Collated(*e.args[0], e.text_comparison) +
-               (e.negated ? " NOT BETWEEN " : " BETWEEN ") + Expr(*e.args[1]) + " AND " +
-               Expr(*e.args[2]) + ")";
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
+               Expr(*e.args[1]) + " AND " + Expr(*e.args[2]) + ")";
       case BoundKind::kInList:
-        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
-               Args(e, 1) + "))";
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") + Args(e, 1) +
+               "))";
       case BoundKind::kInQuery:
-        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") +
                Query(*e.query) + "))";
       case BoundKind::kLike:
-        return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" + Args(e) +
-               "))";
+        return Like(e);
       case BoundKind::kIsNull:
         return "(" + Expr(*e.args[0]) + (e.negated ? " IS NOT NULL)" : " IS NULL)");
       case BoundKind::kExists:
@@ -397,7 +431,7 @@ class Generator {
       case BoundKind::kConvert:
         return Convert(e);
       case BoundKind::kCall:
-        return e.sql + "(" + Args(e) + ")";
+        return e.sql + "(" + CallArgs(e) + ")";
       case BoundKind::kAggregate: {
         std::string filter =
             aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
@@ -501,12 +535,26 @@ class Generator {
 
   std::string Convert(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
-    std::string sql = Expr(value);
+    std::string sql = ClassOf(e.type.type) == TypeClass::kCharacter ? Padded(value) : Expr(value);
     if (value.null_literal) return "NULL";
     const ColumnType& to = e.type;
     const ColumnType& from = value.type;
     TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
     std::string declaration = QuoteSqliteString(TypeDeclaration(to));
+    // A datetime read as a number is its days since 1900-01-01 (to the
+    // nearest day for an integer), and a number read as a datetime the
+    // reverse.
+    const bool numeric_target = target == TypeClass::kInteger ||
+                                target == TypeClass::kExactDecimal ||
+                                target == TypeClass::kApproximate;
+    if (source == TypeClass::kDateTime && numeric_target && to.type != SqlType::kBit) {
+      sql = "sqlengine_datetime_days(" + sql + ")";
+      if (target == TypeClass::kInteger) return "CAST(round(" + sql + ") AS INTEGER)";
+      source = TypeClass::kApproximate;
+    }
+    const bool numeric_source = source == TypeClass::kInteger ||
+                                source == TypeClass::kExactDecimal ||
+                                source == TypeClass::kApproximate;
     if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
@@ -536,6 +584,8 @@ class Generator {
         std::string value = sql;
         if (e.args.size() > 1) {
           value = "sqlengine_datetime_styled(" + sql + ", " + Expr(*e.args[1]) + ")";
+        } else if (numeric_source) {
+          value = "sqlengine_days_datetime(" + sql + ")";
         } else if (source != TypeClass::kDateTime && !small) {
           value = "sqlengine_datetime(" + sql + ")";
         }
