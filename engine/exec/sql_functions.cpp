@@ -20,8 +20,8 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_numbers.h"
 #include "engine/exec/date_styles.h"
-#include "engine/exec/exact_aggregates.h"
 #include "engine/exec/error_functions.h"
+#include "engine/exec/exact_aggregates.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -33,6 +33,7 @@
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/statistical_aggregates.h"
 #include "engine/exec/string_functions.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
@@ -389,6 +390,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);
+  RegisterStatisticalAggregates(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
   RegisterSingleValue(db);

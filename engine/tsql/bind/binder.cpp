@@ -1653,7 +1653,7 @@ class Binder {
       return node;
     }
     if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
-        name == "max") {
+        name == "max" || IsStatisticalAggregate(name)) {
       return Aggregate(expr, scope, clause);
     }
     const FunctionRule* rule = nullptr;
@@ -1857,6 +1857,10 @@ class Binder {
     return converted;
   }
 
+  static bool IsStatisticalAggregate(const std::string& name) {
+    return name == "stdev" || name == "stdevp" || name == "var" || name == "varp";
+  }
+
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
     if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy)
       Refuse("aggregate outside the select list");
@@ -1876,7 +1880,18 @@ class Binder {
       node->args.push_back(std::move(arg));
     }
     ColumnType type{name == "count_big" ? SqlType::kBigInt : SqlType::kInt};
-    if (name == "count" || name == "count_big") {
+    if (IsStatisticalAggregate(name)) {
+      // STDEV, STDEVP, VAR and VARP read their values as floats.
+      if (!IsNumeric(node->args[0]->type.type) || node->args[0]->type.type == SqlType::kBit)
+        Refuse("STDEV / VAR of this type");
+      node->sql = "sqlengine_" + name;
+      ColumnType real{SqlType::kFloat};
+      real.nullable = node->args[0]->type.nullable;
+      Bound as_float = Make(BoundKind::kConvert, real);
+      as_float->args.push_back(std::move(node->args[0]));
+      node->args[0] = std::move(as_float);
+      type = ColumnType{SqlType::kFloat};
+    } else if (name == "count" || name == "count_big") {
       type.nullable = false;
     } else {
       const ColumnType& of = node->args[0]->type;
