@@ -43,6 +43,8 @@ constexpr MessageDef kMessages[] = {
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
     {174, 15, "The %.*ls function requires %d argument(s)."},
+    {177, 15,
+     "The IDENTITY function can only be used when the SELECT statement has an INTO clause."},
     {178, 15, "A RETURN statement with a return value cannot be used in this context."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
@@ -281,6 +283,9 @@ constexpr MessageDef kMessages[] = {
     {8107, 16,
      "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "
      "'%.*ls'."},
+    {8108, 16,
+     "Cannot add identity column, using the SELECT INTO statement, to table '%.*ls', which "
+     "already has column '%.*ls' that inherits the identity property."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
     {8118, 16,
@@ -402,12 +407,14 @@ constexpr MessageDef kMessages[] = {
 
 // FormatMessage looks numbers up by binary search.
 static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
-                             [](const MessageDef& a, const MessageDef& b) { return a.number < b.number; }));
+                             [](const MessageDef& a, const MessageDef& b) {
+                               return a.number < b.number;
+                             }));
 
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
-  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs",
-                                                "%ld",     "%03d",   "%02X",  "%d",  "%s", "%x"};
+  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld",
+                                                "%03d",    "%02X",   "%d",    "%s",  "%x"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }
@@ -419,8 +426,9 @@ size_t PlaceholderLength(std::string_view text, size_t i) {
 ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args) {
   ServerMessage message;
   message.number = number;
-  const auto* def = std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
-                                     [](const MessageDef& d, std::int32_t n) { return d.number < n; });
+  const auto* def =
+      std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
+                       [](const MessageDef& d, std::int32_t n) { return d.number < n; });
   auto arg = args.begin();
   if (def == std::end(kMessages) || def->number != number) {
     message.severity = 16;

@@ -418,7 +418,8 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteCondition(condition, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return number != nullptr && *number == 1;
@@ -677,7 +678,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
@@ -756,9 +758,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       db, written_schema, statement.kind == StatementKind::kInsert || triggers.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which
   // it changes on trial only.
-  const char* savepoint = tracks                              ? "sqlengine_ddl"
+  const char* savepoint = tracks                          ? "sqlengine_ddl"
                           : triggers && triggers->instead ? "sqlengine_instead_of"
-                                                              : nullptr;
+                                                          : nullptr;
   if (savepoint != nullptr) {
     catalog::Exec(db, std::string("SAVEPOINT ") + savepoint);
     TakeWriteLockFirst(db, written_schema);
@@ -824,10 +826,15 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
     TrackObject(create);
     std::optional<tsql::bind::TableShape> table = SessionCatalog(session_).FindTable(into.table);
     if (!table) throw std::runtime_error("the table SELECT INTO created is not visible");
+    // A column IDENTITY() makes is left to the table to number.
     std::string columns;
-    for (const Column& column : into.columns)
-      columns += (columns.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+    for (size_t k = 0; k < into.columns.size(); ++k) {
+      if (into.made_identity && into.made_identity->column == k) continue;
+      columns += (columns.empty() ? "" : ", ") + tsql::QuoteSqliteName(into.columns[k].name);
+    }
     tsql::SqliteText fill = into.query;
+    if (into.made_identity)
+      fill.sql = "SELECT " + columns + " FROM (" + fill.sql + ") AS \"sqlengine_into\"";
     fill.sql = "INSERT INTO " + table->sql + " (" + columns + ") " + fill.sql;
     fill.typed_result = false;
     fill.result_columns.clear();
@@ -866,7 +873,18 @@ void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
 
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   tsql::TableReference table = tsql::TableOf(statement);
-  if (table.name.empty() || table.name.starts_with("#")) return;
+  if (table.name.empty()) return;
+  if (table.name.starts_with("#")) {
+    // A temporary table keeps its values in form and numbers its identity
+    // as any table does; it has no catalog rows and no rights of its own.
+    sqlite3* db = session_.Connection().Handle();
+    if (statement.kind == StatementKind::kCreateTable)
+      ApplyIdentitySeed(db, "temp", table.name, statement.tokens);
+    if (statement.kind == StatementKind::kCreateTable ||
+        statement.kind == StatementKind::kAlterTable)
+      NormaliseColumns(db, "temp", table.name);
+    return;
+  }
   std::string schema =
       table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
   std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
@@ -894,15 +912,16 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   }
 }
 
-void BatchExecutor::GrantToCreator(const std::string& object, std::initializer_list<Access> actions) {
+void BatchExecutor::GrantToCreator(const std::string& object,
+                                   std::initializer_list<Access> actions) {
   SessionRights& rights = session_.Rights();
   if (rights.IsSysadmin()) return;
   const DatabaseRights& in_database = rights.InCurrent();
   if (in_database.IsDbo() || !in_database.Uid()) return;
   for (Access access : actions) {
-    SetPermission(session_.Connection().Handle(), "main", session_.CurrentDatabase(),
-                  {object, std::string(PermissionName(access)), *in_database.Uid(), 'W',
-                   kDboUid, ""});
+    SetPermission(
+        session_.Connection().Handle(), "main", session_.CurrentDatabase(),
+        {object, std::string(PermissionName(access)), *in_database.Uid(), 'W', kDboUid, ""});
   }
   session_.Engine().SecurityChanged();
 }
@@ -918,7 +937,8 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   return value ? *value : Value{};
 }

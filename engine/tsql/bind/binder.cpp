@@ -197,6 +197,12 @@ constexpr FunctionRule kFunctions[] = {
 
 class Binder {
  public:
+  // The first block's select list may call IDENTITY() when it has INTO.
+  void AllowIdentityFunction(const parse::Query& query) {
+    if (!query.terms.empty() && !query.terms.front()->into.empty())
+      identity_block_ = query.terms.front().get();
+  }
+
   explicit Binder(Catalog& catalog) : catalog_(catalog) {}
 
   // Binds a statement's WITH list in order: each table sees the ones before
@@ -524,6 +530,12 @@ class Binder {
                          const std::vector<parse::OrderItem>* order_by,
                          std::vector<BoundOrder>* orders) {
     BoundSelectBlock bound;
+    const parse::SelectBlock* outer_block = std::exchange(binding_block_, &block);
+    struct RestoreBlock {
+      const parse::SelectBlock*& current;
+      const parse::SelectBlock* outer;
+      ~RestoreBlock() { current = outer; }
+    } restore_block{binding_block_, outer_block};
     // TOP n PERCENT counts a copy of its query: not one that reads an
     // enclosing query's row, nor copies nested without end.
     constexpr int kMaxPercentNesting = 8;
@@ -1656,6 +1668,7 @@ class Binder {
         name == "max" || IsStatisticalAggregate(name)) {
       return Aggregate(expr, scope, clause);
     }
+    if (name == "identity") return IdentityFunction(expr, clause);
     const FunctionRule* rule = nullptr;
     for (const FunctionRule& candidate : kFunctions) {
       if (candidate.name == name) rule = &candidate;
@@ -1855,6 +1868,56 @@ class Binder {
     Bound converted = Make(BoundKind::kConvert, node->type);
     converted->args.push_back(std::move(node));
     return converted;
+  }
+
+  // IDENTITY(type [, seed, increment]) in the select list of SELECT INTO:
+  // the new table's identity column. Bound as a NULL of the type marked as
+  // an identity, its seed and increment the node's two literal arguments
+  // (see IdentityFunctionOf); the table assigns the values. Elsewhere 177.
+  Bound IdentityFunction(const Expr& expr, Clause clause) {
+    if (clause != Clause::kSelect || identity_block_ == nullptr ||
+        identity_block_ != binding_block_ || inside_aggregate_)
+      throw MakeError(177);
+    if (expr.args.size() != 1 && expr.args.size() != 3)
+      throw MakeError(174, {"identity", expr.args.size() < 1 ? "1" : "3"});
+    const Expr& written = *expr.args[0];
+    std::optional<ColumnType> type;
+    if (written.kind == ExprKind::kColumn && written.names.size() == 1) {
+      type = ColumnTypeFromName(written.names[0], {});
+    } else if (written.kind == ExprKind::kCall && written.names.size() == 1) {
+      std::vector<std::string> arguments;
+      for (const auto& arg : written.args) {
+        if (arg->kind != ExprKind::kLiteral || arg->literal != parse::LiteralKind::kInteger)
+          Refuse("IDENTITY type");
+        arguments.push_back(arg->value);
+      }
+      type = ColumnTypeFromName(written.names[0], arguments);
+    }
+    bool whole = type && (ClassOf(type->type) == TypeClass::kInteger ||
+                          (type->type == SqlType::kDecimal && type->scale == 0));
+    if (!whole || type->type == SqlType::kBit) Refuse("IDENTITY type");
+    auto whole_number = [](const Expr& e) {
+      const Expr* literal = &e;
+      bool negative = false;
+      if (e.kind == ExprKind::kUnary && (e.op == "-" || e.op == "+") && e.args.size() == 1) {
+        negative = e.op == "-";
+        literal = e.args[0].get();
+      }
+      if (literal->kind != ExprKind::kLiteral || literal->literal != parse::LiteralKind::kInteger)
+        Refuse("IDENTITY seed or increment");
+      Bound node = Make(BoundKind::kLiteral, ColumnType{SqlType::kBigInt});
+      node->sql = (negative ? "-" : "") + literal->value;
+      return node;
+    };
+    type->identity = true;
+    type->nullable = false;
+    Bound node = Make(BoundKind::kLiteral, *type);
+    node->sql = "NULL";
+    if (expr.args.size() == 3) {
+      node->args.push_back(whole_number(*expr.args[1]));
+      node->args.push_back(whole_number(*expr.args[2]));
+    }
+    return node;
   }
 
   static bool IsStatisticalAggregate(const std::string& name) {
@@ -2132,6 +2195,10 @@ class Binder {
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
   bool inside_aggregate_ = false;
+  // The select block being bound, and the one whose INTO lets its select
+  // list call IDENTITY().
+  const parse::SelectBlock* binding_block_ = nullptr;
+  const parse::SelectBlock* identity_block_ = nullptr;
   int view_depth_ = 0;
   // While positive, an unknown column is NotBound rather than 207.
   int name_errors_held_ = 0;
@@ -2158,7 +2225,26 @@ auto BindAfterWith(Catalog& catalog, const std::vector<parse::CommonTable>& with
 
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
                 const std::vector<parse::CommonTable>& with) {
-  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Query(query, nullptr); });
+  return BindAfterWith(catalog, with, [&](Binder& binder) {
+    binder.AllowIdentityFunction(query);
+    return binder.Query(query, nullptr);
+  });
+}
+
+std::optional<IdentityFunction> IdentityFunctionOf(const BoundQuery& query) {
+  if (query.terms.empty()) return std::nullopt;
+  const std::vector<std::unique_ptr<BoundExpr>>& items = query.terms.front().items;
+  for (size_t k = 0; k < items.size(); ++k) {
+    const BoundExpr& item = *items[k];
+    if (item.kind != BoundKind::kLiteral || !item.type.identity) continue;
+    IdentityFunction found{k, 1, 1};
+    if (item.args.size() == 2) {
+      found.seed = std::stoll(item.args[0]->sql);
+      found.increment = std::stoll(item.args[1]->sql);
+    }
+    return found;
+  }
+  return std::nullopt;
 }
 
 BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
