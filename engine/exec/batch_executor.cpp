@@ -42,6 +42,7 @@
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/dotted_name.h"
@@ -771,7 +772,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     std::optional<RowChangeCapture> capture;
-    if (triggers) capture.emplace(db, triggers->schema, triggers->table);
+    std::optional<ViewChangeCapture> view_capture;
+    if (triggers && triggers->on_view) {
+      view_capture.emplace(db, triggers->schema, triggers->table);
+    } else if (triggers) {
+      capture.emplace(db, triggers->schema, triggers->table);
+    }
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
@@ -779,6 +785,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (capture) {
       inserted = capture->ReadNewRows();
       deleted = std::move(capture->OldRows());
+    }
+    if (view_capture) {
+      inserted = view_capture->NewRows();
+      deleted = view_capture->OldRows();
+      // SQLite counts no change of a view: the rows it would change count.
+      rows = static_cast<std::int64_t>(std::max(inserted.size(), deleted.size()));
     }
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
@@ -789,6 +801,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
+    ForgetDroppedViewTriggers(db, written_schema, statement);
   } catch (...) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),

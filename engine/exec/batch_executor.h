@@ -70,6 +70,7 @@ class BatchExecutor final : public ParameterSource {
     std::vector<StoredTrigger> after;
     std::optional<StoredTrigger> instead;  // replaces the statement
     std::vector<std::string> assigned_columns;  // an UPDATE's SET list
+    bool on_view = false;  // the target is a view (then `instead` is set)
   };
   std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
                                                  const std::string& written_schema);

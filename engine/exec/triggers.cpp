@@ -82,9 +82,12 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
   if (IsInternalName(definition.name)) throw MakeError(2714, {definition.name});
   sqlite3* db = session.Connection().Handle();
   const std::string schema = "main";
+  // A view takes INSTEAD OF triggers only.
+  const std::string kinds = definition.instead_of ? "('table', 'view')" : "('table')";
   if (IsInternalName(definition.table) || definition.table.starts_with("#") ||
       !HasRow(db,
-              "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
+              "SELECT 1 FROM main.sqlite_master WHERE type IN " + kinds +
+                  " AND name = ? COLLATE NOCASE",
               definition.table)) {
     throw MakeError(208, {definition.table});
   }
@@ -191,6 +194,22 @@ void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::stri
       db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE table_name = ?");
   Bind(remove.get(), 1, table);
   Step(db, remove.get());
+}
+
+void ForgetDroppedViewTriggers(sqlite3* db, const std::string& schema,
+                               const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  if (statement.kind != tsql::StatementKind::kDropOther || tokens.size() < 3 ||
+      !tokens[1].IsWord("view") || !HasTriggers(db, schema)) {
+    return;
+  }
+  for (size_t at = 2; at < tokens.size();) {
+    tsql::DottedName name = tsql::ReadDottedName(tokens, at);
+    if (name.parts.empty()) return;
+    ForgetTableTriggers(db, schema, name.Last());
+    at = name.end;
+    if (at < tokens.size() && tokens[at].IsSymbol(",")) ++at;
+  }
 }
 
 }  // namespace sqlengine::exec
