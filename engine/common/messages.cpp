@@ -260,6 +260,17 @@ constexpr MessageDef kMessages[] = {
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {7104, 16,
+     "Offset or size of data type is not valid. Data type must be of type int or smallint."},
+    {7116, 16, "Offset %d is not in the range of available LOB data."},
+    {7122, 16, "Invalid text, ntext, or image pointer type. Must be binary(16)."},
+    {7123, 16, "Invalid text, ntext, or image pointer value %hs."},
+    {7124, 16,
+     "The offset and length specified in the READTEXT statement is greater than the actual "
+     "data length of %ld."},
+    {7125, 16, "The text, ntext, or image pointer value conflicts with the column name specified."},
+    {7133, 16, "NULL textptr (text, ntext, or image pointer) passed to %ls function."},
+    {7135, 16, "Deletion length %ld is not in the range of available text, ntext, or image data."},
     {7997, 16, "'%.*ls' does not contain an identity column."},
     {7998, 10,
      "Checking identity information: current identity value '%hs', current column value "

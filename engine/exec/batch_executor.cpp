@@ -627,7 +627,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       break;
   }
   if (statement.kind == StatementKind::kUnsupported &&
-      RunRuleOrDefaultStatement(session_, statement, sink_)) {
+      (RunRuleOrDefaultStatement(session_, statement, sink_) || TextPointerStatement(statement))) {
     return Flow::kNext;
   }
   const Tokens& tokens = statement.tokens;

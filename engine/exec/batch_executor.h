@@ -159,6 +159,11 @@ class BatchExecutor final : public ParameterSource {
   // WHERE clause finding the cursor's current row; a static cursor's copy of
   // the row follows the change.
   void PositionedChange(const tsql::Statement& statement, size_t where_at);
+  // READTEXT, WRITETEXT and UPDATETEXT (text_pointer_statements.cpp); false
+  // for any other statement. Throws SqlError as SQL Server reports a bad
+  // pointer, offset or length (7122 .. 7135), 208 / 207 / 229 / 230 for the
+  // column.
+  bool TextPointerStatement(const tsql::Statement& statement);
   // Throws 16916 for an unknown name, 16950 for a variable without a cursor.
   std::shared_ptr<TsqlCursor> FindCursor(const tsql::CursorReference& reference);
   // Runs a SELECT as this batch would and keeps its rows instead of sending

@@ -33,6 +33,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/string_functions.h"
+#include "engine/exec/text_pointers.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
 #include "engine/tsql/token.h"
@@ -398,6 +399,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
+  RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
   RegisterUserFunctionCalls(db, host);
