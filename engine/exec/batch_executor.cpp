@@ -774,6 +774,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::optional<RowChangeCapture> capture;
     std::optional<ViewChangeCapture> view_capture;
     if (triggers && triggers->on_view) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       view_capture.emplace(db, triggers->schema, triggers->table);
     } else if (triggers) {
       capture.emplace(db, triggers->schema, triggers->table);
