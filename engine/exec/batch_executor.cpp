@@ -42,6 +42,7 @@
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/dotted_name.h"
@@ -627,7 +628,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       break;
   }
   if (statement.kind == StatementKind::kUnsupported &&
-      RunRuleOrDefaultStatement(session_, statement, sink_)) {
+      (RunRuleOrDefaultStatement(session_, statement, sink_) || TextPointerStatement(statement))) {
     return Flow::kNext;
   }
   const Tokens& tokens = statement.tokens;
@@ -773,7 +774,13 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     std::optional<RowChangeCapture> capture;
-    if (triggers) capture.emplace(db, triggers->schema, triggers->table);
+    std::optional<ViewChangeCapture> view_capture;
+    if (triggers && triggers->on_view) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      view_capture.emplace(db, triggers->schema, triggers->table);
+    } else if (triggers) {
+      capture.emplace(db, triggers->schema, triggers->table);
+    }
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
@@ -781,6 +788,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (capture) {
       inserted = capture->ReadNewRows();
       deleted = std::move(capture->OldRows());
+    }
+    if (view_capture) {
+      inserted = view_capture->NewRows();
+      deleted = view_capture->OldRows();
+      // SQLite counts no change of a view: the rows it would change count.
+      rows = static_cast<std::int64_t>(std::max(inserted.size(), deleted.size()));
     }
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
@@ -791,6 +804,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
+    ForgetDroppedViewTriggers(db, written_schema, statement);
   } catch (...) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),

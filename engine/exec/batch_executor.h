@@ -70,6 +70,7 @@ class BatchExecutor final : public ParameterSource {
     std::vector<StoredTrigger> after;
     std::optional<StoredTrigger> instead;  // replaces the statement
     std::vector<std::string> assigned_columns;  // an UPDATE's SET list
+    bool on_view = false;  // the target is a view (then `instead` is set)
   };
   std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
                                                  const std::string& written_schema);
@@ -155,9 +156,14 @@ class BatchExecutor final : public ParameterSource {
   void CloseCursor(const tsql::Statement& statement);
   void DeallocateCursor(const tsql::Statement& statement);
   // UPDATE / DELETE ... WHERE CURRENT OF c: the statement runs with the
-  // WHERE clause finding the cursor's current row; the cursor's copy of the
-  // row follows the change.
+  // WHERE clause finding the cursor's current row; a static cursor's copy of
+  // the row follows the change.
   void PositionedChange(const tsql::Statement& statement, size_t where_at);
+  // READTEXT, WRITETEXT and UPDATETEXT (text_pointer_statements.cpp); false
+  // for any other statement. Throws SqlError as SQL Server reports a bad
+  // pointer, offset or length (7122 .. 7135), 208 / 207 / 229 / 230 for the
+  // column.
+  bool TextPointerStatement(const tsql::Statement& statement);
   // Throws 16916 for an unknown name, 16950 for a variable without a cursor.
   std::shared_ptr<TsqlCursor> FindCursor(const tsql::CursorReference& reference);
   // Runs a SELECT as this batch would and keeps its rows instead of sending
@@ -167,6 +173,12 @@ class BatchExecutor final : public ParameterSource {
     std::vector<Row> rows;
   };
   SelectedRows SelectRows(const tsql::Statement& select);
+  // A keyed cursor's member with key values `key`, as it is now; nullopt
+  // once the row is gone (deleted, or its key changed).
+  std::optional<Row> ReadKeyedRow(const TsqlCursor& cursor, const Row& key);
+  // Reads a dynamic cursor's members again, its buffer where its current
+  // row now stands (or where it stood, when that row is gone).
+  void RefreshDynamicRows(TsqlCursor& cursor);
 
   void Done(std::optional<std::int64_t> count = std::nullopt);
 

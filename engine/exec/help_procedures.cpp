@@ -186,8 +186,9 @@ ResultBuilder TypeRows(const std::vector<UserType>& types) {
   return result;
 }
 
-void Informational(ResultSink& sink, int number) {
-  ServerMessage message = FormatMessage(number);
+void Informational(ResultSink& sink, int number,
+                   std::initializer_list<std::string_view> args = {}) {
+  ServerMessage message = FormatMessage(number, args);
   sink.Message(message);
 }
 
@@ -257,7 +258,7 @@ void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultS
   bool any = false;
   ResultBuilder rows = IndexRows(db, table, &any);
   if (!any) {
-    Informational(sink, 15472);
+    Informational(sink, 15472, {written});
     return;
   }
   rows.Send(sink);
@@ -336,7 +337,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
   if (any) {
     indexes.Send(sink);
   } else {
-    Informational(sink, 15472);
+    Informational(sink, 15472, {object.name});
   }
 }
 

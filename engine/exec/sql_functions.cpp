@@ -35,6 +35,7 @@
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/statistical_aggregates.h"
 #include "engine/exec/string_functions.h"
+#include "engine/exec/text_pointers.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
 #include "engine/tsql/token.h"
@@ -402,6 +403,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
+  RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
   RegisterUserFunctionCalls(db, host);

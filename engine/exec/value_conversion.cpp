@@ -477,7 +477,25 @@ Value InIntegerRange(Value value, const ColumnType& type) {
   return value;
 }
 
-Value ConvertForType(const Value& value, const ColumnType& type) {
+namespace {
+
+// A char(n) or nchar(n) value blank-padded to n characters, as SQL Server
+// keeps a fixed-length variable, parameter or function result.
+Value BlankPadded(Value value, const ColumnType& type) {
+  auto* text = std::get_if<std::string>(&value);
+  if (text == nullptr || (type.type != SqlType::kChar && type.type != SqlType::kNChar) ||
+      type.length <= 0) {
+    return value;
+  }
+  size_t characters = 0;
+  for (char byte : *text) characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  if (characters < static_cast<size_t>(type.length))
+    text->append(static_cast<size_t>(type.length) - characters, ' ');
+  return value;
+}
+
+// ConvertForType before a fixed-length character type's padding.
+Value ConvertedValue(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
   if (const auto* text = std::get_if<std::string>(&value)) {
     return InIntegerRange(FittedText(FromText(*text, type), type), type);
@@ -511,6 +529,12 @@ Value ConvertForType(const Value& value, const ColumnType& type) {
   }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
+}
+
+}  // namespace
+
+Value ConvertForType(const Value& value, const ColumnType& type) {
+  return BlankPadded(ConvertedValue(value, type), type);
 }
 
 }  // namespace sqlengine::exec

@@ -17,6 +17,7 @@ constexpr std::string_view kStatementStarters[] = {
     "kill",   "print",       "raiserror", "restore",  "return",     "revoke",     "rollback",
     "save",   "select",      "set",       "truncate", "update",     "use",        "waitfor",
     "while",  "reconfigure", "open",      "fetch",    "close",      "deallocate",
+    "readtext", "writetext", "updatetext",
 };
 
 bool IsStarterWord(const Token& token) {
