@@ -54,6 +54,8 @@ std::string TypedCatalogView(const std::string& view_sql, const std::vector<Colu
               tsql::QuoteSqliteString(std::string(static_cast<size_t>(column.type.length), ' ')) +
               ", 1, " + std::to_string(column.type.length) + ")";
     }
+    // Names and other texts sort and compare by the server's collation.
+    if (tsql::IsCharacterType(column.type.type)) value += " COLLATE sqlengine_ci";
     sql += (k == 0 ? "" : ", ") + value + " AS " + tsql::QuoteSqliteName(column.name);
   }
   return sql + " FROM " + view_sql + " AS \"sqlengine_view\")";

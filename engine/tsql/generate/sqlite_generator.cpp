@@ -1,5 +1,6 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/tsql/addition_calls.h"
@@ -264,9 +265,15 @@ class Generator {
     std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
     std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
+    // A table's column stays bare where no duplicates are removed: a view
+    // then keeps the column's declared type, and an index its use.
+    const bool deduplicated =
+        block.distinct ||
+        std::any_of(query.union_all.begin(), query.union_all.end(), [](bool all) { return !all; });
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
-      sql += ServerCollated(*block.items[k]);
+      const BoundExpr& item = *block.items[k];
+      sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
