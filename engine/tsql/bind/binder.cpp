@@ -1016,7 +1016,16 @@ class Binder {
     bool inside = std::exchange(inside_aggregate_, false);
     // The reading statement's WITH list is not the view's.
     size_t visible = std::exchange(visible_common_tables_, 0);
-    BoundQuery query = Query(*view.view_query, nullptr);
+    BoundQuery query;
+    if (view.view_with) {
+      // The view's own WITH list, bound apart from the reading statement's.
+      Binder own(catalog_);
+      own.view_depth_ = view_depth_;
+      own.With(*view.view_with);
+      query = own.Query(*view.view_query, nullptr);
+    } else {
+      query = Query(*view.view_query, nullptr);
+    }
     visible_common_tables_ = visible;
     inside_aggregate_ = inside;
     --view_depth_;
@@ -1442,8 +1451,13 @@ class Binder {
     return node;
   }
 
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
-  // type of highest precedence; character data compared case-insensitively.
+  // type of highest precedence; character data compared case-insensitively,
+  // binary data with trailing zero bytes ignored.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
@@ -1451,8 +1465,13 @@ class Binder {
     bool all_text = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
       return b->null_literal || ClassOf(b->type.type) == TypeClass::kCharacter;
     });
+    bool all_binary = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->null_literal || IsComparedBinary(b->type.type);
+    });
     if (all_text) {
       node->text_comparison = true;
+    } else if (all_binary) {
+      node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {

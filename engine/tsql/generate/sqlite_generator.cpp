@@ -1,5 +1,6 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/tsql/addition_calls.h"
@@ -76,7 +77,12 @@ class Generator {
       if (k > 0) sql += ", ";
       const BoundExpr& sorted =
           order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
-      sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
+      if (!order.expr && !positions_as_items)
+        sql += std::to_string(order.ordinal);
+      else if (positions_as_items && IsComparedBinary(sorted.type.type))
+        sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
+      else
+        sql += Expr(sorted);
       // Columns sort by their declared collation; other character data
       // sorts as the server's collation compares it.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
@@ -146,7 +152,7 @@ class Generator {
       std::string groups;
       for (size_t k = 0; k < n; ++k) {
         if (totalled[k]) continue;
-        groups += (groups.empty() ? "" : ", ") + ServerCollated(*block.group_by[k]);
+        groups += (groups.empty() ? "" : ", ") + GroupKey(*block.group_by[k]);
       }
       if (!groups.empty()) sql += " GROUP BY " + groups;
       // The grand total of no rows is no row, as for any group.
@@ -263,7 +269,15 @@ class Generator {
     // aggregates read instead of the rows.
     std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
-    std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
+    // SQLite's DISTINCT tells 0x01 from 0x0100: with binary items the
+    // duplicates are grouped away by their keys instead.
+    bool distinct_groups = block.distinct && block.group_by.empty() &&
+                           std::any_of(block.items.begin(), block.items.end(), [](const auto& item) {
+                             return IsComparedBinary(item->type.type);
+                           }) &&
+                           std::none_of(block.items.begin(), block.items.end(),
+                                        [](const auto& item) { return HasAggregate(*item); });
+    std::string sql = block.distinct && !distinct_groups ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       sql += ServerCollated(*block.items[k]);
@@ -279,11 +293,12 @@ class Generator {
     aggregate_filter_.clear();
     sql += Sources(block.from);
     if (block.where && !block.group_all) sql += " WHERE " + Expr(*block.where);
-    if (!block.group_by.empty()) {
+    const auto& groups = distinct_groups ? block.items : block.group_by;
+    if (!groups.empty()) {
       sql += " GROUP BY ";
-      for (size_t k = 0; k < block.group_by.size(); ++k) {
+      for (size_t k = 0; k < groups.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += ServerCollated(*block.group_by[k]);
+        sql += GroupKey(*groups[k]);
       }
     }
     aggregate_filter_ = filter;
@@ -342,6 +357,28 @@ class Generator {
     return "(" + Expr(e) + ") COLLATE " + std::string(kTextCollation);
   }
 
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
+  static bool HasAggregate(const BoundExpr& e) {
+    if (e.kind == BoundKind::kAggregate) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return HasAggregate(*arg); });
+  }
+
+  // What groups `e`'s equal values together: binary data by its key,
+  // character data under the server's collation.
+  std::string GroupKey(const BoundExpr& e) {
+    return IsComparedBinary(e.type.type) ? BinaryKey(e) : ServerCollated(e);
+  }
+
+  // Binary data compared as SQL Server compares it: trailing zero bytes ignored.
+  std::string BinaryKey(const BoundExpr& e) {
+    if (e.null_literal) return Expr(e);
+    return std::string(kBinaryKeyFunction) + "(" + Expr(e) + ")";
+  }
+
   std::string Collated(const BoundExpr& e, bool text) {
     std::string sql = Expr(e);
     if (text) sql += " COLLATE " + std::string(kTextCollation);
@@ -361,6 +398,8 @@ class Generator {
       case BoundKind::kConcat:
         return "(" + Expr(*e.args[0]) + " || " + Expr(*e.args[1]) + ")";
       case BoundKind::kComparison:
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
         return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e.text_comparison) +
                IndexRange(e) + ")";
       case BoundKind::kAnd:
@@ -370,10 +409,19 @@ class Generator {
       case BoundKind::kNot:
         return "(NOT " + Expr(*e.args[0]) + ")";
       case BoundKind::kBetween:
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
+                 BinaryKey(*e.args[1]) + " AND " + BinaryKey(*e.args[2]) + ")";
         return "(" + Collated(*e.args[0], e.text_comparison) +
                (e.negated ? " NOT BETWEEN " : " BETWEEN ") + Expr(*e.args[1]) + " AND " +
                Expr(*e.args[2]) + ")";
       case BoundKind::kInList:
+        if (e.binary_comparison) {
+          std::string list;
+          for (size_t k = 1; k < e.args.size(); ++k)
+            list += (k > 1 ? ", " : "") + BinaryKey(*e.args[k]);
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") + list + "))";
+        }
         return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
                Args(e, 1) + "))";
       case BoundKind::kInQuery:

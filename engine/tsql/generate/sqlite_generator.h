@@ -14,6 +14,7 @@ namespace sqlengine::tsql::generate {
 
 inline constexpr std::string_view kTextCollation = "sqlengine_ci";
 inline constexpr std::string_view kLikeFunction = "sqlengine_like";
+inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";
 
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.
