@@ -1122,8 +1122,65 @@ class Binder {
       if (!select_list) Refuse("ungrouped column outside the select list");
       throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
     }
-    if (e.query) Refuse("subquery in a grouped query");
+    if (e.query) {
+      if (const BoundExpr* ungrouped = UngroupedOuterReference(*e.query, block)) {
+        if (!select_list) Refuse("ungrouped column in a subquery outside the select list");
+        throw MakeError(block.group_by.empty() ? 8118 : 8120, {ungrouped->op});
+      }
+    }
     for (const Bound& arg : e.args) CheckGrouped(*arg, block, select_list);
+  }
+
+  // The first column of an enclosing query that `query` reads and that is
+  // none of `block`'s GROUP BY expressions; null when there is none. A
+  // subquery reading no outer column (OBJECT_ID('t') and the other catalog
+  // lookups) is the same for every group.
+  static const BoundExpr* UngroupedOuterReference(const BoundQuery& query,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    auto check = [&](const BoundExpr& e) {
+      if (found == nullptr) found = UngroupedOuterReference(e, block);
+    };
+    for (const BoundCommonTable& table : query.with)
+      if (found == nullptr) found = UngroupedOuterReference(table.query, block);
+    for (const BoundSelectBlock& term : query.terms) {
+      for (const Bound& item : term.items) check(*item);
+      for (const auto& source : term.from)
+        if (found == nullptr) found = UngroupedOuterReference(*source, block);
+      for (const Bound& group : term.group_by) check(*group);
+      if (term.where) check(*term.where);
+      if (term.having) check(*term.having);
+      if (term.top) check(*term.top);
+    }
+    for (const BoundOrder& order : query.order_by)
+      if (order.expr) check(*order.expr);
+    return found;
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundExpr& e,
+                                                  const BoundSelectBlock& block) {
+    if (e.kind == BoundKind::kColumn && e.outer_reference) {
+      bool grouped = std::any_of(block.group_by.begin(), block.group_by.end(),
+                                 [&](const Bound& group) { return SameTree(e, *group); });
+      return grouped ? nullptr : &e;
+    }
+    if (e.query) {
+      if (const BoundExpr* found = UngroupedOuterReference(*e.query, block)) return found;
+    }
+    for (const Bound& arg : e.args) {
+      if (const BoundExpr* found = UngroupedOuterReference(*arg, block)) return found;
+    }
+    return nullptr;
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundSource& source,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    if (source.derived) found = UngroupedOuterReference(*source.derived, block);
+    if (found == nullptr && source.on) found = UngroupedOuterReference(*source.on, block);
+    if (found == nullptr && source.left) found = UngroupedOuterReference(*source.left, block);
+    if (found == nullptr && source.right) found = UngroupedOuterReference(*source.right, block);
+    return found;
   }
 
   // ---- expressions
