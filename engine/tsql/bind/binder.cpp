@@ -547,8 +547,6 @@ class Binder {
       bound.top = Value(*block.top, scope, Clause::kTop);
       bound.top_percent = block.top_percent;
       bound.top_ties = block.top_ties;
-      // Each row of a DISTINCT list would carry its rank and stay.
-      if (block.top_ties && block.distinct) Refuse("DISTINCT TOP WITH TIES");
       if (block.top_percent) {
         if (!IsNumeric(bound.top->type.type) || bound.top->type.type == SqlType::kBit)
           Refuse("TOP PERCENT of this type");
@@ -604,8 +602,16 @@ class Binder {
           orders->push_back(BoundOrder{nullptr, ordinal, item.descending});
           continue;
         }
-        if (block.distinct) Refuse("ORDER BY outside a DISTINCT list");
         Bound value = Value(*item.expr, scope, Clause::kOrderBy);
+        if (block.distinct) {
+          // A DISTINCT query sorts by its items only (e.name for the item name too).
+          auto same = std::find_if(bound.items.begin(), bound.items.end(),
+                                   [&](const Bound& listed) { return SameTree(*value, *listed); });
+          if (same == bound.items.end()) throw MakeError(145);
+          int position = static_cast<int>(same - bound.items.begin()) + 1;
+          orders->push_back(BoundOrder{nullptr, position, item.descending});
+          continue;
+        }
         grouped = grouped || HasAggregate(*value);
         orders->push_back(BoundOrder{std::move(value), 0, item.descending});
       }

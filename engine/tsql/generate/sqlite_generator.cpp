@@ -98,7 +98,8 @@ class Generator {
   std::string WithTies(const BoundQuery& query, const std::string& counted) {
     const BoundSelectBlock& block = query.terms.front();
     std::string ranked =
-        Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+        block.distinct ? DistinctRanked(query)
+                       : Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
     std::string sql = "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -108,6 +109,25 @@ class Generator {
     }
     return sql + " FROM (" + ranked + ") WHERE \"sqlengine_rank\" <= " + Limit(block, counted) +
            " ORDER BY \"sqlengine_rank\"";
+  }
+
+  // DISTINCT ranks the distinct rows, not the rows they come from: the
+  // rank is taken over the DISTINCT query, by the positions its ORDER BY
+  // names (a DISTINCT query orders by its items only).
+  std::string DistinctRanked(const BoundQuery& query) {
+    const BoundSelectBlock& block = query.terms.front();
+    std::string order;
+    for (const bind::BoundOrder& item : query.order_by) {
+      const BoundExpr& sorted = *block.items[item.ordinal - 1];
+      std::string name = PositionalName(item.ordinal - 1);
+      if (IsComparedBinary(sorted.type.type)) name = std::string(kBinaryKeyFunction) + "(" + name + ")";
+      order += (order.empty() ? "" : ", ") + name + (item.descending ? " DESC" : "");
+    }
+    std::string columns;
+    for (size_t k = 0; k < block.items.size(); ++k) columns += PositionalName(k) + ", ";
+    // The NULL rank of the inner query keeps its rows distinct by the items alone.
+    return "SELECT " + columns + "rank() OVER (ORDER BY " + order +
+           ") AS \"sqlengine_rank\" FROM (" + Block(block, query, "NULL") + ")";
   }
 
   static std::string PositionalName(size_t k) {
