@@ -98,8 +98,9 @@ class Generator {
   std::string WithTies(const BoundQuery& query, const std::string& counted) {
     const BoundSelectBlock& block = query.terms.front();
     std::string ranked =
-        block.distinct ? DistinctRanked(query)
-                       : Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+        block.distinct
+            ? DistinctRanked(query)
+            : Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
     std::string sql = "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -120,7 +121,8 @@ class Generator {
     for (const bind::BoundOrder& item : query.order_by) {
       const BoundExpr& sorted = *block.items[item.ordinal - 1];
       std::string name = PositionalName(item.ordinal - 1);
-      if (IsComparedBinary(sorted.type.type)) name = std::string(kBinaryKeyFunction) + "(" + name + ")";
+      if (IsComparedBinary(sorted.type.type))
+        name = std::string(kBinaryKeyFunction) + "(" + name + ")";
       order += (order.empty() ? "" : ", ") + name + (item.descending ? " DESC" : "");
     }
     std::string columns;
@@ -291,12 +293,12 @@ class Generator {
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
     // SQLite's DISTINCT tells 0x01 from 0x0100: with binary items the
     // duplicates are grouped away by their keys instead.
-    bool distinct_groups = block.distinct && block.group_by.empty() &&
-                           std::any_of(block.items.begin(), block.items.end(), [](const auto& item) {
-                             return IsComparedBinary(item->type.type);
-                           }) &&
-                           std::none_of(block.items.begin(), block.items.end(),
-                                        [](const auto& item) { return HasAggregate(*item); });
+    bool distinct_groups =
+        block.distinct && block.group_by.empty() &&
+        std::any_of(block.items.begin(), block.items.end(),
+                    [](const auto& item) { return IsComparedBinary(item->type.type); }) &&
+        std::none_of(block.items.begin(), block.items.end(),
+                     [](const auto& item) { return HasAggregate(*item); });
     std::string sql = block.distinct && !distinct_groups ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
