@@ -1395,7 +1395,8 @@ class Binder {
         {"lock_timeout", SqlType::kInt},     {"max_precision", SqlType::kTinyInt},
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
-        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt}};
+        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
+        {"version", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -1404,7 +1405,8 @@ class Binder {
       } else {
         type.nullable = false;
       }
-      if (known.type == SqlType::kNVarChar) type.length = 128;  // sysname
+      // sysname; @@VERSION is nvarchar(256).
+      if (known.type == SqlType::kNVarChar) type.length = known.name == "version" ? 256 : 128;
       if (known.type == SqlType::kVarBinary) type.length = 8;
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
@@ -1560,6 +1562,8 @@ class Binder {
         IsNumeric(node->args[0]->type.type) && IsNumeric(node->query->columns[0].type.type);
     if (value != listed && !numbers) Refuse("IN subquery of another type");
     node->text_comparison = value == TypeClass::kCharacter;
+    node->binary_comparison = IsComparedBinary(node->args[0]->type.type) &&
+                              IsComparedBinary(node->query->columns[0].type.type);
     return node;
   }
 

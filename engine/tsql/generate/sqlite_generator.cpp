@@ -45,6 +45,7 @@ class Generator {
   }
 
   std::string Query(const BoundQuery& query) {
+    bool keyed = std::exchange(keyed_items_, false);
     if (query.terms.size() == 1 &&
         query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
       return GroupingSets(query);
@@ -53,6 +54,7 @@ class Generator {
     for (size_t k = 0; k < query.terms.size(); ++k) {
       if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
       const BoundSelectBlock& term = query.terms[k];
+      keyed_block_ = keyed;
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
         std::string block = Block(term, query);
@@ -264,6 +266,10 @@ class Generator {
   // While a set of GroupingSets is written: which GROUP BY expressions it
   // totals over.
   std::vector<bool> totalled_;
+  // The next Query's items, and then its blocks' items, are written as
+  // their binary keys: the list of an IN (subquery) over binary data.
+  bool keyed_items_ = false;
+  bool keyed_block_ = false;
   // While a GROUP BY ALL block's list is written: its WHERE condition, which
   // filters the rows each aggregate reads.
   std::string aggregate_filter_;
@@ -291,6 +297,7 @@ class Generator {
     // aggregates read instead of the rows.
     std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
+    bool keyed = std::exchange(keyed_block_, false);
     // SQLite's DISTINCT tells 0x01 from 0x0100: with binary items the
     // duplicates are grouped away by their keys instead.
     bool distinct_groups =
@@ -302,7 +309,8 @@ class Generator {
     std::string sql = block.distinct && !distinct_groups ? "SELECT DISTINCT " : "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
-      sql += ServerCollated(*block.items[k]);
+      const BoundExpr& item = *block.items[k];
+      sql += keyed && IsComparedBinary(item.type.type) ? BinaryKey(item) : ServerCollated(item);
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
@@ -447,6 +455,11 @@ class Generator {
         return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
                Args(e, 1) + "))";
       case BoundKind::kInQuery:
+        if (e.binary_comparison) {
+          keyed_items_ = true;
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") +
+                 Query(*e.query) + "))";
+        }
         return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
                Query(*e.query) + "))";
       case BoundKind::kLike:
