@@ -1238,7 +1238,9 @@ class Binder {
           operands.push_back(Value(*expr.args[1], scope, clause));
           old_outer_joins_allowed_ = allowed;
         }
-        Bound node = Compared(BoundKind::kComparison, std::move(operands));
+        Bound node = IdentifierEquality(expr.op, operands)
+                         ? IdentifiersCompared(std::move(operands))
+                         : Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         return node;
@@ -1513,6 +1515,30 @@ class Binder {
     node->op = expr.op;
     node->args.push_back(std::move(left));
     node->args.push_back(std::move(right));
+    return node;
+  }
+
+  // uniqueidentifier = / <> uniqueidentifier or character data: the same
+  // 16 bytes whatever the case of the hexadecimal digits. (Their order,
+  // < and >, is SQL Server's byte order, which is not the text's.)
+  static bool IdentifierEquality(const std::string& op, const std::vector<Bound>& operands) {
+    if (op != "=" && op != "<>") return false;
+    bool identifier = false;
+    for (const Bound& operand : operands) {
+      SqlType type = operand->type.type;
+      if (type == SqlType::kUniqueIdentifier) {
+        identifier = true;
+      } else if (!operand->null_literal && ClassOf(type) != TypeClass::kCharacter) {
+        return false;
+      }
+    }
+    return identifier;
+  }
+
+  static Bound IdentifiersCompared(std::vector<Bound> operands) {
+    Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
+    node->text_comparison = true;
+    node->args = std::move(operands);
     return node;
   }
 
