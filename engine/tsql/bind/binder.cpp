@@ -1165,7 +1165,7 @@ class Binder {
 
   static const BoundExpr* UngroupedOuterReference(const BoundExpr& e,
                                                   const BoundSelectBlock& block) {
-    if (e.kind == BoundKind::kColumn && e.outer_reference) {
+    if (e.kind == BoundKind::kColumn && e.outer_reference && ReadsBlock(e, block)) {
       bool grouped = std::any_of(block.group_by.begin(), block.group_by.end(),
                                  [&](const Bound& group) { return SameTree(e, *group); });
       return grouped ? nullptr : &e;
@@ -1177,6 +1177,19 @@ class Binder {
       if (const BoundExpr* found = UngroupedOuterReference(*arg, block)) return found;
     }
     return nullptr;
+  }
+
+  // Whether column `e` is one of `block`'s sources' (rather than a query's
+  // further out, which is the same for every group of the block).
+  static bool ReadsBlock(const BoundExpr& e, const BoundSelectBlock& block) {
+    return std::any_of(block.from.begin(), block.from.end(),
+                       [&](const auto& source) { return HasAlias(*source, e.sql); });
+  }
+
+  static bool HasAlias(const BoundSource& source, const std::string& column_sql) {
+    if (source.kind == BoundSource::Kind::kJoin)
+      return HasAlias(*source.left, column_sql) || HasAlias(*source.right, column_sql);
+    return column_sql.starts_with(source.alias + ".");
   }
 
   static const BoundExpr* UngroupedOuterReference(const BoundSource& source,
