@@ -38,6 +38,7 @@ constexpr MessageDef kMessages[] = {
     {141, 15,
      "A SELECT statement that assigns a value to a variable must not be combined with "
      "data-retrieval operations."},
+    {145, 15, "ORDER BY items must appear in the select list if SELECT DISTINCT is specified."},
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},

@@ -124,8 +124,10 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     // Only a view the front end created says what its columns are.
     const unsigned char* create = sqlite3_column_text(raw, 2);
     if (!database.empty() || create == nullptr) return std::nullopt;
-    shape.view_query = StoredViewQuery(reinterpret_cast<const char*>(create));
-    if (!shape.view_query) return std::nullopt;
+    StoredView stored = StoredViewQuery(reinterpret_cast<const char*>(create));
+    if (!stored.query) return std::nullopt;
+    shape.view_query = std::move(stored.query);
+    shape.view_with = std::move(stored.with);
   }
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);

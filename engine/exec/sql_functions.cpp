@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
@@ -394,6 +395,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterStatisticalAggregates(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
+  RegisterBinaryComparison(db);
   RegisterSingleValue(db);
   RegisterStringFunctions(db);
   RegisterMathFunctions(db);

@@ -559,8 +559,6 @@ class Binder {
       bound.top = Value(*block.top, scope, Clause::kTop);
       bound.top_percent = block.top_percent;
       bound.top_ties = block.top_ties;
-      // Each row of a DISTINCT list would carry its rank and stay.
-      if (block.top_ties && block.distinct) Refuse("DISTINCT TOP WITH TIES");
       if (block.top_percent) {
         if (!IsNumeric(bound.top->type.type) || bound.top->type.type == SqlType::kBit)
           Refuse("TOP PERCENT of this type");
@@ -616,8 +614,16 @@ class Binder {
           orders->push_back(BoundOrder{nullptr, ordinal, item.descending});
           continue;
         }
-        if (block.distinct) Refuse("ORDER BY outside a DISTINCT list");
         Bound value = Value(*item.expr, scope, Clause::kOrderBy);
+        if (block.distinct) {
+          // A DISTINCT query sorts by its items only (e.name for the item name too).
+          auto same = std::find_if(bound.items.begin(), bound.items.end(),
+                                   [&](const Bound& listed) { return SameTree(*value, *listed); });
+          if (same == bound.items.end()) throw MakeError(145);
+          int position = static_cast<int>(same - bound.items.begin()) + 1;
+          orders->push_back(BoundOrder{nullptr, position, item.descending});
+          continue;
+        }
         grouped = grouped || HasAggregate(*value);
         orders->push_back(BoundOrder{std::move(value), 0, item.descending});
       }
@@ -1028,7 +1034,16 @@ class Binder {
     bool inside = std::exchange(inside_aggregate_, false);
     // The reading statement's WITH list is not the view's.
     size_t visible = std::exchange(visible_common_tables_, 0);
-    BoundQuery query = Query(*view.view_query, nullptr);
+    BoundQuery query;
+    if (view.view_with) {
+      // The view's own WITH list, bound apart from the reading statement's.
+      Binder own(catalog_);
+      own.view_depth_ = view_depth_;
+      own.With(*view.view_with);
+      query = own.Query(*view.view_query, nullptr);
+    } else {
+      query = Query(*view.view_query, nullptr);
+    }
     visible_common_tables_ = visible;
     inside_aggregate_ = inside;
     --view_depth_;
@@ -1125,8 +1140,78 @@ class Binder {
       if (!select_list) Refuse("ungrouped column outside the select list");
       throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
     }
-    if (e.query) Refuse("subquery in a grouped query");
+    if (e.query) {
+      if (const BoundExpr* ungrouped = UngroupedOuterReference(*e.query, block)) {
+        if (!select_list) Refuse("ungrouped column in a subquery outside the select list");
+        throw MakeError(block.group_by.empty() ? 8118 : 8120, {ungrouped->op});
+      }
+    }
     for (const Bound& arg : e.args) CheckGrouped(*arg, block, select_list);
+  }
+
+  // The first column of an enclosing query that `query` reads and that is
+  // none of `block`'s GROUP BY expressions; null when there is none. A
+  // subquery reading no outer column (OBJECT_ID('t') and the other catalog
+  // lookups) is the same for every group.
+  static const BoundExpr* UngroupedOuterReference(const BoundQuery& query,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    auto check = [&](const BoundExpr& e) {
+      if (found == nullptr) found = UngroupedOuterReference(e, block);
+    };
+    for (const BoundCommonTable& table : query.with)
+      if (found == nullptr) found = UngroupedOuterReference(table.query, block);
+    for (const BoundSelectBlock& term : query.terms) {
+      for (const Bound& item : term.items) check(*item);
+      for (const auto& source : term.from)
+        if (found == nullptr) found = UngroupedOuterReference(*source, block);
+      for (const Bound& group : term.group_by) check(*group);
+      if (term.where) check(*term.where);
+      if (term.having) check(*term.having);
+      if (term.top) check(*term.top);
+    }
+    for (const BoundOrder& order : query.order_by)
+      if (order.expr) check(*order.expr);
+    return found;
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundExpr& e,
+                                                  const BoundSelectBlock& block) {
+    if (e.kind == BoundKind::kColumn && e.outer_reference && ReadsBlock(e, block)) {
+      bool grouped = std::any_of(block.group_by.begin(), block.group_by.end(),
+                                 [&](const Bound& group) { return SameTree(e, *group); });
+      return grouped ? nullptr : &e;
+    }
+    if (e.query) {
+      if (const BoundExpr* found = UngroupedOuterReference(*e.query, block)) return found;
+    }
+    for (const Bound& arg : e.args) {
+      if (const BoundExpr* found = UngroupedOuterReference(*arg, block)) return found;
+    }
+    return nullptr;
+  }
+
+  // Whether column `e` is one of `block`'s sources' (rather than a query's
+  // further out, which is the same for every group of the block).
+  static bool ReadsBlock(const BoundExpr& e, const BoundSelectBlock& block) {
+    return std::any_of(block.from.begin(), block.from.end(),
+                       [&](const auto& source) { return HasAlias(*source, e.sql); });
+  }
+
+  static bool HasAlias(const BoundSource& source, const std::string& column_sql) {
+    if (source.kind == BoundSource::Kind::kJoin)
+      return HasAlias(*source.left, column_sql) || HasAlias(*source.right, column_sql);
+    return column_sql.starts_with(source.alias + ".");
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundSource& source,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    if (source.derived) found = UngroupedOuterReference(*source.derived, block);
+    if (found == nullptr && source.on) found = UngroupedOuterReference(*source.on, block);
+    if (found == nullptr && source.left) found = UngroupedOuterReference(*source.left, block);
+    if (found == nullptr && source.right) found = UngroupedOuterReference(*source.right, block);
+    return found;
   }
 
   // ---- expressions
@@ -1178,7 +1263,9 @@ class Binder {
           operands.push_back(Value(*expr.args[1], scope, clause));
           old_outer_joins_allowed_ = allowed;
         }
-        Bound node = Compared(BoundKind::kComparison, std::move(operands));
+        Bound node = IdentifierEquality(expr.op, operands)
+                         ? IdentifiersCompared(std::move(operands))
+                         : Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         return node;
@@ -1335,7 +1422,8 @@ class Binder {
         {"lock_timeout", SqlType::kInt},     {"max_precision", SqlType::kTinyInt},
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
-        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt}};
+        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
+        {"version", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -1344,7 +1432,8 @@ class Binder {
       } else {
         type.nullable = false;
       }
-      if (known.type == SqlType::kNVarChar) type.length = 128;  // sysname
+      // sysname; @@VERSION is nvarchar(256).
+      if (known.type == SqlType::kNVarChar) type.length = known.name == "version" ? 256 : 128;
       if (known.type == SqlType::kVarBinary) type.length = 8;
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
@@ -1487,8 +1576,37 @@ class Binder {
     return rounded;
   }
 
+  // uniqueidentifier = / <> uniqueidentifier or character data: the same
+  // 16 bytes whatever the case of the hexadecimal digits. (Their order,
+  // < and >, is SQL Server's byte order, which is not the text's.)
+  static bool IdentifierEquality(const std::string& op, const std::vector<Bound>& operands) {
+    if (op != "=" && op != "<>") return false;
+    bool identifier = false;
+    for (const Bound& operand : operands) {
+      SqlType type = operand->type.type;
+      if (type == SqlType::kUniqueIdentifier) {
+        identifier = true;
+      } else if (!operand->null_literal && ClassOf(type) != TypeClass::kCharacter) {
+        return false;
+      }
+    }
+    return identifier;
+  }
+
+  static Bound IdentifiersCompared(std::vector<Bound> operands) {
+    Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
+    node->text_comparison = true;
+    node->args = std::move(operands);
+    return node;
+  }
+
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
-  // type of highest precedence; character data compared case-insensitively.
+  // type of highest precedence; character data compared case-insensitively,
+  // binary data with trailing zero bytes ignored.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
@@ -1496,10 +1614,15 @@ class Binder {
     bool all_text = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
       return b->null_literal || ClassOf(b->type.type) == TypeClass::kCharacter;
     });
+    bool all_binary = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->null_literal || IsComparedBinary(b->type.type);
+    });
     if (all_text) {
       node->text_comparison = true;
       node->case_sensitive = std::any_of(operands.begin(), operands.end(),
                                          [](const Bound& b) { return b->type.case_sensitive; });
+    } else if (all_binary) {
+      node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {
@@ -1527,6 +1650,8 @@ class Binder {
     node->text_comparison = value == TypeClass::kCharacter;
     node->case_sensitive =
         node->args[0]->type.case_sensitive || node->query->columns[0].type.case_sensitive;
+    node->binary_comparison = IsComparedBinary(node->args[0]->type.type) &&
+                              IsComparedBinary(node->query->columns[0].type.type);
     return node;
   }
 

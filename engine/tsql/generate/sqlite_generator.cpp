@@ -45,6 +45,7 @@ class Generator {
   }
 
   std::string Query(const BoundQuery& query) {
+    bool keyed = std::exchange(keyed_items_, false);
     if (query.terms.size() == 1 &&
         query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
       return GroupingSets(query);
@@ -53,6 +54,7 @@ class Generator {
     for (size_t k = 0; k < query.terms.size(); ++k) {
       if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
       const BoundSelectBlock& term = query.terms[k];
+      keyed_block_ = keyed;
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
         std::string block = Block(term, query);
@@ -77,7 +79,12 @@ class Generator {
       if (k > 0) sql += ", ";
       const BoundExpr& sorted =
           order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
-      sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
+      if (!order.expr && !positions_as_items)
+        sql += std::to_string(order.ordinal);
+      else if (positions_as_items && IsComparedBinary(sorted.type.type))
+        sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
+      else
+        sql += Expr(sorted);
       // Columns sort by their declared collation; other character data
       // sorts as the server's collation compares it.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
@@ -93,7 +100,9 @@ class Generator {
   std::string WithTies(const BoundQuery& query, const std::string& counted) {
     const BoundSelectBlock& block = query.terms.front();
     std::string ranked =
-        Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+        block.distinct
+            ? DistinctRanked(query)
+            : Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
     std::string sql = "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -103,6 +112,26 @@ class Generator {
     }
     return sql + " FROM (" + ranked + ") WHERE \"sqlengine_rank\" <= " + Limit(block, counted) +
            " ORDER BY \"sqlengine_rank\"";
+  }
+
+  // DISTINCT ranks the distinct rows, not the rows they come from: the
+  // rank is taken over the DISTINCT query, by the positions its ORDER BY
+  // names (a DISTINCT query orders by its items only).
+  std::string DistinctRanked(const BoundQuery& query) {
+    const BoundSelectBlock& block = query.terms.front();
+    std::string order;
+    for (const bind::BoundOrder& item : query.order_by) {
+      const BoundExpr& sorted = *block.items[item.ordinal - 1];
+      std::string name = PositionalName(item.ordinal - 1);
+      if (IsComparedBinary(sorted.type.type))
+        name = std::string(kBinaryKeyFunction) + "(" + name + ")";
+      order += (order.empty() ? "" : ", ") + name + (item.descending ? " DESC" : "");
+    }
+    std::string columns;
+    for (size_t k = 0; k < block.items.size(); ++k) columns += PositionalName(k) + ", ";
+    // The NULL rank of the inner query keeps its rows distinct by the items alone.
+    return "SELECT " + columns + "rank() OVER (ORDER BY " + order +
+           ") AS \"sqlengine_rank\" FROM (" + Block(block, query, "NULL") + ")";
   }
 
   static std::string PositionalName(size_t k) {
@@ -147,7 +176,7 @@ class Generator {
       std::string groups;
       for (size_t k = 0; k < n; ++k) {
         if (totalled[k]) continue;
-        groups += (groups.empty() ? "" : ", ") + ServerCollated(*block.group_by[k]);
+        groups += (groups.empty() ? "" : ", ") + GroupKey(*block.group_by[k]);
       }
       if (!groups.empty()) sql += " GROUP BY " + groups;
       // The grand total of no rows is no row, as for any group.
@@ -237,6 +266,10 @@ class Generator {
   // While a set of GroupingSets is written: which GROUP BY expressions it
   // totals over.
   std::vector<bool> totalled_;
+  // The next Query's items, and then its blocks' items, are written as
+  // their binary keys: the list of an IN (subquery) over binary data.
+  bool keyed_items_ = false;
+  bool keyed_block_ = false;
   // While a GROUP BY ALL block's list is written: its WHERE condition, which
   // filters the rows each aggregate reads.
   std::string aggregate_filter_;
@@ -264,7 +297,16 @@ class Generator {
     // aggregates read instead of the rows.
     std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
-    std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
+    bool keyed = std::exchange(keyed_block_, false);
+    // SQLite's DISTINCT tells 0x01 from 0x0100: with binary items the
+    // duplicates are grouped away by their keys instead.
+    bool distinct_groups =
+        block.distinct && block.group_by.empty() &&
+        std::any_of(block.items.begin(), block.items.end(),
+                    [](const auto& item) { return IsComparedBinary(item->type.type); }) &&
+        std::none_of(block.items.begin(), block.items.end(),
+                     [](const auto& item) { return HasAggregate(*item); });
+    std::string sql = block.distinct && !distinct_groups ? "SELECT DISTINCT " : "SELECT ";
     // A table's column stays bare where no duplicates are removed: a view
     // then keeps the column's declared type, and an index its use.
     const bool deduplicated =
@@ -273,7 +315,10 @@ class Generator {
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       const BoundExpr& item = *block.items[k];
-      sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
+      if (keyed && IsComparedBinary(item.type.type))
+        sql += BinaryKey(item);
+      else
+        sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
@@ -286,11 +331,12 @@ class Generator {
     aggregate_filter_.clear();
     sql += Sources(block.from);
     if (block.where && !block.group_all) sql += " WHERE " + Expr(*block.where);
-    if (!block.group_by.empty()) {
+    const auto& groups = distinct_groups ? block.items : block.group_by;
+    if (!groups.empty()) {
       sql += " GROUP BY ";
-      for (size_t k = 0; k < block.group_by.size(); ++k) {
+      for (size_t k = 0; k < groups.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += ServerCollated(*block.group_by[k]);
+        sql += GroupKey(*groups[k]);
       }
     }
     aggregate_filter_ = filter;
@@ -373,6 +419,28 @@ class Generator {
     return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type.case_sensitive));
   }
 
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
+  static bool HasAggregate(const BoundExpr& e) {
+    if (e.kind == BoundKind::kAggregate) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return HasAggregate(*arg); });
+  }
+
+  // What groups `e`'s equal values together: binary data by its key,
+  // character data under the server's collation.
+  std::string GroupKey(const BoundExpr& e) {
+    return IsComparedBinary(e.type.type) ? BinaryKey(e) : ServerCollated(e);
+  }
+
+  // Binary data compared as SQL Server compares it: trailing zero bytes ignored.
+  std::string BinaryKey(const BoundExpr& e) {
+    if (e.null_literal) return Expr(e);
+    return std::string(kBinaryKeyFunction) + "(" + Expr(e) + ")";
+  }
+
   std::string Collated(const BoundExpr& e, const BoundExpr& comparison) {
     std::string sql = Expr(e);
     if (comparison.text_comparison)
@@ -404,6 +472,8 @@ class Generator {
       case BoundKind::kConcat:
         return "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
       case BoundKind::kComparison:
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
         return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) + IndexRange(e) +
                ")";
       case BoundKind::kAnd:
@@ -413,12 +483,26 @@ class Generator {
       case BoundKind::kNot:
         return "(NOT " + Expr(*e.args[0]) + ")";
       case BoundKind::kBetween:
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
+                 BinaryKey(*e.args[1]) + " AND " + BinaryKey(*e.args[2]) + ")";
         return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
                Expr(*e.args[1]) + " AND " + Expr(*e.args[2]) + ")";
       case BoundKind::kInList:
+        if (e.binary_comparison) {
+          std::string list;
+          for (size_t k = 1; k < e.args.size(); ++k)
+            list += (k > 1 ? ", " : "") + BinaryKey(*e.args[k]);
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") + list + "))";
+        }
         return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") + Args(e, 1) +
                "))";
       case BoundKind::kInQuery:
+        if (e.binary_comparison) {
+          keyed_items_ = true;
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") +
+                 Query(*e.query) + "))";
+        }
         return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") +
                Query(*e.query) + "))";
       case BoundKind::kLike:

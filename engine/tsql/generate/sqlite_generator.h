@@ -17,6 +17,7 @@ inline constexpr std::string_view kTextCollation = "sqlengine_ci";
 inline constexpr std::string_view kCaseSensitiveCollation = "sqlengine_cs";
 inline constexpr std::string_view kLikeFunction = "sqlengine_like_as";
 inline constexpr std::string_view kPadFunction = "sqlengine_pad";
+inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";
 
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.
