@@ -35,6 +35,7 @@
 #include "engine/exec/string_functions.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
+#include "engine/exec/variant_functions.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -400,6 +401,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterChecksumFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);
   RegisterErrorFunctions(db, host);
 }

@@ -19,17 +19,9 @@ std::string_view WithoutTrailingSpaces(std::string_view text) {
 }
 
 int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
-  std::string_view a = WithoutTrailingSpaces(
-      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)));
-  std::string_view b = WithoutTrailingSpaces(
+  return CompareIgnoringCase(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)),
       std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
-  size_t common = std::min(a.size(), b.size());
-  for (size_t k = 0; k < common; ++k) {
-    unsigned char x = static_cast<unsigned char>(Fold(a[k]));
-    unsigned char y = static_cast<unsigned char>(Fold(b[k]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 // Length in bytes of the UTF-8 character starting at `text[at]`.
@@ -158,6 +150,18 @@ void Like(sqlite3_context* context, int count, sqlite3_value** args) {
 bool LikeMatches(std::string_view value, std::string_view pattern, std::optional<char> escape) {
   int budget = 1 << 20;
   return Match(value, 0, pattern, 0, escape, budget);
+}
+
+int CompareIgnoringCase(std::string_view left, std::string_view right) {
+  std::string_view a = WithoutTrailingSpaces(left);
+  std::string_view b = WithoutTrailingSpaces(right);
+  size_t common = std::min(a.size(), b.size());
+  for (size_t k = 0; k < common; ++k) {
+    unsigned char x = static_cast<unsigned char>(Fold(a[k]));
+    unsigned char y = static_cast<unsigned char>(Fold(b[k]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 void RegisterTextComparison(sqlite3* db) {

@@ -11,6 +11,9 @@
 
 namespace sqlengine::exec {
 
+// -1, 0 or 1 as the collation sqlengine_ci orders `a` and `b`.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+
 // Whether `value` matches the T-SQL LIKE `pattern`, case-insensitively.
 // `escape` makes the next pattern character literal.
 bool LikeMatches(std::string_view value, std::string_view pattern,

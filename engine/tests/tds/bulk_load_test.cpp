@@ -125,10 +125,11 @@ TEST(BulkLoadDecoding, DamageIsNamedByColumn) {
   bad_type[22] = 0x99;
   ASSERT_EQ(kStream74[22], 0xA7);
   EXPECT_EQ(FailureOf(bad_type, TdsVersion::k74), 4816);
-  // sql_variant is defined but no column takes it.
-  std::vector<std::uint8_t> variant = kExample;
-  variant[9] = 0x62;
-  EXPECT_EQ(FailureOf(variant, TdsVersion::k74), 4816);
+  // A sql_variant value whose base type a variant cannot hold (text).
+  const std::vector<std::uint8_t> variant =
+      Hex("81 01 00 00 00 00 00 09 00 62 50 1F 00 00 01 76 00"
+          " D1 06 00 00 00 23 00 01 00 00 00 FD 00 00 00 00 00 00 00 00 00 00 00 00");
+  EXPECT_EQ(FailureOf(variant, TdsVersion::k74), 4815);
 
   // Row 1's varchar claims 11 bytes of a varchar(10); the stream still frames.
   std::vector<std::uint8_t> too_long =

@@ -507,6 +507,10 @@ class Generator {
     const ColumnType& from = value.type;
     TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
     std::string declaration = QuoteSqliteString(TypeDeclaration(to));
+    if (from.type == SqlType::kSqlVariant)
+      return "sqlengine_variant_value(" + sql + ", " + declaration + ")";
+    if (to.type == SqlType::kSqlVariant)
+      return "sqlengine_variant(" + sql + ", " + QuoteSqliteString(TypeDeclaration(from)) + ")";
     if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
