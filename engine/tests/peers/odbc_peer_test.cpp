@@ -224,10 +224,11 @@ TEST_P(OdbcPeer, ErrorsPrintAndTwoResultSets) {
 TEST_P(OdbcPeer, FetchLoopSeesTheRowsBeforeARunTimeError) {
   Peer peer(engine_.Port(), GetParam());
   ASSERT_TRUE(peer.connected());
-  ASSERT_TRUE(Ok(peer.Exec("create table divisors (at int, n int) "
-                           "insert into divisors values (1, 4) insert into divisors values (2, 2) "
-                           "insert into divisors values (3, 0) insert into divisors values (4, 1)")));
-  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select 8 / n from divisors order by at select 5")));
+  ASSERT_TRUE(
+      Ok(peer.Exec("create table divisors (at int, n int) "
+                   "insert into divisors values (1, 4) insert into divisors values (2, 2) "
+                   "insert into divisors values (3, 0) insert into divisors values (4, 1)")));
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select 8 / n from divisors select 5")));
   std::vector<std::string> fetched;
   SQLRETURN rc;
   while (SQL_SUCCEEDED(rc = SQLFetch(peer.stmt()))) {
