@@ -200,6 +200,50 @@ TEST_F(BulkLoadWire, BatchLargerThanARequestLoadsWhole) {
                             std::int64_t{8000}}));
 }
 
+// Triggers fire for a load only with FIRE_TRIGGERS: once for the message's
+// rows, inside its transaction, so a trigger's error takes the rows back.
+TEST_F(BulkLoadWire, FireTriggersRunsTheInsertTriggersOncePerBatch) {
+  client_.Batch("create table log (n int, low int)");
+  ASSERT_TRUE(Only(client_.Batch("create trigger b_log on b after insert as "
+                                 "insert into log select count(*), min(id) from inserted"),
+                   Token::kError)
+                  .empty());
+  AnnounceLoad();
+  ASSERT_TRUE(Only(Load(Stream({Row(1, "a"), Row(2, "b")})), Token::kError).empty());
+  EXPECT_TRUE(Only(client_.Batch("select * from log"), Token::kRow).empty())
+      << "no trigger without FIRE_TRIGGERS";
+
+  auto announce = [&] {
+    ASSERT_TRUE(
+        Only(client_.Batch("insert bulk b ([id] int, [v] varchar(10)) with (fire_triggers)"),
+             Token::kError)
+            .empty());
+  };
+  announce();
+  std::vector<Event> done = Load(Stream({Row(5, "c"), Row(3, "d"), Row(4, "e")}));
+  EXPECT_TRUE(Only(done, Token::kError).empty());
+  ASSERT_FALSE(done.empty());
+  EXPECT_EQ(done.back().count, 3u);
+  std::vector<Event> logged = Only(client_.Batch("select n, low from log"), Token::kRow);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].values, (sqlengine::Row{std::int64_t{3}, std::int64_t{3}}));
+
+  client_.Batch(
+      "create trigger b_refuse on b after insert as "
+      "if exists (select * from inserted where id = 99) "
+      "begin raiserror('no 99', 16, 1) rollback transaction end");
+  announce();
+  std::vector<Event> refused = Load(Stream({Row(6, "f"), Row(99, "g")}));
+  std::vector<Event> errors = Only(refused, Token::kError);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors[0].text, "no 99");
+  EXPECT_EQ(Count(), 5) << "the refused batch left no row";
+  EXPECT_EQ(Only(client_.Batch("select * from log"), Token::kRow).size(), 1u);
+  announce();
+  ASSERT_TRUE(Only(Load(Stream({Row(7, "h")})), Token::kError).empty());
+  EXPECT_EQ(Count(), 6) << "the session goes on";
+}
+
 TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk nosuch (id int)")), 208);
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int, nosuch int)")), 207);
