@@ -1,5 +1,6 @@
 #include "engine/tds/variant_codec.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "engine/tds/decode_error.h"
@@ -96,6 +97,16 @@ Value ReadVariantValue(ByteReader& in) {
   ByteReader value_bytes(framed.Bytes());
   Value value = ReadValue(info, value_bytes);
   base = ToColumnType(info);
+  // A fixed-length value holds its whole length, as the engine sends it.
+  if (auto* text = std::get_if<std::string>(&value);
+      text && (code == WireType::kBigChar || code == WireType::kNChar)) {
+    std::size_t characters = 0;
+    for (char c : *text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    if (characters < static_cast<std::size_t>(base.length))
+      text->append(static_cast<std::size_t>(base.length) - characters, ' ');
+  }
+  if (auto* bytes = std::get_if<Bytes>(&value); bytes && code == WireType::kBigBinary)
+    bytes->resize(std::max(bytes->size(), static_cast<std::size_t>(base.length)), 0);
   if (code == WireType::kGuid) base.type = SqlType::kUniqueIdentifier;
   if (!values::IsVariantBaseType(base)) throw DecodeError("type a sql_variant cannot hold");
   return values::EncodeVariant(base, value);
