@@ -1,6 +1,8 @@
 #include "engine/exec/variant_functions.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -157,6 +159,40 @@ int CompareVariants(const values::VariantValue& a, const values::VariantValue& b
   return values::Compare(AsDecimal(a.value), AsDecimal(b.value));
 }
 
+// Appends `bits` big-endian: byte order is then numeric order.
+void AppendBigEndian(std::uint64_t bits, Bytes& out) {
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(bits >> shift));
+}
+
+// A double as 8 bytes that sort as the numbers do.
+void AppendOrderedDouble(double number, Bytes& out) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &number, sizeof bits);
+  bits = (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
+  AppendBigEndian(bits, out);
+}
+
+// sqlengine_variant_key(v): a blob whose byte order is the sql_variant order
+// CompareVariants gives (numbers compared as doubles, character data by its
+// lower-cased text without trailing spaces), for ORDER BY.
+void SortKey(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  values::VariantValue variant = VariantOf(args[0]);
+  Bytes key{static_cast<std::uint8_t>(values::VariantFamily(variant.base.type))};
+  if (const auto* when = std::get_if<DateTime>(&variant.value)) {
+    AppendBigEndian(static_cast<std::uint64_t>(DateKey(*when)) ^ (std::uint64_t{1} << 63), key);
+  } else if (const auto* text = std::get_if<std::string>(&variant.value)) {
+    std::string_view kept(*text);
+    while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
+    for (char c : kept) key.push_back(static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c))));
+  } else if (const auto* bytes = std::get_if<Bytes>(&variant.value)) {
+    key.insert(key.end(), bytes->begin(), bytes->end());
+  } else {
+    AppendOrderedDouble(AsDouble(variant.value), key);
+  }
+  ResultBlob(context, key);
+}
+
 void Compare(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
     return sqlite3_result_null(context);
@@ -293,6 +329,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_variant", 2, ToVariant, true},
     {"sqlengine_variant_value", 2, VariantValueAs, true},
     {"sqlengine_variant_compare", 2, Compare, true},
+    {"sqlengine_variant_key", 1, SortKey, true},
     {"sql_variant_property", 2, Property, true},
 };
 

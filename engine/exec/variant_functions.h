@@ -11,6 +11,8 @@
 //   order: a family higher in date and time > float > exact numeric >
 //   character > binary > uniqueidentifier is greater; within a family the
 //   values compare (character data without case); NULL when either is NULL.
+// sqlengine_variant_key(v): a blob that sorts in that order, for ORDER BY
+//   (exact numbers as doubles there).
 // sql_variant_property(v, property): BaseType, Precision, Scale,
 //   TotalBytes, Collation, MaxLength; NULL for an unknown property.
 

@@ -76,6 +76,13 @@ class Generator {
       if (k > 0) sql += ", ";
       const BoundExpr& sorted =
           order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
+      if (sorted.type.type == SqlType::kSqlVariant &&
+          (order.expr || positions_as_items || query.terms.size() == 1)) {
+        // sql_variant values sort by SQL Server's family order, then value.
+        sql += "sqlengine_variant_key(" + Expr(sorted) + ")";
+        if (order.descending) sql += " DESC";
+        continue;
+      }
       sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
       // Columns sort by their declared collation; other character data
       // sorts as the server's collation compares it.
