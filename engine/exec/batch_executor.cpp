@@ -1035,7 +1035,9 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         if (tokens[end].IsSymbol(")")) --depth;
         ++end;
       }
-      value = AssignedValue(Evaluate(Slice(tokens, i, end), statement.line), type);
+      value = AssignedValue(
+          Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line), statement.line),
+          type);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -1114,7 +1116,10 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
   it->second.value =
-      AssignedValue(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+      AssignedValue(Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type,
+                                                statement.line),
+                             statement.line),
+                    it->second.type);
 }
 
 void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {

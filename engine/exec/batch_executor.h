@@ -16,8 +16,8 @@
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/table_variables.h"
 #include "engine/exec/triggers.h"
-#include "engine/tsql/function_definition.h"
 #include "engine/exec/tsql_cursors.h"
+#include "engine/tsql/function_definition.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -55,6 +55,14 @@ class BatchExecutor final : public ParameterSource {
   Value CallFunction(const tsql::FunctionDefinition& definition,
                      const std::vector<Value>& arguments);
 
+  // Fires the AFTER INSERT triggers of `table` (in SQLite schema `schema`)
+  // for the rows a bulk load inserted with FIRE_TRIGGERS, inside its
+  // transaction; `inserted` holds their images. False when the load ends
+  // without its own answer: a trigger's error was reported and the
+  // transaction rolled back, or a trigger ended the transaction (3609).
+  bool FireBulkInsertTriggers(const std::string& schema, const std::string& table,
+                              const RowImages& inserted, std::int64_t rows, int line);
+
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
 
@@ -68,7 +76,7 @@ class BatchExecutor final : public ParameterSource {
     std::string table;
     TriggerEvent event = TriggerEvent::kInsert;
     std::vector<StoredTrigger> after;
-    std::optional<StoredTrigger> instead;  // replaces the statement
+    std::optional<StoredTrigger> instead;       // replaces the statement
     std::vector<std::string> assigned_columns;  // an UPDATE's SET list
     bool on_view = false;  // the target is a view (then `instead` is set)
   };

@@ -39,6 +39,7 @@
 #include "engine/exec/text_pointers.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
+#include "engine/exec/variant_functions.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -408,6 +409,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);
   RegisterErrorFunctions(db, host);
 }

@@ -18,12 +18,11 @@ std::string_view WithoutTrailingSpaces(std::string_view text) {
   return text;
 }
 
+// -1, 0 or 1: case apart or not, trailing spaces ignored either way.
 template <bool kCaseSensitive>
-int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
-  std::string_view a = WithoutTrailingSpaces(
-      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)));
-  std::string_view b = WithoutTrailingSpaces(
-      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
+int CompareTexts(std::string_view left, std::string_view right) {
+  std::string_view a = WithoutTrailingSpaces(left);
+  std::string_view b = WithoutTrailingSpaces(right);
   size_t common = std::min(a.size(), b.size());
   for (size_t k = 0; k < common; ++k) {
     unsigned char x = static_cast<unsigned char>(kCaseSensitive ? a[k] : Fold(a[k]));
@@ -31,6 +30,13 @@ int CompareText(void*, int left_size, const void* left, int right_size, const vo
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+template <bool kCaseSensitive>
+int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
+  return CompareTexts<kCaseSensitive>(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)),
+      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
 }
 
 // Length in bytes of the UTF-8 character starting at `text[at]`.
@@ -192,6 +198,10 @@ void AddFunction(sqlite3* db, const char* name, int arguments,
 bool LikeMatches(std::string_view value, std::string_view pattern, const LikeRules& rules) {
   int budget = 1 << 20;
   return Match(value, 0, pattern, 0, rules, budget);
+}
+
+int CompareIgnoringCase(std::string_view left, std::string_view right) {
+  return CompareTexts<false>(left, right);
 }
 
 void RegisterTextComparison(sqlite3* db) {

@@ -25,6 +25,9 @@ struct LikeRules {
 // Whether `value` matches the T-SQL LIKE `pattern`.
 bool LikeMatches(std::string_view value, std::string_view pattern, const LikeRules& rules = {});
 
+// -1, 0 or 1 as the collation sqlengine_ci orders `a` and `b`.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
+
 // Throws std::runtime_error when SQLite refuses a registration.
 void RegisterTextComparison(sqlite3* db);
 

@@ -123,6 +123,22 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
   return change;
 }
 
+bool BatchExecutor::FireBulkInsertTriggers(const std::string& schema, const std::string& table,
+                                           const RowImages& inserted, std::int64_t rows, int line) {
+  if (schema == "temp") return true;
+  ChangeTriggers change;
+  change.schema = schema;
+  change.table = table;
+  change.event = TriggerEvent::kInsert;
+  // The rows are in the table already: only AFTER triggers apply.
+  for (StoredTrigger& trigger :
+       TriggersFor(session_.Connection().Handle(), schema, table, TriggerEvent::kInsert)) {
+    if (!trigger.instead_of) change.after.push_back(std::move(trigger));
+  }
+  if (change.after.empty()) return true;
+  return FireTriggers(change, inserted, {}, rows, line);
+}
+
 bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
                                  const RowImages& deleted, std::int64_t rows, int line) {
   // Outside a user transaction the statement's own counts as one

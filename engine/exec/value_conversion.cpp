@@ -17,6 +17,7 @@
 #include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
 #include "engine/values/number_text.h"
+#include "engine/values/variant_value.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -376,6 +377,7 @@ Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
   // One call that takes the connection's lock per value; the statement is
   // stepped by this thread alone, so its value is read without it.
   sqlite3_value* value = sqlite3_column_value(statement, column);
+  if (type.type == SqlType::kSqlVariant) return values::AsVariant(PlainValue(value));
   switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       return std::monostate{};
@@ -497,6 +499,12 @@ Value BlankPadded(Value value, const ColumnType& type) {
 // ConvertForType before a fixed-length character type's padding.
 Value ConvertedValue(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
+  if (type.type == SqlType::kSqlVariant) return values::AsVariant(value);
+  if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    // A sql_variant converts as the value of its base type it holds.
+    if (std::optional<values::VariantValue> variant = values::DecodeVariant(*bytes))
+      return ConvertForType(variant->value, type);
+  }
   if (const auto* text = std::get_if<std::string>(&value)) {
     return InIntegerRange(FittedText(FromText(*text, type), type), type);
   }

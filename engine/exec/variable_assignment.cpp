@@ -58,4 +58,19 @@ Value AssignedValue(const Value& value, const ColumnType& type) {
   return ConvertForType(value, type);
 }
 
+tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line) {
+  if (type.type != SqlType::kSqlVariant || expression.empty()) return expression;
+  auto symbol = [line](std::string_view text) {
+    tsql::Token token = tsql::WordToken(text, line);
+    token.kind = tsql::TokenKind::kSymbol;
+    return token;
+  };
+  tsql::Tokens cast{tsql::WordToken("CAST", line), symbol("("), symbol("(")};
+  cast.insert(cast.end(), expression.begin(), expression.end());
+  for (tsql::Token token : {symbol(")"), tsql::WordToken("AS", line),
+                            tsql::WordToken("sql_variant", line), symbol(")")})
+    cast.push_back(std::move(token));
+  return cast;
+}
+
 }  // namespace sqlengine::exec

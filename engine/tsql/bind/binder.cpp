@@ -112,7 +112,16 @@ bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+// Whether a value of `type` can be held by a sql_variant.
+bool VariantHolds(const ColumnType& type) {
+  return type.type != SqlType::kText && type.type != SqlType::kNText &&
+         type.type != SqlType::kImage && type.length != kMaxLength;
+}
+
 bool Convertible(const ColumnType& from, const ColumnType& to) {
+  // Into a sql_variant any value it can hold; out of one only explicitly (Cast).
+  if (to.type == SqlType::kSqlVariant) return VariantHolds(from);
+  if (from.type == SqlType::kSqlVariant) return false;
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
   // Integers convert to their own bytes, character data to its bytes, and
   // binary data to the characters its bytes hold.
@@ -153,9 +162,12 @@ Bound ConvertTo(Bound value, ColumnType to) {
     return value;
   }
   TypeClass f = ClassOf(value->type.type), t = ClassOf(to.type);
+  if (to.type == SqlType::kSqlVariant && value->type.type == SqlType::kSqlVariant) return value;
   bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
   bool binary_target = to.type == SqlType::kBinary || to.type == SqlType::kVarBinary;
-  if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target) return value;
+  if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target &&
+      to.type != SqlType::kSqlVariant)
+    return value;
   if (!Convertible(value->type, to)) Refuse("conversion");
   to.nullable = value->type.nullable;
   Bound node = Make(BoundKind::kConvert, to);
@@ -382,6 +394,11 @@ class Binder {
   // here, by SQL Server's rules and with its errors.
   static Bound Assigned(Bound value, const ColumnType& column) {
     if (value->null_literal) return value;
+    if (column.type == SqlType::kSqlVariant) {
+      // A sql_variant stores the value with its own type as the base type.
+      if (!Convertible(value->type, column)) Refuse("assignment of this type");
+      return ConvertTo(std::move(value), ColumnType{SqlType::kSqlVariant});
+    }
     SqlType from = value->type.type;
     TypeClass f = ClassOf(from), t = ClassOf(column.type);
     if (IsNumeric(from) && IsNumeric(column.type)) return value;
@@ -1617,6 +1634,24 @@ class Binder {
     bool all_binary = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
       return b->null_literal || IsComparedBinary(b->type.type);
     });
+    bool any_variant = std::any_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->type.type == SqlType::kSqlVariant;
+    });
+    if (any_variant && !any_null) {
+      // sql_variant values compare by their families and base values:
+      // sqlengine_variant_compare(a, b) op 0.
+      if (kind != BoundKind::kComparison || operands.size() != 2)
+        Refuse("sql_variant in BETWEEN or IN");
+      Bound compare = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      compare->sql = "sqlengine_variant_compare";
+      for (Bound& operand : operands)
+        compare->args.push_back(ConvertTo(std::move(operand), ColumnType{SqlType::kSqlVariant}));
+      Bound zero = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt, 0, 0, 0, false});
+      zero->sql = "0";
+      node->args.push_back(std::move(compare));
+      node->args.push_back(std::move(zero));
+      return node;
+    }
     if (all_text) {
       node->text_comparison = true;
       node->case_sensitive = std::any_of(operands.begin(), operands.end(),
@@ -1770,7 +1805,10 @@ class Binder {
       node->args.push_back(std::move(style));
       return node;
     }
-    if (!value->null_literal && !Convertible(value->type, *target)) Refuse("conversion");
+    // A sql_variant converts explicitly to any type its base value could.
+    bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
+    if (!value->null_literal && !from_variant && !Convertible(value->type, *target))
+      Refuse("conversion");
     node->args.push_back(std::move(value));
     return node;
   }
@@ -1983,6 +2021,8 @@ class Binder {
     Bound node = Make(BoundKind::kCall, call->type);
     node->sql = call->sql;
     node->args = std::move(args);
+    if (call->variant_argument)
+      node->args[0] = ConvertTo(std::move(node->args[0]), ColumnType{SqlType::kSqlVariant});
     node->type.nullable = !call->never_null && NullableAny(node->args);
     for (const std::string& extra : call->extra_arguments) {
       Bound literal = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});

@@ -202,6 +202,11 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
     return NeverNull("sqlengine_textvalid", kInt);
 
   // Tests of text.
+  if (name == "sql_variant_property" && n == 2 && IsCharacter(args[1])) {
+    std::optional<LibraryCall> call = Call("sql_variant_property", Type(SqlType::kSqlVariant));
+    call->variant_argument = true;
+    return call;
+  }
   if (name == "isnumeric" && n == 1) return NeverNull("isnumeric", kInt);
   if (name == "isdate" && n == 1) return NeverNull("isdate", kInt);
   if (name == "newid" && n == 0) return NeverNull("newid", Type(SqlType::kUniqueIdentifier));

@@ -79,6 +79,13 @@ class Generator {
       if (k > 0) sql += ", ";
       const BoundExpr& sorted =
           order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
+      if (sorted.type.type == SqlType::kSqlVariant &&
+          (order.expr || positions_as_items || query.terms.size() == 1)) {
+        // sql_variant values sort by SQL Server's family order, then value.
+        sql += "sqlengine_variant_key(" + Expr(sorted) + ")";
+        if (order.descending) sql += " DESC";
+        continue;
+      }
       if (!order.expr && !positions_as_items)
         sql += std::to_string(order.ordinal);
       else if (positions_as_items && IsComparedBinary(sorted.type.type))
@@ -632,6 +639,10 @@ class Generator {
     const ColumnType& from = value.type;
     TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
     std::string declaration = QuoteSqliteString(TypeDeclaration(to));
+    if (from.type == SqlType::kSqlVariant)
+      return "sqlengine_variant_value(" + sql + ", " + declaration + ")";
+    if (to.type == SqlType::kSqlVariant)
+      return "sqlengine_variant(" + sql + ", " + QuoteSqliteString(TypeDeclaration(from)) + ")";
     // A datetime read as a number is its days since 1900-01-01 (to the
     // nearest day for an integer), and a number read as a datetime the
     // reverse.
