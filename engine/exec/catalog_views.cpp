@@ -301,6 +301,9 @@ bool NeedsParameters(std::string_view view) { return view == "information_schema
 
 bool NeedsConstraints(std::string_view view) {
   return view == "sysobjects" || view == "sysconstraints" || view == "sysforeignkeys" ||
+         view == "information_schema.table_constraints" ||
+         view == "information_schema.key_column_usage" ||
+         view == "information_schema.referential_constraints" ||
          view == "sysreferences" || view == "information_schema.check_constraints" ||
          view == "information_schema.constraint_column_usage";
 }

@@ -1,6 +1,7 @@
 #include "engine/exec/constraint_catalog_views.h"
 
 #include "engine/catalog/data_file.h"
+#include "engine/exec/information_schema_views.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -113,11 +114,6 @@ std::string ForeignKeyRows(const CatalogTarget& t) {
          " r ON r.tbl = k.rtbl COLLATE NOCASE)";
 }
 
-std::string Owner(const CatalogTarget& t, std::string_view prefix) {
-  std::string p(prefix);
-  return Text(t.database) + " AS " + p + "_CATALOG, 'dbo' AS " + p + "_SCHEMA, ";
-}
-
 }  // namespace
 
 std::string ConstraintObjects(const CatalogTarget& t) {
@@ -156,8 +152,78 @@ std::string SysReferences(const CatalogTarget& t) {
          keys + " FROM keys c GROUP BY c.constid, c.fkeyid, c.rkeyid)";
 }
 
+std::string InformationSchemaTableConstraints(const CatalogTarget& t) {
+  std::string values;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype == "D") continue;
+    std::string type = c.xtype == "PK"   ? "PRIMARY KEY"
+                       : c.xtype == "UQ" ? "UNIQUE"
+                       : c.xtype == "F"  ? "FOREIGN KEY"
+                                         : "CHECK";
+    values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
+              Text(c.table) + ", " + Text(type) + ")";
+  }
+  if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
+         InformationSchemaOwner(t, "TABLE") +
+         "column2 AS TABLE_NAME, column3 AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
+         "'NO' AS INITIALLY_DEFERRED FROM (" +
+         values + "))";
+}
+
+std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
+  std::string values;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype != "PK" && c.xtype != "UQ" && c.xtype != "F") continue;
+    for (size_t k = 0; k < c.columns.size(); ++k) {
+      values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
+                Text(c.table) + ", " + Text(c.columns[k]) + ", " + std::to_string(k + 1) + ")";
+    }
+  }
+  if (values.empty()) {
+    values = "SELECT '' AS column1, '' AS column2, '' AS column3, 0 AS column4 WHERE 0";
+  }
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
+         InformationSchemaOwner(t, "TABLE") +
+         "column2 AS TABLE_NAME, column3 AS COLUMN_NAME, column4 AS ORDINAL_POSITION FROM (" +
+         values + "))";
+}
+
+std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
+  std::string values;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype != "F") continue;
+    std::string unique;
+    for (const TableConstraint& key : t.constraints) {
+      bool keyed = (key.xtype == "PK" || key.xtype == "UQ") &&
+                   tsql::EqualsIgnoreCase(key.table, c.referenced_table);
+      if (!keyed) continue;
+      bool same = c.referenced_columns.empty() ? key.xtype == "PK"
+                                               : key.columns.size() == c.referenced_columns.size();
+      for (size_t k = 0; same && k < c.referenced_columns.size(); ++k) {
+        same = tsql::EqualsIgnoreCase(key.columns[k], c.referenced_columns[k]);
+      }
+      if (same) unique = key.name;
+    }
+    auto rule = [](const std::string& action) {
+      return Text(action == "CASCADE" ? "CASCADE" : "NO ACTION");
+    };
+    values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
+              (unique.empty() ? std::string("NULL") : Text(unique)) + ", " + rule(c.on_update) +
+              ", " + rule(c.on_delete) + ")";
+  }
+  if (values.empty()) {
+    values = "SELECT '' AS column1, '' AS column2, '' AS column3, '' AS column4 WHERE 0";
+  }
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
+         InformationSchemaOwner(t, "UNIQUE_CONSTRAINT") +
+         "column2 AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, column3 AS UPDATE_RULE, "
+         "column4 AS DELETE_RULE FROM (" +
+         values + "))";
+}
+
 std::string InformationSchemaCheckConstraints(const CatalogTarget& t) {
-  return "(SELECT " + Owner(t, "CONSTRAINT") +
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") +
          "c.name AS CONSTRAINT_NAME, c.text AS CHECK_CLAUSE FROM " + ConstraintValues(t) +
          " c WHERE c.xtype = 'C')";
 }
@@ -172,8 +238,10 @@ std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
     }
   }
   if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
-  return "(SELECT " + Owner(t, "TABLE") + "column1 AS TABLE_NAME, column2 AS COLUMN_NAME, " +
-         Owner(t, "CONSTRAINT") + "column3 AS CONSTRAINT_NAME FROM (" + values + "))";
+  return "(SELECT " + InformationSchemaOwner(t, "TABLE") +
+         "column1 AS TABLE_NAME, column2 AS COLUMN_NAME, " +
+         InformationSchemaOwner(t, "CONSTRAINT") + "column3 AS CONSTRAINT_NAME FROM (" + values +
+         "))";
 }
 
 }  // namespace sqlengine::exec

@@ -18,6 +18,9 @@ std::string ConstraintObjects(const CatalogTarget& t);
 std::string SysConstraints(const CatalogTarget& t);
 std::string SysForeignKeys(const CatalogTarget& t);
 std::string SysReferences(const CatalogTarget& t);
+std::string InformationSchemaTableConstraints(const CatalogTarget& t);
+std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t);
+std::string InformationSchemaReferentialConstraints(const CatalogTarget& t);
 std::string InformationSchemaCheckConstraints(const CatalogTarget& t);
 std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t);
 
