@@ -77,6 +77,9 @@ constexpr MessageDef kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {271, 16,
+     "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
+     "result of a UNION operator."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
@@ -217,6 +220,7 @@ constexpr MessageDef kMessages[] = {
     {3725, 16,
      "The constraint '%.*ls' is being referenced by table '%.*ls', foreign key constraint "
      "'%.*ls'."},
+    {3727, 16, "Could not drop constraint. See previous errors."},
     {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
@@ -242,6 +246,7 @@ constexpr MessageDef kMessages[] = {
     {4815, 16, "Received an invalid column length from the bcp client for colid %d."},
     {4816, 16, "Invalid column type from bcp client for colid %d."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
+    {4917, 16, "Constraint '%.*ls' does not exist."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
     {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
     {5061, 16,
@@ -383,6 +388,8 @@ constexpr MessageDef kMessages[] = {
     {15459, 10, "In the current database, the specified object references the following:"},
     {15460, 10, "In the current database, the specified object is referenced by the following:"},
     {15461, 10, "Object does not reference any object, and no objects reference it."},
+    {15469, 10, "No constraints have been defined for this object."},
+    {15470, 10, "No foreign keys reference this table."},
     {15472, 10, "The object '%ls' does not have any indexes, or you do not have permissions."},
     {15477, 10,
      "Caution: Changing any part of an object name could break scripts and stored "

@@ -12,6 +12,7 @@
 #include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/index_replacement.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -336,6 +337,14 @@ void BatchExecutor::ReportError(const SqlError& error) {
     ServerMessage terminated = FormatMessage(3621);
     terminated.line = error.message().line;
     sink_.Message(terminated);
+  }
+  if (number == 3728) {
+    // DROP CONSTRAINT names what it could not find, then gives up.
+    ServerMessage failed = FormatMessage(3727);
+    failed.line = error.message().line;
+    failed.procedure = message.procedure;
+    sink_.Message(failed);
+    session_.LastError() = 3727;
   }
   StatementDone done;
   done.error = true;
@@ -709,6 +718,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   WriteGate gate(session_, written_schema);
   if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
     SelectIntoNewTable(statement, *into, written_schema);
+    return;
+  }
+  if (statement.drop_existing) {
+    ReplaceIndex(connection.Handle(), statement, connection);
+    Done(std::nullopt);
     return;
   }
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
