@@ -20,6 +20,7 @@
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/exact_aggregates.h"
+#include "engine/exec/exact_functions.h"
 #include "engine/exec/error_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
@@ -387,6 +388,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);
+  RegisterExactFunctions(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
   RegisterSingleValue(db);

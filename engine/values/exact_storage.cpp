@@ -32,8 +32,9 @@ bool IsNumberText(std::string_view text) {
   return digit;
 }
 
-// The digits a decimal of the type may have; money's range is checked apart.
-int PrecisionOf(const ColumnType& type) {
+}  // namespace
+
+int DigitsOf(const ColumnType& type) {
   switch (type.type) {
     case SqlType::kMoney:
       return 19;
@@ -44,20 +45,18 @@ int PrecisionOf(const ColumnType& type) {
   }
 }
 
-}  // namespace
-
 bool IsExactType(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
 }
 
 bool StoredAsInteger(const ColumnType& type) {
-  return type.type != SqlType::kDecimal || PrecisionOf(type) <= kMaxIntegerDigits;
+  return type.type != SqlType::kDecimal || DigitsOf(type) <= kMaxIntegerDigits;
 }
 
 int RawScale(const ColumnType& type) { return type.type == SqlType::kDecimal ? type.scale : 4; }
 
 bool InTypeRange(const Decimal& value, const ColumnType& type) {
-  ExactResult rounded = Add(value, Decimal{}, PrecisionOf(type), RawScale(type));
+  ExactResult rounded = Add(value, Decimal{}, DigitsOf(type), RawScale(type));
   if (rounded.fault != ArithmeticFault::kNone) return false;
   if (type.type == SqlType::kMoney) return FitsMoney(rounded.value);
   if (type.type == SqlType::kSmallMoney) return FitsSmallMoney(rounded.value);
@@ -65,7 +64,7 @@ bool InTypeRange(const Decimal& value, const ColumnType& type) {
 }
 
 RawResult ToRaw(const Decimal& value, const ColumnType& type) {
-  ExactResult rounded = Add(value, Decimal{}, PrecisionOf(type), RawScale(type));
+  ExactResult rounded = Add(value, Decimal{}, DigitsOf(type), RawScale(type));
   if (rounded.fault != ArithmeticFault::kNone ||
       (type.type == SqlType::kMoney && !FitsMoney(rounded.value)) ||
       (type.type == SqlType::kSmallMoney && !FitsSmallMoney(rounded.value))) {

@@ -30,6 +30,10 @@ bool StoredAsInteger(const ColumnType& type);
 // The scale a type's raw values carry: 4 for money and smallmoney.
 int RawScale(const ColumnType& type);
 
+// The digits a value of the type may have at that scale: its precision;
+// money 19, smallmoney 10 (whose ranges are narrower still).
+int DigitsOf(const ColumnType& type);
+
 // Whether `value` (at any scale) lies in the range of `type` once rounded
 // to its scale: precision digits, or money's and smallmoney's integer range.
 bool InTypeRange(const Decimal& value, const ColumnType& type);
