@@ -321,6 +321,7 @@ constexpr MessageDef kMessages[] = {
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
     {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
     {8179, 16, "Could not find prepared statement with handle %d."},
+    {8180, 16, "Statement(s) could not be prepared."},
     {8939, 16,
      "Table error: Object ID %d, index ID %d, page %S_PGID. Test (%hs) failed. Values are %ld "
      "and %ld."},

@@ -10,10 +10,12 @@
 #include <string>
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_values.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/exact_arithmetic.h"
+#include "engine/values/exact_storage.h"
 #include "engine/values/number_text.h"
 
 namespace sqlengine::exec {
@@ -29,6 +31,11 @@ struct Running {
   bool money;
   int result_scale;
   values::DecimalSum sum;
+  // Set for sqlengine_exact_sum/avg: the argument's type, and the result's,
+  // in whose stored form the result is handed on.
+  bool raw;
+  ColumnType argument;
+  ColumnType result;
 };
 
 // The running state in `context`; nullptr when there is none yet and
@@ -83,7 +90,8 @@ void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
     std::optional<ColumnType> type =
         declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
     if (!type) return sqlite3_result_error(context, "sqlengine_decimal_sum: not a type", -1);
-    new (running) Running{true, false, type->type == SqlType::kMoney, type->scale, {}};
+    new (running)
+        Running{true, false, type->type == SqlType::kMoney, type->scale, {}, false, {}, {}};
   }
   if (running->overflowed) return;
   try {
@@ -92,6 +100,24 @@ void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
   } catch (const SqlError& error) {
     ResultSqlError(context, error);
   }
+}
+
+// The stored-form aggregates: (raw value, 'argument type', 'result type').
+void RawStep(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return;
+  Running* running = RunningOf(context, true);
+  if (running == nullptr) return sqlite3_result_error_nomem(context);
+  if (!running->started) {
+    std::optional<ColumnType> argument = ExactTypeArgument(context, arguments, 1);
+    std::optional<ColumnType> result = ExactTypeArgument(context, arguments, 2);
+    if (!argument || !result) return;
+    new (running) Running{
+        true,      false,  result->type == SqlType::kMoney, values::RawScale(*result), {}, true,
+        *argument, *result};
+  }
+  if (running->overflowed) return;
+  std::optional<Decimal> value = RawArgument(context, arguments[0], running->argument);
+  if (value && !running->sum.Add(*value)) running->overflowed = true;
 }
 
 void Finish(sqlite3_context* context, bool average) {
@@ -107,6 +133,7 @@ void Finish(sqlite3_context* context, bool average) {
     return ResultSqlError(context,
                           MakeError(8115, {"expression", running->money ? "money" : "numeric"}));
   }
+  if (running->raw) return ResultRaw(context, *result, running->result);
   if (result->scale == 0 && result->unscaled >= INT64_MIN && result->unscaled <= INT64_MAX)
     return sqlite3_result_int64(context, static_cast<sqlite3_int64>(result->unscaled));
   sqlite3_result_double(context, std::strtod(values::DecimalText(*result).c_str(), nullptr));
@@ -120,12 +147,15 @@ void FinishAverage(sqlite3_context* context) { Finish(context, true); }
 void RegisterExactAggregates(sqlite3* db) {
   struct Aggregate {
     const char* name;
+    void (*step)(sqlite3_context*, int, sqlite3_value**);
     void (*finish)(sqlite3_context*);
   };
-  for (const Aggregate& aggregate : {Aggregate{"sqlengine_decimal_sum", FinishSum},
-                                     Aggregate{"sqlengine_decimal_avg", FinishAverage}}) {
+  for (const Aggregate& aggregate : {Aggregate{"sqlengine_decimal_sum", Step, FinishSum},
+                                     Aggregate{"sqlengine_decimal_avg", Step, FinishAverage},
+                                     Aggregate{"sqlengine_exact_sum", RawStep, FinishSum},
+                                     Aggregate{"sqlengine_exact_avg", RawStep, FinishAverage}}) {
     if (sqlite3_create_function_v2(db, aggregate.name, 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                   nullptr, nullptr, Step, aggregate.finish,
+                                   nullptr, nullptr, aggregate.step, aggregate.finish,
                                    nullptr) != SQLITE_OK) {
       throw std::runtime_error(std::string("cannot register ") + aggregate.name);
     }

@@ -12,6 +12,10 @@
 // The result is an SQLite integer when its scale is 0, else the double
 // nearest to it, which the reader rounds to the result's scale again: exact
 // up to 15 significant digits, as the columns' own REAL storage is.
+//
+// sqlengine_exact_sum(raw, 'argument type', 'result type') and
+// sqlengine_exact_avg(...) take and give values in their stored form
+// (values/exact_storage.h), so nothing passes through a double.
 
 #include <sqlite3.h>
 

@@ -23,6 +23,7 @@
 #include "engine/exec/date_styles.h"
 #include "engine/exec/error_functions.h"
 #include "engine/exec/exact_aggregates.h"
+#include "engine/exec/exact_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -394,6 +395,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);
   RegisterStatisticalAggregates(db);
+  RegisterExactFunctions(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
   RegisterBinaryComparison(db);

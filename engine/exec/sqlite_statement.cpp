@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -23,6 +24,9 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   const char* tail = nullptr;
   CompiledStatements::Compiled checked;
   if (compiled != nullptr) checked = compiled->Take(text_.sql);
+  // The rewriter's statements are compiled again, noting the columns they
+  // reach, which the syntax check's compilation did not.
+  if (text_.from_rewriter) checked.statement.reset();
   if (checked.statement) {
     // A fresh compilation context all the same: a recompilation while it runs
     // (after a schema change) and its failures must not see another's.
@@ -31,9 +35,20 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     tail = text_.sql.c_str() + checked.tail;
     statement_.reset(raw);
   } else {
+    authorizer_.NoteTouchedColumns(text_.from_rewriter);
     int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail);
+    std::vector<StatementAuthorizer::TouchedColumn> touched = authorizer_.TakeTouchedColumns();
+    authorizer_.NoteTouchedColumns(false);
     statement_.reset(raw);
     if (rc != SQLITE_OK) Fail(rc);
+    if (text_.from_rewriter && !touched.empty()) {
+      try {
+        RefuseStoredExactColumns(db_, touched);
+      } catch (SqlError& refused) {
+        refused.message().line = context_.line;
+        throw;
+      }
+    }
   }
   if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});
   if (tail != nullptr) {

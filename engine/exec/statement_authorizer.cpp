@@ -1,5 +1,7 @@
 #include "engine/exec/statement_authorizer.h"
 
+#include <utility>
+
 #include "engine/exec/catalog_views.h"
 #include "engine/tsql/token.h"
 
@@ -95,8 +97,8 @@ int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, A
       tsql::EqualsIgnoreCase(column, "oid")) {
     column = {};
   }
-  auto key = std::make_tuple(tsql::ToLower(schema), tsql::ToLower(object), access,
-                             tsql::ToLower(column));
+  auto key =
+      std::make_tuple(tsql::ToLower(schema), tsql::ToLower(object), access, tsql::ToLower(column));
   if (allowed_.count(key)) return SQLITE_OK;
   if (std::optional<SqlError> refused = policy_->Check(schema, object, access, column)) {
     return Deny(std::move(*refused));
@@ -105,8 +107,26 @@ int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, A
   return SQLITE_OK;
 }
 
+void StatementAuthorizer::NoteTouchedColumns(bool on) {
+  note_touched_ = on;
+  touched_.clear();
+}
+
+std::vector<StatementAuthorizer::TouchedColumn> StatementAuthorizer::TakeTouchedColumns() {
+  return std::exchange(touched_, {});
+}
+
+void StatementAuthorizer::NoteTouched(int action, std::string_view table, std::string_view column,
+                                      std::string_view schema, std::string_view inner) {
+  if (action != SQLITE_READ && action != SQLITE_INSERT && action != SQLITE_UPDATE) return;
+  if (IsInternalName(table) || IsEngineName(inner)) return;
+  touched_.push_back({std::string(schema), std::string(table),
+                      action == SQLITE_INSERT ? std::string() : std::string(column)});
+}
+
 int StatementAuthorizer::Decide(int action, std::string_view a3, std::string_view a4,
                                 std::string_view schema, std::string_view inner) {
+  if (note_touched_) NoteTouched(action, a3, a4, schema, inner);
   int decision = DecideAction(action, a3, a4, schema, inner);
   if (decision == SQLITE_OK) {
     switch (action) {

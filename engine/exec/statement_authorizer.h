@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "engine/common/error.h"
 
@@ -104,6 +105,17 @@ class StatementAuthorizer {
   // The error that made the last compilation fail with SQLITE_AUTH, once.
   std::optional<SqlError> TakeDenial();
 
+  // A column of a user's table a compiled statement reads or writes; an
+  // empty column: the whole row (an INSERT).
+  struct TouchedColumn {
+    std::string schema, table, column;
+  };
+  // While on, the compilations of user statements note their TouchedColumns
+  // (the engine's own tables and its triggers' reads left out). Turning it
+  // on forgets the last notes.
+  void NoteTouchedColumns(bool on);
+  std::vector<TouchedColumn> TakeTouchedColumns();
+
  private:
   static int Callback(void* self, int action, const char* a3, const char* a4, const char* schema,
                       const char* inner);
@@ -115,14 +127,18 @@ class StatementAuthorizer {
   int Ask(std::string_view schema, std::string_view object, Access access,
           std::string_view column = {});
   bool Exposed(std::string_view schema, std::string_view table) const;
+  void NoteTouched(int action, std::string_view table, std::string_view column,
+                   std::string_view schema, std::string_view inner);
 
   bool user_ = false;
   AccessPolicy* policy_ = nullptr;
-  std::set<std::pair<std::string, std::string>> exposed_;           // lower case
+  std::set<std::pair<std::string, std::string>> exposed_;  // lower case
   // (schema, object, access, column) allowed in this compilation, lower case.
   std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;
   std::optional<SqlError> denial_;
   bool changes_schema_ = false;  // this compilation writes SQLite's schema table
+  bool note_touched_ = false;
+  std::vector<TouchedColumn> touched_;
 };
 
 }  // namespace sqlengine::exec

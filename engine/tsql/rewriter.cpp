@@ -1068,7 +1068,9 @@ class Rewriter {
 
 }  // namespace
 
-SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) {
+namespace {
+
+SqliteText Rewritten(const Statement& statement, NameResolver& resolver) {
   // Table definitions keep SQLite's own operators so that their stored schema
   // needs none of the engine's functions.
   bool expressions =
@@ -1088,9 +1090,19 @@ SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) 
   return Rewriter(tokens, resolver, with).Statement(statement.kind);
 }
 
+}  // namespace
+
+SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver) {
+  SqliteText text = Rewritten(statement, resolver);
+  text.from_rewriter = true;
+  return text;
+}
+
 SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver) {
   Tokens tokens = DivisorsChecked(AdditionsAsCalls(condition));
-  return Rewriter(tokens, resolver).Condition();
+  SqliteText text = Rewriter(tokens, resolver).Condition();
+  text.from_rewriter = true;
+  return text;
 }
 
 TableReference TableOf(const Statement& statement) {

@@ -48,6 +48,8 @@ struct SqliteText {
   std::vector<Column> result_columns;
   // Where the statement itself starts, after the WITH list written in front of it.
   std::size_t statement_offset = 0;
+  // Made by the token rewriter, which knows no types (see exec/exact_column_guard.h).
+  bool from_rewriter = false;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };
