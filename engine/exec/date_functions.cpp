@@ -148,11 +148,14 @@ bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateT
   }
   if (int type = sqlite3_value_type(value);
       numbers_are_days && (type == SQLITE_INTEGER || type == SQLITE_FLOAT)) {
-    out = DateTimeFromDays(sqlite3_value_double(value));
-    if (out) return true;
-    std::string text = FunctionErrorText(MakeError(8115, {"expression", "datetime"}));
-    sqlite3_result_error(context, text.c_str(), -1);
-    return false;
+    try {
+      out = DateTimeFromDays(sqlite3_value_double(value));
+      return true;
+    } catch (const SqlError& error) {
+      std::string text = FunctionErrorText(error);
+      sqlite3_result_error(context, text.c_str(), -1);
+      return false;
+    }
   }
   try {
     Value converted = ConvertForType(PlainValue(value), ColumnType{SqlType::kDateTime});

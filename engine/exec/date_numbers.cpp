@@ -7,23 +7,28 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/type_name.h"
 #include "engine/values/calendar.h"
 #include "engine/values/date_text.h"
 
 namespace sqlengine::exec {
 namespace {
 
-constexpr double kMillisecondsPerDay = 86400000.0;
+constexpr long double kMillisecondsPerDay = 86400000.0L;
 
-void Overflow(sqlite3_context* context) {
-  std::string text = FunctionErrorText(MakeError(8115, {"expression", "datetime"}));
-  sqlite3_result_error(context, text.c_str(), -1);
+std::int64_t DaysFrom1900(int year, int month, int day) {
+  return values::DaysFromCivil(year, month, day) + values::kDays1900To1970;
 }
 
-void ResultDateTime(sqlite3_context* context, const std::optional<DateTime>& t) {
-  if (!t) return Overflow(context);
-  std::string text = DateTimeText(*t);
-  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+// The datetime `days` after 1900-01-01 as the function's result, or 8115.
+void ResultDays(sqlite3_context* context, long double days) {
+  try {
+    std::string text = DateTimeText(DateTimeFromDays(days));
+    sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
 }
 
 // A datetime argument in the engine's text form; false after reporting 241.
@@ -43,7 +48,7 @@ bool ArgDateTime(sqlite3_context* context, sqlite3_value* value, DateTime& out) 
 // sqlengine_days_datetime(n): NULL stays NULL.
 void DaysToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
-  ResultDateTime(context, DateTimeFromDays(sqlite3_value_double(args[0])));
+  ResultDays(context, sqlite3_value_double(args[0]));
 }
 
 // sqlengine_datetime_days(d): a REAL.
@@ -61,7 +66,7 @@ void AddDays(sqlite3_context* context, int, sqlite3_value** args) {
     return sqlite3_result_null(context);
   DateTime t;
   if (!ArgDateTime(context, args[0], t)) return;
-  ResultDateTime(context, DateTimeFromDays(DaysOfDateTime(t) + sqlite3_value_double(args[1])));
+  ResultDays(context, static_cast<long double>(DaysOfDateTime(t)) + sqlite3_value_double(args[1]));
 }
 
 constexpr FunctionDefinition kFunctions[] = {
@@ -72,24 +77,25 @@ constexpr FunctionDefinition kFunctions[] = {
 
 }  // namespace
 
-std::optional<DateTime> DateTimeFromDays(double days) {
-  // 1753-01-01 is day -53690 and 9999-12-31 day 2958463.
-  if (!std::isfinite(days) || days < -53690.0 || days >= 2958464.0) return std::nullopt;
-  auto milliseconds = static_cast<std::int64_t>(std::llround(days * kMillisecondsPerDay));
+DateTime DateTimeFromDays(long double days, SqlType type) {
+  const bool small = type == SqlType::kSmallDateTime;
+  // The first day of the type's range, and the day after its last.
+  const long double first = small ? 0 : DaysFrom1900(1753, 1, 1);
+  const long double end = small ? DaysFrom1900(2079, 6, 7) : DaysFrom1900(10000, 1, 1);
+  if (!std::isfinite(days) || days < first || days >= end)
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
+  auto milliseconds = static_cast<std::int64_t>(std::llroundl(days * kMillisecondsPerDay));
   std::int64_t whole_days =
       milliseconds >= 0 ? milliseconds / 86400000 : (milliseconds - 86399999) / 86400000;
   std::int64_t rest = milliseconds - whole_days * 86400000;
-  DateTime t;
-  values::CivilFromDays(whole_days - values::kDays1900To1970, &t.year, &t.month, &t.day);
-  t.hour = static_cast<int>(rest / 3600000);
-  t.minute = static_cast<int>(rest / 60000 % 60);
-  t.second = static_cast<int>(rest / 1000 % 60);
-  t.millisecond = static_cast<int>(rest % 1000);
-  try {
-    return values::RoundedToKind(t, values::DateKind::kDateTime);
-  } catch (const SqlError&) {
-    return std::nullopt;
-  }
+  DateTime when;
+  values::CivilFromDays(whole_days - values::kDays1900To1970, &when.year, &when.month, &when.day);
+  when.hour = static_cast<int>(rest / 3600000);
+  when.minute = static_cast<int>(rest / 60000 % 60);
+  when.second = static_cast<int>(rest / 1000 % 60);
+  when.millisecond = static_cast<int>(rest % 1000);
+  return values::RoundedToKind(
+      when, small ? values::DateKind::kSmallDateTime : values::DateKind::kDateTime);
 }
 
 double DaysOfDateTime(const DateTime& t) {

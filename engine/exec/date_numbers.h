@@ -6,15 +6,14 @@
 
 #include <sqlite3.h>
 
-#include <optional>
-
 #include "engine/common/types.h"
 
 namespace sqlengine::exec {
 
-// The datetime `days` after 1900-01-01 (before it when negative), rounded to
-// datetime's 1/300 second; nullopt outside 1753-01-01..9999-12-31.
-std::optional<DateTime> DateTimeFromDays(double days);
+// The `type` (datetime or smalldatetime) `days` after 1900-01-01 (before it
+// when negative), rounded to the type's precision. Throws 8115 outside the
+// type's range.
+DateTime DateTimeFromDays(long double days, SqlType type = SqlType::kDateTime);
 
 // Days from 1900-01-01 to `t`, the time of day as the fraction.
 double DaysOfDateTime(const DateTime& t);
