@@ -1874,8 +1874,18 @@ class Binder {
       if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
         Refuse("integer argument");
     };
+    // A number where a date is due is its days since 1900-01-01.
     auto require_date = [&](size_t k) {
       TypeClass c = ClassOf(args[k]->type.type);
+      if (IsNumeric(args[k]->type.type) && args[k]->type.type != SqlType::kBit &&
+          !args[k]->null_literal) {
+        ColumnType date{SqlType::kDateTime};
+        date.nullable = args[k]->type.nullable;
+        Bound converted = Make(BoundKind::kConvert, date);
+        converted->args.push_back(std::move(args[k]));
+        args[k] = std::move(converted);
+        return;
+      }
       if (c != TypeClass::kDateTime && c != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("date argument");
     };
