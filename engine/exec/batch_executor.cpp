@@ -29,6 +29,7 @@
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/identity_scope.h"
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/permission_statements.h"
@@ -812,7 +813,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
     } else if (!insert_sql.empty() && rows > 0) {
-      session_.LastIdentity() = AssignedIdentity(db, insert_sql);
+      session_.RecordIdentity(AssignedIdentity(db, insert_sql));
     }
     if (tracks) {
       TrackObject(statement);
@@ -982,8 +983,9 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "servername" || variable == "servicename") return std::string(kServerName);
     if (variable == "language") return std::string("us_english");
     if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);
-    if (variable == "identity") {
-      std::optional<std::int64_t> id = session_.LastIdentity();
+    if (variable == "identity" || variable == "scope_identity") {
+      std::optional<std::int64_t> id =
+          variable == "identity" ? session_.LastIdentity() : session_.ScopeIdentity();
       return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
@@ -1489,6 +1491,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   } else {
     as_owner.emplace(rights);
   }
+  IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   inner.trigger_context_ = trigger_context_;
@@ -1524,6 +1527,7 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   }
   // The body reaches dbo's objects as their owner, as a procedure does.
   SessionRights::OwnerScope as_owner(session_.Rights());
+  IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   inner.function_returns_ = definition.returns;

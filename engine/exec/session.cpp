@@ -11,6 +11,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/identity_scope.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
@@ -204,6 +205,7 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   DatabaseUserTypes user_types(*this);
   tsql::UserTypeScope types(&user_types);
+  IdentityScope identity_scope(*this);
   if (MayBeInsertBulk(sql_utf8)) {
     PrepareBulkInsert(sql_utf8, sink);
   } else {
@@ -347,6 +349,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
   DatabaseUserTypes user_types(*this);
   tsql::UserTypeScope types(&user_types);
+  IdentityScope identity_scope(*this);
   BatchExecutor executor(*this, sink);
   std::string name = tsql::ToLower(
       call.name.substr(call.name.rfind('.') == std::string::npos ? 0 : call.name.rfind('.') + 1));

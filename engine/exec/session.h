@@ -123,9 +123,19 @@ class Session final : public SqlSession, public FunctionHost {
   bool& QuotedIdentifier() { return quoted_identifier_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
-  // @@IDENTITY / SCOPE_IDENTITY(): the identity value the last INSERT assigned,
-  // nullopt after one into a table without an identity column.
+  // @@IDENTITY: the identity value the session's last INSERT assigned, in any
+  // scope (a trigger's insert included); nullopt after one into a table
+  // without an identity column.
   std::optional<std::int64_t>& LastIdentity() { return last_identity_; }
+  // SCOPE_IDENTITY(): the same, counting only the running scope's INSERTs (a
+  // batch, procedure, trigger, function or dynamic SQL string). A scope starts
+  // with nullopt: see IdentityScope.
+  std::optional<std::int64_t>& ScopeIdentity() { return scope_identity_; }
+  // Records the identity an INSERT assigned, for both of the above.
+  void RecordIdentity(std::optional<std::int64_t> identity) {
+    last_identity_ = identity;
+    scope_identity_ = identity;
+  }
   // The table (lower case) SET IDENTITY_INSERT ... ON applies to; empty when none.
   std::string& IdentityInsertTable() { return identity_insert_table_; }
   // Begins / commits / rolls back the SQLite transaction behind BEGIN TRAN
@@ -196,6 +206,7 @@ class Session final : public SqlSession, public FunctionHost {
   bool quoted_identifier_ = true;
   int nesting_level_ = 0;
   std::optional<std::int64_t> last_identity_;
+  std::optional<std::int64_t> scope_identity_;
   std::string identity_insert_table_;
   std::uint64_t transaction_descriptor_ = 0;
   std::string transaction_name_;

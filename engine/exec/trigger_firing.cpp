@@ -7,6 +7,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/identity_scope.h"
 #include "engine/exec/session.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/dotted_name.h"
@@ -151,9 +152,6 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     }
   } count{session_, session_.TranCount() == 0};
   if (count.implicit) session_.TranCount() = 1;
-  // SCOPE_IDENTITY() stays the statement's own identity whatever the
-  // triggers insert; the engine keeps one value for it and @@IDENTITY.
-  std::optional<std::int64_t> identity = session_.LastIdentity();
   std::vector<const StoredTrigger*> firing;
   if (change.instead) {
     firing.push_back(&*change.instead);
@@ -173,7 +171,6 @@ bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& 
     }
   }
   session_.RowCount() = rows;
-  session_.LastIdentity() = identity;
   return true;
 }
 
@@ -203,6 +200,7 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
         return false;
     }
   };
+  IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = trigger.name;
   inner.trigger_context_ = true;

@@ -647,7 +647,7 @@ class Rewriter {
           }
           if (token.IsWord("scope_identity") && At(i + 1).IsSymbol("(") &&
               At(i + 2).IsSymbol(")")) {
-            Append(std::string(kSystemVariablePrefix) + "identity", token);
+            Append(std::string(kSystemVariablePrefix) + "scope_identity", token);
             i += 3;
             continue;
           }

@@ -1970,7 +1970,7 @@ class Binder {
       ColumnType type{SqlType::kDecimal};
       type.precision = 38;
       Bound node = Make(BoundKind::kParameter, type);
-      node->sql = std::string(kSystemVariablePrefix) + "identity";
+      node->sql = std::string(kSystemVariablePrefix) + "scope_identity";
       return node;
     }
     if ((name == "db_name" || name == "user_name" || name == "suser_sname") && expr.args.empty()) {
