@@ -31,6 +31,10 @@ constexpr MessageDef kMessages[] = {
      "clause. The number of values in the VALUES clause must match the number of columns "
      "specified in the INSERT statement."},
     {113, 15, "Missing end comment mark '*/'."},
+    {132, 15,
+     "The label '%.*ls' has already been declared. Label names must be unique within a query "
+     "batch or stored procedure."},
+    {133, 15, "A GOTO statement references the label '%.*ls' but the label has not been declared."},
     {134, 15,
      "The variable name '%.*ls' has already been declared. Variable names must be unique "
      "within a query batch or stored procedure."},
@@ -124,6 +128,7 @@ constexpr MessageDef kMessages[] = {
     {924, 14, "Database '%.*ls' is already open and can only have one user at a time."},
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
     {1014, 16, "A TOP N value may not be negative."},
+    {1026, 16, "GOTO cannot be used to jump into a TRY or CATCH scope."},
     {1062, 16,
      "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."},
     {1065, 15,

@@ -92,6 +92,8 @@ bool ClearsLastError(StatementKind kind) {
     case StatementKind::kExecute:
     case StatementKind::kRaiserror:
     case StatementKind::kTryCatch:
+    case StatementKind::kGoto:
+    case StatementKind::kLabel:
       return false;
     default:
       return true;
@@ -352,14 +354,6 @@ void BatchExecutor::ReportError(const SqlError& error) {
   sink_.Done(done);
 }
 
-BatchExecutor::Flow BatchExecutor::RunList(const tsql::StatementList& statements) {
-  for (const auto& statement : statements) {
-    Flow flow = RunOne(*statement);
-    if (flow != Flow::kNext) return flow;
-  }
-  return Flow::kNext;
-}
-
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
   std::optional<tsql::Statement> substituted;
@@ -547,7 +541,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
         if (session_.Cancelled()) throw Cancelled{};
         Flow flow = RunOne(*statement.body.front());
         if (flow == Flow::kBreak) break;
-        if (flow == Flow::kReturn || flow == Flow::kAbort) return flow;
+        if (flow == Flow::kReturn || flow == Flow::kAbort || flow == Flow::kGoto) return flow;
       }
       return Flow::kNext;
     case StatementKind::kBlock:
@@ -634,6 +628,11 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kBreak;
     case StatementKind::kContinue:
       return Flow::kContinue;
+    case StatementKind::kGoto:
+      goto_label_ = statement.tokens[1].text;
+      return Flow::kGoto;
+    case StatementKind::kLabel:
+      return Flow::kNext;
     default:
       break;
   }

@@ -64,7 +64,7 @@ class BatchExecutor final : public ParameterSource {
                               const RowImages& inserted, std::int64_t rows, int line);
 
  private:
-  enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
+  enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort, kGoto };
 
   // Procedures and triggers nest up to this level (@@NESTLEVEL); 217 beyond.
   static constexpr int kMaxNesting = 32;
@@ -100,6 +100,11 @@ class BatchExecutor final : public ParameterSource {
   void CheckSyntax(const tsql::Statement& statement);
 
   Flow RunList(const tsql::StatementList& statements);
+  // Runs `statements` from position `at`; with `entering`, the statement
+  // there holds the label goto_label_ and runs from that label on.
+  Flow RunListFrom(const tsql::StatementList& statements, size_t at, bool entering);
+  // Runs `statement`, which is or holds the label goto_label_, from the label.
+  Flow EnterAtLabel(const tsql::Statement& statement);
   Flow RunOne(const tsql::Statement& statement);
   // A SELECT under SET FMTONLY ON: its columns without its rows.
   Flow Describe(const tsql::Statement& statement);
@@ -193,6 +198,7 @@ class BatchExecutor final : public ParameterSource {
   Session& session_;
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
+  std::string goto_label_;  // the label a GOTO on its way (Flow::kGoto) jumps to
   int return_status_ = 0;
   // In a function's body: the type RETURN converts to, and the value it gave.
   std::optional<ColumnType> function_returns_;

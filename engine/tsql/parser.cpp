@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/common/error.h"
+#include "engine/tsql/labels.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/storage_options.h"
 #include "engine/tsql/syntax_error.h"
@@ -144,6 +145,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"return", StatementKind::kReturn},
       {"break", StatementKind::kBreak},
       {"continue", StatementKind::kContinue},
+      {"goto", StatementKind::kGoto},
       {"exec", StatementKind::kExecute},
       {"execute", StatementKind::kExecute},
       {"commit", StatementKind::kCommit},
@@ -218,9 +220,26 @@ class Parser {
     }
     if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
     if (lead.IsWord("with")) return ParseWith();
+    if (StartsLabel()) return ParseLabel();
     if (IsStarterWord(lead)) return ParseSimple(Classify(lead, Peek(1)));
     if (batch_start && lead.IsName()) return ParseSimple(StatementKind::kExecute);
     throw SyntaxError(lead);
+  }
+
+  // Whether `name:` (which declares a GOTO label) is next. The lexer reads
+  // `::` as one symbol, so a lone `:` is never half of it.
+  bool StartsLabel() const {
+    return Peek().kind == TokenKind::kWord && !IsReservedKeyword(Peek().text) &&
+           Peek(1).IsSymbol(":");
+  }
+
+  std::unique_ptr<Statement> ParseLabel() {
+    auto label = std::make_unique<Statement>();
+    label->kind = StatementKind::kLabel;
+    label->line = Peek().line;
+    label->tokens = {Peek(), Peek(1)};
+    pos_ += 2;
+    return label;
   }
 
   std::unique_ptr<Statement> ParseConditional() {
@@ -390,6 +409,7 @@ class Parser {
     while (!AtEnd()) {
       const Token& token = Peek();
       if (depth == 0 && token.IsSymbol(";")) break;
+      if (depth == 0 && !collected.empty() && StartsLabel()) break;
       if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
       if (token.IsSymbol(")") && depth > 0) --depth;
       if (depth == 0 && token.kind == TokenKind::kWord) {
@@ -440,7 +460,11 @@ class Parser {
 
 }  // namespace
 
-StatementList ParseBatch(const Tokens& tokens) { return Parser(tokens).Run(); }
+StatementList ParseBatch(const Tokens& tokens) {
+  StatementList batch = Parser(tokens).Run();
+  CheckLabels(batch);
+  return batch;
+}
 
 StatementList ParseBatch(std::string_view batch) { return ParseBatch(LexClientText(batch)); }
 

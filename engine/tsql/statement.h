@@ -62,6 +62,8 @@ enum class StatementKind {
   kCloseCursor,       // CLOSE c
   kDeallocateCursor,  // DEALLOCATE c
   kTryCatch,          // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH
+  kGoto,              // GOTO label
+  kLabel,             // label:  (tokens: the name and the colon)
   kUnsupported,       // recognised but not implemented: the executor reports it
 };
 
