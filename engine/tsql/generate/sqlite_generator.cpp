@@ -185,12 +185,10 @@ class Generator {
         if (totalled[k]) continue;
         groups += (groups.empty() ? "" : ", ") + GroupKey(*block.group_by[k]);
       }
-      if (!groups.empty()) sql += " GROUP BY " + groups;
-      // The grand total of no rows is no row, as for any group.
-      std::string having = groups.empty() ? "count(*) > 0" : "";
-      if (block.having)
-        having = having.empty() ? Expr(*block.having) : having + " AND " + Expr(*block.having);
-      if (!having.empty()) sql += " HAVING " + having;
+      // The grand total groups by a constant: one row however the select
+      // list reads, and none over no rows, as for any group.
+      sql += " GROUP BY " + (groups.empty() ? std::string("NULL") : groups);
+      if (block.having) sql += " HAVING " + Expr(*block.having);
       sets_sql += (sets_sql.empty() ? "" : " UNION ALL ") + sql;
     }
     totalled_.clear();
