@@ -126,39 +126,6 @@ std::optional<long> ParseClock(const std::string& text) {
                            static_cast<long>(seconds * 1000));
 }
 
-// A RAISERROR argument as its placeholder ("%5d", "%-10s", "%.3s" ...) asks:
-// the width pads it (to the left with '-'), a precision cuts a string, NULL
-// is "(null)".
-std::string FormattedArgument(std::string_view placeholder, const Value& value) {
-  char conversion = placeholder.back();
-  std::string flags;
-  for (char c : placeholder.substr(0, placeholder.size() - 1)) {
-    if (c != 'l' && c != 'h') flags.push_back(c);
-  }
-  const auto* number = std::get_if<std::int64_t>(&value);
-  if (number != nullptr && conversion != 's') {
-    flags += conversion == 'x' || conversion == 'X' ? std::string("ll") + conversion
-             : conversion == 'u'                    ? "llu"
-                                                    : "lld";
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, flags.c_str(), static_cast<long long>(*number));
-    return buffer;
-  }
-  std::string text = IsNull(value) ? "(null)" : ValueText(value);
-  size_t point = flags.find('.');
-  if (point != std::string::npos && conversion == 's') {
-    text = text.substr(0, static_cast<size_t>(std::atoi(flags.c_str() + point + 1)));
-  }
-  size_t digits = flags.find_first_of("123456789");
-  // A message is cut at 2,047 characters anyway.
-  int width = digits < point ? std::min(std::atoi(flags.c_str() + digits), 2047) : 0;
-  if (static_cast<int>(text.size()) < width) {
-    std::string padding(static_cast<size_t>(width) - text.size(), ' ');
-    text = flags.find('-') != std::string::npos ? text + padding : padding + text;
-  }
-  return text;
-}
-
 // A type written in DECLARE: word [(args)]. Advances i past it.
 ColumnType ReadType(const Tokens& tokens, size_t& i) {
   if (i >= tokens.size() || !tokens[i].IsName()) {
@@ -1222,82 +1189,6 @@ void BatchExecutor::WaitFor(const tsql::Statement& statement) {
   }
   if (session_.WaitCancelled(deadline)) throw Cancelled{};
   Done();
-}
-
-std::string BatchExecutor::NumberedMessageText(int number) {
-  if (std::optional<std::string> added = FindUserMessage(session_, number)) return *added;
-  ServerMessage known = FormatMessage(number);
-  if (known.text.empty()) throw MakeError(2758, {std::to_string(number)});
-  return known.text;
-}
-
-void BatchExecutor::Raiserror(const tsql::Statement& statement) {
-  const Tokens& tokens = statement.tokens;
-  size_t open = 1;
-  if (open >= tokens.size() || !tokens[open].IsSymbol("("))
-    throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : Token{}, &tokens[0]);
-  std::vector<Tokens> arguments(1);
-  int depth = 0;
-  size_t i = open + 1;
-  for (; i < tokens.size(); ++i) {
-    if (tokens[i].IsSymbol("(")) ++depth;
-    if (tokens[i].IsSymbol(")")) {
-      if (depth == 0) break;
-      --depth;
-    }
-    if (depth == 0 && tokens[i].IsSymbol(",")) {
-      arguments.emplace_back();
-      continue;
-    }
-    arguments.back().push_back(tokens[i]);
-  }
-  if (arguments.size() < 3) throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back());
-  std::vector<Value> values;
-  for (const Tokens& argument : arguments) values.push_back(Evaluate(argument, statement.line));
-  ServerMessage message;
-  const auto* format = std::get_if<std::string>(&values[0]);
-  if (const auto* number = std::get_if<std::int64_t>(&values[0])) {
-    message.number = static_cast<std::int32_t>(*number);
-  } else {
-    message.number = 50000;
-  }
-  const auto* severity = std::get_if<std::int64_t>(&values[1]);
-  const auto* state = std::get_if<std::int64_t>(&values[2]);
-  message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
-  message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
-  if (message.severity > 18 && !session_.IsSysadmin()) throw MakeError(2754, {"18"});
-  // %d, %i, %u, %s and %ls take the further arguments in order.
-  std::string text = format ? *format : NumberedMessageText(message.number);
-  size_t next = 3;
-  for (size_t k = 0; k < text.size(); ++k) {
-    if (text[k] != '%' || k + 1 >= text.size()) {
-      message.text.push_back(text[k]);
-      continue;
-    }
-    size_t end = k + 1;
-    while (end < text.size() &&
-           std::string_view("-+ #0123456789.lh").find(text[end]) != std::string_view::npos)
-      ++end;
-    if (end < text.size() && std::string_view("disuxX").find(text[end]) != std::string_view::npos) {
-      if (next < values.size()) {
-        message.text +=
-            FormattedArgument(std::string_view(text).substr(k, end + 1 - k), values[next++]);
-      }
-      k = end;
-    } else if (text[k + 1] == '%') {
-      message.text.push_back('%');
-      ++k;
-    } else {
-      message.text.push_back('%');
-    }
-  }
-  message.line = statement.line;
-  if (message.severity > 10 && session_.TryCatch().try_depth > 0) throw SqlError(message);
-  session_.LastError() = message.severity > 10 ? message.number : 0;
-  sink_.Message(message);
-  StatementDone done;
-  done.error = message.severity > 10;
-  sink_.Done(done);
 }
 
 void BatchExecutor::Execute(const tsql::Statement& statement) {

@@ -13,10 +13,11 @@ std::vector<DiagnosticRecord> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length);
     if (!SQL_SUCCEEDED(rc)) break;
     std::string message(reinterpret_cast<char*>(text));
-    // Drop the driver's "[FreeTDS][SQL Server]" prefixes.
-    size_t bracket = message.rfind(']');
-    if (bracket != std::string::npos && message.rfind("[", 0) == 0)
-      message = message.substr(bracket + 1);
+    // Drop the driver's "[FreeTDS][SQL Server]" prefixes (only those: the
+    // message itself may start with brackets).
+    for (std::string_view prefix : {"[FreeTDS]", "[SQL Server]"}) {
+      if (message.starts_with(prefix)) message.erase(0, prefix.size());
+    }
     records.push_back({static_cast<int>(native), reinterpret_cast<char*>(state), message});
   }
   return records;

@@ -1,0 +1,197 @@
+// BatchExecutor's RAISERROR: the message it sends, formatted as printf-like
+// T-SQL placeholders ask.
+//
+//   RAISERROR ({msg_id | msg_str | @var}, severity, state [, argument ...])
+//       [WITH LOG | NOWAIT | SETERROR [, ...]]
+//   RAISERROR msg_id 'msg_str'      (the older form: severity 16, state 1)
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/exec/batch_executor.h"
+#include "engine/exec/session.h"
+#include "engine/exec/user_messages.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+using tsql::Token;
+using tsql::Tokens;
+
+// A message is cut at 2,047 characters anyway.
+constexpr int kMaxWidth = 2047;
+
+// One argument as its placeholder ("%5d", "%-10s", "%.3s", "%o" ...) asks,
+// the width and precision already read (-1: none): the width pads it (to the
+// left with '-', with zeros with '0' for numbers), a precision cuts a string,
+// NULL is "(null)".
+std::string FormattedArgument(std::string_view flags, int width, int precision, char conversion,
+                              const Value& value) {
+  const auto* number = std::get_if<std::int64_t>(&value);
+  if (number != nullptr && conversion != 's') {
+    std::string format = "%" + std::string(flags) + "*";
+    if (precision >= 0) format += ".*";
+    format += conversion == 'x' || conversion == 'X' || conversion == 'o'
+                  ? std::string("ll") + conversion
+              : conversion == 'u' ? "llu"
+                                  : "lld";
+    char buffer[kMaxWidth + 64];
+    if (precision >= 0) {
+      std::snprintf(buffer, sizeof buffer, format.c_str(), width, precision,
+                    static_cast<long long>(*number));
+    } else {
+      std::snprintf(buffer, sizeof buffer, format.c_str(), width, static_cast<long long>(*number));
+    }
+    return buffer;
+  }
+  std::string text = IsNull(value) ? "(null)" : ValueText(value);
+  if (precision >= 0 && conversion == 's') text = text.substr(0, static_cast<size_t>(precision));
+  if (static_cast<int>(text.size()) < width) {
+    std::string padding(static_cast<size_t>(width) - text.size(), ' ');
+    text = flags.find('-') != std::string_view::npos ? text + padding : padding + text;
+  }
+  return text;
+}
+
+// A width or precision: digits, or '*' taking the next argument. Advances k.
+int ReadCount(std::string_view text, size_t& k, const std::vector<Value>& arguments,
+              size_t& next) {
+  if (k < text.size() && text[k] == '*') {
+    ++k;
+    if (next >= arguments.size()) return 0;
+    const auto* number = std::get_if<std::int64_t>(&arguments[next++]);
+    return number ? static_cast<int>(std::clamp<std::int64_t>(*number, 0, kMaxWidth)) : 0;
+  }
+  int count = 0;
+  while (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+    count = std::min(count * 10 + (text[k] - '0'), kMaxWidth);
+    ++k;
+  }
+  return count;
+}
+
+// `text` with its placeholders (%d %i %o %s %u %x %X, with flags, width and
+// precision, h or l; %% for a percent sign) filled from `arguments` in order.
+// A placeholder without an argument left is dropped.
+std::string FormatMessageText(std::string_view text, const std::vector<Value>& arguments) {
+  std::string out;
+  size_t next = 0;
+  for (size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '%' || k + 1 >= text.size()) {
+      out.push_back(text[k]);
+      continue;
+    }
+    if (text[k + 1] == '%') {
+      out.push_back('%');
+      ++k;
+      continue;
+    }
+    size_t end = k + 1;
+    std::string flags;
+    while (end < text.size() && std::string_view("-+ #0").find(text[end]) != std::string_view::npos)
+      flags.push_back(text[end++]);
+    size_t before_width = end;
+    int width = ReadCount(text, end, arguments, next);
+    bool has_width = end > before_width;
+    int precision = -1;
+    if (end < text.size() && text[end] == '.') {
+      ++end;
+      precision = ReadCount(text, end, arguments, next);
+    }
+    while (end < text.size() && (text[end] == 'l' || text[end] == 'h')) ++end;
+    if (end >= text.size() || std::string_view("diosuxX").find(text[end]) == std::string_view::npos) {
+      out.push_back('%');
+      continue;
+    }
+    if (next < arguments.size()) {
+      out += FormattedArgument(flags, has_width ? width : 0, precision, text[end],
+                               arguments[next++]);
+    }
+    k = end;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string BatchExecutor::NumberedMessageText(int number) {
+  if (std::optional<std::string> added = FindUserMessage(session_, number)) return *added;
+  ServerMessage known = FormatMessage(number);
+  if (known.text.empty()) throw MakeError(2758, {std::to_string(number)});
+  return known.text;
+}
+
+void BatchExecutor::Raiserror(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  std::vector<Value> values;
+  size_t after = 0;  // the first token after the message and its arguments
+  std::optional<Value> old_number;
+  if (tokens.size() > 1 && tokens[1].IsSymbol("(")) {
+    std::vector<Tokens> arguments(1);
+    int depth = 0;
+    size_t i = 2;
+    for (; i < tokens.size(); ++i) {
+      if (tokens[i].IsSymbol("(")) ++depth;
+      if (tokens[i].IsSymbol(")")) {
+        if (depth == 0) break;
+        --depth;
+      }
+      if (depth == 0 && tokens[i].IsSymbol(",")) {
+        arguments.emplace_back();
+        continue;
+      }
+      arguments.back().push_back(tokens[i]);
+    }
+    if (i >= tokens.size() || arguments.size() < 3 ||
+        std::any_of(arguments.begin(), arguments.end(), [](const Tokens& a) { return a.empty(); }))
+      throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back(), &tokens[i - 1]);
+    for (const Tokens& argument : arguments) values.push_back(Evaluate(argument, statement.line));
+    after = i + 1;
+  } else {
+    // The older form: a number, then the text, each a constant or a variable.
+    if (tokens.size() < 3) throw tsql::SyntaxError(tokens.size() > 1 ? tokens[1] : tokens[0]);
+    old_number = Evaluate(Tokens{tokens[1]}, statement.line);
+    values = {Evaluate(Tokens{tokens[2]}, statement.line), Value{std::int64_t{16}},
+              Value{std::int64_t{1}}};
+    after = 3;
+  }
+  bool set_error = false;
+  if (after < tokens.size()) {
+    if (!tokens[after].IsWord("with") || after + 1 >= tokens.size())
+      throw tsql::SyntaxError(tokens[after], &tokens[after - 1]);
+    for (size_t i = after + 1; i < tokens.size(); i += 2) {
+      if (!tokens[i].IsAnyWord({"log", "nowait", "seterror"}))
+        throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
+      set_error = set_error || tokens[i].IsWord("seterror");
+      if (i + 1 < tokens.size() && !tokens[i + 1].IsSymbol(","))
+        throw tsql::SyntaxError(tokens[i + 1], &tokens[i]);
+    }
+  }
+  ServerMessage message;
+  const Value& what = old_number ? *old_number : values[0];
+  const auto* format = std::get_if<std::string>(&values[0]);
+  if (const auto* number = std::get_if<std::int64_t>(&what)) {
+    message.number = static_cast<std::int32_t>(*number);
+  } else {
+    message.number = 50000;
+  }
+  const auto* severity = std::get_if<std::int64_t>(&values[1]);
+  const auto* state = std::get_if<std::int64_t>(&values[2]);
+  message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
+  message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
+  if (message.severity > 18 && !session_.IsSysadmin()) throw MakeError(2754, {"18"});
+  std::string text = format ? *format : NumberedMessageText(message.number);
+  message.text = FormatMessageText(text, std::vector<Value>(values.begin() + 3, values.end()));
+  message.line = statement.line;
+  if (message.severity > 10 && session_.TryCatch().try_depth > 0) throw SqlError(message);
+  // WITH SETERROR: @@ERROR is the message's number whatever its severity.
+  session_.LastError() = message.severity > 10 || set_error ? message.number : 0;
+  sink_.Message(message);
+  StatementDone done;
+  done.error = message.severity > 10;
+  sink_.Done(done);
+}
+
+}  // namespace sqlengine::exec
