@@ -122,7 +122,10 @@ std::string MayNotFitNumber(const std::string& value, const ColumnType& type) {
       break;
     case SqlType::kReal:
     case SqlType::kFloat:
-      return value + " IS NOT NULL AND typeof(" + value + ") NOT IN ('real', 'integer')";
+      // SQLite's arithmetic may have run past the type's range to infinity.
+      return value + " IS NOT NULL AND (typeof(" + value + ") NOT IN ('real', 'integer') OR abs(" +
+             value + ") > " + (type.type == SqlType::kReal ? "3.402823466e38" : "1.7976931348623157e308") +
+             ")";
     default:
       break;
   }

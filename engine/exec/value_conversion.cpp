@@ -196,13 +196,18 @@ Value FromDouble(double number, const ColumnType& type) {
   }
   if (IsIntegerType(type.type)) {
     if (!std::isfinite(number) || std::fabs(number) > 9.2e18)
-      throw MakeError(8115, {"float", "int"});
+      throw MakeError(8115, {"float", std::string(tsql::TypeName(type.type))});
     return static_cast<std::int64_t>(std::trunc(number));
   }
   if (tsql::IsCharacterType(type.type) || type.type == SqlType::kSqlVariant) {
     return ValueText(Value(number));
   }
   if (IsDateType(type.type)) throw ConversionError(ValueText(Value(number)), type);
+  // SQLite's arithmetic runs to infinity where SQL Server's overflows.
+  if (!std::isfinite(number) ||
+      (type.type == SqlType::kReal && std::fabs(number) > std::numeric_limits<float>::max())) {
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+  }
   return number;
 }
 
