@@ -81,6 +81,9 @@ constexpr MessageDef kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {266, 16,
+     "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement "
+     "is missing. Previous count = %ld, current count = %ld."},
     {271, 16,
      "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
      "result of a UNION operator."},

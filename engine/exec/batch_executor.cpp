@@ -1382,6 +1382,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
     as_owner.emplace(rights);
   }
   IdentityScope identity_scope(session_);
+  const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   inner.trigger_context_ = trigger_context_;
@@ -1397,6 +1398,12 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
       if (!inner.Trap(error)) inner.ReportError(error);
       inner.return_status_ = inner.return_status_ == 0 ? -6 : inner.return_status_;
     }
+  }
+  // A procedure that leaves @@TRANCOUNT other than it found it is told of,
+  // as SQL Server does; what it did stays done.
+  if (!dynamic && !inner.abort_callers_ && session_.TranCount() != tran_count) {
+    inner.ReportError(MakeError(
+        266, {std::to_string(tran_count), std::to_string(session_.TranCount())}));
   }
   if (inner.abort_callers_) abort_callers_ = true;
   outputs.clear();
