@@ -63,13 +63,18 @@ void Len(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_int64(context, static_cast<sqlite3_int64>(Utf8CharacterCount(text)));
 }
 
+// LEFT / RIGHT(text, n): the first or last n characters; 536 for a negative n,
+// as SUBSTRING gives it.
 void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
   std::string text = SqliteValueText(args[0]);
   sqlite3_int64 count = sqlite3_value_int64(args[1]);
-  if (count < 0) return sqlite3_result_null(context);
+  if (count < 0) {
+    std::string error = FunctionErrorText(MakeError(536));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
   size_t length = Utf8CharacterCount(text);
   size_t keep = std::min<size_t>(static_cast<size_t>(count), length);
   size_t from = left ? 0 : Utf8ByteOffset(text, length - keep);
