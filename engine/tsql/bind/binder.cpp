@@ -143,12 +143,13 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (t == TypeClass::kDateTime && IsNumeric(from.type)) return from.type != SqlType::kBit;
   if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
   if (t == TypeClass::kCharacter) {
-    if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
+    // A float's text, and an integer's in nchar or nvarchar, that does not
+    // fit the length is 8115 when the value is converted.
+    if (f == TypeClass::kApproximate) return true;
+    if (f == TypeClass::kExactDecimal)
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
-    // An integer too long for char or varchar becomes '*'; nchar and
-    // nvarchar refuse it (left to the older path).
-    return f == TypeClass::kInteger && (to.length == kMaxLength || !IsNational(to.type) ||
-                                        to.length >= IntegerTextWidth(from.type));
+    // An integer too long for char or varchar becomes '*'.
+    return f == TypeClass::kInteger;
   }
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
@@ -1957,6 +1958,15 @@ class Binder {
     if (name != "getdate" && name != "isnull" && name != "coalesce" && name != "nullif")
       type.nullable = NullableAny(args);
     node->type = type;
+    // DATEADD answers in its date's type: a smalldatetime moves to the
+    // nearest minute.
+    if (name == "dateadd" && args[2]->type.type == SqlType::kSmallDateTime) {
+      ColumnType small{SqlType::kSmallDateTime};
+      small.nullable = type.nullable;
+      Bound rounded = Make(BoundKind::kConvert, small);
+      rounded->args.push_back(std::move(node));
+      return rounded;
+    }
     return node;
   }
 
