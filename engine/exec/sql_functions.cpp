@@ -119,12 +119,16 @@ void Substring(sqlite3_context* context, int, sqlite3_value** args) {
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
 // case-insensitive like the default collation.
+// CHARINDEX(find, in [, start]); sqlengine_charindex_cs matches case, as a
+// case-sensitive collation of either text does.
+template <bool kCaseSensitive>
 void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
-  std::string find = tsql::ToLower(SqliteValueText(args[0]));
-  std::string in = tsql::ToLower(SqliteValueText(args[1]));
+  std::string find = SqliteValueText(args[0]);
+  std::string in = SqliteValueText(args[1]);
+  if (!kCaseSensitive) find = tsql::ToLower(find), in = tsql::ToLower(in);
   sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
   size_t from = Utf8ByteOffset(in, static_cast<size_t>(start - 1));
   size_t at = find.empty() ? std::string::npos : in.find(find, from);
@@ -370,8 +374,10 @@ constexpr FunctionDefinition kFunctions[] = {
     {"left", 2, Left, true},
     {"right", 2, Right, true},
     {"substring", 3, Substring, true},
-    {"charindex", 2, CharIndex, true},
-    {"charindex", 3, CharIndex, true},
+    {"charindex", 2, CharIndex<false>, true},
+    {"charindex", 3, CharIndex<false>, true},
+    {"sqlengine_charindex_cs", 2, CharIndex<true>, true},
+    {"sqlengine_charindex_cs", 3, CharIndex<true>, true},
     {"newid", 0, NewId, false},
     {"db_name", 0, DbName, false},
     {"suser_sname", 0, LoginName, false},

@@ -1916,6 +1916,9 @@ class Binder {
     } else if (name == "charindex") {
       require_text(0), require_text(1);
       if (args.size() > 2) require_integer(2);
+      // Under a case-sensitive collation of either text the search matches case.
+      if (args[0]->type.case_sensitive || args[1]->type.case_sensitive)
+        node->sql = "sqlengine_charindex_cs";
     } else if (name == "upper" || name == "lower") {
       require_text(0);
       type = args[0]->type;
