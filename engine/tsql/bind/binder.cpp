@@ -1281,11 +1281,17 @@ class Binder {
           operands.push_back(Value(*expr.args[1], scope, clause));
           old_outer_joins_allowed_ = allowed;
         }
+        const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
+                                      NullUnderAnsiNullsOff(*operands[1])};
         Bound node = IdentifierEquality(expr.op, operands)
                          ? IdentifiersCompared(std::move(operands))
                          : Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
+        const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
+        if (!old_join && equality && !catalog_.AnsiNulls() &&
+            (null_operands[0] || null_operands[1]))
+          return NullsCompared(expr, std::move(node), null_operands, scope, clause);
         return node;
       }
       case ExprKind::kAnd:
@@ -1609,6 +1615,45 @@ class Binder {
       }
     }
     return identifier;
+  }
+
+  // An operand SET ANSI_NULLS OFF compares as a value when it is NULL: a
+  // NULL literal or a variable.
+  static bool NullUnderAnsiNullsOff(const BoundExpr& operand) {
+    return operand.null_literal ||
+           (operand.kind == BoundKind::kParameter && operand.sql.starts_with("@"));
+  }
+
+  // `comparison` (a = b or a <> b) under SET ANSI_NULLS OFF: when one of the
+  // operands marked in `nullable` is NULL, = is true exactly when both are
+  // NULL and <> when one is not; otherwise the comparison answers as
+  // written, unknown included. The operands are bound again for each use.
+  Bound NullsCompared(const Expr& expr, Bound comparison, const bool nullable[2],
+                      const Scope& scope, Clause clause) {
+    auto is_null = [&](size_t k) {
+      Bound node = Make(BoundKind::kIsNull, ColumnType{SqlType::kBit});
+      node->args.push_back(Value(*expr.args[k], scope, clause));
+      return node;
+    };
+    auto joined = [](BoundKind kind, Bound a, Bound b) {
+      Bound node = Make(kind, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(a));
+      node->args.push_back(std::move(b));
+      return node;
+    };
+    auto negated = [](Bound a) {
+      Bound node = Make(BoundKind::kNot, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(a));
+      return node;
+    };
+    auto any_null = [&] {
+      if (nullable[0] && nullable[1]) return joined(BoundKind::kOr, is_null(0), is_null(1));
+      return is_null(nullable[0] ? 0 : 1);
+    };
+    Bound both_null = joined(BoundKind::kAnd, is_null(0), is_null(1));
+    Bound null_answer = expr.op == "=" ? std::move(both_null) : negated(std::move(both_null));
+    return joined(BoundKind::kOr, joined(BoundKind::kAnd, any_null(), std::move(null_answer)),
+                  joined(BoundKind::kAnd, negated(any_null()), std::move(comparison)));
   }
 
   static Bound IdentifiersCompared(std::vector<Bound> operands) {
