@@ -113,6 +113,7 @@ constexpr MessageDef kMessages[] = {
     {530, 16,
      "The statement terminated. The maximum recursion %d has been exhausted before statement "
      "completion."},
+    {535, 16, "Difference of two datetime columns caused overflow at runtime."},
     {536, 16, "Invalid length parameter passed to the substring function."},
     {544, 16,
      "Cannot insert explicit value for identity column in table '%.*ls' when IDENTITY_INSERT is "

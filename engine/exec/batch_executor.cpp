@@ -1158,8 +1158,68 @@ void BatchExecutor::SetDateOption(const Tokens& tokens, int line) {
   }
 }
 
+namespace {
+
+// Whether PRINT shows a value of this type through its conversion to
+// varchar (a datetime in style 0, a float to six digits, money to two
+// decimals) rather than as the stored value reads.
+bool PrintedThroughConversion(SqlType type) {
+  switch (type) {
+    case SqlType::kChar:
+    case SqlType::kVarChar:
+    case SqlType::kNChar:
+    case SqlType::kNVarChar:
+    case SqlType::kText:
+    case SqlType::kNText:
+    case SqlType::kBinary:
+    case SqlType::kVarBinary:
+    case SqlType::kImage:
+    case SqlType::kSqlVariant:
+    case SqlType::kUniqueIdentifier:
+      return false;
+    default:
+      return true;
+  }
+}
+
+tsql::Token SymbolToken(std::string_view symbol, int line) {
+  tsql::Token token;
+  token.kind = tsql::TokenKind::kSymbol;
+  token.text = token.value = std::string(symbol);
+  token.line = line;
+  return token;
+}
+
+}  // namespace
+
+tsql::Tokens BatchExecutor::PrintedText(const tsql::Tokens& expression, int line) {
+  tsql::Statement select;
+  select.kind = StatementKind::kSelect;
+  select.line = line;
+  select.tokens.push_back(tsql::WordToken("SELECT", line));
+  select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  if (!bound || !bound->typed_result || bound->result_columns.size() != 1 ||
+      !PrintedThroughConversion(bound->result_columns[0].type.type))
+    return expression;
+  tsql::Token length = tsql::WordToken("8000", line);
+  length.kind = tsql::TokenKind::kNumber;
+  tsql::Tokens converted = {tsql::WordToken("CONVERT", line),
+                            SymbolToken("(", line),
+                            tsql::WordToken("varchar", line),
+                            SymbolToken("(", line),
+                            length,
+                            SymbolToken(")", line),
+                            SymbolToken(",", line)};
+  converted.insert(converted.end(), expression.begin(), expression.end());
+  converted.push_back(SymbolToken(")", line));
+  return converted;
+}
+
 void BatchExecutor::Print(const tsql::Statement& statement) {
-  Value value = Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line);
+  Value value =
+      Evaluate(PrintedText(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
+               statement.line);
   ServerMessage message;
   message.number = 0;
   message.severity = 0;

@@ -137,6 +137,10 @@ class BatchExecutor final : public ParameterSource {
   void SetIsolationLevel(const tsql::Statement& statement);
   void SetDateOption(const tsql::Tokens& tokens, int line);
   void Print(const tsql::Statement& statement);
+  // PRINT's expression, wrapped in a conversion to varchar when the binder
+  // types it as a number or a date: the text SQL Server's implicit conversion
+  // writes. Unchanged for character data and what the binder does not cover.
+  tsql::Tokens PrintedText(const tsql::Tokens& expression, int line);
   void WaitFor(const tsql::Statement& statement);
   void Raiserror(const tsql::Statement& statement);
   // The text RAISERROR uses for a message number: one added by sp_addmessage,

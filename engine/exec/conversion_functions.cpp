@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/error.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -81,7 +84,21 @@ void BytesText(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// sqlengine_fitted_text(text, length, type): a number's text unchanged when
+// it has at most `length` characters, else 8115 naming `type`.
+void FittedText(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string text = SqliteValueText(args[0]);
+  if (static_cast<sqlite3_int64>(Utf8CharacterCount(text)) > sqlite3_value_int64(args[1])) {
+    std::string error =
+        FunctionErrorText(MakeError(8115, {"expression", SqliteValueText(args[2])}));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_value(context, args[0]);
+}
+
 constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_fitted_text", 3, FittedText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
     {"sqlengine_bytes_text", 2, BytesText, true},
 };

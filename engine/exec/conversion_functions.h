@@ -12,6 +12,8 @@ namespace sqlengine::exec {
 // is shorter. sqlengine_bytes_text(b, national): binary data read as the
 // characters it holds (one byte per character, or UTF-16LE pairs when
 // national), the way SQL Server converts binary to (n)varchar.
+// sqlengine_fitted_text(text, length, type): a number's text, or 8115 when
+// it is longer than the character type it is converted to.
 void RegisterConversionFunctions(sqlite3* db);
 
 }  // namespace sqlengine::exec

@@ -12,6 +12,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/token.h"
 #include "engine/values/calendar.h"
+#include "engine/values/date_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -254,6 +255,12 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
   if (!when || sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::int64_t amount = sqlite3_value_int64(args[1]);
   DateTime t = *when;
+  // Beyond int's range no sum stays inside datetime's years, and the
+  // products below could overflow.
+  if (amount < INT32_MIN || amount > INT32_MAX) {
+    std::string error = FunctionErrorText(MakeError(517, {"datetime"}));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
   if (part == Part::kYear || part == Part::kQuarter || part == Part::kMonth) {
     std::int64_t months = amount * (part == Part::kYear ? 12 : part == Part::kQuarter ? 3 : 1);
     std::int64_t total = t.year * 12LL + (t.month - 1) + months;
@@ -268,7 +275,9 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
                         : part == Part::kSecond      ? 1000
                         : part == Part::kMillisecond ? 1
                                                      : kDay;
-    t = FromMilliseconds(Milliseconds(t) + amount * unit);
+    // The sum is kept to datetime's 1/300 second, as a stored value would be.
+    t = values::RoundedToKind(FromMilliseconds(Milliseconds(t) + amount * unit),
+                              values::DateKind::kDateTime);
   }
   if (t.year < 1753 || t.year > 9999) {
     std::string error = FunctionErrorText(MakeError(517, {"datetime"}));
@@ -277,7 +286,15 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
   ResultDate(context, t);
 }
 
-// Boundaries of `part` crossed between a and b.
+// a / b rounded toward minus infinity (b > 0): day and second counts
+// before 1970 are negative, and a boundary is crossed where the floor
+// changes, not where truncation toward zero does.
+std::int64_t FloorDivide(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0 && a < 0) ? 1 : 0);
+}
+
+// Boundaries of `part` crossed between a and b; 535 when the count does not
+// fit DATEDIFF's int.
 void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
   Part part;
   std::optional<DateTime> from, to;
@@ -298,7 +315,8 @@ void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
       result = (to->year * 12 + to->month) - (from->year * 12 + from->month);
       break;
     case Part::kWeek:
-      result = (days(*to) + 4) / 7 - (days(*from) + 4) / 7;
+      // Weeks start on Sunday whatever SET DATEFIRST says; day 3 is a Sunday.
+      result = FloorDivide(days(*to) - 3, 7) - FloorDivide(days(*from) - 3, 7);
       break;
     case Part::kHour:
       result = (days(*to) * 24 + to->hour) - (days(*from) * 24 + from->hour);
@@ -308,13 +326,17 @@ void DateDiff(sqlite3_context* context, int, sqlite3_value** args) {
                (days(*from) * 1440 + from->hour * 60 + from->minute);
       break;
     case Part::kSecond:
-      result = Milliseconds(*to) / 1000 - Milliseconds(*from) / 1000;
+      result = FloorDivide(Milliseconds(*to), 1000) - FloorDivide(Milliseconds(*from), 1000);
       break;
     case Part::kMillisecond:
       result = Milliseconds(*to) - Milliseconds(*from);
       break;
     default:
       result = days(*to) - days(*from);
+  }
+  if (result < INT32_MIN || result > INT32_MAX) {
+    std::string error = FunctionErrorText(MakeError(535));
+    return sqlite3_result_error(context, error.c_str(), -1);
   }
   sqlite3_result_int64(context, result);
 }

@@ -201,4 +201,6 @@ std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {
   return it->second.type;
 }
 
+bool SessionCatalog::AnsiNulls() { return session_.Options().ansi_nulls; }
+
 }  // namespace sqlengine::exec

@@ -16,6 +16,7 @@ class SessionCatalog final : public tsql::bind::Catalog {
   std::optional<tsql::bind::TableShape> FindTable(const std::vector<std::string>& name) override;
   bool ObjectExists(const std::vector<std::string>& name) override;
   std::optional<ColumnType> VariableType(std::string_view name) override;
+  bool AnsiNulls() override;
   std::optional<tsql::bind::FunctionShape> FindFunction(  // front_end_functions.cpp
       const std::vector<std::string>& name) override;
 

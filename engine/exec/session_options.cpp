@@ -20,6 +20,7 @@ enum class Handling {
   kXactAbort,             // honoured
   kFormatOnly,            // honoured
   kQuotedIdentifier,      // honoured by the caller
+  kAnsiNulls,             // honoured by the binder
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
   kEither,                // nothing this engine computes changes: accepted ON and OFF
   kOnOnly,                // the engine always behaves as ON: OFF is refused
@@ -37,7 +38,7 @@ constexpr Option kOptions[] = {
     {"implicit_transactions", Handling::kImplicitTransactions},
     {"xact_abort", Handling::kXactAbort},
     {"ansi_defaults", Handling::kAnsiDefaults},
-    {"ansi_nulls", Handling::kEither},
+    {"ansi_nulls", Handling::kAnsiNulls},
     {"ansi_null_dflt_on", Handling::kEither},
     {"ansi_null_dflt_off", Handling::kEither},
     {"ansi_padding", Handling::kEither},
@@ -109,10 +110,14 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
       case Handling::kQuotedIdentifier:
         options.quoted_identifier = on;
         break;
+      case Handling::kAnsiNulls:
+        options.ansi_nulls = on;
+        break;
       case Handling::kAnsiDefaults:
         // OFF would also turn ANSI_NULLS and CONCAT_NULL_YIELDS_NULL off.
         if (!on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
         options.implicit_transactions = true;
+        options.ansi_nulls = true;
         break;
       case Handling::kEither:
         break;

@@ -18,6 +18,7 @@ struct SessionOptions {
   bool implicit_transactions = false;
   bool xact_abort = false;
   bool format_only = false;  // FMTONLY: see format_only.h
+  bool ansi_nulls = true;    // read by the binder (bind::Catalog::AnsiNulls)
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;

@@ -63,13 +63,18 @@ void Len(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_int64(context, static_cast<sqlite3_int64>(Utf8CharacterCount(text)));
 }
 
+// LEFT / RIGHT(text, n): the first or last n characters; 536 for a negative n,
+// as SUBSTRING gives it.
 void LeftOrRight(sqlite3_context* context, sqlite3_value** args, bool left) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
   std::string text = SqliteValueText(args[0]);
   sqlite3_int64 count = sqlite3_value_int64(args[1]);
-  if (count < 0) return sqlite3_result_null(context);
+  if (count < 0) {
+    std::string error = FunctionErrorText(MakeError(536));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
   size_t length = Utf8CharacterCount(text);
   size_t keep = std::min<size_t>(static_cast<size_t>(count), length);
   size_t from = left ? 0 : Utf8ByteOffset(text, length - keep);
@@ -114,12 +119,16 @@ void Substring(sqlite3_context* context, int, sqlite3_value** args) {
 
 // CHARINDEX(find, in [, start]): 1-based character position, 0 when absent;
 // case-insensitive like the default collation.
+// CHARINDEX(find, in [, start]); sqlengine_charindex_cs matches case, as a
+// case-sensitive collation of either text does.
+template <bool kCaseSensitive>
 void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL) {
     return sqlite3_result_null(context);
   }
-  std::string find = tsql::ToLower(SqliteValueText(args[0]));
-  std::string in = tsql::ToLower(SqliteValueText(args[1]));
+  std::string find = SqliteValueText(args[0]);
+  std::string in = SqliteValueText(args[1]);
+  if (!kCaseSensitive) find = tsql::ToLower(find), in = tsql::ToLower(in);
   sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
   size_t from = Utf8ByteOffset(in, static_cast<size_t>(start - 1));
   size_t at = find.empty() ? std::string::npos : in.find(find, from);
@@ -365,8 +374,10 @@ constexpr FunctionDefinition kFunctions[] = {
     {"left", 2, Left, true},
     {"right", 2, Right, true},
     {"substring", 3, Substring, true},
-    {"charindex", 2, CharIndex, true},
-    {"charindex", 3, CharIndex, true},
+    {"charindex", 2, CharIndex<false>, true},
+    {"charindex", 3, CharIndex<false>, true},
+    {"sqlengine_charindex_cs", 2, CharIndex<true>, true},
+    {"sqlengine_charindex_cs", 3, CharIndex<true>, true},
     {"newid", 0, NewId, false},
     {"db_name", 0, DbName, false},
     {"suser_sname", 0, LoginName, false},

@@ -82,7 +82,9 @@ std::string AsciiLower(std::string text) {
 }
 
 // REPLACE(text, find, with): every occurrence, found without regard to case
-// as the server's collation compares (SQLite's replace is case-sensitive).
+// as the server's collation compares (SQLite's replace is case-sensitive);
+// sqlengine_replace_cs matches case, for a case-sensitive collation.
+template <bool kCaseSensitive>
 void Replace(sqlite3_context* context, int, sqlite3_value** args) {
   if (AnyNull(3, args)) return sqlite3_result_null(context);
   std::string text = SqliteValueText(args[0]);
@@ -90,7 +92,8 @@ void Replace(sqlite3_context* context, int, sqlite3_value** args) {
   if (find.empty()) return SqliteResultText(context, text);
   std::string with = SqliteValueText(args[2]);
   // ASCII folding keeps every byte where it was, so positions carry over.
-  std::string folded_text = AsciiLower(text), folded_find = AsciiLower(find);
+  std::string folded_text = kCaseSensitive ? text : AsciiLower(text);
+  std::string folded_find = kCaseSensitive ? find : AsciiLower(find);
   std::string result;
   size_t from = 0;
   for (size_t at = folded_text.find(folded_find); at != std::string::npos;
@@ -166,18 +169,22 @@ void Replicate(sqlite3_context* context, int count, sqlite3_value** args) {
 
 // PATINDEX(pattern, text): the position where the pattern's first literal
 // part matches, as LIKE would match the whole text; 0 when it does not.
+// sqlengine_patindex_cs matches case, for a case-sensitive collation.
+template <bool kCaseSensitive>
 void PatIndex(sqlite3_context* context, int, sqlite3_value** args) {
   if (AnyNull(2, args)) return sqlite3_result_null(context);
   std::string pattern = SqliteValueText(args[0]);
   std::string text = SqliteValueText(args[1]);
+  LikeRules rules;
+  rules.case_sensitive = kCaseSensitive;
   if (!pattern.starts_with('%'))
-    return sqlite3_result_int(context, LikeMatches(text, pattern) ? 1 : 0);
+    return sqlite3_result_int(context, LikeMatches(text, pattern, rules) ? 1 : 0);
   size_t literal = pattern.find_first_not_of('%');
   if (literal == std::string::npos) return sqlite3_result_int(context, text.empty() ? 0 : 1);
   std::string_view rest = std::string_view(pattern).substr(literal);
   size_t position = 1;
   for (size_t at = 0; at < text.size(); ++position) {
-    if (LikeMatches(std::string_view(text).substr(at), rest)) {
+    if (LikeMatches(std::string_view(text).substr(at), rest, rules)) {
       return sqlite3_result_int64(context, static_cast<sqlite3_int64>(position));
     }
     values::NextCodePoint(text, at);
@@ -457,13 +464,15 @@ void DataLength(sqlite3_context* context, int, sqlite3_value** args) {
 constexpr FunctionDefinition kFunctions[] = {
     {"upper", 1, ChangeCase<true>, true},
     {"lower", 1, ChangeCase<false>, true},
-    {"replace", 3, Replace, true},
+    {"replace", 3, Replace<false>, true},
+    {"sqlengine_replace_cs", 3, Replace<true>, true},
     {"stuff", 4, Stuff, true},
     {"reverse", 1, Reverse, true},
     {"space", 1, Space, true},
     {"replicate", 2, Replicate, true},
     {"replicate", 3, Replicate, true},
-    {"patindex", 2, PatIndex, true},
+    {"patindex", 2, PatIndex<false>, true},
+    {"sqlengine_patindex_cs", 2, PatIndex<true>, true},
     {"ascii", 1, Ascii, true},
     {"char", 1, Char, true},
     {"nchar", 1, NChar, true},

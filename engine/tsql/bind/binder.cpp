@@ -143,12 +143,13 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (t == TypeClass::kDateTime && IsNumeric(from.type)) return from.type != SqlType::kBit;
   if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
   if (t == TypeClass::kCharacter) {
-    if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
+    // A float's text, and an integer's in nchar or nvarchar, that does not
+    // fit the length is 8115 when the value is converted.
+    if (f == TypeClass::kApproximate) return true;
+    if (f == TypeClass::kExactDecimal)
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
-    // An integer too long for char or varchar becomes '*'; nchar and
-    // nvarchar refuse it (left to the older path).
-    return f == TypeClass::kInteger && (to.length == kMaxLength || !IsNational(to.type) ||
-                                        to.length >= IntegerTextWidth(from.type));
+    // An integer too long for char or varchar becomes '*'.
+    return f == TypeClass::kInteger;
   }
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
@@ -1280,11 +1281,17 @@ class Binder {
           operands.push_back(Value(*expr.args[1], scope, clause));
           old_outer_joins_allowed_ = allowed;
         }
+        const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
+                                      NullUnderAnsiNullsOff(*operands[1])};
         Bound node = IdentifierEquality(expr.op, operands)
                          ? IdentifiersCompared(std::move(operands))
                          : Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
+        const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
+        if (!old_join && equality && !catalog_.AnsiNulls() &&
+            (null_operands[0] || null_operands[1]))
+          return NullsCompared(expr, std::move(node), null_operands, scope, clause);
         return node;
       }
       case ExprKind::kAnd:
@@ -1610,6 +1617,45 @@ class Binder {
     return identifier;
   }
 
+  // An operand SET ANSI_NULLS OFF compares as a value when it is NULL: a
+  // NULL literal or a variable.
+  static bool NullUnderAnsiNullsOff(const BoundExpr& operand) {
+    return operand.null_literal ||
+           (operand.kind == BoundKind::kParameter && operand.sql.starts_with("@"));
+  }
+
+  // `comparison` (a = b or a <> b) under SET ANSI_NULLS OFF: when one of the
+  // operands marked in `nullable` is NULL, = is true exactly when both are
+  // NULL and <> when one is not; otherwise the comparison answers as
+  // written, unknown included. The operands are bound again for each use.
+  Bound NullsCompared(const Expr& expr, Bound comparison, const bool nullable[2],
+                      const Scope& scope, Clause clause) {
+    auto is_null = [&](size_t k) {
+      Bound node = Make(BoundKind::kIsNull, ColumnType{SqlType::kBit});
+      node->args.push_back(Value(*expr.args[k], scope, clause));
+      return node;
+    };
+    auto joined = [](BoundKind kind, Bound a, Bound b) {
+      Bound node = Make(kind, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(a));
+      node->args.push_back(std::move(b));
+      return node;
+    };
+    auto negated = [](Bound a) {
+      Bound node = Make(BoundKind::kNot, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(a));
+      return node;
+    };
+    auto any_null = [&] {
+      if (nullable[0] && nullable[1]) return joined(BoundKind::kOr, is_null(0), is_null(1));
+      return is_null(nullable[0] ? 0 : 1);
+    };
+    Bound both_null = joined(BoundKind::kAnd, is_null(0), is_null(1));
+    Bound null_answer = expr.op == "=" ? std::move(both_null) : negated(std::move(both_null));
+    return joined(BoundKind::kOr, joined(BoundKind::kAnd, any_null(), std::move(null_answer)),
+                  joined(BoundKind::kAnd, negated(any_null()), std::move(comparison)));
+  }
+
   static Bound IdentifiersCompared(std::vector<Bound> operands) {
     Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
     node->text_comparison = true;
@@ -1915,6 +1961,9 @@ class Binder {
     } else if (name == "charindex") {
       require_text(0), require_text(1);
       if (args.size() > 2) require_integer(2);
+      // Under a case-sensitive collation of either text the search matches case.
+      if (args[0]->type.case_sensitive || args[1]->type.case_sensitive)
+        node->sql = "sqlengine_charindex_cs";
     } else if (name == "upper" || name == "lower") {
       require_text(0);
       type = args[0]->type;
@@ -1957,6 +2006,15 @@ class Binder {
     if (name != "getdate" && name != "isnull" && name != "coalesce" && name != "nullif")
       type.nullable = NullableAny(args);
     node->type = type;
+    // DATEADD answers in its date's type: a smalldatetime moves to the
+    // nearest minute.
+    if (name == "dateadd" && args[2]->type.type == SqlType::kSmallDateTime) {
+      ColumnType small{SqlType::kSmallDateTime};
+      small.nullable = type.nullable;
+      Bound rounded = Make(BoundKind::kConvert, small);
+      rounded->args.push_back(std::move(node));
+      return rounded;
+    }
     return node;
   }
 

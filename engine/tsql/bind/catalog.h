@@ -64,6 +64,9 @@ class Catalog {
   virtual std::optional<FunctionShape> FindFunction(const std::vector<std::string>& /*name*/) {
     return std::nullopt;
   }
+  // SET ANSI_NULLS: when false, = and <> with a NULL literal or a variable
+  // holding NULL compare NULLs as equal.
+  virtual bool AnsiNulls() { return true; }
 };
 
 }  // namespace sqlengine::tsql::bind

@@ -154,8 +154,14 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "stuff" && n == 4 && IsCharacter(args[0]) && all(IsWhole, 1, 3) &&
       IsCharacter(args[3]))
     return Call("stuff", VaryingLike(args[0], kCharacterLimit));
+  // Under a case-sensitive collation of either text the search matches case.
+  auto case_sensitive = [&](size_t count) {
+    return std::any_of(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(count),
+                       [](const ArgumentShape& arg) { return arg.type.case_sensitive; });
+  };
   if (name == "replace" && n == 3 && all(IsCharacter, 0, 3))
-    return Call("replace", VaryingLike(args[0], kCharacterLimit));
+    return Call(case_sensitive(2) ? "sqlengine_replace_cs" : "replace",
+                VaryingLike(args[0], kCharacterLimit));
   if (name == "reverse" && n == 1 && IsCharacter(args[0]))
     return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
   if (name == "space" && n == 1 && IsWhole(args[0]))
@@ -166,7 +172,8 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
     call->extra_arguments.push_back(std::to_string(call->type.length));
     return call;
   }
-  if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2)) return Call("patindex", kInt);
+  if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2))
+    return Call(case_sensitive(2) ? "sqlengine_patindex_cs" : "patindex", kInt);
   if (name == "ascii" && n == 1 && IsCharacter(args[0])) return Call("ascii", kInt);
   if (name == "unicode" && n == 1 && IsCharacter(args[0])) return Call("unicode", kInt);
   if (name == "char" && n == 1 && IsWhole(args[0])) return Call("char", Type(SqlType::kChar, 1));

@@ -617,6 +617,14 @@ class Generator {
   // CAST / CONVERT to binary(n) or varbinary(n): an integer as its type's
   // bytes, binary data padded with zeros or cut on the right, character
   // data as its bytes.
+  // A number's text held to a character type's length: 8115 naming the
+  // type when it is longer (sqlengine_fitted_text).
+  static std::string FittedText(const std::string& text, const ColumnType& to) {
+    if (to.length == kMaxLength) return text;
+    return "sqlengine_fitted_text(" + text + ", " + std::to_string(to.length) + ", " +
+           QuoteSqliteString(std::string(TypeName(to.type))) + ")";
+  }
+
   std::string ToBinary(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
     const ColumnType& to = e.type;
@@ -697,9 +705,11 @@ class Generator {
           return "sqlengine_date_style(" + sql + ", " +
                  (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
         if (source == TypeClass::kInteger) {
-          // Digits that do not fit a char or varchar show as '*'.
+          // Digits that do not fit a char or varchar show as '*', an nchar
+          // or nvarchar refuses them.
           if (to.length == kMaxLength || to.length >= bind::IntegerTextWidth(from.type))
             return "CAST(" + sql + " AS TEXT)";
+          if (bind::IsNational(to.type)) return FittedText("CAST(" + sql + " AS TEXT)", to);
           return "(CASE WHEN length(CAST(" + sql + " AS TEXT)) > " + std::to_string(to.length) +
                  " THEN '*' ELSE CAST(" + sql + " AS TEXT) END)";
         }
@@ -708,8 +718,10 @@ class Generator {
                                  ? "'money'"
                              : from.type == SqlType::kDecimal ? "'decimal'"
                                                               : "'float'";
-          return "sqlengine_number_style(" + sql + ", " + kind + ", " + std::to_string(from.scale) +
-                 ", " + (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
+          std::string text = "sqlengine_number_style(" + sql + ", " + kind + ", " +
+                             std::to_string(from.scale) + ", " +
+                             (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
+          return source == TypeClass::kApproximate ? FittedText(text, to) : text;
         }
         if (to.length != kMaxLength && (from.length == kMaxLength || from.length > to.length))
           return "substr(" + sql + ", 1, " + std::to_string(to.length) + ")";
