@@ -99,11 +99,16 @@ std::string SysComments(const CatalogTarget& t) {
                     std::string_view definition = "c.definition") {
     std::string e(encrypted);
     std::string d(definition);
-    return "o.id AS id, " + std::string(number) +
-           " AS number, 1 AS colid, CASE WHEN " + e + " THEN 3 ELSE 2 END AS status, "
-           "CASE WHEN " + e + " THEN NULL ELSE CAST(" + d + " AS blob) END AS ctext, "
-           "2 AS texttype, 0 AS language, " + e + " AS encrypted, 0 AS compressed, "
-           "CASE WHEN " + e + " THEN NULL ELSE " + d + " END AS text";
+    return "o.id AS id, " + std::string(number) + " AS number, 1 AS colid, CASE WHEN " + e +
+           " THEN 3 ELSE 2 END AS status, "
+           "CASE WHEN " +
+           e + " THEN NULL ELSE CAST(" + d +
+           " AS blob) END AS ctext, "
+           "2 AS texttype, 0 AS language, " +
+           e +
+           " AS encrypted, 0 AS compressed, "
+           "CASE WHEN " +
+           e + " THEN NULL ELSE " + d + " END AS text";
   };
   std::string rows;
   if (t.has_procedures) {
@@ -125,8 +130,8 @@ std::string SysComments(const CatalogTarget& t) {
   }
   for (const ComputedColumnText& c : t.computed_columns) {
     if (c.text.empty()) continue;
-    texts += std::string(texts.empty() ? "" : " UNION ALL ") + "SELECT (SELECT id FROM " +
-             objects + " WHERE name = " + tsql::QuoteSqliteString(c.table) + ") AS id, " +
+    texts += std::string(texts.empty() ? "" : " UNION ALL ") + "SELECT (SELECT id FROM " + objects +
+             " WHERE name = " + tsql::QuoteSqliteString(c.table) + ") AS id, " +
              std::to_string(c.colid) + " AS number, " + tsql::QuoteSqliteString(c.text) +
              " AS definition";
   }
@@ -340,8 +345,8 @@ bool NeedsConstraints(std::string_view view) {
   return view == "sysobjects" || view == "sysconstraints" || view == "sysforeignkeys" ||
          view == "information_schema.table_constraints" ||
          view == "information_schema.key_column_usage" ||
-         view == "information_schema.referential_constraints" ||
-         view == "sysreferences" || view == "information_schema.check_constraints" ||
+         view == "information_schema.referential_constraints" || view == "sysreferences" ||
+         view == "information_schema.check_constraints" ||
          view == "information_schema.constraint_column_usage" ||
          view == "information_schema.columns" || view == "syscomments";
 }

@@ -69,10 +69,9 @@ std::string RewriteWrittenElement(const tsql::Tokens& element, tsql::NameResolve
 // over the target's columns.
 std::string RewriteElement(const tsql::Tokens& element, const Target& target) {
   std::optional<tsql::bind::TableShape> table = target.catalog.FindTable(target.written_name);
-  StoredExpressions expressions(element, 0, element.size(), target.table,
-                                table ? table->columns : std::vector<Column>{},
-                                table ? table->computed_columns : std::vector<bool>{},
-                                target.catalog);
+  StoredExpressions expressions(
+      element, 0, element.size(), target.table, table ? table->columns : std::vector<Column>{},
+      table ? table->computed_columns : std::vector<bool>{}, target.catalog);
   tsql::SqliteText text;
   text.sql = RewriteWrittenElement(expressions.Tokens(), target.resolver);
   expressions.Substitute(text);

@@ -68,12 +68,12 @@ void CheckRows(sqlite3* db, const ConstraintSwitch& change, const TableDefinitio
   if (c.xtype == "C") {
     // The stored condition, typed as the front end bound it; c.text is the
     // text as written.
-    std::string condition =
-        ParenthesisedAfter(std::string_view(definition.sql).substr(c.begin, c.end - c.begin), "check");
+    std::string condition = ParenthesisedAfter(
+        std::string_view(definition.sql).substr(c.begin, c.end - c.begin), "check");
     catalog::PreparedStatement conflict;
     try {
-      conflict = catalog::Prepare(
-          db, "SELECT 1 FROM " + table + " WHERE NOT (" + condition + ") LIMIT 1");
+      conflict =
+          catalog::Prepare(db, "SELECT 1 FROM " + table + " WHERE NOT (" + condition + ") LIMIT 1");
     } catch (const std::runtime_error& refused) {
       throw MakeError(50000, {refused.what()});
     }

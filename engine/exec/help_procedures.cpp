@@ -329,8 +329,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
     columns.Add({name, user_type.empty() ? std::string(tsql::TypeName(type.type)) : user_type,
                  // A computed column is a generated column (hidden 2).
                  std::string(sqlite3_column_int(info.get(), 4) >= 2 ? "yes" : "no"),
-                 StorageLength(type), precision, scale,
-                 std::string(nullable ? "yes" : "no"),
+                 StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
                  std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
                  text ? Value(std::string(kCollation)) : Value{}});

@@ -43,9 +43,9 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          "CASE WHEN origin = 'u' THEN 'UQ_' || tbl || '_' || (SELECT k.name FROM "
          "pragma_index_info(sqlite_name, " +
          on + ") k WHERE k.seqno = 0) ELSE " + ShownIndexNameSql("sqlite_name", "tbl") +
-         " END, CASE WHEN origin = 'u' THEN " +
-         std::to_string(kUnique | kUniqueConstraint) + " WHEN is_unique THEN " +
-         std::to_string(kUnique) + " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
+         " END, CASE WHEN origin = 'u' THEN " + std::to_string(kUnique | kUniqueConstraint) +
+         " WHEN is_unique THEN " + std::to_string(kUnique) +
+         " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
 }
 
 std::string SysIndexes(const CatalogTarget& t) {

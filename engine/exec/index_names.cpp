@@ -11,9 +11,9 @@ namespace {
 
 // The table's name as sqlite_master keeps it; `table` when there is none.
 std::string StoredTableName(sqlite3* db, const std::string& schema, const std::string& table) {
-  catalog::PreparedStatement found = catalog::Prepare(
-      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) +
-              ".sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+  catalog::PreparedStatement found =
+      catalog::Prepare(db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) +
+                               ".sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
   sqlite3_bind_text(found.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(found.get()) == SQLITE_ROW) return catalog::ColumnText(found.get(), 0);
   return table;
@@ -43,8 +43,7 @@ std::optional<std::string> StoredIndexName(sqlite3* db, const std::string& schem
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
     std::string stored = catalog::ColumnText(indexes.get(), 0);
-    if (tsql::EqualsIgnoreCase(ShownIndexName(stored, catalog::ColumnText(indexes.get(), 1)),
-                               name))
+    if (tsql::EqualsIgnoreCase(ShownIndexName(stored, catalog::ColumnText(indexes.get(), 1)), name))
       return stored;
   }
   return std::nullopt;
@@ -53,11 +52,10 @@ std::optional<std::string> StoredIndexName(sqlite3* db, const std::string& schem
 std::string NewIndexName(sqlite3* db, const std::string& schema, const std::string& table,
                          const std::string& name) {
   std::string stored_table = StoredTableName(db, schema, table);
-  if (StoredIndexName(db, schema, stored_table, name))
-    throw MakeError(1913, {stored_table, name});
-  catalog::PreparedStatement taken = catalog::Prepare(
-      db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
-              ".sqlite_master WHERE name = ?1 COLLATE NOCASE");
+  if (StoredIndexName(db, schema, stored_table, name)) throw MakeError(1913, {stored_table, name});
+  catalog::PreparedStatement taken =
+      catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                               ".sqlite_master WHERE name = ?1 COLLATE NOCASE");
   sqlite3_bind_text(taken.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(taken.get()) != SQLITE_ROW) return name;
   return stored_table + "." + name;

@@ -100,8 +100,7 @@ void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
   }
   if (property == "iscomputed") return answer(6);
   // No ROWGUIDCOL or output-parameter columns exist here.
-  if (property == "isrowguidcol" || property == "isoutparam")
-    return sqlite3_result_int(context, 0);
+  if (property == "isrowguidcol" || property == "isoutparam") return sqlite3_result_int(context, 0);
   sqlite3_result_null(context);
 }
 

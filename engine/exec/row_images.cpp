@@ -58,8 +58,8 @@ struct StoredAndComputed {
   std::vector<ComputedColumn> computed;
 };
 StoredAndComputed ColumnsByKind(sqlite3* db, const std::string& schema, const std::string& table) {
-  auto query = catalog::Prepare(db, "SELECT name, hidden FROM " + tsql::QuoteSqliteName(schema) +
-                                        ".pragma_table_xinfo(?)");
+  auto query = catalog::Prepare(
+      db, "SELECT name, hidden FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   StoredAndComputed columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
@@ -98,8 +98,8 @@ void Fill(sqlite3* db, const std::string& image, const RowImages& rows,
       listed += (listed.empty() ? " (" : ", ") + tsql::QuoteSqliteName(columns->stored[i]);
     listed += ")";
   }
-  auto insert = catalog::Prepare(
-      db, "INSERT INTO temp." + image + listed + " VALUES (" + placeholders + ")");
+  auto insert =
+      catalog::Prepare(db, "INSERT INTO temp." + image + listed + " VALUES (" + placeholders + ")");
   for (const RowValues& row : rows) {
     sqlite3_reset(insert.get());
     for (size_t i = 0; i < row.Size(); ++i) {
@@ -110,8 +110,8 @@ void Fill(sqlite3* db, const std::string& image, const RowImages& rows,
   if (columns == nullptr || columns->computed.empty()) return;
   std::string assignments;
   for (const ComputedColumn& column : columns->computed) {
-    assignments += (assignments.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name) +
-                   " = (" + column.expression + ")";
+    assignments += (assignments.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name) + " = (" +
+                   column.expression + ")";
   }
   catalog::Exec(db, "UPDATE temp." + image + " SET " + assignments);
 }

@@ -75,7 +75,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (StartsWith(message, "no such function: ", rest))
     return MakeError(195, {rest, "function name"});
   // A computed column is a generated column, which no statement writes.
-  for (std::string_view written : {"cannot INSERT into generated column ", "cannot UPDATE generated column "}) {
+  for (std::string_view written :
+       {"cannot INSERT into generated column ", "cannot UPDATE generated column "}) {
     if (StartsWith(message, written, rest)) return MakeError(271, {Unquote(rest)});
   }
   if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {

@@ -4,8 +4,8 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/exec/table_definition.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -66,8 +66,8 @@ std::string WrittenText(const tsql::Tokens& tokens, std::size_t begin, std::size
   for (std::size_t i = begin; i < end; ++i) {
     if (i > begin) {
       const tsql::Token& before = tokens[i - 1];
-      bool adjacent = before.line == tokens[i].line &&
-                      before.offset + before.text.size() == tokens[i].offset;
+      bool adjacent =
+          before.line == tokens[i].line && before.offset + before.text.size() == tokens[i].offset;
       if (!adjacent) text.push_back(' ');
     }
     text += tokens[i].text;
@@ -146,8 +146,8 @@ std::optional<Column> DefinedColumn(const tsql::Tokens& tokens, std::size_t begi
     if (tokens[i].IsWord("identity")) type->identity = true;
     if (tokens[i].IsWord("collate") && i + 1 < end) {
       std::string collation = tsql::ToLower(tokens[i + 1].value);
-      type->case_sensitive = collation.find("_cs") != std::string::npos ||
-                             collation.find("_bin") != std::string::npos;
+      type->case_sensitive =
+          collation.find("_cs") != std::string::npos || collation.find("_bin") != std::string::npos;
     }
   }
   return Column{tokens[begin].value, *type};
@@ -159,9 +159,8 @@ bool StartsTableConstraint(const tsql::Token& token) {
 
 }  // namespace
 
-StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t first,
-                                     std::size_t end, const std::string& table,
-                                     const std::vector<Column>& known,
+StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
+                                     const std::string& table, const std::vector<Column>& known,
                                      const std::vector<bool>& known_computed,
                                      tsql::bind::Catalog& catalog, bool computed_only)
     : source_(tokens), computed_only_(computed_only), table_(table), catalog_(catalog) {
@@ -184,7 +183,8 @@ StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t fir
   std::vector<Column> columns = known;
   for (const auto& [begin, stop] : elements) {
     if (StartsTableConstraint(tokens[begin])) continue;
-    if (stop > begin + 1 && tokens[begin + 1].IsWord("as")) computed_.push_back(tokens[begin].value);
+    if (stop > begin + 1 && tokens[begin + 1].IsWord("as"))
+      computed_.push_back(tokens[begin].value);
     std::optional<Column> column = DefinedColumn(tokens, begin, stop);
     if (!column) continue;
     // A known column keeps its own type (ALTER TABLE ADD DEFAULT writes the
@@ -303,10 +303,10 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
   std::size_t comment = stored.find(kWrittenOpen);
   std::string expression = stored.substr(0, comment);
   while (!expression.empty() && expression.back() == ' ') expression.pop_back();
-  replacements_.push_back(Replacement{begin + 1, end,
-                                      declaration + " GENERATED ALWAYS AS " + expression +
-                                          " VIRTUAL " + stored.substr(comment),
-                                      true});
+  replacements_.push_back(Replacement{
+      begin + 1, end,
+      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment),
+      true});
 }
 
 std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool predicate,
@@ -330,8 +330,8 @@ std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool pre
     std::unique_ptr<tsql::bind::BoundExpr> bound;
     try {
       DefinitionCatalog catalog(catalog_);
-      bound = tsql::bind::BindTableExpression(*parsed, table_, columns, predicate, stored_as,
-                                              catalog);
+      bound =
+          tsql::bind::BindTableExpression(*parsed, table_, columns, predicate, stored_as, catalog);
     } catch (const SqlError& error) {
       // A DEFAULT reaches no column.
       if (stored_as && error.message().number == 207) {
@@ -372,7 +372,8 @@ void StoredExpressions::Substitute(tsql::SqliteText& text) const {
     std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(stored.size()) -
                            static_cast<std::ptrdiff_t>(placeholder.size());
     for (auto& [offset, line] : text.lines) {
-      if (offset > at) offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + shift);
+      if (offset > at)
+        offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + shift);
     }
   }
 }
@@ -425,9 +426,21 @@ std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::stri
   return found;
 }
 
-}  // namespace sqlengine::exec
+namespace {
 
-namespace sqlengine::exec {
+// The rewriter's text of `statement` with `expressions` in their stored form.
+tsql::SqliteText Rewritten(const tsql::Statement& statement, const StoredExpressions& expressions,
+                           tsql::NameResolver& resolver) {
+  tsql::Statement typed;
+  typed.kind = statement.kind;
+  typed.line = statement.line;
+  typed.tokens = expressions.Tokens();
+  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
+  expressions.Substitute(text);
+  return text;
+}
+
+}  // namespace
 
 tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
                                   tsql::bind::Catalog& catalog) {
@@ -439,18 +452,8 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
   if (close >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
   StoredExpressions expressions(tokens, open + 1, close, tsql::TableOf(statement).name, {}, {},
                                 catalog);
-  tsql::Statement typed;
-  typed.kind = statement.kind;
-  typed.line = statement.line;
-  typed.tokens = expressions.Tokens();
-  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
-  expressions.Substitute(text);
-  return text;
+  return Rewritten(statement, expressions, resolver);
 }
-
-}  // namespace sqlengine::exec
-
-namespace sqlengine::exec {
 
 tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
                                  tsql::bind::Catalog& catalog) {
@@ -471,13 +474,7 @@ tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameRes
   if (!table) return tsql::RewriteStatement(statement, resolver);
   StoredExpressions expressions(tokens, add + 1, end, reference.name, table->columns,
                                 table->computed_columns, catalog, true);
-  tsql::Statement typed;
-  typed.kind = statement.kind;
-  typed.line = statement.line;
-  typed.tokens = expressions.Tokens();
-  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
-  expressions.Substitute(text);
-  return text;
+  return Rewritten(statement, expressions, resolver);
 }
 
 }  // namespace sqlengine::exec

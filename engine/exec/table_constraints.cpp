@@ -104,8 +104,8 @@ std::string DefaultShown(const std::string& written) {
 // The rewriter wrote DEFAULT f(...) as DEFAULT ( f ( ... ) ).
 std::string DefaultKey(const std::string& written) {
   tsql::Tokens tokens = tsql::Lex(written);
-  bool call = tokens.size() > 2 && tokens[0].kind == tsql::TokenKind::kWord &&
-              tokens[1].IsSymbol("(");
+  bool call =
+      tokens.size() > 2 && tokens[0].kind == tsql::TokenKind::kWord && tokens[1].IsSymbol("(");
   return call ? "( " + SpacedTokens(written) + " )" : SpacedTokens(written);
 }
 
@@ -180,8 +180,8 @@ class ElementReader {
   // returns the index past it.
   std::size_t ReadConstraint(std::size_t i) {
     std::size_t start = i;
-    std::string key_text;          // of an expression kept with its written text
-    std::size_t written_end = 0;   // past that text's comment
+    std::string key_text;         // of an expression kept with its written text
+    std::size_t written_end = 0;  // past that text's comment
     TableConstraint c;
     c.table = table_;
     if (At(i).IsWord("constraint")) {

@@ -1131,9 +1131,8 @@ class Binder {
 
   static Bound ColumnNode(const Binding& binding, const Column& column, bool outer) {
     Bound node = Make(BoundKind::kColumn, column.type);
-    node->sql = binding.sql_alias.empty()
-                    ? QuoteSqliteName(column.name)
-                    : binding.sql_alias + "." + QuoteSqliteName(column.name);
+    node->sql = binding.sql_alias.empty() ? QuoteSqliteName(column.name)
+                                          : binding.sql_alias + "." + QuoteSqliteName(column.name);
     node->op = binding.exposed + "." + column.name;  // for messages
     node->outer_reference = outer;
     return node;
@@ -2475,12 +2474,10 @@ std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& 
 }
 
 std::unique_ptr<BoundExpr> BindTableExpression(const parse::Expr& expr, const std::string& table,
-                                               const std::vector<Column>& columns,
-                                               bool predicate,
+                                               const std::vector<Column>& columns, bool predicate,
                                                const std::optional<ColumnType>& stored_as,
                                                Catalog& catalog) {
   return Binder(catalog).TableExpression(expr, table, columns, predicate, stored_as);
 }
-
 
 }  // namespace sqlengine::tsql::bind

@@ -61,8 +61,7 @@ std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& 
 // converted as storing it in a column of type `stored_as` converts it. Throws
 // as Bind does; a DEFAULT passes no columns.
 std::unique_ptr<BoundExpr> BindTableExpression(const parse::Expr& expr, const std::string& table,
-                                               const std::vector<Column>& columns,
-                                               bool predicate,
+                                               const std::vector<Column>& columns, bool predicate,
                                                const std::optional<ColumnType>& stored_as,
                                                Catalog& catalog);
 
