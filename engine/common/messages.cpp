@@ -31,6 +31,9 @@ constexpr MessageDef kMessages[] = {
      "clause. The number of values in the VALUES clause must match the number of columns "
      "specified in the INSERT statement."},
     {113, 15, "Missing end comment mark '*/'."},
+    {128, 15,
+     "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
+     "variables allowed here. Column names are not permitted."},
     {132, 15,
      "The label '%.*ls' has already been declared. Label names must be unique within a query "
      "batch or stored procedure."},
@@ -150,6 +153,9 @@ constexpr MessageDef kMessages[] = {
     {1754, 16,
      "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
      "'%.*ls'."},
+    {1759, 16,
+     "Computed column '%.*ls' in table '%.*ls' is not allowed to be used in another "
+     "computed-column definition."},
     {1767, 16, "Foreign key '%.*ls' references invalid table '%.*ls'."},
     {1769, 16,
      "Foreign key '%.*ls' references invalid column '%.*ls' in referencing table '%.*ls'."},
@@ -166,6 +172,7 @@ constexpr MessageDef kMessages[] = {
     {1813, 16, "Could not open new database '%.*ls'. CREATE DATABASE is aborted."},
     {1828, 16, "The file named '%.*ls' is already in use. Choose another name."},
     {1829, 16, "The FOR ATTACH option requires that at least the primary file be specified."},
+    {1913, 16, "There is already an index on table '%.*ls' named '%.*ls'."},
     {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
     {2520, 16, "Could not find database '%.*ls'. Check sysdatabases."},
     {2526, 16,

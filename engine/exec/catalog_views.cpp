@@ -95,13 +95,20 @@ std::string SysObjects(const CatalogTarget& t) {
 std::string SysComments(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
-  auto columns = [](std::string_view number, std::string_view encrypted) {
+  auto columns = [](std::string_view number, std::string_view encrypted,
+                    std::string_view definition = "c.definition") {
     std::string e(encrypted);
-    return "o.id AS id, " + std::string(number) +
-           " AS number, 1 AS colid, CASE WHEN " + e + " THEN 3 ELSE 2 END AS status, "
-           "CASE WHEN " + e + " THEN NULL ELSE CAST(c.definition AS blob) END AS ctext, "
-           "2 AS texttype, 0 AS language, " + e + " AS encrypted, 0 AS compressed, "
-           "CASE WHEN " + e + " THEN NULL ELSE c.definition END AS text";
+    std::string d(definition);
+    return "o.id AS id, " + std::string(number) + " AS number, 1 AS colid, CASE WHEN " + e +
+           " THEN 3 ELSE 2 END AS status, "
+           "CASE WHEN " +
+           e + " THEN NULL ELSE CAST(" + d +
+           " AS blob) END AS ctext, "
+           "2 AS texttype, 0 AS language, " +
+           e +
+           " AS encrypted, 0 AS compressed, "
+           "CASE WHEN " +
+           e + " THEN NULL ELSE " + d + " END AS text";
   };
   std::string rows;
   if (t.has_procedures) {
@@ -112,6 +119,25 @@ std::string SysComments(const CatalogTarget& t) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
             columns("0", "c.encrypted") + " FROM " + schema + "." + kTriggersTable + " c JOIN " +
             objects + " o ON o.name = c.name AND o.xtype = 'TR'";
+  }
+  // CHECK and DEFAULT constraints and computed columns (numbered by their
+  // column) hold their expressions as written.
+  std::string texts;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype != "C" && c.xtype != "D") continue;
+    texts += std::string(texts.empty() ? "" : " UNION ALL ") + "SELECT " + std::to_string(c.id) +
+             " AS id, 0 AS number, " + tsql::QuoteSqliteString(c.text) + " AS definition";
+  }
+  for (const ComputedColumnText& c : t.computed_columns) {
+    if (c.text.empty()) continue;
+    texts += std::string(texts.empty() ? "" : " UNION ALL ") + "SELECT (SELECT id FROM " + objects +
+             " WHERE name = " + tsql::QuoteSqliteString(c.table) + ") AS id, " +
+             std::to_string(c.colid) + " AS number, " + tsql::QuoteSqliteString(c.text) +
+             " AS definition";
+  }
+  if (!texts.empty()) {
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
+            columns("o.number", "0", "o.definition") + " FROM (" + texts + ") o";
   }
   if (rows.empty()) {
     rows = "SELECT " + columns("0", "0") + " FROM (SELECT 0 AS id, NULL AS definition) o, " +
@@ -164,7 +190,7 @@ std::string SysTypes(const CatalogTarget& t) {
 
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
   return "SELECT " + std::string(select_list) + " FROM (" + UserObjects(t) +
-         ") u JOIN pragma_table_info(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
+         ") u JOIN pragma_table_xinfo(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
 }
 
 std::string SysColumns(const CatalogTarget& t) {
@@ -188,7 +214,9 @@ std::string SysColumns(const CatalogTarget& t) {
                  "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
                  "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
                  "sqlengine_type_property(c.type, 'precision') AS prec, "
-                 "sqlengine_type_property(c.type, 'scale') AS scale, 0 AS iscomputed, "
+                 "sqlengine_type_property(c.type, 'scale') AS scale, "
+                 // A computed column is a generated column (hidden 2).
+                 "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
                  "0 AS isoutparam") +
          ")";
 }
@@ -200,12 +228,26 @@ std::string InformationSchemaTables(const CatalogTarget& t) {
          UserObjects(t) + "))";
 }
 
+// A column's default as the catalog shows it: the text of its DEFAULT
+// constraint, as written; the stored expression where there is none.
+std::string ColumnDefault(const CatalogTarget& t) {
+  std::string cases;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype != "D" || c.columns.empty()) continue;
+    cases += " WHEN u.name = " + tsql::QuoteSqliteString(c.table) +
+             " COLLATE NOCASE AND c.name = " + tsql::QuoteSqliteString(c.columns.front()) +
+             " COLLATE NOCASE THEN " + tsql::QuoteSqliteString(c.text);
+  }
+  return cases.empty() ? "c.dflt_value" : "CASE" + cases + " ELSE c.dflt_value END";
+}
+
 std::string InformationSchemaColumns(const CatalogTarget& t) {
   return "(" +
          Columns(t, tsql::QuoteSqliteString(t.database) +
                         " AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
-                        "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, "
-                        "c.dflt_value AS COLUMN_DEFAULT, "
+                        "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, " +
+                        ColumnDefault(t) +
+                        " AS COLUMN_DEFAULT, "
                         "CASE WHEN c.\"notnull\" OR c.pk THEN 'NO' ELSE 'YES' END AS IS_NULLABLE, "
                         "sqlengine_type_property(c.type, 'name') AS DATA_TYPE, "
                         "sqlengine_type_property(c.type, 'chars') AS CHARACTER_MAXIMUM_LENGTH, "
@@ -303,9 +345,10 @@ bool NeedsConstraints(std::string_view view) {
   return view == "sysobjects" || view == "sysconstraints" || view == "sysforeignkeys" ||
          view == "information_schema.table_constraints" ||
          view == "information_schema.key_column_usage" ||
-         view == "information_schema.referential_constraints" ||
-         view == "sysreferences" || view == "information_schema.check_constraints" ||
-         view == "information_schema.constraint_column_usage";
+         view == "information_schema.referential_constraints" || view == "sysreferences" ||
+         view == "information_schema.check_constraints" ||
+         view == "information_schema.constraint_column_usage" ||
+         view == "information_schema.columns" || view == "syscomments";
 }
 
 bool IsCatalogViewSource(std::string_view table) {

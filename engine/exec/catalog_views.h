@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 
 namespace sqlengine::exec {
@@ -46,6 +47,8 @@ struct CatalogTarget {
   // Its tables' constraints; read only for the views that list them
   // (NeedsConstraints).
   std::vector<TableConstraint> constraints;
+  // Its tables' computed columns; read only for syscomments.
+  std::vector<ComputedColumnText> computed_columns;
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").

@@ -6,8 +6,10 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/check_condition.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/constraint_state.h"
+#include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
@@ -25,6 +27,8 @@ namespace {
 struct Target {
   sqlite3* db;
   tsql::NameResolver& resolver;
+  tsql::bind::Catalog& catalog;
+  std::vector<std::string> written_name;  // the table's name as the statement gives it
   std::string schema;    // SQLite's name of the table's database
   std::string database;  // its T-SQL name, for messages
   std::string table;
@@ -40,9 +44,7 @@ struct Target {
   }
 };
 
-// The SQLite text CREATE TABLE makes of `element` (T-SQL tokens of one column
-// definition or table constraint).
-std::string RewriteElement(const tsql::Tokens& element, tsql::NameResolver& resolver) {
+std::string RewriteWrittenElement(const tsql::Tokens& element, tsql::NameResolver& resolver) {
   tsql::Statement create;
   create.kind = tsql::StatementKind::kCreateTable;
   create.tokens = tsql::Lex("CREATE TABLE sqlengine_element (");
@@ -62,21 +64,18 @@ std::string RewriteElement(const tsql::Tokens& element, tsql::NameResolver& reso
   return first == std::string::npos ? std::string() : text.substr(first, final - first + 1);
 }
 
-// The text of the first parenthesised group after the word `word` in `sql`.
-std::string ParenthesisedAfter(const std::string& sql, std::string_view word) {
-  tsql::Tokens tokens = tsql::Lex(sql);
-  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
-    if (!tokens[i].IsWord(word) || !tokens[i + 1].IsSymbol("(")) continue;
-    int depth = 0;
-    for (size_t k = i + 1; k < tokens.size(); ++k) {
-      if (tokens[k].IsSymbol("(")) ++depth;
-      if (tokens[k].IsSymbol(")") && --depth == 0) {
-        size_t from = tokens[i + 1].offset + 1;
-        return sql.substr(from, tokens[k].offset - from);
-      }
-    }
-  }
-  return {};
+// The SQLite text CREATE TABLE makes of `element` (T-SQL tokens of one column
+// definition or table constraint), its CHECK and DEFAULT expressions bound
+// over the target's columns.
+std::string RewriteElement(const tsql::Tokens& element, const Target& target) {
+  std::optional<tsql::bind::TableShape> table = target.catalog.FindTable(target.written_name);
+  StoredExpressions expressions(
+      element, 0, element.size(), target.table, table ? table->columns : std::vector<Column>{},
+      table ? table->computed_columns : std::vector<bool>{}, target.catalog);
+  tsql::SqliteText text;
+  text.sql = RewriteWrittenElement(expressions.Tokens(), target.resolver);
+  expressions.Substitute(text);
+  return text.sql;
 }
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
@@ -139,7 +138,7 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const tsql::Added
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   TableDefinition definition = target.Definition();
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
-  std::string element = RewriteElement(tokens, target.resolver);
+  std::string element = RewriteElement(tokens, target);
   if (target.check_existing) {
     std::string condition = ParenthesisedAfter(element, "check");
     catalog::PreparedStatement conflict;
@@ -183,7 +182,7 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter,
     }
   }
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
-  AppendToDefinition(target, definition, RewriteElement(tokens, target.resolver));
+  AppendToDefinition(target, definition, RewriteElement(tokens, target));
   // The check also finds a referenced key that is not unique, WITH NOCHECK too.
   catalog::PreparedStatement check;
   try {
@@ -215,11 +214,12 @@ void AddDefault(const Target& target, const tsql::Tokens& alter,
   if (column == nullptr) throw MakeError(1752, {column_name, target.table});
   if (definition.IsIdentity(*column)) throw MakeError(1754, {target.table, column_name});
   if (definition.HasDefault(*column)) throw MakeError(1781);
-  // The clause is written as a column of its own would carry it.
-  tsql::Tokens element = tsql::Lex("sqlengine_column int");
+  // The clause is written as a column of its own would carry it (the
+  // column's real type comes from the table).
+  tsql::Tokens element = tsql::Lex(tsql::QuoteSqliteName(column_name) + " int");
   element.pop_back();
   element.insert(element.end(), alter.begin() + added.begin, alter.begin() + added.expression_end);
-  std::string rewritten = RewriteElement(element, target.resolver);
+  std::string rewritten = RewriteElement(element, target);
   tsql::Tokens words = tsql::Lex(rewritten);
   size_t clause = 2;
   while (clause < words.size() && !words[clause].IsAnyWord({"constraint", "default"})) ++clause;
@@ -302,14 +302,18 @@ bool IsConstraintChange(const tsql::Tokens& alter) {
 }
 
 void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
-                      std::string_view database) {
+                      tsql::bind::Catalog& catalog, std::string_view database) {
   std::optional<tsql::ConstraintChange> change = tsql::ReadConstraintChange(alter);
   if (!change) throw tsql::SyntaxError(alter.back(), nullptr);
   std::string schema = change->table.starts_with("#") ? std::string("temp")
                        : change->database.empty()     ? std::string("main")
                                                       : resolver.SchemaFor(change->database);
+  std::vector<std::string> written_name{change->table};
+  if (!change->database.empty()) written_name = {change->database, "", change->table};
   Target target{db,
                 resolver,
+                catalog,
+                std::move(written_name),
                 schema,
                 change->database.empty() ? std::string(database) : change->database,
                 change->table,

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/tsql/bind/catalog.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/token.h"
 
@@ -31,7 +32,9 @@ bool IsConstraintChange(const tsql::Tokens& alter);
 // KEY or UNIQUE constraint that CREATE TABLE declared rebuilds the table
 // (table_rebuild.h): 226 inside a transaction, 3725 while a foreign key
 // refers to the key.
+// CHECK conditions and DEFAULT values are bound over the table's columns
+// through `catalog` (stored_expressions.h).
 void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
-                      std::string_view database);
+                      tsql::bind::Catalog& catalog, std::string_view database);
 
 }  // namespace sqlengine::exec

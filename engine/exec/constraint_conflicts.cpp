@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/check_condition.h"
+#include "engine/exec/index_names.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -58,7 +62,19 @@ std::string LastPart(const std::string& name) {
 
 // The constraints of `table` in the first schema that has it, as SQLite
 // looks names up; none when SQLite fails.
+// The constraints of `table` and its definition as stored, from the first
+// schema that has it (see ConstraintsOf).
+struct StoredConstraints {
+  std::vector<TableConstraint> constraints;
+  std::string definition;
+};
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table);
+
 std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table) {
+  return StoredConstraintsOf(db, table).constraints;
+}
+
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table) {
   try {
     catalog::PreparedStatement schemas =
         catalog::Prepare(db, "SELECT name FROM pragma_database_list ORDER BY seq");
@@ -76,7 +92,10 @@ std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table
                                              ".sqlite_master WHERE type = 'table' AND name = ?1 "
                                              "COLLATE NOCASE");
       sqlite3_bind_text(exists.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(exists.get()) == SQLITE_ROW) return found;
+      if (sqlite3_step(exists.get()) != SQLITE_ROW) continue;
+      exists.reset();
+      std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+      return StoredConstraints{std::move(found), definition ? definition->sql : std::string()};
     }
   } catch (const std::exception&) {
   }
@@ -120,14 +139,36 @@ UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns) {
   return {};
 }
 
+// `text` without spaces and without the parentheses around all of it.
+std::string Bare(std::string_view text) {
+  std::string bare = WithoutSpaces(text);
+  while (bare.size() >= 2 && bare.front() == '(' && bare.back() == ')') {
+    int depth = 0;
+    bool whole = true;
+    for (std::size_t i = 0; i + 1 < bare.size() && whole; ++i) {
+      if (bare[i] == '(') ++depth;
+      if (bare[i] == ')') whole = --depth > 0;
+    }
+    if (!whole) break;
+    bare = bare.substr(1, bare.size() - 2);
+  }
+  return bare;
+}
+
 CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported) {
   CheckConflict conflict{"COLUMN", std::string(reported), ""};
-  for (const TableConstraint& c : ConstraintsOf(db, table)) {
+  StoredConstraints stored = StoredConstraintsOf(db, table);
+  for (const TableConstraint& c : stored.constraints) {
     if (c.xtype != "C" || c.disabled) continue;
-    std::string_view condition(c.text);
-    if (condition.size() >= 2) condition = condition.substr(1, condition.size() - 2);
-    if (!tsql::EqualsIgnoreCase(c.name, reported) &&
-        WithoutSpaces(condition) != WithoutSpaces(reported)) {
+    // SQLite names an unnamed constraint by its stored condition, which may
+    // differ from the text as written (c.text).
+    std::string condition =
+        c.end <= stored.definition.size()
+            ? ParenthesisedAfter(
+                  std::string_view(stored.definition).substr(c.begin, c.end - c.begin), "check")
+            : c.text;
+    if (!tsql::EqualsIgnoreCase(c.name, reported) && Bare(condition) != Bare(reported) &&
+        Bare(c.text) != Bare(reported)) {
       continue;
     }
     conflict.level = c.column.empty() ? "TABLE" : "COLUMN";
@@ -207,7 +248,7 @@ UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns) {
         has_table = true;
         if (catalog::ColumnText(keys.get(), 2) != column_list) continue;
         std::string sql = catalog::ColumnText(keys.get(), 1);
-        UniqueKey key{catalog::ColumnText(keys.get(), 0), ""};
+        UniqueKey key{ShownIndexName(catalog::ColumnText(keys.get(), 0), table), ""};
         if (sql.ends_with(kPrimaryKeyMarker)) key.constraint = "PRIMARY KEY";
         if (sql.ends_with(kUniqueKeyMarker)) key.constraint = "UNIQUE KEY";
         return key;

@@ -5,6 +5,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/check_condition.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -60,13 +61,19 @@ void Enable(const TableDefinition& definition, const TableConstraint& c, std::ve
 }
 
 // WITH CHECK: a row that breaks `c`, switched on again, gives 547.
-void CheckRows(sqlite3* db, const ConstraintSwitch& change, const TableConstraint& c) {
+// `definition`: the table's definition with `c` switched on.
+void CheckRows(sqlite3* db, const ConstraintSwitch& change, const TableDefinition& definition,
+               const TableConstraint& c) {
   std::string table = tsql::QuoteSqliteName(change.schema) + "." + tsql::QuoteSqliteName(c.table);
   if (c.xtype == "C") {
+    // The stored condition, typed as the front end bound it; c.text is the
+    // text as written.
+    std::string condition = ParenthesisedAfter(
+        std::string_view(definition.sql).substr(c.begin, c.end - c.begin), "check");
     catalog::PreparedStatement conflict;
     try {
       conflict =
-          catalog::Prepare(db, "SELECT 1 FROM " + table + " WHERE NOT " + c.text + " LIMIT 1");
+          catalog::Prepare(db, "SELECT 1 FROM " + table + " WHERE NOT (" + condition + ") LIMIT 1");
     } catch (const std::runtime_error& refused) {
       throw MakeError(50000, {refused.what()});
     }
@@ -123,11 +130,13 @@ void SwitchConstraints(sqlite3* db, const ConstraintSwitch& change) {
   if (edits.empty()) return;
   ReplaceTableDefinition(db, change.schema, *definition, Apply(definition->sql, edits));
   if (!change.check_existing) return;
+  std::optional<TableDefinition> switched = ReadTableDefinition(db, change.schema, change.table);
+  if (!switched) throw MakeError(4902, {change.table, change.database});
   for (const TableConstraint& c : ReadTableConstraints(db, change.schema, definition->table)) {
     bool was_switched = std::any_of(switched_on.begin(), switched_on.end(), [&](const auto* on) {
       return tsql::EqualsIgnoreCase(on->name, c.name);
     });
-    if (was_switched) CheckRows(db, change, c);
+    if (was_switched) CheckRows(db, change, *switched, c);
   }
 }
 

@@ -131,8 +131,9 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   }
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
-  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value FROM " +
-                       tsql::QuoteSqliteName(schema) + ".pragma_table_info(?1)";
+  // A computed column is a generated column, listed by table_xinfo alone.
+  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM " +
+                       tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?1)";
   sqlite3_stmt* columns_raw = nullptr;
   if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
     sqlite3_finalize(columns_raw);
@@ -168,7 +169,12 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     const unsigned char* default_sql = sqlite3_column_text(columns_raw, 4);
     shape.column_defaults.emplace_back(default_sql ? reinterpret_cast<const char*>(default_sql)
                                                    : "");
+    if (sqlite3_column_int(columns_raw, 5) >= 2) {
+      shape.computed_columns.resize(shape.columns.size());
+      shape.computed_columns.back() = true;
+    }
   }
+  if (!shape.computed_columns.empty()) shape.computed_columns.resize(shape.columns.size());
   if (shape.columns.empty()) return std::nullopt;
   return shape;
 }

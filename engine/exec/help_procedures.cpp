@@ -11,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_help.h"
+#include "engine/exec/index_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
@@ -206,7 +207,8 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
   std::vector<std::array<std::string, 3>> rows;  // name, description, keys
   std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
-    std::string name = catalog::ColumnText(indexes.get(), 0);
+    std::string stored = catalog::ColumnText(indexes.get(), 0);
+    std::string name = ShownIndexName(stored, table);
     bool unique = sqlite3_column_int(indexes.get(), 1) != 0;
     std::string origin = catalog::ColumnText(indexes.get(), 2);
     if (tsql::ToLower(name).starts_with("sqlengine_")) continue;
@@ -215,7 +217,7 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
         catalog::Prepare(db,
                          "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
                          "ORDER BY seqno");
-    sqlite3_bind_text(columns.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(columns.get(), 1, stored.c_str(), -1, SQLITE_TRANSIENT);
     std::vector<std::string> key_columns;
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       std::string column = catalog::ColumnText(columns.get(), 0);
@@ -303,7 +305,8 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                           {"Increment", ColumnType{SqlType::kDecimal, 0, 38, 0}},
                           {"Not For Replication", Integer()}});
   auto info = catalog::Prepare(
-      db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?, 'main') ORDER BY cid");
+      db,
+      "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?, 'main') ORDER BY cid");
   sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
   bool has_identity = false;
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
@@ -324,8 +327,9 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
     std::string user_type =
         rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
     columns.Add({name, user_type.empty() ? std::string(tsql::TypeName(type.type)) : user_type,
-                 std::string("no"), StorageLength(type), precision, scale,
-                 std::string(nullable ? "yes" : "no"),
+                 // A computed column is a generated column (hidden 2).
+                 std::string(sqlite3_column_int(info.get(), 4) >= 2 ? "yes" : "no"),
+                 StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
                  std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
                  text ? Value(std::string(kCollation)) : Value{}});

@@ -11,6 +11,7 @@
 #include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -41,11 +42,12 @@ class EngineReads {
 std::optional<IdentityTable> Resolve(sqlite3_context* context, sqlite3_value* argument) {
   if (sqlite3_value_type(argument) == SQLITE_NULL) return std::nullopt;
   tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(argument));
-  if (name.parts.empty() || name.parts.size() > 3 || !name.Database().empty()) {
-    return std::nullopt;
-  }
+  if (name.parts.empty() || name.parts.size() > 3) return std::nullopt;
   sqlite3* db = sqlite3_context_db_handle(context);
   bool temporary = !name.Last().empty() && name.Last().front() == '#';
+  // A #temp table may be named as tempdb's ('tempdb..#t'), as SQL Server names it.
+  bool in_tempdb = tsql::EqualsIgnoreCase(name.Database(), "tempdb") && temporary;
+  if (!name.Database().empty() && !in_tempdb) return std::nullopt;
   std::string schema = temporary ? "temp" : "main";
   std::string master = temporary ? "sqlite_temp_master" : "main.sqlite_master";
   auto query = catalog::Prepare(

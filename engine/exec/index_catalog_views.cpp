@@ -1,6 +1,7 @@
 #include "engine/exec/index_catalog_views.h"
 
 #include "engine/catalog/data_file.h"
+#include "engine/exec/index_names.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -41,9 +42,10 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          "UNION ALL SELECT tbl, id, 1 + row_number() OVER (PARTITION BY tbl ORDER BY sqlite_name), "
          "CASE WHEN origin = 'u' THEN 'UQ_' || tbl || '_' || (SELECT k.name FROM "
          "pragma_index_info(sqlite_name, " +
-         on + ") k WHERE k.seqno = 0) ELSE sqlite_name END, CASE WHEN origin = 'u' THEN " +
-         std::to_string(kUnique | kUniqueConstraint) + " WHEN is_unique THEN " +
-         std::to_string(kUnique) + " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
+         on + ") k WHERE k.seqno = 0) ELSE " + ShownIndexNameSql("sqlite_name", "tbl") +
+         " END, CASE WHEN origin = 'u' THEN " + std::to_string(kUnique | kUniqueConstraint) +
+         " WHEN is_unique THEN " + std::to_string(kUnique) +
+         " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
 }
 
 std::string SysIndexes(const CatalogTarget& t) {

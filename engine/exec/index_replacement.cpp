@@ -1,11 +1,13 @@
 #include "engine/exec/index_replacement.h"
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/index_names.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -27,18 +29,21 @@ void ReplaceIndex(sqlite3* db, const tsql::Statement& create, tsql::NameResolver
                        : table.Database().empty()    ? std::string("main")
                                                      : resolver.SchemaFor(table.Database());
   std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto existing = catalog::Prepare(db, "SELECT name FROM " + quoted_schema +
-                                           ".sqlite_master WHERE type = 'index' AND name = ?1 "
-                                           "COLLATE NOCASE AND tbl_name = ?2 COLLATE NOCASE");
-  sqlite3_bind_text(existing.get(), 1, index.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(existing.get(), 2, table.Last().c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(existing.get()) != SQLITE_ROW) throw MakeError(7999, {index, table.Last()});
-  std::string stored = catalog::ColumnText(existing.get(), 0);
-  existing.reset();
-  std::string sql = tsql::RewriteStatement(create, resolver).sql;
+  std::optional<std::string> stored = StoredIndexName(db, schema, table.Last(), index);
+  if (!stored) throw MakeError(7999, {index, table.Last()});
+  // The new index takes the old one's place under its stored name.
+  tsql::Statement replacement;
+  replacement.kind = create.kind;
+  replacement.line = create.line;
+  replacement.tokens = tokens;
+  tsql::Token& name = replacement.tokens[index_word + 1];
+  name.kind = tsql::TokenKind::kQuotedName;
+  name.value = *stored;
+  name.text = tsql::QuoteSqliteName(*stored);
+  std::string sql = tsql::RewriteStatement(replacement, resolver).sql;
   catalog::Exec(db, "SAVEPOINT sqlengine_index");
   try {
-    catalog::Exec(db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(stored));
+    catalog::Exec(db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(*stored));
     catalog::Exec(db, sql);
     catalog::Exec(db, "RELEASE sqlengine_index");
   } catch (const std::runtime_error& refused) {

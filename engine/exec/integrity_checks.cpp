@@ -423,6 +423,9 @@ void Check(Session& session, const catalog::DatabaseEntry& entry, const std::str
     catalog::Connection db = catalog::OpenDataFile(engine.DataFileOf(entry));
     int timeout = session.Connection().LockTimeout();
     sqlite3_busy_timeout(db.get(), timeout < 0 ? INT32_MAX : timeout);
+    // As in SQL Server, CHECK constraints are no part of the structure
+    // checked (their conditions call functions only sessions register).
+    catalog::Exec(db.get(), "PRAGMA ignore_check_constraints = 1");
     catalog::Exec(db.get(), "BEGIN");
     ListTables(db.get(), only_table, report);
     if (!only_table.empty() && report.tables.empty()) throw MakeError(2501, {only_table});

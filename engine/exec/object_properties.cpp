@@ -85,7 +85,7 @@ void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
 }
 
 // sqlengine_column_property(property, isnullable, prec, scale, colid,
-// colstat): COLUMNPROPERTY's answer from a syscolumns row.
+// colstat, iscomputed): COLUMNPROPERTY's answer from a syscolumns row.
 void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::string property = tsql::ToLower(SqliteValueText(args[0]));
@@ -98,9 +98,9 @@ void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
     if (sqlite3_value_type(args[5]) == SQLITE_NULL) return sqlite3_result_null(context);
     return sqlite3_result_int(context, (sqlite3_value_int(args[5]) & 1) != 0);
   }
-  // No computed, ROWGUIDCOL or output-parameter columns exist here.
-  if (property == "iscomputed" || property == "isrowguidcol" || property == "isoutparam")
-    return sqlite3_result_int(context, 0);
+  if (property == "iscomputed") return answer(6);
+  // No ROWGUIDCOL or output-parameter columns exist here.
+  if (property == "isrowguidcol" || property == "isoutparam") return sqlite3_result_int(context, 0);
   sqlite3_result_null(context);
 }
 
@@ -177,7 +177,7 @@ constexpr FunctionDefinition kHostFunctions[] = {
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
     {"sqlengine_object_property", 3, ObjectProperty, true},
-    {"sqlengine_column_property", 6, ColumnProperty, true},
+    {"sqlengine_column_property", 7, ColumnProperty, true},
     {"sqlengine_index_property", 3, IndexProperty, true},
 };
 

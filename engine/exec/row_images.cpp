@@ -3,9 +3,12 @@
 #define SQLITE_ENABLE_PREUPDATE_HOOK 1
 #include "engine/exec/row_images.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/check_condition.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -21,10 +24,11 @@ bool TempTableExists(sqlite3* db, const std::string& name) {
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-// "(\"a\" int, \"b\" nvarchar(20) COLLATE NOCASE, ...)" for `table`'s columns.
+// "(\"a\" int, \"b\" nvarchar(20) COLLATE NOCASE, ...)" for `table`'s columns
+// (computed ones included: the images hold their values as SELECT * reads them).
 std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_info(?)");
+      db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::string columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
@@ -42,12 +46,60 @@ std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std:
   return columns + ")";
 }
 
-void Fill(sqlite3* db, const std::string& image, const RowImages& rows) {
+// A computed column of `table` and the SQLite expression that computes it.
+struct ComputedColumn {
+  std::string name;
+  std::string expression;
+};
+
+// The table's stored columns, in order, and its computed (generated) ones.
+struct StoredAndComputed {
+  std::vector<std::string> stored;
+  std::vector<ComputedColumn> computed;
+};
+StoredAndComputed ColumnsByKind(sqlite3* db, const std::string& schema, const std::string& table) {
+  auto query = catalog::Prepare(
+      db, "SELECT name, hidden FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  StoredAndComputed columns;
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    std::string name = catalog::ColumnText(query.get(), 0);
+    if (sqlite3_column_int(query.get(), 1) >= 2) {
+      columns.computed.push_back(ComputedColumn{name, ""});
+    } else {
+      columns.stored.push_back(name);
+    }
+  }
+  query.reset();
+  if (columns.computed.empty()) return columns;
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+  if (!definition) throw std::runtime_error("no definition for the trigger's table " + table);
+  for (ComputedColumn& column : columns.computed) {
+    const TableDefinition::Element* element = definition->Column(column.name);
+    if (element == nullptr) throw std::runtime_error("no definition for column " + column.name);
+    column.expression = ParenthesisedAfter(
+        std::string_view(definition->sql).substr(element->begin, element->end - element->begin),
+        "as");
+  }
+  return columns;
+}
+
+// `rows` into the image `image`: each row holds the table's columns in
+// order, or (`columns` given: old rows as the change found them) its stored
+// columns alone, the computed ones then computed from them.
+void Fill(sqlite3* db, const std::string& image, const RowImages& rows,
+          const StoredAndComputed* columns = nullptr) {
   if (rows.empty()) return;
   std::string placeholders;
   for (size_t i = 0; i < rows.front().Size(); ++i) placeholders += i == 0 ? "?" : ", ?";
+  std::string listed;
+  if (columns != nullptr && !columns->computed.empty()) {
+    for (size_t i = 0; i < columns->stored.size() && i < rows.front().Size(); ++i)
+      listed += (listed.empty() ? " (" : ", ") + tsql::QuoteSqliteName(columns->stored[i]);
+    listed += ")";
+  }
   auto insert =
-      catalog::Prepare(db, "INSERT INTO temp." + image + " VALUES (" + placeholders + ")");
+      catalog::Prepare(db, "INSERT INTO temp." + image + listed + " VALUES (" + placeholders + ")");
   for (const RowValues& row : rows) {
     sqlite3_reset(insert.get());
     for (size_t i = 0; i < row.Size(); ++i) {
@@ -55,6 +107,13 @@ void Fill(sqlite3* db, const std::string& image, const RowImages& rows) {
     }
     if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
   }
+  if (columns == nullptr || columns->computed.empty()) return;
+  std::string assignments;
+  for (const ComputedColumn& column : columns->computed) {
+    assignments += (assignments.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name) + " = (" +
+                   column.expression + ")";
+  }
+  catalog::Exec(db, "UPDATE temp." + image + " SET " + assignments);
 }
 
 }  // namespace
@@ -99,9 +158,11 @@ void RowChangeCapture::Record(int op, sqlite3_int64 old_rowid, sqlite3_int64 new
   if (op == SQLITE_UPDATE || op == SQLITE_DELETE) {
     RowValues row;
     int count = sqlite3_preupdate_count(db_);
+    // The old row's stored columns come first; a computed column has no
+    // stored value (the image computes it).
     for (int i = 0; i < count; ++i) {
       sqlite3_value* value = nullptr;
-      sqlite3_preupdate_old(db_, i, &value);
+      if (sqlite3_preupdate_old(db_, i, &value) != SQLITE_OK || value == nullptr) break;
       row.Add(value);
     }
     old_rows_.push_back(std::move(row));
@@ -154,7 +215,8 @@ void TriggerImages::Create() {
     catalog::Exec(db_, std::string("CREATE TEMP TABLE ") + image + " " + columns);
   }
   Fill(db_, "inserted", inserted_);
-  Fill(db_, "deleted", deleted_);
+  StoredAndComputed kinds = ColumnsByKind(db_, schema_, table_);
+  Fill(db_, "deleted", deleted_, &kinds);
 }
 
 void TriggerImages::Restore() {
@@ -187,7 +249,7 @@ void TriggerImages::Remove() {
 std::vector<std::string> TableColumns(sqlite3* db, const std::string& schema,
                                       const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_info(?)");
+      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::vector<std::string> columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW)

@@ -9,6 +9,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/procedure_arguments.h"
@@ -304,7 +305,8 @@ void DropColumnBinding(Session& session, sqlite3* db, char kind, const std::stri
   } else {
     Tokens alter = Lexed("ALTER TABLE " + Bracketed(table) + " DROP CONSTRAINT " +
                          Bracketed(DefaultConstraintName(table, column)));
-    ChangeConstraint(db, alter, session.Connection(), session.Connection().Database());
+    SessionCatalog catalog(session);
+    ChangeConstraint(db, alter, session.Connection(), catalog, session.Connection().Database());
   }
   RunWithTexts(db,
                std::string("DELETE FROM main.") + kBindingsTable +
@@ -456,7 +458,8 @@ void BindToColumn(Session& session, sqlite3* db, char kind, const std::string& o
     Tokens alter = Lexed("ALTER TABLE " + Bracketed(table) + " ADD CONSTRAINT " +
                          Bracketed(DefaultConstraintName(table, column)) + " DEFAULT (" +
                          stored->expression + ") FOR " + Bracketed(column));
-    ChangeConstraint(db, alter, session.Connection(), session.Connection().Database());
+    SessionCatalog catalog(session);
+    ChangeConstraint(db, alter, session.Connection(), catalog, session.Connection().Database());
   }
   RunWithTexts(db,
                std::string("INSERT INTO main.") + kBindingsTable +

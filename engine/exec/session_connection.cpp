@@ -266,6 +266,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
     if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
+    if (view == "syscomments")
+      target.computed_columns = ReadComputedColumns(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -74,6 +74,11 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(209, {Part(rest, true)});
   if (StartsWith(message, "no such function: ", rest))
     return MakeError(195, {rest, "function name"});
+  // A computed column is a generated column, which no statement writes.
+  for (std::string_view written :
+       {"cannot INSERT into generated column ", "cannot UPDATE generated column "}) {
+    if (StartsWith(message, written, rest)) return MakeError(271, {Unquote(rest)});
+  }
   if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {
     return MakeError(
         2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});

@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -72,6 +73,40 @@ std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open) {
     if (tokens[i].IsSymbol(")") && --depth == 0) return i;
   }
   return tokens.size() - 1;
+}
+
+// A text's tokens one space apart, as the token rewriter writes them: an
+// unnamed constraint's id is made from that form, whichever path stored it.
+std::string SpacedTokens(std::string_view text) {
+  tsql::Tokens tokens = tsql::Lex(text);
+  std::string spaced;
+  for (const tsql::Token& token : tokens) {
+    if (token.kind == tsql::TokenKind::kEnd) break;
+    if (!spaced.empty()) spaced.push_back(' ');
+    spaced += token.text;
+  }
+  return spaced;
+}
+
+// Whether `text` is one parenthesised group.
+bool Parenthesised(std::string_view text) {
+  tsql::Tokens tokens = tsql::Lex(text);
+  if (!tokens.empty() && tokens.back().kind == tsql::TokenKind::kEnd) tokens.pop_back();
+  return !tokens.empty() && tokens.front().IsSymbol("(") &&
+         MatchingClose(tokens, 0) == tokens.size() - 1;
+}
+
+// A DEFAULT as the catalog shows it: in parentheses.
+std::string DefaultShown(const std::string& written) {
+  return Parenthesised(written) ? written : "(" + written + ")";
+}
+
+// The rewriter wrote DEFAULT f(...) as DEFAULT ( f ( ... ) ).
+std::string DefaultKey(const std::string& written) {
+  tsql::Tokens tokens = tsql::Lex(written);
+  bool call =
+      tokens.size() > 2 && tokens[0].kind == tsql::TokenKind::kWord && tokens[1].IsSymbol("(");
+  return call ? "( " + SpacedTokens(written) + " )" : SpacedTokens(written);
 }
 
 bool StartsConstraint(const tsql::Token& token) {
@@ -145,6 +180,8 @@ class ElementReader {
   // returns the index past it.
   std::size_t ReadConstraint(std::size_t i) {
     std::size_t start = i;
+    std::string key_text;         // of an expression kept with its written text
+    std::size_t written_end = 0;  // past that text's comment
     TableConstraint c;
     c.table = table_;
     if (At(i).IsWord("constraint")) {
@@ -184,12 +221,22 @@ class ElementReader {
       c.xtype = "C";
       std::size_t close = MatchingClose(tokens_, body + 1);
       c.text = Tidy(text_.substr(At(body + 1).offset, End(close + 1) - At(body + 1).offset));
+      if (std::optional<WrittenExpression> written = ReadWrittenExpression(text_, End(close + 1))) {
+        c.text = written->text;
+        key_text = "CHECK " + SpacedTokens(written->text);
+        written_end = written->end;
+      }
       if (!column_.empty()) c.columns.push_back(column_);
     } else if (kind.IsWord("default")) {
       c.xtype = "D";
       end = std::max(end, std::min(body + 2, tokens_.size()));  // DEFAULT NULL
       c.text = Tidy(text_.substr(At(body + 1).offset, End(end) - At(body + 1).offset));
       if (!c.text.starts_with("(")) c.text = "(" + c.text + ")";
+      if (std::optional<WrittenExpression> written = ReadWrittenExpression(text_, End(end))) {
+        c.text = DefaultShown(written->text);
+        key_text = "DEFAULT " + DefaultKey(written->text);
+        written_end = written->end;
+      }
       c.columns.push_back(column_);
     } else if (kind.IsWord("references") || kind.IsWord("foreign")) {
       c.xtype = "F";
@@ -214,11 +261,12 @@ class ElementReader {
     }
     c.column = column_;
     c.begin = base_ + At(start).offset;
-    c.end = base_ + End(end);
+    c.end = base_ + std::max(End(end), written_end);
+    if (key_text.empty()) key_text = text_.substr(At(body).offset, End(end) - At(body).offset);
     if (c.name.empty()) {
       c.system_named = true;
       std::string key = tsql::ToLower(table_) + "\x1f" + c.xtype + "\x1f" + tsql::ToLower(column_) +
-                        "\x1f" + text_.substr(At(body).offset, End(end) - At(body).offset);
+                        "\x1f" + key_text;
       c.id = UnnamedConstraintId(key);
       // A foreign key is named after its first column, also at table level.
       std::string named_column = c.xtype == "F" && !c.columns.empty() ? c.columns.front() : column_;
@@ -312,6 +360,13 @@ std::string DisabledConstraintComment(const std::string& column, const std::stri
   for (std::size_t at = 0; (at = kept.find("*/", at)) != std::string::npos; at += 3) {
     kept.replace(at, 2, "*\\/");
   }
+  // Nor may a comment of its own (its written text) open one that T-SQL's
+  // lexer, which nests comments, would look for the end of.
+  for (std::size_t at = 0; (at = kept.find("/*", at)) != std::string::npos; at += 3) {
+    kept.replace(at, 2, "/\\*");
+  }
+  // A clause that ends in an escaped "*\/" must not make "/*" of the close.
+  if (kept.ends_with("/")) kept += " ";
   return std::string(kDisabledOpen) + tsql::QuoteSqliteName(column.empty() ? "" : column) + " " +
          kept + std::string(kDisabledClose);
 }
@@ -326,6 +381,9 @@ DisabledClause ReadDisabledConstraintComment(std::string_view comment) {
   std::string clause(comment.substr(tokens[1].offset));
   for (std::size_t at = 0; (at = clause.find("*\\/", at)) != std::string::npos; at += 2) {
     clause.replace(at, 3, "*/");
+  }
+  for (std::size_t at = 0; (at = clause.find("/\\*", at)) != std::string::npos; at += 2) {
+    clause.replace(at, 3, "/*");
   }
   disabled.clause = clause;
   return disabled;

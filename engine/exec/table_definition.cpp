@@ -4,6 +4,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/stored_expressions.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -111,6 +112,10 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
   for (auto [first, last] : lexed.elements) {
     const tsql::Token& lead = lexed.tokens[first];
     TableDefinition::Element element{lead.offset, EndOf(lexed.tokens[last - 1]), {}};
+    // The written text of its last expression belongs to it.
+    while (std::optional<WrittenExpression> written =
+               ReadWrittenExpression(definition.sql, element.end))
+      element.end = written->end;
     if (!IsTableConstraintWord(lead)) element.column = lead.value;
     definition.elements.push_back(element);
   }

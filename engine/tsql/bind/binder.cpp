@@ -32,6 +32,7 @@ struct Binding {
   std::string sql_alias;  // quoted, as the generated SQL names it
   std::vector<Column> columns;
   std::vector<std::string> column_defaults;  // of a table: see TableShape
+  std::vector<bool> computed_columns;        // of a table: see TableShape
 };
 
 struct Scope {
@@ -278,11 +279,15 @@ class Binder {
     bound.table_sql = table->sql;
     std::vector<const Column*> targets;
     if (insert.columns.empty()) {
-      for (const Column& column : table->columns) targets.push_back(&column);
+      // A computed column takes no value.
+      for (const Column& column : table->columns) {
+        if (!Computed(column, *table, table->columns)) targets.push_back(&column);
+      }
     } else {
       for (const std::string& name : insert.columns) {
         const Column* column = FindColumn(table->columns, name);
         if (column == nullptr) throw MakeError(207, {name});
+        if (Computed(*column, *table, table->columns)) throw MakeError(271, {column->name});
         if (std::find(targets.begin(), targets.end(), column) != targets.end())
           Refuse("column listed twice");
         targets.push_back(column);
@@ -327,6 +332,7 @@ class Binder {
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
       if (column == nullptr) throw MakeError(207, {assignment.column.back()});
+      if (Computed(*column, target, target.columns)) throw MakeError(271, {column->name});
       if (column->type.identity) Refuse("identity column");
       for (const BoundAssignment& earlier : bound.assignments) {
         if (earlier.column == column->name) Refuse("column assigned twice");
@@ -344,6 +350,21 @@ class Binder {
   Bound Condition(const Expr& condition) {
     Scope none;
     return Predicate(condition, none, Clause::kWhere);
+  }
+
+  // A table's columns are in reach bare: the expression is stored in the
+  // table's own definition, where SQLite knows no alias.
+  Bound TableExpression(const Expr& expr, const std::string& table,
+                        const std::vector<Column>& columns, bool predicate,
+                        const std::optional<ColumnType>& stored_as) {
+    Scope scope;
+    Binding row;
+    row.exposed = table;
+    row.columns = columns;
+    scope.bindings.push_back(std::move(row));
+    if (predicate) return Predicate(expr, scope, Clause::kWhere);
+    Bound value = Value(expr, scope, Clause::kWhere);
+    return stored_as ? Assigned(std::move(value), *stored_as) : std::move(value);
   }
 
   BoundChange Delete(const parse::DeleteStatement& statement) {
@@ -373,6 +394,14 @@ class Binder {
       if (EqualsIgnoreCase(column.name, name)) return &column;
     }
     return nullptr;
+  }
+
+  // Whether `column` of `table` (a TableShape or a Binding) is computed.
+  template <typename Table>
+  static bool Computed(const Column& column, const Table& table,
+                       const std::vector<Column>& columns) {
+    size_t k = static_cast<size_t>(&column - columns.data());
+    return k < table.computed_columns.size() && table.computed_columns[k];
   }
 
   // DEFAULT for `column` of `table` (a TableShape or a Binding): the
@@ -463,6 +492,7 @@ class Binder {
       binding.exposed = name.back();
       binding.columns = table->columns;
       binding.column_defaults = table->column_defaults;
+      binding.computed_columns = table->computed_columns;
       bound.table_sql = table->sql;
       bound.alias = AddBinding(scope, std::move(binding));
       bound.from = std::move(sources);
@@ -981,6 +1011,7 @@ class Binder {
         binding.exposed = binding.aliased ? source.alias : source.name.back();
         binding.columns = table->columns;
         binding.column_defaults = table->column_defaults;
+        binding.computed_columns = table->computed_columns;
         if (table->view_query) {
           binding.columns = ViewColumns(*table);
           bound->named_query = true;
@@ -1101,7 +1132,8 @@ class Binder {
 
   static Bound ColumnNode(const Binding& binding, const Column& column, bool outer) {
     Bound node = Make(BoundKind::kColumn, column.type);
-    node->sql = binding.sql_alias + "." + QuoteSqliteName(column.name);
+    node->sql = binding.sql_alias.empty() ? QuoteSqliteName(column.name)
+                                          : binding.sql_alias + "." + QuoteSqliteName(column.name);
     node->op = binding.exposed + "." + column.name;  // for messages
     node->outer_reference = outer;
     return node;
@@ -2497,6 +2529,13 @@ BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog
 
 std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& catalog) {
   return Binder(catalog).Condition(condition);
+}
+
+std::unique_ptr<BoundExpr> BindTableExpression(const parse::Expr& expr, const std::string& table,
+                                               const std::vector<Column>& columns, bool predicate,
+                                               const std::optional<ColumnType>& stored_as,
+                                               Catalog& catalog) {
+  return Binder(catalog).TableExpression(expr, table, columns, predicate, stored_as);
 }
 
 }  // namespace sqlengine::tsql::bind

@@ -55,4 +55,14 @@ BoundChange BindDelete(const parse::DeleteStatement& statement, Catalog& catalog
 // NotBound when the expression is a value rather than a condition.
 std::unique_ptr<BoundExpr> BindCondition(const parse::Expr& condition, Catalog& catalog);
 
+// An expression stored in a table's definition (a CHECK constraint's
+// condition when `predicate`, else a DEFAULT's or a computed column's value)
+// over `columns` of the table `table`, which it names bare; a value is
+// converted as storing it in a column of type `stored_as` converts it. Throws
+// as Bind does; a DEFAULT passes no columns.
+std::unique_ptr<BoundExpr> BindTableExpression(const parse::Expr& expr, const std::string& table,
+                                               const std::vector<Column>& columns, bool predicate,
+                                               const std::optional<ColumnType>& stored_as,
+                                               Catalog& catalog);
+
 }  // namespace sqlengine::tsql::bind

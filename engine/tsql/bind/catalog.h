@@ -22,6 +22,9 @@ struct TableShape {
   // Beside columns: each one's default as the SQLite expression the table
   // declares, "" for none.
   std::vector<std::string> column_defaults;
+  // Beside columns: whether each one is computed (read only). Empty when
+  // none is.
+  std::vector<bool> computed_columns;
   // A view the front end created: its query as written (the binder binds
   // it for the columns' types; `columns` then holds only the view's column
   // names). Null for a table.

@@ -246,7 +246,7 @@ Bound ColumnProperty(Catalog& catalog, std::vector<Bound> args) {
   TableShape columns = View(catalog, {"syscolumns"});
   std::vector<Bound> answer;
   answer.push_back(std::move(args[2]));
-  for (std::string_view column : {"isnullable", "prec", "scale", "colid", "colstat"})
+  for (std::string_view column : {"isnullable", "prec", "scale", "colid", "colstat", "iscomputed"})
     answer.push_back(ViewColumn(columns, column));
   return Lookup(columns, Call("sqlengine_column_property", Typed(SqlType::kInt), std::move(answer)),
                 Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),

@@ -248,6 +248,8 @@ class Generator {
     return sql;
   }
 
+  std::string TableValue(const BoundExpr& expr) { return Expr(expr); }
+
   std::string Condition(const BoundExpr& condition) {
     return "SELECT CASE WHEN " + Expr(condition) + " THEN 1 ELSE 0 END";
   }
@@ -766,6 +768,10 @@ std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int l
   SqliteText text = ChangeText(std::move(with), generator.Query(query), line);
   if (generator.outside_main()) return std::nullopt;
   return text;
+}
+
+std::string GenerateTableExpression(const bind::BoundExpr& expr) {
+  return Generator().TableValue(expr);
 }
 
 SqliteText GenerateCondition(const bind::BoundExpr& condition, int line) {

@@ -40,4 +40,8 @@ std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int l
 // condition holds, else 0 (false and unknown alike).
 SqliteText GenerateCondition(const bind::BoundExpr& condition, int line);
 
+// An expression bound over one table's bare columns, as the table's
+// definition stores it (a CHECK, a DEFAULT, a computed column).
+std::string GenerateTableExpression(const bind::BoundExpr& expr);
+
 }  // namespace sqlengine::tsql::generate

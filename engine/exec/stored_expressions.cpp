@@ -1,0 +1,480 @@
+#include "engine/exec/stored_expressions.h"
+
+#include <memory>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/table_definition.h"
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/generate/sqlite_generator.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/parse/query_parser.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr std::string_view kWrittenOpen = "/*sqlengine_tsql ";
+constexpr std::string_view kWrittenClose = "*/";
+constexpr std::string_view kPlaceholder = "sqlengine_stored_expression_";
+
+std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open, std::size_t end) {
+  int depth = 0;
+  for (std::size_t i = open; i < end; ++i) {
+    if (tokens[i].IsSymbol("(")) ++depth;
+    if (tokens[i].IsSymbol(")") && --depth == 0) return i;
+  }
+  return end;
+}
+
+std::string EncodeWritten(std::string_view text) {
+  std::string encoded;
+  for (char c : text) {
+    if (c == '%') {
+      encoded += "%25";
+    } else if (c == '*') {
+      encoded += "%2A";
+    } else {
+      encoded.push_back(c);
+    }
+  }
+  return encoded;
+}
+
+std::string DecodeWritten(std::string_view text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && text.substr(i, 3) == "%25") {
+      decoded.push_back('%');
+      i += 2;
+    } else if (text[i] == '%' && text.substr(i, 3) == "%2A") {
+      decoded.push_back('*');
+      i += 2;
+    } else {
+      decoded.push_back(text[i]);
+    }
+  }
+  return decoded;
+}
+
+// The batch text of tokens [begin, end) as written (their spacing included
+// while they stand on one line; a line break becomes a space).
+std::string WrittenText(const tsql::Tokens& tokens, std::size_t begin, std::size_t end) {
+  std::string text;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (i > begin) {
+      const tsql::Token& before = tokens[i - 1];
+      bool adjacent =
+          before.line == tokens[i].line && before.offset + before.text.size() == tokens[i].offset;
+      if (!adjacent) text.push_back(' ');
+    }
+    text += tokens[i].text;
+  }
+  return text;
+}
+
+// Whether `expr` reads anything but the row and constants: SQLite keeps
+// no subquery, aggregate or variable in a table's definition.
+bool StaysInRow(const tsql::bind::BoundExpr& expr) {
+  switch (expr.kind) {
+    case tsql::bind::BoundKind::kSubquery:
+    case tsql::bind::BoundKind::kExists:
+    case tsql::bind::BoundKind::kInQuery:
+    case tsql::bind::BoundKind::kQuantified:
+    case tsql::bind::BoundKind::kAggregate:
+    case tsql::bind::BoundKind::kParameter:
+    case tsql::bind::BoundKind::kGrouping:
+    case tsql::bind::BoundKind::kGroupingColumn:
+      return false;
+    default:
+      break;
+  }
+  for (const auto& arg : expr.args) {
+    if (arg && !StaysInRow(*arg)) return false;
+  }
+  return true;
+}
+
+// The session's catalog, but a user function is left to the token rewriter:
+// the binder would take a one-RETURN body into the table's definition,
+// which must follow the function as it changes later.
+class DefinitionCatalog final : public tsql::bind::Catalog {
+ public:
+  explicit DefinitionCatalog(tsql::bind::Catalog& session) : session_(session) {}
+  std::optional<tsql::bind::TableShape> FindTable(const std::vector<std::string>& name) override {
+    return session_.FindTable(name);
+  }
+  bool ObjectExists(const std::vector<std::string>& name) override {
+    return session_.ObjectExists(name);
+  }
+  std::optional<ColumnType> VariableType(std::string_view name) override {
+    return session_.VariableType(name);
+  }
+  std::optional<tsql::bind::FunctionShape> FindFunction(
+      const std::vector<std::string>& /*name*/) override {
+    throw tsql::bind::NotBound("a user function in a table definition");
+  }
+
+ private:
+  tsql::bind::Catalog& session_;
+};
+
+bool EndsDefault(const tsql::Token& token) {
+  return token.IsAnyWord({"constraint", "primary", "unique", "check", "references", "foreign",
+                          "not", "null", "collate", "identity", "rowguidcol", "with", "for"});
+}
+
+// A column definition's name and type, when its type is one the engine knows.
+std::optional<Column> DefinedColumn(const tsql::Tokens& tokens, std::size_t begin,
+                                    std::size_t end) {
+  if (begin + 1 >= end || !tokens[begin].IsName() || !tokens[begin + 1].IsName()) return {};
+  if (tokens[begin + 1].IsWord("as")) return {};
+  std::vector<std::string> arguments;
+  std::size_t i = begin + 2;
+  if (i < end && tokens[i].IsSymbol("(")) {
+    std::size_t close = MatchingClose(tokens, i, end);
+    for (std::size_t k = i + 1; k < close; ++k) {
+      if (!tokens[k].IsSymbol(",")) arguments.push_back(tokens[k].text);
+    }
+    i = close + 1;
+  }
+  std::optional<ColumnType> type = tsql::ColumnTypeFromName(tokens[begin + 1].value, arguments);
+  if (!type) return {};
+  for (; i < end; ++i) {
+    if (tokens[i].IsWord("identity")) type->identity = true;
+    if (tokens[i].IsWord("collate") && i + 1 < end) {
+      std::string collation = tsql::ToLower(tokens[i + 1].value);
+      type->case_sensitive =
+          collation.find("_cs") != std::string::npos || collation.find("_bin") != std::string::npos;
+    }
+  }
+  return Column{tokens[begin].value, *type};
+}
+
+bool StartsTableConstraint(const tsql::Token& token) {
+  return token.IsAnyWord({"constraint", "primary", "unique", "foreign", "check"});
+}
+
+}  // namespace
+
+StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
+                                     const std::string& table, const std::vector<Column>& known,
+                                     const std::vector<bool>& known_computed,
+                                     tsql::bind::Catalog& catalog, bool computed_only)
+    : source_(tokens), computed_only_(computed_only), table_(table), catalog_(catalog) {
+  for (std::size_t k = 0; k < known.size() && k < known_computed.size(); ++k) {
+    if (known_computed[k]) computed_.push_back(known[k].name);
+  }
+  // The elements at the top level of [first, end).
+  std::vector<std::pair<std::size_t, std::size_t>> elements;
+  for (std::size_t begin = first; begin < end;) {
+    std::size_t stop = begin;
+    int depth = 0;
+    while (stop < end && !(depth == 0 && tokens[stop].IsSymbol(","))) {
+      if (tokens[stop].IsSymbol("(")) ++depth;
+      if (tokens[stop].IsSymbol(")")) --depth;
+      ++stop;
+    }
+    if (stop > begin) elements.emplace_back(begin, stop);
+    begin = stop + 1;
+  }
+  std::vector<Column> columns = known;
+  for (const auto& [begin, stop] : elements) {
+    if (StartsTableConstraint(tokens[begin])) continue;
+    if (stop > begin + 1 && tokens[begin + 1].IsWord("as"))
+      computed_.push_back(tokens[begin].value);
+    std::optional<Column> column = DefinedColumn(tokens, begin, stop);
+    if (!column) continue;
+    // A known column keeps its own type (ALTER TABLE ADD DEFAULT writes the
+    // clause on a stand-in declaration).
+    bool replaced = false;
+    for (const Column& other : columns)
+      replaced = replaced || tsql::EqualsIgnoreCase(other.name, column->name);
+    if (!replaced) columns.push_back(std::move(*column));
+  }
+  for (const auto& [begin, stop] : elements) Element(begin, stop, columns);
+  tokens_.assign(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(first));
+  std::size_t at = first;
+  for (std::size_t k = 0; k < replacements_.size(); ++k) {
+    const Replacement& r = replacements_[k];
+    tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at),
+                   tokens.begin() + static_cast<std::ptrdiff_t>(r.begin));
+    if (r.declaration) {
+      tsql::Token stand_in = tokens[r.begin];
+      stand_in.kind = tsql::TokenKind::kWord;
+      stand_in.text = stand_in.value = "int";
+      tokens_.push_back(std::move(stand_in));
+    }
+    tsql::Token placeholder = tokens[r.begin];
+    placeholder.kind = tsql::TokenKind::kString;
+    placeholder.value = std::string(kPlaceholder) + std::to_string(k);
+    placeholder.text = "'" + placeholder.value + "'";
+    tokens_.push_back(std::move(placeholder));
+    at = r.end;
+  }
+  tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at), tokens.end());
+}
+
+void StoredExpressions::Element(std::size_t begin, std::size_t end,
+                                const std::vector<Column>& columns) {
+  const tsql::Tokens& t = source_;
+  std::optional<ColumnType> type;
+  std::size_t i = begin;
+  if (!StartsTableConstraint(t[begin])) {
+    if (begin + 1 < end && t[begin + 1].IsWord("as")) {
+      Computed(begin, end, columns);
+      return;
+    }
+    for (const Column& column : columns) {
+      if (tsql::EqualsIgnoreCase(column.name, t[begin].value)) type = column.type;
+    }
+    i = begin + 2;
+  }
+  while (i < end && !computed_only_) {
+    if (t[i].IsSymbol("(")) {
+      i = MatchingClose(t, i, end) + 1;
+      continue;
+    }
+    if (t[i].IsWord("check")) {
+      std::size_t open = i + 1;
+      while (open < end && !t[open].IsSymbol("(")) ++open;  // NOT FOR REPLICATION
+      if (open >= end) return;
+      std::size_t close = MatchingClose(t, open, end);
+      if (close >= end) return;
+      std::string stored = Bind(open, close + 1, true, std::nullopt, columns);
+      if (!stored.empty()) replacements_.push_back(Replacement{open, close + 1, std::move(stored)});
+      i = close + 1;
+      continue;
+    }
+    if (t[i].IsWord("default") && type) {
+      std::size_t from = i + 1;
+      std::size_t stop = from;
+      while (stop < end && !(stop > from && EndsDefault(t[stop]))) {
+        stop = t[stop].IsSymbol("(") ? MatchingClose(t, stop, end) + 1 : stop + 1;
+      }
+      stop = std::min(stop, end);
+      if (stop > from && !(stop == from + 1 && t[from].IsWord("null"))) {
+        ColumnType stored_as = *type;
+        stored_as.identity = false;
+        std::string stored = Bind(from, stop, false, stored_as, {});
+        if (!stored.empty()) replacements_.push_back(Replacement{from, stop, std::move(stored)});
+      }
+      i = stop;
+      continue;
+    }
+    ++i;
+  }
+}
+
+void StoredExpressions::Computed(std::size_t begin, std::size_t end,
+                                 const std::vector<Column>& columns) {
+  // A computed column reads the table's other columns, never a computed one.
+  auto is_computed = [&](const std::string& name) {
+    for (const std::string& computed : computed_) {
+      if (tsql::EqualsIgnoreCase(computed, name)) return true;
+    }
+    return false;
+  };
+  std::vector<Column> plain;
+  for (const Column& column : columns) {
+    if (!is_computed(column.name)) plain.push_back(column);
+  }
+  ColumnType type;
+  std::string stored;
+  try {
+    stored = Bind(begin + 2, end, false, std::nullopt, plain, &type);
+  } catch (const SqlError& error) {
+    if (error.message().number != 207) throw;
+    for (const std::string& name : computed_) {
+      if (error.message().text.find("'" + name + "'") != std::string::npos)
+        throw MakeError(1759, {name, table_});
+    }
+    throw;
+  }
+  if (stored.empty()) return;
+  std::string declaration = tsql::TypeDeclaration(type);
+  if (declaration.find("(max)") != std::string::npos)
+    declaration = tsql::QuoteSqliteName(declaration);
+  if (tsql::IsCharacterType(type.type))
+    declaration += type.case_sensitive ? " COLLATE BINARY" : " COLLATE NOCASE";
+  // The written text follows the generated expression, as for a DEFAULT.
+  std::size_t comment = stored.find(kWrittenOpen);
+  std::string expression = stored.substr(0, comment);
+  while (!expression.empty() && expression.back() == ' ') expression.pop_back();
+  replacements_.push_back(Replacement{
+      begin + 1, end,
+      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment),
+      true});
+}
+
+std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool predicate,
+                                    const std::optional<ColumnType>& stored_as,
+                                    const std::vector<Column>& columns, ColumnType* type) {
+  tsql::Tokens expression(source_.begin() + static_cast<std::ptrdiff_t>(begin),
+                          source_.begin() + static_cast<std::ptrdiff_t>(end));
+  std::unique_ptr<tsql::parse::Expr> parsed;
+  try {
+    parsed = tsql::parse::ParseExpression(expression);
+  } catch (const tsql::parse::NotParsed& why) {
+    NoteFallback("definition parse", why.what(), expression);
+    return {};
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
+    NoteFallback("definition parse", "syntax error", expression);
+    return {};
+  }
+  std::string generated;
+  try {
+    std::unique_ptr<tsql::bind::BoundExpr> bound;
+    try {
+      DefinitionCatalog catalog(catalog_);
+      bound =
+          tsql::bind::BindTableExpression(*parsed, table_, columns, predicate, stored_as, catalog);
+    } catch (const SqlError& error) {
+      // A DEFAULT reaches no column.
+      if (stored_as && error.message().number == 207) {
+        std::string name = expression.front().value;
+        for (const tsql::Token& token : expression) {
+          if (token.IsName() && !token.IsWord("null")) {
+            name = token.value;
+            break;
+          }
+        }
+        throw MakeError(128, {name});
+      }
+      throw;
+    }
+    if (!StaysInRow(*bound)) {
+      NoteFallback("definition bind", "reads beyond the row", expression);
+      return {};
+    }
+    if (type != nullptr) *type = bound->type;
+    generated = tsql::generate::GenerateTableExpression(*bound);
+  } catch (const tsql::bind::NotBound& why) {
+    NoteFallback("definition bind", why.what(), expression);
+    return {};
+  }
+  std::string written = WrittenText(source_, begin, end);
+  return "(" + generated + ") " + std::string(kWrittenOpen) + EncodeWritten(written) +
+         std::string(kWrittenClose);
+}
+
+void StoredExpressions::Substitute(tsql::SqliteText& text) const {
+  for (std::size_t k = 0; k < replacements_.size(); ++k) {
+    std::string placeholder = "'" + std::string(kPlaceholder) + std::to_string(k) + "'";
+    if (replacements_[k].declaration) placeholder = "int " + placeholder;
+    std::size_t at = text.sql.find(placeholder);
+    if (at == std::string::npos) continue;
+    const std::string& stored = replacements_[k].stored;
+    text.sql.replace(at, placeholder.size(), stored);
+    std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(stored.size()) -
+                           static_cast<std::ptrdiff_t>(placeholder.size());
+    for (auto& [offset, line] : text.lines) {
+      if (offset > at)
+        offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + shift);
+    }
+  }
+}
+
+std::optional<WrittenExpression> ReadWrittenExpression(std::string_view sql, std::size_t at) {
+  while (at < sql.size() && sql[at] == ' ') ++at;
+  if (sql.substr(at, kWrittenOpen.size()) != kWrittenOpen) return std::nullopt;
+  std::size_t from = at + kWrittenOpen.size();
+  std::size_t close = sql.find(kWrittenClose, from);
+  // Inside a disabled constraint's comment the close is kept escaped.
+  std::size_t escaped = sql.find("*\\/", from);
+  if (escaped != std::string_view::npos && (close == std::string_view::npos || escaped < close)) {
+    return WrittenExpression{DecodeWritten(sql.substr(from, escaped - from)), escaped + 3};
+  }
+  if (close == std::string_view::npos) return std::nullopt;
+  return WrittenExpression{DecodeWritten(sql.substr(from, close - from)),
+                           close + kWrittenClose.size()};
+}
+
+std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::string& schema) {
+  std::string quoted = tsql::QuoteSqliteName(schema);
+  catalog::PreparedStatement columns = catalog::Prepare(
+      db, "SELECT m.name, c.name, c.cid FROM " + quoted +
+              ".sqlite_master m JOIN pragma_table_xinfo(m.name, " +
+              tsql::QuoteSqliteString(schema) +
+              ") c WHERE m.type = 'table' AND c.hidden >= 2 "
+              "AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+              "AND m.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY m.rowid, c.cid");
+  std::vector<ComputedColumnText> found;
+  while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+    found.push_back(ComputedColumnText{catalog::ColumnText(columns.get(), 0),
+                                       catalog::ColumnText(columns.get(), 1),
+                                       sqlite3_column_int(columns.get(), 2) + 1, ""});
+  }
+  columns.reset();
+  std::optional<TableDefinition> definition;
+  for (ComputedColumnText& computed : found) {
+    if (!definition || definition->table != computed.table)
+      definition = ReadTableDefinition(db, schema, computed.table);
+    if (!definition) continue;
+    const TableDefinition::Element* element = definition->Column(computed.column);
+    if (element == nullptr) continue;
+    std::string_view text =
+        std::string_view(definition->sql).substr(element->begin, element->end - element->begin);
+    std::size_t comment = text.find(kWrittenOpen);
+    if (comment == std::string_view::npos) continue;
+    if (std::optional<WrittenExpression> written = ReadWrittenExpression(text, comment))
+      computed.text = "(" + written->text + ")";
+  }
+  return found;
+}
+
+namespace {
+
+// The rewriter's text of `statement` with `expressions` in their stored form.
+tsql::SqliteText Rewritten(const tsql::Statement& statement, const StoredExpressions& expressions,
+                           tsql::NameResolver& resolver) {
+  tsql::Statement typed;
+  typed.kind = statement.kind;
+  typed.line = statement.line;
+  typed.tokens = expressions.Tokens();
+  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
+  expressions.Substitute(text);
+  return text;
+}
+
+}  // namespace
+
+tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
+                                  tsql::bind::Catalog& catalog) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::size_t open = 2;
+  while (open < tokens.size() && !tokens[open].IsSymbol("(")) ++open;
+  if (open >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
+  std::size_t close = MatchingClose(tokens, open, tokens.size());
+  if (close >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
+  StoredExpressions expressions(tokens, open + 1, close, tsql::TableOf(statement).name, {}, {},
+                                catalog);
+  return Rewritten(statement, expressions, resolver);
+}
+
+tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
+                                 tsql::bind::Catalog& catalog) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::size_t add = 2;
+  while (add < tokens.size() && !tokens[add].IsWord("add")) {
+    if (!tokens[add].IsName() && !tokens[add].IsSymbol(".")) break;
+    ++add;
+  }
+  if (add >= tokens.size() || !tokens[add].IsWord("add"))
+    return tsql::RewriteStatement(statement, resolver);
+  std::size_t end = tokens.size();
+  if (end > add && tokens[end - 1].kind == tsql::TokenKind::kEnd) --end;
+  tsql::TableReference reference = tsql::TableOf(statement);
+  std::vector<std::string> name{reference.name};
+  if (!reference.database.empty()) name = {reference.database, "", reference.name};
+  std::optional<tsql::bind::TableShape> table = catalog.FindTable(name);
+  if (!table) return tsql::RewriteStatement(statement, resolver);
+  StoredExpressions expressions(tokens, add + 1, end, reference.name, table->columns,
+                                table->computed_columns, catalog, true);
+  return Rewritten(statement, expressions, resolver);
+}
+
+}  // namespace sqlengine::exec
