@@ -103,6 +103,7 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     std::optional<std::string> aliased = AliasedTable(tokens, name.end, change.table);
     if (!aliased) return std::nullopt;
     change.table = *aliased;
+    change.on_view = IsView(db, change.schema, change.table);
   }
   change.event = kind == StatementKind::kInsert   ? TriggerEvent::kInsert
                  : kind == StatementKind::kUpdate ? TriggerEvent::kUpdate
