@@ -1638,7 +1638,8 @@ class Binder {
         size_t characters = 0;
         for (unsigned char c : expr.value) characters += (c & 0xC0) != 0x80;
         type.length = std::max<int>(1, static_cast<int>(characters));
-        if (type.length > (national ? 4000 : 8000)) Refuse("long literal");
+        // Longer than the type holds: the large-value type.
+        if (type.length > (national ? 4000 : 8000)) type.length = kMaxLength;
         sql = QuoteSqliteString(expr.value);
         break;
       }
@@ -1646,7 +1647,7 @@ class Binder {
         std::string hex = expr.value.size() % 2 ? "0" + expr.value : expr.value;
         type = ColumnType{SqlType::kVarBinary};
         type.length = std::max<int>(1, static_cast<int>(hex.size() / 2));
-        if (type.length > 8000) Refuse("long literal");
+        if (type.length > 8000) type.length = kMaxLength;
         sql = "X'" + hex + "'";
         break;
       }
