@@ -124,6 +124,10 @@ constexpr MessageDef kMessages[] = {
     {547, 16,
      "%ls statement conflicted with %ls %ls constraint '%.*ls'. The conflict occurred in "
      "database '%.*ls', table '%.*ls'%ls%.*ls%ls."},
+    {550, 16,
+     "The attempted insert or update failed because the target view either specifies WITH "
+     "CHECK OPTION or spans a view that specifies WITH CHECK OPTION and one or more rows "
+     "resulting from the operation did not qualify under the CHECK OPTION constraint."},
     {628, 16, "Cannot issue SAVE TRANSACTION when there is no active transaction."},
     {911, 16,
      "Could not locate entry in sysdatabases for database '%.*ls'. No entry found with "
@@ -189,6 +193,9 @@ constexpr MessageDef kMessages[] = {
     {2601, 14, "Cannot insert duplicate key row in object '%.*ls' with unique index '%.*ls'."},
     {2627, 14,
      "Violation of %ls constraint '%.*ls'. Cannot insert duplicate key in object '%.*ls'."},
+    {2705, 16,
+     "Column names in each table must be unique. Column name '%.*ls' in table '%.*ls' is "
+     "specified more than once."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
     {2715, 16, "Column or parameter #%d: Cannot find data type %.*ls."},
     {2740, 16,
@@ -251,6 +258,12 @@ constexpr MessageDef kMessages[] = {
     {4121, 16,
      "Cannot find either column \"%.*ls\" or the user-defined function or aggregate \"%.*ls\", or "
      "the name is ambiguous."},
+    {4405, 16,
+     "View or function '%.*ls' is not updatable because the modification affects multiple "
+     "base tables."},
+    {4406, 16,
+     "Update or insert of view or function '%.*ls' failed because it contains a derived or "
+     "constant field."},
     {4506, 16,
      "Column names in each view or function must be unique. Column name '%.*ls' in view or "
      "function '%.*ls' is specified more than once."},
@@ -321,6 +334,7 @@ constexpr MessageDef kMessages[] = {
      "already has column '%.*ls' that inherits the identity property."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8117, 16, "Operand data type %ls is invalid for %ls operator."},
     {8118, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in an "
      "aggregate function and there is no GROUP BY clause."},

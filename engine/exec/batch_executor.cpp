@@ -40,7 +40,9 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/stored_expressions.h"
+#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/table_function_rows.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -202,6 +204,36 @@ class ProcedureScope {
   bool ended_ = false;
 };
 
+// While it lives, a TEMP trigger refuses with 550 each row an INSERT or
+// UPDATE writes that does not meet a view's CHECK OPTION.
+class RowGuardTrigger {
+ public:
+  RowGuardTrigger(sqlite3* db, const tsql::SqliteText::RowGuard& guard, bool insert) : db_(db) {
+    catalog::Exec(db, "CREATE TEMP TRIGGER " + std::string(kName) +
+                          (insert ? " BEFORE INSERT ON " : " BEFORE UPDATE ON ") + guard.table +
+                          " FOR EACH ROW WHEN (" + guard.condition +
+                          ") = 0 BEGIN SELECT RAISE(ABORT, " +
+                          tsql::QuoteSqliteString(FunctionErrorText(MakeError(550))) + "); END");
+  }
+  ~RowGuardTrigger() {
+    sqlite3_exec(db_, ("DROP TRIGGER IF EXISTS temp." + std::string(kName)).c_str(), nullptr,
+                 nullptr, nullptr);
+  }
+  RowGuardTrigger(const RowGuardTrigger&) = delete;
+  RowGuardTrigger& operator=(const RowGuardTrigger&) = delete;
+
+ private:
+  static constexpr std::string_view kName = "\"sqlengine_check_option\"";
+  sqlite3* db_;
+};
+
+// SELECT @a = expr [, @b = expr] [FROM ...].
+bool AssignsVariables(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  return statement.kind == StatementKind::kSelect && tokens.size() >= 4 &&
+         tokens[1].kind == TokenKind::kVariable && tokens[2].IsSymbol("=");
+}
+
 }  // namespace
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
@@ -264,19 +296,26 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
       std::any_of(statement.tokens.begin(), statement.tokens.end(),
                   [](const tsql::Token& token) { return token.IsWord("as"); }))
     return;
-  // A statement both paths refuse reports the front end's syntax error.
-  std::optional<SqlError> syntax_error;
-  if (FrontEndParses(statement, &syntax_error) || FrontEndParsesChange(statement, &syntax_error))
-    return;
+  switch (statement.kind) {
+    case StatementKind::kSelect:
+      // SELECT @v = ... is taken apart when it runs.
+      if (!AssignsVariables(statement)) CheckSelectSyntax(statement);
+      return;
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+      CheckChangeSyntax(statement);
+      return;
+    default:
+      break;
+  }
+  if (FrontEndParsesView(statement)) return;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
   } catch (const SqlError& error) {
     // Names are resolved when the statement runs; only syntax fails the batch here.
-    if (AbortsBatch(error) && error.message().number != 911) {
-      if (syntax_error && !ParserErrorStands(error)) throw *syntax_error;
-      throw;
-    }
+    if (AbortsBatch(error) && error.message().number != 911) throw;
     return;
   }
   sqlite3_stmt* raw = nullptr;
@@ -293,7 +332,6 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
-    if (syntax_error) throw *syntax_error;
     FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
                             statement.line};
     ThrowSqliteError(db, rc, context);
@@ -395,9 +433,7 @@ BatchExecutor::Flow BatchExecutor::Describe(const tsql::Statement& statement) {
 bool BatchExecutor::Condition(const tsql::Statement& statement) {
   std::optional<tsql::Tokens> substituted = table_variables_.Substituted(statement.condition);
   const tsql::Tokens& condition = substituted ? *substituted : statement.condition;
-  std::optional<tsql::SqliteText> bound = FrontEndCondition(condition, statement.line, session_);
-  tsql::SqliteText text =
-      bound ? std::move(*bound) : tsql::RewriteCondition(condition, session_.Connection());
+  tsql::SqliteText text = *FrontEndCondition(condition, statement.line, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
@@ -623,11 +659,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
 // SELECT @a = expr [, @b = expr] [FROM ...]: the last row's values go into
 // the variables; no rows reach the client.
 bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
+  if (!AssignsVariables(statement)) return false;
   const Tokens& tokens = statement.tokens;
-  if (statement.kind != StatementKind::kSelect || tokens.size() < 4 ||
-      tokens[1].kind != TokenKind::kVariable || !tokens[2].IsSymbol("=")) {
-    return false;
-  }
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
   select.line = statement.line;
@@ -660,9 +693,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }
-  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
-  tsql::SqliteText text =
-      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
+  tsql::SqliteText text = *FrontEndSelect(select, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
@@ -726,6 +757,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       return;
     }
   }
+  // SELECT, INSERT, UPDATE and DELETE run only as the front end takes them.
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
   if (!bound) bound = FrontEndChange(statement, session_);
   if (!bound) bound = FrontEndCreateView(statement, session_);
@@ -787,10 +819,16 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     } else if (triggers) {
       capture.emplace(db, triggers->schema, triggers->table);
     }
+    std::optional<RowGuardTrigger> guard;
+    if (text.row_guard) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      guard.emplace(db, *text.row_guard, statement.kind == StatementKind::kInsert);
+    }
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
                          statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+    guard.reset();
     if (capture) {
       inserted = capture->ReadNewRows();
       deleted = std::move(capture->OldRows());
@@ -953,9 +991,7 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   select.line = line;
   select.tokens.push_back(tsql::WordToken("SELECT", line));
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
-  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
-  tsql::SqliteText text =
-      bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
+  tsql::SqliteText text = *FrontEndSelect(select, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
@@ -1498,15 +1534,26 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   return inner.return_status_;
 }
 
-Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
-                                  const std::vector<Value>& arguments) {
-  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+namespace {
+
+// A function's parameters holding the call's arguments, each converted to its type.
+std::map<std::string, Variable> ArgumentScope(const tsql::FunctionDefinition& definition,
+                                              const std::vector<Value>& arguments) {
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size() && k < arguments.size(); ++k) {
     const tsql::ParameterDeclaration& parameter = definition.parameters[k];
     scope[tsql::ToLower(parameter.name)] =
         Variable{parameter.type, ConvertForType(arguments[k], parameter.type), std::nullopt};
   }
+  return scope;
+}
+
+}  // namespace
+
+Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
+                                  const std::vector<Value>& arguments) {
+  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+  std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
   // The body reaches dbo's objects as their owner, as a procedure does.
   SessionRights::OwnerScope as_owner(session_.Rights());
   IdentityScope identity_scope(session_);
@@ -1519,6 +1566,44 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   CalledScope called(session_, scope);
   inner.RunList(body);
   return inner.function_result_;
+}
+
+std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& definition,
+                                             const std::vector<Value>& arguments) {
+  if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
+  std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
+  SessionRights::OwnerScope as_owner(session_.Rights());
+  BatchExecutor inner(session_, sink_);
+  inner.procedure_ = definition.name;
+  // Its statements run as a scalar function's do, inside the reading
+  // statement, the first error failing it; its RETURN gives no value.
+  inner.function_returns_ = ColumnType{SqlType::kInt};
+  inner.trigger_context_ = trigger_context_;
+  inner.running_trigger_ = running_trigger_;
+  // DECLARE @t TABLE (...) in front of the body.
+  int line = definition.body.front().line;
+  const std::string& variable = definition.table_variable;
+  Tokens declare{tsql::WordToken("DECLARE", line),
+                 {TokenKind::kVariable, variable, variable, line},
+                 tsql::WordToken("TABLE", line),
+                 {TokenKind::kSymbol, "(", "(", line}};
+  for (const tsql::Token& token : definition.table_columns) {
+    if (token.kind != TokenKind::kEnd) declare.push_back(token);
+  }
+  declare.push_back({TokenKind::kSymbol, ")", ")", line});
+  declare.insert(declare.end(), definition.body.begin(), definition.body.end());
+  tsql::StatementList body = tsql::ParseBatch(declare);
+  CalledScope called(session_, scope);
+  inner.RunList(body);
+  // The rows as the table variable's table holds them.
+  Tokens read{tsql::WordToken("SELECT", line),
+              tsql::WordToken("FROM", line),
+              {TokenKind::kVariable, variable, variable, line}};
+  std::optional<Tokens> table = inner.table_variables_.Substituted(read);
+  if (!table) throw MakeError(1087, {definition.table_variable});
+  auto rows = catalog::Prepare(session_.Connection().Handle(),
+                               "SELECT * FROM temp." + tsql::QuoteSqliteName((*table)[2].value));
+  return RowsAsJson(rows.get());
 }
 
 void BatchExecutor::TransactionStatement(const tsql::Statement& statement) {

@@ -55,6 +55,12 @@ class BatchExecutor final : public ParameterSource {
   Value CallFunction(const tsql::FunctionDefinition& definition,
                      const std::vector<Value>& arguments);
 
+  // Runs a multi-statement table-valued function's statements as
+  // CallFunction does, its table variable declared first, and returns the
+  // rows it left there (see table_function_rows.h). Throws as CallFunction.
+  std::string CallTableFunction(const tsql::FunctionDefinition& definition,
+                                const std::vector<Value>& arguments);
+
   // Fires the AFTER INSERT triggers of `table` (in SQLite schema `schema`)
   // for the rows a bulk load inserted with FIRE_TRIGGERS, inside its
   // transaction; `inserted` holds their images. False when the load ends

@@ -7,6 +7,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -128,6 +129,13 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     if (!stored.query) return std::nullopt;
     shape.view_query = std::move(stored.query);
     shape.view_with = std::move(stored.with);
+    shape.check_option = stored.check_option;
+    for (const StoredTrigger& trigger : TriggersOf(db, schema, shape.name)) {
+      if (!trigger.instead_of) continue;
+      shape.instead_of_insert |= trigger.events.find('I') != std::string::npos;
+      shape.instead_of_update |= trigger.events.find('U') != std::string::npos;
+      shape.instead_of_delete |= trigger.events.find('D') != std::string::npos;
+    }
   }
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);

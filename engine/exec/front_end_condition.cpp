@@ -2,7 +2,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
-#include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
@@ -15,20 +15,13 @@ std::optional<tsql::SqliteText> FrontEndCondition(const tsql::Tokens& condition,
   try {
     parsed = tsql::parse::ParseExpression(condition);
   } catch (const tsql::parse::NotParsed& why) {
-    NoteFallback("condition parse", why.what(), condition);
-    return std::nullopt;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    NoteFallback("condition parse", "syntax error " + std::to_string(error.message().number),
-                 condition);
-    return std::nullopt;
+    RefuseUnparsed("condition parse", why, condition);
   }
   SessionCatalog catalog(session);
   try {
     return tsql::generate::GenerateCondition(*tsql::bind::BindCondition(*parsed, catalog), line);
   } catch (const tsql::bind::NotBound& why) {
-    NoteFallback("condition bind", why.what(), condition);
-    return std::nullopt;
+    RefuseUnbound("condition bind", why, condition, line);
   }
 }
 

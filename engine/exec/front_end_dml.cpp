@@ -3,6 +3,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -28,8 +29,8 @@ bool Covers(const tsql::Statement& statement) {
   }
 }
 
-// Parses, binds and generates one kind of change; `parse` may throw the
-// parser's errors, `bind_and_generate` NotBound.
+// Parses, binds and generates one kind of change; what the front end cannot
+// take is refused.
 template <typename Parse, typename BindAndGenerate>
 std::optional<tsql::SqliteText> Through(const tsql::Statement& statement, Parse parse,
                                         BindAndGenerate bind_and_generate) {
@@ -39,51 +40,46 @@ std::optional<tsql::SqliteText> Through(const tsql::Statement& statement, Parse 
     text = PrepareFrontEndText(statement);
     tree = parse(text.tokens);
   } catch (const tsql::parse::NotParsed& why) {
-    NoteFallback("parse", why.what(), statement.tokens);
-    return std::nullopt;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    // The rewriter reports syntax errors as it always has.
-    NoteFallback("parse", "syntax error " + std::to_string(error.message().number),
-                 statement.tokens);
-    return std::nullopt;
+    RefuseUnparsed("parse", why, statement.tokens);
   }
   try {
     return bind_and_generate(*tree, text.with);
   } catch (const tsql::bind::NotBound& why) {
-    NoteFallback("bind", why.what(), statement.tokens);
-    return std::nullopt;
+    RefuseUnbound("bind", why, statement.tokens, statement.line);
   }
 }
 
 }  // namespace
 
-bool FrontEndParsesChange(const tsql::Statement& statement, std::optional<SqlError>* syntax_error) {
-  if (!Covers(statement)) return false;
+void CheckChangeSyntax(const tsql::Statement& statement) {
+  if (!Covers(statement))
+    RefuseUnparsed("shape", tsql::parse::NotParsed("not the statement's verb first"),
+                   statement.tokens);
   try {
     FrontEndText text = PrepareFrontEndText(statement);
     switch (statement.kind) {
       case StatementKind::kInsert:
         tsql::parse::ParseInsert(text.tokens);
-        return true;
+        return;
       case StatementKind::kUpdate:
         tsql::parse::ParseUpdate(text.tokens);
-        return true;
+        return;
       default:
         tsql::parse::ParseDelete(text.tokens);
-        return true;
+        return;
     }
-  } catch (const tsql::parse::NotParsed&) {
-    return false;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    if (syntax_error != nullptr) *syntax_error = error;
-    return false;
+  } catch (const tsql::parse::NotParsed& why) {
+    RefuseUnparsed("parse", why, statement.tokens);
   }
 }
 
 std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement, Session& session) {
-  if (!Covers(statement)) return std::nullopt;
+  if (statement.kind != StatementKind::kInsert && statement.kind != StatementKind::kUpdate &&
+      statement.kind != StatementKind::kDelete)
+    return std::nullopt;
+  if (!Covers(statement))
+    RefuseUnparsed("shape", tsql::parse::NotParsed("not the statement's verb first"),
+                   statement.tokens);
   SessionCatalog catalog(session);
   int line = statement.line;
   using With = std::vector<tsql::parse::CommonTable>;

@@ -23,6 +23,8 @@ std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
   shape.kind = definition->kind;
   shape.parameters = definition->parameters;
   shape.returns = definition->returns;
+  if (std::optional<std::vector<Column>> columns = tsql::TableFunctionColumns(*definition))
+    shape.table_columns = std::move(*columns);
   // A body the front end does not parse leaves the shape without one; the
   // binder then refuses the call.
   try {

@@ -3,6 +3,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -18,53 +19,37 @@ bool Covers(const tsql::Statement& statement) {
 
 }  // namespace
 
-bool FrontEndParses(const tsql::Statement& statement, std::optional<SqlError>* syntax_error) {
-  if (!Covers(statement)) return false;
+void CheckSelectSyntax(const tsql::Statement& statement) {
+  if (!Covers(statement))
+    RefuseUnparsed("shape", tsql::parse::NotParsed("not SELECT first"), statement.tokens);
   try {
     tsql::parse::ParseSelect(PrepareFrontEndText(statement).tokens);
-    return true;
-  } catch (const tsql::parse::NotParsed&) {
-    return false;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    if (syntax_error != nullptr) *syntax_error = error;
-    return false;
+  } catch (const tsql::parse::NotParsed& why) {
+    RefuseUnparsed("parse", why, statement.tokens);
   }
 }
 
 std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session) {
-  if (!Covers(statement)) {
-    if (statement.kind == tsql::StatementKind::kSelect)
-      NoteFallback("shape", "not SELECT first", statement.tokens);
-    return std::nullopt;
-  }
+  if (statement.kind != tsql::StatementKind::kSelect) return std::nullopt;
+  if (!Covers(statement))
+    RefuseUnparsed("shape", tsql::parse::NotParsed("not SELECT first"), statement.tokens);
   FrontEndText text;
   std::unique_ptr<tsql::parse::Query> query;
   try {
     text = PrepareFrontEndText(statement);
     query = tsql::parse::ParseSelect(text.tokens);
   } catch (const tsql::parse::NotParsed& why) {
-    NoteFallback("parse", why.what(), statement.tokens);
-    return std::nullopt;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    // The rewriter reports syntax errors as it always has.
-    NoteFallback("parse", "syntax error " + std::to_string(error.message().number),
-                 statement.tokens);
-    return std::nullopt;
+    RefuseUnparsed("parse", why, statement.tokens);
   }
-  if (!query->terms.front()->into.empty()) {
-    // FrontEndSelectInto's; here only when that left it to the rewriter.
-    NoteFallback("shape", "SELECT INTO", statement.tokens);
-    return std::nullopt;
-  }
+  // SELECT INTO is FrontEndSelectInto's, which takes every one it parses.
+  if (!query->terms.front()->into.empty())
+    RefuseUnparsed("shape", tsql::parse::NotParsed("SELECT INTO"), statement.tokens);
   SessionCatalog catalog(session);
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
     return tsql::generate::GenerateSelect(bound, statement.line);
   } catch (const tsql::bind::NotBound& why) {
-    NoteFallback("bind", why.what(), statement.tokens);
-    return std::nullopt;
+    RefuseUnbound("bind", why, statement.tokens, statement.line);
   }
 }
 

@@ -5,7 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
-#include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/bind/binder.h"
@@ -66,11 +66,7 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     text = PrepareFrontEndText(statement);
     query = tsql::parse::ParseSelect(text.tokens);
   } catch (const tsql::parse::NotParsed& why) {
-    NoteFallback("select into parse", why.what(), statement.tokens);
-    return std::nullopt;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    return std::nullopt;  // the rewriter reports syntax errors
+    RefuseUnparsed("select into parse", why, statement.tokens);
   }
   if (query->terms.front()->into.empty()) return std::nullopt;
   SelectInto into;
@@ -82,16 +78,18 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     into.columns = bound.columns;
     into.made_identity = tsql::bind::IdentityFunctionOf(bound);
   } catch (const tsql::bind::NotBound& why) {
-    NoteFallback("select into bind", why.what(), statement.tokens);
-    return std::nullopt;
+    RefuseUnbound("select into bind", why, statement.tokens, statement.line);
   }
-  // Columns without a name, or named twice, are refused as the older path does.
+  // The new table needs a name for every column, each once.
   std::set<std::string> names;
-  for (const Column& column : into.columns) {
-    if (column.name.empty() || !names.insert(tsql::ToLower(column.name)).second) {
-      NoteFallback("select into", "column names", statement.tokens);
-      return std::nullopt;
-    }
+  for (size_t k = 0; k < into.columns.size(); ++k) {
+    const Column& column = into.columns[k];
+    bool unnamed = column.name.empty();
+    if (!unnamed && names.insert(tsql::ToLower(column.name)).second) continue;
+    SqlError error = unnamed ? MakeError(8155, {std::to_string(k + 1), into.table.back()})
+                             : MakeError(2705, {column.name, into.table.back()});
+    error.message().line = statement.line;
+    throw error;
   }
   ApplyIdentityRule(*query, into.columns, into.made_identity, into.table.back());
   if (into.made_identity) {

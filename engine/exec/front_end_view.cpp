@@ -76,14 +76,18 @@ std::string FromComment(std::string_view text) {
   return out;
 }
 
+// After kQueryMark: the view was made WITH CHECK OPTION.
+constexpr std::string_view kCheckOptionMark = "check-option ";
+
 struct ViewHeader {
   std::string name;
   std::vector<std::string> columns;
   Tokens query;
+  bool check_option = false;
 };
 
-// CREATE VIEW [owner.]name [(columns)] [WITH option [, ...]] AS query;
-// nullopt for what the rewriter keeps (a database prefix, WITH CHECK OPTION).
+// CREATE VIEW [owner.]name [(columns)] [WITH option [, ...]] AS query
+// [WITH CHECK OPTION]; nullopt for what the rewriter keeps (a database prefix).
 std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
   auto at = [&](size_t k) -> const Token& {
     static const Token kEnd;
@@ -127,8 +131,11 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
   for (; k < tokens.size() && tokens[k].kind != TokenKind::kEnd; ++k)
     header.query.push_back(tokens[k]);
   size_t n = header.query.size();
-  if (n >= 3 && header.query[n - 3].IsWord("with") && header.query[n - 2].IsWord("check"))
-    return std::nullopt;
+  if (n >= 3 && header.query[n - 3].IsWord("with") && header.query[n - 2].IsWord("check") &&
+      header.query[n - 1].IsWord("option")) {
+    header.check_option = true;
+    header.query.resize(n - 3);
+  }
   return header;
 }
 
@@ -162,6 +169,21 @@ ViewQuery ParseViewQuery(const Tokens& written) {
 }
 
 }  // namespace
+
+bool FrontEndParsesView(const tsql::Statement& statement) {
+  if (statement.kind != tsql::StatementKind::kCreateOther || !statement.with.empty()) return false;
+  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
+  if (!header) return false;
+  try {
+    ParseViewQuery(header->query);
+    return true;
+  } catch (const tsql::parse::NotParsed&) {
+    return false;
+  } catch (const SqlError& error) {
+    if (ParserErrorStands(error)) throw;
+    return false;
+  }
+}
 
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
                                                    Session& session) {
@@ -212,7 +234,9 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
   for (const Column& column : columns)
     list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
   text.sql = "CREATE VIEW " + tsql::QuoteSqliteName(header->name) + " (" + list + ") AS " +
-             std::string(kQueryMark) + CommentSafe(Written(header->query)) + " */ " + text.sql;
+             std::string(kQueryMark) +
+             std::string(header->check_option ? kCheckOptionMark : std::string_view()) +
+             CommentSafe(Written(header->query)) + " */ " + text.sql;
   return text;
 }
 
@@ -222,11 +246,14 @@ StoredView StoredViewQuery(std::string_view create_sql) {
   size_t begin = mark + kQueryMark.size();
   size_t end = create_sql.find(" */", begin);
   if (end == std::string_view::npos) return {};
+  bool check_option = create_sql.substr(begin).starts_with(kCheckOptionMark);
+  if (check_option) begin += kCheckOptionMark.size();
   try {
     ViewQuery parsed =
         ParseViewQuery(tsql::Lex(FromComment(create_sql.substr(begin, end - begin))));
     StoredView stored;
     stored.query = std::move(parsed.query);
+    stored.check_option = check_option;
     if (!parsed.with.empty())
       stored.with =
           std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));

@@ -18,13 +18,17 @@ namespace sqlengine::exec {
 
 class Session;
 
-// The SQL creating the view of a `CREATE VIEW name [(columns)] AS query`,
-// or nullopt when the front end leaves the statement to the rewriter
-// (WITH CHECK OPTION, a query it does not bind ...). Throws SqlError for a
+// The SQL creating the view of a `CREATE VIEW name [(columns)] AS query
+// [WITH CHECK OPTION]`, or nullopt when the front end leaves the statement
+// to the rewriter (a query it does not bind ...). Throws SqlError for a
 // view SQL Server refuses: an unnamed column (4511), a name given twice
 // (4506), a column list of another width (8158 / 8159).
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
                                                    Session& session);
+
+// Whether the front end's parser takes the CREATE VIEW statement (its query
+// then needs no other syntax check before the batch runs).
+bool FrontEndParsesView(const tsql::Statement& statement);
 
 // The query a view's stored SQLite definition keeps, parsed, with the WITH
 // list written in front of it (null when none); `query` is null for a view
@@ -32,6 +36,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
 struct StoredView {
   std::shared_ptr<const tsql::parse::Query> query;
   std::shared_ptr<const std::vector<tsql::parse::CommonTable>> with;
+  bool check_option = false;  // made WITH CHECK OPTION
 };
 StoredView StoredViewQuery(std::string_view create_sql);
 

@@ -1,25 +1,40 @@
 // INSERT [INTO] table [(columns)] EXEC[UTE] procedure ...: the rows of every
 // result set the procedure sends are inserted, all or none.
 
+#include <map>
+#include <utility>
+
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/front_end_dml.h"
 #include "engine/exec/session.h"
 #include "engine/exec/write_lock.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::exec {
 namespace {
 
-constexpr std::string_view kRowParameter = ":sqlengine_row_";
+constexpr std::string_view kRowParameter = "@sqlengine_row_";
+
+// One result set the procedure sent.
+struct SentRows {
+  std::vector<Column> columns;
+  std::vector<Row> rows;
+};
 
 // Keeps the procedure's rows; passes its messages and errors on, and drops
 // what belongs to its own statements (counts, return status).
 class RowCollector final : public ResultSink {
  public:
   explicit RowCollector(ResultSink& outer) : outer_(outer) {}
-  void BeginResult(const std::vector<Column>&) override {}
-  void AddRow(const Row& row) override { rows.push_back(row); }
+  void BeginResult(const std::vector<Column>& columns) override {
+    results.push_back(SentRows{columns, {}});
+  }
+  void AddRow(const Row& row) override {
+    if (results.empty()) results.emplace_back();
+    results.back().rows.push_back(row);
+  }
   void Message(const ServerMessage& message) override { outer_.Message(message); }
   void Done(const StatementDone& done) override {
     if (done.error) outer_.Done(StatementDone{std::nullopt, true});
@@ -28,13 +43,13 @@ class RowCollector final : public ResultSink {
   void ReturnValue(const OutputValue&) override {}
   void Environment(const EnvChange& change) override { outer_.Environment(change); }
 
-  std::vector<Row> rows;
+  std::vector<SentRows> results;
 
  private:
   ResultSink& outer_;
 };
 
-// The values of one row as :sqlengine_row_N; every other name as the batch binds it.
+// The values of one row as @sqlengine_row_N; every other name as the batch binds it.
 class RowParameters final : public ParameterSource {
  public:
   RowParameters(const Row& row, ParameterSource& batch) : row_(row), batch_(batch) {}
@@ -48,6 +63,51 @@ class RowParameters final : public ParameterSource {
   const Row& row_;
   ParameterSource& batch_;
 };
+
+// While it lives, @sqlengine_row_0 ... stand declared with the types of a
+// result set's columns, so the front end binds `INSERT target VALUES (...)`
+// with every value converted as its column stores it.
+class RowVariables {
+ public:
+  RowVariables(std::map<std::string, Variable>& variables, const std::vector<Column>& columns)
+      : variables_(variables) {
+    for (size_t k = 0; k < columns.size(); ++k) {
+      std::string name = std::string(kRowParameter) + std::to_string(k);
+      if (auto it = variables_.find(name); it != variables_.end()) hidden_.push_back(*it);
+      variables_[name] = Variable{columns[k].type, Value{}, std::nullopt};
+      names_.push_back(std::move(name));
+    }
+  }
+  ~RowVariables() {
+    for (const std::string& name : names_) variables_.erase(name);
+    for (auto& [name, variable] : hidden_) variables_[name] = variable;
+  }
+  RowVariables(const RowVariables&) = delete;
+  RowVariables& operator=(const RowVariables&) = delete;
+
+ private:
+  std::map<std::string, Variable>& variables_;
+  std::vector<std::string> names_;
+  std::vector<std::pair<std::string, Variable>> hidden_;
+};
+
+// `target` (INSERT [INTO] t [(columns)]) with VALUES of `width` row parameters.
+tsql::Statement InsertOfRow(const tsql::Statement& target, size_t width) {
+  std::string values = " VALUES (";
+  for (size_t k = 0; k < width; ++k)
+    values += (k ? ", " : "") + std::string(kRowParameter) + std::to_string(k);
+  tsql::Statement insert;
+  insert.kind = target.kind;
+  insert.line = target.line;
+  insert.tokens = target.tokens;
+  insert.with = target.with;
+  for (tsql::Token token : tsql::LexClientText(values + ")")) {
+    if (token.kind == tsql::TokenKind::kEnd) break;
+    token.line = target.line;
+    insert.tokens.push_back(std::move(token));
+  }
+  return insert;
+}
 
 }  // namespace
 
@@ -75,7 +135,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   call.tokens.assign(statement.tokens.begin() + static_cast<std::ptrdiff_t>(execute_at),
                      statement.tokens.end());
   if (call.tokens.size() < 2) throw tsql::SyntaxError(call.tokens.back());
-  tsql::SqliteText insert = tsql::RewriteStatement(target, session_.Connection());
+  // The target's syntax is checked before the procedure runs.
+  CheckChangeSyntax(InsertOfRow(target, 1));
 
   RowCollector collector(sink_);
   BatchExecutor nested(session_, collector);
@@ -99,18 +160,13 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   try {
     std::optional<RowChangeCapture> capture;
     if (triggers) capture.emplace(db, triggers->schema, triggers->table);
-    for (const Row& row : collector.rows) {
-      tsql::SqliteText text = insert;
-      text.sql += " VALUES (";
-      for (size_t k = 0; k < row.size(); ++k) {
-        text.sql += (k ? ", " : "") + std::string(kRowParameter) + std::to_string(k);
-      }
-      text.sql += ")";
-      RowParameters parameters(row, *this);
+    for (const SentRows& result : collector.results) {
+      if (result.rows.empty()) continue;
+      size_t width = result.columns.empty() ? result.rows.front().size() : result.columns.size();
+      std::optional<tsql::SqliteText> insert;
       try {
-        inserted += SqliteStatement(db, session_.Connection().Authorizer(), std::move(text), context,
-                                    parameters)
-                        .Run();
+        RowVariables declared(session_.Variables(), result.columns);
+        insert = FrontEndChange(InsertOfRow(target, width), session_);
       } catch (const SqlError& error) {
         // Rows that do not match the columns are SQL Server's 213 here.
         if (error.message().number == 109 || error.message().number == 110) {
@@ -119,6 +175,12 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
           throw mismatch;
         }
         throw;
+      }
+      for (const Row& row : result.rows) {
+        RowParameters parameters(row, *this);
+        inserted += SqliteStatement(db, session_.Connection().Authorizer(),
+                                    tsql::SqliteText(*insert), context, parameters)
+                        .Run();
       }
     }
     if (triggers) {

@@ -141,6 +141,10 @@ Value Session::CallUserFunction(std::string_view name, const std::vector<Value>&
   return RunScalarFunction(*this, name, arguments);
 }
 
+std::string Session::CallTableFunction(std::string_view name, const std::vector<Value>& arguments) {
+  return RunTableFunction(*this, name, arguments);
+}
+
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
                                                  std::string_view property, bool extended) {
   return DatabaseProperty(engine_, database, property, extended);

@@ -78,6 +78,8 @@ class Session final : public SqlSession, public FunctionHost {
                                           bool extended) override;
   StatementAuthorizer* Authorizer() override { return &connection_.Authorizer(); }
   Value CallUserFunction(std::string_view name, const std::vector<Value>& arguments) override;
+  std::string CallTableFunction(std::string_view name,
+                                const std::vector<Value>& arguments) override;
   bool MayRead(std::string_view schema, std::string_view object) override {
     return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
   }

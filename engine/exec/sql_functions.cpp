@@ -25,6 +25,7 @@
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/guid_order.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
@@ -37,8 +38,9 @@
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/statistical_aggregates.h"
 #include "engine/exec/string_functions.h"
-#include "engine/exec/text_pointers.h"
+#include "engine/exec/table_function_rows.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/exec/text_pointers.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/variant_functions.h"
 #include "engine/tsql/token.h"
@@ -424,6 +426,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterConversionFunctions(db);
   RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);
+  RegisterTableFunctionCalls(db, host);
+  RegisterGuidOrder(db);
   RegisterErrorFunctions(db, host);
 }
 

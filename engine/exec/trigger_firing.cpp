@@ -7,16 +7,40 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/session.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
+#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/trigger_definition.h"
 
 namespace sqlengine::exec {
 namespace {
+
+// The table a change of `view` writes when no INSTEAD OF trigger takes it:
+// the one its query reads, followed down through views. nullopt for a view
+// the front end did not make or one of another shape.
+std::optional<std::string> TableUnderView(sqlite3* db, const std::string& schema,
+                                          std::string view) {
+  constexpr int kMaxViewNesting = 32;
+  for (int depth = 0; depth < kMaxViewNesting; ++depth) {
+    auto found = catalog::Prepare(db, "SELECT type, sql FROM " + tsql::QuoteSqliteName(schema) +
+                                          ".sqlite_schema WHERE name = ?1 COLLATE NOCASE");
+    sqlite3_bind_text(found.get(), 1, view.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(found.get()) != SQLITE_ROW) return std::nullopt;
+    if (catalog::ColumnText(found.get(), 0) == "table") return view;
+    StoredView stored = StoredViewQuery(catalog::ColumnText(found.get(), 1));
+    if (!stored.query || stored.query->terms.size() != 1) return std::nullopt;
+    const auto& from = stored.query->terms.front()->from;
+    if (from.size() != 1 || from.front()->kind != tsql::parse::TableSource::Kind::kTable)
+      return std::nullopt;
+    view = from.front()->name.back();
+  }
+  return std::nullopt;
+}
 
 using tsql::StatementKind;
 using tsql::Tokens;
@@ -104,6 +128,7 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     std::optional<std::string> aliased = AliasedTable(tokens, name.end, change.table);
     if (!aliased) return std::nullopt;
     change.table = *aliased;
+    change.on_view = IsView(db, change.schema, change.table);
   }
   change.event = kind == StatementKind::kInsert   ? TriggerEvent::kInsert
                  : kind == StatementKind::kUpdate ? TriggerEvent::kUpdate
@@ -116,10 +141,17 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
       change.instead = std::move(trigger);
     }
   }
-  if (change.after.empty() && !change.instead) return std::nullopt;
   // A view's AFTER triggers cannot exist; without its INSTEAD OF trigger the
-  // statement takes its usual course.
-  if (change.on_view && !change.instead) return std::nullopt;
+  // statement changes the table under the view, whose triggers fire.
+  if (change.on_view && !change.instead) {
+    std::optional<std::string> table = TableUnderView(db, change.schema, change.table);
+    if (!table) return std::nullopt;
+    change.table = *table;
+    change.on_view = false;
+    change.after = TriggersFor(db, change.schema, change.table, change.event);
+    std::erase_if(change.after, [](const StoredTrigger& trigger) { return trigger.instead_of; });
+  }
+  if (change.after.empty() && !change.instead) return std::nullopt;
   if (kind == StatementKind::kUpdate) change.assigned_columns = tsql::AssignedColumns(tokens);
   return change;
 }

@@ -152,6 +152,17 @@ Value RunScalarFunction(Session& session, std::string_view name,
   return executor.CallFunction(*definition, arguments);
 }
 
+std::string RunTableFunction(Session& session, std::string_view name,
+                             const std::vector<Value>& arguments) {
+  StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
+  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, {std::string(name)});
+  if (!definition || definition->kind != tsql::FunctionKind::kMultiStatementTable)
+    throw MakeError(208, {std::string(name)});
+  DiscardingSink discard;
+  BatchExecutor executor(session, discard);
+  return executor.CallTableFunction(*definition, arguments);
+}
+
 void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
   if (sqlite3_create_function_v2(db, "sqlengine_user_function", -1, SQLITE_UTF8, &host,
                                  CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK)

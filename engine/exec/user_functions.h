@@ -47,6 +47,11 @@ bool IsFunctionText(std::string_view definition);
 Value RunScalarFunction(Session& session, std::string_view name,
                         const std::vector<Value>& arguments);
 
+// Runs multi-statement table-valued function `name` of the current database
+// as RunScalarFunction does and returns its rows (table_function_rows.h).
+std::string RunTableFunction(Session& session, std::string_view name,
+                             const std::vector<Value>& arguments);
+
 // sqlengine_user_function('name', arguments...): a scalar function with
 // more statements than one RETURN, called from generated SQL; it runs
 // through `host` on the connection whose statement calls it.

@@ -125,6 +125,52 @@ FunctionDefinition ParseFunctionDefinition(const Tokens& tokens) {
   return definition;
 }
 
+std::optional<std::vector<Column>> TableFunctionColumns(const FunctionDefinition& definition) {
+  if (definition.kind != FunctionKind::kMultiStatementTable) return std::nullopt;
+  const Tokens& tokens = definition.table_columns;
+  std::vector<Column> columns;
+  size_t i = 0;
+  while (i < tokens.size() && !IsEnd(tokens[i])) {
+    // One definition runs to the next comma outside parentheses.
+    size_t end = i;
+    for (int depth = 0; end < tokens.size() && !IsEnd(tokens[end]); ++end) {
+      if (tokens[end].IsSymbol("(")) ++depth;
+      if (tokens[end].IsSymbol(")")) --depth;
+      if (depth == 0 && tokens[end].IsSymbol(",")) break;
+    }
+    const Token& first = tokens[i];
+    bool constraint =
+        first.IsAnyWord({"constraint", "primary", "unique", "check", "foreign", "index"});
+    if (!constraint) {
+      if (!first.IsName() || i + 1 >= end || !tokens[i + 1].IsName()) return std::nullopt;
+      size_t k = i + 2;
+      std::vector<std::string> arguments;
+      if (k < end && tokens[k].IsSymbol("(")) {
+        for (++k; k < end && !tokens[k].IsSymbol(")"); ++k) {
+          if (!tokens[k].IsSymbol(",")) arguments.push_back(tokens[k].text);
+        }
+        ++k;
+      }
+      std::optional<ColumnType> type = ColumnTypeFromName(tokens[i + 1].value, arguments);
+      if (!type) return std::nullopt;
+      type->nullable = true;
+      for (; k < end; ++k) {
+        if (tokens[k].IsWord("not") && k + 1 < end && tokens[k + 1].IsWord("null"))
+          type->nullable = false;
+        if (tokens[k].IsWord("primary")) type->nullable = false;
+        if (tokens[k].IsWord("identity")) {
+          type->identity = true;
+          type->nullable = false;
+        }
+      }
+      columns.push_back(Column{first.value, *type});
+    }
+    i = end < tokens.size() && tokens[end].IsSymbol(",") ? end + 1 : end;
+  }
+  if (columns.empty()) return std::nullopt;
+  return columns;
+}
+
 std::optional<Tokens> SingleReturnExpression(const FunctionDefinition& definition) {
   if (definition.kind != FunctionKind::kScalar) return std::nullopt;
   const Tokens& body = definition.body;

@@ -35,6 +35,12 @@ const char* FunctionObjectType(FunctionKind kind);
 // Throws SqlError 170/156 with the line, 2715 for an unknown type.
 FunctionDefinition ParseFunctionDefinition(const Tokens& tokens);
 
+// The columns a multi-statement table-valued function returns, from its
+// TABLE ( ... ) declaration: names, types, NOT NULL / PRIMARY KEY / IDENTITY
+// (table constraints are skipped). nullopt for a column this engine cannot
+// type (a computed one, an unknown type).
+std::optional<std::vector<Column>> TableFunctionColumns(const FunctionDefinition& definition);
+
 // The expression of a scalar body that is nothing but BEGIN RETURN expr END,
 // nullopt for a body with other statements. Ends with a kEnd token.
 std::optional<Tokens> SingleReturnExpression(const FunctionDefinition& definition);

@@ -50,6 +50,13 @@ struct SqliteText {
   std::size_t statement_offset = 0;
   // Made by the token rewriter, which knows no types (see exec/exact_column_guard.h).
   bool from_rewriter = false;
+  // A change through a view WITH CHECK OPTION: every row it writes into
+  // `table` ("schema"."name") must meet `condition` (SQL over NEW), else 550.
+  struct RowGuard {
+    std::string table;
+    std::string condition;
+  };
+  std::optional<RowGuard> row_guard;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };

@@ -25,8 +25,8 @@ void Fill(OdbcClient& client, const std::string& database, int rows, int width) 
   Ok(client, "CREATE DATABASE [" + database + "]");
   Ok(client, "USE [" + database + "] CREATE TABLE t (id int PRIMARY KEY, v nvarchar(max))");
   Ok(client, "DECLARE @i int = 0 WHILE @i < " + std::to_string(rows) +
-                 " BEGIN INSERT INTO t VALUES (@i, replace(hex(zeroblob(" +
-                 std::to_string(width / 2) + ")), '0', char(65 + @i % 26))) SET @i = @i + 1 END");
+                 " BEGIN INSERT INTO t VALUES (@i, REPLICATE(char(65 + @i % 26), " +
+                 std::to_string(width) + ")) SET @i = @i + 1 END");
   Ok(client, "USE master");
 }
 

@@ -1,10 +1,12 @@
 // The front end's stages on their own: the parser's tree shapes and error
 // positions, the binder's SQL Server types, and T-SQL LIKE patterns.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <map>
 
 #include "engine/common/error.h"
+#include "engine/exec/guid_order.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tests/sql/odbc_client.h"
 #include "engine/tsql/bind/binder.h"
@@ -340,10 +342,21 @@ TEST(QueryParser, DataChangesItDoesNotCoverAreHandedOn) {
     }
     return 0;
   };
-  for (std::string_view statement :
-       {"INSERT INTO t DEFAULT VALUES", "INSERT t EXEC p", "INSERT t SELECT a INTO #x FROM u",
-        "INSERT TOP (1) t SELECT a FROM u"}) {
+  for (std::string_view statement : {"INSERT t EXEC p", "INSERT t SELECT a INTO #x FROM u",
+                                     "INSERT TOP (1) t SELECT a FROM u"}) {
     EXPECT_EQ(outcome(parse::ParseInsert, statement), -1) << statement;
+  }
+  EXPECT_EQ(outcome(parse::ParseInsert, "INSERT INTO t DEFAULT VALUES"), 0);
+  EXPECT_TRUE(parse::ParseInsert(WithoutEnd("INSERT t DEFAULT VALUES"))->default_values);
+  EXPECT_EQ(outcome(parse::ParseInsert, "INSERT INTO t (a) DEFAULT VALUES"), 156);
+  // The caller reports a syntax error where the parser stopped.
+  try {
+    parse::ParseUpdate(WithoutEnd("UPDATE t SET x = 1\nOUTPUT inserted.x"));
+    ADD_FAILURE() << "OUTPUT parsed";
+  } catch (const parse::NotParsed& why) {
+    ASSERT_TRUE(why.at().has_value());
+    EXPECT_EQ(why.at()->text, "OUTPUT");
+    EXPECT_EQ(why.at()->line, 2);
   }
   for (std::string_view statement :
        {"UPDATE TOP (1) t SET x = 1", "UPDATE t SET @v = x", "UPDATE t SET x += 1",
@@ -359,9 +372,33 @@ TEST(QueryParser, DataChangesItDoesNotCoverAreHandedOn) {
   EXPECT_EQ(outcome(parse::ParseDelete, "DELETE FROM"), 156);
 }
 
-TEST(QueryParser, DeepNestingIsHandedOnNotOverflowed) {
+// SQL Server's answer to a statement nested too deeply, before the stack overflows.
+TEST(QueryParser, DeepNestingIsRefusedNotOverflowed) {
   std::string deep = "SELECT " + std::string(5000, '(') + "1" + std::string(5000, ')');
-  EXPECT_EQ(ErrorOf(deep).first, -1);
+  EXPECT_EQ(ErrorOf(deep).first, 191);
+}
+
+// The weight of each byte of a uniqueidentifier's text: the last group
+// first, the first three groups read from the right.
+TEST(GuidOrder, WeighsTheByteGroupsAsSqlServerDoes) {
+  std::optional<std::array<unsigned char, 16>> key =
+      exec::GuidSortKey("ffeeddcc-BBAA-9988-6677-001122334455");
+  ASSERT_TRUE(key.has_value());
+  for (int k = 0; k < 16; ++k) EXPECT_EQ((*key)[static_cast<size_t>(k)], k * 0x11) << k;
+  EXPECT_EQ(exec::GuidSortKey("{FFEEDDCC-BBAA-9988-6677-001122334455}"), key);
+  for (std::string_view not_guid :
+       {"", "FFEEDDCC-BBAA-9988-6677-00112233445", "FFEEDDCCXBBAA-9988-6677-001122334455",
+        "GFEEDDCC-BBAA-9988-6677-001122334455"})
+    EXPECT_FALSE(exec::GuidSortKey(not_guid).has_value()) << not_guid;
+  EXPECT_LT(exec::CompareGuids("FFFFFFFF-FFFF-FFFF-FFFF-000000000000",
+                               "00000000-0000-0000-0000-000000000001"),
+            0);
+  EXPECT_EQ(exec::CompareGuids("6F9619FF-8B86-D011-B42D-00C04FC964FF",
+                               "6f9619ff-8b86-d011-b42d-00c04fc964ff"),
+            0);
+  // Text that is no GUID sorts after every GUID, by its letters.
+  EXPECT_GT(exec::CompareGuids("abc", "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF"), 0);
+  EXPECT_EQ(exec::CompareGuids("abc", "ABC"), 0);
 }
 
 // Tables as declared types, for the binder.
@@ -687,45 +724,41 @@ TEST(FrontEndResults, RowsAfterTheFirstThousandKeepTheirValues) {
 }
 
 // Stored database files rely on one form per type: a row written through the
-// front end holds the same SQLite values as one written through the token
-// rewriter (a WITH list in front keeps the statement there).
-TEST(FrontEndResults, WrittenValuesAreStoredInTheRewritersForms) {
+// front end holds the SQLite values the older files hold (datetimes as text
+// with milliseconds, numbers fitted to their column, bits as 0 / 1). Read
+// from the data file itself once the engine has stopped.
+TEST(FrontEndResults, WrittenValuesAreStoredInTheFilesForms) {
   testing_support::TestEngine engine;
-  testing::OdbcClient client(engine.Port(), "sa", "");
-  const std::string columns =
-      "(at datetime, sd smalldatetime, price decimal(6,2), cash money, flag bit, ratio float, "
-      "n int, small tinyint, label varchar(10), note text)";
-  const std::string values =
-      "'1997-06-15 10:30', '1997-06-15 10:30:31', 2.345, 10, 1, 12.5, 1.7, '7', 'abc', 'long'";
-  const std::string names = "at, sd, price, cash, flag, ratio, n, small, label, note";
-  ASSERT_FALSE(client
-                   .Execute("CREATE TABLE fronted " + columns + " CREATE TABLE rewritten " +
-                            columns + " INSERT INTO fronted VALUES (" + values +
-                            "); WITH one AS (SELECT 1 AS x) INSERT INTO rewritten SELECT " +
-                            values + " FROM one")
-                   .failed);
-  ASSERT_FALSE(client
-                   .Execute("UPDATE fronted SET cash = cash + 0.125, n = n * 2.5; "
-                            "WITH one AS (SELECT 1 AS x) UPDATE rewritten SET cash = cash + "
-                            "0.125, n = n * 2.5")
-                   .failed);
-  std::string forms;
-  for (size_t at = 0; at <= names.size();) {
-    size_t comma = names.find(',', at);
-    std::string name =
-        names.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-    at = comma == std::string::npos ? names.size() + 1 : comma + 2;
-    forms += "typeof(" + name + "), quote(" + name + ")" + (at <= names.size() ? ", " : "");
+  {
+    testing::OdbcClient client(engine.Port(), "sa", "");
+    ASSERT_FALSE(client
+                     .Execute("CREATE TABLE fronted (at datetime, sd smalldatetime, flag bit, "
+                              "ratio float, n int, small tinyint, label varchar(10), note text) "
+                              "INSERT INTO fronted VALUES ('1997-06-15 10:30', "
+                              "'1997-06-15 10:30:31', 1, 12.5, 1.7, '7', 'abc', 'long')")
+                     .failed);
+    ASSERT_FALSE(client.Execute("UPDATE fronted SET n = n * 2.5, flag = 7").failed);
   }
-  testing::BatchOutcome fronted = client.Execute("SELECT " + forms + " FROM fronted");
-  testing::BatchOutcome rewritten = client.Execute("SELECT " + forms + " FROM rewritten");
-  ASSERT_FALSE(fronted.failed) << fronted.Describe();
-  ASSERT_FALSE(rewritten.failed) << rewritten.Describe();
-  ASSERT_EQ(fronted.results.size(), 1u);
-  ASSERT_EQ(rewritten.results.size(), 1u);
-  EXPECT_EQ(fronted.results[0].rows, rewritten.results[0].rows);
-  ASSERT_EQ(fronted.results[0].rows.size(), 1u);
-  EXPECT_EQ(fronted.results[0].rows[0][1].value_or("NULL"), "'1997-06-15 10:30:00.000'");
+  ASSERT_EQ(engine.Stop(), 0);
+  sqlite3* db = nullptr;
+  std::string data = (engine.DataFolder() / "master.mdf").string();
+  ASSERT_EQ(sqlite3_open_v2(data.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* read = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT quote(at), quote(sd), quote(flag), quote(ratio), quote(n), "
+                               "quote(small), quote(label), quote(note) FROM fronted",
+                               -1, &read, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  ASSERT_EQ(sqlite3_step(read), SQLITE_ROW);
+  std::vector<std::string> forms;
+  for (int k = 0; k < sqlite3_column_count(read); ++k)
+    forms.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, k)));
+  sqlite3_finalize(read);
+  sqlite3_close(db);
+  EXPECT_EQ(forms,
+            (std::vector<std::string>{"'1997-06-15 10:30:00.000'", "'1997-06-15 10:31:00.000'", "1",
+                                      "12.5", "2", "7", "'abc'", "'long'"}));
 }
 
 }  // namespace

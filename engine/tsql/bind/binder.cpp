@@ -33,6 +33,9 @@ struct Binding {
   std::vector<Column> columns;
   std::vector<std::string> column_defaults;  // of a table: see TableShape
   std::vector<bool> computed_columns;        // of a table: see TableShape
+  // Beside columns when they are another table's under other names (a view
+  // changed through to its table): each column's name there.
+  std::vector<std::string> written_names;
 };
 
 struct Scope {
@@ -274,17 +277,43 @@ class Binder {
     if (CommonTableNamed(insert.table)) Refuse("INSERT into a CTE");
     std::optional<TableShape> table = FindTable(insert.table);
     if (table->system_catalog) throw MakeError(259);
-    if (table->view_query) Refuse("INSERT into a view");
+    change_ = Change::kInsert;
+    std::vector<std::string> listed = insert.columns;
+    std::optional<ViewTarget> through;
+    if (table->view_query && TakenInstead(*table)) {
+      // Written to the view itself; its INSTEAD OF trigger sees the rows.
+      table->columns = ViewColumns(*table);
+    } else if (table->view_query) {
+      through = UpdatableView(*table);
+      if (listed.empty()) {
+        for (const Column& column : table->columns) listed.push_back(column.name);
+      }
+      for (std::string& name : listed) name = through->WrittenColumn(name, table->name);
+      table = through->table;
+    }
     BoundInsert bound;
     bound.table_sql = table->sql;
+    if (through) bound.check = ViewConditions(*through, "NEW", false);
     std::vector<const Column*> targets;
-    if (insert.columns.empty()) {
+    if (insert.default_values) {
+      // One row of every column's default; an identity column counts on and
+      // a computed column takes no value.
+      std::vector<Bound> values;
+      for (const Column& column : table->columns) {
+        if (column.type.identity || Computed(column, *table, table->columns)) continue;
+        bound.columns.push_back(column.name);
+        values.push_back(Default(column, *table, table->columns));
+      }
+      bound.rows.push_back(std::move(values));
+      return bound;
+    }
+    if (listed.empty()) {
       // A computed column takes no value.
       for (const Column& column : table->columns) {
         if (!Computed(column, *table, table->columns)) targets.push_back(&column);
       }
     } else {
-      for (const std::string& name : insert.columns) {
+      for (const std::string& name : listed) {
         const Column* column = FindColumn(table->columns, name);
         if (column == nullptr) throw MakeError(207, {name});
         if (Computed(*column, *table, table->columns)) throw MakeError(271, {column->name});
@@ -297,7 +326,7 @@ class Binder {
     Scope none;
     for (const auto& row : insert.rows) {
       if (row.size() != targets.size()) {
-        if (!insert.columns.empty()) throw MakeError(row.size() < targets.size() ? 109 : 110);
+        if (!listed.empty()) throw MakeError(row.size() < targets.size() ? 109 : 110);
         // The executor lists the columns of a table with an identity column.
         bool identity = std::any_of(targets.begin(), targets.end(),
                                     [](const Column* column) { return column->type.identity; });
@@ -326,24 +355,32 @@ class Binder {
   BoundChange Update(const parse::UpdateStatement& update) {
     Scope scope;
     BoundChange bound;
+    change_ = Change::kUpdate;
     const Binding& target = Target(update.target, update.from, scope, bound);
     for (const parse::Assignment& assignment : update.assignments) {
       if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
-      if (column == nullptr) throw MakeError(207, {assignment.column.back()});
+      if (column == nullptr) {
+        if (view_target_ && view_target_->Derived(assignment.column.back()))
+          throw MakeError(4406, {view_target_->view_name});
+        throw MakeError(207, {assignment.column.back()});
+      }
       if (Computed(*column, target, target.columns)) throw MakeError(271, {column->name});
       if (column->type.identity) Refuse("identity column");
+      size_t k = static_cast<size_t>(column - target.columns.data());
+      const std::string& written =
+          k < target.written_names.size() ? target.written_names[k] : column->name;
       for (const BoundAssignment& earlier : bound.assignments) {
-        if (earlier.column == column->name) Refuse("column assigned twice");
+        if (earlier.column == written) Refuse("column assigned twice");
       }
       bound.assignments.push_back(BoundAssignment{
-          column->name,
-          assignment.value
-              ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
-              : Default(*column, target, target.columns)});
+          written, assignment.value
+                       ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
+                       : Default(*column, target, target.columns)});
     }
     if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
+    if (view_target_) bound.check = ViewConditions(*view_target_, "NEW", false);
     return bound;
   }
 
@@ -370,6 +407,7 @@ class Binder {
   BoundChange Delete(const parse::DeleteStatement& statement) {
     Scope scope;
     BoundChange bound;
+    change_ = Change::kDelete;
     Target(statement.target, statement.from, scope, bound);
     if (statement.where) AddCondition(bound, Predicate(*statement.where, scope, Clause::kWhere));
     return bound;
@@ -388,6 +426,176 @@ class Binder {
   }
 
   // ---- data changes
+
+  // One view of the chain a change is written through, outermost first.
+  struct ViewLevel {
+    std::shared_ptr<const parse::Query> query;  // keeps `where` alive
+    const parse::Expr* where = nullptr;
+    std::string source_name;                              // how the view's query names its source
+    std::vector<Column> source_columns;                   // the source's columns, typed
+    std::vector<std::optional<std::string>> item_source;  // each view column's source column
+    std::vector<std::string> view_columns;
+    std::vector<std::optional<std::string>> source_written;  // each source column in the table
+    bool check_option = false;
+  };
+
+  // A change of a view without an INSTEAD OF trigger, written to the one
+  // table under it (through nested views too).
+  struct ViewTarget {
+    std::string view_name;
+    std::optional<TableShape> table;
+    std::vector<std::string> view_columns;
+    std::vector<std::optional<std::string>> written;  // nullopt: derived or constant
+    std::vector<ViewLevel> levels;
+
+    std::optional<size_t> IndexOf(const std::string& name) const {
+      for (size_t k = 0; k < view_columns.size(); ++k) {
+        if (EqualsIgnoreCase(view_columns[k], name)) return k;
+      }
+      return std::nullopt;
+    }
+    bool Derived(const std::string& name) const {
+      std::optional<size_t> k = IndexOf(name);
+      return k && !written[*k];
+    }
+    // Throws 207 for no such column, 4406 for a derived one.
+    std::string WrittenColumn(const std::string& name, const std::string& view) const {
+      std::optional<size_t> k = IndexOf(name);
+      if (!k) throw MakeError(207, {name});
+      if (!written[*k]) throw MakeError(4406, {view});
+      return *written[*k];
+    }
+  };
+
+  static std::optional<std::string> SourceColumnOf(const parse::Expr& expr) {
+    if (expr.kind != ExprKind::kColumn) return std::nullopt;
+    return expr.names.back();
+  }
+
+  // How `view` writes to its table: one query block over one table or view,
+  // without DISTINCT, TOP, GROUP BY or HAVING; NotBound otherwise.
+  ViewTarget UpdatableView(const TableShape& view) {
+    constexpr int kMaxViewNesting = 32;
+    ViewTarget target;
+    target.view_name = view.name;
+    for (const Column& column : view.columns) target.view_columns.push_back(column.name);
+    TableShape current = view;
+    for (int depth = 0;; ++depth) {
+      if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
+      const parse::Query& query = *current.view_query;
+      if (query.terms.size() != 1 || current.view_with) Refuse("change through a UNION view");
+      const parse::SelectBlock& block = *query.terms.front();
+      if (block.distinct || block.top || !block.group_by.empty() || block.having ||
+          block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
+        Refuse("change through a view of this shape");
+      const parse::TableSource& from = *block.from.front();
+      std::optional<TableShape> source = FindTable(from.name);
+      if (source->system_catalog) throw MakeError(259);
+      ViewLevel level;
+      level.query = current.view_query;
+      level.where = block.where.get();
+      level.source_name = from.alias.empty() ? from.name.back() : from.alias;
+      level.source_columns = source->view_query ? ViewColumns(*source) : source->columns;
+      for (const Column& column : current.columns) level.view_columns.push_back(column.name);
+      level.check_option = current.check_option;
+      for (const parse::SelectItem& item : block.items) {
+        if (item.star) {
+          for (const Column& column : level.source_columns)
+            level.item_source.push_back(column.name);
+        } else {
+          level.item_source.push_back(SourceColumnOf(*item.expr));
+        }
+      }
+      if (level.item_source.size() != level.view_columns.size()) Refuse("view changed its width");
+      target.levels.push_back(std::move(level));
+      if (!source->view_query) {
+        target.table = std::move(source);
+        break;
+      }
+      if (TakenInstead(*source)) Refuse("change through a view over a view with a trigger");
+      current = std::move(*source);
+    }
+    // Each level's source columns by their names in the table, innermost first.
+    for (size_t i = target.levels.size(); i-- > 0;) {
+      ViewLevel& level = target.levels[i];
+      for (const Column& column : level.source_columns) {
+        if (i + 1 == target.levels.size()) {
+          level.source_written.push_back(column.name);
+          continue;
+        }
+        const ViewLevel& inner = target.levels[i + 1];
+        level.source_written.push_back(WrittenThrough(inner, column.name));
+      }
+    }
+    for (const std::string& name : target.view_columns)
+      target.written.push_back(WrittenThrough(target.levels.front(), name));
+    return target;
+  }
+
+  // The table column that `level`'s view column `name` writes; nullopt for a
+  // derived one.
+  static std::optional<std::string> WrittenThrough(const ViewLevel& level,
+                                                   const std::string& name) {
+    for (size_t k = 0; k < level.view_columns.size(); ++k) {
+      if (!EqualsIgnoreCase(level.view_columns[k], name)) continue;
+      const std::optional<std::string>& source = level.item_source[k];
+      if (!source) return std::nullopt;
+      for (size_t j = 0; j < level.source_columns.size(); ++j) {
+        if (EqualsIgnoreCase(level.source_columns[j].name, *source)) return level.source_written[j];
+      }
+      return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // The WHERE conditions of the views a change goes through, their columns
+  // read as `sql_alias`."column" of the table: every view's (`all`, what
+  // the rows changed must be visible through), or those a CHECK OPTION
+  // asks of the changed rows (from the outermost view made WITH CHECK
+  // OPTION inward). Null when there are none.
+  Bound ViewConditions(const ViewTarget& target, const std::string& sql_alias, bool all) {
+    Bound conditions;
+    bool checked = all;
+    for (const ViewLevel& level : target.levels) {
+      checked = checked || level.check_option;
+      if (!checked || level.where == nullptr) continue;
+      Scope scope;
+      Binding binding;
+      binding.exposed = level.source_name;
+      binding.sql_alias = sql_alias;
+      for (size_t k = 0; k < level.source_columns.size(); ++k) {
+        if (!level.source_written[k]) continue;
+        binding.columns.push_back(level.source_columns[k]);
+        binding.written_names.push_back(*level.source_written[k]);
+      }
+      scope.bindings.push_back(std::move(binding));
+      Bound condition = Predicate(*level.where, scope, Clause::kWhere);
+      if (!conditions) {
+        conditions = std::move(condition);
+        continue;
+      }
+      Bound both = Make(BoundKind::kAnd, ColumnType{SqlType::kBit});
+      both->args.push_back(std::move(conditions));
+      both->args.push_back(std::move(condition));
+      conditions = std::move(both);
+    }
+    return conditions;
+  }
+
+  // Whether `view` has an INSTEAD OF trigger for the statement being bound.
+  bool TakenInstead(const TableShape& view) const {
+    switch (change_) {
+      case Change::kInsert:
+        return view.instead_of_insert;
+      case Change::kUpdate:
+        return view.instead_of_update;
+      case Change::kDelete:
+        return view.instead_of_delete;
+      case Change::kNone:
+        break;
+    }
+    return false;
+  }
 
   static const Column* FindColumn(const std::vector<Column>& columns, const std::string& name) {
     for (const Column& column : columns) {
@@ -467,7 +675,7 @@ class Binder {
       if (CommonTableNamed(name)) Refuse("change of a CTE");
       std::optional<TableShape> table = FindTable(name);
       if (table->system_catalog) throw MakeError(259);
-      if (table->view_query) Refuse("change of a view");
+
       // The table named once in FROM under an alias is the target (UPDATE t
       // ... FROM t AS o JOIN ...); named more often it is a self-join SQL
       // Server resolves by its own rules.
@@ -490,12 +698,31 @@ class Binder {
       std::optional<TableShape> table = FindTable(name);
       Binding binding;
       binding.exposed = name.back();
-      binding.columns = table->columns;
+      binding.columns = table->view_query ? ViewColumns(*table) : table->columns;
       binding.column_defaults = table->column_defaults;
       binding.computed_columns = table->computed_columns;
+      if (table->view_query && !TakenInstead(*table)) {
+        // Changed through to its table: the view's columns under the
+        // table's names, the view's conditions added.
+        view_target_ = UpdatableView(*table);
+        std::vector<Column> readable;
+        for (const Column& column : binding.columns) {
+          if (view_target_->Derived(column.name)) continue;
+          readable.push_back(column);
+          binding.written_names.push_back(view_target_->WrittenColumn(column.name, table->name));
+        }
+        binding.columns = std::move(readable);
+        binding.column_defaults.clear();
+        binding.computed_columns.clear();
+        table = view_target_->table;
+      }
       bound.table_sql = table->sql;
       bound.alias = AddBinding(scope, std::move(binding));
       bound.from = std::move(sources);
+      if (view_target_) {
+        if (Bound visible = ViewConditions(*view_target_, bound.alias, true))
+          AddCondition(bound, std::move(visible));
+      }
       return scope.bindings.back();
     }
     const Binding& target = scope.bindings[*in_from];
@@ -503,7 +730,8 @@ class Binder {
         sources, [&](const BoundSource& source) { return source.alias == target.sql_alias; });
     // A table source written as a query is a catalog view.
     if (leaf != nullptr && leaf->table_sql.starts_with("(")) throw MakeError(259);
-    if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable || leaf->named_query)
+    if (leaf == nullptr || leaf->kind != BoundSource::Kind::kTable ||
+        (leaf->named_query && !leaf->changed_instead))
       Refuse("target not a table");
     bound.table_sql = leaf->table_sql;
     bound.alias = leaf->alias;
@@ -1015,6 +1243,7 @@ class Binder {
         if (table->view_query) {
           binding.columns = ViewColumns(*table);
           bound->named_query = true;
+          bound->changed_instead = TakenInstead(*table);
         }
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
@@ -1039,12 +1268,21 @@ class Binder {
         return bound;
       }
       case parse::TableSource::Kind::kFunction: {
-        bound->kind = BoundSource::Kind::kDerived;
-        bound->derived = std::make_unique<BoundQuery>(TableUserCall(source, scope));
         Binding binding;
+        FunctionShape function = FindUserFunction(source.name, source.origin, true);
+        if (function.kind == FunctionKind::kMultiStatementTable) {
+          bound->kind = BoundSource::Kind::kFunctionRows;
+          bound->rows_call = TableFunctionCall(function, source, scope);
+          bound->rows_columns = function.table_columns;
+          for (Column& column : bound->rows_columns) column.type.identity = false;
+          binding.columns = bound->rows_columns;
+        } else {
+          bound->kind = BoundSource::Kind::kDerived;
+          bound->derived = std::make_unique<BoundQuery>(TableUserCall(function, source, scope));
+          binding.columns = bound->derived->columns;
+        }
         binding.aliased = !source.alias.empty();
         binding.exposed = binding.aliased ? source.alias : source.name.back();
-        binding.columns = bound->derived->columns;
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
       }
@@ -1132,8 +1370,11 @@ class Binder {
 
   static Bound ColumnNode(const Binding& binding, const Column& column, bool outer) {
     Bound node = Make(BoundKind::kColumn, column.type);
-    node->sql = binding.sql_alias.empty() ? QuoteSqliteName(column.name)
-                                          : binding.sql_alias + "." + QuoteSqliteName(column.name);
+    size_t k = static_cast<size_t>(&column - binding.columns.data());
+    const std::string& name =
+        k < binding.written_names.size() ? binding.written_names[k] : column.name;
+    node->sql = binding.sql_alias.empty() ? QuoteSqliteName(name)
+                                          : binding.sql_alias + "." + QuoteSqliteName(name);
     node->op = binding.exposed + "." + column.name;  // for messages
     node->outer_reference = outer;
     return node;
@@ -1315,9 +1556,7 @@ class Binder {
         }
         const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
                                       NullUnderAnsiNullsOff(*operands[1])};
-        Bound node = IdentifierEquality(expr.op, operands)
-                         ? IdentifiersCompared(std::move(operands))
-                         : Compared(BoundKind::kComparison, std::move(operands));
+        Bound node = Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
@@ -1440,7 +1679,8 @@ class Binder {
         size_t characters = 0;
         for (unsigned char c : expr.value) characters += (c & 0xC0) != 0x80;
         type.length = std::max<int>(1, static_cast<int>(characters));
-        if (type.length > (national ? 4000 : 8000)) Refuse("long literal");
+        // Longer than the type holds: the large-value type.
+        if (type.length > (national ? 4000 : 8000)) type.length = kMaxLength;
         sql = QuoteSqliteString(expr.value);
         break;
       }
@@ -1448,7 +1688,7 @@ class Binder {
         std::string hex = expr.value.size() % 2 ? "0" + expr.value : expr.value;
         type = ColumnType{SqlType::kVarBinary};
         type.length = std::max<int>(1, static_cast<int>(hex.size() / 2));
-        if (type.length > 8000) Refuse("long literal");
+        if (type.length > 8000) type.length = kMaxLength;
         sql = "X'" + hex + "'";
         break;
       }
@@ -1632,11 +1872,10 @@ class Binder {
     return rounded;
   }
 
-  // uniqueidentifier = / <> uniqueidentifier or character data: the same
-  // 16 bytes whatever the case of the hexadecimal digits. (Their order,
-  // < and >, is SQL Server's byte order, which is not the text's.)
-  static bool IdentifierEquality(const std::string& op, const std::vector<Bound>& operands) {
-    if (op != "=" && op != "<>") return false;
+  // A uniqueidentifier compared with a uniqueidentifier or character data:
+  // equal for the same 16 bytes whatever the case of the hexadecimal digits,
+  // ordered as SQL Server orders them (see the sqlengine_guid collation).
+  static bool IdentifiersAmong(const std::vector<Bound>& operands) {
     bool identifier = false;
     for (const Bound& operand : operands) {
       SqlType type = operand->type.type;
@@ -1688,9 +1927,9 @@ class Binder {
                   joined(BoundKind::kAnd, negated(any_null()), std::move(comparison)));
   }
 
-  static Bound IdentifiersCompared(std::vector<Bound> operands) {
-    Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
-    node->text_comparison = true;
+  static Bound IdentifiersCompared(BoundKind kind, std::vector<Bound> operands) {
+    Bound node = Make(kind, ColumnType{SqlType::kBit});
+    node->guid_comparison = true;
     node->args = std::move(operands);
     return node;
   }
@@ -1703,6 +1942,7 @@ class Binder {
   // type of highest precedence; character data compared case-insensitively,
   // binary data with trailing zero bytes ignored.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
+    if (IdentifiersAmong(operands)) return IdentifiersCompared(kind, std::move(operands));
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
                                 [](const Bound& b) { return b->null_literal; });
@@ -2225,6 +2465,9 @@ class Binder {
       const ColumnType& of = node->args[0]->type;
       TypeClass type_class = ClassOf(of.type);
       if (name == "min" || name == "max") {
+        // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
+        if (of.type == SqlType::kUniqueIdentifier)
+          throw MakeError(8117, {"uniqueidentifier", name});
         if (type_class == TypeClass::kOther) Refuse("MIN / MAX of this type");
         type = of;
       } else {
@@ -2325,10 +2568,26 @@ class Binder {
 
   // FROM f(arguments): the inline function's query with the parameters
   // standing for the arguments.
-  BoundQuery TableUserCall(const parse::TableSource& source, const Scope& scope) {
-    FunctionShape function = FindUserFunction(source.name, source.origin, true);
+  // FROM f(arguments) of a multi-statement function: a call that runs its
+  // body with the arguments converted to the parameters' types.
+  Bound TableFunctionCall(const FunctionShape& function, const parse::TableSource& source,
+                          const Scope& scope) {
+    if (function.table_columns.empty()) Refuse("table function columns");
+    CheckArgumentCount(function, source.arguments);
+    Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kNVarChar, kMaxLength});
+    node->sql = "sqlengine_table_function";
+    Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+    name->sql = QuoteSqliteString(function.name);
+    node->args.push_back(std::move(name));
+    for (size_t k = 0; k < function.parameters.size(); ++k)
+      node->args.push_back(Argument(function, source.arguments, k, scope, Clause::kValues));
+    return node;
+  }
+
+  BoundQuery TableUserCall(const FunctionShape& function, const parse::TableSource& source,
+                           const Scope& scope) {
     if (function.kind == FunctionKind::kScalar) throw MakeError(208, {source.name.back()});
-    if (!function.query) Refuse("multi-statement table function");
+    if (!function.query) Refuse("table function body");
     CheckArgumentCount(function, source.arguments);
     frames_.push_back(CallFrame{&function, &source.arguments, &scope, Clause::kValues});
     bool inside = std::exchange(inside_aggregate_, false);
@@ -2460,6 +2719,11 @@ class Binder {
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
   bool inside_aggregate_ = false;
+  // The data change being bound, which decides whether a view's INSTEAD OF
+  // trigger takes it.
+  enum class Change { kNone, kInsert, kUpdate, kDelete } change_ = Change::kNone;
+  // UPDATE / DELETE of a view written through to its table.
+  std::optional<ViewTarget> view_target_;
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;

@@ -61,6 +61,9 @@ struct BoundExpr {
   // With text_comparison or kLike: an operand's collation tells case apart.
   bool case_sensitive = false;
   bool binary_comparison = false;  // compare binary data, trailing 0x00 bytes ignored
+  // Compare uniqueidentifiers in SQL Server's order: by byte groups, the
+  // last group most significant (the sqlengine_guid collation).
+  bool guid_comparison = false;
   bool outer_reference = false;  // kColumn of an enclosing query (a correlated subquery)
   bool null_literal = false;
   std::vector<std::unique_ptr<BoundExpr>> args;
@@ -68,16 +71,24 @@ struct BoundExpr {
 };
 
 struct BoundSource {
-  enum class Kind { kTable, kDerived, kJoin } kind = Kind::kTable;
+  // kFunctionRows: a multi-statement table-valued function's rows, which
+  // `rows_call` returns as JSON (see exec/table_function_rows.h), read as
+  // `rows_columns`.
+  enum class Kind { kTable, kDerived, kJoin, kFunctionRows } kind = Kind::kTable;
   std::string table_sql;  // "schema"."table"; a common table: "name"
   std::string schema;     // the SQLite schema of a table or view; "" for a common table
   // table_sql names a view or a common table: not a table a change writes.
   bool named_query = false;
+  // A view whose INSTEAD OF trigger takes the statement's change: the change
+  // is written to the view.
+  bool changed_instead = false;
   std::string alias;      // the SQLite alias every column reference uses
   std::unique_ptr<BoundQuery> derived;
   std::string join;  // "JOIN", "LEFT JOIN" ...
   std::unique_ptr<BoundSource> left, right;
   std::unique_ptr<BoundExpr> on;
+  std::unique_ptr<BoundExpr> rows_call;
+  std::vector<Column> rows_columns;
 };
 
 struct BoundOrder {
@@ -126,6 +137,9 @@ struct BoundInsert {
   std::vector<std::string> columns;  // as the table spells them, in the order written
   std::vector<std::vector<std::unique_ptr<BoundExpr>>> rows;  // VALUES
   std::unique_ptr<BoundQuery> query;                          // set instead of rows
+  // Written through a view WITH CHECK OPTION: what every new row must meet,
+  // its columns read as NEW."column" of table_sql.
+  std::unique_ptr<BoundExpr> check;
 };
 
 struct BoundAssignment {
@@ -143,6 +157,7 @@ struct BoundChange {
   std::vector<BoundAssignment> assignments;  // UPDATE only
   std::vector<std::unique_ptr<BoundSource>> from;
   std::unique_ptr<BoundExpr> where;
+  std::unique_ptr<BoundExpr> check;  // UPDATE through a view: as BoundInsert's
 };
 
 }  // namespace sqlengine::tsql::bind

@@ -31,6 +31,14 @@ struct TableShape {
   std::shared_ptr<const parse::Query> view_query;
   // The WITH list written in front of view_query; null when none.
   std::shared_ptr<const std::vector<parse::CommonTable>> view_with;
+  // Of a view: which changes an INSTEAD OF trigger takes. Such a change is
+  // written to the view itself, in the view's columns; the executor hands
+  // the rows to the trigger.
+  bool instead_of_insert = false;
+  bool instead_of_update = false;
+  bool instead_of_delete = false;
+  // Of a view: made WITH CHECK OPTION.
+  bool check_option = false;
   // A catalog view: `sql` is a parenthesised query, read but never written.
   bool system_catalog = false;
 };
@@ -46,6 +54,8 @@ struct FunctionShape {
   std::shared_ptr<const parse::Expr> expression;
   // An inline table-valued function: its query.
   std::shared_ptr<const parse::Query> query;
+  // A multi-statement table-valued function: the columns it returns.
+  std::vector<Column> table_columns;
 };
 
 class Catalog {

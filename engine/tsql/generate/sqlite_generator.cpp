@@ -96,6 +96,8 @@ class Generator {
       // sorts as the server's collation compares it.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
         sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
+      if (sorted.type.type == SqlType::kUniqueIdentifier)
+        sql += " COLLATE " + std::string(kGuidCollation);
       if (order.descending) sql += " DESC";
     }
     return sql;
@@ -216,6 +218,9 @@ class Generator {
   }
 
   std::string Insert(const bind::BoundInsert& insert) {
+    // A table of nothing but an identity column takes only its defaults.
+    if (insert.columns.empty() && !insert.query)
+      return "INSERT INTO " + insert.table_sql + " DEFAULT VALUES";
     std::string sql = "INSERT INTO " + insert.table_sql + " (";
     for (size_t k = 0; k < insert.columns.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -371,6 +376,8 @@ class Generator {
         return source.table_sql + " AS " + source.alias;
       case BoundSource::Kind::kDerived:
         return "(" + Query(*source.derived) + ") AS " + source.alias;
+      case BoundSource::Kind::kFunctionRows:
+        return FunctionRows(source);
       case BoundSource::Kind::kJoin:
         break;
     }
@@ -380,6 +387,20 @@ class Generator {
     std::string sql = Source(*source.left) + " " + source.join + " " + right;
     if (source.on) sql += " ON " + Expr(*source.on);
     return sql;
+  }
+
+  // Each row of the JSON text the call returns, one column per element.
+  std::string FunctionRows(const BoundSource& source) {
+    std::string sql = "(SELECT ";
+    for (size_t k = 0; k < source.rows_columns.size(); ++k) {
+      const Column& column = source.rows_columns[k];
+      std::string value = "json_extract(value, '$[" + std::to_string(k) + "]')";
+      SqlType type = column.type.type;
+      if (type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage)
+        value = "sqlengine_table_blob(" + value + ")";
+      sql += (k == 0 ? "" : ", ") + value + " AS " + QuoteSqliteName(column.name);
+    }
+    return sql + " FROM json_each(" + Expr(*source.rows_call) + ")) AS " + source.alias;
   }
 
   std::string Args(const BoundExpr& e, size_t from = 0) {
@@ -422,6 +443,8 @@ class Generator {
   // columns of a derived table, treat 'a', 'A' and 'a ' as SQL Server does.
   // (A column's declared NOCASE or BINARY does not ignore trailing spaces.)
   std::string ServerCollated(const BoundExpr& e) {
+    if (e.type.type == SqlType::kUniqueIdentifier && !e.null_literal)
+      return "(" + Expr(e) + ") COLLATE " + std::string(kGuidCollation);
     if (ClassOf(e.type.type) != TypeClass::kCharacter || e.null_literal) return Expr(e);
     return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type.case_sensitive));
   }
@@ -450,6 +473,7 @@ class Generator {
 
   std::string Collated(const BoundExpr& e, const BoundExpr& comparison) {
     std::string sql = Expr(e);
+    if (comparison.guid_comparison) return sql + " COLLATE " + std::string(kGuidCollation);
     if (comparison.text_comparison)
       sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive));
     return sql;
@@ -748,12 +772,18 @@ SqliteText ChangeText(std::string with, std::string sql, int line) {
 
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line) {
   Generator generator;
-  return ChangeText(generator.With(insert.with), generator.Insert(insert), line);
+  SqliteText text = ChangeText(generator.With(insert.with), generator.Insert(insert), line);
+  if (insert.check)
+    text.row_guard = SqliteText::RowGuard{insert.table_sql, generator.Condition(*insert.check)};
+  return text;
 }
 
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line) {
   Generator generator;
-  return ChangeText(generator.With(update.with), generator.Update(update), line);
+  SqliteText text = ChangeText(generator.With(update.with), generator.Update(update), line);
+  if (update.check)
+    text.row_guard = SqliteText::RowGuard{update.table_sql, generator.Condition(*update.check)};
+  return text;
 }
 
 SqliteText GenerateDelete(const bind::BoundChange& change, int line) {

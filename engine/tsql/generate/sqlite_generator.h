@@ -15,6 +15,8 @@ namespace sqlengine::tsql::generate {
 
 inline constexpr std::string_view kTextCollation = "sqlengine_ci";
 inline constexpr std::string_view kCaseSensitiveCollation = "sqlengine_cs";
+// uniqueidentifiers in SQL Server's order (exec/guid_order.h).
+inline constexpr std::string_view kGuidCollation = "sqlengine_guid";
 inline constexpr std::string_view kLikeFunction = "sqlengine_like_as";
 inline constexpr std::string_view kPadFunction = "sqlengine_pad";
 inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";

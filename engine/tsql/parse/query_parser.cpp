@@ -18,7 +18,7 @@ class Parser {
     if (!At().IsWord("select")) Fail();
     into_allowed_ = true;
     std::unique_ptr<Query> query = QueryBody();
-    if (At().IsAnyWord({"for", "option", "compute", "into"})) throw NotParsed("clause");
+    if (At().IsAnyWord({"for", "option", "compute", "into"})) Unsupported("clause");
     if (!AtEnd()) Fail();
     return query;
   }
@@ -27,7 +27,7 @@ class Parser {
     auto insert = std::make_unique<InsertStatement>();
     if (!At().IsWord("insert")) Fail();
     insert->origin = Next();  // INSERT
-    if (At().IsWord("top")) throw NotParsed("INSERT TOP");
+    if (At().IsWord("top")) Unsupported("INSERT TOP");
     AcceptWord("into");
     insert->table = TableName();
     // A parenthesis here opens the column list: only WITH (...) is hints.
@@ -51,10 +51,15 @@ class Parser {
       } while (AcceptSymbol(","));
     } else if (At().IsWord("select")) {
       insert->query = QueryBody();
-      if (At().IsAnyWord({"for", "option", "compute", "into"})) throw NotParsed("clause");
+      if (At().IsAnyWord({"for", "option", "compute", "into"})) Unsupported("clause");
+    } else if (At().IsWord("default")) {
+      if (!insert->columns.empty()) Fail();  // SQL Server takes no column list here
+      ++i_;
+      ExpectWord("values");
+      insert->default_values = true;
     } else {
-      // DEFAULT VALUES, EXECUTE, OUTPUT and a parenthesised query.
-      throw NotParsed("INSERT source");
+      // EXECUTE (taken apart by the executor), OUTPUT and a parenthesised query.
+      Unsupported("INSERT source");
     }
     if (!AtEnd()) Fail();
     return insert;
@@ -64,22 +69,22 @@ class Parser {
     auto update = std::make_unique<UpdateStatement>();
     if (!At().IsWord("update")) Fail();
     update->origin = Next();  // UPDATE
-    if (At().IsWord("top")) throw NotParsed("UPDATE TOP");
+    if (At().IsWord("top")) Unsupported("UPDATE TOP");
     update->target = TableName();
     update->hints = TargetHints();
-    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table function");
+    if (At().IsWord("with") || At().IsSymbol("(")) Unsupported("table function");
     ExpectWord("set");
     do {
       Assignment assignment;
       assignment.origin = At();
-      if (At().kind == TokenKind::kVariable) throw NotParsed("variable assignment");
+      if (At().kind == TokenKind::kVariable) Unsupported("variable assignment");
       if (!At().IsName()) Fail();
       assignment.column.push_back(Next().value);
       if (AcceptSymbol(".")) {
         if (!At().IsName()) Fail();
         assignment.column.push_back(Next().value);
       }
-      if (!At().IsSymbol("=")) throw NotParsed("compound assignment or method call");
+      if (!At().IsSymbol("=")) Unsupported("compound assignment or method call");
       ++i_;
       if (!AcceptWord("default")) assignment.value = Expression();
       update->assignments.push_back(std::move(assignment));
@@ -92,11 +97,11 @@ class Parser {
     auto statement = std::make_unique<DeleteStatement>();
     if (!At().IsWord("delete")) Fail();
     statement->origin = Next();  // DELETE
-    if (At().IsWord("top")) throw NotParsed("DELETE TOP");
+    if (At().IsWord("top")) Unsupported("DELETE TOP");
     AcceptWord("from");
     statement->target = TableName();
     statement->hints = TargetHints();
-    if (At().IsWord("with") || At().IsSymbol("(")) throw NotParsed("table function");
+    if (At().IsWord("with") || At().IsSymbol("(")) Unsupported("table function");
     TailClauses(statement->from, statement->where);
     return statement;
   }
@@ -115,6 +120,8 @@ class Parser {
   }
   bool AtEnd() const { return i_ >= tokens_.size() || tokens_[i_].kind == TokenKind::kEnd; }
   const Token& Next() { return tokens_[i_++]; }
+
+  [[noreturn]] void Unsupported(const std::string& why) const { throw NotParsed(why, At()); }
 
   [[noreturn]] void Fail() const {
     const Token* previous = i_ > 0 && i_ - 1 < tokens_.size() ? &tokens_[i_ - 1] : nullptr;
@@ -140,7 +147,7 @@ class Parser {
 
   struct DepthGuard {
     explicit DepthGuard(Parser& parser) : parser(parser) {
-      if (++parser.depth_ > kMaxDepth) throw NotParsed("nesting");
+      if (++parser.depth_ > kMaxDepth) throw MakeError(191);
     }
     ~DepthGuard() { --parser.depth_; }
     Parser& parser;
@@ -177,23 +184,23 @@ class Parser {
       if (!At().IsName()) Fail();
       name.push_back(Next().value);
     }
-    if (name.size() > 3) throw NotParsed("linked server");
+    if (name.size() > 3) Unsupported("linked server");
     return name;
   }
 
   // [FROM sources] [WHERE condition] and the end of an UPDATE or DELETE.
   void TailClauses(std::vector<std::unique_ptr<TableSource>>& from, std::unique_ptr<Expr>& where) {
-    if (At().IsWord("output")) throw NotParsed("OUTPUT");
+    if (At().IsWord("output")) Unsupported("OUTPUT");
     if (AcceptWord("from")) {
       do {
         from.push_back(JoinedSource());
       } while (AcceptSymbol(","));
     }
     if (AcceptWord("where")) {
-      if (At().IsWord("current") && At(1).IsWord("of")) throw NotParsed("WHERE CURRENT OF");
+      if (At().IsWord("current") && At(1).IsWord("of")) Unsupported("WHERE CURRENT OF");
       where = Expression();
     }
-    if (At().IsWord("option")) throw NotParsed("OPTION");
+    if (At().IsWord("option")) Unsupported("OPTION");
     if (!AtEnd()) Fail();
   }
 
@@ -236,7 +243,7 @@ class Parser {
     std::unique_ptr<Query> inner = QueryBody();
     ExpectSymbol(")");
     if (inner->terms.size() != 1 || !inner->order_by.empty())
-      throw NotParsed("parenthesised UNION or ORDER BY in a UNION term");
+      Unsupported("parenthesised UNION or ORDER BY in a UNION term");
     return std::move(inner->terms.front());
   }
 
@@ -271,7 +278,7 @@ class Parser {
     } while (AcceptSymbol(","));
     if (At().IsWord("into")) {
       // Nested or after UNION, INTO is an error the older path reports.
-      if (!into_here) throw NotParsed("SELECT INTO");
+      if (!into_here) Unsupported("SELECT INTO");
       ++i_;
       block->into = TableName();
     }
@@ -321,7 +328,7 @@ class Parser {
       item.star_qualifier = std::move(qualifier);
       return item;
     }
-    if (At().kind == TokenKind::kVariable && At(1).IsSymbol("=")) throw NotParsed("assignment");
+    if (At().kind == TokenKind::kVariable && At(1).IsSymbol("=")) Unsupported("assignment");
     if ((At().IsName() || IsAliasToken(At())) && At(1).IsSymbol("=")) {
       if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
       item.alias = Next().value;
@@ -368,7 +375,7 @@ class Parser {
       } else {
         return left;
       }
-      if (At().IsAnyWord({"hash", "merge", "loop", "remote"})) throw NotParsed("join hint");
+      if (At().IsAnyWord({"hash", "merge", "loop", "remote"})) Unsupported("join hint");
       ExpectWord("join");
       auto join = std::make_unique<TableSource>();
       join->kind = TableSource::Kind::kJoin;
@@ -422,7 +429,7 @@ class Parser {
       if (!At().IsName()) Fail();
       source->name.push_back(Next().value);
     }
-    if (source->name.size() > 3) throw NotParsed("linked server");
+    if (source->name.size() > 3) Unsupported("linked server");
     if (At().IsSymbol("(") && !AtHintList()) {
       ++i_;
       source->kind = TableSource::Kind::kFunction;
@@ -804,7 +811,7 @@ class Parser {
       node->args.push_back(Expression());
     } while (AcceptSymbol(","));
     ExpectSymbol(")");
-    if (At().IsWord("over")) throw NotParsed("window");
+    if (At().IsWord("over")) Unsupported("window");
     return node;
   }
 
@@ -907,7 +914,7 @@ std::vector<CommonTable> ParseWith(const std::vector<CommonTableExpression>& wit
       if (column.IsName()) table.columns.push_back(column.value);
     }
     table.query = ParseSelect(cte.query);
-    if (!table.query->terms.front()->into.empty()) throw NotParsed("INTO in a CTE");
+    if (!table.query->terms.front()->into.empty()) throw NotParsed("INTO in a CTE", cte.name);
     tables.push_back(std::move(table));
   }
   return tables;

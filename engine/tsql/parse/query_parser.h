@@ -4,6 +4,7 @@
 //   ~ and signs; * / %; + - & ^ |; comparisons, BETWEEN, IN, LIKE, IS; NOT; AND; OR.
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/tsql/parse/syntax_tree.h"
@@ -11,12 +12,17 @@
 
 namespace sqlengine::tsql::parse {
 
-// Thrown for valid T-SQL that this parser does not build a tree for (SELECT
-// INTO, FOR XML, OPTION, table hints, TOP PERCENT ...): the caller hands the
-// statement to the token rewriter instead.
+// Thrown for T-SQL that this parser does not build a tree for (SELECT INTO
+// in a CTE, FOR XML, COMPUTE, window functions ...). `at` is the token it
+// stopped at, when known: the caller reports a syntax error there.
 class NotParsed : public std::runtime_error {
  public:
-  explicit NotParsed(const std::string& what) : std::runtime_error(what) {}
+  explicit NotParsed(const std::string& what, std::optional<Token> at = std::nullopt)
+      : std::runtime_error(what), at_(std::move(at)) {}
+  const std::optional<Token>& at() const { return at_; }
+
+ private:
+  std::optional<Token> at_;
 };
 
 // Parses a whole SELECT statement (its tokens, without a WITH list in front

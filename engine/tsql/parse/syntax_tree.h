@@ -151,6 +151,7 @@ struct InsertStatement {
   // VALUES rows; a null value stands for DEFAULT.
   std::vector<std::vector<std::unique_ptr<Expr>>> rows;
   std::unique_ptr<Query> query;                          // set instead of rows
+  bool default_values = false;  // DEFAULT VALUES: no rows, no query, no columns
   Token origin;
 };
 
