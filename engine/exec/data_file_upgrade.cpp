@@ -7,6 +7,7 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -65,7 +66,8 @@ struct FormatStep {
 };
 
 // One step per format, applied in order from the file's own.
-constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst}};
+constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst},
+                                 {2, StoreExactColumnsInStoredForm}};
 
 }  // namespace
 
