@@ -115,9 +115,10 @@ TEST_F(DataFileUpgradeTest, AttachStoresExactColumnsInTheirStoredFormClampingMon
                           "(SELECT price FROM amounts ORDER BY id)"),
             "integer:9223372036854775807,integer:-9223372036854775808,integer:1000,"
             "integer:199900,integer:0");
+  // Each of the five exact columns checks written values instead of rounding them.
   EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql "
-                          "LIKE '%sqlengine_exact_check%'") != "0",
-            true);
+                          "LIKE '%sqlengine_exact_check%'"),
+            "10");
   EXPECT_EQ(
       upgraded.Text("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%sqlengine_decimal(%'"),
       "0");
