@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_values.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -114,7 +115,8 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
     std::int64_t sent = 0;
     while (more(sent)) {
       for (int i = 0; i < columns; ++i)
-        row[i] = ColumnValue(statement, i, text_.result_columns[static_cast<size_t>(i)].type);
+        row[i] =
+            GeneratedColumnValue(statement, i, text_.result_columns[static_cast<size_t>(i)].type);
       sink.AddRow(row);
       ++sent;
       rc = Step();
@@ -192,8 +194,8 @@ Value SqliteStatement::RowValue(int column) const {
   // Typed by the binder, a value is what SQL Server holds (7 / 2.0 is
   // decimal(8,6)), so converting it further follows SQL Server's rules.
   if (text_.typed_result && static_cast<size_t>(column) < text_.result_columns.size())
-    return ColumnValue(statement_.get(), column,
-                       text_.result_columns[static_cast<size_t>(column)].type);
+    return GeneratedColumnValue(statement_.get(), column,
+                                text_.result_columns[static_cast<size_t>(column)].type);
   return PlainValue(sqlite3_column_value(statement_.get(), column));
 }
 
