@@ -38,11 +38,14 @@ constexpr MessageDef kMessages[] = {
     {141, 15,
      "A SELECT statement that assigns a value to a variable must not be combined with "
      "data-retrieval operations."},
+    {145, 15, "ORDER BY items must appear in the select list if SELECT DISTINCT is specified."},
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
     {174, 15, "The %.*ls function requires %d argument(s)."},
+    {177, 15,
+     "The IDENTITY function can only be used when the SELECT statement has an INTO clause."},
     {178, 15, "A RETURN statement with a return value cannot be used in this context."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
@@ -74,6 +77,9 @@ constexpr MessageDef kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {271, 16,
+     "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
+     "result of a UNION operator."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
@@ -113,8 +119,8 @@ constexpr MessageDef kMessages[] = {
      "that name. Make sure that the name is entered correctly."},
     {916, 14, "Server user '%.*ls' is not a valid user in database '%.*ls'."},
     {923, 14,
-     "Database '%.*ls' is in restricted mode. Only the owner of the database or a member of "
-     "the dbcreator or sysadmin roles can access it."},
+     "Database '%.*ls' is in restricted mode. Only the database owner and members of the "
+     "dbcreator and sysadmin roles can access it."},
     {924, 14, "Database '%.*ls' is already open and can only have one user at a time."},
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
     {1014, 16, "A TOP N value may not be negative."},
@@ -178,7 +184,7 @@ constexpr MessageDef kMessages[] = {
      "Error severity levels greater than %d can only be specified by members of the "
      "sysadmin role, using the WITH LOG option."},
     {2758, 16, "RAISERROR could not locate entry for error %d in Sysmessages."},
-    {2767, 16, "Could not locate statistics '%.*ls' in the system catalogs."},
+    {2767, 15, "Could not locate statistics '%.*ls' in the system catalogs."},
     {2812, 16, "Could not find stored procedure '%.*ls'."},
     {3013, 16, "%hs is terminating abnormally."},
     {3014, 10, "%hs successfully processed %d pages in %d.%03d seconds (%d.%03d MB/sec)."},
@@ -214,6 +220,7 @@ constexpr MessageDef kMessages[] = {
     {3725, 16,
      "The constraint '%.*ls' is being referenced by table '%.*ls', foreign key constraint "
      "'%.*ls'."},
+    {3727, 16, "Could not drop constraint. See previous errors."},
     {3728, 16, "'%.*ls' is not a constraint."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
@@ -239,6 +246,7 @@ constexpr MessageDef kMessages[] = {
     {4815, 16, "Received an invalid column length from the bcp client for colid %d."},
     {4816, 16, "Invalid column type from bcp client for colid %d."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
+    {4917, 16, "Constraint '%.*ls' does not exist."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
     {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
     {5061, 16,
@@ -260,6 +268,17 @@ constexpr MessageDef kMessages[] = {
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {7104, 16,
+     "Offset or size of data type is not valid. Data type must be of type int or smallint."},
+    {7116, 16, "Offset %d is not in the range of available LOB data."},
+    {7122, 16, "Invalid text, ntext, or image pointer type. Must be binary(16)."},
+    {7123, 16, "Invalid text, ntext, or image pointer value %hs."},
+    {7124, 16,
+     "The offset and length specified in the READTEXT statement is greater than the actual "
+     "data length of %ld."},
+    {7125, 16, "The text, ntext, or image pointer value conflicts with the column name specified."},
+    {7133, 16, "NULL textptr (text, ntext, or image pointer) passed to %ls function."},
+    {7135, 16, "Deletion length %ld is not in the range of available text, ntext, or image data."},
     {7997, 16, "'%.*ls' does not contain an identity column."},
     {7998, 10,
      "Checking identity information: current identity value '%hs', current column value "
@@ -281,6 +300,9 @@ constexpr MessageDef kMessages[] = {
     {8107, 16,
      "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "
      "'%.*ls'."},
+    {8108, 16,
+     "Cannot add identity column, using the SELECT INTO statement, to table '%.*ls', which "
+     "already has column '%.*ls' that inherits the identity property."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
     {8118, 16,
@@ -319,27 +341,27 @@ constexpr MessageDef kMessages[] = {
     {15008, 16, "User '%s' does not exist in the current database."},
     {15009, 16, "The object '%s' does not exist in database '%s'."},
     {15010, 16, "The database '%s' does not exist. Use sp_helpdb to show available databases."},
-    {15011, 16, "Database option '%s' does not exist. Specify a valid option."},
+    {15011, 16, "Database option '%s' does not exist. Specify a valid database option."},
     {15014, 16, "The role '%s' does not exist."},
     {15016, 16, "The default '%s' does not exist."},
     {15017, 16, "The rule '%s' does not exist."},
     {15023, 16, "User or role '%s' already exists in the current database."},
     {15025, 16, "The login '%s' already exists."},
     {15029, 16, "The type '%s' already exists, or you do not have permission to create it."},
-    {15036, 16, "The data type '%s' does not exist."},
+    {15036, 16, "The data type '%s' does not exist or you do not have permission."},
     {15040, 16, "User-defined error messages must have an ID greater than 50000."},
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
     {15043, 16, "You must specify 'REPLACE' to overwrite an existing message."},
     {15063, 16, "The login already has an account under a different user name."},
     {15109, 16, "Cannot change the owner of the master database."},
-    {15110, 16, "The proposed new database owner is already a user in the database."},
+    {15110, 16, "The proposed new database owner is already a user or aliased in the database."},
     {15118, 16,
      "Password validation failed. The password does not meet policy requirements because it is "
      "too short."},
     {15123, 16, "The configuration option '%s' does not exist, or it may be an advanced option."},
     {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
-    {15148, 16, "The data type or table name '%s' does not exist."},
+    {15148, 16, "The data type or table column '%s' does not exist or you do not have permission."},
     {15178, 16, "Cannot drop a message with an ID less than 50,000."},
     {15179, 16, "Message number %d does not exist."},
     {15180, 16, "Cannot drop. The data type is being used."},
@@ -367,7 +389,9 @@ constexpr MessageDef kMessages[] = {
     {15459, 10, "In the current database, the specified object references the following:"},
     {15460, 10, "In the current database, the specified object is referenced by the following:"},
     {15461, 10, "Object does not reference any object, and no objects reference it."},
-    {15472, 10, "The object does not have any indexes."},
+    {15469, 10, "No constraints have been defined for this object."},
+    {15470, 10, "No foreign keys reference this table."},
+    {15472, 10, "The object '%ls' does not have any indexes, or you do not have permissions."},
     {15477, 10,
      "Caution: Changing any part of an object name could break scripts and stored "
      "procedures."},
@@ -403,12 +427,14 @@ constexpr MessageDef kMessages[] = {
 
 // FormatMessage looks numbers up by binary search.
 static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
-                             [](const MessageDef& a, const MessageDef& b) { return a.number < b.number; }));
+                             [](const MessageDef& a, const MessageDef& b) {
+                               return a.number < b.number;
+                             }));
 
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
-  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs",
-                                                "%ld",     "%03d",   "%02X",  "%d",  "%s", "%x"};
+  static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld",
+                                                "%03d",    "%02X",   "%d",    "%s",  "%x"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }
@@ -420,8 +446,9 @@ size_t PlaceholderLength(std::string_view text, size_t i) {
 ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args) {
   ServerMessage message;
   message.number = number;
-  const auto* def = std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
-                                     [](const MessageDef& d, std::int32_t n) { return d.number < n; });
+  const auto* def =
+      std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
+                       [](const MessageDef& d, std::int32_t n) { return d.number < n; });
   auto arg = args.begin();
   if (def == std::end(kMessages) || def->number != number) {
     message.severity = 16;

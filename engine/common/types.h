@@ -47,6 +47,10 @@ struct ColumnType {
   int scale = 0;      // DECIMAL/NUMERIC
   bool nullable = true;
   bool identity = false;
+  // Character data under a case-sensitive or binary collation (a _CS or _BIN
+  // one): compared by its bytes, trailing spaces still ignored. Otherwise the
+  // server's case-insensitive collation applies.
+  bool case_sensitive = false;
 };
 
 struct Column {

@@ -12,6 +12,7 @@
 #include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/index_replacement.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -42,6 +43,7 @@
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/variable_assignment.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/dotted_name.h"
@@ -336,6 +338,14 @@ void BatchExecutor::ReportError(const SqlError& error) {
     terminated.line = error.message().line;
     sink_.Message(terminated);
   }
+  if (number == 3728) {
+    // DROP CONSTRAINT names what it could not find, then gives up.
+    ServerMessage failed = FormatMessage(3727);
+    failed.line = error.message().line;
+    failed.procedure = message.procedure;
+    sink_.Message(failed);
+    session_.LastError() = 3727;
+  }
   StatementDone done;
   done.error = true;
   sink_.Done(done);
@@ -418,7 +428,8 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteCondition(condition, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return number != nullptr && *number == 1;
@@ -626,7 +637,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       break;
   }
   if (statement.kind == StatementKind::kUnsupported &&
-      RunRuleOrDefaultStatement(session_, statement, sink_)) {
+      (RunRuleOrDefaultStatement(session_, statement, sink_) || TextPointerStatement(statement))) {
     return Flow::kNext;
   }
   const Tokens& tokens = statement.tokens;
@@ -677,7 +688,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
@@ -706,6 +718,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   WriteGate gate(session_, written_schema);
   if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
     SelectIntoNewTable(statement, *into, written_schema);
+    return;
+  }
+  if (statement.drop_existing) {
+    ReplaceIndex(connection.Handle(), statement, connection);
+    Done(std::nullopt);
     return;
   }
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
@@ -756,9 +773,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       db, written_schema, statement.kind == StatementKind::kInsert || triggers.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which
   // it changes on trial only.
-  const char* savepoint = tracks                              ? "sqlengine_ddl"
+  const char* savepoint = tracks                          ? "sqlengine_ddl"
                           : triggers && triggers->instead ? "sqlengine_instead_of"
-                                                              : nullptr;
+                                                          : nullptr;
   if (savepoint != nullptr) {
     catalog::Exec(db, std::string("SAVEPOINT ") + savepoint);
     TakeWriteLockFirst(db, written_schema);
@@ -771,7 +788,13 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
     std::optional<RowChangeCapture> capture;
-    if (triggers) capture.emplace(db, triggers->schema, triggers->table);
+    std::optional<ViewChangeCapture> view_capture;
+    if (triggers && triggers->on_view) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      view_capture.emplace(db, triggers->schema, triggers->table);
+    } else if (triggers) {
+      capture.emplace(db, triggers->schema, triggers->table);
+    }
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
@@ -779,6 +802,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (capture) {
       inserted = capture->ReadNewRows();
       deleted = std::move(capture->OldRows());
+    }
+    if (view_capture) {
+      inserted = view_capture->NewRows();
+      deleted = view_capture->OldRows();
+      // SQLite counts no change of a view: the rows it would change count.
+      rows = static_cast<std::int64_t>(std::max(inserted.size(), deleted.size()));
     }
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
@@ -789,6 +818,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
+    ForgetDroppedViewTriggers(db, written_schema, statement);
   } catch (...) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),
@@ -824,10 +854,15 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
     TrackObject(create);
     std::optional<tsql::bind::TableShape> table = SessionCatalog(session_).FindTable(into.table);
     if (!table) throw std::runtime_error("the table SELECT INTO created is not visible");
+    // A column IDENTITY() makes is left to the table to number.
     std::string columns;
-    for (const Column& column : into.columns)
-      columns += (columns.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+    for (size_t k = 0; k < into.columns.size(); ++k) {
+      if (into.made_identity && into.made_identity->column == k) continue;
+      columns += (columns.empty() ? "" : ", ") + tsql::QuoteSqliteName(into.columns[k].name);
+    }
     tsql::SqliteText fill = into.query;
+    if (into.made_identity)
+      fill.sql = "SELECT " + columns + " FROM (" + fill.sql + ") AS \"sqlengine_into\"";
     fill.sql = "INSERT INTO " + table->sql + " (" + columns + ") " + fill.sql;
     fill.typed_result = false;
     fill.result_columns.clear();
@@ -866,7 +901,18 @@ void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
 
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   tsql::TableReference table = tsql::TableOf(statement);
-  if (table.name.empty() || table.name.starts_with("#")) return;
+  if (table.name.empty()) return;
+  if (table.name.starts_with("#")) {
+    // A temporary table keeps its values in form and numbers its identity
+    // as any table does; it has no catalog rows and no rights of its own.
+    sqlite3* db = session_.Connection().Handle();
+    if (statement.kind == StatementKind::kCreateTable)
+      ApplyIdentitySeed(db, "temp", table.name, statement.tokens);
+    if (statement.kind == StatementKind::kCreateTable ||
+        statement.kind == StatementKind::kAlterTable)
+      NormaliseColumns(db, "temp", table.name);
+    return;
+  }
   std::string schema =
       table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
   std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
@@ -894,15 +940,16 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   }
 }
 
-void BatchExecutor::GrantToCreator(const std::string& object, std::initializer_list<Access> actions) {
+void BatchExecutor::GrantToCreator(const std::string& object,
+                                   std::initializer_list<Access> actions) {
   SessionRights& rights = session_.Rights();
   if (rights.IsSysadmin()) return;
   const DatabaseRights& in_database = rights.InCurrent();
   if (in_database.IsDbo() || !in_database.Uid()) return;
   for (Access access : actions) {
-    SetPermission(session_.Connection().Handle(), "main", session_.CurrentDatabase(),
-                  {object, std::string(PermissionName(access)), *in_database.Uid(), 'W',
-                   kDboUid, ""});
+    SetPermission(
+        session_.Connection().Handle(), "main", session_.CurrentDatabase(),
+        {object, std::string(PermissionName(access)), *in_database.Uid(), 'W', kDboUid, ""});
   }
   session_.Engine().SecurityChanged();
 }
@@ -918,7 +965,8 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   tsql::SqliteText text =
       bound ? std::move(*bound) : tsql::RewriteStatement(select, session_.Connection());
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(), std::move(text), context, *this);
+  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
+                        std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   return value ? *value : Value{};
 }
@@ -1001,7 +1049,9 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         if (tokens[end].IsSymbol(")")) --depth;
         ++end;
       }
-      value = AssignedValue(Evaluate(Slice(tokens, i, end), statement.line), type);
+      value = AssignedValue(
+          Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line), statement.line),
+          type);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -1080,7 +1130,10 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
   it->second.value =
-      AssignedValue(Evaluate(Slice(tokens, 3, tokens.size()), statement.line), it->second.type);
+      AssignedValue(Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type,
+                                                statement.line),
+                             statement.line),
+                    it->second.type);
 }
 
 void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {

@@ -16,8 +16,8 @@
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/table_variables.h"
 #include "engine/exec/triggers.h"
-#include "engine/tsql/function_definition.h"
 #include "engine/exec/tsql_cursors.h"
+#include "engine/tsql/function_definition.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -55,6 +55,14 @@ class BatchExecutor final : public ParameterSource {
   Value CallFunction(const tsql::FunctionDefinition& definition,
                      const std::vector<Value>& arguments);
 
+  // Fires the AFTER INSERT triggers of `table` (in SQLite schema `schema`)
+  // for the rows a bulk load inserted with FIRE_TRIGGERS, inside its
+  // transaction; `inserted` holds their images. False when the load ends
+  // without its own answer: a trigger's error was reported and the
+  // transaction rolled back, or a trigger ended the transaction (3609).
+  bool FireBulkInsertTriggers(const std::string& schema, const std::string& table,
+                              const RowImages& inserted, std::int64_t rows, int line);
+
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort };
 
@@ -68,8 +76,9 @@ class BatchExecutor final : public ParameterSource {
     std::string table;
     TriggerEvent event = TriggerEvent::kInsert;
     std::vector<StoredTrigger> after;
-    std::optional<StoredTrigger> instead;  // replaces the statement
+    std::optional<StoredTrigger> instead;       // replaces the statement
     std::vector<std::string> assigned_columns;  // an UPDATE's SET list
+    bool on_view = false;  // the target is a view (then `instead` is set)
   };
   std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
                                                  const std::string& written_schema);
@@ -155,9 +164,14 @@ class BatchExecutor final : public ParameterSource {
   void CloseCursor(const tsql::Statement& statement);
   void DeallocateCursor(const tsql::Statement& statement);
   // UPDATE / DELETE ... WHERE CURRENT OF c: the statement runs with the
-  // WHERE clause finding the cursor's current row; the cursor's copy of the
-  // row follows the change.
+  // WHERE clause finding the cursor's current row; a static cursor's copy of
+  // the row follows the change.
   void PositionedChange(const tsql::Statement& statement, size_t where_at);
+  // READTEXT, WRITETEXT and UPDATETEXT (text_pointer_statements.cpp); false
+  // for any other statement. Throws SqlError as SQL Server reports a bad
+  // pointer, offset or length (7122 .. 7135), 208 / 207 / 229 / 230 for the
+  // column.
+  bool TextPointerStatement(const tsql::Statement& statement);
   // Throws 16916 for an unknown name, 16950 for a variable without a cursor.
   std::shared_ptr<TsqlCursor> FindCursor(const tsql::CursorReference& reference);
   // Runs a SELECT as this batch would and keeps its rows instead of sending
@@ -167,6 +181,12 @@ class BatchExecutor final : public ParameterSource {
     std::vector<Row> rows;
   };
   SelectedRows SelectRows(const tsql::Statement& select);
+  // A keyed cursor's member with key values `key`, as it is now; nullopt
+  // once the row is gone (deleted, or its key changed).
+  std::optional<Row> ReadKeyedRow(const TsqlCursor& cursor, const Row& key);
+  // Reads a dynamic cursor's members again, its buffer where its current
+  // row now stands (or where it stood, when that row is gone).
+  void RefreshDynamicRows(TsqlCursor& cursor);
 
   void Done(std::optional<std::int64_t> count = std::nullopt);
 

@@ -329,8 +329,8 @@ void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statemen
   ResolveTarget(session, statement);
 }
 
-std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& statement,
-                            BulkRowSource& rows) {
+std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertStatement& statement,
+                                           BulkRowSource& rows, const BulkTriggerFiring& fire) {
   BulkTarget target = ResolveTarget(session, statement);
   if (rows.Columns().size() != target.column_of_value.size() && !rows.Columns().empty()) {
     throw MakeError(4002);
@@ -341,23 +341,33 @@ std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& stateme
   sqlite3* db = session.Connection().Handle();
   LockForWrite(session, schema);
   WriteGate gate(session, schema);
-  ForeignKeysOff foreign_keys(db, !statement.check_constraints);
+  ForeignKeysOff foreign_keys(db, !statement.check_constraints && !statement.fire_triggers);
   LoadSettings settings(db, schema);
   StatementTransaction own_transaction(db, schema, true);
   catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
   std::int64_t inserted = 0;
   try {
     TakeWriteLockFirst(db, schema);
-    CheckConstraintsOff checks(db, !statement.check_constraints);
-    RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
-    Row row;
-    while (rows.Next(row)) {
-      if (inserted % kCancelCheckRows == 0 && session.Cancelled()) throw Cancelled{};
-      inserter.Insert(row);
-      ++inserted;
+    std::optional<RowChangeCapture> capture;
+    if (statement.fire_triggers) capture.emplace(db, schema, target.table.name);
+    {
+      CheckConstraintsOff checks(db, !statement.check_constraints);
+      RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
+      Row row;
+      while (rows.Next(row)) {
+        if (inserted % kCancelCheckRows == 0 && session.Cancelled()) throw Cancelled{};
+        inserter.Insert(row);
+        ++inserted;
+      }
     }
     if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);
+    if (capture) {
+      RowImages images = capture->ReadNewRows();
+      capture.reset();
+      // A trigger that failed or ended the transaction took the savepoint with it.
+      if (!fire(schema, target.table.name, images, inserted)) return std::nullopt;
+    }
     catalog::Exec(db, "RELEASE sqlengine_bulk");
   } catch (...) {
     if (sqlite3_get_autocommit(db) == 0) {

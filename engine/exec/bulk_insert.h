@@ -10,13 +10,20 @@
 //   CHECK_CONSTRAINTS (foreign keys are always checked inside a user
 //   transaction, where SQLite cannot switch them off);
 // - values convert to the column's type by T-SQL's rules; text or binary
-//   longer than its column is SQL Server's 4815 for that column.
+//   longer than its column is SQL Server's 4815 for that column;
+// - the table's AFTER INSERT triggers fire once for the message's rows only
+//   with FIRE_TRIGGERS (foreign keys are then checked, as the triggers'
+//   own statements must be).
 // One prepared INSERT serves every row with the same NULL pattern.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 
 #include "engine/common/engine_api.h"
 #include "engine/exec/bulk_insert_statement.h"
+#include "engine/exec/row_images.h"
 
 namespace sqlengine::exec {
 
@@ -28,10 +35,17 @@ class Session;
 // permission).
 void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement);
 
-// Inserts the rows of `rows` into the statement's table; returns how many.
+// Fires the triggers of a load with FIRE_TRIGGERS: the table's SQLite
+// schema and name, the images of the rows inserted, their number. Returns
+// false when the triggers ended the load (BatchExecutor::FireBulkInsertTriggers).
+using BulkTriggerFiring = std::function<bool(const std::string& schema, const std::string& table,
+                                             const RowImages& inserted, std::int64_t rows)>;
+
+// Inserts the rows of `rows` into the statement's table; returns how many,
+// nullopt when its triggers (FIRE_TRIGGERS, through `fire`) ended the load.
 // Throws SqlError for the first row that fails (everything inserted by this
 // call is rolled back first), Cancelled when the session was cancelled.
-std::int64_t InsertBulkRows(Session& session, const BulkInsertStatement& statement,
-                            BulkRowSource& rows);
+std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertStatement& statement,
+                                           BulkRowSource& rows, const BulkTriggerFiring& fire);
 
 }  // namespace sqlengine::exec

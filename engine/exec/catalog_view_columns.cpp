@@ -303,6 +303,76 @@ constexpr CatalogViewColumn kParameters[] = {
     {"NUMERIC_PRECISION_RADIX", "smallint", kNull}, {"NUMERIC_SCALE", "int", kNull},
 };
 
+constexpr CatalogViewColumn kSysConstraints[] = {
+    {"constid", "int", kNotNull}, {"id", "int", kNotNull},      {"colid", "smallint", kNotNull},
+    {"spare1", "tinyint", kNotNull}, {"status", "int", kNotNull}, {"actions", "int", kNotNull},
+    {"error", "int", kNotNull},
+};
+
+constexpr CatalogViewColumn kSysForeignKeys[] = {
+    {"constid", "int", kNotNull},   {"fkeyid", "int", kNotNull},
+    {"rkeyid", "int", kNotNull},    {"fkey", "smallint", kNotNull},
+    {"rkey", "smallint", kNotNull}, {"keyno", "smallint", kNotNull},
+};
+
+constexpr CatalogViewColumn kSysReferences[] = {
+    {"constid", "int", kNotNull},
+    {"fkeyid", "int", kNotNull},
+    {"rkeyid", "int", kNull},
+    {"rkeyindid", "smallint", kNull},
+    {"keycnt", "smallint", kNotNull},
+    {"forkeys", "binary(32)", kNull},
+    {"refkeys", "binary(32)", kNull},
+    {"fkeydbid", "smallint", kNotNull},
+    {"rkeydbid", "smallint", kNotNull},
+    {"fkey1", "smallint", kNotNull},
+    {"fkey2", "smallint", kNotNull},
+    {"fkey3", "smallint", kNotNull},
+    {"fkey4", "smallint", kNotNull},
+    {"fkey5", "smallint", kNotNull},
+    {"fkey6", "smallint", kNotNull},
+    {"fkey7", "smallint", kNotNull},
+    {"fkey8", "smallint", kNotNull},
+    {"fkey9", "smallint", kNotNull},
+    {"fkey10", "smallint", kNotNull},
+    {"fkey11", "smallint", kNotNull},
+    {"fkey12", "smallint", kNotNull},
+    {"fkey13", "smallint", kNotNull},
+    {"fkey14", "smallint", kNotNull},
+    {"fkey15", "smallint", kNotNull},
+    {"fkey16", "smallint", kNotNull},
+    {"rkey1", "smallint", kNotNull},
+    {"rkey2", "smallint", kNotNull},
+    {"rkey3", "smallint", kNotNull},
+    {"rkey4", "smallint", kNotNull},
+    {"rkey5", "smallint", kNotNull},
+    {"rkey6", "smallint", kNotNull},
+    {"rkey7", "smallint", kNotNull},
+    {"rkey8", "smallint", kNotNull},
+    {"rkey9", "smallint", kNotNull},
+    {"rkey10", "smallint", kNotNull},
+    {"rkey11", "smallint", kNotNull},
+    {"rkey12", "smallint", kNotNull},
+    {"rkey13", "smallint", kNotNull},
+    {"rkey14", "smallint", kNotNull},
+    {"rkey15", "smallint", kNotNull},
+    {"rkey16", "smallint", kNotNull},
+};
+
+constexpr CatalogViewColumn kCheckConstraints[] = {
+    {"CONSTRAINT_CATALOG", "nvarchar(128)", kNull},
+    {"CONSTRAINT_SCHEMA", "nvarchar(128)", kNull},
+    {"CONSTRAINT_NAME", "sysname", kNotNull},
+    {"CHECK_CLAUSE", "nvarchar(4000)", kNull},
+};
+
+constexpr CatalogViewColumn kConstraintColumnUsage[] = {
+    {"TABLE_CATALOG", "nvarchar(128)", kNull},      {"TABLE_SCHEMA", "nvarchar(128)", kNull},
+    {"TABLE_NAME", "sysname", kNotNull},            {"COLUMN_NAME", "sysname", kNull},
+    {"CONSTRAINT_CATALOG", "nvarchar(128)", kNull}, {"CONSTRAINT_SCHEMA", "nvarchar(128)", kNull},
+    {"CONSTRAINT_NAME", "sysname", kNotNull},
+};
+
 struct ViewColumns {
   std::string_view view;
   std::span<const CatalogViewColumn> columns;
@@ -332,6 +402,11 @@ constexpr ViewColumns kViews[] = {
     {"information_schema.parameters", kParameters},
     {"sysdepends", kSysDepends},
     {"sysaltfiles", kSysAltFiles},
+    {"sysconstraints", kSysConstraints},
+    {"sysforeignkeys", kSysForeignKeys},
+    {"sysreferences", kSysReferences},
+    {"information_schema.check_constraints", kCheckConstraints},
+    {"information_schema.constraint_column_usage", kConstraintColumnUsage},
 };
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
+#include "engine/exec/constraint_catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/triggers.h"
+#include "engine/exec/user_types.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -35,9 +37,11 @@ std::string SysDatabases(const CatalogTarget& t) {
 
 // sysobjects' columns from the five that vary.
 std::string SysObjectsColumns(std::string_view name, std::string_view id, std::string_view xtype,
-                              std::string_view crdate, std::string_view parent = "0") {
-  std::string n(name), i(id), x(xtype), c(crdate), p(parent);
-  return n + " AS name, " + i + " AS id, " + x + " AS xtype, 1 AS uid, 0 AS info, 0 AS status, " +
+                              std::string_view crdate, std::string_view parent = "0",
+                              std::string_view status = "0") {
+  std::string n(name), i(id), x(xtype), c(crdate), p(parent), s(status);
+  return n + " AS name, " + i + " AS id, " + x + " AS xtype, 1 AS uid, 0 AS info, " + s +
+         " AS status, " +
          "0 AS base_schema_ver, 0 AS replinfo, " + p + " AS parent_obj, " + c + " AS crdate, " +
          "0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, " + x + " AS type, " +
          "0 AS userstat, 1 AS sysstat, 0 AS indexdel, " + c + " AS refdate, 0 AS version, " +
@@ -78,7 +82,9 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF') UNION ALL SELECT " + TriggerObjects(t) +
+         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF') UNION ALL SELECT " +
+         SysObjectsColumns("k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status") +
+         " FROM " + ConstraintObjects(t) + " k UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
          " FROM (" + SystemTableValues() + ") s)";
 }
@@ -117,7 +123,21 @@ std::string SysComments(const CatalogTarget& t) {
 // One row per built-in type: name, xtype, length, xprec, xscale, variable
 // length, with SQL Server 2000's values; sysname is nvarchar(128) under its
 // own xusertype.
-std::string SysTypes(const CatalogTarget&) {
+std::string SysTypes(const CatalogTarget& t) {
+  std::string user_types;
+  if (t.has_user_types) {
+    // sp_addtype's types, numbered from 257 as SQL Server numbers them.
+    auto type = [](std::string_view property) {
+      return "sqlengine_type_property(u.base, '" + std::string(property) + "')";
+    };
+    user_types = " UNION ALL SELECT u.name, " + type("xtype") + ", 0, 256 + u.rowid, " +
+                 type("length") + ", coalesce(" + type("precision") + ", 0), coalesce(" +
+                 type("scale") + ", 0), 0, 0, 1, 0, " + type("xtype") +
+                 " IN (165, 167, 231), u.nullable, coalesce(" + type("precision") + ", " +
+                 type("length") + "), " + type("scale") + ", CASE WHEN " + type("xtype") +
+                 " IN (35, 99, 167, 175, 231, 239) THEN 'SQL_Latin1_General_CP1_CI_AS' END FROM " +
+                 tsql::QuoteSqliteName(t.schema) + "." + kUserTypesTable + " u";
+  }
   return "(SELECT column1 AS name, column2 AS xtype, 0 AS status, "
          "coalesce(column7, column2) AS xusertype, column3 AS length, column4 AS xprec, "
          "column5 AS xscale, 0 AS tdefault, 0 AS domain, 1 AS uid, 0 AS reserved, "
@@ -138,7 +158,8 @@ std::string SysTypes(const CatalogTarget&) {
          "('sql_variant', 98, 8016, 0, 0, 1, NULL), ('sysname', 231, 256, 0, 0, 1, 256), "
          "('text', 35, 16, 0, 0, 1, NULL), ('timestamp', 189, 8, 0, 0, 0, NULL), "
          "('tinyint', 48, 1, 3, 0, 0, NULL), ('uniqueidentifier', 36, 16, 0, 0, 0, NULL), "
-         "('varbinary', 165, 8000, 0, 0, 1, NULL), ('varchar', 167, 8000, 0, 0, 1, NULL)))";
+         "('varbinary', 165, 8000, 0, 0, 1, NULL), ('varchar', 167, 8000, 0, 0, 1, NULL))" +
+         user_types + ")";
 }
 
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
@@ -256,6 +277,11 @@ constexpr View kViews[] = {
     {"information_schema.parameters", InformationSchemaParameters},
     {"sysdepends", SysDepends},
     {"sysaltfiles", SysAltFiles},
+    {"sysconstraints", SysConstraints},
+    {"sysforeignkeys", SysForeignKeys},
+    {"sysreferences", SysReferences},
+    {"information_schema.check_constraints", InformationSchemaCheckConstraints},
+    {"information_schema.constraint_column_usage", InformationSchemaConstraintColumnUsage},
 };
 
 }  // namespace
@@ -273,13 +299,23 @@ bool NeedsMaster(std::string_view view) {
 
 bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }
 
+bool NeedsConstraints(std::string_view view) {
+  return view == "sysobjects" || view == "sysconstraints" || view == "sysforeignkeys" ||
+         view == "information_schema.table_constraints" ||
+         view == "information_schema.key_column_usage" ||
+         view == "information_schema.referential_constraints" ||
+         view == "sysreferences" || view == "information_schema.check_constraints" ||
+         view == "information_schema.constraint_column_usage";
+}
+
 bool IsCatalogViewSource(std::string_view table) {
   for (std::string_view source :
        {std::string_view("sqlite_master"), std::string_view(catalog::kObjectsTable),
         std::string_view(catalog::kDatabasesTable), std::string_view(kPrincipalsTable),
         std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
-        std::string_view(kTriggersTable), std::string_view(catalog::kLoginsTable),
+        std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
+        std::string_view(catalog::kLoginsTable),
         std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }

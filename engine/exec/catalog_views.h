@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/exec/table_constraints.h"
+
 namespace sqlengine::exec {
 
 // One parameter of a stored procedure, as INFORMATION_SCHEMA.PARAMETERS lists it.
@@ -35,17 +37,22 @@ struct CatalogTarget {
   bool has_column_permissions = false;
   bool has_procedures = false;  // the database has its procedures table
   bool has_triggers = false;    // and its triggers table
+  bool has_user_types = false;  // and its user types table
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
   // Its procedures' parameters; read only for the views that list them
   // (NeedsParameters).
   std::vector<ProcedureParameter> parameters;
+  // Its tables' constraints; read only for the views that list them
+  // (NeedsConstraints).
+  std::vector<TableConstraint> constraints;
 };
 
 // view: lower case ("sysobjects", "information_schema.columns").
 bool IsCatalogView(std::string_view view);
 bool NeedsMaster(std::string_view view);
 bool NeedsParameters(std::string_view view);
+bool NeedsConstraints(std::string_view view);
 
 // Whether some catalog view reads the engine's or SQLite's table `table`.
 bool IsCatalogViewSource(std::string_view table);

@@ -8,31 +8,23 @@
 
 namespace sqlengine::exec {
 
-CatalogWrite::CatalogWrite(Session& session)
-    : db_(session.Connection().Handle()), engine_sql_(session.Connection().Authorizer()) {
+namespace {
+
+// Refuses a read-only database before any lock is queued for.
+Session& Writable(Session& session) {
   RequireWritable(session);
-  LockForWrite(session, "main");
-  gate_.emplace(session, "main");
-  catalog::Exec(db_, "SAVEPOINT sqlengine_catalog_write");
-  try {
-    TakeWriteLockFirst(db_, "main");
-  } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK TO sqlengine_catalog_write; RELEASE sqlengine_catalog_write",
-                 nullptr, nullptr, nullptr);
-    throw;
-  }
+  return session;
 }
 
-CatalogWrite::~CatalogWrite() {
-  if (!open_) return;
-  sqlite3_exec(db_, "ROLLBACK TO sqlengine_catalog_write; RELEASE sqlengine_catalog_write", nullptr,
-               nullptr, nullptr);
-}
+}  // namespace
 
-void CatalogWrite::Commit() {
-  catalog::Exec(db_, "RELEASE sqlengine_catalog_write");
-  open_ = false;
-}
+CatalogWrite::CatalogWrite(Session& session)
+    : db_(Writable(session).Connection().Handle()),
+      gate_(session, "main"),
+      engine_sql_(session.Connection().Authorizer()),
+      savepoint_(session, "main", "sqlengine_catalog_write") {}
+
+void CatalogWrite::Commit() { savepoint_.Release(); }
 
 void RunWithTexts(sqlite3* db, const std::string& sql, std::initializer_list<std::string> texts) {
   catalog::PreparedStatement statement = catalog::Prepare(db, sql);

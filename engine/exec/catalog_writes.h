@@ -8,9 +8,9 @@
 #include <sqlite3.h>
 
 #include <initializer_list>
-#include <optional>
 #include <string>
 
+#include "engine/exec/locked_savepoint.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/write_lock.h"
 
@@ -23,19 +23,18 @@ class CatalogWrite {
   // Throws 3906 when the database is read-only, 1222 / Cancelled while
   // waiting for the write lock.
   explicit CatalogWrite(Session& session);
-  // Undoes everything since construction unless Commit() was called.
-  ~CatalogWrite();
   CatalogWrite(const CatalogWrite&) = delete;
   CatalogWrite& operator=(const CatalogWrite&) = delete;
 
   sqlite3* Db() const { return db_; }
+  // Keeps the changes; without it, destruction undoes them.
   void Commit();
 
  private:
   sqlite3* db_;
-  std::optional<WriteGate> gate_;
+  WriteGate gate_;
   StatementAuthorizer::EngineScope engine_sql_;
-  bool open_ = true;
+  LockedSavepoint savepoint_;
 };
 
 // Binds text parameters 1..n and steps once; throws std::runtime_error with

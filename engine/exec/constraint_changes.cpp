@@ -7,6 +7,8 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/constraint_state.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
 #include "engine/exec/write_lock.h"
@@ -87,9 +89,9 @@ void RefuseTakenName(const Target& target, const std::string& name) {
       catalog::Prepare(target.db, "SELECT 1 FROM " + tsql::QuoteSqliteName(target.schema) +
                                       ".sqlite_master WHERE name = ? COLLATE NOCASE");
   sqlite3_bind_text(object.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(object.get()) == SQLITE_ROW ||
-      ConstraintNameInUse(target.db, target.schema, name)) {
-    throw MakeError(2714, {name});
+  if (sqlite3_step(object.get()) == SQLITE_ROW) throw MakeError(2714, {name});
+  for (const TableConstraint& c : ReadTableConstraints(target.db, target.schema)) {
+    if (tsql::EqualsIgnoreCase(c.name, name)) throw MakeError(2714, {name});
   }
 }
 
@@ -104,8 +106,10 @@ void StoreColumnInFull(const Target& target, const std::string& column) {
 void AddKey(const Target& target, const tsql::AddedConstraint& added) {
   std::string name = added.name;
   if (name.empty()) {
-    name = (added.kind == "primary" ? "PK_" : "UQ_") + target.table;
-    if (added.kind == "unique") name += "_" + added.columns.front();
+    std::string xtype = added.kind == "primary" ? "PK" : "UQ";
+    std::string key = tsql::ToLower(target.table) + "\x1f" + xtype;
+    for (const std::string& column : added.columns) key += "\x1f" + tsql::ToLower(column);
+    name = GeneratedConstraintName(xtype, target.table, "", UnnamedConstraintId(key));
   }
   RefuseTakenName(target, name);
   target.Definition();
@@ -243,24 +247,33 @@ bool DropKeyIndex(const Target& target, const std::string& name) {
   return true;
 }
 
+// The constraint of the table named `name` (as written or as generated).
+std::optional<TableConstraint> FindConstraint(const Target& target, const std::string& name) {
+  for (TableConstraint& c : ReadTableConstraints(target.db, target.schema, target.table)) {
+    if (!c.from_index && tsql::EqualsIgnoreCase(c.name, name)) return std::move(c);
+  }
+  return std::nullopt;
+}
+
 void Drop(const Target& target, const std::string& name) {
   if (DropKeyIndex(target, name)) return;
+  if (DropDisabledConstraint(target.db, target.schema, target.table, name)) return;
   TableDefinition definition = target.Definition();
-  std::optional<TableDefinition::NamedConstraint> named = definition.Constraint(name);
+  std::optional<TableConstraint> named = FindConstraint(target, name);
   if (!named) throw MakeError(3728, {name});
-  const std::string& kind = named->kind;
-  bool key = kind == "primary" || kind == "unique";
-  if (!key && kind != "check" && kind != "foreign" && kind != "references" && kind != "default") {
-    throw MakeError(3728, {name});
+  bool key = named->xtype == "PK" || named->xtype == "UQ";
+  size_t index = 0;
+  while (index + 1 < definition.elements.size() && definition.elements[index].end < named->begin) {
+    ++index;
   }
-  const TableDefinition::Element& element = definition.elements[named->element];
-  if (named->kind == "default") StoreColumnInFull(target, element.column);
+  const TableDefinition::Element& element = definition.elements[index];
+  if (named->xtype == "D") StoreColumnInFull(target, element.column);
   size_t from = named->begin;
   size_t to = named->end;
-  if (named->table_level) {
+  if (named->column.empty()) {
     // With the comma that separates it from the element before.
-    from = named->element > 0 ? definition.elements[named->element - 1].end : element.begin;
-    to = named->element > 0 ? element.end : definition.elements[1].begin;
+    from = index > 0 ? definition.elements[index - 1].end : element.begin;
+    to = index > 0 ? element.end : definition.elements[1].begin;
   } else {
     while (from > element.begin && definition.sql[from - 1] == ' ') --from;
   }
@@ -278,8 +291,8 @@ bool DropsDeclaredKey(const Target& target, const std::string& name) {
   std::optional<TableDefinition> definition =
       ReadTableDefinition(target.db, target.schema, target.table);
   if (!definition) return false;
-  std::optional<TableDefinition::NamedConstraint> named = definition->Constraint(name);
-  return named && (named->kind == "primary" || named->kind == "unique");
+  std::optional<TableConstraint> named = FindConstraint(target, name);
+  return named && (named->xtype == "PK" || named->xtype == "UQ");
 }
 
 }  // namespace
@@ -308,6 +321,11 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
   catalog::Exec(db, "SAVEPOINT sqlengine_constraint");
   TakeWriteLockFirst(db, schema);
   try {
+    if (change->enable) {
+      SwitchConstraints(
+          db, ConstraintSwitch{schema, target.database, target.table, *change->enable, change->all,
+                               change->switched, change->check_existing});
+    }
     for (const tsql::AddedConstraint& added : change->added) {
       if (added.kind == "check") {
         AddCheck(target, alter, added);

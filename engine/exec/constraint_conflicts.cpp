@@ -1,10 +1,13 @@
 #include "engine/exec/constraint_conflicts.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -53,7 +56,87 @@ std::string LastPart(const std::string& name) {
   return last;
 }
 
+// The constraints of `table` in the first schema that has it, as SQLite
+// looks names up; none when SQLite fails.
+std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table) {
+  try {
+    catalog::PreparedStatement schemas =
+        catalog::Prepare(db, "SELECT name FROM pragma_database_list ORDER BY seq");
+    std::vector<std::string> names;
+    while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
+      names.push_back(catalog::ColumnText(schemas.get(), 0));
+    }
+    schemas.reset();
+    // temp first, then main, then the attached ones.
+    std::stable_partition(names.begin(), names.end(),
+                          [](const std::string& n) { return n == "temp"; });
+    for (const std::string& schema : names) {
+      std::vector<TableConstraint> found = ReadTableConstraints(db, schema, table);
+      auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                             ".sqlite_master WHERE type = 'table' AND name = ?1 "
+                                             "COLLATE NOCASE");
+      sqlite3_bind_text(exists.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(exists.get()) == SQLITE_ROW) return found;
+    }
+  } catch (const std::exception&) {
+  }
+  return {};
+}
+
+std::string WithoutSpaces(std::string_view text) {
+  std::string kept;
+  for (char c : text) {
+    if (c != ' ') kept.push_back(c);
+  }
+  return kept;
+}
+
+bool SameColumns(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); ++k) {
+    if (!tsql::EqualsIgnoreCase(a[k], b[k])) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns) {
+  size_t dot = columns.find('.');
+  if (dot == std::string_view::npos) return {};
+  std::string table(columns.substr(0, dot));
+  std::vector<std::string> names;
+  while (!columns.empty()) {
+    size_t comma = columns.find(", ");
+    std::string_view column = columns.substr(0, comma);
+    names.emplace_back(column.substr(column.find('.') + 1));
+    columns = comma == std::string_view::npos ? std::string_view() : columns.substr(comma + 2);
+  }
+  for (const TableConstraint& c : ConstraintsOf(db, table)) {
+    if ((c.xtype == "PK" || c.xtype == "UQ") && !c.from_index && SameColumns(c.columns, names)) {
+      return UniqueKey{c.name, c.xtype == "PK" ? "PRIMARY KEY" : "UNIQUE KEY"};
+    }
+  }
+  return {};
+}
+
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported) {
+  CheckConflict conflict{"COLUMN", std::string(reported), ""};
+  for (const TableConstraint& c : ConstraintsOf(db, table)) {
+    if (c.xtype != "C" || c.disabled) continue;
+    std::string_view condition(c.text);
+    if (condition.size() >= 2) condition = condition.substr(1, condition.size() - 2);
+    if (!tsql::EqualsIgnoreCase(c.name, reported) &&
+        WithoutSpaces(condition) != WithoutSpaces(reported)) {
+      continue;
+    }
+    conflict.level = c.column.empty() ? "TABLE" : "COLUMN";
+    conflict.name = c.name;
+    conflict.column = c.column;
+    return conflict;
+  }
+  return conflict;
+}
 
 std::string RepeatedKey(sqlite3* db, const std::string& table, const std::string& column_list) {
   auto repeated = catalog::Prepare(db, "SELECT " + column_list + " FROM " + table + " GROUP BY " +
@@ -164,7 +247,21 @@ ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
   conflict.column = catalog::ColumnText(query.get(), 1);
   std::string referring = referred ? conflict.table : table;
   std::string referring_column = referred ? conflict.column : catalog::ColumnText(query.get(), 2);
+  query.reset();
   conflict.constraint = "FK__" + referring + "__" + referring_column;
+  if (!referred && conflict.column.empty()) {
+    // A reference that names no column is to the other table's primary key.
+    for (const TableConstraint& c : ConstraintsOf(db, conflict.table)) {
+      if (c.xtype == "PK" && !c.columns.empty()) conflict.column = c.columns.front();
+    }
+  }
+  for (const TableConstraint& c : ConstraintsOf(db, referring)) {
+    if (c.xtype == "F" && !c.disabled && !c.columns.empty() &&
+        tsql::EqualsIgnoreCase(c.columns.front(), referring_column)) {
+      conflict.constraint = c.name;
+      break;
+    }
+  }
   return conflict;
 }
 

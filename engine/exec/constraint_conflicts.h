@@ -41,10 +41,25 @@ UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns);
 
 struct ForeignKeyConflict {
   std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
-  std::string constraint;  // FK__<referring table>__<column>
+  std::string constraint;  // its name, declared or generated
   std::string table;       // where the conflict is: the referred table, or the referring one
   std::string column;
 };
+
+// The PRIMARY KEY or UNIQUE constraint a table's own definition declares on
+// exactly the columns of "UNIQUE constraint failed: t.a, t.b"; empty fields
+// when none does.
+UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns);
+
+struct CheckConflict {
+  std::string level;   // "COLUMN" or "TABLE"
+  std::string name;    // as declared or generated; `reported` when no constraint matches
+  std::string column;  // a column-level constraint's column
+};
+
+// The CHECK constraint of `table` that SQLite reported as `reported` (its
+// name, or its condition when it has none).
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported);
 
 // The foreign key `table` (written by `verb`) most likely broke: for DELETE a
 // key that refers to it, otherwise one of its own. Empty fields when none is found.

@@ -87,6 +87,14 @@ std::optional<std::size_t> CursorRows::RowAt(std::int64_t position) const {
   return static_cast<std::size_t>(position - 1);
 }
 
+void CursorRows::Reposition(std::vector<Row> rows, std::int64_t position, bool present) {
+  rows_ = std::move(rows);
+  buffer_.clear();
+  start_ = std::clamp<std::int64_t>(position, 0, Count() + 1);
+  if (present && start_ >= 1 && start_ <= Count())
+    buffer_.push_back(static_cast<std::size_t>(start_ - 1));
+}
+
 void CursorRows::Erase(std::size_t index) {
   if (index >= rows_.size()) return;
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));

@@ -53,6 +53,10 @@ class CursorRows {
   std::optional<std::size_t> RowAt(std::int64_t position) const;
 
   Row& RowValues(std::size_t index) { return rows_[index]; }
+  // Takes `rows` as the rows now (a dynamic cursor's query read again), the
+  // buffer at `position`: holding that one row when `present`, else empty
+  // there, so that NEXT reads the row at `position` and PRIOR the one before.
+  void Reposition(std::vector<Row> rows, std::int64_t position, bool present);
   // A row deleted through the cursor leaves it. The buffer keeps its
   // numbering, with a hole where the row was; the positions after it move up.
   void Erase(std::size_t index);

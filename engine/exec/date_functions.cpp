@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/common/error.h"
+#include "engine/exec/date_numbers.h"
 #include "engine/exec/date_settings.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
@@ -135,10 +136,26 @@ std::int64_t PartValue(Part part, const DateTime& t) {
 }
 
 // Reads argument `index` as a datetime; false (with the error set) when it is not one.
-bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateTime>& out) {
+// `numbers_are_days`: a number stands for days since 1900-01-01, as T-SQL
+// reads one where a datetime is expected (DATEDIFF(dd, 0, d)). Without it an
+// integer is read as yyyymmdd: the form SQLite's NUMERIC affinity gives a
+// written '19990101' before a datetime column's trigger stores it.
+bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateTime>& out,
+             bool numbers_are_days = true) {
   if (sqlite3_value_type(value) == SQLITE_NULL) {
     out.reset();
     return true;
+  }
+  if (int type = sqlite3_value_type(value);
+      numbers_are_days && (type == SQLITE_INTEGER || type == SQLITE_FLOAT)) {
+    try {
+      out = DateTimeFromDays(sqlite3_value_double(value));
+      return true;
+    } catch (const SqlError& error) {
+      std::string text = FunctionErrorText(error);
+      sqlite3_result_error(context, text.c_str(), -1);
+      return false;
+    }
   }
   try {
     Value converted = ConvertForType(PlainValue(value), ColumnType{SqlType::kDateTime});
@@ -196,7 +213,7 @@ void DateName(sqlite3_context* context, int, sqlite3_value** args) {
 // sqlengine_datetime(x): x as the engine's datetime text; 241 when it is none.
 void ToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
   std::optional<DateTime> when;
-  if (!ArgDate(context, args[0], when)) return;
+  if (!ArgDate(context, args[0], when, false)) return;
   if (!when) return sqlite3_result_null(context);
   ResultDate(context, *when);
 }

@@ -54,6 +54,8 @@ std::string TypedCatalogView(const std::string& view_sql, const std::vector<Colu
               tsql::QuoteSqliteString(std::string(static_cast<size_t>(column.type.length), ' ')) +
               ", 1, " + std::to_string(column.type.length) + ")";
     }
+    // Names and other texts sort and compare by the server's collation.
+    if (tsql::IsCharacterType(column.type.type)) value += " COLLATE sqlengine_ci";
     sql += (k == 0 ? "" : ", ") + value + " AS " + tsql::QuoteSqliteName(column.name);
   }
   return sql + " FROM " + view_sql + " AS \"sqlengine_view\")";
@@ -122,8 +124,10 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     // Only a view the front end created says what its columns are.
     const unsigned char* create = sqlite3_column_text(raw, 2);
     if (!database.empty() || create == nullptr) return std::nullopt;
-    shape.view_query = StoredViewQuery(reinterpret_cast<const char*>(create));
-    if (!shape.view_query) return std::nullopt;
+    StoredView stored = StoredViewQuery(reinterpret_cast<const char*>(create));
+    if (!stored.query) return std::nullopt;
+    shape.view_query = std::move(stored.query);
+    shape.view_with = std::move(stored.with);
   }
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
@@ -149,8 +153,13 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
         tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
     if (!type) return std::nullopt;
     int autoincrement = 0;
+    const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), shape.name.c_str(), column.name.c_str(),
-                                  nullptr, nullptr, nullptr, nullptr, &autoincrement);
+                                  nullptr, &collation, nullptr, nullptr, &autoincrement);
+    // Character columns are declared NOCASE unless a _CS or _BIN collation
+    // was asked for, which is kept as BINARY.
+    type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
+                           sqlite3_stricmp(collation, "BINARY") == 0;
     type->nullable =
         sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
     type->identity = autoincrement != 0;

@@ -18,7 +18,18 @@ namespace {
 
 // SQL Server keeps a source column's IDENTITY only when it is selected as
 // it is, once, from one table, without grouping, aggregates or UNION.
-void ApplyIdentityRule(const tsql::parse::Query& query, std::vector<Column>& columns) {
+// `made`: the column IDENTITY() makes, which no kept one may stand beside
+// (8108).
+void ApplyIdentityRule(const tsql::parse::Query& query, std::vector<Column>& columns,
+                       const std::optional<tsql::bind::IdentityFunction>& made,
+                       const std::string& table) {
+  if (made) {
+    for (size_t k = 0; k < columns.size(); ++k) {
+      if (k != made->column && columns[k].type.identity)
+        throw MakeError(8108, {table, columns[k].name});
+    }
+    return;
+  }
   const tsql::parse::SelectBlock& block = *query.terms.front();
   bool one_table = query.terms.size() == 1 && block.from.size() == 1 &&
                    block.from.front()->kind == tsql::parse::TableSource::Kind::kTable &&
@@ -69,6 +80,7 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
     into.query = tsql::generate::GenerateSelect(bound, statement.line);
     into.columns = bound.columns;
+    into.made_identity = tsql::bind::IdentityFunctionOf(bound);
   } catch (const tsql::bind::NotBound& why) {
     NoteFallback("select into bind", why.what(), statement.tokens);
     return std::nullopt;
@@ -81,7 +93,11 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
       return std::nullopt;
     }
   }
-  ApplyIdentityRule(*query, into.columns);
+  ApplyIdentityRule(*query, into.columns, into.made_identity, into.table.back());
+  if (into.made_identity) {
+    into.identity = {into.made_identity->seed, into.made_identity->increment};
+    return into;
+  }
   if (std::any_of(into.columns.begin(), into.columns.end(),
                   [](const Column& column) { return column.type.identity; })) {
     // ApplyIdentityRule kept it: the query reads one table.

@@ -9,6 +9,7 @@
 
 #include "engine/common/types.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/tsql/bind/binder.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
 
@@ -20,8 +21,12 @@ struct SelectInto {
   std::vector<std::string> table;  // 1 to 3 parts as written ("" for an omitted one)
   std::vector<Column> columns;     // the new table's, in select-list order
   tsql::SqliteText query;          // the rows to fill it with
-  // An identity column's seed and increment, the source table's.
+  // An identity column's seed and increment: the source table's, or those
+  // IDENTITY() gave.
   KeptIdentity identity;
+  // The column IDENTITY(type, seed, increment) makes: the table assigns its
+  // values, so the rows are inserted without it.
+  std::optional<tsql::bind::IdentityFunction> made_identity;
 };
 
 // The bound SELECT INTO, or nullopt when the front end leaves the statement

@@ -5,10 +5,12 @@
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
+#include "engine/tsql/parser.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -130,6 +132,35 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
   return header;
 }
 
+// A view's query as written, with or without a WITH list in front. Throws
+// what the query parser throws.
+struct ViewQuery {
+  std::vector<tsql::parse::CommonTable> with;
+  std::unique_ptr<tsql::parse::Query> query;
+};
+
+ViewQuery ParseViewQuery(const Tokens& written) {
+  ViewQuery parsed;
+  if (written.empty() || !written.front().IsWord("with")) {
+    parsed.query = tsql::parse::ParseSelect(written);
+    return parsed;
+  }
+  Tokens tokens = written;
+  if (tokens.back().kind != TokenKind::kEnd) {
+    Token end;
+    end.kind = TokenKind::kEnd;
+    end.line = tokens.back().line;
+    tokens.push_back(end);
+  }
+  tsql::StatementList statements = tsql::ParseBatch(tokens);
+  if (statements.size() != 1 || statements.front()->kind != tsql::StatementKind::kSelect)
+    throw tsql::parse::NotParsed("WITH list before no single SELECT");
+  FrontEndText text = PrepareFrontEndText(*statements.front());
+  parsed.with = std::move(text.with);
+  parsed.query = tsql::parse::ParseSelect(text.tokens);
+  return parsed;
+}
+
 }  // namespace
 
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
@@ -138,9 +169,9 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     return std::nullopt;
   std::optional<ViewHeader> header = ReadHeader(statement.tokens);
   if (!header) return std::nullopt;
-  std::unique_ptr<tsql::parse::Query> query;
+  ViewQuery parsed;
   try {
-    query = tsql::parse::ParseSelect(header->query);
+    parsed = ParseViewQuery(header->query);
   } catch (const tsql::parse::NotParsed& why) {
     NoteFallback("view parse", why.what(), statement.tokens);
     return std::nullopt;
@@ -149,11 +180,11 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     NoteFallback("view parse", "syntax error", statement.tokens);
     return std::nullopt;
   }
-  if (!query->terms.front()->into.empty()) return std::nullopt;
+  if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
   SessionCatalog catalog(session);
   tsql::bind::BoundQuery bound;
   try {
-    bound = tsql::bind::Bind(*query, catalog);
+    bound = tsql::bind::Bind(*parsed.query, catalog, parsed.with);
   } catch (const tsql::bind::NotBound& why) {
     NoteFallback("view bind", why.what(), statement.tokens);
     return std::nullopt;
@@ -185,16 +216,23 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
   return text;
 }
 
-std::shared_ptr<const tsql::parse::Query> StoredViewQuery(std::string_view create_sql) {
+StoredView StoredViewQuery(std::string_view create_sql) {
   size_t mark = create_sql.find(kQueryMark);
-  if (mark == std::string_view::npos) return nullptr;
+  if (mark == std::string_view::npos) return {};
   size_t begin = mark + kQueryMark.size();
   size_t end = create_sql.find(" */", begin);
-  if (end == std::string_view::npos) return nullptr;
+  if (end == std::string_view::npos) return {};
   try {
-    return tsql::parse::ParseSelect(tsql::Lex(FromComment(create_sql.substr(begin, end - begin))));
+    ViewQuery parsed =
+        ParseViewQuery(tsql::Lex(FromComment(create_sql.substr(begin, end - begin))));
+    StoredView stored;
+    stored.query = std::move(parsed.query);
+    if (!parsed.with.empty())
+      stored.with =
+          std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
+    return stored;
   } catch (const std::exception&) {
-    return nullptr;  // the rewriter reads the view as SQLite has it
+    return {};  // the rewriter reads the view as SQLite has it
   }
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "engine/tsql/parse/syntax_tree.h"
 #include "engine/tsql/rewriter.h"
@@ -25,8 +26,13 @@ class Session;
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
                                                    Session& session);
 
-// The query a view's stored SQLite definition keeps, parsed; null for a view
+// The query a view's stored SQLite definition keeps, parsed, with the WITH
+// list written in front of it (null when none); `query` is null for a view
 // the front end did not create.
-std::shared_ptr<const tsql::parse::Query> StoredViewQuery(std::string_view create_sql);
+struct StoredView {
+  std::shared_ptr<const tsql::parse::Query> query;
+  std::shared_ptr<const std::vector<tsql::parse::CommonTable>> with;
+};
+StoredView StoredViewQuery(std::string_view create_sql);
 
 }  // namespace sqlengine::exec

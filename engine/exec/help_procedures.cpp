@@ -10,10 +10,12 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
+#include "engine/exec/constraint_help.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
@@ -186,8 +188,9 @@ ResultBuilder TypeRows(const std::vector<UserType>& types) {
   return result;
 }
 
-void Informational(ResultSink& sink, int number) {
-  ServerMessage message = FormatMessage(number);
+void Informational(ResultSink& sink, int number,
+                   std::initializer_list<std::string_view> args = {}) {
+  ServerMessage message = FormatMessage(number, args);
   sink.Message(message);
 }
 
@@ -201,6 +204,7 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
       db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::vector<std::array<std::string, 3>> rows;  // name, description, keys
+  std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(indexes.get(), 0);
     bool unique = sqlite3_column_int(indexes.get(), 1) != 0;
@@ -212,20 +216,29 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
                          "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
                          "ORDER BY seqno");
     sqlite3_bind_text(columns.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-    std::string first_key;
+    std::vector<std::string> key_columns;
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       std::string column = catalog::ColumnText(columns.get(), 0);
-      if (first_key.empty()) first_key = column;
+      key_columns.push_back(column);
       keys += (keys.empty() ? "" : ", ") + column +
               (sqlite3_column_int(columns.get(), 1) != 0 ? "(-)" : "");
     }
+    // A key's index carries the key constraint's name.
+    const TableConstraint* key = nullptr;
+    for (const TableConstraint& c : keys_declared) {
+      bool same = c.columns.size() == key_columns.size();
+      for (size_t k = 0; same && k < key_columns.size(); ++k) {
+        same = tsql::EqualsIgnoreCase(c.columns[k], key_columns[k]);
+      }
+      bool declared = origin != "c" && !c.from_index;
+      bool added = origin == "c" && c.from_index && tsql::EqualsIgnoreCase(c.name, name);
+      if ((c.xtype == "PK" || c.xtype == "UQ") && same && (declared || added)) key = &c;
+    }
     std::string description;
-    if (origin == "pk") {
-      name = "PK_" + table;
-      description = "clustered, unique, primary key located on PRIMARY";
-    } else if (origin == "u") {
-      if (name.starts_with("sqlite_autoindex_")) name = "UQ_" + table + "_" + first_key;
-      description = "nonclustered, unique, unique key located on PRIMARY";
+    if (key != nullptr) {
+      name = key->name;
+      description = key->xtype == "PK" ? "clustered, unique, primary key located on PRIMARY"
+                                       : "nonclustered, unique, unique key located on PRIMARY";
     } else {
       description =
           unique ? "nonclustered, unique located on PRIMARY" : "nonclustered located on PRIMARY";
@@ -257,7 +270,7 @@ void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultS
   bool any = false;
   ResultBuilder rows = IndexRows(db, table, &any);
   if (!any) {
-    Informational(sink, 15472);
+    Informational(sink, 15472, {written});
     return;
   }
   rows.Send(sink);
@@ -308,8 +321,11 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
     bool text = IsCharacter(type);
     bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
                     type.type == SqlType::kVarBinary;
-    columns.Add({name, std::string(tsql::TypeName(type.type)), std::string("no"),
-                 StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
+    std::string user_type =
+        rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
+    columns.Add({name, user_type.empty() ? std::string(tsql::TypeName(type.type)) : user_type,
+                 std::string("no"), StorageLength(type), precision, scale,
+                 std::string(nullable ? "yes" : "no"),
                  std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
                  text ? Value(std::string(kCollation)) : Value{}});
@@ -336,7 +352,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
   if (any) {
     indexes.Send(sink);
   } else {
-    Informational(sink, 15472);
+    Informational(sink, 15472, {object.name});
   }
 }
 
@@ -533,6 +549,8 @@ bool RunHelpProcedure(Session& session, std::string_view name,
     Help(session, arguments, sink);
   } else if (name == "sp_helpindex") {
     HelpIndex(session, arguments, sink);
+  } else if (name == "sp_helpconstraint") {
+    HelpConstraint(session, arguments, sink);
   } else if (name == "sp_depends") {
     Depends(session, arguments, sink);
   } else {

@@ -4,7 +4,6 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
-#include "engine/exec/index_catalog_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/procedure_definition.h"
@@ -12,43 +11,14 @@
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
-namespace {
 
-// "'db' AS <prefix>_CATALOG, 'dbo' AS <prefix>_SCHEMA, "
-std::string Owner(const CatalogTarget& t, std::string_view prefix) {
+std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view prefix) {
   std::string p(prefix);
   return tsql::QuoteSqliteString(t.database) + " AS " + p + "_CATALOG, 'dbo' AS " + p + "_SCHEMA, ";
 }
 
-// After IndexCommonTables: the foreign keys, one row per column:
-// (tbl, name, referenced, position, column, referenced_column, on_update,
-// on_delete).
-std::string ForeignKeys(const CatalogTarget& t) {
-  return ", foreign_keys AS (SELECT t.tbl AS tbl, 'FK_' || t.tbl || '_' || f.\"table\" AS name, "
-         "f.\"table\" AS referenced, f.seq + 1 AS position, f.\"from\" AS col, "
-         "f.\"to\" AS referenced_col, f.on_update AS on_update, f.on_delete AS on_delete "
-         "FROM tables t JOIN pragma_foreign_key_list(t.tbl, " +
-         tsql::QuoteSqliteString(t.schema) + ") f) ";
-}
-
-// After IndexCommonTables: the keys that are constraints (tbl, name, type, indid).
-constexpr const char* kKeyConstraints =
-    ", key_constraints AS (SELECT tbl, name, CASE WHEN indid = 1 THEN 'PRIMARY KEY' "
-    "ELSE 'UNIQUE' END AS type, id, indid FROM keyed WHERE indid = 1 OR (status & 4096) <> 0) ";
-
-// SQL Server's name of a referential action.
-constexpr const char* kRule = "CASE {} WHEN 'CASCADE' THEN 'CASCADE' ELSE 'NO ACTION' END";
-
-std::string Rule(std::string_view action) {
-  std::string rule = kRule;
-  rule.replace(rule.find("{}"), 2, action);
-  return rule;
-}
-
-}  // namespace
-
 std::string InformationSchemaViews(const CatalogTarget& t) {
-  return "(SELECT " + Owner(t, "TABLE") +
+  return "(SELECT " + InformationSchemaOwner(t, "TABLE") +
          "name AS TABLE_NAME, substr(sql, 1, 4000) AS VIEW_DEFINITION, 'NONE' AS CHECK_OPTION, "
          "'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +
@@ -57,8 +27,8 @@ std::string InformationSchemaViews(const CatalogTarget& t) {
 
 std::string InformationSchemaRoutines(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
-  std::string columns = "SELECT " + Owner(t, "SPECIFIC") + "o.name AS SPECIFIC_NAME, " +
-                        Owner(t, "ROUTINE") +
+  std::string columns = "SELECT " + InformationSchemaOwner(t, "SPECIFIC") +
+                        "o.name AS SPECIFIC_NAME, " + InformationSchemaOwner(t, "ROUTINE") +
                         "o.name AS ROUTINE_NAME, 'PROCEDURE' AS ROUTINE_TYPE, "
                         "NULL AS DATA_TYPE, 'SQL' AS ROUTINE_BODY, ";
   std::string rest =
@@ -70,36 +40,6 @@ std::string InformationSchemaRoutines(const CatalogTarget& t) {
   return "(" + columns + "substr(p.definition, 1, 4000)" + rest + " FROM " + schema + "." +
          catalog::kProceduresTable + " p JOIN " + schema + "." + catalog::kObjectsTable +
          " o ON o.name = p.name AND o.xtype = 'P')";
-}
-
-std::string InformationSchemaTableConstraints(const CatalogTarget& t) {
-  return "(" + IndexCommonTables(t) + ForeignKeys(t) + kKeyConstraints + "SELECT " +
-         Owner(t, "CONSTRAINT") + "name AS CONSTRAINT_NAME, " + Owner(t, "TABLE") +
-         "tbl AS TABLE_NAME, type AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
-         "'NO' AS INITIALLY_DEFERRED FROM (SELECT tbl, name, type FROM key_constraints "
-         "UNION SELECT tbl, name, 'FOREIGN KEY' FROM foreign_keys))";
-}
-
-std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
-  std::string on = tsql::QuoteSqliteString(t.schema);
-  return "(" + IndexCommonTables(t) + ForeignKeys(t) + kKeyConstraints + ", key_columns AS (" +
-         IndexKeys(t) + ") SELECT " + Owner(t, "CONSTRAINT") + "name AS CONSTRAINT_NAME, " +
-         Owner(t, "TABLE") +
-         "tbl AS TABLE_NAME, col AS COLUMN_NAME, position AS ORDINAL_POSITION FROM "
-         "(SELECT c.tbl AS tbl, c.name AS name, i.name AS col, k.keyno AS position "
-         "FROM key_constraints c JOIN key_columns k ON k.id = c.id AND k.indid = c.indid "
-         "JOIN pragma_table_info(c.tbl, " +
-         on +
-         ") i ON i.cid + 1 = k.colid UNION ALL SELECT tbl, name, col, position FROM "
-         "foreign_keys))";
-}
-
-std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
-  return "(" + IndexCommonTables(t) + ForeignKeys(t) + "SELECT DISTINCT " + Owner(t, "CONSTRAINT") +
-         "name AS CONSTRAINT_NAME, " + Owner(t, "UNIQUE_CONSTRAINT") +
-         "'PK_' || referenced AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, " +
-         Rule("on_update") + " AS UPDATE_RULE, " + Rule("on_delete") +
-         " AS DELETE_RULE FROM foreign_keys)";
 }
 
 std::string InformationSchemaParameters(const CatalogTarget& t) {
@@ -119,7 +59,7 @@ std::string InformationSchemaParameters(const CatalogTarget& t) {
   auto type = [](std::string_view property) {
     return "sqlengine_type_property(p.declaration, '" + std::string(property) + "')";
   };
-  return "(SELECT " + Owner(t, "SPECIFIC") +
+  return "(SELECT " + InformationSchemaOwner(t, "SPECIFIC") +
          "p.procedure AS SPECIFIC_NAME, p.position AS ORDINAL_POSITION, "
          "CASE WHEN p.output THEN 'INOUT' ELSE 'IN' END AS PARAMETER_MODE, 'NO' AS IS_RESULT, "
          "'NO' AS AS_LOCATOR, p.name AS PARAMETER_NAME, " +

@@ -1,24 +1,25 @@
 #pragma once
-// INFORMATION_SCHEMA's views of views, routines and constraints, and the
+// INFORMATION_SCHEMA's views of views, routines and parameters, and the
 // dependency table sysdepends, over a database's SQLite schema and the
 // engine's bookkeeping tables. Each is a parenthesised SELECT for
-// CatalogViewSql. Constraint names are those the engine reports in its
-// errors: PK_table, UQ_table_column, FK_table_referenced.
+// CatalogViewSql. The constraint views are in constraint_catalog_views.h.
 
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/exec/catalog_views.h"
 
 namespace sqlengine::exec {
 
+// "'db' AS <prefix>_CATALOG, 'dbo' AS <prefix>_SCHEMA, ": the owner columns
+// of an INFORMATION_SCHEMA view.
+std::string InformationSchemaOwner(const CatalogTarget& target, std::string_view prefix);
+
 std::string InformationSchemaViews(const CatalogTarget& target);
 std::string InformationSchemaRoutines(const CatalogTarget& target);
-std::string InformationSchemaTableConstraints(const CatalogTarget& target);
-std::string InformationSchemaKeyColumnUsage(const CatalogTarget& target);
-std::string InformationSchemaReferentialConstraints(const CatalogTarget& target);
 // Lists target.parameters.
 std::string InformationSchemaParameters(const CatalogTarget& target);
 // No dependencies are recorded: the table exists, with its columns, empty.

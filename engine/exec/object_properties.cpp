@@ -57,13 +57,27 @@ bool OfKinds(std::string_view xtype, std::string_view kinds) {
   return false;
 }
 
-void ObjectProperty(sqlite3_context* context, int, sqlite3_value** args) {
+// sqlengine_object_property(xtype, property [, status]): OBJECTPROPERTY's
+// answer from a sysobjects row.
+void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
     return sqlite3_result_null(context);
   std::string xtype = SqliteValueText(args[0]);
   std::string property = tsql::ToLower(SqliteValueText(args[1]));
   for (const KindProperty& known : kKindProperties) {
     if (known.property == property) return sqlite3_result_int(context, OfKinds(xtype, known.kinds));
+  }
+  if (property == "cnstisdisabled" || property == "cnstisnottrusted") {
+    // Only FOREIGN KEY and CHECK constraints can be switched off (sysobjects
+    // status 2048); a constraint switched on again WITH NOCHECK is not
+    // trusted either, which is not recorded here.
+    if (!OfKinds(xtype, "C F")) return sqlite3_result_null(context);
+    bool disabled = argc > 2 && (sqlite3_value_int(args[2]) & 2048) != 0;
+    return sqlite3_result_int(context, disabled);
+  }
+  if (property == "cnstisclustkey" || property == "cnstisnonclustkey") {
+    if (!OfKinds(xtype, "C D F PK UQ")) return sqlite3_result_null(context);
+    return sqlite3_result_int(context, OfKinds(xtype, property == "cnstisclustkey" ? "PK" : "UQ"));
   }
   // Every object belongs to dbo, the only owner here.
   if (property == "ownerid") return sqlite3_result_int(context, 1);
@@ -162,6 +176,7 @@ constexpr FunctionDefinition kHostFunctions[] = {
 
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
+    {"sqlengine_object_property", 3, ObjectProperty, true},
     {"sqlengine_column_property", 6, ColumnProperty, true},
     {"sqlengine_index_property", 3, IndexProperty, true},
 };

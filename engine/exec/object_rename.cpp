@@ -12,7 +12,7 @@
 #include "engine/exec/maintained_tables.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
-#include "engine/exec/write_lock.h"
+#include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -227,25 +227,17 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
     throw MakeError(15335, {new_name, "object"});
   }
 
-  LockForWrite(session, "main");
-  catalog::Exec(db, "SAVEPOINT sqlengine_rename");
-  try {
-    TakeWriteLockFirst(db, "main");
-    if (type == "column") {
-      RenameColumn(db, stored, item, new_name);
-    } else if (type == "index") {
-      RenameIndex(db, item, new_name);
-    } else if (table) {
-      RenameTable(db, stored, new_name);
-    } else {
-      RenameProcedure(db, stored, new_name);
-    }
-    catalog::Exec(db, "RELEASE sqlengine_rename");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_rename; RELEASE sqlengine_rename", nullptr, nullptr,
-                 nullptr);
-    throw;
+  LockedSavepoint write(session, "main", "sqlengine_rename");
+  if (type == "column") {
+    RenameColumn(db, stored, item, new_name);
+  } else if (type == "index") {
+    RenameIndex(db, item, new_name);
+  } else if (table) {
+    RenameTable(db, stored, new_name);
+  } else {
+    RenameProcedure(db, stored, new_name);
   }
+  write.Release();
   session.Engine().SecurityChanged();
   sink.Message(FormatMessage(15477));
 }

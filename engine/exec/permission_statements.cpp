@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/common/error.h"
+#include "engine/exec/catalog_writes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
@@ -266,7 +267,8 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
     if (grantee == nullptr) throw MakeError(4604, {name});
     grantees.push_back(grantee);
   }
-  sqlite3* db = session.Connection().Handle();
+  CatalogWrite write(session);
+  sqlite3* db = write.Db();
   std::string database = session.CurrentDatabase();
   int grantor = rights.Uid().value_or(kDboUid);
   for (const Principal* grantee : grantees) {
@@ -299,6 +301,7 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
       }
     }
   }
+  write.Commit();
   session.Engine().SecurityChanged();
 }
 

@@ -6,7 +6,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
 #include "engine/exec/user_functions.h"
-#include "engine/exec/write_lock.h"
+#include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -61,30 +61,22 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
   std::string schema = SchemaOf(session, definition.database);
-  LockForWrite(session, schema);
-  catalog::Exec(db, "SAVEPOINT sqlengine_proc");
-  TakeWriteLockFirst(db, schema);
-  try {
-    catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
-                          catalog::kProceduresColumns);
-    bool exists = LoadText(db, schema, definition.name).has_value();
-    if (exists && !alter) throw MakeError(2714, {definition.name});
-    if (!exists && alter) throw MakeError(208, {definition.name});
-    auto save =
-        catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
-                                 " (name, definition) VALUES (?, ?)");
-    Bind(save.get(), 1, definition.name);
-    Bind(save.get(), 2, tsql::TokensText(statement.tokens));
-    Step(db, save.get());
-    if (!exists) {
-      catalog::RecordNewObject(db, schema, definition.name, "P");
-    }
-    catalog::Exec(db, "RELEASE sqlengine_proc");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_proc; RELEASE sqlengine_proc", nullptr, nullptr,
-                 nullptr);
-    throw;
+  LockedSavepoint write(session, schema, "sqlengine_proc");
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
+                        catalog::kProceduresColumns);
+  bool exists = LoadText(db, schema, definition.name).has_value();
+  if (exists && !alter) throw MakeError(2714, {definition.name});
+  if (!exists && alter) throw MakeError(208, {definition.name});
+  auto save =
+      catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
+                               " (name, definition) VALUES (?, ?)");
+  Bind(save.get(), 1, definition.name);
+  Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+  Step(db, save.get());
+  if (!exists) {
+    catalog::RecordNewObject(db, schema, definition.name, "P");
   }
+  write.Release();
 }
 
 void DropProcedures(Session& session, const tsql::Statement& statement) {

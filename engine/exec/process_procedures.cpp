@@ -7,6 +7,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/monitor_procedure.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
@@ -200,6 +201,8 @@ bool RunProcessProcedure(Session& session, std::string_view name,
     Who2(session, arguments, sink);
   } else if (name == "sp_lock") {
     Lock(session, arguments, sink);
+  } else if (name == "sp_monitor") {
+    Monitor(session, arguments, sink);
   } else {
     return false;
   }

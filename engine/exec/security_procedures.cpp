@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/common/error.h"
+#include "engine/exec/catalog_writes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
@@ -50,11 +51,13 @@ void Changed(Session& session) { session.Engine().SecurityChanged(); }
 int GrantAccess(Session& session, const std::string& login, const std::string& user) {
   const DatabaseRights& rights = RequireRole(session, {"db_accessadmin"});
   const DatabaseSecurity& security = rights.Security();
-  sqlite3* db = session.Connection().Handle();
+  CatalogWrite write(session);
+  sqlite3* db = write.Db();
   std::string database = session.CurrentDatabase();
   if (tsql::EqualsIgnoreCase(login, "guest")) {
     if (security.FindUid(kGuestUid) != nullptr) throw MakeError(15023, {"guest"});
     int uid = AddPrincipal(db, "main", database, "guest", {}, false, kGuestUid);
+    write.Commit();
     Changed(session);
     return uid;
   }
@@ -68,6 +71,7 @@ int GrantAccess(Session& session, const std::string& login, const std::string& u
   }
   if (security.Find(user) != nullptr) throw MakeError(15023, {user});
   int uid = AddPrincipal(db, "main", database, user, entry->sid, false);
+  write.Commit();
   Changed(session);
   return uid;
 }
@@ -77,7 +81,9 @@ void RevokeAccess(Session& session, const std::string& user) {
   if (tsql::EqualsIgnoreCase(user, "dbo")) throw MakeError(15405, {user});
   const Principal* found = rights.Security().Find(user);
   if (found == nullptr || found->is_role) throw MakeError(15008, {user});
-  RemovePrincipal(session.Connection().Handle(), "main", session.CurrentDatabase(), found->uid);
+  CatalogWrite write(session);
+  RemovePrincipal(write.Db(), "main", session.CurrentDatabase(), found->uid);
+  write.Commit();
   Changed(session);
 }
 
@@ -98,8 +104,10 @@ void ChangeRoleMember(Session& session, const std::string& role, const std::stri
   if (tsql::EqualsIgnoreCase(member, "dbo")) throw MakeError(15405, {member});
   const Principal* found_member = security.Find(member);
   if (found_member == nullptr || found_member->uid == kPublicUid) throw MakeError(15410, {member});
-  SetMembership(session.Connection().Handle(), "main", session.CurrentDatabase(), found_role->uid,
-                found_member->uid, add);
+  CatalogWrite write(session);
+  SetMembership(write.Db(), "main", session.CurrentDatabase(), found_role->uid, found_member->uid,
+                add);
+  write.Commit();
   Changed(session);
 }
 
@@ -107,7 +115,9 @@ void AddRole(Session& session, const std::string& role) {
   const DatabaseRights& rights = RequireRole(session, {"db_securityadmin"});
   if (IsReserved(role)) throw MakeError(15405, {role});
   if (rights.Security().Find(role) != nullptr) throw MakeError(15023, {role});
-  AddPrincipal(session.Connection().Handle(), "main", session.CurrentDatabase(), role, {}, true);
+  CatalogWrite write(session);
+  AddPrincipal(write.Db(), "main", session.CurrentDatabase(), role, {}, true);
+  write.Commit();
   Changed(session);
 }
 
@@ -120,7 +130,9 @@ void DropRole(Session& session, const std::string& role) {
   for (const auto& [of, member] : security.members) {
     if (of == found->uid) throw MakeError(15144);
   }
-  RemovePrincipal(session.Connection().Handle(), "main", session.CurrentDatabase(), found->uid);
+  CatalogWrite write(session);
+  RemovePrincipal(write.Db(), "main", session.CurrentDatabase(), found->uid);
+  write.Commit();
   Changed(session);
 }
 

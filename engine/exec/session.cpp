@@ -14,8 +14,8 @@
 #include "engine/exec/procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
-#include "engine/exec/user_types.h"
 #include "engine/exec/user_functions.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -241,9 +241,17 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   try {
     // Data that no INSERT BULK announced is a stream out of order.
     if (!statement) throw MakeError(4002);
-    std::int64_t inserted = InsertBulkRows(*this, *statement, rows);
-    row_count_ = inserted;
-    sink.Done({inserted, false});
+    auto fire = [&](const std::string& schema, const std::string& table, const RowImages& images,
+                    std::int64_t count) {
+      return executor.FireBulkInsertTriggers(schema, table, images, count, statement->line);
+    };
+    std::optional<std::int64_t> inserted = InsertBulkRows(*this, *statement, rows, fire);
+    if (inserted) {
+      row_count_ = *inserted;
+      sink.Done({*inserted, false});
+    } else {
+      SyncTransactionState(&sink);
+    }
   } catch (const exec::Cancelled&) {
     SyncTransactionState(nullptr);
   } catch (const SqlError& error) {

@@ -16,6 +16,7 @@
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/triggers.h"
+#include "engine/exec/user_types.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -262,7 +263,9 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
+    target.has_user_types = HasUserTypes(db_.get(), target.schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
+    if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
   }
   if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -277,7 +280,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     for (const char* table :
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
           kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
-          kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable}) {
+          kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable}) {
       authorizer_.Expose(schema, table);
     }
   }

@@ -15,13 +15,15 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
+#include "engine/exec/date_numbers.h"
 #include "engine/exec/date_styles.h"
+#include "engine/exec/error_functions.h"
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
-#include "engine/exec/error_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/math_functions.h"
@@ -33,9 +35,12 @@
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/statistical_aggregates.h"
 #include "engine/exec/string_functions.h"
+#include "engine/exec/text_pointers.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/user_functions.h"
+#include "engine/exec/variant_functions.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -385,12 +390,15 @@ constexpr FunctionDefinition kFunctions[] = {
 
 void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateFunctions(db);
+  RegisterDateNumbers(db);
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);
+  RegisterStatisticalAggregates(db);
   RegisterExactFunctions(db);
   RegisterDateStyleFunctions(db);
   RegisterTextComparison(db);
+  RegisterBinaryComparison(db);
   RegisterSingleValue(db);
   RegisterStringFunctions(db);
   RegisterMathFunctions(db);
@@ -400,8 +408,10 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
+  RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);
   RegisterErrorFunctions(db, host);
 }

@@ -125,6 +125,9 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     UniqueKey key = UniqueKeyOf(db, rest);
     if (!key.index.empty() && key.constraint.empty()) return MakeError(2601, {table, key.index});
     if (!key.index.empty()) return MakeError(2627, {key.constraint, key.index, table});
+    UniqueKey declared = DeclaredKeyOf(db, rest);
+    if (!declared.index.empty())
+      return MakeError(2627, {declared.constraint, declared.index, table});
     bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
     return MakeError(2627, {primary_key ? "PRIMARY KEY" : "UNIQUE KEY",
                             (primary_key ? "PK_" : "UQ_") + table, table});
@@ -139,7 +142,10 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
           ? WrittenTable(std::string_view(failed.text->sql).substr(failed.text->statement_offset))
           : std::string();
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
-    return MakeError(547, {verb, "COLUMN", "CHECK", rest, failed.database, written, "", "", ""});
+    CheckConflict conflict = FindCheckConflict(db, written, rest);
+    bool column = !conflict.column.empty();
+    return MakeError(547, {verb, conflict.level, "CHECK", conflict.name, failed.database, written,
+                           column ? ", column '" : "", conflict.column, column ? "'" : ""});
   }
   if (message == "FOREIGN KEY constraint failed") {
     ForeignKeyConflict conflict = FindForeignKeyConflict(db, written, verb);

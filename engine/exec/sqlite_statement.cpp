@@ -99,8 +99,14 @@ int SqliteStatement::Step() {
 
 std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   sqlite3_stmt* statement = statement_.get();
+  const int columns = sqlite3_column_count(statement);
+  const bool typed =
+      text_.typed_result && text_.result_columns.size() == static_cast<size_t>(columns);
+  // The binder typed every column: the result is described before its first
+  // row is computed, so an error in that row follows the column metadata,
+  // as SQL Server sends it.
+  if (columns > 0 && typed) sink.BeginResult(text_.result_columns);
   int rc = Step();
-  int columns = sqlite3_column_count(statement);
   if (columns == 0) {
     while (rc == SQLITE_ROW) rc = Step();
     return sqlite3_changes64(db_);
@@ -108,9 +114,8 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   auto more = [&](std::int64_t sent) {
     return rc == SQLITE_ROW && (row_limit <= 0 || sent < row_limit);
   };
-  if (text_.typed_result && text_.result_columns.size() == static_cast<size_t>(columns)) {
-    // The binder typed every column: rows are converted to those types as they come.
-    sink.BeginResult(text_.result_columns);
+  if (typed) {
+    // Rows are converted to the binder's types as they come.
     Row row(static_cast<size_t>(columns));
     std::int64_t sent = 0;
     while (more(sent)) {

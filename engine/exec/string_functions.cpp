@@ -138,6 +138,18 @@ void Space(sqlite3_context* context, int, sqlite3_value** args) {
                    std::string(static_cast<size_t>(std::min(count, kCharacterLimit)), ' '));
 }
 
+// sqlengine_pad(text, n): a char(n) value with its trailing blanks, which
+// the stored form leaves off.
+void Pad(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string text = SqliteValueText(args[0]);
+  auto characters = static_cast<sqlite3_int64>(Utf8CharacterCount(text));
+  sqlite3_int64 length = sqlite3_value_int64(args[1]);
+  if (characters >= length) return sqlite3_result_value(context, args[0]);
+  text.append(static_cast<size_t>(std::min(length, kCharacterLimit) - characters), ' ');
+  SqliteResultText(context, text);
+}
+
 // REPLICATE(text, n [, limit]): NULL for a negative n; the result is cut at
 // `limit` characters (8000 unless the binder gives the type's own).
 void Replicate(sqlite3_context* context, int count, sqlite3_value** args) {
@@ -467,6 +479,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"str", 2, Str, true},
     {"str", 3, Str, true},
     {"sqlengine_datalength", 3, DataLength, true},
+    {"sqlengine_pad", 2, Pad, true},
 };
 
 }  // namespace

@@ -25,28 +25,6 @@ std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open) {
   return tokens.size() - 1;
 }
 
-// The words that begin a column constraint in SQLite's grammar.
-bool StartsColumnConstraint(const tsql::Tokens& tokens, std::size_t i) {
-  if (tokens[i].IsWord("not")) return !tokens[i + 1].IsWord("deferrable");
-  return tokens[i].IsAnyWord({"constraint", "primary", "null", "unique", "check", "default",
-                              "collate", "references", "generated", "as"});
-}
-
-// The token index one past the body of the column constraint whose first
-// word is at `at`, within an element ending at token index `limit`.
-std::size_t ColumnConstraintEnd(const tsql::Tokens& tokens, std::size_t at, std::size_t limit) {
-  std::size_t i = at + 1;
-  if (tokens[at].IsWord("default")) {
-    if (i < limit && tokens[i].IsSymbol("(")) return MatchingClose(tokens, i) + 1;
-    if (i < limit && (tokens[i].IsSymbol("-") || tokens[i].IsSymbol("+"))) ++i;
-    return std::min(i + 1, limit);
-  }
-  while (i < limit && !StartsColumnConstraint(tokens, i)) {
-    i = tokens[i].IsSymbol("(") ? MatchingClose(tokens, i) + 1 : i + 1;
-  }
-  return i;
-}
-
 struct Lexed {
   tsql::Tokens tokens;
   // Token ranges [first, last) of the elements.
@@ -96,32 +74,6 @@ const TableDefinition::Element* TableDefinition::Column(const std::string& name)
     if (!element.column.empty() && tsql::EqualsIgnoreCase(element.column, name)) return &element;
   }
   return nullptr;
-}
-
-std::optional<TableDefinition::NamedConstraint> TableDefinition::Constraint(
-    const std::string& name) const {
-  Lexed lexed = LexDefinition(sql);
-  const tsql::Tokens& tokens = lexed.tokens;
-  for (std::size_t k = 0; k < lexed.elements.size(); ++k) {
-    auto [first, last] = lexed.elements[k];
-    for (std::size_t i = first; i + 1 < last; ++i) {
-      if (!tokens[i].IsWord("constraint") || !tokens[i + 1].IsName() ||
-          !tsql::EqualsIgnoreCase(tokens[i + 1].value, name)) {
-        continue;
-      }
-      NamedConstraint found;
-      found.begin = tokens[i].offset;
-      found.element = k;
-      found.table_level = i == first;
-      std::size_t body = i + 2;
-      found.kind = body < last ? tsql::ToLower(tokens[body].text) : std::string();
-      std::size_t end =
-          found.table_level || body >= last ? last : ColumnConstraintEnd(tokens, body, last);
-      found.end = EndOf(tokens[std::max(end, body) - 1]);
-      return found;
-    }
-  }
-  return std::nullopt;
 }
 
 bool TableDefinition::HasDefault(const Element& column) const {
@@ -175,23 +127,6 @@ std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
     columns.push_back(catalog::ColumnText(info.get(), 0));
   }
   return columns;
-}
-
-bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name) {
-  auto query = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
-                                        ".sqlite_master WHERE type = 'table' AND sql IS NOT NULL "
-                                        "AND instr(lower(sql), lower(?)) > 0");
-  sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(query.get()) == SQLITE_ROW) {
-    tsql::Tokens tokens = tsql::Lex(catalog::ColumnText(query.get(), 0));
-    for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
-      if (tokens[i].IsWord("constraint") && tokens[i + 1].IsName() &&
-          tsql::EqualsIgnoreCase(tokens[i + 1].value, name)) {
-        return true;
-      }
-    }
-  }
-  return false;
 }
 
 std::string DefinitionBody(const std::string& sql) {

@@ -21,14 +21,6 @@ struct TableDefinition {
     std::size_t end = 0;
     std::string column;  // the column's name; empty for a table constraint
   };
-  // A constraint named in the text: "CONSTRAINT name <body>".
-  struct NamedConstraint {
-    std::size_t begin = 0;  // offset of the word CONSTRAINT
-    std::size_t end = 0;    // one past its body
-    std::string kind;       // "check", "foreign", "references", "default", "primary", "unique" ...
-    std::size_t element = 0;
-    bool table_level = false;
-  };
 
   std::string table;  // the name as stored
   std::string sql;
@@ -37,8 +29,6 @@ struct TableDefinition {
 
   // The column's element, or nullptr; names compare ignoring case.
   const Element* Column(const std::string& name) const;
-  // The constraint named `name` in the text, if any.
-  std::optional<NamedConstraint> Constraint(const std::string& name) const;
   // Whether the column's own definition has a DEFAULT clause.
   bool HasDefault(const Element& column) const;
   // Whether the column is the table's IDENTITY column.
@@ -57,9 +47,6 @@ std::string DefinitionBody(const std::string& sql);
 // The names of the table's columns, in order. Throws std::runtime_error.
 std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
                                      const std::string& table);
-
-// Whether any table of `schema` names a constraint `name` in its definition.
-bool ConstraintNameInUse(sqlite3* db, const std::string& schema, const std::string& name);
 
 // Stores `sql` as the definition of `definition.table`. The caller holds a
 // savepoint and rolls it back on a throw; `sql` must change no column's

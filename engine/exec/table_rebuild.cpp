@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -72,7 +73,15 @@ void CheckReferences(sqlite3* db, const std::string& schema, const std::string& 
   sqlite3_bind_text(key.get(), 1, child.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(key.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(key.get()) == SQLITE_ROW) column = catalog::ColumnText(key.get(), 0);
-  throw MakeError(3725, {constraint, child, "FK__" + child + "__" + column});
+  key.reset();
+  std::string foreign_key = "FK__" + child + "__" + column;
+  for (const TableConstraint& c : ReadTableConstraints(db, schema, child)) {
+    if (c.xtype == "F" && !c.columns.empty() && tsql::EqualsIgnoreCase(c.columns.front(), column)) {
+      foreign_key = c.name;
+      break;
+    }
+  }
+  throw MakeError(3725, {constraint, child, foreign_key});
 }
 
 }  // namespace

@@ -18,18 +18,25 @@ std::string_view WithoutTrailingSpaces(std::string_view text) {
   return text;
 }
 
-int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
-  std::string_view a = WithoutTrailingSpaces(
-      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)));
-  std::string_view b = WithoutTrailingSpaces(
-      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
+// -1, 0 or 1: case apart or not, trailing spaces ignored either way.
+template <bool kCaseSensitive>
+int CompareTexts(std::string_view left, std::string_view right) {
+  std::string_view a = WithoutTrailingSpaces(left);
+  std::string_view b = WithoutTrailingSpaces(right);
   size_t common = std::min(a.size(), b.size());
   for (size_t k = 0; k < common; ++k) {
-    unsigned char x = static_cast<unsigned char>(Fold(a[k]));
-    unsigned char y = static_cast<unsigned char>(Fold(b[k]));
+    unsigned char x = static_cast<unsigned char>(kCaseSensitive ? a[k] : Fold(a[k]));
+    unsigned char y = static_cast<unsigned char>(kCaseSensitive ? b[k] : Fold(b[k]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+template <bool kCaseSensitive>
+int CompareText(void*, int left_size, const void* left, int right_size, const void* right) {
+  return CompareTexts<kCaseSensitive>(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)),
+      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
 }
 
 // Length in bytes of the UTF-8 character starting at `text[at]`.
@@ -39,8 +46,8 @@ size_t CharacterSize(std::string_view text, size_t at) {
   return std::min(size, text.size() - at);
 }
 
-bool SameCharacter(std::string_view a, std::string_view b) {
-  if (a.size() == 1 && b.size() == 1) return Fold(a[0]) == Fold(b[0]);
+bool SameCharacter(std::string_view a, std::string_view b, const LikeRules& rules) {
+  if (a.size() == 1 && b.size() == 1 && !rules.case_sensitive) return Fold(a[0]) == Fold(b[0]);
   return a == b;
 }
 
@@ -48,7 +55,7 @@ bool SameCharacter(std::string_view a, std::string_view b) {
 // sets `end` past its ']'. nullopt when the class is not closed (then '['
 // stands for itself).
 std::optional<bool> ClassMatches(std::string_view pattern, size_t at, std::string_view c,
-                                 size_t& end) {
+                                 const LikeRules& rules, size_t& end) {
   size_t k = at + 1;
   bool negated = k < pattern.size() && pattern[k] == '^';
   if (negated) ++k;
@@ -61,7 +68,7 @@ std::optional<bool> ClassMatches(std::string_view pattern, size_t at, std::strin
     if (k + size + 1 < pattern.size() && pattern[k + size] == '-' && pattern[k + size + 1] != ']') {
       size_t high_size = CharacterSize(pattern, k + size + 1);
       std::string_view high = pattern.substr(k + size + 1, high_size);
-      if (c.size() == 1 && low.size() == 1 && high.size() == 1) {
+      if (c.size() == 1 && low.size() == 1 && high.size() == 1 && !rules.case_sensitive) {
         char x = Fold(c[0]);
         matched = matched || (x >= Fold(low[0]) && x <= Fold(high[0]));
       } else {
@@ -70,7 +77,7 @@ std::optional<bool> ClassMatches(std::string_view pattern, size_t at, std::strin
       k += size + 1 + high_size;
       continue;
     }
-    matched = matched || SameCharacter(low, c);
+    matched = matched || SameCharacter(low, c, rules);
     k += size;
   }
   if (k >= pattern.size()) return std::nullopt;
@@ -79,7 +86,8 @@ std::optional<bool> ClassMatches(std::string_view pattern, size_t at, std::strin
 }
 
 bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
-           std::optional<char> escape, int& budget) {
+           const LikeRules& rules, int& budget) {
+  const std::optional<char>& escape = rules.escape;
   // A pathological pattern gives up rather than running for ever.
   if (--budget < 0) return false;
   while (p < pattern.size()) {
@@ -88,7 +96,7 @@ bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
       size_t size = CharacterSize(pattern, p + 1);
       if (v >= value.size()) return false;
       size_t vsize = CharacterSize(value, v);
-      if (!SameCharacter(pattern.substr(p + 1, size), value.substr(v, vsize))) return false;
+      if (!SameCharacter(pattern.substr(p + 1, size), value.substr(v, vsize), rules)) return false;
       p += 1 + size;
       v += vsize;
       continue;
@@ -98,7 +106,7 @@ bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
       if (p == pattern.size()) return true;
       for (size_t at = v; at <= value.size();
            at += at < value.size() ? CharacterSize(value, at) : 1) {
-        if (Match(value, at, pattern, p, escape, budget)) return true;
+        if (Match(value, at, pattern, p, rules, budget)) return true;
         if (at == value.size()) break;
       }
       return false;
@@ -110,7 +118,7 @@ bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
       ++p;
     } else if (pc == '[') {
       size_t end = 0;
-      std::optional<bool> in_class = ClassMatches(pattern, p, c, end);
+      std::optional<bool> in_class = ClassMatches(pattern, p, c, rules, end);
       if (!in_class) {
         if (c != "[") return false;
         ++p;
@@ -120,11 +128,12 @@ bool Match(std::string_view value, size_t v, std::string_view pattern, size_t p,
       }
     } else {
       size_t size = CharacterSize(pattern, p);
-      if (!SameCharacter(pattern.substr(p, size), c)) return false;
+      if (!SameCharacter(pattern.substr(p, size), c, rules)) return false;
       p += size;
     }
     v += vsize;
   }
+  if (rules.trailing_blanks_ignored) return WithoutTrailingSpaces(value).size() <= v;
   return v == value.size();
 }
 
@@ -135,43 +144,76 @@ std::string_view Text(sqlite3_value* value) {
                                             static_cast<size_t>(sqlite3_value_bytes(value)));
 }
 
+// Reads the escape argument `given` unless it is NULL; false after
+// reporting 506 for one that is not a single character.
+bool ReadEscape(sqlite3_context* context, sqlite3_value* given, LikeRules& rules) {
+  if (sqlite3_value_type(given) == SQLITE_NULL) return true;
+  std::string_view written = Text(given);
+  if (written.size() != 1) {
+    std::string text = FunctionErrorText(MakeError(506, {written, "LIKE"}));
+    sqlite3_result_error(context, text.c_str(), -1);
+    return false;
+  }
+  rules.escape = written[0];
+  return true;
+}
+
+void Answer(sqlite3_context* context, sqlite3_value** args, const LikeRules& rules) {
+  std::string value(Text(args[0]));
+  std::string pattern(Text(args[1]));
+  sqlite3_result_int(context, LikeMatches(value, pattern, rules) ? 1 : 0);
+}
+
+// sqlengine_like(value, pattern [, escape]): NULL when any argument is.
 void Like(sqlite3_context* context, int count, sqlite3_value** args) {
   for (int k = 0; k < count; ++k) {
     if (sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
   }
-  std::optional<char> escape;
-  if (count > 2) {
-    std::string_view written = Text(args[2]);
-    if (written.size() != 1) {
-      std::string text = FunctionErrorText(MakeError(506, {written, "LIKE"}));
-      return sqlite3_result_error(context, text.c_str(), -1);
-    }
-    escape = written[0];
+  LikeRules rules;
+  if (count > 2 && !ReadEscape(context, args[2], rules)) return;
+  Answer(context, args, rules);
+}
+
+// sqlengine_like_as(value, pattern, escape or NULL, case_sensitive, unicode).
+void LikeAs(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  LikeRules rules;
+  if (!ReadEscape(context, args[2], rules)) return;
+  rules.case_sensitive = sqlite3_value_int(args[3]) != 0;
+  rules.trailing_blanks_ignored = sqlite3_value_int(args[4]) == 0;
+  Answer(context, args, rules);
+}
+
+void AddFunction(sqlite3* db, const char* name, int arguments,
+                 void (*function)(sqlite3_context*, int, sqlite3_value**)) {
+  if (sqlite3_create_function_v2(db, name, arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                 function, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("cannot register ") + name);
   }
-  std::string value(Text(args[0]));
-  std::string pattern(Text(args[1]));
-  sqlite3_result_int(context, LikeMatches(value, pattern, escape) ? 1 : 0);
 }
 
 }  // namespace
 
-bool LikeMatches(std::string_view value, std::string_view pattern, std::optional<char> escape) {
+bool LikeMatches(std::string_view value, std::string_view pattern, const LikeRules& rules) {
   int budget = 1 << 20;
-  return Match(value, 0, pattern, 0, escape, budget);
+  return Match(value, 0, pattern, 0, rules, budget);
+}
+
+int CompareIgnoringCase(std::string_view left, std::string_view right) {
+  return CompareTexts<false>(left, right);
 }
 
 void RegisterTextComparison(sqlite3* db) {
-  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText, nullptr) !=
-      SQLITE_OK) {
-    throw std::runtime_error("cannot register the sqlengine_ci collation");
+  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText<false>,
+                                  nullptr) != SQLITE_OK ||
+      sqlite3_create_collation_v2(db, "sqlengine_cs", SQLITE_UTF8, nullptr, CompareText<true>,
+                                  nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register the sqlengine_ci and sqlengine_cs collations");
   }
-  for (int arguments : {2, 3}) {
-    if (sqlite3_create_function_v2(db, "sqlengine_like", arguments,
-                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Like, nullptr,
-                                   nullptr, nullptr) != SQLITE_OK) {
-      throw std::runtime_error("cannot register sqlengine_like");
-    }
-  }
+  AddFunction(db, "sqlengine_like", 2, Like);
+  AddFunction(db, "sqlengine_like", 3, Like);
+  AddFunction(db, "sqlengine_like_as", 5, LikeAs);
 }
 
 }  // namespace sqlengine::exec

@@ -1,8 +1,11 @@
 #pragma once
-// Character comparison as the server's default collation does it, for the
-// SQL the front end generates: the collation sqlengine_ci (ASCII letters
-// without case, trailing spaces ignored) and sqlengine_like(value, pattern
-// [, escape]), T-SQL's LIKE with % _ [abc] [a-z] [^...] and ESCAPE.
+// Character comparison as the server's collations do it, for the SQL the
+// front end generates: the collations sqlengine_ci (ASCII letters without
+// case) and sqlengine_cs (by the bytes, for _CS and _BIN collations), both
+// ignoring trailing spaces, and sqlengine_like_as(value, pattern, escape,
+// case_sensitive, unicode), T-SQL's LIKE with % _ [abc] [a-z] [^...] and
+// ESCAPE (the older sqlengine_like(value, pattern [, escape]) is the
+// case-insensitive form).
 
 #include <sqlite3.h>
 
@@ -11,10 +14,19 @@
 
 namespace sqlengine::exec {
 
-// Whether `value` matches the T-SQL LIKE `pattern`, case-insensitively.
-// `escape` makes the next pattern character literal.
-bool LikeMatches(std::string_view value, std::string_view pattern,
-                 std::optional<char> escape = std::nullopt);
+struct LikeRules {
+  std::optional<char> escape;  // makes the next pattern character literal
+  bool case_sensitive = false;
+  // Blanks at the end of the value that the pattern does not match are
+  // ignored (SQL Server's rule for non-Unicode data).
+  bool trailing_blanks_ignored = false;
+};
+
+// Whether `value` matches the T-SQL LIKE `pattern`.
+bool LikeMatches(std::string_view value, std::string_view pattern, const LikeRules& rules = {});
+
+// -1, 0 or 1 as the collation sqlengine_ci orders `a` and `b`.
+int CompareIgnoringCase(std::string_view a, std::string_view b);
 
 // Throws std::runtime_error when SQLite refuses a registration.
 void RegisterTextComparison(sqlite3* db);

@@ -8,6 +8,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/session.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -96,7 +97,8 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
   ChangeTriggers change;
   change.schema = written_schema;
   change.table = name.Last();
-  if (kind != StatementKind::kInsert && name.parts.size() == 1 &&
+  change.on_view = IsView(db, change.schema, change.table);
+  if (kind != StatementKind::kInsert && name.parts.size() == 1 && !change.on_view &&
       !IsTable(db, change.schema, change.table)) {
     std::optional<std::string> aliased = AliasedTable(tokens, name.end, change.table);
     if (!aliased) return std::nullopt;
@@ -114,8 +116,27 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     }
   }
   if (change.after.empty() && !change.instead) return std::nullopt;
+  // A view's AFTER triggers cannot exist; without its INSTEAD OF trigger the
+  // statement takes its usual course.
+  if (change.on_view && !change.instead) return std::nullopt;
   if (kind == StatementKind::kUpdate) change.assigned_columns = tsql::AssignedColumns(tokens);
   return change;
+}
+
+bool BatchExecutor::FireBulkInsertTriggers(const std::string& schema, const std::string& table,
+                                           const RowImages& inserted, std::int64_t rows, int line) {
+  if (schema == "temp") return true;
+  ChangeTriggers change;
+  change.schema = schema;
+  change.table = table;
+  change.event = TriggerEvent::kInsert;
+  // The rows are in the table already: only AFTER triggers apply.
+  for (StoredTrigger& trigger :
+       TriggersFor(session_.Connection().Handle(), schema, table, TriggerEvent::kInsert)) {
+    if (!trigger.instead_of) change.after.push_back(std::move(trigger));
+  }
+  if (change.after.empty()) return true;
+  return FireTriggers(change, inserted, {}, rows, line);
 }
 
 bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,

@@ -4,8 +4,8 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/locked_savepoint.h"
 #include "engine/exec/session.h"
-#include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -82,48 +82,43 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
   if (IsInternalName(definition.name)) throw MakeError(2714, {definition.name});
   sqlite3* db = session.Connection().Handle();
   const std::string schema = "main";
+  // A view takes INSTEAD OF triggers only.
+  const std::string kinds = definition.instead_of ? "('table', 'view')" : "('table')";
   if (IsInternalName(definition.table) || definition.table.starts_with("#") ||
       !HasRow(db,
-              "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
+              "SELECT 1 FROM main.sqlite_master WHERE type IN " + kinds +
+                  " AND name = ? COLLATE NOCASE",
               definition.table)) {
     throw MakeError(208, {definition.table});
   }
   session.Rights().Require(definition.table, Access::kAlter);
-  LockForWrite(session, schema);
-  catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
-  TakeWriteLockFirst(db, schema);
-  try {
-    catalog::Exec(db,
-                  "CREATE TABLE IF NOT EXISTS " + Table(schema, kTriggersTable) + kTriggersColumns);
-    bool exists = !TableOfTrigger(db, schema, definition.name).empty();
-    if (!alter && (exists || HasRow(db,
-                                    "SELECT 1 FROM " + Table(schema, catalog::kObjectsTable) +
-                                        " WHERE name = ? UNION ALL SELECT 1 FROM "
-                                        "main.sqlite_master WHERE name = ? COLLATE NOCASE",
-                                    definition.name, definition.name))) {
-      throw MakeError(2714, {definition.name});
-    }
-    if (alter && !exists) throw MakeError(208, {definition.name});
-    auto save =
-        catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
-                                 " (name, table_name, instead_of, events, encrypted, definition) "
-                                 "VALUES (?, ?, ?, ?, ?, ?)");
-    Bind(save.get(), 1, definition.name);
-    Bind(save.get(), 2, definition.table);
-    sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
-    Bind(save.get(), 4, Events(definition));
-    sqlite3_bind_int(save.get(), 5, definition.encrypted ? 1 : 0);
-    Bind(save.get(), 6, tsql::TokensText(statement.tokens));
-    Step(db, save.get());
-    if (!exists) {
-      catalog::RecordNewObject(db, schema, definition.name, "TR");
-    }
-    catalog::Exec(db, "RELEASE sqlengine_trigger");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_trigger; RELEASE sqlengine_trigger", nullptr, nullptr,
-                 nullptr);
-    throw;
+  LockedSavepoint write(session, schema, "sqlengine_trigger");
+  catalog::Exec(db,
+                "CREATE TABLE IF NOT EXISTS " + Table(schema, kTriggersTable) + kTriggersColumns);
+  bool exists = !TableOfTrigger(db, schema, definition.name).empty();
+  if (!alter && (exists || HasRow(db,
+                                  "SELECT 1 FROM " + Table(schema, catalog::kObjectsTable) +
+                                      " WHERE name = ? UNION ALL SELECT 1 FROM "
+                                      "main.sqlite_master WHERE name = ? COLLATE NOCASE",
+                                  definition.name, definition.name))) {
+    throw MakeError(2714, {definition.name});
   }
+  if (alter && !exists) throw MakeError(208, {definition.name});
+  auto save =
+      catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kTriggersTable) +
+                               " (name, table_name, instead_of, events, encrypted, definition) "
+                               "VALUES (?, ?, ?, ?, ?, ?)");
+  Bind(save.get(), 1, definition.name);
+  Bind(save.get(), 2, definition.table);
+  sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
+  Bind(save.get(), 4, Events(definition));
+  sqlite3_bind_int(save.get(), 5, definition.encrypted ? 1 : 0);
+  Bind(save.get(), 6, tsql::TokensText(statement.tokens));
+  Step(db, save.get());
+  if (!exists) {
+    catalog::RecordNewObject(db, schema, definition.name, "TR");
+  }
+  write.Release();
 }
 
 void DropTriggers(Session& session, const tsql::Statement& statement) {
@@ -148,21 +143,13 @@ void DropTriggers(Session& session, const tsql::Statement& statement) {
     std::string table = TableOfTrigger(db, schema, name);
     if (table.empty()) throw MakeError(3701, {"drop", "trigger", name});
     session.Rights().Require(table, Access::kAlter);
-    LockForWrite(session, schema);
-    catalog::Exec(db, "SAVEPOINT sqlengine_trigger");
-    try {
-      TakeWriteLockFirst(db, schema);
-      auto remove =
-          catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
-      Bind(remove.get(), 1, name);
-      Step(db, remove.get());
-      RemoveObjectRow(db, schema, name);
-      catalog::Exec(db, "RELEASE sqlengine_trigger");
-    } catch (...) {
-      sqlite3_exec(db, "ROLLBACK TO sqlengine_trigger; RELEASE sqlengine_trigger", nullptr, nullptr,
-                   nullptr);
-      throw;
-    }
+    LockedSavepoint write(session, schema, "sqlengine_trigger");
+    auto remove =
+        catalog::Prepare(db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+    Bind(remove.get(), 1, name);
+    Step(db, remove.get());
+    RemoveObjectRow(db, schema, name);
+    write.Release();
   }
 }
 
@@ -207,6 +194,22 @@ void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::stri
       db, "DELETE FROM " + Table(schema, kTriggersTable) + " WHERE table_name = ?");
   Bind(remove.get(), 1, table);
   Step(db, remove.get());
+}
+
+void ForgetDroppedViewTriggers(sqlite3* db, const std::string& schema,
+                               const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  if (statement.kind != tsql::StatementKind::kDropOther || tokens.size() < 3 ||
+      !tokens[1].IsWord("view") || !HasTriggers(db, schema)) {
+    return;
+  }
+  for (size_t at = 2; at < tokens.size();) {
+    tsql::DottedName name = tsql::ReadDottedName(tokens, at);
+    if (name.parts.empty()) return;
+    ForgetTableTriggers(db, schema, name.Last());
+    at = name.end;
+    if (at < tokens.size() && tokens[at].IsSymbol(",")) ++at;
+  }
 }
 
 }  // namespace sqlengine::exec

@@ -34,8 +34,9 @@ struct StoredTrigger {
   std::string text;    // the CREATE / ALTER TRIGGER statement as written
 };
 
-// CREATE / ALTER TRIGGER on a table of the current database. Throws 208 for
-// a table that does not exist (or a view), 2714 when CREATE finds the name
+// CREATE / ALTER TRIGGER on a table of the current database, or INSTEAD OF
+// on a view. Throws 208 for a table that does not exist (or a view for an
+// AFTER trigger), 2714 when CREATE finds the name
 // taken, 208 when ALTER finds no such trigger, 3704 without the right to
 // alter the table, the body's syntax errors.
 void DefineTrigger(Session& session, const tsql::Statement& statement);
@@ -56,5 +57,10 @@ std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,
 
 // Drops every trigger of `table` (its table is being dropped).
 void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::string& table);
+
+// After a DROP VIEW `statement` ran: drops the INSTEAD OF triggers of the
+// views it named.
+void ForgetDroppedViewTriggers(sqlite3* db, const std::string& schema,
+                               const tsql::Statement& statement);
 
 }  // namespace sqlengine::exec

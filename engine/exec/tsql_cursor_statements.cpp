@@ -2,6 +2,7 @@
 // OPEN, FETCH, CLOSE, DEALLOCATE and the positioned UPDATE / DELETE.
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/captured_result.h"
@@ -121,6 +122,30 @@ std::optional<std::vector<SetItem>> ReadSetList(const Tokens& tokens, size_t fro
   return items;
 }
 
+// A keyed query's rows taken apart: the cursor's own columns, and the key
+// columns with each member's key values.
+struct KeyedRows {
+  std::vector<Column> columns;
+  std::vector<Column> key_columns;
+  std::vector<Row> keys;
+};
+
+template <typename Selected>
+KeyedRows SplitKeys(Selected selected, const KeysetQuery& query) {
+  KeyedRows split;
+  const size_t key_count = query.key_columns.size();
+  const size_t visible = selected.columns.size() - key_count;
+  split.columns.assign(selected.columns.begin(),
+                       selected.columns.begin() + static_cast<std::ptrdiff_t>(visible));
+  for (size_t k = 0; k < key_count; ++k)
+    split.key_columns.push_back({query.key_columns[k], selected.columns[visible + k].type});
+  for (Row& row : selected.rows)
+    split.keys.emplace_back(
+        std::make_move_iterator(row.begin() + static_cast<std::ptrdiff_t>(visible)),
+        std::make_move_iterator(row.end()));
+  return split;
+}
+
 }  // namespace
 
 BatchExecutor::SelectedRows BatchExecutor::SelectRows(const tsql::Statement& select) {
@@ -195,9 +220,61 @@ void BatchExecutor::SetCursorVariable(const tsql::Statement& statement) {
 void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
   std::shared_ptr<TsqlCursor> cursor = FindCursor(tsql::ParseCursorStatement(statement.tokens));
   if (cursor->IsOpen()) throw MakeError(16905);
-  SelectedRows selected = SelectRows(cursor->Declaration().query);
-  cursor->Open(std::move(selected.columns), std::move(selected.rows), session_.CurrentDatabase());
+  const tsql::CursorDeclaration& declaration = cursor->Declaration();
+  std::optional<KeysetQuery> keyset;
+  if (declaration.kind == tsql::CursorKind::kKeyset ||
+      declaration.kind == tsql::CursorKind::kDynamic) {
+    keyset = KeysetQueryOf(session_.Connection().Handle(), declaration.query);
+  }
+  if (!keyset) {
+    SelectedRows selected = SelectRows(declaration.query);
+    cursor->Open(std::move(selected.columns), std::move(selected.rows), session_.CurrentDatabase());
+  } else {
+    KeyedRows keyed = SplitKeys(SelectRows(keyset->keyed), *keyset);
+    bool fixed_members = declaration.kind == tsql::CursorKind::kKeyset || keyset->ordered;
+    cursor->OpenKeyed(fixed_members ? CursorVisibility::kKeyset : CursorVisibility::kDynamic,
+                      std::move(keyed.columns), std::move(keyed.key_columns), std::move(keyed.keys),
+                      std::move(*keyset), session_.CurrentDatabase());
+  }
   session_.Cursors().cursor_rows = cursor->RowsAfterOpen();
+}
+
+std::optional<Row> BatchExecutor::ReadKeyedRow(const TsqlCursor& cursor, const Row& key) {
+  std::vector<ColumnAssignment> identity;
+  const std::vector<Column>& key_columns = cursor.KeyColumns();
+  for (size_t k = 0; k < key_columns.size() && k < key.size(); ++k)
+    identity.push_back({key_columns[k].name, key_columns[k].type, key[k]});
+  ParameterisedStatement condition = RowCondition(identity, kRowKeyPrefix);
+  TemporaryVariables keys(session_.Variables(), condition.values);
+  const tsql::Statement& row = cursor.Keyset().row;
+  tsql::Statement query;
+  query.kind = row.kind;
+  query.line = row.line;
+  query.tokens = row.tokens;
+  Tokens where = WithoutEnd(tsql::Lex(condition.text));
+  query.tokens.insert(query.tokens.end(), where.begin(), where.end());
+  SelectedRows read = SelectRows(query);
+  if (read.rows.empty()) return std::nullopt;
+  return std::move(read.rows.front());
+}
+
+void BatchExecutor::RefreshDynamicRows(TsqlCursor& cursor) {
+  CursorRows& rows = cursor.Rows();
+  std::int64_t position = rows.BufferStart();
+  std::optional<Row> current;
+  if (std::optional<std::size_t> index = rows.BufferRow(1)) current = rows.RowValues(*index);
+  KeyedRows keyed = SplitKeys(SelectRows(cursor.Keyset().keyed), cursor.Keyset());
+  bool present = false;
+  if (current) {
+    auto found = std::find(keyed.keys.begin(), keyed.keys.end(), *current);
+    if (found != keyed.keys.end()) {
+      position = (found - keyed.keys.begin()) + 1;
+      present = true;
+    }
+  } else if (position > rows.Count()) {
+    position = static_cast<std::int64_t>(keyed.keys.size()) + 1;
+  }
+  rows.Reposition(std::move(keyed.keys), position, present);
 }
 
 void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
@@ -221,9 +298,18 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
     if (it == session_.Variables().end()) throw MakeError(137, {name});
     targets.push_back(&it->second);
   }
+  if (cursor->Visibility() == CursorVisibility::kDynamic) RefreshDynamicRows(*cursor);
   std::optional<std::vector<Row>> fetched = rows.Fetch(FetchTypeOf(fetch.direction), offset, 1);
-  const bool found = fetched && !fetched->empty();
-  session_.Cursors().fetch_status = found ? 0 : -1;
+  bool found = fetched && !fetched->empty();
+  bool missing = false;  // a keyed member whose row is gone
+  if (found && cursor->Visibility() != CursorVisibility::kSnapshot) {
+    std::optional<Row> current = ReadKeyedRow(*cursor, fetched->front());
+    missing = !current;
+    cursor->LastRead() = current.value_or(Row());
+    if (current) fetched->front() = std::move(*current);
+    found = !missing;
+  }
+  session_.Cursors().fetch_status = found ? 0 : missing ? -2 : -1;
   if (!fetch.into.empty()) {
     if (!found) return;
     const Row& row = fetched->front();
@@ -296,8 +382,19 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
   const std::vector<Column> table_columns =
       SelectRows(select_from(WithoutEnd(tsql::Lex("*")), WithoutEnd(tsql::Lex("WHERE 1 = 0"))))
           .columns;
-  Row& row = rows.RowValues(*current);
-  const std::vector<ColumnAssignment> identity = RowIdentity(rows.Columns(), row, table_columns);
+  // A keyed cursor finds the row by its key, and (as an optimistic cursor)
+  // only while it still holds the values the last FETCH read.
+  const bool keyed = cursor->Visibility() != CursorVisibility::kSnapshot;
+  std::vector<ColumnAssignment> identity =
+      keyed ? RowIdentity(cursor->KeyColumns(), rows.RowValues(*current), table_columns)
+            : std::vector<ColumnAssignment>();
+  for (ColumnAssignment& read : RowIdentity(
+           rows.Columns(), keyed ? cursor->LastRead() : rows.RowValues(*current), table_columns)) {
+    bool known = std::any_of(identity.begin(), identity.end(), [&](const ColumnAssignment& key) {
+      return tsql::EqualsIgnoreCase(key.column, read.column);
+    });
+    if (!known) identity.push_back(std::move(read));
+  }
   if (identity.empty()) throw MakeError(16933);
   ParameterisedStatement condition = RowCondition(identity, kRowKeyPrefix);
   const Tokens condition_tokens = WithoutEnd(tsql::Lex(condition.text));
@@ -352,11 +449,17 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
   // A trigger of the change may have closed the cursor meanwhile.
   if (!cursor->IsOpen() || *current >= static_cast<std::size_t>(cursor->Rows().Count())) return;
   if (!update) {
-    cursor->Rows().Erase(*current);
+    // A keyed cursor keeps the member: its next FETCH finds it gone (-2).
+    if (keyed) {
+      cursor->LastRead().clear();
+    } else {
+      cursor->Rows().Erase(*current);
+    }
     return;
   }
   if (!assigned) return;
-  Row& changed = cursor->Rows().RowValues(*current);
+  Row& changed = keyed ? cursor->LastRead() : cursor->Rows().RowValues(*current);
+  if (changed.size() != cursor->Rows().Columns().size()) return;
   const std::vector<Column>& columns = cursor->Rows().Columns();
   for (size_t k = 0; k < assigned->size(); ++k) {
     const Column* column = FindColumn(columns, (*assigned)[k].column);

@@ -15,6 +15,8 @@ int OpenStatus(const std::shared_ptr<TsqlCursor>& cursor) {
 
 std::int64_t TsqlCursor::RowsAfterOpen() const {
   if (!rows_) return 0;
+  if (visibility_ == CursorVisibility::kDynamic) return -1;
+  if (visibility_ == CursorVisibility::kKeyset) return rows_->Count();
   switch (declaration_.kind) {
     case tsql::CursorKind::kStatic:
     case tsql::CursorKind::kKeyset:

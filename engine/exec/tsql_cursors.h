@@ -1,9 +1,11 @@
 #pragma once
 // T-SQL cursors: what DECLARE CURSOR (or SET @c = CURSOR) makes, OPEN fills,
-// FETCH moves over and CLOSE / DEALLOCATE end. An open cursor holds the rows
-// its query returned when it opened, in the CursorRows the API server
-// cursors use too; a positioned UPDATE or DELETE finds its base-table row
-// by the values read, as a change through an API cursor does.
+// FETCH moves over and CLOSE / DEALLOCATE end. An open STATIC cursor holds
+// the rows its query returned when it opened, in the CursorRows the API
+// server cursors use too; a KEYSET or DYNAMIC one over a table with a unique
+// key holds the members' keys instead and reads each row at FETCH. A
+// positioned UPDATE or DELETE finds its base-table row by the key, else by
+// the values read, as a change through an API cursor does.
 //
 // Ownership: a cursor is shared by the names and cursor variables that
 // reach it. GLOBAL cursors belong to the session (SessionCursors), LOCAL
@@ -18,9 +20,15 @@
 #include <vector>
 
 #include "engine/exec/cursor_rows.h"
+#include "engine/exec/keyset_query.h"
 #include "engine/tsql/cursor_statements.h"
 
 namespace sqlengine::exec {
+
+// How an open cursor sees changes made after OPEN: not at all (the rows read
+// at OPEN), each member's current values (KEYSET: membership and order fixed
+// at OPEN), or its query's current rows (DYNAMIC).
+enum class CursorVisibility { kSnapshot, kKeyset, kDynamic };
 
 class TsqlCursor {
  public:
@@ -30,13 +38,38 @@ class TsqlCursor {
   const std::string& Name() const { return name_; }
   const tsql::CursorDeclaration& Declaration() const { return declaration_; }
   bool IsOpen() const { return rows_.has_value(); }
+  // A snapshot: `rows` are the rows themselves.
   void Open(std::vector<Column> columns, std::vector<Row> rows, std::string database) {
     rows_.emplace(std::move(columns), std::move(rows));
     database_ = std::move(database);
+    visibility_ = CursorVisibility::kSnapshot;
+    keyset_.reset();
   }
-  void Close() { rows_.reset(); }
-  // Only while open.
+  // KEYSET or DYNAMIC: `keys` are the members' key values (in `key_columns`,
+  // named as the table names them), `columns` what a fetch returns.
+  void OpenKeyed(CursorVisibility visibility, std::vector<Column> columns,
+                 std::vector<Column> key_columns, std::vector<Row> keys, KeysetQuery query,
+                 std::string database) {
+    rows_.emplace(std::move(columns), std::move(keys));
+    key_columns_ = std::move(key_columns);
+    keyset_.emplace(std::move(query));
+    visibility_ = visibility;
+    database_ = std::move(database);
+  }
+  void Close() {
+    rows_.reset();
+    keyset_.reset();
+    last_read_.clear();
+  }
+  // Only while open. For a keyed cursor the rows are the members' keys.
   CursorRows& Rows() { return *rows_; }
+  CursorVisibility Visibility() const { return visibility_; }
+  // Only while open with a visibility other than kSnapshot.
+  const KeysetQuery& Keyset() const { return *keyset_; }
+  const std::vector<Column>& KeyColumns() const { return key_columns_; }
+  // A keyed cursor's values of the row its last FETCH read (empty when that
+  // found no row): what a positioned change expects the row still to hold.
+  Row& LastRead() { return last_read_; }
   // The database current when it opened.
   const std::string& Database() const { return database_; }
   // @@CURSOR_ROWS after OPEN: the rows of a static or keyset cursor, -1 for
@@ -47,6 +80,10 @@ class TsqlCursor {
   std::string name_;
   tsql::CursorDeclaration declaration_;
   std::optional<CursorRows> rows_;
+  CursorVisibility visibility_ = CursorVisibility::kSnapshot;
+  std::optional<KeysetQuery> keyset_;
+  std::vector<Column> key_columns_;
+  Row last_read_;
   std::string database_;
 };
 

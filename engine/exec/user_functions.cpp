@@ -6,12 +6,12 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/locked_savepoint.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/value_conversion.h"
-#include "engine/exec/write_lock.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -168,10 +168,8 @@ void DefineFunction(Session& session, const tsql::Statement& statement) {
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
   std::string schema = SchemaOf(session, definition.database);
-  LockForWrite(session, schema);
-  catalog::Exec(db, "SAVEPOINT sqlengine_function");
-  TakeWriteLockFirst(db, schema);
-  try {
+  LockedSavepoint write(session, schema, "sqlengine_function");
+  {
     catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
                           catalog::kProceduresColumns);
     bool exists = LoadFunctionText(db, schema, definition.name).has_value();
@@ -195,11 +193,7 @@ void DefineFunction(Session& session, const tsql::Statement& statement) {
     } else {
       catalog::RecordNewObject(db, schema, definition.name, xtype);
     }
-    catalog::Exec(db, "RELEASE sqlengine_function");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_function; RELEASE sqlengine_function", nullptr, nullptr,
-                 nullptr);
-    throw;
+    write.Release();
   }
 }
 

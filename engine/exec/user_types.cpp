@@ -11,6 +11,7 @@
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -205,6 +206,26 @@ std::vector<std::pair<std::string, std::string>> ColumnsOfType(sqlite3* db,
     columns.emplace_back(catalog::ColumnText(find.get(), 0), catalog::ColumnText(find.get(), 1));
   }
   return columns;
+}
+
+bool HasUserTypes(sqlite3* db, const std::string& schema) {
+  catalog::PreparedStatement find =
+      catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                               ".sqlite_master WHERE type = 'table' AND name = ?1");
+  sqlite3_bind_text(find.get(), 1, kUserTypesTable, -1, SQLITE_STATIC);
+  return sqlite3_step(find.get()) == SQLITE_ROW;
+}
+
+std::string UserTypeOfColumn(sqlite3* db, const std::string& table, const std::string& column) {
+  if (!HasTable(db, kTypeColumnsTable)) return {};
+  catalog::PreparedStatement find = catalog::Prepare(
+      db, std::string("SELECT u.type_name FROM main.") + kTypeColumnsTable + " u JOIN main." +
+              kUserTypesTable +
+              " t ON t.name = u.type_name WHERE u.table_name = ?1 AND u.column_name = ?2");
+  sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(find.get(), 2, column.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW) return {};
+  return catalog::ColumnText(find.get(), 0);
 }
 
 std::optional<ColumnType> DatabaseUserTypes::Resolve(std::string_view name) {

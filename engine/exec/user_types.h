@@ -31,6 +31,9 @@ struct UserType {
   std::string default_name;  // bound default, empty for none
 };
 
+// Whether SQLite schema `schema` holds the user types table.
+bool HasUserTypes(sqlite3* db, const std::string& schema);
+
 // The current database's user type `name`; nullopt when there is none.
 // Runs engine SQL on the session's connection.
 std::optional<UserType> FindUserType(sqlite3* db, std::string_view name);
@@ -41,6 +44,9 @@ void SetTypeBinding(sqlite3* db, const std::string& type, char kind, const std::
 // The (table, column) pairs created with `type` that still exist.
 std::vector<std::pair<std::string, std::string>> ColumnsOfType(sqlite3* db,
                                                                const std::string& type);
+
+// The user type column `column` of `table` was declared with; empty for none.
+std::string UserTypeOfColumn(sqlite3* db, const std::string& table, const std::string& column);
 
 // Resolves type names through the session's current database.
 class DatabaseUserTypes final : public tsql::UserTypeResolver {

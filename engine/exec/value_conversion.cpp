@@ -17,6 +17,7 @@
 #include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
 #include "engine/values/number_text.h"
+#include "engine/values/variant_value.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -376,6 +377,7 @@ Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
   // One call that takes the connection's lock per value; the statement is
   // stepped by this thread alone, so its value is read without it.
   sqlite3_value* value = sqlite3_column_value(statement, column);
+  if (type.type == SqlType::kSqlVariant) return values::AsVariant(PlainValue(value));
   switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       return std::monostate{};
@@ -477,8 +479,32 @@ Value InIntegerRange(Value value, const ColumnType& type) {
   return value;
 }
 
-Value ConvertForType(const Value& value, const ColumnType& type) {
+namespace {
+
+// A char(n) or nchar(n) value blank-padded to n characters, as SQL Server
+// keeps a fixed-length variable, parameter or function result.
+Value BlankPadded(Value value, const ColumnType& type) {
+  auto* text = std::get_if<std::string>(&value);
+  if (text == nullptr || (type.type != SqlType::kChar && type.type != SqlType::kNChar) ||
+      type.length <= 0) {
+    return value;
+  }
+  size_t characters = 0;
+  for (char byte : *text) characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  if (characters < static_cast<size_t>(type.length))
+    text->append(static_cast<size_t>(type.length) - characters, ' ');
+  return value;
+}
+
+// ConvertForType before a fixed-length character type's padding.
+Value ConvertedValue(const Value& value, const ColumnType& type) {
   if (IsNull(value)) return value;
+  if (type.type == SqlType::kSqlVariant) return values::AsVariant(value);
+  if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    // A sql_variant converts as the value of its base type it holds.
+    if (std::optional<values::VariantValue> variant = values::DecodeVariant(*bytes))
+      return ConvertForType(variant->value, type);
+  }
   if (const auto* text = std::get_if<std::string>(&value)) {
     return InIntegerRange(FittedText(FromText(*text, type), type), type);
   }
@@ -511,6 +537,12 @@ Value ConvertForType(const Value& value, const ColumnType& type) {
   }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);
+}
+
+}  // namespace
+
+Value ConvertForType(const Value& value, const ColumnType& type) {
+  return BlankPadded(ConvertedValue(value, type), type);
 }
 
 }  // namespace sqlengine::exec

@@ -4,6 +4,7 @@
 // declared type by SQL Server's rules for assignment.
 
 #include "engine/common/types.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 
@@ -13,5 +14,10 @@ namespace sqlengine::exec {
 // Throws SqlError 8115 for a number of days outside the type's range, else
 // as ConvertForType.
 Value AssignedValue(const Value& value, const ColumnType& type);
+
+// The expression to evaluate for a variable of `type`: for a sql_variant,
+// CAST((expression) AS sql_variant), so the value keeps the expression's own
+// type as its base type; the expression itself otherwise.
+tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line);
 
 }  // namespace sqlengine::exec

@@ -2,11 +2,16 @@
 // bytes: the input's first byte picks the decoder and version, the rest is
 // the message body. Any outcome but DecodeError is a finding; for BULKLOAD
 // data, whose faults the session answers, anything but SqlError 4002, 4815
-// or 4816, or a row whose width is not the described columns'.
+// or 4816, or a row whose width is not the described columns'. Bulk-load
+// data is also read in parts as packets bring it (bits 5..7 of the first
+// byte pick the part size), and must give the same rows and the same error
+// as read whole.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "engine/common/error.h"
 #include "engine/tds/bulk_load.h"
@@ -17,6 +22,49 @@
 #include "engine/tds/requests.h"
 
 using namespace sqlengine::tds;
+
+namespace {
+
+// What reading a bulk load gave: its rows, then the number of the error it
+// ended in (0 for none).
+struct BulkOutcome {
+  std::vector<sqlengine::Row> rows;
+  int error = 0;
+};
+
+BulkOutcome ReadBulk(BulkLoadReader&& reader) {
+  BulkOutcome outcome;
+  try {
+    sqlengine::Row row;
+    while (reader.Next(row)) {
+      if (row.size() != reader.Columns().size()) std::abort();
+      outcome.rows.push_back(row);
+    }
+  } catch (const sqlengine::SqlError& error) {
+    outcome.error = error.message().number;
+    if (outcome.error != 4002 && outcome.error != 4815 && outcome.error != 4816) std::abort();
+  }
+  return outcome;
+}
+
+// The body in parts of `size` bytes, as packets would bring it.
+class PartedBody final : public BodySource {
+ public:
+  PartedBody(std::span<const std::uint8_t> body, std::size_t size) : body_(body), size_(size) {}
+  bool Append(std::vector<std::uint8_t>& body) override {
+    if (body_.empty()) return false;
+    std::size_t take = std::min(size_, body_.size());
+    body.insert(body.end(), body_.begin(), body_.begin() + take);
+    body_ = body_.subspan(take);
+    return true;
+  }
+
+ private:
+  std::span<const std::uint8_t> body_;
+  std::size_t size_;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -40,18 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 4:
         DecodeTransactionManager(body, version);
         break;
-      case 6:
-        try {
-          BulkLoadReader reader(body, version);
-          sqlengine::Row row;
-          while (reader.Next(row)) {
-            if (row.size() != reader.Columns().size()) std::abort();
-          }
-        } catch (const sqlengine::SqlError& error) {
-          int number = error.message().number;
-          if (number != 4002 && number != 4815 && number != 4816) std::abort();
-        }
+      case 6: {
+        const BulkOutcome whole = ReadBulk(BulkLoadReader(body, version));
+        PartedBody parts(body, 1 + (selector >> 5) * 37);
+        const BulkOutcome parted = ReadBulk(BulkLoadReader(parts, version));
+        if (whole.rows != parted.rows || whole.error != parted.error) std::abort();
         break;
+      }
       default: {
         // A stream of packets through the assembler.
         MessageAssembler assembler(1 << 16);

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "engine/tds/requests.h"
 #include "engine/tds/type_info.h"
 #include "engine/tds/value_codec.h"
+#include "engine/values/variant_value.h"
 
 using namespace sqlengine;
 using namespace sqlengine::tds;
@@ -51,8 +53,9 @@ std::vector<std::uint8_t> CallHeader(TdsVersion version) {
   return out;
 }
 
-// Every type code an RPC parameter may carry: those the engine reads and
-// sql_variant, CLR types, XML and table-valued parameters, which it refuses.
+// Every type code an RPC parameter may carry: those the engine reads
+// (sql_variant with every base type inside it included) and CLR types, XML
+// and table-valued parameters, which it refuses.
 constexpr std::uint8_t kWireTypeCodes[] = {
     0x1F, 0x30, 0x32, 0x34, 0x38, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x7A, 0x7F, 0x37, 0x3F, 0x24,
     0x26, 0x68, 0x6A, 0x6C, 0x6D, 0x6E, 0x6F, 0x28, 0x29, 0x2A, 0x2B, 0x2F, 0x27, 0x2D, 0x25,
@@ -65,8 +68,13 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-// Whether the value must survive the trip unchanged.
+// Whether the value must survive the trip unchanged; a sql_variant when the
+// value it holds must.
 bool IsExactKind(const Value& value) {
+  if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    if (std::optional<values::VariantValue> variant = values::DecodeVariant(*bytes))
+      return IsExactKind(variant->value);
+  }
   if (const auto* text = std::get_if<std::string>(&value)) return IsAscii(*text);
   return std::holds_alternative<std::int64_t>(value) || std::holds_alternative<Bytes>(value) ||
          std::holds_alternative<DateTime>(value) || IsNull(value);

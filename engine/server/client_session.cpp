@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "engine/common/error.h"
@@ -20,6 +21,9 @@ namespace {
 // further until the queue drains.
 constexpr std::size_t kMaxQueuedRequests = 16;
 constexpr std::chrono::milliseconds kCancelRepeat(50);
+// Bytes of a bulk load that may wait for its executor before the reader
+// stops taking the client's packets.
+constexpr std::size_t kBulkLoadBuffer = 4u << 20;
 
 std::size_t NegotiatePacketSize(std::uint32_t requested) {
   if (requested == 0) return tds::kDefaultPacketSize;
@@ -70,6 +74,32 @@ bool ClientSession::ReadMessage(tds::Message* message) {
             &header, &payload,
             session_ ? std::function<void(const tds::PacketHeader&)>() : check_before_login)) {
       return false;
+    }
+    const bool last = (header.status & tds::kStatusEndOfMessage) != 0;
+    const auto type = static_cast<tds::PacketType>(header.type);
+    if (bulk_stream_) {
+      // The rest of a bulk load being executed: to its executor.
+      if (type == tds::PacketType::kAttention || (last && (header.status & tds::kStatusIgnore))) {
+        bulk_stream_->Close();  // the client gave the message up
+        bulk_stream_.reset();
+        if (type != tds::PacketType::kAttention) continue;
+      } else {
+        if (type != tds::PacketType::kBulkLoad)
+          throw tds::DecodeError("packet type changed inside a message");
+        bulk_stream_->Push(std::move(payload), last, client_gone_);
+        if (last) bulk_stream_.reset();
+        continue;
+      }
+    } else if (session_ && type == tds::PacketType::kBulkLoad && !assembler_.assembling()) {
+      // A bulk load is handed over with its first packet and executed while
+      // the others arrive.
+      auto stream = std::make_shared<BulkPacketStream>(kBulkLoadBuffer);
+      stream->Push(std::move(payload), last, client_gone_);
+      if (!last) bulk_stream_ = stream;
+      message->type = type;
+      message->body.clear();
+      message->parts = std::move(stream);
+      return true;
     }
     if (auto complete = assembler_.Add(header, payload)) {
       *message = std::move(*complete);
@@ -248,6 +278,11 @@ void ClientSession::ReaderLoop() {
   } catch (const TlsError& e) {
     log_.Warning("encryption with " + peer_ + " failed: " + e.what() + "; connection closed");
   }
+  if (bulk_stream_) {
+    // Its executor reads the rows that arrived and no more.
+    bulk_stream_->Close();
+    bulk_stream_.reset();
+  }
   client_gone_ = true;
   std::unique_lock lock(mutex_);
   reader_done_ = true;
@@ -343,10 +378,18 @@ void ClientSession::Execute(const tds::Message& message) {
         return;
       }
       case tds::PacketType::kBulkLoad: {
-        // The message is framed; whatever its tokens hold is answered by the session.
-        tds::BulkLoadReader rows(message.body, version_);
+        // Whatever the message's tokens hold is answered by the session; its
+        // packets are read as the rows need them, and the answer waits for
+        // the last one.
+        std::optional<tds::BulkLoadReader> rows;
+        if (message.parts) {
+          rows.emplace(*message.parts, version_);
+        } else {
+          rows.emplace(message.body, version_);
+        }
         WireSink sink(writer_, version_, settings_.server_name, RequestKind::kBatch, attention_);
-        if (!attention_) Guarded(sink, [&] { session_->BulkLoad(rows, sink); });
+        if (!attention_) Guarded(sink, [&] { session_->BulkLoad(*rows, sink); });
+        if (message.parts) message.parts->SkipRest();
         finish(sink, false);
         return;
       }

@@ -16,6 +16,7 @@
 
 #include "engine/common/engine_api.h"
 #include "engine/common/log.h"
+#include "engine/server/bulk_packet_stream.h"
 #include "engine/server/response_writer.h"
 #include "engine/server/socket_channel.h"
 #include "engine/server/tls_context.h"
@@ -80,6 +81,8 @@ class ClientSession {
   Log& log_;
   SessionSettings settings_;
   tds::MessageAssembler assembler_;
+  // The bulk load whose packets are still arriving (reader thread only).
+  std::shared_ptr<BulkPacketStream> bulk_stream_;
   tds::TdsVersion version_ = tds::TdsVersion::k71;
   std::unique_ptr<SqlSession> session_;
   std::atomic<bool> client_gone_{false};

@@ -74,12 +74,15 @@ void WireSink::Message(const ServerMessage& message) {
     any_error_ = true;
     if (procedure_depth_ > 0) error_in_procedure_ = true;
   }
-  if (result_open_) {
-    // Sent once the result set is closed by its own DONE(MORE|COUNT): a
-    // message between or right after rows never reaches ODBC applications.
+  if (result_open_ && message.severity <= 10) {
+    // Sent once the result set is closed by its own DONE(MORE|COUNT): an
+    // informational message between or right after rows never reaches ODBC
+    // applications.
     pending_messages_.push_back(message);
     return;
   }
+  // An error ends the statement whose rows are open: it follows them at once,
+  // and the statement's DONE(ERROR) closes the result, as in SQL Server.
   ReleaseHeld();
   tds::WriteMessage(message, server_name_, tds::HasWideCounts(version_), out_.Tokens());
   Written();

@@ -1,9 +1,10 @@
 #pragma once
 // The ResultSink of one request: turns what the executor reports into tokens.
 // It owns the DONE rules: a statement's DONE is held back until the next
-// token shows whether MORE must be set; messages that arrive while a result
-// set is open follow it after its own DONE(MORE|COUNT), so ODBC clients see
-// them and no row is cut off; statements end in DONE in a batch and DONEINPROC
+// token shows whether MORE must be set; informational messages that arrive
+// while a result set is open follow it after its own DONE(MORE|COUNT), so
+// ODBC clients see them and no row is cut off, while an error follows the
+// rows at once and ends the result with the statement's DONE(ERROR); statements end in DONE in a batch and DONEINPROC
 // inside a procedure (an RPC, or one a batch runs with EXEC); an RPC, and the
 // outermost procedure a batch runs, end in RETURNSTATUS and DONEPROC. After an
 // ATTENTION the sink drops output and the response ends in DONE(ATTN). Used on

@@ -41,12 +41,56 @@ std::vector<std::uint8_t> WidenedDecimal(std::span<const std::uint8_t> framed) {
   return widened;
 }
 
+// A body that arrived whole: one part.
+class WholeBody final : public BodySource {
+ public:
+  explicit WholeBody(std::span<const std::uint8_t> body) : body_(body) {}
+  bool Append(std::vector<std::uint8_t>& body) override {
+    if (given_) return false;
+    given_ = true;
+    body.insert(body.end(), body_.begin(), body_.end());
+    return true;
+  }
+
+ private:
+  std::span<const std::uint8_t> body_;
+  bool given_ = false;
+};
+
 }  // namespace
 
+BulkLoadReader::BulkLoadReader(BodySource& source, TdsVersion version)
+    : source_(source), version_(version) {
+  Start();
+}
+
 BulkLoadReader::BulkLoadReader(std::span<const std::uint8_t> body, TdsVersion version)
-    : in_(body), version_(version) {
+    : whole_body_(std::make_unique<WholeBody>(body)), source_(*whole_body_), version_(version) {
+  Start();
+}
+
+template <typename Parse>
+bool BulkLoadReader::Consume(Parse parse) {
+  for (;;) {
+    ByteReader in(std::span<const std::uint8_t>(buffer_).subspan(consumed_));
+    try {
+      bool result = parse(in);
+      consumed_ += in.Position();
+      return result;
+    } catch (const Truncated&) {
+      if (!Pull()) throw;
+    }
+  }
+}
+
+void BulkLoadReader::Start() {
   try {
-    ReadColMetadata();
+    Consume([this](ByteReader& in) {
+      columns_.clear();
+      types_.clear();
+      ReadColMetadata(in);
+      return true;
+    });
   } catch (const SqlError& error) {
     metadata_error_ = error;
   } catch (const DecodeError&) {
@@ -58,22 +102,42 @@ BulkLoadReader::BulkLoadReader(std::span<const std::uint8_t> body, TdsVersion ve
   }
 }
 
-void BulkLoadReader::ReadColMetadata() {
-  if (in_.U8() != static_cast<std::uint8_t>(Token::kColMetadata)) throw StreamEnded();
-  const std::uint16_t count = in_.U16();
+bool BulkLoadReader::Pull() {
+  if (source_ended_) return false;
+  // What was consumed goes once it is most of the buffer: a row split by a
+  // packet boundary is read again whole, from the bytes kept.
+  if (consumed_ > 0 && consumed_ * 2 >= buffer_.size()) {
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(consumed_));
+    consumed_ = 0;
+  }
+  if (!source_.Append(buffer_)) source_ended_ = true;
+  return !source_ended_;
+}
+
+bool BulkLoadReader::BodyEnded() {
+  while (consumed_ == buffer_.size()) {
+    if (!Pull()) return true;
+  }
+  return false;
+}
+
+
+void BulkLoadReader::ReadColMetadata(ByteReader& in) {
+  if (in.U8() != static_cast<std::uint8_t>(Token::kColMetadata)) throw StreamEnded();
+  const std::uint16_t count = in.U16();
   if (count == kNoMetadata || count == 0) throw StreamEnded();
   columns_.reserve(count);
   types_.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     if (HasWideCounts(version_)) {
-      in_.U32();  // UserType
+      in.U32();  // UserType
     } else {
-      in_.U16();
+      in.U16();
     }
-    const std::uint16_t flags = in_.U16();
+    const std::uint16_t flags = in.U16();
     TypeInfo info;
     try {
-      info = ReadTypeInfoUnchecked(in_, version_);
+      info = ReadTypeInfoUnchecked(in, version_);
     } catch (const Truncated&) {
       throw;
     } catch (const DecodeError&) {
@@ -88,13 +152,13 @@ void BulkLoadReader::ReadColMetadata() {
     if (IsTextPointerType(info.type)) {
       // The table name: parts counted on 7.2+, one US_VARCHAR on 7.1.
       if (HasWideCounts(version_)) {
-        for (std::uint8_t parts = in_.U8(); parts > 0; --parts) in_.UsVarChar();
+        for (std::uint8_t parts = in.U8(); parts > 0; --parts) in.UsVarChar();
       } else {
-        in_.UsVarChar();
+        in.UsVarChar();
       }
     }
     Column column;
-    column.name = in_.BVarChar();
+    column.name = in.BVarChar();
     column.type = ToColumnType(info);
     column.type.nullable = (flags & 0x01) != 0;
     columns_.push_back(std::move(column));
@@ -102,18 +166,18 @@ void BulkLoadReader::ReadColMetadata() {
   }
 }
 
-Value BulkLoadReader::ReadColumnValue(std::size_t column) {
+Value BulkLoadReader::ReadColumnValue(ByteReader& in, std::size_t column) {
   const TypeInfo& info = types_[column];
   std::span<const std::uint8_t> framed;
   if (IsTextPointerType(info.type)) {
     // In a ROW these carry a text pointer and timestamp before the length;
     // a zero-length pointer is NULL.
-    const std::uint8_t pointer = in_.U8();
+    const std::uint8_t pointer = in.U8();
     if (pointer == 0) return std::monostate{};
-    in_.Skip(pointer + kTimestampSize);
-    framed = FrameValue(info, in_);
+    in.Skip(pointer + kTimestampSize);
+    framed = FrameValue(info, in);
   } else {
-    framed = FrameValue(info, in_);
+    framed = FrameValue(info, in);
   }
   std::vector<std::uint8_t> widened;
   if (IsDecimal(info) && !framed.empty() && framed[0] != 0) {
@@ -141,21 +205,28 @@ bool BulkLoadReader::Next(Row& row) {
   if (done_) return false;
   try {
     // FreeTDS ends the rows with the message, without the DONE token.
-    if (in_.AtEnd()) {
+    if (BodyEnded()) {
       done_ = true;
       return false;
     }
-    const std::uint8_t token = in_.U8();
-    if (token == static_cast<std::uint8_t>(Token::kDone)) {
-      // Status, CurCmd and the count; nothing may follow.
-      in_.Skip(4 + (HasWideCounts(version_) ? 8 : 4));
-      if (!in_.AtEnd()) throw StreamEnded();
+    const bool is_row = Consume([&](ByteReader& in) {
+      const std::uint8_t token = in.U8();
+      if (token == static_cast<std::uint8_t>(Token::kDone)) {
+        // Status, CurCmd and the count.
+        in.Skip(4 + (HasWideCounts(version_) ? 8 : 4));
+        return false;
+      }
+      if (token != static_cast<std::uint8_t>(Token::kRow)) throw StreamEnded();
+      row.resize(columns_.size());
+      for (std::size_t i = 0; i < columns_.size(); ++i) row[i] = ReadColumnValue(in, i);
+      return true;
+    });
+    if (!is_row) {
+      // Nothing may follow the DONE.
+      if (!BodyEnded()) throw StreamEnded();
       done_ = true;
       return false;
     }
-    if (token != static_cast<std::uint8_t>(Token::kRow)) throw StreamEnded();
-    row.resize(columns_.size());
-    for (std::size_t i = 0; i < columns_.size(); ++i) row[i] = ReadColumnValue(i);
     return true;
   } catch (const SqlError&) {
     done_ = true;

@@ -4,7 +4,9 @@
 // (which FreeTDS leaves out: the message's end then ends the rows), laid out
 // as the server would send the same rows, except that a DECIMALN value may
 // be shorter than the size its precision has on the wire. The reader decodes it one
-// row at a time. Everything inside the message was framed by its packets,
+// row at a time, pulling the message's packets from a BodySource as it needs
+// them, so rows are inserted while the client still sends and a message is
+// never held whole. Everything inside the message was framed by its packets,
 // so what cannot be read is answered with SQL Server's error (SqlError) and
 // the session goes on:
 //   4816  a type code the protocol does not define, or one no table column
@@ -14,6 +16,7 @@
 //   4002  the message ends early, or a token other than ROW or DONE comes.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -26,11 +29,27 @@
 
 namespace sqlengine::tds {
 
+// The bytes of one message, part by part (its packets' payloads).
+class BodySource {
+ public:
+  virtual ~BodySource() = default;
+  // Appends the next part of the body to `body`; false once the message has
+  // ended (nothing appended). May block until the part arrives.
+  virtual bool Append(std::vector<std::uint8_t>& body) = 0;
+  // The reader is done with the message: what is left of it is dropped.
+  // Returns once the message has ended.
+  virtual void SkipRest() {}
+};
+
 class BulkLoadReader final : public BulkRowSource {
  public:
-  // Reads the COLMETADATA token. `body` is the message without packet
-  // headers; it must outlive the reader. Never throws: metadata that cannot
-  // be read leaves Columns() empty, and the first Next() throws its error.
+  // Reads the COLMETADATA token from `source`, which must outlive the
+  // reader. Never throws: metadata that cannot be read leaves Columns()
+  // empty, and the first Next() throws its error. Only what the rows not yet
+  // read need is kept.
+  BulkLoadReader(BodySource& source, TdsVersion version);
+  // The same over a whole message body (without packet headers), which must
+  // outlive the reader.
   BulkLoadReader(std::span<const std::uint8_t> body, TdsVersion version);
 
   const std::vector<Column>& Columns() const override { return columns_; }
@@ -39,10 +58,24 @@ class BulkLoadReader final : public BulkRowSource {
   const std::vector<TypeInfo>& WireTypes() const { return types_; }
 
  private:
-  Value ReadColumnValue(std::size_t column);
-  void ReadColMetadata();
+  Value ReadColumnValue(ByteReader& in, std::size_t column);
+  void ReadColMetadata(ByteReader& in);
+  void Start();
+  // Runs `parse` over the bytes not yet consumed, pulling more of the body
+  // and starting again while it runs out of them; consumes what it read and
+  // returns what `parse` returned. Throws Truncated when the body ends first.
+  template <typename Parse>
+  bool Consume(Parse parse);
+  // Appends the next part of the body; false when it has ended.
+  bool Pull();
+  // Whether the body holds nothing more, pulling to find out.
+  bool BodyEnded();
 
-  ByteReader in_;
+  std::unique_ptr<BodySource> whole_body_;  // for the span constructor
+  BodySource& source_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t consumed_ = 0;
+  bool source_ended_ = false;
   TdsVersion version_;
   std::vector<Column> columns_;
   std::vector<TypeInfo> types_;

@@ -26,7 +26,7 @@ std::optional<Message> MessageAssembler::Add(const PacketHeader& header,
   if (type == PacketType::kAttention) {
     assembling_ = false;
     partial_.body.clear();
-    return Message{type, {}};
+    return Message{type, {}, nullptr};
   }
   if (assembling_ && partial_.type != type) {
     throw DecodeError("packet type changed inside a message");

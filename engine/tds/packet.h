@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -41,9 +42,14 @@ struct PacketHeader {
 // Throws DecodeError when the length is below the header size.
 PacketHeader ParseHeader(std::span<const std::uint8_t, kHeaderSize> bytes);
 
+class BodySource;
+
 struct Message {
   PacketType type = PacketType::kSqlBatch;
   std::vector<std::uint8_t> body;  // headers stripped, packets joined
+  // Set instead of `body` for a message read while its packets still
+  // arrive (a bulk load): they come from here.
+  std::shared_ptr<BodySource> parts;
 };
 
 // Joins packets into messages. Feed it each packet as it arrives; it returns
@@ -58,6 +64,8 @@ class MessageAssembler {
   // Applies to the packets added from now on, including the rest of a
   // message being assembled.
   void set_max_message_size(std::size_t size) { max_message_size_ = size; }
+  // Whether a message has begun and not ended.
+  bool assembling() const { return assembling_; }
 
  private:
   std::size_t max_message_size_;

@@ -29,22 +29,15 @@ enum TmRequestType : std::uint16_t {
 // A B_VARBYTE holding UCS-2 text.
 std::string ReadNameBytes(ByteReader& in) { return Ucs2ToUtf8(in.Take(in.U8())); }
 
-constexpr std::uint8_t kSqlVariant = 0x62;
 constexpr std::uint8_t kUdt = 0xF0;
 constexpr std::uint8_t kXml = 0xF1;
 
 // Skips the TYPE_INFO and value of a type the protocol defines and this
-// engine does not read (sql_variant; XML and CLR types from 7.2). Returns
+// engine does not read (XML and CLR types from 7.2). Returns
 // false, consuming nothing, for any other code.
 bool SkipUnreadableType(ByteReader& in, TdsVersion version) {
   const std::uint8_t code = in.Peek();
   const TypeInfo plp{WireType::kNVarChar, kPlpMarker};
-  if (code == kSqlVariant) {
-    in.U8();
-    in.U32();  // max length
-    in.Skip(in.U32());
-    return true;
-  }
   if (!HasPlp(version) || (code != kXml && code != kUdt)) return false;
   in.U8();
   if (code == kXml) {

@@ -11,7 +11,10 @@ namespace {
 
 constexpr std::uint32_t kTextMaxLength = 0x7FFFFFFF;
 constexpr std::uint32_t kNTextMaxLength = 0x7FFFFFFE;
-constexpr int kMaxVarLength = 8000;  // bytes of a non-MAX (var)char/(var)binary
+constexpr int kMaxVarLength = 8000;
+// What SQL Server declares for a sql_variant column: 8000 data bytes and the
+// largest base type's header.
+constexpr std::uint32_t kVariantMaxLength = 8016;  // bytes of a non-MAX (var)char/(var)binary
 
 std::uint8_t DecimalSize(int precision) {
   if (precision <= 9) return 5;
@@ -87,6 +90,7 @@ constexpr TypeTraits kTypeTraits[] = {
     {WireType::kText, LengthKind::kLong, 0, true},
     {WireType::kNText, LengthKind::kLong, 0, true},
     {WireType::kImage, LengthKind::kLong, 0, false},
+    {WireType::kSqlVariant, LengthKind::kLong, 0, false},
 };
 
 // Position of each wire code's traits in kTypeTraits; 0 also marks an unknown code.
@@ -177,8 +181,7 @@ TypeInfo DescribeType(const ColumnType& type, TdsVersion version) {
     case SqlType::kUniqueIdentifier:
       return Fixed(WireType::kGuid, 16);
     case SqlType::kSqlVariant:
-      // Sent as its text form: every client reads NVARCHAR.
-      return Character(WireType::kNVarChar, 8000);
+      return Fixed(WireType::kSqlVariant, kVariantMaxLength);
   }
   return Fixed(WireType::kIntN, 4);
 }
@@ -281,6 +284,9 @@ ColumnType ToColumnType(const TypeInfo& info) {
       break;
     case WireType::kImage:
       c.type = SqlType::kImage;
+      break;
+    case WireType::kSqlVariant:
+      c.type = SqlType::kSqlVariant;
       break;
     case WireType::kGuid:
       c.type = SqlType::kUniqueIdentifier;

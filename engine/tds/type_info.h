@@ -52,6 +52,7 @@ enum class WireType : std::uint8_t {
   kText = 0x23,
   kImage = 0x22,
   kNText = 0x63,
+  kSqlVariant = 0x62,
 };
 
 // Max length that marks a PLP (MAX) value on 7.2+.

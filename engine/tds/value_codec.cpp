@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/tds/text_codec.h"
+#include "engine/tds/variant_codec.h"
 #include "engine/values/calendar.h"
 #include "engine/values/date_style_text.h"
 #include "engine/values/date_text.h"
@@ -275,6 +276,7 @@ void WriteTextPointer(ByteWriter& out) {
 }  // namespace
 
 void WriteValue(const TypeInfo& info, const Value& value, ValueContext context, ByteWriter& out) {
+  if (info.type == WireType::kSqlVariant) return WriteVariantValue(value, out);
   const bool null = IsNull(value);
   if (IsPlp(info)) {
     if (null) {
@@ -618,6 +620,7 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
 }  // namespace
 
 Value ReadValue(const TypeInfo& info, ByteReader& in) {
+  if (info.type == WireType::kSqlVariant) return ReadVariantValue(in);
   if (IsPlp(info)) return ReadPlp(info, in);
   switch (LengthKindOf(info.type)) {
     case LengthKind::kUShort: {

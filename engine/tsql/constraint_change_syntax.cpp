@@ -17,11 +17,21 @@ class ChangeReader {
   std::optional<ConstraintChange> Read() {
     if (alter_.size() < 5 || !At(2).IsName()) return std::nullopt;
     DottedName name = ReadDottedName(alter_, 2);
-    ConstraintChange change{name.Database(), name.Last(), true, {}, {}};
+    ConstraintChange change;
+    change.database = name.Database();
+    change.table = name.Last();
     size_t i = name.end;
+    bool with_check = false;
     if (At(i).IsWord("with") && At(i + 1).IsAnyWord({"check", "nocheck"})) {
       change.check_existing = At(i + 1).IsWord("check");
+      with_check = change.check_existing;
       i += 2;
+    }
+    if (At(i).IsAnyWord({"check", "nocheck"}) && At(i + 1).IsWord("constraint")) {
+      change.enable = At(i).IsWord("check");
+      change.check_existing = with_check;
+      ReadSwitched(i + 2, change);
+      return change;
     }
     if (At(i).IsWord("drop")) {
       if (!At(i + 1).IsWord("constraint")) return std::nullopt;
@@ -63,6 +73,21 @@ class ChangeReader {
       if (i + 1 == alter_.size()) return;
       if (!At(i + 1).IsSymbol(",")) Fail(i + 1);
       i += At(i + 2).IsWord("constraint") ? 3 : 2;
+    }
+  }
+
+  void ReadSwitched(size_t i, ConstraintChange& change) const {
+    if (At(i).IsWord("all")) {
+      change.all = true;
+      if (i + 1 != alter_.size()) Fail(i + 1);
+      return;
+    }
+    while (true) {
+      if (!At(i).IsName()) Fail(i);
+      change.switched.push_back(At(i).value);
+      if (i + 1 == alter_.size()) return;
+      if (!At(i + 1).IsSymbol(",")) Fail(i + 1);
+      i += 2;
     }
   }
 

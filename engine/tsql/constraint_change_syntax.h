@@ -2,6 +2,7 @@
 // The syntax of ALTER TABLE statements that change constraints:
 //   ALTER TABLE t [WITH CHECK | NOCHECK] ADD [CONSTRAINT c] <constraint> [, ...]
 //   ALTER TABLE t DROP CONSTRAINT c [, [CONSTRAINT] c2 ...]
+//   ALTER TABLE t [WITH CHECK | NOCHECK] {CHECK | NOCHECK} CONSTRAINT {ALL | c [, ...]}
 // where <constraint> is PRIMARY KEY | UNIQUE [CLUSTERED | NONCLUSTERED] (columns),
 // CHECK (condition), FOREIGN KEY (columns) REFERENCES t2 [(columns)] [...] or
 // DEFAULT expression FOR column [WITH VALUES].
@@ -31,6 +32,12 @@ struct ConstraintChange {
   bool check_existing = true;
   std::vector<AddedConstraint> added;
   std::vector<std::string> dropped;
+  // CHECK / NOCHECK CONSTRAINT: whether the named FOREIGN KEY and CHECK
+  // constraints (all of them when `all`) are switched on or off; unset
+  // for ADD and DROP. Switching on checks the rows only WITH CHECK.
+  std::optional<bool> enable;
+  bool all = false;
+  std::vector<std::string> switched;
 };
 
 // nullopt when `alter` (an ALTER TABLE statement's tokens) changes no

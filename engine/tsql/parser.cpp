@@ -17,6 +17,7 @@ constexpr std::string_view kStatementStarters[] = {
     "kill",   "print",       "raiserror", "restore",  "return",     "revoke",     "rollback",
     "save",   "select",      "set",       "truncate", "update",     "use",        "waitfor",
     "while",  "reconfigure", "open",      "fetch",    "close",      "deallocate",
+    "readtext", "writetext", "updatetext",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -35,6 +36,7 @@ struct StatementState {
   bool view_has_query = false;
   bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
   bool alter_database_has_set = false;
+  bool alter_table = false;  // its ALL (NOCHECK CONSTRAINT ALL) ends it
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -55,6 +57,7 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
       state.view_has_query = true;
       return false;
     }
+    if (previous.IsWord("all") && state.alter_table) return true;
     if (previous.IsAnyWord({"union", "all", "except", "intersect", "as", "for"})) return false;
     if (in_permission) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
@@ -369,11 +372,12 @@ class Parser {
     // UPDATE STATISTICS has no SET: one that follows starts the next statement.
     state.update_has_set = kind == StatementKind::kUpdateStatistics;
     state.alter_database = kind == StatementKind::kAlterDatabase;
+    state.alter_table = kind == StatementKind::kAlterTable;
     Tokens rest = CollectUntilNextStatement(state);
     statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
-      DropStorageOptions(statement->tokens);
+      statement->drop_existing = DropStorageOptions(statement->tokens);
     }
     return statement;
   }

@@ -939,7 +939,9 @@ class Rewriter {
 
   // An IDENTITY column is SQLite's INTEGER PRIMARY KEY, so in its table a
   // PRIMARY KEY constraint of its own (on the identity column, as tools write
-  // it, or another) is kept as a UNIQUE one.
+  // it, or another) is kept as a UNIQUE one, marked as the key by SQLite's
+  // default conflict clause (kKeptPrimaryKey), which changes nothing else.
+  static constexpr const char* kKeptPrimaryKey = "ON CONFLICT ABORT";
   bool KeptAsUnique(size_t i) const {
     return identity_table_ && tokens_[i].IsWord("primary") && At(i + 1).IsWord("key");
   }
@@ -962,7 +964,14 @@ class Rewriter {
         continue;
       }
       if (KeptAsUnique(i)) {
-        Append("UNIQUE", tokens_[i++]);
+        Append("UNIQUE", tokens_[i]);
+        size_t open = i + 2;
+        while (open < end && !tokens_[open].IsSymbol("(")) ++open;
+        if (open == end) throw SyntaxError(At(open), &tokens_[open - 1]);
+        size_t close = MatchingClose(open);
+        EmitRange(open, close + 1);
+        Append(kKeptPrimaryKey, tokens_[close]);
+        i = close;
         continue;
       }
       EmitRange(i, i + 1);
@@ -1018,10 +1027,8 @@ class Rewriter {
         i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
       } else if (token.IsWord("references")) {
         i = EmitReferences(i);
-      } else if (identity && token.IsWord("primary") && At(i + 1).IsWord("key")) {
-        i += 2;
       } else if (KeptAsUnique(i)) {
-        Append("UNIQUE", token);
+        Append(std::string("UNIQUE ") + kKeptPrimaryKey, token);
         i += 2;
       } else if (token.IsWord("collate") && i + 1 < end) {
         std::string collation = ToLower(tokens_[i + 1].value);

@@ -83,6 +83,7 @@ struct Statement {
   // IF: then; WHILE: loop; BEGIN..END: block; TRY/CATCH: the TRY block's statements
   std::vector<std::unique_ptr<Statement>> body;
   std::unique_ptr<Statement> else_branch;  // IF ... ELSE; TRY/CATCH: the CATCH block
+  bool drop_existing = false;  // CREATE INDEX ... WITH DROP_EXISTING (the option taken out)
 };
 
 using StatementList = std::vector<std::unique_ptr<Statement>>;

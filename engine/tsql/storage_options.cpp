@@ -7,15 +7,19 @@ namespace {
 
 bool IsIndexOption(const Token& token) {
   return token.IsAnyWord(
-      {"fillfactor", "pad_index", "ignore_dup_key", "statistics_norecompute", "sort_in_tempdb"});
+      {"fillfactor", "pad_index", "ignore_dup_key", "statistics_norecompute", "sort_in_tempdb",
+       "drop_existing"});
 }
 
 class StorageOptionRemover {
  public:
   explicit StorageOptionRemover(Tokens& tokens) : tokens_(tokens) {}
 
-  void Run() {
-    if (!IsDefinition()) return;
+  // Whether a CREATE INDEX's options said DROP_EXISTING.
+  bool Run() {
+    if (!IsDefinition()) return false;
+    bool index = !At(1).IsWord("table");
+    bool drop_existing = false;
     for (size_t i = 0; i < tokens_.size(); ++i) {
       if (At(i).IsWord("not") && At(i + 1).IsWord("for") && At(i + 2).IsWord("replication")) {
         Erase(i, i + 3);
@@ -24,11 +28,18 @@ class StorageOptionRemover {
       }
       if (!At(i).IsSymbol(")")) continue;
       size_t after = i + 1;
-      if (At(after).IsWord("with")) Erase(after, PastIndexOptions(after + 1));
+      if (At(after).IsWord("with")) {
+        size_t past = PastIndexOptions(after + 1);
+        for (size_t k = after; k < past; ++k) {
+          drop_existing = drop_existing || (index && At(k).IsWord("drop_existing"));
+        }
+        Erase(after, past);
+      }
       while (At(after).IsAnyWord({"on", "textimage_on"}) && IsFileGroup(after + 1)) {
         Erase(after, after + 2);
       }
     }
+    return drop_existing;
   }
 
  private:
@@ -87,6 +98,6 @@ class StorageOptionRemover {
 
 }  // namespace
 
-void DropStorageOptions(Tokens& statement) { StorageOptionRemover(statement).Run(); }
+bool DropStorageOptions(Tokens& statement) { return StorageOptionRemover(statement).Run(); }
 
 }  // namespace sqlengine::tsql

@@ -13,7 +13,9 @@ namespace sqlengine::tsql {
 // Removes those clauses from a CREATE TABLE, CREATE [UNIQUE] [CLUSTERED |
 // NONCLUSTERED] INDEX or ALTER TABLE statement's tokens (the leading word
 // included); any other statement is left as it is. Index options it does not
-// know (DROP_EXISTING) stay, so the definition's reader refuses them.
-void DropStorageOptions(Tokens& statement);
+// know stay, so the definition's reader refuses them. Returns whether the
+// options of a CREATE INDEX said DROP_EXISTING (taken out too): the index of
+// that name is to be replaced.
+bool DropStorageOptions(Tokens& statement);
 
 }  // namespace sqlengine::tsql

@@ -219,6 +219,42 @@ TEST_P(OdbcPeer, ErrorsPrintAndTwoResultSets) {
   EXPECT_EQ(SQLMoreResults(peer.stmt()), SQL_NO_DATA);
 }
 
+// A SELECT that fails while its rows are read: SQLFetch returns the rows sent
+// before the error, then SQL_ERROR with it; the next result is still reached.
+TEST_P(OdbcPeer, FetchLoopSeesTheRowsBeforeARunTimeError) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  ASSERT_TRUE(
+      Ok(peer.Exec("create table divisors (at int, n int) "
+                   "insert into divisors values (1, 4) insert into divisors values (2, 2) "
+                   "insert into divisors values (3, 0) insert into divisors values (4, 1)")));
+  ASSERT_TRUE(SQL_SUCCEEDED(peer.Exec("select 8 / n from divisors select 5")));
+  std::vector<std::string> fetched;
+  SQLRETURN rc;
+  while (SQL_SUCCEEDED(rc = SQLFetch(peer.stmt()))) {
+    char text[32] = {};
+    SQLLEN indicator = 0;
+    SQLGetData(peer.stmt(), 1, SQL_C_CHAR, text, sizeof text, &indicator);
+    fetched.emplace_back(text);
+  }
+  EXPECT_EQ(fetched, (std::vector<std::string>{"2", "4"}));
+  ASSERT_EQ(rc, SQL_ERROR);
+  auto diagnostics = peer.StatementDiagnostics();
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].native, 8134) << diagnostics[0].text;
+  EXPECT_EQ(diagnostics[0].state, "22012");
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLMoreResults(peer.stmt())));
+  EXPECT_EQ(peer.Fetch(), (Rows{{Cell("5")}}));
+
+  // Failing in its first row, the statement gives no row and the error.
+  rc = peer.Exec("select 1/0");
+  if (SQL_SUCCEEDED(rc)) rc = SQLFetch(peer.stmt());
+  ASSERT_EQ(rc, SQL_ERROR);
+  diagnostics = peer.StatementDiagnostics();
+  ASSERT_FALSE(diagnostics.empty());
+  EXPECT_EQ(diagnostics[0].native, 8134) << diagnostics[0].text;
+}
+
 TEST_P(OdbcPeer, QueryTimeoutCancelsAndTheConnectionGoesOn) {
   Peer peer(engine_.Port(), GetParam());
   ASSERT_TRUE(peer.connected());

@@ -53,8 +53,8 @@ class BulkLoadWire : public ::testing::Test {
     EXPECT_EQ(events[0].status, 0) << "no error, no count";
   }
 
-  std::vector<Event> Load(const std::vector<std::uint8_t>& body) {
-    client_.Send(tds::PacketType::kBulkLoad, body, 512);
+  std::vector<Event> Load(const std::vector<std::uint8_t>& body, std::size_t packet_size = 512) {
+    client_.Send(tds::PacketType::kBulkLoad, body, packet_size);
     std::optional<Response> response = client_.Receive();
     if (!response) {
       ADD_FAILURE() << "connection closed";
@@ -165,6 +165,83 @@ TEST_F(BulkLoadWire, TemporaryTablesAndOtherDatabasesTakeLoadsToo) {
   std::vector<Event> done = ParseTokens(response->body, plain.version());
   EXPECT_TRUE(Only(done, Token::kError).empty());
   EXPECT_EQ(Only(plain.Batch("select * from #own"), Token::kRow).size(), 1u);
+}
+
+// Rows are read as their packets arrive, so one batch may be larger than the
+// largest request the engine assembles (64 MiB).
+TEST_F(BulkLoadWire, BatchLargerThanARequestLoadsWhole) {
+  client_.Batch("create table big (id int, v varbinary(8000))");
+  ASSERT_TRUE(
+      Only(client_.Batch("insert bulk big (id int, v varbinary(8000))"), Token::kError).empty());
+  constexpr int kRows = 8400;  // 8,000 bytes each: past 64 MiB
+  std::vector<std::uint8_t> body =
+      Hex("81 02 00 00 00 00 00 09 00 26 04 02 69 00 64 00"
+          " 00 00 00 00 09 00 A5 40 1F 01 76 00");
+  body.reserve(body.size() + kRows * 8008 + 13);
+  for (int id = 0; id < kRows; ++id) {
+    body.push_back(0xD1);
+    body.push_back(4);
+    for (int shift = 0; shift < 32; shift += 8)
+      body.push_back(static_cast<std::uint8_t>(id >> shift));
+    body.push_back(0x40);
+    body.push_back(0x1F);
+    body.insert(body.end(), 8000, static_cast<std::uint8_t>(id));
+  }
+  ASSERT_GT(body.size(), std::size_t{64} << 20);
+  std::vector<Event> done = Load(body, 4096);
+  ASSERT_FALSE(done.empty());
+  EXPECT_TRUE(Only(done, Token::kError).empty());
+  EXPECT_EQ(done.back().count, static_cast<std::uint64_t>(kRows));
+  std::vector<Event> check =
+      Only(client_.Batch("select count(*), sum(id), max(datalength(v)) from big"), Token::kRow);
+  ASSERT_EQ(check.size(), 1u);
+  EXPECT_EQ(check[0].values,
+            (sqlengine::Row{std::int64_t{kRows}, std::int64_t{kRows * (kRows - 1) / 2},
+                            std::int64_t{8000}}));
+}
+
+// Triggers fire for a load only with FIRE_TRIGGERS: once for the message's
+// rows, inside its transaction, so a trigger's error takes the rows back.
+TEST_F(BulkLoadWire, FireTriggersRunsTheInsertTriggersOncePerBatch) {
+  client_.Batch("create table log (n int, low int)");
+  ASSERT_TRUE(Only(client_.Batch("create trigger b_log on b after insert as "
+                                 "insert into log select count(*), min(id) from inserted"),
+                   Token::kError)
+                  .empty());
+  AnnounceLoad();
+  ASSERT_TRUE(Only(Load(Stream({Row(1, "a"), Row(2, "b")})), Token::kError).empty());
+  EXPECT_TRUE(Only(client_.Batch("select * from log"), Token::kRow).empty())
+      << "no trigger without FIRE_TRIGGERS";
+
+  auto announce = [&] {
+    ASSERT_TRUE(
+        Only(client_.Batch("insert bulk b ([id] int, [v] varchar(10)) with (fire_triggers)"),
+             Token::kError)
+            .empty());
+  };
+  announce();
+  std::vector<Event> done = Load(Stream({Row(5, "c"), Row(3, "d"), Row(4, "e")}));
+  EXPECT_TRUE(Only(done, Token::kError).empty());
+  ASSERT_FALSE(done.empty());
+  EXPECT_EQ(done.back().count, 3u);
+  std::vector<Event> logged = Only(client_.Batch("select n, low from log"), Token::kRow);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].values, (sqlengine::Row{std::int64_t{3}, std::int64_t{3}}));
+
+  client_.Batch(
+      "create trigger b_refuse on b after insert as "
+      "if exists (select * from inserted where id = 99) "
+      "begin raiserror('no 99', 16, 1) rollback transaction end");
+  announce();
+  std::vector<Event> refused = Load(Stream({Row(6, "f"), Row(99, "g")}));
+  std::vector<Event> errors = Only(refused, Token::kError);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors[0].text, "no 99");
+  EXPECT_EQ(Count(), 5) << "the refused batch left no row";
+  EXPECT_EQ(Only(client_.Batch("select * from log"), Token::kRow).size(), 1u);
+  announce();
+  ASSERT_TRUE(Only(Load(Stream({Row(7, "h")})), Token::kError).empty());
+  EXPECT_EQ(Count(), 6) << "the session goes on";
 }
 
 TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {

@@ -566,7 +566,9 @@ TEST_F(DataChangeBinding, ValuesAreConvertedAsTheirColumnsStoreThem) {
   EXPECT_EQ(ErrorNumber("INSERT t (nope) VALUES (1)"), 207);
   EXPECT_EQ(ErrorNumber("INSERT nosuch VALUES (1)"), 208);
   EXPECT_EQ(ErrorNumber("UPDATE t SET nope = 1"), 207);
-  EXPECT_TRUE(HandedOn("INSERT t (dt) VALUES (1)"));  // int to datetime: no rule here yet
+  // An int is a number of days after 1900-01-01.
+  EXPECT_EQ(Sql("INSERT t (dt) VALUES (1)"),
+            "INSERT INTO \"main\".\"t\" (\"dt\") VALUES (sqlengine_days_datetime(1))");
 }
 
 TEST_F(DataChangeBinding, UpdateNamesItsTargetOnceAndJoinsTheRest) {
@@ -629,15 +631,28 @@ TEST(LikePatterns, ClassesRangesEscapesAndCase) {
   EXPECT_TRUE(LikeMatches("x", "[^0-9]"));
   EXPECT_FALSE(LikeMatches("7", "[^0-9]"));
   EXPECT_TRUE(LikeMatches("a-b", "a[-]b"));
-  EXPECT_TRUE(LikeMatches("50%", "%!%", '!'));
-  EXPECT_FALSE(LikeMatches("50", "%!%", '!'));
-  EXPECT_TRUE(LikeMatches("a_b", "a!_b", '!'));
-  EXPECT_FALSE(LikeMatches("axb", "a!_b", '!'));
+  const exec::LikeRules bang{
+      .escape = '!', .case_sensitive = false, .trailing_blanks_ignored = false};
+  EXPECT_TRUE(LikeMatches("50%", "%!%", bang));
+  EXPECT_FALSE(LikeMatches("50", "%!%", bang));
+  EXPECT_TRUE(LikeMatches("a_b", "a!_b", bang));
+  EXPECT_FALSE(LikeMatches("axb", "a!_b", bang));
   EXPECT_TRUE(LikeMatches("[x", "[[]x"));
   EXPECT_TRUE(LikeMatches("[", "["));  // an unclosed class is the character itself
   EXPECT_TRUE(LikeMatches("", "%"));
   EXPECT_FALSE(LikeMatches("", "_"));
   EXPECT_TRUE(LikeMatches("ÄBC", "_bc"));  // one character, however many bytes
+  // Under a case-sensitive collation; trailing blanks of the value.
+  const exec::LikeRules exact{.escape = std::nullopt, .case_sensitive = true};
+  EXPECT_FALSE(LikeMatches("Bravo", "b%", exact));
+  EXPECT_FALSE(LikeMatches("bravo", "[A-C]%", exact));
+  EXPECT_TRUE(LikeMatches("Bravo", "[A-C]%", exact));
+  const exec::LikeRules padded{
+      .escape = std::nullopt, .case_sensitive = false, .trailing_blanks_ignored = true};
+  EXPECT_TRUE(LikeMatches("ab  ", "ab", padded));
+  EXPECT_TRUE(LikeMatches("ab  ", "ab _", padded));
+  EXPECT_FALSE(LikeMatches("ab", "ab ", padded));
+  EXPECT_FALSE(LikeMatches("ab  ", "ab", {}));
   EXPECT_TRUE(LikeMatches("abcabcabd", "%abc%abd"));
   EXPECT_FALSE(LikeMatches(std::string(200, 'a'), std::string(30, '%') + "b"));
 }

@@ -137,6 +137,9 @@ BatchOutcome OdbcClient::Execute(const std::string& sql) {
             }
             value += buffer;
             if (got == SQL_SUCCESS) break;
+            // The FreeTDS driver reports a sql_variant of a fixed-length base
+            // type as truncated on every call; a value that fit is whole.
+            if (indicator != SQL_NO_TOTAL && indicator < static_cast<SQLLEN>(sizeof buffer)) break;
           }
           row.push_back(null ? std::nullopt : std::optional<std::string>(value));
         }

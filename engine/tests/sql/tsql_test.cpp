@@ -231,9 +231,9 @@ TEST(Rewriter, CreateTableKeepsDeclaredTypes) {
   EXPECT_EQ(Rewrite("CREATE TABLE dbo.t (id int IDENTITY(1,1) PRIMARY KEY CLUSTERED, "
                     "name nvarchar(50) NOT NULL, note varchar(max), price decimal(10,2) DEFAULT 0, "
                     "at datetime DEFAULT getdate()) ON [PRIMARY]"),
-            "CREATE TABLE t ( id INTEGER PRIMARY KEY AUTOINCREMENT , name nvarchar(50) NOT NULL "
-            "COLLATE NOCASE , note \"varchar(max)\" COLLATE NOCASE , price decimal(10,2) DEFAULT 0 "
-            ", at datetime DEFAULT ( getdate ( ) ) )");
+            "CREATE TABLE t ( id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE ON CONFLICT ABORT , "
+            "name nvarchar(50) NOT NULL COLLATE NOCASE , note \"varchar(max)\" COLLATE NOCASE , "
+            "price decimal(10,2) DEFAULT 0 , at datetime DEFAULT ( getdate ( ) ) )");
   EXPECT_EQ(Rewrite("CREATE TABLE #t (a char(3) COLLATE Latin1_General_CS_AS)"),
             "CREATE TEMP TABLE \"#t\" ( a char(3) COLLATE BINARY )");
   EXPECT_EQ(ErrorNumber([] { Rewrite("CREATE TABLE t (a nosuchtype)"); }), 2715);

@@ -7,6 +7,7 @@
 #include "engine/tds/tokens.h"
 #include "engine/tds/value_codec.h"
 #include "engine/tests/tds/hex.h"
+#include "engine/values/variant_value.h"
 
 namespace sqlengine::testing {
 namespace {
@@ -178,6 +179,67 @@ TEST(ResponseEncoding, ColumnMetadataFollowsTheVersion) {
   EXPECT_EQ(v74.Bytes(), Hex("81 01 00 00 00 00 00 09 00 E7 FF FF 09 04 D0 00 34 01 6E 00"));
   // 7.1: u16 user type, NTEXT with its i32 size, collation and an empty table name.
   EXPECT_EQ(v71.Bytes(), Hex("81 01 00 00 00 09 00 63 FE FF FF 7F 09 04 D0 00 34 00 00 01 6E 00"));
+}
+
+// sql_variant: SSVARIANTTYPE 8016 in COLMETADATA; each value a 4-byte
+// length, the base type's fixed-length code, its property bytes and data.
+TEST(ResponseEncoding, VariantValuesCarryTheirBaseType) {
+  std::vector<Column> columns = {{"v", {SqlType::kSqlVariant}}};
+  ByteWriter meta;
+  WriteColMetadata(columns, TdsVersion::k71, meta);
+  EXPECT_EQ(meta.Bytes(), Hex("81 01 00 00 00 09 00 62 50 1F 00 00 01 76 00"));
+
+  auto variant = [](ColumnType base, Value value) {
+    return RowBytes({SqlType::kSqlVariant}, values::EncodeVariant(base, value));
+  };
+  EXPECT_EQ(variant({SqlType::kInt}, std::int64_t{-2}), Hex("06 00 00 00 38 00 FE FF FF FF"));
+  EXPECT_EQ(variant({SqlType::kBigInt}, std::int64_t{1}),
+            Hex("0A 00 00 00 7F 00 01 00 00 00 00 00 00 00"));
+  EXPECT_EQ(variant({SqlType::kBit}, std::int64_t{1}), Hex("03 00 00 00 32 00 01"));
+  EXPECT_EQ(variant({SqlType::kFloat}, 1.5), Hex("0A 00 00 00 3E 00 00 00 00 00 00 00 F8 3F"));
+  EXPECT_EQ(variant({SqlType::kMoney}, Decimal{123456, 4}),
+            Hex("0A 00 00 00 3C 00 00 00 00 00 40 E2 01 00"));
+  EXPECT_EQ(variant({SqlType::kDateTime}, DateTime{1900, 1, 2, 0, 0, 1, 0}),
+            Hex("0A 00 00 00 3D 00 01 00 00 00 2C 01 00 00"));
+  // decimal(8,2): precision and scale, then sign and a 4-byte magnitude.
+  EXPECT_EQ(variant({SqlType::kDecimal, 0, 8, 2}, Decimal{-12345, 2}),
+            Hex("09 00 00 00 6A 02 08 02 00 39 30 00 00"));
+  // varchar(10): collation and max length, then the Windows-1252 bytes.
+  EXPECT_EQ(variant({SqlType::kVarChar, 10}, std::string("ab")),
+            Hex("0B 00 00 00 A7 07 09 04 D0 00 34 0A 00 61 62"));
+  // nchar(2): max length in bytes, the value padded to it in UCS-2.
+  EXPECT_EQ(variant({SqlType::kNChar, 2}, std::string("x")),
+            Hex("0D 00 00 00 EF 07 09 04 D0 00 34 04 00 78 00 20 00"));
+  EXPECT_EQ(variant({SqlType::kVarBinary, 8}, Bytes{0xCA, 0xFE}),
+            Hex("06 00 00 00 A5 02 08 00 CA FE"));
+  EXPECT_EQ(variant({SqlType::kUniqueIdentifier}, std::string("6F9619FF-8B86-D011-B42D-00C04FC964FF")),
+            Hex("12 00 00 00 24 00 FF 19 96 6F 86 8B 11 D0 B4 2D 00 C0 4F C9 64 FF"));
+  EXPECT_EQ(RowBytes({SqlType::kSqlVariant}, Value{}), Hex("00 00 00 00"));
+  // A plain value is sent as its natural type.
+  EXPECT_EQ(RowBytes({SqlType::kSqlVariant}, std::int64_t{7}), Hex("06 00 00 00 38 00 07 00 00 00"));
+}
+
+// What a client sends as a sql_variant reads back as the stored form.
+TEST(ResponseEncoding, VariantValuesReadBackAsSent) {
+  const std::pair<ColumnType, Value> cases[] = {
+      {{SqlType::kSmallInt}, std::int64_t{-300}},
+      {{SqlType::kDecimal, 0, 20, 4}, Decimal{-123456789012345, 4}},
+      {{SqlType::kNVarChar, 20}, std::string("日本")},
+      {{SqlType::kSmallDateTime}, DateTime{2020, 5, 6, 7, 8, 0, 0}},
+      {{SqlType::kBinary, 3}, Bytes{1, 2, 3}}};
+  for (const auto& [base, value] : cases) {
+    Bytes stored = values::EncodeVariant(base, value);
+    ByteWriter wire;
+    WriteValue(DescribeType({SqlType::kSqlVariant}, TdsVersion::k74), stored, ValueContext::kRow,
+               wire);
+    ByteReader in(wire.Bytes());
+    Value read = ReadValue(DescribeType({SqlType::kSqlVariant}, TdsVersion::k74), in);
+    EXPECT_TRUE(in.AtEnd());
+    std::optional<values::VariantValue> decoded = values::DecodeVariant(std::get<Bytes>(read));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->base.type, base.type);
+    EXPECT_EQ(decoded->value, value);
+  }
 }
 
 TEST(ResponseEncoding, ResponseIsSplitIntoPackets) {

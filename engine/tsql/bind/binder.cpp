@@ -112,7 +112,16 @@ bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+// Whether a value of `type` can be held by a sql_variant.
+bool VariantHolds(const ColumnType& type) {
+  return type.type != SqlType::kText && type.type != SqlType::kNText &&
+         type.type != SqlType::kImage && type.length != kMaxLength;
+}
+
 bool Convertible(const ColumnType& from, const ColumnType& to) {
+  // Into a sql_variant any value it can hold; out of one only explicitly (Cast).
+  if (to.type == SqlType::kSqlVariant) return VariantHolds(from);
+  if (from.type == SqlType::kSqlVariant) return false;
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
   // Integers convert to their own bytes, character data to its bytes, and
   // binary data to the characters its bytes hold.
@@ -128,12 +137,12 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type);
-  if (f == t) {
-    return f != TypeClass::kDateTime || from.type == to.type || to.type == SqlType::kDateTime;
-  }
+  if (f == t) return true;
+  // A number and a datetime convert as days since 1900-01-01.
+  if (f == TypeClass::kDateTime) return IsNumeric(to.type) || t == TypeClass::kCharacter;
+  if (t == TypeClass::kDateTime && IsNumeric(from.type)) return from.type != SqlType::kBit;
   if (f == TypeClass::kCharacter) return IsNumeric(to.type) || t == TypeClass::kDateTime;
   if (t == TypeClass::kCharacter) {
-    if (f == TypeClass::kDateTime) return true;
     if (f == TypeClass::kExactDecimal || f == TypeClass::kApproximate)
       return to.length == kMaxLength || to.length >= NumberTextWidth(from);
     // An integer too long for char or varchar becomes '*'; nchar and
@@ -153,9 +162,12 @@ Bound ConvertTo(Bound value, ColumnType to) {
     return value;
   }
   TypeClass f = ClassOf(value->type.type), t = ClassOf(to.type);
+  if (to.type == SqlType::kSqlVariant && value->type.type == SqlType::kSqlVariant) return value;
   bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
   bool binary_target = to.type == SqlType::kBinary || to.type == SqlType::kVarBinary;
-  if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target) return value;
+  if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target &&
+      to.type != SqlType::kSqlVariant)
+    return value;
   if (!Convertible(value->type, to)) Refuse("conversion");
   to.nullable = value->type.nullable;
   Bound node = Make(BoundKind::kConvert, to);
@@ -197,6 +209,12 @@ constexpr FunctionRule kFunctions[] = {
 
 class Binder {
  public:
+  // The first block's select list may call IDENTITY() when it has INTO.
+  void AllowIdentityFunction(const parse::Query& query) {
+    if (!query.terms.empty() && !query.terms.front()->into.empty())
+      identity_block_ = query.terms.front().get();
+  }
+
   explicit Binder(Catalog& catalog) : catalog_(catalog) {}
 
   // Binds a statement's WITH list in order: each table sees the ones before
@@ -376,6 +394,11 @@ class Binder {
   // here, by SQL Server's rules and with its errors.
   static Bound Assigned(Bound value, const ColumnType& column) {
     if (value->null_literal) return value;
+    if (column.type == SqlType::kSqlVariant) {
+      // A sql_variant stores the value with its own type as the base type.
+      if (!Convertible(value->type, column)) Refuse("assignment of this type");
+      return ConvertTo(std::move(value), ColumnType{SqlType::kSqlVariant});
+    }
     SqlType from = value->type.type;
     TypeClass f = ClassOf(from), t = ClassOf(column.type);
     if (IsNumeric(from) && IsNumeric(column.type)) return value;
@@ -524,6 +547,12 @@ class Binder {
                          const std::vector<parse::OrderItem>* order_by,
                          std::vector<BoundOrder>* orders) {
     BoundSelectBlock bound;
+    const parse::SelectBlock* outer_block = std::exchange(binding_block_, &block);
+    struct RestoreBlock {
+      const parse::SelectBlock*& current;
+      const parse::SelectBlock* outer;
+      ~RestoreBlock() { current = outer; }
+    } restore_block{binding_block_, outer_block};
     // TOP n PERCENT counts a copy of its query: not one that reads an
     // enclosing query's row, nor copies nested without end.
     constexpr int kMaxPercentNesting = 8;
@@ -547,8 +576,6 @@ class Binder {
       bound.top = Value(*block.top, scope, Clause::kTop);
       bound.top_percent = block.top_percent;
       bound.top_ties = block.top_ties;
-      // Each row of a DISTINCT list would carry its rank and stay.
-      if (block.top_ties && block.distinct) Refuse("DISTINCT TOP WITH TIES");
       if (block.top_percent) {
         if (!IsNumeric(bound.top->type.type) || bound.top->type.type == SqlType::kBit)
           Refuse("TOP PERCENT of this type");
@@ -604,8 +631,16 @@ class Binder {
           orders->push_back(BoundOrder{nullptr, ordinal, item.descending});
           continue;
         }
-        if (block.distinct) Refuse("ORDER BY outside a DISTINCT list");
         Bound value = Value(*item.expr, scope, Clause::kOrderBy);
+        if (block.distinct) {
+          // A DISTINCT query sorts by its items only (e.name for the item name too).
+          auto same = std::find_if(bound.items.begin(), bound.items.end(),
+                                   [&](const Bound& listed) { return SameTree(*value, *listed); });
+          if (same == bound.items.end()) throw MakeError(145);
+          int position = static_cast<int>(same - bound.items.begin()) + 1;
+          orders->push_back(BoundOrder{nullptr, position, item.descending});
+          continue;
+        }
         grouped = grouped || HasAggregate(*value);
         orders->push_back(BoundOrder{std::move(value), 0, item.descending});
       }
@@ -1016,7 +1051,16 @@ class Binder {
     bool inside = std::exchange(inside_aggregate_, false);
     // The reading statement's WITH list is not the view's.
     size_t visible = std::exchange(visible_common_tables_, 0);
-    BoundQuery query = Query(*view.view_query, nullptr);
+    BoundQuery query;
+    if (view.view_with) {
+      // The view's own WITH list, bound apart from the reading statement's.
+      Binder own(catalog_);
+      own.view_depth_ = view_depth_;
+      own.With(*view.view_with);
+      query = own.Query(*view.view_query, nullptr);
+    } else {
+      query = Query(*view.view_query, nullptr);
+    }
     visible_common_tables_ = visible;
     inside_aggregate_ = inside;
     --view_depth_;
@@ -1113,8 +1157,78 @@ class Binder {
       if (!select_list) Refuse("ungrouped column outside the select list");
       throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
     }
-    if (e.query) Refuse("subquery in a grouped query");
+    if (e.query) {
+      if (const BoundExpr* ungrouped = UngroupedOuterReference(*e.query, block)) {
+        if (!select_list) Refuse("ungrouped column in a subquery outside the select list");
+        throw MakeError(block.group_by.empty() ? 8118 : 8120, {ungrouped->op});
+      }
+    }
     for (const Bound& arg : e.args) CheckGrouped(*arg, block, select_list);
+  }
+
+  // The first column of an enclosing query that `query` reads and that is
+  // none of `block`'s GROUP BY expressions; null when there is none. A
+  // subquery reading no outer column (OBJECT_ID('t') and the other catalog
+  // lookups) is the same for every group.
+  static const BoundExpr* UngroupedOuterReference(const BoundQuery& query,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    auto check = [&](const BoundExpr& e) {
+      if (found == nullptr) found = UngroupedOuterReference(e, block);
+    };
+    for (const BoundCommonTable& table : query.with)
+      if (found == nullptr) found = UngroupedOuterReference(table.query, block);
+    for (const BoundSelectBlock& term : query.terms) {
+      for (const Bound& item : term.items) check(*item);
+      for (const auto& source : term.from)
+        if (found == nullptr) found = UngroupedOuterReference(*source, block);
+      for (const Bound& group : term.group_by) check(*group);
+      if (term.where) check(*term.where);
+      if (term.having) check(*term.having);
+      if (term.top) check(*term.top);
+    }
+    for (const BoundOrder& order : query.order_by)
+      if (order.expr) check(*order.expr);
+    return found;
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundExpr& e,
+                                                  const BoundSelectBlock& block) {
+    if (e.kind == BoundKind::kColumn && e.outer_reference && ReadsBlock(e, block)) {
+      bool grouped = std::any_of(block.group_by.begin(), block.group_by.end(),
+                                 [&](const Bound& group) { return SameTree(e, *group); });
+      return grouped ? nullptr : &e;
+    }
+    if (e.query) {
+      if (const BoundExpr* found = UngroupedOuterReference(*e.query, block)) return found;
+    }
+    for (const Bound& arg : e.args) {
+      if (const BoundExpr* found = UngroupedOuterReference(*arg, block)) return found;
+    }
+    return nullptr;
+  }
+
+  // Whether column `e` is one of `block`'s sources' (rather than a query's
+  // further out, which is the same for every group of the block).
+  static bool ReadsBlock(const BoundExpr& e, const BoundSelectBlock& block) {
+    return std::any_of(block.from.begin(), block.from.end(),
+                       [&](const auto& source) { return HasAlias(*source, e.sql); });
+  }
+
+  static bool HasAlias(const BoundSource& source, const std::string& column_sql) {
+    if (source.kind == BoundSource::Kind::kJoin)
+      return HasAlias(*source.left, column_sql) || HasAlias(*source.right, column_sql);
+    return column_sql.starts_with(source.alias + ".");
+  }
+
+  static const BoundExpr* UngroupedOuterReference(const BoundSource& source,
+                                                  const BoundSelectBlock& block) {
+    const BoundExpr* found = nullptr;
+    if (source.derived) found = UngroupedOuterReference(*source.derived, block);
+    if (found == nullptr && source.on) found = UngroupedOuterReference(*source.on, block);
+    if (found == nullptr && source.left) found = UngroupedOuterReference(*source.left, block);
+    if (found == nullptr && source.right) found = UngroupedOuterReference(*source.right, block);
+    return found;
   }
 
   // ---- expressions
@@ -1166,7 +1280,9 @@ class Binder {
           operands.push_back(Value(*expr.args[1], scope, clause));
           old_outer_joins_allowed_ = allowed;
         }
-        Bound node = Compared(BoundKind::kComparison, std::move(operands));
+        Bound node = IdentifierEquality(expr.op, operands)
+                         ? IdentifiersCompared(std::move(operands))
+                         : Compared(BoundKind::kComparison, std::move(operands));
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         return node;
@@ -1323,7 +1439,8 @@ class Binder {
         {"lock_timeout", SqlType::kInt},     {"max_precision", SqlType::kTinyInt},
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
-        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt}};
+        {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
+        {"version", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -1332,7 +1449,8 @@ class Binder {
       } else {
         type.nullable = false;
       }
-      if (known.type == SqlType::kNVarChar) type.length = 128;  // sysname
+      // sysname; @@VERSION is nvarchar(256).
+      if (known.type == SqlType::kNVarChar) type.length = known.name == "version" ? 256 : 128;
       if (known.type == SqlType::kVarBinary) type.length = 8;
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
@@ -1388,16 +1506,8 @@ class Binder {
       node->args.push_back(std::move(right));
       return node;
     }
-    if (op == '+' && ((l == TypeClass::kDateTime && IsNumeric(right->type.type)) ||
-                      (r == TypeClass::kDateTime && IsNumeric(left->type.type)))) {
-      ColumnType type{SqlType::kDateTime};
-      type.nullable = left->type.nullable || right->type.nullable;
-      Bound node = Make(BoundKind::kCall, type);
-      node->sql = "sqlengine_add";
-      node->args.push_back(std::move(left));
-      node->args.push_back(std::move(right));
-      return node;
-    }
+    if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
+      return DateArithmetic(op, std::move(left), std::move(right));
     // Character data beside a number converts to the number's type.
     if (l == TypeClass::kCharacter && IsNumeric(right->type.type))
       left = ConvertTo(std::move(left), right->type);
@@ -1442,8 +1552,78 @@ class Binder {
     return node;
   }
 
+  // datetime + n, n + datetime and datetime - n move the date by n days (n
+  // may have a fraction); d1 - d2 and d1 + d2 count d2 as its days since
+  // 1900-01-01. The result is a smalldatetime when the date is one and the
+  // other operand no datetime.
+  static Bound DateArithmetic(char op, Bound left, Bound right) {
+    if (ClassOf(left->type.type) != TypeClass::kDateTime) {
+      if (op == '-') Refuse("number minus datetime");
+      std::swap(left, right);
+    }
+    bool both_dates = ClassOf(right->type.type) == TypeClass::kDateTime;
+    if (!both_dates && !IsNumeric(right->type.type)) Refuse("datetime arithmetic operand");
+    bool small = left->type.type == SqlType::kSmallDateTime &&
+                 (!both_dates || right->type.type == SqlType::kSmallDateTime);
+    ColumnType days_type{SqlType::kFloat};
+    days_type.nullable = right->type.nullable;
+    if (both_dates) {
+      Bound days = Make(BoundKind::kCall, days_type);
+      days->sql = "sqlengine_datetime_days";
+      days->args.push_back(std::move(right));
+      right = std::move(days);
+    }
+    if (op == '-') {
+      Bound negated = Make(BoundKind::kNegate, right->type);
+      negated->type.identity = false;
+      negated->op = "-";
+      negated->args.push_back(std::move(right));
+      right = std::move(negated);
+    }
+    ColumnType type{SqlType::kDateTime};
+    type.nullable = left->type.nullable || right->type.nullable;
+    Bound node = Make(BoundKind::kCall, type);
+    node->sql = "sqlengine_datetime_add_days";
+    node->args.push_back(std::move(left));
+    node->args.push_back(std::move(right));
+    if (!small) return node;
+    type.type = SqlType::kSmallDateTime;
+    Bound rounded = Make(BoundKind::kConvert, type);
+    rounded->args.push_back(std::move(node));
+    return rounded;
+  }
+
+  // uniqueidentifier = / <> uniqueidentifier or character data: the same
+  // 16 bytes whatever the case of the hexadecimal digits. (Their order,
+  // < and >, is SQL Server's byte order, which is not the text's.)
+  static bool IdentifierEquality(const std::string& op, const std::vector<Bound>& operands) {
+    if (op != "=" && op != "<>") return false;
+    bool identifier = false;
+    for (const Bound& operand : operands) {
+      SqlType type = operand->type.type;
+      if (type == SqlType::kUniqueIdentifier) {
+        identifier = true;
+      } else if (!operand->null_literal && ClassOf(type) != TypeClass::kCharacter) {
+        return false;
+      }
+    }
+    return identifier;
+  }
+
+  static Bound IdentifiersCompared(std::vector<Bound> operands) {
+    Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
+    node->text_comparison = true;
+    node->args = std::move(operands);
+    return node;
+  }
+
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
-  // type of highest precedence; character data compared case-insensitively.
+  // type of highest precedence; character data compared case-insensitively,
+  // binary data with trailing zero bytes ignored.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
@@ -1451,8 +1631,33 @@ class Binder {
     bool all_text = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
       return b->null_literal || ClassOf(b->type.type) == TypeClass::kCharacter;
     });
+    bool all_binary = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->null_literal || IsComparedBinary(b->type.type);
+    });
+    bool any_variant = std::any_of(operands.begin(), operands.end(), [](const Bound& b) {
+      return b->type.type == SqlType::kSqlVariant;
+    });
+    if (any_variant && !any_null) {
+      // sql_variant values compare by their families and base values:
+      // sqlengine_variant_compare(a, b) op 0.
+      if (kind != BoundKind::kComparison || operands.size() != 2)
+        Refuse("sql_variant in BETWEEN or IN");
+      Bound compare = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      compare->sql = "sqlengine_variant_compare";
+      for (Bound& operand : operands)
+        compare->args.push_back(ConvertTo(std::move(operand), ColumnType{SqlType::kSqlVariant}));
+      Bound zero = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt, 0, 0, 0, false});
+      zero->sql = "0";
+      node->args.push_back(std::move(compare));
+      node->args.push_back(std::move(zero));
+      return node;
+    }
     if (all_text) {
       node->text_comparison = true;
+      node->case_sensitive = std::any_of(operands.begin(), operands.end(),
+                                         [](const Bound& b) { return b->type.case_sensitive; });
+    } else if (all_binary) {
+      node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {
@@ -1478,6 +1683,10 @@ class Binder {
         IsNumeric(node->args[0]->type.type) && IsNumeric(node->query->columns[0].type.type);
     if (value != listed && !numbers) Refuse("IN subquery of another type");
     node->text_comparison = value == TypeClass::kCharacter;
+    node->case_sensitive =
+        node->args[0]->type.case_sensitive || node->query->columns[0].type.case_sensitive;
+    node->binary_comparison = IsComparedBinary(node->args[0]->type.type) &&
+                              IsComparedBinary(node->query->columns[0].type.type);
     return node;
   }
 
@@ -1514,6 +1723,7 @@ class Binder {
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
+      node->case_sensitive = node->case_sensitive || value->type.case_sensitive;
       node->args.push_back(std::move(value));
     }
     return node;
@@ -1595,7 +1805,10 @@ class Binder {
       node->args.push_back(std::move(style));
       return node;
     }
-    if (!value->null_literal && !Convertible(value->type, *target)) Refuse("conversion");
+    // A sql_variant converts explicitly to any type its base value could.
+    bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
+    if (!value->null_literal && !from_variant && !Convertible(value->type, *target))
+      Refuse("conversion");
     node->args.push_back(std::move(value));
     return node;
   }
@@ -1615,9 +1828,10 @@ class Binder {
       return node;
     }
     if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
-        name == "max") {
+        name == "max" || IsStatisticalAggregate(name)) {
       return Aggregate(expr, scope, clause);
     }
+    if (name == "identity") return IdentityFunction(expr, clause);
     const FunctionRule* rule = nullptr;
     for (const FunctionRule& candidate : kFunctions) {
       if (candidate.name == name) rule = &candidate;
@@ -1660,8 +1874,18 @@ class Binder {
       if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
         Refuse("integer argument");
     };
+    // A number where a date is due is its days since 1900-01-01.
     auto require_date = [&](size_t k) {
       TypeClass c = ClassOf(args[k]->type.type);
+      if (IsNumeric(args[k]->type.type) && args[k]->type.type != SqlType::kBit &&
+          !args[k]->null_literal) {
+        ColumnType date{SqlType::kDateTime};
+        date.nullable = args[k]->type.nullable;
+        Bound converted = Make(BoundKind::kConvert, date);
+        converted->args.push_back(std::move(args[k]));
+        args[k] = std::move(converted);
+        return;
+      }
       if (c != TypeClass::kDateTime && c != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("date argument");
     };
@@ -1807,6 +2031,8 @@ class Binder {
     Bound node = Make(BoundKind::kCall, call->type);
     node->sql = call->sql;
     node->args = std::move(args);
+    if (call->variant_argument)
+      node->args[0] = ConvertTo(std::move(node->args[0]), ColumnType{SqlType::kSqlVariant});
     node->type.nullable = !call->never_null && NullableAny(node->args);
     for (const std::string& extra : call->extra_arguments) {
       Bound literal = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
@@ -1817,6 +2043,60 @@ class Binder {
     Bound converted = Make(BoundKind::kConvert, node->type);
     converted->args.push_back(std::move(node));
     return converted;
+  }
+
+  // IDENTITY(type [, seed, increment]) in the select list of SELECT INTO:
+  // the new table's identity column. Bound as a NULL of the type marked as
+  // an identity, its seed and increment the node's two literal arguments
+  // (see IdentityFunctionOf); the table assigns the values. Elsewhere 177.
+  Bound IdentityFunction(const Expr& expr, Clause clause) {
+    if (clause != Clause::kSelect || identity_block_ == nullptr ||
+        identity_block_ != binding_block_ || inside_aggregate_)
+      throw MakeError(177);
+    if (expr.args.size() != 1 && expr.args.size() != 3)
+      throw MakeError(174, {"identity", expr.args.size() < 1 ? "1" : "3"});
+    const Expr& written = *expr.args[0];
+    std::optional<ColumnType> type;
+    if (written.kind == ExprKind::kColumn && written.names.size() == 1) {
+      type = ColumnTypeFromName(written.names[0], {});
+    } else if (written.kind == ExprKind::kCall && written.names.size() == 1) {
+      std::vector<std::string> arguments;
+      for (const auto& arg : written.args) {
+        if (arg->kind != ExprKind::kLiteral || arg->literal != parse::LiteralKind::kInteger)
+          Refuse("IDENTITY type");
+        arguments.push_back(arg->value);
+      }
+      type = ColumnTypeFromName(written.names[0], arguments);
+    }
+    bool whole = type && (ClassOf(type->type) == TypeClass::kInteger ||
+                          (type->type == SqlType::kDecimal && type->scale == 0));
+    if (!whole || type->type == SqlType::kBit) Refuse("IDENTITY type");
+    auto whole_number = [](const Expr& e) {
+      const Expr* literal = &e;
+      bool negative = false;
+      if (e.kind == ExprKind::kUnary && (e.op == "-" || e.op == "+") && e.args.size() == 1) {
+        negative = e.op == "-";
+        literal = e.args[0].get();
+      }
+      if (literal->kind != ExprKind::kLiteral || literal->literal != parse::LiteralKind::kInteger)
+        Refuse("IDENTITY seed or increment");
+      Bound node = Make(BoundKind::kLiteral, ColumnType{SqlType::kBigInt});
+      node->sql = (negative ? "-" : "") + literal->value;
+      return node;
+    };
+    type->identity = true;
+    type->nullable = false;
+    Bound node = Make(BoundKind::kLiteral, *type);
+    node->sql = "NULL";
+    if (expr.args.size() == 3) {
+      node->args.push_back(whole_number(*expr.args[1]));
+      node->args.push_back(whole_number(*expr.args[2]));
+    }
+    return node;
+  }
+
+  static bool IsStatisticalAggregate(const std::string& name) {
+    return name == "stdev" || name == "stdevp" || name == "var" || name == "varp";
   }
 
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
@@ -1838,7 +2118,18 @@ class Binder {
       node->args.push_back(std::move(arg));
     }
     ColumnType type{name == "count_big" ? SqlType::kBigInt : SqlType::kInt};
-    if (name == "count" || name == "count_big") {
+    if (IsStatisticalAggregate(name)) {
+      // STDEV, STDEVP, VAR and VARP read their values as floats.
+      if (!IsNumeric(node->args[0]->type.type) || node->args[0]->type.type == SqlType::kBit)
+        Refuse("STDEV / VAR of this type");
+      node->sql = "sqlengine_" + name;
+      ColumnType real{SqlType::kFloat};
+      real.nullable = node->args[0]->type.nullable;
+      Bound as_float = Make(BoundKind::kConvert, real);
+      as_float->args.push_back(std::move(node->args[0]));
+      node->args[0] = std::move(as_float);
+      type = ColumnType{SqlType::kFloat};
+    } else if (name == "count" || name == "count_big") {
       type.nullable = false;
     } else {
       const ColumnType& of = node->args[0]->type;
@@ -2079,6 +2370,10 @@ class Binder {
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
   bool inside_aggregate_ = false;
+  // The select block being bound, and the one whose INTO lets its select
+  // list call IDENTITY().
+  const parse::SelectBlock* binding_block_ = nullptr;
+  const parse::SelectBlock* identity_block_ = nullptr;
   int view_depth_ = 0;
   // While positive, an unknown column is NotBound rather than 207.
   int name_errors_held_ = 0;
@@ -2105,7 +2400,26 @@ auto BindAfterWith(Catalog& catalog, const std::vector<parse::CommonTable>& with
 
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
                 const std::vector<parse::CommonTable>& with) {
-  return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Query(query, nullptr); });
+  return BindAfterWith(catalog, with, [&](Binder& binder) {
+    binder.AllowIdentityFunction(query);
+    return binder.Query(query, nullptr);
+  });
+}
+
+std::optional<IdentityFunction> IdentityFunctionOf(const BoundQuery& query) {
+  if (query.terms.empty()) return std::nullopt;
+  const std::vector<std::unique_ptr<BoundExpr>>& items = query.terms.front().items;
+  for (size_t k = 0; k < items.size(); ++k) {
+    const BoundExpr& item = *items[k];
+    if (item.kind != BoundKind::kLiteral || !item.type.identity) continue;
+    IdentityFunction found{k, 1, 1};
+    if (item.args.size() == 2) {
+      found.seed = std::stoll(item.args[0]->sql);
+      found.increment = std::stoll(item.args[1]->sql);
+    }
+    return found;
+  }
+  return std::nullopt;
 }
 
 BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,

@@ -4,6 +4,8 @@
 // expression by SQL Server's precedence and conversion rules, making each
 // implicit conversion an explicit node.
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/tsql/bind/bound_tree.h"
@@ -27,6 +29,15 @@ class NotBound : public std::runtime_error {
 // visible throughout the statement and hide catalog tables of their names.
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
                 const std::vector<parse::CommonTable>& with = {});
+
+// The IDENTITY(type, seed, increment) column of a SELECT INTO's select list:
+// its position and numbers (1, 1 when only the type was written).
+struct IdentityFunction {
+  size_t column = 0;
+  std::int64_t seed = 1;
+  std::int64_t increment = 1;
+};
+std::optional<IdentityFunction> IdentityFunctionOf(const BoundQuery& query);
 
 // INSERT, UPDATE and DELETE: the same names and types as a query's, each
 // written value converted to its column's type by SQL Server's rules for

@@ -58,6 +58,9 @@ struct BoundExpr {
   bool has_operand = false;
   bool has_else = false;
   bool text_comparison = false;  // compare case-insensitively, trailing spaces ignored
+  // With text_comparison or kLike: an operand's collation tells case apart.
+  bool case_sensitive = false;
+  bool binary_comparison = false;  // compare binary data, trailing 0x00 bytes ignored
   bool outer_reference = false;  // kColumn of an enclosing query (a correlated subquery)
   bool null_literal = false;
   std::vector<std::unique_ptr<BoundExpr>> args;

@@ -26,6 +26,8 @@ struct TableShape {
   // it for the columns' types; `columns` then holds only the view's column
   // names). Null for a table.
   std::shared_ptr<const parse::Query> view_query;
+  // The WITH list written in front of view_query; null when none.
+  std::shared_ptr<const std::vector<parse::CommonTable>> view_with;
   // A catalog view: `sql` is a parenthesised query, read but never written.
   bool system_catalog = false;
 };

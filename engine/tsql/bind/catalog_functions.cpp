@@ -207,6 +207,7 @@ Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
   std::vector<Bound> property;
   property.push_back(ViewColumn(objects, "xtype"));
   property.push_back(std::move(args[1]));
+  property.push_back(ViewColumn(objects, "status"));
   return Lookup(objects,
                 Call("sqlengine_object_property", Typed(SqlType::kInt), std::move(property)),
                 Equal(ViewColumn(objects, "id"), std::move(args[0])));

@@ -190,7 +190,23 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
     return call;
   }
 
+  // Text pointers: the row is the query's one table's (exec/text_pointers.h).
+  if (name == "textptr" && n == 1 &&
+      (args[0].type.type == SqlType::kText || args[0].type.type == SqlType::kNText ||
+       args[0].type.type == SqlType::kImage)) {
+    std::optional<LibraryCall> call = Call("sqlengine_textptr", Type(SqlType::kVarBinary, 16));
+    call->extra_arguments = {"rowid"};
+    return call;
+  }
+  if (name == "textvalid" && n == 2 && IsCharacter(args[0]))
+    return NeverNull("sqlengine_textvalid", kInt);
+
   // Tests of text.
+  if (name == "sql_variant_property" && n == 2 && IsCharacter(args[1])) {
+    std::optional<LibraryCall> call = Call("sql_variant_property", Type(SqlType::kSqlVariant));
+    call->variant_argument = true;
+    return call;
+  }
   if (name == "isnumeric" && n == 1) return NeverNull("isnumeric", kInt);
   if (name == "isdate" && n == 1) return NeverNull("isdate", kInt);
   if (name == "newid" && n == 0) return NeverNull("newid", Type(SqlType::kUniqueIdentifier));

@@ -31,6 +31,8 @@ struct LibraryCall {
   // The engine function answers a float that SQL Server gives in `type`
   // (POWER, FLOOR, DEGREES ... of an integer or decimal).
   bool convert_result = false;
+  // The first argument is taken as a sql_variant (of its own type as base).
+  bool variant_argument = false;
 };
 
 // nullopt: not one of these functions, or arguments it does not take (the

@@ -1,5 +1,6 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/tsql/addition_calls.h"
@@ -44,6 +45,7 @@ class Generator {
   }
 
   std::string Query(const BoundQuery& query) {
+    bool keyed = std::exchange(keyed_items_, false);
     if (query.terms.size() == 1 &&
         query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
       return GroupingSets(query);
@@ -52,6 +54,7 @@ class Generator {
     for (size_t k = 0; k < query.terms.size(); ++k) {
       if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
       const BoundSelectBlock& term = query.terms[k];
+      keyed_block_ = keyed;
       // A compound's terms cannot have a LIMIT of their own.
       if (compound && term.top) {
         std::string block = Block(term, query);
@@ -76,11 +79,23 @@ class Generator {
       if (k > 0) sql += ", ";
       const BoundExpr& sorted =
           order.expr ? *order.expr : *query.terms.front().items[order.ordinal - 1];
-      sql += order.expr || positions_as_items ? Expr(sorted) : std::to_string(order.ordinal);
+      if (sorted.type.type == SqlType::kSqlVariant &&
+          (order.expr || positions_as_items || query.terms.size() == 1)) {
+        // sql_variant values sort by SQL Server's family order, then value.
+        sql += "sqlengine_variant_key(" + Expr(sorted) + ")";
+        if (order.descending) sql += " DESC";
+        continue;
+      }
+      if (!order.expr && !positions_as_items)
+        sql += std::to_string(order.ordinal);
+      else if (positions_as_items && IsComparedBinary(sorted.type.type))
+        sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
+      else
+        sql += Expr(sorted);
       // Columns sort by their declared collation; other character data
       // sorts as the server's collation compares it.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
-        sql += " COLLATE " + std::string(kTextCollation);
+        sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
       if (order.descending) sql += " DESC";
     }
     return sql;
@@ -92,7 +107,9 @@ class Generator {
   std::string WithTies(const BoundQuery& query, const std::string& counted) {
     const BoundSelectBlock& block = query.terms.front();
     std::string ranked =
-        Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
+        block.distinct
+            ? DistinctRanked(query)
+            : Block(block, query, "rank() OVER (ORDER BY " + OrderList(query, true) + ")");
     std::string sql = "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -102,6 +119,26 @@ class Generator {
     }
     return sql + " FROM (" + ranked + ") WHERE \"sqlengine_rank\" <= " + Limit(block, counted) +
            " ORDER BY \"sqlengine_rank\"";
+  }
+
+  // DISTINCT ranks the distinct rows, not the rows they come from: the
+  // rank is taken over the DISTINCT query, by the positions its ORDER BY
+  // names (a DISTINCT query orders by its items only).
+  std::string DistinctRanked(const BoundQuery& query) {
+    const BoundSelectBlock& block = query.terms.front();
+    std::string order;
+    for (const bind::BoundOrder& item : query.order_by) {
+      const BoundExpr& sorted = *block.items[item.ordinal - 1];
+      std::string name = PositionalName(item.ordinal - 1);
+      if (IsComparedBinary(sorted.type.type))
+        name = std::string(kBinaryKeyFunction) + "(" + name + ")";
+      order += (order.empty() ? "" : ", ") + name + (item.descending ? " DESC" : "");
+    }
+    std::string columns;
+    for (size_t k = 0; k < block.items.size(); ++k) columns += PositionalName(k) + ", ";
+    // The NULL rank of the inner query keeps its rows distinct by the items alone.
+    return "SELECT " + columns + "rank() OVER (ORDER BY " + order +
+           ") AS \"sqlengine_rank\" FROM (" + Block(block, query, "NULL") + ")";
   }
 
   static std::string PositionalName(size_t k) {
@@ -146,7 +183,7 @@ class Generator {
       std::string groups;
       for (size_t k = 0; k < n; ++k) {
         if (totalled[k]) continue;
-        groups += (groups.empty() ? "" : ", ") + ServerCollated(*block.group_by[k]);
+        groups += (groups.empty() ? "" : ", ") + GroupKey(*block.group_by[k]);
       }
       if (!groups.empty()) sql += " GROUP BY " + groups;
       // The grand total of no rows is no row, as for any group.
@@ -236,6 +273,10 @@ class Generator {
   // While a set of GroupingSets is written: which GROUP BY expressions it
   // totals over.
   std::vector<bool> totalled_;
+  // The next Query's items, and then its blocks' items, are written as
+  // their binary keys: the list of an IN (subquery) over binary data.
+  bool keyed_items_ = false;
+  bool keyed_block_ = false;
   // While a GROUP BY ALL block's list is written: its WHERE condition, which
   // filters the rows each aggregate reads.
   std::string aggregate_filter_;
@@ -263,10 +304,28 @@ class Generator {
     // aggregates read instead of the rows.
     std::string filter = block.group_all && block.where ? Expr(*block.where) : std::string();
     std::string outer_filter = std::exchange(aggregate_filter_, filter);
-    std::string sql = block.distinct ? "SELECT DISTINCT " : "SELECT ";
+    bool keyed = std::exchange(keyed_block_, false);
+    // SQLite's DISTINCT tells 0x01 from 0x0100: with binary items the
+    // duplicates are grouped away by their keys instead.
+    bool distinct_groups =
+        block.distinct && block.group_by.empty() &&
+        std::any_of(block.items.begin(), block.items.end(),
+                    [](const auto& item) { return IsComparedBinary(item->type.type); }) &&
+        std::none_of(block.items.begin(), block.items.end(),
+                     [](const auto& item) { return HasAggregate(*item); });
+    std::string sql = block.distinct && !distinct_groups ? "SELECT DISTINCT " : "SELECT ";
+    // A table's column stays bare where no duplicates are removed: a view
+    // then keeps the column's declared type, and an index its use.
+    const bool deduplicated =
+        block.distinct ||
+        std::any_of(query.union_all.begin(), query.union_all.end(), [](bool all) { return !all; });
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
-      sql += ServerCollated(*block.items[k]);
+      const BoundExpr& item = *block.items[k];
+      if (keyed && IsComparedBinary(item.type.type))
+        sql += BinaryKey(item);
+      else
+        sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
@@ -279,11 +338,12 @@ class Generator {
     aggregate_filter_.clear();
     sql += Sources(block.from);
     if (block.where && !block.group_all) sql += " WHERE " + Expr(*block.where);
-    if (!block.group_by.empty()) {
+    const auto& groups = distinct_groups ? block.items : block.group_by;
+    if (!groups.empty()) {
       sql += " GROUP BY ";
-      for (size_t k = 0; k < block.group_by.size(); ++k) {
+      for (size_t k = 0; k < groups.size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += ServerCollated(*block.group_by[k]);
+        sql += GroupKey(*groups[k]);
       }
     }
     aggregate_filter_ = filter;
@@ -331,21 +391,79 @@ class Generator {
     return sql;
   }
 
-  // Character data that is not a table's column (whose declaration gives
-  // its collation) with the server's collation attached, so that DISTINCT,
-  // GROUP BY, UNION, MIN and MAX, and the columns of a derived table, treat
-  // 'a' and 'A' as SQL Server does.
-  std::string ServerCollated(const BoundExpr& e) {
-    if (ClassOf(e.type.type) != TypeClass::kCharacter || e.kind == BoundKind::kColumn ||
-        e.null_literal)
-      return Expr(e);
-    return "(" + Expr(e) + ") COLLATE " + std::string(kTextCollation);
+  // A function's arguments, char(n) values with their blanks (see Padded).
+  std::string CallArgs(const BoundExpr& e) {
+    std::string sql;
+    for (size_t k = 0; k < e.args.size(); ++k) {
+      if (k > 0) sql += ", ";
+      sql += Padded(*e.args[k]);
+    }
+    return sql;
   }
 
-  std::string Collated(const BoundExpr& e, bool text) {
+  // A char(n) or nchar(n) value is n characters long in SQL Server, blanks
+  // included, but is kept without its trailing blanks (comparisons ignore
+  // them and result rows are padded on the wire). Where the blanks count,
+  // in concatenation, string functions and conversion to other character
+  // types, the value is padded here.
+  std::string Padded(const BoundExpr& e) {
+    bool fixed = e.type.type == SqlType::kChar || e.type.type == SqlType::kNChar;
+    if (!fixed || e.null_literal || e.type.length <= 0 || e.type.length == kMaxLength)
+      return Expr(e);
+    return std::string(kPadFunction) + "(" + Expr(e) + ", " + std::to_string(e.type.length) + ")";
+  }
+
+  static std::string_view CollationOf(bool case_sensitive) {
+    return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
+  }
+
+  // Character data with its collation attached as the comparison ignoring
+  // trailing spaces, so that DISTINCT, GROUP BY, UNION, MIN and MAX, and the
+  // columns of a derived table, treat 'a', 'A' and 'a ' as SQL Server does.
+  // (A column's declared NOCASE or BINARY does not ignore trailing spaces.)
+  std::string ServerCollated(const BoundExpr& e) {
+    if (ClassOf(e.type.type) != TypeClass::kCharacter || e.null_literal) return Expr(e);
+    return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type.case_sensitive));
+  }
+
+  static bool IsComparedBinary(SqlType type) {
+    return type == SqlType::kBinary || type == SqlType::kVarBinary;
+  }
+
+  static bool HasAggregate(const BoundExpr& e) {
+    if (e.kind == BoundKind::kAggregate) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return HasAggregate(*arg); });
+  }
+
+  // What groups `e`'s equal values together: binary data by its key,
+  // character data under the server's collation.
+  std::string GroupKey(const BoundExpr& e) {
+    return IsComparedBinary(e.type.type) ? BinaryKey(e) : ServerCollated(e);
+  }
+
+  // Binary data compared as SQL Server compares it: trailing zero bytes ignored.
+  std::string BinaryKey(const BoundExpr& e) {
+    if (e.null_literal) return Expr(e);
+    return std::string(kBinaryKeyFunction) + "(" + Expr(e) + ")";
+  }
+
+  std::string Collated(const BoundExpr& e, const BoundExpr& comparison) {
     std::string sql = Expr(e);
-    if (text) sql += " COLLATE " + std::string(kTextCollation);
+    if (comparison.text_comparison)
+      sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive));
     return sql;
+  }
+
+  // value LIKE pattern [ESCAPE c]: case apart under a case-sensitive
+  // collation; the value's trailing blanks are ignored unless it is Unicode.
+  std::string Like(const BoundExpr& e) {
+    bool unicode = bind::IsNational(e.args[0]->type.type) ||
+                   (e.args.size() > 1 && bind::IsNational(e.args[1]->type.type));
+    std::string escape = e.args.size() > 2 ? Expr(*e.args[2]) : std::string("NULL");
+    return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" +
+           Padded(*e.args[0]) + ", " + Expr(*e.args[1]) + ", " + escape + ", " +
+           (e.case_sensitive ? "1" : "0") + ", " + (unicode ? "1" : "0") + "))";
   }
 
   std::string Expr(const BoundExpr& e) {
@@ -359,10 +477,12 @@ class Generator {
       case BoundKind::kArithmetic:
         return Arithmetic(e);
       case BoundKind::kConcat:
-        return "(" + Expr(*e.args[0]) + " || " + Expr(*e.args[1]) + ")";
+        return "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
       case BoundKind::kComparison:
-        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e.text_comparison) +
-               IndexRange(e) + ")";
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
+        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) + IndexRange(e) +
+               ")";
       case BoundKind::kAnd:
         return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
       case BoundKind::kOr:
@@ -370,18 +490,30 @@ class Generator {
       case BoundKind::kNot:
         return "(NOT " + Expr(*e.args[0]) + ")";
       case BoundKind::kBetween:
-        return "(" + Collated(*e.args[0], e.text_comparison) +
-               (e.negated ? " NOT BETWEEN " : " BETWEEN ") + Expr(*e.args[1]) + " AND " +
-               Expr(*e.args[2]) + ")";
+        if (e.binary_comparison)
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
+                 BinaryKey(*e.args[1]) + " AND " + BinaryKey(*e.args[2]) + ")";
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
+               Expr(*e.args[1]) + " AND " + Expr(*e.args[2]) + ")";
       case BoundKind::kInList:
-        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
-               Args(e, 1) + "))";
+        if (e.binary_comparison) {
+          std::string list;
+          for (size_t k = 1; k < e.args.size(); ++k)
+            list += (k > 1 ? ", " : "") + BinaryKey(*e.args[k]);
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") + list + "))";
+        }
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") + Args(e, 1) +
+               "))";
       case BoundKind::kInQuery:
-        return "(" + Collated(*e.args[0], e.text_comparison) + (e.negated ? " NOT IN (" : " IN (") +
+        if (e.binary_comparison) {
+          keyed_items_ = true;
+          return "(" + BinaryKey(*e.args[0]) + (e.negated ? " NOT IN (" : " IN (") +
+                 Query(*e.query) + "))";
+        }
+        return "(" + Collated(*e.args[0], e) + (e.negated ? " NOT IN (" : " IN (") +
                Query(*e.query) + "))";
       case BoundKind::kLike:
-        return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" + Args(e) +
-               "))";
+        return Like(e);
       case BoundKind::kIsNull:
         return "(" + Expr(*e.args[0]) + (e.negated ? " IS NOT NULL)" : " IS NULL)");
       case BoundKind::kExists:
@@ -397,7 +529,7 @@ class Generator {
       case BoundKind::kConvert:
         return Convert(e);
       case BoundKind::kCall:
-        return e.sql + "(" + Args(e) + ")";
+        return e.sql + "(" + CallArgs(e) + ")";
       case BoundKind::kAggregate: {
         std::string filter =
             aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
@@ -501,12 +633,30 @@ class Generator {
 
   std::string Convert(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
-    std::string sql = Expr(value);
+    std::string sql = ClassOf(e.type.type) == TypeClass::kCharacter ? Padded(value) : Expr(value);
     if (value.null_literal) return "NULL";
     const ColumnType& to = e.type;
     const ColumnType& from = value.type;
     TypeClass source = ClassOf(from.type), target = ClassOf(to.type);
     std::string declaration = QuoteSqliteString(TypeDeclaration(to));
+    if (from.type == SqlType::kSqlVariant)
+      return "sqlengine_variant_value(" + sql + ", " + declaration + ")";
+    if (to.type == SqlType::kSqlVariant)
+      return "sqlengine_variant(" + sql + ", " + QuoteSqliteString(TypeDeclaration(from)) + ")";
+    // A datetime read as a number is its days since 1900-01-01 (to the
+    // nearest day for an integer), and a number read as a datetime the
+    // reverse.
+    const bool numeric_target = target == TypeClass::kInteger ||
+                                target == TypeClass::kExactDecimal ||
+                                target == TypeClass::kApproximate;
+    if (source == TypeClass::kDateTime && numeric_target && to.type != SqlType::kBit) {
+      sql = "sqlengine_datetime_days(" + sql + ")";
+      if (target == TypeClass::kInteger) return "CAST(round(" + sql + ") AS INTEGER)";
+      source = TypeClass::kApproximate;
+    }
+    const bool numeric_source = source == TypeClass::kInteger ||
+                                source == TypeClass::kExactDecimal ||
+                                source == TypeClass::kApproximate;
     if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
@@ -536,6 +686,8 @@ class Generator {
         std::string value = sql;
         if (e.args.size() > 1) {
           value = "sqlengine_datetime_styled(" + sql + ", " + Expr(*e.args[1]) + ")";
+        } else if (numeric_source) {
+          value = "sqlengine_days_datetime(" + sql + ")";
         } else if (source != TypeClass::kDateTime && !small) {
           value = "sqlengine_datetime(" + sql + ")";
         }

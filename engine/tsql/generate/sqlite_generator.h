@@ -2,8 +2,9 @@
 // Writes SQLite SQL for a bound query or data change. T-SQL semantics SQLite lacks go
 // through the engine's registered functions: sqlengine_divisor (8134 on a
 // zero divisor), sqlengine_number / sqlengine_datetime (conversions with
-// SQL Server's errors), sqlengine_like (T-SQL patterns), and the
-// sqlengine_ci collation (case-insensitive, trailing spaces ignored).
+// SQL Server's errors), sqlengine_like_as (T-SQL patterns), and the
+// sqlengine_ci and sqlengine_cs collations (case-insensitive or by the
+// bytes, trailing spaces ignored either way).
 
 #include <optional>
 
@@ -13,7 +14,10 @@
 namespace sqlengine::tsql::generate {
 
 inline constexpr std::string_view kTextCollation = "sqlengine_ci";
-inline constexpr std::string_view kLikeFunction = "sqlengine_like";
+inline constexpr std::string_view kCaseSensitiveCollation = "sqlengine_cs";
+inline constexpr std::string_view kLikeFunction = "sqlengine_like_as";
+inline constexpr std::string_view kPadFunction = "sqlengine_pad";
+inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";
 
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.

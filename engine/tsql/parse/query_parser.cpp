@@ -741,7 +741,8 @@ class Parser {
       if (token.IsWord("case")) return Case();
       if (token.IsWord("cast") && At(1).IsSymbol("(")) return Cast();
       if (token.IsWord("convert") && At(1).IsSymbol("(")) return Convert();
-      if (token.IsAnyWord({"left", "right", "coalesce", "nullif"}) && At(1).IsSymbol("("))
+      if (token.IsAnyWord({"left", "right", "coalesce", "nullif", "identity"}) &&
+          At(1).IsSymbol("("))
         return Call();
       if (token.IsWord("current_timestamp")) {
         auto node = Node(ExprKind::kCall, Next());

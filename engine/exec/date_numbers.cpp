@@ -1,0 +1,109 @@
+#include "engine/exec/date_numbers.h"
+
+#include <cmath>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/function_registration.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/type_name.h"
+#include "engine/values/calendar.h"
+#include "engine/values/date_text.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr long double kMillisecondsPerDay = 86400000.0L;
+
+std::int64_t DaysFrom1900(int year, int month, int day) {
+  return values::DaysFromCivil(year, month, day) + values::kDays1900To1970;
+}
+
+// The datetime `days` after 1900-01-01 as the function's result, or 8115.
+void ResultDays(sqlite3_context* context, long double days) {
+  try {
+    std::string text = DateTimeText(DateTimeFromDays(days));
+    sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
+// A datetime argument in the engine's text form; false after reporting 241.
+bool ArgDateTime(sqlite3_context* context, sqlite3_value* value, DateTime& out) {
+  std::string text(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                   static_cast<size_t>(sqlite3_value_bytes(value)));
+  std::optional<DateTime> parsed = ParseDateTimeText(text);
+  if (parsed) {
+    out = *parsed;
+    return true;
+  }
+  std::string error = FunctionErrorText(MakeError(241));
+  sqlite3_result_error(context, error.c_str(), -1);
+  return false;
+}
+
+// sqlengine_days_datetime(n): NULL stays NULL.
+void DaysToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  ResultDays(context, sqlite3_value_double(args[0]));
+}
+
+// sqlengine_datetime_days(d): a REAL.
+void DateTimeToDays(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  DateTime t;
+  if (!ArgDateTime(context, args[0], t)) return;
+  sqlite3_result_double(context, DaysOfDateTime(t));
+}
+
+// sqlengine_datetime_add_days(d, n): d moved by n days (n may have a
+// fraction); 8115 when that leaves datetime's range.
+void AddDays(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  DateTime t;
+  if (!ArgDateTime(context, args[0], t)) return;
+  ResultDays(context, static_cast<long double>(DaysOfDateTime(t)) + sqlite3_value_double(args[1]));
+}
+
+constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_days_datetime", 1, DaysToDateTime, true},
+    {"sqlengine_datetime_days", 1, DateTimeToDays, true},
+    {"sqlengine_datetime_add_days", 2, AddDays, true},
+};
+
+}  // namespace
+
+DateTime DateTimeFromDays(long double days, SqlType type) {
+  const bool small = type == SqlType::kSmallDateTime;
+  // The first day of the type's range, and the day after its last.
+  const long double first = small ? 0 : DaysFrom1900(1753, 1, 1);
+  const long double end = small ? DaysFrom1900(2079, 6, 7) : DaysFrom1900(10000, 1, 1);
+  if (!std::isfinite(days) || days < first || days >= end)
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
+  auto milliseconds = static_cast<std::int64_t>(std::llroundl(days * kMillisecondsPerDay));
+  std::int64_t whole_days =
+      milliseconds >= 0 ? milliseconds / 86400000 : (milliseconds - 86399999) / 86400000;
+  std::int64_t rest = milliseconds - whole_days * 86400000;
+  DateTime when;
+  values::CivilFromDays(whole_days - values::kDays1900To1970, &when.year, &when.month, &when.day);
+  when.hour = static_cast<int>(rest / 3600000);
+  when.minute = static_cast<int>(rest / 60000 % 60);
+  when.second = static_cast<int>(rest / 1000 % 60);
+  when.millisecond = static_cast<int>(rest % 1000);
+  return values::RoundedToKind(
+      when, small ? values::DateKind::kSmallDateTime : values::DateKind::kDateTime);
+}
+
+double DaysOfDateTime(const DateTime& t) {
+  std::int64_t days = values::DaysFromCivil(t.year, t.month, t.day) + values::kDays1900To1970;
+  double milliseconds = ((t.hour * 60.0 + t.minute) * 60.0 + t.second) * 1000.0 + t.millisecond;
+  return static_cast<double>(days) + milliseconds / kMillisecondsPerDay;
+}
+
+void RegisterDateNumbers(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,72 @@
+#pragma once
+// The constraints of a database's tables as SQL Server lists them: PRIMARY
+// KEY, UNIQUE, FOREIGN KEY, CHECK and DEFAULT, with their names, read from
+// each table's stored definition (and the keys ALTER TABLE added as unique
+// indexes). A constraint the definition leaves unnamed gets SQL Server's
+// generated form, PK__<table>__<id in hex> or FK__<table>__<column>__<id>
+// (table cut to 9 characters, column to 5), from an id that depends only on
+// the table and the constraint's text, so it stays the same across sessions,
+// detach/attach and backup/restore.
+//
+// A FOREIGN KEY or CHECK constraint switched off with NOCHECK CONSTRAINT is
+// kept in the definition inside a comment SQLite skips:
+//   /*sqlengine_disabled "column" CONSTRAINT "name" <body>*/
+// ("" for a table-level one), at the end of its column or before the closing
+// parenthesis. SQLite does not enforce it; the catalog still lists it.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sqlengine::exec {
+
+struct TableConstraint {
+  std::string table;
+  std::string name;
+  std::int64_t id = 0;
+  std::string xtype;                 // "PK", "UQ", "F", "C" or "D"
+  std::string column;                // a column-level constraint's column; empty at table level
+  std::vector<std::string> columns;  // key, foreign key and default columns
+  std::string referenced_table;      // a foreign key's
+  std::vector<std::string> referenced_columns;  // empty when the reference names none
+  std::string on_delete = "NO ACTION";
+  std::string on_update = "NO ACTION";
+  std::string text;  // a CHECK's condition or a DEFAULT's expression, in parentheses
+  bool disabled = false;
+  bool system_named = false;
+  bool from_index = false;  // a key ALTER TABLE added as a unique index
+  // Where the constraint stands in the stored definition: [begin, end) of
+  // CONSTRAINT name <body> (or of the body when unnamed; of the whole comment
+  // when disabled). Zero for a key kept as an index.
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+// Every constraint of the user tables of SQLite schema `schema`, or of the
+// one table `table` (a name compared ignoring case) when it is not empty; in
+// table order, then as the definition lists them. Throws std::runtime_error
+// when SQLite fails.
+std::vector<TableConstraint> ReadTableConstraints(sqlite3* db, const std::string& schema,
+                                                  const std::string& table = "");
+
+// The text a disabled constraint is kept as, and the constraint clause
+// ("CONSTRAINT "n" <body>") and column it holds.
+std::string DisabledConstraintComment(const std::string& column, const std::string& clause);
+struct DisabledClause {
+  std::string column;
+  std::string clause;
+};
+DisabledClause ReadDisabledConstraintComment(std::string_view comment);
+
+// The id of an unnamed constraint that `key` (its table, kind and text)
+// describes; the same key always gives the same id.
+std::int64_t UnnamedConstraintId(std::string_view key);
+
+// SQL Server's generated name for an unnamed constraint.
+std::string GeneratedConstraintName(std::string_view xtype, const std::string& table,
+                                    const std::string& column, std::int64_t id);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,340 @@
+#include "engine/exec/variant_functions.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "engine/common/error.h"
+#include "engine/exec/function_registration.h"
+#include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/text_comparison.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/type_name.h"
+#include "engine/values/date_style_text.h"
+#include "engine/values/exact_arithmetic.h"
+#include "engine/values/variant_value.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr std::string_view kCollation = "SQL_Latin1_General_CP1_CI_AS";
+
+values::VariantValue VariantOf(sqlite3_value* value) {
+  Value plain = PlainValue(value);
+  if (const auto* bytes = std::get_if<Bytes>(&plain)) {
+    if (std::optional<values::VariantValue> stored = values::DecodeVariant(*bytes)) return *stored;
+  }
+  return values::NaturalVariant(plain);
+}
+
+std::optional<ColumnType> DeclaredArgument(sqlite3_value* value) {
+  return tsql::ParseDeclaredType(SqliteValueText(value));
+}
+
+void ResultBlob(sqlite3_context* context, const Bytes& bytes) {
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// An engine value as SQLite holds a value of its type.
+void ResultValue(sqlite3_context* context, const Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    sqlite3_result_int64(context, *number);
+  } else if (const auto* number = std::get_if<double>(&value)) {
+    sqlite3_result_double(context, *number);
+  } else if (const auto* text = std::get_if<std::string>(&value)) {
+    SqliteResultText(context, *text);
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    ResultBlob(context, *bytes);
+  } else if (const auto* number = std::get_if<Decimal>(&value)) {
+    if (number->scale == 0 && number->unscaled <= std::numeric_limits<std::int64_t>::max() &&
+        number->unscaled >= std::numeric_limits<std::int64_t>::min()) {
+      sqlite3_result_int64(context, static_cast<std::int64_t>(number->unscaled));
+    } else {
+      sqlite3_result_double(context, std::stod(DecimalText(*number)));
+    }
+  } else if (const auto* when = std::get_if<DateTime>(&value)) {
+    SqliteResultText(context, DateTimeText(*when));
+  } else {
+    sqlite3_result_null(context);
+  }
+}
+
+void ToVariant(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<ColumnType> base = DeclaredArgument(args[1]);
+  if (!base) return sqlite3_result_error(context, "sqlengine_variant: not a type", -1);
+  if (base->type == SqlType::kSqlVariant || !values::IsVariantBaseType(*base)) {
+    return ResultBlob(context, std::get<Bytes>(values::AsVariant(PlainValue(args[0]))));
+  }
+  try {
+    Value typed = ConvertForType(PlainValue(args[0]), *base);
+    if (base->type == SqlType::kChar || base->type == SqlType::kNChar) {
+      // A fixed-length value keeps its padding, as the column held it.
+      auto& text = std::get<std::string>(typed);
+      std::size_t characters = Utf8CharacterCount(text);
+      if (characters < static_cast<std::size_t>(base->length))
+        text.append(static_cast<std::size_t>(base->length) - characters, ' ');
+    }
+    ResultBlob(context, values::EncodeVariant(*base, typed));
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
+bool IsCharacter(SqlType type) {
+  return type == SqlType::kChar || type == SqlType::kVarChar || type == SqlType::kNChar ||
+         type == SqlType::kNVarChar;
+}
+
+void VariantValueAs(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<ColumnType> target = DeclaredArgument(args[1]);
+  if (!target) return sqlite3_result_error(context, "sqlengine_variant_value: not a type", -1);
+  values::VariantValue variant = VariantOf(args[0]);
+  if (target->type == SqlType::kSqlVariant)
+    return ResultBlob(context, values::EncodeVariant(variant.base, variant.value));
+  try {
+    const auto* when = std::get_if<DateTime>(&variant.value);
+    if (when && IsCharacter(target->type)) {
+      // CONVERT's default style for a datetime: "Feb 29 2024  1:14PM".
+      variant.value = values::DateTimeStyled(*when, 0);
+    }
+    ResultValue(context, ConvertForType(variant.value, *target));
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
+int Sign(auto difference) { return difference < 0 ? -1 : difference > 0 ? 1 : 0; }
+
+double AsDouble(const Value& value) {
+  if (const auto* number = std::get_if<double>(&value)) return *number;
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return static_cast<double>(*number);
+  if (const auto* number = std::get_if<Decimal>(&value)) return std::stod(DecimalText(*number));
+  return 0;
+}
+
+Decimal AsDecimal(const Value& value) {
+  if (const auto* number = std::get_if<Decimal>(&value)) return *number;
+  return Decimal{std::get<std::int64_t>(value), 0};
+}
+
+long long DateKey(const DateTime& when) {
+  return ((((static_cast<long long>(when.year) * 13 + when.month) * 32 + when.day) * 24 +
+           when.hour) *
+              60 +
+          when.minute) *
+             60000LL +
+         when.second * 1000LL + when.millisecond;
+}
+
+int CompareBytes(const Bytes& a, const Bytes& b) {
+  // Binary data compares byte by byte, a shorter value padded with zeros.
+  std::size_t size = std::max(a.size(), b.size());
+  for (std::size_t k = 0; k < size; ++k) {
+    int x = k < a.size() ? a[k] : 0, y = k < b.size() ? b[k] : 0;
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+int CompareVariants(const values::VariantValue& a, const values::VariantValue& b) {
+  int family_a = values::VariantFamily(a.base.type), family_b = values::VariantFamily(b.base.type);
+  if (family_a != family_b) return family_a < family_b ? -1 : 1;
+  if (const auto* when = std::get_if<DateTime>(&a.value))
+    return Sign(DateKey(*when) - DateKey(std::get<DateTime>(b.value)));
+  if (std::holds_alternative<double>(a.value) || std::holds_alternative<double>(b.value))
+    return Sign(AsDouble(a.value) - AsDouble(b.value));
+  if (std::holds_alternative<std::string>(a.value)) {
+    const std::string& x = std::get<std::string>(a.value);
+    const std::string& y = std::get<std::string>(b.value);
+    return CompareIgnoringCase(x, y);
+  }
+  if (const auto* bytes = std::get_if<Bytes>(&a.value))
+    return CompareBytes(*bytes, std::get<Bytes>(b.value));
+  return values::Compare(AsDecimal(a.value), AsDecimal(b.value));
+}
+
+// Appends `bits` big-endian: byte order is then numeric order.
+void AppendBigEndian(std::uint64_t bits, Bytes& out) {
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(bits >> shift));
+}
+
+// A double as 8 bytes that sort as the numbers do.
+void AppendOrderedDouble(double number, Bytes& out) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &number, sizeof bits);
+  bits = (bits >> 63) ? ~bits : bits | (std::uint64_t{1} << 63);
+  AppendBigEndian(bits, out);
+}
+
+// sqlengine_variant_key(v): a blob whose byte order is the sql_variant order
+// CompareVariants gives (numbers compared as doubles, character data by its
+// lower-cased text without trailing spaces), for ORDER BY.
+void SortKey(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  values::VariantValue variant = VariantOf(args[0]);
+  Bytes key{static_cast<std::uint8_t>(values::VariantFamily(variant.base.type))};
+  if (const auto* when = std::get_if<DateTime>(&variant.value)) {
+    AppendBigEndian(static_cast<std::uint64_t>(DateKey(*when)) ^ (std::uint64_t{1} << 63), key);
+  } else if (const auto* text = std::get_if<std::string>(&variant.value)) {
+    std::string_view kept(*text);
+    while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
+    for (char c : kept) key.push_back(static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c))));
+  } else if (const auto* bytes = std::get_if<Bytes>(&variant.value)) {
+    key.insert(key.end(), bytes->begin(), bytes->end());
+  } else {
+    AppendOrderedDouble(AsDouble(variant.value), key);
+  }
+  ResultBlob(context, key);
+}
+
+void Compare(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  sqlite3_result_int(context, CompareVariants(VariantOf(args[0]), VariantOf(args[1])));
+}
+
+int Precision(const ColumnType& base) {
+  switch (base.type) {
+    case SqlType::kDateTime:
+      return 23;
+    case SqlType::kSmallDateTime:
+      return 16;
+    case SqlType::kFloat:
+      return 53;
+    case SqlType::kReal:
+      return 24;
+    case SqlType::kDecimal:
+      return base.precision;
+    case SqlType::kMoney:
+      return 19;
+    case SqlType::kSmallMoney:
+      return 10;
+    case SqlType::kBigInt:
+      return 19;
+    case SqlType::kInt:
+      return 10;
+    case SqlType::kSmallInt:
+      return 5;
+    case SqlType::kTinyInt:
+      return 3;
+    case SqlType::kBit:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int Scale(const ColumnType& base) {
+  switch (base.type) {
+    case SqlType::kDecimal:
+      return base.scale;
+    case SqlType::kMoney:
+    case SqlType::kSmallMoney:
+      return 4;
+    case SqlType::kDateTime:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+bool IsNational(SqlType type) { return type == SqlType::kNChar || type == SqlType::kNVarChar; }
+
+// Bytes of the base type: its fixed size, or its declared length (twice the
+// characters for national types).
+int MaxLength(const ColumnType& base) {
+  switch (base.type) {
+    case SqlType::kTinyInt:
+    case SqlType::kBit:
+      return 1;
+    case SqlType::kSmallInt:
+      return 2;
+    case SqlType::kInt:
+    case SqlType::kReal:
+    case SqlType::kSmallMoney:
+    case SqlType::kSmallDateTime:
+      return 4;
+    case SqlType::kBigInt:
+    case SqlType::kFloat:
+    case SqlType::kMoney:
+    case SqlType::kDateTime:
+      return 8;
+    case SqlType::kUniqueIdentifier:
+      return 16;
+    case SqlType::kDecimal:
+      return base.precision <= 9 ? 5 : base.precision <= 19 ? 9 : base.precision <= 28 ? 13 : 17;
+    default:
+      return base.length * (IsNational(base.type) ? 2 : 1);
+  }
+}
+
+// Bytes the value's own data takes: the fixed size, or the text or bytes held.
+int DataBytes(const values::VariantValue& variant) {
+  if (const auto* text = std::get_if<std::string>(&variant.value);
+      text && IsCharacter(variant.base.type)) {
+    return static_cast<int>(IsNational(variant.base.type) ? Utf8CharacterCount(*text) * 2
+                                                          : Utf8CharacterCount(*text));
+  }
+  if (const auto* bytes = std::get_if<Bytes>(&variant.value))
+    return static_cast<int>(bytes->size());
+  return MaxLength(variant.base);
+}
+
+// A header of two bytes (type, version), then the properties SQL Server
+// keeps: precision and scale, a binary length, or a length and collation.
+int TotalBytes(const values::VariantValue& variant) {
+  int header = 2;
+  if (variant.base.type == SqlType::kDecimal) header += 2;
+  if (variant.base.type == SqlType::kBinary || variant.base.type == SqlType::kVarBinary)
+    header += 2;
+  if (IsCharacter(variant.base.type)) header += 6;
+  return header + DataBytes(variant);
+}
+
+bool Is(std::string text, std::string_view name) {
+  if (text.size() != name.size()) return false;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (std::tolower(static_cast<unsigned char>(text[k])) !=
+        std::tolower(static_cast<unsigned char>(name[k])))
+      return false;
+  }
+  return true;
+}
+
+void Property(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  values::VariantValue variant = VariantOf(args[0]);
+  std::string property = SqliteValueText(args[1]);
+  const ColumnType& base = variant.base;
+  if (Is(property, "basetype")) return SqliteResultText(context, tsql::TypeName(base.type));
+  if (Is(property, "precision")) return sqlite3_result_int(context, Precision(base));
+  if (Is(property, "scale")) return sqlite3_result_int(context, Scale(base));
+  if (Is(property, "totalbytes")) return sqlite3_result_int(context, TotalBytes(variant));
+  if (Is(property, "maxlength")) return sqlite3_result_int(context, MaxLength(base));
+  if (Is(property, "collation")) {
+    if (!IsCharacter(base.type)) return sqlite3_result_null(context);
+    return SqliteResultText(context, kCollation);
+  }
+  sqlite3_result_null(context);
+}
+
+constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_variant", 2, ToVariant, true},
+    {"sqlengine_variant_value", 2, VariantValueAs, true},
+    {"sqlengine_variant_compare", 2, Compare, true},
+    {"sqlengine_variant_key", 1, SortKey, true},
+    {"sql_variant_property", 2, Property, true},
+};
+
+}  // namespace
+
+void RegisterVariantFunctions(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+
+}  // namespace sqlengine::exec

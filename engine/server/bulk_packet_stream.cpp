@@ -1,0 +1,51 @@
+#include "engine/server/bulk_packet_stream.h"
+
+#include <chrono>
+
+namespace sqlengine::server {
+namespace {
+
+// How often a reader held by a full buffer looks at its stop flag.
+constexpr std::chrono::milliseconds kStopPoll{100};
+
+}  // namespace
+
+void BulkPacketStream::Push(std::vector<std::uint8_t> payload, bool last,
+                            const std::atomic<bool>& stop) {
+  std::unique_lock lock(mutex_);
+  while (!skipping_ && buffered_ >= capacity_ && !stop) changed_.wait_for(lock, kStopPoll);
+  if (!skipping_ && !payload.empty()) {
+    buffered_ += payload.size();
+    parts_.push_back(std::move(payload));
+  }
+  if (last) ended_ = true;
+  changed_.notify_all();
+}
+
+void BulkPacketStream::Close() {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  changed_.notify_all();
+}
+
+bool BulkPacketStream::Append(std::vector<std::uint8_t>& body) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !parts_.empty() || ended_; });
+  if (parts_.empty()) return false;
+  body.insert(body.end(), parts_.front().begin(), parts_.front().end());
+  buffered_ -= parts_.front().size();
+  parts_.pop_front();
+  changed_.notify_all();
+  return true;
+}
+
+void BulkPacketStream::SkipRest() {
+  std::unique_lock lock(mutex_);
+  skipping_ = true;
+  parts_.clear();
+  buffered_ = 0;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return ended_; });
+}
+
+}  // namespace sqlengine::server
