@@ -65,7 +65,8 @@ struct FormatStep {
   void (*apply)(sqlite3* db);
 };
 
-// One step per format, applied in order from the file's own.
+// One step per format, applied in order from the file's own up to the
+// current one (a step past it is being built and not yet in use).
 constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst},
                                  {2, StoreExactColumnsInStoredForm}};
 
@@ -101,7 +102,7 @@ std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_f
   try {
     catalog::Exec(db.get(), "BEGIN IMMEDIATE");
     for (const FormatStep& step : kSteps) {
-      if (step.to > upgrade.from) step.apply(db.get());
+      if (step.to > upgrade.from && step.to <= upgrade.to) step.apply(db.get());
     }
     catalog::Exec(db.get(), "PRAGMA user_version=" + std::to_string(upgrade.to));
     catalog::Exec(db.get(), "COMMIT");

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -41,8 +43,22 @@ std::vector<ExactColumn> ExactColumnsOf(sqlite3* db, const std::string& table) {
   return columns;
 }
 
-// Every value of the column, read as format 1 stored it, written back in
-// the stored form.
+// A value as the older formats stored it, in the stored form's terms. They
+// kept every number as a double, and SQLite's NUMERIC affinity turned a whole
+// one into an integer: money's and smallmoney's edges, whose nearest doubles
+// lie just past them, may read as such an integer. Read as the double it was,
+// FitDecimal takes it for the edge.
+Decimal LegacyValue(sqlite3_value* stored, const ColumnType& type) {
+  Value value = PlainValue(stored);
+  const auto* whole = std::get_if<std::int64_t>(&value);
+  if (whole != nullptr && type.type != SqlType::kDecimal &&
+      !values::InTypeRange(Decimal{*whole, 0}, type))
+    value = static_cast<double>(*whole);
+  return FitDecimal(value, type);
+}
+
+// Every value of the column, read as the older format stored it, written back
+// in the stored form.
 void ConvertValues(sqlite3* db, const std::string& table, const ExactColumn& column) {
   std::string quoted_table = tsql::QuoteSqliteName(table);
   std::string quoted_column = tsql::QuoteSqliteName(column.name);
@@ -52,10 +68,8 @@ void ConvertValues(sqlite3* db, const std::string& table, const ExactColumn& col
         catalog::Prepare(db, "SELECT rowid, " + quoted_column + " FROM " + quoted_table +
                                  " WHERE " + quoted_column + " IS NOT NULL");
     while (sqlite3_step(read.get()) == SQLITE_ROW) {
-      // FitDecimal takes a double just past the type's edge for the edge.
-      converted.emplace_back(
-          sqlite3_column_int64(read.get(), 0),
-          FitDecimal(PlainValue(sqlite3_column_value(read.get(), 1)), column.type));
+      converted.emplace_back(sqlite3_column_int64(read.get(), 0),
+                             LegacyValue(sqlite3_column_value(read.get(), 1), column.type));
     }
   }
   catalog::PreparedStatement write = catalog::Prepare(
@@ -71,6 +85,9 @@ void ConvertValues(sqlite3* db, const std::string& table, const ExactColumn& col
 }  // namespace
 
 void StoreExactColumnsInStoredForm(sqlite3* db) {
+  // The triggers made below are those of a file of the new format; the
+  // caller's transaction takes the mark back with everything else on failure.
+  catalog::Exec(db, "PRAGMA user_version = " + std::to_string(kFirstExactStorageFormat));
   // CHECK constraints of format 1 compare the numbers, not the stored form;
   // they are not what the conversion is checked against.
   catalog::Exec(db, "PRAGMA ignore_check_constraints = ON");

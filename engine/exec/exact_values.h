@@ -27,8 +27,9 @@ std::optional<ColumnType> ExactType(std::string_view declaration);
 std::optional<Decimal> RawValue(sqlite3_value* value, const ColumnType& type);
 
 // The value of result column `column` of a statement the front end
-// generated, converted to `type` as ColumnValue does; an exact type's value
-// arrives in its stored form. Throws std::runtime_error when it does not.
+// generated in the stored form, converted to `type` as ColumnValue does; an
+// exact type's value arrives in its stored form. Throws std::runtime_error
+// when it does not.
 Value GeneratedColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type);
 
 // RawValue for a function's argument; sets the call's error when it is none.

@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
@@ -227,6 +228,12 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
                                                                         : "sqlengine_datetime(") +
                            value + ")";
       CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
+                     fitted);
+    } else if (role == "decimal" && !StoresExactForm(db, schema)) {
+      // Only a value that does not fit already is written again.
+      std::string fitted =
+          "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+      CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
     } else if (role == "decimal") {
       // Writers convert values to the stored form themselves; the triggers

@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "2";
+constexpr const char* kCurrentFormat = "1";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -96,32 +96,6 @@ TEST_F(DataFileUpgradeTest, AFileOfTheFirstFormatAttachesWithItsValuesAndKeepsAC
   EXPECT_EQ(
       kept.Text("SELECT group_concat(price, ',') FROM (SELECT price FROM amounts ORDER BY id)"),
       "922337203685478.0,-922337203685478.0,0.1,19.99,0");
-}
-
-TEST_F(DataFileUpgradeTest, AttachStoresExactColumnsInTheirStoredFormClampingMoneysEdges) {
-  std::filesystem::path data_file = folder_ / "legacy_numbers.mdf";
-  std::filesystem::copy_file(std::filesystem::path(OLD_DATA_FILES) / "legacy_numbers.mdf",
-                             data_file);
-  {
-    TestEngine engine;
-    OdbcClient client(engine.Port(), "sa", "");
-    Ok(client,
-       "CREATE DATABASE legacy_numbers ON (FILENAME = " + Quoted(data_file) + ") FOR ATTACH");
-    Ok(client, "EXEC sp_detach_db 'legacy_numbers'");
-  }
-  PlainFile upgraded(data_file);
-  // Format 0 held money's edges as the nearest doubles, just past them.
-  EXPECT_EQ(upgraded.Text("SELECT group_concat(typeof(price) || ':' || price, ',') FROM "
-                          "(SELECT price FROM amounts ORDER BY id)"),
-            "integer:9223372036854775807,integer:-9223372036854775808,integer:1000,"
-            "integer:199900,integer:0");
-  // Each of the five exact columns checks written values instead of rounding them.
-  EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND sql "
-                          "LIKE '%sqlengine_exact_check%'"),
-            "10");
-  EXPECT_EQ(
-      upgraded.Text("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%sqlengine_decimal(%'"),
-      "0");
 }
 
 TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {

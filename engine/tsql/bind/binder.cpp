@@ -287,7 +287,10 @@ class Binder {
         targets.push_back(column);
       }
     }
-    for (const Column* column : targets) bound.columns.push_back(column->name);
+    for (const Column* column : targets) {
+      bound.columns.push_back(column->name);
+      bound.column_types.push_back(column->type);
+    }
     Scope none;
     for (const auto& row : insert.rows) {
       if (row.size() != targets.size()) {
@@ -334,7 +337,8 @@ class Binder {
           column->name,
           assignment.value
               ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
-              : Default(*column, target, target.columns)});
+              : Default(*column, target, target.columns),
+          column->type});
     }
     if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
     return bound;

@@ -61,7 +61,7 @@ struct BoundExpr {
   // With text_comparison or kLike: an operand's collation tells case apart.
   bool case_sensitive = false;
   bool binary_comparison = false;  // compare binary data, trailing 0x00 bytes ignored
-  bool outer_reference = false;  // kColumn of an enclosing query (a correlated subquery)
+  bool outer_reference = false;    // kColumn of an enclosing query (a correlated subquery)
   bool null_literal = false;
   std::vector<std::unique_ptr<BoundExpr>> args;
   std::unique_ptr<BoundQuery> query;
@@ -73,7 +73,7 @@ struct BoundSource {
   std::string schema;     // the SQLite schema of a table or view; "" for a common table
   // table_sql names a view or a common table: not a table a change writes.
   bool named_query = false;
-  std::string alias;      // the SQLite alias every column reference uses
+  std::string alias;  // the SQLite alias every column reference uses
   std::unique_ptr<BoundQuery> derived;
   std::string join;  // "JOIN", "LEFT JOIN" ...
   std::unique_ptr<BoundSource> left, right;
@@ -122,8 +122,9 @@ struct BoundCommonTable {
 // INSERT: every value converted as its column stores it.
 struct BoundInsert {
   std::vector<BoundCommonTable> with;
-  std::string table_sql;             // "schema"."table"
-  std::vector<std::string> columns;  // as the table spells them, in the order written
+  std::string table_sql;                 // "schema"."table"
+  std::vector<std::string> columns;      // as the table spells them, in the order written
+  std::vector<ColumnType> column_types;  // beside columns: their declared types
   std::vector<std::vector<std::unique_ptr<BoundExpr>>> rows;  // VALUES
   std::unique_ptr<BoundQuery> query;                          // set instead of rows
 };
@@ -131,6 +132,7 @@ struct BoundInsert {
 struct BoundAssignment {
   std::string column;  // as the table spells it
   std::unique_ptr<BoundExpr> value;
+  ColumnType type;  // the column's declared type
 };
 
 // UPDATE and DELETE of one table under its SQLite alias. `from` holds the

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "engine/common/types.h"
+#include "engine/tsql/bind/bound_tree.h"
 
 namespace sqlengine::tsql::generate {
 
@@ -49,5 +50,34 @@ std::string ExactComparison(std::string_view op, const std::string& a, const Col
 // SUM or AVG (`function`: "sum" / "avg") of `argument`, as `result`.
 std::string ExactAggregate(std::string_view function, const std::string& argument,
                            const ColumnType& argument_type, const ColumnType& result);
+
+// CAST / CONVERT of stored form `from` to exact `to`: as Rescaled, with
+// 8115 naming the source type ("converting numeric to data type numeric").
+std::string ExactCast(const std::string& sql, const ColumnType& from, const ColumnType& to);
+
+// `sql`, a value of `from` (exact values in their stored form), as a value
+// of `to` where T-SQL converts implicitly: between exact types rescaled,
+// into an exact type encoded, out of one decoded; other pairs as they are.
+std::string ExactConverted(const std::string& sql, const ColumnType& from, const ColumnType& to);
+
+// The generator, for the parts of an expression it writes itself.
+class ExprWriter {
+ public:
+  // The SQL of `e` (exact values in their stored form).
+  virtual std::string Expr(const bind::BoundExpr& e) = 0;
+  // `e` as a function's argument (char(n) values with their blanks).
+  virtual std::string Argument(const bind::BoundExpr& e) = 0;
+  virtual std::string Query(const bind::BoundQuery& query) = 0;
+
+ protected:
+  ~ExprWriter() = default;
+};
+
+// The SQL of `e` where exact values take part in it (as operands, branches,
+// arguments or its result), reading and yielding them in their stored form;
+// nullopt where the generator's own SQL for `e` is already right. Written
+// values, UNION columns and aggregates are the generator's (see
+// ExactConverted and ExactAggregate).
+std::optional<std::string> StoredFormExpr(const bind::BoundExpr& e, ExprWriter& writer);
 
 }  // namespace sqlengine::tsql::generate
