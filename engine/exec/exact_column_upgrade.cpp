@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_column_texts.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/value_conversion.h"
@@ -99,6 +100,7 @@ void StoreExactColumnsInStoredForm(sqlite3* db) {
         ForgetColumn(db, "main", table, column.name);
         ConvertValues(db, table, column);
       }
+      StoreExactColumnTexts(db, "main", table);
       if (!columns.empty()) NormaliseColumns(db, "main", table);
     }
   } catch (...) {

@@ -9,7 +9,8 @@
 namespace sqlengine::exec {
 
 // Converts every such column of every user table of `db`'s main database in
-// place, inside the caller's transaction. A legacy value just past money's
+// place, with the DEFAULT and CHECK texts that name it (exec/exact_column_texts.h),
+// inside the caller's transaction. A legacy value just past money's
 // or smallmoney's range (the nearest double of the edge, which format 1
 // stored for the edge itself) becomes the edge. Throws std::runtime_error or
 // SqlError when a value cannot be converted; the caller rolls back.

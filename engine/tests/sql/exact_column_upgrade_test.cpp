@@ -125,5 +125,40 @@ TEST_F(ExactColumnUpgradeTest, AValueBeyondItsTypeFailsTheStepInsteadOfBeingStor
   EXPECT_EQ(prices.find("integer:9223372036854775807"), std::string::npos);
 }
 
+TEST_F(ExactColumnUpgradeTest, DefaultsAndChecksCompareInTheStoredForm) {
+  Exec(
+      "CREATE TABLE priced (id int, price money DEFAULT 1.5 CHECK (price > 0.5), "
+      "d decimal(5,2) DEFAULT (-2.5), note varchar(5) DEFAULT '1.5', "
+      "CONSTRAINT cheap CHECK (d <= 100.125 AND -3 <= d AND id > 0.5))");
+  Exec("INSERT INTO priced (id) VALUES (1)");
+  NormaliseColumns(db_, "main", "priced");
+  StoreExactColumnsInStoredForm(db_);
+  std::string sql = One("SELECT sql FROM sqlite_master WHERE name = 'priced'");
+  EXPECT_NE(sql.find("money DEFAULT 15000 CHECK (price > 5000)"), std::string::npos) << sql;
+  EXPECT_NE(sql.find("DEFAULT (-250)"), std::string::npos) << sql;
+  EXPECT_NE(sql.find("DEFAULT '1.5'"), std::string::npos) << sql;
+  // A bound with more decimals than the scale keeps its fraction; a number
+  // compared with another column is left alone.
+  EXPECT_NE(sql.find("CHECK (d <= 10012.5 AND -300 <= d AND id > 0.5)"), std::string::npos) << sql;
+  EXPECT_EQ(One("SELECT price || '|' || d FROM priced"), "15000|-250");
+  Exec("INSERT INTO priced (id) VALUES (2)");
+  EXPECT_EQ(One("SELECT price || '|' || d || '|' || note FROM priced WHERE id = 2"),
+            "15000|-250|1.5");
+  EXPECT_NE(One("INSERT INTO priced (id, price) VALUES (3, 5000)").find("CHECK"),
+            std::string::npos);
+  EXPECT_NE(One("INSERT INTO priced (id, d) VALUES (3, 10013)").find("CHECK"), std::string::npos);
+  Exec("INSERT INTO priced (id, price, d) VALUES (3, 5001, 10012)");
+  EXPECT_EQ(One("SELECT count(*) FROM priced"), "3");
+}
+
+TEST_F(ExactColumnUpgradeTest, ADefaultThatIsNoWrittenNumberFailsTheStep) {
+  Exec("CREATE TABLE computed (m money DEFAULT (1 + 2))");
+  Exec("BEGIN");
+  EXPECT_THROW(StoreExactColumnsInStoredForm(db_), std::runtime_error);
+  Exec("ROLLBACK");
+  EXPECT_EQ(One("SELECT sql FROM sqlite_master WHERE name = 'computed'"),
+            "CREATE TABLE computed (m money DEFAULT (1 + 2))");
+}
+
 }  // namespace
 }  // namespace sqlengine::exec
