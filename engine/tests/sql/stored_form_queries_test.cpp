@@ -163,6 +163,10 @@ TEST_F(StoredFormQueries, ArithmeticFollowsSqlServersTypesExactly) {
   EXPECT_EQ(Select("SELECT 7 / 2.0, -1.25 * 2, 10.5 - 0.25, 2 * CAST(1.5 AS money)"),
             "3.500000|-2.50|10.25|3.0000");
   EXPECT_EQ(Select("SELECT 1 / 0.0"), "error 8134: Divide by zero error encountered.");
+  // Money constants keep four decimals, rounded half away from zero.
+  EXPECT_EQ(Select("SELECT $12.50, -$3, $0.123456, -$0.00005, $1 + 1"),
+            "12.5000|-3.0000|0.1235|-0.0001|2.0000");
+  EXPECT_EQ(Select("SELECT 123456789012345678901"), "123456789012345678901");
 }
 
 TEST_F(StoredFormQueries, CastsRoundAndNameTheTypesTheyOverflow) {

@@ -153,7 +153,11 @@ std::string ExactComparison(std::string_view op, const std::string& a, const Col
 
 std::string ExactAggregate(std::string_view function, const std::string& argument,
                            const ColumnType& argument_type, const ColumnType& result) {
-  if (function == "sum" && values::StoredAsInteger(argument_type) &&
+  // SQLite's own sum() reports its overflow without the result's type, and
+  // would stop at 64 bits where decimal(38) goes on: only DISTINCT, which
+  // SQLite allows with one argument alone, takes it.
+  if (function == "sum" && argument.starts_with("DISTINCT ") &&
+      values::StoredAsInteger(argument_type) &&
       values::RawScale(argument_type) == values::RawScale(result)) {
     // SQLite's own integer sum at the argument's scale; its "integer
     // overflow" is 8115. A wider result takes the total on as its form.
@@ -306,7 +310,11 @@ std::optional<std::string> Convert(const BoundExpr& e, ExprWriter& writer) {
     if (Exact(from)) return SameForm(from, to) ? sql : ExactCast(sql, from, to);
     if (source == TypeClass::kDateTime)
       return ToExact("sqlengine_datetime_days(" + sql + ")", kFloat, to);
-    if (from.type == SqlType::kSqlVariant) return std::nullopt;
+    if (from.type == SqlType::kSqlVariant) {
+      return ToExact(
+          "sqlengine_variant_value(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")",
+          kFloat, to);
+    }
     return ToExact(sql, from, to);
   }
   std::string sql = writer.Expr(value);
@@ -377,15 +385,19 @@ std::optional<std::string> Literal(const BoundExpr& e) {
   if (!Exact(e.type) || e.null_literal) return std::nullopt;
   // A column's declared default, in parentheses, is in the stored form already.
   if (e.sql.starts_with("(")) return e.sql;
-  if (std::optional<std::string> literal = ExactLiteral(e.sql, e.type)) return *literal;
+  // A money constant of more than four decimals is written round(number, 4);
+  // the stored form rounds the number itself.
+  std::string number = e.sql;
+  if (number.starts_with("round(")) number = number.substr(6, number.find(',') - 6);
+  if (std::optional<std::string> literal = ExactLiteral(number, e.type)) return *literal;
   // Past the type's range: the conversion reports it when it runs.
-  return Call("from", {QuoteSqliteString(e.sql), ExactTypeArgument(e.type)});
+  return Call("from", {number, ExactTypeArgument(e.type)});
 }
 
 }  // namespace
 
 std::string ExactConverted(const std::string& sql, const ColumnType& from, const ColumnType& to) {
-  if (Exact(from) && Exact(to)) return SameForm(from, to) ? sql : Rescaled(sql, from, to);
+  if (Exact(from) && Exact(to)) return SameForm(from, to) ? sql : ExactCast(sql, from, to);
   if (Exact(to)) {
     if (ClassOf(from.type) == TypeClass::kDateTime)
       return ToExact("sqlengine_datetime_days(" + sql + ")", kFloat, to);
