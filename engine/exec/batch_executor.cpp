@@ -18,6 +18,8 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/dbcc.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_column_texts.h"
 #include "engine/exec/format_only.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
@@ -941,6 +943,8 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     if (statement.kind == StatementKind::kCreateTable ||
         statement.kind == StatementKind::kAlterTable)
       NormaliseColumns(db, "temp", table.name);
+    if (statement.kind == StatementKind::kCreateTable && StoresExactForm(db, "temp"))
+      StoreExactColumnTexts(db, "temp", table.name);
     return;
   }
   std::string schema =
@@ -957,6 +961,8 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     // before it moves.
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
     NormaliseColumns(db, schema, table.name);
+    // The table's DEFAULT and CHECK texts as written, in the stored form.
+    if (StoresExactForm(db, schema)) StoreExactColumnTexts(db, schema, table.name);
     if (table.database.empty()) {
       GrantToCreator(table.name, {Access::kSelect, Access::kInsert, Access::kUpdate,
                                   Access::kDelete, Access::kReferences});

@@ -9,6 +9,8 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/session.h"
@@ -17,6 +19,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -239,6 +242,7 @@ class RowInserter {
     }
     values_.resize(slots_.size());
     converted_.resize(slots_.size());
+    exact_stored_form_ = StoresExactForm(db_, target.table.schema);
   }
 
   void Insert(const Row& row) {
@@ -261,6 +265,9 @@ class RowInserter {
       if (any_omitted && omitted[i] == '1') continue;
       if (const auto* when = std::get_if<DateTime>(values_[i])) {
         BindDateTime(statement, parameter++, *when);
+      } else if (exact_stored_form_ && values::IsExactType(slots_[i].type.type) &&
+                 !IsNull(*values_[i])) {
+        BindRaw(statement, parameter++, FitDecimal(*values_[i], slots_[i].type), slots_[i].type);
       } else {
         BindValue(statement, parameter++, *values_[i]);
       }
@@ -320,6 +327,8 @@ class RowInserter {
   std::vector<Slot> slots_;
   std::vector<const Value*> values_;  // this row's, in `row` or `converted_`
   std::vector<Value> converted_;
+  // The table's exact columns hold the stored form (values/exact_storage.h).
+  bool exact_stored_form_ = false;
   std::map<std::string, Statement> prepared_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -64,8 +65,10 @@ struct FormatStep {
   void (*apply)(sqlite3* db);
 };
 
-// One step per format, applied in order from the file's own.
-constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst}};
+// One step per format, applied in order from the file's own up to the
+// current one (a step past it is being built and not yet in use).
+constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst},
+                                 {2, StoreExactColumnsInStoredForm}};
 
 }  // namespace
 
@@ -99,7 +102,7 @@ std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_f
   try {
     catalog::Exec(db.get(), "BEGIN IMMEDIATE");
     for (const FormatStep& step : kSteps) {
-      if (step.to > upgrade.from) step.apply(db.get());
+      if (step.to > upgrade.from && step.to <= upgrade.to) step.apply(db.get());
     }
     catalog::Exec(db.get(), "PRAGMA user_version=" + std::to_string(upgrade.to));
     catalog::Exec(db.get(), "COMMIT");

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/catalog/data_file.h"
 #include "engine/common/error.h"
 #include "engine/exec/exact_values.h"
 #include "engine/tsql/token.h"
@@ -49,7 +50,16 @@ std::vector<std::pair<std::string, std::string>> DeclaredColumns(sqlite3* db,
 
 }  // namespace
 
+tsql::generate::ExactForm EngineExactForm() {
+  return catalog::kDataFileFormat >= kFirstExactStorageFormat ? tsql::generate::ExactForm::kStored
+                                                              : tsql::generate::ExactForm::kNumbers;
+}
+
 bool StoresExactForm(sqlite3* db, std::string_view schema) {
+  // Temporary tables live as long as their session: they take the form of
+  // the files this engine writes.
+  if (tsql::EqualsIgnoreCase(schema, "temp"))
+    return catalog::kDataFileFormat >= kFirstExactStorageFormat;
   std::string sql = "PRAGMA " + Quoted(schema.empty() ? "main" : schema) + ".user_version";
   sqlite3_stmt* statement = nullptr;
   int format = 0;

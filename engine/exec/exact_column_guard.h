@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/exec/statement_authorizer.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 
 namespace sqlengine::exec {
 
@@ -17,8 +18,14 @@ namespace sqlengine::exec {
 // values/exact_storage.h; earlier files hold them as SQLite numbers.
 inline constexpr int kFirstExactStorageFormat = 2;
 
+// The form the front end generates exact values in: the stored form once
+// the files this engine writes hold it (every older file is upgraded before
+// a session reads it).
+tsql::generate::ExactForm EngineExactForm();
+
 // Whether the database under SQLite schema `schema` of `db` stores exact
-// numbers in their stored form (by its recorded format).
+// numbers in their stored form (by its recorded format; the temporary
+// tables, "temp", by the format this engine writes).
 bool StoresExactForm(sqlite3* db, std::string_view schema);
 
 // Throws SqlError 8180, naming the column, when a column in `touched` (as

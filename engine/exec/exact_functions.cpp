@@ -280,6 +280,56 @@ void Power(sqlite3_context* context, int, sqlite3_value** args) {
   }
 }
 
+// How SQL Server names a type in 8115: decimal as "numeric".
+std::string OverflowName(const ColumnType& type) {
+  return type.type == SqlType::kDecimal ? "numeric" : std::string(tsql::TypeName(type.type));
+}
+
+void Cast(sqlite3_context* context, int, sqlite3_value** args) {
+  Call call{context, args};
+  auto one = call.Unary({0}, 2);
+  if (!one) return;
+  if (values::ToRaw(one->value, one->result).fault != values::ExactFault::kNone)
+    return call.Fail(MakeError(8115, {OverflowName(one->type), OverflowName(one->result)}));
+  ResultRaw(context, one->value, one->result);
+}
+
+// "1234567.5" as "1,234,567.5".
+std::string WithThousands(const std::string& text) {
+  size_t digits_begin = text.starts_with("-") ? 1 : 0;
+  size_t point = std::min(text.find('.'), text.size());
+  std::string grouped = text.substr(point);
+  for (size_t k = point, n = 0; k > digits_begin; --k, ++n) {
+    if (n > 0 && n % 3 == 0) grouped.insert(0, 1, ',');
+    grouped.insert(0, 1, text[k - 1]);
+  }
+  return text.substr(0, digits_begin) + grouped;
+}
+
+// CONVERT to character data: a decimal with every digit of its scale; money
+// and smallmoney to two decimals (style 0), with thousands separators
+// (style 1), or to four (style 2).
+void Style(sqlite3_context* context, int, sqlite3_value** args) {
+  auto one = Call{context, args}.Unary({0}, 1);
+  if (!one) return;
+  std::string text;
+  if (one->type.type == SqlType::kDecimal) {
+    text = values::DecimalText(one->value);
+  } else {
+    sqlite3_int64 style =
+        sqlite3_value_type(args[2]) == SQLITE_NULL ? 0 : sqlite3_value_int64(args[2]);
+    if (style == 2) {
+      text = values::DecimalText(one->value);
+    } else {
+      int drop = one->value.scale - 2;
+      text = values::DecimalText(
+          Decimal{DropDigits(one->value.unscaled, drop, Rounding::kHalfAway), 2});
+      if (style == 1) text = WithThousands(text);
+    }
+  }
+  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
 void Check(sqlite3_context* context, int, sqlite3_value** args) {
   Call call{context, args};
   if (call.AnyNull({0})) return sqlite3_result_null(context);
@@ -308,6 +358,8 @@ constexpr FunctionDefinition kExactFunctions[] = {
     {"sqlengine_exact_sign", 3, Sign, true},
     {"sqlengine_exact_power", 4, Power, true},
     {"sqlengine_exact_check", 2, Check, true},
+    {"sqlengine_exact_cast", 3, Cast, true},
+    {"sqlengine_exact_style", 3, Style, true},
 };
 
 }  // namespace

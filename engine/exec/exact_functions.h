@@ -19,6 +19,10 @@
 //   sqlengine_exact_round(raw, 't', n, truncate, 'result')  ROUND
 //   sqlengine_exact_ceiling / _floor / _abs / _sign (raw, 't', 'result')
 //   sqlengine_exact_power(raw, 't', y, 'result')  exact for whole y >= 0
+//   sqlengine_exact_cast(raw, 'from', 'to')   CAST: rescale, 8115 naming both types
+//   sqlengine_exact_style(raw, 't', style)     CONVERT to text: decimals in full,
+//                                              money to 2 decimals (style 1
+//                                              with thousands separators) or 4
 //   sqlengine_exact_check(v, 't')              v when it is in t's stored form
 //                                              and range, else the error
 //

@@ -1,9 +1,11 @@
 #include "engine/exec/exact_values.h"
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/exact_arithmetic.h"
 #include "engine/values/exact_storage.h"
@@ -63,6 +65,16 @@ std::optional<Decimal> RawValue(sqlite3_value* value, const ColumnType& type) {
     default:
       return std::nullopt;
   }
+}
+
+Value GeneratedColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
+  if (!values::IsExactType(type.type)) return ColumnValue(statement, column, type);
+  sqlite3_value* value = sqlite3_column_value(statement, column);
+  if (sqlite3_value_type(value) == SQLITE_NULL) return std::monostate{};
+  std::optional<ColumnType> exact = ExactType(tsql::TypeDeclaration(type));
+  std::optional<Decimal> decoded = exact ? RawValue(value, *exact) : std::nullopt;
+  if (!decoded) throw std::runtime_error("a generated exact value is not in the stored form");
+  return *decoded;
 }
 
 std::optional<Decimal> RawArgument(sqlite3_context* context, sqlite3_value* value,

@@ -26,6 +26,12 @@ std::optional<ColumnType> ExactType(std::string_view declaration);
 // 16-byte key. Any other value is no stored form: nullopt.
 std::optional<Decimal> RawValue(sqlite3_value* value, const ColumnType& type);
 
+// The value of result column `column` of a statement the front end
+// generated in the stored form, converted to `type` as ColumnValue does; an
+// exact type's value arrives in its stored form. Throws std::runtime_error
+// when it does not.
+Value GeneratedColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type);
+
 // RawValue for a function's argument; sets the call's error when it is none.
 std::optional<Decimal> RawArgument(sqlite3_context* context, sqlite3_value* value,
                                    const ColumnType& type);

@@ -1,6 +1,7 @@
 #include "engine/exec/front_end_condition.h"
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_refusals.h"
 #include "engine/tsql/bind/binder.h"
@@ -19,7 +20,8 @@ std::optional<tsql::SqliteText> FrontEndCondition(const tsql::Tokens& condition,
   }
   SessionCatalog catalog(session);
   try {
-    return tsql::generate::GenerateCondition(*tsql::bind::BindCondition(*parsed, catalog), line);
+    return tsql::generate::GenerateCondition(*tsql::bind::BindCondition(*parsed, catalog), line,
+                                             EngineExactForm());
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("condition bind", why, condition, line);
   }

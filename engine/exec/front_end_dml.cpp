@@ -1,6 +1,7 @@
 #include "engine/exec/front_end_dml.h"
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_refusals.h"
@@ -88,19 +89,19 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
       return Through(statement, tsql::parse::ParseInsert,
                      [&](const tsql::parse::InsertStatement& insert, const With& with) {
                        return tsql::generate::GenerateInsert(
-                           tsql::bind::BindInsert(insert, catalog, with), line);
+                           tsql::bind::BindInsert(insert, catalog, with), line, EngineExactForm());
                      });
     case StatementKind::kUpdate:
       return Through(statement, tsql::parse::ParseUpdate,
                      [&](const tsql::parse::UpdateStatement& update, const With& with) {
                        return tsql::generate::GenerateUpdate(
-                           tsql::bind::BindUpdate(update, catalog, with), line);
+                           tsql::bind::BindUpdate(update, catalog, with), line, EngineExactForm());
                      });
     default:
       return Through(statement, tsql::parse::ParseDelete,
                      [&](const tsql::parse::DeleteStatement& change, const With& with) {
                        return tsql::generate::GenerateDelete(
-                           tsql::bind::BindDelete(change, catalog, with), line);
+                           tsql::bind::BindDelete(change, catalog, with), line, EngineExactForm());
                      });
   }
 }

@@ -1,6 +1,7 @@
 #include "engine/exec/front_end_select.h"
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_refusals.h"
@@ -47,7 +48,7 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
   SessionCatalog catalog(session);
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
-    return tsql::generate::GenerateSelect(bound, statement.line);
+    return tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("bind", why, statement.tokens, statement.line);
   }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
@@ -74,7 +75,7 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
   SessionCatalog catalog(session);
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
-    into.query = tsql::generate::GenerateSelect(bound, statement.line);
+    into.query = tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
     into.columns = bound.columns;
     into.made_identity = tsql::bind::IdentityFunctionOf(bound);
   } catch (const tsql::bind::NotBound& why) {

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_statement.h"
@@ -224,7 +225,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
       throw MakeError(4506, {columns[k].name, header->name});
   }
   std::optional<tsql::SqliteText> generated =
-      tsql::generate::GenerateViewQuery(bound, statement.line);
+      tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm());
   if (!generated) {
     NoteFallback("view", "a table outside the current database", statement.tokens);
     return std::nullopt;

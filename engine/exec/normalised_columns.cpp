@@ -6,10 +6,15 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_values.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/exact_storage.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -87,6 +92,42 @@ void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& t
     catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." + name +
                           " AFTER " + on + " ON " + quoted_table + body);
   }
+}
+
+// An AFTER INSERT and an AFTER UPDATE OF trigger that evaluate `check` (an
+// expression of NEW.column that fails the statement) when `when` holds.
+void CreateCheckTriggers(sqlite3* db, const std::string& schema, const std::string& table,
+                         const std::string& column, std::string_view role, const std::string& when,
+                         const std::string& check) {
+  for (const char* event : kEvents) {
+    std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
+                                                    : std::string(event);
+    catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." +
+                          TriggerName(role, event, table, column) + " AFTER " + on + " ON " +
+                          tsql::QuoteSqliteName(table) + " FOR EACH ROW WHEN " + when +
+                          " BEGIN SELECT " + check + "; END");
+  }
+}
+
+// A cheap test, in SQL, of whether `value` may not be in the stored form of
+// exact `type`: no integer (or 16-byte key), or outside the type's range.
+std::string NotInStoredForm(const std::string& value, const ColumnType& declared) {
+  ColumnType type = ExactType(tsql::TypeDeclaration(declared)).value_or(declared);
+  if (type.type == SqlType::kMoney)
+    return value + " IS NOT NULL AND typeof(" + value + ") <> 'integer'";
+  __int128 largest = 1;
+  for (int i = 0; i < (type.type == SqlType::kDecimal ? type.precision : 0); ++i) largest *= 10;
+  Decimal high{type.type == SqlType::kSmallMoney ? __int128{INT32_MAX} : largest - 1,
+               values::RawScale(type)};
+  Decimal low{type.type == SqlType::kSmallMoney ? __int128{INT32_MIN} : 1 - largest,
+              values::RawScale(type)};
+  std::string range = " NOT BETWEEN " +
+                      *tsql::generate::ExactLiteral(values::DecimalText(low), type) + " AND " +
+                      *tsql::generate::ExactLiteral(values::DecimalText(high), type);
+  if (values::StoredAsInteger(type))
+    return value + " IS NOT NULL AND (typeof(" + value + ") <> 'integer' OR " + value + range + ")";
+  return value + " IS NOT NULL AND (typeof(" + value + ") <> 'blob' OR length(" + value +
+         ") <> 16 OR " + value + range + ")";
 }
 
 // The type named by the function's constant second argument, parsed once per
@@ -191,12 +232,19 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
                            value + ")";
       CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
                      fitted);
-    } else if (role == "decimal") {
+    } else if (role == "decimal" && !StoresExactForm(db, schema)) {
       // Only a value that does not fit already is written again.
       std::string fitted =
           "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
       CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
                      fitted);
+    } else if (role == "decimal") {
+      // Writers convert values to the stored form themselves; the triggers
+      // refuse anything else (a float, a text, a value past the range), so
+      // nothing inexact is stored. The plain SQL test spares the call.
+      CreateCheckTriggers(
+          db, schema, table, column.name, "decimal", NotInStoredForm(value, column.type),
+          "sqlengine_exact_check(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")");
     } else if (role == "number") {
       // Only a value that does not fit already is written again.
       std::string fitted =

@@ -3,10 +3,25 @@
 #include <cctype>
 
 #include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_values.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
+namespace {
+
+// CREATE [UNIQUE] INDEX reads a column's stored values only to order them,
+// which the stored form keeps: the guard against the rewriter's arithmetic
+// does not apply.
+bool BuildsAnIndex(const std::string& sql) {
+  std::string head;
+  for (char c : sql.substr(0, 32))
+    head += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return head.starts_with("create index") || head.starts_with("create unique index");
+}
+
+}  // namespace
 
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
                          sqlite3_stmt** compiled, const char** tail) {
@@ -41,7 +56,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     authorizer_.NoteTouchedColumns(false);
     statement_.reset(raw);
     if (rc != SQLITE_OK) Fail(rc);
-    if (text_.from_rewriter && !touched.empty()) {
+    if (text_.from_rewriter && !touched.empty() && !BuildsAnIndex(text_.sql)) {
       try {
         RefuseStoredExactColumns(db_, touched);
       } catch (SqlError& refused) {
@@ -67,7 +82,16 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   for (int index = 1; index <= count; ++index) {
     const char* name = sqlite3_bind_parameter_name(raw, index);
     if (name == nullptr) continue;
-    BindValue(raw, index, parameters.Parameter(name, context_.line));
+    Value value = parameters.Parameter(name, context_.line);
+    std::optional<ColumnType> type;
+    if (text_.exact_stored_form && !std::holds_alternative<std::monostate>(value))
+      type = parameters.ParameterType(name);
+    if (type && values::IsExactType(type->type)) {
+      // The generated text reads the variable at its own type's scale.
+      BindRaw(raw, index, FitDecimal(value, *type), *type);
+    } else {
+      BindValue(raw, index, value);
+    }
   }
   // A select-list item that is a variable has the variable's type.
   for (size_t i = 0; i < text_.column_variables.size() && i < text_.column_types.size(); ++i) {
@@ -118,8 +142,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
     Row row(static_cast<size_t>(columns));
     std::int64_t sent = 0;
     while (more(sent)) {
-      for (int i = 0; i < columns; ++i)
-        row[i] = ColumnValue(statement, i, text_.result_columns[static_cast<size_t>(i)].type);
+      for (int i = 0; i < columns; ++i) row[i] = TypedColumnValue(statement, i);
       sink.AddRow(row);
       ++sent;
       rc = Step();
@@ -197,9 +220,14 @@ Value SqliteStatement::RowValue(int column) const {
   // Typed by the binder, a value is what SQL Server holds (7 / 2.0 is
   // decimal(8,6)), so converting it further follows SQL Server's rules.
   if (text_.typed_result && static_cast<size_t>(column) < text_.result_columns.size())
-    return ColumnValue(statement_.get(), column,
-                       text_.result_columns[static_cast<size_t>(column)].type);
+    return TypedColumnValue(statement_.get(), column);
   return PlainValue(sqlite3_column_value(statement_.get(), column));
+}
+
+Value SqliteStatement::TypedColumnValue(sqlite3_stmt* statement, int column) const {
+  const ColumnType& type = text_.result_columns[static_cast<size_t>(column)].type;
+  if (text_.exact_stored_form) return GeneratedColumnValue(statement, column, type);
+  return ColumnValue(statement, column, type);
 }
 
 std::int64_t SqliteStatement::Run() {

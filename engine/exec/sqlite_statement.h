@@ -75,6 +75,9 @@ class SqliteStatement {
  private:
   int Step();
   [[noreturn]] void Fail(int rc);
+  // Column `column` of the current row as the binder typed it, read in the
+  // form the text says its exact columns carry.
+  Value TypedColumnValue(sqlite3_stmt* statement, int column) const;
 
   sqlite3* db_;
   StatementAuthorizer& authorizer_;

@@ -46,6 +46,10 @@ struct SqliteText {
   // SQL Server types from the binder); nothing is read from the rows.
   bool typed_result = false;
   std::vector<Column> result_columns;
+  // Generated for the exact stored form (values/exact_storage.h): the
+  // result's decimal, numeric, money and smallmoney columns carry it, and
+  // variables of those types are bound in it.
+  bool exact_stored_form = false;
   // Where the statement itself starts, after the WITH list written in front of it.
   std::size_t statement_offset = 0;
   // Made by the token rewriter, which knows no types (see exec/exact_column_guard.h).

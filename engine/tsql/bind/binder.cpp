@@ -322,7 +322,10 @@ class Binder {
         targets.push_back(column);
       }
     }
-    for (const Column* column : targets) bound.columns.push_back(column->name);
+    for (const Column* column : targets) {
+      bound.columns.push_back(column->name);
+      bound.column_types.push_back(column->type);
+    }
     Scope none;
     for (const auto& row : insert.rows) {
       if (row.size() != targets.size()) {
@@ -375,9 +378,11 @@ class Binder {
         if (earlier.column == written) Refuse("column assigned twice");
       }
       bound.assignments.push_back(BoundAssignment{
-          written, assignment.value
-                       ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
-                       : Default(*column, target, target.columns)});
+          written,
+          assignment.value
+              ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
+              : Default(*column, target, target.columns),
+          column->type});
     }
     if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
     if (view_target_) bound.check = ViewConditions(*view_target_, "NEW", false);

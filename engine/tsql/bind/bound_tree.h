@@ -133,8 +133,9 @@ struct BoundCommonTable {
 // INSERT: every value converted as its column stores it.
 struct BoundInsert {
   std::vector<BoundCommonTable> with;
-  std::string table_sql;             // "schema"."table"
-  std::vector<std::string> columns;  // as the table spells them, in the order written
+  std::string table_sql;                 // "schema"."table"
+  std::vector<std::string> columns;      // as the table spells them, in the order written
+  std::vector<ColumnType> column_types;  // beside columns: their declared types
   std::vector<std::vector<std::unique_ptr<BoundExpr>>> rows;  // VALUES
   std::unique_ptr<BoundQuery> query;                          // set instead of rows
   // Written through a view WITH CHECK OPTION: what every new row must meet,
@@ -145,6 +146,7 @@ struct BoundInsert {
 struct BoundAssignment {
   std::string column;  // as the table spells it
   std::unique_ptr<BoundExpr> value;
+  ColumnType type;  // the column's declared type
 };
 
 // UPDATE and DELETE of one table under its SQLite alias. `from` holds the

@@ -5,9 +5,11 @@
 
 #include "engine/tsql/addition_calls.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/binary_integer.h"
+#include "engine/values/exact_storage.h"
 
 namespace sqlengine::tsql::generate {
 namespace {
@@ -24,8 +26,13 @@ bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
-class Generator {
+class Generator : public ExprWriter {
  public:
+  // Exact values are read and yielded in their stored form
+  // (values/exact_storage.h); otherwise as SQLite numbers.
+  void StoredForm() { stored_form_ = true; }
+  bool stored_form() const { return stored_form_; }
+
   // Tables of the current database are named without "main"; outside_main()
   // tells whether the query read another schema's.
   void SchemaFree() { schema_free_ = true; }
@@ -44,7 +51,7 @@ class Generator {
     return sql.empty() ? sql : sql + " ";
   }
 
-  std::string Query(const BoundQuery& query) {
+  std::string Query(const BoundQuery& query) override {
     bool keyed = std::exchange(keyed_items_, false);
     if (query.terms.size() == 1 &&
         query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
@@ -227,14 +234,19 @@ class Generator {
       sql += QuoteSqliteName(insert.columns[k]);
     }
     sql += ")";
-    if (insert.query) return sql + " " + Query(*insert.query);
+    if (insert.query) {
+      // The query's items are written as the columns store them.
+      item_targets_ = {insert.query.get(), &insert.column_types};
+      return sql + " " + Query(*insert.query);
+    }
     sql += " VALUES ";
     for (size_t r = 0; r < insert.rows.size(); ++r) {
       if (r > 0) sql += ", ";
       sql += "(";
       for (size_t k = 0; k < insert.rows[r].size(); ++k) {
         if (k > 0) sql += ", ";
-        sql += Expr(*insert.rows[r][k]);
+        sql += Written(*insert.rows[r][k],
+                       k < insert.column_types.size() ? &insert.column_types[k] : nullptr);
       }
       sql += ")";
     }
@@ -246,7 +258,7 @@ class Generator {
     for (size_t k = 0; k < update.assignments.size(); ++k) {
       if (k > 0) sql += ", ";
       sql += QuoteSqliteName(update.assignments[k].column) + " = " +
-             Expr(*update.assignments[k].value);
+             Written(*update.assignments[k].value, &update.assignments[k].type);
     }
     sql += Sources(update.from);
     if (update.where) sql += " WHERE " + Expr(*update.where);
@@ -273,6 +285,13 @@ class Generator {
   }
 
  private:
+  bool stored_form_ = false;
+  // A query whose items are written as the given types (the columns an
+  // INSERT ... SELECT fills), in the stored form.
+  struct ItemTargets {
+    const BoundQuery* query = nullptr;
+    const std::vector<ColumnType>* types = nullptr;
+  } item_targets_;
   bool schema_free_ = false;
   bool outside_main_ = false;
   // While a set of GroupingSets is written: which GROUP BY expressions it
@@ -329,6 +348,8 @@ class Generator {
       const BoundExpr& item = *block.items[k];
       if (keyed && IsComparedBinary(item.type.type))
         sql += BinaryKey(item);
+      else if (const ColumnType* target = ItemTarget(query, k, item.type))
+        sql += ExactConverted(Expr(item), item.type, *target);
       else
         sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
       if (!rank.empty()) {
@@ -490,7 +511,36 @@ class Generator {
            (e.case_sensitive ? "1" : "0") + ", " + (unicode ? "1" : "0") + "))";
   }
 
-  std::string Expr(const BoundExpr& e) {
+  std::string Argument(const BoundExpr& e) override { return Padded(e); }
+
+  // A value written to a column of type `column` (null: unknown). In the
+  // stored form an exact value, or a value written to an exact column, is
+  // converted here; other values are left to the column's triggers.
+  std::string Written(const BoundExpr& value, const ColumnType* column) {
+    if (!stored_form_ || column == nullptr || value.null_literal) return Expr(value);
+    return ExactConverted(Expr(value), value.type, *column);
+  }
+
+  // The type item k of a block of `query` is written as, when it must be
+  // converted to it in the stored form: a column INSERT ... SELECT fills,
+  // or the column of a UNION whose terms' exact types differ.
+  const ColumnType* ItemTarget(const BoundQuery& query, size_t k, const ColumnType& item) const {
+    if (!stored_form_) return nullptr;
+    const ColumnType* target = nullptr;
+    if (item_targets_.query == &query && k < item_targets_.types->size())
+      target = &(*item_targets_.types)[k];
+    else if (query.terms.size() > 1 && k < query.columns.size())
+      target = &query.columns[k].type;
+    if (target == nullptr ||
+        (!values::IsExactType(item.type) && !values::IsExactType(target->type)))
+      return nullptr;
+    return target;
+  }
+
+  std::string Expr(const BoundExpr& e) override {
+    if (stored_form_) {
+      if (std::optional<std::string> sql = StoredFormExpr(e, *this)) return *sql;
+    }
     switch (e.kind) {
       case BoundKind::kLiteral:
       case BoundKind::kColumn:
@@ -558,7 +608,9 @@ class Generator {
         std::string filter =
             aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
         if (e.count_star) return "count(*)" + filter;
-        if (ExactlyAdded(e)) return ExactAggregate(e) + filter;
+        if (ExactlyAdded(e) || (stored_form_ && (e.sql == "sum" || e.sql == "avg") &&
+                                values::IsExactType(e.args[0]->type.type)))
+          return ExactAggregate(e) + filter;
         std::string sql =
             e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")" + filter;
         // AVG of integers is integer division in SQL Server: the fraction is cut.
@@ -592,6 +644,12 @@ class Generator {
 
   std::string ExactAggregate(const BoundExpr& e) {
     const ColumnType& of = e.args[0]->type;
+    if (stored_form_) {
+      // SQLite takes DISTINCT only with one argument: SUM(DISTINCT) of
+      // integers at the result's scale is SQLite's own sum, others fail.
+      return generate::ExactAggregate(e.sql, (e.distinct ? "DISTINCT " : "") + Expr(*e.args[0]), of,
+                                      e.type);
+    }
     int scale = of.type == SqlType::kDecimal ? of.scale : 4;
     return "sqlengine_decimal_" + e.sql + "(" + Expr(*e.args[0]) + ", " + std::to_string(scale) +
            ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
@@ -760,42 +818,52 @@ class Generator {
 
 // The text of a statement after its WITH list: its errors report the
 // statement's line.
-SqliteText ChangeText(std::string with, std::string sql, int line) {
+SqliteText ChangeText(std::string with, std::string sql, int line, ExactForm form) {
   SqliteText text;
   text.statement_offset = with.size();
   text.sql = std::move(with) + std::move(sql);
   text.lines.emplace_back(0, line);
+  text.exact_stored_form = form == ExactForm::kStored;
   return text;
+}
+
+Generator GeneratorFor(ExactForm form) {
+  Generator generator;
+  if (form == ExactForm::kStored) generator.StoredForm();
+  return generator;
 }
 
 }  // namespace
 
-SqliteText GenerateInsert(const bind::BoundInsert& insert, int line) {
-  Generator generator;
-  SqliteText text = ChangeText(generator.With(insert.with), generator.Insert(insert), line);
+SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm form) {
+  Generator generator = GeneratorFor(form);
+  SqliteText text =
+      ChangeText(generator.With(insert.with), generator.Insert(insert), line, form);
   if (insert.check)
     text.row_guard = SqliteText::RowGuard{insert.table_sql, generator.Condition(*insert.check)};
   return text;
 }
 
-SqliteText GenerateUpdate(const bind::BoundChange& update, int line) {
-  Generator generator;
-  SqliteText text = ChangeText(generator.With(update.with), generator.Update(update), line);
+SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm form) {
+  Generator generator = GeneratorFor(form);
+  SqliteText text =
+      ChangeText(generator.With(update.with), generator.Update(update), line, form);
   if (update.check)
     text.row_guard = SqliteText::RowGuard{update.table_sql, generator.Condition(*update.check)};
   return text;
 }
 
-SqliteText GenerateDelete(const bind::BoundChange& change, int line) {
-  Generator generator;
-  return ChangeText(generator.With(change.with), generator.Delete(change), line);
+SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm form) {
+  Generator generator = GeneratorFor(form);
+  return ChangeText(generator.With(change.with), generator.Delete(change), line, form);
 }
 
-std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line) {
-  Generator generator;
+std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line,
+                                            ExactForm form) {
+  Generator generator = GeneratorFor(form);
   generator.SchemaFree();
   std::string with = generator.With(query.with);
-  SqliteText text = ChangeText(std::move(with), generator.Query(query), line);
+  SqliteText text = ChangeText(std::move(with), generator.Query(query), line, form);
   if (generator.outside_main()) return std::nullopt;
   return text;
 }
@@ -804,13 +872,13 @@ std::string GenerateTableExpression(const bind::BoundExpr& expr) {
   return Generator().TableValue(expr);
 }
 
-SqliteText GenerateCondition(const bind::BoundExpr& condition, int line) {
-  return ChangeText("", Generator().Condition(condition), line);
+SqliteText GenerateCondition(const bind::BoundExpr& condition, int line, ExactForm form) {
+  return ChangeText("", GeneratorFor(form).Condition(condition), line, form);
 }
 
-SqliteText GenerateSelect(const bind::BoundQuery& query, int line) {
-  Generator generator;
-  SqliteText text = ChangeText(generator.With(query.with), generator.Query(query), line);
+SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm form) {
+  Generator generator = GeneratorFor(form);
+  SqliteText text = ChangeText(generator.With(query.with), generator.Query(query), line, form);
   text.typed_result = true;
   text.result_columns = query.columns;
   return text;

@@ -21,26 +21,38 @@ inline constexpr std::string_view kLikeFunction = "sqlengine_like_as";
 inline constexpr std::string_view kPadFunction = "sqlengine_pad";
 inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";
 
+// How generated SQL holds decimal, numeric, money and smallmoney values:
+// as SQLite numbers (files of the older formats), or in their exact stored
+// form (values/exact_storage.h, tsql/generate/exact_expressions.h), the
+// texts then marked exact_stored_form.
+enum class ExactForm { kNumbers, kStored };
+
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.
-SqliteText GenerateSelect(const bind::BoundQuery& query, int line);
+SqliteText GenerateSelect(const bind::BoundQuery& query, int line,
+                          ExactForm form = ExactForm::kNumbers);
 
 // The SQL for INSERT, UPDATE and DELETE. The written table comes right
 // after INSERT INTO / UPDATE / DELETE FROM, where the executor's error
 // translation and identity lookup read it.
-SqliteText GenerateInsert(const bind::BoundInsert& insert, int line);
-SqliteText GenerateUpdate(const bind::BoundChange& update, int line);
-SqliteText GenerateDelete(const bind::BoundChange& change, int line);
+SqliteText GenerateInsert(const bind::BoundInsert& insert, int line,
+                          ExactForm form = ExactForm::kNumbers);
+SqliteText GenerateUpdate(const bind::BoundChange& update, int line,
+                          ExactForm form = ExactForm::kNumbers);
+SqliteText GenerateDelete(const bind::BoundChange& change, int line,
+                          ExactForm form = ExactForm::kNumbers);
 
 // The query of a view stored in the current database: its tables named
 // without their schema, as SQLite requires of a view that may be read from
 // another database (attached under another name). nullopt when the query
 // reads a table outside the current database (#temp, another database).
-std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line);
+std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line,
+                                            ExactForm form = ExactForm::kNumbers);
 
 // A control-flow condition as a query of one row and column: 1 when the
 // condition holds, else 0 (false and unknown alike).
-SqliteText GenerateCondition(const bind::BoundExpr& condition, int line);
+SqliteText GenerateCondition(const bind::BoundExpr& condition, int line,
+                             ExactForm form = ExactForm::kNumbers);
 
 // An expression bound over one table's bare columns, as the table's
 // definition stores it (a CHECK, a DEFAULT, a computed column).

@@ -1,0 +1,113 @@
+#include "engine/exec/exact_column_upgrade.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_column_texts.h"
+#include "engine/exec/exact_values.h"
+#include "engine/exec/normalised_columns.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/values/exact_storage.h"
+
+namespace sqlengine::exec {
+namespace {
+
+struct ExactColumn {
+  std::string name;
+  ColumnType type;
+};
+
+std::vector<std::string> UserTables(sqlite3* db) {
+  std::vector<std::string> tables;
+  catalog::PreparedStatement list = catalog::Prepare(
+      db,
+      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+      "ESCAPE '\\' AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY rowid");
+  while (sqlite3_step(list.get()) == SQLITE_ROW)
+    tables.push_back(catalog::ColumnText(list.get(), 0));
+  return tables;
+}
+
+std::vector<ExactColumn> ExactColumnsOf(sqlite3* db, const std::string& table) {
+  std::vector<ExactColumn> columns;
+  catalog::PreparedStatement info =
+      catalog::Prepare(db, "SELECT name, type FROM pragma_table_info(?)");
+  sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+    if (std::optional<ColumnType> type = ExactType(catalog::ColumnText(info.get(), 1)))
+      columns.push_back({catalog::ColumnText(info.get(), 0), *type});
+  }
+  return columns;
+}
+
+// A value as the older formats stored it, in the stored form's terms. They
+// kept every number as a double, and SQLite's NUMERIC affinity turned a whole
+// one into an integer: money's and smallmoney's edges, whose nearest doubles
+// lie just past them, may read as such an integer. Read as the double it was,
+// FitDecimal takes it for the edge.
+Decimal LegacyValue(sqlite3_value* stored, const ColumnType& type) {
+  Value value = PlainValue(stored);
+  const auto* whole = std::get_if<std::int64_t>(&value);
+  if (whole != nullptr && type.type != SqlType::kDecimal &&
+      !values::InTypeRange(Decimal{*whole, 0}, type))
+    value = static_cast<double>(*whole);
+  return FitDecimal(value, type);
+}
+
+// Every value of the column, read as the older format stored it, written back
+// in the stored form.
+void ConvertValues(sqlite3* db, const std::string& table, const ExactColumn& column) {
+  std::string quoted_table = tsql::QuoteSqliteName(table);
+  std::string quoted_column = tsql::QuoteSqliteName(column.name);
+  std::vector<std::pair<sqlite3_int64, Decimal>> converted;
+  {
+    catalog::PreparedStatement read =
+        catalog::Prepare(db, "SELECT rowid, " + quoted_column + " FROM " + quoted_table +
+                                 " WHERE " + quoted_column + " IS NOT NULL");
+    while (sqlite3_step(read.get()) == SQLITE_ROW) {
+      converted.emplace_back(sqlite3_column_int64(read.get(), 0),
+                             LegacyValue(sqlite3_column_value(read.get(), 1), column.type));
+    }
+  }
+  catalog::PreparedStatement write = catalog::Prepare(
+      db, "UPDATE " + quoted_table + " SET " + quoted_column + " = ? WHERE rowid = ?");
+  for (const auto& [rowid, value] : converted) {
+    sqlite3_reset(write.get());
+    BindRaw(write.get(), 1, value, column.type);
+    sqlite3_bind_int64(write.get(), 2, rowid);
+    if (sqlite3_step(write.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
+}  // namespace
+
+void StoreExactColumnsInStoredForm(sqlite3* db) {
+  // The triggers made below are those of a file of the new format; the
+  // caller's transaction takes the mark back with everything else on failure.
+  catalog::Exec(db, "PRAGMA user_version = " + std::to_string(kFirstExactStorageFormat));
+  // CHECK constraints of format 1 compare the numbers, not the stored form;
+  // they are not what the conversion is checked against.
+  catalog::Exec(db, "PRAGMA ignore_check_constraints = ON");
+  try {
+    for (const std::string& table : UserTables(db)) {
+      std::vector<ExactColumn> columns = ExactColumnsOf(db, table);
+      for (const ExactColumn& column : columns) {
+        // The rounding triggers would turn the stored form back into numbers.
+        ForgetColumn(db, "main", table, column.name);
+        ConvertValues(db, table, column);
+      }
+      StoreExactColumnTexts(db, "main", table);
+      if (!columns.empty()) NormaliseColumns(db, "main", table);
+    }
+  } catch (...) {
+    sqlite3_exec(db, "PRAGMA ignore_check_constraints = OFF", nullptr, nullptr, nullptr);
+    throw;
+  }
+  catalog::Exec(db, "PRAGMA ignore_check_constraints = OFF");
+}
+
+}  // namespace sqlengine::exec
