@@ -112,6 +112,27 @@ Tokens KeyList(const KeysetQuery& query, int line) {
   return list;
 }
 
+// Whether the ORDER BY at `order_at` (to the end of `tokens`) is the key,
+// ascending: the order a dynamic cursor seeks in.
+bool OrderedByKey(const Tokens& tokens, size_t order_at, const std::vector<std::string>& key) {
+  size_t at = order_at + 1;
+  if (at >= tokens.size() || !tokens[at].IsWord("by")) return false;
+  ++at;
+  for (size_t k = 0; k < key.size(); ++k) {
+    if (k > 0) {
+      if (at >= tokens.size() || !tokens[at].IsSymbol(",")) return false;
+      ++at;
+    }
+    if (at + 2 < tokens.size() && tokens[at].IsName() && tokens[at + 1].IsSymbol(".")) at += 2;
+    if (at >= tokens.size() || !tokens[at].IsName() ||
+        !tsql::EqualsIgnoreCase(tokens[at].value, key[k]))
+      return false;
+    ++at;
+    if (at < tokens.size() && tokens[at].IsWord("asc")) ++at;
+  }
+  return at == tokens.size();
+}
+
 }  // namespace
 
 std::optional<KeysetQuery> KeysetQueryOf(sqlite3* db, const tsql::Statement& select) {
@@ -160,9 +181,10 @@ std::optional<KeysetQuery> KeysetQueryOf(sqlite3* db, const tsql::Statement& sel
   KeysetQuery query;
   const size_t order_at =
       TopLevel(tokens, from_at, [](const Token& t) { return t.IsWord("order"); });
-  query.ordered = top || order_at < tokens.size();
   query.key_columns = UniqueKeyOf(db, table.Last());
   if (query.key_columns.empty()) return std::nullopt;
+  query.ordered =
+      top || (order_at < tokens.size() && !OrderedByKey(tokens, order_at, query.key_columns));
   query.table = table.parts;
   query.qualifier = qualifier;
   query.select_list = Slice(tokens, list_at, from_at);
@@ -289,6 +311,27 @@ std::vector<KeyedRow> SplitKeyedRows(std::vector<Row> rows, std::size_t key_coun
     split.push_back(std::move(keyed));
   }
   return split;
+}
+
+void ReadInDatabase(KeysetQuery& query, const std::string& database) {
+  size_t name_at = 1;
+  if (query.from.size() <= name_at || !query.from[name_at].IsName()) return;
+  const tsql::DottedName table = tsql::ReadDottedName(query.from, name_at);
+  if (table.parts.empty() || !table.Database().empty()) return;
+  Tokens from(query.from.begin(), query.from.begin() + 1);
+  Tokens named = WithoutEnd(tsql::Lex(
+      BracketQuoted(database) + "." +
+      (table.parts.size() > 1 ? BracketQuoted(table.parts[table.parts.size() - 2]) : "") + "." +
+      BracketQuoted(table.Last())));
+  for (Token& token : named) token.line = query.from[name_at].line;
+  from.insert(from.end(), named.begin(), named.end());
+  from.insert(from.end(), query.from.begin() + static_cast<std::ptrdiff_t>(table.end),
+              query.from.end());
+  query.from = std::move(from);
+  query.row.tokens.assign(1, tsql::WordToken("SELECT", query.row.line));
+  query.row.tokens.insert(query.row.tokens.end(), query.select_list.begin(),
+                          query.select_list.end());
+  query.row.tokens.insert(query.row.tokens.end(), query.from.begin(), query.from.end());
 }
 
 }  // namespace sqlengine::exec

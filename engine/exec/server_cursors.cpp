@@ -9,6 +9,7 @@
 #include "engine/exec/cursor_row_changes.h"
 #include "engine/exec/cursor_rows.h"
 #include "engine/exec/dynamic_cursor_rows.h"
+#include "engine/exec/keyset_in_database.h"
 #include "engine/exec/keyset_query.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
@@ -282,6 +283,7 @@ std::optional<int> ServerCursors::OpenCursor(const std::string& statement,
   if (options.scroll == kKeyset || options.scroll == kDynamic) {
     cursor->keyset =
         KeysetQueryOf(session_.Connection().Handle(), *tsql::ParseBatch(statement).front());
+    if (cursor->keyset) ReadInDatabase(*cursor->keyset, cursor->database);
     if (!cursor->keyset) {
       options.scroll = kStatic;
       options.concurrency = kReadOnly;

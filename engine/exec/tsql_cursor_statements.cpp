@@ -6,6 +6,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/cursor_row_changes.h"
+#include "engine/exec/keyset_in_database.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
 #include "engine/exec/value_conversion.h"
@@ -200,6 +201,7 @@ void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
   if (declaration.kind == tsql::CursorKind::kKeyset ||
       declaration.kind == tsql::CursorKind::kDynamic) {
     keyset = KeysetQueryOf(session_.Connection().Handle(), declaration.query);
+    if (keyset) ReadInDatabase(*keyset, session_.CurrentDatabase());
   }
   if (!keyset) {
     SelectedRows selected = SelectRows(declaration.query);
