@@ -319,10 +319,10 @@ void ReadInDatabase(KeysetQuery& query, const std::string& database) {
   const tsql::DottedName table = tsql::ReadDottedName(query.from, name_at);
   if (table.parts.empty() || !table.Database().empty()) return;
   Tokens from(query.from.begin(), query.from.begin() + 1);
-  Tokens named = WithoutEnd(tsql::Lex(
-      BracketQuoted(database) + "." +
-      (table.parts.size() > 1 ? BracketQuoted(table.parts[table.parts.size() - 2]) : "") + "." +
-      BracketQuoted(table.Last())));
+  Tokens named = WithoutEnd(
+      tsql::Lex(BracketQuoted(database) + "." +
+                (table.parts.size() > 1 ? BracketQuoted(table.parts[table.parts.size() - 2]) : "") +
+                "." + BracketQuoted(table.Last())));
   for (Token& token : named) token.line = query.from[name_at].line;
   from.insert(from.end(), named.begin(), named.end());
   from.insert(from.end(), query.from.begin() + static_cast<std::ptrdiff_t>(table.end),
