@@ -58,28 +58,6 @@ for kind, (tsql, sqlite, pg) in dialects.items():
             out.write(end + "\n")
 PY
 
-# CPU seconds so far of the engine process / of the PostgreSQL server.
-ticks=$(getconf CLK_TCK)
-engine_cpu() { awk -v t="$ticks" '{ printf "%.3f", ($14 + $15) / t }' "/proc/$engine_pid/stat"; }
-postgres_cpu() {
-  local postmaster
-  postmaster=$(head -1 "$work/pg/postmaster.pid")
-  { awk '{ print $14 + $15 + $16 + $17 }' "/proc/$postmaster/stat"
-    for child in $(ps -o pid= --ppid "$postmaster"); do
-      awk '{ print $14 + $15 }' "/proc/$child/stat" 2>/dev/null || true
-    done
-  } | awk -v t="$ticks" '{ s += $1 } END { printf "%.3f", s / t }'
-}
-# Runs "$@" and prints the CPU seconds `measure` counts meanwhile.
-cpu_of() {
-  local measure=$1; shift
-  local before after
-  before=$($measure)
-  "$@" >/dev/null
-  after=$($measure)
-  echo "$after - $before" | bc -l
-}
-
 # sqlengine
 start_engine
 /usr/bin/python3 - "$port" <<'PY'

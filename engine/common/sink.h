@@ -35,6 +35,20 @@ struct OutputValue {
   Value value;
 };
 
+// Where a result's columns come from, as a cursor result tells it (TABNAME
+// and COLINFO after its COLMETADATA): the base tables by name, and for each
+// column its table (1-based; 0 for none) and whether the client asked for it.
+// A hidden column (a cursor's row status) follows the ones asked for.
+struct ResultOrigins {
+  struct ColumnOrigin {
+    int table = 0;
+    bool expression = false;  // computed, so no change can go to it
+    bool hidden = false;
+  };
+  std::vector<std::vector<std::string>> tables;  // each in parts, at least one part
+  std::vector<ColumnOrigin> columns;             // one per column of the result
+};
+
 enum class EnvChangeKind { kDatabase, kBeginTransaction, kCommitTransaction, kRollbackTransaction };
 
 struct EnvChange {
@@ -59,6 +73,9 @@ class ResultSink {
   virtual void ReturnStatus(std::int32_t status) = 0;
   virtual void ReturnValue(const OutputValue& value) = 0;
   virtual void Environment(const EnvChange& change) = 0;
+  // Follows BeginResult for a result whose columns' origins the client
+  // learns; sinks that keep no wire form ignore it.
+  virtual void Origins(const ResultOrigins& /*origins*/) {}
   // Bracket the body of a procedure that T-SQL runs with EXEC[UTE]: the
   // statements inside end in DONEINPROC, and the outermost procedure of a
   // batch ends in RETURNSTATUS and DONEPROC. EndProcedure(nullopt) abandons

@@ -196,12 +196,11 @@ class BatchExecutor final : public ParameterSource {
     std::vector<Row> rows;
   };
   SelectedRows SelectRows(const tsql::Statement& select);
+  // Runs a statement a keyed cursor built, with its parameters as variables.
+  SelectedRows SelectKeyed(const KeyedStatement& keyed);
   // A keyed cursor's member with key values `key`, as it is now; nullopt
   // once the row is gone (deleted, or its key changed).
   std::optional<Row> ReadKeyedRow(const TsqlCursor& cursor, const Row& key);
-  // Reads a dynamic cursor's members again, its buffer where its current
-  // row now stands (or where it stood, when that row is gone).
-  void RefreshDynamicRows(TsqlCursor& cursor);
 
   void Done(std::optional<std::int64_t> count = std::nullopt);
 

@@ -24,6 +24,7 @@ class DurableResults final : public ResultSink {
   void ReturnStatus(std::int32_t status) override;
   void ReturnValue(const OutputValue& value) override;
   void Environment(const EnvChange& change) override;
+  void Origins(const ResultOrigins& origins) override { client_.Origins(origins); }
   void BeginProcedure() override;
   void EndProcedure(std::optional<std::int32_t> return_status) override;
 

@@ -5,14 +5,20 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/captured_result.h"
+#include "engine/exec/cursor_call_parameters.h"
 #include "engine/exec/cursor_row_changes.h"
 #include "engine/exec/cursor_rows.h"
+#include "engine/exec/dynamic_cursor_rows.h"
+#include "engine/exec/keyset_in_database.h"
+#include "engine/exec/keyset_query.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
+#include "engine/exec/tsql_cursors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
+#include "engine/tsql/procedure_definition.h"
 
 namespace sqlengine::exec {
 
@@ -53,88 +59,47 @@ enum CursorOptionCode : int {
   kRowCountCode = 6,
 };
 
+// sp_cursorfetch's row status values (the hidden ROWSTAT column).
+enum RowStatus : std::int64_t {
+  kRowFetched = 1,
+  kRowMissing = 2,
+};
+
 struct ServerCursors::Cursor {
+  Cursor() : rows({}, {}) {}
+
+  // A snapshot's rows, a keyset's members' keys; a dynamic cursor keeps only
+  // the columns here.
   CursorRows rows;
   std::string statement;
+  std::string declarations;      // of its parameters ...
+  std::vector<RpcParam> values;  // ... and their values, for every query it runs again
   int scroll = kKeyset;
   int concurrency = kOptimisticValues;
   std::string name;      // sp_cursoroption CURSOR_NAME
   std::string database;  // current when it opened: its changes go there
+  CursorVisibility visibility = CursorVisibility::kSnapshot;
+  std::optional<KeysetQuery> keyset;  // keyed cursors
+  std::vector<Column> key_columns;    // keyed cursors, as the keyed query typed them
+  std::optional<DynamicCursorRows> dynamic;
+  // Keyed cursors: what the last fetch read of each buffer row; nullopt for
+  // a missing one.
+  std::vector<std::optional<Row>> read;
+  ResultOrigins origins;  // sent after each result's columns
 };
 
-// The parameters of one call matched to the procedure's formal parameters:
-// by name when the client names them, else by position. Parameters that
-// match no formal one (the values of a parameterised statement) are Rest().
-// OUTPUT values are collected and sent after the return status by Finish().
-class CallParameters {
- public:
-  CallParameters(std::string_view procedure, const RpcCall& call,
-                 std::vector<std::string_view> formals)
-      : procedure_(procedure), params_(call.params), slots_(formals.size()) {
-    size_t position = 0;
-    for (size_t i = 0; i < params_.size(); ++i) {
-      const RpcParam& param = params_[i];
-      size_t slot = formals.size();
-      if (!param.name.empty()) {
-        for (size_t k = 0; k < formals.size(); ++k) {
-          if (tsql::EqualsIgnoreCase(param.name, formals[k])) slot = k;
-        }
-      } else if (position < formals.size()) {
-        slot = position++;
-      }
-      if (slot < formals.size() && !slots_[slot]) {
-        slots_[slot] = i;
-      } else {
-        rest_.push_back(param);
-      }
-    }
-  }
-
-  std::string_view Procedure() const { return procedure_; }
-  bool Given(size_t formal) const {
-    return slots_[formal] && !params_[*slots_[formal]].is_default &&
-           !IsNull(params_[*slots_[formal]].value);
-  }
-  // The value as an integer; nullopt when not given or NULL. Throws 16902
-  // (naming `parameter`) for a value that is no integer.
-  std::optional<std::int64_t> Integer(size_t formal, std::string_view parameter) const {
-    if (!Given(formal)) return std::nullopt;
-    const Value& value = params_[*slots_[formal]].value;
-    if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
-    try {
-      const Value converted = ConvertForType(value, ColumnType{SqlType::kBigInt});
-      if (const auto* number = std::get_if<std::int64_t>(&converted)) return *number;
-    } catch (const SqlError&) {
-    }
-    throw MakeError(16902, {procedure_, parameter});
-  }
-  std::string Text(size_t formal) const {
-    return Given(formal) ? ValueText(params_[*slots_[formal]].value) : std::string();
-  }
-  const std::vector<RpcParam>& Rest() const { return rest_; }
-
-  // Sends `value` back for `formal` when the client passed it as OUTPUT.
-  void Output(size_t formal, Value value) {
-    if (!slots_[formal] || !params_[*slots_[formal]].output) return;
-    const size_t index = *slots_[formal];
-    const RpcParam& param = params_[index];
-    outputs_.push_back(OutputValue{static_cast<int>(index), param.name, param.type,
-                                   ConvertForType(value, param.type)});
-  }
-  void Finish(ResultSink& sink, std::int32_t status = 0) {
-    sink.ReturnStatus(status);
-    std::sort(outputs_.begin(), outputs_.end(),
-              [](const OutputValue& a, const OutputValue& b) { return a.ordinal < b.ordinal; });
-    for (const OutputValue& output : outputs_) sink.ReturnValue(output);
-  }
-
- private:
-  std::string_view procedure_;
-  const std::vector<RpcParam>& params_;
-  std::vector<std::optional<size_t>> slots_;
-  std::vector<RpcParam> rest_;
-  std::vector<OutputValue> outputs_;
+// A row sp_cursor applies to: its place in the buffer (1-based; 0 for one
+// named by its position in the cursor), its index into a snapshot's rows,
+// and a keyed cursor's key and the values it expects the row to hold.
+struct ServerCursors::Target {
+  std::int64_t slot = 0;
+  std::optional<std::size_t> index;
+  std::optional<Row> key;
+  std::optional<Row> values;
 };
+
+// A query of an open cursor failed; its errors reached the client.
+struct QueryFailed {};
 
 namespace {
 
@@ -168,6 +133,25 @@ int Concurrency(std::optional<std::int64_t> requested, int scroll) {
 }
 
 bool KnowsItsRowCount(int scroll) { return scroll == kKeyset || scroll == kStatic; }
+
+// The first table of the statement's FROM clause, in parts; empty when none.
+std::vector<std::string> FirstTable(const std::string& statement) {
+  try {
+    const tsql::Tokens tokens = tsql::Lex(statement);
+    int depth = 0;
+    for (size_t k = 0; k < tokens.size(); ++k) {
+      if (tokens[k].IsSymbol("(")) ++depth;
+      if (tokens[k].IsSymbol(")")) --depth;
+      if (depth == 0 && tokens[k].IsWord("from")) {
+        size_t at = k + 1;
+        if (at >= tokens.size() || !tokens[at].IsName()) return {};
+        return tsql::ReadDottedName(tokens, at).parts;
+      }
+    }
+  } catch (const SqlError&) {
+  }
+  return {};
+}
 
 std::string HexHandle(std::int64_t handle) {
   char text[24];
@@ -287,24 +271,133 @@ std::optional<int> ServerCursors::OpenCursor(const std::string& statement,
     session_.RunParameterised(statement, declarations, values, 0, sink);
     return 0;
   }
+  auto cursor = std::make_unique<Cursor>();
+  cursor->statement = statement;
+  cursor->declarations = declarations;
+  cursor->values = values;
+  cursor->database = session_.CurrentDatabase();
+
+  // KEYSET and DYNAMIC need a keyed query; without one the cursor becomes
+  // STATIC (and so read-only), and a DYNAMIC one over an ordered query
+  // becomes KEYSET, as SQL Server converts them.
+  if (options.scroll == kKeyset || options.scroll == kDynamic) {
+    cursor->keyset =
+        KeysetQueryOf(session_.Connection().Handle(), *tsql::ParseBatch(statement).front());
+    if (cursor->keyset) ReadInDatabase(*cursor->keyset, cursor->database);
+    if (!cursor->keyset) {
+      options.scroll = kStatic;
+      options.concurrency = kReadOnly;
+    } else if (options.scroll == kDynamic && cursor->keyset->ordered) {
+      options.scroll = kKeyset;
+    }
+  }
+  cursor->scroll = options.scroll;
+  cursor->concurrency = options.concurrency;
+
   CapturedResult captured(sink);
-  session_.RunParameterised(statement, declarations, values, 0, captured);
+  if (!cursor->keyset) {
+    session_.RunParameterised(statement, declarations, values, 0, captured);
+  } else {
+    // A dynamic cursor reads no rows now: only the columns, from a seek for none.
+    const std::string keyed =
+        options.scroll == kKeyset
+            ? tsql::TokensText(cursor->keyset->keyed.tokens)
+            : tsql::TokensText(Seek(*cursor->keyset, {}, nullptr, true, false, 0).statement.tokens);
+    session_.RunParameterised(keyed, declarations, values, 0, captured);
+  }
   // A cancelled open leaves no cursor: the client never sees its handle.
   if (captured.Failed() || session_.Cancelled()) return std::nullopt;
   if (!captured.Columns()) return 0;
-  auto cursor =
-      std::make_unique<Cursor>(Cursor{CursorRows(*captured.Columns(), std::move(captured.Rows())),
-                                      statement,
-                                      options.scroll,
-                                      options.concurrency,
-                                      {},
-                                      session_.CurrentDatabase()});
+
+  std::vector<Column> columns = *captured.Columns();
+  std::vector<Row> rows = std::move(captured.Rows());
+  if (cursor->keyset) {
+    const std::size_t key_count = cursor->keyset->key_columns.size();
+    const std::size_t visible = columns.size() - key_count;
+    for (std::size_t k = 0; k < key_count; ++k)
+      cursor->key_columns.push_back({cursor->keyset->key_columns[k], columns[visible + k].type});
+    columns.resize(visible);
+    std::vector<Row> keys;
+    for (KeyedRow& row : SplitKeyedRows(std::move(rows), key_count))
+      keys.push_back(std::move(row.key));
+    rows = std::move(keys);
+    if (options.scroll == kDynamic) {
+      cursor->visibility = CursorVisibility::kDynamic;
+      cursor->dynamic.emplace(*cursor->keyset, cursor->key_columns);
+    } else {
+      cursor->visibility = CursorVisibility::kKeyset;
+    }
+  }
+  cursor->rows = CursorRows(columns, std::move(rows));
+
+  // Where the columns come from: the base table's columns, and expressions
+  // that no change can go to; ROWSTAT hidden after them.
+  const std::vector<std::string> table =
+      cursor->keyset ? cursor->keyset->table : FirstTable(statement);
+  cursor->origins.tables.push_back(table);
+  std::optional<std::vector<Column>> table_columns;
+  if (cursor->keyset) {
+    // Only for the origins: a failure here (a column the login may not
+    // read) leaves every column unmarked and tells the client nothing.
+    DiscardingSink quiet;
+    CapturedResult described(quiet);
+    session_.RunParameterised("SELECT * " + tsql::TokensText(cursor->keyset->from) + " WHERE 1 = 0",
+                              "", {}, 0, described);
+    if (!described.Failed() && described.Columns()) table_columns = *described.Columns();
+  }
+  for (const Column& column : columns) {
+    ResultOrigins::ColumnOrigin origin;
+    if (table_columns) {
+      const bool base = FindColumn(*table_columns, column.name) != nullptr;
+      origin.table = base ? 1 : 0;
+      origin.expression = !base;
+    }
+    cursor->origins.columns.push_back(origin);
+  }
+  cursor->origins.columns.push_back({0, true, true});
+
   if (KnowsItsRowCount(options.scroll)) options.rowcount = cursor->rows.Count();
-  sink.BeginResult(cursor->rows.Columns());
-  sink.Done({});
+  SendRows(*cursor, {}, sink);
   const int handle = next_cursor_++;
   cursors_[handle] = std::move(cursor);
   return handle;
+}
+
+void ServerCursors::ReportOpen(CallParameters& call, int handle, const OpenOptions& options,
+                               const std::vector<size_t>& slots, ResultSink& sink) {
+  call.Output(slots[0], static_cast<std::int64_t>(handle));
+  call.Output(slots[1], static_cast<std::int64_t>(options.scroll));
+  call.Output(slots[2], static_cast<std::int64_t>(options.concurrency));
+  call.Output(slots[3], options.rowcount);
+  call.Finish(sink);
+}
+
+std::vector<Row> ServerCursors::RunKeyed(const Cursor& cursor, const KeyedStatement& keyed,
+                                         ResultSink& sink) {
+  std::string declarations = cursor.declarations;
+  if (!declarations.empty() && !keyed.declarations.empty()) declarations += ", ";
+  declarations += keyed.declarations;
+  std::vector<RpcParam> values = cursor.values;
+  values.insert(values.end(), keyed.values.begin(), keyed.values.end());
+  CapturedResult captured(sink);
+  session_.RunParameterised(tsql::TokensText(keyed.statement.tokens), declarations, values, 0,
+                            captured);
+  if (captured.Failed() || !captured.Columns()) throw QueryFailed{};
+  return std::move(captured.Rows());
+}
+
+void ServerCursors::SendRows(const Cursor& cursor, const std::vector<std::optional<Row>>& rows,
+                             ResultSink& sink) {
+  std::vector<Column> columns = cursor.rows.Columns();
+  columns.push_back({"ROWSTAT", ColumnType{SqlType::kInt}});
+  sink.BeginResult(columns);
+  sink.Origins(cursor.origins);
+  for (const std::optional<Row>& row : rows) {
+    Row sent = row.value_or(Row(cursor.rows.Columns().size()));
+    sent.emplace_back(std::in_place_type<std::int64_t>, row ? kRowFetched : kRowMissing);
+    sink.AddRow(sent);
+  }
+  sink.Done(StatementDone{static_cast<std::int64_t>(rows.size()), false});
 }
 
 void ServerCursors::Open(CallParameters& call, ResultSink& sink) {
@@ -322,11 +415,7 @@ void ServerCursors::Open(CallParameters& call, ResultSink& sink) {
   }
   const std::optional<int> handle = OpenCursor(call.Text(1), declarations, values, options, sink);
   if (!handle) return;
-  call.Output(0, static_cast<std::int64_t>(*handle));
-  call.Output(2, static_cast<std::int64_t>(options.scroll));
-  call.Output(3, static_cast<std::int64_t>(options.concurrency));
-  call.Output(4, options.rowcount);
-  call.Finish(sink);
+  ReportOpen(call, *handle, options, {0, 2, 3, 4}, sink);
 }
 
 void ServerCursors::Prepare(CallParameters& call, ResultSink& sink, bool execute) {
@@ -346,19 +435,18 @@ void ServerCursors::Prepare(CallParameters& call, ResultSink& sink, bool execute
   const int handle = next_prepared_++;
   prepared_[handle] = prepared;
   call.Output(0, static_cast<std::int64_t>(handle));
-  if (execute) {
-    OpenOptions opened{prepared.scroll, prepared.concurrency, 0};
-    const std::optional<int> cursor =
-        OpenCursor(prepared.statement, prepared.declarations, call.Rest(), opened, sink);
-    if (!cursor) return;
-    call.Output(1, static_cast<std::int64_t>(*cursor));
-    call.Output(rowcount, opened.rowcount);
-  } else if (describe != 0) {
-    session_.DescribeResult(prepared.statement, prepared.declarations, sink);
+  if (!execute) {
+    if (describe != 0) session_.DescribeResult(prepared.statement, prepared.declarations, sink);
+    call.Output(scroll, static_cast<std::int64_t>(prepared.scroll));
+    call.Output(concurrency, static_cast<std::int64_t>(prepared.concurrency));
+    call.Finish(sink);
+    return;
   }
-  call.Output(scroll, static_cast<std::int64_t>(prepared.scroll));
-  call.Output(concurrency, static_cast<std::int64_t>(prepared.concurrency));
-  call.Finish(sink);
+  OpenOptions opened{prepared.scroll, prepared.concurrency, 0};
+  const std::optional<int> cursor =
+      OpenCursor(prepared.statement, prepared.declarations, call.Rest(), opened, sink);
+  if (!cursor) return;
+  ReportOpen(call, *cursor, opened, {1, scroll, concurrency, rowcount}, sink);
 }
 
 void ServerCursors::Execute(CallParameters& call, ResultSink& sink) {
@@ -369,11 +457,7 @@ void ServerCursors::Execute(CallParameters& call, ResultSink& sink) {
   const std::optional<int> handle =
       OpenCursor(prepared.statement, prepared.declarations, call.Rest(), options, sink);
   if (!handle) return;
-  call.Output(1, static_cast<std::int64_t>(*handle));
-  call.Output(2, static_cast<std::int64_t>(options.scroll));
-  call.Output(3, static_cast<std::int64_t>(options.concurrency));
-  call.Output(4, options.rowcount);
-  call.Finish(sink);
+  ReportOpen(call, *handle, options, {1, 2, 3, 4}, sink);
 }
 
 void ServerCursors::Unprepare(CallParameters& call, ResultSink& sink) {
@@ -387,7 +471,7 @@ void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
   Cursor& cursor = Find(call.Integer(0, "cursor"), call.Procedure());
   const int fetch_type = static_cast<int>(call.Integer(1, "fetchtype").value_or(kFetchNext));
   if ((fetch_type & kFetchInfo) != 0) {
-    call.Output(2, cursor.rows.BufferStart());
+    call.Output(2, cursor.dynamic ? cursor.dynamic->Position() : cursor.rows.BufferStart());
     call.Output(3, KnowsItsRowCount(cursor.scroll) ? cursor.rows.Count() : std::int64_t{-1});
     call.Finish(sink);
     return;
@@ -404,11 +488,37 @@ void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
                                                           : "PREV";
     throw MakeError(16911, {call.Procedure(), kind});
   }
-  std::optional<std::vector<Row>> rows = cursor.rows.Fetch(fetch_type, rownum, nrows);
-  if (!rows) throw MakeError(16902, {call.Procedure(), "fetchtype"});
-  sink.BeginResult(cursor.rows.Columns());
-  for (const Row& row : *rows) sink.AddRow(row);
-  sink.Done(StatementDone{static_cast<std::int64_t>(rows->size()), false});
+  std::vector<std::optional<Row>> rows;
+  try {
+    if (cursor.dynamic) {
+      std::optional<std::vector<KeyedRow>> moved = cursor.dynamic->Fetch(
+          fetch_type, rownum, nrows,
+          [&](const KeyedStatement& keyed) { return RunKeyed(cursor, keyed, sink); });
+      if (!moved) throw MakeError(16902, {call.Procedure(), "fetchtype"});
+      for (KeyedRow& row : *moved) rows.emplace_back(std::move(row.values));
+    } else {
+      std::optional<std::vector<Row>> fetched = cursor.rows.Fetch(fetch_type, rownum, nrows);
+      if (!fetched) throw MakeError(16902, {call.Procedure(), "fetchtype"});
+      for (Row& row : *fetched) {
+        if (cursor.visibility == CursorVisibility::kSnapshot) {
+          rows.emplace_back(std::move(row));
+          continue;
+        }
+        // A keyset member as it is now; missing once deleted or its key changed.
+        std::vector<Row> current =
+            RunKeyed(cursor, RowByKey(*cursor.keyset, cursor.key_columns, row), sink);
+        if (current.empty()) {
+          rows.emplace_back();
+        } else {
+          rows.emplace_back(std::move(current.front()));
+        }
+      }
+    }
+  } catch (const QueryFailed&) {
+    return;
+  }
+  if (cursor.visibility != CursorVisibility::kSnapshot) cursor.read = rows;
+  SendRows(cursor, rows, sink);
   call.Finish(sink);
 }
 
@@ -424,27 +534,63 @@ void ServerCursors::Change(CallParameters& call, ResultSink& sink) {
   // The rows it applies to: one of the fetch buffer (or of the cursor, with
   // ABSOLUTE), or with row number 0 the whole buffer.
   const std::int64_t rownum = call.Integer(2, "rownum").value_or(0);
-  std::vector<std::size_t> targets;
+  const bool keyed = cursor.visibility != CursorVisibility::kSnapshot;
+  auto buffer_row = [&](std::int64_t slot) -> std::optional<Target> {
+    Target target;
+    target.slot = slot;
+    if (cursor.dynamic) {
+      const Row* key = cursor.dynamic->BufferKey(slot);
+      if (key == nullptr) return std::nullopt;
+      target.key = *key;
+    } else {
+      target.index = cursor.rows.BufferRow(slot);
+      if (!target.index) return std::nullopt;
+      if (keyed) target.key = cursor.rows.RowValues(*target.index);
+    }
+    if (keyed && static_cast<std::size_t>(slot) <= cursor.read.size())
+      target.values = cursor.read[static_cast<std::size_t>(slot - 1)];
+    return target;
+  };
+  std::vector<Target> targets;
   if (operation != kInsert && operation != 0) {
     if ((*optype & kAbsolute) != 0) {
-      std::optional<std::size_t> row = cursor.rows.RowAt(rownum);
-      if (!row) throw MakeError(16930);
-      targets.push_back(*row);
+      Target target;
+      target.index = cursor.dynamic ? std::nullopt : cursor.rows.RowAt(rownum);
+      if (!target.index) throw MakeError(16930);
+      if (keyed) target.key = cursor.rows.RowValues(*target.index);
+      targets.push_back(std::move(target));
     } else if (rownum == 0) {
-      for (std::int64_t k = 1; k <= cursor.rows.BufferSize(); ++k) {
-        if (std::optional<std::size_t> row = cursor.rows.BufferRow(k)) targets.push_back(*row);
+      const std::int64_t size =
+          cursor.dynamic ? cursor.dynamic->BufferSize() : cursor.rows.BufferSize();
+      for (std::int64_t k = 1; k <= size; ++k) {
+        if (std::optional<Target> target = buffer_row(k)) targets.push_back(std::move(*target));
       }
       if (targets.empty()) throw MakeError(16931);
     } else {
-      std::optional<std::size_t> row = cursor.rows.BufferRow(rownum);
-      if (!row) throw MakeError(16930);
-      targets.push_back(*row);
+      std::optional<Target> target = buffer_row(rownum);
+      if (!target) throw MakeError(16930);
+      targets.push_back(std::move(*target));
     }
   }
+  try {
+    // A keyed row named by its position alone is read now, for the values
+    // a change expects it to hold.
+    for (Target& target : targets) {
+      if (!keyed || (target.slot != 0 && operation != kRefresh)) continue;
+      std::vector<Row> current =
+          RunKeyed(cursor, RowByKey(*cursor.keyset, cursor.key_columns, *target.key), sink);
+      target.values = current.empty() ? std::nullopt : std::optional<Row>(current.front());
+      if (target.slot != 0 && target.slot <= static_cast<std::int64_t>(cursor.read.size()))
+        cursor.read[static_cast<std::size_t>(target.slot - 1)] = target.values;
+    }
+  } catch (const QueryFailed&) {
+    return;
+  }
   if (operation == kRefresh) {
-    sink.BeginResult(cursor.rows.Columns());
-    for (std::size_t row : targets) sink.AddRow(cursor.rows.RowValues(row));
-    sink.Done(StatementDone{static_cast<std::int64_t>(targets.size()), false});
+    std::vector<std::optional<Row>> rows;
+    for (const Target& target : targets)
+      rows.push_back(keyed ? target.values : cursor.rows.RowValues(*target.index));
+    SendRows(cursor, rows, sink);
   }
   if (changes && !ChangeRows(cursor, operation, targets, call, sink)) return;
   call.Finish(sink);
@@ -470,9 +616,8 @@ std::optional<std::int64_t> ServerCursors::RunChange(const ParameterisedStatemen
   return session_.RowCount();
 }
 
-bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
-                               const std::vector<std::size_t>& targets, CallParameters& call,
-                               ResultSink& sink) {
+bool ServerCursors::ChangeRows(Cursor& cursor, int operation, std::vector<Target>& targets,
+                               CallParameters& call, ResultSink& sink) {
   const std::string table = ChangedTable(call.Text(3), cursor.statement, cursor.database);
   const std::optional<std::vector<Column>> table_columns = TableColumns(table, sink);
   if (!table_columns) return false;
@@ -506,10 +651,23 @@ bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
   }
   if (operation == kInsert) return RunChange(InsertRowStatement(table, given), sink).has_value();
 
+  const bool keyed = cursor.visibility != CursorVisibility::kSnapshot;
   std::vector<std::size_t> deleted;
-  for (std::size_t target : targets) {
-    Row& row = cursor.rows.RowValues(target);
-    const std::vector<ColumnAssignment> identity = RowIdentity(columns, row, *table_columns);
+  for (Target& target : targets) {
+    // A keyed row is found by its key and, as an optimistic cursor, only
+    // while it holds the values the cursor read; a missing one is no more.
+    if (keyed && !target.values) throw MakeError(16934);
+    Row& row = keyed ? *target.values : cursor.rows.RowValues(*target.index);
+    std::vector<ColumnAssignment> identity =
+        keyed ? RowIdentity(cursor.key_columns, *target.key, *table_columns)
+              : std::vector<ColumnAssignment>();
+    for (ColumnAssignment& read : RowIdentity(columns, row, *table_columns)) {
+      const bool known =
+          std::any_of(identity.begin(), identity.end(), [&](const ColumnAssignment& key) {
+            return tsql::EqualsIgnoreCase(key.column, read.column);
+          });
+      if (!known) identity.push_back(std::move(read));
+    }
     if (identity.empty()) throw MakeError(16933);
     ParameterisedStatement statement;
     if (operation == kDelete) {
@@ -532,13 +690,20 @@ bool ServerCursors::ChangeRows(Cursor& cursor, int operation,
     if (!changed) return false;
     if (*changed == 0) throw MakeError(16934);
     if (operation == kDelete) {
-      deleted.push_back(target);
+      if (!keyed) {
+        deleted.push_back(*target.index);
+      } else if (target.slot != 0) {
+        // A keyset member stays, missing; a dynamic cursor has a hole until it moves.
+        cursor.read[static_cast<std::size_t>(target.slot - 1)].reset();
+        if (cursor.dynamic) cursor.dynamic->Forget(target.slot);
+      }
       continue;
     }
     for (const ColumnAssignment& value : given) {
       if (std::optional<std::size_t> k = cursor_column(value.column))
         row[*k] = ConvertForType(value.value, columns[*k].type);
     }
+    if (keyed && target.slot != 0) cursor.read[static_cast<std::size_t>(target.slot - 1)] = row;
   }
   std::sort(deleted.rbegin(), deleted.rend());
   for (std::size_t row : deleted) cursor.rows.Erase(row);

@@ -4,13 +4,20 @@
 // sp_cursorexecute, sp_cursorprepexec and sp_cursorunprepare, called by
 // name or by procedure id (1..9) as ODBC drivers send them.
 //
-// A cursor reads its rows once, when it opens, through the session (its
-// permissions, its SET options); every scroll type then moves over that
-// snapshot, and changes through the cursor run as the session's own UPDATE,
-// DELETE and INSERT statements on the row's base table, which find the row
-// by the values the cursor read. Handles belong to the session: they are
-// freed by sp_cursorclose and with the session; an open that fails leaves
-// none behind. Used on the session's thread only.
+// Every query runs through the session (its permissions, its SET options).
+// A KEYSET cursor over one table with a unique key keeps its members' keys
+// and reads their current values at each fetch (a member gone since comes
+// back as a missing row); a DYNAMIC one seeks from the key of its buffer at
+// each fetch, so it sees inserts, updates and deletes; any other query, and
+// STATIC, FORWARD_ONLY and FAST_FORWARD cursors, keep the rows read at the
+// open (see keyset_query.h for which queries have keys, and the granted
+// scroll option for what a cursor became). Every fetched row carries a
+// hidden last column, ROWSTAT: 1 for a row, 2 for a missing one. Changes
+// through the cursor run as the session's own UPDATE, DELETE and INSERT
+// statements on the row's base table, which find the row by its key and by
+// the values the cursor read. Handles belong to the session: they are freed
+// by sp_cursorclose and with the session; an open that fails leaves none
+// behind. Used on the session's thread only.
 
 #include <cstdint>
 #include <map>
@@ -26,6 +33,7 @@ namespace sqlengine::exec {
 
 class Session;
 class CallParameters;
+struct KeyedStatement;
 struct ParameterisedStatement;
 
 class ServerCursors {
@@ -69,18 +77,32 @@ class ServerCursors {
   void Option(CallParameters& call, ResultSink& sink);
   void Close(CallParameters& call, ResultSink& sink);
 
+  struct Target;
+
   // Opens a cursor on `statement` and sends its columns; returns its handle,
   // 0 when the statement is no single SELECT (it then runs directly, after
   // the INFO 16954), nullopt when it failed (its errors reached the sink).
   std::optional<int> OpenCursor(const std::string& statement, const std::string& declarations,
                                 const std::vector<RpcParam>& values, OpenOptions& options,
                                 ResultSink& sink);
-  // sp_cursor's UPDATE, DELETE or INSERT on the rows `targets` (indexes into
-  // the cursor's rows); the cursor's copy of the rows follows. False when a
-  // statement failed (its errors reached the sink). Throws 16934 when a row
-  // is no longer as the cursor read it, 207 for a column the table lacks.
-  bool ChangeRows(Cursor& cursor, int operation, const std::vector<std::size_t>& targets,
-                  CallParameters& call, ResultSink& sink);
+  // Sends the handle, the granted options and the row count of an open to
+  // the OUTPUT parameters at `slots` (cursor, scrollopt, ccopt, rowcount).
+  void ReportOpen(CallParameters& call, int handle, const OpenOptions& options,
+                  const std::vector<size_t>& slots, ResultSink& sink);
+  // Runs one of the cursor's own queries (its statement's parameters, then
+  // `keyed`'s) and returns its rows; throws QueryFailed when it failed (its
+  // errors reached the sink).
+  std::vector<Row> RunKeyed(const Cursor& cursor, const KeyedStatement& keyed, ResultSink& sink);
+  // Sends `rows` (the cursor's columns; nullopt for a missing row) as a
+  // result with the hidden ROWSTAT column.
+  void SendRows(const Cursor& cursor, const std::vector<std::optional<Row>>& rows,
+                ResultSink& sink);
+  // sp_cursor's UPDATE, DELETE or INSERT on `targets`; the cursor's copy of
+  // the rows follows. False when a statement failed (its errors reached the
+  // sink). Throws 16934 when a row is no longer as the cursor read it, 207
+  // for a column the table lacks.
+  bool ChangeRows(Cursor& cursor, int operation, std::vector<Target>& targets, CallParameters& call,
+                  ResultSink& sink);
   // The columns of `table` (T-SQL text); nullopt when it cannot be read.
   std::optional<std::vector<Column>> TableColumns(const std::string& table, ResultSink& sink);
   // Runs one change as the session, SET ROWCOUNT 1; the rows it changed, or

@@ -32,6 +32,7 @@ class TextSizeSink final : public ResultSink {
   void ReturnStatus(std::int32_t status) override { client_.ReturnStatus(status); }
   void ReturnValue(const OutputValue& value) override { client_.ReturnValue(value); }
   void Environment(const EnvChange& change) override { client_.Environment(change); }
+  void Origins(const ResultOrigins& origins) override { client_.Origins(origins); }
   void BeginProcedure() override { client_.BeginProcedure(); }
   void EndProcedure(std::optional<std::int32_t> status) override { client_.EndProcedure(status); }
 

@@ -2,11 +2,11 @@
 // OPEN, FETCH, CLOSE, DEALLOCATE and the positioned UPDATE / DELETE.
 
 #include <algorithm>
-#include <iterator>
 
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/cursor_row_changes.h"
+#include "engine/exec/keyset_in_database.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
 #include "engine/exec/value_conversion.h"
@@ -122,30 +122,6 @@ std::optional<std::vector<SetItem>> ReadSetList(const Tokens& tokens, size_t fro
   return items;
 }
 
-// A keyed query's rows taken apart: the cursor's own columns, and the key
-// columns with each member's key values.
-struct KeyedRows {
-  std::vector<Column> columns;
-  std::vector<Column> key_columns;
-  std::vector<Row> keys;
-};
-
-template <typename Selected>
-KeyedRows SplitKeys(Selected selected, const KeysetQuery& query) {
-  KeyedRows split;
-  const size_t key_count = query.key_columns.size();
-  const size_t visible = selected.columns.size() - key_count;
-  split.columns.assign(selected.columns.begin(),
-                       selected.columns.begin() + static_cast<std::ptrdiff_t>(visible));
-  for (size_t k = 0; k < key_count; ++k)
-    split.key_columns.push_back({query.key_columns[k], selected.columns[visible + k].type});
-  for (Row& row : selected.rows)
-    split.keys.emplace_back(
-        std::make_move_iterator(row.begin() + static_cast<std::ptrdiff_t>(visible)),
-        std::make_move_iterator(row.end()));
-  return split;
-}
-
 }  // namespace
 
 BatchExecutor::SelectedRows BatchExecutor::SelectRows(const tsql::Statement& select) {
@@ -225,56 +201,41 @@ void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
   if (declaration.kind == tsql::CursorKind::kKeyset ||
       declaration.kind == tsql::CursorKind::kDynamic) {
     keyset = KeysetQueryOf(session_.Connection().Handle(), declaration.query);
+    if (keyset) ReadInDatabase(*keyset, session_.CurrentDatabase());
   }
   if (!keyset) {
     SelectedRows selected = SelectRows(declaration.query);
     cursor->Open(std::move(selected.columns), std::move(selected.rows), session_.CurrentDatabase());
   } else {
-    KeyedRows keyed = SplitKeys(SelectRows(keyset->keyed), *keyset);
-    bool fixed_members = declaration.kind == tsql::CursorKind::kKeyset || keyset->ordered;
+    // A dynamic cursor reads no rows now: only the columns, from a seek for none.
+    const bool fixed_members = declaration.kind == tsql::CursorKind::kKeyset || keyset->ordered;
+    SelectedRows selected = fixed_members ? SelectRows(keyset->keyed)
+                                          : SelectKeyed(Seek(*keyset, {}, nullptr, true, false, 0));
+    const size_t key_count = keyset->key_columns.size();
+    const size_t visible = selected.columns.size() - key_count;
+    std::vector<Column> key_columns;
+    for (size_t k = 0; k < key_count; ++k)
+      key_columns.push_back({keyset->key_columns[k], selected.columns[visible + k].type});
+    selected.columns.resize(visible);
+    std::vector<Row> keys;
+    for (KeyedRow& row : SplitKeyedRows(std::move(selected.rows), key_count))
+      keys.push_back(std::move(row.key));
     cursor->OpenKeyed(fixed_members ? CursorVisibility::kKeyset : CursorVisibility::kDynamic,
-                      std::move(keyed.columns), std::move(keyed.key_columns), std::move(keyed.keys),
+                      std::move(selected.columns), std::move(key_columns), std::move(keys),
                       std::move(*keyset), session_.CurrentDatabase());
   }
   session_.Cursors().cursor_rows = cursor->RowsAfterOpen();
 }
 
-std::optional<Row> BatchExecutor::ReadKeyedRow(const TsqlCursor& cursor, const Row& key) {
-  std::vector<ColumnAssignment> identity;
-  const std::vector<Column>& key_columns = cursor.KeyColumns();
-  for (size_t k = 0; k < key_columns.size() && k < key.size(); ++k)
-    identity.push_back({key_columns[k].name, key_columns[k].type, key[k]});
-  ParameterisedStatement condition = RowCondition(identity, kRowKeyPrefix);
-  TemporaryVariables keys(session_.Variables(), condition.values);
-  const tsql::Statement& row = cursor.Keyset().row;
-  tsql::Statement query;
-  query.kind = row.kind;
-  query.line = row.line;
-  query.tokens = row.tokens;
-  Tokens where = WithoutEnd(tsql::Lex(condition.text));
-  query.tokens.insert(query.tokens.end(), where.begin(), where.end());
-  SelectedRows read = SelectRows(query);
-  if (read.rows.empty()) return std::nullopt;
-  return std::move(read.rows.front());
+BatchExecutor::SelectedRows BatchExecutor::SelectKeyed(const KeyedStatement& keyed) {
+  TemporaryVariables parameters(session_.Variables(), keyed.values);
+  return SelectRows(keyed.statement);
 }
 
-void BatchExecutor::RefreshDynamicRows(TsqlCursor& cursor) {
-  CursorRows& rows = cursor.Rows();
-  std::int64_t position = rows.BufferStart();
-  std::optional<Row> current;
-  if (std::optional<std::size_t> index = rows.BufferRow(1)) current = rows.RowValues(*index);
-  KeyedRows keyed = SplitKeys(SelectRows(cursor.Keyset().keyed), cursor.Keyset());
-  bool present = false;
-  if (current) {
-    auto found = std::find(keyed.keys.begin(), keyed.keys.end(), *current);
-    if (found != keyed.keys.end()) {
-      position = (found - keyed.keys.begin()) + 1;
-      present = true;
-    }
-  } else if (position > rows.Count()) {
-    position = static_cast<std::int64_t>(keyed.keys.size()) + 1;
-  }
-  rows.Reposition(std::move(keyed.keys), position, present);
+std::optional<Row> BatchExecutor::ReadKeyedRow(const TsqlCursor& cursor, const Row& key) {
+  SelectedRows read = SelectKeyed(RowByKey(cursor.Keyset(), cursor.KeyColumns(), key));
+  if (read.rows.empty()) return std::nullopt;
+  return std::move(read.rows.front());
 }
 
 void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
@@ -298,11 +259,21 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
     if (it == session_.Variables().end()) throw MakeError(137, {name});
     targets.push_back(&it->second);
   }
-  if (cursor->Visibility() == CursorVisibility::kDynamic) RefreshDynamicRows(*cursor);
-  std::optional<std::vector<Row>> fetched = rows.Fetch(FetchTypeOf(fetch.direction), offset, 1);
+  std::optional<std::vector<Row>> fetched;
+  if (cursor->Visibility() == CursorVisibility::kDynamic) {
+    std::optional<std::vector<KeyedRow>> moved = cursor->Dynamic().Fetch(
+        FetchTypeOf(fetch.direction), offset, 1,
+        [&](const KeyedStatement& keyed) { return SelectKeyed(keyed).rows; });
+    fetched.emplace();
+    for (KeyedRow& row : moved.value_or(std::vector<KeyedRow>()))
+      fetched->push_back(std::move(row.values));
+    cursor->LastRead() = fetched->empty() ? Row() : fetched->front();
+  } else {
+    fetched = rows.Fetch(FetchTypeOf(fetch.direction), offset, 1);
+  }
   bool found = fetched && !fetched->empty();
   bool missing = false;  // a keyed member whose row is gone
-  if (found && cursor->Visibility() != CursorVisibility::kSnapshot) {
+  if (found && cursor->Visibility() == CursorVisibility::kKeyset) {
     std::optional<Row> current = ReadKeyedRow(*cursor, fetched->front());
     missing = !current;
     cursor->LastRead() = current.value_or(Row());
@@ -356,8 +327,11 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
   const tsql::CursorDeclaration& declaration = cursor->Declaration();
   if (declaration.read_only) throw MakeError(16929);
   CursorRows& rows = cursor->Rows();
-  std::optional<std::size_t> current = rows.BufferRow(1);
-  if (!current) throw MakeError(16930);
+  const Row* current_row = cursor->Current();
+  if (current_row == nullptr) throw MakeError(16930);
+  // A snapshot's row by its index, for its copy to follow the change.
+  const std::optional<std::size_t> current = rows.BufferRow(1);
+  const Row current_values = *current_row;
 
   const bool update = tokens[0].IsWord("update");
   size_t table_from = !update && tokens.size() > 1 && tokens[1].IsWord("from") ? 2 : 1;
@@ -386,10 +360,10 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
   // only while it still holds the values the last FETCH read.
   const bool keyed = cursor->Visibility() != CursorVisibility::kSnapshot;
   std::vector<ColumnAssignment> identity =
-      keyed ? RowIdentity(cursor->KeyColumns(), rows.RowValues(*current), table_columns)
+      keyed ? RowIdentity(cursor->KeyColumns(), current_values, table_columns)
             : std::vector<ColumnAssignment>();
-  for (ColumnAssignment& read : RowIdentity(
-           rows.Columns(), keyed ? cursor->LastRead() : rows.RowValues(*current), table_columns)) {
+  for (ColumnAssignment& read :
+       RowIdentity(rows.Columns(), keyed ? cursor->LastRead() : current_values, table_columns)) {
     bool known = std::any_of(identity.begin(), identity.end(), [&](const ColumnAssignment& key) {
       return tsql::EqualsIgnoreCase(key.column, read.column);
     });
@@ -447,9 +421,12 @@ void BatchExecutor::PositionedChange(const tsql::Statement& statement, size_t wh
     PassThrough(change);
   }
   // A trigger of the change may have closed the cursor meanwhile.
-  if (!cursor->IsOpen() || *current >= static_cast<std::size_t>(cursor->Rows().Count())) return;
+  if (!cursor->IsOpen() || cursor->Current() == nullptr) return;
+  if (!keyed && (!current || *current >= static_cast<std::size_t>(cursor->Rows().Count()))) return;
   if (!update) {
-    // A keyed cursor keeps the member: its next FETCH finds it gone (-2).
+    // A keyset cursor keeps the member: its next FETCH finds it gone (-2).
+    // A dynamic one has a hole where it stood, until it moves.
+    if (cursor->Visibility() == CursorVisibility::kDynamic) cursor->Dynamic().Forget(1);
     if (keyed) {
       cursor->LastRead().clear();
     } else {

@@ -2,10 +2,12 @@
 // T-SQL cursors: what DECLARE CURSOR (or SET @c = CURSOR) makes, OPEN fills,
 // FETCH moves over and CLOSE / DEALLOCATE end. An open STATIC cursor holds
 // the rows its query returned when it opened, in the CursorRows the API
-// server cursors use too; a KEYSET or DYNAMIC one over a table with a unique
-// key holds the members' keys instead and reads each row at FETCH. A
-// positioned UPDATE or DELETE finds its base-table row by the key, else by
-// the values read, as a change through an API cursor does.
+// server cursors use too; a KEYSET one over a table with a unique key holds
+// the members' keys instead and reads each row at FETCH, and a DYNAMIC one
+// holds only the key of its current row and seeks from it at each FETCH
+// (DynamicCursorRows, shared with the API cursors). A positioned UPDATE or
+// DELETE finds its base-table row by the key, else by the values read, as a
+// change through an API cursor does.
 //
 // Ownership: a cursor is shared by the names and cursor variables that
 // reach it. GLOBAL cursors belong to the session (SessionCursors), LOCAL
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "engine/exec/cursor_rows.h"
+#include "engine/exec/dynamic_cursor_rows.h"
 #include "engine/exec/keyset_query.h"
 #include "engine/tsql/cursor_statements.h"
 
@@ -43,26 +46,41 @@ class TsqlCursor {
     rows_.emplace(std::move(columns), std::move(rows));
     database_ = std::move(database);
     visibility_ = CursorVisibility::kSnapshot;
+    dynamic_.reset();
     keyset_.reset();
   }
-  // KEYSET or DYNAMIC: `keys` are the members' key values (in `key_columns`,
-  // named as the table names them), `columns` what a fetch returns.
+  // KEYSET: `keys` are the members' key values (in `key_columns`, named as
+  // the table names them), `columns` what a fetch returns. DYNAMIC: no keys;
+  // each FETCH seeks.
   void OpenKeyed(CursorVisibility visibility, std::vector<Column> columns,
                  std::vector<Column> key_columns, std::vector<Row> keys, KeysetQuery query,
                  std::string database) {
     rows_.emplace(std::move(columns), std::move(keys));
-    key_columns_ = std::move(key_columns);
     keyset_.emplace(std::move(query));
+    dynamic_.reset();
+    if (visibility == CursorVisibility::kDynamic) dynamic_.emplace(*keyset_, key_columns);
+    key_columns_ = std::move(key_columns);
     visibility_ = visibility;
     database_ = std::move(database);
   }
   void Close() {
     rows_.reset();
+    dynamic_.reset();
     keyset_.reset();
     last_read_.clear();
   }
-  // Only while open. For a keyed cursor the rows are the members' keys.
+  // Only while open. For a KEYSET cursor the rows are the members' keys; a
+  // DYNAMIC one has none (its columns only).
   CursorRows& Rows() { return *rows_; }
+  // Only while open as DYNAMIC.
+  DynamicCursorRows& Dynamic() { return *dynamic_; }
+  // The key (keyed cursors) or the row (snapshots) the last FETCH made
+  // current; nullptr when there is none (or it was deleted through the cursor).
+  const Row* Current() {
+    if (dynamic_) return dynamic_->BufferKey(1);
+    std::optional<std::size_t> index = rows_ ? rows_->BufferRow(1) : std::nullopt;
+    return index ? &rows_->RowValues(*index) : nullptr;
+  }
   CursorVisibility Visibility() const { return visibility_; }
   // Only while open with a visibility other than kSnapshot.
   const KeysetQuery& Keyset() const { return *keyset_; }
@@ -82,6 +100,7 @@ class TsqlCursor {
   std::optional<CursorRows> rows_;
   CursorVisibility visibility_ = CursorVisibility::kSnapshot;
   std::optional<KeysetQuery> keyset_;
+  std::optional<DynamicCursorRows> dynamic_;
   std::vector<Column> key_columns_;
   Row last_read_;
   std::string database_;

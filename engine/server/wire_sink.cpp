@@ -52,6 +52,13 @@ void WireSink::BeginResult(const std::vector<Column>& columns) {
   rows_ = 0;
 }
 
+void WireSink::Origins(const ResultOrigins& origins) {
+  // Only right after the COLMETADATA it describes.
+  if (Dropping() || !result_open_ || rows_ != 0) return;
+  tds::WriteOrigins(origins, out_.Tokens());
+  Written();
+}
+
 void WireSink::AddRow(const Row& row) {
   if (Dropping() || !result_open_ || skipping_rows_) return;
   try {

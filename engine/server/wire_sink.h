@@ -38,6 +38,7 @@ class WireSink : public ResultSink {
   void ReturnStatus(std::int32_t status) override;
   void ReturnValue(const OutputValue& value) override;
   void Environment(const EnvChange& change) override;
+  void Origins(const ResultOrigins& origins) override;
   void BeginProcedure() override;
   void EndProcedure(std::optional<std::int32_t> return_status) override;
 

@@ -70,6 +70,14 @@ std::string RangedTypeName(const TypeInfo& info) {
       return "smalldatetime";
     case WireType::kDateTimeN:
       return info.max_length == 4 ? "smalldatetime" : "datetime";
+    case WireType::kDateN:
+      return "date";
+    case WireType::kTimeN:
+      return "time";
+    case WireType::kDateTime2N:
+      return "datetime2";
+    case WireType::kDateTimeOffsetN:
+      return "datetimeoffset";
     default:
       return "datetime";
   }

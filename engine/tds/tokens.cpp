@@ -1,5 +1,6 @@
 #include "engine/tds/tokens.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "engine/tds/server_identity.h"
@@ -172,6 +173,31 @@ void WriteRow(const std::vector<TypeInfo>& types, const Row& row, ByteWriter& ou
     out.Bytes().resize(start);
     throw;
   }
+}
+
+void WriteOrigins(const ResultOrigins& origins, ByteWriter& out) {
+  out.U8(static_cast<std::uint8_t>(Token::kTabName));
+  std::size_t length_at = out.Size();
+  out.U16(0);
+  std::vector<std::vector<std::string>> tables = origins.tables;
+  if (tables.empty()) tables.emplace_back();
+  for (std::vector<std::string>& parts : tables) {
+    if (parts.empty()) parts.emplace_back();
+    out.U8(static_cast<std::uint8_t>(std::min<std::size_t>(parts.size(), 4)));
+    for (std::size_t k = 0; k < parts.size() && k < 4; ++k) out.UsVarChar(parts[k], 128);
+  }
+  out.PatchU16(length_at, static_cast<std::uint16_t>(out.Size() - length_at - 2));
+
+  out.U8(static_cast<std::uint8_t>(Token::kColInfo));
+  length_at = out.Size();
+  out.U16(0);
+  for (std::size_t k = 0; k < origins.columns.size() && k < 255; ++k) {
+    const ResultOrigins::ColumnOrigin& column = origins.columns[k];
+    out.U8(static_cast<std::uint8_t>(k + 1));
+    out.U8(static_cast<std::uint8_t>(column.table));
+    out.U8(static_cast<std::uint8_t>((column.expression ? 0x04 : 0) | (column.hidden ? 0x10 : 0)));
+  }
+  out.PatchU16(length_at, static_cast<std::uint16_t>(out.Size() - length_at - 2));
 }
 
 void WriteReturnStatus(std::int32_t status, ByteWriter& out) {

@@ -17,6 +17,8 @@ namespace sqlengine::tds {
 enum class Token : std::uint8_t {
   kReturnStatus = 0x79,
   kColMetadata = 0x81,
+  kTabName = 0xA4,
+  kColInfo = 0xA5,
   kError = 0xAA,
   kInfo = 0xAB,
   kReturnValue = 0xAC,
@@ -74,6 +76,11 @@ void WriteDone(Token token, std::uint16_t status, std::uint16_t current_command,
 // the ROW tokens of this result must use.
 std::vector<TypeInfo> WriteColMetadata(const std::vector<Column>& columns, TdsVersion version,
                                        ByteWriter& out);
+
+// TABNAME (names in parts, as TDS 7.1 revision 1 and later lay them out)
+// and COLINFO for the result whose COLMETADATA was just written. A table
+// without parts is sent as one empty part, as clients refuse an empty list.
+void WriteOrigins(const ResultOrigins& origins, ByteWriter& out);
 
 // One ROW. Throws ValueConversionError (with `out` unchanged) when a value
 // does not fit its column.

@@ -503,6 +503,39 @@ std::uint64_t TimeNanoseconds(std::span<const std::uint8_t> bytes, int scale) {
 
 std::size_t TimeSize(int scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; }
 
+constexpr std::int64_t kNanosecondsPerDay = 86'400'000'000'000;
+// 9999-12-31, in days since 0001-01-01: the last day a date type holds.
+constexpr std::int64_t kLastDate = 3'652'058;
+
+// A DATE's three bytes; throws InvalidValue past 9999-12-31.
+std::int64_t DateDays(std::span<const std::uint8_t> bytes) {
+  const auto days = static_cast<std::int64_t>(ReadUnsigned(bytes));
+  if (days > kLastDate) throw InvalidValue("date out of range");
+  return days;
+}
+
+// The instant `nanoseconds` into day `days` (since 0001-01-01) rounded to
+// datetime's 1/300 second, the type the engine holds it in, as a conversion
+// to datetime rounds it (23:59:59.9985 and later are the next day). Throws
+// InvalidValue past 9999-12-31.
+DateTime AsDatetime(std::int64_t days, std::uint64_t nanoseconds) {
+  std::uint64_t ticks = (nanoseconds * 3 + 5'000'000) / 10'000'000;
+  if (ticks >= static_cast<std::uint64_t>(kTicksPerDay)) {
+    ticks -= kTicksPerDay;
+    ++days;
+  }
+  if (days > kLastDate) throw InvalidValue("date out of range");
+  return FromDaysAndNanoseconds(days, (ticks * 10 + 1) / 3 * 1'000'000);
+}
+
+// A TIME's bytes at `scale` as nanoseconds since midnight; throws
+// InvalidValue for a time of 24:00 or later.
+std::uint64_t TimeOfDay(std::span<const std::uint8_t> bytes, int scale) {
+  const std::uint64_t ns = TimeNanoseconds(bytes, scale);
+  if (ns >= static_cast<std::uint64_t>(kNanosecondsPerDay)) throw InvalidValue("time out of range");
+  return ns;
+}
+
 Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
   auto expect = [&](std::initializer_list<std::size_t> sizes) {
     for (std::size_t s : sizes) {
@@ -595,19 +628,33 @@ Value ReadFixedValue(const TypeInfo& info, std::span<const std::uint8_t> data) {
     }
     case WireType::kDateN:
       expect({3});
-      return FromDaysAndNanoseconds(static_cast<std::int64_t>(ReadUnsigned(data)), 0);
+      return FromDaysAndNanoseconds(DateDays(data), 0);
     case WireType::kTimeN:
       expect({TimeSize(info.scale)});
-      return FromDaysAndNanoseconds(kDays0001To1900,
-                                    TimeNanoseconds(data, info.scale) % 86'400'000'000'000ull);
+      return AsDatetime(kDays0001To1900, TimeOfDay(data, info.scale));
     case WireType::kDateTime2N:
     case WireType::kDateTimeOffsetN: {
       std::size_t time = TimeSize(info.scale);
       std::size_t offset = info.type == WireType::kDateTimeOffsetN ? 2 : 0;
       expect({time + 3 + offset});
-      std::uint64_t ns = TimeNanoseconds(data.first(time), info.scale) % 86'400'000'000'000ull;
-      std::int64_t days = static_cast<std::int64_t>(ReadUnsigned(data.subspan(time, 3)));
-      return FromDaysAndNanoseconds(days, ns);  // UTC for DATETIMEOFFSET
+      std::int64_t ns = static_cast<std::int64_t>(TimeOfDay(data.first(time), info.scale));
+      std::int64_t days = DateDays(data.subspan(time, 3));
+      if (offset != 0) {
+        // The value travels as UTC with its offset; the engine's types keep
+        // the local time, as a conversion to datetime keeps it.
+        std::int64_t minutes = ReadSigned(data.subspan(time + 3, 2));
+        if (minutes < -840 || minutes > 840) throw InvalidValue("time zone offset out of range");
+        ns += minutes * 60'000'000'000;
+        if (ns < 0) {
+          ns += kNanosecondsPerDay;
+          --days;
+        } else if (ns >= kNanosecondsPerDay) {
+          ns -= kNanosecondsPerDay;
+          ++days;
+        }
+        if (days < 0 || days > kLastDate) throw InvalidValue("date out of range");
+      }
+      return AsDatetime(days, static_cast<std::uint64_t>(ns));
     }
     case WireType::kGuid:
       expect({16});

@@ -1,8 +1,8 @@
 // Server cursors through the FreeTDS ODBC driver: keyset, dynamic and static
-// cursors scrolled with SQLFetchScroll, rows changed and deleted with
-// SQLSetPos and checked from a second connection, read-only cursors and a
-// login's permissions; and pytds calling the procedures by name with their
-// raw parameters (pytds_cursor_peer.py); each at TDS 7.4 and 7.1.
+// cursors scrolled with SQLFetchScroll, what each sees of a second
+// connection's changes, rows changed and deleted with SQLSetPos and checked
+// from a second connection, read-only cursors and a login's permissions; and pytds calling the
+// procedures by name with their raw parameters (pytds_cursor_peer.py); each at TDS 7.4 and 7.1.
 #include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -83,7 +83,9 @@ class CursorClient {
                          SQL_NTS);
   }
 
-  // The ids of the rowset a scroll fetched; empty at either end.
+  // The ids of the rowset a scroll fetched (kMissing for a row whose values
+  // came back NULL: a keyset member deleted since); empty at either end.
+  static constexpr int kMissing = -1;
   std::vector<int> Scroll(SQLSMALLINT orientation, SQLLEN offset = 0) {
     fetched_ = 0;
     SQLRETURN rc = SQLFetchScroll(stmt_, orientation, offset);
@@ -91,7 +93,10 @@ class CursorClient {
       EXPECT_EQ(rc, SQL_NO_DATA) << StatementMessages(stmt_).text;
       return {};
     }
-    return std::vector<int>(ids_, ids_ + fetched_);
+    std::vector<int> ids;
+    for (SQLULEN k = 0; k < fetched_; ++k)
+      ids.push_back(id_lengths_[k] == SQL_NULL_DATA ? kMissing : ids_[k]);
+    return ids;
   }
 
   std::string Name(int row) const {
@@ -210,9 +215,17 @@ TEST_P(CursorPeer, SetPosUpdatesAndDeletesTheRowsItFetched) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLSetPos(client.stmt(), 1, SQL_DELETE, SQL_LOCK_NO_CHANGE)))
       << StatementMessages(client.stmt()).text;
   EXPECT_EQ(Committed(), (std::vector<std::string>{"1:one", "3:THREE", "4:four", "5:five"}));
-  // The cursor reads its own change and no longer has the deleted row.
-  EXPECT_EQ(client.Scroll(SQL_FETCH_FIRST), (std::vector<int>{1, 3}));
-  EXPECT_EQ(client.Name(1), "THREE");
+  // The cursor reads its own change. A dynamic cursor no longer has the
+  // deleted row; a keyset cursor keeps its place, its values NULL.
+  if (Type() == SQL_CURSOR_KEYSET_DRIVEN) {
+    EXPECT_EQ(client.Scroll(SQL_FETCH_FIRST), (std::vector<int>{1, CursorClient::kMissing}));
+    EXPECT_EQ(client.Scroll(SQL_FETCH_NEXT), (std::vector<int>{3, 4}));
+    EXPECT_EQ(client.Name(0), "THREE");
+    ASSERT_EQ(client.Scroll(SQL_FETCH_FIRST), (std::vector<int>{1, CursorClient::kMissing}));
+  } else {
+    EXPECT_EQ(client.Scroll(SQL_FETCH_FIRST), (std::vector<int>{1, 3}));
+    EXPECT_EQ(client.Name(1), "THREE");
+  }
 
   // A row changed behind the cursor's back is not overwritten.
   OdbcClient other(engine_.Port(), "sa", "", "shop");
@@ -221,6 +234,48 @@ TEST_P(CursorPeer, SetPosUpdatesAndDeletesTheRowsItFetched) {
   EXPECT_EQ(SQLSetPos(client.stmt(), 1, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_ERROR);
   EXPECT_TRUE(StatementMessages(client.stmt()).Has(16934)) << StatementMessages(client.stmt()).text;
   EXPECT_EQ(Committed().front(), "1:one!");
+}
+
+TEST_P(CursorPeer, SeesWhatOtherConnectionsChangeAsItsTypeDoes) {
+  CursorClient client(engine_.Port(), Version());
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(
+      SQL_SUCCEEDED(client.Open(Type(), SQL_CONCUR_VALUES, "SELECT id, name FROM items", 2)))
+      << StatementMessages(client.stmt()).text;
+  ASSERT_EQ(client.Scroll(SQL_FETCH_FIRST), (std::vector<int>{1, 2}));
+
+  OdbcClient other(engine_.Port(), "sa", "", "shop");
+  BatchOutcome changes = other.Execute(
+      "UPDATE items SET name = 'FOUR' WHERE id = 4\n"
+      "DELETE FROM items WHERE id = 3\n"
+      "INSERT INTO items VALUES (6, 'six')\n");
+  ASSERT_FALSE(changes.failed) << changes.Describe();
+
+  std::vector<int> next = client.Scroll(SQL_FETCH_NEXT);
+  if (Type() == SQL_CURSOR_STATIC) {
+    // The rows as they were at the open.
+    EXPECT_EQ(next, (std::vector<int>{3, 4}));
+    EXPECT_EQ(client.Name(1), "four");
+    EXPECT_EQ(client.Scroll(SQL_FETCH_NEXT), std::vector<int>{5});
+    return;
+  }
+  if (Type() == SQL_CURSOR_KEYSET_DRIVEN) {
+    // The members fixed at the open, each with its current values; the
+    // deleted one missing, the inserted one no member.
+    EXPECT_EQ(next, (std::vector<int>{CursorClient::kMissing, 4}));
+    EXPECT_EQ(client.Name(1), "FOUR");
+    EXPECT_EQ(client.Scroll(SQL_FETCH_NEXT), std::vector<int>{5});
+    EXPECT_EQ(client.Scroll(SQL_FETCH_NEXT), std::vector<int>{});
+    return;
+  }
+  // Dynamic: the rows there are now, from where the cursor stands.
+  EXPECT_EQ(next, (std::vector<int>{4, 5}));
+  EXPECT_EQ(client.Name(0), "FOUR");
+  EXPECT_EQ(client.Scroll(SQL_FETCH_NEXT), std::vector<int>{6});
+  ASSERT_FALSE(other.Execute("INSERT INTO items VALUES (3, 'back')").failed);
+  EXPECT_EQ(client.Scroll(SQL_FETCH_PRIOR), (std::vector<int>{4, 5}));
+  EXPECT_EQ(client.Scroll(SQL_FETCH_PRIOR), (std::vector<int>{2, 3}));
+  EXPECT_EQ(client.Name(1), "back");
 }
 
 TEST_P(CursorPeer, ReadOnlyCursorsRefuseChanges) {

@@ -5,33 +5,23 @@
 // client reads the stream at TDS 7.4 and 7.1; bsqldb shows DB-Library's view.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include "engine/tests/server/run_command.h"
-#include "engine/tests/server/tds_client.h"
-#include "testing/test_engine.h"
+#include "engine/tests/peers/raw_stream_peer.h"
 
 namespace sqlengine::testing {
 namespace {
 
 using tds::Token;
 
-class FailingSelect : public ::testing::TestWithParam<std::uint32_t> {
+class FailingSelect : public RawStreamPeer {
  protected:
   void SetUp() override {
-    client_ = std::make_unique<TdsClient>(engine_.Port());
-    LoginOptions options;
-    options.tds_version = GetParam();
-    client_->LoginOrFail(options);
+    RawStreamPeer::SetUp();
     auto made = client_->Batch(
         "create table divisors (n int) insert into divisors values (4) "
         "insert into divisors values (2) insert into divisors values (0) "
         "insert into divisors values (1)");
     ASSERT_TRUE(Only(made, Token::kError).empty());
   }
-
-  testing_support::TestEngine engine_;
-  std::unique_ptr<TdsClient> client_;
 };
 
 TEST_P(FailingSelect, CompileTimeErrorSendsNoColumnMetadata) {
@@ -84,10 +74,7 @@ TEST_P(FailingSelect, ErrorMidResultKeepsTheRowsSentAndTheBatchGoesOn) {
   EXPECT_EQ(events[7].status, tds::kDoneCount);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, FailingSelect, ::testing::Values(0x74000004u, 0x71000001u),
-                         [](const auto& info) {
-                           return info.param == 0x74000004u ? "Tds74" : "Tds71";
-                         });
+INSTANTIATE_TEST_SUITE_P(Versions, FailingSelect, ::testing::Values(kTds74, kTds71), VersionName);
 
 // DB-Library: a SELECT failing mid-result shows its columns, the rows sent
 // before the error and the error; one failing to compile shows no columns.
@@ -95,10 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, FailingSelect, ::testing::Values(0x74000004u,
 TEST(DbLibraryFailingSelect, BsqldbSeesTheRowsBeforeTheErrorAndNoColumnsForACompileError) {
   testing_support::TestEngine engine;
   auto run = [&](const std::string& name, const std::string& sql) {
-    std::filesystem::path script = engine.Home() / name;
-    std::ofstream(script) << sql;
-    return RunCommand("bsqldb -S 127.0.0.1:" + std::to_string(engine.Port()) + " -U sa -P '' -i " +
-                      script.string() + " 2>&1");
+    return RunBsqldb(engine, name, sql);
   };
   CommandOutcome made =
       run("made.sql",

@@ -1,8 +1,10 @@
 """pytds calling the server cursor procedures by name with their raw
 parameters: handles, scroll and concurrency options as the engine grants
-them, row counts, fetch types, positioned changes, cursor names, prepared
-cursors, and the errors of bad handles (the session lives on). Prints one
-line per check; exits non-zero when any check fails.
+them, row counts, fetch types, the hidden row status of every fetched row,
+what keyset and dynamic cursors see of another connection's changes,
+positioned changes, cursor names, prepared cursors, and the errors of bad
+handles (the session lives on). Prints one line per check; exits non-zero
+when any check fails.
 Usage: /usr/bin/python3 pytds_cursor_peer.py PORT TDS_VERSION(7.1|7.4)"""
 import sys
 
@@ -36,6 +38,15 @@ def error_number(action):
     return None
 
 
+# Cursor results carry TABNAME and COLINFO after their columns, as SQL
+# Server sends them; pytds does not know those tokens, so they are skipped.
+def skip_token(session):
+    pytds.tds_base.skipall(session._reader, session._reader.get_usmallint())
+
+
+pytds.tds._token_map[pytds.tds_base.TDS_TABNAME_TOKEN] = skip_token
+pytds.tds._token_map[pytds.tds_base.TDS_COLINFO_TOKEN] = skip_token
+
 conn = pytds.connect("127.0.0.1", port=PORT, user="sa", password="", database="master",
                      autocommit=True, tds_version=VERSION, login_timeout=60)
 cur = conn.cursor()
@@ -46,12 +57,21 @@ for i, name in enumerate(["one", "two", "three", "four", "five"], 1):
     cur.execute("INSERT INTO items VALUES (%d, '%s')" % (i, name))
 
 
+row_statuses = []  # the hidden ROWSTAT of each row of the last cursor result
+
+
 def call(procedure, parameters):
     """Runs one procedure to its end: the first result's rows, the OUTPUT
-    values by parameter position, the first result's column names."""
+    values by parameter position, the first result's column names. A cursor
+    result's last column, ROWSTAT, is taken off into row_statuses."""
     cur.callproc(procedure, parameters)
     names = [d[0] for d in cur.description] if cur.description else None
     rows = [tuple(row) for row in cur.fetchall()] if cur.description else []
+    row_statuses.clear()
+    if names and names[-1] == "ROWSTAT":
+        names = names[:-1]
+        row_statuses.extend(row[-1] for row in rows)
+        rows = [row[:-1] for row in rows]
     while cur.nextset():
         pass
     outputs = {k: p.value for k, p in cur._session.output_params.items()}
@@ -80,6 +100,7 @@ check("optimistic concurrency by values", ccopt == OPTIMISTIC_VALUES, ccopt)
 check("a keyset cursor counts its rows", rowcount == 5, rowcount)
 
 check("FIRST", fetch(handle, FIRST, 0, 2) == [(1, "one"), (2, "two")])
+check("each row's status is 1 (fetched)", row_statuses == [1, 1], row_statuses)
 check("NEXT", fetch(handle, NEXT, 0, 2) == [(3, "three"), (4, "four")])
 check("NEXT at the end", fetch(handle, NEXT, 0, 2) == [(5, "five")])
 check("past the end", fetch(handle, NEXT, 0, 2) == [])
@@ -166,7 +187,7 @@ check("an unprepared handle is 8179",
 check("a bad fetch type is 16902", error_number(lambda: fetch(both[1], 0x40)) == 16902)
 # A change finds its row by the values the cursor read, of every type, NULLs
 # included; text is left out of the comparison.
-cur.execute("CREATE TABLE typed (id int IDENTITY(1,1), d decimal(10,3), dt datetime, "
+cur.execute("CREATE TABLE typed (id int IDENTITY(1,1) PRIMARY KEY, d decimal(10,3), dt datetime, "
             "sdt smalldatetime, f float, r real, m money, nv nvarchar(20), c char(5), "
             "b varbinary(4), u uniqueidentifier, bt bit, tx text, label varchar(10))")
 cur.execute("INSERT INTO typed (d, dt, sdt, f, r, m, nv, c, b, u, bt, tx, label) VALUES "
@@ -182,6 +203,54 @@ for position in (1, 2):
 cur.execute("SELECT label FROM typed ORDER BY id")
 check("rows of every type are found by their values",
       [row[0] for row in cur.fetchall()] == ["new1", "new2"])
+
+# What keyset and dynamic cursors see of another connection's changes.
+other_conn = pytds.connect("127.0.0.1", port=PORT, user="sa", password="", database="cursors",
+                           autocommit=True, tds_version=VERSION, login_timeout=60)
+other_cur = other_conn.cursor()
+cur.execute("CREATE TABLE watched (id int PRIMARY KEY, name varchar(20))")
+for i in range(1, 6):
+    cur.execute("INSERT INTO watched VALUES (%d, 'w%d')" % (i, i))
+keyset = call("sp_cursoropen", (out(), "SELECT id, name FROM watched", out(KEYSET),
+                                out(OPTIMISTIC), out()))[1]
+dynamic = call("sp_cursoropen", (out(), "SELECT id, name FROM watched WHERE id > 1",
+                                 out(DYNAMIC), out(OPTIMISTIC), out()))[1]
+check("a dynamic cursor over a keyed table stays dynamic", dynamic[2] == DYNAMIC, dynamic)
+check("a dynamic cursor does not count its rows", dynamic[4] == -1, dynamic)
+other_cur.execute("UPDATE watched SET name = 'changed' WHERE id = 2")
+other_cur.execute("DELETE FROM watched WHERE id = 3")
+other_cur.execute("INSERT INTO watched VALUES (6, 'w6')")
+check("a keyset cursor reads its members' current values",
+      fetch(keyset[0], FIRST, 0, 2) == [(1, "w1"), (2, "changed")])
+check("a deleted member comes back missing, its values NULL",
+      fetch(keyset[0], NEXT, 0, 1) == [(None, None)] and row_statuses == [2], row_statuses)
+check("a keyset cursor does not see inserts",
+      [r[0] for r in fetch(keyset[0], FIRST, 0, 10)] == [1, 2, None, 4, 5])
+check("a missing member cannot be changed",
+      error_number(lambda: cur.callproc("sp_cursor", (keyset[0], DELETE, 3, ""))) == 16934)
+check("a dynamic cursor sees inserts, updates and deletes",
+      fetch(dynamic[0], FIRST, 0, 10) == [(2, "changed"), (4, "w4"), (5, "w5"), (6, "w6")])
+other_cur.execute("INSERT INTO watched VALUES (3, 'back')")
+check("a dynamic cursor moves on from where it stands",
+      fetch(dynamic[0], FIRST, 0, 1) == [(2, "changed")]
+      and fetch(dynamic[0], NEXT, 0, 2) == [(3, "back"), (4, "w4")]
+      and fetch(dynamic[0], PREV, 0, 1) == [(2, "changed")])
+cur.callproc("sp_cursor", {"@cursor": dynamic[0], "@optype": UPDATE, "@rownum": 1,
+                           "@table": "", "@name": "mine"})
+other_cur.execute("SELECT name FROM watched WHERE id = 2")
+check("a dynamic cursor changes the row it fetched", other_cur.fetchall()[0][0] == "mine")
+cur.execute("CREATE TABLE heap (id int, name varchar(20))")
+heap = call("sp_cursoropen", (out(), "SELECT id, name FROM heap", out(KEYSET), out(OPTIMISTIC),
+                              out()))[1]
+check("a keyset cursor over a table without a key becomes static and read-only",
+      (heap[2], heap[3]) == (STATIC, READ_ONLY), heap)
+joined = call("sp_cursoropen", (out(), "SELECT w.id FROM watched w JOIN items i ON i.id = w.id",
+                                out(DYNAMIC), out(OPTIMISTIC), out()))[1]
+check("a dynamic cursor over a join becomes static", joined[2] == STATIC, joined)
+ordered = call("sp_cursoropen", (out(), "SELECT id FROM watched ORDER BY name", out(DYNAMIC),
+                                 out(OPTIMISTIC), out()))[1]
+check("a dynamic cursor over an ordered query becomes keyset", ordered[2] == KEYSET, ordered)
+other_conn.close()
 
 # A change goes to the database the cursor was opened in, whatever is current.
 moved = call("sp_cursoropen", (out(), "SELECT id, name FROM items WHERE id = 1", out(KEYSET),

@@ -8,12 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "engine/tds/byte_writer.h"
-#include "engine/tests/server/run_command.h"
-#include "engine/tests/server/tds_client.h"
-#include "testing/test_engine.h"
+#include "engine/tests/peers/raw_stream_peer.h"
 
 namespace sqlengine::testing {
 namespace {
@@ -30,13 +27,10 @@ constexpr const char* kProcedure =
     "  return 3\n"
     "end";
 
-class TokenStreamPeer : public ::testing::TestWithParam<std::uint32_t> {
+class TokenStreamPeer : public RawStreamPeer {
  protected:
   void SetUp() override {
-    client_ = std::make_unique<TdsClient>(engine_.Port());
-    LoginOptions options;
-    options.tds_version = GetParam();
-    client_->LoginOrFail(options);
+    RawStreamPeer::SetUp();
     auto created = client_->Batch(kProcedure);
     ASSERT_TRUE(Only(created, Token::kError).empty());
   }
@@ -56,9 +50,6 @@ class TokenStreamPeer : public ::testing::TestWithParam<std::uint32_t> {
     w.U8(0);
     return w.Bytes();
   }
-
-  testing_support::TestEngine engine_;
-  std::unique_ptr<TdsClient> client_;
 };
 
 TEST_P(TokenStreamPeer, BatchSendsNoDoneForDeclarationsAndEndsAnExecInDoneProc) {
@@ -194,10 +185,7 @@ TEST_P(TokenStreamPeer, TextSizeCutsLargeValuesAndIsReported) {
   EXPECT_EQ(rows.at(0).values[0], Value(std::int64_t{4096}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, TokenStreamPeer, ::testing::Values(0x74000004u, 0x71000001u),
-                         [](const auto& info) {
-                           return info.param == 0x74000004u ? "Tds74" : "Tds71";
-                         });
+INSTANTIATE_TEST_SUITE_P(Versions, TokenStreamPeer, ::testing::Values(kTds74, kTds71), VersionName);
 
 // --sql-server-2000: at most TDS 7.1 whatever the client asks, so MAX values
 // travel as text, as SQL Server 2000 sends its large values.
@@ -231,11 +219,10 @@ TEST(SqlServer2000Mode, AgreesToTds71WhateverTheClientAsks) {
 // up as an empty result set before the procedure's rows.
 TEST(DbLibraryPeer, BsqldbSeesOnlyTheResultsOfDeclareExecSelect) {
   testing_support::TestEngine engine;
-  std::filesystem::path script = engine.Home() / "batch.sql";
-  std::ofstream(script) << kProcedure << "\ngo\n"
-                        << "declare @o smalldatetime exec give @o output select @o as o\ngo\n";
-  CommandOutcome run = RunCommand("bsqldb -S 127.0.0.1:" + std::to_string(engine.Port()) +
-                                  " -U sa -P '' -i " + script.string() + " 2>&1");
+  CommandOutcome run =
+      RunBsqldb(engine, "batch.sql",
+                std::string(kProcedure) +
+                    "\ngo\ndeclare @o smalldatetime exec give @o output select @o as o\ngo\n");
   EXPECT_EQ(run.status, 0) << run.output;
   const std::string& out = run.output;
   // The procedure's result, then the variable's: nothing before, between or after.

@@ -6,6 +6,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/table_variables.h"
+#include "engine/tests/sql/thrown_error.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 
@@ -22,14 +23,7 @@ CursorDeclaration Declared(std::string_view text) {
   return ParseCursorDeclaration(Statement(text), 2, 1);
 }
 
-int ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const SqlError& error) {
-    return error.message().number;
-  }
-  return 0;
-}
+using testing::ThrownErrorNumber;
 
 TEST(CursorDeclaration, OptionsDecideScrollingAndChanges) {
   CursorDeclaration plain = Declared("DECLARE c CURSOR FOR SELECT a FROM t");
@@ -70,10 +64,12 @@ TEST(CursorDeclaration, ForClauseLeavesTheQuery) {
   EXPECT_TRUE(read.read_only);
   EXPECT_EQ(read.query.tokens.size(), 4u);
 
-  EXPECT_EQ(ErrorOf([] { Declared("DECLARE c CURSOR BACKWARDS FOR SELECT 1"); }), 170);
-  EXPECT_EQ(ErrorOf([] { Declared("DECLARE c CURSOR FOR UPDATE t SET a = 1"); }), 156);
-  EXPECT_NE(ErrorOf([] { Declared("DECLARE c CURSOR FOR SELECT a FROM t FOR UPDATE OF"); }), 0);
-  EXPECT_NE(ErrorOf([] { Declared("DECLARE c CURSOR FOR SELECT a FROM t FOR READ"); }), 0);
+  EXPECT_EQ(ThrownErrorNumber([] { Declared("DECLARE c CURSOR BACKWARDS FOR SELECT 1"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { Declared("DECLARE c CURSOR FOR UPDATE t SET a = 1"); }), 156);
+  EXPECT_NE(
+      ThrownErrorNumber([] { Declared("DECLARE c CURSOR FOR SELECT a FROM t FOR UPDATE OF"); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { Declared("DECLARE c CURSOR FOR SELECT a FROM t FOR READ"); }),
+            0);
 }
 
 TEST(CursorStatements, FetchDirectionsAndTargets) {
@@ -94,10 +90,10 @@ TEST(CursorStatements, FetchDirectionsAndTargets) {
   EXPECT_TRUE(variable.cursor.variable);
   EXPECT_EQ(variable.offset.front().text, "@n");
 
-  EXPECT_NE(ErrorOf([] { ParseFetch(Statement("FETCH NEXT c")); }), 0);
-  EXPECT_NE(ErrorOf([] { ParseFetch(Statement("FETCH ABSOLUTE FROM c")); }), 0);
-  EXPECT_NE(ErrorOf([] { ParseFetch(Statement("FETCH NEXT FROM c INTO @a,")); }), 0);
-  EXPECT_NE(ErrorOf([] { ParseCursorStatement(Statement("CLOSE c extra")); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseFetch(Statement("FETCH NEXT c")); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseFetch(Statement("FETCH ABSOLUTE FROM c")); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseFetch(Statement("FETCH NEXT FROM c INTO @a,")); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseCursorStatement(Statement("CLOSE c extra")); }), 0);
 }
 
 TEST(CursorStatements, FindsWhereCurrentOf) {
@@ -145,9 +141,11 @@ TEST(TryCatch, BlocksNestAndMustPair) {
   EXPECT_EQ(outer.else_branch->body.size(), 1u);
   EXPECT_EQ(outer.else_branch->body[0]->kind, StatementKind::kPrint);
 
-  EXPECT_NE(ErrorOf([] { ParseBatch("BEGIN TRY SELECT 1 END TRY"); }), 0);
-  EXPECT_NE(ErrorOf([] { ParseBatch("BEGIN TRY SELECT 1 END CATCH"); }), 0);
-  EXPECT_NE(ErrorOf([] { ParseBatch("BEGIN TRY SELECT 1 END TRY BEGIN CATCH SELECT 2 END"); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseBatch("BEGIN TRY SELECT 1 END TRY"); }), 0);
+  EXPECT_NE(ThrownErrorNumber([] { ParseBatch("BEGIN TRY SELECT 1 END CATCH"); }), 0);
+  EXPECT_NE(
+      ThrownErrorNumber([] { ParseBatch("BEGIN TRY SELECT 1 END TRY BEGIN CATCH SELECT 2 END"); }),
+      0);
 }
 
 TEST(TableVariables, StandAsTablesOnlyWhereATableGoes) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/common/error.h"
+#include "engine/tests/sql/thrown_error.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/rewriter.h"
@@ -11,14 +12,7 @@
 namespace sqlengine::tsql {
 namespace {
 
-int ErrorNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const SqlError& error) {
-    return error.message().number;
-  }
-  return 0;
-}
+using testing::ThrownErrorNumber;
 
 TEST(Lexer, QuotingCommentsAndLines) {
   Tokens tokens =
@@ -41,9 +35,9 @@ TEST(Lexer, QuotingCommentsAndLines) {
 }
 
 TEST(Lexer, UnclosedTextIsAnErrorWithItsLine) {
-  EXPECT_EQ(ErrorNumber([] { Lex("SELECT 'abc"); }), 105);
-  EXPECT_EQ(ErrorNumber([] { Lex("SELECT [abc"); }), 105);
-  EXPECT_EQ(ErrorNumber([] { Lex("SELECT 1 /* /* */"); }), 113);
+  EXPECT_EQ(ThrownErrorNumber([] { Lex("SELECT 'abc"); }), 105);
+  EXPECT_EQ(ThrownErrorNumber([] { Lex("SELECT [abc"); }), 105);
+  EXPECT_EQ(ThrownErrorNumber([] { Lex("SELECT 1 /* /* */"); }), 113);
   try {
     Lex("SELECT 1\n\n  'open");
     FAIL();
@@ -101,17 +95,17 @@ TEST(Parser, BuildsControlFlow) {
 }
 
 TEST(Parser, RejectsBrokenStructure) {
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("ELSE SELECT 1"); }), 156);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("BEGIN SELECT 1"); }), 170);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("IF 1 = 1"); }), 170);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("SELECT 1 END"); }), 156);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("(SELECT 1)"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("ELSE SELECT 1"); }), 156);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("BEGIN SELECT 1"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("IF 1 = 1"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("SELECT 1 END"); }), 156);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("(SELECT 1)"); }), 170);
   // Nesting deep enough to exhaust a stack is refused.
   std::string blocks;
   for (int i = 0; i < 100000; ++i) blocks += "BEGIN ";
-  EXPECT_EQ(ErrorNumber([&] { ParseBatch(blocks); }), 191);
+  EXPECT_EQ(ThrownErrorNumber([&] { ParseBatch(blocks); }), 191);
   std::string parentheses = "SELECT " + std::string(100000, '(');
-  EXPECT_EQ(ErrorNumber([&] { ParseBatch(parentheses); }), 191);
+  EXPECT_EQ(ThrownErrorNumber([&] { ParseBatch(parentheses); }), 191);
 }
 
 TEST(Parser, WithListStandsInFrontOfItsStatement) {
@@ -140,12 +134,13 @@ TEST(Parser, WithListStandsInFrontOfItsStatement) {
   EXPECT_EQ(Kinds("CREATE VIEW v AS WITH c AS (SELECT 1 AS a) SELECT a FROM c SELECT 2"),
             (std::vector<K>{K::kCreateOther, K::kSelect}));
 
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH"); }), 156);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1; SELECT 2) SELECT 3"); }), 170);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c () AS (SELECT 1) SELECT 3"); }), 170);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS () SELECT 3"); }), 170);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) EXEC p"); }), 156);
-  EXPECT_EQ(ErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) c2 AS (SELECT 2) SELECT 3"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH"); }), 156);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS (SELECT 1; SELECT 2) SELECT 3"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c () AS (SELECT 1) SELECT 3"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS () SELECT 3"); }), 170);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) EXEC p"); }), 156);
+  EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) c2 AS (SELECT 2) SELECT 3"); }),
+            170);
 }
 
 // Resolves every database to a schema of the same name, "main" for "cur".
@@ -182,10 +177,10 @@ TEST(Rewriter, NamesLiteralsAndTop) {
             "SELECT name FROM (SELECT 'other' AS db) AS \"sysobjects\"");
   EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
             "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
-  EXPECT_EQ(ErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
+  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
   EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"),
             "SELECT CAST( sqlengine_number( a , 'int') AS int) FROM t LIMIT 2");
-  EXPECT_EQ(ErrorNumber([] {
+  EXPECT_EQ(ThrownErrorNumber([] {
               Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT WITH TIES a FROM t)");
             }),
             156);
@@ -214,7 +209,7 @@ TEST(Rewriter, WithListAndTopPercent) {
             "ORDER BY a))) ) x");
   std::string nested = "SELECT 1";
   for (int i = 0; i < 20; ++i) nested = "SELECT TOP 50 PERCENT * FROM (" + nested + ") x";
-  EXPECT_EQ(ErrorNumber([&] { Rewrite(nested); }), 191);
+  EXPECT_EQ(ThrownErrorNumber([&] { Rewrite(nested); }), 191);
 }
 
 TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
@@ -236,8 +231,8 @@ TEST(Rewriter, CreateTableKeepsDeclaredTypes) {
             "price decimal(10,2) DEFAULT 0 , at datetime DEFAULT ( getdate ( ) ) )");
   EXPECT_EQ(Rewrite("CREATE TABLE #t (a char(3) COLLATE Latin1_General_CS_AS)"),
             "CREATE TEMP TABLE \"#t\" ( a char(3) COLLATE BINARY )");
-  EXPECT_EQ(ErrorNumber([] { Rewrite("CREATE TABLE t (a nosuchtype)"); }), 2715);
-  EXPECT_EQ(ErrorNumber([] { Rewrite("CREATE TABLE t (a varchar(9000))"); }), 2715);
+  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("CREATE TABLE t (a nosuchtype)"); }), 2715);
+  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("CREATE TABLE t (a varchar(9000))"); }), 2715);
 }
 
 TEST(TypeName, ParsesAndPrintsDeclarations) {

@@ -298,6 +298,64 @@ TEST(RequestDecoding, UnreadableParametersRefuseTheCallNotTheStream) {
                DecodeError);
 }
 
+// The date and time types a TDS 7.3+ client may send: a value past what its
+// type holds is refused as SQL Server refuses it (8023, the parameter NULL,
+// the call's other parameters read); a DATETIMEOFFSET keeps its local time.
+TEST(RequestDecoding, DateAndTimeParametersOfTds73) {
+  const std::string call =
+      "16 00 00 00 12 00 00 00 02 00 00 00 00 00 00 00 00 01 00 00 00 00 01 00 70 00 00 00";
+  const std::string seven = " 01 40 00 00 26 04 04 07 00 00 00";
+  struct Refused {
+    const char* what;
+    std::string param;
+    const char* type;
+  };
+  const Refused refused[] = {
+      {"date after 9999-12-31", "00 00 28 03 DB B9 37", "date"},
+      {"time of 24:00", "00 00 29 07 05 00 C0 69 2A C9", "time"},
+      {"datetime2 at 24:00", "00 00 2A 00 06 80 51 01 00 00 00", "datetime2"},
+      {"datetime2 after 9999-12-31", "00 00 2A 00 06 00 00 00 DB B9 37", "datetime2"},
+      {"offset of 15 hours", "00 00 2B 00 08 00 00 00 01 00 00 84 03", "datetimeoffset"},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.what);
+    RpcRequest rpc = DecodeRpc(Hex(call + " " + c.param + seven), TdsVersion::k74);
+    ASSERT_EQ(rpc.faults.size(), 1u);
+    ASSERT_TRUE(rpc.faults[0]);
+    EXPECT_EQ(rpc.faults[0]->message_number, 8023);
+    EXPECT_EQ(rpc.faults[0]->args, (std::vector<std::string>{"1", "", c.type}));
+    ASSERT_EQ(rpc.calls[0].params.size(), 2u);
+    EXPECT_EQ(rpc.calls[0].params[0].value, Value(std::monostate{}));
+    EXPECT_EQ(rpc.calls[0].params[1].value, Value(std::int64_t{7}));
+  }
+  struct Read {
+    const char* what;
+    std::string param;
+    DateTime value;
+  };
+  const Read read[] = {
+      {"the last date", "00 00 28 03 DA B9 37", DateTime{9999, 12, 31, 0, 0, 0, 0}},
+      {"the last instant of a day", "00 00 29 00 03 7F 51 01", DateTime{1900, 1, 1, 23, 59, 59, 0}},
+      {"00:30 UTC at +02:00", "00 00 2B 00 08 08 07 00 01 00 00 78 00",
+       DateTime{1, 1, 2, 2, 30, 0, 0}},
+      {"00:30 UTC at -01:00, the day before", "00 00 2B 00 08 08 07 00 01 00 00 C4 FF",
+       DateTime{1, 1, 1, 23, 30, 0, 0}},
+      // Held as datetime: rounded to its 1/300 second, as a conversion rounds.
+      {"09:41:39.48637 as time(5)", "00 00 29 05 05 DD 63 04 D0 00",
+       DateTime{1900, 1, 1, 9, 41, 39, 487}},
+      {"23:59:59.9999999 as datetime2(7), the next day",
+       "00 00 2A 07 08 FF BF 69 2A C9 00 00 00", DateTime{1, 1, 2, 0, 0, 0, 0}},
+  };
+  for (const Read& c : read) {
+    SCOPED_TRACE(c.what);
+    RpcRequest rpc = DecodeRpc(Hex(call + " " + c.param + seven), TdsVersion::k74);
+    ASSERT_EQ(rpc.faults.size(), 1u);
+    EXPECT_FALSE(rpc.faults[0]) << rpc.faults[0]->detail;
+    ASSERT_EQ(rpc.calls[0].params.size(), 2u);
+    EXPECT_EQ(rpc.calls[0].params[0].value, Value(c.value));
+  }
+}
+
 TEST(RequestDecoding, TransactionManagerRequests) {
   auto headers = Hex("16 00 00 00 12 00 00 00 02 00 08 07 06 05 04 03 02 01 01 00 00 00");
   auto with = [&](const char* payload) {

@@ -77,6 +77,25 @@ TEST(ResponseEncoding, RpcResponseExample) {
                              "00 00 00 00 00 00 00 00"));
 }
 
+// TABNAME in parts and COLINFO after a cursor result's columns: what ODBC
+// drivers read to hide the row status and to leave expressions out of
+// changes. A result without a base table still names one (empty) table.
+TEST(ResponseEncoding, ColumnOriginsNameTheTableAndHideTheRowStatus) {
+  ResultOrigins origins;
+  origins.tables = {{"dbo", "t"}};
+  origins.columns = {{1, false, false}, {0, true, false}, {0, true, true}};
+  ByteWriter out;
+  WriteOrigins(origins, out);
+  EXPECT_EQ(out.Bytes(), Hex("A4 0D 00 02 03 00 64 00 62 00 6F 00 01 00 74 00 "
+                             "A5 09 00 01 01 00 02 00 04 03 00 14"));
+
+  ResultOrigins none;
+  none.columns = {{0, false, true}};
+  ByteWriter bare;
+  WriteOrigins(none, bare);
+  EXPECT_EQ(bare.Bytes(), Hex("A4 03 00 01 00 00 A5 03 00 01 00 10"));
+}
+
 TEST(ResponseEncoding, MessageAndDoneWidthsFollowTheVersion) {
   ServerMessage error{208, 16, 1, "Invalid object name 'x'.", "", 1};
   ByteWriter narrow, wide;
