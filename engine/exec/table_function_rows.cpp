@@ -7,6 +7,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/user_functions.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -87,21 +88,11 @@ void TableBlob(sqlite3_context* context, int, sqlite3_value** args) {
 }
 
 void CallTableFunction(sqlite3_context* context, int count, sqlite3_value** args) {
-  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
-  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
-    return sqlite3_result_error(context, "sqlengine_table_function: no name", -1);
-  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
-  std::vector<Value> arguments;
-  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
-  try {
-    SqliteResultText(context, host->CallTableFunction(name, arguments));
-  } catch (const SqlError& error) {
-    ResultSqlError(context, error);
-  } catch (const std::exception& error) {
-    sqlite3_result_error(context, error.what(), -1);
-  } catch (...) {
-    sqlite3_result_error_code(context, SQLITE_INTERRUPT);
-  }
+  CallNamedFunction(context, count, args, "sqlengine_table_function",
+                    [&](FunctionHost& host, std::string_view name,
+                        const std::vector<Value>& arguments) {
+                      SqliteResultText(context, host.CallTableFunction(name, arguments));
+                    });
 }
 
 }  // namespace

@@ -73,21 +73,11 @@ void ResultOf(sqlite3_context* context, const Value& value) {
 }
 
 void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args) {
-  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
-  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
-    return sqlite3_result_error(context, "sqlengine_user_function: no name", -1);
-  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
-  std::vector<Value> arguments;
-  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
-  try {
-    ResultOf(context, host->CallUserFunction(name, arguments));
-  } catch (const SqlError& error) {
-    ResultSqlError(context, error);
-  } catch (const std::exception& error) {
-    sqlite3_result_error(context, error.what(), -1);
-  } catch (...) {
-    sqlite3_result_error_code(context, SQLITE_INTERRUPT);
-  }
+  CallNamedFunction(context, count, args, "sqlengine_user_function",
+                    [&](FunctionHost& host, std::string_view name,
+                        const std::vector<Value>& arguments) {
+                      ResultOf(context, host.CallUserFunction(name, arguments));
+                    });
 }
 
 void CheckFunctionStatement(const tsql::Statement& statement) {
@@ -161,6 +151,27 @@ std::string RunTableFunction(Session& session, std::string_view name,
   DiscardingSink discard;
   BatchExecutor executor(session, discard);
   return executor.CallTableFunction(*definition, arguments);
+}
+
+void CallNamedFunction(
+    sqlite3_context* context, int count, sqlite3_value** args, const char* what,
+    const std::function<void(FunctionHost& host, std::string_view name,
+                             const std::vector<Value>& arguments)>& call) {
+  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
+  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
+    return sqlite3_result_error(context, (std::string(what) + ": no name").c_str(), -1);
+  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  std::vector<Value> arguments;
+  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
+  try {
+    call(*host, name, arguments);
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  } catch (...) {
+    sqlite3_result_error_code(context, SQLITE_INTERRUPT);
+  }
 }
 
 void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,5 +57,14 @@ std::string RunTableFunction(Session& session, std::string_view name,
 // more statements than one RETURN, called from generated SQL; it runs
 // through `host` on the connection whose statement calls it.
 void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host);
+
+// The body of an SQLite function `what`('name', arguments...) that calls a
+// user function through the FunctionHost it was registered with: `call`
+// runs it and sets the SQLite result; a missing name and whatever `call`
+// throws become the SQLite function's error.
+void CallNamedFunction(
+    sqlite3_context* context, int count, sqlite3_value** args, const char* what,
+    const std::function<void(FunctionHost& host, std::string_view name,
+                             const std::vector<Value>& arguments)>& call);
 
 }  // namespace sqlengine::exec

@@ -835,22 +835,25 @@ Generator GeneratorFor(ExactForm form) {
 
 }  // namespace
 
+// A change's text with, for a change through a view WITH CHECK OPTION, the
+// condition every written row of `table_sql` must meet.
+SqliteText Guarded(SqliteText text, Generator& generator,
+                   const std::unique_ptr<bind::BoundExpr>& check,
+                   const std::string& table_sql) {
+  if (check) text.row_guard = SqliteText::RowGuard{table_sql, generator.Condition(*check)};
+  return text;
+}
+
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm form) {
   Generator generator = GeneratorFor(form);
-  SqliteText text =
-      ChangeText(generator.With(insert.with), generator.Insert(insert), line, form);
-  if (insert.check)
-    text.row_guard = SqliteText::RowGuard{insert.table_sql, generator.Condition(*insert.check)};
-  return text;
+  return Guarded(ChangeText(generator.With(insert.with), generator.Insert(insert), line, form),
+                 generator, insert.check, insert.table_sql);
 }
 
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm form) {
   Generator generator = GeneratorFor(form);
-  SqliteText text =
-      ChangeText(generator.With(update.with), generator.Update(update), line, form);
-  if (update.check)
-    text.row_guard = SqliteText::RowGuard{update.table_sql, generator.Condition(*update.check)};
-  return text;
+  return Guarded(ChangeText(generator.With(update.with), generator.Update(update), line, form),
+                 generator, update.check, update.table_sql);
 }
 
 SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm form) {
