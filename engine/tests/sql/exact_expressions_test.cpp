@@ -12,19 +12,14 @@
 
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
+#include "engine/tests/values/exact_test_types.h"
 
 namespace sqlengine::tsql::generate {
 namespace {
 
-ColumnType DecimalType(int precision, int scale) {
-  ColumnType type{SqlType::kDecimal};
-  type.precision = precision;
-  type.scale = scale;
-  return type;
-}
-
-const ColumnType kMoney{SqlType::kMoney};
-const ColumnType kSmallMoney{SqlType::kSmallMoney};
+using testing::DecimalType;
+using testing::kMoney;
+using testing::kSmallMoney;
 const ColumnType kInt{SqlType::kInt};
 
 class ExactExpressionsTest : public ::testing::Test {

@@ -9,18 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/tests/values/exact_test_types.h"
+
 namespace sqlengine::values {
 namespace {
 
-ColumnType DecimalType(int precision, int scale) {
-  ColumnType type{SqlType::kDecimal};
-  type.precision = precision;
-  type.scale = scale;
-  return type;
-}
-
-const ColumnType kMoney{SqlType::kMoney};
-const ColumnType kSmallMoney{SqlType::kSmallMoney};
+using testing::DecimalType;
+using testing::kMoney;
+using testing::kSmallMoney;
 
 // The text's raw form read back as text, or the fault's name.
 std::string RoundTrip(std::string_view text, const ColumnType& type) {
