@@ -17,6 +17,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/dbcc.h"
+#include "engine/exec/dropped_objects.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_column_texts.h"
@@ -850,7 +851,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
-    ForgetDroppedViewTriggers(db, written_schema, statement);
+    ForgetDroppedObjects(db, written_schema, statement);
   } catch (...) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),
@@ -982,10 +983,12 @@ void BatchExecutor::GrantToCreator(const std::string& object,
   if (rights.IsSysadmin()) return;
   const DatabaseRights& in_database = rights.InCurrent();
   if (in_database.IsDbo() || !in_database.Uid()) return;
+  sqlite3* db = session_.Connection().Handle();
+  RecordOwner(db, "main", object, *in_database.Uid());
   for (Access access : actions) {
-    SetPermission(
-        session_.Connection().Handle(), "main", session_.CurrentDatabase(),
-        {object, std::string(PermissionName(access)), *in_database.Uid(), 'W', kDboUid, ""});
+    SetPermission(db, "main", session_.CurrentDatabase(),
+                  {object, std::string(PermissionName(access)), *in_database.Uid(), 'W', kDboUid,
+                   ""});
   }
   session_.Engine().SecurityChanged();
 }
@@ -1485,6 +1488,12 @@ class CalledScope {
 
 }  // namespace
 
+bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
+  SessionConnection& connection = session_.Connection();
+  std::string schema = database.empty() ? "main" : connection.SchemaFor(database);
+  return schema.empty() || !OwnerOf(connection.Handle(), schema, object);
+}
+
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
                                  const std::vector<CallArgument>& arguments,
                                  std::vector<Value>& outputs) {
@@ -1503,10 +1512,10 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   if (!dynamic) rights.Require(definition.name, Access::kExecute);
   std::optional<SessionRights::OwnerScope> as_owner;
   std::optional<SessionRights::CallerScope> as_caller;
-  if (dynamic) {
-    as_caller.emplace(rights);
-  } else {
+  if (!dynamic && OwnedByDbo(definition.database, definition.name)) {
     as_owner.emplace(rights);
+  } else {
+    as_caller.emplace(rights);
   }
   IdentityScope identity_scope(session_);
   const int tran_count = session_.TranCount();
@@ -1561,7 +1570,13 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
   // The body reaches dbo's objects as their owner, as a procedure does.
-  SessionRights::OwnerScope as_owner(session_.Rights());
+  std::optional<SessionRights::OwnerScope> as_owner;
+  std::optional<SessionRights::CallerScope> as_caller;
+  if (OwnedByDbo(definition.database, definition.name)) {
+    as_owner.emplace(session_.Rights());
+  } else {
+    as_caller.emplace(session_.Rights());
+  }
   IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -1578,7 +1593,13 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
                                              const std::vector<Value>& arguments) {
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
-  SessionRights::OwnerScope as_owner(session_.Rights());
+  std::optional<SessionRights::OwnerScope> as_owner;
+  std::optional<SessionRights::CallerScope> as_caller;
+  if (OwnedByDbo(definition.database, definition.name)) {
+    as_owner.emplace(session_.Rights());
+  } else {
+    as_caller.emplace(session_.Rights());
+  }
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   // Its statements run as a scalar function's do, inside the reading

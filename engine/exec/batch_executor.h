@@ -118,6 +118,12 @@ class BatchExecutor final : public ParameterSource {
   bool Condition(const tsql::Statement& statement);
 
   void PassThrough(const tsql::Statement& statement);
+  // Whether dbo owns procedure or function `object` of `database` (empty:
+  // the current one), so that its statements reach dbo's objects as their
+  // owner; one a user made himself runs with its caller's rights.
+  bool OwnedByDbo(const std::string& database, const std::string& object);
+  // ALTER VIEW of `view` (view_alteration.cpp).
+  void AlterView(const tsql::Statement& statement, const std::string& view);
   // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising
   // triggers first, as SQLite refuses to drop a column a trigger names.
   void ForgetDroppedColumns(const tsql::Statement& statement);

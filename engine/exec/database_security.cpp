@@ -293,4 +293,35 @@ void SetPermission(sqlite3* db, const std::string& schema, std::string_view data
   Step(db, insert.get());
 }
 
+void RecordOwner(sqlite3* db, const std::string& schema, std::string_view object, int uid) {
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, kObjectOwnersTable) +
+                        " (object TEXT PRIMARY KEY COLLATE NOCASE, owner_uid INTEGER NOT NULL)");
+  auto record = catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, kObjectOwnersTable) +
+                                         " (object, owner_uid) VALUES (?, ?)");
+  sqlite3_bind_text(record.get(), 1, object.data(), static_cast<int>(object.size()),
+                    SQLITE_TRANSIENT);
+  sqlite3_bind_int(record.get(), 2, uid);
+  Step(db, record.get());
+}
+
+std::optional<int> OwnerOf(sqlite3* db, const std::string& schema, std::string_view object) {
+  if (!TableExists(db, schema, kObjectOwnersTable)) return std::nullopt;
+  auto query = catalog::Prepare(db, "SELECT owner_uid FROM " + Table(schema, kObjectOwnersTable) +
+                                        " WHERE object = ?");
+  sqlite3_bind_text(query.get(), 1, object.data(), static_cast<int>(object.size()),
+                    SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  return sqlite3_column_int(query.get(), 0);
+}
+
+void ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object) {
+  for (const char* table : {kPermissionsTable, kColumnPermissionsTable, kObjectOwnersTable}) {
+    if (!TableExists(db, schema, table)) continue;
+    auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE object = ?");
+    sqlite3_bind_text(remove.get(), 1, object.data(), static_cast<int>(object.size()),
+                      SQLITE_TRANSIENT);
+    Step(db, remove.get());
+  }
+}
+
 }  // namespace sqlengine::exec

@@ -23,6 +23,7 @@ inline constexpr const char* kPrincipalsTable = "sqlengine_principals";
 inline constexpr const char* kRoleMembersTable = "sqlengine_role_members";
 inline constexpr const char* kPermissionsTable = "sqlengine_permissions";
 inline constexpr const char* kColumnPermissionsTable = "sqlengine_column_permissions";
+inline constexpr const char* kObjectOwnersTable = "sqlengine_object_owners";
 
 // SQL Server 2000's fixed uids.
 inline constexpr int kPublicUid = 0;
@@ -90,5 +91,18 @@ void SetMembership(sqlite3* db, const std::string& schema, std::string_view data
 // it. A whole-object row also drops that grantee's column rows of the action.
 void SetPermission(sqlite3* db, const std::string& schema, std::string_view database,
                    const PermissionRow& row);
+// Objects belong to dbo unless a user who is not dbo made them (with a
+// statement permission such as CREATE PROCEDURE); those are recorded here.
+// The ownership chain holds only between objects of one owner, so such a
+// procedure's or function's statements run with its caller's rights, never
+// dbo's. A database without the table has dbo own everything.
+void RecordOwner(sqlite3* db, const std::string& schema, std::string_view object, int uid);
+// The uid of the user who owns `object`; nullopt when dbo does.
+std::optional<int> OwnerOf(sqlite3* db, const std::string& schema, std::string_view object);
+
+// Forgets every permission on `object`, whole and per column, and its owner. Rights belong
+// to the object, not to its name: once it is dropped, a new object made under
+// the same name starts with none.
+void ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object);
 
 }  // namespace sqlengine::exec

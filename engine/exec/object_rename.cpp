@@ -107,7 +107,8 @@ void RenameEngineTriggers(sqlite3* db, const std::string& table, const std::stri
 }
 
 void RenamePermissions(sqlite3* db, const std::string& from, const std::string& to) {
-  for (const char* table : {kPermissionsTable, kColumnPermissionsTable}) {
+  // The object keeps its rights and its owner under its new name.
+  for (const char* table : {kPermissionsTable, kColumnPermissionsTable, kObjectOwnersTable}) {
     if (!HasTable(db, table)) continue;
     Run(db, std::string("UPDATE ") + table + " SET object = ? WHERE object = ?", {to, from});
   }

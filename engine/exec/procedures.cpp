@@ -3,6 +3,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
 #include "engine/exec/user_functions.h"
@@ -105,6 +106,7 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
       Bind(remove.get(), 1, procedure);
       Step(db, remove.get());
     }
+    ForgetObjectPermissions(db, schema, procedure);
   }
 }
 

@@ -196,20 +196,4 @@ void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::stri
   Step(db, remove.get());
 }
 
-void ForgetDroppedViewTriggers(sqlite3* db, const std::string& schema,
-                               const tsql::Statement& statement) {
-  const tsql::Tokens& tokens = statement.tokens;
-  if (statement.kind != tsql::StatementKind::kDropOther || tokens.size() < 3 ||
-      !tokens[1].IsWord("view") || !HasTriggers(db, schema)) {
-    return;
-  }
-  for (size_t at = 2; at < tokens.size();) {
-    tsql::DottedName name = tsql::ReadDottedName(tokens, at);
-    if (name.parts.empty()) return;
-    ForgetTableTriggers(db, schema, name.Last());
-    at = name.end;
-    if (at < tokens.size() && tokens[at].IsSymbol(",")) ++at;
-  }
-}
-
 }  // namespace sqlengine::exec

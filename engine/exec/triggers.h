@@ -58,9 +58,4 @@ std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,
 // Drops every trigger of `table` (its table is being dropped).
 void ForgetTableTriggers(sqlite3* db, const std::string& schema, const std::string& table);
 
-// After a DROP VIEW `statement` ran: drops the INSTEAD OF triggers of the
-// views it named.
-void ForgetDroppedViewTriggers(sqlite3* db, const std::string& schema,
-                               const tsql::Statement& statement);
-
 }  // namespace sqlengine::exec

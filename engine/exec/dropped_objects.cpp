@@ -1,0 +1,28 @@
+#include "engine/exec/dropped_objects.h"
+
+#include "engine/exec/database_security.h"
+#include "engine/exec/triggers.h"
+#include "engine/tsql/dotted_name.h"
+
+namespace sqlengine::exec {
+
+void ForgetDroppedObjects(sqlite3* db, const std::string& schema,
+                          const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  bool view = statement.kind == tsql::StatementKind::kDropOther && tokens.size() > 2 &&
+              tokens[1].IsWord("view");
+  if (!view && statement.kind != tsql::StatementKind::kDropTable) return;
+  for (size_t at = 2; at < tokens.size();) {
+    tsql::DottedName name = tsql::ReadDottedName(tokens, at);
+    if (name.parts.empty()) return;
+    const std::string& object = name.Last();
+    if (!object.starts_with("#")) {
+      ForgetObjectPermissions(db, schema, object);
+      if (view) ForgetTableTriggers(db, schema, object);
+    }
+    at = name.end;
+    if (at < tokens.size() && tokens[at].IsSymbol(",")) ++at;
+  }
+}
+
+}  // namespace sqlengine::exec
