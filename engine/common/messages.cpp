@@ -30,6 +30,7 @@ constexpr MessageDef kMessages[] = {
      "There are fewer columns in the INSERT statement than values specified in the VALUES "
      "clause. The number of values in the VALUES clause must match the number of columns "
      "specified in the INSERT statement."},
+    {111, 15, "'%.*ls' must be the first statement in a query batch."},
     {113, 15, "Missing end comment mark '*/'."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "

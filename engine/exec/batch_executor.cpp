@@ -54,6 +54,7 @@
 #include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
+#include "engine/tsql/definition_placement.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -244,6 +245,7 @@ BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
 
 void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
+    tsql::CheckDefinitionPlacement(statements, /*in_body=*/false);
     CheckSyntax(statements);
   } catch (const SqlError& error) {
     ReportError(error);
@@ -577,7 +579,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
                                 alter ? Access::kAlter : Access::kCreateProcedure);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
-      body.CheckSyntax(tsql::ParseBatch(definition.body));
+      tsql::StatementList statements = tsql::ParseBatch(definition.body);
+      tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
+      body.CheckSyntax(statements);
       DefineProcedure(session_, statement);
       if (!alter) GrantToCreator(definition.name, {Access::kExecute});
       Done();
@@ -591,6 +595,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
+      tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
       DefineFunction(session_, statement);

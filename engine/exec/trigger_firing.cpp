@@ -11,6 +11,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/session.h"
 #include "engine/exec/view_change_capture.h"
+#include "engine/tsql/definition_placement.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -292,7 +293,10 @@ void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
     tested.push_back(column);
     return true;
   };
-  body.CheckSyntax(tsql::ParseBatch(tsql::BindUpdateFunctions(definition.body, any, "FF")));
+  tsql::StatementList statements =
+      tsql::ParseBatch(tsql::BindUpdateFunctions(definition.body, any, "FF"));
+  tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
+  body.CheckSyntax(statements);
   std::vector<std::string> columns =
       TableColumns(session_.Connection().Handle(), "main", definition.table);
   for (const std::string& column : tested) {
