@@ -731,6 +731,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     LockForWrite(session_, written_schema);
   }
   WriteGate gate(session_, written_schema);
+  if (std::optional<std::string> view = AlteredView(statement)) {
+    AlterView(statement, *view);
+    return;
+  }
   if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
     SelectIntoNewTable(statement, *into, written_schema);
     return;

@@ -87,14 +87,15 @@ struct ViewHeader {
   bool check_option = false;
 };
 
-// CREATE VIEW [owner.]name [(columns)] [WITH option [, ...]] AS query
-// [WITH CHECK OPTION]; nullopt for what the rewriter keeps (a database prefix).
+// {CREATE | ALTER} VIEW [owner.]name [(columns)] [WITH option [, ...]] AS
+// query [WITH CHECK OPTION]; nullopt for what the rewriter keeps (a database
+// prefix).
 std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
   auto at = [&](size_t k) -> const Token& {
     static const Token kEnd;
     return k < tokens.size() ? tokens[k] : kEnd;
   };
-  if (!at(0).IsWord("create") || !at(1).IsWord("view")) return std::nullopt;
+  if (!at(0).IsAnyWord({"create", "alter"}) || !at(1).IsWord("view")) return std::nullopt;
   size_t k = 2;
   std::vector<std::string> parts;
   while (at(k).IsName()) {
@@ -239,6 +240,17 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
              std::string(header->check_option ? kCheckOptionMark : std::string_view()) +
              CommentSafe(Written(header->query)) + " */ " + text.sql;
   return text;
+}
+
+std::optional<std::string> AlteredView(const tsql::Statement& statement) {
+  if (statement.kind != tsql::StatementKind::kCreateOther || statement.tokens.size() < 3 ||
+      !statement.tokens[0].IsWord("alter") || !statement.tokens[1].IsWord("view"))
+    return std::nullopt;
+  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
+  if (header) return header->name;
+  // A name the front end does not take (another database's view): ALTER
+  // refuses it rather than leave it to the rewriter.
+  return statement.tokens[2].IsName() ? statement.tokens[2].value : std::string();
 }
 
 StoredView StoredViewQuery(std::string_view create_sql) {

@@ -1,5 +1,5 @@
 #pragma once
-// CREATE VIEW through the front end: the view's query is bound (so its
+// CREATE VIEW and ALTER VIEW through the front end: the view's query is bound (so its
 // columns have SQL Server types and its names are checked when it is
 // created) and generated as SQLite SQL; the query as written is kept in the
 // stored definition, where SessionCatalog finds it again to bind the view
@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,11 @@ class Session;
 // (4506), a column list of another width (8158 / 8159).
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
                                                    Session& session);
+
+// The name of the view an ALTER VIEW `statement` changes (FrontEndCreateView
+// then gives its new definition as a CREATE VIEW); nullopt for any other
+// statement.
+std::optional<std::string> AlteredView(const tsql::Statement& statement);
 
 // Whether the front end's parser takes the CREATE VIEW statement (its query
 // then needs no other syntax check before the batch runs).

@@ -173,6 +173,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
   if (lead.IsWord("create")) return ClassifyCreate(second);
   if (lead.IsWord("drop")) return ClassifyDrop(second);
   if (lead.IsWord("alter") && second.IsWord("table")) return StatementKind::kAlterTable;
+  if (lead.IsWord("alter") && second.IsWord("view")) return StatementKind::kCreateOther;
   if (lead.IsWord("alter") && second.IsWord("database")) return StatementKind::kAlterDatabase;
   if (lead.IsWord("alter") && second.IsAnyWord({"proc", "procedure"})) {
     return StatementKind::kCreateProcedure;

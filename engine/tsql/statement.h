@@ -17,7 +17,7 @@ enum class StatementKind {
   kDelete,
   kCreateTable,
   kDropTable,
-  kCreateOther,  // CREATE VIEW / INDEX
+  kCreateOther,  // CREATE VIEW / INDEX, ALTER VIEW
   kDropOther,    // DROP VIEW / INDEX
   kAlterTable,
   kTruncateTable,
