@@ -140,7 +140,7 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
       t == TypeClass::kInteger)
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
-  if (to.type == SqlType::kBit) return IsNumeric(from.type);
+  if (to.type == SqlType::kBit) return IsNumeric(from.type) || f == TypeClass::kCharacter;
   if (f == t) return true;
   // A number and a datetime convert as days since 1900-01-01.
   if (f == TypeClass::kDateTime) return IsNumeric(to.type) || t == TypeClass::kCharacter;

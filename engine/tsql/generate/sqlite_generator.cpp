@@ -747,7 +747,13 @@ class Generator : public ExprWriter {
     const bool numeric_source = source == TypeClass::kInteger ||
                                 source == TypeClass::kExactDecimal ||
                                 source == TypeClass::kApproximate;
-    if (to.type == SqlType::kBit) return "(CAST(" + sql + " AS REAL) <> 0)";
+    if (to.type == SqlType::kBit) {
+      // Character data by T-SQL's rules ('1', '0', else 245), binary data
+      // by its bytes.
+      if (source == TypeClass::kCharacter || IsBinaryData(from.type))
+        return "sqlengine_number(" + sql + ", " + declaration + ")";
+      return "(CAST(" + sql + " AS REAL) <> 0)";
+    }
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
       std::string text =
