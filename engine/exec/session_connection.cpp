@@ -96,6 +96,13 @@ sqlite3* SessionConnection::DirtyReadHandle() {
 void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   std::filesystem::path file = engine_.DataFileOf(entry);
   bool read_only = IsReadOnlyDatabase(engine_, entry.name);
+  // A file this connection has open already would be opened into the same
+  // page cache, with the old connection's read-only or read-write mode:
+  // that connection goes first.
+  bool reopens = file.string() == data_file_;
+  for (const auto& [key, attachment] : attached_)
+    reopens = reopens || attachment.second == file.string();
+  if (reopens) Close();
   catalog::Connection db =
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
   sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
