@@ -435,6 +435,7 @@ constexpr MessageDef kMessages[] = {
     {16924, 16,
      "Cursorfetch: The number of variables declared in the INTO list must match that of "
      "selected columns."},
+    {16925, 16, "The fetch type %hs cannot be used with dynamic cursors."},
     {16929, 16, "The cursor is READ ONLY."},
     {16930, 16, "The requested row is not in the fetch buffer."},
     {16931, 16, "There are no rows in the current fetch buffer."},

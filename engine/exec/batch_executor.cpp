@@ -17,6 +17,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/dbcc.h"
+#include "engine/exec/dirty_reads.h"
 #include "engine/exec/dropped_objects.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/exact_column_guard.h"
@@ -836,10 +837,28 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       guard.emplace(db, *text.row_guard, statement.kind == StatementKind::kInsert);
     }
-    SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
-                           &connection.SyntaxChecked());
-    rows = sqlite.Stream(sink_,
-                         statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+    // A dirty read runs on the session's second connection, which cannot
+    // see its temporary tables; one that needs them reads committed rows.
+    bool dirty = statement.kind == StatementKind::kSelect &&
+                 ReadsUncommitted(statement, session_.Isolation()) &&
+                 !ReachesTempSchema(text.sql);
+    SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
+                           std::move(text), context, *this,
+                           dirty ? nullptr : &connection.SyntaxChecked());
+    if (dirty) {
+      // Read whole before the client sees a row: while it reads, the statement holds the
+      // writer's page cache at one commit, and a slow client must not keep it there.
+      CapturedResult read(sink_);
+      rows = sqlite.Stream(read, session_.RowCountLimit());
+      sqlite.Reset();
+      if (read.Columns()) {
+        sink_.BeginResult(*read.Columns());
+        for (const Row& row : read.Rows()) sink_.AddRow(row);
+      }
+    } else {
+      rows = sqlite.Stream(sink_,
+                           statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+    }
     guard.reset();
     if (capture) {
       inserted = capture->ReadNewRows();

@@ -41,6 +41,11 @@ class BatchExecutor final : public ParameterSource {
   // Sends an error the way every statement does (ERROR, DONE with error bit).
   void ReportError(const SqlError& error);
 
+  // Runs a SELECT a keyed server cursor built (its parameters declared as
+  // variables already), kept bound and compiled in `seeks`, and returns its
+  // rows. Throws SqlError as the SELECT fails.
+  std::vector<Row> RunCursorStatement(const tsql::Statement& select, CursorSeeks& seeks);
+
   // Runs a stored procedure in its own variable scope and returns its return
   // status; `outputs` receives the final value of each parameter. Errors in
   // its statements are reported as they happen; throws SqlError for a call
@@ -202,11 +207,19 @@ class BatchExecutor final : public ParameterSource {
     std::vector<Row> rows;
   };
   SelectedRows SelectRows(const tsql::Statement& select);
-  // Runs a statement a keyed cursor built, with its parameters as variables.
-  SelectedRows SelectKeyed(const KeyedStatement& keyed);
+  // Runs a statement a keyed cursor built, with its parameters as variables;
+  // with `seeks`, bound and compiled once for the cursor's life.
+  SelectedRows SelectKeyed(const KeyedStatement& keyed, CursorSeeks* seeks = nullptr);
+  // SelectKeyed's run once the parameters are variables.
+  SelectedRows SelectKept(const tsql::Statement& select, CursorSeeks& seeks);
+  // Runs a cursor's statement as `text` binds it, compiled as `seeks` keeps
+  // it, and keeps it compiled again. With `kept` (the binding is an old one)
+  // nullopt when it no longer serves: SQLite compiled it again, or it failed.
+  std::optional<SelectedRows> RunBoundSeek(const tsql::SqliteText& text, CursorSeeks& seeks,
+                                           int line, bool kept);
   // A keyed cursor's member with key values `key`, as it is now; nullopt
   // once the row is gone (deleted, or its key changed).
-  std::optional<Row> ReadKeyedRow(const TsqlCursor& cursor, const Row& key);
+  std::optional<Row> ReadKeyedRow(TsqlCursor& cursor, const Row& key);
 
   void Done(std::optional<std::int64_t> count = std::nullopt);
 

@@ -30,6 +30,7 @@ class CompiledStatements {
   // security settings, whether a procedure's owner or the caller is asking);
   // it must change whenever they may. Until it is set, nothing is kept.
   void FollowRules(std::function<std::uint64_t()> rules) { rules_ = std::move(rules); }
+  const std::function<std::uint64_t()>& Rules() const { return rules_; }
 
   // Keeps `compiled`, made from `sql` under the present rules; drops it when
   // kKept are kept already.

@@ -54,7 +54,7 @@ bool IsReadOnlyDatabase(EngineImpl& engine, std::string_view database) {
   return OptionOn(engine, database, "read only");
 }
 
-std::string ReadOnlyUri(const std::string& file) {
+std::string FileUri(const std::string& file) {
   std::string uri = "file:";
   for (char c : file) {
     if (c == '%' || c == '?' || c == '#') {
@@ -67,8 +67,10 @@ std::string ReadOnlyUri(const std::string& file) {
       uri += c;
     }
   }
-  return uri + "?mode=ro";
+  return uri;
 }
+
+std::string ReadOnlyUri(const std::string& file) { return FileUri(file) + "?mode=ro"; }
 
 void CheckDatabaseState(EngineImpl& engine, const catalog::DatabaseEntry& entry, int spid) {
   std::map<std::string, bool> values = DatabaseOptionValues(engine, entry.name);

@@ -25,6 +25,9 @@ struct Termination {
 
 bool IsReadOnlyDatabase(EngineImpl& engine, std::string_view database);
 
+// `file` as a URI without parameters ("file:" and the path, its '%', '?'
+// and '#' escaped).
+std::string FileUri(const std::string& file);
 // The URI that ATTACHes `file` read-only.
 std::string ReadOnlyUri(const std::string& file);
 

@@ -93,4 +93,10 @@ std::vector<LockWaits::GateState> LockWaits::Snapshot() {
   return states;
 }
 
+int LockWaits::Holder(const std::string& file) {
+  std::lock_guard lock(mutex_);
+  auto it = gates_.find(file);
+  return it == gates_.end() ? 0 : it->second.holder;
+}
+
 }  // namespace sqlengine::exec

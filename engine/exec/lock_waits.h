@@ -38,6 +38,8 @@ class LockWaits {
     std::vector<int> waiting;
   };
   std::vector<GateState> Snapshot();
+  // The session holding the gate of `file`; 0 when it is open.
+  int Holder(const std::string& file);
 
  private:
   // One waiting session; woken alone when the gate passes to it.

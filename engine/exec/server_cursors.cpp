@@ -86,6 +86,9 @@ struct ServerCursors::Cursor {
   // a missing one.
   std::vector<std::optional<Row>> read;
   ResultOrigins origins;  // sent after each result's columns
+  // Keyed cursors: the statements fetches run, kept compiled (a cache,
+  // filled by fetches on a cursor they otherwise leave as it is).
+  mutable std::optional<CursorSeeks> seeks;
 };
 
 // A row sp_cursor applies to: its place in the buffer (1-based; 0 for one
@@ -379,11 +382,12 @@ std::vector<Row> ServerCursors::RunKeyed(const Cursor& cursor, const KeyedStatem
   declarations += keyed.declarations;
   std::vector<RpcParam> values = cursor.values;
   values.insert(values.end(), keyed.values.begin(), keyed.values.end());
+  if (!cursor.seeks) cursor.seeks.emplace(session_.Connection().SyntaxChecked().Rules());
   CapturedResult captured(sink);
-  session_.RunParameterised(tsql::TokensText(keyed.statement.tokens), declarations, values, 0,
-                            captured);
-  if (captured.Failed() || !captured.Columns()) throw QueryFailed{};
-  return std::move(captured.Rows());
+  std::optional<std::vector<Row>> rows =
+      session_.RunCursorStatement(keyed.statement, declarations, values, *cursor.seeks, captured);
+  if (!rows || captured.Failed()) throw QueryFailed{};
+  return std::move(*rows);
 }
 
 void ServerCursors::SendRows(const Cursor& cursor, const std::vector<std::optional<Row>>& rows,
@@ -488,6 +492,8 @@ void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
                                                           : "PREV";
     throw MakeError(16911, {call.Procedure(), kind});
   }
+  // A dynamic cursor's rows have no numbers to count from.
+  if (cursor.dynamic && direction == kFetchAbsolute) throw MakeError(16925, {"ABSOLUTE"});
   std::vector<std::optional<Row>> rows;
   try {
     if (cursor.dynamic) {

@@ -18,6 +18,7 @@
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/write_lock.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
@@ -310,28 +311,39 @@ std::optional<std::int64_t> IntegerOf(const Value& value) {
   return std::nullopt;
 }
 
+// Declares `declarations` as variables and gives them the values of
+// params[first_value...], in order or by name; returns (parameter index,
+// variable) of the OUTPUT ones.
+std::vector<std::pair<size_t, std::string>> DeclareParameters(
+    std::map<std::string, Variable>& variables, const std::string& declarations,
+    const std::vector<RpcParam>& params, size_t first_value) {
+  std::vector<tsql::ParameterDeclaration> declared =
+      declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
+                           : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
+  for (const tsql::ParameterDeclaration& parameter : declared) {
+    variables[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
+  }
+  std::vector<std::pair<size_t, std::string>> outputs;
+  for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
+    const RpcParam& param = params[i];
+    std::string name =
+        param.name.empty() && position < declared.size() ? declared[position].name : param.name;
+    auto it = variables.find(tsql::ToLower(name));
+    if (it == variables.end()) throw MakeError(8145, {name, "sp_executesql"});
+    it->second.value = ConvertForType(param.value, it->second.type);
+    if (param.output) outputs.emplace_back(i, it->first);
+  }
+  return outputs;
+}
+
 }  // namespace
 
 std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
                                                    const std::string& declarations,
                                                    const std::vector<RpcParam>& params,
                                                    size_t first_value, ResultSink& sink) {
-  std::vector<tsql::ParameterDeclaration> declared =
-      declarations.empty() ? std::vector<tsql::ParameterDeclaration>()
-                           : tsql::ParseParameterDeclarations(tsql::Lex(declarations));
-  for (const tsql::ParameterDeclaration& parameter : declared) {
-    variables_[tsql::ToLower(parameter.name)] = Variable{parameter.type, Value{}, std::nullopt};
-  }
-  std::vector<std::pair<size_t, std::string>> outputs;  // parameter index, variable
-  for (size_t i = first_value, position = 0; i < params.size(); ++i, ++position) {
-    const RpcParam& param = params[i];
-    std::string name =
-        param.name.empty() && position < declared.size() ? declared[position].name : param.name;
-    auto it = variables_.find(tsql::ToLower(name));
-    if (it == variables_.end()) throw MakeError(8145, {name, "sp_executesql"});
-    it->second.value = ConvertForType(param.value, it->second.type);
-    if (param.output) outputs.emplace_back(i, it->first);
-  }
+  std::vector<std::pair<size_t, std::string>> outputs =
+      DeclareParameters(variables_, declarations, params, first_value);
   std::vector<OutputValue> values;
   RunBatch(statement, sink, [&] {
     for (const auto& [index, variable] : outputs) {
@@ -341,6 +353,29 @@ std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
     }
   });
   return values;
+}
+
+std::optional<std::vector<Row>> Session::RunCursorStatement(const tsql::Statement& select,
+                                                            const std::string& declarations,
+                                                            const std::vector<RpcParam>& params,
+                                                            CursorSeeks& seeks,
+                                                            ResultSink& sink) {
+  DeclareParameters(variables_, declarations, params, 0);
+  BatchExecutor executor(*this, sink);
+  std::optional<std::vector<Row>> rows;
+  try {
+    RefreshReadSnapshot(*this);
+    rows = executor.RunCursorStatement(select, seeks);
+  } catch (const SqlError& error) {
+    executor.ReportError(error);
+  } catch (...) {
+    variables_.clear();
+    connection_.ReleaseAttachments();
+    throw;
+  }
+  variables_.clear();
+  connection_.ReleaseAttachments();
+  return rows;
 }
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {

@@ -167,6 +167,14 @@ class Session final : public SqlSession, public FunctionHost {
                                             const std::string& declarations,
                                             const std::vector<RpcParam>& params,
                                             size_t first_value, ResultSink& sink);
+  // A server cursor's SELECT with its parameters (declared, then their
+  // values in order or by name), as RunParameterised runs a statement, but
+  // bound and compiled once for the cursor's life in `seeks`. Returns its
+  // rows; nullopt when it failed (its errors reached the sink).
+  std::optional<std::vector<Row>> RunCursorStatement(const tsql::Statement& select,
+                                                     const std::string& declarations,
+                                                     const std::vector<RpcParam>& params,
+                                                     CursorSeeks& seeks, ResultSink& sink);
   // sp_prepare, sp_cursorprepare: the columns a SELECT will return, as a
   // result without rows, found by running it once with its parameters NULL
   // and at most one row. Other statements describe nothing; errors reach

@@ -56,20 +56,58 @@ void SessionConnection::Close() {
     if (key != "master") engine_.Usage().Release(key);
   }
   attached_.clear();
+  CloseDirtyReads();
   std::lock_guard lock(handle_mutex_);
   db_.reset();
   database_.clear();
 }
 
+void SessionConnection::CloseDirtyReads() {
+  std::lock_guard lock(handle_mutex_);
+  dirty_reads_.reset();
+  dirty_read_files_.clear();
+}
+
+void SessionConnection::Equip(sqlite3* db) {
+  sqlite3_busy_handler(db, &SessionConnection::OnBusy, this);
+  sqlite3_progress_handler(db, 1000, &SessionConnection::OnProgress, this);
+  RegisterFunctions(db, host_);
+  authorizer_.Install(db);
+}
+
+sqlite3* SessionConnection::DirtyReadHandle() {
+  std::vector<DirtyReadFile> files;
+  auto add = [&](const std::string& schema, const std::string& file) {
+    bool read_only = IsReadOnlyDatabase(engine_, DatabaseOfSchema(schema));
+    files.push_back({schema, file, read_only, engine_.Locks().Holder(file)});
+  };
+  add("main", data_file_);
+  for (const auto& [key, attachment] : attached_) add(attachment.first, attachment.second);
+  if (dirty_reads_ && files == dirty_read_files_) return dirty_reads_.get();
+  CloseDirtyReads();
+  catalog::Connection db = OpenDirtyReadConnection(files);
+  Equip(db.get());
+  std::lock_guard lock(handle_mutex_);
+  dirty_reads_ = std::move(db);
+  dirty_read_files_ = std::move(files);
+  return dirty_reads_.get();
+}
+
 void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   std::filesystem::path file = engine_.DataFileOf(entry);
-  catalog::Connection db = catalog::OpenDataFile(file, IsReadOnlyDatabase(engine_, entry.name));
-  sqlite3_busy_handler(db.get(), &SessionConnection::OnBusy, this);
-  sqlite3_progress_handler(db.get(), 1000, &SessionConnection::OnProgress, this);
+  bool read_only = IsReadOnlyDatabase(engine_, entry.name);
+  // A file this connection has open already would be opened into the same
+  // page cache, with the old connection's read-only or read-write mode:
+  // that connection goes first.
+  bool reopens = file.string() == data_file_;
+  for (const auto& [key, attachment] : attached_)
+    reopens = reopens || attachment.second == file.string();
+  if (reopens) Close();
+  catalog::Connection db =
+      catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
   sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
-  RegisterFunctions(db.get(), host_);
-  authorizer_.Install(db.get());
+  Equip(db.get());
   Close();
   std::lock_guard lock(handle_mutex_);
   db_ = std::move(db);
@@ -141,6 +179,7 @@ void SessionConnection::SyncLog(const std::string& schema, const std::string& fi
 void SessionConnection::Interrupt() {
   std::lock_guard lock(handle_mutex_);
   if (db_) sqlite3_interrupt(db_.get());
+  if (dirty_reads_) sqlite3_interrupt(dirty_reads_.get());
 }
 
 int SessionConnection::OnBusy(void* self, int attempts) {
@@ -180,7 +219,7 @@ std::string SessionConnection::SchemaFor(std::string_view database) {
   if (!is_master && !engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
   std::string alias = AliasFor(entry->name);
   std::string file = engine_.DataFileOf(*entry).string();
-  std::string name = IsReadOnlyDatabase(engine_, entry->name) ? ReadOnlyUri(file) : file;
+  std::string name = SessionCacheUri(file, IsReadOnlyDatabase(engine_, entry->name), spid_);
   auto attach = catalog::Prepare(db_.get(), "ATTACH DATABASE ? AS " + tsql::QuoteSqliteName(alias));
   sqlite3_bind_text(attach.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(attach.get()) != SQLITE_DONE) {
@@ -199,6 +238,7 @@ bool SessionConnection::Detach(std::string_view database) {
   if (it == attached_.end()) return false;
   MakeCommitsDurable();
   syntax_checked_.Clear();
+  CloseDirtyReads();
   sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(),
                nullptr, nullptr, nullptr);
   checkpoints_due_.erase(it->second.first);
@@ -225,6 +265,7 @@ std::vector<std::pair<std::string, std::string>> SessionConnection::Schemas() co
 void SessionConnection::ReleaseAttachments() {
   authorizer_.ForgetExposures();
   syntax_checked_.Clear();
+  CloseDirtyReads();
   std::vector<std::string> names;
   for (const auto& [key, attachment] : attached_) {
     if (key != "master") names.push_back(key);

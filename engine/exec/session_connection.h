@@ -21,6 +21,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/compiled_statements.h"
+#include "engine/exec/dirty_reads.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/tsql/rewriter.h"
@@ -44,6 +45,11 @@ class SessionConnection final : public tsql::NameResolver {
   void Open(const catalog::DatabaseEntry& entry);
   void Close();
   sqlite3* Handle() const { return db_.get(); }
+  // A second connection with the same schema names that reads the
+  // uncommitted rows of the sessions writing its files (dirty_reads.h);
+  // remade when who writes what has changed, dropped between batches.
+  // Throws std::runtime_error when a file cannot be opened.
+  sqlite3* DirtyReadHandle();
   const std::string& Database() const { return database_; }
 
   // Detaches every database a batch attached (master stays) and releases
@@ -95,6 +101,9 @@ class SessionConnection final : public tsql::NameResolver {
   void SyncLog(const std::string& schema, const std::string& file);
   // Per-schema connection settings, for main and every attached database.
   void Configure(const std::string& schema);
+  // Handlers, functions and rules every connection of the session carries.
+  void Equip(sqlite3* db);
+  void CloseDirtyReads();
 
   EngineImpl& engine_;
   const std::atomic<bool>& cancelled_;
@@ -104,6 +113,8 @@ class SessionConnection final : public tsql::NameResolver {
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
   catalog::Connection db_;
+  catalog::Connection dirty_reads_;
+  std::vector<DirtyReadFile> dirty_read_files_;
   std::string database_;
   std::string data_file_;
   std::chrono::steady_clock::time_point busy_since_;

@@ -109,6 +109,17 @@ void SqliteStatement::Fail(int rc) {
   ThrowSqliteError(db_, rc, context_);
 }
 
+int SqliteStatement::Recompilations() const {
+  return sqlite3_stmt_status(statement_.get(), SQLITE_STMTSTATUS_REPREPARE, 0);
+}
+
+void SqliteStatement::KeepIn(CompiledStatements& kept) {
+  if (!statement_) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+  kept.Keep(text_.sql, {std::move(statement_), text_.sql.size()});
+}
+
 int SqliteStatement::Step() {
   int rc;
   {

@@ -72,6 +72,15 @@ class SqliteStatement {
   // Runs, ignoring rows; returns the rows changed.
   std::int64_t Run();
 
+  // Resets the statement: it holds no read of the database any more.
+  void Reset() { sqlite3_reset(statement_.get()); }
+  // How often SQLite compiled the text again while it ran (after a schema
+  // change), so far.
+  int Recompilations() const;
+  // Hands the compiled statement, reset and unbound, to `kept` for the next
+  // run of the same text; this object is of no more use.
+  void KeepIn(CompiledStatements& kept);
+
  private:
   int Step();
   [[noreturn]] void Fail(int rc);

@@ -6,6 +6,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/cursor_row_changes.h"
+#include "engine/exec/front_end_select.h"
 #include "engine/exec/keyset_in_database.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
@@ -25,6 +26,11 @@ using tsql::Tokens;
 // The parameters a positioned change finds its row by; no client names a
 // variable so.
 constexpr std::string_view kRowKeyPrefix = "@sqlengine_cursor_key";
+
+// The compiled statements of `cursor`, kept under the session's rules.
+CursorSeeks& SeeksOf(TsqlCursor& cursor, Session& session) {
+  return cursor.Seeks(session.Connection().SyntaxChecked().Rules());
+}
 
 // Values of the statement's own variables for as long as it runs.
 class TemporaryVariables {
@@ -155,6 +161,10 @@ void BatchExecutor::DeclareCursor(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   const Token& name = tokens[1];
   tsql::CursorDeclaration declaration = tsql::ParseCursorDeclaration(tokens, 2, statement.line);
+  // The SQL-92 form's SCROLL offers every fetch, ABSOLUTE too, which a
+  // dynamic cursor cannot: such a cursor keeps its members as KEYSET does.
+  if (tokens.size() > 2 && tokens[2].IsWord("scroll") && declaration.kind == tsql::CursorKind::kDynamic)
+    declaration.kind = tsql::CursorKind::kKeyset;
   if (declaration.for_update && declaration.read_only) throw MakeError(16957);
   // Without LOCAL or GLOBAL a cursor is GLOBAL, as the server's "default to
   // local cursor" option is off.
@@ -227,13 +237,61 @@ void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
   session_.Cursors().cursor_rows = cursor->RowsAfterOpen();
 }
 
-BatchExecutor::SelectedRows BatchExecutor::SelectKeyed(const KeyedStatement& keyed) {
+BatchExecutor::SelectedRows BatchExecutor::SelectKeyed(const KeyedStatement& keyed,
+                                                       CursorSeeks* seeks) {
   TemporaryVariables parameters(session_.Variables(), keyed.values);
-  return SelectRows(keyed.statement);
+  if (seeks == nullptr) return SelectRows(keyed.statement);
+  return SelectKept(keyed.statement, *seeks);
 }
 
-std::optional<Row> BatchExecutor::ReadKeyedRow(const TsqlCursor& cursor, const Row& key) {
-  SelectedRows read = SelectKeyed(RowByKey(cursor.Keyset(), cursor.KeyColumns(), key));
+BatchExecutor::SelectedRows BatchExecutor::SelectKept(const tsql::Statement& select,
+                                                      CursorSeeks& seeks) {
+  seeks.FollowConnection(session_.Connection().Handle());
+  const std::string key =
+      CursorSeeks::KeyOf(session_.CurrentDatabase(), tsql::TokensText(select.tokens));
+  if (const tsql::SqliteText* bound = seeks.Bound(key)) {
+    std::optional<SelectedRows> rows = RunBoundSeek(*bound, seeks, select.line, true);
+    if (rows) return std::move(*rows);
+    seeks.Forget(key);
+  }
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
+  if (!bound) return SelectRows(select);
+  seeks.Keep(key, *bound);
+  return *RunBoundSeek(*bound, seeks, select.line, false);
+}
+
+std::vector<Row> BatchExecutor::RunCursorStatement(const tsql::Statement& select,
+                                                   CursorSeeks& seeks) {
+  return SelectKept(select, seeks).rows;
+}
+
+std::optional<BatchExecutor::SelectedRows> BatchExecutor::RunBoundSeek(
+    const tsql::SqliteText& text, CursorSeeks& seeks, int line, bool kept) {
+  CapturedResult captured(sink_);
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
+  SessionConnection& connection = session_.Connection();
+  try {
+    SqliteStatement query(connection.Handle(), connection.Authorizer(), text, context, *this,
+                          &seeks.Compiled());
+    const int recompilations = query.Recompilations();
+    query.Stream(captured, session_.RowCountLimit());
+    // Compiled again, it reads a schema other than the one it was bound
+    // against: its columns may not be what the binding says.
+    if (kept && query.Recompilations() != recompilations) return std::nullopt;
+    query.KeepIn(seeks.Compiled());
+  } catch (const SqlError&) {
+    // An old binding may name a database no longer attached: bound anew,
+    // the statement attaches it (and fails again if it fails for itself).
+    if (kept) return std::nullopt;
+    throw;
+  }
+  if (captured.Failed() || !captured.Columns()) throw MakeError(16933);
+  return SelectedRows{*captured.Columns(), std::move(captured.Rows())};
+}
+
+std::optional<Row> BatchExecutor::ReadKeyedRow(TsqlCursor& cursor, const Row& key) {
+  SelectedRows read =
+      SelectKeyed(RowByKey(cursor.Keyset(), cursor.KeyColumns(), key), &SeeksOf(cursor, session_));
   if (read.rows.empty()) return std::nullopt;
   return std::move(read.rows.front());
 }
@@ -245,6 +303,10 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
   const tsql::CursorDeclaration& declaration = cursor->Declaration();
   if (!declaration.scroll && fetch.direction != tsql::FetchDirection::kNext)
     throw MakeError(16911, {"fetch", DirectionName(fetch.direction)});
+  // A dynamic cursor's rows have no numbers to count from.
+  if (cursor->Visibility() == CursorVisibility::kDynamic &&
+      fetch.direction == tsql::FetchDirection::kAbsolute)
+    throw MakeError(16925, {DirectionName(fetch.direction)});
   std::int64_t offset = 0;
   if (!fetch.offset.empty()) {
     Value value = ConvertForType(Evaluate(fetch.offset, statement.line), ColumnType{SqlType::kInt});
@@ -263,7 +325,7 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
   if (cursor->Visibility() == CursorVisibility::kDynamic) {
     std::optional<std::vector<KeyedRow>> moved = cursor->Dynamic().Fetch(
         FetchTypeOf(fetch.direction), offset, 1,
-        [&](const KeyedStatement& keyed) { return SelectKeyed(keyed).rows; });
+        [&](const KeyedStatement& keyed) { return SelectKeyed(keyed, &SeeksOf(*cursor, session_)).rows; });
     fetched.emplace();
     for (KeyedRow& row : moved.value_or(std::vector<KeyedRow>()))
       fetched->push_back(std::move(row.values));

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/exec/cursor_rows.h"
+#include "engine/exec/cursor_seeks.h"
 #include "engine/exec/dynamic_cursor_rows.h"
 #include "engine/exec/keyset_query.h"
 #include "engine/tsql/cursor_statements.h"
@@ -48,6 +49,7 @@ class TsqlCursor {
     visibility_ = CursorVisibility::kSnapshot;
     dynamic_.reset();
     keyset_.reset();
+    seeks_.reset();
   }
   // KEYSET: `keys` are the members' key values (in `key_columns`, named as
   // the table names them), `columns` what a fetch returns. DYNAMIC: no keys;
@@ -62,12 +64,20 @@ class TsqlCursor {
     key_columns_ = std::move(key_columns);
     visibility_ = visibility;
     database_ = std::move(database);
+    seeks_.reset();
   }
   void Close() {
     rows_.reset();
     dynamic_.reset();
     keyset_.reset();
+    seeks_.reset();
     last_read_.clear();
+  }
+  // The keyed statements its FETCHes run, kept compiled while it is open;
+  // `rules` as CompiledStatements::FollowRules takes it.
+  CursorSeeks& Seeks(const std::function<std::uint64_t()>& rules) {
+    if (!seeks_) seeks_.emplace(rules);
+    return *seeks_;
   }
   // Only while open. For a KEYSET cursor the rows are the members' keys; a
   // DYNAMIC one has none (its columns only).
@@ -101,6 +111,7 @@ class TsqlCursor {
   CursorVisibility visibility_ = CursorVisibility::kSnapshot;
   std::optional<KeysetQuery> keyset_;
   std::optional<DynamicCursorRows> dynamic_;
+  std::optional<CursorSeeks> seeks_;
   std::vector<Column> key_columns_;
   Row last_read_;
   std::string database_;

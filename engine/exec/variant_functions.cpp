@@ -172,13 +172,48 @@ void AppendOrderedDouble(double number, Bytes& out) {
   AppendBigEndian(bits, out);
 }
 
+// An exact number as bytes that sort as the numbers do, however many digits
+// it has: a sign byte (0 negative, 1 zero, 2 positive), then for a nonzero
+// value 0.d1d2...dn x 10^e (d1 not 0, no trailing zeros) the exponent e and
+// the digits, both inverted for a negative value, and a closing byte that
+// makes a shorter run of digits the nearer to zero.
+void AppendOrderedExact(const Value& value, Bytes& out) {
+  std::string text = std::holds_alternative<Decimal>(value)
+                         ? DecimalText(std::get<Decimal>(value))
+                         : std::to_string(std::get<std::int64_t>(value));
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.erase(0, 1);
+  std::size_t point = text.find('.');
+  std::string whole = text.substr(0, point);
+  std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  std::string digits = whole + fraction;
+  int exponent = static_cast<int>(whole.size());
+  std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    out.push_back(1);
+    return;
+  }
+  exponent -= static_cast<int>(first);
+  digits.erase(0, first);
+  digits.erase(digits.find_last_not_of('0') + 1);
+  const auto flip = [negative](int byte) {
+    return static_cast<std::uint8_t>(negative ? 255 - byte : byte);
+  };
+  out.push_back(negative ? 0 : 2);
+  out.push_back(flip(exponent + 128));
+  for (char digit : digits) out.push_back(flip(static_cast<unsigned char>(digit)));
+  out.push_back(flip(0));
+}
+
 // sqlengine_variant_key(v): a blob whose byte order is the sql_variant order
-// CompareVariants gives (numbers compared as doubles, character data by its
-// lower-cased text without trailing spaces), for ORDER BY.
+// CompareVariants gives (exact numbers by their exact values, character data
+// by its lower-cased text without trailing spaces), for ORDER BY.
 void SortKey(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   values::VariantValue variant = VariantOf(args[0]);
-  Bytes key{static_cast<std::uint8_t>(values::VariantFamily(variant.base.type))};
+  Bytes key;
+  key.reserve(64);
+  key.push_back(static_cast<std::uint8_t>(values::VariantFamily(variant.base.type)));
   if (const auto* when = std::get_if<DateTime>(&variant.value)) {
     AppendBigEndian(static_cast<std::uint64_t>(DateKey(*when)) ^ (std::uint64_t{1} << 63), key);
   } else if (const auto* text = std::get_if<std::string>(&variant.value)) {
@@ -187,16 +222,51 @@ void SortKey(sqlite3_context* context, int, sqlite3_value** args) {
     for (char c : kept) key.push_back(static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c))));
   } else if (const auto* bytes = std::get_if<Bytes>(&variant.value)) {
     key.insert(key.end(), bytes->begin(), bytes->end());
-  } else {
+  } else if (std::holds_alternative<double>(variant.value)) {
     AppendOrderedDouble(AsDouble(variant.value), key);
+  } else {
+    AppendOrderedExact(variant.value, key);
   }
   ResultBlob(context, key);
 }
 
+// The sql_variant order of a and b; nullopt when either is NULL.
+std::optional<int> CompareValues(sqlite3_value* a, sqlite3_value* b) {
+  if (sqlite3_value_type(a) == SQLITE_NULL || sqlite3_value_type(b) == SQLITE_NULL)
+    return std::nullopt;
+  return CompareVariants(VariantOf(a), VariantOf(b));
+}
+
+void ResultTruth(sqlite3_context* context, std::optional<bool> truth) {
+  if (!truth) return sqlite3_result_null(context);
+  sqlite3_result_int(context, *truth ? 1 : 0);
+}
+
 void Compare(sqlite3_context* context, int, sqlite3_value** args) {
-  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
-    return sqlite3_result_null(context);
-  sqlite3_result_int(context, CompareVariants(VariantOf(args[0]), VariantOf(args[1])));
+  std::optional<int> order = CompareValues(args[0], args[1]);
+  if (!order) return sqlite3_result_null(context);
+  sqlite3_result_int(context, *order);
+}
+
+// sqlengine_variant_between(v, low, high): v >= low AND v <= high in the
+// sql_variant order, with AND's answer when a comparison is unknown.
+void Between(sqlite3_context* context, int, sqlite3_value** args) {
+  std::optional<int> low = CompareValues(args[0], args[1]);
+  std::optional<int> high = CompareValues(args[0], args[2]);
+  if ((low && *low < 0) || (high && *high > 0)) return ResultTruth(context, false);
+  ResultTruth(context, low && high ? std::optional<bool>(true) : std::nullopt);
+}
+
+// sqlengine_variant_in(v, x1, x2, ...): v = x1 OR v = x2 ... in the
+// sql_variant order, with OR's answer when a comparison is unknown.
+void In(sqlite3_context* context, int count, sqlite3_value** args) {
+  bool unknown = false;
+  for (int k = 1; k < count; ++k) {
+    std::optional<int> order = CompareValues(args[0], args[k]);
+    if (order && *order == 0) return ResultTruth(context, true);
+    unknown = unknown || !order;
+  }
+  ResultTruth(context, unknown ? std::nullopt : std::optional<bool>(false));
 }
 
 int Precision(const ColumnType& base) {
@@ -329,6 +399,8 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_variant", 2, ToVariant, true},
     {"sqlengine_variant_value", 2, VariantValueAs, true},
     {"sqlengine_variant_compare", 2, Compare, true},
+    {"sqlengine_variant_between", 3, Between, true},
+    {"sqlengine_variant_in", -1, In, true},
     {"sqlengine_variant_key", 1, SortKey, true},
     {"sql_variant_property", 2, Property, true},
 };

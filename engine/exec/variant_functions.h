@@ -11,8 +11,10 @@
 //   order: a family higher in date and time > float > exact numeric >
 //   character > binary > uniqueidentifier is greater; within a family the
 //   values compare (character data without case); NULL when either is NULL.
-// sqlengine_variant_key(v): a blob that sorts in that order, for ORDER BY
-//   (exact numbers as doubles there).
+// sqlengine_variant_between(v, low, high), sqlengine_variant_in(v, x, ...):
+//   BETWEEN and IN in that order: 1, 0, or NULL as AND / OR answer when a
+//   comparison with NULL decides.
+// sqlengine_variant_key(v): a blob that sorts in that order, for ORDER BY.
 // sql_variant_property(v, property): BaseType, Precision, Scale,
 //   TotalBytes, Collation, MaxLength; NULL for an unknown property.
 

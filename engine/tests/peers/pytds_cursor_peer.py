@@ -235,6 +235,10 @@ check("a dynamic cursor moves on from where it stands",
       fetch(dynamic[0], FIRST, 0, 1) == [(2, "changed")]
       and fetch(dynamic[0], NEXT, 0, 2) == [(3, "back"), (4, "w4")]
       and fetch(dynamic[0], PREV, 0, 1) == [(2, "changed")])
+check("ABSOLUTE is refused on a dynamic cursor, which has no row numbers",
+      error_number(lambda: fetch(dynamic[0], ABSOLUTE, 2, 1)) == 16925)
+check("the refused fetch leaves the cursor where it stood",
+      fetch(dynamic[0], RELATIVE, 0, 1) == [(2, "changed")])
 cur.callproc("sp_cursor", {"@cursor": dynamic[0], "@optype": UPDATE, "@rownum": 1,
                            "@table": "", "@name": "mine"})
 other_cur.execute("SELECT name FROM watched WHERE id = 2")

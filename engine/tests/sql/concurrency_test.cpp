@@ -1,6 +1,6 @@
 // Sessions writing at the same time over TCP: explicit transactions wait for
 // each other's write lock instead of failing, deadlocks end with one victim,
-// and SET LOCK_TIMEOUT bounds a wait.
+// SET LOCK_TIMEOUT bounds a wait, and READ UNCOMMITTED reads pending rows.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -213,6 +213,56 @@ TEST_F(Concurrency, ReadCommittedSeesNewCommitsAndKeepsItsSavepoints) {
   EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "3");
   BatchOutcome unknown = reader->Execute("SET TRANSACTION ISOLATION LEVEL CHAOS");
   EXPECT_TRUE(unknown.failed);
+}
+
+TEST_F(Concurrency, ReadUncommittedSeesAnotherSessionsPendingRows) {
+  std::unique_ptr<OdbcClient> writer = Connect(), reader = Connect();
+  Must(*writer,
+       "BEGIN TRAN UPDATE accounts SET balance = 7 WHERE id = 1 "
+       "INSERT INTO events (session, n) VALUES (9, 9)");
+  // READ COMMITTED, the default, reads the committed rows without waiting.
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 1"), "0");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "0");
+  // The hints read the pending change, for their statement only.
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WITH (NOLOCK) WHERE id = 1"), "7");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events (READUNCOMMITTED)"), "1");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 1"), "0");
+
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 1"), "7");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events e JOIN accounts a ON a.id = 1 "
+                            "WHERE e.session = 9 AND a.balance = 7"),
+            "1");
+  Must(*reader, "BEGIN TRAN");
+  EXPECT_EQ(Scalar(*reader, "SELECT sum(balance) FROM accounts"), "7");
+  Must(*reader, "COMMIT TRAN");
+  // A statement that needs the reader's own temporary table still runs.
+  Must(*reader, "CREATE TABLE #ids (id int)");
+  Must(*reader, "INSERT INTO #ids VALUES (1)");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM accounts a JOIN #ids i ON i.id = a.id"), "1");
+
+  // What the writer rolls back is gone for every reader.
+  Must(*writer, "ROLLBACK TRAN");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 1"), "0");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events"), "0");
+
+  // The reader sees its own pending rows, and the writer, read from, goes
+  // on seeing other sessions' commits and writing.
+  Must(*reader, "BEGIN TRAN INSERT INTO events (session, n) VALUES (2, 2)");
+  EXPECT_EQ(Scalar(*reader, "SELECT count(*) FROM events WHERE session = 2"), "1");
+  EXPECT_EQ(Scalar(*writer, "SELECT count(*) FROM events WITH (NOLOCK) WHERE session = 2"), "1");
+  Must(*reader, "COMMIT TRAN");
+  Must(*admin_, "UPDATE accounts SET balance = 5 WHERE id = 2");
+  EXPECT_EQ(Scalar(*writer, "SELECT balance FROM accounts WHERE id = 2"), "5");
+  Must(*writer, "UPDATE accounts SET balance = 3 WHERE id = 3");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 3"), "3");
+
+  // Back at READ COMMITTED the reader no longer sees pending rows.
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  Must(*writer, "BEGIN TRAN UPDATE accounts SET balance = 8 WHERE id = 4");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 4"), "0");
+  Must(*writer, "COMMIT TRAN");
+  EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 4"), "8");
 }
 
 }  // namespace

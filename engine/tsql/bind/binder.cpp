@@ -1587,6 +1587,9 @@ class Binder {
       case ExprKind::kInList: {
         std::vector<Bound> operands;
         for (const auto& arg : expr.args) operands.push_back(Value(*arg, scope, clause));
+        if (AnyVariant(operands))
+          return VariantMembership(expr.kind == ExprKind::kBetween, std::move(operands),
+                                   expr.negated);
         Bound node =
             Compared(expr.kind == ExprKind::kBetween ? BoundKind::kBetween : BoundKind::kInList,
                      std::move(operands));
@@ -1943,6 +1946,28 @@ class Binder {
     return type == SqlType::kBinary || type == SqlType::kVarBinary;
   }
 
+  static bool AnyVariant(const std::vector<Bound>& operands) {
+    return std::any_of(operands.begin(), operands.end(),
+                       [](const Bound& b) { return b->type.type == SqlType::kSqlVariant; });
+  }
+
+  // BETWEEN and IN with a sql_variant operand: every operand taken as a
+  // variant and compared in sql_variant order by sqlengine_variant_between /
+  // sqlengine_variant_in, whose 1, 0 or NULL is then tested (NOT: against 0).
+  static Bound VariantMembership(bool between, std::vector<Bound> operands, bool negated) {
+    Bound test = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+    test->sql = between ? "sqlengine_variant_between" : "sqlengine_variant_in";
+    for (Bound& operand : operands)
+      test->args.push_back(ConvertTo(std::move(operand), ColumnType{SqlType::kSqlVariant}));
+    Bound expected = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt, 0, 0, 0, false});
+    expected->sql = negated ? "0" : "1";
+    Bound node = Make(BoundKind::kComparison, ColumnType{SqlType::kBit});
+    node->op = "=";
+    node->args.push_back(std::move(test));
+    node->args.push_back(std::move(expected));
+    return node;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
   // type of highest precedence; character data compared case-insensitively,
   // binary data with trailing zero bytes ignored.
@@ -1957,10 +1982,7 @@ class Binder {
     bool all_binary = std::all_of(operands.begin(), operands.end(), [](const Bound& b) {
       return b->null_literal || IsComparedBinary(b->type.type);
     });
-    bool any_variant = std::any_of(operands.begin(), operands.end(), [](const Bound& b) {
-      return b->type.type == SqlType::kSqlVariant;
-    });
-    if (any_variant && !any_null) {
+    if (AnyVariant(operands) && !any_null) {
       // sql_variant values compare by their families and base values:
       // sqlengine_variant_compare(a, b) op 0.
       if (kind != BoundKind::kComparison || operands.size() != 2)
