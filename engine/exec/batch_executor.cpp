@@ -45,6 +45,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
+#include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -826,6 +827,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       guard.emplace(db, *text.row_guard, statement.kind == StatementKind::kInsert);
     }
+    std::optional<PerRowVariables> per_row;
+    if (!text.row_values.empty()) per_row.emplace(db, session_.Variables(), text);
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
     rows = sqlite.Stream(sink_,
