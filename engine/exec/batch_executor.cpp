@@ -47,6 +47,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
+#include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -842,6 +843,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     bool dirty = statement.kind == StatementKind::kSelect &&
                  ReadsUncommitted(statement, session_.Isolation()) &&
                  !ReachesTempSchema(text.sql);
+    std::optional<PerRowVariables> per_row;
+    if (!text.row_values.empty()) per_row.emplace(db, session_.Variables(), text);
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,
                            dirty ? nullptr : &connection.SyntaxChecked());

@@ -41,6 +41,7 @@
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/text_pointers.h"
+#include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/variant_functions.h"
 #include "engine/tsql/token.h"
@@ -429,6 +430,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterTableFunctionCalls(db, host);
   RegisterGuidOrder(db);
   RegisterErrorFunctions(db, host);
+  RegisterPerRowVariableFunctions(db);
 }
 
 }  // namespace sqlengine::exec

@@ -61,6 +61,15 @@ struct SqliteText {
     std::string condition;
   };
   std::optional<RowGuard> row_guard;
+  // An UPDATE that assigns variables row by row (exec/per_row_variables.h):
+  // the names it stores values under, in lower case: each variable ("@v",
+  // no type: the variable's own), and each column's new value a variable
+  // takes ("#column", with the column's type).
+  struct RowValue {
+    std::string name;
+    std::optional<ColumnType> type;
+  };
+  std::vector<RowValue> row_values;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };

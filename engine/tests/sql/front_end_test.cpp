@@ -15,6 +15,7 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
+#include "engine/tsql/parser.h"
 #include "engine/tsql/type_name.h"
 #include "testing/test_engine.h"
 
@@ -331,6 +332,41 @@ TEST(QueryParser, DataChangeForms) {
   EXPECT_TRUE(removal->where);
 }
 
+// The three SET items: column = value, @v = value, @v = column = value; a
+// name after `@v =` is the column only when another `=` follows it.
+TEST(QueryParser, UpdateAssignsVariables) {
+  auto update = parse::ParseUpdate(WithoutEnd(
+      "UPDATE t SET @a = x, @b = t.y = @b + 1, z = @a, @c = x + 1, @d = t.y FROM t WHERE k = 1"));
+  ASSERT_EQ(update->assignments.size(), 5u);
+  const auto& items = update->assignments;
+  EXPECT_EQ(items[0].variable, "@a");
+  EXPECT_TRUE(items[0].column.empty());
+  EXPECT_EQ(Shape(*items[0].value), "x");
+  EXPECT_EQ(items[1].variable, "@b");
+  EXPECT_EQ(items[1].column, (std::vector<std::string>{"t", "y"}));
+  EXPECT_EQ(Shape(*items[1].value), "(+ @b 1)");
+  EXPECT_TRUE(items[2].variable.empty());
+  EXPECT_EQ(items[2].column, std::vector<std::string>{"z"});
+  EXPECT_EQ(Shape(*items[3].value), "(+ x 1)");
+  EXPECT_TRUE(items[4].column.empty());
+  EXPECT_EQ(Shape(*items[4].value), "t.y");
+  EXPECT_TRUE(update->where);
+
+  auto refused = [](std::string_view statement) {
+    try {
+      parse::ParseUpdate(WithoutEnd(statement));
+    } catch (const SqlError& error) {
+      return error.message().number;
+    } catch (const parse::NotParsed&) {
+      return -1;
+    }
+    return 0;
+  };
+  // Syntax errors, not forms handed on.
+  EXPECT_GT(refused("UPDATE t SET @v = x = DEFAULT"), 0);
+  EXPECT_GT(refused("UPDATE t SET @v = "), 0);
+}
+
 TEST(QueryParser, DataChangesItDoesNotCoverAreHandedOn) {
   auto outcome = [](auto parse, std::string_view statement) {
     try {
@@ -359,7 +395,7 @@ TEST(QueryParser, DataChangesItDoesNotCoverAreHandedOn) {
     EXPECT_EQ(why.at()->line, 2);
   }
   for (std::string_view statement :
-       {"UPDATE TOP (1) t SET x = 1", "UPDATE t SET @v = x", "UPDATE t SET x += 1",
+       {"UPDATE TOP (1) t SET x = 1", "UPDATE t SET @v += x", "UPDATE t SET x += 1",
         "UPDATE t SET x = 1 OUTPUT inserted.x"}) {
     EXPECT_EQ(outcome(parse::ParseUpdate, statement), -1) << statement;
   }

@@ -360,7 +360,12 @@ class Binder {
     BoundChange bound;
     change_ = Change::kUpdate;
     const Binding& target = Target(update.target, update.from, scope, bound);
+    live_variables_ = AssignedVariables(update);
     for (const parse::Assignment& assignment : update.assignments) {
+      if (assignment.column.empty()) {
+        bound.assignments.push_back(VariableAssignment(assignment, scope));
+        continue;
+      }
       if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
@@ -377,12 +382,14 @@ class Binder {
       for (const BoundAssignment& earlier : bound.assignments) {
         if (earlier.column == written) Refuse("column assigned twice");
       }
-      bound.assignments.push_back(BoundAssignment{
-          written,
-          assignment.value
-              ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
-              : Default(*column, target, target.columns),
-          column->type});
+      BoundAssignment item;
+      item.column = written;
+      item.value = assignment.value
+                       ? Assigned(Value(*assignment.value, scope, Clause::kValues), column->type)
+                       : Default(*column, target, target.columns);
+      item.type = column->type;
+      if (!assignment.variable.empty()) AlsoToVariable(item, assignment);
+      bound.assignments.push_back(std::move(item));
     }
     if (update.where) AddCondition(bound, Predicate(*update.where, scope, Clause::kWhere));
     if (view_target_) bound.check = ViewConditions(*view_target_, "NEW", false);
@@ -419,6 +426,62 @@ class Binder {
   }
 
  private:
+  // ---- variables an UPDATE assigns
+
+  static std::vector<std::string> AssignedVariables(const parse::UpdateStatement& update) {
+    std::vector<std::string> names;
+    for (const parse::Assignment& assignment : update.assignments) {
+      if (!assignment.variable.empty()) names.push_back(ToLower(assignment.variable));
+    }
+    return names;
+  }
+
+  bool IsLive(const std::string& name) const {
+    return std::find(live_variables_.begin(), live_variables_.end(), ToLower(name)) !=
+           live_variables_.end();
+  }
+
+  static std::string LiveRead(const std::string& slot) {
+    return std::string(kReadFunction) + "(" + QuoteSqliteString(ToLower(slot)) + ")";
+  }
+
+  ColumnType DeclaredVariable(const std::string& name) {
+    std::optional<ColumnType> type = catalog_.VariableType(name);
+    if (!type) throw MakeError(137, {name});
+    type->identity = false;
+    return *type;
+  }
+
+  // `value` in the class of the variable's type; the executor fits it to the
+  // type itself as it stores it (length, precision, range).
+  static Bound ForVariable(Bound value, const ColumnType& type) {
+    if (value->null_literal) return value;
+    return ConvertTo(std::move(value), type);
+  }
+
+  // `@v = value`.
+  BoundAssignment VariableAssignment(const parse::Assignment& assignment, const Scope& scope) {
+    BoundAssignment bound;
+    bound.variable = ToLower(assignment.variable);
+    bound.variable_type = DeclaredVariable(assignment.variable);
+    bound.variable_value =
+        ForVariable(Value(*assignment.value, scope, Clause::kValues), bound.variable_type);
+    return bound;
+  }
+
+  // `@v = column = value`: the variable takes the column's new value, which
+  // the row holds under the column's slot.
+  void AlsoToVariable(BoundAssignment& bound, const parse::Assignment& assignment) {
+    bound.variable = ToLower(assignment.variable);
+    bound.variable_type = DeclaredVariable(assignment.variable);
+    ColumnType stored = bound.type;
+    stored.nullable = true;
+    stored.identity = false;
+    Bound column_value = Make(BoundKind::kParameter, stored);
+    column_value->sql = LiveRead(ColumnSlot(bound.column));
+    bound.variable_value = ForVariable(std::move(column_value), bound.variable_type);
+  }
+
   // ---- names
 
   // The table `name` names. Throws 208 when nothing of that name exists,
@@ -1539,6 +1602,7 @@ class Binder {
         type->identity = false;
         Bound node = Make(BoundKind::kParameter, *type);
         node->sql = expr.value;
+        if (IsLive(expr.value)) node->sql = LiveRead(expr.value);
         return node;
       }
       case ExprKind::kSystemVariable:
@@ -1900,7 +1964,8 @@ class Binder {
   // NULL literal or a variable.
   static bool NullUnderAnsiNullsOff(const BoundExpr& operand) {
     return operand.null_literal ||
-           (operand.kind == BoundKind::kParameter && operand.sql.starts_with("@"));
+           (operand.kind == BoundKind::kParameter &&
+            (operand.sql.starts_with("@") || operand.sql.starts_with(kReadFunction)));
   }
 
   // `comparison` (a = b or a <> b) under SET ANSI_NULLS OFF: when one of the
@@ -2741,6 +2806,9 @@ class Binder {
   }
 
   Catalog& catalog_;
+  // The variables the UPDATE being bound assigns row by row, in lower case:
+  // read where they stand as they are at that row.
+  std::vector<std::string> live_variables_;
   std::vector<CallFrame> frames_;  // the user function calls being inlined, innermost last
   int inlined_sources_ = 0;
   // Set while a block's own WHERE clause is bound (not its subqueries').

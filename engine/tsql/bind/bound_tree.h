@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -143,11 +144,26 @@ struct BoundInsert {
   std::unique_ptr<BoundExpr> check;
 };
 
+// An item of an UPDATE's SET list: a column's new value, a variable's
+// (`@v = value`), or both (`@v = column = value`: the variable takes the
+// column's new value, which the row holds under ColumnSlot(column)).
 struct BoundAssignment {
-  std::string column;  // as the table spells it
+  std::string column;  // as the table spells it; empty for `@v = value`
   std::unique_ptr<BoundExpr> value;
   ColumnType type;  // the column's declared type
+  std::string variable;  // "@v" in lower case; empty for `column = value`
+  std::unique_ptr<BoundExpr> variable_value;
+  ColumnType variable_type;  // the variable's declared type
 };
+
+// An UPDATE that assigns variables evaluates them row by row through two
+// SQLite functions the executor registers (exec/per_row_variables.h):
+// kAssignFunction(name, value) stores the value converted to the variable's
+// type and returns it; kReadFunction(name) reads what is stored now. A
+// column's new value a variable takes is held for the row under ColumnSlot.
+inline constexpr std::string_view kAssignFunction = "sqlengine_assign";
+inline constexpr std::string_view kReadFunction = "sqlengine_variable";
+inline std::string ColumnSlot(const std::string& column) { return "#" + column; }
 
 // UPDATE and DELETE of one table under its SQLite alias. `from` holds the
 // FROM clause's other sources; the inner joins that held the target are

@@ -254,6 +254,7 @@ class Generator : public ExprWriter {
   }
 
   std::string Update(const bind::BoundChange& update) {
+    if (AssignsVariables(update)) return VariableUpdate(update);
     std::string sql = "UPDATE " + update.table_sql + " AS " + update.alias + " SET ";
     for (size_t k = 0; k < update.assignments.size(); ++k) {
       if (k > 0) sql += ", ";
@@ -263,6 +264,66 @@ class Generator : public ExprWriter {
     sql += Sources(update.from);
     if (update.where) sql += " WHERE " + Expr(*update.where);
     return sql;
+  }
+
+  static bool AssignsVariables(const bind::BoundChange& update) {
+    return std::any_of(update.assignments.begin(), update.assignments.end(),
+                       [](const bind::BoundAssignment& item) { return !item.variable.empty(); });
+  }
+
+  // The common table an UPDATE that assigns variables reads its rows from.
+  static constexpr std::string_view kAssignedRows = "\"sqlengine_assigned_rows\"";
+
+  // An UPDATE that assigns variables, after the WITH list `with` ("" or
+  // "WITH ... "): a materialized common table computes every row's values
+  // before the table changes, the variables first in the order written (each
+  // seeing the variables as the items before it left them), then the
+  // columns' new values, which read the variables as the row left them; the
+  // UPDATE writes those values to the rows by rowid.
+  std::string VariableUpdateWith(const bind::BoundChange& update, const std::string& with) {
+    std::string row = "sqlengine_row(" + update.alias + ".rowid";
+    for (const bind::BoundAssignment& item : update.assignments) {
+      if (item.variable.empty()) continue;
+      if (!item.column.empty())
+        row += ", " + AssignCall(bind::ColumnSlot(item.column), Written(*item.value, &item.type));
+      row += ", " + AssignCall(item.variable, Written(*item.variable_value, &item.variable_type));
+    }
+    std::string rows = "SELECT " + row + ") AS \"sqlengine_key\"";
+    size_t k = 0;
+    for (const bind::BoundAssignment& item : update.assignments) {
+      if (item.column.empty()) continue;
+      std::string value = item.variable.empty()
+                              ? Written(*item.value, &item.type)
+                              : std::string(bind::kReadFunction) + "(" +
+                                    QuoteSqliteString(ToLower(bind::ColumnSlot(item.column))) + ")";
+      rows += ", " + value + " AS \"c" + std::to_string(k++) + "\"";
+    }
+    rows += " FROM " + update.table_sql + " AS " + update.alias;
+    for (const auto& source : update.from) rows += ", " + Source(*source);
+    if (update.where) rows += " WHERE " + Expr(*update.where);
+    return (with.empty() ? std::string("WITH ") : with.substr(0, with.size() - 1) + ", ") +
+           std::string(kAssignedRows) + " AS MATERIALIZED (" + rows + ") ";
+  }
+
+  std::string VariableUpdate(const bind::BoundChange& update) {
+    std::string sql = "UPDATE " + update.table_sql + " AS " + update.alias + " SET ";
+    size_t k = 0;
+    for (const bind::BoundAssignment& item : update.assignments) {
+      if (item.column.empty()) continue;
+      sql += (k > 0 ? ", " : "") + QuoteSqliteName(item.column) + " = " +
+             std::string(kAssignedRows) + ".\"c" + std::to_string(k) + "\"";
+      ++k;
+    }
+    // Only variables: every row the statement qualifies is still updated
+    // (its triggers fire, @@ROWCOUNT counts it), its values as they were.
+    if (k == 0) sql += "rowid = rowid";
+    return sql + " FROM " + std::string(kAssignedRows) + " WHERE " + update.alias +
+           ".rowid = " + std::string(kAssignedRows) + ".\"sqlengine_key\"";
+  }
+
+  static std::string AssignCall(const std::string& name, const std::string& value) {
+    return std::string(bind::kAssignFunction) + "(" + QuoteSqliteString(ToLower(name)) + ", " +
+           value + ")";
   }
 
   std::string TableValue(const BoundExpr& expr) { return Expr(expr); }
@@ -858,8 +919,16 @@ SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm f
 
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm form) {
   Generator generator = GeneratorFor(form);
-  return Guarded(ChangeText(generator.With(update.with), generator.Update(update), line, form),
-                 generator, update.check, update.table_sql);
+  std::string with = generator.With(update.with);
+  if (Generator::AssignsVariables(update)) with = generator.VariableUpdateWith(update, with);
+  SqliteText text = Guarded(ChangeText(std::move(with), generator.Update(update), line, form),
+                            generator, update.check, update.table_sql);
+  for (const bind::BoundAssignment& item : update.assignments) {
+    if (!item.column.empty() && !item.variable.empty())
+      text.row_values.push_back({ToLower(bind::ColumnSlot(item.column)), item.type});
+    if (!item.variable.empty()) text.row_values.push_back({item.variable, std::nullopt});
+  }
+  return text;
 }
 
 SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm form) {

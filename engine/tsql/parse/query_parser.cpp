@@ -75,22 +75,45 @@ class Parser {
     if (At().IsWord("with") || At().IsSymbol("(")) Unsupported("table function");
     ExpectWord("set");
     do {
-      Assignment assignment;
-      assignment.origin = At();
-      if (At().kind == TokenKind::kVariable) Unsupported("variable assignment");
-      if (!At().IsName()) Fail();
-      assignment.column.push_back(Next().value);
-      if (AcceptSymbol(".")) {
-        if (!At().IsName()) Fail();
-        assignment.column.push_back(Next().value);
-      }
-      if (!At().IsSymbol("=")) Unsupported("compound assignment or method call");
-      ++i_;
-      if (!AcceptWord("default")) assignment.value = Expression();
-      update->assignments.push_back(std::move(assignment));
+      update->assignments.push_back(SetItem());
     } while (AcceptSymbol(","));
     TailClauses(update->from, update->where);
     return update;
+  }
+
+  // One item of an UPDATE's SET list: `column = value`, `@v = value` or
+  // `@v = column = value`.
+  Assignment SetItem() {
+    Assignment assignment;
+    assignment.origin = At();
+    if (At().kind == TokenKind::kVariable) {
+      if (!At(1).IsSymbol("=")) Unsupported("compound assignment or method call");
+      assignment.variable = Next().value;
+      ++i_;  // =
+      // `@v = column = value`: a name (maybe qualified) followed by `=`; an
+      // expression never holds `=` here.
+      bool column_follows = At().IsName() && (At(1).IsSymbol("=") ||
+                                               (At(1).IsSymbol(".") && At(2).IsName() &&
+                                                At(3).IsSymbol("=")));
+      if (!column_follows) {
+        assignment.value = Expression();
+        return assignment;
+      }
+    }
+    if (!At().IsName()) Fail();
+    assignment.column.push_back(Next().value);
+    if (AcceptSymbol(".")) {
+      if (!At().IsName()) Fail();
+      assignment.column.push_back(Next().value);
+    }
+    if (!At().IsSymbol("=")) Unsupported("compound assignment or method call");
+    ++i_;
+    if (AcceptWord("default")) {
+      if (!assignment.variable.empty()) Fail();
+      return assignment;
+    }
+    assignment.value = Expression();
+    return assignment;
   }
 
   std::unique_ptr<DeleteStatement> Delete() {

@@ -155,10 +155,12 @@ struct InsertStatement {
   Token origin;
 };
 
-// column = value in an UPDATE's SET list.
+// An item of an UPDATE's SET list: column = value, @variable = value, or
+// @variable = column = value (the variable takes the column's new value).
 struct Assignment {
-  std::vector<std::string> column;  // 1 or 2 parts: [table_or_alias.]column
-  std::unique_ptr<Expr> value;  // null for DEFAULT
+  std::vector<std::string> column;  // 1 or 2 parts: [table_or_alias.]column; empty for @v = value
+  std::string variable;             // "@v" as written; empty for column = value
+  std::unique_ptr<Expr> value;      // null for DEFAULT
   Token origin;
 };
 
