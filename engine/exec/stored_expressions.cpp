@@ -11,6 +11,7 @@
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/table_element_syntax.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
@@ -97,9 +98,9 @@ bool StaysInRow(const tsql::bind::BoundExpr& expr) {
   return true;
 }
 
-// The session's catalog, but a user function is left to the token rewriter:
-// the binder would take a one-RETURN body into the table's definition,
-// which must follow the function as it changes later.
+// The session's catalog, but a user function is called by its name: the
+// binder would take a one-RETURN body into the table's definition, which
+// must follow the function as it changes later.
 class DefinitionCatalog final : public tsql::bind::Catalog {
  public:
   explicit DefinitionCatalog(tsql::bind::Catalog& session) : session_(session) {}
@@ -113,8 +114,10 @@ class DefinitionCatalog final : public tsql::bind::Catalog {
     return session_.VariableType(name);
   }
   std::optional<tsql::bind::FunctionShape> FindFunction(
-      const std::vector<std::string>& /*name*/) override {
-    throw tsql::bind::NotBound("a user function in a table definition");
+      const std::vector<std::string>& name) override {
+    std::optional<tsql::bind::FunctionShape> function = session_.FindFunction(name);
+    if (function) function->expression.reset();
+    return function;
   }
 
  private:
@@ -170,13 +173,7 @@ StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t fir
   // The elements at the top level of [first, end).
   std::vector<std::pair<std::size_t, std::size_t>> elements;
   for (std::size_t begin = first; begin < end;) {
-    std::size_t stop = begin;
-    int depth = 0;
-    while (stop < end && !(depth == 0 && tokens[stop].IsSymbol(","))) {
-      if (tokens[stop].IsSymbol("(")) ++depth;
-      if (tokens[stop].IsSymbol(")")) --depth;
-      ++stop;
-    }
+    std::size_t stop = tsql::ElementEnd(tokens, begin, end);
     if (stop > begin) elements.emplace_back(begin, stop);
     begin = stop + 1;
   }
@@ -378,6 +375,13 @@ void StoredExpressions::Substitute(tsql::SqliteText& text) const {
   }
 }
 
+const std::string* StoredExpressions::StoredAt(std::size_t begin) const {
+  for (const Replacement& r : replacements_) {
+    if (r.begin == begin) return &r.stored;
+  }
+  return nullptr;
+}
+
 std::optional<WrittenExpression> ReadWrittenExpression(std::string_view sql, std::size_t at) {
   while (at < sql.size() && sql[at] == ' ') ++at;
   if (sql.substr(at, kWrittenOpen.size()) != kWrittenOpen) return std::nullopt;
@@ -424,57 +428,6 @@ std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::stri
       computed.text = "(" + written->text + ")";
   }
   return found;
-}
-
-namespace {
-
-// The rewriter's text of `statement` with `expressions` in their stored form.
-tsql::SqliteText Rewritten(const tsql::Statement& statement, const StoredExpressions& expressions,
-                           tsql::NameResolver& resolver) {
-  tsql::Statement typed;
-  typed.kind = statement.kind;
-  typed.line = statement.line;
-  typed.tokens = expressions.Tokens();
-  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
-  expressions.Substitute(text);
-  return text;
-}
-
-}  // namespace
-
-tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog) {
-  const tsql::Tokens& tokens = statement.tokens;
-  std::size_t open = 2;
-  while (open < tokens.size() && !tokens[open].IsSymbol("(")) ++open;
-  if (open >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
-  std::size_t close = MatchingClose(tokens, open, tokens.size());
-  if (close >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
-  StoredExpressions expressions(tokens, open + 1, close, tsql::TableOf(statement).name, {}, {},
-                                catalog);
-  return Rewritten(statement, expressions, resolver);
-}
-
-tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                 tsql::bind::Catalog& catalog) {
-  const tsql::Tokens& tokens = statement.tokens;
-  std::size_t add = 2;
-  while (add < tokens.size() && !tokens[add].IsWord("add")) {
-    if (!tokens[add].IsName() && !tokens[add].IsSymbol(".")) break;
-    ++add;
-  }
-  if (add >= tokens.size() || !tokens[add].IsWord("add"))
-    return tsql::RewriteStatement(statement, resolver);
-  std::size_t end = tokens.size();
-  if (end > add && tokens[end - 1].kind == tsql::TokenKind::kEnd) --end;
-  tsql::TableReference reference = tsql::TableOf(statement);
-  std::vector<std::string> name{reference.name};
-  if (!reference.database.empty()) name = {reference.database, "", reference.name};
-  std::optional<tsql::bind::TableShape> table = catalog.FindTable(name);
-  if (!table) return tsql::RewriteStatement(statement, resolver);
-  StoredExpressions expressions(tokens, add + 1, end, reference.name, table->columns,
-                                table->computed_columns, catalog, true);
-  return Rewritten(statement, expressions, resolver);
 }
 
 }  // namespace sqlengine::exec

@@ -59,6 +59,11 @@ class StoredExpressions {
   // placeholder in `text`.
   void Substitute(tsql::SqliteText& text) const;
 
+  // The stored text of the expression that starts at `tokens[begin]` (a
+  // CHECK's opening parenthesis, a DEFAULT's value, a computed column's AS:
+  // then its whole declaration); nullptr when none was bound there.
+  const std::string* StoredAt(std::size_t begin) const;
+
  private:
   void Element(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
   void Computed(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
@@ -106,20 +111,5 @@ struct ComputedColumnText {
 // The computed columns of SQLite schema `schema`'s user tables, in table
 // then column order. Throws std::runtime_error when SQLite fails.
 std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::string& schema);
-
-}  // namespace sqlengine::exec
-
-namespace sqlengine::exec {
-
-// The SQLite text of a CREATE TABLE statement: the token rewriter's, with
-// the CHECK and DEFAULT expressions the front end binds in their typed form.
-// Throws what StoredExpressions and the rewriter throw.
-tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog);
-
-// The SQLite text of an ALTER TABLE statement: the token rewriter's, with a
-// computed column it adds made a generated column. Throws as TypedCreateTable.
-tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                 tsql::bind::Catalog& catalog);
 
 }  // namespace sqlengine::exec
