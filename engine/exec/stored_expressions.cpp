@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::string_view kWrittenOpen = "/*sqlengine_tsql ";
 constexpr std::string_view kWrittenClose = "*/";
-constexpr std::string_view kPlaceholder = "sqlengine_stored_expression_";
 
 std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open, std::size_t end) {
   int depth = 0;
@@ -192,26 +191,6 @@ StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t fir
     if (!replaced) columns.push_back(std::move(*column));
   }
   for (const auto& [begin, stop] : elements) Element(begin, stop, columns);
-  tokens_.assign(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(first));
-  std::size_t at = first;
-  for (std::size_t k = 0; k < replacements_.size(); ++k) {
-    const Replacement& r = replacements_[k];
-    tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at),
-                   tokens.begin() + static_cast<std::ptrdiff_t>(r.begin));
-    if (r.declaration) {
-      tsql::Token stand_in = tokens[r.begin];
-      stand_in.kind = tsql::TokenKind::kWord;
-      stand_in.text = stand_in.value = "int";
-      tokens_.push_back(std::move(stand_in));
-    }
-    tsql::Token placeholder = tokens[r.begin];
-    placeholder.kind = tsql::TokenKind::kString;
-    placeholder.value = std::string(kPlaceholder) + std::to_string(k);
-    placeholder.text = "'" + placeholder.value + "'";
-    tokens_.push_back(std::move(placeholder));
-    at = r.end;
-  }
-  tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at), tokens.end());
 }
 
 void StoredExpressions::Element(std::size_t begin, std::size_t end,
@@ -302,8 +281,7 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
   while (!expression.empty() && expression.back() == ' ') expression.pop_back();
   replacements_.push_back(Replacement{
       begin + 1, end,
-      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment),
-      true});
+      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment)});
 }
 
 std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool predicate,
@@ -356,23 +334,6 @@ std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool pre
   std::string written = WrittenText(source_, begin, end);
   return "(" + generated + ") " + std::string(kWrittenOpen) + EncodeWritten(written) +
          std::string(kWrittenClose);
-}
-
-void StoredExpressions::Substitute(tsql::SqliteText& text) const {
-  for (std::size_t k = 0; k < replacements_.size(); ++k) {
-    std::string placeholder = "'" + std::string(kPlaceholder) + std::to_string(k) + "'";
-    if (replacements_[k].declaration) placeholder = "int " + placeholder;
-    std::size_t at = text.sql.find(placeholder);
-    if (at == std::string::npos) continue;
-    const std::string& stored = replacements_[k].stored;
-    text.sql.replace(at, placeholder.size(), stored);
-    std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(stored.size()) -
-                           static_cast<std::ptrdiff_t>(placeholder.size());
-    for (auto& [offset, line] : text.lines) {
-      if (offset > at)
-        offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + shift);
-    }
-  }
 }
 
 const std::string* StoredExpressions::StoredAt(std::size_t begin) const {
