@@ -141,6 +141,8 @@ constexpr MessageDef kMessages[] = {
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
     {1014, 16, "A TOP N value may not be negative."},
     {1026, 16, "GOTO cannot be used to jump into a TRY or CATCH scope."},
+    {1046, 15,
+     "Subqueries are not allowed in this context. Only scalar expressions are allowed."},
     {1062, 16,
      "The TOP N WITH TIES clause is not allowed without a corresponding ORDER BY clause."},
     {1065, 15,
@@ -161,6 +163,7 @@ constexpr MessageDef kMessages[] = {
     {1759, 16,
      "Computed column '%.*ls' in table '%.*ls' is not allowed to be used in another "
      "computed-column definition."},
+    {1763, 16, "Cross-database foreign key references are not supported. Foreign key '%.*ls'."},
     {1767, 16, "Foreign key '%.*ls' references invalid table '%.*ls'."},
     {1769, 16,
      "Foreign key '%.*ls' references invalid column '%.*ls' in referencing table '%.*ls'."},

@@ -34,6 +34,7 @@
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/schema_statement_sql.h"
 #include "engine/exec/index_replacement.h"
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
@@ -44,6 +45,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/stored_expressions.h"
+#include "engine/exec/table_definition_sql.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
@@ -296,13 +298,11 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
       !TableVariables::TablePositions(statement.tokens).empty())
     return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
-  // A computed column ("c AS expression") is no text the rewriter alone
-  // writes; the statement is checked when it runs.
-  if ((statement.kind == StatementKind::kCreateTable ||
-       statement.kind == StatementKind::kAlterTable) &&
-      std::any_of(statement.tokens.begin(), statement.tokens.end(),
-                  [](const tsql::Token& token) { return token.IsWord("as"); }))
+  // Names and types are resolved when the statement runs.
+  if (IsSchemaStatement(statement)) {
+    CheckSchemaStatementSyntax(statement);
     return;
+  }
   switch (statement.kind) {
     case StatementKind::kSelect:
       // SELECT @v = ... is taken apart when it runs.
@@ -775,19 +775,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
   if (!bound) bound = FrontEndChange(statement, session_);
   if (!bound) bound = FrontEndCreateView(statement, session_);
-  if (!bound && statement.kind == StatementKind::kCreateTable) {
+  // Schema statements SQLite carries out in several steps run the earlier ones first.
+  std::vector<tsql::SqliteText> earlier_steps;
+  if (!bound && IsSchemaStatement(statement)) {
     SessionCatalog catalog(session_);
-    bound = TypedCreateTable(statement, connection, catalog);
-  } else if (!bound && statement.kind == StatementKind::kAlterTable) {
-    SessionCatalog catalog(session_);
-    bound = TypedAlterTable(statement, connection, catalog);
-  } else if (!bound && (statement.kind == StatementKind::kCreateOther ||
-                        statement.kind == StatementKind::kDropOther)) {
-    tsql::Statement stored_index;
-    stored_index.kind = statement.kind;
-    stored_index.line = statement.line;
-    stored_index.tokens = WithStoredIndexName(statement, connection.Handle(), connection);
-    bound = tsql::RewriteStatement(stored_index, connection);
+    earlier_steps = SchemaStatementSql(statement, connection.Handle(), connection, catalog);
+    if (earlier_steps.empty()) tsql::SyntaxErrorAt(statement.tokens, 0);
+    bound = std::move(earlier_steps.back());
+    earlier_steps.pop_back();
   }
   tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
@@ -822,6 +817,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   RowImages inserted, deleted;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
+    for (tsql::SqliteText& step : earlier_steps)
+      SqliteStatement(db, connection.Authorizer(), std::move(step), context, *this).Run();
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
@@ -912,7 +909,8 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
     TakeWriteLockFirst(db, written_schema);
     FailedStatement create_context{nullptr, VerbOf(create.kind), session_.CurrentDatabase(),
                                    statement.line};
-    SqliteStatement(db, connection.Authorizer(), tsql::RewriteStatement(create, connection),
+    SessionCatalog catalog(session_);
+    SqliteStatement(db, connection.Authorizer(), TypedCreateTable(create, connection, catalog),
                     create_context, *this)
         .Run();
     TrackObject(create);

@@ -11,6 +11,7 @@
 #include "engine/exec/constraint_state.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_definition_sql.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
 #include "engine/exec/write_lock.h"
@@ -19,6 +20,7 @@
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/table_element_syntax.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -44,38 +46,18 @@ struct Target {
   }
 };
 
-std::string RewriteWrittenElement(const tsql::Tokens& element, tsql::NameResolver& resolver) {
-  tsql::Statement create;
-  create.kind = tsql::StatementKind::kCreateTable;
-  create.tokens = tsql::Lex("CREATE TABLE sqlengine_element (");
-  create.tokens.pop_back();  // the end marker
-  for (tsql::Token& token : create.tokens) token.line = element.front().line;
-  create.tokens.insert(create.tokens.end(), element.begin(), element.end());
-  tsql::Token close = create.tokens.back();
-  close.kind = tsql::TokenKind::kSymbol;
-  close.text = close.value = ")";
-  create.tokens.push_back(close);
-  std::string sql = tsql::RewriteStatement(create, resolver).sql;
-  size_t open = sql.find('(');
-  size_t last = sql.rfind(')');
-  std::string text = sql.substr(open + 1, last - open - 1);
-  size_t first = text.find_first_not_of(' ');
-  size_t final = text.find_last_not_of(' ');
-  return first == std::string::npos ? std::string() : text.substr(first, final - first + 1);
-}
-
 // The SQLite text CREATE TABLE makes of `element` (T-SQL tokens of one column
 // definition or table constraint), its CHECK and DEFAULT expressions bound
 // over the target's columns.
-std::string RewriteElement(const tsql::Tokens& element, const Target& target) {
+std::string ElementSql(const tsql::Tokens& element, const Target& target) {
   std::optional<tsql::bind::TableShape> table = target.catalog.FindTable(target.written_name);
   StoredExpressions expressions(
       element, 0, element.size(), target.table, table ? table->columns : std::vector<Column>{},
       table ? table->computed_columns : std::vector<bool>{}, target.catalog);
-  tsql::SqliteText text;
-  text.sql = RewriteWrittenElement(expressions.Tokens(), target.resolver);
-  expressions.Substitute(text);
-  return text.sql;
+  std::vector<tsql::TableElementSyntax> parsed =
+      tsql::ParseTableElements(element, 0, element.size());
+  if (parsed.size() != 1) tsql::SyntaxErrorAt(element, parsed.front().range.end);
+  return TableElementSql(element, parsed.front(), HasIdentityColumn(parsed), 1, expressions);
 }
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
@@ -138,7 +120,7 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const tsql::Added
   if (!added.name.empty()) RefuseTakenName(target, added.name);
   TableDefinition definition = target.Definition();
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
-  std::string element = RewriteElement(tokens, target);
+  std::string element = ElementSql(tokens, target);
   if (target.check_existing) {
     std::string condition = ParenthesisedAfter(element, "check");
     catalog::PreparedStatement conflict;
@@ -182,7 +164,7 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter,
     }
   }
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
-  AppendToDefinition(target, definition, RewriteElement(tokens, target));
+  AppendToDefinition(target, definition, ElementSql(tokens, target));
   // The check also finds a referenced key that is not unique, WITH NOCHECK too.
   catalog::PreparedStatement check;
   try {
@@ -219,7 +201,7 @@ void AddDefault(const Target& target, const tsql::Tokens& alter,
   tsql::Tokens element = tsql::Lex(tsql::QuoteSqliteName(column_name) + " int");
   element.pop_back();
   element.insert(element.end(), alter.begin() + added.begin, alter.begin() + added.expression_end);
-  std::string rewritten = RewriteElement(element, target);
+  std::string rewritten = ElementSql(element, target);
   tsql::Tokens words = tsql::Lex(rewritten);
   size_t clause = 2;
   while (clause < words.size() && !words[clause].IsAnyWord({"constraint", "default"})) ++clause;

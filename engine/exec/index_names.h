@@ -35,18 +35,3 @@ std::string NewIndexName(sqlite3* db, const std::string& schema, const std::stri
                          const std::string& name);
 
 }  // namespace sqlengine::exec
-
-#include "engine/tsql/rewriter.h"
-#include "engine/tsql/statement.h"
-
-namespace sqlengine::exec {
-
-// The tokens of `statement` with the index it names in its stored name: a
-// CREATE INDEX's new index (NewIndexName), the index of DROP INDEX
-// table.index; those of any other statement as they are. Throws SqlError
-// 1913 as NewIndexName does, 3701 for DROP INDEX of an index the table does
-// not have.
-tsql::Tokens WithStoredIndexName(const tsql::Statement& statement, sqlite3* db,
-                                 tsql::NameResolver& resolver);
-
-}  // namespace sqlengine::exec

@@ -8,39 +8,23 @@
 #include "engine/common/error.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/index_names.h"
-#include "engine/tsql/dotted_name.h"
+#include "engine/exec/schema_statement_sql.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/table_element_syntax.h"
 
 namespace sqlengine::exec {
 
 void ReplaceIndex(sqlite3* db, const tsql::Statement& create, tsql::NameResolver& resolver) {
-  const tsql::Tokens& tokens = create.tokens;
-  std::size_t index_word = 1;
-  while (index_word < tokens.size() && !tokens[index_word].IsWord("index")) ++index_word;
-  std::size_t on = index_word + 2;
-  if (on >= tokens.size() || !tokens[on].IsWord("on")) {
-    throw tsql::SyntaxError(tokens[std::min(on, tokens.size() - 1)], nullptr);
-  }
-  std::string index = tokens[index_word + 1].value;
-  tsql::DottedName table = tsql::ReadDottedName(tokens, on + 1);
-  if (table.parts.empty()) throw tsql::SyntaxError(tokens[on], nullptr);
-  std::string schema = table.Last().starts_with("#") ? std::string("temp")
-                       : table.Database().empty()    ? std::string("main")
-                                                     : resolver.SchemaFor(table.Database());
+  std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(create.tokens);
+  if (!index) tsql::SyntaxErrorAt(create.tokens, 1);
+  std::string schema = SchemaOfTable(index->table, resolver);
   std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  std::optional<std::string> stored = StoredIndexName(db, schema, table.Last(), index);
-  if (!stored) throw MakeError(7999, {index, table.Last()});
+  std::optional<std::string> stored =
+      StoredIndexName(db, schema, index->table.Last(), index->name.value);
+  if (!stored) throw MakeError(7999, {index->name.value, index->table.Last()});
   // The new index takes the old one's place under its stored name.
-  tsql::Statement replacement;
-  replacement.kind = create.kind;
-  replacement.line = create.line;
-  replacement.tokens = tokens;
-  tsql::Token& name = replacement.tokens[index_word + 1];
-  name.kind = tsql::TokenKind::kQuotedName;
-  name.value = *stored;
-  name.text = tsql::QuoteSqliteName(*stored);
-  std::string sql = tsql::RewriteStatement(replacement, resolver).sql;
+  std::string sql = CreateIndexSql(*index, schema, *stored);
   catalog::Exec(db, "SAVEPOINT sqlengine_index");
   try {
     catalog::Exec(db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(*stored));

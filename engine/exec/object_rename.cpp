@@ -9,11 +9,13 @@
 #include "engine/common/error.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -149,18 +151,21 @@ void RenameColumn(sqlite3* db, const std::string& table, const std::string& from
   }
 }
 
+// Renames index `from` (its stored name) to the stored name `to`: the index
+// is made again from its definition with the name token replaced.
 void RenameIndex(sqlite3* db, const std::string& from, const std::string& to) {
   std::optional<std::string> sql =
       One(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ?", {from});
   if (!sql) throw MakeError(15248, {"INDEX"});
-  size_t at = sql->find(QuoteSqliteName(from));
-  size_t length = QuoteSqliteName(from).size();
-  if (at == std::string::npos) {
-    at = sql->find(from);
-    length = from.size();
+  // CREATE [UNIQUE] INDEX name ON ...
+  tsql::Tokens tokens = tsql::Lex(*sql);
+  std::size_t name = 2;
+  if (name < tokens.size() && tokens[1].IsWord("unique")) ++name;
+  if (name >= tokens.size() || !tokens[name].IsName() ||
+      !tsql::EqualsIgnoreCase(tokens[name].value, from)) {
+    throw MakeError(15248, {"INDEX"});
   }
-  if (at == std::string::npos) throw MakeError(15248, {"INDEX"});
-  sql->replace(at, length, QuoteSqliteName(to));
+  sql->replace(tokens[name].offset, tokens[name].text.size(), QuoteSqliteName(to));
   catalog::Exec(db, "DROP INDEX " + QuoteSqliteName(from));
   catalog::Exec(db, *sql);
 }
@@ -217,13 +222,22 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
       throw MakeError(15335, {new_name, "column"});
     }
   } else if (type == "index") {
-    item = One(db,
-               "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ? AND name = ? "
-               "COLLATE NOCASE AND sql IS NOT NULL",
-               {stored, name.Last()})
-               .value_or("");
-    if (item.empty()) throw MakeError(15248, {"INDEX"});
-    if (NameTaken(db, new_name)) throw MakeError(15335, {new_name, "index"});
+    // Index names are the table's own: found and kept as index_names.h stores them.
+    item = StoredIndexName(db, "main", stored, name.Last()).value_or("");
+    if (item.empty() || !One(db, "SELECT sql FROM sqlite_master WHERE name = ? AND sql IS NOT NULL",
+                             {item})) {
+      throw MakeError(15248, {"INDEX"});
+    }
+    std::optional<std::string> taken = StoredIndexName(db, "main", stored, new_name);
+    if (taken && *taken != item) throw MakeError(15335, {new_name, "index"});
+    if (!taken) {
+      new_name = NewIndexName(db, "main", stored, new_name);
+    } else {
+      // Another spelling of its own name.
+      new_name = item.size() > name.Last().size() ? item.substr(0, item.size() - name.Last().size()) +
+                                                        new_name
+                                                  : new_name;
+    }
   } else if (NameTaken(db, new_name) && !tsql::EqualsIgnoreCase(stored, new_name)) {
     throw MakeError(15335, {new_name, "object"});
   }

@@ -21,7 +21,6 @@
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/procedure_definition.h"
-#include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -266,26 +265,16 @@ std::string BrokenRuleCondition(Session& session, sqlite3* db, const std::string
   try {
     bound = FrontEndCondition(written, 1, session);
   } catch (...) {
-    bound.reset();
+    variables.erase(key);
+    if (hidden) variables[key] = *hidden;
+    throw;
   }
   variables.erase(key);
   if (hidden) variables[key] = *hidden;
+  // A condition the front end cannot take is one no row could be checked against.
+  if (!bound) throw tsql::SyntaxError(condition.front());
   std::string value = "new." + tsql::QuoteSqliteName(column);
-  if (bound) return "(" + ReplaceParameter(bound->sql, variable, value) + ")";
-  Tokens rewritten = Lexed("NOT (");
-  for (const Token& token : condition) {
-    if (token.kind != tsql::TokenKind::kVariable) {
-      rewritten.push_back(token);
-      continue;
-    }
-    for (const Token& part : Lexed("new." + Bracketed(column))) {
-      Token placed = part;
-      placed.line = token.line;
-      rewritten.push_back(placed);
-    }
-  }
-  for (const Token& token : Lexed(")")) rewritten.push_back(token);
-  return "(" + tsql::RewriteCondition(rewritten, session.Connection()).sql + ")";
+  return "(" + ReplaceParameter(bound->sql, variable, value) + ")";
 }
 
 void DropColumnBinding(Session& session, sqlite3* db, char kind, const std::string& table,

@@ -11,6 +11,7 @@
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/table_element_syntax.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
@@ -18,7 +19,6 @@ namespace {
 
 constexpr std::string_view kWrittenOpen = "/*sqlengine_tsql ";
 constexpr std::string_view kWrittenClose = "*/";
-constexpr std::string_view kPlaceholder = "sqlengine_stored_expression_";
 
 std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open, std::size_t end) {
   int depth = 0;
@@ -97,9 +97,9 @@ bool StaysInRow(const tsql::bind::BoundExpr& expr) {
   return true;
 }
 
-// The session's catalog, but a user function is left to the token rewriter:
-// the binder would take a one-RETURN body into the table's definition,
-// which must follow the function as it changes later.
+// The session's catalog, but a user function is called by its name: the
+// binder would take a one-RETURN body into the table's definition, which
+// must follow the function as it changes later.
 class DefinitionCatalog final : public tsql::bind::Catalog {
  public:
   explicit DefinitionCatalog(tsql::bind::Catalog& session) : session_(session) {}
@@ -113,8 +113,10 @@ class DefinitionCatalog final : public tsql::bind::Catalog {
     return session_.VariableType(name);
   }
   std::optional<tsql::bind::FunctionShape> FindFunction(
-      const std::vector<std::string>& /*name*/) override {
-    throw tsql::bind::NotBound("a user function in a table definition");
+      const std::vector<std::string>& name) override {
+    std::optional<tsql::bind::FunctionShape> function = session_.FindFunction(name);
+    if (function) function->expression.reset();
+    return function;
   }
 
  private:
@@ -170,13 +172,7 @@ StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t fir
   // The elements at the top level of [first, end).
   std::vector<std::pair<std::size_t, std::size_t>> elements;
   for (std::size_t begin = first; begin < end;) {
-    std::size_t stop = begin;
-    int depth = 0;
-    while (stop < end && !(depth == 0 && tokens[stop].IsSymbol(","))) {
-      if (tokens[stop].IsSymbol("(")) ++depth;
-      if (tokens[stop].IsSymbol(")")) --depth;
-      ++stop;
-    }
+    std::size_t stop = tsql::ElementEnd(tokens, begin, end);
     if (stop > begin) elements.emplace_back(begin, stop);
     begin = stop + 1;
   }
@@ -195,26 +191,6 @@ StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t fir
     if (!replaced) columns.push_back(std::move(*column));
   }
   for (const auto& [begin, stop] : elements) Element(begin, stop, columns);
-  tokens_.assign(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(first));
-  std::size_t at = first;
-  for (std::size_t k = 0; k < replacements_.size(); ++k) {
-    const Replacement& r = replacements_[k];
-    tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at),
-                   tokens.begin() + static_cast<std::ptrdiff_t>(r.begin));
-    if (r.declaration) {
-      tsql::Token stand_in = tokens[r.begin];
-      stand_in.kind = tsql::TokenKind::kWord;
-      stand_in.text = stand_in.value = "int";
-      tokens_.push_back(std::move(stand_in));
-    }
-    tsql::Token placeholder = tokens[r.begin];
-    placeholder.kind = tsql::TokenKind::kString;
-    placeholder.value = std::string(kPlaceholder) + std::to_string(k);
-    placeholder.text = "'" + placeholder.value + "'";
-    tokens_.push_back(std::move(placeholder));
-    at = r.end;
-  }
-  tokens_.insert(tokens_.end(), tokens.begin() + static_cast<std::ptrdiff_t>(at), tokens.end());
 }
 
 void StoredExpressions::Element(std::size_t begin, std::size_t end,
@@ -305,8 +281,7 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
   while (!expression.empty() && expression.back() == ' ') expression.pop_back();
   replacements_.push_back(Replacement{
       begin + 1, end,
-      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment),
-      true});
+      declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment)});
 }
 
 std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool predicate,
@@ -361,21 +336,11 @@ std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool pre
          std::string(kWrittenClose);
 }
 
-void StoredExpressions::Substitute(tsql::SqliteText& text) const {
-  for (std::size_t k = 0; k < replacements_.size(); ++k) {
-    std::string placeholder = "'" + std::string(kPlaceholder) + std::to_string(k) + "'";
-    if (replacements_[k].declaration) placeholder = "int " + placeholder;
-    std::size_t at = text.sql.find(placeholder);
-    if (at == std::string::npos) continue;
-    const std::string& stored = replacements_[k].stored;
-    text.sql.replace(at, placeholder.size(), stored);
-    std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(stored.size()) -
-                           static_cast<std::ptrdiff_t>(placeholder.size());
-    for (auto& [offset, line] : text.lines) {
-      if (offset > at)
-        offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(offset) + shift);
-    }
+const std::string* StoredExpressions::StoredAt(std::size_t begin) const {
+  for (const Replacement& r : replacements_) {
+    if (r.begin == begin) return &r.stored;
   }
+  return nullptr;
 }
 
 std::optional<WrittenExpression> ReadWrittenExpression(std::string_view sql, std::size_t at) {
@@ -424,57 +389,6 @@ std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::stri
       computed.text = "(" + written->text + ")";
   }
   return found;
-}
-
-namespace {
-
-// The rewriter's text of `statement` with `expressions` in their stored form.
-tsql::SqliteText Rewritten(const tsql::Statement& statement, const StoredExpressions& expressions,
-                           tsql::NameResolver& resolver) {
-  tsql::Statement typed;
-  typed.kind = statement.kind;
-  typed.line = statement.line;
-  typed.tokens = expressions.Tokens();
-  tsql::SqliteText text = tsql::RewriteStatement(typed, resolver);
-  expressions.Substitute(text);
-  return text;
-}
-
-}  // namespace
-
-tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog) {
-  const tsql::Tokens& tokens = statement.tokens;
-  std::size_t open = 2;
-  while (open < tokens.size() && !tokens[open].IsSymbol("(")) ++open;
-  if (open >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
-  std::size_t close = MatchingClose(tokens, open, tokens.size());
-  if (close >= tokens.size()) return tsql::RewriteStatement(statement, resolver);
-  StoredExpressions expressions(tokens, open + 1, close, tsql::TableOf(statement).name, {}, {},
-                                catalog);
-  return Rewritten(statement, expressions, resolver);
-}
-
-tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                 tsql::bind::Catalog& catalog) {
-  const tsql::Tokens& tokens = statement.tokens;
-  std::size_t add = 2;
-  while (add < tokens.size() && !tokens[add].IsWord("add")) {
-    if (!tokens[add].IsName() && !tokens[add].IsSymbol(".")) break;
-    ++add;
-  }
-  if (add >= tokens.size() || !tokens[add].IsWord("add"))
-    return tsql::RewriteStatement(statement, resolver);
-  std::size_t end = tokens.size();
-  if (end > add && tokens[end - 1].kind == tsql::TokenKind::kEnd) --end;
-  tsql::TableReference reference = tsql::TableOf(statement);
-  std::vector<std::string> name{reference.name};
-  if (!reference.database.empty()) name = {reference.database, "", reference.name};
-  std::optional<tsql::bind::TableShape> table = catalog.FindTable(name);
-  if (!table) return tsql::RewriteStatement(statement, resolver);
-  StoredExpressions expressions(tokens, add + 1, end, reference.name, table->columns,
-                                table->computed_columns, catalog, true);
-  return Rewritten(statement, expressions, resolver);
 }
 
 }  // namespace sqlengine::exec

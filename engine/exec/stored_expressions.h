@@ -15,9 +15,8 @@
 // gives its expression).
 // In the written text '%' is kept as "%25" and '*' as "%2A", so the comment
 // holds no "*/" of its own and can itself sit inside a disabled constraint's
-// comment. Definitions without the comment (made before, or expressions the
-// front end leaves to the token rewriter) hold their T-SQL text in SQLite's
-// own words, as they always have.
+// comment. Definitions made before without the comment hold their T-SQL
+// text in SQLite's own words, as they always have.
 
 #include <sqlite3.h>
 
@@ -29,7 +28,6 @@
 
 #include "engine/common/types.h"
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/rewriter.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
@@ -41,29 +39,25 @@ class StoredExpressions {
   // parentheses, or what ALTER TABLE ADD adds). `known`: columns the table
   // has already (`known_computed` beside them: which are computed); a column
   // element of a known name takes that column's type.
-  // An expression the front end does not parse or bind stays as written for
-  // the token rewriter. Throws SqlError for one SQL Server refuses (207 for
-  // an unknown column, 128 for a column in a DEFAULT).
-  // With `computed_only`, CHECK and DEFAULT stay as written (SQLite's ALTER
-  // TABLE ADD COLUMN takes constant defaults alone).
+  // An expression the front end does not parse or bind has no stored text.
+  // Throws SqlError for one SQL Server refuses (207 for an unknown column,
+  // 128 for a column in a DEFAULT). With `computed_only`, only computed
+  // columns are bound.
   StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
                     const std::string& table, const std::vector<Column>& known,
                     const std::vector<bool>& known_computed, tsql::bind::Catalog& catalog,
                     bool computed_only = false);
 
-  // The tokens with each bound expression replaced by a placeholder string
-  // the rewriter copies as it is.
-  const tsql::Tokens& Tokens() const { return tokens_; }
-
-  // Puts each expression's stored text where the rewriter copied its
-  // placeholder in `text`.
-  void Substitute(tsql::SqliteText& text) const;
+  // The stored text of the expression that starts at `tokens[begin]` (a
+  // CHECK's opening parenthesis, a DEFAULT's value, a computed column's AS:
+  // then its whole declaration); nullptr when none was bound there.
+  const std::string* StoredAt(std::size_t begin) const;
 
  private:
   void Element(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
   void Computed(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
-  // The stored text of [begin, end) bound; empty when the front end leaves it
-  // to the rewriter. `type` receives a value's type.
+  // The stored text of [begin, end) bound; empty when the front end cannot
+  // bind it. `type` receives a value's type.
   std::string Bind(std::size_t begin, std::size_t end, bool predicate,
                    const std::optional<ColumnType>& stored_as, const std::vector<Column>& columns,
                    ColumnType* type = nullptr);
@@ -72,15 +66,11 @@ class StoredExpressions {
   bool computed_only_;
   std::string table_;
   tsql::bind::Catalog& catalog_;
-  tsql::Tokens tokens_;
   // Replaced ranges of source_ (ascending) and the text each stands for.
   struct Replacement {
     std::size_t begin;
     std::size_t end;
     std::string stored;
-    // A computed column's declaration: the placeholder stands where the
-    // rewriter expects a type, so the rewriter is handed "int" before it.
-    bool declaration = false;
   };
   std::vector<Replacement> replacements_;
   std::vector<std::string> computed_;  // the names of the table's computed columns
@@ -106,20 +96,5 @@ struct ComputedColumnText {
 // The computed columns of SQLite schema `schema`'s user tables, in table
 // then column order. Throws std::runtime_error when SQLite fails.
 std::vector<ComputedColumnText> ReadComputedColumns(sqlite3* db, const std::string& schema);
-
-}  // namespace sqlengine::exec
-
-namespace sqlengine::exec {
-
-// The SQLite text of a CREATE TABLE statement: the token rewriter's, with
-// the CHECK and DEFAULT expressions the front end binds in their typed form.
-// Throws what StoredExpressions and the rewriter throw.
-tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog);
-
-// The SQLite text of an ALTER TABLE statement: the token rewriter's, with a
-// computed column it adds made a generated column. Throws as TypedCreateTable.
-tsql::SqliteText TypedAlterTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                 tsql::bind::Catalog& catalog);
 
 }  // namespace sqlengine::exec

@@ -16,6 +16,7 @@
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/rewriter.h"
+#include "engine/tsql/table_element_syntax.h"
 
 namespace {
 
@@ -99,8 +100,22 @@ void RewriteTree(const sqlengine::tsql::Statement& statement, FuzzResolver& reso
   if (statement.else_branch) RewriteTree(*statement.else_branch, resolver);
   ThroughFrontEnd(statement);
   try {
-    if (statement.kind == sqlengine::tsql::StatementKind::kAlterTable) {
-      sqlengine::tsql::ReadConstraintChange(statement.tokens);
+    switch (statement.kind) {
+      case sqlengine::tsql::StatementKind::kAlterTable:
+        if (!sqlengine::tsql::ReadConstraintChange(statement.tokens))
+          sqlengine::tsql::ParseAlterTable(statement.tokens);
+        break;
+      case sqlengine::tsql::StatementKind::kCreateTable:
+        sqlengine::tsql::ParseCreateTable(statement.tokens);
+        break;
+      case sqlengine::tsql::StatementKind::kCreateOther:
+        sqlengine::tsql::ParseCreateIndex(statement.tokens);
+        break;
+      case sqlengine::tsql::StatementKind::kDropOther:
+        sqlengine::tsql::ParseDropIndex(statement.tokens);
+        break;
+      default:
+        break;
     }
     if (!statement.condition.empty())
       sqlengine::tsql::RewriteCondition(statement.condition, resolver);

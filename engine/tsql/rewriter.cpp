@@ -5,7 +5,6 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/addition_calls.h"
-#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/join_conditions.h"
 #include "engine/tsql/recursion_limit.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -56,13 +55,6 @@ class Rewriter {
   SqliteText Statement(StatementKind kind) {
     if (kind != StatementKind::kSelect) EmitWith();
     switch (kind) {
-      case StatementKind::kCreateTable:
-        CreateTable();
-        break;
-      case StatementKind::kTruncateTable:
-        Append("DELETE FROM", tokens_[0]);
-        EmitRange(2, tokens_.size());
-        break;
       case StatementKind::kInsert:
         Append("INSERT", tokens_[0]);
         if (tokens_.size() > 1 && !tokens_[1].IsWord("into")) Append("INTO", tokens_[0]);
@@ -77,15 +69,6 @@ class Rewriter {
         if (SelectInto()) break;
         out_.column_types = SelectListTypes(out_.column_variables, out_.column_aliases);
         EmitWith();
-        EmitRange(0, tokens_.size());
-        break;
-      case StatementKind::kDropOther:
-        if (tokens_.size() == 5 && tokens_[1].IsWord("index") && tokens_[3].IsSymbol(".")) {
-          // DROP INDEX table.index: SQLite names indexes on their own.
-          Append("DROP INDEX", tokens_[0]);
-          Append(NamePart(tokens_[4]), tokens_[4]);
-          break;
-        }
         EmitRange(0, tokens_.size());
         break;
       default:
@@ -201,7 +184,7 @@ class Rewriter {
   }
 
   // Emits a name chain; returns the index after it. An object name (the
-  // table of CREATE TABLE) is never taken for a function call.
+  // table SELECT INTO makes) is never taken for a function call.
   size_t EmitChain(size_t i, bool object_name = false) {
     NameChain chain = ReadChain(i);
     const auto& parts = chain.parts;
@@ -897,163 +880,6 @@ class Rewriter {
     throw SyntaxError(At(tokens_.size()), &tokens_.back());
   }
 
-  void CreateTable() {
-    // CREATE TABLE name ( element, ... ) [ON filegroup] [TEXTIMAGE_ON filegroup]
-    size_t name_at = 2;
-    if (!At(name_at).IsName()) throw SyntaxError(At(name_at), &tokens_[1]);
-    NameChain chain = ReadChain(name_at);
-    bool temporary = chain.parts.back() != nullptr && chain.parts.back()->value.starts_with("#");
-    Append(temporary ? "CREATE TEMP TABLE" : "CREATE TABLE", tokens_[0]);
-    EmitChain(name_at, /*object_name=*/true);
-    size_t open = chain.end;
-    if (!At(open).IsSymbol("(")) throw SyntaxError(At(open), &tokens_[open - 1]);
-    size_t close = MatchingClose(open);
-    Append("(", tokens_[open]);
-    size_t element = open + 1;
-    int column_number = 0;
-    identity_table_ = std::any_of(tokens_.begin() + static_cast<std::ptrdiff_t>(open),
-                                  tokens_.begin() + static_cast<std::ptrdiff_t>(close),
-                                  [](const Token& token) { return token.IsWord("identity"); });
-    while (element < close) {
-      size_t element_end = element;
-      int depth = 0;
-      while (element_end < close && !(depth == 0 && tokens_[element_end].IsSymbol(","))) {
-        if (tokens_[element_end].IsSymbol("(")) ++depth;
-        if (tokens_[element_end].IsSymbol(")")) --depth;
-        ++element_end;
-      }
-      if (element_end == element) throw SyntaxError(tokens_[element]);
-      if (tokens_[element].IsAnyWord({"constraint", "primary", "unique", "foreign", "check"})) {
-        TableConstraint(element, element_end);
-      } else {
-        ColumnDefinition(element, element_end, ++column_number);
-      }
-      if (element_end < close) Append(",", tokens_[element_end]);
-      element = element_end + 1;
-    }
-    Append(")", tokens_[close]);
-    size_t rest = close + 1;
-    while (rest < tokens_.size() && tokens_[rest].IsAnyWord({"on", "textimage_on"})) rest += 2;
-    if (rest < tokens_.size()) throw SyntaxError(tokens_[rest]);
-  }
-
-  // An IDENTITY column is SQLite's INTEGER PRIMARY KEY, so in its table a
-  // PRIMARY KEY constraint of its own (on the identity column, as tools write
-  // it, or another) is kept as a UNIQUE one, marked as the key by SQLite's
-  // default conflict clause (kKeptPrimaryKey), which changes nothing else.
-  static constexpr const char* kKeptPrimaryKey = "ON CONFLICT ABORT";
-  bool KeptAsUnique(size_t i) const {
-    return identity_table_ && tokens_[i].IsWord("primary") && At(i + 1).IsWord("key");
-  }
-
-  // REFERENCES [owner.]table: SQLite takes the parent's bare name, which
-  // must live in the child's own database. Returns the index after the name.
-  size_t EmitReferences(size_t at) {
-    Append("REFERENCES", tokens_[at]);
-    DottedName parent = ReadDottedName(tokens_, at + 1);
-    if (parent.parts.empty()) throw SyntaxError(At(at + 1), &tokens_[at]);
-    Append(QuoteSqliteName(parent.Last()), tokens_[parent.end - 1]);
-    return parent.end;
-  }
-
-  void TableConstraint(size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-      if (tokens_[i].IsAnyWord({"clustered", "nonclustered"})) continue;
-      if (tokens_[i].IsWord("references")) {
-        i = EmitReferences(i) - 1;
-        continue;
-      }
-      if (KeptAsUnique(i)) {
-        Append("UNIQUE", tokens_[i]);
-        size_t open = i + 2;
-        while (open < end && !tokens_[open].IsSymbol("(")) ++open;
-        if (open == end) throw SyntaxError(At(open), &tokens_[open - 1]);
-        size_t close = MatchingClose(open);
-        EmitRange(open, close + 1);
-        Append(kKeptPrimaryKey, tokens_[close]);
-        i = close;
-        continue;
-      }
-      EmitRange(i, i + 1);
-    }
-  }
-
-  void ColumnDefinition(size_t begin, size_t end, int column_number) {
-    const Token& name = tokens_[begin];
-    if (!name.IsName()) throw SyntaxError(name);
-    const Token& type_word = At(begin + 1);
-    if (begin + 1 >= end || !type_word.IsName()) throw SyntaxError(At(begin + 1), &name);
-    size_t i = begin + 2;
-    std::vector<std::string> arguments;
-    if (i < end && tokens_[i].IsSymbol("(")) {
-      size_t close = MatchingClose(i);
-      for (size_t k = i + 1; k < close; ++k) {
-        if (tokens_[k].IsSymbol(",")) continue;
-        arguments.push_back(tokens_[k].text);
-      }
-      i = close + 1;
-    }
-    std::optional<ColumnType> type = ColumnTypeFromName(type_word.value, arguments);
-    if (!type) {
-      SqlError error = MakeError(2715, {std::to_string(column_number), type_word.value});
-      error.message().line = type_word.line;
-      throw error;
-    }
-    bool identity = false;
-    for (size_t k = i; k < end; ++k) identity = identity || tokens_[k].IsWord("identity");
-    Append(NamePart(name), name);
-    if (identity) {
-      Append("INTEGER PRIMARY KEY AUTOINCREMENT", type_word);
-    } else {
-      std::string declaration = TypeDeclaration(*type);
-      Append(declaration.find("(max)") != std::string::npos ? QuoteSqliteName(declaration)
-                                                            : declaration,
-             type_word);
-    }
-    // A user type declared NOT NULL makes its columns NOT NULL unless they say otherwise.
-    bool says_nullability = false;
-    for (size_t k = i; k < end; ++k)
-      says_nullability = says_nullability || tokens_[k].IsWord("null");
-    if (!type->nullable && !identity && !says_nullability) Append("NOT NULL", type_word);
-    bool collated = false;
-    while (i < end) {
-      const Token& token = tokens_[i];
-      if (token.IsWord("identity")) {
-        i = At(i + 1).IsSymbol("(") ? MatchingClose(i + 1) + 1 : i + 1;
-      } else if (token.IsAnyWord({"clustered", "nonclustered", "rowguidcol"})) {
-        ++i;
-      } else if (token.IsWord("foreign") && At(i + 1).IsWord("key") &&
-                 At(i + 2).IsWord("references")) {
-        i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
-      } else if (token.IsWord("references")) {
-        i = EmitReferences(i);
-      } else if (KeptAsUnique(i)) {
-        Append(std::string("UNIQUE ") + kKeptPrimaryKey, token);
-        i += 2;
-      } else if (token.IsWord("collate") && i + 1 < end) {
-        std::string collation = ToLower(tokens_[i + 1].value);
-        bool exact = collation.find("_cs") != std::string::npos ||
-                     collation.find("_bin") != std::string::npos;
-        Append(exact ? "COLLATE BINARY" : "COLLATE NOCASE", token);
-        collated = true;
-        i += 2;
-      } else if (token.IsWord("default") && i + 2 < end && At(i + 1).kind == TokenKind::kWord &&
-                 At(i + 2).IsSymbol("(")) {
-        size_t close = MatchingClose(i + 2);
-        Append("DEFAULT (", token);
-        EmitRange(i + 1, close + 1);
-        Append(")", tokens_[close]);
-        i = close + 1;
-      } else {
-        size_t next = i + 1;
-        if (token.IsSymbol("(")) next = MatchingClose(i) + 1;
-        EmitRange(i, next);
-        i = next;
-      }
-    }
-    if (!collated && !identity && IsCharacterType(type->type)) Append("COLLATE NOCASE", type_word);
-  }
-
   const Tokens& tokens_;
   NameResolver& resolver_;
   SqliteText out_;
@@ -1063,7 +889,6 @@ class Rewriter {
   static constexpr int kMaxPercentNesting = 8;
   int percent_nesting_ = 0;
   std::vector<std::pair<int, std::string>> pending_limits_;  // (paren depth, count)
-  bool identity_table_ = false;                              // CREATE TABLE with an IDENTITY column
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// Turns the tokens of a statement that SQLite runs (SELECT, INSERT, UPDATE,
-// DELETE, CREATE/DROP TABLE ...) into SQLite SQL: quoting, N'' literals,
-// dbo. prefixes, database-qualified names, catalog views, TOP, T-SQL types.
+// Turns the tokens of a query the front end leaves (views, conditions) into
+// SQLite SQL: quoting, N'' literals, dbo. prefixes, database names, catalog
+// views, TOP, T-SQL types. Schema statements: exec/schema_statement_sql.h.
 
 #include <cstddef>
 #include <optional>

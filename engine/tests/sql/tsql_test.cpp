@@ -222,19 +222,6 @@ TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
             "SELECT a FROM t WHERE sqlengine_add ( a , 1 ) > ( sqlengine_add ( b , c ) ) * 2");
 }
 
-TEST(Rewriter, CreateTableKeepsDeclaredTypes) {
-  EXPECT_EQ(Rewrite("CREATE TABLE dbo.t (id int IDENTITY(1,1) PRIMARY KEY CLUSTERED, "
-                    "name nvarchar(50) NOT NULL, note varchar(max), price decimal(10,2) DEFAULT 0, "
-                    "at datetime DEFAULT getdate()) ON [PRIMARY]"),
-            "CREATE TABLE t ( id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE ON CONFLICT ABORT , "
-            "name nvarchar(50) NOT NULL COLLATE NOCASE , note \"varchar(max)\" COLLATE NOCASE , "
-            "price decimal(10,2) DEFAULT 0 , at datetime DEFAULT ( getdate ( ) ) )");
-  EXPECT_EQ(Rewrite("CREATE TABLE #t (a char(3) COLLATE Latin1_General_CS_AS)"),
-            "CREATE TEMP TABLE \"#t\" ( a char(3) COLLATE BINARY )");
-  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("CREATE TABLE t (a nosuchtype)"); }), 2715);
-  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("CREATE TABLE t (a varchar(9000))"); }), 2715);
-}
-
 TEST(TypeName, ParsesAndPrintsDeclarations) {
   for (std::string_view text : {"int", "nvarchar(50)", "decimal(10,2)", "varchar(max)", "datetime",
                                 "varbinary(16)", "money", "bit"}) {

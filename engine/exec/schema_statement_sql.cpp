@@ -1,0 +1,188 @@
+#include "engine/exec/schema_statement_sql.h"
+
+#include <optional>
+
+#include "engine/common/error.h"
+#include "engine/exec/index_names.h"
+#include "engine/exec/table_definition_sql.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+
+namespace sqlengine::exec {
+namespace {
+
+bool IsIndexStatement(const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  for (std::size_t i = 1; i < tokens.size() && i < 4; ++i) {
+    if (tokens[i].IsWord("index")) return true;
+    if (!tokens[i].IsAnyWord({"unique", "clustered", "nonclustered"})) return false;
+  }
+  return false;
+}
+
+bool IsDropView(const tsql::Statement& statement) {
+  return statement.kind == tsql::StatementKind::kDropOther &&
+         tsql::TokenAt(statement.tokens, 1).IsWord("view");
+}
+
+bool AtEnd(const tsql::Tokens& tokens, std::size_t i) {
+  return i >= tokens.size() || tokens[i].kind == tsql::TokenKind::kEnd;
+}
+
+// DROP TABLE | VIEW name and TRUNCATE TABLE name: the name's first token,
+// after checking that nothing follows it.
+std::size_t SingleObjectName(const tsql::Tokens& tokens) {
+  tsql::DottedName name = tsql::ReadDottedName(tokens, 2);
+  if (name.parts.empty() || name.parts.size() > 3) tsql::SyntaxErrorAt(tokens, 2);
+  if (!AtEnd(tokens, name.end)) tsql::SyntaxErrorAt(tokens, name.end);
+  return 2;
+}
+
+tsql::SqliteText Text(std::string sql, int line) {
+  tsql::SqliteText text;
+  text.sql = std::move(sql);
+  text.lines.emplace_back(0, line);
+  return text;
+}
+
+// SQL Server keeps a FOREIGN KEY within its table's database.
+void RefuseCrossDatabaseReferences(const std::vector<tsql::TableElementSyntax>& elements,
+                                   const std::string& schema, tsql::NameResolver& resolver) {
+  auto check = [&](const tsql::ConstraintSyntax& constraint) {
+    if (!constraint.references) return;
+    const tsql::DottedName& parent = constraint.references->table;
+    std::string database = parent.Database();
+    if (database.empty() || parent.Last().starts_with("#")) return;
+    if (resolver.SchemaFor(database) != schema) {
+      throw MakeError(1763, {constraint.name.empty() ? parent.Written() : constraint.name});
+    }
+  };
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (element.constraint) check(*element.constraint);
+    if (element.column) {
+      for (const tsql::ConstraintSyntax& constraint : element.column->constraints) check(constraint);
+    }
+  }
+}
+
+}  // namespace
+
+std::string SchemaOfTable(const tsql::DottedName& name, tsql::NameResolver& resolver) {
+  if (name.Last().starts_with("#")) return "temp";
+  return name.Database().empty() ? std::string("main") : resolver.SchemaFor(name.Database());
+}
+
+bool IsSchemaStatement(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case tsql::StatementKind::kCreateTable:
+    case tsql::StatementKind::kDropTable:
+    case tsql::StatementKind::kTruncateTable:
+      return true;
+    case tsql::StatementKind::kAlterTable:
+      return tsql::ParseAlterTable(statement.tokens).has_value();
+    case tsql::StatementKind::kCreateOther:
+      return IsIndexStatement(statement);
+    case tsql::StatementKind::kDropOther:
+      return IsIndexStatement(statement) || IsDropView(statement);
+    default:
+      return false;
+  }
+}
+
+void CheckSchemaStatementSyntax(const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  switch (statement.kind) {
+    case tsql::StatementKind::kCreateTable:
+      tsql::ParseCreateTable(tokens);
+      return;
+    case tsql::StatementKind::kAlterTable:
+      tsql::ParseAlterTable(tokens);
+      return;
+    case tsql::StatementKind::kDropTable:
+    case tsql::StatementKind::kTruncateTable:
+      SingleObjectName(tokens);
+      return;
+    case tsql::StatementKind::kCreateOther:
+      tsql::ParseCreateIndex(tokens);
+      return;
+    case tsql::StatementKind::kDropOther:
+      if (IsDropView(statement)) {
+        SingleObjectName(tokens);
+      } else {
+        tsql::ParseDropIndex(tokens);
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::string& schema,
+                           const std::string& stored_name) {
+  std::string sql = index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
+  if (schema != "main" && schema != "temp") sql += tsql::QuoteSqliteName(schema) + ".";
+  sql += tsql::QuoteSqliteName(stored_name) + " ON " + tsql::QuoteSqliteName(index.table.Last()) +
+         " (";
+  for (std::size_t k = 0; k < index.columns.size(); ++k) {
+    sql += (k == 0 ? " " : " , ") + tsql::QuoteSqliteName(index.columns[k].name);
+    if (index.columns[k].descending) sql += " DESC";
+  }
+  return sql + " )";
+}
+
+std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
+                                                 tsql::NameResolver& resolver,
+                                                 tsql::bind::Catalog& catalog) {
+  const tsql::Tokens& tokens = statement.tokens;
+  int line = statement.line;
+  switch (statement.kind) {
+    case tsql::StatementKind::kCreateTable: {
+      tsql::CreateTableSyntax create = tsql::ParseCreateTable(tokens);
+      RefuseCrossDatabaseReferences(create.elements, SchemaOfTable(create.name, resolver),
+                                    resolver);
+      return {TypedCreateTable(statement, resolver, catalog)};
+    }
+    case tsql::StatementKind::kAlterTable: {
+      std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
+      if (!alter) return {};
+      RefuseCrossDatabaseReferences(alter->added, SchemaOfTable(alter->name, resolver), resolver);
+      return TypedAlterTable(statement, resolver, catalog);
+    }
+    case tsql::StatementKind::kDropTable:
+      return {Text("DROP TABLE " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
+                   line)};
+    case tsql::StatementKind::kTruncateTable:
+      return {Text("DELETE FROM " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
+                   line)};
+    case tsql::StatementKind::kCreateOther: {
+      std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(tokens);
+      if (!index) return {};
+      std::string schema = SchemaOfTable(index->table, resolver);
+      std::string stored = NewIndexName(db, schema, index->table.Last(), index->name.value);
+      return {Text(CreateIndexSql(*index, schema, stored), line)};
+    }
+    case tsql::StatementKind::kDropOther: {
+      if (IsDropView(statement))
+        return {Text("DROP VIEW " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
+                     line)};
+      std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped = tsql::ParseDropIndex(tokens);
+      if (!dropped) return {};
+      std::vector<tsql::SqliteText> statements;
+      for (const tsql::DroppedIndexSyntax& index : *dropped) {
+        std::string schema = SchemaOfTable(index.table, resolver);
+        std::optional<std::string> stored =
+            StoredIndexName(db, schema, index.table.Last(), index.index);
+        if (!stored)
+          throw MakeError(3701, {"drop", "index", index.table.Last() + "." + index.index});
+        statements.push_back(Text(
+            "DROP INDEX " + tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(*stored),
+            line));
+      }
+      return statements;
+    }
+    default:
+      return {};
+  }
+}
+
+}  // namespace sqlengine::exec

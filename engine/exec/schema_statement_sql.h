@@ -1,0 +1,43 @@
+#pragma once
+// The SQLite statements of the schema statements that run as SQLite SQL:
+// CREATE TABLE, ALTER TABLE adding or dropping columns, CREATE / DROP INDEX,
+// DROP TABLE, DROP VIEW and TRUNCATE TABLE, each made from its syntax tree.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/tsql/bind/catalog.h"
+#include "engine/tsql/rewriter.h"
+#include "engine/tsql/statement.h"
+#include "engine/tsql/table_element_syntax.h"
+
+namespace sqlengine::exec {
+
+// Whether `statement` is one SchemaStatementSql takes (by its kind and
+// leading words; CREATE VIEW is the view front end's).
+bool IsSchemaStatement(const tsql::Statement& statement);
+
+// Reads the statement's syntax only; throws SyntaxError (170 / 156) for a
+// malformed one. Nothing is looked up.
+void CheckSchemaStatementSyntax(const tsql::Statement& statement);
+
+// The SQLite statements that carry out `statement`, to run in order in one
+// savepoint. Throws SyntaxError for a malformed statement and SqlError as
+// SQL Server refuses it: 1913 for an index name the table has, 3701 for
+// DROP INDEX of one it has not, 1763 for a cross-database FOREIGN KEY, and
+// what TypedCreateTable throws.
+std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
+                                                 tsql::NameResolver& resolver,
+                                                 tsql::bind::Catalog& catalog);
+
+// The SQLite CREATE INDEX statement of `index`, stored as `stored_name` in
+// SQLite schema `schema`.
+std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::string& schema,
+                           const std::string& stored_name);
+
+// The SQLite schema of the table `name` (a temporary one's: "temp").
+std::string SchemaOfTable(const tsql::DottedName& name, tsql::NameResolver& resolver);
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,328 @@
+#include "engine/exec/table_definition_sql.h"
+
+#include <optional>
+
+#include "engine/common/error.h"
+#include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
+#include "engine/tsql/type_name.h"
+
+namespace sqlengine::exec {
+namespace {
+
+constexpr std::string_view kKeptPrimaryKey = "ON CONFLICT ABORT";
+
+// An expression the front end leaves unbound is no scalar expression of the
+// row: SQL Server refuses a subquery there (1046); anything else reads as a
+// syntax error at its first token.
+[[noreturn]] void RefuseExpression(const tsql::Tokens& tokens, const tsql::TokenRange& range) {
+  for (std::size_t k = range.begin; k < range.end; ++k) {
+    if (tokens[k].IsWord("select")) throw MakeError(1046);
+  }
+  throw tsql::SyntaxError(tokens[range.begin]);
+}
+
+// A name as SQLite reads it: a bracketed or temporary name quoted, a plain
+// word as written.
+std::string NameText(const tsql::Token& token) {
+  if (token.kind == tsql::TokenKind::kQuotedName || token.value.starts_with("#"))
+    return tsql::QuoteSqliteName(token.value);
+  return token.text;
+}
+
+// Builds one element's text, a space between parts.
+class ElementText {
+ public:
+  ElementText(const tsql::Tokens& tokens, bool identity_table, const StoredExpressions& expressions)
+      : tokens_(tokens), identity_table_(identity_table), expressions_(expressions) {}
+
+  void Add(std::string_view part) {
+    if (part.empty()) return;
+    if (!text_.empty()) text_.push_back(' ');
+    text_.append(part);
+  }
+  // Tokens [begin, end) as written: names as SQLite reads them, the rest as they stand.
+  void AddTokens(std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const tsql::Token& token = tokens_[i];
+      Add(token.IsName() ? NameText(token) : token.text);
+    }
+  }
+
+  // The text the front end stores for the expression at `range`.
+  void AddExpression(const tsql::TokenRange& range, bool is_default) {
+    if (is_default && range.end == range.begin + 1 && tokens_[range.begin].IsWord("null")) {
+      Add(tokens_[range.begin].text);
+      return;
+    }
+    const std::string* stored = expressions_.StoredAt(range.begin);
+    if (stored == nullptr) RefuseExpression(tokens_, range);
+    Add(*stored);
+  }
+
+  void Constraint(const tsql::ConstraintSyntax& constraint, bool at_column) {
+    std::size_t i = constraint.begin;
+    if (tokens_[i].IsWord("constraint")) {
+      Add(tokens_[i].text);
+      Add(NameText(tokens_[i + 1]));
+      i += 2;
+    }
+    switch (constraint.kind) {
+      case tsql::ConstraintKind::kPrimaryKey:
+      case tsql::ConstraintKind::kUnique:
+        Key(constraint, i, at_column);
+        return;
+      case tsql::ConstraintKind::kForeignKey:
+        References(constraint, i, at_column);
+        return;
+      case tsql::ConstraintKind::kCheck:
+        Add(tokens_[i].text);
+        AddExpression(constraint.expression, false);
+        return;
+      case tsql::ConstraintKind::kDefault:
+        Add(tokens_[i].text);
+        AddExpression(constraint.expression, true);
+        return;
+    }
+  }
+
+  std::string Take() { return std::move(text_); }
+
+ private:
+  void Key(const tsql::ConstraintSyntax& constraint, std::size_t i, bool at_column) {
+    bool primary = constraint.kind == tsql::ConstraintKind::kPrimaryKey;
+    bool kept_as_unique = primary && identity_table_;
+    if (kept_as_unique) {
+      Add("UNIQUE");
+    } else {
+      AddTokens(i, i + (primary ? 2 : 1));
+    }
+    i += primary ? 2 : 1;
+    if (i < constraint.end && tokens_[i].IsAnyWord({"clustered", "nonclustered"})) ++i;
+    if (!at_column) AddTokens(i, constraint.end);
+    if (kept_as_unique) Add(kKeptPrimaryKey);
+  }
+
+  void References(const tsql::ConstraintSyntax& constraint, std::size_t i, bool at_column) {
+    if (tokens_[i].IsWord("foreign")) {
+      if (at_column) {
+        i += 2;  // a column's FOREIGN KEY REFERENCES is SQLite's REFERENCES
+      } else {
+        std::size_t references = i;
+        while (!tokens_[references].IsWord("references")) ++references;
+        AddTokens(i, references);
+        i = references;
+      }
+    }
+    Add(tokens_[i].text);
+    const tsql::ReferencesSyntax& parent = *constraint.references;
+    Add(tsql::QuoteSqliteName(parent.table.Last()));
+    AddTokens(parent.table.end, constraint.end);
+  }
+
+
+  const tsql::Tokens& tokens_;
+  bool identity_table_;
+  const StoredExpressions& expressions_;
+  std::string text_;
+};
+
+// Whether the column's own clauses say NULL or NOT NULL.
+bool SaysNullability(const tsql::ColumnSyntax& column) { return column.nullable.has_value(); }
+
+std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
+                      bool identity_table, int column_number,
+                      const StoredExpressions& expressions) {
+  const tsql::ColumnSyntax& column = *element.column;
+  ElementText text(tokens, identity_table, expressions);
+  text.Add(NameText(column.name));
+  if (!column.computed.Empty()) {
+    // The declaration starts at AS.
+    const std::string* stored = expressions.StoredAt(column.computed.begin - 1);
+    if (stored == nullptr) RefuseExpression(tokens, column.computed);
+    text.Add(*stored);
+    return text.Take();
+  }
+  const tsql::Token& type_word = *column.type_name;
+  std::optional<ColumnType> type = tsql::ColumnTypeFromName(type_word.value, column.type_arguments);
+  if (!type) {
+    SqlError error = MakeError(2715, {std::to_string(column_number), type_word.value});
+    error.message().line = type_word.line;
+    throw error;
+  }
+  bool identity = column.identity.has_value();
+  if (identity) {
+    text.Add("INTEGER PRIMARY KEY AUTOINCREMENT");
+  } else {
+    std::string declaration = tsql::TypeDeclaration(*type);
+    text.Add(declaration.find("(max)") != std::string::npos ? tsql::QuoteSqliteName(declaration)
+                                                            : declaration);
+  }
+  // A user type declared NOT NULL makes its columns NOT NULL unless they say otherwise.
+  if (!type->nullable && !identity && !SaysNullability(column)) text.Add("NOT NULL");
+  bool collated = false;
+  std::size_t constraint = 0;
+  std::size_t i = column.clauses;
+  std::size_t end = element.range.end;
+  while (i < end) {
+    if (constraint < column.constraints.size() && column.constraints[constraint].begin == i) {
+      const tsql::ConstraintSyntax& c = column.constraints[constraint++];
+      text.Constraint(c, true);
+      i = c.end;
+      continue;
+    }
+    const tsql::Token& token = tokens[i];
+    if (token.IsWord("identity")) {
+      ++i;
+      if (i < end && tokens[i].IsSymbol("(")) {
+        while (!tokens[i].IsSymbol(")")) ++i;
+        ++i;
+      }
+    } else if (token.IsWord("rowguidcol")) {
+      ++i;
+    } else if (token.IsWord("collate")) {
+      std::string collation = tsql::ToLower(tokens[i + 1].value);
+      bool exact = collation.find("_cs") != std::string::npos ||
+                   collation.find("_bin") != std::string::npos;
+      text.Add(exact ? "COLLATE BINARY" : "COLLATE NOCASE");
+      collated = true;
+      i += 2;
+    } else if (token.IsWord("not")) {
+      text.AddTokens(i, i + 2);
+      i += 2;
+    } else {
+      text.AddTokens(i, i + 1);  // NULL
+      ++i;
+    }
+  }
+  if (!collated && !identity && tsql::IsCharacterType(type->type)) text.Add("COLLATE NOCASE");
+  return text.Take();
+}
+
+}  // namespace
+
+std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
+                            bool identity_table, int column_number,
+                            const StoredExpressions& expressions) {
+  if (element.column)
+    return ColumnSql(tokens, element, identity_table, column_number, expressions);
+  ElementText text(tokens, identity_table, expressions);
+  text.Constraint(*element.constraint, false);
+  return text.Take();
+}
+
+bool HasIdentityColumn(const std::vector<tsql::TableElementSyntax>& elements) {
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (element.column && element.column->identity) return true;
+  }
+  return false;
+}
+
+std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
+                            tsql::NameResolver& resolver) {
+  tsql::DottedName name = tsql::ReadDottedName(tokens, begin);
+  if (name.parts.empty()) tsql::SyntaxErrorAt(tokens, begin);
+  // The tokens of the parts, null for an omitted one.
+  std::vector<const tsql::Token*> parts;
+  for (std::size_t i = begin; i < name.end; ++i) {
+    if (tokens[i].IsName()) {
+      parts.push_back(&tokens[i]);
+    } else if (i + 1 < name.end && tokens[i + 1].IsSymbol(".")) {
+      parts.push_back(nullptr);
+    }
+  }
+  auto is_owner = [](const tsql::Token* part) {
+    return part == nullptr || tsql::EqualsIgnoreCase(part->value, "dbo");
+  };
+  if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
+  if (parts.size() == 3 && parts[0] != nullptr && is_owner(parts[1])) {
+    return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." +
+           NameText(*parts[2]);
+  }
+  if (parts.size() == 2 && parts[0] != nullptr && is_owner(parts[0])) return NameText(*parts[1]);
+  std::string text;
+  for (const tsql::Token* part : parts) {
+    if (part == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
+    text += (text.empty() ? "" : ".") + NameText(*part);
+  }
+  return text;
+}
+
+tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
+                                  tsql::bind::Catalog& catalog) {
+  const tsql::Tokens& tokens = statement.tokens;
+  tsql::CreateTableSyntax create = tsql::ParseCreateTable(tokens);
+  StoredExpressions expressions(tokens, create.open + 1, create.close, create.name.Last(), {}, {},
+                                catalog);
+  bool temporary = create.name.Last().starts_with("#");
+  tsql::SqliteText text;
+  text.lines.emplace_back(0, tokens.front().line);
+  text.sql = std::string(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") +
+             SqliteTableName(tokens, 2, resolver) + " (";
+  bool identity_table = HasIdentityColumn(create.elements);
+  int column_number = 0;
+  for (std::size_t k = 0; k < create.elements.size(); ++k) {
+    const tsql::TableElementSyntax& element = create.elements[k];
+    if (element.column) ++column_number;
+    text.sql += k == 0 ? " " : " , ";
+    text.lines.emplace_back(text.sql.size(), tokens[element.range.begin].line);
+    text.sql += TableElementSql(tokens, element, identity_table, column_number, expressions);
+  }
+  text.sql += " )";
+  return text;
+}
+
+std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
+                                              tsql::NameResolver& resolver,
+                                              tsql::bind::Catalog& catalog) {
+  const tsql::Tokens& tokens = statement.tokens;
+  std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
+  if (!alter) return {};
+  std::string head = "ALTER TABLE " + SqliteTableName(tokens, 2, resolver);
+  std::vector<tsql::SqliteText> statements;
+  auto add = [&](std::string sql, int line) {
+    tsql::SqliteText text;
+    text.sql = std::move(sql);
+    text.lines.emplace_back(0, line);
+    statements.push_back(std::move(text));
+  };
+  for (const std::string& column : alter->dropped_columns)
+    add(head + " DROP COLUMN " + tsql::QuoteSqliteName(column), statement.line);
+  if (alter->added.empty()) return statements;
+  std::vector<std::string> name = alter->name.parts;
+  std::optional<tsql::bind::TableShape> table = catalog.FindTable(name);
+  std::vector<Column> known = table ? table->columns : std::vector<Column>{};
+  std::vector<bool> known_computed = table ? table->computed_columns : std::vector<bool>{};
+  std::size_t end = tokens.size();
+  if (tokens.back().kind == tsql::TokenKind::kEnd) --end;
+  StoredExpressions expressions(tokens, alter->add + 1, end, alter->name.Last(),
+                                known, known_computed, catalog);
+  bool identity_table = HasIdentityColumn(alter->added);
+  for (const Column& column : known) identity_table = identity_table || column.type.identity;
+  int column_number = static_cast<int>(known.size());
+  for (const tsql::TableElementSyntax& element : alter->added) {
+    // SQLite adds columns alone; a table constraint is ALTER TABLE ADD CONSTRAINT's.
+    if (!element.column) tsql::SyntaxErrorAt(tokens, element.range.begin);
+    ++column_number;
+    int line = tokens[element.range.begin].line;
+    add(head + " ADD " +
+            TableElementSql(tokens, element, identity_table, column_number, expressions),
+        line);
+    // The rows already there take a nullable column's DEFAULT only WITH VALUES;
+    // SQLite reads the default for them unless they hold a value.
+    const tsql::ColumnSyntax& column = *element.column;
+    if (column.identity || !column.computed.Empty()) continue;
+    bool nullable = column.nullable.value_or(
+        tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments)->nullable);
+    if (!nullable) continue;
+    for (const tsql::ConstraintSyntax& constraint : column.constraints) {
+      if (constraint.kind != tsql::ConstraintKind::kDefault || constraint.with_values) continue;
+      add("UPDATE " + SqliteTableName(tokens, 2, resolver) + " SET " +
+              tsql::QuoteSqliteName(column.name.value) + " = NULL",
+          line);
+    }
+  }
+  return statements;
+}
+
+}  // namespace sqlengine::exec

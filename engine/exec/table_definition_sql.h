@@ -1,0 +1,58 @@
+#pragma once
+// The SQLite text of table definitions, made from their syntax trees
+// (tsql/table_element_syntax.h) with the CHECK conditions, DEFAULT values
+// and computed columns the front end binds (exec/stored_expressions.h).
+//
+// The stored text keeps the shape the engine has always given a definition,
+// which the catalog reads back (exec/table_constraints.h names an unnamed
+// constraint after its text): keywords and names as written, one space
+// between tokens; an IDENTITY column is SQLite's INTEGER PRIMARY KEY
+// AUTOINCREMENT, and in its table a PRIMARY KEY of its own is kept as
+// UNIQUE ... ON CONFLICT ABORT (SQLite's default conflict clause, which marks
+// it); REFERENCES names the parent alone (it lives in the child's database);
+// a character column compares ignoring case (COLLATE NOCASE) unless its
+// collation is _CS or _BIN (COLLATE BINARY).
+
+#include <string>
+#include <vector>
+
+#include "engine/exec/stored_expressions.h"
+#include "engine/tsql/bind/catalog.h"
+#include "engine/tsql/rewriter.h"
+#include "engine/tsql/statement.h"
+#include "engine/tsql/table_element_syntax.h"
+
+namespace sqlengine::exec {
+
+// The SQLite text of one column definition or table constraint of `tokens`.
+// `identity_table`: whether the table has an IDENTITY column;
+// `column_number`: the column's position among the definition's columns (for
+// 2715). Throws SqlError: 2715 for an unknown type, 1046 / 128 / 170 for an
+// expression the front end cannot store.
+std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
+                            bool identity_table, int column_number,
+                            const StoredExpressions& expressions);
+
+// Whether any column of `elements` is an IDENTITY column.
+bool HasIdentityColumn(const std::vector<tsql::TableElementSyntax>& elements);
+
+// The SQLite name of the table `tokens[begin...]` names, schema-qualified
+// when it names a database ("db..t", "db.dbo.t"). Throws SqlError 911 for
+// an unknown database, SyntaxError for a malformed name.
+std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
+                            tsql::NameResolver& resolver);
+
+// The SQLite text of a CREATE TABLE statement. Throws SyntaxError for a
+// malformed one and what TableElementSql and StoredExpressions throw.
+tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
+                                  tsql::bind::Catalog& catalog);
+
+// The SQLite statements of an ALTER TABLE that adds or drops columns, one
+// for each column, in order (SQLite adds and drops one at a time); empty
+// for another ALTER TABLE. Throws as TypedCreateTable, and 4902 when the
+// table does not exist.
+std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
+                                              tsql::NameResolver& resolver,
+                                              tsql::bind::Catalog& catalog);
+
+}  // namespace sqlengine::exec
