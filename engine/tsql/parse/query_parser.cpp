@@ -44,7 +44,7 @@ class Parser {
         ExpectSymbol("(");
         std::vector<std::unique_ptr<Expr>> row;
         do {
-          row.push_back(AcceptWord("default") ? nullptr : Expression());
+          row.push_back(AcceptWord("default") ? nullptr : ValueExpression());
         } while (AcceptSymbol(","));
         ExpectSymbol(")");
         insert->rows.push_back(std::move(row));
@@ -86,7 +86,7 @@ class Parser {
       }
       if (!At().IsSymbol("=")) Unsupported("compound assignment or method call");
       ++i_;
-      if (!AcceptWord("default")) assignment.value = Expression();
+      if (!AcceptWord("default")) assignment.value = ValueExpression();
       update->assignments.push_back(std::move(assignment));
     } while (AcceptSymbol(","));
     TailClauses(update->from, update->where);
@@ -225,7 +225,7 @@ class Parser {
       ExpectWord("by");
       do {
         OrderItem item;
-        item.expr = Expression();
+        item.expr = ValueExpression();
         if (AcceptWord("desc")) {
           item.descending = true;
         } else {
@@ -259,7 +259,7 @@ class Parser {
     if (At().IsWord("top")) {
       const Token& top = Next();
       if (AcceptSymbol("(")) {
-        block->top = Expression();
+        block->top = ValueExpression();
         ExpectSymbol(")");
       } else if (At().kind == TokenKind::kNumber || At().kind == TokenKind::kVariable) {
         block->top = Primary();
@@ -293,7 +293,7 @@ class Parser {
       ExpectWord("by");
       block->group_all = AcceptWord("all");
       do {
-        block->group_by.push_back(Expression());
+        block->group_by.push_back(ValueExpression());
       } while (AcceptSymbol(","));
       if (At().IsWord("with") && At(1).IsAnyWord({"rollup", "cube"})) {
         block->grouping =
@@ -333,10 +333,10 @@ class Parser {
       if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
       item.alias = Next().value;
       ++i_;
-      item.expr = Expression();
+      item.expr = ValueExpression();
       return item;
     }
-    item.expr = Expression();
+    item.expr = ValueExpression();
     if (AcceptWord("as")) {
       if (!At().IsName() && !IsAliasToken(At())) Fail();
       item.alias = Next().value;
@@ -523,6 +523,42 @@ class Parser {
     return Or();
   }
 
+  // An expression where T-SQL takes a value, never a condition (a select
+  // item, an argument, an operand, a written value).
+  std::unique_ptr<Expr> ValueExpression() {
+    std::unique_ptr<Expr> expr = Expression();
+    RejectPredicate(*expr);
+    return expr;
+  }
+
+  std::unique_ptr<Expr> Operand(std::unique_ptr<Expr> (Parser::*parse)()) {
+    std::unique_ptr<Expr> expr = (this->*parse)();
+    RejectPredicate(*expr);
+    return expr;
+  }
+
+  // A condition (parenthesized, as the grammar lets one reach a value's
+  // place) where a value belongs is a syntax error at its operator.
+  static void RejectPredicate(const Expr& expr) {
+    const Expr* at = &expr;
+    while ((at->kind == ExprKind::kAnd || at->kind == ExprKind::kOr) && !at->args.empty())
+      at = at->args[0].get();
+    switch (at->kind) {
+      case ExprKind::kComparison:
+      case ExprKind::kNot:
+      case ExprKind::kBetween:
+      case ExprKind::kInList:
+      case ExprKind::kInQuery:
+      case ExprKind::kLike:
+      case ExprKind::kIsNull:
+      case ExprKind::kExists:
+      case ExprKind::kQuantified:
+        throw SyntaxError(at->origin);
+      default:
+        return;
+    }
+  }
+
   std::unique_ptr<Expr> Or() {
     std::unique_ptr<Expr> left = And();
     while (At().IsWord("or")) {
@@ -576,6 +612,8 @@ class Parser {
     }
     std::unique_ptr<Expr> left = Additive();
     std::string op = ComparisonOperator(At());
+    if (!op.empty() || At().IsAnyWord({"not", "between", "in", "like", "is"}))
+      RejectPredicate(*left);
     if (!op.empty()) {
       auto node = Node(ExprKind::kComparison, Next());
       node->op = op;
@@ -596,7 +634,7 @@ class Parser {
         return node;
       }
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     bool negated = false;
@@ -608,9 +646,9 @@ class Parser {
       auto node = Node(ExprKind::kBetween, Next());
       node->negated = negated;
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       ExpectWord("and");
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     if (At().IsWord("in")) {
@@ -623,7 +661,7 @@ class Parser {
         node->query = QueryBody();
       } else {
         do {
-          node->args.push_back(Expression());
+          node->args.push_back(ValueExpression());
         } while (AcceptSymbol(","));
       }
       ExpectSymbol(")");
@@ -633,8 +671,8 @@ class Parser {
       auto node = Node(ExprKind::kLike, Next());
       node->negated = negated;
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
-      if (AcceptWord("escape")) node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
+      if (AcceptWord("escape")) node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     if (negated) Fail();
@@ -652,10 +690,11 @@ class Parser {
     std::unique_ptr<Expr> left = Multiplicative();
     while (At().IsSymbol("+") || At().IsSymbol("-") || At().IsSymbol("&") || At().IsSymbol("^") ||
            At().IsSymbol("|")) {
+      RejectPredicate(*left);
       auto node = Node(ExprKind::kBinary, Next());
       node->op = node->origin.text;
       node->args.push_back(std::move(left));
-      node->args.push_back(Multiplicative());
+      node->args.push_back(Operand(&Parser::Multiplicative));
       left = std::move(node);
     }
     return left;
@@ -664,10 +703,11 @@ class Parser {
   std::unique_ptr<Expr> Multiplicative() {
     std::unique_ptr<Expr> left = Unary();
     while (At().IsSymbol("*") || At().IsSymbol("/") || At().IsSymbol("%")) {
+      RejectPredicate(*left);
       auto node = Node(ExprKind::kBinary, Next());
       node->op = node->origin.text;
       node->args.push_back(std::move(left));
-      node->args.push_back(Unary());
+      node->args.push_back(Operand(&Parser::Unary));
       left = std::move(node);
     }
     return left;
@@ -678,7 +718,7 @@ class Parser {
       DepthGuard guard(*this);
       auto node = Node(ExprKind::kUnary, Next());
       node->op = node->origin.text;
-      node->args.push_back(Unary());
+      node->args.push_back(Operand(&Parser::Unary));
       return node;
     }
     return Primary();
@@ -808,7 +848,7 @@ class Parser {
       AcceptWord("all");
     }
     do {
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     } while (AcceptSymbol(","));
     ExpectSymbol(")");
     if (At().IsWord("over")) Unsupported("window");
@@ -820,7 +860,7 @@ class Parser {
     ExpectSymbol("(");
     if (AcceptSymbol(")")) return;
     do {
-      node.args.push_back(AcceptWord("default") ? nullptr : Expression());
+      node.args.push_back(AcceptWord("default") ? nullptr : ValueExpression());
     } while (AcceptSymbol(","));
     ExpectSymbol(")");
   }
@@ -829,17 +869,18 @@ class Parser {
     auto node = Node(ExprKind::kCase, Next());
     if (!At().IsWord("when")) {
       node->has_operand = true;
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     if (!At().IsWord("when")) Fail();
     while (AcceptWord("when")) {
-      node->args.push_back(Expression());
+      // A simple CASE compares values; a searched one tests conditions.
+      node->args.push_back(node->has_operand ? ValueExpression() : Expression());
       ExpectWord("then");
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     if (AcceptWord("else")) {
       node->has_else = true;
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     ExpectWord("end");
     return node;
@@ -863,7 +904,7 @@ class Parser {
   std::unique_ptr<Expr> Cast() {
     auto node = Node(ExprKind::kCast, Next());
     ExpectSymbol("(");
-    node->args.push_back(Expression());
+    node->args.push_back(ValueExpression());
     ExpectWord("as");
     node->type = Type();
     ExpectSymbol(")");
@@ -875,8 +916,8 @@ class Parser {
     ExpectSymbol("(");
     node->type = Type();
     ExpectSymbol(",");
-    node->args.push_back(Expression());
-    if (AcceptSymbol(",")) node->args.push_back(Expression());
+    node->args.push_back(ValueExpression());
+    if (AcceptSymbol(",")) node->args.push_back(ValueExpression());
     ExpectSymbol(")");
     return node;
   }
