@@ -699,12 +699,14 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
+  session_.TakeNullEliminated();
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
       variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
+  if (session_.TakeNullEliminated()) sink_.Message(FormatMessage(8153));
   session_.RowCount() = rows;
   if (reads_rows) Done(rows);
   return true;
@@ -828,6 +830,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     SqliteStatement sqlite(db, connection.Authorizer(), std::move(text), context, *this,
                            &connection.SyntaxChecked());
+    sqlite.WarnOfSkippedNulls([this] { return session_.TakeNullEliminated(); });
     rows = sqlite.Stream(sink_,
                          statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     guard.reset();
