@@ -28,6 +28,7 @@
 #include "engine/exec/guid_order.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/integer_arithmetic.h"
+#include "engine/exec/null_warnings.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
@@ -309,26 +310,6 @@ void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
-// sqlengine_nulls_noted(value, skipped): the aggregate's value; a positive
-// count of NULLs it skipped is noted for warning 8153.
-void NullsNoted(sqlite3_context* context, int, sqlite3_value** args) {
-  if (sqlite3_value_int64(args[1]) > 0)
-    static_cast<FunctionHost*>(sqlite3_user_data(context))->NoteNullEliminated();
-  sqlite3_result_value(context, args[0]);
-}
-
-// sqlengine_null_count(x), an aggregate: how many of its rows' x are NULL.
-void NullCountStep(sqlite3_context* context, int, sqlite3_value** args) {
-  auto* nulls =
-      static_cast<sqlite3_int64*>(sqlite3_aggregate_context(context, sizeof(sqlite3_int64)));
-  if (nulls != nullptr && sqlite3_value_type(args[0]) == SQLITE_NULL) ++*nulls;
-}
-
-void NullCountFinal(sqlite3_context* context) {
-  auto* nulls = static_cast<sqlite3_int64*>(sqlite3_aggregate_context(context, 0));
-  sqlite3_result_int64(context, nulls == nullptr ? 0 : *nulls);
-}
-
 // round(x, digits [, truncate]) as T-SQL's ROUND: a negative `digits` rounds
 // left of the point, an integer stays an integer, halves round away from
 // zero, and a non-zero `truncate` cuts instead.
@@ -415,7 +396,6 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
     {"sqlengine_divisor", 1, Divisor, true},
-    {"sqlengine_nulls_noted", 2, NullsNoted, false},
     {"sqlengine_column_bitmap", 1, ColumnBitmap, true},
     {"round", 2, Round, true},
     {"round", 3, Round, true},
@@ -440,11 +420,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterObjectProperties(db, host);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
-  if (sqlite3_create_function_v2(db, "sqlengine_null_count", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                 nullptr, nullptr, NullCountStep, NullCountFinal,
-                                 nullptr) != SQLITE_OK) {
-    throw std::runtime_error("cannot register sqlengine_null_count");
-  }
+  RegisterNullWarnings(db, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
