@@ -32,6 +32,9 @@ constexpr MessageDef kMessages[] = {
      "specified in the INSERT statement."},
     {111, 15, "'%.*ls' must be the first statement in a query batch."},
     {113, 15, "Missing end comment mark '*/'."},
+    {116, 16,
+     "Only one expression can be specified in the select list when the subquery is not "
+     "introduced with EXISTS."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
@@ -46,7 +49,13 @@ constexpr MessageDef kMessages[] = {
     {141, 15,
      "A SELECT statement that assigns a value to a variable must not be combined with "
      "data-retrieval operations."},
+    {144, 15,
+     "Cannot use an aggregate or a subquery in an expression used for the group by list of a "
+     "GROUP BY clause."},
     {145, 15, "ORDER BY items must appear in the select list if SELECT DISTINCT is specified."},
+    {147, 15,
+     "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
+     "HAVING clause or a select list, and the column being aggregated is an outer reference."},
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
@@ -55,6 +64,7 @@ constexpr MessageDef kMessages[] = {
     {177, 15,
      "The IDENTITY function can only be used when the SELECT statement has an INTO clause."},
     {178, 15, "A RETURN statement with a return value cannot be used in this context."},
+    {189, 15, "The %.*ls function requires %d to %d arguments."},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
      "into smaller queries."},
@@ -70,6 +80,7 @@ constexpr MessageDef kMessages[] = {
      "Insert Error: Column name or number of supplied values does not match table definition."},
     {217, 16,
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
+    {220, 16, "Arithmetic overflow error for data type %ls, value = %ld."},
     {226, 16, "%ls statement not allowed within multi-statement transaction."},
     {229, 14, "%ls permission denied on object '%.*ls', database '%.*ls', owner '%.*ls'."},
     {230, 14,
@@ -262,12 +273,16 @@ constexpr MessageDef kMessages[] = {
     {4121, 16,
      "Cannot find either column \"%.*ls\" or the user-defined function or aggregate \"%.*ls\", or "
      "the name is ambiguous."},
+    {4127, 16, "At least one of the arguments to COALESCE must be a typed NULL."},
     {4405, 16,
      "View or function '%.*ls' is not updatable because the modification affects multiple "
      "base tables."},
     {4406, 16,
      "Update or insert of view or function '%.*ls' failed because it contains a derived or "
      "constant field."},
+    {4414, 16,
+     "Could not allocate ancillary table for view or function resolution. The maximum number "
+     "of tables in a query (%d) was exceeded."},
     {4506, 16,
      "Column names in each view or function must be unique. Column name '%.*ls' in view or "
      "function '%.*ls' is specified more than once."},
@@ -350,6 +365,7 @@ constexpr MessageDef kMessages[] = {
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
     {8152, 16, "String or binary data would be truncated."},
+    {8153, 10, "Warning: Null value is eliminated by an aggregate or other SET operation."},
     {8155, 16, "No column was specified for column %d of '%.*ls'."},
     {8158, 16, "'%.*ls' has more columns than were specified in the column list."},
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},

@@ -707,12 +707,14 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
+  session_.TakeNullEliminated();
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
       variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
+  if (session_.TakeNullEliminated()) sink_.Message(FormatMessage(8153));
   session_.RowCount() = rows;
   if (reads_rows) Done(rows);
   return true;
@@ -845,6 +847,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,
                            dirty ? nullptr : &connection.SyntaxChecked());
+    sqlite.WarnOfSkippedNulls([this] { return session_.TakeNullEliminated(); });
     if (dirty) {
       // Read whole before the client sees a row: while it reads, the statement holds the
       // writer's page cache at one commit, and a slow client must not keep it there.

@@ -217,4 +217,6 @@ std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {
 
 bool SessionCatalog::AnsiNulls() { return session_.Options().ansi_nulls; }
 
+bool SessionCatalog::ConcatNullYieldsNull() { return session_.Options().concat_null_yields_null; }
+
 }  // namespace sqlengine::exec

@@ -17,6 +17,7 @@ class SessionCatalog final : public tsql::bind::Catalog {
   bool ObjectExists(const std::vector<std::string>& name) override;
   std::optional<ColumnType> VariableType(std::string_view name) override;
   bool AnsiNulls() override;
+  bool ConcatNullYieldsNull() override;
   std::optional<tsql::bind::FunctionShape> FindFunction(  // front_end_functions.cpp
       const std::vector<std::string>& name) override;
 

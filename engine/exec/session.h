@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
@@ -91,6 +92,12 @@ class Session final : public SqlSession, public FunctionHost {
   int CursorStatus(std::string_view scope, std::string_view name) override {
     return tsql_cursors_.Status(scope, name);
   }
+  void NoteNullEliminated() override {
+    if (options_.ansi_warnings) null_eliminated_ = true;
+  }
+  // Whether an aggregate skipped a NULL since the last call (ANSI_WARNINGS
+  // ON), for warning 8153; clears it.
+  bool TakeNullEliminated() { return std::exchange(null_eliminated_, false); }
 
   // What the client said of itself at login (program, workstation, process).
   // Also enters the session in the engine's registry (sp_who).
@@ -209,6 +216,7 @@ class Session final : public SqlSession, public FunctionHost {
   int last_error_ = 0;
   int tran_count_ = 0;
   SessionOptions options_;
+  bool null_eliminated_ = false;
   bool no_count_ = false;
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;

@@ -21,9 +21,10 @@ enum class Handling {
   kFormatOnly,            // honoured
   kQuotedIdentifier,      // honoured by the caller
   kAnsiNulls,             // honoured by the binder
+  kConcatNull,            // honoured by the binder
+  kAnsiWarnings,          // honoured: warning 8153
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
   kEither,                // nothing this engine computes changes: accepted ON and OFF
-  kOnOnly,                // the engine always behaves as ON: OFF is refused
   kOffOnly,               // ON would return something other than the statement's rows
 };
 
@@ -42,7 +43,7 @@ constexpr Option kOptions[] = {
     {"ansi_null_dflt_on", Handling::kEither},
     {"ansi_null_dflt_off", Handling::kEither},
     {"ansi_padding", Handling::kEither},
-    {"ansi_warnings", Handling::kEither},
+    {"ansi_warnings", Handling::kAnsiWarnings},
     {"arithabort", Handling::kEither},
     {"arithignore", Handling::kEither},
     {"numeric_roundabort", Handling::kEither},
@@ -51,7 +52,7 @@ constexpr Option kOptions[] = {
     {"remote_proc_transactions", Handling::kEither},
     {"no_browsetable", Handling::kEither},
     {"quoted_identifier", Handling::kQuotedIdentifier},
-    {"concat_null_yields_null", Handling::kOnOnly},
+    {"concat_null_yields_null", Handling::kConcatNull},
     {"fmtonly", Handling::kFormatOnly},
     {"showplan_text", Handling::kOffOnly},
     {"showplan_all", Handling::kOffOnly},
@@ -113,16 +114,20 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
       case Handling::kAnsiNulls:
         options.ansi_nulls = on;
         break;
+      case Handling::kAnsiWarnings:
+        options.ansi_warnings = on;
+        break;
+      case Handling::kConcatNull:
+        options.concat_null_yields_null = on;
+        break;
       case Handling::kAnsiDefaults:
         // OFF would also turn ANSI_NULLS and CONCAT_NULL_YIELDS_NULL off.
         if (!on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
         options.implicit_transactions = true;
         options.ansi_nulls = true;
+        options.ansi_warnings = true;
         break;
       case Handling::kEither:
-        break;
-      case Handling::kOnOnly:
-        if (!on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);
         break;
       case Handling::kOffOnly:
         if (on) throw tsql::SyntaxError(value, &tokens[tokens.size() - 2]);

@@ -1,11 +1,11 @@
 #pragma once
 // The SET options that are switched ON and OFF: which ones this engine
-// honours (NOEXEC and PARSEONLY, IMPLICIT_TRANSACTIONS, XACT_ABORT, QUOTED_IDENTIFIER,
-// ANSI_DEFAULTS' part of them, FMTONLY), which ones change nothing it computes and are
-// accepted at either value, and which ones it refuses because statements
-// would do something other than what they say (SHOWPLAN returns plans
-// instead of running; ANSI_NULLS and
-// CONCAT_NULL_YIELDS_NULL OFF change comparisons and concatenation).
+// honours (NOEXEC and PARSEONLY, IMPLICIT_TRANSACTIONS, XACT_ABORT,
+// QUOTED_IDENTIFIER, ANSI_DEFAULTS' part of them, FMTONLY; ANSI_NULLS and
+// CONCAT_NULL_YIELDS_NULL through the binder), which ones change nothing it
+// computes and are accepted at either value, and which ones it refuses
+// because statements would do something other than what they say
+// (SHOWPLAN returns plans instead of running).
 
 #include <optional>
 
@@ -17,8 +17,10 @@ struct SessionOptions {
   bool no_exec = false;  // NOEXEC or PARSEONLY: statements are read, not run
   bool implicit_transactions = false;
   bool xact_abort = false;
-  bool format_only = false;  // FMTONLY: see format_only.h
-  bool ansi_nulls = true;    // read by the binder (bind::Catalog::AnsiNulls)
+  bool format_only = false;             // FMTONLY: see format_only.h
+  bool ansi_nulls = true;               // read by the binder (bind::Catalog::AnsiNulls)
+  bool concat_null_yields_null = true;  // read by the binder
+  bool ansi_warnings = true;            // warning 8153 when an aggregate skips a NULL
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;

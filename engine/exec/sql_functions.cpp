@@ -27,6 +27,8 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/guid_order.h"
 #include "engine/exec/identity_functions.h"
+#include "engine/exec/integer_arithmetic.h"
+#include "engine/exec/null_warnings.h"
 #include "engine/exec/math_functions.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
@@ -419,12 +421,14 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterObjectProperties(db, host);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
+  RegisterNullWarnings(db, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
   RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterIntegerArithmetic(db);
   RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);
   RegisterTableFunctionCalls(db, host);

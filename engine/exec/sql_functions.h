@@ -74,6 +74,9 @@ class FunctionHost {
                                         const std::vector<Value>& /*arguments*/) {
     return "[]";
   }
+  // An aggregate of the running statement skipped a NULL (warning 8153
+  // under ANSI_WARNINGS ON).
+  virtual void NoteNullEliminated() {}
 };
 
 // The host must outlive the connection. Throws std::runtime_error.

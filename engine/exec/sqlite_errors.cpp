@@ -173,7 +173,12 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return MakeError(1222);
   if (primary == SQLITE_READONLY) return MakeError(3906, {ReadOnlyDatabase(db, failed.database)});
   if (message == "datatype mismatch") return MakeError(8114, {"varchar", "int"});
-  if (message == "integer overflow") return MakeError(8115, {"expression", "int"});
+  // Integer arithmetic of the front end checks its own results; what SQLite
+  // still overflows is a sum() or abs() of 64-bit values.
+  if (message == "integer overflow") return MakeError(8115, {"expression", "bigint"});
+  int tables = 0;
+  if (std::sscanf(message.c_str(), "at most %d tables in a join", &tables) == 1)
+    return MakeError(4414, {std::to_string(tables)});
   if (message.starts_with("cannot commit - no transaction")) return MakeError(3902);
   if (message.starts_with("cannot rollback - no transaction")) return MakeError(3903);
   return MakeError(50000, {message});

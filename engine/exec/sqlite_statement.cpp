@@ -131,6 +131,12 @@ int SqliteStatement::Step() {
   return rc;
 }
 
+int SqliteStatement::StepAndWarn(ResultSink& sink) {
+  int rc = Step();
+  if (skipped_nulls_ && skipped_nulls_()) sink.Message(FormatMessage(8153));
+  return rc;
+}
+
 std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   sqlite3_stmt* statement = statement_.get();
   const int columns = sqlite3_column_count(statement);
@@ -139,10 +145,11 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
   // The binder typed every column: the result is described before its first
   // row is computed, so an error in that row follows the column metadata,
   // as SQL Server sends it.
+  if (skipped_nulls_) skipped_nulls_();  // what an earlier statement left
   if (columns > 0 && typed) sink.BeginResult(text_.result_columns);
-  int rc = Step();
+  int rc = StepAndWarn(sink);
   if (columns == 0) {
-    while (rc == SQLITE_ROW) rc = Step();
+    while (rc == SQLITE_ROW) rc = StepAndWarn(sink);
     return sqlite3_changes64(db_);
   }
   auto more = [&](std::int64_t sent) {
@@ -156,7 +163,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
       for (int i = 0; i < columns; ++i) row[i] = TypedColumnValue(statement, i);
       sink.AddRow(row);
       ++sent;
-      rc = Step();
+      rc = StepAndWarn(sink);
     }
     return sent;
   }
@@ -194,7 +201,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
         if (guesses[i].inferred) guesses[i].Observe(row[i]);
       }
       raw.push_back(std::move(row));
-      rc = Step();
+      rc = StepAndWarn(sink);
     }
     for (int i = 0; i < columns; ++i) {
       if (guesses[i].inferred) metadata[i].type = guesses[i].Type();
@@ -214,7 +221,7 @@ std::int64_t SqliteStatement::Stream(ResultSink& sink, std::int64_t row_limit) {
     for (int i = 0; i < columns; ++i) row[i] = ColumnValue(statement, i, metadata[i].type);
     sink.AddRow(row);
     ++rows;
-    rc = Step();
+    rc = StepAndWarn(sink);
   }
   return rows;
 }

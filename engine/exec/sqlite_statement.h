@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -80,9 +81,15 @@ class SqliteStatement {
   // Hands the compiled statement, reset and unbound, to `kept` for the next
   // run of the same text; this object is of no more use.
   void KeepIn(CompiledStatements& kept);
+  // Stream asks `take` after every step whether an aggregate skipped a NULL
+  // since it last asked, and sends warning 8153 to its sink when one did:
+  // before the row that step made, or after the last row.
+  void WarnOfSkippedNulls(std::function<bool()> take) { skipped_nulls_ = std::move(take); }
 
  private:
   int Step();
+  // Step, then the warning WarnOfSkippedNulls asks for.
+  int StepAndWarn(ResultSink& sink);
   [[noreturn]] void Fail(int rc);
   // Column `column` of the current row as the binder typed it, read in the
   // form the text says its exact columns carry.
@@ -93,6 +100,7 @@ class SqliteStatement {
   tsql::SqliteText text_;
   FailedStatement context_;
   catalog::PreparedStatement statement_;
+  std::function<bool()> skipped_nulls_;
 };
 
 }  // namespace sqlengine::exec

@@ -469,7 +469,8 @@ Value FittedText(Value value, const ColumnType& type) {
   return value;
 }
 
-// An integer held to its type's range (8115 beyond it); a bit is 0 or 1.
+// An integer held to its type's range; a bit is 0 or 1. Beyond the range:
+// 220 with the value for tinyint and smallint, else 8115.
 Value InIntegerRange(Value value, const ColumnType& type) {
   const auto* number = std::get_if<std::int64_t>(&value);
   if (number == nullptr || !IsIntegerType(type.type)) return value;
@@ -479,9 +480,24 @@ Value InIntegerRange(Value value, const ColumnType& type) {
   if (type.type == SqlType::kSmallInt) low = INT16_MIN, high = INT16_MAX;
   if (type.type == SqlType::kInt) low = INT32_MIN, high = INT32_MAX;
   if (*number < low || *number > high) {
-    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+    std::string name(tsql::TypeName(type.type));
+    if (type.type == SqlType::kTinyInt || type.type == SqlType::kSmallInt)
+      throw MakeError(220, {name, std::to_string(*number)});
+    throw MakeError(8115, {"expression", name});
   }
   return value;
+}
+
+// An integer as the text of a character type: a char or varchar too short
+// for its digits holds '*', an nchar or nvarchar refuses them (8115).
+Value IntegerText(std::int64_t number, const ColumnType& type) {
+  std::string text = std::to_string(number);
+  bool limited = type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+                 type.type == SqlType::kNChar || type.type == SqlType::kNVarChar;
+  if (!limited || type.length <= 0 || text.size() <= static_cast<size_t>(type.length)) return text;
+  if (type.type == SqlType::kNChar || type.type == SqlType::kNVarChar)
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type.type))});
+  return std::string("*");
 }
 
 namespace {
@@ -514,6 +530,7 @@ Value ConvertedValue(const Value& value, const ColumnType& type) {
     return InIntegerRange(FittedText(FromText(*text, type), type), type);
   }
   if (const auto* number = std::get_if<std::int64_t>(&value)) {
+    if (tsql::IsCharacterType(type.type)) return IntegerText(*number, type);
     return InIntegerRange(FromInteger(*number, type), type);
   }
   if (const auto* number = std::get_if<double>(&value))

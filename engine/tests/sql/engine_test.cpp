@@ -301,5 +301,38 @@ TEST(Attention, CancelOverTcpLeavesTheConnectionUsable) {
   EXPECT_EQ(FirstValue(client.Execute("SELECT 41 + 1")), "42");
 }
 
+// Warning 8153 reaches an ODBC application with the rows of the aggregate
+// that skipped a NULL (the fetch carries it), and only then: not for an
+// aggregate over values without NULLs, nor under ANSI_WARNINGS OFF.
+TEST(NullWarning, ReachesTheApplicationOnlyWhenAnAggregateSkipsANull) {
+  testing_support::TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  ASSERT_FALSE(client.Execute("CREATE TABLE m (k int NOT NULL, v int NULL) "
+                              "INSERT INTO m VALUES (1, 5) INSERT INTO m VALUES (2, NULL)")
+                   .failed);
+  BatchOutcome skipped = client.Execute("SELECT SUM(v) FROM m");
+  EXPECT_EQ(FirstValue(skipped), "5");
+  const DiagnosticRecord* warning = skipped.Find(8153);
+  ASSERT_NE(warning, nullptr) << skipped.Describe();
+  EXPECT_EQ(warning->state, "01003");  // the driver's state for this warning
+  EXPECT_NE(warning->text.find("Null value is eliminated by an aggregate"), std::string::npos);
+
+  BatchOutcome grouped = client.Execute("SELECT k, COUNT(v) FROM m GROUP BY k ORDER BY k");
+  ASSERT_EQ(grouped.results.size(), 1u);
+  EXPECT_EQ(grouped.results[0].rows.size(), 2u);
+  EXPECT_NE(grouped.Find(8153), nullptr) << grouped.Describe();
+
+  for (const char* quiet : {"SELECT SUM(k), MAX(v) FROM m WHERE v IS NOT NULL",
+                            "SELECT COUNT(*), SUM(k) FROM m", "SELECT v FROM m"}) {
+    BatchOutcome outcome = client.Execute(quiet);
+    EXPECT_EQ(outcome.Find(8153), nullptr) << quiet << "\n" << outcome.Describe();
+  }
+  BatchOutcome off = client.Execute("SET ANSI_WARNINGS OFF SELECT SUM(v) FROM m");
+  EXPECT_EQ(FirstValue(off), "5");
+  EXPECT_EQ(off.Find(8153), nullptr) << off.Describe();
+  BatchOutcome on = client.Execute("SET ANSI_WARNINGS ON SELECT AVG(v) FROM m");
+  EXPECT_NE(on.Find(8153), nullptr) << on.Describe();
+}
+
 }  // namespace
 }  // namespace sqlengine::testing

@@ -12,7 +12,9 @@
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/null_warnings.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/bind/binder.h"
@@ -71,6 +73,8 @@ class StoredFormQueries : public ::testing::Test {
     exec::RegisterExactFunctions(db_);
     exec::RegisterExactAggregates(db_);
     exec::RegisterTextComparison(db_);
+    exec::RegisterIntegerArithmetic(db_);
+    exec::RegisterNullWarnings(db_, nullptr);
     // A file of the format whose triggers refuse what is not stored form.
     Exec("PRAGMA user_version = 2");
     Create("amounts",

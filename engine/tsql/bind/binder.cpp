@@ -1685,7 +1685,7 @@ class Binder {
         return Call(expr, scope, clause);
       case ExprKind::kSubquery: {
         auto query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
-        if (query->columns.size() != 1) Refuse("subquery width");
+        if (query->columns.size() != 1) throw MakeError(116);
         ColumnType type = query->columns[0].type;
         type.nullable = true;
         type.identity = false;
@@ -1841,6 +1841,12 @@ class Binder {
     Bound left = Value(*expr.args[0], scope, clause);
     Bound right = Value(*expr.args[1], scope, clause);
     char op = expr.op[0];
+    const bool null_concatenates = op == '+' && !catalog_.ConcatNullYieldsNull();
+    if (null_concatenates && left->null_literal != right->null_literal) {
+      // CONCAT_NULL_YIELDS_NULL OFF: NULL beside a string is the empty string.
+      Bound& other = left->null_literal ? right : left;
+      if (ClassOf(other->type.type) == TypeClass::kCharacter) return std::move(other);
+    }
     // NULL with anything is NULL of the other operand's type.
     if (left->null_literal || right->null_literal) {
       Bound node = Make(BoundKind::kLiteral, left->null_literal ? right->type : left->type);
@@ -1853,6 +1859,11 @@ class Binder {
     TypeClass l = ClassOf(left->type.type), r = ClassOf(right->type.type);
     if (op == '+' && l == TypeClass::kCharacter && r == TypeClass::kCharacter) {
       Bound node = Make(BoundKind::kConcat, ConcatenationType(left->type, right->type));
+      if (null_concatenates) {
+        left = NullAsEmpty(std::move(left));
+        right = NullAsEmpty(std::move(right));
+        node->type.nullable = false;
+      }
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
       return node;
@@ -1900,6 +1911,28 @@ class Binder {
     node->op = expr.op;
     node->args.push_back(std::move(left));
     node->args.push_back(std::move(right));
+    return node;
+  }
+
+  // A string operand of a concatenation under CONCAT_NULL_YIELDS_NULL OFF:
+  // NULL reads as '' (a fixed-length value padded first, a NULL not).
+  static Bound NullAsEmpty(Bound value) {
+    if (!value->type.nullable) return value;
+    ColumnType varying = value->type;
+    if (varying.type == SqlType::kChar) varying.type = SqlType::kVarChar;
+    if (varying.type == SqlType::kNChar) varying.type = SqlType::kNVarChar;
+    if (varying.type != value->type.type) {
+      Bound converted = Make(BoundKind::kConvert, varying);
+      converted->args.push_back(std::move(value));
+      value = std::move(converted);
+    }
+    varying.nullable = false;
+    Bound empty = Make(BoundKind::kLiteral, varying);
+    empty->sql = "''";
+    Bound node = Make(BoundKind::kCall, varying);
+    node->sql = "ifnull";
+    node->args.push_back(std::move(value));
+    node->args.push_back(std::move(empty));
     return node;
   }
 
@@ -2086,7 +2119,7 @@ class Binder {
     node->negated = expr.negated;
     node->args.push_back(Value(*expr.args[0], scope, clause));
     node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
-    if (node->query->columns.size() != 1) Refuse("IN subquery width");
+    if (node->query->columns.size() != 1) throw MakeError(116);
     TypeClass value = ClassOf(node->args[0]->type.type);
     TypeClass listed = ClassOf(node->query->columns[0].type.type);
     bool numbers =
@@ -2255,7 +2288,11 @@ class Binder {
     }
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
-    if (count < rule->min_args || count > rule->max_args) Refuse("argument count");
+    if (count < rule->min_args || count > rule->max_args) {
+      if (rule->min_args == rule->max_args)
+        throw MakeError(174, {name, std::to_string(rule->min_args)});
+      throw MakeError(189, {name, std::to_string(rule->min_args), std::to_string(rule->max_args)});
+    }
     Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
     node->sql = rule->sql;
     size_t first = 0;
@@ -2362,7 +2399,7 @@ class Binder {
           Refuse("COALESCE of different classes");
         common = common ? CommonType(*common, arg->type) : arg->type;
       }
-      if (!common) Refuse("COALESCE of NULLs");
+      if (!common) throw MakeError(4127);
       type = *common;
       type.nullable = std::all_of(args.begin(), args.end(),
                                   [](const Bound& arg) { return arg->type.nullable; });
@@ -2522,8 +2559,12 @@ class Binder {
   }
 
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
-    if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy)
+    if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy) {
+      // In a subquery an aggregate of an outer column may stand in WHERE.
+      if (clause == Clause::kWhere && scope.parent == nullptr) throw MakeError(147);
+      if (clause == Clause::kGroupBy) throw MakeError(144);
       Refuse("aggregate outside the select list");
+    }
     if (inside_aggregate_) Refuse("nested aggregate");
     const std::string& name = expr.names[0];
     Bound node = Make(BoundKind::kAggregate, ColumnType{SqlType::kInt});

@@ -80,6 +80,9 @@ class Catalog {
   // SET ANSI_NULLS: when false, = and <> with a NULL literal or a variable
   // holding NULL compare NULLs as equal.
   virtual bool AnsiNulls() { return true; }
+  // SET CONCAT_NULL_YIELDS_NULL: when false, a NULL string concatenated
+  // reads as the empty string.
+  virtual bool ConcatNullYieldsNull() { return true; }
 };
 
 }  // namespace sqlengine::tsql::bind

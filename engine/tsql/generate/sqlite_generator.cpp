@@ -6,6 +6,7 @@
 #include "engine/tsql/addition_calls.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/generate/exact_expressions.h"
+#include "engine/tsql/generate/integer_checks.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/binary_integer.h"
@@ -608,6 +609,7 @@ class Generator : public ExprWriter {
       case BoundKind::kParameter:
         return e.sql;
       case BoundKind::kNegate:
+        if (e.op == "-" && CheckedInteger(e.type)) return CheckedNegation(Expr(*e.args[0]), e.type);
         return "(" + e.op + " " + Expr(*e.args[0]) + ")";
       case BoundKind::kArithmetic:
         return Arithmetic(e);
@@ -664,20 +666,14 @@ class Generator : public ExprWriter {
       case BoundKind::kConvert:
         return Convert(e);
       case BoundKind::kCall:
+        if (e.sql == "abs" && CheckedInteger(e.type))
+          return CheckedRange("abs(" + CallArgs(e) + ")", e.type);
         return e.sql + "(" + CallArgs(e) + ")";
       case BoundKind::kAggregate: {
         std::string filter =
             aggregate_filter_.empty() ? "" : " FILTER (WHERE " + aggregate_filter_ + ")";
         if (e.count_star) return "count(*)" + filter;
-        if (ExactlyAdded(e) || (stored_form_ && (e.sql == "sum" || e.sql == "avg") &&
-                                values::IsExactType(e.args[0]->type.type)))
-          return ExactAggregate(e) + filter;
-        std::string sql =
-            e.sql + (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")" + filter;
-        // AVG of integers is integer division in SQL Server: the fraction is cut.
-        if (e.sql == "avg" && ClassOf(e.type.type) == TypeClass::kInteger)
-          sql = "CAST(" + sql + " AS INTEGER)";
-        return sql;
+        return NullsNoted(Aggregate(e, filter), e, filter);
       }
       case BoundKind::kSubquery:
         return "(" + Query(*e.query) + ")";
@@ -693,6 +689,35 @@ class Generator : public ExprWriter {
       }
     }
     return "NULL";
+  }
+
+  // An aggregate of a value: SQLite's, or the engine's where SQLite would
+  // answer otherwise. `filter` limits the rows it reads (GROUP BY ALL).
+  std::string Aggregate(const BoundExpr& e, const std::string& filter) {
+    if (ExactlyAdded(e) || (stored_form_ && (e.sql == "sum" || e.sql == "avg") &&
+                            values::IsExactType(e.args[0]->type.type)))
+      return ExactAggregate(e) + filter;
+    std::string operand = (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")";
+    std::string sql = e.sql + operand + filter;
+    // SUM and AVG of integers add in the result's type, which an
+    // overflowing total leaves (8115); AVG's fraction is cut.
+    if ((e.sql == "sum" || e.sql == "avg") && CheckedInteger(e.type)) {
+      std::string total = CheckedRange("sum" + operand + filter, e.type);
+      if (e.sql == "sum") return total;
+      sql = "(CASE WHEN " + total + " IS NULL THEN NULL ELSE " + sql + " END)";
+    }
+    if (e.sql == "avg" && ClassOf(e.type.type) == TypeClass::kInteger)
+      sql = "CAST(" + sql + " AS INTEGER)";
+    return sql;
+  }
+
+  // An aggregate over a value that may be NULL notes the NULLs it skips
+  // (warning 8153), counted by the aggregate sqlengine_null_count.
+  std::string NullsNoted(std::string aggregate, const BoundExpr& e, const std::string& filter) {
+    const BoundExpr& value = *e.args[0];
+    if (!value.type.nullable) return aggregate;
+    return "sqlengine_nulls_noted(" + aggregate + ", sqlengine_null_count(" + Expr(value) + ")" +
+           filter + ")";
   }
 
   // SUM and AVG of decimal, numeric and money values add them exactly
@@ -750,6 +775,8 @@ class Generator : public ExprWriter {
     std::string left = Expr(*e.args[0]);
     std::string right = Expr(*e.args[1]);
     const std::string& op = e.op;
+    if (CheckedInteger(e.type) && (op == "+" || op == "-" || op == "*" || op == "/" || op == "%"))
+      return CheckedArithmetic(op, left, right, e.type);
     if (op == "/" || op == "%") {
       // SQLite divides two integer values as integers, whatever their declared type.
       if (ClassOf(e.type.type) != TypeClass::kInteger) left = "CAST(" + left + " AS REAL)";
@@ -828,7 +855,8 @@ class Generator : public ExprWriter {
         if (source == TypeClass::kCharacter || from.type == SqlType::kBinary ||
             from.type == SqlType::kVarBinary)
           return "CAST(sqlengine_number(" + sql + ", " + declaration + ") AS INTEGER)";
-        return source == TypeClass::kInteger ? sql : "CAST(" + sql + " AS INTEGER)";
+        return source == TypeClass::kInteger ? CheckedNarrowing(sql, from, to)
+                                             : "CAST(" + sql + " AS INTEGER)";
       case TypeClass::kExactDecimal:
         if (source == TypeClass::kCharacter)
           return "sqlengine_number(" + sql + ", " + declaration + ")";
@@ -905,8 +933,7 @@ Generator GeneratorFor(ExactForm form) {
 // A change's text with, for a change through a view WITH CHECK OPTION, the
 // condition every written row of `table_sql` must meet.
 SqliteText Guarded(SqliteText text, Generator& generator,
-                   const std::unique_ptr<bind::BoundExpr>& check,
-                   const std::string& table_sql) {
+                   const std::unique_ptr<bind::BoundExpr>& check, const std::string& table_sql) {
   if (check) text.row_guard = SqliteText::RowGuard{table_sql, generator.Condition(*check)};
   return text;
 }

@@ -44,7 +44,7 @@ class Parser {
         ExpectSymbol("(");
         std::vector<std::unique_ptr<Expr>> row;
         do {
-          row.push_back(AcceptWord("default") ? nullptr : Expression());
+          row.push_back(AcceptWord("default") ? nullptr : ValueExpression());
         } while (AcceptSymbol(","));
         ExpectSymbol(")");
         insert->rows.push_back(std::move(row));
@@ -96,7 +96,7 @@ class Parser {
                                                (At(1).IsSymbol(".") && At(2).IsName() &&
                                                 At(3).IsSymbol("=")));
       if (!column_follows) {
-        assignment.value = Expression();
+        assignment.value = ValueExpression();
         return assignment;
       }
     }
@@ -112,7 +112,7 @@ class Parser {
       if (!assignment.variable.empty()) Fail();
       return assignment;
     }
-    assignment.value = Expression();
+    assignment.value = ValueExpression();
     return assignment;
   }
 
@@ -248,7 +248,7 @@ class Parser {
       ExpectWord("by");
       do {
         OrderItem item;
-        item.expr = Expression();
+        item.expr = ValueExpression();
         if (AcceptWord("desc")) {
           item.descending = true;
         } else {
@@ -282,7 +282,7 @@ class Parser {
     if (At().IsWord("top")) {
       const Token& top = Next();
       if (AcceptSymbol("(")) {
-        block->top = Expression();
+        block->top = ValueExpression();
         ExpectSymbol(")");
       } else if (At().kind == TokenKind::kNumber || At().kind == TokenKind::kVariable) {
         block->top = Primary();
@@ -316,7 +316,7 @@ class Parser {
       ExpectWord("by");
       block->group_all = AcceptWord("all");
       do {
-        block->group_by.push_back(Expression());
+        block->group_by.push_back(ValueExpression());
       } while (AcceptSymbol(","));
       if (At().IsWord("with") && At(1).IsAnyWord({"rollup", "cube"})) {
         block->grouping =
@@ -356,10 +356,10 @@ class Parser {
       if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
       item.alias = Next().value;
       ++i_;
-      item.expr = Expression();
+      item.expr = ValueExpression();
       return item;
     }
-    item.expr = Expression();
+    item.expr = ValueExpression();
     if (AcceptWord("as")) {
       if (!At().IsName() && !IsAliasToken(At())) Fail();
       item.alias = Next().value;
@@ -546,6 +546,42 @@ class Parser {
     return Or();
   }
 
+  // An expression where T-SQL takes a value, never a condition (a select
+  // item, an argument, an operand, a written value).
+  std::unique_ptr<Expr> ValueExpression() {
+    std::unique_ptr<Expr> expr = Expression();
+    RejectPredicate(*expr);
+    return expr;
+  }
+
+  std::unique_ptr<Expr> Operand(std::unique_ptr<Expr> (Parser::*parse)()) {
+    std::unique_ptr<Expr> expr = (this->*parse)();
+    RejectPredicate(*expr);
+    return expr;
+  }
+
+  // A condition (parenthesized, as the grammar lets one reach a value's
+  // place) where a value belongs is a syntax error at its operator.
+  static void RejectPredicate(const Expr& expr) {
+    const Expr* at = &expr;
+    while ((at->kind == ExprKind::kAnd || at->kind == ExprKind::kOr) && !at->args.empty())
+      at = at->args[0].get();
+    switch (at->kind) {
+      case ExprKind::kComparison:
+      case ExprKind::kNot:
+      case ExprKind::kBetween:
+      case ExprKind::kInList:
+      case ExprKind::kInQuery:
+      case ExprKind::kLike:
+      case ExprKind::kIsNull:
+      case ExprKind::kExists:
+      case ExprKind::kQuantified:
+        throw SyntaxError(at->origin);
+      default:
+        return;
+    }
+  }
+
   std::unique_ptr<Expr> Or() {
     std::unique_ptr<Expr> left = And();
     while (At().IsWord("or")) {
@@ -599,6 +635,8 @@ class Parser {
     }
     std::unique_ptr<Expr> left = Additive();
     std::string op = ComparisonOperator(At());
+    if (!op.empty() || At().IsAnyWord({"not", "between", "in", "like", "is"}))
+      RejectPredicate(*left);
     if (!op.empty()) {
       auto node = Node(ExprKind::kComparison, Next());
       node->op = op;
@@ -619,7 +657,7 @@ class Parser {
         return node;
       }
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     bool negated = false;
@@ -631,9 +669,9 @@ class Parser {
       auto node = Node(ExprKind::kBetween, Next());
       node->negated = negated;
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       ExpectWord("and");
-      node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     if (At().IsWord("in")) {
@@ -646,7 +684,7 @@ class Parser {
         node->query = QueryBody();
       } else {
         do {
-          node->args.push_back(Expression());
+          node->args.push_back(ValueExpression());
         } while (AcceptSymbol(","));
       }
       ExpectSymbol(")");
@@ -656,8 +694,8 @@ class Parser {
       auto node = Node(ExprKind::kLike, Next());
       node->negated = negated;
       node->args.push_back(std::move(left));
-      node->args.push_back(Additive());
-      if (AcceptWord("escape")) node->args.push_back(Additive());
+      node->args.push_back(Operand(&Parser::Additive));
+      if (AcceptWord("escape")) node->args.push_back(Operand(&Parser::Additive));
       return node;
     }
     if (negated) Fail();
@@ -675,10 +713,11 @@ class Parser {
     std::unique_ptr<Expr> left = Multiplicative();
     while (At().IsSymbol("+") || At().IsSymbol("-") || At().IsSymbol("&") || At().IsSymbol("^") ||
            At().IsSymbol("|")) {
+      RejectPredicate(*left);
       auto node = Node(ExprKind::kBinary, Next());
       node->op = node->origin.text;
       node->args.push_back(std::move(left));
-      node->args.push_back(Multiplicative());
+      node->args.push_back(Operand(&Parser::Multiplicative));
       left = std::move(node);
     }
     return left;
@@ -687,10 +726,11 @@ class Parser {
   std::unique_ptr<Expr> Multiplicative() {
     std::unique_ptr<Expr> left = Unary();
     while (At().IsSymbol("*") || At().IsSymbol("/") || At().IsSymbol("%")) {
+      RejectPredicate(*left);
       auto node = Node(ExprKind::kBinary, Next());
       node->op = node->origin.text;
       node->args.push_back(std::move(left));
-      node->args.push_back(Unary());
+      node->args.push_back(Operand(&Parser::Unary));
       left = std::move(node);
     }
     return left;
@@ -701,7 +741,7 @@ class Parser {
       DepthGuard guard(*this);
       auto node = Node(ExprKind::kUnary, Next());
       node->op = node->origin.text;
-      node->args.push_back(Unary());
+      node->args.push_back(Operand(&Parser::Unary));
       return node;
     }
     return Primary();
@@ -831,7 +871,7 @@ class Parser {
       AcceptWord("all");
     }
     do {
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     } while (AcceptSymbol(","));
     ExpectSymbol(")");
     if (At().IsWord("over")) Unsupported("window");
@@ -843,7 +883,7 @@ class Parser {
     ExpectSymbol("(");
     if (AcceptSymbol(")")) return;
     do {
-      node.args.push_back(AcceptWord("default") ? nullptr : Expression());
+      node.args.push_back(AcceptWord("default") ? nullptr : ValueExpression());
     } while (AcceptSymbol(","));
     ExpectSymbol(")");
   }
@@ -852,17 +892,18 @@ class Parser {
     auto node = Node(ExprKind::kCase, Next());
     if (!At().IsWord("when")) {
       node->has_operand = true;
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     if (!At().IsWord("when")) Fail();
     while (AcceptWord("when")) {
-      node->args.push_back(Expression());
+      // A simple CASE compares values; a searched one tests conditions.
+      node->args.push_back(node->has_operand ? ValueExpression() : Expression());
       ExpectWord("then");
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     if (AcceptWord("else")) {
       node->has_else = true;
-      node->args.push_back(Expression());
+      node->args.push_back(ValueExpression());
     }
     ExpectWord("end");
     return node;
@@ -886,7 +927,7 @@ class Parser {
   std::unique_ptr<Expr> Cast() {
     auto node = Node(ExprKind::kCast, Next());
     ExpectSymbol("(");
-    node->args.push_back(Expression());
+    node->args.push_back(ValueExpression());
     ExpectWord("as");
     node->type = Type();
     ExpectSymbol(")");
@@ -898,8 +939,8 @@ class Parser {
     ExpectSymbol("(");
     node->type = Type();
     ExpectSymbol(",");
-    node->args.push_back(Expression());
-    if (AcceptSymbol(",")) node->args.push_back(Expression());
+    node->args.push_back(ValueExpression());
+    if (AcceptSymbol(",")) node->args.push_back(ValueExpression());
     ExpectSymbol(")");
     return node;
   }
