@@ -9,6 +9,8 @@
 #include "engine/exec/check_condition.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/constraint_state.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_column_texts.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
@@ -75,6 +77,9 @@ std::string RewriteElement(const tsql::Tokens& element, const Target& target) {
   tsql::SqliteText text;
   text.sql = RewriteWrittenElement(expressions.Tokens(), target.resolver);
   expressions.Substitute(text);
+  // What the front end left as written compares the stored form by numbers.
+  if (StoresExactForm(target.db, target.schema))
+    return StoreExactElementText(target.db, target.schema, target.table, text.sql);
   return text.sql;
 }
 

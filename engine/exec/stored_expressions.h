@@ -45,7 +45,8 @@ class StoredExpressions {
   // the token rewriter. Throws SqlError for one SQL Server refuses (207 for
   // an unknown column, 128 for a column in a DEFAULT).
   // With `computed_only`, CHECK and DEFAULT stay as written (SQLite's ALTER
-  // TABLE ADD COLUMN takes constant defaults alone).
+  // TABLE ADD COLUMN takes constant defaults alone), but for the number an
+  // exact column's DEFAULT writes in its stored form.
   StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
                     const std::string& table, const std::vector<Column>& known,
                     const std::vector<bool>& known_computed, tsql::bind::Catalog& catalog,
@@ -62,6 +63,10 @@ class StoredExpressions {
  private:
   void Element(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
   void Computed(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
+  // The DEFAULT of a column ALTER TABLE ADD adds to an exact column: SQLite
+  // takes a constant alone there, so a written number becomes its stored
+  // value (8115 when it does not fit the column).
+  void AddedColumnDefault(std::size_t i, std::size_t end, const ColumnType& type);
   // The stored text of [begin, end) bound; empty when the front end leaves it
   // to the rewriter. `type` receives a value's type.
   std::string Bind(std::size_t begin, std::size_t end, bool predicate,
