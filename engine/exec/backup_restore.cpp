@@ -22,6 +22,7 @@
 #include "engine/exec/file_statement_syntax.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
+#include "engine/exec/sql_functions.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -232,6 +233,9 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   header.backup_start = catalog::CurrentTimestamp();
   try {
     catalog::Connection db = catalog::OpenDataFile(data_file);
+    // SQLite reads a schema whose computed columns call the engine's
+    // functions only with them known.
+    RegisterSessionFreeFunctions(db.get());
     // The first connection to open the file, or the last to close it, holds it
     // for a moment (log recovery, the closing checkpoint): wait as sessions do.
     sqlite3_busy_timeout(db.get(),

@@ -9,6 +9,8 @@
 #include "engine/exec/check_condition.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/constraint_state.h"
+#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_column_texts.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition_sql.h"

@@ -9,6 +9,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/exec/sql_functions.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -80,6 +81,9 @@ std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_f
                                              UpgradeCopy copy) {
   catalog::Connection db = catalog::OpenDataFile(data_file);
   sqlite3_busy_timeout(db.get(), 5000);
+  // The steps write rows of tables whose computed columns and generated
+  // expressions call the engine's functions.
+  RegisterSessionFreeFunctions(db.get());
   FormatUpgrade upgrade;
   upgrade.from = FormatOf(db.get());
   upgrade.to = catalog::kDataFileFormat;

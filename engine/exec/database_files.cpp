@@ -6,6 +6,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/sql_functions.h"
 #include "engine/exec/session.h"
 
 namespace sqlengine::exec {
@@ -50,21 +51,32 @@ std::string Text(sqlite3* db, const char* sql) {
 
 }  // namespace
 
-void VerifyDataFile(const std::filesystem::path& data_file) {
+void CheckDataFile(const std::filesystem::path& data_file) {
   catalog::Connection db = catalog::OpenDataFile(data_file);
+  // Computed columns call the engine's functions: SQLite reads the schema
+  // only with them known.
+  RegisterSessionFreeFunctions(db.get());
   if (Text(db.get(), "PRAGMA page_size") != "8192") throw std::runtime_error("not 8 KB pages");
   std::string sql =
       std::string("SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = '") +
       catalog::kObjectsTable + "'";
   if (Text(db.get(), sql.c_str()) != "1")
     throw std::runtime_error("not a data file of this engine");
-  // CHECK constraints call the engine's functions, which this bare
-  // connection lacks; the pages and rows are what is checked here.
   catalog::Exec(db.get(), "PRAGMA ignore_check_constraints = 1");
   if (Text(db.get(), "PRAGMA quick_check(1)") != "ok")
     throw std::runtime_error("the data file is damaged");
+}
+
+void UseWriteAheadLog(const std::filesystem::path& data_file) {
+  catalog::Connection db = catalog::OpenDataFile(data_file);
+  RegisterSessionFreeFunctions(db.get());
   if (Text(db.get(), "PRAGMA journal_mode=WAL") != "wal")
     throw std::runtime_error("cannot open the log");
+}
+
+void VerifyDataFile(const std::filesystem::path& data_file) {
+  CheckDataFile(data_file);
+  UseWriteAheadLog(data_file);
 }
 
 void CloseStandalone(const std::filesystem::path& data_file) {

@@ -34,8 +34,15 @@ std::optional<catalog::DatabaseEntry> DatabaseUsingFile(EngineImpl& engine,
                                                         const std::filesystem::path& data_file);
 
 // Checks that `data_file` is a data file of ours (SQLite, 8 KB pages, the
-// engine's bookkeeping table, passing a quick check) and leaves it in WAL
-// mode, closed. Throws std::runtime_error saying what is wrong.
+// engine's bookkeeping table, passing a quick check), changing nothing in
+// it. Throws std::runtime_error saying what is wrong.
+void CheckDataFile(const std::filesystem::path& data_file);
+
+// Puts the data file in WAL mode (its log is its log file) and closes it.
+// Throws std::runtime_error.
+void UseWriteAheadLog(const std::filesystem::path& data_file);
+
+// CheckDataFile, then UseWriteAheadLog.
 void VerifyDataFile(const std::filesystem::path& data_file);
 
 // Checkpoints everything in the log into the data file, switches it to a

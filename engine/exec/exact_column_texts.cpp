@@ -8,6 +8,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/lexer.h"
@@ -86,6 +87,23 @@ bool IsComparison(const Token& token) {
   return false;
 }
 
+// The index of the parenthesis closing the one at tokens[open], or `last`.
+std::size_t MatchingClose(const tsql::Tokens& tokens, std::size_t open, std::size_t last) {
+  int depth = 0;
+  for (std::size_t i = open; i < last; ++i) {
+    if (tokens[i].IsSymbol("(")) ++depth;
+    if (tokens[i].IsSymbol(")") && --depth == 0) return i;
+  }
+  return last;
+}
+
+// Whether the parenthesised expression closing at tokens[close] is one the
+// front end generated (its written text follows it): that one is already in
+// the form of the file it was made for, or made again by the upgrade.
+bool GeneratedByFrontEnd(std::string_view sql, const tsql::Tokens& tokens, std::size_t close) {
+  return close < tokens.size() && ReadWrittenExpression(sql, EndOf(tokens[close])).has_value();
+}
+
 // A signed number at tokens[i]: its text and the index past it; nullopt when
 // there is none.
 std::optional<std::pair<std::string, std::size_t>> NumberAt(const tsql::Tokens& tokens,
@@ -102,8 +120,8 @@ std::optional<std::pair<std::string, std::size_t>> NumberAt(const tsql::Tokens& 
 }
 
 // The DEFAULT clause of a column element [first, last): its value replaced.
-void DefaultOf(const tsql::Tokens& tokens, std::size_t first, std::size_t last,
-               const std::string& column, const ColumnType& type,
+void DefaultOf(std::string_view sql, const tsql::Tokens& tokens, std::size_t first,
+               std::size_t last, const std::string& column, const ColumnType& type,
                std::vector<Replacement>& replacements) {
   int depth = 0;
   for (std::size_t i = first; i < last; ++i) {
@@ -111,6 +129,9 @@ void DefaultOf(const tsql::Tokens& tokens, std::size_t first, std::size_t last,
     if (tokens[i].IsSymbol(")")) --depth;
     if (depth != 0 || !tokens[i].IsWord("default")) continue;
     std::size_t at = i + 1;
+    if (at < last && tokens[at].IsSymbol("(") &&
+        GeneratedByFrontEnd(sql, tokens, MatchingClose(tokens, at, last)))
+      return;
     std::size_t opened = 0;
     while (at < last && tokens[at].IsSymbol("(")) ++at, ++opened;
     if (at < last && tokens[at].IsWord("null")) return;
@@ -130,16 +151,15 @@ void DefaultOf(const tsql::Tokens& tokens, std::size_t first, std::size_t last,
 }
 
 // Comparisons of an exact column with a written number inside CHECK ( ... ).
-void ChecksOf(const tsql::Tokens& tokens, std::size_t first, std::size_t last,
-              const std::map<std::string, ColumnType>& exact,
+void ChecksOf(std::string_view sql, const tsql::Tokens& tokens, std::size_t first,
+              std::size_t last, const std::map<std::string, ColumnType>& exact,
               std::vector<Replacement>& replacements) {
   for (std::size_t i = first; i < last; ++i) {
     if (!tokens[i].IsWord("check") || i + 1 >= last || !tokens[i + 1].IsSymbol("(")) continue;
-    int depth = 0;
-    std::size_t end = i + 1;
-    for (; end < last; ++end) {
-      if (tokens[end].IsSymbol("(")) ++depth;
-      if (tokens[end].IsSymbol(")") && --depth == 0) break;
+    std::size_t end = MatchingClose(tokens, i + 1, last);
+    if (GeneratedByFrontEnd(sql, tokens, end)) {
+      i = end;
+      continue;
     }
     for (std::size_t k = i + 2; k < end; ++k) {
       if (!IsName(tokens[k])) continue;
@@ -169,6 +189,15 @@ void ChecksOf(const tsql::Tokens& tokens, std::size_t first, std::size_t last,
   }
 }
 
+// `sql` with every replacement made.
+std::string Replaced(std::string sql, std::vector<Replacement> replacements) {
+  std::sort(replacements.begin(), replacements.end(),
+            [](const Replacement& a, const Replacement& b) { return a.begin > b.begin; });
+  for (const Replacement& replacement : replacements)
+    sql.replace(replacement.begin, replacement.end - replacement.begin, replacement.text);
+  return sql;
+}
+
 }  // namespace
 
 bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::string& table) {
@@ -188,18 +217,32 @@ bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::st
     if (!element.column.empty()) {
       auto column = exact.find(tsql::ToLower(element.column));
       if (column != exact.end())
-        DefaultOf(tokens, first, last, element.column, column->second, replacements);
+        DefaultOf(definition->sql, tokens, first, last, element.column, column->second,
+                  replacements);
     }
-    ChecksOf(tokens, first, last, exact, replacements);
+    ChecksOf(definition->sql, tokens, first, last, exact, replacements);
   }
   if (replacements.empty()) return false;
-  std::sort(replacements.begin(), replacements.end(),
-            [](const Replacement& a, const Replacement& b) { return a.begin > b.begin; });
-  std::string sql = definition->sql;
-  for (const Replacement& replacement : replacements)
-    sql.replace(replacement.begin, replacement.end - replacement.begin, replacement.text);
-  ReplaceTableDefinition(db, schema, *definition, sql);
+  ReplaceTableDefinition(db, schema, *definition, Replaced(definition->sql, replacements));
   return true;
+}
+
+std::string StoreExactElementText(sqlite3* db, const std::string& schema, const std::string& table,
+                                  const std::string& element) {
+  std::map<std::string, ColumnType> exact = ExactColumns(db, schema, table);
+  if (exact.empty()) return element;
+  tsql::Tokens tokens = tsql::Lex(element);
+  std::size_t last = tokens.size();
+  while (last > 0 && tokens[last - 1].kind == TokenKind::kEnd) --last;
+  std::vector<Replacement> replacements;
+  if (last > 0 && IsName(tokens[0]) &&
+      !tokens[0].IsAnyWord({"constraint", "primary", "unique", "foreign", "check"})) {
+    auto column = exact.find(tsql::ToLower(tokens[0].value));
+    if (column != exact.end())
+      DefaultOf(element, tokens, 0, last, tokens[0].value, column->second, replacements);
+  }
+  ChecksOf(element, tokens, 0, last, exact, replacements);
+  return Replaced(element, std::move(replacements));
 }
 
 }  // namespace sqlengine::exec

@@ -16,11 +16,22 @@ namespace sqlengine::exec {
 // of an exact column that is a written number (in parentheses, signed or
 // not) as that number's stored value, and every comparison in a CHECK
 // constraint between an exact column and a written number (either side,
-// = <> != < > <= >=) with the number at the column's scale. The rows, indexes
-// and triggers stay as they are. Returns whether the text changed. Throws
+// = <> != < > <= >=) with the number at the column's scale. Expressions the
+// front end generated (followed by their written text) are left alone: they
+// are generated in the file's form (exec/generated_expression_upgrade.h makes
+// them again for the upgrade). The rewriting is not to be repeated on one
+// text: a number it wrote would be scaled again. The rows, indexes and
+// triggers stay as they are. Returns whether the text changed. Throws
 // std::runtime_error, naming the column, for a DEFAULT of an exact column
 // that is not a written number or NULL, and for a number past the column's
 // range in either place; the caller rolls back.
 bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::string& table);
+
+// The same for one element about to be added to `table` (a column
+// definition or a table constraint in SQLite's words, as ALTER TABLE ADD
+// CONSTRAINT writes it): `element` with its DEFAULT and CHECK numbers in the
+// stored form of the table's exact columns.
+std::string StoreExactElementText(sqlite3* db, const std::string& schema, const std::string& table,
+                                  const std::string& element);
 
 }  // namespace sqlengine::exec

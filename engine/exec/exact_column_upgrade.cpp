@@ -8,7 +8,9 @@
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/generated_expression_upgrade.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/view_upgrade.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/values/exact_storage.h"
@@ -100,9 +102,15 @@ void StoreExactColumnsInStoredForm(sqlite3* db) {
         ForgetColumn(db, "main", table, column.name);
         ConvertValues(db, table, column);
       }
+      // The front end's CHECK, DEFAULT and computed expressions are made
+      // again from their written text; those it left as written are moved
+      // to the stored form by their numbers.
+      RegenerateTableExpressions(db, "main", table, tsql::generate::ExactForm::kStored);
       StoreExactColumnTexts(db, "main", table);
       if (!columns.empty()) NormaliseColumns(db, "main", table);
     }
+    // The front end's views over them are generated again from their queries.
+    RegenerateViews(db, tsql::generate::ExactForm::kStored);
   } catch (...) {
     sqlite3_exec(db, "PRAGMA ignore_check_constraints = OFF", nullptr, nullptr, nullptr);
     throw;

@@ -402,6 +402,20 @@ constexpr FunctionDefinition kFunctions[] = {
     {"round", 3, Round, true},
 };
 
+// Stands in for a session on a connection that has none.
+class NoSession final : public FunctionHost {
+ public:
+  std::optional<int> ServerRoleMember(std::string_view,
+                                      std::optional<std::string_view>) override {
+    return std::nullopt;
+  }
+  std::string DatabaseName() override { return {}; }
+  std::string LoginName() override { return {}; }
+  std::optional<std::string> DatabaseUserName(std::optional<int>) override {
+    return std::nullopt;
+  }
+};
+
 }  // namespace
 
 void RegisterFunctions(sqlite3* db, FunctionHost& host) {
@@ -435,6 +449,11 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterGuidOrder(db);
   RegisterErrorFunctions(db, host);
   RegisterPerRowVariableFunctions(db);
+}
+
+void RegisterSessionFreeFunctions(sqlite3* db) {
+  static NoSession no_session;
+  RegisterFunctions(db, no_session);
 }
 
 }  // namespace sqlengine::exec

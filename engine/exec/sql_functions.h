@@ -82,4 +82,10 @@ class FunctionHost {
 // The host must outlive the connection. Throws std::runtime_error.
 void RegisterFunctions(sqlite3* db, FunctionHost& host);
 
+// The same functions for a connection no session holds (the checks of a
+// file being attached, the data-file upgrade), so the CHECK constraints,
+// DEFAULTs and computed columns a table keeps can be read there; what asks
+// for a session answers as for no login and no database.
+void RegisterSessionFreeFunctions(sqlite3* db);
+
 }  // namespace sqlengine::exec

@@ -4,15 +4,18 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/table_element_syntax.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -208,7 +211,11 @@ void StoredExpressions::Element(std::size_t begin, std::size_t end,
     }
     i = begin + 2;
   }
-  while (i < end && !computed_only_) {
+  if (computed_only_) {
+    if (type) AddedColumnDefault(i, end, *type);
+    return;
+  }
+  while (i < end) {
     if (t[i].IsSymbol("(")) {
       i = MatchingClose(t, i, end) + 1;
       continue;
@@ -241,6 +248,39 @@ void StoredExpressions::Element(std::size_t begin, std::size_t end,
       continue;
     }
     ++i;
+  }
+}
+
+void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
+                                           const ColumnType& type) {
+  if (!values::IsExactType(type.type) || EngineExactForm() != tsql::generate::ExactForm::kStored)
+    return;
+  const tsql::Tokens& t = source_;
+  for (; i < end; ++i) {
+    if (t[i].IsSymbol("(")) {
+      i = MatchingClose(t, i, end);
+      continue;
+    }
+    if (!t[i].IsWord("default")) continue;
+    std::size_t at = i + 1;
+    std::size_t opened = 0;
+    while (at < end && t[at].IsSymbol("(")) ++at, ++opened;
+    std::string number;
+    if (at < end && (t[at].IsSymbol("-") || t[at].IsSymbol("+"))) {
+      if (t[at].IsSymbol("-")) number = "-";
+      ++at;
+    }
+    if (at >= end || t[at].kind != tsql::TokenKind::kNumber) return;
+    number += t[at].text;
+    std::optional<std::string> stored = tsql::generate::ExactLiteral(number, type);
+    if (!stored) {
+      throw MakeError(8115, {"numeric", type.type == SqlType::kDecimal
+                                            ? std::string("numeric")
+                                            : std::string(tsql::TypeName(type.type))});
+    }
+    std::size_t stop = std::min(at + 1 + opened, end);
+    replacements_.push_back(Replacement{i + 1, stop, *stored});
+    return;
   }
 }
 
@@ -326,7 +366,11 @@ std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool pre
       return {};
     }
     if (type != nullptr) *type = bound->type;
-    generated = tsql::generate::GenerateTableExpression(*bound);
+    // Every file this engine writes holds its exact columns in one form; a
+    // value is written in its column's.
+    generated = tsql::generate::GenerateTableExpression(*bound, EngineExactForm());
+    if (stored_as && EngineExactForm() == tsql::generate::ExactForm::kStored)
+      generated = tsql::generate::ExactConverted(generated, bound->type, *stored_as);
   } catch (const tsql::bind::NotBound& why) {
     NoteFallback("definition bind", why.what(), expression);
     return {};

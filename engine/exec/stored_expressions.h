@@ -42,7 +42,9 @@ class StoredExpressions {
   // An expression the front end does not parse or bind has no stored text.
   // Throws SqlError for one SQL Server refuses (207 for an unknown column,
   // 128 for a column in a DEFAULT). With `computed_only`, only computed
-  // columns are bound.
+  // columns are bound, but for the number an exact column's DEFAULT writes
+  // in its stored form (SQLite's ALTER TABLE ADD COLUMN takes constant
+  // defaults alone).
   StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
                     const std::string& table, const std::vector<Column>& known,
                     const std::vector<bool>& known_computed, tsql::bind::Catalog& catalog,
@@ -56,6 +58,10 @@ class StoredExpressions {
  private:
   void Element(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
   void Computed(std::size_t begin, std::size_t end, const std::vector<Column>& columns);
+  // The DEFAULT of a column ALTER TABLE ADD adds to an exact column: SQLite
+  // takes a constant alone there, so a written number becomes its stored
+  // value (8115 when it does not fit the column).
+  void AddedColumnDefault(std::size_t i, std::size_t end, const ColumnType& type);
   // The stored text of [begin, end) bound; empty when the front end cannot
   // bind it. `type` receives a value's type.
   std::string Bind(std::size_t begin, std::size_t end, bool predicate,

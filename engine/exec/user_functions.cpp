@@ -67,6 +67,13 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
 // `value` as the function's SQLite result, in the form a bound parameter
 // of that value takes.
 void ResultOf(sqlite3_context* context, const Value& value) {
+  // An exact number keeps every digit as text; the calling statement takes
+  // it into its exact form.
+  if (const auto* number = std::get_if<Decimal>(&value)) {
+    std::string text = DecimalText(*number);
+    return sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()),
+                               SQLITE_TRANSIENT);
+  }
   auto select = catalog::Prepare(sqlite3_context_db_handle(context), "SELECT ?1");
   BindValue(select.get(), 1, value);
   if (sqlite3_step(select.get()) != SQLITE_ROW) return sqlite3_result_null(context);

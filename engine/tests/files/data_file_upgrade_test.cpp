@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "1";
+constexpr const char* kCurrentFormat = "2";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -26,9 +26,24 @@ std::string TriggerOrder(PlainFile& file, const std::string& table) {
       table + "' ORDER BY rowid)");
 }
 
-// Makes `table`'s identity triggers its newest, as files made before their
-// order was kept have them, and marks the file as of that time.
-void MakeIdentityTriggersNewest(const std::filesystem::path& data_file, const std::string& table) {
+std::string FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A copy, at `to`, of the data file an engine of format 1 made (see
+// exact_numbers_format1.sql): decimal and money columns held as doubles, a
+// DEFAULT, CHECKs, a computed column and an index over them, a view and a
+// procedure that compute with them, and an identity table `s`.
+std::filesystem::path FormatOneFile(const std::filesystem::path& to) {
+  std::filesystem::copy_file(std::filesystem::path(OLD_DATA_FILES) / "exact_numbers_format1.mdf",
+                             to, std::filesystem::copy_options::overwrite_existing);
+  return to;
+}
+
+// Makes the format-1 file at `data_file` one of format 0: that format had
+// the identity triggers of `table` as its newest, and nothing else differed.
+void MakeFormatZero(const std::filesystem::path& data_file, const std::string& table) {
   PlainFile file(data_file);
   for (const char* role : {"mark", "assign"}) {
     std::string name = "sqlengine_identity_" + table + "_" + role;
@@ -54,13 +69,53 @@ std::filesystem::path SteppedTableFile(OdbcClient& client, const std::filesystem
   return data_file;
 }
 
-// What a stepped table must do whatever file it came from.
-void ExpectCheckedRows(OdbcClient& client) {
-  BatchOutcome refused = client.Execute("INSERT INTO stepped..s (c) VALUES ('toolong')");
+// What the identity table `s` of `database` must do whatever file it came from.
+void ExpectCheckedRows(OdbcClient& client, const std::string& database) {
+  BatchOutcome refused = client.Execute("INSERT INTO " + database + "..s (c) VALUES ('toolong')");
   EXPECT_NE(refused.Find(8152), nullptr) << refused.Describe();
-  Ok(client, "INSERT INTO stepped..s (c, d) VALUES ('xyz', 2.345)");
-  EXPECT_EQ(Query(client, "SELECT id, c, d FROM stepped..s ORDER BY id"),
+  Ok(client, "INSERT INTO " + database + "..s (c, d) VALUES ('xyz', 2.345)");
+  EXPECT_EQ(Query(client, "SELECT id, c, d FROM " + database + "..s ORDER BY id"),
             (std::vector<std::string>{"10|abc|1.50", "15|xyz|2.35"}));
+}
+
+// The rows of the format-1 file's ledger as they must read once upgraded:
+// each value the double it was stored as, at its column's scale, money's
+// edges as the edges themselves.
+const std::vector<std::string> kLedgerRows = {
+    "1|922337203685477.5807|214748.3647|9999999.99|12345678901.2345|"
+    "1234567890123456850245451776.0000000000|4999999.9950000000000",
+    "2|-922337203685477.5808|-214748.3648|-999999.99|-0.0001|-0.0000000001|-499999.9950000000000",
+    "3|0.1000|0.2000|0.30|12345678901234.5680|0.1000000000|0.1500000000000",
+    "4|19.9900|NULL|1.05|NULL|NULL|0.5250000000000",
+    "5|0.0000|0.0000|0.00|0.0000|0.0000000000|0.0000000000000",
+    "6|12.5000|1.2345|-12.34|3.1416|100000000000.0000000000|-6.1700000000000",
+    "7|1234.5678|-0.0001|7.77|-1.5000|123456789.1234567900|3.8850000000000"};
+
+// What the ledger of `database`, come from the format-1 file, must read and do.
+void ExpectLedger(OdbcClient& client, const std::string& database) {
+  const std::string ledger = database + "..ledger";
+  EXPECT_EQ(Query(client, "SELECT id, amount, fee, price, rate, big, half FROM " + ledger +
+                              " ORDER BY id"),
+            kLedgerRows);
+  // The view and the procedure compute with the exact values.
+  EXPECT_EQ(Query(client, "USE " + database +
+                              " SELECT id, doubled, price_rate FROM ledger_view WHERE id IN (3, 7) "
+                              "ORDER BY id USE master"),
+            (std::vector<std::string>{"3|0.2000|12345678901234.8680", "7|2469.1356|6.2700"}));
+  EXPECT_EQ(Query(client, "EXEC " + database + "..ledger_total 0"),
+            (std::vector<std::string>{"5|10000009.11|922337203685477.5807"}));
+  // The index orders negative and positive values.
+  EXPECT_EQ(Query(client, "SELECT id FROM " + ledger + " WHERE price < 1 ORDER BY price"),
+            (std::vector<std::string>{"2", "6", "5", "3"}));
+  // The DEFAULT and the CHECKs hold in the stored form.
+  Ok(client, "INSERT INTO " + ledger + " (id, price, rate) VALUES (8, -1000000.00, -99.99)");
+  EXPECT_EQ(Query(client, "SELECT amount, price, rate FROM " + ledger + " WHERE id = 8"),
+            std::vector<std::string>{"12.5000|-1000000.00|-99.9900"});
+  BatchOutcome price = client.Execute("INSERT INTO " + ledger + " (id, price) VALUES (9, -1000000.01)");
+  EXPECT_NE(price.Find(547), nullptr) << price.Describe();
+  BatchOutcome rate = client.Execute("INSERT INTO " + ledger + " (id, rate) VALUES (9, -100.01)");
+  EXPECT_NE(rate.Find(547), nullptr) << rate.Describe();
+  Ok(client, "DELETE FROM " + ledger + " WHERE id = 8");
 }
 
 class DataFileUpgradeTest : public ::testing::Test {
@@ -98,41 +153,80 @@ TEST_F(DataFileUpgradeTest, AFileOfTheFirstFormatAttachesWithItsValuesAndKeepsAC
       "922337203685478.0,-922337203685478.0,0.1,19.99,0");
 }
 
-TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {
+TEST_F(DataFileUpgradeTest, AFileOfFormatOneHoldsItsNumbersExactlyOnceUpgraded) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  std::string original = FileBytes(data_file);
   TestEngine engine;
   OdbcClient client(engine.Port(), "sa", "");
-  std::filesystem::path data_file = SteppedTableFile(client, folder_);
-  MakeIdentityTriggersNewest(data_file, "s");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  ExpectLedger(client, "exact_numbers");
+  ExpectCheckedRows(client, "exact_numbers");
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
 
-  Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
-  ExpectCheckedRows(client);
-  Ok(client, "EXEC sp_detach_db 'stepped'");
+  {
+    PlainFile upgraded(data_file);
+    EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
+    // money and decimal(p <= 18) hold their value times 10^scale; a wider
+    // decimal an ordered 16-byte key.
+    EXPECT_EQ(upgraded.Text("SELECT amount || ',' || fee || ',' || price || ',' || typeof(big) "
+                            "FROM ledger WHERE id = 1"),
+              "9223372036854775807,2147483647,999999999,blob");
+  }
+  // The file as it was is kept beside it, once.
+  std::filesystem::path copy = data_file.string() + ".format1";
+  ASSERT_TRUE(std::filesystem::exists(copy));
+  EXPECT_EQ(FileBytes(copy), original);
+  std::filesystem::remove(copy);
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  EXPECT_EQ(Query(client, "SELECT amount FROM exact_numbers..ledger WHERE id = 2"),
+            std::vector<std::string>{"-922337203685477.5808"});
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
+  EXPECT_FALSE(std::filesystem::exists(copy));
+}
+
+TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  MakeFormatZero(data_file, "s");
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  ExpectCheckedRows(client, "exact_numbers");
+  ExpectLedger(client, "exact_numbers");
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
   PlainFile upgraded(data_file);
   EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
   EXPECT_TRUE(TriggerOrder(upgraded, "s")
                   .starts_with("sqlengine_identity_s_mark,sqlengine_identity_s_assign,"))
       << TriggerOrder(upgraded, "s");
+  EXPECT_TRUE(std::filesystem::exists(data_file.string() + ".format0"));
 }
 
 TEST_F(DataFileUpgradeTest, AnOldDatabaseOfTheInstanceIsUpgradedWhenTheEngineStarts) {
   TestEngine engine;
-  std::filesystem::path data_file;
+  std::filesystem::path data_file = engine.DataFolder() / "exact_numbers.mdf";
   {
     OdbcClient client(engine.Port(), "sa", "");
-    data_file = SteppedTableFile(client, engine.DataFolder());
-    Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
+    Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(FormatOneFile(data_file)));
   }
+  // The instance holds the file as an engine of format 1 left it.
   ASSERT_EQ(engine.Stop(), 0);
-  MakeIdentityTriggersNewest(data_file, "s");
+  FormatOneFile(data_file);
+  std::filesystem::remove(data_file.string() + ".format1");
   engine.Restart();
-  OdbcClient client(engine.Port(), "sa", "");
-  ExpectCheckedRows(client);
-  EXPECT_TRUE(std::filesystem::exists(data_file.string() + ".format0"));
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    ExpectLedger(client, "exact_numbers");
+    ExpectCheckedRows(client, "exact_numbers");
+  }
+  EXPECT_TRUE(std::filesystem::exists(data_file.string() + ".format1"));
   // A current file is left alone: no second copy, no second upgrade.
-  std::filesystem::remove(data_file.string() + ".format0");
+  std::filesystem::remove(data_file.string() + ".format1");
   ASSERT_EQ(engine.Stop(), 0);
   engine.Restart();
-  EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format0"));
+  EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format1"));
+  OdbcClient client(engine.Port(), "sa", "");
+  EXPECT_EQ(Query(client, "SELECT sum(amount) FROM exact_numbers..ledger WHERE id > 2"),
+            std::vector<std::string>{"1267.1578"});
 }
 
 // Replaces the image of the only set in backup file `backup` by the data
@@ -142,8 +236,7 @@ void ReplaceBackupImage(const std::filesystem::path& backup, const std::filesyst
   std::ifstream in(backup, std::ios::binary);
   std::string header(kBlock, '\0');
   in.read(header.data(), kBlock);
-  std::ifstream image_in(image, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(image_in)), std::istreambuf_iterator<char>());
+  std::string bytes = FileBytes(image);
   size_t size_at = header.find("image_size=");
   ASSERT_NE(size_at, std::string::npos);
   size_t line_end = header.find('\n', size_at);
@@ -158,33 +251,45 @@ void ReplaceBackupImage(const std::filesystem::path& backup, const std::filesyst
 TEST_F(DataFileUpgradeTest, ARestoredBackupOfAnOldFileIsUpgradedWithoutACopy) {
   TestEngine engine;
   OdbcClient client(engine.Port(), "sa", "");
-  std::filesystem::path data_file = SteppedTableFile(client, folder_);
-  Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
-  std::filesystem::path backup = folder_ / "stepped.bak";
-  Ok(client, "BACKUP DATABASE stepped TO DISK = " + Quoted(backup) + " WITH INIT");
-  Ok(client, "EXEC sp_detach_db 'stepped'");
-  MakeIdentityTriggersNewest(data_file, "s");
-  ReplaceBackupImage(backup, data_file);
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  std::filesystem::path backup = folder_ / "exact_numbers.bak";
+  Ok(client, "BACKUP DATABASE exact_numbers TO DISK = " + Quoted(backup) + " WITH INIT");
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
+  ReplaceBackupImage(backup, FormatOneFile(folder_ / "image.mdf"));
 
   std::filesystem::path restored = folder_ / "restored.mdf";
-  Ok(client, "RESTORE DATABASE stepped FROM DISK = " + Quoted(backup) + " WITH MOVE 'stepped' TO " +
-                 Quoted(restored));
-  ExpectCheckedRows(client);
-  EXPECT_FALSE(std::filesystem::exists(restored.string() + ".format0"));
-  Ok(client, "EXEC sp_detach_db 'stepped'");
+  Ok(client, "RESTORE DATABASE exact_numbers FROM DISK = " + Quoted(backup) +
+                 " WITH MOVE 'exact_numbers' TO " + Quoted(restored));
+  ExpectLedger(client, "exact_numbers");
+  ExpectCheckedRows(client, "exact_numbers");
+  EXPECT_FALSE(std::filesystem::exists(restored.string() + ".format1"));
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
   PlainFile upgraded(restored);
   EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
+}
+
+// Attaching `data_file`, whose upgrade fails, is refused and leaves every
+// byte of it as it was.
+void ExpectRefusedUntouched(OdbcClient& client, const std::filesystem::path& data_file,
+                            const std::string& format) {
+  std::string before = FileBytes(data_file);
+  BatchOutcome refused = client.Execute("EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  EXPECT_NE(refused.Find(1813), nullptr) << refused.Describe();
+  EXPECT_EQ(Query(client, "SELECT count(*) FROM master..sysdatabases WHERE name = 'exact_numbers'"),
+            std::vector<std::string>{"0"});
+  EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format" + format));
+  EXPECT_TRUE(FileBytes(data_file) == before) << "the refused file was changed";
 }
 
 TEST_F(DataFileUpgradeTest, AFailedUpgradeLeavesTheFileAsItWasAndAttachesNothing) {
   TestEngine engine;
   OdbcClient client(engine.Port(), "sa", "");
-  std::filesystem::path data_file = SteppedTableFile(client, folder_);
-  MakeIdentityTriggersNewest(data_file, "s");
-  std::string before;
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  MakeFormatZero(data_file, "s");
   {
     // A trigger SQLite loads but will not make again under its name: the
-    // upgrade's second step fails after its first one changed the file.
+    // upgrade's first step fails after it changed the file.
     PlainFile file(data_file);
     std::string old_name = "sqlengine_length_INSERT_s_c";
     ASSERT_EQ(sqlite3_exec(file.db,
@@ -195,21 +300,32 @@ TEST_F(DataFileUpgradeTest, AFailedUpgradeLeavesTheFileAsItWasAndAttachesNothing
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
   }
-  {
-    PlainFile file(data_file);
-    before = TriggerOrder(file, "s");
-    ASSERT_NE(before.find("sqlite_kept"), std::string::npos) << before;
-  }
+  ExpectRefusedUntouched(client, data_file, "0");
+}
 
-  BatchOutcome refused = client.Execute("EXEC sp_attach_db 'stepped', " + Quoted(data_file));
-  EXPECT_NE(refused.Find(1813), nullptr) << refused.Describe();
-  EXPECT_EQ(Query(client, "SELECT count(*) FROM master..sysdatabases WHERE name = 'stepped'"),
-            std::vector<std::string>{"0"});
-  EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format0"));
+TEST_F(DataFileUpgradeTest, AValueTheStoredFormCannotHoldFailsTheUpgradeUntouched) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  {
+    // A double no money holds, written behind the engine's back: the
+    // conversion of the last column fails after the others were converted.
+    PlainFile file(data_file);
+    // The column's rounding trigger asks the engine's function; here it
+    // keeps the value as it is.
+    auto keep = [](sqlite3_context* context, int, sqlite3_value** arguments) {
+      sqlite3_result_value(context, arguments[0]);
+    };
+    sqlite3_create_function(file.db, "sqlengine_decimal", 2, SQLITE_UTF8, nullptr, keep, nullptr,
+                            nullptr);
+    ASSERT_EQ(sqlite3_exec(file.db, "UPDATE s SET d = 1e30 WHERE id = 10", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(file.db);
+  }
+  ExpectRefusedUntouched(client, data_file, "1");
   PlainFile file(data_file);
-  EXPECT_EQ(file.Text("PRAGMA user_version"), "0");
-  EXPECT_EQ(TriggerOrder(file, "s"), before);
-  EXPECT_EQ(file.Text("SELECT group_concat(c, ',') FROM s"), "abc");
+  EXPECT_EQ(file.Text("SELECT amount FROM ledger WHERE id = 3"), "0.1");
 }
 
 TEST_F(DataFileUpgradeTest, AFileOfALaterFormatIsRefusedUntouched) {

@@ -60,6 +60,15 @@ TEST_P(CommandPeer, Pytds) {
   EXPECT_NE(run.output.find("ok   twenty clients at once"), std::string::npos) << run.output;
 }
 
+TEST_P(CommandPeer, PytdsReadsExactNumbersWithTheirPrecisionAndScale) {
+  CommandOutcome run =
+      RunCommand("/usr/bin/python3 " + std::string(PEER_SCRIPT_DIR) + "/pytds_exact_peer.py " +
+                 std::to_string(engine_.Port()) + " " + GetParam());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("ok   0.1 + 0.2 typed"), std::string::npos) << run.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, CommandPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 

@@ -6,6 +6,7 @@ positioned changes, cursor names, prepared cursors, and the errors of bad
 handles (the session lives on). Prints one line per check; exits non-zero
 when any check fails.
 Usage: /usr/bin/python3 pytds_cursor_peer.py PORT TDS_VERSION(7.1|7.4)"""
+import decimal
 import sys
 
 import pytds
@@ -203,6 +204,19 @@ for position in (1, 2):
 cur.execute("SELECT label FROM typed ORDER BY id")
 check("rows of every type are found by their values",
       [row[0] for row in cur.fetchall()] == ["new1", "new2"])
+# Money and decimal values written through the cursor keep every digit, and
+# the row is found again by them.
+fetch(typed[0], ABSOLUTE, 1, 1)
+cur.callproc("sp_cursor", {"@cursor": typed[0], "@optype": UPDATE, "@rownum": 1, "@table": "",
+                           "@m": decimal.Decimal("922337203685477.5807"),
+                           "@d": decimal.Decimal("-1234567.891")})
+fetch(typed[0], ABSOLUTE, 1, 1)
+cur.callproc("sp_cursor", {"@cursor": typed[0], "@optype": UPDATE, "@rownum": 1, "@table": "",
+                           "@label": "exact"})
+cur.execute("SELECT m, d, label FROM typed WHERE id = 1")
+check("a cursor writes money and decimal values exactly",
+      cur.fetchall() == [(decimal.Decimal("922337203685477.5807"),
+                          decimal.Decimal("-1234567.891"), "exact")])
 
 # What keyset and dynamic cursors see of another connection's changes.
 other_conn = pytds.connect("127.0.0.1", port=PORT, user="sa", password="", database="cursors",

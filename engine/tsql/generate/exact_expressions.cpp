@@ -369,13 +369,19 @@ std::optional<std::string> FunctionCall(const BoundExpr& e, ExprWriter& writer) 
                             result});
     }
   }
-  // Any other function reads exact arguments as floats; an exact result
-  // is taken from the float it answers.
+  // A user function is handed exact arguments as their text and answers an
+  // exact result as text, every digit kept. Any other function reads exact
+  // arguments as floats; an exact result is taken from the float it answers.
+  bool user_function = name == "sqlengine_user_function" || name == "sqlengine_table_function";
   std::string sql = name + "(";
   for (size_t k = 0; k < e.args.size(); ++k) {
     const BoundExpr& arg = *e.args[k];
-    sql += (k > 0 ? ", " : "") +
-           (Exact(arg.type) ? ExactToFloat(writer.Expr(arg), arg.type) : writer.Argument(arg));
+    std::string argument = writer.Argument(arg);
+    if (Exact(arg.type)) {
+      argument = user_function ? ExactToText(writer.Expr(arg), arg.type)
+                               : ExactToFloat(writer.Expr(arg), arg.type);
+    }
+    sql += (k > 0 ? ", " : "") + argument;
   }
   sql += ")";
   return Exact(e.type) ? ToExact(sql, kFloat, e.type) : sql;

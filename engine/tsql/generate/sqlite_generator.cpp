@@ -479,7 +479,9 @@ class Generator : public ExprWriter {
       const Column& column = source.rows_columns[k];
       std::string value = "json_extract(value, '$[" + std::to_string(k) + "]')";
       SqlType type = column.type.type;
-      if (type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage)
+      // Bytes travel as hex text, as do the keys of wide exact numbers.
+      if (IsBinaryData(type) ||
+          (stored_form_ && values::IsExactType(type) && !values::StoredAsInteger(column.type)))
         value = "sqlengine_table_blob(" + value + ")";
       sql += (k == 0 ? "" : ", ") + value + " AS " + QuoteSqliteName(column.name);
     }
@@ -973,8 +975,8 @@ std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int l
   return text;
 }
 
-std::string GenerateTableExpression(const bind::BoundExpr& expr) {
-  return Generator().TableValue(expr);
+std::string GenerateTableExpression(const bind::BoundExpr& expr, ExactForm form) {
+  return GeneratorFor(form).TableValue(expr);
 }
 
 SqliteText GenerateCondition(const bind::BoundExpr& condition, int line, ExactForm form) {

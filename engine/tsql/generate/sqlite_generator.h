@@ -55,7 +55,10 @@ SqliteText GenerateCondition(const bind::BoundExpr& condition, int line,
                              ExactForm form = ExactForm::kNumbers);
 
 // An expression bound over one table's bare columns, as the table's
-// definition stores it (a CHECK, a DEFAULT, a computed column).
-std::string GenerateTableExpression(const bind::BoundExpr& expr);
+// definition stores it (a CHECK, a DEFAULT, a computed column). In the stored
+// form it reads the table's exact columns as they are kept and yields a value
+// in its own type's stored form.
+std::string GenerateTableExpression(const bind::BoundExpr& expr,
+                                    ExactForm form = ExactForm::kNumbers);
 
 }  // namespace sqlengine::tsql::generate

@@ -1,0 +1,21 @@
+#pragma once
+// Makes the SQLite query of every view the front end created (it keeps its
+// T-SQL query as written; exec/front_end_view.h) again from that query, in a
+// given form of exact numbers. The data-file upgrade to the exact stored form
+// needs it: a view generated over SQLite numbers adds, compares and yields
+// the stored integers of decimal and money columns as if they were numbers.
+
+#include <sqlite3.h>
+
+#include "engine/tsql/generate/sqlite_generator.h"
+
+namespace sqlengine::exec {
+
+// Binds each front-end view of `db`'s main database again over the tables
+// and views the file holds and stores its query generated in `form`; views
+// the token rewriter made are left as they are. Runs inside the caller's
+// transaction. Throws std::runtime_error, naming the view, when its query no
+// longer binds.
+void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form);
+
+}  // namespace sqlengine::exec
