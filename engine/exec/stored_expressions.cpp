@@ -162,13 +162,31 @@ bool StartsTableConstraint(const tsql::Token& token) {
   return token.IsAnyWord({"constraint", "primary", "unique", "foreign", "check"});
 }
 
+// [from, stop) as an SQLite literal when it is one number or string, maybe
+// signed and in parentheses; nullopt for anything else.
+std::optional<std::string> LiteralSql(const tsql::Tokens& t, std::size_t from, std::size_t stop) {
+  while (from < stop && t[from].IsSymbol("(") && t[stop - 1].IsSymbol(")")) ++from, --stop;
+  std::string sign;
+  if (from < stop && (t[from].IsSymbol("-") || t[from].IsSymbol("+"))) {
+    if (t[from].IsSymbol("-")) sign = "-";
+    ++from;
+  }
+  if (from + 1 != stop) return std::nullopt;
+  const tsql::Token& token = t[from];
+  if (token.kind == tsql::TokenKind::kNumber) return sign + token.text;
+  bool text = token.kind == tsql::TokenKind::kString ||
+              token.kind == tsql::TokenKind::kNationalString;
+  if (!text || !sign.empty()) return std::nullopt;
+  return tsql::QuoteSqliteString(token.value);
+}
+
 }  // namespace
 
 StoredExpressions::StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
                                      const std::string& table, const std::vector<Column>& known,
                                      const std::vector<bool>& known_computed,
-                                     tsql::bind::Catalog& catalog, bool computed_only)
-    : source_(tokens), computed_only_(computed_only), table_(table), catalog_(catalog) {
+                                     tsql::bind::Catalog& catalog, bool added_columns)
+    : source_(tokens), added_columns_(added_columns), table_(table), catalog_(catalog) {
   for (std::size_t k = 0; k < known.size() && k < known_computed.size(); ++k) {
     if (known_computed[k]) computed_.push_back(known[k].name);
   }
@@ -211,10 +229,6 @@ void StoredExpressions::Element(std::size_t begin, std::size_t end,
     }
     i = begin + 2;
   }
-  if (computed_only_) {
-    if (type) AddedColumnDefault(i, end, *type);
-    return;
-  }
   while (i < end) {
     if (t[i].IsSymbol("(")) {
       i = MatchingClose(t, i, end) + 1;
@@ -238,6 +252,18 @@ void StoredExpressions::Element(std::size_t begin, std::size_t end,
         stop = t[stop].IsSymbol("(") ? MatchingClose(t, stop, end) + 1 : stop + 1;
       }
       stop = std::min(stop, end);
+      std::size_t written = replacements_.size();
+      if (added_columns_) AddedColumnDefault(i, stop, *type);
+      // SQLite's ADD COLUMN takes a constant DEFAULT alone: a literal stays as
+      // written there (the column's triggers put what it gives in form).
+      if (replacements_.size() == written && added_columns_) {
+        if (std::optional<std::string> literal = LiteralSql(t, from, stop))
+          replacements_.push_back(Replacement{from, stop, std::move(*literal)});
+      }
+      if (replacements_.size() > written) {
+        i = stop;
+        continue;
+      }
       if (stop > from && !(stop == from + 1 && t[from].IsWord("null"))) {
         ColumnType stored_as = *type;
         stored_as.identity = false;

@@ -41,14 +41,13 @@ class StoredExpressions {
   // element of a known name takes that column's type.
   // An expression the front end does not parse or bind has no stored text.
   // Throws SqlError for one SQL Server refuses (207 for an unknown column,
-  // 128 for a column in a DEFAULT). With `computed_only`, only computed
-  // columns are bound, but for the number an exact column's DEFAULT writes
-  // in its stored form (SQLite's ALTER TABLE ADD COLUMN takes constant
-  // defaults alone).
+  // 128 for a column in a DEFAULT). With `added_columns` (the columns ALTER
+  // TABLE ADD adds, where SQLite takes a constant DEFAULT alone), an exact
+  // column's DEFAULT that is a number is written as its stored value.
   StoredExpressions(const tsql::Tokens& tokens, std::size_t first, std::size_t end,
                     const std::string& table, const std::vector<Column>& known,
                     const std::vector<bool>& known_computed, tsql::bind::Catalog& catalog,
-                    bool computed_only = false);
+                    bool added_columns = false);
 
   // The stored text of the expression that starts at `tokens[begin]` (a
   // CHECK's opening parenthesis, a DEFAULT's value, a computed column's AS:
@@ -69,7 +68,7 @@ class StoredExpressions {
                    ColumnType* type = nullptr);
 
   const tsql::Tokens& source_;
-  bool computed_only_;
+  bool added_columns_;
   std::string table_;
   tsql::bind::Catalog& catalog_;
   // Replaced ranges of source_ (ascending) and the text each stands for.

@@ -296,7 +296,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
   std::size_t end = tokens.size();
   if (tokens.back().kind == tsql::TokenKind::kEnd) --end;
   StoredExpressions expressions(tokens, alter->add + 1, end, alter->name.Last(),
-                                known, known_computed, catalog);
+                                known, known_computed, catalog, /*added_columns=*/true);
   bool identity_table = HasIdentityColumn(alter->added);
   for (const Column& column : known) identity_table = identity_table || column.type.identity;
   int column_number = static_cast<int>(known.size());
