@@ -258,7 +258,7 @@ void StoredExpressions::Element(std::size_t begin, std::size_t end,
       // written there (the column's triggers put what it gives in form).
       if (replacements_.size() == written && added_columns_) {
         if (std::optional<std::string> literal = LiteralSql(t, from, stop))
-          replacements_.push_back(Replacement{from, stop, std::move(*literal)});
+          replacements_.push_back(Replacement{from, stop, WithWrittenText(*literal, from, stop)});
       }
       if (replacements_.size() > written) {
         i = stop;
@@ -305,7 +305,7 @@ void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
                                             : std::string(tsql::TypeName(type.type))});
     }
     std::size_t stop = std::min(at + 1 + opened, end);
-    replacements_.push_back(Replacement{i + 1, stop, *stored});
+    replacements_.push_back(Replacement{i + 1, stop, WithWrittenText(*stored, i + 1, stop)});
     return;
   }
 }
@@ -401,6 +401,11 @@ std::string StoredExpressions::Bind(std::size_t begin, std::size_t end, bool pre
     NoteFallback("definition bind", why.what(), expression);
     return {};
   }
+  return WithWrittenText(generated, begin, end);
+}
+
+std::string StoredExpressions::WithWrittenText(const std::string& generated, std::size_t begin,
+                                               std::size_t end) const {
   std::string written = WrittenText(source_, begin, end);
   return "(" + generated + ") " + std::string(kWrittenOpen) + EncodeWritten(written) +
          std::string(kWrittenClose);

@@ -63,6 +63,10 @@ class StoredExpressions {
   void AddedColumnDefault(std::size_t i, std::size_t end, const ColumnType& type);
   // The stored text of [begin, end) bound; empty when the front end cannot
   // bind it. `type` receives a value's type.
+  // `generated` in parentheses, followed by the T-SQL of [begin, end) as
+  // written, kept in a comment for the catalog and the upgrade.
+  std::string WithWrittenText(const std::string& generated, std::size_t begin,
+                              std::size_t end) const;
   std::string Bind(std::size_t begin, std::size_t end, bool predicate,
                    const std::optional<ColumnType>& stored_as, const std::vector<Column>& columns,
                    ColumnType* type = nullptr);
