@@ -703,8 +703,11 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }
-  tsql::SqliteText text = *FrontEndSelect(select, session_);
+  // Each row's values read the variables as the rows before it left them
+  // (SELECT @total = @total + amount), so they are assigned as each row comes.
+  tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
+  PerRowVariables live(session_.Connection().Handle(), session_.Variables(), text);
   SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
                         std::move(text), context, *this);
   session_.TakeNullEliminated();

@@ -30,7 +30,8 @@ void CheckSelectSyntax(const tsql::Statement& statement) {
   }
 }
 
-std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session) {
+std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session,
+                                               const std::vector<std::string>& assigned) {
   if (statement.kind != tsql::StatementKind::kSelect) return std::nullopt;
   if (!Covers(statement))
     RefuseUnparsed("shape", tsql::parse::NotParsed("not SELECT first"), statement.tokens);
@@ -47,8 +48,15 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
     RefuseUnparsed("shape", tsql::parse::NotParsed("SELECT INTO"), statement.tokens);
   SessionCatalog catalog(session);
   try {
-    tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
-    return tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
+    tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with, assigned);
+    tsql::SqliteText generated =
+        tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
+    // SQLite computes a sorted query's values before it sorts them, so the
+    // rows would not see each other's assignments in the order asked for.
+    if (!query->order_by.empty() &&
+        generated.sql.find(tsql::bind::kReadFunction) != std::string::npos)
+      throw tsql::bind::NotBound("a variable read by the ordered SELECT that assigns it");
+    return generated;
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("bind", why, statement.tokens, statement.line);
   }

@@ -5,6 +5,8 @@
 // cannot take is refused with SQL Server's error; nothing else runs it.
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "engine/common/error.h"
 #include "engine/tsql/rewriter.h"
@@ -23,6 +25,9 @@ void CheckSelectSyntax(const tsql::Statement& statement);
 // WITH list and OPTION clause); nullopt for a statement of another kind.
 // Throws SqlError: the binder's errors, and the refusal of a statement the
 // front end cannot take (front_end_refusals.h).
-std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session);
+// `assigned`: the variables a SELECT @v = ... assigns row by row (lower
+// case), which its expressions read as the previous row left them.
+std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session,
+                                               const std::vector<std::string>& assigned = {});
 
 }  // namespace sqlengine::exec

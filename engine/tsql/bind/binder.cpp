@@ -222,6 +222,9 @@ class Binder {
 
   explicit Binder(Catalog& catalog) : catalog_(catalog) {}
 
+  // Variables the statement assigns row by row, read as each row leaves them.
+  void ReadLive(std::vector<std::string> names) { live_variables_ = std::move(names); }
+
   // Binds a statement's WITH list in order: each table sees the ones before
   // it and itself (a recursive reference reads the columns of its first
   // term, the anchor).
@@ -2889,8 +2892,10 @@ auto BindAfterWith(Catalog& catalog, const std::vector<parse::CommonTable>& with
 }  // namespace
 
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
-                const std::vector<parse::CommonTable>& with) {
+                const std::vector<parse::CommonTable>& with,
+                const std::vector<std::string>& live_variables) {
   return BindAfterWith(catalog, with, [&](Binder& binder) {
+    binder.ReadLive(live_variables);
     binder.AllowIdentityFunction(query);
     return binder.Query(query, nullptr);
   });

@@ -27,8 +27,12 @@ class NotBound : public std::runtime_error {
 // nor aggregated).
 // `with`: the WITH list written in front of the statement; its tables are
 // visible throughout the statement and hide catalog tables of their names.
+// `live_variables` (lower case, with their @): variables the statement
+// assigns row by row (SELECT @v = ...), read through kReadFunction as each
+// row leaves them rather than as the statement began.
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
-                const std::vector<parse::CommonTable>& with = {});
+                const std::vector<parse::CommonTable>& with = {},
+                const std::vector<std::string>& live_variables = {});
 
 // The IDENTITY(type, seed, increment) column of a SELECT INTO's select list:
 // its position and numbers (1, 1 when only the type was written).
