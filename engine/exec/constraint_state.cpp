@@ -83,8 +83,10 @@ void CheckRows(sqlite3* db, const ConstraintSwitch& change, const TableDefinitio
     }
     return;
   }
-  auto check = catalog::Prepare(db, "SELECT parent FROM " + tsql::QuoteSqliteName(change.schema) +
-                                        ".pragma_foreign_key_check(?1)");
+  // A schema written before a table-valued pragma is not read: it is the
+  // pragma's second argument.
+  auto check = catalog::Prepare(db, "SELECT parent FROM pragma_foreign_key_check(?1, " +
+                                        tsql::QuoteSqliteString(change.schema) + ")");
   sqlite3_bind_text(check.get(), 1, c.table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(check.get()) == SQLITE_ROW) {
     if (!tsql::EqualsIgnoreCase(catalog::ColumnText(check.get(), 0), c.referenced_table)) continue;

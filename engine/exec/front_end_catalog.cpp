@@ -140,8 +140,11 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   shape.schema = schema;
   shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
   // A computed column is a generated column, listed by table_xinfo alone.
-  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM " +
-                       tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?1)";
+  // The schema is the pragma's second argument: SQLite does not read one
+  // written before a table-valued pragma, and would describe the first table
+  // of that name it finds (the current database's).
+  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM "
+                       "pragma_table_xinfo(?1, " + tsql::QuoteSqliteString(schema) + ")";
   sqlite3_stmt* columns_raw = nullptr;
   if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
     sqlite3_finalize(columns_raw);

@@ -28,7 +28,7 @@ bool TempTableExists(sqlite3* db, const std::string& name) {
 // (computed ones included: the images hold their values as SELECT * reads them).
 std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
+      db, "SELECT name, type FROM pragma_table_xinfo(?, " + tsql::QuoteSqliteString(schema) + ")");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::string columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
@@ -59,7 +59,7 @@ struct StoredAndComputed {
 };
 StoredAndComputed ColumnsByKind(sqlite3* db, const std::string& schema, const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name, hidden FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
+      db, "SELECT name, hidden FROM pragma_table_xinfo(?, " + tsql::QuoteSqliteString(schema) + ")");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   StoredAndComputed columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
@@ -249,7 +249,7 @@ void TriggerImages::Remove() {
 std::vector<std::string> TableColumns(sqlite3* db, const std::string& schema,
                                       const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) + ".pragma_table_xinfo(?)");
+      db, "SELECT name FROM pragma_table_xinfo(?, " + tsql::QuoteSqliteString(schema) + ")");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   std::vector<std::string> columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW)
