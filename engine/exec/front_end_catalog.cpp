@@ -7,6 +7,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
+#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
@@ -14,6 +15,12 @@
 namespace sqlengine::exec {
 
 namespace {
+
+// A cancel (sqlite3_interrupt) that stops a catalog read ends the statement
+// as a cancel, never as a table the binder could not describe.
+void StopIfCancelled(int rc) {
+  if (rc == SQLITE_INTERRUPT) throw Cancelled{};
+}
 
 // Inside a trigger, `inserted` and `deleted` are its images (TEMP tables of
 // those names that live only while a trigger runs; see row_images.h).
@@ -110,13 +117,17 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                     ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
+  if (rc != SQLITE_OK) {
     sqlite3_finalize(raw);
+    StopIfCancelled(rc);
     return std::nullopt;
   }
   catalog::PreparedStatement found(raw);
   sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(raw) != SQLITE_ROW) return std::nullopt;
+  rc = sqlite3_step(raw);
+  StopIfCancelled(rc);
+  if (rc != SQLITE_ROW) return std::nullopt;
   tsql::bind::TableShape shape;
   shape.name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
   bool view =
@@ -146,13 +157,15 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM "
                        "pragma_table_xinfo(?1, " + tsql::QuoteSqliteString(schema) + ")";
   sqlite3_stmt* columns_raw = nullptr;
-  if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr) != SQLITE_OK) {
+  rc = sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr);
+  if (rc != SQLITE_OK) {
     sqlite3_finalize(columns_raw);
+    StopIfCancelled(rc);
     return std::nullopt;
   }
   catalog::PreparedStatement columns(columns_raw);
   sqlite3_bind_text(columns_raw, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(columns_raw) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(columns_raw)) == SQLITE_ROW) {
     Column column;
     column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns_raw, 0));
     if (view) {
@@ -185,6 +198,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
       shape.computed_columns.back() = true;
     }
   }
+  StopIfCancelled(rc);
   if (!shape.computed_columns.empty()) shape.computed_columns.resize(shape.columns.size());
   if (shape.columns.empty()) return std::nullopt;
   return shape;
