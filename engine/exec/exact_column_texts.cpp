@@ -227,22 +227,4 @@ bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::st
   return true;
 }
 
-std::string StoreExactElementText(sqlite3* db, const std::string& schema, const std::string& table,
-                                  const std::string& element) {
-  std::map<std::string, ColumnType> exact = ExactColumns(db, schema, table);
-  if (exact.empty()) return element;
-  tsql::Tokens tokens = tsql::Lex(element);
-  std::size_t last = tokens.size();
-  while (last > 0 && tokens[last - 1].kind == TokenKind::kEnd) --last;
-  std::vector<Replacement> replacements;
-  if (last > 0 && IsName(tokens[0]) &&
-      !tokens[0].IsAnyWord({"constraint", "primary", "unique", "foreign", "check"})) {
-    auto column = exact.find(tsql::ToLower(tokens[0].value));
-    if (column != exact.end())
-      DefaultOf(element, tokens, 0, last, tokens[0].value, column->second, replacements);
-  }
-  ChecksOf(element, tokens, 0, last, exact, replacements);
-  return Replaced(element, std::move(replacements));
-}
-
 }  // namespace sqlengine::exec

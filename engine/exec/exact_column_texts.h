@@ -27,11 +27,4 @@ namespace sqlengine::exec {
 // range in either place; the caller rolls back.
 bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::string& table);
 
-// The same for one element about to be added to `table` (a column
-// definition or a table constraint in SQLite's words, as ALTER TABLE ADD
-// CONSTRAINT writes it): `element` with its DEFAULT and CHECK numbers in the
-// stored form of the table's exact columns.
-std::string StoreExactElementText(sqlite3* db, const std::string& schema, const std::string& table,
-                                  const std::string& element);
-
 }  // namespace sqlengine::exec
