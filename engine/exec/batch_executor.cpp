@@ -30,6 +30,7 @@
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
 #include "engine/exec/front_end_view.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
@@ -75,6 +76,45 @@ using tsql::StatementKind;
 using tsql::Token;
 using tsql::TokenKind;
 using tsql::Tokens;
+
+// Whether a statement of `kind` may run while names without a database
+// resolve in another database than the session's (a trigger of a table
+// there): those whose names the front end resolves, and those naming no
+// object. The others read or define objects of the session's database.
+bool RunsWhereNamesResolve(StatementKind kind) {
+  switch (kind) {
+    case StatementKind::kSelect:
+    case StatementKind::kInsert:
+    case StatementKind::kUpdate:
+    case StatementKind::kDelete:
+    case StatementKind::kExecute:
+    case StatementKind::kPrint:
+    case StatementKind::kRaiserror:
+    case StatementKind::kWaitFor:
+    case StatementKind::kDeclare:
+    case StatementKind::kSet:
+    case StatementKind::kIf:
+    case StatementKind::kWhile:
+    case StatementKind::kBlock:
+    case StatementKind::kTryCatch:
+    case StatementKind::kBeginTransaction:
+    case StatementKind::kCommit:
+    case StatementKind::kRollback:
+    case StatementKind::kSaveTransaction:
+    case StatementKind::kReturn:
+    case StatementKind::kBreak:
+    case StatementKind::kContinue:
+    case StatementKind::kGoto:
+    case StatementKind::kLabel:
+    case StatementKind::kOpenCursor:
+    case StatementKind::kFetch:
+    case StatementKind::kCloseCursor:
+    case StatementKind::kDeallocateCursor:
+      return true;
+    default:
+      return false;
+  }
+}
 
 constexpr const char* kVersion =
     "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tsqlengine (SQLite storage)\n";
@@ -450,6 +490,8 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
+  if (session_.Connection().ResolvesElsewhere() && !RunsWhereNamesResolve(statement.kind))
+    RefuseInTriggerDatabase(statement.tokens, statement.line);
   if (std::optional<size_t> where_at = tsql::CurrentOfAt(statement.tokens)) {
     PositionedChange(statement, *where_at);
     return Flow::kNext;
@@ -734,7 +776,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   // DDL steps below read the catalog before they write.
   std::string written_schema = "temp";
   if (std::optional<std::string> written = WrittenDatabase(statement); written && *written != "#") {
-    written_schema = written->empty() ? "main" : connection.SchemaFor(*written);
+    written_schema = connection.SchemaOf(*written);
     LockForWrite(session_, written_schema);
   }
   WriteGate gate(session_, written_schema);
@@ -743,6 +785,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
+    // The new table's catalog rows and rights go to the session's database.
+    if (connection.ResolvesElsewhere() && written_schema != "temp")
+      RefuseInTriggerDatabase(statement.tokens, statement.line);
     SelectIntoNewTable(statement, *into, written_schema);
     return;
   }
@@ -789,6 +834,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     bound = std::move(earlier_steps.back());
     earlier_steps.pop_back();
   }
+  if (!bound && connection.ResolvesElsewhere())
+    RefuseInTriggerDatabase(statement.tokens, statement.line);
   tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).
@@ -959,8 +1006,7 @@ void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
   if (at + 1 >= tokens.size()) return;
   tsql::TableReference table = tsql::TableOf(statement);
   if (table.name.empty()) return;
-  std::string schema =
-      table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  std::string schema = session_.Connection().SchemaOf(table.database);
   for (size_t k = at + 2; k < tokens.size(); ++k) {
     if (tokens[k].IsName())
       ForgetColumn(session_.Connection().Handle(), schema, table.name, tokens[k].value);
@@ -983,8 +1029,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
       StoreExactColumnTexts(db, "temp", table.name);
     return;
   }
-  std::string schema =
-      table.database.empty() ? "main" : session_.Connection().SchemaFor(table.database);
+  std::string schema = session_.Connection().SchemaOf(table.database);
   std::string objects = "\"" + schema + "\"." + catalog::kObjectsTable;
   sqlite3* db = session_.Connection().Handle();
   if (statement.kind == StatementKind::kAlterTable) {
@@ -1441,6 +1486,17 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     arguments.erase(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(taken));
     output_variables.erase(output_variables.begin(),
                            output_variables.begin() + static_cast<std::ptrdiff_t>(taken));
+  } else if (session_.Connection().ResolvesElsewhere()) {
+    // In a trigger of another database's table, only that database's own
+    // procedures and those of the whole server.
+    definition = FindProcedure(session_, procedure);
+    if (!definition && IsServerProcedure(name)) {
+      RunSystemProcedure(session_, name, arguments, sink_);
+      scope.End(0);
+      return;
+    }
+    if (!definition && (name.starts_with("sp_") || name.starts_with("xp_")))
+      RefuseInTriggerDatabase(tokens, statement.line);
   } else {
     if (RunSystemProcedure(session_, name, arguments, sink_)) {
       scope.End(0);
@@ -1546,7 +1602,7 @@ class BodyRights {
 
 bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
   SessionConnection& connection = session_.Connection();
-  std::string schema = database.empty() ? "main" : connection.SchemaFor(database);
+  std::string schema = connection.SchemaOf(database);
   return schema.empty() || !OwnerOf(connection.Handle(), schema, object);
 }
 

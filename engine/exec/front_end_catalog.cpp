@@ -111,7 +111,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   } else if (database.empty() && owner.empty() && IsTriggerImage(session_, table)) {
     schema = "temp";
   } else {
-    schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);
+    schema = session_.Connection().SchemaOf(database);
   }
   sqlite3* db = session_.Connection().Handle();
   std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
@@ -215,9 +215,7 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& name) {
   SessionConnection& connection = session_.Connection();
   std::string view = owner == "information_schema" ? owner + "." + table : table;
   if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
-  std::string schema = table.starts_with("#") ? "temp"
-                       : database.empty()     ? "main"
-                                              : connection.SchemaFor(database);
+  std::string schema = table.starts_with("#") ? "temp" : connection.SchemaOf(database);
   auto found =
       catalog::Prepare(connection.Handle(), "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
                                                 ".sqlite_schema WHERE name = ?1 "

@@ -151,8 +151,7 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};
   std::optional<std::string> written = WrittenDatabase(statement);
   std::string schema = !written || *written == "#" ? std::string("temp")
-                       : written->empty()          ? std::string("main")
-                                                   : session_.Connection().SchemaFor(*written);
+                                                   : session_.Connection().SchemaOf(*written);
   LockForWrite(session_, schema);
   std::optional<ChangeTriggers> triggers = TriggersOfChange(target, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");

@@ -19,8 +19,9 @@ std::optional<MaintainedTable> FindMaintainedTable(Session& session, const tsql:
     table.schema = connection.SchemaFor(name.Database());
     table.database = name.Database();
   } else {
-    table.schema = "main";
-    table.database = session.CurrentDatabase();
+    table.schema = connection.UnqualifiedSchema();
+    table.database = connection.ResolvesElsewhere() ? connection.DatabaseOfSchema(table.schema)
+                                                    : session.CurrentDatabase();
   }
   std::string master = table.schema == "temp"
                            ? "sqlite_temp_master"

@@ -44,10 +44,6 @@ std::pair<std::string, std::string> SplitName(std::string_view written) {
   return {name.Database(), name.Last()};
 }
 
-std::string SchemaOf(Session& session, const std::string& database) {
-  return database.empty() ? "main" : session.Connection().SchemaFor(database);
-}
-
 }  // namespace
 
 bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
@@ -61,7 +57,7 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
   tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
-  std::string schema = SchemaOf(session, definition.database);
+  std::string schema = session.Connection().SchemaOf(definition.database);
   LockedSavepoint write(session, schema, "sqlengine_proc");
   catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
                         catalog::kProceduresColumns);
@@ -96,7 +92,7 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
   sqlite3* db = session.Connection().Handle();
   for (const std::string& name : names) {
     auto [database, procedure] = SplitName(name);
-    std::string schema = SchemaOf(session, database);
+    std::string schema = session.Connection().SchemaOf(database);
     std::optional<std::string> text = LoadText(db, schema, procedure);
     if (!text || IsFunctionText(*text)) throw MakeError(3701, {"drop", "procedure", procedure});
     for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
@@ -122,7 +118,7 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
   if (name.parts.empty()) return std::nullopt;
   const std::string& procedure = name.Last();
   std::optional<std::string> text =
-      LoadText(session.Connection().Handle(), SchemaOf(session, name.Database()), procedure);
+      LoadText(session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);
   if (!text || IsFunctionText(*text)) return std::nullopt;
   tsql::ProcedureDefinition definition =
       tsql::ParseProcedureDefinition(tsql::LexClientText(*text));

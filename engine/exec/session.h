@@ -69,7 +69,7 @@ class Session final : public SqlSession, public FunctionHost {
   // FunctionHost
   std::optional<int> ServerRoleMember(std::string_view role,
                                       std::optional<std::string_view> login) override;
-  std::string DatabaseName() override { return connection_.Database(); }
+  std::string DatabaseName() override { return connection_.UnqualifiedDatabase(); }
   std::string LoginName() override { return login_.name; }
   std::optional<std::string> DatabaseUserName(std::optional<int> uid) override;
   std::string ClientProgram() override { return client_.app_name; }

@@ -255,6 +255,13 @@ std::string SessionConnection::DatabaseOfSchema(std::string_view schema) const {
   return {};
 }
 
+std::string SessionConnection::UnqualifiedDatabase() const {
+  if (!ResolvesElsewhere()) return database_;
+  std::string database = DatabaseOfSchema(unqualified_schema_);
+  std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
+  return entry ? entry->name : database;
+}
+
 std::vector<std::pair<std::string, std::string>> SessionConnection::Schemas() const {
   std::vector<std::pair<std::string, std::string>> schemas;
   if (!database_.empty()) schemas.emplace_back(database_, "main");
@@ -279,14 +286,14 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
                                                           std::string_view view) {
   if (!IsCatalogView(view)) return std::nullopt;
   CatalogTarget target;
-  target.database = database.empty() ? database_ : std::string(database);
-  target.schema = database.empty() ? "main" : SchemaFor(database);
+  target.schema = SchemaOf(database);
   if (target.schema == "main") {
     target.database = database_;
     target.data_file = data_file_;
   } else {
-    target.data_file = attached_.at(tsql::ToLower(database)).second;
-    if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database)) {
+    target.database = database.empty() ? DatabaseOfSchema(target.schema) : std::string(database);
+    target.data_file = FileOf(target.schema);
+    if (std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(target.database)) {
       target.database = entry->name;
     }
     // Another database's catalog is for the logins that may use it; every

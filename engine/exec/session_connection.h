@@ -90,6 +90,33 @@ class SessionConnection final : public tsql::NameResolver {
   std::vector<std::pair<std::string, std::string>> Schemas() const;
 
   std::string SchemaFor(std::string_view database) override;
+  // SchemaFor(database), where an empty `database` (a name written without
+  // one) stands for the database whose objects such names reach now.
+  std::string SchemaOf(std::string_view database) {
+    return database.empty() ? unqualified_schema_ : SchemaFor(database);
+  }
+  // The schema names without a database resolve in: "main", except while a
+  // trigger of a table in another (attached) database runs, whose statements
+  // reach that database's objects, as SQL Server runs a trigger in its
+  // table's database.
+  const std::string& UnqualifiedSchema() const { return unqualified_schema_; }
+  bool ResolvesElsewhere() const { return unqualified_schema_ != "main"; }
+  // The database names without one reach (DB_NAME()), as it is named.
+  std::string UnqualifiedDatabase() const;
+  class UnqualifiedNamesIn {
+   public:
+    UnqualifiedNamesIn(SessionConnection& connection, std::string schema)
+        : connection_(connection), previous_(std::move(connection.unqualified_schema_)) {
+      connection_.unqualified_schema_ = std::move(schema);
+    }
+    ~UnqualifiedNamesIn() { connection_.unqualified_schema_ = std::move(previous_); }
+    UnqualifiedNamesIn(const UnqualifiedNamesIn&) = delete;
+    UnqualifiedNamesIn& operator=(const UnqualifiedNamesIn&) = delete;
+
+   private:
+    SessionConnection& connection_;
+    std::string previous_;
+  };
   std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override;
 
  private:
@@ -117,6 +144,7 @@ class SessionConnection final : public tsql::NameResolver {
   std::vector<DirtyReadFile> dirty_read_files_;
   std::string database_;
   std::string data_file_;
+  std::string unqualified_schema_ = "main";
   std::chrono::steady_clock::time_point busy_since_;
   int lock_timeout_ms_ =
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kLockTimeout).count());

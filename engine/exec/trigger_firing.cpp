@@ -250,8 +250,10 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   TriggerImages images(db, change.schema, change.table, inserted, deleted,
                        session_.NestingLevel() + 1);
   inner.after_rollback_ = [&images] { images.Restore(); };
-  // The body reaches the objects it touches as the table's owner (dbo).
+  // The body reaches the objects it touches as the table's owner (dbo), and
+  // names without a database reach the table's database, not the session's.
   SessionRights::OwnerScope as_owner(session_.Rights());
+  SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(), change.schema);
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
   // go back to the caller's when it ends, as in SQL Server.
   struct Scope {

@@ -29,10 +29,6 @@ void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
   sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-std::string SchemaOf(Session& session, const std::string& database) {
-  return database.empty() ? "main" : session.Connection().SchemaFor(database);
-}
-
 // The stored CREATE FUNCTION text of `name`, nullopt when there is no
 // function of that name (a procedure's text does not count).
 std::optional<std::string> LoadFunctionText(sqlite3* db, const std::string& schema,
@@ -197,7 +193,7 @@ void DefineFunction(Session& session, const tsql::Statement& statement) {
   tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
-  std::string schema = SchemaOf(session, definition.database);
+  std::string schema = session.Connection().SchemaOf(definition.database);
   LockedSavepoint write(session, schema, "sqlengine_function");
   {
     catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
@@ -242,7 +238,7 @@ void DropFunctions(Session& session, const tsql::Statement& statement) {
   }
   sqlite3* db = session.Connection().Handle();
   for (const tsql::DottedName& name : names) {
-    std::string schema = SchemaOf(session, name.Database());
+    std::string schema = session.Connection().SchemaOf(name.Database());
     const std::string& function = name.Last();
     if (!LoadFunctionText(db, schema, function))
       throw MakeError(3701, {"drop", "function", function});
@@ -269,7 +265,7 @@ std::optional<tsql::FunctionDefinition> FindFunction(Session& session,
   if (name.back().starts_with("#")) return std::nullopt;
   std::string schema;
   try {
-    schema = SchemaOf(session, database);
+    schema = session.Connection().SchemaOf(database);
   } catch (const SqlError&) {
     return std::nullopt;
   }
