@@ -184,6 +184,36 @@ TEST_F(DataFileUpgradeTest, AFileOfFormatOneHoldsItsNumbersExactlyOnceUpgraded) 
   EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
+TEST_F(DataFileUpgradeTest, ViewsTheTokenRewriterMadeAnswerExactlyOnceUpgraded) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  {
+    // As the token rewriter stored the views it made: its statement, which
+    // for the first two is T-SQL still, and SQLite's own SQL for the third.
+    PlainFile file(data_file);
+    for (const char* view :
+         {"CREATE VIEW cheap AS SELECT id , price , amount FROM ledger WHERE price < 1",
+          "CREATE VIEW both_prices (id, value) AS SELECT id , price FROM ledger UNION ALL "
+          "SELECT id , '0.5' FROM ledger WHERE id = 3",
+          "CREATE VIEW first_big AS SELECT big FROM ledger ORDER BY big LIMIT 1"}) {
+      ASSERT_EQ(sqlite3_exec(file.db, view, nullptr, nullptr, nullptr), SQLITE_OK) << view;
+    }
+  }
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  EXPECT_EQ(Query(client, "USE exact_numbers SELECT id, price, amount FROM cheap WHERE price > -1 "
+                          "ORDER BY price USE master"),
+            (std::vector<std::string>{"5|0.00|0.0000", "3|0.30|0.1000"}));
+  EXPECT_EQ(Query(client, "USE exact_numbers SELECT SUM(value), MIN(value) FROM both_prices "
+                          "USE master"),
+            (std::vector<std::string>{"8999997.28|-999999.99"}));
+  // A view the front end does not read stays refused rather than computing
+  // with the stored integers and keys.
+  BatchOutcome refused = client.Execute("USE exact_numbers SELECT big FROM first_big");
+  EXPECT_NE(refused.Find(8180), nullptr) << refused.Describe();
+  Ok(client, "USE master EXEC sp_detach_db 'exact_numbers'");
+}
+
 TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {
   std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
   MakeFormatZero(data_file, "s");

@@ -1264,21 +1264,33 @@ class Binder {
     for (const BoundSelectBlock& term : bound.terms) {
       if (term.items.size() != bound.columns.size()) throw MakeError(205);
     }
+    auto same_class = [](const ColumnType& a, const ColumnType& b) {
+      return ClassOf(a.type) == ClassOf(b.type) || (IsNumeric(a.type) && IsNumeric(b.type));
+    };
     for (size_t c = 0; c < bound.columns.size(); ++c) {
       std::optional<ColumnType> common;
+      bool mixed = false;
       for (const BoundSelectBlock& term : bound.terms) {
         const BoundExpr& item = *term.items[c];
         if (item.null_literal) continue;
-        if (common && ClassOf(common->type) != ClassOf(item.type.type) &&
-            !(IsNumeric(common->type) && IsNumeric(item.type.type))) {
-          Refuse("UNION of different type classes");
-        }
+        mixed |= common && !same_class(*common, item.type);
         common = common ? CommonType(*common, item.type) : item.type;
       }
       ColumnType type = common.value_or(ColumnType{SqlType::kInt});
       type.nullable = false;
       for (const BoundSelectBlock& term : bound.terms)
         type.nullable |= term.items[c]->type.nullable;
+      // Values of another class than the column's (by type precedence:
+      // text under numbers, numbers under datetime) convert implicitly, as
+      // in an assignment; a character value that is no number fails then.
+      if (mixed) {
+        for (BoundSelectBlock& term : bound.terms) {
+          Bound& item = term.items[c];
+          if (item->null_literal || same_class(item->type, type)) continue;
+          if (!Convertible(item->type, type)) Refuse("UNION of types that do not convert");
+          item = ConvertTo(std::move(item), type);
+        }
+      }
       bound.columns[c].type = type;
     }
   }
