@@ -214,6 +214,63 @@ TEST_F(DataFileUpgradeTest, ViewsTheTokenRewriterMadeAnswerExactlyOnceUpgraded) 
   Ok(client, "USE master EXEC sp_detach_db 'exact_numbers'");
 }
 
+TEST_F(DataFileUpgradeTest, ChecksSwitchedOffInAnOldFileCheckTheStoredFormOnceOnAgain) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  {
+    // Both CHECKs of the ledger as NOCHECK CONSTRAINT leaves them: in comments.
+    PlainFile file(data_file);
+    std::string sql = file.Text("SELECT sql FROM sqlite_master WHERE name = 'ledger'");
+    auto disable = [&](const std::string& column, const std::string& clause) {
+      std::size_t at = sql.find(clause);
+      ASSERT_NE(at, std::string::npos) << sql;
+      // A table-level one leaves its comma behind.
+      std::string kept = clause.starts_with(", ") ? clause.substr(2) : clause;
+      for (std::size_t k = 0; (k = kept.find("/*", k)) != std::string::npos; k += 3)
+        kept.replace(k, 2, "/\\*");
+      for (std::size_t k = 0; (k = kept.find("*/", k)) != std::string::npos; k += 3)
+        kept.replace(k, 2, "*\\/");
+      sql.replace(at, clause.size(), "/*sqlengine_disabled \"" + column + "\" " + kept + " */");
+    };
+    disable("price",
+            "CONSTRAINT ck_ledger_price CHECK ((\"price\" >= -1000000.00)) "
+            "/*sqlengine_tsql (price >= -1000000.00)*/");
+    disable("",
+            ", CONSTRAINT ck_ledger_rate CHECK (((\"rate\" * 10) > -1000)) "
+            "/*sqlengine_tsql (rate %2A 10 > -1000)*/");
+    std::string version = file.Text("PRAGMA schema_version");
+    for (const std::string& step :
+         {std::string("PRAGMA writable_schema = ON"),
+          "UPDATE sqlite_master SET sql = " + std::string("'") +
+              [&] {
+                std::string quoted;
+                for (char c : sql) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+                return quoted;
+              }() +
+              "' WHERE name = 'ledger'",
+          "PRAGMA schema_version = " + std::to_string(std::stoi(version) + 1),
+          std::string("PRAGMA writable_schema = OFF")}) {
+      ASSERT_EQ(sqlite3_exec(file.db, step.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+          << step << ": " << sqlite3_errmsg(file.db);
+    }
+  }
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  const std::string ledger = "exact_numbers..ledger";
+  // Off: anything goes in.
+  Ok(client, "INSERT INTO " + ledger + " (id, price, rate) VALUES (8, -2000000.00, -200)");
+  Ok(client, "DELETE FROM " + ledger + " WHERE id = 8");
+  Ok(client, "USE exact_numbers ALTER TABLE ledger CHECK CONSTRAINT ALL USE master");
+  // On again: the bounds are the written ones, at each column's scale.
+  Ok(client, "INSERT INTO " + ledger + " (id, price, rate) VALUES (8, -1000000.00, -99.99)");
+  BatchOutcome price =
+      client.Execute("INSERT INTO " + ledger + " (id, price) VALUES (9, -1000000.01)");
+  EXPECT_NE(price.Find(547), nullptr) << price.Describe();
+  BatchOutcome rate = client.Execute("INSERT INTO " + ledger + " (id, rate) VALUES (9, -100.01)");
+  EXPECT_NE(rate.Find(547), nullptr) << rate.Describe();
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
+}
+
 TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {
   std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
   MakeFormatZero(data_file, "s");
