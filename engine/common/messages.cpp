@@ -86,6 +86,7 @@ constexpr MessageDef kMessages[] = {
     {230, 14,
      "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
      "'%.*ls'."},
+    {234, 16, "There is insufficient result space to convert a money value to %ls."},
     {235, 16, "Cannot convert a char value to money. The char value has incorrect syntax."},
     {241, 16, "Syntax error converting datetime from character string."},
     {242, 16,

@@ -309,7 +309,7 @@ std::string WithThousands(const std::string& text) {
 // CONVERT to character data: a decimal with every digit of its scale; money
 // and smallmoney to two decimals (style 0), with thousands separators
 // (style 1), or to four (style 2).
-void Style(sqlite3_context* context, int, sqlite3_value** args) {
+void Style(sqlite3_context* context, int count, sqlite3_value** args) {
   auto one = Call{context, args}.Unary({0}, 1);
   if (!one) return;
   std::string text;
@@ -326,6 +326,15 @@ void Style(sqlite3_context* context, int, sqlite3_value** args) {
           Decimal{DropDigits(one->value.unscaled, drop, Rounding::kHalfAway), 2});
       if (style == 1) text = WithThousands(text);
     }
+  }
+  // (..., length, 'target type'): a text past the target's length is no
+  // value of it.
+  if (count == 5 && sqlite3_value_type(args[3]) != SQLITE_NULL &&
+      static_cast<sqlite3_int64>(text.size()) > sqlite3_value_int64(args[3])) {
+    std::string target(reinterpret_cast<const char*>(sqlite3_value_text(args[4])));
+    if (one->type.type == SqlType::kDecimal)
+      return Call{context, args}.Fail(MakeError(8115, {"numeric", target}));
+    return Call{context, args}.Fail(MakeError(234, {target}));
   }
   sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -360,6 +369,7 @@ constexpr FunctionDefinition kExactFunctions[] = {
     {"sqlengine_exact_check", 2, Check, true},
     {"sqlengine_exact_cast", 3, Cast, true},
     {"sqlengine_exact_style", 3, Style, true},
+    {"sqlengine_exact_style", 5, Style, true},
 };
 
 }  // namespace

@@ -2257,7 +2257,8 @@ class Binder {
            ClassOf(target->type) == TypeClass::kCharacter) ||
           ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
-           ClassOf(target->type) == TypeClass::kCharacter && Convertible(value->type, *target));
+           ClassOf(target->type) == TypeClass::kCharacter &&
+           ExplicitlyConvertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));
@@ -2265,10 +2266,17 @@ class Binder {
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
-    if (!value->null_literal && !from_variant && !Convertible(value->type, *target))
+    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target))
       Refuse("conversion");
     node->args.push_back(std::move(value));
     return node;
+  }
+
+  // CAST / CONVERT take an exact number into text of any length: one whose
+  // text does not fit fails when it is converted (234 for money, 8115).
+  static bool ExplicitlyConvertible(const ColumnType& from, const ColumnType& to) {
+    return Convertible(from, to) || (ClassOf(from.type) == TypeClass::kExactDecimal &&
+                                     ClassOf(to.type) == TypeClass::kCharacter);
   }
 
   Bound Call(const Expr& expr, const Scope& scope, Clause clause) {

@@ -331,7 +331,10 @@ std::optional<std::string> Convert(const BoundExpr& e, ExprWriter& writer) {
   if (target == TypeClass::kApproximate) return ExactToFloat(sql, from);
   if (target == TypeClass::kCharacter) {
     std::string style = e.args.size() > 1 ? writer.Expr(*e.args[1]) : std::string("0");
-    return Call("style", {sql, ExactTypeArgument(from), style});
+    if (to.length == kMaxLength) return Call("style", {sql, ExactTypeArgument(from), style});
+    // Text longer than the target's length fails as SQL Server fails it.
+    return Call("style", {sql, ExactTypeArgument(from), style, std::to_string(to.length),
+                          QuoteSqliteString(std::string(TypeName(to.type)))});
   }
   if (target == TypeClass::kDateTime) {
     std::string days = "sqlengine_days_datetime(" + ExactToFloat(sql, from) + ")";
