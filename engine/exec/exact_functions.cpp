@@ -116,6 +116,36 @@ std::pair<__int128, __int128> IntegerRange(SqlType type) {
   }
 }
 
+// `value` with its last `drop` digits gone: rounded half away from zero,
+// truncated toward zero, or to the next whole unit toward -inf / +inf.
+enum class Rounding { kHalfAway, kTruncate, kFloor, kCeiling };
+
+__int128 DropDigits(__int128 value, int drop, Rounding rounding) {
+  if (drop <= 0) return value;
+  if (drop > kMaxDigits) {
+    if (rounding == Rounding::kFloor && value < 0) return -1;
+    if (rounding == Rounding::kCeiling && value > 0) return 1;
+    return 0;
+  }
+  __int128 divisor = PowerOfTen(drop);
+  __int128 quotient = value / divisor, remainder = value % divisor;
+  switch (rounding) {
+    case Rounding::kHalfAway:
+      if (remainder * 2 >= divisor) ++quotient;
+      if (remainder * 2 <= -divisor) --quotient;
+      break;
+    case Rounding::kTruncate:
+      break;
+    case Rounding::kFloor:
+      if (remainder < 0) --quotient;
+      break;
+    case Rounding::kCeiling:
+      if (remainder > 0) ++quotient;
+      break;
+  }
+  return quotient;
+}
+
 void ToInteger(sqlite3_context* context, int, sqlite3_value** args) {
   Call call{context, args};
   auto one = call.Unary({0}, 1);
@@ -126,7 +156,11 @@ void ToInteger(sqlite3_context* context, int, sqlite3_value** args) {
       target_text ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(target_text))
                   : std::nullopt;
   if (!target) return sqlite3_result_error(context, "sqlengine_exact_to_integer: not a type", -1);
-  __int128 whole = value->unscaled / PowerOfTen(value->scale);
+  // A decimal's fraction is cut; money and smallmoney round to the whole
+  // number, half away from zero ($2.5 is 3), as SQL Server converts them.
+  bool money = one->type.type != SqlType::kDecimal;
+  __int128 whole = money ? DropDigits(value->unscaled, value->scale, Rounding::kHalfAway)
+                         : value->unscaled / PowerOfTen(value->scale);
   if (target->type == SqlType::kBit) return sqlite3_result_int64(context, value->unscaled != 0);
   auto [low, high] = IntegerRange(target->type);
   if (whole < low || whole > high)
@@ -163,35 +197,6 @@ void Compare(sqlite3_context* context, int, sqlite3_value** args) {
   if (right) sqlite3_result_int(context, values::Compare(*left, *right));
 }
 
-// `value` with its last `drop` digits gone: rounded half away from zero,
-// truncated toward zero, or to the next whole unit toward -inf / +inf.
-enum class Rounding { kHalfAway, kTruncate, kFloor, kCeiling };
-
-__int128 DropDigits(__int128 value, int drop, Rounding rounding) {
-  if (drop <= 0) return value;
-  if (drop > kMaxDigits) {
-    if (rounding == Rounding::kFloor && value < 0) return -1;
-    if (rounding == Rounding::kCeiling && value > 0) return 1;
-    return 0;
-  }
-  __int128 divisor = PowerOfTen(drop);
-  __int128 quotient = value / divisor, remainder = value % divisor;
-  switch (rounding) {
-    case Rounding::kHalfAway:
-      if (remainder * 2 >= divisor) ++quotient;
-      if (remainder * 2 <= -divisor) --quotient;
-      break;
-    case Rounding::kTruncate:
-      break;
-    case Rounding::kFloor:
-      if (remainder < 0) --quotient;
-      break;
-    case Rounding::kCeiling:
-      if (remainder > 0) ++quotient;
-      break;
-  }
-  return quotient;
-}
 
 void Round(sqlite3_context* context, int, sqlite3_value** args) {
   Call call{context, args};
