@@ -104,6 +104,19 @@ void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
 }
 
+// The unscaled value a stored integer or 16-byte key (of SQLite type
+// `kind`) stands for; nullopt for anything else.
+std::optional<__int128> StoredUnscaled(sqlite3_value* value, int kind) {
+  if (kind == SQLITE_INTEGER) return sqlite3_value_int64(value);
+  if (kind == SQLITE_BLOB && sqlite3_value_bytes(value) == sizeof(values::ExactKey))
+    return values::OrderedKeyValue(static_cast<const std::uint8_t*>(sqlite3_value_blob(value)));
+  return std::nullopt;
+}
+
+void NotStoredForm(sqlite3_context* context) {
+  sqlite3_result_error(context, "an exact function's argument is not in the stored form", -1);
+}
+
 // The stored-form aggregates: (raw value, 'argument type', 'result type').
 // Every row of one column shares the argument's form and scale, so a row
 // costs one addition: an integer as it is, a key once decoded.
@@ -123,17 +136,9 @@ void RawStep(sqlite3_context* context, int, sqlite3_value** arguments) {
     running->keys = !values::StoredAsInteger(*argument);
   }
   if (running->overflowed) return;
-  __int128 value;
-  if (kind == SQLITE_INTEGER && !running->keys) {
-    value = sqlite3_value_int64(arguments[0]);
-  } else if (kind == SQLITE_BLOB && running->keys &&
-             sqlite3_value_bytes(arguments[0]) == sizeof(values::ExactKey)) {
-    value = values::OrderedKeyValue(static_cast<const std::uint8_t*>(sqlite3_value_blob(arguments[0])));
-  } else {
-    return sqlite3_result_error(context, "an exact function's argument is not in the stored form",
-                                -1);
-  }
-  if (!running->sum.AddAtScale(value)) running->overflowed = true;
+  std::optional<__int128> value = StoredUnscaled(arguments[0], kind);
+  if (!value || (kind == SQLITE_BLOB) != running->keys) return NotStoredForm(context);
+  if (!running->sum.AddAtScale(*value)) running->overflowed = true;
 }
 
 // The result of SUM (`average` false) or AVG over `count` values adding up
@@ -180,16 +185,9 @@ void CollectStep(sqlite3_context* context, int, sqlite3_value** arguments) {
     new (running) Running{true, false, false, 0, {}, true, {}, {}, false};
     running->sum.SetScale(0);
   }
-  __int128 value;
-  if (kind == SQLITE_INTEGER) {
-    value = sqlite3_value_int64(arguments[0]);
-  } else if (kind == SQLITE_BLOB && sqlite3_value_bytes(arguments[0]) == sizeof(values::ExactKey)) {
-    value = values::OrderedKeyValue(static_cast<const std::uint8_t*>(sqlite3_value_blob(arguments[0])));
-  } else {
-    return sqlite3_result_error(context, "an exact function's argument is not in the stored form",
-                                -1);
-  }
-  if (!running->sum.AddAtScale(value)) running->overflowed = true;
+  std::optional<__int128> value = StoredUnscaled(arguments[0], kind);
+  if (!value) return NotStoredForm(context);
+  if (!running->sum.AddAtScale(*value)) running->overflowed = true;
 }
 
 void CollectFinish(sqlite3_context* context) {
