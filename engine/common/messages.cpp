@@ -86,6 +86,8 @@ constexpr MessageDef kMessages[] = {
     {230, 14,
      "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
      "'%.*ls'."},
+    {234, 16, "There is insufficient result space to convert a money value to %ls."},
+    {235, 16, "Cannot convert a char value to money. The char value has incorrect syntax."},
     {241, 16, "Syntax error converting datetime from character string."},
     {242, 16,
      "The conversion of a char data type to a datetime data type resulted in an out-of-range "
@@ -103,6 +105,7 @@ constexpr MessageDef kMessages[] = {
      "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
      "result of a UNION operator."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
+    {293, 16, "Cannot convert char value to smallmoney. The char value has incorrect syntax."},
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
      "smalldatetime value."},

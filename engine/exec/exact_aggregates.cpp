@@ -36,6 +36,8 @@ struct Running {
   bool raw;
   ColumnType argument;
   ColumnType result;
+  // The argument's stored form: 16-byte keys, or integers.
+  bool keys;
 };
 
 // The running state in `context`; nullptr when there is none yet and
@@ -91,7 +93,7 @@ void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
         declared ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(declared)) : std::nullopt;
     if (!type) return sqlite3_result_error(context, "sqlengine_decimal_sum: not a type", -1);
     new (running)
-        Running{true, false, type->type == SqlType::kMoney, type->scale, {}, false, {}, {}};
+        Running{true, false, type->type == SqlType::kMoney, type->scale, {}, false, {}, {}, false};
   }
   if (running->overflowed) return;
   try {
@@ -102,9 +104,25 @@ void Step(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
 }
 
+// The unscaled value a stored integer or 16-byte key (of SQLite type
+// `kind`) stands for; nullopt for anything else.
+std::optional<__int128> StoredUnscaled(sqlite3_value* value, int kind) {
+  if (kind == SQLITE_INTEGER) return sqlite3_value_int64(value);
+  if (kind == SQLITE_BLOB && sqlite3_value_bytes(value) == sizeof(values::ExactKey))
+    return values::OrderedKeyValue(static_cast<const std::uint8_t*>(sqlite3_value_blob(value)));
+  return std::nullopt;
+}
+
+void NotStoredForm(sqlite3_context* context) {
+  sqlite3_result_error(context, "an exact function's argument is not in the stored form", -1);
+}
+
 // The stored-form aggregates: (raw value, 'argument type', 'result type').
+// Every row of one column shares the argument's form and scale, so a row
+// costs one addition: an integer as it is, a key once decoded.
 void RawStep(sqlite3_context* context, int, sqlite3_value** arguments) {
-  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return;
+  int kind = sqlite3_value_type(arguments[0]);
+  if (kind == SQLITE_NULL) return;
   Running* running = RunningOf(context, true);
   if (running == nullptr) return sqlite3_result_error_nomem(context);
   if (!running->started) {
@@ -113,30 +131,94 @@ void RawStep(sqlite3_context* context, int, sqlite3_value** arguments) {
     if (!argument || !result) return;
     new (running) Running{
         true,      false,  result->type == SqlType::kMoney, values::RawScale(*result), {}, true,
-        *argument, *result};
+        *argument, *result, false};
+    running->sum.SetScale(values::RawScale(*argument));
+    running->keys = !values::StoredAsInteger(*argument);
   }
   if (running->overflowed) return;
-  std::optional<Decimal> value = RawArgument(context, arguments[0], running->argument);
-  if (value && !running->sum.Add(*value)) running->overflowed = true;
+  std::optional<__int128> value = StoredUnscaled(arguments[0], kind);
+  if (!value || (kind == SQLITE_BLOB) != running->keys) return NotStoredForm(context);
+  if (!running->sum.AddAtScale(*value)) running->overflowed = true;
+}
+
+// The result of SUM (`average` false) or AVG over `count` values adding up
+// to `total` (nullopt: past 38 digits): money's average rounded to its four
+// decimals, a decimal's cut at its scale; 8115 past the result's range. In
+// the stored form of `raw_result` when given, else as a plain number.
+void ResultTotal(sqlite3_context* context, std::optional<Decimal> total, std::int64_t count,
+                 bool average, bool money, int result_scale, const ColumnType* raw_result) {
+  std::optional<Decimal> result = total;
+  if (total && average) {
+    values::ExactResult quotient =
+        values::Divide(*total, Decimal{count, 0}, 38, money ? result_scale + 6 : result_scale);
+    result = quotient.fault == values::ArithmeticFault::kNone
+                 ? std::optional<Decimal>(quotient.value)
+                 : std::nullopt;
+  }
+  if (result && money) *result = values::Rescaled(*result, 4);
+  if (!result || (money && !values::FitsMoney(*result)))
+    return ResultSqlError(context, MakeError(8115, {"expression", money ? "money" : "numeric"}));
+  if (raw_result != nullptr) return ResultRaw(context, *result, *raw_result);
+  if (result->scale == 0 && result->unscaled >= INT64_MIN && result->unscaled <= INT64_MAX)
+    return sqlite3_result_int64(context, static_cast<sqlite3_int64>(result->unscaled));
+  sqlite3_result_double(context, std::strtod(values::DecimalText(*result).c_str(), nullptr));
 }
 
 void Finish(sqlite3_context* context, bool average) {
   Running* running = RunningOf(context, false);
   if (running == nullptr || !running->started) return sqlite3_result_null(context);
-  // money's average is rounded to its four decimals, a decimal's cut at its scale.
-  std::optional<Decimal> result =
-      !average ? running->sum.Total()
-               : running->sum.Average(running->money ? running->result_scale + 6
-                                                     : running->result_scale);
-  if (result && running->money) *result = values::Rescaled(*result, 4);
-  if (running->overflowed || !result || (running->money && !values::FitsMoney(*result))) {
-    return ResultSqlError(context,
-                          MakeError(8115, {"expression", running->money ? "money" : "numeric"}));
+  std::optional<Decimal> total = running->overflowed ? std::nullopt : running->sum.Total();
+  ResultTotal(context, total, running->sum.Count(), average, running->money,
+              running->result_scale, running->raw ? &running->result : nullptr);
+}
+
+// sqlengine_exact_collect(raw): the total and count of the stored values of
+// one column it is handed (SQLite hands it each distinct one for DISTINCT,
+// which it allows with one argument alone), as text "total:count" in units
+// of the column's scale, or "overflow" past 38 digits; NULL for none.
+void CollectStep(sqlite3_context* context, int, sqlite3_value** arguments) {
+  int kind = sqlite3_value_type(arguments[0]);
+  if (kind == SQLITE_NULL) return;
+  Running* running = RunningOf(context, true);
+  if (running == nullptr) return sqlite3_result_error_nomem(context);
+  if (!running->started) {
+    new (running) Running{true, false, false, 0, {}, true, {}, {}, false};
+    running->sum.SetScale(0);
   }
-  if (running->raw) return ResultRaw(context, *result, running->result);
-  if (result->scale == 0 && result->unscaled >= INT64_MIN && result->unscaled <= INT64_MAX)
-    return sqlite3_result_int64(context, static_cast<sqlite3_int64>(result->unscaled));
-  sqlite3_result_double(context, std::strtod(values::DecimalText(*result).c_str(), nullptr));
+  std::optional<__int128> value = StoredUnscaled(arguments[0], kind);
+  if (!value) return NotStoredForm(context);
+  if (!running->sum.AddAtScale(*value)) running->overflowed = true;
+}
+
+void CollectFinish(sqlite3_context* context) {
+  Running* running = RunningOf(context, false);
+  if (running == nullptr || !running->started) return sqlite3_result_null(context);
+  std::optional<Decimal> total = running->overflowed ? std::nullopt : running->sum.Total();
+  std::string text = total ? values::DecimalText(*total) + ":" +
+                                 std::to_string(running->sum.Count())
+                           : std::string("overflow");
+  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// sqlengine_exact_collected(collected, 'argument type', 'result type',
+// average): SUM (0) or AVG (1) in the result's stored form from what
+// sqlengine_exact_collect gave.
+void Collected(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<ColumnType> argument = ExactTypeArgument(context, arguments, 1);
+  std::optional<ColumnType> result = ExactTypeArgument(context, arguments, 2);
+  if (!argument || !result) return;
+  std::string text(reinterpret_cast<const char*>(sqlite3_value_text(arguments[0])));
+  std::size_t colon = text.find(':');
+  std::optional<Decimal> total;
+  std::int64_t count = 0;
+  if (colon != std::string::npos) {
+    total = values::DecimalFromText(std::string_view(text).substr(0, colon), 0);
+    count = std::stoll(text.substr(colon + 1));
+    if (total) total->scale = values::RawScale(*argument);
+  }
+  ResultTotal(context, total, count, sqlite3_value_int(arguments[3]) != 0,
+              result->type == SqlType::kMoney, values::RawScale(*result), &*result);
 }
 
 void FinishSum(sqlite3_context* context) { Finish(context, false); }
@@ -159,6 +241,14 @@ void RegisterExactAggregates(sqlite3* db) {
                                    nullptr) != SQLITE_OK) {
       throw std::runtime_error(std::string("cannot register ") + aggregate.name);
     }
+  }
+  if (sqlite3_create_function_v2(db, "sqlengine_exact_collect", 1,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, CollectStep,
+                                 CollectFinish, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_exact_collected", 4,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, Collected, nullptr,
+                                 nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_exact_collect");
   }
 }
 

@@ -16,12 +16,18 @@
 // sqlengine_exact_sum(raw, 'argument type', 'result type') and
 // sqlengine_exact_avg(...) take and give values in their stored form
 // (values/exact_storage.h), so nothing passes through a double.
+//
+// SQLite takes DISTINCT with one argument alone: for the distinct values,
+// sqlengine_exact_collect(raw) totals them in any one stored form ("total:
+// count" text in units of the column's scale, "overflow" past 38 digits) and
+// sqlengine_exact_collected(that, 'argument type', 'result type', 0 for SUM
+// or 1 for AVG) gives the result as the others do.
 
 #include <sqlite3.h>
 
 namespace sqlengine::exec {
 
-// Registers both aggregates. Throws std::runtime_error when SQLite refuses.
+// Registers the aggregates and sqlengine_exact_collected. Throws std::runtime_error when SQLite refuses.
 void RegisterExactAggregates(sqlite3* db);
 
 }  // namespace sqlengine::exec

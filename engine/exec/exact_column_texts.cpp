@@ -9,6 +9,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/stored_expressions.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/lexer.h"
@@ -222,8 +223,20 @@ bool StoreExactColumnTexts(sqlite3* db, const std::string& schema, const std::st
     }
     ChecksOf(definition->sql, tokens, first, last, exact, replacements);
   }
-  if (replacements.empty()) return false;
-  ReplaceTableDefinition(db, schema, *definition, Replaced(definition->sql, replacements));
+  // A CHECK switched off keeps its text in a comment, to be checked in the
+  // stored form once switched on again.
+  std::string sql = RewriteDisabledClauses(
+      Replaced(definition->sql, std::move(replacements)),
+      [&](const std::string&, const std::string& clause) {
+        tsql::Tokens clause_tokens = tsql::Lex(clause);
+        std::size_t last = clause_tokens.size();
+        while (last > 0 && clause_tokens[last - 1].kind == TokenKind::kEnd) --last;
+        std::vector<Replacement> found;
+        ChecksOf(clause, clause_tokens, 0, last, exact, found);
+        return Replaced(clause, std::move(found));
+      });
+  if (sql == definition->sql) return false;
+  ReplaceTableDefinition(db, schema, *definition, sql);
   return true;
 }
 

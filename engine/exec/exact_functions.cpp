@@ -116,6 +116,36 @@ std::pair<__int128, __int128> IntegerRange(SqlType type) {
   }
 }
 
+// `value` with its last `drop` digits gone: rounded half away from zero,
+// truncated toward zero, or to the next whole unit toward -inf / +inf.
+enum class Rounding { kHalfAway, kTruncate, kFloor, kCeiling };
+
+__int128 DropDigits(__int128 value, int drop, Rounding rounding) {
+  if (drop <= 0) return value;
+  if (drop > kMaxDigits) {
+    if (rounding == Rounding::kFloor && value < 0) return -1;
+    if (rounding == Rounding::kCeiling && value > 0) return 1;
+    return 0;
+  }
+  __int128 divisor = PowerOfTen(drop);
+  __int128 quotient = value / divisor, remainder = value % divisor;
+  switch (rounding) {
+    case Rounding::kHalfAway:
+      if (remainder * 2 >= divisor) ++quotient;
+      if (remainder * 2 <= -divisor) --quotient;
+      break;
+    case Rounding::kTruncate:
+      break;
+    case Rounding::kFloor:
+      if (remainder < 0) --quotient;
+      break;
+    case Rounding::kCeiling:
+      if (remainder > 0) ++quotient;
+      break;
+  }
+  return quotient;
+}
+
 void ToInteger(sqlite3_context* context, int, sqlite3_value** args) {
   Call call{context, args};
   auto one = call.Unary({0}, 1);
@@ -126,7 +156,11 @@ void ToInteger(sqlite3_context* context, int, sqlite3_value** args) {
       target_text ? tsql::ParseDeclaredType(reinterpret_cast<const char*>(target_text))
                   : std::nullopt;
   if (!target) return sqlite3_result_error(context, "sqlengine_exact_to_integer: not a type", -1);
-  __int128 whole = value->unscaled / PowerOfTen(value->scale);
+  // A decimal's fraction is cut; money and smallmoney round to the whole
+  // number, half away from zero ($2.5 is 3), as SQL Server converts them.
+  bool money = one->type.type != SqlType::kDecimal;
+  __int128 whole = money ? DropDigits(value->unscaled, value->scale, Rounding::kHalfAway)
+                         : value->unscaled / PowerOfTen(value->scale);
   if (target->type == SqlType::kBit) return sqlite3_result_int64(context, value->unscaled != 0);
   auto [low, high] = IntegerRange(target->type);
   if (whole < low || whole > high)
@@ -163,35 +197,6 @@ void Compare(sqlite3_context* context, int, sqlite3_value** args) {
   if (right) sqlite3_result_int(context, values::Compare(*left, *right));
 }
 
-// `value` with its last `drop` digits gone: rounded half away from zero,
-// truncated toward zero, or to the next whole unit toward -inf / +inf.
-enum class Rounding { kHalfAway, kTruncate, kFloor, kCeiling };
-
-__int128 DropDigits(__int128 value, int drop, Rounding rounding) {
-  if (drop <= 0) return value;
-  if (drop > kMaxDigits) {
-    if (rounding == Rounding::kFloor && value < 0) return -1;
-    if (rounding == Rounding::kCeiling && value > 0) return 1;
-    return 0;
-  }
-  __int128 divisor = PowerOfTen(drop);
-  __int128 quotient = value / divisor, remainder = value % divisor;
-  switch (rounding) {
-    case Rounding::kHalfAway:
-      if (remainder * 2 >= divisor) ++quotient;
-      if (remainder * 2 <= -divisor) --quotient;
-      break;
-    case Rounding::kTruncate:
-      break;
-    case Rounding::kFloor:
-      if (remainder < 0) --quotient;
-      break;
-    case Rounding::kCeiling:
-      if (remainder > 0) ++quotient;
-      break;
-  }
-  return quotient;
-}
 
 void Round(sqlite3_context* context, int, sqlite3_value** args) {
   Call call{context, args};
@@ -309,7 +314,7 @@ std::string WithThousands(const std::string& text) {
 // CONVERT to character data: a decimal with every digit of its scale; money
 // and smallmoney to two decimals (style 0), with thousands separators
 // (style 1), or to four (style 2).
-void Style(sqlite3_context* context, int, sqlite3_value** args) {
+void Style(sqlite3_context* context, int count, sqlite3_value** args) {
   auto one = Call{context, args}.Unary({0}, 1);
   if (!one) return;
   std::string text;
@@ -326,6 +331,15 @@ void Style(sqlite3_context* context, int, sqlite3_value** args) {
           Decimal{DropDigits(one->value.unscaled, drop, Rounding::kHalfAway), 2});
       if (style == 1) text = WithThousands(text);
     }
+  }
+  // (..., length, 'target type'): a text past the target's length is no
+  // value of it.
+  if (count == 5 && sqlite3_value_type(args[3]) != SQLITE_NULL &&
+      static_cast<sqlite3_int64>(text.size()) > sqlite3_value_int64(args[3])) {
+    std::string target(reinterpret_cast<const char*>(sqlite3_value_text(args[4])));
+    if (one->type.type == SqlType::kDecimal)
+      return Call{context, args}.Fail(MakeError(8115, {"numeric", target}));
+    return Call{context, args}.Fail(MakeError(234, {target}));
   }
   sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -360,6 +374,7 @@ constexpr FunctionDefinition kExactFunctions[] = {
     {"sqlengine_exact_check", 2, Check, true},
     {"sqlengine_exact_cast", 3, Cast, true},
     {"sqlengine_exact_style", 3, Style, true},
+    {"sqlengine_exact_style", 5, Style, true},
 };
 
 }  // namespace

@@ -71,8 +71,7 @@ Value GeneratedColumnValue(sqlite3_stmt* statement, int column, const ColumnType
   if (!values::IsExactType(type.type)) return ColumnValue(statement, column, type);
   sqlite3_value* value = sqlite3_column_value(statement, column);
   if (sqlite3_value_type(value) == SQLITE_NULL) return std::monostate{};
-  std::optional<ColumnType> exact = ExactType(tsql::TypeDeclaration(type));
-  std::optional<Decimal> decoded = exact ? RawValue(value, *exact) : std::nullopt;
+  std::optional<Decimal> decoded = RawValue(value, type);
   if (!decoded) throw std::runtime_error("a generated exact value is not in the stored form");
   return *decoded;
 }

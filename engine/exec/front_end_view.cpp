@@ -170,6 +170,36 @@ ViewQuery ParseViewQuery(const Tokens& written) {
   return parsed;
 }
 
+// The columns of a view's bound query named as the view lists them, checked
+// as SQL Server checks them: SqlError 8158 / 8159 for a list of another
+// width, 4511 for an unnamed column, 4506 for a name given twice.
+void NameViewColumns(std::vector<Column>& columns, const ViewHeader& header) {
+  if (!header.columns.empty()) {
+    if (columns.size() > header.columns.size()) throw MakeError(8158, {header.name});
+    if (columns.size() < header.columns.size()) throw MakeError(8159, {header.name});
+    for (size_t k = 0; k < columns.size(); ++k) columns[k].name = header.columns[k];
+  }
+  std::set<std::string> names;
+  for (size_t k = 0; k < columns.size(); ++k) {
+    if (columns[k].name.empty()) throw MakeError(4511, {std::to_string(k + 1)});
+    if (!names.insert(tsql::ToLower(columns[k].name)).second)
+      throw MakeError(4506, {columns[k].name, header.name});
+  }
+}
+
+// The stored definition of a front-end view: its columns, its query as
+// written in a comment, and the generated query.
+std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& columns,
+                           const std::string& generated) {
+  std::string list;
+  for (const Column& column : columns)
+    list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+  return "CREATE VIEW " + tsql::QuoteSqliteName(header.name) + " (" + list + ") AS " +
+         std::string(kQueryMark) +
+         std::string(header.check_option ? kCheckOptionMark : std::string_view()) +
+         CommentSafe(Written(header.query)) + " */ " + generated;
+}
+
 }  // namespace
 
 bool FrontEndParsesView(const tsql::Statement& statement) {
@@ -213,18 +243,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     NoteFallback("view bind", why.what(), statement.tokens);
     return std::nullopt;
   }
-  std::vector<Column>& columns = bound.columns;
-  if (!header->columns.empty()) {
-    if (columns.size() > header->columns.size()) throw MakeError(8158, {header->name});
-    if (columns.size() < header->columns.size()) throw MakeError(8159, {header->name});
-    for (size_t k = 0; k < columns.size(); ++k) columns[k].name = header->columns[k];
-  }
-  std::set<std::string> names;
-  for (size_t k = 0; k < columns.size(); ++k) {
-    if (columns[k].name.empty()) throw MakeError(4511, {std::to_string(k + 1)});
-    if (!names.insert(tsql::ToLower(columns[k].name)).second)
-      throw MakeError(4506, {columns[k].name, header->name});
-  }
+  NameViewColumns(bound.columns, *header);
   std::optional<tsql::SqliteText> generated =
       tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm());
   if (!generated) {
@@ -232,13 +251,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     return std::nullopt;
   }
   tsql::SqliteText text = std::move(*generated);
-  std::string list;
-  for (const Column& column : columns)
-    list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
-  text.sql = "CREATE VIEW " + tsql::QuoteSqliteName(header->name) + " (" + list + ") AS " +
-             std::string(kQueryMark) +
-             std::string(header->check_option ? kCheckOptionMark : std::string_view()) +
-             CommentSafe(Written(header->query)) + " */ " + text.sql;
+  text.sql = ViewDefinition(*header, bound.columns, text.sql);
   return text;
 }
 
@@ -273,6 +286,25 @@ StoredView StoredViewQuery(std::string_view create_sql) {
     return stored;
   } catch (const std::exception&) {
     return {};  // the rewriter reads the view as SQLite has it
+  }
+}
+
+std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
+                                                      tsql::bind::Catalog& catalog,
+                                                      tsql::generate::ExactForm form) {
+  if (create_sql.find(kQueryMark) != std::string_view::npos) return std::nullopt;
+  try {
+    std::optional<ViewHeader> header = ReadHeader(tsql::Lex(std::string(create_sql)));
+    if (!header) return std::nullopt;
+    ViewQuery parsed = ParseViewQuery(header->query);
+    if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
+    tsql::bind::BoundQuery bound = tsql::bind::Bind(*parsed.query, catalog, parsed.with);
+    NameViewColumns(bound.columns, *header);
+    std::optional<tsql::SqliteText> generated = tsql::generate::GenerateViewQuery(bound, 1, form);
+    if (!generated) return std::nullopt;
+    return ViewDefinition(*header, bound.columns, generated->sql);
+  } catch (const std::exception&) {
+    return std::nullopt;  // not T-SQL the front end reads: the rewriter's it stays
   }
 }
 

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/tsql/bind/catalog.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/syntax_tree.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
@@ -45,5 +47,15 @@ struct StoredView {
   bool check_option = false;  // made WITH CHECK OPTION
 };
 StoredView StoredViewQuery(std::string_view create_sql);
+
+// The token rewriter stored a view it made as its CREATE VIEW statement,
+// which for the shapes it passed on unchanged is T-SQL still. The stored
+// definition of the same view made by the front end, its query bound against
+// `catalog` and generated in `form`; nullopt for a view the front end made,
+// or one whose text the front end does not parse or bind as T-SQL. Never
+// throws.
+std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
+                                                      tsql::bind::Catalog& catalog,
+                                                      tsql::generate::ExactForm form);
 
 }  // namespace sqlengine::exec

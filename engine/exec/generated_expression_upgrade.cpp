@@ -9,6 +9,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/stored_expressions.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/exact_expressions.h"
@@ -91,12 +92,15 @@ struct GeneratedExpression {
   std::string written;
 };
 
-std::vector<GeneratedExpression> GeneratedExpressions(const TableDefinition& definition) {
-  Tokens tokens = tsql::Lex(definition.sql);
+// The generated expressions of `sql`, a table's definition or the clause of
+// a constraint, whose elements (none for a clause) say which column each
+// DEFAULT and computed value belongs to.
+std::vector<GeneratedExpression> GeneratedExpressions(
+    const std::string& sql, const std::vector<TableDefinition::Element>& elements) {
+  Tokens tokens = tsql::Lex(sql);
   std::vector<GeneratedExpression> found;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    std::optional<WrittenExpression> written =
-        ReadWrittenExpression(definition.sql, EndOf(tokens[i]));
+    std::optional<WrittenExpression> written = ReadWrittenExpression(sql, EndOf(tokens[i]));
     if (!written) continue;
     // A computed column's comment follows VIRTUAL; the others' their value.
     std::size_t close = i;
@@ -119,7 +123,7 @@ std::vector<GeneratedExpression> GeneratedExpressions(const TableDefinition& def
     } else {
       continue;
     }
-    for (const TableDefinition::Element& element : definition.elements) {
+    for (const TableDefinition::Element& element : elements) {
       if (element.begin <= expression.begin && expression.begin < element.end)
         expression.column = element.column;
     }
@@ -173,19 +177,25 @@ void RegenerateTableExpressions(sqlite3* db, const std::string& schema, const st
                                 tsql::generate::ExactForm form) {
   std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
   if (!definition) return;
-  std::vector<GeneratedExpression> expressions = GeneratedExpressions(*definition);
-  if (expressions.empty()) return;
   std::vector<TableColumn> columns = ColumnsOf(db, schema, definition->table);
-  std::string sql = definition->sql;
-  // From the last one back, so the offsets of the earlier ones stay.
-  std::sort(expressions.begin(), expressions.end(),
-            [](const GeneratedExpression& a, const GeneratedExpression& b) {
-              return a.begin > b.begin;
-            });
-  for (const GeneratedExpression& expression : expressions) {
-    sql.replace(expression.begin, expression.end - expression.begin,
-                Regenerated(expression, definition->table, columns, form));
-  }
+  auto regenerate = [&](std::string sql, const std::vector<TableDefinition::Element>& elements) {
+    std::vector<GeneratedExpression> expressions = GeneratedExpressions(sql, elements);
+    // From the last one back, so the offsets of the earlier ones stay.
+    std::sort(expressions.begin(), expressions.end(),
+              [](const GeneratedExpression& a, const GeneratedExpression& b) {
+                return a.begin > b.begin;
+              });
+    for (const GeneratedExpression& expression : expressions) {
+      sql.replace(expression.begin, expression.end - expression.begin,
+                  Regenerated(expression, definition->table, columns, form));
+    }
+    return sql;
+  };
+  // A CHECK switched off keeps its generated text in a comment: made again
+  // too, so that it checks in `form` once switched on.
+  std::string sql = RewriteDisabledClauses(
+      regenerate(definition->sql, definition->elements),
+      [&](const std::string&, const std::string& clause) { return regenerate(clause, {}); });
   if (sql != definition->sql) ReplaceTableDefinition(db, schema, *definition, sql);
 }
 

@@ -389,6 +389,23 @@ DisabledClause ReadDisabledConstraintComment(std::string_view comment) {
   return disabled;
 }
 
+std::string RewriteDisabledClauses(
+    const std::string& sql,
+    const std::function<std::string(const std::string& column, const std::string& clause)>& rewrite) {
+  std::string out;
+  std::size_t at = 0, copied = 0;
+  while ((at = sql.find(kDisabledOpen, at)) != std::string::npos) {
+    std::size_t close = sql.find(kDisabledClose, at);
+    if (close == std::string::npos) break;
+    std::size_t end = close + kDisabledClose.size();
+    DisabledClause disabled = ReadDisabledConstraintComment(std::string_view(sql).substr(at, end - at));
+    out += sql.substr(copied, at - copied);
+    out += DisabledConstraintComment(disabled.column, rewrite(disabled.column, disabled.clause));
+    copied = at = end;
+  }
+  return out + sql.substr(copied);
+}
+
 std::vector<TableConstraint> ReadTableConstraints(sqlite3* db, const std::string& schema,
                                                   const std::string& table) {
   std::vector<std::string> tables;

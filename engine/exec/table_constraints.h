@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,14 @@ struct DisabledClause {
   std::string clause;
 };
 DisabledClause ReadDisabledConstraintComment(std::string_view comment);
+
+// `sql`, a table's definition, with the clause of every disabled constraint
+// it keeps replaced by what `rewrite` makes of it: given the column the
+// constraint belongs to ("" at table level) and the clause as it reads once
+// switched on, the clause to keep instead. What `rewrite` throws passes on.
+std::string RewriteDisabledClauses(
+    const std::string& sql,
+    const std::function<std::string(const std::string& column, const std::string& clause)>& rewrite);
 
 // The id of an unnamed constraint that `key` (its table, kind and text)
 // describes; the same key always gives the same id.

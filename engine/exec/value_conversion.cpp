@@ -112,6 +112,11 @@ bool ParseDateTime(std::string_view text, DateTime& out) {
 SqlError ConversionError(const std::string& text, const ColumnType& type) {
   if (IsDateType(type.type)) return MakeError(241);
   if (IsIntegerType(type.type)) return MakeError(245, {text, tsql::TypeName(type.type)});
+  // SQL Server's own words for text that is no amount, and "numeric" for
+  // decimal as for numeric.
+  if (type.type == SqlType::kMoney) return MakeError(235);
+  if (type.type == SqlType::kSmallMoney) return MakeError(293);
+  if (type.type == SqlType::kDecimal) return MakeError(8114, {"varchar", "numeric"});
   return MakeError(8114, {"varchar", tsql::TypeName(type.type)});
 }
 

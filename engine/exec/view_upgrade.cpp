@@ -105,7 +105,15 @@ void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form) {
   FileCatalog catalog(db);
   for (const View& view : views) {
     StoredView stored = StoredViewQuery(view.sql);
-    if (!stored.query) continue;  // the token rewriter's
+    if (!stored.query) {
+      // The token rewriter's, which knows no types and so cannot read the
+      // stored form: the front end's from now on, where it reads the text.
+      std::optional<std::string> made = FrontEndViewOfRewriterView(view.sql, catalog, form);
+      if (!made) continue;
+      catalog::Exec(db, "DROP VIEW main." + tsql::QuoteSqliteName(view.name));
+      catalog::Exec(db, *made);
+      continue;
+    }
     std::size_t body = view.sql.find(kWrittenEnd);
     if (body == std::string::npos) continue;
     std::optional<tsql::SqliteText> generated;

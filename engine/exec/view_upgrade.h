@@ -12,8 +12,10 @@
 namespace sqlengine::exec {
 
 // Binds each front-end view of `db`'s main database again over the tables
-// and views the file holds and stores its query generated in `form`; views
-// the token rewriter made are left as they are. Runs inside the caller's
+// and views the file holds and stores its query generated in `form`. A view
+// the token rewriter made becomes the front end's where its text reads as
+// T-SQL the front end binds (exec/front_end_view.h), and is left as it is
+// otherwise. Runs inside the caller's
 // transaction. Throws std::runtime_error, naming the view, when its query no
 // longer binds.
 void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form);

@@ -279,19 +279,16 @@ bool FitsSmallMoney(const Decimal& value) {
 std::array<std::uint8_t, 16> OrderedKey(const Decimal& value) {
   // Two's complement with the sign bit flipped sorts as unsigned bytes.
   u128 bits = static_cast<u128>(value.unscaled) ^ (static_cast<u128>(1) << 127);
-  std::array<std::uint8_t, 16> key{};
-  for (int i = 15; i >= 0; --i) {
-    key[i] = static_cast<std::uint8_t>(bits);
-    bits >>= 8;
-  }
+  std::uint64_t high = __builtin_bswap64(static_cast<std::uint64_t>(bits >> 64));
+  std::uint64_t low = __builtin_bswap64(static_cast<std::uint64_t>(bits));
+  std::array<std::uint8_t, 16> key;
+  std::memcpy(key.data(), &high, 8);
+  std::memcpy(key.data() + 8, &low, 8);
   return key;
 }
 
 Decimal FromOrderedKey(const std::array<std::uint8_t, 16>& key, int scale) {
-  u128 bits = 0;
-  for (std::uint8_t byte : key) bits = (bits << 8) | byte;
-  bits ^= static_cast<u128>(1) << 127;
-  return Decimal{static_cast<__int128>(bits), scale};
+  return Decimal{OrderedKeyValue(key.data()), scale};
 }
 
 bool DecimalSum::Add(const Decimal& value) {

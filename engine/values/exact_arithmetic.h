@@ -7,7 +7,9 @@
 // rounding.
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "engine/common/types.h"
@@ -52,6 +54,17 @@ bool FitsSmallMoney(const Decimal& value);
 std::array<std::uint8_t, 16> OrderedKey(const Decimal& value);
 Decimal FromOrderedKey(const std::array<std::uint8_t, 16>& key, int scale);
 
+// The unscaled value of the 16 key bytes at `key`.
+inline __int128 OrderedKeyValue(const std::uint8_t* key) {
+  static_assert(std::endian::native == std::endian::little);
+  std::uint64_t high, low;
+  std::memcpy(&high, key, 8);
+  std::memcpy(&low, key + 8, 8);
+  unsigned __int128 bits =
+      (static_cast<unsigned __int128>(__builtin_bswap64(high)) << 64) | __builtin_bswap64(low);
+  return static_cast<__int128>(bits ^ (static_cast<unsigned __int128>(1) << 127));
+}
+
 // SUM and AVG over decimals: an exact running total. SUM's result is
 // decimal(38, s) and overflows past 38 digits; AVG's scale is max(s, 6) and
 // its quotient is truncated like any decimal division.
@@ -59,6 +72,16 @@ class DecimalSum {
  public:
   // False (and the total is lost) when the total passes 38 digits.
   bool Add(const Decimal& value);
+  // Add for a column's values, which all share the scale given once to
+  // SetScale before the first: no scales to align, nothing to call.
+  void SetScale(int scale) { scale_ = scale; }
+  bool AddAtScale(__int128 unscaled) {
+    if (overflowed_) return false;
+    ++count_;
+    if (__builtin_add_overflow(total_, unscaled, &total_) || total_ >= kLimit || total_ <= -kLimit)
+      overflowed_ = true;
+    return !overflowed_;
+  }
   std::int64_t Count() const { return count_; }
   // nullopt when nothing was added.
   std::optional<Decimal> Total() const;
@@ -69,6 +92,9 @@ class DecimalSum {
   int scale_ = -1;
   std::int64_t count_ = 0;
   bool overflowed_ = false;
+  // 10^38: the first total of 39 digits.
+  static constexpr __int128 kLimit = static_cast<__int128>(10'000'000'000'000'000'000ULL) *
+                                     static_cast<__int128>(10'000'000'000'000'000'000ULL);
 };
 
 }  // namespace sqlengine::values

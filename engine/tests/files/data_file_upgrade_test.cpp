@@ -184,6 +184,93 @@ TEST_F(DataFileUpgradeTest, AFileOfFormatOneHoldsItsNumbersExactlyOnceUpgraded) 
   EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
+TEST_F(DataFileUpgradeTest, ViewsTheTokenRewriterMadeAnswerExactlyOnceUpgraded) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  {
+    // As the token rewriter stored the views it made: its statement, which
+    // for the first two is T-SQL still, and SQLite's own SQL for the third.
+    PlainFile file(data_file);
+    for (const char* view :
+         {"CREATE VIEW cheap AS SELECT id , price , amount FROM ledger WHERE price < 1",
+          "CREATE VIEW both_prices (id, value) AS SELECT id , price FROM ledger UNION ALL "
+          "SELECT id , '0.5' FROM ledger WHERE id = 3",
+          "CREATE VIEW first_big AS SELECT big FROM ledger ORDER BY big LIMIT 1"}) {
+      ASSERT_EQ(sqlite3_exec(file.db, view, nullptr, nullptr, nullptr), SQLITE_OK) << view;
+    }
+  }
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  EXPECT_EQ(Query(client, "USE exact_numbers SELECT id, price, amount FROM cheap WHERE price > -1 "
+                          "ORDER BY price USE master"),
+            (std::vector<std::string>{"5|0.00|0.0000", "3|0.30|0.1000"}));
+  EXPECT_EQ(Query(client, "USE exact_numbers SELECT SUM(value), MIN(value) FROM both_prices "
+                          "USE master"),
+            (std::vector<std::string>{"8999997.28|-999999.99"}));
+  // A view the front end does not read stays refused rather than computing
+  // with the stored integers and keys.
+  BatchOutcome refused = client.Execute("USE exact_numbers SELECT big FROM first_big");
+  EXPECT_NE(refused.Find(8180), nullptr) << refused.Describe();
+  Ok(client, "USE master EXEC sp_detach_db 'exact_numbers'");
+}
+
+TEST_F(DataFileUpgradeTest, ChecksSwitchedOffInAnOldFileCheckTheStoredFormOnceOnAgain) {
+  std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
+  {
+    // Both CHECKs of the ledger as NOCHECK CONSTRAINT leaves them: in comments.
+    PlainFile file(data_file);
+    std::string sql = file.Text("SELECT sql FROM sqlite_master WHERE name = 'ledger'");
+    auto disable = [&](const std::string& column, const std::string& clause) {
+      std::size_t at = sql.find(clause);
+      ASSERT_NE(at, std::string::npos) << sql;
+      // A table-level one leaves its comma behind.
+      std::string kept = clause.starts_with(", ") ? clause.substr(2) : clause;
+      for (std::size_t k = 0; (k = kept.find("/*", k)) != std::string::npos; k += 3)
+        kept.replace(k, 2, "/\\*");
+      for (std::size_t k = 0; (k = kept.find("*/", k)) != std::string::npos; k += 3)
+        kept.replace(k, 2, "*\\/");
+      sql.replace(at, clause.size(), "/*sqlengine_disabled \"" + column + "\" " + kept + " */");
+    };
+    disable("price",
+            "CONSTRAINT ck_ledger_price CHECK ((\"price\" >= -1000000.00)) "
+            "/*sqlengine_tsql (price >= -1000000.00)*/");
+    disable("",
+            ", CONSTRAINT ck_ledger_rate CHECK (((\"rate\" * 10) > -1000)) "
+            "/*sqlengine_tsql (rate %2A 10 > -1000)*/");
+    std::string version = file.Text("PRAGMA schema_version");
+    for (const std::string& step :
+         {std::string("PRAGMA writable_schema = ON"),
+          "UPDATE sqlite_master SET sql = " + std::string("'") +
+              [&] {
+                std::string quoted;
+                for (char c : sql) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+                return quoted;
+              }() +
+              "' WHERE name = 'ledger'",
+          "PRAGMA schema_version = " + std::to_string(std::stoi(version) + 1),
+          std::string("PRAGMA writable_schema = OFF")}) {
+      ASSERT_EQ(sqlite3_exec(file.db, step.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+          << step << ": " << sqlite3_errmsg(file.db);
+    }
+  }
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  Ok(client, "EXEC sp_attach_db 'exact_numbers', " + Quoted(data_file));
+  const std::string ledger = "exact_numbers..ledger";
+  // Off: anything goes in.
+  Ok(client, "INSERT INTO " + ledger + " (id, price, rate) VALUES (8, -2000000.00, -200)");
+  Ok(client, "DELETE FROM " + ledger + " WHERE id = 8");
+  Ok(client, "USE exact_numbers ALTER TABLE ledger CHECK CONSTRAINT ALL USE master");
+  // On again: the bounds are the written ones, at each column's scale.
+  Ok(client, "INSERT INTO " + ledger + " (id, price, rate) VALUES (8, -1000000.00, -99.99)");
+  BatchOutcome price =
+      client.Execute("INSERT INTO " + ledger + " (id, price) VALUES (9, -1000000.01)");
+  EXPECT_NE(price.Find(547), nullptr) << price.Describe();
+  BatchOutcome rate = client.Execute("INSERT INTO " + ledger + " (id, rate) VALUES (9, -100.01)");
+  EXPECT_NE(rate.Find(547), nullptr) << rate.Describe();
+  Ok(client, "EXEC sp_detach_db 'exact_numbers'");
+}
+
 TEST_F(DataFileUpgradeTest, AttachPutsTheIdentityTriggersOfAnOldFileFirst) {
   std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
   MakeFormatZero(data_file, "s");

@@ -151,6 +151,24 @@ TEST_F(ExactColumnUpgradeTest, DefaultsAndChecksCompareInTheStoredForm) {
   EXPECT_EQ(One("SELECT count(*) FROM priced"), "3");
 }
 
+TEST_F(ExactColumnUpgradeTest, ChecksSwitchedOffAreMovedToTheStoredFormToo) {
+  // As NOCHECK CONSTRAINT keeps them: in comments SQLite skips.
+  Exec(
+      "CREATE TABLE off (id int, price money /*sqlengine_disabled \"price\" CONSTRAINT ck_price "
+      "CHECK (price > 0.5) */, d decimal(5,2) /*sqlengine_disabled \"\" CONSTRAINT ck_d CHECK "
+      "(d <= 100.125 AND -3 <= d) */)");
+  NormaliseColumns(db_, "main", "off");
+  StoreExactColumnsInStoredForm(db_);
+  std::string sql = One("SELECT sql FROM sqlite_master WHERE name = 'off'");
+  EXPECT_NE(sql.find("/*sqlengine_disabled \"price\" CONSTRAINT ck_price CHECK (price > 5000) */"),
+            std::string::npos)
+      << sql;
+  EXPECT_NE(sql.find("CONSTRAINT ck_d CHECK (d <= 10012.5 AND -300 <= d) */"), std::string::npos)
+      << sql;
+  // Still off: nothing is checked.
+  Exec("INSERT INTO off VALUES (1, 1, -1000)");
+}
+
 TEST_F(ExactColumnUpgradeTest, ADefaultThatIsNoWrittenNumberFailsTheStep) {
   Exec("CREATE TABLE computed (m money DEFAULT (1 + 2))");
   Exec("BEGIN");

@@ -156,6 +156,21 @@ TEST_F(ExactFunctionsTest, AggregatesAddEveryRowExactly) {
   EXPECT_EQ(One("SELECT sqlengine_exact_sum(m, 'money', 'money') FROM "
                 "(SELECT 9223372036854775807 AS m UNION ALL SELECT 1)"),
             "error 8115");
+  // decimal(18,4) adds up past 64 bits into its decimal(38,4) total.
+  EXPECT_EQ(Text("(SELECT sqlengine_exact_sum(v, 'decimal(18,4)', 'decimal(38,4)') FROM "
+                 "(SELECT 999999999999999999 AS v UNION ALL SELECT 999999999999999999 "
+                 "UNION ALL SELECT -1))",
+                 "decimal(38,4)"),
+            "199999999999999.9997");
+  // A total of 39 digits is 8115, even when later rows would bring it back.
+  std::string nines = "sqlengine_exact_from('" + std::string(38, '9') + "', 'decimal(38,0)')";
+  EXPECT_EQ(One("SELECT sqlengine_exact_sum(v, 'decimal(38,0)', 'decimal(38,0)') FROM (SELECT " +
+                nines + " AS v UNION ALL SELECT sqlengine_exact_from('1', 'decimal(38,0)') "
+                "UNION ALL SELECT sqlengine_exact_from('-5', 'decimal(38,0)'))"),
+            "error 8115");
+  EXPECT_EQ(One("SELECT sqlengine_exact_sum(v, 'decimal(38,0)', 'decimal(38,0)') FROM (SELECT "
+                "12 AS v)"),
+            "sqlite: an exact function's argument is not in the stored form");
 }
 
 TEST_F(ExactFunctionsTest, StoredFormCheckRefusesInexactValues) {

@@ -1264,21 +1264,33 @@ class Binder {
     for (const BoundSelectBlock& term : bound.terms) {
       if (term.items.size() != bound.columns.size()) throw MakeError(205);
     }
+    auto same_class = [](const ColumnType& a, const ColumnType& b) {
+      return ClassOf(a.type) == ClassOf(b.type) || (IsNumeric(a.type) && IsNumeric(b.type));
+    };
     for (size_t c = 0; c < bound.columns.size(); ++c) {
       std::optional<ColumnType> common;
+      bool mixed = false;
       for (const BoundSelectBlock& term : bound.terms) {
         const BoundExpr& item = *term.items[c];
         if (item.null_literal) continue;
-        if (common && ClassOf(common->type) != ClassOf(item.type.type) &&
-            !(IsNumeric(common->type) && IsNumeric(item.type.type))) {
-          Refuse("UNION of different type classes");
-        }
+        mixed |= common && !same_class(*common, item.type);
         common = common ? CommonType(*common, item.type) : item.type;
       }
       ColumnType type = common.value_or(ColumnType{SqlType::kInt});
       type.nullable = false;
       for (const BoundSelectBlock& term : bound.terms)
         type.nullable |= term.items[c]->type.nullable;
+      // Values of another class than the column's (by type precedence:
+      // text under numbers, numbers under datetime) convert implicitly, as
+      // in an assignment; a character value that is no number fails then.
+      if (mixed) {
+        for (BoundSelectBlock& term : bound.terms) {
+          Bound& item = term.items[c];
+          if (item->null_literal || same_class(item->type, type)) continue;
+          if (!Convertible(item->type, type)) Refuse("UNION of types that do not convert");
+          item = ConvertTo(std::move(item), type);
+        }
+      }
       bound.columns[c].type = type;
     }
   }
@@ -2245,7 +2257,8 @@ class Binder {
            ClassOf(target->type) == TypeClass::kCharacter) ||
           ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
-           ClassOf(target->type) == TypeClass::kCharacter && Convertible(value->type, *target));
+           ClassOf(target->type) == TypeClass::kCharacter &&
+           ExplicitlyConvertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));
@@ -2253,10 +2266,17 @@ class Binder {
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
-    if (!value->null_literal && !from_variant && !Convertible(value->type, *target))
+    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target))
       Refuse("conversion");
     node->args.push_back(std::move(value));
     return node;
+  }
+
+  // CAST / CONVERT take an exact number into text of any length: one whose
+  // text does not fit fails when it is converted (234 for money, 8115).
+  static bool ExplicitlyConvertible(const ColumnType& from, const ColumnType& to) {
+    return Convertible(from, to) || (ClassOf(from.type) == TypeClass::kExactDecimal &&
+                                     ClassOf(to.type) == TypeClass::kCharacter);
   }
 
   Bound Call(const Expr& expr, const Scope& scope, Clause clause) {

@@ -152,16 +152,20 @@ std::string ExactComparison(std::string_view op, const std::string& a, const Col
 }
 
 std::string ExactAggregate(std::string_view function, const std::string& argument,
-                           const ColumnType& argument_type, const ColumnType& result) {
-  // SQLite's own sum() reports its overflow without the result's type, and
-  // would stop at 64 bits where decimal(38) goes on: only DISTINCT, which
-  // SQLite allows with one argument alone, takes it.
-  if (function == "sum" && argument.starts_with("DISTINCT ") &&
-      values::StoredAsInteger(argument_type) &&
+                           const ColumnType& argument_type, const ColumnType& result,
+                           const std::string& filter) {
+  if (!argument.starts_with("DISTINCT "))
+    return Call(function, {argument, ExactTypeArgument(argument_type), ExactTypeArgument(result)}) +
+           filter;
+  // SQLite takes DISTINCT with one argument alone. SQLite's own sum()
+  // reports its overflow without the result's type, and would stop at 64
+  // bits where decimal(38) goes on: only a sum at the argument's scale
+  // takes it.
+  if (function == "sum" && values::StoredAsInteger(argument_type) &&
       values::RawScale(argument_type) == values::RawScale(result)) {
     // SQLite's own integer sum at the argument's scale; its "integer
     // overflow" is 8115. A wider result takes the total on as its form.
-    std::string sum = "sum(" + argument + ")";
+    std::string sum = "sum(" + argument + ")" + filter;
     if (values::StoredAsInteger(result)) return sum;
     ColumnType widest = argument_type;
     widest.type = SqlType::kDecimal;
@@ -169,7 +173,11 @@ std::string ExactAggregate(std::string_view function, const std::string& argumen
     widest.scale = values::RawScale(argument_type);
     return Call("rescale", {sum, ExactTypeArgument(widest), ExactTypeArgument(result)});
   }
-  return Call(function, {argument, ExactTypeArgument(argument_type), ExactTypeArgument(result)});
+  // The others add the distinct stored values in the one-argument
+  // sqlengine_exact_collect and take the result from its total and count.
+  return Call("collected", {"sqlengine_exact_collect(" + argument + ")" + filter,
+                            ExactTypeArgument(argument_type), ExactTypeArgument(result),
+                            function == "avg" ? "1" : "0"});
 }
 
 std::string ExactCast(const std::string& sql, const ColumnType& from, const ColumnType& to) {
@@ -323,7 +331,10 @@ std::optional<std::string> Convert(const BoundExpr& e, ExprWriter& writer) {
   if (target == TypeClass::kApproximate) return ExactToFloat(sql, from);
   if (target == TypeClass::kCharacter) {
     std::string style = e.args.size() > 1 ? writer.Expr(*e.args[1]) : std::string("0");
-    return Call("style", {sql, ExactTypeArgument(from), style});
+    if (to.length == kMaxLength) return Call("style", {sql, ExactTypeArgument(from), style});
+    // Text longer than the target's length fails as SQL Server fails it.
+    return Call("style", {sql, ExactTypeArgument(from), style, std::to_string(to.length),
+                          QuoteSqliteString(std::string(TypeName(to.type)))});
   }
   if (target == TypeClass::kDateTime) {
     std::string days = "sqlengine_days_datetime(" + ExactToFloat(sql, from) + ")";

@@ -47,9 +47,12 @@ std::string ExactArithmetic(std::string_view op, const std::string& a, const Col
 std::string ExactComparison(std::string_view op, const std::string& a, const ColumnType& a_type,
                             const std::string& b, const ColumnType& b_type);
 
-// SUM or AVG (`function`: "sum" / "avg") of `argument`, as `result`.
+// SUM or AVG (`function`: "sum" / "avg") of `argument` ("DISTINCT x" for
+// the distinct values of x), as `result`; `filter` (" FILTER (WHERE ...)"
+// or empty) limits the rows the aggregate reads.
 std::string ExactAggregate(std::string_view function, const std::string& argument,
-                           const ColumnType& argument_type, const ColumnType& result);
+                           const ColumnType& argument_type, const ColumnType& result,
+                           const std::string& filter = "");
 
 // CAST / CONVERT of stored form `from` to exact `to`: as Rescaled, with
 // 8115 naming the source type ("converting numeric to data type numeric").

@@ -698,7 +698,7 @@ class Generator : public ExprWriter {
   std::string Aggregate(const BoundExpr& e, const std::string& filter) {
     if (ExactlyAdded(e) || (stored_form_ && (e.sql == "sum" || e.sql == "avg") &&
                             values::IsExactType(e.args[0]->type.type)))
-      return ExactAggregate(e) + filter;
+      return ExactAggregate(e, filter);
     std::string operand = (e.distinct ? "(DISTINCT " : "(") + ServerCollated(*e.args[0]) + ")";
     std::string sql = e.sql + operand + filter;
     // SUM and AVG of integers add in the result's type, which an
@@ -730,17 +730,15 @@ class Generator : public ExprWriter {
            ClassOf(e.args[0]->type.type) == TypeClass::kExactDecimal;
   }
 
-  std::string ExactAggregate(const BoundExpr& e) {
+  std::string ExactAggregate(const BoundExpr& e, const std::string& filter) {
     const ColumnType& of = e.args[0]->type;
     if (stored_form_) {
-      // SQLite takes DISTINCT only with one argument: SUM(DISTINCT) of
-      // integers at the result's scale is SQLite's own sum, others fail.
       return generate::ExactAggregate(e.sql, (e.distinct ? "DISTINCT " : "") + Expr(*e.args[0]), of,
-                                      e.type);
+                                      e.type, filter);
     }
     int scale = of.type == SqlType::kDecimal ? of.scale : 4;
     return "sqlengine_decimal_" + e.sql + "(" + Expr(*e.args[0]) + ", " + std::to_string(scale) +
-           ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
+           ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")" + filter;
   }
 
   // ALL: false when some row compares false, else unknown when some row
