@@ -253,6 +253,7 @@ constexpr MessageDef kMessages[] = {
     {3702, 16, "Cannot drop the %S_MSG '%.*ls' because it is currently in use."},
     {3703, 16, "Cannot detach the %S_MSG '%.*ls' because it is currently in use."},
     {3704, 16, "User does not have permission to perform this operation on %S_MSG '%.*ls'."},
+    {3705, 16, "Cannot use DROP %ls with '%.*ls' because '%.*ls' is a %S_MSG. Use DROP %ls."},
     {3708, 16, "Cannot %S_MSG the %S_MSG '%.*ls' because it is a system %S_MSG."},
     {3716, 16, "The %S_MSG '%.*ls' cannot be dropped because it is bound to one or more %S_MSG."},
     {3725, 16,

@@ -59,6 +59,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/definition_placement.h"
+#include "engine/tsql/drop_lists.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -281,6 +282,9 @@ void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 }
 
 void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  std::vector<tsql::Statement> dropped = tsql::SplitDropList(statement);
+  for (const tsql::Statement& each : dropped) CheckSyntax(each);
+  if (!dropped.empty()) return;
   // Only a procedure's body returns a status.
   if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 &&
       procedure_.empty()) {
@@ -377,6 +381,17 @@ void BatchExecutor::ReportError(const SqlError& error) {
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  if (std::vector<tsql::Statement> dropped = tsql::SplitDropList(written); !dropped.empty()) {
+    // Each object goes on its own; @@ERROR tells of the last one that failed.
+    int failed = 0;
+    for (const tsql::Statement& each : dropped) {
+      Flow flow = RunOne(each);
+      if (session_.LastError() != 0) failed = session_.LastError();
+      if (flow != Flow::kNext) return flow;
+    }
+    session_.LastError() = failed;
+    return Flow::kNext;
+  }
   std::optional<tsql::Statement> substituted;
   try {
     substituted = WithTableVariables(written);

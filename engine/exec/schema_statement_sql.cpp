@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/table_definition_sql.h"
@@ -62,6 +63,33 @@ void RefuseCrossDatabaseReferences(const std::vector<tsql::TableElementSyntax>& 
     if (element.column) {
       for (const tsql::ConstraintSyntax& constraint : element.column->constraints) check(constraint);
     }
+  }
+}
+
+// DROP TABLE and DROP VIEW name an object of their own kind: 3701 when the
+// name is no table or view (nor one of the engine's own), 3705 when it is the
+// other kind.
+void RequireDroppedKind(const tsql::Statement& statement, sqlite3* db,
+                        tsql::NameResolver& resolver) {
+  const tsql::Tokens& tokens = statement.tokens;
+  tsql::DottedName name = tsql::ReadDottedName(tokens, SingleObjectName(tokens));
+  bool view = IsDropView(statement);
+  std::string kind = view ? "view" : "table";
+  std::string written = name.Last();
+  std::string found;
+  if (db == nullptr) return;  // only written, as the unit tests do
+  if (!tsql::ToLower(written).starts_with("sqlengine_") &&
+      !tsql::ToLower(written).starts_with("sqlite_")) {
+    auto query = catalog::Prepare(
+        db, "SELECT type FROM " + tsql::QuoteSqliteName(SchemaOfTable(name, resolver)) +
+                ".sqlite_master WHERE type IN ('table', 'view') AND name = ? COLLATE NOCASE");
+    sqlite3_bind_text(query.get(), 1, written.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(query.get()) == SQLITE_ROW) found = catalog::ColumnText(query.get(), 0);
+  }
+  if (found.empty()) throw MakeError(3701, {"drop", kind, written});
+  if (found != kind) {
+    std::string upper = view ? "VIEW" : "TABLE";
+    throw MakeError(3705, {upper, written, written, found, view ? "TABLE" : "VIEW"});
   }
 }
 
@@ -149,6 +177,7 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       return TypedAlterTable(statement, resolver, catalog);
     }
     case tsql::StatementKind::kDropTable:
+      RequireDroppedKind(statement, db, resolver);
       return {Text("DROP TABLE " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
                    line)};
     case tsql::StatementKind::kTruncateTable:
@@ -162,9 +191,11 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       return {Text(CreateIndexSql(*index, schema, stored), line)};
     }
     case tsql::StatementKind::kDropOther: {
-      if (IsDropView(statement))
+      if (IsDropView(statement)) {
+        RequireDroppedKind(statement, db, resolver);
         return {Text("DROP VIEW " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
                      line)};
+      }
       std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped = tsql::ParseDropIndex(tokens);
       if (!dropped) return {};
       std::vector<tsql::SqliteText> statements;
