@@ -294,6 +294,10 @@ constexpr MessageDef kMessages[] = {
     {4613, 16, "Grantor does not have GRANT permission."},
     {4815, 16, "Received an invalid column length from the bcp client for colid %d."},
     {4816, 16, "Invalid column type from bcp client for colid %d."},
+    {4901, 16,
+     "ALTER TABLE only allows columns to be added that can contain nulls or have a DEFAULT "
+     "definition specified. Column '%.*ls' cannot be added to table '%.*ls' because it does not "
+     "allow nulls and does not specify a DEFAULT definition."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
     {4917, 16, "Constraint '%.*ls' does not exist."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},

@@ -35,6 +35,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/schema_statement_sql.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/index_replacement.h"
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
@@ -797,9 +798,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (!bound) bound = FrontEndCreateView(statement, session_);
   // Schema statements SQLite carries out in several steps run the earlier ones first.
   std::vector<tsql::SqliteText> earlier_steps;
+  AppendedColumns appended;
   if (!bound && IsSchemaStatement(statement)) {
     SessionCatalog catalog(session_);
-    earlier_steps = SchemaStatementSql(statement, connection.Handle(), connection, catalog);
+    earlier_steps =
+        SchemaStatementSql(statement, connection.Handle(), connection, catalog, &appended);
     if (earlier_steps.empty()) tsql::SyntaxErrorAt(statement.tokens, 0);
     bound = std::move(earlier_steps.back());
     earlier_steps.pop_back();
@@ -837,6 +840,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   RowImages inserted, deleted;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
+    if (!appended.elements.empty()) {
+      // The engine writes the definition itself, past the authorizer.
+      tsql::TableReference table = tsql::TableOf(statement);
+      if (IsInternalName(table.name)) throw MakeError(208, {table.name});
+      if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      AppendColumns(db, appended.schema, appended.table, appended.elements);
+    }
     for (tsql::SqliteText& step : earlier_steps)
       SqliteStatement(db, connection.Authorizer(), std::move(step), context, *this).Run();
     std::string insert_sql = statement.kind == StatementKind::kInsert

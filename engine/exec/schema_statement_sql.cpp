@@ -160,7 +160,8 @@ std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::stri
 
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
                                                  tsql::NameResolver& resolver,
-                                                 tsql::bind::Catalog& catalog) {
+                                                 tsql::bind::Catalog& catalog,
+                                                 AppendedColumns* appended) {
   const tsql::Tokens& tokens = statement.tokens;
   int line = statement.line;
   switch (statement.kind) {
@@ -174,7 +175,7 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
       if (!alter) return {};
       RefuseCrossDatabaseReferences(alter->added, SchemaOfTable(alter->name, resolver), resolver);
-      return TypedAlterTable(statement, resolver, catalog);
+      return TypedAlterTable(statement, resolver, catalog, appended);
     }
     case tsql::StatementKind::kDropTable:
       RequireDroppedKind(statement, db, resolver);

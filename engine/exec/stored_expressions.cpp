@@ -418,6 +418,12 @@ const std::string* StoredExpressions::StoredAt(std::size_t begin) const {
   return nullptr;
 }
 
+std::string GeneratedSql(std::string_view stored) {
+  std::string_view generated = stored.substr(0, stored.find(kWrittenOpen));
+  while (!generated.empty() && generated.back() == ' ') generated.remove_suffix(1);
+  return std::string(generated);
+}
+
 std::optional<WrittenExpression> ReadWrittenExpression(std::string_view sql, std::size_t at) {
   while (at < sql.size() && sql[at] == ' ') ++at;
   if (sql.substr(at, kWrittenOpen.size()) != kWrittenOpen) return std::nullopt;
