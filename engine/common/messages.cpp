@@ -192,6 +192,7 @@ constexpr MessageDef kMessages[] = {
     {1828, 16, "The file named '%.*ls' is already in use. Choose another name."},
     {1829, 16, "The FOR ATTACH option requires that at least the primary file be specified."},
     {1913, 16, "There is already an index on table '%.*ls' named '%.*ls'."},
+    {1933, 16, "Cannot create index because the key column '%.*ls' is non-deterministic or imprecise."},
     {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
     {2520, 16, "Could not find database '%.*ls'. Check sysdatabases."},
     {2526, 16,

@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/table_definition_sql.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -90,6 +91,23 @@ void RequireDroppedKind(const tsql::Statement& statement, sqlite3* db,
   if (found != kind) {
     std::string upper = view ? "VIEW" : "TABLE";
     throw MakeError(3705, {upper, written, written, found, view ? "TABLE" : "VIEW"});
+  }
+}
+
+// A computed column whose value changes from one reading to the next
+// (GETDATE(), NEWID(), RAND()) is no index key: 1933.
+void RefuseChangingKeys(sqlite3* db, const std::string& schema,
+                        const tsql::CreateIndexSyntax& index) {
+  if (db == nullptr) return;
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, index.table.Last());
+  if (!definition) return;
+  for (const auto& key : index.columns) {
+    const TableDefinition::Element* column = definition->Column(key.name);
+    if (column == nullptr) continue;
+    std::string_view text(definition->sql);
+    text = text.substr(column->begin, column->end - column->begin);
+    if (text.find("sqlengine_row_") != std::string_view::npos)
+      throw MakeError(1933, {key.name});
   }
 }
 
@@ -188,6 +206,7 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(tokens);
       if (!index) return {};
       std::string schema = SchemaOfTable(index->table, resolver);
+      RefuseChangingKeys(db, schema, *index);
       std::string stored = NewIndexName(db, schema, index->table.Last(), index->name.value);
       return {Text(CreateIndexSql(*index, schema, stored), line)};
     }
