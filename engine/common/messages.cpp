@@ -408,6 +408,8 @@ constexpr MessageDef kMessages[] = {
     {15040, 16, "User-defined error messages must have an ID greater than 50000."},
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
     {15043, 16, "You must specify 'REPLACE' to overwrite an existing message."},
+    {15048, 16, "Valid values of database compatibility level are 60, 65, 70, or 80."},
+    {15054, 10, "The current compatibility level is %d."},
     {15063, 16, "The login already has an account under a different user name."},
     {15109, 16, "Cannot change the owner of the master database."},
     {15110, 16, "The proposed new database owner is already a user or aliased in the database."},

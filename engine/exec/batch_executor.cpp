@@ -1077,6 +1077,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "trancount") return static_cast<std::int64_t>(session_.TranCount());
     if (variable == "spid") return static_cast<std::int64_t>(session_.Spid());
     if (variable == "version") return std::string(kVersion);
+    // The major version in the high byte, the build (2039) in the low word.
+    if (variable == "microsoftversion") return std::int64_t{(8 << 24) | 2039};
     if (variable == "servername" || variable == "servicename") return std::string(kServerName);
     if (variable == "language") return std::string("us_english");
     if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);

@@ -1794,7 +1794,7 @@ class Binder {
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
         {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
-        {"version", SqlType::kNVarChar}};
+        {"version", SqlType::kNVarChar},     {"microsoftversion", SqlType::kInt}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
