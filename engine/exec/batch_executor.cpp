@@ -34,6 +34,7 @@
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/procedure_arguments.h"
 #include "engine/exec/schema_statement_sql.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/index_replacement.h"
@@ -1470,6 +1471,11 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     output_variables.erase(output_variables.begin(),
                            output_variables.begin() + static_cast<std::ptrdiff_t>(taken));
   } else {
+    if (name == "sp_msforeachtable") {
+      ForEachTable(arguments);
+      scope.End(0);
+      return;
+    }
     if (RunSystemProcedure(session_, name, arguments, sink_)) {
       scope.End(0);
       return;
@@ -1524,6 +1530,53 @@ void BatchExecutor::ExecuteString(const tsql::Statement& statement, size_t open)
   std::vector<Value> outputs;
   CallProcedure(definition, {}, outputs);
   context.Leave();
+}
+
+void BatchExecutor::ForEachTable(const std::vector<CallArgument>& given) {
+  Arguments args("sp_MSforeachtable", given,
+                 {"@command1", "@replacechar", "@command2", "@command3", "@whereand",
+                  "@precommand", "@postcommand"});
+  std::string first = args.Required(0, "sp_MSforeachtable", "@command1");
+  if (args[4]) throw MakeError(50000, {"sp_MSforeachtable: @whereand is not supported."});
+  std::string mark = args[1].value_or("?");
+  if (mark.empty()) mark = "?";
+  auto run = [&](const std::string& text) {
+    tsql::ProcedureDefinition definition = DynamicBatch(text);
+    DatabaseContext context(session_, sink_);
+    std::vector<Value> outputs;
+    CallProcedure(definition, {}, outputs);
+    context.Leave();
+  };
+  auto bracketed = [](const std::string& name) {
+    std::string quoted = "[";
+    for (char c : name) quoted += c == ']' ? std::string("]]") : std::string(1, c);
+    return quoted + "]";
+  };
+  std::vector<std::string> tables;
+  {
+    StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());
+    auto query = catalog::Prepare(session_.Connection().Handle(),
+                                  "SELECT name FROM main.sqlite_master WHERE type = 'table' "
+                                  "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                  "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
+    while (sqlite3_step(query.get()) == SQLITE_ROW)
+      tables.push_back(catalog::ColumnText(query.get(), 0));
+  }
+  if (args[5]) run(*args[5]);
+  for (const std::string& table : tables) {
+    std::string named = "[dbo]." + bracketed(table);
+    for (size_t k : {0, 2, 3}) {
+      if (!args[k]) continue;
+      std::string command = *args[k];
+      for (size_t at = command.find(mark); at != std::string::npos;
+           at = command.find(mark, at + named.size())) {
+        command.replace(at, mark.size(), named);
+      }
+      run(command);
+      if (abort_callers_) return;
+    }
+  }
+  if (args[6]) run(*args[6]);
 }
 
 namespace {
