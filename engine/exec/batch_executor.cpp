@@ -35,7 +35,9 @@
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/procedure_arguments.h"
 #include "engine/exec/schema_statement_sql.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/index_replacement.h"
 #include "engine/exec/maintenance_statements.h"
 #include "engine/exec/normalised_columns.h"
@@ -60,6 +62,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/definition_placement.h"
+#include "engine/tsql/drop_lists.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -321,6 +324,9 @@ void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 }
 
 void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  std::vector<tsql::Statement> dropped = tsql::SplitDropList(statement);
+  for (const tsql::Statement& each : dropped) CheckSyntax(each);
+  if (!dropped.empty()) return;
   // Only a procedure's body returns a status.
   if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 &&
       procedure_.empty()) {
@@ -417,6 +423,17 @@ void BatchExecutor::ReportError(const SqlError& error) {
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  if (std::vector<tsql::Statement> dropped = tsql::SplitDropList(written); !dropped.empty()) {
+    // Each object goes on its own; @@ERROR tells of the last one that failed.
+    int failed = 0;
+    for (const tsql::Statement& each : dropped) {
+      Flow flow = RunOne(each);
+      if (session_.LastError() != 0) failed = session_.LastError();
+      if (flow != Flow::kNext) return flow;
+    }
+    session_.LastError() = failed;
+    return Flow::kNext;
+  }
   std::optional<tsql::Statement> substituted;
   try {
     substituted = WithTableVariables(written);
@@ -827,9 +844,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (!bound) bound = FrontEndCreateView(statement, session_);
   // Schema statements SQLite carries out in several steps run the earlier ones first.
   std::vector<tsql::SqliteText> earlier_steps;
+  AppendedColumns appended;
   if (!bound && IsSchemaStatement(statement)) {
     SessionCatalog catalog(session_);
-    earlier_steps = SchemaStatementSql(statement, connection.Handle(), connection, catalog);
+    earlier_steps =
+        SchemaStatementSql(statement, connection.Handle(), connection, catalog, &appended);
     if (earlier_steps.empty()) tsql::SyntaxErrorAt(statement.tokens, 0);
     bound = std::move(earlier_steps.back());
     earlier_steps.pop_back();
@@ -869,6 +888,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   RowImages inserted, deleted;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
+    if (!appended.elements.empty()) {
+      // The engine writes the definition itself, past the authorizer.
+      tsql::TableReference table = tsql::TableOf(statement);
+      if (IsInternalName(table.name)) throw MakeError(208, {table.name});
+      if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      AppendColumns(db, appended.schema, appended.table, appended.elements);
+    }
     for (tsql::SqliteText& step : earlier_steps)
       SqliteStatement(db, connection.Authorizer(), std::move(step), context, *this).Run();
     std::string insert_sql = statement.kind == StatementKind::kInsert
@@ -1096,6 +1123,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "trancount") return static_cast<std::int64_t>(session_.TranCount());
     if (variable == "spid") return static_cast<std::int64_t>(session_.Spid());
     if (variable == "version") return std::string(kVersion);
+    // The major version in the high byte, the build (2039) in the low word.
+    if (variable == "microsoftversion") return std::int64_t{(8 << 24) | 2039};
     if (variable == "servername" || variable == "servicename") return std::string(kServerName);
     if (variable == "language") return std::string("us_english");
     if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);
@@ -1498,6 +1527,11 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     if (!definition && (name.starts_with("sp_") || name.starts_with("xp_")))
       RefuseInTriggerDatabase(tokens, statement.line);
   } else {
+    if (name == "sp_msforeachtable") {
+      ForEachTable(arguments);
+      scope.End(0);
+      return;
+    }
     if (RunSystemProcedure(session_, name, arguments, sink_)) {
       scope.End(0);
       return;
@@ -1552,6 +1586,53 @@ void BatchExecutor::ExecuteString(const tsql::Statement& statement, size_t open)
   std::vector<Value> outputs;
   CallProcedure(definition, {}, outputs);
   context.Leave();
+}
+
+void BatchExecutor::ForEachTable(const std::vector<CallArgument>& given) {
+  Arguments args("sp_MSforeachtable", given,
+                 {"@command1", "@replacechar", "@command2", "@command3", "@whereand",
+                  "@precommand", "@postcommand"});
+  std::string first = args.Required(0, "sp_MSforeachtable", "@command1");
+  if (args[4]) throw MakeError(50000, {"sp_MSforeachtable: @whereand is not supported."});
+  std::string mark = args[1].value_or("?");
+  if (mark.empty()) mark = "?";
+  auto run = [&](const std::string& text) {
+    tsql::ProcedureDefinition definition = DynamicBatch(text);
+    DatabaseContext context(session_, sink_);
+    std::vector<Value> outputs;
+    CallProcedure(definition, {}, outputs);
+    context.Leave();
+  };
+  auto bracketed = [](const std::string& name) {
+    std::string quoted = "[";
+    for (char c : name) quoted += c == ']' ? std::string("]]") : std::string(1, c);
+    return quoted + "]";
+  };
+  std::vector<std::string> tables;
+  {
+    StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());
+    auto query = catalog::Prepare(session_.Connection().Handle(),
+                                  "SELECT name FROM main.sqlite_master WHERE type = 'table' "
+                                  "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                  "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
+    while (sqlite3_step(query.get()) == SQLITE_ROW)
+      tables.push_back(catalog::ColumnText(query.get(), 0));
+  }
+  if (args[5]) run(*args[5]);
+  for (const std::string& table : tables) {
+    std::string named = "[dbo]." + bracketed(table);
+    for (size_t k : {0, 2, 3}) {
+      if (!args[k]) continue;
+      std::string command = *args[k];
+      for (size_t at = command.find(mark); at != std::string::npos;
+           at = command.find(mark, at + named.size())) {
+        command.replace(at, mark.size(), named);
+      }
+      run(command);
+      if (abort_callers_) return;
+    }
+  }
+  if (args[6]) run(*args[6]);
 }
 
 namespace {

@@ -168,6 +168,10 @@ class BatchExecutor final : public ParameterSource {
   // own variable scope, with the caller's rights and #temp tables; a USE in
   // it lasts until it ends.
   void ExecuteString(const tsql::Statement& statement, size_t open);
+  // sp_MSforeachtable: its commands run as EXEC (command) runs them, once for
+  // every user table of the current database in name order, the replace
+  // character ('?') standing for the table as [owner].[name].
+  void ForEachTable(const std::vector<CallArgument>& arguments);
   void TransactionStatement(const tsql::Statement& statement);
 
   // BEGIN TRY ... END CATCH (try_catch.cpp): runs the TRY block; an error it

@@ -12,6 +12,7 @@
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
 
@@ -278,6 +279,37 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
   result.Send(sink);
 }
 
+// sp_pkeys table: the table's primary key columns in key order (no rows for
+// a table without one, or none the caller may read).
+void PrimaryKeys(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_pkeys", given, {"@table_name", "@table_owner", "@table_qualifier"});
+  std::string wanted = args.Required(0, "sp_pkeys", "@table_name");
+  ResultBuilder result({{"TABLE_QUALIFIER", Text(128)},
+                        {"TABLE_OWNER", Text(128)},
+                        {"TABLE_NAME", Text(128)},
+                        {"COLUMN_NAME", Text(128)},
+                        {"KEY_SEQ", Small()},
+                        {"PK_NAME", Text(128)}});
+  bool other_owner = args[1] && !tsql::EqualsIgnoreCase(*args[1], "dbo");
+  bool other_database =
+      args[2] && !tsql::EqualsIgnoreCase(*args[2], session.CurrentDatabase());
+  sqlite3* db = session.Connection().Handle();
+  for (const std::string& table : TableNames(session, false)) {
+    if (other_owner || other_database || !tsql::EqualsIgnoreCase(table, wanted) ||
+        !session.MayRead("main", table))
+      continue;
+    for (const TableConstraint& key : ReadTableConstraints(db, "main", table)) {
+      if (key.xtype != "PK") continue;
+      std::int64_t sequence = 0;
+      for (const std::string& column : key.columns) {
+        result.Add({session.CurrentDatabase(), std::string("dbo"), table, column, ++sequence,
+                    key.name});
+      }
+    }
+  }
+  result.Send(sink);
+}
+
 void Columns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_columns", given,
                  {"@table_name", "@table_owner", "@table_qualifier", "@column_name", "@odbcver"});
@@ -399,6 +431,8 @@ bool RunCatalogProcedure(Session& session, std::string_view name,
     Tables(session, arguments, sink);
   } else if (name == "sp_columns") {
     Columns(session, arguments, sink);
+  } else if (name == "sp_pkeys") {
+    PrimaryKeys(session, arguments, sink);
   } else if (name == "sp_databases") {
     Databases(session, sink);
   } else if (name == "sp_helpdb") {

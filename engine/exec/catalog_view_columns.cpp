@@ -293,6 +293,11 @@ constexpr CatalogViewColumn kSysAltFiles[] = {
     {"name", "sysname", kNotNull},    {"filename", "nvarchar(260)", kNotNull},
 };
 
+constexpr CatalogViewColumn kSptValues[] = {
+    {"name", "nvarchar(35)", kNull}, {"number", "int", kNotNull}, {"type", "nchar(3)", kNotNull},
+    {"low", "int", kNull},           {"high", "int", kNull},      {"status", "int", kNull},
+};
+
 constexpr CatalogViewColumn kParameters[] = {
     {"SPECIFIC_CATALOG", "nvarchar(128)", kNull},   {"SPECIFIC_SCHEMA", "nvarchar(128)", kNull},
     {"SPECIFIC_NAME", "nvarchar(128)", kNotNull},   {"ORDINAL_POSITION", "smallint", kNotNull},
@@ -402,6 +407,7 @@ constexpr ViewColumns kViews[] = {
     {"information_schema.parameters", kParameters},
     {"sysdepends", kSysDepends},
     {"sysaltfiles", kSysAltFiles},
+    {"spt_values", kSptValues},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},
     {"sysreferences", kSysReferences},

@@ -290,6 +290,17 @@ std::string SysAltFiles(const CatalogTarget& t) {
          "), -1, 10, 1048642, 0, d.dbid, d.name || '_log', " + log + " FROM " + databases + ")";
 }
 
+// master's lookup table of the system procedures. Its type 'P' rows are the
+// numbers 0 to 2047 that scripts read as a table of numbers; each names a
+// bit of a column bitmap: its byte (low, from 1) and its value there (high).
+std::string SptValues(const CatalogTarget&) {
+  std::string eight = "(VALUES (0), (1), (2), (3), (4), (5), (6), (7))";
+  return "(SELECT NULL AS name, n AS number, 'P' AS type, n / 8 + 1 AS low, 1 << (n % 8) AS "
+         "high, 0 AS status FROM (SELECT a.column1 + 8 * b.column1 + 64 * c.column1 + 512 * "
+         "d.column1 AS n FROM (VALUES (0), (1), (2), (3)) AS d, " +
+         eight + " AS c, " + eight + " AS b, " + eight + " AS a) ORDER BY n)";
+}
+
 struct View {
   std::string_view name;
   std::string (*sql)(const CatalogTarget&);
@@ -319,6 +330,7 @@ constexpr View kViews[] = {
     {"information_schema.parameters", InformationSchemaParameters},
     {"sysdepends", SysDepends},
     {"sysaltfiles", SysAltFiles},
+    {"spt_values", SptValues},
     {"sysconstraints", SysConstraints},
     {"sysforeignkeys", SysForeignKeys},
     {"sysreferences", SysReferences},

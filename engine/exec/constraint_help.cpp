@@ -46,28 +46,8 @@ void Informational(ResultSink& sink, int number) { sink.Message(FormatMessage(nu
 
 }  // namespace
 
-void HelpConstraint(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
-  Arguments args("sp_helpconstraint", given, {"@objname", "@nomsg"});
-  std::string written = args.Required(0, "sp_helpconstraint", "@objname");
-  sqlite3* db = session.Connection().Handle();
-  std::string database = session.Connection().Database();
-  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
-  tsql::DottedName name = tsql::ReadWrittenName(written);
-  std::string table = name.parts.empty() ? written : name.Last();
-  auto find = catalog::Prepare(
-      db, "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
-  sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table) ||
-      tsql::ToLower(table).starts_with("sqlengine_")) {
-    throw MakeError(15009, {written, database});
-  }
-  table = catalog::ColumnText(find.get(), 0);
-  find.reset();
-
-  ResultBuilder object({{"Object Name", Unicode(776)}});
-  object.Add({written});
-  object.Send(sink);
-
+void SendConstraintSets(sqlite3* db, const std::string& database, const std::string& table,
+                        ResultSink& sink) {
   std::vector<TableConstraint> all = ReadTableConstraints(db, "main");
   std::vector<const TableConstraint*> own;
   std::vector<const TableConstraint*> referencing;
@@ -125,6 +105,34 @@ void HelpConstraint(Session& session, const std::vector<CallArgument>& given, Re
     references.Add({database + ".dbo." + c->table + ": " + c->name});
   }
   references.Send(sink);
+}
+
+void HelpConstraint(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_helpconstraint", given, {"@objname", "@nomsg"});
+  std::string written = args.Required(0, "sp_helpconstraint", "@objname");
+  sqlite3* db = session.Connection().Handle();
+  std::string database = session.Connection().Database();
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  std::string table = name.parts.empty() ? written : name.Last();
+  auto find = catalog::Prepare(
+      db, "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+  sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table) ||
+      tsql::ToLower(table).starts_with("sqlengine_")) {
+    throw MakeError(15009, {written, database});
+  }
+  table = catalog::ColumnText(find.get(), 0);
+  find.reset();
+
+  // 'nomsg' leaves out the set that names the table.
+  std::optional<std::string> nomsg = args[1];
+  if (!nomsg || !tsql::EqualsIgnoreCase(*nomsg, "nomsg")) {
+    ResultBuilder object({{"Object Name", Unicode(776)}});
+    object.Add({written});
+    object.Send(sink);
+  }
+  SendConstraintSets(db, database, table, sink);
 }
 
 }  // namespace sqlengine::exec

@@ -4,6 +4,9 @@
 // followed by the row naming what it references; the foreign keys of other
 // tables that reference it), with 15469 / 15470 when a set would be empty.
 
+#include <sqlite3.h>
+
+#include <string>
 #include <vector>
 
 #include "engine/common/sink.h"
@@ -15,5 +18,10 @@ class Session;
 
 // Throws SqlError 15009 for a table that does not exist or cannot be read.
 void HelpConstraint(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink);
+
+// The sets after the object's name, for `table` of the connection's current
+// database (named `database`), as sp_help ends with them too.
+void SendConstraintSets(sqlite3* db, const std::string& database, const std::string& table,
+                        ResultSink& sink);
 
 }  // namespace sqlengine::exec

@@ -203,6 +203,26 @@ std::map<std::string, bool> DatabaseOptionValues(EngineImpl& engine, std::string
   return values;
 }
 
+void DbCompatibilityLevel(Session& session, const std::vector<CallArgument>& given,
+                          ResultSink& sink) {
+  Arguments args("sp_dbcmptlevel", given, {"@dbname", "@new_cmptlevel"});
+  if (!args[0]) {
+    sink.Message(FormatMessage(15048));
+    return;
+  }
+  std::optional<catalog::DatabaseEntry> entry = session.Engine().FindDatabase(*args[0]);
+  if (!entry) throw MakeError(15010, {*args[0]});
+  if (!args[1]) {
+    sink.Message(FormatMessage(15054, {"80"}));
+    return;
+  }
+  const std::string& level = *args[1];
+  if (level == "80") return;
+  if (level != "60" && level != "65" && level != "70") throw MakeError(15048);
+  throw MakeError(50000, {"Compatibility level " + level + " is not supported: database '" +
+                          entry->name + "' answers as level 80."});
+}
+
 void DbOption(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_dboption", given, {"@dbname", "@optname", "@optvalue"});
   EngineImpl& engine = session.Engine();

@@ -37,6 +37,13 @@ std::map<std::string, bool> DatabaseOptionValues(EngineImpl& engine, std::string
 // sp_dboption [@dbname [, @optname [, @optvalue]]].
 void DbOption(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink);
 
+// sp_dbcmptlevel 'db' [, level]: the level is 80 (SQL Server 2000's), the
+// only one the engine answers by; setting it to 80 changes nothing and an
+// older level is refused rather than kept without effect. Throws SqlError
+// 15010 for an unknown database, 15048 for a level that is none.
+void DbCompatibilityLevel(Session& session, const std::vector<CallArgument>& arguments,
+                          ResultSink& sink);
+
 // ALTER DATABASE d SET option [, ...] [WITH ROLLBACK ...| NO_WAIT]; also
 // MODIFY NAME = n is refused as SQL Server 2000 does (it has no such clause).
 // 5002 for an unknown database, 15247 for a login that is neither sysadmin

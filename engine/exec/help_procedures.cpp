@@ -358,6 +358,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
   } else {
     Informational(sink, 15472, {object.name});
   }
+  SendConstraintSets(db, session.Connection().Database(), object.name, sink);
 }
 
 void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) {

@@ -69,6 +69,13 @@ void Rand(sqlite3_context* context, int count, sqlite3_value** args) {
   sqlite3_result_double(context, std::uniform_real_distribution<double>(0.0, 1.0)(generator));
 }
 
+// RAND() of a computed column (see sqlengine_row_getdate): the argument is
+// no seed.
+void RowRand(sqlite3_context* context, int, sqlite3_value**) {
+  auto& generator = *static_cast<std::mt19937_64*>(sqlite3_user_data(context));
+  sqlite3_result_double(context, std::uniform_real_distribution<double>(0.0, 1.0)(generator));
+}
+
 void DeleteGenerator(void* generator) { delete static_cast<std::mt19937_64*>(generator); }
 
 constexpr FunctionDefinition kFunctions[] = {
@@ -95,6 +102,10 @@ void RegisterMathFunctions(sqlite3* db) {
   auto* generator = new std::mt19937_64(std::random_device{}());
   RegisterRand(db, 0, generator, nullptr);
   RegisterRand(db, 1, generator, DeleteGenerator);
+  if (sqlite3_create_function_v2(db, "sqlengine_row_rand", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 generator, RowRand, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_row_rand");
+  }
 }
 
 }  // namespace sqlengine::exec

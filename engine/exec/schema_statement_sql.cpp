@@ -2,8 +2,10 @@
 
 #include <optional>
 
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/table_definition_sql.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -62,6 +64,50 @@ void RefuseCrossDatabaseReferences(const std::vector<tsql::TableElementSyntax>& 
     if (element.column) {
       for (const tsql::ConstraintSyntax& constraint : element.column->constraints) check(constraint);
     }
+  }
+}
+
+// DROP TABLE and DROP VIEW name an object of their own kind: 3701 when the
+// name is no table or view (nor one of the engine's own), 3705 when it is the
+// other kind.
+void RequireDroppedKind(const tsql::Statement& statement, sqlite3* db,
+                        tsql::NameResolver& resolver) {
+  const tsql::Tokens& tokens = statement.tokens;
+  tsql::DottedName name = tsql::ReadDottedName(tokens, SingleObjectName(tokens));
+  bool view = IsDropView(statement);
+  std::string kind = view ? "view" : "table";
+  std::string written = name.Last();
+  std::string found;
+  if (db == nullptr) return;  // only written, as the unit tests do
+  if (!tsql::ToLower(written).starts_with("sqlengine_") &&
+      !tsql::ToLower(written).starts_with("sqlite_")) {
+    auto query = catalog::Prepare(
+        db, "SELECT type FROM " + tsql::QuoteSqliteName(SchemaOfTable(name, resolver)) +
+                ".sqlite_master WHERE type IN ('table', 'view') AND name = ? COLLATE NOCASE");
+    sqlite3_bind_text(query.get(), 1, written.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(query.get()) == SQLITE_ROW) found = catalog::ColumnText(query.get(), 0);
+  }
+  if (found.empty()) throw MakeError(3701, {"drop", kind, written});
+  if (found != kind) {
+    std::string upper = view ? "VIEW" : "TABLE";
+    throw MakeError(3705, {upper, written, written, found, view ? "TABLE" : "VIEW"});
+  }
+}
+
+// A computed column whose value changes from one reading to the next
+// (GETDATE(), NEWID(), RAND()) is no index key: 1933.
+void RefuseChangingKeys(sqlite3* db, const std::string& schema,
+                        const tsql::CreateIndexSyntax& index) {
+  if (db == nullptr) return;
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, index.table.Last());
+  if (!definition) return;
+  for (const auto& key : index.columns) {
+    const TableDefinition::Element* column = definition->Column(key.name);
+    if (column == nullptr) continue;
+    std::string_view text(definition->sql);
+    text = text.substr(column->begin, column->end - column->begin);
+    if (text.find("sqlengine_row_") != std::string_view::npos)
+      throw MakeError(1933, {key.name});
   }
 }
 
@@ -132,7 +178,8 @@ std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::stri
 
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
                                                  tsql::NameResolver& resolver,
-                                                 tsql::bind::Catalog& catalog) {
+                                                 tsql::bind::Catalog& catalog,
+                                                 AppendedColumns* appended) {
   const tsql::Tokens& tokens = statement.tokens;
   int line = statement.line;
   switch (statement.kind) {
@@ -146,9 +193,10 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
       if (!alter) return {};
       RefuseCrossDatabaseReferences(alter->added, SchemaOfTable(alter->name, resolver), resolver);
-      return TypedAlterTable(statement, resolver, catalog);
+      return TypedAlterTable(statement, resolver, catalog, appended);
     }
     case tsql::StatementKind::kDropTable:
+      RequireDroppedKind(statement, db, resolver);
       return {Text("DROP TABLE " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
                    line)};
     case tsql::StatementKind::kTruncateTable:
@@ -158,13 +206,16 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(tokens);
       if (!index) return {};
       std::string schema = SchemaOfTable(index->table, resolver);
+      RefuseChangingKeys(db, schema, *index);
       std::string stored = NewIndexName(db, schema, index->table.Last(), index->name.value);
       return {Text(CreateIndexSql(*index, schema, stored), line)};
     }
     case tsql::StatementKind::kDropOther: {
-      if (IsDropView(statement))
+      if (IsDropView(statement)) {
+        RequireDroppedKind(statement, db, resolver);
         return {Text("DROP VIEW " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
                      line)};
+      }
       std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped = tsql::ParseDropIndex(tokens);
       if (!dropped) return {};
       std::vector<tsql::SqliteText> statements;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/exec/table_definition_sql.h"
 #include "engine/tsql/bind/catalog.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
@@ -28,9 +29,11 @@ void CheckSchemaStatementSyntax(const tsql::Statement& statement);
 // SQL Server refuses it: 1913 for an index name the table has, 3701 for
 // DROP INDEX of one it has not, 1763 for a cross-database FOREIGN KEY, and
 // what TypedCreateTable throws.
+// `appended`: as TypedAlterTable's (exec/table_definition_sql.h).
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
                                                  tsql::NameResolver& resolver,
-                                                 tsql::bind::Catalog& catalog);
+                                                 tsql::bind::Catalog& catalog,
+                                                 AppendedColumns* appended = nullptr);
 
 // The SQLite CREATE INDEX statement of `index`, stored as `stored_name` in
 // SQLite schema `schema`.

@@ -384,6 +384,12 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_charindex_cs", 2, CharIndex<true>, true},
     {"sqlengine_charindex_cs", 3, CharIndex<true>, true},
     {"newid", 0, NewId, false},
+    // A computed column's GETDATE() and NEWID(): SQLite takes only functions
+    // it may call as deterministic in a generated column; the argument, a
+    // column of the row, keeps each row's call its own.
+    {"sqlengine_row_getdate", 1, GetDate, true},
+    {"sqlengine_row_getutcdate", 1, GetDate, true},
+    {"sqlengine_row_newid", 1, NewId, true},
     {"db_name", 0, DbName, false},
     {"suser_sname", 0, LoginName, false},
     {"system_user", 0, LoginName, false},

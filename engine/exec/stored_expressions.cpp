@@ -1,5 +1,7 @@
 #include "engine/exec/stored_expressions.h"
 
+#include <cctype>
+
 #include <memory>
 
 #include "engine/catalog/sqlite_handle.h"
@@ -310,6 +312,38 @@ void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
   }
 }
 
+// `sql` with its GETDATE(), GETUTCDATE(), NEWID() and RAND() calls made the
+// per-row forms a generated column may hold, each given `row_column`.
+static std::string PerRowCalls(const std::string& sql, const std::string& row_column) {
+  static constexpr std::string_view kCalls[] = {"getdate()", "getutcdate()", "newid()", "rand()"};
+  std::string out;
+  bool quoted = false;
+  for (std::size_t i = 0; i < sql.size();) {
+    char c = sql[i];
+    if (c == '\'') quoted = !quoted;
+    bool word_start = i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) ||
+                                  sql[i - 1] == '_' || sql[i - 1] == '"');
+    std::string_view matched;
+    if (!quoted && word_start) {
+      for (std::string_view call : kCalls) {
+        if (sql.size() - i >= call.size() &&
+            tsql::EqualsIgnoreCase(std::string_view(sql).substr(i, call.size()), call)) {
+          matched = call;
+        }
+      }
+    }
+    if (matched.empty()) {
+      out += c;
+      ++i;
+      continue;
+    }
+    out += "sqlengine_row_" + tsql::ToLower(matched.substr(0, matched.size() - 2)) + "(" +
+           row_column + ")";
+    i += matched.size();
+  }
+  return out;
+}
+
 void StoredExpressions::Computed(std::size_t begin, std::size_t end,
                                  const std::vector<Column>& columns) {
   // A computed column reads the table's other columns, never a computed one.
@@ -345,6 +379,9 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
   std::size_t comment = stored.find(kWrittenOpen);
   std::string expression = stored.substr(0, comment);
   while (!expression.empty() && expression.back() == ' ') expression.pop_back();
+  // Computed when read, as SQL Server computes a column that is not persisted.
+  expression = PerRowCalls(
+      expression, plain.empty() ? std::string("NULL") : tsql::QuoteSqliteName(plain.front().name));
   replacements_.push_back(Replacement{
       begin + 1, end,
       declaration + " GENERATED ALWAYS AS " + expression + " VIRTUAL " + stored.substr(comment)});
@@ -416,6 +453,12 @@ const std::string* StoredExpressions::StoredAt(std::size_t begin) const {
     if (r.begin == begin) return &r.stored;
   }
   return nullptr;
+}
+
+std::string GeneratedSql(std::string_view stored) {
+  std::string_view generated = stored.substr(0, stored.find(kWrittenOpen));
+  while (!generated.empty() && generated.back() == ' ') generated.remove_suffix(1);
+  return std::string(generated);
 }
 
 std::optional<WrittenExpression> ReadWrittenExpression(std::string_view sql, std::size_t at) {

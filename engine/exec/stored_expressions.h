@@ -85,6 +85,10 @@ class StoredExpressions {
   std::vector<std::string> computed_;  // the names of the table's computed columns
 };
 
+// A stored expression's generated SQLite text alone, without the written
+// text that follows it.
+std::string GeneratedSql(std::string_view stored);
+
 // The written text of an expression kept in a definition: the decoded
 // contents of a /*sqlengine_tsql ...*/ comment that starts at `at` (after
 // spaces) in `sql`, and the offset past it; nullopt when none starts there.

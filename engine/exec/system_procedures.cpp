@@ -107,7 +107,7 @@ bool IsServerProcedure(std::string_view name) {
       "sp_helpdb",      "sp_databases",    "sp_configure",
       "sp_addlogin",    "sp_droplogin",    "sp_password",
       "sp_addsrvrolemember", "sp_dropsrvrolemember", "sp_attach_db",
-      "sp_attach_single_file_db", "sp_detach_db", "sp_dboption",
+      "sp_attach_single_file_db", "sp_detach_db", "sp_dboption", "sp_dbcmptlevel",
       "sp_defaultdb",   "sp_addmessage",   "sp_dropmessage",
       "sp_server_info", "sp_datatype_info", "sp_datatype_info_90",
       "sp_datatype_info_100", "sp_monitor"};
@@ -146,6 +146,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
       HelpText(session, arguments, sink);
     } else if (name == "sp_dboption") {
       DbOption(session, arguments, sink);
+    } else if (name == "sp_dbcmptlevel") {
+      DbCompatibilityLevel(session, arguments, sink);
     } else if (name == "sp_changedbowner") {
       ChangeDbOwner(session, arguments);
     } else if (name == "sp_defaultdb") {

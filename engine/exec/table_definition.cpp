@@ -181,4 +181,15 @@ void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
   catalog::Exec(db, "PRAGMA writable_schema = RESET");
 }
 
+void AppendColumns(sqlite3* db, const std::string& schema, const std::string& table,
+                   const std::vector<std::string>& elements) {
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+  if (!definition) throw MakeError(4902, {table, schema});
+  std::string added;
+  for (const std::string& element : elements) added += ", " + element;
+  std::string sql = definition->sql.substr(0, definition->close) + added + " " +
+                    definition->sql.substr(definition->close);
+  ReplaceTableDefinition(db, schema, *definition, sql);
+}
+
 }  // namespace sqlengine::exec

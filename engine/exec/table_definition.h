@@ -56,4 +56,12 @@ std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
 void ReplaceTableDefinition(sqlite3* db, const std::string& schema,
                             const TableDefinition& definition, const std::string& sql);
 
+// Appends column definitions (SQLite text, in order) to the definition of
+// `table`, as SQLite's ADD COLUMN does but whatever their DEFAULT: the rows
+// already stored read none of their own for them until written. The caller
+// holds a savepoint, as for ReplaceTableDefinition; throws as it does, and
+// SqlError 4902 when the table does not exist.
+void AppendColumns(sqlite3* db, const std::string& schema, const std::string& table,
+                   const std::vector<std::string>& elements);
+
 }  // namespace sqlengine::exec

@@ -1,5 +1,6 @@
 #include "engine/exec/table_definition_sql.h"
 
+#include <cctype>
 #include <optional>
 
 #include "engine/common/error.h"
@@ -199,6 +200,86 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
   return text.Take();
 }
 
+bool IsNullable(const tsql::ColumnSyntax& column) {
+  if (column.nullable) return *column.nullable;
+  std::optional<ColumnType> type =
+      tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments);
+  return !type || type->nullable;
+}
+
+const tsql::ConstraintSyntax* DefaultOf(const tsql::ColumnSyntax& column) {
+  for (const tsql::ConstraintSyntax& constraint : column.constraints) {
+    if (constraint.kind == tsql::ConstraintKind::kDefault) return &constraint;
+  }
+  return nullptr;
+}
+
+// Whether `sql` is a literal SQLite's ADD COLUMN reads as a constant default:
+// a number, string, blob or NULL, in parentheses or not.
+bool IsLiteral(std::string_view sql) {
+  auto trim = [&] {
+    while (!sql.empty() && sql.front() == ' ') sql.remove_prefix(1);
+    while (!sql.empty() && sql.back() == ' ') sql.remove_suffix(1);
+  };
+  trim();
+  // Whether the first parenthesis closes at the end.
+  auto enclosed = [&] {
+    if (sql.size() < 2 || sql.front() != '(' || sql.back() != ')') return false;
+    int depth = 0;
+    bool quoted = false;
+    for (std::size_t i = 0; i < sql.size(); ++i) {
+      if (sql[i] == '\'') quoted = !quoted;
+      if (quoted) continue;
+      if (sql[i] == '(') ++depth;
+      if (sql[i] == ')' && --depth == 0) return i + 1 == sql.size();
+    }
+    return false;
+  };
+  while (enclosed()) {
+    sql = sql.substr(1, sql.size() - 2);
+    trim();
+  }
+  if (sql.empty()) return false;
+  if (tsql::EqualsIgnoreCase(sql, "null")) return true;
+  if (sql.size() > 1 && (sql.front() == 'x' || sql.front() == 'X') && sql[1] == '\'')
+    sql.remove_prefix(1);
+  if (sql.front() == '\'') {
+    for (std::size_t i = 1; i < sql.size(); ++i) {
+      if (sql[i] != '\'') continue;
+      if (i + 1 < sql.size() && sql[i + 1] == '\'') {
+        ++i;
+        continue;
+      }
+      return i + 1 == sql.size();
+    }
+    return false;
+  }
+  if (sql.front() == '-' || sql.front() == '+') sql.remove_prefix(1);
+  return !sql.empty() && sql.find_first_not_of("0123456789.eE+-") == std::string_view::npos &&
+         std::isdigit(static_cast<unsigned char>(sql.front()));
+}
+
+// Whether the added columns go into the definition directly: some DEFAULT
+// is no literal, and no column needs what only ADD COLUMN does (an identity,
+// a key's index).
+bool AppendsColumns(const std::vector<tsql::TableElementSyntax>& added,
+                    const StoredExpressions& expressions) {
+  bool needed = false;
+  for (const tsql::TableElementSyntax& element : added) {
+    const tsql::ColumnSyntax& column = *element.column;
+    if (column.identity) return false;
+    for (const tsql::ConstraintSyntax& constraint : column.constraints) {
+      if (constraint.kind == tsql::ConstraintKind::kPrimaryKey ||
+          constraint.kind == tsql::ConstraintKind::kUnique)
+        return false;
+    }
+    const tsql::ConstraintSyntax* given = DefaultOf(column);
+    const std::string* stored = given ? expressions.StoredAt(given->expression.begin) : nullptr;
+    if (stored != nullptr && !IsLiteral(GeneratedSql(*stored))) needed = true;
+  }
+  return needed;
+}
+
 }  // namespace
 
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
@@ -274,7 +355,8 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
 
 std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                                               tsql::NameResolver& resolver,
-                                              tsql::bind::Catalog& catalog) {
+                                              tsql::bind::Catalog& catalog,
+                                              AppendedColumns* appended) {
   const tsql::Tokens& tokens = statement.tokens;
   std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
   if (!alter) return {};
@@ -299,10 +381,40 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                                 known, known_computed, catalog, /*added_columns=*/true);
   bool identity_table = HasIdentityColumn(alter->added);
   for (const Column& column : known) identity_table = identity_table || column.type.identity;
-  int column_number = static_cast<int>(known.size());
   for (const tsql::TableElementSyntax& element : alter->added) {
     // SQLite adds columns alone; a table constraint is ALTER TABLE ADD CONSTRAINT's.
     if (!element.column) tsql::SyntaxErrorAt(tokens, element.range.begin);
+    const tsql::ColumnSyntax& column = *element.column;
+    if (!column.identity && column.computed.Empty() && !DefaultOf(column) &&
+        !column.type_name->IsWord("timestamp") && !IsNullable(column)) {
+      throw MakeError(4901, {column.name.value, alter->name.Last()});
+    }
+  }
+  if (appended != nullptr && AppendsColumns(alter->added, expressions)) {
+    // SQLite's ADD COLUMN would refuse the default: the columns go into the
+    // definition together, then one UPDATE gives the rows their values.
+    appended->schema = alter->name.Last().starts_with("#") ? std::string("temp")
+                       : alter->name.Database().empty()
+                           ? std::string("main")
+                           : resolver.SchemaFor(alter->name.Database());
+    appended->table = alter->name.Last();
+    std::string values;
+    int column_number = static_cast<int>(known.size());
+    for (const tsql::TableElementSyntax& element : alter->added) {
+      appended->elements.push_back(
+          TableElementSql(tokens, element, identity_table, ++column_number, expressions));
+      const tsql::ColumnSyntax& column = *element.column;
+      const tsql::ConstraintSyntax* given = DefaultOf(column);
+      const std::string* stored = given ? expressions.StoredAt(given->expression.begin) : nullptr;
+      bool filled = stored != nullptr && (given->with_values || !IsNullable(column));
+      values += (values.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name.value) + " = " +
+                (filled ? GeneratedSql(*stored) : std::string("NULL"));
+    }
+    add("UPDATE " + SqliteTableName(tokens, 2, resolver) + " SET " + values, statement.line);
+    return statements;
+  }
+  int column_number = static_cast<int>(known.size());
+  for (const tsql::TableElementSyntax& element : alter->added) {
     ++column_number;
     int line = tokens[element.range.begin].line;
     add(head + " ADD " +
@@ -312,9 +424,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     // SQLite reads the default for them unless they hold a value.
     const tsql::ColumnSyntax& column = *element.column;
     if (column.identity || !column.computed.Empty()) continue;
-    bool nullable = column.nullable.value_or(
-        tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments)->nullable);
-    if (!nullable) continue;
+    if (!IsNullable(column)) continue;
     for (const tsql::ConstraintSyntax& constraint : column.constraints) {
       if (constraint.kind != tsql::ConstraintKind::kDefault || constraint.with_values) continue;
       add("UPDATE " + SqliteTableName(tokens, 2, resolver) + " SET " +

@@ -47,12 +47,26 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
 tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
                                   tsql::bind::Catalog& catalog);
 
+// Columns an ALTER TABLE ADD writes into the table's definition itself,
+// which SQLite's ADD COLUMN cannot add (it takes only a default it reads as a
+// constant): their SQLite text, to append in order (AppendColumns) before the
+// statement's SQL steps, which then give every row its value.
+struct AppendedColumns {
+  std::string schema;
+  std::string table;
+  std::vector<std::string> elements;
+};
+
 // The SQLite statements of an ALTER TABLE that adds or drops columns, one
 // for each column, in order (SQLite adds and drops one at a time); empty
-// for another ALTER TABLE. Throws as TypedCreateTable, and 4902 when the
-// table does not exist.
+// for another ALTER TABLE. With `appended`, added columns whose DEFAULT is
+// no constant (GETDATE(), NEWID() ...) go there, and the statements fill
+// them: the default for a NOT NULL column or WITH VALUES, else NULL. Throws
+// as TypedCreateTable, 4901 for a NOT NULL column without a DEFAULT, and
+// 4902 when the table does not exist.
 std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                                               tsql::NameResolver& resolver,
-                                              tsql::bind::Catalog& catalog);
+                                              tsql::bind::Catalog& catalog,
+                                              AppendedColumns* appended = nullptr);
 
 }  // namespace sqlengine::exec

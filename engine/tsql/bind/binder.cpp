@@ -1806,7 +1806,7 @@ class Binder {
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
         {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
-        {"version", SqlType::kNVarChar}};
+        {"version", SqlType::kNVarChar},     {"microsoftversion", SqlType::kInt}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
@@ -2139,7 +2139,15 @@ class Binder {
     TypeClass listed = ClassOf(node->query->columns[0].type.type);
     bool numbers =
         IsNumeric(node->args[0]->type.type) && IsNumeric(node->query->columns[0].type.type);
-    if (value != listed && !numbers) Refuse("IN subquery of another type");
+    if (value != listed && !numbers) {
+      // x IN (query) is x = ANY (query): the two sides meet in the type of
+      // higher precedence, as `=` compares them.
+      Bound any = QuantifiedComparison(std::move(node->args[0]), std::move(node->query), "=", "any");
+      if (!expr.negated) return any;
+      Bound negated = Make(BoundKind::kNot, ColumnType{SqlType::kBit});
+      negated->args.push_back(std::move(any));
+      return negated;
+    }
     node->text_comparison = value == TypeClass::kCharacter;
     node->case_sensitive =
         node->args[0]->type.case_sensitive || node->query->columns[0].type.case_sensitive;
@@ -2151,19 +2159,28 @@ class Binder {
   // x op ALL / ANY (query): the comparison of x with the query's column is
   // typed as `x op column` would be.
   Bound Quantified(const Expr& expr, const Scope& scope, Clause clause) {
+    auto query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+    if (query->columns.size() != 1) Refuse("quantified subquery width");
+    return QuantifiedComparison(Value(*expr.args[0], scope, clause), std::move(query), expr.op,
+                                expr.value);
+  }
+
+  // `value op quantifier (query)`, quantifier "all" or "any"; the query has
+  // one column.
+  static Bound QuantifiedComparison(Bound value, std::unique_ptr<BoundQuery> query,
+                                    const std::string& op, const std::string& quantifier) {
     Bound node = Make(BoundKind::kQuantified, ColumnType{SqlType::kBit});
-    node->op = expr.value;
-    node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
-    if (node->query->columns.size() != 1) Refuse("quantified subquery width");
+    node->op = quantifier;
+    node->query = std::move(query);
     Column& listed = node->query->columns[0];
     listed.name = "sqlengine_value";
     Bound column = Make(BoundKind::kColumn, listed.type);
     column->sql = "\"sqlengine_quantified\".\"sqlengine_value\"";
     std::vector<Bound> operands;
-    operands.push_back(Value(*expr.args[0], scope, clause));
+    operands.push_back(std::move(value));
     operands.push_back(std::move(column));
     Bound comparison = Compared(BoundKind::kComparison, std::move(operands));
-    comparison->op = expr.op;
+    comparison->op = op;
     node->args.push_back(std::move(comparison));
     return node;
   }
