@@ -155,6 +155,9 @@ constexpr MessageDef kMessages[] = {
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
     {1014, 16, "A TOP N value may not be negative."},
     {1026, 16, "GOTO cannot be used to jump into a TRY or CATCH scope."},
+    {1033, 15,
+     "The ORDER BY clause is invalid in views, inline functions, derived tables, and subqueries, "
+     "unless TOP is also specified."},
     {1046, 15,
      "Subqueries are not allowed in this context. Only scalar expressions are allowed."},
     {1062, 16,

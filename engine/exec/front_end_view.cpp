@@ -234,6 +234,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     NoteFallback("view parse", "syntax error", statement.tokens);
     return std::nullopt;
   }
+  tsql::bind::RequireTopForOrderBy(*parsed.query);
   if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
   SessionCatalog catalog(session);
   tsql::bind::BoundQuery bound;

@@ -237,13 +237,21 @@ class Binder {
       common_tables_.push_back(CommonTableState{&table, std::nullopt});
       visible_common_tables_ = common_tables_.size();
       publishing_ = &common_tables_.back();
-      BoundQuery query = Query(*table.query, nullptr);
+      BoundQuery query = NestedQuery(*table.query, nullptr);
       CommonTableState& state = common_tables_.back();
       state.columns = NamedColumns(table, std::move(query.columns));
       bound.push_back(BoundCommonTable{table.name, *state.columns, std::move(query)});
       bound.back().query.columns = *state.columns;
     }
     return bound;
+  }
+
+  // A query inside another (a derived table, a subquery, a CTE): ORDER BY
+  // only with TOP, which gives it rows to choose. Definitions stored before
+  // this rule (a view read here) are taken as they are.
+  BoundQuery NestedQuery(const parse::Query& query, const Scope* parent) {
+    if (view_depth_ == 0) RequireTopForOrderBy(query);
+    return Query(query, parent);
   }
 
   BoundQuery Query(const parse::Query& query, const Scope* parent) {
@@ -1333,7 +1341,7 @@ class Binder {
       }
       case parse::TableSource::Kind::kDerived: {
         bound->kind = BoundSource::Kind::kDerived;
-        bound->derived = std::make_unique<BoundQuery>(Query(*source.derived, scope.parent));
+        bound->derived = std::make_unique<BoundQuery>(NestedQuery(*source.derived, scope.parent));
         Binding binding;
         binding.aliased = true;
         binding.exposed = source.alias;
@@ -1689,7 +1697,7 @@ class Binder {
       }
       case ExprKind::kExists: {
         Bound node = Make(BoundKind::kExists, ColumnType{SqlType::kBit});
-        node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+        node->query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
         return node;
       }
       case ExprKind::kCase:
@@ -1699,7 +1707,7 @@ class Binder {
       case ExprKind::kCall:
         return Call(expr, scope, clause);
       case ExprKind::kSubquery: {
-        auto query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+        auto query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
         if (query->columns.size() != 1) throw MakeError(116);
         ColumnType type = query->columns[0].type;
         type.nullable = true;
@@ -2133,7 +2141,7 @@ class Binder {
     Bound node = Make(BoundKind::kInQuery, ColumnType{SqlType::kBit});
     node->negated = expr.negated;
     node->args.push_back(Value(*expr.args[0], scope, clause));
-    node->query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+    node->query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
     if (node->query->columns.size() != 1) throw MakeError(116);
     TypeClass value = ClassOf(node->args[0]->type.type);
     TypeClass listed = ClassOf(node->query->columns[0].type.type);
@@ -2159,7 +2167,7 @@ class Binder {
   // x op ALL / ANY (query): the comparison of x with the query's column is
   // typed as `x op column` would be.
   Bound Quantified(const Expr& expr, const Scope& scope, Clause clause) {
-    auto query = std::make_unique<BoundQuery>(Query(*expr.query, &scope));
+    auto query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
     if (query->columns.size() != 1) Refuse("quantified subquery width");
     return QuantifiedComparison(Value(*expr.args[0], scope, clause), std::move(query), expr.op,
                                 expr.value);
@@ -2927,6 +2935,14 @@ auto BindAfterWith(Catalog& catalog, const std::vector<parse::CommonTable>& with
 }
 
 }  // namespace
+
+void RequireTopForOrderBy(const parse::Query& query) {
+  if (query.order_by.empty()) return;
+  for (const auto& term : query.terms) {
+    if (term->top) return;
+  }
+  throw MakeError(1033);
+}
 
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
                 const std::vector<parse::CommonTable>& with,

@@ -30,6 +30,10 @@ class NotBound : public std::runtime_error {
 // `live_variables` (lower case, with their @): variables the statement
 // assigns row by row (SELECT @v = ...), read through kReadFunction as each
 // row leaves them rather than as the statement began.
+// ORDER BY in a view's query or one inside another (derived table,
+// subquery, CTE) only with TOP: throws SqlError 1033 otherwise.
+void RequireTopForOrderBy(const parse::Query& query);
+
 BoundQuery Bind(const parse::Query& query, Catalog& catalog,
                 const std::vector<parse::CommonTable>& with = {},
                 const std::vector<std::string>& live_variables = {});

@@ -398,7 +398,11 @@ class Parser {
       } else {
         return left;
       }
-      if (At().IsAnyWord({"hash", "merge", "loop", "remote"})) Unsupported("join hint");
+      // A join hint after the join's type (INNER HASH JOIN) chooses a plan,
+      // not an answer; SQLite's planner chooses its own.
+      if (kind != JoinKind::kCross && !origin.IsWord("join") &&
+          At().IsAnyWord({"hash", "merge", "loop", "remote"}))
+        ++i_;
       ExpectWord("join");
       auto join = std::make_unique<TableSource>();
       join->kind = TableSource::Kind::kJoin;
