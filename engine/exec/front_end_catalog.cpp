@@ -7,6 +7,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_rights.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -154,6 +155,17 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   return shape;
 }
 
+bool SessionCatalog::OwnedAsWritten(const std::string& owner, const std::string& database,
+                                    const std::string& table) {
+  if (owner.empty() || tsql::EqualsIgnoreCase(owner, "dbo") || table.starts_with("#")) return true;
+  SessionConnection& connection = session_.Connection();
+  std::string schema = database.empty() ? "main" : connection.SchemaFor(database);
+  const DatabaseRights& rights =
+      session_.Rights().In(database.empty() ? connection.Database() : database, schema);
+  const Principal* found = rights.Security().FindUid(rights.Security().OwnerOf(table));
+  return found != nullptr && tsql::EqualsIgnoreCase(found->name, owner);
+}
+
 std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     const std::vector<std::string>& name) {
   const std::string& table = name.back();
@@ -161,7 +173,6 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   if (std::optional<tsql::bind::TableShape> shape = CatalogViewShape(name)) return shape;
   std::string owner = name.size() >= 2 ? name[name.size() - 2] : std::string();
   std::string database = name.size() == 3 ? name[0] : std::string();
-  if (!owner.empty() && !tsql::EqualsIgnoreCase(owner, "dbo")) return std::nullopt;
   // The engine's own tables are reached through catalog views only.
   if (tsql::ToLower(table).starts_with("sqlengine_") || tsql::ToLower(table).starts_with("sqlite_"))
     return std::nullopt;
@@ -174,6 +185,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   } else {
     schema = database.empty() ? "main" : session_.Connection().SchemaFor(database);
   }
+  if (!OwnedAsWritten(owner, database, table)) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
   std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                     ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
@@ -278,6 +290,7 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
   SessionConnection& connection = session_.Connection();
   std::string view = owner == "information_schema" ? owner + "." + table : table;
   if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
+  if (owner != "information_schema" && !OwnedAsWritten(owner, database, name.back())) return false;
   std::string schema = table.starts_with("#") ? "temp"
                        : database.empty()     ? "main"
                                               : connection.SchemaFor(database);

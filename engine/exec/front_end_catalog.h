@@ -41,6 +41,11 @@ class SessionCatalog final : public tsql::bind::Catalog {
   // `name` as it reads inside the body being bound: in a view of another
   // database, a name without a database is that database's.
   std::vector<std::string> InBodyDatabase(const std::vector<std::string>& name) const;
+  // Whether `owner`, written before `table` of `database` (empty: the current
+  // one), owns it: empty and dbo name any owner's; another user's name only
+  // his own objects (a database holds one object of a name, whoever made it).
+  bool OwnedAsWritten(const std::string& owner, const std::string& database,
+                      const std::string& table);
   // Notes `name` reached from the body being bound (or the statement).
   void Note(const std::string& schema, const std::string& name, tsql::ObjectReach::Kind kind);
 
