@@ -132,10 +132,12 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
                        (writes && InRole("db_denydatawriter"));
   if (object_denied || (!column.empty() && column_state == 'D')) allowed = false;
   if (allowed) return std::nullopt;
+  std::string owner = "dbo";
+  if (const Principal* found = security_.FindUid(security_.OwnerOf(object))) owner = found->name;
   if (!object_denied && !column.empty() && StrongestColumn(object, action, {}) != 0) {
-    return MakeError(230, {action, column, object, database_, "dbo"});
+    return MakeError(230, {action, column, object, database_, owner});
   }
-  return MakeError(229, {action, object, database_, "dbo"});
+  return MakeError(229, {action, object, database_, owner});
 }
 
 bool DatabaseRights::CanGrant(std::string_view object, Access access) const {

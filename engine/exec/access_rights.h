@@ -3,8 +3,8 @@
 // and permissions (SQL Server 2000's rules): sysadmins and the database's
 // owner are dbo; a login is its user, else guest when the database has one,
 // else has no access. dbo and db_owner may do everything; DENY beats GRANT;
-// the fixed roles add and deny what their names say. Every object belongs to
-// dbo. Immutable once built.
+// the fixed roles add and deny what their names say. An object belongs to
+// dbo unless a user made it (DatabaseSecurity::owners). Immutable once built.
 
 #include <optional>
 #include <set>

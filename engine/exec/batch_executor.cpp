@@ -645,6 +645,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       body.CheckSyntax(statements);
       DefineProcedure(session_, statement);
       if (!alter) GrantToCreator(definition.name, {Access::kExecute});
+      // Every session's rights hold the database's procedures: a new one is
+      // nobody's to run until granted.
+      session_.Engine().SecurityChanged();
       Done();
       return Flow::kNext;
     }
@@ -660,6 +663,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       body.CheckSyntax(statements);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
       DefineFunction(session_, statement);
+      session_.Engine().SecurityChanged();  // as for a procedure
       if (!alter) {
         GrantToCreator(
             definition.name,
@@ -959,7 +963,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
-    ForgetDroppedObjects(db, written_schema, statement);
+    if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
+    if (std::optional<std::string> view = CreatedView(statement)) {
+      GrantToCreator(*view, {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
+                             Access::kReferences});
+    }
   } catch (...) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),
@@ -1684,7 +1692,9 @@ class BodyRights {
 bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
   SessionConnection& connection = session_.Connection();
   std::string schema = connection.SchemaOf(database);
-  return schema.empty() || !OwnerOf(connection.Handle(), schema, object);
+  if (schema.empty()) return true;
+  return session_.Rights().OwnerIn(database.empty() ? connection.UnqualifiedDatabase() : database,
+                                   schema, object) == kDboUid;
 }
 
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,

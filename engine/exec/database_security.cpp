@@ -124,6 +124,11 @@ std::set<int> DatabaseSecurity::Closure(int uid) const {
   return found;
 }
 
+int DatabaseSecurity::OwnerOf(std::string_view object) const {
+  auto it = owners.find(tsql::ToLower(object));
+  return it == owners.end() ? kDboUid : it->second;
+}
+
 bool HasSecurityTables(sqlite3* db, const std::string& schema) {
   return TableExists(db, schema, kPrincipalsTable);
 }
@@ -189,6 +194,14 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
     std::string name = tsql::ToLower(catalog::ColumnText(objects.get(), 0));
     if (catalog::ColumnText(objects.get(), 1) == "view") security.views.insert(name);
     security.objects.insert(std::move(name));
+  }
+  if (TableExists(db, schema, kObjectOwnersTable)) {
+    auto owners =
+        catalog::Prepare(db, "SELECT object, owner_uid FROM " + Table(schema, kObjectOwnersTable));
+    while (sqlite3_step(owners.get()) == SQLITE_ROW) {
+      security.owners[tsql::ToLower(catalog::ColumnText(owners.get(), 0))] =
+          sqlite3_column_int(owners.get(), 1);
+    }
   }
   if (TableExists(db, schema, "sqlengine_procedures")) {
     auto procedures =
@@ -304,24 +317,17 @@ void RecordOwner(sqlite3* db, const std::string& schema, std::string_view object
   Step(db, record.get());
 }
 
-std::optional<int> OwnerOf(sqlite3* db, const std::string& schema, std::string_view object) {
-  if (!TableExists(db, schema, kObjectOwnersTable)) return std::nullopt;
-  auto query = catalog::Prepare(db, "SELECT owner_uid FROM " + Table(schema, kObjectOwnersTable) +
-                                        " WHERE object = ?");
-  sqlite3_bind_text(query.get(), 1, object.data(), static_cast<int>(object.size()),
-                    SQLITE_TRANSIENT);
-  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
-  return sqlite3_column_int(query.get(), 0);
-}
-
-void ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object) {
+bool ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object) {
+  bool removed = false;
   for (const char* table : {kPermissionsTable, kColumnPermissionsTable, kObjectOwnersTable}) {
     if (!TableExists(db, schema, table)) continue;
     auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE object = ?");
     sqlite3_bind_text(remove.get(), 1, object.data(), static_cast<int>(object.size()),
                       SQLITE_TRANSIENT);
     Step(db, remove.get());
+    removed = removed || sqlite3_changes(db) > 0;
   }
+  return removed;
 }
 
 }  // namespace sqlengine::exec

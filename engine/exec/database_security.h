@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -59,12 +60,16 @@ struct DatabaseSecurity {
   std::set<std::string> views;       // lower-case names
   std::set<std::string> objects;     // lower-case tables, views and procedures
   std::set<std::string> procedures;  // lower-case
+  // Objects a user other than dbo made: lower-case name -> owner's uid.
+  std::map<std::string, int> owners;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;
   const Principal* FindSid(const Bytes& sid) const;
   // uid plus the roles it is in, directly or through other roles, plus public.
   std::set<int> Closure(int uid) const;
+  // The uid of the user who owns `object`: dbo's unless recorded otherwise.
+  int OwnerOf(std::string_view object) const;
 };
 
 // Whether a database has guest before anyone changes its users.
@@ -97,12 +102,11 @@ void SetPermission(sqlite3* db, const std::string& schema, std::string_view data
 // procedure's or function's statements run with its caller's rights, never
 // dbo's. A database without the table has dbo own everything.
 void RecordOwner(sqlite3* db, const std::string& schema, std::string_view object, int uid);
-// The uid of the user who owns `object`; nullopt when dbo does.
-std::optional<int> OwnerOf(sqlite3* db, const std::string& schema, std::string_view object);
 
 // Forgets every permission on `object`, whole and per column, and its owner. Rights belong
 // to the object, not to its name: once it is dropped, a new object made under
 // the same name starts with none.
-void ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object);
+// Returns whether it removed anything (the caller then tells the engine).
+bool ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string_view object);
 
 }  // namespace sqlengine::exec

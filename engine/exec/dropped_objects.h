@@ -13,8 +13,8 @@
 namespace sqlengine::exec {
 
 // After a DROP TABLE or DROP VIEW `statement` ran in `schema`; does nothing
-// for other statements.
-void ForgetDroppedObjects(sqlite3* db, const std::string& schema,
+// for other statements. Returns whether it forgot any right or owner.
+bool ForgetDroppedObjects(sqlite3* db, const std::string& schema,
                           const tsql::Statement& statement);
 
 }  // namespace sqlengine::exec

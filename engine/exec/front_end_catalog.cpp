@@ -7,6 +7,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_rights.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -93,14 +94,86 @@ std::optional<tsql::bind::TableShape> SessionCatalog::CatalogViewShape(
   return shape;
 }
 
+std::vector<std::string> SessionCatalog::InBodyDatabase(
+    const std::vector<std::string>& name) const {
+  if (bodies_.empty() || name.empty() || (name.size() == 3 && !name.front().empty()))
+    return name;
+  const Body& body = bodies_.back();
+  if (body.kind != tsql::ObjectReach::Kind::kView ||
+      body.schema == session_.Connection().UnqualifiedSchema() ||
+      body.schema == "temp" || name.back().starts_with("#"))
+    return name;
+  std::string database = session_.Connection().DatabaseOfSchema(body.schema);
+  if (database.empty()) return name;
+  return {database, name.size() >= 2 ? name[name.size() - 2] : std::string(), name.back()};
+}
+
+void SessionCatalog::Note(const std::string& schema, const std::string& name,
+                          tsql::ObjectReach::Kind kind) {
+  tsql::ObjectReach reach{schema, name, kind, {}, {}, {}};
+  if (!bodies_.empty()) {
+    reach.inside_schema = bodies_.back().schema;
+    reach.inside_name = bodies_.back().name;
+  }
+  for (const tsql::ObjectReach& known : reaches_) {
+    if (known.columns.empty() && tsql::EqualsIgnoreCase(known.schema, reach.schema) &&
+        tsql::EqualsIgnoreCase(known.name, reach.name) &&
+        tsql::EqualsIgnoreCase(known.inside_schema, reach.inside_schema) &&
+        tsql::EqualsIgnoreCase(known.inside_name, reach.inside_name))
+      return;
+  }
+  reaches_.push_back(std::move(reach));
+}
+
+void SessionCatalog::EnterBody(const std::string& schema, const std::string& name,
+                               tsql::ObjectReach::Kind kind) {
+  bodies_.push_back({schema, name, kind});
+}
+
+void SessionCatalog::LeaveBody() {
+  if (!bodies_.empty()) bodies_.pop_back();
+}
+
+void SessionCatalog::NoteWrittenThrough(const std::string& view_schema, const std::string& view,
+                                        const std::string& source_schema,
+                                        const std::string& source,
+                                        std::vector<std::pair<std::string, std::string>> columns) {
+  reaches_.push_back(
+      {source_schema, source, tsql::ObjectReach::Kind::kTable, view_schema, view,
+       std::move(columns)});
+}
+
+std::vector<tsql::ObjectReach> SessionCatalog::TakeReaches() { return std::move(reaches_); }
+
 std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
+    const std::vector<std::string>& written) {
+  std::vector<std::string> name = InBodyDatabase(written);
+  std::optional<tsql::bind::TableShape> shape = Describe(name);
+  if (shape && !shape->system_catalog && shape->schema != "temp") {
+    Note(shape->schema, shape->name,
+         shape->view_query ? tsql::ObjectReach::Kind::kView : tsql::ObjectReach::Kind::kTable);
+  }
+  return shape;
+}
+
+bool SessionCatalog::OwnedAsWritten(const std::string& owner, const std::string& database,
+                                    const std::string& table) {
+  if (owner.empty() || tsql::EqualsIgnoreCase(owner, "dbo") || table.starts_with("#")) return true;
+  SessionConnection& connection = session_.Connection();
+  std::string schema = connection.SchemaOf(database);
+  const DatabaseRights& rights =
+      session_.Rights().In(database.empty() ? connection.UnqualifiedDatabase() : database, schema);
+  const Principal* found = rights.Security().FindUid(rights.Security().OwnerOf(table));
+  return found != nullptr && tsql::EqualsIgnoreCase(found->name, owner);
+}
+
+std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     const std::vector<std::string>& name) {
   const std::string& table = name.back();
   if (table.empty()) return std::nullopt;
   if (std::optional<tsql::bind::TableShape> shape = CatalogViewShape(name)) return shape;
   std::string owner = name.size() >= 2 ? name[name.size() - 2] : std::string();
   std::string database = name.size() == 3 ? name[0] : std::string();
-  if (!owner.empty() && !tsql::EqualsIgnoreCase(owner, "dbo")) return std::nullopt;
   // The engine's own tables are reached through catalog views only.
   if (tsql::ToLower(table).starts_with("sqlengine_") || tsql::ToLower(table).starts_with("sqlite_"))
     return std::nullopt;
@@ -113,6 +186,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   } else {
     schema = session_.Connection().SchemaOf(database);
   }
+  if (!OwnedAsWritten(owner, database, table)) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
   std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                     ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
@@ -135,7 +209,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   if (view) {
     // Only a view the front end created says what its columns are.
     const unsigned char* create = sqlite3_column_text(raw, 2);
-    if (!database.empty() || create == nullptr) return std::nullopt;
+    // Its query's names are its database's (InBodyDatabase).
+    if (create == nullptr) return std::nullopt;
     StoredView stored = StoredViewQuery(reinterpret_cast<const char*>(create));
     if (!stored.query) return std::nullopt;
     shape.view_query = std::move(stored.query);
@@ -204,7 +279,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   return shape;
 }
 
-bool SessionCatalog::ObjectExists(const std::vector<std::string>& name) {
+bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
+  std::vector<std::string> name = InBodyDatabase(written);
   std::string table = tsql::ToLower(name.back());
   if (table.empty()) return true;
   if (table.starts_with("sqlengine_") || table.starts_with("sqlite_")) return false;
@@ -215,6 +291,7 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& name) {
   SessionConnection& connection = session_.Connection();
   std::string view = owner == "information_schema" ? owner + "." + table : table;
   if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
+  if (owner != "information_schema" && !OwnedAsWritten(owner, database, name.back())) return false;
   std::string schema = table.starts_with("#") ? "temp" : connection.SchemaOf(database);
   auto found =
       catalog::Prepare(connection.Handle(), "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +

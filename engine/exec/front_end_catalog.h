@@ -20,6 +20,15 @@ class SessionCatalog final : public tsql::bind::Catalog {
   bool ConcatNullYieldsNull() override;
   std::optional<tsql::bind::FunctionShape> FindFunction(  // front_end_functions.cpp
       const std::vector<std::string>& name) override;
+  void EnterBody(const std::string& schema, const std::string& name,
+                 tsql::ObjectReach::Kind kind) override;
+  void LeaveBody() override;
+  void NoteWrittenThrough(const std::string& view_schema, const std::string& view,
+                          const std::string& source_schema, const std::string& source,
+                          std::vector<std::pair<std::string, std::string>> columns) override;
+
+  // The objects the bound statement reaches (see tsql/object_reach.h).
+  std::vector<tsql::ObjectReach> TakeReaches();
 
  private:
   // A catalog view read as a table of SQL Server's declared columns; nullopt
@@ -27,7 +36,26 @@ class SessionCatalog final : public tsql::bind::Catalog {
   // for an unknown database, 916 for one the login may not use).
   std::optional<tsql::bind::TableShape> CatalogViewShape(const std::vector<std::string>& name);
 
+  // The table or view `name` names, not noted as reached.
+  std::optional<tsql::bind::TableShape> Describe(const std::vector<std::string>& name);
+  // `name` as it reads inside the body being bound: in a view of another
+  // database, a name without a database is that database's.
+  std::vector<std::string> InBodyDatabase(const std::vector<std::string>& name) const;
+  // Whether `owner`, written before `table` of `database` (empty: the current
+  // one), owns it: empty and dbo name any owner's; another user's name only
+  // his own objects (a database holds one object of a name, whoever made it).
+  bool OwnedAsWritten(const std::string& owner, const std::string& database,
+                      const std::string& table);
+  // Notes `name` reached from the body being bound (or the statement).
+  void Note(const std::string& schema, const std::string& name, tsql::ObjectReach::Kind kind);
+
+  struct Body {
+    std::string schema, name;
+    tsql::ObjectReach::Kind kind;
+  };
   Session& session_;
+  std::vector<Body> bodies_;  // innermost last
+  std::vector<tsql::ObjectReach> reaches_;
 };
 
 }  // namespace sqlengine::exec

@@ -20,8 +20,10 @@ std::optional<tsql::SqliteText> FrontEndCondition(const tsql::Tokens& condition,
   }
   SessionCatalog catalog(session);
   try {
-    return tsql::generate::GenerateCondition(*tsql::bind::BindCondition(*parsed, catalog), line,
-                                             EngineExactForm());
+    tsql::SqliteText text = tsql::generate::GenerateCondition(
+        *tsql::bind::BindCondition(*parsed, catalog), line, EngineExactForm());
+    text.reaches = catalog.TakeReaches();
+    return text;
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("condition bind", why, condition, line);
   }

@@ -88,20 +88,26 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
     case StatementKind::kInsert:
       return Through(statement, tsql::parse::ParseInsert,
                      [&](const tsql::parse::InsertStatement& insert, const With& with) {
-                       return tsql::generate::GenerateInsert(
+                       tsql::SqliteText generated = tsql::generate::GenerateInsert(
                            tsql::bind::BindInsert(insert, catalog, with), line, EngineExactForm());
+                       generated.reaches = catalog.TakeReaches();
+                       return generated;
                      });
     case StatementKind::kUpdate:
       return Through(statement, tsql::parse::ParseUpdate,
                      [&](const tsql::parse::UpdateStatement& update, const With& with) {
-                       return tsql::generate::GenerateUpdate(
+                       tsql::SqliteText generated = tsql::generate::GenerateUpdate(
                            tsql::bind::BindUpdate(update, catalog, with), line, EngineExactForm());
+                       generated.reaches = catalog.TakeReaches();
+                       return generated;
                      });
     default:
       return Through(statement, tsql::parse::ParseDelete,
                      [&](const tsql::parse::DeleteStatement& change, const With& with) {
-                       return tsql::generate::GenerateDelete(
+                       tsql::SqliteText generated = tsql::generate::GenerateDelete(
                            tsql::bind::BindDelete(change, catalog, with), line, EngineExactForm());
+                       generated.reaches = catalog.TakeReaches();
+                       return generated;
                      });
   }
 }

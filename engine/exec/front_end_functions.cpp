@@ -8,18 +8,30 @@
 namespace sqlengine::exec {
 
 std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
-    const std::vector<std::string>& name) {
+    const std::vector<std::string>& written) {
+  std::vector<std::string> name = InBodyDatabase(written);
   std::optional<tsql::FunctionDefinition> definition = exec::FindFunction(session_, name);
   if (!definition) return std::nullopt;
+  std::string schema =
+      session_.Connection().SchemaOf(name.size() == 3 ? name.front() : std::string());
   // Calling a scalar function takes EXECUTE on it, reading a table-valued
-  // one SELECT (229 otherwise).
-  if (name.size() < 3 || name.front().empty()) {
+  // one SELECT (229 otherwise); from the body of a view or function of the
+  // same owner, the ownership chain reaches it.
+  std::string database = session_.Connection().DatabaseOfSchema(schema);
+  bool chained = !bodies_.empty() && bodies_.back().schema == schema && !database.empty() &&
+                 session_.Rights().OwnerIn(database, schema, bodies_.back().name) ==
+                     session_.Rights().OwnerIn(database, schema, definition->name);
+  if ((name.size() < 3 || name.front().empty()) && !chained) {
     session_.Rights().Require(definition->name, definition->kind == tsql::FunctionKind::kScalar
                                                     ? Access::kExecute
                                                     : Access::kSelect);
   }
+  Note(schema, definition->name,
+       definition->kind == tsql::FunctionKind::kScalar ? tsql::ObjectReach::Kind::kScalarFunction
+                                                       : tsql::ObjectReach::Kind::kTableFunction);
   tsql::bind::FunctionShape shape;
   shape.name = definition->name;
+  shape.schema = schema;
   shape.kind = definition->kind;
   shape.parameters = definition->parameters;
   shape.returns = definition->returns;

@@ -56,6 +56,7 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
     if (!query->order_by.empty() &&
         generated.sql.find(tsql::bind::kReadFunction) != std::string::npos)
       throw tsql::bind::NotBound("a variable read by the ordered SELECT that assigns it");
+    generated.reaches = catalog.TakeReaches();
     return generated;
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("bind", why, statement.tokens, statement.line);

@@ -76,6 +76,7 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with);
     into.query = tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
+    into.query.reaches = catalog.TakeReaches();
     into.columns = bound.columns;
     into.made_identity = tsql::bind::IdentityFunctionOf(bound);
   } catch (const tsql::bind::NotBound& why) {

@@ -267,6 +267,15 @@ std::optional<std::string> AlteredView(const tsql::Statement& statement) {
   return statement.tokens[2].IsName() ? statement.tokens[2].value : std::string();
 }
 
+std::optional<std::string> CreatedView(const tsql::Statement& statement) {
+  if (statement.kind != tsql::StatementKind::kCreateOther || statement.tokens.size() < 3 ||
+      !statement.tokens[0].IsWord("create") || !statement.tokens[1].IsWord("view"))
+    return std::nullopt;
+  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
+  if (!header) return std::nullopt;
+  return header->name;
+}
+
 StoredView StoredViewQuery(std::string_view create_sql) {
   size_t mark = create_sql.find(kQueryMark);
   if (mark == std::string_view::npos) return {};

@@ -34,6 +34,10 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
 // statement.
 std::optional<std::string> AlteredView(const tsql::Statement& statement);
 
+// The name of the view a CREATE VIEW `statement` makes in the current
+// database; nullopt for any other statement.
+std::optional<std::string> CreatedView(const tsql::Statement& statement);
+
 // Whether the front end's parser takes the CREATE VIEW statement (its query
 // then needs no other syntax check before the batch runs).
 bool FrontEndParsesView(const tsql::Statement& statement);

@@ -102,7 +102,7 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
       Bind(remove.get(), 1, procedure);
       Step(db, remove.get());
     }
-    ForgetObjectPermissions(db, schema, procedure);
+    if (ForgetObjectPermissions(db, schema, procedure)) session.Engine().SecurityChanged();
   }
 }
 

@@ -532,6 +532,7 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
 void Session::BeginTransaction(ResultSink& sink, const std::string& name) {
   if (tran_count_ == 0) {
     transaction_name_ = name;
+    transaction_security_generation_ = engine_.SecurityGeneration();
     catalog::Exec(connection_.Handle(), "BEGIN");
     transaction_descriptor_ =
         (static_cast<std::uint64_t>(spid_) << 32) | (transaction_descriptor_ + 1);
@@ -596,6 +597,11 @@ void Session::SyncTransactionState(ResultSink* sink) {
 void Session::TransactionEnded() {
   savepoints_.clear();
   engine_.Locks().Release(spid_);
+  // A security change made in the transaction moved the generation before
+  // it committed (or rolled back): a session that read its rights meanwhile
+  // holds the state before it under the new generation. Moving it again
+  // makes every session read the state that stands now.
+  if (engine_.SecurityGeneration() != transaction_security_generation_) engine_.SecurityChanged();
 }
 
 void Session::RolledBackTo(const std::string& name) {

@@ -227,6 +227,8 @@ class Session final : public SqlSession, public FunctionHost {
   std::optional<std::int64_t> scope_identity_;
   std::string identity_insert_table_;
   std::uint64_t transaction_descriptor_ = 0;
+  // The engine's security generation when the open transaction began.
+  std::uint64_t transaction_security_generation_ = 0;
   std::string transaction_name_;
   IsolationLevel isolation_ = IsolationLevel::kReadCommitted;
   std::vector<std::string> savepoints_;

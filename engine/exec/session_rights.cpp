@@ -137,6 +137,22 @@ std::optional<SqlError> SessionRights::Check(std::string_view schema, std::strin
   return refused;
 }
 
+int SessionRights::OwnerIn(std::string_view database, std::string_view schema,
+                           std::string_view object) {
+  auto it = cache_.find(tsql::ToLower(database));
+  if (it != cache_.end() && it->second.rights &&
+      it->second.generation == engine_.SecurityGeneration()) {
+    return it->second.rights->Security().OwnerOf(object);
+  }
+  return In(database, schema).Security().OwnerOf(object);
+}
+
+std::optional<int> SessionRights::OwnerOf(std::string_view schema, std::string_view name) {
+  const DatabaseRights* rights = Find(schema);
+  if (rights == nullptr) return std::nullopt;
+  return rights->Security().OwnerOf(name);
+}
+
 bool SessionRights::IsView(std::string_view schema, std::string_view name) {
   const DatabaseRights* rights = Find(schema);
   return rights != nullptr && rights->Security().views.count(tsql::ToLower(name)) > 0;

@@ -40,6 +40,10 @@ class SessionRights final : public AccessPolicy {
   void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);
   // Throws the error Check gives for the current database.
   void Require(std::string_view object, Access access);
+  // The uid of the owner of `object` in `database`, reachable as `schema`:
+  // from the cached state while the security generation stands (every change
+  // of an owner moves it), else read again (runs SQL).
+  int OwnerIn(std::string_view database, std::string_view schema, std::string_view object);
 
   // Object access inside a procedure is the procedure owner's (dbo's) while
   // one lives; CREATE statements are still the caller's.
@@ -73,6 +77,7 @@ class SessionRights final : public AccessPolicy {
   std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,
                                 std::string_view column) override;
   bool IsView(std::string_view schema, std::string_view name) override;
+  std::optional<int> OwnerOf(std::string_view schema, std::string_view name) override;
   void Refresh() override;
 
  private:

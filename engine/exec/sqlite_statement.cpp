@@ -24,9 +24,11 @@ bool BuildsAnIndex(const std::string& sql) {
 }  // namespace
 
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
-                         sqlite3_stmt** compiled, const char** tail) {
+                         sqlite3_stmt** compiled, const char** tail,
+                         const std::vector<tsql::ObjectReach>* reaches) {
   authorizer.BeginCompilation();
   StatementAuthorizer::UserScope user(authorizer);
+  StatementAuthorizer::ReachScope reach(authorizer, reaches);
   return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), 0, compiled, tail);
 }
 
@@ -51,7 +53,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     statement_.reset(raw);
   } else {
     authorizer_.NoteTouchedColumns(text_.from_rewriter);
-    int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail);
+    int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail, &text_.reaches);
     std::vector<StatementAuthorizer::TouchedColumn> touched = authorizer_.TakeTouchedColumns();
     authorizer_.NoteTouchedColumns(false);
     statement_.reset(raw);
@@ -125,6 +127,7 @@ int SqliteStatement::Step() {
   {
     // A schema change makes SQLite compile the text again while stepping.
     StatementAuthorizer::UserScope user(authorizer_);
+    StatementAuthorizer::ReachScope reach(authorizer_, &text_.reaches);
     rc = sqlite3_step(statement_.get());
   }
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);

@@ -31,9 +31,11 @@ class ParameterSource {
 
 // Compiles a user's statement text under the user rules of `authorizer`,
 // as sqlite3_prepare_v3 does (the statement in *compiled, the rest of the
-// text at *tail); returns SQLite's result code.
+// text at *tail); returns SQLite's result code. `reaches`: what the front end
+// bound the text to reach (see StatementAuthorizer::ReachScope).
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
-                         sqlite3_stmt** compiled, const char** tail);
+                         sqlite3_stmt** compiled, const char** tail,
+                         const std::vector<tsql::ObjectReach>* reaches = nullptr);
 
 // Rows held back to settle the types of expression columns.
 inline constexpr size_t kRowsToSettleTypes = 1000;

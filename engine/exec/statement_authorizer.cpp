@@ -107,6 +107,58 @@ int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, A
   return SQLITE_OK;
 }
 
+bool StatementAuthorizer::SameOwner(std::string_view schema, std::string_view outer,
+                                    std::string_view inner) {
+  if (policy_ == nullptr) return true;
+  std::optional<int> outer_owner = policy_->OwnerOf(schema, outer);
+  return outer_owner && outer_owner == policy_->OwnerOf(schema, inner);
+}
+
+int StatementAuthorizer::Reach(std::string_view schema, std::string_view object, Access access,
+                               std::string_view column, int depth) {
+  // Views nest 32 deep at most; a longer way round is no chain.
+  constexpr int kMaxDepth = 40;
+  bool listed = false;
+  if (reaches_ != nullptr && depth < kMaxDepth) {
+    for (const tsql::ObjectReach& reach : *reaches_) {
+      if (!tsql::EqualsIgnoreCase(reach.name, object) ||
+          (!schema.empty() && !tsql::EqualsIgnoreCase(reach.schema, schema)))
+        continue;
+      listed = true;
+      using Kind = tsql::ObjectReach::Kind;
+      bool function =
+          reach.kind == Kind::kScalarFunction || reach.kind == Kind::kTableFunction;
+      // A function is called (EXECUTE) or read (SELECT) as a whole.
+      Access own_access = !function                             ? access
+                          : reach.kind == Kind::kScalarFunction ? Access::kExecute
+                                                                : Access::kSelect;
+      std::string_view own_column = function ? std::string_view() : column;
+      int decision = SQLITE_OK;
+      if (reach.inside_name.empty()) {
+        // Named by the statement. A function's right was checked where the
+        // front end found it.
+        if (!function) decision = Ask(reach.schema, reach.name, own_access, own_column);
+      } else {
+        // Under a view or function: the caller reaches that one first, in
+        // the view's column this one stands for when a change says it.
+        std::string_view outer_column;
+        for (const auto& [mine, outer] : reach.columns) {
+          if (tsql::EqualsIgnoreCase(mine, column)) outer_column = outer;
+        }
+        decision =
+            Reach(reach.inside_schema, reach.inside_name, access, outer_column, depth + 1);
+        if (decision == SQLITE_OK &&
+            (!tsql::EqualsIgnoreCase(reach.inside_schema, reach.schema) ||
+             !SameOwner(reach.schema, reach.inside_name, reach.name))) {
+          decision = Ask(reach.schema, reach.name, own_access, own_column);
+        }
+      }
+      if (decision != SQLITE_OK) return decision;
+    }
+  }
+  return listed ? SQLITE_OK : Ask(schema, object, access, column);
+}
+
 void StatementAuthorizer::NoteTouchedColumns(bool on) {
   note_touched_ = on;
   touched_.clear();
@@ -170,11 +222,16 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       }
       if (temporary || engine_trigger) return SQLITE_OK;
       if (!inner.empty() && policy_ != nullptr) {
-        // Ownership chain: a view's reads are the view's; a trigger's are its table's.
+        // Ownership chain: a trigger's reads are its table's; a view's are
+        // the view's where the view's owner owns what it reads.
         if (!policy_->IsView(schema, inner)) return SQLITE_OK;
-        return Ask(schema, inner, Access::kSelect);
+        if (int decision = Reach(schema, inner, Access::kSelect, {}); decision != SQLITE_OK)
+          return decision;
+        if (SameOwner(schema, inner, a3)) return SQLITE_OK;
+        return Ask(schema, a3, Access::kSelect, a4);
       }
-      return Ask(schema, a3, Access::kSelect, a4);
+      // A read of no column names no schema (and no view it came through).
+      return Reach(schema, a3, Access::kSelect, a4);
     }
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
@@ -190,7 +247,7 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       Access access = action == SQLITE_INSERT   ? Access::kInsert
                       : action == SQLITE_UPDATE ? Access::kUpdate
                                                 : Access::kDelete;
-      return Ask(schema, a3, access, access == Access::kUpdate ? a4 : std::string_view());
+      return Reach(schema, a3, access, access == Access::kUpdate ? a4 : std::string_view());
     }
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VIEW:

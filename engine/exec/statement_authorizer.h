@@ -5,7 +5,11 @@
 //  - the engine's own tables (names starting sqlengine_ or sqlite_) are
 //    refused, save reads the catalog views of this batch expanded to and the
 //    writes of the engine's own triggers; a password column never;
-//  - every other object goes to an AccessPolicy, once per object and action.
+//  - every other object goes to an AccessPolicy, once per object and action:
+//    what the statement names itself as the caller's; what it reaches under
+//    a view or an inlined function (as the front end bound it, ObjectReach)
+//    by the ownership chain: free where that object has the view's or the
+//    function's owner, else the caller's again.
 // Outside a UserScope (the engine's own SQL) everything is allowed.
 // Used on the session's thread only.
 
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "engine/common/error.h"
+#include "engine/tsql/object_reach.h"
 
 namespace sqlengine::exec {
 
@@ -53,8 +58,11 @@ class AccessPolicy {
   // Whether `name` is a view of that schema (reads inside a view are the
   // view's own; reads inside a trigger follow the trigger's table).
   virtual bool IsView(std::string_view schema, std::string_view name) = 0;
+  // The uid of the owner of `name` of that schema; nullopt when unknown.
+  // Two objects of one schema and one owner form an ownership chain.
+  virtual std::optional<int> OwnerOf(std::string_view schema, std::string_view name) = 0;
   // Called before user SQL compiles, outside the authorizer: may run SQL to
-  // bring what Check and IsView read up to date.
+  // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
 };
 
@@ -102,6 +110,25 @@ class StatementAuthorizer {
   // Forgets the exposures (between batches).
   void ForgetExposures() { exposed_.clear(); }
 
+  // The objects the statement compiling or running reaches as the front end
+  // bound it, for the lifetime of the scope (nested scopes restore the outer
+  // one's). Without one, or for an object it does not list, every object is
+  // checked as the caller's.
+  class ReachScope {
+   public:
+    ReachScope(StatementAuthorizer& authorizer, const std::vector<tsql::ObjectReach>* reaches)
+        : authorizer_(authorizer), saved_(authorizer.reaches_) {
+      authorizer_.reaches_ = reaches;
+    }
+    ~ReachScope() { authorizer_.reaches_ = saved_; }
+    ReachScope(const ReachScope&) = delete;
+    ReachScope& operator=(const ReachScope&) = delete;
+
+   private:
+    StatementAuthorizer& authorizer_;
+    const std::vector<tsql::ObjectReach>* saved_;
+  };
+
   // The error that made the last compilation fail with SQLITE_AUTH, once.
   std::optional<SqlError> TakeDenial();
 
@@ -126,12 +153,21 @@ class StatementAuthorizer {
   int Deny(SqlError error);
   int Ask(std::string_view schema, std::string_view object, Access access,
           std::string_view column = {});
+  // Whether the caller may do `access` to `object` (to `column` of it) as
+  // the statement reaches it: named by the statement, checked as his; under
+  // a view or function, that one reached first and then the ownership chain.
+  // `schema` empty: every object of that name the statement reaches.
+  int Reach(std::string_view schema, std::string_view object, Access access,
+            std::string_view column, int depth = 0);
+  // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.
+  bool SameOwner(std::string_view schema, std::string_view outer, std::string_view inner);
   bool Exposed(std::string_view schema, std::string_view table) const;
   void NoteTouched(int action, std::string_view table, std::string_view column,
                    std::string_view schema, std::string_view inner);
 
   bool user_ = false;
   AccessPolicy* policy_ = nullptr;
+  const std::vector<tsql::ObjectReach>* reaches_ = nullptr;
   std::set<std::pair<std::string, std::string>> exposed_;  // lower case
   // (schema, object, access, column) allowed in this compilation, lower case.
   std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;

@@ -7,6 +7,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/database_security.h"
+#include "engine/exec/engine_impl.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/session.h"
@@ -251,7 +252,7 @@ void DropFunctions(Session& session, const tsql::Statement& statement) {
                                            "('FN', 'IF', 'TF')");
     Bind(unlist.get(), 1, function);
     Step(db, unlist.get());
-    ForgetObjectPermissions(db, schema, function);
+    if (ForgetObjectPermissions(db, schema, function)) session.Engine().SecurityChanged();
   }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/object_reach.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::tsql {
@@ -70,6 +71,9 @@ struct SqliteText {
     std::optional<ColumnType> type;
   };
   std::vector<RowValue> row_values;
+  // What the front end bound the statement to reach; empty for the token
+  // rewriter's, whose objects are all checked as the caller's.
+  std::vector<ObjectReach> reaches;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };

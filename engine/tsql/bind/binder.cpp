@@ -212,6 +212,22 @@ constexpr FunctionRule kFunctions[] = {
     {"sqlengine_recursion", "sqlengine_recursion", 2, 2},
 };
 
+// Tells the catalog the binder is inside an object's body for its lifetime.
+class BodyGuard {
+ public:
+  BodyGuard(Catalog& catalog, const std::string& schema, const std::string& name,
+            ObjectReach::Kind kind)
+      : catalog_(catalog) {
+    catalog_.EnterBody(schema, name, kind);
+  }
+  ~BodyGuard() { catalog_.LeaveBody(); }
+  BodyGuard(const BodyGuard&) = delete;
+  BodyGuard& operator=(const BodyGuard&) = delete;
+
+ private:
+  Catalog& catalog_;
+};
+
 class Binder {
  public:
   // The first block's select list may call IDENTITY() when it has INTO.
@@ -568,7 +584,11 @@ class Binder {
           block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
         Refuse("change through a view of this shape");
       const parse::TableSource& from = *block.from.front();
-      std::optional<TableShape> source = FindTable(from.name);
+      std::optional<TableShape> source;
+      {
+        BodyGuard inside(catalog_, current.schema, current.name, ObjectReach::Kind::kView);
+        source = FindTable(from.name);
+      }
       if (source->system_catalog) throw MakeError(259);
       ViewLevel level;
       level.query = current.view_query;
@@ -586,6 +606,12 @@ class Binder {
         }
       }
       if (level.item_source.size() != level.view_columns.size()) Refuse("view changed its width");
+      std::vector<std::pair<std::string, std::string>> through;
+      for (size_t k = 0; k < level.item_source.size(); ++k) {
+        if (level.item_source[k]) through.emplace_back(*level.item_source[k], level.view_columns[k]);
+      }
+      catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
+                                  std::move(through));
       target.levels.push_back(std::move(level));
       if (!source->view_query) {
         target.table = std::move(source);
@@ -1413,6 +1439,7 @@ class Binder {
     // The reading statement's WITH list is not the view's.
     size_t visible = std::exchange(visible_common_tables_, 0);
     BoundQuery query;
+    BodyGuard in_view(catalog_, view.schema, view.name, ObjectReach::Kind::kView);
     if (view.view_with) {
       // The view's own WITH list, bound apart from the reading statement's.
       Binder own(catalog_);
@@ -2740,7 +2767,10 @@ class Binder {
     Scope body_scope;
     bool inside = std::exchange(inside_aggregate_, false);
     size_t visible = std::exchange(visible_common_tables_, 0);
+    std::optional<BodyGuard> in_body;
+    in_body.emplace(catalog_, function.schema, function.name, ObjectReach::Kind::kScalarFunction);
     Bound body = Value(*function.expression, body_scope, Clause::kValues);
+    in_body.reset();
     visible_common_tables_ = visible;
     inside_aggregate_ = inside;
     frames_.pop_back();
@@ -2773,7 +2803,10 @@ class Binder {
     frames_.push_back(CallFrame{&function, &source.arguments, &scope, Clause::kValues});
     bool inside = std::exchange(inside_aggregate_, false);
     size_t visible = std::exchange(visible_common_tables_, 0);
+    std::optional<BodyGuard> in_body;
+    in_body.emplace(catalog_, function.schema, function.name, ObjectReach::Kind::kTableFunction);
     BoundQuery query = Query(*function.query, nullptr);
+    in_body.reset();
     visible_common_tables_ = visible;
     inside_aggregate_ = inside;
     frames_.pop_back();

@@ -10,6 +10,7 @@
 
 #include "engine/common/types.h"
 #include "engine/tsql/function_definition.h"
+#include "engine/tsql/object_reach.h"
 #include "engine/tsql/parse/syntax_tree.h"
 
 namespace sqlengine::tsql::bind {
@@ -45,7 +46,8 @@ struct TableShape {
 
 // A user function as the binder inlines it.
 struct FunctionShape {
-  std::string name;  // as the catalog spells it
+  std::string name;    // as the catalog spells it
+  std::string schema;  // the SQLite schema holding it
   FunctionKind kind = FunctionKind::kScalar;
   std::vector<ParameterDeclaration> parameters;
   ColumnType returns;  // kScalar
@@ -77,6 +79,20 @@ class Catalog {
   virtual std::optional<FunctionShape> FindFunction(const std::vector<std::string>& /*name*/) {
     return std::nullopt;
   }
+  // The binder enters the body of an object it found (a view's query, an
+  // inlined function's body) and leaves it again. What it finds in between
+  // is reached from that object; names in a view's query are its database's.
+  virtual void EnterBody(const std::string& /*schema*/, const std::string& /*name*/,
+                         ObjectReach::Kind /*kind*/) {}
+  virtual void LeaveBody() {}
+  // A change of the view `view` is written through to `source` (a table or
+  // the view under it): each column of the source paired with the view's
+  // column it stands for.
+  virtual void NoteWrittenThrough(const std::string& /*view_schema*/,
+                                  const std::string& /*view*/,
+                                  const std::string& /*source_schema*/,
+                                  const std::string& /*source*/,
+                                  std::vector<std::pair<std::string, std::string>> /*columns*/) {}
   // SET ANSI_NULLS: when false, = and <> with a NULL literal or a variable
   // holding NULL compare NULLs as equal.
   virtual bool AnsiNulls() { return true; }
