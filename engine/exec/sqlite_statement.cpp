@@ -32,8 +32,13 @@ int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std
 
 SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
                                  tsql::SqliteText text, FailedStatement context,
-                                 ParameterSource& parameters, CompiledStatements* compiled)
-    : db_(db), authorizer_(authorizer), text_(std::move(text)), context_(context) {
+                                 ParameterSource& parameters, CompiledStatements* compiled,
+                                 std::optional<StatementReuse> reuse)
+    : db_(db),
+      authorizer_(authorizer),
+      text_(std::move(text)),
+      context_(context),
+      reuse_(std::move(reuse)) {
   context_.text = &text_;
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -41,7 +46,16 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   if (compiled != nullptr) checked = compiled->Take(text_.sql);
   // The rewriter's statements are compiled again, noting the columns they
   // reach, which the syntax check's compilation did not.
-  if (text_.from_rewriter) checked.statement.reset();
+  if (text_.from_rewriter) {
+    checked.statement.reset();
+    reuse_.reset();
+  }
+  if (!checked.statement && reuse_ && reuse_->cache != nullptr) {
+    checked.statement = reuse_->cache->Take(text_.sql, reuse_->context);
+    // Kept only after its whole text compiled.
+    checked.tail = text_.sql.size();
+    reused_ = checked.statement != nullptr;
+  }
   if (checked.statement) {
     // A fresh compilation context all the same: a recompilation while it runs
     // (after a schema change) and its failures must not see another's.
@@ -118,6 +132,14 @@ void SqliteStatement::KeepIn(CompiledStatements& kept) {
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
   kept.Keep(text_.sql, {std::move(statement_), text_.sql.size()});
+}
+
+void SqliteStatement::KeepForReuse() {
+  if (!statement_ || !reuse_ || reuse_->cache == nullptr) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+  reuse_->cache->Keep(text_.sql, std::move(statement_), std::move(reuse_->context));
+  reuse_.reset();
 }
 
 int SqliteStatement::Step() {

@@ -101,6 +101,7 @@ class StatementAuthorizer {
   void Expose(std::string_view schema, std::string_view table);
   // Forgets the exposures (between batches).
   void ForgetExposures() { exposed_.clear(); }
+  bool ExposesAny() const { return !exposed_.empty(); }
 
   // The error that made the last compilation fail with SQLITE_AUTH, once.
   std::optional<SqlError> TakeDenial();
