@@ -153,6 +153,32 @@ void SessionConnection::NewEpoch() {
   ++epoch_;
   statements_.Clear();
   version_reads_.clear();
+  kept_reads_.clear();
+}
+
+SessionConnection::KeptRead::KeptRead(SessionConnection& connection, const std::string& sql)
+    : connection_(connection), sql_(sql) {
+  // Taken out while in use: a read that runs again inside this one (a view
+  // described while a table is) compiles its own.
+  if (auto it = connection_.kept_reads_.find(sql_); it != connection_.kept_reads_.end()) {
+    statement_ = std::move(it->second);
+    connection_.kept_reads_.erase(it);
+    return;
+  }
+  sqlite3_stmt* raw = nullptr;
+  status_ = sqlite3_prepare_v3(connection_.Handle(), sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                               &raw, nullptr);
+  statement_.reset(raw);
+  if (status_ != SQLITE_OK) statement_.reset();
+}
+
+SessionConnection::KeptRead::~KeptRead() {
+  if (!statement_ || sqlite3_db_handle(statement_.get()) != connection_.Handle()) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+  // A handful of texts come back over and over; more means names that vary.
+  if (connection_.kept_reads_.size() >= 64) connection_.kept_reads_.clear();
+  connection_.kept_reads_.emplace(std::move(sql_), std::move(statement_));
 }
 
 void SessionConnection::FollowRules(std::function<std::uint64_t()> rules) {

@@ -103,6 +103,28 @@ class SessionConnection final : public tsql::NameResolver {
   // (database, schema) of the current database and of every attached one.
   std::vector<std::pair<std::string, std::string>> Schemas() const;
 
+  // Engine SQL run for nearly every statement (the front end's catalog
+  // reads), kept compiled on this connection: a lease hands the compiled
+  // statement to one user at a time and takes it back reset and unbound.
+  // What it reads may change between uses; SQLite compiles it again when
+  // the schema has. Forgotten with the connection's other kept statements.
+  class KeptRead {
+   public:
+    KeptRead(SessionConnection& connection, const std::string& sql);
+    ~KeptRead();
+    KeptRead(const KeptRead&) = delete;
+    KeptRead& operator=(const KeptRead&) = delete;
+    // Null when the SQL did not compile; Status() then says why.
+    sqlite3_stmt* get() const { return statement_.get(); }
+    int Status() const { return status_; }
+
+   private:
+    SessionConnection& connection_;
+    std::string sql_;
+    catalog::PreparedStatement statement_;
+    int status_ = SQLITE_OK;
+  };
+
   std::string SchemaFor(std::string_view database) override;
   std::optional<std::string> CatalogView(std::string_view database, std::string_view view) override;
 
@@ -132,6 +154,7 @@ class SessionConnection final : public tsql::NameResolver {
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.
   std::map<std::string, catalog::PreparedStatement> version_reads_;
+  std::map<std::string, catalog::PreparedStatement, std::less<>> kept_reads_;  // by SQL
   FunctionHost& host_;
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
