@@ -716,8 +716,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   SessionConnection& connection = session_.Connection();
   PerRowVariables live(connection.Handle(), session_.Variables(), text);
   std::optional<StatementReuse> reuse;
-  if (std::optional<StatementCache::Context> now = connection.StatementContext())
-    reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+  if (connection.Statements().SeenBefore(text.sql)) {
+    if (std::optional<StatementCache::Context> now = connection.StatementContext())
+      reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+  }
   SqliteStatement query(connection.Handle(), connection.Authorizer(), std::move(text), context,
                         *this, nullptr, std::move(reuse));
   session_.TakeNullEliminated();
@@ -863,7 +865,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     // around it (triggers' row captures, row guards) is compiled each time.
     std::optional<StatementReuse> reuse;
     if (IsRowStatement(statement.kind) && !dirty && !tracks && savepoint == nullptr && !triggers &&
-        !text.row_guard && earlier_steps.empty()) {
+        !text.row_guard && earlier_steps.empty() &&
+        connection.Statements().SeenBefore(text.sql)) {
       if (std::optional<StatementCache::Context> now = connection.StatementContext())
         reuse = StatementReuse{&connection.Statements(), std::move(*now)};
     }

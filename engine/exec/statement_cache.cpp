@@ -1,6 +1,7 @@
 #include "engine/exec/statement_cache.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace sqlengine::exec {
 
@@ -15,6 +16,18 @@ void StatementCache::Keep(std::string sql, catalog::PreparedStatement statement,
     kept_.erase(oldest);
   }
   kept_.push_back({std::move(sql), std::move(context), std::move(statement), ++clock_});
+}
+
+bool StatementCache::SeenBefore(std::string_view sql) {
+  std::size_t hash = std::hash<std::string_view>{}(sql);
+  if (std::find(seen_.begin(), seen_.end(), hash) != seen_.end()) return true;
+  if (seen_.size() < kSeen) {
+    seen_.push_back(hash);
+  } else {
+    seen_[next_seen_] = hash;
+    next_seen_ = (next_seen_ + 1) % kSeen;
+  }
+  return false;
 }
 
 catalog::PreparedStatement StatementCache::Take(std::string_view sql, const Context& context) {

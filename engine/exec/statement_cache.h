@@ -52,6 +52,10 @@ class StatementCache {
   // null one when there is none. Kept statements of another epoch are
   // finalized on the way.
   catalog::PreparedStatement Take(std::string_view sql, const Context& context);
+  // Whether `sql` was asked about lately (remembering it now): a statement
+  // is worth keeping only from its second run on. Texts that never come
+  // back (a long batch's) are neither kept nor bring the cache's costs.
+  bool SeenBefore(std::string_view sql);
   void Clear() { kept_.clear(); }
   std::size_t Size() const { return kept_.size(); }
 
@@ -64,6 +68,9 @@ class StatementCache {
   };
   std::vector<Kept> kept_;
   std::uint64_t clock_ = 0;
+  static constexpr std::size_t kSeen = 128;
+  std::vector<std::size_t> seen_;  // hashes of the latest texts, a ring
+  std::size_t next_seen_ = 0;
 };
 
 }  // namespace sqlengine::exec
