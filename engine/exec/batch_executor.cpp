@@ -279,6 +279,12 @@ class RowGuardTrigger {
 };
 
 // SELECT @a = expr [, @b = expr] [FROM ...].
+// A query or a change of rows, which compiles to one SQLite statement.
+bool IsRowStatement(StatementKind kind) {
+  return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
+         kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
+}
+
 bool AssignsVariables(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   return statement.kind == StatementKind::kSelect && tokens.size() >= 4 &&
@@ -770,9 +776,15 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // (SELECT @total = @total + amount), so they are assigned as each row comes.
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  PerRowVariables live(session_.Connection().Handle(), session_.Variables(), text);
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  SessionConnection& connection = session_.Connection();
+  PerRowVariables live(connection.Handle(), session_.Variables(), text);
+  std::optional<StatementReuse> reuse;
+  if (connection.Statements().SeenBefore(text.sql)) {
+    if (std::optional<StatementCache::Context> now = connection.StatementContext())
+      reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+  }
+  SqliteStatement query(connection.Handle(), connection.Authorizer(), std::move(text), context,
+                        *this, nullptr, std::move(reuse));
   session_.TakeNullEliminated();
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
@@ -780,6 +792,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
     }
   });
+  query.KeepForReuse();
   if (session_.TakeNullEliminated()) sink_.Message(FormatMessage(8153));
   session_.RowCount() = rows;
   if (reads_rows) Done(rows);
@@ -925,9 +938,19 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                  !ReachesTempSchema(text.sql);
     std::optional<PerRowVariables> per_row;
     if (!text.row_values.empty()) per_row.emplace(db, session_.Variables(), text);
+    // A plain query or row change may come compiled from an earlier run, and
+    // is kept for the next; one that makes its own temporary SQLite objects
+    // around it (triggers' row captures, row guards) is compiled each time.
+    std::optional<StatementReuse> reuse;
+    if (IsRowStatement(statement.kind) && !dirty && !tracks && savepoint == nullptr && !triggers &&
+        !text.row_guard && earlier_steps.empty() &&
+        connection.Statements().SeenBefore(text.sql)) {
+      if (std::optional<StatementCache::Context> now = connection.StatementContext())
+        reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+    }
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,
-                           dirty ? nullptr : &connection.SyntaxChecked());
+                           dirty ? nullptr : &connection.SyntaxChecked(), std::move(reuse));
     sqlite.WarnOfSkippedNulls([this] { return session_.TakeNullEliminated(); });
     if (dirty) {
       // Read whole before the client sees a row: while it reads, the statement holds the
@@ -943,6 +966,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       rows = sqlite.Stream(sink_,
                            statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
     }
+    sqlite.KeepForReuse();
     guard.reset();
     if (capture) {
       inserted = capture->ReadNewRows();

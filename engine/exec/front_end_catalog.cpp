@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <stdexcept>
+
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
@@ -28,17 +30,12 @@ void StopIfCancelled(int rc) {
 bool IsTriggerImage(Session& session, const std::string& table) {
   if (!tsql::EqualsIgnoreCase(table, "inserted") && !tsql::EqualsIgnoreCase(table, "deleted"))
     return false;
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(session.Connection().Handle(),
-                         "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?1 "
-                         "COLLATE NOCASE",
-                         -1, &raw, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return false;
-  }
-  catalog::PreparedStatement found(raw);
-  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  return sqlite3_step(raw) == SQLITE_ROW;
+  SessionConnection::KeptRead found(session.Connection(),
+                                    "SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND "
+                                    "name = ?1 COLLATE NOCASE");
+  if (found.get() == nullptr) return false;
+  sqlite3_bind_text(found.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(found.get()) == SQLITE_ROW;
 }
 
 // The catalog view `name` (1 to 3 parts) reads, lower case ("sysobjects",
@@ -190,16 +187,14 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   sqlite3* db = session_.Connection().Handle();
   std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                     ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    StopIfCancelled(rc);
+  SessionConnection::KeptRead found(session_.Connection(), sql);
+  sqlite3_stmt* raw = found.get();
+  if (raw == nullptr) {
+    StopIfCancelled(found.Status());
     return std::nullopt;
   }
-  catalog::PreparedStatement found(raw);
   sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  rc = sqlite3_step(raw);
+  int rc = sqlite3_step(raw);
   StopIfCancelled(rc);
   if (rc != SQLITE_ROW) return std::nullopt;
   tsql::bind::TableShape shape;
@@ -231,14 +226,12 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   // of that name it finds (the current database's).
   std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM "
                        "pragma_table_xinfo(?1, " + tsql::QuoteSqliteString(schema) + ")";
-  sqlite3_stmt* columns_raw = nullptr;
-  rc = sqlite3_prepare_v2(db, pragma.c_str(), -1, &columns_raw, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(columns_raw);
-    StopIfCancelled(rc);
+  SessionConnection::KeptRead columns(session_.Connection(), pragma);
+  sqlite3_stmt* columns_raw = columns.get();
+  if (columns_raw == nullptr) {
+    StopIfCancelled(columns.Status());
     return std::nullopt;
   }
-  catalog::PreparedStatement columns(columns_raw);
   sqlite3_bind_text(columns_raw, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
   while ((rc = sqlite3_step(columns_raw)) == SQLITE_ROW) {
     Column column;
@@ -293,10 +286,11 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
   if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
   if (owner != "information_schema" && !OwnedAsWritten(owner, database, name.back())) return false;
   std::string schema = table.starts_with("#") ? "temp" : connection.SchemaOf(database);
-  auto found =
-      catalog::Prepare(connection.Handle(), "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
-                                                ".sqlite_schema WHERE name = ?1 "
-                                                "COLLATE NOCASE");
+  SessionConnection::KeptRead found(connection, "SELECT 1 FROM " +
+                                                    tsql::QuoteSqliteName(schema) +
+                                                    ".sqlite_schema WHERE name = ?1 "
+                                                    "COLLATE NOCASE");
+  if (found.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(connection.Handle()));
   sqlite3_bind_text(found.get(), 1, name.back().c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(found.get()) == SQLITE_ROW;
 }

@@ -64,7 +64,7 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
       connection_(engine, cancelled_, *this, spid),
       rights_(engine, login_, connection_) {
   connection_.Authorizer().SetPolicy(&rights_);
-  connection_.SyntaxChecked().FollowRules(
+  connection_.FollowRules(
       [this] { return engine_.SecurityGeneration() * 2 + (rights_.InsideProcedure() ? 1 : 0); });
 }
 

@@ -52,6 +52,7 @@ void SessionConnection::Close() {
   unsynced_.clear();
   checkpoints_due_.clear();
   syntax_checked_.Clear();
+  NewEpoch();
   for (auto& [key, attachment] : attached_) {
     if (key != "master") engine_.Usage().Release(key);
   }
@@ -106,6 +107,7 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   catalog::Connection db =
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
   sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
+  sqlite3_rollback_hook(db.get(), &SessionConnection::OnRollback, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
   Close();
@@ -139,6 +141,78 @@ int SessionConnection::OnCommit(void* self, sqlite3* db, const char* schema, int
     connection->engine_.EngineLog().Error(failure.what());
   }
   return SQLITE_OK;
+}
+
+void SessionConnection::OnRollback(void* self) {
+  // Statements may not be finalized from inside the hook: the new epoch
+  // makes the kept ones useless, and they go when the cache is next used.
+  ++static_cast<SessionConnection*>(self)->epoch_;
+}
+
+void SessionConnection::NewEpoch() {
+  ++epoch_;
+  statements_.Clear();
+  version_reads_.clear();
+  kept_reads_.clear();
+}
+
+SessionConnection::KeptRead::KeptRead(SessionConnection& connection, const std::string& sql)
+    : connection_(connection), sql_(sql) {
+  // Taken out while in use: a read that runs again inside this one (a view
+  // described while a table is) compiles its own.
+  if (auto it = connection_.kept_reads_.find(sql_); it != connection_.kept_reads_.end()) {
+    statement_ = std::move(it->second);
+    connection_.kept_reads_.erase(it);
+    return;
+  }
+  sqlite3_stmt* raw = nullptr;
+  status_ = sqlite3_prepare_v3(connection_.Handle(), sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
+                               &raw, nullptr);
+  statement_.reset(raw);
+  if (status_ != SQLITE_OK) statement_.reset();
+}
+
+SessionConnection::KeptRead::~KeptRead() {
+  if (!statement_ || sqlite3_db_handle(statement_.get()) != connection_.Handle()) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+  // A handful of texts come back over and over; more means names that vary.
+  if (connection_.kept_reads_.size() >= 64) connection_.kept_reads_.clear();
+  connection_.kept_reads_.emplace(std::move(sql_), std::move(statement_));
+}
+
+void SessionConnection::FollowRules(std::function<std::uint64_t()> rules) {
+  syntax_checked_.FollowRules(rules);
+  rules_ = std::move(rules);
+}
+
+std::optional<StatementCache::Context> SessionConnection::StatementContext() {
+  if (!db_ || !rules_ || authorizer_.ExposesAny()) return std::nullopt;
+  StatementCache::Context context;
+  context.rules = rules_();
+  context.epoch = epoch_;
+  // Engine SQL, also when a user statement asks from inside its run.
+  StatementAuthorizer::EngineScope engine_sql(authorizer_);
+  auto read = [&](const std::string& schema) {
+    catalog::PreparedStatement& read = version_reads_[schema];
+    if (!read) {
+      std::string sql = "PRAGMA " + tsql::QuoteSqliteName(schema) + ".schema_version";
+      sqlite3_stmt* raw = nullptr;
+      int rc = sqlite3_prepare_v3(db_.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw,
+                                  nullptr);
+      read.reset(raw);
+      if (rc != SQLITE_OK) return false;
+    }
+    bool found = sqlite3_step(read.get()) == SQLITE_ROW;
+    if (found) context.schema_versions.push_back(sqlite3_column_int64(read.get(), 0));
+    sqlite3_reset(read.get());
+    return found;
+  };
+  if (!read("main") || !read("temp")) return std::nullopt;
+  for (const auto& [key, attachment] : attached_) {
+    if (!read(attachment.first)) return std::nullopt;
+  }
+  return context;
 }
 
 void SessionConnection::SyncCommits() {
@@ -238,6 +312,7 @@ bool SessionConnection::Detach(std::string_view database) {
   if (it == attached_.end()) return false;
   MakeCommitsDurable();
   syntax_checked_.Clear();
+  NewEpoch();
   CloseDirtyReads();
   sqlite3_exec(db_.get(), ("DETACH DATABASE " + tsql::QuoteSqliteName(it->second.first)).c_str(),
                nullptr, nullptr, nullptr);

@@ -13,8 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -24,6 +26,7 @@
 #include "engine/exec/dirty_reads.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/statement_cache.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -83,11 +86,44 @@ class SessionConnection final : public tsql::NameResolver {
   // The statements the running batch's syntax check compiled, for its run;
   // forgotten between batches and when the attached databases change.
   CompiledStatements& SyntaxChecked() { return syntax_checked_; }
+  // User statements kept compiled across requests (statement_cache.h).
+  StatementCache& Statements() { return statements_; }
+  // `rules` tells which security rules user statements are authorised under
+  // now, as CompiledStatements::FollowRules takes it. Until it is set,
+  // StatementContext gives none.
+  void FollowRules(std::function<std::uint64_t()> rules);
+  // The context a user statement compiled now is compiled in (runs SQL:
+  // reads the schema version of every database reached); nullopt while no
+  // statement may be kept: a catalog view exposed the engine's tables to
+  // this batch, or no database is open.
+  std::optional<StatementCache::Context> StatementContext();
   // The database reached under SQLite schema `schema` ("main", an alias);
   // empty when none.
   std::string DatabaseOfSchema(std::string_view schema) const;
   // (database, schema) of the current database and of every attached one.
   std::vector<std::pair<std::string, std::string>> Schemas() const;
+
+  // Engine SQL run for nearly every statement (the front end's catalog
+  // reads), kept compiled on this connection: a lease hands the compiled
+  // statement to one user at a time and takes it back reset and unbound.
+  // What it reads may change between uses; SQLite compiles it again when
+  // the schema has. Forgotten with the connection's other kept statements.
+  class KeptRead {
+   public:
+    KeptRead(SessionConnection& connection, const std::string& sql);
+    ~KeptRead();
+    KeptRead(const KeptRead&) = delete;
+    KeptRead& operator=(const KeptRead&) = delete;
+    // Null when the SQL did not compile; Status() then says why.
+    sqlite3_stmt* get() const { return statement_.get(); }
+    int Status() const { return status_; }
+
+   private:
+    SessionConnection& connection_;
+    std::string sql_;
+    catalog::PreparedStatement statement_;
+    int status_ = SQLITE_OK;
+  };
 
   std::string SchemaFor(std::string_view database) override;
   // SchemaFor(database), where an empty `database` (a name written without
@@ -124,6 +160,10 @@ class SessionConnection final : public tsql::NameResolver {
   static int OnProgress(void* self);
   void SyncCommits();
   static int OnCommit(void* self, sqlite3* db, const char* schema, int log_pages);
+  static void OnRollback(void* self);
+  // Forgets the kept statements and moves to a new epoch: the databases
+  // reached have changed, or a transaction was rolled back.
+  void NewEpoch();
   // Forces the log of `schema` ("main" or an alias) to disk.
   void SyncLog(const std::string& schema, const std::string& file);
   // Per-schema connection settings, for main and every attached database.
@@ -136,6 +176,12 @@ class SessionConnection final : public tsql::NameResolver {
   const std::atomic<bool>& cancelled_;
   StatementAuthorizer authorizer_;
   CompiledStatements syntax_checked_;
+  StatementCache statements_;
+  std::function<std::uint64_t()> rules_;
+  std::uint64_t epoch_ = 0;
+  // "PRAGMA <schema>.schema_version" for each schema, compiled once.
+  std::map<std::string, catalog::PreparedStatement> version_reads_;
+  std::map<std::string, catalog::PreparedStatement, std::less<>> kept_reads_;  // by SQL
   FunctionHost& host_;
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes

@@ -32,10 +32,34 @@ int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std
   return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), 0, compiled, tail);
 }
 
+namespace {
+
+// What a kept statement is found by: its text, and how the statement reaches
+// the objects in it. The authorizer judged it by both when it was compiled,
+// and two statements of one text may reach a table differently (through a
+// view the user may read, or named by the user himself).
+std::string ReuseKey(const tsql::SqliteText& text) {
+  std::string key = text.sql;
+  for (const tsql::ObjectReach& reach : text.reaches) {
+    key += '\0';
+    key += reach.schema + '.' + reach.name + '<' + reach.inside_schema + '.' + reach.inside_name +
+           '#' + std::to_string(static_cast<int>(reach.kind));
+    for (const auto& [column, view_column] : reach.columns) key += ',' + column + '=' + view_column;
+  }
+  return key;
+}
+
+}  // namespace
+
 SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
                                  tsql::SqliteText text, FailedStatement context,
-                                 ParameterSource& parameters, CompiledStatements* compiled)
-    : db_(db), authorizer_(authorizer), text_(std::move(text)), context_(context) {
+                                 ParameterSource& parameters, CompiledStatements* compiled,
+                                 std::optional<StatementReuse> reuse)
+    : db_(db),
+      authorizer_(authorizer),
+      text_(std::move(text)),
+      context_(context),
+      reuse_(std::move(reuse)) {
   context_.text = &text_;
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -43,7 +67,16 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   if (compiled != nullptr) checked = compiled->Take(text_.sql);
   // The rewriter's statements are compiled again, noting the columns they
   // reach, which the syntax check's compilation did not.
-  if (text_.from_rewriter) checked.statement.reset();
+  if (text_.from_rewriter) {
+    checked.statement.reset();
+    reuse_.reset();
+  }
+  if (!checked.statement && reuse_ && reuse_->cache != nullptr) {
+    checked.statement = reuse_->cache->Take(ReuseKey(text_), reuse_->context);
+    // Kept only after its whole text compiled.
+    checked.tail = text_.sql.size();
+    reused_ = checked.statement != nullptr;
+  }
   if (checked.statement) {
     // A fresh compilation context all the same: a recompilation while it runs
     // (after a schema change) and its failures must not see another's.
@@ -120,6 +153,14 @@ void SqliteStatement::KeepIn(CompiledStatements& kept) {
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
   kept.Keep(text_.sql, {std::move(statement_), text_.sql.size()});
+}
+
+void SqliteStatement::KeepForReuse() {
+  if (!statement_ || !reuse_ || reuse_->cache == nullptr) return;
+  sqlite3_reset(statement_.get());
+  sqlite3_clear_bindings(statement_.get());
+  reuse_->cache->Keep(ReuseKey(text_), std::move(statement_), std::move(reuse_->context));
+  reuse_.reset();
 }
 
 int SqliteStatement::Step() {

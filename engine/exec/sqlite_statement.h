@@ -15,6 +15,7 @@
 #include "engine/exec/compiled_statements.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/statement_cache.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -40,15 +41,24 @@ int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std
 // Rows held back to settle the types of expression columns.
 inline constexpr size_t kRowsToSettleTypes = 1000;
 
+// Where a statement may come from compiled and go back to after its run:
+// `cache`, for the `context` read before the statement compiles.
+struct StatementReuse {
+  StatementCache* cache = nullptr;
+  StatementCache::Context context;
+};
+
 class SqliteStatement {
  public:
   // The text is a user's: it compiles (and recompiles) under the user rules
-  // of `authorizer`, unless `compiled` holds it compiled already. Throws
-  // SqlError (via ThrowSqliteError, or the authorizer's refusal) when SQLite
-  // refuses the text.
+  // of `authorizer`, unless `compiled` or `reuse` holds it compiled already
+  // (the rewriter's texts always compile afresh). Throws SqlError (via
+  // ThrowSqliteError, or the authorizer's refusal) when SQLite refuses the
+  // text.
   SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer, tsql::SqliteText text,
                   FailedStatement context, ParameterSource& parameters,
-                  CompiledStatements* compiled = nullptr);
+                  CompiledStatements* compiled = nullptr,
+                  std::optional<StatementReuse> reuse = std::nullopt);
 
   bool ReturnsRows() const { return sqlite3_column_count(statement_.get()) > 0; }
 
@@ -83,6 +93,12 @@ class SqliteStatement {
   // Hands the compiled statement, reset and unbound, to `kept` for the next
   // run of the same text; this object is of no more use.
   void KeepIn(CompiledStatements& kept);
+  // After a run that ended well: hands the compiled statement, reset and
+  // unbound, back to the cache of the StatementReuse it was made with (if
+  // any); this object is of no more use.
+  void KeepForReuse();
+  // Whether the statement came compiled from a StatementReuse's cache.
+  bool Reused() const { return reused_; }
   // Stream asks `take` after every step whether an aggregate skipped a NULL
   // since it last asked, and sends warning 8153 to its sink when one did:
   // before the row that step made, or after the last row.
@@ -102,6 +118,8 @@ class SqliteStatement {
   tsql::SqliteText text_;
   FailedStatement context_;
   catalog::PreparedStatement statement_;
+  std::optional<StatementReuse> reuse_;
+  bool reused_ = false;
   std::function<bool()> skipped_nulls_;
 };
 

@@ -109,6 +109,7 @@ class StatementAuthorizer {
   void Expose(std::string_view schema, std::string_view table);
   // Forgets the exposures (between batches).
   void ForgetExposures() { exposed_.clear(); }
+  bool ExposesAny() const { return !exposed_.empty(); }
 
   // The objects the statement compiling or running reaches as the front end
   // bound it, for the lifetime of the scope (nested scopes restore the outer
