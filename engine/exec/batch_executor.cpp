@@ -1157,7 +1157,8 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     if (ApplyOnOffOption(statement, session_.Options())) {
       if (std::optional<bool> quoting = std::exchange(session_.Options().quoted_identifier, {})) {
         // Applies to what is lexed from here on: later batches, procedure
-        // bodies and dynamic SQL; this batch was read as a whole already.
+        // bodies and dynamic SQL (the lexer applied it to the rest of this
+        // batch as it read it).
         session_.QuotedIdentifier() = *quoting;
         tsql::SetQuotedIdentifiers(*quoting);
       }
