@@ -442,11 +442,21 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
   const tsql::Tokens& condition = substituted ? *substituted : statement.condition;
   tsql::SqliteText text = *FrontEndCondition(condition, statement.line, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  sqlite3* dirty = DirtyReadConnection(condition, text.sql);
+  SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),
+                        session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return number != nullptr && *number == 1;
+}
+
+sqlite3* BatchExecutor::DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql) {
+  // Without a FROM nothing but the catalog is read, as committed.
+  const bool reads_table =
+      std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.IsWord("from"); });
+  if (!reads_table || !ReadsUncommitted(tokens, session_.Isolation()) || ReachesTempSchema(sql))
+    return nullptr;
+  return session_.Connection().DirtyReadHandle();
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
@@ -707,9 +717,10 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // (SELECT @total = @total + amount), so they are assigned as each row comes.
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  PerRowVariables live(session_.Connection().Handle(), session_.Variables(), text);
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql);
+  sqlite3* db = dirty != nullptr ? dirty : session_.Connection().Handle();
+  PerRowVariables live(db, session_.Variables(), text);
+  SqliteStatement query(db, session_.Connection().Authorizer(), std::move(text), context, *this);
   session_.TakeNullEliminated();
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
@@ -1037,8 +1048,9 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   tsql::SqliteText text = *FrontEndSelect(select, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  sqlite3* dirty = DirtyReadConnection(expression, text.sql);
+  SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),
+                        session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   return value ? *value : Value{};
 }

@@ -250,14 +250,14 @@ BatchExecutor::SelectedRows BatchExecutor::SelectKept(const tsql::Statement& sel
   const std::string key =
       CursorSeeks::KeyOf(session_.CurrentDatabase(), tsql::TokensText(select.tokens));
   if (const tsql::SqliteText* bound = seeks.Bound(key)) {
-    std::optional<SelectedRows> rows = RunBoundSeek(*bound, seeks, select.line, true);
+    std::optional<SelectedRows> rows = RunBoundSeek(*bound, seeks, select, true);
     if (rows) return std::move(*rows);
     seeks.Forget(key);
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
   if (!bound) return SelectRows(select);
   seeks.Keep(key, *bound);
-  return *RunBoundSeek(*bound, seeks, select.line, false);
+  return *RunBoundSeek(*bound, seeks, select, false);
 }
 
 std::vector<Row> BatchExecutor::RunCursorStatement(const tsql::Statement& select,
@@ -266,10 +266,19 @@ std::vector<Row> BatchExecutor::RunCursorStatement(const tsql::Statement& select
 }
 
 std::optional<BatchExecutor::SelectedRows> BatchExecutor::RunBoundSeek(
-    const tsql::SqliteText& text, CursorSeeks& seeks, int line, bool kept) {
+    const tsql::SqliteText& text, CursorSeeks& seeks, const tsql::Statement& select, bool kept) {
   CapturedResult captured(sink_);
-  FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), select.line};
   SessionConnection& connection = session_.Connection();
+  // A fetch reads by the isolation level in force when it runs. The kept
+  // statements are compiled on the session's own connection: a dirty read
+  // compiles its own.
+  if (sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql)) {
+    SqliteStatement query(dirty, connection.Authorizer(), text, context, *this);
+    query.Stream(captured, session_.RowCountLimit());
+    if (captured.Failed() || !captured.Columns()) throw MakeError(16933);
+    return SelectedRows{*captured.Columns(), std::move(captured.Rows())};
+  }
   try {
     SqliteStatement query(connection.Handle(), connection.Authorizer(), text, context, *this,
                           &seeks.Compiled());
