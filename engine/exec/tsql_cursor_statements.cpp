@@ -324,6 +324,13 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
   }
   CursorRows& rows = cursor->Rows();
   if (!fetch.into.empty() && fetch.into.size() != rows.Columns().size()) throw MakeError(16924);
+  // A keyed cursor reads its table at every fetch: not once the table has
+  // been altered, indexed or dropped since it opened.
+  if (cursor->Visibility() != CursorVisibility::kSnapshot) {
+    SessionConnection& connection = session_.Connection();
+    RequireSameTable(connection.Handle(), connection.SchemaFor(cursor->Database()),
+                     cursor->Keyset());
+  }
   std::vector<Variable*> targets;
   for (const std::string& name : fetch.into) {
     auto it = session_.Variables().find(tsql::ToLower(name));
