@@ -143,7 +143,11 @@ std::shared_ptr<TsqlCursor> BatchExecutor::FindCursor(const tsql::CursorReferenc
   std::string key = tsql::ToLower(reference.name);
   if (reference.variable) {
     auto it = local_cursors_.find(key);
-    if (it == local_cursors_.end()) throw MakeError(137, {reference.name});
+    if (it == local_cursors_.end()) {
+      // A variable of another type where a cursor variable belongs.
+      if (session_.Variables().count(key) != 0) throw MakeError(16948, {reference.name});
+      throw MakeError(137, {reference.name});
+    }
     if (!it->second) throw MakeError(16950, {reference.name});
     return it->second;
   }
