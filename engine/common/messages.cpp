@@ -480,6 +480,12 @@ constexpr MessageDef kMessages[] = {
      "through the cursor."},
     {16934, 16,
      "Optimistic concurrency check failed. The row was modified outside of this cursor."},
+    {16943, 16,
+     "Could not complete cursor operation because the table schema changed after the cursor "
+     "was declared."},
+    {16948, 16,
+     "The variable '%.*ls' is not a cursor variable, but it is used in a place where a cursor "
+     "variable is expected."},
     {16950, 16, "The variable '%.*ls' does not currently have a cursor allocated to it."},
     {16954, 10, "Executing SQL directly; no cursor."},
     {16957, 16, "FOR UPDATE cannot be specified on a READ ONLY cursor."},

@@ -505,11 +505,21 @@ bool BatchExecutor::Condition(const tsql::Statement& statement) {
   const tsql::Tokens& condition = substituted ? *substituted : statement.condition;
   tsql::SqliteText text = *FrontEndCondition(condition, statement.line, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  sqlite3* dirty = DirtyReadConnection(condition, text.sql);
+  SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),
+                        session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   const auto* number = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return number != nullptr && *number == 1;
+}
+
+sqlite3* BatchExecutor::DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql) {
+  // Without a FROM nothing but the catalog is read, as committed.
+  const bool reads_table =
+      std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.IsWord("from"); });
+  if (!reads_table || !ReadsUncommitted(tokens, session_.Isolation()) || ReachesTempSchema(sql))
+    return nullptr;
+  return session_.Connection().DirtyReadHandle();
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
@@ -777,14 +787,17 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SessionConnection& connection = session_.Connection();
-  PerRowVariables live(connection.Handle(), session_.Variables(), text);
+  sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql);
+  sqlite3* db = dirty != nullptr ? dirty : connection.Handle();
+  PerRowVariables live(db, session_.Variables(), text);
+  // Kept statements belong to the session's own connection, not the dirty one.
   std::optional<StatementReuse> reuse;
-  if (connection.Statements().SeenBefore(text.sql)) {
+  if (dirty == nullptr && connection.Statements().SeenBefore(text.sql)) {
     if (std::optional<StatementCache::Context> now = connection.StatementContext())
       reuse = StatementReuse{&connection.Statements(), std::move(*now)};
   }
-  SqliteStatement query(connection.Handle(), connection.Authorizer(), std::move(text), context,
-                        *this, nullptr, std::move(reuse));
+  SqliteStatement query(db, connection.Authorizer(), std::move(text), context, *this, nullptr,
+                        std::move(reuse));
   session_.TakeNullEliminated();
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
@@ -1141,8 +1154,9 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   tsql::SqliteText text = *FrontEndSelect(select, session_);
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
-  SqliteStatement query(session_.Connection().Handle(), session_.Connection().Authorizer(),
-                        std::move(text), context, *this);
+  sqlite3* dirty = DirtyReadConnection(expression, text.sql);
+  SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),
+                        session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
   return value ? *value : Value{};
 }
@@ -1263,7 +1277,8 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     if (ApplyOnOffOption(statement, session_.Options())) {
       if (std::optional<bool> quoting = std::exchange(session_.Options().quoted_identifier, {})) {
         // Applies to what is lexed from here on: later batches, procedure
-        // bodies and dynamic SQL; this batch was read as a whole already.
+        // bodies and dynamic SQL (the lexer applied it to the rest of this
+        // batch as it read it).
         session_.QuotedIdentifier() = *quoting;
         tsql::SetQuotedIdentifiers(*quoting);
       }

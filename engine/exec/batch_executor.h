@@ -121,6 +121,13 @@ class BatchExecutor final : public ParameterSource {
   Flow Describe(const tsql::Statement& statement);
   Flow Dispatch(const tsql::Statement& statement);
   bool Condition(const tsql::Statement& statement);
+  // The session's second connection when a read (a condition, an
+  // expression, SELECT @v = ..., a cursor's fetch) of `tokens`, run as
+  // `sql`, is to see other sessions' uncommitted rows: under READ
+  // UNCOMMITTED or a NOLOCK hint, reading a table, and needing nothing
+  // only the session's own connection has (its temporary tables). nullptr
+  // when it reads committed rows on the session's connection.
+  sqlite3* DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql);
 
   void PassThrough(const tsql::Statement& statement);
   // Whether dbo owns procedure or function `object` of `database` (empty:
@@ -216,11 +223,12 @@ class BatchExecutor final : public ParameterSource {
   SelectedRows SelectKeyed(const KeyedStatement& keyed, CursorSeeks* seeks = nullptr);
   // SelectKeyed's run once the parameters are variables.
   SelectedRows SelectKept(const tsql::Statement& select, CursorSeeks& seeks);
-  // Runs a cursor's statement as `text` binds it, compiled as `seeks` keeps
-  // it, and keeps it compiled again. With `kept` (the binding is an old one)
-  // nullopt when it no longer serves: SQLite compiled it again, or it failed.
+  // Runs a cursor's statement `select` as `text` binds it, compiled as
+  // `seeks` keeps it, and keeps it compiled again. With `kept` (the binding
+  // is an old one) nullopt when it no longer serves: SQLite compiled it
+  // again, or it failed.
   std::optional<SelectedRows> RunBoundSeek(const tsql::SqliteText& text, CursorSeeks& seeks,
-                                           int line, bool kept);
+                                           const tsql::Statement& select, bool kept);
   // A keyed cursor's member with key values `key`, as it is now; nullopt
   // once the row is gone (deleted, or its key changed).
   std::optional<Row> ReadKeyedRow(TsqlCursor& cursor, const Row& key);

@@ -1,5 +1,6 @@
 #include "engine/exec/conversion_functions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -57,8 +58,12 @@ constexpr std::uint16_t kWindows1252[32] = {
 void BytesText(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   const auto* data = static_cast<const unsigned char*>(sqlite3_value_blob(args[0]));
-  const int size = sqlite3_value_bytes(args[0]);
   const bool national = sqlite3_value_int(args[1]) != 0;
+  // The target's length cuts the bytes, not the text made of them: SQLite's
+  // substr() would stop at a zero byte, which the text keeps.
+  const std::int64_t length = sqlite3_value_int64(args[2]);
+  int size = sqlite3_value_bytes(args[0]);
+  if (length >= 0) size = static_cast<int>(std::min<std::int64_t>(size, national ? 2 * length : length));
   std::string text;
   if (national) {
     for (int k = 0; k + 1 < size; k += 2) {
@@ -100,7 +105,7 @@ void FittedText(sqlite3_context* context, int, sqlite3_value** args) {
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_fitted_text", 3, FittedText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
-    {"sqlengine_bytes_text", 2, BytesText, true},
+    {"sqlengine_bytes_text", 3, BytesText, true},
 };
 
 }  // namespace

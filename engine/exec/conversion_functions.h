@@ -9,9 +9,10 @@ namespace sqlengine::exec {
 // sqlengine_integer_bytes(x, width, length, fixed): the integer x as the
 // `width` bytes of its type (big-endian), as binary(length) (fixed: zeros in
 // front up to length) or varbinary(length); only the last bytes when length
-// is shorter. sqlengine_bytes_text(b, national): binary data read as the
-// characters it holds (one byte per character, or UTF-16LE pairs when
-// national), the way SQL Server converts binary to (n)varchar.
+// is shorter. sqlengine_bytes_text(b, national, length): binary data read as
+// the characters it holds (one byte per character, or UTF-16LE pairs when
+// national), zero bytes included, the way SQL Server converts binary to
+// (n)varchar(length); -1 for no limit.
 // sqlengine_fitted_text(text, length, type): a number's text, or 8115 when
 // it is longer than the character type it is converted to.
 void RegisterConversionFunctions(sqlite3* db);

@@ -50,8 +50,11 @@ std::string SessionCacheUri(const std::string& file, bool read_only, int spid) {
 }
 
 bool ReadsUncommitted(const tsql::Statement& statement, IsolationLevel isolation) {
+  return ReadsUncommitted(statement.tokens, isolation);
+}
+
+bool ReadsUncommitted(const tsql::Tokens& tokens, IsolationLevel isolation) {
   if (isolation == IsolationLevel::kReadUncommitted) return true;
-  const tsql::Tokens& tokens = statement.tokens;
   for (size_t i = 1; i < tokens.size(); ++i) {
     if (!tokens[i].IsWord("nolock") && !tokens[i].IsWord("readuncommitted")) continue;
     // A hint stands in a parenthesised list: "(NOLOCK)", "(INDEX(i), NOLOCK)".

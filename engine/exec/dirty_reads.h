@@ -33,6 +33,8 @@ std::string SessionCacheUri(const std::string& file, bool read_only, int spid);
 // Whether a SELECT reads uncommitted rows: under READ UNCOMMITTED, or when a
 // table of it carries the NOLOCK or READUNCOMMITTED hint.
 bool ReadsUncommitted(const tsql::Statement& statement, IsolationLevel isolation);
+// The same for a read's tokens (a condition, an expression, a cursor's seek).
+bool ReadsUncommitted(const tsql::Tokens& tokens, IsolationLevel isolation);
 
 // Whether SQLite text reaches the connection's temporary schema (#tables,
 // table variables), which a second connection cannot see.

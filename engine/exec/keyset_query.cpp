@@ -4,9 +4,11 @@
 #include <iterator>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
 #include "engine/exec/cursor_row_changes.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
+#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -207,7 +209,29 @@ std::optional<KeysetQuery> KeysetQueryOf(sqlite3* db, const tsql::Statement& sel
   query.row.tokens.insert(query.row.tokens.end(), query.select_list.begin(),
                           query.select_list.end());
   query.row.tokens.insert(query.row.tokens.end(), query.from.begin(), query.from.end());
+  query.definition = TableSchemaText(db, "main", table.Last());
   return query;
+}
+
+std::string TableSchemaText(sqlite3* db, const std::string& schema, const std::string& table) {
+  auto read = catalog::Prepare(
+      db, "SELECT type, name, coalesce(sql, '') FROM " + tsql::QuoteSqliteName(schema) +
+              ".sqlite_master WHERE tbl_name = ? COLLATE NOCASE ORDER BY type, name");
+  sqlite3_bind_text(read.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::string definition;
+  while (sqlite3_step(read.get()) == SQLITE_ROW) {
+    for (int column = 0; column < 3; ++column) {
+      const unsigned char* text = sqlite3_column_text(read.get(), column);
+      definition += text != nullptr ? reinterpret_cast<const char*>(text) : "";
+      definition += '\0';
+    }
+  }
+  return definition;
+}
+
+void RequireSameTable(sqlite3* db, const std::string& schema, const KeysetQuery& query) {
+  if (query.table.empty()) return;
+  if (TableSchemaText(db, schema, query.table.back()) != query.definition) throw MakeError(16943);
 }
 
 KeyedStatement RowByKey(const KeysetQuery& query, const std::vector<Column>& key_columns,

@@ -36,6 +36,8 @@ struct KeysetQuery {
   bool ordered = false;
   // The table as the query names it, in parts.
   std::vector<std::string> table;
+  // The table's definition when the query was built (see TableSchemaText).
+  std::string definition;
 
   // The parts a seek is built from: the select list, FROM up to WHERE or
   // ORDER BY, the WHERE condition (empty without one), and the name the key
@@ -45,6 +47,16 @@ struct KeysetQuery {
   tsql::Tokens condition;
   tsql::Token qualifier;
 };
+
+// What SQLite's schema `schema` holds of `table`: its own, its indexes' and
+// its triggers' definitions; empty once it is gone. Reads the catalog with
+// the engine's own SQL.
+std::string TableSchemaText(sqlite3* db, const std::string& schema, const std::string& table);
+
+// Throws 16943 when the table of `query`, found under SQLite schema `schema`,
+// is no longer defined as when the query was built (altered, indexed,
+// dropped since): a keyed cursor's fetch cannot go on reading it.
+void RequireSameTable(sqlite3* db, const std::string& schema, const KeysetQuery& query);
 
 // The keyset form of `select` (a cursor's SELECT) over the current
 // database's tables on `db`; nullopt when it has none. Reads the catalog

@@ -494,6 +494,10 @@ void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
   }
   // A dynamic cursor's rows have no numbers to count from.
   if (cursor.dynamic && direction == kFetchAbsolute) throw MakeError(16925, {"ABSOLUTE"});
+  if (cursor.keyset) {
+    SessionConnection& connection = session_.Connection();
+    RequireSameTable(connection.Handle(), connection.SchemaFor(cursor.database), *cursor.keyset);
+  }
   std::vector<std::optional<Row>> rows;
   try {
     if (cursor.dynamic) {

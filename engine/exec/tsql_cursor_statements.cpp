@@ -143,7 +143,11 @@ std::shared_ptr<TsqlCursor> BatchExecutor::FindCursor(const tsql::CursorReferenc
   std::string key = tsql::ToLower(reference.name);
   if (reference.variable) {
     auto it = local_cursors_.find(key);
-    if (it == local_cursors_.end()) throw MakeError(137, {reference.name});
+    if (it == local_cursors_.end()) {
+      // A variable of another type where a cursor variable belongs.
+      if (session_.Variables().count(key) != 0) throw MakeError(16948, {reference.name});
+      throw MakeError(137, {reference.name});
+    }
     if (!it->second) throw MakeError(16950, {reference.name});
     return it->second;
   }
@@ -250,14 +254,14 @@ BatchExecutor::SelectedRows BatchExecutor::SelectKept(const tsql::Statement& sel
   const std::string key =
       CursorSeeks::KeyOf(session_.CurrentDatabase(), tsql::TokensText(select.tokens));
   if (const tsql::SqliteText* bound = seeks.Bound(key)) {
-    std::optional<SelectedRows> rows = RunBoundSeek(*bound, seeks, select.line, true);
+    std::optional<SelectedRows> rows = RunBoundSeek(*bound, seeks, select, true);
     if (rows) return std::move(*rows);
     seeks.Forget(key);
   }
   std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
   if (!bound) return SelectRows(select);
   seeks.Keep(key, *bound);
-  return *RunBoundSeek(*bound, seeks, select.line, false);
+  return *RunBoundSeek(*bound, seeks, select, false);
 }
 
 std::vector<Row> BatchExecutor::RunCursorStatement(const tsql::Statement& select,
@@ -266,10 +270,19 @@ std::vector<Row> BatchExecutor::RunCursorStatement(const tsql::Statement& select
 }
 
 std::optional<BatchExecutor::SelectedRows> BatchExecutor::RunBoundSeek(
-    const tsql::SqliteText& text, CursorSeeks& seeks, int line, bool kept) {
+    const tsql::SqliteText& text, CursorSeeks& seeks, const tsql::Statement& select, bool kept) {
   CapturedResult captured(sink_);
-  FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
+  FailedStatement context{nullptr, "", session_.CurrentDatabase(), select.line};
   SessionConnection& connection = session_.Connection();
+  // A fetch reads by the isolation level in force when it runs. The kept
+  // statements are compiled on the session's own connection: a dirty read
+  // compiles its own.
+  if (sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql)) {
+    SqliteStatement query(dirty, connection.Authorizer(), text, context, *this);
+    query.Stream(captured, session_.RowCountLimit());
+    if (captured.Failed() || !captured.Columns()) throw MakeError(16933);
+    return SelectedRows{*captured.Columns(), std::move(captured.Rows())};
+  }
   try {
     SqliteStatement query(connection.Handle(), connection.Authorizer(), text, context, *this,
                           &seeks.Compiled());
@@ -315,6 +328,13 @@ void BatchExecutor::FetchCursor(const tsql::Statement& statement) {
   }
   CursorRows& rows = cursor->Rows();
   if (!fetch.into.empty() && fetch.into.size() != rows.Columns().size()) throw MakeError(16924);
+  // A keyed cursor reads its table at every fetch: not once the table has
+  // been altered, indexed or dropped since it opened.
+  if (cursor->Visibility() != CursorVisibility::kSnapshot) {
+    SessionConnection& connection = session_.Connection();
+    RequireSameTable(connection.Handle(), connection.SchemaFor(cursor->Database()),
+                     cursor->Keyset());
+  }
   std::vector<Variable*> targets;
   for (const std::string& name : fetch.into) {
     auto it = session_.Variables().find(tsql::ToLower(name));

@@ -54,7 +54,8 @@ void ResultValue(sqlite3_context* context, const Value& value) {
         number->unscaled >= std::numeric_limits<std::int64_t>::min()) {
       sqlite3_result_int64(context, static_cast<std::int64_t>(number->unscaled));
     } else {
-      sqlite3_result_double(context, std::stod(DecimalText(*number)));
+      // As text, every digit kept: a double holds only about 15 of them.
+      SqliteResultText(context, DecimalText(*number));
     }
   } else if (const auto* when = std::get_if<DateTime>(&value)) {
     SqliteResultText(context, DateTimeText(*when));

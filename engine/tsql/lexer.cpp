@@ -45,11 +45,15 @@ bool IsNamePart(unsigned char c) {
 
 class Lexer {
  public:
-  Lexer(std::string_view text, bool quoted_names) : text_(text), quoted_names_(quoted_names) {}
+  Lexer(std::string_view text, bool quoted_names, bool follows_set = false)
+      : text_(text), quoted_names_(quoted_names), follows_set_(follows_set) {}
 
   Tokens Run() {
     Tokens tokens;
-    while (SkipSpaceAndComments()) tokens.push_back(Next());
+    while (SkipSpaceAndComments()) {
+      tokens.push_back(Next());
+      if (follows_set_) FollowQuotingOption(tokens);
+    }
     Token end;
     end.kind = TokenKind::kEnd;
     end.line = line_;
@@ -208,8 +212,32 @@ class Lexer {
     return 1;
   }
 
+  // SQL Server applies SET QUOTED_IDENTIFIER as it parses: the text after
+  // the statement reads "x" as the option says, even within the batch.
+  // `tokens` ends with the token just read.
+  void FollowQuotingOption(const Tokens& tokens) {
+    const Token& last = tokens.back();
+    if (!last.IsWord("on") && !last.IsWord("off")) return;
+    // SET option [, option ...] ON|OFF
+    bool names_it = false;
+    size_t at = tokens.size() - 1;
+    while (at >= 2) {
+      const Token& option = tokens[at - 1];
+      if (option.kind != TokenKind::kWord) return;
+      names_it = names_it || option.IsWord("quoted_identifier");
+      const Token& before = tokens[at - 2];
+      if (before.IsWord("set")) {
+        if (names_it) quoted_names_ = last.IsWord("on");
+        return;
+      }
+      if (!before.IsSymbol(",")) return;
+      at -= 2;
+    }
+  }
+
   std::string_view text_;
   bool quoted_names_;  // "x" is a name, not a string
+  bool follows_set_;   // SET QUOTED_IDENTIFIER switches quoted_names_
   size_t pos_ = 0;
   int line_ = 1;
 };
@@ -218,7 +246,9 @@ class Lexer {
 
 Tokens Lex(std::string_view batch) { return Lexer(batch, true).Run(); }
 
-Tokens LexClientText(std::string_view batch) { return Lexer(batch, quoted_identifiers).Run(); }
+Tokens LexClientText(std::string_view batch) {
+  return Lexer(batch, quoted_identifiers, true).Run();
+}
 
 bool QuotedIdentifiers() { return quoted_identifiers; }
 

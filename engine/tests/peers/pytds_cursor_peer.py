@@ -268,6 +268,38 @@ check("a dynamic cursor over a join becomes static", joined[2] == STATIC, joined
 ordered = call("sp_cursoropen", (out(), "SELECT id FROM watched ORDER BY name", out(DYNAMIC),
                                  out(OPTIMISTIC), out()))[1]
 check("a dynamic cursor over an ordered query becomes keyset", ordered[2] == KEYSET, ordered)
+
+# Under READ UNCOMMITTED a fetch reads another connection's pending change;
+# back at READ COMMITTED the same cursor reads the committed row again.
+pending = call("sp_cursoropen", (out(), "SELECT id, name FROM watched WHERE id = 4", out(KEYSET),
+                                 out(OPTIMISTIC), out()))[1]
+seeking = call("sp_cursoropen", (out(), "SELECT id, name FROM watched WHERE id >= 4",
+                                 out(DYNAMIC), out(OPTIMISTIC), out()))[1]
+other_cur.execute("BEGIN TRAN UPDATE watched SET name = 'pending' WHERE id = 4")
+check("a keyset fetch reads committed rows by default",
+      fetch(pending[0], FIRST) == [(4, "w4")])
+cur.execute("SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED")
+check("a keyset fetch under READ UNCOMMITTED reads the pending change",
+      fetch(pending[0], FIRST) == [(4, "pending")])
+check("a dynamic fetch under READ UNCOMMITTED reads the pending change",
+      fetch(seeking[0], FIRST, 0, 1) == [(4, "pending")])
+cur.execute("SET TRANSACTION ISOLATION LEVEL READ COMMITTED")
+check("back at READ COMMITTED the fetch reads the committed row",
+      fetch(pending[0], FIRST) == [(4, "w4")])
+other_cur.execute("ROLLBACK TRAN")
+
+# An index made on its table since it opened stops a keyed cursor's fetches
+# (16943); a static cursor reads its copy on; the session lives on.
+shifting = call("sp_cursoropen", (out(), "SELECT id, name FROM watched", out(KEYSET),
+                                  out(OPTIMISTIC), out()))[1]
+copied = call("sp_cursoropen", (out(), "SELECT id, name FROM watched", out(STATIC),
+                                out(READ_ONLY), out()))[1]
+other_cur.execute("CREATE INDEX watched_name ON watched (name)")
+check("a keyset fetch after the table changed fails with 16943",
+      error_number(lambda: fetch(shifting[0], FIRST)) == 16943)
+check("a static cursor fetches on", len(fetch(copied[0], FIRST, 0, 2)) == 2)
+cur.callproc("sp_cursorclose", (shifting[0],))
+cur.callproc("sp_cursorclose", (copied[0],))
 other_conn.close()
 
 # A change goes to the database the cursor was opened in, whatever is current.

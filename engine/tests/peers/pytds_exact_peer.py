@@ -77,6 +77,13 @@ def main():
     check("0.1 + 0.2 typed", described(cur)[0] == (11, 1), described(cur))
 
     cur.execute("drop table %s" % table)
+    # A sql_variant carries its decimal's every digit (SSVARIANT on the wire).
+    row = one_row(cur, "select cast(cast(12345678901234567.89 as decimal(38,2)) as sql_variant), "
+                       "cast(cast(-99999999999999999999999999999999.999999 as decimal(38,6)) "
+                       "as sql_variant)")
+    check("sql_variant decimal exact", row == (D("12345678901234567.89"),
+                                               D("-99999999999999999999999999999999.999999")), row)
+
     conn.close()
     sys.exit(1 if failures else 0)
 

@@ -265,5 +265,60 @@ TEST_F(Concurrency, ReadUncommittedSeesAnotherSessionsPendingRows) {
   EXPECT_EQ(Scalar(*reader, "SELECT balance FROM accounts WHERE id = 4"), "8");
 }
 
+// READ UNCOMMITTED holds for every read a batch makes, not only a SELECT
+// statement of its own: a procedure's SELECT, SELECT @v = ..., a condition,
+// an expression's subquery and a keyed cursor's fetches. A write still
+// waits for the writer's lock.
+TEST_F(Concurrency, ReadUncommittedHoldsForEveryKindOfRead) {
+  Must(*admin_, "CREATE PROCEDURE balance_of @id int AS SELECT balance FROM accounts WHERE id = @id");
+  std::unique_ptr<OdbcClient> writer = Connect(), reader = Connect();
+  const std::string keyset_fetch =
+      "DECLARE k CURSOR KEYSET FOR SELECT balance FROM accounts WHERE id = 1 OPEN k "
+      "DECLARE @b int FETCH k INTO @b CLOSE k DEALLOCATE k SELECT @b";
+  const std::string dynamic_fetch =
+      "DECLARE d CURSOR DYNAMIC FOR SELECT balance FROM accounts WHERE id >= 1 OPEN d "
+      "DECLARE @b int FETCH NEXT FROM d INTO @b CLOSE d DEALLOCATE d SELECT @b";
+  const std::vector<std::string> reads = {
+      "EXEC balance_of 1",
+      "DECLARE @b int SELECT @b = balance FROM accounts WHERE id = 1 SELECT @b",
+      "IF EXISTS (SELECT * FROM accounts WHERE balance = 7) SELECT 7 ELSE SELECT 0",
+      "DECLARE @b int SET @b = (SELECT balance FROM accounts WHERE id = 1) SELECT @b",
+      "SELECT CASE WHEN 7 IN (SELECT balance FROM accounts) THEN 7 ELSE 0 END",
+      keyset_fetch,
+      dynamic_fetch,
+  };
+  // The keyset cursor opens before the change, so its fetch reads the row again.
+  Must(*reader, "DECLARE early CURSOR KEYSET FOR SELECT balance FROM accounts WHERE id = 1 "
+                "OPEN early");
+  Must(*writer, "BEGIN TRAN UPDATE accounts SET balance = 7 WHERE id = 1");
+  for (const std::string& read : reads) EXPECT_EQ(Scalar(*reader, read), "0") << read;
+  EXPECT_EQ(Scalar(*reader, "DECLARE @b int FETCH FIRST FROM early INTO @b SELECT @b"), "0");
+
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED");
+  for (const std::string& read : reads) EXPECT_EQ(Scalar(*reader, read), "7") << read;
+  EXPECT_EQ(Scalar(*reader, "DECLARE @b int FETCH FIRST FROM early INTO @b SELECT @b"), "7");
+  Must(*reader, "DEALLOCATE early");
+  // A NOLOCK hint does the same at READ COMMITTED.
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  EXPECT_EQ(Scalar(*reader, "DECLARE @b int SELECT @b = balance FROM accounts WITH (NOLOCK) "
+                            "WHERE id = 1 SELECT @b"),
+            "7");
+  EXPECT_EQ(Scalar(*reader, "IF EXISTS (SELECT * FROM accounts (NOLOCK) WHERE balance = 7) "
+                            "SELECT 7 ELSE SELECT 0"),
+            "7");
+
+  // Reading uncommitted rows takes no licence to write past the writer.
+  Must(*reader, "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED");
+  Must(*reader, "SET LOCK_TIMEOUT 100");
+  BatchOutcome write = reader->Execute("UPDATE accounts SET balance = 1 WHERE id = 2");
+  EXPECT_NE(write.Find(1222), nullptr) << write.Describe();
+  BatchOutcome copy = reader->Execute(
+      "INSERT INTO events (session, n) SELECT 1, balance FROM accounts WHERE id = 1");
+  EXPECT_NE(copy.Find(1222), nullptr) << copy.Describe();
+
+  Must(*writer, "ROLLBACK TRAN");
+  for (const std::string& read : reads) EXPECT_EQ(Scalar(*reader, read), "0") << read;
+}
+
 }  // namespace
 }  // namespace sqlengine::testing

@@ -319,9 +319,11 @@ std::optional<std::string> Convert(const BoundExpr& e, ExprWriter& writer) {
     if (source == TypeClass::kDateTime)
       return ToExact("sqlengine_datetime_days(" + sql + ")", kFloat, to);
     if (from.type == SqlType::kSqlVariant) {
+      // The variant converted to `to` comes back as its exact text (or a
+      // whole number), which reads as `to` unchanged.
       return ToExact(
           "sqlengine_variant_value(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")",
-          kFloat, to);
+          ColumnType{SqlType::kVarChar, 64}, to);
     }
     return ToExact(sql, from, to);
   }

@@ -800,7 +800,8 @@ class Generator : public ExprWriter {
   std::string ToBinary(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
     const ColumnType& to = e.type;
-    std::string sql = Expr(value);
+    // A char(n) value's bytes are its padded ones.
+    std::string sql = Padded(value);
     if (ClassOf(value.type.type) == TypeClass::kInteger) {
       return "sqlengine_integer_bytes(" + sql + ", " +
              std::to_string(values::IntegerWidth(value.type.type)) + ", " +
@@ -844,10 +845,8 @@ class Generator : public ExprWriter {
     }
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
-      std::string text =
-          "sqlengine_bytes_text(" + sql + ", " + (bind::IsNational(to.type) ? "1" : "0") + ")";
-      if (to.length == kMaxLength) return text;
-      return "substr(" + text + ", 1, " + std::to_string(to.length) + ")";
+      return "sqlengine_bytes_text(" + sql + ", " + (bind::IsNational(to.type) ? "1" : "0") +
+             ", " + (to.length == kMaxLength ? std::string("-1") : std::to_string(to.length)) + ")";
     }
     switch (target) {
       case TypeClass::kInteger:
