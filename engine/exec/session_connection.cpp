@@ -217,7 +217,9 @@ std::optional<StatementCache::Context> SessionConnection::StatementContext() {
 
 void SessionConnection::SyncCommits() {
   while (!unsynced_.empty()) {
-    auto [schema, commit] = *unsynced_.begin();
+    // Copies, not structured bindings: clang 14 cannot capture those.
+    const std::string schema = unsynced_.begin()->first;
+    const UnsyncedCommit commit = unsynced_.begin()->second;
     engine_.Logs().WaitDurable(commit.file, commit.ticket, [&] { SyncLog(schema, commit.file); });
     unsynced_.erase(schema);
   }
