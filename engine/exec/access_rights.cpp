@@ -92,6 +92,12 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
                                               std::string_view column) const {
   if (!uid_) return MakeError(916, {"", database_});
   if (dbo_ || InRole("db_owner")) return std::nullopt;
+  // An object's owner holds every permission on it (ALTER and DROP too),
+  // and no DENY takes that away.
+  if (!object.empty() && security_.owners.count(tsql::ToLower(object)) &&
+      security_.OwnerOf(object) == *uid_) {
+    return std::nullopt;
+  }
   std::string_view action = PermissionName(access);
   switch (access) {
     case Access::kCreateTable:

@@ -1707,27 +1707,6 @@ class CalledScope {
 
 }  // namespace
 
-namespace {
-
-// The rights a procedure's or function's statements run with: its owner's
-// when dbo owns it (the ownership chain), else its caller's.
-class BodyRights {
- public:
-  BodyRights(SessionRights& rights, bool as_owner) {
-    if (as_owner) {
-      owner_.emplace(rights);
-    } else {
-      caller_.emplace(rights);
-    }
-  }
-
- private:
-  std::optional<SessionRights::OwnerScope> owner_;
-  std::optional<SessionRights::CallerScope> caller_;
-};
-
-}  // namespace
-
 bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
   SessionConnection& connection = session_.Connection();
   std::string schema = connection.SchemaOf(database);
@@ -1752,7 +1731,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   SessionRights& rights = session_.Rights();
   bool dynamic = definition.dynamic;
   if (!dynamic) rights.Require(definition.name, Access::kExecute);
-  BodyRights body_rights(rights, !dynamic && OwnedByDbo(definition.database, definition.name));
+  SessionRights::BodyScope body_rights(rights,
+                                       !dynamic && OwnedByDbo(definition.database, definition.name));
   IdentityScope identity_scope(session_);
   const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
@@ -1806,7 +1786,7 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
   // The body reaches dbo's objects as their owner, as a procedure does.
-  BodyRights rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
+  SessionRights::BodyScope rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
   IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -1823,7 +1803,7 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
                                              const std::vector<Value>& arguments) {
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
-  BodyRights rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
+  SessionRights::BodyScope rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   // Its statements run as a scalar function's do, inside the reading

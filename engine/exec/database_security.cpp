@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -144,6 +145,60 @@ bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view dat
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
+namespace {
+
+// How generated SQL calls a user function: sqlengine_user_function('name', ...).
+constexpr const char* kUserFunctionCall = "sqlengine_user_function(";
+
+// The names of the user functions `sql` calls, in order.
+std::vector<std::string> UserFunctionsCalled(std::string_view sql) {
+  std::vector<std::string> names;
+  const std::string_view call = kUserFunctionCall;
+  for (size_t at = sql.find(call); at != std::string_view::npos; at = sql.find(call, at + 1)) {
+    size_t i = at + call.size();
+    while (i < sql.size() && sql[i] == ' ') ++i;
+    if (i >= sql.size() || sql[i] != '\'') continue;
+    std::string name;
+    for (++i; i < sql.size(); ++i) {
+      if (sql[i] == '\'') {
+        if (i + 1 < sql.size() && sql[i + 1] == '\'') {
+          name += '\'';
+          ++i;
+          continue;
+        }
+        names.push_back(std::move(name));
+        break;
+      }
+      name += sql[i];
+    }
+  }
+  return names;
+}
+
+std::vector<ConstraintCall> ConstraintCalls(sqlite3* db, const std::string& schema,
+                                            const std::string& table) {
+  auto definition = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
+                                             ".sqlite_master WHERE type = 'table' AND name = ?");
+  sqlite3_bind_text(definition.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(definition.get()) != SQLITE_ROW) return {};
+  std::string sql = catalog::ColumnText(definition.get(), 0);
+  std::vector<ConstraintCall> calls;
+  for (const TableConstraint& constraint : ReadTableConstraints(db, schema, table)) {
+    // A constraint switched off with NOCHECK is kept as a comment and runs no call.
+    if (constraint.disabled || (constraint.xtype != "C" && constraint.xtype != "D") ||
+        constraint.end > sql.size() || constraint.begin >= constraint.end) {
+      continue;
+    }
+    std::string_view clause = std::string_view(sql).substr(constraint.begin,
+                                                           constraint.end - constraint.begin);
+    for (std::string& function : UserFunctionsCalled(clause))
+      calls.push_back({std::move(function), constraint.xtype == "C"});
+  }
+  return calls;
+}
+
+}  // namespace
+
 DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::string_view database) {
   DatabaseSecurity security;
   if (TableExists(db, schema, kPrincipalsTable)) {
@@ -188,12 +243,22 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
   }
   security.principals.push_back({kPublicUid, "public", {}, true});
   for (const Principal& role : FixedDatabaseRoles()) security.principals.push_back(role);
-  auto objects = catalog::Prepare(db, "SELECT name, type FROM " + tsql::QuoteSqliteName(schema) +
-                                          ".sqlite_master WHERE type IN ('table', 'view')");
+  std::vector<std::string> calling_tables;
+  auto objects = catalog::Prepare(
+      db, std::string("SELECT name, type, instr(sql, '") + kUserFunctionCall + "') > 0 FROM " +
+              tsql::QuoteSqliteName(schema) + ".sqlite_master WHERE type IN ('table', 'view')");
   while (sqlite3_step(objects.get()) == SQLITE_ROW) {
-    std::string name = tsql::ToLower(catalog::ColumnText(objects.get(), 0));
-    if (catalog::ColumnText(objects.get(), 1) == "view") security.views.insert(name);
-    security.objects.insert(std::move(name));
+    std::string name = catalog::ColumnText(objects.get(), 0);
+    if (catalog::ColumnText(objects.get(), 1) == "view") {
+      security.views.insert(tsql::ToLower(name));
+    } else if (sqlite3_column_int(objects.get(), 2) != 0) {
+      calling_tables.push_back(name);
+    }
+    security.objects.insert(tsql::ToLower(name));
+  }
+  for (const std::string& table : calling_tables) {
+    std::vector<ConstraintCall> calls = ConstraintCalls(db, schema, table);
+    if (!calls.empty()) security.constraint_calls[tsql::ToLower(table)] = std::move(calls);
   }
   if (TableExists(db, schema, kObjectOwnersTable)) {
     auto owners =

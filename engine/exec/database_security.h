@@ -51,6 +51,14 @@ struct PermissionRow {
   std::string column;  // empty: the whole object
 };
 
+// A user function a table's enabled CHECK or DEFAULT constraint calls. SQLite
+// runs it inside every write that applies the constraint, so the writer must
+// be allowed to call it where the ownership chain from the table breaks.
+struct ConstraintCall {
+  std::string function;
+  bool on_update = false;  // a CHECK's: applies to UPDATE as well as INSERT
+};
+
 // What the authorizer and the procedures read of one database.
 struct DatabaseSecurity {
   std::vector<Principal> principals;         // stored ones, then public and the fixed roles
@@ -62,6 +70,8 @@ struct DatabaseSecurity {
   std::set<std::string> procedures;  // lower-case
   // Objects a user other than dbo made: lower-case name -> owner's uid.
   std::map<std::string, int> owners;
+  // lower-case table -> the user functions its constraints call
+  std::map<std::string, std::vector<ConstraintCall>> constraint_calls;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;

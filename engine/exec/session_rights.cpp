@@ -158,4 +158,19 @@ bool SessionRights::IsView(std::string_view schema, std::string_view name) {
   return rights != nullptr && rights->Security().views.count(tsql::ToLower(name)) > 0;
 }
 
+std::vector<std::string> SessionRights::FunctionsCalledByWrite(std::string_view schema,
+                                                              std::string_view table,
+                                                              bool update) {
+  std::vector<std::string> functions;
+  const DatabaseRights* rights = Find(schema);
+  if (rights == nullptr) return functions;
+  const auto& calls = rights->Security().constraint_calls;
+  auto found = calls.find(tsql::ToLower(table));
+  if (found == calls.end()) return functions;
+  for (const ConstraintCall& call : found->second) {
+    if (!update || call.on_update) functions.push_back(call.function);
+  }
+  return functions;
+}
+
 }  // namespace sqlengine::exec

@@ -71,6 +71,22 @@ class SessionRights final : public AccessPolicy {
     SessionRights& rights_;
     int saved_;
   };
+  // The rights a procedure's, function's or trigger's statements run with:
+  // its owner's when dbo owns it (the ownership chain), else its caller's.
+  class BodyScope {
+   public:
+    BodyScope(SessionRights& rights, bool as_owner)
+        : rights_(rights), saved_(rights.owner_depth_) {
+      rights_.owner_depth_ = as_owner ? saved_ + 1 : 0;
+    }
+    ~BodyScope() { rights_.owner_depth_ = saved_; }
+    BodyScope(const BodyScope&) = delete;
+    BodyScope& operator=(const BodyScope&) = delete;
+
+   private:
+    SessionRights& rights_;
+    int saved_;
+  };
   bool InsideProcedure() const { return owner_depth_ > 0; }
 
   // AccessPolicy
@@ -78,6 +94,8 @@ class SessionRights final : public AccessPolicy {
                                 std::string_view column) override;
   bool IsView(std::string_view schema, std::string_view name) override;
   std::optional<int> OwnerOf(std::string_view schema, std::string_view name) override;
+  std::vector<std::string> FunctionsCalledByWrite(std::string_view schema, std::string_view table,
+                                                  bool update) override;
   void Refresh() override;
 
  private:

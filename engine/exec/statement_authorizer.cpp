@@ -159,6 +159,20 @@ int StatementAuthorizer::Reach(std::string_view schema, std::string_view object,
   return listed ? SQLITE_OK : Ask(schema, object, access, column);
 }
 
+int StatementAuthorizer::AskConstraintCalls(std::string_view schema, std::string_view table,
+                                            bool update) {
+  if (policy_ == nullptr) return SQLITE_OK;
+  for (const std::string& function : policy_->FunctionsCalledByWrite(schema, table, update)) {
+    // A function of the table's own owner is reached through the chain; any
+    // other takes the writer's EXECUTE, at every write, not only when the
+    // constraint was made.
+    if (SameOwner(schema, table, function)) continue;
+    if (int decision = Ask(schema, function, Access::kExecute, {}); decision != SQLITE_OK)
+      return decision;
+  }
+  return SQLITE_OK;
+}
+
 void StatementAuthorizer::NoteTouchedColumns(bool on) {
   note_touched_ = on;
   touched_.clear();
@@ -247,7 +261,10 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       Access access = action == SQLITE_INSERT   ? Access::kInsert
                       : action == SQLITE_UPDATE ? Access::kUpdate
                                                 : Access::kDelete;
-      return Reach(schema, a3, access, access == Access::kUpdate ? a4 : std::string_view());
+      int decision =
+          Reach(schema, a3, access, access == Access::kUpdate ? a4 : std::string_view());
+      if (decision != SQLITE_OK || access == Access::kDelete) return decision;
+      return AskConstraintCalls(schema, a3, access == Access::kUpdate);
     }
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VIEW:

@@ -61,6 +61,11 @@ class AccessPolicy {
   // The uid of the owner of `name` of that schema; nullopt when unknown.
   // Two objects of one schema and one owner form an ownership chain.
   virtual std::optional<int> OwnerOf(std::string_view schema, std::string_view name) = 0;
+  // The user functions that table `table`'s constraints call in a write:
+  // an INSERT's CHECK and DEFAULT constraints, an UPDATE's CHECKs.
+  virtual std::vector<std::string> FunctionsCalledByWrite(std::string_view schema,
+                                                          std::string_view table,
+                                                          bool update) = 0;
   // Called before user SQL compiles, outside the authorizer: may run SQL to
   // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
@@ -158,6 +163,8 @@ class StatementAuthorizer {
   // the statement reaches it: named by the statement, checked as his; under
   // a view or function, that one reached first and then the ownership chain.
   // `schema` empty: every object of that name the statement reaches.
+  // EXECUTE on the user functions the constraints of written `table` call.
+  int AskConstraintCalls(std::string_view schema, std::string_view table, bool update);
   int Reach(std::string_view schema, std::string_view object, Access access,
             std::string_view column, int depth = 0);
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.

@@ -250,9 +250,15 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   TriggerImages images(db, change.schema, change.table, inserted, deleted,
                        session_.NestingLevel() + 1);
   inner.after_rollback_ = [&images] { images.Restore(); };
-  // The body reaches the objects it touches as the table's owner (dbo), and
-  // names without a database reach the table's database, not the session's.
-  SessionRights::OwnerScope as_owner(session_.Rights());
+  // The body reaches the objects it touches as the table's owner when that is
+  // dbo (the ownership chain); a trigger of a user's table runs with its
+  // caller's rights. Names without a database reach the table's database, not
+  // the session's.
+  std::string database = session_.Connection().DatabaseOfSchema(change.schema);
+  SessionRights::BodyScope body_rights(
+      session_.Rights(),
+      database.empty() ||
+          session_.Rights().OwnerIn(database, change.schema, change.table) == kDboUid);
   SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(), change.schema);
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
   // go back to the caller's when it ends, as in SQL Server.
