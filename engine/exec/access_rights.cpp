@@ -61,6 +61,11 @@ bool DatabaseRights::InRole(std::string_view role) const {
   return found != nullptr && found->is_role && principals_.count(found->uid) > 0;
 }
 
+bool DatabaseRights::OwnsObject(std::string_view object) const {
+  return uid_ && !object.empty() && security_.owners.count(tsql::ToLower(object)) > 0 &&
+         security_.OwnerOf(object) == *uid_;
+}
+
 char DatabaseRights::Strongest(std::string_view object, std::string_view action) const {
   char strongest = 0;
   for (const PermissionRow& row : security_.permissions) {
@@ -94,10 +99,7 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
   if (dbo_ || InRole("db_owner")) return std::nullopt;
   // An object's owner holds every permission on it (ALTER and DROP too),
   // and no DENY takes that away.
-  if (!object.empty() && security_.owners.count(tsql::ToLower(object)) &&
-      security_.OwnerOf(object) == *uid_) {
-    return std::nullopt;
-  }
+  if (OwnsObject(object)) return std::nullopt;
   std::string_view action = PermissionName(access);
   switch (access) {
     case Access::kCreateTable:
@@ -147,7 +149,7 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
 }
 
 bool DatabaseRights::CanGrant(std::string_view object, Access access) const {
-  if (dbo_ || InRole("db_owner")) return true;
+  if (dbo_ || InRole("db_owner") || OwnsObject(object)) return true;
   if (object.empty() && InRole("db_securityadmin")) return true;
   return Strongest(object, PermissionName(access)) == 'W';
 }

@@ -32,6 +32,9 @@ class DatabaseRights {
   std::optional<int> Uid() const { return uid_; }
   // dbo is in every fixed role.
   bool InRole(std::string_view role) const;
+  // Whether the user made `object` (a user other than dbo; dbo's own are
+  // dbo's through IsDbo).
+  bool OwnsObject(std::string_view object) const;
   const DatabaseSecurity& Security() const { return security_; }
   const std::string& Database() const { return database_; }
 

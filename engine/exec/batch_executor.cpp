@@ -1707,6 +1707,10 @@ class CalledScope {
 
 }  // namespace
 
+std::string BatchExecutor::BodyDatabase(const std::string& database) {
+  return database.empty() ? session_.Connection().UnqualifiedDatabase() : database;
+}
+
 bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
   SessionConnection& connection = session_.Connection();
   std::string schema = connection.SchemaOf(database);
@@ -1732,7 +1736,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   bool dynamic = definition.dynamic;
   if (!dynamic) rights.Require(definition.name, Access::kExecute);
   SessionRights::BodyScope body_rights(rights,
-                                       !dynamic && OwnedByDbo(definition.database, definition.name));
+                                       !dynamic && OwnedByDbo(definition.database, definition.name),
+                                       BodyDatabase(definition.database));
   IdentityScope identity_scope(session_);
   const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
@@ -1786,7 +1791,9 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
   // The body reaches dbo's objects as their owner, as a procedure does.
-  SessionRights::BodyScope rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
+  SessionRights::BodyScope rights(session_.Rights(),
+                                  OwnedByDbo(definition.database, definition.name),
+                                  BodyDatabase(definition.database));
   IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -1803,7 +1810,9 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
                                              const std::vector<Value>& arguments) {
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
-  SessionRights::BodyScope rights(session_.Rights(), OwnedByDbo(definition.database, definition.name));
+  SessionRights::BodyScope rights(session_.Rights(),
+                                  OwnedByDbo(definition.database, definition.name),
+                                  BodyDatabase(definition.database));
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   // Its statements run as a scalar function's do, inside the reading

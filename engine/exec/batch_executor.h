@@ -134,6 +134,9 @@ class BatchExecutor final : public ParameterSource {
   // the current one), so that its statements reach dbo's objects as their
   // owner; one a user made himself runs with its caller's rights.
   bool OwnedByDbo(const std::string& database, const std::string& object);
+  // The database a procedure or function of `database` (empty: named
+  // without one) lives in.
+  std::string BodyDatabase(const std::string& database);
   // ALTER VIEW of `view` (view_alteration.cpp).
   void AlterView(const tsql::Statement& statement, const std::string& view);
   // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising

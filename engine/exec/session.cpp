@@ -65,7 +65,7 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
       rights_(engine, login_, connection_) {
   connection_.Authorizer().SetPolicy(&rights_);
   connection_.FollowRules(
-      [this] { return engine_.SecurityGeneration() * 2 + (rights_.InsideProcedure() ? 1 : 0); });
+      [this] { return engine_.SecurityGeneration() * 1000003 + rights_.ChainContext(); });
 }
 
 Session::~Session() {

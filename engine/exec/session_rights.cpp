@@ -93,9 +93,25 @@ void SessionRights::RequireStatementRight(const catalog::DatabaseEntry& entry, A
   if (std::optional<SqlError> refused = rights.Check("", access)) throw *refused;
 }
 
+std::uint64_t SessionRights::ChainContext() {
+  if (chain_database_.empty()) return 0;
+  auto [it, added] = chain_ids_.try_emplace(chain_database_, chain_ids_.size() + 1);
+  return it->second;
+}
+
+bool SessionRights::Chained(std::string_view schema, std::string_view object, Access access) {
+  if (chain_database_.empty() || !FollowsOwnership(access)) return false;
+  // No chain crosses into another database, nor reaches another owner's object.
+  if (!tsql::EqualsIgnoreCase(connection_.DatabaseOfSchema(schema), chain_database_)) return false;
+  const DatabaseRights* rights = Find(schema);
+  return rights != nullptr && rights->Security().OwnerOf(object) == kDboUid;
+}
+
 void SessionRights::Require(std::string_view object, Access access) {
-  if (IsSysadmin() || (InsideProcedure() && FollowsOwnership(access))) return;
-  std::optional<SqlError> refused = InCurrent().Check(object, access);
+  if (IsSysadmin()) return;
+  const DatabaseRights& current = InCurrent();
+  if (Chained("main", object, access)) return;
+  std::optional<SqlError> refused = current.Check(object, access);
   if (!refused) return;
   if (refused->message().number == 916) throw MakeError(916, {login_.name, connection_.Database()});
   throw *refused;
@@ -115,7 +131,7 @@ void SessionRights::Refresh() {
 
 std::optional<SqlError> SessionRights::Check(std::string_view schema, std::string_view object,
                                              Access access, std::string_view column) {
-  if (sysadmin_ || (InsideProcedure() && FollowsOwnership(access))) return std::nullopt;
+  if (sysadmin_ || (!schema.empty() && Chained(schema, object, access))) return std::nullopt;
   if (tsql::EqualsIgnoreCase(schema, "temp")) return std::nullopt;
   if (schema.empty()) {
     // SQLite names no database for a table it only counts: every database

@@ -9,10 +9,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/access_rights.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 
@@ -45,49 +47,29 @@ class SessionRights final : public AccessPolicy {
   // of an owner moves it), else read again (runs SQL).
   int OwnerIn(std::string_view database, std::string_view schema, std::string_view object);
 
-  // Object access inside a procedure is the procedure owner's (dbo's) while
-  // one lives; CREATE statements are still the caller's.
-  class OwnerScope {
-   public:
-    explicit OwnerScope(SessionRights& rights) : rights_(rights) { ++rights_.owner_depth_; }
-    ~OwnerScope() { --rights_.owner_depth_; }
-    OwnerScope(const OwnerScope&) = delete;
-    OwnerScope& operator=(const OwnerScope&) = delete;
-
-   private:
-    SessionRights& rights_;
-  };
-  // Dynamic SQL runs with the caller's own rights again.
-  class CallerScope {
-   public:
-    explicit CallerScope(SessionRights& rights) : rights_(rights), saved_(rights.owner_depth_) {
-      rights_.owner_depth_ = 0;
-    }
-    ~CallerScope() { rights_.owner_depth_ = saved_; }
-    CallerScope(const CallerScope&) = delete;
-    CallerScope& operator=(const CallerScope&) = delete;
-
-   private:
-    SessionRights& rights_;
-    int saved_;
-  };
-  // The rights a procedure's, function's or trigger's statements run with:
-  // its owner's when dbo owns it (the ownership chain), else its caller's.
+  // The rights a procedure's, function's or trigger's statements run with
+  // while it lives. When dbo owns it and it lives in `database`, the
+  // ownership chain reaches dbo's objects of that database with dbo's rights
+  // (CREATE statements stay the caller's); any other body, and dynamic SQL,
+  // runs with its caller's own rights.
   class BodyScope {
    public:
-    BodyScope(SessionRights& rights, bool as_owner)
-        : rights_(rights), saved_(rights.owner_depth_) {
-      rights_.owner_depth_ = as_owner ? saved_ + 1 : 0;
+    BodyScope(SessionRights& rights, bool as_owner, std::string_view database)
+        : rights_(rights), saved_(std::move(rights.chain_database_)) {
+      rights_.chain_database_ = as_owner ? tsql::ToLower(database) : std::string();
     }
-    ~BodyScope() { rights_.owner_depth_ = saved_; }
+    ~BodyScope() { rights_.chain_database_ = std::move(saved_); }
     BodyScope(const BodyScope&) = delete;
     BodyScope& operator=(const BodyScope&) = delete;
 
    private:
     SessionRights& rights_;
-    int saved_;
+    std::string saved_;
   };
-  bool InsideProcedure() const { return owner_depth_ > 0; }
+  // Which ownership chain the statements running now follow, as a number
+  // for keying compiled statements: 0 for the caller's own rights.
+  std::uint64_t ChainContext();
+  bool InsideProcedure() const { return !chain_database_.empty(); }
 
   // AccessPolicy
   std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,
@@ -115,7 +97,12 @@ class SessionRights final : public AccessPolicy {
   std::map<std::string, Cached> cache_;  // lower-case database name
   std::uint64_t sysadmin_generation_ = 0;
   bool sysadmin_ = false;
-  int owner_depth_ = 0;
+  // Whether the chain of the body running now reaches `object` of the
+  // database under `schema` with dbo's rights.
+  bool Chained(std::string_view schema, std::string_view object, Access access);
+
+  std::string chain_database_;  // lower-case; empty: the caller's own rights
+  std::map<std::string, std::uint64_t> chain_ids_;
 };
 
 }  // namespace sqlengine::exec

@@ -257,8 +257,9 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   std::string database = session_.Connection().DatabaseOfSchema(change.schema);
   SessionRights::BodyScope body_rights(
       session_.Rights(),
-      database.empty() ||
-          session_.Rights().OwnerIn(database, change.schema, change.table) == kDboUid);
+      !database.empty() &&
+          session_.Rights().OwnerIn(database, change.schema, change.table) == kDboUid,
+      database);
   SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(), change.schema);
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
   // go back to the caller's when it ends, as in SQL Server.
