@@ -341,20 +341,6 @@ std::unique_ptr<Group> NewGroup(sqlite3_stmt* statement, const Plan& plan, std::
   return group;
 }
 
-// Character keys equal without case or trailing spaces may be written
-// differently. SQLite's sort for GROUP BY breaks such ties by the bytes and
-// shows the last row's value, the greatest by its bytes: so does the group.
-void KeepGreatestKeys(sqlite3_stmt* statement, const Plan& plan, Group& group) {
-  for (size_t k = 0; k < plan.keys.size(); ++k) {
-    if (plan.keys[k] == Comparison::kPlain) continue;
-    sqlite3_value* value = sqlite3_column_value(statement, static_cast<int>(k));
-    if (sqlite3_value_type(value) != SQLITE_TEXT) continue;
-    OwnedValue& kept = group.keys[k];
-    if (CompareValues(value, kept.get(), Comparison::kPlain) <= 0) continue;
-    if (sqlite3_value* copy = sqlite3_value_dup(value)) kept.reset(copy);
-  }
-}
-
 // Adds the statement's current row to `group`; an error text when a value
 // cannot be added. `bytes` grows by what the group keeps more.
 std::optional<std::string> AddRow(sqlite3_stmt* statement, const Plan& plan, Group& group,
@@ -494,8 +480,6 @@ int ReadSortedGroup(Cursor& cursor) {
     if (key != group->key) {
       cursor.next = NewGroup(statement, cursor.plan, std::move(key));
       group = cursor.next.get();
-    } else {
-      KeepGreatestKeys(statement, cursor.plan, *group);
     }
     if (std::optional<std::string> error = AddRow(statement, cursor.plan, *group, unused))
       return Fail(cursor.pVtab, *error);
@@ -562,7 +546,6 @@ int Filter(sqlite3_vtab_cursor* base, int, const char* sql, int arguments, sqlit
     Group* group;
     if (found != index.end()) {
       group = found->second;
-      KeepGreatestKeys(compiled, cursor.plan, *group);
     } else {
       bytes += 2 * key.size() + 128 + 96 * cursor.plan.outputs.size();
       if (cursor.groups.size() >= kMaxHashedGroups || bytes > kMaxHashedBytes) {

@@ -13,9 +13,9 @@
 // sqlengine_ci and sqlengine_cs compare it; exact values by their stored
 // form), and the function yields one row per group in the order SQLite's
 // GROUP BY gives them: ascending by the keys. Of character keys written
-// differently in one group (case, trailing spaces) the group shows the
-// greatest by its bytes, as SQLite's sort, which breaks such ties by the
-// bytes, mostly does.
+// differently in one group (case, trailing spaces) the group shows its
+// first row's, as SQLite's sorted GROUP BY mostly does; which one SQL
+// Server shows is not defined either.
 //
 // `plan`: items separated by ';'. The first is "keys:" and one letter per
 // key (n: as SQLite compares values by default, i: sqlengine_ci, s:
