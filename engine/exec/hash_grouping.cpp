@@ -21,6 +21,8 @@ namespace {
 
 constexpr int kQueryColumn = kGroupedColumns;
 constexpr int kPlanColumn = kGroupedColumns + 1;
+// The values of the query's parameters follow the plan.
+constexpr int kFirstParameterColumn = kGroupedColumns + 2;
 // Past this many bytes of groups the query is grouped by sorting instead.
 constexpr std::size_t kMaxHashedBytes = std::size_t{64} << 20;
 
@@ -38,7 +40,8 @@ struct Output {
 struct Plan {
   std::vector<Comparison> keys;
   std::vector<Output> outputs;
-  int columns_read = 0;  // how many of the query's columns the plan reads
+  std::vector<std::string> parameters;  // named as the query names them
+  int columns_read = 0;                 // how many of the query's columns the plan reads
 };
 
 std::optional<Comparison> ComparisonOf(char letter) {
@@ -69,9 +72,7 @@ std::optional<int> ColumnNumber(std::string_view digits) {
 // nullopt for a plan this module does not understand.
 std::optional<Plan> ParsePlan(std::string_view text) {
   std::vector<std::string_view> items = Split(text, ';');
-  if (items.size() < 2 || !items[0].starts_with("keys:") ||
-      items.size() - 1 > static_cast<size_t>(kGroupedColumns))
-    return std::nullopt;
+  if (items.size() < 2 || !items[0].starts_with("keys:")) return std::nullopt;
   Plan plan;
   for (char letter : items[0].substr(5)) {
     std::optional<Comparison> comparison = ComparisonOf(letter);
@@ -82,6 +83,12 @@ std::optional<Plan> ParsePlan(std::string_view text) {
   plan.columns_read = static_cast<int>(plan.keys.size());
   for (size_t k = 1; k < items.size(); ++k) {
     std::string_view item = items[k];
+    if (item.starts_with("?")) {
+      if (item.size() < 2 || plan.parameters.size() >= static_cast<size_t>(kMaxGroupedParameters))
+        return std::nullopt;
+      plan.parameters.emplace_back(item.substr(1));
+      continue;
+    }
     if (item == "n") {
       Output rows{};
       rows.kind = Output::Kind::kCountRows;
@@ -128,12 +135,14 @@ std::optional<Plan> ParsePlan(std::string_view text) {
       default:
         return std::nullopt;
     }
-    if (parts.size() > 1 && output.kind != Output::Kind::kMin && output.kind != Output::Kind::kMax &&
-        output.kind != Output::Kind::kSum && output.kind != Output::Kind::kAverage)
+    if (parts.size() > 1 && output.kind != Output::Kind::kMin &&
+        output.kind != Output::Kind::kMax && output.kind != Output::Kind::kSum &&
+        output.kind != Output::Kind::kAverage)
       return std::nullopt;
     plan.columns_read = std::max(plan.columns_read, output.column + 1);
     plan.outputs.push_back(output);
   }
+  if (plan.outputs.size() > static_cast<size_t>(kGroupedColumns)) return std::nullopt;
   return plan;
 }
 
@@ -214,7 +223,8 @@ int CompareValues(sqlite3_value* a, sqlite3_value* b, Comparison comparison) {
       const void* b_bytes = sqlite3_value_blob(b);
       return CompareBytes(
           std::string_view(static_cast<const char*>(a_bytes), a_bytes ? sqlite3_value_bytes(a) : 0),
-          std::string_view(static_cast<const char*>(b_bytes), b_bytes ? sqlite3_value_bytes(b) : 0));
+          std::string_view(static_cast<const char*>(b_bytes),
+                           b_bytes ? sqlite3_value_bytes(b) : 0));
     }
   }
 }
@@ -330,7 +340,8 @@ std::unique_ptr<Group> NewGroup(sqlite3_stmt* statement, const Plan& plan, std::
   auto group = std::make_unique<Group>();
   group->key = std::move(key);
   for (size_t k = 0; k < plan.keys.size(); ++k)
-    group->keys.emplace_back(sqlite3_value_dup(sqlite3_column_value(statement, static_cast<int>(k))));
+    group->keys.emplace_back(
+        sqlite3_value_dup(sqlite3_column_value(statement, static_cast<int>(k))));
   group->running.resize(plan.outputs.size());
   for (size_t k = 0; k < plan.outputs.size(); ++k) {
     const Output& output = plan.outputs[k];
@@ -388,7 +399,9 @@ std::optional<std::string> AddRow(sqlite3_stmt* statement, const Plan& plan, Gro
 int Connect(sqlite3* db, void*, int, const char* const*, sqlite3_vtab** out, char**) {
   std::string schema = "CREATE TABLE x(";
   for (int k = 0; k < kGroupedColumns; ++k) schema += "c" + std::to_string(k) + ", ";
-  schema += "query HIDDEN, plan HIDDEN)";
+  schema += "query HIDDEN, plan HIDDEN";
+  for (int k = 0; k < kMaxGroupedParameters; ++k) schema += ", p" + std::to_string(k) + " HIDDEN";
+  schema += ")";
   int rc = sqlite3_declare_vtab(db, schema.c_str());
   if (rc != SQLITE_OK) return rc;
   auto* table = new (std::nothrow) Table();
@@ -410,6 +423,7 @@ int Disconnect(sqlite3_vtab* table) {
 int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
   int query = -1;
   int plan = -1;
+  std::vector<int> parameters(kMaxGroupedParameters, -1);
   for (int k = 0; k < info->nConstraint; ++k) {
     const auto& constraint = info->aConstraint[k];
     if (constraint.op != SQLITE_INDEX_CONSTRAINT_EQ) continue;
@@ -419,6 +433,10 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
     } else if (constraint.iColumn == kPlanColumn) {
       if (!constraint.usable) return SQLITE_CONSTRAINT;
       plan = k;
+    } else if (constraint.iColumn >= kFirstParameterColumn &&
+               constraint.iColumn < kFirstParameterColumn + kMaxGroupedParameters) {
+      if (!constraint.usable) return SQLITE_CONSTRAINT;
+      parameters[static_cast<size_t>(constraint.iColumn - kFirstParameterColumn)] = k;
     }
   }
   if (query < 0 || plan < 0) return Fail(vtab, "sqlengine_grouped takes a query and a plan");
@@ -430,6 +448,11 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
     return Fail(vtab, "sqlengine_grouped takes constant texts");
   std::optional<Plan> parsed = ParsePlan(TextOf(plan_text));
   if (!parsed) return Fail(vtab, "sqlengine_grouped: not a plan");
+  // One value for each parameter the plan names, no more.
+  for (size_t k = 0; k < parameters.size(); ++k) {
+    if ((parameters[k] >= 0) != (k < parsed->parameters.size()))
+      return Fail(vtab, "sqlengine_grouped: not a value for each parameter");
+  }
   std::string_view sql = TextOf(query_text);
   sqlite3* db = static_cast<Table*>(vtab)->db;
   sqlite3_stmt* compiled = nullptr;
@@ -445,6 +468,10 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
   info->aConstraintUsage[query].omit = 1;
   info->aConstraintUsage[plan].argvIndex = 2;
   info->aConstraintUsage[plan].omit = 1;
+  for (size_t k = 0; k < parsed->parameters.size(); ++k) {
+    info->aConstraintUsage[parameters[k]].argvIndex = static_cast<int>(k) + 3;
+    info->aConstraintUsage[parameters[k]].omit = 1;
+  }
   info->idxStr = sqlite3_mprintf("%.*s", static_cast<int>(sql.size()), sql.data());
   if (info->idxStr == nullptr) return SQLITE_NOMEM;
   info->needToFreeIdxStr = 1;
@@ -487,8 +514,18 @@ int ReadSortedGroup(Cursor& cursor) {
   }
 }
 
+// Binds the query's parameters to the values the statement hands on.
+int BindParameters(sqlite3_stmt* statement, const Plan& plan, sqlite3_value** values) {
+  for (size_t k = 0; k < plan.parameters.size(); ++k) {
+    int index = sqlite3_bind_parameter_index(statement, plan.parameters[k].c_str());
+    if (index == 0) continue;
+    if (int rc = sqlite3_bind_value(statement, index, values[k]); rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
+}
+
 // Runs `sql` ordered by its keys, as SQLite orders a GROUP BY's groups.
-int StartSorted(Cursor& cursor, std::string_view sql) {
+int StartSorted(Cursor& cursor, std::string_view sql, sqlite3_value** parameters) {
   std::string sorted = "SELECT * FROM (" + std::string(sql) + ") ORDER BY ";
   for (size_t k = 0; k < cursor.plan.keys.size(); ++k) {
     sorted += (k > 0 ? ", " : "") + std::to_string(k + 1);
@@ -497,9 +534,10 @@ int StartSorted(Cursor& cursor, std::string_view sql) {
   }
   sqlite3* db = static_cast<Table*>(cursor.pVtab)->db;
   sqlite3_stmt* compiled = nullptr;
-  int rc = sqlite3_prepare_v2(db, sorted.c_str(), static_cast<int>(sorted.size()), &compiled,
-                              nullptr);
+  int rc =
+      sqlite3_prepare_v2(db, sorted.c_str(), static_cast<int>(sorted.size()), &compiled, nullptr);
   cursor.statement.reset(compiled);
+  if (rc == SQLITE_OK) rc = BindParameters(compiled, cursor.plan, parameters);
   if (rc != SQLITE_OK) return FailFromDatabase(cursor.pVtab, rc);
   cursor.streaming = true;
   sqlite3_stmt* statement = cursor.statement.get();
@@ -522,14 +560,17 @@ int Filter(sqlite3_vtab_cursor* base, int, const char* sql, int arguments, sqlit
   cursor.streaming = false;
   cursor.at = 0;
   cursor.row = 0;
-  if (sql == nullptr || arguments != 2) return Fail(base->pVtab, "sqlengine_grouped: no query");
+  if (sql == nullptr || arguments < 2) return Fail(base->pVtab, "sqlengine_grouped: no query");
   std::optional<Plan> plan = ParsePlan(TextOf(values[1]));
-  if (!plan) return Fail(base->pVtab, "sqlengine_grouped: not a plan");
+  if (!plan || static_cast<size_t>(arguments) != 2 + plan->parameters.size())
+    return Fail(base->pVtab, "sqlengine_grouped: not a plan");
+  sqlite3_value** parameters = values + 2;
   cursor.plan = std::move(*plan);
   sqlite3* db = static_cast<Table*>(base->pVtab)->db;
   sqlite3_stmt* compiled = nullptr;
   int rc = sqlite3_prepare_v2(db, sql, -1, &compiled, nullptr);
   cursor.statement.reset(compiled);
+  if (rc == SQLITE_OK) rc = BindParameters(compiled, cursor.plan, parameters);
   if (rc != SQLITE_OK) return FailFromDatabase(base->pVtab, rc);
   if (sqlite3_column_count(compiled) < cursor.plan.columns_read)
     return Fail(base->pVtab, "sqlengine_grouped: not a query of the plan's columns");
@@ -552,7 +593,7 @@ int Filter(sqlite3_vtab_cursor* base, int, const char* sql, int arguments, sqlit
         // Too many groups to hold: SQLite's way, sorted, one group at a time.
         index.clear();
         cursor.groups.clear();
-        return StartSorted(cursor, sql);
+        return StartSorted(cursor, sql, parameters);
       }
       cursor.groups.push_back(NewGroup(compiled, cursor.plan, key));
       group = cursor.groups.back().get();
@@ -563,7 +604,7 @@ int Filter(sqlite3_vtab_cursor* base, int, const char* sql, int arguments, sqlit
     if (bytes > kMaxHashedBytes) {
       index.clear();
       cursor.groups.clear();
-      return StartSorted(cursor, sql);
+      return StartSorted(cursor, sql, parameters);
     }
   }
   cursor.statement.reset();
@@ -595,7 +636,7 @@ int Eof(sqlite3_vtab_cursor* base) {
 
 int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
   auto& cursor = *static_cast<Cursor*>(base);
-  const Group* group = cursor.streaming ? cursor.current.get()
+  const Group* group = cursor.streaming                   ? cursor.current.get()
                        : cursor.at < cursor.groups.size() ? cursor.groups[cursor.at].get()
                                                           : nullptr;
   if (group == nullptr || column < 0 || static_cast<size_t>(column) >= cursor.plan.outputs.size()) {

@@ -17,9 +17,13 @@
 // first row's, as SQLite's sorted GROUP BY mostly does; which one SQL
 // Server shows is not defined either.
 //
+// sqlengine_grouped(query, plan, value, ...): a value after the plan is
+// bound to a parameter of the query, in the order the plan names them.
+//
 // `plan`: items separated by ';'. The first is "keys:" and one letter per
 // key (n: as SQLite compares values by default, i: sqlengine_ci, s:
-// sqlengine_cs); each other is one result column c0, c1, ... of the function:
+// sqlengine_cs); "?<name>" names the query's next parameter; each other is
+// one result column c0, c1, ... of the function:
 //   k<j>        key j's value
 //   n           COUNT(*)
 //   c<j>        COUNT of column j's values that are not NULL
@@ -43,6 +47,8 @@ namespace sqlengine::exec {
 inline constexpr std::size_t kMaxHashedGroups = 65536;
 // The result columns sqlengine_grouped has: c0 to c63.
 inline constexpr int kGroupedColumns = 64;
+// The parameters its query may have.
+inline constexpr int kMaxGroupedParameters = 8;
 
 // Throws std::runtime_error when SQLite refuses the module.
 void RegisterHashGrouping(sqlite3* db);

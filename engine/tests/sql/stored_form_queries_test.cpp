@@ -53,7 +53,11 @@ class SqliteTables final : public bind::Catalog {
   bool ObjectExists(const std::vector<std::string>& name) override {
     return FindTable(name).has_value();
   }
-  std::optional<ColumnType> VariableType(std::string_view) override { return std::nullopt; }
+  // @least, an int variable, for the queries that read one.
+  std::optional<ColumnType> VariableType(std::string_view name) override {
+    if (name == "@least") return ColumnType{SqlType::kInt};
+    return std::nullopt;
+  }
 
  private:
   sqlite3* db_;
@@ -299,6 +303,11 @@ TEST_F(StoredFormQueries, PlainGroupedQueriesOfTablesAreGroupedByHashing) {
   EXPECT_FALSE(Hashed("SELECT k, COUNT(*) FROM amounts WHERE k IN (SELECT k FROM named) "
                       "GROUP BY k"));
   EXPECT_FALSE(Hashed("SELECT k, (SELECT COUNT(*) FROM named) FROM amounts GROUP BY k"));
+  // A variable is handed to the grouped scan as a parameter.
+  SqliteText with_variable =
+      Generated("SELECT k, SUM(d) FROM amounts WHERE k >= @least GROUP BY k HAVING k < @least + 5");
+  EXPECT_NE(with_variable.sql.find("keys:n;?@least;"), std::string::npos) << with_variable.sql;
+  EXPECT_NE(with_variable.sql.find(", @least) AS"), std::string::npos) << with_variable.sql;
   // Only the statement's own query: not one nested in it.
   EXPECT_FALSE(Hashed("SELECT * FROM (SELECT k, COUNT(*) AS c FROM amounts GROUP BY k) AS t"));
 
@@ -330,6 +339,26 @@ TEST_F(StoredFormQueries, TheGroupedScanIsAuthorisedWithItsStatement) {
                         "'keys:n;k0') WHERE 0"));
   EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('SELECT k FROM secret', 'keys:x;k0')"));
   EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('DELETE FROM secret', 'keys:n;k0')"));
+  // A value after the plan for each parameter it names, bound each run.
+  EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('SELECT k FROM secret WHERE v > @v', "
+                        "'keys:n;?@v;k0')"));
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db_,
+                               "SELECT c0, c1 FROM sqlengine_grouped('SELECT k FROM secret "
+                               "WHERE v > @v', 'keys:n;?@v;k0;n', @v)",
+                               -1, &statement, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db_);
+  for (int least : {2, 1, 3}) {
+    sqlite3_bind_int(statement, 1, least);
+    std::string rows;
+    while (sqlite3_step(statement) == SQLITE_ROW)
+      rows += std::to_string(sqlite3_column_int(statement, 0)) + ":" +
+              std::to_string(sqlite3_column_int(statement, 1)) + " ";
+    sqlite3_reset(statement);
+    EXPECT_EQ(rows, least == 2 ? "1:1 " : least == 1 ? "1:2 " : "");
+  }
+  sqlite3_finalize(statement);
   sqlite3_set_authorizer(db_, DenySecret, nullptr);
   EXPECT_FALSE(compiles(direct));
   sqlite3_set_authorizer(db_, nullptr, nullptr);

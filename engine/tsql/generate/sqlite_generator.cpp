@@ -1,6 +1,7 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <optional>
 #include <utility>
@@ -466,7 +467,7 @@ class Generator : public ExprWriter {
 
   // A plain grouped query of tables whose keys are columns the engine
   // compares as the GROUP BY does, and whose aggregates are COUNT, MIN, MAX
-  // and the exact SUM and AVG of row values that need no parameter: its
+  // and the exact SUM and AVG of row values that read no variable: its
   // rows are grouped by sqlengine_grouped (exec/hash_grouping.h), not by
   // SQLite's sort of every row. That function yields the groups in the
   // order SQLite's GROUP BY gives them; the select list, HAVING and ORDER
@@ -476,10 +477,11 @@ class Generator : public ExprWriter {
     if (!stored_form_ || !query.with.empty() || block.group_by.empty() || block.group_all ||
         block.distinct || block.top_ties || block.grouping != BoundSelectBlock::Grouping::kPlain)
       return std::nullopt;
+    std::vector<std::string> parameters;
     for (const auto& source : block.from) {
-      if (!SimpleSource(*source)) return std::nullopt;
+      if (!SimpleSource(*source, parameters)) return std::nullopt;
     }
-    if (block.where && !RowValue(*block.where)) return std::nullopt;
+    if (block.where && !RowValue(*block.where, parameters)) return std::nullopt;
     Hashed hashed;
     std::string plan = "keys:";
     std::vector<std::string> read;  // the inner query's columns: keys, then arguments
@@ -494,8 +496,7 @@ class Generator : public ExprWriter {
     for (const auto& item : block.items) {
       if (!GroupedValue(*item, hashed.keys, aggregates)) return std::nullopt;
     }
-    if (block.having && !GroupedValue(*block.having, hashed.keys, aggregates))
-      return std::nullopt;
+    if (block.having && !GroupedValue(*block.having, hashed.keys, aggregates)) return std::nullopt;
     for (const bind::BoundOrder& order : query.order_by) {
       if (order.expr && !GroupedValue(*order.expr, hashed.keys, aggregates)) return std::nullopt;
     }
@@ -508,7 +509,7 @@ class Generator : public ExprWriter {
         outputs.push_back("n");
       } else {
         const BoundExpr& argument = *aggregate->args[0];
-        if (aggregate->distinct || !RowValue(argument)) return std::nullopt;
+        if (aggregate->distinct || !RowValue(argument, parameters)) return std::nullopt;
         // Each argument is read once however many aggregates take it.
         std::string sql = Expr(argument);
         auto found = std::find(read.begin(), read.end(), sql);
@@ -535,11 +536,17 @@ class Generator : public ExprWriter {
       }
       hashed.aggregates[aggregate] = columns;
     }
-    if (outputs.size() > kHashedColumns) return std::nullopt;
+    if (outputs.size() > kHashedColumns || parameters.size() > kHashedParameters)
+      return std::nullopt;
     std::string inner = "SELECT ";
     for (size_t k = 0; k < read.size(); ++k) inner += (k > 0 ? ", " : "") + read[k];
     inner += Sources(block.from);
     if (block.where) inner += " WHERE " + Expr(*block.where);
+    std::string values;
+    for (const std::string& parameter : parameters) {
+      plan += ";?" + parameter;
+      values += ", " + parameter;
+    }
     for (const std::string& output : outputs) plan += ";" + output;
 
     hashed_ = std::move(hashed);
@@ -552,13 +559,14 @@ class Generator : public ExprWriter {
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
     }
     sql += " FROM sqlengine_grouped(" + QuoteSqliteString(inner) + ", " + QuoteSqliteString(plan) +
-           ") AS " + std::string(kHashedAlias);
+           values + ") AS " + std::string(kHashedAlias);
     if (block.having) sql += " WHERE " + Expr(*block.having);
     return sql;
   }
 
   // The result columns sqlengine_grouped has (exec/hash_grouping.h).
   static constexpr size_t kHashedColumns = 64;
+  static constexpr size_t kHashedParameters = 8;
   static constexpr std::string_view kHashedAlias = "\"sqlengine_g\"";
 
   static std::string Unquoted(const std::string& literal) {
@@ -596,24 +604,39 @@ class Generator : public ExprWriter {
   }
 
   // Tables, and joins of tables, that a query of their own reads as well.
-  bool SimpleSource(const BoundSource& source) const {
+  static bool SimpleSource(const BoundSource& source, std::vector<std::string>& parameters) {
     switch (source.kind) {
       case BoundSource::Kind::kTable:
         return !(source.named_query && source.schema.empty());  // not a common table
       case BoundSource::Kind::kJoin:
-        return SimpleSource(*source.left) && SimpleSource(*source.right) &&
-               (!source.on || RowValue(*source.on));
+        return SimpleSource(*source.left, parameters) && SimpleSource(*source.right, parameters) &&
+               (!source.on || RowValue(*source.on, parameters));
       default:
         return false;
     }
   }
 
+  // @name, :name or ?n: a parameter SQLite binds by that name.
+  static bool BindableName(const std::string& name) {
+    if (name.size() < 2 || (name[0] != '@' && name[0] != ':' && name[0] != '?')) return false;
+    return std::all_of(name.begin() + 1, name.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' ||
+             c == '$';
+    });
+  }
+
   // A value of one row that a query of its own computes alike: no
-  // parameter, variable, subquery, aggregate or outer column.
-  static bool RowValue(const BoundExpr& e) {
+  // variable, subquery, aggregate or outer column. Its parameters are
+  // added to `parameters` (the query's are bound to the statement's values).
+  static bool RowValue(const BoundExpr& e, std::vector<std::string>& parameters) {
     if (e.query || e.outer_reference) return false;
     switch (e.kind) {
       case BoundKind::kParameter:
+        // A variable the statement itself assigns is read by a call.
+        if (!BindableName(e.sql)) return false;
+        if (std::find(parameters.begin(), parameters.end(), e.sql) == parameters.end())
+          parameters.push_back(e.sql);
+        return true;
       case BoundKind::kAggregate:
       case BoundKind::kSubquery:
       case BoundKind::kExists:
@@ -629,7 +652,7 @@ class Generator : public ExprWriter {
         break;
     }
     return std::all_of(e.args.begin(), e.args.end(),
-                       [](const auto& arg) { return RowValue(*arg); });
+                       [&](const auto& arg) { return RowValue(*arg, parameters); });
   }
 
   // A value of one group read from sqlengine_grouped's row: its columns
@@ -654,16 +677,17 @@ class Generator : public ExprWriter {
       default:
         break;
     }
-    return std::all_of(e.args.begin(), e.args.end(), [&](const auto& arg) {
-      return GroupedValue(*arg, keys, aggregates);
-    });
+    return std::all_of(e.args.begin(), e.args.end(),
+                       [&](const auto& arg) { return GroupedValue(*arg, keys, aggregates); });
   }
 
   // A key or an aggregate of the query grouped by sqlengine_grouped, read
   // from its row. A character key keeps its column's declared collation, by
   // which ORDER BY and comparisons read it.
   std::optional<std::string> HashedRead(const BoundExpr& e) const {
-    auto column = [](int k) { return std::string(kHashedAlias) + ".\"c" + std::to_string(k) + "\""; };
+    auto column = [](int k) {
+      return std::string(kHashedAlias) + ".\"c" + std::to_string(k) + "\"";
+    };
     if (e.kind == BoundKind::kColumn && !e.outer_reference) {
       for (size_t k = 0; k < hashed_->keys.size(); ++k) {
         if (hashed_->keys[k]->sql != e.sql) continue;
