@@ -30,7 +30,17 @@ constexpr std::size_t kMaxHashedBytes = std::size_t{64} << 20;
 enum class Comparison : char { kPlain = 'n', kNoCase = 'i', kCase = 's' };
 
 struct Output {
-  enum class Kind { kKey, kCountRows, kCount, kNulls, kMin, kMax, kSum, kAverage } kind;
+  enum class Kind {
+    kKey,
+    kCountRows,
+    kCount,
+    kNulls,
+    kMin,
+    kMax,
+    kSum,
+    kAverage,
+    kIntegerSum
+  } kind;
   int column = 0;
   Comparison comparison = Comparison::kPlain;
   ColumnType argument;
@@ -111,6 +121,9 @@ std::optional<Plan> ParsePlan(std::string_view text) {
         break;
       case 'z':
         output.kind = Output::Kind::kNulls;
+        break;
+      case 'i':
+        output.kind = Output::Kind::kIntegerSum;
         break;
       case 'm':
       case 'x': {
@@ -294,6 +307,11 @@ struct Running {
   std::int64_t count = 0;
   OwnedValue best;  // MIN / MAX so far
   std::optional<ExactTotal> total;
+  // SQLite's sum(): the integers' total, beside it the values' as a double.
+  std::int64_t sum = 0;
+  double real_sum = 0;
+  bool approximate = false;
+  bool overflowed = false;
 };
 
 struct Group {
@@ -386,6 +404,24 @@ std::optional<std::string> AddRow(sqlite3_stmt* statement, const Plan& plan, Gro
         }
         break;
       }
+      case Output::Kind::kIntegerSum: {
+        // As SQLite's sum() adds: a float makes the total a float; an
+        // integer total past 64 bits is its "integer overflow".
+        int type = sqlite3_value_numeric_type(value);
+        if (type == SQLITE_NULL) break;
+        ++running.count;
+        if (type == SQLITE_INTEGER) {
+          std::int64_t number = sqlite3_value_int64(value);
+          running.real_sum += static_cast<double>(number);
+          if (!running.approximate && !running.overflowed &&
+              __builtin_add_overflow(running.sum, number, &running.sum))
+            running.approximate = running.overflowed = true;
+        } else {
+          running.real_sum += sqlite3_value_double(value);
+          running.approximate = true;
+        }
+        break;
+      }
       case Output::Kind::kSum:
       case Output::Kind::kAverage:
         if (!running.total->Add(value))
@@ -439,7 +475,9 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
       parameters[static_cast<size_t>(constraint.iColumn - kFirstParameterColumn)] = k;
     }
   }
-  if (query < 0 || plan < 0) return Fail(vtab, "sqlengine_grouped takes a query and a plan");
+  // SQLite also asks for plans of some of the statement's constraints alone
+  // (the terms of an OR): those without the arguments are no plan.
+  if (query < 0 || plan < 0) return SQLITE_CONSTRAINT;
   sqlite3_value* query_text = nullptr;
   sqlite3_value* plan_text = nullptr;
   if (sqlite3_vtab_rhs_value(info, query, &query_text) != SQLITE_OK ||
@@ -450,8 +488,7 @@ int BestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
   if (!parsed) return Fail(vtab, "sqlengine_grouped: not a plan");
   // One value for each parameter the plan names, no more.
   for (size_t k = 0; k < parameters.size(); ++k) {
-    if ((parameters[k] >= 0) != (k < parsed->parameters.size()))
-      return Fail(vtab, "sqlengine_grouped: not a value for each parameter");
+    if ((parameters[k] >= 0) != (k < parsed->parameters.size())) return SQLITE_CONSTRAINT;
   }
   std::string_view sql = TextOf(query_text);
   sqlite3* db = static_cast<Table*>(vtab)->db;
@@ -664,6 +701,16 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
     case Output::Kind::kSum:
     case Output::Kind::kAverage:
       running.total->Result(context);
+      break;
+    case Output::Kind::kIntegerSum:
+      if (running.count == 0)
+        sqlite3_result_null(context);
+      else if (running.overflowed)
+        sqlite3_result_error(context, "integer overflow", -1);
+      else if (running.approximate)
+        sqlite3_result_double(context, running.real_sum);
+      else
+        sqlite3_result_int64(context, running.sum);
       break;
   }
   return SQLITE_OK;

@@ -32,6 +32,8 @@
 //   x<j>:<t>    MAX
 //   s<j>:<argument type>:<result type>   SUM of exact values in their stored
 //   a<j>:<argument type>:<result type>   form, and AVG (exec/exact_aggregates.h)
+//   i<j>        SUM of integers as SQLite's sum() adds them ("integer
+//               overflow" past 64 bits), for the range check around it
 //
 // Beyond kMaxHashedGroups groups (or about 64 MiB of groups) the table is
 // dropped and the query runs again sorted by its keys, the groups then

@@ -387,6 +387,7 @@ class Generator : public ExprWriter {
     struct Aggregate {
       int value = 0;
       int nulls = -1;  // the count of NULLs it skipped, for 8153
+      bool ranged = false;  // an integer SUM, checked against its type's range
     };
     std::map<const BoundExpr*, Aggregate> aggregates;
   };
@@ -466,10 +467,11 @@ class Generator : public ExprWriter {
   }
 
   // A plain grouped query of tables whose keys are columns the engine
-  // compares as the GROUP BY does, and whose aggregates are COUNT, MIN, MAX
-  // and the exact SUM and AVG of row values that read no variable: its
-  // rows are grouped by sqlengine_grouped (exec/hash_grouping.h), not by
-  // SQLite's sort of every row. That function yields the groups in the
+  // compares as the GROUP BY does, and whose aggregates are COUNT, MIN,
+  // MAX, the exact SUM and AVG and the SUM of integers, of row values that
+  // read no variable the statement assigns: its rows are grouped by
+  // sqlengine_grouped (exec/hash_grouping.h), not by SQLite's sort of every
+  // row. That function yields the groups in the
   // order SQLite's GROUP BY gives them; the select list, HAVING and ORDER
   // BY are written over its rows (hashed_ set). nullopt for any other query.
   std::optional<std::string> HashedBlock(const BoundQuery& query) {
@@ -522,6 +524,10 @@ class Generator : public ExprWriter {
           std::optional<char> letter = MinMaxComparison(argument);
           if (!letter) return std::nullopt;
           outputs.push_back((name == "min" ? "m" : "x") + column + ":" + *letter);
+        } else if (name == "sum" && CheckedInteger(aggregate->type) &&
+                   ClassOf(argument.type.type) == TypeClass::kInteger) {
+          outputs.push_back("i" + column);
+          columns.ranged = true;
         } else if ((name == "sum" || name == "avg") && values::IsExactType(argument.type.type)) {
           outputs.push_back((name == "sum" ? "s" : "a") + column + ":" +
                             Unquoted(ExactTypeArgument(argument.type)) + ":" +
@@ -700,9 +706,10 @@ class Generator : public ExprWriter {
     if (e.kind != BoundKind::kAggregate) return std::nullopt;
     auto found = hashed_->aggregates.find(&e);
     if (found == hashed_->aggregates.end()) return std::nullopt;
-    if (found->second.nulls < 0) return column(found->second.value);
-    return "sqlengine_nulls_noted(" + column(found->second.value) + ", " +
-           column(found->second.nulls) + ")";
+    std::string value = column(found->second.value);
+    if (found->second.ranged) value = CheckedRange(value, e.type);
+    if (found->second.nulls < 0) return value;
+    return "sqlengine_nulls_noted(" + value + ", " + column(found->second.nulls) + ")";
   }
 
   // " FROM a, b ..."; empty without sources.
