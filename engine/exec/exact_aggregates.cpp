@@ -226,6 +226,28 @@ void FinishAverage(sqlite3_context* context) { Finish(context, true); }
 
 }  // namespace
 
+ExactTotal::ExactTotal(const ColumnType& argument, const ColumnType& result, bool average)
+    : keys_(!values::StoredAsInteger(argument)), average_(average), result_(result) {
+  sum_.SetScale(values::RawScale(argument));
+}
+
+bool ExactTotal::Add(sqlite3_value* value) {
+  int kind = sqlite3_value_type(value);
+  if (kind == SQLITE_NULL) return true;
+  std::optional<__int128> unscaled = StoredUnscaled(value, kind);
+  if (!unscaled || (kind == SQLITE_BLOB) != keys_) return false;
+  if (!overflowed_ && !sum_.AddAtScale(*unscaled)) overflowed_ = true;
+  return true;
+}
+
+void ExactTotal::Result(sqlite3_context* context) const {
+  // The count stops with an overflow; the result is 8115 then whatever it is.
+  if (!overflowed_ && sum_.Count() == 0) return sqlite3_result_null(context);
+  std::optional<Decimal> total = overflowed_ ? std::nullopt : sum_.Total();
+  ResultTotal(context, total, sum_.Count(), average_, result_.type == SqlType::kMoney,
+              values::RawScale(result_), &result_);
+}
+
 void RegisterExactAggregates(sqlite3* db) {
   struct Aggregate {
     const char* name;

@@ -25,7 +25,31 @@
 
 #include <sqlite3.h>
 
+#include "engine/common/types.h"
+#include "engine/values/exact_arithmetic.h"
+
 namespace sqlengine::exec {
+
+// One group's SUM or AVG of a column's values in their stored form, added
+// and finished exactly as sqlengine_exact_sum and sqlengine_exact_avg do:
+// for grouping done by the engine itself (exec/hash_grouping.h).
+class ExactTotal {
+ public:
+  ExactTotal(const ColumnType& argument, const ColumnType& result, bool average);
+  // Adds one value (NULLs are skipped); false when it is not in the
+  // argument's stored form.
+  bool Add(sqlite3_value* value);
+  // The aggregate's result into `context`: NULL when nothing was added,
+  // 8115 past the result's range.
+  void Result(sqlite3_context* context) const;
+
+ private:
+  values::DecimalSum sum_;
+  bool overflowed_ = false;
+  bool keys_;
+  bool average_;
+  ColumnType result_;
+};
 
 // Registers the aggregates and sqlengine_exact_collected. Throws std::runtime_error when SQLite refuses.
 void RegisterExactAggregates(sqlite3* db);

@@ -26,6 +26,7 @@
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/guid_order.h"
+#include "engine/exec/hash_grouping.h"
 #include "engine/exec/identity_functions.h"
 #include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/null_warnings.h"
@@ -430,6 +431,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
   RegisterExactAggregates(db);
+  RegisterHashGrouping(db);
   RegisterStatisticalAggregates(db);
   RegisterExactFunctions(db);
   RegisterDateStyleFunctions(db);

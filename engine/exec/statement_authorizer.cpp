@@ -226,6 +226,9 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         if (engine_trigger || Exposed(schema, a3)) return SQLITE_OK;
         // The engine's name for a recursive common table expression.
         if (StartsWithIgnoreCase(a3, "sqlengine_level_")) return SQLITE_OK;
+        // The engine's grouping function: the query it runs is compiled
+        // while this statement is, under this authorizer (exec/hash_grouping.h).
+        if (tsql::EqualsIgnoreCase(a3, "sqlengine_grouped")) return SQLITE_OK;
         if (changes_schema_ &&
             (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence"))) {
           return SQLITE_OK;

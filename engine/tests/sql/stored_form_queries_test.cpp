@@ -12,6 +12,7 @@
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/hash_grouping.h"
 #include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/null_warnings.h"
@@ -52,7 +53,11 @@ class SqliteTables final : public bind::Catalog {
   bool ObjectExists(const std::vector<std::string>& name) override {
     return FindTable(name).has_value();
   }
-  std::optional<ColumnType> VariableType(std::string_view) override { return std::nullopt; }
+  // @least, an int variable, for the queries that read one.
+  std::optional<ColumnType> VariableType(std::string_view name) override {
+    if (name == "@least") return ColumnType{SqlType::kInt};
+    return std::nullopt;
+  }
 
  private:
   sqlite3* db_;
@@ -75,6 +80,7 @@ class StoredFormQueries : public ::testing::Test {
     exec::RegisterTextComparison(db_);
     exec::RegisterIntegerArithmetic(db_);
     exec::RegisterNullWarnings(db_, nullptr);
+    exec::RegisterHashGrouping(db_);
     // A file of the format whose triggers refuse what is not stored form.
     Exec("PRAGMA user_version = 2");
     Create("amounts",
@@ -129,8 +135,16 @@ class StoredFormQueries : public ::testing::Test {
   }
 
   std::string Select(std::string_view select) {
+    return Run(Generated(select));
+  }
+
+  SqliteText Generated(std::string_view select) {
     bind::BoundQuery bound = bind::Bind(*parse::ParseSelect(WithoutEnd(select)), tables_);
-    return Run(generate::GenerateSelect(bound, 1, generate::ExactForm::kStored));
+    return generate::GenerateSelect(bound, 1, generate::ExactForm::kStored);
+  }
+
+  bool Hashed(std::string_view select) {
+    return Generated(select).sql.find("sqlengine_grouped(") != std::string::npos;
   }
 
   // The result's types, "decimal(p,s)" / "money" ..., joined by '|'.
@@ -263,6 +277,92 @@ TEST_F(StoredFormQueries, WrittenValuesTakeTheirColumnsScale) {
   EXPECT_EQ(Select("SELECT d, m, i FROM copies ORDER BY i"), "1.52|0.6666|2\n1.23|10.0000|10");
   EXPECT_EQ(Select("SELECT f FROM copies WHERE i = 2 AND f = 0.1"), "0.1");
   EXPECT_NE(Change("INSERT copies (d) VALUES (123456789.125)").find("8115"), std::string::npos);
+}
+
+// Which grouped queries are grouped by hashing: plain ones over tables,
+// their keys columns and their aggregates those sqlengine_grouped adds as
+// SQLite's GROUP BY would; the rest keep SQLite's sorted GROUP BY.
+TEST_F(StoredFormQueries, PlainGroupedQueriesOfTablesAreGroupedByHashing) {
+  Create("named", "k int, name varchar(10), d decimal(10,2)");
+  EXPECT_TRUE(Hashed("SELECT k, SUM(d), AVG(m), COUNT(*), COUNT_BIG(w), MIN(n), MAX(f) "
+                     "FROM amounts GROUP BY k"));
+  EXPECT_TRUE(Hashed("SELECT k + 1, SUM(d) * 2 FROM amounts WHERE d > 0 GROUP BY k "
+                     "HAVING COUNT(*) > 1 ORDER BY SUM(m) DESC"));
+  EXPECT_TRUE(Hashed("SELECT a.k, COUNT(*) FROM amounts AS a JOIN named AS b ON a.k = b.k "
+                     "GROUP BY a.k"));
+  EXPECT_TRUE(Hashed("SELECT name, d, MIN(name) FROM named GROUP BY name, d"));
+  // SQLite's own avg of integers and sum and avg of floats, DISTINCT, a key that
+  // is an expression, a derived table, ROLLUP and GROUP BY ALL stay sorted.
+  EXPECT_TRUE(Hashed("SELECT k, SUM(k) FROM amounts GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k, AVG(k) FROM amounts GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k, AVG(f) FROM amounts GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k, COUNT(DISTINCT d) FROM amounts GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k + 1, COUNT(*) FROM amounts GROUP BY k + 1"));
+  EXPECT_FALSE(Hashed("SELECT k, COUNT(*) FROM (SELECT * FROM amounts) AS t GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k, COUNT(*) FROM amounts GROUP BY k WITH ROLLUP"));
+  EXPECT_FALSE(Hashed("SELECT k, COUNT(*) FROM amounts WHERE d > 0 GROUP BY ALL k"));
+  EXPECT_FALSE(Hashed("SELECT k, COUNT(*) FROM amounts WHERE k IN (SELECT k FROM named) "
+                      "GROUP BY k"));
+  EXPECT_FALSE(Hashed("SELECT k, (SELECT COUNT(*) FROM named) FROM amounts GROUP BY k"));
+  // A variable is handed to the grouped scan as a parameter.
+  SqliteText with_variable =
+      Generated("SELECT k, SUM(d) FROM amounts WHERE k >= @least GROUP BY k HAVING k < @least + 5");
+  EXPECT_NE(with_variable.sql.find("keys:n;?@least;"), std::string::npos) << with_variable.sql;
+  EXPECT_NE(with_variable.sql.find(", @least) AS"), std::string::npos) << with_variable.sql;
+  // Only the statement's own query: not one nested in it.
+  EXPECT_FALSE(Hashed("SELECT * FROM (SELECT k, COUNT(*) AS c FROM amounts GROUP BY k) AS t"));
+
+  Exec("INSERT INTO named VALUES (1, 'a', 100), (1, 'A ', 250), (NULL, NULL, 1), (2, 'b', NULL)");
+  EXPECT_EQ(Select("SELECT k, COUNT(*), COUNT(d), SUM(d), MIN(name) FROM named GROUP BY k"),
+            "NULL|1|1|0.01|NULL\n1|2|2|3.50|a\n2|1|0|NULL|b");
+}
+
+int DenySecret(void*, int action, const char* table, const char*, const char*, const char*) {
+  return action == SQLITE_READ && table != nullptr && std::string(table) == "secret" ? SQLITE_DENY
+                                                                                     : SQLITE_OK;
+}
+
+// sqlengine_grouped compiles its query while the statement naming it is
+// compiled, so the authorizer sees that query's reads; it takes no query
+// that is not a constant text, whose reads could not be judged then.
+TEST_F(StoredFormQueries, TheGroupedScanIsAuthorisedWithItsStatement) {
+  Create("secret", "k int, v int");
+  Exec("INSERT INTO secret VALUES (1, 2), (1, 3)");
+  auto compiles = [this](const std::string& sql) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
+    sqlite3_finalize(statement);
+    return rc == SQLITE_OK;
+  };
+  const std::string direct = "SELECT c0, c1 FROM sqlengine_grouped('SELECT k FROM secret', 'keys:n;k0;n')";
+  EXPECT_TRUE(compiles(direct));
+  EXPECT_FALSE(compiles("SELECT c0 FROM amounts, sqlengine_grouped('SELECT k FROM ' || 'secret', "
+                        "'keys:n;k0') WHERE 0"));
+  EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('SELECT k FROM secret', 'keys:x;k0')"));
+  EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('DELETE FROM secret', 'keys:n;k0')"));
+  // A value after the plan for each parameter it names, bound each run.
+  EXPECT_FALSE(compiles("SELECT c0 FROM sqlengine_grouped('SELECT k FROM secret WHERE v > @v', "
+                        "'keys:n;?@v;k0')"));
+  sqlite3_stmt* statement = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db_,
+                               "SELECT c0, c1 FROM sqlengine_grouped('SELECT k FROM secret "
+                               "WHERE v > @v', 'keys:n;?@v;k0;n', @v)",
+                               -1, &statement, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db_);
+  for (int least : {2, 1, 3}) {
+    sqlite3_bind_int(statement, 1, least);
+    std::string rows;
+    while (sqlite3_step(statement) == SQLITE_ROW)
+      rows += std::to_string(sqlite3_column_int(statement, 0)) + ":" +
+              std::to_string(sqlite3_column_int(statement, 1)) + " ";
+    sqlite3_reset(statement);
+    EXPECT_EQ(rows, least == 2 ? "1:1 " : least == 1 ? "1:2 " : "");
+  }
+  sqlite3_finalize(statement);
+  sqlite3_set_authorizer(db_, DenySecret, nullptr);
+  EXPECT_FALSE(compiles(direct));
+  sqlite3_set_authorizer(db_, nullptr, nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "engine/tsql/generate/sqlite_generator.h"
 
 #include <algorithm>
+#include <cctype>
+#include <map>
+#include <optional>
 #include <utility>
 
 #include "engine/tsql/addition_calls.h"
@@ -52,19 +55,27 @@ class Generator : public ExprWriter {
     return sql.empty() ? sql : sql + " ";
   }
 
+  // The next Query, the statement's own, may group by hashing (see HashedBlock).
+  void HashGrouping() { hash_allowed_ = true; }
+
   std::string Query(const BoundQuery& query) override {
     bool keyed = std::exchange(keyed_items_, false);
+    bool may_hash = std::exchange(hash_allowed_, false);
     if (query.terms.size() == 1 &&
         query.terms.front().grouping != BoundSelectBlock::Grouping::kPlain)
       return GroupingSets(query);
     std::string sql;
     bool compound = query.terms.size() > 1;
+    std::optional<std::string> hashed;
+    if (may_hash && !compound && !keyed) hashed = HashedBlock(query);
     for (size_t k = 0; k < query.terms.size(); ++k) {
       if (k > 0) sql += query.union_all[k - 1] ? " UNION ALL " : " UNION ";
       const BoundSelectBlock& term = query.terms[k];
       keyed_block_ = keyed;
       // A compound's terms cannot have a LIMIT of their own.
-      if (compound && term.top) {
+      if (hashed) {
+        sql += *hashed;
+      } else if (compound && term.top) {
         std::string block = Block(term, query);
         sql += "SELECT * FROM (" + block + " LIMIT " + Limit(term, block) + ")";
       } else {
@@ -75,6 +86,7 @@ class Generator : public ExprWriter {
     const BoundSelectBlock& first = query.terms.front();
     if (!compound && first.top && first.top_ties) return WithTies(query, sql);
     if (!compound && first.top) sql += " LIMIT " + Limit(first, sql);
+    hashed_.reset();
     return sql;
   }
 
@@ -366,6 +378,20 @@ class Generator : public ExprWriter {
   // While a GROUP BY ALL block's list is written: its WHERE condition, which
   // filters the rows each aggregate reads.
   std::string aggregate_filter_;
+  // Set by HashGrouping for the statement's own query.
+  bool hash_allowed_ = false;
+  // While a query grouped by sqlengine_grouped is written: the result
+  // columns of that function its keys and aggregates are read from.
+  struct Hashed {
+    std::vector<const BoundExpr*> keys;  // beside the function's c0, c1, ...
+    struct Aggregate {
+      int value = 0;
+      int nulls = -1;  // the count of NULLs it skipped, for 8153
+      bool ranged = false;  // an integer SUM, checked against its type's range
+    };
+    std::map<const BoundExpr*, Aggregate> aggregates;
+  };
+  std::optional<Hashed> hashed_;
 
   // The row count of `block`'s TOP; `counted` is the query it limits, as
   // it reads without the LIMIT. n PERCENT is n percent of that query's
@@ -438,6 +464,252 @@ class Generator : public ExprWriter {
     if (block.having) sql += " HAVING " + Expr(*block.having);
     aggregate_filter_ = outer_filter;
     return sql;
+  }
+
+  // A plain grouped query of tables whose keys are columns the engine
+  // compares as the GROUP BY does, and whose aggregates are COUNT, MIN,
+  // MAX, the exact SUM and AVG and the SUM of integers, of row values that
+  // read no variable the statement assigns: its rows are grouped by
+  // sqlengine_grouped (exec/hash_grouping.h), not by SQLite's sort of every
+  // row. That function yields the groups in the
+  // order SQLite's GROUP BY gives them; the select list, HAVING and ORDER
+  // BY are written over its rows (hashed_ set). nullopt for any other query.
+  std::optional<std::string> HashedBlock(const BoundQuery& query) {
+    const BoundSelectBlock& block = query.terms.front();
+    if (!stored_form_ || !query.with.empty() || block.group_by.empty() || block.group_all ||
+        block.distinct || block.top_ties || block.grouping != BoundSelectBlock::Grouping::kPlain)
+      return std::nullopt;
+    std::vector<std::string> parameters;
+    for (const auto& source : block.from) {
+      if (!SimpleSource(*source, parameters)) return std::nullopt;
+    }
+    if (block.where && !RowValue(*block.where, parameters)) return std::nullopt;
+    Hashed hashed;
+    std::string plan = "keys:";
+    std::vector<std::string> read;  // the inner query's columns: keys, then arguments
+    for (const auto& key : block.group_by) {
+      std::optional<char> letter = KeyComparison(key->type);
+      if (!letter || key->kind != BoundKind::kColumn || key->outer_reference) return std::nullopt;
+      plan += *letter;
+      hashed.keys.push_back(key.get());
+      read.push_back(Expr(*key));
+    }
+    std::vector<const BoundExpr*> aggregates;
+    for (const auto& item : block.items) {
+      if (!GroupedValue(*item, hashed.keys, aggregates)) return std::nullopt;
+    }
+    if (block.having && !GroupedValue(*block.having, hashed.keys, aggregates)) return std::nullopt;
+    for (const bind::BoundOrder& order : query.order_by) {
+      if (order.expr && !GroupedValue(*order.expr, hashed.keys, aggregates)) return std::nullopt;
+    }
+    std::vector<std::string> outputs;
+    for (size_t k = 0; k < hashed.keys.size(); ++k) outputs.push_back("k" + std::to_string(k));
+    for (const BoundExpr* aggregate : aggregates) {
+      Hashed::Aggregate columns;
+      columns.value = static_cast<int>(outputs.size());
+      if (aggregate->count_star) {
+        outputs.push_back("n");
+      } else {
+        const BoundExpr& argument = *aggregate->args[0];
+        if (aggregate->distinct || !RowValue(argument, parameters)) return std::nullopt;
+        // Each argument is read once however many aggregates take it.
+        std::string sql = Expr(argument);
+        auto found = std::find(read.begin(), read.end(), sql);
+        std::string column = std::to_string(found - read.begin());
+        if (found == read.end()) read.push_back(std::move(sql));
+        const std::string& name = aggregate->sql;
+        if (name == "count") {
+          outputs.push_back("c" + column);
+        } else if (name == "min" || name == "max") {
+          std::optional<char> letter = MinMaxComparison(argument);
+          if (!letter) return std::nullopt;
+          outputs.push_back((name == "min" ? "m" : "x") + column + ":" + *letter);
+        } else if (name == "sum" && CheckedInteger(aggregate->type) &&
+                   ClassOf(argument.type.type) == TypeClass::kInteger) {
+          outputs.push_back("i" + column);
+          columns.ranged = true;
+        } else if ((name == "sum" || name == "avg") && values::IsExactType(argument.type.type)) {
+          outputs.push_back((name == "sum" ? "s" : "a") + column + ":" +
+                            Unquoted(ExactTypeArgument(argument.type)) + ":" +
+                            Unquoted(ExactTypeArgument(aggregate->type)));
+        } else {
+          return std::nullopt;
+        }
+        if (argument.type.nullable) {
+          columns.nulls = static_cast<int>(outputs.size());
+          outputs.push_back("z" + column);
+        }
+      }
+      hashed.aggregates[aggregate] = columns;
+    }
+    if (outputs.size() > kHashedColumns || parameters.size() > kHashedParameters)
+      return std::nullopt;
+    std::string inner = "SELECT ";
+    for (size_t k = 0; k < read.size(); ++k) inner += (k > 0 ? ", " : "") + read[k];
+    inner += Sources(block.from);
+    if (block.where) inner += " WHERE " + Expr(*block.where);
+    std::string values;
+    for (const std::string& parameter : parameters) {
+      plan += ";?" + parameter;
+      values += ", " + parameter;
+    }
+    for (const std::string& output : outputs) plan += ";" + output;
+
+    hashed_ = std::move(hashed);
+    std::string sql = "SELECT ";
+    for (size_t k = 0; k < block.items.size(); ++k) {
+      const BoundExpr& item = *block.items[k];
+      sql += (k > 0 ? ", " : "") +
+             (item.kind == BoundKind::kColumn ? Expr(item) : ServerCollated(item));
+      if (k < query.columns.size() && !query.columns[k].name.empty())
+        sql += " AS " + QuoteSqliteName(query.columns[k].name);
+    }
+    sql += " FROM sqlengine_grouped(" + QuoteSqliteString(inner) + ", " + QuoteSqliteString(plan) +
+           values + ") AS " + std::string(kHashedAlias);
+    if (block.having) sql += " WHERE " + Expr(*block.having);
+    return sql;
+  }
+
+  // The result columns sqlengine_grouped has (exec/hash_grouping.h).
+  static constexpr size_t kHashedColumns = 64;
+  static constexpr size_t kHashedParameters = 8;
+  static constexpr std::string_view kHashedAlias = "\"sqlengine_g\"";
+
+  static std::string Unquoted(const std::string& literal) {
+    return literal.substr(1, literal.size() - 2);
+  }
+
+  // How sqlengine_grouped compares a key of type `type` as the GROUP BY
+  // does: n as SQLite compares numbers and stored exact values, i and s as
+  // the collations sqlengine_ci and sqlengine_cs; nullopt for a type it does
+  // not group.
+  static std::optional<char> KeyComparison(const ColumnType& type) {
+    switch (ClassOf(type.type)) {
+      case TypeClass::kInteger:
+      case TypeClass::kExactDecimal:
+      case TypeClass::kApproximate:
+        return 'n';
+      case TypeClass::kCharacter:
+        if (type.type == SqlType::kText || type.type == SqlType::kNText ||
+            type.length == kMaxLength)
+          return std::nullopt;
+        return type.case_sensitive ? 's' : 'i';
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // How MIN and MAX compare `argument` (as ServerCollated writes it).
+  static std::optional<char> MinMaxComparison(const BoundExpr& argument) {
+    SqlType type = argument.type.type;
+    if (type == SqlType::kUniqueIdentifier || type == SqlType::kSqlVariant ||
+        type == SqlType::kText || type == SqlType::kNText || type == SqlType::kImage)
+      return std::nullopt;
+    if (ClassOf(type) != TypeClass::kCharacter || argument.null_literal) return 'n';
+    return argument.type.case_sensitive ? 's' : 'i';
+  }
+
+  // Tables, and joins of tables, that a query of their own reads as well.
+  static bool SimpleSource(const BoundSource& source, std::vector<std::string>& parameters) {
+    switch (source.kind) {
+      case BoundSource::Kind::kTable:
+        return !(source.named_query && source.schema.empty());  // not a common table
+      case BoundSource::Kind::kJoin:
+        return SimpleSource(*source.left, parameters) && SimpleSource(*source.right, parameters) &&
+               (!source.on || RowValue(*source.on, parameters));
+      default:
+        return false;
+    }
+  }
+
+  // @name, :name or ?n: a parameter SQLite binds by that name.
+  static bool BindableName(const std::string& name) {
+    if (name.size() < 2 || (name[0] != '@' && name[0] != ':' && name[0] != '?')) return false;
+    return std::all_of(name.begin() + 1, name.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' ||
+             c == '$';
+    });
+  }
+
+  // A value of one row that a query of its own computes alike: no
+  // variable, subquery, aggregate or outer column. Its parameters are
+  // added to `parameters` (the query's are bound to the statement's values).
+  static bool RowValue(const BoundExpr& e, std::vector<std::string>& parameters) {
+    if (e.query || e.outer_reference) return false;
+    switch (e.kind) {
+      case BoundKind::kParameter:
+        // A variable the statement itself assigns is read by a call.
+        if (!BindableName(e.sql)) return false;
+        if (std::find(parameters.begin(), parameters.end(), e.sql) == parameters.end())
+          parameters.push_back(e.sql);
+        return true;
+      case BoundKind::kAggregate:
+      case BoundKind::kSubquery:
+      case BoundKind::kExists:
+      case BoundKind::kInQuery:
+      case BoundKind::kQuantified:
+      case BoundKind::kGrouping:
+      case BoundKind::kGroupingColumn:
+        return false;
+      case BoundKind::kCall:
+        if (e.sql == bind::kReadFunction || e.sql == bind::kAssignFunction) return false;
+        break;
+      default:
+        break;
+    }
+    return std::all_of(e.args.begin(), e.args.end(),
+                       [&](const auto& arg) { return RowValue(*arg, parameters); });
+  }
+
+  // A value of one group read from sqlengine_grouped's row: its columns
+  // keys, no subquery or variable; its aggregates are added to `aggregates`.
+  static bool GroupedValue(const BoundExpr& e, const std::vector<const BoundExpr*>& keys,
+                           std::vector<const BoundExpr*>& aggregates) {
+    if (e.query) return false;
+    switch (e.kind) {
+      case BoundKind::kAggregate:
+        aggregates.push_back(&e);
+        return true;
+      case BoundKind::kColumn:
+        return !e.outer_reference &&
+               std::any_of(keys.begin(), keys.end(),
+                           [&e](const BoundExpr* key) { return key->sql == e.sql; });
+      case BoundKind::kGrouping:
+      case BoundKind::kGroupingColumn:
+        return false;
+      case BoundKind::kCall:
+        if (e.sql == bind::kReadFunction || e.sql == bind::kAssignFunction) return false;
+        break;
+      default:
+        break;
+    }
+    return std::all_of(e.args.begin(), e.args.end(),
+                       [&](const auto& arg) { return GroupedValue(*arg, keys, aggregates); });
+  }
+
+  // A key or an aggregate of the query grouped by sqlengine_grouped, read
+  // from its row. A character key keeps its column's declared collation, by
+  // which ORDER BY and comparisons read it.
+  std::optional<std::string> HashedRead(const BoundExpr& e) const {
+    auto column = [](int k) {
+      return std::string(kHashedAlias) + ".\"c" + std::to_string(k) + "\"";
+    };
+    if (e.kind == BoundKind::kColumn && !e.outer_reference) {
+      for (size_t k = 0; k < hashed_->keys.size(); ++k) {
+        if (hashed_->keys[k]->sql != e.sql) continue;
+        if (ClassOf(e.type.type) != TypeClass::kCharacter) return column(static_cast<int>(k));
+        return "(" + column(static_cast<int>(k)) +
+               (e.type.case_sensitive ? " COLLATE BINARY)" : " COLLATE NOCASE)");
+      }
+      return std::nullopt;
+    }
+    if (e.kind != BoundKind::kAggregate) return std::nullopt;
+    auto found = hashed_->aggregates.find(&e);
+    if (found == hashed_->aggregates.end()) return std::nullopt;
+    std::string value = column(found->second.value);
+    if (found->second.ranged) value = CheckedRange(value, e.type);
+    if (found->second.nulls < 0) return value;
+    return "sqlengine_nulls_noted(" + value + ", " + column(found->second.nulls) + ")";
   }
 
   // " FROM a, b ..."; empty without sources.
@@ -602,6 +874,9 @@ class Generator : public ExprWriter {
   }
 
   std::string Expr(const BoundExpr& e) override {
+    if (hashed_) {
+      if (std::optional<std::string> sql = HashedRead(e)) return *sql;
+    }
     if (stored_form_) {
       if (std::optional<std::string> sql = StoredFormExpr(e, *this)) return *sql;
     }
@@ -756,8 +1031,9 @@ class Generator : public ExprWriter {
   // For `column = 'text'`, a range the column's NOCASE index can serve:
   // every value equal to 'text' without case and trailing spaces lies in
   // ['text', 'text!') under NOCASE, since a space sorts just below '!'.
-  static std::string IndexRange(const BoundExpr& e) {
-    if (!e.text_comparison || e.op != "=") return {};
+  std::string IndexRange(const BoundExpr& e) const {
+    // Over sqlengine_grouped's rows there is no table column to range over.
+    if (!e.text_comparison || e.op != "=" || hashed_) return {};
     const BoundExpr* column = e.args[0].get();
     const BoundExpr* literal = e.args[1].get();
     if (column->kind != BoundKind::kColumn) std::swap(column, literal);
@@ -982,7 +1258,10 @@ SqliteText GenerateCondition(const bind::BoundExpr& condition, int line, ExactFo
 
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm form) {
   Generator generator = GeneratorFor(form);
-  SqliteText text = ChangeText(generator.With(query.with), generator.Query(query), line, form);
+  std::string with = generator.With(query.with);
+  generator.HashGrouping();
+  std::string sql = generator.Query(query);
+  SqliteText text = ChangeText(std::move(with), std::move(sql), line, form);
   text.typed_result = true;
   text.result_columns = query.columns;
   return text;
