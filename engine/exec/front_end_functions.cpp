@@ -32,6 +32,9 @@ std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
   tsql::bind::FunctionShape shape;
   shape.name = definition->name;
   shape.schema = schema;
+  // The engine's call names another database's function by its database.
+  if (!tsql::EqualsIgnoreCase(schema, session_.Connection().UnqualifiedSchema()))
+    shape.database = session_.Connection().DatabaseOfSchema(schema);
   shape.kind = definition->kind;
   shape.parameters = definition->parameters;
   shape.returns = definition->returns;

@@ -138,11 +138,13 @@ void Session::LeaveEvictedDatabase() {
   savepoints_.clear();
 }
 
-Value Session::CallUserFunction(std::string_view name, const std::vector<Value>& arguments) {
+Value Session::CallUserFunction(const std::vector<std::string>& name,
+                                const std::vector<Value>& arguments) {
   return RunScalarFunction(*this, name, arguments);
 }
 
-std::string Session::CallTableFunction(std::string_view name, const std::vector<Value>& arguments) {
+std::string Session::CallTableFunction(const std::vector<std::string>& name,
+                                       const std::vector<Value>& arguments) {
   return RunTableFunction(*this, name, arguments);
 }
 

@@ -78,8 +78,9 @@ class Session final : public SqlSession, public FunctionHost {
   std::optional<Value> DatabasePropertyOf(std::string_view database, std::string_view property,
                                           bool extended) override;
   StatementAuthorizer* Authorizer() override { return &connection_.Authorizer(); }
-  Value CallUserFunction(std::string_view name, const std::vector<Value>& arguments) override;
-  std::string CallTableFunction(std::string_view name,
+  Value CallUserFunction(const std::vector<std::string>& name,
+                         const std::vector<Value>& arguments) override;
+  std::string CallTableFunction(const std::vector<std::string>& name,
                                 const std::vector<Value>& arguments) override;
   bool MayRead(std::string_view schema, std::string_view object) override {
     return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();

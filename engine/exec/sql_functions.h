@@ -60,17 +60,18 @@ class FunctionHost {
                                                   bool /*extended*/) {
     return std::nullopt;
   }
-  // Runs the statements of scalar user function `name` of the current
-  // database with `arguments` (already of the parameters' types) and returns
-  // its result; throws SqlError for an error inside it.
-  virtual Value CallUserFunction(std::string_view /*name*/,
+  // Runs the statements of scalar user function `name` (1 part: of the
+  // database names without one reach; 3: database, owner, name) with
+  // `arguments` (already of the parameters' types) and returns its result;
+  // throws SqlError for an error inside it.
+  virtual Value CallUserFunction(const std::vector<std::string>& /*name*/,
                                  const std::vector<Value>& /*arguments*/) {
     return {};
   }
-  // Runs multi-statement table-valued function `name` of the current
-  // database with `arguments` and returns its rows (table_function_rows.h);
+  // Runs multi-statement table-valued function `name` (as CallUserFunction
+  // names it) with `arguments` and returns its rows (table_function_rows.h);
   // throws SqlError for an error inside it.
-  virtual std::string CallTableFunction(std::string_view /*name*/,
+  virtual std::string CallTableFunction(const std::vector<std::string>& /*name*/,
                                         const std::vector<Value>& /*arguments*/) {
     return "[]";
   }

@@ -87,12 +87,21 @@ void TableBlob(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
-void CallTableFunction(sqlite3_context* context, int count, sqlite3_value** args) {
-  CallNamedFunction(context, count, args, "sqlengine_table_function",
-                    [&](FunctionHost& host, std::string_view name,
+void CallTableFunctionAs(sqlite3_context* context, int count, sqlite3_value** args,
+                         const char* what) {
+  CallNamedFunction(context, count, args, what,
+                    [&](FunctionHost& host, const std::vector<std::string>& name,
                         const std::vector<Value>& arguments) {
                       SqliteResultText(context, host.CallTableFunction(name, arguments));
                     });
+}
+
+void CallTableFunction(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallTableFunctionAs(context, count, args, "sqlengine_table_function");
+}
+
+void CallTableFunctionIn(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallTableFunctionAs(context, count, args, "sqlengine_table_function_in");
 }
 
 }  // namespace
@@ -116,6 +125,8 @@ std::string RowsAsJson(sqlite3_stmt* query) {
 void RegisterTableFunctionCalls(sqlite3* db, FunctionHost& host) {
   if (sqlite3_create_function_v2(db, "sqlengine_table_function", -1, SQLITE_UTF8, &host,
                                  CallTableFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_table_function_in", -1, SQLITE_UTF8, &host,
+                                 CallTableFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(db, "sqlengine_table_blob", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                  nullptr, TableBlob, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register the table function calls");

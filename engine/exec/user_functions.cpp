@@ -77,12 +77,21 @@ void ResultOf(sqlite3_context* context, const Value& value) {
   sqlite3_result_value(context, sqlite3_column_value(select.get(), 0));
 }
 
-void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args) {
-  CallNamedFunction(context, count, args, "sqlengine_user_function",
-                    [&](FunctionHost& host, std::string_view name,
+void CallUserFunctionAs(sqlite3_context* context, int count, sqlite3_value** args,
+                        const char* what) {
+  CallNamedFunction(context, count, args, what,
+                    [&](FunctionHost& host, const std::vector<std::string>& name,
                         const std::vector<Value>& arguments) {
                       ResultOf(context, host.CallUserFunction(name, arguments));
                     });
+}
+
+void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallUserFunctionAs(context, count, args, "sqlengine_user_function");
+}
+
+void CallUserFunctionIn(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallUserFunctionAs(context, count, args, "sqlengine_user_function_in");
 }
 
 void CheckFunctionStatement(const tsql::Statement& statement) {
@@ -133,26 +142,26 @@ void CheckFunctionBody(const tsql::StatementList& body) {
   for (const auto& statement : body) CheckFunctionStatement(*statement);
 }
 
-Value RunScalarFunction(Session& session, std::string_view name,
+Value RunScalarFunction(Session& session, const std::vector<std::string>& name,
                         const std::vector<Value>& arguments) {
   // The call runs inside the user's statement: the engine reads the
   // definition and the catalog as it does between statements, and each of
   // the body's statements is the user's again while it compiles and runs.
   StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
-  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, {std::string(name)});
+  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, name);
   if (!definition || definition->kind != tsql::FunctionKind::kScalar)
-    throw MakeError(4121, {"dbo", "dbo." + std::string(name)});
+    throw MakeError(4121, {"dbo", "dbo." + name.back()});
   DiscardingSink discard;  // nothing a function's statements send is the client's
   BatchExecutor executor(session, discard);
   return executor.CallFunction(*definition, arguments);
 }
 
-std::string RunTableFunction(Session& session, std::string_view name,
+std::string RunTableFunction(Session& session, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments) {
   StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
-  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, {std::string(name)});
+  std::optional<tsql::FunctionDefinition> definition = FindFunction(session, name);
   if (!definition || definition->kind != tsql::FunctionKind::kMultiStatementTable)
-    throw MakeError(208, {std::string(name)});
+    throw MakeError(208, {name.back()});
   DiscardingSink discard;
   BatchExecutor executor(session, discard);
   return executor.CallTableFunction(*definition, arguments);
@@ -160,14 +169,20 @@ std::string RunTableFunction(Session& session, std::string_view name,
 
 void CallNamedFunction(
     sqlite3_context* context, int count, sqlite3_value** args, const char* what,
-    const std::function<void(FunctionHost& host, std::string_view name,
+    const std::function<void(FunctionHost& host, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments)>& call) {
   auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
-  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
-    return sqlite3_result_error(context, (std::string(what) + ": no name").c_str(), -1);
-  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  // what_in('database', 'name', ...) names a function of another database.
+  int parts = std::string_view(what).ends_with("_in") ? 2 : 1;
+  std::vector<std::string> name;
+  for (int k = 0; k < parts; ++k) {
+    if (k >= count || sqlite3_value_type(args[k]) != SQLITE_TEXT)
+      return sqlite3_result_error(context, (std::string(what) + ": no name").c_str(), -1);
+    name.emplace_back(reinterpret_cast<const char*>(sqlite3_value_text(args[k])));
+  }
+  if (parts == 2) name.insert(name.begin() + 1, std::string());
   std::vector<Value> arguments;
-  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
+  for (int k = parts; k < count; ++k) arguments.push_back(PlainValue(args[k]));
   try {
     call(*host, name, arguments);
   } catch (const SqlError& error) {
@@ -181,7 +196,9 @@ void CallNamedFunction(
 
 void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
   if (sqlite3_create_function_v2(db, "sqlengine_user_function", -1, SQLITE_UTF8, &host,
-                                 CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+                                 CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_user_function_in", -1, SQLITE_UTF8, &host,
+                                 CallUserFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register sqlengine_user_function");
 }
 

@@ -45,26 +45,30 @@ bool IsFunctionText(std::string_view definition);
 // through the session's executor (nothing reaches the client) and returns
 // its result. Throws SqlError: 4121 for no such function, else the first
 // error inside it.
-Value RunScalarFunction(Session& session, std::string_view name,
+Value RunScalarFunction(Session& session, const std::vector<std::string>& name,
                         const std::vector<Value>& arguments);
 
 // Runs multi-statement table-valued function `name` of the current database
 // as RunScalarFunction does and returns its rows (table_function_rows.h).
-std::string RunTableFunction(Session& session, std::string_view name,
+std::string RunTableFunction(Session& session, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments);
 
 // sqlengine_user_function('name', arguments...): a scalar function with
 // more statements than one RETURN, called from generated SQL; it runs
 // through `host` on the connection whose statement calls it.
+// sqlengine_user_function_in('database', 'name', arguments...) calls one of
+// another database than names without one reach.
 void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host);
 
 // The body of an SQLite function `what`('name', arguments...) that calls a
-// user function through the FunctionHost it was registered with: `call`
-// runs it and sets the SQLite result; a missing name and whatever `call`
-// throws become the SQLite function's error.
+// user function through the FunctionHost it was registered with (when
+// `what` ends in _in: `what`('database', 'name', arguments...)): `call`
+// runs it with the name as written (1 or 3 parts) and sets the SQLite
+// result; a missing name and whatever `call` throws become the SQLite
+// function's error.
 void CallNamedFunction(
     sqlite3_context* context, int count, sqlite3_value** args, const char* what,
-    const std::function<void(FunctionHost& host, std::string_view name,
+    const std::function<void(FunctionHost& host, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments)>& call);
 
 }  // namespace sqlengine::exec

@@ -2739,6 +2739,22 @@ class Binder {
     if (arguments.size() > function.parameters.size()) throw MakeError(8144, {function.name});
   }
 
+  // The engine's call `engine_call`('name', ...) of a function whose body
+  // runs statement by statement; engine_call_in('database', 'name', ...)
+  // for a function of another database than names without one reach.
+  void CalledName(BoundExpr& call, const std::string& engine_call, const FunctionShape& function) {
+    call.sql = engine_call;
+    if (!function.database.empty()) {
+      call.sql += "_in";
+      Bound database = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+      database->sql = QuoteSqliteString(function.database);
+      call.args.push_back(std::move(database));
+    }
+    Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+    name->sql = QuoteSqliteString(function.name);
+    call.args.push_back(std::move(name));
+  }
+
   // owner.f(arguments): the function's RETURN expression with the
   // parameters standing for the arguments, converted to the declared type.
   Bound ScalarUserCall(const Expr& expr, const Scope& scope, Clause clause) {
@@ -2755,10 +2771,7 @@ class Binder {
       returns.nullable = true;
       returns.identity = false;
       Bound node = Make(BoundKind::kCall, returns);
-      node->sql = "sqlengine_user_function";
-      Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
-      name->sql = QuoteSqliteString(function.name);
-      node->args.push_back(std::move(name));
+      CalledName(*node, "sqlengine_user_function", function);
       for (size_t k = 0; k < function.parameters.size(); ++k)
         node->args.push_back(Argument(function, expr.args, k, scope, clause));
       return node;
@@ -2786,10 +2799,7 @@ class Binder {
     if (function.table_columns.empty()) Refuse("table function columns");
     CheckArgumentCount(function, source.arguments);
     Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kNVarChar, kMaxLength});
-    node->sql = "sqlengine_table_function";
-    Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
-    name->sql = QuoteSqliteString(function.name);
-    node->args.push_back(std::move(name));
+    CalledName(*node, "sqlengine_table_function", function);
     for (size_t k = 0; k < function.parameters.size(); ++k)
       node->args.push_back(Argument(function, source.arguments, k, scope, Clause::kValues));
     return node;

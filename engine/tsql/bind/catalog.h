@@ -48,6 +48,9 @@ struct TableShape {
 struct FunctionShape {
   std::string name;    // as the catalog spells it
   std::string schema;  // the SQLite schema holding it
+  // The database holding it when that is not the one names without a
+  // database reach; the engine's call then names it.
+  std::string database;
   FunctionKind kind = FunctionKind::kScalar;
   std::vector<ParameterDeclaration> parameters;
   ColumnType returns;  // kScalar

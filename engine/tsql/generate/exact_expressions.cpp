@@ -385,7 +385,8 @@ std::optional<std::string> FunctionCall(const BoundExpr& e, ExprWriter& writer) 
   // A user function is handed exact arguments as their text and answers an
   // exact result as text, every digit kept. Any other function reads exact
   // arguments as floats; an exact result is taken from the float it answers.
-  bool user_function = name == "sqlengine_user_function" || name == "sqlengine_table_function";
+  bool user_function = name.starts_with("sqlengine_user_function") ||
+                       name.starts_with("sqlengine_table_function");
   std::string sql = name + "(";
   for (size_t k = 0; k < e.args.size(); ++k) {
     const BoundExpr& arg = *e.args[k];
