@@ -11,6 +11,7 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
+#include "engine/exec/column_alteration.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
@@ -350,6 +351,10 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
       !TableVariables::TablePositions(statement.tokens).empty())
     return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+  if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
+    tsql::ParseAlterColumn(statement.tokens);
+    return;
+  }
   // Names and types are resolved when the statement runs.
   if (IsSchemaStatement(statement)) {
     CheckSchemaStatementSyntax(statement);
@@ -840,6 +845,22 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.drop_existing) {
     ReplaceIndex(connection.Handle(), statement, connection);
+    Done(std::nullopt);
+    return;
+  }
+  if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
+    tsql::TableReference table = tsql::TableOf(statement);
+    if (IsInternalName(table.name)) throw MakeError(208, {table.name});
+    if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
+    SessionCatalog catalog(session_);
+    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+    AlterColumn(connection.Handle(), statement.tokens, connection, catalog,
+                session_.CurrentDatabase(), statement.line, [this](const SqlError& error) {
+                  ServerMessage message = error.message();
+                  if (message.procedure.empty()) message.procedure = procedure_;
+                  sink_.Message(message);
+                });
+    session_.RowCount() = 0;
     Done(std::nullopt);
     return;
   }

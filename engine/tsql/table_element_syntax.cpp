@@ -360,6 +360,34 @@ std::optional<AlterTableSyntax> ParseAlterTable(const Tokens& statement) {
   return std::nullopt;
 }
 
+std::optional<AlterColumnSyntax> ParseAlterColumn(const Tokens& statement) {
+  AlterColumnSyntax alter;
+  alter.name = ReadDottedName(statement, 2);
+  if (alter.name.parts.empty() || alter.name.parts.size() > 3) return std::nullopt;
+  std::size_t i = alter.name.end;
+  if (!TokenAt(statement, i).IsWord("alter") || !TokenAt(statement, i + 1).IsWord("column"))
+    return std::nullopt;
+  i += 2;
+  std::size_t end = statement.size();
+  if (end > 0 && statement[end - 1].kind == TokenKind::kEnd) --end;
+  if (i >= end || !statement[i].IsName()) SyntaxErrorAt(statement, i);
+  // A type is required: a computed expression (AS) or a bare name is no new definition.
+  if (i + 1 >= end || !statement[i + 1].IsName() || statement[i + 1].IsWord("as"))
+    SyntaxErrorAt(statement, i + 1);
+  ElementReader reader(statement, end);
+  alter.element.range = {i, end};
+  alter.element.column.emplace();
+  ColumnSyntax& column = *alter.element.column;
+  reader.Column(i, column);
+  // What only a new column may have.
+  for (std::size_t k = column.clauses; k < end; ++k) {
+    if (statement[k].IsAnyWord({"constraint", "primary", "unique", "foreign", "references",
+                                "check", "default", "identity", "rowguidcol"}))
+      SyntaxErrorAt(statement, k);
+  }
+  return alter;
+}
+
 std::optional<CreateIndexSyntax> ParseCreateIndex(const Tokens& statement) {
   CreateIndexSyntax index;
   std::size_t i = 1;

@@ -103,6 +103,16 @@ struct AlterTableSyntax {
 // nullopt for another ALTER TABLE (constraint changes have their own reader).
 std::optional<AlterTableSyntax> ParseAlterTable(const Tokens& statement);
 
+// ALTER TABLE name ALTER COLUMN column type [(arguments)] [COLLATE collation]
+// [NULL | NOT NULL]: the column's new definition, which names no constraint,
+// IDENTITY, ROWGUIDCOL or computed expression.
+struct AlterColumnSyntax {
+  DottedName name;
+  TableElementSyntax element;  // its column is set
+};
+// nullopt for another ALTER TABLE; throws SyntaxError for a malformed one.
+std::optional<AlterColumnSyntax> ParseAlterColumn(const Tokens& statement);
+
 // CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED] INDEX name ON table (column [ASC | DESC], ...).
 struct IndexColumnSyntax {
   std::string name;
