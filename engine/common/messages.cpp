@@ -104,6 +104,10 @@ constexpr MessageDef kMessages[] = {
     {271, 16,
      "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
      "result of a UNION operator."},
+    {272, 16, "Cannot update a timestamp column."},
+    {273, 16,
+     "Cannot insert a non-null value into a timestamp column. Use INSERT with a column list or "
+     "with a default of NULL for the timestamp column."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
     {293, 16, "Cannot convert char value to smallmoney. The char value has incorrect syntax."},
     {296, 16,
@@ -177,6 +181,7 @@ constexpr MessageDef kMessages[] = {
     {1754, 16,
      "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
      "'%.*ls'."},
+    {1755, 16, "Defaults cannot be created on columns of data type timestamp."},
     {1759, 16,
      "Computed column '%.*ls' in table '%.*ls' is not allowed to be used in another "
      "computed-column definition."},
@@ -220,6 +225,9 @@ constexpr MessageDef kMessages[] = {
      "specified more than once."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
     {2715, 16, "Column or parameter #%d: Cannot find data type %.*ls."},
+    {2738, 16,
+     "A table can only have one timestamp column. Because table '%.*ls' already has one, the "
+     "column '%.*ls' cannot be added."},
     {2740, 16,
      "SET LANGUAGE failed because '%.*ls' is not an official language name or a language alias "
      "on this SQL Server."},

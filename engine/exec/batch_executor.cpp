@@ -1201,9 +1201,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
       return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
-    // The database's timestamp counter: no column type here advances it, so
-    // it stays where a new database's starts.
-    if (variable == "dbts") return Bytes{0, 0, 0, 0, 0, 0, 0x07, 0xD0};
+    if (variable == "dbts")
+      return LastRowVersion(session_.Connection().Handle(), session_.Connection().SchemaOf(""));
     if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
     if (variable == "fetch_status") return session_.Cursors().fetch_status;

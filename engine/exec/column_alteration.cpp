@@ -277,6 +277,7 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   bool computed =
       position < shape->computed_columns.size() && shape->computed_columns[position];
   if (computed) throw MakeError(4928, {name, "COMPUTED"});
+  if (old.type.row_version) throw MakeError(4928, {name, "timestamp"});
   if (IsLargeObject(old.type.type)) throw MakeError(4928, {name, std::string(tsql::TypeName(old.type.type))});
 
   std::optional<ColumnType> to =
@@ -286,7 +287,8 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     error.message().line = column.type_name->line;
     throw error;
   }
-  if (IsLargeObject(to->type)) throw MakeError(4927, {name, column.type_name->value});
+  if (IsLargeObject(to->type) || to->row_version)
+    throw MakeError(4927, {name, column.type_name->value});
   to->case_sensitive = ExactCollation(column.collation);
   to->nullable = column.nullable.value_or(to->nullable);
 
@@ -336,8 +338,16 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     ForgetColumn(db, schema, definition->table, name);
     ReplaceTableDefinition(db, schema, *definition, sql);
     NormaliseColumns(db, schema, definition->table);
-    RunUpdate(db, "UPDATE " + quoted_table + " SET " + quoted_column + " = " + converted,
-              shown_database, line);
+    if (tsql::TypeDeclaration(old.type) != tsql::TypeDeclaration(*to) ||
+        old.type.case_sensitive != to->case_sensitive) {
+      // Converting the values is no update of the rows: their row versions stay.
+      for (const Column& other : shape->columns) {
+        if (other.type.row_version) ForgetColumn(db, schema, definition->table, other.name);
+      }
+      RunUpdate(db, "UPDATE " + quoted_table + " SET " + quoted_column + " = " + converted,
+                shown_database, line);
+      NormaliseColumns(db, schema, definition->table);
+    }
     bool binary = to->type == SqlType::kBinary || to->type == SqlType::kVarBinary;
     if (binary && to->length != kMaxLength &&
         AnyRow(db, "SELECT 1 FROM " + quoted_table + " WHERE length(" + quoted_column + ") > " +

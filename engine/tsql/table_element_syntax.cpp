@@ -193,6 +193,15 @@ class ElementReader {
   void Column(std::size_t begin, ColumnSyntax& column) {
     column.name = tokens_[begin];
     std::size_t i = begin + 1;
+    // A column named timestamp without a type is a timestamp column.
+    if (tokens_[begin].IsWord("timestamp") &&
+        (!Within(i) || tokens_[i].IsAnyWord({"null", "not", "constraint", "primary", "unique",
+                                              "check", "default", "references", "foreign"}))) {
+      column.type_name = tokens_[begin];
+      column.clauses = i;
+      Clauses(i, column);
+      return;
+    }
     if (!Within(i)) Fail(i);
     if (tokens_[i].IsWord("as")) {
       column.computed = {i + 1, end_};
@@ -211,6 +220,11 @@ class ElementReader {
       i = close + 1;
     }
     column.clauses = i;
+    Clauses(i, column);
+  }
+
+  // The clauses after a column's type, from `i` on.
+  void Clauses(std::size_t i, ColumnSyntax& column) {
     while (Within(i)) {
       const Token& token = tokens_[i];
       if (token.IsWord("null")) {
