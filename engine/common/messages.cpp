@@ -260,6 +260,7 @@ constexpr MessageDef kMessages[] = {
      "Logical file '%.*ls' is not part of database '%ls'. Use RESTORE FILELISTONLY to list "
      "the logical file names."},
     {3262, 10, "The backup set is valid."},
+    {3604, 10, "Duplicate key was ignored."},
     {3609, 16, "The transaction ended in the trigger. The batch has been aborted."},
     {3621, 10, "The statement has been terminated."},
     {3623, 16, "A domain error occurred."},

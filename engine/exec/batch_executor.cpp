@@ -35,6 +35,7 @@
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
+#include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/schema_statement_sql.h"
@@ -70,6 +71,7 @@
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/table_element_syntax.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/number_text.h"
 
@@ -845,6 +847,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.drop_existing) {
     ReplaceIndex(connection.Handle(), statement, connection);
+    KeepIgnoredDuplicateTrigger(statement, true);
     Done(std::nullopt);
     return;
   }
@@ -937,6 +940,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   std::int64_t rows = 0;
   RowImages inserted, deleted;
+  // The indexes a DROP INDEX drops, named before they go.
+  std::vector<std::pair<std::string, std::string>> dropped_indexes = DroppedIndexes(statement);
+  if (statement.kind == StatementKind::kInsert) TakeIgnoredDuplicate();
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     if (!appended.elements.empty()) {
@@ -1021,6 +1027,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
+    KeepIgnoredDuplicateTrigger(statement, false);
+    if (!dropped_indexes.empty()) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      for (const auto& [schema, stored] : dropped_indexes)
+        StopIgnoringDuplicateKeys(db, schema, stored);
+    }
     if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
     if (std::optional<std::string> view = CreatedView(statement)) {
       GrantToCreator(*view, {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
@@ -1038,8 +1050,48 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   own_transaction.Commit();
+  if (statement.kind == StatementKind::kInsert && TakeIgnoredDuplicate())
+    sink_.Message(FormatMessage(3604));
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+std::vector<std::pair<std::string, std::string>> BatchExecutor::DroppedIndexes(
+    const tsql::Statement& statement) {
+  std::vector<std::pair<std::string, std::string>> found;
+  if (statement.kind != StatementKind::kDropOther) return found;
+  std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped =
+      tsql::ParseDropIndex(statement.tokens);
+  if (!dropped) return found;
+  SessionConnection& connection = session_.Connection();
+  for (const tsql::DroppedIndexSyntax& index : *dropped) {
+    std::string schema = SchemaOfTable(index.table, connection);
+    if (std::optional<std::string> stored =
+            StoredIndexName(connection.Handle(), schema, index.table.Last(), index.index))
+      found.emplace_back(schema, *stored);
+  }
+  return found;
+}
+
+void BatchExecutor::KeepIgnoredDuplicateTrigger(const tsql::Statement& statement,
+                                                bool replaced) {
+  if (statement.kind != StatementKind::kCreateOther) return;
+  std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(statement.tokens);
+  if (!index) return;
+  SessionConnection& connection = session_.Connection();
+  sqlite3* db = connection.Handle();
+  std::string schema = SchemaOfTable(index->table, connection);
+  std::optional<std::string> stored =
+      StoredIndexName(db, schema, index->table.Last(), index->name.value);
+  if (!stored) return;
+  StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+  if (replaced) StopIgnoringDuplicateKeys(db, schema, *stored);
+  if (!index->unique || !index->ignore_dup_key) return;
+  std::optional<TableDefinition> table = ReadTableDefinition(db, schema, index->table.Last());
+  if (!table) return;
+  std::vector<std::string> columns;
+  for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
+  IgnoreDuplicateKeys(db, schema, table->table, *stored, columns);
 }
 
 void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,

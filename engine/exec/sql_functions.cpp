@@ -27,6 +27,7 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/guid_order.h"
 #include "engine/exec/identity_functions.h"
+#include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/null_warnings.h"
 #include "engine/exec/math_functions.h"
@@ -452,6 +453,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterIgnoredDuplicateFunction(db);
   RegisterIntegerArithmetic(db);
   RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);

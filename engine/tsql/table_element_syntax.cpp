@@ -427,7 +427,13 @@ std::optional<CreateIndexSyntax> ParseCreateIndex(const Tokens& statement) {
   reader.NameList(open, names, &descending);
   for (std::size_t k = 0; k < names.size(); ++k)
     index.columns.push_back({names[k], descending[k]});
-  if (!AtEnd(statement, close + 1)) SyntaxErrorAt(statement, close + 1);
+  std::size_t next = close + 1;
+  if (TokenAt(statement, next).IsWord("with") &&
+      TokenAt(statement, next + 1).IsWord("ignore_dup_key")) {
+    index.ignore_dup_key = true;
+    next += 2;
+  }
+  if (!AtEnd(statement, next)) SyntaxErrorAt(statement, next);
   return index;
 }
 

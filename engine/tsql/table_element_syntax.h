@@ -113,13 +113,15 @@ struct AlterColumnSyntax {
 // nullopt for another ALTER TABLE; throws SyntaxError for a malformed one.
 std::optional<AlterColumnSyntax> ParseAlterColumn(const Tokens& statement);
 
-// CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED] INDEX name ON table (column [ASC | DESC], ...).
+// CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED] INDEX name ON table (column [ASC | DESC], ...)
+// [WITH IGNORE_DUP_KEY].
 struct IndexColumnSyntax {
   std::string name;
   bool descending = false;
 };
 struct CreateIndexSyntax {
   bool unique = false;
+  bool ignore_dup_key = false;  // WITH IGNORE_DUP_KEY after the columns
   Token name;
   DottedName table;
   std::vector<IndexColumnSyntax> columns;
