@@ -851,30 +851,28 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     Done(std::nullopt);
     return;
   }
-  if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
-    tsql::TableReference table = tsql::TableOf(statement);
-    if (IsInternalName(table.name)) throw MakeError(208, {table.name});
-    if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
-    SessionCatalog catalog(session_);
-    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-    AlterColumn(connection.Handle(), statement.tokens, connection, catalog,
-                session_.CurrentDatabase(), statement.line, [this](const SqlError& error) {
-                  ServerMessage message = error.message();
-                  if (message.procedure.empty()) message.procedure = procedure_;
-                  sink_.Message(message);
-                });
-    session_.RowCount() = 0;
-    Done(std::nullopt);
-    return;
-  }
-  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
+  bool alters_column =
+      statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens);
+  if (alters_column ||
+      (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens))) {
     // The engine rewrites the table itself here, past the authorizer.
     tsql::TableReference table = tsql::TableOf(statement);
     if (IsInternalName(table.name)) throw MakeError(208, {table.name});
     if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
     SessionCatalog catalog(session_);
-    ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
-                     session_.CurrentDatabase());
+    if (alters_column) {
+      // It makes the column's normalising triggers again.
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      AlterColumn(connection.Handle(), statement.tokens, connection, catalog,
+                  session_.CurrentDatabase(), statement.line, [this](const SqlError& error) {
+                    ServerMessage message = error.message();
+                    if (message.procedure.empty()) message.procedure = procedure_;
+                    sink_.Message(message);
+                  });
+    } else {
+      ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
+                       session_.CurrentDatabase());
+    }
     session_.RowCount() = 0;
     Done(std::nullopt);
     return;

@@ -78,8 +78,8 @@ Change ChangeOf(const ColumnType& from, const ColumnType& to) {
   Change change;
   change.same_type = from.type == to.type && from.case_sensitive == to.case_sensitive;
   change.varying_length = change.same_type && IsVariableLength(to.type);
-  change.grows = change.varying_length &&
-                 (to.length == kMaxLength || (from.length != kMaxLength && to.length >= from.length));
+  change.grows = change.varying_length && (to.length == kMaxLength ||
+                                           (from.length != kMaxLength && to.length >= from.length));
   return change;
 }
 
@@ -123,8 +123,9 @@ std::vector<Dependent> Dependents(sqlite3* db, const std::string& schema, const 
   }
   // Indexes CREATE INDEX made (the keys' own are constraints above).
   auto indexes = catalog::Prepare(
-      db, "SELECT l.name FROM pragma_index_list(?, ?) AS l, pragma_index_info(l.name, ?) AS i "
-          "WHERE l.origin = 'c' AND i.name = ? COLLATE NOCASE");
+      db,
+      "SELECT l.name FROM pragma_index_list(?, ?) AS l, pragma_index_info(l.name, ?) AS i "
+      "WHERE l.origin = 'c' AND i.name = ? COLLATE NOCASE");
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(indexes.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(indexes.get(), 3, schema.c_str(), -1, SQLITE_TRANSIENT);
@@ -254,9 +255,10 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   if (!syntax) tsql::SyntaxErrorAt(alter, 2);
   const tsql::ColumnSyntax& column = *syntax->element.column;
   const std::string& table_name = syntax->name.Last();
-  std::string schema = table_name.starts_with("#")        ? std::string("temp")
-                       : syntax->name.Database().empty() ? std::string("main")
-                                                         : resolver.SchemaFor(syntax->name.Database());
+  std::string schema = table_name.starts_with("#") ? std::string("temp")
+                       : syntax->name.Database().empty()
+                           ? std::string("main")
+                           : resolver.SchemaFor(syntax->name.Database());
   std::string shown_database =
       syntax->name.Database().empty() ? std::string(database) : syntax->name.Database();
   std::vector<std::string> written_name{table_name};
@@ -264,7 +266,8 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
 
   std::optional<tsql::bind::TableShape> shape = catalog.FindTable(written_name);
   std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table_name);
-  if (!shape || !definition || shape->view_query) throw MakeError(4902, {table_name, shown_database});
+  if (!shape || !definition || shape->view_query)
+    throw MakeError(4902, {table_name, shown_database});
   std::size_t position = 0;
   while (position < shape->columns.size() &&
          !tsql::EqualsIgnoreCase(shape->columns[position].name, column.name.value)) {
@@ -274,11 +277,11 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     throw MakeError(4924, {column.name.value, definition->table});
   const Column& old = shape->columns[position];
   const std::string& name = old.name;
-  bool computed =
-      position < shape->computed_columns.size() && shape->computed_columns[position];
+  bool computed = position < shape->computed_columns.size() && shape->computed_columns[position];
   if (computed) throw MakeError(4928, {name, "COMPUTED"});
   if (old.type.row_version) throw MakeError(4928, {name, "timestamp"});
-  if (IsLargeObject(old.type.type)) throw MakeError(4928, {name, std::string(tsql::TypeName(old.type.type))});
+  if (IsLargeObject(old.type.type))
+    throw MakeError(4928, {name, std::string(tsql::TypeName(old.type.type))});
 
   std::optional<ColumnType> to =
       tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments);
@@ -314,16 +317,15 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     throw MakeError(4922, {"ALTER TABLE ALTER COLUMN", name});
   }
 
-  std::string quoted_table = tsql::QuoteSqliteName(schema) + "." +
-                             tsql::QuoteSqliteName(definition->table);
+  std::string quoted_table =
+      tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(definition->table);
   std::string quoted_column = tsql::QuoteSqliteName(name);
   // Bound while the catalog still gives the old type.
   std::string converted = ConvertedValue(definition->table, shape->columns, name, *to, catalog);
   StoredExpressions no_expressions(alter, 0, 0, definition->table, {}, {}, catalog);
   std::string declared = TableElementSql(alter, syntax->element, false,
                                          static_cast<int>(position + 1), no_expressions);
-  std::string old_element =
-      definition->sql.substr(element->begin, element->end - element->begin);
+  std::string old_element = definition->sql.substr(element->begin, element->end - element->begin);
   std::string sql = definition->sql.substr(0, element->begin) +
                     NewElement(declared, KeptClauses(old_element)) +
                     definition->sql.substr(element->end);
@@ -356,8 +358,8 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     }
     catalog::Exec(db, "RELEASE sqlengine_alter_column");
   } catch (...) {
-    sqlite3_exec(db, "ROLLBACK TO sqlengine_alter_column; RELEASE sqlengine_alter_column",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_alter_column; RELEASE sqlengine_alter_column", nullptr,
+                 nullptr, nullptr);
     throw;
   }
 }

@@ -35,8 +35,8 @@ void IgnoreDuplicateKeys(sqlite3* db, const std::string& schema, const std::stri
     same += (same.empty() ? "" : " AND ") + quoted_table + "." + quoted + " = NEW." + quoted;
   }
   catalog::Exec(db, "CREATE TRIGGER " + TriggerName(schema, stored_index) + " BEFORE INSERT ON " +
-                        quoted_table + " FOR EACH ROW WHEN EXISTS (SELECT 1 FROM " +
-                        quoted_table + " WHERE " + same +
+                        quoted_table + " FOR EACH ROW WHEN EXISTS (SELECT 1 FROM " + quoted_table +
+                        " WHERE " + same +
                         ") AND sqlengine_ignored_duplicate() BEGIN SELECT RAISE(IGNORE); END");
 }
 
@@ -49,8 +49,7 @@ bool TakeIgnoredDuplicate() { return std::exchange(ignored_duplicate, false); }
 
 void RegisterIgnoredDuplicateFunction(sqlite3* db) {
   if (sqlite3_create_function_v2(db, "sqlengine_ignored_duplicate", 0, SQLITE_UTF8, nullptr,
-                                 NoteIgnoredDuplicate, nullptr, nullptr,
-                                 nullptr) != SQLITE_OK) {
+                                 NoteIgnoredDuplicate, nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_ignored_duplicate");
   }
 }

@@ -18,8 +18,7 @@ std::string First(OdbcClient& client, const std::string& sql) {
   BatchOutcome outcome = client.Execute(sql);
   EXPECT_FALSE(outcome.failed) << sql << "\n" << outcome.Describe();
   for (const ResultSet& result : outcome.results) {
-    if (!result.rows.empty() && !result.rows[0].empty())
-      return result.rows[0][0].value_or("NULL");
+    if (!result.rows.empty() && !result.rows[0].empty()) return result.rows[0][0].value_or("NULL");
   }
   return "<no row>";
 }
