@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/tests/sql/odbc_client.h"
 #include "testing/test_engine.h"
@@ -69,6 +71,39 @@ TEST(SchemaChanges, AlteredColumnsAndRowVersionsOutlastRestartBackupAndAttach) {
     EXPECT_EQ(First(client, "SELECT @@DBTS"), "00000000000007d4");
     EXPECT_EQ(First(client, "SELECT count(DISTINCT ts) FROM t"), "3");
   }
+}
+
+// Sessions writing the same database at once never take the same row version.
+TEST(SchemaChanges, ConcurrentWritersTakeDistinctRowVersions) {
+  testing_support::TestEngine engine;
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    Ok(client, "CREATE DATABASE busy");
+    Ok(client,
+       "USE busy CREATE TABLE a (n int, ts timestamp) CREATE TABLE b (n int, ts rowversion)");
+  }
+  constexpr int kRows = 40;
+  std::vector<std::thread> writers;
+  for (std::string table : {"a", "b", "a"}) {
+    writers.emplace_back([&engine, table] {
+      OdbcClient client(engine.Port(), "sa", "", "busy");
+      for (int i = 0; i < kRows; ++i) {
+        BatchOutcome outcome =
+            client.Execute("INSERT INTO " + table + " (n) VALUES (" + std::to_string(i) +
+                           ") UPDATE " + table + " SET n = n + 1 WHERE n = " + std::to_string(i));
+        EXPECT_FALSE(outcome.failed) << outcome.Describe();
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  OdbcClient client(engine.Port(), "sa", "", "busy");
+  EXPECT_EQ(First(client, "SELECT count(*) FROM (SELECT ts FROM a UNION ALL SELECT ts FROM b) v"),
+            std::to_string(3 * kRows));
+  EXPECT_EQ(First(client,
+                  "SELECT count(DISTINCT ts) FROM (SELECT ts FROM a UNION ALL SELECT ts FROM b) v"),
+            std::to_string(3 * kRows));
+  // Every value handed out is at most @@DBTS.
+  EXPECT_EQ(First(client, "SELECT count(*) FROM a WHERE ts > @@DBTS"), "0");
 }
 
 }  // namespace
