@@ -18,9 +18,13 @@ void NoteIgnoredDuplicate(sqlite3_context* context, int, sqlite3_value**) {
   sqlite3_result_int(context, 1);
 }
 
+std::string UnqualifiedTriggerName(const std::string& stored_index) {
+  return "sqlengine_ignore_dup_" + stored_index;
+}
+
 std::string TriggerName(const std::string& schema, const std::string& stored_index) {
   return tsql::QuoteSqliteName(schema) + "." +
-         tsql::QuoteSqliteName("sqlengine_ignore_dup_" + stored_index);
+         tsql::QuoteSqliteName(UnqualifiedTriggerName(stored_index));
 }
 
 }  // namespace
@@ -43,6 +47,24 @@ void IgnoreDuplicateKeys(sqlite3* db, const std::string& schema, const std::stri
 void StopIgnoringDuplicateKeys(sqlite3* db, const std::string& schema,
                                const std::string& stored_index) {
   catalog::Exec(db, "DROP TRIGGER IF EXISTS " + TriggerName(schema, stored_index));
+}
+
+void RenameIgnoringDuplicateKeys(sqlite3* db, const std::string& schema, const std::string& from,
+                                 const std::string& to) {
+  auto query = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
+                                        ".sqlite_master WHERE type = 'trigger' AND name = ?");
+  std::string old_name = UnqualifiedTriggerName(from);
+  sqlite3_bind_text(query.get(), 1, old_name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return;
+  std::string sql = catalog::ColumnText(query.get(), 0);
+  query.reset();
+  // The text as it was made, without its schema: CREATE TRIGGER "name" ...
+  std::string quoted = tsql::QuoteSqliteName(old_name);
+  std::size_t at = sql.find(quoted);
+  if (at == std::string::npos) throw std::runtime_error("unexpected trigger text: " + sql);
+  sql.replace(at, quoted.size(), TriggerName(schema, to));
+  catalog::Exec(db, "DROP TRIGGER " + TriggerName(schema, from));
+  catalog::Exec(db, sql);
 }
 
 bool TakeIgnoredDuplicate() { return std::exchange(ignored_duplicate, false); }

@@ -27,6 +27,11 @@ void IgnoreDuplicateKeys(sqlite3* db, const std::string& schema, const std::stri
 void StopIgnoringDuplicateKeys(sqlite3* db, const std::string& schema,
                                const std::string& stored_index);
 
+// After the index `from` took the stored name `to`: its trigger follows.
+// Throws std::runtime_error when SQLite refuses.
+void RenameIgnoringDuplicateKeys(sqlite3* db, const std::string& schema, const std::string& from,
+                                 const std::string& to);
+
 // Whether a row was skipped on this thread since the last call; clears it.
 bool TakeIgnoredDuplicate();
 
