@@ -104,6 +104,10 @@ constexpr MessageDef kMessages[] = {
     {271, 16,
      "The column \"%.*ls\" cannot be modified because it is either a computed column or is the "
      "result of a UNION operator."},
+    {272, 16, "Cannot update a timestamp column."},
+    {273, 16,
+     "Cannot insert a non-null value into a timestamp column. Use INSERT with a column list or "
+     "with a default of NULL for the timestamp column."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
     {293, 16, "Cannot convert char value to smallmoney. The char value has incorrect syntax."},
     {296, 16,
@@ -177,6 +181,7 @@ constexpr MessageDef kMessages[] = {
     {1754, 16,
      "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
      "'%.*ls'."},
+    {1755, 16, "Defaults cannot be created on columns of data type timestamp."},
     {1759, 16,
      "Computed column '%.*ls' in table '%.*ls' is not allowed to be used in another "
      "computed-column definition."},
@@ -220,6 +225,9 @@ constexpr MessageDef kMessages[] = {
      "specified more than once."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
     {2715, 16, "Column or parameter #%d: Cannot find data type %.*ls."},
+    {2738, 16,
+     "A table can only have one timestamp column. Because table '%.*ls' already has one, the "
+     "column '%.*ls' cannot be added."},
     {2740, 16,
      "SET LANGUAGE failed because '%.*ls' is not an official language name or a language alias "
      "on this SQL Server."},
@@ -252,6 +260,7 @@ constexpr MessageDef kMessages[] = {
      "Logical file '%.*ls' is not part of database '%ls'. Use RESTORE FILELISTONLY to list "
      "the logical file names."},
     {3262, 10, "The backup set is valid."},
+    {3604, 10, "Duplicate key was ignored."},
     {3609, 16, "The transaction ended in the trigger. The batch has been aborted."},
     {3621, 10, "The statement has been terminated."},
     {3623, 16, "A domain error occurred."},
@@ -307,6 +316,11 @@ constexpr MessageDef kMessages[] = {
      "allow nulls and does not specify a DEFAULT definition."},
     {4902, 16, "Cannot alter table '%.*ls' because this table does not exist in database '%.*ls'."},
     {4917, 16, "Constraint '%.*ls' does not exist."},
+    {4922, 16, "%ls %.*ls failed because one or more objects access this column."},
+    {4924, 16,
+     "ALTER TABLE ALTER COLUMN failed because column '%.*ls' does not exist in table '%.*ls'."},
+    {4927, 16, "Cannot alter column '%.*ls' to be data type %.*ls."},
+    {4928, 16, "Cannot alter column '%.*ls' because it is '%ls'."},
     {5002, 16, "Database '%.*ls' does not exist. Check sysdatabases."},
     {5058, 16, "Option '%.*ls' cannot be set in database '%.*ls'."},
     {5061, 16,
@@ -314,6 +328,7 @@ constexpr MessageDef kMessages[] = {
      "again later."},
     {5069, 16, "ALTER DATABASE statement failed."},
     {5070, 16, "Database state cannot be changed while other users are using the database '%.*ls'"},
+    {5074, 16, "The %ls '%.*ls' is dependent on column '%.*ls'."},
     {5105, 16, "Device activation error. The physical file name '%.*ls' may be incorrect."},
     {5120, 16, "Unable to open the physical file \"%.*ls\". Operating system error %d: \"%ls\"."},
     {5123, 16,

@@ -51,6 +51,9 @@ struct ColumnType {
   // one): compared by its bytes, trailing spaces still ignored. Otherwise the
   // server's case-insensitive collation applies.
   bool case_sensitive = false;
+  // A timestamp (rowversion) column: binary(8), never NULL, which the engine
+  // sets from the database's counter on every insert and update of the row.
+  bool row_version = false;
 };
 
 struct Column {

@@ -11,6 +11,7 @@
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
+#include "engine/exec/column_alteration.h"
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
@@ -34,6 +35,7 @@
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_scope.h"
+#include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/schema_statement_sql.h"
@@ -69,6 +71,7 @@
 #include "engine/tsql/procedure_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/table_element_syntax.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/number_text.h"
 
@@ -350,6 +353,10 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
       !TableVariables::TablePositions(statement.tokens).empty())
     return;
   if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+  if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
+    tsql::ParseAlterColumn(statement.tokens);
+    return;
+  }
   // Names and types are resolved when the statement runs.
   if (IsSchemaStatement(statement)) {
     CheckSchemaStatementSyntax(statement);
@@ -840,17 +847,32 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.drop_existing) {
     ReplaceIndex(connection.Handle(), statement, connection);
+    KeepIgnoredDuplicateTrigger(statement, true);
     Done(std::nullopt);
     return;
   }
-  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
+  bool alters_column =
+      statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens);
+  if (alters_column ||
+      (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens))) {
     // The engine rewrites the table itself here, past the authorizer.
     tsql::TableReference table = tsql::TableOf(statement);
     if (IsInternalName(table.name)) throw MakeError(208, {table.name});
     if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
     SessionCatalog catalog(session_);
-    ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
-                     session_.CurrentDatabase());
+    if (alters_column) {
+      // It makes the column's normalising triggers again.
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      AlterColumn(connection.Handle(), statement.tokens, connection, catalog,
+                  session_.CurrentDatabase(), statement.line, [this](const SqlError& error) {
+                    ServerMessage message = error.message();
+                    if (message.procedure.empty()) message.procedure = procedure_;
+                    sink_.Message(message);
+                  });
+    } else {
+      ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
+                       session_.CurrentDatabase());
+    }
     session_.RowCount() = 0;
     Done(std::nullopt);
     return;
@@ -916,6 +938,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   std::int64_t rows = 0;
   RowImages inserted, deleted;
+  // The indexes a DROP INDEX drops, named before they go.
+  std::vector<std::pair<std::string, std::string>> dropped_indexes = DroppedIndexes(statement);
+  if (statement.kind == StatementKind::kInsert) TakeIgnoredDuplicate();
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     if (!appended.elements.empty()) {
@@ -1000,6 +1025,12 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       TrackObject(statement);
       catalog::Exec(db, "RELEASE sqlengine_ddl");
     }
+    KeepIgnoredDuplicateTrigger(statement, false);
+    if (!dropped_indexes.empty()) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      for (const auto& [schema, stored] : dropped_indexes)
+        StopIgnoringDuplicateKeys(db, schema, stored);
+    }
     if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
     if (std::optional<std::string> view = CreatedView(statement)) {
       GrantToCreator(*view, {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
@@ -1017,8 +1048,48 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   own_transaction.Commit();
+  if (statement.kind == StatementKind::kInsert && TakeIgnoredDuplicate())
+    sink_.Message(FormatMessage(3604));
   session_.RowCount() = rows;
   Done(CountsRows(statement.kind) ? std::optional<std::int64_t>(rows) : std::nullopt);
+}
+
+std::vector<std::pair<std::string, std::string>> BatchExecutor::DroppedIndexes(
+    const tsql::Statement& statement) {
+  std::vector<std::pair<std::string, std::string>> found;
+  if (statement.kind != StatementKind::kDropOther) return found;
+  std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped =
+      tsql::ParseDropIndex(statement.tokens);
+  if (!dropped) return found;
+  SessionConnection& connection = session_.Connection();
+  for (const tsql::DroppedIndexSyntax& index : *dropped) {
+    std::string schema = SchemaOfTable(index.table, connection);
+    if (std::optional<std::string> stored =
+            StoredIndexName(connection.Handle(), schema, index.table.Last(), index.index))
+      found.emplace_back(schema, *stored);
+  }
+  return found;
+}
+
+void BatchExecutor::KeepIgnoredDuplicateTrigger(const tsql::Statement& statement,
+                                                bool replaced) {
+  if (statement.kind != StatementKind::kCreateOther) return;
+  std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(statement.tokens);
+  if (!index) return;
+  SessionConnection& connection = session_.Connection();
+  sqlite3* db = connection.Handle();
+  std::string schema = SchemaOfTable(index->table, connection);
+  std::optional<std::string> stored =
+      StoredIndexName(db, schema, index->table.Last(), index->name.value);
+  if (!stored) return;
+  StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+  if (replaced) StopIgnoringDuplicateKeys(db, schema, *stored);
+  if (!index->unique || !index->ignore_dup_key) return;
+  std::optional<TableDefinition> table = ReadTableDefinition(db, schema, index->table.Last());
+  if (!table) return;
+  std::vector<std::string> columns;
+  for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
+  IgnoreDuplicateKeys(db, schema, table->table, *stored, columns);
 }
 
 void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
@@ -1180,9 +1251,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
       return id ? Value(*id) : Value{};
     }
     if (variable == "max_precision") return std::int64_t{38};
-    // The database's timestamp counter: no column type here advances it, so
-    // it stays where a new database's starts.
-    if (variable == "dbts") return Bytes{0, 0, 0, 0, 0, 0, 0x07, 0xD0};
+    if (variable == "dbts")
+      return LastRowVersion(session_.Connection().Handle(), session_.Connection().SchemaOf(""));
     if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
     if (variable == "fetch_status") return session_.Cursors().fetch_status;

@@ -142,6 +142,13 @@ class BatchExecutor final : public ParameterSource {
   // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising
   // triggers first, as SQLite refuses to drop a column a trigger names.
   void ForgetDroppedColumns(const tsql::Statement& statement);
+  // The SQLite schema and stored name of each index a DROP INDEX names.
+  std::vector<std::pair<std::string, std::string>> DroppedIndexes(
+      const tsql::Statement& statement);
+  // After CREATE INDEX (`replaced`: WITH DROP_EXISTING, whose old index may
+  // have had one): gives a unique index WITH IGNORE_DUP_KEY its trigger
+  // (ignored_duplicates.h).
+  void KeepIgnoredDuplicateTrigger(const tsql::Statement& statement, bool replaced);
   // The index of EXEC[UTE] in an INSERT ... EXEC statement; nullopt for any other.
   static std::optional<size_t> InsertExecuteAt(const tsql::Statement& statement);
   // Runs the procedure and inserts its rows; throws SqlError (213 when a row

@@ -349,8 +349,8 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         if (!Matches(column_pattern, column)) continue;
         ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1))
                               .value_or(ColumnType{SqlType::kSqlVariant});
-        bool nullable =
-            sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 4) == 0;
+        bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
+                        sqlite3_column_int(info.get(), 4) == 0 && !type.row_version;
         Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
                              ? Value{}
                              : Value(catalog::ColumnText(info.get(), 3));

@@ -212,7 +212,8 @@ std::string SysColumns(const CatalogTarget& t) {
                  "CASE WHEN c.pk = 1 AND c.type = 'INTEGER' THEN 1 ELSE 0 END AS colstat, "
                  "0 AS cdefault, "
                  "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
-                 "CASE WHEN c.\"notnull\" OR c.pk THEN 0 ELSE 1 END AS isnullable, "
+                 "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 0 ELSE 1 END "
+                 "AS isnullable, "
                  "sqlengine_type_property(c.type, 'precision') AS prec, "
                  "sqlengine_type_property(c.type, 'scale') AS scale, "
                  // A computed column is a generated column (hidden 2).
@@ -248,7 +249,8 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, " +
                         ColumnDefault(t) +
                         " AS COLUMN_DEFAULT, "
-                        "CASE WHEN c.\"notnull\" OR c.pk THEN 'NO' ELSE 'YES' END AS IS_NULLABLE, "
+                        "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 'NO' "
+                        "ELSE 'YES' END AS IS_NULLABLE, "
                         "sqlengine_type_property(c.type, 'name') AS DATA_TYPE, "
                         "sqlengine_type_property(c.type, 'chars') AS CHARACTER_MAXIMUM_LENGTH, "
                         "sqlengine_type_property(c.type, 'length') AS CHARACTER_OCTET_LENGTH, "

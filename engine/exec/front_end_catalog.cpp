@@ -256,6 +256,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     type->nullable =
         sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
     type->identity = autoincrement != 0;
+    // Its triggers give a timestamp column a value whatever was written.
+    if (type->row_version) type->nullable = false;
     column.type = *type;
     shape.columns.push_back(std::move(column));
     const unsigned char* default_sql = sqlite3_column_text(columns_raw, 4);

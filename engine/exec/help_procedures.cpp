@@ -318,15 +318,17 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
         rowid_identity
             ? ColumnType{SqlType::kInt}
             : tsql::ParseDeclaredType(declared).value_or(ColumnType{SqlType::kSqlVariant});
-    bool nullable =
-        sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 3) == 0;
+    bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
+                    sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;
     auto [precision, scale] = PrecisionAndScale(type);
     bool text = IsCharacter(type);
     bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
                     type.type == SqlType::kVarBinary;
     std::string user_type =
         rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
-    columns.Add({name, user_type.empty() ? std::string(tsql::TypeName(type.type)) : user_type,
+    std::string type_name =
+        type.row_version ? std::string("timestamp") : std::string(tsql::TypeName(type.type));
+    columns.Add({name, user_type.empty() ? type_name : user_type,
                  // A computed column is a generated column (hidden 2).
                  std::string(sqlite3_column_int(info.get(), 4) >= 2 ? "yes" : "no"),
                  StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),

@@ -55,7 +55,7 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
 }
 
 constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
-constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length"};
+constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length", "rowversion"};
 
 std::string UnquotedTriggerName(std::string_view role, std::string_view event,
                                 const std::string& table, const std::string& column) {
@@ -69,6 +69,7 @@ std::string TriggerName(std::string_view role, std::string_view event, const std
 
 // The kind of triggers a column of `type` gets (one of kRoles); empty for none.
 std::string_view RoleOf(const ColumnType& type) {
+  if (type.row_version) return "rowversion";
   if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) return "datetime";
   if (IsDecimalType(type.type)) return "decimal";
   if (IsNumberType(type.type)) return "number";
@@ -107,6 +108,37 @@ void CreateCheckTriggers(sqlite3* db, const std::string& schema, const std::stri
                           tsql::QuoteSqliteName(table) + " FOR EACH ROW WHEN " + when +
                           " BEGIN SELECT " + check + "; END");
   }
+}
+
+// The triggers that give a timestamp column the database's next row version
+// (RowVersionTable) when a row is inserted, and when it is updated without
+// the column changing: the triggers' own update changes it, and SQLite fires
+// no trigger of its own again. The value is the counter's 8 bytes, high byte
+// first.
+void CreateRowVersionTriggers(sqlite3* db, const std::string& schema, const std::string& table,
+                              const std::string& column) {
+  std::string quoted_schema = tsql::QuoteSqliteName(schema);
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + quoted_schema + "." + kRowVersionTable +
+                        " (last INTEGER NOT NULL)");
+  catalog::Exec(db, "INSERT INTO " + quoted_schema + "." + kRowVersionTable + " (last) SELECT " +
+                        std::to_string(kFirstRowVersion) + " WHERE NOT EXISTS (SELECT 1 FROM " +
+                        quoted_schema + "." + kRowVersionTable + ")");
+  std::string quoted_table = tsql::QuoteSqliteName(table);
+  std::string quoted_column = tsql::QuoteSqliteName(column);
+  std::string body = " FOR EACH ROW BEGIN UPDATE " + std::string(kRowVersionTable) +
+                     " SET last = last + 1; UPDATE " + quoted_table + " SET " + quoted_column +
+                     " = (SELECT sqlengine_integer_bytes(last, 8, 8, 1) FROM " +
+                     kRowVersionTable + ") WHERE rowid = NEW.rowid; END";
+  catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + quoted_schema + "." +
+                        TriggerName("rowversion", "INSERT", table, column) + " AFTER INSERT ON " +
+                        quoted_table + body);
+  catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + quoted_schema + "." +
+                        TriggerName("rowversion", "UPDATE", table, column) + " AFTER UPDATE ON " +
+                        quoted_table + " FOR EACH ROW WHEN NEW." + quoted_column + " IS OLD." +
+                        quoted_column + body.substr(std::string_view(" FOR EACH ROW").size()));
+  // Rows stored before the column came (ALTER TABLE ADD) take their values now.
+  catalog::Exec(db, "UPDATE " + quoted_schema + "." + quoted_table + " SET " + quoted_column +
+                        " = NULL WHERE " + quoted_column + " IS NULL");
 }
 
 // A cheap test, in SQL, of whether `value` may not be in the stored form of
@@ -225,7 +257,9 @@ void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string&
   for (const Column& column : ColumnsOf(db, schema, table)) {
     std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
     std::string_view role = RoleOf(column.type);
-    if (role == "datetime") {
+    if (role == "rowversion") {
+      CreateRowVersionTriggers(db, schema, table, column.name);
+    } else if (role == "datetime") {
       // Only a value not in the one form already is written again.
       std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
                                                                         : "sqlengine_datetime(") +
@@ -308,6 +342,24 @@ void FitBinaryValue(sqlite3_context* context, int, sqlite3_value** arguments) {
   } catch (const SqlError& error) {
     ResultSqlError(context, error);
   }
+}
+
+Bytes LastRowVersion(sqlite3* db, const std::string& schema) {
+  auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                         ".sqlite_master WHERE type = 'table' AND name = ?");
+  sqlite3_bind_text(exists.get(), 1, kRowVersionTable, -1, SQLITE_STATIC);
+  std::int64_t last = kFirstRowVersion;
+  if (sqlite3_step(exists.get()) == SQLITE_ROW) {
+    auto counter = catalog::Prepare(db, "SELECT last FROM " + tsql::QuoteSqliteName(schema) +
+                                            "." + kRowVersionTable);
+    if (sqlite3_step(counter.get()) == SQLITE_ROW) last = sqlite3_column_int64(counter.get(), 0);
+  }
+  Bytes bytes(8);
+  for (int k = 7; k >= 0; --k) {
+    bytes[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(last & 0xFF);
+    last >>= 8;
+  }
+  return bytes;
 }
 
 void RegisterDecimalFunction(sqlite3* db) {

@@ -12,14 +12,32 @@
 //   otherwise fail every later read of the row, a fraction in an integer
 //   column is cut, and an integer beyond the type's range is refused (8115);
 // - char, varchar, nchar and nvarchar columns of a set length refuse a longer
-//   text (8152), trailing spaces aside, as SQLite does not limit lengths.
+//   text (8152), trailing spaces aside, as SQLite does not limit lengths;
+// - a timestamp (rowversion) column takes the database's next row version on
+//   every insert and update of its row, whatever the statement wrote.
+//
+// The row version counter of a database is the one row of its
+// sqlengine_row_version table (made with the first timestamp column): the
+// last value handed out, which starts at kFirstRowVersion. Writers of a
+// database take its SQLite write lock, so no two take the same value.
 
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/common/types.h"
+
 namespace sqlengine::exec {
+
+inline constexpr const char* kRowVersionTable = "sqlengine_row_version";
+inline constexpr std::int64_t kFirstRowVersion = 2000;
+
+// The last row version `schema` handed out (@@DBTS), 8 bytes high byte first;
+// kFirstRowVersion for a database that has had no timestamp column.
+Bytes LastRowVersion(sqlite3* db, const std::string& schema);
 
 // Gives the table's columns in `schema` the triggers they lack (for a table
 // just created or given new columns). Throws std::runtime_error.

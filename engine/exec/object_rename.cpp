@@ -9,6 +9,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
 #include "engine/exec/procedure_arguments.h"
@@ -247,6 +248,8 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
     RenameColumn(db, stored, item, new_name);
   } else if (type == "index") {
     RenameIndex(db, item, new_name);
+    StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+    RenameIgnoringDuplicateKeys(db, "main", item, new_name);
   } else if (table) {
     RenameTable(db, stored, new_name);
   } else {

@@ -28,6 +28,7 @@
 #include "engine/exec/guid_order.h"
 #include "engine/exec/hash_grouping.h"
 #include "engine/exec/identity_functions.h"
+#include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/null_warnings.h"
 #include "engine/exec/math_functions.h"
@@ -196,7 +197,11 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
   std::string property = SqliteValueText(args[1]);
   bool unicode = type->type == SqlType::kNChar || type->type == SqlType::kNVarChar ||
                  type->type == SqlType::kNText;
-  if (property == "name") return SqliteResultText(context, std::string(tsql::TypeName(type->type)));
+  if (property == "name") {
+    return SqliteResultText(context, type->row_version ? std::string("timestamp")
+                                                       : std::string(tsql::TypeName(type->type)));
+  }
+  if (property == "xtype" && type->row_version) return sqlite3_result_int(context, 189);
   if (property == "chars") {
     if (!tsql::IsCharacterType(type->type) && type->type != SqlType::kBinary &&
         type->type != SqlType::kVarBinary) {
@@ -450,6 +455,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterTextPointerFunctions(db);
   RegisterRuleFunctions(db, host);
   RegisterConversionFunctions(db);
+  RegisterIgnoredDuplicateFunction(db);
   RegisterIntegerArithmetic(db);
   RegisterVariantFunctions(db);
   RegisterUserFunctionCalls(db, host);

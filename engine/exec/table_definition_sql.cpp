@@ -159,8 +159,11 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
     text.Add(declaration.find("(max)") != std::string::npos ? tsql::QuoteSqliteName(declaration)
                                                             : declaration);
   }
-  // A user type declared NOT NULL makes its columns NOT NULL unless they say otherwise.
-  if (!type->nullable && !identity && !SaysNullability(column)) text.Add("NOT NULL");
+  // A user type declared NOT NULL makes its columns NOT NULL unless they say
+  // otherwise. A timestamp column is never NULL, but an INSERT may write NULL
+  // to it, which its triggers replace with the next value.
+  if (!type->nullable && !identity && !type->row_version && !SaysNullability(column))
+    text.Add("NOT NULL");
   bool collated = false;
   std::size_t constraint = 0;
   std::size_t i = column.clauses;
@@ -189,10 +192,10 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       collated = true;
       i += 2;
     } else if (token.IsWord("not")) {
-      text.AddTokens(i, i + 2);
+      if (!type->row_version) text.AddTokens(i, i + 2);
       i += 2;
     } else {
-      text.AddTokens(i, i + 1);  // NULL
+      if (!type->row_version) text.AddTokens(i, i + 1);  // NULL
       ++i;
     }
   }
@@ -280,6 +283,22 @@ bool AppendsColumns(const std::vector<tsql::TableElementSyntax>& added,
   return needed;
 }
 
+// Throws 2738 for a second timestamp column of the table (`has_one`: the
+// table has one already), and 1755 for a DEFAULT on one.
+void RefuseSecondRowVersion(const std::vector<tsql::TableElementSyntax>& elements, bool has_one,
+                            const std::string& table) {
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (!element.column || !element.column->type_name) continue;
+    const tsql::ColumnSyntax& column = *element.column;
+    std::optional<ColumnType> type =
+        tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments);
+    if (!type || !type->row_version) continue;
+    if (has_one) throw MakeError(2738, {table, column.name.value});
+    if (DefaultOf(column) != nullptr) throw MakeError(1755);
+    has_one = true;
+  }
+}
+
 }  // namespace
 
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
@@ -341,6 +360,7 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
   text.sql = std::string(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") +
              SqliteTableName(tokens, 2, resolver) + " (";
   bool identity_table = HasIdentityColumn(create.elements);
+  RefuseSecondRowVersion(create.elements, false, create.name.Last());
   int column_number = 0;
   for (std::size_t k = 0; k < create.elements.size(); ++k) {
     const tsql::TableElementSyntax& element = create.elements[k];
@@ -380,13 +400,22 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
   StoredExpressions expressions(tokens, alter->add + 1, end, alter->name.Last(),
                                 known, known_computed, catalog, /*added_columns=*/true);
   bool identity_table = HasIdentityColumn(alter->added);
-  for (const Column& column : known) identity_table = identity_table || column.type.identity;
+  bool has_row_version = false;
+  for (const Column& column : known) {
+    identity_table = identity_table || column.type.identity;
+    has_row_version = has_row_version || column.type.row_version;
+  }
+  RefuseSecondRowVersion(alter->added, has_row_version, alter->name.Last());
   for (const tsql::TableElementSyntax& element : alter->added) {
     // SQLite adds columns alone; a table constraint is ALTER TABLE ADD CONSTRAINT's.
     if (!element.column) tsql::SyntaxErrorAt(tokens, element.range.begin);
     const tsql::ColumnSyntax& column = *element.column;
-    if (!column.identity && column.computed.Empty() && !DefaultOf(column) &&
-        !column.type_name->IsWord("timestamp") && !IsNullable(column)) {
+    std::optional<ColumnType> type =
+        column.type_name ? tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments)
+                         : std::nullopt;
+    bool row_version = type && type->row_version;
+    if (!column.identity && column.computed.Empty() && !DefaultOf(column) && !row_version &&
+        !IsNullable(column)) {
       throw MakeError(4901, {column.name.value, alter->name.Last()});
     }
   }

@@ -102,7 +102,8 @@ void RewriteTree(const sqlengine::tsql::Statement& statement, FuzzResolver& reso
   try {
     switch (statement.kind) {
       case sqlengine::tsql::StatementKind::kAlterTable:
-        if (!sqlengine::tsql::ReadConstraintChange(statement.tokens))
+        if (!sqlengine::tsql::ReadConstraintChange(statement.tokens) &&
+            !sqlengine::tsql::ParseAlterColumn(statement.tokens))
           sqlengine::tsql::ParseAlterTable(statement.tokens);
         break;
       case sqlengine::tsql::StatementKind::kCreateTable:

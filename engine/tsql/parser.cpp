@@ -418,6 +418,9 @@ class Parser {
           ++case_depth;
         } else if (token.IsWord("end") && case_depth > 0) {
           --case_depth;
+        } else if (state.alter_table && token.IsWord("alter") && pos_ + 1 < tokens_.size() &&
+                   tokens_[pos_ + 1].IsWord("column")) {
+          // ALTER TABLE t ALTER COLUMN c ...: no statement starts with ALTER COLUMN.
         } else if (case_depth == 0 &&
                    StartsNextStatement(token, collected.empty() ? *state.lead : collected.back(),
                                        state)) {

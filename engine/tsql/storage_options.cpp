@@ -28,15 +28,24 @@ class StorageOptionRemover {
       }
       if (!At(i).IsSymbol(")")) continue;
       size_t after = i + 1;
+      bool ignore_dup_key = false;
+      int line = At(i).line;
       if (At(after).IsWord("with")) {
         size_t past = PastIndexOptions(after + 1);
         for (size_t k = after; k < past; ++k) {
           drop_existing = drop_existing || (index && At(k).IsWord("drop_existing"));
+          ignore_dup_key = ignore_dup_key || (At(k).IsWord("ignore_dup_key") &&
+                                              !(At(k + 1).IsSymbol("=") && At(k + 2).IsWord("off")));
         }
         Erase(after, past);
       }
       while (At(after).IsAnyWord({"on", "textimage_on"}) && IsFileGroup(after + 1)) {
         Erase(after, after + 2);
+      }
+      if (ignore_dup_key) {
+        // It changes what an INSERT does: the definition's reader takes it.
+        tokens_.insert(tokens_.begin() + static_cast<std::ptrdiff_t>(after),
+                       {WordToken("WITH", line), WordToken("IGNORE_DUP_KEY", line)});
       }
     }
     return drop_existing;

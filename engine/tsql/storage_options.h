@@ -15,7 +15,9 @@ namespace sqlengine::tsql {
 // included); any other statement is left as it is. Index options it does not
 // know stay, so the definition's reader refuses them. Returns whether the
 // options of a CREATE INDEX said DROP_EXISTING (taken out too): the index of
-// that name is to be replaced.
+// that name is to be replaced. IGNORE_DUP_KEY (but `IGNORE_DUP_KEY = OFF`)
+// changes what the index does: it stays, as `WITH IGNORE_DUP_KEY` right
+// after the column list, for the definition's reader.
 bool DropStorageOptions(Tokens& statement);
 
 }  // namespace sqlengine::tsql

@@ -193,6 +193,15 @@ class ElementReader {
   void Column(std::size_t begin, ColumnSyntax& column) {
     column.name = tokens_[begin];
     std::size_t i = begin + 1;
+    // A column named timestamp without a type is a timestamp column.
+    if (tokens_[begin].IsWord("timestamp") &&
+        (!Within(i) || tokens_[i].IsAnyWord({"null", "not", "constraint", "primary", "unique",
+                                              "check", "default", "references", "foreign"}))) {
+      column.type_name = tokens_[begin];
+      column.clauses = i;
+      Clauses(i, column);
+      return;
+    }
     if (!Within(i)) Fail(i);
     if (tokens_[i].IsWord("as")) {
       column.computed = {i + 1, end_};
@@ -211,6 +220,11 @@ class ElementReader {
       i = close + 1;
     }
     column.clauses = i;
+    Clauses(i, column);
+  }
+
+  // The clauses after a column's type, from `i` on.
+  void Clauses(std::size_t i, ColumnSyntax& column) {
     while (Within(i)) {
       const Token& token = tokens_[i];
       if (token.IsWord("null")) {
@@ -360,6 +374,34 @@ std::optional<AlterTableSyntax> ParseAlterTable(const Tokens& statement) {
   return std::nullopt;
 }
 
+std::optional<AlterColumnSyntax> ParseAlterColumn(const Tokens& statement) {
+  AlterColumnSyntax alter;
+  alter.name = ReadDottedName(statement, 2);
+  if (alter.name.parts.empty() || alter.name.parts.size() > 3) return std::nullopt;
+  std::size_t i = alter.name.end;
+  if (!TokenAt(statement, i).IsWord("alter") || !TokenAt(statement, i + 1).IsWord("column"))
+    return std::nullopt;
+  i += 2;
+  std::size_t end = statement.size();
+  if (end > 0 && statement[end - 1].kind == TokenKind::kEnd) --end;
+  if (i >= end || !statement[i].IsName()) SyntaxErrorAt(statement, i);
+  // A type is required: a computed expression (AS) or a bare name is no new definition.
+  if (i + 1 >= end || !statement[i + 1].IsName() || statement[i + 1].IsWord("as"))
+    SyntaxErrorAt(statement, i + 1);
+  ElementReader reader(statement, end);
+  alter.element.range = {i, end};
+  alter.element.column.emplace();
+  ColumnSyntax& column = *alter.element.column;
+  reader.Column(i, column);
+  // What only a new column may have.
+  for (std::size_t k = column.clauses; k < end; ++k) {
+    if (statement[k].IsAnyWord({"constraint", "primary", "unique", "foreign", "references",
+                                "check", "default", "identity", "rowguidcol"}))
+      SyntaxErrorAt(statement, k);
+  }
+  return alter;
+}
+
 std::optional<CreateIndexSyntax> ParseCreateIndex(const Tokens& statement) {
   CreateIndexSyntax index;
   std::size_t i = 1;
@@ -385,7 +427,13 @@ std::optional<CreateIndexSyntax> ParseCreateIndex(const Tokens& statement) {
   reader.NameList(open, names, &descending);
   for (std::size_t k = 0; k < names.size(); ++k)
     index.columns.push_back({names[k], descending[k]});
-  if (!AtEnd(statement, close + 1)) SyntaxErrorAt(statement, close + 1);
+  std::size_t next = close + 1;
+  if (TokenAt(statement, next).IsWord("with") &&
+      TokenAt(statement, next + 1).IsWord("ignore_dup_key")) {
+    index.ignore_dup_key = true;
+    next += 2;
+  }
+  if (!AtEnd(statement, next)) SyntaxErrorAt(statement, next);
   return index;
 }
 

@@ -103,13 +103,25 @@ struct AlterTableSyntax {
 // nullopt for another ALTER TABLE (constraint changes have their own reader).
 std::optional<AlterTableSyntax> ParseAlterTable(const Tokens& statement);
 
-// CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED] INDEX name ON table (column [ASC | DESC], ...).
+// ALTER TABLE name ALTER COLUMN column type [(arguments)] [COLLATE collation]
+// [NULL | NOT NULL]: the column's new definition, which names no constraint,
+// IDENTITY, ROWGUIDCOL or computed expression.
+struct AlterColumnSyntax {
+  DottedName name;
+  TableElementSyntax element;  // its column is set
+};
+// nullopt for another ALTER TABLE; throws SyntaxError for a malformed one.
+std::optional<AlterColumnSyntax> ParseAlterColumn(const Tokens& statement);
+
+// CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED] INDEX name ON table (column [ASC | DESC], ...)
+// [WITH IGNORE_DUP_KEY].
 struct IndexColumnSyntax {
   std::string name;
   bool descending = false;
 };
 struct CreateIndexSyntax {
   bool unique = false;
+  bool ignore_dup_key = false;  // WITH IGNORE_DUP_KEY after the columns
   Token name;
   DottedName table;
   std::vector<IndexColumnSyntax> columns;

@@ -118,6 +118,15 @@ namespace {
 
 std::optional<ColumnType> BuiltInType(std::string_view name,
                                       const std::vector<std::string>& arguments) {
+  if (EqualsIgnoreCase(name, "timestamp") || EqualsIgnoreCase(name, "rowversion")) {
+    if (!arguments.empty()) return std::nullopt;
+    ColumnType type;
+    type.type = SqlType::kBinary;
+    type.length = 8;
+    type.nullable = false;
+    type.row_version = true;
+    return type;
+  }
   const TypeInfo* info = Find(name);
   if (info == nullptr) return std::nullopt;
   if (TakesFractionPrecision(name) && arguments.size() <= 1) {
@@ -217,6 +226,7 @@ std::string_view TypeName(SqlType type) {
 }
 
 std::string TypeDeclaration(const ColumnType& type) {
+  if (type.row_version) return "timestamp";
   std::string text(TypeName(type.type));
   if (TakesLength(type.type)) {
     text += type.length == kMaxLength ? "(max)" : "(" + std::to_string(type.length) + ")";

@@ -368,6 +368,8 @@ class Binder {
         const Column& column = *targets[k];
         values.push_back(row[k] ? Assigned(Value(*row[k], none, Clause::kValues), column.type)
                                 : Default(column, *table, table->columns));
+        // A timestamp column takes NULL or DEFAULT only; its triggers give the value.
+        if (column.type.row_version && !values.back()->null_literal) throw MakeError(273);
       }
       bound.rows.push_back(std::move(values));
     }
@@ -375,8 +377,11 @@ class Binder {
       bound.query = std::make_unique<BoundQuery>(Query(*insert.query, nullptr));
       if (bound.query->columns.size() != targets.size()) Refuse("select list width");
       for (BoundSelectBlock& term : bound.query->terms) {
-        for (size_t k = 0; k < targets.size(); ++k)
+        for (size_t k = 0; k < targets.size(); ++k) {
           term.items[k] = Assigned(std::move(term.items[k]), targets[k]->type);
+          if (targets[k]->type.row_version && !term.items[k]->null_literal)
+            throw MakeError(273);
+        }
       }
     }
     return bound;
@@ -402,6 +407,7 @@ class Binder {
         throw MakeError(207, {assignment.column.back()});
       }
       if (Computed(*column, target, target.columns)) throw MakeError(271, {column->name});
+      if (column->type.row_version) throw MakeError(272);
       if (column->type.identity) Refuse("identity column");
       size_t k = static_cast<size_t>(column - target.columns.data());
       const std::string& written =
