@@ -2525,6 +2525,27 @@ class Binder {
       node->args.push_back(std::move(uid));
       return node;
     }
+    // IS_MEMBER(role), HAS_DBACCESS(database) and PERMISSIONS() ask the
+    // session what the user may do; PERMISSIONS(objectid [, column]) is a
+    // catalog function (catalog_functions.h).
+    if (name == "is_member" || name == "has_dbaccess") {
+      if (expr.args.size() != 1) throw MakeError(174, {name, "1"});
+      Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      node->sql = name;
+      Bound value = Value(*expr.args[0], scope, clause);
+      if (ClassOf(value->type.type) != TypeClass::kCharacter && !value->null_literal)
+        Refuse("name argument");
+      node->args.push_back(std::move(value));
+      return node;
+    }
+    if (name == "permissions" && expr.args.empty()) {
+      ColumnType type{SqlType::kInt};
+      type.nullable = false;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = "sqlengine_permissions";
+      return node;
+    }
+    if (name == "permissions" && expr.args.size() > 2) throw MakeError(189, {name, "0", "2"});
     if (name == "is_srvrolemember" && (expr.args.size() == 1 || expr.args.size() == 2)) {
       Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
       node->sql = name;
