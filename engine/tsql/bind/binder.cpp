@@ -960,8 +960,8 @@ class Binder {
         break;
     }
     const bool rolled = bound.grouping != BoundSelectBlock::Grouping::kPlain;
-    if (rolled && (block.group_all || block.distinct || block.top))
-      Refuse("ROLLUP / CUBE with ALL, DISTINCT or TOP");
+    if (rolled && block.group_all) Refuse("ROLLUP / CUBE with GROUP BY ALL");
+    if (rolled && block.top && block.top_ties) Refuse("ROLLUP / CUBE with TOP ... WITH TIES");
     if (block.where) {
       bool allowed = std::exchange(old_outer_joins_allowed_, true);
       bound.where = Predicate(*block.where, scope, Clause::kWhere);
