@@ -2697,7 +2697,11 @@ class Binder {
         // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
         if (of.type == SqlType::kUniqueIdentifier)
           throw MakeError(8117, {"uniqueidentifier", name});
-        if (type_class == TypeClass::kOther) Refuse("MIN / MAX of this type");
+        // sql_variant values compare by their family first, then by value.
+        if (of.type == SqlType::kSqlVariant)
+          node->sql = "sqlengine_variant_" + name;
+        else if (type_class == TypeClass::kOther)
+          Refuse("MIN / MAX of this type");
         type = of;
       } else {
         if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
