@@ -14,6 +14,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/permission_bits.h"
 #include "engine/exec/procedures.h"
+#include "engine/exec/process_procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_functions.h"
@@ -221,6 +222,8 @@ std::optional<int> Session::DatabaseAccess(std::string_view database) {
     return 0;  // a database that cannot be read now is one nobody can use
   }
 }
+
+std::string Session::ProcessRows() { return ProcessRowsJson(engine_); }
 
 int Session::StatementPermissions() {
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());

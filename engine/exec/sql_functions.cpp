@@ -235,6 +235,10 @@ void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
   }
 }
 
+void Processes(sqlite3_context* context, int, sqlite3_value**) {
+  SqliteResultText(context, Host(context).ProcessRows());
+}
+
 // sqlengine_type_property(declared type, property): what syscolumns and
 // INFORMATION_SCHEMA.COLUMNS report for a declared column type.
 void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
@@ -448,6 +452,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"is_member", 1, NameQuestion<&FunctionHost::DatabaseRoleMember>, false},
     {"has_dbaccess", 1, NameQuestion<&FunctionHost::DatabaseAccess>, false},
     {"sqlengine_permissions", 0, Permissions, false},
+    {"sqlengine_processes", 0, Processes, false},
     {"sqlengine_permissions", 3, Permissions, false},
     {"sqlengine_permissions", 4, Permissions, false},
     {"sqlengine_type_property", 2, TypeProperty, true},

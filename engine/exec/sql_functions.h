@@ -52,6 +52,8 @@ class FunctionHost {
                                                std::optional<std::string_view> /*column*/) {
     return std::nullopt;
   }
+  // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
+  virtual std::string ProcessRows() { return "[]"; }
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }
