@@ -917,7 +917,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert && session_.RowCountLimit() > 0)
     LimitInsertedRows(text.sql, text.statement_offset, session_.RowCountLimit());
-  FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
+  FailedStatement context{nullptr, VerbOf(statement.kind), ConflictDatabase(session_, statement),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
                 statement.kind == StatementKind::kDropTable ||

@@ -100,14 +100,19 @@ void Who(Session& session, const std::vector<CallArgument>& given, ResultSink& s
   result.Send(sink);
 }
 
-// "MM/DD hh:mm:ss" in local time, as sp_who2 shows the last batch.
-std::string LastBatchText(std::chrono::system_clock::time_point when) {
+// `when` in local time, written by strftime's `format`.
+std::string LocalTimeText(std::chrono::system_clock::time_point when, const char* format) {
   std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
   localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%m/%d %H:%M:%S", &local);
+  char text[40];
+  std::strftime(text, sizeof text, format, &local);
   return text;
+}
+
+// "MM/DD hh:mm:ss" in local time, as sp_who2 shows the last batch.
+std::string LastBatchText(std::chrono::system_clock::time_point when) {
+  return LocalTimeText(when, "%m/%d %H:%M:%S");
 }
 
 void Who2(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
@@ -202,15 +207,10 @@ void AppendText(std::string& out, const std::string& text) {
 
 // "YYYY-MM-DD hh:mm:ss.mmm" in local time, as datetime values are written.
 std::string DateTimeText(std::chrono::system_clock::time_point when) {
-  std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
   char fraction[8];
   std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis.count()));
-  return std::string(text) + fraction;
+  return LocalTimeText(when, "%Y-%m-%d %H:%M:%S") + fraction;
 }
 
 }  // namespace

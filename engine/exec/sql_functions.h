@@ -52,6 +52,9 @@ class FunctionHost {
                                                std::optional<std::string_view> /*column*/) {
     return std::nullopt;
   }
+  // The SQLite schema unqualified names resolve in: "main", or inside a
+  // trigger of another database's table that database's.
+  virtual std::string UnqualifiedSchema() { return "main"; }
   // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
   virtual std::string ProcessRows() { return "[]"; }
   // The client's program and workstation names and process id, as its login
