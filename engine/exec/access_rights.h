@@ -45,6 +45,11 @@ class DatabaseRights {
   // refused there); empty for the whole object.
   std::optional<SqlError> Check(std::string_view object, Access access,
                                 std::string_view column = {}) const;
+  // Whether the user may create, bind and drop rules and defaults: dbo,
+  // db_owner and db_ddladmin, as for other schema changes.
+  bool MakesRulesAndDefaults() const {
+    return dbo_ || InRole("db_owner") || InRole("db_ddladmin");
+  }
   // Whether the user holds `access` on `object` WITH GRANT OPTION.
   bool CanGrant(std::string_view object, Access access) const;
 

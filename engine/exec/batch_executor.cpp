@@ -288,10 +288,32 @@ bool IsRowStatement(StatementKind kind) {
          kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
 }
 
+// Where a SELECT's list starts: after ALL or DISTINCT and TOP n [PERCENT]
+// [WITH TIES] (n a number, a variable or a parenthesized expression).
+size_t SelectListStart(const Tokens& tokens) {
+  size_t at = 1;
+  if (at < tokens.size() && tokens[at].IsAnyWord({"all", "distinct"})) ++at;
+  if (at + 1 >= tokens.size() || !tokens[at].IsWord("top")) return at;
+  ++at;
+  if (tokens[at].IsSymbol("(")) {
+    int depth = 0;
+    for (; at < tokens.size(); ++at) {
+      if (tokens[at].IsSymbol("(")) ++depth;
+      if (tokens[at].IsSymbol(")") && --depth == 0) break;
+    }
+  }
+  ++at;
+  if (at < tokens.size() && tokens[at].IsWord("percent")) ++at;
+  if (at + 1 < tokens.size() && tokens[at].IsWord("with") && tokens[at + 1].IsWord("ties")) at += 2;
+  return at;
+}
+
 bool AssignsVariables(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
-  return statement.kind == StatementKind::kSelect && tokens.size() >= 4 &&
-         tokens[1].kind == TokenKind::kVariable && tokens[2].IsSymbol("=");
+  if (statement.kind != StatementKind::kSelect || tokens.size() < 4) return false;
+  size_t start = SelectListStart(tokens);
+  return start + 2 < tokens.size() && tokens[start].kind == TokenKind::kVariable &&
+         tokens[start + 1].IsSymbol("=");
 }
 
 }  // namespace
@@ -763,11 +785,12 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   select.with = statement.with;
   std::vector<std::string> targets;
   int depth = 0;
-  bool item_start = true, in_list = true;
+  const size_t start = SelectListStart(tokens);
+  bool item_start = start == 1, in_list = true;
   bool reads_rows = false;  // SELECT @a = expr without FROM sends no DONE
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    if (in_list && depth == 0 && item_start && i > 0) {
+    if (in_list && depth == 0 && item_start && i >= start) {
       if (token.kind != TokenKind::kVariable || i + 1 >= tokens.size() ||
           !tokens[i + 1].IsSymbol("=")) {
         throw MakeError(141);
@@ -783,7 +806,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       in_list = false;
       if (token.IsWord("from")) reads_rows = true;
     }
-    item_start = in_list && depth == 0 && (i == 0 || token.IsSymbol(","));
+    item_start = in_list && depth == 0 && (i + 1 == start || (i >= start && token.IsSymbol(",")));
     select.tokens.push_back(token);
   }
   for (const std::string& target : targets) {
@@ -916,7 +939,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert && session_.RowCountLimit() > 0)
     LimitInsertedRows(text.sql, text.statement_offset, session_.RowCountLimit());
-  FailedStatement context{nullptr, VerbOf(statement.kind), session_.CurrentDatabase(),
+  FailedStatement context{nullptr, VerbOf(statement.kind), ConflictDatabase(session_, statement),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
                 statement.kind == StatementKind::kDropTable ||

@@ -293,6 +293,25 @@ constexpr CatalogViewColumn kSysAltFiles[] = {
     {"name", "sysname", kNotNull},    {"filename", "nvarchar(260)", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysProcesses[] = {
+    {"spid", "smallint", kNotNull},           {"kpid", "smallint", kNotNull},
+    {"blocked", "smallint", kNotNull},        {"waittype", "binary(2)", kNotNull},
+    {"waittime", "int", kNotNull},            {"lastwaittype", "nchar(32)", kNotNull},
+    {"waitresource", "nchar(256)", kNotNull}, {"dbid", "smallint", kNotNull},
+    {"uid", "smallint", kNotNull},            {"cpu", "int", kNotNull},
+    {"physical_io", "bigint", kNotNull},      {"memusage", "int", kNotNull},
+    {"login_time", "datetime", kNotNull},     {"last_batch", "datetime", kNotNull},
+    {"ecid", "smallint", kNotNull},           {"open_tran", "smallint", kNotNull},
+    {"status", "nchar(30)", kNotNull},        {"sid", "binary(86)", kNotNull},
+    {"hostname", "nchar(128)", kNotNull},     {"program_name", "nchar(128)", kNotNull},
+    {"hostprocess", "nchar(8)", kNotNull},    {"cmd", "nchar(16)", kNotNull},
+    {"nt_domain", "nchar(128)", kNotNull},    {"nt_username", "nchar(128)", kNotNull},
+    {"net_address", "nchar(12)", kNotNull},   {"net_library", "nchar(12)", kNotNull},
+    {"loginame", "nchar(128)", kNotNull},     {"context_info", "binary(128)", kNotNull},
+    {"sql_handle", "binary(20)", kNotNull},   {"stmt_start", "int", kNotNull},
+    {"stmt_end", "int", kNotNull},
+};
+
 constexpr CatalogViewColumn kSptValues[] = {
     {"name", "nvarchar(35)", kNull}, {"number", "int", kNotNull}, {"type", "nchar(3)", kNotNull},
     {"low", "int", kNull},           {"high", "int", kNull},      {"status", "int", kNull},
@@ -407,6 +426,7 @@ constexpr ViewColumns kViews[] = {
     {"information_schema.parameters", kParameters},
     {"sysdepends", kSysDepends},
     {"sysaltfiles", kSysAltFiles},
+    {"sysprocesses", kSysProcesses},
     {"spt_values", kSptValues},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},

@@ -303,6 +303,27 @@ std::string SptValues(const CatalogTarget&) {
          eight + " AS c, " + eight + " AS b, " + eight + " AS a) ORDER BY n)";
 }
 
+// master..sysprocesses: one row per session, as sp_who reports them
+// (sqlengine_processes(), see process_procedures.h). The engine keeps no
+// per-session CPU, I/O or wait counters: those read 0.
+std::string SysProcesses(const CatalogTarget& t) {
+  auto item = [](int k) { return "json_extract(p.value, '$[" + std::to_string(k) + "]')"; };
+  return "(SELECT " + item(0) + " AS spid, 0 AS kpid, " + item(1) +
+         " AS blocked, x'0000' AS waittype, 0 AS waittime, "
+         "'MISCELLANEOUS' AS lastwaittype, '' AS waitresource, " +
+         item(2) + " AS dbid, 0 AS uid, 0 AS cpu, 0 AS physical_io, 0 AS memusage, " + item(3) +
+         " AS login_time, " + item(4) + " AS last_batch, 0 AS ecid, 0 AS open_tran, " + item(5) +
+         " AS status, coalesce((SELECT l.sid FROM " + tsql::QuoteSqliteName(t.master_schema) + "." +
+         catalog::kLoginsTable + " l WHERE l.name = " + item(9) +
+         "), x'') AS sid, " + item(6) + " AS hostname, " + item(7) +
+         " AS program_name, '' AS hostprocess, " + item(8) +
+         " AS cmd, '' AS nt_domain, '' AS nt_username, '' AS net_address, 'TCP/IP' AS "
+         "net_library, " +
+         item(9) +
+         " AS loginame, x'' AS context_info, zeroblob(20) AS sql_handle, 0 AS stmt_start, "
+         "0 AS stmt_end FROM json_each(sqlengine_processes()) p)";
+}
+
 struct View {
   std::string_view name;
   std::string (*sql)(const CatalogTarget&);
@@ -332,6 +353,7 @@ constexpr View kViews[] = {
     {"information_schema.parameters", InformationSchemaParameters},
     {"sysdepends", SysDepends},
     {"sysaltfiles", SysAltFiles},
+    {"sysprocesses", SysProcesses},
     {"spt_values", SptValues},
     {"sysconstraints", SysConstraints},
     {"sysforeignkeys", SysForeignKeys},
@@ -350,7 +372,8 @@ bool IsCatalogView(std::string_view view) {
 }
 
 bool NeedsMaster(std::string_view view) {
-  return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles";
+  return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles" ||
+         view == "sysprocesses";
 }
 
 bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }

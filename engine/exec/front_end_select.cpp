@@ -51,11 +51,6 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with, assigned);
     tsql::SqliteText generated =
         tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
-    // SQLite computes a sorted query's values before it sorts them, so the
-    // rows would not see each other's assignments in the order asked for.
-    if (!query->order_by.empty() &&
-        generated.sql.find(tsql::bind::kReadFunction) != std::string::npos)
-      throw tsql::bind::NotBound("a variable read by the ordered SELECT that assigns it");
     generated.reaches = catalog.TakeReaches();
     return generated;
   } catch (const tsql::bind::NotBound& why) {

@@ -48,8 +48,11 @@ std::optional<IdentityTable> Resolve(sqlite3_context* context, sqlite3_value* ar
   // A #temp table may be named as tempdb's ('tempdb..#t'), as SQL Server names it.
   bool in_tempdb = tsql::EqualsIgnoreCase(name.Database(), "tempdb") && temporary;
   if (!name.Database().empty() && !in_tempdb) return std::nullopt;
-  std::string schema = temporary ? "temp" : "main";
-  std::string master = temporary ? "sqlite_temp_master" : "main.sqlite_master";
+  // An unqualified name inside a trigger of another database's table is
+  // that database's, as the trigger's other names are.
+  std::string schema = temporary ? "temp" : Host(context).UnqualifiedSchema();
+  std::string master =
+      temporary ? "sqlite_temp_master" : tsql::QuoteSqliteName(schema) + ".sqlite_master";
   auto query = catalog::Prepare(
       db, "SELECT name FROM " + master + " WHERE type = 'table' AND name = ? COLLATE NOCASE");
   sqlite3_bind_text(query.get(), 1, name.Last().c_str(), -1, SQLITE_TRANSIENT);

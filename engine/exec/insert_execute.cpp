@@ -148,7 +148,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   }
 
   sqlite3* db = session_.Connection().Handle();
-  FailedStatement context{nullptr, "INSERT", session_.CurrentDatabase(), statement.line};
+  FailedStatement context{nullptr, "INSERT", ConflictDatabase(session_, statement),
+                          statement.line};
   std::optional<std::string> written = WrittenDatabase(statement);
   std::string schema = !written || *written == "#" ? std::string("temp")
                                                    : session_.Connection().SchemaOf(*written);

@@ -1,5 +1,7 @@
 #include "engine/exec/process_procedures.h"
 
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -11,6 +13,8 @@
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
+#include "engine/exec/table_function_rows.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -96,14 +100,19 @@ void Who(Session& session, const std::vector<CallArgument>& given, ResultSink& s
   result.Send(sink);
 }
 
-// "MM/DD hh:mm:ss" in local time, as sp_who2 shows the last batch.
-std::string LastBatchText(std::chrono::system_clock::time_point when) {
+// `when` in local time, written by strftime's `format`.
+std::string LocalTimeText(std::chrono::system_clock::time_point when, const char* format) {
   std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
   localtime_r(&seconds, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%m/%d %H:%M:%S", &local);
+  char text[40];
+  std::strftime(text, sizeof text, format, &local);
   return text;
+}
+
+// "MM/DD hh:mm:ss" in local time, as sp_who2 shows the last batch.
+std::string LastBatchText(std::chrono::system_clock::time_point when) {
+  return LocalTimeText(when, "%m/%d %H:%M:%S");
 }
 
 void Who2(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
@@ -191,7 +200,47 @@ void Lock(Session& session, const std::vector<CallArgument>& given, ResultSink& 
   result.Send(sink);
 }
 
+void AppendText(std::string& out, const std::string& text) {
+  AppendJsonString(out, reinterpret_cast<const unsigned char*>(text.data()),
+                   static_cast<int>(text.size()));
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm" in local time, as datetime values are written.
+std::string DateTimeText(std::chrono::system_clock::time_point when) {
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()) % 1000;
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis.count()));
+  return LocalTimeText(when, "%Y-%m-%d %H:%M:%S") + fraction;
+}
+
 }  // namespace
+
+std::string ProcessRowsJson(EngineImpl& engine) {
+  std::map<std::string, int> dbid_by_name;
+  for (const catalog::DatabaseEntry& entry : engine.Catalog().Databases())
+    dbid_by_name[tsql::ToLower(entry.name)] = entry.dbid;
+  std::string json = "[";
+  for (const Process& process : Processes(engine)) {
+    const SessionActivity& activity = process.activity;
+    auto dbid = dbid_by_name.find(tsql::ToLower(activity.database));
+    if (json.size() > 1) json += ",";
+    json += "[" + std::to_string(activity.spid) + "," + std::to_string(process.blocked_by) + "," +
+            std::to_string(dbid == dbid_by_name.end() ? 0 : dbid->second) + ",";
+    const std::string texts[] = {DateTimeText(activity.login_time),
+                                 DateTimeText(activity.last_batch),
+                                 Status(process),
+                                 activity.host,
+                                 activity.program,
+                                 activity.command,
+                                 activity.login};
+    for (const std::string& text : texts) {
+      AppendText(json, text);
+      json += ",";
+    }
+    json.back() = ']';
+  }
+  return json + "]";
+}
 
 bool RunProcessProcedure(Session& session, std::string_view name,
                          const std::vector<CallArgument>& arguments, ResultSink& sink) {

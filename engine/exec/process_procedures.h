@@ -4,6 +4,7 @@
 // may see them, as in SQL Server 2000. Also sp_monitor (monitor_procedure.h). Each sends its result set; the
 // caller sends the return status. Throws SqlError.
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,14 @@
 namespace sqlengine::exec {
 
 class Session;
+
+class EngineImpl;
+
+// The sessions as master..sysprocesses lists them, one JSON array per
+// session in spid order: spid, blocked, dbid, login_time, last_batch (as
+// "YYYY-MM-DD hh:mm:ss.mmm" local time), status, hostname, program_name,
+// cmd, loginame.
+std::string ProcessRowsJson(EngineImpl& engine);
 
 // False when `name` (lower case) is none of them.
 bool RunProcessProcedure(Session& session, std::string_view name,

@@ -124,7 +124,7 @@ bool IsBound(sqlite3* db, const StoredObject& object) {
 void RequireDdlRights(Session& session, int number) {
   if (session.IsSysadmin()) return;
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (rights.IsDbo() || rights.InRole("db_owner") || rights.InRole("db_ddladmin")) return;
+  if (rights.MakesRulesAndDefaults()) return;
   if (number == 262) throw MakeError(262, {"CREATE RULE", session.Connection().Database()});
   throw MakeError(number);
 }

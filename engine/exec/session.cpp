@@ -12,7 +12,9 @@
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_scope.h"
+#include "engine/exec/permission_bits.h"
 #include "engine/exec/procedures.h"
+#include "engine/exec/process_procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/user_functions.h"
@@ -200,6 +202,49 @@ std::optional<std::string> Session::DatabaseUserName(std::optional<int> uid) {
   if (const Principal* user = rights.Security().FindUid(*uid)) return user->name;
   if (*uid == kDboUid) return std::string("dbo");
   return std::nullopt;
+}
+
+std::optional<int> Session::DatabaseRoleMember(std::string_view role) {
+  StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+  const DatabaseRights& rights = rights_.InCurrent();
+  const Principal* found = rights.Security().Find(role);
+  if (found == nullptr || !found->is_role) return std::nullopt;
+  if (!rights.HasAccess()) return 0;
+  // dbo is a member of db_owner; other roles hold whom they were given.
+  if (rights.IsDbo() && tsql::EqualsIgnoreCase(found->name, "db_owner")) return 1;
+  return rights.Security().Closure(*rights.Uid()).count(found->uid) > 0 ? 1 : 0;
+}
+
+std::optional<int> Session::DatabaseAccess(std::string_view database) {
+  std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
+  if (!entry) return std::nullopt;
+  try {
+    return rights_.MayUse(*entry) ? 1 : 0;
+  } catch (const SqlError&) {
+    return 0;  // a database that cannot be read now is one nobody can use
+  }
+}
+
+std::string Session::ProcessRows() { return ProcessRowsJson(engine_); }
+
+int Session::StatementPermissions() {
+  StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+  const DatabaseRights& rights = rights_.InCurrent();
+  // CREATE DATABASE counts in master only: sysadmin and dbcreator make
+  // databases, as do the users master grants it to.
+  bool in_master = tsql::EqualsIgnoreCase(rights.Database(), "master");
+  bool create_database =
+      in_master && (IsSysadmin() || engine_.Catalog().IsRoleMember("dbcreator", login_.name) ||
+                    !rights.Check({}, Access::kCreateDatabase).has_value());
+  bool grant_create_database = in_master && rights.CanGrant({}, Access::kCreateDatabase);
+  return StatementPermissionBits(rights, create_database, grant_create_database);
+}
+
+std::optional<int> Session::ObjectPermissions(std::string_view object, std::string_view xtype,
+                                              const std::vector<std::string>& columns,
+                                              std::optional<std::string_view> column) {
+  StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+  return ObjectPermissionBits(rights_.InCurrent(), object, xtype, columns, column);
 }
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {

@@ -72,6 +72,14 @@ class Session final : public SqlSession, public FunctionHost {
   std::string DatabaseName() override { return connection_.UnqualifiedDatabase(); }
   std::string LoginName() override { return login_.name; }
   std::optional<std::string> DatabaseUserName(std::optional<int> uid) override;
+  std::optional<int> DatabaseRoleMember(std::string_view role) override;
+  std::optional<int> DatabaseAccess(std::string_view database) override;
+  int StatementPermissions() override;
+  std::string ProcessRows() override;
+  std::string UnqualifiedSchema() override { return connection_.UnqualifiedSchema(); }
+  std::optional<int> ObjectPermissions(std::string_view object, std::string_view xtype,
+                                       const std::vector<std::string>& columns,
+                                       std::optional<std::string_view> column) override;
   std::string ClientProgram() override { return client_.app_name; }
   std::string ClientHost() override { return client_.host_name; }
   std::uint32_t ClientProcess() override { return client_.client_pid; }

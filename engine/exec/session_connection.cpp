@@ -380,7 +380,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
       throw MakeError(916, {host_.LoginName(), target.database});
   }
   // master's own tables are master's alone.
-  if (view == "spt_values" && !tsql::EqualsIgnoreCase(target.database, "master"))
+  if ((view == "spt_values" || view == "sysprocesses") &&
+      !tsql::EqualsIgnoreCase(target.database, "master"))
     return std::nullopt;
   target.data_folder = engine_.Layout().DataFolder().string();
   if (NeedsMaster(view)) target.master_schema = SchemaFor("master");

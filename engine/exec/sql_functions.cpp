@@ -189,6 +189,58 @@ void IsServerRoleMember(sqlite3_context* context, int count, sqlite3_value** arg
   sqlite3_result_int(context, *member);
 }
 
+// IS_MEMBER(role) and HAS_DBACCESS(database): NULL for NULL.
+template <std::optional<int> (FunctionHost::*answer)(std::string_view)>
+void NameQuestion(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::string name = SqliteValueText(args[0]);
+  try {
+    std::optional<int> answered = (Host(context).*answer)(name);
+    if (!answered) return sqlite3_result_null(context);
+    sqlite3_result_int(context, *answered);
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
+// sqlengine_permissions(): PERMISSIONS()'s statement bits.
+// sqlengine_permissions(name, xtype, columns [, column]): an object's bits,
+// `columns` its column names separated by char(1); NULL when the object
+// (name NULL) or the column is unknown, or the column is NULL.
+void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
+  try {
+    if (count == 0) return sqlite3_result_int(context, Host(context).StatementPermissions());
+    for (int k = 0; k < count; ++k) {
+      if (k != 2 && sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
+    }
+    std::vector<std::string> columns;
+    if (sqlite3_value_type(args[2]) != SQLITE_NULL) {
+      std::string list = SqliteValueText(args[2]);
+      for (size_t at = 0; at <= list.size();) {
+        size_t end = list.find('\x01', at);
+        if (end == std::string::npos) end = list.size();
+        if (end > at) columns.push_back(list.substr(at, end - at));
+        at = end + 1;
+      }
+    }
+    std::optional<std::string> column;
+    if (count > 3) column = SqliteValueText(args[3]);
+    std::optional<int> bits = Host(context).ObjectPermissions(
+        SqliteValueText(args[0]), SqliteValueText(args[1]), columns,
+        column ? std::optional<std::string_view>(*column) : std::nullopt);
+    if (!bits) return sqlite3_result_null(context);
+    sqlite3_result_int(context, *bits);
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    sqlite3_result_error(context, text.c_str(), -1);
+  }
+}
+
+void Processes(sqlite3_context* context, int, sqlite3_value**) {
+  SqliteResultText(context, Host(context).ProcessRows());
+}
+
 // sqlengine_type_property(declared type, property): what syscolumns and
 // INFORMATION_SCHEMA.COLUMNS report for a declared column type.
 void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
@@ -403,6 +455,12 @@ constexpr FunctionDefinition kFunctions[] = {
     {"user_name", 1, UserName, false},
     {"is_srvrolemember", 1, IsServerRoleMember, false},
     {"is_srvrolemember", 2, IsServerRoleMember, false},
+    {"is_member", 1, NameQuestion<&FunctionHost::DatabaseRoleMember>, false},
+    {"has_dbaccess", 1, NameQuestion<&FunctionHost::DatabaseAccess>, false},
+    {"sqlengine_permissions", 0, Permissions, false},
+    {"sqlengine_processes", 0, Processes, false},
+    {"sqlengine_permissions", 3, Permissions, false},
+    {"sqlengine_permissions", 4, Permissions, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},

@@ -32,6 +32,31 @@ class FunctionHost {
   // a uid, the login's own user there (USER_NAME(), CURRENT_USER). nullopt
   // for no such user.
   virtual std::optional<std::string> DatabaseUserName(std::optional<int> uid) = 0;
+  // IS_MEMBER(role): 1 / 0 for a role of the current database the user is
+  // in or not; nullopt for a name that is no role there (a Windows group,
+  // which a SQL Server login cannot be tested for).
+  virtual std::optional<int> DatabaseRoleMember(std::string_view /*role*/) {
+    return std::nullopt;
+  }
+  // HAS_DBACCESS(database): 1 / 0; nullopt for no such database.
+  virtual std::optional<int> DatabaseAccess(std::string_view /*database*/) {
+    return std::nullopt;
+  }
+  // PERMISSIONS() and PERMISSIONS(objectid [, column]) of the current
+  // database, as permission_bits.h describes them; the object is given by
+  // name, sysobjects type and column names. nullopt for no such column.
+  virtual int StatementPermissions() { return 0; }
+  virtual std::optional<int> ObjectPermissions(std::string_view /*object*/,
+                                               std::string_view /*xtype*/,
+                                               const std::vector<std::string>& /*columns*/,
+                                               std::optional<std::string_view> /*column*/) {
+    return std::nullopt;
+  }
+  // The SQLite schema unqualified names resolve in: "main", or inside a
+  // trigger of another database's table that database's.
+  virtual std::string UnqualifiedSchema() { return "main"; }
+  // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
+  virtual std::string ProcessRows() { return "[]"; }
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }

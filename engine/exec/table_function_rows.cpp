@@ -11,7 +11,6 @@
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
-namespace {
 
 void AppendJsonString(std::string& out, const unsigned char* text, int size) {
   out += '"';
@@ -30,6 +29,8 @@ void AppendJsonString(std::string& out, const unsigned char* text, int size) {
   }
   out += '"';
 }
+
+namespace {
 
 void AppendValue(std::string& out, sqlite3_stmt* query, int column) {
   switch (sqlite3_column_type(query, column)) {

@@ -14,6 +14,9 @@
 
 namespace sqlengine::exec {
 
+// Appends `size` bytes of UTF-8 text as a JSON string.
+void AppendJsonString(std::string& out, const unsigned char* text, int size);
+
 // Steps `query` to its end and returns its rows in that form. Throws
 // std::runtime_error when a step fails.
 std::string RowsAsJson(sqlite3_stmt* query);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "engine/common/error.h"
@@ -406,8 +407,53 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sql_variant_property", 2, Property, true},
 };
 
+// sqlengine_variant_min(v) / sqlengine_variant_max(v): MIN and MAX of
+// sql_variant values in the sql_variant order (the family first, then the
+// value); the first of equal values stays. NULLs are skipped.
+struct VariantExtreme {
+  sqlite3_value* best;
+};
+
+template <int kSign>
+void ExtremeStep(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return;
+  auto* state = static_cast<VariantExtreme*>(sqlite3_aggregate_context(context, sizeof(VariantExtreme)));
+  if (state == nullptr) return sqlite3_result_error_nomem(context);
+  try {
+    if (state->best != nullptr && *CompareValues(args[0], state->best) * kSign <= 0) return;
+  } catch (const SqlError& error) {
+    std::string text = FunctionErrorText(error);
+    return sqlite3_result_error(context, text.c_str(), -1);
+  }
+  sqlite3_value* copy = sqlite3_value_dup(args[0]);
+  if (copy == nullptr) return sqlite3_result_error_nomem(context);
+  sqlite3_value_free(state->best);
+  state->best = copy;
+}
+
+void ExtremeFinal(sqlite3_context* context) {
+  auto* state = static_cast<VariantExtreme*>(sqlite3_aggregate_context(context, 0));
+  if (state == nullptr || state->best == nullptr) return sqlite3_result_null(context);
+  sqlite3_result_value(context, state->best);
+  sqlite3_value_free(state->best);
+  state->best = nullptr;
+}
+
 }  // namespace
 
-void RegisterVariantFunctions(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+void RegisterVariantFunctions(sqlite3* db) {
+  RegisterFunctionTable(db, kFunctions);
+  struct Extreme {
+    const char* name;
+    void (*step)(sqlite3_context*, int, sqlite3_value**);
+  };
+  for (Extreme extreme : {Extreme{"sqlengine_variant_min", ExtremeStep<-1>},
+                          Extreme{"sqlengine_variant_max", ExtremeStep<1>}}) {
+    if (sqlite3_create_function_v2(db, extreme.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, nullptr, extreme.step, ExtremeFinal,
+                                   nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string("cannot register ") + extreme.name);
+  }
+}
 
 }  // namespace sqlengine::exec

@@ -102,6 +102,15 @@ std::optional<std::string> WrittenDatabase(const tsql::Statement& statement) {
   return name.Database();
 }
 
+std::string ConflictDatabase(Session& session, const tsql::Statement& statement) {
+  std::optional<std::string> written = WrittenDatabase(statement);
+  if (written && !written->empty() && *written != "#") {
+    std::optional<catalog::DatabaseEntry> entry = session.Engine().FindDatabase(*written);
+    return entry ? entry->name : *written;
+  }
+  return session.Connection().UnqualifiedDatabase();
+}
+
 void RefreshReadSnapshot(Session& session) {
   sqlite3* db = session.Connection().Handle();
   if (session.TranCount() == 0 || KeepsSnapshot(session.Isolation()) || db == nullptr ||

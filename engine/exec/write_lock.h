@@ -24,6 +24,12 @@ class Session;
 // without INTO); "" for the current database; "#" for a temporary table.
 std::optional<std::string> WrittenDatabase(const tsql::Statement& statement);
 
+// The database a statement's constraint errors (547) name: the one the
+// table it writes is in, as the catalog spells it; for an unqualified name
+// the database such names resolve in (a trigger's own, see
+// SessionConnection::UnqualifiedDatabase).
+std::string ConflictDatabase(Session& session, const tsql::Statement& statement);
+
 // Before a statement of the session's explicit transaction writes `schema`
 // ("main" or an attached database's alias; "temp" needs no lock): makes the
 // transaction hold that file's write lock, waiting up to the session's lock

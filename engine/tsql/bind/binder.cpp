@@ -966,8 +966,8 @@ class Binder {
         break;
     }
     const bool rolled = bound.grouping != BoundSelectBlock::Grouping::kPlain;
-    if (rolled && (block.group_all || block.distinct || block.top))
-      Refuse("ROLLUP / CUBE with ALL, DISTINCT or TOP");
+    if (rolled && block.group_all) Refuse("ROLLUP / CUBE with GROUP BY ALL");
+    if (rolled && block.top && block.top_ties) Refuse("ROLLUP / CUBE with TOP ... WITH TIES");
     if (block.where) {
       bool allowed = std::exchange(old_outer_joins_allowed_, true);
       bound.where = Predicate(*block.where, scope, Clause::kWhere);
@@ -2531,6 +2531,27 @@ class Binder {
       node->args.push_back(std::move(uid));
       return node;
     }
+    // IS_MEMBER(role), HAS_DBACCESS(database) and PERMISSIONS() ask the
+    // session what the user may do; PERMISSIONS(objectid [, column]) is a
+    // catalog function (catalog_functions.h).
+    if (name == "is_member" || name == "has_dbaccess") {
+      if (expr.args.size() != 1) throw MakeError(174, {name, "1"});
+      Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
+      node->sql = name;
+      Bound value = Value(*expr.args[0], scope, clause);
+      if (ClassOf(value->type.type) != TypeClass::kCharacter && !value->null_literal)
+        Refuse("name argument");
+      node->args.push_back(std::move(value));
+      return node;
+    }
+    if (name == "permissions" && expr.args.empty()) {
+      ColumnType type{SqlType::kInt};
+      type.nullable = false;
+      Bound node = Make(BoundKind::kCall, type);
+      node->sql = "sqlengine_permissions";
+      return node;
+    }
+    if (name == "permissions" && expr.args.size() > 2) throw MakeError(189, {name, "0", "2"});
     if (name == "is_srvrolemember" && (expr.args.size() == 1 || expr.args.size() == 2)) {
       Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kInt});
       node->sql = name;
@@ -2682,7 +2703,11 @@ class Binder {
         // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
         if (of.type == SqlType::kUniqueIdentifier)
           throw MakeError(8117, {"uniqueidentifier", name});
-        if (type_class == TypeClass::kOther) Refuse("MIN / MAX of this type");
+        // sql_variant values compare by their family first, then by value.
+        if (of.type == SqlType::kSqlVariant)
+          node->sql = "sqlengine_variant_" + name;
+        else if (type_class == TypeClass::kOther)
+          Refuse("MIN / MAX of this type");
         type = of;
       } else {
         if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");

@@ -253,6 +253,34 @@ Bound ColumnProperty(Catalog& catalog, std::vector<Bound> args) {
                      Equal(ViewColumn(columns, "name"), std::move(args[1]))));
 }
 
+// PERMISSIONS(objectid [, column]): the session's answer for the object's
+// name, type and columns (see exec/permission_bits.h); NULL for an id of no
+// object of the current database.
+Bound Permissions(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || (args.size() == 2 && !IsText(*args[1])))
+    Refuse("PERMISSIONS argument");
+  TableShape objects = View(catalog, {"sysobjects"});
+  TableShape columns = View(catalog, {"syscolumns"});
+  auto of_object = [&](const TableShape& view) {
+    return Equal(ViewColumn(view, "id"), Argument(args, 0));
+  };
+  std::vector<Bound> names;
+  names.push_back(ViewColumn(columns, "name"));
+  names.push_back(Node(BoundKind::kLiteral, Typed(SqlType::kVarChar, 1), "char(1)"));
+  std::vector<Bound> answer;
+  answer.push_back(Lookup(objects, ViewColumn(objects, "name"), of_object(objects)));
+  answer.push_back(Lookup(objects, Call("rtrim", Typed(SqlType::kVarChar, 2),
+                                        ViewColumn(objects, "xtype")),
+                          of_object(objects)));
+  answer.push_back(Lookup(columns, Call("group_concat", Typed(SqlType::kNVarChar, 4000),
+                                        std::move(names)),
+                          of_object(columns)));
+  if (args.size() == 2) answer.push_back(Argument(args, 1));
+  Bound bits = Call("sqlengine_permissions", Typed(SqlType::kInt), std::move(answer));
+  bits->type.nullable = true;
+  return OverArguments(std::move(args), std::move(bits));
+}
+
 Bound DbId(Catalog& catalog, std::vector<Bound> args) {
   if (!args.empty() && !IsText(*args[0])) Refuse("DB_ID argument");
   TableShape databases = View(catalog, {"master", "", "sysdatabases"});
@@ -325,7 +353,7 @@ constexpr Form kForms[] = {
     {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
     {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
     {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
-    {"suser_sid", 0, 1},
+    {"suser_sid", 0, 1},      {"permissions", 1, 2},
 };
 
 }  // namespace
@@ -351,6 +379,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "indexproperty") return IndexProperty(catalog, std::move(args));
   if (name == "suser_sname") return LoginName(catalog, std::move(args));
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
+  if (name == "permissions") return Permissions(catalog, std::move(args));
   // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine/tsql/addition_calls.h"
+#include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/integer_checks.h"
@@ -214,27 +215,114 @@ class Generator : public ExprWriter {
       sets_sql += (sets_sql.empty() ? "" : " UNION ALL ") + sql;
     }
     totalled_.clear();
+    std::string names;  // the items by position, under their result names
+    for (size_t k = 0; k < block.items.size(); ++k) {
+      if (k > 0) names += ", ";
+      names += PositionalName(k);
+      if (k < query.columns.size() && !query.columns[k].name.empty())
+        names += " AS " + QuoteSqliteName(query.columns[k].name);
+    }
+    std::string order;
+    for (size_t k = 0; k < query.order_by.size(); ++k) {
+      const bind::BoundOrder& order_item = query.order_by[k];
+      order += (k > 0 ? ", " : "") + std::to_string(order_item.ordinal) +
+               (order_item.descending ? " DESC" : "");
+    }
+    // Without an ORDER BY the rows come detail first, each total after
+    // the groups it totals.
+    std::string rolled_order;
+    for (size_t k = 0; k < n; ++k) {
+      rolled_order += (k > 0 ? ", " : "") + std::string("\"sqlengine_g") + std::to_string(k) +
+                      "\", \"sqlengine_v" + std::to_string(k) + "\"";
+    }
+    std::string sql;
+    if (!block.distinct) {
+      sql = "SELECT " + names + " FROM (" + sets_sql + ") ORDER BY " +
+            (order.empty() ? rolled_order : order);
+    } else {
+      // DISTINCT: each distinct row once, where it first comes in the
+      // rolled-up order unless the ORDER BY says otherwise.
+      std::string positions;
+      for (size_t k = 0; k < block.items.size(); ++k)
+        positions += (k > 0 ? ", " : "") + PositionalName(k);
+      std::string numbered = "SELECT *, row_number() OVER (ORDER BY " + rolled_order +
+                             ") AS \"sqlengine_seq\" FROM (" + sets_sql + ")";
+      std::string first = "SELECT " + positions + ", min(\"sqlengine_seq\") AS \"sqlengine_seq\" FROM (" +
+                          numbered + ") GROUP BY " + positions;
+      sql = "SELECT " + names + " FROM (" + first + ") ORDER BY " +
+            (order.empty() ? std::string("\"sqlengine_seq\"") : order);
+    }
+    if (block.top) sql += " LIMIT " + Limit(block, sql);
+    return sql;
+  }
+
+  // SELECT @v = ... ORDER BY ... whose items read a variable it assigns
+  // (SELECT @list = @list + name + ',' FROM t ORDER BY name). SQLite works
+  // out a sorted query's values before it sorts them, so each row would read
+  // the variables before the rows ahead of it in the order had assigned
+  // them. The rows are sorted first instead: a materialized common table
+  // holds the columns the items read, in the order asked for, and the items
+  // are worked out over it row by row. Returns the common table's entry
+  // for the WITH list and the query; nullopt for a shape this does not
+  // cover (grouping, DISTINCT, subqueries, an order that reads a variable).
+  std::optional<std::pair<std::string, std::string>> OrderedAssignment(const BoundQuery& query) {
+    if (query.terms.size() != 1 || query.order_by.empty()) return std::nullopt;
+    const BoundSelectBlock& block = query.terms.front();
+    if (block.grouping != BoundSelectBlock::Grouping::kPlain || !block.group_by.empty() ||
+        block.having || block.distinct || block.top_ties || block.from.empty())
+      return std::nullopt;
+    for (const auto& item : block.items) {
+      if (HasAggregate(*item) || HasQuery(*item)) return std::nullopt;
+    }
+    for (const bind::BoundOrder& order : query.order_by) {
+      const BoundExpr& sorted = order.expr ? *order.expr : *block.items[order.ordinal - 1];
+      if (ReadsVariable(sorted) || HasQuery(sorted)) return std::nullopt;
+    }
+    std::vector<std::string> columns;
+    for (const auto& item : block.items) CollectColumns(*item, columns);
+    std::string rows = "SELECT ";
+    for (size_t k = 0; k < columns.size(); ++k)
+      rows += (k > 0 ? ", " : "") + columns[k] + " AS \"c" + std::to_string(k) + "\"";
+    if (columns.empty()) rows += "NULL AS \"c0\"";
+    rows += Sources(block.from);
+    if (block.where) rows += " WHERE " + Expr(*block.where);
+    std::string counted = rows;
+    rows += " ORDER BY " + OrderList(query, true);
+    // The LIMIT keeps SQLite from dropping the ORDER BY of a subquery.
+    rows += " LIMIT " + (block.top ? Limit(block, counted) : std::string("-1"));
+    for (size_t k = 0; k < columns.size(); ++k)
+      column_remap_[columns[k]] = std::string(kOrderedRows) + ".\"c" + std::to_string(k) + "\"";
     std::string sql = "SELECT ";
     for (size_t k = 0; k < block.items.size(); ++k) {
-      if (k > 0) sql += ", ";
-      sql += PositionalName(k);
+      const BoundExpr& item = *block.items[k];
+      sql += (k > 0 ? ", " : "") + (item.kind == BoundKind::kColumn ? Expr(item) : ServerCollated(item));
       if (k < query.columns.size() && !query.columns[k].name.empty())
         sql += " AS " + QuoteSqliteName(query.columns[k].name);
     }
-    sql += " FROM (" + sets_sql + ") ORDER BY ";
-    if (!query.order_by.empty()) {
-      for (size_t k = 0; k < query.order_by.size(); ++k) {
-        const bind::BoundOrder& order = query.order_by[k];
-        sql +=
-            (k > 0 ? ", " : "") + std::to_string(order.ordinal) + (order.descending ? " DESC" : "");
-      }
-      return sql;
-    }
-    for (size_t k = 0; k < n; ++k) {
-      sql += (k > 0 ? ", " : "") + std::string("\"sqlengine_g") + std::to_string(k) +
-             "\", \"sqlengine_v" + std::to_string(k) + "\"";
-    }
-    return sql;
+    column_remap_.clear();
+    sql += " FROM " + std::string(kOrderedRows);
+    // Items that read no column still read the table (for the authorizer,
+    // a column of it), row by row.
+    if (columns.empty()) sql += " WHERE " + std::string(kOrderedRows) + ".\"c0\" IS NULL";
+    return std::make_pair(std::string(kOrderedRows) + " AS MATERIALIZED (" + rows + ")", sql);
+  }
+
+  static bool ReadsVariable(const BoundExpr& e) {
+    if (e.kind == BoundKind::kParameter && e.sql.starts_with(bind::kReadFunction)) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return ReadsVariable(*arg); });
+  }
+
+  static bool HasQuery(const BoundExpr& e) {
+    if (e.query) return true;
+    return std::any_of(e.args.begin(), e.args.end(), [](const auto& arg) { return HasQuery(*arg); });
+  }
+
+  static void CollectColumns(const BoundExpr& e, std::vector<std::string>& columns) {
+    if (e.kind == BoundKind::kColumn &&
+        std::find(columns.begin(), columns.end(), e.sql) == columns.end())
+      columns.push_back(e.sql);
+    for (const auto& arg : e.args) CollectColumns(*arg, columns);
   }
 
   std::string Insert(const bind::BoundInsert& insert) {
@@ -359,6 +447,11 @@ class Generator : public ExprWriter {
   }
 
  private:
+  // The common table OrderedAssignment sorts the rows into.
+  static constexpr std::string_view kOrderedRows = "\"sqlengine_ordered_rows\"";
+  // Column references written as another ("alias"."column" -> its column of
+  // kOrderedRows) while OrderedAssignment writes the items.
+  std::map<std::string, std::string> column_remap_;
   bool stored_form_ = false;
   // A query whose items are written as the given types (the columns an
   // INSERT ... SELECT fills), in the stored form.
@@ -877,6 +970,16 @@ class Generator : public ExprWriter {
     if (hashed_) {
       if (std::optional<std::string> sql = HashedRead(e)) return *sql;
     }
+    if (e.kind == BoundKind::kColumn && !column_remap_.empty()) {
+      if (auto found = column_remap_.find(e.sql); found != column_remap_.end()) {
+        BoundExpr moved;
+        moved.kind = e.kind;
+        moved.type = e.type;
+        moved.sql = found->second;
+        moved.case_sensitive = e.case_sensitive;
+        return Expr(moved);
+      }
+    }
     if (stored_form_) {
       if (std::optional<std::string> sql = StoredFormExpr(e, *this)) return *sql;
     }
@@ -1259,8 +1362,19 @@ SqliteText GenerateCondition(const bind::BoundExpr& condition, int line, ExactFo
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm form) {
   Generator generator = GeneratorFor(form);
   std::string with = generator.With(query.with);
-  generator.HashGrouping();
-  std::string sql = generator.Query(query);
+  std::string sql;
+  if (!query.order_by.empty() && query.terms.size() == 1 &&
+      std::any_of(query.terms.front().items.begin(), query.terms.front().items.end(),
+                  [](const auto& item) { return Generator::ReadsVariable(*item); })) {
+    auto ordered = generator.OrderedAssignment(query);
+    if (!ordered) throw bind::NotBound("a variable read by the ordered SELECT that assigns it");
+    with = (with.empty() ? std::string("WITH ") : with.substr(0, with.size() - 1) + ", ") +
+           ordered->first + " ";
+    sql = std::move(ordered->second);
+  } else {
+    generator.HashGrouping();
+    sql = generator.Query(query);
+  }
   SqliteText text = ChangeText(std::move(with), std::move(sql), line, form);
   text.typed_result = true;
   text.result_columns = query.columns;
