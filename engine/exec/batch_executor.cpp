@@ -857,7 +857,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert) {
     std::optional<Tokens> listed =
-        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable());
+        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable(),
+                           written_schema);
     if (listed) {
       tsql::Statement explicit_insert;
       explicit_insert.kind = statement.kind;
