@@ -902,7 +902,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert) {
     std::optional<Tokens> listed =
-        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable());
+        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable(),
+                           written_schema);
     if (listed) {
       tsql::Statement explicit_insert;
       explicit_insert.kind = statement.kind;
@@ -914,8 +915,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   // SELECT, INSERT, UPDATE and DELETE run only as the front end takes them.
-  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_);
-  if (!bound) bound = FrontEndChange(statement, session_);
+  // Run here, where the statement binds its literals: texts that differ
+  // only in them are one text, kept compiled from its second run on.
+  constexpr auto kParameters = tsql::generate::Literals::kParameters;
+  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_, {}, kParameters);
+  if (!bound) bound = FrontEndChange(statement, session_, kParameters);
   if (!bound) bound = FrontEndCreateView(statement, session_);
   // Schema statements SQLite carries out in several steps run the earlier ones first.
   std::vector<tsql::SqliteText> earlier_steps;

@@ -74,7 +74,8 @@ void CheckChangeSyntax(const tsql::Statement& statement) {
   }
 }
 
-std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement, Session& session) {
+std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement, Session& session,
+                                               tsql::generate::Literals literals) {
   if (statement.kind != StatementKind::kInsert && statement.kind != StatementKind::kUpdate &&
       statement.kind != StatementKind::kDelete)
     return std::nullopt;
@@ -89,7 +90,7 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
       return Through(statement, tsql::parse::ParseInsert,
                      [&](const tsql::parse::InsertStatement& insert, const With& with) {
                        tsql::SqliteText generated = tsql::generate::GenerateInsert(
-                           tsql::bind::BindInsert(insert, catalog, with), line, EngineExactForm());
+                           tsql::bind::BindInsert(insert, catalog, with), line, EngineExactForm(), literals);
                        generated.reaches = catalog.TakeReaches();
                        return generated;
                      });
@@ -97,7 +98,7 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
       return Through(statement, tsql::parse::ParseUpdate,
                      [&](const tsql::parse::UpdateStatement& update, const With& with) {
                        tsql::SqliteText generated = tsql::generate::GenerateUpdate(
-                           tsql::bind::BindUpdate(update, catalog, with), line, EngineExactForm());
+                           tsql::bind::BindUpdate(update, catalog, with), line, EngineExactForm(), literals);
                        generated.reaches = catalog.TakeReaches();
                        return generated;
                      });
@@ -105,7 +106,7 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
       return Through(statement, tsql::parse::ParseDelete,
                      [&](const tsql::parse::DeleteStatement& change, const With& with) {
                        tsql::SqliteText generated = tsql::generate::GenerateDelete(
-                           tsql::bind::BindDelete(change, catalog, with), line, EngineExactForm());
+                           tsql::bind::BindDelete(change, catalog, with), line, EngineExactForm(), literals);
                        generated.reaches = catalog.TakeReaches();
                        return generated;
                      });

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
 
@@ -24,7 +25,10 @@ void CheckChangeSyntax(const tsql::Statement& statement);
 // The SQL for an INSERT ... VALUES / INSERT ... SELECT, UPDATE or DELETE
 // (with its WITH list and OPTION clause); nullopt for a statement of another
 // kind. Throws SqlError as the binder does (911 for an unknown database), and
-// the refusal of a statement the front end cannot take.
-std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement, Session& session);
+// the refusal of a statement the front end cannot take. `literals` as
+// FrontEndSelect takes it.
+std::optional<tsql::SqliteText> FrontEndChange(
+    const tsql::Statement& statement, Session& session,
+    tsql::generate::Literals literals = tsql::generate::Literals::kWritten);
 
 }  // namespace sqlengine::exec

@@ -31,7 +31,8 @@ void CheckSelectSyntax(const tsql::Statement& statement) {
 }
 
 std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session,
-                                               const std::vector<std::string>& assigned) {
+                                               const std::vector<std::string>& assigned,
+                                               tsql::generate::Literals literals) {
   if (statement.kind != tsql::StatementKind::kSelect) return std::nullopt;
   if (!Covers(statement))
     RefuseUnparsed("shape", tsql::parse::NotParsed("not SELECT first"), statement.tokens);
@@ -50,7 +51,7 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with, assigned);
     tsql::SqliteText generated =
-        tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm());
+        tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm(), literals);
     generated.reaches = catalog.TakeReaches();
     return generated;
   } catch (const tsql::bind::NotBound& why) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/common/error.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/statement.h"
 
@@ -27,7 +28,11 @@ void CheckSelectSyntax(const tsql::Statement& statement);
 // front end cannot take (front_end_refusals.h).
 // `assigned`: the variables a SELECT @v = ... assigns row by row (lower
 // case), which its expressions read as the previous row left them.
-std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement, Session& session,
-                                               const std::vector<std::string>& assigned = {});
+// `literals`: whether its WHERE clauses' literals may be parameters of the
+// text (only for a text SqliteStatement runs, which binds them).
+std::optional<tsql::SqliteText> FrontEndSelect(
+    const tsql::Statement& statement, Session& session,
+    const std::vector<std::string>& assigned = {},
+    tsql::generate::Literals literals = tsql::generate::Literals::kWritten);
 
 }  // namespace sqlengine::exec

@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/session_connection.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -212,14 +213,31 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
       !autoincrement) {
     return std::nullopt;
   }
-  // The trigger moved an assigned row after SQLite reported its rowid.
-  auto schemas = catalog::Prepare(db, "SELECT name FROM pragma_database_list");
-  while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
-    std::optional<catalog::PreparedStatement> kept = PrepareOnIdentities(
-        db, catalog::ColumnText(schemas.get(), 0), "SELECT pending, last FROM", table);
-    if (!kept || sqlite3_step(kept->get()) != SQLITE_ROW) continue;
-    if (sqlite3_column_int(kept->get(), 0) == 0) break;
-    return static_cast<std::int64_t>(sqlite3_column_int64(kept->get(), 1));
+  // The trigger moved an assigned row after SQLite reported its rowid. The
+  // reads are the same for every INSERT: kept compiled on the session's
+  // connection, and the identity table is looked for before it is read.
+  std::vector<std::string> names;
+  {
+    SessionConnection::KeptRead schemas(db, "SELECT name FROM pragma_database_list");
+    if (schemas.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
+    while (sqlite3_step(schemas.get()) == SQLITE_ROW)
+      names.push_back(catalog::ColumnText(schemas.get(), 0));
+  }
+  for (const std::string& name : names) {
+    std::string schema = tsql::QuoteSqliteName(name);
+    {
+      SessionConnection::KeptRead has(db, "SELECT 1 FROM " + schema +
+                                              ".sqlite_master WHERE type = 'table' AND name = '" +
+                                              kIdentityTable + "'");
+      if (has.get() == nullptr || sqlite3_step(has.get()) != SQLITE_ROW) continue;
+    }
+    SessionConnection::KeptRead kept(
+        db, "SELECT pending, last FROM " + schema + "." + kIdentityTable + " WHERE name = ?");
+    if (kept.get() == nullptr) continue;
+    sqlite3_bind_text(kept.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(kept.get()) != SQLITE_ROW) continue;
+    if (sqlite3_column_int(kept.get(), 0) == 0) break;
+    return static_cast<std::int64_t>(sqlite3_column_int64(kept.get(), 1));
   }
   return static_cast<std::int64_t>(sqlite3_last_insert_rowid(db));
 }

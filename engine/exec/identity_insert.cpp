@@ -1,10 +1,13 @@
 #include "engine/exec/identity_insert.h"
 
+#include <stdexcept>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/session_connection.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::exec {
@@ -15,17 +18,57 @@ struct TableColumns {
   std::string identity;  // empty: none
 };
 
-// The columns of `table` as SQLite finds it (temp, main, then attached); no
-// names when it has no identity column.
-TableColumns ColumnsOf(sqlite3* db, const std::string& table) {
+// Whether `schema` has a table or view `table`, read through a statement,
+// which brings the connection's copy of that schema up to date first:
+// another session's DDL is seen here as the INSERT itself will see it.
+bool HasTable(sqlite3* db, const std::string& schema, const std::string& table) {
+  SessionConnection::KeptRead found(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                            ".sqlite_schema WHERE type IN ('table', 'view') "
+                                            "AND name = ?1 COLLATE NOCASE");
+  if (found.get() == nullptr) return false;
+  sqlite3_bind_text(found.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(found.get()) == SQLITE_ROW;
+}
+
+// The schema SQLite finds an unqualified `table` in: temp, main, then the
+// attached databases in the order attached; empty when none has it.
+std::string SchemaOfTable(sqlite3* db, const std::string& table) {
+  std::vector<std::string> schemas;
+  {
+    SessionConnection::KeptRead list(db, "SELECT seq, name FROM pragma_database_list");
+    if (list.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
+    while (sqlite3_step(list.get()) == SQLITE_ROW) {
+      std::string name = catalog::ColumnText(list.get(), 1);
+      if (sqlite3_column_int(list.get(), 0) == 1)
+        schemas.insert(schemas.begin(), std::move(name));
+      else
+        schemas.push_back(std::move(name));
+    }
+  }
+  for (const std::string& schema : schemas) {
+    if (HasTable(db, schema, table)) return schema;
+  }
+  return {};
+}
+
+// The columns of `table` in `schema`, or as SQLite finds it when `schema` is
+// empty (temp, main, then attached); no names when it has no identity column.
+TableColumns ColumnsOf(sqlite3* db, const std::string& table, std::string schema = {}) {
   TableColumns columns;
+  if (schema.empty())
+    schema = SchemaOfTable(db, table);
+  else if (!HasTable(db, schema, table))
+    schema.clear();
+  if (schema.empty()) return columns;
   int autoincrement = 0;
   bool has_identity =
-      sqlite3_table_column_metadata(db, nullptr, table.c_str(), "rowid", nullptr, nullptr, nullptr,
-                                    nullptr, &autoincrement) == SQLITE_OK &&
+      sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), "rowid", nullptr, nullptr,
+                                    nullptr, nullptr, &autoincrement) == SQLITE_OK &&
       autoincrement;
   if (!has_identity) return columns;  // the common case, without a query
-  auto info = catalog::Prepare(db, "SELECT name, type, pk FROM pragma_table_info(?)");
+  SessionConnection::KeptRead info(db, "SELECT name, type, pk FROM pragma_table_info(?1, " +
+                                           tsql::QuoteSqliteString(schema) + ")");
+  if (info.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(info.get(), 0);
@@ -51,14 +94,15 @@ tsql::Token Synthetic(const tsql::Token& origin, tsql::TokenKind kind, const std
 }  // namespace
 
 std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& insert,
-                                               const std::string& identity_insert_table) {
+                                               const std::string& identity_insert_table,
+                                               const std::string& schema) {
   size_t name_at = insert.size() > 1 && insert[1].IsWord("into") ? 2 : 1;
   if (name_at >= insert.size() || !insert[name_at].IsName()) return std::nullopt;
   tsql::DottedName name = tsql::ReadDottedName(insert, name_at);
   if (name.parts.empty() || name.Last().starts_with("@") || name.end >= insert.size()) {
     return std::nullopt;
   }
-  TableColumns columns = ColumnsOf(db, name.Last());
+  TableColumns columns = ColumnsOf(db, name.Last(), schema);
   if (columns.identity.empty()) return std::nullopt;
   const tsql::Token& next = insert[name.end];
   bool allowed = tsql::EqualsIgnoreCase(name.Last(), identity_insert_table);

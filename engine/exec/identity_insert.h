@@ -15,9 +15,12 @@ namespace sqlengine::exec {
 // The INSERT's tokens with the column list made explicit when it has none and
 // its table has an identity column; nullopt when nothing changes. Throws
 // SqlError 544 when the statement names the identity column of a table that
-// is not `identity_insert_table` (lower case; empty: none).
+// is not `identity_insert_table` (lower case; empty: none). `schema` is the
+// SQLite schema of the database the INSERT writes ("main", an attached
+// one's alias, "temp" for a #temp table).
 std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& insert,
-                                               const std::string& identity_insert_table);
+                                               const std::string& identity_insert_table,
+                                               const std::string& schema);
 
 // SET IDENTITY_INSERT table ON | OFF on `current` (the session's table,
 // lower case, empty when none). Throws 8106 for a table without an identity

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
@@ -33,6 +34,18 @@ std::string AliasFor(std::string_view database) {
 // SQLite's own automatic checkpoint threshold, which the commit hook replaces.
 constexpr int kCheckpointPages = 1000;
 
+// Which session connection each open main handle belongs to, for the
+// engine's catalog reads that are handed a handle alone (KeptRead). An
+// entry lives from Open to Close; it is used on the connection's own thread.
+std::mutex connections_mutex;
+std::unordered_map<sqlite3*, SessionConnection*> connections_by_handle;
+
+SessionConnection* ConnectionOf(sqlite3* db) {
+  std::lock_guard lock(connections_mutex);
+  auto it = connections_by_handle.find(db);
+  return it == connections_by_handle.end() ? nullptr : it->second;
+}
+
 }  // namespace
 
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
@@ -58,6 +71,10 @@ void SessionConnection::Close() {
   }
   attached_.clear();
   CloseDirtyReads();
+  if (db_) {
+    std::lock_guard lock(connections_mutex);
+    connections_by_handle.erase(db_.get());
+  }
   std::lock_guard lock(handle_mutex_);
   db_.reset();
   database_.clear();
@@ -111,6 +128,10 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
   Close();
+  {
+    std::lock_guard lock(connections_mutex);
+    connections_by_handle[db.get()] = this;
+  }
   std::lock_guard lock(handle_mutex_);
   db_ = std::move(db);
   database_ = entry.name;
@@ -157,28 +178,42 @@ void SessionConnection::NewEpoch() {
 }
 
 SessionConnection::KeptRead::KeptRead(SessionConnection& connection, const std::string& sql)
-    : connection_(connection), sql_(sql) {
+    : connection_(&connection), sql_(sql) {
+  Lease(connection.Handle());
+}
+
+SessionConnection::KeptRead::KeptRead(sqlite3* db, const std::string& sql)
+    : connection_(ConnectionOf(db)), sql_(sql) {
+  Lease(db);
+}
+
+void SessionConnection::KeptRead::Lease(sqlite3* db) {
   // Taken out while in use: a read that runs again inside this one (a view
   // described while a table is) compiles its own.
-  if (auto it = connection_.kept_reads_.find(sql_); it != connection_.kept_reads_.end()) {
-    statement_ = std::move(it->second);
-    connection_.kept_reads_.erase(it);
-    return;
+  if (connection_ != nullptr) {
+    if (auto it = connection_->kept_reads_.find(sql_); it != connection_->kept_reads_.end()) {
+      statement_ = std::move(it->second);
+      connection_->kept_reads_.erase(it);
+      return;
+    }
   }
   sqlite3_stmt* raw = nullptr;
-  status_ = sqlite3_prepare_v3(connection_.Handle(), sql_.c_str(), -1, SQLITE_PREPARE_PERSISTENT,
-                               &raw, nullptr);
+  status_ = sqlite3_prepare_v3(db, sql_.c_str(), -1,
+                               connection_ != nullptr ? SQLITE_PREPARE_PERSISTENT : 0, &raw,
+                               nullptr);
   statement_.reset(raw);
   if (status_ != SQLITE_OK) statement_.reset();
 }
 
 SessionConnection::KeptRead::~KeptRead() {
-  if (!statement_ || sqlite3_db_handle(statement_.get()) != connection_.Handle()) return;
+  if (connection_ == nullptr || !statement_ ||
+      sqlite3_db_handle(statement_.get()) != connection_->Handle())
+    return;
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
   // A handful of texts come back over and over; more means names that vary.
-  if (connection_.kept_reads_.size() >= 64) connection_.kept_reads_.clear();
-  connection_.kept_reads_.emplace(std::move(sql_), std::move(statement_));
+  if (connection_->kept_reads_.size() >= 64) connection_->kept_reads_.clear();
+  connection_->kept_reads_.emplace(std::move(sql_), std::move(statement_));
 }
 
 void SessionConnection::FollowRules(std::function<std::uint64_t()> rules) {

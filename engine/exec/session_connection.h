@@ -104,13 +104,20 @@ class SessionConnection final : public tsql::NameResolver {
   std::vector<std::pair<std::string, std::string>> Schemas() const;
 
   // Engine SQL run for nearly every statement (the front end's catalog
-  // reads), kept compiled on this connection: a lease hands the compiled
-  // statement to one user at a time and takes it back reset and unbound.
-  // What it reads may change between uses; SQLite compiles it again when
-  // the schema has. Forgotten with the connection's other kept statements.
+  // reads, the identity rules, the trigger lookups), kept compiled on this
+  // connection: a lease hands the compiled statement to one user at a time
+  // and takes it back reset and unbound. What it reads may change between
+  // uses; SQLite compiles it again when the schema has. Forgotten with the
+  // connection's other kept statements (a new epoch: USE, an attachment, a
+  // rollback).
   class KeptRead {
    public:
     KeptRead(SessionConnection& connection, const std::string& sql);
+    // On whichever connection `db` is: kept when it is a session
+    // connection's main handle, compiled for this use alone otherwise (a
+    // dirty-read handle, the master catalog's). The lease must end on the
+    // thread that uses `db`.
+    KeptRead(sqlite3* db, const std::string& sql);
     ~KeptRead();
     KeptRead(const KeptRead&) = delete;
     KeptRead& operator=(const KeptRead&) = delete;
@@ -119,7 +126,9 @@ class SessionConnection final : public tsql::NameResolver {
     int Status() const { return status_; }
 
    private:
-    SessionConnection& connection_;
+    void Lease(sqlite3* db);
+
+    SessionConnection* connection_;  // null: not kept
     std::string sql_;
     catalog::PreparedStatement statement_;
     int status_ = SQLITE_OK;

@@ -40,6 +40,7 @@ namespace {
 // view the user may read, or named by the user himself).
 std::string ReuseKey(const tsql::SqliteText& text) {
   std::string key = text.sql;
+  if (!text.literals.empty()) key += '\0' + text.literal_types;
   for (const tsql::ObjectReach& reach : text.reaches) {
     key += '\0';
     key += reach.schema + '.' + reach.name + '<' + reach.inside_schema + '.' + reach.inside_name +
@@ -117,6 +118,10 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   for (int index = 1; index <= count; ++index) {
     const char* name = sqlite3_bind_parameter_name(raw, index);
     if (name == nullptr) continue;
+    if (std::string_view(name).starts_with(tsql::kLiteralPrefix)) {
+      BindLiteral(raw, index, name);
+      continue;
+    }
     Value value = parameters.Parameter(name, context_.line);
     std::optional<ColumnType> type;
     if (text_.exact_stored_form && !std::holds_alternative<std::monostate>(value))
@@ -133,6 +138,21 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     if (!text_.column_variables[i].empty() && !text_.column_types[i]) {
       text_.column_types[i] = parameters.ParameterType(text_.column_variables[i]);
     }
+  }
+}
+
+void SqliteStatement::BindLiteral(sqlite3_stmt* raw, int index, std::string_view name) {
+  size_t at = 0;
+  std::string_view digits = name.substr(tsql::kLiteralPrefix.size());
+  for (char c : digits) at = at * 10 + static_cast<size_t>(c - '0');
+  if (digits.empty() || at >= text_.literals.size())
+    throw std::logic_error("a generated literal parameter without its value");
+  const auto& literal = text_.literals[at];
+  if (const std::int64_t* integer = std::get_if<std::int64_t>(&literal)) {
+    sqlite3_bind_int64(raw, index, *integer);
+  } else {
+    const std::string& chars = std::get<std::string>(literal);
+    sqlite3_bind_text(raw, index, chars.data(), static_cast<int>(chars.size()), SQLITE_TRANSIENT);
   }
 }
 

@@ -105,6 +105,8 @@ class SqliteStatement {
   void WarnOfSkippedNulls(std::function<bool()> take) { skipped_nulls_ = std::move(take); }
 
  private:
+  // Binds the text's literal value the parameter `name` stands for.
+  void BindLiteral(sqlite3_stmt* raw, int index, std::string_view name);
   int Step();
   // Step, then the warning WarnOfSkippedNulls asks for.
   int StepAndWarn(ResultSink& sink);

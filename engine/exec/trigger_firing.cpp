@@ -47,9 +47,10 @@ using tsql::StatementKind;
 using tsql::Tokens;
 
 bool IsTable(sqlite3* db, const std::string& schema, const std::string& name) {
-  auto query = catalog::Prepare(db, "SELECT 1 FROM \"" + schema +
-                                        "\".sqlite_master WHERE type = 'table' AND name = ? "
-                                        "COLLATE NOCASE");
+  SessionConnection::KeptRead query(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                            ".sqlite_master WHERE type = 'table' AND name = ? "
+                                            "COLLATE NOCASE");
+  if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }

@@ -33,7 +33,8 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
 }
 
 bool HasRow(sqlite3* db, const std::string& sql, std::string_view a, std::string_view b = {}) {
-  auto query = catalog::Prepare(db, sql);
+  SessionConnection::KeptRead query(db, sql);
+  if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   Bind(query.get(), 1, a);
   if (sqlite3_bind_parameter_count(query.get()) > 1) Bind(query.get(), 2, b);
   return sqlite3_step(query.get()) == SQLITE_ROW;
@@ -156,15 +157,13 @@ void DropTriggers(Session& session, const tsql::Statement& statement) {
 std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,
                                       const std::string& table) {
   std::vector<StoredTrigger> found;
-  sqlite3_stmt* raw = nullptr;
-  std::string sql = "SELECT name, table_name, instead_of, events, definition FROM " +
-                    Table(schema, kTriggersTable) + " WHERE table_name = ?1 ORDER BY rowid";
   // A database without triggers has no such table: nothing fires.
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return found;
-  }
-  catalog::PreparedStatement query(raw);
+  if (!HasTriggers(db, schema)) return found;
+  SessionConnection::KeptRead query(
+      db, "SELECT name, table_name, instead_of, events, definition FROM " +
+              Table(schema, kTriggersTable) + " WHERE table_name = ?1 ORDER BY rowid");
+  sqlite3_stmt* raw = query.get();
+  if (raw == nullptr) return found;
   Bind(raw, 1, table);
   while (sqlite3_step(raw) == SQLITE_ROW) {
     found.push_back({catalog::ColumnText(raw, 0), catalog::ColumnText(raw, 1),

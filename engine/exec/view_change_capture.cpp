@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/session_connection.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -36,9 +37,10 @@ std::string Values(const std::vector<std::string>& columns, const char* image) {
 }  // namespace
 
 bool IsView(sqlite3* db, const std::string& schema, const std::string& name) {
-  auto query = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
-                                        ".sqlite_master WHERE type = 'view' AND name = ? "
-                                        "COLLATE NOCASE");
+  SessionConnection::KeptRead query(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                            ".sqlite_master WHERE type = 'view' AND name = ? "
+                                            "COLLATE NOCASE");
+  if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }

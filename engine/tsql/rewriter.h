@@ -4,10 +4,12 @@
 // views, TOP, T-SQL types. Schema statements: exec/schema_statement_sql.h.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -74,6 +76,13 @@ struct SqliteText {
   // What the front end bound the statement to reach; empty for the token
   // rewriter's, whose objects are all checked as the caller's.
   std::vector<ObjectReach> reaches;
+  // Literal values written as parameters (kLiteralPrefix + their index), so
+  // that statements which differ only in them share one text: integers
+  // and character strings, bound as SQLite would read them written out.
+  std::vector<std::variant<std::int64_t, std::string>> literals;
+  // The SQL Server type of each of them, a part of the key a compiled text
+  // is kept under.
+  std::string literal_types;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };
@@ -81,6 +90,8 @@ struct SqliteText {
 // Sets of a text the executor binds from its own state: a T-SQL @@NAME
 // becomes the SQLite parameter kSystemVariablePrefix + lower-case NAME.
 inline constexpr std::string_view kSystemVariablePrefix = ":sysvar_";
+// SqliteText::literals' parameters: this prefix and the value's index.
+inline constexpr std::string_view kLiteralPrefix = ":sqlengine_literal_";
 
 // Throws SqlError (170/156 with the line, 2715 for an unknown type) for what
 // cannot be expressed.

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "engine/tsql/addition_calls.h"
 #include "engine/tsql/bind/binder.h"
@@ -41,6 +45,17 @@ class Generator : public ExprWriter {
   // Tables of the current database are named without "main"; outside_main()
   // tells whether the query read another schema's.
   void SchemaFree() { schema_free_ = true; }
+
+  // From now on the literals of WHERE clauses, INSERT rows and UPDATE
+  // values are written as parameters, gathered in `text` by TakeLiterals.
+  // Nowhere else: a select list's literal names its column, an ORDER BY
+  // integer is a column's position, and GROUP BY matches the select list
+  // by its text.
+  void ParameterizeLiterals() { parameterize_ = true; }
+  void TakeLiterals(SqliteText& text) {
+    text.literals = std::move(literals_);
+    text.literal_types = std::move(literal_types_);
+  }
   bool outside_main() const { return outside_main_; }
 
   // "WITH name (columns) AS (query), ... " or "".
@@ -60,6 +75,8 @@ class Generator : public ExprWriter {
   void HashGrouping() { hash_allowed_ = true; }
 
   std::string Query(const BoundQuery& query) override {
+    // A query's own clauses decide where its literals may be parameters.
+    LiteralScope scope(*this, false);
     bool keyed = std::exchange(keyed_items_, false);
     bool may_hash = std::exchange(hash_allowed_, false);
     if (query.terms.size() == 1 &&
@@ -346,6 +363,7 @@ class Generator : public ExprWriter {
       sql += "(";
       for (size_t k = 0; k < insert.rows[r].size(); ++k) {
         if (k > 0) sql += ", ";
+        LiteralScope scope(*this, parameterize_);
         sql += Written(*insert.rows[r][k],
                        k < insert.column_types.size() ? &insert.column_types[k] : nullptr);
       }
@@ -357,6 +375,7 @@ class Generator : public ExprWriter {
   std::string Update(const bind::BoundChange& update) {
     if (AssignsVariables(update)) return VariableUpdate(update);
     std::string sql = "UPDATE " + update.table_sql + " AS " + update.alias + " SET ";
+    LiteralScope scope(*this, parameterize_);
     for (size_t k = 0; k < update.assignments.size(); ++k) {
       if (k > 0) sql += ", ";
       sql += QuoteSqliteName(update.assignments[k].column) + " = " +
@@ -435,6 +454,7 @@ class Generator : public ExprWriter {
 
   std::string Delete(const bind::BoundChange& change) {
     std::string sql = "DELETE FROM " + change.table_sql + " AS " + change.alias;
+    LiteralScope scope(*this, parameterize_);
     if (change.from.empty()) {
       if (change.where) sql += " WHERE " + Expr(*change.where);
       return sql;
@@ -453,6 +473,63 @@ class Generator : public ExprWriter {
   // kOrderedRows) while OrderedAssignment writes the items.
   std::map<std::string, std::string> column_remap_;
   bool stored_form_ = false;
+  bool parameterize_ = false;
+  // Whether the expression being written may have its literals as parameters.
+  bool literal_scope_ = false;
+  std::vector<std::variant<std::int64_t, std::string>> literals_;
+  std::string literal_types_;
+  // A statement of many rows of literals is unlikely to come back: the
+  // literals past these stay written out (SQLite takes at most 32766
+  // parameters).
+  static constexpr std::size_t kMaxLiteralParameters = 100;
+
+  class LiteralScope {
+   public:
+    LiteralScope(Generator& generator, bool parameters)
+        : generator_(generator),
+          outer_(std::exchange(generator.literal_scope_, parameters)) {}
+    ~LiteralScope() { generator_.literal_scope_ = outer_; }
+    LiteralScope(const LiteralScope&) = delete;
+    LiteralScope& operator=(const LiteralScope&) = delete;
+
+   private:
+    Generator& generator_;
+    bool outer_;
+  };
+
+  // A literal as a parameter bound to the value SQLite reads from its text:
+  // an integer (at most 18 digits, so surely a 64-bit one) or a character
+  // string. Anything else (NULL, reals, binary data, money's rounding)
+  // stays written out.
+  std::string LiteralParameter(const BoundExpr& e) {
+    const std::string& sql = e.sql;
+    if (e.null_literal || literals_.size() >= kMaxLiteralParameters || sql.empty()) return sql;
+    std::variant<std::int64_t, std::string> value;
+    if (sql.size() >= 2 && sql.front() == '\'' && sql.back() == '\'') {
+      std::string text;
+      text.reserve(sql.size() - 2);
+      for (size_t i = 1; i + 1 < sql.size(); ++i) {
+        if (sql[i] == '\'') {
+          if (i + 2 >= sql.size() || sql[i + 1] != '\'') return sql;
+          ++i;
+        }
+        text += sql[i];
+      }
+      value = std::move(text);
+    } else {
+      size_t digits = sql.front() == '-' ? 1 : 0;
+      if (sql.size() == digits || sql.size() - digits > 18 ||
+          !std::all_of(sql.begin() + static_cast<std::ptrdiff_t>(digits), sql.end(),
+                       [](char c) { return c >= '0' && c <= '9'; }))
+        return sql;
+      value = static_cast<std::int64_t>(std::stoll(sql));
+    }
+    literal_types_ += std::to_string(static_cast<int>(e.type.type)) + ' ' +
+                      std::to_string(e.type.length) + ' ' + std::to_string(e.type.precision) +
+                      ' ' + std::to_string(e.type.scale) + ';';
+    literals_.push_back(std::move(value));
+    return std::string(kLiteralPrefix) + std::to_string(literals_.size() - 1);
+  }
   // A query whose items are written as the given types (the columns an
   // INSERT ... SELECT fills), in the stored form.
   struct ItemTargets {
@@ -544,7 +621,10 @@ class Generator : public ExprWriter {
     if (!rank.empty()) sql += ", " + rank + " AS \"sqlengine_rank\"";
     aggregate_filter_.clear();
     sql += Sources(block.from);
-    if (block.where && !block.group_all) sql += " WHERE " + Expr(*block.where);
+    if (block.where && !block.group_all) {
+      LiteralScope scope(*this, parameterize_);
+      sql += " WHERE " + Expr(*block.where);
+    }
     const auto& groups = distinct_groups ? block.items : block.group_by;
     if (!groups.empty()) {
       sql += " GROUP BY ";
@@ -985,6 +1065,7 @@ class Generator : public ExprWriter {
     }
     switch (e.kind) {
       case BoundKind::kLiteral:
+        return literal_scope_ ? LiteralParameter(e) : e.sql;
       case BoundKind::kColumn:
       case BoundKind::kParameter:
         return e.sql;
@@ -1300,9 +1381,10 @@ SqliteText ChangeText(std::string with, std::string sql, int line, ExactForm for
   return text;
 }
 
-Generator GeneratorFor(ExactForm form) {
+Generator GeneratorFor(ExactForm form, Literals literals = Literals::kWritten) {
   Generator generator;
   if (form == ExactForm::kStored) generator.StoredForm();
+  if (literals == Literals::kParameters) generator.ParameterizeLiterals();
   return generator;
 }
 
@@ -1316,14 +1398,19 @@ SqliteText Guarded(SqliteText text, Generator& generator,
   return text;
 }
 
-SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm form) {
-  Generator generator = GeneratorFor(form);
-  return Guarded(ChangeText(generator.With(insert.with), generator.Insert(insert), line, form),
-                 generator, insert.check, insert.table_sql);
+SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm form,
+                          Literals literals) {
+  Generator generator = GeneratorFor(form, literals);
+  SqliteText text =
+      Guarded(ChangeText(generator.With(insert.with), generator.Insert(insert), line, form),
+              generator, insert.check, insert.table_sql);
+  generator.TakeLiterals(text);
+  return text;
 }
 
-SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm form) {
-  Generator generator = GeneratorFor(form);
+SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm form,
+                          Literals literals) {
+  Generator generator = GeneratorFor(form, literals);
   std::string with = generator.With(update.with);
   if (Generator::AssignsVariables(update)) with = generator.VariableUpdateWith(update, with);
   SqliteText text = Guarded(ChangeText(std::move(with), generator.Update(update), line, form),
@@ -1333,12 +1420,16 @@ SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm f
       text.row_values.push_back({ToLower(bind::ColumnSlot(item.column)), item.type});
     if (!item.variable.empty()) text.row_values.push_back({item.variable, std::nullopt});
   }
+  generator.TakeLiterals(text);
   return text;
 }
 
-SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm form) {
-  Generator generator = GeneratorFor(form);
-  return ChangeText(generator.With(change.with), generator.Delete(change), line, form);
+SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm form,
+                          Literals literals) {
+  Generator generator = GeneratorFor(form, literals);
+  SqliteText text = ChangeText(generator.With(change.with), generator.Delete(change), line, form);
+  generator.TakeLiterals(text);
+  return text;
 }
 
 std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line,
@@ -1359,8 +1450,9 @@ SqliteText GenerateCondition(const bind::BoundExpr& condition, int line, ExactFo
   return ChangeText("", GeneratorFor(form).Condition(condition), line, form);
 }
 
-SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm form) {
-  Generator generator = GeneratorFor(form);
+SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm form,
+                          Literals literals) {
+  Generator generator = GeneratorFor(form, literals);
   std::string with = generator.With(query.with);
   std::string sql;
   if (!query.order_by.empty() && query.terms.size() == 1 &&
@@ -1378,6 +1470,7 @@ SqliteText GenerateSelect(const bind::BoundQuery& query, int line, ExactForm for
   SqliteText text = ChangeText(std::move(with), std::move(sql), line, form);
   text.typed_result = true;
   text.result_columns = query.columns;
+  generator.TakeLiterals(text);
   return text;
 }
 

@@ -27,20 +27,30 @@ inline constexpr std::string_view kBinaryKeyFunction = "sqlengine_binary_key";
 // texts then marked exact_stored_form.
 enum class ExactForm { kNumbers, kStored };
 
+// Whether the literals of a statement's WHERE clauses, INSERT rows and
+// UPDATE values may be written as parameters (SqliteText::literals), for a
+// text run by the executor, which binds them. Never for SQL stored in the
+// schema (views, triggers, defaults), which SQLite allows no parameters.
+enum class Literals { kWritten, kParameters };
+
 // The SQL for `query`, its result columns typed (typed_result set); `line`
 // is the batch line errors of the statement report.
 SqliteText GenerateSelect(const bind::BoundQuery& query, int line,
-                          ExactForm form = ExactForm::kNumbers);
+                          ExactForm form = ExactForm::kNumbers,
+                          Literals literals = Literals::kWritten);
 
 // The SQL for INSERT, UPDATE and DELETE. The written table comes right
 // after INSERT INTO / UPDATE / DELETE FROM, where the executor's error
 // translation and identity lookup read it.
 SqliteText GenerateInsert(const bind::BoundInsert& insert, int line,
-                          ExactForm form = ExactForm::kNumbers);
+                          ExactForm form = ExactForm::kNumbers,
+                          Literals literals = Literals::kWritten);
 SqliteText GenerateUpdate(const bind::BoundChange& update, int line,
-                          ExactForm form = ExactForm::kNumbers);
+                          ExactForm form = ExactForm::kNumbers,
+                          Literals literals = Literals::kWritten);
 SqliteText GenerateDelete(const bind::BoundChange& change, int line,
-                          ExactForm form = ExactForm::kNumbers);
+                          ExactForm form = ExactForm::kNumbers,
+                          Literals literals = Literals::kWritten);
 
 // The query of a view stored in the current database: its tables named
 // without their schema, as SQLite requires of a view that may be read from
