@@ -125,8 +125,13 @@ const DatabaseRights* SessionRights::Find(std::string_view schema) const {
 }
 
 void SessionRights::Refresh() {
-  if (IsSysadmin()) return;
-  for (const auto& [database, schema] : connection_.Schemas()) In(database, schema);
+  bool sysadmin = IsSysadmin();
+  for (const auto& [database, schema] : connection_.Schemas()) {
+    // A sysadmin's rights need no reading; what the constraints of another
+    // database's tables call still does (see ResolvesUnqualified).
+    if (sysadmin && ResolvesUnqualified(schema)) continue;
+    In(database, schema);
+  }
 }
 
 std::optional<SqlError> SessionRights::Check(std::string_view schema, std::string_view object,
@@ -187,6 +192,10 @@ std::vector<std::string> SessionRights::FunctionsCalledByWrite(std::string_view 
     if (!update || call.on_update) functions.push_back(call.function);
   }
   return functions;
+}
+
+bool SessionRights::ResolvesUnqualified(std::string_view schema) {
+  return tsql::EqualsIgnoreCase(schema, connection_.UnqualifiedSchema());
 }
 
 }  // namespace sqlengine::exec

@@ -78,6 +78,7 @@ class SessionRights final : public AccessPolicy {
   std::optional<int> OwnerOf(std::string_view schema, std::string_view name) override;
   std::vector<std::string> FunctionsCalledByWrite(std::string_view schema, std::string_view table,
                                                   bool update) override;
+  bool ResolvesUnqualified(std::string_view schema) override;
   void Refresh() override;
 
  private:

@@ -162,7 +162,17 @@ int StatementAuthorizer::Reach(std::string_view schema, std::string_view object,
 int StatementAuthorizer::AskConstraintCalls(std::string_view schema, std::string_view table,
                                             bool update) {
   if (policy_ == nullptr) return SQLITE_OK;
-  for (const std::string& function : policy_->FunctionsCalledByWrite(schema, table, update)) {
+  std::vector<std::string> functions = policy_->FunctionsCalledByWrite(schema, table, update);
+  // The constraint's call names its function without a database; run from
+  // another database it would reach that database's function of the name.
+  if (!functions.empty() && !policy_->ResolvesUnqualified(schema)) {
+    SqlError refused = MakeError(8180);
+    refused.message().text +=
+        " This engine cannot run a write of a table in another database than the session's"
+        " whose constraints call user functions.";
+    return Deny(std::move(refused));
+  }
+  for (const std::string& function : functions) {
     // A function of the table's own owner is reached through the chain; any
     // other takes the writer's EXECUTE, at every write, not only when the
     // constraint was made.

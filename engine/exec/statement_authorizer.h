@@ -66,6 +66,11 @@ class AccessPolicy {
   virtual std::vector<std::string> FunctionsCalledByWrite(std::string_view schema,
                                                           std::string_view table,
                                                           bool update) = 0;
+  // Whether a name without a database written in a stored definition of
+  // that schema (a constraint's call of a user function) is looked up there
+  // when it runs: the engine looks such names up where the statement's own
+  // names without a database resolve.
+  virtual bool ResolvesUnqualified(std::string_view schema) = 0;
   // Called before user SQL compiles, outside the authorizer: may run SQL to
   // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
