@@ -2759,12 +2759,21 @@ class Binder {
         // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
         if (of.type == SqlType::kUniqueIdentifier)
           throw MakeError(8117, {"uniqueidentifier", name});
+        // Nor the text, ntext or image value that sorts first or last.
+        if (of.type == SqlType::kText || of.type == SqlType::kNText ||
+            of.type == SqlType::kImage)
+          throw MakeError(8117, {std::string(NameOf(of.type)), name});
         // sql_variant values compare by their family first, then by value.
+        // Binary values by their bytes, the shorter read as padded with
+        // zeros: SQLite's order of blobs (bytes, then length) agrees, and
+        // parts only values SQL Server holds equal.
         if (of.type == SqlType::kSqlVariant)
           node->sql = "sqlengine_variant_" + name;
-        else if (type_class == TypeClass::kOther)
+        else if (type_class == TypeClass::kOther && !IsComparedBinary(of.type))
           Refuse("MIN / MAX of this type");
         type = of;
+        // The greatest timestamp is a binary(8) value, not a row's version.
+        type.row_version = false;
       } else {
         if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
         if (type_class == TypeClass::kInteger) {
