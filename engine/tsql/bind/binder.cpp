@@ -1979,21 +1979,22 @@ class Binder {
       right = ConvertTo(std::move(right), left->type);
     bool bitwise = op == '&' || op == '|' || op == '^';
     if (bitwise) {
-      // Binary data beside an integer is read as an int of its bytes.
+      // Binary data beside an integer is read as a value of the integer's
+      // type, of its last bytes (a bigint's eight, a tinyint's one).
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
-      auto as_int = [](Bound value) {
-        ColumnType to{SqlType::kInt};
+      auto as_integer = [](Bound value, const ColumnType& beside) {
+        ColumnType to{beside.type};
         to.nullable = value->type.nullable;
         Bound node = Make(BoundKind::kConvert, to);
         node->args.push_back(std::move(value));
         return node;
       };
       if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
-        left = as_int(std::move(left));
+        left = as_integer(std::move(left), right->type);
       if (binary(right) && ClassOf(left->type.type) == TypeClass::kInteger)
-        right = as_int(std::move(right));
+        right = as_integer(std::move(right), left->type);
     }
     std::optional<ColumnType> type;
     if (bitwise) {
