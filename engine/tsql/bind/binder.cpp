@@ -2760,9 +2760,9 @@ class Binder {
         // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
         if (of.type == SqlType::kUniqueIdentifier)
           throw MakeError(8117, {"uniqueidentifier", name});
-        // Nor the text, ntext or image value that sorts first or last.
+        // Nor the text, ntext, image or bit value that sorts first or last.
         if (of.type == SqlType::kText || of.type == SqlType::kNText ||
-            of.type == SqlType::kImage)
+            of.type == SqlType::kImage || of.type == SqlType::kBit)
           throw MakeError(8117, {std::string(NameOf(of.type)), name});
         // sql_variant values compare by their family first, then by value.
         // Binary values by their bytes, the shorter read as padded with
