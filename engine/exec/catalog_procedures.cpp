@@ -342,6 +342,14 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
       auto info = catalog::Prepare(
           db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
       sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      // A column's default reads as its DEFAULT constraint was written, not
+      // as the engine stores it (an exact number as its scaled integer).
+      std::vector<TableConstraint> defaults;
+      if (!views) {
+        for (TableConstraint& c : ReadTableConstraints(db, "main", table)) {
+          if (c.xtype == "D" && !c.columns.empty()) defaults.push_back(std::move(c));
+        }
+      }
       int ordinal = 0;
       while (sqlite3_step(info.get()) == SQLITE_ROW) {
         ++ordinal;
@@ -354,6 +362,9 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
                              ? Value{}
                              : Value(catalog::ColumnText(info.get(), 3));
+        for (const TableConstraint& c : defaults) {
+          if (tsql::EqualsIgnoreCase(c.columns.front(), column)) fallback = c.text;
+        }
         OdbcType odbc = Describe(type, odbc3);
         result.Add({session.CurrentDatabase(), std::string("dbo"), table, column,
                     std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,

@@ -241,6 +241,34 @@ class Binder {
   // Variables the statement assigns row by row, read as each row leaves them.
   void ReadLive(std::vector<std::string> names) { live_variables_ = std::move(names); }
 
+  // SELECT @a = @a + 1, @b = @a: the items of one row assign their variables
+  // left to right, each reading what the items before it stored. An item
+  // whose variable a later item reads stores it as it is worked out
+  // (kAssignFunction), before the items after it; its column then holds the
+  // value in the variable's type.
+  void AssignInOrder(BoundQuery& query) {
+    if (live_variables_.empty() || query.terms.size() != 1) return;
+    std::vector<Bound>& items = query.terms.front().items;
+    if (items.size() != live_variables_.size() || query.columns.size() != items.size()) return;
+    for (size_t j = 0; j + 1 < items.size(); ++j) {
+      const std::string read = LiveRead(live_variables_[j]);
+      bool read_later = false;
+      for (size_t k = j + 1; k < items.size() && !read_later; ++k)
+        read_later = ReadsVariable(*items[k], read);
+      if (!read_later) continue;
+      ColumnType type = DeclaredVariable(live_variables_[j]);
+      type.nullable = true;
+      Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kVarChar});
+      name->sql = QuoteSqliteString(ToLower(live_variables_[j]));
+      Bound call = Make(BoundKind::kCall, type);
+      call->sql = std::string(kAssignFunction);
+      call->args.push_back(std::move(name));
+      call->args.push_back(ForVariable(std::move(items[j]), type));
+      items[j] = std::move(call);
+      query.columns[j].type = type;
+    }
+  }
+
   // Binds a statement's WITH list in order: each table sees the ones before
   // it and itself (a recursive reference reads the columns of its first
   // term, the anchor).
@@ -472,6 +500,24 @@ class Binder {
   bool IsLive(const std::string& name) const {
     return std::find(live_variables_.begin(), live_variables_.end(), ToLower(name)) !=
            live_variables_.end();
+  }
+
+  // Whether `e` (its subqueries too) reads `read`, a LiveRead.
+  static bool ReadsVariable(const BoundExpr& e, const std::string& read) {
+    if (e.kind == BoundKind::kParameter && e.sql == read) return true;
+    for (const Bound& arg : e.args) {
+      if (ReadsVariable(*arg, read)) return true;
+    }
+    if (!e.query) return false;
+    for (const BoundSelectBlock& block : e.query->terms) {
+      for (const Bound& item : block.items) {
+        if (ReadsVariable(*item, read)) return true;
+      }
+      for (const Bound* part : {&block.where, &block.having}) {
+        if (*part && ReadsVariable(**part, read)) return true;
+      }
+    }
+    return false;
   }
 
   static std::string LiveRead(const std::string& slot) {
@@ -1933,21 +1979,22 @@ class Binder {
       right = ConvertTo(std::move(right), left->type);
     bool bitwise = op == '&' || op == '|' || op == '^';
     if (bitwise) {
-      // Binary data beside an integer is read as an int of its bytes.
+      // Binary data beside an integer is read as a value of the integer's
+      // type, of its last bytes (a bigint's eight, a tinyint's one).
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
-      auto as_int = [](Bound value) {
-        ColumnType to{SqlType::kInt};
+      auto as_integer = [](Bound value, const ColumnType& beside) {
+        ColumnType to{beside.type};
         to.nullable = value->type.nullable;
         Bound node = Make(BoundKind::kConvert, to);
         node->args.push_back(std::move(value));
         return node;
       };
       if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
-        left = as_int(std::move(left));
+        left = as_integer(std::move(left), right->type);
       if (binary(right) && ClassOf(left->type.type) == TypeClass::kInteger)
-        right = as_int(std::move(right));
+        right = as_integer(std::move(right), left->type);
     }
     std::optional<ColumnType> type;
     if (bitwise) {
@@ -2158,12 +2205,22 @@ class Binder {
     } else if (all_binary) {
       node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
+      // Binary data beside an integer converts to the integer's type, which
+      // comes higher in precedence, by its bytes (0x10 = 16).
+      auto binary = [](const Bound& b) {
+        return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
+      };
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {
         if (operand->null_literal) continue;
-        if (ClassOf(operand->type.type) == TypeClass::kOther) Refuse("comparison of this type");
+        if (ClassOf(operand->type.type) == TypeClass::kOther && !binary(operand))
+          Refuse("comparison of this type");
         target = target ? Higher(*target, operand->type) : operand->type;
       }
+      if (ClassOf(target->type) != TypeClass::kInteger &&
+          std::any_of(operands.begin(), operands.end(),
+                      [&](const Bound& b) { return !b->null_literal && binary(b); }))
+        Refuse("comparison of this type");
       for (Bound& operand : operands) operand = ConvertTo(std::move(operand), *target);
     }
     node->args = std::move(operands);
@@ -2703,12 +2760,21 @@ class Binder {
         // SQL Server 2000 neither takes the least nor the greatest uniqueidentifier.
         if (of.type == SqlType::kUniqueIdentifier)
           throw MakeError(8117, {"uniqueidentifier", name});
+        // Nor the text, ntext, image or bit value that sorts first or last.
+        if (of.type == SqlType::kText || of.type == SqlType::kNText ||
+            of.type == SqlType::kImage || of.type == SqlType::kBit)
+          throw MakeError(8117, {std::string(NameOf(of.type)), name});
         // sql_variant values compare by their family first, then by value.
+        // Binary values by their bytes, the shorter read as padded with
+        // zeros: SQLite's order of blobs (bytes, then length) agrees, and
+        // parts only values SQL Server holds equal.
         if (of.type == SqlType::kSqlVariant)
           node->sql = "sqlengine_variant_" + name;
-        else if (type_class == TypeClass::kOther)
+        else if (type_class == TypeClass::kOther && !IsComparedBinary(of.type))
           Refuse("MIN / MAX of this type");
         type = of;
+        // The greatest timestamp is a binary(8) value, not a row's version.
+        type.row_version = false;
       } else {
         if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
         if (type_class == TypeClass::kInteger) {
@@ -3024,7 +3090,9 @@ BoundQuery Bind(const parse::Query& query, Catalog& catalog,
   return BindAfterWith(catalog, with, [&](Binder& binder) {
     binder.ReadLive(live_variables);
     binder.AllowIdentityFunction(query);
-    return binder.Query(query, nullptr);
+    BoundQuery bound = binder.Query(query, nullptr);
+    binder.AssignInOrder(bound);
+    return bound;
   });
 }
 

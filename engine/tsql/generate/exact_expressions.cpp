@@ -354,6 +354,15 @@ std::optional<std::string> FunctionCall(const BoundExpr& e, ExprWriter& writer) 
       std::any_of(e.args.begin(), e.args.end(), [](const auto& arg) { return Exact(arg->type); });
   if (!exact_argument && !Exact(e.type)) return std::nullopt;
   const std::string& name = e.sql;
+  // SELECT @v = value storing the variable as the row is worked out: the
+  // value goes in, and comes back, in the variable's own stored form.
+  if (name == bind::kAssignFunction && e.args.size() == 2) {
+    const BoundExpr& value = *e.args[1];
+    return name + "(" + writer.Expr(*e.args[0]) + ", " +
+           (value.null_literal ? std::string("NULL")
+                               : ExactConverted(writer.Expr(value), value.type, e.type)) +
+           ")";
+  }
   if (name == "ifnull" || name == "coalesce" || name == "nullif") {
     std::string sql = name + "(";
     for (size_t k = 0; k < e.args.size(); ++k) {
