@@ -78,6 +78,8 @@ class SessionRights final : public AccessPolicy {
   std::optional<int> OwnerOf(std::string_view schema, std::string_view name) override;
   std::vector<std::string> FunctionsCalledByWrite(std::string_view schema, std::string_view table,
                                                   bool update) override;
+  std::vector<std::string> FunctionsCalledByRead(std::string_view schema, std::string_view table,
+                                                 std::string_view column) override;
   void Refresh() override;
 
  private:

@@ -313,9 +313,13 @@ void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
 }
 
 // `sql` with its GETDATE(), GETUTCDATE(), NEWID() and RAND() calls made the
-// per-row forms a generated column may hold, each given `row_column`.
+// per-row forms a generated column may hold, each given `row_column`, and its
+// user function calls made sqlengine_row_user_function(...), the form SQLite
+// lets a generated column hold (its value is still computed at each read).
 static std::string PerRowCalls(const std::string& sql, const std::string& row_column) {
   static constexpr std::string_view kCalls[] = {"getdate()", "getutcdate()", "newid()", "rand()"};
+  static constexpr std::string_view kUserCalls[] = {"sqlengine_user_function(",
+                                                    "sqlengine_user_function_in("};
   std::string out;
   bool quoted = false;
   for (std::size_t i = 0; i < sql.size();) {
@@ -324,13 +328,23 @@ static std::string PerRowCalls(const std::string& sql, const std::string& row_co
     bool word_start = i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) ||
                                   sql[i - 1] == '_' || sql[i - 1] == '"');
     std::string_view matched;
+    std::string_view user_call;
+    auto at = [&](std::string_view call) {
+      return sql.size() - i >= call.size() &&
+             tsql::EqualsIgnoreCase(std::string_view(sql).substr(i, call.size()), call);
+    };
     if (!quoted && word_start) {
       for (std::string_view call : kCalls) {
-        if (sql.size() - i >= call.size() &&
-            tsql::EqualsIgnoreCase(std::string_view(sql).substr(i, call.size()), call)) {
-          matched = call;
-        }
+        if (at(call)) matched = call;
       }
+      for (std::string_view call : kUserCalls) {
+        if (at(call)) user_call = call;
+      }
+    }
+    if (!user_call.empty()) {
+      out += "sqlengine_row_" + std::string(user_call.substr(std::string_view("sqlengine_").size()));
+      i += user_call.size();
+      continue;
     }
     if (matched.empty()) {
       out += c;
