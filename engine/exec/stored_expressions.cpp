@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/function_registration.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/exact_expressions.h"
@@ -339,6 +340,20 @@ static std::string PerRowCalls(const std::string& sql, const std::string& row_co
       }
       for (std::string_view call : kUserCalls) {
         if (at(call)) user_call = call;
+      }
+    }
+    if (!quoted && word_start && matched.empty() && user_call.empty()) {
+      // Any other engine function that is not deterministic (HOST_NAME(),
+      // USER_NAME() ...): its sqlengine_row_ form.
+      std::size_t stop = i;
+      while (stop < sql.size() &&
+             (std::isalnum(static_cast<unsigned char>(sql[stop])) || sql[stop] == '_'))
+        ++stop;
+      std::string name = tsql::ToLower(sql.substr(i, stop - i));
+      if (stop > i && stop < sql.size() && sql[stop] == '(' && HasPerRowForm(name)) {
+        out += "sqlengine_row_" + name;
+        i = stop;
+        continue;
       }
     }
     if (!user_call.empty()) {
