@@ -317,6 +317,11 @@ constexpr CatalogViewColumn kSptValues[] = {
     {"low", "int", kNull},           {"high", "int", kNull},      {"status", "int", kNull},
 };
 
+constexpr CatalogViewColumn kHelpCollations[] = {
+    {"name", "nvarchar(128)", kNotNull},
+    {"description", "nvarchar(1000)", kNull},
+};
+
 constexpr CatalogViewColumn kParameters[] = {
     {"SPECIFIC_CATALOG", "nvarchar(128)", kNull},   {"SPECIFIC_SCHEMA", "nvarchar(128)", kNull},
     {"SPECIFIC_NAME", "nvarchar(128)", kNotNull},   {"ORDINAL_POSITION", "smallint", kNotNull},
@@ -428,6 +433,7 @@ constexpr ViewColumns kViews[] = {
     {"sysaltfiles", kSysAltFiles},
     {"sysprocesses", kSysProcesses},
     {"spt_values", kSptValues},
+    {"::fn_helpcollations", kHelpCollations},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},
     {"sysreferences", kSysReferences},

@@ -68,7 +68,10 @@ struct SystemTable {
   int id;
 };
 inline constexpr SystemTable kSystemTables[] = {
-    {"sysobjects", 1}, {"syscolumns", 3}, {"systypes", 4}, {"syspermissions", 9}, {"sysusers", 10}};
+    {"sysobjects", 1},       {"sysindexes", 2},     {"syscolumns", 3},      {"systypes", 4},
+    {"syscomments", 6},      {"syspermissions", 9}, {"sysusers", 10},       {"sysdepends", 12},
+    {"sysreferences", 14},   {"sysindexkeys", 25},  {"sysforeignkeys", 26}, {"sysmembers", 27},
+    {"sysprotects", 28},     {"sysfiles", 97}};
 
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);

@@ -4,6 +4,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -147,13 +148,15 @@ bool GuestHasAccess(sqlite3* db, const std::string& schema, std::string_view dat
 
 namespace {
 
-// How generated SQL calls a user function: sqlengine_user_function('name', ...).
+// How generated SQL calls a user function: sqlengine_user_function('name', ...),
+// in a computed column sqlengine_row_user_function('name', ...).
 constexpr const char* kUserFunctionCall = "sqlengine_user_function(";
+constexpr const char* kComputedFunctionCall = "sqlengine_row_user_function(";
 
-// The names of the user functions `sql` calls, in order.
-std::vector<std::string> UserFunctionsCalled(std::string_view sql) {
+// The names of the user functions `sql` calls through `call`, in order.
+std::vector<std::string> UserFunctionsCalled(std::string_view sql,
+                                             std::string_view call = kUserFunctionCall) {
   std::vector<std::string> names;
-  const std::string_view call = kUserFunctionCall;
   for (size_t at = sql.find(call); at != std::string_view::npos; at = sql.find(call, at + 1)) {
     size_t i = at + call.size();
     while (i < sql.size() && sql[i] == ' ') ++i;
@@ -193,6 +196,23 @@ std::vector<ConstraintCall> ConstraintCalls(sqlite3* db, const std::string& sche
                                                            constraint.end - constraint.begin);
     for (std::string& function : UserFunctionsCalled(clause))
       calls.push_back({std::move(function), constraint.xtype == "C"});
+  }
+  return calls;
+}
+
+// Computed column -> the user functions it calls, lower-case.
+std::map<std::string, std::vector<std::string>> ComputedCalls(sqlite3* db,
+                                                              const std::string& schema,
+                                                              const std::string& table) {
+  std::map<std::string, std::vector<std::string>> calls;
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+  if (!definition) return calls;
+  for (const TableDefinition::Element& element : definition->elements) {
+    if (element.column.empty() || element.end > definition->sql.size()) continue;
+    std::string_view text =
+        std::string_view(definition->sql).substr(element.begin, element.end - element.begin);
+    std::vector<std::string> functions = UserFunctionsCalled(text, kComputedFunctionCall);
+    if (!functions.empty()) calls[tsql::ToLower(element.column)] = std::move(functions);
   }
   return calls;
 }
@@ -244,8 +264,10 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
   security.principals.push_back({kPublicUid, "public", {}, true});
   for (const Principal& role : FixedDatabaseRoles()) security.principals.push_back(role);
   std::vector<std::string> calling_tables;
+  std::vector<std::string> computing_tables;
   auto objects = catalog::Prepare(
-      db, std::string("SELECT name, type, instr(sql, '") + kUserFunctionCall + "') > 0 FROM " +
+      db, std::string("SELECT name, type, instr(sql, '") + kUserFunctionCall + "') > 0, " +
+              "instr(sql, '" + kComputedFunctionCall + "') > 0 FROM " +
               tsql::QuoteSqliteName(schema) + ".sqlite_master WHERE type IN ('table', 'view')");
   while (sqlite3_step(objects.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(objects.get(), 0);
@@ -254,11 +276,19 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
     } else if (sqlite3_column_int(objects.get(), 2) != 0) {
       calling_tables.push_back(name);
     }
+    if (catalog::ColumnText(objects.get(), 1) == "table" &&
+        sqlite3_column_int(objects.get(), 3) != 0) {
+      computing_tables.push_back(name);
+    }
     security.objects.insert(tsql::ToLower(name));
   }
   for (const std::string& table : calling_tables) {
     std::vector<ConstraintCall> calls = ConstraintCalls(db, schema, table);
     if (!calls.empty()) security.constraint_calls[tsql::ToLower(table)] = std::move(calls);
+  }
+  for (const std::string& table : computing_tables) {
+    auto calls = ComputedCalls(db, schema, table);
+    if (!calls.empty()) security.computed_calls[tsql::ToLower(table)] = std::move(calls);
   }
   if (TableExists(db, schema, kObjectOwnersTable)) {
     auto owners =

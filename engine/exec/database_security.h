@@ -72,6 +72,9 @@ struct DatabaseSecurity {
   std::map<std::string, int> owners;
   // lower-case table -> the user functions its constraints call
   std::map<std::string, std::vector<ConstraintCall>> constraint_calls;
+  // lower-case table -> lower-case computed column -> the user functions it
+  // calls, each time the column is read
+  std::map<std::string, std::map<std::string, std::vector<std::string>>> computed_calls;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;

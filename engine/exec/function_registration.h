@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <span>
+#include <string_view>
 
 namespace sqlengine::exec {
 
@@ -14,9 +15,16 @@ struct FunctionDefinition {
   bool deterministic;
 };
 
-// Registers every function with `data` as its user data. Throws
-// std::runtime_error when SQLite refuses one.
+// Registers every function with `data` as its user data, and each one that
+// is not deterministic also as sqlengine_row_<name>, marked deterministic:
+// the form a computed column holds, as SQLite takes no other into a
+// generated column (the column is virtual, so the call still runs at every
+// read). Throws std::runtime_error when SQLite refuses one.
 void RegisterFunctionTable(sqlite3* db, std::span<const FunctionDefinition> functions,
                            void* data = nullptr);
+
+// Whether RegisterFunctionTable gave engine function `name` (lower case) a
+// sqlengine_row_ form.
+bool HasPerRowForm(std::string_view name);
 
 }  // namespace sqlengine::exec

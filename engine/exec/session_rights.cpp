@@ -198,4 +198,16 @@ bool SessionRights::ResolvesUnqualified(std::string_view schema) {
   return tsql::EqualsIgnoreCase(schema, connection_.UnqualifiedSchema());
 }
 
+std::vector<std::string> SessionRights::FunctionsCalledByRead(std::string_view schema,
+                                                             std::string_view table,
+                                                             std::string_view column) {
+  const DatabaseRights* rights = Find(schema);
+  if (rights == nullptr) return {};
+  const auto& calls = rights->Security().computed_calls;
+  auto found = calls.find(tsql::ToLower(table));
+  if (found == calls.end()) return {};
+  auto functions = found->second.find(tsql::ToLower(column));
+  return functions == found->second.end() ? std::vector<std::string>() : functions->second;
+}
+
 }  // namespace sqlengine::exec

@@ -79,6 +79,8 @@ class SessionRights final : public AccessPolicy {
   std::vector<std::string> FunctionsCalledByWrite(std::string_view schema, std::string_view table,
                                                   bool update) override;
   bool ResolvesUnqualified(std::string_view schema) override;
+  std::vector<std::string> FunctionsCalledByRead(std::string_view schema, std::string_view table,
+                                                 std::string_view column) override;
   void Refresh() override;
 
  private:

@@ -183,6 +183,29 @@ int StatementAuthorizer::AskConstraintCalls(std::string_view schema, std::string
   return SQLITE_OK;
 }
 
+int StatementAuthorizer::AskComputedCalls(std::string_view schema, std::string_view table,
+                                          std::string_view column) {
+  if (policy_ == nullptr || column.empty()) return SQLITE_OK;
+  std::vector<std::string> functions = policy_->FunctionsCalledByRead(schema, table, column);
+  // As a constraint's, the column's call names its function without a
+  // database; read from another database it would reach the wrong one.
+  if (!functions.empty() && !policy_->ResolvesUnqualified(schema)) {
+    SqlError refused = MakeError(8180);
+    refused.message().text +=
+        " This engine cannot read a computed column of a table in another database than the"
+        " session's that calls user functions.";
+    return Deny(std::move(refused));
+  }
+  for (const std::string& function : functions) {
+    // As for a constraint: the table owner's own function is reached
+    // through the chain, any other takes the reader's EXECUTE.
+    if (SameOwner(schema, table, function)) continue;
+    if (int decision = Ask(schema, function, Access::kExecute, {}); decision != SQLITE_OK)
+      return decision;
+  }
+  return SQLITE_OK;
+}
+
 void StatementAuthorizer::NoteTouchedColumns(bool on) {
   note_touched_ = on;
   touched_.clear();
@@ -254,11 +277,15 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         if (!policy_->IsView(schema, inner)) return SQLITE_OK;
         if (int decision = Reach(schema, inner, Access::kSelect, {}); decision != SQLITE_OK)
           return decision;
-        if (SameOwner(schema, inner, a3)) return SQLITE_OK;
-        return Ask(schema, a3, Access::kSelect, a4);
+        int decision =
+            SameOwner(schema, inner, a3) ? SQLITE_OK : Ask(schema, a3, Access::kSelect, a4);
+        if (decision != SQLITE_OK) return decision;
+        return AskComputedCalls(schema, a3, a4);
       }
       // A read of no column names no schema (and no view it came through).
-      return Reach(schema, a3, Access::kSelect, a4);
+      if (int decision = Reach(schema, a3, Access::kSelect, a4); decision != SQLITE_OK)
+        return decision;
+      return AskComputedCalls(schema, a3, a4);
     }
     case SQLITE_INSERT:
     case SQLITE_UPDATE:

@@ -71,6 +71,13 @@ class AccessPolicy {
   // when it runs: the engine looks such names up where the statement's own
   // names without a database resolve.
   virtual bool ResolvesUnqualified(std::string_view schema) = 0;
+  // The user functions computed column `column` of table `table` calls at
+  // each read of it.
+  virtual std::vector<std::string> FunctionsCalledByRead(std::string_view /*schema*/,
+                                                         std::string_view /*table*/,
+                                                         std::string_view /*column*/) {
+    return {};
+  }
   // Called before user SQL compiles, outside the authorizer: may run SQL to
   // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
@@ -170,6 +177,8 @@ class StatementAuthorizer {
   // `schema` empty: every object of that name the statement reaches.
   // EXECUTE on the user functions the constraints of written `table` call.
   int AskConstraintCalls(std::string_view schema, std::string_view table, bool update);
+  // EXECUTE on the user functions computed column `column` of `table` calls.
+  int AskComputedCalls(std::string_view schema, std::string_view table, std::string_view column);
   int Reach(std::string_view schema, std::string_view object, Access access,
             std::string_view column, int depth = 0);
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.

@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/function_registration.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/exact_expressions.h"
@@ -313,9 +314,13 @@ void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
 }
 
 // `sql` with its GETDATE(), GETUTCDATE(), NEWID() and RAND() calls made the
-// per-row forms a generated column may hold, each given `row_column`.
+// per-row forms a generated column may hold, each given `row_column`, and its
+// user function calls made sqlengine_row_user_function(...), the form SQLite
+// lets a generated column hold (its value is still computed at each read).
 static std::string PerRowCalls(const std::string& sql, const std::string& row_column) {
   static constexpr std::string_view kCalls[] = {"getdate()", "getutcdate()", "newid()", "rand()"};
+  static constexpr std::string_view kUserCalls[] = {"sqlengine_user_function(",
+                                                    "sqlengine_user_function_in("};
   std::string out;
   bool quoted = false;
   for (std::size_t i = 0; i < sql.size();) {
@@ -324,13 +329,37 @@ static std::string PerRowCalls(const std::string& sql, const std::string& row_co
     bool word_start = i == 0 || !(std::isalnum(static_cast<unsigned char>(sql[i - 1])) ||
                                   sql[i - 1] == '_' || sql[i - 1] == '"');
     std::string_view matched;
+    std::string_view user_call;
+    auto at = [&](std::string_view call) {
+      return sql.size() - i >= call.size() &&
+             tsql::EqualsIgnoreCase(std::string_view(sql).substr(i, call.size()), call);
+    };
     if (!quoted && word_start) {
       for (std::string_view call : kCalls) {
-        if (sql.size() - i >= call.size() &&
-            tsql::EqualsIgnoreCase(std::string_view(sql).substr(i, call.size()), call)) {
-          matched = call;
-        }
+        if (at(call)) matched = call;
       }
+      for (std::string_view call : kUserCalls) {
+        if (at(call)) user_call = call;
+      }
+    }
+    if (!quoted && word_start && matched.empty() && user_call.empty()) {
+      // Any other engine function that is not deterministic (HOST_NAME(),
+      // USER_NAME() ...): its sqlengine_row_ form.
+      std::size_t stop = i;
+      while (stop < sql.size() &&
+             (std::isalnum(static_cast<unsigned char>(sql[stop])) || sql[stop] == '_'))
+        ++stop;
+      std::string name = tsql::ToLower(sql.substr(i, stop - i));
+      if (stop > i && stop < sql.size() && sql[stop] == '(' && HasPerRowForm(name)) {
+        out += "sqlengine_row_" + name;
+        i = stop;
+        continue;
+      }
+    }
+    if (!user_call.empty()) {
+      out += "sqlengine_row_" + std::string(user_call.substr(std::string_view("sqlengine_").size()));
+      i += user_call.size();
+      continue;
     }
     if (matched.empty()) {
       out += c;

@@ -200,6 +200,16 @@ void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
       sqlite3_create_function_v2(db, "sqlengine_user_function_in", -1, SQLITE_UTF8, &host,
                                  CallUserFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register sqlengine_user_function");
+  // The forms a computed column holds: SQLite takes only functions it may
+  // call once per row into a generated column. The column is virtual, so the
+  // function still runs at every read of it.
+  if (sqlite3_create_function_v2(db, "sqlengine_row_user_function", -1,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, &host, CallUserFunction,
+                                 nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_row_user_function_in", -1,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, &host, CallUserFunctionIn,
+                                 nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot register sqlengine_row_user_function");
 }
 
 bool IsFunctionText(std::string_view definition) {

@@ -328,8 +328,10 @@ TEST_P(OdbcPeer, SqlTablesListsSystemTables) {
     EXPECT_EQ(row[3], Cell("SYSTEM TABLE"));
     names.push_back(row[2].value_or(""));
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"syscolumns", "sysobjects", "syspermissions",
-                                             "systypes", "sysusers"}));
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "syscolumns", "syscomments", "sysdepends", "sysfiles", "sysforeignkeys",
+                       "sysindexes", "sysindexkeys", "sysmembers", "sysobjects", "syspermissions",
+                       "sysprotects", "sysreferences", "systypes", "sysusers"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),

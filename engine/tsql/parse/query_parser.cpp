@@ -444,6 +444,7 @@ class Parser {
       }
       return source;
     }
+    if (AcceptSymbol("::")) return SystemFunction(std::move(source));
     if (!At().IsName()) Fail();
     if (At().kind == TokenKind::kWord && IsReservedKeyword(At().text)) Fail();
     source->name.push_back(Next().value);
@@ -475,6 +476,42 @@ class Parser {
       source->alias = Next().value;
     }
     if (source->hints.empty()) source->hints = Hints();
+    return source;
+  }
+
+  // ::fn_name(arguments), one of SQL Server's own table-valued functions:
+  // read as the catalog view "::fn_name" when the engine has one (208 names
+  // any other), with the arguments it takes.
+  std::unique_ptr<TableSource> SystemFunction(std::unique_ptr<TableSource> source) {
+    if (!At().IsName()) Fail();
+    Token name = Next();
+    ExpectSymbol("(");
+    size_t arguments = 0;
+    if (!AcceptSymbol(")")) {
+      do {
+        if (!AcceptWord("default")) Expression();
+        ++arguments;
+      } while (AcceptSymbol(","));
+      ExpectSymbol(")");
+    }
+    std::string lower = ToLower(name.value);
+    if (lower != "fn_helpcollations") {
+      SqlError error = MakeError(208, {name.value});
+      error.message().line = name.line;
+      throw error;
+    }
+    if (arguments > 0) {
+      SqlError error = MakeError(8144, {name.value});
+      error.message().line = name.line;
+      throw error;
+    }
+    source->name.push_back("::" + lower);
+    if (AcceptWord("as")) {
+      if (!At().IsName()) Fail();
+      source->alias = Next().value;
+    } else if (AtName()) {
+      source->alias = Next().value;
+    }
     return source;
   }
 
