@@ -72,6 +72,8 @@ struct DatabaseSecurity {
   std::map<std::string, int> owners;
   // lower-case table -> the user functions its constraints call
   std::map<std::string, std::vector<ConstraintCall>> constraint_calls;
+  // lower-case views whose stored text calls a user function by its name alone
+  std::set<std::string> calling_views;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;

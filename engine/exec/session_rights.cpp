@@ -198,4 +198,14 @@ bool SessionRights::ResolvesUnqualified(std::string_view schema) {
   return tsql::EqualsIgnoreCase(schema, connection_.UnqualifiedSchema());
 }
 
+bool SessionRights::ViewCallsElsewhere(std::string_view view) {
+  std::string name = tsql::ToLower(view);
+  for (const auto& [database, schema] : connection_.Schemas()) {
+    if (ResolvesUnqualified(schema)) continue;
+    const DatabaseRights* rights = Find(schema);
+    if (rights != nullptr && rights->Security().calling_views.count(name)) return true;
+  }
+  return false;
+}
+
 }  // namespace sqlengine::exec

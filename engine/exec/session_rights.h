@@ -79,6 +79,7 @@ class SessionRights final : public AccessPolicy {
   std::vector<std::string> FunctionsCalledByWrite(std::string_view schema, std::string_view table,
                                                   bool update) override;
   bool ResolvesUnqualified(std::string_view schema) override;
+  bool ViewCallsElsewhere(std::string_view view) override;
   void Refresh() override;
 
  private:

@@ -71,6 +71,9 @@ class AccessPolicy {
   // when it runs: the engine looks such names up where the statement's own
   // names without a database resolve.
   virtual bool ResolvesUnqualified(std::string_view schema) = 0;
+  // Whether a view named `view` of a schema where names without a database
+  // do not resolve calls a user function by its name alone.
+  virtual bool ViewCallsElsewhere(std::string_view view) = 0;
   // Called before user SQL compiles, outside the authorizer: may run SQL to
   // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
