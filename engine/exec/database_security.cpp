@@ -273,6 +273,8 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
     std::string name = catalog::ColumnText(objects.get(), 0);
     if (catalog::ColumnText(objects.get(), 1) == "view") {
       security.views.insert(tsql::ToLower(name));
+      if (sqlite3_column_int(objects.get(), 2) != 0)
+        security.calling_views.insert(tsql::ToLower(name));
     } else if (sqlite3_column_int(objects.get(), 2) != 0) {
       calling_tables.push_back(name);
     }

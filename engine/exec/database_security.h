@@ -75,6 +75,8 @@ struct DatabaseSecurity {
   // lower-case table -> lower-case computed column -> the user functions it
   // calls, each time the column is read
   std::map<std::string, std::map<std::string, std::vector<std::string>>> computed_calls;
+  // lower-case views whose stored text calls a user function by its name alone
+  std::set<std::string> calling_views;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;

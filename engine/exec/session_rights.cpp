@@ -210,4 +210,14 @@ std::vector<std::string> SessionRights::FunctionsCalledByRead(std::string_view s
   return functions == found->second.end() ? std::vector<std::string>() : functions->second;
 }
 
+bool SessionRights::ViewCallsElsewhere(std::string_view view) {
+  std::string name = tsql::ToLower(view);
+  for (const auto& [database, schema] : connection_.Schemas()) {
+    if (ResolvesUnqualified(schema)) continue;
+    const DatabaseRights* rights = Find(schema);
+    if (rights != nullptr && rights->Security().calling_views.count(name)) return true;
+  }
+  return false;
+}
+
 }  // namespace sqlengine::exec

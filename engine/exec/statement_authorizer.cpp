@@ -306,6 +306,22 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       if (decision != SQLITE_OK || access == Access::kDelete) return decision;
       return AskConstraintCalls(schema, a3, access == Access::kUpdate);
     }
+    case SQLITE_FUNCTION:
+      // a4: the function; inner: the view whose stored text calls it. Such a
+      // call names the user function without a database, and the engine
+      // looks it up where the session's names resolve: from another
+      // database's view it would reach the session's function of the name.
+      if (!inner.empty() && policy_ != nullptr &&
+          (StartsWithIgnoreCase(a4, "sqlengine_user_function") ||
+           StartsWithIgnoreCase(a4, "sqlengine_table_function")) &&
+          !a4.ends_with("_in") && policy_->ViewCallsElsewhere(inner)) {
+        SqlError refused = MakeError(8180);
+        refused.message().text +=
+            " This engine cannot run a view of another database than the session's that"
+            " calls user functions.";
+        return Deny(std::move(refused));
+      }
+      return SQLITE_OK;
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VIEW:
       if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));

@@ -78,6 +78,9 @@ class AccessPolicy {
                                                          std::string_view /*column*/) {
     return {};
   }
+  // Whether a view named `view` of a schema where names without a database
+  // do not resolve calls a user function by its name alone.
+  virtual bool ViewCallsElsewhere(std::string_view view) = 0;
   // Called before user SQL compiles, outside the authorizer: may run SQL to
   // bring what Check, IsView and OwnerOf read up to date.
   virtual void Refresh() = 0;
