@@ -162,43 +162,33 @@ int StatementAuthorizer::Reach(std::string_view schema, std::string_view object,
 int StatementAuthorizer::AskConstraintCalls(std::string_view schema, std::string_view table,
                                             bool update) {
   if (policy_ == nullptr) return SQLITE_OK;
-  std::vector<std::string> functions = policy_->FunctionsCalledByWrite(schema, table, update);
-  // The constraint's call names its function without a database; run from
-  // another database it would reach that database's function of the name.
-  if (!functions.empty() && !policy_->ResolvesUnqualified(schema)) {
-    SqlError refused = MakeError(8180);
-    refused.message().text +=
-        " This engine cannot run a write of a table in another database than the session's"
-        " whose constraints call user functions.";
-    return Deny(std::move(refused));
-  }
-  for (const std::string& function : functions) {
-    // A function of the table's own owner is reached through the chain; any
-    // other takes the writer's EXECUTE, at every write, not only when the
-    // constraint was made.
-    if (SameOwner(schema, table, function)) continue;
-    if (int decision = Ask(schema, function, Access::kExecute, {}); decision != SQLITE_OK)
-      return decision;
-  }
-  return SQLITE_OK;
+  return AskStoredCalls(schema, table, policy_->FunctionsCalledByWrite(schema, table, update),
+                        "run a write of a table in another database than the session's whose"
+                        " constraints call user functions");
 }
 
 int StatementAuthorizer::AskComputedCalls(std::string_view schema, std::string_view table,
                                           std::string_view column) {
   if (policy_ == nullptr || column.empty()) return SQLITE_OK;
-  std::vector<std::string> functions = policy_->FunctionsCalledByRead(schema, table, column);
-  // As a constraint's, the column's call names its function without a
-  // database; read from another database it would reach the wrong one.
+  return AskStoredCalls(schema, table, policy_->FunctionsCalledByRead(schema, table, column),
+                        "read a computed column of a table in another database than the"
+                        " session's that calls user functions");
+}
+
+int StatementAuthorizer::AskStoredCalls(std::string_view schema, std::string_view table,
+                                        const std::vector<std::string>& functions,
+                                        std::string_view refused_use) {
+  // The stored call names its function without a database; run from another
+  // database it would reach that database's function of the name.
   if (!functions.empty() && !policy_->ResolvesUnqualified(schema)) {
     SqlError refused = MakeError(8180);
-    refused.message().text +=
-        " This engine cannot read a computed column of a table in another database than the"
-        " session's that calls user functions.";
+    refused.message().text += " This engine cannot " + std::string(refused_use) + ".";
     return Deny(std::move(refused));
   }
   for (const std::string& function : functions) {
-    // As for a constraint: the table owner's own function is reached
-    // through the chain, any other takes the reader's EXECUTE.
+    // A function of the table's own owner is reached through the chain; any
+    // other takes the caller's EXECUTE, at every statement that runs it, not
+    // only when the table was made.
     if (SameOwner(schema, table, function)) continue;
     if (int decision = Ask(schema, function, Access::kExecute, {}); decision != SQLITE_OK)
       return decision;

@@ -182,6 +182,11 @@ class StatementAuthorizer {
   int AskConstraintCalls(std::string_view schema, std::string_view table, bool update);
   // EXECUTE on the user functions computed column `column` of `table` calls.
   int AskComputedCalls(std::string_view schema, std::string_view table, std::string_view column);
+  // Both of those: EXECUTE on `functions`, called by a stored definition of
+  // `table`; 8180 naming `refused_use` where the call would reach another
+  // database's function.
+  int AskStoredCalls(std::string_view schema, std::string_view table,
+                     const std::vector<std::string>& functions, std::string_view refused_use);
   int Reach(std::string_view schema, std::string_view object, Access access,
             std::string_view column, int depth = 0);
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.
