@@ -1808,6 +1808,13 @@ std::string BatchExecutor::BodyDatabase(const std::string& database) {
   return database.empty() ? session_.Connection().UnqualifiedDatabase() : database;
 }
 
+std::string BatchExecutor::BodySchema(const std::string& database) {
+  SessionConnection& connection = session_.Connection();
+  if (database.empty()) return connection.UnqualifiedSchema();
+  std::string schema = connection.SchemaOf(database);
+  return schema.empty() ? connection.UnqualifiedSchema() : schema;
+}
+
 bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
   SessionConnection& connection = session_.Connection();
   std::string schema = connection.SchemaOf(database);
@@ -1891,6 +1898,8 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   SessionRights::BodyScope rights(session_.Rights(),
                                   OwnedByDbo(definition.database, definition.name),
                                   BodyDatabase(definition.database));
+  SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(),
+                                                 BodySchema(definition.database));
   IdentityScope identity_scope(session_);
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
@@ -1910,6 +1919,8 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
   SessionRights::BodyScope rights(session_.Rights(),
                                   OwnedByDbo(definition.database, definition.name),
                                   BodyDatabase(definition.database));
+  SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(),
+                                                 BodySchema(definition.database));
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
   // Its statements run as a scalar function's do, inside the reading

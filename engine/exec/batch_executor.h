@@ -137,6 +137,9 @@ class BatchExecutor final : public ParameterSource {
   // The database a procedure or function of `database` (empty: named
   // without one) lives in.
   std::string BodyDatabase(const std::string& database);
+  // The schema the body's names without a database resolve in: its own
+  // database's.
+  std::string BodySchema(const std::string& database);
   // ALTER VIEW of `view` (view_alteration.cpp).
   void AlterView(const tsql::Statement& statement, const std::string& view);
   // ALTER TABLE t DROP COLUMN c [, ...]: drops the columns' normalising

@@ -95,8 +95,10 @@ std::vector<std::string> SessionCatalog::InBodyDatabase(
     const std::vector<std::string>& name) const {
   if (bodies_.empty() || name.empty() || (name.size() == 3 && !name.front().empty()))
     return name;
+  // A view's or a function's body names its own database's objects when it
+  // names no database, wherever it is read or called from.
   const Body& body = bodies_.back();
-  if (body.kind != tsql::ObjectReach::Kind::kView ||
+  if (body.kind == tsql::ObjectReach::Kind::kTable ||
       body.schema == session_.Connection().UnqualifiedSchema() ||
       body.schema == "temp" || name.back().starts_with("#"))
     return name;

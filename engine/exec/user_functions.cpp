@@ -301,6 +301,8 @@ std::optional<tsql::FunctionDefinition> FindFunction(Session& session,
       LoadFunctionText(session.Connection().Handle(), schema, name.back());
   if (!text) return std::nullopt;
   tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(tsql::LexClientText(*text));
+  // Its body runs in the database it was found in.
+  if (!database.empty()) definition.database = database;
   return definition;
 }
 
