@@ -21,18 +21,15 @@ std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
   bool chained = !bodies_.empty() && bodies_.back().schema == schema && !database.empty() &&
                  session_.Rights().OwnerIn(database, schema, bodies_.back().name) ==
                      session_.Rights().OwnerIn(database, schema, definition->name);
-  if (!chained) {
+  if (!chained && !session_.Rights().IsSysadmin()) {
     Access access =
         definition->kind == tsql::FunctionKind::kScalar ? Access::kExecute : Access::kSelect;
-    if (name.size() < 3 || name.front().empty()) {
-      session_.Rights().Require(definition->name, access);
-    } else {
-      // Another database's function: the right is the caller's there.
-      session_.Rights().In(database, schema);
-      if (std::optional<SqlError> refused =
-              session_.Rights().Check(schema, definition->name, access, {}))
-        throw *refused;
-    }
+    // The right is the caller's in the function's own database, also where
+    // that is not the session's.
+    session_.Rights().In(database, schema);
+    if (std::optional<SqlError> refused =
+            session_.Rights().Check(schema, definition->name, access, {}))
+      throw *refused;
   }
   Note(schema, definition->name,
        definition->kind == tsql::FunctionKind::kScalar ? tsql::ObjectReach::Kind::kScalarFunction
