@@ -434,6 +434,8 @@ void BatchExecutor::Done(std::optional<std::int64_t> count) {
 
 void BatchExecutor::ReportError(const SqlError& error) {
   session_.LastError() = error.message().number;
+  // A statement that failed changed no rows, whatever the one before did.
+  session_.RowCount() = 0;
   ServerMessage message = error.message();
   if (message.procedure.empty()) message.procedure = procedure_;
   sink_.Message(message);
