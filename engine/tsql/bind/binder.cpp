@@ -1410,9 +1410,19 @@ class Binder {
         binding.column_defaults = table->column_defaults;
         binding.computed_columns = table->computed_columns;
         if (table->view_query) {
-          binding.columns = ViewColumns(*table);
-          bound->named_query = true;
-          bound->changed_instead = TakenInstead(*table);
+          int calls_before = calls_elsewhere_;
+          BoundQuery query = ViewQuery(*table);
+          binding.columns = query.columns;
+          if (calls_elsewhere_ > calls_before) {
+            // SQLite's own copy of the view calls its functions by name
+            // alone, which the engine would look up where the reader's
+            // names resolve; the query bound here names their database.
+            bound->kind = BoundSource::Kind::kDerived;
+            bound->derived = std::make_unique<BoundQuery>(std::move(query));
+          } else {
+            bound->named_query = true;
+            bound->changed_instead = TakenInstead(*table);
+          }
         }
         bound->alias = AddBinding(scope, std::move(binding));
         return bound;
@@ -1484,6 +1494,12 @@ class Binder {
   // view stands (its names resolve in the view's database, not the reader's
   // scope). SQLite reads the view itself.
   std::vector<Column> ViewColumns(const TableShape& view) {
+    return ViewQuery(view).columns;
+  }
+
+  // The view's query bound where the view stands, its columns named as the
+  // view names them.
+  BoundQuery ViewQuery(const TableShape& view) {
     constexpr int kMaxViewNesting = 32;
     if (view_depth_ >= kMaxViewNesting) Refuse("views nested too deeply");
     ++view_depth_;
@@ -1498,6 +1514,7 @@ class Binder {
       own.view_depth_ = view_depth_;
       own.With(*view.view_with);
       query = own.Query(*view.view_query, nullptr);
+      calls_elsewhere_ += own.calls_elsewhere_;
     } else {
       query = Query(*view.view_query, nullptr);
     }
@@ -1505,12 +1522,11 @@ class Binder {
     inside_aggregate_ = inside;
     --view_depth_;
     if (query.columns.size() != view.columns.size()) Refuse("view changed its width");
-    std::vector<Column> columns = std::move(query.columns);
-    for (size_t k = 0; k < columns.size(); ++k) {
-      columns[k].name = view.columns[k].name;
-      columns[k].type.identity = false;
+    for (size_t k = 0; k < query.columns.size(); ++k) {
+      query.columns[k].name = view.columns[k].name;
+      query.columns[k].type.identity = false;
     }
-    return columns;
+    return query;
   }
 
   std::string AddBinding(Scope& scope, Binding binding) {
@@ -2842,6 +2858,7 @@ class Binder {
   void CalledName(BoundExpr& call, const std::string& engine_call, const FunctionShape& function) {
     call.sql = engine_call;
     if (!function.database.empty()) {
+      ++calls_elsewhere_;
       call.sql += "_in";
       Bound database = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
       database->sql = QuoteSqliteString(function.database);
@@ -3040,6 +3057,9 @@ class Binder {
   std::vector<std::string> live_variables_;
   std::vector<CallFrame> frames_;  // the user function calls being inlined, innermost last
   int inlined_sources_ = 0;
+  // Calls bound so far of a function of another database than the one the
+  // session's names reach.
+  int calls_elsewhere_ = 0;
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
   bool inside_aggregate_ = false;
