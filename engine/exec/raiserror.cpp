@@ -185,6 +185,7 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   std::string text = format ? *format : NumberedMessageText(message.number);
   message.text = FormatMessageText(text, std::vector<Value>(values.begin() + 3, values.end()));
   message.line = statement.line;
+  message.procedure = procedure_;  // the procedure, trigger or function raising it
   if (message.severity > 10 && session_.TryCatch().try_depth > 0) throw SqlError(message);
   // WITH SETERROR: @@ERROR is the message's number whatever its severity.
   session_.LastError() = message.severity > 10 || set_error ? message.number : 0;

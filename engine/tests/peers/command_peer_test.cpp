@@ -35,6 +35,10 @@ TEST_P(CommandPeer, Tsql) {
          "print 'hello from print'\n"
          "go\n"
          "select 'first' as a select 'second' as b\n"
+         "go\n"
+         "create procedure complain as raiserror ('own complaint', 16, 1)\n"
+         "go\n"
+         "exec complain\n"
          "go\n";
   CommandOutcome run =
       RunCommand("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
@@ -47,6 +51,9 @@ TEST_P(CommandPeer, Tsql) {
   EXPECT_NE(out.find("Msg 170 (severity 15"), std::string::npos) << out;
   EXPECT_NE(out.find("Msg 2812 (severity 16"), std::string::npos) << out;
   EXPECT_NE(out.find("hello from print"), std::string::npos) << out;
+  // A message a procedure raises names it.
+  EXPECT_NE(out.find("Msg 50000 (severity 16, state 1) from "), std::string::npos) << out;
+  EXPECT_NE(out.find(", Procedure complain Line 1"), std::string::npos) << out;
   EXPECT_LT(out.find("first"), out.find("second")) << out;
   EXPECT_NE(out.find("second"), std::string::npos) << out;
 }
