@@ -443,6 +443,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
   if (number == 2627 || number == 515 || number == 547 || number == 1505 || number == 8152) {
     ServerMessage terminated = FormatMessage(3621);
     terminated.line = error.message().line;
+    terminated.procedure = message.procedure;
     sink_.Message(terminated);
   }
   if (number == 3728) {

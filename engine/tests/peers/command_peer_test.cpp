@@ -39,6 +39,14 @@ TEST_P(CommandPeer, Tsql) {
          "create procedure complain as raiserror ('own complaint', 16, 1)\n"
          "go\n"
          "exec complain\n"
+         "go\n"
+         "create table k (a int primary key)\n"
+         "go\n"
+         "create procedure twice as\n"
+         "insert into k values (1)\n"
+         "insert into k values (1)\n"
+         "go\n"
+         "exec twice\n"
          "go\n";
   CommandOutcome run =
       RunCommand("TDSVER=" + GetParam() + " tsql -H 127.0.0.1 -p " +
@@ -54,6 +62,11 @@ TEST_P(CommandPeer, Tsql) {
   // A message a procedure raises names it.
   EXPECT_NE(out.find("Msg 50000 (severity 16, state 1) from "), std::string::npos) << out;
   EXPECT_NE(out.find(", Procedure complain Line 1"), std::string::npos) << out;
+  // So does the error of a statement in it, and the note that it ended.
+  EXPECT_NE(out.find("Msg 2627 (severity 14, state 1) from "), std::string::npos) << out;
+  EXPECT_NE(out.find(", Procedure twice Line 3"), std::string::npos) << out;
+  EXPECT_NE(out.find("Msg 3621 (severity 0, state 1) from "), std::string::npos) << out;
+  EXPECT_NE(out.find(", Procedure twice Line 3"), out.rfind(", Procedure twice Line 3")) << out;
   EXPECT_LT(out.find("first"), out.find("second")) << out;
   EXPECT_NE(out.find("second"), std::string::npos) << out;
 }
