@@ -308,6 +308,8 @@ constexpr MessageDef kMessages[] = {
     {4604, 16, "There is no such user or group '%.*ls'."},
     {4611, 16, "To revoke grantable privileges, specify the CASCADE option with REVOKE."},
     {4613, 16, "Grantor does not have GRANT permission."},
+    {4712, 16,
+     "Cannot truncate table '%.*ls' because it is being referenced by a FOREIGN KEY constraint."},
     {4815, 16, "Received an invalid column length from the bcp client for colid %d."},
     {4816, 16, "Invalid column type from bcp client for colid %d."},
     {4901, 16,

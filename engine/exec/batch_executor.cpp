@@ -54,6 +54,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
+#include "engine/exec/table_truncation.h"
 #include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
@@ -860,6 +861,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     LockForWrite(session_, written_schema);
   }
   WriteGate gate(session_, written_schema);
+  std::optional<MaintainedTable> truncated;
+  if (statement.kind == StatementKind::kTruncateTable)
+    truncated = CheckTruncation(session_, statement);
   if (std::optional<std::string> view = AlteredView(statement)) {
     AlterView(statement, *view);
     return;
@@ -956,7 +960,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   // An INSERT reads the identity it assigned after it ran, before anyone
   // else may insert; a statement's triggers run in its transaction.
   StatementTransaction own_transaction(
-      db, written_schema, statement.kind == StatementKind::kInsert || triggers.has_value());
+      db, written_schema,
+      statement.kind == StatementKind::kInsert || triggers.has_value() || truncated.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which
   // it changes on trial only.
   const char* savepoint = tracks                          ? "sqlengine_ddl"
@@ -1036,6 +1041,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     sqlite.KeepForReuse();
     guard.reset();
+    if (truncated) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      RestartIdentity(db, truncated->schema, truncated->name);
+    }
     if (capture) {
       inserted = capture->ReadNewRows();
       deleted = std::move(capture->OldRows());

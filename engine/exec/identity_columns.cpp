@@ -183,6 +183,30 @@ void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& t
   if (seed) StepOrThrow(db, seed->get());
 }
 
+void RestartIdentity(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::optional<KeptIdentity> declared = DeclaredIdentityOf(db, schema, table);
+  if (!declared) return;
+  std::string quoted_schema = tsql::QuoteSqliteName(schema);
+  if (KeptIdentityOf(db, schema, table)) {
+    // The engine's own counter: none handed out yet.
+    std::optional<catalog::PreparedStatement> restart = PrepareOn(
+        db, "UPDATE " + quoted_schema + "." + kIdentityTable + " SET last = NULL", table);
+    if (restart) StepOrThrow(db, restart->get());
+    return;
+  }
+  // SQLite's sequence, one below the seed before the first row.
+  auto sequence = catalog::Prepare(
+      db, "DELETE FROM " + quoted_schema + ".sqlite_sequence WHERE name = ?");
+  sqlite3_bind_text(sequence.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  StepOrThrow(db, sequence.get());
+  if (declared->seed == 1) return;
+  auto seed = catalog::Prepare(
+      db, "INSERT INTO " + quoted_schema + ".sqlite_sequence (name, seq) VALUES (?, ?)");
+  sqlite3_bind_text(seed.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int64(seed.get(), 2, declared->seed - 1);
+  StepOrThrow(db, seed.get());
+}
+
 std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& schema,
                                                const std::string& table) {
   int autoincrement = 0;

@@ -38,6 +38,10 @@ std::optional<KeptIdentity> KeptIdentityOf(sqlite3* db, const std::string& schem
 // SQLite refuses the step.
 void ContinueKeptIdentity(sqlite3* db, const std::string& schema, const std::string& table);
 
+// TRUNCATE TABLE: the identity of the emptied `table` starts over, the next
+// row taking the seed. Throws std::runtime_error when SQLite refuses a step.
+void RestartIdentity(sqlite3* db, const std::string& schema, const std::string& table);
+
 // The declared seed and increment of `schema`.`table`'s identity column,
 // whichever way the engine keeps it; nullopt for a table without one.
 std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& schema,
