@@ -456,6 +456,7 @@ constexpr MessageDef kMessages[] = {
     {15250, 16,
      "The database name component of the object qualifier must be the name of the current "
      "database."},
+    {15252, 16, "The primary key or foreign key table name must be given."},
     {15330, 11, "There are no matching rows on which to report."},
     {15335, 11,
      "Error: The new name '%s' is already in use as a %s name and would cause a duplicate "

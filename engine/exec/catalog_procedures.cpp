@@ -2,17 +2,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/key_procedures.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_indexes.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
 
@@ -135,17 +138,6 @@ std::vector<std::string> ProcedureNames(Session& session) {
   return names;
 }
 
-std::vector<std::string> TableNames(Session& session, bool views) {
-  std::vector<std::string> names;
-  auto query = catalog::Prepare(session.Connection().Handle(),
-                                std::string("SELECT name FROM sqlite_master WHERE type = '") +
-                                    (views ? "view" : "table") +
-                                    "' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-                                    "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
-  while (sqlite3_step(query.get()) == SQLITE_ROW)
-    names.push_back(catalog::ColumnText(query.get(), 0));
-  return names;
-}
 
 void SprocColumns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args(
@@ -271,7 +263,7 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
   for (bool views : {false, true}) {
     std::string type = views ? "VIEW" : "TABLE";
     if (!wanted(type)) continue;
-    for (const std::string& name : TableNames(session, views)) {
+    for (const std::string& name : UserTableNames(session, views)) {
       if (Matches(pattern, name))
         result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});
     }
@@ -294,7 +286,7 @@ void PrimaryKeys(Session& session, const std::vector<CallArgument>& given, Resul
   bool other_database =
       args[2] && !tsql::EqualsIgnoreCase(*args[2], session.CurrentDatabase());
   sqlite3* db = session.Connection().Handle();
-  for (const std::string& table : TableNames(session, false)) {
+  for (const std::string& table : UserTableNames(session, false)) {
     if (other_owner || other_database || !tsql::EqualsIgnoreCase(table, wanted) ||
         !session.MayRead("main", table))
       continue;
@@ -337,7 +329,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
-    for (const std::string& table : TableNames(session, views)) {
+    for (const std::string& table : UserTableNames(session, views)) {
       if (!Matches(pattern, table)) continue;
       auto info = catalog::Prepare(
           db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
@@ -373,6 +365,74 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
                     std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
                     std::int64_t{odbc.ss_data_type}});
       }
+    }
+  }
+  result.Send(sink);
+}
+
+// sp_special_columns table [, owner, qualifier, col_type]: for 'R' (the
+// default) the columns that best identify a row (the primary key's, else the
+// first unique index's whose columns take no NULL); for 'V' the timestamp
+// column, which changes whenever the row does.
+void SpecialColumns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
+  Arguments args("sp_special_columns", given,
+                 {"@table_name", "@table_owner", "@table_qualifier", "@col_type", "@scope",
+                  "@nullable", "@odbcver"});
+  std::string wanted = args.Required(0, "sp_special_columns", "@table_name");
+  bool versions = tsql::EqualsIgnoreCase(args[3].value_or("R"), "V");
+  bool odbc3 = args[6].value_or("2") == "3";
+  ResultBuilder result({{"SCOPE", Small()},
+                        {"COLUMN_NAME", Text(128)},
+                        {"DATA_TYPE", Small()},
+                        {"TYPE_NAME", Text(128)},
+                        {"PRECISION", Integer()},
+                        {"LENGTH", Integer()},
+                        {"SCALE", Small()},
+                        {"PSEUDO_COLUMN", Small()}});
+  bool other_owner = args[1] && !tsql::EqualsIgnoreCase(*args[1], "dbo");
+  bool other_database = args[2] && !tsql::EqualsIgnoreCase(*args[2], session.CurrentDatabase());
+  sqlite3* db = session.Connection().Handle();
+  for (const std::string& table : UserTableNames(session, false)) {
+    if (other_owner || other_database || !tsql::EqualsIgnoreCase(table, wanted) ||
+        !session.MayRead("main", table))
+      continue;
+    std::map<std::string, std::pair<ColumnType, bool>> columns;  // lower name -> type, nullable
+    auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)");
+    sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<std::string> row_versions;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+      std::string name = catalog::ColumnText(info.get(), 0);
+      ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1))
+                            .value_or(ColumnType{SqlType::kSqlVariant});
+      bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
+                      sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;
+      if (type.row_version) row_versions.push_back(name);
+      columns[tsql::ToLower(name)] = {type, nullable};
+    }
+    std::vector<std::string> chosen;
+    Value scope;
+    if (versions) {
+      chosen = row_versions;
+    } else {
+      scope = std::int64_t{0};  // SQL_SCOPE_CURROW
+      for (const TableIndex& index : IndexesOf(db, table)) {
+        if (!index.unique || (!chosen.empty() && index.key_kind != "PK")) continue;
+        bool all_required = true;
+        std::vector<std::string> names;
+        for (const IndexColumn& column : index.columns) {
+          auto found = columns.find(tsql::ToLower(column.name));
+          all_required = all_required && found != columns.end() && !found->second.second;
+          names.push_back(column.name);
+        }
+        if (all_required || index.key_kind == "PK") chosen = names;
+        if (index.key_kind == "PK") break;
+      }
+    }
+    for (const std::string& name : chosen) {
+      const ColumnType& type = columns[tsql::ToLower(name)].first;
+      OdbcType odbc = Describe(type, odbc3);
+      result.Add({scope, name, std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision,
+                  odbc.length, odbc.scale, std::int64_t{1}});  // SQL_PC_NOT_PSEUDO
     }
   }
   result.Send(sink);
@@ -432,6 +492,18 @@ void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink
 
 }  // namespace
 
+std::vector<std::string> UserTableNames(Session& session, bool views) {
+  std::vector<std::string> names;
+  auto query = catalog::Prepare(session.Connection().Handle(),
+                                std::string("SELECT name FROM sqlite_master WHERE type = '") +
+                                    (views ? "view" : "table") +
+                                    "' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                    "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY name");
+  while (sqlite3_step(query.get()) == SQLITE_ROW)
+    names.push_back(catalog::ColumnText(query.get(), 0));
+  return names;
+}
+
 bool RunCatalogProcedure(Session& session, std::string_view name,
                          const std::vector<CallArgument>& arguments, ResultSink& sink) {
   if (name == "sp_sproc_columns") {
@@ -444,6 +516,12 @@ bool RunCatalogProcedure(Session& session, std::string_view name,
     Columns(session, arguments, sink);
   } else if (name == "sp_pkeys") {
     PrimaryKeys(session, arguments, sink);
+  } else if (name == "sp_fkeys") {
+    ForeignKeys(session, arguments, sink);
+  } else if (name == "sp_statistics") {
+    Statistics(session, arguments, sink);
+  } else if (name == "sp_special_columns") {
+    SpecialColumns(session, arguments, sink);
   } else if (name == "sp_databases") {
     Databases(session, sink);
   } else if (name == "sp_helpdb") {

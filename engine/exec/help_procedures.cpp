@@ -17,6 +17,7 @@
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_indexes.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
@@ -201,56 +202,19 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
   ResultBuilder result({{"index_name", Name()},
                         {"index_description", Text(210)},
                         {"index_keys", ColumnType{SqlType::kNVarChar, 2078}}});
-  auto indexes = catalog::Prepare(
-      db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
-  sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  std::vector<std::array<std::string, 3>> rows;  // name, description, keys
-  std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
-  while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
-    std::string stored = catalog::ColumnText(indexes.get(), 0);
-    std::string name = ShownIndexName(stored, table);
-    bool unique = sqlite3_column_int(indexes.get(), 1) != 0;
-    std::string origin = catalog::ColumnText(indexes.get(), 2);
-    if (tsql::ToLower(name).starts_with("sqlengine_")) continue;
+  std::vector<TableIndex> indexes = IndexesOf(db, table);
+  for (const TableIndex& index : indexes) {
     std::string keys;
-    auto columns =
-        catalog::Prepare(db,
-                         "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
-                         "ORDER BY seqno");
-    sqlite3_bind_text(columns.get(), 1, stored.c_str(), -1, SQLITE_TRANSIENT);
-    std::vector<std::string> key_columns;
-    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
-      std::string column = catalog::ColumnText(columns.get(), 0);
-      key_columns.push_back(column);
-      keys += (keys.empty() ? "" : ", ") + column +
-              (sqlite3_column_int(columns.get(), 1) != 0 ? "(-)" : "");
-    }
-    // A key's index carries the key constraint's name.
-    const TableConstraint* key = nullptr;
-    for (const TableConstraint& c : keys_declared) {
-      bool same = c.columns.size() == key_columns.size();
-      for (size_t k = 0; same && k < key_columns.size(); ++k) {
-        same = tsql::EqualsIgnoreCase(c.columns[k], key_columns[k]);
-      }
-      bool declared = origin != "c" && !c.from_index;
-      bool added = origin == "c" && c.from_index && tsql::EqualsIgnoreCase(c.name, name);
-      if ((c.xtype == "PK" || c.xtype == "UQ") && same && (declared || added)) key = &c;
-    }
-    std::string description;
-    if (key != nullptr) {
-      name = key->name;
-      description = key->xtype == "PK" ? "clustered, unique, primary key located on PRIMARY"
-                                       : "nonclustered, unique, unique key located on PRIMARY";
-    } else {
-      description =
-          unique ? "nonclustered, unique located on PRIMARY" : "nonclustered located on PRIMARY";
-    }
-    rows.push_back({name, description, keys});
+    for (const IndexColumn& column : index.columns)
+      keys += (keys.empty() ? "" : ", ") + column.name + (column.descending ? "(-)" : "");
+    std::string description =
+        index.key_kind == "PK"   ? "clustered, unique, primary key located on PRIMARY"
+        : index.key_kind == "UQ" ? "nonclustered, unique, unique key located on PRIMARY"
+        : index.unique           ? "nonclustered, unique located on PRIMARY"
+                                 : "nonclustered located on PRIMARY";
+    result.Add({index.name, description, keys});
   }
-  std::sort(rows.begin(), rows.end(),
-            [](const auto& a, const auto& b) { return tsql::ToLower(a[0]) < tsql::ToLower(b[0]); });
-  for (const auto& row : rows) result.Add({row[0], row[1], row[2]});
-  *any = !rows.empty();
+  *any = !indexes.empty();
   return result;
 }
 

@@ -334,6 +334,69 @@ TEST_P(OdbcPeer, SqlTablesListsSystemTables) {
                        "sysprotects", "sysreferences", "systypes", "sysusers"}));
 }
 
+// The key and index catalog calls an application makes to find how to
+// address a row (Access linking a table, a grid that updates rows).
+TEST_P(OdbcPeer, KeyCatalogCallsDescribeKeysAndIndexes) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  ASSERT_TRUE(Ok(
+      peer.Exec("create table key_orders (id int primary key, customer varchar(20) not null, "
+                "ts timestamp)")));
+  ASSERT_TRUE(Ok(peer.Exec("create unique index ix_customer on key_orders (customer desc)")));
+  ASSERT_TRUE(Ok(
+      peer.Exec("create table key_lines (order_id int not null references key_orders (id) "
+                "on delete cascade, n int not null, constraint pk_lines primary key "
+                "(order_id, n))")));
+  ASSERT_TRUE(Ok(peer.Exec("insert into key_orders (id, customer) values (1, 'a')")));
+  SQLHSTMT stmt = peer.stmt();
+  auto text = [](std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); };
+  std::string orders = "key_orders", lines = "key_lines";
+
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLForeignKeys(stmt, nullptr, 0, nullptr, 0, text(orders), SQL_NTS,
+                                           nullptr, 0, nullptr, 0, nullptr, 0)));
+  auto keys = peer.Fetch();
+  ASSERT_EQ(keys.size(), 1u);
+  ASSERT_GE(keys[0].size(), 11u);
+  EXPECT_EQ(keys[0][2], Cell("key_orders"));
+  EXPECT_EQ(keys[0][3], Cell("id"));
+  EXPECT_EQ(keys[0][6], Cell("key_lines"));
+  EXPECT_EQ(keys[0][7], Cell("order_id"));
+  EXPECT_EQ(keys[0][10], Cell("0"));  // DELETE_RULE: SQL_CASCADE
+
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLStatistics(stmt, nullptr, 0, nullptr, 0, text(orders), SQL_NTS,
+                                          SQL_INDEX_UNIQUE, SQL_QUICK)));
+  std::vector<std::string> indexed;
+  for (const auto& row : peer.Fetch()) {
+    ASSERT_GE(row.size(), 11u);
+    if (row[6] == Cell("0")) {
+      EXPECT_EQ(row[10], Cell("1"));  // the table's row count
+      continue;
+    }
+    indexed.push_back(row[5].value_or("") + ":" + row[8].value_or("") + ":" + row[9].value_or(""));
+  }
+  ASSERT_EQ(indexed.size(), 2u);
+  EXPECT_TRUE(indexed[0].starts_with("PK__key_order") && indexed[0].ends_with(":id:A")) << indexed[0];
+  EXPECT_EQ(indexed[1], "ix_customer:customer:D");
+
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLSpecialColumns(stmt, SQL_BEST_ROWID, nullptr, 0, nullptr, 0,
+                                              text(lines), SQL_NTS, SQL_SCOPE_CURROW,
+                                              SQL_NO_NULLS)));
+  std::vector<std::string> row_id;
+  for (const auto& row : peer.Fetch()) row_id.push_back(row[1].value_or(""));
+  EXPECT_EQ(row_id, (std::vector<std::string>{"order_id", "n"}));
+
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLSpecialColumns(stmt, SQL_ROWVER, nullptr, 0, nullptr, 0,
+                                              text(orders), SQL_NTS, SQL_SCOPE_CURROW,
+                                              SQL_NO_NULLS)));
+  std::vector<std::string> versions;
+  for (const auto& row : peer.Fetch()) versions.push_back(row[1].value_or(""));
+  EXPECT_EQ(versions, (std::vector<std::string>{"ts"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 

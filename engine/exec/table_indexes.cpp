@@ -1,0 +1,55 @@
+#include "engine/exec/table_indexes.h"
+
+#include <algorithm>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/index_names.h"
+#include "engine/exec/table_constraints.h"
+#include "engine/tsql/lexer.h"
+
+namespace sqlengine::exec {
+
+std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
+  auto indexes = catalog::Prepare(
+      db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
+  sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
+  std::vector<TableIndex> found;
+  while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
+    std::string stored = catalog::ColumnText(indexes.get(), 0);
+    TableIndex index;
+    index.name = ShownIndexName(stored, table);
+    index.unique = sqlite3_column_int(indexes.get(), 1) != 0;
+    std::string origin = catalog::ColumnText(indexes.get(), 2);
+    if (tsql::ToLower(index.name).starts_with("sqlengine_")) continue;
+    auto columns =
+        catalog::Prepare(db,
+                         "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
+                         "ORDER BY seqno");
+    sqlite3_bind_text(columns.get(), 1, stored.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      index.columns.push_back(
+          {catalog::ColumnText(columns.get(), 0), sqlite3_column_int(columns.get(), 1) != 0});
+    }
+    // A key's index carries the key constraint's name.
+    for (const TableConstraint& c : keys_declared) {
+      bool same = c.columns.size() == index.columns.size();
+      for (size_t k = 0; same && k < index.columns.size(); ++k) {
+        same = tsql::EqualsIgnoreCase(c.columns[k], index.columns[k].name);
+      }
+      bool declared = origin != "c" && !c.from_index;
+      bool added = origin == "c" && c.from_index && tsql::EqualsIgnoreCase(c.name, index.name);
+      if ((c.xtype == "PK" || c.xtype == "UQ") && same && (declared || added)) {
+        index.name = c.name;
+        index.key_kind = c.xtype;
+      }
+    }
+    found.push_back(std::move(index));
+  }
+  std::sort(found.begin(), found.end(), [](const TableIndex& a, const TableIndex& b) {
+    return tsql::ToLower(a.name) < tsql::ToLower(b.name);
+  });
+  return found;
+}
+
+}  // namespace sqlengine::exec

@@ -1,0 +1,28 @@
+#pragma once
+// A table's indexes as SQL Server names and describes them: the index of a
+// PRIMARY KEY or UNIQUE constraint under the constraint's name, the others
+// under the names they were created with; the engine's own left out.
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+namespace sqlengine::exec {
+
+struct IndexColumn {
+  std::string name;
+  bool descending = false;
+};
+
+struct TableIndex {
+  std::string name;
+  bool unique = false;
+  std::string key_kind;  // "PK", "UQ" for a constraint's index, else empty
+  std::vector<IndexColumn> columns;  // in key order
+};
+
+// `table`'s indexes in schema "main", ordered by name (case ignored).
+std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table);
+
+}  // namespace sqlengine::exec
