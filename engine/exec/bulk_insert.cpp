@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,12 +15,14 @@
 #include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/date_text.h"
 #include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
@@ -94,11 +98,23 @@ const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t
     return &value;
   }
   const bool datetime = type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime;
-  if (datetime && std::holds_alternative<DateTime>(value)) return &value;
+  if (const auto* when = std::get_if<DateTime>(&value); when && datetime) {
+    // Rounded to the type's precision and held to its range, as the column's
+    // triggers would store a written datetime (242, 296 past the range).
+    DateTime stored = values::RoundedToKind(*when, type.type == SqlType::kSmallDateTime
+                                                       ? values::DateKind::kSmallDateTime
+                                                       : values::DateKind::kDateTime);
+    if (stored == *when) return &value;
+    converted = stored;
+    return &converted;
+  }
   const bool exact = type.type == SqlType::kDecimal || type.type == SqlType::kMoney ||
                      type.type == SqlType::kSmallMoney;
   if (exact && std::holds_alternative<Decimal>(value)) return &value;
-  if (type.type == SqlType::kFloat && std::holds_alternative<double>(value)) return &value;
+  if (const auto* number = std::get_if<double>(&value);
+      number && type.type == SqlType::kFloat && std::isfinite(*number)) {
+    return &value;
+  }
   if (tsql::IsCharacterType(type.type)) {
     // Converted without the cut a variable of the type would make.
     ColumnType unlimited = type;
@@ -220,6 +236,31 @@ class CheckConstraintsOff {
   bool off_;
 };
 
+// Switches the connection's triggers off (TEMP triggers still fire) while it
+// lives, or until On(). Statements prepared before either switch are
+// prepared again when next run, by SQLite, for the new setting.
+class TriggersOff {
+ public:
+  explicit TriggersOff(sqlite3* db) : db_(db) {
+    int enabled = 1;
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, -1, &enabled);
+    if (enabled) off_ = sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr) == SQLITE_OK;
+  }
+  ~TriggersOff() { On(); }
+  TriggersOff(const TriggersOff&) = delete;
+  TriggersOff& operator=(const TriggersOff&) = delete;
+
+  bool off() const { return off_; }
+  void On() {
+    if (off_) sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 1, nullptr);
+    off_ = false;
+  }
+
+ private:
+  sqlite3* db_;
+  bool off_ = false;
+};
+
 // Inserts rows through INSERT statements prepared once per set of columns
 // left to their defaults. Owns the prepared statements.
 class RowInserter {
@@ -243,20 +284,31 @@ class RowInserter {
     values_.resize(slots_.size());
     converted_.resize(slots_.size());
     exact_stored_form_ = StoresExactForm(db_, target.table.schema);
+    SkipStoredFormTriggers();
   }
 
   void Insert(const Row& row) {
     std::string omitted(slots_.size(), '0');
     bool any_omitted = false;
+    bool identity_from_sqlite = identity_trigger_type_ && !identity_slot_;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       const Slot& slot = slots_[i];
       const Value& sent = row[slot.colid - 1];
       if (IsNull(sent) && slot.defaulted_when_null) {
         omitted[i] = '1';
         any_omitted = true;
+        // Its default is written as the table declares it, for the
+        // triggers to bring into form.
+        if (slot.triggered && triggers_off_) triggers_off_->On();
         continue;
       }
       values_[i] = StoredValue(sent, slot.type, slot.colid, converted_[i]);
+      if (slot.trigger_type && !IsNull(*values_[i])) {
+        Value fitted = ConvertForType(*values_[i], *slot.trigger_type);
+        converted_[i] = std::move(fitted);
+        values_[i] = &converted_[i];
+      }
+      if (identity_slot_ && *identity_slot_ == i && IsNull(sent)) identity_from_sqlite = true;
     }
     Statement& insert = Prepared(any_omitted ? omitted : std::string());
     sqlite3_stmt* statement = insert.compiled.get();
@@ -280,6 +332,10 @@ class RowInserter {
       failed.text = &insert.text;
       ThrowSqliteError(db_, rc, failed);
     }
+    // The identity SQLite gave the row, refused past its column's range as
+    // the column's trigger refuses it (the caller rolls the row back).
+    if (identity_from_sqlite && triggers_off_ && triggers_off_->off())
+      ConvertForType(std::int64_t{sqlite3_last_insert_rowid(db_)}, *identity_trigger_type_);
   }
 
  private:
@@ -292,7 +348,52 @@ class RowInserter {
     std::size_t colid = 0;   // 1-based position in the stream's rows
     ColumnType type;
     bool defaulted_when_null = false;
+    // The column has triggers keeping its values in the stored form.
+    bool triggered = false;
+    // While those are off: the type they read from the column's declared
+    // type, where it is another than `type` (an identity column's).
+    std::optional<ColumnType> trigger_type;
   };
+
+  // Every value the rows bind is in its column's stored form (StoredValue,
+  // and exact values through FitDecimal), so the triggers that would keep
+  // them so can stay unfired when they are the table's only ones. The
+  // connection's triggers stay off until a row leaves a column that has them
+  // to its default (then back on for the rest of the load) or the inserter
+  // ends. An identity SQLite assigns is checked as its trigger checks it.
+  void SkipStoredFormTriggers() {
+    const auto& columns = target_.table.columns;
+    std::optional<std::vector<StoredFormColumn>> triggered =
+        StoredFormTriggerColumns(db_, target_.table.schema, target_.table.name);
+    if (!triggered) return;
+    auto trigger_type = [&](std::size_t column) -> const ColumnType* {
+      for (const StoredFormColumn& found : *triggered) {
+        if (tsql::EqualsIgnoreCase(found.name, columns[column].name)) return &found.type;
+      }
+      return nullptr;
+    };
+    for (std::size_t column = 0; column < columns.size(); ++column) {
+      const ColumnType* type = trigger_type(column);
+      if (type == nullptr) continue;
+      auto slot = std::find_if(slots_.begin(), slots_.end(),
+                               [&](const Slot& each) { return each.column == column; });
+      if (columns[column].type.identity) {
+        identity_trigger_type_ = *type;
+        if (slot != slots_.end()) identity_slot_ = static_cast<std::size_t>(slot - slots_.begin());
+      } else if (slot == slots_.end() && !target_.table.column_defaults[column].empty()) {
+        return;  // every row would leave it to its default
+      }
+    }
+    for (Slot& slot : slots_) {
+      const ColumnType* type = trigger_type(slot.column);
+      slot.triggered = type != nullptr;
+      if (type && (type->type != slot.type.type || type->length != slot.type.length ||
+                   type->precision != slot.type.precision || type->scale != slot.type.scale)) {
+        slot.trigger_type = *type;
+      }
+    }
+    triggers_off_.emplace(db_);
+  }
 
   // The INSERT without the columns marked '1' in `omitted` ("" for none).
   Statement& Prepared(const std::string& omitted) {
@@ -330,6 +431,11 @@ class RowInserter {
   // The table's exact columns hold the stored form (values/exact_storage.h).
   bool exact_stored_form_ = false;
   std::map<std::string, Statement> prepared_;
+  std::optional<TriggersOff> triggers_off_;
+  // Of an identity column with triggers: the type they read, and its slot
+  // when the rows carry its values (KEEPIDENTITY).
+  std::optional<ColumnType> identity_trigger_type_;
+  std::optional<std::size_t> identity_slot_;
 };
 
 }  // namespace
