@@ -502,6 +502,50 @@ TEST_F(BulkLoadWire, AFailingRowLeavesNothingAndLaterWritesAreChecked) {
   EXPECT_EQ(Only(client_.Batch("select * from dates"), Token::kRow).size(), 1u);
 }
 
+// Rows go in in the order they come, whichever way each is inserted, and
+// of several bad rows the first is the one answered.
+TEST_F(BulkLoadWire, RowsGoInInTheirOrderAndTheFirstBadOneIsAnswered) {
+  client_.Batch(
+      "create table ordered (id int identity(1, 1), k int check (k < 1000), "
+      "v varchar(3) default 'd')");
+  auto announce = [&](const std::string& options) {
+    ASSERT_TRUE(Only(client_.Batch("insert bulk ordered (k int, v varchar(20))" + options),
+                     Token::kError)
+                    .empty());
+  };
+  auto rows = [](const std::vector<std::pair<int, const char*>>& values) {
+    WireRows wire;
+    wire.Column(kIntType, "k").Column(kVarCharType, "v");
+    for (const auto& [k, v] : values)
+      wire.Row({WireRows::Int(k), v ? WireRows::VarChar(v) : WireRows::Null(true)});
+    return wire.Body();
+  };
+  // Row 21 leaves v to its default.
+  std::vector<std::pair<int, const char*>> forty;
+  for (int k = 1; k <= 40; ++k) forty.emplace_back(k, k == 21 ? nullptr : "v");
+  announce("");
+  std::vector<Event> done = Load(rows(forty));
+  EXPECT_TRUE(Only(done, Token::kError).empty());
+  std::vector<Event> check = Only(
+      client_.Batch("select count(*), sum(case when v = 'd' then k end) from ordered where id = k"),
+      Token::kRow);
+  ASSERT_EQ(check.size(), 1u);
+  EXPECT_EQ(check[0].values, (sqlengine::Row{std::int64_t{40}, std::int64_t{21}}));
+
+  // Row 3 breaks the CHECK, row 5 is too long for v: the CHECK is answered,
+  // as it is when row 5 cannot even be read.
+  client_.Batch("truncate table ordered");
+  announce(" with (check_constraints)");
+  EXPECT_EQ(ErrorOf(Load(rows({{1, "a"}, {2, "b"}, {3000, "c"}, {4, "d"}, {5, "eeee"}}))), 547);
+  announce(" with (check_constraints)");
+  std::vector<std::uint8_t> cut = rows({{1, "a"}, {2, "b"}, {3000, "c"}, {4, "d"}, {5, "e"}});
+  cut.resize(cut.size() - 2);
+  EXPECT_EQ(ErrorOf(Load(cut)), 547);
+  announce(" with (check_constraints)");
+  EXPECT_EQ(ErrorOf(Load(rows({{1, "a"}, {2, "bbbb"}, {3000, "c"}}))), 4815);
+  EXPECT_EQ(Only(client_.Batch("select * from ordered"), Token::kRow).size(), 0u);
+}
+
 TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk nosuch (id int)")), 208);
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int, nosuch int)")), 207);
