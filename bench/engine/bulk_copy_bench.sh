@@ -119,26 +119,28 @@ out_sqlite=("$wall" "$server_cpu" "$client_cpu")
 measure postgres_cpu pg_out
 out_pg=("$wall" "$server_cpu" "$client_cpu")
 
-row() {  # label, wall, server CPU, client CPU, [wall ratio label, wall to compare]
+row() {  # label, wall, server CPU, client CPU, [what it compares to]
   printf '    %-24s %8.3fs   CPU server %6.2fs  client %6.2fs' "$1" "$2" "$3" "$4"
   [ $# -gt 4 ] && printf '   %s' "$5"
   echo
+}
+# label, the name of the engine's measures, the name of PostgreSQL's
+engine_row() {
+  local -n engine_measures=$2 pg_measures=$3
+  row "$1" "${engine_measures[@]}" "ratio $(ratio "${engine_measures[0]}" "${pg_measures[0]}"), \
+CPU ratio $(ratio "${engine_measures[1]}" "${pg_measures[1]}")"
 }
 echo "Bulk copy of $rows rows (id int, name nvarchar(50), amount float, stamp datetime);"
 echo "wall: best of 3; CPU: per run. Ratios: sqlengine's wall time over PostgreSQL's (target <= 1.0)"
 echo "and the engine's CPU over PostgreSQL's server CPU."
 echo "  in  (batches of ${batch/#0/all} rows):"
-row "sqlengine <- freebcp -c" "${in_c[@]}" \
-  "ratio $(ratio "${in_c[0]}" "${in_pg[0]}"), CPU ratio $(ratio "${in_c[1]}" "${in_pg[1]}")"
-row "sqlengine <- freebcp -n" "${in_n[@]}" \
-  "ratio $(ratio "${in_n[0]}" "${in_pg[0]}"), CPU ratio $(ratio "${in_n[1]}" "${in_pg[1]}")"
+engine_row "sqlengine <- freebcp -c" in_c in_pg
+engine_row "sqlengine <- freebcp -n" in_n in_pg
 row "sqlite3 .import" "${in_sqlite[@]}"
 row "PostgreSQL COPY FROM" "${in_pg[@]}"
 echo "  out:"
-row "sqlengine -> freebcp -c" "${out_c[@]}" \
-  "ratio $(ratio "${out_c[0]}" "${out_pg[0]}"), CPU ratio $(ratio "${out_c[1]}" "${out_pg[1]}")"
-row "sqlengine -> freebcp -n" "${out_n[@]}" \
-  "ratio $(ratio "${out_n[0]}" "${out_pg[0]}"), CPU ratio $(ratio "${out_n[1]}" "${out_pg[1]}")"
+engine_row "sqlengine -> freebcp -c" out_c out_pg
+engine_row "sqlengine -> freebcp -n" out_n out_pg
 row "sqlite3 SELECT" "${out_sqlite[@]}"
 row "PostgreSQL COPY TO" "${out_pg[@]}"
 echo "  load average: $(cut -d' ' -f1-3 /proc/loadavg)"
