@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -480,6 +481,16 @@ TEST_F(BulkLoadWire, AFailingRowLeavesNothingAndLaterWritesAreChecked) {
       Only(client_.Batch("select k from defaults where i = 1 and v = 'b'"), Token::kRow);
   ASSERT_EQ(defaulted.size(), 1u);
   EXPECT_EQ(defaulted[0].values.at(0), Value(std::int64_t{2}));
+
+  // A float that is no number: refused, not stored as NULL.
+  client_.Batch("create table floats (f float)");
+  ASSERT_TRUE(Only(client_.Batch("insert bulk floats (f float)"), Token::kError).empty());
+  WireRows floats;
+  floats.Column(kFloatType, "f");
+  floats.Row({WireRows::Float(1.5)});
+  floats.Row({WireRows::Float(std::numeric_limits<double>::quiet_NaN())});
+  EXPECT_EQ(ErrorOf(Load(floats.Body())), 8115);
+  EXPECT_EQ(Only(client_.Batch("select * from floats"), Token::kRow).size(), 0u);
 
   // An identity past its type's range: the third row's.
   client_.Batch("create table counted (id int identity(2147483646, 1), k int)");
