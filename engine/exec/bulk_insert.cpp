@@ -22,6 +22,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/calendar.h"
 #include "engine/values/date_text.h"
 #include "engine/values/exact_storage.h"
 
@@ -78,6 +79,20 @@ bool IsBinary(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+// Whether `when` is a datetime as the type stores it: in its range and a
+// whole number of its 1/300 second ticks (what every datetime the wire
+// carries is), so that rounding it would change nothing.
+bool IsStoredDateTime(const DateTime& when) {
+  if (when.year < 1753 || when.year > 9999 || when.month < 1 || when.month > 12 ||
+      when.day < 1 || when.day > values::DaysInMonth(when.year, when.month) || when.hour < 0 ||
+      when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 ||
+      when.second > 59 || when.millisecond < 0 || when.millisecond > 999) {
+    return false;
+  }
+  int ticks = (when.millisecond * 3 + 5) / 10;
+  return (ticks * 10 + 1) / 3 == when.millisecond;
+}
+
 // `value` (column `colid` of the stream) as the table column of `type`
 // stores it: `value` itself when it is in form, else its conversion, made in
 // `converted`. Throws 4815 for text or binary longer than a sized column,
@@ -99,6 +114,7 @@ const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t
   }
   const bool datetime = type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime;
   if (const auto* when = std::get_if<DateTime>(&value); when && datetime) {
+    if (type.type == SqlType::kDateTime && IsStoredDateTime(*when)) return &value;
     // Rounded to the type's precision and held to its range, as the column's
     // triggers would store a written datetime (242, 296 past the range).
     DateTime stored = values::RoundedToKind(*when, type.type == SqlType::kSmallDateTime
