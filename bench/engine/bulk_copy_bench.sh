@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Bulk copy of one million four-column rows, all in one run: freebcp in and
-# out of sqlengine in character mode, against sqlite3's .import and
-# .output of the same file and PostgreSQL's COPY FROM and COPY TO on a
-# server started here. Every peer reads and writes the same tab-separated
-# file (freebcp's -c format, PostgreSQL's text format, sqlite3's tabs mode).
+# out of sqlengine in character mode (-c) and in native mode (-n), against
+# sqlite3's .import and .output of the same file and PostgreSQL's COPY FROM
+# and COPY TO on a server started here. Every peer reads and writes the same
+# tab-separated file (freebcp's -c format, PostgreSQL's text format,
+# sqlite3's tabs mode); the native file is one freebcp wrote out of the
+# engine itself, so the client converts no text while it loads it.
+#
+# Wall times are the best of three runs; CPU is per run, the server's and the
+# client's apart (engine and freebcp; PostgreSQL's server and psql).
 #
 # usage: bulk_copy_bench.sh BUILD_DIR [ROWS] [BATCH]
 #   BATCH: rows per freebcp batch (-b), each one transaction in the engine;
@@ -28,6 +33,23 @@ PY
 chmod 755 "$work"
 chmod 644 "$work/rows.tsv"
 
+# Runs "$@" three times (best wall time, as `seconds`) and sets $wall, and
+# $server_cpu and $client_cpu: the CPU seconds per run of the server (read by
+# the function named $server) and of the client processes "$@" started (all
+# of them: freebcp or sqlite3, and the tsql or psql that empties a table).
+measure() {
+  local server=$1; shift
+  local before after client_before
+  client_before=$(children_cpu)
+  before=$($server)
+  wall=$(seconds "$@")
+  after=$($server)
+  server_cpu=$(echo "($after - $before) / 3" | bc -l)
+  client_cpu=$(echo "($(children_cpu) - $client_before) / 3" | bc -l)
+}
+# CPU seconds of this shell's finished children and theirs.
+children_cpu() { awk -v t="$ticks" '{ printf "%.3f", ($16 + $17) / t }' "/proc/$$/stat"; }
+
 # sqlengine, reached by freebcp through a freetds.conf entry of its own.
 start_engine
 cat > "$work/freetds.conf" <<EOF
@@ -41,13 +63,19 @@ engine_sql() { printf '%s\ngo\n' "$1" | tsql -S bench -U sa -P '' -o q; }
 engine_sql "CREATE TABLE t(id int, name nvarchar(50), amount float, stamp datetime)" >/dev/null
 batch_option=()
 [ "$batch" != 0 ] && batch_option=(-b "$batch")
+# freebcp in from FILE in MODE (-c or -n), into an emptied table.
 engine_in() {
   engine_sql "TRUNCATE TABLE t" >/dev/null
-  /usr/bin/time -f "%U %S" -a -o "$work/freebcp.cpu" \
-    freebcp t in "$work/rows.tsv" -S bench -U sa -P '' -c "${batch_option[@]}" >"$work/freebcp.out"
+  freebcp t in "$1" -S bench -U sa -P '' "$2" "${batch_option[@]}" >"$work/freebcp.out"
 }
-engine_cpu() { awk '{print $14 + $15}' "/proc/$engine_pid/stat"; }  # clock ticks
-engine_out() { freebcp t out "$work/engine.out.tsv" -S bench -U sa -P '' -c; }
+engine_out() { freebcp t out "$work/engine.out" -S bench -U sa -P '' "$1"; }
+copied_all() {
+  grep -q "$rows rows copied" "$work/freebcp.out" || {
+    echo "freebcp did not copy $rows rows:" >&2
+    cat "$work/freebcp.out" >&2
+    exit 1
+  }
+}
 
 # sqlite3, a fresh file for each load.
 sqlite_in() {
@@ -59,6 +87,7 @@ CREATE TABLE t(id INTEGER, name TEXT, amount REAL, stamp TEXT);
 SQL
 }
 sqlite_out() { sqlite3 -separator $'\t' "$work/peer.db" 'SELECT * FROM t' >"$work/sqlite.out.tsv"; }
+no_server() { echo 0; }
 
 # PostgreSQL on a private Unix socket; the server reads and writes the files.
 start_postgres
@@ -67,30 +96,51 @@ pg_sql "CREATE TABLE t(id int, name varchar(50), amount float8, stamp timestamp)
 pg_in() { pg_sql "TRUNCATE t" && pg_sql "COPY t FROM '$work/rows.tsv'"; }
 pg_out() { pg_sql "COPY t TO STDOUT" >"$work/pg.out.tsv"; }
 
-ticks_before=$(engine_cpu)
-t_engine_in=$(seconds engine_in)
-ticks_after=$(engine_cpu)
-cpu_engine=$(echo "($ticks_after - $ticks_before) / $(getconf CLK_TCK) / 3" | bc -l)
-cpu_client=$(awk '{sum += $1 + $2} END {print sum / NR}' "$work/freebcp.cpu")
-grep -q "$rows rows copied" "$work/freebcp.out" || {
-  echo "freebcp did not copy $rows rows:" >&2
-  cat "$work/freebcp.out" >&2
-  exit 1
-}
-t_sqlite_in=$(seconds sqlite_in)
-t_pg_in=$(seconds pg_in)
-t_engine_out=$(seconds engine_out)
-[ "$(wc -l <"$work/engine.out.tsv")" = "$rows" ] || { echo "freebcp out lost rows" >&2; exit 1; }
-t_sqlite_out=$(seconds sqlite_out)
-t_pg_out=$(seconds pg_out)
+measure engine_cpu engine_in "$work/rows.tsv" -c
+copied_all
+in_c=("$wall" "$server_cpu" "$client_cpu")
+# The native file: what freebcp writes out of the engine in native format.
+freebcp t out "$work/rows.native" -S bench -U sa -P '' -n >/dev/null
+measure engine_cpu engine_in "$work/rows.native" -n
+copied_all
+in_n=("$wall" "$server_cpu" "$client_cpu")
+measure no_server sqlite_in
+in_sqlite=("$wall" "$server_cpu" "$client_cpu")
+measure postgres_cpu pg_in
+in_pg=("$wall" "$server_cpu" "$client_cpu")
 
-echo "Bulk copy of $rows rows (id int, name nvarchar(50), amount float, stamp datetime), best of 3:"
+measure engine_cpu engine_out -c
+[ "$(wc -l <"$work/engine.out")" = "$rows" ] || { echo "freebcp out lost rows" >&2; exit 1; }
+out_c=("$wall" "$server_cpu" "$client_cpu")
+measure engine_cpu engine_out -n
+out_n=("$wall" "$server_cpu" "$client_cpu")
+measure no_server sqlite_out
+out_sqlite=("$wall" "$server_cpu" "$client_cpu")
+measure postgres_cpu pg_out
+out_pg=("$wall" "$server_cpu" "$client_cpu")
+
+row() {  # label, wall, server CPU, client CPU, [what it compares to]
+  printf '    %-24s %8.3fs   CPU server %6.2fs  client %6.2fs' "$1" "$2" "$3" "$4"
+  [ $# -gt 4 ] && printf '   %s' "$5"
+  echo
+}
+# label, the name of the engine's measures, the name of PostgreSQL's
+engine_row() {
+  local -n engine_measures=$2 pg_measures=$3
+  row "$1" "${engine_measures[@]}" "ratio $(ratio "${engine_measures[0]}" "${pg_measures[0]}"), \
+CPU ratio $(ratio "${engine_measures[1]}" "${pg_measures[1]}")"
+}
+echo "Bulk copy of $rows rows (id int, name nvarchar(50), amount float, stamp datetime);"
+echo "wall: best of 3; CPU: per run. Ratios: sqlengine's wall time over PostgreSQL's (target <= 1.0)"
+echo "and the engine's CPU over PostgreSQL's server CPU."
 echo "  in  (batches of ${batch/#0/all} rows):"
-printf '    sqlengine <- freebcp -c : %ss   (CPU per run: engine %.2fs, freebcp %.2fs)\n' \
-  "$t_engine_in" "$cpu_engine" "$cpu_client"
-printf '    sqlite3 .import         : %ss   ratio %s\n' "$t_sqlite_in" "$(ratio "$t_engine_in" "$t_sqlite_in")"
-printf '    PostgreSQL COPY FROM    : %ss   ratio %s (target <= 1.0)\n' "$t_pg_in" "$(ratio "$t_engine_in" "$t_pg_in")"
+engine_row "sqlengine <- freebcp -c" in_c in_pg
+engine_row "sqlengine <- freebcp -n" in_n in_pg
+row "sqlite3 .import" "${in_sqlite[@]}"
+row "PostgreSQL COPY FROM" "${in_pg[@]}"
 echo "  out:"
-printf '    sqlengine -> freebcp -c : %ss\n' "$t_engine_out"
-printf '    sqlite3 SELECT          : %ss   ratio %s\n' "$t_sqlite_out" "$(ratio "$t_engine_out" "$t_sqlite_out")"
-printf '    PostgreSQL COPY TO      : %ss   ratio %s (target <= 1.0)\n' "$t_pg_out" "$(ratio "$t_engine_out" "$t_pg_out")"
+engine_row "sqlengine -> freebcp -c" out_c out_pg
+engine_row "sqlengine -> freebcp -n" out_n out_pg
+row "sqlite3 SELECT" "${out_sqlite[@]}"
+row "PostgreSQL COPY TO" "${out_pg[@]}"
+echo "  load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,12 +15,15 @@
 #include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/calendar.h"
+#include "engine/values/date_text.h"
 #include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
@@ -74,6 +79,20 @@ bool IsBinary(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+// Whether `when` is a datetime as the type stores it: in its range and a
+// whole number of its 1/300 second ticks (what every datetime the wire
+// carries is), so that rounding it would change nothing.
+bool IsStoredDateTime(const DateTime& when) {
+  if (when.year < 1753 || when.year > 9999 || when.month < 1 || when.month > 12 ||
+      when.day < 1 || when.day > values::DaysInMonth(when.year, when.month) || when.hour < 0 ||
+      when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 ||
+      when.second > 59 || when.millisecond < 0 || when.millisecond > 999) {
+    return false;
+  }
+  int ticks = (when.millisecond * 3 + 5) / 10;
+  return (ticks * 10 + 1) / 3 == when.millisecond;
+}
+
 // `value` (column `colid` of the stream) as the table column of `type`
 // stores it: `value` itself when it is in form, else its conversion, made in
 // `converted`. Throws 4815 for text or binary longer than a sized column,
@@ -94,11 +113,24 @@ const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t
     return &value;
   }
   const bool datetime = type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime;
-  if (datetime && std::holds_alternative<DateTime>(value)) return &value;
+  if (const auto* when = std::get_if<DateTime>(&value); when && datetime) {
+    if (type.type == SqlType::kDateTime && IsStoredDateTime(*when)) return &value;
+    // Rounded to the type's precision and held to its range, as the column's
+    // triggers would store a written datetime (242, 296 past the range).
+    DateTime stored = values::RoundedToKind(*when, type.type == SqlType::kSmallDateTime
+                                                       ? values::DateKind::kSmallDateTime
+                                                       : values::DateKind::kDateTime);
+    if (stored == *when) return &value;
+    converted = stored;
+    return &converted;
+  }
   const bool exact = type.type == SqlType::kDecimal || type.type == SqlType::kMoney ||
                      type.type == SqlType::kSmallMoney;
   if (exact && std::holds_alternative<Decimal>(value)) return &value;
-  if (type.type == SqlType::kFloat && std::holds_alternative<double>(value)) return &value;
+  if (const auto* number = std::get_if<double>(&value);
+      number && type.type == SqlType::kFloat && std::isfinite(*number)) {
+    return &value;
+  }
   if (tsql::IsCharacterType(type.type)) {
     // Converted without the cut a variable of the type would make.
     ColumnType unlimited = type;
@@ -113,17 +145,25 @@ const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t
   return &converted;
 }
 
-// For the length of a load: a page cache large enough for the load's pages to
-// stay in memory until its commit, instead of being written to the log
-// again and again; and, outside a transaction and while the session has no
-// temporary tables (SQLite drops them when the setting changes), statement
-// journals in memory, where each row's INSERT would otherwise write a page
-// to a temporary file. The connection's own settings come back after it.
+// For the length of a load: for a table with indexes, a page cache large
+// enough for the load's pages to stay in memory until its commit, instead of
+// index pages being written to the log again and again (a table without
+// indexes only appends, and each page it fills is written once either way:
+// there the larger cache only costs the fresh memory); and, outside a
+// transaction and while the session has no temporary tables (SQLite drops
+// them when the setting changes), statement journals in memory, where each
+// INSERT would otherwise write a page to a temporary file. The connection's
+// own settings come back after it.
 class LoadSettings {
  public:
-  LoadSettings(sqlite3* db, const std::string& schema)
+  LoadSettings(sqlite3* db, const std::string& schema, const std::string& table)
       : db_(db), cache_pragma_("PRAGMA " + tsql::QuoteSqliteName(schema) + ".cache_size") {
-    saved_cache_ = Number(cache_pragma_);
+    if (Number("SELECT count(*) FROM " + tsql::QuoteSqliteName(schema) +
+               ".sqlite_master WHERE type = 'index' AND tbl_name = " +
+               tsql::QuoteSqliteString(table) + " COLLATE NOCASE")
+            .value_or(1) > 0) {
+      saved_cache_ = Number(cache_pragma_);
+    }
     if (saved_cache_) catalog::Exec(db_, cache_pragma_ + " = " + std::to_string(kLoadCacheKiB));
     if (sqlite3_get_autocommit(db_) && Number("PRAGMA temp_store") == 0 &&
         Number("SELECT count(*) FROM temp.sqlite_schema") == 0) {
@@ -220,8 +260,37 @@ class CheckConstraintsOff {
   bool off_;
 };
 
+// Switches the connection's triggers off (TEMP triggers still fire) while it
+// lives, or until On(). Statements prepared before either switch are
+// prepared again when next run, by SQLite, for the new setting.
+class TriggersOff {
+ public:
+  explicit TriggersOff(sqlite3* db) : db_(db) {
+    int enabled = 1;
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, -1, &enabled);
+    if (enabled) off_ = sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr) == SQLITE_OK;
+  }
+  ~TriggersOff() { On(); }
+  TriggersOff(const TriggersOff&) = delete;
+  TriggersOff& operator=(const TriggersOff&) = delete;
+
+  bool off() const { return off_; }
+  void On() {
+    if (off_) sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 1, nullptr);
+    off_ = false;
+  }
+
+ private:
+  sqlite3* db_;
+  bool off_ = false;
+};
+
 // Inserts rows through INSERT statements prepared once per set of columns
-// left to their defaults. Owns the prepared statements.
+// left to their defaults, in the order they come. Rows that leave no column
+// to its default are held and inserted kRowsPerStatement at a time, by one
+// INSERT of that many rows, which spares SQLite the work each statement
+// costs (its cursors, its statement transaction). Owns the prepared
+// statements.
 class RowInserter {
  public:
   RowInserter(Session& session, const BulkTarget& target, bool keep_identity, bool keep_nulls,
@@ -240,49 +309,86 @@ class RowInserter {
       slot.defaulted_when_null = !keep_nulls && !target.table.column_defaults[column].empty();
       slots_.push_back(slot);
     }
-    values_.resize(slots_.size());
-    converted_.resize(slots_.size());
     exact_stored_form_ = StoresExactForm(db_, target.table.schema);
+    SkipStoredFormTriggers();
+    // A kept identity's NULL takes SQLite's next rowid, which only the row's
+    // own statement can tell.
+    held_rows_.resize(!slots_.empty() && !identity_slot_ ? kRowsPerStatement : 1);
+    for (auto& held : held_rows_) held.resize(slots_.size());
+    row_.resize(slots_.size());
   }
 
+  // Takes the next row. Throws SqlError for a value its column cannot take,
+  // or for the first failing row of those held (always one before it).
   void Insert(const Row& row) {
     std::string omitted(slots_.size(), '0');
     bool any_omitted = false;
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      const Slot& slot = slots_[i];
-      const Value& sent = row[slot.colid - 1];
-      if (IsNull(sent) && slot.defaulted_when_null) {
-        omitted[i] = '1';
-        any_omitted = true;
-        continue;
+    bool identity_from_sqlite = identity_trigger_type_ && !identity_slot_;
+    try {
+      for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const Slot& slot = slots_[i];
+        const Value& sent = row[slot.colid - 1];
+        if (IsNull(sent) && slot.defaulted_when_null) {
+          omitted[i] = '1';
+          any_omitted = true;
+          continue;
+        }
+        Value converted;
+        const Value* value = StoredValue(sent, slot.type, slot.colid, converted);
+        if (slot.trigger_type && !IsNull(*value)) {
+          Value fitted = ConvertForType(*value, *slot.trigger_type);
+          converted = std::move(fitted);
+          value = &converted;
+        }
+        if (exact_stored_form_ && values::IsExactType(slot.type.type) && !IsNull(*value)) {
+          row_[i] = FitDecimal(*value, slot.type);
+        } else if (value == &converted) {
+          row_[i] = std::move(converted);
+        } else {
+          row_[i] = *value;
+        }
+        if (identity_slot_ && *identity_slot_ == i && IsNull(sent)) identity_from_sqlite = true;
       }
-      values_[i] = StoredValue(sent, slot.type, slot.colid, converted_[i]);
+    } catch (const SqlError&) {
+      Flush();  // an earlier row's error comes first
+      throw;
     }
-    Statement& insert = Prepared(any_omitted ? omitted : std::string());
-    sqlite3_stmt* statement = insert.compiled.get();
+    if (!any_omitted && held_rows_.size() > 1) {
+      std::swap(held_rows_[held_], row_);
+      if (++held_ == held_rows_.size()) Flush();
+      return;
+    }
+    Flush();
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      // Its default is written as the table declares it, for the column's
+      // triggers to bring into form.
+      if (omitted[i] == '1' && slots_[i].triggered && triggers_off_) triggers_off_->On();
+    }
+    Statement& insert = Prepared(any_omitted ? omitted : std::string(), 1);
     int parameter = 1;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
-      if (any_omitted && omitted[i] == '1') continue;
-      if (const auto* when = std::get_if<DateTime>(values_[i])) {
-        BindDateTime(statement, parameter++, *when);
-      } else if (exact_stored_form_ && values::IsExactType(slots_[i].type.type) &&
-                 !IsNull(*values_[i])) {
-        BindRaw(statement, parameter++, FitDecimal(*values_[i], slots_[i].type), slots_[i].type);
-      } else {
-        BindValue(statement, parameter++, *values_[i]);
-      }
+      if (omitted[i] == '0') Bind(insert, parameter++, row_[i], slots_[i]);
     }
-    int rc = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    if (rc != SQLITE_DONE) {
-      // The text names the table in constraint messages.
-      FailedStatement failed = context_;
-      failed.text = &insert.text;
-      ThrowSqliteError(db_, rc, failed);
+    Run(insert, identity_from_sqlite);
+  }
+
+  // Inserts the rows held. Throws SqlError for the first that fails.
+  void Flush() {
+    if (held_ == 0) return;
+    Statement& insert = Prepared(std::string(), held_);
+    int parameter = 1;
+    for (std::size_t row = 0; row < held_; ++row) {
+      for (std::size_t i = 0; i < slots_.size(); ++i)
+        Bind(insert, parameter++, held_rows_[row][i], slots_[i]);
     }
+    held_ = 0;
+    // Only an identity left to SQLite makes it here: the last row's is the largest.
+    Run(insert, identity_trigger_type_.has_value());
   }
 
  private:
+  static constexpr std::size_t kRowsPerStatement = 16;
+
   struct Statement {
     catalog::PreparedStatement compiled;
     tsql::SqliteText text;
@@ -292,11 +398,97 @@ class RowInserter {
     std::size_t colid = 0;   // 1-based position in the stream's rows
     ColumnType type;
     bool defaulted_when_null = false;
+    // The column has triggers keeping its values in the stored form.
+    bool triggered = false;
+    // While those are off: the type they read from the column's declared
+    // type, where it is another than `type` (an identity column's).
+    std::optional<ColumnType> trigger_type;
   };
 
-  // The INSERT without the columns marked '1' in `omitted` ("" for none).
-  Statement& Prepared(const std::string& omitted) {
-    auto found = prepared_.find(omitted);
+  // Binds a value StoredValue made for `slot` (an exact one as FitDecimal
+  // made it). Text and binary data are bound without a copy: they stay put
+  // until the statement has run.
+  void Bind(Statement& insert, int parameter, const Value& value, const Slot& slot) {
+    sqlite3_stmt* statement = insert.compiled.get();
+    if (const auto* when = std::get_if<DateTime>(&value)) {
+      BindDateTime(statement, parameter, *when);
+    } else if (const auto* text = std::get_if<std::string>(&value)) {
+      sqlite3_bind_text(statement, parameter, text->data(), static_cast<int>(text->size()),
+                        SQLITE_STATIC);
+    } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+      sqlite3_bind_blob(statement, parameter, bytes->data(), static_cast<int>(bytes->size()),
+                        SQLITE_STATIC);
+    } else if (const auto* exact = std::get_if<Decimal>(&value);
+               exact && exact_stored_form_ && values::IsExactType(slot.type.type)) {
+      BindRaw(statement, parameter, *exact, slot.type);
+    } else {
+      BindValue(statement, parameter, value);
+    }
+  }
+
+  // Runs `insert`; with `identity_from_sqlite`, refuses the identity SQLite
+  // gave its last row past its column's range, as the column's trigger
+  // would (the caller rolls the rows back).
+  void Run(Statement& insert, bool identity_from_sqlite) {
+    sqlite3_stmt* statement = insert.compiled.get();
+    int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (rc != SQLITE_DONE) {
+      // The text names the table in constraint messages.
+      FailedStatement failed = context_;
+      failed.text = &insert.text;
+      ThrowSqliteError(db_, rc, failed);
+    }
+    if (identity_from_sqlite && triggers_off_ && triggers_off_->off())
+      ConvertForType(std::int64_t{sqlite3_last_insert_rowid(db_)}, *identity_trigger_type_);
+  }
+
+  // Every value the rows bind is in its column's stored form (StoredValue,
+  // and exact values through FitDecimal), so the triggers that would keep
+  // them so can stay unfired when they are the table's only ones. The
+  // connection's triggers stay off until a row leaves a column that has them
+  // to its default (then back on for the rest of the load) or the inserter
+  // ends. An identity SQLite assigns is checked as its trigger checks it.
+  void SkipStoredFormTriggers() {
+    const auto& columns = target_.table.columns;
+    std::optional<std::vector<StoredFormColumn>> triggered =
+        StoredFormTriggerColumns(db_, target_.table.schema, target_.table.name);
+    if (!triggered) return;
+    auto trigger_type = [&](std::size_t column) -> const ColumnType* {
+      for (const StoredFormColumn& found : *triggered) {
+        if (tsql::EqualsIgnoreCase(found.name, columns[column].name)) return &found.type;
+      }
+      return nullptr;
+    };
+    for (std::size_t column = 0; column < columns.size(); ++column) {
+      const ColumnType* type = trigger_type(column);
+      if (type == nullptr) continue;
+      auto slot = std::find_if(slots_.begin(), slots_.end(),
+                               [&](const Slot& each) { return each.column == column; });
+      if (columns[column].type.identity) {
+        identity_trigger_type_ = *type;
+        if (slot != slots_.end()) identity_slot_ = static_cast<std::size_t>(slot - slots_.begin());
+      } else if (slot == slots_.end() && !target_.table.column_defaults[column].empty()) {
+        return;  // every row would leave it to its default
+      }
+    }
+    for (Slot& slot : slots_) {
+      const ColumnType* type = trigger_type(slot.column);
+      slot.triggered = type != nullptr;
+      if (type && (type->type != slot.type.type || type->length != slot.type.length ||
+                   type->precision != slot.type.precision || type->scale != slot.type.scale)) {
+        slot.trigger_type = *type;
+      }
+    }
+    triggers_off_.emplace(db_);
+  }
+
+  // The INSERT of `rows` rows without the columns marked '1' in `omitted`
+  // ("" for none).
+  Statement& Prepared(const std::string& omitted, std::size_t rows) {
+    std::string key = omitted + "#" + std::to_string(rows);
+    auto found = prepared_.find(key);
     if (found != prepared_.end()) return found->second;
     std::string names, parameters;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -305,9 +497,10 @@ class RowInserter {
                tsql::QuoteSqliteName(target_.table.columns[slots_[i].column].name);
       parameters += parameters.empty() ? "?" : ", ?";
     }
-    std::string sql =
-        "INSERT INTO " + target_.table.sql +
-        (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + parameters + ")");
+    std::string values = "(" + parameters + ")";
+    for (std::size_t row = 1; row < rows; ++row) values += ", (" + parameters + ")";
+    std::string sql = "INSERT INTO " + target_.table.sql +
+                      (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES " + values);
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
     if (rc != SQLITE_OK) {
@@ -317,7 +510,7 @@ class RowInserter {
     tsql::SqliteText text;
     text.sql = std::move(sql);
     text.lines = {{0, context_.line}};
-    return prepared_.emplace(omitted, Statement{catalog::PreparedStatement(raw), std::move(text)})
+    return prepared_.emplace(key, Statement{catalog::PreparedStatement(raw), std::move(text)})
         .first->second;
   }
 
@@ -325,11 +518,18 @@ class RowInserter {
   sqlite3* db_;
   FailedStatement context_;
   std::vector<Slot> slots_;
-  std::vector<const Value*> values_;  // this row's, in `row` or `converted_`
-  std::vector<Value> converted_;
+  std::vector<Value> row_;  // the row being taken, per slot as bound
+  // The rows taken and not yet inserted: the first held_ of held_rows_.
+  std::vector<std::vector<Value>> held_rows_;
+  std::size_t held_ = 0;
   // The table's exact columns hold the stored form (values/exact_storage.h).
   bool exact_stored_form_ = false;
   std::map<std::string, Statement> prepared_;
+  std::optional<TriggersOff> triggers_off_;
+  // Of an identity column with triggers: the type they read, and its slot
+  // when the rows carry its values (KEEPIDENTITY).
+  std::optional<ColumnType> identity_trigger_type_;
+  std::optional<std::size_t> identity_slot_;
 };
 
 }  // namespace
@@ -351,7 +551,7 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   LockForWrite(session, schema);
   WriteGate gate(session, schema);
   ForeignKeysOff foreign_keys(db, !statement.check_constraints && !statement.fire_triggers);
-  LoadSettings settings(db, schema);
+  LoadSettings settings(db, schema, target.table.name);
   StatementTransaction own_transaction(db, schema, true);
   catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
   std::int64_t inserted = 0;
@@ -363,11 +563,18 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
       CheckConstraintsOff checks(db, !statement.check_constraints);
       RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
       Row row;
-      while (rows.Next(row)) {
+      for (;;) {
+        try {
+          if (!rows.Next(row)) break;
+        } catch (const SqlError&) {
+          inserter.Flush();  // the rows before it fail first
+          throw;
+        }
         if (inserted % kCancelCheckRows == 0 && session.Cancelled()) throw Cancelled{};
         inserter.Insert(row);
         ++inserted;
       }
+      inserter.Flush();
     }
     if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);

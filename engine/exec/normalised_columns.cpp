@@ -1,6 +1,8 @@
 #include "engine/exec/normalised_columns.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -77,37 +79,34 @@ std::string_view RoleOf(const ColumnType& type) {
   return {};
 }
 
-// An AFTER INSERT and an AFTER UPDATE OF trigger that store `fitted` (an
-// expression of NEW.column) in place of the written value when `when` holds.
-void CreateTriggers(sqlite3* db, const std::string& schema, const std::string& table,
-                    const std::string& column, std::string_view role, const std::string& when,
-                    const std::string& fitted) {
-  std::string quoted_table = tsql::QuoteSqliteName(table);
-  std::string body = " FOR EACH ROW WHEN " + when + " BEGIN UPDATE " + quoted_table + " SET " +
-                     tsql::QuoteSqliteName(column) + " = " + fitted +
-                     " WHERE rowid = NEW.rowid; END";
+// One trigger NormaliseColumns makes: its name and what follows the (quoted)
+// name in its CREATE TRIGGER statement, as SQLite keeps it in sqlite_master.
+struct TriggerText {
+  std::string name;
+  std::string rest;
+};
+
+// An AFTER INSERT and an AFTER UPDATE OF trigger that run `body` (a
+// statement of NEW.column) when `when` holds.
+void AddTriggers(std::vector<TriggerText>& out, const std::string& table, const std::string& column,
+                 std::string_view role, const std::string& when, const std::string& body) {
   for (const char* event : kEvents) {
-    std::string name = TriggerName(role, event, table, column);
     std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
                                                     : std::string(event);
-    catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." + name +
-                          " AFTER " + on + " ON " + quoted_table + body);
+    out.push_back({UnquotedTriggerName(role, event, table, column),
+                   " AFTER " + on + " ON " + tsql::QuoteSqliteName(table) + " FOR EACH ROW WHEN " +
+                       when + " BEGIN " + body + "; END"});
   }
 }
 
-// An AFTER INSERT and an AFTER UPDATE OF trigger that evaluate `check` (an
-// expression of NEW.column that fails the statement) when `when` holds.
-void CreateCheckTriggers(sqlite3* db, const std::string& schema, const std::string& table,
-                         const std::string& column, std::string_view role, const std::string& when,
-                         const std::string& check) {
-  for (const char* event : kEvents) {
-    std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
-                                                    : std::string(event);
-    catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." +
-                          TriggerName(role, event, table, column) + " AFTER " + on + " ON " +
-                          tsql::QuoteSqliteName(table) + " FOR EACH ROW WHEN " + when +
-                          " BEGIN SELECT " + check + "; END");
-  }
+// Triggers that store `fitted` (an expression of NEW.column) in place of the
+// written value when `when` holds.
+void AddFittingTriggers(std::vector<TriggerText>& out, const std::string& table,
+                        const std::string& column, std::string_view role, const std::string& when,
+                        const std::string& fitted) {
+  AddTriggers(out, table, column, role, when,
+              "UPDATE " + tsql::QuoteSqliteName(table) + " SET " + tsql::QuoteSqliteName(column) +
+                  " = " + fitted + " WHERE rowid = NEW.rowid");
 }
 
 // The triggers that give a timestamp column the database's next row version
@@ -251,50 +250,97 @@ void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
 }
 
+// The triggers that keep a column's written values in their stored form
+// (none for a timestamp column, whose triggers are CreateRowVersionTriggers').
+std::vector<TriggerText> ValueTriggers(sqlite3* db, const std::string& schema,
+                                       const std::string& table, const Column& column) {
+  std::vector<TriggerText> triggers;
+  std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
+  std::string_view role = RoleOf(column.type);
+  if (role == "datetime") {
+    // Only a value not in the one form already is written again.
+    std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
+                                                                      : "sqlengine_datetime(") +
+                         value + ")";
+    AddFittingTriggers(triggers, table, column.name, "datetime", value + " IS NOT " + fitted,
+                       fitted);
+  } else if (role == "decimal" && !StoresExactForm(db, schema)) {
+    // Only a value that does not fit already is written again.
+    std::string fitted =
+        "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+    AddFittingTriggers(triggers, table, column.name, "decimal", value + " IS NOT " + fitted,
+                       fitted);
+  } else if (role == "decimal") {
+    // Writers convert values to the stored form themselves; the triggers
+    // refuse anything else (a float, a text, a value past the range), so
+    // nothing inexact is stored. The plain SQL test spares the call.
+    AddTriggers(triggers, table, column.name, "decimal", NotInStoredForm(value, column.type),
+                "SELECT sqlengine_exact_check(" + value + ", " +
+                    tsql::QuoteSqliteString(column.declared) + ")");
+  } else if (role == "number") {
+    // Only a value that does not fit already is written again.
+    std::string fitted =
+        "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
+    AddFittingTriggers(triggers, table, column.name, "number",
+                       MayNotFitNumber(value, column.type) + " AND " + value + " IS NOT " + fitted,
+                       fitted);
+  } else if (role == "length") {
+    std::string limit = std::to_string(column.type.length);
+    std::string refused = FunctionErrorText(MakeError(8152));
+    AddFittingTriggers(
+        triggers, table, column.name, "length",
+        "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
+        "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
+  }
+  return triggers;
+}
+
 }  // namespace
 
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table) {
   for (const Column& column : ColumnsOf(db, schema, table)) {
-    std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
-    std::string_view role = RoleOf(column.type);
-    if (role == "rowversion") {
+    if (column.type.row_version) {
       CreateRowVersionTriggers(db, schema, table, column.name);
-    } else if (role == "datetime") {
-      // Only a value not in the one form already is written again.
-      std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
-                                                                        : "sqlengine_datetime(") +
-                           value + ")";
-      CreateTriggers(db, schema, table, column.name, "datetime", value + " IS NOT " + fitted,
-                     fitted);
-    } else if (role == "decimal" && !StoresExactForm(db, schema)) {
-      // Only a value that does not fit already is written again.
-      std::string fitted =
-          "sqlengine_decimal(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
-      CreateTriggers(db, schema, table, column.name, "decimal", value + " IS NOT " + fitted,
-                     fitted);
-    } else if (role == "decimal") {
-      // Writers convert values to the stored form themselves; the triggers
-      // refuse anything else (a float, a text, a value past the range), so
-      // nothing inexact is stored. The plain SQL test spares the call.
-      CreateCheckTriggers(
-          db, schema, table, column.name, "decimal", NotInStoredForm(value, column.type),
-          "sqlengine_exact_check(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")");
-    } else if (role == "number") {
-      // Only a value that does not fit already is written again.
-      std::string fitted =
-          "sqlengine_number(" + value + ", " + tsql::QuoteSqliteString(column.declared) + ")";
-      CreateTriggers(db, schema, table, column.name, "number",
-                     MayNotFitNumber(value, column.type) + " AND " + value + " IS NOT " + fitted,
-                     fitted);
-    } else if (role == "length") {
-      std::string limit = std::to_string(column.type.length);
-      std::string refused = FunctionErrorText(MakeError(8152));
-      CreateTriggers(
-          db, schema, table, column.name, "length",
-          "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
-          "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
+      continue;
+    }
+    for (const TriggerText& trigger : ValueTriggers(db, schema, table, column)) {
+      catalog::Exec(db, "CREATE TRIGGER IF NOT EXISTS " + tsql::QuoteSqliteName(schema) + "." +
+                            tsql::QuoteSqliteName(trigger.name) + trigger.rest);
     }
   }
+}
+
+std::optional<std::vector<StoredFormColumn>> StoredFormTriggerColumns(sqlite3* db,
+                                                                      const std::string& schema,
+                                                                      const std::string& table) {
+  std::map<std::string, std::string> expected;  // name as SQLite keeps it -> its text
+  std::map<std::string, StoredFormColumn> column_of;
+  for (const Column& column : ColumnsOf(db, schema, table)) {
+    if (column.type.row_version) return std::nullopt;
+    // Older files' decimal triggers round written values; only the stored
+    // form's check is known to pass what the writer stores.
+    if (RoleOf(column.type) == "decimal" && !StoresExactForm(db, schema)) return std::nullopt;
+    for (const TriggerText& trigger : ValueTriggers(db, schema, table, column)) {
+      expected[trigger.name] = "CREATE TRIGGER " + tsql::QuoteSqliteName(trigger.name) + trigger.rest;
+      column_of[trigger.name] = {column.name, column.type};
+    }
+  }
+  auto triggers = catalog::Prepare(db, "SELECT name, sql FROM " + tsql::QuoteSqliteName(schema) +
+                                           ".sqlite_master WHERE type = 'trigger' AND "
+                                           "tbl_name = ? COLLATE NOCASE");
+  sqlite3_bind_text(triggers.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<StoredFormColumn> columns;
+  while (sqlite3_step(triggers.get()) == SQLITE_ROW) {
+    auto found = expected.find(catalog::ColumnText(triggers.get(), 0));
+    if (found == expected.end() || found->second != catalog::ColumnText(triggers.get(), 1))
+      return std::nullopt;
+    const StoredFormColumn& column = column_of[found->first];
+    if (std::none_of(columns.begin(), columns.end(),
+                     [&](const StoredFormColumn& seen) { return seen.name == column.name; })) {
+      columns.push_back(column);
+    }
+  }
+  return columns;
 }
 
 std::vector<std::string> MissingNormalisingTriggers(sqlite3* db, const std::string& schema,

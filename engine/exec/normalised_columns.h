@@ -43,6 +43,25 @@ Bytes LastRowVersion(sqlite3* db, const std::string& schema);
 // just created or given new columns). Throws std::runtime_error.
 void NormaliseColumns(sqlite3* db, const std::string& schema, const std::string& table);
 
+// The columns of `table` in `schema` that have triggers keeping their values
+// in the stored form (datetime, decimal, number and length-limited text
+// columns), when the table's only triggers in `schema` are those, each with
+// exactly the text NormaliseColumns gives it; nullopt when the table has any
+// other trigger (a timestamp column's, identity's, a rule's, one made by an
+// older engine or rewritten by a rename). A writer that stores only values
+// already in their column's stored form, leaves no such column to its
+// default, and checks an identity value SQLite assigns as the column's
+// number trigger would, may then write with the connection's triggers
+// switched off (SQLITE_DBCONFIG_ENABLE_TRIGGER; TEMP triggers still fire)
+// and store exactly what the triggers would have.
+struct StoredFormColumn {
+  std::string name;
+  ColumnType type;  // as the column's triggers read its declared type
+};
+std::optional<std::vector<StoredFormColumn>> StoredFormTriggerColumns(sqlite3* db,
+                                                                      const std::string& schema,
+                                                                      const std::string& table);
+
 // The names of the triggers NormaliseColumns gives the table's columns that
 // `schema` lacks: a value written to such a column would be stored unchecked.
 std::vector<std::string> MissingNormalisingTriggers(sqlite3* db, const std::string& schema,

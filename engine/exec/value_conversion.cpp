@@ -406,6 +406,8 @@ Value ColumnValue(sqlite3_stmt* statement, int column, const ColumnType& type) {
       std::string_view view(text, static_cast<size_t>(sqlite3_value_bytes(value)));
       DateTime when;
       if (IsDateType(type.type) && ParseStoredDateTime(view, when)) return when;
+      // A character column's text is its value (FromText would copy it twice).
+      if (tsql::IsCharacterType(type.type)) return std::string(view);
       return FromText(std::string(view), type);
     }
   }

@@ -1,5 +1,6 @@
 #include "engine/tds/bulk_load.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,10 @@ bool BulkLoadReader::Next(Row& row) {
       done_ = true;
       return false;
     }
+    // Once rows have been read, a part is pulled ahead whenever what is left
+    // could not hold a row as long as the longest so far: such a row would
+    // most likely be cut, and be started and read again.
+    while (!source_ended_ && buffer_.size() - consumed_ < longest_row_) Pull();
     const bool is_row = Consume([&](ByteReader& in) {
       const std::uint8_t token = in.U8();
       if (token == static_cast<std::uint8_t>(Token::kDone)) {
@@ -219,6 +224,7 @@ bool BulkLoadReader::Next(Row& row) {
       if (token != static_cast<std::uint8_t>(Token::kRow)) throw StreamEnded();
       row.resize(columns_.size());
       for (std::size_t i = 0; i < columns_.size(); ++i) row[i] = ReadColumnValue(in, i);
+      longest_row_ = std::max(longest_row_, in.Position());
       return true;
     });
     if (!is_row) {

@@ -81,6 +81,7 @@ class BulkLoadReader final : public BulkRowSource {
   std::vector<TypeInfo> types_;
   std::optional<SqlError> metadata_error_;
   bool done_ = false;
+  std::size_t longest_row_ = 0;  // in bytes, of the rows read so far
 };
 
 }  // namespace sqlengine::tds
