@@ -7,6 +7,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
@@ -82,7 +83,7 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF') UNION ALL SELECT " +
+         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF', 'R', 'D') UNION ALL SELECT " +
          SysObjectsColumns("k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status") +
          " FROM " + ConstraintObjects(t) + " k UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
@@ -119,6 +120,11 @@ std::string SysComments(const CatalogTarget& t) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
             columns("0", "c.encrypted") + " FROM " + schema + "." + kTriggersTable + " c JOIN " +
             objects + " o ON o.name = c.name AND o.xtype = 'TR'";
+  }
+  if (t.has_rules) {
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " + columns("0", "0") +
+            " FROM " + schema + "." + kRulesTable + " c JOIN " + objects +
+            " o ON o.name = c.name AND o.xtype = c.kind";
   }
   // CHECK and DEFAULT constraints and computed columns (numbered by their
   // column) hold their expressions as written.
@@ -466,7 +472,7 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
         std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
-        std::string_view(catalog::kLoginsTable),
+        std::string_view(kRulesTable), std::string_view(catalog::kLoginsTable),
         std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }

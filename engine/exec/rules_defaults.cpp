@@ -30,7 +30,6 @@ namespace {
 using tsql::Token;
 using tsql::Tokens;
 
-constexpr const char* kRulesTable = "sqlengine_rules";
 constexpr const char* kBindingsTable = "sqlengine_bindings";
 
 void EnsureTables(sqlite3* db) {
@@ -405,6 +404,13 @@ void ForgetColumnBindings(sqlite3* db, const std::string& table) {
   if (!HasTable(db, kBindingsTable)) return;
   RunWithTexts(db, std::string("DELETE FROM main.") + kBindingsTable + " WHERE table_name = ?",
                {table});
+}
+
+bool HasRulesTable(sqlite3* db, const std::string& schema) {
+  return HasRow(db,
+                "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                    ".sqlite_master WHERE type = 'table' AND name = ?",
+                {std::string(kRulesTable)});
 }
 
 void RegisterRuleFunctions(sqlite3* db, FunctionHost& host) {
