@@ -120,6 +120,7 @@ constexpr MessageDef kMessages[] = {
     {321, 15, "%.*ls is not a recognized table hints option."},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
+    {448, 16, "Invalid collation '%.*ls'."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
@@ -291,6 +292,10 @@ constexpr MessageDef kMessages[] = {
      "Cannot find either column \"%.*ls\" or the user-defined function or aggregate \"%.*ls\", or "
      "the name is ambiguous."},
     {4127, 16, "At least one of the arguments to COALESCE must be a typed NULL."},
+    {4208, 16,
+     "The statement %hs is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
+     "or change the recovery model using ALTER DATABASE."},
+    {4214, 16, "BACKUP LOG cannot be performed because there is no current database backup."},
     {4405, 16,
      "View or function '%.*ls' is not updatable because the modification affects multiple "
      "base tables."},

@@ -54,6 +54,9 @@ struct ColumnType {
   // A timestamp (rowversion) column: binary(8), never NULL, which the engine
   // sets from the database's counter on every insert and update of the row.
   bool row_version = false;
+  // Declared NUMERIC rather than DECIMAL: the same values and arithmetic, but
+  // the catalog (xtype 108, sp_columns, sp_help) and the wire name it apart.
+  bool numeric = false;
 };
 
 struct Column {

@@ -28,6 +28,12 @@ std::string_view PermissionName(Access access) {
       return "CREATE DATABASE";
     case Access::kBackupDatabase:
       return "BACKUP DATABASE";
+    case Access::kBackupLog:
+      return "BACKUP LOG";
+    case Access::kCreateRule:
+      return "CREATE RULE";
+    case Access::kCreateDefault:
+      return "CREATE DEFAULT";
     case Access::kAlter:
       return "ALTER";
     case Access::kDrop:
@@ -104,16 +110,19 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
   switch (access) {
     case Access::kCreateTable:
     case Access::kCreateView:
-    case Access::kCreateProcedure: {
+    case Access::kCreateProcedure:
+    case Access::kCreateRule:
+    case Access::kCreateDefault: {
       char state = Strongest("", action);
       if (state == 'D' || (state == 0 && !InRole("db_ddladmin")))
         return MakeError(262, {action, database_});
       return std::nullopt;
     }
     case Access::kCreateDatabase:
-    case Access::kBackupDatabase: {
+    case Access::kBackupDatabase:
+    case Access::kBackupLog: {
       char state = Strongest("", action);
-      bool operator_role = access == Access::kBackupDatabase && InRole("db_backupoperator");
+      bool operator_role = access != Access::kCreateDatabase && InRole("db_backupoperator");
       if (state == 'D' || (state == 0 && !operator_role)) {
         return MakeError(262, {action, database_});
       }

@@ -15,6 +15,7 @@
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
+#include "engine/tsql/collation_names.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -187,7 +188,10 @@ void ExecuteCreateDatabaseWithFiles(Session& session, const tsql::Statement& sta
     cursor.ExpectWord("attach");
     attach = true;
   }
-  if (cursor.TakeWord("collate")) cursor.Name();
+  if (cursor.TakeWord("collate")) {
+    std::string collation = cursor.Name();
+    if (!tsql::IsKnownCollation(collation)) throw MakeError(448, {collation});
+  }
   cursor.ExpectEnd();
   if (attach) {
     if (files.empty()) throw MakeError(1829);

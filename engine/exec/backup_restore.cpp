@@ -18,6 +18,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/database_files.h"
+#include "engine/exec/database_options.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/file_statement_syntax.h"
 #include "engine/exec/server_statements.h"
@@ -66,7 +67,8 @@ Options ReadOptions(TokenCursor& cursor) {
                cursor.TakeWord("recovery") || cursor.TakeWord("norewind") ||
                cursor.TakeWord("nounload") || cursor.TakeWord("rewind") ||
                cursor.TakeWord("unload") || cursor.TakeWord("restart") ||
-               cursor.TakeWord("checksum")) {
+               cursor.TakeWord("checksum") || cursor.TakeWord("no_truncate") ||
+               cursor.TakeWord("norecovery")) {
     } else if (cursor.TakeWord("replace")) {
       options.replace = true;
     } else if (cursor.TakeWord("stats")) {
@@ -199,6 +201,20 @@ std::filesystem::path ScratchBeside(const std::filesystem::path& file, std::stri
   return scratch;
 }
 
+// The database a BACKUP statement names, once the session may back it up:
+// 911 for an unknown one, 262 without the right, 3147 and 3013 for tempdb.
+std::optional<catalog::DatabaseEntry> DatabaseToBackUp(Session& session, const std::string& name,
+                                                       Access access, ResultSink& sink) {
+  std::optional<catalog::DatabaseEntry> entry = session.Engine().FindDatabase(name);
+  if (!entry) throw MakeError(911, {name});
+  session.Rights().RequireStatementRight(*entry, access);
+  if (tsql::EqualsIgnoreCase(entry->name, "tempdb")) {
+    sink.Message(FormatMessage(3147));
+    throw MakeError(3013, {access == Access::kBackupLog ? "BACKUP LOG" : "BACKUP DATABASE"});
+  }
+  return entry;
+}
+
 void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   auto start = std::chrono::steady_clock::now();
   std::string name = cursor.Name();
@@ -206,13 +222,8 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   std::string device = ReadDevice(cursor);
   Options options = ReadOptions(cursor);
   EngineImpl& engine = session.Engine();
-  std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(name);
-  if (!entry) throw MakeError(911, {name});
-  session.Rights().RequireStatementRight(*entry, Access::kBackupDatabase);
-  if (tsql::EqualsIgnoreCase(entry->name, "tempdb")) {
-    sink.Message(FormatMessage(3147));
-    throw MakeError(3013, {"BACKUP DATABASE"});
-  }
+  std::optional<catalog::DatabaseEntry> entry =
+      DatabaseToBackUp(session, name, Access::kBackupDatabase, sink);
   UseHold hold(engine, entry->name);
   if (!hold.Held()) throw MakeError(911, {name});
   std::filesystem::path path = BackupPath(session, device);
@@ -260,6 +271,54 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   SendProcessed(sink, header, entry->name);
   sink.Message(Completed("BACKUP DATABASE",
                          static_cast<std::int64_t>(header.image_size) / kPageSize, start));
+  sink.Done(StatementDone{});
+}
+
+// BACKUP LOG db { TO DISK = 'path' [WITH ...] | WITH TRUNCATE_ONLY | NO_LOG }.
+// A database's log is its write-ahead file, folded into the data file at
+// each checkpoint: there is never a chain of log records a log backup could
+// hold and a restore replay. TRUNCATE_ONLY and NO_LOG fold it in now (as far
+// as readers of other sessions allow, without waiting for them) and write
+// nothing, as in SQL Server. A log backup to a device is refused as SQL
+// Server refuses one without a chain: 4208 under the SIMPLE recovery model,
+// else 4214 (no database backup here starts a chain), each then 3013; no
+// file is written.
+void BackupLog(Session& session, TokenCursor& cursor, ResultSink& sink) {
+  std::string name = cursor.Name();
+  bool to_device = cursor.TakeWord("to");
+  if (to_device) {
+    ReadDevice(cursor);
+    ReadOptions(cursor);
+  } else {
+    cursor.ExpectWord("with");
+    if (!cursor.TakeWord("truncate_only") && !cursor.TakeWord("no_log")) cursor.Fail();
+    cursor.ExpectEnd();
+  }
+  EngineImpl& engine = session.Engine();
+  std::optional<catalog::DatabaseEntry> entry =
+      DatabaseToBackUp(session, name, Access::kBackupLog, sink);
+  if (to_device) {
+    std::optional<Value> model = DatabaseProperty(engine, entry->name, "Recovery", true);
+    const std::string* text = model ? std::get_if<std::string>(&*model) : nullptr;
+    if (text != nullptr && *text == "SIMPLE") {
+      sink.Message(FormatMessage(4208, {"BACKUP LOG"}));
+    } else {
+      sink.Message(FormatMessage(4214));
+    }
+    throw MakeError(3013, {"BACKUP LOG"});
+  }
+  UseHold hold(engine, entry->name);
+  if (!hold.Held()) throw MakeError(911, {name});
+  try {
+    catalog::Connection db = catalog::OpenDataFile(engine.DataFileOf(*entry));
+    RegisterSessionFreeFunctions(db.get());
+    sqlite3_busy_timeout(db.get(),
+                         static_cast<int>(SessionConnection::kLockTimeout.count() * 1000));
+    sqlite3_wal_checkpoint_v2(db.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  } catch (const std::runtime_error& failure) {
+    engine.EngineLog().Info("log truncation of " + entry->name + " failed: " + failure.what());
+    throw MakeError(3013, {"BACKUP LOG"});
+  }
   sink.Done(StatementDone{});
 }
 
@@ -482,6 +541,10 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
 
 void ExecuteBackup(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   TokenCursor cursor(statement.tokens, session, 1);
+  if (cursor.TakeWord("log")) {
+    BackupLog(session, cursor, sink);
+    return;
+  }
   if (!cursor.TakeWord("database")) cursor.Fail();
   BackupDatabase(session, cursor, sink);
 }

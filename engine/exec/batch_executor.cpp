@@ -1217,6 +1217,12 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   if (statement.kind == StatementKind::kAlterTable) {
     NormaliseColumns(db, schema, table.name);  // for columns it added
   } else if (statement.kind == StatementKind::kCreateTable) {
+    // SQLite knows only tables, views and indexes by name; a procedure,
+    // function, trigger, rule or default of that name is as much in the way.
+    catalog::PreparedStatement taken = catalog::Prepare(
+        db, "SELECT 1 FROM " + objects + " WHERE name = ? COLLATE NOCASE AND xtype <> 'U'");
+    sqlite3_bind_text(taken.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(taken.get()) == SQLITE_ROW) throw MakeError(2714, {table.name});
     catalog::RecordNewObject(db, schema, table.name, "U");
     // SQLite fires a table's triggers newest first. The identity triggers
     // move a new row to its identity value, so they must be the oldest: the

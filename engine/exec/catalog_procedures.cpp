@@ -68,11 +68,12 @@ OdbcType Describe(const ColumnType& type, bool odbc3) {
                                        {SqlType::kUniqueIdentifier, -11, 36, 36, 16},
                                        {SqlType::kSqlVariant, -150, 39, 8000, 8000}};
   OdbcType odbc;
-  odbc.type_name = std::string(tsql::TypeName(type.type));
+  odbc.type_name = std::string(tsql::DeclaredTypeName(type));
   for (const Entry& entry : kEntries) {
     if (entry.type != type.type) continue;
-    odbc.data_type = entry.data_type;
-    odbc.ss_data_type = entry.ss_data_type;
+    // NUMERIC is ODBC's SQL_NUMERIC (2) under SQL Server's own type 108.
+    odbc.data_type = type.numeric ? 2 : entry.data_type;
+    odbc.ss_data_type = type.numeric ? 108 : entry.ss_data_type;
     bool unicode = type.type == SqlType::kNChar || type.type == SqlType::kNVarChar ||
                    type.type == SqlType::kNText;
     if (type.type == SqlType::kDecimal) {

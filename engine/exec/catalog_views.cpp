@@ -7,9 +7,11 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -82,7 +84,7 @@ std::string SysObjects(const CatalogTarget& t) {
          ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
          " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
          SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
-         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF') UNION ALL SELECT " +
+         " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF', 'R', 'D') UNION ALL SELECT " +
          SysObjectsColumns("k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status") +
          " FROM " + ConstraintObjects(t) + " k UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
@@ -119,6 +121,11 @@ std::string SysComments(const CatalogTarget& t) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
             columns("0", "c.encrypted") + " FROM " + schema + "." + kTriggersTable + " c JOIN " +
             objects + " o ON o.name = c.name AND o.xtype = 'TR'";
+  }
+  if (t.has_rules) {
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " + columns("0", "0") +
+            " FROM " + schema + "." + kRulesTable + " c JOIN " + objects +
+            " o ON o.name = c.name AND o.xtype = c.kind";
   }
   // CHECK and DEFAULT constraints and computed columns (numbered by their
   // column) hold their expressions as written.
@@ -303,72 +310,13 @@ std::string SptValues(const CatalogTarget&) {
          eight + " AS c, " + eight + " AS b, " + eight + " AS a) ORDER BY n)";
 }
 
-// ::fn_helpcollations(): SQL Server 2000's collations, the Windows ones of
-// each locale (binary, then case, accent, kana and width sensitivity in every
-// combination) and then the SQL ones, with its descriptions. A COLLATE of a
-// _CS or _BIN one compares with case, any other without.
+// ::fn_helpcollations(): SQL Server 2000's collations with its descriptions
+// (see collation_names.h).
 std::string HelpCollations(const CatalogTarget&) {
-  static constexpr std::string_view kLocales[] = {
-      "Albanian", "Arabic", "Chinese_PRC", "Chinese_PRC_Stroke", "Chinese_Taiwan_Bopomofo",
-      "Chinese_Taiwan_Stroke", "Croatian", "Cyrillic_General", "Czech", "Danish_Norwegian",
-      "Estonian", "Finnish_Swedish", "French", "Georgian_Modern_Sort", "German_PhoneBook", "Greek",
-      "Hebrew", "Hindi", "Hungarian", "Hungarian_Technical", "Icelandic", "Japanese",
-      "Japanese_Unicode", "Korean_Wansung", "Korean_Wansung_Unicode", "Latin1_General", "Latvian",
-      "Lithuanian", "Lithuanian_Classic", "Macedonian", "Mexican_Trad_Spanish", "Modern_Spanish",
-      "Polish", "Romanian", "Slovak", "Slovenian", "Thai", "Traditional_Spanish", "Turkish",
-      "Ukrainian", "Vietnamese"};
-  struct SqlCollation {
-    std::string_view name;
-    std::string_view sensitivity;  // the Windows suffix its Unicode data sorts by
-    int sort_order;
-    int code_page;
-  };
-  static constexpr SqlCollation kSqlCollations[] = {
-      {"SQL_Latin1_General_CP437_BIN", "BIN", 30, 437},
-      {"SQL_Latin1_General_CP850_BIN", "BIN", 40, 850},
-      {"SQL_Latin1_General_CP1_CS_AS", "CS_AS", 51, 1252},
-      {"SQL_Latin1_General_CP1_CI_AS", "CI_AS", 52, 1252},
-      {"SQL_Latin1_General_CP1_CI_AI", "CI_AI", 54, 1252},
-  };
-  auto described = [](std::string_view locale, std::string_view suffix) {
-    std::string text(locale);
-    for (char& c : text) {
-      if (c == '_') c = '-';
-    }
-    if (suffix == "BIN") return text + ", binary sort";
-    text += suffix.starts_with("CS") ? ", case-sensitive" : ", case-insensitive";
-    text += suffix.find("_AS") != std::string_view::npos ? ", accent-sensitive"
-                                                         : ", accent-insensitive";
-    text += suffix.find("_KS") != std::string_view::npos ? ", kanatype-sensitive"
-                                                         : ", kanatype-insensitive";
-    text += suffix.find("_WS") != std::string_view::npos ? ", width-sensitive"
-                                                         : ", width-insensitive";
-    return text;
-  };
   std::string rows;
-  auto add = [&](const std::string& name, const std::string& description) {
-    rows += std::string(rows.empty() ? "VALUES " : ", ") + "(" + tsql::QuoteSqliteString(name) +
-            ", " + tsql::QuoteSqliteString(description) + ")";
-  };
-  for (std::string_view locale : kLocales) {
-    add(std::string(locale) + "_BIN", described(locale, "BIN"));
-    for (std::string_view cs : {"CI", "CS"}) {
-      for (std::string_view as : {"_AI", "_AS"}) {
-        for (std::string_view ks : {"", "_KS"}) {
-          for (std::string_view ws : {"", "_WS"}) {
-            std::string suffix = std::string(cs) + std::string(as) + std::string(ks) +
-                                 std::string(ws);
-            add(std::string(locale) + "_" + suffix, described(locale, suffix));
-          }
-        }
-      }
-    }
-  }
-  for (const SqlCollation& c : kSqlCollations) {
-    add(std::string(c.name), described("Latin1_General", c.sensitivity) +
-                                 " for Unicode Data, SQL Server Sort Order " +
-                                 std::to_string(c.sort_order) + " on Code Page " +
-                                 std::to_string(c.code_page) + " for non-Unicode Data");
+  for (const tsql::CollationName& c : tsql::KnownCollations()) {
+    rows += std::string(rows.empty() ? "VALUES " : ", ") + "(" + tsql::QuoteSqliteString(c.name) +
+            ", " + tsql::QuoteSqliteString(c.description) + ")";
   }
   return "(SELECT column1 AS name, column2 AS description FROM (" + rows + "))";
 }
@@ -466,7 +414,7 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(kRoleMembersTable), std::string_view(kPermissionsTable),
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
         std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
-        std::string_view(catalog::kLoginsTable),
+        std::string_view(kRulesTable), std::string_view(catalog::kLoginsTable),
         std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }

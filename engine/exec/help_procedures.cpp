@@ -181,7 +181,7 @@ ResultBuilder TypeRows(const std::vector<UserType>& types) {
   for (const UserType& type : types) {
     ColumnType base = tsql::ParseDeclaredType(type.base).value_or(ColumnType{});
     auto [precision, scale] = PrecisionAndScale(base);
-    result.Add({type.name, std::string(tsql::TypeName(base.type)), StorageLength(base), precision,
+    result.Add({type.name, std::string(tsql::DeclaredTypeName(base)), StorageLength(base), precision,
                 scale, std::string(type.nullable ? "yes" : "no"),
                 Value(type.default_name.empty() ? std::string("none") : type.default_name),
                 Value(type.rule.empty() ? std::string("none") : type.rule),
@@ -290,8 +290,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                     type.type == SqlType::kVarBinary;
     std::string user_type =
         rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
-    std::string type_name =
-        type.row_version ? std::string("timestamp") : std::string(tsql::TypeName(type.type));
+    std::string type_name(tsql::DeclaredTypeName(type));
     columns.Add({name, user_type.empty() ? type_name : user_type,
                  // A computed column is a generated column (hidden 2).
                  std::string(sqlite3_column_int(info.get(), 4) >= 2 ? "yes" : "no"),
@@ -344,7 +343,7 @@ void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) 
                              : IsCharacter(type)            ? type.length
                                                             : StorageLength(type);
     parameters.Add(
-        {parameter.name, std::string(tsql::TypeName(type.type)), StorageLength(type), precision,
+        {parameter.name, std::string(tsql::DeclaredTypeName(type)), StorageLength(type), precision,
          type.type == SqlType::kDecimal ? Value(std::int64_t{type.scale}) : Value{},
          std::int64_t{order++}, IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
   }

@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/dotted_name.h"
 
@@ -19,7 +20,9 @@ constexpr size_t kLineLength = 255;
 struct ObjectText {
   std::string name;
   std::optional<std::string> text;  // nullopt: an object without text (a table)
-  Access needed;                    // what a user must hold on it to read it
+  // What a user must hold on it to read it; nullopt for a rule or default,
+  // which every user of the database may read.
+  std::optional<Access> needed;
 };
 
 std::optional<std::string> Lookup(sqlite3* db, const std::string& sql, const std::string& name) {
@@ -41,6 +44,15 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
       std::string text_sql =
           std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
       return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute};
+    }
+  }
+  if (HasRulesTable(db, "main")) {
+    auto rule = catalog::Prepare(db, std::string("SELECT name, definition FROM ") + kRulesTable +
+                                         " WHERE name = ? COLLATE NOCASE");
+    sqlite3_bind_text(rule.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(rule.get()) == SQLITE_ROW) {
+      return ObjectText{catalog::ColumnText(rule.get(), 0), catalog::ColumnText(rule.get(), 1),
+                        std::nullopt};
     }
   }
   auto query =
@@ -70,7 +82,7 @@ void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSi
   std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
   // An object the user may not touch is one it cannot see.
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!object || rights.Check(object->name, object->needed).has_value()) {
+  if (!object || (object->needed && rights.Check(object->name, *object->needed).has_value())) {
     throw MakeError(15009, {written, session.CurrentDatabase()});
   }
   if (!object->text) throw MakeError(15197, {written});

@@ -40,15 +40,13 @@ int StatementPermissionBits(const DatabaseRights& rights, bool create_database,
   for (Statement statement : {Statement{0x2, Access::kCreateTable},
                               Statement{0x4, Access::kCreateProcedure},
                               Statement{0x8, Access::kCreateView},
-                              Statement{0x40, Access::kBackupDatabase}}) {
+                              Statement{0x10, Access::kCreateRule},
+                              Statement{0x20, Access::kCreateDefault},
+                              Statement{0x40, Access::kBackupDatabase},
+                              Statement{0x80, Access::kBackupLog}}) {
     bits |= Bits(statement.bit, Allowed(rights, {}, statement.access),
                  rights.CanGrant({}, statement.access));
   }
-  // Rules and defaults are made by whom may change the schema; whoever may
-  // grant statement permissions may grant those.
-  bool rules = rights.MakesRulesAndDefaults();
-  bool grant_rules = rights.CanGrant({}, Access::kCreateTable);
-  bits |= Bits(0x10, rules, grant_rules) | Bits(0x20, rules, grant_rules);
   return bits;
 }
 

@@ -163,7 +163,8 @@ PermissionStatement Parse(const Tokens& tokens) {
 Access AccessOf(std::string_view action) {
   for (Access access :
        {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete, Access::kReferences,
-        Access::kExecute, Access::kCreateTable, Access::kCreateView, Access::kCreateProcedure}) {
+        Access::kExecute, Access::kCreateTable, Access::kCreateView, Access::kCreateProcedure,
+        Access::kCreateRule, Access::kCreateDefault, Access::kBackupDatabase, Access::kBackupLog}) {
     if (PermissionName(access) == action) return access;
   }
   return Access::kCreateTable;

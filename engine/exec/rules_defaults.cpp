@@ -9,6 +9,8 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/database_security.h"
+#include "engine/exec/engine_impl.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/function_registration.h"
@@ -30,7 +32,6 @@ namespace {
 using tsql::Token;
 using tsql::Tokens;
 
-constexpr const char* kRulesTable = "sqlengine_rules";
 constexpr const char* kBindingsTable = "sqlengine_bindings";
 
 void EnsureTables(sqlite3* db) {
@@ -119,14 +120,33 @@ bool IsBound(sqlite3* db, const StoredObject& object) {
   return false;
 }
 
-// Rules, defaults and their bindings are schema changes: dbo, db_owner and
-// db_ddladmin make them (else 15247, as the procedures say; 262 for CREATE).
+// Binding rules and defaults is a schema change: dbo, db_owner and
+// db_ddladmin make it (else 15247, as the procedures say).
 void RequireDdlRights(Session& session, int number) {
   if (session.IsSysadmin()) return;
   const DatabaseRights& rights = session.Rights().InCurrent();
   if (rights.MakesRulesAndDefaults()) return;
-  if (number == 262) throw MakeError(262, {"CREATE RULE", session.Connection().Database()});
   throw MakeError(number);
+}
+
+// CREATE RULE and CREATE DEFAULT are statement permissions, as CREATE TABLE
+// is: granted or denied to users and roles, held by db_owner and db_ddladmin
+// (262 otherwise).
+void RequireCreateRight(Session& session, char kind) {
+  if (session.IsSysadmin()) return;
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  if (std::optional<SqlError> refused =
+          rights.Check({}, kind == 'R' ? Access::kCreateRule : Access::kCreateDefault)) {
+    throw *refused;
+  }
+}
+
+// A user other than dbo owns the rules and defaults it made, and may drop them.
+void RequireDropRight(Session& session, char kind, const std::string& name) {
+  if (session.IsSysadmin()) return;
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  if (rights.MakesRulesAndDefaults() || rights.OwnsObject(name)) return;
+  throw MakeError(3704, {KindWord(kind), name});
 }
 
 void CreateObject(Session& session, const tsql::Statement& statement, char kind) {
@@ -146,7 +166,7 @@ void CreateObject(Session& session, const tsql::Statement& statement, char kind)
     for (const Token& token : body) has_variable |= token.kind == tsql::TokenKind::kVariable;
     if (!has_variable) throw tsql::SyntaxError(body.front(), &tokens[name.end]);
   }
-  RequireDdlRights(session, 262);
+  RequireCreateRight(session, kind);
   CatalogWrite write(session);
   sqlite3* db = write.Db();
   EnsureTables(db);
@@ -157,7 +177,11 @@ void CreateObject(Session& session, const tsql::Statement& statement, char kind)
           " (name, kind, definition, expression) VALUES (?, ?, ?, ?)",
       {name.Last(), std::string(1, kind), tsql::TokensText(tokens), tsql::TokensText(body)});
   catalog::RecordNewObject(db, "main", name.Last(), kind == 'R' ? "R" : "D");
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  bool owned_by_user = !session.IsSysadmin() && !rights.IsDbo() && rights.Uid().has_value();
+  if (owned_by_user) RecordOwner(db, "main", name.Last(), *rights.Uid());
   write.Commit();
+  if (owned_by_user) session.Engine().SecurityChanged();
 }
 
 void DropObjects(Session& session, const tsql::Statement& statement, char kind) {
@@ -174,12 +198,13 @@ void DropObjects(Session& session, const tsql::Statement& statement, char kind) 
     }
   }
   if (names.empty()) throw tsql::SyntaxError(Token{}, &tokens.back());
-  RequireDdlRights(session, 3701);
   CatalogWrite write(session);
   sqlite3* db = write.Db();
+  bool owners_change = false;
   for (const std::string& name : names) {
     std::optional<StoredObject> object = FindObject(db, name);
     if (!object || object->kind != kind) throw MakeError(3701, {"drop", KindWord(kind), name});
+    RequireDropRight(session, kind, object->name);
     if (IsBound(db, *object)) throw MakeError(3716, {KindWord(kind), object->name, "column"});
     RunWithTexts(db, std::string("DELETE FROM main.") + kRulesTable + " WHERE name = ?",
                  {object->name});
@@ -187,8 +212,10 @@ void DropObjects(Session& session, const tsql::Statement& statement, char kind) 
         db,
         std::string("DELETE FROM main.") + catalog::kObjectsTable + " WHERE name = ? AND xtype = ?",
         {object->name, std::string(1, kind)});
+    owners_change |= ForgetObjectPermissions(db, "main", object->name);
   }
   write.Commit();
+  if (owners_change) session.Engine().SecurityChanged();
 }
 
 std::string TriggerName(const std::string& table, const std::string& column,
@@ -405,6 +432,13 @@ void ForgetColumnBindings(sqlite3* db, const std::string& table) {
   if (!HasTable(db, kBindingsTable)) return;
   RunWithTexts(db, std::string("DELETE FROM main.") + kBindingsTable + " WHERE table_name = ?",
                {table});
+}
+
+bool HasRulesTable(sqlite3* db, const std::string& schema) {
+  return HasRow(db,
+                "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                    ".sqlite_master WHERE type = 'table' AND name = ?",
+                {std::string(kRulesTable)});
 }
 
 void RegisterRuleFunctions(sqlite3* db, FunctionHost& host) {

@@ -26,6 +26,13 @@ namespace sqlengine::exec {
 
 class Session;
 
+// The database's table of rules and defaults (name, kind 'R' or 'D', the
+// CREATE text as written, the expression); made with the first of them.
+inline constexpr const char* kRulesTable = "sqlengine_rules";
+
+// Whether the database reached under SQLite schema `schema` has that table.
+bool HasRulesTable(sqlite3* db, const std::string& schema);
+
 // CREATE RULE, CREATE DEFAULT, DROP RULE, DROP DEFAULT; false for other statements.
 bool RunRuleOrDefaultStatement(Session& session, const tsql::Statement& statement,
                                ResultSink& sink);

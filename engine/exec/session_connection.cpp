@@ -16,6 +16,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/procedures.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -428,6 +429,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
+    target.has_rules = HasRulesTable(db_.get(), target.schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
     if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
     if (view == "syscomments")
@@ -446,7 +448,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     for (const char* table :
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
           kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
-          kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable}) {
+          kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable,
+          kRulesTable}) {
       authorizer_.Expose(schema, table);
     }
   }

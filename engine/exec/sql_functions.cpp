@@ -250,10 +250,10 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
   bool unicode = type->type == SqlType::kNChar || type->type == SqlType::kNVarChar ||
                  type->type == SqlType::kNText;
   if (property == "name") {
-    return SqliteResultText(context, type->row_version ? std::string("timestamp")
-                                                       : std::string(tsql::TypeName(type->type)));
+    return SqliteResultText(context, std::string(tsql::DeclaredTypeName(*type)));
   }
   if (property == "xtype" && type->row_version) return sqlite3_result_int(context, 189);
+  if (property == "xtype" && type->numeric) return sqlite3_result_int(context, 108);
   if (property == "chars") {
     if (!tsql::IsCharacterType(type->type) && type->type != SqlType::kBinary &&
         type->type != SqlType::kVarBinary) {

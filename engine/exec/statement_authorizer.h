@@ -40,6 +40,9 @@ enum class Access {
   kCreateProcedure,
   kCreateDatabase,  // checked in master
   kBackupDatabase,
+  kBackupLog,
+  kCreateRule,
+  kCreateDefault,
   kAlter,  // ALTER TABLE, CREATE/DROP INDEX and TRIGGER on a table
   kDrop,   // DROP TABLE / VIEW / PROCEDURE
 };

@@ -141,7 +141,8 @@ TypeInfo DescribeType(const ColumnType& type, TdsVersion version) {
       return Fixed(WireType::kFloatN, 8);
     case SqlType::kDecimal: {
       int precision = type.precision <= 0 ? 18 : std::min(type.precision, 38);
-      TypeInfo t = Fixed(WireType::kDecimalN, DecimalSize(precision));
+      TypeInfo t = Fixed(type.numeric ? WireType::kNumericN : WireType::kDecimalN,
+                         DecimalSize(precision));
       t.precision = static_cast<std::uint8_t>(precision);
       t.scale = static_cast<std::uint8_t>(std::clamp(type.scale, 0, precision));
       return t;

@@ -1,5 +1,7 @@
 #include "engine/tsql/table_element_syntax.h"
 
+#include "engine/common/error.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::tsql {
@@ -237,6 +239,11 @@ class ElementReader {
         i += 2;
       } else if (token.IsWord("collate")) {
         if (!Within(i + 1) || !At(i + 1).IsName() || !column.collation.empty()) Fail(i + 1);
+        if (!IsKnownCollation(At(i + 1).value)) {
+          SqlError error = MakeError(448, {At(i + 1).value});
+          error.message().line = At(i + 1).line;
+          throw error;
+        }
         column.collation = At(i + 1).value;
         i += 2;
       } else if (token.IsWord("identity")) {

@@ -153,6 +153,7 @@ std::optional<ColumnType> BuiltInType(std::string_view name,
     return type;
   }
   if (info->type == SqlType::kDecimal) {
+    type.numeric = EqualsIgnoreCase(name, "numeric");
     type.precision = 18;
     if (arguments.size() > 2) return std::nullopt;
     if (!arguments.empty()) {
@@ -225,9 +226,15 @@ std::string_view TypeName(SqlType type) {
   return "sql_variant";
 }
 
+std::string_view DeclaredTypeName(const ColumnType& type) {
+  if (type.row_version) return "timestamp";
+  if (type.numeric && type.type == SqlType::kDecimal) return "numeric";
+  return TypeName(type.type);
+}
+
 std::string TypeDeclaration(const ColumnType& type) {
   if (type.row_version) return "timestamp";
-  std::string text(TypeName(type.type));
+  std::string text(DeclaredTypeName(type));
   if (TakesLength(type.type)) {
     text += type.length == kMaxLength ? "(max)" : "(" + std::to_string(type.length) + ")";
   } else if (type.type == SqlType::kDecimal) {

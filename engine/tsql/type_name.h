@@ -49,6 +49,10 @@ std::optional<ColumnType> ParseDeclaredType(std::string_view declaration);
 // "int", "nvarchar", "decimal" ...
 std::string_view TypeName(SqlType type);
 
+// The name the catalog shows for a column of `type`: "timestamp" for a row
+// version, "numeric" for a column declared so, else TypeName(type.type).
+std::string_view DeclaredTypeName(const ColumnType& type);
+
 // The canonical declaration: "nvarchar(50)", "decimal(10,2)", "varchar(max)".
 std::string TypeDeclaration(const ColumnType& type);
 
