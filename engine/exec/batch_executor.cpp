@@ -902,7 +902,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert) {
     std::optional<Tokens> listed =
-        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable(),
+        ApplyIdentityRules(connection, statement.tokens, session_.IdentityInsertTable(),
                            written_schema);
     if (listed) {
       tsql::Statement explicit_insert;
@@ -1393,7 +1393,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
       session_.RowCountLimit() = count != nullptr && *count > 0 ? *count : 0;
     }
     if (tokens[1].IsWord("identity_insert")) {
-      SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
+      SetIdentityInsert(session_.Connection(), tokens, session_.IdentityInsertTable());
     }
     if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
     if (tokens[1].IsWord("textsize")) {

@@ -27,6 +27,7 @@
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/statement_cache.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -88,6 +89,8 @@ class SessionConnection final : public tsql::NameResolver {
   CompiledStatements& SyntaxChecked() { return syntax_checked_; }
   // User statements kept compiled across requests (statement_cache.h).
   StatementCache& Statements() { return statements_; }
+  // Tables' shapes as the binder reads them (table_shapes.h).
+  TableShapes& Shapes() { return shapes_; }
   // `rules` tells which security rules user statements are authorised under
   // now, as CompiledStatements::FollowRules takes it. Until it is set,
   // StatementContext gives none.
@@ -186,6 +189,7 @@ class SessionConnection final : public tsql::NameResolver {
   StatementAuthorizer authorizer_;
   CompiledStatements syntax_checked_;
   StatementCache statements_;
+  TableShapes shapes_;
   std::function<std::uint64_t()> rules_;
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.
