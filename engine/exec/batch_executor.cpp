@@ -1243,6 +1243,22 @@ void BatchExecutor::GrantToCreator(const std::string& object,
   session_.Engine().SecurityChanged();
 }
 
+namespace {
+
+// An integer constant of type int (digits alone, at most 2147483647); a
+// longer one is a decimal, which the front end types.
+std::optional<std::int64_t> IntConstant(const Token& token) {
+  const std::string& digits = token.text;
+  if (token.kind != TokenKind::kNumber || digits.empty() || digits.size() > 10 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  std::int64_t value = std::stoll(digits);
+  if (value > 2147483647) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
 Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
   tsql::Statement select;
@@ -1631,6 +1647,9 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord &&
                !tokens[i].IsWord("null")) {
       argument.value = tokens[i].value;  // a bare word passes as a string
+    } else if (std::optional<std::int64_t> number =
+                   value_end == i + 1 ? IntConstant(tokens[i]) : std::nullopt) {
+      argument.value = *number;  // what SELECT of it gives, without compiling one
     } else {
       argument.value = Evaluate(Slice(tokens, i, value_end), statement.line);
     }
