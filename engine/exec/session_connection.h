@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
@@ -194,7 +195,7 @@ class SessionConnection final : public tsql::NameResolver {
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.
   std::map<std::string, catalog::PreparedStatement> version_reads_;
-  std::map<std::string, catalog::PreparedStatement, std::less<>> kept_reads_;  // by SQL
+  std::unordered_map<std::string, catalog::PreparedStatement> kept_reads_;  // by SQL
   FunctionHost& host_;
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes
