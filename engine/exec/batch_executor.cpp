@@ -909,7 +909,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert) {
     std::optional<Tokens> listed =
-        ApplyIdentityRules(connection.Handle(), statement.tokens, session_.IdentityInsertTable(),
+        ApplyIdentityRules(connection, statement.tokens, session_.IdentityInsertTable(),
                            written_schema);
     if (listed) {
       tsql::Statement explicit_insert;
@@ -1261,6 +1261,22 @@ void BatchExecutor::GrantToCreator(const std::string& object,
   session_.Engine().SecurityChanged();
 }
 
+namespace {
+
+// An integer constant of type int (digits alone, at most 2147483647); a
+// longer one is a decimal, which the front end types.
+std::optional<std::int64_t> IntConstant(const Token& token) {
+  const std::string& digits = token.text;
+  if (token.kind != TokenKind::kNumber || digits.empty() || digits.size() > 10 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  std::int64_t value = std::stoll(digits);
+  if (value > 2147483647) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
 Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
   tsql::Statement select;
@@ -1411,7 +1427,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
       session_.RowCountLimit() = count != nullptr && *count > 0 ? *count : 0;
     }
     if (tokens[1].IsWord("identity_insert")) {
-      SetIdentityInsert(session_.Connection().Handle(), tokens, session_.IdentityInsertTable());
+      SetIdentityInsert(session_.Connection(), tokens, session_.IdentityInsertTable());
     }
     if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
     if (tokens[1].IsWord("textsize")) {
@@ -1649,6 +1665,9 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord &&
                !tokens[i].IsWord("null")) {
       argument.value = tokens[i].value;  // a bare word passes as a string
+    } else if (std::optional<std::int64_t> number =
+                   value_end == i + 1 ? IntConstant(tokens[i]) : std::nullopt) {
+      argument.value = *number;  // what SELECT of it gives, without compiling one
     } else {
       argument.value = Evaluate(Slice(tokens, i, value_end), statement.line);
     }

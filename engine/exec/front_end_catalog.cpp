@@ -11,6 +11,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
@@ -18,12 +19,6 @@
 namespace sqlengine::exec {
 
 namespace {
-
-// A cancel (sqlite3_interrupt) that stops a catalog read ends the statement
-// as a cancel, never as a table the binder could not describe.
-void StopIfCancelled(int rc) {
-  if (rc == SQLITE_INTERRUPT) throw Cancelled{};
-}
 
 // Inside a trigger, `inserted` and `deleted` are its images (TEMP tables of
 // those names that live only while a trigger runs; see row_images.h).
@@ -186,93 +181,31 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     schema = session_.Connection().SchemaOf(database);
   }
   if (!OwnedAsWritten(owner, database, table)) return std::nullopt;
-  sqlite3* db = session_.Connection().Handle();
-  std::string sql = "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
-                    ".sqlite_schema WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE";
-  SessionConnection::KeptRead found(session_.Connection(), sql);
-  sqlite3_stmt* raw = found.get();
-  if (raw == nullptr) {
-    StopIfCancelled(found.Status());
-    return std::nullopt;
-  }
-  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  int rc = sqlite3_step(raw);
-  StopIfCancelled(rc);
-  if (rc != SQLITE_ROW) return std::nullopt;
-  tsql::bind::TableShape shape;
-  shape.name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-  bool view =
-      std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1))) == "view";
-  if (view) {
+  SessionConnection& connection = session_.Connection();
+  std::optional<StoredTable> stored = FindStoredTable(connection, schema, table);
+  if (!stored) return std::nullopt;
+  std::optional<StoredView> view;
+  if (stored->view) {
     // Only a view the front end created says what its columns are.
-    const unsigned char* create = sqlite3_column_text(raw, 2);
     // Its query's names are its database's (InBodyDatabase).
-    if (create == nullptr) return std::nullopt;
-    StoredView stored = StoredViewQuery(reinterpret_cast<const char*>(create));
-    if (!stored.query) return std::nullopt;
-    shape.view_query = std::move(stored.query);
-    shape.view_with = std::move(stored.with);
-    shape.check_option = stored.check_option;
-    for (const StoredTrigger& trigger : TriggersOf(db, schema, shape.name)) {
+    if (stored->sql.empty()) return std::nullopt;
+    view = StoredViewQuery(stored->sql);
+    if (!view->query) return std::nullopt;
+  }
+  std::shared_ptr<const tsql::bind::TableShape> kept = TableShapeOf(connection, schema, *stored);
+  if (!kept) return std::nullopt;
+  tsql::bind::TableShape shape = *kept;
+  if (view) {
+    shape.view_query = std::move(view->query);
+    shape.view_with = std::move(view->with);
+    shape.check_option = view->check_option;
+    for (const StoredTrigger& trigger : TriggersOf(connection.Handle(), schema, shape.name)) {
       if (!trigger.instead_of) continue;
       shape.instead_of_insert |= trigger.events.find('I') != std::string::npos;
       shape.instead_of_update |= trigger.events.find('U') != std::string::npos;
       shape.instead_of_delete |= trigger.events.find('D') != std::string::npos;
     }
   }
-  shape.schema = schema;
-  shape.sql = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(shape.name);
-  // A computed column is a generated column, listed by table_xinfo alone.
-  // The schema is the pragma's second argument: SQLite does not read one
-  // written before a table-valued pragma, and would describe the first table
-  // of that name it finds (the current database's).
-  std::string pragma = "SELECT name, type, \"notnull\", pk, dflt_value, hidden FROM "
-                       "pragma_table_xinfo(?1, " + tsql::QuoteSqliteString(schema) + ")";
-  SessionConnection::KeptRead columns(session_.Connection(), pragma);
-  sqlite3_stmt* columns_raw = columns.get();
-  if (columns_raw == nullptr) {
-    StopIfCancelled(columns.Status());
-    return std::nullopt;
-  }
-  sqlite3_bind_text(columns_raw, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
-  while ((rc = sqlite3_step(columns_raw)) == SQLITE_ROW) {
-    Column column;
-    column.name = reinterpret_cast<const char*>(sqlite3_column_text(columns_raw, 0));
-    if (view) {
-      shape.columns.push_back(std::move(column));  // the binder types it
-      shape.column_defaults.emplace_back();
-      continue;
-    }
-    const unsigned char* declared = sqlite3_column_text(columns_raw, 1);
-    std::optional<ColumnType> type =
-        tsql::ParseDeclaredType(declared ? reinterpret_cast<const char*>(declared) : "");
-    if (!type) return std::nullopt;
-    int autoincrement = 0;
-    const char* collation = nullptr;
-    sqlite3_table_column_metadata(db, schema.c_str(), shape.name.c_str(), column.name.c_str(),
-                                  nullptr, &collation, nullptr, nullptr, &autoincrement);
-    // Character columns are declared NOCASE unless a _CS or _BIN collation
-    // was asked for, which is kept as BINARY.
-    type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
-                           sqlite3_stricmp(collation, "BINARY") == 0;
-    type->nullable =
-        sqlite3_column_int(columns_raw, 2) == 0 && sqlite3_column_int(columns_raw, 3) == 0;
-    type->identity = autoincrement != 0;
-    // Its triggers give a timestamp column a value whatever was written.
-    if (type->row_version) type->nullable = false;
-    column.type = *type;
-    shape.columns.push_back(std::move(column));
-    const unsigned char* default_sql = sqlite3_column_text(columns_raw, 4);
-    shape.column_defaults.emplace_back(default_sql ? reinterpret_cast<const char*>(default_sql)
-                                                   : "");
-    if (sqlite3_column_int(columns_raw, 5) >= 2) {
-      shape.computed_columns.resize(shape.columns.size());
-      shape.computed_columns.back() = true;
-    }
-  }
-  StopIfCancelled(rc);
-  if (!shape.computed_columns.empty()) shape.computed_columns.resize(shape.columns.size());
-  if (shape.columns.empty()) return std::nullopt;
   return shape;
 }
 

@@ -240,13 +240,9 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
   // The trigger moved an assigned row after SQLite reported its rowid. The
   // reads are the same for every INSERT: kept compiled on the session's
   // connection, and the identity table is looked for before it is read.
+  // main, temp, then the attached databases, as SQLite lists them.
   std::vector<std::string> names;
-  {
-    SessionConnection::KeptRead schemas(db, "SELECT name FROM pragma_database_list");
-    if (schemas.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
-    while (sqlite3_step(schemas.get()) == SQLITE_ROW)
-      names.push_back(catalog::ColumnText(schemas.get(), 0));
-  }
+  for (int k = 0; const char* name = sqlite3_db_name(db, k); ++k) names.emplace_back(name);
   for (const std::string& name : names) {
     std::string schema = tsql::QuoteSqliteName(name);
     {

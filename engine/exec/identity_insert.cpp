@@ -6,6 +6,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/session_connection.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -34,16 +35,11 @@ bool HasTable(sqlite3* db, const std::string& schema, const std::string& table) 
 // attached databases in the order attached; empty when none has it.
 std::string SchemaOfTable(sqlite3* db, const std::string& table) {
   std::vector<std::string> schemas;
-  {
-    SessionConnection::KeptRead list(db, "SELECT seq, name FROM pragma_database_list");
-    if (list.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
-    while (sqlite3_step(list.get()) == SQLITE_ROW) {
-      std::string name = catalog::ColumnText(list.get(), 1);
-      if (sqlite3_column_int(list.get(), 0) == 1)
-        schemas.insert(schemas.begin(), std::move(name));
-      else
-        schemas.push_back(std::move(name));
-    }
+  for (int k = 0; const char* name = sqlite3_db_name(db, k); ++k) {
+    if (k == 1)
+      schemas.insert(schemas.begin(), name);
+    else
+      schemas.emplace_back(name);
   }
   for (const std::string& schema : schemas) {
     if (HasTable(db, schema, table)) return schema;
@@ -51,15 +47,10 @@ std::string SchemaOfTable(sqlite3* db, const std::string& table) {
   return {};
 }
 
-// The columns of `table` in `schema`, or as SQLite finds it when `schema` is
-// empty (temp, main, then attached); no names when it has no identity column.
-TableColumns ColumnsOf(sqlite3* db, const std::string& table, std::string schema = {}) {
+// The columns of `table` in `schema`, read as SQLite describes them; no
+// names when it has no identity column.
+TableColumns ColumnsRead(sqlite3* db, const std::string& table, const std::string& schema) {
   TableColumns columns;
-  if (schema.empty())
-    schema = SchemaOfTable(db, table);
-  else if (!HasTable(db, schema, table))
-    schema.clear();
-  if (schema.empty()) return columns;
   int autoincrement = 0;
   bool has_identity =
       sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), "rowid", nullptr, nullptr,
@@ -81,6 +72,31 @@ TableColumns ColumnsOf(sqlite3* db, const std::string& table, std::string schema
   return columns;
 }
 
+// The columns of `table` in `schema`, or as SQLite finds it when `schema` is
+// empty (temp, main, then attached); no names when it has no identity
+// column. Taken from the table's shape as the front end reads it, which the
+// connection keeps while the table's definition stays the same.
+TableColumns ColumnsOf(SessionConnection& connection, const std::string& table,
+                       std::string schema = {}) {
+  if (schema.empty()) schema = SchemaOfTable(connection.Handle(), table);
+  if (schema.empty()) return {};
+  std::optional<StoredTable> stored = FindStoredTable(connection, schema, table);
+  if (!stored || stored->view) return {};
+  std::shared_ptr<const tsql::bind::TableShape> shape = TableShapeOf(connection, schema, *stored);
+  if (!shape) return ColumnsRead(connection.Handle(), stored->name, schema);
+  TableColumns columns;
+  for (size_t k = 0; k < shape->columns.size(); ++k) {
+    if (shape->columns[k].type.identity) columns.identity = shape->columns[k].name;
+  }
+  if (columns.identity.empty()) return columns;
+  for (size_t k = 0; k < shape->columns.size(); ++k) {
+    // A computed column takes no value.
+    if (k < shape->computed_columns.size() && shape->computed_columns[k]) continue;
+    columns.names.push_back(shape->columns[k].name);
+  }
+  return columns;
+}
+
 tsql::Token Synthetic(const tsql::Token& origin, tsql::TokenKind kind, const std::string& text) {
   tsql::Token token;
   token.kind = kind;
@@ -93,7 +109,8 @@ tsql::Token Synthetic(const tsql::Token& origin, tsql::TokenKind kind, const std
 
 }  // namespace
 
-std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& insert,
+std::optional<tsql::Tokens> ApplyIdentityRules(SessionConnection& connection,
+                                               const tsql::Tokens& insert,
                                                const std::string& identity_insert_table,
                                                const std::string& schema) {
   size_t name_at = insert.size() > 1 && insert[1].IsWord("into") ? 2 : 1;
@@ -102,7 +119,7 @@ std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& 
   if (name.parts.empty() || name.Last().starts_with("@") || name.end >= insert.size()) {
     return std::nullopt;
   }
-  TableColumns columns = ColumnsOf(db, name.Last(), schema);
+  TableColumns columns = ColumnsOf(connection, name.Last(), schema);
   if (columns.identity.empty()) return std::nullopt;
   const tsql::Token& next = insert[name.end];
   bool allowed = tsql::EqualsIgnoreCase(name.Last(), identity_insert_table);
@@ -135,7 +152,8 @@ std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& 
   return explicit_list;
 }
 
-void SetIdentityInsert(sqlite3* db, const tsql::Tokens& set, std::string& current) {
+void SetIdentityInsert(SessionConnection& connection, const tsql::Tokens& set,
+                       std::string& current) {
   // SET IDENTITY_INSERT name ON | OFF
   if (set.size() < 4 || !set[2].IsName())
     throw tsql::SyntaxError(set.size() > 2 ? set[2] : set.back());
@@ -145,7 +163,7 @@ void SetIdentityInsert(sqlite3* db, const tsql::Tokens& set, std::string& curren
   }
   bool on = set[name.end].IsWord("on");
   std::string table = tsql::ToLower(name.Last());
-  if (ColumnsOf(db, name.Last()).identity.empty()) throw MakeError(8106, {name.Last()});
+  if (ColumnsOf(connection, name.Last()).identity.empty()) throw MakeError(8106, {name.Last()});
   if (!on) {
     if (current == table) current.clear();
     return;

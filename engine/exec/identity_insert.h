@@ -3,8 +3,6 @@
 // statement without a column list gives values for the other columns only,
 // and an explicit identity value needs SET IDENTITY_INSERT table ON.
 
-#include <sqlite3.h>
-
 #include <optional>
 #include <string>
 
@@ -12,19 +10,23 @@
 
 namespace sqlengine::exec {
 
+class SessionConnection;
+
 // The INSERT's tokens with the column list made explicit when it has none and
 // its table has an identity column; nullopt when nothing changes. Throws
 // SqlError 544 when the statement names the identity column of a table that
 // is not `identity_insert_table` (lower case; empty: none). `schema` is the
 // SQLite schema of the database the INSERT writes ("main", an attached
 // one's alias, "temp" for a #temp table).
-std::optional<tsql::Tokens> ApplyIdentityRules(sqlite3* db, const tsql::Tokens& insert,
+std::optional<tsql::Tokens> ApplyIdentityRules(SessionConnection& connection,
+                                               const tsql::Tokens& insert,
                                                const std::string& identity_insert_table,
                                                const std::string& schema);
 
 // SET IDENTITY_INSERT table ON | OFF on `current` (the session's table,
 // lower case, empty when none). Throws 8106 for a table without an identity
 // column, 8107 when another table already has it ON, 170 for a malformed SET.
-void SetIdentityInsert(sqlite3* db, const tsql::Tokens& set, std::string& current);
+void SetIdentityInsert(SessionConnection& connection, const tsql::Tokens& set,
+                       std::string& current);
 
 }  // namespace sqlengine::exec

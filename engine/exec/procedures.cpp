@@ -6,6 +6,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_connection.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
@@ -28,10 +29,12 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
+// Read on every EXEC: kept compiled on the session's connection.
 std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
   if (!HasStoredProcedures(db, schema)) return std::nullopt;
-  auto query = catalog::Prepare(
+  SessionConnection::KeptRead query(
       db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) + " WHERE name = ?");
+  if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   Bind(query.get(), 1, name);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   return catalog::ColumnText(query.get(), 0);
@@ -47,8 +50,9 @@ std::pair<std::string, std::string> SplitName(std::string_view written) {
 }  // namespace
 
 bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
-  auto query = catalog::Prepare(
+  SessionConnection::KeptRead query(
       db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
+  if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   Bind(query.get(), 1, catalog::kProceduresTable);
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }

@@ -190,11 +190,12 @@ SessionConnection::KeptRead::KeptRead(sqlite3* db, const std::string& sql)
 
 void SessionConnection::KeptRead::Lease(sqlite3* db) {
   // Taken out while in use: a read that runs again inside this one (a view
-  // described while a table is) compiles its own.
+  // described while a table is) compiles its own. The entry stays, empty
+  // while leased, so that taking and giving back allocate nothing.
   if (connection_ != nullptr) {
-    if (auto it = connection_->kept_reads_.find(sql_); it != connection_->kept_reads_.end()) {
+    if (auto it = connection_->kept_reads_.find(sql_);
+        it != connection_->kept_reads_.end() && it->second) {
       statement_ = std::move(it->second);
-      connection_->kept_reads_.erase(it);
       return;
     }
   }
@@ -212,6 +213,12 @@ SessionConnection::KeptRead::~KeptRead() {
     return;
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
+  auto it = connection_->kept_reads_.find(sql_);
+  if (it != connection_->kept_reads_.end()) {
+    // Another lease of the same text may have given its statement back first.
+    if (!it->second) it->second = std::move(statement_);
+    return;
+  }
   // A handful of texts come back over and over; more means names that vary.
   if (connection_->kept_reads_.size() >= 64) connection_->kept_reads_.clear();
   connection_->kept_reads_.emplace(std::move(sql_), std::move(statement_));

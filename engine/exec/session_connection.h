@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
@@ -27,6 +28,7 @@
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/statement_cache.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/tsql/rewriter.h"
 
 namespace sqlengine::exec {
@@ -88,6 +90,8 @@ class SessionConnection final : public tsql::NameResolver {
   CompiledStatements& SyntaxChecked() { return syntax_checked_; }
   // User statements kept compiled across requests (statement_cache.h).
   StatementCache& Statements() { return statements_; }
+  // Tables' shapes as the binder reads them (table_shapes.h).
+  TableShapes& Shapes() { return shapes_; }
   // `rules` tells which security rules user statements are authorised under
   // now, as CompiledStatements::FollowRules takes it. Until it is set,
   // StatementContext gives none.
@@ -186,11 +190,12 @@ class SessionConnection final : public tsql::NameResolver {
   StatementAuthorizer authorizer_;
   CompiledStatements syntax_checked_;
   StatementCache statements_;
+  TableShapes shapes_;
   std::function<std::uint64_t()> rules_;
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.
   std::map<std::string, catalog::PreparedStatement> version_reads_;
-  std::map<std::string, catalog::PreparedStatement, std::less<>> kept_reads_;  // by SQL
+  std::unordered_map<std::string, catalog::PreparedStatement> kept_reads_;  // by SQL
   FunctionHost& host_;
   int spid_;
   std::mutex handle_mutex_;  // guards db_ against Interrupt() while it changes

@@ -213,7 +213,16 @@ void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
 }
 
 bool IsFunctionText(std::string_view definition) {
-  tsql::Tokens tokens = tsql::Lex(definition.substr(0, std::min<size_t>(definition.size(), 200)));
+  // The first words tell; the start of the text is enough unless it cuts a
+  // string, quoted name or comment in two, when the whole text is read.
+  std::string_view start = definition.substr(0, std::min<size_t>(definition.size(), 200));
+  tsql::Tokens tokens;
+  try {
+    tokens = tsql::Lex(start);
+  } catch (const SqlError&) {
+    if (start.size() == definition.size()) throw;
+    tokens = tsql::Lex(definition);
+  }
   return tokens.size() > 1 && tokens[1].IsWord("function");
 }
 

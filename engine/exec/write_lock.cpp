@@ -1,11 +1,13 @@
 #include "engine/exec/write_lock.h"
 
 #include <chrono>
+#include <stdexcept>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -30,11 +32,15 @@ bool KeepsSnapshot(IsolationLevel level) {
 
 // Ends a transaction that has read but not written and begins it again with
 // the same savepoints: it loses nothing, and its next read sees the newest
-// commit, as READ COMMITTED promises anyway.
+// commit, as READ COMMITTED promises anyway. It runs before nearly every
+// statement of such a transaction: COMMIT and BEGIN are kept compiled.
 void RenewSnapshot(Session& session) {
   sqlite3* db = session.Connection().Handle();
-  catalog::Exec(db, "COMMIT");
-  catalog::Exec(db, "BEGIN");
+  for (const char* sql : {"COMMIT", "BEGIN"}) {
+    SessionConnection::KeptRead step(session.Connection(), sql);
+    if (step.get() == nullptr || sqlite3_step(step.get()) != SQLITE_DONE)
+      throw std::runtime_error(sqlite3_errmsg(db));
+  }
   for (const std::string& name : session.Savepoints()) {
     catalog::Exec(db, "SAVEPOINT " + tsql::QuoteSqliteName(name));
   }

@@ -1,25 +1,30 @@
 #include "engine/tsql/lexer.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "engine/common/error.h"
 
 namespace sqlengine::tsql {
 
+namespace {
+
+// ASCII letters only, as the "C" locale's tolower, which the engine runs in.
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
+    if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }
 
 std::string ToLower(std::string_view text) {
   std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lower) c = AsciiLower(c);
   return lower;
 }
 
@@ -50,6 +55,10 @@ class Lexer {
 
   Tokens Run() {
     Tokens tokens;
+    // Room for the tokens a text of this length usually holds (one per four
+    // characters or so), up to a bound: growing the list step by step copies
+    // every token several times, and first touches twice the memory.
+    tokens.reserve(std::min<size_t>(text_.size() / 4 + 2, kReservedTokens));
     while (SkipSpaceAndComments()) {
       tokens.push_back(Next());
       if (follows_set_) FollowQuotingOption(tokens);
@@ -234,6 +243,8 @@ class Lexer {
       at -= 2;
     }
   }
+
+  static constexpr size_t kReservedTokens = size_t{1} << 20;
 
   std::string_view text_;
   bool quoted_names_;  // "x" is a name, not a string

@@ -384,7 +384,11 @@ class Parser {
     if (kind == StatementKind::kCreateProcedure || kind == StatementKind::kCreateTrigger ||
         kind == StatementKind::kCreateFunction) {
       // A procedure's, trigger's or function's body is the rest of the batch.
-      while (!AtEnd()) statement->tokens.push_back(tokens_[pos_++]);
+      size_t start = pos_;
+      while (!AtEnd()) ++pos_;
+      statement->tokens.insert(statement->tokens.end(),
+                               tokens_.begin() + static_cast<std::ptrdiff_t>(start),
+                               tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
       return statement;
     }
     StatementState state{&lead};
@@ -393,8 +397,11 @@ class Parser {
     state.update_has_set = kind == StatementKind::kUpdateStatistics;
     state.alter_database = kind == StatementKind::kAlterDatabase;
     state.alter_table = kind == StatementKind::kAlterTable;
-    Tokens rest = CollectUntilNextStatement(state);
-    statement->tokens.insert(statement->tokens.end(), rest.begin(), rest.end());
+    size_t start = SkipToNextStatement(state);
+    statement->tokens.reserve(1 + pos_ - start);
+    statement->tokens.insert(statement->tokens.end(),
+                             tokens_.begin() + static_cast<std::ptrdiff_t>(start),
+                             tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
       statement->drop_existing = DropStorageOptions(statement->tokens);
@@ -404,13 +411,21 @@ class Parser {
 
   // Takes tokens up to the next statement's first word at nesting depth 0, or a ';'.
   Tokens CollectUntilNextStatement(StatementState& state) {
-    Tokens collected;
+    size_t start = SkipToNextStatement(state);
+    return Tokens(tokens_.begin() + static_cast<std::ptrdiff_t>(start),
+                  tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
+  }
+
+  // Moves past what CollectUntilNextStatement takes; the index it started at.
+  size_t SkipToNextStatement(StatementState& state) {
+    const size_t start = pos_;
     int depth = 0;
     int case_depth = 0;
     while (!AtEnd()) {
       const Token& token = Peek();
+      bool taken_any = pos_ > start;
       if (depth == 0 && token.IsSymbol(";")) break;
-      if (depth == 0 && !collected.empty() && StartsLabel()) break;
+      if (depth == 0 && taken_any && StartsLabel()) break;
       if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
       if (token.IsSymbol(")") && depth > 0) --depth;
       if (depth == 0 && token.kind == TokenKind::kWord) {
@@ -422,7 +437,7 @@ class Parser {
                    tokens_[pos_ + 1].IsWord("column")) {
           // ALTER TABLE t ALTER COLUMN c ...: no statement starts with ALTER COLUMN.
         } else if (case_depth == 0 &&
-                   StartsNextStatement(token, collected.empty() ? *state.lead : collected.back(),
+                   StartsNextStatement(token, taken_any ? tokens_[pos_ - 1] : *state.lead,
                                        state)) {
           break;
         }
@@ -430,10 +445,9 @@ class Parser {
           state.insert_has_source = true;
         }
       }
-      collected.push_back(token);
       ++pos_;
     }
-    return collected;
+    return start;
   }
 
   // Nesting beyond these limits is refused rather than risking the stack.
