@@ -18,7 +18,8 @@ std::string_view WithoutTrailingSpaces(std::string_view text) {
   return text;
 }
 
-// -1, 0 or 1: case apart or not, trailing spaces ignored either way.
+// -1, 0 or 1: case apart or not, the shorter text padded with spaces, so
+// trailing spaces never count and 'a' sorts after 'a' + a tab.
 template <bool kCaseSensitive>
 int CompareTexts(std::string_view left, std::string_view right) {
   std::string_view a = WithoutTrailingSpaces(left);
@@ -29,7 +30,13 @@ int CompareTexts(std::string_view left, std::string_view right) {
     unsigned char y = static_cast<unsigned char>(kCaseSensitive ? b[k] : Fold(b[k]));
     if (x != y) return x < y ? -1 : 1;
   }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  if (a.size() == b.size()) return 0;
+  // The longer text's rest holds a character other than a space (its own
+  // trailing ones are gone); the first such decides against the padding.
+  std::string_view rest = a.size() > b.size() ? a.substr(common) : b.substr(common);
+  unsigned char first = static_cast<unsigned char>(rest[rest.find_first_not_of(' ')]);
+  int longer_side = first < ' ' ? -1 : 1;
+  return a.size() > b.size() ? longer_side : -longer_side;
 }
 
 template <bool kCaseSensitive>

@@ -2205,8 +2205,10 @@ class Binder {
     } else if (all_binary) {
       node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
-      // Binary data beside an integer converts to the integer's type, which
-      // comes higher in precedence, by its bytes (0x10 = 16).
+      // Binary data converts to the other side's type, which comes higher in
+      // precedence: beside an integer by its bytes (0x10 = 16), beside
+      // character data to the characters its bytes hold (0x61 = 'a'), then
+      // compared as that text is.
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
@@ -2217,11 +2219,26 @@ class Binder {
           Refuse("comparison of this type");
         target = target ? Higher(*target, operand->type) : operand->type;
       }
-      if (ClassOf(target->type) != TypeClass::kInteger &&
+      TypeClass target_class = ClassOf(target->type);
+      if (target_class != TypeClass::kInteger && target_class != TypeClass::kCharacter &&
           std::any_of(operands.begin(), operands.end(),
                       [&](const Bound& b) { return !b->null_literal && binary(b); }))
         Refuse("comparison of this type");
-      for (Bound& operand : operands) operand = ConvertTo(std::move(operand), *target);
+      if (target_class == TypeClass::kCharacter) {
+        node->text_comparison = true;
+        node->case_sensitive = std::any_of(operands.begin(), operands.end(),
+                                           [](const Bound& b) { return b->type.case_sensitive; });
+      }
+      for (Bound& operand : operands) {
+        ColumnType to = *target;
+        // Binary data becomes as many characters as its bytes make, whatever
+        // the length of the text beside it.
+        if (target_class == TypeClass::kCharacter && binary(operand) &&
+            operand->type.length != kMaxLength)
+          to.length = std::max(
+              1, IsNational(to.type) ? (operand->type.length + 1) / 2 : operand->type.length);
+        operand = ConvertTo(std::move(operand), to);
+      }
     }
     node->args = std::move(operands);
     return node;

@@ -130,9 +130,10 @@ class Generator : public ExprWriter {
         sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
       else
         sql += Expr(sorted);
-      // Columns sort by their declared collation; other character data
-      // sorts as the server's collation compares it.
-      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+      // Character data sorts as the server's collation compares it, columns
+      // too: their declared collation would put 'a' before 'a ', which the
+      // server holds equal, so a later key must break the tie.
+      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && !sorted.null_literal)
         sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
       if (sorted.type.type == SqlType::kUniqueIdentifier)
         sql += " COLLATE " + std::string(kGuidCollation);
@@ -1074,8 +1075,16 @@ class Generator : public ExprWriter {
         return "(" + e.op + " " + Expr(*e.args[0]) + ")";
       case BoundKind::kArithmetic:
         return Arithmetic(e);
-      case BoundKind::kConcat:
-        return "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
+      case BoundKind::kConcat: {
+        std::string joined = "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
+        // Past 8000 bytes (4000 national characters) the result is cut to
+        // the length its type was given.
+        const int left = e.args[0]->type.length, right = e.args[1]->type.length;
+        if (e.type.length == kMaxLength || left == kMaxLength || right == kMaxLength ||
+            left + right <= e.type.length)
+          return joined;
+        return "substr(" + joined + ", 1, " + std::to_string(e.type.length) + ")";
+      }
       case BoundKind::kComparison:
         if (e.binary_comparison)
           return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
