@@ -1916,7 +1916,8 @@ class Binder {
     Bound operand = Value(*expr.args[0], scope, clause);
     if (expr.op == "+" && IsNumeric(operand->type.type)) return operand;
     bool integer = ClassOf(operand->type.type) == TypeClass::kInteger;
-    if (!IsNumeric(operand->type.type) || operand->type.type == SqlType::kBit ||
+    // ~ takes every integer type, bit included; minus no bit.
+    if (!IsNumeric(operand->type.type) || (expr.op == "-" && operand->type.type == SqlType::kBit) ||
         (expr.op == "~" && !integer) || expr.op == "+") {
       Refuse("unary operand");
     }
@@ -2008,8 +2009,10 @@ class Binder {
       type = ArithmeticType(op, left->type, right->type);
     }
     if (!type) Refuse("operands");
-    // SQLite's % works on integers only.
-    if (op == '%' && ClassOf(type->type) != TypeClass::kInteger) Refuse("modulo of non-integers");
+    // Exact values take their remainder in the engine's decimal arithmetic.
+    if (op == '%' && ClassOf(type->type) != TypeClass::kInteger &&
+        ClassOf(type->type) != TypeClass::kExactDecimal)
+      Refuse("modulo of non-integers");
     Bound node = Make(BoundKind::kArithmetic, *type);
     node->op = expr.op;
     node->args.push_back(std::move(left));

@@ -1072,6 +1072,10 @@ class Generator : public ExprWriter {
         return e.sql;
       case BoundKind::kNegate:
         if (e.op == "-" && CheckedInteger(e.type)) return CheckedNegation(Expr(*e.args[0]), e.type);
+        // The unsigned types keep their own bits: ~ of tinyint 5 is 250.
+        if (e.op == "~" && (e.type.type == SqlType::kTinyInt || e.type.type == SqlType::kBit))
+          return "((~ " + Expr(*e.args[0]) + ") & " + (e.type.type == SqlType::kBit ? "1" : "255") +
+                 ")";
         return "(" + e.op + " " + Expr(*e.args[0]) + ")";
       case BoundKind::kArithmetic:
         return Arithmetic(e);
