@@ -120,6 +120,39 @@ SqlError ConversionError(const std::string& text, const ColumnType& type) {
   return MakeError(8114, {"varchar", tsql::TypeName(type.type)});
 }
 
+// Text read as an amount of money or smallmoney: a currency sign ($) before
+// or after the minus sign and thousands separators in the whole part are
+// allowed, as SQL Server allows them ('$1,234.56', '-$5'); the amount
+// without them. Text for another type is returned as it is.
+std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
+  if (type.type != SqlType::kMoney && type.type != SqlType::kSmallMoney) return std::string(text);
+  std::string amount = Trimmed(text);
+  size_t at = 0;
+  std::string sign;
+  auto take_sign = [&] {
+    if (sign.empty() && at < amount.size() && (amount[at] == '-' || amount[at] == '+'))
+      sign = amount[at++];
+  };
+  take_sign();
+  if (at < amount.size() && amount[at] == '$') {
+    ++at;
+    while (at < amount.size() && std::isspace(static_cast<unsigned char>(amount[at]))) ++at;
+    take_sign();
+  }
+  std::string plain = sign;
+  bool point = false;
+  for (; at < amount.size(); ++at) {
+    char c = amount[at];
+    point = point || c == '.';
+    // A separator needs a digit before it, within the whole part.
+    if (c == ',' && !point && !plain.empty() &&
+        std::isdigit(static_cast<unsigned char>(plain.back())))
+      continue;
+    plain += c;
+  }
+  return plain;
+}
+
 Value FromText(const std::string& text, const ColumnType& type) {
   // SQL Server reads an empty or blank text as 0 for integers and floats.
   bool blank = Trimmed(text).empty();
@@ -137,7 +170,8 @@ Value FromText(const std::string& text, const ColumnType& type) {
   }
   if (IsDecimalType(type.type)) {
     Decimal number;
-    if (!ParseDecimal(text, type.scale, number)) throw ConversionError(text, type);
+    if (!ParseDecimal(MoneySignsLeftOut(text, type), type.scale, number))
+      throw ConversionError(text, type);
     return number;
   }
   if (IsDateType(type.type)) {
@@ -260,7 +294,8 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
     if (!ParseDecimal(DecimalText(*number), type.scale, fitted)) throw overflow;
   } else {
     std::string text = ValueText(value);
-    if (!ParseDecimal(text, type.scale, fitted)) throw ConversionError(text, type);
+    if (!ParseDecimal(MoneySignsLeftOut(text, type), type.scale, fitted))
+      throw ConversionError(text, type);
   }
   auto [low, high] = DecimalRange(type);
   if (std::holds_alternative<double>(value)) {
