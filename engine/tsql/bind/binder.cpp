@@ -2507,6 +2507,18 @@ class Binder {
     } else if (name == "datediff") {
       require_date(1), require_date(2);
     } else if (name == "dateadd") {
+      // A number with a fraction adds its whole part (1.75 days is one),
+      // text the int it reads as.
+      TypeClass number = ClassOf(args[1]->type.type);
+      if ((number == TypeClass::kExactDecimal || number == TypeClass::kApproximate ||
+           number == TypeClass::kCharacter) &&
+          !args[1]->null_literal) {
+        ColumnType whole{SqlType::kInt};
+        whole.nullable = args[1]->type.nullable;
+        Bound converted = Make(BoundKind::kConvert, whole);
+        converted->args.push_back(std::move(args[1]));
+        args[1] = std::move(converted);
+      }
       require_integer(1), require_date(2);
       type = ColumnType{SqlType::kDateTime};
     } else if (name == "datepart" || name == "year" || name == "month" || name == "day") {
