@@ -47,13 +47,6 @@ std::string_view FirstCharacters(std::string_view text, sqlite3_int64 characters
       0, Utf8ByteOffset(text, static_cast<size_t>(std::max<sqlite3_int64>(0, characters))));
 }
 
-// The Unicode case mappings (glibc's C.UTF-8); null when the C library has
-// none, and only ASCII letters change case.
-locale_t UnicodeLocale() {
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return unicode;
-}
-
 // UPPER and LOWER of every letter, not only ASCII's as SQLite's do.
 template <bool kUpper>
 void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
@@ -76,11 +69,6 @@ void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
   SqliteResultText(context, changed);
 }
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The result of a function whose type is cut at `args[at]` characters
 // when that argument is given (the binder passes its type's length).
 void ResultWithin(sqlite3_context* context, std::string_view text, int count, sqlite3_value** args,
@@ -100,9 +88,9 @@ void Replace(sqlite3_context* context, int count, sqlite3_value** args) {
   std::string find = SqliteValueText(args[1]);
   if (find.empty()) return ResultWithin(context, text, count, args, 3);
   std::string with = SqliteValueText(args[2]);
-  // ASCII folding keeps every byte where it was, so positions carry over.
-  std::string folded_text = kCaseSensitive ? text : AsciiLower(text);
-  std::string folded_find = kCaseSensitive ? find : AsciiLower(find);
+  // Folding keeps every byte where it was, so positions carry over.
+  std::string folded_text = kCaseSensitive ? text : FoldedText(text);
+  std::string folded_find = kCaseSensitive ? find : FoldedText(find);
   std::string result;
   size_t from = 0;
   for (size_t at = folded_text.find(folded_find); at != std::string::npos;

@@ -862,8 +862,8 @@ class Generator : public ExprWriter {
   }
 
   // A key or an aggregate of the query grouped by sqlengine_grouped, read
-  // from its row. A character key keeps its column's declared collation, by
-  // which ORDER BY and comparisons read it.
+  // from its row. A character key takes the server's collation, by which
+  // ORDER BY and comparisons read it ('a ' in the key equals 'a').
   std::optional<std::string> HashedRead(const BoundExpr& e) const {
     auto column = [](int k) {
       return std::string(kHashedAlias) + ".\"c" + std::to_string(k) + "\"";
@@ -872,8 +872,8 @@ class Generator : public ExprWriter {
       for (size_t k = 0; k < hashed_->keys.size(); ++k) {
         if (hashed_->keys[k]->sql != e.sql) continue;
         if (ClassOf(e.type.type) != TypeClass::kCharacter) return column(static_cast<int>(k));
-        return "(" + column(static_cast<int>(k)) +
-               (e.type.case_sensitive ? " COLLATE BINARY)" : " COLLATE NOCASE)");
+        return "(" + column(static_cast<int>(k)) + " COLLATE " +
+               std::string(CollationOf(e.type.case_sensitive)) + ")";
       }
       return std::nullopt;
     }
@@ -1238,6 +1238,10 @@ class Generator : public ExprWriter {
         literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
       return {};
     }
+    // NOCASE folds ASCII letters only: 'Ä' would miss the column's 'ä'.
+    if (std::any_of(literal->sql.begin(), literal->sql.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      return {};
     std::string low = literal->sql.substr(0, literal->sql.size() - 1);
     while (low.size() > 1 && low.back() == ' ') low.pop_back();
     return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
