@@ -1971,6 +1971,19 @@ class Binder {
       node->args.push_back(std::move(right));
       return node;
     }
+    if (op == '+' && IsComparedBinary(left->type.type) && IsComparedBinary(right->type.type)) {
+      // Binary data joins its bytes, up to 8000.
+      bool fixed = left->type.type == SqlType::kBinary && right->type.type == SqlType::kBinary;
+      ColumnType joined{fixed ? SqlType::kBinary : SqlType::kVarBinary};
+      joined.length = left->type.length == kMaxLength || right->type.length == kMaxLength
+                          ? kMaxLength
+                          : std::min(left->type.length + right->type.length, 8000);
+      joined.nullable = left->type.nullable || right->type.nullable;
+      Bound node = Make(BoundKind::kConcat, joined);
+      node->args.push_back(std::move(left));
+      node->args.push_back(std::move(right));
+      return node;
+    }
     if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
       return DateArithmetic(op, std::move(left), std::move(right));
     // Character data beside a number converts to the number's type.

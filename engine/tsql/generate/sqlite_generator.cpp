@@ -124,10 +124,12 @@ class Generator : public ExprWriter {
         if (order.descending) sql += " DESC";
         continue;
       }
-      if (!order.expr && !positions_as_items)
+      // Binary data sorts by its key, so that 0x01 and 0x0100 tie.
+      if (IsComparedBinary(sorted.type.type) &&
+          (order.expr || positions_as_items || query.terms.size() == 1))
+        sql += BinaryKey(sorted);
+      else if (!order.expr && !positions_as_items)
         sql += std::to_string(order.ordinal);
-      else if (positions_as_items && IsComparedBinary(sorted.type.type))
-        sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
       else
         sql += Expr(sorted);
       // Character data sorts as the server's collation compares it, columns
@@ -965,6 +967,13 @@ class Generator : public ExprWriter {
     return std::string(kPadFunction) + "(" + Expr(e) + ", " + std::to_string(e.type.length) + ")";
   }
 
+  // A binary(n) value with the zero bytes that fill it to n, which the
+  // stored form leaves off.
+  std::string PaddedBinary(const BoundExpr& e) {
+    if (e.type.type != SqlType::kBinary || e.null_literal || e.type.length <= 0) return Expr(e);
+    return "sqlengine_binary(" + Expr(e) + ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
+  }
+
   static std::string_view CollationOf(bool case_sensitive) {
     return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
   }
@@ -1080,6 +1089,9 @@ class Generator : public ExprWriter {
       case BoundKind::kArithmetic:
         return Arithmetic(e);
       case BoundKind::kConcat: {
+        if (IsComparedBinary(e.type.type))
+          return "sqlengine_binary_concat(" + PaddedBinary(*e.args[0]) + ", " +
+                 PaddedBinary(*e.args[1]) + ", " + std::to_string(e.type.length) + ")";
         std::string joined = "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
         // Past 8000 bytes (4000 national characters) the result is cut to
         // the length its type was given.
@@ -1277,8 +1289,8 @@ class Generator : public ExprWriter {
   std::string ToBinary(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
     const ColumnType& to = e.type;
-    // A char(n) value's bytes are its padded ones.
-    std::string sql = Padded(value);
+    // A char(n) or binary(n) value's bytes are its padded ones.
+    std::string sql = value.type.type == SqlType::kBinary ? PaddedBinary(value) : Padded(value);
     if (ClassOf(value.type.type) == TypeClass::kInteger) {
       return "sqlengine_integer_bytes(" + sql + ", " +
              std::to_string(values::IntegerWidth(value.type.type)) + ", " +
