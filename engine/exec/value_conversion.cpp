@@ -604,7 +604,11 @@ Value ConvertedValue(const Value& value, const ColumnType& type) {
 }  // namespace
 
 Value ConvertForType(const Value& value, const ColumnType& type) {
-  return BlankPadded(ConvertedValue(value, type), type);
+  Value converted = ConvertedValue(value, type);
+  // A real holds its value to single precision (0.1 is 0.100000001490116).
+  if (const auto* number = std::get_if<double>(&converted); number && type.type == SqlType::kReal)
+    return static_cast<double>(static_cast<float>(*number));
+  return BlankPadded(std::move(converted), type);
 }
 
 }  // namespace sqlengine::exec

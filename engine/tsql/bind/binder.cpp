@@ -170,8 +170,10 @@ Bound ConvertTo(Bound value, ColumnType to) {
   if (to.type == SqlType::kSqlVariant && value->type.type == SqlType::kSqlVariant) return value;
   bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
   bool binary_target = to.type == SqlType::kBinary || to.type == SqlType::kVarBinary;
+  // A real holds fewer digits than a float: the value is rounded to them.
+  bool to_real = to.type == SqlType::kReal && value->type.type != SqlType::kReal;
   if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target &&
-      to.type != SqlType::kSqlVariant)
+      to.type != SqlType::kSqlVariant && !to_real)
     return value;
   if (!Convertible(value->type, to)) Refuse("conversion");
   to.nullable = value->type.nullable;
@@ -796,6 +798,9 @@ class Binder {
     }
     SqlType from = value->type.type;
     TypeClass f = ClassOf(from), t = ClassOf(column.type);
+    // A real column holds single precision: the value is rounded to it here.
+    if (column.type == SqlType::kReal && from != SqlType::kReal && IsNumeric(from))
+      return ConvertTo(std::move(value), ColumnType{SqlType::kReal});
     if (IsNumeric(from) && IsNumeric(column.type)) return value;
     if (f == TypeClass::kOther || t == TypeClass::kOther) {
       bool text_column = column.type == SqlType::kText || column.type == SqlType::kNText;

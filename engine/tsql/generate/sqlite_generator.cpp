@@ -974,6 +974,9 @@ class Generator : public ExprWriter {
     return "sqlengine_binary(" + Expr(e) + ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
   }
 
+  // The conversion to real Expr is writing the inner part of.
+  const BoundExpr* rounding_ = nullptr;
+
   static std::string_view CollationOf(bool case_sensitive) {
     return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
   }
@@ -1057,6 +1060,14 @@ class Generator : public ExprWriter {
   }
 
   std::string Expr(const BoundExpr& e) override {
+    // A value converted to real keeps a real's single precision.
+    if (e.kind == BoundKind::kConvert && e.type.type == SqlType::kReal && rounding_ != &e &&
+        e.args[0]->type.type != SqlType::kReal && !e.args[0]->null_literal) {
+      const BoundExpr* outer = std::exchange(rounding_, &e);
+      std::string converted = Expr(e);
+      rounding_ = outer;
+      return "sqlengine_real(" + converted + ")";
+    }
     if (hashed_) {
       if (std::optional<std::string> sql = HashedRead(e)) return *sql;
     }
