@@ -158,6 +158,28 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
 
+// The character type a number or a date takes where a string function
+// wants text: varchar as long as the value's default text can be; nullopt
+// for other values.
+std::optional<ColumnType> ImplicitTextType(const BoundExpr& value) {
+  if (value.null_literal) return std::nullopt;
+  ColumnType text{SqlType::kVarChar};
+  switch (ClassOf(value.type.type)) {
+    case TypeClass::kInteger:
+      text.length = IntegerTextWidth(value.type.type);
+      return text;
+    case TypeClass::kExactDecimal:
+      text.length = NumberTextWidth(value.type);
+      return text;
+    case TypeClass::kApproximate:
+    case TypeClass::kDateTime:
+      text.length = 30;
+      return text;
+    default:
+      return std::nullopt;
+  }
+}
+
 // `value` converted to `to`; values of the same type class are left as
 // they are (SQLite holds them alike).
 Bound ConvertTo(Bound value, ColumnType to) {
@@ -2484,16 +2506,31 @@ class Binder {
     for (size_t k = first; k < expr.args.size(); ++k)
       node->args.push_back(Value(*expr.args[k], scope, clause));
     auto& args = node->args;
+    // A number or a date where text is due is its text (LEN(123) is 3).
     auto require_text = [&](size_t k) {
       if (args[k]->type.type == SqlType::kUniqueIdentifier) {
         ColumnType text{SqlType::kVarChar};
         text.length = 36;
         args[k] = ConvertTo(std::move(args[k]), text);
       }
+      if (std::optional<ColumnType> text = ImplicitTextType(*args[k]))
+        args[k] = ConvertTo(std::move(args[k]), *text);
       if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("character argument");
     };
+    // A number with a fraction where an int is due gives its whole part
+    // (DATEADD(day, 1.75, d) adds one day), text the int it reads as.
     auto require_integer = [&](size_t k) {
+      TypeClass number = ClassOf(args[k]->type.type);
+      if ((number == TypeClass::kExactDecimal || number == TypeClass::kApproximate ||
+           number == TypeClass::kCharacter) &&
+          !args[k]->null_literal) {
+        ColumnType whole{SqlType::kInt};
+        whole.nullable = args[k]->type.nullable;
+        Bound converted = Make(BoundKind::kConvert, whole);
+        converted->args.push_back(std::move(args[k]));
+        args[k] = std::move(converted);
+      }
       if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
         Refuse("integer argument");
     };
@@ -2525,18 +2562,6 @@ class Binder {
     } else if (name == "datediff") {
       require_date(1), require_date(2);
     } else if (name == "dateadd") {
-      // A number with a fraction adds its whole part (1.75 days is one),
-      // text the int it reads as.
-      TypeClass number = ClassOf(args[1]->type.type);
-      if ((number == TypeClass::kExactDecimal || number == TypeClass::kApproximate ||
-           number == TypeClass::kCharacter) &&
-          !args[1]->null_literal) {
-        ColumnType whole{SqlType::kInt};
-        whole.nullable = args[1]->type.nullable;
-        Bound converted = Make(BoundKind::kConvert, whole);
-        converted->args.push_back(std::move(args[1]));
-        args[1] = std::move(converted);
-      }
       require_integer(1), require_date(2);
       type = ColumnType{SqlType::kDateTime};
     } else if (name == "datepart" || name == "year" || name == "month" || name == "day") {
@@ -2692,6 +2717,16 @@ class Binder {
       args.push_back(std::move(bound));
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
+    // A string function given a number or a date reads its text (REPLACE(12345,
+    // '3', 'x')): each such argument is tried as text in turn.
+    for (size_t k = 0; !call && k < args.size(); ++k) {
+      std::optional<ColumnType> text = ImplicitTextType(*args[k]);
+      if (!text) continue;
+      std::vector<ArgumentShape> tried = shapes;
+      tried[k] = ArgumentShape{*text, false, std::nullopt};
+      call = BindLibraryFunction(expr.names[0], tried);
+      if (call) args[k] = ConvertTo(std::move(args[k]), *text);
+    }
     // SQL Server 2000's LOG takes no base.
     if (!call && expr.names[0] == "log" && expr.args.size() != 1)
       throw MakeError(174, {"log", "1"});
