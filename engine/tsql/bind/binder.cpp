@@ -2585,6 +2585,14 @@ class Binder {
     } else if (name == "ltrim" || name == "rtrim") {
       require_text(0);
       type = varying(args[0]->type);
+    } else if (name == "substring" && IsComparedBinary(args[0]->type.type)) {
+      // Binary data gives its bytes, a binary(n) value all n of them.
+      ColumnType bytes = args[0]->type;
+      bytes.type = SqlType::kVarBinary;
+      bytes.identity = false;
+      if (args[0]->type.type == SqlType::kBinary) args[0] = ConvertTo(std::move(args[0]), bytes);
+      require_integer(1), require_integer(2);
+      type = bytes;
     } else if (name == "substring" || name == "left" || name == "right") {
       require_text(0), require_integer(1);
       if (args.size() > 2) require_integer(2);
