@@ -120,6 +120,24 @@ SqlError ConversionError(const std::string& text, const ColumnType& type) {
   return MakeError(8114, {"varchar", tsql::TypeName(type.type)});
 }
 
+// Binary data read as SQL Server lays out a decimal in bytes: precision,
+// scale, a byte of no meaning, the sign (0 negative), then the unscaled
+// magnitude little-endian (0x08040001B471BC00 is 1234.9876). nullopt for
+// bytes that hold no such value (too short, a precision outside 1..38).
+std::optional<Decimal> DecimalFromBytes(const Bytes& bytes) {
+  if (bytes.size() < 5 || bytes.size() > 4 + 16) return std::nullopt;
+  int precision = bytes[0], scale = bytes[1];
+  if (precision < 1 || precision > 38 || scale > precision) return std::nullopt;
+  unsigned __int128 magnitude = 0;
+  for (size_t k = bytes.size(); k > 4; --k) {
+    if (magnitude >> 120) return std::nullopt;
+    magnitude = (magnitude << 8) | bytes[k - 1];
+  }
+  if (magnitude >= static_cast<unsigned __int128>(PowerOfTen(38))) return std::nullopt;
+  auto unscaled = static_cast<__int128>(magnitude);
+  return Decimal{bytes[3] == 0 ? -unscaled : unscaled, scale};
+}
+
 // Text read as an amount of money or smallmoney: a currency sign ($) before
 // or after the minus sign and thousands separators in the whole part are
 // allowed, as SQL Server allows them ('$1,234.56', '-$5'); the amount
@@ -292,6 +310,10 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
     fitted = Decimal{static_cast<__int128>(*number) * scale, type.scale};
   } else if (const auto* number = std::get_if<Decimal>(&value)) {
     if (!ParseDecimal(DecimalText(*number), type.scale, fitted)) throw overflow;
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    std::optional<Decimal> stored = DecimalFromBytes(*bytes);
+    if (!stored) throw MakeError(8114, {"varbinary", "numeric"});
+    if (!ParseDecimal(DecimalText(*stored), type.scale, fitted)) throw overflow;
   } else {
     std::string text = ValueText(value);
     if (!ParseDecimal(MoneySignsLeftOut(text, type), type.scale, fitted))

@@ -135,9 +135,10 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
-  // Binary data converts to an integer by its bytes (sqlengine_number).
+  // Binary data converts to an integer by its bytes (sqlengine_number), to
+  // a decimal by the layout SQL Server gives a decimal's bytes.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
-      t == TypeClass::kInteger)
+      (t == TypeClass::kInteger || to.type == SqlType::kDecimal))
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type) || f == TypeClass::kCharacter;
@@ -2264,6 +2265,7 @@ class Binder {
       }
       TypeClass target_class = ClassOf(target->type);
       if (target_class != TypeClass::kInteger && target_class != TypeClass::kCharacter &&
+          target->type != SqlType::kDecimal &&
           std::any_of(operands.begin(), operands.end(),
                       [&](const Bound& b) { return !b->null_literal && binary(b); }))
         Refuse("comparison of this type");
