@@ -2520,19 +2520,22 @@ class Binder {
       if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("character argument");
     };
+    // args[k] explicitly converted to `type` (ConvertTo leaves numbers as they are).
+    auto convert = [&](size_t k, SqlType type) {
+      ColumnType to{type};
+      to.nullable = args[k]->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, to);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    };
     // A number with a fraction where an int is due gives its whole part
     // (DATEADD(day, 1.75, d) adds one day), text the int it reads as.
     auto require_integer = [&](size_t k) {
       TypeClass number = ClassOf(args[k]->type.type);
       if ((number == TypeClass::kExactDecimal || number == TypeClass::kApproximate ||
            number == TypeClass::kCharacter) &&
-          !args[k]->null_literal) {
-        ColumnType whole{SqlType::kInt};
-        whole.nullable = args[k]->type.nullable;
-        Bound converted = Make(BoundKind::kConvert, whole);
-        converted->args.push_back(std::move(args[k]));
-        args[k] = std::move(converted);
-      }
+          !args[k]->null_literal)
+        convert(k, SqlType::kInt);
       if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
         Refuse("integer argument");
     };
@@ -2540,14 +2543,8 @@ class Binder {
     auto require_date = [&](size_t k) {
       TypeClass c = ClassOf(args[k]->type.type);
       if (IsNumeric(args[k]->type.type) && args[k]->type.type != SqlType::kBit &&
-          !args[k]->null_literal) {
-        ColumnType date{SqlType::kDateTime};
-        date.nullable = args[k]->type.nullable;
-        Bound converted = Make(BoundKind::kConvert, date);
-        converted->args.push_back(std::move(args[k]));
-        args[k] = std::move(converted);
-        return;
-      }
+          !args[k]->null_literal)
+        return convert(k, SqlType::kDateTime);
       if (c != TypeClass::kDateTime && c != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("date argument");
     };
