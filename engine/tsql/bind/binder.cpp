@@ -2734,6 +2734,43 @@ class Binder {
       call = BindLibraryFunction(expr.names[0], tried);
       if (call) args[k] = ConvertTo(std::move(args[k]), *text);
     }
+    // A count or length with a fraction is taken as its whole part
+    // (REPLICATE('ab', 2.5) repeats twice, ROUND(x, 1.9) rounds to 1 place):
+    // each such argument in turn, then all of them after the first.
+    std::vector<size_t> fractional;
+    for (size_t k = 0; k < args.size(); ++k) {
+      TypeClass c = ClassOf(args[k]->type.type);
+      if (!args[k]->null_literal && (c == TypeClass::kExactDecimal || c == TypeClass::kApproximate))
+        fractional.push_back(k);
+    }
+    auto as_whole = [&](size_t k) {
+      ArgumentShape shape{ColumnType{SqlType::kInt}, false, std::nullopt};
+      const Expr& written = *expr.args[k];
+      if (written.kind == ExprKind::kLiteral && written.literal == parse::LiteralKind::kDecimal)
+        shape.integer = IntegerLiteralValue(written.value.substr(0, written.value.find('.')));
+      return shape;
+    };
+    std::vector<size_t> taken_whole;
+    for (size_t k : fractional) {
+      if (call) break;
+      std::vector<ArgumentShape> tried = shapes;
+      tried[k] = as_whole(k);
+      if ((call = BindLibraryFunction(expr.names[0], tried))) taken_whole = {k};
+    }
+    if (!call && fractional.size() > 1) {
+      std::vector<ArgumentShape> tried = shapes;
+      std::vector<size_t> later;
+      for (size_t k : fractional)
+        if (k > 0) tried[k] = as_whole(k), later.push_back(k);
+      if ((call = BindLibraryFunction(expr.names[0], tried))) taken_whole = later;
+    }
+    for (size_t k : taken_whole) {
+      ColumnType whole{SqlType::kInt};
+      whole.nullable = args[k]->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, whole);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    }
     // SQL Server 2000's LOG takes no base.
     if (!call && expr.names[0] == "log" && expr.args.size() != 1)
       throw MakeError(174, {"log", "1"});
