@@ -1,6 +1,7 @@
 #include "engine/exec/conversion_functions.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -102,7 +103,21 @@ void FittedText(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// sqlengine_real(x): the number x held as a real does, to single
+// precision (0.1 is 0.100000001490116); 8115 past a real's range.
+void Real(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  double number = sqlite3_value_double(args[0]);
+  auto single = static_cast<float>(number);
+  if (std::isinf(single) && !std::isinf(number)) {
+    std::string error = FunctionErrorText(MakeError(8115, {"expression", "real"}));
+    return sqlite3_result_error(context, error.c_str(), -1);
+  }
+  sqlite3_result_double(context, static_cast<double>(single));
+}
+
 constexpr FunctionDefinition kFunctions[] = {
+    {"sqlengine_real", 1, Real, true},
     {"sqlengine_fitted_text", 3, FittedText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
     {"sqlengine_bytes_text", 3, BytesText, true},

@@ -15,6 +15,7 @@ namespace sqlengine::exec {
 // (n)varchar(length); -1 for no limit.
 // sqlengine_fitted_text(text, length, type): a number's text, or 8115 when
 // it is longer than the character type it is converted to.
+// sqlengine_real(x): a number rounded to a real's single precision.
 void RegisterConversionFunctions(sqlite3* db);
 
 }  // namespace sqlengine::exec

@@ -278,10 +278,8 @@ void AppendKey(std::string& key, sqlite3_value* value, Comparison comparison) {
       if (comparison == Comparison::kPlain) return AppendBytes(key, 'T', text);
       text = WithoutTrailingSpaces(text);
       if (comparison == Comparison::kCase) return AppendBytes(key, 'T', text);
-      std::string folded(text);
       // The case the collation sqlengine_ci ignores (exec/text_comparison.cpp).
-      for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return AppendBytes(key, 'T', folded);
+      return AppendBytes(key, 'T', FoldedText(text));
     }
     default: {
       const void* bytes = sqlite3_value_blob(value);

@@ -135,7 +135,7 @@ void CharIndex(sqlite3_context* context, int count, sqlite3_value** args) {
   }
   std::string find = SqliteValueText(args[0]);
   std::string in = SqliteValueText(args[1]);
-  if (!kCaseSensitive) find = tsql::ToLower(find), in = tsql::ToLower(in);
+  if (!kCaseSensitive) find = FoldedText(find), in = FoldedText(in);
   sqlite3_int64 start = count > 2 ? std::max<sqlite3_int64>(1, sqlite3_value_int64(args[2])) : 1;
   size_t from = Utf8ByteOffset(in, static_cast<size_t>(start - 1));
   size_t at = find.empty() ? std::string::npos : in.find(find, from);

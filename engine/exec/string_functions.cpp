@@ -47,13 +47,6 @@ std::string_view FirstCharacters(std::string_view text, sqlite3_int64 characters
       0, Utf8ByteOffset(text, static_cast<size_t>(std::max<sqlite3_int64>(0, characters))));
 }
 
-// The Unicode case mappings (glibc's C.UTF-8); null when the C library has
-// none, and only ASCII letters change case.
-locale_t UnicodeLocale() {
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  return unicode;
-}
-
 // UPPER and LOWER of every letter, not only ASCII's as SQLite's do.
 template <bool kUpper>
 void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
@@ -76,24 +69,28 @@ void ChangeCase(sqlite3_context* context, int, sqlite3_value** args) {
   SqliteResultText(context, changed);
 }
 
-std::string AsciiLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+// The result of a function whose type is cut at `args[at]` characters
+// when that argument is given (the binder passes its type's length).
+void ResultWithin(sqlite3_context* context, std::string_view text, int count, sqlite3_value** args,
+                  int at) {
+  if (count <= at) return SqliteResultText(context, text);
+  SqliteResultText(context, FirstCharacters(text, sqlite3_value_int64(args[at])));
 }
 
-// REPLACE(text, find, with): every occurrence, found without regard to case
-// as the server's collation compares (SQLite's replace is case-sensitive);
-// sqlengine_replace_cs matches case, for a case-sensitive collation.
+// REPLACE(text, find, with [, limit]): every occurrence, found without
+// regard to case as the server's collation compares (SQLite's replace is
+// case-sensitive); sqlengine_replace_cs matches case, for a case-sensitive
+// collation. The result is cut at `limit` characters.
 template <bool kCaseSensitive>
-void Replace(sqlite3_context* context, int, sqlite3_value** args) {
+void Replace(sqlite3_context* context, int count, sqlite3_value** args) {
   if (AnyNull(3, args)) return sqlite3_result_null(context);
   std::string text = SqliteValueText(args[0]);
   std::string find = SqliteValueText(args[1]);
-  if (find.empty()) return SqliteResultText(context, text);
+  if (find.empty()) return ResultWithin(context, text, count, args, 3);
   std::string with = SqliteValueText(args[2]);
-  // ASCII folding keeps every byte where it was, so positions carry over.
-  std::string folded_text = kCaseSensitive ? text : AsciiLower(text);
-  std::string folded_find = kCaseSensitive ? find : AsciiLower(find);
+  // Folding keeps every byte where it was, so positions carry over.
+  std::string folded_text = kCaseSensitive ? text : FoldedText(text);
+  std::string folded_find = kCaseSensitive ? find : FoldedText(find);
   std::string result;
   size_t from = 0;
   for (size_t at = folded_text.find(folded_find); at != std::string::npos;
@@ -102,12 +99,13 @@ void Replace(sqlite3_context* context, int, sqlite3_value** args) {
     from = at + find.size();
   }
   result.append(text, from, std::string::npos);
-  SqliteResultText(context, result);
+  ResultWithin(context, result, count, args, 3);
 }
 
-// STUFF(text, start, length, insert): NULL for a start outside the text or
-// a negative length; a length past the end deletes to the end.
-void Stuff(sqlite3_context* context, int, sqlite3_value** args) {
+// STUFF(text, start, length, insert [, limit]): NULL for a start outside the
+// text or a negative length; a length past the end deletes to the end; the
+// result is cut at `limit` characters.
+void Stuff(sqlite3_context* context, int count, sqlite3_value** args) {
   if (AnyNull(3, args)) return sqlite3_result_null(context);
   std::string text = SqliteValueText(args[0]);
   sqlite3_int64 start = sqlite3_value_int64(args[1]);
@@ -118,7 +116,7 @@ void Stuff(sqlite3_context* context, int, sqlite3_value** args) {
   size_t to = from + Utf8ByteOffset(std::string_view(text).substr(from),
                                     static_cast<size_t>(std::min(length, characters)));
   std::string result = text.substr(0, from) + SqliteValueText(args[3]) + text.substr(to);
-  SqliteResultText(context, result);
+  ResultWithin(context, result, count, args, 4);
 }
 
 void Reverse(sqlite3_context* context, int, sqlite3_value** args) {
@@ -465,8 +463,11 @@ constexpr FunctionDefinition kFunctions[] = {
     {"upper", 1, ChangeCase<true>, true},
     {"lower", 1, ChangeCase<false>, true},
     {"replace", 3, Replace<false>, true},
+    {"replace", 4, Replace<false>, true},
     {"sqlengine_replace_cs", 3, Replace<true>, true},
+    {"sqlengine_replace_cs", 4, Replace<true>, true},
     {"stuff", 4, Stuff, true},
+    {"stuff", 5, Stuff, true},
     {"reverse", 1, Reverse, true},
     {"space", 1, Space, true},
     {"replicate", 2, Replicate, true},

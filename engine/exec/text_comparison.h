@@ -1,15 +1,17 @@
 #pragma once
 // Character comparison as the server's collations do it, for the SQL the
-// front end generates: the collations sqlengine_ci (ASCII letters without
-// case) and sqlengine_cs (by the bytes, for _CS and _BIN collations), both
-// ignoring trailing spaces, and sqlengine_like_as(value, pattern, escape,
+// front end generates: the collations sqlengine_ci (letters without case,
+// accented Latin letters beside their base letter) and sqlengine_cs (by the bytes, for _CS and _BIN
+// collations), both ignoring trailing spaces, and sqlengine_like_as(value, pattern, escape,
 // case_sensitive, unicode), T-SQL's LIKE with % _ [abc] [a-z] [^...] and
 // ESCAPE (the older sqlengine_like(value, pattern [, escape]) is the
 // case-insensitive form).
 
+#include <locale.h>
 #include <sqlite3.h>
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace sqlengine::exec {
@@ -24,6 +26,18 @@ struct LikeRules {
 
 // Whether `value` matches the T-SQL LIKE `pattern`.
 bool LikeMatches(std::string_view value, std::string_view pattern, const LikeRules& rules = {});
+
+// The Unicode case mappings (glibc's C.UTF-8); null when the C library has
+// none, and then only ASCII letters change case.
+locale_t UnicodeLocale();
+
+// A character as the case-insensitive collations see it: lower case, for
+// letters beyond ASCII too ('Ä' is 'ä').
+char32_t FoldedCharacter(char32_t c);
+
+// `text` with every character folded as FoldedCharacter folds it, where the
+// folded one takes as many bytes (so a byte offset stays where it was).
+std::string FoldedText(std::string_view text);
 
 // -1, 0 or 1 as the collation sqlengine_ci orders `a` and `b`.
 int CompareIgnoringCase(std::string_view a, std::string_view b);

@@ -120,6 +120,57 @@ SqlError ConversionError(const std::string& text, const ColumnType& type) {
   return MakeError(8114, {"varchar", tsql::TypeName(type.type)});
 }
 
+// Binary data read as SQL Server lays out a decimal in bytes: precision,
+// scale, a byte of no meaning, the sign (0 negative), then the unscaled
+// magnitude little-endian (0x08040001B471BC00 is 1234.9876). nullopt for
+// bytes that hold no such value (too short, a precision outside 1..38).
+std::optional<Decimal> DecimalFromBytes(const Bytes& bytes) {
+  if (bytes.size() < 5 || bytes.size() > 4 + 16) return std::nullopt;
+  int precision = bytes[0], scale = bytes[1];
+  if (precision < 1 || precision > 38 || scale > precision) return std::nullopt;
+  unsigned __int128 magnitude = 0;
+  for (size_t k = bytes.size(); k > 4; --k) {
+    if (magnitude >> 120) return std::nullopt;
+    magnitude = (magnitude << 8) | bytes[k - 1];
+  }
+  if (magnitude >= static_cast<unsigned __int128>(PowerOfTen(38))) return std::nullopt;
+  auto unscaled = static_cast<__int128>(magnitude);
+  return Decimal{bytes[3] == 0 ? -unscaled : unscaled, scale};
+}
+
+// Text read as an amount of money or smallmoney: a currency sign ($) before
+// or after the minus sign and thousands separators in the whole part are
+// allowed, as SQL Server allows them ('$1,234.56', '-$5'); the amount
+// without them. Text for another type is returned as it is.
+std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
+  if (type.type != SqlType::kMoney && type.type != SqlType::kSmallMoney) return std::string(text);
+  std::string amount = Trimmed(text);
+  size_t at = 0;
+  std::string sign;
+  auto take_sign = [&] {
+    if (sign.empty() && at < amount.size() && (amount[at] == '-' || amount[at] == '+'))
+      sign = amount[at++];
+  };
+  take_sign();
+  if (at < amount.size() && amount[at] == '$') {
+    ++at;
+    while (at < amount.size() && std::isspace(static_cast<unsigned char>(amount[at]))) ++at;
+    take_sign();
+  }
+  std::string plain = sign;
+  bool point = false;
+  for (; at < amount.size(); ++at) {
+    char c = amount[at];
+    point = point || c == '.';
+    // A separator needs a digit before it, within the whole part.
+    if (c == ',' && !point && !plain.empty() &&
+        std::isdigit(static_cast<unsigned char>(plain.back())))
+      continue;
+    plain += c;
+  }
+  return plain;
+}
+
 Value FromText(const std::string& text, const ColumnType& type) {
   // SQL Server reads an empty or blank text as 0 for integers and floats.
   bool blank = Trimmed(text).empty();
@@ -137,7 +188,8 @@ Value FromText(const std::string& text, const ColumnType& type) {
   }
   if (IsDecimalType(type.type)) {
     Decimal number;
-    if (!ParseDecimal(text, type.scale, number)) throw ConversionError(text, type);
+    if (!ParseDecimal(MoneySignsLeftOut(text, type), type.scale, number))
+      throw ConversionError(text, type);
     return number;
   }
   if (IsDateType(type.type)) {
@@ -258,9 +310,14 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
     fitted = Decimal{static_cast<__int128>(*number) * scale, type.scale};
   } else if (const auto* number = std::get_if<Decimal>(&value)) {
     if (!ParseDecimal(DecimalText(*number), type.scale, fitted)) throw overflow;
+  } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    std::optional<Decimal> stored = DecimalFromBytes(*bytes);
+    if (!stored) throw MakeError(8114, {"varbinary", "numeric"});
+    if (!ParseDecimal(DecimalText(*stored), type.scale, fitted)) throw overflow;
   } else {
     std::string text = ValueText(value);
-    if (!ParseDecimal(text, type.scale, fitted)) throw ConversionError(text, type);
+    if (!ParseDecimal(MoneySignsLeftOut(text, type), type.scale, fitted))
+      throw ConversionError(text, type);
   }
   auto [low, high] = DecimalRange(type);
   if (std::holds_alternative<double>(value)) {
@@ -571,7 +628,11 @@ Value ConvertedValue(const Value& value, const ColumnType& type) {
 }  // namespace
 
 Value ConvertForType(const Value& value, const ColumnType& type) {
-  return BlankPadded(ConvertedValue(value, type), type);
+  Value converted = ConvertedValue(value, type);
+  // A real holds its value to single precision (0.1 is 0.100000001490116).
+  if (const auto* number = std::get_if<double>(&converted); number && type.type == SqlType::kReal)
+    return static_cast<double>(static_cast<float>(*number));
+  return BlankPadded(std::move(converted), type);
 }
 
 }  // namespace sqlengine::exec

@@ -135,9 +135,10 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
-  // Binary data converts to an integer by its bytes (sqlengine_number).
+  // Binary data converts to an integer by its bytes (sqlengine_number), to
+  // a decimal by the layout SQL Server gives a decimal's bytes.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
-      t == TypeClass::kInteger)
+      (t == TypeClass::kInteger || to.type == SqlType::kDecimal))
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type) || f == TypeClass::kCharacter;
@@ -158,6 +159,28 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   return IsNumeric(from.type) && IsNumeric(to.type);
 }
 
+// The character type a number or a date takes where a string function
+// wants text: varchar as long as the value's default text can be; nullopt
+// for other values.
+std::optional<ColumnType> ImplicitTextType(const BoundExpr& value) {
+  if (value.null_literal) return std::nullopt;
+  ColumnType text{SqlType::kVarChar};
+  switch (ClassOf(value.type.type)) {
+    case TypeClass::kInteger:
+      text.length = IntegerTextWidth(value.type.type);
+      return text;
+    case TypeClass::kExactDecimal:
+      text.length = NumberTextWidth(value.type);
+      return text;
+    case TypeClass::kApproximate:
+    case TypeClass::kDateTime:
+      text.length = 30;
+      return text;
+    default:
+      return std::nullopt;
+  }
+}
+
 // `value` converted to `to`; values of the same type class are left as
 // they are (SQLite holds them alike).
 Bound ConvertTo(Bound value, ColumnType to) {
@@ -170,8 +193,10 @@ Bound ConvertTo(Bound value, ColumnType to) {
   if (to.type == SqlType::kSqlVariant && value->type.type == SqlType::kSqlVariant) return value;
   bool numeric_pair = IsNumeric(value->type.type) && IsNumeric(to.type);
   bool binary_target = to.type == SqlType::kBinary || to.type == SqlType::kVarBinary;
+  // A real holds fewer digits than a float: the value is rounded to them.
+  bool to_real = to.type == SqlType::kReal && value->type.type != SqlType::kReal;
   if ((f == t || numeric_pair) && to.type != SqlType::kBit && !binary_target &&
-      to.type != SqlType::kSqlVariant)
+      to.type != SqlType::kSqlVariant && !to_real)
     return value;
   if (!Convertible(value->type, to)) Refuse("conversion");
   to.nullable = value->type.nullable;
@@ -796,6 +821,9 @@ class Binder {
     }
     SqlType from = value->type.type;
     TypeClass f = ClassOf(from), t = ClassOf(column.type);
+    // A real column holds single precision: the value is rounded to it here.
+    if (column.type == SqlType::kReal && from != SqlType::kReal && IsNumeric(from))
+      return ConvertTo(std::move(value), ColumnType{SqlType::kReal});
     if (IsNumeric(from) && IsNumeric(column.type)) return value;
     if (f == TypeClass::kOther || t == TypeClass::kOther) {
       bool text_column = column.type == SqlType::kText || column.type == SqlType::kNText;
@@ -1932,7 +1960,8 @@ class Binder {
     Bound operand = Value(*expr.args[0], scope, clause);
     if (expr.op == "+" && IsNumeric(operand->type.type)) return operand;
     bool integer = ClassOf(operand->type.type) == TypeClass::kInteger;
-    if (!IsNumeric(operand->type.type) || operand->type.type == SqlType::kBit ||
+    // ~ takes every integer type, bit included; minus no bit.
+    if (!IsNumeric(operand->type.type) || (expr.op == "-" && operand->type.type == SqlType::kBit) ||
         (expr.op == "~" && !integer) || expr.op == "+") {
       Refuse("unary operand");
     }
@@ -1986,6 +2015,19 @@ class Binder {
       node->args.push_back(std::move(right));
       return node;
     }
+    if (op == '+' && IsComparedBinary(left->type.type) && IsComparedBinary(right->type.type)) {
+      // Binary data joins its bytes, up to 8000.
+      bool fixed = left->type.type == SqlType::kBinary && right->type.type == SqlType::kBinary;
+      ColumnType joined{fixed ? SqlType::kBinary : SqlType::kVarBinary};
+      joined.length = left->type.length == kMaxLength || right->type.length == kMaxLength
+                          ? kMaxLength
+                          : std::min(left->type.length + right->type.length, 8000);
+      joined.nullable = left->type.nullable || right->type.nullable;
+      Bound node = Make(BoundKind::kConcat, joined);
+      node->args.push_back(std::move(left));
+      node->args.push_back(std::move(right));
+      return node;
+    }
     if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
       return DateArithmetic(op, std::move(left), std::move(right));
     // Character data beside a number converts to the number's type.
@@ -2024,8 +2066,10 @@ class Binder {
       type = ArithmeticType(op, left->type, right->type);
     }
     if (!type) Refuse("operands");
-    // SQLite's % works on integers only.
-    if (op == '%' && ClassOf(type->type) != TypeClass::kInteger) Refuse("modulo of non-integers");
+    // Exact values take their remainder in the engine's decimal arithmetic.
+    if (op == '%' && ClassOf(type->type) != TypeClass::kInteger &&
+        ClassOf(type->type) != TypeClass::kExactDecimal)
+      Refuse("modulo of non-integers");
     Bound node = Make(BoundKind::kArithmetic, *type);
     node->op = expr.op;
     node->args.push_back(std::move(left));
@@ -2221,8 +2265,10 @@ class Binder {
     } else if (all_binary) {
       node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
-      // Binary data beside an integer converts to the integer's type, which
-      // comes higher in precedence, by its bytes (0x10 = 16).
+      // Binary data converts to the other side's type, which comes higher in
+      // precedence: beside an integer by its bytes (0x10 = 16), beside
+      // character data to the characters its bytes hold (0x61 = 'a'), then
+      // compared as that text is.
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
@@ -2233,11 +2279,27 @@ class Binder {
           Refuse("comparison of this type");
         target = target ? Higher(*target, operand->type) : operand->type;
       }
-      if (ClassOf(target->type) != TypeClass::kInteger &&
+      TypeClass target_class = ClassOf(target->type);
+      if (target_class != TypeClass::kInteger && target_class != TypeClass::kCharacter &&
+          target->type != SqlType::kDecimal &&
           std::any_of(operands.begin(), operands.end(),
                       [&](const Bound& b) { return !b->null_literal && binary(b); }))
         Refuse("comparison of this type");
-      for (Bound& operand : operands) operand = ConvertTo(std::move(operand), *target);
+      if (target_class == TypeClass::kCharacter) {
+        node->text_comparison = true;
+        node->case_sensitive = std::any_of(operands.begin(), operands.end(),
+                                           [](const Bound& b) { return b->type.case_sensitive; });
+      }
+      for (Bound& operand : operands) {
+        ColumnType to = *target;
+        // Binary data becomes as many characters as its bytes make, whatever
+        // the length of the text beside it.
+        if (target_class == TypeClass::kCharacter && binary(operand) &&
+            operand->type.length != kMaxLength)
+          to.length = std::max(
+              1, IsNational(to.type) ? (operand->type.length + 1) / 2 : operand->type.length);
+        operand = ConvertTo(std::move(operand), to);
+      }
     }
     node->args = std::move(operands);
     return node;
@@ -2462,16 +2524,34 @@ class Binder {
     for (size_t k = first; k < expr.args.size(); ++k)
       node->args.push_back(Value(*expr.args[k], scope, clause));
     auto& args = node->args;
+    // A number or a date where text is due is its text (LEN(123) is 3).
     auto require_text = [&](size_t k) {
       if (args[k]->type.type == SqlType::kUniqueIdentifier) {
         ColumnType text{SqlType::kVarChar};
         text.length = 36;
         args[k] = ConvertTo(std::move(args[k]), text);
       }
+      if (std::optional<ColumnType> text = ImplicitTextType(*args[k]))
+        args[k] = ConvertTo(std::move(args[k]), *text);
       if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("character argument");
     };
+    // args[k] explicitly converted to `type` (ConvertTo leaves numbers as they are).
+    auto convert = [&](size_t k, SqlType type) {
+      ColumnType to{type};
+      to.nullable = args[k]->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, to);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    };
+    // A number with a fraction where an int is due gives its whole part
+    // (DATEADD(day, 1.75, d) adds one day), text the int it reads as.
     auto require_integer = [&](size_t k) {
+      TypeClass number = ClassOf(args[k]->type.type);
+      if ((number == TypeClass::kExactDecimal || number == TypeClass::kApproximate ||
+           number == TypeClass::kCharacter) &&
+          !args[k]->null_literal)
+        convert(k, SqlType::kInt);
       if (ClassOf(args[k]->type.type) != TypeClass::kInteger && !args[k]->null_literal)
         Refuse("integer argument");
     };
@@ -2479,14 +2559,8 @@ class Binder {
     auto require_date = [&](size_t k) {
       TypeClass c = ClassOf(args[k]->type.type);
       if (IsNumeric(args[k]->type.type) && args[k]->type.type != SqlType::kBit &&
-          !args[k]->null_literal) {
-        ColumnType date{SqlType::kDateTime};
-        date.nullable = args[k]->type.nullable;
-        Bound converted = Make(BoundKind::kConvert, date);
-        converted->args.push_back(std::move(args[k]));
-        args[k] = std::move(converted);
-        return;
-      }
+          !args[k]->null_literal)
+        return convert(k, SqlType::kDateTime);
       if (c != TypeClass::kDateTime && c != TypeClass::kCharacter && !args[k]->null_literal)
         Refuse("date argument");
     };
@@ -2526,6 +2600,14 @@ class Binder {
     } else if (name == "ltrim" || name == "rtrim") {
       require_text(0);
       type = varying(args[0]->type);
+    } else if (name == "substring" && IsComparedBinary(args[0]->type.type)) {
+      // Binary data gives its bytes, a binary(n) value all n of them.
+      ColumnType bytes = args[0]->type;
+      bytes.type = SqlType::kVarBinary;
+      bytes.identity = false;
+      if (args[0]->type.type == SqlType::kBinary) args[0] = ConvertTo(std::move(args[0]), bytes);
+      require_integer(1), require_integer(2);
+      type = bytes;
     } else if (name == "substring" || name == "left" || name == "right") {
       require_text(0), require_integer(1);
       if (args.size() > 2) require_integer(2);
@@ -2658,6 +2740,53 @@ class Binder {
       args.push_back(std::move(bound));
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
+    // A string function given a number or a date reads its text (REPLACE(12345,
+    // '3', 'x')): each such argument is tried as text in turn.
+    for (size_t k = 0; !call && k < args.size(); ++k) {
+      std::optional<ColumnType> text = ImplicitTextType(*args[k]);
+      if (!text) continue;
+      std::vector<ArgumentShape> tried = shapes;
+      tried[k] = ArgumentShape{*text, false, std::nullopt};
+      call = BindLibraryFunction(expr.names[0], tried);
+      if (call) args[k] = ConvertTo(std::move(args[k]), *text);
+    }
+    // A count or length with a fraction is taken as its whole part
+    // (REPLICATE('ab', 2.5) repeats twice, ROUND(x, 1.9) rounds to 1 place):
+    // each such argument in turn, then all of them after the first.
+    std::vector<size_t> fractional;
+    for (size_t k = 0; k < args.size(); ++k) {
+      TypeClass c = ClassOf(args[k]->type.type);
+      if (!args[k]->null_literal && (c == TypeClass::kExactDecimal || c == TypeClass::kApproximate))
+        fractional.push_back(k);
+    }
+    auto as_whole = [&](size_t k) {
+      ArgumentShape shape{ColumnType{SqlType::kInt}, false, std::nullopt};
+      const Expr& written = *expr.args[k];
+      if (written.kind == ExprKind::kLiteral && written.literal == parse::LiteralKind::kDecimal)
+        shape.integer = IntegerLiteralValue(written.value.substr(0, written.value.find('.')));
+      return shape;
+    };
+    std::vector<size_t> taken_whole;
+    for (size_t k : fractional) {
+      if (call) break;
+      std::vector<ArgumentShape> tried = shapes;
+      tried[k] = as_whole(k);
+      if ((call = BindLibraryFunction(expr.names[0], tried))) taken_whole = {k};
+    }
+    if (!call && fractional.size() > 1) {
+      std::vector<ArgumentShape> tried = shapes;
+      std::vector<size_t> later;
+      for (size_t k : fractional)
+        if (k > 0) tried[k] = as_whole(k), later.push_back(k);
+      if ((call = BindLibraryFunction(expr.names[0], tried))) taken_whole = later;
+    }
+    for (size_t k : taken_whole) {
+      ColumnType whole{SqlType::kInt};
+      whole.nullable = args[k]->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, whole);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    }
     // SQL Server 2000's LOG takes no base.
     if (!call && expr.names[0] == "log" && expr.args.size() != 1)
       throw MakeError(174, {"log", "1"});

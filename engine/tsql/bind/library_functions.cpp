@@ -127,6 +127,13 @@ std::optional<std::array<int, 2>> DataLengthRule(const ColumnType& type) {
   }
 }
 
+// `call` given its result type's length as a last argument, at which the
+// function cuts what it returns.
+std::optional<LibraryCall> Cut(std::optional<LibraryCall> call) {
+  call->extra_arguments.push_back(std::to_string(call->type.length));
+  return call;
+}
+
 // A literal length argument (SPACE, STR) within 1..limit, else `fallback`.
 int LiteralLength(const ArgumentShape& arg, int fallback, int limit) {
   if (!arg.integer || *arg.integer < 0 || *arg.integer > limit) return fallback;
@@ -153,25 +160,22 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   // Strings.
   if (name == "stuff" && n == 4 && IsCharacter(args[0]) && all(IsWhole, 1, 3) &&
       IsCharacter(args[3]))
-    return Call("stuff", VaryingLike(args[0], kCharacterLimit));
+    return Cut(Call("stuff", VaryingLike(args[0], kCharacterLimit)));
   // Under a case-sensitive collation of either text the search matches case.
   auto case_sensitive = [&](size_t count) {
     return std::any_of(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(count),
                        [](const ArgumentShape& arg) { return arg.type.case_sensitive; });
   };
   if (name == "replace" && n == 3 && all(IsCharacter, 0, 3))
-    return Call(case_sensitive(2) ? "sqlengine_replace_cs" : "replace",
-                VaryingLike(args[0], kCharacterLimit));
+    return Cut(Call(case_sensitive(2) ? "sqlengine_replace_cs" : "replace",
+                    VaryingLike(args[0], kCharacterLimit)));
   if (name == "reverse" && n == 1 && IsCharacter(args[0]))
     return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
   if (name == "space" && n == 1 && IsWhole(args[0]))
     return Call("space",
                 Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit)));
-  if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1])) {
-    std::optional<LibraryCall> call = Call("replicate", VaryingLike(args[0], kCharacterLimit));
-    call->extra_arguments.push_back(std::to_string(call->type.length));
-    return call;
-  }
+  if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
+    return Cut(Call("replicate", VaryingLike(args[0], kCharacterLimit)));
   if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2))
     return Call(case_sensitive(2) ? "sqlengine_patindex_cs" : "patindex", kInt);
   if (name == "ascii" && n == 1 && IsCharacter(args[0])) return Call("ascii", kInt);

@@ -124,15 +124,18 @@ class Generator : public ExprWriter {
         if (order.descending) sql += " DESC";
         continue;
       }
-      if (!order.expr && !positions_as_items)
+      // Binary data sorts by its key, so that 0x01 and 0x0100 tie.
+      if (IsComparedBinary(sorted.type.type) &&
+          (order.expr || positions_as_items || query.terms.size() == 1))
+        sql += BinaryKey(sorted);
+      else if (!order.expr && !positions_as_items)
         sql += std::to_string(order.ordinal);
-      else if (positions_as_items && IsComparedBinary(sorted.type.type))
-        sql += BinaryKey(sorted);  // a rank ties 0x01 with 0x0100
       else
         sql += Expr(sorted);
-      // Columns sort by their declared collation; other character data
-      // sorts as the server's collation compares it.
-      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && sorted.kind != BoundKind::kColumn)
+      // Character data sorts as the server's collation compares it, columns
+      // too: their declared collation would put 'a' before 'a ', which the
+      // server holds equal, so a later key must break the tie.
+      if (ClassOf(sorted.type.type) == TypeClass::kCharacter && !sorted.null_literal)
         sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
       if (sorted.type.type == SqlType::kUniqueIdentifier)
         sql += " COLLATE " + std::string(kGuidCollation);
@@ -861,8 +864,8 @@ class Generator : public ExprWriter {
   }
 
   // A key or an aggregate of the query grouped by sqlengine_grouped, read
-  // from its row. A character key keeps its column's declared collation, by
-  // which ORDER BY and comparisons read it.
+  // from its row. A character key takes the server's collation, by which
+  // ORDER BY and comparisons read it ('a ' in the key equals 'a').
   std::optional<std::string> HashedRead(const BoundExpr& e) const {
     auto column = [](int k) {
       return std::string(kHashedAlias) + ".\"c" + std::to_string(k) + "\"";
@@ -871,8 +874,8 @@ class Generator : public ExprWriter {
       for (size_t k = 0; k < hashed_->keys.size(); ++k) {
         if (hashed_->keys[k]->sql != e.sql) continue;
         if (ClassOf(e.type.type) != TypeClass::kCharacter) return column(static_cast<int>(k));
-        return "(" + column(static_cast<int>(k)) +
-               (e.type.case_sensitive ? " COLLATE BINARY)" : " COLLATE NOCASE)");
+        return "(" + column(static_cast<int>(k)) + " COLLATE " +
+               std::string(CollationOf(e.type.case_sensitive)) + ")";
       }
       return std::nullopt;
     }
@@ -964,6 +967,16 @@ class Generator : public ExprWriter {
     return std::string(kPadFunction) + "(" + Expr(e) + ", " + std::to_string(e.type.length) + ")";
   }
 
+  // A binary(n) value with the zero bytes that fill it to n, which the
+  // stored form leaves off.
+  std::string PaddedBinary(const BoundExpr& e) {
+    if (e.type.type != SqlType::kBinary || e.null_literal || e.type.length <= 0) return Expr(e);
+    return "sqlengine_binary(" + Expr(e) + ", " + QuoteSqliteString(TypeDeclaration(e.type)) + ")";
+  }
+
+  // The conversion to real Expr is writing the inner part of.
+  const BoundExpr* rounding_ = nullptr;
+
   static std::string_view CollationOf(bool case_sensitive) {
     return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
   }
@@ -1047,6 +1060,14 @@ class Generator : public ExprWriter {
   }
 
   std::string Expr(const BoundExpr& e) override {
+    // A value converted to real keeps a real's single precision.
+    if (e.kind == BoundKind::kConvert && e.type.type == SqlType::kReal && rounding_ != &e &&
+        e.args[0]->type.type != SqlType::kReal && !e.args[0]->null_literal) {
+      const BoundExpr* outer = std::exchange(rounding_, &e);
+      std::string converted = Expr(e);
+      rounding_ = outer;
+      return "sqlengine_real(" + converted + ")";
+    }
     if (hashed_) {
       if (std::optional<std::string> sql = HashedRead(e)) return *sql;
     }
@@ -1071,11 +1092,26 @@ class Generator : public ExprWriter {
         return e.sql;
       case BoundKind::kNegate:
         if (e.op == "-" && CheckedInteger(e.type)) return CheckedNegation(Expr(*e.args[0]), e.type);
+        // The unsigned types keep their own bits: ~ of tinyint 5 is 250.
+        if (e.op == "~" && (e.type.type == SqlType::kTinyInt || e.type.type == SqlType::kBit))
+          return "((~ " + Expr(*e.args[0]) + ") & " + (e.type.type == SqlType::kBit ? "1" : "255") +
+                 ")";
         return "(" + e.op + " " + Expr(*e.args[0]) + ")";
       case BoundKind::kArithmetic:
         return Arithmetic(e);
-      case BoundKind::kConcat:
-        return "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
+      case BoundKind::kConcat: {
+        if (IsComparedBinary(e.type.type))
+          return "sqlengine_binary_concat(" + PaddedBinary(*e.args[0]) + ", " +
+                 PaddedBinary(*e.args[1]) + ", " + std::to_string(e.type.length) + ")";
+        std::string joined = "(" + Padded(*e.args[0]) + " || " + Padded(*e.args[1]) + ")";
+        // Past 8000 bytes (4000 national characters) the result is cut to
+        // the length its type was given.
+        const int left = e.args[0]->type.length, right = e.args[1]->type.length;
+        if (e.type.length == kMaxLength || left == kMaxLength || right == kMaxLength ||
+            left + right <= e.type.length)
+          return joined;
+        return "substr(" + joined + ", 1, " + std::to_string(e.type.length) + ")";
+      }
       case BoundKind::kComparison:
         if (e.binary_comparison)
           return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
@@ -1225,6 +1261,10 @@ class Generator : public ExprWriter {
         literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
       return {};
     }
+    // NOCASE folds ASCII letters only: 'Ä' would miss the column's 'ä'.
+    if (std::any_of(literal->sql.begin(), literal->sql.end(),
+                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      return {};
     std::string low = literal->sql.substr(0, literal->sql.size() - 1);
     while (low.size() > 1 && low.back() == ' ') low.pop_back();
     return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
@@ -1260,8 +1300,8 @@ class Generator : public ExprWriter {
   std::string ToBinary(const BoundExpr& e) {
     const BoundExpr& value = *e.args[0];
     const ColumnType& to = e.type;
-    // A char(n) value's bytes are its padded ones.
-    std::string sql = Padded(value);
+    // A char(n) or binary(n) value's bytes are its padded ones.
+    std::string sql = value.type.type == SqlType::kBinary ? PaddedBinary(value) : Padded(value);
     if (ClassOf(value.type.type) == TypeClass::kInteger) {
       return "sqlengine_integer_bytes(" + sql + ", " +
              std::to_string(values::IntegerWidth(value.type.type)) + ", " +
