@@ -2104,6 +2104,19 @@ class Binder {
   // 1900-01-01. The result is a smalldatetime when the date is one and the
   // other operand no datetime.
   static Bound DateArithmetic(char op, Bound left, Bound right) {
+    // Character data beside a datetime reads as a datetime, by datetime's
+    // precedence (241 when the text holds none).
+    auto as_date = [](Bound& operand) {
+      SqlType type = operand->type.type;
+      if (ClassOf(type) != TypeClass::kCharacter || type == SqlType::kText ||
+          type == SqlType::kNText)
+        return;
+      ColumnType date{SqlType::kDateTime};
+      date.nullable = operand->type.nullable;
+      operand = ConvertTo(std::move(operand), date);
+    };
+    as_date(left);
+    as_date(right);
     if (ClassOf(left->type.type) != TypeClass::kDateTime) {
       if (op == '-') Refuse("number minus datetime");
       std::swap(left, right);
