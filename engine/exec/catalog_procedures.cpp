@@ -283,19 +283,13 @@ void PrimaryKeys(Session& session, const std::vector<CallArgument>& given, Resul
                         {"COLUMN_NAME", Text(128)},
                         {"KEY_SEQ", Small()},
                         {"PK_NAME", Text(128)}});
-  bool other_owner = args[1] && !tsql::EqualsIgnoreCase(*args[1], "dbo");
-  bool other_database =
-      args[2] && !tsql::EqualsIgnoreCase(*args[2], session.CurrentDatabase());
   sqlite3* db = session.Connection().Handle();
-  for (const std::string& table : UserTableNames(session, false)) {
-    if (other_owner || other_database || !tsql::EqualsIgnoreCase(table, wanted) ||
-        !session.MayRead("main", table))
-      continue;
-    for (const TableConstraint& key : ReadTableConstraints(db, "main", table)) {
+  if (std::optional<std::string> table = NamedTable(session, wanted, args[1], args[2])) {
+    for (const TableConstraint& key : ReadTableConstraints(db, "main", *table)) {
       if (key.xtype != "PK") continue;
       std::int64_t sequence = 0;
       for (const std::string& column : key.columns) {
-        result.Add({session.CurrentDatabase(), std::string("dbo"), table, column, ++sequence,
+        result.Add({session.CurrentDatabase(), std::string("dbo"), *table, column, ++sequence,
                     key.name});
       }
     }
@@ -390,13 +384,9 @@ void SpecialColumns(Session& session, const std::vector<CallArgument>& given, Re
                         {"LENGTH", Integer()},
                         {"SCALE", Small()},
                         {"PSEUDO_COLUMN", Small()}});
-  bool other_owner = args[1] && !tsql::EqualsIgnoreCase(*args[1], "dbo");
-  bool other_database = args[2] && !tsql::EqualsIgnoreCase(*args[2], session.CurrentDatabase());
   sqlite3* db = session.Connection().Handle();
-  for (const std::string& table : UserTableNames(session, false)) {
-    if (other_owner || other_database || !tsql::EqualsIgnoreCase(table, wanted) ||
-        !session.MayRead("main", table))
-      continue;
+  if (std::optional<std::string> named = NamedTable(session, wanted, args[1], args[2])) {
+    const std::string& table = *named;
     std::map<std::string, std::pair<ColumnType, bool>> columns;  // lower name -> type, nullable
     auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)");
     sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -503,6 +493,22 @@ std::vector<std::string> UserTableNames(Session& session, bool views) {
   while (sqlite3_step(query.get()) == SQLITE_ROW)
     names.push_back(catalog::ColumnText(query.get(), 0));
   return names;
+}
+
+bool InThisDatabase(Session& session, const std::optional<std::string>& owner,
+                    const std::optional<std::string>& qualifier) {
+  return (!owner || tsql::EqualsIgnoreCase(*owner, "dbo")) &&
+         (!qualifier || tsql::EqualsIgnoreCase(*qualifier, session.CurrentDatabase()));
+}
+
+std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
+                                      const std::optional<std::string>& owner,
+                                      const std::optional<std::string>& qualifier) {
+  if (!InThisDatabase(session, owner, qualifier)) return std::nullopt;
+  for (const std::string& table : UserTableNames(session, false)) {
+    if (tsql::EqualsIgnoreCase(table, wanted) && session.MayRead("main", table)) return table;
+  }
+  return std::nullopt;
 }
 
 bool RunCatalogProcedure(Session& session, std::string_view name,

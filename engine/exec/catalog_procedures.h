@@ -4,6 +4,7 @@
 // sp_statistics, sp_special_columns, sp_databases, sp_helpdb.
 // Each sends its result set; the caller sends the return status.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,17 @@ class Session;
 // The current database's tables (or views) as their creators named them,
 // the engine's own left out, ordered by name.
 std::vector<std::string> UserTableNames(Session& session, bool views);
+
+// Whether a procedure's owner and qualifier arguments (nullopt: not given)
+// name what the current database holds: every object here is dbo's.
+bool InThisDatabase(Session& session, const std::optional<std::string>& owner,
+                    const std::optional<std::string>& qualifier);
+
+// The current database's table named `wanted`, as stored, when the owner and
+// qualifier name this database and the caller may read it.
+std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
+                                      const std::optional<std::string>& owner,
+                                      const std::optional<std::string>& qualifier);
 
 // False when `name` (lower case) is not one of them. Throws SqlError.
 bool RunCatalogProcedure(Session& session, std::string_view name,

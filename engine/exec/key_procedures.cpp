@@ -21,14 +21,6 @@ namespace {
 ColumnType Name() { return ColumnType{SqlType::kNVarChar, 128}; }
 ColumnType Small() { return ColumnType{SqlType::kSmallInt}; }
 
-// Whether a procedure's owner and qualifier arguments name what the current
-// database holds: every object here is dbo's.
-bool InThisDatabase(Session& session, const std::optional<std::string>& owner,
-                    const std::optional<std::string>& qualifier) {
-  return (!owner || tsql::EqualsIgnoreCase(*owner, "dbo")) &&
-         (!qualifier || tsql::EqualsIgnoreCase(*qualifier, session.CurrentDatabase()));
-}
-
 // ODBC's rule numbers as SQL Server reports them: 0 CASCADE, 1 NO ACTION.
 std::int64_t RuleNumber(const std::string& rule) {
   return tsql::EqualsIgnoreCase(rule, "CASCADE") ? 0 : tsql::EqualsIgnoreCase(rule, "SET NULL") ? 2
@@ -137,12 +129,7 @@ void Statistics(Session& session, const std::vector<CallArgument>& given, Result
                         {"PAGES", ColumnType{SqlType::kInt}},
                         {"FILTER_CONDITION", ColumnType{SqlType::kVarChar, 128}}});
   sqlite3* db = session.Connection().Handle();
-  std::optional<std::string> found;
-  if (InThisDatabase(session, args[1], args[2])) {
-    for (const std::string& name : UserTableNames(session, false)) {
-      if (tsql::EqualsIgnoreCase(name, table) && session.MayRead("main", name)) found = name;
-    }
-  }
+  std::optional<std::string> found = NamedTable(session, table, args[1], args[2]);
   if (!found) {
     result.Send(sink);
     return;
