@@ -234,6 +234,9 @@ constexpr MessageDef kMessages[] = {
      "on this SQL Server."},
     {2741, 16, "SET DATEFORMAT date order '%.*ls' is invalid."},
     {2742, 16, "SET DATEFIRST %d is out of range."},
+    {2749, 16,
+     "Identity column '%.*ls' must be of data type int, bigint, smallint, tinyint, or decimal or "
+     "numeric with a scale of 0, and constrained to be nonnullable."},
     {2754, 16,
      "Error severity levels greater than %d can only be specified by members of the "
      "sysadmin role, using the WITH LOG option."},

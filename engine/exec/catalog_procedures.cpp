@@ -9,6 +9,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
@@ -329,6 +330,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
       auto info = catalog::Prepare(
           db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
       sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+      std::string table_sql = StoredTableSql(db, "main", table);
       // A column's default reads as its DEFAULT constraint was written, not
       // as the engine stores it (an exact number as its scaled integer).
       std::vector<TableConstraint> defaults;
@@ -342,10 +344,12 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         ++ordinal;
         std::string column = catalog::ColumnText(info.get(), 0);
         if (!Matches(column_pattern, column)) continue;
-        ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1))
+        std::string declared = catalog::ColumnText(info.get(), 1);
+        int primary_key = sqlite3_column_int(info.get(), 4);
+        ColumnType type = StoredColumnType(declared, primary_key, table_sql)
                               .value_or(ColumnType{SqlType::kSqlVariant});
-        bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
-                        sqlite3_column_int(info.get(), 4) == 0 && !type.row_version;
+        bool nullable = sqlite3_column_int(info.get(), 2) == 0 && primary_key == 0 &&
+                        !type.row_version;
         Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
                              ? Value{}
                              : Value(catalog::ColumnText(info.get(), 3));
@@ -353,6 +357,9 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
           if (tsql::EqualsIgnoreCase(c.columns.front(), column)) fallback = c.text;
         }
         OdbcType odbc = Describe(type, odbc3);
+        // The identity column is the table's rowid.
+        if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
+          odbc.type_name += " identity";
         result.Add({session.CurrentDatabase(), std::string("dbo"), table, column,
                     std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
                     odbc.scale, odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
@@ -390,10 +397,12 @@ void SpecialColumns(Session& session, const std::vector<CallArgument>& given, Re
     std::map<std::string, std::pair<ColumnType, bool>> columns;  // lower name -> type, nullable
     auto info = catalog::Prepare(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?)");
     sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    std::string table_sql = StoredTableSql(db, "main", table);
     std::vector<std::string> row_versions;
     while (sqlite3_step(info.get()) == SQLITE_ROW) {
       std::string name = catalog::ColumnText(info.get(), 0);
-      ColumnType type = tsql::ParseDeclaredType(catalog::ColumnText(info.get(), 1))
+      ColumnType type = StoredColumnType(catalog::ColumnText(info.get(), 1),
+                                         sqlite3_column_int(info.get(), 3), table_sql)
                             .value_or(ColumnType{SqlType::kSqlVariant});
       bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
                       sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;

@@ -20,7 +20,7 @@ namespace {
 
 // User tables and views of a schema, hiding SQLite's and the engine's own.
 std::string UserObjects(const CatalogTarget& t) {
-  return "SELECT name, type FROM " + tsql::QuoteSqliteName(t.schema) +
+  return "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(t.schema) +
          ".sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE "
          "'\\' "
          "AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'";
@@ -195,6 +195,13 @@ std::string SysTypes(const CatalogTarget& t) {
          user_types + ")";
 }
 
+// A property (sqlengine_type_property's) of the type of the column `c` of
+// Columns' table `u`, an identity's declared type included.
+std::string ColumnTypeProperty(std::string_view property) {
+  return "sqlengine_type_property(sqlengine_column_type(c.type, c.pk, u.sql), '" +
+         std::string(property) + "')";
+}
+
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
   return "SELECT " + std::string(select_list) + " FROM (" + UserObjects(t) +
          ") u JOIN pragma_table_xinfo(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
@@ -209,11 +216,11 @@ std::string SysColumns(const CatalogTarget& t) {
                  " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " +
                  tsql::QuoteSqliteName(t.schema) +
                  ".sqlite_master m WHERE m.name = u.name)) AS id, "
-                 "sqlengine_type_property(c.type, 'xtype') AS xtype, 0 AS typestat, "
-                 "sqlengine_type_property(c.type, 'xtype') AS xusertype, "
-                 "sqlengine_type_property(c.type, 'length') AS length, "
-                 "coalesce(sqlengine_type_property(c.type, 'precision'), 0) AS xprec, "
-                 "coalesce(sqlengine_type_property(c.type, 'scale'), 0) AS xscale, "
+                 + ColumnTypeProperty("xtype") + " AS xtype, 0 AS typestat, "
+                 + ColumnTypeProperty("xtype") + " AS xusertype, "
+                 + ColumnTypeProperty("length") + " AS length, "
+                 "coalesce(" + ColumnTypeProperty("precision") + ", 0) AS xprec, "
+                 "coalesce(" + ColumnTypeProperty("scale") + ", 0) AS xscale, "
                  "c.cid + 1 AS colid, 0 AS xoffset, 0 AS bitpos, 0 AS reserved, "
                  // An identity column is the table's INTEGER PRIMARY KEY.
                  "CASE WHEN c.pk = 1 AND c.type = 'INTEGER' THEN 1 ELSE 0 END AS colstat, "
@@ -221,8 +228,8 @@ std::string SysColumns(const CatalogTarget& t) {
                  "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
                  "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 0 ELSE 1 END "
                  "AS isnullable, "
-                 "sqlengine_type_property(c.type, 'precision') AS prec, "
-                 "sqlengine_type_property(c.type, 'scale') AS scale, "
+                 + ColumnTypeProperty("precision") + " AS prec, "
+                 + ColumnTypeProperty("scale") + " AS scale, "
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
                  "0 AS isoutparam") +
@@ -258,14 +265,14 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         " AS COLUMN_DEFAULT, "
                         "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 'NO' "
                         "ELSE 'YES' END AS IS_NULLABLE, "
-                        "sqlengine_type_property(c.type, 'name') AS DATA_TYPE, "
-                        "sqlengine_type_property(c.type, 'chars') AS CHARACTER_MAXIMUM_LENGTH, "
-                        "sqlengine_type_property(c.type, 'length') AS CHARACTER_OCTET_LENGTH, "
-                        "sqlengine_type_property(c.type, 'precision') AS NUMERIC_PRECISION, "
-                        "CASE WHEN sqlengine_type_property(c.type, 'precision') IS NULL THEN NULL "
+                        + ColumnTypeProperty("name") + " AS DATA_TYPE, "
+                        + ColumnTypeProperty("chars") + " AS CHARACTER_MAXIMUM_LENGTH, "
+                        + ColumnTypeProperty("length") + " AS CHARACTER_OCTET_LENGTH, "
+                        + ColumnTypeProperty("precision") + " AS NUMERIC_PRECISION, "
+                        "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
                         "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
-                        "CASE WHEN sqlengine_type_property(c.type, 'precision') IS NULL THEN NULL "
-                        "ELSE sqlengine_type_property(c.type, 'scale') END AS NUMERIC_SCALE") +
+                        "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
+                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE") +
          ")";
 }
 

@@ -1,11 +1,15 @@
 #include "engine/exec/column_alteration.h"
 
+#include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/exact_column_guard.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/sqlite_errors.h"
@@ -239,6 +243,68 @@ bool AnyRow(sqlite3* db, const std::string& sql) {
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
+// The identity column's element of `definition` with `to` as its declared
+// type: the comment after its INTEGER written anew.
+std::string IdentityElement(const TableDefinition& definition,
+                            const TableDefinition::Element& element, const ColumnType& to) {
+  std::string text = definition.sql.substr(element.begin, element.end - element.begin);
+  if (std::size_t comment = text.find("/*sqlengine_type "); comment != std::string::npos) {
+    std::size_t end = text.find("*/", comment);
+    if (end != std::string::npos) text.erase(comment, end + 2 - comment);
+  }
+  // The declaration follows the name, which may itself read INTEGER.
+  std::size_t after_name = 0;
+  if (!text.empty() && (text[0] == '"' || text[0] == '[' || text[0] == '`')) {
+    char close = text[0] == '[' ? ']' : text[0];
+    after_name = 1;
+    while (after_name < text.size()) {
+      if (text[after_name] == close) {
+        if (after_name + 1 < text.size() && text[after_name + 1] == close) {
+          after_name += 2;
+          continue;
+        }
+        ++after_name;
+        break;
+      }
+      ++after_name;
+    }
+  } else {
+    after_name = text.find_first_of(" \t\r\n");
+  }
+  std::size_t declaration = after_name == std::string::npos ? after_name
+                                                           : text.find_first_not_of(" \t\r\n", after_name);
+  if (declaration == std::string::npos || text.size() < declaration + 7)
+    throw std::runtime_error("identity column without its INTEGER declaration");
+  std::size_t end = declaration + 7;
+  return text.substr(0, end) + " " + IdentityTypeComment(to) +
+         (end < text.size() && text[end] == ' ' ? "" : " ") + text.substr(end);
+}
+
+void AlterIdentityType(sqlite3* db, const std::string& schema, const TableDefinition& definition,
+                       const TableDefinition::Element& element, const ColumnType& to) {
+  std::string sql = definition.sql.substr(0, element.begin) +
+                    IdentityElement(definition, element, to) + definition.sql.substr(element.end);
+  std::string quoted_table =
+      tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(definition.table);
+  catalog::Exec(db, "SAVEPOINT sqlengine_alter_column");
+  TakeWriteLockFirst(db, schema);
+  try {
+    if (std::optional<std::pair<std::int64_t, std::int64_t>> range = IdentityRange(to)) {
+      if (AnyRow(db, "SELECT 1 FROM " + quoted_table + " WHERE rowid NOT BETWEEN " +
+                         std::to_string(range->first) + " AND " + std::to_string(range->second)))
+        throw MakeError(8115, {"IDENTITY", std::string(tsql::DeclaredTypeName(to))});
+    }
+    ForgetColumn(db, schema, definition.table, element.column);
+    ReplaceTableDefinition(db, schema, definition, sql);
+    NormaliseColumns(db, schema, definition.table);
+    catalog::Exec(db, "RELEASE sqlengine_alter_column");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK TO sqlengine_alter_column; RELEASE sqlengine_alter_column", nullptr,
+                 nullptr, nullptr);
+    throw;
+  }
+}
+
 }  // namespace
 
 bool IsColumnAlteration(const tsql::Tokens& alter) {
@@ -298,8 +364,11 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   const TableDefinition::Element* element = definition->Column(name);
   if (element == nullptr) throw MakeError(4924, {column.name.value, definition->table});
   if (old.type.identity) {
-    // The identity column is the table's rowid: it stays an int, never NULL.
-    if (to->type != SqlType::kInt) throw MakeError(4927, {name, column.type_name->value});
+    // The identity column is the table's rowid, never NULL: only the type it
+    // is declared with changes, to another an identity may have.
+    if (!MayBeIdentity(*to) || column.nullable.value_or(false))
+      throw MakeError(4927, {name, column.type_name->value});
+    AlterIdentityType(db, schema, *definition, *element, *to);
     return;
   }
 

@@ -11,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_help.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
@@ -272,16 +273,15 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
       db,
       "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?, 'main') ORDER BY cid");
   sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+  std::string table_sql = StoredTableSql(db, "main", object.name);
   bool has_identity = false;
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(info.get(), 0);
     std::string declared = catalog::ColumnText(info.get(), 1);
     bool rowid_identity =
         tsql::EqualsIgnoreCase(declared, "INTEGER") && sqlite3_column_int(info.get(), 3) == 1;
-    ColumnType type =
-        rowid_identity
-            ? ColumnType{SqlType::kInt}
-            : tsql::ParseDeclaredType(declared).value_or(ColumnType{SqlType::kSqlVariant});
+    ColumnType type = StoredColumnType(declared, sqlite3_column_int(info.get(), 3), table_sql)
+                          .value_or(ColumnType{SqlType::kSqlVariant});
     bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
                     sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;
     auto [precision, scale] = PrecisionAndScale(type);

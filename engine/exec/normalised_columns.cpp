@@ -1,6 +1,7 @@
 #include "engine/exec/normalised_columns.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/generate/exact_expressions.h"
@@ -45,13 +47,20 @@ struct Column {
 
 std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std::string& table) {
   std::vector<Column> columns;
-  auto info = catalog::Prepare(db, "SELECT name, type FROM pragma_table_info(?, ?)");
+  std::string table_sql = StoredTableSql(db, schema, table);
+  auto info = catalog::Prepare(db, "SELECT name, type, pk FROM pragma_table_info(?, ?)");
   sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
     std::string declared = catalog::ColumnText(info.get(), 1);
-    std::optional<ColumnType> type = tsql::ParseDeclaredType(declared);
-    if (type) columns.push_back({catalog::ColumnText(info.get(), 0), declared, *type});
+    int primary_key = sqlite3_column_int(info.get(), 2);
+    std::optional<ColumnType> type = StoredColumnType(declared, primary_key, table_sql);
+    if (!type) continue;
+    // The identity of a table that names its type is checked against that
+    // type; an older table's keeps the int check it was made with.
+    type->identity = primary_key == 1 && IdentityTypeIn(table_sql).has_value() &&
+                     tsql::EqualsIgnoreCase(declared, "INTEGER");
+    columns.push_back({catalog::ColumnText(info.get(), 0), declared, *type});
   }
   return columns;
 }
@@ -87,12 +96,15 @@ struct TriggerText {
 };
 
 // An AFTER INSERT and an AFTER UPDATE OF trigger that run `body` (a
-// statement of NEW.column) when `when` holds.
+// statement of NEW.column) when `when` holds; with `every_update`, the UPDATE
+// trigger runs after any update (an update of the rowid names no column).
 void AddTriggers(std::vector<TriggerText>& out, const std::string& table, const std::string& column,
-                 std::string_view role, const std::string& when, const std::string& body) {
+                 std::string_view role, const std::string& when, const std::string& body,
+                 bool every_update = false) {
   for (const char* event : kEvents) {
-    std::string on = std::string(event) == "UPDATE" ? "UPDATE OF " + tsql::QuoteSqliteName(column)
-                                                    : std::string(event);
+    std::string on = std::string(event) == "UPDATE" && !every_update
+                         ? "UPDATE OF " + tsql::QuoteSqliteName(column)
+                         : std::string(event);
     out.push_back({UnquotedTriggerName(role, event, table, column),
                    " AFTER " + on + " ON " + tsql::QuoteSqliteName(table) + " FOR EACH ROW WHEN " +
                        when + " BEGIN " + body + "; END"});
@@ -257,7 +269,19 @@ std::vector<TriggerText> ValueTriggers(sqlite3* db, const std::string& schema,
   std::vector<TriggerText> triggers;
   std::string value = "NEW." + tsql::QuoteSqliteName(column.name);
   std::string_view role = RoleOf(column.type);
-  if (role == "datetime") {
+  if (column.type.identity) {
+    // The identity is SQLite's rowid, a 64-bit integer: only a narrower
+    // declared type needs a check of the values it is given. The triggers
+    // that assign a kept identity's next value update the rowid.
+    std::optional<std::pair<std::int64_t, std::int64_t>> range = IdentityRange(column.type);
+    if (!range) return triggers;
+    std::string refused = FunctionErrorText(
+        MakeError(8115, {"IDENTITY", std::string(tsql::DeclaredTypeName(column.type))}));
+    AddTriggers(triggers, table, column.name, "number",
+                value + " NOT BETWEEN " + std::to_string(range->first) + " AND " +
+                    std::to_string(range->second),
+                "SELECT RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")", true);
+  } else if (role == "datetime") {
     // Only a value not in the one form already is written again.
     std::string fitted = (column.type.type == SqlType::kSmallDateTime ? "sqlengine_smalldatetime("
                                                                       : "sqlengine_datetime(") +

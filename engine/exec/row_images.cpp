@@ -8,9 +8,11 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/check_condition.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
+#include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -28,12 +30,19 @@ bool TempTableExists(sqlite3* db, const std::string& name) {
 // (computed ones included: the images hold their values as SELECT * reads them).
 std::string ColumnDefinitions(sqlite3* db, const std::string& schema, const std::string& table) {
   auto query = catalog::Prepare(
-      db, "SELECT name, type FROM pragma_table_xinfo(?, " + tsql::QuoteSqliteString(schema) + ")");
+      db, "SELECT name, type, pk FROM pragma_table_xinfo(?, " + tsql::QuoteSqliteString(schema) +
+              ")");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::string table_sql = StoredTableSql(db, schema, table);
   std::string columns;
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(query.get(), 0);
     std::string type = catalog::ColumnText(query.get(), 1);
+    // The identity, the table's rowid, is an image column of its declared type.
+    if (sqlite3_column_int(query.get(), 2) == 1 && tsql::EqualsIgnoreCase(type, "INTEGER")) {
+      if (std::optional<ColumnType> identity = IdentityTypeIn(table_sql))
+        type = tsql::TypeDeclaration(*identity);
+    }
     const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), name.c_str(), nullptr,
                                   &collation, nullptr, nullptr, nullptr);

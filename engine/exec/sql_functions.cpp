@@ -28,6 +28,7 @@
 #include "engine/exec/guid_order.h"
 #include "engine/exec/hash_grouping.h"
 #include "engine/exec/identity_functions.h"
+#include "engine/exec/identity_type.h"
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/integer_arithmetic.h"
 #include "engine/exec/null_warnings.h"
@@ -462,6 +463,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_permissions", 3, Permissions, false},
     {"sqlengine_permissions", 4, Permissions, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
+    {"sqlengine_column_type", 3, StoredColumnTypeFunction, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},

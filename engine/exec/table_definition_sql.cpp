@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/exec/identity_type.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -153,7 +154,9 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
   }
   bool identity = column.identity.has_value();
   if (identity) {
-    text.Add("INTEGER PRIMARY KEY AUTOINCREMENT");
+    if (!MayBeIdentity(*type) || column.nullable.value_or(false))
+      throw MakeError(2749, {column.name.value});
+    text.Add("INTEGER " + IdentityTypeComment(*type) + " PRIMARY KEY AUTOINCREMENT");
   } else {
     std::string declaration = tsql::TypeDeclaration(*type);
     text.Add(declaration.find("(max)") != std::string::npos ? tsql::QuoteSqliteName(declaration)

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "engine/exec/identity_type.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -24,7 +25,8 @@ const char* Text(sqlite3_stmt* statement, int column) {
 // A view's columns are its names alone: the binder types them from its query.
 std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& connection,
                                                         const std::string& schema,
-                                                        const std::string& table, bool view) {
+                                                        const std::string& table, bool view,
+                                                        std::string_view table_sql) {
   auto shape = std::make_shared<tsql::bind::TableShape>();
   shape->name = table;
   shape->schema = schema;
@@ -52,7 +54,8 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
       shape->column_defaults.emplace_back();
       continue;
     }
-    std::optional<ColumnType> type = tsql::ParseDeclaredType(Text(raw, 1));
+    std::optional<ColumnType> type =
+        StoredColumnType(Text(raw, 1), sqlite3_column_int(raw, 3), table_sql);
     if (!type) return nullptr;
     int autoincrement = 0;
     const char* collation = nullptr;
@@ -104,11 +107,11 @@ std::shared_ptr<const tsql::bind::TableShape> TableShapeOf(SessionConnection& co
                                                            const std::string& schema,
                                                            const StoredTable& table) {
   // Without its text a table cannot be told from its later self.
-  if (table.view || table.sql.empty()) return ReadShape(connection, schema, table.name, table.view);
+  if (table.view || table.sql.empty()) return ReadShape(connection, schema, table.name, table.view, table.sql);
   TableShapes& kept = connection.Shapes();
   std::string key = TableShapes::Key(schema, table);
   if (std::shared_ptr<const tsql::bind::TableShape> shape = kept.Find(key)) return shape;
-  std::shared_ptr<const tsql::bind::TableShape> shape = ReadShape(connection, schema, table.name, false);
+  std::shared_ptr<const tsql::bind::TableShape> shape = ReadShape(connection, schema, table.name, false, table.sql);
   if (shape) kept.Keep(std::move(key), shape);
   return shape;
 }

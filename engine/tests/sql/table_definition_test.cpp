@@ -179,8 +179,8 @@ TEST(TableDefinitionSql, KeepsTheStoredShape) {
       "CREATE TABLE dbo.t (id int IDENTITY(1,1) PRIMARY KEY CLUSTERED, "
       "name nvarchar(50) NOT NULL, note varchar(max), code char(3) COLLATE Latin1_General_CS_AS,"
       " at datetime DEFAULT getdate(), CONSTRAINT u UNIQUE NONCLUSTERED (name)) ON [PRIMARY]");
-  EXPECT_THAT(sql, StartsWith("CREATE TABLE t ( id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE ON "
-                              "CONFLICT ABORT , name nvarchar(50) NOT NULL COLLATE NOCASE , "
+  EXPECT_THAT(sql, StartsWith("CREATE TABLE t ( id INTEGER /*sqlengine_type int*/ PRIMARY KEY "
+                              "AUTOINCREMENT UNIQUE ON CONFLICT ABORT , name nvarchar(50) NOT NULL COLLATE NOCASE , "
                               "note \"varchar(max)\" COLLATE NOCASE , "
                               "code char(3) COLLATE BINARY , at datetime DEFAULT ("));
   EXPECT_THAT(sql, HasSubstr("/*sqlengine_tsql getdate()*/ , CONSTRAINT u UNIQUE ( name ) )"));
