@@ -411,7 +411,8 @@ bool NeedsConstraints(std::string_view view) {
          view == "information_schema.referential_constraints" || view == "sysreferences" ||
          view == "information_schema.check_constraints" ||
          view == "information_schema.constraint_column_usage" ||
-         view == "information_schema.columns" || view == "syscomments";
+         view == "information_schema.columns" || view == "syscomments" ||
+         view == "sysindexes" || view == "sysindexkeys";
 }
 
 bool IsCatalogViewSource(std::string_view table) {

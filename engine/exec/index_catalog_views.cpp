@@ -3,6 +3,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/exec/index_names.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -13,39 +14,64 @@ constexpr int kClustered = 16;
 constexpr int kPrimaryKey = 2048;
 constexpr int kUniqueConstraint = 4096;
 
+// The tables' PRIMARY KEY and UNIQUE constraints: (tbl, cols, name, xtype,
+// stored), cols their lower-case column names joined by commas, stored the
+// index's name in SQLite for a key ALTER TABLE added as an index (else NULL).
+std::string KeyConstraints(const CatalogTarget& t) {
+  std::string rows;
+  for (const TableConstraint& c : t.constraints) {
+    if (c.xtype != "PK" && c.xtype != "UQ") continue;
+    std::string columns;
+    for (const std::string& column : c.columns)
+      columns += (columns.empty() ? "" : ",") + tsql::ToLower(column);
+    rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
+            tsql::QuoteSqliteString(c.table) + ", " + tsql::QuoteSqliteString(columns) + ", " +
+            tsql::QuoteSqliteString(c.name) + ", '" + c.xtype + "', " +
+            (c.from_index ? tsql::QuoteSqliteString(c.name) : std::string("NULL"));
+  }
+  if (rows.empty()) rows = "SELECT NULL, NULL, NULL, NULL, NULL WHERE 0";
+  return "key_constraints (tbl, cols, name, xtype, stored) AS (" + rows + ")";
+}
+
 }  // namespace
 
+// sysindexes' rows, as SQL Server keeps them: the index of a PRIMARY KEY
+// (clustered, indid 1) or UNIQUE constraint under the constraint's name, the
+// others under the names they were created with, in the order they were
+// made; a table without a clustered index has its row of indid 0, named as
+// the table. A table's identity column is its rowid, which is no index.
 std::string IndexCommonTables(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string on = tsql::QuoteSqliteString(t.schema);
-  std::string primary = std::to_string(kUnique | kClustered | kPrimaryKey);
+  std::string shown = ShownIndexNameSql("l.sqlite_name", "l.tbl");
   return "WITH tables AS (SELECT m.name AS tbl, coalesce(o.id, 1000 + m.rowid) AS id FROM " +
          schema + ".sqlite_master m LEFT JOIN " + schema + "." + catalog::kObjectsTable +
          " o ON o.name = m.name AND o.xtype = 'U' WHERE m.type = 'table' "
          "AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-         "AND m.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'), "
-         "lists AS (SELECT t.tbl AS tbl, t.id AS id, l.name AS sqlite_name, l.\"unique\" AS "
-         "is_unique, l.origin AS origin FROM tables t JOIN pragma_index_list(t.tbl, " +
-         on +
+         "AND m.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'), " +
+         KeyConstraints(t) +
+         ", lists AS (SELECT t.tbl AS tbl, t.id AS id, l.name AS sqlite_name, l.\"unique\" AS "
+         "is_unique, l.origin AS origin, (SELECT m.rowid FROM " +
+         schema + ".sqlite_master m WHERE m.type = 'index' AND m.name = l.name) AS made, "
+         "(SELECT group_concat(lower(i.name), ',') FROM (SELECT name FROM pragma_index_info(l.name, " +
+         on + ") ORDER BY seqno) i) AS cols FROM tables t JOIN pragma_index_list(t.tbl, " + on +
          ") l), "
-         "keyed AS (SELECT tbl, id, 1 AS indid, 'PK_' || tbl AS name, " +
-         primary +
-         " AS status, sqlite_name FROM lists WHERE origin = 'pk' "
-         "UNION ALL SELECT t.tbl, t.id, 1, 'PK_' || t.tbl, " +
-         primary + ", NULL FROM tables t WHERE EXISTS (SELECT 1 FROM pragma_table_info(t.tbl, " +
-         on +
-         ") c WHERE c.pk = 1 AND c.type = 'INTEGER') "
+         // A key of the table's definition is found by its columns, one ALTER
+         // TABLE added by its index.
+         "kinds AS (SELECT l.*, (SELECT k.xtype FROM key_constraints k WHERE k.tbl = l.tbl COLLATE "
+         "NOCASE AND ((l.origin <> 'c' AND k.stored IS NULL AND k.cols = l.cols) OR k.stored = "
+         "l.sqlite_name)) AS kind, (SELECT k.name FROM key_constraints k WHERE k.tbl = l.tbl "
+         "COLLATE NOCASE AND l.origin <> 'c' AND k.stored IS NULL AND k.cols = l.cols) AS "
+         "key_name FROM lists l), "
+         "keyed AS (SELECT l.tbl AS tbl, l.id AS id, CASE WHEN l.kind = 'PK' THEN 1 ELSE 1 + "
+         "row_number() OVER (PARTITION BY l.tbl, l.kind IS 'PK' ORDER BY l.made) END AS indid, coalesce(l.key_name, " +
+         shown + ") AS name, CASE l.kind WHEN 'PK' THEN " +
+         std::to_string(kUnique | kClustered | kPrimaryKey) + " WHEN 'UQ' THEN " +
+         std::to_string(kUnique | kUniqueConstraint) + " ELSE CASE WHEN l.is_unique THEN " +
+         std::to_string(kUnique) +
+         " ELSE 0 END END AS status, l.sqlite_name AS sqlite_name FROM kinds l "
          "UNION ALL SELECT t.tbl, t.id, 0, t.tbl, 0, NULL FROM tables t WHERE NOT EXISTS "
-         "(SELECT 1 FROM pragma_table_info(t.tbl, " +
-         on +
-         ") c WHERE c.pk > 0) "
-         "UNION ALL SELECT tbl, id, 1 + row_number() OVER (PARTITION BY tbl ORDER BY sqlite_name), "
-         "CASE WHEN origin = 'u' THEN 'UQ_' || tbl || '_' || (SELECT k.name FROM "
-         "pragma_index_info(sqlite_name, " +
-         on + ") k WHERE k.seqno = 0) ELSE " + ShownIndexNameSql("sqlite_name", "tbl") +
-         " END, CASE WHEN origin = 'u' THEN " + std::to_string(kUnique | kUniqueConstraint) +
-         " WHEN is_unique THEN " + std::to_string(kUnique) +
-         " ELSE 0 END, sqlite_name FROM lists WHERE origin <> 'pk') ";
+         "(SELECT 1 FROM kinds p WHERE p.tbl = t.tbl AND p.kind = 'PK')) ";
 }
 
 std::string SysIndexes(const CatalogTarget& t) {
@@ -55,7 +81,7 @@ std::string SysIndexes(const CatalogTarget& t) {
          "SELECT k.id AS id, k.status AS status, NULL AS first, k.indid AS indid, "
          "NULL AS root, 0 AS minlen, (SELECT count(*) FROM pragma_index_info(k.sqlite_name, " +
          tsql::QuoteSqliteString(t.schema) +
-         ")) + (k.sqlite_name IS NULL AND k.indid = 1) AS keycnt, 1 AS groupid, 0 AS dpages, "
+         ")) AS keycnt, 1 AS groupid, 0 AS dpages, "
          "0 AS reserved, 0 AS used, " +
          rows +
          " AS rowcnt, 0 AS rowmodctr, 0 AS reserved3, "
@@ -70,9 +96,7 @@ std::string IndexKeys(const CatalogTarget& t) {
   return "SELECT k.id AS id, k.indid AS indid, c.cid + 1 AS colid, i.seqno + 1 AS keyno "
          "FROM keyed k JOIN pragma_index_info(k.sqlite_name, " +
          on + ") i JOIN pragma_table_info(k.tbl, " + on +
-         ") c ON c.name = i.name WHERE k.sqlite_name IS NOT NULL "
-         "UNION ALL SELECT k.id, 1, c.cid + 1, 1 FROM keyed k JOIN pragma_table_info(k.tbl, " +
-         on + ") c WHERE k.indid = 1 AND k.sqlite_name IS NULL AND c.pk = 1";
+         ") c ON c.name = i.name WHERE k.sqlite_name IS NOT NULL";
 }
 
 std::string SysIndexKeys(const CatalogTarget& t) {
