@@ -1,5 +1,6 @@
 #include "engine/tsql/bind/catalog_functions.h"
 
+#include <optional>
 #include <string>
 
 #include "engine/tsql/bind/binder.h"
@@ -201,8 +202,115 @@ Bound ObjectName(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(objects, "id"), std::move(args[0])));
 }
 
+Bound Literal(ColumnType type, std::string sql) {
+  return Node(BoundKind::kLiteral, type, std::move(sql));
+}
+
+Bound Compared(Bound left, std::string op, Bound right) {
+  Bound node = Equal(std::move(left), std::move(right));
+  node->op = std::move(op);
+  return node;
+}
+
+Bound Either(Bound left, Bound right) {
+  Bound node = Node(BoundKind::kOr, Typed(SqlType::kBit));
+  node->args.push_back(std::move(left));
+  node->args.push_back(std::move(right));
+  return node;
+}
+
+// The literal text `arg` spells in lower case; nullopt for any other argument.
+std::optional<std::string> LiteralText(const BoundExpr& arg) {
+  if (arg.kind != BoundKind::kLiteral || arg.null_literal || arg.sql.size() < 2) return std::nullopt;
+  size_t start = arg.sql.front() == 'N' ? 1 : 0;
+  if (arg.sql[start] != '\'' || arg.sql.back() != '\'') return std::nullopt;
+  std::string text;
+  for (size_t k = start + 1; k + 1 < arg.sql.size(); ++k) {
+    text += arg.sql[k];
+    if (arg.sql[k] == '\'') ++k;  // '' stands for one quote
+  }
+  return ToLower(text);
+}
+
+// What a TableHas... property asks of the table `id` reads: a row of
+// `view` meeting the condition. Nullopt for another property.
+struct TableFact {
+  std::string_view property;
+  std::string_view view;
+};
+constexpr TableFact kTableFacts[] = {
+    {"tablehasprimarykey", "sysobjects"},  {"tablehasuniquecnst", "sysobjects"},
+    {"tablehasforeignkey", "sysobjects"},  {"tablehascheckcnst", "sysobjects"},
+    {"tablehasdefaultcnst", "sysobjects"}, {"tablehasforeignref", "sysforeignkeys"},
+    {"tablehasidentity", "syscolumns"},    {"tablehastimestamp", "syscolumns"},
+    {"tablehastextimage", "syscolumns"},   {"tablehasindex", "sysindexes"},
+    {"tablehasclustindex", "sysindexes"},  {"tablehasnonclustindex", "sysindexes"},
+};
+
+Bound TableFactCondition(std::string_view property, const TableShape& view, Bound id) {
+  auto integer = [](int value) { return Literal(Typed(SqlType::kInt), std::to_string(value)); };
+  auto child_of_kind = [&](const char* kind) {
+    return Both(Equal(ViewColumn(view, "parent_obj"), std::move(id)),
+                Equal(Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(view, "xtype")),
+                      Literal(Typed(SqlType::kVarChar, 2), std::string("'") + kind + "'")));
+  };
+  auto indexes = [&](int low, int high) {
+    return Both(Equal(ViewColumn(view, "id"), std::move(id)),
+                Both(Compared(ViewColumn(view, "indid"), ">=", integer(low)),
+                     Compared(ViewColumn(view, "indid"), "<=", integer(high))));
+  };
+  auto column_of_type = [&](int xtype) {
+    return Equal(ViewColumn(view, "xtype"), integer(xtype));
+  };
+  if (property == "tablehasprimarykey") return child_of_kind("PK");
+  if (property == "tablehasuniquecnst") return child_of_kind("UQ");
+  if (property == "tablehasforeignkey") return child_of_kind("F");
+  if (property == "tablehascheckcnst") return child_of_kind("C");
+  if (property == "tablehasdefaultcnst") return child_of_kind("D");
+  if (property == "tablehasforeignref") return Equal(ViewColumn(view, "rkeyid"), std::move(id));
+  if (property == "tablehasindex") return indexes(1, 254);
+  if (property == "tablehasclustindex") return indexes(1, 1);
+  if (property == "tablehasnonclustindex") return indexes(2, 254);
+  Bound of_table = Equal(ViewColumn(view, "id"), std::move(id));
+  // The identity column's colstat is 1.
+  if (property == "tablehasidentity")
+    return Both(std::move(of_table), Equal(ViewColumn(view, "colstat"), integer(1)));
+  if (property == "tablehastimestamp") return Both(std::move(of_table), column_of_type(189));
+  return Both(std::move(of_table),
+              Either(column_of_type(34), Either(column_of_type(35), column_of_type(99))));
+}
+
+// OBJECTPROPERTY(id, 'TableHas...'): for a user table 1 or 0 by what its
+// catalog holds; NULL for any other object.
+std::optional<Bound> TableHasProperty(Catalog& catalog, std::vector<Bound>& args) {
+  std::optional<std::string> property = LiteralText(*args[1]);
+  if (!property) return std::nullopt;
+  const TableFact* fact = nullptr;
+  for (const TableFact& each : kTableFacts) {
+    if (each.property == *property) fact = &each;
+  }
+  if (fact == nullptr) return std::nullopt;
+  TableShape objects = View(catalog, {"sysobjects"});
+  TableShape view = View(catalog, {std::string(fact->view)});
+  std::vector<Bound> found;
+  found.push_back(
+      Lookup(view, Literal(Typed(SqlType::kInt), "1"),
+             TableFactCondition(fact->property, view, Argument(args, 0))));
+  found.push_back(Literal(Typed(SqlType::kInt), "0"));
+  Bound answer = Node(BoundKind::kCase, Typed(SqlType::kInt));
+  answer->args.push_back(
+      Equal(Lookup(objects, Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")),
+                   Equal(ViewColumn(objects, "id"), Argument(args, 0))),
+            Literal(Typed(SqlType::kVarChar, 1), "'U'")));
+  answer->args.push_back(Call("coalesce", Typed(SqlType::kInt), std::move(found)));
+  std::vector<Bound> id;
+  id.push_back(std::move(args[0]));
+  return OverArguments(std::move(id), std::move(answer));
+}
+
 Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsInteger(*args[0]) || !IsText(*args[1])) Refuse("OBJECTPROPERTY argument");
+  if (std::optional<Bound> table_fact = TableHasProperty(catalog, args)) return std::move(*table_fact);
   TableShape objects = View(catalog, {"sysobjects"});
   std::vector<Bound> property;
   property.push_back(ViewColumn(objects, "xtype"));
