@@ -1039,6 +1039,13 @@ class Generator : public ExprWriter {
   // stored form an exact value, or a value written to an exact column, is
   // converted here; other values are left to the column's triggers.
   std::string Written(const BoundExpr& value, const ColumnType* column) {
+    // A value given to an identity (SET IDENTITY_INSERT ON) converts to the
+    // declared type as any column's would: its triggers can only tell a
+    // value past the type's range, and report it as a generated one.
+    if (column != nullptr && column->identity && !value.null_literal &&
+        (column->type == SqlType::kTinyInt || column->type == SqlType::kSmallInt ||
+         column->type == SqlType::kInt))
+      return "sqlengine_number(" + Expr(value) + ", '" + TypeDeclaration(*column) + "')";
     if (!stored_form_ || column == nullptr || value.null_literal) return Expr(value);
     return ExactConverted(Expr(value), value.type, *column);
   }
