@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <initializer_list>
+#include <span>
 
 #include "engine/common/sink.h"
 
@@ -27,6 +28,17 @@ class SqlError : public std::runtime_error {
 // (%ls, %.*ls, %d, %hs, %S_MSG ...) replaced by args in order.
 // Unknown numbers give severity 16 and the args joined.
 ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args = {});
+
+// A message of the table as master..sysmessages lists it: its number,
+// severity and text with the placeholders unfilled.
+struct MessageTemplate {
+  std::int32_t number;
+  int severity;
+  std::string_view text;
+};
+
+// Every message of the table, by number.
+std::span<const MessageTemplate> MessageTemplates();
 
 inline SqlError MakeError(std::int32_t number, std::initializer_list<std::string_view> args = {}) {
   return SqlError(FormatMessage(number, args));

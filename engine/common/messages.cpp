@@ -9,14 +9,8 @@
 namespace sqlengine {
 namespace {
 
-struct MessageDef {
-  std::int32_t number;
-  int severity;
-  std::string_view text;
-};
-
 // Sorted by number.
-constexpr MessageDef kMessages[] = {
+constexpr MessageTemplate kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
     {108, 16,
@@ -524,7 +518,7 @@ constexpr MessageDef kMessages[] = {
 
 // FormatMessage looks numbers up by binary search.
 static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
-                             [](const MessageDef& a, const MessageDef& b) {
+                             [](const MessageTemplate& a, const MessageTemplate& b) {
                                return a.number < b.number;
                              }));
 
@@ -540,12 +534,14 @@ size_t PlaceholderLength(std::string_view text, size_t i) {
 
 }  // namespace
 
+std::span<const MessageTemplate> MessageTemplates() { return kMessages; }
+
 ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args) {
   ServerMessage message;
   message.number = number;
   const auto* def =
       std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
-                       [](const MessageDef& d, std::int32_t n) { return d.number < n; });
+                       [](const MessageTemplate& d, std::int32_t n) { return d.number < n; });
   auto arg = args.begin();
   if (def == std::end(kMessages) || def->number != number) {
     message.severity = 16;

@@ -312,6 +312,12 @@ constexpr CatalogViewColumn kSysProcesses[] = {
     {"stmt_end", "int", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysMessages[] = {
+    {"error", "int", kNotNull},         {"severity", "tinyint", kNotNull},
+    {"dlevel", "smallint", kNotNull},   {"description", "nvarchar(255)", kNull},
+    {"msglangid", "smallint", kNotNull},
+};
+
 constexpr CatalogViewColumn kSptValues[] = {
     {"name", "nvarchar(35)", kNull}, {"number", "int", kNotNull}, {"type", "nchar(3)", kNotNull},
     {"low", "int", kNull},           {"high", "int", kNull},      {"status", "int", kNull},
@@ -433,6 +439,7 @@ constexpr ViewColumns kViews[] = {
     {"sysaltfiles", kSysAltFiles},
     {"sysprocesses", kSysProcesses},
     {"spt_values", kSptValues},
+    {"sysmessages", kSysMessages},
     {"::fn_helpcollations", kHelpCollations},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},

@@ -9,6 +9,7 @@
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
+#include "engine/exec/server_catalog_views.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/tsql/collation_names.h"
@@ -380,6 +381,7 @@ constexpr View kViews[] = {
     {"sysaltfiles", SysAltFiles},
     {"sysprocesses", SysProcesses},
     {"spt_values", SptValues},
+    {"sysmessages", SysMessages},
     {"::fn_helpcollations", HelpCollations},
     {"sysconstraints", SysConstraints},
     {"sysforeignkeys", SysForeignKeys},
@@ -399,7 +401,7 @@ bool IsCatalogView(std::string_view view) {
 
 bool NeedsMaster(std::string_view view) {
   return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles" ||
-         view == "sysprocesses";
+         view == "sysprocesses" || view == "sysmessages";
 }
 
 bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }

@@ -40,6 +40,7 @@ struct CatalogTarget {
   bool has_triggers = false;    // and its triggers table
   bool has_user_types = false;  // and its user types table
   bool has_rules = false;       // and its rules and defaults table
+  bool has_user_messages = false;  // master has the table of sp_addmessage's messages
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
   // Its procedures' parameters; read only for the views that list them

@@ -18,6 +18,7 @@
 #include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/triggers.h"
+#include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -423,7 +424,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
       throw MakeError(916, {host_.LoginName(), target.database});
   }
   // master's own tables are master's alone.
-  if ((view == "spt_values" || view == "sysprocesses") &&
+  if ((view == "spt_values" || view == "sysprocesses" || view == "sysmessages") &&
       !tsql::EqualsIgnoreCase(target.database, "master"))
     return std::nullopt;
   target.data_folder = engine_.Layout().DataFolder().string();
@@ -437,6 +438,8 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_triggers = HasTriggers(db_.get(), target.schema);
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
     target.has_rules = HasRulesTable(db_.get(), target.schema);
+    if (view == "sysmessages")
+      target.has_user_messages = HasUserMessages(db_.get(), target.master_schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
     if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
     if (view == "syscomments")
@@ -456,7 +459,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
           kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
           kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable,
-          kRulesTable}) {
+          kRulesTable, kUserMessagesTable}) {
       authorizer_.Expose(schema, table);
     }
   }

@@ -6,6 +6,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
+#include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -14,7 +15,8 @@ constexpr int kFirstUserMessage = 50001;
 
 // The messages table, created in master when missing; its qualified name.
 std::string MessagesTable(Session& session, bool create) {
-  std::string table = "\"" + session.Connection().SchemaFor("master") + "\".sqlengine_messages";
+  std::string table =
+      "\"" + session.Connection().SchemaFor("master") + "\"." + std::string(kUserMessagesTable);
   if (create) {
     catalog::Exec(session.Connection().Handle(),
                   "CREATE TABLE IF NOT EXISTS " + table +
@@ -22,15 +24,6 @@ std::string MessagesTable(Session& session, bool create) {
                       "description TEXT NOT NULL)");
   }
   return table;
-}
-
-bool TableExists(Session& session) {
-  std::string schema = session.Connection().SchemaFor("master");
-  auto query = catalog::Prepare(session.Connection().Handle(),
-                                "SELECT 1 FROM \"" + schema +
-                                    "\".sqlite_master WHERE type = 'table' AND name = "
-                                    "'sqlengine_messages'");
-  return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
 int Number(const std::string& text) { return std::atoi(text.c_str()); }
@@ -83,6 +76,13 @@ void DropMessage(Session& session, const std::vector<CallArgument>& given) {
 
 }  // namespace
 
+bool HasUserMessages(sqlite3* db, const std::string& master_schema) {
+  auto query = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(master_schema) +
+                                        ".sqlite_master WHERE type = 'table' AND name = '" +
+                                        std::string(kUserMessagesTable) + "'");
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 bool RunMessageProcedure(Session& session, std::string_view name,
                          const std::vector<CallArgument>& arguments) {
   if (name == "sp_addmessage") {
@@ -96,7 +96,7 @@ bool RunMessageProcedure(Session& session, std::string_view name,
 }
 
 std::optional<std::string> FindUserMessage(Session& session, int number) {
-  if (number < kFirstUserMessage || !TableExists(session)) return std::nullopt;
+  if (number < kFirstUserMessage || !HasUserMessages(session.Connection().Handle(), session.Connection().SchemaFor("master"))) return std::nullopt;
   auto query = catalog::Prepare(
       session.Connection().Handle(),
       "SELECT description FROM " + MessagesTable(session, false) + " WHERE error = ?");
