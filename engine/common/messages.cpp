@@ -419,6 +419,7 @@ constexpr MessageDef kMessages[] = {
      "%.*ls found %d allocation errors and %d consistency errors in table '%.*ls' (object ID "
      "%d)."},
     {8992, 16, "Check Catalog Msg %d, State %d: %.*ls"},
+    {15001, 16, "Object '%s' does not exist or is not a valid object for this operation."},
     {15002, 16, "The procedure '%s' cannot be executed within a transaction."},
     {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
     {15007, 16, "The login '%s' does not exist."},
@@ -440,6 +441,7 @@ constexpr MessageDef kMessages[] = {
     {15048, 16, "Valid values of database compatibility level are 60, 65, 70, or 80."},
     {15054, 10, "The current compatibility level is %d."},
     {15063, 16, "The login already has an account under a different user name."},
+    {15070, 10, "Object '%s' was successfully marked for recompilation."},
     {15097, 16, "The size associated with an extended property cannot be more than 7,500 bytes."},
     {15109, 16, "Cannot change the owner of the master database."},
     {15110, 16, "The proposed new database owner is already a user or aliased in the database."},

@@ -42,6 +42,14 @@ bool HasPropertyTable(sqlite3* db, const std::string& schema) {
   return sqlite3_step(find.get()) == SQLITE_ROW;
 }
 
+void EnsurePropertyTable(sqlite3* db) {
+  catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table("main") +
+                        " (class TEXT NOT NULL, major TEXT NOT NULL COLLATE NOCASE, "
+                        "minor_type TEXT NOT NULL, minor TEXT NOT NULL COLLATE NOCASE, "
+                        "name TEXT NOT NULL COLLATE NOCASE, value BLOB, "
+                        "PRIMARY KEY (class, major, minor_type, minor, name))");
+}
+
 void Bind(sqlite3_stmt* statement, int index, std::string_view text) {
   sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
@@ -50,14 +58,10 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
-// A table, view, procedure, function, default or rule of the database.
-struct FoundObject {
-  std::string name;  // as stored
-  std::string type;  // its level-1 type word: TABLE, VIEW, PROCEDURE ...
-};
+}  // namespace
 
-std::optional<FoundObject> FindObject(sqlite3* db, const std::string& schema,
-                                      std::string_view name) {
+std::optional<NamedObject> FindNamedObject(sqlite3* db, const std::string& schema,
+                                          std::string_view name) {
   std::string quoted = QuoteSqliteName(schema);
   catalog::PreparedStatement table = catalog::Prepare(
       db, "SELECT name, type FROM " + quoted +
@@ -66,7 +70,7 @@ std::optional<FoundObject> FindObject(sqlite3* db, const std::string& schema,
   Bind(table.get(), 1, name);
   if (sqlite3_step(table.get()) == SQLITE_ROW) {
     bool view = catalog::ColumnText(table.get(), 1) == "view";
-    return FoundObject{catalog::ColumnText(table.get(), 0), view ? "VIEW" : "TABLE"};
+    return NamedObject{catalog::ColumnText(table.get(), 0), view ? "VIEW" : "TABLE"};
   }
   catalog::PreparedStatement object = catalog::Prepare(
       db, "SELECT name, xtype FROM " + quoted + "." + catalog::kObjectsTable +
@@ -76,7 +80,16 @@ std::optional<FoundObject> FindObject(sqlite3* db, const std::string& schema,
   std::string xtype = catalog::ColumnText(object.get(), 1);
   std::string type = xtype == "P" ? "PROCEDURE" : xtype == "D" ? "DEFAULT" : xtype == "R" ? "RULE"
                                                                                       : "FUNCTION";
-  return FoundObject{catalog::ColumnText(object.get(), 0), type};
+  return NamedObject{catalog::ColumnText(object.get(), 0), type};
+}
+
+namespace {
+
+using FoundObject = NamedObject;
+
+std::optional<NamedObject> FindObject(sqlite3* db, const std::string& schema,
+                                     std::string_view name) {
+  return FindNamedObject(db, schema, name);
 }
 
 std::string OwnerName(const DatabaseSecurity& security, std::string_view object) {
@@ -301,13 +314,7 @@ void ChangeProperty(Session& session, std::string_view procedure,
   }
   CatalogWrite write(session);
   sqlite3* db = write.Db();
-  if (!HasPropertyTable(db, "main")) {
-    catalog::Exec(db, "CREATE TABLE " + Table("main") +
-                          " (class TEXT NOT NULL, major TEXT NOT NULL COLLATE NOCASE, "
-                          "minor_type TEXT NOT NULL, minor TEXT NOT NULL COLLATE NOCASE, "
-                          "name TEXT NOT NULL COLLATE NOCASE, value BLOB, "
-                          "PRIMARY KEY (class, major, minor_type, minor, name))");
-  }
+  EnsurePropertyTable(db);
   catalog::PreparedStatement exists =
       catalog::Prepare(db, "SELECT name FROM " + Table("main") + kWhere);
   BindTarget(exists.get(), target, name, 1);
@@ -526,6 +533,16 @@ void RenameProperties(sqlite3* db, std::string_view item_type, const std::string
           " SET minor = ? WHERE major = ? AND class NOT IN ('', 'USER', 'TYPE') AND "
           "minor_type = ? AND minor = ?",
       {to, object, item_type, from});
+}
+
+void SetTableOption(sqlite3* db, const std::string& table, const std::string& option,
+                    std::int64_t value) {
+  EnsurePropertyTable(db);
+  Run(db,
+      "INSERT OR REPLACE INTO " + Table("main") +
+          " (class, major, minor_type, minor, name, value) VALUES ('OPTION', ?, '', '', ?, "
+          "CAST(? AS INTEGER))",
+      {table, option, std::to_string(value)});
 }
 
 void ForgetNameProperties(sqlite3* db, std::string_view kind, const std::string& name) {

@@ -37,6 +37,21 @@ inline constexpr const char* kExtendedPropertiesTable = "sqlengine_extended_prop
 bool RunExtendedPropertyProcedure(Session& session, std::string_view name,
                                   const std::vector<CallArgument>& arguments);
 
+// A table, view, procedure, function, default or rule of the database.
+struct NamedObject {
+  std::string name;  // as stored
+  std::string type;  // its level-1 type word: TABLE, VIEW, PROCEDURE, FUNCTION, DEFAULT, RULE
+};
+// The object of that name (compared without case) in SQLite schema `schema`.
+std::optional<NamedObject> FindNamedObject(sqlite3* db, const std::string& schema,
+                                          std::string_view name);
+
+// sp_tableoption's settings of a table are kept beside its properties, as
+// rows of class 'OPTION' (the option's name, its value as an integer), so
+// they follow the table through renames and go when it is dropped.
+void SetTableOption(sqlite3* db, const std::string& table, const std::string& option,
+                    std::int64_t value);
+
 // ::fn_listextendedproperty(name, level0type, level0name, level1type,
 // level1name, level2type, level2name) of the database whose names the
 // session's statements reach unqualified: its rows (objtype, objname, name,

@@ -15,6 +15,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/help_procedures.h"
+#include "engine/exec/object_maintenance.h"
 #include "engine/exec/object_rename.h"
 #include "engine/exec/object_text.h"
 #include "engine/exec/procedure_arguments.h"
@@ -165,7 +166,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
                !RunHelpProcedure(session, name, arguments, sink) &&
                !RunMessageProcedure(session, name, arguments) &&
                !RunExtendedPropertyProcedure(session, name, arguments) &&
-               !RunServerHelpProcedure(session, name, arguments, sink)) {
+               !RunServerHelpProcedure(session, name, arguments, sink) &&
+               !RunObjectMaintenanceProcedure(session, name, arguments, sink)) {
       return false;
     }
   } catch (SqlError& error) {
