@@ -25,6 +25,7 @@
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
+#include "engine/exec/table_privileges.h"
 #include "engine/exec/trigger_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
@@ -167,7 +168,8 @@ bool RunSystemProcedure(Session& session, std::string_view name,
                !RunMessageProcedure(session, name, arguments) &&
                !RunExtendedPropertyProcedure(session, name, arguments) &&
                !RunServerHelpProcedure(session, name, arguments, sink) &&
-               !RunObjectMaintenanceProcedure(session, name, arguments, sink)) {
+               !RunObjectMaintenanceProcedure(session, name, arguments, sink) &&
+               !RunPrivilegeProcedure(session, name, arguments, sink)) {
       return false;
     }
   } catch (SqlError& error) {
