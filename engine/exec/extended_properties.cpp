@@ -61,7 +61,7 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
 }  // namespace
 
 std::optional<NamedObject> FindNamedObject(sqlite3* db, const std::string& schema,
-                                          std::string_view name) {
+                                           std::string_view name) {
   std::string quoted = QuoteSqliteName(schema);
   catalog::PreparedStatement table = catalog::Prepare(
       db, "SELECT name, type FROM " + quoted +
@@ -78,8 +78,10 @@ std::optional<NamedObject> FindNamedObject(sqlite3* db, const std::string& schem
   Bind(object.get(), 1, name);
   if (sqlite3_step(object.get()) != SQLITE_ROW) return std::nullopt;
   std::string xtype = catalog::ColumnText(object.get(), 1);
-  std::string type = xtype == "P" ? "PROCEDURE" : xtype == "D" ? "DEFAULT" : xtype == "R" ? "RULE"
-                                                                                      : "FUNCTION";
+  std::string type = xtype == "P"   ? "PROCEDURE"
+                     : xtype == "D" ? "DEFAULT"
+                     : xtype == "R" ? "RULE"
+                                    : "FUNCTION";
   return NamedObject{catalog::ColumnText(object.get(), 0), type};
 }
 
@@ -88,7 +90,7 @@ namespace {
 using FoundObject = NamedObject;
 
 std::optional<NamedObject> FindObject(sqlite3* db, const std::string& schema,
-                                     std::string_view name) {
+                                      std::string_view name) {
   return FindNamedObject(db, schema, name);
 }
 
@@ -283,8 +285,7 @@ std::size_t ValueSize(const Value& value) {
 constexpr const char* kWhere =
     " WHERE class = ? AND major = ? AND minor_type = ? AND minor = ? AND name = ?";
 
-void BindTarget(sqlite3_stmt* statement, const Target& target, const std::string& name,
-                int first) {
+void BindTarget(sqlite3_stmt* statement, const Target& target, const std::string& name, int first) {
   Bind(statement, first, target.cls);
   Bind(statement, first + 1, target.major);
   Bind(statement, first + 2, target.minor_type);
@@ -297,8 +298,8 @@ void ChangeProperty(Session& session, std::string_view procedure,
   bool drop = procedure == "sp_dropextendedproperty";
   std::vector<std::string_view> parameters = {"@name"};
   if (!drop) parameters.push_back("@value");
-  for (std::string_view level : {"@level0type", "@level0name", "@level1type", "@level1name",
-                                 "@level2type", "@level2name"}) {
+  for (std::string_view level :
+       {"@level0type", "@level0name", "@level1type", "@level1name", "@level2type", "@level2name"}) {
     parameters.push_back(level);
   }
   Arguments args(procedure, given, parameters);
@@ -333,7 +334,8 @@ void ChangeProperty(Session& session, std::string_view procedure,
   } else if (!found) {
     throw MakeError(15217, {name, target.shown});
   } else if (drop) {
-    catalog::PreparedStatement remove = catalog::Prepare(db, "DELETE FROM " + Table("main") + kWhere);
+    catalog::PreparedStatement remove =
+        catalog::Prepare(db, "DELETE FROM " + Table("main") + kWhere);
     BindTarget(remove.get(), target, name, 1);
     Step(db, remove.get());
   } else {
@@ -428,8 +430,7 @@ std::string ListExtendedProperties(Session& session, const std::vector<Value>& a
       if (!cls.empty()) continue;
     } else if (!type1) {
       if (cls != *type0 || !matches(args[2], major)) continue;
-      if (cls == "USER" ? !IsUser(security, major) : !FindUserType(db, major).has_value())
-        continue;
+      if (cls == "USER" ? !IsUser(security, major) : !FindUserType(db, major).has_value()) continue;
       entry.objtype = cls;
       entry.objname = major;
     } else {
@@ -492,17 +493,16 @@ std::string ListExtendedProperties(Session& session, const std::vector<Value>& a
 
 void ForgetObjectProperties(sqlite3* db, const std::string& schema, std::string_view object) {
   if (!HasPropertyTable(db, schema)) return;
-  Run(db,
-      "DELETE FROM " + Table(schema) + " WHERE major = ? AND class NOT IN ('', 'USER', 'TYPE')",
+  Run(db, "DELETE FROM " + Table(schema) + " WHERE major = ? AND class NOT IN ('', 'USER', 'TYPE')",
       {object});
 }
 
 void ForgetLostItemProperties(sqlite3* db, const std::string& schema) {
   if (!HasPropertyTable(db, schema)) return;
   std::vector<std::tuple<std::string, std::string, std::string>> items;
-  catalog::PreparedStatement rows = catalog::Prepare(
-      db, "SELECT DISTINCT major, minor_type, minor FROM " + Table(schema) +
-              " WHERE class IN ('TABLE', 'VIEW') AND minor_type <> ''");
+  catalog::PreparedStatement rows =
+      catalog::Prepare(db, "SELECT DISTINCT major, minor_type, minor FROM " + Table(schema) +
+                               " WHERE class IN ('TABLE', 'VIEW') AND minor_type <> ''");
   while (sqlite3_step(rows.get()) == SQLITE_ROW) {
     items.emplace_back(catalog::ColumnText(rows.get(), 0), catalog::ColumnText(rows.get(), 1),
                        catalog::ColumnText(rows.get(), 2));

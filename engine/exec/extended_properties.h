@@ -44,7 +44,7 @@ struct NamedObject {
 };
 // The object of that name (compared without case) in SQLite schema `schema`.
 std::optional<NamedObject> FindNamedObject(sqlite3* db, const std::string& schema,
-                                          std::string_view name);
+                                           std::string_view name);
 
 // sp_tableoption's settings of a table are kept beside its properties, as
 // rows of class 'OPTION' (the option's name, its value as an integer), so

@@ -30,6 +30,20 @@ std::string OwnerName(const DatabaseSecurity& security, std::string_view object)
   return owner != nullptr && owner->uid != kDboUid ? owner->name : "dbo";
 }
 
+// The user tables of the current database whose names are LIKE `pattern`, by name.
+std::vector<std::string> UserTablesLike(sqlite3* db, const std::string& pattern) {
+  std::vector<std::string> tables;
+  catalog::PreparedStatement list = catalog::Prepare(
+      db,
+      "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name LIKE ? AND name NOT "
+      "LIKE 'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!' ORDER BY name "
+      "COLLATE NOCASE");
+  sqlite3_bind_text(list.get(), 1, pattern.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(list.get()) == SQLITE_ROW)
+    tables.push_back(catalog::ColumnText(list.get(), 0));
+  return tables;
+}
+
 // The object `written` names ("name" or "owner.name"): nullopt when there is
 // none, or the owner written is not its owner.
 std::optional<NamedObject> FindOwnedObject(Session& session, const std::string& written) {
@@ -94,9 +108,9 @@ void Recompile(Session& session, const std::vector<CallArgument>& given, ResultS
     sqlite3* db = session.Connection().Handle();
     tsql::DottedName parts = tsql::ReadWrittenName(written);
     if (!parts.parts.empty() && HasTriggers(db, "main")) {
-      catalog::PreparedStatement trigger = catalog::Prepare(
-          db, std::string("SELECT table_name, name FROM main.") + kTriggersTable +
-                  " WHERE name = ? COLLATE NOCASE");
+      catalog::PreparedStatement trigger =
+          catalog::Prepare(db, std::string("SELECT table_name, name FROM main.") + kTriggersTable +
+                                   " WHERE name = ? COLLATE NOCASE");
       sqlite3_bind_text(trigger.get(), 1, parts.Last().c_str(), -1, SQLITE_TRANSIENT);
       if (sqlite3_step(trigger.get()) == SQLITE_ROW) {
         std::string table = catalog::ColumnText(trigger.get(), 0);
@@ -123,13 +137,7 @@ void UpdateStats(Session& session, const std::vector<CallArgument>& given, Resul
   if (!rights.IsDbo() && !rights.InRole("db_owner")) throw MakeError(15247);
   CatalogWrite write(session);
   sqlite3* db = write.Db();
-  std::vector<std::string> tables;
-  catalog::PreparedStatement list = catalog::Prepare(
-      db,
-      "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' "
-      "ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!' ORDER BY name COLLATE NOCASE");
-  while (sqlite3_step(list.get()) == SQLITE_ROW) tables.push_back(catalog::ColumnText(list.get(), 0));
-  list.reset();
+  std::vector<std::string> tables = UserTablesLike(db, "%");
   const DatabaseSecurity& security = rights.Security();
   for (const std::string& table : tables) {
     Print(sink, "Updating " + OwnerName(security, table) + "." + table);
@@ -149,8 +157,8 @@ void TableOption(Session& session, const std::vector<CallArgument>& given) {
   std::string option = tsql::ToLower(args.Required(1, kName, "@OptionName"));
   std::string value = tsql::ToLower(args.Required(2, kName, "@OptionValue"));
   auto invalid = [&] { return MakeError(15600, {kName}); };
-  if (option != "pintable" && option != "table lock on bulk load" &&
-      option != "insert row lock" && option != "text in row") {
+  if (option != "pintable" && option != "table lock on bulk load" && option != "insert row lock" &&
+      option != "text in row") {
     throw invalid();
   }
   std::int64_t setting = 0;
@@ -171,14 +179,7 @@ void TableOption(Session& session, const std::vector<CallArgument>& given) {
   const DatabaseRights& rights = session.Rights().InCurrent();
   CatalogWrite write(session);
   sqlite3* db = write.Db();
-  std::vector<std::string> tables;
-  catalog::PreparedStatement list = catalog::Prepare(
-      db,
-      "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name LIKE ? AND name NOT "
-      "LIKE 'sqlite!_%' ESCAPE '!' AND name NOT LIKE 'sqlengine!_%' ESCAPE '!'");
-  sqlite3_bind_text(list.get(), 1, name.Last().c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(list.get()) == SQLITE_ROW) tables.push_back(catalog::ColumnText(list.get(), 0));
-  list.reset();
+  std::vector<std::string> tables = UserTablesLike(db, name.Last());
   if (tables.empty()) throw MakeError(15009, {pattern, session.CurrentDatabase()});
   for (const std::string& table : tables) {
     if (rights.Check(table, Access::kAlter).has_value()) throw MakeError(15247);

@@ -1,6 +1,7 @@
 #include "engine/exec/table_privileges.h"
 
 #include <algorithm>
+#include <functional>
 #include <tuple>
 
 #include "engine/catalog/sqlite_handle.h"
@@ -42,8 +43,8 @@ struct Privilege {
 bool MaySee(Session& session, const std::string& table) {
   const DatabaseRights& rights = session.Rights().InCurrent();
   if (rights.IsDbo() || rights.InRole("db_owner") || rights.OwnsObject(table)) return true;
-  for (Access access : {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
-                        Access::kReferences}) {
+  for (Access access :
+       {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete, Access::kReferences}) {
     if (!rights.Check(table, access).has_value()) return true;
   }
   catalog::PreparedStatement columns = catalog::Prepare(
@@ -76,8 +77,8 @@ void Collect(const DatabaseSecurity& security, const std::string& table,
       return;
     std::string grantee = PrincipalName(security, row.grantee);
     if (EqualsIgnoreCase(grantee, owner)) return;  // listed as the owner's already
-    out.push_back({table, item, PrincipalName(security, row.grantor), grantee, row.action,
-                   row.state == 'W'});
+    out.push_back(
+        {table, item, PrincipalName(security, row.grantor), grantee, row.action, row.state == 'W'});
   };
   for (const PermissionRow& row : security.permissions) add(row);
   if (column != nullptr) {
@@ -91,13 +92,12 @@ void Send(Session& session, std::vector<Privilege>& privileges, bool columns, Re
   // A grant by two grantors of one privilege is one row per grantor; an
   // exact repeat (a grant WITH GRANT OPTION of the whole table and of a
   // column) is listed once.
-  privileges.erase(std::unique(privileges.begin(), privileges.end(),
-                               [](const Privilege& a, const Privilege& b) {
-                                 return a.Order() == b.Order();
-                               }),
-                   privileges.end());
-  std::vector<Column> shape = {{"TABLE_QUALIFIER", Name()}, {"TABLE_OWNER", Name()},
-                               {"TABLE_NAME", Name()}};
+  privileges.erase(
+      std::unique(privileges.begin(), privileges.end(),
+                  [](const Privilege& a, const Privilege& b) { return a.Order() == b.Order(); }),
+      privileges.end());
+  std::vector<Column> shape = {
+      {"TABLE_QUALIFIER", Name()}, {"TABLE_OWNER", Name()}, {"TABLE_NAME", Name()}};
   if (columns) shape.push_back({"COLUMN_NAME", Name()});
   shape.push_back({"GRANTOR", Name()});
   shape.push_back({"GRANTEE", Name()});
@@ -120,28 +120,39 @@ void Send(Session& session, std::vector<Privilege>& privileges, bool columns, Re
 
 bool OwnerMatches(const DatabaseSecurity& security, const std::optional<std::string>& owner,
                   const std::string& table) {
-  return !owner ||
-         CatalogPatternMatches(*owner, PrincipalName(security, security.OwnerOf(table)));
+  return !owner || CatalogPatternMatches(*owner, PrincipalName(security, security.OwnerOf(table)));
+}
+
+// The tables and views `named` accepts that the owner and qualifier
+// arguments allow and the caller may see.
+std::vector<std::string> ListedTables(Session& session,
+                                      const std::function<bool(const std::string&)>& named,
+                                      const std::optional<std::string>& owner,
+                                      const std::optional<std::string>& qualifier) {
+  std::vector<std::string> listed;
+  if (qualifier && !EqualsIgnoreCase(*qualifier, session.CurrentDatabase())) return listed;
+  const DatabaseSecurity& security = session.Rights().InCurrent().Security();
+  for (bool views : {false, true}) {
+    for (const std::string& table : UserTableNames(session, views)) {
+      if (named(table) && OwnerMatches(security, owner, table) && MaySee(session, table))
+        listed.push_back(table);
+    }
+  }
+  return listed;
 }
 
 // sp_table_privileges [table pattern [, owner pattern [, qualifier]]]:
 // tables and views.
 void TablePrivileges(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
-  Arguments args("sp_table_privileges", given,
-                 {"@table_name", "@table_owner", "@table_qualifier"});
-  const DatabaseRights& rights = session.Rights().InCurrent();
-  const DatabaseSecurity& security = rights.Security();
+  Arguments args("sp_table_privileges", given, {"@table_name", "@table_owner", "@table_qualifier"});
+  const DatabaseSecurity& security = session.Rights().InCurrent().Security();
   std::vector<Privilege> privileges;
-  if (!args[2] || EqualsIgnoreCase(*args[2], session.CurrentDatabase())) {
-    for (bool views : {false, true}) {
-      for (const std::string& table : UserTableNames(session, views)) {
-        if (!CatalogPatternMatches(args[0].value_or("%"), table) ||
-            !OwnerMatches(security, args[1], table) || !MaySee(session, table))
-          continue;
-        Collect(security, table, {"DELETE", "INSERT", "REFERENCES", "SELECT", "UPDATE"}, nullptr,
-                privileges);
-      }
-    }
+  auto named = [&](const std::string& table) {
+    return CatalogPatternMatches(args[0].value_or("%"), table);
+  };
+  for (const std::string& table : ListedTables(session, named, args[1], args[2])) {
+    Collect(security, table, {"DELETE", "INSERT", "REFERENCES", "SELECT", "UPDATE"}, nullptr,
+            privileges);
   }
   Send(session, privileges, false, sink);
 }
@@ -151,25 +162,17 @@ void ColumnPrivileges(Session& session, const std::vector<CallArgument>& given, 
   constexpr std::string_view kName = "sp_column_privileges";
   Arguments args(kName, given, {"@table_name", "@table_owner", "@table_qualifier", "@column_name"});
   std::string wanted = args.Required(0, kName, "@table_name");
-  const DatabaseRights& rights = session.Rights().InCurrent();
-  const DatabaseSecurity& security = rights.Security();
+  const DatabaseSecurity& security = session.Rights().InCurrent().Security();
   std::vector<Privilege> privileges;
-  if (!args[2] || EqualsIgnoreCase(*args[2], session.CurrentDatabase())) {
-    for (bool views : {false, true}) {
-      for (const std::string& table : UserTableNames(session, views)) {
-        if (!EqualsIgnoreCase(wanted, table) || !OwnerMatches(security, args[1], table) ||
-            !MaySee(session, table))
-          continue;
-        catalog::PreparedStatement columns = catalog::Prepare(
-            session.Connection().Handle(), "SELECT name FROM pragma_table_info(?, 'main')");
-        sqlite3_bind_text(columns.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-        while (sqlite3_step(columns.get()) == SQLITE_ROW) {
-          std::string column = catalog::ColumnText(columns.get(), 0);
-          if (!CatalogPatternMatches(args[3].value_or("%"), column)) continue;
-          Collect(security, table, {"INSERT", "REFERENCES", "SELECT", "UPDATE"}, &column,
-                  privileges);
-        }
-      }
+  auto named = [&](const std::string& table) { return EqualsIgnoreCase(wanted, table); };
+  for (const std::string& table : ListedTables(session, named, args[1], args[2])) {
+    catalog::PreparedStatement columns = catalog::Prepare(
+        session.Connection().Handle(), "SELECT name FROM pragma_table_info(?, 'main')");
+    sqlite3_bind_text(columns.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(columns.get()) == SQLITE_ROW) {
+      std::string column = catalog::ColumnText(columns.get(), 0);
+      if (!CatalogPatternMatches(args[3].value_or("%"), column)) continue;
+      Collect(security, table, {"INSERT", "REFERENCES", "SELECT", "UPDATE"}, &column, privileges);
     }
   }
   Send(session, privileges, true, sink);
