@@ -20,6 +20,7 @@
 #include "engine/exec/dbcc.h"
 #include "engine/exec/dirty_reads.h"
 #include "engine/exec/dropped_objects.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_column_texts.h"
@@ -731,6 +732,10 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kDropTrigger:
       DropTriggers(session_, statement);
+      {
+        StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());
+        ForgetLostItemProperties(session_.Connection().Handle(), "main");
+      }
       Done();
       return Flow::kNext;
     case StatementKind::kDropProcedure:
@@ -903,6 +908,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
                        session_.CurrentDatabase());
     }
+    if (table.database.empty()) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      ForgetLostItemProperties(connection.Handle(), "main");
+    }
     session_.RowCount() = 0;
     Done(std::nullopt);
     return;
@@ -1071,6 +1080,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
         StopIgnoringDuplicateKeys(db, schema, stored);
     }
     if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
+    if (statement.kind == StatementKind::kAlterTable || !dropped_indexes.empty()) {
+      StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+      ForgetLostItemProperties(db, written_schema);
+    }
     if (std::optional<std::string> view = CreatedView(statement)) {
       GrantToCreator(*view, {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
                              Access::kReferences});
@@ -1713,7 +1726,22 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       scope.End(0);
       return;
     }
-    if (RunSystemProcedure(session_, name, arguments, sink_)) {
+    // A system procedure returns 0, or 1 when it fails, to EXEC @status =.
+    auto set_status = [&](std::int64_t status) {
+      if (status_variable.empty()) return;
+      auto variable = session_.Variables().find(tsql::ToLower(status_variable));
+      if (variable == session_.Variables().end()) throw MakeError(137, {status_variable});
+      variable->second.value = status;
+    };
+    bool ran = false;
+    try {
+      ran = RunSystemProcedure(session_, name, arguments, sink_);
+    } catch (const SqlError&) {
+      set_status(1);
+      throw;
+    }
+    if (ran) {
+      set_status(0);
       scope.End(0);
       return;
     }

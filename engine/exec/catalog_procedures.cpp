@@ -492,6 +492,10 @@ void HelpDb(Session& session, const std::vector<CallArgument>& given, ResultSink
 
 }  // namespace
 
+bool CatalogPatternMatches(std::string_view pattern, std::string_view text) {
+  return Matches(pattern, text);
+}
+
 std::vector<std::string> UserTableNames(Session& session, bool views) {
   std::vector<std::string> names;
   auto query = catalog::Prepare(session.Connection().Handle(),

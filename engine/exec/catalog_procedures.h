@@ -20,6 +20,10 @@ class Session;
 // the engine's own left out, ordered by name.
 std::vector<std::string> UserTableNames(Session& session, bool views);
 
+// Whether `text` matches a name argument of the catalog procedures: %, _
+// and [x] as LIKE reads them, without regard to case.
+bool CatalogPatternMatches(std::string_view pattern, std::string_view text);
+
 // Whether a procedure's owner and qualifier arguments (nullopt: not given)
 // name what the current database holds: every object here is dbo's.
 bool InThisDatabase(Session& session, const std::optional<std::string>& owner,

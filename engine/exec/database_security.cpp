@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -424,6 +425,7 @@ bool ForgetObjectPermissions(sqlite3* db, const std::string& schema, std::string
     Step(db, remove.get());
     removed = removed || sqlite3_changes(db) > 0;
   }
+  ForgetObjectProperties(db, schema, object);
   return removed;
 }
 

@@ -118,7 +118,8 @@ void SetPermission(sqlite3* db, const std::string& schema, std::string_view data
 // dbo's. A database without the table has dbo own everything.
 void RecordOwner(sqlite3* db, const std::string& schema, std::string_view object, int uid);
 
-// Forgets every permission on `object`, whole and per column, and its owner. Rights belong
+// Forgets every permission on `object`, whole and per column, its owner and its
+// extended properties (extended_properties.h). Rights belong
 // to the object, not to its name: once it is dropped, a new object made under
 // the same name starts with none.
 // Returns whether it removed anything (the caller then tells the engine).

@@ -9,6 +9,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
@@ -246,14 +247,20 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
   LockedSavepoint write(session, "main", "sqlengine_rename");
   if (type == "column") {
     RenameColumn(db, stored, item, new_name);
+    RenameProperties(db, "COLUMN", stored, item, new_name);
   } else if (type == "index") {
     RenameIndex(db, item, new_name);
     StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
     RenameIgnoringDuplicateKeys(db, "main", item, new_name);
-  } else if (table) {
-    RenameTable(db, stored, new_name);
+    RenameProperties(db, "INDEX", stored, ShownIndexName(item, stored),
+                     ShownIndexName(new_name, stored));
   } else {
-    RenameProcedure(db, stored, new_name);
+    if (table) {
+      RenameTable(db, stored, new_name);
+    } else {
+      RenameProcedure(db, stored, new_name);
+    }
+    RenameProperties(db, "", stored, stored, new_name);
   }
   write.Release();
   session.Engine().SecurityChanged();

@@ -6,6 +6,7 @@
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 
@@ -83,6 +84,7 @@ void RevokeAccess(Session& session, const std::string& user) {
   if (found == nullptr || found->is_role) throw MakeError(15008, {user});
   CatalogWrite write(session);
   RemovePrincipal(write.Db(), "main", session.CurrentDatabase(), found->uid);
+  ForgetNameProperties(write.Db(), "USER", found->name);
   write.Commit();
   Changed(session);
 }

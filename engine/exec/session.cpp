@@ -11,6 +11,7 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/durable_results.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/permission_bits.h"
 #include "engine/exec/procedures.h"
@@ -245,6 +246,10 @@ std::optional<int> Session::ObjectPermissions(std::string_view object, std::stri
                                               std::optional<std::string_view> column) {
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
   return ObjectPermissionBits(rights_.InCurrent(), object, xtype, columns, column);
+}
+
+std::string Session::ExtendedPropertyRows(const std::vector<Value>& arguments) {
+  return ListExtendedProperties(*this, arguments);
 }
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {

@@ -106,7 +106,8 @@ void SpaceUsed(Session& session, const std::vector<CallArgument>& given, ResultS
        Kilobytes(std::max<std::int64_t>(0, reserved - data - index))});
 }
 
-void SendDatabaseFiles(Session& session, const catalog::DatabaseEntry& entry, ResultSink& sink) {
+void SendDatabaseFiles(Session& session, const catalog::DatabaseEntry& entry, ResultSink& sink,
+                       const std::optional<std::string>& only) {
   std::filesystem::path data_file = session.Engine().DataFileOf(entry);
   std::filesystem::path log_file = catalog::LogFileFor(data_file);
   auto size = [](std::uintmax_t bytes) { return std::to_string((bytes + 1023) / 1024) + " KB"; };
@@ -118,14 +119,21 @@ void SendDatabaseFiles(Session& session, const catalog::DatabaseEntry& entry, Re
                     {"maxsize", Text(18)},
                     {"growth", Text(18)},
                     {"usage", ColumnType{SqlType::kVarChar, 9}}});
-  sink.AddRow({entry.name, std::int64_t{1}, data_file.string(), std::string("PRIMARY"),
-               size(FileBytes(data_file)), std::string("Unlimited"), std::string("10%"),
-               std::string("data only")});
-  sink.AddRow({entry.name + "_log", std::int64_t{2}, log_file.string(), Value(),
-               size(FileBytes(log_file)), std::string("Unlimited"), std::string("10%"),
-               std::string("log only")});
+  std::vector<Row> rows;
+  rows.push_back({entry.name, std::int64_t{1}, data_file.string(), std::string("PRIMARY"),
+                  size(FileBytes(data_file)), std::string("Unlimited"), std::string("10%"),
+                  std::string("data only")});
+  rows.push_back({entry.name + "_log", std::int64_t{2}, log_file.string(), Value(),
+                  size(FileBytes(log_file)), std::string("Unlimited"), std::string("10%"),
+                  std::string("log only")});
+  std::int64_t sent = 0;
+  for (const Row& row : rows) {
+    if (only && !tsql::EqualsIgnoreCase(*only, std::get<std::string>(row[0]))) continue;
+    sink.AddRow(row);
+    ++sent;
+  }
   StatementDone done;
-  done.row_count = 2;
+  done.row_count = sent;
   sink.Done(done);
 }
 

@@ -2,6 +2,8 @@
 // The procedures that show how much room databases take: sp_spaceused, and
 // the file result set of sp_helpdb @dbname.
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/catalog/master_catalog.h"
@@ -18,7 +20,9 @@ class Session;
 // return status and DONE.
 void SpaceUsed(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink);
 
-// sp_helpdb's second result set for one database: one row per file.
-void SendDatabaseFiles(Session& session, const catalog::DatabaseEntry& entry, ResultSink& sink);
+// sp_helpdb's second result set for one database, and sp_helpfile's: one
+// row per file (only the file named `only` when given).
+void SendDatabaseFiles(Session& session, const catalog::DatabaseEntry& entry, ResultSink& sink,
+                       const std::optional<std::string>& only = std::nullopt);
 
 }  // namespace sqlengine::exec

@@ -242,6 +242,24 @@ void Processes(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).ProcessRows());
 }
 
+// sqlengine_extended_properties(name, level0type, level0name, level1type,
+// level1name, level2type, level2name): ::fn_listextendedproperty's rows.
+void ExtendedProperties(sqlite3_context* context, int count, sqlite3_value** args) {
+  std::vector<Value> arguments;
+  for (int k = 0; k < count; ++k) {
+    if (sqlite3_value_type(args[k]) == SQLITE_NULL) {
+      arguments.emplace_back();
+    } else {
+      arguments.emplace_back(SqliteValueText(args[k]));
+    }
+  }
+  try {
+    SqliteResultText(context, Host(context).ExtendedPropertyRows(arguments));
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  }
+}
+
 // sqlengine_type_property(declared type, property): what syscolumns and
 // INFORMATION_SCHEMA.COLUMNS report for a declared column type.
 void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
@@ -460,6 +478,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"has_dbaccess", 1, NameQuestion<&FunctionHost::DatabaseAccess>, false},
     {"sqlengine_permissions", 0, Permissions, false},
     {"sqlengine_processes", 0, Processes, false},
+    {"sqlengine_extended_properties", 7, ExtendedProperties, false},
     {"sqlengine_permissions", 3, Permissions, false},
     {"sqlengine_permissions", 4, Permissions, false},
     {"sqlengine_type_property", 2, TypeProperty, true},

@@ -100,6 +100,11 @@ class FunctionHost {
                                         const std::vector<Value>& /*arguments*/) {
     return "[]";
   }
+  // ::fn_listextendedproperty(...) with its seven arguments: its rows as
+  // table_function_rows.h carries them (extended_properties.h).
+  virtual std::string ExtendedPropertyRows(const std::vector<Value>& /*arguments*/) {
+    return "[]";
+  }
   // An aggregate of the running statement skipped a NULL (warning 8153
   // under ANSI_WARNINGS ON).
   virtual void NoteNullEliminated() {}

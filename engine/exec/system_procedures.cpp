@@ -13,15 +13,19 @@
 #include "engine/exec/database_options.h"
 #include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/help_procedures.h"
+#include "engine/exec/object_maintenance.h"
 #include "engine/exec/object_rename.h"
 #include "engine/exec/object_text.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/process_procedures.h"
 #include "engine/exec/security_procedures.h"
+#include "engine/exec/server_help_procedures.h"
 #include "engine/exec/server_statements.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
+#include "engine/exec/table_privileges.h"
 #include "engine/exec/trigger_procedures.h"
 #include "engine/exec/type_info_procedures.h"
 #include "engine/exec/user_messages.h"
@@ -110,7 +114,7 @@ bool IsServerProcedure(std::string_view name) {
       "sp_attach_single_file_db", "sp_detach_db", "sp_dboption", "sp_dbcmptlevel",
       "sp_defaultdb",   "sp_addmessage",   "sp_dropmessage",
       "sp_server_info", "sp_datatype_info", "sp_datatype_info_90",
-      "sp_datatype_info_100", "sp_monitor"};
+      "sp_datatype_info_100", "sp_monitor",     "sp_helpsort",     "sp_helpserver"};
   for (std::string_view server_wide : kServerWide) {
     if (name == server_wide) return true;
   }
@@ -161,7 +165,11 @@ bool RunSystemProcedure(Session& session, std::string_view name,
                !RunTriggerProcedure(session, name, arguments, sink) &&
                !RunUserTypeProcedure(session, name, arguments, sink) &&
                !RunHelpProcedure(session, name, arguments, sink) &&
-               !RunMessageProcedure(session, name, arguments)) {
+               !RunMessageProcedure(session, name, arguments) &&
+               !RunExtendedPropertyProcedure(session, name, arguments) &&
+               !RunServerHelpProcedure(session, name, arguments, sink) &&
+               !RunObjectMaintenanceProcedure(session, name, arguments, sink) &&
+               !RunPrivilegeProcedure(session, name, arguments, sink)) {
       return false;
     }
   } catch (SqlError& error) {

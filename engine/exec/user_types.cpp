@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
+#include "engine/exec/extended_properties.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
@@ -115,6 +116,7 @@ void DropType(Session& session, const std::vector<CallArgument>& given) {
                {type->name});
   RunWithTexts(db, std::string("DELETE FROM main.") + kTypeColumnsTable + " WHERE type_name = ?",
                {type->name});
+  ForgetNameProperties(db, "TYPE", type->name);
   write.Commit();
 }
 

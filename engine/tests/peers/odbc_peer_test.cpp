@@ -397,6 +397,48 @@ TEST_P(OdbcPeer, KeyCatalogCallsDescribeKeysAndIndexes) {
   EXPECT_EQ(versions, (std::vector<std::string>{"ts"}));
 }
 
+// The privilege catalog calls a tool makes to show who may do what with a
+// table: the owner's own privileges, then each grant.
+TEST_P(OdbcPeer, PrivilegeCatalogCallsListOwnerAndGrants) {
+  Peer peer(engine_.Port(), GetParam());
+  ASSERT_TRUE(peer.connected());
+  std::string table = "priv_items_" + std::string(GetParam() == "7.4" ? "74" : "71");
+  ASSERT_TRUE(Ok(peer.Exec("create table " + table + " (id int, note varchar(10))")));
+  ASSERT_TRUE(Ok(peer.Exec("grant select on " + table + " to public")));
+  ASSERT_TRUE(Ok(peer.Exec("grant update (note) on " + table + " to public")));
+  SQLHSTMT stmt = peer.stmt();
+  auto text = [](std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); };
+
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      SQLTablePrivileges(stmt, nullptr, 0, nullptr, 0, text(table), SQL_NTS)));
+  std::vector<std::string> on_table;
+  for (const auto& row : peer.Fetch()) {
+    ASSERT_EQ(row.size(), 7u);
+    EXPECT_EQ(row[2], Cell(table));
+    on_table.push_back(row[4].value_or("") + ":" + row[5].value_or("") + ":" +
+                       row[6].value_or(""));
+  }
+  EXPECT_EQ(on_table, (std::vector<std::string>{"dbo:DELETE:YES", "dbo:INSERT:YES",
+                                                "dbo:REFERENCES:YES", "dbo:SELECT:YES",
+                                                "public:SELECT:NO", "dbo:UPDATE:YES"}));
+
+  std::string column = "note";
+  SQLFreeStmt(stmt, SQL_CLOSE);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLColumnPrivileges(stmt, nullptr, 0, nullptr, 0, text(table),
+                                                SQL_NTS, text(column), SQL_NTS)));
+  std::vector<std::string> on_column;
+  for (const auto& row : peer.Fetch()) {
+    ASSERT_EQ(row.size(), 8u);
+    EXPECT_EQ(row[3], Cell("note"));
+    on_column.push_back(row[5].value_or("") + ":" + row[6].value_or("") + ":" +
+                        row[7].value_or(""));
+  }
+  EXPECT_EQ(on_column, (std::vector<std::string>{"dbo:INSERT:YES", "dbo:REFERENCES:YES",
+                                                 "dbo:SELECT:YES", "public:SELECT:NO",
+                                                 "dbo:UPDATE:YES", "public:UPDATE:NO"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, OdbcPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 

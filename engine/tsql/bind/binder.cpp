@@ -1476,6 +1476,20 @@ class Binder {
       }
       case parse::TableSource::Kind::kFunction: {
         Binding binding;
+        if (IsPropertyList(source.name)) {
+          bound->kind = BoundSource::Kind::kFunctionRows;
+          bound->rows_call = PropertyListCall(source, scope);
+          ColumnType name{SqlType::kNVarChar, 128};
+          bound->rows_columns = {{"objtype", name},
+                                 {"objname", name},
+                                 {"name", name},
+                                 {"value", ColumnType{SqlType::kSqlVariant}}};
+          binding.columns = bound->rows_columns;
+          binding.aliased = !source.alias.empty();
+          binding.exposed = binding.aliased ? source.alias : std::string("fn_listextendedproperty");
+          bound->alias = AddBinding(scope, std::move(binding));
+          return bound;
+        }
         FunctionShape function = FindUserFunction(source.name, source.origin, true);
         if (function.kind == FunctionKind::kMultiStatementTable) {
           bound->kind = BoundSource::Kind::kFunctionRows;
@@ -3044,6 +3058,36 @@ class Binder {
     inside_aggregate_ = inside;
     frames_.pop_back();
     return Returned(std::move(body), function.returns);
+  }
+
+  // ::fn_listextendedproperty(...), or fn_listextendedproperty(...) where
+  // the database has no function of that name.
+  bool IsPropertyList(const std::vector<std::string>& name) {
+    if (name.size() != 1) return false;
+    if (name.front() == "::fn_listextendedproperty") return true;
+    return ToLower(name.front()) == "fn_listextendedproperty" && !catalog_.FindFunction(name);
+  }
+
+  // The engine's call that lists the properties, its seven arguments as
+  // nvarchar values (DEFAULT and NULL alike).
+  Bound PropertyListCall(const parse::TableSource& source, const Scope& scope) {
+    constexpr size_t kArguments = 7;
+    const char* written = "fn_listextendedproperty";
+    if (source.arguments.size() < kArguments) throw MakeError(313, {written});
+    if (source.arguments.size() > kArguments) throw MakeError(8144, {written});
+    Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kNVarChar, kMaxLength});
+    node->sql = "sqlengine_extended_properties";
+    for (const std::unique_ptr<Expr>& argument : source.arguments) {
+      Bound value;
+      if (argument) value = Value(*argument, scope, Clause::kValues);
+      if (!value || value->null_literal) {
+        value = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar, 128});
+        value->sql = "NULL";
+        value->null_literal = true;
+      }
+      node->args.push_back(std::move(value));
+    }
+    return node;
   }
 
   // FROM f(arguments): the inline function's query with the parameters

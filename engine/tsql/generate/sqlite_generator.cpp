@@ -928,7 +928,7 @@ class Generator : public ExprWriter {
       std::string value = "json_extract(value, '$[" + std::to_string(k) + "]')";
       SqlType type = column.type.type;
       // Bytes travel as hex text, as do the keys of wide exact numbers.
-      if (IsBinaryData(type) ||
+      if (IsBinaryData(type) || type == SqlType::kSqlVariant ||
           (stored_form_ && values::IsExactType(type) && !values::StoredAsInteger(column.type)))
         value = "sqlengine_table_blob(" + value + ")";
       sql += (k == 0 ? "" : ", ") + value + " AS " + QuoteSqliteName(column.name);

@@ -486,16 +486,22 @@ class Parser {
     if (!At().IsName()) Fail();
     Token name = Next();
     ExpectSymbol("(");
-    size_t arguments = 0;
+    std::vector<std::unique_ptr<Expr>> given;
     if (!AcceptSymbol(")")) {
       do {
-        if (!AcceptWord("default")) Expression();
-        ++arguments;
+        given.push_back(AcceptWord("default") ? nullptr : Expression());
       } while (AcceptSymbol(","));
       ExpectSymbol(")");
     }
+    size_t arguments = given.size();
     std::string lower = ToLower(name.value);
-    if (lower != "fn_helpcollations") {
+    if (lower == "fn_listextendedproperty") {
+      // Its rows come from the engine as a table-valued function's do.
+      source->kind = TableSource::Kind::kFunction;
+      source->arguments = std::move(given);
+      source->origin = name;
+      arguments = 0;
+    } else if (lower != "fn_helpcollations") {
       SqlError error = MakeError(208, {name.value});
       error.message().line = name.line;
       throw error;
