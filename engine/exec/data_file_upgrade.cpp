@@ -10,6 +10,7 @@
 #include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/sql_functions.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -79,6 +80,7 @@ std::filesystem::path UpgradeCopyPath(const std::filesystem::path& data_file, in
 
 std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_file,
                                              UpgradeCopy copy) {
+  RegisterCollationsForEveryConnection();
   catalog::Connection db = catalog::OpenDataFile(data_file);
   sqlite3_busy_timeout(db.get(), 5000);
   // The steps write rows of tables whose computed columns and generated

@@ -10,6 +10,7 @@
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/table_definition.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -403,7 +404,7 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
   if (declaration.find("(max)") != std::string::npos)
     declaration = tsql::QuoteSqliteName(declaration);
   if (tsql::IsCharacterType(type.type))
-    declaration += type.case_sensitive ? " COLLATE BINARY" : " COLLATE NOCASE";
+    declaration += " COLLATE " + std::string(ColumnCollation(type.case_sensitive));
   // The written text follows the generated expression, as for a DEFAULT.
   std::size_t comment = stored.find(kWrittenOpen);
   std::string expression = stored.substr(0, comment);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -188,7 +189,7 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       std::string collation = tsql::ToLower(tokens[i + 1].value);
       bool exact = collation.find("_cs") != std::string::npos ||
                    collation.find("_bin") != std::string::npos;
-      text.Add(exact ? "COLLATE BINARY" : "COLLATE NOCASE");
+      text.Add("COLLATE " + std::string(ColumnCollation(exact)));
       collated = true;
       i += 2;
     } else if (token.IsWord("not")) {
@@ -199,7 +200,8 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       ++i;
     }
   }
-  if (!collated && !identity && tsql::IsCharacterType(type->type)) text.Add("COLLATE NOCASE");
+  if (!collated && !identity && tsql::IsCharacterType(type->type))
+    text.Add("COLLATE " + std::string(ColumnCollation(false)));
   return text.Take();
 }
 

@@ -290,18 +290,49 @@ int CompareIgnoringCase(std::string_view left, std::string_view right) {
   return CompareTexts<false>(left, right);
 }
 
+namespace {
+
+int RegisterCollations(sqlite3* db) {
+  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText<false>,
+                                  nullptr) != SQLITE_OK ||
+      sqlite3_create_collation_v2(db, "sqlengine_cs", SQLITE_UTF8, nullptr, CompareText<true>,
+                                  nullptr) != SQLITE_OK) {
+    return SQLITE_ERROR;
+  }
+  return SQLITE_OK;
+}
+
+int RegisterCollationsAtOpen(sqlite3* db, char** error, const sqlite3_api_routines*) {
+  int rc = RegisterCollations(db);
+  if (rc != SQLITE_OK && error != nullptr)
+    *error = sqlite3_mprintf("cannot register the sqlengine_ci and sqlengine_cs collations");
+  return rc;
+}
+
+}  // namespace
+
+std::string_view ColumnCollation(bool case_sensitive) {
+  return case_sensitive ? "sqlengine_cs" : "sqlengine_ci";
+}
+
+bool IsCaseSensitiveCollation(const char* collation) {
+  return collation != nullptr &&
+         (sqlite3_stricmp(collation, "BINARY") == 0 || sqlite3_stricmp(collation, "sqlengine_cs") == 0);
+}
+
+void RegisterCollationsForEveryConnection() {
+  // SQLite keeps one entry per function however often it is added.
+  sqlite3_auto_extension(reinterpret_cast<void (*)()>(&RegisterCollationsAtOpen));
+}
+
 void RegisterTextComparison(sqlite3* db) {
   // SQLite's Bloom filter in front of an automatic index hashes a value's
   // bytes whatever the comparison's collation, so a join on 'x ' = 'X' under
   // sqlengine_ci would find no row (SQLite 3.40): the filter is turned off.
   constexpr int kBloomFilter = 0x00080000;
   sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db, kBloomFilter);
-  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText<false>,
-                                  nullptr) != SQLITE_OK ||
-      sqlite3_create_collation_v2(db, "sqlengine_cs", SQLITE_UTF8, nullptr, CompareText<true>,
-                                  nullptr) != SQLITE_OK) {
+  if (RegisterCollations(db) != SQLITE_OK)
     throw std::runtime_error("cannot register the sqlengine_ci and sqlengine_cs collations");
-  }
   AddFunction(db, "sqlengine_like", 2, Like);
   AddFunction(db, "sqlengine_like", 3, Like);
   AddFunction(db, "sqlengine_like_as", 5, LikeAs);

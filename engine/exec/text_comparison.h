@@ -45,4 +45,21 @@ int CompareIgnoringCase(std::string_view a, std::string_view b);
 // Throws std::runtime_error when SQLite refuses a registration.
 void RegisterTextComparison(sqlite3* db);
 
+// The collation a character column is declared with, so that its keys,
+// unique indexes and plain comparisons follow the server's rules:
+// sqlengine_cs for a _CS or _BIN collation, else sqlengine_ci. Files of
+// format 2 and older declared NOCASE and BINARY instead.
+std::string_view ColumnCollation(bool case_sensitive);
+
+// Whether a column declared with `collation` (sqlite3_table_column_metadata's
+// answer; null for none) compares case apart: sqlengine_cs, or BINARY as
+// older files declare it.
+bool IsCaseSensitiveCollation(const char* collation);
+
+// Makes every SQLite connection the process opens from now on know the
+// collations (an automatic extension), so that connections without a
+// session (attach's check, the format upgrade, DBCC, shrink, backup) can
+// read and write the indexes of character keys. Idempotent.
+void RegisterCollationsForEveryConnection();
+
 }  // namespace sqlengine::exec

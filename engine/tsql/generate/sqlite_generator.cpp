@@ -984,7 +984,7 @@ class Generator : public ExprWriter {
   // Character data with its collation attached as the comparison ignoring
   // trailing spaces, so that DISTINCT, GROUP BY, UNION, MIN and MAX, and the
   // columns of a derived table, treat 'a', 'A' and 'a ' as SQL Server does.
-  // (A column's declared NOCASE or BINARY does not ignore trailing spaces.)
+  // (Columns of older files are declared NOCASE or BINARY, which do not.)
   std::string ServerCollated(const BoundExpr& e) {
     if (e.type.type == SqlType::kUniqueIdentifier && !e.null_literal)
       return "(" + Expr(e) + ") COLLATE " + std::string(kGuidCollation);
@@ -1115,7 +1115,7 @@ class Generator : public ExprWriter {
       case BoundKind::kComparison:
         if (e.binary_comparison)
           return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
-        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) + IndexRange(e) +
+        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) +
                ")";
       case BoundKind::kAnd:
         return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
@@ -1246,29 +1246,6 @@ class Generator : public ExprWriter {
     return "(CASE WHEN EXISTS (" + rows + (all ? "NOT " : "") + comparison + ") THEN " +
            (all ? "0" : "1") + " WHEN EXISTS (" + rows + comparison + " IS NULL) THEN NULL ELSE " +
            (all ? "1" : "0") + " END)";
-  }
-
-  // For `column = 'text'`, a range the column's NOCASE index can serve:
-  // every value equal to 'text' without case and trailing spaces lies in
-  // ['text', 'text!') under NOCASE, since a space sorts just below '!'.
-  std::string IndexRange(const BoundExpr& e) const {
-    // Over sqlengine_grouped's rows there is no table column to range over.
-    if (!e.text_comparison || e.op != "=" || hashed_) return {};
-    const BoundExpr* column = e.args[0].get();
-    const BoundExpr* literal = e.args[1].get();
-    if (column->kind != BoundKind::kColumn) std::swap(column, literal);
-    if (column->kind != BoundKind::kColumn || literal->kind != BoundKind::kLiteral ||
-        literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
-      return {};
-    }
-    // NOCASE folds ASCII letters only: 'Ä' would miss the column's 'ä'.
-    if (std::any_of(literal->sql.begin(), literal->sql.end(),
-                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-      return {};
-    std::string low = literal->sql.substr(0, literal->sql.size() - 1);
-    while (low.size() > 1 && low.back() == ' ') low.pop_back();
-    return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
-           low + "!' COLLATE NOCASE";
   }
 
   std::string Arithmetic(const BoundExpr& e) {
