@@ -17,8 +17,10 @@ namespace {
 
 // Brings the file to the current format before anyone opens it.
 void UpgradeAtStart(const std::filesystem::path& data_file, Log& log) {
-  if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep))
+  if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep)) {
     log.Info(UpgradeReport(data_file, *upgrade));
+    for (const std::string& note : upgrade->notes) log.Warning(data_file.string() + ": " + note);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+#include "engine/exec/character_key_collations.h"
+
+#include <stdexcept>
+
+#include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/table_definition.h"
+#include "engine/exec/text_comparison.h"
+#include "engine/tsql/lexer.h"
+#include "engine/tsql/sqlite_quoting.h"
+
+namespace sqlengine::exec {
+namespace {
+
+// `sql` with every COLLATE NOCASE and COLLATE BINARY naming the engine's
+// collation instead; names, strings and comments stay as they are.
+std::string WithEngineCollations(const std::string& sql) {
+  tsql::Tokens tokens = tsql::Lex(sql);
+  std::string moved;
+  std::size_t copied = 0;
+  for (std::size_t k = 0; k + 1 < tokens.size(); ++k) {
+    if (!tokens[k].IsWord("collate")) continue;
+    const tsql::Token& name = tokens[k + 1];
+    if (!name.IsWord("nocase") && !name.IsWord("binary")) continue;
+    moved += sql.substr(copied, name.offset - copied);
+    moved += ColumnCollation(name.IsWord("binary"));
+    copied = name.offset + name.text.size();
+  }
+  return moved + sql.substr(copied);
+}
+
+void Undo(sqlite3* db) {
+  sqlite3_exec(db, "ROLLBACK TO sqlengine_collations", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "RELEASE sqlengine_collations", nullptr, nullptr, nullptr);
+  // The connection reads the definition as it is again.
+  sqlite3_exec(db, "PRAGMA writable_schema = RESET", nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+bool HasFormerCollations(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+  return definition && WithEngineCollations(definition->sql) != definition->sql;
+}
+
+std::optional<std::string> MoveToEngineCollations(sqlite3* db, const std::string& schema,
+                                                  const std::string& table) {
+  std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, table);
+  if (!definition) return std::nullopt;
+  std::string moved = WithEngineCollations(definition->sql);
+  if (moved == definition->sql) return std::nullopt;
+  catalog::Exec(db, "SAVEPOINT sqlengine_collations");
+  try {
+    ReplaceTableDefinition(db, schema, *definition, moved);
+    // The indexes were ordered by the former collations.
+    std::string reindex =
+        "REINDEX " + tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(definition->table);
+    if (sqlite3_exec(db, reindex.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      std::string why = sqlite3_errmsg(db);
+      if ((sqlite3_extended_errcode(db) & 0xff) != SQLITE_CONSTRAINT)
+        throw std::runtime_error(why);
+      Undo(db);
+      return why;
+    }
+  } catch (...) {
+    Undo(db);
+    throw;
+  }
+  catalog::Exec(db, "RELEASE sqlengine_collations");
+  return std::nullopt;
+}
+
+void DeclareCharacterColumnsInEngineCollations(sqlite3* db, std::vector<std::string>& kept) {
+  for (const std::string& table : UserTables(db)) {
+    if (std::optional<std::string> conflict = MoveToEngineCollations(db, "main", table)) {
+      kept.push_back("table '" + table +
+                     "' keeps its former comparison of character keys (ASCII letters without "
+                     "case, trailing spaces counted): its rows repeat a key under the server's "
+                     "collation (" +
+                     *conflict + "); remove the repeated rows, then run DBCC DBREINDEX ('" +
+                     table + "')");
+    }
+  }
+}
+
+}  // namespace sqlengine::exec
