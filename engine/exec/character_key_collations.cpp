@@ -7,22 +7,42 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
 
+// Whether a column's declared type word ("nvarchar", "\"nvarchar(max)\"") is
+// one of Unicode data.
+bool IsNationalTypeWord(const tsql::Token& word) {
+  std::string type = tsql::ToLower(word.value);
+  return type.starts_with("nchar") || type.starts_with("nvarchar") || type.starts_with("ntext");
+}
+
 // `sql` with every COLLATE NOCASE and COLLATE BINARY naming the engine's
-// collation instead; names, strings and comments stay as they are.
+// collation for its column instead; names, strings and comments stay as
+// they are.
 std::string WithEngineCollations(const std::string& sql) {
   tsql::Tokens tokens = tsql::Lex(sql);
   std::string moved;
   std::size_t copied = 0;
+  int depth = 0;
+  bool national = false;  // the type of the element's column
   for (std::size_t k = 0; k + 1 < tokens.size(); ++k) {
-    if (!tokens[k].IsWord("collate")) continue;
+    const tsql::Token& token = tokens[k];
+    if (token.IsSymbol("(") || token.IsSymbol(")")) {
+      depth += token.IsSymbol("(") ? 1 : -1;
+      if (depth == 1 && token.IsSymbol("(") && k + 2 < tokens.size())
+        national = IsNationalTypeWord(tokens[k + 2]);
+      continue;
+    }
+    if (depth == 1 && token.IsSymbol(",") && k + 2 < tokens.size())
+      national = IsNationalTypeWord(tokens[k + 2]);
+    if (!token.IsWord("collate")) continue;
     const tsql::Token& name = tokens[k + 1];
     if (!name.IsWord("nocase") && !name.IsWord("binary")) continue;
     moved += sql.substr(copied, name.offset - copied);
-    moved += ColumnCollation(name.IsWord("binary"));
+    moved += ColumnCollation(name.IsWord("binary"), national);
     copied = name.offset + name.text.size();
   }
   return moved + sql.substr(copied);

@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -189,7 +190,7 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       std::string collation = tsql::ToLower(tokens[i + 1].value);
       bool exact = collation.find("_cs") != std::string::npos ||
                    collation.find("_bin") != std::string::npos;
-      text.Add("COLLATE " + std::string(ColumnCollation(exact)));
+      text.Add("COLLATE " + std::string(ColumnCollation(exact, tsql::bind::IsNational(type->type))));
       collated = true;
       i += 2;
     } else if (token.IsWord("not")) {
@@ -201,7 +202,7 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
     }
   }
   if (!collated && !identity && tsql::IsCharacterType(type->type))
-    text.Add("COLLATE " + std::string(ColumnCollation(false)));
+    text.Add("COLLATE " + std::string(ColumnCollation(false, tsql::bind::IsNational(type->type))));
   return text.Take();
 }
 

@@ -180,7 +180,7 @@ TEST(TableDefinitionSql, KeepsTheStoredShape) {
       "name nvarchar(50) NOT NULL, note varchar(max), code char(3) COLLATE Latin1_General_CS_AS,"
       " at datetime DEFAULT getdate(), CONSTRAINT u UNIQUE NONCLUSTERED (name)) ON [PRIMARY]");
   EXPECT_THAT(sql, StartsWith("CREATE TABLE t ( id INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE ON "
-                              "CONFLICT ABORT , name nvarchar(50) NOT NULL COLLATE sqlengine_ci , "
+                              "CONFLICT ABORT , name nvarchar(50) NOT NULL COLLATE sqlengine_ci_n , "
                               "note \"varchar(max)\" COLLATE sqlengine_ci , "
                               "code char(3) COLLATE sqlengine_cs , at datetime DEFAULT ("));
   EXPECT_THAT(sql, HasSubstr("/*sqlengine_tsql getdate()*/ , CONSTRAINT u UNIQUE ( name ) )"));
