@@ -3,8 +3,10 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/generated_expression_upgrade.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/exec/view_upgrade.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -90,6 +92,8 @@ std::optional<std::string> MoveToEngineCollations(sqlite3* db, const std::string
 }
 
 void DeclareCharacterColumnsInEngineCollations(sqlite3* db, std::vector<std::string>& kept) {
+  // Files of this step's format hold exact numbers in their stored form.
+  constexpr tsql::generate::ExactForm kForm = tsql::generate::ExactForm::kStored;
   for (const std::string& table : UserTables(db)) {
     if (std::optional<std::string> conflict = MoveToEngineCollations(db, "main", table)) {
       kept.push_back("table '" + table +
@@ -99,7 +103,13 @@ void DeclareCharacterColumnsInEngineCollations(sqlite3* db, std::vector<std::str
                      *conflict + "); remove the repeated rows, then run DBCC DBREINDEX ('" +
                      table + "')");
     }
+    // CHECK, DEFAULT and computed-column expressions compare in the new
+    // collations too ('ß' as "ss" for Unicode data).
+    RegenerateTableExpressions(db, "main", table, kForm);
   }
+  // The views' queries named the former comparison, which the columns'
+  // indexes no longer serve.
+  RegenerateViews(db, kForm);
 }
 
 }  // namespace sqlengine::exec

@@ -25,7 +25,9 @@ bool HasFormerCollations(sqlite3* db, const std::string& schema, const std::stri
 std::optional<std::string> MoveToEngineCollations(sqlite3* db, const std::string& schema,
                                                   const std::string& table);
 
-// The upgrade to format 3: every user table of the file moved. A table whose
+// The upgrade to format 3: every user table of the file moved, and the
+// front end's views and table expressions generated again for the new
+// collations. A table whose
 // rows would break a key under the new collations keeps its former ones;
 // one line per such table is added to `kept` (for the engine's log and the
 // client).

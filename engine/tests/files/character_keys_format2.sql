@@ -11,6 +11,9 @@ INSERT INTO people VALUES ('Ann', N'Zürich')
 INSERT INTO people VALUES ('bob', N'Ärhus')
 INSERT INTO people VALUES ('Cid', N'Bern')
 INSERT INTO people VALUES ('dee', N'arhus')
+INSERT INTO people VALUES ('Eva', N'Straße')
+go
+CREATE VIEW street_people AS SELECT name FROM people WHERE city = N'STRASSE'
 go
 CREATE TABLE codes (code char(4) COLLATE Latin1_General_CS_AS CONSTRAINT uq_codes UNIQUE, label varchar(10) NULL)
 INSERT INTO codes VALUES ('ab', 'lower')
