@@ -86,13 +86,16 @@ void Attach(Session& session, const std::string& name, const std::string& data_w
   }
   std::filesystem::path log_file = catalog::LogFileFor(data_file);
   bool had_log = std::filesystem::exists(log_file, ignored);
+  std::vector<std::string> notes;
   try {
     // The upgrade runs before the file leaves its rollback journal: a
     // failing one leaves every byte of the file as it was.
     CheckDataFile(data_file);
     if (!had_log) catalog::EnsureLogFile(data_file);
-    if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep))
+    if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep)) {
       engine.EngineLog().Info(UpgradeReport(data_file, *upgrade));
+      notes = upgrade->notes;
+    }
     UseWriteAheadLog(data_file);
   } catch (const std::runtime_error& failure) {
     if (!had_log) std::filesystem::remove(log_file, ignored);
@@ -112,6 +115,7 @@ void Attach(Session& session, const std::string& name, const std::string& data_w
     throw;
   }
   engine.EngineLog().Info("attached database " + name + " from " + data_file.string());
+  for (const std::string& note : notes) sink.Message(UpgradeNotice(name, note));
 }
 
 // One "( NAME = ..., FILENAME = '...', SIZE = ... )": the file name, if given.

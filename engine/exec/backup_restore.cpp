@@ -501,8 +501,11 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
   try {
     ExtractVerified(chosen, scratch.Path());
     // A backup made by an earlier version holds a file of its format.
-    if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(scratch.Path(), UpgradeCopy::kNone))
+    if (std::optional<FormatUpgrade> upgrade =
+            UpgradeDataFile(scratch.Path(), UpgradeCopy::kNone)) {
       engine.EngineLog().Info(UpgradeReport(scratch.Path(), *upgrade));
+      for (const std::string& note : upgrade->notes) sink.Message(UpgradeNotice(name, note));
+    }
   } catch (const std::runtime_error& failure) {
     engine.EngineLog().Info("restore of " + name + " failed: " + failure.what());
     throw fail(FormatMessage(3201, {chosen.path.string()}));

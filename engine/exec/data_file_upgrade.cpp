@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "engine/catalog/data_file.h"
+#include "engine/common/error.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/character_key_collations.h"
 #include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/sql_functions.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -63,13 +66,15 @@ void PutAssigningTriggersFirst(sqlite3* db) {
 
 struct FormatStep {
   int to;
-  void (*apply)(sqlite3* db);
+  void (*apply)(sqlite3* db, std::vector<std::string>& notes);
 };
 
 // One step per format, applied in order from the file's own up to the
 // current one (a step past it is being built and not yet in use).
-constexpr FormatStep kSteps[] = {{1, PutAssigningTriggersFirst},
-                                 {2, StoreExactColumnsInStoredForm}};
+constexpr FormatStep kSteps[] = {
+    {1, [](sqlite3* db, std::vector<std::string>&) { PutAssigningTriggersFirst(db); }},
+    {2, [](sqlite3* db, std::vector<std::string>&) { StoreExactColumnsInStoredForm(db); }},
+    {3, DeclareCharacterColumnsInEngineCollations}};
 
 }  // namespace
 
@@ -79,6 +84,7 @@ std::filesystem::path UpgradeCopyPath(const std::filesystem::path& data_file, in
 
 std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_file,
                                              UpgradeCopy copy) {
+  RegisterCollationsForEveryConnection();
   catalog::Connection db = catalog::OpenDataFile(data_file);
   sqlite3_busy_timeout(db.get(), 5000);
   // The steps write rows of tables whose computed columns and generated
@@ -106,7 +112,7 @@ std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_f
   try {
     catalog::Exec(db.get(), "BEGIN IMMEDIATE");
     for (const FormatStep& step : kSteps) {
-      if (step.to > upgrade.from && step.to <= upgrade.to) step.apply(db.get());
+      if (step.to > upgrade.from && step.to <= upgrade.to) step.apply(db.get(), upgrade.notes);
     }
     catalog::Exec(db.get(), "PRAGMA user_version=" + std::to_string(upgrade.to));
     catalog::Exec(db.get(), "COMMIT");
@@ -120,10 +126,17 @@ std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_f
   return upgrade;
 }
 
+ServerMessage UpgradeNotice(const std::string& database, const std::string& note) {
+  ServerMessage notice = FormatMessage(50000, {"Database '" + database + "': " + note + "."});
+  notice.severity = 10;
+  return notice;
+}
+
 std::string UpgradeReport(const std::filesystem::path& data_file, const FormatUpgrade& upgrade) {
   std::string line = "upgraded " + data_file.string() + " from data file format " +
                      std::to_string(upgrade.from) + " to " + std::to_string(upgrade.to);
   if (!upgrade.copy.empty()) line += "; the file as it was is kept as " + upgrade.copy.string();
+  for (const std::string& note : upgrade.notes) line += "; " + note;
   return line;
 }
 

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "engine/common/sink.h"
 
 namespace sqlengine::exec {
 
@@ -18,6 +21,9 @@ struct FormatUpgrade {
   int from = 0;
   int to = 0;
   std::filesystem::path copy;  // the file as it was (empty with UpgradeCopy::kNone)
+  // What the upgrade left as it was and why, one line each, for the log and
+  // the client (a table whose rows repeat a key under the new collations).
+  std::vector<std::string> notes;
 };
 
 // The copy an upgrade of `data_file` from format `from` leaves beside it.
@@ -29,6 +35,10 @@ std::filesystem::path UpgradeCopyPath(const std::filesystem::path& data_file, in
 // for a file of a later format than this engine knows.
 std::optional<FormatUpgrade> UpgradeDataFile(const std::filesystem::path& data_file,
                                              UpgradeCopy copy);
+
+// The informational message (severity 10) that tells the client of one of
+// an upgrade's notes about `database`.
+ServerMessage UpgradeNotice(const std::string& database, const std::string& note);
 
 // The line the engine's log keeps about `upgrade` of `data_file`.
 std::string UpgradeReport(const std::filesystem::path& data_file, const FormatUpgrade& upgrade);

@@ -5,6 +5,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/character_key_collations.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/maintained_tables.h"
 #include "engine/exec/session.h"
@@ -192,6 +193,14 @@ void DbReindex(Session& session, TokenCursor& cursor, ResultSink& sink) {
     if (sqlite3_step(query.get()) != SQLITE_ROW) throw MakeError(7999, {index, table.name});
     target = tsql::QuoteSqliteName(table.schema) + "." +
              tsql::QuoteSqliteName(catalog::ColumnText(query.get(), 0));
+  }
+  // A table an upgrade left on its former collations, for rows that
+  // repeated a key under the server's, moves once they are gone.
+  if (index.empty() && table.schema != "temp") {
+    if (std::optional<std::string> conflict = MoveToEngineCollations(db, table.schema, table.name))
+      throw MakeError(50000, {"Table '" + table.name + "' keeps its former comparison of "
+                              "character keys: its rows repeat a key under the server's "
+                              "collation (" + *conflict + ")."});
   }
   catalog::Exec(db, "REINDEX " + target);
   if (!quiet) sink.Message(FormatMessage(2528));

@@ -3,6 +3,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/session.h"
+#include "engine/exec/text_comparison.h"
 
 namespace sqlengine {
 
@@ -16,13 +17,17 @@ namespace {
 
 // Brings the file to the current format before anyone opens it.
 void UpgradeAtStart(const std::filesystem::path& data_file, Log& log) {
-  if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep))
+  if (std::optional<FormatUpgrade> upgrade = UpgradeDataFile(data_file, UpgradeCopy::kKeep)) {
     log.Info(UpgradeReport(data_file, *upgrade));
+    for (const std::string& note : upgrade->notes) log.Warning(data_file.string() + ": " + note);
+  }
 }
 
 }  // namespace
 
 EngineImpl::EngineImpl(const std::filesystem::path& home, Log& log) : log_(log), home_(home) {
+  // Before any file is opened: character keys are indexed in these collations.
+  RegisterCollationsForEveryConnection();
   home_.Prepare(log_);
   // Without master in its format the engine does not start.
   UpgradeAtStart(home_.MasterFile(), log_);

@@ -10,6 +10,7 @@
 #include "engine/exec/exact_values.h"
 #include "engine/exec/generated_expression_upgrade.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/view_upgrade.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -22,17 +23,6 @@ struct ExactColumn {
   std::string name;
   ColumnType type;
 };
-
-std::vector<std::string> UserTables(sqlite3* db) {
-  std::vector<std::string> tables;
-  catalog::PreparedStatement list = catalog::Prepare(
-      db,
-      "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
-      "ESCAPE '\\' AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY rowid");
-  while (sqlite3_step(list.get()) == SQLITE_ROW)
-    tables.push_back(catalog::ColumnText(list.get(), 0));
-  return tables;
-}
 
 std::vector<ExactColumn> ExactColumnsOf(sqlite3* db, const std::string& table) {
   std::vector<ExactColumn> columns;

@@ -127,6 +127,9 @@ std::string CreateTableText(const SelectInto& into) {
       text += " IDENTITY(" + std::to_string(into.identity.seed) + "," +
               std::to_string(into.identity.increment) + ")";
     }
+    // The new column compares as the one it is taken from.
+    if (tsql::IsCharacterType(type.type) && type.case_sensitive)
+      text += " COLLATE Latin1_General_CS_AS";
     text += type.nullable && !type.identity ? " NULL" : " NOT NULL";
   }
   return text + ")";

@@ -11,6 +11,7 @@
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/lexer.h"
@@ -59,9 +60,7 @@ std::vector<TableColumn> ColumnsOf(sqlite3* db, const std::string& schema,
     const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), found.column.name.c_str(),
                                   nullptr, &collation, nullptr, nullptr, nullptr);
-    // Character columns are NOCASE unless made case-sensitive (BINARY).
-    type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
-                           sqlite3_stricmp(collation, "BINARY") == 0;
+    type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
     type->nullable = sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 3) == 0;
     found.column.type = *type;
     found.computed = sqlite3_column_int(info.get(), 4) >= 2;

@@ -27,7 +27,7 @@ constexpr int kFirstParameterColumn = kGroupedColumns + 2;
 constexpr std::size_t kMaxHashedBytes = std::size_t{64} << 20;
 
 // How values of a key or a MIN / MAX argument compare.
-enum class Comparison : char { kPlain = 'n', kNoCase = 'i', kCase = 's' };
+enum class Comparison : char { kPlain = 'n', kNoCase = 'i', kNational = 'u', kCase = 's' };
 
 struct Output {
   enum class Kind {
@@ -55,7 +55,8 @@ struct Plan {
 };
 
 std::optional<Comparison> ComparisonOf(char letter) {
-  if (letter == 'n' || letter == 'i' || letter == 's') return static_cast<Comparison>(letter);
+  if (letter == 'n' || letter == 'i' || letter == 'u' || letter == 's')
+    return static_cast<Comparison>(letter);
   return std::nullopt;
 }
 
@@ -228,6 +229,8 @@ int CompareValues(sqlite3_value* a, sqlite3_value* b, Comparison comparison) {
       return CompareNumbers(a, b);
     case 2:
       if (comparison == Comparison::kNoCase) return CompareIgnoringCase(TextOf(a), TextOf(b));
+      if (comparison == Comparison::kNational)
+        return CompareNationalIgnoringCase(TextOf(a), TextOf(b));
       if (comparison == Comparison::kCase)
         return CompareBytes(WithoutTrailingSpaces(TextOf(a)), WithoutTrailingSpaces(TextOf(b)));
       return CompareBytes(TextOf(a), TextOf(b));
@@ -278,7 +281,9 @@ void AppendKey(std::string& key, sqlite3_value* value, Comparison comparison) {
       if (comparison == Comparison::kPlain) return AppendBytes(key, 'T', text);
       text = WithoutTrailingSpaces(text);
       if (comparison == Comparison::kCase) return AppendBytes(key, 'T', text);
-      // The case the collation sqlengine_ci ignores (exec/text_comparison.cpp).
+      // The case the collations sqlengine_ci and sqlengine_ci_n ignore, and
+      // the 'ß' the latter reads as "ss" (exec/text_comparison.cpp).
+      if (comparison == Comparison::kNational) return AppendBytes(key, 'T', NationalFoldedText(text));
       return AppendBytes(key, 'T', FoldedText(text));
     }
     default: {
@@ -565,6 +570,7 @@ int StartSorted(Cursor& cursor, std::string_view sql, sqlite3_value** parameters
   for (size_t k = 0; k < cursor.plan.keys.size(); ++k) {
     sorted += (k > 0 ? ", " : "") + std::to_string(k + 1);
     if (cursor.plan.keys[k] == Comparison::kNoCase) sorted += " COLLATE sqlengine_ci";
+    if (cursor.plan.keys[k] == Comparison::kNational) sorted += " COLLATE sqlengine_ci_n";
     if (cursor.plan.keys[k] == Comparison::kCase) sorted += " COLLATE sqlengine_cs";
   }
   sqlite3* db = static_cast<Table*>(cursor.pVtab)->db;

@@ -10,7 +10,7 @@
 // a constant text is refused) and run, unsorted, when the function is read.
 // Its rows are grouped in a hash table by their keys, compared as the GROUP
 // BY compares them (NULLs one group; character data as the collations
-// sqlengine_ci and sqlengine_cs compare it; exact values by their stored
+// sqlengine_ci, sqlengine_ci_n and sqlengine_cs compare it; exact values by their stored
 // form), and the function yields one row per group in the order SQLite's
 // GROUP BY gives them: ascending by the keys. Of character keys written
 // differently in one group (case, trailing spaces) the group shows its
@@ -21,8 +21,8 @@
 // bound to a parameter of the query, in the order the plan names them.
 //
 // `plan`: items separated by ';'. The first is "keys:" and one letter per
-// key (n: as SQLite compares values by default, i: sqlengine_ci, s:
-// sqlengine_cs); "?<name>" names the query's next parameter; each other is
+// key (n: as SQLite compares values by default, i: sqlengine_ci, u:
+// sqlengine_ci_n, s: sqlengine_cs); "?<name>" names the query's next parameter; each other is
 // one result column c0, c1, ... of the function:
 //   k<j>        key j's value
 //   n           COUNT(*)

@@ -122,6 +122,17 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
   return definition;
 }
 
+std::vector<std::string> UserTables(sqlite3* db) {
+  std::vector<std::string> tables;
+  catalog::PreparedStatement list = catalog::Prepare(
+      db,
+      "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+      "ESCAPE '\\' AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' ORDER BY rowid");
+  while (sqlite3_step(list.get()) == SQLITE_ROW)
+    tables.push_back(catalog::ColumnText(list.get(), 0));
+  return tables;
+}
+
 std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
                                      const std::string& table) {
   std::vector<std::string> columns;

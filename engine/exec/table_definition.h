@@ -44,6 +44,10 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
 // table's name. Throws SqlError 50000 when `sql` has no element list.
 std::string DefinitionBody(const std::string& sql);
 
+// The user tables of the connection's main file (not SQLite's, not the
+// engine's own sqlengine_ ones), oldest first. Throws std::runtime_error.
+std::vector<std::string> UserTables(sqlite3* db);
+
 // The names of the table's columns, in order. Throws std::runtime_error.
 std::vector<std::string> ColumnNames(sqlite3* db, const std::string& schema,
                                      const std::string& table);

@@ -5,6 +5,8 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/identity_type.h"
+#include "engine/exec/text_comparison.h"
+#include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -191,7 +193,7 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       std::string collation = tsql::ToLower(tokens[i + 1].value);
       bool exact = collation.find("_cs") != std::string::npos ||
                    collation.find("_bin") != std::string::npos;
-      text.Add(exact ? "COLLATE BINARY" : "COLLATE NOCASE");
+      text.Add("COLLATE " + std::string(ColumnCollation(exact, tsql::bind::IsNational(type->type))));
       collated = true;
       i += 2;
     } else if (token.IsWord("not")) {
@@ -202,7 +204,8 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
       ++i;
     }
   }
-  if (!collated && !identity && tsql::IsCharacterType(type->type)) text.Add("COLLATE NOCASE");
+  if (!collated && !identity && tsql::IsCharacterType(type->type))
+    text.Add("COLLATE " + std::string(ColumnCollation(false, tsql::bind::IsNational(type->type))));
   return text.Take();
 }
 

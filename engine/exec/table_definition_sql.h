@@ -10,8 +10,9 @@
 // AUTOINCREMENT, and in its table a PRIMARY KEY of its own is kept as
 // UNIQUE ... ON CONFLICT ABORT (SQLite's default conflict clause, which marks
 // it); REFERENCES names the parent alone (it lives in the child's database);
-// a character column compares ignoring case (COLLATE NOCASE) unless its
-// collation is _CS or _BIN (COLLATE BINARY).
+// a character column compares as the server's collation does (COLLATE
+// sqlengine_ci, or sqlengine_cs for a _CS or _BIN collation), so its keys and
+// unique indexes hold what SQL Server takes for distinct values.
 
 #include <string>
 #include <vector>

@@ -5,6 +5,7 @@
 #include "engine/exec/identity_type.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -61,10 +62,9 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
     const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), column.name.c_str(), nullptr,
                                   &collation, nullptr, nullptr, &autoincrement);
-    // Character columns are declared NOCASE unless a _CS or _BIN collation
-    // was asked for, which is kept as BINARY.
-    type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
-                           sqlite3_stricmp(collation, "BINARY") == 0;
+    // Character columns are declared sqlengine_ci (older files: NOCASE)
+    // unless a _CS or _BIN collation was asked for.
+    type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
     type->nullable = sqlite3_column_int(raw, 2) == 0 && sqlite3_column_int(raw, 3) == 0;
     type->identity = autoincrement != 0;
     // Its triggers give a timestamp column a value whatever was written.

@@ -88,6 +88,41 @@ int CompareText(void*, int left_size, const void* left, int right_size, const vo
       std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
 }
 
+// 'ß' and 'ẞ' (U+1E9E) in UTF-8: Unicode data under the server's
+// case-insensitive collation compares them as "ss" ('Straße' = 'STRASSE');
+// non-Unicode data under its SQL collation does not.
+constexpr std::string_view kSharpS = "\xC3\x9F";
+constexpr std::string_view kCapitalSharpS = "\xE1\xBA\x9E";
+
+bool HasSharpS(std::string_view text) {
+  return text.find(kSharpS) != std::string_view::npos ||
+         text.find(kCapitalSharpS) != std::string_view::npos;
+}
+
+std::string SharpSExpanded(std::string_view text) {
+  std::string expanded;
+  expanded.reserve(text.size() + 2);
+  for (size_t i = 0; i < text.size();) {
+    if (text.substr(i, kSharpS.size()) == kSharpS) {
+      expanded += "ss";
+      i += kSharpS.size();
+    } else if (text.substr(i, kCapitalSharpS.size()) == kCapitalSharpS) {
+      expanded += "ss";
+      i += kCapitalSharpS.size();
+    } else {
+      expanded += text[i++];
+    }
+  }
+  return expanded;
+}
+
+int CompareNationalText(void*, int left_size, const void* left, int right_size,
+                        const void* right) {
+  return CompareNationalIgnoringCase(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)),
+      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
+}
+
 // Length in bytes of the UTF-8 character starting at `text[at]`.
 size_t CharacterSize(std::string_view text, size_t at) {
   unsigned char lead = static_cast<unsigned char>(text[at]);
@@ -290,18 +325,61 @@ int CompareIgnoringCase(std::string_view left, std::string_view right) {
   return CompareTexts<false>(left, right);
 }
 
+int CompareNationalIgnoringCase(std::string_view left, std::string_view right) {
+  if (!HasSharpS(left) && !HasSharpS(right)) return CompareTexts<false>(left, right);
+  return CompareTexts<false>(SharpSExpanded(left), SharpSExpanded(right));
+}
+
+std::string NationalFoldedText(std::string_view text) {
+  return HasSharpS(text) ? FoldedText(SharpSExpanded(text)) : FoldedText(text);
+}
+
+namespace {
+
+int RegisterCollations(sqlite3* db) {
+  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText<false>,
+                                  nullptr) != SQLITE_OK ||
+      sqlite3_create_collation_v2(db, "sqlengine_cs", SQLITE_UTF8, nullptr, CompareText<true>,
+                                  nullptr) != SQLITE_OK ||
+      sqlite3_create_collation_v2(db, "sqlengine_ci_n", SQLITE_UTF8, nullptr, CompareNationalText,
+                                  nullptr) != SQLITE_OK) {
+    return SQLITE_ERROR;
+  }
+  return SQLITE_OK;
+}
+
+int RegisterCollationsAtOpen(sqlite3* db, char** error, const sqlite3_api_routines*) {
+  int rc = RegisterCollations(db);
+  if (rc != SQLITE_OK && error != nullptr)
+    *error = sqlite3_mprintf("cannot register the engine's collations");
+  return rc;
+}
+
+}  // namespace
+
+std::string_view ColumnCollation(bool case_sensitive, bool national) {
+  if (case_sensitive) return "sqlengine_cs";
+  return national ? "sqlengine_ci_n" : "sqlengine_ci";
+}
+
+bool IsCaseSensitiveCollation(const char* collation) {
+  return collation != nullptr &&
+         (sqlite3_stricmp(collation, "BINARY") == 0 || sqlite3_stricmp(collation, "sqlengine_cs") == 0);
+}
+
+void RegisterCollationsForEveryConnection() {
+  // SQLite keeps one entry per function however often it is added.
+  sqlite3_auto_extension(reinterpret_cast<void (*)()>(&RegisterCollationsAtOpen));
+}
+
 void RegisterTextComparison(sqlite3* db) {
   // SQLite's Bloom filter in front of an automatic index hashes a value's
   // bytes whatever the comparison's collation, so a join on 'x ' = 'X' under
   // sqlengine_ci would find no row (SQLite 3.40): the filter is turned off.
   constexpr int kBloomFilter = 0x00080000;
   sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db, kBloomFilter);
-  if (sqlite3_create_collation_v2(db, "sqlengine_ci", SQLITE_UTF8, nullptr, CompareText<false>,
-                                  nullptr) != SQLITE_OK ||
-      sqlite3_create_collation_v2(db, "sqlengine_cs", SQLITE_UTF8, nullptr, CompareText<true>,
-                                  nullptr) != SQLITE_OK) {
-    throw std::runtime_error("cannot register the sqlengine_ci and sqlengine_cs collations");
-  }
+  if (RegisterCollations(db) != SQLITE_OK)
+    throw std::runtime_error("cannot register the engine's collations");
   AddFunction(db, "sqlengine_like", 2, Like);
   AddFunction(db, "sqlengine_like", 3, Like);
   AddFunction(db, "sqlengine_like_as", 5, LikeAs);

@@ -8,6 +8,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/front_end_view.h"
+#include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -56,8 +57,7 @@ class FileCatalog final : public tsql::bind::Catalog {
         int autoincrement = 0;
         sqlite3_table_column_metadata(db_, "main", shape.name.c_str(), column.name.c_str(),
                                       nullptr, &collation, nullptr, nullptr, &autoincrement);
-        type->case_sensitive = tsql::IsCharacterType(type->type) && collation != nullptr &&
-                               sqlite3_stricmp(collation, "BINARY") == 0;
+        type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
         type->nullable =
             sqlite3_column_int(columns.get(), 2) == 0 && sqlite3_column_int(columns.get(), 3) == 0;
         type->identity = autoincrement != 0;

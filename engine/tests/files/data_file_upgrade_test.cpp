@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "2";
+constexpr const char* kCurrentFormat = "3";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -413,6 +413,70 @@ TEST_F(DataFileUpgradeTest, AValueTheStoredFormCannotHoldFailsTheUpgradeUntouche
   ExpectRefusedUntouched(client, data_file, "1");
   PlainFile file(data_file);
   EXPECT_EQ(file.Text("SELECT amount FROM ledger WHERE id = 3"), "0.1");
+}
+
+// A file of format 2 (see character_keys_format2.sql) declared its character
+// columns NOCASE or BINARY: keys folded ASCII letters only and counted
+// trailing spaces. Upgraded, its keys follow the server's collation; a table
+// whose rows already repeat a key under it keeps its former declaration,
+// every row, and is named to the client, until the repeated rows are gone
+// and DBCC DBREINDEX moves it.
+TEST_F(DataFileUpgradeTest, CharacterKeysFollowTheServersCollationOnceUpgraded) {
+  std::filesystem::path data_file = folder_ / "character_keys.mdf";
+  std::filesystem::copy_file(std::filesystem::path(OLD_DATA_FILES) / "character_keys_format2.mdf",
+                             data_file);
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  BatchOutcome attached = Ok(client, "EXEC sp_attach_db 'character_keys', " + Quoted(data_file));
+  const DiagnosticRecord* kept = attached.Find(50000);
+  ASSERT_NE(kept, nullptr) << attached.Describe();
+  EXPECT_NE(kept->text.find("table 'repeated' keeps its former comparison"), std::string::npos)
+      << attached.Describe();
+  EXPECT_EQ(attached.Describe().find("'people'"), std::string::npos) << attached.Describe();
+  EXPECT_TRUE(std::filesystem::exists(data_file.string() + ".format2"));
+
+  Ok(client, "USE character_keys");
+  // Keys compare without case and trailing spaces, accents counted, also
+  // beyond ASCII; the indexes were built again in that order.
+  for (const char* repeated : {"INSERT INTO people VALUES ('ANN  ', NULL)",
+                               "INSERT INTO people VALUES ('Bob', NULL)",
+                               "INSERT INTO codes VALUES ('ab  ', 'again')"}) {
+    BatchOutcome refused = client.Execute(repeated);
+    EXPECT_NE(refused.Find(2627), nullptr) << repeated << "\n" << refused.Describe();
+  }
+  Ok(client, "INSERT INTO codes VALUES ('Ab', 'mixed')");
+  Ok(client, "INSERT INTO people VALUES ('Äda', N'ÄRHUS')");
+  EXPECT_EQ(Query(client, "SELECT name FROM people WHERE name = 'BOB '"),
+            std::vector<std::string>{"bob"});
+  EXPECT_EQ(Query(client, "SELECT name FROM people WHERE city = N'ärhus' ORDER BY name"),
+            (std::vector<std::string>{"Äda", "bob"}));
+  EXPECT_EQ(Query(client, "SELECT name FROM people ORDER BY city, name"),
+            (std::vector<std::string>{"dee", "Äda", "bob", "Cid", "Eva", "Ann"}));
+  // The view's query is made again: Unicode data reads 'ß' as "ss".
+  EXPECT_EQ(Query(client, "SELECT name FROM street_people"), std::vector<std::string>{"Eva"});
+
+  // The table whose rows repeat a key keeps them all, and its former rules.
+  EXPECT_EQ(Query(client, "SELECT COUNT(*) FROM repeated"), std::vector<std::string>{"3"});
+  BatchOutcome still = client.Execute("DBCC DBREINDEX ('repeated')");
+  EXPECT_TRUE(still.failed);
+  EXPECT_NE(still.Describe().find("repeat a key"), std::string::npos) << still.Describe();
+  Ok(client, "DELETE FROM repeated WHERE n = 2 DBCC DBREINDEX ('repeated')");
+  BatchOutcome moved = client.Execute("INSERT INTO repeated VALUES ('B ', 4)");
+  EXPECT_NE(moved.Find(2627), nullptr) << moved.Describe();
+  Ok(client, "USE master EXEC sp_detach_db 'character_keys'");
+
+  PlainFile upgraded(data_file);
+  EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
+  EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                          "('people', 'codes', 'repeated') AND (sql LIKE '%COLLATE NOCASE%' OR "
+                          "sql LIKE '%COLLATE BINARY%')"),
+            "0");
+  EXPECT_EQ(upgraded.Text("SELECT sql FROM sqlite_master WHERE name = 'street_people'")
+                .find("NOCASE"),
+            std::string::npos);
+  EXPECT_NE(upgraded.Text("SELECT sql FROM sqlite_master WHERE name = 'codes'")
+                .find("code char(4) COLLATE sqlengine_cs"),
+            std::string::npos);
 }
 
 TEST_F(DataFileUpgradeTest, AFileOfALaterFormatIsRefusedUntouched) {

@@ -180,9 +180,9 @@ TEST(TableDefinitionSql, KeepsTheStoredShape) {
       "name nvarchar(50) NOT NULL, note varchar(max), code char(3) COLLATE Latin1_General_CS_AS,"
       " at datetime DEFAULT getdate(), CONSTRAINT u UNIQUE NONCLUSTERED (name)) ON [PRIMARY]");
   EXPECT_THAT(sql, StartsWith("CREATE TABLE t ( id INTEGER /*sqlengine_type int*/ PRIMARY KEY "
-                              "AUTOINCREMENT UNIQUE ON CONFLICT ABORT , name nvarchar(50) NOT NULL COLLATE NOCASE , "
-                              "note \"varchar(max)\" COLLATE NOCASE , "
-                              "code char(3) COLLATE BINARY , at datetime DEFAULT ("));
+                              "AUTOINCREMENT UNIQUE ON CONFLICT ABORT , name nvarchar(50) NOT NULL "
+                              "COLLATE sqlengine_ci_n , note \"varchar(max)\" COLLATE sqlengine_ci , "
+                              "code char(3) COLLATE sqlengine_cs , at datetime DEFAULT ("));
   EXPECT_THAT(sql, HasSubstr("/*sqlengine_tsql getdate()*/ , CONSTRAINT u UNIQUE ( name ) )"));
 
   // Without an IDENTITY column a PRIMARY KEY stays one; REFERENCES names the parent alone.
@@ -218,7 +218,7 @@ TEST(TableDefinitionSql, AltersAndDropsOneStepAtATime) {
             (std::vector<std::string>{"ALTER TABLE t DROP COLUMN \"a\"",
                                       "ALTER TABLE t DROP COLUMN \"b\""}));
   EXPECT_EQ(SchemaSql("ALTER TABLE t ADD c varchar(5) NULL, d int"),
-            (std::vector<std::string>{"ALTER TABLE t ADD c varchar(5) NULL COLLATE NOCASE",
+            (std::vector<std::string>{"ALTER TABLE t ADD c varchar(5) NULL COLLATE sqlengine_ci",
                                       "ALTER TABLE t ADD d int"}));
   // Rows already there hold NULL in a nullable column added with a DEFAULT.
   std::vector<std::string> added =

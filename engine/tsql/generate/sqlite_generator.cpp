@@ -136,7 +136,7 @@ class Generator : public ExprWriter {
       // too: their declared collation would put 'a' before 'a ', which the
       // server holds equal, so a later key must break the tie.
       if (ClassOf(sorted.type.type) == TypeClass::kCharacter && !sorted.null_literal)
-        sql += " COLLATE " + std::string(CollationOf(sorted.type.case_sensitive));
+        sql += " COLLATE " + std::string(CollationOf(sorted.type));
       if (sorted.type.type == SqlType::kUniqueIdentifier)
         sql += " COLLATE " + std::string(kGuidCollation);
       if (order.descending) sql += " DESC";
@@ -769,7 +769,7 @@ class Generator : public ExprWriter {
         if (type.type == SqlType::kText || type.type == SqlType::kNText ||
             type.length == kMaxLength)
           return std::nullopt;
-        return type.case_sensitive ? 's' : 'i';
+        return type.case_sensitive ? 's' : bind::IsNational(type.type) ? 'u' : 'i';
       default:
         return std::nullopt;
     }
@@ -782,7 +782,8 @@ class Generator : public ExprWriter {
         type == SqlType::kText || type == SqlType::kNText || type == SqlType::kImage)
       return std::nullopt;
     if (ClassOf(type) != TypeClass::kCharacter || argument.null_literal) return 'n';
-    return argument.type.case_sensitive ? 's' : 'i';
+    if (argument.type.case_sensitive) return 's';
+    return bind::IsNational(type) ? 'u' : 'i';
   }
 
   // Tables, and joins of tables, that a query of their own reads as well.
@@ -874,8 +875,8 @@ class Generator : public ExprWriter {
       for (size_t k = 0; k < hashed_->keys.size(); ++k) {
         if (hashed_->keys[k]->sql != e.sql) continue;
         if (ClassOf(e.type.type) != TypeClass::kCharacter) return column(static_cast<int>(k));
-        return "(" + column(static_cast<int>(k)) + " COLLATE " +
-               std::string(CollationOf(e.type.case_sensitive)) + ")";
+        return "(" + column(static_cast<int>(k)) + " COLLATE " + std::string(CollationOf(e.type)) +
+               ")";
       }
       return std::nullopt;
     }
@@ -977,19 +978,26 @@ class Generator : public ExprWriter {
   // The conversion to real Expr is writing the inner part of.
   const BoundExpr* rounding_ = nullptr;
 
-  static std::string_view CollationOf(bool case_sensitive) {
-    return case_sensitive ? kCaseSensitiveCollation : kTextCollation;
+  // Unicode data ('national') under the case-insensitive collation reads
+  // 'ß' as "ss"; other data does not.
+  static std::string_view CollationOf(bool case_sensitive, bool national) {
+    if (case_sensitive) return kCaseSensitiveCollation;
+    return national ? kNationalTextCollation : kTextCollation;
+  }
+
+  static std::string_view CollationOf(const ColumnType& type) {
+    return CollationOf(type.case_sensitive, bind::IsNational(type.type));
   }
 
   // Character data with its collation attached as the comparison ignoring
   // trailing spaces, so that DISTINCT, GROUP BY, UNION, MIN and MAX, and the
   // columns of a derived table, treat 'a', 'A' and 'a ' as SQL Server does.
-  // (A column's declared NOCASE or BINARY does not ignore trailing spaces.)
+  // (Columns of older files are declared NOCASE or BINARY, which do not.)
   std::string ServerCollated(const BoundExpr& e) {
     if (e.type.type == SqlType::kUniqueIdentifier && !e.null_literal)
       return "(" + Expr(e) + ") COLLATE " + std::string(kGuidCollation);
     if (ClassOf(e.type.type) != TypeClass::kCharacter || e.null_literal) return Expr(e);
-    return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type.case_sensitive));
+    return "(" + Expr(e) + ") COLLATE " + std::string(CollationOf(e.type));
   }
 
   static bool IsComparedBinary(SqlType type) {
@@ -1017,8 +1025,12 @@ class Generator : public ExprWriter {
   std::string Collated(const BoundExpr& e, const BoundExpr& comparison) {
     std::string sql = Expr(e);
     if (comparison.guid_comparison) return sql + " COLLATE " + std::string(kGuidCollation);
-    if (comparison.text_comparison)
-      sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive));
+    if (comparison.text_comparison) {
+      // Compared as Unicode when any operand is (the other was converted).
+      bool national = std::any_of(comparison.args.begin(), comparison.args.end(),
+                                  [](const auto& arg) { return bind::IsNational(arg->type.type); });
+      sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive, national));
+    }
     return sql;
   }
 
@@ -1122,7 +1134,7 @@ class Generator : public ExprWriter {
       case BoundKind::kComparison:
         if (e.binary_comparison)
           return "(" + BinaryKey(*e.args[0]) + " " + e.op + " " + BinaryKey(*e.args[1]) + ")";
-        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) + IndexRange(e) +
+        return "(" + Expr(*e.args[0]) + " " + e.op + " " + Collated(*e.args[1], e) +
                ")";
       case BoundKind::kAnd:
         return "(" + Expr(*e.args[0]) + " AND " + Expr(*e.args[1]) + ")";
@@ -1253,29 +1265,6 @@ class Generator : public ExprWriter {
     return "(CASE WHEN EXISTS (" + rows + (all ? "NOT " : "") + comparison + ") THEN " +
            (all ? "0" : "1") + " WHEN EXISTS (" + rows + comparison + " IS NULL) THEN NULL ELSE " +
            (all ? "1" : "0") + " END)";
-  }
-
-  // For `column = 'text'`, a range the column's NOCASE index can serve:
-  // every value equal to 'text' without case and trailing spaces lies in
-  // ['text', 'text!') under NOCASE, since a space sorts just below '!'.
-  std::string IndexRange(const BoundExpr& e) const {
-    // Over sqlengine_grouped's rows there is no table column to range over.
-    if (!e.text_comparison || e.op != "=" || hashed_) return {};
-    const BoundExpr* column = e.args[0].get();
-    const BoundExpr* literal = e.args[1].get();
-    if (column->kind != BoundKind::kColumn) std::swap(column, literal);
-    if (column->kind != BoundKind::kColumn || literal->kind != BoundKind::kLiteral ||
-        literal->null_literal || literal->sql.size() < 2 || literal->sql.front() != '\'') {
-      return {};
-    }
-    // NOCASE folds ASCII letters only: 'Ä' would miss the column's 'ä'.
-    if (std::any_of(literal->sql.begin(), literal->sql.end(),
-                    [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-      return {};
-    std::string low = literal->sql.substr(0, literal->sql.size() - 1);
-    while (low.size() > 1 && low.back() == ' ') low.pop_back();
-    return " AND " + column->sql + " >= " + low + "' COLLATE NOCASE AND " + column->sql + " < " +
-           low + "!' COLLATE NOCASE";
   }
 
   std::string Arithmetic(const BoundExpr& e) {

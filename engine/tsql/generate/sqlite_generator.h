@@ -15,6 +15,8 @@ namespace sqlengine::tsql::generate {
 
 inline constexpr std::string_view kTextCollation = "sqlengine_ci";
 inline constexpr std::string_view kCaseSensitiveCollation = "sqlengine_cs";
+// Unicode data under the case-insensitive collation ('ß' compares as "ss").
+inline constexpr std::string_view kNationalTextCollation = "sqlengine_ci_n";
 // uniqueidentifiers in SQL Server's order (exec/guid_order.h).
 inline constexpr std::string_view kGuidCollation = "sqlengine_guid";
 inline constexpr std::string_view kLikeFunction = "sqlengine_like_as";
