@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/user_functions.h"
@@ -50,6 +51,7 @@ std::pair<std::string, std::string> SplitName(std::string_view written) {
 }  // namespace
 
 bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
+  if (std::optional<bool> known = KnownTable(db, schema, catalog::kProceduresTable)) return *known;
   SessionConnection::KeptRead query(
       db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
   if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
