@@ -462,6 +462,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  SessionConnection::StatementScope scope(session_.Connection());
   if (std::vector<tsql::Statement> dropped = tsql::SplitDropList(written); !dropped.empty()) {
     // Each object goes on its own; @@ERROR tells of the last one that failed.
     int failed = 0;

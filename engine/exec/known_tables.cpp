@@ -6,8 +6,9 @@ namespace sqlengine::exec {
 
 std::optional<bool> KnownTable(sqlite3* db, const std::string& schema, const char* name) {
   if (db == nullptr) return std::nullopt;
+  // Only this connection changes its temp schema.
   int state = sqlite3_txn_state(db, schema.c_str());
-  if (state != SQLITE_TXN_READ && state != SQLITE_TXN_WRITE) return std::nullopt;
+  if (schema != "temp" && state != SQLITE_TXN_READ && state != SQLITE_TXN_WRITE) return std::nullopt;
   // Without a column this asks for the table alone; a view counts as none.
   int rc = sqlite3_table_column_metadata(db, schema.c_str(), name, nullptr, nullptr, nullptr,
                                          nullptr, nullptr, nullptr);

@@ -15,7 +15,8 @@ namespace sqlengine::exec {
 // connection has a transaction open on that schema: the statement that
 // opened it brought the connection's copy up to that transaction's view, and
 // nothing but this connection's own statements (which keep the copy current)
-// can change it before the transaction ends. Nullopt otherwise, or when
+// can change it before the transaction ends; and always for "temp", which
+// only this connection changes. Nullopt otherwise, or when
 // SQLite could not tell: the caller then reads sqlite_schema as a statement
 // would.
 std::optional<bool> KnownTable(sqlite3* db, const std::string& schema, const char* name);
