@@ -1867,7 +1867,9 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::vector<Value> values = BindArguments(
       definition, arguments, [&](const Tokens& expression) { return Evaluate(expression, 1); });
-  tsql::StatementList body = tsql::ParseBatch(definition.body);
+  std::shared_ptr<const tsql::StatementList> statements = definition.statements;
+  if (!statements) statements = std::make_shared<const tsql::StatementList>(tsql::ParseBatch(definition.body));
+  const tsql::StatementList& body = *statements;
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     scope[tsql::ToLower(definition.parameters[k].name)] =
