@@ -957,12 +957,15 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                 statement.kind == StatementKind::kDropTable ||
                 statement.kind == StatementKind::kAlterTable;
   sqlite3* db = connection.Handle();
-  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
   // An INSERT reads the identity it assigned after it ran, before anyone
-  // else may insert; a statement's triggers run in its transaction.
-  StatementTransaction own_transaction(
-      db, written_schema,
-      statement.kind == StatementKind::kInsert || triggers.has_value() || truncated.has_value());
+  // else may insert; a statement's triggers run in its transaction. An
+  // INSERT's begins before its triggers are looked for, which then come
+  // from SQLite's copy of the schema (known_tables.h).
+  std::optional<StatementTransaction> own_transaction;
+  if (statement.kind == StatementKind::kInsert) own_transaction.emplace(db, written_schema, true);
+  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
+  if (!own_transaction)
+    own_transaction.emplace(db, written_schema, triggers.has_value() || truncated.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which
   // it changes on trial only.
   const char* savepoint = tracks                          ? "sqlengine_ddl"
@@ -1087,7 +1090,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     abort_callers_ = true;
     return;
   }
-  own_transaction.Commit();
+  own_transaction->Commit();
   if (statement.kind == StatementKind::kInsert && TakeIgnoredDuplicate())
     sink_.Message(FormatMessage(3604));
   session_.RowCount() = rows;
