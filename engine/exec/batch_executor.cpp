@@ -463,6 +463,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  SessionConnection::StatementScope scope(session_.Connection());
   if (std::vector<tsql::Statement> dropped = tsql::SplitDropList(written); !dropped.empty()) {
     // Each object goes on its own; @@ERROR tells of the last one that failed.
     int failed = 0;
@@ -965,12 +966,15 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                 statement.kind == StatementKind::kDropTable ||
                 statement.kind == StatementKind::kAlterTable;
   sqlite3* db = connection.Handle();
-  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
   // An INSERT reads the identity it assigned after it ran, before anyone
-  // else may insert; a statement's triggers run in its transaction.
-  StatementTransaction own_transaction(
-      db, written_schema,
-      statement.kind == StatementKind::kInsert || triggers.has_value() || truncated.has_value());
+  // else may insert; a statement's triggers run in its transaction. An
+  // INSERT's begins before its triggers are looked for, which then come
+  // from SQLite's copy of the schema (known_tables.h).
+  std::optional<StatementTransaction> own_transaction;
+  if (statement.kind == StatementKind::kInsert) own_transaction.emplace(db, written_schema, true);
+  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
+  if (!own_transaction)
+    own_transaction.emplace(db, written_schema, triggers.has_value() || truncated.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which
   // it changes on trial only.
   const char* savepoint = tracks                          ? "sqlengine_ddl"
@@ -1099,7 +1103,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     abort_callers_ = true;
     return;
   }
-  own_transaction.Commit();
+  own_transaction->Commit();
   if (statement.kind == StatementKind::kInsert && TakeIgnoredDuplicate())
     sink_.Message(FormatMessage(3604));
   session_.RowCount() = rows;
@@ -1894,7 +1898,9 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::vector<Value> values = BindArguments(
       definition, arguments, [&](const Tokens& expression) { return Evaluate(expression, 1); });
-  tsql::StatementList body = tsql::ParseBatch(definition.body);
+  std::shared_ptr<const tsql::StatementList> statements = definition.statements;
+  if (!statements) statements = std::make_shared<const tsql::StatementList>(tsql::ParseBatch(definition.body));
+  const tsql::StatementList& body = *statements;
   std::map<std::string, Variable> scope;
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     scope[tsql::ToLower(definition.parameters[k].name)] =

@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/session_connection.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -245,7 +246,9 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
   for (int k = 0; const char* name = sqlite3_db_name(db, k); ++k) names.emplace_back(name);
   for (const std::string& name : names) {
     std::string schema = tsql::QuoteSqliteName(name);
-    {
+    if (std::optional<bool> known = KnownTable(db, name, kIdentityTable); known == false) {
+      continue;
+    } else if (!known) {
       SessionConnection::KeptRead has(db, "SELECT 1 FROM " + schema +
                                               ".sqlite_master WHERE type = 'table' AND name = '" +
                                               kIdentityTable + "'");

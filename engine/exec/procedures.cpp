@@ -1,16 +1,23 @@
 #include "engine/exec/procedures.h"
 
+#include <memory>
+#include <unordered_map>
+
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
+#include "engine/exec/user_types.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
+#include "engine/tsql/parser.h"
+#include "engine/tsql/type_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -50,6 +57,7 @@ std::pair<std::string, std::string> SplitName(std::string_view written) {
 }  // namespace
 
 bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
+  if (std::optional<bool> known = KnownTable(db, schema, catalog::kProceduresTable)) return *known;
   SessionConnection::KeptRead query(
       db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?");
   if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
@@ -117,6 +125,56 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::st
   return FindProcedure(session, parts);
 }
 
+namespace {
+
+// Answers as the session's user types do, and notes that it was asked.
+class NotedUserTypes final : public tsql::UserTypeResolver {
+ public:
+  explicit NotedUserTypes(Session& session) : types_(session) {}
+  std::optional<ColumnType> Resolve(std::string_view name) override {
+    asked_ = true;
+    return types_.Resolve(name);
+  }
+  bool Asked() const { return asked_; }
+
+ private:
+  DatabaseUserTypes types_;
+  bool asked_ = false;
+};
+
+// Procedures as parsed from their stored text, with their bodies split, kept
+// by the text and the QUOTED_IDENTIFIER setting the text was read under
+// (nothing else goes into the parse but the user types, and a parse that
+// met one is not kept). The session's thread keeps its own; all go when one
+// more would not fit.
+struct ParsedProcedures {
+  static constexpr std::size_t kKept = 64;
+  std::unordered_map<std::string, std::shared_ptr<const tsql::ProcedureDefinition>> kept;
+};
+
+std::shared_ptr<const tsql::ProcedureDefinition> ParsedProcedure(Session& session,
+                                                                 const std::string& text) {
+  thread_local ParsedProcedures parsed;
+  std::string key = (tsql::QuotedIdentifiers() ? "1" : "0") + text;
+  if (auto it = parsed.kept.find(key); it != parsed.kept.end()) return it->second;
+  NotedUserTypes types(session);
+  auto definition = std::make_shared<tsql::ProcedureDefinition>();
+  tsql::UserTypeScope scope(&types);
+  *definition = tsql::ParseProcedureDefinition(tsql::LexClientText(text));
+  try {
+    definition->statements =
+        std::make_shared<const tsql::StatementList>(tsql::ParseBatch(definition->body));
+  } catch (const SqlError&) {
+    // The call reports it, in its place among the call's errors.
+  }
+  if (types.Asked()) return definition;
+  if (parsed.kept.size() >= ParsedProcedures::kKept) parsed.kept.clear();
+  parsed.kept.emplace(std::move(key), definition);
+  return definition;
+}
+
+}  // namespace
+
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
                                                        const tsql::DottedName& name) {
   if (name.parts.empty()) return std::nullopt;
@@ -124,8 +182,7 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
   std::optional<std::string> text =
       LoadText(session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);
   if (!text || IsFunctionText(*text)) return std::nullopt;
-  tsql::ProcedureDefinition definition =
-      tsql::ParseProcedureDefinition(tsql::LexClientText(*text));
+  tsql::ProcedureDefinition definition = *ParsedProcedure(session, *text);
   definition.name = procedure;
   return definition;
 }

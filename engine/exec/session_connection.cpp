@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
@@ -127,6 +128,7 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
   sqlite3_wal_hook(db.get(), &SessionConnection::OnCommit, this);
   sqlite3_rollback_hook(db.get(), &SessionConnection::OnRollback, this);
+  sqlite3_trace_v2(db.get(), SQLITE_TRACE_STMT, &SessionConnection::OnStatement, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
   Close();
@@ -172,8 +174,48 @@ void SessionConnection::OnRollback(void* self) {
   ++static_cast<SessionConnection*>(self)->epoch_;
 }
 
+int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*) {
+  // A read (SELECT, WITH, VALUES or a reading PRAGMA) changes no schema; a
+  // write, DDL, ATTACH, DETACH and the transaction statements may (a
+  // ROLLBACK undoes DDL; BEGIN and COMMIT end a snapshot and so let another
+  // session's DDL be seen). SQLite reports a statement that fires triggers
+  // once more per trigger: counted the same way.
+  auto* stmt = static_cast<sqlite3_stmt*>(statement);
+  bool reads = false;
+  if (sqlite3_stmt_readonly(stmt)) {
+    const char* sql = sqlite3_sql(stmt);
+    while (sql != nullptr && (*sql == ' ' || *sql == '\n' || *sql == '\t' || *sql == '\r')) ++sql;
+    if (sql != nullptr) {
+      std::string_view text(sql);
+      for (std::string_view word : {"SELECT", "WITH", "VALUES", "PRAGMA"}) {
+        reads = reads || (text.size() > word.size() && tsql::EqualsIgnoreCase(text.substr(0, word.size()), word) &&
+                          !std::isalnum(static_cast<unsigned char>(text[word.size()])) &&
+                          text[word.size()] != '_');
+      }
+    }
+  }
+  if (!reads) ++static_cast<SessionConnection*>(self)->schema_changes_;
+  return 0;
+}
+
+const std::optional<StoredTable>* SessionConnection::RememberedTable(std::string_view schema,
+                                                                     std::string_view table) const {
+  if (statement_depth_ == 0 || !remembered_ || remembered_->changes != schema_changes_ ||
+      remembered_->epoch != epoch_ || remembered_->schema != schema || remembered_->table != table)
+    return nullptr;
+  return &remembered_->found;
+}
+
+void SessionConnection::RememberTable(std::string_view schema, std::string_view table,
+                                      std::optional<StoredTable> found) {
+  if (statement_depth_ == 0) return;
+  remembered_ = RememberedRow{std::string(schema), std::string(table), std::move(found),
+                              schema_changes_, epoch_};
+}
+
 void SessionConnection::NewEpoch() {
   ++epoch_;
+  remembered_.reset();
   statements_.Clear();
   version_reads_.clear();
   kept_reads_.clear();

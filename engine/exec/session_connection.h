@@ -92,6 +92,34 @@ class SessionConnection final : public tsql::NameResolver {
   StatementCache& Statements() { return statements_; }
   // Tables' shapes as the binder reads them (table_shapes.h).
   TableShapes& Shapes() { return shapes_; }
+
+  // One T-SQL statement's run (its binding, identity rules, triggers): the
+  // row of sqlite_schema FindStoredTable read for a table may be used again
+  // within it (RememberedTable) until a statement that may change a schema
+  // runs on this connection. Outside a scope nothing is remembered, so
+  // another session's DDL is seen from the next statement on. Nests.
+  class StatementScope {
+   public:
+    explicit StatementScope(SessionConnection& connection) : connection_(connection) {
+      ++connection_.statement_depth_;
+      connection_.remembered_.reset();
+    }
+    ~StatementScope() {
+      --connection_.statement_depth_;
+      connection_.remembered_.reset();
+    }
+    StatementScope(const StatementScope&) = delete;
+    StatementScope& operator=(const StatementScope&) = delete;
+
+   private:
+    SessionConnection& connection_;
+  };
+  // What FindStoredTable last read for (`schema`, `table`), when it may be
+  // used again; null otherwise.
+  const std::optional<StoredTable>* RememberedTable(std::string_view schema,
+                                                    std::string_view table) const;
+  void RememberTable(std::string_view schema, std::string_view table,
+                     std::optional<StoredTable> found);
   // `rules` tells which security rules user statements are authorised under
   // now, as CompiledStatements::FollowRules takes it. Until it is set,
   // StatementContext gives none.
@@ -174,6 +202,8 @@ class SessionConnection final : public tsql::NameResolver {
   void SyncCommits();
   static int OnCommit(void* self, sqlite3* db, const char* schema, int log_pages);
   static void OnRollback(void* self);
+  // Counts the statements that may change a schema as SQLite starts them.
+  static int OnStatement(unsigned type, void* self, void* statement, void* sql);
   // Forgets the kept statements and moves to a new epoch: the databases
   // reached have changed, or a transaction was rolled back.
   void NewEpoch();
@@ -191,6 +221,16 @@ class SessionConnection final : public tsql::NameResolver {
   CompiledStatements syntax_checked_;
   StatementCache statements_;
   TableShapes shapes_;
+  struct RememberedRow {
+    std::string schema;
+    std::string table;
+    std::optional<StoredTable> found;
+    std::uint64_t changes = 0;  // schema_changes_ when read
+    std::uint64_t epoch = 0;
+  };
+  std::optional<RememberedRow> remembered_;
+  int statement_depth_ = 0;
+  std::uint64_t schema_changes_ = 0;
   std::function<std::uint64_t()> rules_;
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.

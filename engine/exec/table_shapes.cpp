@@ -83,10 +83,9 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
   return shape;
 }
 
-}  // namespace
-
-std::optional<StoredTable> FindStoredTable(SessionConnection& connection,
-                                           const std::string& schema, const std::string& table) {
+// The row of sqlite_schema for `table`, read now.
+std::optional<StoredTable> ReadStoredTable(SessionConnection& connection, const std::string& schema,
+                                           const std::string& table) {
   SessionConnection::KeptRead found(connection,
                                     "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(schema) +
                                         ".sqlite_schema WHERE type IN ('table', 'view') AND "
@@ -101,6 +100,17 @@ std::optional<StoredTable> FindStoredTable(SessionConnection& connection,
   StopIfCancelled(rc);
   if (rc != SQLITE_ROW) return std::nullopt;
   return StoredTable{Text(raw, 0), std::string_view(Text(raw, 1)) == "view", Text(raw, 2)};
+}
+
+}  // namespace
+
+std::optional<StoredTable> FindStoredTable(SessionConnection& connection,
+                                           const std::string& schema, const std::string& table) {
+  if (const std::optional<StoredTable>* remembered = connection.RememberedTable(schema, table))
+    return *remembered;
+  std::optional<StoredTable> stored = ReadStoredTable(connection, schema, table);
+  connection.RememberTable(schema, table, stored);
+  return stored;
 }
 
 std::shared_ptr<const tsql::bind::TableShape> TableShapeOf(SessionConnection& connection,

@@ -4,6 +4,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/dotted_name.h"
@@ -68,6 +69,7 @@ void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view tr
 }  // namespace
 
 bool HasTriggers(sqlite3* db, const std::string& schema) {
+  if (std::optional<bool> known = KnownTable(db, schema, kTriggersTable)) return *known;
   return HasRow(
       db, "SELECT 1 FROM " + Table(schema, "sqlite_master") + " WHERE type = 'table' AND name = ?",
       kTriggersTable);

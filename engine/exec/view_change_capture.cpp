@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/session_connection.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -37,6 +38,8 @@ std::string Values(const std::vector<std::string>& columns, const char* image) {
 }  // namespace
 
 bool IsView(sqlite3* db, const std::string& schema, const std::string& name) {
+  // Tables and views share their names: a table known is no view.
+  if (KnownTable(db, schema, name.c_str()) == true) return false;
   SessionConnection::KeptRead query(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
                                             ".sqlite_master WHERE type = 'view' AND name = ? "
                                             "COLLATE NOCASE");

@@ -2,10 +2,12 @@
 // The parts of CREATE / ALTER PROCEDURE, and parameter declaration lists
 // such as sp_executesql's "@P1 int, @P2 nvarchar(10) OUTPUT".
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/statement.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::tsql {
@@ -22,6 +24,9 @@ struct ProcedureDefinition {
   std::string name;
   std::vector<ParameterDeclaration> parameters;
   Tokens body;  // the statements after AS, ending with a kEnd token
+  // `body` split into its statements, when kept from an earlier call of the
+  // same text; null: split it for the call.
+  std::shared_ptr<const StatementList> statements;
   // Dynamic SQL (sp_executesql, EXEC (string)): runs with the caller's
   // rights, and a USE inside it lasts until it ends.
   bool dynamic = false;
