@@ -38,6 +38,7 @@ struct StatementState {
   bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
   bool alter_database_has_set = false;
   bool alter_table = false;  // its ALL (NOCHECK CONSTRAINT ALL) ends it
+  bool alter_table_acted = false;  // has its one ADD, DROP or ALTER COLUMN
 };
 
 bool StartsNextStatement(const Token& word, const Token& previous, StatementState& state) {
@@ -97,6 +98,11 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     return true;
   }
   if (word.IsAnyWord({"drop", "add"}) && lead.IsWord("alter") && !state.alter_database) {
+    // ALTER TABLE does one ADD or DROP; a second starts the next statement
+    // (ALTER TABLE t ADD c int followed by DROP INDEX t.ix).
+    if (!state.alter_table) return false;
+    if (state.alter_table_acted) return true;
+    state.alter_table_acted = true;
     return false;
   }
   return true;
@@ -436,6 +442,7 @@ class Parser {
         } else if (state.alter_table && token.IsWord("alter") && pos_ + 1 < tokens_.size() &&
                    tokens_[pos_ + 1].IsWord("column")) {
           // ALTER TABLE t ALTER COLUMN c ...: no statement starts with ALTER COLUMN.
+          state.alter_table_acted = true;
         } else if (case_depth == 0 &&
                    StartsNextStatement(token, taken_any ? tokens_[pos_ - 1] : *state.lead,
                                        state)) {
