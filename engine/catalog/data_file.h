@@ -42,10 +42,14 @@ inline constexpr const char* kObjectsTable = "sqlengine_objects";
 void RecordNewObject(sqlite3* db, const std::string& schema, const std::string& name,
                      std::string_view xtype);
 
-// Stored procedures: name and the full CREATE PROCEDURE text.
+// Stored procedures: name, the full CREATE PROCEDURE text, and the
+// QUOTED_IDENTIFIER setting it was made under (1 or 0; NULL for a procedure
+// made before the setting was kept, and for a function). Older files' tables
+// gain the last column with their next CREATE or ALTER PROCEDURE.
 inline constexpr const char* kProceduresTable = "sqlengine_procedures";
 // The table's definition after "CREATE TABLE [IF NOT EXISTS] <schema>.<name>".
 inline constexpr const char* kProceduresColumns =
-    " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, definition ntext NOT NULL)";
+    " (name nvarchar(128) PRIMARY KEY COLLATE NOCASE, definition ntext NOT NULL, "
+    "quoted_identifier int)";
 
 }  // namespace sqlengine::catalog

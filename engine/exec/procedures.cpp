@@ -1,7 +1,9 @@
 #include "engine/exec/procedures.h"
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
@@ -36,15 +38,45 @@ void Step(sqlite3* db, sqlite3_stmt* statement) {
   if (sqlite3_step(statement) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
 
-// Read on every EXEC: kept compiled on the session's connection.
-std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
+// A procedure as stored: its text and the QUOTED_IDENTIFIER setting it was
+// made under, when that was kept.
+struct StoredProcedure {
+  std::string text;
+  std::optional<bool> quoted_identifier;
+};
+
+// Read on every EXEC: kept compiled on the session's connection. The table
+// of an older file lacks the setting's column, which SELECT * then leaves out.
+std::optional<StoredProcedure> LoadProcedure(sqlite3* db, const std::string& schema,
+                                             std::string_view name) {
   if (!HasStoredProcedures(db, schema)) return std::nullopt;
   SessionConnection::KeptRead query(
-      db, "SELECT definition FROM " + Table(schema, catalog::kProceduresTable) + " WHERE name = ?");
+      db, "SELECT * FROM " + Table(schema, catalog::kProceduresTable) + " WHERE name = ?");
   if (query.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
   Bind(query.get(), 1, name);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
-  return catalog::ColumnText(query.get(), 0);
+  StoredProcedure stored{catalog::ColumnText(query.get(), 1), std::nullopt};
+  if (sqlite3_column_count(query.get()) > 2 && sqlite3_column_type(query.get(), 2) != SQLITE_NULL)
+    stored.quoted_identifier = sqlite3_column_int(query.get(), 2) != 0;
+  return stored;
+}
+
+std::optional<std::string> LoadText(sqlite3* db, const std::string& schema, std::string_view name) {
+  std::optional<StoredProcedure> stored = LoadProcedure(db, schema, name);
+  if (!stored) return std::nullopt;
+  return std::move(stored->text);
+}
+
+// Gives an older file's procedures table the column of the setting.
+void KeepQuotedIdentifierColumn(sqlite3* db, const std::string& schema) {
+  auto column = catalog::Prepare(db, "SELECT 1 FROM pragma_table_info(?, ?) WHERE name = "
+                                     "'quoted_identifier'");
+  sqlite3_bind_text(column.get(), 1, catalog::kProceduresTable, -1, SQLITE_STATIC);
+  sqlite3_bind_text(column.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(column.get()) == SQLITE_ROW) return;
+  column.reset();
+  catalog::Exec(db, "ALTER TABLE " + Table(schema, catalog::kProceduresTable) +
+                        " ADD COLUMN quoted_identifier int");
 }
 
 // "db..p" / "dbo.p" / "p" -> (database or empty, procedure)
@@ -73,14 +105,18 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
   LockedSavepoint write(session, schema, "sqlengine_proc");
   catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
                         catalog::kProceduresColumns);
+  KeepQuotedIdentifierColumn(db, schema);
   bool exists = LoadText(db, schema, definition.name).has_value();
   if (exists && !alter) throw MakeError(2714, {definition.name});
   if (!exists && alter) throw MakeError(208, {definition.name});
   auto save =
       catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
-                               " (name, definition) VALUES (?, ?)");
+                               " (name, definition, quoted_identifier) VALUES (?, ?, ?)");
   Bind(save.get(), 1, definition.name);
   Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+  // The body is read under the setting it was written under, whatever the
+  // caller's, as SQL Server keeps it with the procedure.
+  sqlite3_bind_int(save.get(), 3, session.QuotedIdentifier() ? 1 : 0);
   Step(db, save.get());
   if (!exists) {
     catalog::RecordNewObject(db, schema, definition.name, "P");
@@ -179,10 +215,12 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
                                                        const tsql::DottedName& name) {
   if (name.parts.empty()) return std::nullopt;
   const std::string& procedure = name.Last();
-  std::optional<std::string> text =
-      LoadText(session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);
-  if (!text || IsFunctionText(*text)) return std::nullopt;
-  tsql::ProcedureDefinition definition = *ParsedProcedure(session, *text);
+  std::optional<StoredProcedure> stored = LoadProcedure(
+      session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);
+  if (!stored || IsFunctionText(stored->text)) return std::nullopt;
+  std::optional<tsql::QuotedIdentifierScope> made_under;
+  if (stored->quoted_identifier) made_under.emplace(*stored->quoted_identifier);
+  tsql::ProcedureDefinition definition = *ParsedProcedure(session, stored->text);
   definition.name = procedure;
   return definition;
 }
