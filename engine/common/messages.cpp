@@ -133,6 +133,7 @@ constexpr MessageDef kMessages[] = {
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
     {517, 16, "Adding a value to a '%ls' column caused overflow."},
+    {529, 16, "Explicit conversion from data type %ls to %ls is not allowed."},
     {530, 16,
      "The statement terminated. The maximum recursion %d has been exhausted before statement "
      "completion."},

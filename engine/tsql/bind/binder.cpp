@@ -127,18 +127,20 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kSqlVariant) return VariantHolds(from);
   if (from.type == SqlType::kSqlVariant) return false;
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
-  // Integers convert to their own bytes, character data to its bytes, and
-  // binary data to the characters its bytes hold.
+  // Numbers and dates convert to the bytes SQL Server lays them out in,
+  // character data to its bytes, and binary data to the characters its
+  // bytes hold.
   if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary)
-    return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter;
+    return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter ||
+           f == TypeClass::kExactDecimal || f == TypeClass::kApproximate ||
+           f == TypeClass::kDateTime;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
-  // Binary data converts to an integer by its bytes (sqlengine_number), to
-  // a decimal by the layout SQL Server gives a decimal's bytes.
+  // Binary data converts back from those layouts; never to float or real.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
-      (t == TypeClass::kInteger || to.type == SqlType::kDecimal))
+      (t == TypeClass::kInteger || t == TypeClass::kExactDecimal || t == TypeClass::kDateTime))
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type) || f == TypeClass::kCharacter;
@@ -2472,8 +2474,13 @@ class Binder {
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
-    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target))
+    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target)) {
+      // Binary data has no layout of a float or real to be read as.
+      if (IsBinaryData(value->type.type) && ClassOf(target->type) == TypeClass::kApproximate)
+        throw MakeError(529, {std::string(NameOf(value->type.type)),
+                              std::string(NameOf(target->type))});
       Refuse("conversion");
+    }
     node->args.push_back(std::move(value));
     return node;
   }

@@ -1307,6 +1307,17 @@ class Generator : public ExprWriter {
              std::to_string(values::IntegerWidth(value.type.type)) + ", " +
              std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
     }
+    const TypeClass source = ClassOf(value.type.type);
+    const std::string fitting =
+        std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+    if (source == TypeClass::kCharacter)
+      return "sqlengine_text_bytes(" + sql + ", " + (bind::IsNational(value.type.type) ? "1" : "0") +
+             ", " + fitting;
+    if (source == TypeClass::kExactDecimal || source == TypeClass::kApproximate ||
+        source == TypeClass::kDateTime) {
+      return "sqlengine_value_bytes(" + Expr(value) + ", " +
+             QuoteSqliteString(TypeDeclaration(value.type)) + ", " + fitting;
+    }
     return "sqlengine_binary(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")";
   }
 
@@ -1344,6 +1355,10 @@ class Generator : public ExprWriter {
       return "(CAST(" + sql + " AS REAL) <> 0)";
     }
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
+    if (IsBinaryData(from.type) && target == TypeClass::kDateTime)
+      return "sqlengine_bytes_datetime(" + sql + ", " + declaration + ")";
+    if (IsBinaryData(from.type) && target == TypeClass::kExactDecimal)
+      return "sqlengine_decimal(" + sql + ", " + declaration + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
       return "sqlengine_bytes_text(" + sql + ", " + (bind::IsNational(to.type) ? "1" : "0") +
              ", " + (to.length == kMaxLength ? std::string("-1") : std::to_string(to.length)) + ")";
