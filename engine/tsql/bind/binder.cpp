@@ -499,6 +499,7 @@ class Binder {
     row.exposed = table;
     row.columns = columns;
     scope.bindings.push_back(std::move(row));
+    table_expression_ = true;
     if (predicate) return Predicate(expr, scope, Clause::kWhere);
     Bound value = Value(expr, scope, Clause::kWhere);
     return stored_as ? Assigned(std::move(value), *stored_as) : std::move(value);
@@ -1925,7 +1926,7 @@ class Binder {
     return node;
   }
 
-  static Bound SystemVariable(const Expr& expr) {
+  Bound SystemVariable(const Expr& expr) const {
     struct Known {
       std::string_view name;
       SqlType type;
@@ -1951,6 +1952,7 @@ class Binder {
       // sysname; @@VERSION is nvarchar(256).
       if (known.type == SqlType::kNVarChar) type.length = known.name == "version" ? 256 : 128;
       if (known.type == SqlType::kVarBinary) type.length = 8;
+      if (table_expression_) return Evaluated("@@" + expr.value, {}, type);
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
       return node;
@@ -2485,6 +2487,28 @@ class Binder {
     return node;
   }
 
+  // Whether `e` reads a query (a catalog function's lookup).
+  static bool ReadsQuery(const BoundExpr& e) {
+    if (e.query) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return arg && ReadsQuery(*arg); });
+  }
+
+  // A table's CHECK, DEFAULT or computed column keeps no query and no
+  // parameter: a catalog function or a system variable there is a call of
+  // sqlengine_builtin('name' | '@@name', arguments...), which the session
+  // evaluates as that T-SQL each time the expression is.
+  static Bound Evaluated(const std::string& name, std::vector<Bound> args, ColumnType type) {
+    type.nullable = true;
+    Bound node = Make(BoundKind::kCall, type);
+    node->sql = std::string(kBuiltinFunction);
+    Bound written = Make(BoundKind::kLiteral, ColumnType{SqlType::kVarChar});
+    written->sql = QuoteSqliteString(name);
+    node->args.push_back(std::move(written));
+    for (Bound& arg : args) node->args.push_back(std::move(arg));
+    return node;
+  }
+
   // CAST / CONVERT take an exact number into text of any length: one whose
   // text does not fit fails when it is converted (234 for money, 8115).
   static bool ExplicitlyConvertible(const ColumnType& from, const ColumnType& to) {
@@ -2520,7 +2544,11 @@ class Binder {
     if (IsCatalogFunction(name, expr.args.size())) {
       std::vector<Bound> args;
       for (const auto& arg : expr.args) args.push_back(Value(*arg, scope, clause));
-      return BindCatalogFunction(name, std::move(args), catalog_);
+      Bound lookup = BindCatalogFunction(name, std::move(args), catalog_);
+      if (!table_expression_ || !ReadsQuery(*lookup)) return lookup;
+      std::vector<Bound> arguments;
+      for (const auto& arg : expr.args) arguments.push_back(Value(*arg, scope, clause));
+      return Evaluated(name, std::move(arguments), lookup->type);
     }
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
@@ -3211,6 +3239,8 @@ class Binder {
   int calls_elsewhere_ = 0;
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
+  // Binding a table's CHECK, DEFAULT or computed column (TableExpression).
+  bool table_expression_ = false;
   bool inside_aggregate_ = false;
   // The data change being bound, which decides whether a view's INSTEAD OF
   // trigger takes it.
