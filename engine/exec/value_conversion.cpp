@@ -714,6 +714,12 @@ Value ConvertedValue(const Value& value, const ColumnType& type) {
     }
     if (type.type == SqlType::kReal || type.type == SqlType::kFloat)
       return std::stod(DecimalText(*number));
+    // Its digits do not fit a shorter character type: never cut (8115).
+    std::string text = DecimalText(*number);
+    bool limited = type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+                   type.type == SqlType::kNChar || type.type == SqlType::kNVarChar;
+    if (limited && type.length > 0 && text.size() > static_cast<size_t>(type.length))
+      throw MakeError(8115, {"numeric", std::string(tsql::TypeName(type.type))});
   }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);

@@ -152,9 +152,9 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (t == TypeClass::kCharacter) {
     // A float's text, and an integer's in nchar or nvarchar, that does not
     // fit the length is 8115 when the value is converted.
-    if (f == TypeClass::kApproximate) return true;
-    if (f == TypeClass::kExactDecimal)
-      return to.length == kMaxLength || to.length >= NumberTextWidth(from);
+    // So does an exact number's (8115; 234 for money), implicitly as by
+    // CAST: '1.5' fits a varchar(3) whatever numeric holds it.
+    if (f == TypeClass::kApproximate || f == TypeClass::kExactDecimal) return true;
     // An integer too long for char or varchar becomes '*'.
     return f == TypeClass::kInteger;
   }
@@ -2468,7 +2468,7 @@ class Binder {
           ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
            ClassOf(target->type) == TypeClass::kCharacter &&
-           ExplicitlyConvertible(value->type, *target));
+           Convertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));
@@ -2476,7 +2476,7 @@ class Binder {
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
-    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target)) {
+    if (!value->null_literal && !from_variant && !Convertible(value->type, *target)) {
       // Binary data has no layout of a float or real to be read as.
       if (IsBinaryData(value->type.type) && ClassOf(target->type) == TypeClass::kApproximate)
         throw MakeError(529, {std::string(NameOf(value->type.type)),
@@ -2507,13 +2507,6 @@ class Binder {
     node->args.push_back(std::move(written));
     for (Bound& arg : args) node->args.push_back(std::move(arg));
     return node;
-  }
-
-  // CAST / CONVERT take an exact number into text of any length: one whose
-  // text does not fit fails when it is converted (234 for money, 8115).
-  static bool ExplicitlyConvertible(const ColumnType& from, const ColumnType& to) {
-    return Convertible(from, to) || (ClassOf(from.type) == TypeClass::kExactDecimal &&
-                                     ClassOf(to.type) == TypeClass::kCharacter);
   }
 
   Bound Call(const Expr& expr, const Scope& scope, Clause clause) {
