@@ -18,6 +18,9 @@ struct MessageDef {
 // Sorted by number.
 constexpr MessageDef kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
+    {104, 15,
+     "ORDER BY items must appear in the select list if the statement contains a UNION "
+     "operator."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
     {108, 16,
      "The ORDER BY position number %ld is out of range of the number of items in the select "

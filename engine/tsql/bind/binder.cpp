@@ -348,6 +348,8 @@ class Binder {
       UnifyUnionColumns(bound);
       for (const parse::OrderItem& item : query.order_by) {
         int ordinal = OrdinalOf(*item.expr, bound.columns, query.terms.front()->items);
+        if (ordinal == 0 && NamesNoUnionColumn(*item.expr, query.terms.front()->items))
+          throw MakeError(104);
         if (ordinal == 0) Refuse("ORDER BY of a UNION names no result column");
         bound.order_by.push_back(BoundOrder{nullptr, ordinal, item.descending});
       }
@@ -1375,6 +1377,14 @@ class Binder {
         return static_cast<int>(k + 1);
     }
     return 0;
+  }
+
+  // A bare name that is none of the first block's columns (which OrdinalOf
+  // found none of): no UNION sorts by it.
+  static bool NamesNoUnionColumn(const Expr& expr, const std::vector<parse::SelectItem>& items) {
+    return expr.kind == ExprKind::kColumn && expr.names.size() == 1 &&
+           std::none_of(items.begin(), items.end(),
+                        [](const parse::SelectItem& item) { return item.star; });
   }
 
   void UnifyUnionColumns(BoundQuery& bound) {
@@ -2567,6 +2577,13 @@ class Binder {
     auto& args = node->args;
     // A number or a date where text is due is its text (LEN(123) is 3).
     auto require_text = [&](size_t k) {
+      // NULL where text is due is text: RTRIM(NULL) + 'a' is NULL, no 245.
+      if (args[k]->null_literal) {
+        ColumnType text{SqlType::kVarChar};
+        text.length = 1;
+        args[k] = ConvertTo(std::move(args[k]), text);
+        return;
+      }
       if (args[k]->type.type == SqlType::kUniqueIdentifier) {
         ColumnType text{SqlType::kVarChar};
         text.length = 36;
