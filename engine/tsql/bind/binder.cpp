@@ -2042,6 +2042,17 @@ class Binder {
       node->args.push_back(std::move(right));
       return node;
     }
+    // Text on both sides of - * / % is no number ('2' * '3' is 8117).
+    if (l == TypeClass::kCharacter && r == TypeClass::kCharacter && op != '+') {
+      std::string_view name = op == '-'   ? "subtract"
+                              : op == '*' ? "multiply"
+                              : op == '/' ? "divide"
+                              : op == '%' ? "modulo"
+                                          : "";
+      if (!name.empty())
+        throw MakeError(8117, {std::string(NameOf(Higher(left->type, right->type).type)),
+                               std::string(name)});
+    }
     if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
       return DateArithmetic(op, std::move(left), std::move(right));
     // Character data beside a number converts to the number's type.
