@@ -604,15 +604,24 @@ class Generator : public ExprWriter {
     const bool deduplicated =
         block.distinct ||
         std::any_of(query.union_all.begin(), query.union_all.end(), [](bool all) { return !all; });
+    // HAVING without GROUP BY makes the rows one group (SELECT 1 FROM t
+    // WHERE 1 = 0 HAVING 1 = 1 is one row); SQLite takes it only where the
+    // select list holds an aggregate, so the first item is given one that
+    // leaves its value as it is.
+    const bool one_group = block.having && block.group_by.empty() && !distinct_groups &&
+                           std::none_of(block.items.begin(), block.items.end(),
+                                        [](const auto& item) { return HasAggregate(*item); });
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       const BoundExpr& item = *block.items[k];
+      if (k == 0 && one_group) sql += "CASE WHEN count(*) >= 0 THEN ";
       if (keyed && IsComparedBinary(item.type.type))
         sql += BinaryKey(item);
       else if (const ColumnType* target = ItemTarget(query, k, item.type))
         sql += ExactConverted(Expr(item), item.type, *target);
       else
         sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
+      if (k == 0 && one_group) sql += " END";
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
