@@ -12,6 +12,9 @@ namespace {
 // Sorted by number.
 constexpr MessageTemplate kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
+    {104, 15,
+     "ORDER BY items must appear in the select list if the statement contains a UNION "
+     "operator."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
     {108, 16,
      "The ORDER BY position number %ld is out of range of the number of items in the select "
@@ -127,6 +130,7 @@ constexpr MessageTemplate kMessages[] = {
      "Cannot insert the value NULL into column '%.*ls', table '%.*ls'; column does not "
      "allow nulls. %ls fails."},
     {517, 16, "Adding a value to a '%ls' column caused overflow."},
+    {529, 16, "Explicit conversion from data type %ls to %ls is not allowed."},
     {530, 16,
      "The statement terminated. The maximum recursion %d has been exhausted before statement "
      "completion."},

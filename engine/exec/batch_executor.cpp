@@ -2108,7 +2108,11 @@ void BatchExecutor::RollbackKeepingTableVariables(const std::function<void()>& r
   for (BatchExecutor* body = this; body != nullptr; body = body->caller_) {
     if (!body->table_variables_.Empty()) kept.emplace_back(body, body->table_variables_.Save());
   }
+  // Row versions handed out inside the transaction stay used.
+  sqlite3* db = session_.Connection().Handle();
+  const auto row_versions = RowVersionCounters(db);
   rollback();
+  KeepRowVersionCounters(db, row_versions);
   for (const auto& [body, saved] : kept) {
     body->table_variables_.Restore(*saved, [&](const tsql::Statement& create) {
       CapturedResult quiet(sink_);

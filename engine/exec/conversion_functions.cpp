@@ -10,6 +10,11 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/value_conversion.h"
+#include "engine/tsql/type_name.h"
+#include "engine/values/binary_integer.h"
+#include "engine/values/code_page_1252.h"
+#include "engine/values/utf8.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -28,6 +33,83 @@ void IntegerBytes(sqlite3_context* context, int, sqlite3_value** args) {
   } else if (fixed && length > static_cast<int>(bytes.size())) {
     bytes.insert(bytes.begin(), static_cast<size_t>(length) - bytes.size(), 0);
   }
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// The declared type named by argument `index`; false after an error.
+bool TypeArgument(sqlite3_context* context, sqlite3_value* argument, ColumnType& type) {
+  std::optional<ColumnType> parsed = tsql::ParseDeclaredType(SqliteValueText(argument));
+  if (!parsed) {
+    sqlite3_result_error(context, "sqlengine: not a type", -1);
+    return false;
+  }
+  type = *parsed;
+  return true;
+}
+
+// sqlengine_value_bytes(value, 'from type', length, fixed): a number or
+// date converted to binary data of `length` bytes (-1: as many as it
+// takes) as SQL Server converts it (see ValueBytes). A decimal's bytes are
+// cut or padded on the right as text's are, the others' on the left as an
+// integer's are; only binary (`fixed`) is padded.
+void ValueBytesFunction(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  ColumnType from;
+  if (!TypeArgument(context, args[1], from)) return;
+  try {
+    Bytes bytes = values::FittedBinary(ValueBytes(PlainValue(args[0]), from),
+                                       sqlite3_value_int(args[2]), sqlite3_value_int(args[3]) != 0,
+                                       from.type != SqlType::kDecimal);
+    sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
+// sqlengine_bytes_datetime(bytes, 'datetime' | 'smalldatetime'): binary
+// data read as the date it lays out, in the stored text form.
+void BytesDateTime(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  ColumnType to;
+  if (!TypeArgument(context, args[1], to)) return;
+  const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(args[0]));
+  try {
+    std::string text =
+        DateTimeText(DateTimeFromBytes(Bytes(data, data + sqlite3_value_bytes(args[0])), to.type));
+    sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  }
+}
+
+// sqlengine_text_bytes(text, national, length, fixed): character data's
+// own bytes as binary data of `length` bytes (-1: all of them), cut or
+// padded on the right: UTF-16LE for nchar / nvarchar, code page 1252 for
+// char / varchar (a character it lacks is '?').
+void TextBytes(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const std::string text = SqliteValueText(args[0]);
+  const bool national = sqlite3_value_int(args[1]) != 0;
+  Bytes bytes;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = values::NextCodePoint(text, i);
+    if (!national) {
+      bytes.push_back(values::CodePointToCp1252(c).value_or('?'));
+      continue;
+    }
+    auto unit = [&bytes](std::uint32_t u) {
+      bytes.push_back(static_cast<std::uint8_t>(u));
+      bytes.push_back(static_cast<std::uint8_t>(u >> 8));
+    };
+    if (c >= 0x10000) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      unit(c);
+    }
+  }
+  bytes = values::FittedBinary(std::move(bytes), sqlite3_value_int(args[2]),
+                               sqlite3_value_int(args[3]) != 0, false);
   sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
@@ -121,6 +203,9 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_fitted_text", 3, FittedText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
     {"sqlengine_bytes_text", 3, BytesText, true},
+    {"sqlengine_value_bytes", 4, ValueBytesFunction, true},
+    {"sqlengine_bytes_datetime", 2, BytesDateTime, true},
+    {"sqlengine_text_bytes", 4, TextBytes, true},
 };
 
 }  // namespace

@@ -432,6 +432,42 @@ Bytes LastRowVersion(sqlite3* db, const std::string& schema) {
   return bytes;
 }
 
+std::vector<std::pair<std::string, std::int64_t>> RowVersionCounters(sqlite3* db) {
+  std::vector<std::string> schemas;
+  auto databases = catalog::Prepare(db, "SELECT name FROM pragma_database_list");
+  while (sqlite3_step(databases.get()) == SQLITE_ROW)
+    schemas.push_back(catalog::ColumnText(databases.get(), 0));
+  databases.reset();
+  std::vector<std::pair<std::string, std::int64_t>> counters;
+  for (const std::string& schema : schemas) {
+    auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
+                                           ".sqlite_master WHERE type = 'table' AND name = ?");
+    sqlite3_bind_text(exists.get(), 1, kRowVersionTable, -1, SQLITE_STATIC);
+    if (sqlite3_step(exists.get()) != SQLITE_ROW) continue;
+    auto last = catalog::Prepare(db, "SELECT last FROM " + tsql::QuoteSqliteName(schema) + "." +
+                                         kRowVersionTable);
+    if (sqlite3_step(last.get()) == SQLITE_ROW)
+      counters.emplace_back(schema, sqlite3_column_int64(last.get(), 0));
+  }
+  return counters;
+}
+
+void KeepRowVersionCounters(sqlite3* db,
+                            const std::vector<std::pair<std::string, std::int64_t>>& counters) {
+  std::vector<std::pair<std::string, std::int64_t>> now = RowVersionCounters(db);
+  for (const auto& [schema, last] : counters) {
+    // Only a counter the rollback took back is written (a write takes the
+    // database's write lock).
+    bool lower = false;
+    for (const auto& [other, value] : now) lower = lower || (other == schema && value < last);
+    if (!lower) continue;
+    auto kept = catalog::Prepare(db, "UPDATE " + tsql::QuoteSqliteName(schema) + "." +
+                                         kRowVersionTable + " SET last = ?1 WHERE last < ?1");
+    sqlite3_bind_int64(kept.get(), 1, last);
+    if (sqlite3_step(kept.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+  }
+}
+
 void RegisterDecimalFunction(sqlite3* db) {
   if (sqlite3_create_function_v2(db, "sqlengine_binary", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                  nullptr, FitBinaryValue, nullptr, nullptr, nullptr) != SQLITE_OK) {

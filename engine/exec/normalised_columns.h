@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -38,6 +39,16 @@ inline constexpr std::int64_t kFirstRowVersion = 2000;
 // The last row version `schema` handed out (@@DBTS), 8 bytes high byte first;
 // kFirstRowVersion for a database that has had no timestamp column.
 Bytes LastRowVersion(sqlite3* db, const std::string& schema);
+
+// The row version counters of the databases attached to `db` that have one,
+// as their SQLite schema and last value.
+std::vector<std::pair<std::string, std::int64_t>> RowVersionCounters(sqlite3* db);
+
+// After a rollback: each of `counters` (RowVersionCounters before it) set
+// back to at least the value it had, as a row version once handed out is
+// never handed out again. Throws std::runtime_error when SQLite refuses.
+void KeepRowVersionCounters(sqlite3* db,
+                            const std::vector<std::pair<std::string, std::int64_t>>& counters);
 
 // Gives the table's columns in `schema` the triggers they lack (for a table
 // just created or given new columns). Throws std::runtime_error.

@@ -151,6 +151,10 @@ std::string Session::CallTableFunction(const std::vector<std::string>& name,
   return RunTableFunction(*this, name, arguments);
 }
 
+Value Session::EvaluateBuiltin(std::string_view name, const std::vector<Value>& arguments) {
+  return RunBuiltin(*this, name, arguments);
+}
+
 std::optional<Value> Session::DatabasePropertyOf(std::string_view database,
                                                  std::string_view property, bool extended) {
   return DatabaseProperty(engine_, database, property, extended);

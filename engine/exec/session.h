@@ -91,6 +91,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::string CallTableFunction(const std::vector<std::string>& name,
                                 const std::vector<Value>& arguments) override;
   std::string ExtendedPropertyRows(const std::vector<Value>& arguments) override;
+  Value EvaluateBuiltin(std::string_view name, const std::vector<Value>& arguments) override;
   bool MayRead(std::string_view schema, std::string_view object) override {
     return schema == "temp" || !rights_.Check(schema, object, Access::kSelect, {}).has_value();
   }

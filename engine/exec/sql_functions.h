@@ -105,6 +105,13 @@ class FunctionHost {
   virtual std::string ExtendedPropertyRows(const std::vector<Value>& /*arguments*/) {
     return "[]";
   }
+  // The value of T-SQL built-in `name` (a function's name, or a system
+  // variable's with its @@) called with `arguments` in the session, as
+  // SELECT name(arguments) answers it (sqlengine_builtin). `name` is a plain
+  // identifier. Throws SqlError for an error of the call.
+  virtual Value EvaluateBuiltin(std::string_view /*name*/, const std::vector<Value>& /*arguments*/) {
+    return {};
+  }
   // An aggregate of the running statement skipped a NULL (warning 8153
   // under ANSI_WARNINGS ON).
   virtual void NoteNullEliminated() {}

@@ -317,12 +317,13 @@ void StoredExpressions::AddedColumnDefault(std::size_t i, std::size_t end,
 
 // `sql` with its GETDATE(), GETUTCDATE(), NEWID() and RAND() calls made the
 // per-row forms a generated column may hold, each given `row_column`, and its
-// user function calls made sqlengine_row_user_function(...), the form SQLite
+// user function and built-in calls made sqlengine_row_user_function(...) and
+// sqlengine_row_builtin(...), the forms SQLite
 // lets a generated column hold (its value is still computed at each read).
 static std::string PerRowCalls(const std::string& sql, const std::string& row_column) {
   static constexpr std::string_view kCalls[] = {"getdate()", "getutcdate()", "newid()", "rand()"};
-  static constexpr std::string_view kUserCalls[] = {"sqlengine_user_function(",
-                                                    "sqlengine_user_function_in("};
+  static constexpr std::string_view kUserCalls[] = {
+      "sqlengine_user_function(", "sqlengine_user_function_in(", "sqlengine_builtin("};
   std::string out;
   bool quoted = false;
   for (std::size_t i = 0; i < sql.size();) {

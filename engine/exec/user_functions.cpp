@@ -1,6 +1,7 @@
 #include "engine/exec/user_functions.h"
 
 #include <cctype>
+#include <cstdio>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
@@ -92,6 +93,50 @@ void CallUserFunction(sqlite3_context* context, int count, sqlite3_value** args)
 
 void CallUserFunctionIn(sqlite3_context* context, int count, sqlite3_value** args) {
   CallUserFunctionAs(context, count, args, "sqlengine_user_function_in");
+}
+
+// sqlengine_builtin('name' | '@@name', arguments...): see FunctionHost::EvaluateBuiltin.
+void CallBuiltin(sqlite3_context* context, int count, sqlite3_value** args) {
+  if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
+    return sqlite3_result_error(context, "sqlengine_builtin: no name", -1);
+  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
+  std::string name(reinterpret_cast<const char*>(sqlite3_value_text(args[0])));
+  std::vector<Value> arguments;
+  for (int k = 1; k < count; ++k) arguments.push_back(PlainValue(args[k]));
+  try {
+    ResultOf(context, host->EvaluateBuiltin(name, arguments));
+  } catch (const SqlError& error) {
+    ResultSqlError(context, error);
+  } catch (const std::exception& error) {
+    sqlite3_result_error(context, error.what(), -1);
+  }
+}
+
+// `value` written as a T-SQL constant of its value.
+std::string ConstantText(const Value& value) {
+  if (std::holds_alternative<std::monostate>(value)) return "NULL";
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  if (const auto* number = std::get_if<Decimal>(&value)) return DecimalText(*number);
+  if (const auto* number = std::get_if<double>(&value)) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17e", *number);
+    return text;
+  }
+  if (const auto* bytes = std::get_if<Bytes>(&value)) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (std::uint8_t byte : *bytes) {
+      text += kDigits[byte >> 4];
+      text += kDigits[byte & 0xF];
+    }
+    return text;
+  }
+  std::string text = "N'";
+  for (char c : ValueText(value)) {
+    if (c == '\'') text += '\'';
+    text += c;
+  }
+  return text + "'";
 }
 
 void CheckFunctionStatement(const tsql::Statement& statement) {
@@ -210,6 +255,31 @@ void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
                                  SQLITE_UTF8 | SQLITE_DETERMINISTIC, &host, CallUserFunctionIn,
                                  nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register sqlengine_row_user_function");
+  if (sqlite3_create_function_v2(db, "sqlengine_builtin", -1, SQLITE_UTF8, &host, CallBuiltin,
+                                 nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_row_builtin", -1,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, &host, CallBuiltin, nullptr,
+                                 nullptr, nullptr) != SQLITE_OK)
+    throw std::runtime_error("cannot register sqlengine_builtin");
+}
+
+Value RunBuiltin(Session& session, std::string_view name, const std::vector<Value>& arguments) {
+  // Only a name is ever evaluated: a function's, or a system variable's.
+  std::string_view identifier = name.starts_with("@@") ? name.substr(2) : name;
+  bool plain = !identifier.empty() && !std::isdigit(static_cast<unsigned char>(identifier[0]));
+  for (char c : identifier) plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+  if (!plain) throw MakeError(195, {std::string(name), "built-in function name"});
+  std::string expression(name);
+  if (!name.starts_with("@@")) {
+    expression += "(";
+    for (size_t k = 0; k < arguments.size(); ++k)
+      expression += (k > 0 ? ", " : "") + ConstantText(arguments[k]);
+    expression += ")";
+  }
+  StatementAuthorizer::EngineScope engine(session.Connection().Authorizer());
+  DiscardingSink discard;
+  BatchExecutor executor(session, discard);
+  return executor.Evaluate(tsql::Lex(expression), 1);
 }
 
 bool IsFunctionText(std::string_view definition) {

@@ -53,6 +53,12 @@ Value RunScalarFunction(Session& session, const std::vector<std::string>& name,
 std::string RunTableFunction(Session& session, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments);
 
+// The value of built-in `name` (a function's name or @@variable, nothing
+// else) with `arguments`, evaluated as the expression name(constants...) in
+// the session with its rights (FunctionHost::EvaluateBuiltin). Throws
+// SqlError: 195 for a name that is not one, else the evaluation's.
+Value RunBuiltin(Session& session, std::string_view name, const std::vector<Value>& arguments);
+
 // sqlengine_user_function('name', arguments...): a scalar function with
 // more statements than one RETURN, called from generated SQL; it runs
 // through `host` on the connection whose statement calls it.

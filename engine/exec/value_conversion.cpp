@@ -1,6 +1,7 @@
 #include "engine/exec/value_conversion.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -310,6 +311,11 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
     fitted = Decimal{static_cast<__int128>(*number) * scale, type.scale};
   } else if (const auto* number = std::get_if<Decimal>(&value)) {
     if (!ParseDecimal(DecimalText(*number), type.scale, fitted)) throw overflow;
+  } else if (const auto* bytes = std::get_if<Bytes>(&value);
+             bytes && type.type != SqlType::kDecimal) {
+    // money and smallmoney read their bytes as their count of ten-thousandths.
+    int width = type.type == SqlType::kMoney ? 8 : 4;
+    fitted = Decimal{values::IntegerFromBytes(*bytes, width), 4};
   } else if (const auto* bytes = std::get_if<Bytes>(&value)) {
     std::optional<Decimal> stored = DecimalFromBytes(*bytes);
     if (!stored) throw MakeError(8114, {"varbinary", "numeric"});
@@ -329,6 +335,94 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
   }
   if (fitted.unscaled < low || fitted.unscaled > high) throw overflow;
   return fitted;
+}
+
+Bytes ValueBytes(const Value& value, const ColumnType& from) {
+  Bytes bytes;
+  auto append = [&bytes](std::uint64_t bits, int width) {
+    for (int k = width - 1; k >= 0; --k) bytes.push_back(static_cast<std::uint8_t>(bits >> (8 * k)));
+  };
+  if (from.type == SqlType::kDecimal) {
+    Decimal number = FitDecimal(value, from);
+    bytes = {static_cast<std::uint8_t>(from.precision), static_cast<std::uint8_t>(from.scale), 0,
+             static_cast<std::uint8_t>(number.unscaled < 0 ? 0 : 1)};
+    auto magnitude = static_cast<unsigned __int128>(number.unscaled < 0 ? -number.unscaled
+                                                                        : number.unscaled);
+    do {
+      for (int k = 0; k < 4; ++k) {
+        bytes.push_back(static_cast<std::uint8_t>(magnitude));
+        magnitude >>= 8;
+      }
+    } while (magnitude != 0);
+  } else if (from.type == SqlType::kMoney || from.type == SqlType::kSmallMoney) {
+    Decimal amount = FitDecimal(value, from);
+    append(static_cast<std::uint64_t>(static_cast<std::int64_t>(amount.unscaled)),
+           from.type == SqlType::kMoney ? 8 : 4);
+  } else if (from.type == SqlType::kFloat || from.type == SqlType::kReal) {
+    double number = 0;
+    if (const auto* d = std::get_if<double>(&value)) {
+      number = *d;
+    } else if (const auto* i = std::get_if<std::int64_t>(&value)) {
+      number = static_cast<double>(*i);
+    } else {
+      number = std::get<double>(FromText(ValueText(value), ColumnType{SqlType::kFloat}));
+    }
+    if (from.type == SqlType::kReal) {
+      append(std::bit_cast<std::uint32_t>(static_cast<float>(number)), 4);
+    } else {
+      append(std::bit_cast<std::uint64_t>(number), 8);
+    }
+  } else if (IsDateType(from.type)) {
+    DateTime when;
+    if (const auto* given = std::get_if<DateTime>(&value)) {
+      when = *given;
+    } else if (!ParseDateTime(ValueText(value), when)) {
+      throw MakeError(241);
+    }
+    std::int64_t days = values::DaysFromCivil(when.year, when.month, when.day) +
+                        values::kDays1900To1970;
+    std::int64_t milliseconds =
+        ((when.hour * 60 + when.minute) * 60 + when.second) * std::int64_t{1000} +
+        when.millisecond;
+    if (from.type == SqlType::kSmallDateTime) {
+      append(static_cast<std::uint64_t>(days), 2);
+      append(static_cast<std::uint64_t>(when.hour * 60 + when.minute), 2);
+    } else {
+      append(static_cast<std::uint64_t>(days), 4);
+      append(static_cast<std::uint64_t>((milliseconds * 3 + 5) / 10), 4);
+    }
+  }
+  return bytes;
+}
+
+DateTime DateTimeFromBytes(const Bytes& bytes, SqlType type) {
+  const bool small = type == SqlType::kSmallDateTime;
+  const size_t half = small ? 2 : 4;
+  Bytes whole(2 * half, 0);
+  const size_t used = std::min(bytes.size(), whole.size());
+  std::copy(bytes.end() - static_cast<std::ptrdiff_t>(used), bytes.end(),
+            whole.end() - static_cast<std::ptrdiff_t>(used));
+  std::int64_t days = 0, time = 0;
+  for (size_t k = 0; k < half; ++k) {
+    days = (days << 8) | whole[k];
+    time = (time << 8) | whole[half + k];
+  }
+  // A datetime's days are signed (before 1900 is negative); a smalldatetime's are not.
+  if (!small && days >= 0x80000000) days -= std::int64_t{1} << 32;
+  const std::int64_t first = small ? 0 : values::DaysFromCivil(1753, 1, 1) + values::kDays1900To1970;
+  const std::int64_t end = small ? values::DaysFromCivil(2079, 6, 7) + values::kDays1900To1970
+                                 : values::DaysFromCivil(10000, 1, 1) + values::kDays1900To1970;
+  const std::int64_t per_day = small ? 24 * 60 : 24 * 60 * 60 * 300;
+  if (days < first || days >= end || time >= per_day)
+    throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
+  DateTime when;
+  values::CivilFromDays(days - values::kDays1900To1970, &when.year, &when.month, &when.day);
+  std::int64_t milliseconds = small ? time * 60000 : (time * 10 + 1) / 3;
+  when.hour = static_cast<int>(milliseconds / 3600000);
+  when.minute = static_cast<int>(milliseconds / 60000 % 60);
+  when.second = static_cast<int>(milliseconds / 1000 % 60);
+  when.millisecond = static_cast<int>(milliseconds % 1000);
+  return when;
 }
 
 std::optional<DateTime> StoredDateTime(std::string_view text) {
@@ -620,6 +714,12 @@ Value ConvertedValue(const Value& value, const ColumnType& type) {
     }
     if (type.type == SqlType::kReal || type.type == SqlType::kFloat)
       return std::stod(DecimalText(*number));
+    // Its digits do not fit a shorter character type: never cut (8115).
+    std::string text = DecimalText(*number);
+    bool limited = type.type == SqlType::kChar || type.type == SqlType::kVarChar ||
+                   type.type == SqlType::kNChar || type.type == SqlType::kNVarChar;
+    if (limited && type.length > 0 && text.size() > static_cast<size_t>(type.length))
+      throw MakeError(8115, {"numeric", std::string(tsql::TypeName(type.type))});
   }
   if (IsBinaryType(type.type)) return value;
   return FromText(ValueText(value), type);

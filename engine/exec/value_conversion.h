@@ -51,6 +51,25 @@ Value ConvertForType(const Value& value, const ColumnType& type);
 // SqlError 8115 beyond the type's range, 8114 for text that is no number.
 Decimal FitDecimal(const Value& value, const ColumnType& type);
 
+// A value of `from` (decimal, money, smallmoney, float, real, datetime or
+// smalldatetime; exact values as a Decimal, a double or their text) in the
+// bytes SQL Server converts it to before fitting them to a binary type: a
+// decimal as its precision, its scale, a zero byte, its sign (1 positive)
+// and its unscaled magnitude little-endian in as many 4-byte words as it
+// needs (at least one); money and smallmoney as their count of
+// ten-thousandths in 8 and 4 bytes; float and real as their IEEE bits;
+// datetime as days since 1900-01-01 and 1/300 seconds since midnight in 4
+// bytes each, smalldatetime as days and minutes in 2 bytes each; all but the
+// decimal's magnitude big-endian. Throws SqlError (8115) for a value outside
+// the type.
+Bytes ValueBytes(const Value& value, const ColumnType& from);
+
+// Binary data read as a datetime or smalldatetime laid out as ValueBytes
+// writes one (shorter data as if padded with zeros on the left, longer
+// data by its last 8 or 4 bytes). Throws SqlError 8115 for days or a time
+// outside the type's range.
+DateTime DateTimeFromBytes(const Bytes& bytes, SqlType type);
+
 // A datetime in the stored form "YYYY-MM-DD HH:MM:SS[.mmm]" and no other;
 // nullopt otherwise. What a datetime column or function yields.
 std::optional<DateTime> StoredDateTime(std::string_view text);

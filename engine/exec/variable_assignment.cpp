@@ -32,7 +32,10 @@ Value AssignedValue(const Value& value, const ColumnType& type) {
 }
 
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line) {
-  if (type.type != SqlType::kSqlVariant || expression.empty()) return expression;
+  // A binary variable takes a number's or a date's bytes, which only the
+  // expression's own type lays out.
+  const bool binary = type.type == SqlType::kBinary || type.type == SqlType::kVarBinary;
+  if ((type.type != SqlType::kSqlVariant && !binary) || expression.empty()) return expression;
   auto symbol = [line](std::string_view text) {
     tsql::Token token = tsql::WordToken(text, line);
     token.kind = tsql::TokenKind::kSymbol;
@@ -40,9 +43,18 @@ tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type,
   };
   tsql::Tokens cast{tsql::WordToken("CAST", line), symbol("("), symbol("(")};
   cast.insert(cast.end(), expression.begin(), expression.end());
-  for (tsql::Token token : {symbol(")"), tsql::WordToken("AS", line),
-                            tsql::WordToken("sql_variant", line), symbol(")")})
-    cast.push_back(std::move(token));
+  cast.push_back(symbol(")"));
+  cast.push_back(tsql::WordToken("AS", line));
+  cast.push_back(tsql::WordToken(binary ? tsql::TypeName(type.type) : "sql_variant", line));
+  if (binary) {
+    cast.push_back(symbol("("));
+    tsql::Token length = tsql::WordToken(
+        type.length == kMaxLength ? std::string("max") : std::to_string(type.length), line);
+    if (type.length != kMaxLength) length.kind = tsql::TokenKind::kNumber;
+    cast.push_back(std::move(length));
+    cast.push_back(symbol(")"));
+  }
+  cast.push_back(symbol(")"));
   return cast;
 }
 

@@ -127,18 +127,20 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kSqlVariant) return VariantHolds(from);
   if (from.type == SqlType::kSqlVariant) return false;
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
-  // Integers convert to their own bytes, character data to its bytes, and
-  // binary data to the characters its bytes hold.
+  // Numbers and dates convert to the bytes SQL Server lays them out in,
+  // character data to its bytes, and binary data to the characters its
+  // bytes hold.
   if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary)
-    return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter;
+    return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter ||
+           f == TypeClass::kExactDecimal || f == TypeClass::kApproximate ||
+           f == TypeClass::kDateTime;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
-  // Binary data converts to an integer by its bytes (sqlengine_number), to
-  // a decimal by the layout SQL Server gives a decimal's bytes.
+  // Binary data converts back from those layouts; never to float or real.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
-      (t == TypeClass::kInteger || to.type == SqlType::kDecimal))
+      (t == TypeClass::kInteger || t == TypeClass::kExactDecimal || t == TypeClass::kDateTime))
     return true;
   if (f == TypeClass::kOther || t == TypeClass::kOther) return false;
   if (to.type == SqlType::kBit) return IsNumeric(from.type) || f == TypeClass::kCharacter;
@@ -150,9 +152,9 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (t == TypeClass::kCharacter) {
     // A float's text, and an integer's in nchar or nvarchar, that does not
     // fit the length is 8115 when the value is converted.
-    if (f == TypeClass::kApproximate) return true;
-    if (f == TypeClass::kExactDecimal)
-      return to.length == kMaxLength || to.length >= NumberTextWidth(from);
+    // So does an exact number's (8115; 234 for money), implicitly as by
+    // CAST: '1.5' fits a varchar(3) whatever numeric holds it.
+    if (f == TypeClass::kApproximate || f == TypeClass::kExactDecimal) return true;
     // An integer too long for char or varchar becomes '*'.
     return f == TypeClass::kInteger;
   }
@@ -346,6 +348,8 @@ class Binder {
       UnifyUnionColumns(bound);
       for (const parse::OrderItem& item : query.order_by) {
         int ordinal = OrdinalOf(*item.expr, bound.columns, query.terms.front()->items);
+        if (ordinal == 0 && NamesNoUnionColumn(*item.expr, query.terms.front()->items))
+          throw MakeError(104);
         if (ordinal == 0) Refuse("ORDER BY of a UNION names no result column");
         bound.order_by.push_back(BoundOrder{nullptr, ordinal, item.descending});
       }
@@ -497,6 +501,7 @@ class Binder {
     row.exposed = table;
     row.columns = columns;
     scope.bindings.push_back(std::move(row));
+    table_expression_ = true;
     if (predicate) return Predicate(expr, scope, Clause::kWhere);
     Bound value = Value(expr, scope, Clause::kWhere);
     return stored_as ? Assigned(std::move(value), *stored_as) : std::move(value);
@@ -1374,6 +1379,14 @@ class Binder {
     return 0;
   }
 
+  // A bare name that is none of the first block's columns (which OrdinalOf
+  // found none of): no UNION sorts by it.
+  static bool NamesNoUnionColumn(const Expr& expr, const std::vector<parse::SelectItem>& items) {
+    return expr.kind == ExprKind::kColumn && expr.names.size() == 1 &&
+           std::none_of(items.begin(), items.end(),
+                        [](const parse::SelectItem& item) { return item.star; });
+  }
+
   void UnifyUnionColumns(BoundQuery& bound) {
     for (const BoundSelectBlock& term : bound.terms) {
       if (term.items.size() != bound.columns.size()) throw MakeError(205);
@@ -1937,7 +1950,7 @@ class Binder {
     return node;
   }
 
-  static Bound SystemVariable(const Expr& expr) {
+  Bound SystemVariable(const Expr& expr) const {
     struct Known {
       std::string_view name;
       SqlType type;
@@ -1963,6 +1976,7 @@ class Binder {
       // sysname; @@VERSION is nvarchar(256).
       if (known.type == SqlType::kNVarChar) type.length = known.name == "version" ? 256 : 128;
       if (known.type == SqlType::kVarBinary) type.length = 8;
+      if (table_expression_) return Evaluated("@@" + expr.value, {}, type);
       Bound node = Make(BoundKind::kParameter, type);
       node->sql = std::string(kSystemVariablePrefix) + expr.value;
       return node;
@@ -2041,6 +2055,17 @@ class Binder {
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
       return node;
+    }
+    // Text on both sides of - * / % is no number ('2' * '3' is 8117).
+    if (l == TypeClass::kCharacter && r == TypeClass::kCharacter && op != '+') {
+      std::string_view name = op == '-'   ? "subtract"
+                              : op == '*' ? "multiply"
+                              : op == '/' ? "divide"
+                              : op == '%' ? "modulo"
+                                          : "";
+      if (!name.empty())
+        throw MakeError(8117, {std::string(NameOf(Higher(left->type, right->type).type)),
+                               std::string(name)});
     }
     if ((op == '+' || op == '-') && (l == TypeClass::kDateTime || r == TypeClass::kDateTime))
       return DateArithmetic(op, std::move(left), std::move(right));
@@ -2478,7 +2503,7 @@ class Binder {
           ((ClassOf(value->type.type) == TypeClass::kExactDecimal ||
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
            ClassOf(target->type) == TypeClass::kCharacter &&
-           ExplicitlyConvertible(value->type, *target));
+           Convertible(value->type, *target));
       if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
       node->args.push_back(std::move(value));
       node->args.push_back(std::move(style));
@@ -2486,17 +2511,37 @@ class Binder {
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
-    if (!value->null_literal && !from_variant && !ExplicitlyConvertible(value->type, *target))
+    if (!value->null_literal && !from_variant && !Convertible(value->type, *target)) {
+      // Binary data has no layout of a float or real to be read as.
+      if (IsBinaryData(value->type.type) && ClassOf(target->type) == TypeClass::kApproximate)
+        throw MakeError(529, {std::string(NameOf(value->type.type)),
+                              std::string(NameOf(target->type))});
       Refuse("conversion");
+    }
     node->args.push_back(std::move(value));
     return node;
   }
 
-  // CAST / CONVERT take an exact number into text of any length: one whose
-  // text does not fit fails when it is converted (234 for money, 8115).
-  static bool ExplicitlyConvertible(const ColumnType& from, const ColumnType& to) {
-    return Convertible(from, to) || (ClassOf(from.type) == TypeClass::kExactDecimal &&
-                                     ClassOf(to.type) == TypeClass::kCharacter);
+  // Whether `e` reads a query (a catalog function's lookup).
+  static bool ReadsQuery(const BoundExpr& e) {
+    if (e.query) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const Bound& arg) { return arg && ReadsQuery(*arg); });
+  }
+
+  // A table's CHECK, DEFAULT or computed column keeps no query and no
+  // parameter: a catalog function or a system variable there is a call of
+  // sqlengine_builtin('name' | '@@name', arguments...), which the session
+  // evaluates as that T-SQL each time the expression is.
+  static Bound Evaluated(const std::string& name, std::vector<Bound> args, ColumnType type) {
+    type.nullable = true;
+    Bound node = Make(BoundKind::kCall, type);
+    node->sql = std::string(kBuiltinFunction);
+    Bound written = Make(BoundKind::kLiteral, ColumnType{SqlType::kVarChar});
+    written->sql = QuoteSqliteString(name);
+    node->args.push_back(std::move(written));
+    for (Bound& arg : args) node->args.push_back(std::move(arg));
+    return node;
   }
 
   Bound Call(const Expr& expr, const Scope& scope, Clause clause) {
@@ -2527,7 +2572,11 @@ class Binder {
     if (IsCatalogFunction(name, expr.args.size())) {
       std::vector<Bound> args;
       for (const auto& arg : expr.args) args.push_back(Value(*arg, scope, clause));
-      return BindCatalogFunction(name, std::move(args), catalog_);
+      Bound lookup = BindCatalogFunction(name, std::move(args), catalog_);
+      if (!table_expression_ || !ReadsQuery(*lookup)) return lookup;
+      std::vector<Bound> arguments;
+      for (const auto& arg : expr.args) arguments.push_back(Value(*arg, scope, clause));
+      return Evaluated(name, std::move(arguments), lookup->type);
     }
     if (rule == nullptr) return Library(expr, scope, clause);
     int count = static_cast<int>(expr.args.size());
@@ -2553,6 +2602,13 @@ class Binder {
     auto& args = node->args;
     // A number or a date where text is due is its text (LEN(123) is 3).
     auto require_text = [&](size_t k) {
+      // NULL where text is due is text: RTRIM(NULL) + 'a' is NULL, no 245.
+      if (args[k]->null_literal) {
+        ColumnType text{SqlType::kVarChar};
+        text.length = 1;
+        args[k] = ConvertTo(std::move(args[k]), text);
+        return;
+      }
       if (args[k]->type.type == SqlType::kUniqueIdentifier) {
         ColumnType text{SqlType::kVarChar};
         text.length = 36;
@@ -3248,6 +3304,8 @@ class Binder {
   int calls_elsewhere_ = 0;
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
+  // Binding a table's CHECK, DEFAULT or computed column (TableExpression).
+  bool table_expression_ = false;
   bool inside_aggregate_ = false;
   // The data change being bound, which decides whether a view's INSTEAD OF
   // trigger takes it.

@@ -165,6 +165,13 @@ inline constexpr std::string_view kAssignFunction = "sqlengine_assign";
 inline constexpr std::string_view kReadFunction = "sqlengine_variable";
 inline std::string ColumnSlot(const std::string& column) { return "#" + column; }
 
+// A table's CHECK, DEFAULT or computed column cannot hold a query or a
+// parameter, so a catalog function or system variable there is
+// kBuiltinFunction('name' | '@@name', arguments...): the session evaluates
+// that T-SQL call (or variable) with the argument values at each use
+// (exec/sql_functions.h). A computed column holds its sqlengine_row_ form.
+inline constexpr std::string_view kBuiltinFunction = "sqlengine_builtin";
+
 // UPDATE and DELETE of one table under its SQLite alias. `from` holds the
 // FROM clause's other sources; the inner joins that held the target are
 // conditions in `where`.

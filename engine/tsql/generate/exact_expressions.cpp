@@ -345,7 +345,17 @@ std::optional<std::string> Convert(const BoundExpr& e, ExprWriter& writer) {
   if (to.type == SqlType::kSqlVariant)
     return "sqlengine_variant(" + ExactToText(sql, from) + ", " +
            QuoteSqliteString(TypeDeclaration(from)) + ")";
-  // Binary data: the number's bytes are read as the older form's.
+  if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) {
+    const std::string length = std::to_string(to.length);
+    const std::string fixed = to.type == SqlType::kBinary ? "1" : "0";
+    // money's stored form is its count of ten-thousandths, the integer its
+    // bytes hold.
+    if (from.type != SqlType::kDecimal)
+      return "sqlengine_integer_bytes(" + sql + ", " +
+             (from.type == SqlType::kMoney ? "8" : "4") + ", " + length + ", " + fixed + ")";
+    return "sqlengine_value_bytes(" + ExactToText(sql, from) + ", " +
+           QuoteSqliteString(TypeDeclaration(from)) + ", " + length + ", " + fixed + ")";
+  }
   return ExactToFloat(sql, from);
 }
 

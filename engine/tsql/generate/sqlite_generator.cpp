@@ -604,15 +604,24 @@ class Generator : public ExprWriter {
     const bool deduplicated =
         block.distinct ||
         std::any_of(query.union_all.begin(), query.union_all.end(), [](bool all) { return !all; });
+    // HAVING without GROUP BY makes the rows one group (SELECT 1 FROM t
+    // WHERE 1 = 0 HAVING 1 = 1 is one row); SQLite takes it only where the
+    // select list holds an aggregate, so the first item is given one that
+    // leaves its value as it is.
+    const bool one_group = block.having && block.group_by.empty() && !distinct_groups &&
+                           std::none_of(block.items.begin(), block.items.end(),
+                                        [](const auto& item) { return HasAggregate(*item); });
     for (size_t k = 0; k < block.items.size(); ++k) {
       if (k > 0) sql += ", ";
       const BoundExpr& item = *block.items[k];
+      if (k == 0 && one_group) sql += "CASE WHEN count(*) >= 0 THEN ";
       if (keyed && IsComparedBinary(item.type.type))
         sql += BinaryKey(item);
       else if (const ColumnType* target = ItemTarget(query, k, item.type))
         sql += ExactConverted(Expr(item), item.type, *target);
       else
         sql += item.kind == BoundKind::kColumn && !deduplicated ? Expr(item) : ServerCollated(item);
+      if (k == 0 && one_group) sql += " END";
       if (!rank.empty()) {
         sql += " AS " + PositionalName(k);
       } else if (&block == &query.terms.front() && k < query.columns.size() &&
@@ -1303,6 +1312,17 @@ class Generator : public ExprWriter {
              std::to_string(values::IntegerWidth(value.type.type)) + ", " +
              std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
     }
+    const TypeClass source = ClassOf(value.type.type);
+    const std::string fitting =
+        std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+    if (source == TypeClass::kCharacter)
+      return "sqlengine_text_bytes(" + sql + ", " + (bind::IsNational(value.type.type) ? "1" : "0") +
+             ", " + fitting;
+    if (source == TypeClass::kExactDecimal || source == TypeClass::kApproximate ||
+        source == TypeClass::kDateTime) {
+      return "sqlengine_value_bytes(" + Expr(value) + ", " +
+             QuoteSqliteString(TypeDeclaration(value.type)) + ", " + fitting;
+    }
     return "sqlengine_binary(" + sql + ", " + QuoteSqliteString(TypeDeclaration(to)) + ")";
   }
 
@@ -1340,6 +1360,10 @@ class Generator : public ExprWriter {
       return "(CAST(" + sql + " AS REAL) <> 0)";
     }
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
+    if (IsBinaryData(from.type) && target == TypeClass::kDateTime)
+      return "sqlengine_bytes_datetime(" + sql + ", " + declaration + ")";
+    if (IsBinaryData(from.type) && target == TypeClass::kExactDecimal)
+      return "sqlengine_decimal(" + sql + ", " + declaration + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
       return "sqlengine_bytes_text(" + sql + ", " + (bind::IsNational(to.type) ? "1" : "0") +
              ", " + (to.length == kMaxLength ? std::string("-1") : std::to_string(to.length)) + ")";
