@@ -70,11 +70,16 @@ Bound Equal(Bound left, Bound right) {
   return node;
 }
 
-Bound Both(Bound left, Bound right) {
-  Bound node = Node(BoundKind::kAnd, Typed(SqlType::kBit));
+// left AND right, or left OR right.
+Bound Joined(BoundKind kind, Bound left, Bound right) {
+  Bound node = Node(kind, Typed(SqlType::kBit));
   node->args.push_back(std::move(left));
   node->args.push_back(std::move(right));
   return node;
+}
+
+Bound Both(Bound left, Bound right) {
+  return Joined(BoundKind::kAnd, std::move(left), std::move(right));
 }
 
 Bound Call(std::string sql, ColumnType type, std::vector<Bound> args) {
@@ -213,10 +218,7 @@ Bound Compared(Bound left, std::string op, Bound right) {
 }
 
 Bound Either(Bound left, Bound right) {
-  Bound node = Node(BoundKind::kOr, Typed(SqlType::kBit));
-  node->args.push_back(std::move(left));
-  node->args.push_back(std::move(right));
-  return node;
+  return Joined(BoundKind::kOr, std::move(left), std::move(right));
 }
 
 // The literal text `arg` spells in lower case; nullopt for any other argument.
