@@ -443,6 +443,9 @@ class Parser {
                    tokens_[pos_ + 1].IsWord("column")) {
           // ALTER TABLE t ALTER COLUMN c ...: no statement starts with ALTER COLUMN.
           state.alter_table_acted = true;
+        } else if (state.alter_table && token.IsWord("add")) {
+          // ALTER TABLE t ADD ...: its one action (no statement starts with ADD).
+          state.alter_table_acted = true;
         } else if (case_depth == 0 &&
                    StartsNextStatement(token, taken_any ? tokens_[pos_ - 1] : *state.lead,
                                        state)) {
