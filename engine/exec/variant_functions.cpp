@@ -385,7 +385,7 @@ void Property(sqlite3_context* context, int, sqlite3_value** args) {
   values::VariantValue variant = VariantOf(args[0]);
   std::string property = SqliteValueText(args[1]);
   const ColumnType& base = variant.base;
-  if (Is(property, "basetype")) return SqliteResultText(context, tsql::TypeName(base.type));
+  if (Is(property, "basetype")) return SqliteResultText(context, tsql::DeclaredTypeName(base));
   if (Is(property, "precision")) return sqlite3_result_int(context, Precision(base));
   if (Is(property, "scale")) return sqlite3_result_int(context, Scale(base));
   if (Is(property, "totalbytes")) return sqlite3_result_int(context, TotalBytes(variant));

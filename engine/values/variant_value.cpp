@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::uint8_t kMarker[2] = {0xF5, 0x56};
 constexpr std::size_t kDateTimeBytes = 9;
+// numeric is decimal kept apart by its own type id; values stored before
+// it was kept apart read as decimal.
+constexpr int kNumericTypeId = 108;
 
 struct BaseTypeId {
   SqlType type;
@@ -31,6 +34,7 @@ constexpr BaseTypeId kBaseTypes[] = {{SqlType::kUniqueIdentifier, 36},
                                      {SqlType::kFloat, 62},
                                      {SqlType::kBit, 104},
                                      {SqlType::kDecimal, 106},
+                                     {SqlType::kDecimal, 108},  // numeric
                                      {SqlType::kSmallMoney, 122},
                                      {SqlType::kBigInt, 127},
                                      {SqlType::kVarBinary, 165},
@@ -176,7 +180,9 @@ Bytes EncodeVariant(const ColumnType& base, const Value& value) {
     throw std::invalid_argument("no sql_variant base type: " +
                                 std::to_string(SystemTypeId(base.type)));
   Bytes out(std::begin(kMarker), std::end(kMarker));
-  out.push_back(static_cast<std::uint8_t>(SystemTypeId(base.type)));
+  out.push_back(static_cast<std::uint8_t>(base.numeric && base.type == SqlType::kDecimal
+                                              ? kNumericTypeId
+                                              : SystemTypeId(base.type)));
   if (base.type == SqlType::kDecimal) {
     out.push_back(static_cast<std::uint8_t>(base.precision));
     out.push_back(static_cast<std::uint8_t>(base.scale));
@@ -229,6 +235,7 @@ std::optional<VariantValue> DecodeVariant(std::span<const std::uint8_t> bytes) {
   if (!type) return std::nullopt;
   VariantValue variant;
   variant.base.type = *type;
+  variant.base.numeric = bytes[2] == kNumericTypeId;
   std::span<const std::uint8_t> rest = bytes.subspan(3);
   if (*type == SqlType::kDecimal) {
     if (rest.size() < 2 || rest[0] < 1 || rest[0] > 38 || rest[1] > rest[0]) return std::nullopt;
