@@ -1,7 +1,6 @@
 #include "engine/exec/extended_properties.h"
 
 #include <algorithm>
-#include <cctype>
 #include <tuple>
 
 #include "engine/catalog/data_file.h"
@@ -25,11 +24,6 @@ namespace {
 
 using tsql::EqualsIgnoreCase;
 using tsql::QuoteSqliteName;
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Table(const std::string& schema) {
   return QuoteSqliteName(schema) + "." + kExtendedPropertiesTable;
@@ -216,7 +210,7 @@ Target Resolve(Session& session, std::string_view procedure,
     return target;
   }
   sqlite3* db = session.Connection().Handle();
-  std::string type0 = Upper(*level[0]);
+  std::string type0 = UpperCaseArgument(*level[0]);
   if (type0 == "TYPE") {
     if (level[2]) throw missing();
     std::optional<UserType> type = FindUserType(db, *level[1]);
@@ -235,7 +229,7 @@ Target Resolve(Session& session, std::string_view procedure,
     target.major = user != nullptr ? user->name : "dbo";
     return target;
   }
-  std::string type1 = Upper(*level[2]);
+  std::string type1 = UpperCaseArgument(*level[2]);
   if (!IsObjectType(type1)) throw invalid();
   std::optional<FoundObject> object = FindObject(db, "main", *level[3]);
   if (!object || object->type != type1 ||
@@ -246,7 +240,7 @@ Target Resolve(Session& session, std::string_view procedure,
   target.cls = type1;
   target.major = object->name;
   if (!level[4]) return target;
-  std::string type2 = Upper(*level[4]);
+  std::string type2 = UpperCaseArgument(*level[4]);
   if (!IsItemType(type2)) throw invalid();
   if (!HasItems(type1, type2)) throw missing();
   std::optional<FoundItem> item = FindItem(db, "main", *object, type2, *level[5], &session);
@@ -391,9 +385,9 @@ std::string ListExtendedProperties(Session& session, const std::vector<Value>& a
   StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
   if (!HasPropertyTable(db, schema)) return "[]";
   std::optional<std::string> type0, type1, type2;
-  if (args[1]) type0 = Upper(*args[1]);
-  if (args[3]) type1 = Upper(*args[3]);
-  if (args[5]) type2 = Upper(*args[5]);
+  if (args[1]) type0 = UpperCaseArgument(*args[1]);
+  if (args[3]) type1 = UpperCaseArgument(*args[3]);
+  if (args[5]) type2 = UpperCaseArgument(*args[5]);
   // Nothing below a level left out.
   if ((!type0 && (type1 || type2)) || (!type1 && type2)) return "[]";
   if (type1 && type0 != "USER") return "[]";

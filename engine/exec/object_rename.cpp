@@ -1,6 +1,5 @@
 #include "engine/exec/object_rename.h"
 
-#include <cctype>
 #include <optional>
 #include <string>
 
@@ -25,11 +24,6 @@ namespace {
 
 using tsql::QuoteSqliteName;
 using tsql::QuoteSqliteString;
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::optional<std::string> One(sqlite3* db, const std::string& sql,
                                std::initializer_list<std::string> values) {
@@ -180,7 +174,7 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
   std::string new_name = args.Required(1, "sp_rename", "@newname");
   std::string type = tsql::ToLower(args[2].value_or("object"));
   if (type != "object" && type != "column" && type != "index") {
-    throw MakeError(15248, {Upper(type)});
+    throw MakeError(15248, {UpperCaseArgument(type)});
   }
   tsql::DottedName name = tsql::ReadWrittenName(written);
   // object: [owner.]name; column and index: [owner.]table.name
@@ -192,7 +186,7 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
       throw MakeError(15250);
     }
   }
-  if (name.parts.size() < parts_of_table || new_name.empty()) throw MakeError(15248, {Upper(type)});
+  if (name.parts.size() < parts_of_table || new_name.empty()) throw MakeError(15248, {UpperCaseArgument(type)});
   sqlite3* db = session.Connection().Handle();
   std::string object = type == "object" ? name.Last() : name.parts[name.parts.size() - 2];
 
@@ -203,7 +197,7 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
                        std::string("SELECT name FROM ") + catalog::kProceduresTable +
                            " WHERE name = ? COLLATE NOCASE",
                        {object});
-  if (!table && !procedure) throw MakeError(15248, {Upper(type)});
+  if (!table && !procedure) throw MakeError(15248, {UpperCaseArgument(type)});
   std::string stored = table ? table->name
                              : *One(db,
                                     std::string("SELECT name FROM ") + catalog::kProceduresTable +

@@ -14,6 +14,15 @@
 
 namespace sqlengine::exec {
 
+// An argument that names a kind (@objtype 'column', @level0type 'user') as
+// the procedure compares it: in upper case.
+inline std::string UpperCaseArgument(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
 // Matches arguments to a procedure's parameter names, by name or position.
 // The constructor throws 8144 (too many) and 8145 (an unknown name).
 class Arguments {
