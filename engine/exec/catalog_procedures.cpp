@@ -16,6 +16,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/table_indexes.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"

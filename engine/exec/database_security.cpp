@@ -181,11 +181,8 @@ std::vector<std::string> UserFunctionsCalled(std::string_view sql,
 
 std::vector<ConstraintCall> ConstraintCalls(sqlite3* db, const std::string& schema,
                                             const std::string& table) {
-  auto definition = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
-                                             ".sqlite_master WHERE type = 'table' AND name = ?");
-  sqlite3_bind_text(definition.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(definition.get()) != SQLITE_ROW) return {};
-  std::string sql = catalog::ColumnText(definition.get(), 0);
+  std::string sql = StoredTableSql(db, schema, table);
+  if (sql.empty()) return {};
   std::vector<ConstraintCall> calls;
   for (const TableConstraint& constraint : ReadTableConstraints(db, schema, table)) {
     // A constraint switched off with NOCHECK is kept as a comment and runs no call.

@@ -18,6 +18,7 @@
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/table_indexes.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"

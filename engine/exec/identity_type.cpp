@@ -1,8 +1,6 @@
 #include "engine/exec/identity_type.h"
 
-#include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/sqlite_value_text.h"
-#include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
@@ -72,15 +70,6 @@ std::optional<ColumnType> StoredColumnType(std::string_view declared, int primar
     if (std::optional<ColumnType> type = IdentityTypeIn(table_sql)) return type;
   }
   return tsql::ParseDeclaredType(declared);
-}
-
-std::string StoredTableSql(sqlite3* db, const std::string& schema, const std::string& table) {
-  auto read = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
-                                       ".sqlite_master WHERE type = 'table' AND name = ? "
-                                       "COLLATE NOCASE");
-  sqlite3_bind_text(read.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  return sqlite3_step(read.get()) == SQLITE_ROW ? catalog::ColumnText(read.get(), 0)
-                                                : std::string();
 }
 
 void StoredColumnTypeFunction(sqlite3_context* context, int, sqlite3_value** arguments) {

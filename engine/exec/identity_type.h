@@ -39,10 +39,6 @@ std::optional<ColumnType> IdentityTypeIn(std::string_view table_sql);
 std::optional<ColumnType> StoredColumnType(std::string_view declared, int primary_key,
                                            std::string_view table_sql);
 
-// The CREATE text SQLite keeps for `schema`.`table` (any case); empty when
-// there is none. Throws std::runtime_error when SQLite refuses the read.
-std::string StoredTableSql(sqlite3* db, const std::string& schema, const std::string& table);
-
 // The SQL function sqlengine_column_type(declared, pk, table sql): the
 // declaration of StoredColumnType's type (`declared` itself when it reads none),
 // for the catalog views.

@@ -13,6 +13,7 @@
 #include "engine/exec/exact_values.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/sqlite_quoting.h"

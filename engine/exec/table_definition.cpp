@@ -96,6 +96,15 @@ bool TableDefinition::IsIdentity(const Element& column) const {
   return false;
 }
 
+std::string StoredTableSql(sqlite3* db, const std::string& schema, const std::string& table) {
+  auto read = catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
+                                       ".sqlite_master WHERE type = 'table' AND name = ? "
+                                       "COLLATE NOCASE");
+  sqlite3_bind_text(read.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(read.get()) == SQLITE_ROW ? catalog::ColumnText(read.get(), 0)
+                                                : std::string();
+}
+
 std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::string& schema,
                                                    const std::string& table) {
   auto query = catalog::Prepare(db, "SELECT name, sql FROM " + tsql::QuoteSqliteName(schema) +

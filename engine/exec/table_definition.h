@@ -40,6 +40,10 @@ struct TableDefinition {
 std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::string& schema,
                                                    const std::string& table);
 
+// The CREATE text SQLite keeps for `schema`.`table` (any case), unread; empty
+// when there is none. Throws std::runtime_error when SQLite fails.
+std::string StoredTableSql(sqlite3* db, const std::string& schema, const std::string& table);
+
 // A CREATE TABLE text from its opening parenthesis on: what follows the
 // table's name. Throws SqlError 50000 when `sql` has no element list.
 std::string DefinitionBody(const std::string& sql);
