@@ -489,6 +489,7 @@ constexpr MessageTemplate kMessages[] = {
     {15461, 10, "Object does not reference any object, and no objects reference it."},
     {15469, 10, "No constraints have been defined for this object."},
     {15470, 10, "No foreign keys reference this table."},
+    {15471, 10, "The object comments have been encrypted."},
     {15472, 10, "The object '%ls' does not have any indexes, or you do not have permissions."},
     {15477, 10,
      "Caution: Changing any part of an object name could break scripts and stored "

@@ -66,6 +66,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/definition_placement.h"
+#include "engine/tsql/definition_text.h"
 #include "engine/tsql/drop_lists.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -694,7 +695,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
-      DefineProcedure(session_, statement);
+      DefineProcedure(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       if (!alter) GrantToCreator(definition.name, {Access::kExecute});
       // Every session's rights hold the database's procedures: a new one is
       // nobody's to run until granted.
@@ -713,7 +714,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
-      DefineFunction(session_, statement);
+      DefineFunction(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       session_.Engine().SecurityChanged();  // as for a procedure
       if (!alter) {
         GrantToCreator(
@@ -937,7 +938,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   constexpr auto kParameters = tsql::generate::Literals::kParameters;
   std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_, {}, kParameters);
   if (!bound) bound = FrontEndChange(statement, session_, kParameters);
-  if (!bound) bound = FrontEndCreateView(statement, session_);
+  if (!bound)
+    bound = FrontEndCreateView(statement, session_,
+                               tsql::DefinitionText(source_text_, statement.tokens));
   // Schema statements SQLite carries out in several steps run the earlier ones first.
   std::vector<tsql::SqliteText> earlier_steps;
   AppendedColumns appended;
@@ -1917,6 +1920,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
+  if (dynamic) inner.source_text_ = definition.source;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;

@@ -32,6 +32,12 @@ class BatchExecutor final : public ParameterSource {
   // Throws Cancelled (the session's cancel flag) or ClientGone.
   void Run(const tsql::StatementList& statements);
 
+  // The text the statements' tokens were read from (a client's batch, a
+  // dynamic SQL string). A procedure, function, trigger or view made by one
+  // of them keeps it as written, comments and layout included; without it
+  // the definition is rebuilt from the tokens. Must outlive Run.
+  void SetSourceText(std::string_view text) { source_text_ = text; }
+
   // Evaluates an expression (its tokens) to a value, with variables bound.
   Value Evaluate(const tsql::Tokens& expression, int line);
 
@@ -251,6 +257,7 @@ class BatchExecutor final : public ParameterSource {
   Session& session_;
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
+  std::string_view source_text_;  // see SetSourceText
   std::string goto_label_;  // the label a GOTO on its way (Flow::kGoto) jumps to
   int return_status_ = 0;
   // In a function's body: the type RETURN converts to, and the value it gave.

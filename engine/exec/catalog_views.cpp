@@ -92,9 +92,9 @@ std::string SysObjects(const CatalogTarget& t) {
          " FROM (" + SystemTableValues() + ") s)";
 }
 
-// syscomments: one row per procedure and trigger holding its whole CREATE
-// text (SQL Server cuts it into rows of 4000 characters); the text of one
-// made WITH ENCRYPTION is NULL.
+// syscomments: one row per procedure, function, trigger and view holding its
+// whole CREATE text as written (SQL Server cuts it into rows of 4000
+// characters); the text of one made WITH ENCRYPTION is NULL.
 std::string SysComments(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
@@ -123,6 +123,12 @@ std::string SysComments(const CatalogTarget& t) {
             columns("0", "c.encrypted") + " FROM " + schema + "." + kTriggersTable + " c JOIN " +
             objects + " o ON o.name = c.name AND o.xtype = 'TR'";
   }
+  // Views, numbered as sysobjects numbers them.
+  rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
+          columns("0", "0", "o.definition") + " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
+          "sqlengine_view_text(m.sql) AS definition FROM " + schema + ".sqlite_master m LEFT JOIN " +
+          objects + " v ON v.name = m.name AND v.xtype = 'V' WHERE m.type = 'view' AND m.name " +
+          "NOT LIKE 'sqlengine\\_%' ESCAPE '\\') o";
   if (t.has_rules) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " + columns("0", "0") +
             " FROM " + schema + "." + kRulesTable + " c JOIN " + objects +

@@ -1,5 +1,6 @@
 #include "engine/exec/front_end_view.h"
 
+#include <cctype>
 #include <set>
 
 #include "engine/common/error.h"
@@ -7,6 +8,7 @@
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_statement.h"
+#include "engine/exec/sqlite_value_text.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -23,6 +25,10 @@ using tsql::Tokens;
 
 // The stored definition holds the query in a comment that starts with this.
 constexpr std::string_view kQueryMark = "/*sqlengine-tsql ";
+// In front of it, the whole CREATE VIEW as its author wrote it (views made
+// before it was kept lack this comment).
+constexpr std::string_view kWrittenMark = "/*sqlengine-written ";
+constexpr std::string_view kCommentEnd = " */ ";
 
 std::string Doubled(const std::string& text, char quote) {
   std::string out;
@@ -57,12 +63,14 @@ std::string Written(const Tokens& tokens) {
   return text;
 }
 
-// `text` inside a /* */ comment: '\' and the '/' of "*/" escaped by '\'.
-std::string CommentSafe(const std::string& text) {
+// `text` inside a /* */ comment, where neither its end nor another mark can
+// be read: '\', the '/' of "*/" and the '*' of "/*" escaped by '\'.
+std::string CommentSafe(std::string_view text) {
   std::string out;
   for (size_t k = 0; k < text.size(); ++k) {
     char c = text[k];
-    if (c == '\\' || (c == '/' && k > 0 && text[k - 1] == '*')) out += '\\';
+    char before = k > 0 ? text[k - 1] : '\0';
+    if (c == '\\' || (c == '/' && before == '*') || (c == '*' && before == '/')) out += '\\';
     out += c;
   }
   return out;
@@ -187,17 +195,43 @@ void NameViewColumns(std::vector<Column>& columns, const ViewHeader& header) {
   }
 }
 
-// The stored definition of a front-end view: its columns, its query as
-// written in a comment, and the generated query.
+// Where the comments of a stored definition start: past its header `CREATE
+// VIEW "name" ("column", ...) AS `, whose quoted names may hold anything.
+// npos for SQL of another shape.
+size_t PastHeader(std::string_view sql) {
+  bool quoted = false;
+  for (size_t k = 0; k < sql.size(); ++k) {
+    if (sql[k] == '"') quoted = !quoted;  // a doubled quote toggles twice
+    if (!quoted && sql.substr(k).starts_with(") AS ")) return k + 5;
+  }
+  return std::string_view::npos;
+}
+
+// The comment starting with `mark` at `at` in `sql`: its text, unescaped,
+// and the position past it; nullopt when none starts there.
+std::optional<std::pair<std::string, size_t>> CommentAt(std::string_view sql, size_t at,
+                                                        std::string_view mark) {
+  if (at > sql.size() || !sql.substr(at).starts_with(mark)) return std::nullopt;
+  size_t begin = at + mark.size();
+  size_t end = sql.find(kCommentEnd, begin);
+  if (end == std::string_view::npos) return std::nullopt;
+  return std::pair{FromComment(sql.substr(begin, end - begin)), end + kCommentEnd.size()};
+}
+
+// The stored definition of a front-end view: its columns, its text as
+// written (when known) and its query in comments, and the generated query.
 std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& columns,
-                           const std::string& generated) {
+                           const std::string& generated, std::string_view written) {
   std::string list;
   for (const Column& column : columns)
     list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
+  std::string written_comment;
+  if (!written.empty())
+    written_comment = std::string(kWrittenMark) + CommentSafe(written) + std::string(kCommentEnd);
   return "CREATE VIEW " + tsql::QuoteSqliteName(header.name) + " (" + list + ") AS " +
-         std::string(kQueryMark) +
+         written_comment + std::string(kQueryMark) +
          std::string(header.check_option ? kCheckOptionMark : std::string_view()) +
-         CommentSafe(Written(header.query)) + " */ " + generated;
+         CommentSafe(Written(header.query)) + std::string(kCommentEnd) + generated;
 }
 
 }  // namespace
@@ -218,7 +252,7 @@ bool FrontEndParsesView(const tsql::Statement& statement) {
 }
 
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
-                                                   Session& session) {
+                                                   Session& session, std::string_view written) {
   if (statement.kind != tsql::StatementKind::kCreateOther || !statement.with.empty())
     return std::nullopt;
   std::optional<ViewHeader> header = ReadHeader(statement.tokens);
@@ -252,7 +286,7 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     return std::nullopt;
   }
   tsql::SqliteText text = std::move(*generated);
-  text.sql = ViewDefinition(*header, bound.columns, text.sql);
+  text.sql = ViewDefinition(*header, bound.columns, text.sql, written);
   return text;
 }
 
@@ -276,20 +310,32 @@ std::optional<std::string> CreatedView(const tsql::Statement& statement) {
   return header->name;
 }
 
+namespace {
+
+// The query comment of a front-end view's stored definition: the query as
+// written (after the check-option mark) and where the generated query
+// starts; nullopt for a view the front end did not make.
+std::optional<std::pair<std::string, size_t>> QueryComment(std::string_view create_sql) {
+  size_t at = PastHeader(create_sql);
+  if (at == std::string_view::npos) return std::nullopt;
+  if (auto written = CommentAt(create_sql, at, kWrittenMark)) at = written->second;
+  return CommentAt(create_sql, at, kQueryMark);
+}
+
+}  // namespace
+
 StoredView StoredViewQuery(std::string_view create_sql) {
-  size_t mark = create_sql.find(kQueryMark);
-  if (mark == std::string_view::npos) return {};
-  size_t begin = mark + kQueryMark.size();
-  size_t end = create_sql.find(" */", begin);
-  if (end == std::string_view::npos) return {};
-  bool check_option = create_sql.substr(begin).starts_with(kCheckOptionMark);
-  if (check_option) begin += kCheckOptionMark.size();
+  std::optional<std::pair<std::string, size_t>> comment = QueryComment(create_sql);
+  if (!comment) return {};
+  std::string_view query = comment->first;
+  bool check_option = query.starts_with(kCheckOptionMark);
+  if (check_option) query.remove_prefix(kCheckOptionMark.size());
   try {
-    ViewQuery parsed =
-        ParseViewQuery(tsql::Lex(FromComment(create_sql.substr(begin, end - begin))));
+    ViewQuery parsed = ParseViewQuery(tsql::Lex(query));
     StoredView stored;
     stored.query = std::move(parsed.query);
     stored.check_option = check_option;
+    stored.generated_at = comment->second;
     if (!parsed.with.empty())
       stored.with =
           std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
@@ -297,6 +343,34 @@ StoredView StoredViewQuery(std::string_view create_sql) {
   } catch (const std::exception&) {
     return {};  // the rewriter reads the view as SQLite has it
   }
+}
+
+std::string ViewTextAsWritten(std::string_view create_sql) {
+  size_t at = PastHeader(create_sql);
+  if (at == std::string_view::npos) return std::string(create_sql);
+  if (auto written = CommentAt(create_sql, at, kWrittenMark)) return written->first;
+  std::optional<std::pair<std::string, size_t>> query = CommentAt(create_sql, at, kQueryMark);
+  if (!query) return std::string(create_sql);
+  std::string_view text = query->first;
+  bool check_option = text.starts_with(kCheckOptionMark);
+  if (check_option) text.remove_prefix(kCheckOptionMark.size());
+  // `CREATE VIEW "name" (`: the name as SQLite quotes it.
+  std::string name;
+  try {
+    tsql::Tokens header = tsql::Lex(create_sql.substr(0, at));
+    if (header.size() > 2 && header[2].IsName()) name = header[2].value;
+  } catch (const std::exception&) {
+  }
+  bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+  for (char c : name) plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+  if (!plain) name = "[" + Doubled(name, ']') + "]";
+  return "CREATE VIEW " + name + " AS " + std::string(text) +
+         (check_option ? " WITH CHECK OPTION" : "");
+}
+
+void ViewTextFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  SqliteResultText(context, ViewTextAsWritten(SqliteValueText(arguments[0])));
 }
 
 std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
@@ -312,7 +386,7 @@ std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sq
     NameViewColumns(bound.columns, *header);
     std::optional<tsql::SqliteText> generated = tsql::generate::GenerateViewQuery(bound, 1, form);
     if (!generated) return std::nullopt;
-    return ViewDefinition(*header, bound.columns, generated->sql);
+    return ViewDefinition(*header, bound.columns, generated->sql, {});
   } catch (const std::exception&) {
     return std::nullopt;  // not T-SQL the front end reads: the rewriter's it stays
   }

@@ -5,6 +5,8 @@
 // stored definition, where SessionCatalog finds it again to bind the view
 // wherever a statement reads it.
 
+#include <sqlite3.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,9 +27,11 @@ class Session;
 // [WITH CHECK OPTION]`, or nullopt when the front end leaves the statement
 // to the rewriter (a query it does not bind ...). Throws SqlError for a
 // view SQL Server refuses: an unnamed column (4511), a name given twice
-// (4506), a column list of another width (8158 / 8159).
+// (4506), a column list of another width (8158 / 8159). `written` is the
+// statement as its author wrote it, which the view keeps for sp_helptext and
+// syscomments.
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
-                                                   Session& session);
+                                                   Session& session, std::string_view written);
 
 // The name of the view an ALTER VIEW `statement` changes (FrontEndCreateView
 // then gives its new definition as a CREATE VIEW); nullopt for any other
@@ -49,8 +53,17 @@ struct StoredView {
   std::shared_ptr<const tsql::parse::Query> query;
   std::shared_ptr<const std::vector<tsql::parse::CommonTable>> with;
   bool check_option = false;  // made WITH CHECK OPTION
+  size_t generated_at = 0;     // where the generated query starts in the stored SQL
 };
 StoredView StoredViewQuery(std::string_view create_sql);
+
+// The text of a view as its author wrote it, from its stored SQLite
+// definition: kept as written since the engine kept it; for a front-end
+// view made before, its CREATE VIEW rebuilt from its name and query; for a
+// view the token rewriter made, its stored statement, which is T-SQL.
+std::string ViewTextAsWritten(std::string_view create_sql);
+// sqlengine_view_text(sql): ViewTextAsWritten for the catalog views; NULL for NULL.
+void ViewTextFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
 
 // The token rewriter stored a view it made as its CREATE VIEW statement,
 // which for the shapes it passed on unchanged is T-SQL still. The stored

@@ -11,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_help.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/procedure_arguments.h"
@@ -406,8 +407,9 @@ std::string DefinitionOf(sqlite3* db, const ObjectRow& object) {
   }
   auto query = catalog::Prepare(db, sql);
   sqlite3_bind_text(query.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
-  return sqlite3_step(query.get()) == SQLITE_ROW ? catalog::ColumnText(query.get(), 0)
-                                                 : std::string();
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return std::string();
+  std::string text = catalog::ColumnText(query.get(), 0);
+  return object.xtype == "V" ? ViewTextAsWritten(text) : text;
 }
 
 // The names a definition mentions (lower case), and those it writes: the

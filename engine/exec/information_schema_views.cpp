@@ -19,8 +19,9 @@ std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view pref
 
 std::string InformationSchemaViews(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "TABLE") +
-         "name AS TABLE_NAME, substr(sql, 1, 4000) AS VIEW_DEFINITION, 'NONE' AS CHECK_OPTION, "
-         "'NO' AS IS_UPDATABLE FROM " +
+         "name AS TABLE_NAME, substr(sqlengine_view_text(sql), 1, 4000) AS VIEW_DEFINITION, "
+         "CASE WHEN instr(sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE 'NONE' "
+         "END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +
          ".sqlite_master WHERE type = 'view' AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\')";
 }

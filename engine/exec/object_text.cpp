@@ -9,7 +9,9 @@
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/dotted_name.h"
 
 namespace sqlengine::exec {
@@ -23,6 +25,8 @@ struct ObjectText {
   // What a user must hold on it to read it; nullopt for a rule or default,
   // which every user of the database may read.
   std::optional<Access> needed;
+  std::string rights_on;   // what `needed` is held on: the object, or a trigger's table
+  bool encrypted = false;  // made WITH ENCRYPTION: its text is not shown
 };
 
 std::optional<std::string> Lookup(sqlite3* db, const std::string& sql, const std::string& name) {
@@ -43,7 +47,18 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     if (std::optional<std::string> stored = Lookup(db, sql, name)) {
       std::string text_sql =
           std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
-      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute};
+      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute, *stored};
+    }
+  }
+  if (HasTriggers(db, "main")) {
+    auto trigger = catalog::Prepare(db, std::string("SELECT name, table_name, definition, "
+                                                    "encrypted FROM ") +
+                                            kTriggersTable + " WHERE name = ? COLLATE NOCASE");
+    sqlite3_bind_text(trigger.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(trigger.get()) == SQLITE_ROW) {
+      return ObjectText{catalog::ColumnText(trigger.get(), 0), catalog::ColumnText(trigger.get(), 2),
+                        Access::kSelect, catalog::ColumnText(trigger.get(), 1),
+                        sqlite3_column_int(trigger.get(), 3) != 0};
     }
   }
   if (HasRulesTable(db, "main")) {
@@ -52,7 +67,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     sqlite3_bind_text(rule.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(rule.get()) == SQLITE_ROW) {
       return ObjectText{catalog::ColumnText(rule.get(), 0), catalog::ColumnText(rule.get(), 1),
-                        std::nullopt};
+                        std::nullopt, {}};
     }
   }
   auto query =
@@ -63,10 +78,12 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   bool view = catalog::ColumnText(query.get(), 1) == "view";
+  std::string found = catalog::ColumnText(query.get(), 0);
   return ObjectText{
-      catalog::ColumnText(query.get(), 0),
-      view ? std::optional<std::string>(catalog::ColumnText(query.get(), 2)) : std::nullopt,
-      Access::kSelect};
+      found,
+      view ? std::optional<std::string>(ViewTextAsWritten(catalog::ColumnText(query.get(), 2)))
+           : std::nullopt,
+      Access::kSelect, found};
 }
 
 }  // namespace
@@ -82,10 +99,15 @@ void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSi
   std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
   // An object the user may not touch is one it cannot see.
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!object || (object->needed && rights.Check(object->name, *object->needed).has_value())) {
+  if (!object ||
+      (object->needed && rights.Check(object->rights_on, *object->needed).has_value())) {
     throw MakeError(15009, {written, session.CurrentDatabase()});
   }
   if (!object->text) throw MakeError(15197, {written});
+  if (object->encrypted) {
+    sink.Message(FormatMessage(15471));
+    return;
+  }
   ResultBuilder result({{"Text", ColumnType{SqlType::kNVarChar, static_cast<int>(kLineLength)}}});
   std::string_view text = *object->text;
   while (!text.empty()) {

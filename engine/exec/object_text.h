@@ -1,6 +1,6 @@
 #pragma once
-// sp_helptext: the definition of a procedure (as created) or a view (as the
-// engine stores it), one row per line, lines cut at 255 characters. Objects
+// sp_helptext: the definition of a procedure, function, trigger or view as
+// its author wrote it, one row per line, lines cut at 255 characters. Objects
 // the user holds no permission on are reported as missing (15009), as are
 // those of another database (15250) and tables, which have no text (15197).
 

@@ -97,7 +97,8 @@ bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-void DefineProcedure(Session& session, const tsql::Statement& statement) {
+void DefineProcedure(Session& session, const tsql::Statement& statement,
+                     const std::string& written) {
   tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
@@ -113,7 +114,7 @@ void DefineProcedure(Session& session, const tsql::Statement& statement) {
       catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
                                " (name, definition, quoted_identifier) VALUES (?, ?, ?)");
   Bind(save.get(), 1, definition.name);
-  Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+  Bind(save.get(), 2, written);
   // The body is read under the setting it was written under, whatever the
   // caller's, as SQL Server keeps it with the procedure.
   sqlite3_bind_int(save.get(), 3, session.QuotedIdentifier() ? 1 : 0);
@@ -236,7 +237,8 @@ tsql::DottedName ReadRpcProcedureName(std::string_view written) {
 
 tsql::ProcedureDefinition DynamicBatch(const std::string& text) {
   tsql::ProcedureDefinition definition;
-  definition.body = tsql::LexClientText(text);
+  definition.source = text;
+  definition.body = tsql::LexClientText(definition.source);
   definition.dynamic = true;
   return definition;
 }
@@ -259,7 +261,8 @@ tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& argu
   tsql::ProcedureDefinition definition;
   definition.name = kName;
   definition.dynamic = true;
-  definition.body = tsql::LexClientText(ValueText(statement->value));
+  definition.source = ValueText(statement->value);
+  definition.body = tsql::LexClientText(definition.source);
   const CallArgument* declarations = leading("@params");
   if (declarations != nullptr && !declarations->is_default && !IsNull(declarations->value)) {
     definition.parameters =

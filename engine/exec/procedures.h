@@ -33,8 +33,9 @@ struct CallArgument {
 
 // CREATE / ALTER PROCEDURE: stores the definition in the current database
 // (or the one the name gives). Throws 2714 when CREATE finds the name taken,
-// 208 when ALTER finds none.
-void DefineProcedure(Session& session, const tsql::Statement& statement);
+// 208 when ALTER finds none. `written` is the text it keeps (sp_helptext).
+void DefineProcedure(Session& session, const tsql::Statement& statement,
+                     const std::string& written);
 // DROP PROC[EDURE] name [, ...]. Throws 3701 for a missing one.
 void DropProcedures(Session& session, const tsql::Statement& statement);
 

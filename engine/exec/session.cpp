@@ -331,6 +331,7 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
 void Session::RunBatch(const std::string& sql, ResultSink& sink,
                        const std::function<void()>& before_end) {
   BatchExecutor executor(*this, sink);
+  executor.SetSourceText(sql);
   try {
     tsql::StatementList statements;
     try {

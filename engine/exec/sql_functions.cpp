@@ -25,6 +25,7 @@
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/guid_order.h"
 #include "engine/exec/hash_grouping.h"
 #include "engine/exec/identity_functions.h"
@@ -483,6 +484,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_permissions", 4, Permissions, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_column_type", 3, StoredColumnTypeFunction, true},
+    {"sqlengine_view_text", 1, ViewTextFunction, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},

@@ -12,6 +12,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/definition_placement.h"
+#include "engine/tsql/definition_text.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -314,7 +315,7 @@ void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
     for (const std::string& name : columns) known = known || tsql::EqualsIgnoreCase(name, column);
     if (!known) throw MakeError(207, {column});
   }
-  DefineTrigger(session_, statement);
+  DefineTrigger(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
 }
 
 }  // namespace sqlengine::exec

@@ -75,7 +75,8 @@ bool HasTriggers(sqlite3* db, const std::string& schema) {
       kTriggersTable);
 }
 
-void DefineTrigger(Session& session, const tsql::Statement& statement) {
+void DefineTrigger(Session& session, const tsql::Statement& statement,
+                   const std::string& written) {
   tsql::TriggerDefinition definition = tsql::ParseTriggerDefinition(statement.tokens);
   bool alter = statement.tokens.front().IsWord("alter");
   if (!definition.database.empty() &&
@@ -116,7 +117,7 @@ void DefineTrigger(Session& session, const tsql::Statement& statement) {
   sqlite3_bind_int(save.get(), 3, definition.instead_of ? 1 : 0);
   Bind(save.get(), 4, Events(definition));
   sqlite3_bind_int(save.get(), 5, definition.encrypted ? 1 : 0);
-  Bind(save.get(), 6, tsql::TokensText(statement.tokens));
+  Bind(save.get(), 6, written);
   Step(db, save.get());
   if (!exists) {
     catalog::RecordNewObject(db, schema, definition.name, "TR");

@@ -38,8 +38,9 @@ struct StoredTrigger {
 // on a view. Throws 208 for a table that does not exist (or a view for an
 // AFTER trigger), 2714 when CREATE finds the name
 // taken, 208 when ALTER finds no such trigger, 3704 without the right to
-// alter the table, the body's syntax errors.
-void DefineTrigger(Session& session, const tsql::Statement& statement);
+// alter the table, the body's syntax errors. `written` is the text it keeps.
+void DefineTrigger(Session& session, const tsql::Statement& statement,
+                   const std::string& written);
 
 // DROP TRIGGER name [, ...]. Throws 3701 for a missing one, 3704 without
 // the right to alter its table.

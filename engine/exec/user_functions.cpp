@@ -296,7 +296,8 @@ bool IsFunctionText(std::string_view definition) {
   return tokens.size() > 1 && tokens[1].IsWord("function");
 }
 
-void DefineFunction(Session& session, const tsql::Statement& statement) {
+void DefineFunction(Session& session, const tsql::Statement& statement,
+                    const std::string& written) {
   tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
@@ -312,7 +313,7 @@ void DefineFunction(Session& session, const tsql::Statement& statement) {
         catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
                                  " (name, definition) VALUES (?, ?)");
     Bind(save.get(), 1, definition.name);
-    Bind(save.get(), 2, tsql::TokensText(statement.tokens));
+    Bind(save.get(), 2, written);
     Step(db, save.get());
     std::string xtype = tsql::FunctionObjectType(definition.kind);
     if (exists) {

@@ -22,8 +22,9 @@ class Session;
 
 // CREATE / ALTER FUNCTION: stores the definition in the current database (or
 // the one the name gives). Throws 2714 when CREATE finds the name taken, 208
-// when ALTER finds no function of that name.
-void DefineFunction(Session& session, const tsql::Statement& statement);
+// when ALTER finds no function of that name. `written` is the text it keeps.
+void DefineFunction(Session& session, const tsql::Statement& statement,
+                    const std::string& written);
 
 // DROP FUNCTION name [, ...]. Throws 3701 for a name that is no function.
 void DropFunctions(Session& session, const tsql::Statement& statement);

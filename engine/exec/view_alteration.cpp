@@ -10,6 +10,7 @@
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
+#include "engine/tsql/definition_text.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -22,7 +23,8 @@ void BatchExecutor::AlterView(const tsql::Statement& statement, const std::strin
   session_.Rights().Require(view, Access::kAlter);
   // Binds the new query first: a definition SQL Server refuses leaves the
   // old one in place.
-  std::optional<tsql::SqliteText> created = FrontEndCreateView(statement, session_);
+  std::optional<tsql::SqliteText> created =
+      FrontEndCreateView(statement, session_, tsql::DefinitionText(source_text_, statement.tokens));
   if (!created) {
     SqlError error = MakeError(8180);
     error.message().text += " This engine cannot run it: ALTER VIEW of this definition.";

@@ -84,10 +84,6 @@ class FileCatalog final : public tsql::bind::Catalog {
   sqlite3* db_;
 };
 
-// The end of the comment that keeps the view's query as written: the
-// generated query follows it.
-constexpr std::string_view kWrittenEnd = " */ ";
-
 }  // namespace
 
 void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form) {
@@ -114,8 +110,6 @@ void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form) {
       catalog::Exec(db, *made);
       continue;
     }
-    std::size_t body = view.sql.find(kWrittenEnd);
-    if (body == std::string::npos) continue;
     std::optional<tsql::SqliteText> generated;
     try {
       static const std::vector<tsql::parse::CommonTable> kNoWith;
@@ -129,7 +123,7 @@ void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form) {
       throw std::runtime_error("view '" + view.name + "' no longer binds: " + error.what());
     }
     if (!generated) continue;
-    std::string sql = view.sql.substr(0, body + kWrittenEnd.size()) + generated->sql;
+    std::string sql = view.sql.substr(0, stored.generated_at) + generated->sql;
     catalog::Exec(db, "DROP VIEW main." + tsql::QuoteSqliteName(view.name));
     catalog::Exec(db, sql);
   }

@@ -30,6 +30,9 @@ struct ProcedureDefinition {
   // Dynamic SQL (sp_executesql, EXEC (string)): runs with the caller's
   // rights, and a USE inside it lasts until it ends.
   bool dynamic = false;
+  // Dynamic SQL: the text `body` was read from, which a CREATE PROCEDURE,
+  // VIEW, FUNCTION or TRIGGER run by it keeps as written.
+  std::string source;
 };
 
 // tokens: CREATE|ALTER PROC[EDURE] name [;n] [(] params [)] [WITH ...] [FOR REPLICATION] AS body.
