@@ -209,7 +209,11 @@ int SqliteStatement::Step() {
 
 int SqliteStatement::StepAndWarn(ResultSink& sink) {
   int rc = Step();
-  if (skipped_nulls_ && skipped_nulls_()) sink.Message(FormatMessage(8153));
+  // One warning for the statement, however many of its aggregates skip one.
+  if (skipped_nulls_ && skipped_nulls_() && !warned_of_nulls_) {
+    warned_of_nulls_ = true;
+    sink.Message(FormatMessage(8153));
+  }
   return rc;
 }
 

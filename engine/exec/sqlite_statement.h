@@ -102,8 +102,9 @@ class SqliteStatement {
   // Whether the statement came compiled from a StatementReuse's cache.
   bool Reused() const { return reused_; }
   // Stream asks `take` after every step whether an aggregate skipped a NULL
-  // since it last asked, and sends warning 8153 to its sink when one did:
-  // before the row that step made, or after the last row.
+  // since it last asked, and sends warning 8153 to its sink the first time
+  // one did (once per run): before the row that step made, or after the
+  // last row.
   void WarnOfSkippedNulls(std::function<bool()> take) { skipped_nulls_ = std::move(take); }
 
  private:
@@ -126,6 +127,7 @@ class SqliteStatement {
   bool reused_ = false;
   std::string stored_calls_;  // see CompileUserStatement
   std::function<bool()> skipped_nulls_;
+  bool warned_of_nulls_ = false;
 };
 
 }  // namespace sqlengine::exec
