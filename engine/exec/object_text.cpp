@@ -10,6 +10,7 @@
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/session.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/dotted_name.h"
 
 namespace sqlengine::exec {
@@ -23,6 +24,8 @@ struct ObjectText {
   // What a user must hold on it to read it; nullopt for a rule or default,
   // which every user of the database may read.
   std::optional<Access> needed;
+  // The object that right is checked on, when not this one (a trigger's table).
+  std::string checked_on;
 };
 
 std::optional<std::string> Lookup(sqlite3* db, const std::string& sql, const std::string& name) {
@@ -43,7 +46,22 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     if (std::optional<std::string> stored = Lookup(db, sql, name)) {
       std::string text_sql =
           std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
-      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute};
+      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute, {}};
+    }
+  }
+  if (HasTriggers(db, "main")) {
+    // A trigger's text is for those who may read its table; one made WITH
+    // ENCRYPTION has none to show.
+    auto trigger = catalog::Prepare(db, std::string("SELECT name, definition, encrypted, "
+                                                    "table_name FROM ") +
+                                            kTriggersTable + " WHERE name = ? COLLATE NOCASE");
+    sqlite3_bind_text(trigger.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(trigger.get()) == SQLITE_ROW) {
+      bool encrypted = sqlite3_column_int(trigger.get(), 2) != 0;
+      return ObjectText{catalog::ColumnText(trigger.get(), 0),
+                        encrypted ? std::nullopt
+                                  : std::optional<std::string>(catalog::ColumnText(trigger.get(), 1)),
+                        Access::kSelect, catalog::ColumnText(trigger.get(), 3)};
     }
   }
   if (HasRulesTable(db, "main")) {
@@ -52,7 +70,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     sqlite3_bind_text(rule.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(rule.get()) == SQLITE_ROW) {
       return ObjectText{catalog::ColumnText(rule.get(), 0), catalog::ColumnText(rule.get(), 1),
-                        std::nullopt};
+                        std::nullopt, {}};
     }
   }
   auto query =
@@ -66,7 +84,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   return ObjectText{
       catalog::ColumnText(query.get(), 0),
       view ? std::optional<std::string>(catalog::ColumnText(query.get(), 2)) : std::nullopt,
-      Access::kSelect};
+      Access::kSelect, {}};
 }
 
 }  // namespace
@@ -82,7 +100,10 @@ void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSi
   std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
   // An object the user may not touch is one it cannot see.
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!object || (object->needed && rights.Check(object->name, *object->needed).has_value())) {
+  if (!object ||
+      (object->needed &&
+       rights.Check(object->checked_on.empty() ? object->name : object->checked_on, *object->needed)
+           .has_value())) {
     throw MakeError(15009, {written, session.CurrentDatabase()});
   }
   if (!object->text) throw MakeError(15197, {written});

@@ -272,8 +272,8 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         // The engine's grouping function: the query it runs is compiled
         // while this statement is, under this authorizer (exec/hash_grouping.h).
         if (tsql::EqualsIgnoreCase(a3, "sqlengine_grouped")) return SQLITE_OK;
-        if (changes_schema_ &&
-            (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence"))) {
+        if (changes_schema_ && (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence") ||
+                                StartsWithIgnoreCase(a3, "sqlite_stat"))) {
           return SQLITE_OK;
         }
         // A view made from a catalog view reads what that catalog view reads.
@@ -304,8 +304,11 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         changes_schema_ = true;
         return SQLITE_OK;
       }
-      // A DROP or RENAME of a table also updates sqlite_sequence.
-      if (changes_schema_ && tsql::EqualsIgnoreCase(a3, "sqlite_sequence")) return SQLITE_OK;
+      // A DROP or RENAME of a table also updates sqlite_sequence, and the
+      // statistics UPDATE STATISTICS kept (sqlite_stat1, sqlite_stat4).
+      if (changes_schema_ && (tsql::EqualsIgnoreCase(a3, "sqlite_sequence") ||
+                              StartsWithIgnoreCase(a3, "sqlite_stat")))
+        return SQLITE_OK;
       if (IsInternalName(a3)) return engine_trigger ? SQLITE_OK : Deny(MakeError(208, {a3}));
       if (temporary || !inner.empty()) return SQLITE_OK;
       Access access = action == SQLITE_INSERT   ? Access::kInsert

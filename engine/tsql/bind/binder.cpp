@@ -1104,6 +1104,17 @@ class Binder {
       }
     }
     if (rolled) {
+      // An ORDER BY expression the select list holds (GROUPING(x), a grouped
+      // column under another name) sorts by that item.
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k) {
+        BoundOrder& order = (*orders)[k];
+        if (!order.expr) continue;
+        auto same = std::find_if(bound.items.begin(), bound.items.end(),
+                                 [&](const Bound& listed) { return SameTree(*order.expr, *listed); });
+        if (same == bound.items.end()) continue;
+        order.expr = nullptr;
+        order.ordinal = static_cast<int>(same - bound.items.begin()) + 1;
+      }
       for (size_t k = 0; k < bound.items.size(); ++k) {
         MarkGrouping(bound.items[k], bound.group_by);
         result[k].type = bound.items[k]->type;
