@@ -70,7 +70,7 @@ class AccessPolicy {
                                                           std::string_view table,
                                                           bool update) = 0;
   // An empty name in these lists stands for a call of a built-in that reads
-  // the catalog (OBJECT_ID('t'), DB_NAME()), which needs no right.
+  // the catalog (OBJECT_ID('t')), which needs no right.
   // Whether a name without a database written in a stored definition of
   // that schema (a constraint's call of a user function) is looked up there
   // when it runs: where the statement's own names without a database
