@@ -11,6 +11,7 @@
 #include "engine/exec/constraint_state.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_column_texts.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition_sql.h"
@@ -83,6 +84,7 @@ void RefuseTakenName(const Target& target, const std::string& name) {
 // keeps their values when the default changes.
 void StoreColumnInFull(const Target& target, const std::string& column) {
   std::string quoted = tsql::QuoteSqliteName(column);
+  RulesUnchecked unchecked;
   catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
 }
 
