@@ -544,7 +544,9 @@ void RestoreDatabase(Session& session, TokenCursor& cursor, int line, ResultSink
 
 void ExecuteBackup(Session& session, const tsql::Statement& statement, ResultSink& sink) {
   TokenCursor cursor(statement.tokens, session, 1);
-  if (cursor.TakeWord("log")) {
+  // DUMP DATABASE and DUMP TRANSACTION are BACKUP DATABASE and BACKUP LOG.
+  bool dump = statement.tokens.front().IsWord("dump");
+  if (dump ? cursor.TakeWord("transaction") || cursor.TakeWord("tran") : cursor.TakeWord("log")) {
     BackupLog(session, cursor, sink);
     return;
   }

@@ -413,8 +413,12 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   const char* tail = nullptr;
   SessionConnection& connection = session_.Connection();
   sqlite3* db = connection.Handle();
-  int rc = CompileUserStatement(db, connection.Authorizer(), text.sql, &raw, &tail);
+  std::string stored_calls;
+  int rc = CompileUserStatement(db, connection.Authorizer(), text.sql, &raw, &tail, &stored_calls);
   catalog::PreparedStatement compiled(raw);
+  // One that runs stored calls elsewhere is compiled again by its run, which
+  // keeps where they resolve.
+  if (rc == SQLITE_OK && !stored_calls.empty()) return;
   if (rc == SQLITE_OK) {
     // Handed to the run of this statement, which then need not compile it again.
     connection.SyntaxChecked().Keep(

@@ -11,6 +11,7 @@
 #include "engine/exec/constraint_state.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_column_texts.h"
+#include "engine/exec/rules_defaults.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition_sql.h"
@@ -81,9 +82,34 @@ void RefuseTakenName(const Target& target, const std::string& name) {
 // Rows written before a column had its current default may be stored without
 // it and read the default from the definition; writing each row in full
 // keeps their values when the default changes.
+// No row changes: a timestamp column keeps its values, and the database its
+// last row version.
 void StoreColumnInFull(const Target& target, const std::string& column) {
   std::string quoted = tsql::QuoteSqliteName(column);
-  catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
+  RulesUnchecked unchecked;
+  auto version = catalog::Prepare(
+      target.db, "SELECT name FROM pragma_table_info(?, ?) WHERE type = 'timestamp' COLLATE NOCASE");
+  sqlite3_bind_text(version.get(), 1, target.table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(version.get(), 2, target.schema.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(version.get()) != SQLITE_ROW) {
+    catalog::Exec(target.db,
+                  "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted);
+    return;
+  }
+  std::string stamp = tsql::QuoteSqliteName(catalog::ColumnText(version.get(), 0));
+  version.reset();
+  // The row version triggers fire for an update that leaves the column as it
+  // was: it is set to a value no row holds, then back.
+  const std::string kept = "temp.sqlengine_kept_row_versions";
+  catalog::Exec(target.db, "DROP TABLE IF EXISTS " + kept);
+  catalog::Exec(target.db, "CREATE TABLE " + kept + " (r INTEGER PRIMARY KEY, v)");
+  catalog::Exec(target.db, "INSERT INTO " + kept + " SELECT rowid, " + stamp + " FROM " +
+                               target.QualifiedTable());
+  catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + quoted + " = " + quoted +
+                               ", " + stamp + " = x''");
+  catalog::Exec(target.db, "UPDATE " + target.QualifiedTable() + " SET " + stamp + " = (SELECT v FROM " +
+                               kept + " WHERE r = " + target.QualifiedTable() + ".rowid)");
+  catalog::Exec(target.db, "DROP TABLE " + kept);
 }
 
 void AddKey(const Target& target, const tsql::AddedConstraint& added) {

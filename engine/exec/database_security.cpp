@@ -154,9 +154,16 @@ namespace {
 constexpr const char* kUserFunctionCall = "sqlengine_user_function(";
 constexpr const char* kComputedFunctionCall = "sqlengine_row_user_function(";
 
-// The names of the user functions `sql` calls through `call`, in order.
+// ... and a built-in's, sqlengine_builtin('name', ...) or in a computed
+// column sqlengine_row_builtin('name', ...).
+constexpr const char* kBuiltinCall = "sqlengine_builtin(";
+constexpr const char* kComputedBuiltinCall = "sqlengine_row_builtin(";
+
+// The names of the user functions `sql` calls through `call`, in order,
+// then an empty name when it calls a built-in through `builtin_call`.
 std::vector<std::string> UserFunctionsCalled(std::string_view sql,
-                                             std::string_view call = kUserFunctionCall) {
+                                             std::string_view call = kUserFunctionCall,
+                                             std::string_view builtin_call = kBuiltinCall) {
   std::vector<std::string> names;
   for (size_t at = sql.find(call); at != std::string_view::npos; at = sql.find(call, at + 1)) {
     size_t i = at + call.size();
@@ -176,6 +183,7 @@ std::vector<std::string> UserFunctionsCalled(std::string_view sql,
       name += sql[i];
     }
   }
+  if (sql.find(builtin_call) != std::string_view::npos) names.emplace_back();
   return names;
 }
 
@@ -209,7 +217,7 @@ std::map<std::string, std::vector<std::string>> ComputedCalls(sqlite3* db,
     if (element.column.empty() || element.end > definition->sql.size()) continue;
     std::string_view text =
         std::string_view(definition->sql).substr(element.begin, element.end - element.begin);
-    std::vector<std::string> functions = UserFunctionsCalled(text, kComputedFunctionCall);
+    std::vector<std::string> functions = UserFunctionsCalled(text, kComputedFunctionCall, kComputedBuiltinCall);
     if (!functions.empty()) calls[tsql::ToLower(element.column)] = std::move(functions);
   }
   return calls;

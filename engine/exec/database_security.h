@@ -70,10 +70,11 @@ struct DatabaseSecurity {
   std::set<std::string> procedures;  // lower-case
   // Objects a user other than dbo made: lower-case name -> owner's uid.
   std::map<std::string, int> owners;
-  // lower-case table -> the user functions its constraints call
+  // lower-case table -> the user functions its constraints call (an empty
+  // name: a built-in that looks names up, such as OBJECT_ID)
   std::map<std::string, std::vector<ConstraintCall>> constraint_calls;
   // lower-case table -> lower-case computed column -> the user functions it
-  // calls, each time the column is read
+  // calls, each time the column is read (an empty name as above)
   std::map<std::string, std::map<std::string, std::vector<std::string>>> computed_calls;
   // lower-case views whose stored text calls a user function by its name alone
   std::set<std::string> calling_views;

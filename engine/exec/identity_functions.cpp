@@ -47,7 +47,11 @@ std::optional<IdentityTable> Resolve(sqlite3_context* context, sqlite3_value* ar
   bool temporary = !name.Last().empty() && name.Last().front() == '#';
   // A #temp table may be named as tempdb's ('tempdb..#t'), as SQL Server names it.
   bool in_tempdb = tsql::EqualsIgnoreCase(name.Database(), "tempdb") && temporary;
-  if (!name.Database().empty() && !in_tempdb) return std::nullopt;
+  // A database part may name the database the name reaches anyway ('db..t'
+  // in db); another database's tables are not looked into.
+  if (!name.Database().empty() && !in_tempdb &&
+      !tsql::EqualsIgnoreCase(name.Database(), Host(context).DatabaseName()))
+    return std::nullopt;
   // An unqualified name inside a trigger of another database's table is
   // that database's, as the trigger's other names are.
   std::string schema = temporary ? "temp" : Host(context).UnqualifiedSchema();

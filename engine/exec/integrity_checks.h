@@ -2,8 +2,7 @@
 // DBCC CHECKDB [( db | 'db' | dbid [, NOINDEX] )] [WITH NO_INFOMSGS, ...] and
 // DBCC CHECKTABLE ( 't' | t [, NOINDEX] ) [WITH ...]: SQLite's checks of the
 // data file (page structure, free pages, index entries against rows, NOT
-// NULL and CHECK constraints, foreign keys) and the engine's own invariants
-// (a catalog row per table and view, identity counters at or past the
+// NULL) and the engine's own invariants (a catalog row per table, identity counters at or past the
 // values in use, foreign keys that name existing tables, the triggers that
 // keep column values in form), reported as SQL Server reports them:
 // "DBCC results for ...", a row and page count per table, each finding as a

@@ -50,6 +50,17 @@ void BindToColumn(Session& session, sqlite3* db, char kind, const std::string& o
 // of the same name are forgotten. Inside the caller's CatalogWrite.
 void ForgetColumnBindings(sqlite3* db, const std::string& table);
 
+// While one lives on this thread, the rule triggers pass every value: the
+// engine rewrites rows as they are (a column stored in full when its default
+// changes), which no rule checks in SQL Server. Nested scopes are fine.
+class RulesUnchecked {
+ public:
+  RulesUnchecked();
+  ~RulesUnchecked();
+  RulesUnchecked(const RulesUnchecked&) = delete;
+  RulesUnchecked& operator=(const RulesUnchecked&) = delete;
+};
+
 class FunctionHost;
 // The function the rule triggers call. Throws std::runtime_error when SQLite
 // refuses the registration.

@@ -143,6 +143,12 @@ void Session::LeaveEvictedDatabase() {
 
 Value Session::CallUserFunction(const std::vector<std::string>& name,
                                 const std::vector<Value>& arguments) {
+  // A stored call of a table in another database is that database's function.
+  const std::string& stored = connection_.Authorizer().StoredCallsSchema();
+  if (!stored.empty() && name.size() == 1) {
+    return RunScalarFunction(*this, {connection_.DatabaseOfSchema(stored), "", name[0]},
+                             arguments);
+  }
   return RunScalarFunction(*this, name, arguments);
 }
 
@@ -152,6 +158,10 @@ std::string Session::CallTableFunction(const std::vector<std::string>& name,
 }
 
 Value Session::EvaluateBuiltin(std::string_view name, const std::vector<Value>& arguments) {
+  // A stored call of a table in another database looks names up there.
+  std::string stored = connection_.Authorizer().StoredCallsSchema();
+  if (stored.empty()) return RunBuiltin(*this, name, arguments);
+  SessionConnection::UnqualifiedNamesIn names_in(connection_, std::move(stored));
   return RunBuiltin(*this, name, arguments);
 }
 

@@ -126,11 +126,20 @@ const DatabaseRights* SessionRights::Find(std::string_view schema) const {
 
 void SessionRights::Refresh() {
   bool sysadmin = IsSysadmin();
+  bool stored_calls_elsewhere = false;
   for (const auto& [database, schema] : connection_.Schemas()) {
     // A sysadmin's rights need no reading; what the constraints of another
     // database's tables call still does (see ResolvesUnqualified).
     if (sysadmin && ResolvesUnqualified(schema)) continue;
-    In(database, schema);
+    const DatabaseSecurity& security = In(database, schema).Security();
+    stored_calls_elsewhere = stored_calls_elsewhere || !security.constraint_calls.empty() ||
+                             !security.computed_calls.empty();
+  }
+  if (!sysadmin || !stored_calls_elsewhere) return;
+  // Then a statement must not run such calls beside those of the tables
+  // where its names resolve: those are read too.
+  for (const auto& [database, schema] : connection_.Schemas()) {
+    if (ResolvesUnqualified(schema)) In(database, schema);
   }
 }
 

@@ -24,12 +24,21 @@ bool BuildsAnIndex(const std::string& sql) {
 }  // namespace
 
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
-                         sqlite3_stmt** compiled, const char** tail,
+                         sqlite3_stmt** compiled, const char** tail, std::string* stored_calls,
                          const std::vector<tsql::ObjectReach>* reaches) {
   authorizer.BeginCompilation();
   StatementAuthorizer::UserScope user(authorizer);
   StatementAuthorizer::ReachScope reach(authorizer, reaches);
-  return sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), 0, compiled, tail);
+  int rc = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), 0, compiled, tail);
+  if (rc != SQLITE_OK) return rc;
+  std::optional<std::string> settled = authorizer.SettleStoredCalls(sql);
+  if (!settled) {
+    sqlite3_finalize(*compiled);
+    *compiled = nullptr;
+    return SQLITE_AUTH;
+  }
+  *stored_calls = std::move(*settled);
+  return rc;
 }
 
 namespace {
@@ -87,7 +96,8 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     statement_.reset(raw);
   } else {
     authorizer_.NoteTouchedColumns(text_.from_rewriter);
-    int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail, &text_.reaches);
+    int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail, &stored_calls_,
+                                  &text_.reaches);
     std::vector<StatementAuthorizer::TouchedColumn> touched = authorizer_.TakeTouchedColumns();
     authorizer_.NoteTouchedColumns(false);
     statement_.reset(raw);
@@ -169,14 +179,15 @@ int SqliteStatement::Recompilations() const {
 }
 
 void SqliteStatement::KeepIn(CompiledStatements& kept) {
-  if (!statement_) return;
+  if (!statement_ || !stored_calls_.empty()) return;
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
   kept.Keep(text_.sql, {std::move(statement_), text_.sql.size()});
 }
 
 void SqliteStatement::KeepForReuse() {
-  if (!statement_ || !reuse_ || reuse_->cache == nullptr) return;
+  // What the compilation settled for stored calls is not kept with it.
+  if (!statement_ || !reuse_ || reuse_->cache == nullptr || !stored_calls_.empty()) return;
   sqlite3_reset(statement_.get());
   sqlite3_clear_bindings(statement_.get());
   reuse_->cache->Keep(ReuseKey(text_), std::move(statement_), std::move(reuse_->context));
@@ -189,6 +200,7 @@ int SqliteStatement::Step() {
     // A schema change makes SQLite compile the text again while stepping.
     StatementAuthorizer::UserScope user(authorizer_);
     StatementAuthorizer::ReachScope reach(authorizer_, &text_.reaches);
+    StatementAuthorizer::StoredCallsIn stored(authorizer_, stored_calls_);
     rc = sqlite3_step(statement_.get());
   }
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc);
@@ -197,7 +209,11 @@ int SqliteStatement::Step() {
 
 int SqliteStatement::StepAndWarn(ResultSink& sink) {
   int rc = Step();
-  if (skipped_nulls_ && skipped_nulls_()) sink.Message(FormatMessage(8153));
+  // One warning for the statement, however many of its aggregates skip one.
+  if (skipped_nulls_ && skipped_nulls_() && !warned_of_nulls_) {
+    warned_of_nulls_ = true;
+    sink.Message(FormatMessage(8153));
+  }
   return rc;
 }
 

@@ -33,9 +33,11 @@ class ParameterSource {
 // Compiles a user's statement text under the user rules of `authorizer`,
 // as sqlite3_prepare_v3 does (the statement in *compiled, the rest of the
 // text at *tail); returns SQLite's result code. `reaches`: what the front end
-// bound the text to reach (see StatementAuthorizer::ReachScope).
+// bound the text to reach (see StatementAuthorizer::ReachScope). On success
+// *stored_calls is StatementAuthorizer::SettleStoredCalls's schema, which
+// the statement must run under; a statement it refuses fails with SQLITE_AUTH.
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
-                         sqlite3_stmt** compiled, const char** tail,
+                         sqlite3_stmt** compiled, const char** tail, std::string* stored_calls,
                          const std::vector<tsql::ObjectReach>* reaches = nullptr);
 
 // Rows held back to settle the types of expression columns.
@@ -100,8 +102,9 @@ class SqliteStatement {
   // Whether the statement came compiled from a StatementReuse's cache.
   bool Reused() const { return reused_; }
   // Stream asks `take` after every step whether an aggregate skipped a NULL
-  // since it last asked, and sends warning 8153 to its sink when one did:
-  // before the row that step made, or after the last row.
+  // since it last asked, and sends warning 8153 to its sink the first time
+  // one did (once per run): before the row that step made, or after the
+  // last row.
   void WarnOfSkippedNulls(std::function<bool()> take) { skipped_nulls_ = std::move(take); }
 
  private:
@@ -122,7 +125,9 @@ class SqliteStatement {
   catalog::PreparedStatement statement_;
   std::optional<StatementReuse> reuse_;
   bool reused_ = false;
+  std::string stored_calls_;  // see CompileUserStatement
   std::function<bool()> skipped_nulls_;
+  bool warned_of_nulls_ = false;
 };
 
 }  // namespace sqlengine::exec

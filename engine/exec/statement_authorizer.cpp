@@ -1,5 +1,6 @@
 #include "engine/exec/statement_authorizer.h"
 
+#include <cctype>
 #include <utility>
 
 #include "engine/exec/catalog_views.h"
@@ -51,6 +52,7 @@ void StatementAuthorizer::BeginCompilation() {
   allowed_.clear();
   denial_.reset();
   changes_schema_ = false;
+  stored_call_schemas_.clear();
   if (policy_ != nullptr) policy_->Refresh();
 }
 
@@ -162,30 +164,22 @@ int StatementAuthorizer::Reach(std::string_view schema, std::string_view object,
 int StatementAuthorizer::AskConstraintCalls(std::string_view schema, std::string_view table,
                                             bool update) {
   if (policy_ == nullptr) return SQLITE_OK;
-  return AskStoredCalls(schema, table, policy_->FunctionsCalledByWrite(schema, table, update),
-                        "run a write of a table in another database than the session's whose"
-                        " constraints call user functions");
+  return AskStoredCalls(schema, table, policy_->FunctionsCalledByWrite(schema, table, update));
 }
 
 int StatementAuthorizer::AskComputedCalls(std::string_view schema, std::string_view table,
                                           std::string_view column) {
   if (policy_ == nullptr || column.empty()) return SQLITE_OK;
-  return AskStoredCalls(schema, table, policy_->FunctionsCalledByRead(schema, table, column),
-                        "read a computed column of a table in another database than the"
-                        " session's that calls user functions");
+  return AskStoredCalls(schema, table, policy_->FunctionsCalledByRead(schema, table, column));
 }
 
 int StatementAuthorizer::AskStoredCalls(std::string_view schema, std::string_view table,
-                                        const std::vector<std::string>& functions,
-                                        std::string_view refused_use) {
-  // The stored call names its function without a database; run from another
-  // database it would reach that database's function of the name.
-  if (!functions.empty() && !policy_->ResolvesUnqualified(schema)) {
-    SqlError refused = MakeError(8180);
-    refused.message().text += " This engine cannot " + std::string(refused_use) + ".";
-    return Deny(std::move(refused));
-  }
+                                        const std::vector<std::string>& functions) {
+  if (functions.empty()) return SQLITE_OK;
+  stored_call_schemas_.insert(tsql::ToLower(schema));
   for (const std::string& function : functions) {
+    // A built-in's lookups need no right.
+    if (function.empty()) continue;
     // A function of the table's own owner is reached through the chain; any
     // other takes the caller's EXECUTE, at every statement that runs it, not
     // only when the table was made.
@@ -194,6 +188,32 @@ int StatementAuthorizer::AskStoredCalls(std::string_view schema, std::string_vie
       return decision;
   }
   return SQLITE_OK;
+}
+
+std::optional<std::string> StatementAuthorizer::SettleStoredCalls(std::string_view sql) {
+  if (policy_ == nullptr || stored_call_schemas_.empty()) return std::string();
+  const std::string& schema = *stored_call_schemas_.begin();
+  if (stored_call_schemas_.size() == 1 && policy_->ResolvesUnqualified(schema))
+    return std::string();
+  // The statement's own calls of a function or built-in without a database
+  // go through the same engine functions as the stored ones.
+  auto calls = [&](std::string_view call) {
+    for (size_t at = sql.find(call); at != std::string_view::npos; at = sql.find(call, at + 1)) {
+      if (at == 0 || !(std::isalnum(static_cast<unsigned char>(sql[at - 1])) || sql[at - 1] == '_'))
+        return true;
+    }
+    return false;
+  };
+  if (stored_call_schemas_.size() == 1 && !calls("sqlengine_user_function(") &&
+      !calls("sqlengine_builtin("))
+    return schema;
+  SqlError refused = MakeError(8180);
+  refused.message().text +=
+      " This engine cannot run, in one statement, calls that name no database made by"
+      " constraints or computed columns of tables in different databases, or by those of a table"
+      " in another database than the session's and by the statement itself.";
+  Deny(std::move(refused));
+  return std::nullopt;
 }
 
 void StatementAuthorizer::NoteTouchedColumns(bool on) {
@@ -252,8 +272,8 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         // The engine's grouping function: the query it runs is compiled
         // while this statement is, under this authorizer (exec/hash_grouping.h).
         if (tsql::EqualsIgnoreCase(a3, "sqlengine_grouped")) return SQLITE_OK;
-        if (changes_schema_ &&
-            (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence"))) {
+        if (changes_schema_ && (IsSchemaTable(a3) || tsql::EqualsIgnoreCase(a3, "sqlite_sequence") ||
+                                StartsWithIgnoreCase(a3, "sqlite_stat"))) {
           return SQLITE_OK;
         }
         // A view made from a catalog view reads what that catalog view reads.
@@ -284,8 +304,11 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         changes_schema_ = true;
         return SQLITE_OK;
       }
-      // A DROP or RENAME of a table also updates sqlite_sequence.
-      if (changes_schema_ && tsql::EqualsIgnoreCase(a3, "sqlite_sequence")) return SQLITE_OK;
+      // A DROP or RENAME of a table also updates sqlite_sequence, and the
+      // statistics UPDATE STATISTICS kept (sqlite_stat1, sqlite_stat4).
+      if (changes_schema_ && (tsql::EqualsIgnoreCase(a3, "sqlite_sequence") ||
+                              StartsWithIgnoreCase(a3, "sqlite_stat")))
+        return SQLITE_OK;
       if (IsInternalName(a3)) return engine_trigger ? SQLITE_OK : Deny(MakeError(208, {a3}));
       if (temporary || !inner.empty()) return SQLITE_OK;
       Access access = action == SQLITE_INSERT   ? Access::kInsert

@@ -69,10 +69,12 @@ class AccessPolicy {
   virtual std::vector<std::string> FunctionsCalledByWrite(std::string_view schema,
                                                           std::string_view table,
                                                           bool update) = 0;
+  // An empty name in these lists stands for a call of a built-in that reads
+  // the catalog (OBJECT_ID('t')), which needs no right.
   // Whether a name without a database written in a stored definition of
   // that schema (a constraint's call of a user function) is looked up there
-  // when it runs: the engine looks such names up where the statement's own
-  // names without a database resolve.
+  // when it runs: where the statement's own names without a database
+  // resolve.
   virtual bool ResolvesUnqualified(std::string_view schema) = 0;
   // The user functions computed column `column` of table `table` calls at
   // each read of it.
@@ -156,6 +158,37 @@ class StatementAuthorizer {
   // The error that made the last compilation fail with SQLITE_AUTH, once.
   std::optional<SqlError> TakeDenial();
 
+  // After a compilation of `sql` that succeeded: the SQLite schema whose
+  // tables' stored CHECK, DEFAULT and computed-column calls (written without
+  // a database) the statement runs, when that is not where its own names
+  // without a database resolve; empty otherwise. Such calls must then be
+  // looked up in that schema while the statement runs (StoredCallsIn).
+  // nullopt, with the denial set (8180), when the statement runs stored calls
+  // of two databases, or of another one besides calls of its own that name
+  // no database: one statement has one place such names resolve.
+  std::optional<std::string> SettleStoredCalls(std::string_view sql);
+
+  // While a statement runs: the schema SettleStoredCalls gave it, for the
+  // engine's functions that its stored calls reach. Nested scopes restore
+  // the outer one's.
+  class StoredCallsIn {
+   public:
+    StoredCallsIn(StatementAuthorizer& authorizer, std::string schema)
+        : authorizer_(authorizer), saved_(std::move(authorizer.stored_calls_in_)) {
+      authorizer_.stored_calls_in_ = std::move(schema);
+    }
+    ~StoredCallsIn() { authorizer_.stored_calls_in_ = std::move(saved_); }
+    StoredCallsIn(const StoredCallsIn&) = delete;
+    StoredCallsIn& operator=(const StoredCallsIn&) = delete;
+
+   private:
+    StatementAuthorizer& authorizer_;
+    std::string saved_;
+  };
+  // The running statement's schema for stored calls; empty: where names
+  // without a database resolve.
+  const std::string& StoredCallsSchema() const { return stored_calls_in_; }
+
   // A column of a user's table a compiled statement reads or writes; an
   // empty column: the whole row (an INSERT).
   struct TouchedColumn {
@@ -186,10 +219,9 @@ class StatementAuthorizer {
   // EXECUTE on the user functions computed column `column` of `table` calls.
   int AskComputedCalls(std::string_view schema, std::string_view table, std::string_view column);
   // Both of those: EXECUTE on `functions`, called by a stored definition of
-  // `table`; 8180 naming `refused_use` where the call would reach another
-  // database's function.
+  // `table`, and notes that the statement runs stored calls of `schema`.
   int AskStoredCalls(std::string_view schema, std::string_view table,
-                     const std::vector<std::string>& functions, std::string_view refused_use);
+                     const std::vector<std::string>& functions);
   int Reach(std::string_view schema, std::string_view object, Access access,
             std::string_view column, int depth = 0);
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.
@@ -206,6 +238,9 @@ class StatementAuthorizer {
   std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;
   std::optional<SqlError> denial_;
   bool changes_schema_ = false;  // this compilation writes SQLite's schema table
+  // Lower-case schemas whose stored calls this compilation runs.
+  std::set<std::string> stored_call_schemas_;
+  std::string stored_calls_in_;
   bool note_touched_ = false;
   std::vector<TouchedColumn> touched_;
 };

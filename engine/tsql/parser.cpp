@@ -18,7 +18,7 @@ constexpr std::string_view kStatementStarters[] = {
     "kill",   "print",       "raiserror", "restore",  "return",     "revoke",     "rollback",
     "save",   "select",      "set",       "truncate", "update",     "use",        "waitfor",
     "while",  "reconfigure", "open",      "fetch",    "close",      "deallocate",
-    "readtext", "writetext", "updatetext",
+    "readtext", "writetext", "updatetext", "dump",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -158,6 +158,7 @@ StatementKind Classify(const Token& lead, const Token& second) {
       {"rollback", StatementKind::kRollback},
       {"save", StatementKind::kSaveTransaction},
       {"backup", StatementKind::kBackup},
+      {"dump", StatementKind::kBackup},  // the older name, still taken
       {"restore", StatementKind::kRestore},
       {"dbcc", StatementKind::kDbcc},
       {"grant", StatementKind::kPermission},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -334,6 +335,24 @@ TEST(NullWarning, ReachesTheApplicationOnlyWhenAnAggregateSkipsANull) {
   EXPECT_EQ(off.Find(8153), nullptr) << off.Describe();
   BatchOutcome on = client.Execute("SET ANSI_WARNINGS ON SELECT AVG(v) FROM m");
   EXPECT_NE(on.Find(8153), nullptr) << on.Describe();
+
+  // Once per statement, however many of its aggregates or rows skip one;
+  // each statement of a batch has its own.
+  auto warnings = [](const BatchOutcome& outcome) {
+    return std::count_if(outcome.messages.begin(), outcome.messages.end(),
+                         [](const DiagnosticRecord& m) { return m.native == 8153; });
+  };
+  for (const char* once :
+       {"SELECT MAX(v) FROM m UNION ALL SELECT MIN(v) FROM m",
+        "SELECT COUNT(v) FROM m GROUP BY k, v ORDER BY 1",
+        "SELECT k, (SELECT MAX(v) FROM m), (SELECT MIN(v) FROM m) FROM m ORDER BY k"}) {
+    BatchOutcome outcome = client.Execute(once);
+    EXPECT_EQ(warnings(outcome), 1) << once << "\n" << outcome.Describe();
+  }
+  BatchOutcome two = client.Execute("SELECT MAX(v) FROM m UNION ALL SELECT MIN(v) FROM m "
+                                    "SELECT SUM(v) FROM m");
+  EXPECT_EQ(two.results.size(), 2u);
+  EXPECT_EQ(warnings(two), 2) << two.Describe();
 }
 
 }  // namespace

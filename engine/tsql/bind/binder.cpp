@@ -1104,6 +1104,17 @@ class Binder {
       }
     }
     if (rolled) {
+      // An ORDER BY expression the select list holds (GROUPING(x), a grouped
+      // column under another name) sorts by that item.
+      for (size_t k = 0; orders != nullptr && k < orders->size(); ++k) {
+        BoundOrder& order = (*orders)[k];
+        if (!order.expr) continue;
+        auto same = std::find_if(bound.items.begin(), bound.items.end(),
+                                 [&](const Bound& listed) { return SameTree(*order.expr, *listed); });
+        if (same == bound.items.end()) continue;
+        order.expr = nullptr;
+        order.ordinal = static_cast<int>(same - bound.items.begin()) + 1;
+      }
       for (size_t k = 0; k < bound.items.size(); ++k) {
         MarkGrouping(bound.items[k], bound.group_by);
         result[k].type = bound.items[k]->type;
@@ -2567,6 +2578,9 @@ class Binder {
     for (const FunctionRule& candidate : kFunctions) {
       if (candidate.name == name) rule = &candidate;
     }
+    if ((name == "checksum" || name == "binary_checksum") && expr.count_star &&
+        expr.args.empty() && !expr.distinct)
+      return ChecksumOfRow(expr, scope, clause);
     if (expr.distinct || expr.count_star) Refuse("function");
     if (Bound session = SessionFunction(expr, scope, clause)) return session;
     if (IsCatalogFunction(name, expr.args.size())) {
@@ -2804,6 +2818,33 @@ class Binder {
   }
 
   // A function of the library table (library_functions.h).
+  // CHECKSUM(*) and BINARY_CHECKSUM(*): the hash of every column of the
+  // query's sources, in their order. BINARY_CHECKSUM leaves out the columns
+  // it cannot compare (text, ntext, image); CHECKSUM is refused over them.
+  Bound ChecksumOfRow(const Expr& expr, const Scope& scope, Clause clause) {
+    Expr listed;
+    listed.kind = expr.kind;
+    listed.origin = expr.origin;
+    listed.names = expr.names;
+    for (const Binding& binding : scope.bindings) {
+      for (const Column& column : binding.columns) {
+        SqlType type = column.type.type;
+        if (type == SqlType::kText || type == SqlType::kNText || type == SqlType::kImage) {
+          if (expr.names[0] == "checksum") Refuse("CHECKSUM(*) over text, ntext or image");
+          continue;
+        }
+        if (column.name.empty()) Refuse("CHECKSUM(*) over an unnamed column");
+        auto part = std::make_unique<Expr>();
+        part->kind = ExprKind::kColumn;
+        part->origin = expr.origin;
+        part->names = {binding.exposed, column.name};
+        listed.args.push_back(std::move(part));
+      }
+    }
+    if (listed.args.empty()) Refuse("CHECKSUM(*) without a column");
+    return Library(listed, scope, clause);
+  }
+
   Bound Library(const Expr& expr, const Scope& scope, Clause clause) {
     std::vector<Bound> args;
     std::vector<ArgumentShape> shapes;
