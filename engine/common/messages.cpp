@@ -117,6 +117,7 @@ constexpr MessageTemplate kMessages[] = {
     {321, 15, "%.*ls is not a recognized table hints option."},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
+    {446, 16, "Cannot resolve collation conflict for %ls operation."},
     {448, 16, "Invalid collation '%.*ls'."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,

@@ -48,9 +48,17 @@ struct ColumnType {
   bool nullable = true;
   bool identity = false;
   // Character data under a case-sensitive or binary collation (a _CS or _BIN
-  // one): compared by its bytes, trailing spaces still ignored. Otherwise the
-  // server's case-insensitive collation applies.
+  // one). Otherwise the server's case-insensitive collation applies.
   bool case_sensitive = false;
+  // With case_sensitive, a _BIN collation: compared by its bytes. Otherwise
+  // in dictionary order, case deciding only between texts otherwise equal.
+  bool binary_order = false;
+  // An _AI collation: accents do not count ('e' = 'é').
+  bool accent_insensitive = false;
+  // SQL_Latin1_General_CP1_CS_AS, whose order of non-Unicode data puts upper
+  // case first ('A' before 'a'); Unicode data under it follows the Windows
+  // rule (lower case first).
+  bool upper_first = false;
   // A timestamp (rowversion) column: binary(8), never NULL, which the engine
   // sets from the database's counter on every insert and update of the row.
   bool row_version = false;

@@ -19,6 +19,7 @@
 #include "engine/exec/table_definition_sql.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -41,12 +42,6 @@ bool IsLargeObject(SqlType type) {
 
 bool IsExact(SqlType type) {
   return type == SqlType::kDecimal || type == SqlType::kMoney || type == SqlType::kSmallMoney;
-}
-
-// Whether a _CS or _BIN collation is named.
-bool ExactCollation(const std::string& collation) {
-  std::string lower = tsql::ToLower(collation);
-  return lower.find("_cs") != std::string::npos || lower.find("_bin") != std::string::npos;
 }
 
 // Whether the T-SQL text `text` names `column` (a name token equal to it).
@@ -80,7 +75,7 @@ struct Change {
 
 Change ChangeOf(const ColumnType& from, const ColumnType& to) {
   Change change;
-  change.same_type = from.type == to.type && from.case_sensitive == to.case_sensitive;
+  change.same_type = from.type == to.type && tsql::SameCollation(from, to);
   change.varying_length = change.same_type && IsVariableLength(to.type);
   change.grows = change.varying_length && (to.length == kMaxLength ||
                                            (from.length != kMaxLength && to.length >= from.length));
@@ -358,7 +353,7 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   }
   if (IsLargeObject(to->type) || to->row_version)
     throw MakeError(4927, {name, column.type_name->value});
-  to->case_sensitive = ExactCollation(column.collation);
+  if (!column.collation.empty()) tsql::ApplyCollation(column.collation, *to);
   to->nullable = column.nullable.value_or(to->nullable);
 
   const TableDefinition::Element* element = definition->Column(name);
@@ -410,7 +405,7 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     ReplaceTableDefinition(db, schema, *definition, sql);
     NormaliseColumns(db, schema, definition->table);
     if (tsql::TypeDeclaration(old.type) != tsql::TypeDeclaration(*to) ||
-        old.type.case_sensitive != to->case_sensitive) {
+        !tsql::SameCollation(old.type, *to)) {
       // Converting the values is no update of the rows: their row versions stay.
       for (const Column& other : shape->columns) {
         if (other.type.row_version) ForgetColumn(db, schema, definition->table, other.name);

@@ -74,7 +74,13 @@ struct FormatStep {
 constexpr FormatStep kSteps[] = {
     {1, [](sqlite3* db, std::vector<std::string>&) { PutAssigningTriggersFirst(db); }},
     {2, [](sqlite3* db, std::vector<std::string>&) { StoreExactColumnsInStoredForm(db); }},
-    {3, DeclareCharacterColumnsInEngineCollations}};
+    {3, DeclareCharacterColumnsInEngineCollations},
+    // Format 4 declares _CS and _AI columns in collations of their own
+    // (sqlengine_cs_as, sqlengine_ci_ai, ...), which an engine of format 3
+    // lacks. Columns of older files declared sqlengine_cs keep that
+    // collation, by the bytes, since nothing recorded whether a _CS or a _BIN
+    // one was asked for: their indexes stay in their order.
+    {4, [](sqlite3*, std::vector<std::string>&) {}}};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "engine/exec/front_end_statement.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/type_name.h"
@@ -128,8 +129,8 @@ std::string CreateTableText(const SelectInto& into) {
               std::to_string(into.identity.increment) + ")";
     }
     // The new column compares as the one it is taken from.
-    if (tsql::IsCharacterType(type.type) && type.case_sensitive)
-      text += " COLLATE Latin1_General_CS_AS";
+    if (tsql::IsCharacterType(type.type) && !tsql::SameCollation(type, ColumnType{}))
+      text += " COLLATE " + tsql::CollationNameFor(type);
     text += type.nullable && !type.identity ? " NULL" : " NOT NULL";
   }
   return text + ")";

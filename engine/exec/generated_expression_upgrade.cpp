@@ -13,6 +13,7 @@
 #include "engine/exec/table_definition.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
@@ -60,7 +61,7 @@ std::vector<TableColumn> ColumnsOf(sqlite3* db, const std::string& schema,
     const char* collation = nullptr;
     sqlite3_table_column_metadata(db, schema.c_str(), table.c_str(), found.column.name.c_str(),
                                   nullptr, &collation, nullptr, nullptr, nullptr);
-    type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
+    if (tsql::IsCharacterType(type->type)) tsql::ApplySqliteCollation(collation, *type);
     type->nullable = sqlite3_column_int(info.get(), 2) == 0 && sqlite3_column_int(info.get(), 3) == 0;
     found.column.type = *type;
     found.computed = sqlite3_column_int(info.get(), 4) >= 2;

@@ -15,6 +15,7 @@
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/tsql/collation_names.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -55,9 +56,25 @@ struct Plan {
 };
 
 std::optional<Comparison> ComparisonOf(char letter) {
-  if (letter == 'n' || letter == 'i' || letter == 'u' || letter == 's')
+  if (letter == 'n' || letter == 'i' || letter == 'u' || letter == 's' ||
+      !tsql::GroupingCollation(letter).empty())
     return static_cast<Comparison>(letter);
   return std::nullopt;
+}
+
+// How a dictionary collation (a digit of the plan) compares.
+struct DictionaryOrder {
+  ColumnType flags;
+  bool national = false;
+};
+
+std::optional<DictionaryOrder> DictionaryOrderOf(Comparison comparison) {
+  std::string_view name = tsql::GroupingCollation(static_cast<char>(comparison));
+  if (name.empty()) return std::nullopt;
+  DictionaryOrder order;
+  tsql::ApplySqliteCollation(std::string(name).c_str(), order.flags);
+  order.national = name.ends_with("_n");
+  return order;
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
@@ -233,6 +250,12 @@ int CompareValues(sqlite3_value* a, sqlite3_value* b, Comparison comparison) {
         return CompareNationalIgnoringCase(TextOf(a), TextOf(b));
       if (comparison == Comparison::kCase)
         return CompareBytes(WithoutTrailingSpaces(TextOf(a)), WithoutTrailingSpaces(TextOf(b)));
+      if (std::optional<DictionaryOrder> order = DictionaryOrderOf(comparison)) {
+        const ColumnType& flags = order->flags;
+        return CompareInDictionaryOrder(TextOf(a), TextOf(b), flags.case_sensitive,
+                                        flags.accent_insensitive, flags.upper_first,
+                                        order->national);
+      }
       return CompareBytes(TextOf(a), TextOf(b));
     default: {
       const void* a_bytes = sqlite3_value_blob(a);
@@ -281,6 +304,11 @@ void AppendKey(std::string& key, sqlite3_value* value, Comparison comparison) {
       if (comparison == Comparison::kPlain) return AppendBytes(key, 'T', text);
       text = WithoutTrailingSpaces(text);
       if (comparison == Comparison::kCase) return AppendBytes(key, 'T', text);
+      if (std::optional<DictionaryOrder> order = DictionaryOrderOf(comparison)) {
+        return AppendBytes(key, 'T',
+                           DictionaryKey(text, order->flags.case_sensitive,
+                                         order->flags.accent_insensitive, order->national));
+      }
       // The case the collations sqlengine_ci and sqlengine_ci_n ignore, and
       // the 'ß' the latter reads as "ss" (exec/text_comparison.cpp).
       if (comparison == Comparison::kNational) return AppendBytes(key, 'T', NationalFoldedText(text));
@@ -572,6 +600,8 @@ int StartSorted(Cursor& cursor, std::string_view sql, sqlite3_value** parameters
     if (cursor.plan.keys[k] == Comparison::kNoCase) sorted += " COLLATE sqlengine_ci";
     if (cursor.plan.keys[k] == Comparison::kNational) sorted += " COLLATE sqlengine_ci_n";
     if (cursor.plan.keys[k] == Comparison::kCase) sorted += " COLLATE sqlengine_cs";
+    std::string_view dictionary = tsql::GroupingCollation(static_cast<char>(cursor.plan.keys[k]));
+    if (!dictionary.empty()) sorted += " COLLATE " + std::string(dictionary);
   }
   sqlite3* db = static_cast<Table*>(cursor.pVtab)->db;
   sqlite3_stmt* compiled = nullptr;

@@ -13,6 +13,7 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -155,9 +156,7 @@ std::optional<Column> DefinedColumn(const tsql::Tokens& tokens, std::size_t begi
   for (; i < end; ++i) {
     if (tokens[i].IsWord("identity")) type->identity = true;
     if (tokens[i].IsWord("collate") && i + 1 < end) {
-      std::string collation = tsql::ToLower(tokens[i + 1].value);
-      type->case_sensitive =
-          collation.find("_cs") != std::string::npos || collation.find("_bin") != std::string::npos;
+      tsql::ApplyCollation(tokens[i + 1].value, *type);
     }
   }
   return Column{tokens[begin].value, *type};
@@ -407,7 +406,7 @@ void StoredExpressions::Computed(std::size_t begin, std::size_t end,
     declaration = tsql::QuoteSqliteName(declaration);
   if (tsql::IsCharacterType(type.type))
     declaration += " COLLATE " +
-                   std::string(ColumnCollation(type.case_sensitive, tsql::bind::IsNational(type.type)));
+                   std::string(tsql::SqliteCollation(type, tsql::bind::IsNational(type.type)));
   // The written text follows the generated expression, as for a DEFAULT.
   std::size_t comment = stored.find(kWrittenOpen);
   std::string expression = stored.substr(0, comment);

@@ -7,6 +7,7 @@
 #include "engine/exec/identity_type.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -190,10 +191,9 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
     } else if (token.IsWord("rowguidcol")) {
       ++i;
     } else if (token.IsWord("collate")) {
-      std::string collation = tsql::ToLower(tokens[i + 1].value);
-      bool exact = collation.find("_cs") != std::string::npos ||
-                   collation.find("_bin") != std::string::npos;
-      text.Add("COLLATE " + std::string(ColumnCollation(exact, tsql::bind::IsNational(type->type))));
+      tsql::ApplyCollation(tokens[i + 1].value, *type);
+      text.Add("COLLATE " +
+               std::string(tsql::SqliteCollation(*type, tsql::bind::IsNational(type->type))));
       collated = true;
       i += 2;
     } else if (token.IsWord("not")) {
@@ -205,7 +205,8 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
     }
   }
   if (!collated && !identity && tsql::IsCharacterType(type->type))
-    text.Add("COLLATE " + std::string(ColumnCollation(false, tsql::bind::IsNational(type->type))));
+    text.Add("COLLATE " +
+             std::string(tsql::SqliteCollation(*type, tsql::bind::IsNational(type->type))));
   return text.Take();
 }
 

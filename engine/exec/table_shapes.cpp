@@ -6,6 +6,7 @@
 #include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/text_comparison.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -64,7 +65,7 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
                                   &collation, nullptr, nullptr, &autoincrement);
     // Character columns are declared sqlengine_ci (older files: NOCASE)
     // unless a _CS or _BIN collation was asked for.
-    type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
+    if (tsql::IsCharacterType(type->type)) tsql::ApplySqliteCollation(collation, *type);
     type->nullable = sqlite3_column_int(raw, 2) == 0 && sqlite3_column_int(raw, 3) == 0;
     type->identity = autoincrement != 0;
     // Its triggers give a timestamp column a value whatever was written.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cwctype>
 #include <stdexcept>
 #include <string>
@@ -123,6 +124,87 @@ int CompareNationalText(void*, int left_size, const void* left, int right_size,
       std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)));
 }
 
+// How one of the dictionary collations besides sqlengine_ci / sqlengine_ci_n
+// compares (sqlengine_cs_as, sqlengine_ci_ai, ...).
+struct DictionaryRules {
+  bool case_sensitive = false;
+  bool accent_insensitive = false;
+  bool upper_first = false;  // upper case before lower case when case decides
+  bool national = false;     // 'ß' read as "ss"
+};
+
+// Letters of Latin-1 that sort beside a base letter as letters of their own
+// rather than as its accented forms: 'ß', 'æ', 'ð', 'þ' stay apart from 's',
+// 'a', 'd', 't' even where accents do not count.
+bool IsSeparateLetter(char32_t folded) {
+  return folded == 0xDF || folded == 0xE6 || folded == 0xF0 || folded == 0xFE;
+}
+
+// The weight a folded character sorts by before accents and case count.
+std::uint64_t PrimaryWeight(char32_t folded) {
+  std::uint64_t weight = std::uint64_t{BaseLetter(folded)} << 8;
+  return IsSeparateLetter(folded) ? weight | (folded & 0xFF) : weight;
+}
+
+// Dictionary order: letters first (case folded, accents set aside), then the
+// first accent that differs unless accents do not count, then the first
+// case that differs (lower case first unless upper_first) under a
+// case-sensitive collation. Trailing spaces never count.
+int CompareDictionary(std::string_view left, std::string_view right, const DictionaryRules& rules) {
+  std::string_view a = WithoutTrailingSpaces(left);
+  std::string_view b = WithoutTrailingSpaces(right);
+  std::string expanded_a, expanded_b;
+  if (rules.national && (HasSharpS(a) || HasSharpS(b))) {
+    expanded_a = SharpSExpanded(a);
+    expanded_b = SharpSExpanded(b);
+    a = expanded_a;
+    b = expanded_b;
+  }
+  size_t i = 0, j = 0;
+  int by_accent = 0, by_case = 0;
+  while (i < a.size() && j < b.size()) {
+    char32_t original_x = values::NextCodePoint(a, i);
+    char32_t original_y = values::NextCodePoint(b, j);
+    if (original_x == original_y) continue;
+    char32_t x = FoldedCharacter(original_x), y = FoldedCharacter(original_y);
+    std::uint64_t weight_x = PrimaryWeight(x), weight_y = PrimaryWeight(y);
+    if (weight_x != weight_y) return weight_x < weight_y ? -1 : 1;
+    if (x != y && by_accent == 0 && !rules.accent_insensitive) by_accent = x < y ? -1 : 1;
+    bool upper_x = x != original_x, upper_y = y != original_y;
+    if (upper_x != upper_y && by_case == 0 && rules.case_sensitive)
+      by_case = upper_x == rules.upper_first ? -1 : 1;
+  }
+  if (i == a.size() && j == b.size()) return by_accent != 0 ? by_accent : by_case;
+  std::string_view rest = i < a.size() ? a.substr(i) : b.substr(j);
+  unsigned char first = static_cast<unsigned char>(rest[rest.find_first_not_of(' ')]);
+  int longer_side = first < ' ' ? -1 : 1;
+  return i < a.size() ? longer_side : -longer_side;
+}
+
+int CompareDictionaryText(void* rules, int left_size, const void* left, int right_size,
+                          const void* right) {
+  return CompareDictionary(
+      std::string_view(static_cast<const char*>(left), static_cast<size_t>(left_size)),
+      std::string_view(static_cast<const char*>(right), static_cast<size_t>(right_size)),
+      *static_cast<const DictionaryRules*>(rules));
+}
+
+struct DictionaryCollation {
+  const char* name;
+  DictionaryRules rules;
+};
+
+// Each rule lives as long as the process: SQLite keeps a pointer to it.
+constexpr DictionaryCollation kDictionaryCollations[] = {
+    {"sqlengine_cs_as", {true, false, false, false}},
+    {"sqlengine_cs_as_n", {true, false, false, true}},
+    {"sqlengine_cs_as_u", {true, false, true, false}},
+    {"sqlengine_ci_ai", {false, true, false, false}},
+    {"sqlengine_ci_ai_n", {false, true, false, true}},
+    {"sqlengine_cs_ai", {true, true, false, false}},
+    {"sqlengine_cs_ai_n", {true, true, false, true}},
+};
+
 // Length in bytes of the UTF-8 character starting at `text[at]`.
 size_t CharacterSize(std::string_view text, size_t at) {
   unsigned char lead = static_cast<unsigned char>(text[at]);
@@ -137,6 +219,13 @@ char32_t FoldedOne(std::string_view text) {
 }
 
 bool SameCharacter(std::string_view a, std::string_view b, const LikeRules& rules) {
+  if (rules.accent_insensitive && a != b) {
+    size_t at_a = 0, at_b = 0;
+    char32_t x = values::NextCodePoint(a, at_a), y = values::NextCodePoint(b, at_b);
+    char32_t folded_x = FoldedCharacter(x), folded_y = FoldedCharacter(y);
+    if (PrimaryWeight(folded_x) != PrimaryWeight(folded_y)) return false;
+    return !rules.case_sensitive || (folded_x == x) == (folded_y == y);
+  }
   if (a.size() == 1 && b.size() == 1 && !rules.case_sensitive) return Fold(a[0]) == Fold(b[0]);
   if (!rules.case_sensitive && a != b) return FoldedOne(a) == FoldedOne(b);
   return a == b;
@@ -268,13 +357,16 @@ void Like(sqlite3_context* context, int count, sqlite3_value** args) {
   Answer(context, args, rules);
 }
 
-// sqlengine_like_as(value, pattern, escape or NULL, case_sensitive, unicode).
+// sqlengine_like_as(value, pattern, escape or NULL, collation, unicode); collation: 1
+// when case counts, plus 2 when accents do not.
 void LikeAs(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
     return sqlite3_result_null(context);
   LikeRules rules;
   if (!ReadEscape(context, args[2], rules)) return;
-  rules.case_sensitive = sqlite3_value_int(args[3]) != 0;
+  int collation = sqlite3_value_int(args[3]);
+  rules.case_sensitive = (collation & 1) != 0;
+  rules.accent_insensitive = (collation & 2) != 0;
   rules.trailing_blanks_ignored = sqlite3_value_int(args[4]) == 0;
   Answer(context, args, rules);
 }
@@ -330,6 +422,32 @@ int CompareNationalIgnoringCase(std::string_view left, std::string_view right) {
   return CompareTexts<false>(SharpSExpanded(left), SharpSExpanded(right));
 }
 
+int CompareInDictionaryOrder(std::string_view a, std::string_view b, bool case_sensitive,
+                             bool accent_insensitive, bool upper_first, bool national) {
+  return CompareDictionary(a, b, {case_sensitive, accent_insensitive, upper_first, national});
+}
+
+std::string DictionaryKey(std::string_view text, bool case_sensitive, bool accent_insensitive,
+                          bool national) {
+  std::string_view trimmed = WithoutTrailingSpaces(text);
+  std::string expanded;
+  if (national && HasSharpS(trimmed)) {
+    expanded = SharpSExpanded(trimmed);
+    trimmed = expanded;
+  }
+  // Case and accents both counted: equal only when spelled alike.
+  if (case_sensitive && !accent_insensitive) return std::string(trimmed);
+  std::string key;
+  for (size_t i = 0; i < trimmed.size();) {
+    char32_t original = values::NextCodePoint(trimmed, i);
+    char32_t folded = FoldedCharacter(original);
+    std::uint64_t weight = accent_insensitive ? PrimaryWeight(folded) : folded;
+    key.append(reinterpret_cast<const char*>(&weight), sizeof weight);
+    if (case_sensitive) key += folded == original ? 'l' : 'u';
+  }
+  return key;
+}
+
 std::string NationalFoldedText(std::string_view text) {
   return HasSharpS(text) ? FoldedText(SharpSExpanded(text)) : FoldedText(text);
 }
@@ -344,6 +462,12 @@ int RegisterCollations(sqlite3* db) {
       sqlite3_create_collation_v2(db, "sqlengine_ci_n", SQLITE_UTF8, nullptr, CompareNationalText,
                                   nullptr) != SQLITE_OK) {
     return SQLITE_ERROR;
+  }
+  for (const DictionaryCollation& collation : kDictionaryCollations) {
+    void* rules = const_cast<DictionaryRules*>(&collation.rules);
+    if (sqlite3_create_collation_v2(db, collation.name, SQLITE_UTF8, rules, CompareDictionaryText,
+                                    nullptr) != SQLITE_OK)
+      return SQLITE_ERROR;
   }
   return SQLITE_OK;
 }
@@ -360,11 +484,6 @@ int RegisterCollationsAtOpen(sqlite3* db, char** error, const sqlite3_api_routin
 std::string_view ColumnCollation(bool case_sensitive, bool national) {
   if (case_sensitive) return "sqlengine_cs";
   return national ? "sqlengine_ci_n" : "sqlengine_ci";
-}
-
-bool IsCaseSensitiveCollation(const char* collation) {
-  return collation != nullptr &&
-         (sqlite3_stricmp(collation, "BINARY") == 0 || sqlite3_stricmp(collation, "sqlengine_cs") == 0);
 }
 
 void RegisterCollationsForEveryConnection() {

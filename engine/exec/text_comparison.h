@@ -2,9 +2,11 @@
 // Character comparison as the server's collations do it, for the SQL the
 // front end generates: the collations sqlengine_ci (letters without case,
 // accented Latin letters beside their base letter), sqlengine_ci_n (the same
-// for Unicode data, 'ß' read as "ss") and sqlengine_cs (by the bytes, for
-// _CS and _BIN collations), all ignoring trailing spaces, and sqlengine_like_as(value, pattern, escape,
-// case_sensitive, unicode), T-SQL's LIKE with % _ [abc] [a-z] [^...] and
+// for Unicode data, 'ß' read as "ss"), sqlengine_cs (by the bytes, for _BIN
+// collations and for the _CS columns of files older than format 4), the
+// dictionary orders of _CS and _AI collations (CompareInDictionaryOrder), all
+// ignoring trailing spaces, and sqlengine_like_as(value, pattern, escape,
+// collation, unicode), T-SQL's LIKE with % _ [abc] [a-z] [^...] and
 // ESCAPE (the older sqlengine_like(value, pattern [, escape]) is the
 // case-insensitive form).
 
@@ -20,6 +22,7 @@ namespace sqlengine::exec {
 struct LikeRules {
   std::optional<char> escape;  // makes the next pattern character literal
   bool case_sensitive = false;
+  bool accent_insensitive = false;  // 'e' matches 'é' (an _AI collation)
   // Blanks at the end of the value that the pattern does not match are
   // ignored (SQL Server's rule for non-Unicode data).
   bool trailing_blanks_ignored = false;
@@ -56,17 +59,27 @@ std::string NationalFoldedText(std::string_view text);
 // Throws std::runtime_error when SQLite refuses a registration.
 void RegisterTextComparison(sqlite3* db);
 
-// The collation a character column is declared with, so that its keys,
-// unique indexes and plain comparisons follow the server's rules:
-// sqlengine_cs for a _CS or _BIN collation, else sqlengine_ci_n for Unicode
-// (`national`: nchar, nvarchar, ntext) and sqlengine_ci for other data.
-// Files of format 2 and older declared NOCASE and BINARY instead.
+// The collation a format-3 upgrade declares a character column with:
+// sqlengine_cs (by the bytes) when `case_sensitive`, else sqlengine_ci_n for
+// Unicode (`national`: nchar, nvarchar, ntext) and sqlengine_ci for other
+// data: the collations the upgrade to format 3 moved NOCASE and BINARY to.
+// New columns take tsql::SqliteCollation's.
 std::string_view ColumnCollation(bool case_sensitive, bool national);
 
-// Whether a column declared with `collation` (sqlite3_table_column_metadata's
-// answer; null for none) compares case apart: sqlengine_cs, or BINARY as
-// older files declare it.
-bool IsCaseSensitiveCollation(const char* collation);
+// -1, 0 or 1 as the dictionary collations other than the default order `a`
+// and `b` (sqlengine_cs_as, sqlengine_cs_as_u, sqlengine_ci_ai, ... and their
+// _n forms for Unicode data): by the letters, case folded and accents set
+// aside ('ß', 'æ', 'ð', 'þ' letters of their own), then by the first accent
+// that differs unless `accent_insensitive`, then, when `case_sensitive`, by
+// the first case that differs, lower case first unless `upper_first`.
+// `national` reads 'ß' as "ss". Trailing spaces never count.
+int CompareInDictionaryOrder(std::string_view a, std::string_view b, bool case_sensitive,
+                             bool accent_insensitive, bool upper_first, bool national);
+
+// A text two values share exactly when CompareInDictionaryOrder finds them
+// equal under the same rules (upper_first changes no equality).
+std::string DictionaryKey(std::string_view text, bool case_sensitive, bool accent_insensitive,
+                          bool national);
 
 // Makes every SQLite connection the process opens from now on know the
 // collations (an automatic extension), so that connections without a

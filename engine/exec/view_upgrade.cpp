@@ -10,6 +10,7 @@
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
@@ -57,7 +58,7 @@ class FileCatalog final : public tsql::bind::Catalog {
         int autoincrement = 0;
         sqlite3_table_column_metadata(db_, "main", shape.name.c_str(), column.name.c_str(),
                                       nullptr, &collation, nullptr, nullptr, &autoincrement);
-        type->case_sensitive = tsql::IsCharacterType(type->type) && IsCaseSensitiveCollation(collation);
+        if (tsql::IsCharacterType(type->type)) tsql::ApplySqliteCollation(collation, *type);
         type->nullable =
             sqlite3_column_int(columns.get(), 2) == 0 && sqlite3_column_int(columns.get(), 3) == 0;
         type->identity = autoincrement != 0;

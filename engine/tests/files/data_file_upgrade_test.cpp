@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "3";
+constexpr const char* kCurrentFormat = "4";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -446,6 +446,16 @@ TEST_F(DataFileUpgradeTest, CharacterKeysFollowTheServersCollationOnceUpgraded) 
   }
   Ok(client, "INSERT INTO codes VALUES ('Ab', 'mixed')");
   Ok(client, "INSERT INTO people VALUES ('Äda', N'ÄRHUS')");
+  // The _CS column, declared BINARY then, keeps ordering by the bytes (its
+  // index was built so), unlike a _CS column made now.
+  EXPECT_EQ(Query(client, "SELECT code FROM codes ORDER BY code"),
+            (std::vector<std::string>{"AB  ", "Ab  ", "ab  "}));
+  EXPECT_EQ(Query(client, "SELECT code FROM codes WHERE code > 'Ab' ORDER BY code"),
+            (std::vector<std::string>{"ab  "}));
+  Ok(client, "CREATE TABLE codes_now (code char(4) COLLATE Latin1_General_CS_AS PRIMARY KEY)");
+  Ok(client, "INSERT INTO codes_now SELECT code FROM codes");
+  EXPECT_EQ(Query(client, "SELECT code FROM codes_now ORDER BY code"),
+            (std::vector<std::string>{"ab  ", "Ab  ", "AB  "}));
   EXPECT_EQ(Query(client, "SELECT name FROM people WHERE name = 'BOB '"),
             std::vector<std::string>{"bob"});
   EXPECT_EQ(Query(client, "SELECT name FROM people WHERE city = N'ärhus' ORDER BY name"),

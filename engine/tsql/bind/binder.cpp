@@ -9,6 +9,7 @@
 #include "engine/tsql/bind/catalog_functions.h"
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -1809,7 +1810,7 @@ class Binder {
         }
         const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
                                       NullUnderAnsiNullsOff(*operands[1])};
-        Bound node = Compared(BoundKind::kComparison, std::move(operands));
+        Bound node = Compared(BoundKind::kComparison, std::move(operands), expr.op);
         node->op = old_join ? "=" : expr.op;
         if (old_join) node->sql = expr.op;  // the mark OldOuterJoins looks for
         const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
@@ -1840,7 +1841,7 @@ class Binder {
                                    expr.negated);
         Bound node =
             Compared(expr.kind == ExprKind::kBetween ? BoundKind::kBetween : BoundKind::kInList,
-                     std::move(operands));
+                     std::move(operands), expr.kind == ExprKind::kBetween ? ">=" : "=");
         node->negated = expr.negated;
         return node;
       }
@@ -2292,10 +2293,55 @@ class Binder {
     return node;
   }
 
+  // How SQL Server names the operation `op` (a comparison's) in 446.
+  static std::string_view OperationName(std::string_view op) {
+    if (op == "<>" || op == "!=") return "not equal to";
+    if (op == "<" || op == "!>") return op == "<" ? "less than" : "not greater than";
+    if (op == ">" || op == "!<") return op == ">" ? "greater than" : "not less than";
+    if (op == "<=") return "less than or equal to";
+    if (op == ">=") return "greater than or equal to";
+    if (op == "like") return "like";
+    return "equal to";
+  }
+
+  // How strongly an operand's collation holds in a comparison: 3 a COLLATE
+  // clause's, 2 a column's (converted or not), 1 any other value's.
+  static int CollationStrength(const BoundExpr& operand) {
+    if (operand.explicit_collation) return 3;
+    const BoundExpr* seen = &operand;
+    while (seen->kind == BoundKind::kConvert && !seen->args.empty()) seen = seen->args[0].get();
+    return seen->kind == BoundKind::kColumn ? 2 : 1;
+  }
+
+  // Gives `node` the collation its character `operands` compare in, by SQL
+  // Server's precedence: a COLLATE clause's over a column's over any other
+  // value's; two COLLATE clauses or two columns of different collations
+  // are 446. Among other values the first that is not the default's wins.
+  static void SettleCollation(BoundExpr& node, const std::vector<Bound>& operands,
+                              std::string_view op) {
+    const ColumnType* chosen = nullptr;
+    int strength = 0;
+    for (const Bound& operand : operands) {
+      if (operand->null_literal || ClassOf(operand->type.type) != TypeClass::kCharacter) continue;
+      int held = CollationStrength(*operand);
+      if (held == 1 && SameCollation(operand->type, ColumnType{})) continue;
+      if (chosen != nullptr && held == strength && held > 1 &&
+          !SameCollation(*chosen, operand->type))
+        throw MakeError(446, {std::string(OperationName(op))});
+      if (held > strength) {
+        chosen = &operand->type;
+        strength = held;
+      }
+    }
+    if (chosen == nullptr) return;
+    CopyCollation(*chosen, node.collation);
+    node.case_sensitive = chosen->case_sensitive;
+  }
+
   // Comparison-like nodes (=, BETWEEN, IN): the operands converted to the
   // type of highest precedence; character data compared case-insensitively,
   // binary data with trailing zero bytes ignored.
-  static Bound Compared(BoundKind kind, std::vector<Bound> operands) {
+  static Bound Compared(BoundKind kind, std::vector<Bound> operands, std::string_view op = "=") {
     if (IdentifiersAmong(operands)) return IdentifiersCompared(kind, std::move(operands));
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
@@ -2323,8 +2369,7 @@ class Binder {
     }
     if (all_text) {
       node->text_comparison = true;
-      node->case_sensitive = std::any_of(operands.begin(), operands.end(),
-                                         [](const Bound& b) { return b->type.case_sensitive; });
+      SettleCollation(*node, operands, op);
     } else if (all_binary) {
       node->binary_comparison = true;
     } else if (!(any_null && operands.size() == 2)) {
@@ -2350,8 +2395,7 @@ class Binder {
         Refuse("comparison of this type");
       if (target_class == TypeClass::kCharacter) {
         node->text_comparison = true;
-        node->case_sensitive = std::any_of(operands.begin(), operands.end(),
-                                           [](const Bound& b) { return b->type.case_sensitive; });
+        SettleCollation(*node, operands, op);
       }
       for (Bound& operand : operands) {
         ColumnType to = *target;
@@ -2388,8 +2432,14 @@ class Binder {
       return negated;
     }
     node->text_comparison = value == TypeClass::kCharacter;
-    node->case_sensitive =
-        node->args[0]->type.case_sensitive || node->query->columns[0].type.case_sensitive;
+    {
+      std::vector<Bound> compared;
+      compared.push_back(std::move(node->args[0]));
+      Bound listed = Make(BoundKind::kColumn, node->query->columns[0].type);
+      compared.push_back(std::move(listed));
+      SettleCollation(*node, compared, "=");
+      node->args[0] = std::move(compared[0]);
+    }
     node->binary_comparison = IsComparedBinary(node->args[0]->type.type) &&
                               IsComparedBinary(node->query->columns[0].type.type);
     return node;
@@ -2418,7 +2468,7 @@ class Binder {
     std::vector<Bound> operands;
     operands.push_back(std::move(value));
     operands.push_back(std::move(column));
-    Bound comparison = Compared(BoundKind::kComparison, std::move(operands));
+    Bound comparison = Compared(BoundKind::kComparison, std::move(operands), op);
     comparison->op = op;
     node->args.push_back(std::move(comparison));
     return node;
@@ -2438,6 +2488,8 @@ class Binder {
         Refuse("LIKE operand");
       }
       node->case_sensitive = node->case_sensitive || value->type.case_sensitive;
+      node->collation.accent_insensitive =
+          node->collation.accent_insensitive || value->type.accent_insensitive;
       node->args.push_back(std::move(value));
     }
     return node;

@@ -61,6 +61,13 @@ struct BoundExpr {
   bool text_comparison = false;  // compare case-insensitively, trailing spaces ignored
   // With text_comparison or kLike: an operand's collation tells case apart.
   bool case_sensitive = false;
+  // With text_comparison: the collation flags the comparison settles on
+  // (ColumnType's case_sensitive, binary_order, accent_insensitive,
+  // upper_first; tsql/collation_names.h).
+  ColumnType collation;
+  // A COLLATE clause gave this expression its type's collation, which then
+  // wins over its operands' in a comparison.
+  bool explicit_collation = false;
   bool binary_comparison = false;  // compare binary data, trailing 0x00 bytes ignored
   // Compare uniqueidentifiers in SQL Server's order: by byte groups, the
   // last group most significant (the sqlengine_guid collation).

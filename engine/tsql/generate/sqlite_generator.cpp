@@ -13,6 +13,7 @@
 #include "engine/tsql/addition_calls.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/integer_checks.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -778,7 +779,7 @@ class Generator : public ExprWriter {
         if (type.type == SqlType::kText || type.type == SqlType::kNText ||
             type.length == kMaxLength)
           return std::nullopt;
-        return type.case_sensitive ? 's' : bind::IsNational(type.type) ? 'u' : 'i';
+        return HashedCollation(type);
       default:
         return std::nullopt;
     }
@@ -791,8 +792,18 @@ class Generator : public ExprWriter {
         type == SqlType::kText || type == SqlType::kNText || type == SqlType::kImage)
       return std::nullopt;
     if (ClassOf(type) != TypeClass::kCharacter || argument.null_literal) return 'n';
-    if (argument.type.case_sensitive) return 's';
-    return bind::IsNational(type) ? 'u' : 'i';
+    return HashedCollation(argument.type);
+  }
+
+  // The letter of sqlengine_grouped for character data of `type`: i, u or s
+  // for sqlengine_ci, sqlengine_ci_n or sqlengine_cs, a digit for the
+  // dictionary collations.
+  static std::optional<char> HashedCollation(const ColumnType& type) {
+    std::string_view collation = CollationOf(type);
+    if (collation == kCaseSensitiveCollation) return 's';
+    if (collation == kNationalTextCollation) return 'u';
+    if (collation == kTextCollation) return 'i';
+    return GroupingDigit(collation);
   }
 
   // Tables, and joins of tables, that a query of their own reads as well.
@@ -989,13 +1000,8 @@ class Generator : public ExprWriter {
 
   // Unicode data ('national') under the case-insensitive collation reads
   // 'ß' as "ss"; other data does not.
-  static std::string_view CollationOf(bool case_sensitive, bool national) {
-    if (case_sensitive) return kCaseSensitiveCollation;
-    return national ? kNationalTextCollation : kTextCollation;
-  }
-
   static std::string_view CollationOf(const ColumnType& type) {
-    return CollationOf(type.case_sensitive, bind::IsNational(type.type));
+    return SqliteCollation(type, bind::IsNational(type.type));
   }
 
   // Character data with its collation attached as the comparison ignoring
@@ -1038,7 +1044,7 @@ class Generator : public ExprWriter {
       // Compared as Unicode when any operand is (the other was converted).
       bool national = std::any_of(comparison.args.begin(), comparison.args.end(),
                                   [](const auto& arg) { return bind::IsNational(arg->type.type); });
-      sql += " COLLATE " + std::string(CollationOf(comparison.case_sensitive, national));
+      sql += " COLLATE " + std::string(SqliteCollation(comparison.collation, national));
     }
     return sql;
   }
@@ -1051,7 +1057,8 @@ class Generator : public ExprWriter {
     std::string escape = e.args.size() > 2 ? Expr(*e.args[2]) : std::string("NULL");
     return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" +
            Padded(*e.args[0]) + ", " + Expr(*e.args[1]) + ", " + escape + ", " +
-           (e.case_sensitive ? "1" : "0") + ", " + (unicode ? "1" : "0") + "))";
+           std::to_string((e.case_sensitive ? 1 : 0) | (e.collation.accent_insensitive ? 2 : 0)) +
+           ", " + (unicode ? "1" : "0") + "))";
   }
 
   std::string Argument(const BoundExpr& e) override { return Padded(e); }
@@ -1106,6 +1113,7 @@ class Generator : public ExprWriter {
         moved.type = e.type;
         moved.sql = found->second;
         moved.case_sensitive = e.case_sensitive;
+        moved.collation = e.collation;
         return Expr(moved);
       }
     }
