@@ -1,5 +1,6 @@
 #include "engine/exec/engine_impl.h"
 
+#include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
 #include "engine/exec/data_file_upgrade.h"
 #include "engine/exec/session.h"
@@ -26,6 +27,10 @@ void UpgradeAtStart(const std::filesystem::path& data_file, Log& log) {
 }  // namespace
 
 EngineImpl::EngineImpl(const std::filesystem::path& home, Log& log) : log_(log), home_(home) {
+  // First of all: SQLite takes its process-wide settings (statement journals
+  // kept in memory, no memory statistics) only before anything starts it,
+  // and registering the collations below already does.
+  catalog::RegisterLogNameVfs();
   // Before any file is opened: character keys are indexed in these collations.
   RegisterCollationsForEveryConnection();
   home_.Prepare(log_);

@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
 #include "engine/exec/bulk_insert_statement.h"
+#include "engine/exec/commit_watch.h"
 #include "engine/exec/date_settings.h"
 #include "engine/exec/server_cursors.h"
 #include "engine/exec/session_connection.h"
@@ -175,6 +176,9 @@ class Session final : public SqlSession, public FunctionHost {
   std::vector<std::string>& Savepoints() { return savepoints_; }
   // After ROLLBACK TRAN name reached `name`: the savepoints made after it are gone.
   void RolledBackTo(const std::string& name);
+  // When the connection's files last had no read snapshot, and whether anyone
+  // committed to them since (READ COMMITTED renews a snapshot only then).
+  CommitWatch& Commits() { return commits_; }
 
   // Runs `statement` with the variables `declarations` declares, their values
   // taken from params[first_value...] by position or name. Returns the final
@@ -243,6 +247,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::string transaction_name_;
   IsolationLevel isolation_ = IsolationLevel::kReadCommitted;
   std::vector<std::string> savepoints_;
+  CommitWatch commits_;
   // The transaction ended: forgets its savepoints and its write locks.
   void TransactionEnded();
   // Answers a batch that is an INSERT BULK: checks its target and keeps it

@@ -120,10 +120,16 @@ std::string ConflictDatabase(Session& session, const tsql::Statement& statement)
 void RefreshReadSnapshot(Session& session) {
   sqlite3* db = session.Connection().Handle();
   if (session.TranCount() == 0 || KeepsSnapshot(session.Isolation()) || db == nullptr ||
-      sqlite3_get_autocommit(db) || sqlite3_txn_state(db, nullptr) != SQLITE_TXN_READ) {
+      sqlite3_get_autocommit(db)) {
     return;
   }
-  RenewSnapshot(session);
+  int state = sqlite3_txn_state(db, nullptr);
+  if (state == SQLITE_TXN_WRITE) return;
+  // A snapshot no commit has passed is the newest already; ending it would
+  // cost the next read a new read transaction (file locks) for nothing.
+  if (state == SQLITE_TXN_READ && !session.Commits().NothingCommittedSince(db))
+    RenewSnapshot(session);
+  session.Commits().Note(db);
 }
 
 void TakeWriteLockFirst(sqlite3* db, const std::string& schema) {
