@@ -8,6 +8,7 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_views.h"
+#include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
@@ -171,7 +172,10 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   std::string qualifier = session.CurrentDatabase();
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name)) continue;
+    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+        !InThisDatabase(session, args[2]))
+      continue;
+    std::string owner = ObjectOwner(session, name);
     std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, name);
     if (!definition) continue;
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
@@ -179,7 +183,7 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
       if (!Matches(columns, column)) return;
       OdbcType odbc = Describe(type, odbc3);
       result.Add({qualifier,
-                  std::string("dbo"),
+                  owner,
                   name + ";1",
                   column,
                   std::int64_t{column_type},
@@ -220,8 +224,10 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
                         {"PROCEDURE_TYPE", Small()}});
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name)) continue;
-    result.Add({session.CurrentDatabase(), std::string("dbo"), name + ";1", std::int64_t{-1},
+    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+        !InThisDatabase(session, args[2]))
+      continue;
+    result.Add({session.CurrentDatabase(), ObjectOwner(session, name), name + ";1", std::int64_t{-1},
                 std::int64_t{-1}, std::int64_t{-1}, Value{}, std::int64_t{2}});
   }
   result.Send(sink);
@@ -259,17 +265,26 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
     for (const SystemTable& table : kSystemTables) names.emplace_back(table.name);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      if (Matches(pattern, name))
+      if (Matches(pattern, name) && (!args[1] || Matches(*args[1], "dbo")) &&
+          InThisDatabase(session, args[2]))
         result.Add({session.CurrentDatabase(), std::string("dbo"), name, "SYSTEM TABLE", Value{}});
     }
   }
   for (bool views : {false, true}) {
     std::string type = views ? "VIEW" : "TABLE";
     if (!wanted(type)) continue;
+    // By owner, then name, within each type.
+    std::vector<std::pair<std::string, std::string>> listed;  // owner, name
     for (const std::string& name : UserTableNames(session, views)) {
-      if (Matches(pattern, name))
-        result.Add({session.CurrentDatabase(), std::string("dbo"), name, type, Value{}});
+      if (!Matches(pattern, name) || !InThisDatabase(session, args[2])) continue;
+      std::string owner = ObjectOwner(session, name);
+      if (!args[1] || Matches(*args[1], owner)) listed.emplace_back(owner, name);
     }
+    std::stable_sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) {
+      return tsql::ToLower(a.first) < tsql::ToLower(b.first);
+    });
+    for (auto& [owner, name] : listed)
+      result.Add({session.CurrentDatabase(), owner, name, type, Value{}});
   }
   result.Send(sink);
 }
@@ -291,7 +306,8 @@ void PrimaryKeys(Session& session, const std::vector<CallArgument>& given, Resul
       if (key.xtype != "PK") continue;
       std::int64_t sequence = 0;
       for (const std::string& column : key.columns) {
-        result.Add({session.CurrentDatabase(), std::string("dbo"), *table, column, ++sequence,
+        result.Add({session.CurrentDatabase(), ObjectOwner(session, *table), *table, column,
+                    ++sequence,
                     key.name});
       }
     }
@@ -327,7 +343,10 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
     for (const std::string& table : UserTableNames(session, views)) {
-      if (!Matches(pattern, table)) continue;
+      if (!Matches(pattern, table) || !OwnerMatches(session, args[1], table) ||
+          !InThisDatabase(session, args[2]))
+        continue;
+      std::string owner = ObjectOwner(session, table);
       auto info = catalog::Prepare(
           db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
       sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -361,8 +380,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         // The identity column is the table's rowid.
         if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
           odbc.type_name += " identity";
-        result.Add({session.CurrentDatabase(), std::string("dbo"), table, column,
-                    std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
+        result.Add({session.CurrentDatabase(), owner, table, column, std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
                     odbc.scale, odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
                     std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
                     std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
@@ -509,18 +527,27 @@ std::vector<std::string> UserTableNames(Session& session, bool views) {
   return names;
 }
 
-bool InThisDatabase(Session& session, const std::optional<std::string>& owner,
-                    const std::optional<std::string>& qualifier) {
-  return (!owner || tsql::EqualsIgnoreCase(*owner, "dbo")) &&
-         (!qualifier || tsql::EqualsIgnoreCase(*qualifier, session.CurrentDatabase()));
+std::string ObjectOwner(Session& session, std::string_view object) {
+  return OwnerNameOf(session.Rights().InCurrent().Security(), object);
+}
+
+bool InThisDatabase(Session& session, const std::optional<std::string>& qualifier) {
+  return !qualifier || tsql::EqualsIgnoreCase(*qualifier, session.CurrentDatabase());
+}
+
+bool OwnerMatches(Session& session, const std::optional<std::string>& owner,
+                  std::string_view object) {
+  return !owner || Matches(*owner, ObjectOwner(session, object));
 }
 
 std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
                                       const std::optional<std::string>& owner,
                                       const std::optional<std::string>& qualifier) {
-  if (!InThisDatabase(session, owner, qualifier)) return std::nullopt;
+  if (!InThisDatabase(session, qualifier)) return std::nullopt;
   for (const std::string& table : UserTableNames(session, false)) {
-    if (tsql::EqualsIgnoreCase(table, wanted) && session.MayRead("main", table)) return table;
+    if (tsql::EqualsIgnoreCase(table, wanted) && OwnerMatches(session, owner, table) &&
+        session.MayRead("main", table))
+      return table;
   }
   return std::nullopt;
 }

@@ -24,10 +24,17 @@ std::vector<std::string> UserTableNames(Session& session, bool views);
 // and [x] as LIKE reads them, without regard to case.
 bool CatalogPatternMatches(std::string_view pattern, std::string_view text);
 
-// Whether a procedure's owner and qualifier arguments (nullopt: not given)
-// name what the current database holds: every object here is dbo's.
-bool InThisDatabase(Session& session, const std::optional<std::string>& owner,
-                    const std::optional<std::string>& qualifier);
+// The name of the user (or role) that owns `object` of the current database.
+std::string ObjectOwner(Session& session, std::string_view object);
+
+// Whether a procedure's qualifier argument (nullopt: not given) names the
+// current database.
+bool InThisDatabase(Session& session, const std::optional<std::string>& qualifier);
+
+// Whether a procedure's owner argument (nullopt: not given; else a pattern
+// as CatalogPatternMatches reads it) names the owner of `object`.
+bool OwnerMatches(Session& session, const std::optional<std::string>& owner,
+                  std::string_view object);
 
 // The current database's table named `wanted`, as stored, when the owner and
 // qualifier name this database and the caller may read it.

@@ -38,17 +38,33 @@ std::string SysDatabases(const CatalogTarget& t) {
          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + ")";
 }
 
-// sysobjects' columns from the five that vary.
-std::string SysObjectsColumns(std::string_view name, std::string_view id, std::string_view xtype,
-                              std::string_view crdate, std::string_view parent = "0",
-                              std::string_view status = "0") {
-  std::string n(name), i(id), x(xtype), c(crdate), p(parent), s(status);
-  return n + " AS name, " + i + " AS id, " + x + " AS xtype, 1 AS uid, 0 AS info, " + s +
-         " AS status, " +
-         "0 AS base_schema_ver, 0 AS replinfo, " + p + " AS parent_obj, " + c + " AS crdate, " +
-         "0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, " + x + " AS type, " +
-         "0 AS userstat, 1 AS sysstat, 0 AS indexdel, " + c + " AS refdate, 0 AS version, " +
-         "0 AS deltrig, 0 AS instrig, 0 AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache";
+// The columns of a kind of sysobjects row that vary, as SQL expressions.
+struct ObjectRowSql {
+  std::string name, id, xtype, crdate;
+  std::string parent = "0", status = "0", owner = "1";
+  std::string deltrig = "0", instrig = "0", updtrig = "0";
+};
+
+std::string SysObjectsColumns(const ObjectRowSql& r) {
+  return r.name + " AS name, " + r.id + " AS id, " + r.xtype + " AS xtype, " + r.owner +
+         " AS uid, 0 AS info, " + r.status + " AS status, " +
+         "0 AS base_schema_ver, 0 AS replinfo, " + r.parent + " AS parent_obj, " + r.crdate +
+         " AS crdate, 0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, " + r.xtype +
+         " AS type, 0 AS userstat, 1 AS sysstat, 0 AS indexdel, " + r.crdate +
+         " AS refdate, 0 AS version, " + r.deltrig + " AS deltrig, " + r.instrig +
+         " AS instrig, " + r.updtrig + " AS updtrig, 0 AS seltrig, 0 AS category, 0 AS cache";
+}
+
+// The id of the first trigger (the earliest made) of the table or view the
+// SQL expression `table` names that fires for `event` ('I', 'U', 'D'); 0
+// for none.
+std::string FirstTrigger(const CatalogTarget& t, std::string_view table, char event) {
+  if (!t.has_triggers) return "0";
+  std::string schema = tsql::QuoteSqliteName(t.schema);
+  return "coalesce((SELECT min(f.id) FROM " + schema + "." + catalog::kObjectsTable + " f JOIN " +
+         schema + "." + kTriggersTable +
+         " e ON e.name = f.name AND f.xtype = 'TR' WHERE e.table_name = " + std::string(table) +
+         " AND instr(e.events, '" + std::string(1, event) + "') > 0), 0)";
 }
 
 // kSystemTables as a VALUES list (column1 name, column2 id).
@@ -68,27 +84,57 @@ std::string TriggerObjects(const CatalogTarget& t) {
   if (!t.has_triggers) return "";
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
-  return SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate",
-                           "coalesce((SELECT p.id FROM " + objects +
-                               " p WHERE p.name = g.table_name AND p.xtype = 'U'), 0)") +
-         " FROM " + objects + " o JOIN " + schema + "." + kTriggersTable +
+  ObjectRowSql row{"o.name", "o.id", "o.xtype", "o.crdate"};
+  row.parent = "coalesce((SELECT coalesce(p.id, 1000 + m.rowid) FROM " + schema +
+               ".sqlite_master m LEFT JOIN " + objects +
+               " p ON p.name = m.name AND p.xtype IN ('U', 'V') WHERE g.table_name = m.name AND "
+               "m.type IN ('table', 'view')), 0)";
+  // What fires the trigger, in the engine's own bits of the internal column.
+  row.status = "(CASE WHEN instr(g.events, 'I') > 0 THEN " + std::to_string(kTriggerOnInsert) +
+               " ELSE 0 END + CASE WHEN instr(g.events, 'U') > 0 THEN " +
+               std::to_string(kTriggerOnUpdate) +
+               " ELSE 0 END + CASE WHEN instr(g.events, 'D') > 0 THEN " +
+               std::to_string(kTriggerOnDelete) + " ELSE 0 END + CASE WHEN g.instead_of THEN " +
+               std::to_string(kTriggerInsteadOf) + " ELSE 0 END)";
+  // A trigger belongs to its table's owner; its deltrig names the table.
+  row.owner = OwnerUidSql(t, "g.table_name");
+  row.deltrig = row.parent;
+  return SysObjectsColumns(row) + " FROM " + objects + " o JOIN " + schema + "." + kTriggersTable +
          " g ON g.name = o.name WHERE o.xtype = 'TR' UNION ALL SELECT ";
 }
 
-std::string SysObjects(const CatalogTarget& t) {
+// The sysobjects columns of the user tables and views of TableRows.
+ObjectRowSql TableRow(const CatalogTarget& t) {
+  ObjectRowSql row{"u.name", "coalesce(o.id, 1000 + m.rowid)",
+                   "coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END)",
+                   "coalesce(o.crdate, '1900-01-01 00:00:00.000')"};
+  row.owner = OwnerUidSql(t, "u.name");
+  row.deltrig = FirstTrigger(t, "u.name", 'D');
+  row.instrig = FirstTrigger(t, "u.name", 'I');
+  row.updtrig = FirstTrigger(t, "u.name", 'U');
+  return row;
+}
+
+// The sources TableRow's columns read.
+std::string TableRows(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
-  std::string objects = schema + "." + catalog::kObjectsTable;
-  std::string kind = "coalesce(o.xtype, CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END)";
-  std::string created = "coalesce(o.crdate, '1900-01-01 00:00:00.000')";
-  return "(SELECT " + SysObjectsColumns("u.name", "coalesce(o.id, 1000 + m.rowid)", kind, created) +
-         " FROM (" + UserObjects(t) + ") u JOIN " + schema +
-         ".sqlite_master m ON m.name = u.name LEFT JOIN " + objects +
-         " o ON o.name = u.name AND o.xtype IN ('U', 'V') UNION ALL SELECT " +
-         SysObjectsColumns("o.name", "o.id", "o.xtype", "o.crdate") + " FROM " + objects +
+  return "(" + UserObjects(t) + ") u JOIN " + schema + ".sqlite_master m ON m.name = u.name " +
+         "LEFT JOIN " + schema + "." + catalog::kObjectsTable +
+         " o ON o.name = u.name AND o.xtype IN ('U', 'V')";
+}
+
+std::string SysObjects(const CatalogTarget& t) {
+  std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
+  ObjectRowSql routine{"o.name", "o.id", "o.xtype", "o.crdate"};
+  routine.owner = OwnerUidSql(t, "o.name");
+  ObjectRowSql constraint{"k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status"};
+  constraint.owner = OwnerUidSql(t, "k.tbl");
+  return "(SELECT " + SysObjectsColumns(TableRow(t)) + " FROM " + TableRows(t) +
+         " UNION ALL SELECT " + SysObjectsColumns(routine) + " FROM " + objects +
          " o WHERE o.xtype IN ('P', 'FN', 'IF', 'TF', 'R', 'D') UNION ALL SELECT " +
-         SysObjectsColumns("k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status") +
-         " FROM " + ConstraintObjects(t) + " k UNION ALL SELECT " + TriggerObjects(t) +
-         SysObjectsColumns("s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'") +
+         SysObjectsColumns(constraint) + " FROM " + ConstraintObjects(t) +
+         " k UNION ALL SELECT " + TriggerObjects(t) +
+         SysObjectsColumns({"s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'"}) +
          " FROM (" + SystemTableValues() + ") s)";
 }
 
@@ -245,9 +291,10 @@ std::string SysColumns(const CatalogTarget& t) {
 
 std::string InformationSchemaTables(const CatalogTarget& t) {
   return "(SELECT " + tsql::QuoteSqliteString(t.database) +
-         " AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, name AS TABLE_NAME, "
-         "CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM (" +
-         UserObjects(t) + "))";
+         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
+         " AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
+         "CASE u.type WHEN 'view' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM (" +
+         UserObjects(t) + ") u)";
 }
 
 // A column's default as the catalog shows it: the text of its DEFAULT
@@ -266,7 +313,8 @@ std::string ColumnDefault(const CatalogTarget& t) {
 std::string InformationSchemaColumns(const CatalogTarget& t) {
   return "(" +
          Columns(t, tsql::QuoteSqliteString(t.database) +
-                        " AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
+                        " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
+                        " AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
                         "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, " +
                         ColumnDefault(t) +
                         " AS COLUMN_DEFAULT, "
@@ -398,6 +446,31 @@ constexpr View kViews[] = {
 
 }  // namespace
 
+std::string OwnerUidSql(const CatalogTarget& t, std::string_view object) {
+  if (!t.has_object_owners) return "1";
+  return "coalesce((SELECT w.owner_uid FROM " + tsql::QuoteSqliteName(t.schema) + "." +
+         kObjectOwnersTable + " w WHERE w.object = " + std::string(object) + "), 1)";
+}
+
+std::string OwnerNameSql(const CatalogTarget& t, std::string_view object) {
+  if (!t.has_object_owners) return "'dbo'";
+  std::string schema = tsql::QuoteSqliteName(t.schema);
+  // Users and roles of the database's own, then the fixed roles.
+  std::string names = "SELECT column1 AS uid, column2 AS name FROM (VALUES ";
+  bool first = true;
+  for (const Principal& role : FixedDatabaseRoles()) {
+    names += std::string(first ? "" : ", ") + "(" + std::to_string(role.uid) + ", " +
+             tsql::QuoteSqliteString(role.name) + ")";
+    first = false;
+  }
+  names += ")";
+  if (t.has_security_tables)
+    names += " UNION ALL SELECT uid, name FROM " + schema + "." + kPrincipalsTable;
+  return "coalesce((SELECT n.name FROM " + schema + "." + kObjectOwnersTable + " w JOIN (" +
+         names + ") n ON n.uid = w.owner_uid WHERE w.object = " + std::string(object) +
+         "), 'dbo')";
+}
+
 bool IsCatalogView(std::string_view view) {
   for (const View& v : kViews) {
     if (v.name == view) return true;
@@ -431,6 +504,7 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
         std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
         std::string_view(kRulesTable), std::string_view(catalog::kLoginsTable),
+        std::string_view(kObjectOwnersTable),
         std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }

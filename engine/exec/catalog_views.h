@@ -41,6 +41,7 @@ struct CatalogTarget {
   bool has_user_types = false;  // and its user types table
   bool has_rules = false;       // and its rules and defaults table
   bool has_user_messages = false;  // master has the table of sp_addmessage's messages
+  bool has_object_owners = false;  // some object belongs to a user other than dbo
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
   // Its procedures' parameters; read only for the views that list them
@@ -74,6 +75,19 @@ inline constexpr SystemTable kSystemTables[] = {
     {"syscomments", 6},      {"syspermissions", 9}, {"sysusers", 10},       {"sysdepends", 12},
     {"sysreferences", 14},   {"sysindexkeys", 25},  {"sysforeignkeys", 26}, {"sysmembers", 27},
     {"sysprotects", 28},     {"sysfiles", 97}};
+
+// SQL for the owner of the object whose name the SQL expression `object`
+// gives: its uid in the database, and that user's (or role's) name. An
+// object no user was recorded for is dbo's.
+std::string OwnerUidSql(const CatalogTarget& target, std::string_view object);
+std::string OwnerNameSql(const CatalogTarget& target, std::string_view object);
+
+// sysobjects.status of a trigger's row: what fires it, in the engine's own
+// bits of that internal column.
+inline constexpr int kTriggerOnInsert = 256;
+inline constexpr int kTriggerOnUpdate = 512;
+inline constexpr int kTriggerOnDelete = 1024;
+inline constexpr int kTriggerInsteadOf = 8192;
 
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);

@@ -121,7 +121,8 @@ std::string ConstraintObjects(const CatalogTarget& t) {
          "t.id AS parent_obj, "
          "t.crdate AS crdate, CASE WHEN c.disabled THEN " +
          std::to_string(kObjectDisabled) + " ELSE 0 END AS status, " +
-         ColumnId(t, "c.tbl", "c.col") + " AS colid, c.text AS text FROM " + ConstraintValues(t) +
+         ColumnId(t, "c.tbl", "c.col") + " AS colid, c.text AS text, c.tbl AS tbl FROM " +
+         ConstraintValues(t) +
          " c JOIN " + Tables(t) + " t ON t.tbl = c.tbl)";
 }
 
@@ -164,8 +165,8 @@ std::string InformationSchemaTableConstraints(const CatalogTarget& t) {
               Text(c.table) + ", " + Text(type) + ")";
   }
   if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
-  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
-         InformationSchemaOwner(t, "TABLE") +
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column2") +
+         "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
          "column2 AS TABLE_NAME, column3 AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
          "'NO' AS INITIALLY_DEFERRED FROM (" +
          values + "))";
@@ -183,8 +184,8 @@ std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
   if (values.empty()) {
     values = "SELECT '' AS column1, '' AS column2, '' AS column3, 0 AS column4 WHERE 0";
   }
-  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
-         InformationSchemaOwner(t, "TABLE") +
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column2") +
+         "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
          "column2 AS TABLE_NAME, column3 AS COLUMN_NAME, column4 AS ORDINAL_POSITION FROM (" +
          values + "))";
 }
@@ -210,20 +211,23 @@ std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
     };
     values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
               (unique.empty() ? std::string("NULL") : Text(unique)) + ", " + rule(c.on_update) +
-              ", " + rule(c.on_delete) + ")";
+              ", " + rule(c.on_delete) + ", " + Text(c.table) + ", " + Text(c.referenced_table) +
+              ")";
   }
   if (values.empty()) {
-    values = "SELECT '' AS column1, '' AS column2, '' AS column3, '' AS column4 WHERE 0";
+    values =
+        "SELECT '' AS column1, '' AS column2, '' AS column3, '' AS column4, '' AS column5, "
+        "'' AS column6 WHERE 0";
   }
-  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") + "column1 AS CONSTRAINT_NAME, " +
-         InformationSchemaOwner(t, "UNIQUE_CONSTRAINT") +
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column5") +
+         "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "UNIQUE_CONSTRAINT", "column6") +
          "column2 AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, column3 AS UPDATE_RULE, "
          "column4 AS DELETE_RULE FROM (" +
          values + "))";
 }
 
 std::string InformationSchemaCheckConstraints(const CatalogTarget& t) {
-  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT") +
+  return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "c.tbl") +
          "c.name AS CONSTRAINT_NAME, c.text AS CHECK_CLAUSE FROM " + ConstraintValues(t) +
          " c WHERE c.xtype = 'C')";
 }
@@ -238,9 +242,9 @@ std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
     }
   }
   if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
-  return "(SELECT " + InformationSchemaOwner(t, "TABLE") +
+  return "(SELECT " + InformationSchemaOwner(t, "TABLE", "column1") +
          "column1 AS TABLE_NAME, column2 AS COLUMN_NAME, " +
-         InformationSchemaOwner(t, "CONSTRAINT") + "column3 AS CONSTRAINT_NAME FROM (" + values +
+         InformationSchemaOwner(t, "CONSTRAINT", "column1") + "column3 AS CONSTRAINT_NAME FROM (" + values +
          "))";
 }
 

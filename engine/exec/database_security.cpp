@@ -132,8 +132,17 @@ int DatabaseSecurity::OwnerOf(std::string_view object) const {
   return it == owners.end() ? kDboUid : it->second;
 }
 
+std::string OwnerNameOf(const DatabaseSecurity& security, std::string_view object) {
+  const Principal* owner = security.FindUid(security.OwnerOf(object));
+  return owner != nullptr && owner->uid != kDboUid ? owner->name : "dbo";
+}
+
 bool HasSecurityTables(sqlite3* db, const std::string& schema) {
   return TableExists(db, schema, kPrincipalsTable);
+}
+
+bool HasObjectOwners(sqlite3* db, const std::string& schema) {
+  return TableExists(db, schema, kObjectOwnersTable);
 }
 
 bool HasColumnPermissions(sqlite3* db, const std::string& schema) {

@@ -88,11 +88,18 @@ struct DatabaseSecurity {
   int OwnerOf(std::string_view object) const;
 };
 
+// The name of the user (or role) that owns `object`: "dbo" for one no other
+// owner was recorded for.
+std::string OwnerNameOf(const DatabaseSecurity& security, std::string_view object);
+
 // Whether a database has guest before anyone changes its users.
 bool HasGuestByDefault(std::string_view database);
 
 // Whether the database under `schema` has had its first security change.
 bool HasSecurityTables(sqlite3* db, const std::string& schema);
+// Whether some object of it belongs to a user other than dbo (the owners
+// table exists).
+bool HasObjectOwners(sqlite3* db, const std::string& schema);
 // Whether it has ever held a column permission.
 bool HasColumnPermissions(sqlite3* db, const std::string& schema);
 

@@ -9,6 +9,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/catalog_procedures.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/constraint_help.h"
 #include "engine/exec/front_end_view.h"
@@ -352,6 +353,18 @@ void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) 
   parameters.Send(sink);
 }
 
+// Who owns an object sp_help lists: a trigger is its table's owner's.
+std::string OwnerOfRow(Session& session, sqlite3* db, const ObjectRow& object) {
+  std::string owned = object.name;
+  if (object.xtype == "TR" && HasTable(db, kTriggersTable)) {
+    auto table = catalog::Prepare(
+        db, std::string("SELECT table_name FROM main.") + kTriggersTable + " WHERE name = ?");
+    sqlite3_bind_text(table.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(table.get()) == SQLITE_ROW) owned = catalog::ColumnText(table.get(), 0);
+  }
+  return ObjectOwner(session, owned);
+}
+
 void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_help", given, {"@objname"});
   sqlite3* db = session.Connection().Handle();
@@ -361,7 +374,7 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
     ResultBuilder list(
         {{"Name", Name()}, {"Owner", Name()}, {"Object_type", ColumnType{SqlType::kNVarChar, 31}}});
     for (const ObjectRow& object : objects) {
-      list.Add({object.name, std::string("dbo"), KindName(object.xtype)});
+      list.Add({object.name, OwnerOfRow(session, db, object), KindName(object.xtype)});
     }
     list.Send(sink);
     std::vector<UserType> types = UserTypes(db);
@@ -378,7 +391,7 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
                          {"Owner", Name()},
                          {"Type", ColumnType{SqlType::kNVarChar, 31}},
                          {"Created_datetime", ColumnType{SqlType::kDateTime}}});
-    about.Add({object.name, std::string("dbo"), KindName(object.xtype),
+    about.Add({object.name, OwnerOfRow(session, db, object), KindName(object.xtype),
                ConvertForType(object.created, ColumnType{SqlType::kDateTime})});
     about.Send(sink);
     if (object.xtype == "U" || object.xtype == "V") HelpTable(session, db, object, sink);
@@ -479,8 +492,8 @@ void Depends(Session& session, const std::vector<CallArgument>& given, ResultSin
     if (own.names.count(lower) == 0) continue;
     std::string updated = own.written.count(lower) ? "yes" : "no";
     if (object.xtype != "U" && object.xtype != "V") {
-      uses.Add({"dbo." + object.name, KindName(object.xtype), std::string("no"), std::string("no"),
-                Value{}});
+      uses.Add({OwnerOfRow(session, db, object) + "." + object.name, KindName(object.xtype),
+                std::string("no"), std::string("no"), Value{}});
       continue;
     }
     auto columns =
@@ -489,7 +502,8 @@ void Depends(Session& session, const std::vector<CallArgument>& given, ResultSin
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       std::string column = catalog::ColumnText(columns.get(), 0);
       if (own.names.count(tsql::ToLower(column)) == 0) continue;
-      uses.Add({"dbo." + object.name, KindName(object.xtype), updated, std::string("yes"), column});
+      uses.Add({OwnerOfRow(session, db, object) + "." + object.name, KindName(object.xtype),
+                updated, std::string("yes"), column});
     }
   }
   std::string target_lower = tsql::ToLower(target->name);
@@ -498,7 +512,7 @@ void Depends(Session& session, const std::vector<CallArgument>& given, ResultSin
       continue;
     }
     if (MentionsOf(DefinitionOf(db, object)).names.count(target_lower) == 0) continue;
-    used_by.Add({"dbo." + object.name, KindName(object.xtype)});
+    used_by.Add({OwnerOfRow(session, db, object) + "." + object.name, KindName(object.xtype)});
   }
   if (uses.Empty() && used_by.Empty()) {
     Informational(sink, 15461);

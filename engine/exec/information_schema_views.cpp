@@ -12,24 +12,27 @@
 
 namespace sqlengine::exec {
 
-std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view prefix) {
+std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view prefix,
+                                   std::string_view object) {
   std::string p(prefix);
-  return tsql::QuoteSqliteString(t.database) + " AS " + p + "_CATALOG, 'dbo' AS " + p + "_SCHEMA, ";
+  return tsql::QuoteSqliteString(t.database) + " AS " + p + "_CATALOG, " +
+         OwnerNameSql(t, object) + " AS " + p + "_SCHEMA, ";
 }
 
 std::string InformationSchemaViews(const CatalogTarget& t) {
-  return "(SELECT " + InformationSchemaOwner(t, "TABLE") +
-         "name AS TABLE_NAME, substr(sqlengine_view_text(sql), 1, 4000) AS VIEW_DEFINITION, "
-         "CASE WHEN instr(sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE 'NONE' "
-         "END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
+  return "(SELECT " + InformationSchemaOwner(t, "TABLE", "v.name") +
+         "v.name AS TABLE_NAME, substr(sqlengine_view_text(v.sql), 1, 4000) AS VIEW_DEFINITION, "
+         "CASE WHEN instr(v.sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE "
+         "'NONE' END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +
-         ".sqlite_master WHERE type = 'view' AND name NOT LIKE 'sqlengine\\_%' ESCAPE '\\')";
+         ".sqlite_master v WHERE v.type = 'view' AND v.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\')";
 }
 
 std::string InformationSchemaRoutines(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
-  std::string columns = "SELECT " + InformationSchemaOwner(t, "SPECIFIC") +
-                        "o.name AS SPECIFIC_NAME, " + InformationSchemaOwner(t, "ROUTINE") +
+  std::string columns = "SELECT " + InformationSchemaOwner(t, "SPECIFIC", "o.name") +
+                        "o.name AS SPECIFIC_NAME, " +
+                        InformationSchemaOwner(t, "ROUTINE", "o.name") +
                         "o.name AS ROUTINE_NAME, 'PROCEDURE' AS ROUTINE_TYPE, "
                         "NULL AS DATA_TYPE, 'SQL' AS ROUTINE_BODY, ";
   std::string rest =
@@ -60,7 +63,7 @@ std::string InformationSchemaParameters(const CatalogTarget& t) {
   auto type = [](std::string_view property) {
     return "sqlengine_type_property(p.declaration, '" + std::string(property) + "')";
   };
-  return "(SELECT " + InformationSchemaOwner(t, "SPECIFIC") +
+  return "(SELECT " + InformationSchemaOwner(t, "SPECIFIC", "p.procedure") +
          "p.procedure AS SPECIFIC_NAME, p.position AS ORDINAL_POSITION, "
          "CASE WHEN p.output THEN 'INOUT' ELSE 'IN' END AS PARAMETER_MODE, 'NO' AS IS_RESULT, "
          "'NO' AS AS_LOCATOR, p.name AS PARAMETER_NAME, " +

@@ -14,9 +14,11 @@
 
 namespace sqlengine::exec {
 
-// "'db' AS <prefix>_CATALOG, 'dbo' AS <prefix>_SCHEMA, ": the owner columns
-// of an INFORMATION_SCHEMA view.
-std::string InformationSchemaOwner(const CatalogTarget& target, std::string_view prefix);
+// "'db' AS <prefix>_CATALOG, <owner> AS <prefix>_SCHEMA, ": the owner
+// columns of an INFORMATION_SCHEMA view, for the object (a child object: its
+// table) the SQL expression `object` names.
+std::string InformationSchemaOwner(const CatalogTarget& target, std::string_view prefix,
+                                   std::string_view object);
 
 std::string InformationSchemaViews(const CatalogTarget& target);
 std::string InformationSchemaRoutines(const CatalogTarget& target);

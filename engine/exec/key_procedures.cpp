@@ -56,7 +56,7 @@ void ForeignKeys(Session& session, const std::vector<CallArgument>& given, Resul
                         {"FK_NAME", Name()},
                         {"PK_NAME", Name()},
                         {"DEFERRABILITY", Small()}});
-  if (!InThisDatabase(session, args[1], args[2]) || !InThisDatabase(session, args[4], args[5])) {
+  if (!InThisDatabase(session, args[2]) || !InThisDatabase(session, args[5])) {
     result.Send(sink);
     return;
   }
@@ -70,10 +70,11 @@ void ForeignKeys(Session& session, const std::vector<CallArgument>& given, Resul
   std::vector<Key> keys;
   for (const std::string& table : UserTableNames(session, false)) {
     if (args[3] && !tsql::EqualsIgnoreCase(table, *args[3])) continue;
-    if (!session.MayRead("main", table)) continue;
+    if (!OwnerMatches(session, args[4], table) || !session.MayRead("main", table)) continue;
     for (TableConstraint& c : ReadTableConstraints(db, "main", table)) {
       if (c.xtype != "F") continue;
       if (args[0] && !tsql::EqualsIgnoreCase(c.referenced_table, *args[0])) continue;
+      if (!OwnerMatches(session, args[1], c.referenced_table)) continue;
       if (!session.MayRead("main", c.referenced_table)) continue;
       Key key{c, c.referenced_columns, {}};
       // The key the reference reaches: the one over its columns, the
@@ -97,9 +98,9 @@ void ForeignKeys(Session& session, const std::vector<CallArgument>& given, Resul
   for (const Key& key : keys) {
     const TableConstraint& c = key.constraint;
     for (size_t n = 0; n < c.columns.size(); ++n) {
-      result.Add({database, std::string("dbo"), c.referenced_table,
+      result.Add({database, ObjectOwner(session, c.referenced_table), c.referenced_table,
                   n < key.referenced.size() ? Value{key.referenced[n]} : Value{}, database,
-                  std::string("dbo"), c.table, c.columns[n], static_cast<std::int64_t>(n + 1),
+                  ObjectOwner(session, c.table), c.table, c.columns[n], static_cast<std::int64_t>(n + 1),
                   RuleNumber(c.on_update), RuleNumber(c.on_delete), c.name,
                   key.referenced_key.empty() ? Value{} : Value{key.referenced_key},
                   std::int64_t{7}});  // SQL_NOT_DEFERRABLE
@@ -140,7 +141,7 @@ void Statistics(Session& session, const std::vector<CallArgument>& given, Result
   Value pages_value = Integer(db, "SELECT count(*) FROM dbstat('main') WHERE name = ?", *found)
                           .value_or(0);
   // The table's own statistics first (TYPE 0, SQL_TABLE_STAT).
-  result.Add({database, std::string("dbo"), *found, Value{}, Value{}, Value{}, std::int64_t{0},
+  result.Add({database, ObjectOwner(session, *found), *found, Value{}, Value{}, Value{}, std::int64_t{0},
               Value{}, Value{}, Value{}, rows, pages_value, Value{}});
   std::vector<TableIndex> indexes = IndexesOf(db, *found);
   // Unique indexes first, then by type and name, as ODBC orders them.
@@ -156,7 +157,8 @@ void Statistics(Session& session, const std::vector<CallArgument>& given, Result
     std::int64_t type = index.key_kind == "PK" ? 1 : 3;
     std::int64_t sequence = 0;
     for (const IndexColumn& column : index.columns) {
-      result.Add({database, std::string("dbo"), *found, std::int64_t{index.unique ? 0 : 1},
+      result.Add({database, ObjectOwner(session, *found), *found,
+                  std::int64_t{index.unique ? 0 : 1},
                   *found, index.name, type, ++sequence, column.name,
                   std::string(column.descending ? "D" : "A"), rows, pages_value, Value{}});
     }

@@ -25,11 +25,6 @@ void Print(ResultSink& sink, std::string text) {
   sink.Message(message);
 }
 
-std::string OwnerName(const DatabaseSecurity& security, std::string_view object) {
-  const Principal* owner = security.FindUid(security.OwnerOf(object));
-  return owner != nullptr && owner->uid != kDboUid ? owner->name : "dbo";
-}
-
 // The user tables of the current database whose names are LIKE `pattern`, by name.
 std::vector<std::string> UserTablesLike(sqlite3* db, const std::string& pattern) {
   std::vector<std::string> tables;
@@ -54,7 +49,7 @@ std::optional<NamedObject> FindOwnedObject(Session& session, const std::string& 
   if (!object) return std::nullopt;
   if (name.parts.size() == 2 && !name.parts[0].empty() &&
       !EqualsIgnoreCase(name.parts[0],
-                        OwnerName(session.Rights().InCurrent().Security(), object->name))) {
+                        OwnerNameOf(session.Rights().InCurrent().Security(), object->name))) {
     return std::nullopt;
   }
   return object;
@@ -140,7 +135,7 @@ void UpdateStats(Session& session, const std::vector<CallArgument>& given, Resul
   std::vector<std::string> tables = UserTablesLike(db, "%");
   const DatabaseSecurity& security = rights.Security();
   for (const std::string& table : tables) {
-    Print(sink, "Updating " + OwnerName(security, table) + "." + table);
+    Print(sink, "Updating " + OwnerNameOf(security, table) + "." + table);
     catalog::Exec(db, "ANALYZE main." + tsql::QuoteSqliteName(table));
   }
   write.Commit();

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_views.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/sqlite_value_text.h"
@@ -57,8 +58,36 @@ bool OfKinds(std::string_view xtype, std::string_view kinds) {
   return false;
 }
 
-// sqlengine_object_property(xtype, property [, status]): OBJECTPROPERTY's
-// answer from a sysobjects row.
+// A trigger's answer to the properties that ask how it fires, from its row's
+// status (catalog_views.h); nullopt for another property.
+std::optional<int> TriggerProperty(std::string_view property, int status) {
+  struct Bit {
+    std::string_view property;
+    int mask;
+    bool set;
+  };
+  static constexpr Bit kBits[] = {
+      {"execisinserttrigger", kTriggerOnInsert, true},
+      {"execisupdatetrigger", kTriggerOnUpdate, true},
+      {"execisdeletetrigger", kTriggerOnDelete, true},
+      {"execisinsteadoftrigger", kTriggerInsteadOf, true},
+      {"execisaftertrigger", kTriggerInsteadOf, false},
+  };
+  for (const Bit& bit : kBits) {
+    if (bit.property == property) return ((status & bit.mask) != 0) == bit.set ? 1 : 0;
+  }
+  // No trigger is switched off, replicated or given a firing order here.
+  for (std::string_view never :
+       {"execistriggerdisabled", "execistriggernotforrepl", "execisfirstinserttrigger",
+        "execisfirstupdatetrigger", "execisfirstdeletetrigger", "execislastinserttrigger",
+        "execislastupdatetrigger", "execislastdeletetrigger"}) {
+    if (never == property) return 0;
+  }
+  return std::nullopt;
+}
+
+// sqlengine_object_property(xtype, property [, status [, uid]]):
+// OBJECTPROPERTY's answer from a sysobjects row.
 void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
     return sqlite3_result_null(context);
@@ -79,8 +108,13 @@ void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
     if (!OfKinds(xtype, "C D F PK UQ")) return sqlite3_result_null(context);
     return sqlite3_result_int(context, OfKinds(xtype, property == "cnstisclustkey" ? "PK" : "UQ"));
   }
-  // Every object belongs to dbo, the only owner here.
-  if (property == "ownerid") return sqlite3_result_int(context, 1);
+  if (std::optional<int> answer =
+          TriggerProperty(property, argc > 2 ? sqlite3_value_int(args[2]) : 0)) {
+    if (!OfKinds(xtype, "TR")) return sqlite3_result_null(context);
+    return sqlite3_result_int(context, *answer);
+  }
+  if (property == "ownerid")
+    return sqlite3_result_int(context, argc > 3 ? sqlite3_value_int(args[3]) : 1);
   sqlite3_result_null(context);
 }
 
@@ -177,6 +211,7 @@ constexpr FunctionDefinition kHostFunctions[] = {
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
     {"sqlengine_object_property", 3, ObjectProperty, true},
+    {"sqlengine_object_property", 4, ObjectProperty, true},
     {"sqlengine_column_property", 7, ColumnProperty, true},
     {"sqlengine_index_property", 3, IndexProperty, true},
 };

@@ -476,6 +476,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_security_tables = HasSecurityTables(db_.get(), target.schema);
     target.guest_has_access = GuestHasAccess(db_.get(), target.schema, target.database);
     target.has_column_permissions = HasColumnPermissions(db_.get(), target.schema);
+    target.has_object_owners = HasObjectOwners(db_.get(), target.schema);
     target.has_procedures = HasStoredProcedures(db_.get(), target.schema);
     target.has_triggers = HasTriggers(db_.get(), target.schema);
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
@@ -501,7 +502,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
           kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
           kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable,
-          kRulesTable, kUserMessagesTable}) {
+          kRulesTable, kUserMessagesTable, kObjectOwnersTable}) {
       authorizer_.Expose(schema, table);
     }
   }

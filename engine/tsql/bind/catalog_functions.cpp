@@ -282,45 +282,143 @@ Bound TableFactCondition(std::string_view property, const TableShape& view, Boun
               Either(column_of_type(34), Either(column_of_type(35), column_of_type(99))));
 }
 
-// OBJECTPROPERTY(id, 'TableHas...'): for a user table 1 or 0 by what its
-// catalog holds; NULL for any other object.
-std::optional<Bound> TableHasProperty(Catalog& catalog, std::vector<Bound>& args) {
-  std::optional<std::string> property = LiteralText(*args[1]);
-  if (!property) return std::nullopt;
-  const TableFact* fact = nullptr;
-  for (const TableFact& each : kTableFacts) {
-    if (each.property == *property) fact = &each;
-  }
-  if (fact == nullptr) return std::nullopt;
-  TableShape objects = View(catalog, {"sysobjects"});
-  TableShape view = View(catalog, {std::string(fact->view)});
-  std::vector<Bound> found;
-  found.push_back(
-      Lookup(view, Literal(Typed(SqlType::kInt), "1"),
-             TableFactCondition(fact->property, view, Argument(args, 0))));
-  found.push_back(Literal(Typed(SqlType::kInt), "0"));
-  Bound answer = Node(BoundKind::kCase, Typed(SqlType::kInt));
-  answer->args.push_back(
-      Equal(Lookup(objects, Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")),
-                   Equal(ViewColumn(objects, "id"), Argument(args, 0))),
-            Literal(Typed(SqlType::kVarChar, 1), "'U'")));
-  answer->args.push_back(Call("coalesce", Typed(SqlType::kInt), std::move(found)));
-  std::vector<Bound> id;
-  id.push_back(std::move(args[0]));
-  return OverArguments(std::move(id), std::move(answer));
+// rtrim(xtype) of the sysobjects row of object `id`: NULL for no object.
+Bound KindOf(const TableShape& objects, Bound id) {
+  return Lookup(objects, Call("rtrim", Typed(SqlType::kVarChar, 2), ViewColumn(objects, "xtype")),
+                Equal(ViewColumn(objects, "id"), std::move(id)));
 }
 
-Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
-  if (!IsInteger(*args[0]) || !IsText(*args[1])) Refuse("OBJECTPROPERTY argument");
-  if (std::optional<Bound> table_fact = TableHasProperty(catalog, args)) return std::move(*table_fact);
+Bound Text(std::string_view text) {
+  return Literal(Typed(SqlType::kVarChar, static_cast<int>(text.size())),
+                 QuoteSqliteString(std::string(text)));
+}
+
+// CASE WHEN condition THEN value END: NULL where the condition fails.
+Bound When(Bound condition, Bound value) {
+  Bound answer = Node(BoundKind::kCase, value->type);
+  answer->type.nullable = true;
+  answer->args.push_back(std::move(condition));
+  answer->args.push_back(std::move(value));
+  return answer;
+}
+
+// OBJECTPROPERTY(id, 'TableHas...') for the object `id` reads: for a user
+// table 1 or 0 by what its catalog holds; NULL for any other object.
+Bound TableFactAnswer(Catalog& catalog, const TableFact& fact, const Bound& id) {
+  auto copy = [&] { return Node(BoundKind::kColumn, id->type, id->sql); };
+  TableShape objects = View(catalog, {"sysobjects"});
+  TableShape view = View(catalog, {std::string(fact.view)});
+  std::vector<Bound> found;
+  found.push_back(Lookup(view, Literal(Typed(SqlType::kInt), "1"),
+                         TableFactCondition(fact.property, view, copy())));
+  found.push_back(Literal(Typed(SqlType::kInt), "0"));
+  return When(Equal(KindOf(objects, copy()), Text("U")),
+              Call("coalesce", Typed(SqlType::kInt), std::move(found)));
+}
+
+// The properties that ask about the triggers of a table (or view): the
+// trigger property each of its triggers must have, and what is answered.
+struct TriggerFact {
+  std::string_view property;
+  bool views_too;                     // a view's triggers count as well
+  std::string_view trigger_property;  // sqlengine_object_property's
+  enum Answer { kAny, kFirst, kCount } answer;
+};
+constexpr TriggerFact kTriggerFacts[] = {
+    {"tablehasdeletetrigger", false, "execisdeletetrigger", TriggerFact::kAny},
+    {"tablehasinserttrigger", false, "execisinserttrigger", TriggerFact::kAny},
+    {"tablehasupdatetrigger", false, "execisupdatetrigger", TriggerFact::kAny},
+    {"hasdeletetrigger", true, "execisdeletetrigger", TriggerFact::kAny},
+    {"hasinserttrigger", true, "execisinserttrigger", TriggerFact::kAny},
+    {"hasupdatetrigger", true, "execisupdatetrigger", TriggerFact::kAny},
+    {"hasaftertrigger", true, "execisaftertrigger", TriggerFact::kAny},
+    {"hasinsteadoftrigger", true, "execisinsteadoftrigger", TriggerFact::kAny},
+    {"tabledeletetrigger", false, "execisdeletetrigger", TriggerFact::kFirst},
+    {"tableinserttrigger", false, "execisinserttrigger", TriggerFact::kFirst},
+    {"tableupdatetrigger", false, "execisupdatetrigger", TriggerFact::kFirst},
+    {"tabledeletetriggercount", false, "execisdeletetrigger", TriggerFact::kCount},
+    {"tableinserttriggercount", false, "execisinserttrigger", TriggerFact::kCount},
+    {"tableupdatetriggercount", false, "execisupdatetrigger", TriggerFact::kCount},
+};
+
+// OBJECTPROPERTY(id, <trigger fact>): NULL for an object of another kind; the
+// first trigger is the earliest made, 0 when there is none.
+Bound TriggerFactAnswer(Catalog& catalog, const TriggerFact& fact, const Bound& id) {
+  auto copy = [&] { return Node(BoundKind::kColumn, id->type, id->sql); };
   TableShape objects = View(catalog, {"sysobjects"});
   std::vector<Bound> property;
   property.push_back(ViewColumn(objects, "xtype"));
-  property.push_back(std::move(args[1]));
+  property.push_back(Text(fact.trigger_property));
   property.push_back(ViewColumn(objects, "status"));
+  Bound of_table =
+      Both(Equal(ViewColumn(objects, "parent_obj"), copy()),
+           Equal(Call("sqlengine_object_property", Typed(SqlType::kInt), std::move(property)),
+                 Literal(Typed(SqlType::kInt), "1")));
+  Bound value;
+  if (fact.answer == TriggerFact::kAny) {
+    value = Lookup(objects, Literal(Typed(SqlType::kInt), "1"), std::move(of_table));
+  } else {
+    value = Lookup(objects,
+                   Call(fact.answer == TriggerFact::kFirst ? "min" : "count", Typed(SqlType::kInt),
+                        ViewColumn(objects, "id")),
+                   std::move(of_table));
+  }
+  std::vector<Bound> found;
+  found.push_back(std::move(value));
+  found.push_back(Literal(Typed(SqlType::kInt), "0"));
+  Bound kind_ok = Equal(KindOf(objects, copy()), Text("U"));
+  if (fact.views_too) kind_ok = Either(std::move(kind_ok), Equal(KindOf(objects, copy()), Text("V")));
+  return When(std::move(kind_ok), Call("coalesce", Typed(SqlType::kInt), std::move(found)));
+}
+
+// What the object's own sysobjects row answers (sqlengine_object_property).
+Bound OwnRowAnswer(const TableShape& objects, const Bound& id, const Bound& property_name) {
+  std::vector<Bound> property;
+  property.push_back(ViewColumn(objects, "xtype"));
+  property.push_back(Node(BoundKind::kColumn, property_name->type, property_name->sql));
+  property.push_back(ViewColumn(objects, "status"));
+  property.push_back(ViewColumn(objects, "uid"));
   return Lookup(objects,
                 Call("sqlengine_object_property", Typed(SqlType::kInt), std::move(property)),
-                Equal(ViewColumn(objects, "id"), std::move(args[0])));
+                Equal(ViewColumn(objects, "id"), Node(BoundKind::kColumn, id->type, id->sql)));
+}
+
+// OBJECTPROPERTY(id, property), for any property expression: a written
+// property picks its answer as the statement is bound, any other one as each
+// row reads it.
+Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0]) || !IsText(*args[1])) Refuse("OBJECTPROPERTY argument");
+  TableShape objects = View(catalog, {"sysobjects"});
+  Bound id = Argument(args, 0);
+  Bound property = Argument(args, 1);
+  std::optional<std::string> literal = LiteralText(*args[1]);
+  Bound answer;
+  if (literal) {
+    for (const TableFact& fact : kTableFacts) {
+      if (fact.property == *literal) answer = TableFactAnswer(catalog, fact, id);
+    }
+    for (const TriggerFact& fact : kTriggerFacts) {
+      if (fact.property == *literal) answer = TriggerFactAnswer(catalog, fact, id);
+    }
+    if (!answer) answer = OwnRowAnswer(objects, id, property);
+  } else {
+    answer = Node(BoundKind::kCase, Typed(SqlType::kInt));
+    auto named = [&](std::string_view name) {
+      return Equal(Node(BoundKind::kColumn, property->type, property->sql), Text(name));
+    };
+    for (const TableFact& fact : kTableFacts) {
+      answer->args.push_back(named(fact.property));
+      answer->args.push_back(TableFactAnswer(catalog, fact, id));
+    }
+    for (const TriggerFact& fact : kTriggerFacts) {
+      answer->args.push_back(named(fact.property));
+      answer->args.push_back(TriggerFactAnswer(catalog, fact, id));
+    }
+    answer->args.push_back(OwnRowAnswer(objects, id, property));
+    answer->has_else = true;
+  }
+  answer->type.nullable = true;
+  return OverArguments(std::move(args), std::move(answer));
 }
 
 Bound ColName(Catalog& catalog, std::vector<Bound> args) {
