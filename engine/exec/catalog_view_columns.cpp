@@ -318,6 +318,54 @@ constexpr CatalogViewColumn kSysMessages[] = {
     {"msglangid", "smallint", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysLanguages[] = {
+    {"langid", "smallint", kNotNull},        {"dateformat", "nchar(3)", kNotNull},
+    {"datefirst", "tinyint", kNotNull},      {"upgrade", "int", kNull},
+    {"name", "sysname", kNotNull},           {"alias", "sysname", kNotNull},
+    {"months", "nvarchar(372)", kNull},      {"shortmonths", "nvarchar(132)", kNull},
+    {"days", "nvarchar(217)", kNull},        {"lcid", "int", kNotNull},
+    {"msglangid", "smallint", kNotNull},
+};
+
+constexpr CatalogViewColumn kSysServers[] = {
+    {"srvid", "smallint", kNotNull},
+    {"srvstatus", "smallint", kNull},
+    {"srvname", "sysname", kNotNull},
+    {"srvproduct", "sysname", kNotNull},
+    {"providername", "nvarchar(128)", kNotNull},
+    {"datasource", "nvarchar(4000)", kNull},
+    {"location", "nvarchar(4000)", kNull},
+    {"providerstring", "nvarchar(4000)", kNull},
+    {"schemadate", "datetime", kNotNull},
+    {"topologyx", "int", kNull},
+    {"topologyy", "int", kNull},
+    {"catalog", "sysname", kNull},
+    {"srvcollation", "sysname", kNull},
+    {"connecttimeout", "int", kNull},
+    {"querytimeout", "int", kNull},
+    {"srvnetname", "char(30)", kNull},
+    {"isremote", "bit", kNull},
+    {"rpc", "bit", kNotNull},
+    {"pub", "bit", kNotNull},
+    {"sub", "bit", kNull},
+    {"dist", "bit", kNull},
+    {"dpub", "bit", kNull},
+    {"rpcout", "bit", kNull},
+    {"dataaccess", "bit", kNull},
+    {"collationcompatible", "bit", kNull},
+    {"system", "bit", kNull},
+    {"useremotecollation", "bit", kNull},
+    {"lazyschemavalidation", "bit", kNull},
+    {"collation", "sysname", kNull},
+};
+
+constexpr CatalogViewColumn kSysConfigures[] = {
+    {"value", "int", kNotNull},
+    {"config", "smallint", kNotNull},
+    {"comment", "nvarchar(255)", kNotNull},
+    {"status", "smallint", kNull},
+};
+
 constexpr CatalogViewColumn kSptValues[] = {
     {"name", "nvarchar(35)", kNull}, {"number", "int", kNotNull}, {"type", "nchar(3)", kNotNull},
     {"low", "int", kNull},           {"high", "int", kNull},      {"status", "int", kNull},
@@ -440,6 +488,10 @@ constexpr ViewColumns kViews[] = {
     {"sysprocesses", kSysProcesses},
     {"spt_values", kSptValues},
     {"sysmessages", kSysMessages},
+    {"syslanguages", kSysLanguages},
+    {"sysservers", kSysServers},
+    {"sysconfigures", kSysConfigures},
+    {"syscurconfigs", kSysConfigures},
     {"::fn_helpcollations", kHelpCollations},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},

@@ -3,6 +3,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
+#include "engine/catalog/server_configuration.h"
 #include "engine/exec/constraint_catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
@@ -436,6 +437,10 @@ constexpr View kViews[] = {
     {"sysprocesses", SysProcesses},
     {"spt_values", SptValues},
     {"sysmessages", SysMessages},
+    {"syslanguages", SysLanguages},
+    {"sysservers", SysServers},
+    {"sysconfigures", SysConfigures},
+    {"syscurconfigs", SysCurConfigs},
     {"::fn_helpcollations", HelpCollations},
     {"sysconstraints", SysConstraints},
     {"sysforeignkeys", SysForeignKeys},
@@ -480,7 +485,7 @@ bool IsCatalogView(std::string_view view) {
 
 bool NeedsMaster(std::string_view view) {
   return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles" ||
-         view == "sysprocesses" || view == "sysmessages";
+         view == "sysprocesses" || view == "sysmessages" || view == "sysconfigures";
 }
 
 bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }
@@ -504,7 +509,7 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(kColumnPermissionsTable), std::string_view(catalog::kProceduresTable),
         std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
         std::string_view(kRulesTable), std::string_view(catalog::kLoginsTable),
-        std::string_view(kObjectOwnersTable),
+        std::string_view(kObjectOwnersTable), std::string_view(catalog::kConfigurationsTable),
         std::string_view(catalog::kRoleMembersTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }

@@ -77,7 +77,21 @@ bool MayChangeConfiguration(Session& session) {
          session.Engine().Catalog().IsRoleMember("serveradmin", session.Login().name);
 }
 
+constexpr ConfigurationOption kDescribed[] = {
+    {kShowAdvanced, 518, 0, 1, 1, "show advanced options"},
+    {kUserConnections, 103, 0, 32767, 2, "Number of user connections allowed"},
+};
+
 }  // namespace
+
+std::span<const ConfigurationOption> ConfigurationOptions() { return kDescribed; }
+
+std::optional<int> OptionInUse(ConfigurationState& state, std::string_view name) {
+  for (const OptionDefinition& option : kOptions) {
+    if (option.name == Lower(name)) return InUse(state, option);
+  }
+  return std::nullopt;
+}
 
 ConfigurationState::ConfigurationState(const std::filesystem::path& master_file)
     : stored_(master_file),

@@ -6,6 +6,9 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,21 @@ class ConfigurationState {
   const int user_connections_in_use_;
   std::atomic<bool> show_advanced_in_use_;
 };
+
+// The options as master..sysconfigures lists them: name, number, minimum,
+// maximum, status (1 dynamic, 2 advanced), description.
+struct ConfigurationOption {
+  std::string_view name;
+  int number;
+  int minimum;
+  int maximum;
+  int status;
+  std::string_view description;
+};
+std::span<const ConfigurationOption> ConfigurationOptions();
+
+// The value in use of the option named `name`; nullopt for an unknown one.
+std::optional<int> OptionInUse(ConfigurationState& state, std::string_view name);
 
 // EXEC sp_configure [@configname [, @configvalue]]. Throws SqlError 15123
 // (unknown or hidden advanced option), 15129 (value out of range), 15247

@@ -1,6 +1,9 @@
 #include "engine/exec/server_catalog_views.h"
 
+#include "engine/catalog/server_configuration.h"
 #include "engine/common/error.h"
+#include "engine/exec/configuration_procedures.h"
+#include "engine/exec/server_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -25,6 +28,64 @@ std::string SysMessages(const CatalogTarget& t) {
            tsql::QuoteSqliteName(t.master_schema) + "." + kUserMessagesTable;
   }
   return sql + ")";
+}
+
+std::string SysLanguages(const CatalogTarget&) {
+  return "(SELECT 0 AS langid, 'mdy' AS dateformat, 7 AS datefirst, 0 AS upgrade, "
+         "'us_english' AS name, 'English' AS alias, "
+         "'January,February,March,April,May,June,July,August,September,October,November,"
+         "December' AS months, 'Jan,Feb,Mar,Apr,May,Jun,Jul,Aug,Sep,Oct,Nov,Dec' AS shortmonths, "
+         "'Monday,Tuesday,Wednesday,Thursday,Friday,Saturday,Sunday' AS days, 1033 AS lcid, "
+         "1033 AS msglangid)";
+}
+
+std::string SysServers(const CatalogTarget& t) {
+  std::string name = tsql::QuoteSqliteString(kServerName);
+  // srvstatus 1089: rpc (1), rpc out (64), use remote collation (1024).
+  return "(SELECT 0 AS srvid, 1089 AS srvstatus, " + name +
+         " AS srvname, 'SQL Server' AS srvproduct, 'SQLOLEDB' AS providername, " + name +
+         " AS datasource, NULL AS location, NULL AS providerstring, " +
+         tsql::QuoteSqliteString(t.created.empty() ? "1900-01-01 00:00:00.000" : t.created) +
+         " AS schemadate, "
+         "0 AS topologyx, 0 AS topologyy, NULL AS catalog, NULL AS srvcollation, "
+         "0 AS connecttimeout, 0 AS querytimeout, " +
+         name +
+         " AS srvnetname, 1 AS isremote, 1 AS rpc, 0 AS pub, 0 AS sub, 0 AS dist, 0 AS dpub, "
+         "1 AS rpcout, 0 AS dataaccess, 0 AS collationcompatible, 0 AS system, "
+         "1 AS useremotecollation, 0 AS lazyschemavalidation, NULL AS collation)";
+}
+
+namespace {
+
+// The options as rows: name, config, comment, status, minimum, maximum.
+std::string OptionRows() {
+  std::string rows;
+  for (const ConfigurationOption& option : ConfigurationOptions()) {
+    rows += std::string(rows.empty() ? "VALUES " : ", ") + "(" +
+            tsql::QuoteSqliteString(std::string(option.name)) + ", " +
+            std::to_string(option.number) + ", " +
+            tsql::QuoteSqliteString(std::string(option.description)) + ", " +
+            std::to_string(option.status) + ")";
+  }
+  return "(SELECT column1 AS name, column2 AS config, column3 AS comment, column4 AS status "
+         "FROM (" + rows + "))";
+}
+
+}  // namespace
+
+std::string SysConfigures(const CatalogTarget& t) {
+  // An option never set is configured as it runs.
+  return "(SELECT coalesce((SELECT s.value FROM " + tsql::QuoteSqliteName(t.master_schema) + "." +
+         catalog::kConfigurationsTable +
+         " s WHERE s.name = o.name), sqlengine_configuration_in_use(o.name)) AS value, "
+         "o.config AS config, o.comment AS comment, o.status AS status FROM " +
+         OptionRows() + " o)";
+}
+
+std::string SysCurConfigs(const CatalogTarget&) {
+  return "(SELECT sqlengine_configuration_in_use(o.name) AS value, o.config AS config, "
+         "o.comment AS comment, o.status AS status FROM " +
+         OptionRows() + " o)";
 }
 
 }  // namespace sqlengine::exec

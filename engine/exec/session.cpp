@@ -6,6 +6,7 @@
 
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
+#include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -241,6 +242,10 @@ std::optional<int> Session::DatabaseAccess(std::string_view database) {
 }
 
 std::string Session::ProcessRows() { return ProcessRowsJson(engine_); }
+
+std::optional<int> Session::ConfigurationInUse(std::string_view option) {
+  return OptionInUse(engine_.Configuration(), option);
+}
 
 int Session::StatementPermissions() {
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());

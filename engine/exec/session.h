@@ -77,6 +77,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::optional<int> DatabaseAccess(std::string_view database) override;
   int StatementPermissions() override;
   std::string ProcessRows() override;
+  std::optional<int> ConfigurationInUse(std::string_view option) override;
   std::string UnqualifiedSchema() override { return connection_.UnqualifiedSchema(); }
   std::optional<int> ObjectPermissions(std::string_view object, std::string_view xtype,
                                        const std::vector<std::string>& columns,

@@ -13,6 +13,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_access.h"
+#include "engine/catalog/server_configuration.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/information_schema_views.h"
@@ -466,7 +467,9 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
       throw MakeError(916, {host_.LoginName(), target.database});
   }
   // master's own tables are master's alone.
-  if ((view == "spt_values" || view == "sysprocesses" || view == "sysmessages") &&
+  if ((view == "spt_values" || view == "sysprocesses" || view == "sysmessages" ||
+       view == "syslanguages" || view == "sysservers" || view == "sysconfigures" ||
+       view == "syscurconfigs") &&
       !tsql::EqualsIgnoreCase(target.database, "master"))
     return std::nullopt;
   target.data_folder = engine_.Layout().DataFolder().string();
@@ -502,7 +505,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
          {"sqlite_master", catalog::kObjectsTable, catalog::kDatabasesTable, kPrincipalsTable,
           kRoleMembersTable, kPermissionsTable, kColumnPermissionsTable, catalog::kProceduresTable,
           kTriggersTable, catalog::kLoginsTable, catalog::kRoleMembersTable, kUserTypesTable,
-          kRulesTable, kUserMessagesTable, kObjectOwnersTable}) {
+          kRulesTable, kUserMessagesTable, kObjectOwnersTable, catalog::kConfigurationsTable}) {
       authorizer_.Expose(schema, table);
     }
   }

@@ -243,6 +243,14 @@ void Processes(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).ProcessRows());
 }
 
+// sqlengine_configuration_in_use(option): syscurconfigs' value.
+void ConfigurationInUse(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<int> value = Host(context).ConfigurationInUse(SqliteValueText(args[0]));
+  if (!value) return sqlite3_result_null(context);
+  sqlite3_result_int(context, *value);
+}
+
 // sqlengine_extended_properties(name, level0type, level0name, level1type,
 // level1name, level2type, level2name): ::fn_listextendedproperty's rows.
 void ExtendedProperties(sqlite3_context* context, int count, sqlite3_value** args) {
@@ -479,6 +487,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"has_dbaccess", 1, NameQuestion<&FunctionHost::DatabaseAccess>, false},
     {"sqlengine_permissions", 0, Permissions, false},
     {"sqlengine_processes", 0, Processes, false},
+    {"sqlengine_configuration_in_use", 1, ConfigurationInUse, false},
     {"sqlengine_extended_properties", 7, ExtendedProperties, false},
     {"sqlengine_permissions", 3, Permissions, false},
     {"sqlengine_permissions", 4, Permissions, false},

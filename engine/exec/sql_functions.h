@@ -57,6 +57,9 @@ class FunctionHost {
   virtual std::string UnqualifiedSchema() { return "main"; }
   // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
   virtual std::string ProcessRows() { return "[]"; }
+  // The value in use of configuration option `option` (master..syscurconfigs);
+  // nullopt for an unknown one.
+  virtual std::optional<int> ConfigurationInUse(std::string_view) { return std::nullopt; }
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }
