@@ -118,6 +118,7 @@ constexpr MessageTemplate kMessages[] = {
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
     {446, 16, "Cannot resolve collation conflict for %ls operation."},
+    {447, 16, "Expression type %ls is invalid for COLLATE clause."},
     {448, 16, "Invalid collation '%.*ls'."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,

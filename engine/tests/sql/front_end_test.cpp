@@ -80,6 +80,8 @@ std::string Shape(const Expr& e) {
       return "(SUBQUERY)";
     case ExprKind::kQuantified:
       return children(e.op + "-" + e.value);
+    case ExprKind::kCollate:
+      return children("COLLATE:" + e.value);
   }
   return "?";
 }

@@ -182,7 +182,7 @@ TEST(TableDefinitionSql, KeepsTheStoredShape) {
   EXPECT_THAT(sql, StartsWith("CREATE TABLE t ( id INTEGER /*sqlengine_type int*/ PRIMARY KEY "
                               "AUTOINCREMENT UNIQUE ON CONFLICT ABORT , name nvarchar(50) NOT NULL "
                               "COLLATE sqlengine_ci_n , note \"varchar(max)\" COLLATE sqlengine_ci , "
-                              "code char(3) COLLATE sqlengine_cs , at datetime DEFAULT ("));
+                              "code char(3) COLLATE sqlengine_cs_as , at datetime DEFAULT ("));
   EXPECT_THAT(sql, HasSubstr("/*sqlengine_tsql getdate()*/ , CONSTRAINT u UNIQUE ( name ) )"));
 
   // Without an IDENTITY column a PRIMARY KEY stays one; REFERENCES names the parent alone.

@@ -1866,6 +1866,16 @@ class Binder {
         return Case(expr, scope, clause);
       case ExprKind::kCast:
         return Cast(expr, scope, clause);
+      case ExprKind::kCollate: {
+        // The value in the named collation, which wins in a comparison.
+        if (!IsKnownCollation(expr.value)) throw MakeError(448, {expr.value});
+        Bound value = Value(*expr.args[0], scope, clause);
+        if (!value->null_literal && ClassOf(value->type.type) != TypeClass::kCharacter)
+          throw MakeError(447, {std::string(TypeName(value->type.type))});
+        ApplyCollation(expr.value, value->type);
+        value->explicit_collation = true;
+        return value;
+      }
       case ExprKind::kCall:
         return Call(expr, scope, clause);
       case ExprKind::kSubquery: {

@@ -791,7 +791,15 @@ class Parser {
       node->args.push_back(Operand(&Parser::Unary));
       return node;
     }
-    return Primary();
+    std::unique_ptr<Expr> value = Primary();
+    while (At().IsWord("collate")) {
+      auto node = Node(ExprKind::kCollate, Next());
+      if (!At().IsName()) Fail();
+      node->value = Next().value;
+      node->args.push_back(std::move(value));
+      value = std::move(node);
+    }
+    return value;
   }
 
   std::unique_ptr<Expr> Literal(LiteralKind kind) {

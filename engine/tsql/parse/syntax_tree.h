@@ -39,6 +39,7 @@ enum class ExprKind {
   // value op ALL | ANY (query): args: value; op; value: "all" or "any"
   // (SOME is ANY).
   kQuantified,
+  kCollate,  // value COLLATE name: args: value; value: the collation as written
 };
 
 // kMoney: $12.50 (value "12.50").
