@@ -195,6 +195,18 @@ void ExecuteCreateDatabaseWithFiles(Session& session, const tsql::Statement& sta
   if (cursor.TakeWord("collate")) {
     std::string collation = cursor.Name();
     if (!tsql::IsKnownCollation(collation)) throw MakeError(448, {collation});
+    // Every database compares as the server's default collation does; one
+    // meant to compare otherwise (_CS, _AI, _BIN) would answer its queries
+    // as if it did not.
+    ColumnType asked;
+    tsql::ApplyCollation(collation, asked);
+    if (!tsql::SameCollation(asked, ColumnType{})) {
+      SqlError error = MakeError(8180);
+      error.message().text += " This engine cannot run it: a database whose collation is " +
+                              collation + " (databases compare as " +
+                              tsql::CollationNameFor(ColumnType{}) + ").";
+      throw error;
+    }
   }
   cursor.ExpectEnd();
   if (attach) {

@@ -352,6 +352,10 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       // a3: the index, a4: its table.
       if (IsEngineName(a4)) return Deny(MakeError(208, {a4}));
       if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));
+      // SQLite makes a PRIMARY KEY's or UNIQUE constraint's index itself
+      // only while it creates the table, which CREATE TABLE's permission
+      // covers: the table is nobody's yet to hold ALTER on.
+      if (action == SQLITE_CREATE_INDEX && a3.starts_with("sqlite_autoindex_")) return SQLITE_OK;
       return Ask(schema, a4, Access::kAlter);
     case SQLITE_CREATE_TRIGGER:
     case SQLITE_CREATE_TEMP_TRIGGER:
