@@ -112,6 +112,58 @@ std::pair<Value, Value> PrecisionAndScale(const ColumnType& type) {
 
 bool IsCharacter(const ColumnType& type) { return tsql::IsCharacterType(type.type); }
 
+// A parameter's Prec and Scale in sp_help, as ODBC describes the type:
+// digits for numbers (with no scale for approximate ones), characters for
+// strings, bytes for binary, the whole character count for text types.
+std::pair<Value, Value> ParameterPrecisionAndScale(const ColumnType& type) {
+  auto digits = [](int precision, std::optional<int> scale) {
+    return std::pair<Value, Value>(std::int64_t{precision},
+                                   scale ? Value(std::int64_t{*scale}) : Value{});
+  };
+  switch (type.type) {
+    case SqlType::kTinyInt:
+      return digits(3, 0);
+    case SqlType::kSmallInt:
+      return digits(5, 0);
+    case SqlType::kInt:
+      return digits(10, 0);
+    case SqlType::kBigInt:
+      return digits(19, 0);
+    case SqlType::kBit:
+      return digits(1, 0);
+    case SqlType::kReal:
+      return digits(24, std::nullopt);
+    case SqlType::kFloat:
+      return digits(53, std::nullopt);
+    case SqlType::kMoney:
+      return digits(19, 4);
+    case SqlType::kSmallMoney:
+      return digits(10, 4);
+    case SqlType::kDecimal:
+      return digits(type.precision, type.scale);
+    case SqlType::kDateTime:
+      return digits(23, 3);
+    case SqlType::kSmallDateTime:
+      return digits(16, 0);
+    case SqlType::kText:
+    case SqlType::kImage:
+      return digits(2147483647, std::nullopt);
+    case SqlType::kNText:
+      return digits(1073741823, std::nullopt);
+    case SqlType::kUniqueIdentifier:
+      return digits(0, std::nullopt);
+    case SqlType::kChar:
+    case SqlType::kVarChar:
+    case SqlType::kNChar:
+    case SqlType::kNVarChar:
+    case SqlType::kBinary:
+    case SqlType::kVarBinary:
+      return digits(type.length, std::nullopt);
+    default:
+      return digits(static_cast<int>(StorageLength(type)), std::nullopt);
+  }
+}
+
 std::string Unbracketed(std::string_view written) {
   tsql::DottedName name = tsql::ReadWrittenName(written);
   return name.parts.empty() ? std::string(written) : name.Last();
@@ -342,13 +394,10 @@ void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) 
   int order = 1;
   for (const tsql::ParameterDeclaration& parameter : definition->parameters) {
     const ColumnType& type = parameter.type;
-    std::int64_t precision = type.type == SqlType::kDecimal ? type.precision
-                             : IsCharacter(type)            ? type.length
-                                                            : StorageLength(type);
-    parameters.Add(
-        {parameter.name, std::string(tsql::DeclaredTypeName(type)), StorageLength(type), precision,
-         type.type == SqlType::kDecimal ? Value(std::int64_t{type.scale}) : Value{},
-         std::int64_t{order++}, IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
+    auto [precision, scale] = ParameterPrecisionAndScale(type);
+    parameters.Add({parameter.name, std::string(tsql::DeclaredTypeName(type)), StorageLength(type),
+                    precision, scale, std::int64_t{order++},
+                    IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
   }
   parameters.Send(sink);
 }
