@@ -25,6 +25,7 @@
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/type_name.h"
@@ -116,31 +117,16 @@ bool IsCharacter(const ColumnType& type) { return tsql::IsCharacterType(type.typ
 // digits for numbers (with no scale for approximate ones), characters for
 // strings, bytes for binary, the whole character count for text types.
 std::pair<Value, Value> ParameterPrecisionAndScale(const ColumnType& type) {
-  auto digits = [](int precision, std::optional<int> scale) {
-    return std::pair<Value, Value>(std::int64_t{precision},
-                                   scale ? Value(std::int64_t{*scale}) : Value{});
+  auto digits = [](std::int64_t precision, std::optional<int> scale) {
+    return std::pair<Value, Value>(precision, scale ? Value(std::int64_t{*scale}) : Value{});
   };
+  ColumnType exact = tsql::bind::AsDecimal(type);
+  if (exact.type == SqlType::kDecimal) return digits(exact.precision, exact.scale);
   switch (type.type) {
-    case SqlType::kTinyInt:
-      return digits(3, 0);
-    case SqlType::kSmallInt:
-      return digits(5, 0);
-    case SqlType::kInt:
-      return digits(10, 0);
-    case SqlType::kBigInt:
-      return digits(19, 0);
-    case SqlType::kBit:
-      return digits(1, 0);
     case SqlType::kReal:
       return digits(24, std::nullopt);
     case SqlType::kFloat:
       return digits(53, std::nullopt);
-    case SqlType::kMoney:
-      return digits(19, 4);
-    case SqlType::kSmallMoney:
-      return digits(10, 4);
-    case SqlType::kDecimal:
-      return digits(type.precision, type.scale);
     case SqlType::kDateTime:
       return digits(23, 3);
     case SqlType::kSmallDateTime:
@@ -152,15 +138,13 @@ std::pair<Value, Value> ParameterPrecisionAndScale(const ColumnType& type) {
       return digits(1073741823, std::nullopt);
     case SqlType::kUniqueIdentifier:
       return digits(0, std::nullopt);
-    case SqlType::kChar:
-    case SqlType::kVarChar:
-    case SqlType::kNChar:
-    case SqlType::kNVarChar:
-    case SqlType::kBinary:
-    case SqlType::kVarBinary:
-      return digits(type.length, std::nullopt);
     default:
-      return digits(static_cast<int>(StorageLength(type)), std::nullopt);
+      // Strings and binary: their declared length, in characters or bytes.
+      return digits(tsql::IsCharacterType(type.type) || type.type == SqlType::kBinary ||
+                            type.type == SqlType::kVarBinary
+                        ? type.length
+                        : StorageLength(type),
+                    std::nullopt);
   }
 }
 
