@@ -452,6 +452,7 @@ constexpr MessageTemplate kMessages[] = {
      "Password validation failed. The password does not meet policy requirements because it is "
      "too short."},
     {15123, 16, "The configuration option '%s' does not exist, or it may be an advanced option."},
+    {15124, 16, "The configuration option '%s' is not unique."},
     {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
     {15135, 16,
      "Object is invalid. Extended properties are not permitted on '%s', or the object does not "

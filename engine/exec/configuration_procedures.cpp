@@ -11,20 +11,64 @@
 namespace sqlengine::exec {
 namespace {
 
-struct OptionDefinition {
-  std::string_view name;
-  int minimum;
-  int maximum;
-  bool advanced;  // listed and settable only while 'show advanced options' is 1
-};
+using Option = ConfigurationOption;
+constexpr int kDynamic = Option::kDynamic;
+constexpr int kAdvanced = Option::kAdvanced;
 
 constexpr std::string_view kShowAdvanced = "show advanced options";
 constexpr std::string_view kUserConnections = "user connections";
+constexpr int kIntMax = 2147483647;
 
-// Sorted by name, as sp_configure lists them.
-constexpr OptionDefinition kOptions[] = {
-    {kShowAdvanced, 0, 1, false},
-    {kUserConnections, 0, 32767, true},
+// SQL Server 2000 SP4's options, in sp_configure's order (by name, any case).
+constexpr Option kOptions[] = {
+    {"affinity mask", 1535, 0, kIntMax, 0, kAdvanced, "affinity mask"},
+    {"allow updates", 102, 0, 1, 0, kDynamic, "Allow updates to system tables"},
+    {"awe enabled", 1548, 0, 1, 0, kAdvanced, "AWE enabled in the server"},
+    {"c2 audit mode", 544, 0, 1, 0, kAdvanced, "c2 audit mode"},
+    {"cost threshold for parallelism", 1538, 0, 32767, 5, kDynamic | kAdvanced,
+     "cost threshold for parallelism"},
+    {"Cross DB Ownership Chaining", 400, 0, 1, 0, kDynamic, "Allow cross db ownership chaining"},
+    {"cursor threshold", 1531, -1, kIntMax, -1, kDynamic | kAdvanced, "cursor threshold"},
+    {"default full-text language", 1126, 0, kIntMax, 1033, kDynamic | kAdvanced,
+     "default full-text language"},
+    {"default language", 124, 0, 9999, 0, kDynamic, "default language"},
+    {"fill factor (%)", 109, 0, 100, 0, kAdvanced, "Default fill factor percentage"},
+    {"index create memory (KB)", 1505, 704, kIntMax, 0, kDynamic | kAdvanced,
+     "Memory for index create sorts (kBytes)"},
+    {"lightweight pooling", 1546, 0, 1, 0, kAdvanced, "User mode scheduler uses lightweight pooling"},
+    {"locks", 106, 5000, kIntMax, 0, kAdvanced, "Number of locks for all users"},
+    {"max degree of parallelism", 1539, 0, 32, 0, kDynamic | kAdvanced,
+     "maximum degree of parallelism"},
+    {"max server memory (MB)", 1544, 4, kIntMax, kIntMax, kDynamic | kAdvanced,
+     "Maximum size of server memory (MB)"},
+    {"max text repl size (B)", 1536, 0, kIntMax, 65536, kDynamic,
+     "Maximum size of a text field in replication."},
+    {"max worker threads", 503, 32, 32767, 255, kAdvanced, "Maximum worker threads"},
+    {"media retention", 1537, 0, 365, 0, kAdvanced, "Tape retention period in days"},
+    {"min memory per query (KB)", 1540, 512, kIntMax, 1024, kDynamic | kAdvanced,
+     "minimum memory per query (kBytes)"},
+    {"min server memory (MB)", 1543, 0, kIntMax, 0, kDynamic | kAdvanced,
+     "Minimum size of server memory (MB)"},
+    {"nested triggers", 115, 0, 1, 1, kDynamic, "Allow triggers to be invoked within triggers"},
+    {"network packet size (B)", 505, 512, 65536, 4096, kDynamic | kAdvanced, "Network packet size"},
+    {"open objects", 107, 0, kIntMax, 0, kAdvanced, "Number of open database objects"},
+    {"priority boost", 1517, 0, 1, 0, kAdvanced, "Priority boost"},
+    {"query governor cost limit", 1545, 0, kIntMax, 0, kDynamic | kAdvanced,
+     "Maximum estimated cost allowed by query governor"},
+    {"query wait (s)", 1541, -1, kIntMax, -1, kDynamic | kAdvanced,
+     "maximum time to wait for query memory (s)"},
+    {"recovery interval (min)", 101, 0, 32767, 0, kDynamic | kAdvanced,
+     "Maximum recovery interval in minutes"},
+    {"remote access", 117, 0, 1, 1, 0, "Allow remote access"},
+    {"remote login timeout (s)", 1519, 0, kIntMax, 20, kDynamic, "remote login timeout"},
+    {"remote proc trans", 542, 0, 1, 0, kDynamic, "Create DTC transaction for remote procedures"},
+    {"remote query timeout (s)", 1520, 0, kIntMax, 600, kDynamic, "remote query timeout"},
+    {"scan for startup procs", 1547, 0, 1, 0, kAdvanced, "scan for startup stored procedures"},
+    {"set working set size", 1532, 0, 1, 0, kAdvanced, "set working set size"},
+    {kShowAdvanced, 518, 0, 1, 0, kDynamic, "show advanced options"},
+    {"two digit year cutoff", 1127, 1753, 9999, 2049, kDynamic | kAdvanced, "two digit year cutoff"},
+    {kUserConnections, 103, 0, 32767, 0, kAdvanced, "Number of user connections allowed"},
+    {"user options", 1534, 0, 32767, 0, kDynamic, "user options"},
 };
 
 std::string Lower(std::string_view text) {
@@ -33,25 +77,31 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
+const Option* Find(std::string_view name) {
+  std::string wanted = Lower(name);
+  for (const Option& option : kOptions) {
+    if (Lower(option.name) == wanted) return &option;
+  }
+  return nullptr;
+}
+
+std::size_t IndexOf(const Option& option) { return static_cast<std::size_t>(&option - kOptions); }
+
 // The visible options whose name contains `pattern` (any case); only the
 // one named exactly when there is such.
-std::vector<const OptionDefinition*> Matching(std::string_view pattern, bool show_advanced) {
+std::vector<const Option*> Matching(std::string_view pattern, bool show_advanced) {
   std::string wanted = Lower(pattern);
-  std::vector<const OptionDefinition*> found;
-  for (const OptionDefinition& option : kOptions) {
-    if (option.advanced && !show_advanced) continue;
-    if (option.name == wanted) return {&option};
-    if (option.name.find(wanted) != std::string_view::npos) found.push_back(&option);
+  std::vector<const Option*> found;
+  for (const Option& option : kOptions) {
+    if ((option.status & kAdvanced) && !show_advanced) continue;
+    std::string name = Lower(option.name);
+    if (name == wanted) return {&option};
+    if (name.find(wanted) != std::string::npos) found.push_back(&option);
   }
   return found;
 }
 
-int InUse(ConfigurationState& state, const OptionDefinition& option) {
-  if (option.name == kUserConnections) return state.UserConnectionsInUse();
-  return state.ShowsAdvancedOptions() ? 1 : 0;
-}
-
-void SendOptions(ConfigurationState& state, const std::vector<const OptionDefinition*>& options,
+void SendOptions(ConfigurationState& state, const std::vector<const Option*>& options,
                  ResultSink& sink) {
   const ColumnType name_type{SqlType::kNVarChar, 35};
   const ColumnType int_type{SqlType::kInt};
@@ -60,12 +110,10 @@ void SendOptions(ConfigurationState& state, const std::vector<const OptionDefini
                     {"maximum", int_type},
                     {"config_value", int_type},
                     {"run_value", int_type}});
-  for (const OptionDefinition* option : options) {
-    int run_value = InUse(state, *option);
+  for (const Option* option : options) {
     sink.AddRow({std::string(option->name), std::int64_t{option->minimum},
-                 std::int64_t{option->maximum},
-                 std::int64_t{state.Stored().Stored(option->name).value_or(run_value)},
-                 std::int64_t{run_value}});
+                 std::int64_t{option->maximum}, std::int64_t{state.Configured(*option)},
+                 std::int64_t{state.InUse(*option)}});
   }
   StatementDone done;
   done.row_count = options.size();
@@ -77,29 +125,41 @@ bool MayChangeConfiguration(Session& session) {
          session.Engine().Catalog().IsRoleMember("serveradmin", session.Login().name);
 }
 
-constexpr ConfigurationOption kDescribed[] = {
-    {kShowAdvanced, 518, 0, 1, 1, "show advanced options"},
-    {kUserConnections, 103, 0, 32767, 2, "Number of user connections allowed"},
-};
-
 }  // namespace
 
-std::span<const ConfigurationOption> ConfigurationOptions() { return kDescribed; }
+std::span<const ConfigurationOption> ConfigurationOptions() { return kOptions; }
 
 std::optional<int> OptionInUse(ConfigurationState& state, std::string_view name) {
-  for (const OptionDefinition& option : kOptions) {
-    if (option.name == Lower(name)) return InUse(state, option);
-  }
-  return std::nullopt;
+  const Option* option = Find(name);
+  if (!option) return std::nullopt;
+  return state.InUse(*option);
 }
 
 ConfigurationState::ConfigurationState(const std::filesystem::path& master_file)
-    : stored_(master_file),
-      user_connections_in_use_(stored_.Stored(kUserConnections).value_or(0)),
-      show_advanced_in_use_(stored_.Stored(kShowAdvanced).value_or(0) != 0) {}
+    : stored_(master_file), in_use_(new std::atomic<int>[std::size(kOptions)]) {
+  for (const Option& option : kOptions) {
+    in_use_[IndexOf(option)] = stored_.Stored(option.name).value_or(option.default_value);
+  }
+}
+
+int ConfigurationState::InUse(const ConfigurationOption& option) const {
+  return in_use_[IndexOf(option)];
+}
+
+int ConfigurationState::Configured(const ConfigurationOption& option) {
+  return stored_.Stored(option.name).value_or(InUse(option));
+}
+
+int ConfigurationState::UserConnectionsInUse() const { return InUse(*Find(kUserConnections)); }
+
+bool ConfigurationState::ShowsAdvancedOptions() const { return InUse(*Find(kShowAdvanced)) != 0; }
 
 void ConfigurationState::Reconfigure() {
-  show_advanced_in_use_ = stored_.Stored(kShowAdvanced).value_or(0) != 0;
+  for (const Option& option : kOptions) {
+    if (option.status & kDynamic) {
+      in_use_[IndexOf(option)] = stored_.Stored(option.name).value_or(option.default_value);
+    }
+  }
 }
 
 void Configure(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink) {
@@ -107,20 +167,21 @@ void Configure(Session& session, const std::vector<CallArgument>& arguments, Res
   ConfigurationState& state = session.Engine().Configuration();
   const bool show_advanced = state.ShowsAdvancedOptions();
   if (!args[0]) {
-    std::vector<const OptionDefinition*> all;
-    for (const OptionDefinition& option : kOptions) {
-      if (!option.advanced || show_advanced) all.push_back(&option);
+    std::vector<const Option*> all;
+    for (const Option& option : kOptions) {
+      if (!(option.status & kAdvanced) || show_advanced) all.push_back(&option);
     }
     SendOptions(state, all, sink);
     return;
   }
-  std::vector<const OptionDefinition*> found = Matching(*args[0], show_advanced);
-  if (found.empty() || (args[1] && found.size() > 1)) throw MakeError(15123, {*args[0]});
+  std::vector<const Option*> found = Matching(*args[0], show_advanced);
+  if (found.empty()) throw MakeError(15123, {*args[0]});
+  if (args[1] && found.size() > 1) throw MakeError(15124, {*args[0]});
   if (!args[1]) {
     SendOptions(state, found, sink);
     return;
   }
-  const OptionDefinition& option = *found.front();
+  const Option& option = *found.front();
   if (!MayChangeConfiguration(session)) throw MakeError(15247);
   const std::string& text = *args[1];
   char* end = nullptr;
@@ -128,7 +189,7 @@ void Configure(Session& session, const std::vector<CallArgument>& arguments, Res
   if (text.empty() || *end != '\0' || value < option.minimum || value > option.maximum) {
     throw MakeError(15129, {text, option.name});
   }
-  int before = state.Stored().Stored(option.name).value_or(InUse(state, option));
+  int before = state.Configured(option);
   state.Stored().Store(option.name, static_cast<int>(value));
   sink.Message(FormatMessage(15457, {option.name, std::to_string(before), std::to_string(value)}));
 }

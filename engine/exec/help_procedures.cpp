@@ -25,6 +25,7 @@
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/type_name.h"
@@ -111,6 +112,41 @@ std::pair<Value, Value> PrecisionAndScale(const ColumnType& type) {
 }
 
 bool IsCharacter(const ColumnType& type) { return tsql::IsCharacterType(type.type); }
+
+// A parameter's Prec and Scale in sp_help, as ODBC describes the type:
+// digits for numbers (with no scale for approximate ones), characters for
+// strings, bytes for binary, the whole character count for text types.
+std::pair<Value, Value> ParameterPrecisionAndScale(const ColumnType& type) {
+  auto digits = [](std::int64_t precision, std::optional<int> scale) {
+    return std::pair<Value, Value>(precision, scale ? Value(std::int64_t{*scale}) : Value{});
+  };
+  ColumnType exact = tsql::bind::AsDecimal(type);
+  if (exact.type == SqlType::kDecimal) return digits(exact.precision, exact.scale);
+  switch (type.type) {
+    case SqlType::kReal:
+      return digits(24, std::nullopt);
+    case SqlType::kFloat:
+      return digits(53, std::nullopt);
+    case SqlType::kDateTime:
+      return digits(23, 3);
+    case SqlType::kSmallDateTime:
+      return digits(16, 0);
+    case SqlType::kText:
+    case SqlType::kImage:
+      return digits(2147483647, std::nullopt);
+    case SqlType::kNText:
+      return digits(1073741823, std::nullopt);
+    case SqlType::kUniqueIdentifier:
+      return digits(0, std::nullopt);
+    default:
+      // Strings and binary: their declared length, in characters or bytes.
+      return digits(tsql::IsCharacterType(type.type) || type.type == SqlType::kBinary ||
+                            type.type == SqlType::kVarBinary
+                        ? type.length
+                        : StorageLength(type),
+                    std::nullopt);
+  }
+}
 
 std::string Unbracketed(std::string_view written) {
   tsql::DottedName name = tsql::ReadWrittenName(written);
@@ -342,13 +378,10 @@ void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) 
   int order = 1;
   for (const tsql::ParameterDeclaration& parameter : definition->parameters) {
     const ColumnType& type = parameter.type;
-    std::int64_t precision = type.type == SqlType::kDecimal ? type.precision
-                             : IsCharacter(type)            ? type.length
-                                                            : StorageLength(type);
-    parameters.Add(
-        {parameter.name, std::string(tsql::DeclaredTypeName(type)), StorageLength(type), precision,
-         type.type == SqlType::kDecimal ? Value(std::int64_t{type.scale}) : Value{},
-         std::int64_t{order++}, IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
+    auto [precision, scale] = ParameterPrecisionAndScale(type);
+    parameters.Add({parameter.name, std::string(tsql::DeclaredTypeName(type)), StorageLength(type),
+                    precision, scale, std::int64_t{order++},
+                    IsCharacter(type) ? Value(std::string(kCollation)) : Value{}});
   }
   parameters.Send(sink);
 }

@@ -177,6 +177,13 @@ bool BatchExecutor::FireBulkInsertTriggers(const std::string& schema, const std:
 
 bool BatchExecutor::FireTriggers(const ChangeTriggers& change, const RowImages& inserted,
                                  const RowImages& deleted, std::int64_t rows, int line) {
+  // With 'nested triggers' off, a trigger's own changes fire no AFTER
+  // triggers; INSTEAD OF triggers fire regardless.
+  if (trigger_context_ && !change.instead &&
+      session_.ConfigurationInUse("nested triggers").value_or(1) == 0) {
+    session_.RowCount() = rows;
+    return true;
+  }
   // Outside a user transaction the statement's own counts as one
   // (@@TRANCOUNT 1), which a ROLLBACK in the trigger ends.
   struct StatementCount {
