@@ -52,8 +52,7 @@ std::string ConstraintValues(const CatalogTarget& t) {
     int status = KindNumber(c.xtype) + (c.column.empty() ? kTableLevel : kColumnLevel) +
                  kNotDeferrable + (c.disabled ? kDisabled : 0) +
                  (c.system_named ? kSystemNamed : 0);
-    if (c.xtype == "PK") status += kClusteredKey;
-    if (c.xtype == "UQ") status += kNonclusteredKey;
+    if (c.xtype == "PK" || c.xtype == "UQ") status += c.clustered ? kClusteredKey : kNonclusteredKey;
     values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
               std::to_string(c.id) + ", " + Text(c.xtype) + ", " + Text(c.table) + ", " +
               (c.disabled ? "1" : "0") + ", " + Text(c.column) + ", " +
