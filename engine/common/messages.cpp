@@ -203,6 +203,9 @@ constexpr MessageTemplate kMessages[] = {
     {1813, 16, "Could not open new database '%.*ls'. CREATE DATABASE is aborted."},
     {1828, 16, "The file named '%.*ls' is already in use. Choose another name."},
     {1829, 16, "The FOR ATTACH option requires that at least the primary file be specified."},
+    {1902, 16,
+     "Cannot create more than one clustered index on table '%.*ls'. Drop the existing clustered "
+     "index '%.*ls' before creating another."},
     {1913, 16, "There is already an index on table '%.*ls' named '%.*ls'."},
     {1933, 16, "Cannot create index because the key column '%.*ls' is non-deterministic or imprecise."},
     {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
@@ -388,6 +391,7 @@ constexpr MessageTemplate kMessages[] = {
     {8108, 16,
      "Cannot add identity column, using the SELECT INTO statement, to table '%.*ls', which "
      "already has column '%.*ls' that inherits the identity property."},
+    {8112, 16, "Cannot add more than one clustered index for constraints on table '%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
     {8117, 16, "Operand data type %ls is invalid for %ls operator."},

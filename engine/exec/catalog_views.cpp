@@ -20,6 +20,9 @@
 namespace sqlengine::exec {
 namespace {
 
+// The xtype of a row of UserObjects.
+constexpr std::string_view kUserObjectKind = "CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END";
+
 // User tables and views of a schema, hiding SQLite's and the engine's own.
 std::string UserObjects(const CatalogTarget& t) {
   return "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(t.schema) +
@@ -295,7 +298,8 @@ std::string InformationSchemaTables(const CatalogTarget& t) {
          " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
          " AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
          "CASE u.type WHEN 'view' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM (" +
-         UserObjects(t) + ") u)";
+         UserObjects(t) + ") u WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind) +
+         ")";
 }
 
 // A column's default as the catalog shows it: the text of its DEFAULT
@@ -329,7 +333,7 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
                         "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
                         "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE") +
-         ")";
+         " WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind, "c.name") + ")";
 }
 
 std::string SysFiles(const CatalogTarget& t) {

@@ -52,8 +52,7 @@ std::string ConstraintValues(const CatalogTarget& t) {
     int status = KindNumber(c.xtype) + (c.column.empty() ? kTableLevel : kColumnLevel) +
                  kNotDeferrable + (c.disabled ? kDisabled : 0) +
                  (c.system_named ? kSystemNamed : 0);
-    if (c.xtype == "PK") status += kClusteredKey;
-    if (c.xtype == "UQ") status += kNonclusteredKey;
+    if (c.xtype == "PK" || c.xtype == "UQ") status += c.clustered ? kClusteredKey : kNonclusteredKey;
     values += std::string(values.empty() ? "VALUES " : ", ") + "(" + Text(c.name) + ", " +
               std::to_string(c.id) + ", " + Text(c.xtype) + ", " + Text(c.table) + ", " +
               (c.disabled ? "1" : "0") + ", " + Text(c.column) + ", " +
@@ -169,7 +168,7 @@ std::string InformationSchemaTableConstraints(const CatalogTarget& t) {
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
          "column2 AS TABLE_NAME, column3 AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
          "'NO' AS INITIALLY_DEFERRED FROM (" +
-         values + "))";
+         values + ") WHERE " + InformationSchemaVisible(t, "column2", "'U'") + ")";
 }
 
 std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
@@ -187,7 +186,7 @@ std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column2") +
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
          "column2 AS TABLE_NAME, column3 AS COLUMN_NAME, column4 AS ORDINAL_POSITION FROM (" +
-         values + "))";
+         values + ") WHERE " + InformationSchemaVisible(t, "column2", "'U'") + ")";
 }
 
 std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
@@ -223,13 +222,13 @@ std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "UNIQUE_CONSTRAINT", "column6") +
          "column2 AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, column3 AS UPDATE_RULE, "
          "column4 AS DELETE_RULE FROM (" +
-         values + "))";
+         values + ") WHERE " + InformationSchemaVisible(t, "column5", "'U'") + ")";
 }
 
 std::string InformationSchemaCheckConstraints(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "c.tbl") +
          "c.name AS CONSTRAINT_NAME, c.text AS CHECK_CLAUSE FROM " + ConstraintValues(t) +
-         " c WHERE c.xtype = 'C')";
+         " c WHERE c.xtype = 'C' AND " + InformationSchemaVisible(t, "c.tbl", "'U'") + ")";
 }
 
 std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
@@ -245,7 +244,7 @@ std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "TABLE", "column1") +
          "column1 AS TABLE_NAME, column2 AS COLUMN_NAME, " +
          InformationSchemaOwner(t, "CONSTRAINT", "column1") + "column3 AS CONSTRAINT_NAME FROM (" + values +
-         "))";
+         ") WHERE " + InformationSchemaVisible(t, "column1", "'U'") + ")";
 }
 
 }  // namespace sqlengine::exec

@@ -127,13 +127,23 @@ void AddKey(const Target& target, const tsql::AddedConstraint& added) {
     if (!column_list.empty()) column_list += ", ";
     column_list += tsql::QuoteSqliteName(column);
   }
+  // A PRIMARY KEY is clustered unless declared otherwise or the table has a
+  // clustered index already; a UNIQUE constraint only when declared so.
+  bool primary = added.kind == "primary";
+  std::string clustered = ClusteredIndexName(target.db, target.schema, target.table);
+  if (added.clustered.value_or(false) && !clustered.empty())
+    throw MakeError(1902, {target.table, clustered});
+  bool clusters = added.clustered.value_or(primary && clustered.empty());
+  std::string marker = clusters == primary ? ""
+                       : clusters          ? std::string(kClusteredMarker) + " "
+                                           : std::string(kNonclusteredMarker) + " ";
   std::string key = RepeatedKey(target.db, target.QualifiedTable(), column_list);
   if (!key.empty()) throw MakeError(1505, {"2", key});
   catalog::Exec(target.db,
                 "CREATE UNIQUE INDEX " + tsql::QuoteSqliteName(target.schema) + "." +
                     tsql::QuoteSqliteName(name) + " ON " + tsql::QuoteSqliteName(target.table) +
-                    " (" + column_list + ") " +
-                    std::string(added.kind == "primary" ? kPrimaryKeyMarker : kUniqueKeyMarker));
+                    " (" + column_list + ") " + marker +
+                    std::string(primary ? kPrimaryKeyMarker : kUniqueKeyMarker));
 }
 
 // Appends a table constraint to the definition.

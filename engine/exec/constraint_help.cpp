@@ -34,8 +34,9 @@ std::string ActionName(const std::string& action) {
 }
 
 std::string TypeText(const TableConstraint& c) {
-  if (c.xtype == "PK") return "PRIMARY KEY (clustered)";
-  if (c.xtype == "UQ") return "UNIQUE (non-clustered)";
+  if (c.xtype == "PK" || c.xtype == "UQ")
+    return std::string(c.xtype == "PK" ? "PRIMARY KEY" : "UNIQUE") +
+           (c.clustered ? " (clustered)" : " (non-clustered)");
   if (c.xtype == "F") return "FOREIGN KEY";
   if (c.xtype == "C")
     return c.column.empty() ? "CHECK Table Level " : "CHECK on column " + c.column;

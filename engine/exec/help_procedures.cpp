@@ -247,11 +247,12 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
     std::string keys;
     for (const IndexColumn& column : index.columns)
       keys += (keys.empty() ? "" : ", ") + column.name + (column.descending ? "(-)" : "");
-    std::string description =
-        index.key_kind == "PK"   ? "clustered, unique, primary key located on PRIMARY"
-        : index.key_kind == "UQ" ? "nonclustered, unique, unique key located on PRIMARY"
-        : index.unique           ? "nonclustered, unique located on PRIMARY"
-                                 : "nonclustered located on PRIMARY";
+    std::string description = std::string(index.clustered ? "clustered" : "nonclustered") +
+                              (index.unique ? ", unique" : "") +
+                              (index.key_kind == "PK"   ? ", primary key"
+                               : index.key_kind == "UQ" ? ", unique key"
+                                                        : "") +
+                              " located on PRIMARY";
     result.Add({index.name, description, keys});
   }
   *any = !indexes.empty();

@@ -2,6 +2,7 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -15,7 +16,7 @@ constexpr int kPrimaryKey = 2048;
 constexpr int kUniqueConstraint = 4096;
 
 // The tables' PRIMARY KEY and UNIQUE constraints: (tbl, cols, name, xtype,
-// stored), cols their lower-case column names joined by commas, stored the
+// stored, clustered), cols their lower-case column names joined by commas, stored the
 // index's name in SQLite for a key ALTER TABLE added as an index (else NULL).
 std::string KeyConstraints(const CatalogTarget& t) {
   std::string rows;
@@ -27,19 +28,21 @@ std::string KeyConstraints(const CatalogTarget& t) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
             tsql::QuoteSqliteString(c.table) + ", " + tsql::QuoteSqliteString(columns) + ", " +
             tsql::QuoteSqliteString(c.name) + ", '" + c.xtype + "', " +
-            (c.from_index ? tsql::QuoteSqliteString(c.name) : std::string("NULL"));
+            (c.from_index ? tsql::QuoteSqliteString(c.name) : std::string("NULL")) + ", " +
+            (c.clustered ? "1" : "0");
   }
-  if (rows.empty()) rows = "SELECT NULL, NULL, NULL, NULL, NULL WHERE 0";
-  return "key_constraints (tbl, cols, name, xtype, stored) AS (" + rows + ")";
+  if (rows.empty()) rows = "SELECT NULL, NULL, NULL, NULL, NULL, NULL WHERE 0";
+  return "key_constraints (tbl, cols, name, xtype, stored, clustered) AS (" + rows + ")";
 }
 
 }  // namespace
 
-// sysindexes' rows, as SQL Server keeps them: the index of a PRIMARY KEY
-// (clustered, indid 1) or UNIQUE constraint under the constraint's name, the
-// others under the names they were created with, in the order they were
-// made; a table without a clustered index has its row of indid 0, named as
-// the table. A table's identity column is its rowid, which is no index.
+// sysindexes' rows, as SQL Server keeps them: the index of a PRIMARY KEY or
+// UNIQUE constraint under the constraint's name, the others under the names
+// they were created with; the clustered one (a key's or a CREATE CLUSTERED
+// INDEX's) is indid 1, the rest follow from 2 in the order they were made; a
+// table without a clustered index has its row of indid 0, named as the
+// table. A table's identity column is its rowid, which is no index.
 std::string IndexCommonTables(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string on = tsql::QuoteSqliteString(t.schema);
@@ -53,6 +56,8 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          ", lists AS (SELECT t.tbl AS tbl, t.id AS id, l.name AS sqlite_name, l.\"unique\" AS "
          "is_unique, l.origin AS origin, (SELECT m.rowid FROM " +
          schema + ".sqlite_master m WHERE m.type = 'index' AND m.name = l.name) AS made, "
+         "(SELECT instr(m.sql, " + tsql::QuoteSqliteString(std::string(kClusteredMarker)) + ") > 0 FROM " +
+         schema + ".sqlite_master m WHERE m.type = 'index' AND m.name = l.name) AS marked, "
          "(SELECT group_concat(lower(i.name), ',') FROM (SELECT name FROM pragma_index_info(l.name, " +
          on + ") ORDER BY seqno) i) AS cols FROM tables t JOIN pragma_index_list(t.tbl, " + on +
          ") l), "
@@ -62,16 +67,19 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          "NOCASE AND ((l.origin <> 'c' AND k.stored IS NULL AND k.cols = l.cols) OR k.stored = "
          "l.sqlite_name)) AS kind, (SELECT k.name FROM key_constraints k WHERE k.tbl = l.tbl "
          "COLLATE NOCASE AND l.origin <> 'c' AND k.stored IS NULL AND k.cols = l.cols) AS "
-         "key_name FROM lists l), "
-         "keyed AS (SELECT l.tbl AS tbl, l.id AS id, CASE WHEN l.kind = 'PK' THEN 1 ELSE 1 + "
-         "row_number() OVER (PARTITION BY l.tbl, l.kind IS 'PK' ORDER BY l.made) END AS indid, coalesce(l.key_name, " +
-         shown + ") AS name, CASE l.kind WHEN 'PK' THEN " +
-         std::to_string(kUnique | kClustered | kPrimaryKey) + " WHEN 'UQ' THEN " +
-         std::to_string(kUnique | kUniqueConstraint) + " ELSE CASE WHEN l.is_unique THEN " +
-         std::to_string(kUnique) +
+         "key_name, coalesce((SELECT k.clustered FROM key_constraints k WHERE k.tbl = l.tbl "
+         "COLLATE NOCASE AND ((l.origin <> 'c' AND k.stored IS NULL AND k.cols = l.cols) OR "
+         "k.stored = l.sqlite_name)), l.marked, 0) AS clustered FROM lists l), "
+         "keyed AS (SELECT l.tbl AS tbl, l.id AS id, CASE WHEN l.clustered THEN 1 ELSE 1 + "
+         "row_number() OVER (PARTITION BY l.tbl, l.clustered ORDER BY l.made) END AS indid, "
+         "coalesce(l.key_name, " +
+         shown + ") AS name, CASE WHEN l.clustered THEN " + std::to_string(kClustered) +
+         " ELSE 0 END + CASE l.kind WHEN 'PK' THEN " + std::to_string(kUnique | kPrimaryKey) +
+         " WHEN 'UQ' THEN " + std::to_string(kUnique | kUniqueConstraint) +
+         " ELSE CASE WHEN l.is_unique THEN " + std::to_string(kUnique) +
          " ELSE 0 END END AS status, l.sqlite_name AS sqlite_name FROM kinds l "
          "UNION ALL SELECT t.tbl, t.id, 0, t.tbl, 0, NULL FROM tables t WHERE NOT EXISTS "
-         "(SELECT 1 FROM kinds p WHERE p.tbl = t.tbl AND p.kind = 'PK')) ";
+         "(SELECT 1 FROM kinds p WHERE p.tbl = t.tbl AND p.clustered)) ";
 }
 
 std::string SysIndexes(const CatalogTarget& t) {

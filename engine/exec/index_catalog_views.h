@@ -1,8 +1,9 @@
 #pragma once
 // sysindexes and sysindexkeys over a database's SQLite indexes, as SQL Server
-// 2000 numbers them: the primary key as the clustered index (indid 1), a
-// table without one as its heap (indid 0), every other index and UNIQUE
-// constraint from indid 2 on in name order. Each is a parenthesised SELECT
+// 2000 numbers them: the clustered index (indid 1: the primary key's unless
+// it was declared NONCLUSTERED, or a UNIQUE constraint or index declared
+// CLUSTERED), a table without one as its heap (indid 0), every other index
+// and UNIQUE constraint from indid 2 on in the order they were made. Each is a parenthesised SELECT
 // for CatalogViewSql.
 
 #include <string>

@@ -23,6 +23,7 @@ void ReplaceIndex(sqlite3* db, const tsql::Statement& create, tsql::NameResolver
   std::optional<std::string> stored =
       StoredIndexName(db, schema, index->table.Last(), index->name.value);
   if (!stored) throw MakeError(7999, {index->name.value, index->table.Last()});
+  RefuseSecondClusteredIndex(db, schema, *index);
   // The new index takes the old one's place under its stored name.
   std::string sql = CreateIndexSql(*index, schema, *stored);
   catalog::Exec(db, "SAVEPOINT sqlengine_index");

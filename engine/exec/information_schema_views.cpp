@@ -19,13 +19,24 @@ std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view pref
          OwnerNameSql(t, object) + " AS " + p + "_SCHEMA, ";
 }
 
+std::string InformationSchemaVisible(const CatalogTarget& t, std::string_view object,
+                                     std::string_view xtype, std::string_view column) {
+  if (t.schema != "main") return "1";
+  std::string o(object);
+  return "coalesce(sqlengine_permissions(" + o + ", " + std::string(xtype) +
+         ", (SELECT group_concat(x.name, char(1)) FROM pragma_table_xinfo(" + o +
+         ", 'main') x)" + (column.empty() ? std::string() : ", " + std::string(column)) +
+         "), 0) <> 0";
+}
+
 std::string InformationSchemaViews(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "TABLE", "v.name") +
          "v.name AS TABLE_NAME, substr(sqlengine_view_text(v.sql), 1, 4000) AS VIEW_DEFINITION, "
          "CASE WHEN instr(v.sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE "
          "'NONE' END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +
-         ".sqlite_master v WHERE v.type = 'view' AND v.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\')";
+         ".sqlite_master v WHERE v.type = 'view' AND v.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\' "
+         "AND " + InformationSchemaVisible(t, "v.name", "'V'") + ")";
 }
 
 std::string InformationSchemaRoutines(const CatalogTarget& t) {
@@ -43,7 +54,8 @@ std::string InformationSchemaRoutines(const CatalogTarget& t) {
            " o WHERE 0)";
   return "(" + columns + "substr(p.definition, 1, 4000)" + rest + " FROM " + schema + "." +
          catalog::kProceduresTable + " p JOIN " + schema + "." + catalog::kObjectsTable +
-         " o ON o.name = p.name AND o.xtype = 'P')";
+         " o ON o.name = p.name AND o.xtype = 'P' WHERE " +
+         InformationSchemaVisible(t, "o.name", "'P'") + ")";
 }
 
 std::string InformationSchemaParameters(const CatalogTarget& t) {

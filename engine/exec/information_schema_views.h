@@ -20,6 +20,15 @@ namespace sqlengine::exec {
 std::string InformationSchemaOwner(const CatalogTarget& target, std::string_view prefix,
                                    std::string_view object);
 
+// An SQL condition: whether the current user holds some permission on the
+// object the SQL expressions `object` (its name) and `xtype` name, or with
+// `column` on that column of it, as SQL Server's INFORMATION_SCHEMA views
+// ask (PERMISSIONS(id [, column]) <> 0; dbo and db_owner hold them all).
+// Another database's views are not filtered: the rights at hand are the
+// current database's.
+std::string InformationSchemaVisible(const CatalogTarget& target, std::string_view object,
+                                     std::string_view xtype, std::string_view column = {});
+
 std::string InformationSchemaViews(const CatalogTarget& target);
 std::string InformationSchemaRoutines(const CatalogTarget& target);
 // Lists target.parameters.

@@ -147,14 +147,13 @@ void Statistics(Session& session, const std::vector<CallArgument>& given, Result
   // Unique indexes first, then by type and name, as ODBC orders them.
   std::stable_sort(indexes.begin(), indexes.end(), [](const TableIndex& a, const TableIndex& b) {
     if (a.unique != b.unique) return a.unique;
-    return (a.key_kind == "PK") > (b.key_kind == "PK");
+    return a.clustered > b.clustered;
   });
   for (const TableIndex& index : indexes) {
     if (unique_only && !index.unique) continue;
     if (index_pattern != "%" && !tsql::EqualsIgnoreCase(index_pattern, index.name)) continue;
-    // The primary key's index is the clustered one (SQL_INDEX_CLUSTERED);
-    // the others SQL_INDEX_OTHER.
-    std::int64_t type = index.key_kind == "PK" ? 1 : 3;
+    // SQL_INDEX_CLUSTERED for the clustered index, SQL_INDEX_OTHER for the others.
+    std::int64_t type = index.clustered ? 1 : 3;
     std::int64_t sequence = 0;
     for (const IndexColumn& column : index.columns) {
       result.Add({database, ObjectOwner(session, *found), *found,

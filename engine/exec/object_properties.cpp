@@ -106,7 +106,13 @@ void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
   }
   if (property == "cnstisclustkey" || property == "cnstisnonclustkey") {
     if (!OfKinds(xtype, "C D F PK UQ")) return sqlite3_result_null(context);
-    return sqlite3_result_int(context, OfKinds(xtype, property == "cnstisclustkey" ? "PK" : "UQ"));
+    bool clustered = property == "cnstisclustkey";
+    if (argc > 4 && sqlite3_value_type(args[4]) != SQLITE_NULL) {
+      // sysconstraints.status: 512 a clustered key, 1024 a nonclustered one.
+      int status = sqlite3_value_int(args[4]);
+      return sqlite3_result_int(context, (status & (clustered ? 512 : 1024)) != 0);
+    }
+    return sqlite3_result_int(context, OfKinds(xtype, clustered ? "PK" : "UQ"));
   }
   if (std::optional<int> answer =
           TriggerProperty(property, argc > 2 ? sqlite3_value_int(args[2]) : 0)) {
@@ -212,6 +218,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 2, ObjectProperty, true},
     {"sqlengine_object_property", 3, ObjectProperty, true},
     {"sqlengine_object_property", 4, ObjectProperty, true},
+    {"sqlengine_object_property", 5, ObjectProperty, true},
     {"sqlengine_column_property", 7, ColumnProperty, true},
     {"sqlengine_index_property", 3, IndexProperty, true},
 };

@@ -5,6 +5,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_definition_sql.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -163,6 +164,14 @@ void CheckSchemaStatementSyntax(const tsql::Statement& statement) {
   }
 }
 
+void RefuseSecondClusteredIndex(sqlite3* db, const std::string& schema,
+                                const tsql::CreateIndexSyntax& index) {
+  if (db == nullptr || !index.clustered) return;
+  std::string existing = ClusteredIndexName(db, schema, index.table.Last());
+  if (existing.empty() || tsql::EqualsIgnoreCase(existing, index.name.value)) return;
+  throw MakeError(1902, {index.table.Last(), existing});
+}
+
 std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::string& schema,
                            const std::string& stored_name) {
   std::string sql = index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
@@ -173,7 +182,7 @@ std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::stri
     sql += (k == 0 ? " " : " , ") + tsql::QuoteSqliteName(index.columns[k].name);
     if (index.columns[k].descending) sql += " DESC";
   }
-  return sql + " )";
+  return sql + " )" + (index.clustered ? " " + std::string(kClusteredMarker) : std::string());
 }
 
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
@@ -207,6 +216,7 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       if (!index) return {};
       std::string schema = SchemaOfTable(index->table, resolver);
       RefuseChangingKeys(db, schema, *index);
+      RefuseSecondClusteredIndex(db, schema, *index);
       std::string stored = NewIndexName(db, schema, index->table.Last(), index->name.value);
       return {Text(CreateIndexSql(*index, schema, stored), line)};
     }

@@ -35,8 +35,13 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
                                                  tsql::bind::Catalog& catalog,
                                                  AppendedColumns* appended = nullptr);
 
+// Throws 1902 when `index` is declared CLUSTERED and its table already has a
+// clustered index of another name.
+void RefuseSecondClusteredIndex(sqlite3* db, const std::string& schema,
+                                const tsql::CreateIndexSyntax& index);
+
 // The SQLite CREATE INDEX statement of `index`, stored as `stored_name` in
-// SQLite schema `schema`.
+// SQLite schema `schema` (a clustered one marked at its end).
 std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::string& schema,
                            const std::string& stored_name);
 

@@ -7,6 +7,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/stored_expressions.h"
+#include "engine/exec/index_names.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -118,9 +119,10 @@ bool StartsConstraint(const tsql::Token& token) {
 // constraint, lexed from the definition text at `base`.
 class ElementReader {
  public:
-  ElementReader(const std::string& table, const std::string& text, std::size_t base,
-                std::vector<TableConstraint>& out)
-      : table_(table), text_(text), base_(base), out_(out), tokens_(tsql::Lex(text)) {
+  // `full`: the whole definition the element stands in at `base`.
+  ElementReader(const std::string& table, const std::string& text, std::string_view full,
+                std::size_t base, std::vector<TableConstraint>& out)
+      : table_(table), text_(text), full_(full), base_(base), out_(out), tokens_(tsql::Lex(text)) {
     tokens_.pop_back();  // the end marker
   }
 
@@ -212,6 +214,16 @@ class ElementReader {
         }
       }
       std::size_t open = body + (kind.IsWord("primary") ? 2 : 1);
+      // A clustering marker follows the key's words, which may end the element.
+      std::size_t after = full_.find_first_not_of(' ', base_ + End(open));
+      std::string_view rest = after == std::string_view::npos ? "" : full_.substr(after);
+      bool marked_clustered = rest.starts_with(kClusteredMarker);
+      bool marked_nonclustered = rest.starts_with(kNonclusteredMarker);
+      c.clustered = marked_clustered || (c.xtype == "PK" && !marked_nonclustered);
+      if (marked_clustered || marked_nonclustered) {
+        written_end = after - base_ +
+                      (marked_clustered ? kClusteredMarker : kNonclusteredMarker).size();
+      }
       if (At(open).IsSymbol("(")) {
         c.columns = Names(open, MatchingClose(tokens_, open));
       } else {
@@ -280,6 +292,7 @@ class ElementReader {
 
   const std::string& table_;
   const std::string& text_;
+  std::string_view full_;
   std::size_t base_;
   std::vector<TableConstraint>& out_;
   tsql::Tokens tokens_;
@@ -299,7 +312,7 @@ void ReadDisabled(const TableDefinition& definition, std::vector<TableConstraint
                               ? disabled.clause
                               : tsql::QuoteSqliteName(disabled.column) + " int " + disabled.clause;
     std::size_t first = out.size();
-    ElementReader(definition.table, element, 0, out).Read();
+    ElementReader(definition.table, element, element, 0, out).Read();
     for (std::size_t k = first; k < out.size(); ++k) {
       out[k].disabled = true;
       out[k].begin = at;
@@ -334,8 +347,24 @@ void ReadKeyIndexes(sqlite3* db, const std::string& schema, const std::string& t
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       c.columns.push_back(catalog::ColumnText(columns.get(), 0));
     }
+    c.clustered = sql.find(kClusteredMarker) != std::string::npos ||
+                  (primary && sql.find(kNonclusteredMarker) == std::string::npos);
     out.push_back(std::move(c));
   }
+}
+
+// The stored name of the table's index a CREATE CLUSTERED INDEX (or a key
+// ALTER TABLE added CLUSTERED) made; empty when there is none.
+std::string MarkedClusteredIndex(sqlite3* db, const std::string& schema, const std::string& table) {
+  auto indexes = catalog::Prepare(
+      db, "SELECT name FROM " + tsql::QuoteSqliteName(schema) +
+              ".sqlite_master WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE "
+              "AND instr(sql, ?2) > 0");
+  sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(indexes.get(), 2, kClusteredMarker.data(),
+                    static_cast<int>(kClusteredMarker.size()), SQLITE_TRANSIENT);
+  if (sqlite3_step(indexes.get()) != SQLITE_ROW) return {};
+  return catalog::ColumnText(indexes.get(), 0);
 }
 
 }  // namespace
@@ -425,16 +454,34 @@ std::vector<TableConstraint> ReadTableConstraints(sqlite3* db, const std::string
   for (const std::string& name : tables) {
     std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, name);
     if (!definition) continue;
+    std::size_t first = constraints.size();
     for (const TableDefinition::Element& element : definition->elements) {
       ElementReader(definition->table,
                     definition->sql.substr(element.begin, element.end - element.begin),
-                    element.begin, constraints)
+                    definition->sql, element.begin, constraints)
           .Read();
     }
     ReadDisabled(*definition, constraints);
     ReadKeyIndexes(db, schema, definition->table, constraints);
+    // A PRIMARY KEY left unmarked yields the clustered index to the one declared so.
+    bool other_clustered = !MarkedClusteredIndex(db, schema, definition->table).empty();
+    for (std::size_t k = first; k < constraints.size(); ++k)
+      other_clustered |= constraints[k].xtype == "UQ" && constraints[k].clustered;
+    if (other_clustered) {
+      for (std::size_t k = first; k < constraints.size(); ++k) {
+        if (constraints[k].xtype == "PK") constraints[k].clustered = false;
+      }
+    }
   }
   return constraints;
+}
+
+std::string ClusteredIndexName(sqlite3* db, const std::string& schema, const std::string& table) {
+  for (const TableConstraint& c : ReadTableConstraints(db, schema, table)) {
+    if ((c.xtype == "PK" || c.xtype == "UQ") && c.clustered) return c.name;
+  }
+  std::string stored = MarkedClusteredIndex(db, schema, table);
+  return stored.empty() ? stored : ShownIndexName(stored, table);
 }
 
 }  // namespace sqlengine::exec

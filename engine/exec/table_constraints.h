@@ -13,6 +13,13 @@
 //   /*sqlengine_disabled "column" CONSTRAINT "name" <body>*/
 // ("" for a table-level one), at the end of its column or before the closing
 // parenthesis. SQLite does not enforce it; the catalog still lists it.
+//
+// A key's index is clustered as SQL Server makes it: a PRIMARY KEY's unless
+// it was declared NONCLUSTERED or another index of the table is clustered, a
+// UNIQUE constraint's or a CREATE INDEX's only when declared CLUSTERED. A
+// declaration that differs from the default leaves a comment SQLite skips
+// right after the key's words (or at the end of an index's text): the
+// markers below. A definition without them reads as it always did.
 
 #include <sqlite3.h>
 
@@ -23,6 +30,9 @@
 #include <vector>
 
 namespace sqlengine::exec {
+
+inline constexpr std::string_view kClusteredMarker = "/*sqlengine_clustered*/";
+inline constexpr std::string_view kNonclusteredMarker = "/*sqlengine_nonclustered*/";
 
 struct TableConstraint {
   std::string table;
@@ -39,6 +49,7 @@ struct TableConstraint {
   bool disabled = false;
   bool system_named = false;
   bool from_index = false;  // a key ALTER TABLE added as a unique index
+  bool clustered = false;   // a PRIMARY KEY or UNIQUE constraint's index is the clustered one
   // Where the constraint stands in the stored definition: [begin, end) of
   // CONSTRAINT name <body> (or of the body when unnamed; of the whole comment
   // when disabled). Zero for a key kept as an index.
@@ -52,6 +63,11 @@ struct TableConstraint {
 // when SQLite fails.
 std::vector<TableConstraint> ReadTableConstraints(sqlite3* db, const std::string& schema,
                                                   const std::string& table = "");
+
+// The name SQL Server shows of the clustered index of `table` (a key's or a
+// CREATE CLUSTERED INDEX's) in SQLite schema `schema`; empty when it has none.
+std::string ClusteredIndexName(sqlite3* db, const std::string& schema, const std::string& table);
+
 
 // The text a disabled constraint is kept as, and the constraint clause
 // ("CONSTRAINT "n" <body>") and column it holds.

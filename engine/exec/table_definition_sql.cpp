@@ -5,6 +5,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/identity_type.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"
@@ -104,6 +105,9 @@ class ElementText {
     }
     i += primary ? 2 : 1;
     if (i < constraint.end && tokens_[i].IsAnyWord({"clustered", "nonclustered"})) ++i;
+    // Only a declaration other than the key's default is recorded.
+    if (constraint.clustered && *constraint.clustered != primary)
+      Add(primary ? kNonclusteredMarker : kClusteredMarker);
     if (!at_column) AddTokens(i, constraint.end);
     if (kept_as_unique) Add(kKeptPrimaryKey);
   }
@@ -306,6 +310,25 @@ void RefuseSecondRowVersion(const std::vector<tsql::TableElementSyntax>& element
   }
 }
 
+// Throws 8112 when the table's keys declare two clustered indexes: a
+// PRIMARY KEY declared CLUSTERED or a UNIQUE constraint's beside another
+// UNIQUE CLUSTERED (an undeclared PRIMARY KEY then is nonclustered).
+void RefuseSecondClusteredKey(const std::vector<tsql::TableElementSyntax>& elements,
+                              const std::string& table) {
+  int clustered = 0;
+  auto count = [&](const tsql::ConstraintSyntax& constraint) {
+    if (constraint.kind != tsql::ConstraintKind::kPrimaryKey &&
+        constraint.kind != tsql::ConstraintKind::kUnique)
+      return;
+    if (constraint.clustered.value_or(false) && ++clustered > 1) throw MakeError(8112, {table});
+  };
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (element.constraint) count(*element.constraint);
+    if (!element.column) continue;
+    for (const tsql::ConstraintSyntax& constraint : element.column->constraints) count(constraint);
+  }
+}
+
 }  // namespace
 
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
@@ -368,6 +391,7 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
              SqliteTableName(tokens, 2, resolver) + " (";
   bool identity_table = HasIdentityColumn(create.elements);
   RefuseSecondRowVersion(create.elements, false, create.name.Last());
+  RefuseSecondClusteredKey(create.elements, create.name.Last());
   int column_number = 0;
   for (std::size_t k = 0; k < create.elements.size(); ++k) {
     const tsql::TableElementSyntax& element = create.elements[k];

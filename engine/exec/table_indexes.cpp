@@ -11,8 +11,12 @@ namespace sqlengine::exec {
 
 std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
   auto indexes = catalog::Prepare(
-      db, "SELECT name, \"unique\", origin FROM pragma_index_list(?, 'main') ORDER BY name");
+      db, "SELECT l.name, l.\"unique\", l.origin, instr(coalesce(m.sql, ''), ?2) > 0 FROM "
+          "pragma_index_list(?1, 'main') l LEFT JOIN main.sqlite_master m ON m.type = 'index' "
+          "AND m.name = l.name ORDER BY l.name");
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(indexes.get(), 2, kClusteredMarker.data(),
+                    static_cast<int>(kClusteredMarker.size()), SQLITE_TRANSIENT);
   std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
   std::vector<TableIndex> found;
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
@@ -21,6 +25,7 @@ std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
     index.name = ShownIndexName(stored, table);
     index.unique = sqlite3_column_int(indexes.get(), 1) != 0;
     std::string origin = catalog::ColumnText(indexes.get(), 2);
+    index.clustered = sqlite3_column_int(indexes.get(), 3) != 0;
     if (tsql::ToLower(index.name).starts_with("sqlengine_")) continue;
     auto columns =
         catalog::Prepare(db,
@@ -42,6 +47,7 @@ std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
       if ((c.xtype == "PK" || c.xtype == "UQ") && same && (declared || added)) {
         index.name = c.name;
         index.key_kind = c.xtype;
+        index.clustered = c.clustered;
       }
     }
     found.push_back(std::move(index));

@@ -19,6 +19,7 @@ struct TableIndex {
   std::string name;
   bool unique = false;
   std::string key_kind;  // "PK", "UQ" for a constraint's index, else empty
+  bool clustered = false;
   std::vector<IndexColumn> columns;  // in key order
 };
 

@@ -122,7 +122,10 @@ class ChangeReader {
       k += kind.IsWord("primary") ? 1 : 0;
       if (kind.IsWord("primary") && !At(k).IsWord("key")) Fail(k);
       ++k;
-      if (At(k).IsAnyWord({"clustered", "nonclustered"})) ++k;
+      if (At(k).IsAnyWord({"clustered", "nonclustered"})) {
+        added.clustered = At(k).IsWord("clustered");
+        ++k;
+      }
       k = ReadColumns(k, added.columns);
       if (k != end) Fail(k);
     } else if (kind.IsWord("check")) {

@@ -24,6 +24,7 @@ struct AddedConstraint {
   std::size_t end = 0;               // one past the element
   std::vector<std::string> columns;  // a key's columns; a default's one column
   std::size_t expression_end = 0;    // a default: the FOR that ends its expression
+  std::optional<bool> clustered;     // a key's CLUSTERED / NONCLUSTERED
 };
 
 struct ConstraintChange {

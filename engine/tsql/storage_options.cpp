@@ -63,14 +63,12 @@ class StorageOptionRemover {
   }
 
   // CREATE TABLE, ALTER TABLE, CREATE [UNIQUE] [CLUSTERED | NONCLUSTERED]
-  // INDEX; the index's kind words are dropped on the way.
-  bool IsDefinition() {
+  // INDEX (the index's kind words stay for the catalog to record).
+  bool IsDefinition() const {
     if (At(0).IsAnyWord({"create", "alter"}) && At(1).IsWord("table")) return true;
     if (!At(0).IsWord("create")) return false;
     size_t kind = At(1).IsWord("unique") ? 2 : 1;
-    if (At(kind).IsAnyWord({"clustered", "nonclustered"}) && At(kind + 1).IsWord("index")) {
-      Erase(kind, kind + 1);
-    }
+    if (At(kind).IsAnyWord({"clustered", "nonclustered"})) ++kind;
     return At(kind).IsWord("index");
   }
 

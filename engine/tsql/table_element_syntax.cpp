@@ -416,7 +416,10 @@ std::optional<CreateIndexSyntax> ParseCreateIndex(const Tokens& statement) {
     index.unique = true;
     ++i;
   }
-  if (TokenAt(statement, i).IsAnyWord({"clustered", "nonclustered"})) ++i;
+  if (TokenAt(statement, i).IsAnyWord({"clustered", "nonclustered"})) {
+    index.clustered = TokenAt(statement, i).IsWord("clustered");
+    ++i;
+  }
   if (!TokenAt(statement, i).IsWord("index")) return std::nullopt;
   ++i;
   if (!TokenAt(statement, i).IsName()) SyntaxErrorAt(statement, i);

@@ -122,6 +122,7 @@ struct IndexColumnSyntax {
 struct CreateIndexSyntax {
   bool unique = false;
   bool ignore_dup_key = false;  // WITH IGNORE_DUP_KEY after the columns
+  bool clustered = false;
   Token name;
   DottedName table;
   std::vector<IndexColumnSyntax> columns;

@@ -371,13 +371,21 @@ Bound TriggerFactAnswer(Catalog& catalog, const TriggerFact& fact, const Bound& 
   return When(std::move(kind_ok), Call("coalesce", Typed(SqlType::kInt), std::move(found)));
 }
 
-// What the object's own sysobjects row answers (sqlengine_object_property).
-Bound OwnRowAnswer(const TableShape& objects, const Bound& id, const Bound& property_name) {
+// What the object's own sysobjects row answers (sqlengine_object_property);
+// with `keys`, also its sysconstraints row's status, which tells whether a
+// key's index is clustered.
+Bound OwnRowAnswer(const TableShape& objects, const Bound& id, const Bound& property_name,
+                   const TableShape* keys = nullptr) {
   std::vector<Bound> property;
   property.push_back(ViewColumn(objects, "xtype"));
   property.push_back(Node(BoundKind::kColumn, property_name->type, property_name->sql));
   property.push_back(ViewColumn(objects, "status"));
   property.push_back(ViewColumn(objects, "uid"));
+  if (keys != nullptr) {
+    property.push_back(Lookup(*keys, ViewColumn(*keys, "status"),
+                              Equal(ViewColumn(*keys, "constid"),
+                                    Node(BoundKind::kColumn, id->type, id->sql))));
+  }
   return Lookup(objects,
                 Call("sqlengine_object_property", Typed(SqlType::kInt), std::move(property)),
                 Equal(ViewColumn(objects, "id"), Node(BoundKind::kColumn, id->type, id->sql)));
@@ -400,6 +408,10 @@ Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
     for (const TriggerFact& fact : kTriggerFacts) {
       if (fact.property == *literal) answer = TriggerFactAnswer(catalog, fact, id);
     }
+    if (!answer && (*literal == "cnstisclustkey" || *literal == "cnstisnonclustkey")) {
+      TableShape keys = View(catalog, {"sysconstraints"});
+      answer = OwnRowAnswer(objects, id, property, &keys);
+    }
     if (!answer) answer = OwnRowAnswer(objects, id, property);
   } else {
     answer = Node(BoundKind::kCase, Typed(SqlType::kInt));
@@ -414,7 +426,8 @@ Bound ObjectProperty(Catalog& catalog, std::vector<Bound> args) {
       answer->args.push_back(named(fact.property));
       answer->args.push_back(TriggerFactAnswer(catalog, fact, id));
     }
-    answer->args.push_back(OwnRowAnswer(objects, id, property));
+    TableShape keys = View(catalog, {"sysconstraints"});
+    answer->args.push_back(OwnRowAnswer(objects, id, property, &keys));
     answer->has_else = true;
   }
   answer->type.nullable = true;
