@@ -44,6 +44,7 @@ constexpr CatalogViewColumn kSysColumns[] = {
     {"offset", "smallint", kNotNull},   {"isnullable", "int", kNull},
     {"prec", "smallint", kNull},        {"scale", "int", kNull},
     {"iscomputed", "int", kNull},       {"isoutparam", "int", kNull},
+    {"collation", "sysname", kNull},
 };
 
 constexpr CatalogViewColumn kSysComments[] = {
@@ -154,6 +155,16 @@ constexpr CatalogViewColumn kColumns[] = {
     {"NUMERIC_PRECISION", "tinyint", kNull},
     {"NUMERIC_PRECISION_RADIX", "smallint", kNull},
     {"NUMERIC_SCALE", "int", kNull},
+    {"DATETIME_PRECISION", "smallint", kNull},
+    {"CHARACTER_SET_CATALOG", "varchar(6)", kNull},
+    {"CHARACTER_SET_SCHEMA", "varchar(3)", kNull},
+    {"CHARACTER_SET_NAME", "nvarchar(128)", kNull},
+    {"COLLATION_CATALOG", "varchar(6)", kNull},
+    {"COLLATION_SCHEMA", "varchar(3)", kNull},
+    {"COLLATION_NAME", "nvarchar(128)", kNull},
+    {"DOMAIN_CATALOG", "nvarchar(128)", kNull},
+    {"DOMAIN_SCHEMA", "nvarchar(128)", kNull},
+    {"DOMAIN_NAME", "nvarchar(128)", kNull},
 };
 
 constexpr CatalogViewColumn kSysLogins[] = {

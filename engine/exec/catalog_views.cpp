@@ -259,6 +259,13 @@ std::string ColumnTypeProperty(std::string_view property) {
          std::string(property) + "')";
 }
 
+// The collation of the column `c` of Columns' table `u` (NULL for one not of
+// a character type).
+std::string ColumnCollation(const CatalogTarget& t) {
+  return "sqlengine_column_collation(" + tsql::QuoteSqliteString(t.schema) +
+         ", u.name, c.name, sqlengine_column_type(c.type, c.pk, u.sql), u.type = 'view')";
+}
+
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
   return "SELECT " + std::string(select_list) + " FROM (" + UserObjects(t) +
          ") u JOIN pragma_table_xinfo(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
@@ -289,7 +296,7 @@ std::string SysColumns(const CatalogTarget& t) {
                  + ColumnTypeProperty("scale") + " AS scale, "
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
-                 "0 AS isoutparam") +
+                 "0 AS isoutparam, " + ColumnCollation(t) + " AS collation") +
          ")";
 }
 
@@ -316,6 +323,7 @@ std::string ColumnDefault(const CatalogTarget& t) {
 }
 
 std::string InformationSchemaColumns(const CatalogTarget& t) {
+  std::string collation = ColumnCollation(t);
   return "(" +
          Columns(t, tsql::QuoteSqliteString(t.database) +
                         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
@@ -332,7 +340,23 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
                         "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
                         "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
-                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE") +
+                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE, "
+                        // ODBC's datetime subtype code (SQL_CODE_TIMESTAMP).
+                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (58, 61) THEN 3 END "
+                        "AS DATETIME_PRECISION, "
+                        // Character data's set and collation are master's, owned by dbo.
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "
+                        "AS CHARACTER_SET_CATALOG, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
+                        "AS CHARACTER_SET_SCHEMA, "
+                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (99, 231, 239) THEN "
+                        "'UNICODE' WHEN " + collation + " IS NOT NULL THEN 'iso_1' END "
+                        "AS CHARACTER_SET_NAME, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "
+                        "AS COLLATION_CATALOG, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
+                        "AS COLLATION_SCHEMA, " + collation + " AS COLLATION_NAME, "
+                        "NULL AS DOMAIN_CATALOG, NULL AS DOMAIN_SCHEMA, NULL AS DOMAIN_NAME") +
          " WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind, "c.name") + ")";
 }
 

@@ -11,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/catalog_writes.h"
+#include "engine/exec/column_collation.h"
 #include "engine/exec/constraint_help.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_type.h"
@@ -337,7 +338,9 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                  StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
                  std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
-                 text ? Value(std::string(kCollation)) : Value{}});
+                 text ? Value(StoredColumnCollation(db, "main", object.name, name, type,
+                                                    object.xtype == "V"))
+                      : Value{}});
     if (rowid_identity) {
       identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
                     IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});

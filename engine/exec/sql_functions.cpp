@@ -17,6 +17,7 @@
 #include "engine/exec/addition_function.h"
 #include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
+#include "engine/exec/column_collation.h"
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_numbers.h"
@@ -514,6 +515,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_permissions_in", 5, PermissionsIn, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_column_type", 3, StoredColumnTypeFunction, true},
+    {"sqlengine_column_collation", 5, ColumnCollationFunction, false},
     {"sqlengine_view_text", 1, ViewTextFunction, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
