@@ -285,7 +285,8 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
   // In SQL Server's order: by type, then name.
   if (wanted("SYSTEM TABLE")) {
     std::vector<std::string> names;
-    for (const SystemTable& table : kSystemTables) names.emplace_back(table.name);
+    for (const SystemTable& table : SystemTablesOf(session.CurrentDatabase()))
+      names.emplace_back(table.name);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       if (Matches(pattern, name) && (!args[1] || Matches(*args[1], "dbo")) &&

@@ -338,6 +338,20 @@ constexpr CatalogViewColumn kSysLanguages[] = {
     {"msglangid", "smallint", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysCharSets[] = {
+    {"type", "smallint", kNotNull},          {"id", "tinyint", kNotNull},
+    {"csid", "tinyint", kNotNull},           {"status", "smallint", kNull},
+    {"name", "sysname", kNotNull},           {"description", "nvarchar(255)", kNotNull},
+    {"binarydefinition", "varbinary(255)", kNull}, {"definition", "image", kNull},
+};
+
+constexpr CatalogViewColumn kSysDevices[] = {
+    {"name", "sysname", kNotNull},   {"size", "int", kNull},
+    {"low", "int", kNull},           {"high", "int", kNull},
+    {"status", "smallint", kNull},   {"cntrltype", "smallint", kNull},
+    {"phyname", "nvarchar(260)", kNotNull},
+};
+
 constexpr CatalogViewColumn kSysServers[] = {
     {"srvid", "smallint", kNotNull},
     {"srvstatus", "smallint", kNull},
@@ -503,6 +517,8 @@ constexpr ViewColumns kViews[] = {
     {"sysservers", kSysServers},
     {"sysconfigures", kSysConfigures},
     {"syscurconfigs", kSysConfigures},
+    {"syscharsets", kSysCharSets},
+    {"sysdevices", kSysDevices},
     {"::fn_helpcollations", kHelpCollations},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},
