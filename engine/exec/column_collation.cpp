@@ -17,7 +17,8 @@ std::string StoredColumnCollation(sqlite3* db, const std::string& schema, const 
                                     &collation, nullptr, nullptr, nullptr) != SQLITE_OK) {
     collation = nullptr;
   }
-  // SQLite names BINARY where a view's expression has no collation of its own.
+  // SQLite answers no collation for a view's column (and BINARY, were it to
+  // answer, for an expression without one): the database's.
   if (view && collation != nullptr && tsql::EqualsIgnoreCase(collation, "binary"))
     collation = nullptr;
   tsql::ApplySqliteCollation(collation, type);

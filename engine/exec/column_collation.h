@@ -13,8 +13,8 @@ namespace sqlengine::exec {
 
 // The name of the collation the column `column` of `table` (a view when
 // `view`) in SQLite schema `schema` orders by, `type` being its stored type
-// (of a character type). A view's column made of an expression without a
-// collation has the database's, as a literal has.
+// (of a character type). SQLite reports no collation for a view's column:
+// it reads as the database's.
 std::string StoredColumnCollation(sqlite3* db, const std::string& schema, const std::string& table,
                                   const std::string& column, ColumnType type, bool view);
 
