@@ -208,6 +208,11 @@ constexpr MessageTemplate kMessages[] = {
      "index '%.*ls' before creating another."},
     {1913, 16, "There is already an index on table '%.*ls' named '%.*ls'."},
     {1933, 16, "Cannot create index because the key column '%.*ls' is non-deterministic or imprecise."},
+    {1939, 16, "Cannot create index on view '%.*ls' because the view is not schema bound."},
+    {1940, 16, "Cannot create index on view '%.*ls'. It does not have a unique clustered index."},
+    {1941, 16,
+     "Cannot create nonunique clustered index on view '%.*ls' because only unique clustered "
+     "indexes are allowed."},
     {2501, 16, "Could not find a table or object named '%.*ls'. Check sysobjects."},
     {2520, 16, "Could not find database '%.*ls'. Check sysdatabases."},
     {2526, 16,

@@ -12,6 +12,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
+#include "engine/exec/permission_bits.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
@@ -141,7 +142,29 @@ std::vector<std::string> ProcedureNames(Session& session) {
     names.push_back(catalog::ColumnText(query.get(), 0));
   return names;
 }
+// The rights bits PERMISSIONS(id) gives the current user on `object` of
+// sysobjects type `xtype` in the current database.
+int CurrentObjectBits(Session& session, const std::string& object, std::string_view xtype) {
+  std::vector<std::string> columns;
+  if (xtype == "U" || xtype == "V") {
+    auto info = catalog::Prepare(session.Connection().Handle(),
+                                 "SELECT name FROM pragma_table_xinfo(?, 'main')");
+    sqlite3_bind_text(info.get(), 1, object.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(info.get()) == SQLITE_ROW) columns.push_back(catalog::ColumnText(info.get(), 0));
+  }
+  return ObjectPermissionBits(session.Rights().InCurrent(), object, xtype, columns, std::nullopt)
+      .value_or(0);
+}
 
+// What the catalog procedures list, as SQL Server's sp_server_info promises
+// (ACCESSIBLE_TABLES and ACCESSIBLE_SPROC are 'Y'): a table or view the user
+// may SELECT from (some column of it will do), a procedure the user may run.
+bool MayQuery(Session& session, const std::string& object, bool view) {
+  return (CurrentObjectBits(session, object, view ? "V" : "U") & 0x1001) != 0;
+}
+bool MayExecute(Session& session, const std::string& procedure) {
+  return (CurrentObjectBits(session, procedure, "P") & 0x20) != 0;
+}
 
 void SprocColumns(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args(
@@ -173,7 +196,7 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
   std::string qualifier = session.CurrentDatabase();
   for (const std::string& name : ProcedureNames(session)) {
     if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
-        !InThisDatabase(session, args[2]))
+        !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     std::string owner = ObjectOwner(session, name);
     std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, name);
@@ -225,7 +248,7 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
                         {"PROCEDURE_TYPE", Small()}});
   for (const std::string& name : ProcedureNames(session)) {
     if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
-        !InThisDatabase(session, args[2]))
+        !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     result.Add({session.CurrentDatabase(), ObjectOwner(session, name), name + ";1", std::int64_t{-1},
                 std::int64_t{-1}, std::int64_t{-1}, Value{}, std::int64_t{2}});
@@ -262,7 +285,8 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
   // In SQL Server's order: by type, then name.
   if (wanted("SYSTEM TABLE")) {
     std::vector<std::string> names;
-    for (const SystemTable& table : kSystemTables) names.emplace_back(table.name);
+    for (const SystemTable& table : SystemTablesOf(session.CurrentDatabase()))
+      names.emplace_back(table.name);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       if (Matches(pattern, name) && (!args[1] || Matches(*args[1], "dbo")) &&
@@ -276,7 +300,9 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
     // By owner, then name, within each type.
     std::vector<std::pair<std::string, std::string>> listed;  // owner, name
     for (const std::string& name : UserTableNames(session, views)) {
-      if (!Matches(pattern, name) || !InThisDatabase(session, args[2])) continue;
+      if (!Matches(pattern, name) || !InThisDatabase(session, args[2]) ||
+          !MayQuery(session, name, views))
+        continue;
       std::string owner = ObjectOwner(session, name);
       if (!args[1] || Matches(*args[1], owner)) listed.emplace_back(owner, name);
     }

@@ -44,6 +44,7 @@ constexpr CatalogViewColumn kSysColumns[] = {
     {"offset", "smallint", kNotNull},   {"isnullable", "int", kNull},
     {"prec", "smallint", kNull},        {"scale", "int", kNull},
     {"iscomputed", "int", kNull},       {"isoutparam", "int", kNull},
+    {"collation", "sysname", kNull},
 };
 
 constexpr CatalogViewColumn kSysComments[] = {
@@ -154,6 +155,16 @@ constexpr CatalogViewColumn kColumns[] = {
     {"NUMERIC_PRECISION", "tinyint", kNull},
     {"NUMERIC_PRECISION_RADIX", "smallint", kNull},
     {"NUMERIC_SCALE", "int", kNull},
+    {"DATETIME_PRECISION", "smallint", kNull},
+    {"CHARACTER_SET_CATALOG", "varchar(6)", kNull},
+    {"CHARACTER_SET_SCHEMA", "varchar(3)", kNull},
+    {"CHARACTER_SET_NAME", "nvarchar(128)", kNull},
+    {"COLLATION_CATALOG", "varchar(6)", kNull},
+    {"COLLATION_SCHEMA", "varchar(3)", kNull},
+    {"COLLATION_NAME", "nvarchar(128)", kNull},
+    {"DOMAIN_CATALOG", "nvarchar(128)", kNull},
+    {"DOMAIN_SCHEMA", "nvarchar(128)", kNull},
+    {"DOMAIN_NAME", "nvarchar(128)", kNull},
 };
 
 constexpr CatalogViewColumn kSysLogins[] = {
@@ -327,6 +338,20 @@ constexpr CatalogViewColumn kSysLanguages[] = {
     {"msglangid", "smallint", kNotNull},
 };
 
+constexpr CatalogViewColumn kSysCharSets[] = {
+    {"type", "smallint", kNotNull},          {"id", "tinyint", kNotNull},
+    {"csid", "tinyint", kNotNull},           {"status", "smallint", kNull},
+    {"name", "sysname", kNotNull},           {"description", "nvarchar(255)", kNotNull},
+    {"binarydefinition", "varbinary(255)", kNull}, {"definition", "image", kNull},
+};
+
+constexpr CatalogViewColumn kSysDevices[] = {
+    {"name", "sysname", kNotNull},   {"size", "int", kNull},
+    {"low", "int", kNull},           {"high", "int", kNull},
+    {"status", "smallint", kNull},   {"cntrltype", "smallint", kNull},
+    {"phyname", "nvarchar(260)", kNotNull},
+};
+
 constexpr CatalogViewColumn kSysServers[] = {
     {"srvid", "smallint", kNotNull},
     {"srvstatus", "smallint", kNull},
@@ -492,6 +517,8 @@ constexpr ViewColumns kViews[] = {
     {"sysservers", kSysServers},
     {"sysconfigures", kSysConfigures},
     {"syscurconfigs", kSysConfigures},
+    {"syscharsets", kSysCharSets},
+    {"sysdevices", kSysDevices},
     {"::fn_helpcollations", kHelpCollations},
     {"sysconstraints", kSysConstraints},
     {"sysforeignkeys", kSysForeignKeys},

@@ -71,10 +71,10 @@ std::string FirstTrigger(const CatalogTarget& t, std::string_view table, char ev
          " AND instr(e.events, '" + std::string(1, event) + "') > 0), 0)";
 }
 
-// kSystemTables as a VALUES list (column1 name, column2 id).
-std::string SystemTableValues() {
+// SystemTablesOf(t.database) as a VALUES list (column1 name, column2 id).
+std::string SystemTableValues(const CatalogTarget& t) {
   std::string values;
-  for (const SystemTable& table : kSystemTables) {
+  for (const SystemTable& table : SystemTablesOf(t.database)) {
     values += std::string(values.empty() ? "VALUES " : ", ") + "(" +
               tsql::QuoteSqliteString(std::string(table.name)) + ", " + std::to_string(table.id) +
               ")";
@@ -139,7 +139,7 @@ std::string SysObjects(const CatalogTarget& t) {
          SysObjectsColumns(constraint) + " FROM " + ConstraintObjects(t) +
          " k UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns({"s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'"}) +
-         " FROM (" + SystemTableValues() + ") s)";
+         " FROM (" + SystemTableValues(t) + ") s)";
 }
 
 // syscomments: one row per procedure, function, trigger and view holding its
@@ -259,6 +259,13 @@ std::string ColumnTypeProperty(std::string_view property) {
          std::string(property) + "')";
 }
 
+// The collation of the column `c` of Columns' table `u` (NULL for one not of
+// a character type).
+std::string ColumnCollation(const CatalogTarget& t) {
+  return "sqlengine_column_collation(" + tsql::QuoteSqliteString(t.schema) +
+         ", u.name, c.name, sqlengine_column_type(c.type, c.pk, u.sql), u.type = 'view')";
+}
+
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
   return "SELECT " + std::string(select_list) + " FROM (" + UserObjects(t) +
          ") u JOIN pragma_table_xinfo(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
@@ -289,7 +296,7 @@ std::string SysColumns(const CatalogTarget& t) {
                  + ColumnTypeProperty("scale") + " AS scale, "
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
-                 "0 AS isoutparam") +
+                 "0 AS isoutparam, " + ColumnCollation(t) + " AS collation") +
          ")";
 }
 
@@ -316,6 +323,7 @@ std::string ColumnDefault(const CatalogTarget& t) {
 }
 
 std::string InformationSchemaColumns(const CatalogTarget& t) {
+  std::string collation = ColumnCollation(t);
   return "(" +
          Columns(t, tsql::QuoteSqliteString(t.database) +
                         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
@@ -332,7 +340,23 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
                         "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
                         "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
-                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE") +
+                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE, "
+                        // ODBC's datetime subtype code (SQL_CODE_TIMESTAMP).
+                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (58, 61) THEN 3 END "
+                        "AS DATETIME_PRECISION, "
+                        // Character data's set and collation are master's, owned by dbo.
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "
+                        "AS CHARACTER_SET_CATALOG, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
+                        "AS CHARACTER_SET_SCHEMA, "
+                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (99, 231, 239) THEN "
+                        "'UNICODE' WHEN " + collation + " IS NOT NULL THEN 'iso_1' END "
+                        "AS CHARACTER_SET_NAME, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "
+                        "AS COLLATION_CATALOG, "
+                        "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
+                        "AS COLLATION_SCHEMA, " + collation + " AS COLLATION_NAME, "
+                        "NULL AS DOMAIN_CATALOG, NULL AS DOMAIN_SCHEMA, NULL AS DOMAIN_NAME") +
          " WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind, "c.name") + ")";
 }
 
@@ -351,14 +375,8 @@ std::string SysFiles(const CatalogTarget& t) {
 // Every database's two files, from master: the data file as sysdatabases
 // names it and its log beside it (catalog::LogFileFor's rule).
 std::string SysAltFiles(const CatalogTarget& t) {
-  std::string data = "CASE WHEN substr(file_name, 1, 1) = '/' THEN file_name ELSE " +
-                     tsql::QuoteSqliteString(t.data_folder) + " || file_name END";
-  std::string log =
-      "CASE WHEN d.path LIKE '%.mdf' THEN substr(d.path, 1, length(d.path) - 4) "
-      "ELSE d.path END || '_log.ldf'";
-  std::string databases = "(SELECT dbid, name, " + data + " AS path FROM " +
-                          tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable +
-                          ") d";
+  std::string log = DatabaseLogPathSql();
+  std::string databases = DatabaseFilesSql(t, "1");
   return "(SELECT 1 AS fileid, 1 AS groupid, sqlengine_file_pages(d.path) AS size, -1 AS maxsize, "
          "10 AS growth, 1048578 AS status, 0 AS perf, d.dbid AS dbid, d.name AS name, "
          "d.path AS filename FROM " +
@@ -445,6 +463,8 @@ constexpr View kViews[] = {
     {"sysservers", SysServers},
     {"sysconfigures", SysConfigures},
     {"syscurconfigs", SysCurConfigs},
+    {"syscharsets", SysCharSets},
+    {"sysdevices", SysDevices},
     {"::fn_helpcollations", HelpCollations},
     {"sysconstraints", SysConstraints},
     {"sysforeignkeys", SysForeignKeys},
@@ -454,6 +474,19 @@ constexpr View kViews[] = {
 };
 
 }  // namespace
+
+std::string DatabaseFilesSql(const CatalogTarget& t, std::string_view condition) {
+  std::string data = "CASE WHEN substr(file_name, 1, 1) = '/' THEN file_name ELSE " +
+                     tsql::QuoteSqliteString(t.data_folder) + " || file_name END";
+  return "(SELECT dbid, name, " + data + " AS path FROM " +
+         tsql::QuoteSqliteName(t.master_schema) + "." + catalog::kDatabasesTable + " WHERE " +
+         std::string(condition) + ") d";
+}
+
+std::string DatabaseLogPathSql() {
+  return "CASE WHEN d.path LIKE '%.mdf' THEN substr(d.path, 1, length(d.path) - 4) "
+         "ELSE d.path END || '_log.ldf'";
+}
 
 std::string OwnerUidSql(const CatalogTarget& t, std::string_view object) {
   if (!t.has_object_owners) return "1";
@@ -480,6 +513,13 @@ std::string OwnerNameSql(const CatalogTarget& t, std::string_view object) {
          "), 'dbo')";
 }
 
+std::vector<SystemTable> SystemTablesOf(std::string_view database) {
+  std::vector<SystemTable> tables(std::begin(kSystemTables), std::end(kSystemTables));
+  if (tsql::EqualsIgnoreCase(database, "master"))
+    tables.insert(tables.end(), std::begin(kMasterSystemTables), std::end(kMasterSystemTables));
+  return tables;
+}
+
 bool IsCatalogView(std::string_view view) {
   for (const View& v : kViews) {
     if (v.name == view) return true;
@@ -489,7 +529,8 @@ bool IsCatalogView(std::string_view view) {
 
 bool NeedsMaster(std::string_view view) {
   return view == "sysdatabases" || view == "syslogins" || view == "sysaltfiles" ||
-         view == "sysprocesses" || view == "sysmessages" || view == "sysconfigures";
+         view == "sysprocesses" || view == "sysmessages" || view == "sysconfigures" ||
+         view == "sysdevices";
 }
 
 bool NeedsParameters(std::string_view view) { return view == "information_schema.parameters"; }

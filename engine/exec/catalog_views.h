@@ -76,11 +76,30 @@ inline constexpr SystemTable kSystemTables[] = {
     {"sysreferences", 14},   {"sysindexkeys", 25},  {"sysforeignkeys", 26}, {"sysmembers", 27},
     {"sysprotects", 28},     {"sysfiles", 97}};
 
+// The system tables master lists besides: the server's own. No published
+// listing gives SQL Server 2000's ids for them, so these are the engine's
+// own, in a range (30 to 39) no other system table and no user object uses.
+inline constexpr SystemTable kMasterSystemTables[] = {
+    {"sysaltfiles", 30},   {"syscharsets", 31}, {"sysconfigures", 32}, {"syscurconfigs", 33},
+    {"sysdatabases", 34},  {"sysdevices", 35},  {"syslanguages", 36},  {"sysmessages", 37},
+    {"sysprocesses", 38},  {"sysservers", 39}};
+
+// The system tables sysobjects lists in `database`: kSystemTables, and in
+// master kMasterSystemTables too.
+std::vector<SystemTable> SystemTablesOf(std::string_view database);
+
 // SQL for the owner of the object whose name the SQL expression `object`
 // gives: its uid in the database, and that user's (or role's) name. An
 // object no user was recorded for is dbo's.
 std::string OwnerUidSql(const CatalogTarget& target, std::string_view object);
 std::string OwnerNameSql(const CatalogTarget& target, std::string_view object);
+
+// The databases master records where `condition` (SQL over its columns)
+// holds, as a FROM item `d` (dbid, name, path: the data file's full path);
+// needs target.master_schema. DatabaseLogPathSql: the path of d's log file
+// (catalog::LogFileFor's rule).
+std::string DatabaseFilesSql(const CatalogTarget& target, std::string_view condition);
+std::string DatabaseLogPathSql();
 
 // sysobjects.status of a trigger's row: what fires it, in the engine's own
 // bits of that internal column.

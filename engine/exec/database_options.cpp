@@ -9,6 +9,7 @@
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::exec {
@@ -337,6 +338,8 @@ std::optional<Value> DatabaseProperty(EngineImpl& engine, std::string_view datab
   }
   if (wanted == "collation") return text(kCollation);
   if (wanted == "sqlsortorder") return number(kSortOrder);
+  if (wanted == "lcid" || wanted == "comparisonstyle")
+    return number(*tsql::CollationProperty(kCollation, wanted));
   if (wanted == "status") return text(values["offline"] ? "OFFLINE" : "ONLINE");
   if (wanted == "updateability") return text(values["read only"] ? "READ_ONLY" : "READ_WRITE");
   if (wanted == "useraccess") return text(UserAccess(values));

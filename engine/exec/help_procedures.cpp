@@ -11,6 +11,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/catalog_writes.h"
+#include "engine/exec/column_collation.h"
 #include "engine/exec/constraint_help.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_type.h"
@@ -161,13 +162,22 @@ struct ObjectRow {
 
 // The current database's objects as sp_help names their kinds, ordered as
 // SQL Server orders them (kind descending, then name).
+// An object's kind as SQL Server's procedures word it (master's spt_values
+// type 'O9T'), by its sysobjects xtype.
 std::string KindName(std::string_view xtype) {
-  if (xtype == "U") return "user table";
-  if (xtype == "V") return "view";
-  if (xtype == "P") return "stored procedure";
-  if (xtype == "TR") return "trigger";
-  if (xtype == "R") return "rule";
-  if (xtype == "D") return "default";
+  static constexpr std::pair<std::string_view, std::string_view> kKinds[] = {
+      {"C", "check cns"},         {"D", "default (maybe cns)"},
+      {"F", "foreign key cns"},   {"FN", "scalar function"},
+      {"IF", "inlined function"}, {"L", "log"},
+      {"P", "stored procedure"},  {"PK", "primary key cns"},
+      {"R", "rule"},              {"RF", "replication filter proc"},
+      {"S", "system table"},      {"TF", "table function"},
+      {"TR", "trigger"},          {"U", "user table"},
+      {"UQ", "unique key cns"},   {"V", "view"},
+      {"X", "extended stored proc"}};
+  for (auto [code, kind] : kKinds) {
+    if (code == xtype) return std::string(kind);
+  }
   return "";
 }
 
@@ -185,7 +195,8 @@ std::vector<ObjectRow> Objects(sqlite3* db) {
   if (HasTable(db, catalog::kObjectsTable)) {
     auto others =
         catalog::Prepare(db, std::string("SELECT name, xtype, crdate FROM main.") +
-                                 catalog::kObjectsTable + " WHERE xtype IN ('P', 'TR', 'R', 'D')");
+                                 catalog::kObjectsTable +
+                                 " WHERE xtype IN ('P', 'TR', 'R', 'D', 'FN', 'IF', 'TF')");
     while (sqlite3_step(others.get()) == SQLITE_ROW) {
       rows.push_back({catalog::ColumnText(others.get(), 0), catalog::ColumnText(others.get(), 1),
                       Value(catalog::ColumnText(others.get(), 2))});
@@ -208,8 +219,10 @@ std::vector<ObjectRow> Objects(sqlite3* db) {
   return rows;
 }
 
-ResultBuilder TypeRows(const std::vector<UserType>& types) {
-  ResultBuilder result({{"Type_name", Name()},
+// The user types' set; its first column is "Type_name" for one named type,
+// "User_type" in the list of all.
+ResultBuilder TypeRows(const std::vector<UserType>& types, std::string first = "Type_name") {
+  ResultBuilder result({{std::move(first), Name()},
                         {"Storage_type", Name()},
                         {"Length", Integer()},
                         {"Prec", Digits()},
@@ -337,7 +350,9 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                  StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
                  std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
                  std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
-                 text ? Value(std::string(kCollation)) : Value{}});
+                 text ? Value(StoredColumnCollation(db, "main", object.name, name, type,
+                                                    object.xtype == "V"))
+                      : Value{}});
     if (rowid_identity) {
       identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
                     IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});
@@ -399,20 +414,40 @@ std::string OwnerOfRow(Session& session, sqlite3* db, const ObjectRow& object) {
   return ObjectOwner(session, owned);
 }
 
+// sp_help without a name: every object sysobjects lists, the system tables,
+// constraints and functions included, by kind (descending) then name.
+void ListAllObjects(Session& session, ResultSink& sink) {
+  std::optional<std::string> objects = session.Connection().CatalogView("", "sysobjects");
+  struct Listed {
+    std::string name, owner, kind;
+  };
+  std::vector<Listed> listed;
+  auto query = catalog::Prepare(session.Connection().Handle(),
+                                "SELECT o.name, o.uid, rtrim(o.xtype) FROM " + *objects + " o");
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    std::optional<std::string> owner =
+        session.DatabaseUserName(sqlite3_column_int(query.get(), 1));
+    listed.push_back({catalog::ColumnText(query.get(), 0), owner.value_or("dbo"),
+                      KindName(catalog::ColumnText(query.get(), 2))});
+  }
+  std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+    if (a.kind != b.kind) return a.kind > b.kind;
+    return tsql::ToLower(a.name) < tsql::ToLower(b.name);
+  });
+  ResultBuilder list(
+      {{"Name", Name()}, {"Owner", Name()}, {"Object_type", ColumnType{SqlType::kNVarChar, 31}}});
+  for (Listed& row : listed) list.Add({row.name, row.owner, row.kind});
+  list.Send(sink);
+}
+
 void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_help", given, {"@objname"});
   sqlite3* db = session.Connection().Handle();
   StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
   std::vector<ObjectRow> objects = Objects(db);
   if (!args[0]) {
-    ResultBuilder list(
-        {{"Name", Name()}, {"Owner", Name()}, {"Object_type", ColumnType{SqlType::kNVarChar, 31}}});
-    for (const ObjectRow& object : objects) {
-      list.Add({object.name, OwnerOfRow(session, db, object), KindName(object.xtype)});
-    }
-    list.Send(sink);
-    std::vector<UserType> types = UserTypes(db);
-    if (!types.empty()) TypeRows(types).Send(sink);
+    ListAllObjects(session, sink);
+    TypeRows(UserTypes(db), "User_type").Send(sink);
     return;
   }
   std::string wanted = Unbracketed(*args[0]);

@@ -21,12 +21,11 @@ std::string InformationSchemaOwner(const CatalogTarget& t, std::string_view pref
 
 std::string InformationSchemaVisible(const CatalogTarget& t, std::string_view object,
                                      std::string_view xtype, std::string_view column) {
-  if (t.schema != "main") return "1";
   std::string o(object);
-  return "coalesce(sqlengine_permissions(" + o + ", " + std::string(xtype) +
-         ", (SELECT group_concat(x.name, char(1)) FROM pragma_table_xinfo(" + o +
-         ", 'main') x)" + (column.empty() ? std::string() : ", " + std::string(column)) +
-         "), 0) <> 0";
+  std::string schema = tsql::QuoteSqliteString(t.schema);
+  return "coalesce(sqlengine_permissions_in(" + schema + ", " + o + ", " + std::string(xtype) +
+         ", (SELECT group_concat(x.name, char(1)) FROM pragma_table_xinfo(" + o + ", " + schema +
+         ") x)" + (column.empty() ? std::string() : ", " + std::string(column)) + "), 0) <> 0";
 }
 
 std::string InformationSchemaViews(const CatalogTarget& t) {

@@ -24,8 +24,7 @@ std::string InformationSchemaOwner(const CatalogTarget& target, std::string_view
 // object the SQL expressions `object` (its name) and `xtype` name, or with
 // `column` on that column of it, as SQL Server's INFORMATION_SCHEMA views
 // ask (PERMISSIONS(id [, column]) <> 0; dbo and db_owner hold them all).
-// Another database's views are not filtered: the rights at hand are the
-// current database's.
+// The rights are the login's in the database the view describes.
 std::string InformationSchemaVisible(const CatalogTarget& target, std::string_view object,
                                      std::string_view xtype, std::string_view column = {});
 

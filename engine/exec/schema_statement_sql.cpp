@@ -4,10 +4,12 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_definition_sql.h"
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -164,6 +166,47 @@ void CheckSchemaStatementSyntax(const tsql::Statement& statement) {
   }
 }
 
+// Whether a view's CREATE VIEW, as its author wrote it, has SCHEMABINDING
+// among the options before its AS.
+bool WrittenWithSchemaBinding(std::string_view written) {
+  tsql::Tokens tokens;
+  try {
+    tokens = tsql::LexClientText(std::string(written));
+  } catch (const std::exception&) {
+    return false;
+  }
+  int depth = 0;
+  for (const tsql::Token& token : tokens) {
+    if (token.IsSymbol("(")) ++depth;
+    if (token.IsSymbol(")")) --depth;
+    if (depth == 0 && token.IsWord("as")) return false;
+    if (token.IsWord("schemabinding")) return true;
+  }
+  return false;
+}
+
+// An index on a view: SQL Server's refusals in its order (1939 a view not
+// made WITH SCHEMABINDING, 1940 another index before the unique clustered
+// one, 1941 a clustered one not unique), then 8180: the engine keeps no
+// view's rows, so it cannot keep an index of them.
+void RefuseIndexOnView(sqlite3* db, const std::string& schema,
+                       const tsql::CreateIndexSyntax& index) {
+  if (db == nullptr || schema == "temp") return;
+  catalog::PreparedStatement found = catalog::Prepare(
+      db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
+              ".sqlite_master WHERE type = 'view' AND name = ?1 COLLATE NOCASE");
+  sqlite3_bind_text(found.get(), 1, index.table.Last().c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(found.get()) != SQLITE_ROW) return;
+  std::string view = index.table.Last();
+  if (!WrittenWithSchemaBinding(ViewTextAsWritten(catalog::ColumnText(found.get(), 0))))
+    throw MakeError(1939, {view});
+  if (!index.clustered) throw MakeError(1940, {view});
+  if (!index.unique) throw MakeError(1941, {view});
+  SqlError error = MakeError(8180);
+  error.message().text += " This engine cannot run it: an index on a view.";
+  throw error;
+}
+
 void RefuseSecondClusteredIndex(sqlite3* db, const std::string& schema,
                                 const tsql::CreateIndexSyntax& index) {
   if (db == nullptr || !index.clustered) return;
@@ -215,6 +258,7 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(tokens);
       if (!index) return {};
       std::string schema = SchemaOfTable(index->table, resolver);
+      RefuseIndexOnView(db, schema, *index);
       RefuseChangingKeys(db, schema, *index);
       RefuseSecondClusteredIndex(db, schema, *index);
       std::string stored = NewIndexName(db, schema, index->table.Last(), index->name.value);

@@ -88,4 +88,27 @@ std::string SysCurConfigs(const CatalogTarget&) {
          OptionRows() + " o)";
 }
 
+std::string SysCharSets(const CatalogTarget&) {
+  // type 1001: a character set; 2001: a sort order, over the set csid.
+  return "(SELECT 1001 AS type, 1 AS id, 0 AS csid, 0 AS status, 'iso_1' AS name, "
+         "'ISO 8859-1 (Latin-1) - Western European 8-bit character set.' AS description, "
+         "NULL AS binarydefinition, NULL AS definition "
+         "UNION ALL SELECT 2001, 52, 1, 0, 'nocase_iso', "
+         "'Case-insensitive dictionary sort order for use with several Western-European "
+         "languages including English, French, and German. Uses the ISO 8859-1 character set.', "
+         "NULL, NULL)";
+}
+
+std::string SysDevices(const CatalogTarget& t) {
+  // Named as sysaltfiles names the files; size in 2 KB pages; status 2: a
+  // physical disk; cntrltype 0: a database file.
+  std::string log = DatabaseLogPathSql();
+  std::string databases = DatabaseFilesSql(t, "dbid IN (1, 2, 3)");
+  return "(SELECT name, size, 0 AS low, 0 AS high, 2 AS status, 0 AS cntrltype, phyname FROM "
+         "(SELECT d.dbid, 0 AS part, d.name AS name, 4 * sqlengine_file_pages(d.path) AS size, "
+         "d.path AS phyname FROM " + databases +
+         " UNION ALL SELECT d.dbid, 1, d.name || '_log', 4 * sqlengine_file_pages(" + log + "), " +
+         log + " FROM " + databases + ") ORDER BY dbid, part)";
+}
+
 }  // namespace sqlengine::exec

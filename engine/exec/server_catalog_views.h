@@ -1,7 +1,7 @@
 #pragma once
 // master's catalog of the server: sysmessages (the message table's messages
 // and those sp_addmessage added), syslanguages, sysservers, sysconfigures
-// and syscurconfigs. Each a parenthesised SELECT for CatalogViewSql.
+// syscurconfigs, syscharsets and sysdevices. Each a parenthesised SELECT for CatalogViewSql.
 
 #include <string>
 
@@ -17,5 +17,11 @@ std::string SysServers(const CatalogTarget& target);
 // sp_configure's options with their configured values, and in use.
 std::string SysConfigures(const CatalogTarget& target);
 std::string SysCurConfigs(const CatalogTarget& target);
+// The character set and sort order of the server collation
+// (SQL_Latin1_General_CP1_CI_AS): iso_1 and nocase_iso.
+std::string SysCharSets(const CatalogTarget& target);
+// The files of master, tempdb and model, as the devices made at setup; the
+// engine makes no backup devices.
+std::string SysDevices(const CatalogTarget& target);
 
 }  // namespace sqlengine::exec

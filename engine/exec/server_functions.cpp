@@ -7,6 +7,7 @@
 #include "engine/exec/function_registration.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/collation_names.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
@@ -39,6 +40,8 @@ void HostId(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, id);
 }
 
+constexpr std::string_view kServerCollation = "SQL_Latin1_General_CP1_CI_AS";
+
 // SQL Server 2000 Desktop Engine, mixed authentication, the default instance.
 std::optional<Value> ServerProperty(std::string_view property) {
   std::string wanted = tsql::ToLower(property);
@@ -50,7 +53,7 @@ std::optional<Value> ServerProperty(std::string_view property) {
   if (wanted == "engineedition") return number(1);
   if (wanted == "servername" || wanted == "machinename") return text(kServerName);
   if (wanted == "instancename") return std::nullopt;
-  if (wanted == "collation") return text("SQL_Latin1_General_CP1_CI_AS");
+  if (wanted == "collation") return text(kServerCollation);
   if (wanted == "isintegratedsecurityonly") return number(0);
   if (wanted == "isclustered" || wanted == "isfulltextinstalled" || wanted == "issingleuser" ||
       wanted == "issyncwithbackup") {
@@ -59,8 +62,8 @@ std::optional<Value> ServerProperty(std::string_view property) {
   if (wanted == "licensetype") return text("DISABLED");
   if (wanted == "numlicenses") return std::nullopt;
   if (wanted == "processid") return number(static_cast<std::int64_t>(getpid()));
-  if (wanted == "lcid") return number(1033);
-  if (wanted == "comparisonstyle") return number(196609);
+  if (wanted == "lcid" || wanted == "comparisonstyle")
+    return number(*tsql::CollationProperty(kServerCollation, wanted));
   if (wanted == "sqlcharset") return number(1);
   if (wanted == "sqlcharsetname") return text("iso_1");
   if (wanted == "sqlsortorder") return number(52);
@@ -71,6 +74,17 @@ std::optional<Value> ServerProperty(std::string_view property) {
 void ServerPropertyFunction(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   ResultValue(context, ServerProperty(SqliteValueText(args[0])));
+}
+
+// COLLATIONPROPERTY(name, property): an int, or NULL for an unknown name or
+// property.
+void CollationPropertyFunction(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_null(context);
+  std::optional<int> value =
+      tsql::CollationProperty(SqliteValueText(args[0]), SqliteValueText(args[1]));
+  if (!value) return sqlite3_result_null(context);
+  ResultValue(context, Value(std::int64_t{*value}));
 }
 
 template <bool kExtended>
@@ -125,6 +139,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"host_name", 0, HostName, false},
     {"host_id", 0, HostId, false},
     {"serverproperty", 1, ServerPropertyFunction, false},
+    {"collationproperty", 2, CollationPropertyFunction, true},
     {"databaseproperty", 2, DatabasePropertyFunction<false>, false},
     {"databasepropertyex", 2, DatabasePropertyFunction<true>, false},
     {"type_id", 1, TypeIdFunction, true},

@@ -260,11 +260,17 @@ int Session::StatementPermissions() {
   return StatementPermissionBits(rights, create_database, grant_create_database);
 }
 
-std::optional<int> Session::ObjectPermissions(std::string_view object, std::string_view xtype,
+std::optional<int> Session::ObjectPermissions(std::string_view schema, std::string_view object,
+                                              std::string_view xtype,
                                               const std::vector<std::string>& columns,
                                               std::optional<std::string_view> column) {
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
-  return ObjectPermissionBits(rights_.InCurrent(), object, xtype, columns, column);
+  if (schema == "main")
+    return ObjectPermissionBits(rights_.InCurrent(), object, xtype, columns, column);
+  std::string database = connection_.DatabaseOfSchema(schema);
+  // A schema no database is attached as holds nothing the login may use.
+  if (database.empty()) return 0;
+  return ObjectPermissionBits(rights_.In(database, schema), object, xtype, columns, column);
 }
 
 std::string Session::ExtendedPropertyRows(const std::vector<Value>& arguments) {

@@ -79,7 +79,8 @@ class Session final : public SqlSession, public FunctionHost {
   std::string ProcessRows() override;
   std::optional<int> ConfigurationInUse(std::string_view option) override;
   std::string UnqualifiedSchema() override { return connection_.UnqualifiedSchema(); }
-  std::optional<int> ObjectPermissions(std::string_view object, std::string_view xtype,
+  std::optional<int> ObjectPermissions(std::string_view schema, std::string_view object,
+                                       std::string_view xtype,
                                        const std::vector<std::string>& columns,
                                        std::optional<std::string_view> column) override;
   std::string ClientProgram() override { return client_.app_name; }

@@ -469,7 +469,7 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
   // master's own tables are master's alone.
   if ((view == "spt_values" || view == "sysprocesses" || view == "sysmessages" ||
        view == "syslanguages" || view == "sysservers" || view == "sysconfigures" ||
-       view == "syscurconfigs") &&
+       view == "syscurconfigs" || view == "syscharsets" || view == "sysdevices") &&
       !tsql::EqualsIgnoreCase(target.database, "master"))
     return std::nullopt;
   target.data_folder = engine_.Layout().DataFolder().string();

@@ -17,6 +17,7 @@
 #include "engine/exec/addition_function.h"
 #include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
+#include "engine/exec/column_collation.h"
 #include "engine/exec/conversion_functions.h"
 #include "engine/exec/date_functions.h"
 #include "engine/exec/date_numbers.h"
@@ -210,9 +211,11 @@ void NameQuestion(sqlite3_context* context, int, sqlite3_value** args) {
 // sqlengine_permissions(name, xtype, columns [, column]): an object's bits,
 // `columns` its column names separated by char(1); NULL when the object
 // (name NULL) or the column is unknown, or the column is NULL.
-void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
+// sqlengine_permissions_in(schema, name, xtype, columns [, column]): the
+// same for the database reachable as SQLite schema `schema`.
+void ObjectPermissionsIn(sqlite3_context* context, const std::string& schema, int count,
+                         sqlite3_value** args) {
   try {
-    if (count == 0) return sqlite3_result_int(context, Host(context).StatementPermissions());
     for (int k = 0; k < count; ++k) {
       if (k != 2 && sqlite3_value_type(args[k]) == SQLITE_NULL) return sqlite3_result_null(context);
     }
@@ -229,7 +232,7 @@ void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
     std::optional<std::string> column;
     if (count > 3) column = SqliteValueText(args[3]);
     std::optional<int> bits = Host(context).ObjectPermissions(
-        SqliteValueText(args[0]), SqliteValueText(args[1]), columns,
+        schema, SqliteValueText(args[0]), SqliteValueText(args[1]), columns,
         column ? std::optional<std::string_view>(*column) : std::nullopt);
     if (!bits) return sqlite3_result_null(context);
     sqlite3_result_int(context, *bits);
@@ -237,6 +240,23 @@ void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
     std::string text = FunctionErrorText(error);
     sqlite3_result_error(context, text.c_str(), -1);
   }
+}
+
+void Permissions(sqlite3_context* context, int count, sqlite3_value** args) {
+  if (count == 0) {
+    try {
+      return sqlite3_result_int(context, Host(context).StatementPermissions());
+    } catch (const SqlError& error) {
+      std::string text = FunctionErrorText(error);
+      return sqlite3_result_error(context, text.c_str(), -1);
+    }
+  }
+  ObjectPermissionsIn(context, "main", count, args);
+}
+
+void PermissionsIn(sqlite3_context* context, int count, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  ObjectPermissionsIn(context, SqliteValueText(args[0]), count - 1, args + 1);
 }
 
 void Processes(sqlite3_context* context, int, sqlite3_value**) {
@@ -491,8 +511,11 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_extended_properties", 7, ExtendedProperties, false},
     {"sqlengine_permissions", 3, Permissions, false},
     {"sqlengine_permissions", 4, Permissions, false},
+    {"sqlengine_permissions_in", 4, PermissionsIn, false},
+    {"sqlengine_permissions_in", 5, PermissionsIn, false},
     {"sqlengine_type_property", 2, TypeProperty, true},
     {"sqlengine_column_type", 3, StoredColumnTypeFunction, true},
+    {"sqlengine_column_collation", 5, ColumnCollationFunction, false},
     {"sqlengine_view_text", 1, ViewTextFunction, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},

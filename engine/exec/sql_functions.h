@@ -45,8 +45,11 @@ class FunctionHost {
   // PERMISSIONS() and PERMISSIONS(objectid [, column]) of the current
   // database, as permission_bits.h describes them; the object is given by
   // name, sysobjects type and column names. nullopt for no such column.
+  // ObjectPermissions answers for the database reachable as SQLite schema
+  // `schema` ("main": the current one), with the login's rights there.
   virtual int StatementPermissions() { return 0; }
-  virtual std::optional<int> ObjectPermissions(std::string_view /*object*/,
+  virtual std::optional<int> ObjectPermissions(std::string_view /*schema*/,
+                                               std::string_view /*object*/,
                                                std::string_view /*xtype*/,
                                                const std::vector<std::string>& /*columns*/,
                                                std::optional<std::string_view> /*column*/) {

@@ -9,15 +9,57 @@
 namespace sqlengine::tsql {
 namespace {
 
-constexpr std::string_view kLocales[] = {
-    "Albanian", "Arabic", "Chinese_PRC", "Chinese_PRC_Stroke", "Chinese_Taiwan_Bopomofo",
-    "Chinese_Taiwan_Stroke", "Croatian", "Cyrillic_General", "Czech", "Danish_Norwegian",
-    "Estonian", "Finnish_Swedish", "French", "Georgian_Modern_Sort", "German_PhoneBook", "Greek",
-    "Hebrew", "Hindi", "Hungarian", "Hungarian_Technical", "Icelandic", "Japanese",
-    "Japanese_Unicode", "Korean_Wansung", "Korean_Wansung_Unicode", "Latin1_General", "Latvian",
-    "Lithuanian", "Lithuanian_Classic", "Macedonian", "Mexican_Trad_Spanish", "Modern_Spanish",
-    "Polish", "Romanian", "Slovak", "Slovenian", "Thai", "Traditional_Spanish", "Turkish",
-    "Ukrainian", "Vietnamese"};
+// Each locale of the Windows collations, with the Windows locale id and the
+// code page its non-Unicode data is kept in (0: none, Unicode only).
+struct Locale {
+  std::string_view name;
+  int lcid;
+  int code_page;
+};
+
+constexpr Locale kLocales[] = {
+    {"Albanian", 1052, 1250},
+    {"Arabic", 1025, 1256},
+    {"Chinese_PRC", 2052, 936},
+    {"Chinese_PRC_Stroke", 0x20804, 936},
+    {"Chinese_Taiwan_Bopomofo", 0x30404, 950},
+    {"Chinese_Taiwan_Stroke", 1028, 950},
+    {"Croatian", 1050, 1250},
+    {"Cyrillic_General", 1049, 1251},
+    {"Czech", 1029, 1250},
+    {"Danish_Norwegian", 1030, 1252},
+    {"Estonian", 1061, 1257},
+    {"Finnish_Swedish", 1035, 1252},
+    {"French", 1036, 1252},
+    {"Georgian_Modern_Sort", 0x10437, 0},
+    {"German_PhoneBook", 0x10407, 1252},
+    {"Greek", 1032, 1253},
+    {"Hebrew", 1037, 1255},
+    {"Hindi", 1081, 0},
+    {"Hungarian", 1038, 1250},
+    {"Hungarian_Technical", 0x1040E, 1250},
+    {"Icelandic", 1039, 1252},
+    {"Japanese", 1041, 932},
+    {"Japanese_Unicode", 0x10411, 932},
+    {"Korean_Wansung", 1042, 949},
+    {"Korean_Wansung_Unicode", 0x10412, 949},
+    {"Latin1_General", 1033, 1252},
+    {"Latvian", 1062, 1257},
+    {"Lithuanian", 1063, 1257},
+    {"Lithuanian_Classic", 0x10427, 1257},
+    {"Macedonian", 1071, 1251},
+    {"Mexican_Trad_Spanish", 2058, 1252},
+    {"Modern_Spanish", 3082, 1252},
+    {"Polish", 1045, 1250},
+    {"Romanian", 1048, 1250},
+    {"Slovak", 1051, 1250},
+    {"Slovenian", 1060, 1250},
+    {"Thai", 1054, 874},
+    {"Traditional_Spanish", 1034, 1252},
+    {"Turkish", 1055, 1254},
+    {"Ukrainian", 1058, 1251},
+    {"Vietnamese", 1066, 1258},
+};
 
 struct SqlCollation {
   std::string_view name;
@@ -50,7 +92,8 @@ std::string Described(std::string_view locale, std::string_view suffix) {
 
 std::vector<CollationName> Build() {
   std::vector<CollationName> all;
-  for (std::string_view locale : kLocales) {
+  for (const Locale& entry : kLocales) {
+    std::string_view locale = entry.name;
     all.push_back({std::string(locale) + "_BIN", Described(locale, "BIN")});
     for (std::string_view cs : {"CI", "CS"}) {
       for (std::string_view as : {"_AI", "_AS"}) {
@@ -203,6 +246,57 @@ bool IsKnownCollation(std::string_view name) {
     return names;
   }();
   return lowered.count(ToLower(name)) > 0;
+}
+
+std::optional<int> CollationProperty(std::string_view name, std::string_view property) {
+  if (!IsKnownCollation(name)) return std::nullopt;
+  std::string upper(name);
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  int lcid = 1033;
+  int code_page = 1252;
+  std::string_view sensitivity;  // the suffix after the locale: CI_AS, BIN, ...
+  bool found = false;
+  for (const SqlCollation& c : kSqlCollations) {
+    if (EqualsIgnoreCase(c.name, name)) {
+      code_page = c.code_page;
+      sensitivity = c.sensitivity;
+      found = true;
+    }
+  }
+  std::string suffix;
+  if (!found) {
+    // The longest locale name that prefixes it (Chinese_PRC_Stroke before
+    // Chinese_PRC).
+    std::size_t best = 0;
+    for (const Locale& locale : kLocales) {
+      if (locale.name.size() > best && upper.size() > locale.name.size() &&
+          upper[locale.name.size()] == '_' &&
+          EqualsIgnoreCase(std::string_view(upper).substr(0, locale.name.size()), locale.name)) {
+        best = locale.name.size();
+        lcid = locale.lcid;
+        code_page = locale.code_page;
+      }
+    }
+    suffix = upper.substr(best + 1);
+    sensitivity = suffix;
+  }
+  std::string wanted(property);
+  std::transform(wanted.begin(), wanted.end(), wanted.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (wanted == "codepage") return code_page;
+  if (wanted == "lcid") return lcid;
+  if (wanted != "comparisonstyle") return std::nullopt;
+  // Windows' comparison flags: ignore case 0x1, ignore accents 0x2, ignore
+  // kana type 0x10000, ignore width 0x20000; a binary collation has none.
+  if (sensitivity == "BIN") return 0;
+  std::string parts = "_" + std::string(sensitivity) + "_";
+  int style = 0;
+  if (parts.find("_CI_") != std::string::npos) style |= 0x1;
+  if (parts.find("_AI_") != std::string::npos) style |= 0x2;
+  if (parts.find("_KS_") == std::string::npos) style |= 0x10000;
+  if (parts.find("_WS_") == std::string::npos) style |= 0x20000;
+  return style;
 }
 
 }  // namespace sqlengine::tsql

@@ -26,6 +26,13 @@ const std::vector<CollationName>& KnownCollations();
 // Whether `name` is one of them, compared without regard to case.
 bool IsKnownCollation(std::string_view name);
 
+// COLLATIONPROPERTY(name, property) for a known collation: 'CodePage' (of
+// its non-Unicode data; 0 for a Unicode-only locale), 'LCID' (its Windows
+// locale id) or 'ComparisonStyle' (Windows' flags: ignore case 0x1, accents
+// 0x2, kana type 0x10000, width 0x20000). nullopt for an unknown name or
+// property.
+std::optional<int> CollationProperty(std::string_view name, std::string_view property);
+
 // The digit sqlengine_grouped's plan (exec/hash_grouping.h) names one of the
 // engine's dictionary collations by (sqlengine_cs_as and the others beside
 // sqlengine_ci, sqlengine_ci_n and sqlengine_cs), and back: nullopt and ""

@@ -328,10 +328,14 @@ TEST_P(OdbcPeer, SqlTablesListsSystemTables) {
     EXPECT_EQ(row[3], Cell("SYSTEM TABLE"));
     names.push_back(row[2].value_or(""));
   }
+  // master's own (sysdatabases, sysdevices ...) among every database's.
   EXPECT_EQ(names, (std::vector<std::string>{
-                       "syscolumns", "syscomments", "sysdepends", "sysfiles", "sysforeignkeys",
-                       "sysindexes", "sysindexkeys", "sysmembers", "sysobjects", "syspermissions",
-                       "sysprotects", "sysreferences", "systypes", "sysusers"}));
+                       "sysaltfiles",    "syscharsets",    "syscolumns",    "syscomments",
+                       "sysconfigures",  "syscurconfigs",  "sysdatabases",  "sysdepends",
+                       "sysdevices",     "sysfiles",       "sysforeignkeys", "sysindexes",
+                       "sysindexkeys",   "syslanguages",   "sysmembers",    "sysmessages",
+                       "sysobjects",     "syspermissions", "sysprocesses",  "sysprotects",
+                       "sysreferences",  "sysservers",     "systypes",      "sysusers"}));
 }
 
 // The key and index catalog calls an application makes to find how to

@@ -574,7 +574,7 @@ constexpr Form kForms[] = {
     {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
     {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
     {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
-    {"suser_sid", 0, 1},      {"permissions", 1, 2},
+    {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
 };
 
 }  // namespace
@@ -605,7 +605,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));
-  // databasepropertyex, serverproperty
+  // databasepropertyex, serverproperty, collationproperty
   return Direct(name, Typed(SqlType::kSqlVariant), std::move(args));
 }
 
