@@ -137,6 +137,14 @@ std::optional<tsql::DottedName> ActedOn(const tsql::Statement& statement) {
     case StatementKind::kCreateFunction:
       if (!tokens[0].IsWord("alter")) return std::nullopt;
       break;
+    case StatementKind::kCreateTrigger: {
+      // CREATE | ALTER TRIGGER name ON table: the table.
+      tsql::DottedName trigger = tsql::ReadDottedName(tokens, 2);
+      if (trigger.parts.empty() || trigger.end + 1 >= tokens.size() ||
+          !tokens[trigger.end].IsWord("on") || !tokens[trigger.end + 1].IsName())
+        return std::nullopt;
+      return tsql::ReadDottedName(tokens, trigger.end + 1);
+    }
     case StatementKind::kCreateOther:
       if (tokens[1].IsWord("view")) {
         if (!tokens[0].IsWord("alter")) return std::nullopt;
@@ -175,11 +183,51 @@ bool ReachesAsWritten(Session& session, const tsql::DottedName& name) {
   return ReachesAsWritten(session, name.Database(), OwnerPart(name), name.Last());
 }
 
+namespace {
+
+// A FOREIGN KEY of table `child` must name a table its owner part reaches
+// (the child itself aside, which a CREATE makes): 1767 otherwise, also for a
+// table that does not exist at all.
+void CheckReferences(Session& session, const std::string& child,
+                     const std::vector<tsql::TableElementSyntax>& elements) {
+  auto check = [&](const tsql::ConstraintSyntax& constraint, const std::string& column) {
+    if (!constraint.references) return;
+    const tsql::DottedName& parent = constraint.references->table;
+    if (parent.parts.empty() || parent.Last().starts_with("#") ||
+        tsql::EqualsIgnoreCase(parent.Last(), child))
+      return;
+    std::string schema = session.Connection().SchemaOf(parent.Database());
+    if (schema.empty() || schema == "temp") return;
+    if (NameTaken(session, schema, parent.Last()) && ReachesAsWritten(session, parent)) return;
+    std::string name = constraint.name.empty() ? "FK__" + child + "__" + column : constraint.name;
+    throw MakeError(1767, {name, parent.Written()});
+  };
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (element.constraint) {
+      const std::vector<std::string>& columns = element.constraint->columns;
+      check(*element.constraint, columns.empty() ? std::string() : columns.front());
+    }
+    if (element.column) {
+      for (const tsql::ConstraintSyntax& constraint : element.column->constraints)
+        check(constraint, element.column->name.value);
+    }
+  }
+}
+
+}  // namespace
+
 std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& statement) {
   if (std::optional<tsql::DottedName> acted = ActedOn(statement)) {
     if (!acted->parts.empty() && !ReachesAsWritten(session, *acted))
       throw Missing(session, statement, *acted);
-    return std::nullopt;
+    if (statement.kind != StatementKind::kAlterTable) return std::nullopt;
+  }
+  if (statement.kind == StatementKind::kCreateTable) {
+    tsql::CreateTableSyntax create = tsql::ParseCreateTable(statement.tokens);
+    if (!create.name.parts.empty()) CheckReferences(session, create.name.Last(), create.elements);
+  } else if (statement.kind == StatementKind::kAlterTable) {
+    if (std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(statement.tokens))
+      CheckReferences(session, alter->name.Last(), alter->added);
   }
   if (statement.tokens.empty() || !statement.tokens[0].IsWord("create")) return std::nullopt;
   std::optional<tsql::DottedName> defined = DefinedName(statement);
