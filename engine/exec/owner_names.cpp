@@ -5,6 +5,8 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/column_alteration.h"
+#include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_rights.h"
@@ -62,6 +64,8 @@ std::optional<int> OwnerUid(const DatabaseRights& rights, const std::string& own
 // The owner a CREATE gives its object: the one written, which the creator
 // must be allowed to use, else dbo for dbo and the creator's own uid for
 // anyone else. Nullopt when nothing is written (the creator's default).
+}  // namespace
+
 std::optional<int> CheckCreatedOwner(Session& session, const tsql::DottedName& name) {
   SessionConnection& connection = session.Connection();
   std::string database = name.Database();
@@ -94,6 +98,8 @@ std::optional<int> CheckCreatedOwner(Session& session, const tsql::DottedName& n
   }
   return written;
 }
+
+namespace {
 
 // SQL Server's error for a statement whose name reaches no object.
 SqlError Missing(Session& session, const tsql::Statement& statement,
@@ -225,7 +231,8 @@ std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& state
   if (statement.kind == StatementKind::kCreateTable) {
     tsql::CreateTableSyntax create = tsql::ParseCreateTable(statement.tokens);
     if (!create.name.parts.empty()) CheckReferences(session, create.name.Last(), create.elements);
-  } else if (statement.kind == StatementKind::kAlterTable) {
+  } else if (statement.kind == StatementKind::kAlterTable &&
+             !IsConstraintChange(statement.tokens) && !IsColumnAlteration(statement.tokens)) {
     if (std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(statement.tokens))
       CheckReferences(session, alter->name.Last(), alter->added);
   }

@@ -41,6 +41,9 @@ bool ArgumentReaches(Session& session, std::string_view written, const std::stri
 // Returns the uid of the owner a CREATE gives its object when one is written
 // (nullopt: none written, or a statement that creates nothing owned).
 std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& statement);
+// The same check of the name `name` a CREATE makes (2760, 2714); the uid of
+// the owner written, nullopt when none is.
+std::optional<int> CheckCreatedOwner(Session& session, const tsql::DottedName& name);
 
 // Drops the database part of `name` once the session has entered that
 // database, keeping its owner part: "db.bob.p" becomes "bob.p", "db..p" "p".
