@@ -249,6 +249,9 @@ constexpr MessageTemplate kMessages[] = {
      "Error severity levels greater than %d can only be specified by members of the "
      "sysadmin role, using the WITH LOG option."},
     {2758, 16, "RAISERROR could not locate entry for error %d in Sysmessages."},
+    {2760, 16,
+     "Specified owner name '%.*ls' either does not exist or you do not have permission to use "
+     "it."},
     {2767, 15, "Could not locate statistics '%.*ls' in the system catalogs."},
     {2812, 16, "Could not find stored procedure '%.*ls'."},
     {3013, 16, "%hs is terminating abnormally."},

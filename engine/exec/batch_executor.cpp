@@ -38,6 +38,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/schema_statement_sql.h"
 #include "engine/exec/table_definition.h"
@@ -565,6 +566,7 @@ sqlite3* BatchExecutor::DirtyReadConnection(const tsql::Tokens& tokens, const st
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
   if (session_.Connection().ResolvesElsewhere() && !RunsWhereNamesResolve(statement.kind))
     RefuseInTriggerDatabase(statement.tokens, statement.line);
+  created_owner_ = CheckOwnerPart(session_, statement);
   if (std::optional<size_t> where_at = tsql::CurrentOfAt(statement.tokens)) {
     PositionedChange(statement, *where_at);
     return Flow::kNext;
@@ -1271,16 +1273,22 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
 
 void BatchExecutor::GrantToCreator(const std::string& object,
                                    std::initializer_list<Access> actions) {
-  SessionRights& rights = session_.Rights();
-  if (rights.IsSysadmin()) return;
-  const DatabaseRights& in_database = rights.InCurrent();
-  if (in_database.IsDbo() || !in_database.Uid()) return;
+  int owner = kDboUid;
+  if (created_owner_) {
+    owner = *created_owner_;
+  } else {
+    SessionRights& rights = session_.Rights();
+    if (rights.IsSysadmin()) return;
+    const DatabaseRights& in_database = rights.InCurrent();
+    if (in_database.IsDbo() || !in_database.Uid()) return;
+    owner = *in_database.Uid();
+  }
+  if (owner == kDboUid) return;
   sqlite3* db = session_.Connection().Handle();
-  RecordOwner(db, "main", object, *in_database.Uid());
+  RecordOwner(db, "main", object, owner);
   for (Access access : actions) {
     SetPermission(db, "main", session_.CurrentDatabase(),
-                  {object, std::string(PermissionName(access)), *in_database.Uid(), 'W', kDboUid,
-                   ""});
+                  {object, std::string(PermissionName(access)), owner, 'W', kDboUid, ""});
   }
   session_.Engine().SecurityChanged();
 }
@@ -1709,7 +1717,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     // Staying put (a server-wide procedure, #temp tables to keep), the
     // procedure is still read from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
-      procedure.parts = {procedure.Last()};
+      KeepOwnerAndName(procedure);
     }
   }
   ProcedureScope scope(sink_);
@@ -1891,12 +1899,13 @@ std::string BatchExecutor::BodySchema(const std::string& database) {
   return schema.empty() ? connection.UnqualifiedSchema() : schema;
 }
 
-bool BatchExecutor::OwnedByDbo(const std::string& database, const std::string& object) {
+std::optional<int> BatchExecutor::BodyOwner(const std::string& database,
+                                            const std::string& object) {
   SessionConnection& connection = session_.Connection();
   std::string schema = connection.SchemaOf(database);
-  if (schema.empty()) return true;
+  if (schema.empty()) return std::nullopt;
   return session_.Rights().OwnerIn(database.empty() ? connection.UnqualifiedDatabase() : database,
-                                   schema, object) == kDboUid;
+                                   schema, object);
 }
 
 int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
@@ -1917,9 +1926,10 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   SessionRights& rights = session_.Rights();
   bool dynamic = definition.dynamic;
   if (!dynamic) rights.Require(definition.name, Access::kExecute);
-  SessionRights::BodyScope body_rights(rights,
-                                       !dynamic && OwnedByDbo(definition.database, definition.name),
-                                       BodyDatabase(definition.database));
+  std::optional<int> owner =
+      dynamic ? std::nullopt : BodyOwner(definition.database, definition.name);
+  SessionRights::BodyScope body_rights(rights, !dynamic && (!owner || *owner == kDboUid),
+                                       BodyDatabase(definition.database), owner);
   IdentityScope identity_scope(session_);
   const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
@@ -1974,9 +1984,9 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
   // The body reaches dbo's objects as their owner, as a procedure does.
-  SessionRights::BodyScope rights(session_.Rights(),
-                                  OwnedByDbo(definition.database, definition.name),
-                                  BodyDatabase(definition.database));
+  std::optional<int> owner = BodyOwner(definition.database, definition.name);
+  SessionRights::BodyScope rights(session_.Rights(), !owner || *owner == kDboUid,
+                                  BodyDatabase(definition.database), owner);
   SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(),
                                                  BodySchema(definition.database));
   IdentityScope identity_scope(session_);
@@ -1995,9 +2005,9 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
                                              const std::vector<Value>& arguments) {
   if (session_.NestingLevel() >= kMaxNesting) throw MakeError(217, {std::to_string(kMaxNesting)});
   std::map<std::string, Variable> scope = ArgumentScope(definition, arguments);
-  SessionRights::BodyScope rights(session_.Rights(),
-                                  OwnedByDbo(definition.database, definition.name),
-                                  BodyDatabase(definition.database));
+  std::optional<int> owner = BodyOwner(definition.database, definition.name);
+  SessionRights::BodyScope rights(session_.Rights(), !owner || *owner == kDboUid,
+                                  BodyDatabase(definition.database), owner);
   SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(),
                                                  BodySchema(definition.database));
   BatchExecutor inner(session_, sink_);

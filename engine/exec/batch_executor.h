@@ -136,10 +136,11 @@ class BatchExecutor final : public ParameterSource {
   sqlite3* DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql);
 
   void PassThrough(const tsql::Statement& statement);
-  // Whether dbo owns procedure or function `object` of `database` (empty:
-  // the current one), so that its statements reach dbo's objects as their
-  // owner; one a user made himself runs with its caller's rights.
-  bool OwnedByDbo(const std::string& database, const std::string& object);
+  // The uid of the user owning the procedure or function `object` of
+  // `database` (empty: the current one); nullopt when it cannot be read.
+  // Statements of one dbo owns reach dbo's objects as their owner; one a user
+  // made himself runs with its caller's rights.
+  std::optional<int> BodyOwner(const std::string& database, const std::string& object);
   // The database a procedure or function of `database` (empty: named
   // without one) lives in.
   std::string BodyDatabase(const std::string& database);
@@ -170,7 +171,8 @@ class BatchExecutor final : public ParameterSource {
   void SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
                           const std::string& written_schema);
   // Objects belong to dbo; a user who may create them gets every permission
-  // on what it created, with the grant option, as an owner has.
+  // on what it created, with the grant option, as an owner has. An owner
+  // written in the CREATE (created_owner_) takes the creator's place.
   void GrantToCreator(const std::string& object, std::initializer_list<Access> actions);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
@@ -257,6 +259,9 @@ class BatchExecutor final : public ParameterSource {
   Session& session_;
   ResultSink& sink_;
   std::string procedure_;  // the procedure whose body runs, for messages
+  // The owner the CREATE running now writes before its object's name
+  // (CheckOwnerPart); nullopt when none is written.
+  std::optional<int> created_owner_;
   std::string_view source_text_;  // see SetSourceText
   std::string goto_label_;  // the label a GOTO on its way (Flow::kGoto) jumps to
   int return_status_ = 0;

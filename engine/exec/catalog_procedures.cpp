@@ -199,7 +199,11 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     std::string owner = ObjectOwner(session, name);
-    std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, name);
+    // Without an owner, the procedure a bare name reaches (the user's own,
+    // else dbo's); with one, that owner's.
+    tsql::DottedName named;
+    named.parts = args[1] ? std::vector<std::string>{owner, name} : std::vector<std::string>{name};
+    std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, named);
     if (!definition) continue;
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
                    bool nullable) {

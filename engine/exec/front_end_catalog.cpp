@@ -8,6 +8,7 @@
 #include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/front_end_view.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_rights.h"
 #include "engine/exec/sqlite_errors.h"
@@ -119,13 +120,33 @@ void SessionCatalog::Note(const std::string& schema, const std::string& name,
   reaches_.push_back(std::move(reach));
 }
 
+std::optional<std::vector<int>> SessionCatalog::OwnersReached(const std::string& database,
+                                                              const std::string& owner) {
+  SessionConnection& connection = session_.Connection();
+  std::string schema = connection.SchemaOf(database);
+  if (schema.empty() || schema == "temp") return std::nullopt;
+  std::string in_database = database.empty() ? connection.UnqualifiedDatabase() : database;
+  return session_.Rights().OwnersReached(in_database, schema, owner);
+}
+
 void SessionCatalog::EnterBody(const std::string& schema, const std::string& name,
                                tsql::ObjectReach::Kind kind) {
   bodies_.push_back({schema, name, kind});
+  // A view's or function's names without an owner reach its owner's objects.
+  SessionConnection& connection = session_.Connection();
+  std::string database = schema == connection.UnqualifiedSchema()
+                             ? connection.UnqualifiedDatabase()
+                             : connection.DatabaseOfSchema(schema);
+  std::optional<int> owner;
+  if (kind != tsql::ObjectReach::Kind::kTable && !database.empty())
+    owner = session_.Rights().OwnerIn(database, schema, name);
+  session_.Rights().PushNamesOwner(database, owner);
 }
 
 void SessionCatalog::LeaveBody() {
-  if (!bodies_.empty()) bodies_.pop_back();
+  if (bodies_.empty()) return;
+  bodies_.pop_back();
+  session_.Rights().PopNamesOwner();
 }
 
 void SessionCatalog::NoteWrittenThrough(const std::string& view_schema, const std::string& view,
@@ -152,13 +173,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
 
 bool SessionCatalog::OwnedAsWritten(const std::string& owner, const std::string& database,
                                     const std::string& table) {
-  if (owner.empty() || tsql::EqualsIgnoreCase(owner, "dbo") || table.starts_with("#")) return true;
-  SessionConnection& connection = session_.Connection();
-  std::string schema = connection.SchemaOf(database);
-  const DatabaseRights& rights =
-      session_.Rights().In(database.empty() ? connection.UnqualifiedDatabase() : database, schema);
-  const Principal* found = rights.Security().FindUid(rights.Security().OwnerOf(table));
-  return found != nullptr && tsql::EqualsIgnoreCase(found->name, owner);
+  return ReachesAsWritten(session_, database, owner, table);
 }
 
 std::optional<tsql::bind::TableShape> SessionCatalog::Describe(

@@ -20,6 +20,8 @@ class SessionCatalog final : public tsql::bind::Catalog {
   bool ConcatNullYieldsNull() override;
   std::optional<tsql::bind::FunctionShape> FindFunction(  // front_end_functions.cpp
       const std::vector<std::string>& name) override;
+  std::optional<std::vector<int>> OwnersReached(const std::string& database,
+                                                const std::string& owner) override;
   void EnterBody(const std::string& schema, const std::string& name,
                  tsql::ObjectReach::Kind kind) override;
   void LeaveBody() override;
@@ -41,9 +43,10 @@ class SessionCatalog final : public tsql::bind::Catalog {
   // `name` as it reads inside the body being bound: in a view of another
   // database, a name without a database is that database's.
   std::vector<std::string> InBodyDatabase(const std::vector<std::string>& name) const;
-  // Whether `owner`, written before `table` of `database` (empty: the current
-  // one), owns it: empty and dbo name any owner's; another user's name only
-  // his own objects (a database holds one object of a name, whoever made it).
+  // Whether `table` of `database` (empty: the current one), written after
+  // `owner` (empty: none), is reached by that name: see
+  // SessionRights::NameReaches. A database holds one object of a name,
+  // whoever owns it, so the name either reaches it or nothing.
   bool OwnedAsWritten(const std::string& owner, const std::string& database,
                       const std::string& table);
   // Notes `name` reached from the body being bound (or the statement).

@@ -113,7 +113,7 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
     ++k;
   }
   if (parts.empty() || parts.size() > 2) return std::nullopt;
-  if (parts.size() == 2 && !tsql::EqualsIgnoreCase(parts[0], "dbo")) return std::nullopt;
+  // An owner part was checked before the statement ran (CheckOwnerPart).
   ViewHeader header;
   header.name = parts.back();
   if (header.name.starts_with("#")) return std::nullopt;

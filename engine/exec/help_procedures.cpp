@@ -16,6 +16,7 @@
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
@@ -283,7 +284,8 @@ void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultS
       "SELECT name FROM main.sqlite_master WHERE type IN ('table', 'view') AND name = ? "
       "COLLATE NOCASE");
   sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table)) {
+  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table) ||
+      !ArgumentReaches(session, written, table)) {
     throw MakeError(15009, {written, session.Connection().Database()});
   }
   table = catalog::ColumnText(find.get(), 0);
@@ -453,6 +455,7 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
   std::string wanted = Unbracketed(*args[0]);
   for (const ObjectRow& object : objects) {
     if (!tsql::EqualsIgnoreCase(object.name, wanted)) continue;
+    if (!ArgumentReaches(session, *args[0], object.name)) break;
     if ((object.xtype == "U" || object.xtype == "V") && !session.MayRead("main", object.name)) {
       break;
     }
@@ -544,7 +547,8 @@ void Depends(Session& session, const std::vector<CallArgument>& given, ResultSin
       target = &object;
     }
   }
-  if (target == nullptr) throw MakeError(15009, {written, session.Connection().Database()});
+  if (target == nullptr || !ArgumentReaches(session, written, target->name))
+    throw MakeError(15009, {written, session.Connection().Database()});
   ResultBuilder uses({{"name", ColumnType{SqlType::kNVarChar, 257}},
                       {"type", ColumnType{SqlType::kNVarChar, 16}},
                       {"updated", ColumnType{SqlType::kNVarChar, 7}},

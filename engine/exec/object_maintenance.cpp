@@ -8,6 +8,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/extended_properties.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 #include "engine/exec/triggers.h"
@@ -46,12 +47,8 @@ std::optional<NamedObject> FindOwnedObject(Session& session, const std::string& 
   if (name.parts.empty() || name.parts.size() > 2) return std::nullopt;
   std::optional<NamedObject> object =
       FindNamedObject(session.Connection().Handle(), "main", name.Last());
-  if (!object) return std::nullopt;
-  if (name.parts.size() == 2 && !name.parts[0].empty() &&
-      !EqualsIgnoreCase(name.parts[0],
-                        OwnerNameOf(session.Rights().InCurrent().Security(), object->name))) {
+  if (!object || !ReachesAsWritten(session, "", OwnerPart(name), object->name))
     return std::nullopt;
-  }
   return object;
 }
 

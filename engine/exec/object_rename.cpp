@@ -12,6 +12,7 @@
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 #include "engine/exec/locked_savepoint.h"
@@ -198,6 +199,11 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
                            " WHERE name = ? COLLATE NOCASE",
                        {object});
   if (!table && !procedure) throw MakeError(15248, {UpperCaseArgument(type)});
+  // [owner.]name: the owner part must be the object's.
+  std::string owner =
+      name.parts.size() > parts_of_table ? name.parts[name.parts.size() - parts_of_table - 1] : "";
+  if (!ReachesAsWritten(session, "", owner, object))
+    throw MakeError(15248, {UpperCaseArgument(type)});
   std::string stored = table ? table->name
                              : *One(db,
                                     std::string("SELECT name FROM ") + catalog::kProceduresTable +

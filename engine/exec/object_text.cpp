@@ -6,6 +6,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
@@ -99,7 +100,7 @@ void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSi
   std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
   // An object the user may not touch is one it cannot see.
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!object ||
+  if (!object || !ArgumentReaches(session, written, name.Last()) ||
       (object->needed && rights.Check(object->rights_on, *object->needed).has_value())) {
     throw MakeError(15009, {written, session.CurrentDatabase()});
   }

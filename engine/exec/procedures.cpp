@@ -11,6 +11,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/known_tables.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/user_types.h"
@@ -214,7 +215,7 @@ std::shared_ptr<const tsql::ProcedureDefinition> ParsedProcedure(Session& sessio
 
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
                                                        const tsql::DottedName& name) {
-  if (name.parts.empty()) return std::nullopt;
+  if (name.parts.empty() || !ReachesAsWritten(session, name)) return std::nullopt;
   const std::string& procedure = name.Last();
   std::optional<StoredProcedure> stored = LoadProcedure(
       session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);

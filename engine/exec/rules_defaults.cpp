@@ -14,6 +14,7 @@
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sql_functions.h"
@@ -167,6 +168,7 @@ void CreateObject(Session& session, const tsql::Statement& statement, char kind)
     if (!has_variable) throw tsql::SyntaxError(body.front(), &tokens[name.end]);
   }
   RequireCreateRight(session, kind);
+  std::optional<int> written_owner = CheckCreatedOwner(session, name);
   CatalogWrite write(session);
   sqlite3* db = write.Db();
   EnsureTables(db);
@@ -178,8 +180,11 @@ void CreateObject(Session& session, const tsql::Statement& statement, char kind)
       {name.Last(), std::string(1, kind), tsql::TokensText(tokens), tsql::TokensText(body)});
   catalog::RecordNewObject(db, "main", name.Last(), kind == 'R' ? "R" : "D");
   const DatabaseRights& rights = session.Rights().InCurrent();
-  bool owned_by_user = !session.IsSysadmin() && !rights.IsDbo() && rights.Uid().has_value();
-  if (owned_by_user) RecordOwner(db, "main", name.Last(), *rights.Uid());
+  int owner = written_owner ? *written_owner
+                : !session.IsSysadmin() && !rights.IsDbo() && rights.Uid() ? *rights.Uid()
+                                                                            : kDboUid;
+  bool owned_by_user = owner != kDboUid;
+  if (owned_by_user) RecordOwner(db, "main", name.Last(), owner);
   write.Commit();
   if (owned_by_user) session.Engine().SecurityChanged();
 }

@@ -15,6 +15,7 @@
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/permission_bits.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/process_procedures.h"
 #include "engine/exec/sqlite_errors.h"
@@ -582,7 +583,7 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
     // Staying put (a server-wide procedure, #temp tables to keep), the
     // procedure is still read from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
-      procedure.parts = {procedure.Last()};
+      KeepOwnerAndName(procedure);
     }
   }
   if (RunSystemProcedure(*this, name, arguments, sink)) return;

@@ -1,5 +1,7 @@
 #include "engine/exec/session_rights.h"
 
+#include <algorithm>
+
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session_connection.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -175,6 +177,41 @@ int SessionRights::OwnerIn(std::string_view database, std::string_view schema,
     return it->second.rights->Security().OwnerOf(object);
   }
   return In(database, schema).Security().OwnerOf(object);
+}
+
+bool SessionRights::NameReaches(std::string_view database, std::string_view schema,
+                                std::string_view owner, int owner_uid) {
+  if (owner.empty() && owner_uid == kDboUid) return true;
+  if (!owner.empty() && owner_uid == kDboUid) return tsql::EqualsIgnoreCase(owner, "dbo");
+  std::vector<int> reached = OwnersReached(database, schema, owner);
+  return std::find(reached.begin(), reached.end(), owner_uid) != reached.end();
+}
+
+std::vector<int> SessionRights::OwnersReached(std::string_view database, std::string_view schema,
+                                              std::string_view owner) {
+  if (tsql::EqualsIgnoreCase(owner, "dbo")) return {kDboUid};
+  if (!owner.empty()) {
+    const Principal* found = In(database, schema).Security().Find(owner);
+    if (found == nullptr || found->uid == kPublicUid) return {};
+    return {found->uid};
+  }
+  std::optional<int> first;
+  if (!names_owners_.empty() && names_owners_.back().second &&
+      names_owners_.back().first == tsql::ToLower(database)) {
+    first = names_owners_.back().second;
+  } else {
+    first = In(database, schema).Uid();
+  }
+  if (!first || *first == kDboUid) return {kDboUid};
+  return {*first, kDboUid};
+}
+
+void SessionRights::PushNamesOwner(std::string_view database, std::optional<int> uid) {
+  names_owners_.emplace_back(tsql::ToLower(database), uid);
+}
+
+void SessionRights::PopNamesOwner() {
+  if (!names_owners_.empty()) names_owners_.pop_back();
 }
 
 std::optional<int> SessionRights::OwnerOf(std::string_view schema, std::string_view name) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
+#include <optional>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/exec/access_rights.h"
@@ -52,13 +54,20 @@ class SessionRights final : public AccessPolicy {
   // ownership chain reaches dbo's objects of that database with dbo's rights
   // (CREATE statements stay the caller's); any other body, and dynamic SQL,
   // runs with its caller's own rights.
+  // `names_owner`: the uid of the body's owner, whose objects its names
+  // without an owner reach first (nullopt for dynamic SQL: its caller's).
   class BodyScope {
    public:
-    BodyScope(SessionRights& rights, bool as_owner, std::string_view database)
+    BodyScope(SessionRights& rights, bool as_owner, std::string_view database,
+              std::optional<int> names_owner)
         : rights_(rights), saved_(std::move(rights.chain_database_)) {
       rights_.chain_database_ = as_owner ? tsql::ToLower(database) : std::string();
+      rights_.PushNamesOwner(database, names_owner);
     }
-    ~BodyScope() { rights_.chain_database_ = std::move(saved_); }
+    ~BodyScope() {
+      rights_.PopNamesOwner();
+      rights_.chain_database_ = std::move(saved_);
+    }
     BodyScope(const BodyScope&) = delete;
     BodyScope& operator=(const BodyScope&) = delete;
 
@@ -70,6 +79,22 @@ class SessionRights final : public AccessPolicy {
   // for keying compiled statements: 0 for the caller's own rights.
   std::uint64_t ChainContext();
   bool InsideProcedure() const { return !chain_database_.empty(); }
+
+  // Whether a name written with the owner part `owner` (empty: none) reaches
+  // an object of `database` (reachable as `schema`) owned by `owner_uid`, as
+  // SQL Server 2000 resolves names: a written owner names only that user's
+  // (or role's) objects, dbo's included; a name without one reaches the
+  // objects of the user it runs as (inside a procedure, function, trigger or
+  // view: the body's owner) and dbo's, never another user's.
+  bool NameReaches(std::string_view database, std::string_view schema, std::string_view owner,
+                   int owner_uid);
+  // The uids NameReaches accepts for `owner` in `database`: at most two.
+  std::vector<int> OwnersReached(std::string_view database, std::string_view schema,
+                                 std::string_view owner);
+  // Whose objects the names of a body being bound or run reach first (see
+  // BodyScope); nullopt: the caller's. Pops pair with pushes.
+  void PushNamesOwner(std::string_view database, std::optional<int> uid);
+  void PopNamesOwner();
 
   // AccessPolicy
   std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,
@@ -106,6 +131,8 @@ class SessionRights final : public AccessPolicy {
   bool Chained(std::string_view schema, std::string_view object, Access access);
 
   std::string chain_database_;  // lower-case; empty: the caller's own rights
+  // (lower-case database, owner uid) of the bodies entered, innermost last.
+  std::vector<std::pair<std::string, std::optional<int>>> names_owners_;
   std::map<std::string, std::uint64_t> chain_ids_;
 };
 

@@ -51,6 +51,7 @@
 #include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/variant_functions.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 
@@ -360,6 +361,22 @@ void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_null(context);
 }
 
+// sqlengine_owner_reached(written name, owner uid, owner name, first uid):
+// 1 when the name's owner part reaches an object of that owner (the written
+// owner is its name; none written: dbo or the user `first uid`), else 0.
+void OwnerReached(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(args[0]));
+  int uid = sqlite3_value_int(args[1]);
+  if (name.parts.size() < 2 || name.parts[name.parts.size() - 2].empty()) {
+    return sqlite3_result_int(context, uid == 1 || uid == sqlite3_value_int(args[3]));
+  }
+  std::string owner = sqlite3_value_type(args[2]) == SQLITE_NULL ? std::string()
+                                                                   : SqliteValueText(args[2]);
+  sqlite3_result_int(context,
+                     tsql::EqualsIgnoreCase(owner, name.parts[name.parts.size() - 2]) ? 1 : 0);
+}
+
 // sqlengine_object_name('[db].[owner].[name]'): the last part, unquoted.
 void ObjectName(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
@@ -519,6 +536,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_view_text", 1, ViewTextFunction, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
+    {"sqlengine_owner_reached", 4, OwnerReached, true},
     {"sqlengine_recursion", 2, RecursionLevel, true},
     {"sqlengine_top_count", 1, TopCount, true},
     {"sqlengine_divisor", 1, Divisor, true},

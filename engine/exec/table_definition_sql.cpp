@@ -361,15 +361,14 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
       parts.push_back(nullptr);
     }
   }
-  auto is_owner = [](const tsql::Token* part) {
-    return part == nullptr || tsql::EqualsIgnoreCase(part->value, "dbo");
-  };
+  // The owner part has no place in SQLite's name: a database holds one
+  // object of a name, and the caller has checked that the name reaches it.
   if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
-  if (parts.size() == 3 && parts[0] != nullptr && is_owner(parts[1])) {
+  if (parts.size() == 3 && parts[0] != nullptr) {
     return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." +
            NameText(*parts[2]);
   }
-  if (parts.size() == 2 && parts[0] != nullptr && is_owner(parts[0])) return NameText(*parts[1]);
+  if (parts.size() == 2 && parts[0] != nullptr) return NameText(*parts[1]);
   std::string text;
   for (const tsql::Token* part : parts) {
     if (part == nullptr) tsql::SyntaxErrorAt(tokens, name.end);

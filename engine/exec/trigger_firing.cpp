@@ -264,11 +264,10 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
   // caller's rights. Names without a database reach the table's database, not
   // the session's.
   std::string database = session_.Connection().DatabaseOfSchema(change.schema);
-  SessionRights::BodyScope body_rights(
-      session_.Rights(),
-      !database.empty() &&
-          session_.Rights().OwnerIn(database, change.schema, change.table) == kDboUid,
-      database);
+  std::optional<int> owner;
+  if (!database.empty()) owner = session_.Rights().OwnerIn(database, change.schema, change.table);
+  SessionRights::BodyScope body_rights(session_.Rights(), owner && *owner == kDboUid, database,
+                                       owner);
   SessionConnection::UnqualifiedNamesIn names_in(session_.Connection(), change.schema);
   // Its own variables; the SET options it changes (SET NOCOUNT ON above all)
   // go back to the caller's when it ends, as in SQL Server.

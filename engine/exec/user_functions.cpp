@@ -10,6 +10,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/locked_savepoint.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
@@ -366,14 +367,15 @@ void DropFunctions(Session& session, const tsql::Statement& statement) {
 std::optional<tsql::FunctionDefinition> FindFunction(Session& session,
                                                      const std::vector<std::string>& name) {
   if (name.empty() || name.back().empty() || name.size() > 3) return std::nullopt;
-  if (name.size() >= 2 && !name[name.size() - 2].empty() &&
-      !tsql::EqualsIgnoreCase(name[name.size() - 2], "dbo"))
-    return std::nullopt;
   std::string database = name.size() == 3 ? name[0] : std::string();
   if (name.back().starts_with("#")) return std::nullopt;
   std::string schema;
   try {
     schema = session.Connection().SchemaOf(database);
+    // The owner part names the function's owner (none: the user's or dbo's).
+    if (!ReachesAsWritten(session, database, name.size() >= 2 ? name[name.size() - 2] : "",
+                          name.back()))
+      return std::nullopt;
   } catch (const SqlError&) {
     return std::nullopt;
   }

@@ -10,6 +10,7 @@
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/rewriter.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -599,7 +600,8 @@ class Binder {
   std::optional<TableShape> FindTable(const std::vector<std::string>& name) {
     std::optional<TableShape> table = catalog_.FindTable(name);
     if (table) return table;
-    if (!catalog_.ObjectExists(name)) throw MakeError(208, {name.back()});
+    // SQL Server names the object as it was written: 'bob.t', 'db..t'.
+    if (!catalog_.ObjectExists(name)) throw MakeError(208, {DottedName{name, 0}.Written()});
     Refuse("a table the binder cannot describe");
   }
 

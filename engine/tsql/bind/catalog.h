@@ -82,6 +82,15 @@ class Catalog {
   virtual std::optional<FunctionShape> FindFunction(const std::vector<std::string>& /*name*/) {
     return std::nullopt;
   }
+  // The uids of the owners whose objects a name of `database` (empty: the
+  // one names without a database reach) written after `owner` (empty: none)
+  // reaches: that user's or role's (none for a name that is neither), or
+  // without an owner the user's own (inside a body: its owner's) and dbo's.
+  // nullopt: any owner's (a catalog that records none).
+  virtual std::optional<std::vector<int>> OwnersReached(const std::string& /*database*/,
+                                                        const std::string& /*owner*/) {
+    return std::nullopt;
+  }
   // The binder enters the body of an object it found (a view's query, an
   // inlined function's body) and leaves it again. What it finds in between
   // is reached from that object; names in a view's query are its database's.

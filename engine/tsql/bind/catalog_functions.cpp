@@ -155,32 +155,71 @@ Bound Argument(const std::vector<Bound>& args, size_t k) {
               std::string(kArgumentAlias) + ".\"a" + std::to_string(k) + "\"");
 }
 
+// The text of a literal argument; nullopt for another argument.
+std::optional<std::string> WrittenText(const BoundExpr& name) {
+  if (name.kind != BoundKind::kLiteral || name.null_literal || name.sql.size() < 2) return {};
+  size_t start = name.sql.front() == 'N' ? 1 : 0;
+  if (name.sql[start] != '\'' || name.sql.back() != '\'') return std::nullopt;
+  std::string text;
+  for (size_t k = start + 1; k + 1 < name.sql.size(); ++k) {
+    text += name.sql[k];
+    if (name.sql[k] == '\'') ++k;  // '' stands for one quote
+  }
+  return text;
+}
+
 // The database a written literal name ('db..t', 'db.dbo.t') names; "" for
 // another argument, a name without one, and tempdb (whose objects are the
 // session's #tables).
 std::string DatabaseNamed(const BoundExpr& name) {
-  if (name.kind != BoundKind::kLiteral || name.null_literal || name.sql.size() < 2 ||
-      name.sql.front() != '\'')
-    return {};
-  std::string text;
-  for (size_t k = 1; k + 1 < name.sql.size(); ++k) {
-    text += name.sql[k];
-    if (name.sql[k] == '\'') ++k;  // '' stands for one quote
-  }
-  std::string database = ReadWrittenName(text).Database();
+  std::optional<std::string> text = WrittenText(name);
+  if (!text) return {};
+  std::string database = ReadWrittenName(*text).Database();
   return EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
+}
+
+Bound Either(Bound left, Bound right);
+
+// Whether the owner part of the name `written` (arguments[0]) reaches the
+// object of sysobjects row `objects`, as a name in a statement would: a
+// literal's owners are known when it is bound; another argument's owner part
+// is compared with the row owner's name in the current database (`again`
+// reads the argument once more; without it any owner's object is taken).
+Bound OwnerReached(Catalog& catalog, const TableShape& objects, const BoundExpr& written,
+                   Bound again) {
+  auto integer = [](int value) {
+    return Node(BoundKind::kLiteral, Typed(SqlType::kInt), std::to_string(value));
+  };
+  std::optional<std::string> text = WrittenText(written);
+  DottedName name = ReadWrittenName(text ? *text : std::string());
+  std::string owner = name.parts.size() >= 2 ? name.parts[name.parts.size() - 2] : "";
+  std::optional<std::vector<int>> owners =
+      catalog.OwnersReached(text ? name.Database() : std::string(), text ? owner : "");
+  if (!owners || (!text && !again)) return Equal(integer(1), integer(1));
+  if (text) {
+    Bound any = Equal(integer(0), integer(1));
+    for (int uid : *owners) any = Either(std::move(any), Equal(ViewColumn(objects, "uid"), integer(uid)));
+    return any;
+  }
+  std::vector<Bound> call;
+  call.push_back(std::move(again));
+  call.push_back(ViewColumn(objects, "uid"));
+  call.push_back(Call("user_name", Sysname(), ViewColumn(objects, "uid")));
+  call.push_back(integer(owners->empty() ? 1 : owners->front()));
+  return Equal(Call("sqlengine_owner_reached", Typed(SqlType::kInt), std::move(call)), integer(1));
 }
 
 // OBJECT_ID(name [, type]): an object of the current database or of the
 // database a literal name gives, or the session's #table a name such as
-// 'tempdb..#t' names.
+// 'tempdb..#t' names; only one its owner part reaches.
 Bound ObjectId(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || (args.size() == 2 && !IsText(*args[1]))) Refuse("OBJECT_ID argument");
   std::string database = DatabaseNamed(*args[0]);
   TableShape objects =
       View(catalog, database.empty() ? std::vector<std::string>{"sysobjects"}
                                      : std::vector<std::string>{database, "", "sysobjects"});
-  Bound condition = ObjectNamed(objects, Argument(args, 0));
+  Bound condition = Both(ObjectNamed(objects, Argument(args, 0)),
+                         OwnerReached(catalog, objects, *args[0], Argument(args, 0)));
   Bound temporary = Call("sqlengine_temp_object_id", Typed(SqlType::kInt), Argument(args, 0));
   if (args.size() == 2) {
     auto xtype = [&] { return Call("rtrim", Typed(SqlType::kVarChar, 2), Argument(args, 1)); };
@@ -445,7 +484,9 @@ Bound ColName(Catalog& catalog, std::vector<Bound> args) {
 // The syscolumns row of column `column` of the object named `table`.
 Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound table, Bound column) {
   TableShape objects = View(catalog, {"sysobjects"});
-  Bound id = Lookup(objects, ViewColumn(objects, "id"), ObjectNamed(objects, std::move(table)));
+  Bound reached = OwnerReached(catalog, objects, *table, nullptr);
+  Bound id = Lookup(objects, ViewColumn(objects, "id"),
+                    Both(ObjectNamed(objects, std::move(table)), std::move(reached)));
   return Both(Equal(ViewColumn(columns, "id"), std::move(id)),
               Equal(ViewColumn(columns, "name"), std::move(column)));
 }
