@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
 #include "engine/exec/configuration_procedures.h"
@@ -276,6 +277,7 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
@@ -314,6 +316,7 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
   try {
@@ -455,6 +458,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
