@@ -358,6 +358,13 @@ constexpr MessageTemplate kMessages[] = {
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
+    {6004, 14, "User does not have permission to perform this action."},
+    {6102, 14, "User does not have permission to use the KILL statement."},
+    {6104, 16, "Cannot use KILL to kill your own process."},
+    {6106, 16, "Process ID %d is not an active process ID."},
+    {6120, 16,
+     "Status report cannot be obtained. Rollback operation for Process ID %d is not in "
+     "progress."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
     {7104, 16,
      "Offset or size of data type is not valid. Data type must be of type int or smallint."},

@@ -39,8 +39,7 @@ bool AbsorbArithmeticError(const SqlError& error) {
 }
 
 bool ArithmeticErrorEndsBatch(const SessionOptions& options, const SqlError& error) {
-  return !options.ansi_warnings && options.arithabort &&
-         IsArithmeticError(error.message().number);
+  return !options.ansi_warnings && options.arithabort && IsArithmeticError(error.message().number);
 }
 
 bool CutsLongValues() { return current_options != nullptr && !current_options->ansi_warnings; }

@@ -58,6 +58,7 @@
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/table_truncation.h"
 #include "engine/exec/per_row_variables.h"
+#include "engine/exec/process_control.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -618,6 +619,12 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kDbcc:
       ExecuteDbcc(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kKill:
+      ExecuteKill(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kShutdown:
+      ExecuteShutdown(session_, statement, sink_);
       return Flow::kNext;
     case StatementKind::kCheckpoint:
       ExecuteCheckpoint(session_, statement, sink_);

@@ -131,7 +131,12 @@ void Session::SetClient(const LoginRequest& request) {
   activity.database = connection_.Database();
   activity.command = "AWAITING COMMAND";
   activity.login_time = activity.last_batch = std::chrono::system_clock::now();
-  engine_.Sessions().Enter(activity, {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }});
+  engine_.Sessions().Enter(activity,
+                           {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }, {}});
+}
+
+void Session::SetDisconnect(std::function<void()> disconnect) {
+  engine_.Sessions().SetDisconnect(spid_, std::move(disconnect));
 }
 
 void Session::LeaveEvictedDatabase() {

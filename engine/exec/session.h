@@ -66,6 +66,7 @@ class Session final : public SqlSession, public FunctionHost {
   void Cancel() override;
   std::string CurrentDatabase() const override { return connection_.Database(); }
   int Spid() const override { return spid_; }
+  void SetDisconnect(std::function<void()> disconnect) override;
 
   // FunctionHost
   std::optional<int> ServerRoleMember(std::string_view role,

@@ -48,7 +48,8 @@ constexpr Option kOptions[] = {
     {"ansi_warnings", Handling::kAnsiWarnings},
     {"arithabort", Handling::kArithAbort},
     {"arithignore", Handling::kArithIgnore},
-    {"numeric_roundabort", Handling::kEither},
+    // ON would make a rounding that loses precision an error (8115).
+    {"numeric_roundabort", Handling::kOffOnly},
     {"cursor_close_on_commit", Handling::kEither},
     {"forceplan", Handling::kEither},
     {"remote_proc_transactions", Handling::kEither},
