@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,6 +107,10 @@ class SqlSession {
   virtual void Cancel() = 0;
   virtual std::string CurrentDatabase() const = 0;
   virtual int Spid() const = 0;
+  // Called once by the connection's owner after login: how another session's
+  // KILL ends this connection. `disconnect` is thread-safe and stays valid
+  // until the session is destroyed.
+  virtual void SetDisconnect(std::function<void()> /*disconnect*/) {}
 };
 
 struct LoginResult {
@@ -129,6 +134,9 @@ class Engine {
   // maximum.
   virtual int ConfiguredUserConnections() { return 0; }
   virtual std::filesystem::path Home() const = 0;
+  // Called by the service before it serves: how SHUTDOWN stops it, the way
+  // `sqlengine stop` does. `stop` is thread-safe and returns at once.
+  virtual void SetShutdown(std::function<void()> /*stop*/) {}
 };
 
 // Opens (and on first use initialises) the instance home: data/master.mdf,

@@ -52,8 +52,7 @@ void ResultMixedSum(sqlite3_context* context, sqlite3_value* text, sqlite3_value
       when && value.find_first_of("-/:") != std::string::npos) {
     double days = sqlite3_value_double(number);
     if (!std::isfinite(days) || std::fabs(days) > 4e6) {
-      std::string error = FunctionErrorText(MakeError(8115, {"expression", "datetime"}));
-      return sqlite3_result_error(context, error.c_str(), -1);
+      return ResultSqlError(context, MakeError(8115, {"expression", "datetime"}));
     }
     std::string moved = DateTimeText(
         AddMilliseconds(*when, static_cast<std::int64_t>(std::llround(days * 86400000.0))));

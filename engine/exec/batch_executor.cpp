@@ -8,6 +8,7 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/master_catalog.h"
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
 #include "engine/exec/configuration_procedures.h"
@@ -58,6 +59,7 @@
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/table_truncation.h"
 #include "engine/exec/per_row_variables.h"
+#include "engine/exec/process_control.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -434,7 +436,15 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   }
 }
 
+void BatchExecutor::SendArithmeticWarnings() {
+  for (ServerMessage& warning : TakeArithmeticWarnings()) {
+    if (warning.procedure.empty()) warning.procedure = procedure_;
+    sink_.Message(warning);
+  }
+}
+
 void BatchExecutor::Done(std::optional<std::int64_t> count) {
+  SendArithmeticWarnings();
   StatementDone done;
   if (!session_.NoCount()) done.row_count = count;
   sink_.Done(done);
@@ -444,6 +454,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
   session_.LastError() = error.message().number;
   // A statement that failed changed no rows, whatever the one before did.
   session_.RowCount() = 0;
+  SendArithmeticWarnings();
   ServerMessage message = error.message();
   if (message.procedure.empty()) message.procedure = procedure_;
   sink_.Message(message);
@@ -510,6 +521,7 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
     }
     RefreshReadSnapshot(session_);
     Flow flow = Dispatch(statement);
+    SendArithmeticWarnings();
     if (abort_callers_) return Flow::kAbort;
     if (ClearsLastError(statement.kind)) session_.LastError() = 0;
     return flow;
@@ -519,7 +531,8 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
     if (Trap(error)) return Flow::kAbort;
     ReportError(error);
     if (AbortsCallers(error)) abort_callers_ = true;
-    if ((options.xact_abort || trigger_context_) && error.message().severity > 10) {
+    if (((options.xact_abort || trigger_context_) && error.message().severity > 10) ||
+        ArithmeticErrorEndsBatch(options, error)) {
       // The whole transaction goes, and the batch ends.
       if (session_.TranCount() > 0) {
         RollbackKeepingTableVariables([&] { session_.RollbackTransaction(sink_, statement.line); });
@@ -608,6 +621,12 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       return Flow::kNext;
     case StatementKind::kDbcc:
       ExecuteDbcc(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kKill:
+      ExecuteKill(session_, statement, sink_);
+      return Flow::kNext;
+    case StatementKind::kShutdown:
+      ExecuteShutdown(session_, statement, sink_);
       return Flow::kNext;
     case StatementKind::kCheckpoint:
       ExecuteCheckpoint(session_, statement, sink_);

@@ -254,7 +254,10 @@ class BatchExecutor final : public ParameterSource {
   // once the row is gone (deleted, or its key changed).
   std::optional<Row> ReadKeyedRow(TsqlCursor& cursor, const Row& key);
 
+  // Ends a statement: its arithmetic warnings (arithmetic_errors.h), then its DONE.
   void Done(std::optional<std::int64_t> count = std::nullopt);
+  // Sends the arithmetic warnings what ran since the last call owes.
+  void SendArithmeticWarnings();
 
   Session& session_;
   ResultSink& sink_;

@@ -178,9 +178,7 @@ void FittedText(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::string text = SqliteValueText(args[0]);
   if (static_cast<sqlite3_int64>(Utf8CharacterCount(text)) > sqlite3_value_int64(args[1])) {
-    std::string error =
-        FunctionErrorText(MakeError(8115, {"expression", SqliteValueText(args[2])}));
-    return sqlite3_result_error(context, error.c_str(), -1);
+    return ResultSqlError(context, MakeError(8115, {"expression", SqliteValueText(args[2])}));
   }
   sqlite3_result_value(context, args[0]);
 }
@@ -192,8 +190,7 @@ void Real(sqlite3_context* context, int, sqlite3_value** args) {
   double number = sqlite3_value_double(args[0]);
   auto single = static_cast<float>(number);
   if (std::isinf(single) && !std::isinf(number)) {
-    std::string error = FunctionErrorText(MakeError(8115, {"expression", "real"}));
-    return sqlite3_result_error(context, error.c_str(), -1);
+    return ResultSqlError(context, MakeError(8115, {"expression", "real"}));
   }
   sqlite3_result_double(context, static_cast<double>(single));
 }

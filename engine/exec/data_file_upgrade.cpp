@@ -1,5 +1,6 @@
 #include "engine/exec/data_file_upgrade.h"
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "engine/exec/character_key_collations.h"
 #include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -64,6 +66,29 @@ void PutAssigningTriggersFirst(sqlite3* db) {
   }
 }
 
+// Format 4 to 5: the triggers that keep a character column's values within
+// its length call sqlengine_fitted_length, which cuts a longer value under
+// SET ANSI_WARNINGS OFF, instead of refusing it whatever the setting. They
+// are made again from the columns' declarations.
+void MakeLengthTriggersAgain(sqlite3* db, std::vector<std::string>&) {
+  std::vector<std::pair<std::string, std::string>> found;  // trigger, table
+  catalog::PreparedStatement triggers = catalog::Prepare(
+      db,
+      "SELECT name, tbl_name FROM sqlite_master WHERE type = 'trigger' AND "
+      "name LIKE 'sqlengine\\_length\\_%' ESCAPE '\\' ORDER BY rowid");
+  while (sqlite3_step(triggers.get()) == SQLITE_ROW) {
+    found.emplace_back(catalog::ColumnText(triggers.get(), 0),
+                       catalog::ColumnText(triggers.get(), 1));
+  }
+  triggers.reset();
+  std::vector<std::string> tables;
+  for (const auto& [trigger, table] : found) {
+    catalog::Exec(db, "DROP TRIGGER " + tsql::QuoteSqliteName(trigger));
+    if (std::find(tables.begin(), tables.end(), table) == tables.end()) tables.push_back(table);
+  }
+  for (const std::string& table : tables) NormaliseColumns(db, "main", table);
+}
+
 struct FormatStep {
   int to;
   void (*apply)(sqlite3* db, std::vector<std::string>& notes);
@@ -80,7 +105,8 @@ constexpr FormatStep kSteps[] = {
     // lacks. Columns of older files declared sqlengine_cs keep that
     // collation, by the bytes, since nothing recorded whether a _CS or a _BIN
     // one was asked for: their indexes stay in their order.
-    {4, [](sqlite3*, std::vector<std::string>&) {}}};
+    {4, [](sqlite3*, std::vector<std::string>&) {}},
+    {5, MakeLengthTriggersAgain}};
 
 }  // namespace
 

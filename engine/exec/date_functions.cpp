@@ -153,8 +153,7 @@ bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateT
       out = DateTimeFromDays(sqlite3_value_double(value));
       return true;
     } catch (const SqlError& error) {
-      std::string text = FunctionErrorText(error);
-      sqlite3_result_error(context, text.c_str(), -1);
+      ResultSqlError(context, error);
       return false;
     }
   }
@@ -163,8 +162,7 @@ bool ArgDate(sqlite3_context* context, sqlite3_value* value, std::optional<DateT
     out = std::get<DateTime>(converted);
     return true;
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
     return false;
   }
 }
@@ -227,8 +225,7 @@ void ToSmallDateTime(sqlite3_context* context, int, sqlite3_value** args) {
     Value converted = ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kSmallDateTime});
     ResultDate(context, std::get<DateTime>(converted));
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 

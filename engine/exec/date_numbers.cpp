@@ -26,8 +26,7 @@ void ResultDays(sqlite3_context* context, long double days) {
     std::string text = DateTimeText(DateTimeFromDays(days));
     sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 

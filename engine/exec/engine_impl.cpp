@@ -99,5 +99,17 @@ LoginResult EngineImpl::Login(const LoginRequest& request) {
   return result;
 }
 
+void EngineImpl::SetShutdown(std::function<void()> stop) {
+  std::lock_guard lock(shutdown_mutex_);
+  shutdown_ = std::move(stop);
+}
+
+bool EngineImpl::RequestShutdown() {
+  std::lock_guard lock(shutdown_mutex_);
+  if (!shutdown_) return false;
+  shutdown_();
+  return true;
+}
+
 }  // namespace exec
 }  // namespace sqlengine

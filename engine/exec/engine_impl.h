@@ -3,7 +3,9 @@
 // the logins. Shared by all sessions; thread-safe.
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -30,6 +32,9 @@ class EngineImpl final : public Engine {
   bool ListensBeyondLoopback() const { return beyond_loopback_.load(); }
   int ConfiguredUserConnections() override { return configuration_->UserConnectionsInUse(); }
   std::filesystem::path Home() const override { return home_.Root(); }
+  void SetShutdown(std::function<void()> stop) override;
+  // Asks the service to stop (SHUTDOWN); false when the engine runs without one.
+  bool RequestShutdown();
 
   catalog::MasterCatalog& Catalog() { return *catalog_; }
   ConfigurationState& Configuration() { return *configuration_; }
@@ -61,6 +66,8 @@ class EngineImpl final : public Engine {
   std::atomic<int> next_spid_{51};
   std::atomic<std::uint64_t> security_generation_{1};
   std::atomic<bool> beyond_loopback_{false};
+  std::mutex shutdown_mutex_;
+  std::function<void()> shutdown_;
 };
 
 }  // namespace sqlengine::exec

@@ -9,6 +9,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/exact_column_guard.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/identity_type.h"
@@ -230,8 +231,7 @@ void FitDecimalValue(sqlite3_context* context, int, sqlite3_value** arguments) {
     }
     sqlite3_result_double(context, std::strtod(DecimalText(fitted).c_str(), nullptr));
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 
@@ -258,8 +258,7 @@ void FitNumberValue(sqlite3_context* context, int, sqlite3_value** arguments) {
       sqlite3_result_value(context, arguments[0]);
     }
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 
@@ -311,11 +310,10 @@ std::vector<TriggerText> ValueTriggers(sqlite3* db, const std::string& schema,
                        fitted);
   } else if (role == "length") {
     std::string limit = std::to_string(column.type.length);
-    std::string refused = FunctionErrorText(MakeError(8152));
     AddFittingTriggers(
         triggers, table, column.name, "length",
         "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
-        "RAISE(ABORT, " + tsql::QuoteSqliteString(refused) + ")");
+        "sqlengine_fitted_length(" + value + ", " + limit + ")");
   }
   return triggers;
 }
@@ -394,6 +392,28 @@ void ForgetColumn(sqlite3* db, const std::string& schema, const std::string& tab
                             TriggerName(role, event, table, column));
     }
   }
+}
+
+// sqlengine_fitted_length(value, length): a value longer than its column
+// allows, cut to `length` characters (bytes for a blob) under ANSI_WARNINGS
+// OFF; else error 8152.
+void FittedLengthValue(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (!CutsLongValues()) return ResultSqlError(context, MakeError(8152));
+  const sqlite3_int64 length = std::max<sqlite3_int64>(0, sqlite3_value_int64(arguments[1]));
+  if (sqlite3_value_type(arguments[0]) == SQLITE_BLOB) {
+    const int size = sqlite3_value_bytes(arguments[0]);
+    return sqlite3_result_blob(context, sqlite3_value_blob(arguments[0]),
+                               static_cast<int>(std::min<sqlite3_int64>(size, length)),
+                               SQLITE_TRANSIENT);
+  }
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(arguments[0]));
+  const int size = sqlite3_value_bytes(arguments[0]);
+  // The byte where character `length` ends: continuation bytes start no character.
+  int end = 0;
+  for (sqlite3_int64 characters = 0; end < size; ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && characters++ == length) break;
+  }
+  sqlite3_result_text(context, text, end, SQLITE_TRANSIENT);
 }
 
 // sqlengine_binary(value, 'declared type'): CAST to binary or varbinary.
@@ -478,6 +498,10 @@ void RegisterDecimalFunction(sqlite3* db) {
                                  nullptr, FitDecimalValue, nullptr, nullptr,
                                  nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_decimal");
+  }
+  if (sqlite3_create_function_v2(db, "sqlengine_fitted_length", 2, SQLITE_UTF8, nullptr,
+                                 FittedLengthValue, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_fitted_length");
   }
   if (sqlite3_create_function_v2(db, "sqlengine_number", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                  nullptr, FitNumberValue, nullptr, nullptr, nullptr) != SQLITE_OK) {

@@ -12,7 +12,8 @@
 //   otherwise fail every later read of the row, a fraction in an integer
 //   column is cut, and an integer beyond the type's range is refused (8115);
 // - char, varchar, nchar and nvarchar columns of a set length refuse a longer
-//   text (8152), trailing spaces aside, as SQLite does not limit lengths;
+//   text (8152), trailing spaces aside, as SQLite does not limit lengths, or
+//   cut it to their length under SET ANSI_WARNINGS OFF;
 // - a timestamp (rowversion) column takes the database's next row version on
 //   every insert and update of its row, whatever the statement wrote.
 //

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
 #include "engine/exec/configuration_procedures.h"
@@ -131,7 +132,12 @@ void Session::SetClient(const LoginRequest& request) {
   activity.database = connection_.Database();
   activity.command = "AWAITING COMMAND";
   activity.login_time = activity.last_batch = std::chrono::system_clock::now();
-  engine_.Sessions().Enter(activity, {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }});
+  engine_.Sessions().Enter(activity,
+                           {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }, {}});
+}
+
+void Session::SetDisconnect(std::function<void()> disconnect) {
+  engine_.Sessions().SetDisconnect(spid_, std::move(disconnect));
 }
 
 void Session::LeaveEvictedDatabase() {
@@ -283,6 +289,7 @@ void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);
@@ -321,6 +328,7 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
   try {
@@ -462,6 +470,7 @@ void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
+  ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults durable(client, connection_);
   TextSizeSink sink(durable, text_size_);
   tsql::QuotedIdentifierScope quoting(quoted_identifier_);

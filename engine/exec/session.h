@@ -66,6 +66,7 @@ class Session final : public SqlSession, public FunctionHost {
   void Cancel() override;
   std::string CurrentDatabase() const override { return connection_.Database(); }
   int Spid() const override { return spid_; }
+  void SetDisconnect(std::function<void()> disconnect) override;
 
   // FunctionHost
   std::optional<int> ServerRoleMember(std::string_view role,
@@ -234,6 +235,7 @@ class Session final : public SqlSession, public FunctionHost {
   int tran_count_ = 0;
   SessionOptions options_;
   bool null_eliminated_ = false;
+  unsigned arithmetic_owed_ = 0;  // arithmetic_errors.h
   bool no_count_ = false;
   DateSettings date_settings_;
   std::int64_t row_count_limit_ = 0;

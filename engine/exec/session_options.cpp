@@ -22,7 +22,9 @@ enum class Handling {
   kQuotedIdentifier,      // honoured by the caller
   kAnsiNulls,             // honoured by the binder
   kConcatNull,            // honoured by the binder
-  kAnsiWarnings,          // honoured: warning 8153
+  kAnsiWarnings,          // honoured: warning 8153, 8152, arithmetic errors
+  kArithAbort,            // honoured: arithmetic errors
+  kArithIgnore,           // honoured: arithmetic warnings
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
   kEither,                // nothing this engine computes changes: accepted ON and OFF
   kOffOnly,               // ON would return something other than the statement's rows
@@ -44,9 +46,10 @@ constexpr Option kOptions[] = {
     {"ansi_null_dflt_off", Handling::kEither},
     {"ansi_padding", Handling::kEither},
     {"ansi_warnings", Handling::kAnsiWarnings},
-    {"arithabort", Handling::kEither},
-    {"arithignore", Handling::kEither},
-    {"numeric_roundabort", Handling::kEither},
+    {"arithabort", Handling::kArithAbort},
+    {"arithignore", Handling::kArithIgnore},
+    // ON would make a rounding that loses precision an error (8115).
+    {"numeric_roundabort", Handling::kOffOnly},
     {"cursor_close_on_commit", Handling::kEither},
     {"forceplan", Handling::kEither},
     {"remote_proc_transactions", Handling::kEither},
@@ -116,6 +119,12 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
         break;
       case Handling::kAnsiWarnings:
         options.ansi_warnings = on;
+        break;
+      case Handling::kArithAbort:
+        options.arithabort = on;
+        break;
+      case Handling::kArithIgnore:
+        options.arithignore = on;
         break;
       case Handling::kConcatNull:
         options.concat_null_yields_null = on;

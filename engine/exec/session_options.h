@@ -1,7 +1,7 @@
 #pragma once
 // The SET options that are switched ON and OFF: which ones this engine
 // honours (NOEXEC and PARSEONLY, IMPLICIT_TRANSACTIONS, XACT_ABORT,
-// QUOTED_IDENTIFIER, ANSI_DEFAULTS' part of them, FMTONLY; ANSI_NULLS and
+// QUOTED_IDENTIFIER, ANSI_WARNINGS, ARITHABORT, ARITHIGNORE, ANSI_DEFAULTS' part of them, FMTONLY; ANSI_NULLS and
 // CONCAT_NULL_YIELDS_NULL through the binder), which ones change nothing it
 // computes and are accepted at either value, and which ones it refuses
 // because statements would do something other than what they say
@@ -20,7 +20,12 @@ struct SessionOptions {
   bool format_only = false;             // FMTONLY: see format_only.h
   bool ansi_nulls = true;               // read by the binder (bind::Catalog::AnsiNulls)
   bool concat_null_yields_null = true;  // read by the binder
-  bool ansi_warnings = true;            // warning 8153 when an aggregate skips a NULL
+  // Warning 8153 when an aggregate skips a NULL, error 8152 for a value too
+  // long for its column; with ARITHABORT and ARITHIGNORE, what an arithmetic
+  // error does (arithmetic_errors.h).
+  bool ansi_warnings = true;
+  bool arithabort = false;
+  bool arithignore = false;
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;

@@ -16,6 +16,11 @@ void SessionRegistry::Leave(int spid) {
   controls_.erase(spid);
 }
 
+void SessionRegistry::SetDisconnect(int spid, std::function<void()> disconnect) {
+  std::lock_guard lock(mutex_);
+  if (sessions_.count(spid) != 0) controls_[spid].disconnect = std::move(disconnect);
+}
+
 void SessionRegistry::UseDatabase(int spid, const std::string& database) {
   std::lock_guard lock(mutex_);
   if (auto it = sessions_.find(spid); it != sessions_.end() && !it->second.evicted) {
@@ -74,6 +79,25 @@ int SessionRegistry::Evict(const std::string& database, int except_spid) {
     }
   }
   return evicted;
+}
+
+bool SessionRegistry::Kill(int spid) {
+  std::lock_guard lock(mutex_);
+  auto found = sessions_.find(spid);
+  if (found == sessions_.end()) return false;
+  SessionActivity& activity = found->second;
+  SessionControl& control = controls_[spid];
+  if (!activity.evicted) {
+    activity.evicted = true;
+    activity.database.clear();
+    if (activity.running) {
+      if (control.cancel) control.cancel();
+    } else if (control.release_idle) {
+      control.release_idle();
+    }
+  }
+  if (control.disconnect) control.disconnect();
+  return true;
 }
 
 std::vector<SessionActivity> SessionRegistry::Snapshot() {

@@ -33,12 +33,15 @@ struct SessionActivity {
 struct SessionControl {
   std::function<void()> cancel;        // asks a running request to stop; thread-safe
   std::function<void()> release_idle;  // lets go of the database of a session between requests
+  std::function<void()> disconnect;    // closes its client connection; thread-safe
 };
 
 class SessionRegistry {
  public:
   void Enter(const SessionActivity& activity, SessionControl control = {});
   void Leave(int spid);
+  // How KILL closes the client connection of `spid` (SessionControl::disconnect).
+  void SetDisconnect(int spid, std::function<void()> disconnect);
   void UseDatabase(int spid, const std::string& database);
   // A request starts (`command` names it: "SELECT", "EXECUTE" ...) or ends.
   // False when the session was evicted: it must end its connection.
@@ -52,6 +55,12 @@ class SessionRegistry {
   // lets go of the database when it returns, an idle session at once; either
   // way the session counts as no user from now on. Returns how many.
   int Evict(const std::string& database, int except_spid);
+
+  // KILL: ends session `spid` as Evict does (a running request cancelled,
+  // an idle session's database let go of at once, its open transaction
+  // rolled back) and closes its client connection. False when no such
+  // session is logged in.
+  bool Kill(int spid);
 
   // Every session, ordered by spid.
   std::vector<SessionActivity> Snapshot();

@@ -203,8 +203,7 @@ void NameQuestion(sqlite3_context* context, int, sqlite3_value** args) {
     if (!answered) return sqlite3_result_null(context);
     sqlite3_result_int(context, *answered);
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 
@@ -238,8 +237,7 @@ void ObjectPermissionsIn(sqlite3_context* context, const std::string& schema, in
     if (!bits) return sqlite3_result_null(context);
     sqlite3_result_int(context, *bits);
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    sqlite3_result_error(context, text.c_str(), -1);
+    ResultSqlError(context, error);
   }
 }
 
@@ -428,8 +426,7 @@ void TopCount(sqlite3_context* context, int, sqlite3_value** args) {
 void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
   int type = sqlite3_value_numeric_type(args[0]);
   if ((type == SQLITE_INTEGER || type == SQLITE_FLOAT) && sqlite3_value_double(args[0]) == 0) {
-    std::string error = FunctionErrorText(MakeError(8134));
-    return sqlite3_result_error(context, error.c_str(), -1);
+    return ResultSqlError(context, MakeError(8134));
   }
   sqlite3_result_value(context, args[0]);
 }
@@ -453,8 +450,7 @@ void Round(sqlite3_context* context, int count, sqlite3_value** args) {
     if (!truncate && (rest >= 0 ? rest : -rest) * 2 >= unit) units += value < 0 ? -1 : 1;
     sqlite3_int64 rounded = 0;
     if (__builtin_mul_overflow(units, unit, &rounded)) {
-      std::string error = FunctionErrorText(MakeError(8115, {"expression", "bigint"}));
-      return sqlite3_result_error(context, error.c_str(), -1);
+      return ResultSqlError(context, MakeError(8115, {"expression", "bigint"}));
     }
     return sqlite3_result_int64(context, rounded);
   }

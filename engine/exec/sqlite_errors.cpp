@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/token.h"
@@ -202,6 +203,7 @@ std::string FunctionErrorText(const SqlError& error) {
 }
 
 void ResultSqlError(sqlite3_context* context, const SqlError& error) {
+  if (AbsorbArithmeticError(error)) return sqlite3_result_null(context);
   std::string text = FunctionErrorText(error);
   sqlite3_result_error(context, text.c_str(), -1);
 }

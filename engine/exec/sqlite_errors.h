@@ -31,7 +31,8 @@ std::string ReadOnlyDatabase(sqlite3* db, std::string_view current);
 std::string FunctionErrorText(const SqlError& error);
 
 // Ends an engine function's call with `error` (sqlite3_result_error of its
-// FunctionErrorText).
+// FunctionErrorText), or with NULL for an arithmetic error the session's
+// settings turn into NULL (arithmetic_errors.h).
 void ResultSqlError(sqlite3_context* context, const SqlError& error);
 
 // Throws the SqlError for rc (the connection's last error), or Cancelled.

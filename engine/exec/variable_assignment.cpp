@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/common/error.h"
+#include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/date_numbers.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/type_name.h"
@@ -25,10 +26,17 @@ std::optional<long double> DaysOf(const Value& value) {
 }  // namespace
 
 Value AssignedValue(const Value& value, const ColumnType& type) {
-  if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) {
-    if (std::optional<long double> days = DaysOf(value)) return DateTimeFromDays(*days, type.type);
+  try {
+    if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) {
+      if (std::optional<long double> days = DaysOf(value))
+        return DateTimeFromDays(*days, type.type);
+    }
+    return ConvertForType(value, type);
+  } catch (const SqlError& error) {
+    // An overflow is NULL under ANSI_WARNINGS and ARITHABORT OFF.
+    if (AbsorbArithmeticError(error)) return Value{};
+    throw;
   }
-  return ConvertForType(value, type);
 }
 
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line) {

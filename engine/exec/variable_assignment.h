@@ -12,7 +12,8 @@ namespace sqlengine::exec {
 // days from 1900-01-01, its fraction a part of a day (SET @d = 1 is
 // 1900-01-02, 1.5 is noon of that day); every other value as ConvertForType.
 // Throws SqlError 8115 for a number of days outside the type's range, else
-// as ConvertForType.
+// as ConvertForType; an arithmetic error the session's settings turn into
+// NULL gives NULL (arithmetic_errors.h).
 Value AssignedValue(const Value& value, const ColumnType& type);
 
 // The expression to evaluate for a variable of `type`: for a sql_variant,

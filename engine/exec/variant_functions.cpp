@@ -422,8 +422,7 @@ void ExtremeStep(sqlite3_context* context, int, sqlite3_value** args) {
   try {
     if (state->best != nullptr && *CompareValues(args[0], state->best) * kSign <= 0) return;
   } catch (const SqlError& error) {
-    std::string text = FunctionErrorText(error);
-    return sqlite3_result_error(context, text.c_str(), -1);
+    return ResultSqlError(context, error);
   }
   sqlite3_value* copy = sqlite3_value_dup(args[0]);
   if (copy == nullptr) return sqlite3_result_error_nomem(context);

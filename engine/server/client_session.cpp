@@ -42,7 +42,11 @@ ClientSession::ClientSession(int fd, std::string peer, Engine& engine, Log& log,
       assembler_(kMaxPreloginMessageSize),
       writer_(channel_, client_gone_) {}
 
-ClientSession::~ClientSession() = default;
+ClientSession::~ClientSession() {
+  // The session goes first: until it is gone another session's KILL may call
+  // Close(), which uses the members below.
+  session_.reset();
+}
 
 void ClientSession::Close() {
   client_gone_ = true;
@@ -218,6 +222,7 @@ bool ClientSession::Login() {
     return false;
   }
   session_ = std::move(result.session);
+  session_->SetDisconnect([this] { Close(); });
   channel_.SetReadDeadline(std::nullopt);
   assembler_.set_max_message_size(settings_.max_request_size);
   version_ = std::min(tds::NegotiateVersion(login.tds_version), settings_.highest_version);

@@ -149,6 +149,9 @@ int Run(const ServiceOptions& options, const EngineFactory& open_engine) {
     std::cout << "sqlengine listening on " << Join(server.Endpoints()) << std::endl;
   }
 
+  // SHUTDOWN stops the engine as `sqlengine stop` does: by the signal the
+  // waiter below takes.
+  engine->SetShutdown([] { kill(getpid(), SIGTERM); });
   std::thread signal_waiter([&] {
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);

@@ -18,7 +18,7 @@ constexpr std::string_view kStatementStarters[] = {
     "kill",   "print",       "raiserror", "restore",  "return",     "revoke",     "rollback",
     "save",   "select",      "set",       "truncate", "update",     "use",        "waitfor",
     "while",  "reconfigure", "open",      "fetch",    "close",      "deallocate",
-    "readtext", "writetext", "updatetext", "dump",
+    "readtext", "writetext", "updatetext", "dump", "shutdown",
 };
 
 bool IsStarterWord(const Token& token) {
@@ -174,6 +174,8 @@ StatementKind Classify(const Token& lead, const Token& second) {
     return StatementKind::kUpdateStatistics;
   }
   if (lead.IsWord("checkpoint")) return StatementKind::kCheckpoint;
+  if (lead.IsWord("kill")) return StatementKind::kKill;
+  if (lead.IsWord("shutdown")) return StatementKind::kShutdown;
   for (const Simple& simple : kSimple) {
     if (lead.IsWord(simple.word)) return simple.kind;
   }

@@ -64,6 +64,8 @@ enum class StatementKind {
   kTryCatch,          // BEGIN TRY ... END TRY BEGIN CATCH ... END CATCH
   kGoto,              // GOTO label
   kLabel,             // label:  (tokens: the name and the colon)
+  kKill,              // KILL spid [WITH STATUSONLY]
+  kShutdown,          // SHUTDOWN [WITH NOWAIT]
   kUnsupported,       // recognised but not implemented: the executor reports it
 };
 

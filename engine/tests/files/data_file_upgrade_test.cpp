@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "4";
+constexpr const char* kCurrentFormat = "5";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -503,6 +503,47 @@ TEST_F(DataFileUpgradeTest, AFileOfALaterFormatIsRefusedUntouched) {
   PlainFile file(data_file);
   EXPECT_EQ(file.Text("PRAGMA user_version"), "99");
   EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format99"));
+}
+
+// Format 4 kept a character column within its length by triggers that
+// refused a longer value whatever the session's settings; the upgrade makes
+// them again, so that SET ANSI_WARNINGS OFF cuts the value as SQL Server does.
+TEST_F(DataFileUpgradeTest, FormatFourLengthTriggersAreMadeAgainToHonourAnsiWarnings) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = SteppedTableFile(client, folder_);
+  {
+    PlainFile file(data_file);
+    const std::string refused =
+        "RAISE(ABORT, 'sqlengine:8152:String or binary data would be truncated.')";
+    for (const char* event : {"INSERT", "UPDATE"}) {
+      std::string name = std::string("sqlengine_length_") + event + "_s_c";
+      std::string sql = file.Text("SELECT sql FROM sqlite_master WHERE name = '" + name + "'");
+      size_t call = sql.find("sqlengine_fitted_length(");
+      ASSERT_NE(call, std::string::npos) << sql;
+      sql.replace(call, sql.find(')', call) + 1 - call, refused);
+      ASSERT_EQ(sqlite3_exec(file.db, ("DROP TRIGGER \"" + name + "\"").c_str(), nullptr,
+                             nullptr, nullptr),
+                SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(file.db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    ASSERT_EQ(sqlite3_exec(file.db, "PRAGMA user_version=4", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
+  ExpectCheckedRows(client, "stepped");
+  Ok(client, "SET ANSI_WARNINGS OFF INSERT INTO stepped..s (c) VALUES ('cut') "
+             "UPDATE stepped..s SET c = 'shortened' WHERE c = 'cut' "
+             "INSERT INTO stepped..s (c) VALUES ('toolong') SET ANSI_WARNINGS ON");
+  EXPECT_EQ(Query(client, "SELECT id, c FROM stepped..s WHERE id > 15 ORDER BY id"),
+            (std::vector<std::string>{"20|sho", "25|too"}));
+  Ok(client, "EXEC sp_detach_db 'stepped'");
+  PlainFile upgraded(data_file);
+  EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
+  EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                          "sql LIKE '%sqlengine_fitted_length(%'"),
+            "2");
+  EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%RAISE(ABORT%8152%'"),
+            "0");
 }
 
 TEST_F(DataFileUpgradeTest, NewDataFilesAreMadeInTheCurrentFormat) {
