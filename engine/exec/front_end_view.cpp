@@ -4,7 +4,7 @@
 #include <set>
 
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_refusals.h"
@@ -352,6 +352,16 @@ std::optional<std::pair<std::string, size_t>> QueryComment(std::string_view crea
   return CommentAt(create_sql, at, kQueryMark);
 }
 
+StoredView Stored(ViewQuery parsed, bool check_option) {
+  StoredView stored;
+  stored.query = std::move(parsed.query);
+  stored.check_option = check_option;
+  if (!parsed.with.empty())
+    stored.with =
+        std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
+  return stored;
+}
+
 }  // namespace
 
 StoredView StoredViewQuery(std::string_view create_sql) {
@@ -361,17 +371,22 @@ StoredView StoredViewQuery(std::string_view create_sql) {
   bool check_option = query.starts_with(kCheckOptionMark);
   if (check_option) query.remove_prefix(kCheckOptionMark.size());
   try {
-    ViewQuery parsed = ParseViewQuery(tsql::Lex(query));
-    StoredView stored;
-    stored.query = std::move(parsed.query);
-    stored.check_option = check_option;
+    StoredView stored = Stored(ParseViewQuery(tsql::Lex(query)), check_option);
     stored.generated_at = comment->second;
-    if (!parsed.with.empty())
-      stored.with =
-          std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
     return stored;
   } catch (const std::exception&) {
-    return {};  // the rewriter reads the view as SQLite has it
+    return {};  // none the front end reads
+  }
+}
+
+StoredView OlderViewQuery(std::string_view create_sql) {
+  if (create_sql.find(kQueryMark) != std::string_view::npos) return {};
+  try {
+    std::optional<ViewHeader> header = ReadHeader(tsql::Lex(std::string(create_sql)));
+    if (!header || IntoOfQuery(header->query) != nullptr) return {};
+    return Stored(ParseViewQuery(header->query), header->check_option);
+  } catch (const std::exception&) {
+    return {};  // SQLite's own SQL, which no T-SQL reader takes
   }
 }
 
@@ -403,22 +418,22 @@ void ViewTextFunction(sqlite3_context* context, int, sqlite3_value** arguments) 
   SqliteResultText(context, ViewTextAsWritten(SqliteValueText(arguments[0])));
 }
 
-std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
+std::optional<std::string> FrontEndViewOfOlderView(std::string_view create_sql,
                                                       tsql::bind::Catalog& catalog,
                                                       tsql::generate::ExactForm form) {
-  if (create_sql.find(kQueryMark) != std::string_view::npos) return std::nullopt;
+  StoredView stored = OlderViewQuery(create_sql);
+  if (!stored.query) return std::nullopt;
   try {
     std::optional<ViewHeader> header = ReadHeader(tsql::Lex(std::string(create_sql)));
-    if (!header) return std::nullopt;
-    ViewQuery parsed = ParseViewQuery(header->query);
-    if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
-    tsql::bind::BoundQuery bound = tsql::bind::Bind(*parsed.query, catalog, parsed.with);
+    static const std::vector<tsql::parse::CommonTable> kNoWith;
+    tsql::bind::BoundQuery bound =
+        tsql::bind::Bind(*stored.query, catalog, stored.with ? *stored.with : kNoWith);
     NameViewColumns(bound.columns, *header);
     std::optional<tsql::SqliteText> generated = tsql::generate::GenerateViewQuery(bound, 1, form);
     if (!generated) return std::nullopt;
     return ViewDefinition(*header, bound.columns, generated->sql, {});
   } catch (const std::exception&) {
-    return std::nullopt;  // not T-SQL the front end reads: the rewriter's it stays
+    return std::nullopt;  // not T-SQL the front end binds: it stays as it is
   }
 }
 

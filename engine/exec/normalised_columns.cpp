@@ -9,7 +9,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/sqlite_errors.h"
@@ -17,6 +17,7 @@
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/exact_storage.h"
 #include "engine/values/number_text.h"
