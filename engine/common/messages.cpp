@@ -32,6 +32,9 @@ constexpr MessageTemplate kMessages[] = {
     {116, 16,
      "Only one expression can be specified in the select list when the subquery is not "
      "introduced with EXISTS."},
+    {117, 15,
+     "The object name '%.*ls' contains more than the maximum number of prefixes. The maximum "
+     "is %d."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
@@ -56,6 +59,8 @@ constexpr MessageTemplate kMessages[] = {
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
+    {166, 15,
+     "'%.*ls' does not allow specifying the database name as a prefix to the object name."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
     {174, 15, "The %.*ls function requires %d argument(s)."},
     {177, 15,
@@ -305,6 +310,7 @@ constexpr MessageTemplate kMessages[] = {
     {4035, 10, "Processed %d pages for database '%ls', file '%ls' on file %d."},
     {4060, 11, "Cannot open database requested in login '%.*ls'. Login fails."},
     {4064, 11, "Cannot open user default database. Login failed."},
+    {4103, 15, "\"%.*ls\": Temporary views and functions are not allowed."},
     {4121, 16,
      "Cannot find either column \"%.*ls\" or the user-defined function or aggregate \"%.*ls\", or "
      "the name is ambiguous."},

@@ -10,7 +10,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/value_conversion.h"
-#include "engine/tsql/addition_calls.h"
+#include "engine/tsql/arithmetic_functions.h"
 
 namespace sqlengine::exec {
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-// The SQLite function behind T-SQL's binary '+' (see tsql/addition_calls.h):
+// The SQLite function behind T-SQL's binary '+' (see tsql/arithmetic_functions.h):
 // sqlengine_add(a, b) is NULL when either is NULL; concatenates when both are
 // character or binary data; adds when both are numbers; converts character
 // data to the other side's number type (245 when it is none), and moves a

@@ -23,7 +23,7 @@
 #include "engine/exec/dropped_objects.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/engine_impl.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/format_only.h"
 #include "engine/exec/front_end_catalog.h"
@@ -78,6 +78,7 @@
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/table_element_syntax.h"
+#include "engine/tsql/table_reference.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/number_text.h"
 
@@ -403,37 +404,9 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     default:
       break;
   }
-  if (FrontEndParsesView(statement)) return;
-  tsql::SqliteText text;
-  try {
-    text = tsql::RewriteStatement(statement, session_.Connection());
-  } catch (const SqlError& error) {
-    // Names are resolved when the statement runs; only syntax fails the batch here.
-    if (AbortsBatch(error) && error.message().number != 911) throw;
-    return;
-  }
-  sqlite3_stmt* raw = nullptr;
-  const char* tail = nullptr;
-  SessionConnection& connection = session_.Connection();
-  sqlite3* db = connection.Handle();
-  std::string stored_calls;
-  int rc = CompileUserStatement(db, connection.Authorizer(), text.sql, &raw, &tail, &stored_calls);
-  catalog::PreparedStatement compiled(raw);
-  // One that runs stored calls elsewhere is compiled again by its run, which
-  // keeps where they resolve.
-  if (rc == SQLITE_OK && !stored_calls.empty()) return;
-  if (rc == SQLITE_OK) {
-    // Handed to the run of this statement, which then need not compile it again.
-    connection.SyntaxChecked().Keep(
-        text.sql, {std::move(compiled), static_cast<size_t>(tail - text.sql.c_str())});
-    return;
-  }
-  std::string_view message = sqlite3_errmsg(db);
-  if (message.ends_with("syntax error") || message == "incomplete input") {
-    FailedStatement context{&text, VerbOf(statement.kind), session_.CurrentDatabase(),
-                            statement.line};
-    ThrowSqliteError(db, rc, context);
-  }
+  // A CREATE / ALTER VIEW: its header and query. What else is left is
+  // refused when it runs.
+  FrontEndParsesView(statement);
 }
 
 void BatchExecutor::SendArithmeticWarnings() {
@@ -979,7 +952,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (!bound && connection.ResolvesElsewhere())
     RefuseInTriggerDatabase(statement.tokens, statement.line);
-  tsql::SqliteText text = bound ? std::move(*bound) : tsql::RewriteStatement(statement, connection);
+  // Every form the engine runs was taken above: this one is no statement of T-SQL's.
+  if (!bound) tsql::SyntaxErrorAt(statement.tokens, 0);
+  tsql::SqliteText text = std::move(*bound);
   // SET ROWCOUNT stops UPDATE and DELETE after that many rows, as SQLite's
   // LIMIT on them does (Debian's library is built with it).
   if ((statement.kind == StatementKind::kUpdate || statement.kind == StatementKind::kDelete) &&

@@ -11,7 +11,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/identity_columns.h"

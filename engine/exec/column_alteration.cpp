@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/normalised_columns.h"

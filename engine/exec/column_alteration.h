@@ -21,7 +21,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/name_resolver.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {

@@ -9,7 +9,7 @@
 #include "engine/exec/check_condition.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/constraint_state.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/stored_expressions.h"

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/name_resolver.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {

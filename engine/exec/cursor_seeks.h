@@ -18,7 +18,7 @@
 #include <string>
 
 #include "engine/exec/compiled_statements.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 
 namespace sqlengine::exec {
 

@@ -1,7 +1,7 @@
 #pragma once
 // T-SQL's date functions on the engine's datetime text: DATEADD, DATEDIFF,
 // DATEPART, DATENAME, YEAR, MONTH, DAY. The date part arrives as text
-// ('day', 'mm' ...), which the rewriter makes of T-SQL's bare word.
+// ('day', 'mm' ...), which the generator makes of T-SQL's bare word.
 
 #include <sqlite3.h>
 

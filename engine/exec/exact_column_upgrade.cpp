@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/generated_expression_upgrade.h"

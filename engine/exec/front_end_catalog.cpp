@@ -200,11 +200,15 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   std::optional<StoredTable> stored = FindStoredTable(connection, schema, table);
   if (!stored) return std::nullopt;
   std::optional<StoredView> view;
+  bool older = false;  // stored by an older engine as its statement
   if (stored->view) {
-    // Only a view the front end created says what its columns are.
-    // Its query's names are its database's (InBodyDatabase).
+    // The view's query says what its columns are: the one the front end
+    // kept, or an older engine's stored statement read as T-SQL. Its
+    // query's names are its database's (InBodyDatabase).
     if (stored->sql.empty()) return std::nullopt;
     view = StoredViewQuery(stored->sql);
+    older = !view->query;
+    if (older) view = OlderViewQuery(stored->sql);
     if (!view->query) return std::nullopt;
   }
   std::shared_ptr<const tsql::bind::TableShape> kept = TableShapeOf(connection, schema, *stored);
@@ -214,6 +218,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     shape.view_query = std::move(view->query);
     shape.view_with = std::move(view->with);
     shape.check_option = view->check_option;
+    shape.read_bound_query = older;
     for (const StoredTrigger& trigger : TriggersOf(connection.Handle(), schema, shape.name)) {
       if (!trigger.instead_of) continue;
       shape.instead_of_insert |= trigger.events.find('I') != std::string::npos;

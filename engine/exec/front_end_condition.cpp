@@ -1,7 +1,7 @@
 #include "engine/exec/front_end_condition.h"
 
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_refusals.h"
 #include "engine/tsql/bind/binder.h"

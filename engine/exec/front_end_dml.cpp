@@ -1,7 +1,7 @@
 #include "engine/exec/front_end_dml.h"
 
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_refusals.h"

@@ -1,16 +1,15 @@
 #pragma once
 // INSERT, UPDATE and DELETE through the front end: parsed, bound against the
 // session's catalog (every written value converted to its column's type),
-// generated as SQLite SQL. The executor runs that text where it would run
-// the rewriter's, with the same identity rules, SET ROWCOUNT, write lock and
-// authorizer. A statement the front end cannot take is refused with SQL
+// generated as SQLite SQL. The executor runs that text with its identity
+// rules, SET ROWCOUNT, write lock and authorizer. A statement the front end cannot take is refused with SQL
 // Server's error.
 
 #include <optional>
 
 #include "engine/common/error.h"
 #include "engine/tsql/generate/sqlite_generator.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {

@@ -1,7 +1,8 @@
 #pragma once
-// A record of the statements the front end leaves to the token rewriter, and
-// why: while the environment variable SQLENGINE_FALLBACK_LOG names a file,
-// every fallback appends one line to it ("stage<TAB>reason<TAB>statement").
+// A record of the statements and expressions the front end refuses or
+// leaves to another path, and why: while the environment variable
+// SQLENGINE_FALLBACK_LOG names a file, every such case appends one line to
+// it ("stage<TAB>reason<TAB>statement").
 // Meant for measuring what the front end still lacks over a test run; off
 // (and free) otherwise. Thread-safe.
 
@@ -12,8 +13,9 @@
 
 namespace sqlengine::exec {
 
-// `stage`: "parse", "bind", "shape" (a statement form the front end does not
-// take at all) or "condition"; `reason`: the NotParsed / NotBound text.
+// `stage`: "refused parse", "refused bind", "refused view parse" ... for a
+// statement refused with SQL Server's error, "definition parse" / "definition
+// bind" for a stored expression; `reason`: the NotParsed / NotBound text.
 void NoteFallback(std::string_view stage, std::string_view reason, const tsql::Tokens& tokens);
 
 }  // namespace sqlengine::exec
@@ -21,8 +23,8 @@ void NoteFallback(std::string_view stage, std::string_view reason, const tsql::T
 namespace sqlengine::exec {
 
 // Whether an error the query parser threw is the statement's answer (a
-// table hint SQL Server refuses, 321 / 1065) rather than a syntax error the
-// token rewriter reports as it always has.
+// table hint SQL Server refuses, 321 / 1065) rather than a syntax error,
+// which the caller words itself.
 bool ParserErrorStands(const SqlError& error);
 
 }  // namespace sqlengine::exec

@@ -10,7 +10,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/generate/sqlite_generator.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {

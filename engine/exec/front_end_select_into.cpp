@@ -4,7 +4,7 @@
 #include <set>
 
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"

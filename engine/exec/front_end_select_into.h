@@ -10,7 +10,7 @@
 #include "engine/common/types.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/tsql/bind/binder.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -29,8 +29,7 @@ struct SelectInto {
   std::optional<tsql::bind::IdentityFunction> made_identity;
 };
 
-// The bound SELECT INTO, or nullopt when the front end leaves the statement
-// to the token rewriter. Throws SqlError as FrontEndSelect, and 1038 for a
+// The bound SELECT INTO, or nullopt for a statement that is none. Throws SqlError as FrontEndSelect, and 1038 for a
 // column without a name (SQL Server's refusal).
 std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, Session& session);
 

@@ -4,9 +4,10 @@
 #include <set>
 
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/tsql/bind/binder.h"
@@ -15,6 +16,7 @@
 #include "engine/tsql/parse/query_parser.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -95,28 +97,42 @@ struct ViewHeader {
   bool check_option = false;
 };
 
+// The statement's verb as SQL Server's messages name it: "CREATE VIEW".
+std::string Verb(const Tokens& tokens) {
+  return tokens[0].IsWord("create") ? "CREATE VIEW" : "ALTER VIEW";
+}
+
 // {CREATE | ALTER} VIEW [owner.]name [(columns)] [WITH option [, ...]] AS
-// query [WITH CHECK OPTION]; nullopt for what the rewriter keeps (a database
-// prefix).
+// query [WITH CHECK OPTION]; nullopt for another statement. Throws SQL
+// Server's error for a header it refuses: a database prefix (166), more
+// prefixes still (117), a #name (4103), anything else out of place (a
+// syntax error there).
 std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
-  auto at = [&](size_t k) -> const Token& {
-    static const Token kEnd;
-    return k < tokens.size() ? tokens[k] : kEnd;
-  };
+  auto at = [&](size_t k) -> const Token& { return tsql::TokenAt(tokens, k); };
   if (!at(0).IsAnyWord({"create", "alter"}) || !at(1).IsWord("view")) return std::nullopt;
   size_t k = 2;
+  // The name's parts, an omitted one (d..v) empty.
   std::vector<std::string> parts;
-  while (at(k).IsName()) {
-    parts.push_back(at(k).value);
-    ++k;
+  std::string written_name;
+  while (true) {
+    if (at(k).IsName()) {
+      parts.push_back(at(k).value);
+      written_name += at(k).text;
+      ++k;
+    } else {
+      parts.emplace_back();
+    }
     if (!at(k).IsSymbol(".")) break;
+    written_name += ".";
     ++k;
   }
-  if (parts.empty() || parts.size() > 2) return std::nullopt;
+  if (parts.back().empty()) throw tsql::SyntaxError(at(k));
+  if (parts.size() > 3) throw MakeError(117, {written_name, "2"});
+  if (parts.size() == 3) throw MakeError(166, {Verb(tokens)});
   // An owner part was checked before the statement ran (CheckOwnerPart).
   ViewHeader header;
   header.name = parts.back();
-  if (header.name.starts_with("#")) return std::nullopt;
+  if (header.name.starts_with("#")) throw MakeError(4103, {header.name});
   if (at(k).IsSymbol("(")) {
     ++k;
     while (at(k).IsName()) {
@@ -125,7 +141,7 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
       if (!at(k).IsSymbol(",")) break;
       ++k;
     }
-    if (!at(k).IsSymbol(")")) return std::nullopt;
+    if (!at(k).IsSymbol(")")) throw tsql::SyntaxError(at(k));
     ++k;
   }
   if (at(k).IsWord("with")) {
@@ -136,7 +152,8 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
       ++k;
     }
   }
-  if (!at(k).IsWord("as")) return std::nullopt;
+  if (!at(k).IsWord("as")) throw tsql::SyntaxError(at(k));
+  const Token& as = at(k);
   ++k;
   for (; k < tokens.size() && tokens[k].kind != TokenKind::kEnd; ++k)
     header.query.push_back(tokens[k]);
@@ -146,7 +163,20 @@ std::optional<ViewHeader> ReadHeader(const Tokens& tokens) {
     header.check_option = true;
     header.query.resize(n - 3);
   }
+  if (header.query.empty()) throw tsql::SyntaxError(as);
   return header;
+}
+
+// The INTO of a SELECT ... INTO outside parentheses, which no view may hold
+// (SQL Server reports the keyword as out of place); null when none.
+const Token* IntoOfQuery(const Tokens& query) {
+  int depth = 0;
+  for (const Token& token : query) {
+    if (token.IsSymbol("(")) ++depth;
+    if (token.IsSymbol(")")) --depth;
+    if (depth == 0 && token.IsWord("into")) return &token;
+  }
+  return nullptr;
 }
 
 // A view's query as written, with or without a WITH list in front. Throws
@@ -236,57 +266,57 @@ std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& 
 
 }  // namespace
 
-bool FrontEndParsesView(const tsql::Statement& statement) {
-  if (statement.kind != tsql::StatementKind::kCreateOther || !statement.with.empty()) return false;
+namespace {
+
+// The header and parsed query of a CREATE / ALTER VIEW `statement`; nullopt
+// for another statement. Throws SQL Server's error for a view it refuses
+// to parse: a WITH list before CREATE, a bad header, SELECT ... INTO, a
+// query the parser does not take.
+std::optional<std::pair<ViewHeader, ViewQuery>> ParseView(const tsql::Statement& statement) {
+  if (statement.kind != tsql::StatementKind::kCreateOther) return std::nullopt;
   std::optional<ViewHeader> header = ReadHeader(statement.tokens);
-  if (!header) return false;
+  if (!header) return std::nullopt;
+  // CREATE VIEW starts its statement: a WITH list may stand only after AS.
+  if (!statement.with.empty()) throw tsql::SyntaxError(statement.tokens.front());
+  if (const Token* into = IntoOfQuery(header->query)) throw tsql::SyntaxError(*into);
   try {
-    ParseViewQuery(header->query);
-    return true;
-  } catch (const tsql::parse::NotParsed&) {
-    return false;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    return false;
+    ViewQuery parsed = ParseViewQuery(header->query);
+    return std::pair{std::move(*header), std::move(parsed)};
+  } catch (const tsql::parse::NotParsed& why) {
+    RefuseUnparsed("view parse", why, statement.tokens);
   }
+}
+
+}  // namespace
+
+bool FrontEndParsesView(const tsql::Statement& statement) {
+  return ParseView(statement).has_value();
 }
 
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
                                                    Session& session, std::string_view written) {
-  if (statement.kind != tsql::StatementKind::kCreateOther || !statement.with.empty())
-    return std::nullopt;
-  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
-  if (!header) return std::nullopt;
-  ViewQuery parsed;
-  try {
-    parsed = ParseViewQuery(header->query);
-  } catch (const tsql::parse::NotParsed& why) {
-    NoteFallback("view parse", why.what(), statement.tokens);
-    return std::nullopt;
-  } catch (const SqlError& error) {
-    if (ParserErrorStands(error)) throw;
-    NoteFallback("view parse", "syntax error", statement.tokens);
-    return std::nullopt;
-  }
+  std::optional<std::pair<ViewHeader, ViewQuery>> view = ParseView(statement);
+  if (!view) return std::nullopt;
+  auto& [header, parsed] = *view;
   tsql::bind::RequireTopForOrderBy(*parsed.query);
-  if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
   SessionCatalog catalog(session);
   tsql::bind::BoundQuery bound;
   try {
     bound = tsql::bind::Bind(*parsed.query, catalog, parsed.with);
   } catch (const tsql::bind::NotBound& why) {
-    NoteFallback("view bind", why.what(), statement.tokens);
-    return std::nullopt;
+    RefuseUnbound("view bind", why, statement.tokens, statement.line);
   }
-  NameViewColumns(bound.columns, *header);
+  NameViewColumns(bound.columns, header);
   std::optional<tsql::SqliteText> generated =
       tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm());
   if (!generated) {
-    NoteFallback("view", "a table outside the current database", statement.tokens);
-    return std::nullopt;
+    // SQLite keeps no view over another attached file, and a stand-in
+    // read in its place could answer with wrong rows.
+    RefuseUnbound("view", tsql::bind::NotBound("a view reading a table of another database"),
+                  statement.tokens, statement.line);
   }
   tsql::SqliteText text = std::move(*generated);
-  text.sql = ViewDefinition(*header, bound.columns, text.sql, written);
+  text.sql = ViewDefinition(header, bound.columns, text.sql, written);
   return text;
 }
 
@@ -294,11 +324,7 @@ std::optional<std::string> AlteredView(const tsql::Statement& statement) {
   if (statement.kind != tsql::StatementKind::kCreateOther || statement.tokens.size() < 3 ||
       !statement.tokens[0].IsWord("alter") || !statement.tokens[1].IsWord("view"))
     return std::nullopt;
-  std::optional<ViewHeader> header = ReadHeader(statement.tokens);
-  if (header) return header->name;
-  // A name the front end does not take (another database's view): ALTER
-  // refuses it rather than leave it to the rewriter.
-  return statement.tokens[2].IsName() ? statement.tokens[2].value : std::string();
+  return ReadHeader(statement.tokens)->name;
 }
 
 std::optional<std::string> CreatedView(const tsql::Statement& statement) {
@@ -322,6 +348,16 @@ std::optional<std::pair<std::string, size_t>> QueryComment(std::string_view crea
   return CommentAt(create_sql, at, kQueryMark);
 }
 
+StoredView Stored(ViewQuery parsed, bool check_option) {
+  StoredView stored;
+  stored.query = std::move(parsed.query);
+  stored.check_option = check_option;
+  if (!parsed.with.empty())
+    stored.with =
+        std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
+  return stored;
+}
+
 }  // namespace
 
 StoredView StoredViewQuery(std::string_view create_sql) {
@@ -331,17 +367,22 @@ StoredView StoredViewQuery(std::string_view create_sql) {
   bool check_option = query.starts_with(kCheckOptionMark);
   if (check_option) query.remove_prefix(kCheckOptionMark.size());
   try {
-    ViewQuery parsed = ParseViewQuery(tsql::Lex(query));
-    StoredView stored;
-    stored.query = std::move(parsed.query);
-    stored.check_option = check_option;
+    StoredView stored = Stored(ParseViewQuery(tsql::Lex(query)), check_option);
     stored.generated_at = comment->second;
-    if (!parsed.with.empty())
-      stored.with =
-          std::make_shared<const std::vector<tsql::parse::CommonTable>>(std::move(parsed.with));
     return stored;
   } catch (const std::exception&) {
-    return {};  // the rewriter reads the view as SQLite has it
+    return {};  // none the front end reads
+  }
+}
+
+StoredView OlderViewQuery(std::string_view create_sql) {
+  if (create_sql.find(kQueryMark) != std::string_view::npos) return {};
+  try {
+    std::optional<ViewHeader> header = ReadHeader(tsql::Lex(std::string(create_sql)));
+    if (!header || IntoOfQuery(header->query) != nullptr) return {};
+    return Stored(ParseViewQuery(header->query), header->check_option);
+  } catch (const std::exception&) {
+    return {};  // SQLite's own SQL, which no T-SQL reader takes
   }
 }
 
@@ -373,22 +414,22 @@ void ViewTextFunction(sqlite3_context* context, int, sqlite3_value** arguments) 
   SqliteResultText(context, ViewTextAsWritten(SqliteValueText(arguments[0])));
 }
 
-std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
+std::optional<std::string> FrontEndViewOfOlderView(std::string_view create_sql,
                                                       tsql::bind::Catalog& catalog,
                                                       tsql::generate::ExactForm form) {
-  if (create_sql.find(kQueryMark) != std::string_view::npos) return std::nullopt;
+  StoredView stored = OlderViewQuery(create_sql);
+  if (!stored.query) return std::nullopt;
   try {
     std::optional<ViewHeader> header = ReadHeader(tsql::Lex(std::string(create_sql)));
-    if (!header) return std::nullopt;
-    ViewQuery parsed = ParseViewQuery(header->query);
-    if (!parsed.query->terms.front()->into.empty()) return std::nullopt;
-    tsql::bind::BoundQuery bound = tsql::bind::Bind(*parsed.query, catalog, parsed.with);
+    static const std::vector<tsql::parse::CommonTable> kNoWith;
+    tsql::bind::BoundQuery bound =
+        tsql::bind::Bind(*stored.query, catalog, stored.with ? *stored.with : kNoWith);
     NameViewColumns(bound.columns, *header);
     std::optional<tsql::SqliteText> generated = tsql::generate::GenerateViewQuery(bound, 1, form);
     if (!generated) return std::nullopt;
     return ViewDefinition(*header, bound.columns, generated->sql, {});
   } catch (const std::exception&) {
-    return std::nullopt;  // not T-SQL the front end reads: the rewriter's it stays
+    return std::nullopt;  // not T-SQL the front end binds: it stays as it is
   }
 }
 

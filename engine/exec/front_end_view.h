@@ -16,7 +16,7 @@
 #include "engine/tsql/bind/catalog.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/syntax_tree.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
@@ -24,10 +24,12 @@ namespace sqlengine::exec {
 class Session;
 
 // The SQL creating the view of a `CREATE VIEW name [(columns)] AS query
-// [WITH CHECK OPTION]`, or nullopt when the front end leaves the statement
-// to the rewriter (a query it does not bind ...). Throws SqlError for a
-// view SQL Server refuses: an unnamed column (4511), a name given twice
-// (4506), a column list of another width (8158 / 8159). `written` is the
+// [WITH CHECK OPTION]`, or nullopt for another statement. Throws SqlError
+// for a view SQL Server refuses: an unnamed column (4511), a name given
+// twice (4506), a column list of another width (8158 / 8159), a name with a
+// database (166), a #name (4103), a syntax error; and 8180 for one this
+// engine cannot make (a query the binder has no rule for, a table of
+// another database). `written` is the
 // statement as its author wrote it, which the view keeps for sp_helptext and
 // syscomments.
 std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statement,
@@ -42,8 +44,8 @@ std::optional<std::string> AlteredView(const tsql::Statement& statement);
 // database; nullopt for any other statement.
 std::optional<std::string> CreatedView(const tsql::Statement& statement);
 
-// Whether the front end's parser takes the CREATE VIEW statement (its query
-// then needs no other syntax check before the batch runs).
+// Whether `statement` is a CREATE / ALTER VIEW; throws SQL Server's error
+// for one whose header or query does not parse (the batch's syntax check).
 bool FrontEndParsesView(const tsql::Statement& statement);
 
 // The query a view's stored SQLite definition keeps, parsed, with the WITH
@@ -57,21 +59,27 @@ struct StoredView {
 };
 StoredView StoredViewQuery(std::string_view create_sql);
 
+// The query of a view stored by an older engine as its CREATE VIEW
+// statement (no comments of the front end's), read as T-SQL: the shapes it
+// stored unchanged still are. `query` is null for one whose stored text is
+// no T-SQL the parser takes, and for a view the front end made.
+StoredView OlderViewQuery(std::string_view create_sql);
+
 // The text of a view as its author wrote it, from its stored SQLite
 // definition: kept as written since the engine kept it; for a front-end
 // view made before, its CREATE VIEW rebuilt from its name and query; for a
-// view the token rewriter made, its stored statement, which is T-SQL.
+// view an older engine stored as its statement, that statement.
 std::string ViewTextAsWritten(std::string_view create_sql);
 // sqlengine_view_text(sql): ViewTextAsWritten for the catalog views; NULL for NULL.
 void ViewTextFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
 
-// The token rewriter stored a view it made as its CREATE VIEW statement,
-// which for the shapes it passed on unchanged is T-SQL still. The stored
+// Older engines stored a view as its CREATE VIEW statement, which for the
+// shapes they passed on unchanged is T-SQL still. The stored
 // definition of the same view made by the front end, its query bound against
 // `catalog` and generated in `form`; nullopt for a view the front end made,
 // or one whose text the front end does not parse or bind as T-SQL. Never
 // throws.
-std::optional<std::string> FrontEndViewOfRewriterView(std::string_view create_sql,
+std::optional<std::string> FrontEndViewOfOlderView(std::string_view create_sql,
                                                       tsql::bind::Catalog& catalog,
                                                       tsql::generate::ExactForm form);
 

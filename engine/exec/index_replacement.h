@@ -5,7 +5,7 @@
 
 #include <sqlite3.h>
 
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/name_resolver.h"
 #include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {

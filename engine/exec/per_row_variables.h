@@ -15,7 +15,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/session.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 
 namespace sqlengine::exec {
 

@@ -10,7 +10,8 @@
 
 #include "engine/exec/table_definition_sql.h"
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
+#include "engine/tsql/name_resolver.h"
 #include "engine/tsql/statement.h"
 #include "engine/tsql/table_element_syntax.h"
 

@@ -29,7 +29,7 @@
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/statement_cache.h"
 #include "engine/exec/table_shapes.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/name_resolver.h"
 
 namespace sqlengine::exec {
 

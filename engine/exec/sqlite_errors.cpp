@@ -80,13 +80,11 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
        {"cannot INSERT into generated column ", "cannot UPDATE generated column "}) {
     if (StartsWith(message, written, rest)) return MakeError(271, {Unquote(rest)});
   }
-  if (StartsWith(message, "table ", rest) && message.ends_with(" already exists")) {
-    return MakeError(
-        2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
-  }
-  if (StartsWith(message, "index ", rest) && message.ends_with(" already exists")) {
-    return MakeError(
-        2714, {Unquote(rest.substr(0, rest.size() - std::string_view(" already exists").size()))});
+  for (std::string_view kind : {"table ", "index ", "view "}) {
+    if (StartsWith(message, kind, rest) && message.ends_with(" already exists")) {
+      return MakeError(2714, {Unquote(rest.substr(
+                                 0, rest.size() - std::string_view(" already exists").size()))});
+    }
   }
   if (message.starts_with("near \"") && message.ends_with("\": syntax error")) {
     std::string near =

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "engine/common/error.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 
 namespace sqlengine::exec {
 

@@ -2,27 +2,13 @@
 
 #include <cctype>
 
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/values/exact_storage.h"
 
 namespace sqlengine::exec {
-namespace {
-
-// CREATE [UNIQUE] INDEX reads a column's stored values only to order them,
-// which the stored form keeps: the guard against the rewriter's arithmetic
-// does not apply.
-bool BuildsAnIndex(const std::string& sql) {
-  std::string head;
-  for (char c : sql.substr(0, 32))
-    head += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return head.starts_with("create index") || head.starts_with("create unique index");
-}
-
-}  // namespace
-
 int CompileUserStatement(sqlite3* db, StatementAuthorizer& authorizer, const std::string& sql,
                          sqlite3_stmt** compiled, const char** tail, std::string* stored_calls,
                          const std::vector<tsql::ObjectReach>* reaches) {
@@ -75,12 +61,6 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
   const char* tail = nullptr;
   CompiledStatements::Compiled checked;
   if (compiled != nullptr) checked = compiled->Take(text_.sql);
-  // The rewriter's statements are compiled again, noting the columns they
-  // reach, which the syntax check's compilation did not.
-  if (text_.from_rewriter) {
-    checked.statement.reset();
-    reuse_.reset();
-  }
   if (!checked.statement && reuse_ && reuse_->cache != nullptr) {
     checked.statement = reuse_->cache->Take(ReuseKey(text_), reuse_->context);
     // Kept only after its whole text compiled.
@@ -95,21 +75,10 @@ SqliteStatement::SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer,
     tail = text_.sql.c_str() + checked.tail;
     statement_.reset(raw);
   } else {
-    authorizer_.NoteTouchedColumns(text_.from_rewriter);
     int rc = CompileUserStatement(db_, authorizer_, text_.sql, &raw, &tail, &stored_calls_,
                                   &text_.reaches);
-    std::vector<StatementAuthorizer::TouchedColumn> touched = authorizer_.TakeTouchedColumns();
-    authorizer_.NoteTouchedColumns(false);
     statement_.reset(raw);
     if (rc != SQLITE_OK) Fail(rc);
-    if (text_.from_rewriter && !touched.empty() && !BuildsAnIndex(text_.sql)) {
-      try {
-        RefuseStoredExactColumns(db_, touched);
-      } catch (SqlError& refused) {
-        refused.message().line = context_.line;
-        throw;
-      }
-    }
   }
   if (raw == nullptr) throw MakeError(170, {std::to_string(context_.line), context_.verb});
   if (tail != nullptr) {

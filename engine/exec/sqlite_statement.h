@@ -16,7 +16,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/statement_authorizer.h"
 #include "engine/exec/statement_cache.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 
 namespace sqlengine::exec {
 
@@ -53,10 +53,9 @@ struct StatementReuse {
 class SqliteStatement {
  public:
   // The text is a user's: it compiles (and recompiles) under the user rules
-  // of `authorizer`, unless `compiled` or `reuse` holds it compiled already
-  // (the rewriter's texts always compile afresh). Throws SqlError (via
-  // ThrowSqliteError, or the authorizer's refusal) when SQLite refuses the
-  // text.
+  // of `authorizer`, unless `compiled` or `reuse` holds it compiled already.
+  // Throws SqlError (via ThrowSqliteError, or the authorizer's refusal) when
+  // SQLite refuses the text.
   SqliteStatement(sqlite3* db, StatementAuthorizer& authorizer, tsql::SqliteText text,
                   FailedStatement context, ParameterSource& parameters,
                   CompiledStatements* compiled = nullptr,

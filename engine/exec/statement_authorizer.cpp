@@ -216,26 +216,8 @@ std::optional<std::string> StatementAuthorizer::SettleStoredCalls(std::string_vi
   return std::nullopt;
 }
 
-void StatementAuthorizer::NoteTouchedColumns(bool on) {
-  note_touched_ = on;
-  touched_.clear();
-}
-
-std::vector<StatementAuthorizer::TouchedColumn> StatementAuthorizer::TakeTouchedColumns() {
-  return std::exchange(touched_, {});
-}
-
-void StatementAuthorizer::NoteTouched(int action, std::string_view table, std::string_view column,
-                                      std::string_view schema, std::string_view inner) {
-  if (action != SQLITE_READ && action != SQLITE_INSERT && action != SQLITE_UPDATE) return;
-  if (IsInternalName(table) || IsEngineName(inner)) return;
-  touched_.push_back({std::string(schema), std::string(table),
-                      action == SQLITE_INSERT ? std::string() : std::string(column)});
-}
-
 int StatementAuthorizer::Decide(int action, std::string_view a3, std::string_view a4,
                                 std::string_view schema, std::string_view inner) {
-  if (note_touched_) NoteTouched(action, a3, a4, schema, inner);
   int decision = DecideAction(action, a3, a4, schema, inner);
   if (decision == SQLITE_OK) {
     switch (action) {

@@ -189,16 +189,6 @@ class StatementAuthorizer {
   // without a database resolve.
   const std::string& StoredCallsSchema() const { return stored_calls_in_; }
 
-  // A column of a user's table a compiled statement reads or writes; an
-  // empty column: the whole row (an INSERT).
-  struct TouchedColumn {
-    std::string schema, table, column;
-  };
-  // While on, the compilations of user statements note their TouchedColumns
-  // (the engine's own tables and its triggers' reads left out). Turning it
-  // on forgets the last notes.
-  void NoteTouchedColumns(bool on);
-  std::vector<TouchedColumn> TakeTouchedColumns();
 
  private:
   static int Callback(void* self, int action, const char* a3, const char* a4, const char* schema,
@@ -227,8 +217,6 @@ class StatementAuthorizer {
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.
   bool SameOwner(std::string_view schema, std::string_view outer, std::string_view inner);
   bool Exposed(std::string_view schema, std::string_view table) const;
-  void NoteTouched(int action, std::string_view table, std::string_view column,
-                   std::string_view schema, std::string_view inner);
 
   bool user_ = false;
   AccessPolicy* policy_ = nullptr;
@@ -241,8 +229,6 @@ class StatementAuthorizer {
   // Lower-case schemas whose stored calls this compilation runs.
   std::set<std::string> stored_call_schemas_;
   std::string stored_calls_in_;
-  bool note_touched_ = false;
-  std::vector<TouchedColumn> touched_;
 };
 
 }  // namespace sqlengine::exec

@@ -6,7 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
-#include "engine/exec/exact_column_guard.h"
+#include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/table_definition.h"

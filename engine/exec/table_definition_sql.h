@@ -19,7 +19,8 @@
 
 #include "engine/exec/stored_expressions.h"
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
+#include "engine/tsql/name_resolver.h"
 #include "engine/tsql/statement.h"
 #include "engine/tsql/table_element_syntax.h"
 

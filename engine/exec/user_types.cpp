@@ -11,7 +11,7 @@
 #include "engine/exec/session.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/table_reference.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {

@@ -103,9 +103,9 @@ void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form) {
   for (const View& view : views) {
     StoredView stored = StoredViewQuery(view.sql);
     if (!stored.query) {
-      // The token rewriter's, which knows no types and so cannot read the
-      // stored form: the front end's from now on, where it reads the text.
-      std::optional<std::string> made = FrontEndViewOfRewriterView(view.sql, catalog, form);
+      // An older engine's, stored as its statement: the front end's from
+      // now on, where it reads the text.
+      std::optional<std::string> made = FrontEndViewOfOlderView(view.sql, catalog, form);
       if (!made) continue;
       catalog::Exec(db, "DROP VIEW main." + tsql::QuoteSqliteName(view.name));
       catalog::Exec(db, *made);

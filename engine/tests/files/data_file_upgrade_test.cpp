@@ -214,6 +214,55 @@ TEST_F(DataFileUpgradeTest, ViewsTheTokenRewriterMadeAnswerExactlyOnceUpgraded) 
   Ok(client, "USE master EXEC sp_detach_db 'exact_numbers'");
 }
 
+TEST_F(DataFileUpgradeTest, ViewsAnOlderEngineStoredAsTheirStatementAreReadListedAndDropped) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = folder_ / "older_views.mdf";
+  Ok(client, "CREATE DATABASE older_views ON (NAME = older_views, FILENAME = " +
+                 Quoted(data_file) + ")");
+  Ok(client,
+     "USE older_views CREATE TABLE ledger (id int, price decimal(10,2), note varchar(10)) "
+     "INSERT INTO ledger VALUES (1, 0.25, 'a') INSERT INTO ledger VALUES (2, 7.50, 'b') "
+     "INSERT INTO ledger VALUES (3, 0.75, NULL) USE master");
+  Ok(client, "EXEC sp_detach_db 'older_views'");
+  {
+    // Written as older engines stored a view: its statement, no comments of
+    // the front end's. The first two read as T-SQL; the third is SQLite's own.
+    PlainFile file(data_file);
+    for (const char* view :
+         {"CREATE VIEW cheap AS SELECT id , price , note FROM ledger WHERE price < 1",
+          "CREATE VIEW renamed (item, cost) AS SELECT id , price * 2 FROM ledger",
+          "CREATE VIEW first_one AS SELECT id FROM ledger ORDER BY id LIMIT 1"}) {
+      ASSERT_EQ(sqlite3_exec(file.db, view, nullptr, nullptr, nullptr), SQLITE_OK) << view;
+    }
+  }
+  Ok(client, "EXEC sp_attach_db 'older_views', " + Quoted(data_file));
+  Ok(client, "USE older_views");
+  // Read through the front end: the exact column's values, not its stored
+  // form, under the view's own names and its query's types.
+  EXPECT_EQ(Query(client, "SELECT id, price, note FROM cheap ORDER BY id"),
+            (std::vector<std::string>{"1|0.25|a", "3|0.75|NULL"}));
+  EXPECT_EQ(Query(client, "SELECT item, cost FROM renamed WHERE cost > 1 ORDER BY item"),
+            (std::vector<std::string>{"2|15.00", "3|1.50"}));
+  EXPECT_EQ(Query(client, "SELECT SUM(cost) FROM renamed"), (std::vector<std::string>{"17.00"}));
+  // One that reads as no T-SQL is refused, never answered from SQLite's text.
+  BatchOutcome refused = client.Execute("SELECT id FROM first_one");
+  EXPECT_NE(refused.Find(8180), nullptr) << refused.Describe();
+  // Listed as views, their text as stored.
+  EXPECT_EQ(Query(client, "SELECT name FROM sysobjects WHERE xtype = 'V' ORDER BY name"),
+            (std::vector<std::string>{"cheap", "first_one", "renamed"}));
+  EXPECT_EQ(Query(client, "SELECT TABLE_NAME FROM INFORMATION_SCHEMA.VIEWS ORDER BY TABLE_NAME"),
+            (std::vector<std::string>{"cheap", "first_one", "renamed"}));
+  EXPECT_EQ(Query(client, "EXEC sp_helptext 'cheap'"),
+            (std::vector<std::string>{
+                "CREATE VIEW cheap AS SELECT id , price , note FROM ledger WHERE price < 1"}));
+  // Dropped like any view.
+  Ok(client, "DROP VIEW cheap DROP VIEW renamed, first_one");
+  EXPECT_EQ(Query(client, "SELECT count(*) FROM sysobjects WHERE xtype = 'V'"),
+            (std::vector<std::string>{"0"}));
+  Ok(client, "USE master EXEC sp_detach_db 'older_views'");
+}
+
 TEST_F(DataFileUpgradeTest, ChecksSwitchedOffInAnOldFileCheckTheStoredFormOnceOnAgain) {
   std::filesystem::path data_file = FormatOneFile(folder_ / "exact_numbers.mdf");
   {

@@ -1,5 +1,4 @@
-// The engine's SQLite functions over exact numbers in their stored form, and
-// the guard that keeps the token rewriter's statements away from them: run
+// The engine's SQLite functions over exact numbers in their stored form, run
 // on a bare SQLite connection, as generated SQL calls them.
 #include "engine/exec/exact_functions.h"
 
@@ -11,8 +10,6 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/exact_aggregates.h"
-#include "engine/exec/exact_column_guard.h"
-#include "engine/exec/statement_authorizer.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -181,62 +178,6 @@ TEST_F(ExactFunctionsTest, StoredFormCheckRefusesInexactValues) {
   EXPECT_EQ(One("SELECT sqlengine_exact_check(2147483648, 'smallmoney')"), "error 8115");
   EXPECT_EQ(One("SELECT sqlengine_exact_check(12, 'decimal(20,2)')"), "error 8114");
   EXPECT_EQ(One("SELECT sqlengine_exact_check(NULL, 'money')"), "NULL");
-}
-
-// The authorizer notes what a statement of the rewriter reaches; the guard
-// refuses it only in a file whose exact columns hold the stored form.
-class ExactColumnGuardTest : public ExactFunctionsTest {
- protected:
-  void SetUp() override {
-    ExactFunctionsTest::SetUp();
-    authorizer_.Install(db_);
-    Exec("CREATE TABLE t(id int, price \"decimal\"(10,2), name text)");
-  }
-
-  // Compiles `sql` as a user statement of the rewriter and applies the guard.
-  void CompileGuarded(const std::string& sql) {
-    authorizer_.NoteTouchedColumns(true);
-    sqlite3_stmt* statement = nullptr;
-    {
-      StatementAuthorizer::UserScope user(authorizer_);
-      ASSERT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr), SQLITE_OK)
-          << sqlite3_errmsg(db_);
-    }
-    sqlite3_finalize(statement);
-    auto touched = authorizer_.TakeTouchedColumns();
-    authorizer_.NoteTouchedColumns(false);
-    RefuseStoredExactColumns(db_, touched);
-  }
-
-  int RefusalOf(const std::string& sql) {
-    try {
-      CompileGuarded(sql);
-    } catch (const SqlError& error) {
-      EXPECT_NE(error.message().text.find("'price'"), std::string::npos) << error.what();
-      return error.message().number;
-    }
-    return 0;
-  }
-
-  StatementAuthorizer authorizer_;
-};
-
-TEST_F(ExactColumnGuardTest, RefusesReadsAndWritesOfStoredExactColumns) {
-  Exec("PRAGMA user_version = " + std::to_string(kFirstExactStorageFormat));
-  EXPECT_EQ(RefusalOf("SELECT price FROM t"), 8180);
-  EXPECT_EQ(RefusalOf("SELECT id FROM t WHERE price > 1"), 8180);
-  EXPECT_EQ(RefusalOf("UPDATE t SET price = 2"), 8180);
-  EXPECT_EQ(RefusalOf("INSERT INTO t(id) VALUES (1)"), 8180);
-  EXPECT_EQ(RefusalOf("SELECT x FROM (SELECT price + 1 AS x FROM t)"), 8180);
-  EXPECT_EQ(RefusalOf("SELECT id, name FROM t WHERE id = 1"), 0);
-  EXPECT_EQ(RefusalOf("UPDATE t SET name = 'a' WHERE id = 2"), 0);
-  EXPECT_EQ(RefusalOf("DELETE FROM t WHERE id = 3"), 0);
-}
-
-TEST_F(ExactColumnGuardTest, LeavesFilesOfEarlierFormatsAlone) {
-  Exec("PRAGMA user_version = " + std::to_string(kFirstExactStorageFormat - 1));
-  EXPECT_EQ(RefusalOf("SELECT price FROM t"), 0);
-  EXPECT_EQ(RefusalOf("INSERT INTO t VALUES (1, 2.5, 'x')"), 0);
 }
 
 }  // namespace

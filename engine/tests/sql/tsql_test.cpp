@@ -1,12 +1,11 @@
-// The T-SQL front end on its own: lexing, splitting batches without
-// semicolons, and the rewriting into SQLite SQL.
+// The T-SQL front end's first stages on their own: lexing, splitting
+// batches without semicolons, type names.
 #include <gtest/gtest.h>
 
 #include "engine/common/error.h"
 #include "engine/tests/sql/thrown_error.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
-#include "engine/tsql/rewriter.h"
 #include "engine/tsql/type_name.h"
 
 namespace sqlengine::tsql {
@@ -141,85 +140,6 @@ TEST(Parser, WithListStandsInFrontOfItsStatement) {
   EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) EXEC p"); }), 156);
   EXPECT_EQ(ThrownErrorNumber([] { ParseBatch("WITH c AS (SELECT 1) c2 AS (SELECT 2) SELECT 3"); }),
             170);
-}
-
-// Resolves every database to a schema of the same name, "main" for "cur".
-class FakeResolver : public NameResolver {
- public:
-  std::string SchemaFor(std::string_view database) override {
-    if (database == "missing") throw MakeError(911, {database});
-    return database == "cur" ? "main" : std::string(database);
-  }
-  std::optional<std::string> CatalogView(std::string_view database,
-                                         std::string_view view) override {
-    if (view != "sysobjects") return std::nullopt;
-    return "(SELECT '" + std::string(database) + "' AS db)";
-  }
-};
-
-std::string Rewrite(std::string_view batch) {
-  FakeResolver resolver;
-  StatementList statements = ParseBatch(batch);
-  return RewriteStatement(*statements.at(0), resolver).sql;
-}
-
-TEST(Rewriter, NamesLiteralsAndTop) {
-  EXPECT_EQ(Rewrite("SELECT [a b], N'x''y' FROM dbo.[t]"), "SELECT \"a b\" , 'x''y' FROM \"t\"");
-  EXPECT_EQ(Rewrite("SELECT * FROM other..t JOIN other.dbo.u ON t.a = u.a"),
-            "SELECT * FROM \"other\".t JOIN \"other\".u ON t.a = u.a");
-  EXPECT_EQ(Rewrite("SELECT TOP 3 a FROM t ORDER BY a"), "SELECT a FROM t ORDER BY a LIMIT 3");
-  EXPECT_EQ(Rewrite("SELECT a FROM t WHERE b IN (SELECT TOP (1) b FROM u) ORDER BY a"),
-            "SELECT a FROM t WHERE b IN ( SELECT b FROM u LIMIT 1 ) ORDER BY a");
-  EXPECT_EQ(Rewrite("SELECT isnull(a, 0), left(b, 2) FROM #tmp"),
-            "SELECT ifnull ( a , 0 ) , \"left\" ( b , 2 ) FROM \"#tmp\"");
-  EXPECT_EQ(Rewrite("SELECT name FROM sysobjects o"), "SELECT name FROM (SELECT '' AS db) o");
-  EXPECT_EQ(Rewrite("SELECT name FROM other.dbo.sysobjects"),
-            "SELECT name FROM (SELECT 'other' AS db) AS \"sysobjects\"");
-  EXPECT_EQ(Rewrite("SELECT 'a' + name FROM t WHERE a !< 2"),
-            "SELECT sqlengine_add ( 'a' , name ) FROM t WHERE a >= 2");
-  EXPECT_EQ(ThrownErrorNumber([] { Rewrite("SELECT * FROM missing..t"); }), 911);
-  EXPECT_EQ(Rewrite("SELECT TOP 2 CAST(a AS int) FROM t"),
-            "SELECT CAST( sqlengine_number( a , 'int') AS int) FROM t LIMIT 2");
-  EXPECT_EQ(ThrownErrorNumber([] {
-              Rewrite("SELECT a FROM t WHERE a IN (SELECT TOP 10 PERCENT WITH TIES a FROM t)");
-            }),
-            156);
-}
-
-TEST(Rewriter, WithListAndTopPercent) {
-  FakeResolver resolver;
-  StatementList statements = ParseBatch(
-      "WITH [a b] (x) AS (SELECT TOP 1 'p' + name FROM sysobjects),\n"
-      "  sysobjects AS (SELECT x FROM [a b])\nDELETE t WHERE x IN (SELECT x FROM sysobjects)");
-  SqliteText text = RewriteStatement(*statements.at(0), resolver);
-  EXPECT_EQ(text.sql,
-            "WITH \"a b\"(x) AS ( SELECT sqlengine_add ( 'p' , name ) FROM (SELECT '' AS db) AS "
-            "\"sysobjects\" "
-            "LIMIT 1 ) , sysobjects AS ( SELECT x FROM \"a b\" ) DELETE FROM t WHERE x IN ( "
-            "SELECT x FROM sysobjects )");
-  EXPECT_EQ(text.sql.substr(text.statement_offset),
-            " DELETE FROM t WHERE x IN ( SELECT x FROM sysobjects )");
-  EXPECT_EQ(text.LineAt(text.sql.find("LIMIT")), 1);
-  EXPECT_EQ(text.LineAt(text.sql.find("SELECT x FROM \"a b\"")), 2);
-  EXPECT_EQ(text.LineAt(text.statement_offset + 1), 3);
-
-  EXPECT_EQ(Rewrite("SELECT a FROM (SELECT TOP 5 PERCENT a FROM t ORDER BY a) x"),
-            "SELECT a FROM ( SELECT a FROM t ORDER BY a LIMIT (SELECT CAST(p AS INTEGER) + (p > "
-            "CAST(p AS INTEGER)) FROM (SELECT count(*) * (5) / 100.0 AS p FROM (SELECT a FROM t "
-            "ORDER BY a))) ) x");
-  std::string nested = "SELECT 1";
-  for (int i = 0; i < 20; ++i) nested = "SELECT TOP 50 PERCENT * FROM (" + nested + ") x";
-  EXPECT_EQ(ThrownErrorNumber([&] { Rewrite(nested); }), 191);
-}
-
-TEST(Rewriter, BinaryPlusKeepsPrecedenceAndAssociativity) {
-  EXPECT_EQ(Rewrite("SELECT a + b * c - d + -e x FROM t"),
-            "SELECT sqlengine_add ( sqlengine_add ( a , b * c ) - d , - e ) x FROM t");
-  EXPECT_EQ(Rewrite("SELECT t.a + f(b, +1), CASE WHEN a = 1 THEN 'x' END + CAST(b AS int) FROM t"),
-            "SELECT sqlengine_add ( t.a , f ( b , + 1 ) ) , sqlengine_add ( CASE WHEN a = 1 THEN "
-            "'x' END , CAST( sqlengine_number( b , 'int') AS int) ) FROM t");
-  EXPECT_EQ(Rewrite("SELECT a FROM t WHERE a + 1 > (b + c) * 2"),
-            "SELECT a FROM t WHERE sqlengine_add ( a , 1 ) > ( sqlengine_add ( b , c ) ) * 2");
 }
 
 TEST(TypeName, ParsesAndPrintsDeclarations) {

@@ -12,7 +12,7 @@
 #include "engine/tsql/collation_names.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/parse/query_parser.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -774,6 +774,9 @@ class Binder {
 
   // Whether `view` has an INSTEAD OF trigger for the statement being bound.
   bool TakenInstead(const TableShape& view) const {
+    if (view.read_bound_query && (view.instead_of_insert || view.instead_of_update ||
+                                  view.instead_of_delete) && change_ != Change::kNone)
+      Refuse("a change of an older engine's view that has an INSTEAD OF trigger");
     switch (change_) {
       case Change::kInsert:
         return view.instead_of_insert;
@@ -1468,10 +1471,11 @@ class Binder {
           int calls_before = calls_elsewhere_;
           BoundQuery query = ViewQuery(*table);
           binding.columns = query.columns;
-          if (calls_elsewhere_ > calls_before) {
+          if (calls_elsewhere_ > calls_before || table->read_bound_query) {
             // SQLite's own copy of the view calls its functions by name
             // alone, which the engine would look up where the reader's
             // names resolve; the query bound here names their database.
+            // (An older engine's copy is not the front end's SQL at all.)
             bound->kind = BoundSource::Kind::kDerived;
             bound->derived = std::make_unique<BoundQuery>(std::move(query));
           } else {
@@ -1676,7 +1680,7 @@ class Binder {
 
   // SQL Server refuses a column outside the aggregates and the GROUP BY list
   // (SQLite would answer with some row's value): 8118 / 8120 in the select
-  // list; in HAVING and ORDER BY the rewriter's path reports it.
+  // list; HAVING and ORDER BY are checked on their own.
   static void CheckGrouped(const BoundExpr& e, const BoundSelectBlock& block, bool select_list) {
     if (e.kind == BoundKind::kAggregate) return;
     for (const Bound& group : block.group_by) {

@@ -15,8 +15,8 @@
 namespace sqlengine::tsql::bind {
 
 // Thrown for a query this binder does not type (an unknown name or function,
-// a conversion it has no rule for): the caller hands the statement to the
-// token rewriter, which reports what SQL Server would.
+// a conversion it has no rule for): the caller refuses the statement with
+// 8180, naming the reason.
 class NotBound : public std::runtime_error {
  public:
   explicit NotBound(const std::string& what) : std::runtime_error(what) {}

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/tsql/addition_calls.h"
+#include "engine/tsql/arithmetic_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "engine/tsql/addition_calls.h"
+#include "engine/tsql/arithmetic_functions.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "engine/tsql/bind/bound_tree.h"
-#include "engine/tsql/rewriter.h"
+#include "engine/tsql/sqlite_text.h"
 
 namespace sqlengine::tsql::generate {
 

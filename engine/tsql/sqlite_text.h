@@ -1,7 +1,7 @@
 #pragma once
-// Turns the tokens of a query the front end leaves (views, conditions) into
-// SQLite SQL: quoting, N'' literals, dbo. prefixes, database names, catalog
-// views, TOP, T-SQL types. Schema statements: exec/schema_statement_sql.h.
+// The SQLite SQL the engine runs for a T-SQL statement, with what the
+// executor needs beside it: the batch lines of its offsets, the result's
+// SQL Server types, the parameters it binds from the session.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,24 +14,8 @@
 
 #include "engine/common/types.h"
 #include "engine/tsql/object_reach.h"
-#include "engine/tsql/statement.h"
 
 namespace sqlengine::tsql {
-
-// Answers the questions about names that only the executing session can.
-class NameResolver {
- public:
-  virtual ~NameResolver() = default;
-  // The SQLite schema name under which `database` is reachable in this
-  // session ("main" for the current database), attaching it if needed.
-  // Throws SqlError 911 for an unknown database.
-  virtual std::string SchemaFor(std::string_view database) = 0;
-  // A parenthesised SELECT standing for the catalog view `view` (lower case:
-  // "sysobjects", "information_schema.tables" ...) of `database` (empty: the
-  // current one); nullopt when no such catalog view exists.
-  virtual std::optional<std::string> CatalogView(std::string_view database,
-                                                 std::string_view view) = 0;
-};
 
 // SQLite SQL with a map from its offsets back to the batch's lines.
 struct SqliteText {
@@ -55,8 +39,6 @@ struct SqliteText {
   bool exact_stored_form = false;
   // Where the statement itself starts, after the WITH list written in front of it.
   std::size_t statement_offset = 0;
-  // Made by the token rewriter, which knows no types (see exec/exact_column_guard.h).
-  bool from_rewriter = false;
   // A change through a view WITH CHECK OPTION: every row it writes into
   // `table` ("schema"."name") must meet `condition` (SQL over NEW), else 550.
   struct RowGuard {
@@ -73,8 +55,8 @@ struct SqliteText {
     std::optional<ColumnType> type;
   };
   std::vector<RowValue> row_values;
-  // What the front end bound the statement to reach; empty for the token
-  // rewriter's, whose objects are all checked as the caller's.
+  // What the front end bound the statement to reach; empty for SQL the
+  // engine made itself, whose objects are all checked as the caller's.
   std::vector<ObjectReach> reaches;
   // Literal values written as parameters (kLiteralPrefix + their index), so
   // that statements which differ only in them share one text: integers
@@ -92,21 +74,5 @@ struct SqliteText {
 inline constexpr std::string_view kSystemVariablePrefix = ":sysvar_";
 // SqliteText::literals' parameters: this prefix and the value's index.
 inline constexpr std::string_view kLiteralPrefix = ":sqlengine_literal_";
-
-// Throws SqlError (170/156 with the line, 2715 for an unknown type) for what
-// cannot be expressed.
-SqliteText RewriteStatement(const Statement& statement, NameResolver& resolver);
-
-// An expression of a control-flow condition, as `SELECT CASE WHEN (cond) THEN 1 ELSE 0 END`
-// that yields 1 when the condition is true.
-SqliteText RewriteCondition(const Tokens& condition, NameResolver& resolver);
-
-// The table a CREATE / DROP / ALTER TABLE statement names: its database (empty when
-// not given) and its name ("#t" for a temporary table).
-struct TableReference {
-  std::string database;
-  std::string name;
-};
-TableReference TableOf(const Statement& statement);
 
 }  // namespace sqlengine::tsql
