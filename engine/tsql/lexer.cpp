@@ -205,13 +205,15 @@ void TokenReader::LexNumber() {
 }
 
 size_t TokenReader::SymbolLength() const {
-  static constexpr std::string_view kTwoCharacter[] = {
-      "<>", "<=", ">=", "!=", "!<", "!>", "::", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
-  std::string_view rest = text_.substr(pos_);
-  for (std::string_view symbol : kTwoCharacter) {
-    if (rest.substr(0, 2) == symbol) return 2;
+  // <> <= >= != !< !> :: and the compound assignments += -= *= /= %= &= |= ^=
+  char first = static_cast<char>(At(pos_));
+  char second = static_cast<char>(At(pos_ + 1));
+  if (second == '=') {
+    return std::string_view("<>!+-*/%&|^").find(first) == std::string_view::npos ? 1 : 2;
   }
-  return 1;
+  if (first == '<' && second == '>') return 2;
+  if (first == '!' && (second == '<' || second == '>')) return 2;
+  return first == ':' && second == ':' ? 2 : 1;
 }
 
 // SQL Server applies SET QUOTED_IDENTIFIER as it parses: the text after

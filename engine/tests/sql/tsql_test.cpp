@@ -34,6 +34,16 @@ TEST(Lexer, QuotingCommentsAndLines) {
   EXPECT_EQ(tokens[14].text, "1.5e3");
 }
 
+TEST(Lexer, SymbolsOfOneAndTwoCharacters) {
+  std::vector<std::string> symbols;
+  for (const Token& token : Lex("<> <= >= != !< !> :: += -= *= /= %= &= |= ^= <>= =< ! : ; = ~ (")) {
+    if (token.kind == TokenKind::kSymbol) symbols.push_back(token.text);
+  }
+  EXPECT_EQ(symbols, (std::vector<std::string>{"<>", "<=", ">=", "!=", "!<", "!>", "::", "+=",
+                                               "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<>",
+                                               "=", "=", "<", "!", ":", ";", "=", "~", "("}));
+}
+
 TEST(Lexer, UnclosedTextIsAnErrorWithItsLine) {
   EXPECT_EQ(ThrownErrorNumber([] { Lex("SELECT 'abc"); }), 105);
   EXPECT_EQ(ThrownErrorNumber([] { Lex("SELECT [abc"); }), 105);
