@@ -353,14 +353,17 @@ bool BatchExecutor::IsPassThrough(StatementKind kind) {
   }
 }
 
-void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
-  for (const auto& statement : statements) CheckSyntax(*statement);
+bool BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
+  bool textual = true;
+  for (const auto& statement : statements) textual = CheckSyntax(*statement) && textual;
+  return textual;
 }
 
-void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+bool BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   std::vector<tsql::Statement> dropped = tsql::SplitDropList(statement);
-  for (const tsql::Statement& each : dropped) CheckSyntax(each);
-  if (!dropped.empty()) return;
+  bool textual = true;
+  for (const tsql::Statement& each : dropped) textual = CheckSyntax(each) && textual;
+  if (!dropped.empty()) return textual;
   // Only a procedure's body returns a status.
   if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 &&
       procedure_.empty()) {
@@ -369,45 +372,47 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     throw error;
   }
   if (!IsPassThrough(statement.kind)) {
-    CheckSyntax(statement.body);
-    if (statement.else_branch) CheckSyntax(*statement.else_branch);
-    return;
+    textual = CheckSyntax(statement.body);
+    if (statement.else_branch) textual = CheckSyntax(*statement.else_branch) && textual;
+    return textual;
   }
   // Table variables and cursors are known only when the statement runs.
   if (InsertExecuteAt(statement) || tsql::CurrentOfAt(statement.tokens) ||
       !TableVariables::TablePositions(statement.tokens).empty())
-    return;
-  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+    return true;
+  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens))
+    return true;
   if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
     tsql::ParseAlterColumn(statement.tokens);
-    return;
+    return true;
   }
   // Names and types are resolved when the statement runs.
   if (IsSchemaStatement(statement)) {
     CheckSchemaStatementSyntax(statement);
-    return;
+    return false;
   }
+  // The front end's parse reads nothing but the statement.
   switch (statement.kind) {
     case StatementKind::kSelect:
       // SELECT @v = ... is taken apart when it runs.
       if (!AssignsVariables(statement)) CheckSelectSyntax(statement);
-      return;
+      return true;
     case StatementKind::kInsert:
     case StatementKind::kUpdate:
     case StatementKind::kDelete:
       CheckChangeSyntax(statement);
-      return;
+      return true;
     default:
       break;
   }
-  if (FrontEndParsesView(statement)) return;
+  if (FrontEndParsesView(statement)) return false;
   tsql::SqliteText text;
   try {
     text = tsql::RewriteStatement(statement, session_.Connection());
   } catch (const SqlError& error) {
     // Names are resolved when the statement runs; only syntax fails the batch here.
     if (AbortsBatch(error) && error.message().number != 911) throw;
-    return;
+    return false;
   }
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
@@ -418,12 +423,12 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   catalog::PreparedStatement compiled(raw);
   // One that runs stored calls elsewhere is compiled again by its run, which
   // keeps where they resolve.
-  if (rc == SQLITE_OK && !stored_calls.empty()) return;
+  if (rc == SQLITE_OK && !stored_calls.empty()) return false;
   if (rc == SQLITE_OK) {
     // Handed to the run of this statement, which then need not compile it again.
     connection.SyntaxChecked().Keep(
         text.sql, {std::move(compiled), static_cast<size_t>(tail - text.sql.c_str())});
-    return;
+    return false;
   }
   std::string_view message = sqlite3_errmsg(db);
   if (message.ends_with("syntax error") || message == "incomplete input") {
@@ -431,6 +436,7 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
                             statement.line};
     ThrowSqliteError(db, rc, context);
   }
+  return false;
 }
 
 void BatchExecutor::Done(std::optional<std::int64_t> count) {
@@ -1932,7 +1938,10 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   {
     CalledScope called(session_, scope);
     try {
-      inner.CheckSyntax(body);
+      // A body whose check rests on its text passed it once for good.
+      if (dynamic || !session_.SyntaxPassed(statements)) {
+        if (inner.CheckSyntax(body) && !dynamic) session_.NoteSyntaxPassed(statements);
+      }
       inner.RunList(body);
     } catch (const SqlError& error) {
       if (!inner.Trap(error)) inner.ReportError(error);
