@@ -2,6 +2,10 @@
 // semicolons, and the rewriting into SQLite SQL.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "engine/common/error.h"
 #include "engine/tests/sql/thrown_error.h"
 #include "engine/tsql/lexer.h"
@@ -184,6 +188,32 @@ TEST(Parser, ReadingAsItParsesAnswersAsReadingFirst) {
   }
   EXPECT_EQ(FailureOf([] { ParseBatch("ELSE\n'abc"); }), (std::pair<int, int>{105, 2}));
   EXPECT_EQ(FailureOf([] { ParseBatch("ELSE\nSELECT 1"); }), (std::pair<int, int>{156, 1}));
+}
+
+// Every batch of the script tests (the T-SQL fuzzer's seed corpus), under
+// either QUOTED_IDENTIFIER setting: read as the parser goes, it splits into
+// the same statements, or fails with the same error, as when read first.
+TEST(Parser, ReadingAsItParsesAnswersAsReadingFirstForEveryScriptBatch) {
+  size_t batches = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TSQL_CORPUS_DIR)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string batch = text.str();
+    for (bool quoted : {true, false}) {
+      QuotedIdentifierScope scope(quoted);
+      StatementList first_read;
+      std::pair<int, int> first_failure =
+          FailureOf([&] { first_read = ParseBatch(LexClientText(batch)); });
+      StatementList as_it_goes;
+      std::pair<int, int> failure = FailureOf([&] { as_it_goes = ParseBatch(batch); });
+      SCOPED_TRACE(entry.path().filename().string() + (quoted ? " ON" : " OFF"));
+      EXPECT_EQ(failure, first_failure);
+      ExpectSameStatements(as_it_goes, first_read);
+    }
+    ++batches;
+  }
+  EXPECT_GT(batches, 100u);
 }
 
 // SET QUOTED_IDENTIFIER takes effect for the rest of the batch as it is read.
