@@ -357,14 +357,17 @@ bool BatchExecutor::IsPassThrough(StatementKind kind) {
   }
 }
 
-void BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
-  for (const auto& statement : statements) CheckSyntax(*statement);
+bool BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
+  bool textual = true;
+  for (const auto& statement : statements) textual = CheckSyntax(*statement) && textual;
+  return textual;
 }
 
-void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+bool BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   std::vector<tsql::Statement> dropped = tsql::SplitDropList(statement);
-  for (const tsql::Statement& each : dropped) CheckSyntax(each);
-  if (!dropped.empty()) return;
+  bool textual = true;
+  for (const tsql::Statement& each : dropped) textual = CheckSyntax(each) && textual;
+  if (!dropped.empty()) return textual;
   // Only a procedure's body returns a status.
   if (statement.kind == StatementKind::kReturn && statement.tokens.size() > 1 &&
       procedure_.empty()) {
@@ -373,40 +376,43 @@ void BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
     throw error;
   }
   if (!IsPassThrough(statement.kind)) {
-    CheckSyntax(statement.body);
-    if (statement.else_branch) CheckSyntax(*statement.else_branch);
-    return;
+    textual = CheckSyntax(statement.body);
+    if (statement.else_branch) textual = CheckSyntax(*statement.else_branch) && textual;
+    return textual;
   }
   // Table variables and cursors are known only when the statement runs.
   if (InsertExecuteAt(statement) || tsql::CurrentOfAt(statement.tokens) ||
       !TableVariables::TablePositions(statement.tokens).empty())
-    return;
-  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) return;
+    return true;
+  if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens))
+    return true;
   if (statement.kind == StatementKind::kAlterTable && IsColumnAlteration(statement.tokens)) {
     tsql::ParseAlterColumn(statement.tokens);
-    return;
+    return true;
   }
   // Names and types are resolved when the statement runs.
   if (IsSchemaStatement(statement)) {
     CheckSchemaStatementSyntax(statement);
-    return;
+    return false;
   }
+  // The front end's parse reads nothing but the statement.
   switch (statement.kind) {
     case StatementKind::kSelect:
       // SELECT @v = ... is taken apart when it runs.
       if (!AssignsVariables(statement)) CheckSelectSyntax(statement);
-      return;
+      return true;
     case StatementKind::kInsert:
     case StatementKind::kUpdate:
     case StatementKind::kDelete:
       CheckChangeSyntax(statement);
-      return;
+      return true;
     default:
       break;
   }
   // A CREATE / ALTER VIEW: its header and query. What else is left is
-  // refused when it runs.
+  // refused when it runs. A view's check is made again with each run.
   FrontEndParsesView(statement);
+  return false;
 }
 
 void BatchExecutor::SendArithmeticWarnings() {
@@ -1936,7 +1942,10 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   {
     CalledScope called(session_, scope);
     try {
-      inner.CheckSyntax(body);
+      // A body whose check rests on its text passed it once for good.
+      if (dynamic || !session_.SyntaxPassed(statements)) {
+        if (inner.CheckSyntax(body) && !dynamic) session_.NoteSyntaxPassed(statements);
+      }
       inner.RunList(body);
     } catch (const SqlError& error) {
       if (!inner.Trap(error)) inner.ReportError(error);

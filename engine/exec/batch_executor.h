@@ -112,9 +112,12 @@ class BatchExecutor final : public ParameterSource {
   void CreateTrigger(const tsql::Statement& statement);
 
   static bool IsPassThrough(tsql::StatementKind kind);
-  // Finds the syntax errors SQLite would report, before anything of the batch runs.
-  void CheckSyntax(const tsql::StatementList& statements);
-  void CheckSyntax(const tsql::Statement& statement);
+  // Finds the syntax errors SQLite would report, before anything of the batch
+  // runs. True when the verdict rests on the statements' text alone (and on
+  // whether they are a procedure's body), so a check that passed would pass
+  // again for the same statements; false when it also read the catalog.
+  bool CheckSyntax(const tsql::StatementList& statements);
+  bool CheckSyntax(const tsql::Statement& statement);
 
   Flow RunList(const tsql::StatementList& statements);
   // Runs `statements` from position `at`; with `entering`, the statement

@@ -284,6 +284,18 @@ std::string Session::ExtendedPropertyRows(const std::vector<Value>& arguments) {
   return ListExtendedProperties(*this, arguments);
 }
 
+bool Session::SyntaxPassed(const std::shared_ptr<const tsql::StatementList>& body) const {
+  return std::any_of(syntax_passed_.begin(), syntax_passed_.end(),
+                     [&](const auto& passed) { return passed.lock() == body; });
+}
+
+void Session::NoteSyntaxPassed(const std::shared_ptr<const tsql::StatementList>& body) {
+  // A body no longer kept is forgotten; the rest go when too many are noted.
+  std::erase_if(syntax_passed_, [](const auto& passed) { return passed.expired(); });
+  if (syntax_passed_.size() >= kSyntaxPassedKept) syntax_passed_.clear();
+  syntax_passed_.push_back(body);
+}
+
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
   RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));

@@ -7,10 +7,12 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/engine_api.h"
@@ -25,6 +27,7 @@
 #include "engine/exec/text_size_sink.h"
 #include "engine/exec/try_catch.h"
 #include "engine/exec/tsql_cursors.h"
+#include "engine/tsql/statement.h"
 
 namespace sqlengine::exec {
 
@@ -182,6 +185,10 @@ class Session final : public SqlSession, public FunctionHost {
   // When the connection's files last had no read snapshot, and whether anyone
   // committed to them since (READ COMMITTED renews a snapshot only then).
   CommitWatch& Commits() { return commits_; }
+  // Procedure bodies (as parsed and kept) whose syntax check passed and rests
+  // on their text alone: it need not be made again for them.
+  bool SyntaxPassed(const std::shared_ptr<const tsql::StatementList>& body) const;
+  void NoteSyntaxPassed(const std::shared_ptr<const tsql::StatementList>& body);
 
   // Runs `statement` with the variables `declarations` declares, their values
   // taken from params[first_value...] by position or name. Returns the final
@@ -252,6 +259,8 @@ class Session final : public SqlSession, public FunctionHost {
   IsolationLevel isolation_ = IsolationLevel::kReadCommitted;
   std::vector<std::string> savepoints_;
   CommitWatch commits_;
+  static constexpr std::size_t kSyntaxPassedKept = 64;
+  std::vector<std::weak_ptr<const tsql::StatementList>> syntax_passed_;
   // The transaction ended: forgets its savepoints and its write locks.
   void TransactionEnded();
   // Answers a batch that is an INSERT BULK: checks its target and keeps it

@@ -9,6 +9,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_scope.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/session.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/definition_placement.h"
@@ -48,6 +49,7 @@ using tsql::StatementKind;
 using tsql::Tokens;
 
 bool IsTable(sqlite3* db, const std::string& schema, const std::string& name) {
+  if (std::optional<bool> known = KnownTable(db, schema, name.c_str())) return *known;
   SessionConnection::KeptRead query(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
                                             ".sqlite_master WHERE type = 'table' AND name = ? "
                                             "COLLATE NOCASE");

@@ -284,17 +284,10 @@ Value RunBuiltin(Session& session, std::string_view name, const std::vector<Valu
 }
 
 bool IsFunctionText(std::string_view definition) {
-  // The first words tell; the start of the text is enough unless it cuts a
-  // string, quoted name or comment in two, when the whole text is read.
-  std::string_view start = definition.substr(0, std::min<size_t>(definition.size(), 200));
-  tsql::Tokens tokens;
-  try {
-    tokens = tsql::Lex(start);
-  } catch (const SqlError&) {
-    if (start.size() == definition.size()) throw;
-    tokens = tsql::Lex(definition);
-  }
-  return tokens.size() > 1 && tokens[1].IsWord("function");
+  // The first two words tell: CREATE FUNCTION.
+  tsql::TokenReader reader(definition, /*client_text=*/false);
+  reader.Next();
+  return reader.Next().IsWord("function");
 }
 
 void DefineFunction(Session& session, const tsql::Statement& statement,

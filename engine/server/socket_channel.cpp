@@ -13,12 +13,30 @@ namespace {
 
 // Ciphertext read from the socket at a time.
 constexpr std::size_t kTlsReadChunk = 16 * 1024 + 512;
+// Read ahead into the channel's own buffer: a small request's header and
+// payload (and often the next request) come in one system call.
+constexpr std::size_t kInboxSize = 8 * 1024;
 
 }  // namespace
 
 SocketChannel::~SocketChannel() { close(fd_); }
 
 std::size_t SocketChannel::ReceiveSome(std::uint8_t* data, std::size_t size) {
+  if (inbox_start_ == inbox_end_ && size < kInboxSize) {
+    if (!inbox_) inbox_ = std::make_unique<std::uint8_t[]>(kInboxSize);
+    inbox_start_ = 0;
+    inbox_end_ = ReceiveFromSocket(inbox_.get(), kInboxSize);
+  }
+  if (inbox_start_ < inbox_end_) {
+    std::size_t n = std::min(size, inbox_end_ - inbox_start_);
+    std::copy_n(inbox_.get() + inbox_start_, n, data);
+    inbox_start_ += n;
+    return n;
+  }
+  return ReceiveFromSocket(data, size);
+}
+
+std::size_t SocketChannel::ReceiveFromSocket(std::uint8_t* data, std::size_t size) {
   for (;;) {
     if (deadline_) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now());
@@ -142,6 +160,7 @@ bool SocketChannel::WriteAll(std::span<iovec> pieces) {
 }
 
 bool SocketChannel::WaitReadable(std::chrono::milliseconds timeout) {
+  if (inbox_start_ < inbox_end_) return true;
   if (tls_ && tls_->HasBufferedInput()) return true;
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, static_cast<int>(timeout.count())) != 0;

@@ -62,9 +62,11 @@ class SocketChannel {
   bool Encrypted() const { return tls_ != nullptr; }
 
  private:
-  // Some bytes from the socket: their count, 0 at end of stream, on an error
-  // or past the deadline.
+  // Some bytes from the socket (those read ahead first): their count, 0 at
+  // end of stream, on an error or past the deadline.
   std::size_t ReceiveSome(std::uint8_t* data, std::size_t size);
+  // The same straight from the socket.
+  std::size_t ReceiveFromSocket(std::uint8_t* data, std::size_t size);
   bool ReadExactly(std::uint8_t* data, std::size_t size);
   bool SendRaw(std::span<const std::uint8_t> bytes);
   bool SendRaw(std::span<iovec> pieces);
@@ -76,6 +78,11 @@ class SocketChannel {
   std::optional<Clock::time_point> deadline_;
   bool deadline_passed_ = false;
   std::unique_ptr<TlsStream> tls_;
+  // Bytes read from the socket and not yet taken: inbox_[inbox_start_,
+  // inbox_end_). Used by the reading thread only.
+  std::unique_ptr<std::uint8_t[]> inbox_;
+  std::size_t inbox_start_ = 0;
+  std::size_t inbox_end_ = 0;
   // Keeps ciphertext in the order the TLS state produced it.
   std::mutex send_mutex_;
 };

@@ -6,6 +6,8 @@
 // NotBound); anything else (a crash, a hang, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -126,8 +128,23 @@ void ThroughTree(const sqlengine::tsql::Statement& statement) {
 
 }  // namespace
 
+// The batch read as the parser goes, and read whole first: the number of
+// statements, or the error (number and line) it fails with.
+std::pair<int, int> ParseOutcome(std::string_view batch, bool as_it_goes) {
+  try {
+    sqlengine::tsql::StatementList statements =
+        as_it_goes ? sqlengine::tsql::ParseBatch(batch)
+                   : sqlengine::tsql::ParseBatch(sqlengine::tsql::LexClientText(batch));
+    return {0, static_cast<int>(statements.size())};
+  } catch (const sqlengine::SqlError& error) {
+    return {error.message().number, error.message().line};
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view batch(reinterpret_cast<const char*>(data), size);
+  // A finding: the two ways of reading a batch disagree.
+  if (ParseOutcome(batch, true) != ParseOutcome(batch, false)) std::abort();
   try {
     sqlengine::tsql::Tokens tokens = sqlengine::tsql::Lex(batch);
     sqlengine::tsql::StatementList statements = sqlengine::tsql::ParseBatch(tokens);

@@ -48,218 +48,224 @@ bool IsNamePart(unsigned char c) {
   return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$';
 }
 
-class Lexer {
- public:
-  Lexer(std::string_view text, bool quoted_names, bool follows_set = false)
-      : text_(text), quoted_names_(quoted_names), follows_set_(follows_set) {}
+constexpr size_t kReservedTokens = size_t{1} << 20;
 
-  Tokens Run() {
-    Tokens tokens;
-    // Room for the tokens a text of this length usually holds (one per four
-    // characters or so), up to a bound: growing the list step by step copies
-    // every token several times, and first touches twice the memory.
-    tokens.reserve(std::min<size_t>(text_.size() / 4 + 2, kReservedTokens));
-    while (SkipSpaceAndComments()) {
-      tokens.push_back(Next());
-      if (follows_set_) FollowQuotingOption(tokens);
-    }
+}  // namespace
+
+TokenReader::TokenReader(std::string_view text, bool client_text)
+    : text_(text),
+      quoted_names_(client_text ? quoted_identifiers : true),
+      follows_set_(client_text) {}
+
+Token TokenReader::Next() {
+  if (!SkipSpaceAndComments()) {
     Token end;
     end.kind = TokenKind::kEnd;
     end.line = line_;
     end.offset = text_.size();
-    tokens.push_back(end);
-    return tokens;
+    return end;
   }
+  Token token = Read();
+  if (follows_set_) FollowQuotingOption(token);
+  return token;
+}
 
- private:
-  unsigned char At(size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
-
-  void Advance(size_t count) {
-    for (size_t i = 0; i < count && pos_ < text_.size(); ++i) {
-      if (text_[pos_++] == '\n') ++line_;
-    }
+void TokenReader::Advance(size_t count) {
+  for (size_t i = 0; i < count && pos_ < text_.size(); ++i) {
+    if (text_[pos_++] == '\n') ++line_;
   }
+}
 
-  // False at the end of the text.
-  bool SkipSpaceAndComments() {
-    while (pos_ < text_.size()) {
-      unsigned char c = At(pos_);
-      if (std::isspace(c)) {
-        Advance(1);
-      } else if (c == '-' && At(pos_ + 1) == '-') {
-        while (pos_ < text_.size() && text_[pos_] != '\n') Advance(1);
-      } else if (c == '/' && At(pos_ + 1) == '*') {
-        SkipBlockComment();
-      } else {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void SkipBlockComment() {
-    int depth = 0;
-    while (pos_ < text_.size()) {
-      if (At(pos_) == '/' && At(pos_ + 1) == '*') {
-        ++depth;
-        Advance(2);
-      } else if (At(pos_) == '*' && At(pos_ + 1) == '/') {
-        Advance(2);
-        if (--depth == 0) return;
-      } else {
-        Advance(1);
-      }
-    }
-    throw Located(MakeError(113));
-  }
-
-  SqlError Located(SqlError error) const {
-    error.message().line = line_;
-    return error;
-  }
-
-  Token Next() {
-    Token token;
-    token.line = line_;
-    token.offset = pos_;
+// False at the end of the text.
+bool TokenReader::SkipSpaceAndComments() {
+  while (pos_ < text_.size()) {
     unsigned char c = At(pos_);
-    size_t start = pos_;
-    if ((c == 'N' || c == 'n') && At(pos_ + 1) == '\'') {
+    if (std::isspace(c)) {
       Advance(1);
-      token.kind = TokenKind::kNationalString;
-      token.value = Quoted('\'');
-    } else if (c == '\'') {
-      token.kind = TokenKind::kString;
-      token.value = Quoted('\'');
-    } else if (c == '[') {
-      token.kind = TokenKind::kQuotedName;
-      token.value = Quoted(']');
-    } else if (c == '"') {
-      token.kind = quoted_names_ ? TokenKind::kQuotedName : TokenKind::kString;
-      token.value = Quoted('"');
-    } else if (c == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
-      token.kind = TokenKind::kBinary;
-      Advance(2);
-      while (std::isxdigit(At(pos_))) Advance(1);
-      token.value = std::string(text_.substr(start + 2, pos_ - start - 2));
-    } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
-      token.kind = TokenKind::kNumber;
-      LexNumber();
-    } else if (c == '$' && (std::isdigit(At(pos_ + 1)) ||
-                            (At(pos_ + 1) == '.' && std::isdigit(At(pos_ + 2))))) {
-      // A money constant: the text keeps its '$', the value is the number.
-      token.kind = TokenKind::kNumber;
-      Advance(1);
-      LexNumber();
-      token.value = std::string(text_.substr(start + 1, pos_ - start - 1));
-    } else if (c == '@') {
-      token.kind = At(pos_ + 1) == '@' ? TokenKind::kSystemVariable : TokenKind::kVariable;
-      Advance(token.kind == TokenKind::kSystemVariable ? 2 : 1);
-      while (IsNamePart(At(pos_))) Advance(1);
-    } else if (IsNameStart(c)) {
-      token.kind = TokenKind::kWord;
-      while (IsNamePart(At(pos_))) Advance(1);
+    } else if (c == '-' && At(pos_ + 1) == '-') {
+      while (pos_ < text_.size() && text_[pos_] != '\n') Advance(1);
+    } else if (c == '/' && At(pos_ + 1) == '*') {
+      SkipBlockComment();
     } else {
-      token.kind = TokenKind::kSymbol;
-      Advance(SymbolLength());
+      return true;
     }
-    token.text = std::string(text_.substr(start, pos_ - start));
-    if (token.value.empty() && token.kind != TokenKind::kString &&
-        token.kind != TokenKind::kNationalString && token.kind != TokenKind::kQuotedName &&
-        token.kind != TokenKind::kBinary) {
-      token.value = token.text;
-    }
-    return token;
   }
+  return false;
+}
 
-  // Reads from the opening quote to the matching close; a doubled close stands for one.
-  std::string Quoted(char close) {
-    int start_line = line_;
-    size_t start = pos_;
-    Advance(1);
-    std::string value;
-    while (pos_ < text_.size()) {
-      char c = text_[pos_];
-      if (c == close) {
-        if (At(pos_ + 1) == static_cast<unsigned char>(close)) {
-          value.push_back(close);
-          Advance(2);
-          continue;
-        }
-        Advance(1);
-        return value;
-      }
-      value.push_back(c);
-      Advance(1);
-    }
-    SqlError error = MakeError(105, {text_.substr(start + 1)});
-    error.message().line = start_line;
-    throw error;
-  }
-
-  void LexNumber() {
-    while (std::isdigit(At(pos_))) Advance(1);
-    if (At(pos_) == '.') {
-      Advance(1);
-      while (std::isdigit(At(pos_))) Advance(1);
-    }
-    if ((At(pos_) == 'e' || At(pos_) == 'E') &&
-        (std::isdigit(At(pos_ + 1)) ||
-         ((At(pos_ + 1) == '+' || At(pos_ + 1) == '-') && std::isdigit(At(pos_ + 2))))) {
+void TokenReader::SkipBlockComment() {
+  int depth = 0;
+  while (pos_ < text_.size()) {
+    if (At(pos_) == '/' && At(pos_ + 1) == '*') {
+      ++depth;
       Advance(2);
-      while (std::isdigit(At(pos_))) Advance(1);
+    } else if (At(pos_) == '*' && At(pos_ + 1) == '/') {
+      Advance(2);
+      if (--depth == 0) return;
+    } else {
+      Advance(1);
     }
   }
+  SqlError error = MakeError(113);
+  error.message().line = line_;
+  throw error;
+}
 
-  size_t SymbolLength() const {
-    static constexpr std::string_view kTwoCharacter[] = {
-        "<>", "<=", ">=", "!=", "!<", "!>", "::", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^="};
-    std::string_view rest = text_.substr(pos_);
-    for (std::string_view symbol : kTwoCharacter) {
-      if (rest.substr(0, 2) == symbol) return 2;
-    }
-    return 1;
+Token TokenReader::Read() {
+  Token token;
+  token.line = line_;
+  token.offset = pos_;
+  unsigned char c = At(pos_);
+  size_t start = pos_;
+  if ((c == 'N' || c == 'n') && At(pos_ + 1) == '\'') {
+    Advance(1);
+    token.kind = TokenKind::kNationalString;
+    token.value = Quoted('\'');
+  } else if (c == '\'') {
+    token.kind = TokenKind::kString;
+    token.value = Quoted('\'');
+  } else if (c == '[') {
+    token.kind = TokenKind::kQuotedName;
+    token.value = Quoted(']');
+  } else if (c == '"') {
+    token.kind = quoted_names_ ? TokenKind::kQuotedName : TokenKind::kString;
+    token.value = Quoted('"');
+  } else if (c == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
+    token.kind = TokenKind::kBinary;
+    Advance(2);
+    while (std::isxdigit(At(pos_))) Advance(1);
+    token.value = std::string(text_.substr(start + 2, pos_ - start - 2));
+  } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
+    token.kind = TokenKind::kNumber;
+    LexNumber();
+  } else if (c == '$' && (std::isdigit(At(pos_ + 1)) ||
+                          (At(pos_ + 1) == '.' && std::isdigit(At(pos_ + 2))))) {
+    // A money constant: the text keeps its '$', the value is the number.
+    token.kind = TokenKind::kNumber;
+    Advance(1);
+    LexNumber();
+    token.value = std::string(text_.substr(start + 1, pos_ - start - 1));
+  } else if (c == '@') {
+    token.kind = At(pos_ + 1) == '@' ? TokenKind::kSystemVariable : TokenKind::kVariable;
+    Advance(token.kind == TokenKind::kSystemVariable ? 2 : 1);
+    while (IsNamePart(At(pos_))) Advance(1);
+  } else if (IsNameStart(c)) {
+    token.kind = TokenKind::kWord;
+    while (IsNamePart(At(pos_))) Advance(1);
+  } else {
+    token.kind = TokenKind::kSymbol;
+    Advance(SymbolLength());
   }
+  token.text = std::string(text_.substr(start, pos_ - start));
+  if (token.value.empty() && token.kind != TokenKind::kString &&
+      token.kind != TokenKind::kNationalString && token.kind != TokenKind::kQuotedName &&
+      token.kind != TokenKind::kBinary) {
+    token.value = token.text;
+  }
+  return token;
+}
 
-  // SQL Server applies SET QUOTED_IDENTIFIER as it parses: the text after
-  // the statement reads "x" as the option says, even within the batch.
-  // `tokens` ends with the token just read.
-  void FollowQuotingOption(const Tokens& tokens) {
-    const Token& last = tokens.back();
-    if (!last.IsWord("on") && !last.IsWord("off")) return;
-    // SET option [, option ...] ON|OFF
-    bool names_it = false;
-    size_t at = tokens.size() - 1;
-    while (at >= 2) {
-      const Token& option = tokens[at - 1];
-      if (option.kind != TokenKind::kWord) return;
-      names_it = names_it || option.IsWord("quoted_identifier");
-      const Token& before = tokens[at - 2];
-      if (before.IsWord("set")) {
-        if (names_it) quoted_names_ = last.IsWord("on");
-        return;
+// Reads from the opening quote to the matching close; a doubled close stands for one.
+std::string TokenReader::Quoted(char close) {
+  int start_line = line_;
+  size_t start = pos_;
+  Advance(1);
+  std::string value;
+  while (pos_ < text_.size()) {
+    char c = text_[pos_];
+    if (c == close) {
+      if (At(pos_ + 1) == static_cast<unsigned char>(close)) {
+        value.push_back(close);
+        Advance(2);
+        continue;
       }
-      if (!before.IsSymbol(",")) return;
-      at -= 2;
+      Advance(1);
+      return value;
+    }
+    value.push_back(c);
+    Advance(1);
+  }
+  SqlError error = MakeError(105, {text_.substr(start + 1)});
+  error.message().line = start_line;
+  throw error;
+}
+
+void TokenReader::LexNumber() {
+  while (std::isdigit(At(pos_))) Advance(1);
+  if (At(pos_) == '.') {
+    Advance(1);
+    while (std::isdigit(At(pos_))) Advance(1);
+  }
+  if ((At(pos_) == 'e' || At(pos_) == 'E') &&
+      (std::isdigit(At(pos_ + 1)) ||
+       ((At(pos_ + 1) == '+' || At(pos_ + 1) == '-') && std::isdigit(At(pos_ + 2))))) {
+    Advance(2);
+    while (std::isdigit(At(pos_))) Advance(1);
+  }
+}
+
+size_t TokenReader::SymbolLength() const {
+  // <> <= >= != !< !> :: and the compound assignments += -= *= /= %= &= |= ^=
+  char first = static_cast<char>(At(pos_));
+  char second = static_cast<char>(At(pos_ + 1));
+  if (second == '=') {
+    return std::string_view("<>!+-*/%&|^").find(first) == std::string_view::npos ? 1 : 2;
+  }
+  if (first == '<' && second == '>') return 2;
+  if (first == '!' && (second == '<' || second == '>')) return 2;
+  return first == ':' && second == ':' ? 2 : 1;
+}
+
+// SQL Server applies SET QUOTED_IDENTIFIER as it parses: the text after
+// the statement reads "x" as the option says, even within the batch. Any
+// word after SET (or after a comma in its list) is taken as an option;
+// ON or OFF right after an option ends the list.
+void TokenReader::FollowQuotingOption(const Token& token) {
+  if (set_state_ == SetState::kOption) {
+    if (token.kind == TokenKind::kWord) {
+      set_names_it_ = set_names_it_ || token.IsWord("quoted_identifier");
+      set_state_ = SetState::kAfterOption;
+      return;
+    }
+  } else if (set_state_ == SetState::kAfterOption) {
+    if (token.IsSymbol(",")) {
+      set_state_ = SetState::kOption;
+      return;
+    }
+    if (token.IsWord("on") || token.IsWord("off")) {
+      if (set_names_it_) quoted_names_ = token.IsWord("on");
+      set_state_ = SetState::kNone;
+      return;
     }
   }
+  set_state_ = SetState::kNone;
+  if (token.IsWord("set")) {
+    set_state_ = SetState::kOption;
+    set_names_it_ = false;
+  }
+}
 
-  static constexpr size_t kReservedTokens = size_t{1} << 20;
+namespace {
 
-  std::string_view text_;
-  bool quoted_names_;  // "x" is a name, not a string
-  bool follows_set_;   // SET QUOTED_IDENTIFIER switches quoted_names_
-  size_t pos_ = 0;
-  int line_ = 1;
-};
+// Every token of `text` up to and with the closing kEnd.
+Tokens ReadAll(std::string_view text, bool client_text) {
+  Tokens tokens;
+  // Room for the tokens a text of this length may hold (an INSERT's VALUES
+  // list runs to one per three or four characters), up to a bound: growing
+  // the list moves every token again. Room never written costs no memory.
+  tokens.reserve(std::min<size_t>(text.size() / 2 + 2, kReservedTokens));
+  TokenReader reader(text, client_text);
+  do {
+    tokens.push_back(reader.Next());
+  } while (tokens.back().kind != TokenKind::kEnd);
+  return tokens;
+}
 
 }  // namespace
 
-Tokens Lex(std::string_view batch) { return Lexer(batch, true).Run(); }
+Tokens Lex(std::string_view batch) { return ReadAll(batch, false); }
 
-Tokens LexClientText(std::string_view batch) {
-  return Lexer(batch, quoted_identifiers, true).Run();
-}
+Tokens LexClientText(std::string_view batch) { return ReadAll(batch, true); }
 
 bool QuotedIdentifiers() { return quoted_identifiers; }
 

@@ -2,6 +2,7 @@
 // Splits a T-SQL batch into tokens. Comments (-- to end of line and nested
 // /* */) and whitespace are dropped.
 
+#include <cstddef>
 #include <string_view>
 
 #include "engine/tsql/token.h"
@@ -15,6 +16,39 @@ Tokens Lex(std::string_view batch);
 // The same for a client's T-SQL (batches, procedure bodies, dynamic SQL),
 // under this thread's QUOTED_IDENTIFIER setting: OFF reads "x" as a string.
 Tokens LexClientText(std::string_view batch);
+
+// Reads a text one token at a time, as Lex (or, made with `client_text`,
+// LexClientText) would list them: the same tokens, the same errors at the
+// same point. Lets a reader keep only the tokens it still needs rather than
+// the whole text's. Refers to `text`, which must outlive it.
+class TokenReader {
+ public:
+  TokenReader(std::string_view text, bool client_text);
+  // The next token; kEnd at the end of the text, and again on every later call.
+  Token Next();
+
+ private:
+  enum class SetState { kNone, kOption, kAfterOption };
+
+  unsigned char At(std::size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
+  void Advance(std::size_t count);
+  bool SkipSpaceAndComments();
+  void SkipBlockComment();
+  Token Read();
+  std::string Quoted(char close);
+  void LexNumber();
+  std::size_t SymbolLength() const;
+  void FollowQuotingOption(const Token& token);
+
+  std::string_view text_;
+  bool quoted_names_;  // "x" is a name, not a string
+  bool follows_set_;   // SET QUOTED_IDENTIFIER switches quoted_names_
+  // Where the tokens read so far stand in `SET option [, option ...] ON|OFF`.
+  SetState set_state_ = SetState::kNone;
+  bool set_names_it_ = false;  // QUOTED_IDENTIFIER is among the options
+  std::size_t pos_ = 0;
+  int line_ = 1;
+};
 
 // SET QUOTED_IDENTIFIER for LexClientText on this thread: ON by default. A
 // session sets it for each request it runs, and again when SET changes it.

@@ -1,6 +1,8 @@
 #include "engine/tsql/parser.h"
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 
 #include "engine/common/error.h"
 #include "engine/tsql/labels.h"
@@ -194,23 +196,61 @@ StatementKind Classify(const Token& lead, const Token& second) {
   return StatementKind::kUnsupported;
 }
 
+// The tokens a parser reads: a whole list, or a client's text read as the
+// parser asks for them, of which only those from the current statement on
+// are kept. A reference to a token stays good until Forget drops it.
+class TokenWindow {
+ public:
+  explicit TokenWindow(const Tokens& all) : all_(&all) {}
+  explicit TokenWindow(std::string_view client_text) : reader_(std::in_place, client_text, true) {}
+
+  // Token `at` (counted from the first); a kEnd past the last. `at` is not
+  // before what Forget dropped. Throws what reading the text throws.
+  const Token& operator[](size_t at) {
+    static const Token kPastEnd;
+    if (all_ != nullptr) return at < all_->size() ? (*all_)[at] : kPastEnd;
+    while (!ended_ && first_ + read_.size() <= at) {
+      read_.push_back(reader_->Next());
+      ended_ = read_.back().kind == TokenKind::kEnd;
+    }
+    return at - first_ < read_.size() ? read_[at - first_] : kPastEnd;
+  }
+  // Drops the tokens before `at`, which the parser will not read again.
+  void Forget(size_t at) {
+    for (; first_ < at && !read_.empty(); ++first_) read_.pop_front();
+  }
+  // Reads the rest of the text, for the error reading it throws.
+  void ReadRest() {
+    if (reader_) {
+      while (reader_->Next().kind != TokenKind::kEnd) {
+      }
+    }
+  }
+
+ private:
+  const Tokens* all_ = nullptr;
+  std::optional<TokenReader> reader_;
+  std::deque<Token> read_;  // tokens first_ ...
+  size_t first_ = 0;
+  bool ended_ = false;
+};
+
 class Parser {
  public:
-  explicit Parser(const Tokens& tokens) : tokens_(tokens) {}
+  explicit Parser(TokenWindow& tokens) : tokens_(tokens) {}
 
   StatementList Run() {
     StatementList statements;
     while (SkipSemicolons()) {
       statements.push_back(ParseStatement(/*batch_start=*/statements.empty()));
+      // Only the last token of a statement is read again (to name it in an error).
+      tokens_.Forget(pos_ - 1);
     }
     return statements;
   }
 
  private:
-  const Token& Peek(size_t ahead = 0) const {
-    static const Token kEnd;
-    return pos_ + ahead < tokens_.size() ? tokens_[pos_ + ahead] : kEnd;
-  }
+  const Token& Peek(size_t ahead = 0) const { return tokens_[pos_ + ahead]; }
   const Token* Previous() const { return pos_ > 0 ? &tokens_[pos_ - 1] : nullptr; }
   bool AtEnd() const { return Peek().kind == TokenKind::kEnd; }
 
@@ -395,9 +435,7 @@ class Parser {
       // A procedure's, trigger's or function's body is the rest of the batch.
       size_t start = pos_;
       while (!AtEnd()) ++pos_;
-      statement->tokens.insert(statement->tokens.end(),
-                               tokens_.begin() + static_cast<std::ptrdiff_t>(start),
-                               tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
+      Append(start, statement->tokens);
       return statement;
     }
     StatementState state{&lead};
@@ -407,10 +445,7 @@ class Parser {
     state.alter_database = kind == StatementKind::kAlterDatabase;
     state.alter_table = kind == StatementKind::kAlterTable;
     size_t start = SkipToNextStatement(state);
-    statement->tokens.reserve(1 + pos_ - start);
-    statement->tokens.insert(statement->tokens.end(),
-                             tokens_.begin() + static_cast<std::ptrdiff_t>(start),
-                             tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    Append(start, statement->tokens);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
       statement->drop_existing = DropStorageOptions(statement->tokens);
@@ -421,8 +456,15 @@ class Parser {
   // Takes tokens up to the next statement's first word at nesting depth 0, or a ';'.
   Tokens CollectUntilNextStatement(StatementState& state) {
     size_t start = SkipToNextStatement(state);
-    return Tokens(tokens_.begin() + static_cast<std::ptrdiff_t>(start),
-                  tokens_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    Tokens taken;
+    Append(start, taken);
+    return taken;
+  }
+
+  // Appends the tokens from `start` up to the current one to `out`.
+  void Append(size_t start, Tokens& out) const {
+    out.reserve(out.size() + pos_ - start);
+    for (size_t at = start; at < pos_; ++at) out.push_back(tokens_[at]);
   }
 
   // Moves past what CollectUntilNextStatement takes; the index it started at.
@@ -442,8 +484,8 @@ class Parser {
           ++case_depth;
         } else if (token.IsWord("end") && case_depth > 0) {
           --case_depth;
-        } else if (state.alter_table && token.IsWord("alter") && pos_ + 1 < tokens_.size() &&
-                   tokens_[pos_ + 1].IsWord("column")) {
+        } else if (state.alter_table && token.IsWord("alter") &&
+                   Peek(1).IsWord("column")) {
           // ALTER TABLE t ALTER COLUMN c ...: no statement starts with ALTER COLUMN.
           state.alter_table_acted = true;
         } else if (state.alter_table && token.IsWord("add")) {
@@ -484,7 +526,7 @@ class Parser {
     int& depth_;
   };
 
-  const Tokens& tokens_;
+  TokenWindow& tokens_;
   size_t pos_ = 0;
   int nesting_ = 0;
 };
@@ -492,11 +534,26 @@ class Parser {
 }  // namespace
 
 StatementList ParseBatch(const Tokens& tokens) {
-  StatementList batch = Parser(tokens).Run();
+  TokenWindow window(tokens);
+  StatementList batch = Parser(window).Run();
   CheckLabels(batch);
   return batch;
 }
 
-StatementList ParseBatch(std::string_view batch) { return ParseBatch(LexClientText(batch)); }
+StatementList ParseBatch(std::string_view batch) {
+  // Read as the parser goes, so that a long batch's tokens are never all
+  // held at once (only its statements' own copies are).
+  TokenWindow window(batch);
+  StatementList statements;
+  try {
+    statements = Parser(window).Run();
+  } catch (const SqlError&) {
+    // A text that cannot be read fails as that, wherever the parser stopped.
+    window.ReadRest();
+    throw;
+  }
+  CheckLabels(statements);
+  return statements;
+}
 
 }  // namespace sqlengine::tsql

@@ -12,7 +12,8 @@ namespace sqlengine::tsql {
 // e.g. an ELSE without IF or an unclosed BEGIN. Nothing of the batch runs then.
 StatementList ParseBatch(const Tokens& tokens);
 
-// Convenience: LexClientText + ParseBatch.
+// The same for a client's text, read under this thread's QUOTED_IDENTIFIER as
+// LexClientText reads it; a text that cannot be read fails as LexClientText does.
 StatementList ParseBatch(std::string_view batch);
 
 }  // namespace sqlengine::tsql

@@ -2,6 +2,10 @@
 // batches without semicolons, type names.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "engine/common/error.h"
 #include "engine/tests/sql/thrown_error.h"
 #include "engine/tsql/lexer.h"
@@ -31,6 +35,16 @@ TEST(Lexer, QuotingCommentsAndLines) {
   EXPECT_EQ(tokens[12].value, "0A");
   EXPECT_EQ(tokens[14].kind, TokenKind::kNumber);
   EXPECT_EQ(tokens[14].text, "1.5e3");
+}
+
+TEST(Lexer, SymbolsOfOneAndTwoCharacters) {
+  std::vector<std::string> symbols;
+  for (const Token& token : Lex("<> <= >= != !< !> :: += -= *= /= %= &= |= ^= <>= =< ! : ; = ~ (")) {
+    if (token.kind == TokenKind::kSymbol) symbols.push_back(token.text);
+  }
+  EXPECT_EQ(symbols, (std::vector<std::string>{"<>", "<=", ">=", "!=", "!<", "!>", "::", "+=",
+                                               "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<>",
+                                               "=", "=", "<", "!", ":", ";", "=", "~", "("}));
 }
 
 TEST(Lexer, UnclosedTextIsAnErrorWithItsLine) {
@@ -105,6 +119,132 @@ TEST(Parser, RejectsBrokenStructure) {
   EXPECT_EQ(ThrownErrorNumber([&] { ParseBatch(blocks); }), 191);
   std::string parentheses = "SELECT " + std::string(100000, '(');
   EXPECT_EQ(ThrownErrorNumber([&] { ParseBatch(parentheses); }), 191);
+}
+
+// The error (number, line) a batch fails with, or {0, 0}.
+std::pair<int, int> FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const SqlError& error) {
+    return {error.message().number, error.message().line};
+  }
+  return {0, 0};
+}
+
+void ExpectSameStatements(const StatementList& a, const StatementList& b);
+
+void ExpectSameStatement(const Statement& a, const Statement& b) {
+  EXPECT_EQ(a.kind, b.kind);
+  EXPECT_EQ(a.line, b.line);
+  for (Tokens Statement::*part : {&Statement::tokens, &Statement::condition}) {
+    const Tokens& x = a.*part;
+    const Tokens& y = b.*part;
+    ASSERT_EQ(x.size(), y.size());
+    for (size_t t = 0; t < x.size(); ++t) {
+      EXPECT_EQ(x[t].kind, y[t].kind);
+      EXPECT_EQ(x[t].text, y[t].text);
+      EXPECT_EQ(x[t].value, y[t].value);
+      EXPECT_EQ(x[t].line, y[t].line);
+      EXPECT_EQ(x[t].offset, y[t].offset);
+    }
+  }
+  ExpectSameStatements(a.body, b.body);
+  ASSERT_EQ(a.else_branch == nullptr, b.else_branch == nullptr);
+  if (a.else_branch) ExpectSameStatement(*a.else_branch, *b.else_branch);
+}
+
+void ExpectSameStatements(const StatementList& a, const StatementList& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t i = 0; i < a.size(); ++i) ExpectSameStatement(*a[i], *b[i]);
+}
+
+// A batch's text is read as the parser goes; what it answers, and where it
+// fails, is what reading the whole text first gives.
+TEST(Parser, ReadingAsItParsesAnswersAsReadingFirst) {
+  std::string long_batch = "BEGIN TRAN\n";
+  for (int i = 0; i < 3000; ++i) {
+    long_batch += "INSERT INTO h (a, d) VALUES (" + std::to_string(i) + ", 'x''" +
+                  std::to_string(i) + "') SELECT b FROM t WHERE id = " + std::to_string(i) +
+                  (i % 7 == 0 ? ";\n" : "\n");
+  }
+  long_batch += "COMMIT TRAN";
+  for (std::string_view batch :
+       {std::string_view(long_batch),
+        std::string_view("IF 1 = 1 SELECT 1 ELSE BEGIN PRINT 'a' END WHILE 0 = 1 BREAK"),
+        std::string_view("lbl: SELECT 1 GOTO lbl CREATE PROCEDURE p AS SELECT 1 SELECT 2"),
+        std::string_view("BEGIN TRY SELECT 1 END TRY BEGIN CATCH SELECT 2 END CATCH;;")}) {
+    ExpectSameStatements(ParseBatch(batch), ParseBatch(LexClientText(batch)));
+  }
+  // A text that cannot be read fails as that, even after a statement that
+  // cannot be parsed; otherwise the first statement that cannot be parsed
+  // names itself.
+  for (std::string_view batch :
+       {"SELECT 1\nELSE SELECT 2\nSELECT 'open", "END\nSELECT 1 /* /* */",
+        "SELECT 1\nSELECT 2 END\nSELECT [x", "SELECT 1\n\nBEGIN SELECT 1", "SELECT 1\nELSE"}) {
+    std::pair<int, int> first_read = FailureOf([&] { ParseBatch(LexClientText(batch)); });
+    EXPECT_NE(first_read.first, 0) << batch;
+    EXPECT_EQ(FailureOf([&] { ParseBatch(batch); }), first_read) << batch;
+  }
+  EXPECT_EQ(FailureOf([] { ParseBatch("ELSE\n'abc"); }), (std::pair<int, int>{105, 2}));
+  EXPECT_EQ(FailureOf([] { ParseBatch("ELSE\nSELECT 1"); }), (std::pair<int, int>{156, 1}));
+}
+
+// Every batch of the script tests (the T-SQL fuzzer's seed corpus), under
+// either QUOTED_IDENTIFIER setting: read as the parser goes, it splits into
+// the same statements, or fails with the same error, as when read first.
+TEST(Parser, ReadingAsItParsesAnswersAsReadingFirstForEveryScriptBatch) {
+  size_t batches = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TSQL_CORPUS_DIR)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string batch = text.str();
+    for (bool quoted : {true, false}) {
+      QuotedIdentifierScope scope(quoted);
+      StatementList first_read;
+      std::pair<int, int> first_failure =
+          FailureOf([&] { first_read = ParseBatch(LexClientText(batch)); });
+      StatementList as_it_goes;
+      std::pair<int, int> failure = FailureOf([&] { as_it_goes = ParseBatch(batch); });
+      SCOPED_TRACE(entry.path().filename().string() + (quoted ? " ON" : " OFF"));
+      EXPECT_EQ(failure, first_failure);
+      ExpectSameStatements(as_it_goes, first_read);
+    }
+    ++batches;
+  }
+  EXPECT_GT(batches, 100u);
+}
+
+// SET QUOTED_IDENTIFIER takes effect for the rest of the batch as it is read.
+TEST(Lexer, QuotedIdentifierFollowsSetWithinTheBatch) {
+  QuotedIdentifierScope on(true);
+  auto kinds = [](std::string_view text) {
+    std::vector<TokenKind> quoted;
+    for (const Token& token : LexClientText(text)) {
+      if (token.text.starts_with('"')) quoted.push_back(token.kind);
+    }
+    return quoted;
+  };
+  using K = TokenKind;
+  EXPECT_EQ(kinds("SELECT \"a\" SET QUOTED_IDENTIFIER OFF SELECT \"a\" SET QUOTED_IDENTIFIER ON "
+                  "SELECT \"a\""),
+            (std::vector<K>{K::kQuotedName, K::kString, K::kQuotedName}));
+  // In a list of options, and whatever the other options are called.
+  EXPECT_EQ(kinds("SET ANSI_NULLS, quoted_identifier , set OFF SELECT \"a\""),
+            (std::vector<K>{K::kString}));
+  EXPECT_EQ(kinds("SET QUOTED_IDENTIFIER , ON OFF SELECT \"a\""), (std::vector<K>{K::kString}));
+  // Not an option list: a quoted option name, two words in a row, ON after
+  // an option list ended.
+  EXPECT_EQ(kinds("SET [QUOTED_IDENTIFIER] OFF SELECT \"a\""), (std::vector<K>{K::kQuotedName}));
+  EXPECT_EQ(kinds("SET x QUOTED_IDENTIFIER OFF SELECT \"a\""), (std::vector<K>{K::kQuotedName}));
+  EXPECT_EQ(kinds("SET QUOTED_IDENTIFIER ON , x OFF SELECT \"a\""),
+            (std::vector<K>{K::kQuotedName}));
+  EXPECT_EQ(kinds("SET a ON, QUOTED_IDENTIFIER OFF SELECT \"a\""),
+            (std::vector<K>{K::kQuotedName}));
+  // Text the engine keeps is read with "x" as a name whatever the session says.
+  QuotedIdentifierScope off(false);
+  EXPECT_EQ(kinds("SELECT \"a\""), (std::vector<K>{K::kString}));
+  EXPECT_EQ(Lex("SET QUOTED_IDENTIFIER OFF SELECT \"a\"")[4].kind, K::kQuotedName);
 }
 
 TEST(Parser, WithListStandsInFrontOfItsStatement) {
