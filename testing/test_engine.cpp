@@ -14,22 +14,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "testing/loopback_probe.h"
+
 namespace testing_support {
-namespace {
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-}  // namespace
 
 std::filesystem::path SqlEnginePath() { return SQLENGINE_PATH; }
 
@@ -104,7 +91,7 @@ void TestEngine::Launch() {
     }
     std::ifstream in(port_file);
     int port = 0;
-    if (in >> port && port > 0 && Accepts(port)) {
+    if (in >> port && port > 0 && AcceptsOnLoopback(port)) {
       port_ = port;
       return;
     }
@@ -134,6 +121,18 @@ void TestEngine::Kill() {
 void TestEngine::Restart() {
   if (pid_ > 0) Stop();
   Launch();
+}
+
+bool AcceptsOnLoopback(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
 }
 
 }  // namespace testing_support

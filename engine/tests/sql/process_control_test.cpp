@@ -1,11 +1,7 @@
 // KILL and SHUTDOWN over TCP: KILL ends another session (its connection
 // closed, its open transaction rolled back, a running request cancelled);
 // SHUTDOWN stops the engine as `sqlengine stop` does, committed work kept.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <future>
@@ -14,6 +10,7 @@
 
 #include "engine/tests/sql/odbc_checks.h"
 #include "engine/tests/sql/odbc_client.h"
+#include "testing/loopback_probe.h"
 #include "testing/test_engine.h"
 
 namespace sqlengine::testing {
@@ -23,18 +20,6 @@ std::unique_ptr<OdbcClient> Connect(testing_support::TestEngine& engine,
                                     const std::string& user = "sa",
                                     const std::string& password = "") {
   return std::make_unique<OdbcClient>(engine.Port(), user, password);
-}
-
-// Whether something accepts connections on the loopback port.
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
 }
 
 TEST(Kill, EndsAnIdleSessionAndRollsBackItsTransaction) {
@@ -143,9 +128,9 @@ TEST(Shutdown, StopsTheEngineWithItsDataIntact) {
     const int port = engine.Port();
     admin->Execute(statement);  // the caller's connection closes with the rest
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Accepts(port) && std::chrono::steady_clock::now() < deadline) {
+    while (testing_support::AcceptsOnLoopback(port) && std::chrono::steady_clock::now() < deadline) {
     }
-    ASSERT_FALSE(Accepts(port)) << "the engine still listens";
+    ASSERT_FALSE(testing_support::AcceptsOnLoopback(port)) << "the engine still listens";
     EXPECT_EQ(engine.Stop(), 0) << "the engine did not exit cleanly";
     admin.reset();
     other.reset();
