@@ -11,9 +11,12 @@ void SessionRegistry::Enter(const SessionActivity& activity, SessionControl cont
 }
 
 void SessionRegistry::Leave(int spid) {
-  std::lock_guard lock(mutex_);
-  sessions_.erase(spid);
-  controls_.erase(spid);
+  {
+    std::lock_guard lock(mutex_);
+    sessions_.erase(spid);
+    controls_.erase(spid);
+  }
+  left_.notify_all();
 }
 
 void SessionRegistry::SetDisconnect(int spid, std::function<void()> disconnect) {
@@ -81,8 +84,8 @@ int SessionRegistry::Evict(const std::string& database, int except_spid) {
   return evicted;
 }
 
-bool SessionRegistry::Kill(int spid) {
-  std::lock_guard lock(mutex_);
+bool SessionRegistry::Kill(int spid, std::chrono::milliseconds patience) {
+  std::unique_lock lock(mutex_);
   auto found = sessions_.find(spid);
   if (found == sessions_.end()) return false;
   SessionActivity& activity = found->second;
@@ -97,6 +100,8 @@ bool SessionRegistry::Kill(int spid) {
     }
   }
   if (control.disconnect) control.disconnect();
+  // A request that does not stop when cancelled leaves later, on its own.
+  left_.wait_for(lock, patience, [&] { return sessions_.count(spid) == 0; });
   return true;
 }
 

@@ -4,6 +4,7 @@
 // Sessions enter it when they log in and leave when they end. Thread-safe.
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -58,15 +59,17 @@ class SessionRegistry {
 
   // KILL: ends session `spid` as Evict does (a running request cancelled,
   // an idle session's database let go of at once, its open transaction
-  // rolled back) and closes its client connection. False when no such
-  // session is logged in.
-  bool Kill(int spid);
+  // rolled back) and closes its client connection, then waits (at most
+  // `patience`) for the session to leave, so that what runs next no longer
+  // sees it. False when no such session is logged in.
+  bool Kill(int spid, std::chrono::milliseconds patience = std::chrono::seconds(10));
 
   // Every session, ordered by spid.
   std::vector<SessionActivity> Snapshot();
 
  private:
   std::mutex mutex_;
+  std::condition_variable left_;  // a session left
   std::map<int, SessionActivity> sessions_;
   std::map<int, SessionControl> controls_;
 };
