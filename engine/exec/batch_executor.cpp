@@ -328,6 +328,15 @@ bool AssignsVariables(const tsql::Statement& statement) {
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
     : session_(session), sink_(sink), table_variables_(session.Connection()) {}
 
+BatchExecutor::~BatchExecutor() {
+  sqlite3* db = session_.Connection().Handle();
+  if (db == nullptr) return;
+  for (const std::string& name : temp_tables_made_) {
+    std::string drop = "DROP TABLE IF EXISTS temp." + tsql::QuoteSqliteName(name);
+    sqlite3_exec(db, drop.c_str(), nullptr, nullptr, nullptr);
+  }
+}
+
 void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
     tsql::CheckDefinitionPlacement(statements, /*in_body=*/false);
@@ -1228,6 +1237,8 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     // A temporary table keeps its values in form and numbers its identity
     // as any table does; it has no catalog rows and no rights of its own.
     sqlite3* db = session_.Connection().Handle();
+    if (statement.kind == StatementKind::kCreateTable && drops_its_temp_tables_)
+      temp_tables_made_.push_back(table.name);
     if (statement.kind == StatementKind::kCreateTable)
       ApplyIdentitySeed(db, "temp", table.name, statement.tokens);
     if (statement.kind == StatementKind::kCreateTable ||
@@ -1934,6 +1945,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   const int tran_count = session_.TranCount();
   BatchExecutor inner(session_, sink_);
   inner.procedure_ = definition.name;
+  inner.drops_its_temp_tables_ = true;
   if (dynamic) inner.source_text_ = definition.source;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;

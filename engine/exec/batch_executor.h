@@ -28,6 +28,10 @@ struct SelectInto;
 class BatchExecutor final : public ParameterSource {
  public:
   BatchExecutor(Session& session, ResultSink& sink);
+  // Drops the #temp tables a procedure's or EXEC ( )'s body made.
+  ~BatchExecutor();
+  BatchExecutor(const BatchExecutor&) = delete;
+  BatchExecutor& operator=(const BatchExecutor&) = delete;
 
   // Throws Cancelled (the session's cancel flag) or ClientGone.
   void Run(const tsql::StatementList& statements);
@@ -289,6 +293,11 @@ class BatchExecutor final : public ParameterSource {
   // The LOCAL cursors this batch or procedure declared, and its cursor variables.
   CursorMap local_cursors_;
   TableVariables table_variables_;
+  // A procedure's body (or EXEC ( )'s): the #temp tables it makes are
+  // dropped when it ends, as SQL Server drops them; temp_tables_made_ lists
+  // them. A batch's own last as long as the session.
+  bool drops_its_temp_tables_ = false;
+  std::vector<std::string> temp_tables_made_;
   // The body that called this procedure's; nullptr for a batch.
   BatchExecutor* caller_ = nullptr;
   // DECLARE @t TABLE (...): makes the variable's table (no DONE, as DECLARE).
