@@ -22,12 +22,27 @@ std::unique_ptr<OdbcClient> Connect(testing_support::TestEngine& engine,
   return std::make_unique<OdbcClient>(engine.Port(), user, password);
 }
 
-TEST(Kill, EndsAnIdleSessionAndRollsBackItsTransaction) {
-  testing_support::TestEngine engine;
-  std::unique_ptr<OdbcClient> admin = Connect(engine);
-  Must(*admin, "CREATE TABLE crates (id int PRIMARY KEY) INSERT crates VALUES (1)");
-  std::unique_ptr<OdbcClient> victim = Connect(engine);
-  const std::string spid = Scalar(*victim, "SELECT @@SPID");
+// An administrator's session and the session it kills, `spid`, over one table.
+class KillOfASession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    admin_ = Connect(engine_);
+    Must(*admin_, "CREATE TABLE crates (id int PRIMARY KEY)");
+    victim_ = Connect(engine_);
+    spid_ = Scalar(*victim_, "SELECT @@SPID");
+  }
+
+  testing_support::TestEngine engine_;
+  std::unique_ptr<OdbcClient> admin_;
+  std::unique_ptr<OdbcClient> victim_;
+  std::string spid_;
+};
+
+TEST_F(KillOfASession, EndsAnIdleSessionAndRollsBackItsTransaction) {
+  OdbcClient* admin = admin_.get();
+  OdbcClient* victim = victim_.get();
+  const std::string& spid = spid_;
+  Must(*admin, "INSERT crates VALUES (1)");
   Must(*victim, "BEGIN TRAN INSERT crates VALUES (2)");
 
   Must(*admin, "KILL " + spid);
@@ -43,12 +58,10 @@ TEST(Kill, EndsAnIdleSessionAndRollsBackItsTransaction) {
   EXPECT_EQ(again.Find(6106)->text, "Process ID " + spid + " is not an active process ID.");
 }
 
-TEST(Kill, CancelsARunningRequest) {
-  testing_support::TestEngine engine;
-  std::unique_ptr<OdbcClient> admin = Connect(engine);
-  Must(*admin, "CREATE TABLE crates (id int PRIMARY KEY)");
-  std::unique_ptr<OdbcClient> victim = Connect(engine);
-  const std::string spid = Scalar(*victim, "SELECT @@SPID");
+TEST_F(KillOfASession, CancelsARunningRequest) {
+  OdbcClient* admin = admin_.get();
+  OdbcClient* victim = victim_.get();
+  const std::string& spid = spid_;
   std::future<BatchOutcome> running = std::async(std::launch::async, [&] {
     return victim->Execute("BEGIN TRAN INSERT crates VALUES (7) WAITFOR DELAY '00:01:00'");
   });
