@@ -61,9 +61,6 @@ std::optional<int> OwnerUid(const DatabaseRights& rights, const std::string& own
   return found->uid;
 }
 
-// The owner a CREATE gives its object: the one written, which the creator
-// must be allowed to use, else dbo for dbo and the creator's own uid for
-// anyone else. Nullopt when nothing is written (the creator's default).
 }  // namespace
 
 std::optional<int> CheckCreatedOwner(Session& session, const tsql::DottedName& name) {
