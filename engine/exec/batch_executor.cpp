@@ -1200,8 +1200,11 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
     fill.result_columns.clear();
     FailedStatement fill_context{nullptr, VerbOf(StatementKind::kInsert),
                                  session_.CurrentDatabase(), statement.line};
+    std::string insert_sql = fill.sql;
     rows = SqliteStatement(db, connection.Authorizer(), std::move(fill), fill_context, *this).Run();
     ContinueKeptIdentity(db, table->schema, table->name);
+    // SELECT INTO sets @@IDENTITY and SCOPE_IDENTITY() as an INSERT does.
+    if (rows > 0) session_.RecordIdentity(AssignedIdentity(db, insert_sql));
     catalog::Exec(db, "RELEASE sqlengine_ddl");
   } catch (...) {
     if (sqlite3_get_autocommit(db) == 0) {
