@@ -14,7 +14,10 @@
 namespace sqlengine::exec {
 namespace {
 
-constexpr long double kMillisecondsPerDay = 86400000.0L;
+// SQL Server keeps a datetime's time of day in ticks of 1/300 second, and
+// a day's fraction in a float is ticks over a day's ticks.
+constexpr std::int64_t kTicksPerSecond = 300;
+constexpr std::int64_t kTicksPerDay = 86400 * kTicksPerSecond;
 
 std::int64_t DaysFrom1900(int year, int month, int day) {
   return values::DaysFromCivil(year, month, day) + values::kDays1900To1970;
@@ -83,24 +86,26 @@ DateTime DateTimeFromDays(long double days, SqlType type) {
   const long double end = small ? DaysFrom1900(2079, 6, 7) : DaysFrom1900(10000, 1, 1);
   if (!std::isfinite(days) || days < first || days >= end)
     throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
-  auto milliseconds = static_cast<std::int64_t>(std::llroundl(days * kMillisecondsPerDay));
-  std::int64_t whole_days =
-      milliseconds >= 0 ? milliseconds / 86400000 : (milliseconds - 86399999) / 86400000;
-  std::int64_t rest = milliseconds - whole_days * 86400000;
+  auto ticks = static_cast<std::int64_t>(std::llroundl(days * kTicksPerDay));
+  std::int64_t whole_days = ticks >= 0 ? ticks / kTicksPerDay : (ticks - kTicksPerDay + 1) / kTicksPerDay;
+  std::int64_t rest = ticks - whole_days * kTicksPerDay;
+  std::int64_t seconds = rest / kTicksPerSecond;
   DateTime when;
   values::CivilFromDays(whole_days - values::kDays1900To1970, &when.year, &when.month, &when.day);
-  when.hour = static_cast<int>(rest / 3600000);
-  when.minute = static_cast<int>(rest / 60000 % 60);
-  when.second = static_cast<int>(rest / 1000 % 60);
-  when.millisecond = static_cast<int>(rest % 1000);
+  when.hour = static_cast<int>(seconds / 3600);
+  when.minute = static_cast<int>(seconds / 60 % 60);
+  when.second = static_cast<int>(seconds % 60);
+  when.millisecond = static_cast<int>(std::lround((rest % kTicksPerSecond) * 10 / 3.0));
   return values::RoundedToKind(
       when, small ? values::DateKind::kSmallDateTime : values::DateKind::kDateTime);
 }
 
 double DaysOfDateTime(const DateTime& t) {
   std::int64_t days = values::DaysFromCivil(t.year, t.month, t.day) + values::kDays1900To1970;
-  double milliseconds = ((t.hour * 60.0 + t.minute) * 60.0 + t.second) * 1000.0 + t.millisecond;
-  return static_cast<double>(days) + milliseconds / kMillisecondsPerDay;
+  // The milliseconds shown (.000, .003, .007, ...) stand for whole ticks.
+  std::int64_t ticks = ((t.hour * 60 + t.minute) * 60 + t.second) * kTicksPerSecond +
+                       std::lround(t.millisecond * 3 / 10.0);
+  return static_cast<double>(days) + static_cast<double>(ticks) / kTicksPerDay;
 }
 
 void RegisterDateNumbers(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
