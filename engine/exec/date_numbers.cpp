@@ -87,7 +87,8 @@ DateTime DateTimeFromDays(long double days, SqlType type) {
   if (!std::isfinite(days) || days < first || days >= end)
     throw MakeError(8115, {"expression", std::string(tsql::TypeName(type))});
   auto ticks = static_cast<std::int64_t>(std::llroundl(days * kTicksPerDay));
-  std::int64_t whole_days = ticks >= 0 ? ticks / kTicksPerDay : (ticks - kTicksPerDay + 1) / kTicksPerDay;
+  std::int64_t whole_days =
+      ticks >= 0 ? ticks / kTicksPerDay : (ticks - kTicksPerDay + 1) / kTicksPerDay;
   std::int64_t rest = ticks - whole_days * kTicksPerDay;
   std::int64_t seconds = rest / kTicksPerSecond;
   DateTime when;
