@@ -51,6 +51,7 @@
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/server_statements.h"
+#include "engine/exec/server_variables.h"
 #include "engine/exec/session.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_definition_sql.h"
@@ -1366,6 +1367,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     if (variable == "cursor_rows") return session_.Cursors().cursor_rows;
     if (variable == "lock_timeout")
       return static_cast<std::int64_t>(session_.Connection().LockTimeout());
+    if (std::optional<Value> value = ServerVariable(session_, variable)) return *value;
     SqlError error = MakeError(137, {"@@" + variable});
     error.message().line = line;
     throw error;

@@ -2,11 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <stdexcept>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
+#include "engine/exec/database_options.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/owner_names.h"
 #include "engine/exec/session.h"
@@ -261,5 +263,15 @@ std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {
 bool SessionCatalog::AnsiNulls() { return session_.Options().ansi_nulls; }
 
 bool SessionCatalog::ConcatNullYieldsNull() { return session_.Options().concat_null_yields_null; }
+
+bool SessionCatalog::ColumnsNullableByDefault(const std::string& database) {
+  const SessionOptions& options = session_.Options();
+  if (options.ansi_null_dflt_on) return true;
+  if (options.ansi_null_dflt_off) return false;
+  std::map<std::string, bool> values = DatabaseOptionValues(
+      session_.Engine(), database.empty() ? session_.CurrentDatabase() : database);
+  auto found = values.find("ANSI null default");
+  return found != values.end() && found->second;
+}
 
 }  // namespace sqlengine::exec

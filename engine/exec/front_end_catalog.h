@@ -18,6 +18,7 @@ class SessionCatalog final : public tsql::bind::Catalog {
   std::optional<ColumnType> VariableType(std::string_view name) override;
   bool AnsiNulls() override;
   bool ConcatNullYieldsNull() override;
+  bool ColumnsNullableByDefault(const std::string& database) override;
   std::optional<tsql::bind::FunctionShape> FindFunction(  // front_end_functions.cpp
       const std::vector<std::string>& name) override;
   std::optional<std::vector<int>> OwnersReached(const std::string& database,

@@ -1,7 +1,5 @@
 #include "engine/exec/monitor_procedure.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -12,55 +10,21 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
+#include "engine/exec/server_counters.h"
 #include "engine/exec/session.h"
 
 namespace sqlengine::exec {
 namespace {
 
-// The engine's counters: CPU and idle seconds, file system reads and
-// writes, logins (spids are issued from 51 upwards and never reused). The
-// engine counts no network packets and no I/O wait.
-struct Counters {
-  std::int64_t cpu_busy = 0;
-  std::int64_t io_busy = 0;
-  std::int64_t idle = 0;
-  std::int64_t packets_received = 0;
-  std::int64_t packets_sent = 0;
-  std::int64_t packet_errors = 0;
-  std::int64_t total_read = 0;
-  std::int64_t total_write = 0;
-  std::int64_t total_errors = 0;
-  std::int64_t connections = 0;
-};
-
-const std::chrono::steady_clock::time_point kStarted = std::chrono::steady_clock::now();
-const std::chrono::system_clock::time_point kStartedAt = std::chrono::system_clock::now();
-
 struct LastRun {
   std::mutex mutex;
-  std::chrono::system_clock::time_point when = kStartedAt;
-  Counters counters;
+  std::chrono::system_clock::time_point when = EngineStartedAt();
+  ServerCounters counters;
 };
 
 LastRun& Last() {
   static LastRun last;
   return last;
-}
-
-Counters Now(EngineImpl& engine) {
-  Counters now;
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  now.cpu_busy = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec;
-  auto up =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - kStarted)
-          .count();
-  now.idle = std::max<std::int64_t>(0, up - now.cpu_busy);
-  now.total_read = usage.ru_inblock;
-  now.total_write = usage.ru_oublock;
-  for (const SessionActivity& activity : engine.Sessions().Snapshot())
-    now.connections = std::max<std::int64_t>(now.connections, activity.spid - 50);
-  return now;
 }
 
 DateTime LocalDateTime(std::chrono::system_clock::time_point when) {
@@ -92,13 +56,13 @@ std::string Figure(std::int64_t total, std::int64_t before, std::optional<std::i
 void Monitor(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink) {
   Arguments args("sp_monitor", arguments, {});
   if (!session.IsSysadmin()) throw MakeError(15247);
-  Counters now = Now(session.Engine());
+  ServerCounters now = CurrentServerCounters(session.Engine());
   auto current = std::chrono::system_clock::now();
   LastRun& last = Last();
   std::lock_guard<std::mutex> hold(last.mutex);
   std::int64_t interval =
       std::chrono::duration_cast<std::chrono::seconds>(current - last.when).count();
-  const Counters& before = last.counters;
+  const ServerCounters& before = last.counters;
   const ColumnType figure{SqlType::kVarChar, 25};
 
   ResultBuilder run({{"last_run", ColumnType{SqlType::kDateTime}},

@@ -76,6 +76,13 @@ void ServerPropertyFunction(sqlite3_context* context, int, sqlite3_value** args)
   ResultValue(context, ServerProperty(SqliteValueText(args[0])));
 }
 
+void SessionPropertyFunction(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  std::optional<int> setting = Host(context).SessionSetting(SqliteValueText(args[0]));
+  if (!setting) return sqlite3_result_null(context);
+  sqlite3_result_int(context, *setting);
+}
+
 // COLLATIONPROPERTY(name, property): an int, or NULL for an unknown name or
 // property.
 void CollationPropertyFunction(sqlite3_context* context, int, sqlite3_value** args) {
@@ -139,6 +146,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"host_name", 0, HostName, false},
     {"host_id", 0, HostId, false},
     {"serverproperty", 1, ServerPropertyFunction, false},
+    {"sessionproperty", 1, SessionPropertyFunction, false},
     {"collationproperty", 2, CollationPropertyFunction, true},
     {"databaseproperty", 2, DatabasePropertyFunction<false>, false},
     {"databasepropertyex", 2, DatabasePropertyFunction<true>, false},

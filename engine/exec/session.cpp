@@ -254,6 +254,10 @@ std::optional<int> Session::ConfigurationInUse(std::string_view option) {
   return OptionInUse(engine_.Configuration(), option);
 }
 
+std::optional<int> Session::SessionSetting(std::string_view option) {
+  return SessionProperty(options_, quoted_identifier_, option);
+}
+
 int Session::StatementPermissions() {
   StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
   const DatabaseRights& rights = rights_.InCurrent();

@@ -82,6 +82,7 @@ class Session final : public SqlSession, public FunctionHost {
   int StatementPermissions() override;
   std::string ProcessRows() override;
   std::optional<int> ConfigurationInUse(std::string_view option) override;
+  std::optional<int> SessionSetting(std::string_view option) override;
   std::string UnqualifiedSchema() override { return connection_.UnqualifiedSchema(); }
   std::optional<int> ObjectPermissions(std::string_view schema, std::string_view object,
                                        std::string_view xtype,

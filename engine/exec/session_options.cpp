@@ -1,10 +1,12 @@
 #include "engine/exec/session_options.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/common/error.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -26,6 +28,10 @@ enum class Handling {
   kArithAbort,            // honoured: arithmetic errors
   kArithIgnore,           // honoured: arithmetic warnings
   kAnsiDefaults,          // ON: implicit transactions and the ANSI options, which are ours
+  kAnsiNullDefaultOn,     // honoured by CREATE TABLE and ALTER TABLE ADD
+  kAnsiNullDefaultOff,    // honoured by CREATE TABLE and ALTER TABLE ADD
+  kAnsiPadding,           // kept for @@OPTIONS
+  kCursorCloseOnCommit,   // kept for @@OPTIONS
   kEither,                // nothing this engine computes changes: accepted ON and OFF
   kOffOnly,               // ON would return something other than the statement's rows
 };
@@ -42,15 +48,15 @@ constexpr Option kOptions[] = {
     {"xact_abort", Handling::kXactAbort},
     {"ansi_defaults", Handling::kAnsiDefaults},
     {"ansi_nulls", Handling::kAnsiNulls},
-    {"ansi_null_dflt_on", Handling::kEither},
-    {"ansi_null_dflt_off", Handling::kEither},
-    {"ansi_padding", Handling::kEither},
+    {"ansi_null_dflt_on", Handling::kAnsiNullDefaultOn},
+    {"ansi_null_dflt_off", Handling::kAnsiNullDefaultOff},
+    {"ansi_padding", Handling::kAnsiPadding},
     {"ansi_warnings", Handling::kAnsiWarnings},
     {"arithabort", Handling::kArithAbort},
     {"arithignore", Handling::kArithIgnore},
     // ON would make a rounding that loses precision an error (8115).
     {"numeric_roundabort", Handling::kOffOnly},
-    {"cursor_close_on_commit", Handling::kEither},
+    {"cursor_close_on_commit", Handling::kCursorCloseOnCommit},
     {"forceplan", Handling::kEither},
     {"remote_proc_transactions", Handling::kEither},
     {"no_browsetable", Handling::kEither},
@@ -135,6 +141,25 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
         options.implicit_transactions = true;
         options.ansi_nulls = true;
         options.ansi_warnings = true;
+        options.ansi_null_dflt_on = true;
+        options.ansi_null_dflt_off = false;
+        options.ansi_padding = true;
+        options.cursor_close_on_commit = true;
+        break;
+      // The two exclude each other: turning one on turns the other off.
+      case Handling::kAnsiNullDefaultOn:
+        options.ansi_null_dflt_on = on;
+        if (on) options.ansi_null_dflt_off = false;
+        break;
+      case Handling::kAnsiNullDefaultOff:
+        options.ansi_null_dflt_off = on;
+        if (on) options.ansi_null_dflt_on = false;
+        break;
+      case Handling::kAnsiPadding:
+        options.ansi_padding = on;
+        break;
+      case Handling::kCursorCloseOnCommit:
+        options.cursor_close_on_commit = on;
         break;
       case Handling::kEither:
         break;
@@ -144,6 +169,41 @@ bool ApplyOnOffOption(const tsql::Statement& statement, SessionOptions& options)
     }
   }
   return true;
+}
+
+int OptionBits(const SessionOptions& options, bool quoted_identifier, bool no_count) {
+  int bits = 0;
+  auto set = [&](bool on, int bit) {
+    if (on) bits |= bit;
+  };
+  set(options.implicit_transactions, 2);
+  set(options.cursor_close_on_commit, 4);
+  set(options.ansi_warnings, 8);
+  set(options.ansi_padding, 16);
+  set(options.ansi_nulls, 32);
+  set(options.arithabort, 64);
+  set(options.arithignore, 128);
+  set(quoted_identifier, 256);
+  set(no_count, 512);
+  set(options.ansi_null_dflt_on, 1024);
+  set(options.ansi_null_dflt_off, 2048);
+  set(options.concat_null_yields_null, 4096);
+  // 8192 NUMERIC_ROUNDABORT is never on here.
+  set(options.xact_abort, 16384);
+  return bits;
+}
+
+std::optional<int> SessionProperty(const SessionOptions& options, bool quoted_identifier,
+                                   std::string_view option) {
+  std::string name = tsql::ToLower(option);
+  if (name == "ansi_nulls") return options.ansi_nulls;
+  if (name == "ansi_padding") return options.ansi_padding;
+  if (name == "ansi_warnings") return options.ansi_warnings;
+  if (name == "arithabort") return options.arithabort;
+  if (name == "concat_null_yields_null") return options.concat_null_yields_null;
+  if (name == "numeric_roundabort") return 0;
+  if (name == "quoted_identifier") return quoted_identifier;
+  return std::nullopt;
 }
 
 bool RunsWithoutExecution(const tsql::Statement& statement) {

@@ -8,6 +8,7 @@
 // (SHOWPLAN returns plans instead of running).
 
 #include <optional>
+#include <string_view>
 
 #include "engine/tsql/statement.h"
 
@@ -26,10 +27,29 @@ struct SessionOptions {
   bool ansi_warnings = true;
   bool arithabort = false;
   bool arithignore = false;
+  // Whether a column that says neither NULL nor NOT NULL (nor takes it from
+  // its user type) allows NULLs: ANSI_NULL_DFLT_ON, else NOT NULL under
+  // ANSI_NULL_DFLT_OFF, else the database's 'ANSI null default' option.
+  // Sessions start as SQL Server starts ODBC ones: ANSI_NULL_DFLT_ON.
+  bool ansi_null_dflt_on = true;
+  bool ansi_null_dflt_off = false;
+  // Kept for @@OPTIONS; nothing the engine computes changes with them.
+  bool ansi_padding = true;
+  bool cursor_close_on_commit = false;
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;
 };
+
+// @@OPTIONS: SQL Server's bits for the options in force (512 NOCOUNT and 256
+// QUOTED_IDENTIFIER are kept by the session and its lexer).
+int OptionBits(const SessionOptions& options, bool quoted_identifier, bool no_count);
+
+// SESSIONPROPERTY(option): 1 or 0 for ANSI_NULLS, ANSI_PADDING, ANSI_WARNINGS,
+// ARITHABORT, CONCAT_NULL_YIELDS_NULL, NUMERIC_ROUNDABORT and
+// QUOTED_IDENTIFIER (any case); nullopt for another name.
+std::optional<int> SessionProperty(const SessionOptions& options, bool quoted_identifier,
+                                   std::string_view option);
 
 // Applies `SET option [option ...] ON | OFF`; false when the statement is not
 // of that form (SET ROWCOUNT n, SET @v = ...). Throws SqlError 195 for an

@@ -63,6 +63,8 @@ class FunctionHost {
   // The value in use of configuration option `option` (master..syscurconfigs);
   // nullopt for an unknown one.
   virtual std::optional<int> ConfigurationInUse(std::string_view) { return std::nullopt; }
+  // SESSIONPROPERTY(option): 1 / 0, nullopt for an unknown option.
+  virtual std::optional<int> SessionSetting(std::string_view) { return std::nullopt; }
   // The client's program and workstation names and process id, as its login
   // gave them (APP_NAME, HOST_NAME, HOST_ID).
   virtual std::string ClientProgram() { return {}; }

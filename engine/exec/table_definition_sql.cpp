@@ -129,7 +129,6 @@ class ElementText {
     AddTokens(parent.table.end, constraint.end);
   }
 
-
   const tsql::Tokens& tokens_;
   bool identity_table_;
   const StoredExpressions& expressions_;
@@ -140,8 +139,8 @@ class ElementText {
 bool SaysNullability(const tsql::ColumnSyntax& column) { return column.nullable.has_value(); }
 
 std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
-                      bool identity_table, int column_number,
-                      const StoredExpressions& expressions) {
+                      bool identity_table, int column_number, const StoredExpressions& expressions,
+                      bool nullable_by_default) {
   const tsql::ColumnSyntax& column = *element.column;
   ElementText text(tokens, identity_table, expressions);
   text.Add(NameText(column.name));
@@ -170,9 +169,11 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
                                                             : declaration);
   }
   // A user type declared NOT NULL makes its columns NOT NULL unless they say
-  // otherwise. A timestamp column is never NULL, but an INSERT may write NULL
-  // to it, which its triggers replace with the next value.
-  if (!type->nullable && !identity && !type->row_version && !SaysNullability(column))
+  // otherwise, as the session's ANSI null default may. A timestamp column is
+  // never NULL, but an INSERT may write NULL to it, which its triggers
+  // replace with the next value.
+  if ((!type->nullable || !nullable_by_default) && !identity && !type->row_version &&
+      !SaysNullability(column))
     text.Add("NOT NULL");
   bool collated = false;
   std::size_t constraint = 0;
@@ -214,11 +215,11 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
   return text.Take();
 }
 
-bool IsNullable(const tsql::ColumnSyntax& column) {
+bool IsNullable(const tsql::ColumnSyntax& column, bool nullable_by_default) {
   if (column.nullable) return *column.nullable;
   std::optional<ColumnType> type =
       tsql::ColumnTypeFromName(column.type_name->value, column.type_arguments);
-  return !type || type->nullable;
+  return !type || (type->nullable && (nullable_by_default || type->row_version));
 }
 
 const tsql::ConstraintSyntax* DefaultOf(const tsql::ColumnSyntax& column) {
@@ -333,9 +334,10 @@ void RefuseSecondClusteredKey(const std::vector<tsql::TableElementSyntax>& eleme
 
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
                             bool identity_table, int column_number,
-                            const StoredExpressions& expressions) {
+                            const StoredExpressions& expressions, bool nullable_by_default) {
   if (element.column)
-    return ColumnSql(tokens, element, identity_table, column_number, expressions);
+    return ColumnSql(tokens, element, identity_table, column_number, expressions,
+                     nullable_by_default);
   ElementText text(tokens, identity_table, expressions);
   text.Constraint(*element.constraint, false);
   return text.Take();
@@ -365,8 +367,7 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
   // object of a name, and the caller has checked that the name reaches it.
   if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
   if (parts.size() == 3 && parts[0] != nullptr) {
-    return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." +
-           NameText(*parts[2]);
+    return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." + NameText(*parts[2]);
   }
   if (parts.size() == 2 && parts[0] != nullptr) return NameText(*parts[1]);
   std::string text;
@@ -389,6 +390,8 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
   text.sql = std::string(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") +
              SqliteTableName(tokens, 2, resolver) + " (";
   bool identity_table = HasIdentityColumn(create.elements);
+  bool nullable_by_default =
+      catalog.ColumnsNullableByDefault(temporary ? std::string("tempdb") : create.name.Database());
   RefuseSecondRowVersion(create.elements, false, create.name.Last());
   RefuseSecondClusteredKey(create.elements, create.name.Last());
   int column_number = 0;
@@ -397,7 +400,8 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
     if (element.column) ++column_number;
     text.sql += k == 0 ? " " : " , ";
     text.lines.emplace_back(text.sql.size(), tokens[element.range.begin].line);
-    text.sql += TableElementSql(tokens, element, identity_table, column_number, expressions);
+    text.sql += TableElementSql(tokens, element, identity_table, column_number, expressions,
+                                nullable_by_default);
   }
   text.sql += " )";
   return text;
@@ -427,8 +431,8 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
   std::vector<bool> known_computed = table ? table->computed_columns : std::vector<bool>{};
   std::size_t end = tokens.size();
   if (tokens.back().kind == tsql::TokenKind::kEnd) --end;
-  StoredExpressions expressions(tokens, alter->add + 1, end, alter->name.Last(),
-                                known, known_computed, catalog, /*added_columns=*/true);
+  StoredExpressions expressions(tokens, alter->add + 1, end, alter->name.Last(), known,
+                                known_computed, catalog, /*added_columns=*/true);
   bool identity_table = HasIdentityColumn(alter->added);
   bool has_row_version = false;
   for (const Column& column : known) {
@@ -436,6 +440,8 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     has_row_version = has_row_version || column.type.row_version;
   }
   RefuseSecondRowVersion(alter->added, has_row_version, alter->name.Last());
+  bool nullable_by_default = catalog.ColumnsNullableByDefault(
+      alter->name.Last().starts_with("#") ? std::string("tempdb") : alter->name.Database());
   for (const tsql::TableElementSyntax& element : alter->added) {
     // SQLite adds columns alone; a table constraint is ALTER TABLE ADD CONSTRAINT's.
     if (!element.column) tsql::SyntaxErrorAt(tokens, element.range.begin);
@@ -445,7 +451,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                          : std::nullopt;
     bool row_version = type && type->row_version;
     if (!column.identity && column.computed.Empty() && !DefaultOf(column) && !row_version &&
-        !IsNullable(column)) {
+        !IsNullable(column, nullable_by_default)) {
       throw MakeError(4901, {column.name.value, alter->name.Last()});
     }
   }
@@ -460,12 +466,13 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     std::string values;
     int column_number = static_cast<int>(known.size());
     for (const tsql::TableElementSyntax& element : alter->added) {
-      appended->elements.push_back(
-          TableElementSql(tokens, element, identity_table, ++column_number, expressions));
+      appended->elements.push_back(TableElementSql(tokens, element, identity_table, ++column_number,
+                                                   expressions, nullable_by_default));
       const tsql::ColumnSyntax& column = *element.column;
       const tsql::ConstraintSyntax* given = DefaultOf(column);
       const std::string* stored = given ? expressions.StoredAt(given->expression.begin) : nullptr;
-      bool filled = stored != nullptr && (given->with_values || !IsNullable(column));
+      bool filled =
+          stored != nullptr && (given->with_values || !IsNullable(column, nullable_by_default));
       values += (values.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name.value) + " = " +
                 (filled ? GeneratedSql(*stored) : std::string("NULL"));
     }
@@ -477,13 +484,14 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     ++column_number;
     int line = tokens[element.range.begin].line;
     add(head + " ADD " +
-            TableElementSql(tokens, element, identity_table, column_number, expressions),
+            TableElementSql(tokens, element, identity_table, column_number, expressions,
+                            nullable_by_default),
         line);
     // The rows already there take a nullable column's DEFAULT only WITH VALUES;
     // SQLite reads the default for them unless they hold a value.
     const tsql::ColumnSyntax& column = *element.column;
     if (column.identity || !column.computed.Empty()) continue;
-    if (!IsNullable(column)) continue;
+    if (!IsNullable(column, nullable_by_default)) continue;
     for (const tsql::ConstraintSyntax& constraint : column.constraints) {
       if (constraint.kind != tsql::ConstraintKind::kDefault || constraint.with_values) continue;
       add("UPDATE " + SqliteTableName(tokens, 2, resolver) + " SET " +

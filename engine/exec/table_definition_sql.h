@@ -19,8 +19,8 @@
 
 #include "engine/exec/stored_expressions.h"
 #include "engine/tsql/bind/catalog.h"
-#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/name_resolver.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/statement.h"
 #include "engine/tsql/table_element_syntax.h"
 
@@ -29,11 +29,13 @@ namespace sqlengine::exec {
 // The SQLite text of one column definition or table constraint of `tokens`.
 // `identity_table`: whether the table has an IDENTITY column;
 // `column_number`: the column's position among the definition's columns (for
-// 2715). Throws SqlError: 2715 for an unknown type, 1046 / 128 / 170 for an
-// expression the front end cannot store.
+// 2715); `nullable_by_default`: whether a column that does not say NULL or
+// NOT NULL (and whose type does not) allows NULLs. Throws SqlError: 2715 for
+// an unknown type, 1046 / 128 / 170 for an expression the front end cannot
+// store.
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
                             bool identity_table, int column_number,
-                            const StoredExpressions& expressions);
+                            const StoredExpressions& expressions, bool nullable_by_default = true);
 
 // Whether any column of `elements` is an IDENTITY column.
 bool HasIdentityColumn(const std::vector<tsql::TableElementSyntax>& elements);

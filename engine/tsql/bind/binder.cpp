@@ -1992,13 +1992,21 @@ class Binder {
         {"language", SqlType::kNVarChar},    {"servername", SqlType::kNVarChar},
         {"servicename", SqlType::kNVarChar}, {"dbts", SqlType::kVarBinary},
         {"fetch_status", SqlType::kInt},     {"cursor_rows", SqlType::kInt},
-        {"version", SqlType::kNVarChar},     {"microsoftversion", SqlType::kInt}};
+        {"version", SqlType::kNVarChar},     {"microsoftversion", SqlType::kInt},
+        {"options", SqlType::kInt},          {"langid", SqlType::kSmallInt},
+        {"max_connections", SqlType::kInt},  {"connections", SqlType::kInt},
+        {"timeticks", SqlType::kInt},        {"cpu_busy", SqlType::kInt},
+        {"io_busy", SqlType::kInt},          {"idle", SqlType::kInt},
+        {"pack_received", SqlType::kInt},    {"pack_sent", SqlType::kInt},
+        {"packet_errors", SqlType::kInt},    {"total_read", SqlType::kInt},
+        {"total_write", SqlType::kInt},      {"total_errors", SqlType::kInt},
+        {"remserver", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};
       if (known.type == SqlType::kDecimal) {
         type.precision = 38;
-      } else {
+      } else if (known.name != "remserver") {  // NULL: no remote server calls here
         type.nullable = false;
       }
       // sysname; @@VERSION is nvarchar(256).

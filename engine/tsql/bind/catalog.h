@@ -115,6 +115,10 @@ class Catalog {
   // SET CONCAT_NULL_YIELDS_NULL: when false, a NULL string concatenated
   // reads as the empty string.
   virtual bool ConcatNullYieldsNull() { return true; }
+  // Whether a new column of a table of `database` (empty: the current one)
+  // that says neither NULL nor NOT NULL allows NULLs: SET ANSI_NULL_DFLT_ON
+  // / ANSI_NULL_DFLT_OFF, else the database's 'ANSI null default' option.
+  virtual bool ColumnsNullableByDefault(const std::string& /*database*/) { return true; }
 };
 
 }  // namespace sqlengine::tsql::bind

@@ -616,6 +616,7 @@ constexpr Form kForms[] = {
     {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
     {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
+    {"sessionproperty", 1, 1},
 };
 
 }  // namespace
@@ -646,7 +647,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));
-  // databasepropertyex, serverproperty, collationproperty
+  // databasepropertyex, serverproperty, collationproperty, sessionproperty
   return Direct(name, Typed(SqlType::kSqlVariant), std::move(args));
 }
 
