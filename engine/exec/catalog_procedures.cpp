@@ -12,6 +12,7 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/permission_bits.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
@@ -195,14 +196,12 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   std::string qualifier = session.CurrentDatabase();
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+    if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     std::string owner = ObjectOwner(session, name);
-    // Without an owner, the procedure a bare name reaches (the user's own,
-    // else dbo's); with one, that owner's.
     tsql::DottedName named;
-    named.parts = args[1] ? std::vector<std::string>{owner, name} : std::vector<std::string>{name};
+    named.parts = {owner, name};
     std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, named);
     if (!definition) continue;
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
@@ -251,7 +250,7 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
                         {"PROCEDURE_TYPE", Small()}});
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+    if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     result.Add({session.CurrentDatabase(), ObjectOwner(session, name), name + ";1", std::int64_t{-1},
@@ -307,8 +306,8 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
       if (!Matches(pattern, name) || !InThisDatabase(session, args[2]) ||
           !MayQuery(session, name, views))
         continue;
-      std::string owner = ObjectOwner(session, name);
-      if (!args[1] || Matches(*args[1], owner)) listed.emplace_back(owner, name);
+      if (OwnerListed(session, args[1], pattern, name))
+        listed.emplace_back(ObjectOwner(session, name), name);
     }
     std::stable_sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) {
       return tsql::ToLower(a.first) < tsql::ToLower(b.first);
@@ -373,7 +372,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
     for (const std::string& table : UserTableNames(session, views)) {
-      if (!Matches(pattern, table) || !OwnerMatches(session, args[1], table) ||
+      if (!Matches(pattern, table) || !OwnerListed(session, args[1], pattern, table) ||
           !InThisDatabase(session, args[2]))
         continue;
       std::string owner = ObjectOwner(session, table);
@@ -570,12 +569,18 @@ bool OwnerMatches(Session& session, const std::optional<std::string>& owner,
   return !owner || Matches(*owner, ObjectOwner(session, object));
 }
 
+bool OwnerListed(Session& session, const std::optional<std::string>& owner,
+                 std::string_view pattern, const std::string& object) {
+  if (owner) return Matches(*owner, ObjectOwner(session, object));
+  return pattern.find('%') != std::string_view::npos || ReachesAsWritten(session, "", "", object);
+}
+
 std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
                                       const std::optional<std::string>& owner,
                                       const std::optional<std::string>& qualifier) {
   if (!InThisDatabase(session, qualifier)) return std::nullopt;
   for (const std::string& table : UserTableNames(session, false)) {
-    if (tsql::EqualsIgnoreCase(table, wanted) && OwnerMatches(session, owner, table) &&
+    if (tsql::EqualsIgnoreCase(table, wanted) && OwnerListed(session, owner, wanted, table) &&
         session.MayRead("main", table))
       return table;
   }

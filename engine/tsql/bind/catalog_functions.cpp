@@ -169,13 +169,15 @@ std::optional<std::string> WrittenText(const BoundExpr& name) {
 }
 
 // The database a written literal name ('db..t', 'db.dbo.t') names; "" for
-// another argument, a name without one, and tempdb (whose objects are the
-// session's #tables).
+// another argument, a name without one, and a #table's 'tempdb..#t' (the
+// session's own). tempdb's other names are tempdb's objects.
 std::string DatabaseNamed(const BoundExpr& name) {
   std::optional<std::string> text = WrittenText(name);
   if (!text) return {};
-  std::string database = ReadWrittenName(*text).Database();
-  return EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
+  DottedName written = ReadWrittenName(*text);
+  std::string database = written.Database();
+  bool temporary = !written.parts.empty() && written.Last().starts_with("#");
+  return temporary && EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
 }
 
 Bound Either(Bound left, Bound right);
