@@ -7,6 +7,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
@@ -369,6 +370,32 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
                         {"ORDINAL_POSITION", Integer()},
                         {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
+  auto add = [&](const std::string& owner, const std::string& table, const std::string& column,
+                 const OdbcType& odbc, bool nullable, const Value& fallback, int ordinal) {
+    result.Add({session.CurrentDatabase(), owner, table, column, std::int64_t{odbc.data_type},
+                odbc.type_name, odbc.precision, odbc.length, odbc.scale, odbc.radix,
+                std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
+                std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
+                std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
+                std::int64_t{odbc.ss_data_type}});
+  };
+  // The system tables first (dbo's), their columns as SQL Server declares them.
+  for (const SystemTable& system : SystemTablesOf(session.CurrentDatabase())) {
+    std::string table(system.name);
+    if (!Matches(pattern, table) || (args[1] && !Matches(*args[1], "dbo")) ||
+        !InThisDatabase(session, args[2]))
+      continue;
+    int ordinal = 0;
+    for (const CatalogViewColumn& column : CatalogViewColumns(table)) {
+      ++ordinal;
+      if (!Matches(column_pattern, column.name)) continue;
+      ColumnType type =
+          tsql::ParseDeclaredType(column.type).value_or(ColumnType{SqlType::kSqlVariant});
+      OdbcType odbc = Describe(type, odbc3);
+      if (tsql::EqualsIgnoreCase(column.type, "sysname")) odbc.type_name = "sysname";
+      add("dbo", table, std::string(column.name), odbc, column.nullable, Value{}, ordinal);
+    }
+  }
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
     for (const std::string& table : UserTableNames(session, views)) {
@@ -409,11 +436,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         // The identity column is the table's rowid.
         if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
           odbc.type_name += " identity";
-        result.Add({session.CurrentDatabase(), owner, table, column, std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
-                    odbc.scale, odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
-                    std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
-                    std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
-                    std::int64_t{odbc.ss_data_type}});
+        add(owner, table, column, odbc, nullable, fallback, ordinal);
       }
     }
   }
