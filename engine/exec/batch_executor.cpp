@@ -1181,6 +1181,8 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
   std::int64_t rows = 0;
   try {
     TakeWriteLockFirst(db, written_schema);
+    // The new table's owner part is checked and recorded as CREATE TABLE's.
+    created_owner_ = CheckOwnerPart(session_, create);
     FailedStatement create_context{nullptr, VerbOf(create.kind), session_.CurrentDatabase(),
                                    statement.line};
     SessionCatalog catalog(session_);
