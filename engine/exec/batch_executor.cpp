@@ -702,15 +702,18 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       // Like SQL Server, refuse a body with syntax errors when it is created.
       tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
       bool alter = statement.tokens.front().IsWord("alter");
-      session_.Rights().Require(alter ? definition.name : std::string(),
-                                alter ? Access::kAlter : Access::kCreateProcedure);
+      RequireDefinitionRight(definition.database, alter ? definition.name : std::string(),
+                             alter ? Access::kAlter : Access::kCreateProcedure);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
       DefineProcedure(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
-      if (!alter) GrantToCreator(definition.name, {Access::kExecute});
+      if (!alter) {
+        GrantToCreator(definition.name, {Access::kExecute},
+                       session_.Connection().SchemaOf(definition.database));
+      }
       // Every session's rights hold the database's procedures: a new one is
       // nobody's to run until granted.
       session_.Engine().SecurityChanged();
@@ -720,8 +723,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kCreateFunction: {
       tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
       bool alter = statement.tokens.front().IsWord("alter");
-      session_.Rights().Require(alter ? definition.name : std::string(),
-                                alter ? Access::kAlter : Access::kCreateProcedure);
+      RequireDefinitionRight(definition.database, alter ? definition.name : std::string(),
+                             alter ? Access::kAlter : Access::kCreateProcedure);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
@@ -733,7 +736,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       if (!alter) {
         GrantToCreator(
             definition.name,
-            {definition.kind == tsql::FunctionKind::kScalar ? Access::kExecute : Access::kSelect});
+            {definition.kind == tsql::FunctionKind::kScalar ? Access::kExecute : Access::kSelect},
+            session_.Connection().SchemaOf(definition.database));
       }
       Done();
       return Flow::kNext;
@@ -1178,6 +1182,8 @@ void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const S
   std::int64_t rows = 0;
   try {
     TakeWriteLockFirst(db, written_schema);
+    // The new table's owner part is checked and recorded as CREATE TABLE's.
+    created_owner_ = CheckOwnerPart(session_, create);
     FailedStatement create_context{nullptr, VerbOf(create.kind), session_.CurrentDatabase(),
                                    statement.line};
     SessionCatalog catalog(session_);
@@ -1273,10 +1279,10 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     NormaliseColumns(db, schema, table.name);
     // The table's DEFAULT and CHECK texts as written, in the stored form.
     if (StoresExactForm(db, schema)) StoreExactColumnTexts(db, schema, table.name);
-    if (table.database.empty()) {
-      GrantToCreator(table.name, {Access::kSelect, Access::kInsert, Access::kUpdate,
-                                  Access::kDelete, Access::kReferences});
-    }
+    GrantToCreator(table.name,
+                   {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
+                    Access::kReferences},
+                   schema);
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
@@ -1286,23 +1292,43 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   }
 }
 
+void BatchExecutor::RequireDefinitionRight(const std::string& database, const std::string& object,
+                                           Access access) {
+  if (database.empty() || tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) {
+    session_.Rights().Require(object, access);
+    return;
+  }
+  // Another database's: the right as that database grants it.
+  if (session_.IsSysadmin()) return;
+  std::optional<catalog::DatabaseEntry> entry = session_.Engine().FindDatabase(database);
+  if (!entry) throw MakeError(911, {database});
+  if (access != Access::kAlter) return session_.Rights().RequireStatementRight(*entry, access);
+  std::string schema = session_.Connection().SchemaFor(database);
+  if (std::optional<SqlError> refused = session_.Rights().In(entry->name, schema).Check(object, access))
+    throw *refused;
+}
+
 void BatchExecutor::GrantToCreator(const std::string& object,
-                                   std::initializer_list<Access> actions) {
+                                   std::initializer_list<Access> actions,
+                                   const std::string& schema) {
+  SessionConnection& connection = session_.Connection();
+  std::string database = schema == "main" ? session_.CurrentDatabase()
+                                          : connection.DatabaseOfSchema(schema);
   int owner = kDboUid;
   if (created_owner_) {
     owner = *created_owner_;
   } else {
     SessionRights& rights = session_.Rights();
     if (rights.IsSysadmin()) return;
-    const DatabaseRights& in_database = rights.InCurrent();
+    const DatabaseRights& in_database = rights.In(database, schema);
     if (in_database.IsDbo() || !in_database.Uid()) return;
     owner = *in_database.Uid();
   }
   if (owner == kDboUid) return;
-  sqlite3* db = session_.Connection().Handle();
-  RecordOwner(db, "main", object, owner);
+  sqlite3* db = connection.Handle();
+  RecordOwner(db, schema, object, owner);
   for (Access access : actions) {
-    SetPermission(db, "main", session_.CurrentDatabase(),
+    SetPermission(db, schema, database,
                   {object, std::string(PermissionName(access)), owner, 'W', kDboUid, ""});
   }
   session_.Engine().SecurityChanged();

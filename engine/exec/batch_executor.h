@@ -180,7 +180,13 @@ class BatchExecutor final : public ParameterSource {
   // Objects belong to dbo; a user who may create them gets every permission
   // on what it created, with the grant option, as an owner has. An owner
   // written in the CREATE (created_owner_) takes the creator's place.
-  void GrantToCreator(const std::string& object, std::initializer_list<Access> actions);
+  // `schema`: the database the object was made in, as attached.
+  // The right to CREATE (`object` empty) or ALTER a procedure or function
+  // of `database` (empty: the current one), as that database grants it.
+  void RequireDefinitionRight(const std::string& database, const std::string& object,
+                              Access access);
+  void GrantToCreator(const std::string& object, std::initializer_list<Access> actions,
+                      const std::string& schema = "main");
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
   // SET LOCK_TIMEOUT n: milliseconds, -1 (or any negative) no limit, 0 no wait.

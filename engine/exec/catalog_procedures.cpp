@@ -7,11 +7,13 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/permission_bits.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
@@ -195,14 +197,12 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   std::string qualifier = session.CurrentDatabase();
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+    if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     std::string owner = ObjectOwner(session, name);
-    // Without an owner, the procedure a bare name reaches (the user's own,
-    // else dbo's); with one, that owner's.
     tsql::DottedName named;
-    named.parts = args[1] ? std::vector<std::string>{owner, name} : std::vector<std::string>{name};
+    named.parts = {owner, name};
     std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, named);
     if (!definition) continue;
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
@@ -251,7 +251,7 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
                         {"PROCEDURE_TYPE", Small()}});
   for (const std::string& name : ProcedureNames(session)) {
-    if (!Matches(pattern, name) || !OwnerMatches(session, args[1], name) ||
+    if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     result.Add({session.CurrentDatabase(), ObjectOwner(session, name), name + ";1", std::int64_t{-1},
@@ -307,8 +307,8 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
       if (!Matches(pattern, name) || !InThisDatabase(session, args[2]) ||
           !MayQuery(session, name, views))
         continue;
-      std::string owner = ObjectOwner(session, name);
-      if (!args[1] || Matches(*args[1], owner)) listed.emplace_back(owner, name);
+      if (OwnerListed(session, args[1], pattern, name))
+        listed.emplace_back(ObjectOwner(session, name), name);
     }
     std::stable_sort(listed.begin(), listed.end(), [](const auto& a, const auto& b) {
       return tsql::ToLower(a.first) < tsql::ToLower(b.first);
@@ -370,10 +370,36 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
                         {"ORDINAL_POSITION", Integer()},
                         {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
+  auto add = [&](const std::string& owner, const std::string& table, const std::string& column,
+                 const OdbcType& odbc, bool nullable, const Value& fallback, int ordinal) {
+    result.Add({session.CurrentDatabase(), owner, table, column, std::int64_t{odbc.data_type},
+                odbc.type_name, odbc.precision, odbc.length, odbc.scale, odbc.radix,
+                std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
+                std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
+                std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
+                std::int64_t{odbc.ss_data_type}});
+  };
+  // The system tables first (dbo's), their columns as SQL Server declares them.
+  for (const SystemTable& system : SystemTablesOf(session.CurrentDatabase())) {
+    std::string table(system.name);
+    if (!Matches(pattern, table) || (args[1] && !Matches(*args[1], "dbo")) ||
+        !InThisDatabase(session, args[2]))
+      continue;
+    int ordinal = 0;
+    for (const CatalogViewColumn& column : CatalogViewColumns(table)) {
+      ++ordinal;
+      if (!Matches(column_pattern, column.name)) continue;
+      ColumnType type =
+          tsql::ParseDeclaredType(column.type).value_or(ColumnType{SqlType::kSqlVariant});
+      OdbcType odbc = Describe(type, odbc3);
+      if (tsql::EqualsIgnoreCase(column.type, "sysname")) odbc.type_name = "sysname";
+      add("dbo", table, std::string(column.name), odbc, column.nullable, Value{}, ordinal);
+    }
+  }
   sqlite3* db = session.Connection().Handle();
   for (bool views : {false, true}) {
     for (const std::string& table : UserTableNames(session, views)) {
-      if (!Matches(pattern, table) || !OwnerMatches(session, args[1], table) ||
+      if (!Matches(pattern, table) || !OwnerListed(session, args[1], pattern, table) ||
           !InThisDatabase(session, args[2]))
         continue;
       std::string owner = ObjectOwner(session, table);
@@ -410,11 +436,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
         // The identity column is the table's rowid.
         if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
           odbc.type_name += " identity";
-        result.Add({session.CurrentDatabase(), owner, table, column, std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision, odbc.length,
-                    odbc.scale, odbc.radix, std::int64_t{nullable ? 1 : 0}, Value{}, fallback,
-                    std::int64_t{odbc.sql_data_type}, odbc.datetime_sub, odbc.octet_length,
-                    std::int64_t{ordinal}, std::string(nullable ? "YES" : "NO"),
-                    std::int64_t{odbc.ss_data_type}});
+        add(owner, table, column, odbc, nullable, fallback, ordinal);
       }
     }
   }
@@ -570,12 +592,18 @@ bool OwnerMatches(Session& session, const std::optional<std::string>& owner,
   return !owner || Matches(*owner, ObjectOwner(session, object));
 }
 
+bool OwnerListed(Session& session, const std::optional<std::string>& owner,
+                 std::string_view pattern, const std::string& object) {
+  if (owner) return Matches(*owner, ObjectOwner(session, object));
+  return pattern.find('%') != std::string_view::npos || ReachesAsWritten(session, "", "", object);
+}
+
 std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
                                       const std::optional<std::string>& owner,
                                       const std::optional<std::string>& qualifier) {
   if (!InThisDatabase(session, qualifier)) return std::nullopt;
   for (const std::string& table : UserTableNames(session, false)) {
-    if (tsql::EqualsIgnoreCase(table, wanted) && OwnerMatches(session, owner, table) &&
+    if (tsql::EqualsIgnoreCase(table, wanted) && OwnerListed(session, owner, wanted, table) &&
         session.MayRead("main", table))
       return table;
   }

@@ -36,8 +36,16 @@ bool InThisDatabase(Session& session, const std::optional<std::string>& qualifie
 bool OwnerMatches(Session& session, const std::optional<std::string>& owner,
                   std::string_view object);
 
-// The current database's table named `wanted`, as stored, when the owner and
-// qualifier name this database and the caller may read it.
+// Whether a catalog procedure lists `object`, which its name argument
+// `pattern` matched, for the owner argument `owner`: with one, when it names
+// the object's owner; without one, any owner's object a pattern (with a %)
+// matches, and for a name without one only the object that bare name reaches
+// (the caller's own, else dbo's), as SQL Server's visibility rules have it.
+bool OwnerListed(Session& session, const std::optional<std::string>& owner,
+                 std::string_view pattern, const std::string& object);
+
+// The current database's table named `wanted`, as stored, when the owner
+// (OwnerListed) and qualifier name this database and the caller may read it.
 std::optional<std::string> NamedTable(Session& session, std::string_view wanted,
                                       const std::optional<std::string>& owner,
                                       const std::optional<std::string>& qualifier);

@@ -10,6 +10,8 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/catalog_procedures.h"
+#include "engine/exec/catalog_view_columns.h"
+#include "engine/exec/catalog_views.h"
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/column_collation.h"
 #include "engine/exec/constraint_help.h"
@@ -309,8 +311,35 @@ Value IdentityNumber(sqlite3* db, const std::string& function, const std::string
   return Decimal{static_cast<__int128>(sqlite3_column_int64(query.get(), 0)), 0};
 }
 
-void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink) {
-  ResultBuilder columns({{"Column_name", Name()},
+// The system table of the current database `written` ('sysobjects',
+// 'dbo.sysobjects') names, as SQL Server spells it; nullopt for another name.
+std::optional<std::string> SystemTableNamed(Session& session, std::string_view written) {
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  if (name.parts.empty() || name.parts.size() > 2) return std::nullopt;
+  if (name.parts.size() == 2 && !tsql::EqualsIgnoreCase(name.parts[0], "dbo")) return std::nullopt;
+  for (const SystemTable& table : SystemTablesOf(session.Connection().Database())) {
+    if (tsql::EqualsIgnoreCase(table.name, name.Last())) return std::string(table.name);
+  }
+  return std::nullopt;
+}
+
+// sp_help's row for a column of `type`, shown as `type_name`.
+void AddColumnRow(ResultBuilder& columns, const std::string& name, const std::string& type_name,
+                  const ColumnType& type, bool nullable, bool computed,
+                  const std::string& collation) {
+  auto [precision, scale] = PrecisionAndScale(type);
+  bool text = IsCharacter(type);
+  bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
+                  type.type == SqlType::kVarBinary;
+  columns.Add({name, type_name, std::string(computed ? "yes" : "no"), StorageLength(type),
+               precision, scale, std::string(nullable ? "yes" : "no"),
+               std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
+               std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
+               text ? Value(collation) : Value{}});
+}
+
+ResultBuilder ColumnRows() {
+  return ResultBuilder({{"Column_name", Name()},
                          {"Type", Name()},
                          {"Computed", Text(35)},
                          {"Length", Integer()},
@@ -320,10 +349,36 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                          {"TrimTrailingBlanks", Text(35)},
                          {"FixedLenNullInSource", Text(35)},
                          {"Collation", Name()}});
-  ResultBuilder identity({{"Identity", Name()},
-                          {"Seed", ColumnType{SqlType::kDecimal, 0, 38, 0}},
-                          {"Increment", ColumnType{SqlType::kDecimal, 0, 38, 0}},
-                          {"Not For Replication", Integer()}});
+}
+
+ResultBuilder IdentityRows() {
+  return ResultBuilder({{"Identity", Name()},
+                        {"Seed", ColumnType{SqlType::kDecimal, 0, 38, 0}},
+                        {"Increment", ColumnType{SqlType::kDecimal, 0, 38, 0}},
+                        {"Not For Replication", Integer()}});
+}
+
+// The sets after a table's or view's columns: its identity column (`identity`
+// holds its row, if any), its RowGuidCol (none here), and for a table its
+// filegroup.
+void SendIdentityAndPlace(ResultBuilder& identity, bool has_identity, bool table,
+                          ResultSink& sink) {
+  if (!has_identity) {
+    identity.Add({std::string("No identity column defined."), Value{}, Value{}, Value{}});
+  }
+  identity.Send(sink);
+  ResultBuilder rowguid({{"RowGuidCol", Name()}});
+  rowguid.Add({std::string("No rowguidcol column defined.")});
+  rowguid.Send(sink);
+  if (!table) return;
+  ResultBuilder filegroup({{"Data_located_on_filegroup", Name()}});
+  filegroup.Add({std::string("PRIMARY")});
+  filegroup.Send(sink);
+}
+
+void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink) {
+  ResultBuilder columns = ColumnRows();
+  ResultBuilder identity = IdentityRows();
   auto info = catalog::Prepare(
       db,
       "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?, 'main') ORDER BY cid");
@@ -339,22 +394,15 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                           .value_or(ColumnType{SqlType::kSqlVariant});
     bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
                     sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;
-    auto [precision, scale] = PrecisionAndScale(type);
-    bool text = IsCharacter(type);
-    bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
-                    type.type == SqlType::kVarBinary;
     std::string user_type =
         rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
     std::string type_name(tsql::DeclaredTypeName(type));
-    columns.Add({name, user_type.empty() ? type_name : user_type,
+    AddColumnRow(columns, name, user_type.empty() ? type_name : user_type, type, nullable,
                  // A computed column is a generated column (hidden 2).
-                 std::string(sqlite3_column_int(info.get(), 4) >= 2 ? "yes" : "no"),
-                 StorageLength(type), precision, scale, std::string(nullable ? "yes" : "no"),
-                 std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
-                 std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
-                 text ? Value(StoredColumnCollation(db, "main", object.name, name, type,
-                                                    object.xtype == "V"))
-                      : Value{}});
+                 sqlite3_column_int(info.get(), 4) >= 2,
+                 IsCharacter(type) ? StoredColumnCollation(db, "main", object.name, name, type,
+                                                           object.xtype == "V")
+                                   : std::string());
     if (rowid_identity) {
       identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
                     IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});
@@ -362,17 +410,8 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
     }
   }
   columns.Send(sink);
-  if (!has_identity) {
-    identity.Add({std::string("No identity column defined."), Value{}, Value{}, Value{}});
-  }
-  identity.Send(sink);
-  ResultBuilder rowguid({{"RowGuidCol", Name()}});
-  rowguid.Add({std::string("No rowguidcol column defined.")});
-  rowguid.Send(sink);
+  SendIdentityAndPlace(identity, has_identity, object.xtype == "U", sink);
   if (object.xtype != "U") return;
-  ResultBuilder filegroup({{"Data_located_on_filegroup", Name()}});
-  filegroup.Add({std::string("PRIMARY")});
-  filegroup.Send(sink);
   bool any = false;
   ResultBuilder indexes = IndexRows(db, object.name, &any);
   if (any) {
@@ -381,6 +420,32 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
     Informational(sink, 15472, {object.name});
   }
   SendConstraintSets(db, session.Connection().Database(), object.name, sink);
+}
+
+// sp_help of a system table of the current database: as for a table, its
+// columns as SQL Server declares them (sysname shown as such). Its indexes
+// are SQL Server's own, of which the engine keeps no record: not listed.
+void HelpSystemTable(std::string_view name, ResultSink& sink) {
+  ResultBuilder about({{"Name", Name()},
+                       {"Owner", Name()},
+                       {"Type", ColumnType{SqlType::kNVarChar, 31}},
+                       {"Created_datetime", ColumnType{SqlType::kDateTime}}});
+  about.Add({std::string(name), std::string("dbo"), KindName("S"),
+             ConvertForType(std::string("1900-01-01 00:00:00.000"),
+                            ColumnType{SqlType::kDateTime})});
+  about.Send(sink);
+  ResultBuilder columns = ColumnRows();
+  for (const CatalogViewColumn& column : CatalogViewColumns(name)) {
+    ColumnType type = tsql::ParseDeclaredType(column.type).value_or(ColumnType{});
+    std::string type_name = tsql::EqualsIgnoreCase(column.type, "sysname")
+                                ? std::string("sysname")
+                                : std::string(tsql::DeclaredTypeName(type));
+    AddColumnRow(columns, std::string(column.name), type_name, type, column.nullable, false,
+                 IsCharacter(type) ? std::string(kCollation) : std::string());
+  }
+  columns.Send(sink);
+  ResultBuilder identity = IdentityRows();
+  SendIdentityAndPlace(identity, false, true, sink);
 }
 
 void HelpProcedure(Session& session, const ObjectRow& object, ResultSink& sink) {
@@ -472,6 +537,10 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
   }
   if (std::optional<UserType> type = FindUserType(db, wanted)) {
     TypeRows({*type}).Send(sink);
+    return;
+  }
+  if (std::optional<std::string> system = SystemTableNamed(session, *args[0])) {
+    HelpSystemTable(*system, sink);
     return;
   }
   throw MakeError(15009, {*args[0], session.Connection().Database()});

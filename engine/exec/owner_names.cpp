@@ -10,6 +10,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/session.h"
 #include "engine/exec/session_rights.h"
+#include "engine/exec/triggers.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/table_element_syntax.h"
 
@@ -78,8 +79,6 @@ std::optional<int> CheckCreatedOwner(Session& session, const tsql::DottedName& n
     bool may = rights.IsDbo() || rights.InRole("db_owner") || rights.InRole("db_ddladmin") ||
                (written && rights.Uid() && *rights.Uid() == *written);
     if (!written || !may) throw MakeError(2760, {owner});
-    // Owners are recorded for the current database's objects only.
-    if (*written != kDboUid && schema != "main") throw MakeError(2760, {owner});
   }
   // One name, one object: another owner's object of the name stays his.
   if (NameTaken(session, schema, name.Last())) {
@@ -217,9 +216,34 @@ void CheckReferences(Session& session, const std::string& child,
   }
 }
 
+// DROP TRIGGER [owner.]name and DROP INDEX [[db.]owner.]table.index act on
+// the object their name reaches, as other names do (a trigger is its table
+// owner's): 3701, naming it as written, when the name reaches none. A
+// trigger's name takes no database part (166).
+void CheckDroppedName(Session& session, const tsql::Statement& statement) {
+  const tsql::Tokens& tokens = statement.tokens;
+  if (tokens.size() < 3 || !tokens[2].IsName()) return;
+  if (statement.kind == StatementKind::kDropOther && tokens[1].IsWord("index")) {
+    std::optional<std::vector<tsql::DroppedIndexSyntax>> dropped = tsql::ParseDropIndex(tokens);
+    if (!dropped || dropped->size() != 1) return;
+    const tsql::DroppedIndexSyntax& index = dropped->front();
+    if (!ReachesAsWritten(session, index.table))
+      throw MakeError(3701, {"drop", "index", index.table.Written() + "." + index.index});
+    return;
+  }
+  if (statement.kind != StatementKind::kDropTrigger) return;
+  tsql::DottedName name = tsql::ReadDottedName(tokens, 2);
+  if (name.parts.size() > 2) throw MakeError(166, {"DROP TRIGGER"});
+  SessionConnection& connection = session.Connection();
+  std::string table = TableOfTrigger(connection.Handle(), connection.SchemaOf(""), name.Last());
+  if (table.empty() || !ReachesAsWritten(session, "", OwnerPart(name), table))
+    throw MakeError(3701, {"drop", "trigger", name.Written()});
+}
+
 }  // namespace
 
 std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& statement) {
+  CheckDroppedName(session, statement);
   if (std::optional<tsql::DottedName> acted = ActedOn(statement)) {
     if (!acted->parts.empty() && !ReachesAsWritten(session, *acted))
       throw Missing(session, statement, *acted);

@@ -37,7 +37,8 @@ bool ArgumentReaches(Session& session, std::string_view written, const std::stri
 // db_owner and db_ddladmin may); 2714, naming the owner, when another
 // owner's object already has the name (a database here holds one object of
 // a name, whoever owns it). ALTER, DROP, TRUNCATE and CREATE INDEX ON get
-// the error a missing object gets when their name does not reach the object.
+// the error a missing object gets when their name does not reach the object
+// (DROP TRIGGER, RULE, DEFAULT and INDEX too; a trigger is its table owner's).
 // Returns the uid of the owner a CREATE gives its object when one is written
 // (nullopt: none written, or a statement that creates nothing owned).
 std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& statement);

@@ -191,12 +191,12 @@ void CreateObject(Session& session, const tsql::Statement& statement, char kind)
 
 void DropObjects(Session& session, const tsql::Statement& statement, char kind) {
   const Tokens& tokens = statement.tokens;
-  std::vector<std::string> names;
+  std::vector<tsql::DottedName> names;
   for (size_t i = 2; i < tokens.size();) {
     if (!tokens[i].IsName()) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
     tsql::DottedName name = tsql::ReadDottedName(tokens, i);
-    names.push_back(name.Last());
     i = name.end;
+    names.push_back(std::move(name));
     if (i < tokens.size()) {
       if (!tokens[i].IsSymbol(",")) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
       ++i;
@@ -206,9 +206,14 @@ void DropObjects(Session& session, const tsql::Statement& statement, char kind) 
   CatalogWrite write(session);
   sqlite3* db = write.Db();
   bool owners_change = false;
-  for (const std::string& name : names) {
-    std::optional<StoredObject> object = FindObject(db, name);
-    if (!object || object->kind != kind) throw MakeError(3701, {"drop", KindWord(kind), name});
+  for (const tsql::DottedName& name : names) {
+    // [owner.]name: the owner's object, a bare name the user's own or dbo's.
+    if (name.parts.size() > 2)
+      throw MakeError(166, {kind == 'R' ? "DROP RULE" : "DROP DEFAULT"});
+    std::optional<StoredObject> object = FindObject(db, name.Last());
+    if (!object || object->kind != kind ||
+        !ReachesAsWritten(session, "", OwnerPart(name), object->name))
+      throw MakeError(3701, {"drop", KindWord(kind), name.Written()});
     RequireDropRight(session, kind, object->name);
     if (IsBound(db, *object)) throw MakeError(3716, {KindWord(kind), object->name, "column"});
     RunWithTexts(db, std::string("DELETE FROM main.") + kRulesTable + " WHERE name = ?",

@@ -41,16 +41,6 @@ bool HasRow(sqlite3* db, const std::string& sql, std::string_view a, std::string
   return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
-// The table a stored trigger belongs to; empty when there is no such trigger.
-std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger) {
-  if (!HasTriggers(db, schema)) return {};
-  auto query = catalog::Prepare(
-      db, "SELECT table_name FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
-  Bind(query.get(), 1, trigger);
-  if (sqlite3_step(query.get()) != SQLITE_ROW) return {};
-  return catalog::ColumnText(query.get(), 0);
-}
-
 std::string Events(const tsql::TriggerDefinition& definition) {
   std::string events;
   if (definition.on_insert) events += 'I';
@@ -67,6 +57,15 @@ void RemoveObjectRow(sqlite3* db, const std::string& schema, std::string_view tr
 }
 
 }  // namespace
+
+std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger) {
+  if (!HasTriggers(db, schema)) return {};
+  auto query = catalog::Prepare(
+      db, "SELECT table_name FROM " + Table(schema, kTriggersTable) + " WHERE name = ?");
+  Bind(query.get(), 1, trigger);
+  if (sqlite3_step(query.get()) != SQLITE_ROW) return {};
+  return catalog::ColumnText(query.get(), 0);
+}
 
 bool HasTriggers(sqlite3* db, const std::string& schema) {
   if (std::optional<bool> known = KnownTable(db, schema, kTriggersTable)) return *known;

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/tsql/statement.h"
@@ -51,6 +52,10 @@ void DropTriggers(Session& session, const tsql::Statement& statement);
 // the engine's own SQL on `db`.
 std::vector<StoredTrigger> TriggersFor(sqlite3* db, const std::string& schema,
                                        const std::string& table, TriggerEvent event);
+
+// The table the trigger `trigger` of `schema` belongs to; empty when there
+// is no such trigger.
+std::string TableOfTrigger(sqlite3* db, const std::string& schema, std::string_view trigger);
 
 // Every trigger of `table`, in the order they fire.
 std::vector<StoredTrigger> TriggersOf(sqlite3* db, const std::string& schema,

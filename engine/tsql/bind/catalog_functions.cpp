@@ -169,13 +169,15 @@ std::optional<std::string> WrittenText(const BoundExpr& name) {
 }
 
 // The database a written literal name ('db..t', 'db.dbo.t') names; "" for
-// another argument, a name without one, and tempdb (whose objects are the
-// session's #tables).
+// another argument, a name without one, and a #table's 'tempdb..#t' (the
+// session's own). tempdb's other names are tempdb's objects.
 std::string DatabaseNamed(const BoundExpr& name) {
   std::optional<std::string> text = WrittenText(name);
   if (!text) return {};
-  std::string database = ReadWrittenName(*text).Database();
-  return EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
+  DottedName written = ReadWrittenName(*text);
+  std::string database = written.Database();
+  bool temporary = !written.parts.empty() && written.Last().starts_with("#");
+  return temporary && EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
 }
 
 Bound Either(Bound left, Bound right);
@@ -481,9 +483,13 @@ Bound ColName(Catalog& catalog, std::vector<Bound> args) {
                      Equal(ViewColumn(columns, "colid"), std::move(args[1]))));
 }
 
-// The syscolumns row of column `column` of the object named `table`.
-Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound table, Bound column) {
-  TableShape objects = View(catalog, {"sysobjects"});
+// The syscolumns row of column `column` of the object named `table`, of
+// `database` (empty: the current one).
+Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound table, Bound column,
+                          const std::string& database) {
+  TableShape objects = View(catalog, database.empty()
+                                         ? std::vector<std::string>{"sysobjects"}
+                                         : std::vector<std::string>{database, "", "sysobjects"});
   Bound reached = OwnerReached(catalog, objects, *table, nullptr);
   Bound id = Lookup(objects, ViewColumn(objects, "id"),
                     Both(ObjectNamed(objects, std::move(table)), std::move(reached)));
@@ -491,13 +497,19 @@ Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound tab
               Equal(ViewColumn(columns, "name"), std::move(column)));
 }
 
+// COL_LENGTH(table, column): of the database a literal name gives, as
+// OBJECT_ID reads it.
 Bound ColLength(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("COL_LENGTH argument");
-  TableShape columns = View(catalog, {"syscolumns"});
+  std::string database = DatabaseNamed(*args[0]);
+  TableShape columns = View(catalog, database.empty()
+                                         ? std::vector<std::string>{"syscolumns"}
+                                         : std::vector<std::string>{database, "", "syscolumns"});
   Bound length = ViewColumn(columns, "length");
   length->type = Typed(SqlType::kInt);
   return Lookup(columns, std::move(length),
-                ColumnOfNamedObject(catalog, columns, std::move(args[0]), std::move(args[1])));
+                ColumnOfNamedObject(catalog, columns, std::move(args[0]), std::move(args[1]),
+                                    database));
 }
 
 // COLUMNPROPERTY(id, column, property): sqlengine_column_property picks the
