@@ -259,8 +259,6 @@ std::optional<std::pair<std::string, size_t>> CommentAt(std::string_view sql, si
   return std::pair{FromComment(sql.substr(begin, end - begin)), end + kCommentEnd.size()};
 }
 
-// The stored definition of a front-end view: its columns, its text as
-// written (when known) and its query in comments, and the generated query.
 // The types comment's text: each column's declaration and NULL / NOT NULL,
 // separated by ";".
 std::string TypesText(const std::vector<Column>& columns) {
@@ -299,12 +297,15 @@ std::optional<std::vector<ColumnType>> ParseTypesText(std::string_view text) {
 std::string StandInQuery(const ViewHeader& header, const std::vector<Column>& columns) {
   std::string list;
   for (const Column& column : columns)
-    list += (list.empty() ? "" : ", ") + std::string("NULL AS ") + tsql::QuoteSqliteName(column.name);
+    list += (list.empty() ? "NULL AS " : ", NULL AS ") + tsql::QuoteSqliteName(column.name);
   return std::string(kBoundAtUseMark) + "SELECT " + list + " WHERE sqlengine_unstored_view(" +
          tsql::QuoteSqliteString(header.name) + ")";
 }
 
-// `generated`: the SQLite query, or nullopt for a view each reader binds.
+// The stored definition of a front-end view: its columns, its text as
+// written (when known), its query and its columns' types in comments, and
+// the generated query (`generated`; nullopt for a view each reader binds,
+// which gets StandInQuery).
 std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& columns,
                            const std::optional<std::string>& generated,
                            std::string_view written) {
@@ -509,16 +510,17 @@ std::optional<std::vector<ColumnType>> ViewColumnTypes(sqlite3* db, const std::s
   };
   thread_local Bound last;
   sqlite3_int64 version = -1;
+  std::string pragma = "PRAGMA " + tsql::QuoteSqliteName(schema) + ".schema_version";
   sqlite3_stmt* read = nullptr;
-  if (sqlite3_prepare_v2(db, ("PRAGMA " + tsql::QuoteSqliteName(schema) + ".schema_version").c_str(),
-                         -1, &read, nullptr) == SQLITE_OK &&
+  if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &read, nullptr) == SQLITE_OK &&
       sqlite3_step(read) == SQLITE_ROW)
     version = sqlite3_column_int64(read, 0);
   sqlite3_finalize(read);
   if (version >= 0 && last.db == db && last.version == version && last.schema == schema &&
       last.sql == create_sql)
     return last.types;
-  last = {db, schema, std::string(create_sql), version, BindViewColumnTypes(db, schema, create_sql)};
+  last = {db, schema, std::string(create_sql), version,
+          BindViewColumnTypes(db, schema, create_sql)};
   return last.types;
 }
 
@@ -549,7 +551,8 @@ void ViewColumnTypeFunction(sqlite3_context* context, int, sqlite3_value** argum
 }
 
 void ViewColumnNullFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
-  std::optional<ColumnType> type = ViewColumnType(context, arguments[0], arguments[1], arguments[2]);
+  std::optional<ColumnType> type =
+      ViewColumnType(context, arguments[0], arguments[1], arguments[2]);
   if (!type) return sqlite3_result_null(context);
   sqlite3_result_int(context, type->nullable ? 1 : 0);
 }

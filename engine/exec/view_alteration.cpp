@@ -1,12 +1,14 @@
-// ALTER VIEW and sp_refreshview: a view's new definition replaces the old one in one step. The
-// view stays the same object to everyone who uses it: the rights granted on
-// it and its INSTEAD OF triggers (kept by the view's name) stay as they are.
+// ALTER VIEW and sp_refreshview: a view's new definition replaces the old
+// one in one step. The view stays the same object to everyone who uses it:
+// the rights granted on it and its INSTEAD OF triggers (kept by the view's
+// name) stay as they are.
 
 #include "engine/exec/view_alteration.h"
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/catalog_writes.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/owner_names.h"
@@ -20,31 +22,6 @@
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
-namespace {
-
-// Puts the definition `sql` of view `view` in place of its old one, in one
-// step of the session's transaction.
-void ReplaceView(Session& session, const std::string& view, const std::string& sql) {
-  SessionConnection& connection = session.Connection();
-  sqlite3* db = connection.Handle();
-  StatementTransaction own_transaction(db, "main", true);
-  catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
-  try {
-    TakeWriteLockFirst(db, "main");
-    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-    catalog::Exec(db, "DROP VIEW main." + tsql::QuoteSqliteName(view));
-    catalog::Exec(db, sql);
-    catalog::Exec(db, "RELEASE sqlengine_ddl");
-  } catch (...) {
-    if (sqlite3_get_autocommit(db) == 0)
-      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr,
-                   nullptr);
-    throw;
-  }
-  own_transaction.Commit();
-}
-
-}  // namespace
 
 void BatchExecutor::AlterView(const tsql::Statement& statement, const std::string& view) {
   SessionConnection& connection = session_.Connection();
@@ -62,7 +39,21 @@ void BatchExecutor::AlterView(const tsql::Statement& statement, const std::strin
     error.message().line = statement.line;
     throw error;
   }
-  ReplaceView(session_, view, created->sql);
+  StatementTransaction own_transaction(db, "main", true);
+  catalog::Exec(db, "SAVEPOINT sqlengine_ddl");
+  try {
+    TakeWriteLockFirst(db, "main");
+    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+    catalog::Exec(db, "DROP VIEW main." + tsql::QuoteSqliteName(view));
+    catalog::Exec(db, created->sql);
+    catalog::Exec(db, "RELEASE sqlengine_ddl");
+  } catch (...) {
+    if (sqlite3_get_autocommit(db) == 0)
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_ddl; RELEASE sqlengine_ddl", nullptr, nullptr,
+                   nullptr);
+    throw;
+  }
+  own_transaction.Commit();
   Done();
 }
 
@@ -87,7 +78,12 @@ void RefreshView(Session& session, const std::string& written) {
     error.message().text += " This engine cannot run it: sp_refreshview of this view.";
     throw error;
   }
-  ReplaceView(session, object->name, created->sql);
+  // As every catalog change: 3906 in a read-only database, the write lock
+  // first.
+  CatalogWrite write(session);
+  catalog::Exec(write.Db(), "DROP VIEW main." + tsql::QuoteSqliteName(object->name));
+  catalog::Exec(write.Db(), created->sql);
+  write.Commit();
 }
 
 }  // namespace sqlengine::exec
