@@ -11,6 +11,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/front_end_view.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/key_procedures.h"
 #include "engine/exec/owner_names.h"
@@ -407,6 +408,9 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
           db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
       sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
       std::string table_sql = StoredTableSql(db, "main", table);
+      // A view's columns have the types its query gives them.
+      std::optional<std::vector<ColumnType>> view_types;
+      if (views) view_types = ViewColumnTypes(db, "main", StoredViewSql(db, "main", table));
       // A column's default reads as its DEFAULT constraint was written, not
       // as the engine stores it (an exact number as its scaled integer).
       std::vector<TableConstraint> defaults;
@@ -426,6 +430,10 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
                               .value_or(ColumnType{SqlType::kSqlVariant});
         bool nullable = sqlite3_column_int(info.get(), 2) == 0 && primary_key == 0 &&
                         !type.row_version;
+        if (view_types && static_cast<size_t>(ordinal) <= view_types->size()) {
+          type = (*view_types)[static_cast<size_t>(ordinal) - 1];
+          nullable = type.nullable && !type.row_version;
+        }
         Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
                              ? Value{}
                              : Value(catalog::ColumnText(info.get(), 3));

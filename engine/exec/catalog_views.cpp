@@ -252,18 +252,31 @@ std::string SysTypes(const CatalogTarget& t) {
          user_types + ")";
 }
 
-// A property (sqlengine_type_property's) of the type of the column `c` of
-// Columns' table `u`, an identity's declared type included.
-std::string ColumnTypeProperty(std::string_view property) {
-  return "sqlengine_type_property(sqlengine_column_type(c.type, c.pk, u.sql), '" +
-         std::string(property) + "')";
+// The type of the column `c` of Columns' table `u`: an identity's declared
+// type, a view's column's as the view recorded or binds it.
+std::string ColumnTypeSql(const CatalogTarget& t) {
+  return "sqlengine_column_type(c.type, c.pk, u.sql, c.cid, " + tsql::QuoteSqliteString(t.schema) +
+         ")";
+}
+
+// A property (sqlengine_type_property's) of ColumnTypeSql.
+std::string ColumnTypeProperty(const CatalogTarget& t, std::string_view property) {
+  return "sqlengine_type_property(" + ColumnTypeSql(t) + ", '" + std::string(property) + "')";
+}
+
+// Whether the column `c` of Columns' table `u` takes no NULL (a view's as
+// its query says).
+std::string ColumnNotNull(const CatalogTarget& t) {
+  return "(c.\"notnull\" OR c.pk OR c.type = 'timestamp' OR (u.type = 'view' AND "
+         "sqlengine_view_column_null(u.sql, c.cid, " + tsql::QuoteSqliteString(t.schema) +
+         ") = 0))";
 }
 
 // The collation of the column `c` of Columns' table `u` (NULL for one not of
 // a character type).
 std::string ColumnCollation(const CatalogTarget& t) {
   return "sqlengine_column_collation(" + tsql::QuoteSqliteString(t.schema) +
-         ", u.name, c.name, sqlengine_column_type(c.type, c.pk, u.sql), u.type = 'view')";
+         ", u.name, c.name, " + ColumnTypeSql(t) + ", u.type = 'view')";
 }
 
 std::string Columns(const CatalogTarget& t, std::string_view select_list) {
@@ -280,20 +293,19 @@ std::string SysColumns(const CatalogTarget& t) {
                  " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " +
                  tsql::QuoteSqliteName(t.schema) +
                  ".sqlite_master m WHERE m.name = u.name)) AS id, "
-                 + ColumnTypeProperty("xtype") + " AS xtype, 0 AS typestat, "
-                 + ColumnTypeProperty("xtype") + " AS xusertype, "
-                 + ColumnTypeProperty("length") + " AS length, "
-                 "coalesce(" + ColumnTypeProperty("precision") + ", 0) AS xprec, "
-                 "coalesce(" + ColumnTypeProperty("scale") + ", 0) AS xscale, "
+                 + ColumnTypeProperty(t, "xtype") + " AS xtype, 0 AS typestat, "
+                 + ColumnTypeProperty(t, "xtype") + " AS xusertype, "
+                 + ColumnTypeProperty(t, "length") + " AS length, "
+                 "coalesce(" + ColumnTypeProperty(t, "precision") + ", 0) AS xprec, "
+                 "coalesce(" + ColumnTypeProperty(t, "scale") + ", 0) AS xscale, "
                  "c.cid + 1 AS colid, 0 AS xoffset, 0 AS bitpos, 0 AS reserved, "
                  // An identity column is the table's INTEGER PRIMARY KEY.
                  "CASE WHEN c.pk = 1 AND c.type = 'INTEGER' THEN 1 ELSE 0 END AS colstat, "
                  "0 AS cdefault, "
                  "0 AS domain, 0 AS number, c.cid + 1 AS colorder, NULL AS autoval, 0 AS offset, "
-                 "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 0 ELSE 1 END "
-                 "AS isnullable, "
-                 + ColumnTypeProperty("precision") + " AS prec, "
-                 + ColumnTypeProperty("scale") + " AS scale, "
+                 "CASE WHEN " + ColumnNotNull(t) + " THEN 0 ELSE 1 END AS isnullable, "
+                 + ColumnTypeProperty(t, "precision") + " AS prec, "
+                 + ColumnTypeProperty(t, "scale") + " AS scale, "
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
                  "0 AS isoutparam, " + ColumnCollation(t) + " AS collation") +
@@ -331,25 +343,25 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, " +
                         ColumnDefault(t) +
                         " AS COLUMN_DEFAULT, "
-                        "CASE WHEN c.\"notnull\" OR c.pk OR c.type = 'timestamp' THEN 'NO' "
-                        "ELSE 'YES' END AS IS_NULLABLE, "
-                        + ColumnTypeProperty("name") + " AS DATA_TYPE, "
-                        + ColumnTypeProperty("chars") + " AS CHARACTER_MAXIMUM_LENGTH, "
-                        + ColumnTypeProperty("length") + " AS CHARACTER_OCTET_LENGTH, "
-                        + ColumnTypeProperty("precision") + " AS NUMERIC_PRECISION, "
-                        "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
+                        "CASE WHEN " + ColumnNotNull(t) + " THEN 'NO' ELSE 'YES' END "
+                        "AS IS_NULLABLE, "
+                        + ColumnTypeProperty(t, "name") + " AS DATA_TYPE, "
+                        + ColumnTypeProperty(t, "chars") + " AS CHARACTER_MAXIMUM_LENGTH, "
+                        + ColumnTypeProperty(t, "length") + " AS CHARACTER_OCTET_LENGTH, "
+                        + ColumnTypeProperty(t, "precision") + " AS NUMERIC_PRECISION, "
+                        "CASE WHEN " + ColumnTypeProperty(t, "precision") + " IS NULL THEN NULL "
                         "ELSE 10 END AS NUMERIC_PRECISION_RADIX, "
-                        "CASE WHEN " + ColumnTypeProperty("precision") + " IS NULL THEN NULL "
-                        "ELSE " + ColumnTypeProperty("scale") + " END AS NUMERIC_SCALE, "
+                        "CASE WHEN " + ColumnTypeProperty(t, "precision") + " IS NULL THEN NULL "
+                        "ELSE " + ColumnTypeProperty(t, "scale") + " END AS NUMERIC_SCALE, "
                         // ODBC's datetime subtype code (SQL_CODE_TIMESTAMP).
-                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (58, 61) THEN 3 END "
+                        "CASE WHEN " + ColumnTypeProperty(t, "xtype") + " IN (58, 61) THEN 3 END "
                         "AS DATETIME_PRECISION, "
                         // Character data's set and collation are master's, owned by dbo.
                         "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "
                         "AS CHARACTER_SET_CATALOG, "
                         "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
                         "AS CHARACTER_SET_SCHEMA, "
-                        "CASE WHEN " + ColumnTypeProperty("xtype") + " IN (99, 231, 239) THEN "
+                        "CASE WHEN " + ColumnTypeProperty(t, "xtype") + " IN (99, 231, 239) THEN "
                         "'UNICODE' WHEN " + collation + " IS NOT NULL THEN 'iso_1' END "
                         "AS CHARACTER_SET_NAME, "
                         "CASE WHEN " + collation + " IS NOT NULL THEN 'master' END "

@@ -220,7 +220,10 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     shape.view_query = std::move(view->query);
     shape.view_with = std::move(view->with);
     shape.check_option = view->check_option;
-    shape.read_bound_query = older;
+    // An older engine's copy is not the front end's SQL, and a view of
+    // another database's tables has a stand-in there: both are read as
+    // their query bound here.
+    shape.read_bound_query = older || view->bound_at_use;
     for (const StoredTrigger& trigger : TriggersOf(connection.Handle(), schema, shape.name)) {
       if (!trigger.instead_of) continue;
       shape.instead_of_insert |= trigger.events.find('I') != std::string::npos;

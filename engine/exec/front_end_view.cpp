@@ -3,13 +3,17 @@
 #include <cctype>
 #include <set>
 
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
+#include "engine/exec/identity_type.h"
+#include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
+#include "engine/exec/view_upgrade.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -17,6 +21,7 @@
 #include "engine/tsql/parser.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -31,6 +36,12 @@ constexpr std::string_view kQueryMark = "/*sqlengine-tsql ";
 // before it was kept lack this comment).
 constexpr std::string_view kWrittenMark = "/*sqlengine-written ";
 constexpr std::string_view kCommentEnd = " */ ";
+// After the query: the types of the view's columns as it was bound when made
+// (views made before they were kept lack this comment).
+constexpr std::string_view kTypesMark = "/*sqlengine-types ";
+// In place of the generated query: a stand-in that fails when read, for a
+// view each reader binds (one reading another database's tables).
+constexpr std::string_view kBoundAtUseMark = "/*sqlengine-bound-at-use */ ";
 
 std::string Doubled(const std::string& text, char quote) {
   std::string out;
@@ -248,10 +259,56 @@ std::optional<std::pair<std::string, size_t>> CommentAt(std::string_view sql, si
   return std::pair{FromComment(sql.substr(begin, end - begin)), end + kCommentEnd.size()};
 }
 
+// The types comment's text: each column's declaration and NULL / NOT NULL,
+// separated by ";".
+std::string TypesText(const std::vector<Column>& columns) {
+  std::string text;
+  for (const Column& column : columns) {
+    text += (text.empty() ? "" : "; ") + tsql::TypeDeclaration(column.type) +
+            (column.type.nullable ? " NULL" : " NOT NULL");
+  }
+  return text;
+}
+
+std::optional<std::vector<ColumnType>> ParseTypesText(std::string_view text) {
+  std::vector<ColumnType> types;
+  while (!text.empty()) {
+    size_t end = text.find(';');
+    std::string_view item = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    while (item.starts_with(' ')) item.remove_prefix(1);
+    bool nullable = true;
+    if (item.ends_with(" NOT NULL")) {
+      nullable = false;
+      item.remove_suffix(9);
+    } else if (item.ends_with(" NULL")) {
+      item.remove_suffix(5);
+    }
+    std::optional<ColumnType> type = tsql::ParseDeclaredType(item);
+    if (!type) return std::nullopt;
+    type->nullable = nullable;
+    types.push_back(*type);
+  }
+  return types;
+}
+
+// A query SQLite may keep for a view read at each use: the view's columns,
+// no rows, and a call that fails if anything reads it.
+std::string StandInQuery(const ViewHeader& header, const std::vector<Column>& columns) {
+  std::string list;
+  for (const Column& column : columns)
+    list += (list.empty() ? "NULL AS " : ", NULL AS ") + tsql::QuoteSqliteName(column.name);
+  return std::string(kBoundAtUseMark) + "SELECT " + list + " WHERE sqlengine_unstored_view(" +
+         tsql::QuoteSqliteString(header.name) + ")";
+}
+
 // The stored definition of a front-end view: its columns, its text as
-// written (when known) and its query in comments, and the generated query.
+// written (when known), its query and its columns' types in comments, and
+// the generated query (`generated`; nullopt for a view each reader binds,
+// which gets StandInQuery).
 std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& columns,
-                           const std::string& generated, std::string_view written) {
+                           const std::optional<std::string>& generated,
+                           std::string_view written) {
   std::string list;
   for (const Column& column : columns)
     list += (list.empty() ? "" : ", ") + tsql::QuoteSqliteName(column.name);
@@ -261,7 +318,9 @@ std::string ViewDefinition(const ViewHeader& header, const std::vector<Column>& 
   return "CREATE VIEW " + tsql::QuoteSqliteName(header.name) + " (" + list + ") AS " +
          written_comment + std::string(kQueryMark) +
          std::string(header.check_option ? kCheckOptionMark : std::string_view()) +
-         CommentSafe(Written(header.query)) + std::string(kCommentEnd) + generated;
+         CommentSafe(Written(header.query)) + std::string(kCommentEnd) + std::string(kTypesMark) +
+         CommentSafe(TypesText(columns)) + std::string(kCommentEnd) +
+         (generated ? *generated : StandInQuery(header, columns));
 }
 
 }  // namespace
@@ -307,13 +366,19 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
     RefuseUnbound("view bind", why, statement.tokens, statement.line);
   }
   NameViewColumns(bound.columns, header);
+  bool reads_temp = false;
   std::optional<tsql::SqliteText> generated =
-      tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm());
+      tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm(), &reads_temp);
+  if (reads_temp) {
+    RefuseUnbound("view", tsql::bind::NotBound("a view reading a #temp table"), statement.tokens,
+                  statement.line);
+  }
   if (!generated) {
-    // SQLite keeps no view over another attached file, and a stand-in
-    // read in its place could answer with wrong rows.
-    RefuseUnbound("view", tsql::bind::NotBound("a view reading a table of another database"),
-                  statement.tokens, statement.line);
+    // It reads another database: SQLite keeps no view over another attached
+    // file, so every reader binds the query kept here.
+    tsql::SqliteText text;
+    text.sql = ViewDefinition(header, bound.columns, std::nullopt, written);
+    return text;
   }
   tsql::SqliteText text = std::move(*generated);
   text.sql = ViewDefinition(header, bound.columns, text.sql, written);
@@ -369,6 +434,9 @@ StoredView StoredViewQuery(std::string_view create_sql) {
   try {
     StoredView stored = Stored(ParseViewQuery(tsql::Lex(query)), check_option);
     stored.generated_at = comment->second;
+    if (auto types = CommentAt(create_sql, stored.generated_at, kTypesMark))
+      stored.generated_at = types->second;
+    stored.bound_at_use = create_sql.substr(stored.generated_at).starts_with(kBoundAtUseMark);
     return stored;
   } catch (const std::exception&) {
     return {};  // none the front end reads
@@ -409,6 +477,94 @@ std::string ViewTextAsWritten(std::string_view create_sql) {
          (check_option ? " WITH CHECK OPTION" : "");
 }
 
+std::string StoredViewSql(sqlite3* db, const std::string& schema, const std::string& view) {
+  catalog::PreparedStatement read =
+      catalog::Prepare(db, "SELECT sql FROM " + tsql::QuoteSqliteName(schema) +
+                               ".sqlite_master WHERE type = 'view' AND name = ? COLLATE NOCASE");
+  sqlite3_bind_text(read.get(), 1, view.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(read.get()) == SQLITE_ROW ? catalog::ColumnText(read.get(), 0)
+                                                : std::string();
+}
+
+std::optional<std::vector<ColumnType>> StoredViewColumnTypes(std::string_view create_sql) {
+  std::optional<std::pair<std::string, size_t>> query = QueryComment(create_sql);
+  if (!query) return std::nullopt;
+  std::optional<std::pair<std::string, size_t>> types =
+      CommentAt(create_sql, query->second, kTypesMark);
+  if (!types) return std::nullopt;
+  return ParseTypesText(types->first);
+}
+
+std::optional<std::vector<ColumnType>> ViewColumnTypes(sqlite3* db, const std::string& schema,
+                                                       std::string_view create_sql) {
+  if (std::optional<std::vector<ColumnType>> types = StoredViewColumnTypes(create_sql))
+    return types;
+  // A catalog query asks once per column and property: the last view bound
+  // is kept while its file's schema stays as it was.
+  struct Bound {
+    sqlite3* db = nullptr;
+    std::string schema;
+    std::string sql;
+    sqlite3_int64 version = -1;
+    std::optional<std::vector<ColumnType>> types;
+  };
+  thread_local Bound last;
+  sqlite3_int64 version = -1;
+  std::string pragma = "PRAGMA " + tsql::QuoteSqliteName(schema) + ".schema_version";
+  sqlite3_stmt* read = nullptr;
+  if (sqlite3_prepare_v2(db, pragma.c_str(), -1, &read, nullptr) == SQLITE_OK &&
+      sqlite3_step(read) == SQLITE_ROW)
+    version = sqlite3_column_int64(read, 0);
+  sqlite3_finalize(read);
+  if (version >= 0 && last.db == db && last.version == version && last.schema == schema &&
+      last.sql == create_sql)
+    return last.types;
+  last = {db, schema, std::string(create_sql), version,
+          BindViewColumnTypes(db, schema, create_sql)};
+  return last.types;
+}
+
+namespace {
+
+// The type of column `cid` of the view `sql` of `schema`, for the SQL
+// functions; nullopt for no view, or one whose types are unknown.
+std::optional<ColumnType> ViewColumnType(sqlite3_context* context, sqlite3_value* sql,
+                                         sqlite3_value* cid, sqlite3_value* schema) {
+  if (sqlite3_value_type(sql) == SQLITE_NULL) return std::nullopt;
+  std::string text = SqliteValueText(sql);
+  if (text.size() < 11 || sqlite3_strnicmp(text.c_str(), "CREATE VIEW", 11) != 0)
+    return std::nullopt;
+  std::optional<std::vector<ColumnType>> types = ViewColumnTypes(
+      sqlite3_context_db_handle(context), SqliteValueText(schema), text);
+  sqlite3_int64 k = sqlite3_value_int64(cid);
+  if (!types || k < 0 || static_cast<size_t>(k) >= types->size()) return std::nullopt;
+  return (*types)[static_cast<size_t>(k)];
+}
+
+}  // namespace
+
+void ViewColumnTypeFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+  if (std::optional<ColumnType> type =
+          ViewColumnType(context, arguments[2], arguments[3], arguments[4]))
+    return SqliteResultText(context, tsql::TypeDeclaration(*type));
+  StoredColumnTypeFunction(context, 3, arguments);
+}
+
+void ViewColumnNullFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+  std::optional<ColumnType> type =
+      ViewColumnType(context, arguments[0], arguments[1], arguments[2]);
+  if (!type) return sqlite3_result_null(context);
+  sqlite3_result_int(context, type->nullable ? 1 : 0);
+}
+
+void UnstoredViewFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
+  SqlError error = MakeError(8180);
+  error.message().text += " This engine cannot run it: view '" +
+                          SqliteValueText(arguments[0]) +
+                          "' is read only as its query bound where a statement names it.";
+  ResultSqlError(context, error);
+}
+
 void ViewTextFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
   if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   SqliteResultText(context, ViewTextAsWritten(SqliteValueText(arguments[0])));
@@ -427,7 +583,7 @@ std::optional<std::string> FrontEndViewOfOlderView(std::string_view create_sql,
     NameViewColumns(bound.columns, *header);
     std::optional<tsql::SqliteText> generated = tsql::generate::GenerateViewQuery(bound, 1, form);
     if (!generated) return std::nullopt;
-    return ViewDefinition(*header, bound.columns, generated->sql, {});
+    return ViewDefinition(*header, bound.columns, std::optional<std::string>(generated->sql), {});
   } catch (const std::exception&) {
     return std::nullopt;  // not T-SQL the front end binds: it stays as it is
   }

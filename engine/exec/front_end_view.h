@@ -56,6 +56,9 @@ struct StoredView {
   std::shared_ptr<const std::vector<tsql::parse::CommonTable>> with;
   bool check_option = false;  // made WITH CHECK OPTION
   size_t generated_at = 0;     // where the generated query starts in the stored SQL
+  // SQLite keeps a stand-in for the query (it reads another database): a
+  // reader must bind `query`, never read the SQLite view.
+  bool bound_at_use = false;
 };
 StoredView StoredViewQuery(std::string_view create_sql);
 
@@ -70,6 +73,32 @@ StoredView OlderViewQuery(std::string_view create_sql);
 // view made before, its CREATE VIEW rebuilt from its name and query; for a
 // view an older engine stored as its statement, that statement.
 std::string ViewTextAsWritten(std::string_view create_sql);
+
+// The stored definition (SQLite's CREATE VIEW) of view `view` of SQLite
+// schema `schema`; empty when there is no such view.
+std::string StoredViewSql(sqlite3* db, const std::string& schema, const std::string& view);
+
+// The columns' types (with their nullability) a view's stored definition
+// recorded when it was made or last altered, as SQL Server keeps a view's
+// column metadata; nullopt for a view made before they were recorded.
+std::optional<std::vector<ColumnType>> StoredViewColumnTypes(std::string_view create_sql);
+
+// The types of the columns of the view `create_sql` of the SQLite schema
+// `schema` of `db`, for the catalog: those it recorded, else its query bound
+// now over the tables of that file; nullopt when neither is known (SQLite's
+// declared types then stand). Never throws.
+std::optional<std::vector<ColumnType>> ViewColumnTypes(sqlite3* db, const std::string& schema,
+                                                       std::string_view create_sql);
+
+// sqlengine_column_type(declared, pk, sql, cid, schema): for a view, the
+// declaration of its column `cid` by ViewColumnTypes; otherwise as the
+// three-argument form. sqlengine_view_column_null(sql, cid, schema): 1 when
+// the view's column takes NULL, 0 when not, NULL when unknown (or no view).
+void ViewColumnTypeFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
+void ViewColumnNullFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
+// sqlengine_unstored_view(name): fails with 8180 always; the stand-in query
+// of a view read at each use calls it, so no path reads rows from it.
+void UnstoredViewFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
 // sqlengine_view_text(sql): ViewTextAsWritten for the catalog views; NULL for NULL.
 void ViewTextFunction(sqlite3_context* context, int count, sqlite3_value** arguments);
 

@@ -384,8 +384,12 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
       "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?, 'main') ORDER BY cid");
   sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
   std::string table_sql = StoredTableSql(db, "main", object.name);
+  // A view's columns have the types its query gives them.
+  std::optional<std::vector<ColumnType>> view_types;
+  if (object.xtype == "V")
+    view_types = ViewColumnTypes(db, "main", StoredViewSql(db, "main", object.name));
   bool has_identity = false;
-  while (sqlite3_step(info.get()) == SQLITE_ROW) {
+  for (size_t cid = 0; sqlite3_step(info.get()) == SQLITE_ROW; ++cid) {
     std::string name = catalog::ColumnText(info.get(), 0);
     std::string declared = catalog::ColumnText(info.get(), 1);
     bool rowid_identity =
@@ -394,6 +398,10 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                           .value_or(ColumnType{SqlType::kSqlVariant});
     bool nullable = sqlite3_column_int(info.get(), 2) == 0 &&
                     sqlite3_column_int(info.get(), 3) == 0 && !type.row_version;
+    if (view_types && cid < view_types->size()) {
+      type = (*view_types)[cid];
+      nullable = type.nullable && !type.row_version;
+    }
     std::string user_type =
         rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
     std::string type_name(tsql::DeclaredTypeName(type));
@@ -581,11 +589,29 @@ Mentions MentionsOf(const std::string& definition) {
   } catch (const SqlError&) {
     return mentions;
   }
+  auto is_name = [&](size_t k) {
+    return k < tokens.size() && (tokens[k].kind == tsql::TokenKind::kWord ||
+                                 tokens[k].kind == tsql::TokenKind::kQuotedName);
+  };
+  // The tokens of a name with a database part (d..t, d.o.t): another
+  // database's object, none of this one's.
+  std::vector<bool> elsewhere(tokens.size(), false);
+  for (size_t start = 0; start < tokens.size();) {
+    size_t end = start;
+    int parts = 0;
+    while (end < tokens.size()) {
+      if (is_name(end)) ++end;
+      ++parts;
+      if (end >= tokens.size() || !tokens[end].IsSymbol(".")) break;
+      ++end;
+    }
+    if (parts >= 3)
+      for (size_t k = start; k < end; ++k) elsewhere[k] = true;
+    start = end > start ? end : start + 1;
+  }
   for (size_t i = 0; i < tokens.size(); ++i) {
     const tsql::Token& token = tokens[i];
-    if (token.kind != tsql::TokenKind::kWord && token.kind != tsql::TokenKind::kQuotedName) {
-      continue;
-    }
+    if (!is_name(i) || elsewhere[i]) continue;
     std::string name = tsql::ToLower(token.value);
     mentions.names.insert(name);
     size_t back = i;

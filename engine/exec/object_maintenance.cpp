@@ -12,6 +12,7 @@
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
 #include "engine/exec/triggers.h"
+#include "engine/exec/view_alteration.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -188,6 +189,9 @@ bool RunObjectMaintenanceProcedure(Session& session, std::string_view name,
     ChangeObjectOwner(session, given, sink);
   } else if (name == "sp_recompile") {
     Recompile(session, given, sink);
+  } else if (name == "sp_refreshview") {
+    Arguments args(name, given, {"@viewname"});
+    RefreshView(session, args.Required(0, name, "@viewname"));
   } else if (name == "sp_updatestats") {
     UpdateStats(session, given, sink);
   } else if (name == "sp_tableoption") {

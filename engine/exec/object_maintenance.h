@@ -1,6 +1,7 @@
 #pragma once
 // System procedures that change who owns an object and how the engine keeps
-// it: sp_changeobjectowner, sp_recompile, sp_updatestats, sp_tableoption.
+// it: sp_changeobjectowner, sp_recompile, sp_refreshview, sp_updatestats,
+// sp_tableoption.
 
 #include <string_view>
 #include <vector>

@@ -7,6 +7,12 @@
 
 #include <sqlite3.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/common/types.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 
 namespace sqlengine::exec {
@@ -19,5 +25,11 @@ namespace sqlengine::exec {
 // transaction. Throws std::runtime_error, naming the view, when its query no
 // longer binds.
 void RegenerateViews(sqlite3* db, tsql::generate::ExactForm form);
+
+// The types of the columns of the view `create_sql` of the SQLite schema
+// `schema` of `db`, its query bound now over the tables and views that file
+// holds; nullopt when it does not bind there. Never throws.
+std::optional<std::vector<ColumnType>> BindViewColumnTypes(sqlite3* db, const std::string& schema,
+                                                           std::string_view create_sql);
 
 }  // namespace sqlengine::exec

@@ -256,6 +256,19 @@ TEST_F(DataFileUpgradeTest, ViewsAnOlderEngineStoredAsTheirStatementAreReadListe
   EXPECT_EQ(Query(client, "EXEC sp_helptext 'cheap'"),
             (std::vector<std::string>{
                 "CREATE VIEW cheap AS SELECT id , price , note FROM ledger WHERE price < 1"}));
+  // No column types were kept with them: the catalog binds their queries
+  // (price * 2 of a decimal(10,2) is (21,2); a computed column, never
+  // sql_variant).
+  EXPECT_EQ(Query(client,
+                  "SELECT c.name, t.name, c.length, c.xprec, c.xscale FROM syscolumns c "
+                  "JOIN systypes t ON t.xusertype = c.xusertype WHERE c.id = OBJECT_ID('renamed') "
+                  "AND c.xtype NOT IN (106, 108) UNION ALL SELECT name, 'exact', length, xprec, "
+                  "xscale FROM syscolumns WHERE id = OBJECT_ID('renamed') AND xtype IN (106, 108)"),
+            (std::vector<std::string>{"item|int|4|10|0", "cost|exact|13|21|2"}));
+  EXPECT_EQ(Query(client, "SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM "
+                          "INFORMATION_SCHEMA.COLUMNS WHERE TABLE_NAME = 'cheap' AND "
+                          "COLUMN_NAME = 'note'"),
+            (std::vector<std::string>{"note|10"}));
   // Dropped like any view.
   Ok(client, "DROP VIEW cheap DROP VIEW renamed, first_one");
   EXPECT_EQ(Query(client, "SELECT count(*) FROM sysobjects WHERE xtype = 'V'"),

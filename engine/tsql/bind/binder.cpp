@@ -698,6 +698,11 @@ class Binder {
       catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
                                   std::move(through));
       target.levels.push_back(std::move(level));
+      // The statement takes its locks and checks (read-only, single user) in
+      // the database it names; a table of another one under the view is
+      // not written.
+      if (!source->view_query && source->schema != view.schema)
+        Refuse("a change through a view of another database's table");
       if (!source->view_query) {
         target.table = std::move(source);
         break;
@@ -776,7 +781,9 @@ class Binder {
   bool TakenInstead(const TableShape& view) const {
     if (view.read_bound_query && (view.instead_of_insert || view.instead_of_update ||
                                   view.instead_of_delete) && change_ != Change::kNone)
-      Refuse("a change of an older engine's view that has an INSTEAD OF trigger");
+      Refuse(
+          "a change of a view read as its bound query (an older engine's, or one of another "
+          "database's tables) that has an INSTEAD OF trigger");
     switch (change_) {
       case Change::kInsert:
         return view.instead_of_insert;
@@ -1469,13 +1476,18 @@ class Binder {
         binding.computed_columns = table->computed_columns;
         if (table->view_query) {
           int calls_before = calls_elsewhere_;
+          int unstored_before = views_read_bound_;
           BoundQuery query = ViewQuery(*table);
           binding.columns = query.columns;
-          if (calls_elsewhere_ > calls_before || table->read_bound_query) {
+          if (calls_elsewhere_ > calls_before || views_read_bound_ > unstored_before ||
+              table->read_bound_query) {
             // SQLite's own copy of the view calls its functions by name
             // alone, which the engine would look up where the reader's
             // names resolve; the query bound here names their database.
-            // (An older engine's copy is not the front end's SQL at all.)
+            // (An older engine's copy is not the front end's SQL at all,
+            // and a view of another database's tables has a stand-in
+            // there, as has a view over such a view.)
+            ++views_read_bound_;
             bound->kind = BoundSource::Kind::kDerived;
             bound->derived = std::make_unique<BoundQuery>(std::move(query));
           } else {
@@ -1588,6 +1600,7 @@ class Binder {
       own.With(*view.view_with);
       query = own.Query(*view.view_query, nullptr);
       calls_elsewhere_ += own.calls_elsewhere_;
+      views_read_bound_ += own.views_read_bound_;
     } else {
       query = Query(*view.view_query, nullptr);
     }
@@ -3419,6 +3432,9 @@ class Binder {
   // Calls bound so far of a function of another database than the one the
   // session's names reach.
   int calls_elsewhere_ = 0;
+  // Views bound so far that are read as their bound query, not as SQLite's
+  // copy: a view over one is read so too.
+  int views_read_bound_ = 0;
   // Set while a block's own WHERE clause is bound (not its subqueries').
   bool old_outer_joins_allowed_ = false;
   // Binding a table's CHECK, DEFAULT or computed column (TableExpression).

@@ -40,9 +40,10 @@ struct TableShape {
   bool instead_of_delete = false;
   // Of a view: made WITH CHECK OPTION.
   bool check_option = false;
-  // Of a view an older engine stored as its statement: SQLite's copy of it
-  // is not the front end's SQL, so a reader reads the query bound here
-  // instead, and no change is handed to its INSTEAD OF triggers.
+  // Of a view an older engine stored as its statement, or one reading
+  // another database's tables (SQLite keeps a stand-in for it): SQLite's
+  // copy of it is not the front end's SQL, so a reader reads the query
+  // bound here instead, and no change is handed to its INSTEAD OF triggers.
   bool read_bound_query = false;
   // A catalog view: `sql` is a parenthesised query, read but never written.
   bool system_catalog = false;

@@ -58,6 +58,7 @@ class Generator : public ExprWriter {
     text.literal_types = std::move(literal_types_);
   }
   bool outside_main() const { return outside_main_; }
+  bool reads_temp() const { return reads_temp_; }
 
   // "WITH name (columns) AS (query), ... " or "".
   std::string With(const std::vector<bind::BoundCommonTable>& with) {
@@ -542,6 +543,7 @@ class Generator : public ExprWriter {
   } item_targets_;
   bool schema_free_ = false;
   bool outside_main_ = false;
+  bool reads_temp_ = false;
   // While a set of GroupingSets is written: which GROUP BY expressions it
   // totals over.
   std::vector<bool> totalled_;
@@ -921,6 +923,7 @@ class Generator : public ExprWriter {
       case BoundSource::Kind::kTable:
         if (schema_free_ && !source.schema.empty()) {
           if (source.schema != "main") outside_main_ = true;
+          if (source.schema == "temp") reads_temp_ = true;
           // table_sql is "schema"."name".
           return source.table_sql.substr(QuoteSqliteName(source.schema).size() + 1) + " AS " +
                  source.alias;
@@ -1501,11 +1504,12 @@ SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm f
 }
 
 std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line,
-                                            ExactForm form) {
+                                            ExactForm form, bool* reads_temp) {
   Generator generator = GeneratorFor(form);
   generator.SchemaFree();
   std::string with = generator.With(query.with);
   SqliteText text = ChangeText(std::move(with), generator.Query(query), line, form);
+  if (reads_temp != nullptr) *reads_temp = generator.reads_temp();
   if (generator.outside_main()) return std::nullopt;
   return text;
 }

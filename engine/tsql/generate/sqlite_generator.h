@@ -57,9 +57,11 @@ SqliteText GenerateDelete(const bind::BoundChange& change, int line,
 // The query of a view stored in the current database: its tables named
 // without their schema, as SQLite requires of a view that may be read from
 // another database (attached under another name). nullopt when the query
-// reads a table outside the current database (#temp, another database).
+// reads a table outside the current database (#temp, another database);
+// `reads_temp`, when given, is set to whether it reads a #temp table.
 std::optional<SqliteText> GenerateViewQuery(const bind::BoundQuery& query, int line,
-                                            ExactForm form = ExactForm::kNumbers);
+                                            ExactForm form = ExactForm::kNumbers,
+                                            bool* reads_temp = nullptr);
 
 // A control-flow condition as a query of one row and column: 1 when the
 // condition holds, else 0 (false and unknown alike).
