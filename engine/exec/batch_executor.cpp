@@ -348,6 +348,63 @@ void BatchExecutor::Run(const tsql::StatementList& statements) {
   RunList(statements);
 }
 
+void BatchExecutor::RunKept(const std::shared_ptr<const tsql::StatementList>& statements) {
+  kept_body_ = statements;
+  try {
+    // A check resting on the text alone passed once for good.
+    if (!session_.SyntaxPassed(statements)) {
+      tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
+      if (CheckSyntax(*statements)) session_.NoteSyntaxPassed(statements);
+    }
+  } catch (const SqlError& error) {
+    ReportError(error);
+    return;
+  }
+  RunList(*statements);
+}
+
+std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Statement& statement) {
+  // Bound here, where the statement binds its literals as parameters: texts
+  // that differ only in them are one text, kept compiled from its second run on.
+  constexpr auto kParameters = tsql::generate::Literals::kParameters;
+  SessionConnection& connection = session_.Connection();
+  // Read before the binding reads the catalog: a schema changed meanwhile
+  // makes the kept text a stale one's, never a newer one's.
+  std::optional<StatementCache::Context> context;
+  BoundTexts::Place place{kept_body_, &statement};
+  std::string database, schema;
+  if (kept_body_ && IsRowStatement(statement.kind)) context = connection.StatementContext();
+  if (context) {
+    database = connection.UnqualifiedDatabase();
+    schema = connection.UnqualifiedSchema();
+    BoundTexts::Present present;
+    present.context = &*context;
+    present.database = &database;
+    present.schema = &schema;
+    present.variable_type = [this](const std::string& name) -> std::optional<ColumnType> {
+      auto it = session_.Variables().find(name);
+      if (it == session_.Variables().end()) return std::nullopt;
+      return it->second.type;
+    };
+    present.ansi_nulls = session_.Options().ansi_nulls;
+    present.concat_null_yields_null = session_.Options().concat_null_yields_null;
+    if (std::optional<tsql::SqliteText> kept = connection.Bound().Find(place, present))
+      return kept;
+  }
+  BoundTexts::Notes notes;
+  std::optional<tsql::SqliteText> bound;
+  {
+    SessionConnection::Recording recording(connection, context ? &notes : nullptr);
+    bound = FrontEndSelect(statement, session_, {}, kParameters);
+    if (!bound) bound = FrontEndChange(statement, session_, kParameters);
+  }
+  if (bound && context) {
+    connection.Bound().Keep(place, *context, std::move(database), std::move(schema),
+                            std::move(notes), *bound);
+  }
+  return bound;
+}
+
 bool BatchExecutor::IsPassThrough(StatementKind kind) {
   switch (kind) {
     case StatementKind::kSelect:
@@ -946,11 +1003,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   // SELECT, INSERT, UPDATE and DELETE run only as the front end takes them.
-  // Run here, where the statement binds its literals: texts that differ
-  // only in them are one text, kept compiled from its second run on.
-  constexpr auto kParameters = tsql::generate::Literals::kParameters;
-  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_, {}, kParameters);
-  if (!bound) bound = FrontEndChange(statement, session_, kParameters);
+  std::optional<tsql::SqliteText> bound = BindRowStatement(statement);
   if (!bound)
     bound = FrontEndCreateView(statement, session_,
                                tsql::DefinitionText(source_text_, statement.tokens));
@@ -1947,6 +2000,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.procedure_ = definition.name;
   inner.drops_its_temp_tables_ = true;
   if (dynamic) inner.source_text_ = definition.source;
+  // A stored procedure's parse is kept (procedures.h); a dynamic text's is this call's.
+  if (!dynamic && definition.statements) inner.kept_body_ = statements;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;
