@@ -373,6 +373,7 @@ std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Stat
   std::optional<StatementCache::Context> context;
   BoundTexts::Place place{kept_body_, &statement};
   std::string database, schema;
+  bound_context_.reset();
   if (kept_body_ && IsRowStatement(statement.kind)) context = connection.StatementContext();
   if (context) {
     database = connection.UnqualifiedDatabase();
@@ -402,6 +403,7 @@ std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Stat
     connection.Bound().Keep(place, *context, std::move(database), std::move(schema),
                             std::move(notes), *bound);
   }
+  bound_context_ = std::move(context);
   return bound;
 }
 
@@ -1004,6 +1006,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   // SELECT, INSERT, UPDATE and DELETE run only as the front end takes them.
   std::optional<tsql::SqliteText> bound = BindRowStatement(statement);
+  // Nothing between here and its compilation changes a schema or the rules.
+  std::optional<StatementCache::Context> bound_context = std::move(bound_context_);
+  bound_context_.reset();
   if (!bound)
     bound = FrontEndCreateView(statement, session_,
                                tsql::DefinitionText(source_text_, statement.tokens));
@@ -1102,8 +1107,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (IsRowStatement(statement.kind) && !dirty && !tracks && savepoint == nullptr && !triggers &&
         !text.row_guard && earlier_steps.empty() &&
         connection.Statements().SeenBefore(text.sql)) {
-      if (std::optional<StatementCache::Context> now = connection.StatementContext())
-        reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+      std::optional<StatementCache::Context> now =
+          bound_context ? std::move(bound_context) : connection.StatementContext();
+      if (now) reuse = StatementReuse{&connection.Statements(), std::move(*now)};
     }
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,

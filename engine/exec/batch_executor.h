@@ -312,6 +312,9 @@ class BatchExecutor final : public ParameterSource {
   // of a kept body's statement kept for its next run (bound_texts.h);
   // nullopt for a statement of another kind. Throws as FrontEndSelect.
   std::optional<tsql::SqliteText> BindRowStatement(const tsql::Statement& statement);
+  // The context BindRowStatement read for the statement it bound last, for
+  // that statement's compilation to be kept under; taken by its first user.
+  std::optional<StatementCache::Context> bound_context_;
   // DECLARE @t TABLE (...): makes the variable's table (no DONE, as DECLARE).
   void DeclareTableVariable(const tsql::Statement& statement, size_t open);
   // The statement with its table variables named by their tables, when it has any.
