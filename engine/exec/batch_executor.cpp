@@ -349,6 +349,65 @@ void BatchExecutor::Run(const tsql::StatementList& statements) {
   RunList(statements);
 }
 
+void BatchExecutor::RunKept(const std::shared_ptr<const tsql::StatementList>& statements) {
+  kept_body_ = statements;
+  try {
+    // A check resting on the text alone passed once for good.
+    if (!session_.SyntaxPassed(statements)) {
+      tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
+      if (CheckSyntax(*statements)) session_.NoteSyntaxPassed(statements);
+    }
+  } catch (const SqlError& error) {
+    ReportError(error);
+    return;
+  }
+  RunList(*statements);
+}
+
+std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Statement& statement) {
+  // Bound here, where the statement binds its literals as parameters: texts
+  // that differ only in them are one text, kept compiled from its second run on.
+  constexpr auto kParameters = tsql::generate::Literals::kParameters;
+  SessionConnection& connection = session_.Connection();
+  // Read before the binding reads the catalog: a schema changed meanwhile
+  // makes the kept text a stale one's, never a newer one's.
+  std::optional<StatementCache::Context> context;
+  BoundTexts::Place place{kept_body_, &statement};
+  std::string database, schema;
+  bound_context_.reset();
+  if (kept_body_ && IsRowStatement(statement.kind)) context = connection.StatementContext();
+  if (context) {
+    database = connection.UnqualifiedDatabase();
+    schema = connection.UnqualifiedSchema();
+    BoundTexts::Present present;
+    present.context = &*context;
+    present.database = &database;
+    present.schema = &schema;
+    present.variable_type = [this](const std::string& name) -> std::optional<ColumnType> {
+      auto it = session_.Variables().find(name);
+      if (it == session_.Variables().end()) return std::nullopt;
+      return it->second.type;
+    };
+    present.ansi_nulls = session_.Options().ansi_nulls;
+    present.concat_null_yields_null = session_.Options().concat_null_yields_null;
+    if (std::optional<tsql::SqliteText> kept = connection.Bound().Find(place, present))
+      return kept;
+  }
+  BoundTexts::Notes notes;
+  std::optional<tsql::SqliteText> bound;
+  {
+    SessionConnection::Recording recording(connection, context ? &notes : nullptr);
+    bound = FrontEndSelect(statement, session_, {}, kParameters);
+    if (!bound) bound = FrontEndChange(statement, session_, kParameters);
+  }
+  if (bound && context) {
+    connection.Bound().Keep(place, *context, std::move(database), std::move(schema),
+                            std::move(notes), *bound);
+  }
+  bound_context_ = std::move(context);
+  return bound;
+}
+
 bool BatchExecutor::IsPassThrough(StatementKind kind) {
   switch (kind) {
     case StatementKind::kSelect:
@@ -951,11 +1010,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
   }
   // SELECT, INSERT, UPDATE and DELETE run only as the front end takes them.
-  // Run here, where the statement binds its literals: texts that differ
-  // only in them are one text, kept compiled from its second run on.
-  constexpr auto kParameters = tsql::generate::Literals::kParameters;
-  std::optional<tsql::SqliteText> bound = FrontEndSelect(statement, session_, {}, kParameters);
-  if (!bound) bound = FrontEndChange(statement, session_, kParameters);
+  std::optional<tsql::SqliteText> bound = BindRowStatement(statement);
+  // Nothing between here and its compilation changes a schema or the rules.
+  std::optional<StatementCache::Context> bound_context = std::move(bound_context_);
+  bound_context_.reset();
   if (!bound)
     bound = FrontEndCreateView(statement, session_,
                                tsql::DefinitionText(source_text_, statement.tokens));
@@ -1054,8 +1112,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (IsRowStatement(statement.kind) && !dirty && !tracks && savepoint == nullptr && !triggers &&
         !text.row_guard && earlier_steps.empty() &&
         connection.Statements().SeenBefore(text.sql)) {
-      if (std::optional<StatementCache::Context> now = connection.StatementContext())
-        reuse = StatementReuse{&connection.Statements(), std::move(*now)};
+      std::optional<StatementCache::Context> now =
+          bound_context ? std::move(bound_context) : connection.StatementContext();
+      if (now) reuse = StatementReuse{&connection.Statements(), std::move(*now)};
     }
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,
@@ -1978,6 +2037,8 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.procedure_ = definition.name;
   inner.drops_its_temp_tables_ = true;
   if (dynamic) inner.source_text_ = definition.source;
+  // A stored procedure's parse is kept (procedures.h); a dynamic text's is this call's.
+  if (!dynamic && definition.statements) inner.kept_body_ = statements;
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   inner.after_rollback_ = after_rollback_;

@@ -5,6 +5,7 @@
 // client should see becomes an ERROR message plus a DONE with the error bit.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,10 @@ class BatchExecutor final : public ParameterSource {
 
   // Throws Cancelled (the session's cancel flag) or ClientGone.
   void Run(const tsql::StatementList& statements);
+  // Runs a parse the session keeps for a text it is sent again and again
+  // (bound_texts.h): checked once for a check resting on its text, its
+  // statements' bindings kept for their next runs. Throws as Run.
+  void RunKept(const std::shared_ptr<const tsql::StatementList>& statements);
 
   // The text the statements' tokens were read from (a client's batch, a
   // dynamic SQL string). A procedure, function, trigger or view made by one
@@ -306,6 +311,16 @@ class BatchExecutor final : public ParameterSource {
   std::vector<std::string> temp_tables_made_;
   // The body that called this procedure's; nullptr for a batch.
   BatchExecutor* caller_ = nullptr;
+  // The kept parse whose statements run here (a stored procedure's body, a
+  // parameterised text sent again); null for a batch parsed for this run.
+  std::shared_ptr<const tsql::StatementList> kept_body_;
+  // SELECT, INSERT, UPDATE or DELETE as the front end binds it, the binding
+  // of a kept body's statement kept for its next run (bound_texts.h);
+  // nullopt for a statement of another kind. Throws as FrontEndSelect.
+  std::optional<tsql::SqliteText> BindRowStatement(const tsql::Statement& statement);
+  // The context BindRowStatement read for the statement it bound last, for
+  // that statement's compilation to be kept under; taken by its first user.
+  std::optional<StatementCache::Context> bound_context_;
   // DECLARE @t TABLE (...): makes the variable's table (no DONE, as DECLARE).
   void DeclareTableVariable(const tsql::Statement& statement, size_t open);
   // The statement with its table variables named by their tables, when it has any.

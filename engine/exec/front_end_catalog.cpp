@@ -133,6 +133,7 @@ std::optional<std::vector<int>> SessionCatalog::OwnersReached(const std::string&
 
 void SessionCatalog::EnterBody(const std::string& schema, const std::string& name,
                                tsql::ObjectReach::Kind kind) {
+  Unkeepable();
   bodies_.push_back({schema, name, kind});
   // A view's or function's names without an owner reach its owner's objects.
   SessionConnection& connection = session_.Connection();
@@ -155,6 +156,7 @@ void SessionCatalog::NoteWrittenThrough(const std::string& view_schema, const st
                                         const std::string& source_schema,
                                         const std::string& source,
                                         std::vector<std::pair<std::string, std::string>> columns) {
+  Unkeepable();
   reaches_.push_back(
       {source_schema, source, tsql::ObjectReach::Kind::kTable, view_schema, view,
        std::move(columns)});
@@ -166,6 +168,11 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
     const std::vector<std::string>& written) {
   std::vector<std::string> name = InBodyDatabase(written);
   std::optional<tsql::bind::TableShape> shape = Describe(name);
+  // Only a table's shape follows its schema text alone.
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded();
+      notes != nullptr && (!shape || shape->system_catalog || shape->schema == "temp" ||
+                           shape->view_query))
+    notes->keepable = false;
   if (shape && !shape->system_catalog && shape->schema != "temp") {
     Note(shape->schema, shape->name,
          shape->view_query ? tsql::ObjectReach::Kind::kView : tsql::ObjectReach::Kind::kTable);
@@ -235,6 +242,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
 }
 
 bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
+  Unkeepable();
   std::vector<std::string> name = InBodyDatabase(written);
   std::string table = tsql::ToLower(name.back());
   if (table.empty()) return true;
@@ -258,14 +266,31 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
 }
 
 std::optional<ColumnType> SessionCatalog::VariableType(std::string_view name) {
-  auto it = session_.Variables().find(tsql::ToLower(name));
-  if (it == session_.Variables().end()) return std::nullopt;
-  return it->second.type;
+  std::string lower = tsql::ToLower(name);
+  auto it = session_.Variables().find(lower);
+  std::optional<ColumnType> type;
+  if (it != session_.Variables().end()) type = it->second.type;
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded())
+    notes->variables.emplace_back(std::move(lower), type);
+  return type;
 }
 
-bool SessionCatalog::AnsiNulls() { return session_.Options().ansi_nulls; }
+bool SessionCatalog::AnsiNulls() {
+  bool on = session_.Options().ansi_nulls;
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded()) notes->ansi_nulls = on;
+  return on;
+}
 
-bool SessionCatalog::ConcatNullYieldsNull() { return session_.Options().concat_null_yields_null; }
+bool SessionCatalog::ConcatNullYieldsNull() {
+  bool on = session_.Options().concat_null_yields_null;
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded())
+    notes->concat_null_yields_null = on;
+  return on;
+}
+
+void SessionCatalog::Unkeepable() {
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded()) notes->keepable = false;
+}
 
 bool SessionCatalog::ColumnsNullableByDefault(const std::string& database) {
   const SessionOptions& options = session_.Options();

@@ -50,6 +50,9 @@ class SessionCatalog final : public tsql::bind::Catalog {
   // whoever owns it, so the name either reaches it or nothing.
   bool OwnedAsWritten(const std::string& owner, const std::string& database,
                       const std::string& table);
+  // Tells a recorded binding (bound_texts.h) that it read what may change
+  // without a schema change.
+  void Unkeepable();
   // Notes `name` reached from the body being bound (or the statement).
   void Note(const std::string& schema, const std::string& name, tsql::ObjectReach::Kind kind);
 

@@ -9,6 +9,7 @@ namespace sqlengine::exec {
 
 std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
     const std::vector<std::string>& written) {
+  Unkeepable();
   std::vector<std::string> name = InBodyDatabase(written);
   std::optional<tsql::FunctionDefinition> definition = exec::FindFunction(session_, name);
   if (!definition) return std::nullopt;

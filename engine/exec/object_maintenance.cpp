@@ -88,8 +88,9 @@ void ChangeObjectOwner(Session& session, const std::vector<CallArgument>& given,
 
 // sp_recompile 'object': a table, view, procedure, function or trigger its
 // owner, db_owner or db_ddladmin may alter. The engine binds procedures,
-// functions and triggers again whenever a schema they use changes, so
-// nothing is kept that the mark would have to throw away.
+// functions and triggers again whenever a schema they use changes; the
+// bindings and compilations sessions keep (bound_texts.h,
+// statement_cache.h) are made again after it all the same.
 void Recompile(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_recompile", given, {"@objname"});
   std::string written = args.Required(0, "sp_recompile", "@objname");
@@ -120,6 +121,8 @@ void Recompile(Session& session, const std::vector<CallArgument>& given, ResultS
       !rights.OwnsObject(name)) {
     throw MakeError(15247);
   }
+  // Every session's kept statements are keyed by the security generation.
+  session.Engine().SecurityChanged();
   sink.Message(FormatMessage(15070, {name}));
 }
 

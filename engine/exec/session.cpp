@@ -374,19 +374,44 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   connection_.MakeCommitsDurable();
 }
 
+std::shared_ptr<const tsql::StatementList> Session::KeptParse(const std::string& sql) {
+  std::string key = (tsql::QuotedIdentifiers() ? "1" : "0") + sql;
+  if (auto it = kept_parses_.find(key); it != kept_parses_.end()) return it->second;
+  BoundTexts::Notes notes;
+  std::shared_ptr<const tsql::StatementList> parsed;
+  {
+    // A user type the parse read is noted (user_types.h).
+    SessionConnection::Recording recording(connection_, &notes);
+    parsed = std::make_shared<const tsql::StatementList>(tsql::ParseBatch(sql));
+  }
+  if (!notes.keepable || sql.size() > kLongestKeptParse) return parsed;
+  if (kept_parses_.size() >= kKeptParses) kept_parses_.clear();
+  kept_parses_.emplace(std::move(key), parsed);
+  return parsed;
+}
+
 void Session::RunBatch(const std::string& sql, ResultSink& sink,
-                       const std::function<void()>& before_end) {
+                       const std::function<void()>& before_end, bool keep_parse) {
   BatchExecutor executor(*this, sink);
   executor.SetSourceText(sql);
   try {
     tsql::StatementList statements;
+    std::shared_ptr<const tsql::StatementList> kept;
     try {
-      statements = tsql::ParseBatch(sql);
+      if (keep_parse) {
+        kept = KeptParse(sql);
+      } else {
+        statements = tsql::ParseBatch(sql);
+      }
     } catch (const SqlError& error) {
       executor.ReportError(error);
       return;
     }
-    executor.Run(statements);
+    if (kept) {
+      executor.RunKept(kept);
+    } else {
+      executor.Run(statements);
+    }
     if (before_end) before_end();
   } catch (const exec::Cancelled&) {
     SyncTransactionState(nullptr);
@@ -448,13 +473,16 @@ std::vector<OutputValue> Session::RunParameterised(const std::string& statement,
   std::vector<std::pair<size_t, std::string>> outputs =
       DeclareParameters(variables_, declarations, params, first_value);
   std::vector<OutputValue> values;
-  RunBatch(statement, sink, [&] {
-    for (const auto& [index, variable] : outputs) {
-      const RpcParam& param = params[index];
-      values.push_back({static_cast<int>(index), param.name, param.type,
-                        ConvertForType(variables_[variable].value, param.type)});
-    }
-  });
+  RunBatch(
+      statement, sink,
+      [&] {
+        for (const auto& [index, variable] : outputs) {
+          const RpcParam& param = params[index];
+          values.push_back({static_cast<int>(index), param.name, param.type,
+                            ConvertForType(variables_[variable].value, param.type)});
+        }
+      },
+      /*keep_parse=*/true);
   return values;
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -217,9 +218,15 @@ class Session final : public SqlSession, public FunctionHost {
 
  private:
   // `before_end` runs once the batch has ended normally, while its variables
-  // still hold their values.
+  // still hold their values. With `keep_parse`, the text's parse is kept
+  // for its next run (KeptParse), its statements' bindings with it.
   void RunBatch(const std::string& sql, ResultSink& sink,
-                const std::function<void()>& before_end = {});
+                const std::function<void()>& before_end = {}, bool keep_parse = false);
+  // `sql` parsed, as kept for texts sent again and again (a prepared or
+  // sp_executesql statement), by the text and the QUOTED_IDENTIFIER setting
+  // it is read under; a parse that read a user-defined type is not kept.
+  // Throws the parser's SqlError.
+  std::shared_ptr<const tsql::StatementList> KeptParse(const std::string& sql);
   // Ended by another session's ALTER DATABASE ... WITH ROLLBACK: rolls back,
   // closes the database and stops counting as its user. Runs with the
   // engine's session registry locked, never during one of this session's
@@ -262,6 +269,9 @@ class Session final : public SqlSession, public FunctionHost {
   CommitWatch commits_;
   static constexpr std::size_t kSyntaxPassedKept = 64;
   std::vector<std::weak_ptr<const tsql::StatementList>> syntax_passed_;
+  static constexpr std::size_t kKeptParses = 64;
+  static constexpr std::size_t kLongestKeptParse = 16384;  // characters of text
+  std::unordered_map<std::string, std::shared_ptr<const tsql::StatementList>> kept_parses_;
   // The transaction ended: forgets its savepoints and its write locks.
   void TransactionEnded();
   // Answers a batch that is an INSERT BULK: checks its target and keeps it

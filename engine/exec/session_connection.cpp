@@ -218,6 +218,7 @@ void SessionConnection::NewEpoch() {
   ++epoch_;
   remembered_.reset();
   statements_.Clear();
+  bound_.Clear();
   version_reads_.clear();
   kept_reads_.clear();
 }

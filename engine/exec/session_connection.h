@@ -23,6 +23,7 @@
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/bound_texts.h"
 #include "engine/exec/compiled_statements.h"
 #include "engine/exec/dirty_reads.h"
 #include "engine/exec/sql_functions.h"
@@ -92,6 +93,26 @@ class SessionConnection final : public tsql::NameResolver {
   StatementCache& Statements() { return statements_; }
   // Tables' shapes as the binder reads them (table_shapes.h).
   TableShapes& Shapes() { return shapes_; }
+  // Kept bodies' statements as the front end bound them (bound_texts.h).
+  BoundTexts& Bound() { return bound_; }
+  // While it lives, the front end's bindings note what they ask in `notes`
+  // (bound_texts.h); the recording before it comes back afterwards.
+  class Recording {
+   public:
+    Recording(SessionConnection& connection, BoundTexts::Notes* notes)
+        : connection_(connection), previous_(connection.recording_) {
+      connection_.recording_ = notes;
+    }
+    ~Recording() { connection_.recording_ = previous_; }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+
+   private:
+    SessionConnection& connection_;
+    BoundTexts::Notes* previous_;
+  };
+  // The notes of the binding being recorded; null when none is.
+  BoundTexts::Notes* Recorded() const { return recording_; }
 
   // One T-SQL statement's run (its binding, identity rules, triggers): the
   // row of sqlite_schema FindStoredTable read for a table may be used again
@@ -221,6 +242,8 @@ class SessionConnection final : public tsql::NameResolver {
   CompiledStatements syntax_checked_;
   StatementCache statements_;
   TableShapes shapes_;
+  BoundTexts bound_;
+  BoundTexts::Notes* recording_ = nullptr;
   struct RememberedRow {
     std::string schema;
     std::string table;

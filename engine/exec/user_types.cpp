@@ -231,6 +231,8 @@ std::string UserTypeOfColumn(sqlite3* db, const std::string& table, const std::s
 }
 
 std::optional<ColumnType> DatabaseUserTypes::Resolve(std::string_view name) {
+  // sp_addtype and sp_droptype change no schema: a binding that asked is not kept.
+  if (BoundTexts::Notes* notes = session_.Connection().Recorded()) notes->keepable = false;
   sqlite3* db = session_.Connection().Handle();
   if (db == nullptr) return std::nullopt;
   StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());

@@ -174,6 +174,72 @@ TEST_F(OdbcCall, TextParametersConvertToDatesAsLiteralsDo) {
   SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
+// A prepared statement's binding is kept between its executions: another
+// session's DDL, a changed setting and a dropped table make it bind afresh.
+TEST_F(OdbcCall, PreparedStatementsAnswerAsFreshOnesAfterChanges) {
+  Must("CREATE TABLE Kept (id int, v int NULL) INSERT INTO Kept VALUES (1, 10) "
+       "INSERT INTO Kept VALUES (2, NULL)");
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
+  SQLINTEGER id = 1;
+  SQLLEN id_length = 0;
+  SQLBindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &id, 0, &id_length);
+  // Each execution's column count and first column of its first row
+  // ("NULL", or "-" with no row); "error" when it fails.
+  auto run = [&](bool null_parameter = false) -> std::pair<int, std::string> {
+    id_length = null_parameter ? SQL_NULL_DATA : 0;
+    SQLRETURN rc = SQLExecute(stmt);
+    if (!SQL_SUCCEEDED(rc)) {
+      SQLFreeStmt(stmt, SQL_CLOSE);
+      return {0, "error"};
+    }
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    std::string first = "-";
+    if (SQLFetch(stmt) == SQL_SUCCESS) {
+      SQLCHAR value[32] = {};
+      SQLLEN length = 0;
+      SQLGetData(stmt, 1, SQL_C_CHAR, value, sizeof value, &length);
+      first = length == SQL_NULL_DATA ? "NULL" : reinterpret_cast<char*>(value);
+    }
+    while (SQLMoreResults(stmt) == SQL_SUCCESS) {
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    return {columns, first};
+  };
+  using Answer = std::pair<int, std::string>;
+  SQLCHAR star[] = "SELECT * FROM Kept WHERE id = ?";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(stmt, star, SQL_NTS)));
+  EXPECT_EQ(run(), Answer(2, "1"));
+  EXPECT_EQ(run(), Answer(2, "1"));
+  OdbcClient other(engine_.Port(), "sa", "");
+  BatchOutcome altered = other.Execute("ALTER TABLE Kept ADD w int NULL");
+  ASSERT_FALSE(altered.failed) << altered.Describe();
+  EXPECT_EQ(run(), Answer(3, "1"));
+  altered = other.Execute("DROP TABLE Kept CREATE TABLE Kept (v varchar(5), id int)");
+  ASSERT_FALSE(altered.failed) << altered.Describe();
+  EXPECT_EQ(run(), Answer(2, "-"));
+  Must("INSERT INTO Kept VALUES ('a', 1) INSERT INTO Kept VALUES (NULL, 2)");
+  EXPECT_EQ(run(), Answer(2, "a"));
+  Must("DROP TABLE Kept");
+  EXPECT_EQ(run(), Answer(0, "error"));
+  Must("CREATE TABLE Kept (id int, v int NULL) INSERT INTO Kept VALUES (1, 10) "
+       "INSERT INTO Kept VALUES (2, NULL)");
+  EXPECT_EQ(run(), Answer(2, "1"));
+
+  // = with a parameter holding NULL finds the NULLs under ANSI_NULLS OFF only.
+  SQLCHAR nulls[] = "SELECT count(*) FROM Kept WHERE v = ?";
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(stmt, nulls, SQL_NTS)));
+  EXPECT_EQ(run(true), Answer(1, "0"));
+  EXPECT_EQ(run(true), Answer(1, "0"));
+  Must("SET ANSI_NULLS OFF");
+  EXPECT_EQ(run(true), Answer(1, "1"));
+  EXPECT_EQ(run(true), Answer(1, "1"));
+  Must("SET ANSI_NULLS ON");
+  EXPECT_EQ(run(true), Answer(1, "0"));
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+}
+
 TEST_F(OdbcCall, ProcedureColumnsDescribeTheParameters) {
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, client_->Connection(), &stmt)));
