@@ -2638,7 +2638,7 @@ class Binder {
       return node;
     }
     if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
-        name == "max" || IsStatisticalAggregate(name)) {
+        name == "max" || name == "checksum_agg" || IsStatisticalAggregate(name)) {
       return Aggregate(expr, scope, clause);
     }
     if (name == "identity") return IdentityFunction(expr, clause);
@@ -3090,6 +3090,16 @@ class Binder {
       type = ColumnType{SqlType::kFloat};
     } else if (name == "count" || name == "count_big") {
       type.nullable = false;
+    } else if (name == "checksum_agg") {
+      // The XOR of int values; tinyint and smallint widen to int, other
+      // types (bigint, bit, decimals, text) are refused.
+      const ColumnType& of = node->args[0]->type;
+      if (!node->args[0]->null_literal &&
+          (ClassOf(of.type) != TypeClass::kInteger || of.type == SqlType::kBigInt ||
+           of.type == SqlType::kBit))
+        throw MakeError(8117, {std::string(NameOf(of.type)), name});
+      node->sql = "sqlengine_checksum_agg";
+      type.nullable = true;
     } else {
       const ColumnType& of = node->args[0]->type;
       TypeClass type_class = ClassOf(of.type);
