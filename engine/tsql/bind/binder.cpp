@@ -2116,6 +2116,12 @@ class Binder {
         node->args.push_back(std::move(value));
         return node;
       };
+      // Of two binary operands neither is read as an integer: 402.
+      if (binary(left) && binary(right)) {
+        std::string_view name = op == '&' ? "boolean AND" : op == '|' ? "boolean OR" : "boolean XOR";
+        throw MakeError(402, {std::string(NameOf(left->type.type)),
+                              std::string(NameOf(right->type.type)), std::string(name)});
+      }
       if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
         left = as_integer(std::move(left), right->type);
       if (binary(right) && ClassOf(left->type.type) == TypeClass::kInteger)
