@@ -372,6 +372,12 @@ constexpr MessageTemplate kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {5807, 16,
+     "Recovery intervals above 60 minutes not recommended. Use the RECONFIGURE WITH OVERRIDE "
+     "statement to force this configuration."},
+    {5808, 16,
+     "Ad hoc updates to system catalogs not recommended. Use the RECONFIGURE WITH OVERRIDE "
+     "statement to force this configuration."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6004, 14, "User does not have permission to perform this action."},
     {6102, 14, "User does not have permission to use the KILL statement."},
