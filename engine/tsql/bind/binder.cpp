@@ -2326,35 +2326,94 @@ class Binder {
     return "equal to";
   }
 
-  // How strongly an operand's collation holds in a comparison: 3 a COLLATE
-  // clause's, 2 a column's (converted or not), 1 any other value's.
-  static int CollationStrength(const BoundExpr& operand) {
-    if (operand.explicit_collation) return 3;
-    const BoundExpr* seen = &operand;
-    while (seen->kind == BoundKind::kConvert && !seen->args.empty()) seen = seen->args[0].get();
-    return seen->kind == BoundKind::kColumn ? 2 : 1;
+  // An expression's collation label, by SQL Server's precedence: 3 a COLLATE
+  // clause's (explicit), 2 a column's (implicit), 1 any other value's
+  // (coercible: a literal's, a variable's, a number converted to text).
+  // `conflict`: text worked out from columns of different collations, which
+  // has no collation to compare in unless a COLLATE clause gives one.
+  // `collation`: the type whose collation flags the label holds.
+  struct CollationLabel {
+    int strength = 1;
+    bool conflict = false;
+    const ColumnType* collation = nullptr;
+  };
+
+  // Functions whose character result keeps the label of their character
+  // arguments, by their SQLite names.
+  static bool KeepsCollationLabel(std::string_view sql) {
+    static constexpr std::string_view kNames[] = {
+        "upper",   "lower",       "ltrim",    "rtrim",   "substring", "\"left\"",
+        "\"right\"", "ifnull",      "coalesce", "nullif",  "stuff",     "replace",
+        "reverse", "replicate", "sqlengine_replace_cs"};
+    return std::find(std::begin(kNames), std::end(kNames), sql) != std::end(kNames);
+  }
+
+  static bool IsCharacterValue(const BoundExpr& e) {
+    return !e.null_literal && ClassOf(e.type.type) == TypeClass::kCharacter;
+  }
+
+  // The label of character data put together from `parts` (a concatenation,
+  // a function's arguments): a COLLATE clause's wins; else two different
+  // column collations conflict; else a column's wins over other values'.
+  static CollationLabel CombinedLabel(const std::vector<Bound>& parts, const ColumnType& own) {
+    CollationLabel combined{1, false, &own};
+    for (const Bound& part : parts) {
+      if (!IsCharacterValue(*part)) continue;
+      CollationLabel label = LabelOf(*part);
+      if (label.strength < combined.strength || label.strength == 1) continue;
+      if (label.strength > combined.strength) {
+        combined = label;
+      } else if (label.strength == 2 &&
+                 (label.conflict || !SameCollation(*label.collation, *combined.collation))) {
+        combined.conflict = true;
+      }
+    }
+    return combined;
+  }
+
+  static CollationLabel LabelOf(const BoundExpr& e) {
+    if (e.explicit_collation) return {3, false, &e.type};
+    if (e.kind == BoundKind::kColumn) return {2, false, &e.type};
+    if (e.kind == BoundKind::kConvert && !e.args.empty()) {
+      // Text converted to text keeps its label; anything else becomes a
+      // value of the database's default collation.
+      if (IsCharacterValue(*e.args[0])) return LabelOf(*e.args[0]);
+      return {1, false, &e.type};
+    }
+    if (e.kind == BoundKind::kConcat ||
+        (e.kind == BoundKind::kCall && KeepsCollationLabel(e.sql)))
+      return CombinedLabel(e.args, e.type);
+    return {1, false, &e.type};
   }
 
   // Gives `node` the collation its character `operands` compare in, by SQL
   // Server's precedence: a COLLATE clause's over a column's over any other
-  // value's; two COLLATE clauses or two columns of different collations
-  // are 446. Among other values the first that is not the default's wins.
+  // value's (a function of a column or a concatenation of one holding the
+  // column's). Two COLLATE clauses of different collations are 446, and so
+  // are two columns of different collations, or text whose columns
+  // conflicted, unless a COLLATE clause settles it. Among other values the
+  // first that is not the default's wins.
   static void SettleCollation(BoundExpr& node, const std::vector<Bound>& operands,
                               std::string_view op) {
     const ColumnType* chosen = nullptr;
     int strength = 0;
+    bool conflict = false;
     for (const Bound& operand : operands) {
-      if (operand->null_literal || ClassOf(operand->type.type) != TypeClass::kCharacter) continue;
-      int held = CollationStrength(*operand);
-      if (held == 1 && SameCollation(operand->type, ColumnType{})) continue;
-      if (chosen != nullptr && held == strength && held > 1 &&
-          !SameCollation(*chosen, operand->type))
-        throw MakeError(446, {std::string(OperationName(op))});
+      if (!IsCharacterValue(*operand)) continue;
+      CollationLabel label = LabelOf(*operand);
+      int held = label.strength;
+      if (held == 1 && SameCollation(*label.collation, ColumnType{})) continue;
       if (held > strength) {
-        chosen = &operand->type;
+        chosen = label.collation;
         strength = held;
+        conflict = label.conflict;
+      } else if (held == strength && held > 1 &&
+                 (label.conflict || conflict || !SameCollation(*chosen, *label.collation))) {
+        if (held == 3) throw MakeError(446, {std::string(OperationName(op))});
+        conflict = true;
       }
     }
+    if (conflict) throw MakeError(446, {std::string(OperationName(op))});
     if (chosen == nullptr) return;
     CopyCollation(*chosen, node.collation);
     node.case_sensitive = chosen->case_sensitive;
@@ -2509,11 +2568,14 @@ class Binder {
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
-      node->case_sensitive = node->case_sensitive || value->type.case_sensitive;
-      node->collation.accent_insensitive =
-          node->collation.accent_insensitive || value->type.accent_insensitive;
       node->args.push_back(std::move(value));
     }
+    // The value and the pattern settle their collation as a comparison's
+    // operands do (the escape character takes no part).
+    std::vector<Bound> compared;
+    for (size_t k = 0; k < 2; ++k) compared.push_back(std::move(node->args[k]));
+    SettleCollation(*node, compared, "like");
+    for (size_t k = 0; k < 2; ++k) node->args[k] = std::move(compared[k]);
     return node;
   }
 
