@@ -7,6 +7,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/bind/catalog_functions.h"
+#include "engine/tsql/bind/collation_labels.h"
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"
@@ -2326,66 +2327,6 @@ class Binder {
     return "equal to";
   }
 
-  // An expression's collation label, by SQL Server's precedence: 3 a COLLATE
-  // clause's (explicit), 2 a column's (implicit), 1 any other value's
-  // (coercible: a literal's, a variable's, a number converted to text).
-  // `conflict`: text worked out from columns of different collations, which
-  // has no collation to compare in unless a COLLATE clause gives one.
-  // `collation`: the type whose collation flags the label holds.
-  struct CollationLabel {
-    int strength = 1;
-    bool conflict = false;
-    const ColumnType* collation = nullptr;
-  };
-
-  // Functions whose character result keeps the label of their character
-  // arguments, by their SQLite names.
-  static bool KeepsCollationLabel(std::string_view sql) {
-    static constexpr std::string_view kNames[] = {
-        "upper",   "lower",       "ltrim",    "rtrim",   "substring", "\"left\"",
-        "\"right\"", "ifnull",      "coalesce", "nullif",  "stuff",     "replace",
-        "reverse", "replicate", "sqlengine_replace_cs"};
-    return std::find(std::begin(kNames), std::end(kNames), sql) != std::end(kNames);
-  }
-
-  static bool IsCharacterValue(const BoundExpr& e) {
-    return !e.null_literal && ClassOf(e.type.type) == TypeClass::kCharacter;
-  }
-
-  // The label of character data put together from `parts` (a concatenation,
-  // a function's arguments): a COLLATE clause's wins; else two different
-  // column collations conflict; else a column's wins over other values'.
-  static CollationLabel CombinedLabel(const std::vector<Bound>& parts, const ColumnType& own) {
-    CollationLabel combined{1, false, &own};
-    for (const Bound& part : parts) {
-      if (!IsCharacterValue(*part)) continue;
-      CollationLabel label = LabelOf(*part);
-      if (label.strength < combined.strength || label.strength == 1) continue;
-      if (label.strength > combined.strength) {
-        combined = label;
-      } else if (label.strength == 2 &&
-                 (label.conflict || !SameCollation(*label.collation, *combined.collation))) {
-        combined.conflict = true;
-      }
-    }
-    return combined;
-  }
-
-  static CollationLabel LabelOf(const BoundExpr& e) {
-    if (e.explicit_collation) return {3, false, &e.type};
-    if (e.kind == BoundKind::kColumn) return {2, false, &e.type};
-    if (e.kind == BoundKind::kConvert && !e.args.empty()) {
-      // Text converted to text keeps its label; anything else becomes a
-      // value of the database's default collation.
-      if (IsCharacterValue(*e.args[0])) return LabelOf(*e.args[0]);
-      return {1, false, &e.type};
-    }
-    if (e.kind == BoundKind::kConcat ||
-        (e.kind == BoundKind::kCall && KeepsCollationLabel(e.sql)))
-      return CombinedLabel(e.args, e.type);
-    return {1, false, &e.type};
-  }
-
   // Gives `node` the collation its character `operands` compare in, by SQL
   // Server's precedence: a COLLATE clause's over a column's over any other
   // value's (a function of a column or a concatenation of one holding the
@@ -2399,7 +2340,7 @@ class Binder {
     int strength = 0;
     bool conflict = false;
     for (const Bound& operand : operands) {
-      if (!IsCharacterValue(*operand)) continue;
+      if (operand->null_literal || ClassOf(operand->type.type) != TypeClass::kCharacter) continue;
       CollationLabel label = LabelOf(*operand);
       int held = label.strength;
       if (held == 1 && SameCollation(*label.collation, ColumnType{})) continue;
