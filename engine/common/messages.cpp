@@ -126,6 +126,7 @@ constexpr MessageTemplate kMessages[] = {
     {446, 16, "Cannot resolve collation conflict for %ls operation."},
     {447, 16, "Expression type %ls is invalid for COLLATE clause."},
     {448, 16, "Invalid collation '%.*ls'."},
+    {449, 16, "Collation conflict caused by collate clauses with different collation '%.*ls' and '%.*ls'."},
     {451, 16, "Cannot resolve collation conflict for column %d in %ls statement."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,

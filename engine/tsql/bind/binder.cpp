@@ -357,6 +357,8 @@ class Binder {
         bound.order_by.push_back(BoundOrder{nullptr, ordinal, item.descending});
       }
     }
+    // A view stored before these checks is read as it is.
+    if (view_depth_ == 0) CheckQueryCollations(bound);
     return bound;
   }
 
@@ -2330,9 +2332,9 @@ class Binder {
   // Gives `node` the collation its character `operands` compare in, by SQL
   // Server's precedence: a COLLATE clause's over a column's over any other
   // value's (a function of a column or a concatenation of one holding the
-  // column's). Two COLLATE clauses of different collations are 446, and so
-  // are two columns of different collations, or text whose columns
-  // conflicted, unless a COLLATE clause settles it. Among other values the
+  // column's). Two COLLATE clauses of different collations are 449; two
+  // columns of different collations, or text whose columns conflicted, are
+  // 446 unless a COLLATE clause settles it. Among other values the
   // first that is not the default's wins.
   static void SettleCollation(BoundExpr& node, const std::vector<Bound>& operands,
                               std::string_view op) {
@@ -2350,8 +2352,8 @@ class Binder {
         conflict = label.conflict;
       } else if (held == strength && held > 1 &&
                  (label.conflict || conflict || !SameCollation(*chosen, *label.collation))) {
-        if (held == 3) throw MakeError(446, {std::string(OperationName(op))});
-        conflict = true;
+        if (held == 3) RequireSameExplicit(*chosen, *label.collation);
+        conflict = held == 2;
       }
     }
     if (conflict) throw MakeError(446, {std::string(OperationName(op))});

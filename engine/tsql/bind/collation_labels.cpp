@@ -27,8 +27,9 @@ bool IsCharacterValue(const BoundExpr& e) {
 }
 
 // The label of character data put together from `parts`: a COLLATE
-// clause's wins; else two different column collations conflict; else a
-// column's wins over other values'.
+// clause's wins (two naming different collations are 449); else two
+// different column collations conflict; else a column's wins over other
+// values'.
 CollationLabel CombinedLabel(const std::vector<const BoundExpr*>& parts, const ColumnType& own) {
   CollationLabel combined{1, false, &own};
   for (const BoundExpr* part : parts) {
@@ -37,15 +38,29 @@ CollationLabel CombinedLabel(const std::vector<const BoundExpr*>& parts, const C
     if (label.strength < combined.strength || label.strength == 1) continue;
     if (label.strength > combined.strength) {
       combined = label;
-    } else if (label.strength == 2 &&
-               (label.conflict || !SameCollation(*label.collation, *combined.collation))) {
+    } else if (label.strength == 3) {
+      RequireSameExplicit(*combined.collation, *label.collation);
+    } else if (label.conflict || !SameCollation(*label.collation, *combined.collation)) {
       combined.conflict = true;
     }
   }
   return combined;
 }
 
+// The label of result column `k` of a UNION: its terms' labels combined.
+CollationLabel UnionColumnLabel(const BoundQuery& query, size_t k) {
+  std::vector<const BoundExpr*> parts;
+  for (const BoundSelectBlock& term : query.terms)
+    parts.push_back(k < term.items.size() ? term.items[k].get() : nullptr);
+  return CombinedLabel(parts, query.columns[k].type);
+}
+
 }  // namespace
+
+void RequireSameExplicit(const ColumnType& first, const ColumnType& second) {
+  if (!SameCollation(first, second))
+    throw MakeError(449, {CollationNameFor(first), CollationNameFor(second)});
+}
 
 CollationLabel LabelOf(const BoundExpr& e) {
   if (e.explicit_collation) return {3, false, &e.type};
@@ -72,12 +87,31 @@ CollationLabel LabelOf(const BoundExpr& e) {
 
 void RequireResultCollations(const BoundQuery& query) {
   if (query.terms.empty()) return;
-  const auto& items = query.terms.front().items;
-  for (size_t k = 0; k < items.size(); ++k) {
-    if (!IsCharacterValue(*items[k])) continue;
-    CollationLabel label = LabelOf(*items[k]);
+  for (size_t k = 0; k < query.columns.size(); ++k) {
+    if (ClassOf(query.columns[k].type.type) != TypeClass::kCharacter) continue;
+    CollationLabel label = UnionColumnLabel(query, k);
     if (label.strength == 2 && label.conflict)
       throw MakeError(451, {std::to_string(k + 1), "SELECT"});
+  }
+}
+
+void CheckQueryCollations(const BoundQuery& query) {
+  // UNION compares its rows, so each column needs a collation (UNION ALL
+  // does not: its column only when a client is sent it).
+  bool compares = std::find(query.union_all.begin(), query.union_all.end(), false) !=
+                  query.union_all.end();
+  for (size_t k = 0; query.terms.size() > 1 && k < query.columns.size(); ++k) {
+    if (ClassOf(query.columns[k].type.type) != TypeClass::kCharacter) continue;
+    CollationLabel label = UnionColumnLabel(query, k);
+    if (compares && label.strength == 2 && label.conflict)
+      throw MakeError(451, {std::to_string(k + 1), "SELECT"});
+  }
+  for (size_t k = 0; k < query.order_by.size(); ++k) {
+    const BoundExpr* by = query.order_by[k].expr.get();
+    if (by == nullptr || !IsCharacterValue(*by)) continue;
+    CollationLabel label = LabelOf(*by);
+    if (label.strength == 2 && label.conflict)
+      throw MakeError(451, {std::to_string(k + 1), "ORDER BY"});
   }
 }
 

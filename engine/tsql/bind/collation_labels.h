@@ -4,7 +4,8 @@
 // any other value's (coercible: a literal, a variable, a number converted to
 // text). String functions, concatenation and CASE combine their character
 // operands' labels; two columns of different collations combine to text with
-// no collation, which a comparison cannot use and a client cannot be sent.
+// no collation, which a comparison cannot use and a client cannot be sent;
+// two different COLLATE clauses combine to an error.
 
 #include "engine/common/types.h"
 #include "engine/tsql/bind/bound_tree.h"
@@ -24,7 +25,17 @@ struct CollationLabel {
 CollationLabel LabelOf(const BoundExpr& e);
 
 // Throws SqlError 451 for the first column of `query`'s result whose text has
-// no collation (a concatenation or CASE of columns of different collations).
+// no collation (a concatenation or CASE of columns of different collations,
+// a UNION ALL of them).
 void RequireResultCollations(const BoundQuery& query);
+
+// What a query needs wherever its rows go: a collation for each character
+// column a UNION compares rows by and for each text ORDER BY sorts by (451
+// naming the SELECT or ORDER BY column), one collation among COLLATE
+// clauses (449).
+void CheckQueryCollations(const BoundQuery& query);
+
+// Throws SqlError 449 when two COLLATE clauses name different collations.
+void RequireSameExplicit(const ColumnType& first, const ColumnType& second);
 
 }  // namespace sqlengine::tsql::bind
