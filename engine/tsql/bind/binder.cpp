@@ -218,6 +218,7 @@ struct FunctionRule {
 
 constexpr FunctionRule kFunctions[] = {
     {"getdate", "getdate", 0, 0},
+    {"getutcdate", "getutcdate", 0, 0},
     {"datediff", "datediff", 3, 3},
     {"dateadd", "dateadd", 3, 3},
     {"datepart", "datepart", 2, 2},
@@ -445,8 +446,35 @@ class Binder {
             throw MakeError(273);
         }
       }
+      SelectClockDefaults(*table, targets, bound);
     }
     return bound;
+  }
+
+  // A column left out of INSERT ... SELECT whose DEFAULT reads the clock
+  // (GETDATE()) is filled by the query instead of by the table's default,
+  // which SQLite would work out again for each row: SQL Server works it out
+  // once per statement, so every row the statement inserts has one value.
+  static void SelectClockDefaults(const TableShape& table, const std::vector<const Column*>& targets,
+                                  BoundInsert& bound) {
+    for (size_t k = 0; k < table.columns.size() && k < table.column_defaults.size(); ++k) {
+      const Column& column = table.columns[k];
+      std::string text = table.column_defaults[k];
+      std::transform(text.begin(), text.end(), text.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (text.find("getdate(") == std::string::npos &&
+          text.find("getutcdate(") == std::string::npos)
+        continue;
+      if (std::find(targets.begin(), targets.end(), &column) != targets.end() ||
+          column.type.identity || column.type.row_version ||
+          Computed(column, table, table.columns))
+        continue;
+      bound.columns.push_back(column.name);
+      bound.column_types.push_back(column.type);
+      bound.query->columns.push_back(Column{column.name, column.type});
+      for (BoundSelectBlock& term : bound.query->terms)
+        term.items.push_back(Default(column, table, table.columns));
+    }
   }
 
   BoundChange Update(const parse::UpdateStatement& update) {
@@ -2747,7 +2775,7 @@ class Binder {
       return type;
     };
     ColumnType type{SqlType::kInt};
-    if (name == "getdate") {
+    if (name == "getdate" || name == "getutcdate") {
       type = ColumnType{SqlType::kDateTime};
       type.nullable = false;
     } else if (name == "datediff") {
@@ -2816,7 +2844,7 @@ class Binder {
       type.nullable = std::all_of(args.begin(), args.end(),
                                   [](const Bound& arg) { return arg->type.nullable; });
     }
-    if (name != "getdate" && name != "isnull" && name != "coalesce" && name != "nullif")
+    if (name != "getdate" && name != "getutcdate" && name != "isnull" && name != "coalesce" && name != "nullif")
       type.nullable = NullableAny(args);
     node->type = type;
     // DATEADD answers in its date's type: a smalldatetime moves to the
