@@ -7,8 +7,10 @@
 
 namespace sqlengine::exec {
 
-// RAND draws from a sequence of the connection's own (random_sequence.h).
-// Throws std::runtime_error when SQLite refuses a registration.
-void RegisterMathFunctions(sqlite3* db);
+// RAND draws from a sequence (random_sequence.h) shared by the connections
+// registered with the same `owner` (a session's, which reads other databases
+// and NOLOCK tables through connections of their own), kept while one of
+// them is open. Throws std::runtime_error when SQLite refuses a registration.
+void RegisterMathFunctions(sqlite3* db, const void* owner);
 
 }  // namespace sqlengine::exec

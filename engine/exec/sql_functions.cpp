@@ -587,7 +587,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterBinaryComparison(db);
   RegisterSingleValue(db);
   RegisterStringFunctions(db);
-  RegisterMathFunctions(db);
+  RegisterMathFunctions(db, &host);
   RegisterObjectProperties(db, host);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
