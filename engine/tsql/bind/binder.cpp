@@ -2100,6 +2100,7 @@ class Binder {
       }
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
+      RequireCollationLabel(*node);
       return node;
     }
     if (op == '+' && IsComparedBinary(left->type.type) && IsComparedBinary(right->type.type)) {
@@ -2594,6 +2595,7 @@ class Binder {
     if (expr.has_else) node->args.push_back(std::move(results[next]));
     node->has_else = expr.has_else;
     node->type = *type;
+    RequireCollationLabel(*node);
     return node;
   }
 

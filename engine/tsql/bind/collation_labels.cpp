@@ -62,6 +62,10 @@ void RequireSameExplicit(const ColumnType& first, const ColumnType& second) {
     throw MakeError(449, {CollationNameFor(first), CollationNameFor(second)});
 }
 
+void RequireCollationLabel(const BoundExpr& e) {
+  if (IsCharacterValue(e)) LabelOf(e);
+}
+
 CollationLabel LabelOf(const BoundExpr& e) {
   if (e.explicit_collation) return {3, false, &e.type};
   if (e.kind == BoundKind::kColumn) return {2, false, &e.type};

@@ -35,6 +35,11 @@ void RequireResultCollations(const BoundQuery& query);
 // clauses (449).
 void CheckQueryCollations(const BoundQuery& query);
 
+// Throws SqlError 449 when the text `e` puts together (a concatenation, a
+// CASE) carries COLLATE clauses naming different collations; nothing for
+// other values.
+void RequireCollationLabel(const BoundExpr& e);
+
 // Throws SqlError 449 when two COLLATE clauses name different collations.
 void RequireSameExplicit(const ColumnType& first, const ColumnType& second);
 
