@@ -350,6 +350,7 @@ class Binder {
     if (ties && query.order_by.empty()) throw MakeError(1062);
     if (query.terms.size() > 1) {
       UnifyUnionColumns(bound);
+      SettleUnionCollations(bound);
       for (const parse::OrderItem& item : query.order_by) {
         int ordinal = OrdinalOf(*item.expr, bound.columns, query.terms.front()->items);
         if (ordinal == 0 && NamesNoUnionColumn(*item.expr, query.terms.front()->items))

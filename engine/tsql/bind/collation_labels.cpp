@@ -99,6 +99,22 @@ void RequireResultCollations(const BoundQuery& query) {
   }
 }
 
+void SettleUnionCollations(BoundQuery& query) {
+  if (query.terms.size() < 2) return;
+  for (size_t k = 0; k < query.columns.size(); ++k) {
+    if (ClassOf(query.columns[k].type.type) != TypeClass::kCharacter) continue;
+    CollationLabel label = UnionColumnLabel(query, k);
+    if (label.strength == 1 || label.conflict) continue;
+    ColumnType winner;
+    CopyCollation(*label.collation, winner);
+    for (BoundSelectBlock& term : query.terms) {
+      if (k < term.items.size() && IsCharacterValue(*term.items[k]))
+        CopyCollation(winner, term.items[k]->type);
+    }
+    CopyCollation(winner, query.columns[k].type);
+  }
+}
+
 void CheckQueryCollations(const BoundQuery& query) {
   // UNION compares its rows, so each column needs a collation (UNION ALL
   // does not: its column only when a client is sent it).

@@ -29,6 +29,12 @@ CollationLabel LabelOf(const BoundExpr& e);
 // a UNION ALL of them).
 void RequireResultCollations(const BoundQuery& query);
 
+// Gives each character column of a UNION, and its value in every term, the
+// collation of the term with the strongest label (a COLLATE clause's, else a
+// column's), which the rows are compared and sorted in. Columns whose terms
+// conflict are left for CheckQueryCollations and RequireResultCollations.
+void SettleUnionCollations(BoundQuery& query);
+
 // What a query needs wherever its rows go: a collation for each character
 // column a UNION compares rows by and for each text ORDER BY sorts by (451
 // naming the SELECT or ORDER BY column), one collation among COLLATE
