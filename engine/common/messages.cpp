@@ -120,11 +120,14 @@ constexpr MessageTemplate kMessages[] = {
     {313, 16,
      "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
+    {402, 16, "The data types %ls and %ls are incompatible in the %ls operator."},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
     {446, 16, "Cannot resolve collation conflict for %ls operation."},
     {447, 16, "Expression type %ls is invalid for COLLATE clause."},
     {448, 16, "Invalid collation '%.*ls'."},
+    {449, 16, "Collation conflict caused by collate clauses with different collation '%.*ls' and '%.*ls'."},
+    {451, 16, "Cannot resolve collation conflict for column %d in %ls statement."},
     {506, 16, "Invalid escape character '%.*ls' was specified in a %ls predicate."},
     {512, 16,
      "Subquery returned more than 1 value. This is not permitted when the subquery follows =, "
@@ -371,6 +374,12 @@ constexpr MessageTemplate kMessages[] = {
      "have enough free space to reclaim."},
     {5701, 10, "Changed database context to '%.*ls'."},
     {5703, 10, "Changed language setting to %.*ls."},
+    {5807, 16,
+     "Recovery intervals above 60 minutes not recommended. Use the RECONFIGURE WITH OVERRIDE "
+     "statement to force this configuration."},
+    {5808, 16,
+     "Ad hoc updates to system catalogs not recommended. Use the RECONFIGURE WITH OVERRIDE "
+     "statement to force this configuration."},
     {5812, 14, "You do not have permission to run the RECONFIGURE statement."},
     {6004, 14, "User does not have permission to perform this action."},
     {6102, 14, "User does not have permission to use the KILL statement."},

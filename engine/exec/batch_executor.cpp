@@ -11,6 +11,7 @@
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
+#include "engine/exec/configuration_checks.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/column_alteration.h"
 #include "engine/exec/constraint_changes.h"
@@ -690,6 +691,9 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     case StatementKind::kReconfigure:
+      if (statement.tokens.size() != 3 || !statement.tokens[1].IsWord("with") ||
+          !statement.tokens[2].IsWord("override"))
+        RefuseUnrecommendedConfiguration(session_);
       Reconfigure(session_, sink_);
       return Flow::kNext;
     case StatementKind::kDropLogin:

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "engine/exec/function_registration.h"
@@ -74,8 +75,36 @@ constexpr FunctionDefinition kFunctions[] = {
     {"binary_checksum", -1, Checksum<false>, true},
 };
 
+// CHECKSUM_AGG's running XOR, in SQLite's zeroed aggregate context.
+struct ExclusiveOr {
+  bool any;
+  std::uint32_t bits;
+};
+
+void ExclusiveOrStep(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return;
+  auto* state = static_cast<ExclusiveOr*>(sqlite3_aggregate_context(context, sizeof(ExclusiveOr)));
+  if (state == nullptr) return sqlite3_result_error_nomem(context);
+  state->any = true;
+  state->bits ^= static_cast<std::uint32_t>(sqlite3_value_int64(args[0]));
+}
+
+// NULL when every value was NULL or there were none.
+void ExclusiveOrFinal(sqlite3_context* context) {
+  auto* state = static_cast<ExclusiveOr*>(sqlite3_aggregate_context(context, 0));
+  if (state == nullptr || !state->any) return sqlite3_result_null(context);
+  sqlite3_result_int64(context, static_cast<std::int32_t>(state->bits));
+}
+
 }  // namespace
 
-void RegisterChecksumFunctions(sqlite3* db) { RegisterFunctionTable(db, kFunctions); }
+void RegisterChecksumFunctions(sqlite3* db) {
+  RegisterFunctionTable(db, kFunctions);
+  if (sqlite3_create_function_v2(db, "sqlengine_checksum_agg", 1,
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,
+                                 ExclusiveOrStep, ExclusiveOrFinal, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot register sqlengine_checksum_agg");
+  }
+}
 
 }  // namespace sqlengine::exec

@@ -4,7 +4,8 @@
 // server's case-insensitive collation does ('abc' and 'ABC ' hash alike);
 // BINARY_CHECKSUM hashes the bytes as they are. NULL hashes to a value of
 // its own. The engine's values, not SQL Server's, so a hash from one server
-// is not comparable with the other's.
+// is not comparable with the other's. sqlengine_checksum_agg(int) is
+// CHECKSUM_AGG: the XOR of its values, NULLs left out, NULL for none.
 
 #include <sqlite3.h>
 

@@ -1,4 +1,5 @@
 #include "engine/exec/configuration_procedures.h"
+#include "engine/exec/configuration_checks.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +18,10 @@ constexpr int kAdvanced = Option::kAdvanced;
 
 constexpr std::string_view kShowAdvanced = "show advanced options";
 constexpr std::string_view kUserConnections = "user connections";
+constexpr std::string_view kAllowUpdates = "allow updates";
+constexpr std::string_view kRecoveryInterval = "recovery interval (min)";
+// The longest recovery interval RECONFIGURE takes without OVERRIDE.
+constexpr int kRecommendedRecoveryMinutes = 60;
 constexpr int kIntMax = 2147483647;
 
 // SQL Server 2000 SP4's options, in sp_configure's order (by name, any case).
@@ -192,6 +197,14 @@ void Configure(Session& session, const std::vector<CallArgument>& arguments, Res
   int before = state.Configured(option);
   state.Stored().Store(option.name, static_cast<int>(value));
   sink.Message(FormatMessage(15457, {option.name, std::to_string(before), std::to_string(value)}));
+}
+
+void RefuseUnrecommendedConfiguration(Session& session) {
+  if (!MayChangeConfiguration(session)) throw MakeError(5812);
+  ConfigurationState& state = session.Engine().Configuration();
+  if (state.Configured(*Find(kAllowUpdates)) != 0) throw MakeError(5808);
+  if (state.Configured(*Find(kRecoveryInterval)) > kRecommendedRecoveryMinutes)
+    throw MakeError(5807);
 }
 
 void Reconfigure(Session& session, ResultSink& sink) {

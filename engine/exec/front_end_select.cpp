@@ -7,6 +7,7 @@
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/bind/collation_labels.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
 
@@ -50,6 +51,9 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
   SessionCatalog catalog(session);
   try {
     tsql::bind::BoundQuery bound = tsql::bind::Bind(*query, catalog, text.with, assigned);
+    // A column the client is sent needs a collation; one a variable takes
+    // converts to the variable's.
+    if (assigned.empty()) tsql::bind::RequireResultCollations(bound);
     tsql::SqliteText generated =
         tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm(), literals);
     generated.reaches = catalog.TakeReaches();

@@ -1,12 +1,15 @@
 #include "engine/exec/math_functions.h"
 
 #include <cmath>
-#include <random>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
 #include "engine/common/error.h"
 #include "engine/exec/function_registration.h"
+#include "engine/exec/random_sequence.h"
 #include "engine/exec/sqlite_errors.h"
 
 namespace sqlengine::exec {
@@ -61,22 +64,34 @@ void LogOfTwo(sqlite3_context* context, int, sqlite3_value**) {
   ResultSqlError(context, MakeError(174, {"log", "1"}));
 }
 
-// RAND([seed]): the connection's generator, reseeded by a seed.
+// The sequence a connection's RAND draws from, shared with the other
+// connections of its owner.
+struct SequenceHolder {
+  std::shared_ptr<RandomSequence> sequence;
+};
+
+RandomSequence& SequenceOf(sqlite3_context* context) {
+  return *static_cast<SequenceHolder*>(sqlite3_user_data(context))->sequence;
+}
+
+// RAND([seed]): the session's sequence, started again by a seed. Registered
+// as deterministic, so that SQLite works out a call without column arguments
+// once per statement, before the first row: every row then reads the same
+// value, as SQL Server's RAND() in a query over many rows gives it. A seed
+// read from each row starts the sequence again on each row.
 void Rand(sqlite3_context* context, int count, sqlite3_value** args) {
-  auto& generator = *static_cast<std::mt19937_64*>(sqlite3_user_data(context));
+  RandomSequence& sequence = SequenceOf(context);
   if (count == 1 && sqlite3_value_type(args[0]) != SQLITE_NULL)
-    generator.seed(static_cast<std::uint64_t>(sqlite3_value_int64(args[0])));
-  sqlite3_result_double(context, std::uniform_real_distribution<double>(0.0, 1.0)(generator));
+    return sqlite3_result_double(context, sequence.Seed(sqlite3_value_int64(args[0])));
+  sqlite3_result_double(context, sequence.Next());
 }
 
 // RAND() of a computed column (see sqlengine_row_getdate): the argument is
 // no seed.
 void RowRand(sqlite3_context* context, int, sqlite3_value**) {
-  auto& generator = *static_cast<std::mt19937_64*>(sqlite3_user_data(context));
-  sqlite3_result_double(context, std::uniform_real_distribution<double>(0.0, 1.0)(generator));
+  RandomSequence& sequence = SequenceOf(context);
+  sqlite3_result_double(context, sequence.Next());
 }
-
-void DeleteGenerator(void* generator) { delete static_cast<std::mt19937_64*>(generator); }
 
 constexpr FunctionDefinition kFunctions[] = {
     {"log", 1, Unary<NaturalLog>, true},  {"log", 2, LogOfTwo, true},
@@ -86,24 +101,42 @@ constexpr FunctionDefinition kFunctions[] = {
     {"atn2", 2, ArcTangent2, true},       {"power", 2, Power, true},
 };
 
-void RegisterRand(sqlite3* db, int arguments, void* generator, void (*destroy)(void*)) {
-  if (sqlite3_create_function_v2(db, "rand", arguments, SQLITE_UTF8, generator, Rand, nullptr,
-                                 nullptr, destroy) != SQLITE_OK) {
+void DeleteSequence(void* holder) { delete static_cast<SequenceHolder*>(holder); }
+
+// The owners' sequences, each kept alive by its connections' holders.
+std::shared_ptr<RandomSequence> SharedSequence(const void* owner) {
+  static std::mutex mutex;
+  static std::map<const void*, std::weak_ptr<RandomSequence>> sequences;
+  std::lock_guard lock(mutex);
+  std::erase_if(sequences, [](const auto& entry) { return entry.second.expired(); });
+  std::weak_ptr<RandomSequence>& kept = sequences[owner];
+  std::shared_ptr<RandomSequence> sequence = kept.lock();
+  if (!sequence) {
+    sequence = std::make_shared<RandomSequence>();
+    kept = sequence;
+  }
+  return sequence;
+}
+
+void RegisterRand(sqlite3* db, int arguments, SequenceHolder* sequence,
+                  void (*destroy)(void*)) {
+  if (sqlite3_create_function_v2(db, "rand", arguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                 sequence, Rand, nullptr, nullptr, destroy) != SQLITE_OK) {
     throw std::runtime_error("cannot register rand");
   }
 }
 
 }  // namespace
 
-void RegisterMathFunctions(sqlite3* db) {
+void RegisterMathFunctions(sqlite3* db, const void* owner) {
   RegisterFunctionTable(db, kFunctions);
-  // One generator for both arities, owned by the connection (released with
-  // the registration of the second).
-  auto* generator = new std::mt19937_64(std::random_device{}());
-  RegisterRand(db, 0, generator, nullptr);
-  RegisterRand(db, 1, generator, DeleteGenerator);
+  // One holder for both arities and computed columns, owned by the
+  // connection (released with the registration of the second arity).
+  auto* sequence = new SequenceHolder{SharedSequence(owner)};
+  RegisterRand(db, 0, sequence, nullptr);
+  RegisterRand(db, 1, sequence, DeleteSequence);
   if (sqlite3_create_function_v2(db, "sqlengine_row_rand", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                 generator, RowRand, nullptr, nullptr, nullptr) != SQLITE_OK) {
+                                 sequence, RowRand, nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw std::runtime_error("cannot register sqlengine_row_rand");
   }
 }

@@ -544,6 +544,22 @@ constexpr FunctionDefinition kFunctions[] = {
     {"round", 3, Round, true},
 };
 
+// GETDATE(), GETUTCDATE() and CURRENT_TIMESTAMP are worked out once per
+// query in SQL Server. Registered again as deterministic (the table above
+// keeps their sqlengine_row_ forms, which stored computed columns call per
+// row), SQLite evaluates each call once per execution of a statement, the
+// first time it is reached, so every row of a query and every row an
+// INSERT ... SELECT fills with a DEFAULT (GETDATE()) sees one value, and a
+// prepared statement run again gets a new one.
+void RegisterStatementClock(sqlite3* db) {
+  for (const char* name : {"getdate", "getutcdate"}) {
+    if (sqlite3_create_function_v2(db, name, 0, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   GetDate, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(std::string("cannot register ") + name);
+    }
+  }
+}
+
 // Stands in for a session on a connection that has none.
 class NoSession final : public FunctionHost {
  public:
@@ -574,10 +590,11 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterBinaryComparison(db);
   RegisterSingleValue(db);
   RegisterStringFunctions(db);
-  RegisterMathFunctions(db);
+  RegisterMathFunctions(db, &host);
   RegisterObjectProperties(db, host);
   RegisterNumberStyles(db);
   RegisterFunctionTable(db, kFunctions, &host);
+  RegisterStatementClock(db);
   RegisterNullWarnings(db, &host);
   RegisterServerFunctions(db, host);
   RegisterIdentityFunctions(db, host);

@@ -7,6 +7,7 @@
 
 #include "engine/common/error.h"
 #include "engine/tsql/bind/catalog_functions.h"
+#include "engine/tsql/bind/collation_labels.h"
 #include "engine/tsql/bind/library_functions.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"
@@ -217,6 +218,7 @@ struct FunctionRule {
 
 constexpr FunctionRule kFunctions[] = {
     {"getdate", "getdate", 0, 0},
+    {"getutcdate", "getutcdate", 0, 0},
     {"datediff", "datediff", 3, 3},
     {"dateadd", "dateadd", 3, 3},
     {"datepart", "datepart", 2, 2},
@@ -348,6 +350,7 @@ class Binder {
     if (ties && query.order_by.empty()) throw MakeError(1062);
     if (query.terms.size() > 1) {
       UnifyUnionColumns(bound);
+      SettleUnionCollations(bound);
       for (const parse::OrderItem& item : query.order_by) {
         int ordinal = OrdinalOf(*item.expr, bound.columns, query.terms.front()->items);
         if (ordinal == 0 && NamesNoUnionColumn(*item.expr, query.terms.front()->items))
@@ -356,6 +359,8 @@ class Binder {
         bound.order_by.push_back(BoundOrder{nullptr, ordinal, item.descending});
       }
     }
+    // A view stored before these checks is read as it is.
+    if (view_depth_ == 0) CheckQueryCollations(bound);
     return bound;
   }
 
@@ -442,8 +447,35 @@ class Binder {
             throw MakeError(273);
         }
       }
+      SelectClockDefaults(*table, targets, bound);
     }
     return bound;
+  }
+
+  // A column left out of INSERT ... SELECT whose DEFAULT reads the clock
+  // (GETDATE()) is filled by the query instead of by the table's default,
+  // which SQLite would work out again for each row: SQL Server works it out
+  // once per statement, so every row the statement inserts has one value.
+  static void SelectClockDefaults(const TableShape& table, const std::vector<const Column*>& targets,
+                                  BoundInsert& bound) {
+    for (size_t k = 0; k < table.columns.size() && k < table.column_defaults.size(); ++k) {
+      const Column& column = table.columns[k];
+      std::string text = table.column_defaults[k];
+      std::transform(text.begin(), text.end(), text.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (text.find("getdate(") == std::string::npos &&
+          text.find("getutcdate(") == std::string::npos)
+        continue;
+      if (std::find(targets.begin(), targets.end(), &column) != targets.end() ||
+          column.type.identity || column.type.row_version ||
+          Computed(column, table, table.columns))
+        continue;
+      bound.columns.push_back(column.name);
+      bound.column_types.push_back(column.type);
+      bound.query->columns.push_back(Column{column.name, column.type});
+      for (BoundSelectBlock& term : bound.query->terms)
+        term.items.push_back(Default(column, table, table.columns));
+    }
   }
 
   BoundChange Update(const parse::UpdateStatement& update) {
@@ -2090,6 +2122,7 @@ class Binder {
       }
       node->args.push_back(std::move(left));
       node->args.push_back(std::move(right));
+      RequireCollationLabel(*node);
       return node;
     }
     if (op == '+' && IsComparedBinary(left->type.type) && IsComparedBinary(right->type.type)) {
@@ -2137,6 +2170,12 @@ class Binder {
         node->args.push_back(std::move(value));
         return node;
       };
+      // Of two binary operands neither is read as an integer: 402.
+      if (binary(left) && binary(right)) {
+        std::string_view name = op == '&' ? "boolean AND" : op == '|' ? "boolean OR" : "boolean XOR";
+        throw MakeError(402, {std::string(NameOf(left->type.type)),
+                              std::string(NameOf(right->type.type)), std::string(name)});
+      }
       if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
         left = as_integer(std::move(left), right->type);
       if (binary(right) && ClassOf(left->type.type) == TypeClass::kInteger)
@@ -2341,35 +2380,34 @@ class Binder {
     return "equal to";
   }
 
-  // How strongly an operand's collation holds in a comparison: 3 a COLLATE
-  // clause's, 2 a column's (converted or not), 1 any other value's.
-  static int CollationStrength(const BoundExpr& operand) {
-    if (operand.explicit_collation) return 3;
-    const BoundExpr* seen = &operand;
-    while (seen->kind == BoundKind::kConvert && !seen->args.empty()) seen = seen->args[0].get();
-    return seen->kind == BoundKind::kColumn ? 2 : 1;
-  }
-
   // Gives `node` the collation its character `operands` compare in, by SQL
   // Server's precedence: a COLLATE clause's over a column's over any other
-  // value's; two COLLATE clauses or two columns of different collations
-  // are 446. Among other values the first that is not the default's wins.
+  // value's (a function of a column or a concatenation of one holding the
+  // column's). Two COLLATE clauses of different collations are 449; two
+  // columns of different collations, or text whose columns conflicted, are
+  // 446 unless a COLLATE clause settles it. Among other values the
+  // first that is not the default's wins.
   static void SettleCollation(BoundExpr& node, const std::vector<Bound>& operands,
                               std::string_view op) {
     const ColumnType* chosen = nullptr;
     int strength = 0;
+    bool conflict = false;
     for (const Bound& operand : operands) {
       if (operand->null_literal || ClassOf(operand->type.type) != TypeClass::kCharacter) continue;
-      int held = CollationStrength(*operand);
-      if (held == 1 && SameCollation(operand->type, ColumnType{})) continue;
-      if (chosen != nullptr && held == strength && held > 1 &&
-          !SameCollation(*chosen, operand->type))
-        throw MakeError(446, {std::string(OperationName(op))});
+      CollationLabel label = LabelOf(*operand);
+      int held = label.strength;
+      if (held == 1 && SameCollation(*label.collation, ColumnType{})) continue;
       if (held > strength) {
-        chosen = &operand->type;
+        chosen = label.collation;
         strength = held;
+        conflict = label.conflict;
+      } else if (held == strength && held > 1 &&
+                 (label.conflict || conflict || !SameCollation(*chosen, *label.collation))) {
+        if (held == 3) RequireSameExplicit(*chosen, *label.collation);
+        conflict = held == 2;
       }
     }
+    if (conflict) throw MakeError(446, {std::string(OperationName(op))});
     if (chosen == nullptr) return;
     CopyCollation(*chosen, node.collation);
     node.case_sensitive = chosen->case_sensitive;
@@ -2524,11 +2562,14 @@ class Binder {
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
-      node->case_sensitive = node->case_sensitive || value->type.case_sensitive;
-      node->collation.accent_insensitive =
-          node->collation.accent_insensitive || value->type.accent_insensitive;
       node->args.push_back(std::move(value));
     }
+    // The value and the pattern settle their collation as a comparison's
+    // operands do (the escape character takes no part).
+    std::vector<Bound> compared;
+    for (size_t k = 0; k < 2; ++k) compared.push_back(std::move(node->args[k]));
+    SettleCollation(*node, compared, "like");
+    for (size_t k = 0; k < 2; ++k) node->args[k] = std::move(compared[k]);
     return node;
   }
 
@@ -2576,6 +2617,7 @@ class Binder {
     if (expr.has_else) node->args.push_back(std::move(results[next]));
     node->has_else = expr.has_else;
     node->type = *type;
+    RequireCollationLabel(*node);
     return node;
   }
 
@@ -2659,7 +2701,7 @@ class Binder {
       return node;
     }
     if (name == "count" || name == "count_big" || name == "sum" || name == "avg" || name == "min" ||
-        name == "max" || IsStatisticalAggregate(name)) {
+        name == "max" || name == "checksum_agg" || IsStatisticalAggregate(name)) {
       return Aggregate(expr, scope, clause);
     }
     if (name == "identity") return IdentityFunction(expr, clause);
@@ -2757,7 +2799,7 @@ class Binder {
       return type;
     };
     ColumnType type{SqlType::kInt};
-    if (name == "getdate") {
+    if (name == "getdate" || name == "getutcdate") {
       type = ColumnType{SqlType::kDateTime};
       type.nullable = false;
     } else if (name == "datediff") {
@@ -2826,7 +2868,7 @@ class Binder {
       type.nullable = std::all_of(args.begin(), args.end(),
                                   [](const Bound& arg) { return arg->type.nullable; });
     }
-    if (name != "getdate" && name != "isnull" && name != "coalesce" && name != "nullif")
+    if (name != "getdate" && name != "getutcdate" && name != "isnull" && name != "coalesce" && name != "nullif")
       type.nullable = NullableAny(args);
     node->type = type;
     // DATEADD answers in its date's type: a smalldatetime moves to the
@@ -3111,6 +3153,16 @@ class Binder {
       type = ColumnType{SqlType::kFloat};
     } else if (name == "count" || name == "count_big") {
       type.nullable = false;
+    } else if (name == "checksum_agg") {
+      // The XOR of int values; tinyint and smallint widen to int, other
+      // types (bigint, bit, decimals, text) are refused.
+      const ColumnType& of = node->args[0]->type;
+      if (!node->args[0]->null_literal &&
+          (ClassOf(of.type) != TypeClass::kInteger || of.type == SqlType::kBigInt ||
+           of.type == SqlType::kBit))
+        throw MakeError(8117, {std::string(NameOf(of.type)), name});
+      node->sql = "sqlengine_checksum_agg";
+      type.nullable = true;
     } else {
       const ColumnType& of = node->args[0]->type;
       TypeClass type_class = ClassOf(of.type);

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "engine/tsql/bind/type_rules.h"
+#include "engine/tsql/collation_names.h"
 
 namespace sqlengine::tsql::bind {
 namespace {
@@ -30,11 +31,13 @@ bool IsWhole(const ArgumentShape& arg) {
 
 bool IsNumber(const ArgumentShape& arg) { return arg.null_literal || IsNumeric(arg.type.type); }
 
-// The varying type of the same character family, `length` long.
+// The varying type of the same character family and collation, `length` long.
 ColumnType VaryingLike(const ArgumentShape& arg, int length) {
   bool national = !arg.null_literal && IsNational(arg.type.type);
-  return Type(national ? SqlType::kNVarChar : SqlType::kVarChar,
-              std::min(length, national ? kNationalLimit : kCharacterLimit));
+  ColumnType type = Type(national ? SqlType::kNVarChar : SqlType::kVarChar,
+                         std::min(length, national ? kNationalLimit : kCharacterLimit));
+  if (!arg.null_literal) CopyCollation(arg.type, type);
+  return type;
 }
 
 // The type SQL Server gives FLOOR, CEILING, ROUND-like functions, SIGN,
