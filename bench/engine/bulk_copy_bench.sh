@@ -5,7 +5,10 @@
 # and COPY TO on a server started here. Every peer reads and writes the same
 # tab-separated file (freebcp's -c format, PostgreSQL's text format,
 # sqlite3's tabs mode); the native file is one freebcp wrote out of the
-# engine itself, so the client converts no text while it loads it.
+# engine itself, so the client converts no text while it loads it. The
+# engine is also loaded and read by dblib_bcp (dblib_bcp.cpp, built here
+# against FreeTDS's DB-Library: Debian's freetds-dev), a client without
+# freebcp's own costs, to show what the engine itself achieves.
 #
 # Wall times are the best of three runs; CPU is per run, the server's and the
 # client's apart (engine and freebcp; PostgreSQL's server and psql).
@@ -19,6 +22,7 @@ rows=${2:-1000000}
 batch=${3:-100000}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/peers.sh"
+g++ -std=c++20 -O2 -o "$work/dblib_bcp" "$here/dblib_bcp.cpp" -lsybdb
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
@@ -68,7 +72,12 @@ engine_in() {
   engine_sql "TRUNCATE TABLE t" >/dev/null
   freebcp t in "$1" -S bench -U sa -P '' "$2" "${batch_option[@]}" >"$work/freebcp.out"
 }
-engine_out() { freebcp t out "$work/engine.out" -S bench -U sa -P '' "$1"; }
+engine_out() { freebcp t out "$work/exported.tsv" -S bench -U sa -P '' "$1"; }
+dblib_in() {
+  engine_sql "TRUNCATE TABLE t" >/dev/null
+  "$work/dblib_bcp" in bench t "$work/rows.tsv" "$batch" >"$work/freebcp.out"
+}
+dblib_out() { "$work/dblib_bcp" out bench t "$work/exported.tsv"; }
 copied_all() {
   grep -q "$rows rows copied" "$work/freebcp.out" || {
     echo "freebcp did not copy $rows rows:" >&2
@@ -104,16 +113,22 @@ freebcp t out "$work/rows.native" -S bench -U sa -P '' -n >/dev/null
 measure engine_cpu engine_in "$work/rows.native" -n
 copied_all
 in_n=("$wall" "$server_cpu" "$client_cpu")
+measure engine_cpu dblib_in
+copied_all
+in_dblib=("$wall" "$server_cpu" "$client_cpu")
 measure no_server sqlite_in
 in_sqlite=("$wall" "$server_cpu" "$client_cpu")
 measure postgres_cpu pg_in
 in_pg=("$wall" "$server_cpu" "$client_cpu")
 
 measure engine_cpu engine_out -c
-[ "$(wc -l <"$work/engine.out")" = "$rows" ] || { echo "freebcp out lost rows" >&2; exit 1; }
+[ "$(wc -l <"$work/exported.tsv")" = "$rows" ] || { echo "freebcp out lost rows" >&2; exit 1; }
 out_c=("$wall" "$server_cpu" "$client_cpu")
 measure engine_cpu engine_out -n
 out_n=("$wall" "$server_cpu" "$client_cpu")
+measure engine_cpu dblib_out
+[ "$(wc -l <"$work/exported.tsv")" = "$rows" ] || { echo "dblib_bcp out lost rows" >&2; exit 1; }
+out_dblib=("$wall" "$server_cpu" "$client_cpu")
 measure no_server sqlite_out
 out_sqlite=("$wall" "$server_cpu" "$client_cpu")
 measure postgres_cpu pg_out
@@ -136,11 +151,13 @@ echo "and the engine's CPU over PostgreSQL's server CPU."
 echo "  in  (batches of ${batch/#0/all} rows):"
 engine_row "sqlengine <- freebcp -c" in_c in_pg
 engine_row "sqlengine <- freebcp -n" in_n in_pg
+engine_row "sqlengine <- dblib_bcp" in_dblib in_pg
 row "sqlite3 .import" "${in_sqlite[@]}"
 row "PostgreSQL COPY FROM" "${in_pg[@]}"
 echo "  out:"
 engine_row "sqlengine -> freebcp -c" out_c out_pg
 engine_row "sqlengine -> freebcp -n" out_n out_pg
+engine_row "sqlengine -> dblib_bcp" out_dblib out_pg
 row "sqlite3 SELECT" "${out_sqlite[@]}"
 row "PostgreSQL COPY TO" "${out_pg[@]}"
 echo "  load average: $(cut -d' ' -f1-3 /proc/loadavg)"

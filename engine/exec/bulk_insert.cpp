@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -202,8 +203,9 @@ class LoadSettings {
 
 // Binds a datetime in the stored form "YYYY-MM-DD HH:MM:SS.mmm", written
 // digit by digit: the general formatter costs more than the row's insert.
-void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when) {
-  char text[24];
+// Binds `when` in its stored text form, written into `text`, which must stay
+// as it is until the statement has run.
+void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when, char (&text)[23]) {
   auto digits = [&text](int at, int value, int count) {
     for (int i = count - 1; i >= 0; --i, value /= 10)
       text[at + i] = static_cast<char>('0' + value % 10);
@@ -221,7 +223,7 @@ void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when) {
   digits(17, when.second, 2);
   text[19] = '.';
   digits(20, when.millisecond, 3);
-  sqlite3_bind_text(statement, index, text, 23, SQLITE_TRANSIENT);
+  sqlite3_bind_text(statement, index, text, 23, SQLITE_STATIC);
 }
 
 // Turns foreign key enforcement off for the load when it runs outside a
@@ -393,6 +395,9 @@ class RowInserter {
     catalog::PreparedStatement compiled;
     tsql::SqliteText text;
   };
+  struct DateTimeText {
+    char text[23];
+  };
   struct Slot {
     std::size_t column = 0;  // in the table
     std::size_t colid = 0;   // 1-based position in the stream's rows
@@ -407,11 +412,14 @@ class RowInserter {
 
   // Binds a value StoredValue made for `slot` (an exact one as FitDecimal
   // made it). Text and binary data are bound without a copy: they stay put
-  // until the statement has run.
+  // until the statement has run, and so does a datetime's text, written
+  // into the buffer of its parameter.
   void Bind(Statement& insert, int parameter, const Value& value, const Slot& slot) {
     sqlite3_stmt* statement = insert.compiled.get();
     if (const auto* when = std::get_if<DateTime>(&value)) {
-      BindDateTime(statement, parameter, *when);
+      // A deque grows without moving the buffers already bound.
+      if (datetime_text_.size() < static_cast<std::size_t>(parameter)) datetime_text_.resize(parameter);
+      BindDateTime(statement, parameter, *when, datetime_text_[parameter - 1].text);
     } else if (const auto* text = std::get_if<std::string>(&value)) {
       sqlite3_bind_text(statement, parameter, text->data(), static_cast<int>(text->size()),
                         SQLITE_STATIC);
@@ -522,6 +530,7 @@ class RowInserter {
   // The rows taken and not yet inserted: the first held_ of held_rows_.
   std::vector<std::vector<Value>> held_rows_;
   std::size_t held_ = 0;
+  std::deque<DateTimeText> datetime_text_;  // by parameter, for BindDateTime
   // The table's exact columns hold the stored form (values/exact_storage.h).
   bool exact_stored_form_ = false;
   std::map<std::string, Statement> prepared_;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "engine/common/bulk_load_abandoned.h"
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
@@ -363,6 +364,11 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
     }
   } catch (const exec::Cancelled&) {
     SyncTransactionState(nullptr);
+  } catch (const BulkLoadAbandoned&) {
+    // The load's rows went back with its savepoint. Under ATTENTION the wire
+    // layer answers DONE(ATTN) instead.
+    SyncTransactionState(nullptr);
+    sink.Done({std::nullopt, true});
   } catch (const SqlError& error) {
     SyncTransactionState(&sink);
     executor.ReportError(error);

@@ -5,14 +5,18 @@
 // or 4816, or a row whose width is not the described columns'. Bulk-load
 // data is also read in parts as packets bring it (bits 5..7 of the first
 // byte pick the part size), and must give the same rows and the same error
-// as read whole.
+// as read whole; and given up after half its parts, it must never end as if
+// complete: it ends in the abandonment, or in the whole read's error after
+// the same rows.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "engine/common/bulk_load_abandoned.h"
 #include "engine/common/error.h"
 #include "engine/tds/bulk_load.h"
 #include "engine/tds/decode_error.h"
@@ -30,6 +34,7 @@ namespace {
 struct BulkOutcome {
   std::vector<sqlengine::Row> rows;
   int error = 0;
+  bool abandoned = false;
 };
 
 BulkOutcome ReadBulk(BulkLoadReader&& reader) {
@@ -43,15 +48,22 @@ BulkOutcome ReadBulk(BulkLoadReader&& reader) {
   } catch (const sqlengine::SqlError& error) {
     outcome.error = error.message().number;
     if (outcome.error != 4002 && outcome.error != 4815 && outcome.error != 4816) std::abort();
+  } catch (const sqlengine::BulkLoadAbandoned&) {
+    outcome.abandoned = true;
   }
   return outcome;
 }
 
 // The body in parts of `size` bytes, as packets would bring it.
+// With `given_up_after`, the client gives the message up once that many
+// parts have come.
 class PartedBody final : public BodySource {
  public:
-  PartedBody(std::span<const std::uint8_t> body, std::size_t size) : body_(body), size_(size) {}
+  PartedBody(std::span<const std::uint8_t> body, std::size_t size,
+             std::optional<std::size_t> given_up_after = std::nullopt)
+      : body_(body), size_(size), given_up_after_(given_up_after) {}
   bool Append(std::vector<std::uint8_t>& body) override {
+    if (given_up_after_ && (*given_up_after_)-- == 0) throw sqlengine::BulkLoadAbandoned{};
     if (body_.empty()) return false;
     std::size_t take = std::min(size_, body_.size());
     body.insert(body.end(), body_.begin(), body_.begin() + take);
@@ -62,6 +74,7 @@ class PartedBody final : public BodySource {
  private:
   std::span<const std::uint8_t> body_;
   std::size_t size_;
+  std::optional<std::size_t> given_up_after_;
 };
 
 }  // namespace
@@ -90,9 +103,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 6: {
         const BulkOutcome whole = ReadBulk(BulkLoadReader(body, version));
-        PartedBody parts(body, 1 + (selector >> 5) * 37);
+        const std::size_t part = 1 + (selector >> 5) * 37;
+        PartedBody parts(body, part);
         const BulkOutcome parted = ReadBulk(BulkLoadReader(parts, version));
         if (whole.rows != parted.rows || whole.error != parted.error) std::abort();
+        PartedBody cut(body, part, (body.size() + part - 1) / part / 2);
+        const BulkOutcome given_up = ReadBulk(BulkLoadReader(cut, version));
+        if (given_up.rows.size() > whole.rows.size() ||
+            !std::equal(given_up.rows.begin(), given_up.rows.end(), whole.rows.begin()))
+          std::abort();
+        if (!given_up.abandoned && (given_up.error == 0 || given_up.error != whole.error ||
+                                    given_up.rows != whole.rows))
+          std::abort();
         break;
       }
       default: {

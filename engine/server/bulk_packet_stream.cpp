@@ -24,6 +24,7 @@ void BulkPacketStream::Push(std::vector<std::uint8_t> payload, bool last,
 
 void BulkPacketStream::Close() {
   std::lock_guard lock(mutex_);
+  if (!ended_) abandoned_ = true;
   ended_ = true;
   changed_.notify_all();
 }
@@ -31,7 +32,10 @@ void BulkPacketStream::Close() {
 bool BulkPacketStream::Append(std::vector<std::uint8_t>& body) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return !parts_.empty() || ended_; });
-  if (parts_.empty()) return false;
+  if (parts_.empty()) {
+    if (abandoned_) throw BulkLoadAbandoned{};
+    return false;
+  }
   body.insert(body.end(), parts_.front().begin(), parts_.front().end());
   buffered_ -= parts_.front().size();
   parts_.pop_front();

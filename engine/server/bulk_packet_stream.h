@@ -28,7 +28,8 @@ class BulkPacketStream final : public tds::BodySource {
   // payload is dropped.
   void Push(std::vector<std::uint8_t> payload, bool last, const std::atomic<bool>& stop);
   // The message will not be completed (the connection ended, or the client
-  // abandoned it): the executor sees its end after what has arrived.
+  // abandoned it): once the executor has read what arrived, Append() throws
+  // BulkLoadAbandoned.
   void Close();
 
   // Executor side.
@@ -44,6 +45,7 @@ class BulkPacketStream final : public tds::BodySource {
   std::deque<std::vector<std::uint8_t>> parts_;
   std::size_t buffered_ = 0;
   bool ended_ = false;     // the last packet arrived, or Close()
+  bool abandoned_ = false;  // Close() before the last packet
   bool skipping_ = false;  // the executor wants no more
 };
 

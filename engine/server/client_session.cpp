@@ -329,6 +329,9 @@ void ClientSession::Guarded(WireSink& sink, const std::function<void()>& work) {
     work();
   } catch (const ClientGone&) {
     throw;
+  } catch (const BulkLoadAbandoned&) {
+    // A session that let it through kept nothing either: answered as it would.
+    sink.Done({std::nullopt, true});
   } catch (const SqlError& e) {
     // The executor should report through the sink; an escaped error still
     // reaches the client as the error it is.

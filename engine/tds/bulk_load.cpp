@@ -96,8 +96,10 @@ void BulkLoadReader::Start() {
     metadata_error_ = error;
   } catch (const DecodeError&) {
     metadata_error_ = StreamEnded();
+  } catch (const BulkLoadAbandoned&) {
+    abandoned_in_metadata_ = true;
   }
-  if (metadata_error_) {
+  if (metadata_error_ || abandoned_in_metadata_) {
     columns_.clear();
     types_.clear();
   }
@@ -197,6 +199,11 @@ Value BulkLoadReader::ReadColumnValue(ByteReader& in, std::size_t column) {
 }
 
 bool BulkLoadReader::Next(Row& row) {
+  if (abandoned_in_metadata_) {
+    abandoned_in_metadata_ = false;
+    done_ = true;
+    throw BulkLoadAbandoned{};
+  }
   if (metadata_error_) {
     SqlError error = *metadata_error_;
     metadata_error_.reset();
@@ -240,6 +247,9 @@ bool BulkLoadReader::Next(Row& row) {
   } catch (const DecodeError&) {
     done_ = true;
     throw StreamEnded();
+  } catch (const BulkLoadAbandoned&) {
+    done_ = true;
+    throw;
   }
 }
 

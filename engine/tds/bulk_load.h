@@ -21,6 +21,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/common/bulk_load_abandoned.h"
 #include "engine/common/engine_api.h"
 #include "engine/common/error.h"
 #include "engine/tds/byte_reader.h"
@@ -34,7 +35,8 @@ class BodySource {
  public:
   virtual ~BodySource() = default;
   // Appends the next part of the body to `body`; false once the message has
-  // ended (nothing appended). May block until the part arrives.
+  // ended (nothing appended). May block until the part arrives. Throws
+  // BulkLoadAbandoned when the message will not be completed.
   virtual bool Append(std::vector<std::uint8_t>& body) = 0;
   // The reader is done with the message: what is left of it is dropped.
   // Returns once the message has ended.
@@ -44,8 +46,9 @@ class BodySource {
 class BulkLoadReader final : public BulkRowSource {
  public:
   // Reads the COLMETADATA token from `source`, which must outlive the
-  // reader. Never throws: metadata that cannot be read leaves Columns()
-  // empty, and the first Next() throws its error. Only what the rows not yet
+  // reader. Never throws: metadata that cannot be read (or a message given
+  // up before its metadata) leaves Columns() empty, and the first Next()
+  // throws the error (or BulkLoadAbandoned). Only what the rows not yet
   // read need is kept.
   BulkLoadReader(BodySource& source, TdsVersion version);
   // The same over a whole message body (without packet headers), which must
@@ -80,6 +83,7 @@ class BulkLoadReader final : public BulkRowSource {
   std::vector<Column> columns_;
   std::vector<TypeInfo> types_;
   std::optional<SqlError> metadata_error_;
+  bool abandoned_in_metadata_ = false;
   bool done_ = false;
   std::size_t longest_row_ = 0;  // in bytes, of the rows read so far
 };

@@ -10,9 +10,14 @@ using values::NextCodePoint;
 
 std::string Ucs2ToUtf8(std::span<const std::uint8_t> ucs2) {
   if (ucs2.size() % 2 != 0) throw DecodeError("UCS-2 text with an odd number of bytes");
-  std::string out;
-  out.reserve(ucs2.size() / 2);
-  for (std::size_t i = 0; i < ucs2.size(); i += 2) {
+  // Most text is ASCII: its units become one byte each, written in place.
+  std::string out(ucs2.size() / 2, '\0');
+  std::size_t i = 0;
+  for (; i < ucs2.size() && ucs2[i + 1] == 0 && ucs2[i] < 0x80; i += 2) {
+    out[i / 2] = static_cast<char>(ucs2[i]);
+  }
+  out.resize(i / 2);
+  for (; i < ucs2.size(); i += 2) {
     char32_t unit = static_cast<char32_t>(ucs2[i] | (ucs2[i + 1] << 8));
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       if (i + 3 >= ucs2.size()) throw DecodeError("invalid UTF-16: unpaired high surrogate");

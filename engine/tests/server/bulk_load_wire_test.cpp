@@ -135,6 +135,40 @@ TEST_F(BulkLoadWire, BadDataFailsTheWholeBatchAndTheSessionGoesOn) {
   EXPECT_EQ(Count(), 1);
 }
 
+// A message the client gives up before its end keeps none of the rows that
+// arrived, even when they end exactly between two rows: given up by a last
+// packet marked IGNORE (answered with a DONE(ERROR) alone) or by ATTENTION.
+TEST_F(BulkLoadWire, AMessageGivenUpKeepsNoneOfItsRows) {
+  // Whole rows in packets without EOM, then `last` (the packet ending it).
+  auto send_unfinished = [&](const std::vector<std::uint8_t>& last) {
+    std::vector<std::vector<std::uint8_t>> rows;
+    for (int i = 0; i < 40; ++i) rows.push_back(Row(i, "r"));
+    std::vector<std::uint8_t> packets;
+    std::uint8_t id = 1;
+    tds::AppendPackets(Stream(rows, false), 512, 0, false, &id, packets,
+                       tds::PacketType::kBulkLoad);
+    packets.insert(packets.end(), last.begin(), last.end());
+    client_.SendRaw(packets);
+  };
+  AnnounceLoad();
+  send_unfinished({0x07, tds::kStatusEndOfMessage | tds::kStatusIgnore, 0, 8, 0, 0, 9, 0});
+  std::optional<Response> ignored = client_.Receive();
+  ASSERT_TRUE(ignored);
+  std::vector<Event> done = ParseTokens(ignored->body, client_.version());
+  ASSERT_EQ(TokenOrder(done), std::vector<Token>{Token::kDone});
+  EXPECT_EQ(done[0].status, tds::kDoneError);
+  EXPECT_EQ(Count(), 0);
+
+  AnnounceLoad();
+  send_unfinished({0x06, tds::kStatusEndOfMessage, 0, 8, 0, 0, 1, 0});
+  ASSERT_TRUE(DrainUntilAttentionAck(client_));
+  EXPECT_EQ(Count(), 0);
+
+  AnnounceLoad();
+  EXPECT_EQ(Load(Stream({Row(7, "seven")})).back().count, 1u);
+  EXPECT_EQ(Count(), 1);
+}
+
 TEST_F(BulkLoadWire, TemporaryTablesAndOtherDatabasesTakeLoadsToo) {
   client_.Batch("create table #b (id int, v varchar(5))");
   client_.Batch("create database other");

@@ -4,6 +4,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/common/bulk_load_abandoned.h"
 #include "engine/common/error.h"
 
 namespace sqlengine::testing {
@@ -63,6 +64,9 @@ class ScriptedSession : public SqlSession {
       while (rows.Next(row)) read.push_back(row);
     } catch (const SqlError& error) {
       sink.Message(error.message());
+      sink.Done({std::nullopt, true});
+      return;
+    } catch (const BulkLoadAbandoned&) {
       sink.Done({std::nullopt, true});
       return;
     }
