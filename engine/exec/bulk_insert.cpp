@@ -48,6 +48,13 @@ struct BulkTarget {
 BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
   std::optional<tsql::bind::TableShape> table = SessionCatalog(session).FindTable(statement.table);
   if (!table) throw MakeError(208, {WrittenName(statement.table)});
+  // The rows would go to SQLite's view, which keeps none of them; a change
+  // through a view takes the statement path, which this load does not.
+  if (table->view_query) {
+    SqlError error = MakeError(8180);
+    error.message().text += " This engine cannot run it: a bulk copy into a view.";
+    throw error;
+  }
   SessionRights& rights = session.Rights();
   if (table->schema == "main") {
     rights.Require(table->name, Access::kInsert);
@@ -202,9 +209,8 @@ class LoadSettings {
 };
 
 // Binds a datetime in the stored form "YYYY-MM-DD HH:MM:SS.mmm", written
-// digit by digit: the general formatter costs more than the row's insert.
-// Binds `when` in its stored text form, written into `text`, which must stay
-// as it is until the statement has run.
+// digit by digit into `text` (the general formatter costs more than the
+// row's insert), which must stay as it is until the statement has run.
 void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when, char (&text)[23]) {
   auto digits = [&text](int at, int value, int count) {
     for (int i = count - 1; i >= 0; --i, value /= 10)

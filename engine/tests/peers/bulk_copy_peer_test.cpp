@@ -156,6 +156,20 @@ TEST_P(BulkCopyPeer, NeedsInsertPermission) {
   EXPECT_NE(table.find("\n2\n"), std::string::npos) << table;
 }
 
+// A load into a view is refused; it used to report its rows copied and keep
+// none of them.
+TEST_P(BulkCopyPeer, AViewIsRefusedRatherThanLosingTheRows) {
+  Tsql(
+      "create table based (id int, name varchar(10))\ngo\ncreate view over_based as select id, "
+      "name from based");
+  std::filesystem::path in = WriteFile("v.txt", "1\tone\n2\ttwo\n");
+  CommandOutcome copied = Freebcp("over_based in " + in.string() + " -c");
+  EXPECT_NE(copied.output.find("Msg 8180"), std::string::npos) << copied.output;
+  EXPECT_EQ(copied.output.find("rows copied."), std::string::npos) << copied.output;
+  std::string table = Tsql("select count(*) from based");
+  EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, BulkCopyPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 
