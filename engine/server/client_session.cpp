@@ -106,6 +106,8 @@ bool ClientSession::ReadMessage(tds::Message* message) {
       return true;
     }
     if (auto complete = assembler_.Add(header, payload)) {
+      // Before login a message given up is only dropped.
+      if (complete->ignored && !session_) continue;
       *message = std::move(*complete);
       return true;
     }
@@ -304,6 +306,12 @@ void ClientSession::AnswerAttention() {
   writer_.Finish();
 }
 
+void ClientSession::AnswerIgnored() {
+  tds::WriteDone(tds::Token::kDone, tds::kDoneError, 0, 0, tds::HasWideCounts(version_),
+                 writer_.Tokens());
+  writer_.Finish();
+}
+
 void ClientSession::ServeRequests() {
   for (;;) {
     tds::Message message;
@@ -358,6 +366,12 @@ void ClientSession::Execute(const tds::Message& message) {
     if (!more_follows) attention_ = false;
   };
   try {
+    if (message.ignored) {
+      stop_running();
+      AnswerIgnored();
+      attention_ = false;
+      return;
+    }
     switch (message.type) {
       case tds::PacketType::kSqlBatch: {
         tds::SqlBatch batch = tds::DecodeSqlBatch(message.body, version_);

@@ -71,6 +71,8 @@ class ClientSession {
   void ServeRequests();
   void Execute(const tds::Message& message);
   void AnswerAttention();
+  // Answers a message the client gave up with IGNORE: one DONE(ERROR).
+  void AnswerIgnored();
   // Runs one executor call; an escaped SqlError or internal fault becomes an
   // ERROR in the response instead of ending the connection.
   void Guarded(WireSink& sink, const std::function<void()>& work);

@@ -44,7 +44,7 @@ std::optional<Message> MessageAssembler::Add(const PacketHeader& header,
   assembling_ = false;
   if (header.status & kStatusIgnore) {
     partial_.body.clear();
-    return std::nullopt;
+    return Message{partial_.type, {}, nullptr, true};
   }
   return std::move(partial_);
 }

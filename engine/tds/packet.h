@@ -50,12 +50,16 @@ struct Message {
   // Set instead of `body` for a message read while its packets still
   // arrive (a bulk load): they come from here.
   std::shared_ptr<BodySource> parts;
+  // The client gave the message up by marking its last packet IGNORE: its
+  // body is dropped, and the server answers with a single DONE(ERROR).
+  bool ignored = false;
 };
 
 // Joins packets into messages. Feed it each packet as it arrives; it returns
 // a message when its last packet (status EOM) has come. An ATTENTION packet
 // ends any message being assembled (the client gave up sending it). A message
-// the client flagged "ignore" is dropped. Throws DecodeError when packet types
+// the client flagged "ignore" comes back empty, marked ignored. Throws
+// DecodeError when packet types
 // change inside a message or the message grows beyond `max_message_size`.
 class MessageAssembler {
  public:

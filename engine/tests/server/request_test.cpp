@@ -112,6 +112,30 @@ TEST_F(ServerTest, MultiPacketRequestIsReassembledAndResponseSplitAtPacketSize) 
   EXPECT_EQ(rows[0].values[0], Value(text));
 }
 
+// A request the client gives up before its last packet, by a last packet
+// marked IGNORE, is answered with a single DONE(ERROR); it used to get no
+// answer at all, and the client waited forever.
+TEST_F(ServerTest, ARequestGivenUpWithIgnoreGetsADoneErrorAndTheSessionGoesOn) {
+  TdsClient client(Port());
+  client.LoginOrFail();
+  std::vector<std::uint8_t> packets;
+  std::uint8_t id = 1;
+  tds::AppendPackets(BuildBatch("echo never", client.version()), 512, 0, false, &id, packets,
+                     tds::PacketType::kSqlBatch);
+  const std::vector<std::uint8_t> ignore = {
+      0x01, tds::kStatusEndOfMessage | tds::kStatusIgnore, 0, 8, 0, 0, 2, 0};
+  packets.insert(packets.end(), ignore.begin(), ignore.end());
+  client.SendRaw(packets);
+  auto r = client.Receive();
+  ASSERT_TRUE(r);
+  std::vector<Event> done = ParseTokens(r->body, client.version());
+  ASSERT_EQ(TokenOrder(done), std::vector<Token>{Token::kDone});
+  EXPECT_EQ(done[0].status, tds::kDoneError);
+  auto after = Only(client.Batch("echo after"), Token::kRow);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].values[0], Value(std::string("after")));
+}
+
 TEST_F(ServerTest, LargeResultSentInBatchesKeepsPacketsFullAndNumberedInOrder) {
   TdsClient client(Port());
   client.LoginOrFail();
