@@ -7,10 +7,24 @@
 namespace sqlengine::exec {
 namespace {
 
-// @@CPU_BUSY, @@IO_BUSY and @@IDLE count ticks, which wrap past an int.
-std::int64_t Ticks(std::int64_t seconds) {
-  return (seconds * 1000000 / kMicrosecondsPerTick) & 0x7fffffff;
-}
+struct Counter {
+  std::string_view name;
+  std::int64_t ServerCounters::*field;
+  bool in_ticks;  // @@CPU_BUSY, @@IO_BUSY and @@IDLE count ticks, not seconds
+};
+
+constexpr Counter kCounters[] = {
+    {"connections", &ServerCounters::connections, false},
+    {"cpu_busy", &ServerCounters::cpu_busy, true},
+    {"io_busy", &ServerCounters::io_busy, true},
+    {"idle", &ServerCounters::idle, true},
+    {"pack_received", &ServerCounters::packets_received, false},
+    {"pack_sent", &ServerCounters::packets_sent, false},
+    {"packet_errors", &ServerCounters::packet_errors, false},
+    {"total_read", &ServerCounters::total_read, false},
+    {"total_write", &ServerCounters::total_write, false},
+    {"total_errors", &ServerCounters::total_errors, false},
+};
 
 }  // namespace
 
@@ -23,21 +37,13 @@ std::optional<Value> ServerVariable(Session& session, std::string_view name) {
   if (name == "max_connections") return std::int64_t{32767};
   if (name == "timeticks") return kMicrosecondsPerTick;
   if (name == "remserver") return Value{};
-  if (name != "connections" && name != "cpu_busy" && name != "io_busy" && name != "idle" &&
-      name != "pack_received" && name != "pack_sent" && name != "packet_errors" &&
-      name != "total_read" && name != "total_write" && name != "total_errors")
-    return std::nullopt;
-  ServerCounters counters = CurrentServerCounters(session.Engine());
-  if (name == "connections") return counters.connections;
-  if (name == "cpu_busy") return Ticks(counters.cpu_busy);
-  if (name == "io_busy") return Ticks(counters.io_busy);
-  if (name == "idle") return Ticks(counters.idle);
-  if (name == "pack_received") return counters.packets_received;
-  if (name == "pack_sent") return counters.packets_sent;
-  if (name == "packet_errors") return counters.packet_errors;
-  if (name == "total_read") return counters.total_read;
-  if (name == "total_write") return counters.total_write;
-  return counters.total_errors;
+  for (const Counter& counter : kCounters) {
+    if (counter.name != name) continue;
+    std::int64_t value = CurrentServerCounters(session.Engine()).*counter.field;
+    // Ticks wrap past an int, as SQL Server's do.
+    return counter.in_ticks ? (value * 1000000 / kMicrosecondsPerTick) & 0x7fffffff : value;
+  }
+  return std::nullopt;
 }
 
 }  // namespace sqlengine::exec
