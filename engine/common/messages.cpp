@@ -115,6 +115,9 @@ constexpr MessageTemplate kMessages[] = {
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
      "smalldatetime value."},
+    {306, 16,
+     "The text, ntext, and image data types cannot be compared or sorted, except when using IS "
+     "NULL or LIKE operator."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
     {313, 16,
@@ -427,6 +430,7 @@ constexpr MessageTemplate kMessages[] = {
     {8112, 16, "Cannot add more than one clustered index for constraints on table '%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
+    {8116, 16, "Argument data type %ls is invalid for argument %d of %ls function."},
     {8117, 16, "Operand data type %ls is invalid for %ls operator."},
     {8118, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in an "
@@ -443,6 +447,7 @@ constexpr MessageTemplate kMessages[] = {
     {8155, 16, "No column was specified for column %d of '%.*ls'."},
     {8158, 16, "'%.*ls' has more columns than were specified in the column list."},
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
+    {8163, 16, "The text, ntext, or image data type cannot be selected as DISTINCT."},
     {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8180, 16, "Statement(s) could not be prepared."},

@@ -270,6 +270,12 @@ TEST_P(OdbcPeer, QueryTimeoutCancelsAndTheConnectionGoesOn) {
 }
 
 TEST_P(OdbcPeer, TwentyClientsAtOnce) {
+  // The driver manager loads and unloads the driver library per connection
+  // without a lock: threads that connect while another's last connection
+  // closes may find it gone ("Can't open lib"). One connection held
+  // throughout keeps it loaded, as an application's own connection does.
+  Peer anchor(engine_.Port(), GetParam());
+  ASSERT_TRUE(anchor.connected());
   std::vector<std::future<Rows>> clients;
   for (int n = 0; n < 20; ++n) {
     clients.push_back(std::async(std::launch::async, [this, n] {

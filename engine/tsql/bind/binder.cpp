@@ -119,6 +119,12 @@ bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+bool IsLargeText(SqlType type) { return type == SqlType::kText || type == SqlType::kNText; }
+
+// text, ntext and image: compared and sorted by no operator but IS NULL and
+// LIKE (306), and taken by few functions.
+bool IsLargeObject(SqlType type) { return IsLargeText(type) || type == SqlType::kImage; }
+
 // Whether a value of `type` can be held by a sql_variant.
 bool VariantHolds(const ColumnType& type) {
   return type.type != SqlType::kText && type.type != SqlType::kNText &&
@@ -137,6 +143,12 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
     return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter ||
            f == TypeClass::kExactDecimal || f == TypeClass::kApproximate ||
            f == TypeClass::kDateTime;
+  // text and ntext take character data and each other, and give theirs back
+  // to character types; image takes and gives binary data. Nothing else.
+  if (IsLargeText(to.type)) return f == TypeClass::kCharacter || IsLargeText(from.type);
+  if (IsLargeText(from.type)) return t == TypeClass::kCharacter;
+  if (to.type == SqlType::kImage) return IsBinaryData(from.type);
+  if (from.type == SqlType::kImage) return false;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;
@@ -361,7 +373,29 @@ class Binder {
     }
     // A view stored before these checks is read as it is.
     if (view_depth_ == 0) CheckQueryCollations(bound);
+    CheckLargeObjectsUnsorted(bound);
     return bound;
+  }
+
+  // text, ntext and image values are never sorted, grouped or made
+  // distinct: 306 for ORDER BY and GROUP BY, 8163 for DISTINCT and UNION.
+  static void CheckLargeObjectsUnsorted(const BoundQuery& query) {
+    auto large = [](const ColumnType& type) { return IsLargeObject(type.type); };
+    for (const BoundOrder& order : query.order_by) {
+      const ColumnType& type = order.expr ? order.expr->type : query.columns[order.ordinal - 1].type;
+      if (large(type)) throw MakeError(306);
+    }
+    bool merged = std::any_of(query.union_all.begin(), query.union_all.end(),
+                              [](bool all) { return !all; });
+    for (const BoundSelectBlock& block : query.terms) {
+      for (const Bound& group : block.group_by) {
+        if (large(group->type)) throw MakeError(306);
+      }
+      if (!block.distinct && !merged) continue;
+      for (const Bound& item : block.items) {
+        if (large(item->type)) throw MakeError(8163);
+      }
+    }
   }
 
   BoundInsert Insert(const parse::InsertStatement& insert) {
@@ -2112,6 +2146,10 @@ class Binder {
       node->null_literal = left->null_literal && right->null_literal;
       return node;
     }
+    if (IsLargeObject(left->type.type) || IsLargeObject(right->type.type))
+      throw MakeError(402, {std::string(NameOf(left->type.type)),
+                            std::string(NameOf(right->type.type)),
+                            std::string(OperatorName(op))});
     TypeClass l = ClassOf(left->type.type), r = ClassOf(right->type.type);
     if (op == '+' && l == TypeClass::kCharacter && r == TypeClass::kCharacter) {
       Bound node = Make(BoundKind::kConcat, ConcatenationType(left->type, right->type));
@@ -2172,9 +2210,9 @@ class Binder {
       };
       // Of two binary operands neither is read as an integer: 402.
       if (binary(left) && binary(right)) {
-        std::string_view name = op == '&' ? "boolean AND" : op == '|' ? "boolean OR" : "boolean XOR";
         throw MakeError(402, {std::string(NameOf(left->type.type)),
-                              std::string(NameOf(right->type.type)), std::string(name)});
+                              std::string(NameOf(right->type.type)),
+                              std::string(OperatorName(op))});
       }
       if (binary(left) && ClassOf(right->type.type) == TypeClass::kInteger)
         left = as_integer(std::move(left), right->type);
@@ -2343,6 +2381,20 @@ class Binder {
     return node;
   }
 
+  // The name SQL Server gives an arithmetic or bitwise operator in 402.
+  static std::string_view OperatorName(char op) {
+    switch (op) {
+      case '+': return "add";
+      case '-': return "subtract";
+      case '*': return "multiply";
+      case '/': return "divide";
+      case '%': return "modulo";
+      case '&': return "boolean AND";
+      case '|': return "boolean OR";
+      default: return "boolean XOR";
+    }
+  }
+
   static bool IsComparedBinary(SqlType type) {
     return type == SqlType::kBinary || type == SqlType::kVarBinary;
   }
@@ -2418,6 +2470,9 @@ class Binder {
   // binary data with trailing zero bytes ignored.
   static Bound Compared(BoundKind kind, std::vector<Bound> operands, std::string_view op = "=") {
     if (IdentifiersAmong(operands)) return IdentifiersCompared(kind, std::move(operands));
+    if (std::any_of(operands.begin(), operands.end(),
+                    [](const Bound& b) { return IsLargeObject(b->type.type); }))
+      throw MakeError(306);
     Bound node = Make(kind, ColumnType{SqlType::kBit});
     bool any_null = std::any_of(operands.begin(), operands.end(),
                                 [](const Bound& b) { return b->null_literal; });
@@ -2559,7 +2614,8 @@ class Binder {
         ColumnType text{SqlType::kVarChar};
         text.length = IntegerTextWidth(value->type.type);
         value = ConvertTo(std::move(value), text);
-      } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
+      } else if (type_class != TypeClass::kCharacter && !IsLargeText(value->type.type) &&
+                 !value->null_literal) {
         Refuse("LIKE operand");
       }
       node->args.push_back(std::move(value));
@@ -2655,7 +2711,8 @@ class Binder {
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
     if (!value->null_literal && !from_variant && !Convertible(value->type, *target)) {
       // Binary data has no layout of a float or real to be read as.
-      if (IsBinaryData(value->type.type) && ClassOf(target->type) == TypeClass::kApproximate)
+      if ((IsBinaryData(value->type.type) && ClassOf(target->type) == TypeClass::kApproximate) ||
+          IsLargeObject(value->type.type) || IsLargeObject(target->type))
         throw MakeError(529, {std::string(NameOf(value->type.type)),
                               std::string(NameOf(target->type))});
       Refuse("conversion");
@@ -2759,6 +2816,9 @@ class Binder {
         text.length = 36;
         args[k] = ConvertTo(std::move(args[k]), text);
       }
+      if (IsLargeObject(args[k]->type.type))
+        throw MakeError(8116, {std::string(NameOf(args[k]->type.type)), std::to_string(k + 1),
+                               name});
       if (std::optional<ColumnType> text = ImplicitTextType(*args[k]))
         args[k] = ConvertTo(std::move(args[k]), *text);
       if (ClassOf(args[k]->type.type) != TypeClass::kCharacter && !args[k]->null_literal)
@@ -2828,6 +2888,17 @@ class Binder {
     } else if (name == "ltrim" || name == "rtrim") {
       require_text(0);
       type = varying(args[0]->type);
+    } else if (name == "substring" && IsLargeObject(args[0]->type.type)) {
+      // Of text, ntext and image it gives varchar, nvarchar and varbinary,
+      // up to the longest value of each.
+      SqlType from = args[0]->type.type;
+      type = ColumnType{from == SqlType::kText    ? SqlType::kVarChar
+                        : from == SqlType::kNText ? SqlType::kNVarChar
+                                                  : SqlType::kVarBinary};
+      type.length = from == SqlType::kNText ? 4000 : 8000;
+      CopyCollation(args[0]->type, type);
+      type.case_sensitive = args[0]->type.case_sensitive;
+      require_integer(1), require_integer(2);
     } else if (name == "substring" && IsComparedBinary(args[0]->type.type)) {
       // Binary data gives its bytes, a binary(n) value all n of them.
       ColumnType bytes = args[0]->type;
@@ -3045,6 +3116,13 @@ class Binder {
     // SQL Server 2000's LOG takes no base.
     if (!call && expr.names[0] == "log" && expr.args.size() != 1)
       throw MakeError(174, {"log", "1"});
+    // A text, ntext or image value is taken only by the functions made for
+    // it; others refuse it by its place.
+    for (size_t k = 0; !call && k < args.size(); ++k) {
+      if (IsLargeObject(args[k]->type.type))
+        throw MakeError(8116, {std::string(NameOf(args[k]->type.type)), std::to_string(k + 1),
+                               expr.names[0]});
+    }
     if (!call) Refuse("function");
     Bound node = Make(BoundKind::kCall, call->type);
     node->sql = call->sql;
