@@ -234,14 +234,16 @@ ColumnType ToColumnType(const TypeInfo& info) {
       c.scale = info.scale;
       break;
     case WireType::kMoney:
-      c.type = SqlType::kMoney;
-      break;
     case WireType::kMoney4:
-      c.type = SqlType::kSmallMoney;
+    case WireType::kMoneyN: {
+      // Money holds four decimal places, as a declared money type does.
+      bool small = info.type == WireType::kMoney4 ||
+                   (info.type == WireType::kMoneyN && info.max_length == 4);
+      c.type = small ? SqlType::kSmallMoney : SqlType::kMoney;
+      c.precision = small ? 10 : 19;
+      c.scale = 4;
       break;
-    case WireType::kMoneyN:
-      c.type = info.max_length == 4 ? SqlType::kSmallMoney : SqlType::kMoney;
-      break;
+    }
     case WireType::kDateTime4:
       c.type = SqlType::kSmallDateTime;
       break;

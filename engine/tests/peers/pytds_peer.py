@@ -167,6 +167,18 @@ def delimited_procedure_rpc(cur):
     cur.execute("DROP PROCEDURE [Sales by Year]")
 
 
+def money_outputs(cur):
+    # Output parameters declared money or smallmoney keep their four decimal
+    # places (the declared type's scale, not a whole number).
+    cur.execute("CREATE PROCEDURE share_out @n int, @big money OUTPUT, @small smallmoney OUTPUT AS "
+                "SELECT @big = @n * 1.5, @small = @n / 8.0")
+    result = cur.callproc("share_out", (5, pytds.output(param_type="money", value=None),
+                                        pytds.output(param_type="smallmoney", value=None)))
+    check("money output parameters", result[1:] == [decimal.Decimal("7.5"),
+                                                   decimal.Decimal("0.625")], result)
+    cur.execute("DROP PROCEDURE share_out")
+
+
 def main():
     conn = connect()
     cur = conn.cursor()
@@ -174,6 +186,7 @@ def main():
     errors(cur)
     print_and_two_results(conn, cur)
     delimited_procedure_rpc(cur)
+    money_outputs(cur)
     conn.close()
     client_identity()
     cancel()
