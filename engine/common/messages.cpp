@@ -35,6 +35,10 @@ constexpr MessageTemplate kMessages[] = {
     {117, 15,
      "The object name '%.*ls' contains more than the maximum number of prefixes. The maximum "
      "is %d."},
+    {119, 15,
+     "Must pass parameter number %d and subsequent parameters as '@name = value'. After the "
+     "form '@name = value' has been used, all subsequent parameters must be passed in the form "
+     "'@name = value'."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
@@ -439,6 +443,7 @@ constexpr MessageTemplate kMessages[] = {
      "Column '%.*ls' is invalid in the select list because it is not contained in either an "
      "aggregate function or the GROUP BY clause."},
     {8134, 16, "Divide by zero error encountered."},
+    {8143, 16, "Parameter '%.*ls' was supplied multiple times."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
     {8145, 16, "%.*ls is not a parameter for procedure %.*ls."},
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},

@@ -276,8 +276,12 @@ std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
                                    const std::vector<CallArgument>& arguments) {
   std::vector<int> positions(definition.parameters.size(), -1);
   size_t next = 0;
+  bool named = false;
   for (size_t a = 0; a < arguments.size(); ++a) {
     const CallArgument& argument = arguments[a];
+    // After one '@name = value' every later argument must be named too.
+    if (argument.name.empty() && named) throw MakeError(119, {std::to_string(a + 1)});
+    named = named || !argument.name.empty();
     if (argument.name.empty()) {
       if (next >= definition.parameters.size()) {
         if (definition.parameters.empty()) throw MakeError(8146, {definition.name});
@@ -289,6 +293,7 @@ std::vector<int> ArgumentPositions(const tsql::ProcedureDefinition& definition,
     bool found = false;
     for (size_t k = 0; k < definition.parameters.size(); ++k) {
       if (tsql::EqualsIgnoreCase(definition.parameters[k].name, argument.name)) {
+        if (positions[k] >= 0) throw MakeError(8143, {definition.parameters[k].name});
         positions[k] = static_cast<int>(a);
         found = true;
       }
