@@ -3116,6 +3116,8 @@ class Binder {
     // SQL Server 2000's LOG takes no base.
     if (!call && expr.names[0] == "log" && expr.args.size() != 1)
       throw MakeError(174, {"log", "1"});
+    if (!call && !IsBuiltInFunctionName(expr.names[0]))
+      throw MakeError(195, {expr.names[0], "function name"});
     // A text, ntext or image value is taken only by the functions made for
     // it; others refuse it by its place.
     for (size_t k = 0; !call && k < args.size(); ++k) {

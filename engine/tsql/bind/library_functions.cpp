@@ -278,4 +278,42 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   return std::nullopt;
 }
 
+bool IsBuiltInFunctionName(std::string_view name) {
+  static constexpr std::string_view kNames[] = {
+      // aggregates
+      "avg", "binary_checksum", "checksum", "checksum_agg", "count", "count_big", "grouping",
+      "max", "min", "stdev", "stdevp", "sum", "var", "varp",
+      // dates
+      "dateadd", "datediff", "datename", "datepart", "day", "getdate", "getutcdate", "month",
+      "year",
+      // mathematics
+      "abs", "acos", "asin", "atan", "atn2", "ceiling", "cos", "cot", "degrees", "exp", "floor",
+      "log", "log10", "pi", "power", "radians", "rand", "round", "sign", "sin", "sqrt", "square",
+      "tan",
+      // metadata
+      "col_length", "col_name", "columnproperty", "databaseproperty", "databasepropertyex",
+      "db_id", "db_name", "file_id", "file_name", "filegroup_id", "filegroup_name",
+      "filegroupproperty", "fileproperty", "fulltextcatalogproperty", "fulltextserviceproperty",
+      "index_col", "indexkey_property", "indexproperty", "object_id", "object_name",
+      "objectproperty", "sql_variant_property", "typeproperty",
+      // security
+      "has_dbaccess", "is_member", "is_srvrolemember", "suser_id", "suser_name", "suser_sid",
+      "suser_sname", "user_id", "user_name",
+      // strings, text and image
+      "ascii", "char", "charindex", "difference", "left", "len", "lower", "ltrim", "nchar",
+      "patindex", "quotename", "replace", "replicate", "reverse", "right", "rtrim", "soundex",
+      "space", "str", "stuff", "substring", "textptr", "textvalid", "unicode", "upper",
+      // system
+      "app_name", "cast", "coalesce", "collationproperty", "convert", "current_timestamp",
+      "current_user", "cursor_status", "datalength", "formatmessage", "getansinull", "host_id",
+      "host_name", "ident_current", "ident_incr", "ident_seed", "identity", "isdate", "isnull",
+      "isnumeric", "newid", "nullif", "parsename", "permissions", "rowcount_big",
+      "scope_identity", "serverproperty", "sessionproperty", "session_user", "stats_date",
+      "system_user", "user",
+      // rowset functions
+      "containstable", "freetexttable", "opendatasource", "openquery", "openrowset", "openxml",
+  };
+  return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+}
+
 }  // namespace sqlengine::tsql::bind

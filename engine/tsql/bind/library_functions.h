@@ -40,4 +40,9 @@ struct LibraryCall {
 std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
                                                const std::vector<ArgumentShape>& args);
 
+// Whether SQL Server 2000 has a built-in function of this (lower-case) name.
+// Any other name called without an owner is 195, as there: a user-defined
+// scalar function needs its owner's name.
+bool IsBuiltInFunctionName(std::string_view name);
+
 }  // namespace sqlengine::tsql::bind
