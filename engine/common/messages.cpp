@@ -424,6 +424,9 @@ constexpr MessageTemplate kMessages[] = {
      "incorrect. Parameter %d (\"%.*ls\"): The supplied value is not a valid instance of data "
      "type %ls. Check the source data for invalid values. An example of an invalid value is data "
      "of numeric type with scale greater than precision."},
+    {8104, 16,
+     "The current user is not the database or object owner of table '%.*ls'. Cannot perform SET "
+     "operation."},
     {8106, 16, "Table '%.*ls' does not have the identity property. Cannot perform SET operation."},
     {8107, 16,
      "IDENTITY_INSERT is already ON for table '%.*ls'. Cannot perform SET operation for table "

@@ -1564,7 +1564,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
       session_.RowCountLimit() = count != nullptr && *count > 0 ? *count : 0;
     }
     if (tokens[1].IsWord("identity_insert")) {
-      SetIdentityInsert(session_.Connection(), tokens, session_.IdentityInsertTable());
+      SetIdentityInsert(session_, tokens);
     }
     if (tokens[1].IsWord("lock_timeout")) SetLockTimeout(statement);
     if (tokens[1].IsWord("textsize")) {

@@ -106,7 +106,9 @@ constexpr FormatStep kSteps[] = {
     // collation, by the bytes, since nothing recorded whether a _CS or a _BIN
     // one was asked for: their indexes stay in their order.
     {4, [](sqlite3*, std::vector<std::string>&) {}},
-    {5, MakeLengthTriggersAgain}};
+    {5, MakeLengthTriggersAgain},
+    // Format 6: an explicit identity value moves the engine's counter past it.
+    {6, [](sqlite3* db, std::vector<std::string>&) { AddFollowingTriggers(db); }}};
 
 }  // namespace
 

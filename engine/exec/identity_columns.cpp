@@ -96,6 +96,23 @@ std::string AssigningTriggerName(const std::string& table, std::string_view role
   return std::string(kIdentityTable) + "_" + table + "_" + std::string(role);
 }
 
+// A row given its value explicitly (SET IDENTITY_INSERT ON) moves the
+// counter on when the value lies beyond it in the increment's direction, as
+// SQL Server's identity does: IDENTITY(10, 5) after an explicit 100 gives
+// 105 next. A value short of the seed leaves a counter that has handed out
+// nothing as it is.
+void CreateFollowingTrigger(sqlite3* db, const std::string& schema, const std::string& table) {
+  std::string key = tsql::QuoteSqliteString(table);
+  catalog::Exec(
+      db, "CREATE TRIGGER " + tsql::QuoteSqliteName(schema) + "." +
+              tsql::QuoteSqliteName(AssigningTriggerName(table, "follow")) +
+              " AFTER INSERT ON " + tsql::QuoteSqliteName(table) + " WHEN NOT (SELECT pending FROM " +
+              kIdentityTable + " WHERE name = " + key + ") BEGIN UPDATE " + kIdentityTable +
+              " SET last = CASE WHEN increment > 0 AND NEW.rowid >= coalesce(last, seed) "
+              "THEN NEW.rowid WHEN increment < 0 AND NEW.rowid <= coalesce(last, seed) "
+              "THEN NEW.rowid ELSE last END WHERE name = " + key + "; END");
+}
+
 // SQLite's AUTOINCREMENT hands the row a fresh rowid above every existing
 // one (NEW.rowid is -1 before it does); the AFTER trigger then moves the row
 // to the table's next value. A row given its value explicitly keeps it.
@@ -115,6 +132,7 @@ void CreateAssigningTriggers(sqlite3* db, const std::string& schema, const std::
                         " SET last = coalesce(last + increment, seed) WHERE name = " + key +
                         "; UPDATE " + quoted_table + " SET rowid = (SELECT last FROM " +
                         kIdentityTable + " WHERE name = " + key + ") WHERE rowid = NEW.rowid; END");
+  CreateFollowingTrigger(db, schema, table);
 }
 
 }  // namespace
@@ -226,7 +244,27 @@ std::optional<KeptIdentity> DeclaredIdentityOf(sqlite3* db, const std::string& s
 }
 
 std::vector<std::string> AssigningTriggerNames(const std::string& table) {
-  return {AssigningTriggerName(table, "mark"), AssigningTriggerName(table, "assign")};
+  return {AssigningTriggerName(table, "mark"), AssigningTriggerName(table, "assign"),
+          AssigningTriggerName(table, "follow")};
+}
+
+void AddFollowingTriggers(sqlite3* db) {
+  auto prepare_with = [&](const std::string& sql, const std::string& name) {
+    catalog::PreparedStatement statement = catalog::Prepare(db, sql);
+    sqlite3_bind_text(statement.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    return statement;
+  };
+  const std::string in_master = "SELECT 1 FROM sqlite_master WHERE name = ?";
+  if (sqlite3_step(prepare_with(in_master, kIdentityTable).get()) != SQLITE_ROW) return;
+  std::vector<std::string> tables;
+  catalog::PreparedStatement kept =
+      catalog::Prepare(db, std::string("SELECT name FROM ") + kIdentityTable + " ORDER BY name");
+  while (sqlite3_step(kept.get()) == SQLITE_ROW) tables.push_back(catalog::ColumnText(kept.get(), 0));
+  for (const std::string& table : tables) {
+    std::string trigger = AssigningTriggerName(table, "follow");
+    if (sqlite3_step(prepare_with(in_master, trigger).get()) != SQLITE_ROW)
+      CreateFollowingTrigger(db, "main", table);
+  }
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {

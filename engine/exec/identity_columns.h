@@ -57,6 +57,10 @@ void ForgetIdentity(sqlite3* db, const std::string& schema, const std::string& t
 // inserted, before these move it.
 std::vector<std::string> AssigningTriggerNames(const std::string& table);
 
+// Gives each table of the file whose identity the engine assigns the trigger
+// that moves its counter past explicit values (files made before it had none).
+void AddFollowingTriggers(sqlite3* db);
+
 // After an INSERT (its SQLite text) that inserted rows: the identity value
 // it assigned, or nullopt when the table it wrote has no identity column.
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql);

@@ -5,6 +5,8 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/maintained_tables.h"
+#include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/table_shapes.h"
 #include "engine/tsql/dotted_name.h"
@@ -152,8 +154,8 @@ std::optional<tsql::Tokens> ApplyIdentityRules(SessionConnection& connection,
   return explicit_list;
 }
 
-void SetIdentityInsert(SessionConnection& connection, const tsql::Tokens& set,
-                       std::string& current) {
+void SetIdentityInsert(Session& session, const tsql::Tokens& set) {
+  std::string& current = session.IdentityInsertTable();
   // SET IDENTITY_INSERT name ON | OFF
   if (set.size() < 4 || !set[2].IsName())
     throw tsql::SyntaxError(set.size() > 2 ? set[2] : set.back());
@@ -163,7 +165,12 @@ void SetIdentityInsert(SessionConnection& connection, const tsql::Tokens& set,
   }
   bool on = set[name.end].IsWord("on");
   std::string table = tsql::ToLower(name.Last());
-  if (ColumnsOf(connection, name.Last()).identity.empty()) throw MakeError(8106, {name.Last()});
+  // The table is found as T-SQL names reach it (db..t in another database);
+  // only those who may alter it switch its identity.
+  std::optional<MaintainedTable> found = FindMaintainedTable(session, name);
+  if (!found || ColumnsOf(session.Connection(), found->name, found->schema).identity.empty())
+    throw MakeError(8106, {name.Last()});
+  if (!MayMaintain(session, *found)) throw MakeError(8104, {found->name});
   if (!on) {
     if (current == table) current.clear();
     return;

@@ -10,6 +10,7 @@
 
 namespace sqlengine::exec {
 
+class Session;
 class SessionConnection;
 
 // The INSERT's tokens with the column list made explicit when it has none and
@@ -23,10 +24,10 @@ std::optional<tsql::Tokens> ApplyIdentityRules(SessionConnection& connection,
                                                const std::string& identity_insert_table,
                                                const std::string& schema);
 
-// SET IDENTITY_INSERT table ON | OFF on `current` (the session's table,
-// lower case, empty when none). Throws 8106 for a table without an identity
-// column, 8107 when another table already has it ON, 170 for a malformed SET.
-void SetIdentityInsert(SessionConnection& connection, const tsql::Tokens& set,
-                       std::string& current);
+// SET IDENTITY_INSERT table ON | OFF for the session (its table, lower case,
+// empty when none). Throws 8106 for a table without an identity column, 8104
+// when the login may not alter the table, 8107 when another table already has
+// it ON, 170 for a malformed SET.
+void SetIdentityInsert(Session& session, const tsql::Tokens& set);
 
 }  // namespace sqlengine::exec

@@ -237,7 +237,7 @@ void CheckIdentity(sqlite3* db, TableReport& table) {
   bool kept = TableExists(db, "sqlengine_identity") &&
               Integer(db, "SELECT 1 FROM sqlengine_identity WHERE name = ?", table.name);
   if (kept) {
-    for (const char* role : {"mark", "assign"}) {
+    for (const char* role : {"mark", "assign", "follow"}) {
       std::string trigger = "sqlengine_identity_" + table.name + "_" + role;
       if (!Integer(db, "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = ?",
                    trigger)) {

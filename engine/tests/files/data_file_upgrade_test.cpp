@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "5";
+constexpr const char* kCurrentFormat = "6";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -606,6 +606,31 @@ TEST_F(DataFileUpgradeTest, FormatFourLengthTriggersAreMadeAgainToHonourAnsiWarn
             "2");
   EXPECT_EQ(upgraded.Text("SELECT count(*) FROM sqlite_master WHERE sql LIKE '%RAISE(ABORT%8152%'"),
             "0");
+}
+
+// Format 5 had no trigger to move an engine-kept identity past an explicit
+// value: the counter went on from below it, towards the value itself.
+TEST_F(DataFileUpgradeTest, FormatFiveIdentitiesFollowExplicitValuesOnceUpgraded) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = SteppedTableFile(client, folder_);
+  {
+    PlainFile file(data_file);
+    ASSERT_EQ(sqlite3_exec(file.db, "DROP TRIGGER sqlengine_identity_s_follow", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(file.db, "PRAGMA user_version=5", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  Ok(client, "EXEC sp_attach_db 'stepped', " + Quoted(data_file));
+  Ok(client, "SET IDENTITY_INSERT stepped..s ON "
+             "INSERT INTO stepped..s (id, c) VALUES (100, 'set') "
+             "SET IDENTITY_INSERT stepped..s OFF "
+             "INSERT INTO stepped..s (c) VALUES ('new')");
+  EXPECT_EQ(Query(client, "SELECT id, c FROM stepped..s ORDER BY id"),
+            (std::vector<std::string>{"10|abc", "100|set", "105|new"}));
+  Ok(client, "EXEC sp_detach_db 'stepped'");
+  PlainFile upgraded(data_file);
+  EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
 }
 
 TEST_F(DataFileUpgradeTest, NewDataFilesAreMadeInTheCurrentFormat) {
