@@ -68,13 +68,16 @@ struct StoredConstraints {
   std::vector<TableConstraint> constraints;
   std::string definition;
 };
-StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table);
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table,
+                                      const std::string& only_schema = {});
 
 std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table) {
   return StoredConstraintsOf(db, table).constraints;
 }
 
-StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table) {
+// `only_schema`, when given, is the one schema looked in.
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table,
+                                      const std::string& only_schema) {
   try {
     catalog::PreparedStatement schemas =
         catalog::Prepare(db, "SELECT name FROM pragma_database_list ORDER BY seq");
@@ -86,6 +89,7 @@ StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table) {
     // temp first, then main, then the attached ones.
     std::stable_partition(names.begin(), names.end(),
                           [](const std::string& n) { return n == "temp"; });
+    if (!only_schema.empty()) names = {only_schema};
     for (const std::string& schema : names) {
       std::vector<TableConstraint> found = ReadTableConstraints(db, schema, table);
       auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
@@ -155,9 +159,10 @@ std::string Bare(std::string_view text) {
   return bare;
 }
 
-CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported) {
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported,
+                                const std::string& schema) {
   CheckConflict conflict{"COLUMN", std::string(reported), ""};
-  StoredConstraints stored = StoredConstraintsOf(db, table);
+  StoredConstraints stored = StoredConstraintsOf(db, table, schema);
   for (const TableConstraint& c : stored.constraints) {
     if (c.xtype != "C" || c.disabled) continue;
     // SQLite names an unnamed constraint by its stored condition, which may
@@ -268,6 +273,36 @@ std::string WrittenTable(std::string_view sql) {
     return LastPart(words[2]);
   if (words.size() >= 2 && Is(words[0], "update")) return LastPart(words[1]);
   return {};
+}
+
+std::string WrittenSchema(std::string_view sql) {
+  std::vector<std::string> words = Words(sql, 4);
+  std::string name;
+  if (words.size() >= 3 && ((Is(words[0], "insert") && Is(words[1], "into")) ||
+                            (Is(words[0], "delete") && Is(words[1], "from")))) {
+    name = words[2];
+  } else if (words.size() >= 2 && Is(words[0], "update")) {
+    name = words[1];
+  }
+  // The parts of the name, unquoted, up to a column list.
+  std::vector<std::string> parts(1);
+  bool quoted = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c == '"' && quoted && i + 1 < name.size() && name[i + 1] == '"') {
+      parts.back().push_back(c);
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '.' && !quoted) {
+      parts.emplace_back();
+    } else if (c == '(' && !quoted) {
+      break;
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  return parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
 }
 
 ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,

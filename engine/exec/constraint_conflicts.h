@@ -13,6 +13,9 @@ namespace sqlengine::exec {
 // The table an INSERT INTO / UPDATE / DELETE FROM in SQLite SQL writes to
 // (its last name part, unquoted); empty when the text is none of them.
 std::string WrittenTable(std::string_view sql);
+// The schema that table's name gives ("main", an attached database's alias),
+// unquoted; empty when it gives none.
+std::string WrittenSchema(std::string_view sql);
 
 // The first key the rows of `table` (quoted for SQLite) repeat in
 // `column_list` (quoted, comma-separated), as SQL Server shows it ("a, 1");
@@ -59,7 +62,8 @@ struct CheckConflict {
 
 // The CHECK constraint of `table` that SQLite reported as `reported` (its
 // name, or its condition when it has none).
-CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported);
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported,
+                                const std::string& schema = {});
 
 // The foreign key `table` (written by `verb`) most likely broke: for DELETE a
 // key that refers to it, otherwise one of its own. Empty fields when none is found.

@@ -141,12 +141,15 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
   }
   std::string_view verb = failed.verb.empty() ? "INSERT" : failed.verb;
-  std::string written =
+  std::string_view statement_sql =
       failed.text != nullptr
-          ? WrittenTable(std::string_view(failed.text->sql).substr(failed.text->statement_offset))
-          : std::string();
+          ? std::string_view(failed.text->sql).substr(failed.text->statement_offset)
+          : std::string_view();
+  std::string written = WrittenTable(statement_sql);
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
-    CheckConflict conflict = FindCheckConflict(db, written, rest);
+    // Looked for where the statement wrote: another database's table may
+    // share its name with one of this.
+    CheckConflict conflict = FindCheckConflict(db, written, rest, WrittenSchema(statement_sql));
     bool column = !conflict.column.empty();
     return MakeError(547, {verb, conflict.level, "CHECK", conflict.name, failed.database, written,
                            column ? ", column '" : "", conflict.column, column ? "'" : ""});

@@ -375,10 +375,12 @@ class Binder {
       // Written to the view itself; its INSTEAD OF trigger sees the rows.
       table->columns = ViewColumns(*table);
     } else if (table->view_query) {
-      through = UpdatableView(*table);
       if (listed.empty()) {
         for (const Column& column : table->columns) listed.push_back(column.name);
       }
+      changed_columns_ = &listed;
+      through = UpdatableView(*table);
+      changed_columns_ = nullptr;
       for (std::string& name : listed) name = through->WrittenColumn(name, table->name);
       table = through->table;
     }
@@ -482,7 +484,13 @@ class Binder {
     Scope scope;
     BoundChange bound;
     change_ = Change::kUpdate;
+    std::vector<std::string> assigned;
+    for (const parse::Assignment& assignment : update.assignments) {
+      if (!assignment.column.empty()) assigned.push_back(assignment.column.back());
+    }
+    changed_columns_ = &assigned;
     const Binding& target = Target(update.target, update.from, scope, bound);
+    changed_columns_ = nullptr;
     live_variables_ = AssignedVariables(update);
     for (const parse::Assignment& assignment : update.assignments) {
       if (assignment.column.empty()) {
@@ -649,6 +657,7 @@ class Binder {
     std::vector<std::string> view_columns;
     std::vector<std::optional<std::string>> source_written;  // each source column in the table
     bool check_option = false;
+    std::string view_schema, view_name;  // the view whose query this is
   };
 
   // A change of a view without an INSTEAD OF trigger, written to the one
@@ -684,6 +693,47 @@ class Binder {
     return expr.names.back();
   }
 
+  // Whether `expr` calls an aggregate (not counting its subqueries').
+  static bool CallsAggregate(const parse::Expr& expr) {
+    if (expr.kind == ExprKind::kCall && expr.names.size() == 1) {
+      const std::string& name = expr.names[0];
+      if (name == "count" || name == "count_big" || name == "sum" || name == "avg" ||
+          name == "min" || name == "max" || name == "checksum_agg" || name == "grouping" ||
+          IsStatisticalAggregate(name))
+        return true;
+    }
+    return std::any_of(expr.args.begin(), expr.args.end(),
+                       [](const auto& arg) { return arg && CallsAggregate(*arg); });
+  }
+
+  // A change through view `view`, whose query `block` reads several tables
+  // (a join, a list, a derived table): SQL Server writes one of them when
+  // the change touches the columns of that one alone. A DELETE always
+  // touches all, and so does an INSERT or UPDATE of the outermost view
+  // whose columns name two of its tables: 4405. This engine writes none.
+  [[noreturn]] void RefuseSeveralTables(const std::string& view, const parse::SelectBlock& block,
+                                        bool outermost) {
+    if (change_ == Change::kDelete) throw MakeError(4405, {view});
+    if (outermost && changed_columns_ != nullptr) {
+      std::vector<std::string> tables;
+      for (const std::string& changed : *changed_columns_) {
+        for (const parse::SelectItem& item : block.items) {
+          if (!item.expr || item.expr->kind != ExprKind::kColumn || item.expr->names.size() < 2)
+            continue;
+          const std::string& name = item.alias.empty() ? item.expr->names.back() : item.alias;
+          if (!EqualsIgnoreCase(name, changed)) continue;
+          const std::string& table = item.expr->names[item.expr->names.size() - 2];
+          if (std::none_of(tables.begin(), tables.end(), [&](const std::string& known) {
+                return EqualsIgnoreCase(known, table);
+              }))
+            tables.push_back(table);
+        }
+      }
+      if (tables.size() > 1) throw MakeError(4405, {view});
+    }
+    Refuse("change through a view of several tables");
+  }
+
   // How `view` writes to its table: one query block over one table or view,
   // without DISTINCT, TOP, GROUP BY or HAVING; NotBound otherwise.
   ViewTarget UpdatableView(const TableShape& view) {
@@ -695,11 +745,20 @@ class Binder {
     for (int depth = 0;; ++depth) {
       if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
       const parse::Query& query = *current.view_query;
+      // UNION ALL may make a partitioned view, which SQL Server writes to
+      // the member the row belongs to; this engine does not.
+      if (std::find(query.union_all.begin(), query.union_all.end(), false) != query.union_all.end())
+        throw MakeError(4426, {current.name});
       if (query.terms.size() != 1 || current.view_with) Refuse("change through a UNION view");
       const parse::SelectBlock& block = *query.terms.front();
-      if (block.distinct || block.top || !block.group_by.empty() || block.having ||
-          block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
-        Refuse("change through a view of this shape");
+      bool aggregated = std::any_of(
+          block.items.begin(), block.items.end(),
+          [](const parse::SelectItem& item) { return item.expr && CallsAggregate(*item.expr); });
+      if (block.distinct || !block.group_by.empty() || block.having || aggregated)
+        throw MakeError(4403, {current.name});
+      if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
+        RefuseSeveralTables(current.name, block, depth == 0);
+      if (block.top) Refuse("change through a view with TOP");
       const parse::TableSource& from = *block.from.front();
       std::optional<TableShape> source;
       {
@@ -714,6 +773,8 @@ class Binder {
       level.source_columns = source->view_query ? ViewColumns(*source) : source->columns;
       for (const Column& column : current.columns) level.view_columns.push_back(column.name);
       level.check_option = current.check_option;
+      level.view_schema = current.schema;
+      level.view_name = current.name;
       for (const parse::SelectItem& item : block.items) {
         if (item.star) {
           for (const Column& column : level.source_columns)
@@ -730,11 +791,6 @@ class Binder {
       catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
                                   std::move(through));
       target.levels.push_back(std::move(level));
-      // The statement takes its locks and checks (read-only, single user) in
-      // the database it names; a table of another one under the view is
-      // not written.
-      if (!source->view_query && source->schema != view.schema)
-        Refuse("a change through a view of another database's table");
       if (!source->view_query) {
         target.table = std::move(source);
         break;
@@ -796,7 +852,12 @@ class Binder {
         binding.written_names.push_back(*level.source_written[k]);
       }
       scope.bindings.push_back(std::move(binding));
+      // Names in the view's condition (its subqueries') are the view's,
+      // in its database; the changing statement's WITH list is not seen.
+      BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
+      size_t visible = std::exchange(visible_common_tables_, 0);
       Bound condition = Predicate(*level.where, scope, Clause::kWhere);
+      visible_common_tables_ = visible;
       if (!conditions) {
         conditions = std::move(condition);
         continue;
@@ -3497,6 +3558,9 @@ class Binder {
   enum class Change { kNone, kInsert, kUpdate, kDelete } change_ = Change::kNone;
   // UPDATE / DELETE of a view written through to its table.
   std::optional<ViewTarget> view_target_;
+  // The view columns an INSERT or UPDATE through a view writes, while its
+  // target is bound; null for a DELETE and outside a change.
+  const std::vector<std::string>* changed_columns_ = nullptr;
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
