@@ -336,6 +336,9 @@ constexpr MessageTemplate kMessages[] = {
     {4506, 16,
      "Column names in each view or function must be unique. Column name '%.*ls' in view or "
      "function '%.*ls' is specified more than once."},
+    {4508, 16,
+     "Views or functions are not allowed on temporary tables. Table names that begin with '#' "
+     "denote temporary tables."},
     {4511, 16,
      "Create View or Function failed because no column name was specified for column %d."},
     {4604, 16, "There is no such user or group '%.*ls'."},

@@ -793,6 +793,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
+      RefuseTempTables(definition.body);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
       DefineFunction(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       session_.Engine().SecurityChanged();  // as for a procedure

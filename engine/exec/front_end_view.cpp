@@ -371,8 +371,9 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
   std::optional<tsql::SqliteText> generated =
       tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm(), &reads_temp);
   if (reads_temp) {
-    RefuseUnbound("view", tsql::bind::NotBound("a view reading a #temp table"), statement.tokens,
-                  statement.line);
+    SqlError error = MakeError(4508);
+    error.message().line = statement.line;
+    throw error;
   }
   if (!generated) {
     // It reads another database: SQLite keeps no view over another attached
