@@ -735,7 +735,9 @@ class Binder {
   }
 
   // How `view` writes to its table: one query block over one table or view,
-  // without DISTINCT, TOP, GROUP BY or HAVING; NotBound otherwise.
+  // without DISTINCT, TOP, GROUP BY, HAVING or an aggregate. Throws SQL
+  // Server's error for the views it cannot write through (4403, 4426,
+  // 4405), NotBound for those it writes and this engine does not.
   ViewTarget UpdatableView(const TableShape& view) {
     constexpr int kMaxViewNesting = 32;
     ViewTarget target;
