@@ -112,14 +112,16 @@ class BatchExecutor final : public ParameterSource {
                                                  const std::string& named_schema);
   // The view or table an INSERT, UPDATE or DELETE names (an alias followed
   // to its table) in `named_schema`; nullopt for another statement or a
-  // name that is neither.
+  // name that is neither. `before_binding`: looked up as the binder will
+  // look it up next (see FindStoredTable), else as a running statement's
+  // triggers are (see KnownTable).
   struct ChangedObject {
     std::string schema;
     std::string name;
     bool view = false;
   };
   std::optional<ChangedObject> ObjectChanged(const tsql::Statement& statement,
-                                             const std::string& named_schema);
+                                             const std::string& named_schema, bool before_binding);
   // The SQLite schema whose file a data change statement writes: that of
   // the table under the view it names when no INSTEAD OF trigger takes the
   // change, else `named_schema`.

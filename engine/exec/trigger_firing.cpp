@@ -11,6 +11,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/known_tables.h"
 #include "engine/exec/session.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/definition_placement.h"
 #include "engine/tsql/definition_text.h"
@@ -90,7 +91,7 @@ std::string ColumnBitmap(const std::vector<std::string>& columns,
 }  // namespace
 
 std::optional<BatchExecutor::ChangedObject> BatchExecutor::ObjectChanged(
-    const tsql::Statement& statement, const std::string& named_schema) {
+    const tsql::Statement& statement, const std::string& named_schema, bool before_binding) {
   StatementKind kind = statement.kind;
   if ((kind != StatementKind::kInsert && kind != StatementKind::kUpdate &&
        kind != StatementKind::kDelete) ||
@@ -103,7 +104,17 @@ std::optional<BatchExecutor::ChangedObject> BatchExecutor::ObjectChanged(
   if (name.parts.empty()) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
   ChangedObject changed{named_schema, name.Last(), false};
-  changed.view = IsView(db, changed.schema, changed.name);
+  if (before_binding) {
+    // The binder reads the same row of the schema next, and finds it remembered.
+    std::optional<StoredTable> stored =
+        FindStoredTable(session_.Connection(), changed.schema, changed.name);
+    if (stored) {
+      changed.view = stored->view;
+      return changed;
+    }
+  } else {
+    changed.view = IsView(db, changed.schema, changed.name);
+  }
   if (kind != StatementKind::kInsert && name.parts.size() == 1 && !changed.view &&
       !IsTable(db, changed.schema, changed.name)) {
     std::optional<std::string> aliased = AliasedTable(tokens, name.end, changed.name);
@@ -126,7 +137,7 @@ TriggerEvent EventOf(StatementKind kind) {
 
 std::string BatchExecutor::SchemaWritten(const tsql::Statement& statement,
                                          const std::string& named_schema) {
-  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema);
+  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema, true);
   if (!changed || !changed->view) return named_schema;
   sqlite3* db = session_.Connection().Handle();
   for (const StoredTrigger& trigger :
@@ -141,7 +152,7 @@ std::string BatchExecutor::SchemaWritten(const tsql::Statement& statement,
 
 std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     const tsql::Statement& statement, const std::string& named_schema) {
-  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema);
+  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema, false);
   if (!changed) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
   ChangeTriggers change;
