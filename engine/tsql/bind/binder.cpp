@@ -39,6 +39,10 @@ struct Binding {
   // Beside columns when they are another table's under other names (a view
   // changed through to its table): each column's name there.
   std::vector<std::string> written_names;
+  // Beside columns: each one that is a derived column of the view a change
+  // is written through (its value is the view's expression over the table).
+  // Empty when none is.
+  std::vector<bool> derived;
 };
 
 struct Scope {
@@ -500,11 +504,9 @@ class Binder {
       if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
-      if (column == nullptr) {
-        if (view_target_ && view_target_->Derived(assignment.column.back()))
-          throw MakeError(4406, {view_target_->view_name});
-        throw MakeError(207, {assignment.column.back()});
-      }
+      if (column == nullptr) throw MakeError(207, {assignment.column.back()});
+      if (view_target_ && view_target_->Derived(column->name))
+        throw MakeError(4406, {view_target_->view_name});
       if (Computed(*column, target, target.columns)) throw MakeError(271, {column->name});
       if (column->type.row_version) throw MakeError(272);
       if (column->type.identity) Refuse("identity column");
@@ -654,6 +656,7 @@ class Binder {
     std::string source_name;                              // how the view's query names its source
     std::vector<Column> source_columns;                   // the source's columns, typed
     std::vector<std::optional<std::string>> item_source;  // each view column's source column
+    std::vector<const parse::Expr*> item_expr;  // each view column's expression; null for a `*`
     std::vector<std::string> view_columns;
     std::vector<std::optional<std::string>> source_written;  // each source column in the table
     bool check_option = false;
@@ -779,10 +782,13 @@ class Binder {
       level.view_name = current.name;
       for (const parse::SelectItem& item : block.items) {
         if (item.star) {
-          for (const Column& column : level.source_columns)
+          for (const Column& column : level.source_columns) {
             level.item_source.push_back(column.name);
+            level.item_expr.push_back(nullptr);
+          }
         } else {
           level.item_source.push_back(SourceColumnOf(*item.expr));
+          level.item_expr.push_back(item.expr.get());
         }
       }
       if (level.item_source.size() != level.view_columns.size()) Refuse("view changed its width");
@@ -844,22 +850,7 @@ class Binder {
     for (const ViewLevel& level : target.levels) {
       checked = checked || level.check_option;
       if (!checked || level.where == nullptr) continue;
-      Scope scope;
-      Binding binding;
-      binding.exposed = level.source_name;
-      binding.sql_alias = sql_alias;
-      for (size_t k = 0; k < level.source_columns.size(); ++k) {
-        if (!level.source_written[k]) continue;
-        binding.columns.push_back(level.source_columns[k]);
-        binding.written_names.push_back(*level.source_written[k]);
-      }
-      scope.bindings.push_back(std::move(binding));
-      // Names in the view's condition (its subqueries') are the view's,
-      // in its database; the changing statement's WITH list is not seen.
-      BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
-      size_t visible = std::exchange(visible_common_tables_, 0);
-      Bound condition = Predicate(*level.where, scope, Clause::kWhere);
-      visible_common_tables_ = visible;
+      Bound condition = InViewLevel(level, sql_alias, *level.where, true);
       if (!conditions) {
         conditions = std::move(condition);
         continue;
@@ -870,6 +861,47 @@ class Binder {
       conditions = std::move(both);
     }
     return conditions;
+  }
+
+  // `expr` of the query of `level` (its condition, or one of its items),
+  // bound over the table a change writes (`sql_alias`): the query's source
+  // columns under their names there. Names in it (its subqueries') are the
+  // view's, in its database; the changing statement's WITH list is not seen.
+  Bound InViewLevel(const ViewLevel& level, const std::string& sql_alias, const parse::Expr& expr,
+                    bool predicate) {
+    Scope scope;
+    Binding binding;
+    binding.exposed = level.source_name;
+    binding.sql_alias = sql_alias;
+    for (size_t k = 0; k < level.source_columns.size(); ++k) {
+      if (!level.source_written[k]) continue;
+      binding.columns.push_back(level.source_columns[k]);
+      binding.written_names.push_back(*level.source_written[k]);
+    }
+    scope.bindings.push_back(std::move(binding));
+    BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    Bound bound =
+        predicate ? Predicate(expr, scope, Clause::kWhere) : Value(expr, scope, Clause::kWhere);
+    visible_common_tables_ = visible;
+    return bound;
+  }
+
+  // A derived column of the view an UPDATE or DELETE writes through, read
+  // (in its WHERE, or a value it assigns): the view's expression for it.
+  Bound DerivedViewColumn(const Column& column, const Binding& binding, bool outer) {
+    if (outer) Refuse("a derived column of the changed view in a subquery");
+    const ViewLevel& level = view_target_->levels.front();
+    std::optional<size_t> k = view_target_->IndexOf(column.name);
+    if (!k || *k >= level.item_expr.size() || level.item_expr[*k] == nullptr)
+      Refuse("a derived column of the changed view");
+    // A column of a view under it that is derived too: not written through.
+    ++name_errors_held_;
+    struct Release {
+      int& held;
+      ~Release() { --held; }
+    } release{name_errors_held_};
+    return InViewLevel(level, binding.sql_alias, *level.item_expr[*k], false);
   }
 
   // Whether `view` has an INSTEAD OF trigger for the statement being bound.
@@ -1003,13 +1035,13 @@ class Binder {
         // Changed through to its table: the view's columns under the
         // table's names, the view's conditions added.
         view_target_ = UpdatableView(*table);
-        std::vector<Column> readable;
+        // A derived column is read as the view's expression for it.
         for (const Column& column : binding.columns) {
-          if (view_target_->Derived(column.name)) continue;
-          readable.push_back(column);
-          binding.written_names.push_back(view_target_->WrittenColumn(column.name, table->name));
+          bool derived = view_target_->Derived(column.name);
+          binding.derived.push_back(derived);
+          binding.written_names.push_back(
+              derived ? std::string() : view_target_->WrittenColumn(column.name, table->name));
         }
-        binding.columns = std::move(readable);
         binding.column_defaults.clear();
         binding.computed_columns.clear();
         table = view_target_->table;
@@ -1769,7 +1801,12 @@ class Binder {
           found_binding = &binding;
         }
       }
-      if (found != nullptr) return ColumnNode(*found_binding, *found, outer);
+      if (found != nullptr) {
+        size_t k = static_cast<size_t>(found - found_binding->columns.data());
+        if (k < found_binding->derived.size() && found_binding->derived[k])
+          return DerivedViewColumn(*found, *found_binding, outer);
+        return ColumnNode(*found_binding, *found, outer);
+      }
       outer = true;
     }
     // (Niladic functions such as SYSTEM_USER are reserved words the parser
