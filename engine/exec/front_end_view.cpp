@@ -493,15 +493,19 @@ std::optional<SqliteTable> TableWrittenThrough(SessionConnection& connection, st
   constexpr int kMaxViewNesting = 32;
   sqlite3* db = connection.Handle();
   for (int depth = 0; depth < kMaxViewNesting; ++depth) {
-    SessionConnection::KeptRead found(connection, "SELECT type, sql FROM " +
-                                                      tsql::QuoteSqliteName(schema) +
-                                                      ".sqlite_master WHERE name = ?1 COLLATE "
-                                                      "NOCASE AND type IN ('table', 'view')");
-    if (found.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
-    sqlite3_bind_text(found.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(found.get()) != SQLITE_ROW) return std::nullopt;
-    if (catalog::ColumnText(found.get(), 0) == "table") return SqliteTable{schema, name};
-    StoredView stored = StoredViewQuery(catalog::ColumnText(found.get(), 1));
+    std::string view_sql;
+    {
+      SessionConnection::KeptRead found(connection, "SELECT type, sql FROM " +
+                                                        tsql::QuoteSqliteName(schema) +
+                                                        ".sqlite_master WHERE name = ?1 COLLATE "
+                                                        "NOCASE AND type IN ('table', 'view')");
+      if (found.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
+      sqlite3_bind_text(found.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(found.get()) != SQLITE_ROW) return std::nullopt;
+      if (catalog::ColumnText(found.get(), 0) == "table") return SqliteTable{schema, name};
+      view_sql = catalog::ColumnText(found.get(), 1);
+    }  // the read ends before SchemaOf below may attach another database
+    StoredView stored = StoredViewQuery(view_sql);
     if (!stored.query || stored.query->terms.size() != 1) return std::nullopt;
     const auto& from = stored.query->terms.front()->from;
     if (from.size() != 1 || from.front()->kind != tsql::parse::TableSource::Kind::kTable)
