@@ -329,6 +329,7 @@ constexpr MessageTemplate kMessages[] = {
      "The statement %hs is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE "
      "or change the recovery model using ALTER DATABASE."},
     {4214, 16, "BACKUP LOG cannot be performed because there is no current database backup."},
+    {4403, 16, "View or function '%.*ls' is not updatable because it contains aggregates."},
     {4405, 16,
      "View or function '%.*ls' is not updatable because the modification affects multiple "
      "base tables."},
@@ -338,9 +339,13 @@ constexpr MessageTemplate kMessages[] = {
     {4414, 16,
      "Could not allocate ancillary table for view or function resolution. The maximum number "
      "of tables in a query (%d) was exceeded."},
+    {4426, 16, "View '%.*ls' is not updatable because the definition contains a UNION operator."},
     {4506, 16,
      "Column names in each view or function must be unique. Column name '%.*ls' in view or "
      "function '%.*ls' is specified more than once."},
+    {4508, 16,
+     "Views or functions are not allowed on temporary tables. Table names that begin with '#' "
+     "denote temporary tables."},
     {4511, 16,
      "Create View or Function failed because no column name was specified for column %d."},
     {4604, 16, "There is no such user or group '%.*ls'."},

@@ -793,6 +793,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
+      RefuseTempTables(definition.body);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
       DefineFunction(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       session_.Engine().SecurityChanged();  // as for a procedure
@@ -943,9 +944,14 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   SessionConnection& connection = session_.Connection();
   // The write lock comes before anything reads: the identity rules and the
   // DDL steps below read the catalog before they write.
+  // A change of a view writes the table under it, maybe another database's:
+  // its file is the one written (locked, read-only or not), though names
+  // stay the named database's.
+  std::string named_schema = "temp";
   std::string written_schema = "temp";
   if (std::optional<std::string> written = WrittenDatabase(statement); written && *written != "#") {
-    written_schema = connection.SchemaOf(*written);
+    named_schema = connection.SchemaOf(*written);
+    written_schema = SchemaWritten(statement, named_schema);
     LockForWrite(session_, written_schema);
   }
   WriteGate gate(session_, written_schema);
@@ -1000,9 +1006,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     return;
   }
   if (statement.kind == StatementKind::kInsert) {
-    std::optional<Tokens> listed =
-        ApplyIdentityRules(connection, statement.tokens, session_.IdentityInsertTable(),
-                           written_schema);
+    std::optional<Tokens> listed = ApplyIdentityRules(connection, statement.tokens,
+                                                      session_.IdentityInsertTable(), named_schema);
     if (listed) {
       tsql::Statement explicit_insert;
       explicit_insert.kind = statement.kind;
@@ -1045,7 +1050,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   }
   if (statement.kind == StatementKind::kInsert && session_.RowCountLimit() > 0)
     LimitInsertedRows(text.sql, text.statement_offset, session_.RowCountLimit());
-  FailedStatement context{nullptr, VerbOf(statement.kind), ConflictDatabase(session_, statement),
+  FailedStatement context{nullptr, VerbOf(statement.kind),
+                          written_schema == named_schema
+                              ? ConflictDatabase(session_, statement)
+                              : ConflictDatabaseOf(session_, written_schema),
                           statement.line};
   bool tracks = statement.kind == StatementKind::kCreateTable ||
                 statement.kind == StatementKind::kDropTable ||
@@ -1057,7 +1065,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   // from SQLite's copy of the schema (known_tables.h).
   std::optional<StatementTransaction> own_transaction;
   if (statement.kind == StatementKind::kInsert) own_transaction.emplace(db, written_schema, true);
-  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, written_schema);
+  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, named_schema);
   if (!own_transaction)
     own_transaction.emplace(db, written_schema, triggers.has_value() || truncated.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which

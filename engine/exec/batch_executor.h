@@ -106,8 +106,26 @@ class BatchExecutor final : public ParameterSource {
     std::vector<std::string> assigned_columns;  // an UPDATE's SET list
     bool on_view = false;  // the target is a view (then `instead` is set)
   };
+  // `named_schema`: the SQLite schema of the database the statement names
+  // its target in; a view's table may be another database's.
   std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
-                                                 const std::string& written_schema);
+                                                 const std::string& named_schema);
+  // The view or table an INSERT, UPDATE or DELETE names (an alias followed
+  // to its table) in `named_schema`; nullopt for another statement or a
+  // name that is neither. `before_binding`: looked up as the binder will
+  // look it up next (see FindStoredTable), else as a running statement's
+  // triggers are (see KnownTable).
+  struct ChangedObject {
+    std::string schema;
+    std::string name;
+    bool view = false;
+  };
+  std::optional<ChangedObject> ObjectChanged(const tsql::Statement& statement,
+                                             const std::string& named_schema, bool before_binding);
+  // The SQLite schema whose file a data change statement writes: that of
+  // the table under the view it names when no INSTEAD OF trigger takes the
+  // change, else `named_schema`.
+  std::string SchemaWritten(const tsql::Statement& statement, const std::string& named_schema);
   // Runs the change's INSTEAD OF trigger, or else its AFTER triggers, with
   // `rows` as @@ROWCOUNT, inside the statement's transaction. False when the
   // batch must end: an error in a trigger (reported, the transaction rolled

@@ -68,24 +68,37 @@ struct StoredConstraints {
   std::vector<TableConstraint> constraints;
   std::string definition;
 };
-StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table);
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table,
+                                      const std::string& schema_first = {});
 
-std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table) {
-  return StoredConstraintsOf(db, table).constraints;
+std::vector<TableConstraint> ConstraintsOf(sqlite3* db, const std::string& table,
+                                           const std::string& schema_first = {}) {
+  return StoredConstraintsOf(db, table, schema_first).constraints;
 }
 
-StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table) {
+// SQLite's schemas (main, temp, the attached ones), with `first` (the
+// schema a statement wrote, where another database's table may share its
+// name with one of the session's) moved to the front.
+std::vector<std::string> SchemasFrom(sqlite3* db, const std::string& first) {
+  catalog::PreparedStatement schemas =
+      catalog::Prepare(db, "SELECT name FROM pragma_database_list ORDER BY seq");
+  std::vector<std::string> names;
+  while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
+    names.push_back(catalog::ColumnText(schemas.get(), 0));
+  }
+  std::stable_partition(names.begin(), names.end(),
+                        [&](const std::string& n) { return n == first; });
+  return names;
+}
+
+StoredConstraints StoredConstraintsOf(sqlite3* db, const std::string& table,
+                                      const std::string& schema_first) {
   try {
-    catalog::PreparedStatement schemas =
-        catalog::Prepare(db, "SELECT name FROM pragma_database_list ORDER BY seq");
-    std::vector<std::string> names;
-    while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
-      names.push_back(catalog::ColumnText(schemas.get(), 0));
-    }
-    schemas.reset();
-    // temp first, then main, then the attached ones.
-    std::stable_partition(names.begin(), names.end(),
-                          [](const std::string& n) { return n == "temp"; });
+    // temp first, then main, then the attached ones; `schema_first` before all.
+    std::vector<std::string> names = SchemasFrom(db, schema_first);
+    std::stable_partition(names.begin(), names.end(), [&](const std::string& n) {
+      return n == "temp" && schema_first.empty();
+    });
     for (const std::string& schema : names) {
       std::vector<TableConstraint> found = ReadTableConstraints(db, schema, table);
       auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
@@ -120,7 +133,7 @@ bool SameColumns(const std::vector<std::string>& a, const std::vector<std::strin
 
 }  // namespace
 
-UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns) {
+UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns, const std::string& schema_first) {
   size_t dot = columns.find('.');
   if (dot == std::string_view::npos) return {};
   std::string table(columns.substr(0, dot));
@@ -131,7 +144,7 @@ UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns) {
     names.emplace_back(column.substr(column.find('.') + 1));
     columns = comma == std::string_view::npos ? std::string_view() : columns.substr(comma + 2);
   }
-  for (const TableConstraint& c : ConstraintsOf(db, table)) {
+  for (const TableConstraint& c : ConstraintsOf(db, table, schema_first)) {
     if ((c.xtype == "PK" || c.xtype == "UQ") && !c.from_index && SameColumns(c.columns, names)) {
       return UniqueKey{c.name, c.xtype == "PK" ? "PRIMARY KEY" : "UNIQUE KEY"};
     }
@@ -155,9 +168,10 @@ std::string Bare(std::string_view text) {
   return bare;
 }
 
-CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported) {
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported,
+                                const std::string& schema) {
   CheckConflict conflict{"COLUMN", std::string(reported), ""};
-  StoredConstraints stored = StoredConstraintsOf(db, table);
+  StoredConstraints stored = StoredConstraintsOf(db, table, schema);
   for (const TableConstraint& c : stored.constraints) {
     if (c.xtype != "C" || c.disabled) continue;
     // SQLite names an unnamed constraint by its stored condition, which may
@@ -215,7 +229,7 @@ std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view
   }
 }
 
-UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns) {
+UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns, const std::string& schema_first) {
   size_t dot = columns.find('.');
   if (dot == std::string_view::npos) return {};
   std::string table(columns.substr(0, dot));
@@ -229,10 +243,7 @@ UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns) {
   }
   try {
     // The first schema that has the table is the one SQLite reported on.
-    catalog::PreparedStatement schemas =
-        catalog::Prepare(db, "SELECT name FROM pragma_database_list");
-    while (sqlite3_step(schemas.get()) == SQLITE_ROW) {
-      std::string schema = catalog::ColumnText(schemas.get(), 0);
+    for (const std::string& schema : SchemasFrom(db, schema_first)) {
       std::string quoted = tsql::QuoteSqliteName(schema);
       catalog::PreparedStatement keys = catalog::Prepare(
           db,
@@ -270,19 +281,56 @@ std::string WrittenTable(std::string_view sql) {
   return {};
 }
 
+std::string WrittenSchema(std::string_view sql) {
+  std::vector<std::string> words = Words(sql, 4);
+  std::string name;
+  if (words.size() >= 3 && ((Is(words[0], "insert") && Is(words[1], "into")) ||
+                            (Is(words[0], "delete") && Is(words[1], "from")))) {
+    name = words[2];
+  } else if (words.size() >= 2 && Is(words[0], "update")) {
+    name = words[1];
+  }
+  // The parts of the name, unquoted, up to a column list.
+  std::vector<std::string> parts(1);
+  bool quoted = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c == '"' && quoted && i + 1 < name.size() && name[i + 1] == '"') {
+      parts.back().push_back(c);
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '.' && !quoted) {
+      parts.emplace_back();
+    } else if (c == '(' && !quoted) {
+      break;
+    } else {
+      parts.back().push_back(c);
+    }
+  }
+  return parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+}
+
 ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
-                                          std::string_view verb) {
+                                          std::string_view verb, const std::string& schema) {
   ForeignKeyConflict conflict;
   bool referred = verb == "DELETE";
   conflict.kind = referred ? "REFERENCE" : "FOREIGN KEY";
   if (table.empty()) return conflict;
+  // A foreign key refers within its own schema: the one written, when the
+  // statement names it; else the first with the table, as SQLite looks.
+  std::string master = schema.empty() ? std::string("sqlite_master")
+                                      : tsql::QuoteSqliteName(schema) + ".sqlite_master";
+  std::string in = schema.empty() ? std::string() : ", ?2";
   auto query = catalog::Prepare(
-      db, referred ? "SELECT m.name, f.\"from\" FROM sqlite_master m, "
-                     "pragma_foreign_key_list(m.name) f WHERE m.type = 'table' AND "
-                     "f.\"table\" = ?1 COLLATE NOCASE ORDER BY m.name LIMIT 1"
-                   : "SELECT f.\"table\", f.\"to\", f.\"from\" FROM pragma_foreign_key_list(?1) f "
-                     "LIMIT 1");
+      db, referred ? "SELECT m.name, f.\"from\" FROM " + master +
+                         " m, pragma_foreign_key_list(m.name" + in +
+                         ") f WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE ORDER "
+                         "BY m.name LIMIT 1"
+                   : "SELECT f.\"table\", f.\"to\", f.\"from\" FROM pragma_foreign_key_list(?1" +
+                         in + ") f LIMIT 1");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (!schema.empty()) sqlite3_bind_text(query.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return conflict;
   conflict.table = catalog::ColumnText(query.get(), 0);
   conflict.column = catalog::ColumnText(query.get(), 1);
@@ -292,11 +340,11 @@ ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
   conflict.constraint = "FK__" + referring + "__" + referring_column;
   if (!referred && conflict.column.empty()) {
     // A reference that names no column is to the other table's primary key.
-    for (const TableConstraint& c : ConstraintsOf(db, conflict.table)) {
+    for (const TableConstraint& c : ConstraintsOf(db, conflict.table, schema)) {
       if (c.xtype == "PK" && !c.columns.empty()) conflict.column = c.columns.front();
     }
   }
-  for (const TableConstraint& c : ConstraintsOf(db, referring)) {
+  for (const TableConstraint& c : ConstraintsOf(db, referring, schema)) {
     if (c.xtype == "F" && !c.disabled && !c.columns.empty() &&
         tsql::EqualsIgnoreCase(c.columns.front(), referring_column)) {
       conflict.constraint = c.name;

@@ -13,6 +13,9 @@ namespace sqlengine::exec {
 // The table an INSERT INTO / UPDATE / DELETE FROM in SQLite SQL writes to
 // (its last name part, unquoted); empty when the text is none of them.
 std::string WrittenTable(std::string_view sql);
+// The schema that table's name gives ("main", an attached database's alias),
+// unquoted; empty when it gives none.
+std::string WrittenSchema(std::string_view sql);
 
 // The first key the rows of `table` (quoted for SQLite) repeat in
 // `column_list` (quoted, comma-separated), as SQL Server shows it ("a, 1");
@@ -37,7 +40,9 @@ struct UniqueKey {
 // For "UNIQUE constraint failed: t.a, t.b": the unique index (made by CREATE
 // UNIQUE INDEX or ALTER TABLE ADD) on exactly those columns of t. A key of
 // CREATE TABLE's own is no index of this kind, and gives an empty result.
-UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns);
+// `schema_first`, when given: the schema written, looked in before the
+// others (so also below).
+UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns, const std::string& schema_first = {});
 
 struct ForeignKeyConflict {
   std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
@@ -49,7 +54,8 @@ struct ForeignKeyConflict {
 // The PRIMARY KEY or UNIQUE constraint a table's own definition declares on
 // exactly the columns of "UNIQUE constraint failed: t.a, t.b"; empty fields
 // when none does.
-UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns);
+UniqueKey DeclaredKeyOf(sqlite3* db, std::string_view columns,
+                        const std::string& schema_first = {});
 
 struct CheckConflict {
   std::string level;   // "COLUMN" or "TABLE"
@@ -59,11 +65,13 @@ struct CheckConflict {
 
 // The CHECK constraint of `table` that SQLite reported as `reported` (its
 // name, or its condition when it has none).
-CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported);
+CheckConflict FindCheckConflict(sqlite3* db, const std::string& table, std::string_view reported,
+                                const std::string& schema = {});
 
 // The foreign key `table` (written by `verb`) most likely broke: for DELETE a
 // key that refers to it, otherwise one of its own. Empty fields when none is found.
+// `schema`: the one the statement wrote ("" for main).
 ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
-                                          std::string_view verb);
+                                          std::string_view verb, const std::string& schema = {});
 
 }  // namespace sqlengine::exec

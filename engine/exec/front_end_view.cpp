@@ -11,6 +11,7 @@
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/front_end_statement.h"
 #include "engine/exec/identity_type.h"
+#include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/view_upgrade.h"
@@ -370,8 +371,9 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
   std::optional<tsql::SqliteText> generated =
       tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm(), &reads_temp);
   if (reads_temp) {
-    RefuseUnbound("view", tsql::bind::NotBound("a view reading a #temp table"), statement.tokens,
-                  statement.line);
+    SqlError error = MakeError(4508);
+    error.message().line = statement.line;
+    throw error;
   }
   if (!generated) {
     // It reads another database: SQLite keeps no view over another attached
@@ -484,6 +486,36 @@ std::string StoredViewSql(sqlite3* db, const std::string& schema, const std::str
   sqlite3_bind_text(read.get(), 1, view.c_str(), -1, SQLITE_TRANSIENT);
   return sqlite3_step(read.get()) == SQLITE_ROW ? catalog::ColumnText(read.get(), 0)
                                                 : std::string();
+}
+
+std::optional<SqliteTable> TableWrittenThrough(SessionConnection& connection, std::string schema,
+                                               std::string name) {
+  constexpr int kMaxViewNesting = 32;
+  sqlite3* db = connection.Handle();
+  for (int depth = 0; depth < kMaxViewNesting; ++depth) {
+    std::string view_sql;
+    {
+      SessionConnection::KeptRead found(connection, "SELECT type, sql FROM " +
+                                                        tsql::QuoteSqliteName(schema) +
+                                                        ".sqlite_master WHERE name = ?1 COLLATE "
+                                                        "NOCASE AND type IN ('table', 'view')");
+      if (found.get() == nullptr) throw std::runtime_error(sqlite3_errmsg(db));
+      sqlite3_bind_text(found.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      if (sqlite3_step(found.get()) != SQLITE_ROW) return std::nullopt;
+      if (catalog::ColumnText(found.get(), 0) == "table") return SqliteTable{schema, name};
+      view_sql = catalog::ColumnText(found.get(), 1);
+    }  // the read ends before SchemaOf below may attach another database
+    StoredView stored = StoredViewQuery(view_sql);
+    if (!stored.query || stored.query->terms.size() != 1) return std::nullopt;
+    const auto& from = stored.query->terms.front()->from;
+    if (from.size() != 1 || from.front()->kind != tsql::parse::TableSource::Kind::kTable)
+      return std::nullopt;
+    const std::vector<std::string>& source = from.front()->name;
+    // A name without a database is the view's own database's.
+    if (source.size() == 3 && !source.front().empty()) schema = connection.SchemaOf(source.front());
+    name = source.back();
+  }
+  return std::nullopt;
 }
 
 std::optional<std::vector<ColumnType>> StoredViewColumnTypes(std::string_view create_sql) {

@@ -22,6 +22,7 @@
 namespace sqlengine::exec {
 
 class Session;
+class SessionConnection;
 
 // The SQL creating the view of a `CREATE VIEW name [(columns)] AS query
 // [WITH CHECK OPTION]`, or nullopt for another statement. Throws SqlError
@@ -77,6 +78,23 @@ std::string ViewTextAsWritten(std::string_view create_sql);
 // The stored definition (SQLite's CREATE VIEW) of view `view` of SQLite
 // schema `schema`; empty when there is no such view.
 std::string StoredViewSql(sqlite3* db, const std::string& schema, const std::string& view);
+
+// A table as SQLite names it: its schema ("main", "temp" or an attached
+// database's alias) and name.
+struct SqliteTable {
+  std::string schema;
+  std::string table;
+};
+
+// The table a change of `name` of SQLite schema `schema` writes when no
+// INSTEAD OF trigger takes it: `name` itself when it is a table; for a view
+// the one its query reads, followed down through views, also into another
+// database its query names. nullopt when nothing of that name is there, or
+// for a view the front end did not make or of another shape (the binder
+// then refuses the change). Throws 911 for a database a view names that is
+// not there, as reading the view would.
+std::optional<SqliteTable> TableWrittenThrough(SessionConnection& connection, std::string schema,
+                                               std::string name);
 
 // The columns' types (with their nullability) a view's stored definition
 // recorded when it was made or last altered, as SQL Server keeps a view's

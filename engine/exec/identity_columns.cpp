@@ -270,9 +270,13 @@ void AddFollowingTriggers(sqlite3* db) {
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {
   std::string table = WrittenTable(insert_sql);
   if (table.empty()) return std::nullopt;
+  // The schema the INSERT names, where another database's table may share
+  // its name with one of the session's.
+  std::string written_schema = WrittenSchema(insert_sql);
   int autoincrement = 0;
-  if (sqlite3_table_column_metadata(db, nullptr, table.c_str(), "rowid", nullptr, nullptr, nullptr,
-                                    nullptr, &autoincrement) != SQLITE_OK ||
+  if (sqlite3_table_column_metadata(db, written_schema.empty() ? nullptr : written_schema.c_str(),
+                                    table.c_str(), "rowid", nullptr, nullptr, nullptr, nullptr,
+                                    &autoincrement) != SQLITE_OK ||
       !autoincrement) {
     return std::nullopt;
   }
@@ -282,6 +286,7 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
   // main, temp, then the attached databases, as SQLite lists them.
   std::vector<std::string> names;
   for (int k = 0; const char* name = sqlite3_db_name(db, k); ++k) names.emplace_back(name);
+  if (!written_schema.empty()) names = {written_schema};
   for (const std::string& name : names) {
     std::string schema = tsql::QuoteSqliteName(name);
     if (std::optional<bool> known = KnownTable(db, name, kIdentityTable); known == false) {

@@ -148,12 +148,15 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   }
 
   sqlite3* db = session_.Connection().Handle();
-  FailedStatement context{nullptr, "INSERT", ConflictDatabase(session_, statement),
-                          statement.line};
   std::optional<std::string> written = WrittenDatabase(statement);
   std::string schema = !written || *written == "#" ? std::string("temp")
                                                    : session_.Connection().SchemaOf(*written);
-  LockForWrite(session_, schema);
+  std::string written_schema = SchemaWritten(target, schema);
+  FailedStatement context{nullptr, "INSERT",
+                          written_schema == schema ? ConflictDatabase(session_, statement)
+                                                   : ConflictDatabaseOf(session_, written_schema),
+                          statement.line};
+  LockForWrite(session_, written_schema);
   std::optional<ChangeTriggers> triggers = TriggersOfChange(target, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");
   std::int64_t inserted = 0;

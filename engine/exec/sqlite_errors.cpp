@@ -118,18 +118,23 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     }
     return MakeError(170, {std::to_string(failed.line), failed.verb.empty() ? "" : failed.verb});
   }
+  std::string_view statement_sql =
+      failed.text != nullptr
+          ? std::string_view(failed.text->sql).substr(failed.text->statement_offset)
+          : std::string_view();
+  // The constraints are looked for where the statement wrote first: another
+  // database's table may share its name with one of this.
+  std::string written_schema = WrittenSchema(statement_sql);
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
     if (failed.text != nullptr) {
-      std::string_view sql =
-          std::string_view(failed.text->sql).substr(failed.text->statement_offset);
-      std::string key = RepeatedIndexKey(db, sql, rest);
+      std::string key = RepeatedIndexKey(db, statement_sql, rest);
       if (!key.empty()) return MakeError(1505, {"2", key});
     }
     std::string table = Part(rest, false);
-    UniqueKey key = UniqueKeyOf(db, rest);
+    UniqueKey key = UniqueKeyOf(db, rest, written_schema);
     if (!key.index.empty() && key.constraint.empty()) return MakeError(2601, {table, key.index});
     if (!key.index.empty()) return MakeError(2627, {key.constraint, key.index, table});
-    UniqueKey declared = DeclaredKeyOf(db, rest);
+    UniqueKey declared = DeclaredKeyOf(db, rest, written_schema);
     if (!declared.index.empty())
       return MakeError(2627, {declared.constraint, declared.index, table});
     bool primary_key = rc == SQLITE_CONSTRAINT_PRIMARYKEY;
@@ -141,18 +146,15 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
     return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
   }
   std::string_view verb = failed.verb.empty() ? "INSERT" : failed.verb;
-  std::string written =
-      failed.text != nullptr
-          ? WrittenTable(std::string_view(failed.text->sql).substr(failed.text->statement_offset))
-          : std::string();
+  std::string written = WrittenTable(statement_sql);
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
-    CheckConflict conflict = FindCheckConflict(db, written, rest);
+    CheckConflict conflict = FindCheckConflict(db, written, rest, written_schema);
     bool column = !conflict.column.empty();
     return MakeError(547, {verb, conflict.level, "CHECK", conflict.name, failed.database, written,
                            column ? ", column '" : "", conflict.column, column ? "'" : ""});
   }
   if (message == "FOREIGN KEY constraint failed") {
-    ForeignKeyConflict conflict = FindForeignKeyConflict(db, written, verb);
+    ForeignKeyConflict conflict = FindForeignKeyConflict(db, written, verb, written_schema);
     bool column = !conflict.column.empty();
     return MakeError(
         547, {verb, "COLUMN", conflict.kind, conflict.constraint, failed.database, conflict.table,

@@ -11,6 +11,7 @@
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/known_tables.h"
 #include "engine/exec/session.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/exec/view_change_capture.h"
 #include "engine/tsql/definition_placement.h"
 #include "engine/tsql/definition_text.h"
@@ -22,28 +23,6 @@
 
 namespace sqlengine::exec {
 namespace {
-
-// The table a change of `view` writes when no INSTEAD OF trigger takes it:
-// the one its query reads, followed down through views. nullopt for a view
-// the front end did not make or one of another shape.
-std::optional<std::string> TableUnderView(sqlite3* db, const std::string& schema,
-                                          std::string view) {
-  constexpr int kMaxViewNesting = 32;
-  for (int depth = 0; depth < kMaxViewNesting; ++depth) {
-    auto found = catalog::Prepare(db, "SELECT type, sql FROM " + tsql::QuoteSqliteName(schema) +
-                                          ".sqlite_schema WHERE name = ?1 COLLATE NOCASE");
-    sqlite3_bind_text(found.get(), 1, view.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(found.get()) != SQLITE_ROW) return std::nullopt;
-    if (catalog::ColumnText(found.get(), 0) == "table") return view;
-    StoredView stored = StoredViewQuery(catalog::ColumnText(found.get(), 1));
-    if (!stored.query || stored.query->terms.size() != 1) return std::nullopt;
-    const auto& from = stored.query->terms.front()->from;
-    if (from.size() != 1 || from.front()->kind != tsql::parse::TableSource::Kind::kTable)
-      return std::nullopt;
-    view = from.front()->name.back();
-  }
-  return std::nullopt;
-}
 
 using tsql::StatementKind;
 using tsql::Tokens;
@@ -111,12 +90,12 @@ std::string ColumnBitmap(const std::vector<std::string>& columns,
 
 }  // namespace
 
-std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
-    const tsql::Statement& statement, const std::string& written_schema) {
+std::optional<BatchExecutor::ChangedObject> BatchExecutor::ObjectChanged(
+    const tsql::Statement& statement, const std::string& named_schema, bool before_binding) {
   StatementKind kind = statement.kind;
   if ((kind != StatementKind::kInsert && kind != StatementKind::kUpdate &&
        kind != StatementKind::kDelete) ||
-      written_schema == "temp") {
+      named_schema == "temp") {
     return std::nullopt;
   }
   const Tokens& tokens = statement.tokens;
@@ -124,20 +103,63 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
   tsql::DottedName name = tsql::ReadDottedName(tokens, at);
   if (name.parts.empty()) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
-  ChangeTriggers change;
-  change.schema = written_schema;
-  change.table = name.Last();
-  change.on_view = IsView(db, change.schema, change.table);
-  if (kind != StatementKind::kInsert && name.parts.size() == 1 && !change.on_view &&
-      !IsTable(db, change.schema, change.table)) {
-    std::optional<std::string> aliased = AliasedTable(tokens, name.end, change.table);
-    if (!aliased) return std::nullopt;
-    change.table = *aliased;
-    change.on_view = IsView(db, change.schema, change.table);
+  ChangedObject changed{named_schema, name.Last(), false};
+  if (before_binding) {
+    // The binder reads the same row of the schema next, and finds it remembered.
+    std::optional<StoredTable> stored =
+        FindStoredTable(session_.Connection(), changed.schema, changed.name);
+    if (stored) {
+      changed.view = stored->view;
+      return changed;
+    }
+  } else {
+    changed.view = IsView(db, changed.schema, changed.name);
   }
-  change.event = kind == StatementKind::kInsert   ? TriggerEvent::kInsert
-                 : kind == StatementKind::kUpdate ? TriggerEvent::kUpdate
-                                                  : TriggerEvent::kDelete;
+  if (kind != StatementKind::kInsert && name.parts.size() == 1 && !changed.view &&
+      !IsTable(db, changed.schema, changed.name)) {
+    std::optional<std::string> aliased = AliasedTable(tokens, name.end, changed.name);
+    if (!aliased) return std::nullopt;
+    changed.name = *aliased;
+    changed.view = IsView(db, changed.schema, changed.name);
+  }
+  return changed;
+}
+
+namespace {
+
+TriggerEvent EventOf(StatementKind kind) {
+  return kind == StatementKind::kInsert   ? TriggerEvent::kInsert
+         : kind == StatementKind::kUpdate ? TriggerEvent::kUpdate
+                                          : TriggerEvent::kDelete;
+}
+
+}  // namespace
+
+std::string BatchExecutor::SchemaWritten(const tsql::Statement& statement,
+                                         const std::string& named_schema) {
+  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema, true);
+  if (!changed || !changed->view) return named_schema;
+  sqlite3* db = session_.Connection().Handle();
+  for (const StoredTrigger& trigger :
+       TriggersFor(db, changed->schema, changed->name, EventOf(statement.kind))) {
+    if (trigger.instead_of && !tsql::EqualsIgnoreCase(trigger.name, running_trigger_))
+      return named_schema;
+  }
+  std::optional<SqliteTable> table =
+      TableWrittenThrough(session_.Connection(), changed->schema, changed->name);
+  return table ? table->schema : named_schema;
+}
+
+std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
+    const tsql::Statement& statement, const std::string& named_schema) {
+  std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema, false);
+  if (!changed) return std::nullopt;
+  sqlite3* db = session_.Connection().Handle();
+  ChangeTriggers change;
+  change.schema = changed->schema;
+  change.table = changed->name;
+  change.on_view = changed->view;
+  change.event = EventOf(statement.kind);
   for (StoredTrigger& trigger : TriggersFor(db, change.schema, change.table, change.event)) {
     if (!trigger.instead_of) {
       change.after.push_back(std::move(trigger));
@@ -147,17 +169,21 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     }
   }
   // A view's AFTER triggers cannot exist; without its INSTEAD OF trigger the
-  // statement changes the table under the view, whose triggers fire.
+  // statement changes the table under the view, whose triggers fire, in
+  // whichever database it is.
   if (change.on_view && !change.instead) {
-    std::optional<std::string> table = TableUnderView(db, change.schema, change.table);
+    std::optional<SqliteTable> table =
+        TableWrittenThrough(session_.Connection(), change.schema, change.table);
     if (!table) return std::nullopt;
-    change.table = *table;
+    change.schema = table->schema;
+    change.table = table->table;
     change.on_view = false;
     change.after = TriggersFor(db, change.schema, change.table, change.event);
     std::erase_if(change.after, [](const StoredTrigger& trigger) { return trigger.instead_of; });
   }
   if (change.after.empty() && !change.instead) return std::nullopt;
-  if (kind == StatementKind::kUpdate) change.assigned_columns = tsql::AssignedColumns(tokens);
+  if (statement.kind == StatementKind::kUpdate)
+    change.assigned_columns = tsql::AssignedColumns(statement.tokens);
   return change;
 }
 

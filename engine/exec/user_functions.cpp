@@ -188,6 +188,16 @@ void CheckFunctionBody(const tsql::StatementList& body) {
   for (const auto& statement : body) CheckFunctionStatement(*statement);
 }
 
+void RefuseTempTables(const tsql::Tokens& body) {
+  for (const tsql::Token& token : body) {
+    // Unbracketed, a name starting with '#' is a temporary table's.
+    if (token.kind != tsql::TokenKind::kWord || !token.value.starts_with("#")) continue;
+    SqlError error = MakeError(4508);
+    error.message().line = token.line;
+    throw error;
+  }
+}
+
 Value RunScalarFunction(Session& session, const std::vector<std::string>& name,
                         const std::vector<Value>& arguments) {
   // The call runs inside the user's statement: the engine reads the

@@ -39,6 +39,10 @@ std::optional<tsql::FunctionDefinition> FindFunction(Session& session,
 // SELECT that would send rows to the client (444); each with its line.
 void CheckFunctionBody(const tsql::StatementList& body);
 
+// Refuses a body of any kind that names a #temp table: 4508, at the line
+// of the name.
+void RefuseTempTables(const tsql::Tokens& body);
+
 // Whether a stored definition is a function's rather than a procedure's.
 bool IsFunctionText(std::string_view definition);
 

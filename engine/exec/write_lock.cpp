@@ -117,6 +117,12 @@ std::string ConflictDatabase(Session& session, const tsql::Statement& statement)
   return session.Connection().UnqualifiedDatabase();
 }
 
+std::string ConflictDatabaseOf(Session& session, const std::string& schema) {
+  std::string database = session.Connection().DatabaseOfSchema(schema);
+  std::optional<catalog::DatabaseEntry> entry = session.Engine().FindDatabase(database);
+  return entry ? entry->name : database;
+}
+
 void RefreshReadSnapshot(Session& session) {
   sqlite3* db = session.Connection().Handle();
   if (session.TranCount() == 0 || KeepsSnapshot(session.Isolation()) || db == nullptr ||

@@ -29,6 +29,9 @@ std::optional<std::string> WrittenDatabase(const tsql::Statement& statement);
 // the database such names resolve in (a trigger's own, see
 // SessionConnection::UnqualifiedDatabase).
 std::string ConflictDatabase(Session& session, const tsql::Statement& statement);
+// The same for a change that writes SQLite schema `schema` (a view's table
+// in another database than the one the statement names).
+std::string ConflictDatabaseOf(Session& session, const std::string& schema);
 
 // Before a statement of the session's explicit transaction writes `schema`
 // ("main" or an attached database's alias; "temp" needs no lock): makes the

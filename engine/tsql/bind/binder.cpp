@@ -39,6 +39,10 @@ struct Binding {
   // Beside columns when they are another table's under other names (a view
   // changed through to its table): each column's name there.
   std::vector<std::string> written_names;
+  // Beside columns: each one that is a derived column of the view a change
+  // is written through (its value is the view's expression over the table).
+  // Empty when none is.
+  std::vector<bool> derived;
 };
 
 struct Scope {
@@ -409,10 +413,12 @@ class Binder {
       // Written to the view itself; its INSTEAD OF trigger sees the rows.
       table->columns = ViewColumns(*table);
     } else if (table->view_query) {
-      through = UpdatableView(*table);
       if (listed.empty()) {
         for (const Column& column : table->columns) listed.push_back(column.name);
       }
+      changed_columns_ = &listed;
+      through = UpdatableView(*table);
+      changed_columns_ = nullptr;
       for (std::string& name : listed) name = through->WrittenColumn(name, table->name);
       table = through->table;
     }
@@ -516,7 +522,13 @@ class Binder {
     Scope scope;
     BoundChange bound;
     change_ = Change::kUpdate;
+    std::vector<std::string> assigned;
+    for (const parse::Assignment& assignment : update.assignments) {
+      if (!assignment.column.empty()) assigned.push_back(assignment.column.back());
+    }
+    changed_columns_ = &assigned;
     const Binding& target = Target(update.target, update.from, scope, bound);
+    changed_columns_ = nullptr;
     live_variables_ = AssignedVariables(update);
     for (const parse::Assignment& assignment : update.assignments) {
       if (assignment.column.empty()) {
@@ -526,11 +538,9 @@ class Binder {
       if (assignment.column.size() == 2 && !EqualsIgnoreCase(assignment.column[0], target.exposed))
         Refuse("SET column of another table");
       const Column* column = FindColumn(target.columns, assignment.column.back());
-      if (column == nullptr) {
-        if (view_target_ && view_target_->Derived(assignment.column.back()))
-          throw MakeError(4406, {view_target_->view_name});
-        throw MakeError(207, {assignment.column.back()});
-      }
+      if (column == nullptr) throw MakeError(207, {assignment.column.back()});
+      if (view_target_ && view_target_->Derived(column->name))
+        throw MakeError(4406, {view_target_->view_name});
       if (Computed(*column, target, target.columns)) throw MakeError(271, {column->name});
       if (column->type.row_version) throw MakeError(272);
       if (column->type.identity) Refuse("identity column");
@@ -680,9 +690,11 @@ class Binder {
     std::string source_name;                              // how the view's query names its source
     std::vector<Column> source_columns;                   // the source's columns, typed
     std::vector<std::optional<std::string>> item_source;  // each view column's source column
+    std::vector<const parse::Expr*> item_expr;  // each view column's expression; null for a `*`
     std::vector<std::string> view_columns;
     std::vector<std::optional<std::string>> source_written;  // each source column in the table
     bool check_option = false;
+    std::string view_schema, view_name;  // the view whose query this is
   };
 
   // A change of a view without an INSTEAD OF trigger, written to the one
@@ -718,8 +730,51 @@ class Binder {
     return expr.names.back();
   }
 
+  // Whether `expr` calls an aggregate (not counting its subqueries').
+  static bool CallsAggregate(const parse::Expr& expr) {
+    if (expr.kind == ExprKind::kCall && expr.names.size() == 1) {
+      const std::string& name = expr.names[0];
+      if (name == "count" || name == "count_big" || name == "sum" || name == "avg" ||
+          name == "min" || name == "max" || name == "checksum_agg" || name == "grouping" ||
+          IsStatisticalAggregate(name))
+        return true;
+    }
+    return std::any_of(expr.args.begin(), expr.args.end(),
+                       [](const auto& arg) { return arg && CallsAggregate(*arg); });
+  }
+
+  // A change through view `view`, whose query `block` reads several tables
+  // (a join, a list, a derived table): SQL Server writes one of them when
+  // the change touches the columns of that one alone. A DELETE always
+  // touches all, and so does an INSERT or UPDATE of the outermost view
+  // whose columns name two of its tables: 4405. This engine writes none.
+  [[noreturn]] void RefuseSeveralTables(const std::string& view, const parse::SelectBlock& block,
+                                        bool outermost) {
+    if (change_ == Change::kDelete) throw MakeError(4405, {view});
+    if (outermost && changed_columns_ != nullptr) {
+      std::vector<std::string> tables;
+      for (const std::string& changed : *changed_columns_) {
+        for (const parse::SelectItem& item : block.items) {
+          if (!item.expr || item.expr->kind != ExprKind::kColumn || item.expr->names.size() < 2)
+            continue;
+          const std::string& name = item.alias.empty() ? item.expr->names.back() : item.alias;
+          if (!EqualsIgnoreCase(name, changed)) continue;
+          const std::string& table = item.expr->names[item.expr->names.size() - 2];
+          if (std::none_of(tables.begin(), tables.end(), [&](const std::string& known) {
+                return EqualsIgnoreCase(known, table);
+              }))
+            tables.push_back(table);
+        }
+      }
+      if (tables.size() > 1) throw MakeError(4405, {view});
+    }
+    Refuse("change through a view of several tables");
+  }
+
   // How `view` writes to its table: one query block over one table or view,
-  // without DISTINCT, TOP, GROUP BY or HAVING; NotBound otherwise.
+  // without DISTINCT, TOP, GROUP BY, HAVING or an aggregate. Throws SQL
+  // Server's error for the views it cannot write through (4403, 4426,
+  // 4405), NotBound for those it writes and this engine does not.
   ViewTarget UpdatableView(const TableShape& view) {
     constexpr int kMaxViewNesting = 32;
     ViewTarget target;
@@ -729,11 +784,20 @@ class Binder {
     for (int depth = 0;; ++depth) {
       if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
       const parse::Query& query = *current.view_query;
+      // UNION ALL may make a partitioned view, which SQL Server writes to
+      // the member the row belongs to; this engine does not.
+      if (std::find(query.union_all.begin(), query.union_all.end(), false) != query.union_all.end())
+        throw MakeError(4426, {current.name});
       if (query.terms.size() != 1 || current.view_with) Refuse("change through a UNION view");
       const parse::SelectBlock& block = *query.terms.front();
-      if (block.distinct || block.top || !block.group_by.empty() || block.having ||
-          block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
-        Refuse("change through a view of this shape");
+      bool aggregated = std::any_of(
+          block.items.begin(), block.items.end(),
+          [](const parse::SelectItem& item) { return item.expr && CallsAggregate(*item.expr); });
+      if (block.distinct || !block.group_by.empty() || block.having || aggregated)
+        throw MakeError(4403, {current.name});
+      if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
+        RefuseSeveralTables(current.name, block, depth == 0);
+      if (block.top) Refuse("change through a view with TOP");
       const parse::TableSource& from = *block.from.front();
       std::optional<TableShape> source;
       {
@@ -748,12 +812,17 @@ class Binder {
       level.source_columns = source->view_query ? ViewColumns(*source) : source->columns;
       for (const Column& column : current.columns) level.view_columns.push_back(column.name);
       level.check_option = current.check_option;
+      level.view_schema = current.schema;
+      level.view_name = current.name;
       for (const parse::SelectItem& item : block.items) {
         if (item.star) {
-          for (const Column& column : level.source_columns)
+          for (const Column& column : level.source_columns) {
             level.item_source.push_back(column.name);
+            level.item_expr.push_back(nullptr);
+          }
         } else {
           level.item_source.push_back(SourceColumnOf(*item.expr));
+          level.item_expr.push_back(item.expr.get());
         }
       }
       if (level.item_source.size() != level.view_columns.size()) Refuse("view changed its width");
@@ -764,11 +833,6 @@ class Binder {
       catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
                                   std::move(through));
       target.levels.push_back(std::move(level));
-      // The statement takes its locks and checks (read-only, single user) in
-      // the database it names; a table of another one under the view is
-      // not written.
-      if (!source->view_query && source->schema != view.schema)
-        Refuse("a change through a view of another database's table");
       if (!source->view_query) {
         target.table = std::move(source);
         break;
@@ -820,17 +884,7 @@ class Binder {
     for (const ViewLevel& level : target.levels) {
       checked = checked || level.check_option;
       if (!checked || level.where == nullptr) continue;
-      Scope scope;
-      Binding binding;
-      binding.exposed = level.source_name;
-      binding.sql_alias = sql_alias;
-      for (size_t k = 0; k < level.source_columns.size(); ++k) {
-        if (!level.source_written[k]) continue;
-        binding.columns.push_back(level.source_columns[k]);
-        binding.written_names.push_back(*level.source_written[k]);
-      }
-      scope.bindings.push_back(std::move(binding));
-      Bound condition = Predicate(*level.where, scope, Clause::kWhere);
+      Bound condition = InViewLevel(level, sql_alias, *level.where, true);
       if (!conditions) {
         conditions = std::move(condition);
         continue;
@@ -841,6 +895,47 @@ class Binder {
       conditions = std::move(both);
     }
     return conditions;
+  }
+
+  // `expr` of the query of `level` (its condition, or one of its items),
+  // bound over the table a change writes (`sql_alias`): the query's source
+  // columns under their names there. Names in it (its subqueries') are the
+  // view's, in its database; the changing statement's WITH list is not seen.
+  Bound InViewLevel(const ViewLevel& level, const std::string& sql_alias, const parse::Expr& expr,
+                    bool predicate) {
+    Scope scope;
+    Binding binding;
+    binding.exposed = level.source_name;
+    binding.sql_alias = sql_alias;
+    for (size_t k = 0; k < level.source_columns.size(); ++k) {
+      if (!level.source_written[k]) continue;
+      binding.columns.push_back(level.source_columns[k]);
+      binding.written_names.push_back(*level.source_written[k]);
+    }
+    scope.bindings.push_back(std::move(binding));
+    BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    Bound bound =
+        predicate ? Predicate(expr, scope, Clause::kWhere) : Value(expr, scope, Clause::kWhere);
+    visible_common_tables_ = visible;
+    return bound;
+  }
+
+  // A derived column of the view an UPDATE or DELETE writes through, read
+  // (in its WHERE, or a value it assigns): the view's expression for it.
+  Bound DerivedViewColumn(const Column& column, const Binding& binding, bool outer) {
+    if (outer) Refuse("a derived column of the changed view in a subquery");
+    const ViewLevel& level = view_target_->levels.front();
+    std::optional<size_t> k = view_target_->IndexOf(column.name);
+    if (!k || *k >= level.item_expr.size() || level.item_expr[*k] == nullptr)
+      Refuse("a derived column of the changed view");
+    // A column of a view under it that is derived too: not written through.
+    ++name_errors_held_;
+    struct Release {
+      int& held;
+      ~Release() { --held; }
+    } release{name_errors_held_};
+    return InViewLevel(level, binding.sql_alias, *level.item_expr[*k], false);
   }
 
   // Whether `view` has an INSTEAD OF trigger for the statement being bound.
@@ -974,13 +1069,13 @@ class Binder {
         // Changed through to its table: the view's columns under the
         // table's names, the view's conditions added.
         view_target_ = UpdatableView(*table);
-        std::vector<Column> readable;
+        // A derived column is read as the view's expression for it.
         for (const Column& column : binding.columns) {
-          if (view_target_->Derived(column.name)) continue;
-          readable.push_back(column);
-          binding.written_names.push_back(view_target_->WrittenColumn(column.name, table->name));
+          bool derived = view_target_->Derived(column.name);
+          binding.derived.push_back(derived);
+          binding.written_names.push_back(
+              derived ? std::string() : view_target_->WrittenColumn(column.name, table->name));
         }
-        binding.columns = std::move(readable);
         binding.column_defaults.clear();
         binding.computed_columns.clear();
         table = view_target_->table;
@@ -1740,7 +1835,12 @@ class Binder {
           found_binding = &binding;
         }
       }
-      if (found != nullptr) return ColumnNode(*found_binding, *found, outer);
+      if (found != nullptr) {
+        size_t k = static_cast<size_t>(found - found_binding->columns.data());
+        if (k < found_binding->derived.size() && found_binding->derived[k])
+          return DerivedViewColumn(*found, *found_binding, outer);
+        return ColumnNode(*found_binding, *found, outer);
+      }
       outer = true;
     }
     // (Niladic functions such as SYSTEM_USER are reserved words the parser
@@ -3577,6 +3677,9 @@ class Binder {
   enum class Change { kNone, kInsert, kUpdate, kDelete } change_ = Change::kNone;
   // UPDATE / DELETE of a view written through to its table.
   std::optional<ViewTarget> view_target_;
+  // The view columns an INSERT or UPDATE through a view writes, while its
+  // target is bound; null for a DELETE and outside a change.
+  const std::vector<std::string>* changed_columns_ = nullptr;
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
