@@ -145,15 +145,25 @@ TEST_P(BulkCopyPeer, NeedsInsertPermission) {
       "create table guarded (id int)\n"
       "create login loader with password = 'Loader1'\n"
       "exec sp_grantdbaccess 'loader'\n"
-      "grant select on guarded to loader");
+      "grant select on guarded to loader\n"
+      "go\ncreate view guarded_view as select id from guarded\n"
+      "go\ngrant select on guarded_view to loader");
   std::filesystem::path in = WriteFile("g.txt", "1\n2\n");
-  CommandOutcome refused = Freebcp("guarded in " + in.string() + " -c", "-U loader -P Loader1");
-  EXPECT_NE(refused.output.find("Msg 229"), std::string::npos) << refused.output;
+  for (const char* target : {"guarded", "guarded_view"}) {
+    CommandOutcome refused =
+        Freebcp(std::string(target) + " in " + in.string() + " -c", "-U loader -P Loader1");
+    EXPECT_NE(refused.output.find("Msg 229"), std::string::npos) << target << refused.output;
+  }
+  // dbo owns the view and the table: INSERT on the view is enough.
+  Tsql("grant insert on guarded_view to loader");
+  CommandOutcome through_view = Freebcp("guarded_view in " + in.string() + " -c",
+                                        "-U loader -P Loader1");
+  EXPECT_NE(through_view.output.find("2 rows copied"), std::string::npos) << through_view.output;
   Tsql("grant insert on guarded to loader");
   CommandOutcome allowed = Freebcp("guarded in " + in.string() + " -c", "-U loader -P Loader1");
   EXPECT_NE(allowed.output.find("2 rows copied"), std::string::npos) << allowed.output;
   std::string table = Tsql("select count(*) from guarded");
-  EXPECT_NE(table.find("\n2\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("\n4\n"), std::string::npos) << table;
 }
 
 // A load into a view lands in the table under it (it used to report its
