@@ -14,8 +14,8 @@
 # client's apart (engine and freebcp; PostgreSQL's server and psql).
 #
 # usage: bulk_copy_bench.sh BUILD_DIR [ROWS] [BATCH]
-#   BATCH: rows per freebcp batch (-b), each one transaction in the engine;
-#          0 sends the whole file as one batch.
+#   BATCH: rows per batch (freebcp -b, dblib_bcp's bcp_batch), each one
+#          transaction in the engine; 0 sends the whole file as one batch.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 rows=${2:-1000000}
@@ -65,8 +65,10 @@ EOF
 export FREETDSCONF="$work/freetds.conf"
 engine_sql() { printf '%s\ngo\n' "$1" | tsql -S bench -U sa -P '' -o q; }
 engine_sql "CREATE TABLE t(id int, name nvarchar(50), amount float, stamp datetime)" >/dev/null
-batch_option=()
-[ "$batch" != 0 ] && batch_option=(-b "$batch")
+# freebcp's own default is a batch (a commit) every 1000 rows: one batch
+# of the whole file must be asked for by its size.
+batch_option=(-b "$batch")
+[ "$batch" = 0 ] && batch_option=(-b "$rows")
 # freebcp in from FILE in MODE (-c or -n), into an emptied table.
 engine_in() {
   engine_sql "TRUNCATE TABLE t" >/dev/null

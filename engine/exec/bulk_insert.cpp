@@ -21,6 +21,8 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/bind/view_load.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/calendar.h"
@@ -40,38 +42,93 @@ std::string WrittenName(const std::vector<std::string>& parts) {
 }
 
 // The statement's table with, per value of a row, the table column it fills.
+// A load into a view fills the table under it.
 struct BulkTarget {
   tsql::bind::TableShape table;
   std::vector<std::size_t> column_of_value;
 };
 
-BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
-  std::optional<tsql::bind::TableShape> table = SessionCatalog(session).FindTable(statement.table);
-  if (!table) throw MakeError(208, {WrittenName(statement.table)});
-  // The rows would go to SQLite's view, which keeps none of them; a change
-  // through a view takes the statement path, which this load does not.
-  if (table->view_query) {
-    SqlError error = MakeError(8180);
-    error.message().text += " This engine cannot run it: a bulk copy into a view.";
-    throw error;
-  }
+[[noreturn]] void RefuseLoad(const std::string& why, int line) {
+  SqlError error = MakeError(8180);
+  error.message().text += " This engine cannot run it: " + why + ".";
+  error.message().line = line;
+  throw error;
+}
+
+// Throws 229 unless the login may insert into `object` of `schema`.
+void RequireInsert(Session& session, const std::string& schema, const std::string& object) {
   SessionRights& rights = session.Rights();
-  if (table->schema == "main") {
-    rights.Require(table->name, Access::kInsert);
+  if (schema == "main") {
+    rights.Require(object, Access::kInsert);
   } else if (!rights.IsSysadmin()) {
-    rights.In(session.Connection().DatabaseOfSchema(table->schema), table->schema);
-    if (std::optional<SqlError> refused =
-            rights.Check(table->schema, table->name, Access::kInsert, ""))
+    rights.In(session.Connection().DatabaseOfSchema(schema), schema);
+    if (std::optional<SqlError> refused = rights.Check(schema, object, Access::kInsert, ""))
       throw *refused;
+  }
+}
+
+// The owner of `object` of `schema`, in the database the schema holds.
+int OwnerOf(Session& session, const std::string& schema, const std::string& object) {
+  SessionConnection& connection = session.Connection();
+  std::string database = schema == connection.UnqualifiedSchema()
+                             ? connection.UnqualifiedDatabase()
+                             : connection.DatabaseOfSchema(schema);
+  return session.Rights().OwnerIn(database, schema, object);
+}
+
+BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
+  SessionCatalog catalog(session);
+  std::optional<tsql::bind::TableShape> table = catalog.FindTable(statement.table);
+  if (!table) throw MakeError(208, {WrittenName(statement.table)});
+  if (table->system_catalog) throw MakeError(259);
+  RequireInsert(session, table->schema, table->name);
+  // Per column of the statement's target (the view's, for a view), the
+  // table column it writes; nullopt for a view's derived or constant one.
+  std::vector<std::optional<std::string>> written;
+  std::vector<std::string> target_columns;
+  std::string view_name;
+  if (table->view_query) {
+    tsql::bind::ViewLoadTarget through;
+    try {
+      through = tsql::bind::BindViewLoad(*table, catalog);
+    } catch (const tsql::bind::NotBound& why) {
+      RefuseLoad(std::string("a bulk copy into this view: ") + why.what(), statement.line);
+    }
+    // The rows would have to be checked against the view's conditions.
+    if (through.check_option)
+      RefuseLoad("a bulk copy into a view made WITH CHECK OPTION", statement.line);
+    // Each view writes its source with the rights of the view's owner when
+    // it owns the source too (an unbroken ownership chain); else the login
+    // must be allowed to insert into the source itself.
+    for (const tsql::ObjectReach& reach : catalog.TakeReaches()) {
+      if (reach.columns.empty() || reach.inside_name.empty()) continue;
+      if (OwnerOf(session, reach.schema, reach.name) !=
+          OwnerOf(session, reach.inside_schema, reach.inside_name))
+        RequireInsert(session, reach.schema, reach.name);
+    }
+    for (const Column& column : through.view_columns) target_columns.push_back(column.name);
+    written = std::move(through.written);
+    view_name = table->name;
+    table = std::move(through.table);
+  } else {
+    for (const Column& column : table->columns) {
+      target_columns.push_back(column.name);
+      written.push_back(column.name);
+    }
   }
   BulkTarget target;
   for (const std::string& name : statement.columns) {
     std::size_t found = 0;
-    while (found < table->columns.size() &&
-           !tsql::EqualsIgnoreCase(table->columns[found].name, name))
+    while (found < target_columns.size() && !tsql::EqualsIgnoreCase(target_columns[found], name))
       ++found;
-    if (found == table->columns.size()) throw MakeError(207, {name});
-    target.column_of_value.push_back(found);
+    if (found == target_columns.size()) throw MakeError(207, {name});
+    if (!written[found]) throw MakeError(4406, {view_name});
+    std::size_t column = 0;
+    while (column < table->columns.size() &&
+           !tsql::EqualsIgnoreCase(table->columns[column].name, *written[found]))
+      ++column;
+    if (column == table->columns.size()) throw MakeError(207, {name});
+    target.column_of_value.push_back(column);
   }
   target.table = std::move(*table);
   return target;

@@ -4,10 +4,12 @@
 #include <cctype>
 #include <chrono>
 
+#include "engine/common/after_response.h"
 #include "engine/common/bulk_load_abandoned.h"
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
+#include "engine/exec/checkpoint_hold.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
@@ -348,6 +350,10 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
   DurableResults sink(client, connection_);
   BatchExecutor executor(*this, sink);
+  // The load's DONE goes out once its commit is synced, before the
+  // checkpoint the commit may have made due, which runs once the answer is
+  // sent: the client frames its next batch meanwhile.
+  std::optional<CheckpointHold> held(std::in_place);
   try {
     // Data that no INSERT BULK announced is a stream out of order.
     if (!statement) throw MakeError(4002);
@@ -378,6 +384,14 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
   }
   connection_.ReleaseAttachments();
   connection_.MakeCommitsDurable();
+  held.reset();
+  SetAfterResponse([this] {
+    try {
+      connection_.MakeCommitsDurable();
+    } catch (const std::exception& failure) {
+      engine_.EngineLog().Error(failure.what());
+    }
+  });
 }
 
 std::shared_ptr<const tsql::StatementList> Session::KeptParse(const std::string& sql) {

@@ -7,11 +7,13 @@
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
 #include "engine/exec/catalog_views.h"
+#include "engine/exec/checkpoint_hold.h"
 #include "engine/exec/database_access.h"
 #include "engine/catalog/server_configuration.h"
 #include "engine/exec/database_security.h"
@@ -52,6 +54,14 @@ SessionConnection* ConnectionOf(sqlite3* db) {
 
 }  // namespace
 
+namespace {
+thread_local bool checkpoints_held = false;
+}  // namespace
+
+CheckpointHold::CheckpointHold() : saved_(std::exchange(checkpoints_held, true)) {}
+CheckpointHold::~CheckpointHold() { checkpoints_held = saved_; }
+bool CheckpointHold::Held() { return checkpoints_held; }
+
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
                                      FunctionHost& host, int spid)
     : engine_(engine), cancelled_(cancelled), host_(host), spid_(spid) {}
@@ -62,7 +72,9 @@ void SessionConnection::Close() {
   // The client has heard of no commit that is not synced yet (see
   // DurableResults); this covers commits nothing was reported after.
   try {
+    bool held = std::exchange(checkpoints_held, false);
     MakeCommitsDurable();
+    checkpoints_held = held;
   } catch (const std::exception& failure) {
     engine_.EngineLog().Error(failure.what());
   }
@@ -311,7 +323,7 @@ void SessionConnection::SyncCommits() {
     engine_.Logs().WaitDurable(commit.file, commit.ticket, [&] { SyncLog(schema, commit.file); });
     unsynced_.erase(schema);
   }
-  if (!db_ || !sqlite3_get_autocommit(db_.get())) return;
+  if (checkpoints_held || !db_ || !sqlite3_get_autocommit(db_.get())) return;
   for (auto it = checkpoints_due_.begin(); it != checkpoints_due_.end();) {
     // PASSIVE: copies what no reader still needs, never waits; a checkpoint
     // another session runs meanwhile answers BUSY and does the work.
@@ -400,7 +412,12 @@ bool SessionConnection::Detach(std::string_view database) {
   std::string key = tsql::ToLower(database);
   auto it = attached_.find(key);
   if (it == attached_.end()) return false;
-  MakeCommitsDurable();
+  {
+    // Its checkpoint cannot wait: the database leaves the connection.
+    bool held = std::exchange(checkpoints_held, false);
+    MakeCommitsDurable();
+    checkpoints_held = held;
+  }
   syntax_checked_.Clear();
   NewEpoch();
   CloseDirtyReads();

@@ -13,13 +13,19 @@ constexpr std::chrono::milliseconds kStopPoll{100};
 void BulkPacketStream::Push(std::vector<std::uint8_t> payload, bool last,
                             const std::atomic<bool>& stop) {
   std::unique_lock lock(mutex_);
-  while (!skipping_ && buffered_ >= capacity_ && !stop) changed_.wait_for(lock, kStopPoll);
+  if (!skipping_ && buffered_ >= capacity_ && !stop) {
+    reader_waits_ = true;
+    while (!skipping_ && buffered_ >= capacity_ && !stop) changed_.wait_for(lock, kStopPoll);
+    reader_waits_ = false;
+  }
   if (!skipping_ && !payload.empty()) {
     buffered_ += payload.size();
     parts_.push_back(std::move(payload));
   }
   if (last) ended_ = true;
-  changed_.notify_all();
+  // Only a waiting executor needs waking; one that is inserting rows finds
+  // the packet when it next asks.
+  if (executor_waits_ || skipping_) changed_.notify_all();
 }
 
 void BulkPacketStream::Close() {
@@ -31,15 +37,21 @@ void BulkPacketStream::Close() {
 
 bool BulkPacketStream::Append(std::vector<std::uint8_t>& body) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !parts_.empty() || ended_; });
+  if (parts_.empty() && !ended_) {
+    executor_waits_ = true;
+    changed_.wait(lock, [this] { return !parts_.empty() || ended_; });
+    executor_waits_ = false;
+  }
   if (parts_.empty()) {
     if (abandoned_) throw BulkLoadAbandoned{};
     return false;
   }
-  body.insert(body.end(), parts_.front().begin(), parts_.front().end());
-  buffered_ -= parts_.front().size();
-  parts_.pop_front();
-  changed_.notify_all();
+  // Everything that has arrived, so the executor comes back once per
+  // backlog rather than once per packet.
+  for (const std::vector<std::uint8_t>& part : parts_) body.insert(body.end(), part.begin(), part.end());
+  parts_.clear();
+  buffered_ = 0;
+  if (reader_waits_) changed_.notify_all();
   return true;
 }
 

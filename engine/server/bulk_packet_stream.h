@@ -47,6 +47,8 @@ class BulkPacketStream final : public tds::BodySource {
   bool ended_ = false;     // the last packet arrived, or Close()
   bool abandoned_ = false;  // Close() before the last packet
   bool skipping_ = false;  // the executor wants no more
+  bool reader_waits_ = false;    // Push() is held by a full buffer
+  bool executor_waits_ = false;  // Append() waits for a packet
 };
 
 }  // namespace sqlengine::server

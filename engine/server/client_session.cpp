@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "engine/common/after_response.h"
 #include "engine/common/error.h"
 #include "engine/server/wire_sink.h"
 #include "engine/tds/bulk_load.h"
@@ -121,10 +122,12 @@ void ClientSession::Run() {
       try {
         ServeRequests();
       } catch (...) {
+        DropAfterResponse();  // the session it was for ends with the connection
         Close();
         reader.join();
         throw;
       }
+      DropAfterResponse();
       Close();
       reader.join();
     } else if (channel_.DeadlinePassed()) {
@@ -329,6 +332,7 @@ void ClientSession::ServeRequests() {
       continue;
     }
     Execute(message);
+    RunAfterResponse();
   }
 }
 

@@ -145,28 +145,94 @@ TEST_P(BulkCopyPeer, NeedsInsertPermission) {
       "create table guarded (id int)\n"
       "create login loader with password = 'Loader1'\n"
       "exec sp_grantdbaccess 'loader'\n"
-      "grant select on guarded to loader");
+      "grant select on guarded to loader\n"
+      "go\ncreate view guarded_view as select id from guarded\n"
+      "go\ngrant select on guarded_view to loader");
   std::filesystem::path in = WriteFile("g.txt", "1\n2\n");
-  CommandOutcome refused = Freebcp("guarded in " + in.string() + " -c", "-U loader -P Loader1");
-  EXPECT_NE(refused.output.find("Msg 229"), std::string::npos) << refused.output;
+  for (const char* target : {"guarded", "guarded_view"}) {
+    CommandOutcome refused =
+        Freebcp(std::string(target) + " in " + in.string() + " -c", "-U loader -P Loader1");
+    EXPECT_NE(refused.output.find("Msg 229"), std::string::npos) << target << refused.output;
+  }
+  // dbo owns the view and the table: INSERT on the view is enough.
+  Tsql("grant insert on guarded_view to loader");
+  CommandOutcome through_view = Freebcp("guarded_view in " + in.string() + " -c",
+                                        "-U loader -P Loader1");
+  EXPECT_NE(through_view.output.find("2 rows copied"), std::string::npos) << through_view.output;
   Tsql("grant insert on guarded to loader");
   CommandOutcome allowed = Freebcp("guarded in " + in.string() + " -c", "-U loader -P Loader1");
   EXPECT_NE(allowed.output.find("2 rows copied"), std::string::npos) << allowed.output;
   std::string table = Tsql("select count(*) from guarded");
-  EXPECT_NE(table.find("\n2\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("\n4\n"), std::string::npos) << table;
 }
 
-// A load into a view is refused; it used to report its rows copied and keep
-// none of them.
-TEST_P(BulkCopyPeer, AViewIsRefusedRatherThanLosingTheRows) {
+// A load into a view lands in the table under it (it used to report its
+// rows copied and keep none): the view's columns in the view's order and
+// names, the table's identity and defaults for the columns the view leaves
+// out, its CHECK constraints and triggers not applied unless asked, as for
+// a table.
+TEST_P(BulkCopyPeer, AViewOfOneTableLoadsIntoThatTable) {
   Tsql(
-      "create table based (id int, name varchar(10))\ngo\ncreate view over_based as select id, "
-      "name from based");
-  std::filesystem::path in = WriteFile("v.txt", "1\tone\n2\ttwo\n");
+      "create table based (id int identity(1,1), name nvarchar(20), amount decimal(9,2) "
+      "check (amount > 0), stamp datetime, origin varchar(8) default 'bcp')\n"
+      "create table audit (n int)\n"
+      "go\ncreate trigger based_insert on based after insert as insert audit select count(*) "
+      "from inserted\n"
+      "go\ncreate view over_based as select stamp as taken, amount, name from based\n"
+      "go\ncreate view over_view as select name, amount from over_based where amount > 100");
+  std::filesystem::path in = WriteFile(
+      "v.txt", "2024-02-29 10:11:12.003\t12.50\tGr\xC3\xBC\xC3\x9F" "e\n"
+               "1999-12-31 23:59:59.997\t-1.25\ttwo\n");
   CommandOutcome copied = Freebcp("over_based in " + in.string() + " -c");
-  EXPECT_NE(copied.output.find("Msg 8180"), std::string::npos) << copied.output;
-  EXPECT_EQ(copied.output.find("rows copied."), std::string::npos) << copied.output;
-  std::string table = Tsql("select count(*) from based");
+  EXPECT_NE(copied.output.find("2 rows copied"), std::string::npos) << copied.output;
+  // Through two views; the outer one's WHERE does not hold the rows back.
+  std::filesystem::path nested = WriteFile("n.txt", "three\t3.00\n");
+  copied = Freebcp("over_view in " + nested.string() + " -c -h FIRE_TRIGGERS");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
+  std::string table = Tsql(
+      "select id, name, amount, convert(varchar(23), stamp, 121), origin from based order by id\n"
+      "select n from audit");
+  EXPECT_NE(table.find("1\tGr\xC3\xBC\xC3\x9F" "e\t12.50\t2024-02-29 10:11:12.003\tbcp\n"
+                       "2\ttwo\t-1.25\t1999-12-31 23:59:59.997\tbcp\n"
+                       "3\tthree\t3.00\tNULL\tbcp\n"),
+            std::string::npos)
+      << table;
+  // Only the load that asked for the triggers fired them.
+  EXPECT_NE(table.find("n\n1\n(1 row affected)"), std::string::npos) << table;
+
+  // The view's own column types, as a client reads them before a load.
+  std::filesystem::path out = engine_.Home() / "out.txt";
+  CommandOutcome written = Freebcp("over_based out " + out.string() + " -c");
+  EXPECT_NE(written.output.find("3 rows copied"), std::string::npos) << written.output;
+  EXPECT_NE(ReadFile(out).find("2024-02-29 10:11:12.003\t12.50\tGr\xC3\xBC\xC3\x9F" "e\n"),
+            std::string::npos)
+      << ReadFile(out);
+}
+
+// Views a load cannot go through are refused before any row is kept.
+TEST_P(BulkCopyPeer, ViewsALoadCannotGoThroughAreRefused) {
+  Tsql(
+      "create table left_side (id int, name varchar(10))\n"
+      "create table right_side (id int, note varchar(10))\n"
+      "go\ncreate view joined as select l.id, l.name, r.note from left_side l join right_side r "
+      "on l.id = r.id\n"
+      "go\ncreate view doubled as select id, id * 2 as twice from left_side\n"
+      "go\ncreate view checked as select id, name from left_side where id > 0 with check option");
+  std::filesystem::path three = WriteFile("three.txt", "1\tone\tx\n");
+  std::filesystem::path two = WriteFile("two.txt", "1\t2\n");
+  struct Case {
+    std::string view, file, message;
+  };
+  for (const Case& refused : {Case{"joined", three.string(), "Msg 8180"},
+                              Case{"doubled", two.string(), "Msg 4406"},
+                              Case{"checked", WriteFile("c.txt", "-1\tone\n").string(),
+                                   "Msg 8180"}}) {
+    CommandOutcome copied = Freebcp(refused.view + " in " + refused.file + " -c");
+    EXPECT_NE(copied.output.find(refused.message), std::string::npos)
+        << refused.view << ": " << copied.output;
+    EXPECT_EQ(copied.output.find("rows copied."), std::string::npos) << copied.output;
+  }
+  std::string table = Tsql("select count(*) from left_side");
   EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
 }
 

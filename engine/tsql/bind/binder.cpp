@@ -1,4 +1,5 @@
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/bind/view_load.h"
 
 #include <algorithm>
 #include <charconv>
@@ -490,6 +491,18 @@ class Binder {
       SelectClockDefaults(*table, targets, bound);
     }
     return bound;
+  }
+
+  ViewLoadTarget ViewLoad(const TableShape& view) {
+    change_ = Change::kInsert;
+    if (TakenInstead(view)) Refuse("a bulk copy into a view with an INSTEAD OF INSERT trigger");
+    ViewTarget through = UpdatableView(view);
+    ViewLoadTarget target;
+    target.view_columns = ViewColumns(view);
+    target.written = std::move(through.written);
+    for (const ViewLevel& level : through.levels) target.check_option |= level.check_option;
+    target.table = std::move(*through.table);
+    return target;
   }
 
   // A column left out of INSERT ... SELECT whose DEFAULT reads the clock
@@ -3747,6 +3760,11 @@ std::optional<IdentityFunction> IdentityFunctionOf(const BoundQuery& query) {
 BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
                        const std::vector<parse::CommonTable>& with) {
   return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Insert(insert); });
+}
+
+ViewLoadTarget BindViewLoad(const TableShape& view, Catalog& catalog) {
+  Binder binder(catalog);
+  return binder.ViewLoad(view);
 }
 
 BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,
