@@ -1819,8 +1819,8 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   // db..p runs in db's context, system procedures too (EXEC pubs..sp_help).
   DatabaseContext context(session_, sink_);
   if (!procedure.Database().empty()) {
-    // Staying put (a server-wide procedure, #temp tables to keep), the
-    // procedure is still read from db.
+    // Staying put (a server-wide procedure), the procedure is still read
+    // from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
       KeepOwnerAndName(procedure);
     }

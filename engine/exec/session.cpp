@@ -639,8 +639,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   std::string name = tsql::ToLower(procedure.Last());
   DatabaseContext context(*this, sink);
   if (!procedure.Database().empty()) {
-    // Staying put (a server-wide procedure, #temp tables to keep), the
-    // procedure is still read from db.
+    // Staying put (a server-wide procedure), the procedure is still read
+    // from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
       KeepOwnerAndName(procedure);
     }

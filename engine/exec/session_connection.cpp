@@ -50,6 +50,43 @@ SessionConnection* ConnectionOf(sqlite3* db) {
   return it == connections_by_handle.end() ? nullptr : it->second;
 }
 
+// Copies the whole database `from_schema` of `from` over `to_schema` of `to`
+// (SQLite's online backup, in one step). Throws std::runtime_error.
+void CopyDatabase(sqlite3* from, const char* from_schema, sqlite3* to, const char* to_schema) {
+  // An in-memory copy takes the page size of what it copies only while empty.
+  auto size = catalog::Prepare(from, std::string("PRAGMA ") + from_schema + ".page_size");
+  if (sqlite3_step(size.get()) == SQLITE_ROW) {
+    catalog::Exec(to, std::string("PRAGMA ") + to_schema +
+                          ".page_size=" + std::to_string(sqlite3_column_int(size.get(), 0)));
+  }
+  size.reset();
+  sqlite3_backup* backup = sqlite3_backup_init(to, to_schema, from, from_schema);
+  if (backup == nullptr) throw std::runtime_error(sqlite3_errmsg(to));
+  int stepped = sqlite3_backup_step(backup, -1);
+  int finished = sqlite3_backup_finish(backup);
+  if (stepped != SQLITE_DONE || finished != SQLITE_OK)
+    throw std::runtime_error(std::string("copying the temporary tables: ") + sqlite3_errmsg(to));
+}
+
+// The session's #temp tables and table variables (with whatever the engine
+// keeps beside them there) live in the temporary database of its
+// connection: an in-memory copy of it, or null when it holds no table.
+catalog::Connection TemporaryTablesOf(sqlite3* db) {
+  if (db == nullptr) return nullptr;
+  auto any = catalog::Prepare(db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
+  if (sqlite3_step(any.get()) != SQLITE_ROW) return nullptr;
+  any.reset();
+  sqlite3* raw = nullptr;
+  if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(raw);
+    throw std::runtime_error("cannot keep the temporary tables");
+  }
+  catalog::Connection kept(raw);
+  CopyDatabase(db, "temp", kept.get(), "main");
+  return kept;
+}
+
 }  // namespace
 
 SessionConnection::SessionConnection(EngineImpl& engine, const std::atomic<bool>& cancelled,
@@ -124,6 +161,11 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   bool reopens = file.string() == data_file_;
   for (const auto& [key, attachment] : attached_)
     reopens = reopens || attachment.second == file.string();
+  // The temporary tables go with the session from database to database, as
+  // tempdb's tables do: the new connection's temporary database becomes a
+  // copy of the old one's.
+  std::optional<StatementAuthorizer::EngineScope> engine_sql(std::in_place, authorizer_);
+  catalog::Connection temporary = TemporaryTablesOf(db_.get());
   if (reopens) Close();
   catalog::Connection db =
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
@@ -132,6 +174,8 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   sqlite3_trace_v2(db.get(), SQLITE_TRACE_STMT, &SessionConnection::OnStatement, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
+  if (temporary) CopyDatabase(temporary.get(), "main", db.get(), "temp");
+  engine_sql.reset();
   Close();
   {
     std::lock_guard lock(connections_mutex);
