@@ -19,6 +19,7 @@
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -529,6 +530,13 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_triggers = HasTriggers(db_.get(), target.schema);
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
     target.has_rules = HasRulesTable(db_.get(), target.schema);
+    target.lists_temp_tables = tsql::EqualsIgnoreCase(target.database, "tempdb");
+    if (target.lists_temp_tables) {
+      target.has_temp_objects = HasTempObjects(db_.get());
+      authorizer_.Expose("temp", "sqlite_master");
+      authorizer_.Expose("temp", "sqlite_temp_master");
+      authorizer_.Expose("temp", kTempObjectsTable);
+    }
     if (view == "sysmessages")
       target.has_user_messages = HasUserMessages(db_.get(), target.master_schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
