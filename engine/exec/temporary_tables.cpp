@@ -28,6 +28,11 @@ void RecordTempTable(sqlite3* db, const std::string& name, std::uint64_t number,
   std::string table = std::string("temp.") + kTempObjectsTable;
   catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + table +
                         " (name PRIMARY KEY COLLATE NOCASE, catalog_name, id, crdate)");
+  // Rows of tables dropped since (a table variable's at the end of its batch)
+  // go, so the table holds no more rows than there are tables.
+  catalog::Exec(db, "DELETE FROM " + table +
+                        " WHERE name NOT IN (SELECT name FROM temp.sqlite_master WHERE type = "
+                        "'table')");
   catalog::PreparedStatement insert =
       catalog::Prepare(db, "INSERT OR REPLACE INTO " + table + " VALUES (?1, ?2, ?3, ?4)");
   std::string catalog_name = TempCatalogName(name, number, table_variable);

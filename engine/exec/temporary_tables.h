@@ -30,7 +30,8 @@ inline constexpr std::int64_t kTempObjectIdBase = 1000000000;
 std::string TempCatalogName(std::string_view name, std::uint64_t number, bool table_variable);
 
 // Records the new temporary table `name`, the engine's `number`-th (a table
-// of that name recorded before is forgotten). Throws std::runtime_error.
+// of that name recorded before, and every table dropped since, is
+// forgotten). Throws std::runtime_error.
 void RecordTempTable(sqlite3* db, const std::string& name, std::uint64_t number,
                      bool table_variable);
 
