@@ -56,6 +56,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_definition_sql.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
@@ -1327,6 +1328,12 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
       NormaliseColumns(db, "temp", table.name);
     if (statement.kind == StatementKind::kCreateTable && StoresExactForm(db, "temp"))
       StoreExactColumnTexts(db, "temp", table.name);
+    // Its id and name in tempdb's catalog.
+    if (statement.kind == StatementKind::kCreateTable) {
+      StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());
+      RecordTempTable(db, table.name, session_.Engine().Sessions().NextTempTable(),
+                      makes_table_variable_);
+    }
     return;
   }
   std::string schema = session_.Connection().SchemaOf(table.database);
@@ -1827,8 +1834,8 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   // db..p runs in db's context, system procedures too (EXEC pubs..sp_help).
   DatabaseContext context(session_, sink_);
   if (!procedure.Database().empty()) {
-    // Staying put (a server-wide procedure, #temp tables to keep), the
-    // procedure is still read from db.
+    // Staying put (a server-wide procedure), the procedure is still read
+    // from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
       KeepOwnerAndName(procedure);
     }
@@ -2213,6 +2220,7 @@ void BatchExecutor::DeclareTableVariable(const tsql::Statement& statement, size_
   CapturedResult quiet(sink_);
   BatchExecutor inner(session_, quiet);
   inner.procedure_ = procedure_;
+  inner.makes_table_variable_ = true;
   inner.PassThrough(*create);
 }
 

@@ -326,6 +326,8 @@ class BatchExecutor final : public ParameterSource {
   // dropped when it ends, as SQL Server drops them; temp_tables_made_ lists
   // them. A batch's own last as long as the session.
   bool drops_its_temp_tables_ = false;
+  // Runs the CREATE TABLE of a table variable's table.
+  bool makes_table_variable_ = false;
   std::vector<std::string> temp_tables_made_;
   // The body that called this procedure's; nullptr for a batch.
   BatchExecutor* caller_ = nullptr;

@@ -21,6 +21,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_indexes.h"
 #include "engine/exec/value_conversion.h"
@@ -398,54 +399,66 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
     }
   }
   sqlite3* db = session.Connection().Handle();
+  // The columns of `table` of SQLite schema `schema`, listed under the name
+  // `shown`.
+  auto table_columns = [&](const std::string& table, const std::string& shown,
+                           const std::string& owner, const std::string& schema, bool views) {
+    auto info = catalog::Prepare(
+        db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?1, ?2)");
+    sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    std::string table_sql = StoredTableSql(db, schema, table);
+    // A view's columns have the types its query gives them.
+    std::optional<std::vector<ColumnType>> view_types;
+    if (views) view_types = ViewColumnTypes(db, schema, StoredViewSql(db, schema, table));
+    // A column's default reads as its DEFAULT constraint was written, not
+    // as the engine stores it (an exact number as its scaled integer).
+    std::vector<TableConstraint> defaults;
+    if (!views) {
+      for (TableConstraint& c : ReadTableConstraints(db, schema, table)) {
+        if (c.xtype == "D" && !c.columns.empty()) defaults.push_back(std::move(c));
+      }
+    }
+    int ordinal = 0;
+    while (sqlite3_step(info.get()) == SQLITE_ROW) {
+      ++ordinal;
+      std::string column = catalog::ColumnText(info.get(), 0);
+      if (!Matches(column_pattern, column)) continue;
+      std::string declared = catalog::ColumnText(info.get(), 1);
+      int primary_key = sqlite3_column_int(info.get(), 4);
+      ColumnType type = StoredColumnType(declared, primary_key, table_sql)
+                            .value_or(ColumnType{SqlType::kSqlVariant});
+      bool nullable = sqlite3_column_int(info.get(), 2) == 0 && primary_key == 0 &&
+                      !type.row_version;
+      if (view_types && static_cast<size_t>(ordinal) <= view_types->size()) {
+        type = (*view_types)[static_cast<size_t>(ordinal) - 1];
+        nullable = type.nullable && !type.row_version;
+      }
+      Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
+                           ? Value{}
+                           : Value(catalog::ColumnText(info.get(), 3));
+      for (const TableConstraint& c : defaults) {
+        if (tsql::EqualsIgnoreCase(c.columns.front(), column)) fallback = c.text;
+      }
+      OdbcType odbc = Describe(type, odbc3);
+      // The identity column is the table's rowid.
+      if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
+        odbc.type_name += " identity";
+      add(owner, shown, column, odbc, nullable, fallback, ordinal);
+    }
+  };
+  // In tempdb, the session's #temp table the name gives, under its catalog name.
+  if (tsql::EqualsIgnoreCase(session.CurrentDatabase(), "tempdb") &&
+      (!args[1] || Matches(*args[1], "dbo")) && InThisDatabase(session, args[2])) {
+    if (std::optional<NamedTempTable> temp = FindTempTable(db, pattern))
+      table_columns(temp->name, temp->entry.catalog_name, "dbo", "temp", false);
+  }
   for (bool views : {false, true}) {
     for (const std::string& table : UserTableNames(session, views)) {
       if (!Matches(pattern, table) || !OwnerListed(session, args[1], pattern, table) ||
           !InThisDatabase(session, args[2]))
         continue;
-      std::string owner = ObjectOwner(session, table);
-      auto info = catalog::Prepare(
-          db, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?)");
-      sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-      std::string table_sql = StoredTableSql(db, "main", table);
-      // A view's columns have the types its query gives them.
-      std::optional<std::vector<ColumnType>> view_types;
-      if (views) view_types = ViewColumnTypes(db, "main", StoredViewSql(db, "main", table));
-      // A column's default reads as its DEFAULT constraint was written, not
-      // as the engine stores it (an exact number as its scaled integer).
-      std::vector<TableConstraint> defaults;
-      if (!views) {
-        for (TableConstraint& c : ReadTableConstraints(db, "main", table)) {
-          if (c.xtype == "D" && !c.columns.empty()) defaults.push_back(std::move(c));
-        }
-      }
-      int ordinal = 0;
-      while (sqlite3_step(info.get()) == SQLITE_ROW) {
-        ++ordinal;
-        std::string column = catalog::ColumnText(info.get(), 0);
-        if (!Matches(column_pattern, column)) continue;
-        std::string declared = catalog::ColumnText(info.get(), 1);
-        int primary_key = sqlite3_column_int(info.get(), 4);
-        ColumnType type = StoredColumnType(declared, primary_key, table_sql)
-                              .value_or(ColumnType{SqlType::kSqlVariant});
-        bool nullable = sqlite3_column_int(info.get(), 2) == 0 && primary_key == 0 &&
-                        !type.row_version;
-        if (view_types && static_cast<size_t>(ordinal) <= view_types->size()) {
-          type = (*view_types)[static_cast<size_t>(ordinal) - 1];
-          nullable = type.nullable && !type.row_version;
-        }
-        Value fallback = sqlite3_column_type(info.get(), 3) == SQLITE_NULL
-                             ? Value{}
-                             : Value(catalog::ColumnText(info.get(), 3));
-        for (const TableConstraint& c : defaults) {
-          if (tsql::EqualsIgnoreCase(c.columns.front(), column)) fallback = c.text;
-        }
-        OdbcType odbc = Describe(type, odbc3);
-        // The identity column is the table's rowid.
-        if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
-          odbc.type_name += " identity";
-        add(owner, table, column, odbc, nullable, fallback, ordinal);
-      }
+      table_columns(table, table, ObjectOwner(session, table), "main", views);
     }
   }
   result.Send(sink);

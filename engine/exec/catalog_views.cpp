@@ -4,12 +4,14 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/server_configuration.h"
+#include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/constraint_catalog_views.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/server_catalog_views.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
@@ -23,8 +25,16 @@ namespace {
 // The xtype of a row of UserObjects.
 constexpr std::string_view kUserObjectKind = "CASE u.type WHEN 'view' THEN 'V' ELSE 'U' END";
 
-// User tables and views of a schema, hiding SQLite's and the engine's own.
+bool IsTempTarget(const CatalogTarget& t) { return t.schema == "temp"; }
+
+// User tables and views of a schema, hiding SQLite's and the engine's own;
+// of the temporary schema the session's #temp tables, with the name (shown)
+// and id tempdb's catalog gives them.
 std::string UserObjects(const CatalogTarget& t) {
+  if (IsTempTarget(t)) {
+    return "SELECT x.name AS name, 'table' AS type, x.sql AS sql, x.catalog_name AS shown, "
+           "x.id AS id FROM " + TempTablesSql(t.has_temp_objects) + " x";
+  }
   return "SELECT name, type, sql FROM " + tsql::QuoteSqliteName(t.schema) +
          ".sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE "
          "'\\' "
@@ -127,6 +137,17 @@ std::string TableRows(const CatalogTarget& t) {
          " o ON o.name = u.name AND o.xtype IN ('U', 'V')";
 }
 
+// tempdb's rows of the #temp tables, the session's own and other sessions'
+// (which it may see, but not read), beginning "UNION ALL"; empty elsewhere.
+std::string TempObjectRows(const CatalogTarget& t) {
+  if (!t.lists_temp_tables) return "";
+  auto item = [](int k) { return "json_extract(e.value, '$[" + std::to_string(k) + "]')"; };
+  return " UNION ALL SELECT " + SysObjectsColumns({"x.catalog_name", "x.id", "'U'", "x.crdate"}) +
+         " FROM " + TempTablesSql(t.has_temp_objects) + " x UNION ALL SELECT " +
+         SysObjectsColumns({item(0), item(1), "'U'", item(2)}) +
+         " FROM json_each(sqlengine_temp_tables_elsewhere()) e";
+}
+
 std::string SysObjects(const CatalogTarget& t) {
   std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
   ObjectRowSql routine{"o.name", "o.id", "o.xtype", "o.crdate"};
@@ -139,7 +160,7 @@ std::string SysObjects(const CatalogTarget& t) {
          SysObjectsColumns(constraint) + " FROM " + ConstraintObjects(t) +
          " k UNION ALL SELECT " + TriggerObjects(t) +
          SysObjectsColumns({"s.column1", "s.column2", "'S'", "'1900-01-01 00:00:00.000'"}) +
-         " FROM (" + SystemTableValues(t) + ") s)";
+         " FROM (" + SystemTableValues(t) + ") s" + TempObjectRows(t) + ")";
 }
 
 // syscomments: one row per procedure, function, trigger and view holding its
@@ -284,15 +305,52 @@ std::string Columns(const CatalogTarget& t, std::string_view select_list) {
          ") u JOIN pragma_table_xinfo(u.name, " + tsql::QuoteSqliteString(t.schema) + ") c";
 }
 
-std::string SysColumns(const CatalogTarget& t) {
+// The object id of Columns' table `u`.
+std::string ColumnsTableId(const CatalogTarget& t) {
+  if (IsTempTarget(t)) return "u.id";
   std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
+  return "coalesce((SELECT id FROM " + objects +
+         " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " +
+         tsql::QuoteSqliteName(t.schema) + ".sqlite_master m WHERE m.name = u.name))";
+}
+
+// The name the catalog shows for Columns' (or UserObjects') table `u`.
+std::string ShownName(const CatalogTarget& t) { return IsTempTarget(t) ? "u.shown" : "u.name"; }
+
+// The columns of the system tables sysobjects lists, as SQL Server declares
+// them, beginning "UNION ALL"; empty for the #temp tables' target.
+std::string SystemTableColumns(const CatalogTarget& t) {
+  if (IsTempTarget(t)) return "";
+  std::string values;
+  for (const SystemTable& table : SystemTablesOf(t.database)) {
+    int colid = 0;
+    for (const CatalogViewColumn& column : CatalogViewColumns(table.name)) {
+      bool sysname = tsql::EqualsIgnoreCase(column.type, "sysname");
+      values += std::string(values.empty() ? "VALUES " : ", ") + "(" +
+                tsql::QuoteSqliteString(std::string(column.name)) + ", " +
+                std::to_string(table.id) + ", " +
+                tsql::QuoteSqliteString(sysname ? "nvarchar(128)" : std::string(column.type)) +
+                ", " + (sysname ? "256" : "NULL") + ", " + std::to_string(++colid) + ", " +
+                (column.nullable ? "1" : "0") + ")";
+    }
+  }
+  auto type = [](std::string_view property) {
+    return "sqlengine_type_property(s.column3, '" + std::string(property) + "')";
+  };
+  return " UNION ALL SELECT s.column1, s.column2, " + type("xtype") + ", 0, coalesce(s.column4, " +
+         type("xtype") + "), " + type("length") + ", coalesce(" + type("precision") +
+         ", 0), coalesce(" + type("scale") + ", 0), s.column5, 0, 0, 0, 0, 0, 0, 0, s.column5, "
+         "NULL, 0, s.column6, " + type("precision") + ", " + type("scale") + ", 0, 0, CASE WHEN " +
+         type("xtype") +
+         " IN (35, 99, 167, 175, 231, 239) THEN 'SQL_Latin1_General_CP1_CI_AS' END FROM (" +
+         values + ") s";
+}
+
+std::string SysColumns(const CatalogTarget& t) {
   return "(" +
          Columns(
              t,
-             "c.name AS name, coalesce((SELECT id FROM " + objects +
-                 " o WHERE o.name = u.name), 1000 + (SELECT rowid FROM " +
-                 tsql::QuoteSqliteName(t.schema) +
-                 ".sqlite_master m WHERE m.name = u.name)) AS id, "
+             "c.name AS name, " + ColumnsTableId(t) + " AS id, "
                  + ColumnTypeProperty(t, "xtype") + " AS xtype, 0 AS typestat, "
                  + ColumnTypeProperty(t, "xtype") + " AS xusertype, "
                  + ColumnTypeProperty(t, "length") + " AS length, "
@@ -309,15 +367,22 @@ std::string SysColumns(const CatalogTarget& t) {
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
                  "0 AS isoutparam, " + ColumnCollation(t) + " AS collation") +
-         ")";
+         SystemTableColumns(t) + WithTempTables(t, SysColumns) + ")";
+}
+
+// Whether INFORMATION_SCHEMA lists the table or view `u` (the session's own
+// #temp tables always).
+std::string Listed(const CatalogTarget& t, std::string_view column = {}) {
+  if (IsTempTarget(t)) return "1";
+  return InformationSchemaVisible(t, "u.name", kUserObjectKind, column);
 }
 
 std::string InformationSchemaTables(const CatalogTarget& t) {
   return "(SELECT " + tsql::QuoteSqliteString(t.database) +
-         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
-         " AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
+         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") + " AS TABLE_SCHEMA, " + ShownName(t) +
+         " AS TABLE_NAME, "
          "CASE u.type WHEN 'view' THEN 'VIEW' ELSE 'BASE TABLE' END AS TABLE_TYPE FROM (" +
-         UserObjects(t) + ") u WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind) +
+         UserObjects(t) + ") u WHERE " + Listed(t) + WithTempTables(t, InformationSchemaTables) +
          ")";
 }
 
@@ -339,7 +404,7 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
   return "(" +
          Columns(t, tsql::QuoteSqliteString(t.database) +
                         " AS TABLE_CATALOG, " + OwnerNameSql(t, "u.name") +
-                        " AS TABLE_SCHEMA, u.name AS TABLE_NAME, "
+                        " AS TABLE_SCHEMA, " + ShownName(t) + " AS TABLE_NAME, "
                         "c.name AS COLUMN_NAME, c.cid + 1 AS ORDINAL_POSITION, " +
                         ColumnDefault(t) +
                         " AS COLUMN_DEFAULT, "
@@ -369,7 +434,7 @@ std::string InformationSchemaColumns(const CatalogTarget& t) {
                         "CASE WHEN " + collation + " IS NOT NULL THEN 'dbo' END "
                         "AS COLLATION_SCHEMA, " + collation + " AS COLLATION_NAME, "
                         "NULL AS DOMAIN_CATALOG, NULL AS DOMAIN_SCHEMA, NULL AS DOMAIN_NAME") +
-         " WHERE " + InformationSchemaVisible(t, "u.name", kUserObjectKind, "c.name") + ")";
+         " WHERE " + Listed(t, "c.name") + WithTempTables(t, InformationSchemaColumns) + ")";
 }
 
 std::string SysFiles(const CatalogTarget& t) {
@@ -525,6 +590,21 @@ std::string OwnerNameSql(const CatalogTarget& t, std::string_view object) {
          "), 'dbo')";
 }
 
+std::string WithTempTables(const CatalogTarget& t, std::string (*view)(const CatalogTarget&)) {
+  if (!t.lists_temp_tables) return "";
+  return " UNION ALL SELECT * FROM " + view(TempTablesTarget(t));
+}
+
+CatalogTarget TempTablesTarget(const CatalogTarget& t) {
+  CatalogTarget temp;
+  temp.database = t.database;
+  temp.schema = "temp";
+  temp.data_file = t.data_file;
+  temp.data_folder = t.data_folder;
+  temp.has_temp_objects = t.has_temp_objects;
+  return temp;
+}
+
 std::vector<SystemTable> SystemTablesOf(std::string_view database) {
   std::vector<SystemTable> tables(std::begin(kSystemTables), std::end(kSystemTables));
   if (tsql::EqualsIgnoreCase(database, "master"))
@@ -567,7 +647,7 @@ bool IsCatalogViewSource(std::string_view table) {
         std::string_view(kTriggersTable), std::string_view(kUserTypesTable),
         std::string_view(kRulesTable), std::string_view(catalog::kLoginsTable),
         std::string_view(kObjectOwnersTable), std::string_view(catalog::kConfigurationsTable),
-        std::string_view(catalog::kRoleMembersTable)}) {
+        std::string_view(catalog::kRoleMembersTable), std::string_view(kTempObjectsTable)}) {
     if (tsql::EqualsIgnoreCase(table, source)) return true;
   }
   return false;

@@ -42,6 +42,11 @@ struct CatalogTarget {
   bool has_rules = false;       // and its rules and defaults table
   bool has_user_messages = false;  // master has the table of sp_addmessage's messages
   bool has_object_owners = false;  // some object belongs to a user other than dbo
+  // tempdb's catalog, which lists the session's #temp tables (reachable
+  // under SQLite schema "temp") and other sessions' too; whether the
+  // session has recorded any (temporary_tables.h).
+  bool lists_temp_tables = false;
+  bool has_temp_objects = false;
   std::string owner_sid_hex;  // its owner's sid in hex; empty for none
   std::string created;        // its creation time, as sysdatabases.crdate
   // Its procedures' parameters; read only for the views that list them
@@ -107,6 +112,13 @@ inline constexpr int kTriggerOnInsert = 256;
 inline constexpr int kTriggerOnUpdate = 512;
 inline constexpr int kTriggerOnDelete = 1024;
 inline constexpr int kTriggerInsteadOf = 8192;
+
+// The target whose views describe the session's #temp tables alone, from
+// tempdb's target `t`.
+CatalogTarget TempTablesTarget(const CatalogTarget& t);
+// In tempdb's target `t`, " UNION ALL " and `view` of TempTablesTarget(t)
+// to follow `view` of `t`; empty for another target.
+std::string WithTempTables(const CatalogTarget& t, std::string (*view)(const CatalogTarget&));
 
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);

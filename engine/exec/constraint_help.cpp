@@ -9,6 +9,7 @@
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 
@@ -48,8 +49,8 @@ void Informational(ResultSink& sink, int number) { sink.Message(FormatMessage(nu
 }  // namespace
 
 void SendConstraintSets(sqlite3* db, const std::string& database, const std::string& table,
-                        ResultSink& sink) {
-  std::vector<TableConstraint> all = ReadTableConstraints(db, "main");
+                        ResultSink& sink, const std::string& schema) {
+  std::vector<TableConstraint> all = ReadTableConstraints(db, schema);
   std::vector<const TableConstraint*> own;
   std::vector<const TableConstraint*> referencing;
   for (const TableConstraint& c : all) {
@@ -116,10 +117,19 @@ void HelpConstraint(Session& session, const std::vector<CallArgument>& given, Re
   StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
   tsql::DottedName name = tsql::ReadWrittenName(written);
   std::string table = name.parts.empty() ? written : name.Last();
+  // A #temp table is found in tempdb alone, as tempdb's catalog lists it.
+  std::string schema = "main";
+  if (tsql::EqualsIgnoreCase(database, "tempdb")) {
+    if (std::optional<NamedTempTable> temp = FindTempTable(db, written)) {
+      table = temp->name;
+      schema = "temp";
+    }
+  }
   auto find = catalog::Prepare(
-      db, "SELECT name FROM main.sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+      db, "SELECT name FROM " + schema +
+              ".sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
   sqlite3_bind_text(find.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead("main", table) ||
+  if (sqlite3_step(find.get()) != SQLITE_ROW || !session.MayRead(schema, table) ||
       tsql::ToLower(table).starts_with("sqlengine_")) {
     throw MakeError(15009, {written, database});
   }
@@ -133,7 +143,7 @@ void HelpConstraint(Session& session, const std::vector<CallArgument>& given, Re
     object.Add({written});
     object.Send(sink);
   }
-  SendConstraintSets(db, database, table, sink);
+  SendConstraintSets(db, database, table, sink, schema);
 }
 
 }  // namespace sqlengine::exec

@@ -20,8 +20,9 @@ class Session;
 void HelpConstraint(Session& session, const std::vector<CallArgument>& arguments, ResultSink& sink);
 
 // The sets after the object's name, for `table` of the connection's current
-// database (named `database`), as sp_help ends with them too.
+// database (named `database`; SQLite schema `schema`, "temp" for a #temp
+// table), as sp_help ends with them too.
 void SendConstraintSets(sqlite3* db, const std::string& database, const std::string& table,
-                        ResultSink& sink);
+                        ResultSink& sink, const std::string& schema = "main");
 
 }  // namespace sqlengine::exec

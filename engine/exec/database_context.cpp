@@ -24,10 +24,6 @@ DatabaseContext::~DatabaseContext() {
 bool DatabaseContext::Enter(std::string_view database) {
   if (tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) return true;
   if (!session_.Engine().FindDatabase(database)) throw MakeError(911, {database});
-  auto temporary = catalog::Prepare(session_.Connection().Handle(),
-                                    "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
-  if (sqlite3_step(temporary.get()) == SQLITE_ROW) return false;
-  temporary.reset();
   session_.UseDatabase(database, nullptr, 0);
   entered_ = session_.CurrentDatabase();
   return true;

@@ -24,9 +24,8 @@ class DatabaseContext {
 
   // Makes `database` current without telling the client. Throws SqlError
   // 911 (unknown), 916 (the login is no user there), 226 (inside a
-  // transaction: the switch opens another connection). A session holding
-  // #temp tables stays where it is: the switch would lose them. True when
-  // `database` is current afterwards.
+  // transaction: the switch opens another connection). The session's #temp
+  // tables go along. True when `database` is current afterwards.
   bool Enter(std::string_view database);
   // Makes the session's database current again. Throws SqlError when that
   // fails; the destructor does the same but only logs a failure.

@@ -26,6 +26,7 @@
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_indexes.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
@@ -254,11 +255,12 @@ void Informational(ResultSink& sink, int number,
 
 // sp_helpindex's rows for `table`: SQLite's indexes under the names and
 // descriptions SQL Server gives its own.
-ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
+ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any,
+                        const std::string& schema = "main") {
   ResultBuilder result({{"index_name", Name()},
                         {"index_description", Text(210)},
                         {"index_keys", ColumnType{SqlType::kNVarChar, 2078}}});
-  std::vector<TableIndex> indexes = IndexesOf(db, table);
+  std::vector<TableIndex> indexes = IndexesOf(db, table, schema);
   for (const TableIndex& index : indexes) {
     std::string keys;
     for (const IndexColumn& column : index.columns)
@@ -275,11 +277,40 @@ ResultBuilder IndexRows(sqlite3* db, const std::string& table, bool* any) {
   return result;
 }
 
+// The system table of the current database `written` ('sysobjects',
+// 'dbo.sysobjects') names, as SQL Server spells it; nullopt for another name.
+std::optional<std::string> SystemTableNamed(Session& session, std::string_view written) {
+  tsql::DottedName name = tsql::ReadWrittenName(written);
+  if (name.parts.empty() || name.parts.size() > 2) return std::nullopt;
+  if (name.parts.size() == 2 && !tsql::EqualsIgnoreCase(name.parts[0], "dbo")) return std::nullopt;
+  for (const SystemTable& table : SystemTablesOf(session.Connection().Database())) {
+    if (tsql::EqualsIgnoreCase(table.name, name.Last())) return std::string(table.name);
+  }
+  return std::nullopt;
+}
+
+// The session's #temp table `written` names, found only while tempdb is the
+// current database, as SQL Server's procedures look names up in the
+// current database's catalog.
+std::optional<NamedTempTable> TempTableNamed(Session& session, std::string_view written) {
+  if (!tsql::EqualsIgnoreCase(session.Connection().Database(), "tempdb")) return std::nullopt;
+  return FindTempTable(session.Connection().Handle(), written);
+}
+
 void HelpIndex(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_helpindex", given, {"@objname"});
   std::string written = args.Required(0, "sp_helpindex", "@objname");
   sqlite3* db = session.Connection().Handle();
   StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  if (std::optional<NamedTempTable> temp = TempTableNamed(session, written)) {
+    bool any = false;
+    ResultBuilder rows = IndexRows(db, temp->name, &any, "temp");
+    if (!any) return Informational(sink, 15472, {written});
+    return rows.Send(sink);
+  }
+  // A system table's indexes are SQL Server's own, of which the engine
+  // keeps no record.
+  if (SystemTableNamed(session, written)) return Informational(sink, 15472, {written});
   std::string table = Unbracketed(written);
   auto find = catalog::Prepare(
       db,
@@ -309,18 +340,6 @@ Value IdentityNumber(sqlite3* db, const std::string& function, const std::string
     return Decimal{1, 0};
   }
   return Decimal{static_cast<__int128>(sqlite3_column_int64(query.get(), 0)), 0};
-}
-
-// The system table of the current database `written` ('sysobjects',
-// 'dbo.sysobjects') names, as SQL Server spells it; nullopt for another name.
-std::optional<std::string> SystemTableNamed(Session& session, std::string_view written) {
-  tsql::DottedName name = tsql::ReadWrittenName(written);
-  if (name.parts.empty() || name.parts.size() > 2) return std::nullopt;
-  if (name.parts.size() == 2 && !tsql::EqualsIgnoreCase(name.parts[0], "dbo")) return std::nullopt;
-  for (const SystemTable& table : SystemTablesOf(session.Connection().Database())) {
-    if (tsql::EqualsIgnoreCase(table.name, name.Last())) return std::string(table.name);
-  }
-  return std::nullopt;
 }
 
 // sp_help's row for a column of `type`, shown as `type_name`.
@@ -376,14 +395,17 @@ void SendIdentityAndPlace(ResultBuilder& identity, bool has_identity, bool table
   filegroup.Send(sink);
 }
 
-void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink) {
+// `schema`: "main", or "temp" for a #temp table.
+void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSink& sink,
+               const std::string& schema = "main") {
   ResultBuilder columns = ColumnRows();
   ResultBuilder identity = IdentityRows();
   auto info = catalog::Prepare(
       db,
-      "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?, 'main') ORDER BY cid");
+      "SELECT name, type, \"notnull\", pk, hidden FROM pragma_table_xinfo(?1, ?2) ORDER BY cid");
   sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
-  std::string table_sql = StoredTableSql(db, "main", object.name);
+  sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  std::string table_sql = StoredTableSql(db, schema, object.name);
   // A view's columns have the types its query gives them.
   std::optional<std::vector<ColumnType>> view_types;
   if (object.xtype == "V")
@@ -402,13 +424,14 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
       type = (*view_types)[cid];
       nullable = type.nullable && !type.row_version;
     }
-    std::string user_type =
-        rowid_identity ? std::string() : UserTypeOfColumn(db, object.name, name);
+    std::string user_type = rowid_identity || schema != "main"
+                                ? std::string()
+                                : UserTypeOfColumn(db, object.name, name);
     std::string type_name(tsql::DeclaredTypeName(type));
     AddColumnRow(columns, name, user_type.empty() ? type_name : user_type, type, nullable,
                  // A computed column is a generated column (hidden 2).
                  sqlite3_column_int(info.get(), 4) >= 2,
-                 IsCharacter(type) ? StoredColumnCollation(db, "main", object.name, name, type,
+                 IsCharacter(type) ? StoredColumnCollation(db, schema, object.name, name, type,
                                                            object.xtype == "V")
                                    : std::string());
     if (rowid_identity) {
@@ -421,13 +444,13 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
   SendIdentityAndPlace(identity, has_identity, object.xtype == "U", sink);
   if (object.xtype != "U") return;
   bool any = false;
-  ResultBuilder indexes = IndexRows(db, object.name, &any);
+  ResultBuilder indexes = IndexRows(db, object.name, &any, schema);
   if (any) {
     indexes.Send(sink);
   } else {
     Informational(sink, 15472, {object.name});
   }
-  SendConstraintSets(db, session.Connection().Database(), object.name, sink);
+  SendConstraintSets(db, session.Connection().Database(), object.name, sink, schema);
 }
 
 // sp_help of a system table of the current database: as for a table, its
@@ -545,6 +568,18 @@ void Help(Session& session, const std::vector<CallArgument>& given, ResultSink& 
   }
   if (std::optional<UserType> type = FindUserType(db, wanted)) {
     TypeRows({*type}).Send(sink);
+    return;
+  }
+  if (std::optional<NamedTempTable> temp = TempTableNamed(session, *args[0])) {
+    ObjectRow object{temp->name, "U",
+                     ConvertForType(temp->entry.crdate, ColumnType{SqlType::kDateTime})};
+    ResultBuilder about({{"Name", Name()},
+                         {"Owner", Name()},
+                         {"Type", ColumnType{SqlType::kNVarChar, 31}},
+                         {"Created_datetime", ColumnType{SqlType::kDateTime}}});
+    about.Add({temp->entry.catalog_name, std::string("dbo"), KindName("U"), object.created});
+    about.Send(sink);
+    HelpTable(session, db, object, sink, "temp");
     return;
   }
   if (std::optional<std::string> system = SystemTableNamed(session, *args[0])) {

@@ -3,6 +3,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -47,11 +48,17 @@ std::string IndexCommonTables(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string on = tsql::QuoteSqliteString(t.schema);
   std::string shown = ShownIndexNameSql("l.sqlite_name", "l.tbl");
-  return "WITH tables AS (SELECT m.name AS tbl, coalesce(o.id, 1000 + m.rowid) AS id FROM " +
-         schema + ".sqlite_master m LEFT JOIN " + schema + "." + catalog::kObjectsTable +
-         " o ON o.name = m.name AND o.xtype = 'U' WHERE m.type = 'table' "
-         "AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
-         "AND m.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'), " +
+  // The session's #temp tables under the names and ids tempdb shows.
+  std::string tables =
+      t.schema == "temp"
+          ? "SELECT x.name AS tbl, x.id AS id, x.catalog_name AS shown FROM " +
+                TempTablesSql(t.has_temp_objects) + " x"
+          : "SELECT m.name AS tbl, coalesce(o.id, 1000 + m.rowid) AS id, m.name AS shown FROM " +
+                schema + ".sqlite_master m LEFT JOIN " + schema + "." + catalog::kObjectsTable +
+                " o ON o.name = m.name AND o.xtype = 'U' WHERE m.type = 'table' "
+                "AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                "AND m.name NOT LIKE 'sqlengine\\_%' ESCAPE '\\'";
+  return "WITH tables AS (" + tables + "), " +
          KeyConstraints(t) +
          ", lists AS (SELECT t.tbl AS tbl, t.id AS id, l.name AS sqlite_name, l.\"unique\" AS "
          "is_unique, l.origin AS origin, (SELECT m.rowid FROM " +
@@ -78,14 +85,14 @@ std::string IndexCommonTables(const CatalogTarget& t) {
          " WHEN 'UQ' THEN " + std::to_string(kUnique | kUniqueConstraint) +
          " ELSE CASE WHEN l.is_unique THEN " + std::to_string(kUnique) +
          " ELSE 0 END END AS status, l.sqlite_name AS sqlite_name FROM kinds l "
-         "UNION ALL SELECT t.tbl, t.id, 0, t.tbl, 0, NULL FROM tables t WHERE NOT EXISTS "
+         "UNION ALL SELECT t.tbl, t.id, 0, t.shown, 0, NULL FROM tables t WHERE NOT EXISTS "
          "(SELECT 1 FROM kinds p WHERE p.tbl = t.tbl AND p.clustered)) ";
 }
 
 std::string SysIndexes(const CatalogTarget& t) {
   std::string rows =
       "coalesce(sqlengine_table_rows(" + tsql::QuoteSqliteString(t.schema) + ", k.tbl), 0)";
-  return "(" + IndexCommonTables(t) +
+  return "(SELECT * FROM (" + IndexCommonTables(t) +
          "SELECT k.id AS id, k.status AS status, NULL AS first, k.indid AS indid, "
          "NULL AS root, 0 AS minlen, (SELECT count(*) FROM pragma_index_info(k.sqlite_name, " +
          tsql::QuoteSqliteString(t.schema) +
@@ -96,7 +103,7 @@ std::string SysIndexes(const CatalogTarget& t) {
          "0 AS reserved4, 0 AS xmaxlen, 0 AS maxirow, 0 AS OrigFillFactor, 0 AS StatVersion, "
          "0 AS reserved2, NULL AS FirstIAM, 0 AS impid, 0 AS lockflags, 0 AS pgmodctr, "
          "NULL AS keys, k.name AS name, NULL AS statblob, 0 AS maxlen, " +
-         rows + " AS rows FROM keyed k)";
+         rows + " AS rows FROM keyed k)" + WithTempTables(t, SysIndexes) + ")";
 }
 
 std::string IndexKeys(const CatalogTarget& t) {
@@ -108,7 +115,8 @@ std::string IndexKeys(const CatalogTarget& t) {
 }
 
 std::string SysIndexKeys(const CatalogTarget& t) {
-  return "(" + IndexCommonTables(t) + IndexKeys(t) + ")";
+  return "(SELECT * FROM (" + IndexCommonTables(t) + IndexKeys(t) + ")" +
+         WithTempTables(t, SysIndexKeys) + ")";
 }
 
 }  // namespace sqlengine::exec

@@ -12,7 +12,7 @@
 
 namespace sqlengine::exec {
 
-// "WITH tables (tbl, id), keyed (tbl, id, indid, name, status, sqlite_name) "
+// "WITH tables (tbl, id, shown), keyed (tbl, id, indid, name, status, sqlite_name) "
 // for a query to follow: every user table with its object id, and every
 // index a table shows (sqlite_name NULL for a heap and for a primary key that
 // is the table's rowid, its identity column).

@@ -10,6 +10,7 @@
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
@@ -167,8 +168,8 @@ void IndexProperty(sqlite3_context* context, int, sqlite3_value** args) {
 }
 
 // sqlengine_temp_object_id(written name): the id of the session's #table the
-// name ('#t', 'tempdb..#t', 'tempdb.dbo.#t') names, NULL for another name or
-// none. A #table has no objects row: its id is 1000 + its schema row's rowid.
+// name ('#t', 'tempdb..#t', 'tempdb.dbo.#t') names, as tempdb's catalog
+// gives it (temporary_tables.h); NULL for another name or none.
 void TempObjectId(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(args[0]));
@@ -180,12 +181,12 @@ void TempObjectId(sqlite3_context* context, int, sqlite3_value** args) {
   // The schema table is the engine's to read, not the statement's.
   std::optional<StatementAuthorizer::EngineScope> engine_reads;
   if (StatementAuthorizer* authorizer = host.Authorizer()) engine_reads.emplace(*authorizer);
-  auto found = catalog::Prepare(sqlite3_context_db_handle(context),
-                                "SELECT rowid FROM temp.sqlite_master WHERE type = 'table' AND "
-                                "name = ?1 COLLATE NOCASE");
+  sqlite3* db = sqlite3_context_db_handle(context);
+  auto found = catalog::Prepare(db, "SELECT t.id FROM " + TempTablesSql(HasTempObjects(db)) +
+                                        " t WHERE t.name = ?1 COLLATE NOCASE");
   sqlite3_bind_text(found.get(), 1, name.Last().c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(found.get()) != SQLITE_ROW) return sqlite3_result_null(context);
-  sqlite3_result_int64(context, 1000 + sqlite3_column_int64(found.get(), 0));
+  sqlite3_result_int64(context, sqlite3_column_int64(found.get(), 0));
 }
 
 // sqlengine_table_rows(schema, table): the row count of a table of SQLite

@@ -24,6 +24,8 @@
 #include "engine/exec/process_procedures.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/system_procedures.h"
+#include "engine/exec/table_function_rows.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/value_conversion.h"
@@ -34,23 +36,6 @@
 
 namespace sqlengine::exec {
 namespace {
-
-// A request in the registry while it runs.
-class RequestActivity {
- public:
-  RequestActivity(SessionRegistry& registry, int spid, const std::string& command)
-      : registry_(registry), spid_(spid) {
-    // An evicted session's connection ends before it does anything more.
-    if (!registry_.Started(spid_, command)) throw ClientGone{};
-  }
-  ~RequestActivity() { registry_.Finished(spid_); }
-  RequestActivity(const RequestActivity&) = delete;
-  RequestActivity& operator=(const RequestActivity&) = delete;
-
- private:
-  SessionRegistry& registry_;
-  int spid_;
-};
 
 // The command sp_who shows for a batch: its first word, upper case.
 std::string FirstWordOf(std::string_view batch) {
@@ -65,6 +50,25 @@ std::string FirstWordOf(std::string_view batch) {
 }
 
 }  // namespace
+
+// A request in the registry while it runs; when it ends, the session's
+// #temp tables as it left them.
+class RequestActivity {
+ public:
+  RequestActivity(Session& session, const std::string& command) : session_(session) {
+    // An evicted session's connection ends before it does anything more.
+    if (!session_.engine_.Sessions().Started(session_.spid_, command)) throw ClientGone{};
+  }
+  ~RequestActivity() {
+    session_.PublishTempTables();
+    session_.engine_.Sessions().Finished(session_.spid_);
+  }
+  RequestActivity(const RequestActivity&) = delete;
+  RequestActivity& operator=(const RequestActivity&) = delete;
+
+ private:
+  Session& session_;
+};
 
 Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
     : engine_(engine),
@@ -253,6 +257,43 @@ std::optional<int> Session::DatabaseAccess(std::string_view database) {
 
 std::string Session::ProcessRows() { return ProcessRowsJson(engine_); }
 
+std::string Session::TempTablesElsewhere() {
+  std::string json = "[";
+  for (const TempTableEntry& table : engine_.Sessions().TempTablesElsewhere(spid_)) {
+    if (json.size() > 1) json += ",";
+    json += "[";
+    AppendJsonString(json, reinterpret_cast<const unsigned char*>(table.catalog_name.data()),
+                     static_cast<int>(table.catalog_name.size()));
+    json += "," + std::to_string(table.id) + ",";
+    AppendJsonString(json, reinterpret_cast<const unsigned char*>(table.crdate.data()),
+                     static_cast<int>(table.crdate.size()));
+    json += "]";
+  }
+  return json + "]";
+}
+
+void Session::PublishTempTables() {
+  sqlite3* db = connection_.Handle();
+  try {
+    std::int64_t version = 0;
+    if (db != nullptr) {
+      StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+      auto read = catalog::Prepare(db, "PRAGMA temp.schema_version");
+      if (sqlite3_step(read.get()) == SQLITE_ROW) version = sqlite3_column_int64(read.get(), 0);
+    }
+    if (version == published_temp_schema_) return;
+    std::vector<TempTableEntry> tables;
+    if (db != nullptr) {
+      StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
+      tables = ReadTempTables(db);
+    }
+    engine_.Sessions().PublishTempTables(spid_, std::move(tables));
+    published_temp_schema_ = version;
+  } catch (const std::exception& failure) {
+    engine_.EngineLog().Error(std::string("publishing the temporary tables: ") + failure.what());
+  }
+}
+
 std::optional<int> Session::ConfigurationInUse(std::string_view option) {
   return OptionInUse(engine_.Configuration(), option);
 }
@@ -305,7 +346,7 @@ void Session::NoteSyntaxPassed(const std::shared_ptr<const tsql::StatementList>&
 
 void Session::ExecuteBatch(const std::string& sql_utf8, ResultSink& client) {
   cancelled_ = false;
-  RequestActivity activity(engine_.Sessions(), spid_, FirstWordOf(sql_utf8));
+  RequestActivity activity(*this, FirstWordOf(sql_utf8));
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
   ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
@@ -342,7 +383,7 @@ void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
 }
 
 void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
-  RequestActivity activity(engine_.Sessions(), spid_, "BULK INSERT");
+  RequestActivity activity(*this, "BULK INSERT");
   cancelled_ = false;
   std::optional<BulkInsertStatement> statement = std::move(pending_bulk_insert_);
   pending_bulk_insert_.reset();
@@ -531,7 +572,7 @@ std::optional<std::vector<Row>> Session::RunCursorStatement(const tsql::Statemen
 
 void Session::ExecuteRpc(const RpcCall& call, ResultSink& client) {
   cancelled_ = false;
-  RequestActivity activity(engine_.Sessions(), spid_, "EXECUTE");
+  RequestActivity activity(*this, "EXECUTE");
   pending_bulk_insert_.reset();
   DateSettingsScope dates(date_settings_);
   ArithmeticErrorsScope arithmetic(options_, arithmetic_owed_);
@@ -653,8 +694,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   std::string name = tsql::ToLower(procedure.Last());
   DatabaseContext context(*this, sink);
   if (!procedure.Database().empty()) {
-    // Staying put (a server-wide procedure, #temp tables to keep), the
-    // procedure is still read from db.
+    // Staying put (a server-wide procedure), the procedure is still read
+    // from db.
     if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
       KeepOwnerAndName(procedure);
     }
@@ -768,7 +809,7 @@ void Session::RolledBackTo(const std::string& name) {
 void Session::Transaction(const TmCall& call, ResultSink& client) {
   // Counted as a request, so that another session's eviction never closes
   // the connection under it.
-  RequestActivity activity(engine_.Sessions(), spid_, "TRANSACTION");
+  RequestActivity activity(*this, "TRANSACTION");
   cancelled_ = false;
   pending_bulk_insert_.reset();
   DurableResults sink(client, connection_);

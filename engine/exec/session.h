@@ -82,6 +82,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::optional<int> DatabaseAccess(std::string_view database) override;
   int StatementPermissions() override;
   std::string ProcessRows() override;
+  std::string TempTablesElsewhere() override;
   std::optional<int> ConfigurationInUse(std::string_view option) override;
   std::optional<int> SessionSetting(std::string_view option) override;
   std::string UnqualifiedSchema() override { return connection_.UnqualifiedSchema(); }
@@ -232,6 +233,11 @@ class Session final : public SqlSession, public FunctionHost {
   // engine's session registry locked, never during one of this session's
   // requests.
   void LeaveEvictedDatabase();
+  // Tells the engine's registry which #temp tables the session holds now,
+  // for other sessions' tempdb catalogs; cheap when their schema is as it
+  // was. Logs a failure.
+  void PublishTempTables();
+  friend class RequestActivity;
   // An RPC of a stored procedure: return status, then output parameters.
   void CallByName(const RpcCall& call, BatchExecutor& executor, ResultSink& sink);
 
@@ -239,6 +245,7 @@ class Session final : public SqlSession, public FunctionHost {
   catalog::LoginEntry login_;
   LoginRequest client_;  // program, workstation and process only; no password
   int spid_;
+  std::int64_t published_temp_schema_ = 0;  // the temporary schema's version published
   std::atomic<bool> cancelled_{false};
   std::mutex cancel_mutex_;
   std::condition_variable cancel_signal_;

@@ -21,6 +21,7 @@
 #include "engine/exec/information_schema_views.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/triggers.h"
 #include "engine/exec/user_messages.h"
 #include "engine/exec/user_types.h"
@@ -50,6 +51,43 @@ SessionConnection* ConnectionOf(sqlite3* db) {
   std::lock_guard lock(connections_mutex);
   auto it = connections_by_handle.find(db);
   return it == connections_by_handle.end() ? nullptr : it->second;
+}
+
+// Copies the whole database `from_schema` of `from` over `to_schema` of `to`
+// (SQLite's online backup, in one step). Throws std::runtime_error.
+void CopyDatabase(sqlite3* from, const char* from_schema, sqlite3* to, const char* to_schema) {
+  // An in-memory copy takes the page size of what it copies only while empty.
+  auto size = catalog::Prepare(from, std::string("PRAGMA ") + from_schema + ".page_size");
+  if (sqlite3_step(size.get()) == SQLITE_ROW) {
+    catalog::Exec(to, std::string("PRAGMA ") + to_schema +
+                          ".page_size=" + std::to_string(sqlite3_column_int(size.get(), 0)));
+  }
+  size.reset();
+  sqlite3_backup* backup = sqlite3_backup_init(to, to_schema, from, from_schema);
+  if (backup == nullptr) throw std::runtime_error(sqlite3_errmsg(to));
+  int stepped = sqlite3_backup_step(backup, -1);
+  int finished = sqlite3_backup_finish(backup);
+  if (stepped != SQLITE_DONE || finished != SQLITE_OK)
+    throw std::runtime_error(std::string("copying the temporary tables: ") + sqlite3_errmsg(to));
+}
+
+// The session's #temp tables and table variables (with whatever the engine
+// keeps beside them there) live in the temporary database of its
+// connection: an in-memory copy of it, or null when it holds no table.
+catalog::Connection TemporaryTablesOf(sqlite3* db) {
+  if (db == nullptr) return nullptr;
+  auto any = catalog::Prepare(db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
+  if (sqlite3_step(any.get()) != SQLITE_ROW) return nullptr;
+  any.reset();
+  sqlite3* raw = nullptr;
+  if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(raw);
+    throw std::runtime_error("cannot keep the temporary tables");
+  }
+  catalog::Connection kept(raw);
+  CopyDatabase(db, "temp", kept.get(), "main");
+  return kept;
 }
 
 }  // namespace
@@ -136,6 +174,11 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   bool reopens = file.string() == data_file_;
   for (const auto& [key, attachment] : attached_)
     reopens = reopens || attachment.second == file.string();
+  // The temporary tables go with the session from database to database, as
+  // tempdb's tables do: the new connection's temporary database becomes a
+  // copy of the old one's.
+  std::optional<StatementAuthorizer::EngineScope> engine_sql(std::in_place, authorizer_);
+  catalog::Connection temporary = TemporaryTablesOf(db_.get());
   if (reopens) Close();
   catalog::Connection db =
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
@@ -144,6 +187,8 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   sqlite3_trace_v2(db.get(), SQLITE_TRACE_STMT, &SessionConnection::OnStatement, this);
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
+  if (temporary) CopyDatabase(temporary.get(), "main", db.get(), "temp");
+  engine_sql.reset();
   Close();
   {
     std::lock_guard lock(connections_mutex);
@@ -502,6 +547,13 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
     target.has_triggers = HasTriggers(db_.get(), target.schema);
     target.has_user_types = HasUserTypes(db_.get(), target.schema);
     target.has_rules = HasRulesTable(db_.get(), target.schema);
+    target.lists_temp_tables = tsql::EqualsIgnoreCase(target.database, "tempdb");
+    if (target.lists_temp_tables) {
+      target.has_temp_objects = HasTempObjects(db_.get());
+      authorizer_.Expose("temp", "sqlite_master");
+      authorizer_.Expose("temp", "sqlite_temp_master");
+      authorizer_.Expose("temp", kTempObjectsTable);
+    }
     if (view == "sysmessages")
       target.has_user_messages = HasUserMessages(db_.get(), target.master_schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);

@@ -112,4 +112,19 @@ std::vector<SessionActivity> SessionRegistry::Snapshot() {
   return all;
 }
 
+void SessionRegistry::PublishTempTables(int spid, std::vector<TempTableEntry> tables) {
+  std::lock_guard lock(mutex_);
+  if (auto it = sessions_.find(spid); it != sessions_.end()) it->second.temp_tables = std::move(tables);
+}
+
+std::vector<TempTableEntry> SessionRegistry::TempTablesElsewhere(int except_spid) {
+  std::lock_guard lock(mutex_);
+  std::vector<TempTableEntry> tables;
+  for (const auto& [spid, activity] : sessions_) {
+    if (spid == except_spid) continue;
+    tables.insert(tables.end(), activity.temp_tables.begin(), activity.temp_tables.end());
+  }
+  return tables;
+}
+
 }  // namespace sqlengine::exec

@@ -3,13 +3,17 @@
 // is logged in from where, in which database, and whether a request runs.
 // Sessions enter it when they log in and leave when they end. Thread-safe.
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "engine/exec/temporary_tables.h"
 
 namespace sqlengine::exec {
 
@@ -26,6 +30,8 @@ struct SessionActivity {
   // Ended by ALTER DATABASE ... WITH ROLLBACK: no longer a user of its
   // database; its next request ends the connection.
   bool evicted = false;
+  // Its #temp tables as they stood when its last request ended.
+  std::vector<TempTableEntry> temp_tables;
 };
 
 // How another session ends a session that must leave its database. Both
@@ -67,11 +73,20 @@ class SessionRegistry {
   // Every session, ordered by spid.
   std::vector<SessionActivity> Snapshot();
 
+  // The engine's count of the temporary tables made since it started: the
+  // number of a new one (temporary_tables.h).
+  std::uint64_t NextTempTable() { return ++temp_tables_made_; }
+  // Session `spid`'s temporary tables now, for other sessions' catalogs.
+  void PublishTempTables(int spid, std::vector<TempTableEntry> tables);
+  // The temporary tables of every session but `except_spid`.
+  std::vector<TempTableEntry> TempTablesElsewhere(int except_spid);
+
  private:
   std::mutex mutex_;
   std::condition_variable left_;  // a session left
   std::map<int, SessionActivity> sessions_;
   std::map<int, SessionControl> controls_;
+  std::atomic<std::uint64_t> temp_tables_made_{0};
 };
 
 }  // namespace sqlengine::exec

@@ -262,6 +262,11 @@ void Processes(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).ProcessRows());
 }
 
+// sqlengine_temp_tables_elsewhere(): other sessions' #temp tables.
+void TempTablesElsewhere(sqlite3_context* context, int, sqlite3_value**) {
+  SqliteResultText(context, Host(context).TempTablesElsewhere());
+}
+
 // sqlengine_configuration_in_use(option): syscurconfigs' value.
 void ConfigurationInUse(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
@@ -520,6 +525,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"has_dbaccess", 1, NameQuestion<&FunctionHost::DatabaseAccess>, false},
     {"sqlengine_permissions", 0, Permissions, false},
     {"sqlengine_processes", 0, Processes, false},
+    {"sqlengine_temp_tables_elsewhere", 0, TempTablesElsewhere, false},
     {"sqlengine_configuration_in_use", 1, ConfigurationInUse, false},
     {"sqlengine_extended_properties", 7, ExtendedProperties, false},
     {"sqlengine_permissions", 3, Permissions, false},

@@ -60,6 +60,9 @@ class FunctionHost {
   virtual std::string UnqualifiedSchema() { return "main"; }
   // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
   virtual std::string ProcessRows() { return "[]"; }
+  // Other sessions' #temp tables as tempdb..sysobjects lists them: a JSON
+  // array of [catalog name, object id, creation time].
+  virtual std::string TempTablesElsewhere() { return "[]"; }
   // The value in use of configuration option `option` (master..syscurconfigs);
   // nullopt for an unknown one.
   virtual std::optional<int> ConfigurationInUse(std::string_view) { return std::nullopt; }

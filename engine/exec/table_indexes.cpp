@@ -6,18 +6,21 @@
 #include "engine/exec/index_names.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/tsql/lexer.h"
+#include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
 
-std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
+std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table,
+                                  const std::string& schema) {
   auto indexes = catalog::Prepare(
       db, "SELECT l.name, l.\"unique\", l.origin, instr(coalesce(m.sql, ''), ?2) > 0 FROM "
-          "pragma_index_list(?1, 'main') l LEFT JOIN main.sqlite_master m ON m.type = 'index' "
-          "AND m.name = l.name ORDER BY l.name");
+          "pragma_index_list(?1, ?3) l LEFT JOIN " + tsql::QuoteSqliteName(schema) +
+          ".sqlite_master m ON m.type = 'index' AND m.name = l.name ORDER BY l.name");
+  sqlite3_bind_text(indexes.get(), 3, schema.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(indexes.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(indexes.get(), 2, kClusteredMarker.data(),
                     static_cast<int>(kClusteredMarker.size()), SQLITE_TRANSIENT);
-  std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, "main", table);
+  std::vector<TableConstraint> keys_declared = ReadTableConstraints(db, schema, table);
   std::vector<TableIndex> found;
   while (sqlite3_step(indexes.get()) == SQLITE_ROW) {
     std::string stored = catalog::ColumnText(indexes.get(), 0);
@@ -29,9 +32,10 @@ std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table) {
     if (tsql::ToLower(index.name).starts_with("sqlengine_")) continue;
     auto columns =
         catalog::Prepare(db,
-                         "SELECT name, desc FROM pragma_index_xinfo(?, 'main') WHERE key = 1 "
+                         "SELECT name, desc FROM pragma_index_xinfo(?1, ?2) WHERE key = 1 "
                          "ORDER BY seqno");
     sqlite3_bind_text(columns.get(), 1, stored.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(columns.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(columns.get()) == SQLITE_ROW) {
       index.columns.push_back(
           {catalog::ColumnText(columns.get(), 0), sqlite3_column_int(columns.get(), 1) != 0});

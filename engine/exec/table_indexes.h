@@ -23,7 +23,9 @@ struct TableIndex {
   std::vector<IndexColumn> columns;  // in key order
 };
 
-// `table`'s indexes in schema "main", ordered by name (case ignored).
-std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table);
+// `table`'s indexes in SQLite schema `schema` ("main", or "temp" for a
+// #temp table), ordered by name (case ignored).
+std::vector<TableIndex> IndexesOf(sqlite3* db, const std::string& table,
+                                  const std::string& schema = "main");
 
 }  // namespace sqlengine::exec

@@ -24,7 +24,7 @@ class SessionConnection;
 class TableVariables {
  public:
   // The session's connection outlives this object. A USE opens another
-  // SQLite connection, whose temporary schema holds no table variables.
+  // SQLite connection, which takes the tables along (session_connection.h).
   explicit TableVariables(const SessionConnection& connection) : connection_(connection) {}
   ~TableVariables();
   TableVariables(const TableVariables&) = delete;

@@ -497,10 +497,29 @@ Bound ColumnOfNamedObject(Catalog& catalog, const TableShape& columns, Bound tab
               Equal(ViewColumn(columns, "name"), std::move(column)));
 }
 
+// Whether a literal name spells a #table: '#t', 'tempdb..#t', 'tempdb.dbo.#t'.
+bool NamesTempTable(const BoundExpr& name) {
+  std::optional<std::string> text = WrittenText(name);
+  if (!text) return false;
+  DottedName written = ReadWrittenName(*text);
+  return !written.parts.empty() && written.Last().starts_with("#") &&
+         (written.Database().empty() || EqualsIgnoreCase(written.Database(), "tempdb"));
+}
+
 // COL_LENGTH(table, column): of the database a literal name gives, as
-// OBJECT_ID reads it.
+// OBJECT_ID reads it; of the session's #table a literal '#t' or
+// 'tempdb..#t' names, from tempdb's catalog.
 Bound ColLength(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("COL_LENGTH argument");
+  if (NamesTempTable(*args[0])) {
+    TableShape columns = View(catalog, {"tempdb", "", "syscolumns"});
+    Bound length = ViewColumn(columns, "length");
+    length->type = Typed(SqlType::kInt);
+    Bound id = Call("sqlengine_temp_object_id", Typed(SqlType::kInt), std::move(args[0]));
+    return Lookup(columns, std::move(length),
+                  Both(Equal(ViewColumn(columns, "id"), std::move(id)),
+                       Equal(ViewColumn(columns, "name"), std::move(args[1]))));
+  }
   std::string database = DatabaseNamed(*args[0]);
   TableShape columns = View(catalog, database.empty()
                                          ? std::vector<std::string>{"syscolumns"}
