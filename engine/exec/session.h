@@ -152,6 +152,9 @@ class Session final : public SqlSession, public FunctionHost {
   bool& QuotedIdentifier() { return quoted_identifier_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
+  // @@PROCID: the object id of the procedure, trigger or function whose body
+  // runs; 0 in a batch and in dynamic SQL.
+  std::int64_t& ModuleId() { return module_id_; }
   // @@IDENTITY: the identity value the session's last INSERT assigned, in any
   // scope (a trigger's insert included); nullopt after one into a table
   // without an identity column.
@@ -257,6 +260,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t text_size_ = kUnlimitedTextSize;
   bool quoted_identifier_ = true;
   int nesting_level_ = 0;
+  std::int64_t module_id_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::optional<std::int64_t> scope_identity_;
   std::string identity_insert_table_;
