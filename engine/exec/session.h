@@ -180,6 +180,9 @@ class Session final : public SqlSession, public FunctionHost {
   // Re-reads the transaction depth after SQLite may have rolled back on its own.
   void SyncTransactionState(ResultSink* sink);
   IsolationLevel& Isolation() { return isolation_; }
+  // Whether a COMMIT or ROLLBACK closes the open cursors: SET
+  // CURSOR_CLOSE_ON_COMMIT, else the current database's option.
+  bool ClosesCursorsOnCommit();
   // GLOBAL T-SQL cursors, @@FETCH_STATUS and @@CURSOR_ROWS; kept for the connection.
   SessionCursors& Cursors() { return tsql_cursors_; }
   TryCatchState& TryCatch() { return try_catch_; }
@@ -276,7 +279,8 @@ class Session final : public SqlSession, public FunctionHost {
   static constexpr std::size_t kKeptParses = 64;
   static constexpr std::size_t kLongestKeptParse = 16384;  // characters of text
   std::unordered_map<std::string, std::shared_ptr<const tsql::StatementList>> kept_parses_;
-  // The transaction ended: forgets its savepoints and its write locks.
+  // The transaction ended: forgets its savepoints and its write locks, and
+  // closes the open cursors when ClosesCursorsOnCommit().
   void TransactionEnded();
   // Answers a batch that is an INSERT BULK: checks its target and keeps it
   // for the BULKLOAD message that follows.
