@@ -25,6 +25,7 @@ struct LoginRequest {
   std::string host_name;
   std::uint32_t client_pid = 0;
   bool integrated = false;  // fIntSecurity: refused with 18452
+  bool odbc = false;        // fODBC: the session starts with CURSOR_CLOSE_ON_COMMIT OFF
   std::string client_address;
 };
 

@@ -1467,6 +1467,7 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
       return LastRowVersion(session_.Connection().Handle(), session_.Connection().SchemaOf(""));
     if (variable == "textsize") return session_.TextSize();
     if (variable == "nestlevel") return static_cast<std::int64_t>(session_.NestingLevel());
+    if (variable == "procid") return session_.ModuleId();
     if (variable == "fetch_status") return session_.Cursors().fetch_status;
     if (variable == "cursor_rows") return session_.Cursors().cursor_rows;
     if (variable == "lock_timeout")
@@ -1985,18 +1986,23 @@ void BatchExecutor::ForEachTable(const std::vector<CallArgument>& given) {
 
 namespace {
 
-// For its lifetime a called body's variables are the session's, and the
-// session is one nesting level deeper; the caller's come back after.
+// For its lifetime a called body's variables are the session's, the session
+// is one nesting level deeper and @@PROCID is `module_id`; the caller's come
+// back after.
 class CalledScope {
  public:
-  CalledScope(Session& session, std::map<std::string, Variable>& variables)
-      : session_(session), variables_(variables) {
+  CalledScope(Session& session, std::map<std::string, Variable>& variables,
+              std::int64_t module_id)
+      : session_(session),
+        variables_(variables),
+        caller_module_(std::exchange(session.ModuleId(), module_id)) {
     std::swap(variables_, session_.Variables());
     ++session_.NestingLevel();
   }
   ~CalledScope() {
     --session_.NestingLevel();
     std::swap(variables_, session_.Variables());
+    session_.ModuleId() = caller_module_;
   }
   CalledScope(const CalledScope&) = delete;
   CalledScope& operator=(const CalledScope&) = delete;
@@ -2004,7 +2010,17 @@ class CalledScope {
  private:
   Session& session_;
   std::map<std::string, Variable>& variables_;
+  std::int64_t caller_module_;
 };
+
+// The object id of a user function, for @@PROCID inside its body.
+std::int64_t FunctionObjectId(Session& session, const tsql::FunctionDefinition& definition) {
+  SessionConnection& connection = session.Connection();
+  std::string schema = definition.database.empty() ? connection.UnqualifiedSchema()
+                                                   : connection.SchemaOf(definition.database);
+  if (schema.empty()) return 0;
+  return ModuleObjectId(connection.Handle(), schema, definition.name, "FN IF TF");
+}
 
 }  // namespace
 
@@ -2063,7 +2079,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.after_rollback_ = after_rollback_;
   inner.caller_ = this;
   {
-    CalledScope called(session_, scope);
+    CalledScope called(session_, scope, definition.object_id);
     try {
       // A body whose check rests on its text passed it once for good.
       if (dynamic || !session_.SyntaxPassed(statements)) {
@@ -2122,7 +2138,7 @@ Value BatchExecutor::CallFunction(const tsql::FunctionDefinition& definition,
   inner.trigger_context_ = trigger_context_;
   inner.running_trigger_ = running_trigger_;
   tsql::StatementList body = tsql::ParseBatch(definition.body);
-  CalledScope called(session_, scope);
+  CalledScope called(session_, scope, FunctionObjectId(session_, definition));
   inner.RunList(body);
   return inner.function_result_;
 }
@@ -2156,7 +2172,7 @@ std::string BatchExecutor::CallTableFunction(const tsql::FunctionDefinition& def
   declare.push_back({TokenKind::kSymbol, ")", ")", line});
   declare.insert(declare.end(), definition.body.begin(), definition.body.end());
   tsql::StatementList body = tsql::ParseBatch(declare);
-  CalledScope called(session_, scope);
+  CalledScope called(session_, scope, FunctionObjectId(session_, definition));
   inner.RunList(body);
   // The rows as the table variable's table holds them.
   Tokens read{tsql::WordToken("SELECT", line),

@@ -44,44 +44,51 @@ struct OdbcType {
   int ss_data_type = 0;
 };
 
-OdbcType Describe(const ColumnType& type, bool odbc3) {
+// SS_DATA_TYPE is SQL Server's storage type code: a value that may be NULL
+// is stored in the type's nullable form (intn 38, floatn 109, moneyn 110,
+// datetimn 111, decimaln 106, numericn 108), one that may not in the fixed
+// form (int 56, smallint 52, tinyint 48, bigint 63, float 62, real 59, money
+// 60, smallmoney 122, datetime 61, smalldatetime 58, decimal 55, numeric 63).
+OdbcType Describe(const ColumnType& type, bool odbc3, bool nullable) {
   struct Entry {
     SqlType type;
     int data_type;
-    int ss_data_type;
-    int precision;  // digits, or 0 when the length counts
-    int bytes;      // fixed byte length, or 0
+    int ss_data_type;  // nullable
+    int ss_fixed;      // NOT NULL
+    int precision;     // digits, or 0 when the length counts
+    int bytes;         // fixed byte length, or 0
   };
-  static constexpr Entry kEntries[] = {{SqlType::kTinyInt, -6, 38, 3, 1},
-                                       {SqlType::kSmallInt, 5, 38, 5, 2},
-                                       {SqlType::kInt, 4, 38, 10, 4},
-                                       {SqlType::kBigInt, -5, 38, 19, 8},
-                                       {SqlType::kBit, -7, 50, 1, 1},
-                                       {SqlType::kReal, 7, 109, 24, 4},
-                                       {SqlType::kFloat, 6, 109, 53, 8},
-                                       {SqlType::kDecimal, 3, 106, 0, 0},
-                                       {SqlType::kMoney, 3, 110, 19, 8},
-                                       {SqlType::kSmallMoney, 3, 110, 10, 4},
-                                       {SqlType::kDateTime, 11, 111, 23, 16},
-                                       {SqlType::kSmallDateTime, 11, 111, 16, 16},
-                                       {SqlType::kChar, 1, 47, 0, 0},
-                                       {SqlType::kVarChar, 12, 39, 0, 0},
-                                       {SqlType::kText, -1, 35, 0, 0},
-                                       {SqlType::kNChar, -8, 39, 0, 0},
-                                       {SqlType::kNVarChar, -9, 39, 0, 0},
-                                       {SqlType::kNText, -10, 35, 0, 0},
-                                       {SqlType::kBinary, -2, 45, 0, 0},
-                                       {SqlType::kVarBinary, -3, 37, 0, 0},
-                                       {SqlType::kImage, -4, 34, 0, 0},
-                                       {SqlType::kUniqueIdentifier, -11, 36, 36, 16},
-                                       {SqlType::kSqlVariant, -150, 39, 8000, 8000}};
+  static constexpr Entry kEntries[] = {{SqlType::kTinyInt, -6, 38, 48, 3, 1},
+                                       {SqlType::kSmallInt, 5, 38, 52, 5, 2},
+                                       {SqlType::kInt, 4, 38, 56, 10, 4},
+                                       {SqlType::kBigInt, -5, 38, 63, 19, 8},
+                                       {SqlType::kBit, -7, 50, 50, 1, 1},
+                                       {SqlType::kReal, 7, 109, 59, 24, 4},
+                                       {SqlType::kFloat, 6, 109, 62, 53, 8},
+                                       {SqlType::kDecimal, 3, 106, 55, 0, 0},
+                                       {SqlType::kMoney, 3, 110, 60, 19, 8},
+                                       {SqlType::kSmallMoney, 3, 110, 122, 10, 4},
+                                       {SqlType::kDateTime, 11, 111, 61, 23, 16},
+                                       {SqlType::kSmallDateTime, 11, 111, 58, 16, 16},
+                                       {SqlType::kChar, 1, 47, 47, 0, 0},
+                                       {SqlType::kVarChar, 12, 39, 39, 0, 0},
+                                       {SqlType::kText, -1, 35, 35, 0, 0},
+                                       {SqlType::kNChar, -8, 39, 39, 0, 0},
+                                       {SqlType::kNVarChar, -9, 39, 39, 0, 0},
+                                       {SqlType::kNText, -10, 35, 35, 0, 0},
+                                       {SqlType::kBinary, -2, 45, 45, 0, 0},
+                                       {SqlType::kVarBinary, -3, 37, 37, 0, 0},
+                                       {SqlType::kImage, -4, 34, 34, 0, 0},
+                                       {SqlType::kUniqueIdentifier, -11, 36, 36, 36, 16},
+                                       {SqlType::kSqlVariant, -150, 39, 39, 8000, 8000}};
   OdbcType odbc;
   odbc.type_name = std::string(tsql::DeclaredTypeName(type));
   for (const Entry& entry : kEntries) {
     if (entry.type != type.type) continue;
     // NUMERIC is ODBC's SQL_NUMERIC (2) under SQL Server's own type 108.
     odbc.data_type = type.numeric ? 2 : entry.data_type;
-    odbc.ss_data_type = type.numeric ? 108 : entry.ss_data_type;
+    odbc.ss_data_type = nullable ? (type.numeric ? 108 : entry.ss_data_type)
+                                 : (type.numeric ? 63 : entry.ss_fixed);
     bool unicode = type.type == SqlType::kNChar || type.type == SqlType::kNVarChar ||
                    type.type == SqlType::kNText;
     if (type.type == SqlType::kDecimal) {
@@ -210,7 +217,7 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
                    bool nullable) {
       if (!Matches(columns, column)) return;
-      OdbcType odbc = Describe(type, odbc3);
+      OdbcType odbc = Describe(type, odbc3, nullable);
       result.Add({qualifier,
                   owner,
                   name + ";1",
@@ -393,7 +400,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
       if (!Matches(column_pattern, column.name)) continue;
       ColumnType type =
           tsql::ParseDeclaredType(column.type).value_or(ColumnType{SqlType::kSqlVariant});
-      OdbcType odbc = Describe(type, odbc3);
+      OdbcType odbc = Describe(type, odbc3, column.nullable);
       if (tsql::EqualsIgnoreCase(column.type, "sysname")) odbc.type_name = "sysname";
       add("dbo", table, std::string(column.name), odbc, column.nullable, Value{}, ordinal);
     }
@@ -440,7 +447,7 @@ void Columns(Session& session, const std::vector<CallArgument>& given, ResultSin
       for (const TableConstraint& c : defaults) {
         if (tsql::EqualsIgnoreCase(c.columns.front(), column)) fallback = c.text;
       }
-      OdbcType odbc = Describe(type, odbc3);
+      OdbcType odbc = Describe(type, odbc3, nullable);
       // The identity column is the table's rowid.
       if (primary_key == 1 && tsql::EqualsIgnoreCase(declared, "INTEGER"))
         odbc.type_name += " identity";
@@ -522,7 +529,7 @@ void SpecialColumns(Session& session, const std::vector<CallArgument>& given, Re
     }
     for (const std::string& name : chosen) {
       const ColumnType& type = columns[tsql::ToLower(name)].first;
-      OdbcType odbc = Describe(type, odbc3);
+      OdbcType odbc = Describe(type, odbc3, columns[tsql::ToLower(name)].second);
       result.Add({scope, name, std::int64_t{odbc.data_type}, odbc.type_name, odbc.precision,
                   odbc.length, odbc.scale, std::int64_t{1}});  // SQL_PC_NOT_PSEUDO
     }

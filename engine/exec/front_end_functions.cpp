@@ -1,4 +1,6 @@
 // The session's user functions as the front end's binder sees them.
+#include <algorithm>
+
 #include "engine/common/error.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/session.h"
@@ -49,8 +51,16 @@ std::optional<tsql::bind::FunctionShape> SessionCatalog::FindFunction(
   // A body the front end does not parse leaves the shape without one; the
   // binder then refuses the call.
   try {
-    if (std::optional<tsql::Tokens> returned = tsql::SingleReturnExpression(*definition))
-      shape.expression = tsql::parse::ParseExpression(*returned);
+    // @@PROCID names the function only where its body runs on its own.
+    std::optional<tsql::Tokens> returned = tsql::SingleReturnExpression(*definition);
+    bool names_itself = returned && std::any_of(returned->begin(), returned->end(),
+                                                [](const tsql::Token& token) {
+                                                  return token.kind ==
+                                                             tsql::TokenKind::kSystemVariable &&
+                                                         tsql::EqualsIgnoreCase(token.value,
+                                                                                "@@procid");
+                                                });
+    if (returned && !names_itself) shape.expression = tsql::parse::ParseExpression(*returned);
     if (definition->kind == tsql::FunctionKind::kInlineTable)
       shape.query = tsql::parse::ParseSelect(definition->body);
   } catch (const tsql::parse::NotParsed&) {

@@ -224,7 +224,21 @@ std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
   if (stored->quoted_identifier) made_under.emplace(*stored->quoted_identifier);
   tsql::ProcedureDefinition definition = *ParsedProcedure(session, stored->text);
   definition.name = procedure;
+  definition.object_id = ModuleObjectId(session.Connection().Handle(),
+                                        session.Connection().SchemaOf(name.Database()), procedure,
+                                        "P");
   return definition;
+}
+
+std::int64_t ModuleObjectId(sqlite3* db, const std::string& schema, std::string_view name,
+                            std::string_view xtypes) {
+  SessionConnection::KeptRead query(
+      db, "SELECT id FROM " + Table(schema, catalog::kObjectsTable) +
+              " WHERE name = ? AND instr(' ' || ? || ' ', ' ' || rtrim(xtype) || ' ') > 0");
+  if (query.get() == nullptr) return 0;
+  Bind(query.get(), 1, name);
+  Bind(query.get(), 2, xtypes);
+  return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0;
 }
 
 tsql::DottedName ReadRpcProcedureName(std::string_view written) {

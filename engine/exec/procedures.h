@@ -39,6 +39,12 @@ void DefineProcedure(Session& session, const tsql::Statement& statement,
 // DROP PROC[EDURE] name [, ...]. Throws 3701 for a missing one.
 void DropProcedures(Session& session, const tsql::Statement& statement);
 
+// The sysobjects id of the procedure, function or trigger `name` of the
+// database reached as `schema`, whose xtype is among `xtypes` ("P", "FN IF TF",
+// "TR"); 0 when it has none.
+std::int64_t ModuleObjectId(sqlite3* db, const std::string& schema, std::string_view name,
+                            std::string_view xtypes);
+
 // The procedure called `name` ("p", "dbo.p", "db..p"), nullopt when none.
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name);
 // The same for a name already read into its parts (a delimited one may hold

@@ -89,6 +89,9 @@ struct ServerCursors::Cursor {
   // Keyed cursors: the statements fetches run, kept compiled (a cache,
   // filled by fetches on a cursor they otherwise leave as it is).
   mutable std::optional<CursorSeeks> seeks;
+  // Closed by a COMMIT or ROLLBACK (CURSOR_CLOSE_ON_COMMIT): its handle stays
+  // until sp_cursorclose, its rows are gone.
+  bool closed = false;
 };
 
 // A row sp_cursor applies to: its place in the buffer (1-based; 0 for one
@@ -473,6 +476,7 @@ void ServerCursors::Unprepare(CallParameters& call, ResultSink& sink) {
 
 void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
   Cursor& cursor = Find(call.Integer(0, "cursor"), call.Procedure());
+  if (cursor.closed) throw MakeError(16917);
   const int fetch_type = static_cast<int>(call.Integer(1, "fetchtype").value_or(kFetchNext));
   if ((fetch_type & kFetchInfo) != 0) {
     call.Output(2, cursor.dynamic ? cursor.dynamic->Position() : cursor.rows.BufferStart());
@@ -534,6 +538,7 @@ void ServerCursors::Fetch(CallParameters& call, ResultSink& sink) {
 
 void ServerCursors::Change(CallParameters& call, ResultSink& sink) {
   Cursor& cursor = Find(call.Integer(0, "cursor"), call.Procedure());
+  if (cursor.closed) throw MakeError(16917);
   const std::optional<std::int64_t> optype = call.Integer(1, "optype");
   if (!optype) throw MakeError(16902, {call.Procedure(), "optype"});
   const int operation = static_cast<int>(*optype) & (kUpdate | kDelete | kInsert | kRefresh);
@@ -754,6 +759,17 @@ void ServerCursors::Option(CallParameters& call, ResultSink& sink) {
       throw MakeError(16902, {call.Procedure(), "code"});
   }
   call.Finish(sink);
+}
+
+void ServerCursors::CloseAll() {
+  for (auto& [handle, cursor] : cursors_) {
+    cursor->closed = true;
+    cursor->rows = CursorRows(cursor->rows.Columns(), {});
+    cursor->dynamic.reset();
+    cursor->keyset.reset();
+    cursor->seeks.reset();
+    cursor->read.clear();
+  }
 }
 
 void ServerCursors::Close(CallParameters& call, ResultSink& sink) {

@@ -50,6 +50,11 @@ class ServerCursors {
   // prepared handle, 16902 a parameter value it cannot take ...).
   bool Run(const RpcCall& call, std::string_view name, ResultSink& sink);
 
+  // Closes every open cursor (a COMMIT or ROLLBACK under
+  // CURSOR_CLOSE_ON_COMMIT): fetches and changes then fail with 16917 until
+  // sp_cursorclose frees the handle.
+  void CloseAll();
+
   // Open cursors (for tests of handle lifetimes).
   std::size_t OpenCount() const { return cursors_.size(); }
 

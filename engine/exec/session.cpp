@@ -131,6 +131,9 @@ void Session::SetClient(const LoginRequest& request) {
   client_.app_name = request.app_name;
   client_.host_name = request.host_name;
   client_.client_pid = request.client_pid;
+  // An ODBC-style login sets CURSOR_CLOSE_ON_COMMIT OFF for itself; any
+  // other follows its database's 'cursor close on commit'.
+  if (request.odbc) options_.cursor_close_on_commit = false;
   SessionActivity activity;
   activity.spid = spid_;
   activity.login = login_.name;
@@ -787,8 +790,19 @@ void Session::SyncTransactionState(ResultSink* sink) {
   }
 }
 
+bool Session::ClosesCursorsOnCommit() {
+  if (options_.cursor_close_on_commit) return *options_.cursor_close_on_commit;
+  std::map<std::string, bool> values = DatabaseOptionValues(engine_, CurrentDatabase());
+  auto found = values.find("cursor close on commit");
+  return found != values.end() && found->second;
+}
+
 void Session::TransactionEnded() {
   savepoints_.clear();
+  if (ClosesCursorsOnCommit()) {
+    tsql_cursors_.CloseAll();
+    cursors_.CloseAll();
+  }
   engine_.Locks().Release(spid_);
   // A security change made in the transaction moved the generation before
   // it committed (or rolled back): a session that read its rights meanwhile

@@ -153,6 +153,9 @@ class Session final : public SqlSession, public FunctionHost {
   bool& QuotedIdentifier() { return quoted_identifier_; }
   // Stored procedures running inside each other (@@NESTLEVEL).
   int& NestingLevel() { return nesting_level_; }
+  // @@PROCID: the object id of the procedure, trigger or function whose body
+  // runs; 0 in a batch and in dynamic SQL.
+  std::int64_t& ModuleId() { return module_id_; }
   // @@IDENTITY: the identity value the session's last INSERT assigned, in any
   // scope (a trigger's insert included); nullopt after one into a table
   // without an identity column.
@@ -178,6 +181,9 @@ class Session final : public SqlSession, public FunctionHost {
   // Re-reads the transaction depth after SQLite may have rolled back on its own.
   void SyncTransactionState(ResultSink* sink);
   IsolationLevel& Isolation() { return isolation_; }
+  // Whether a COMMIT or ROLLBACK closes the open cursors: SET
+  // CURSOR_CLOSE_ON_COMMIT, else the current database's option.
+  bool ClosesCursorsOnCommit();
   // GLOBAL T-SQL cursors, @@FETCH_STATUS and @@CURSOR_ROWS; kept for the connection.
   SessionCursors& Cursors() { return tsql_cursors_; }
   TryCatchState& TryCatch() { return try_catch_; }
@@ -264,6 +270,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t text_size_ = kUnlimitedTextSize;
   bool quoted_identifier_ = true;
   int nesting_level_ = 0;
+  std::int64_t module_id_ = 0;
   std::optional<std::int64_t> last_identity_;
   std::optional<std::int64_t> scope_identity_;
   std::string identity_insert_table_;
@@ -279,7 +286,8 @@ class Session final : public SqlSession, public FunctionHost {
   static constexpr std::size_t kKeptParses = 64;
   static constexpr std::size_t kLongestKeptParse = 16384;  // characters of text
   std::unordered_map<std::string, std::shared_ptr<const tsql::StatementList>> kept_parses_;
-  // The transaction ended: forgets its savepoints and its write locks.
+  // The transaction ended: forgets its savepoints and its write locks, and
+  // closes the open cursors when ClosesCursorsOnCommit().
   void TransactionEnded();
   // Answers a batch that is an INSERT BULK: checks its target and keeps it
   // for the BULKLOAD message that follows.

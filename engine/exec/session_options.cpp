@@ -177,7 +177,7 @@ int OptionBits(const SessionOptions& options, bool quoted_identifier, bool no_co
     if (on) bits |= bit;
   };
   set(options.implicit_transactions, 2);
-  set(options.cursor_close_on_commit, 4);
+  set(options.cursor_close_on_commit.value_or(false), 4);
   set(options.ansi_warnings, 8);
   set(options.ansi_padding, 16);
   set(options.ansi_nulls, 32);

@@ -35,7 +35,9 @@ struct SessionOptions {
   bool ansi_null_dflt_off = false;
   // Kept for @@OPTIONS; nothing the engine computes changes with them.
   bool ansi_padding = true;
-  bool cursor_close_on_commit = false;
+  // nullopt until SET (or the login) says: the current database's 'cursor
+  // close on commit' option decides (Session::ClosesCursorsOnCommit).
+  std::optional<bool> cursor_close_on_commit;
   // Set by SET QUOTED_IDENTIFIER for the caller, which owns the lexer's
   // setting, to apply and clear.
   std::optional<bool> quoted_identifier;

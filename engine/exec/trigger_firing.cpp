@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
@@ -305,8 +306,13 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
     std::map<std::string, Variable> variables;
     bool no_count;
     SessionOptions options;
-    Scope(Session& s, ResultSink& r)
-        : session(s), sink(r), no_count(s.NoCount()), options(s.Options()) {
+    std::int64_t caller_module;
+    Scope(Session& s, ResultSink& r, std::int64_t module_id)
+        : session(s),
+          sink(r),
+          no_count(s.NoCount()),
+          options(s.Options()),
+          caller_module(std::exchange(s.ModuleId(), module_id)) {
       std::swap(variables, session.Variables());
       ++session.NestingLevel();
       sink.BeginProcedure();
@@ -317,8 +323,9 @@ bool BatchExecutor::RunTrigger(const StoredTrigger& trigger, const ChangeTrigger
       std::swap(variables, session.Variables());
       session.NoCount() = no_count;
       session.Options() = options;
+      session.ModuleId() = caller_module;
     }
-  } scope(session_, sink_);
+  } scope(session_, sink_, ModuleObjectId(db, change.schema, trigger.name, "TR"));
   session_.RowCount() = rows;
   try {
     inner.CheckSyntax(body);

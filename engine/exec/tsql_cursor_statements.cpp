@@ -239,6 +239,7 @@ void BatchExecutor::OpenCursor(const tsql::Statement& statement) {
                       std::move(*keyset), session_.CurrentDatabase());
   }
   session_.Cursors().cursor_rows = cursor->RowsAfterOpen();
+  session_.Cursors().Opened(cursor);
 }
 
 BatchExecutor::SelectedRows BatchExecutor::SelectKeyed(const KeyedStatement& keyed,

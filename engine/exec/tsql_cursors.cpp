@@ -26,6 +26,23 @@ std::int64_t TsqlCursor::RowsAfterOpen() const {
   }
 }
 
+void SessionCursors::Opened(const std::shared_ptr<TsqlCursor>& cursor) {
+  // The entries of cursors gone or closed since (and this one's) go first,
+  // so the list stays as long as the cursors open at once.
+  std::erase_if(opened, [&](const std::weak_ptr<TsqlCursor>& kept) {
+    std::shared_ptr<TsqlCursor> alive = kept.lock();
+    return !alive || !alive->IsOpen() || alive == cursor;
+  });
+  opened.push_back(cursor);
+}
+
+void SessionCursors::CloseAll() {
+  for (const std::weak_ptr<TsqlCursor>& kept : opened) {
+    if (std::shared_ptr<TsqlCursor> cursor = kept.lock()) cursor->Close();
+  }
+  opened.clear();
+}
+
 int SessionCursors::Status(std::string_view scope, std::string_view name) const {
   const std::string key = tsql::ToLower(name);
   const std::string kind = tsql::ToLower(scope);

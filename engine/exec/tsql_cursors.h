@@ -129,6 +129,14 @@ struct SessionCursors {
   // The LOCAL cursors and cursor variables of the body running now (for
   // CURSOR_STATUS); nullptr between requests.
   const CursorMap* local = nullptr;
+  // Every cursor OPEN opened, whatever its scope, for a COMMIT or ROLLBACK
+  // that closes them (CURSOR_CLOSE_ON_COMMIT).
+  std::vector<std::weak_ptr<TsqlCursor>> opened;
+
+  // Notes that `cursor` opened.
+  void Opened(const std::shared_ptr<TsqlCursor>& cursor);
+  // Closes every cursor still open, as CLOSE would.
+  void CloseAll();
 
   // CURSOR_STATUS: see FunctionHost::CursorStatus.
   int Status(std::string_view scope, std::string_view name) const;

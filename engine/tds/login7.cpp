@@ -93,6 +93,7 @@ Login7 DecodeLogin7(std::span<const std::uint8_t> body) {
   login.language = FieldText(record, language, "Language");
   r.database = FieldText(record, database, "Database");
   r.integrated = (login.option_flags2 & kIntegratedSecurity) != 0;
+  r.odbc = (login.option_flags2 & kOdbcClient) != 0;
   return login;
 }
 

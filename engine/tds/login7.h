@@ -25,6 +25,7 @@ struct Login7 {
 };
 
 inline constexpr std::uint8_t kIntegratedSecurity = 0x80;  // OptionFlags2
+inline constexpr std::uint8_t kOdbcClient = 0x02;          // OptionFlags2: fODBC
 
 // Throws DecodeError for a truncated fixed part, strings that point outside
 // the message, or invalid UTF-16 in any string.

@@ -22,6 +22,8 @@ struct ParameterDeclaration {
 struct ProcedureDefinition {
   std::string database;  // empty unless written
   std::string name;
+  // The stored procedure's object id (@@PROCID inside it); 0 for dynamic SQL.
+  std::int64_t object_id = 0;
   std::vector<ParameterDeclaration> parameters;
   Tokens body;  // the statements after AS, ending with a kEnd token
   // `body` split into its statements, when kept from an earlier call of the

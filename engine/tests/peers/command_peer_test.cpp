@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "engine/tests/peers/raw_stream_peer.h"
 #include "engine/tests/server/run_command.h"
 #include "testing/test_engine.h"
 
@@ -87,6 +88,32 @@ TEST_P(CommandPeer, PytdsReadsExactNumbersWithTheirPrecisionAndScale) {
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output.find("FAIL"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("ok   0.1 + 0.2 typed"), std::string::npos) << run.output;
+}
+
+// DB-Library does not ask for ODBC's session settings at login, so its
+// sessions take CURSOR_CLOSE_ON_COMMIT from the database's option: with
+// 'cursor close on commit' set, a COMMIT closes the open cursor; after SET
+// CURSOR_CLOSE_ON_COMMIT OFF it stays open.
+TEST(DbLibraryCursors, CommitFollowsTheDatabaseOptionUntilTheSessionSetsIt) {
+  testing_support::TestEngine engine;
+  CommandOutcome run = RunBsqldb(
+      engine, "closing.sql",
+      "create database closing\ngo\n"
+      "exec sp_dboption 'closing', 'cursor close on commit', 'true'\ngo\n"
+      "use closing\n"
+      "declare walk cursor global for select 1 as one\n"
+      "open walk\n"
+      "begin tran commit tran\n"
+      "select cursor_status('global', 'walk') + 10 as after_database_option\n"
+      "set cursor_close_on_commit off\n"
+      "open walk\n"
+      "begin tran commit tran\n"
+      "select cursor_status('global', 'walk') + 20 as after_set_off\n"
+      "go\n");
+  EXPECT_EQ(run.status, 0) << run.output;
+  // -1: closed; 1: open with rows.
+  EXPECT_NE(run.output.find("9\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("21\n"), std::string::npos) << run.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, CommandPeer, ::testing::Values("7.4", "7.1"),

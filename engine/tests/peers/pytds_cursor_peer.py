@@ -313,5 +313,22 @@ cur.execute("USE cursors")
 check("a change after USE goes to the cursor's database", items()[0] == (1, "uno"), items())
 check("the session still answers", items()[0][0] == 1)
 
+# A ROLLBACK leaves API cursors open (CURSOR_CLOSE_ON_COMMIT is OFF for this
+# login); with it ON a COMMIT closes them: 16917 at the next fetch, the
+# handle kept until sp_cursorclose frees it.
+kept = call("sp_cursoropen", (out(), "SELECT id FROM items ORDER BY id", out(STATIC),
+                              out(READ_ONLY), out()))[1]
+cur.execute("BEGIN TRAN")
+cur.execute("ROLLBACK TRAN")
+check("a rollback leaves an API cursor open", fetch(kept[0], FIRST) == [(1,)])
+cur.execute("SET CURSOR_CLOSE_ON_COMMIT ON")
+cur.execute("BEGIN TRAN")
+cur.execute("COMMIT TRAN")
+check("a commit under CURSOR_CLOSE_ON_COMMIT closes an API cursor",
+      error_number(lambda: fetch(kept[0], FIRST)) == 16917)
+check("the closed cursor's handle is freed by sp_cursorclose",
+      error_number(lambda: cur.callproc("sp_cursorclose", (kept[0],))) is None)
+cur.execute("SET CURSOR_CLOSE_ON_COMMIT OFF")
+
 conn.close()
 sys.exit(1 if failures else 0)

@@ -2192,7 +2192,7 @@ class Binder {
         {"pack_received", SqlType::kInt},    {"pack_sent", SqlType::kInt},
         {"packet_errors", SqlType::kInt},    {"total_read", SqlType::kInt},
         {"total_write", SqlType::kInt},      {"total_errors", SqlType::kInt},
-        {"remserver", SqlType::kNVarChar}};
+        {"procid", SqlType::kInt},           {"remserver", SqlType::kNVarChar}};
     for (const Known& known : kKnown) {
       if (expr.value != known.name) continue;
       ColumnType type{known.type};

@@ -126,10 +126,29 @@ void CheckQueryCollations(const BoundQuery& query) {
     if (compares && label.strength == 2 && label.conflict)
       throw MakeError(451, {std::to_string(k + 1), "SELECT"});
   }
+  // Groups are told apart in a collation.
+  for (const BoundSelectBlock& term : query.terms) {
+    for (const auto& group : term.group_by) {
+      if (group == nullptr || !IsCharacterValue(*group)) continue;
+      CollationLabel label = LabelOf(*group);
+      if (label.strength == 2 && label.conflict) throw MakeError(446, {"GROUP BY"});
+    }
+  }
+  // ORDER BY sorts in one, whether it names a value or a result column by
+  // its position (which no client need be sent: INSERT ... SELECT).
   for (size_t k = 0; k < query.order_by.size(); ++k) {
-    const BoundExpr* by = query.order_by[k].expr.get();
-    if (by == nullptr || !IsCharacterValue(*by)) continue;
-    CollationLabel label = LabelOf(*by);
+    const BoundOrder& order = query.order_by[k];
+    CollationLabel label;
+    if (order.expr != nullptr) {
+      if (!IsCharacterValue(*order.expr)) continue;
+      label = LabelOf(*order.expr);
+    } else {
+      size_t column = static_cast<size_t>(order.ordinal) - 1;
+      if (order.ordinal < 1 || column >= query.columns.size() ||
+          ClassOf(query.columns[column].type.type) != TypeClass::kCharacter)
+        continue;
+      label = UnionColumnLabel(query, column);
+    }
     if (label.strength == 2 && label.conflict)
       throw MakeError(451, {std::to_string(k + 1), "ORDER BY"});
   }

@@ -19,9 +19,11 @@ bool IsInteger(SqlType type) {
 }
 
 // A precision past 38 gives up scale first, keeping at least 6 digits of it,
-// so the whole part is not cut.
+// so the whole part is not cut. A literal is numeric; see NamedNumeric for
+// what arithmetic gives.
 ColumnType Decimal(int precision, int scale) {
   ColumnType type{SqlType::kDecimal};
+  type.numeric = true;
   if (precision > kMaxPrecision) {
     int whole = precision - scale;
     scale = std::max(kMaxPrecision - whole, std::min(scale, kMinDivisionScale));
@@ -30,6 +32,16 @@ ColumnType Decimal(int precision, int scale) {
   type.precision = std::max(precision, 1);
   type.scale = std::clamp(scale, 0, type.precision);
   return type;
+}
+
+// Whether the exact result of `a` and `b` is named numeric: only a
+// declaration (a column, CAST, a variable) says decimal, so the result is
+// decimal where every decimal-typed operand was declared so, and numeric
+// where one is numeric (a literal included) or none is decimal-typed.
+bool NamedNumeric(const ColumnType& a, const ColumnType& b) {
+  bool a_decimal = a.type == SqlType::kDecimal, b_decimal = b.type == SqlType::kDecimal;
+  if (!a_decimal && !b_decimal) return true;
+  return (a_decimal && a.numeric) || (b_decimal && b.numeric);
 }
 
 }  // namespace
@@ -165,6 +177,7 @@ std::optional<ColumnType> ArithmeticType(char op, const ColumnType& a, const Col
       default:
         result = Decimal(std::min(p1 - s1, p2 - s2) + std::max(s1, s2), std::max(s1, s2));
     }
+    result.numeric = NamedNumeric(a, b);
   } else {
     // tinyint + tinyint stays tinyint, and overflows as one.
     result = Higher(a, b);
@@ -202,6 +215,7 @@ ColumnType CommonType(const ColumnType& a, const ColumnType& b) {
     ColumnType x = AsDecimal(a), y = AsDecimal(b);
     int scale = std::max(x.scale, y.scale);
     result = Decimal(scale + std::max(x.precision - x.scale, y.precision - y.scale), scale);
+    result.numeric = NamedNumeric(a, b);
   }
   result.nullable = a.nullable || b.nullable;
   result.identity = false;
