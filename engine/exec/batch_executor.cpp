@@ -377,7 +377,15 @@ std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Stat
   BoundTexts::Place place{kept_body_, &statement};
   std::string database, schema;
   bound_context_.reset();
-  if (kept_body_ && IsRowStatement(statement.kind)) context = connection.StatementContext();
+  // A batch's statement is kept by its shape from the second of that shape on;
+  // not a body's, whose names may reach its owner's objects first.
+  std::string shape;
+  if (!kept_body_ && IsRowStatement(statement.kind) && procedure_.empty() &&
+      !session_.Rights().InsideBody())
+    shape = BoundTexts::ShapeKey(statement);
+  if (!shape.empty() && !connection.Bound().ShapeSeenBefore(shape)) shape.clear();
+  if ((kept_body_ || !shape.empty()) && IsRowStatement(statement.kind))
+    context = connection.StatementContext();
   if (context) {
     database = connection.UnqualifiedDatabase();
     schema = connection.UnqualifiedSchema();
@@ -392,8 +400,13 @@ std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Stat
     };
     present.ansi_nulls = session_.Options().ansi_nulls;
     present.concat_null_yields_null = session_.Options().concat_null_yields_null;
-    if (std::optional<tsql::SqliteText> kept = connection.Bound().Find(place, present))
+    std::optional<tsql::SqliteText> kept = shape.empty()
+                                               ? connection.Bound().Find(place, present)
+                                               : connection.Bound().FindShape(shape, statement, present);
+    if (kept) {
+      bound_context_ = std::move(context);
       return kept;
+    }
   }
   BoundTexts::Notes notes;
   std::optional<tsql::SqliteText> bound;
@@ -402,12 +415,30 @@ std::optional<tsql::SqliteText> BatchExecutor::BindRowStatement(const tsql::Stat
     bound = FrontEndSelect(statement, session_, {}, kParameters);
     if (!bound) bound = FrontEndChange(statement, session_, kParameters);
   }
-  if (bound && context) {
+  if (bound && context && shape.empty()) {
     connection.Bound().Keep(place, *context, std::move(database), std::move(schema),
                             std::move(notes), *bound);
+  } else if (bound && context) {
+    connection.Bound().KeepShape(shape, statement, *context, std::move(database),
+                                 std::move(schema), std::move(notes), *bound);
   }
   bound_context_ = std::move(context);
   return bound;
+}
+
+void BatchExecutor::CheckShapeSyntax(const tsql::Statement& statement,
+                                     void (*check)(const tsql::Statement&)) {
+  // The front end's parse reads a literal token's kind, never its value, so
+  // every statement of one shape parses alike (a shape holds no OPTION
+  // clause, whose MAXRECURSION value is checked with the syntax).
+  std::string shape = BoundTexts::ShapeKey(statement);
+  if (!shape.empty() && (parsed_shapes_.count(shape) != 0 ||
+                         session_.Connection().Bound().ShapeParses(shape, statement)))
+    return;
+  check(statement);
+  if (shape.empty()) return;
+  if (parsed_shapes_.size() >= kParsedShapes) parsed_shapes_.clear();
+  parsed_shapes_.insert(std::move(shape));
 }
 
 bool BatchExecutor::IsPassThrough(StatementKind kind) {
@@ -470,12 +501,12 @@ bool BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
   switch (statement.kind) {
     case StatementKind::kSelect:
       // SELECT @v = ... is taken apart when it runs.
-      if (!AssignsVariables(statement)) CheckSelectSyntax(statement);
+      if (!AssignsVariables(statement)) CheckShapeSyntax(statement, CheckSelectSyntax);
       return true;
     case StatementKind::kInsert:
     case StatementKind::kUpdate:
     case StatementKind::kDelete:
-      CheckChangeSyntax(statement);
+      CheckShapeSyntax(statement, CheckChangeSyntax);
       return true;
     default:
       break;

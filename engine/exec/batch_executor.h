@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/common/sink.h"
@@ -338,6 +340,13 @@ class BatchExecutor final : public ParameterSource {
   // of a kept body's statement kept for its next run (bound_texts.h);
   // nullopt for a statement of another kind. Throws as FrontEndSelect.
   std::optional<tsql::SqliteText> BindRowStatement(const tsql::Statement& statement);
+  // Checks `statement`'s syntax with `check` unless a statement of its
+  // shape passed before in this session (bound_texts.h).
+  void CheckShapeSyntax(const tsql::Statement& statement,
+                        void (*check)(const tsql::Statement&));
+  // The shapes whose syntax passed in this batch (at most kParsedShapes).
+  static constexpr std::size_t kParsedShapes = 1024;
+  std::unordered_set<std::string> parsed_shapes_;
   // The context BindRowStatement read for the statement it bound last, for
   // that statement's compilation to be kept under; taken by its first user.
   std::optional<StatementCache::Context> bound_context_;

@@ -34,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -81,8 +82,43 @@ class BoundTexts {
   // The text kept for `place` when everything its binding read answers as
   // `present` does; nullopt otherwise.
   std::optional<tsql::SqliteText> Find(const Place& place, const Present& present) const;
-  void Clear() { kept_.clear(); }
-  std::size_t Size() const { return kept_.size(); }
+  void Clear() {
+    kept_.clear();
+    shapes_.clear();
+    seen_shapes_.clear();
+  }
+  std::size_t Size() const { return kept_.size() + shapes_.size(); }
+
+  // Statements of a batch, kept by their shape: a long batch of lines that
+  // differ only in the values of some integer or character string literals
+  // (UPDATE t SET v = v + 1 WHERE k = 17, ... WHERE k = 18) binds once. A
+  // statement's shape is its kind and its tokens as written, each such
+  // literal standing for its type alone (int and numeric(p,0) by the
+  // digits, varchar(n) and nvarchar(n) by the characters), and the line
+  // breaks between them. A binding is kept for a shape only where the
+  // generator wrote each literal the shape leaves out as a parameter whose
+  // place reads nothing but its type (SqliteText::literal_origins); every
+  // other literal must be as written then. Besides, the same conditions as
+  // Find's hold.
+  //
+  // The key of `statement`'s shape; empty for a statement not kept so.
+  static std::string ShapeKey(const tsql::Statement& statement);
+  // Whether a statement of this shape was seen before (noting it now): a
+  // binding is kept from the second one on, so a batch of lines none of
+  // which comes back costs no more than before.
+  bool ShapeSeenBefore(const std::string& key);
+  void KeepShape(const std::string& key, const tsql::Statement& statement,
+                 const StatementCache::Context& context, std::string database, std::string schema,
+                 Notes notes, const tsql::SqliteText& text);
+  // The text `statement` binds to: the kept shape's, with the statement's
+  // own literal values and lines; nullopt when none is kept for it or the
+  // present answers differ.
+  std::optional<tsql::SqliteText> FindShape(const std::string& key,
+                                            const tsql::Statement& statement,
+                                            const Present& present) const;
+  // Whether a statement of this shape, with these literals, bound before:
+  // its text parses (what the parse reads is all in the shape).
+  bool ShapeParses(const std::string& key, const tsql::Statement& statement) const;
 
  private:
   struct Kept {
@@ -93,7 +129,20 @@ class BoundTexts {
     Notes notes;
     tsql::SqliteText text;
   };
+  struct Shape {
+    Kept kept;
+    int line = 0;  // the kept statement's first line
+    // Beside text.literals: the token whose value each takes, or npos to
+    // keep the kept one.
+    std::vector<std::size_t> from_token;
+    // Literal tokens left in the key by their type that must be as written.
+    std::vector<std::pair<std::size_t, std::string>> written;
+  };
+  static bool Answers(const Kept& kept, const Present& present);
+  const Shape* FindShape(const std::string& key, const tsql::Statement& statement) const;
   std::unordered_map<const tsql::Statement*, Kept> kept_;
+  std::unordered_map<std::string, Shape> shapes_;
+  std::unordered_set<std::size_t> seen_shapes_;
 };
 
 // The same type in every respect the binder may read.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
@@ -253,6 +254,15 @@ int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*)
     }
   }
   if (!reads) ++static_cast<SessionConnection*>(self)->schema_changes_;
+  // ROLLBACK TO a savepoint calls no rollback hook, yet may undo DDL and
+  // bring a schema version back that other DDL then reaches again with
+  // another schema: what was kept under that version must not be used.
+  if (!reads) {
+    const char* sql = sqlite3_sql(stmt);
+    while (sql != nullptr && (*sql == ' ' || *sql == '\n' || *sql == '\t' || *sql == '\r')) ++sql;
+    if (sql != nullptr && std::strlen(sql) >= 8 && tsql::EqualsIgnoreCase({sql, 8}, "ROLLBACK"))
+      OnRollback(self);
+  }
   return 0;
 }
 

@@ -95,6 +95,8 @@ class SessionRights final : public AccessPolicy {
   // BodyScope); nullopt: the caller's. Pops pair with pushes.
   void PushNamesOwner(std::string_view database, std::optional<int> uid);
   void PopNamesOwner();
+  // Whether a body's statements (or dynamic SQL's) run now.
+  bool InsideBody() const { return !names_owners_.empty(); }
 
   // AccessPolicy
   std::optional<SqlError> Check(std::string_view schema, std::string_view object, Access access,

@@ -65,6 +65,19 @@ struct SqliteText {
   // The SQL Server type of each of them, a part of the key a compiled text
   // is kept under.
   std::string literal_types;
+  // Beside literals: the batch offset of the token each is the value of
+  // (bind::kNoOrigin when none is) with its type, and whether the statement
+  // was written the same way whatever that token's value (its place in the
+  // statement reads nothing but its type). A statement differing only in
+  // such tokens, of the same types, binds to this text with their values.
+  struct LiteralOrigin {
+    std::size_t offset = static_cast<std::size_t>(-1);
+    ColumnType type;
+    bool value_free = false;
+  };
+  std::vector<LiteralOrigin> literal_origins;
+  // The offsets of literal tokens written into `sql` as they are.
+  std::vector<std::size_t> written_literals;
   // The batch line of the token at or before `offset`.
   int LineAt(std::size_t offset) const;
 };

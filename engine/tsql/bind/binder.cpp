@@ -2139,13 +2139,8 @@ class Binder {
       }
       case parse::LiteralKind::kString:
       case parse::LiteralKind::kNationalString: {
-        bool national = expr.literal == parse::LiteralKind::kNationalString;
-        type = ColumnType{national ? SqlType::kNVarChar : SqlType::kVarChar};
-        size_t characters = 0;
-        for (unsigned char c : expr.value) characters += (c & 0xC0) != 0x80;
-        type.length = std::max<int>(1, static_cast<int>(characters));
-        // Longer than the type holds: the large-value type.
-        if (type.length > (national ? 4000 : 8000)) type.length = kMaxLength;
+        type = StringLiteralType(expr.value,
+                                 expr.literal == parse::LiteralKind::kNationalString);
         sql = QuoteSqliteString(expr.value);
         break;
       }
@@ -2167,6 +2162,10 @@ class Binder {
     type.nullable = false;
     Bound node = Make(BoundKind::kLiteral, type);
     node->sql = sql;
+    if (expr.literal == parse::LiteralKind::kInteger ||
+        expr.literal == parse::LiteralKind::kString ||
+        expr.literal == parse::LiteralKind::kNationalString)
+      node->origin = expr.origin.offset;
     return node;
   }
 
@@ -2226,6 +2225,7 @@ class Binder {
       std::string digits = operand->sql;
       // "--5" would start a comment in SQLite.
       operand->sql = digits.starts_with("-") ? digits.substr(1) : "-" + digits;
+      operand->origin = kNoOrigin;  // no longer the token's own value
       if (operand->type.type == SqlType::kDecimal && operand->type.scale == 0 &&
           digits == "2147483648") {
         operand->type = ColumnType{SqlType::kInt};

@@ -3,6 +3,7 @@
 // every expression typed with its SQL Server type, every implicit conversion
 // an explicit kConvert node. Built by the binder, read by the generator.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,8 @@
 namespace sqlengine::tsql::bind {
 
 struct BoundQuery;
+
+inline constexpr std::size_t kNoOrigin = static_cast<std::size_t>(-1);
 
 enum class BoundKind {
   kLiteral,     // sql: the SQLite literal
@@ -74,6 +77,9 @@ struct BoundExpr {
   bool guid_comparison = false;
   bool outer_reference = false;  // kColumn of an enclosing query (a correlated subquery)
   bool null_literal = false;
+  // kLiteral: the batch offset of the integer or character string token
+  // whose own value and type the literal still is; kNoOrigin otherwise.
+  std::size_t origin = kNoOrigin;
   std::vector<std::unique_ptr<BoundExpr>> args;
   std::unique_ptr<BoundQuery> query;
 };

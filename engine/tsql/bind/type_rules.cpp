@@ -246,6 +246,17 @@ ColumnType DecimalLiteralType(std::string_view text) {
   return type;
 }
 
+ColumnType StringLiteralType(std::string_view value, bool national) {
+  ColumnType type{national ? SqlType::kNVarChar : SqlType::kVarChar};
+  size_t characters = 0;
+  for (unsigned char c : value) characters += (c & 0xC0) != 0x80;
+  type.length = std::max<int>(1, static_cast<int>(characters));
+  // Longer than the type holds: the large-value type.
+  if (type.length > (national ? 4000 : 8000)) type.length = kMaxLength;
+  type.nullable = false;
+  return type;
+}
+
 std::string_view NameOf(SqlType type) { return TypeName(type); }
 
 }  // namespace sqlengine::tsql::bind

@@ -43,6 +43,8 @@ ColumnType CommonType(const ColumnType& a, const ColumnType& b);
 // 1e3 float, 'ab' varchar(2), N'ab' nvarchar(2), 0x0A0B varbinary(2).
 ColumnType IntegerLiteralType(std::string_view digits);
 ColumnType DecimalLiteralType(std::string_view text);
+// `value` is the string's text without quotes (UTF-8).
+ColumnType StringLiteralType(std::string_view value, bool national);
 
 // The name SQL Server gives the type in messages ("int", "varchar").
 std::string_view NameOf(SqlType type);

@@ -56,6 +56,8 @@ class Generator : public ExprWriter {
   void TakeLiterals(SqliteText& text) {
     text.literals = std::move(literals_);
     text.literal_types = std::move(literal_types_);
+    text.literal_origins = std::move(literal_origins_);
+    text.written_literals = std::move(written_literals_);
   }
   bool outside_main() const { return outside_main_; }
   bool reads_temp() const { return reads_temp_; }
@@ -369,6 +371,7 @@ class Generator : public ExprWriter {
       for (size_t k = 0; k < insert.rows[r].size(); ++k) {
         if (k > 0) sql += ", ";
         LiteralScope scope(*this, parameterize_);
+        ValueFree(*insert.rows[r][k]);
         sql += Written(*insert.rows[r][k],
                        k < insert.column_types.size() ? &insert.column_types[k] : nullptr);
       }
@@ -383,6 +386,7 @@ class Generator : public ExprWriter {
     LiteralScope scope(*this, parameterize_);
     for (size_t k = 0; k < update.assignments.size(); ++k) {
       if (k > 0) sql += ", ";
+      ValueFree(*update.assignments[k].value);
       sql += QuoteSqliteName(update.assignments[k].column) + " = " +
              Written(*update.assignments[k].value, &update.assignments[k].type);
     }
@@ -483,6 +487,18 @@ class Generator : public ExprWriter {
   bool literal_scope_ = false;
   std::vector<std::variant<std::int64_t, std::string>> literals_;
   std::string literal_types_;
+  std::vector<SqliteText::LiteralOrigin> literal_origins_;
+  std::vector<std::size_t> written_literals_;
+  bool writing_literal_ = false;
+  // Literals whose place in the statement writes them alike whatever their
+  // value (an operand of a comparison, of arithmetic, of IN or BETWEEN; a
+  // value an INSERT row or an UPDATE assigns), as far as the generator
+  // goes: SqliteText::literal_origins.
+  std::vector<const BoundExpr*> value_free_;
+  void ValueFree(const BoundExpr& e) {
+    if (parameterize_ && e.kind == BoundKind::kLiteral && e.origin != bind::kNoOrigin)
+      value_free_.push_back(&e);
+  }
   // A statement of many rows of literals is unlikely to come back: the
   // literals past these stay written out (SQLite takes at most 32766
   // parameters).
@@ -532,6 +548,9 @@ class Generator : public ExprWriter {
     literal_types_ += std::to_string(static_cast<int>(e.type.type)) + ' ' +
                       std::to_string(e.type.length) + ' ' + std::to_string(e.type.precision) +
                       ' ' + std::to_string(e.type.scale) + ';';
+    SqliteText::LiteralOrigin origin{e.origin, e.type, false};
+    origin.value_free = std::find(value_free_.begin(), value_free_.end(), &e) != value_free_.end();
+    literal_origins_.push_back(origin);
     literals_.push_back(std::move(value));
     return std::string(kLiteralPrefix) + std::to_string(literals_.size() - 1);
   }
@@ -1098,6 +1117,20 @@ class Generator : public ExprWriter {
   }
 
   std::string Expr(const BoundExpr& e) override {
+    if (e.kind == BoundKind::kLiteral && e.origin != bind::kNoOrigin && !writing_literal_) {
+      // Noted when its token's value is written into the text itself.
+      writing_literal_ = true;
+      const std::size_t parameters = literals_.size();
+      std::string sql = Expr(e);
+      writing_literal_ = false;
+      if (literals_.size() == parameters) written_literals_.push_back(e.origin);
+      return sql;
+    }
+    // An operand of these is written the same way whatever its value.
+    if (e.kind == BoundKind::kComparison || e.kind == BoundKind::kArithmetic ||
+        e.kind == BoundKind::kInList || e.kind == BoundKind::kBetween) {
+      for (const auto& arg : e.args) ValueFree(*arg);
+    }
     // A value converted to real keeps a real's single precision.
     if (e.kind == BoundKind::kConvert && e.type.type == SqlType::kReal && rounding_ != &e &&
         e.args[0]->type.type != SqlType::kReal && !e.args[0]->null_literal) {
