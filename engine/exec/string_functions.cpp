@@ -175,6 +175,7 @@ void PatIndex(sqlite3_context* context, int, sqlite3_value** args) {
   std::string text = SqliteValueText(args[1]);
   LikeRules rules;
   rules.case_sensitive = kCaseSensitive;
+  rules.ranges_by_collation = !kCaseSensitive;
   if (!pattern.starts_with('%'))
     return sqlite3_result_int(context, LikeMatches(text, pattern, rules) ? 1 : 0);
   size_t literal = pattern.find_first_not_of('%');

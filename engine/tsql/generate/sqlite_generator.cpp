@@ -1053,14 +1053,16 @@ class Generator : public ExprWriter {
   }
 
   // value LIKE pattern [ESCAPE c]: case apart under a case-sensitive
-  // collation; the value's trailing blanks are ignored unless it is Unicode.
+  // collation, ranges in the collation's order; the value's trailing blanks
+  // are ignored unless it is Unicode.
   std::string Like(const BoundExpr& e) {
     bool unicode = bind::IsNational(e.args[0]->type.type) ||
                    (e.args.size() > 1 && bind::IsNational(e.args[1]->type.type));
     std::string escape = e.args.size() > 2 ? Expr(*e.args[2]) : std::string("NULL");
     return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" +
            Padded(*e.args[0]) + ", " + Expr(*e.args[1]) + ", " + escape + ", " +
-           std::to_string((e.case_sensitive ? 1 : 0) | (e.collation.accent_insensitive ? 2 : 0)) +
+           std::to_string((e.case_sensitive ? 1 : 0) | (e.collation.accent_insensitive ? 2 : 0) |
+                          (e.collation.binary_order ? 0 : 4) | (e.collation.upper_first ? 8 : 0)) +
            ", " + (unicode ? "1" : "0") + "))";
   }
 
