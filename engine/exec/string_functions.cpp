@@ -19,6 +19,7 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/values/code_page_1252.h"
 #include "engine/values/date_text.h"
+#include "engine/values/number_text.h"
 #include "engine/values/utf8.h"
 
 namespace sqlengine::exec {
@@ -350,7 +351,7 @@ bool LooksNumeric(std::string_view text) {
   };
   skip_blanks();
   if (i == text.size()) return false;
-  if (text[i] == '$') ++i, skip_blanks();
+  if (size_t sign_length = values::CurrencySignLength(text.substr(i))) i += sign_length, skip_blanks();
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i, skip_blanks();
   bool digits = false, point = false, commas = false;
   for (; i < text.size(); ++i) {
