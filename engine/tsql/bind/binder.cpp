@@ -2874,6 +2874,9 @@ class Binder {
     // DATEADD answers in its date's type: a smalldatetime moves to the
     // nearest minute.
     if (name == "dateadd" && args[2]->type.type == SqlType::kSmallDateTime) {
+      Bound small_flag = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+      small_flag->sql = "1";
+      node->args.push_back(std::move(small_flag));
       ColumnType small{SqlType::kSmallDateTime};
       small.nullable = type.nullable;
       Bound rounded = Make(BoundKind::kConvert, small);
