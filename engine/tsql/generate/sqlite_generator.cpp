@@ -1206,6 +1206,12 @@ class Generator : public ExprWriter {
       case BoundKind::kCall:
         if (e.sql == "abs" && CheckedInteger(e.type))
           return CheckedRange("abs(" + CallArgs(e) + ")", e.type);
+        // NULLIF compares its texts as '=' would: by the collation, trailing
+        // blanks ignored (SQLite's nullif takes the first collation it sees).
+        if (e.sql == "nullif" && ClassOf(e.args[0]->type.type) == TypeClass::kCharacter &&
+            !e.args[0]->null_literal)
+          return "nullif((" + Padded(*e.args[0]) + ") COLLATE " +
+                 std::string(CollationOf(e.args[0]->type)) + ", " + Padded(*e.args[1]) + ")";
         return e.sql + "(" + CallArgs(e) + ")";
       case BoundKind::kAggregate: {
         std::string filter =
