@@ -115,6 +115,9 @@ constexpr MessageTemplate kMessages[] = {
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
      "smalldatetime value."},
+    {306, 16,
+     "The text, ntext, and image data types cannot be compared or sorted, except when using IS "
+     "NULL or LIKE operator."},
     {310, 16,
      "The value %d specified for the MAXRECURSION option exceeds the allowed maximum of %d."},
     {313, 16,

@@ -119,6 +119,8 @@ bool IsBinaryData(SqlType type) {
   return type == SqlType::kBinary || type == SqlType::kVarBinary || type == SqlType::kImage;
 }
 
+bool IsLongText(SqlType type) { return type == SqlType::kText || type == SqlType::kNText; }
+
 // Whether a value of `type` can be held by a sql_variant.
 bool VariantHolds(const ColumnType& type) {
   return type.type != SqlType::kText && type.type != SqlType::kNText &&
@@ -130,6 +132,11 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kSqlVariant) return VariantHolds(from);
   if (from.type == SqlType::kSqlVariant) return false;
   TypeClass f = ClassOf(from.type), t = ClassOf(to.type);
+  // text and ntext convert to and from the other character types (cut to
+  // the target's length), as CONVERT(varchar(8000), notes) reads a memo.
+  if ((IsLongText(from.type) && (t == TypeClass::kCharacter || IsLongText(to.type))) ||
+      (IsLongText(to.type) && f == TypeClass::kCharacter))
+    return true;
   // Numbers and dates convert to the bytes SQL Server lays them out in,
   // character data to its bytes, and binary data to the characters its
   // bytes hold.
@@ -208,6 +215,15 @@ Bound ConvertTo(Bound value, ColumnType to) {
   Bound node = Make(BoundKind::kConvert, to);
   node->args.push_back(std::move(value));
   return node;
+}
+
+// A text or ntext value read as varchar or nvarchar of any length, for the
+// functions that take long text (SUBSTRING, PATINDEX); other values as they are.
+Bound AsVaryingText(Bound value) {
+  if (!IsLongText(value->type.type)) return value;
+  ColumnType to{value->type.type == SqlType::kNText ? SqlType::kNVarChar : SqlType::kVarChar};
+  to.length = kMaxLength;
+  return ConvertTo(std::move(value), to);
 }
 
 struct FunctionRule {
@@ -2458,6 +2474,8 @@ class Binder {
       std::optional<ColumnType> target;
       for (const Bound& operand : operands) {
         if (operand->null_literal) continue;
+        if (IsLongText(operand->type.type) || operand->type.type == SqlType::kImage)
+          throw MakeError(306);
         if (ClassOf(operand->type.type) == TypeClass::kOther && !binary(operand))
           Refuse("comparison of this type");
         target = target ? Higher(*target, operand->type) : operand->type;
@@ -2559,6 +2577,9 @@ class Binder {
         ColumnType text{SqlType::kVarChar};
         text.length = IntegerTextWidth(value->type.type);
         value = ConvertTo(std::move(value), text);
+      } else if (IsLongText(value->type.type)) {
+        // text and ntext match patterns as their varying forms do.
+        value = AsVaryingText(std::move(value));
       } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
@@ -2836,6 +2857,13 @@ class Binder {
       if (args[0]->type.type == SqlType::kBinary) args[0] = ConvertTo(std::move(args[0]), bytes);
       require_integer(1), require_integer(2);
       type = bytes;
+    } else if (name == "substring" && IsLongText(args[0]->type.type)) {
+      // A part of a text or ntext value is varchar(8000) or nvarchar(4000).
+      bool national = args[0]->type.type == SqlType::kNText;
+      args[0] = AsVaryingText(std::move(args[0]));
+      require_integer(1), require_integer(2);
+      type = args[0]->type;
+      type.length = national ? 4000 : 8000;
     } else if (name == "substring" || name == "left" || name == "right") {
       require_text(0), require_integer(1);
       if (args.size() > 2) require_integer(2);
@@ -2996,6 +3024,12 @@ class Binder {
         shape.integer = IntegerLiteralValue(arg->value);
       shapes.push_back(shape);
       args.push_back(std::move(bound));
+    }
+    // PATINDEX searches text and ntext too (CHARINDEX does not: 8180).
+    if (EqualsIgnoreCase(expr.names[0], "patindex") && args.size() == 2 &&
+        IsLongText(args[1]->type.type)) {
+      args[1] = AsVaryingText(std::move(args[1]));
+      shapes[1].type = args[1]->type;
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
     // A string function given a number or a date reads its text (REPLACE(12345,
