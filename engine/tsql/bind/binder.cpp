@@ -2667,10 +2667,14 @@ class Binder {
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
            ClassOf(target->type) == TypeClass::kCharacter &&
            Convertible(value->type, *target));
-      if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
-      node->args.push_back(std::move(value));
-      node->args.push_back(std::move(style));
-      return node;
+      if (style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
+      if (styled) {
+        node->args.push_back(std::move(value));
+        node->args.push_back(std::move(style));
+        return node;
+      }
+      // Where no style applies (an integer's text, text read as a number)
+      // SQL Server ignores the one given: CONVERT(varchar, 12, 3) is '12'.
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
