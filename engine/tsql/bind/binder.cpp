@@ -143,7 +143,11 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary)
     return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter ||
            f == TypeClass::kExactDecimal || f == TypeClass::kApproximate ||
-           f == TypeClass::kDateTime;
+           f == TypeClass::kDateTime || from.type == SqlType::kUniqueIdentifier;
+  // A uniqueidentifier is read back from the 16 bytes it lays out.
+  if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
+      to.type == SqlType::kUniqueIdentifier)
+    return true;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
   if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
     return to.length == kMaxLength || to.length >= 36;

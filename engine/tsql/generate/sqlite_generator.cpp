@@ -1334,6 +1334,8 @@ class Generator : public ExprWriter {
     const TypeClass source = ClassOf(value.type.type);
     const std::string fitting =
         std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+    if (value.type.type == SqlType::kUniqueIdentifier)
+      return "sqlengine_guid_bytes(" + sql + ", " + fitting;
     if (source == TypeClass::kCharacter)
       return "sqlengine_text_bytes(" + sql + ", " + (bind::IsNational(value.type.type) ? "1" : "0") +
              ", " + fitting;
@@ -1381,6 +1383,8 @@ class Generator : public ExprWriter {
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kDateTime)
       return "sqlengine_bytes_datetime(" + sql + ", " + declaration + ")";
+    if (IsBinaryData(from.type) && to.type == SqlType::kUniqueIdentifier)
+      return "sqlengine_bytes_guid(" + sql + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kExactDecimal)
       return "sqlengine_decimal(" + sql + ", " + declaration + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {
