@@ -1887,7 +1887,8 @@ class Binder {
         const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
         if (!old_join && equality && !catalog_.AnsiNulls() &&
             (null_operands[0] || null_operands[1]))
-          return NullsCompared(expr, std::move(node), null_operands, scope, clause);
+          return NullsCompared(*expr.args[0], *expr.args[1], expr.op, std::move(node),
+                               null_operands, scope, clause);
         return node;
       }
       case ExprKind::kAnd:
@@ -1907,6 +1908,13 @@ class Binder {
       case ExprKind::kInList: {
         std::vector<Bound> operands;
         for (const auto& arg : expr.args) operands.push_back(Value(*arg, scope, clause));
+        // Under SET ANSI_NULLS OFF a NULL literal or variable in the list
+        // compares as a value: x IN (a, NULL) is x = a OR x = NULL, each
+        // comparison by that setting's rules.
+        if (expr.kind == ExprKind::kInList && !catalog_.AnsiNulls() &&
+            std::any_of(operands.begin(), operands.end(),
+                        [](const Bound& b) { return NullUnderAnsiNullsOff(*b); }))
+          return InListUnderAnsiNullsOff(expr, scope, clause);
         if (AnyVariant(operands))
           return VariantMembership(expr.kind == ExprKind::kBetween, std::move(operands),
                                    expr.negated);
@@ -2324,15 +2332,45 @@ class Binder {
             (operand.sql.starts_with("@") || operand.sql.starts_with(kReadFunction)));
   }
 
-  // `comparison` (a = b or a <> b) under SET ANSI_NULLS OFF: when one of the
-  // operands marked in `nullable` is NULL, = is true exactly when both are
-  // NULL and <> when one is not; otherwise the comparison answers as
-  // written, unknown included. The operands are bound again for each use.
-  Bound NullsCompared(const Expr& expr, Bound comparison, const bool nullable[2],
-                      const Scope& scope, Clause clause) {
+  // x [NOT] IN (a, b, ...) under SET ANSI_NULLS OFF, with a NULL literal or
+  // variable among the values: x = a OR x = b ... (x <> a AND x <> b ... for
+  // NOT IN), each comparison as that setting makes it.
+  Bound InListUnderAnsiNullsOff(const Expr& expr, const Scope& scope, Clause clause) {
+    const std::string op = expr.negated ? "<>" : "=";
+    Bound joined;
+    for (size_t k = 1; k < expr.args.size(); ++k) {
+      std::vector<Bound> operands;
+      operands.push_back(Value(*expr.args[0], scope, clause));
+      operands.push_back(Value(*expr.args[k], scope, clause));
+      const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
+                                    NullUnderAnsiNullsOff(*operands[1])};
+      Bound comparison = Compared(BoundKind::kComparison, std::move(operands), op);
+      comparison->op = op;
+      if (null_operands[0] || null_operands[1])
+        comparison = NullsCompared(*expr.args[0], *expr.args[k], op, std::move(comparison),
+                                   null_operands, scope, clause);
+      if (!joined) {
+        joined = std::move(comparison);
+        continue;
+      }
+      Bound node = Make(expr.negated ? BoundKind::kAnd : BoundKind::kOr, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(joined));
+      node->args.push_back(std::move(comparison));
+      joined = std::move(node);
+    }
+    return joined;
+  }
+
+  // `comparison` (left = right or left <> right) under SET ANSI_NULLS OFF:
+  // when one of the operands marked in `nullable` is NULL, = is true exactly
+  // when both are NULL and <> when one is not; otherwise the comparison
+  // answers as written, unknown included. The operands are bound again for
+  // each use.
+  Bound NullsCompared(const Expr& left, const Expr& right, std::string_view op, Bound comparison,
+                      const bool nullable[2], const Scope& scope, Clause clause) {
     auto is_null = [&](size_t k) {
       Bound node = Make(BoundKind::kIsNull, ColumnType{SqlType::kBit});
-      node->args.push_back(Value(*expr.args[k], scope, clause));
+      node->args.push_back(Value(k == 0 ? left : right, scope, clause));
       return node;
     };
     auto joined = [](BoundKind kind, Bound a, Bound b) {
@@ -2351,7 +2389,7 @@ class Binder {
       return is_null(nullable[0] ? 0 : 1);
     };
     Bound both_null = joined(BoundKind::kAnd, is_null(0), is_null(1));
-    Bound null_answer = expr.op == "=" ? std::move(both_null) : negated(std::move(both_null));
+    Bound null_answer = op == "=" ? std::move(both_null) : negated(std::move(both_null));
     return joined(BoundKind::kOr, joined(BoundKind::kAnd, any_null(), std::move(null_answer)),
                   joined(BoundKind::kAnd, negated(any_null()), std::move(comparison)));
   }
