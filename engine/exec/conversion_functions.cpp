@@ -113,6 +113,58 @@ void TextBytes(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
+// Where each byte of a uniqueidentifier's binary form comes from in its
+// text's digits: the first three groups are stored little-endian.
+constexpr int kGuidByteOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// sqlengine_guid_bytes(guid, length, fixed): a uniqueidentifier's 16 bytes
+// as SQL Server lays them out (0xFF19966F868B11D0... for
+// 6F9619FF-8B86-D011-...), fitted to binary data of `length` bytes.
+void GuidBytes(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const std::string text = SqliteValueText(args[0]);
+  Bytes digits;
+  int half = -1;
+  for (char c : text) {
+    int nibble = c >= '0' && c <= '9'   ? c - '0'
+                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                        : -1;
+    if (nibble < 0) continue;
+    if (half < 0) {
+      half = nibble;
+    } else {
+      digits.push_back(static_cast<std::uint8_t>(half << 4 | nibble));
+      half = -1;
+    }
+  }
+  if (digits.size() != 16) return sqlite3_result_null(context);
+  Bytes bytes(16);
+  for (int i = 0; i < 16; ++i) bytes[i] = digits[kGuidByteOrder[i]];
+  bytes = values::FittedBinary(std::move(bytes), sqlite3_value_int(args[1]),
+                               sqlite3_value_int(args[2]) != 0, false);
+  sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+// sqlengine_bytes_guid(bytes): binary data read as the uniqueidentifier it
+// lays out, its first 16 bytes (zeros where it has fewer), in text form.
+void BytesGuid(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(args[0]));
+  Bytes bytes(data, data + sqlite3_value_bytes(args[0]));
+  bytes.resize(16, 0);
+  std::uint8_t digits[16];
+  for (int i = 0; i < 16; ++i) digits[kGuidByteOrder[i]] = bytes[i];
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (int i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += kHex[digits[i] >> 4];
+    text += kHex[digits[i] & 0xF];
+  }
+  sqlite3_result_text(context, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
 void AppendUtf8(std::string& text, std::uint32_t code) {
   if (code < 0x80) {
     text += static_cast<char>(code);
@@ -203,6 +255,8 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_value_bytes", 4, ValueBytesFunction, true},
     {"sqlengine_bytes_datetime", 2, BytesDateTime, true},
     {"sqlengine_text_bytes", 4, TextBytes, true},
+    {"sqlengine_guid_bytes", 3, GuidBytes, true},
+    {"sqlengine_bytes_guid", 1, BytesGuid, true},
 };
 
 }  // namespace

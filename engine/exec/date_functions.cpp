@@ -245,19 +245,25 @@ void Day(sqlite3_context* context, int, sqlite3_value** args) {
   Single(context, args[0], Part::kDay);
 }
 
-void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
+// dateadd(part, n, date [, small]): `small` (1) when the date is a
+// smalldatetime, whose narrower range the sum must then stay in (517
+// naming smalldatetime).
+void DateAdd(sqlite3_context* context, int count, sqlite3_value** args) {
   Part part;
   std::optional<DateTime> when;
   if (!ArgPart(context, args[0], part) || !ArgDate(context, args[2], when)) return;
   if (!when || sqlite3_value_type(args[1]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::int64_t amount = sqlite3_value_int64(args[1]);
   DateTime t = *when;
+  bool small = count > 3 && sqlite3_value_int(args[3]) != 0;
+  auto overflow = [&] {
+    std::string error =
+        FunctionErrorText(MakeError(517, {small ? "smalldatetime" : "datetime"}));
+    sqlite3_result_error(context, error.c_str(), -1);
+  };
   // Beyond int's range no sum stays inside datetime's years, and the
   // products below could overflow.
-  if (amount < INT32_MIN || amount > INT32_MAX) {
-    std::string error = FunctionErrorText(MakeError(517, {"datetime"}));
-    return sqlite3_result_error(context, error.c_str(), -1);
-  }
+  if (amount < INT32_MIN || amount > INT32_MAX) return overflow();
   if (part == Part::kYear || part == Part::kQuarter || part == Part::kMonth) {
     std::int64_t months = amount * (part == Part::kYear ? 12 : part == Part::kQuarter ? 3 : 1);
     std::int64_t total = t.year * 12LL + (t.month - 1) + months;
@@ -272,13 +278,16 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** args) {
                         : part == Part::kSecond      ? 1000
                         : part == Part::kMillisecond ? 1
                                                      : kDay;
-    // The sum is kept to datetime's 1/300 second, as a stored value would be.
-    t = values::RoundedToKind(FromMilliseconds(Milliseconds(t) + amount * unit),
-                              values::DateKind::kDateTime);
+    t = FromMilliseconds(Milliseconds(t) + amount * unit);
   }
-  if (t.year < 1753 || t.year > 9999) {
-    std::string error = FunctionErrorText(MakeError(517, {"datetime"}));
-    return sqlite3_result_error(context, error.c_str(), -1);
+  if (t.year < 1753 || t.year > 9999) return overflow();
+  // The sum is kept to its type's precision (1/300 second, or the minute),
+  // as a stored value would be; rounding may still carry it past the end.
+  try {
+    t = values::RoundedToKind(t, small ? values::DateKind::kSmallDateTime
+                                       : values::DateKind::kDateTime);
+  } catch (const SqlError&) {
+    return overflow();
   }
   ResultDate(context, t);
 }
@@ -356,6 +365,7 @@ void RegisterDateFunctions(sqlite3* db) {
                                               {"month", 1, Month},
                                               {"day", 1, Day},
                                               {"dateadd", 3, DateAdd},
+                                              {"dateadd", 4, DateAdd},
                                               {"datediff", 3, DateDiff},
                                               {"sqlengine_datetime", 1, ToDateTime},
                                               {"sqlengine_smalldatetime", 1, ToSmallDateTime}};

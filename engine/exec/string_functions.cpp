@@ -19,6 +19,7 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/values/code_page_1252.h"
 #include "engine/values/date_text.h"
+#include "engine/values/number_text.h"
 #include "engine/values/utf8.h"
 
 namespace sqlengine::exec {
@@ -175,6 +176,7 @@ void PatIndex(sqlite3_context* context, int, sqlite3_value** args) {
   std::string text = SqliteValueText(args[1]);
   LikeRules rules;
   rules.case_sensitive = kCaseSensitive;
+  rules.ranges_by_collation = !kCaseSensitive;
   if (!pattern.starts_with('%'))
     return sqlite3_result_int(context, LikeMatches(text, pattern, rules) ? 1 : 0);
   size_t literal = pattern.find_first_not_of('%');
@@ -349,7 +351,7 @@ bool LooksNumeric(std::string_view text) {
   };
   skip_blanks();
   if (i == text.size()) return false;
-  if (text[i] == '$') ++i, skip_blanks();
+  if (size_t sign_length = values::CurrencySignLength(text.substr(i))) i += sign_length, skip_blanks();
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i, skip_blanks();
   bool digits = false, point = false, commas = false;
   for (; i < text.size(); ++i) {

@@ -26,6 +26,13 @@ struct LikeRules {
   // Blanks at the end of the value that the pattern does not match are
   // ignored (SQL Server's rule for non-Unicode data).
   bool trailing_blanks_ignored = false;
+  // A range [x-y] holds the characters the collation sorts from x to y
+  // ('ä' is in [a-b] and, under a case-sensitive dictionary order, 'B' in
+  // [a-c]); without it a range is read by code point, as a binary
+  // collation orders.
+  bool ranges_by_collation = false;
+  bool upper_first = false;  // with ranges_by_collation: 'A' sorts before 'a'
+  bool national = false;     // with ranges_by_collation: Unicode data ('ß' as "ss")
 };
 
 // Whether `value` matches the T-SQL LIKE `pattern`.

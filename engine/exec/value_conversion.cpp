@@ -139,10 +139,11 @@ std::optional<Decimal> DecimalFromBytes(const Bytes& bytes) {
   return Decimal{bytes[3] == 0 ? -unscaled : unscaled, scale};
 }
 
-// Text read as an amount of money or smallmoney: a currency sign ($) before
-// or after the minus sign and thousands separators in the whole part are
-// allowed, as SQL Server allows them ('$1,234.56', '-$5'); the amount
-// without them. Text for another type is returned as it is.
+// Text read as an amount of money or smallmoney: a currency sign ('$', '€',
+// '£', ...) before or after the minus sign and thousands separators in the
+// whole part are allowed, as SQL Server allows them ('$1,234.56', '-$5',
+// '€ 1.000'); the amount without them. Text for another type is returned as
+// it is.
 std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
   if (type.type != SqlType::kMoney && type.type != SqlType::kSmallMoney) return std::string(text);
   std::string amount = Trimmed(text);
@@ -153,8 +154,8 @@ std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
       sign = amount[at++];
   };
   take_sign();
-  if (at < amount.size() && amount[at] == '$') {
-    ++at;
+  if (size_t sign_length = values::CurrencySignLength(std::string_view(amount).substr(at))) {
+    at += sign_length;
     while (at < amount.size() && std::isspace(static_cast<unsigned char>(amount[at]))) ++at;
     take_sign();
   }
@@ -169,13 +170,20 @@ std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
       continue;
     plain += c;
   }
+  // A currency sign, a sign or a point with no digits is an amount of 0, as
+  // ISNUMERIC's 1 for '$', '-' and '.' promises.
+  std::string_view digits = std::string_view(plain).substr(sign.size());
+  if (digits.empty() || digits == ".") return "0";
   return plain;
 }
 
 Value FromText(const std::string& text, const ColumnType& type) {
-  // SQL Server reads an empty or blank text as 0 for integers and floats.
+  // SQL Server reads an empty or blank text as 0 for integers, floats and
+  // money (not for decimal: 8114).
   bool blank = Trimmed(text).empty();
   if (blank && IsIntegerType(type.type)) return std::int64_t{0};
+  if (blank && (type.type == SqlType::kMoney || type.type == SqlType::kSmallMoney))
+    return Decimal{0, type.scale};
   if (blank && (type.type == SqlType::kReal || type.type == SqlType::kFloat)) return 0.0;
   if (IsIntegerType(type.type)) {
     std::optional<std::int64_t> number = values::WholeNumberFromText(text);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "engine/common/error.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::tsql {
 
@@ -138,13 +139,13 @@ Token TokenReader::Read() {
   } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
     token.kind = TokenKind::kNumber;
     LexNumber();
-  } else if (c == '$' && (std::isdigit(At(pos_ + 1)) ||
-                          (At(pos_ + 1) == '.' && std::isdigit(At(pos_ + 2))))) {
-    // A money constant: the text keeps its '$', the value is the number.
+  } else if (size_t sign = MoneySignLength()) {
+    // A money constant ($12.50, £100): the text keeps its currency sign, the
+    // value is the number.
     token.kind = TokenKind::kNumber;
-    Advance(1);
+    Advance(sign);
     LexNumber();
-    token.value = std::string(text_.substr(start + 1, pos_ - start - 1));
+    token.value = std::string(text_.substr(start + sign, pos_ - start - sign));
   } else if (c == '@') {
     token.kind = At(pos_ + 1) == '@' ? TokenKind::kSystemVariable : TokenKind::kVariable;
     Advance(token.kind == TokenKind::kSystemVariable ? 2 : 1);
@@ -163,6 +164,14 @@ Token TokenReader::Read() {
     token.value = token.text;
   }
   return token;
+}
+
+std::size_t TokenReader::MoneySignLength() const {
+  size_t sign = values::CurrencySignLength(text_.substr(pos_));
+  if (sign == 0 || At(pos_) == '\\') return 0;
+  unsigned char next = At(pos_ + sign);
+  bool number = std::isdigit(next) || (next == '.' && std::isdigit(At(pos_ + sign + 1)));
+  return number ? sign : 0;
 }
 
 // Reads from the opening quote to the matching close; a doubled close stands for one.

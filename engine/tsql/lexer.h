@@ -38,6 +38,9 @@ class TokenReader {
   std::string Quoted(char close);
   void LexNumber();
   std::size_t SymbolLength() const;
+  // The length of the currency sign a money constant starts with here (a
+  // digit, or a point and a digit, after it); 0 when none does.
+  std::size_t MoneySignLength() const;
   void FollowQuotingOption(const Token& token);
 
   std::string_view text_;

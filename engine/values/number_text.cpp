@@ -103,4 +103,24 @@ std::string DecimalText(const Decimal& value) {
   return value.unscaled < 0 ? "-" + digits : digits;
 }
 
+size_t CurrencySignLength(std::string_view text) {
+  if (text.empty()) return 0;
+  auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+  // '\\' is the yen sign of the Japanese code page.
+  if (text[0] == '$' || text[0] == '\\') return 1;
+  size_t size = byte(0) < 0xC0 ? 0 : byte(0) < 0xE0 ? 2 : byte(0) < 0xF0 ? 3 : 0;
+  if (size == 0 || text.size() < size) return 0;
+  char32_t c = byte(0) & (size == 2 ? 0x1F : 0x0F);
+  for (size_t k = 1; k < size; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(k) & 0x3F);
+  }
+  // Not U+20A0 (euro-currency), U+20A6 (naira) or U+FDFC (rial): SQL Server
+  // reads no amount after them.
+  bool sign = (c >= 0xA3 && c <= 0xA5) || c == 0x09F2 || c == 0x09F3 || c == 0x0E3F ||
+              c == 0x17DB || (c >= 0x20A1 && c <= 0x20AC && c != 0x20A6) || c == 0xFE69 ||
+              c == 0xFF04 || c == 0xFFE0 || c == 0xFFE1 || c == 0xFFE5 || c == 0xFFE6;
+  return sign ? size : 0;
+}
+
 }  // namespace sqlengine::values

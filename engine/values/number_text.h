@@ -21,6 +21,14 @@ std::optional<Decimal> DecimalFromText(std::string_view text, int scale);
 // A float as strtod reads it, the whole text; nullopt for anything else.
 std::optional<double> FloatFromText(std::string_view text);
 
+// The length in bytes of the currency sign `text` starts with (UTF-8), 0
+// when it starts with none. The signs are those a money amount may begin
+// with: '$', '\\' (the Japanese code page's yen), '£', '¤', '¥', '€', the
+// signs of Unicode's currency block from U+20A1 to U+20AB but the naira, the
+// Bengali, Thai and Khmer signs and the full-width and small forms of '$',
+// '¢', '£', '¥' and '₩'.
+size_t CurrencySignLength(std::string_view text);
+
 // `value` rounded half away from zero to `scale` digits after the point.
 Decimal Rescaled(const Decimal& value, int scale);
 

@@ -147,7 +147,11 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary)
     return IsBinaryData(from.type) || f == TypeClass::kInteger || f == TypeClass::kCharacter ||
            f == TypeClass::kExactDecimal || f == TypeClass::kApproximate ||
-           f == TypeClass::kDateTime;
+           f == TypeClass::kDateTime || from.type == SqlType::kUniqueIdentifier;
+  // A uniqueidentifier is read back from the 16 bytes it lays out.
+  if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
+      to.type == SqlType::kUniqueIdentifier)
+    return true;
   // text and ntext take character data and each other, and give theirs back
   // to character types; image takes and gives binary data. Nothing else.
   if (IsLargeText(to.type)) return f == TypeClass::kCharacter || IsLargeText(from.type);
@@ -225,6 +229,15 @@ Bound ConvertTo(Bound value, ColumnType to) {
   Bound node = Make(BoundKind::kConvert, to);
   node->args.push_back(std::move(value));
   return node;
+}
+
+// A text or ntext value read as varchar or nvarchar of any length, for the
+// functions that take long text (SUBSTRING, PATINDEX); other values as they are.
+Bound AsVaryingText(Bound value) {
+  if (!IsLargeText(value->type.type)) return value;
+  ColumnType to{value->type.type == SqlType::kNText ? SqlType::kNVarChar : SqlType::kVarChar};
+  to.length = kMaxLength;
+  return ConvertTo(std::move(value), to);
 }
 
 struct FunctionRule {
@@ -2014,7 +2027,8 @@ class Binder {
         const bool equality = expr.op == "=" || expr.op == "<>" || expr.op == "!=";
         if (!old_join && equality && !catalog_.AnsiNulls() &&
             (null_operands[0] || null_operands[1]))
-          return NullsCompared(expr, std::move(node), null_operands, scope, clause);
+          return NullsCompared(*expr.args[0], *expr.args[1], expr.op, std::move(node),
+                               null_operands, scope, clause);
         return node;
       }
       case ExprKind::kAnd:
@@ -2034,6 +2048,13 @@ class Binder {
       case ExprKind::kInList: {
         std::vector<Bound> operands;
         for (const auto& arg : expr.args) operands.push_back(Value(*arg, scope, clause));
+        // Under SET ANSI_NULLS OFF a NULL literal or variable in the list
+        // compares as a value: x IN (a, NULL) is x = a OR x = NULL, each
+        // comparison by that setting's rules.
+        if (expr.kind == ExprKind::kInList && !catalog_.AnsiNulls() &&
+            std::any_of(operands.begin(), operands.end(),
+                        [](const Bound& b) { return NullUnderAnsiNullsOff(*b); }))
+          return InListUnderAnsiNullsOff(expr, scope, clause);
         if (AnyVariant(operands))
           return VariantMembership(expr.kind == ExprKind::kBetween, std::move(operands),
                                    expr.negated);
@@ -2455,15 +2476,45 @@ class Binder {
             (operand.sql.starts_with("@") || operand.sql.starts_with(kReadFunction)));
   }
 
-  // `comparison` (a = b or a <> b) under SET ANSI_NULLS OFF: when one of the
-  // operands marked in `nullable` is NULL, = is true exactly when both are
-  // NULL and <> when one is not; otherwise the comparison answers as
-  // written, unknown included. The operands are bound again for each use.
-  Bound NullsCompared(const Expr& expr, Bound comparison, const bool nullable[2],
-                      const Scope& scope, Clause clause) {
+  // x [NOT] IN (a, b, ...) under SET ANSI_NULLS OFF, with a NULL literal or
+  // variable among the values: x = a OR x = b ... (x <> a AND x <> b ... for
+  // NOT IN), each comparison as that setting makes it.
+  Bound InListUnderAnsiNullsOff(const Expr& expr, const Scope& scope, Clause clause) {
+    const std::string op = expr.negated ? "<>" : "=";
+    Bound joined;
+    for (size_t k = 1; k < expr.args.size(); ++k) {
+      std::vector<Bound> operands;
+      operands.push_back(Value(*expr.args[0], scope, clause));
+      operands.push_back(Value(*expr.args[k], scope, clause));
+      const bool null_operands[] = {NullUnderAnsiNullsOff(*operands[0]),
+                                    NullUnderAnsiNullsOff(*operands[1])};
+      Bound comparison = Compared(BoundKind::kComparison, std::move(operands), op);
+      comparison->op = op;
+      if (null_operands[0] || null_operands[1])
+        comparison = NullsCompared(*expr.args[0], *expr.args[k], op, std::move(comparison),
+                                   null_operands, scope, clause);
+      if (!joined) {
+        joined = std::move(comparison);
+        continue;
+      }
+      Bound node = Make(expr.negated ? BoundKind::kAnd : BoundKind::kOr, ColumnType{SqlType::kBit});
+      node->args.push_back(std::move(joined));
+      node->args.push_back(std::move(comparison));
+      joined = std::move(node);
+    }
+    return joined;
+  }
+
+  // `comparison` (left = right or left <> right) under SET ANSI_NULLS OFF:
+  // when one of the operands marked in `nullable` is NULL, = is true exactly
+  // when both are NULL and <> when one is not; otherwise the comparison
+  // answers as written, unknown included. The operands are bound again for
+  // each use.
+  Bound NullsCompared(const Expr& left, const Expr& right, std::string_view op, Bound comparison,
+                      const bool nullable[2], const Scope& scope, Clause clause) {
     auto is_null = [&](size_t k) {
       Bound node = Make(BoundKind::kIsNull, ColumnType{SqlType::kBit});
-      node->args.push_back(Value(*expr.args[k], scope, clause));
+      node->args.push_back(Value(k == 0 ? left : right, scope, clause));
       return node;
     };
     auto joined = [](BoundKind kind, Bound a, Bound b) {
@@ -2482,7 +2533,7 @@ class Binder {
       return is_null(nullable[0] ? 0 : 1);
     };
     Bound both_null = joined(BoundKind::kAnd, is_null(0), is_null(1));
-    Bound null_answer = expr.op == "=" ? std::move(both_null) : negated(std::move(both_null));
+    Bound null_answer = op == "=" ? std::move(both_null) : negated(std::move(both_null));
     return joined(BoundKind::kOr, joined(BoundKind::kAnd, any_null(), std::move(null_answer)),
                   joined(BoundKind::kAnd, negated(any_null()), std::move(comparison)));
   }
@@ -2727,8 +2778,10 @@ class Binder {
         ColumnType text{SqlType::kVarChar};
         text.length = IntegerTextWidth(value->type.type);
         value = ConvertTo(std::move(value), text);
-      } else if (type_class != TypeClass::kCharacter && !IsLargeText(value->type.type) &&
-                 !value->null_literal) {
+      } else if (IsLargeText(value->type.type)) {
+        // text and ntext match patterns as their varying forms do.
+        value = AsVaryingText(std::move(value));
+      } else if (type_class != TypeClass::kCharacter && !value->null_literal) {
         Refuse("LIKE operand");
       }
       node->args.push_back(std::move(value));
@@ -2815,10 +2868,14 @@ class Binder {
             ClassOf(value->type.type) == TypeClass::kApproximate) &&
            ClassOf(target->type) == TypeClass::kCharacter &&
            Convertible(value->type, *target));
-      if (!styled || style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
-      node->args.push_back(std::move(value));
-      node->args.push_back(std::move(style));
-      return node;
+      if (style->kind != BoundKind::kLiteral) Refuse("CONVERT style");
+      if (styled) {
+        node->args.push_back(std::move(value));
+        node->args.push_back(std::move(style));
+        return node;
+      }
+      // Where no style applies (an integer's text, text read as a number)
+      // SQL Server ignores the one given: CONVERT(varchar, 12, 3) is '12'.
     }
     // A sql_variant converts explicitly to any type its base value could.
     bool from_variant = value->type.type == SqlType::kSqlVariant && VariantHolds(*target);
@@ -3011,6 +3068,7 @@ class Binder {
       type.length = from == SqlType::kNText ? 4000 : 8000;
       CopyCollation(args[0]->type, type);
       type.case_sensitive = args[0]->type.case_sensitive;
+      args[0] = AsVaryingText(std::move(args[0]));
       require_integer(1), require_integer(2);
     } else if (name == "substring" && IsComparedBinary(args[0]->type.type)) {
       // Binary data gives its bytes, a binary(n) value all n of them.
@@ -3058,6 +3116,9 @@ class Binder {
     // DATEADD answers in its date's type: a smalldatetime moves to the
     // nearest minute.
     if (name == "dateadd" && args[2]->type.type == SqlType::kSmallDateTime) {
+      Bound small_flag = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+      small_flag->sql = "1";
+      node->args.push_back(std::move(small_flag));
       ColumnType small{SqlType::kSmallDateTime};
       small.nullable = type.nullable;
       Bound rounded = Make(BoundKind::kConvert, small);
@@ -3177,6 +3238,12 @@ class Binder {
         shape.integer = IntegerLiteralValue(arg->value);
       shapes.push_back(shape);
       args.push_back(std::move(bound));
+    }
+    // PATINDEX searches text and ntext too (CHARINDEX does not: 8116).
+    if (EqualsIgnoreCase(expr.names[0], "patindex") && args.size() == 2 &&
+        IsLargeText(args[1]->type.type)) {
+      args[1] = AsVaryingText(std::move(args[1]));
+      shapes[1].type = args[1]->type;
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
     // A string function given a number or a date reads its text (REPLACE(12345,

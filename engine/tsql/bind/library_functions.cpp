@@ -179,10 +179,7 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
                 Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit)));
   if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
     return Cut(Call("replicate", VaryingLike(args[0], kCharacterLimit)));
-  // PATINDEX searches text and ntext as well.
-  if (name == "patindex" && n == 2 && IsCharacter(args[0]) &&
-      (IsCharacter(args[1]) || args[1].type.type == SqlType::kText ||
-       args[1].type.type == SqlType::kNText))
+  if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2))
     return Call(case_sensitive(2) ? "sqlengine_patindex_cs" : "patindex", kInt);
   if (name == "ascii" && n == 1 && IsCharacter(args[0])) return Call("ascii", kInt);
   if (name == "unicode" && n == 1 && IsCharacter(args[0])) return Call("unicode", kInt);

@@ -1072,14 +1072,16 @@ class Generator : public ExprWriter {
   }
 
   // value LIKE pattern [ESCAPE c]: case apart under a case-sensitive
-  // collation; the value's trailing blanks are ignored unless it is Unicode.
+  // collation, ranges in the collation's order; the value's trailing blanks
+  // are ignored unless it is Unicode.
   std::string Like(const BoundExpr& e) {
     bool unicode = bind::IsNational(e.args[0]->type.type) ||
                    (e.args.size() > 1 && bind::IsNational(e.args[1]->type.type));
     std::string escape = e.args.size() > 2 ? Expr(*e.args[2]) : std::string("NULL");
     return std::string(e.negated ? "(NOT " : "(") + std::string(kLikeFunction) + "(" +
            Padded(*e.args[0]) + ", " + Expr(*e.args[1]) + ", " + escape + ", " +
-           std::to_string((e.case_sensitive ? 1 : 0) | (e.collation.accent_insensitive ? 2 : 0)) +
+           std::to_string((e.case_sensitive ? 1 : 0) | (e.collation.accent_insensitive ? 2 : 0) |
+                          (e.collation.binary_order ? 0 : 4) | (e.collation.upper_first ? 8 : 0)) +
            ", " + (unicode ? "1" : "0") + "))";
   }
 
@@ -1237,6 +1239,12 @@ class Generator : public ExprWriter {
       case BoundKind::kCall:
         if (e.sql == "abs" && CheckedInteger(e.type))
           return CheckedRange("abs(" + CallArgs(e) + ")", e.type);
+        // NULLIF compares its texts as '=' would: by the collation, trailing
+        // blanks ignored (SQLite's nullif takes the first collation it sees).
+        if (e.sql == "nullif" && ClassOf(e.args[0]->type.type) == TypeClass::kCharacter &&
+            !e.args[0]->null_literal)
+          return "nullif((" + Padded(*e.args[0]) + ") COLLATE " +
+                 std::string(CollationOf(e.args[0]->type)) + ", " + Padded(*e.args[1]) + ")";
         return e.sql + "(" + CallArgs(e) + ")";
       case BoundKind::kAggregate: {
         std::string filter =
@@ -1359,6 +1367,8 @@ class Generator : public ExprWriter {
     const TypeClass source = ClassOf(value.type.type);
     const std::string fitting =
         std::to_string(to.length) + ", " + (to.type == SqlType::kBinary ? "1" : "0") + ")";
+    if (value.type.type == SqlType::kUniqueIdentifier)
+      return "sqlengine_guid_bytes(" + sql + ", " + fitting;
     if (source == TypeClass::kCharacter)
       return "sqlengine_text_bytes(" + sql + ", " + (bind::IsNational(value.type.type) ? "1" : "0") +
              ", " + fitting;
@@ -1406,6 +1416,8 @@ class Generator : public ExprWriter {
     if (to.type == SqlType::kBinary || to.type == SqlType::kVarBinary) return ToBinary(e);
     if (IsBinaryData(from.type) && target == TypeClass::kDateTime)
       return "sqlengine_bytes_datetime(" + sql + ", " + declaration + ")";
+    if (IsBinaryData(from.type) && to.type == SqlType::kUniqueIdentifier)
+      return "sqlengine_bytes_guid(" + sql + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kExactDecimal)
       return "sqlengine_decimal(" + sql + ", " + declaration + ")";
     if (IsBinaryData(from.type) && target == TypeClass::kCharacter) {

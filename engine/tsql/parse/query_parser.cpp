@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/tsql/syntax_error.h"
+#include "engine/values/number_text.h"
 
 namespace sqlengine::tsql::parse {
 namespace {
@@ -814,7 +815,7 @@ class Parser {
     switch (token.kind) {
       case TokenKind::kNumber: {
         const std::string& text = token.text;
-        LiteralKind kind = text.starts_with("$")                           ? LiteralKind::kMoney
+        LiteralKind kind = values::CurrencySignLength(text) > 0             ? LiteralKind::kMoney
                            : text.find_first_of("eE") != std::string::npos ? LiteralKind::kFloat
                            : text.find('.') != std::string::npos           ? LiteralKind::kDecimal
                                                                            : LiteralKind::kInteger;
