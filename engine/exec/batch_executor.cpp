@@ -913,6 +913,29 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   const size_t start = SelectListStart(tokens);
   bool item_start = start == 1, in_list = true;
   bool reads_rows = false;  // SELECT @a = expr without FROM sends no DONE
+  // An item assigned to an integer variable is read through CAST to its type,
+  // which rounds money and cuts other numbers as SET does.
+  // (Not under DISTINCT, whose ORDER BY must repeat the items as written.)
+  std::optional<size_t> item_begin;
+  const auto list_start = tokens.begin() + static_cast<std::ptrdiff_t>(std::min(start, tokens.size()));
+  const bool distinct = std::any_of(tokens.begin(), list_start,
+                                    [](const Token& t) { return t.IsWord("distinct"); });
+  auto end_item = [&] {
+    if (!item_begin || distinct) return;
+    auto variable = session_.Variables().find(targets.back());
+    const size_t begin = *item_begin;
+    item_begin.reset();
+    if (variable == session_.Variables().end()) return;
+    SqlType type = variable->second.type.type;
+    if (type != SqlType::kTinyInt && type != SqlType::kSmallInt && type != SqlType::kInt &&
+        type != SqlType::kBigInt)
+      return;
+    auto first = select.tokens.begin() + static_cast<std::ptrdiff_t>(begin);
+    Tokens item(first, select.tokens.end());
+    select.tokens.erase(first, select.tokens.end());
+    Tokens read = AssignedExpression(std::move(item), variable->second.type, statement.line);
+    select.tokens.insert(select.tokens.end(), read.begin(), read.end());
+  };
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
     if (in_list && depth == 0 && item_start && i >= start) {
@@ -921,6 +944,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
         throw MakeError(141);
       }
       targets.push_back(tsql::ToLower(token.text));
+      item_begin = select.tokens.size();
       ++i;
       item_start = false;
       continue;
@@ -928,12 +952,15 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     if (token.IsSymbol("(")) ++depth;
     if (token.IsSymbol(")")) --depth;
     if (depth == 0 && token.IsAnyWord({"from", "where", "group", "order", "having", "union"})) {
+      if (in_list) end_item();
       in_list = false;
       if (token.IsWord("from")) reads_rows = true;
     }
     item_start = in_list && depth == 0 && (i + 1 == start || (i >= start && token.IsSymbol(",")));
+    if (item_start && i >= start) end_item();
     select.tokens.push_back(token);
   }
+  if (in_list) end_item();
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }

@@ -41,9 +41,13 @@ Value AssignedValue(const Value& value, const ColumnType& type) {
 
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line) {
   // A binary variable takes a number's or a date's bytes, which only the
-  // expression's own type lays out.
+  // expression's own type lays out; an integer variable takes money rounded
+  // and other numbers cut, which only the expression's own type tells apart.
   const bool binary = type.type == SqlType::kBinary || type.type == SqlType::kVarBinary;
-  if ((type.type != SqlType::kSqlVariant && !binary) || expression.empty()) return expression;
+  const bool integer = type.type == SqlType::kTinyInt || type.type == SqlType::kSmallInt ||
+                       type.type == SqlType::kInt || type.type == SqlType::kBigInt;
+  if ((type.type != SqlType::kSqlVariant && !binary && !integer) || expression.empty())
+    return expression;
   auto symbol = [line](std::string_view text) {
     tsql::Token token = tsql::WordToken(text, line);
     token.kind = tsql::TokenKind::kSymbol;
@@ -53,7 +57,9 @@ tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type,
   cast.insert(cast.end(), expression.begin(), expression.end());
   cast.push_back(symbol(")"));
   cast.push_back(tsql::WordToken("AS", line));
-  cast.push_back(tsql::WordToken(binary ? tsql::TypeName(type.type) : "sql_variant", line));
+  cast.push_back(tsql::WordToken(
+      binary || integer ? std::string(tsql::TypeName(type.type)) : std::string("sql_variant"),
+      line));
   if (binary) {
     cast.push_back(symbol("("));
     tsql::Token length = tsql::WordToken(

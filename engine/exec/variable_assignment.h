@@ -19,8 +19,9 @@ Value AssignedValue(const Value& value, const ColumnType& type);
 // The expression to evaluate for a variable of `type`: for a sql_variant,
 // CAST((expression) AS sql_variant), so the value keeps the expression's own
 // type as its base type; for binary(n) or varbinary(n), CAST((expression) AS
-// that type), so a number or date is laid out by its own type; the
-// expression itself otherwise.
+// that type), so a number or date is laid out by its own type; for an
+// integer type, CAST((expression) AS that type), so money is rounded where
+// other numbers are cut; the expression itself otherwise.
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line);
 
 }  // namespace sqlengine::exec
