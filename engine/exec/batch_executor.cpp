@@ -925,10 +925,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     auto variable = session_.Variables().find(targets.back());
     const size_t begin = *item_begin;
     item_begin.reset();
-    if (variable == session_.Variables().end()) return;
-    SqlType type = variable->second.type.type;
-    if (type != SqlType::kTinyInt && type != SqlType::kSmallInt && type != SqlType::kInt &&
-        type != SqlType::kBigInt)
+    if (variable == session_.Variables().end() ||
+        !IsWholeNumberType(variable->second.type.type))
       return;
     auto first = select.tokens.begin() + static_cast<std::ptrdiff_t>(begin);
     Tokens item(first, select.tokens.end());

@@ -39,13 +39,17 @@ Value AssignedValue(const Value& value, const ColumnType& type) {
   }
 }
 
+bool IsWholeNumberType(SqlType type) {
+  return type == SqlType::kTinyInt || type == SqlType::kSmallInt || type == SqlType::kInt ||
+         type == SqlType::kBigInt;
+}
+
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line) {
   // A binary variable takes a number's or a date's bytes, which only the
   // expression's own type lays out; an integer variable takes money rounded
   // and other numbers cut, which only the expression's own type tells apart.
   const bool binary = type.type == SqlType::kBinary || type.type == SqlType::kVarBinary;
-  const bool integer = type.type == SqlType::kTinyInt || type.type == SqlType::kSmallInt ||
-                       type.type == SqlType::kInt || type.type == SqlType::kBigInt;
+  const bool integer = IsWholeNumberType(type.type);
   if ((type.type != SqlType::kSqlVariant && !binary && !integer) || expression.empty())
     return expression;
   auto symbol = [line](std::string_view text) {

@@ -22,6 +22,10 @@ Value AssignedValue(const Value& value, const ColumnType& type);
 // that type), so a number or date is laid out by its own type; for an
 // integer type, CAST((expression) AS that type), so money is rounded where
 // other numbers are cut; the expression itself otherwise.
+// tinyint, smallint, int or bigint: the types AssignedExpression reads an
+// expression into through CAST.
+bool IsWholeNumberType(SqlType type);
+
 tsql::Tokens AssignedExpression(tsql::Tokens expression, const ColumnType& type, int line);
 
 }  // namespace sqlengine::exec
