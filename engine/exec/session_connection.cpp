@@ -568,6 +568,11 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
       target.has_user_messages = HasUserMessages(db_.get(), target.master_schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
     if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
+    if (NeedsConstraints(view) && target.lists_temp_tables) {
+      for (TableConstraint& c : ReadTableConstraints(db_.get(), "temp")) {
+        if (c.table.starts_with("#")) target.temp_constraints.push_back(std::move(c));
+      }
+    }
     if (view == "syscomments")
       target.computed_columns = ReadComputedColumns(db_.get(), target.schema);
   }
