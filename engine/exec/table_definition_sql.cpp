@@ -367,6 +367,9 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
   // object of a name, and the caller has checked that the name reaches it.
   if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
   if (parts.size() == 3 && parts[0] != nullptr) {
+    // tempdb..#t is the session's own #t.
+    if (parts[2]->value.starts_with("#") && tsql::EqualsIgnoreCase(parts[0]->value, "tempdb"))
+      return "temp." + NameText(*parts[2]);
     return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." + NameText(*parts[2]);
   }
   if (parts.size() == 2 && parts[0] != nullptr) return NameText(*parts[1]);
