@@ -269,6 +269,24 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
   result.Send(sink);
 }
 
+// In tempdb, every session's #temp tables by the names tempdb's catalog
+// gives them, in order.
+std::vector<std::string> TempTableCatalogNames(Session& session) {
+  sqlite3* db = session.Connection().Handle();
+  std::vector<std::string> names;
+  auto query = catalog::Prepare(
+      db, "SELECT catalog_name FROM " + TempTablesSql(HasTempObjects(db)) +
+              " t UNION ALL SELECT json_extract(e.value, '$[0]') FROM "
+              "json_each(sqlengine_temp_tables_elsewhere(), '$.sysobjects') e "
+              "WHERE json_extract(e.value, '$[2]') = 'U'");
+  while (sqlite3_step(query.get()) == SQLITE_ROW)
+    names.push_back(catalog::ColumnText(query.get(), 0));
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return tsql::ToLower(a) < tsql::ToLower(b);
+  });
+  return names;
+}
+
 void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink& sink) {
   Arguments args("sp_tables", given,
                  {"@table_name", "@table_owner", "@table_qualifier", "@table_type"});
@@ -312,6 +330,15 @@ void Tables(Session& session, const std::vector<CallArgument>& given, ResultSink
     if (!wanted(type)) continue;
     // By owner, then name, within each type.
     std::vector<std::pair<std::string, std::string>> listed;  // owner, name
+    // tempdb lists the #temp tables (dbo's, whoever made them) to those who
+    // may read any table of dbo's there.
+    if (!views && tsql::EqualsIgnoreCase(session.CurrentDatabase(), "tempdb") &&
+        InThisDatabase(session, args[2]) && (!args[1] || Matches(*args[1], "dbo"))) {
+      for (const std::string& name : TempTableCatalogNames(session)) {
+        if (Matches(pattern, name) && (CurrentObjectBits(session, name, "U") & 0x1001) != 0)
+          listed.emplace_back("dbo", name);
+      }
+    }
     for (const std::string& name : UserTableNames(session, views)) {
       if (!Matches(pattern, name) || !InThisDatabase(session, args[2]) ||
           !MayQuery(session, name, views))

@@ -1,9 +1,12 @@
 #include "engine/exec/catalog_views.h"
 
+#include <stdexcept>
+
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/server_configuration.h"
+#include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/constraint_catalog_views.h"
 #include "engine/exec/database_security.h"
@@ -137,18 +140,25 @@ std::string TableRows(const CatalogTarget& t) {
          " o ON o.name = u.name AND o.xtype IN ('U', 'V')";
 }
 
+// The session's #temp tables and their constraints, of the #temp tables'
+// target: tempdb's objects all, whoever made them, are dbo's.
+std::string TempSysObjects(const CatalogTarget& t) {
+  ObjectRowSql constraint{"k.name", "k.id", "k.xtype", "k.crdate", "k.parent_obj", "k.status"};
+  return "(SELECT " + SysObjectsColumns({"x.catalog_name", "x.id", "'U'", "x.crdate"}) +
+         " FROM " + TempTablesSql(t.has_temp_objects) + " x UNION ALL SELECT " +
+         SysObjectsColumns(constraint) + " FROM " + ConstraintObjects(t) + " k)";
+}
+
 // tempdb's rows of the #temp tables, the session's own and other sessions'
 // (which it may see, but not read), beginning "UNION ALL"; empty elsewhere.
 std::string TempObjectRows(const CatalogTarget& t) {
   if (!t.lists_temp_tables) return "";
-  auto item = [](int k) { return "json_extract(e.value, '$[" + std::to_string(k) + "]')"; };
-  return " UNION ALL SELECT " + SysObjectsColumns({"x.catalog_name", "x.id", "'U'", "x.crdate"}) +
-         " FROM " + TempTablesSql(t.has_temp_objects) + " x UNION ALL SELECT " +
-         SysObjectsColumns({item(0), item(1), "'U'", item(2)}) +
-         " FROM json_each(sqlengine_temp_tables_elsewhere()) e";
+  return " UNION ALL SELECT * FROM " + TempSysObjects(TempTablesTarget(t)) +
+         RowsElsewhere(t, "sysobjects");
 }
 
 std::string SysObjects(const CatalogTarget& t) {
+  if (IsTempTarget(t)) return TempSysObjects(t);
   std::string objects = tsql::QuoteSqliteName(t.schema) + "." + catalog::kObjectsTable;
   ObjectRowSql routine{"o.name", "o.id", "o.xtype", "o.crdate"};
   routine.owner = OwnerUidSql(t, "o.name");
@@ -367,7 +377,8 @@ std::string SysColumns(const CatalogTarget& t) {
                  // A computed column is a generated column (hidden 2).
                  "CASE WHEN c.hidden >= 2 THEN 1 ELSE 0 END AS iscomputed, "
                  "0 AS isoutparam, " + ColumnCollation(t) + " AS collation") +
-         SystemTableColumns(t) + WithTempTables(t, SysColumns) + ")";
+         SystemTableColumns(t) + WithTempTables(t, SysColumns) + RowsElsewhere(t, "syscolumns") +
+         ")";
 }
 
 // Whether INFORMATION_SCHEMA lists the table or view `u` (the session's own
@@ -595,6 +606,44 @@ std::string WithTempTables(const CatalogTarget& t, std::string (*view)(const Cat
   return " UNION ALL SELECT * FROM " + view(TempTablesTarget(t));
 }
 
+std::string PublishedRowsSql(std::string_view view, const std::string& view_sql) {
+  std::string items;
+  for (const CatalogViewColumn& column : CatalogViewColumns(view))
+    items += std::string(items.empty() ? "" : ", ") + "v." + tsql::QuoteSqliteName(std::string(column.name));
+  return "SELECT coalesce(json_group_array(json_array(" + items + ")), '[]') FROM " + view_sql +
+         " v";
+}
+
+std::string RowsElsewhere(const CatalogTarget& t, std::string_view view) {
+  if (!t.lists_temp_tables) return "";
+  std::string items;
+  int k = 0;
+  for (const CatalogViewColumn& column : CatalogViewColumns(view)) {
+    items += std::string(items.empty() ? "" : ", ") + "json_extract(e.value, '$[" +
+             std::to_string(k++) + "]') AS " + tsql::QuoteSqliteName(std::string(column.name));
+  }
+  return " UNION ALL SELECT " + items +
+         " FROM json_each(sqlengine_temp_tables_elsewhere(), " +
+         tsql::QuoteSqliteString("$." + std::string(view)) + ") e";
+}
+
+std::string TempCatalogRows(sqlite3* db, std::string_view view) {
+  CatalogTarget target;
+  target.database = "tempdb";
+  target.schema = "temp";
+  target.has_temp_objects = HasTempObjects(db);
+  if (NeedsConstraints(view)) {
+    for (TableConstraint& c : ReadTableConstraints(db, "temp")) {
+      if (c.table.starts_with("#")) target.constraints.push_back(std::move(c));
+    }
+  }
+  std::optional<std::string> view_sql = CatalogViewSql(view, target);
+  if (!view_sql) return "[]";
+  catalog::PreparedStatement read = catalog::Prepare(db, PublishedRowsSql(view, *view_sql));
+  if (sqlite3_step(read.get()) != SQLITE_ROW) throw std::runtime_error(sqlite3_errmsg(db));
+  return catalog::ColumnText(read.get(), 0);
+}
+
 CatalogTarget TempTablesTarget(const CatalogTarget& t) {
   CatalogTarget temp;
   temp.database = t.database;
@@ -602,6 +651,7 @@ CatalogTarget TempTablesTarget(const CatalogTarget& t) {
   temp.data_file = t.data_file;
   temp.data_folder = t.data_folder;
   temp.has_temp_objects = t.has_temp_objects;
+  temp.constraints = t.temp_constraints;
   return temp;
 }
 

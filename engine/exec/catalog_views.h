@@ -55,6 +55,9 @@ struct CatalogTarget {
   // Its tables' constraints; read only for the views that list them
   // (NeedsConstraints).
   std::vector<TableConstraint> constraints;
+  // In tempdb's target, the session's #temp tables' constraints, read as
+  // `constraints` is.
+  std::vector<TableConstraint> temp_constraints;
   // Its tables' computed columns; read only for syscomments.
   std::vector<ComputedColumnText> computed_columns;
 };
@@ -119,6 +122,21 @@ CatalogTarget TempTablesTarget(const CatalogTarget& t);
 // In tempdb's target `t`, " UNION ALL " and `view` of TempTablesTarget(t)
 // to follow `view` of `t`; empty for another target.
 std::string WithTempTables(const CatalogTarget& t, std::string (*view)(const CatalogTarget&));
+
+// The catalog views of tempdb that list other sessions' #temp tables too
+// (their names and columns, never their rows). Each session publishes its
+// own tables' rows of them when a request ends (SessionRegistry).
+inline constexpr std::string_view kViewsShownElsewhere[] = {"sysobjects", "syscolumns"};
+// A SELECT of one text: the rows of `view_sql` (the SQL of `view`, of the
+// #temp tables' target) as a JSON array of arrays in the view's column order.
+std::string PublishedRowsSql(std::string_view view, const std::string& view_sql);
+// " UNION ALL " and the rows of `view` other sessions published, in tempdb's
+// target `t`; empty for another target.
+std::string RowsElsewhere(const CatalogTarget& t, std::string_view view);
+// The rows of tempdb's catalog view `view` (one of kViewsShownElsewhere) of
+// the #temp tables of connection `db`, as PublishedRowsSql gives them. Run
+// as the engine's own SQL. Throws std::runtime_error.
+std::string TempCatalogRows(sqlite3* db, std::string_view view);
 
 // A parenthesised SELECT; nullopt for a name that is not a catalog view.
 std::optional<std::string> CatalogViewSql(std::string_view view, const CatalogTarget& target);

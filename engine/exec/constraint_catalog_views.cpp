@@ -2,6 +2,7 @@
 
 #include "engine/catalog/data_file.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -31,6 +32,10 @@ int KindNumber(const std::string& xtype) {
 
 // The user tables: tbl, id, crdate.
 std::string Tables(const CatalogTarget& t) {
+  if (t.schema == "temp") {
+    return "(SELECT x.name AS tbl, x.id AS id, x.crdate AS crdate FROM " +
+           TempTablesSql(t.has_temp_objects) + " x)";
+  }
   std::string schema = tsql::QuoteSqliteName(t.schema);
   return "(SELECT m.name AS tbl, coalesce(o.id, 1000 + m.rowid) AS id, "
          "coalesce(o.crdate, '1900-01-01 00:00:00.000') AS crdate FROM " +
@@ -128,7 +133,8 @@ std::string ConstraintObjects(const CatalogTarget& t) {
 std::string SysConstraints(const CatalogTarget& t) {
   return "(SELECT c.id AS constid, t.id AS id, " + ColumnId(t, "c.tbl", "c.col") +
          " AS colid, 0 AS spare1, c.status AS status, 4096 AS actions, 0 AS error FROM " +
-         ConstraintValues(t) + " c JOIN " + Tables(t) + " t ON t.tbl = c.tbl)";
+         ConstraintValues(t) + " c JOIN " + Tables(t) + " t ON t.tbl = c.tbl" +
+         WithTempTables(t, SysConstraints) + ")";
 }
 
 std::string SysForeignKeys(const CatalogTarget& t) { return ForeignKeyRows(t); }

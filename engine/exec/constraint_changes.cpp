@@ -14,6 +14,7 @@
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/exec/table_definition_sql.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_rebuild.h"
@@ -118,7 +119,9 @@ void AddKey(const Target& target, const tsql::AddedConstraint& added) {
     std::string xtype = added.kind == "primary" ? "PK" : "UQ";
     std::string key = tsql::ToLower(target.table) + "\x1f" + xtype;
     for (const std::string& column : added.columns) key += "\x1f" + tsql::ToLower(column);
-    name = GeneratedConstraintName(xtype, target.table, "", UnnamedConstraintId(key));
+    std::string named_as = ConstraintTableName(target.db, target.schema, target.table);
+    if (named_as != target.table) key = tsql::ToLower(named_as) + key.substr(target.table.size());
+    name = GeneratedConstraintName(xtype, named_as, "", UnnamedConstraintId(key));
   }
   RefuseTakenName(target, name);
   target.Definition();

@@ -197,7 +197,8 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     return std::nullopt;
   std::string schema;
   if (table.starts_with("#")) {
-    if (!database.empty()) return std::nullopt;
+    // tempdb..#t and tempdb.dbo.#t name the session's own #t.
+    if (!database.empty() && !tsql::EqualsIgnoreCase(database, "tempdb")) return std::nullopt;
     schema = "temp";
   } else if (database.empty() && owner.empty() && IsTriggerImage(session_, table)) {
     schema = "temp";

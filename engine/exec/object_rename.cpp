@@ -12,6 +12,7 @@
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
+#include "engine/exec/normalised_columns.h"
 #include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
@@ -192,7 +193,12 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
   std::string object = type == "object" ? name.Last() : name.parts[name.parts.size() - 2];
 
   std::optional<MaintainedTable> table = FindMaintainedTable(session, object);
-  if (table && table->schema != "main") table.reset();
+  // In tempdb a column of the session's #temp table is renamed as any
+  // table's. The table itself is not: SQL Server gives it the new name as
+  // written, which no name of the session reaches any more.
+  bool temp_column = table && table->schema == "temp" && type == "column" &&
+                     tsql::EqualsIgnoreCase(session.CurrentDatabase(), "tempdb");
+  if (table && table->schema != "main" && !temp_column) table.reset();
   bool procedure = !table && type == "object" && HasTable(db, catalog::kProceduresTable) &&
                    One(db,
                        std::string("SELECT name FROM ") + catalog::kProceduresTable +
@@ -210,16 +216,17 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
                                         " WHERE name = ? COLLATE NOCASE",
                                     {object});
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (rights.Check(stored, Access::kAlter).has_value()) throw MakeError(15247);
+  if (!temp_column && rights.Check(stored, Access::kAlter).has_value()) throw MakeError(15247);
 
   std::string item;  // the column or index, as stored
   if (type == "column") {
-    item = One(db, "SELECT name FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE",
-               {stored, name.Last()})
+    std::string schema = temp_column ? "temp" : "main";
+    item = One(db, "SELECT name FROM pragma_table_info(?, ?) WHERE name = ? COLLATE NOCASE",
+               {stored, schema, name.Last()})
                .value_or("");
     if (item.empty()) throw MakeError(15248, {"COLUMN"});
-    if (One(db, "SELECT name FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE",
-            {stored, new_name}) &&
+    if (One(db, "SELECT name FROM pragma_table_info(?, ?) WHERE name = ? COLLATE NOCASE",
+            {stored, schema, new_name}) &&
         !tsql::EqualsIgnoreCase(item, new_name)) {
       throw MakeError(15335, {new_name, "column"});
     }
@@ -244,6 +251,24 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
     throw MakeError(15335, {new_name, "object"});
   }
 
+  if (temp_column) {
+    // All or nothing; the session's own tables need no lock.
+    catalog::Exec(db, "SAVEPOINT sqlengine_rename_temp");
+    try {
+      // The column's value triggers are made again under its new name.
+      ForgetColumn(db, "temp", stored, item);
+      catalog::Exec(db, "ALTER TABLE temp." + QuoteSqliteName(stored) + " RENAME COLUMN " +
+                            QuoteSqliteName(item) + " TO " + QuoteSqliteName(new_name));
+      NormaliseColumns(db, "temp", stored);
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK TO sqlengine_rename_temp; RELEASE sqlengine_rename_temp", nullptr,
+                   nullptr, nullptr);
+      throw;
+    }
+    catalog::Exec(db, "RELEASE sqlengine_rename_temp");
+    sink.Message(FormatMessage(15477));
+    return;
+  }
   LockedSavepoint write(session, "main", "sqlengine_rename");
   if (type == "column") {
     RenameColumn(db, stored, item, new_name);

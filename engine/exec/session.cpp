@@ -9,6 +9,7 @@
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bulk_insert.h"
+#include "engine/exec/catalog_views.h"
 #include "engine/exec/checkpoint_hold.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_access.h"
@@ -261,18 +262,13 @@ std::optional<int> Session::DatabaseAccess(std::string_view database) {
 std::string Session::ProcessRows() { return ProcessRowsJson(engine_); }
 
 std::string Session::TempTablesElsewhere() {
-  std::string json = "[";
-  for (const TempTableEntry& table : engine_.Sessions().TempTablesElsewhere(spid_)) {
+  // {"sysobjects": [rows...], "syscolumns": [rows...]}
+  std::string json = "{";
+  for (std::string_view view : kViewsShownElsewhere) {
     if (json.size() > 1) json += ",";
-    json += "[";
-    AppendJsonString(json, reinterpret_cast<const unsigned char*>(table.catalog_name.data()),
-                     static_cast<int>(table.catalog_name.size()));
-    json += "," + std::to_string(table.id) + ",";
-    AppendJsonString(json, reinterpret_cast<const unsigned char*>(table.crdate.data()),
-                     static_cast<int>(table.crdate.size()));
-    json += "]";
+    json += "\"" + std::string(view) + "\":" + engine_.Sessions().TempRowsElsewhere(spid_, view);
   }
-  return json + "]";
+  return json + "}";
 }
 
 void Session::PublishTempTables() {
@@ -285,12 +281,12 @@ void Session::PublishTempTables() {
       if (sqlite3_step(read.get()) == SQLITE_ROW) version = sqlite3_column_int64(read.get(), 0);
     }
     if (version == published_temp_schema_) return;
-    std::vector<TempTableEntry> tables;
+    std::map<std::string, std::string, std::less<>> rows;
     if (db != nullptr) {
       StatementAuthorizer::EngineScope engine_sql(connection_.Authorizer());
-      tables = ReadTempTables(db);
+      for (std::string_view view : kViewsShownElsewhere) rows.emplace(view, TempCatalogRows(db, view));
     }
-    engine_.Sessions().PublishTempTables(spid_, std::move(tables));
+    engine_.Sessions().PublishTempTables(spid_, std::move(rows));
     published_temp_schema_ = version;
   } catch (const std::exception& failure) {
     engine_.EngineLog().Error(std::string("publishing the temporary tables: ") + failure.what());

@@ -72,14 +72,18 @@ void CopyDatabase(sqlite3* from, const char* from_schema, sqlite3* to, const cha
     throw std::runtime_error(std::string("copying the temporary tables: ") + sqlite3_errmsg(to));
 }
 
+// Whether the temporary database of `db` holds a table.
+bool HasTemporaryTables(sqlite3* db) {
+  if (db == nullptr) return false;
+  auto any = catalog::Prepare(db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
+  return sqlite3_step(any.get()) == SQLITE_ROW;
+}
+
 // The session's #temp tables and table variables (with whatever the engine
 // keeps beside them there) live in the temporary database of its
 // connection: an in-memory copy of it, or null when it holds no table.
 catalog::Connection TemporaryTablesOf(sqlite3* db) {
-  if (db == nullptr) return nullptr;
-  auto any = catalog::Prepare(db, "SELECT 1 FROM temp.sqlite_master WHERE type = 'table'");
-  if (sqlite3_step(any.get()) != SQLITE_ROW) return nullptr;
-  any.reset();
+  if (!HasTemporaryTables(db)) return nullptr;
   sqlite3* raw = nullptr;
   if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
@@ -177,9 +181,11 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
     reopens = reopens || attachment.second == file.string();
   // The temporary tables go with the session from database to database, as
   // tempdb's tables do: the new connection's temporary database becomes a
-  // copy of the old one's.
+  // copy of the old one's, straight from it while both are open, through an
+  // in-memory copy when the old connection must close first.
   std::optional<StatementAuthorizer::EngineScope> engine_sql(std::in_place, authorizer_);
-  catalog::Connection temporary = TemporaryTablesOf(db_.get());
+  catalog::Connection temporary = reopens ? TemporaryTablesOf(db_.get()) : nullptr;
+  bool copies_directly = !reopens && HasTemporaryTables(db_.get());
   if (reopens) Close();
   catalog::Connection db =
       catalog::OpenDataFile(SessionCacheUri(file.string(), read_only, spid_), read_only);
@@ -189,6 +195,7 @@ void SessionConnection::Open(const catalog::DatabaseEntry& entry) {
   catalog::Exec(db.get(), "PRAGMA foreign_keys=ON");
   Equip(db.get());
   if (temporary) CopyDatabase(temporary.get(), "main", db.get(), "temp");
+  if (copies_directly) CopyDatabase(db_.get(), "temp", db.get(), "temp");
   engine_sql.reset();
   Close();
   {
@@ -568,6 +575,11 @@ std::optional<std::string> SessionConnection::CatalogView(std::string_view datab
       target.has_user_messages = HasUserMessages(db_.get(), target.master_schema);
     if (NeedsParameters(view)) target.parameters = ProcedureParameters(db_.get(), target.schema);
     if (NeedsConstraints(view)) target.constraints = ReadTableConstraints(db_.get(), target.schema);
+    if (NeedsConstraints(view) && target.lists_temp_tables) {
+      for (TableConstraint& c : ReadTableConstraints(db_.get(), "temp")) {
+        if (c.table.starts_with("#")) target.temp_constraints.push_back(std::move(c));
+      }
+    }
     if (view == "syscomments")
       target.computed_columns = ReadComputedColumns(db_.get(), target.schema);
   }

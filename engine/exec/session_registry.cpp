@@ -112,19 +112,24 @@ std::vector<SessionActivity> SessionRegistry::Snapshot() {
   return all;
 }
 
-void SessionRegistry::PublishTempTables(int spid, std::vector<TempTableEntry> tables) {
+void SessionRegistry::PublishTempTables(int spid,
+                                        std::map<std::string, std::string, std::less<>> rows) {
   std::lock_guard lock(mutex_);
-  if (auto it = sessions_.find(spid); it != sessions_.end()) it->second.temp_tables = std::move(tables);
+  if (auto it = sessions_.find(spid); it != sessions_.end()) it->second.temp_rows = std::move(rows);
 }
 
-std::vector<TempTableEntry> SessionRegistry::TempTablesElsewhere(int except_spid) {
+std::string SessionRegistry::TempRowsElsewhere(int except_spid, std::string_view view) {
   std::lock_guard lock(mutex_);
-  std::vector<TempTableEntry> tables;
+  std::string all = "[";
   for (const auto& [spid, activity] : sessions_) {
     if (spid == except_spid) continue;
-    tables.insert(tables.end(), activity.temp_tables.begin(), activity.temp_tables.end());
+    auto rows = activity.temp_rows.find(view);
+    // Each is "[...]": its items join the others'.
+    if (rows == activity.temp_rows.end() || rows->second.size() <= 2) continue;
+    if (all.size() > 1) all += ",";
+    all.append(rows->second, 1, rows->second.size() - 2);
   }
-  return tables;
+  return all + "]";
 }
 
 }  // namespace sqlengine::exec

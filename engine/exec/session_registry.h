@@ -11,9 +11,9 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "engine/exec/temporary_tables.h"
 
 namespace sqlengine::exec {
 
@@ -30,8 +30,10 @@ struct SessionActivity {
   // Ended by ALTER DATABASE ... WITH ROLLBACK: no longer a user of its
   // database; its next request ends the connection.
   bool evicted = false;
-  // Its #temp tables as they stood when its last request ended.
-  std::vector<TempTableEntry> temp_tables;
+  // Its #temp tables as they stood when its last request ended: for each
+  // catalog view of tempdb that shows other sessions' tables (a key of
+  // kViewsShownElsewhere), its rows as a JSON array of arrays.
+  std::map<std::string, std::string, std::less<>> temp_rows;
 };
 
 // How another session ends a session that must leave its database. Both
@@ -76,10 +78,12 @@ class SessionRegistry {
   // The engine's count of the temporary tables made since it started: the
   // number of a new one (temporary_tables.h).
   std::uint64_t NextTempTable() { return ++temp_tables_made_; }
-  // Session `spid`'s temporary tables now, for other sessions' catalogs.
-  void PublishTempTables(int spid, std::vector<TempTableEntry> tables);
-  // The temporary tables of every session but `except_spid`.
-  std::vector<TempTableEntry> TempTablesElsewhere(int except_spid);
+  // Session `spid`'s temporary tables now, for other sessions' catalogs
+  // (SessionActivity::temp_rows).
+  void PublishTempTables(int spid, std::map<std::string, std::string, std::less<>> rows);
+  // The rows of catalog view `view` of every session's temporary tables but
+  // `except_spid`'s: one JSON array.
+  std::string TempRowsElsewhere(int except_spid, std::string_view view);
 
  private:
   std::mutex mutex_;

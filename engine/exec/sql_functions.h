@@ -60,8 +60,9 @@ class FunctionHost {
   virtual std::string UnqualifiedSchema() { return "main"; }
   // The engine's sessions as master..sysprocesses reads them (ProcessRowsJson).
   virtual std::string ProcessRows() { return "[]"; }
-  // Other sessions' #temp tables as tempdb..sysobjects lists them: a JSON
-  // array of [catalog name, object id, creation time].
+  // Other sessions' #temp tables as tempdb's catalog lists them: a JSON
+  // object whose member for each of kViewsShownElsewhere ("sysobjects" ...)
+  // is an array of that view's rows, each an array in the view's column order.
   virtual std::string TempTablesElsewhere() { return "[]"; }
   // The value in use of configuration option `option` (master..syscurconfigs);
   // nullopt for an unknown one.

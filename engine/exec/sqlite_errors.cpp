@@ -7,6 +7,7 @@
 
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/token.h"
 
@@ -143,6 +144,16 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   }
   if (StartsWith(message, "NOT NULL constraint failed: ", rest)) {
     std::string table = std::string(failed.database) + ".dbo." + Part(rest, false);
+    // A #temp table is tempdb's, under the name tempdb's catalog gives it.
+    if (std::string name = Part(rest, false); name.starts_with("#")) {
+      std::string catalog_name;
+      try {
+        catalog_name = TempCatalogNameOf(db, name);
+      } catch (const std::exception&) {
+        // The error still stands, under the table's own name.
+      }
+      table = "tempdb.dbo." + (catalog_name.empty() ? name : catalog_name);
+    }
     return MakeError(515, {Part(rest, true), table, failed.verb.empty() ? "INSERT" : failed.verb});
   }
   std::string_view verb = failed.verb.empty() ? "INSERT" : failed.verb;
@@ -150,7 +161,8 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (StartsWith(message, "CHECK constraint failed: ", rest)) {
     CheckConflict conflict = FindCheckConflict(db, written, rest, written_schema);
     bool column = !conflict.column.empty();
-    return MakeError(547, {verb, conflict.level, "CHECK", conflict.name, failed.database, written,
+    std::string database = written.starts_with("#") ? "tempdb" : std::string(failed.database);
+    return MakeError(547, {verb, conflict.level, "CHECK", conflict.name, database, written,
                            column ? ", column '" : "", conflict.column, column ? "'" : ""});
   }
   if (message == "FOREIGN KEY constraint failed") {

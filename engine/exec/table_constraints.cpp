@@ -9,6 +9,7 @@
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/table_definition.h"
+#include "engine/exec/temporary_tables.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -120,9 +121,17 @@ bool StartsConstraint(const tsql::Token& token) {
 class ElementReader {
  public:
   // `full`: the whole definition the element stands in at `base`.
-  ElementReader(const std::string& table, const std::string& text, std::string_view full,
-                std::size_t base, std::vector<TableConstraint>& out)
-      : table_(table), text_(text), full_(full), base_(base), out_(out), tokens_(tsql::Lex(text)) {
+  // `named_as`: the name the catalog gives the table, which unnamed
+  // constraints' names and all ids derive from (a #temp table's tempdb name).
+  ElementReader(const std::string& table, const std::string& named_as, const std::string& text,
+                std::string_view full, std::size_t base, std::vector<TableConstraint>& out)
+      : table_(table),
+        named_as_(named_as),
+        text_(text),
+        full_(full),
+        base_(base),
+        out_(out),
+        tokens_(tsql::Lex(text)) {
     tokens_.pop_back();  // the end marker
   }
 
@@ -277,20 +286,21 @@ class ElementReader {
     if (key_text.empty()) key_text = text_.substr(At(body).offset, End(end) - At(body).offset);
     if (c.name.empty()) {
       c.system_named = true;
-      std::string key = tsql::ToLower(table_) + "\x1f" + c.xtype + "\x1f" + tsql::ToLower(column_) +
-                        "\x1f" + key_text;
+      std::string key = tsql::ToLower(named_as_) + "\x1f" + c.xtype + "\x1f" +
+                        tsql::ToLower(column_) + "\x1f" + key_text;
       c.id = UnnamedConstraintId(key);
       // A foreign key is named after its first column, also at table level.
       std::string named_column = c.xtype == "F" && !c.columns.empty() ? c.columns.front() : column_;
-      c.name = GeneratedConstraintName(c.xtype, table_, named_column, c.id);
+      c.name = GeneratedConstraintName(c.xtype, named_as_, named_column, c.id);
     } else {
-      c.id = NamedConstraintId(table_, c.name);
+      c.id = NamedConstraintId(named_as_, c.name);
     }
     out_.push_back(std::move(c));
     return end;
   }
 
   const std::string& table_;
+  const std::string& named_as_;
   const std::string& text_;
   std::string_view full_;
   std::size_t base_;
@@ -300,7 +310,8 @@ class ElementReader {
 };
 
 // The disabled constraints a definition keeps in comments.
-void ReadDisabled(const TableDefinition& definition, std::vector<TableConstraint>& out) {
+void ReadDisabled(const TableDefinition& definition, const std::string& named_as,
+                  std::vector<TableConstraint>& out) {
   std::size_t at = 0;
   while ((at = definition.sql.find(kDisabledOpen, at)) != std::string::npos) {
     std::size_t close = definition.sql.find(kDisabledClose, at);
@@ -312,7 +323,7 @@ void ReadDisabled(const TableDefinition& definition, std::vector<TableConstraint
                               ? disabled.clause
                               : tsql::QuoteSqliteName(disabled.column) + " int " + disabled.clause;
     std::size_t first = out.size();
-    ElementReader(definition.table, element, element, 0, out).Read();
+    ElementReader(definition.table, named_as, element, element, 0, out).Read();
     for (std::size_t k = first; k < out.size(); ++k) {
       out[k].disabled = true;
       out[k].begin = at;
@@ -455,13 +466,14 @@ std::vector<TableConstraint> ReadTableConstraints(sqlite3* db, const std::string
     std::optional<TableDefinition> definition = ReadTableDefinition(db, schema, name);
     if (!definition) continue;
     std::size_t first = constraints.size();
+    std::string named_as = ConstraintTableName(db, schema, definition->table);
     for (const TableDefinition::Element& element : definition->elements) {
-      ElementReader(definition->table,
+      ElementReader(definition->table, named_as,
                     definition->sql.substr(element.begin, element.end - element.begin),
                     definition->sql, element.begin, constraints)
           .Read();
     }
-    ReadDisabled(*definition, constraints);
+    ReadDisabled(*definition, named_as, constraints);
     ReadKeyIndexes(db, schema, definition->table, constraints);
     // A PRIMARY KEY left unmarked yields the clustered index to the one declared so.
     bool other_clustered = !MarkedClusteredIndex(db, schema, definition->table).empty();

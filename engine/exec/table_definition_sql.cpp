@@ -1,5 +1,6 @@
 #include "engine/exec/table_definition_sql.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -367,6 +368,9 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
   // object of a name, and the caller has checked that the name reaches it.
   if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
   if (parts.size() == 3 && parts[0] != nullptr) {
+    // tempdb..#t is the session's own #t.
+    if (parts[2]->value.starts_with("#") && tsql::EqualsIgnoreCase(parts[0]->value, "tempdb"))
+      return "temp." + NameText(*parts[2]);
     return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." + NameText(*parts[2]);
   }
   if (parts.size() == 2 && parts[0] != nullptr) return NameText(*parts[1]);
@@ -394,6 +398,22 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
       catalog.ColumnsNullableByDefault(temporary ? std::string("tempdb") : create.name.Database());
   RefuseSecondRowVersion(create.elements, false, create.name.Last());
   RefuseSecondClusteredKey(create.elements, create.name.Last());
+  // A PRIMARY KEY's columns take no NULL, whatever the default (SQLite's
+  // own keys would take it).
+  std::vector<std::string> key_columns;
+  for (const tsql::TableElementSyntax& element : create.elements) {
+    if (element.constraint && element.constraint->kind == tsql::ConstraintKind::kPrimaryKey)
+      key_columns.insert(key_columns.end(), element.constraint->columns.begin(),
+                         element.constraint->columns.end());
+  }
+  auto keyed = [&](const tsql::ColumnSyntax& column) {
+    for (const tsql::ConstraintSyntax& constraint : column.constraints) {
+      if (constraint.kind == tsql::ConstraintKind::kPrimaryKey) return true;
+    }
+    return std::any_of(key_columns.begin(), key_columns.end(), [&](const std::string& name) {
+      return tsql::EqualsIgnoreCase(name, column.name.value);
+    });
+  };
   int column_number = 0;
   for (std::size_t k = 0; k < create.elements.size(); ++k) {
     const tsql::TableElementSyntax& element = create.elements[k];
@@ -401,7 +421,7 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
     text.sql += k == 0 ? " " : " , ";
     text.lines.emplace_back(text.sql.size(), tokens[element.range.begin].line);
     text.sql += TableElementSql(tokens, element, identity_table, column_number, expressions,
-                                nullable_by_default);
+                                nullable_by_default && !(element.column && keyed(*element.column)));
   }
   text.sql += " )";
   return text;

@@ -52,6 +52,21 @@ bool HasTempObjects(sqlite3* db) {
   return sqlite3_step(find.get()) == SQLITE_ROW;
 }
 
+std::string TempCatalogNameOf(sqlite3* db, const std::string& name) {
+  if (!HasTempObjects(db)) return {};
+  catalog::PreparedStatement find = catalog::Prepare(
+      db, std::string("SELECT catalog_name FROM temp.") + kTempObjectsTable + " WHERE name = ?1");
+  sqlite3_bind_text(find.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(find.get()) != SQLITE_ROW) return {};
+  return catalog::ColumnText(find.get(), 0);
+}
+
+std::string ConstraintTableName(sqlite3* db, const std::string& schema, const std::string& table) {
+  if (schema != "temp" || !table.starts_with("#")) return table;
+  std::string catalog_name = TempCatalogNameOf(db, table);
+  return catalog_name.empty() ? table : catalog_name;
+}
+
 std::string TempTablesSql(bool recorded) {
   std::string rows = recorded ? std::string("temp.") + kTempObjectsTable
                               : "(SELECT NULL AS name, NULL AS catalog_name, NULL AS id, "
@@ -61,17 +76,6 @@ std::string TempTablesSql(bool recorded) {
          "AS crdate, m.sql AS sql FROM temp.sqlite_master m LEFT JOIN " +
          rows +
          " r ON r.name = m.name WHERE m.type = 'table' AND m.name LIKE '#%')";
-}
-
-std::vector<TempTableEntry> ReadTempTables(sqlite3* db) {
-  std::vector<TempTableEntry> tables;
-  catalog::PreparedStatement read = catalog::Prepare(
-      db, "SELECT catalog_name, id, crdate FROM " + TempTablesSql(HasTempObjects(db)) + " t");
-  while (sqlite3_step(read.get()) == SQLITE_ROW) {
-    tables.push_back({catalog::ColumnText(read.get(), 0), sqlite3_column_int64(read.get(), 1),
-                      catalog::ColumnText(read.get(), 2)});
-  }
-  return tables;
 }
 
 std::optional<NamedTempTable> FindTempTable(sqlite3* db, std::string_view written) {

@@ -35,6 +35,16 @@ std::string TempCatalogName(std::string_view name, std::uint64_t number, bool ta
 void RecordTempTable(sqlite3* db, const std::string& name, std::uint64_t number,
                      bool table_variable);
 
+// The catalog name recorded for the temporary table `name` (SQLite's);
+// empty when none is.
+std::string TempCatalogNameOf(sqlite3* db, const std::string& name);
+
+// The name a table's unnamed constraints are named after: `table`, or for a
+// #temp table (SQLite schema "temp") the name tempdb's catalog gives it, so
+// that "PK__#t_______<id>" is SQL Server's form and no two sessions' #t share
+// a constraint's id.
+std::string ConstraintTableName(sqlite3* db, const std::string& schema, const std::string& table);
+
 // Whether the connection's temporary database holds kTempObjectsTable.
 bool HasTempObjects(sqlite3* db);
 
@@ -45,13 +55,12 @@ bool HasTempObjects(sqlite3* db);
 // itself (a trigger's rows, a view's captured changes) are not among them.
 std::string TempTablesSql(bool recorded);
 
-// The session's temporary tables as another session's catalog lists them.
+// A temporary table as tempdb's catalog lists it.
 struct TempTableEntry {
   std::string catalog_name;
   std::int64_t id = 0;
   std::string crdate;
 };
-std::vector<TempTableEntry> ReadTempTables(sqlite3* db);
 
 // The session's #temp table a procedure's argument names ('#t', 'dbo.#t',
 // 'tempdb..#t' or its catalog name), as found in tempdb: `name` SQLite's.
