@@ -6,12 +6,14 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/check_option_guard.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
@@ -23,6 +25,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/view_load.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/calendar.h"
@@ -46,6 +49,8 @@ std::string WrittenName(const std::vector<std::string>& parts) {
 struct BulkTarget {
   tsql::bind::TableShape table;
   std::vector<std::size_t> column_of_value;
+  // What a view's CHECK OPTION asks of each row, over NEW; null for none.
+  std::unique_ptr<tsql::bind::BoundExpr> check;
 };
 
 [[noreturn]] void RefuseLoad(const std::string& why, int line) {
@@ -87,16 +92,14 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
   std::vector<std::optional<std::string>> written;
   std::vector<std::string> target_columns;
   std::string view_name;
+  std::unique_ptr<tsql::bind::BoundExpr> check;
   if (table->view_query) {
     tsql::bind::ViewLoadTarget through;
     try {
-      through = tsql::bind::BindViewLoad(*table, catalog);
+      through = tsql::bind::BindViewLoad(*table, statement.columns, catalog);
     } catch (const tsql::bind::NotBound& why) {
       RefuseLoad(std::string("a bulk copy into this view: ") + why.what(), statement.line);
     }
-    // The rows would have to be checked against the view's conditions.
-    if (through.check_option)
-      RefuseLoad("a bulk copy into a view made WITH CHECK OPTION", statement.line);
     // Each view writes its source with the rights of the view's owner when
     // it owns the source too (an unbroken ownership chain); else the login
     // must be allowed to insert into the source itself.
@@ -108,6 +111,7 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
     }
     for (const Column& column : through.view_columns) target_columns.push_back(column.name);
     written = std::move(through.written);
+    check = std::move(through.check);
     view_name = table->name;
     table = std::move(through.table);
   } else {
@@ -128,9 +132,14 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
            !tsql::EqualsIgnoreCase(table->columns[column].name, *written[found]))
       ++column;
     if (column == table->columns.size()) throw MakeError(207, {name});
+    // SQLite would take one of the two values and drop the other unsaid.
+    if (std::find(target.column_of_value.begin(), target.column_of_value.end(), column) !=
+        target.column_of_value.end())
+      RefuseLoad("a bulk copy naming a column twice", statement.line);
     target.column_of_value.push_back(column);
   }
   target.table = std::move(*table);
+  target.check = std::move(check);
   return target;
 }
 
@@ -624,6 +633,19 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   WriteGate gate(session, schema);
   ForeignKeysOff foreign_keys(db, !statement.check_constraints && !statement.fire_triggers);
   LoadSettings settings(db, schema, target.table.name);
+  // A view's CHECK OPTION holds for a load too, CHECK_CONSTRAINTS or not.
+  std::optional<RowGuardTrigger> check_option;
+  if (target.check) {
+    tsql::SqliteText::RowGuard guard{
+        target.table.sql,
+        tsql::generate::GenerateCondition(*target.check, statement.line,
+                                          StoresExactForm(db, schema)
+                                              ? tsql::generate::ExactForm::kStored
+                                              : tsql::generate::ExactForm::kNumbers)
+            .sql};
+    StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+    check_option.emplace(db, guard, true);
+  }
   StatementTransaction own_transaction(db, schema, true);
   catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
   std::int64_t inserted = 0;
