@@ -711,6 +711,8 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
       }
       inserter.Flush();
     }
+    // Rows the table's own triggers write are not the view's.
+    check_option.reset();
     if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);
     if (capture) {

@@ -268,6 +268,20 @@ TEST_P(BulkCopyPeer, ViewsLoadAsInsertThroughThemWrites) {
   table = Tsql("select id, name from left_side order by id\nselect count(*) from right_side");
   EXPECT_NE(table.find("3\tthree\n4\tdflt\n7\tseven\n8\tdflt\n"), std::string::npos) << table;
   EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
+
+  // The table's triggers (FIRE_TRIGGERS) write under their own rules: not
+  // the loaded view's, and through a checked view of their own.
+  Tsql("create table audit (n int)\n"
+       "go\ncreate view checked_audit as select n from audit where n > 0 with check option\n"
+       "go\ncreate trigger left_audit on left_side after insert as "
+       "insert checked_audit select id from inserted "
+       "insert left_side select -id, 'negated' from inserted where id > 0");
+  copied = Freebcp("checked in " + WriteFile("t.txt", "9\tnine\n").string() +
+                   " -c -h FIRE_TRIGGERS");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
+  table = Tsql("select n from audit\nselect name from left_side where id = -9");
+  EXPECT_NE(table.find("n\n9\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("negated"), std::string::npos) << table;
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BulkCopyPeer, ::testing::Values("7.4", "7.1"),
