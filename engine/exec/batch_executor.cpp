@@ -11,6 +11,7 @@
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
+#include "engine/exec/check_option_guard.h"
 #include "engine/exec/configuration_checks.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/column_alteration.h"
@@ -266,29 +267,6 @@ class ProcedureScope {
  private:
   ResultSink& sink_;
   bool ended_ = false;
-};
-
-// While it lives, a TEMP trigger refuses with 550 each row an INSERT or
-// UPDATE writes that does not meet a view's CHECK OPTION.
-class RowGuardTrigger {
- public:
-  RowGuardTrigger(sqlite3* db, const tsql::SqliteText::RowGuard& guard, bool insert) : db_(db) {
-    catalog::Exec(db, "CREATE TEMP TRIGGER " + std::string(kName) +
-                          (insert ? " BEFORE INSERT ON " : " BEFORE UPDATE ON ") + guard.table +
-                          " FOR EACH ROW WHEN (" + guard.condition +
-                          ") = 0 BEGIN SELECT RAISE(ABORT, " +
-                          tsql::QuoteSqliteString(FunctionErrorText(MakeError(550))) + "); END");
-  }
-  ~RowGuardTrigger() {
-    sqlite3_exec(db_, ("DROP TRIGGER IF EXISTS temp." + std::string(kName)).c_str(), nullptr,
-                 nullptr, nullptr);
-  }
-  RowGuardTrigger(const RowGuardTrigger&) = delete;
-  RowGuardTrigger& operator=(const RowGuardTrigger&) = delete;
-
- private:
-  static constexpr std::string_view kName = "\"sqlengine_check_option\"";
-  sqlite3* db_;
 };
 
 // SELECT @a = expr [, @b = expr] [FROM ...].

@@ -3,15 +3,18 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <deque>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/check_option_guard.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
 #include "engine/exec/front_end_catalog.h"
@@ -19,10 +22,12 @@
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/table_shapes.h"
 #include "engine/exec/value_conversion.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/view_load.h"
+#include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/calendar.h"
@@ -46,6 +51,8 @@ std::string WrittenName(const std::vector<std::string>& parts) {
 struct BulkTarget {
   tsql::bind::TableShape table;
   std::vector<std::size_t> column_of_value;
+  // What a view's CHECK OPTION asks of each row, over NEW; null for none.
+  std::unique_ptr<tsql::bind::BoundExpr> check;
 };
 
 [[noreturn]] void RefuseLoad(const std::string& why, int line) {
@@ -87,16 +94,14 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
   std::vector<std::optional<std::string>> written;
   std::vector<std::string> target_columns;
   std::string view_name;
+  std::unique_ptr<tsql::bind::BoundExpr> check;
   if (table->view_query) {
     tsql::bind::ViewLoadTarget through;
     try {
-      through = tsql::bind::BindViewLoad(*table, catalog);
+      through = tsql::bind::BindViewLoad(*table, statement.columns, catalog);
     } catch (const tsql::bind::NotBound& why) {
       RefuseLoad(std::string("a bulk copy into this view: ") + why.what(), statement.line);
     }
-    // The rows would have to be checked against the view's conditions.
-    if (through.check_option)
-      RefuseLoad("a bulk copy into a view made WITH CHECK OPTION", statement.line);
     // Each view writes its source with the rights of the view's owner when
     // it owns the source too (an unbroken ownership chain); else the login
     // must be allowed to insert into the source itself.
@@ -108,6 +113,7 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
     }
     for (const Column& column : through.view_columns) target_columns.push_back(column.name);
     written = std::move(through.written);
+    check = std::move(through.check);
     view_name = table->name;
     table = std::move(through.table);
   } else {
@@ -128,9 +134,14 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
            !tsql::EqualsIgnoreCase(table->columns[column].name, *written[found]))
       ++column;
     if (column == table->columns.size()) throw MakeError(207, {name});
+    // SQLite would take one of the two values and drop the other unsaid.
+    if (std::find(target.column_of_value.begin(), target.column_of_value.end(), column) !=
+        target.column_of_value.end())
+      RefuseLoad("a bulk copy naming a column twice", statement.line);
     target.column_of_value.push_back(column);
   }
   target.table = std::move(*table);
+  target.check = std::move(check);
   return target;
 }
 
@@ -210,35 +221,36 @@ const Value* StoredValue(const Value& value, const ColumnType& type, std::size_t
   return &converted;
 }
 
-// For the length of a load: for a table with indexes, a page cache large
+// For the length of a load into a table with indexes, a page cache large
 // enough for the load's pages to stay in memory until its commit, instead of
 // index pages being written to the log again and again (a table without
 // indexes only appends, and each page it fills is written once either way:
-// there the larger cache only costs the fresh memory); and, outside a
-// transaction and while the session has no temporary tables (SQLite drops
-// them when the setting changes), statement journals in memory, where each
-// INSERT would otherwise write a page to a temporary file. The connection's
-// own settings come back after it.
+// there the larger cache only costs the fresh memory). The connection's own
+// setting comes back after it. Its statements are kept compiled on the
+// connection (KeptRead), for a client that loads in many small batches.
+// (Statement journals stay in memory up to the spill size SQLite is given
+// at start; a switch of temp_store here would make SQLite drop and read
+// again every schema of the connection, each batch.)
 class LoadSettings {
  public:
-  LoadSettings(sqlite3* db, const std::string& schema, const std::string& table)
-      : db_(db), cache_pragma_("PRAGMA " + tsql::QuoteSqliteName(schema) + ".cache_size") {
-    if (Number("SELECT count(*) FROM " + tsql::QuoteSqliteName(schema) +
-               ".sqlite_master WHERE type = 'index' AND tbl_name = " +
-               tsql::QuoteSqliteString(table) + " COLLATE NOCASE")
-            .value_or(1) > 0) {
-      saved_cache_ = Number(cache_pragma_);
+  LoadSettings(SessionConnection& connection, const std::string& schema, const std::string& table)
+      : connection_(connection),
+        cache_pragma_("PRAGMA " + tsql::QuoteSqliteName(schema) + ".cache_size") {
+    SessionConnection::KeptRead indexes(
+        connection_, "SELECT count(*) FROM " + tsql::QuoteSqliteName(schema) +
+                         ".sqlite_master WHERE type = 'index' AND tbl_name = ? COLLATE NOCASE");
+    if (indexes.get() != nullptr)
+      sqlite3_bind_text(indexes.get(), 1, table.data(), static_cast<int>(table.size()),
+                        SQLITE_STATIC);
+    if (Number(indexes).value_or(1) > 0) {
+      SessionConnection::KeptRead cache(connection_, cache_pragma_);
+      saved_cache_ = Number(cache);
     }
-    if (saved_cache_) catalog::Exec(db_, cache_pragma_ + " = " + std::to_string(kLoadCacheKiB));
-    if (sqlite3_get_autocommit(db_) && Number("PRAGMA temp_store") == 0 &&
-        Number("SELECT count(*) FROM temp.sqlite_schema") == 0) {
-      memory_journals_ =
-          sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
+    std::string load_cache = cache_pragma_ + " = " + std::to_string(kLoadCacheKiB);
+    if (saved_cache_ && !Run(load_cache)) catalog::Exec(connection_.Handle(), load_cache);
   }
   ~LoadSettings() {
     if (saved_cache_) Run(cache_pragma_ + " = " + std::to_string(*saved_cache_));
-    if (memory_journals_) Run("PRAGMA temp_store = DEFAULT");
   }
   LoadSettings(const LoadSettings&) = delete;
   LoadSettings& operator=(const LoadSettings&) = delete;
@@ -247,22 +259,20 @@ class LoadSettings {
   // Negative: KiB rather than pages; memory is taken only as pages are used.
   static constexpr std::int64_t kLoadCacheKiB = -256 * 1024;
 
-  std::optional<std::int64_t> Number(const std::string& sql) {
-    sqlite3_stmt* raw = nullptr;
-    std::optional<std::int64_t> value;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &raw, nullptr) == SQLITE_OK &&
-        sqlite3_step(raw) == SQLITE_ROW) {
-      value = sqlite3_column_int64(raw, 0);
-    }
-    sqlite3_finalize(raw);
-    return value;
+  static std::optional<std::int64_t> Number(SessionConnection::KeptRead& read) {
+    if (read.get() == nullptr || sqlite3_step(read.get()) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(read.get(), 0);
   }
-  void Run(const std::string& sql) { sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+  bool Run(const std::string& sql) {
+    SessionConnection::KeptRead pragma(connection_, sql);
+    if (pragma.get() == nullptr) return false;
+    int rc = sqlite3_step(pragma.get());
+    return rc == SQLITE_DONE || rc == SQLITE_ROW;
+  }
 
-  sqlite3* db_;
+  SessionConnection& connection_;
   std::string cache_pragma_;
   std::optional<std::int64_t> saved_cache_;
-  bool memory_journals_ = false;
 };
 
 // Binds a datetime in the stored form "YYYY-MM-DD HH:MM:SS.mmm", written
@@ -287,6 +297,14 @@ void BindDateTime(sqlite3_stmt* statement, int index, const DateTime& when, char
   text[19] = '.';
   digits(20, when.millisecond, 3);
   sqlite3_bind_text(statement, index, text, 23, SQLITE_STATIC);
+}
+
+// Whether `word` occurs in `sql` in any case (within a longer name too: a
+// false find only costs what the caller would otherwise spare).
+bool ContainsWord(const std::string& sql, std::string_view word) {
+  return std::search(sql.begin(), sql.end(), word.begin(), word.end(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == b;
+         }) != sql.end();
 }
 
 // Turns foreign key enforcement off for the load when it runs outside a
@@ -361,8 +379,10 @@ class RowInserter {
   RowInserter(Session& session, const BulkTarget& target, bool keep_identity, bool keep_nulls,
               int line)
       : target_(target),
+        connection_(session.Connection()),
         db_(session.Connection().Handle()),
-        context_{nullptr, "INSERT", session.CurrentDatabase(), line} {
+        context_{nullptr, "INSERT", session.CurrentDatabase(), line},
+        cache_context_(session.Connection().StatementContext()) {
     const auto& columns = target.table.columns;
     for (std::size_t value = 0; value < target.column_of_value.size(); ++value) {
       std::size_t column = target.column_of_value[value];
@@ -383,10 +403,23 @@ class RowInserter {
     row_.resize(slots_.size());
   }
 
+  ~RowInserter() {
+    if (!cache_context_) return;
+    for (auto& [key, statement] : prepared_) {
+      sqlite3_reset(statement.compiled.get());
+      sqlite3_clear_bindings(statement.compiled.get());
+      connection_.Statements().Keep(std::move(statement.text.sql), std::move(statement.compiled),
+                                    *cache_context_);
+    }
+  }
+  RowInserter(const RowInserter&) = delete;
+  RowInserter& operator=(const RowInserter&) = delete;
+
   // Takes the next row. Throws SqlError for a value its column cannot take,
   // or for the first failing row of those held (always one before it).
   void Insert(const Row& row) {
-    std::string omitted(slots_.size(), '0');
+    std::string& omitted = omitted_;
+    omitted.assign(slots_.size(), '0');
     bool any_omitted = false;
     bool identity_from_sqlite = identity_trigger_type_ && !identity_slot_;
     try {
@@ -440,7 +473,9 @@ class RowInserter {
   // Inserts the rows held. Throws SqlError for the first that fails.
   void Flush() {
     if (held_ == 0) return;
-    Statement& insert = Prepared(std::string(), held_);
+    // The full statement of kRowsPerStatement rows, found once.
+    if (held_ == held_rows_.size() && full_ == nullptr) full_ = &Prepared(std::string(), held_);
+    Statement& insert = held_ == held_rows_.size() ? *full_ : Prepared(std::string(), held_);
     int parameter = 1;
     for (std::size_t row = 0; row < held_; ++row) {
       for (std::size_t i = 0; i < slots_.size(); ++i)
@@ -503,8 +538,8 @@ class RowInserter {
   void Run(Statement& insert, bool identity_from_sqlite) {
     sqlite3_stmt* statement = insert.compiled.get();
     int rc = sqlite3_step(statement);
+    // Every parameter is bound afresh before the next run.
     sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
     if (rc != SQLITE_DONE) {
       // The text names the table in constraint messages.
       FailedStatement failed = context_;
@@ -572,22 +607,28 @@ class RowInserter {
     for (std::size_t row = 1; row < rows; ++row) values += ", (" + parameters + ")";
     std::string sql = "INSERT INTO " + target_.table.sql +
                       (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES " + values);
-    sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
-    if (rc != SQLITE_OK) {
-      sqlite3_finalize(raw);
-      ThrowSqliteError(db_, rc, context_);
+    catalog::PreparedStatement compiled;
+    if (cache_context_) compiled = connection_.Statements().Take(sql, *cache_context_);
+    if (!compiled) {
+      sqlite3_stmt* raw = nullptr;
+      int rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+      compiled.reset(raw);
+      if (rc != SQLITE_OK) ThrowSqliteError(db_, rc, context_);
     }
     tsql::SqliteText text;
     text.sql = std::move(sql);
     text.lines = {{0, context_.line}};
-    return prepared_.emplace(key, Statement{catalog::PreparedStatement(raw), std::move(text)})
-        .first->second;
+    return prepared_.emplace(key, Statement{std::move(compiled), std::move(text)}).first->second;
   }
 
   const BulkTarget& target_;
+  SessionConnection& connection_;
   sqlite3* db_;
   FailedStatement context_;
+  // The INSERTs are kept on the connection for the next load of the same
+  // columns (a client loading in many batches), in the context they were
+  // compiled in; nullopt when none may be kept.
+  std::optional<StatementCache::Context> cache_context_;
   std::vector<Slot> slots_;
   std::vector<Value> row_;  // the row being taken, per slot as bound
   // The rows taken and not yet inserted: the first held_ of held_rows_.
@@ -596,7 +637,9 @@ class RowInserter {
   std::deque<DateTimeText> datetime_text_;  // by parameter, for BindDateTime
   // The table's exact columns hold the stored form (values/exact_storage.h).
   bool exact_stored_form_ = false;
-  std::map<std::string, Statement> prepared_;
+  std::map<std::string, Statement> prepared_;  // its elements stay put
+  Statement* full_ = nullptr;  // of held_rows_.size() rows, once prepared
+  std::string omitted_;        // Insert's columns left to their defaults, per slot
   std::optional<TriggersOff> triggers_off_;
   // Of an identity column with triggers: the type they read, and its slot
   // when the rows carry its values (KEEPIDENTITY).
@@ -622,8 +665,28 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   sqlite3* db = session.Connection().Handle();
   LockForWrite(session, schema);
   WriteGate gate(session, schema);
-  ForeignKeysOff foreign_keys(db, !statement.check_constraints && !statement.fire_triggers);
-  LoadSettings settings(db, schema, target.table.name);
+  // Each switch of either setting makes SQLite compile every statement of
+  // the connection again at its next run: switched only for a table whose
+  // definition declares what it turns off.
+  std::optional<StoredTable> stored = FindStoredTable(session.Connection(), schema, target.table.name);
+  bool declares_checks = !stored || ContainsWord(stored->sql, "check");
+  bool declares_keys = !stored || ContainsWord(stored->sql, "references");
+  ForeignKeysOff foreign_keys(
+      db, declares_keys && !statement.check_constraints && !statement.fire_triggers);
+  LoadSettings settings(session.Connection(), schema, target.table.name);
+  // A view's CHECK OPTION holds for a load too, CHECK_CONSTRAINTS or not.
+  std::optional<RowGuardTrigger> check_option;
+  if (target.check) {
+    tsql::SqliteText::RowGuard guard{
+        target.table.sql,
+        tsql::generate::GenerateCondition(*target.check, statement.line,
+                                          StoresExactForm(db, schema)
+                                              ? tsql::generate::ExactForm::kStored
+                                              : tsql::generate::ExactForm::kNumbers)
+            .sql};
+    StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+    check_option.emplace(db, guard, true);
+  }
   StatementTransaction own_transaction(db, schema, true);
   catalog::Exec(db, "SAVEPOINT sqlengine_bulk");
   std::int64_t inserted = 0;
@@ -632,7 +695,7 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
     std::optional<RowChangeCapture> capture;
     if (statement.fire_triggers) capture.emplace(db, schema, target.table.name);
     {
-      CheckConstraintsOff checks(db, !statement.check_constraints);
+      CheckConstraintsOff checks(db, declares_checks && !statement.check_constraints);
       RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
       Row row;
       for (;;) {
@@ -648,6 +711,8 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
       }
       inserter.Flush();
     }
+    // Rows the table's own triggers write are not the view's.
+    check_option.reset();
     if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);
     if (capture) {

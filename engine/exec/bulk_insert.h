@@ -13,8 +13,13 @@
 //   longer than its column is SQL Server's 4815 for that column;
 // - the table's AFTER INSERT triggers fire once for the message's rows only
 //   with FIRE_TRIGGERS (foreign keys are then checked, as the triggers'
-//   own statements must be).
-// One prepared INSERT serves every row with the same NULL pattern.
+//   own statements must be);
+// - into a view, the rows go to the one table under it (of a join view, the
+//   table the loaded columns come from: 4405 when two), and a view made
+//   WITH CHECK OPTION refuses with 550 a row it would not show, whatever
+//   CHECK_CONSTRAINTS says.
+// One prepared INSERT serves every row with the same NULL pattern; it is
+// kept on the connection for the next batch of the same columns.
 
 #include <cstdint>
 #include <functional>

@@ -209,31 +209,79 @@ TEST_P(BulkCopyPeer, AViewOfOneTableLoadsIntoThatTable) {
       << ReadFile(out);
 }
 
-// Views a load cannot go through are refused before any row is kept.
-TEST_P(BulkCopyPeer, ViewsALoadCannotGoThroughAreRefused) {
+// A load through a view follows the rules of INSERT through it: a join
+// view's columns from two tables are 4405, a derived column 4406, a row a
+// CHECK OPTION does not let through 550 (CHECK_CONSTRAINTS or not). Nothing
+// of a refused load is kept; the rows such views let through are loaded.
+TEST_P(BulkCopyPeer, ViewsLoadAsInsertThroughThemWrites) {
   Tsql(
-      "create table left_side (id int, name varchar(10))\n"
+      "create table left_side (id int, name varchar(10) default 'dflt')\n"
       "create table right_side (id int, note varchar(10))\n"
       "go\ncreate view joined as select l.id, l.name, r.note from left_side l join right_side r "
       "on l.id = r.id\n"
+      "go\ncreate view left_of_join as select r.id as rid, l.* from right_side r, left_side l "
+      "where r.id = l.id\n"
       "go\ncreate view doubled as select id, id * 2 as twice from left_side\n"
-      "go\ncreate view checked as select id, name from left_side where id > 0 with check option");
+      "go\ncreate view checked as select id, name from left_side where id > 0 with check option\n"
+      "go\ncreate view over_checked as select id from checked");
   std::filesystem::path three = WriteFile("three.txt", "1\tone\tx\n");
   std::filesystem::path two = WriteFile("two.txt", "1\t2\n");
+  // A refusal of the INSERT BULK comes before any row is sent; a 550
+  // fails the batch freebcp has sent (and counts as copied all the same).
   struct Case {
-    std::string view, file, message;
+    std::string view, file, options, message;
+    bool before_data = false;
   };
-  for (const Case& refused : {Case{"joined", three.string(), "Msg 8180"},
-                              Case{"doubled", two.string(), "Msg 4406"},
-                              Case{"checked", WriteFile("c.txt", "-1\tone\n").string(),
-                                   "Msg 8180"}}) {
-    CommandOutcome copied = Freebcp(refused.view + " in " + refused.file + " -c");
+  for (const Case& refused :
+       {Case{"joined", three.string(), "",
+             "View or function 'joined' is not updatable because the modification affects "
+             "multiple base tables.",
+             true},
+        Case{"left_of_join", three.string(), "", "Msg 4405", true},
+        Case{"doubled", two.string(), "", "Msg 4406", true},
+        Case{"checked", WriteFile("c.txt", "5\tfive\n-1\tone\n").string(), "",
+             "Msg 550, Level 16"},
+        Case{"checked", WriteFile("n.txt", "\tnull\n").string(), " -h CHECK_CONSTRAINTS",
+             "did not qualify under the CHECK OPTION constraint."},
+        Case{"over_checked", WriteFile("o.txt", "0\n").string(), "", "Msg 550"}}) {
+    CommandOutcome copied = Freebcp(refused.view + " in " + refused.file + " -c" + refused.options);
     EXPECT_NE(copied.output.find(refused.message), std::string::npos)
         << refused.view << ": " << copied.output;
-    EXPECT_EQ(copied.output.find("rows copied."), std::string::npos) << copied.output;
+    if (refused.before_data) {
+      EXPECT_EQ(copied.output.find("rows copied."), std::string::npos) << copied.output;
+    }
+    EXPECT_EQ(copied.output.find("8180"), std::string::npos) << copied.output;
   }
   std::string table = Tsql("select count(*) from left_side");
   EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
+
+  // The columns of one table of a join load into that table alone, whether
+  // the other table has a matching row or not; the others' defaults apply.
+  Tsql("create view left_names as select l.name, l.id from left_side l inner join right_side r "
+       "on l.id = r.id");
+  CommandOutcome copied = Freebcp("left_names in " + WriteFile("l.txt", "seven\t7\n\t8\n").string() + " -c");
+  EXPECT_NE(copied.output.find("2 rows copied"), std::string::npos) << copied.output;
+  copied = Freebcp("checked in " + WriteFile("k.txt", "3\tthree\n").string() + " -c");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
+  copied = Freebcp("over_checked in " + WriteFile("k2.txt", "4\n").string() + " -c");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
+  table = Tsql("select id, name from left_side order by id\nselect count(*) from right_side");
+  EXPECT_NE(table.find("3\tthree\n4\tdflt\n7\tseven\n8\tdflt\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
+
+  // The table's triggers (FIRE_TRIGGERS) write under their own rules: not
+  // the loaded view's, and through a checked view of their own.
+  Tsql("create table audit (n int)\n"
+       "go\ncreate view checked_audit as select n from audit where n > 0 with check option\n"
+       "go\ncreate trigger left_audit on left_side after insert as "
+       "insert checked_audit select id from inserted "
+       "insert left_side select -id, 'negated' from inserted where id > 0");
+  copied = Freebcp("checked in " + WriteFile("t.txt", "9\tnine\n").string() +
+                   " -c -h FIRE_TRIGGERS");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
+  table = Tsql("select n from audit\nselect name from left_side where id = -9");
+  EXPECT_NE(table.find("n\n9\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("negated"), std::string::npos) << table;
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BulkCopyPeer, ::testing::Values("7.4", "7.1"),

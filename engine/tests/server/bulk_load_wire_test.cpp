@@ -595,6 +595,15 @@ TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk nosuch (id int)")), 208);
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int, nosuch int)")), 207);
   EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int) with (no_such_option)")), 170);
+  // SQLite would keep one of a twice-named column's values and drop the other.
+  EXPECT_EQ(ErrorOf(client_.Batch("insert bulk b (id int, ID int)")), 8180);
+  for (const char* malformed :
+       {"insert bulk b (", "insert bulk b (id", "insert bulk b (id int", "insert bulk b ()",
+        "insert bulk b (id int,)", "insert bulk b (id int) with (order (id", "insert bulk",
+        "insert bulk a.b.c.d (id int)", "insert bulk b (id int) with (rows_per_batch = x)",
+        "insert bulk b (id varchar(10) collate)) extra"}) {
+    EXPECT_NE(ErrorOf(client_.Batch(malformed)), 0) << malformed;
+  }
   // A refused INSERT BULK announces nothing.
   EXPECT_EQ(ErrorOf(Load(Stream({Row(1, "a")}))), 4002);
   EXPECT_EQ(Count(), 0);

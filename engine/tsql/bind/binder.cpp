@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <functional>
 #include <utility>
 
 #include "engine/common/error.h"
@@ -506,14 +507,22 @@ class Binder {
     return bound;
   }
 
-  ViewLoadTarget ViewLoad(const TableShape& view) {
+  ViewLoadTarget ViewLoad(const TableShape& view, const std::vector<std::string>& columns) {
     change_ = Change::kInsert;
     if (TakenInstead(view)) Refuse("a bulk copy into a view with an INSTEAD OF INSERT trigger");
+    std::vector<std::string> loaded = columns;
+    if (loaded.empty()) {
+      for (const Column& column : view.columns) loaded.push_back(column.name);
+    }
+    changed_columns_ = &loaded;
+    loading_ = true;
     ViewTarget through = UpdatableView(view);
+    changed_columns_ = nullptr;
+    loading_ = false;
     ViewLoadTarget target;
     target.view_columns = ViewColumns(view);
     target.written = std::move(through.written);
-    for (const ViewLevel& level : through.levels) target.check_option |= level.check_option;
+    target.check = ViewConditions(through, "NEW", false);
     target.table = std::move(*through.table);
     return target;
   }
@@ -797,6 +806,97 @@ class Binder {
     Refuse("change through a view of several tables");
   }
 
+  // The table a load through the outermost view `view` writes when the
+  // view's query `block` reads several tables: the one the loaded columns
+  // all come from (4405 when they come from more than one), with, per view
+  // column, the column of that table it writes (nullopt for the other
+  // tables' columns and derived ones). A load through such a view made WITH
+  // CHECK OPTION would have to meet the join's condition: not done here.
+  struct JoinedSource {
+    const parse::TableSource* source = nullptr;
+    std::vector<std::optional<std::string>> item_source;
+    std::vector<const parse::Expr*> item_expr;
+  };
+  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block) {
+    std::vector<const parse::TableSource*> sources;
+    std::function<void(const parse::TableSource&)> flatten = [&](const parse::TableSource& from) {
+      if (from.kind == parse::TableSource::Kind::kJoin) {
+        flatten(*from.left);
+        flatten(*from.right);
+      } else if (from.kind == parse::TableSource::Kind::kTable) {
+        sources.push_back(&from);
+      } else {
+        Refuse("a bulk copy into a view of a derived table or a function");
+      }
+    };
+    for (const auto& from : block.from) flatten(*from);
+    std::vector<std::vector<Column>> columns;
+    {
+      BodyGuard inside(catalog_, view.schema, view.name, ObjectReach::Kind::kView);
+      for (const parse::TableSource* from : sources) {
+        std::optional<TableShape> shape = FindTable(from->name);
+        columns.push_back(shape->view_query ? ViewColumns(*shape) : shape->columns);
+      }
+    }
+    auto exposed = [](const parse::TableSource& from) {
+      return from.alias.empty() ? from.name.back() : from.alias;
+    };
+    auto has = [](const std::vector<Column>& among, const std::string& name) {
+      return std::any_of(among.begin(), among.end(),
+                         [&](const Column& column) { return EqualsIgnoreCase(column.name, name); });
+    };
+    // Per view column (a * expanded): the source it reads and its column there.
+    std::vector<std::optional<size_t>> item_table;
+    std::vector<std::optional<std::string>> item_column;
+    std::vector<const parse::Expr*> item_expr;
+    for (const parse::SelectItem& item : block.items) {
+      if (item.star) {
+        for (size_t k = 0; k < sources.size(); ++k) {
+          if (!item.star_qualifier.empty() &&
+              !EqualsIgnoreCase(item.star_qualifier.back(), exposed(*sources[k])))
+            continue;
+          for (const Column& column : columns[k]) {
+            item_table.push_back(k);
+            item_column.push_back(column.name);
+            item_expr.push_back(nullptr);
+          }
+        }
+        continue;
+      }
+      std::optional<size_t> table;
+      if (item.expr->kind == ExprKind::kColumn) {
+        const std::vector<std::string>& names = item.expr->names;
+        for (size_t k = 0; k < sources.size() && !table; ++k) {
+          bool qualified_here =
+              names.size() < 2 || EqualsIgnoreCase(names[names.size() - 2], exposed(*sources[k]));
+          if (qualified_here && has(columns[k], names.back())) table = k;
+        }
+      }
+      item_table.push_back(table);
+      item_column.push_back(table ? std::optional<std::string>(item.expr->names.back())
+                                  : std::nullopt);
+      item_expr.push_back(item.expr.get());
+    }
+    if (item_table.size() != view.columns.size()) Refuse("view changed its width");
+    std::optional<size_t> loaded;
+    for (const std::string& name : *changed_columns_) {
+      for (size_t k = 0; k < view.columns.size(); ++k) {
+        if (!EqualsIgnoreCase(view.columns[k].name, name) || !item_table[k]) continue;
+        if (loaded && *loaded != *item_table[k]) throw MakeError(4405, {view.name});
+        loaded = item_table[k];
+      }
+    }
+    if (view.check_option) Refuse("a bulk copy into a view of several tables made WITH CHECK OPTION");
+    JoinedSource joined;
+    joined.source = sources[loaded.value_or(0)];
+    for (size_t k = 0; k < item_table.size(); ++k) {
+      bool written = item_table[k] && *item_table[k] == loaded.value_or(0);
+      joined.item_source.push_back(written ? item_column[k] : std::nullopt);
+      joined.item_expr.push_back(item_expr[k]);
+    }
+    return joined;
+  }
+
   // How `view` writes to its table: one query block over one table or view,
   // without DISTINCT, TOP, GROUP BY, HAVING or an aggregate. Throws SQL
   // Server's error for the views it cannot write through (4403, 4426,
@@ -821,10 +921,13 @@ class Binder {
           [](const parse::SelectItem& item) { return item.expr && CallsAggregate(*item.expr); });
       if (block.distinct || !block.group_by.empty() || block.having || aggregated)
         throw MakeError(4403, {current.name});
-      if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable)
-        RefuseSeveralTables(current.name, block, depth == 0);
+      std::optional<JoinedSource> joined;
+      if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable) {
+        if (!loading_ || depth != 0) RefuseSeveralTables(current.name, block, depth == 0);
+        joined = LoadedJoinSource(current, block);
+      }
       if (block.top) Refuse("change through a view with TOP");
-      const parse::TableSource& from = *block.from.front();
+      const parse::TableSource& from = joined ? *joined->source : *block.from.front();
       std::optional<TableShape> source;
       {
         BodyGuard inside(catalog_, current.schema, current.name, ObjectReach::Kind::kView);
@@ -833,14 +936,21 @@ class Binder {
       if (source->system_catalog) throw MakeError(259);
       ViewLevel level;
       level.query = current.view_query;
-      level.where = block.where.get();
+      // A join's condition reads its other tables; the load into one of
+      // them is never held to it (a CHECK OPTION over a join is refused).
+      level.where = joined ? nullptr : block.where.get();
       level.source_name = from.alias.empty() ? from.name.back() : from.alias;
       level.source_columns = source->view_query ? ViewColumns(*source) : source->columns;
       for (const Column& column : current.columns) level.view_columns.push_back(column.name);
       level.check_option = current.check_option;
       level.view_schema = current.schema;
       level.view_name = current.name;
+      if (joined) {
+        level.item_source = std::move(joined->item_source);
+        level.item_expr = std::move(joined->item_expr);
+      }
       for (const parse::SelectItem& item : block.items) {
+        if (joined) break;
         if (item.star) {
           for (const Column& column : level.source_columns) {
             level.item_source.push_back(column.name);
@@ -3760,6 +3870,9 @@ class Binder {
   // The view columns an INSERT or UPDATE through a view writes, while its
   // target is bound; null for a DELETE and outside a change.
   const std::vector<std::string>* changed_columns_ = nullptr;
+  // A bulk copy's target is being bound: a view of several tables loads the
+  // one its loaded columns come from.
+  bool loading_ = false;
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
@@ -3829,9 +3942,10 @@ BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
   return BindAfterWith(catalog, with, [&](Binder& binder) { return binder.Insert(insert); });
 }
 
-ViewLoadTarget BindViewLoad(const TableShape& view, Catalog& catalog) {
+ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
+                            Catalog& catalog) {
   Binder binder(catalog);
-  return binder.ViewLoad(view);
+  return binder.ViewLoad(view, columns);
 }
 
 BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,

@@ -2,10 +2,12 @@
 // A load (bulk copy) into a view: the table it writes and how the view's
 // columns map onto that table's, as INSERT through the view writes them.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/tsql/bind/bound_tree.h"
 #include "engine/tsql/bind/catalog.h"
 
 namespace sqlengine::tsql::bind {
@@ -16,15 +18,21 @@ struct ViewLoadTarget {
   // Per view column, the table column it writes; nullopt for a derived or
   // constant one.
   std::vector<std::optional<std::string>> written;
-  bool check_option = false;  // the view, or one under it, made WITH CHECK OPTION
+  // What a view made WITH CHECK OPTION (or one over a view so made) asks of
+  // each loaded row, over NEW; null when nothing is asked.
+  std::unique_ptr<BoundExpr> check;
 };
 
-// Resolves `view` (a view without an INSTEAD OF INSERT trigger) to its
-// table through nested views too, noting each level written through with
-// the catalog (Catalog::NoteWrittenThrough). Throws NotBound (binder.h) for
-// a view INSERT cannot write through: more than one table, UNION, DISTINCT,
-// TOP, GROUP BY, another database's table, or an INSTEAD OF INSERT trigger.
-// Defined in binder.cpp.
-ViewLoadTarget BindViewLoad(const TableShape& view, Catalog& catalog);
+// Resolves `view` (a view without an INSTEAD OF INSERT trigger), loaded in
+// `columns` (empty: all of its columns), to its table through nested views
+// too, noting each level written through with the catalog
+// (Catalog::NoteWrittenThrough). A view over a join loads the one table the
+// loaded columns come from. Throws SqlError 4405 when they come from more
+// than one, 4403 for an aggregating view; NotBound (binder.h) for a view
+// this engine cannot load through: UNION, TOP, another database's table,
+// an INSTEAD OF INSERT trigger, a join made WITH CHECK OPTION or nested
+// under another view. Defined in binder.cpp.
+ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
+                            Catalog& catalog);
 
 }  // namespace sqlengine::tsql::bind
