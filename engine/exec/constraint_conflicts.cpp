@@ -20,16 +20,17 @@ namespace {
 // quoted names kept whole.
 std::vector<std::string> Words(std::string_view sql, size_t limit) {
   std::vector<std::string> words;
+  words.reserve(limit);
   size_t i = 0;
   while (i < sql.size() && words.size() < limit) {
     while (i < sql.size() && sql[i] == ' ') ++i;
-    std::string word;
+    const size_t start = i;
     bool quoted = false;
     while (i < sql.size() && (quoted || sql[i] != ' ')) {
       if (sql[i] == '"') quoted = !quoted;
-      word.push_back(sql[i++]);
+      ++i;
     }
-    if (!word.empty()) words.push_back(word);
+    if (i > start) words.emplace_back(sql.substr(start, i - start));
   }
   return words;
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <stdexcept>
@@ -274,23 +275,63 @@ int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*)
 }
 
 const std::optional<StoredTable>* SessionConnection::RememberedTable(std::string_view schema,
-                                                                     std::string_view table) const {
-  if (statement_depth_ == 0 || !remembered_ || remembered_->changes != schema_changes_ ||
-      remembered_->epoch != epoch_ || remembered_->schema != schema || remembered_->table != table)
+                                                                     std::string_view table) {
+  if (statement_depth_ == 0) return nullptr;
+  auto find = [&] {
+    return std::find_if(remembered_.begin(), remembered_.end(), [&](const RememberedRow& row) {
+      return row.schema == schema && row.table == table;
+    });
+  };
+  auto it = find();
+  if (it == remembered_.end()) return nullptr;
+  if (!rows_checked_) {
+    // What earlier statements read holds while nothing it rested on changed;
+    // within this statement, until it changes a schema (as a row read now).
+    std::optional<StatementCache::Context> now = StatementContext();
+    std::erase_if(remembered_, [&](const RememberedRow& row) {
+      return !now || !row.context || !(*row.context == *now);
+    });
+    for (RememberedRow& row : remembered_) row.changes = schema_changes_;
+    rows_checked_ = true;
+    it = find();
+    if (it == remembered_.end()) return nullptr;
+  }
+  if (it->changes != schema_changes_ || it->epoch != epoch_) {
+    remembered_.erase(it);
     return nullptr;
-  return &remembered_->found;
+  }
+  return &it->found;
 }
 
 void SessionConnection::RememberTable(std::string_view schema, std::string_view table,
-                                      std::optional<StoredTable> found) {
+                                      std::optional<StoredTable> found,
+                                      std::optional<StatementCache::Context> context) {
   if (statement_depth_ == 0) return;
-  remembered_ = RememberedRow{std::string(schema), std::string(table), std::move(found),
-                              schema_changes_, epoch_};
+  std::erase_if(remembered_, [&](const RememberedRow& row) {
+    return row.schema == schema && row.table == table;
+  });
+  if (!rows_checked_ && context) {
+    // The present context, read just now: what the earlier statements' rows need.
+    std::erase_if(remembered_, [&](const RememberedRow& row) {
+      return !row.context || !(*row.context == *context);
+    });
+    for (RememberedRow& row : remembered_) row.changes = schema_changes_;
+    rows_checked_ = true;
+  }
+  if (remembered_.size() >= kRememberedRows) remembered_.clear();
+  remembered_.push_back(RememberedRow{std::string(schema), std::string(table), std::move(found),
+                                      schema_changes_, epoch_, std::move(context)});
+}
+
+void SessionConnection::NewStatementForRows() {
+  // Rows no context vouches for were this statement's alone.
+  std::erase_if(remembered_, [](const RememberedRow& row) { return !row.context; });
+  rows_checked_ = false;
 }
 
 void SessionConnection::NewEpoch() {
   ++epoch_;
-  remembered_.reset();
+  remembered_.clear();
   statements_.Clear();
   bound_.Clear();
   version_reads_.clear();

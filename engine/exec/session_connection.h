@@ -115,19 +115,22 @@ class SessionConnection final : public tsql::NameResolver {
   BoundTexts::Notes* Recorded() const { return recording_; }
 
   // One T-SQL statement's run (its binding, identity rules, triggers): the
-  // row of sqlite_schema FindStoredTable read for a table may be used again
+  // rows of sqlite_schema FindStoredTable read for tables may be used again
   // within it (RememberedTable) until a statement that may change a schema
-  // runs on this connection. Outside a scope nothing is remembered, so
-  // another session's DDL is seen from the next statement on. Nests.
+  // runs on this connection. A later statement uses them again only while
+  // the catalog context they were read in (StatementContext: the rules, the
+  // epoch, every database's schema version) is the present one, asked once
+  // at its first use; so another session's DDL, DDL rolled back and USE are
+  // seen from the next statement on. Outside a scope none is used. Nests.
   class StatementScope {
    public:
     explicit StatementScope(SessionConnection& connection) : connection_(connection) {
       ++connection_.statement_depth_;
-      connection_.remembered_.reset();
+      connection_.NewStatementForRows();
     }
     ~StatementScope() {
       --connection_.statement_depth_;
-      connection_.remembered_.reset();
+      connection_.NewStatementForRows();
     }
     StatementScope(const StatementScope&) = delete;
     StatementScope& operator=(const StatementScope&) = delete;
@@ -138,9 +141,14 @@ class SessionConnection final : public tsql::NameResolver {
   // What FindStoredTable last read for (`schema`, `table`), when it may be
   // used again; null otherwise.
   const std::optional<StoredTable>* RememberedTable(std::string_view schema,
-                                                    std::string_view table) const;
+                                                    std::string_view table);
+  // Whether a row read now is remembered: inside a StatementScope.
+  bool RemembersTables() const { return statement_depth_ > 0; }
+  // `context`: the StatementContext read before `found` was, by which later
+  // statements may use it; nullopt to use it within this statement only.
   void RememberTable(std::string_view schema, std::string_view table,
-                     std::optional<StoredTable> found);
+                     std::optional<StoredTable> found,
+                     std::optional<StatementCache::Context> context);
   // `rules` tells which security rules user statements are authorised under
   // now, as CompiledStatements::FollowRules takes it. Until it is set,
   // StatementContext gives none.
@@ -250,8 +258,14 @@ class SessionConnection final : public tsql::NameResolver {
     std::optional<StoredTable> found;
     std::uint64_t changes = 0;  // schema_changes_ when read
     std::uint64_t epoch = 0;
+    std::optional<StatementCache::Context> context;  // none: this statement's only
   };
-  std::optional<RememberedRow> remembered_;
+  static constexpr std::size_t kRememberedRows = 16;
+  void NewStatementForRows();
+  std::vector<RememberedRow> remembered_;
+  // The remembered rows' contexts were compared with the present one since
+  // the last statement boundary.
+  bool rows_checked_ = false;
   int statement_depth_ = 0;
   std::uint64_t schema_changes_ = 0;
   std::function<std::uint64_t()> rules_;

@@ -109,8 +109,13 @@ std::optional<StoredTable> FindStoredTable(SessionConnection& connection,
                                            const std::string& schema, const std::string& table) {
   if (const std::optional<StoredTable>* remembered = connection.RememberedTable(schema, table))
     return *remembered;
+  // The context is read first: a schema changed meanwhile makes the row
+  // remembered a stale context's, never a newer one's.
+  std::optional<StatementCache::Context> context;
+  if (connection.RemembersTables()) context = connection.StatementContext();
   std::optional<StoredTable> stored = ReadStoredTable(connection, schema, table);
-  connection.RememberTable(schema, table, stored);
+  if (connection.RemembersTables())
+    connection.RememberTable(schema, table, stored, std::move(context));
   return stored;
 }
 
