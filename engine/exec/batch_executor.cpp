@@ -540,7 +540,8 @@ void BatchExecutor::ReportError(const SqlError& error) {
   if (message.procedure.empty()) message.procedure = procedure_;
   sink_.Message(message);
   int number = error.message().number;
-  if (number == 2627 || number == 515 || number == 547 || number == 1505 || number == 8152) {
+  if (number == 2627 || number == 2601 || number == 515 || number == 547 || number == 1505 ||
+      number == 8152) {
     ServerMessage terminated = FormatMessage(3621);
     terminated.line = error.message().line;
     terminated.procedure = message.procedure;
