@@ -1205,8 +1205,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       }
     } else {
       try {
-        rows = sqlite.Stream(sink_,
-                             statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+        rows = sqlite.Stream(
+            sink_, statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
       } catch (const SqlError& error) {
         // SQLite checks keys row by row; a shift or swap of keys whose end
         // state holds each key once is applied again as one change.
@@ -1288,7 +1288,8 @@ std::int64_t BatchExecutor::ApplyUpdateAsOne(const tsql::Statement& statement,
   if (!changed) throw conflict;
   SqliteTable table{changed->schema, changed->name};
   if (changed->view) {
-    std::optional<SqliteTable> under = TableWrittenThrough(connection, changed->schema, changed->name);
+    std::optional<SqliteTable> under =
+        TableWrittenThrough(connection, changed->schema, changed->name);
     if (!under) throw conflict;
     table = *under;
   }

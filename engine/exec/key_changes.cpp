@@ -30,7 +30,8 @@ struct StoredColumns {
 };
 
 StoredColumns StoredColumnsOf(sqlite3* db, const std::string& schema, const std::string& table) {
-  auto query = catalog::Prepare(db, "SELECT name, type, pk, hidden FROM pragma_table_xinfo(?1, ?2)");
+  auto query =
+      catalog::Prepare(db, "SELECT name, type, pk, hidden FROM pragma_table_xinfo(?1, ?2)");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(query.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   StoredColumns columns;
@@ -136,8 +137,8 @@ void StepChange(sqlite3* db, sqlite3_stmt* statement, const tsql::SqliteText& te
 
 bool MayApplyAsOne(sqlite3* db, const std::string& schema, const std::string& table) {
   std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto is_table = catalog::Prepare(db, "SELECT 1 FROM " + quoted_schema +
-                                           ".sqlite_master WHERE type = 'table' AND name = ?1");
+  auto is_table = catalog::Prepare(
+      db, "SELECT 1 FROM " + quoted_schema + ".sqlite_master WHERE type = 'table' AND name = ?1");
   sqlite3_bind_text(is_table.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(is_table.get()) != SQLITE_ROW) return false;
   // A row taken out must not act on the rows referencing it, nor be missed
@@ -220,9 +221,9 @@ std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std:
         if (!changes_referenced) throw refused;
         ForeignKeyConflict conflict = FindForeignKeyConflict(db, table, "DELETE", schema);
         bool column = !conflict.column.empty();
-        throw MakeError(547, {context.verb, "COLUMN", conflict.kind, conflict.constraint,
-                              context.database, conflict.table, column ? ", column '" : "",
-                              conflict.column, column ? "'" : ""});
+        throw MakeError(
+            547, {context.verb, "COLUMN", conflict.kind, conflict.constraint, context.database,
+                  conflict.table, column ? ", column '" : "", conflict.column, column ? "'" : ""});
       }
       FailedStatement failed = context;
       failed.text = &removal;
