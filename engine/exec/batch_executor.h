@@ -168,6 +168,13 @@ class BatchExecutor final : public ParameterSource {
   sqlite3* DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql);
 
   void PassThrough(const tsql::Statement& statement);
+  // After the UPDATE `statement` failed with `conflict` (2627 / 2601): the
+  // change applied again as one (key_changes.h), its keys checked against
+  // the statement's end state; returns the rows changed. Throws `conflict`
+  // where the change cannot be applied so (a referenced table, an UPDATE
+  // that assigns variables), else as ApplyChangedRows.
+  std::int64_t ApplyUpdateAsOne(const tsql::Statement& statement, const std::string& named_schema,
+                                const FailedStatement& context, const SqlError& conflict);
   // The uid of the user owning the procedure or function `object` of
   // `database` (empty: the current one); nullopt when it cannot be read.
   // Statements of one dbo owns reach dbo's objects as their owner; one a user

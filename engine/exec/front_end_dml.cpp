@@ -8,6 +8,7 @@
 #include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/generate/sqlite_generator.h"
+#include "engine/tsql/generate/update_rows.h"
 #include "engine/tsql/parse/query_parser.h"
 
 namespace sqlengine::exec {
@@ -111,6 +112,31 @@ std::optional<tsql::SqliteText> FrontEndChange(const tsql::Statement& statement,
                        return generated;
                      });
   }
+}
+
+std::optional<UpdateRows> FrontEndUpdateRows(const tsql::Statement& statement, Session& session) {
+  if (statement.kind != StatementKind::kUpdate || !Covers(statement)) return std::nullopt;
+  SessionCatalog catalog(session);
+  int line = statement.line;
+  std::optional<UpdateRows> rows;
+  Through(statement, tsql::parse::ParseUpdate,
+          [&](const tsql::parse::UpdateStatement& update,
+              const std::vector<tsql::parse::CommonTable>& with) {
+            tsql::bind::BoundChange bound = tsql::bind::BindUpdate(update, catalog, with);
+            bool assigns = false;
+            std::vector<std::string> columns;
+            for (const tsql::bind::BoundAssignment& item : bound.assignments) {
+              if (!item.variable.empty()) assigns = true;
+              columns.push_back(item.column);
+            }
+            if (!assigns) {
+              rows = UpdateRows{tsql::generate::GenerateUpdateRows(bound, line, EngineExactForm()),
+                                std::move(columns)};
+              rows->query.reaches = catalog.TakeReaches();
+            }
+            return std::optional<tsql::SqliteText>();
+          });
+  return rows;
 }
 
 }  // namespace sqlengine::exec

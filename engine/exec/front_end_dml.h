@@ -6,6 +6,8 @@
 // Server's error.
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "engine/common/error.h"
 #include "engine/tsql/generate/sqlite_generator.h"
@@ -29,5 +31,16 @@ void CheckChangeSyntax(const tsql::Statement& statement);
 std::optional<tsql::SqliteText> FrontEndChange(
     const tsql::Statement& statement, Session& session,
     tsql::generate::Literals literals = tsql::generate::Literals::kWritten);
+
+// An UPDATE's rows and the values it writes (generate/update_rows.h), for
+// applying the change as one: `columns` are the SET list's columns as the
+// table spells them, in the order of the query's values after the rowid.
+// nullopt for another statement, and for an UPDATE that assigns variables.
+// Throws as FrontEndChange.
+struct UpdateRows {
+  tsql::SqliteText query;
+  std::vector<std::string> columns;
+};
+std::optional<UpdateRows> FrontEndUpdateRows(const tsql::Statement& statement, Session& session);
 
 }  // namespace sqlengine::exec

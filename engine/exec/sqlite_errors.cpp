@@ -167,6 +167,10 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   }
   if (message == "FOREIGN KEY constraint failed") {
     ForeignKeyConflict conflict = FindForeignKeyConflict(db, written, verb, written_schema);
+    // A table that refers to none broke a key referring to it: its changed
+    // row is still referenced.
+    if (verb == "UPDATE" && conflict.table.empty())
+      conflict = FindForeignKeyConflict(db, written, "DELETE", written_schema);
     bool column = !conflict.column.empty();
     return MakeError(
         547, {verb, "COLUMN", conflict.kind, conflict.constraint, failed.database, conflict.table,

@@ -1,4 +1,5 @@
 #include "engine/tsql/generate/sqlite_generator.h"
+#include "engine/tsql/generate/update_rows.h"
 
 #include <algorithm>
 #include <cctype>
@@ -391,6 +392,19 @@ class Generator : public ExprWriter {
              Written(*update.assignments[k].value, &update.assignments[k].type);
     }
     sql += Sources(update.from);
+    if (update.where) sql += " WHERE " + Expr(*update.where);
+    return sql;
+  }
+
+  // The rows an UPDATE changes, as a query: each row's rowid (once for
+  // every match of the FROM clause's sources), then the value each SET item
+  // writes, in the order written.
+  std::string UpdateRows(const bind::BoundChange& update) {
+    std::string sql = "SELECT " + update.alias + ".rowid";
+    for (const bind::BoundAssignment& item : update.assignments)
+      sql += ", " + Written(*item.value, &item.type);
+    sql += " FROM " + update.table_sql + " AS " + update.alias;
+    for (const auto& source : update.from) sql += ", " + Source(*source);
     if (update.where) sql += " WHERE " + Expr(*update.where);
     return sql;
   }
@@ -1536,6 +1550,16 @@ SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm f
       text.row_values.push_back({ToLower(bind::ColumnSlot(item.column)), item.type});
     if (!item.variable.empty()) text.row_values.push_back({item.variable, std::nullopt});
   }
+  generator.TakeLiterals(text);
+  return text;
+}
+
+SqliteText GenerateUpdateRows(const bind::BoundChange& update, int line, ExactForm form) {
+  if (Generator::AssignsVariables(update))
+    throw bind::NotBound("the rows of an UPDATE that assigns variables");
+  Generator generator = GeneratorFor(form);
+  std::string with = generator.With(update.with);
+  SqliteText text = ChangeText(std::move(with), generator.UpdateRows(update), line, form);
   generator.TakeLiterals(text);
   return text;
 }
