@@ -170,6 +170,29 @@ bool ClearsLastError(StatementKind kind) {
   }
 }
 
+// @@ROWCOUNT is 0 after a statement that touches no rows: PRINT, RAISERROR,
+// the transaction statements, USE, SET of an option, CLOSE and DEALLOCATE
+// (IF and WHILE clear it once their condition has read it). SET of a
+// variable counts its one row; DECLARE leaves the count as it was.
+bool ClearsRowCount(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case StatementKind::kPrint:
+    case StatementKind::kRaiserror:
+    case StatementKind::kBeginTransaction:
+    case StatementKind::kCommit:
+    case StatementKind::kRollback:
+    case StatementKind::kSaveTransaction:
+    case StatementKind::kUse:
+    case StatementKind::kCloseCursor:
+    case StatementKind::kDeallocateCursor:
+      return true;
+    case StatementKind::kSet:
+      return statement.tokens.size() > 1 && !statement.tokens[1].text.starts_with('@');
+    default:
+      return false;
+  }
+}
+
 bool CountsRows(StatementKind kind) {
   return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
          kind == StatementKind::kUpdate || kind == StatementKind::kDelete;
@@ -585,16 +608,17 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
     SendArithmeticWarnings();
     if (abort_callers_) return Flow::kAbort;
     if (ClearsLastError(statement.kind)) session_.LastError() = 0;
+    if (ClearsRowCount(statement)) session_.RowCount() = 0;
     return flow;
   } catch (SqlError& error) {
     if (error.message().line <= 1) error.message().line = statement.line;
     session_.SyncTransactionState(&sink_);
     if (Trap(error)) return Flow::kAbort;
     ReportError(error);
-    if (AbortsCallers(error)) abort_callers_ = true;
+    // An error that ends the batch at run time (a conversion, the nesting
+    // limit) takes the transaction with it, as XACT_ABORT makes every error do.
     if (((options.xact_abort || trigger_context_) && error.message().severity > 10) ||
-        ArithmeticErrorEndsBatch(options, error)) {
-      // The whole transaction goes, and the batch ends.
+        ArithmeticErrorEndsBatch(options, error) || AbortsCallers(error)) {
       if (session_.TranCount() > 0) {
         RollbackKeepingTableVariables([&] { session_.RollbackTransaction(sink_, statement.line); });
       }
@@ -748,6 +772,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
     case StatementKind::kIf: {
       bool holds = Condition(statement);
       session_.LastError() = 0;
+      session_.RowCount() = 0;
       if (holds) return RunOne(*statement.body.front());
       if (statement.else_branch) return RunOne(*statement.else_branch);
       return Flow::kNext;
@@ -756,6 +781,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       while (true) {
         bool holds = Condition(statement);
         session_.LastError() = 0;
+        session_.RowCount() = 0;
         if (!holds) break;
         if (session_.Cancelled()) throw Cancelled{};
         Flow flow = RunOne(*statement.body.front());
@@ -1708,6 +1734,7 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
                                                 statement.line),
                              statement.line),
                     it->second.type);
+  session_.RowCount() = 1;  // an assignment counts its one row
 }
 
 void BatchExecutor::SetLockTimeout(const tsql::Statement& statement) {

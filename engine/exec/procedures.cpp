@@ -250,6 +250,26 @@ tsql::DottedName ReadRpcProcedureName(std::string_view written) {
   return tsql::ReadWrittenName(written);
 }
 
+Value ArgumentForParameter(const Value& argument, const ColumnType& type) {
+  try {
+    return ConvertForType(argument, type);
+  } catch (const SqlError& error) {
+    switch (error.message().number) {
+      case 235:
+      case 241:
+      case 245:
+      case 293:
+      case 8114:
+        if (!std::holds_alternative<std::string>(argument)) throw;
+        throw MakeError(8114, {"varchar", type.type == SqlType::kDecimal
+                                              ? std::string("numeric")
+                                              : std::string(tsql::TypeName(type.type))});
+      default:
+        throw;
+    }
+  }
+}
+
 tsql::ProcedureDefinition DynamicBatch(const std::string& text) {
   tsql::ProcedureDefinition definition;
   definition.source = text;

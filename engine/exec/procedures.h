@@ -68,6 +68,11 @@ tsql::ProcedureDefinition DynamicBatch(const std::string& text);
 tsql::ProcedureDefinition DynamicStatement(const std::vector<CallArgument>& arguments,
                                            size_t& taken);
 
+// An argument converted to its parameter's type. Text that is no value of
+// the type is 8114 "Error converting data type varchar to <type>", as SQL
+// Server reports it for a parameter, whatever a CONVERT would have said.
+Value ArgumentForParameter(const Value& argument, const ColumnType& type);
+
 // The parameters' values for a call, in parameter order: arguments matched
 // by name or position, defaults filled in (evaluated by `evaluate`), values
 // converted to the parameter types. Throws 201, 8144, 8145.
@@ -104,7 +109,7 @@ std::vector<Value> BindArguments(const tsql::ProcedureDefinition& definition,
       }
       continue;
     }
-    values[k] = ConvertForType(argument->value, parameter.type);
+    values[k] = ArgumentForParameter(argument->value, parameter.type);
   }
   return values;
 }

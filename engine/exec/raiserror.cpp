@@ -158,6 +158,7 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
     after = 3;
   }
   bool set_error = false;
+  bool logged = false;
   if (after < tokens.size()) {
     if (!tokens[after].IsWord("with") || after + 1 >= tokens.size())
       throw tsql::SyntaxError(tokens[after], &tokens[after - 1]);
@@ -165,6 +166,7 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
       if (!tokens[i].IsAnyWord({"log", "nowait", "seterror"}))
         throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
       set_error = set_error || tokens[i].IsWord("seterror");
+      logged = logged || tokens[i].IsWord("log");
       if (i + 1 < tokens.size() && !tokens[i + 1].IsSymbol(","))
         throw tsql::SyntaxError(tokens[i + 1], &tokens[i]);
     }
@@ -181,7 +183,8 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const auto* state = std::get_if<std::int64_t>(&values[2]);
   message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
   message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
-  if (message.severity > 18 && !session_.IsSysadmin()) throw MakeError(2754, {"18"});
+  // Severities 19 to 25 need WITH LOG, and only a sysadmin may use them.
+  if (message.severity > 18 && (!logged || !session_.IsSysadmin())) throw MakeError(2754, {"18"});
   std::string text = format ? *format : NumberedMessageText(message.number);
   message.text = FormatMessageText(text, std::vector<Value>(values.begin() + 3, values.end()));
   message.line = statement.line;

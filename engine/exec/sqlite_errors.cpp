@@ -253,7 +253,7 @@ bool AbortsBatch(const SqlError& error) {
     case 911:
     case 1205:
     case 8114:
-    case 8115:
+    case 8146:
       return true;
     default:
       return error.message().severity >= 20;
@@ -267,7 +267,7 @@ bool AbortsCallers(const SqlError& error) {
     case 241:
     case 245:
     case 8114:
-    case 8115:
+    case 8146:
       return true;
     default:
       return error.message().severity >= 20;

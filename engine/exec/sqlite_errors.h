@@ -42,8 +42,9 @@ void ResultSqlError(sqlite3_context* context, const SqlError& error);
 // only their statement.
 bool AbortsBatch(const SqlError& error);
 // Whether an error in a procedure's body also ends the batches that called
-// it (conversion errors, the nesting limit), where a missing object or
-// column ends only the procedure.
+// it and rolls back the transaction (conversion errors, the nesting limit,
+// arguments for a procedure without parameters), where a missing object or
+// column ends only the procedure and leaves the transaction open.
 bool AbortsCallers(const SqlError& error);
 
 }  // namespace sqlengine::exec
