@@ -1,6 +1,7 @@
 #include "engine/exec/batch_executor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -324,6 +325,13 @@ bool AssignsVariables(const tsql::Statement& statement) {
   size_t start = SelectListStart(tokens);
   return start + 2 < tokens.size() && tokens[start].kind == TokenKind::kVariable &&
          tokens[start + 1].IsSymbol("=");
+}
+
+// A money value as a whole number, half away from zero (CAST to int's rule).
+Value RoundedMoney(const Value& value) {
+  if (const auto* amount = std::get_if<Decimal>(&value)) return values::Rescaled(*amount, 0);
+  if (const auto* amount = std::get_if<double>(&value)) return std::round(*amount);
+  return value;
 }
 
 }  // namespace
@@ -965,6 +973,21 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // Each row's values read the variables as the rows before it left them
   // (SELECT @total = @total + amount), so they are assigned as each row comes.
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
+  // Under DISTINCT the items stay as written, so money meets an integer
+  // variable here: it is rounded there as CAST rounds it, by the item's type.
+  std::vector<bool> rounds_money(targets.size(), false);
+  for (size_t k = 0; distinct && k < targets.size(); ++k) {
+    std::optional<ColumnType> item;
+    if (text.typed_result && k < text.result_columns.size()) {
+      item = text.result_columns[k].type;
+    } else if (k < text.column_types.size()) {
+      item = text.column_types[k];
+    }
+    auto variable = session_.Variables().find(targets[k]);
+    rounds_money[k] = item && variable != session_.Variables().end() &&
+                      (item->type == SqlType::kMoney || item->type == SqlType::kSmallMoney) &&
+                      IsWholeNumberType(variable->second.type.type);
+  }
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SessionConnection& connection = session_.Connection();
   sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql);
@@ -982,7 +1005,9 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
+      Value value = query.RowValue(static_cast<int>(k));
+      if (rounds_money[k]) value = RoundedMoney(value);
+      variable.value = AssignedValue(value, variable.type);
     }
   });
   query.KeepForReuse();
