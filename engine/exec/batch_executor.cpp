@@ -59,6 +59,7 @@
 #include "engine/exec/table_definition_sql.h"
 #include "engine/exec/temporary_tables.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/table_truncation.h"
@@ -973,10 +974,13 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // Each row's values read the variables as the rows before it left them
   // (SELECT @total = @total + amount), so they are assigned as each row comes.
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
-  // Under DISTINCT the items stay as written, so money meets an integer
-  // variable here: it is rounded there as CAST rounds it, by the item's type.
+  // What the binder says of each item's type decides two things the rows
+  // alone do not: under DISTINCT (whose items stay as written) money is
+  // rounded into an integer variable as CAST rounds it, and a char(n) value
+  // keeps its blanks in a varchar variable.
   std::vector<bool> rounds_money(targets.size(), false);
-  for (size_t k = 0; distinct && k < targets.size(); ++k) {
+  std::vector<int> padded_to(targets.size(), 0);
+  for (size_t k = 0; k < targets.size(); ++k) {
     std::optional<ColumnType> item;
     if (text.typed_result && k < text.result_columns.size()) {
       item = text.result_columns[k].type;
@@ -984,9 +988,14 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       item = text.column_types[k];
     }
     auto variable = session_.Variables().find(targets[k]);
-    rounds_money[k] = item && variable != session_.Variables().end() &&
+    if (!item || variable == session_.Variables().end()) continue;
+    const SqlType to = variable->second.type.type;
+    rounds_money[k] = distinct &&
                       (item->type == SqlType::kMoney || item->type == SqlType::kSmallMoney) &&
-                      IsWholeNumberType(variable->second.type.type);
+                      IsWholeNumberType(to);
+    if ((item->type == SqlType::kChar || item->type == SqlType::kNChar) &&
+        (to == SqlType::kVarChar || to == SqlType::kNVarChar) && item->length != kMaxLength)
+      padded_to[k] = item->length;
   }
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SessionConnection& connection = session_.Connection();
@@ -1007,6 +1016,11 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       Variable& variable = session_.Variables()[targets[k]];
       Value value = query.RowValue(static_cast<int>(k));
       if (rounds_money[k]) value = RoundedMoney(value);
+      if (auto* chars = std::get_if<std::string>(&value); chars && padded_to[k] > 0) {
+        size_t count = Utf8CharacterCount(*chars);
+        if (count < static_cast<size_t>(padded_to[k]))
+          chars->append(static_cast<size_t>(padded_to[k]) - count, ' ');
+      }
       variable.value = AssignedValue(value, variable.type);
     }
   });
