@@ -1,8 +1,6 @@
 #include "engine/exec/exact_column_upgrade.h"
 
 #include <cmath>
-#include <cstdint>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,18 +55,7 @@ Decimal LegacyValue(sqlite3_value* stored, const ColumnType& type) {
     const auto* number = std::get_if<double>(&value);
     if (number == nullptr) throw;
     const int scale = type.type == SqlType::kDecimal ? type.scale : 4;
-    __int128 high = 1, low;
-    if (type.type == SqlType::kMoney) {
-      high = std::numeric_limits<std::int64_t>::max();
-      low = std::numeric_limits<std::int64_t>::min();
-    } else if (type.type == SqlType::kSmallMoney) {
-      high = std::numeric_limits<std::int32_t>::max();
-      low = std::numeric_limits<std::int32_t>::min();
-    } else {
-      for (int k = 0; k < type.precision; ++k) high *= 10;
-      high -= 1;
-      low = -high;
-    }
+    auto [low, high] = DecimalRange(type);
     for (__int128 edge : {high, low}) {
       long double at = static_cast<long double>(edge) / std::pow(10.0L, scale);
       if (std::fabs(static_cast<long double>(*number) - at) <= std::fabs(at) * 1e-14L)

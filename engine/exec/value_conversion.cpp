@@ -300,8 +300,8 @@ Value FromDouble(double number, const ColumnType& type) {
   return number;
 }
 
-// The range of a type's unscaled values: up to precision digits for decimal,
-// a 64- or 32-bit integer for money and smallmoney.
+}  // namespace
+
 std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
   __int128 low, high;
   if (type.type == SqlType::kMoney) {
@@ -316,8 +316,6 @@ std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
   }
   return {low, high};
 }
-
-}  // namespace
 
 Decimal FitDecimal(const Value& value, const ColumnType& type) {
   // SQL Server names decimal and numeric targets alike "numeric" here.
