@@ -1,5 +1,6 @@
 #include "engine/exec/exact_column_upgrade.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -50,6 +51,13 @@ Decimal LegacyValue(sqlite3_value* stored, const ColumnType& type) {
       !values::InTypeRange(Decimal{*whole, 0}, type))
     value = static_cast<double>(*whole);
   try {
+    // The older formats' doubles stood for decimals: every digit of the
+    // double is kept, not the 17 a float converted to decimal keeps.
+    if (const auto* number = std::get_if<double>(&value); number && std::isfinite(*number)) {
+      char text[400];
+      auto [end, error] = std::to_chars(text, text + sizeof text, *number, std::chars_format::fixed);
+      if (error == std::errc()) return FitDecimal(Value(std::string(text, end)), type);
+    }
     return FitDecimal(value, type);
   } catch (const SqlError&) {
     const auto* number = std::get_if<double>(&value);
