@@ -1,6 +1,7 @@
 #include "engine/exec/batch_executor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -60,6 +61,7 @@
 #include "engine/exec/table_definition_sql.h"
 #include "engine/exec/temporary_tables.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/table_truncation.h"
@@ -326,6 +328,13 @@ bool AssignsVariables(const tsql::Statement& statement) {
   size_t start = SelectListStart(tokens);
   return start + 2 < tokens.size() && tokens[start].kind == TokenKind::kVariable &&
          tokens[start + 1].IsSymbol("=");
+}
+
+// A money value as a whole number, half away from zero (CAST to int's rule).
+Value RoundedMoney(const Value& value) {
+  if (const auto* amount = std::get_if<Decimal>(&value)) return values::Rescaled(*amount, 0);
+  if (const auto* amount = std::get_if<double>(&value)) return std::round(*amount);
+  return value;
 }
 
 }  // namespace
@@ -971,6 +980,29 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // Each row's values read the variables as the rows before it left them
   // (SELECT @total = @total + amount), so they are assigned as each row comes.
   tsql::SqliteText text = *FrontEndSelect(select, session_, targets);
+  // What the binder says of each item's type decides two things the rows
+  // alone do not: under DISTINCT (whose items stay as written) money is
+  // rounded into an integer variable as CAST rounds it, and a char(n) value
+  // keeps its blanks in a varchar variable.
+  std::vector<bool> rounds_money(targets.size(), false);
+  std::vector<int> padded_to(targets.size(), 0);
+  for (size_t k = 0; k < targets.size(); ++k) {
+    std::optional<ColumnType> item;
+    if (text.typed_result && k < text.result_columns.size()) {
+      item = text.result_columns[k].type;
+    } else if (k < text.column_types.size()) {
+      item = text.column_types[k];
+    }
+    auto variable = session_.Variables().find(targets[k]);
+    if (!item || variable == session_.Variables().end()) continue;
+    const SqlType to = variable->second.type.type;
+    rounds_money[k] = distinct &&
+                      (item->type == SqlType::kMoney || item->type == SqlType::kSmallMoney) &&
+                      IsWholeNumberType(to);
+    if ((item->type == SqlType::kChar || item->type == SqlType::kNChar) &&
+        (to == SqlType::kVarChar || to == SqlType::kNVarChar) && item->length != kMaxLength)
+      padded_to[k] = item->length;
+  }
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SessionConnection& connection = session_.Connection();
   sqlite3* dirty = DirtyReadConnection(select.tokens, text.sql);
@@ -988,7 +1020,14 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   std::int64_t rows = query.ForEachRow([&](sqlite3_stmt*) {
     for (size_t k = 0; k < targets.size(); ++k) {
       Variable& variable = session_.Variables()[targets[k]];
-      variable.value = AssignedValue(query.RowValue(static_cast<int>(k)), variable.type);
+      Value value = query.RowValue(static_cast<int>(k));
+      if (rounds_money[k]) value = RoundedMoney(value);
+      if (auto* chars = std::get_if<std::string>(&value); chars && padded_to[k] > 0) {
+        size_t count = Utf8CharacterCount(*chars);
+        if (count < static_cast<size_t>(padded_to[k]))
+          chars->append(static_cast<size_t>(padded_to[k]) - count, ' ');
+      }
+      variable.value = AssignedValue(value, variable.type);
     }
   });
   query.KeepForReuse();

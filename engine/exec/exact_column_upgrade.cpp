@@ -1,10 +1,13 @@
 #include "engine/exec/exact_column_upgrade.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/exact_values.h"
@@ -40,14 +43,34 @@ std::vector<ExactColumn> ExactColumnsOf(sqlite3* db, const std::string& table) {
 // kept every number as a double, and SQLite's NUMERIC affinity turned a whole
 // one into an integer: money's and smallmoney's edges, whose nearest doubles
 // lie just past them, may read as such an integer. Read as the double it was,
-// FitDecimal takes it for the edge.
+// a value within a double's precision of the type's edge is taken for it.
 Decimal LegacyValue(sqlite3_value* stored, const ColumnType& type) {
   Value value = PlainValue(stored);
   const auto* whole = std::get_if<std::int64_t>(&value);
   if (whole != nullptr && type.type != SqlType::kDecimal &&
       !values::InTypeRange(Decimal{*whole, 0}, type))
     value = static_cast<double>(*whole);
-  return FitDecimal(value, type);
+  try {
+    // The older formats' doubles stood for decimals: every digit of the
+    // double is kept, not the 17 a float converted to decimal keeps.
+    if (const auto* number = std::get_if<double>(&value); number && std::isfinite(*number)) {
+      char text[400];
+      auto [end, error] = std::to_chars(text, text + sizeof text, *number, std::chars_format::fixed);
+      if (error == std::errc()) return FitDecimal(Value(std::string(text, end)), type);
+    }
+    return FitDecimal(value, type);
+  } catch (const SqlError&) {
+    const auto* number = std::get_if<double>(&value);
+    if (number == nullptr) throw;
+    const int scale = type.type == SqlType::kDecimal ? type.scale : 4;
+    auto [low, high] = DecimalRange(type);
+    for (__int128 edge : {high, low}) {
+      long double at = static_cast<long double>(edge) / std::pow(10.0L, scale);
+      if (std::fabs(static_cast<long double>(*number) - at) <= std::fabs(at) * 1e-14L)
+        return Decimal{edge, scale};
+    }
+    throw;
+  }
 }
 
 // Every value of the column, read as the older format stored it, written back

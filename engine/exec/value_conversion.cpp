@@ -235,30 +235,53 @@ Value FromInteger(std::int64_t number, const ColumnType& type) {
   return number;
 }
 
+// A float as decimal goes through its 17 significant digits, and keeps at
+// most 17 of them after the point (below 5E-18 it is 0), rounded half away
+// from zero at each step; nullopt beyond 38 digits.
+std::optional<Decimal> FloatAsDecimal(double number, int scale) {
+  constexpr int kFloatDigits = 17;
+  char text[40];
+  // d.dddddddddddddddde[+-]x: the 17 digits and the power of ten of the first.
+  int length = std::snprintf(text, sizeof text, "%.*e", kFloatDigits - 1, std::fabs(number));
+  std::string_view written(text, static_cast<size_t>(std::max(length, 0)));
+  size_t e = written.find('e');
+  if (e == std::string_view::npos) return std::nullopt;
+  std::string digits = std::string(written.substr(0, 1)) + std::string(written.substr(2, e - 2));
+  int exponent = std::atoi(text + e + 1);
+  std::string fixed = number < 0 ? "-" : "";
+  if (exponent >= kFloatDigits - 1) {
+    fixed += digits + std::string(static_cast<size_t>(exponent - (kFloatDigits - 1)), '0');
+  } else if (exponent >= 0) {
+    fixed += digits.substr(0, static_cast<size_t>(exponent) + 1) + "." +
+             digits.substr(static_cast<size_t>(exponent) + 1);
+  } else {
+    fixed += "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+  }
+  if (exponent >= 38) return std::nullopt;
+  std::optional<Decimal> kept = values::DecimalFromText(fixed, std::min(scale, kFloatDigits));
+  if (!kept || scale <= kFloatDigits) return kept;
+  __int128 widen = PowerOfTen(scale - kFloatDigits);
+  if ((kept->unscaled < 0 ? -kept->unscaled : kept->unscaled) >= PowerOfTen(38) / widen)
+    return std::nullopt;
+  return Decimal{kept->unscaled * widen, scale};
+}
+
 Value FromDouble(double number, const ColumnType& type) {
   if (IsDecimalType(type.type)) {
-    // A REAL keeps about 15 significant digits, so a value at the very edge of
-    // the type's range may round just past it: that is the edge, not an overflow.
+    const std::string target = type.type == SqlType::kDecimal
+                                   ? std::string("numeric")
+                                   : std::string(tsql::TypeName(type.type));
+    std::optional<Decimal> converted;
+    if (std::isfinite(number)) converted = FloatAsDecimal(number, type.scale);
+    // money and smallmoney are two's-complement integers: one more below zero.
     __int128 limit = type.type == SqlType::kMoney ? __int128{9223372036854775807LL}
                      : type.type == SqlType::kSmallMoney
                          ? __int128{2147483647}
                          : PowerOfTen(std::max(type.precision, 1)) - 1;
-    long double scaled =
-        std::roundl(static_cast<long double>(number) * std::pow(10.0L, type.scale));
-    if (!std::isfinite(number) || std::fabs(scaled) >= 1e38L)
-      throw MakeError(8115, {"float", "numeric"});
-    __int128 unscaled = static_cast<__int128>(scaled);
-    // money and smallmoney are two's-complement integers: one more below zero.
     __int128 negative_limit = type.type == SqlType::kDecimal ? limit : limit + 1;
-    __int128 magnitude = unscaled < 0 ? -unscaled : unscaled;
-    __int128 bound = unscaled < 0 ? negative_limit : limit;
-    if (magnitude > bound) {
-      if (static_cast<long double>(magnitude - bound) > static_cast<long double>(bound) * 1e-14L) {
-        throw MakeError(8115, {"float", std::string(tsql::TypeName(type.type))});
-      }
-      unscaled = unscaled < 0 ? -bound : bound;
-    }
-    return Decimal{unscaled, type.scale};
+    if (!converted || converted->unscaled > limit || converted->unscaled < -negative_limit)
+      throw MakeError(8115, {"float", target});
+    return *converted;
   }
   if (IsIntegerType(type.type)) {
     if (!std::isfinite(number) || std::fabs(number) > 9.2e18)
@@ -277,8 +300,8 @@ Value FromDouble(double number, const ColumnType& type) {
   return number;
 }
 
-// The range of a type's unscaled values: up to precision digits for decimal,
-// a 64- or 32-bit integer for money and smallmoney.
+}  // namespace
+
 std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
   __int128 low, high;
   if (type.type == SqlType::kMoney) {
@@ -294,24 +317,18 @@ std::pair<__int128, __int128> DecimalRange(const ColumnType& type) {
   return {low, high};
 }
 
-}  // namespace
-
 Decimal FitDecimal(const Value& value, const ColumnType& type) {
   // SQL Server names decimal and numeric targets alike "numeric" here.
   std::string target =
       type.type == SqlType::kDecimal ? "numeric" : std::string(tsql::TypeName(type.type));
-  SqlError overflow = MakeError(8115, {"numeric", target});
+  SqlError overflow =
+      MakeError(8115, {std::holds_alternative<double>(value) ? "float" : "numeric", target});
   Decimal fitted;
   if (const auto* number = std::get_if<double>(&value)) {
-    // The shortest text that reads back as the same double is the number as
-    // it was written (1.005, not 1.00499999999999989...), so it rounds as
-    // the written number does.
-    char text[400];
-    auto [end, error] = std::to_chars(text, text + sizeof text, *number, std::chars_format::fixed);
-    if (!std::isfinite(*number) || error != std::errc() ||
-        !ParseDecimal(std::string_view(text, end - text), type.scale, fitted)) {
-      throw overflow;
-    }
+    if (!std::isfinite(*number)) throw overflow;
+    std::optional<Decimal> converted = FloatAsDecimal(*number, type.scale);
+    if (!converted) throw overflow;
+    fitted = *converted;
   } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
     __int128 scale = PowerOfTen(type.scale);
     __int128 magnitude = *number < 0 ? -static_cast<__int128>(*number) : *number;
@@ -334,13 +351,6 @@ Decimal FitDecimal(const Value& value, const ColumnType& type) {
       throw ConversionError(text, type);
   }
   auto [low, high] = DecimalRange(type);
-  if (std::holds_alternative<double>(value)) {
-    // A double holds about 15 significant digits, so a value written at the
-    // very edge of the range may read back just past it: that is the edge.
-    __int128 slack = static_cast<__int128>(static_cast<long double>(high) * 1e-14L);
-    if (fitted.unscaled > high && fitted.unscaled - high <= slack) fitted.unscaled = high;
-    if (fitted.unscaled < low && low - fitted.unscaled <= slack) fitted.unscaled = low;
-  }
   if (fitted.unscaled < low || fitted.unscaled > high) throw overflow;
   return fitted;
 }

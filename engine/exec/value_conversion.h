@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -47,9 +48,14 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value);
 Value ConvertForType(const Value& value, const ColumnType& type);
 
 // `value` rounded half away from zero to the scale of `type` (decimal, money
-// or smallmoney), a double as the shortest text that reads back as it. Throws
-// SqlError 8115 beyond the type's range, 8114 for text that is no number.
+// or smallmoney), a double through its 17 significant digits as SQL Server
+// converts a float. Throws SqlError 8115 beyond the type's range, 8114 for
+// text that is no number.
 Decimal FitDecimal(const Value& value, const ColumnType& type);
+
+// The range of a type's unscaled values (low, high): up to precision digits
+// for decimal, a 64- or 32-bit integer for money and smallmoney.
+std::pair<__int128, __int128> DecimalRange(const ColumnType& type);
 
 // A value of `from` (decimal, money, smallmoney, float, real, datetime or
 // smalldatetime; exact values as a Decimal, a double or their text) in the

@@ -130,6 +130,8 @@ size_t ReadTime(const std::vector<Piece>& pieces, size_t begin, Written& written
       if (digits.size() > 3) outcome = Outcome::kNoDate;
       nanoseconds = static_cast<std::int64_t>(NumberOf(digits)) * 1'000'000;
     } else {
+      // A datetime keeps thousandths: a fourth digit is no datetime.
+      if (digits.size() > 3) outcome = Outcome::kNoDate;
       std::int64_t scale = 100'000'000;
       for (size_t k = 0; k < digits.size() && k < 9; ++k, scale /= 10)
         nanoseconds += (digits[k] - '0') * scale;
@@ -233,7 +235,7 @@ Outcome ReadNumericDate(const std::vector<Piece>& pieces, DateOrder order, Writt
   return Outcome::kDate;
 }
 
-// 'yyyy-mm-ddThh:mm:ss[.fff]', read the same under every DATEFORMAT.
+// 'yyyy-mm-ddThh:mm:ss[.f[f[f]]]', read the same under every DATEFORMAT.
 bool ReadIso8601(std::string_view text, Written& written, Outcome& outcome) {
   constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:dd";
   if (text.size() < kShape.size()) return false;
@@ -248,7 +250,7 @@ bool ReadIso8601(std::string_view text, Written& written, Outcome& outcome) {
   written.second = NumberOf(text.substr(17, 2));
   std::string_view rest = text.substr(kShape.size());
   if (!rest.empty()) {
-    if (rest[0] != '.' || rest.size() == 1) {
+    if (rest[0] != '.' || rest.size() == 1 || rest.size() > 4) {
       outcome = Outcome::kNoDate;
       return true;
     }

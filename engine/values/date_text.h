@@ -4,8 +4,9 @@
 // unseparated 'yyyymmdd', 'yymmdd' and 'yyyy', ISO 8601
 // ('1997-01-01T10:00:00.123'), month names and their abbreviations ('Jul 4
 // 1996', '4 July, 1996'), times with AM/PM and milliseconds after a colon
-// (thousandths) or a period (a fraction), a time alone (on 1900-01-01), a
-// date alone (at midnight), and two-digit years 00-49 as 20xx, 50-99 as 19xx.
+// (thousandths) or a period (a fraction of up to three digits), a time
+// alone (on 1900-01-01), a date alone (at midnight), and two-digit years
+// 00-49 as 20xx, 50-99 as 19xx.
 // Pure functions: the caller passes the session's settings.
 
 #include <optional>

@@ -70,7 +70,10 @@ TEST(DateText, FractionsRoundToDatetimeTicks) {
   EXPECT_EQ(Read("10:00:00.994"), "1900-01-01 10:00:00.993");
   EXPECT_EQ(Read("10:00:00.998"), "1900-01-01 10:00:00.997");
   EXPECT_EQ(Read("10:00:59.999"), "1900-01-01 10:01:00.000");
-  EXPECT_EQ(Read("10:00:00.0015"), "1900-01-01 10:00:00.000");
+  EXPECT_EQ(Read("10:00:00.001"), "1900-01-01 10:00:00.000");
+  // Past thousandths the text is no datetime, after a period as after a colon.
+  EXPECT_EQ(Read("10:00:00.0015"), "error 241");
+  EXPECT_EQ(Read("2003-04-05T06:07:08.1234"), "error 241");
   EXPECT_EQ(Read("10:00:00.12"), "1900-01-01 10:00:00.120");
   EXPECT_EQ(Read("10:00:00:12"), "1900-01-01 10:00:00.013");
 }

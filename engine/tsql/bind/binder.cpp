@@ -232,6 +232,22 @@ Bound ConvertTo(Bound value, ColumnType to) {
   return node;
 }
 
+// `value` as one of several that give a result of type `to` (a CASE, a
+// COALESCE, a UNION column): as ConvertTo, and a char(n) or nchar(n) value
+// under a varying result keeps its trailing blanks, as SQL Server's
+// conversion of it does.
+Bound AsResultValue(Bound value, const ColumnType& to) {
+  const bool fixed = value->type.type == SqlType::kChar || value->type.type == SqlType::kNChar;
+  const bool varying_to = ClassOf(to.type) == TypeClass::kCharacter && to.type != SqlType::kChar &&
+                          to.type != SqlType::kNChar;
+  if (!fixed || !varying_to || value->null_literal) return ConvertTo(std::move(value), to);
+  ColumnType keeps = to;
+  keeps.nullable = value->type.nullable;
+  Bound node = Make(BoundKind::kConvert, keeps);
+  node->args.push_back(std::move(value));
+  return node;
+}
+
 // A text or ntext value read as varchar or nvarchar of any length, for the
 // functions that take long text (SUBSTRING, PATINDEX); other values as they are.
 Bound AsVaryingText(Bound value) {
@@ -1149,6 +1165,15 @@ class Binder {
       if (column.type == SqlType::kUniqueIdentifier && f == TypeClass::kCharacter) return value;
       if (!Convertible(value->type, column)) Refuse("assignment of this type");
     }
+    if (f == TypeClass::kCharacter && t == f && value->type.length > 0 &&
+        (column.length == kMaxLength || value->type.length <= column.length)) {
+      // A char(n) value keeps its blanks in a varchar column; the column's
+      // trigger still measures it against the column's length.
+      ColumnType kept = column;
+      kept.identity = false;
+      kept.length = value->type.length;
+      return AsResultValue(std::move(value), kept);
+    }
     if (f == t) return value;
     // The bit column's trigger reads text by T-SQL's rules.
     if (column.type == SqlType::kBit && f == TypeClass::kCharacter) return value;
@@ -1731,12 +1756,14 @@ class Binder {
       // Values of another class than the column's (by type precedence:
       // text under numbers, numbers under datetime) convert implicitly, as
       // in an assignment; a character value that is no number fails then.
-      if (mixed) {
-        for (BoundSelectBlock& term : bound.terms) {
-          Bound& item = term.items[c];
-          if (item->null_literal || same_class(item->type, type)) continue;
+      for (BoundSelectBlock& term : bound.terms) {
+        Bound& item = term.items[c];
+        if (item->null_literal) continue;
+        if (mixed && !same_class(item->type, type)) {
           if (!Convertible(item->type, type)) Refuse("UNION of types that do not convert");
           item = ConvertTo(std::move(item), type);
+        } else if (ClassOf(item->type.type) == TypeClass::kCharacter) {
+          item = AsResultValue(std::move(item), type);
         }
       }
       bound.columns[c].type = type;
@@ -2472,6 +2499,13 @@ class Binder {
         type->identity = false;
       }
     } else {
+      // float and real take no remainder: 8117 names the approximate operand.
+      if (op == '%' && IsNumeric(left->type.type) && IsNumeric(right->type.type)) {
+        for (const Bound* operand : {&left, &right}) {
+          if (ClassOf((*operand)->type.type) == TypeClass::kApproximate)
+            throw MakeError(8117, {std::string(NameOf((*operand)->type.type)), "modulo"});
+        }
+      }
       type = ArithmeticType(op, left->type, right->type);
     }
     if (!type) Refuse("operands");
@@ -2940,7 +2974,7 @@ class Binder {
     type->identity = false;
     for (Bound& result : results) {
       type->nullable = type->nullable || result->type.nullable;
-      result = ConvertTo(std::move(result), *type);
+      result = AsResultValue(std::move(result), *type);
     }
     size_t next = 0;
     for (Bound& slot : node->args) {
@@ -3207,15 +3241,25 @@ class Binder {
       args[1] = ConvertTo(std::move(args[1]), type);
       type.nullable = name == "nullif" || (type.nullable && args[1]->type.nullable);
     } else if (name == "coalesce") {
+      // As CASE: arguments of one class take their common type, of several
+      // classes the one of highest precedence, the others converting to it.
       std::optional<ColumnType> common;
+      bool mixed = false;
       for (const Bound& arg : args) {
         if (arg->null_literal) continue;
-        if (common && ClassOf(common->type) != ClassOf(arg->type.type) &&
-            !(IsNumeric(common->type) && IsNumeric(arg->type.type)))
-          Refuse("COALESCE of different classes");
-        common = common ? CommonType(*common, arg->type) : arg->type;
+        bool same = !common || ClassOf(common->type) == ClassOf(arg->type.type) ||
+                    (IsNumeric(common->type) && IsNumeric(arg->type.type));
+        mixed |= !same;
+        common = !common ? arg->type : same ? CommonType(*common, arg->type) : Higher(*common, arg->type);
       }
       if (!common) throw MakeError(4127);
+      if (mixed) {
+        for (Bound& arg : args) {
+          if (arg->null_literal) continue;
+          if (!Convertible(arg->type, *common)) Refuse("COALESCE of types that do not convert");
+          arg = AsResultValue(std::move(arg), *common);
+        }
+      }
       type = *common;
       type.nullable = std::all_of(args.begin(), args.end(),
                                   [](const Bound& arg) { return arg->type.nullable; });
