@@ -61,7 +61,6 @@
 #include "engine/exec/table_definition_sql.h"
 #include "engine/exec/temporary_tables.h"
 #include "engine/exec/sqlite_errors.h"
-#include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/system_procedures.h"
 #include "engine/exec/table_function_rows.h"
 #include "engine/exec/table_truncation.h"
@@ -985,7 +984,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // rounded into an integer variable as CAST rounds it, and a char(n) value
   // keeps its blanks in a varchar variable.
   std::vector<bool> rounds_money(targets.size(), false);
-  std::vector<int> padded_to(targets.size(), 0);
+  std::vector<std::optional<ColumnType>> padded_to(targets.size());
   for (size_t k = 0; k < targets.size(); ++k) {
     std::optional<ColumnType> item;
     if (text.typed_result && k < text.result_columns.size()) {
@@ -1000,8 +999,8 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
                       (item->type == SqlType::kMoney || item->type == SqlType::kSmallMoney) &&
                       IsWholeNumberType(to);
     if ((item->type == SqlType::kChar || item->type == SqlType::kNChar) &&
-        (to == SqlType::kVarChar || to == SqlType::kNVarChar) && item->length != kMaxLength)
-      padded_to[k] = item->length;
+        (to == SqlType::kVarChar || to == SqlType::kNVarChar))
+      padded_to[k] = item;
   }
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), statement.line};
   SessionConnection& connection = session_.Connection();
@@ -1022,11 +1021,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       Variable& variable = session_.Variables()[targets[k]];
       Value value = query.RowValue(static_cast<int>(k));
       if (rounds_money[k]) value = RoundedMoney(value);
-      if (auto* chars = std::get_if<std::string>(&value); chars && padded_to[k] > 0) {
-        size_t count = Utf8CharacterCount(*chars);
-        if (count < static_cast<size_t>(padded_to[k]))
-          chars->append(static_cast<size_t>(padded_to[k]) - count, ' ');
-      }
+      if (padded_to[k]) value = BlankPadded(std::move(value), *padded_to[k]);
       variable.value = AssignedValue(value, variable.type);
     }
   });

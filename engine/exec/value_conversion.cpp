@@ -12,6 +12,7 @@
 
 #include "engine/common/error.h"
 #include "engine/exec/date_settings.h"
+#include "engine/exec/sqlite_value_text.h"
 #include "engine/tsql/type_name.h"
 #include "engine/values/binary_integer.h"
 #include "engine/values/calendar.h"
@@ -273,13 +274,8 @@ Value FromDouble(double number, const ColumnType& type) {
                                    : std::string(tsql::TypeName(type.type));
     std::optional<Decimal> converted;
     if (std::isfinite(number)) converted = FloatAsDecimal(number, type.scale);
-    // money and smallmoney are two's-complement integers: one more below zero.
-    __int128 limit = type.type == SqlType::kMoney ? __int128{9223372036854775807LL}
-                     : type.type == SqlType::kSmallMoney
-                         ? __int128{2147483647}
-                         : PowerOfTen(std::max(type.precision, 1)) - 1;
-    __int128 negative_limit = type.type == SqlType::kDecimal ? limit : limit + 1;
-    if (!converted || converted->unscaled > limit || converted->unscaled < -negative_limit)
+    const auto [low, high] = DecimalRange(type);
+    if (!converted || converted->unscaled > high || converted->unscaled < low)
       throw MakeError(8115, {"float", target});
     return *converted;
   }
@@ -676,22 +672,19 @@ Value IntegerText(std::int64_t number, const ColumnType& type) {
   return std::string("*");
 }
 
-namespace {
-
-// A char(n) or nchar(n) value blank-padded to n characters, as SQL Server
-// keeps a fixed-length variable, parameter or function result.
 Value BlankPadded(Value value, const ColumnType& type) {
   auto* text = std::get_if<std::string>(&value);
   if (text == nullptr || (type.type != SqlType::kChar && type.type != SqlType::kNChar) ||
       type.length <= 0) {
     return value;
   }
-  size_t characters = 0;
-  for (char byte : *text) characters += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+  size_t characters = Utf8CharacterCount(*text);
   if (characters < static_cast<size_t>(type.length))
     text->append(static_cast<size_t>(type.length) - characters, ' ');
   return value;
 }
+
+namespace {
 
 // ConvertForType before a fixed-length character type's padding.
 Value ConvertedValue(const Value& value, const ColumnType& type) {

@@ -47,6 +47,11 @@ void BindValue(sqlite3_stmt* statement, int index, const Value& value);
 // Throws SqlError when it cannot be converted.
 Value ConvertForType(const Value& value, const ColumnType& type);
 
+// A char(n) or nchar(n) value blank-padded to n characters, as SQL Server
+// keeps a fixed-length variable, parameter, column or function result; any
+// other value or type as it is.
+Value BlankPadded(Value value, const ColumnType& type);
+
 // `value` rounded half away from zero to the scale of `type` (decimal, money
 // or smallmoney), a double through its 17 significant digits as SQL Server
 // converts a float. Throws SqlError 8115 beyond the type's range, 8114 for

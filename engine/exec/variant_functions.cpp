@@ -73,14 +73,8 @@ void ToVariant(sqlite3_context* context, int, sqlite3_value** args) {
     return ResultBlob(context, std::get<Bytes>(values::AsVariant(PlainValue(args[0]))));
   }
   try {
+    // ConvertForType blank-pads a fixed-length value, as the column held it.
     Value typed = ConvertForType(PlainValue(args[0]), *base);
-    if (base->type == SqlType::kChar || base->type == SqlType::kNChar) {
-      // A fixed-length value keeps its padding, as the column held it.
-      auto& text = std::get<std::string>(typed);
-      std::size_t characters = Utf8CharacterCount(text);
-      if (characters < static_cast<std::size_t>(base->length))
-        text.append(static_cast<std::size_t>(base->length) - characters, ' ');
-    }
     ResultBlob(context, values::EncodeVariant(*base, typed));
   } catch (const SqlError& error) {
     ResultSqlError(context, error);
