@@ -1,7 +1,5 @@
 #include "engine/exec/key_changes.h"
 
-#include <algorithm>
-#include <cctype>
 #include <optional>
 #include <stdexcept>
 
@@ -15,12 +13,6 @@ namespace sqlengine::exec {
 namespace {
 
 constexpr const char* kSavepoint = "sqlengine_key_change";
-
-bool IsWordIgnoringCase(std::string text, std::string_view word) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text == word;
-}
 
 // The table's stored columns (no computed one) in order, and the one SQLite
 // keeps as the rowid (an INTEGER PRIMARY KEY: an identity column), if any.
@@ -40,7 +32,7 @@ StoredColumns StoredColumnsOf(sqlite3* db, const std::string& schema, const std:
   while (sqlite3_step(query.get()) == SQLITE_ROW) {
     if (sqlite3_column_int(query.get(), 2) > 0) {
       ++keys;
-      if (IsWordIgnoringCase(catalog::ColumnText(query.get(), 1), "integer"))
+      if (tsql::EqualsIgnoreCase(catalog::ColumnText(query.get(), 1), "integer"))
         integer_key = columns.names.size();
     }
     if (sqlite3_column_int(query.get(), 3) != 0) continue;

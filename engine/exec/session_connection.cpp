@@ -287,12 +287,7 @@ const std::optional<StoredTable>* SessionConnection::RememberedTable(std::string
   if (!rows_checked_) {
     // What earlier statements read holds while nothing it rested on changed;
     // within this statement, until it changes a schema (as a row read now).
-    std::optional<StatementCache::Context> now = StatementContext();
-    std::erase_if(remembered_, [&](const RememberedRow& row) {
-      return !now || !row.context || !(*row.context == *now);
-    });
-    for (RememberedRow& row : remembered_) row.changes = schema_changes_;
-    rows_checked_ = true;
+    KeepRowsOfContext(StatementContext());
     it = find();
     if (it == remembered_.end()) return nullptr;
   }
@@ -312,15 +307,19 @@ void SessionConnection::RememberTable(std::string_view schema, std::string_view 
   });
   if (!rows_checked_ && context) {
     // The present context, read just now: what the earlier statements' rows need.
-    std::erase_if(remembered_, [&](const RememberedRow& row) {
-      return !row.context || !(*row.context == *context);
-    });
-    for (RememberedRow& row : remembered_) row.changes = schema_changes_;
-    rows_checked_ = true;
+    KeepRowsOfContext(context);
   }
   if (remembered_.size() >= kRememberedRows) remembered_.clear();
   remembered_.push_back(RememberedRow{std::string(schema), std::string(table), std::move(found),
                                       schema_changes_, epoch_, std::move(context)});
+}
+
+void SessionConnection::KeepRowsOfContext(const std::optional<StatementCache::Context>& now) {
+  std::erase_if(remembered_, [&](const RememberedRow& row) {
+    return !now || !row.context || !(*row.context == *now);
+  });
+  for (RememberedRow& row : remembered_) row.changes = schema_changes_;
+  rows_checked_ = true;
 }
 
 void SessionConnection::NewStatementForRows() {

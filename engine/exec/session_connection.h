@@ -262,6 +262,9 @@ class SessionConnection final : public tsql::NameResolver {
   };
   static constexpr std::size_t kRememberedRows = 16;
   void NewStatementForRows();
+  // Drops the remembered rows read in another context than `now` (all of
+  // them when it is unknown); the rest hold for this statement.
+  void KeepRowsOfContext(const std::optional<StatementCache::Context>& now);
   std::vector<RememberedRow> remembered_;
   // The remembered rows' contexts were compared with the present one since
   // the last statement boundary.
