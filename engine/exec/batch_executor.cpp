@@ -33,6 +33,7 @@
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/key_changes.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
@@ -1178,6 +1179,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   RowImages inserted, deleted;
   // The indexes a DROP INDEX drops, named before they go.
   std::vector<std::pair<std::string, std::string>> dropped_indexes = DroppedIndexes(statement);
+  RefuseRepeatedNullKey(statement);
   if (statement.kind == StatementKind::kInsert) TakeIgnoredDuplicate();
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
@@ -1288,6 +1290,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       for (const auto& [schema, stored] : dropped_indexes)
         StopIgnoringDuplicateKeys(db, schema, stored);
+      if (std::optional<std::vector<tsql::DroppedIndexSyntax>> indexes =
+              tsql::ParseDropIndex(statement.tokens)) {
+        for (const tsql::DroppedIndexSyntax& index : *indexes)
+          KeepNullKeysUnique(db, SchemaOfTable(index.table, connection), index.table.Last());
+      }
     }
     if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
     if (statement.kind == StatementKind::kAlterTable || !dropped_indexes.empty()) {
@@ -1391,12 +1398,29 @@ void BatchExecutor::KeepIgnoredDuplicateTrigger(const tsql::Statement& statement
   if (!stored) return;
   StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
   if (replaced) StopIgnoringDuplicateKeys(db, schema, *stored);
+  KeepNullKeysUnique(db, schema, index->table.Last());
   if (!index->unique || !index->ignore_dup_key) return;
   std::optional<TableDefinition> table = ReadTableDefinition(db, schema, index->table.Last());
   if (!table) return;
   std::vector<std::string> columns;
   for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
   IgnoreDuplicateKeys(db, schema, table->table, *stored, columns);
+}
+
+void BatchExecutor::RefuseRepeatedNullKey(const tsql::Statement& statement) {
+  if (statement.kind != StatementKind::kCreateOther) return;
+  std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(statement.tokens);
+  if (!index || !index->unique) return;
+  SessionConnection& connection = session_.Connection();
+  std::string schema = SchemaOfTable(index->table, connection);
+  std::optional<TableDefinition> table =
+      ReadTableDefinition(connection.Handle(), schema, index->table.Last());
+  if (!table) return;
+  std::vector<std::string> columns;
+  for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
+  StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+  std::string key = RepeatedNullKey(connection.Handle(), schema, table->table, columns);
+  if (!key.empty()) throw MakeError(1505, {"2", key});
 }
 
 void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
@@ -1480,8 +1504,10 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     if (statement.kind == StatementKind::kCreateTable)
       ApplyIdentitySeed(db, "temp", table.name, statement.tokens);
     if (statement.kind == StatementKind::kCreateTable ||
-        statement.kind == StatementKind::kAlterTable)
+        statement.kind == StatementKind::kAlterTable) {
       NormaliseColumns(db, "temp", table.name);
+      KeepNullKeysUnique(db, "temp", table.name);
+    }
     if (statement.kind == StatementKind::kCreateTable && StoresExactForm(db, "temp"))
       StoreExactColumnTexts(db, "temp", table.name);
     // Its id and name in tempdb's catalog.
@@ -1497,6 +1523,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   sqlite3* db = session_.Connection().Handle();
   if (statement.kind == StatementKind::kAlterTable) {
     NormaliseColumns(db, schema, table.name);  // for columns it added
+    KeepNullKeysUnique(db, schema, table.name);
   } else if (statement.kind == StatementKind::kCreateTable) {
     // SQLite knows only tables, views and indexes by name; a procedure,
     // function, trigger, rule or default of that name is as much in the way.
@@ -1511,6 +1538,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     // before it moves.
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
     NormaliseColumns(db, schema, table.name);
+    KeepNullKeysUnique(db, schema, table.name);
     // The table's DEFAULT and CHECK texts as written, in the stored form.
     if (StoresExactForm(db, schema)) StoreExactColumnTexts(db, schema, table.name);
     GrantToCreator(table.name,
