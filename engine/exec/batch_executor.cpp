@@ -1204,7 +1204,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     } else if (triggers) {
       capture.emplace(db, triggers->schema, triggers->table);
     }
-    std::optional<RowGuardTrigger> guard;
+    std::optional<RowGuardTrigger> guard, insert_guard;
     if (text.row_guard) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       guard.emplace(db, *text.row_guard, statement.kind == StatementKind::kInsert);
@@ -1215,9 +1215,15 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                  ReadsUncommitted(statement, session_.Isolation()) &&
                  !ReachesTempSchema(text.sql);
     std::optional<PerRowVariables> per_row;
-    if (!text.row_values.empty()) per_row.emplace(db, session_.Variables(), text);
-    bool redoes_keys = statement.kind == StatementKind::kUpdate && text.row_values.empty() &&
-                       !text.row_guard && savepoint == nullptr && !view_capture;
+    // The variables as they were, for running the rows again.
+    std::optional<std::map<std::string, Variable>> variables_before;
+    if (!text.row_values.empty()) {
+      per_row.emplace(db, session_.Variables(), text);
+      if (statement.kind == StatementKind::kUpdate) variables_before = session_.Variables();
+    }
+    std::optional<tsql::SqliteText::RowGuard> row_guard = text.row_guard;
+    bool redoes_keys =
+        statement.kind == StatementKind::kUpdate && savepoint == nullptr && !view_capture;
     // A plain query or row change may come compiled from an earlier run, and
     // is kept for the next; one that makes its own temporary SQLite objects
     // around it (triggers' row captures, row guards) is compiled each time.
@@ -1257,10 +1263,18 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
           capture.reset();
           capture.emplace(db, triggers->schema, triggers->table);
         }
+        if (variables_before) session_.Variables() = *variables_before;
+        // Rows taken out go back in as INSERTs, which the view's guard then
+        // checks as well.
+        if (guard) {
+          StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+          insert_guard.emplace(db, *row_guard, true);
+        }
         rows = ApplyUpdateAsOne(statement, named_schema, context, error);
       }
     }
     sqlite.KeepForReuse();
+    insert_guard.reset();
     guard.reset();
     if (truncated) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
@@ -1338,12 +1352,15 @@ std::int64_t BatchExecutor::ApplyUpdateAsOne(const tsql::Statement& statement,
     if (!under) throw conflict;
     table = *under;
   }
-  {
-    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-    if (!MayApplyAsOne(db, table.schema, table.table)) throw conflict;
-  }
   std::optional<UpdateRows> update = FrontEndUpdateRows(statement, session_);
   if (!update) throw conflict;
+  bool referenced = false, may_take_out = false;
+  {
+    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+    referenced = IsReferenced(db, table.schema, table.table);
+    may_take_out = MayApplyAsOne(db, table.schema, table.table, update->columns);
+  }
+  if (!referenced && !may_take_out) throw conflict;
   // Outside a transaction the reads and writes below are one, holding the
   // write lock from its start.
   StatementTransaction own_transaction(db, table.schema, true);
@@ -1362,10 +1379,19 @@ std::int64_t BatchExecutor::ApplyUpdateAsOne(const tsql::Statement& statement,
   });
   query.Reset();
   StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-  std::int64_t changed_rows =
-      ApplyChangedRows(db, table.schema, table.table, update->columns, rows, context, conflict);
+  // Rows other rows refer to change in place, in an order that keeps each
+  // key once, so the references follow them; a swap of keys needs the rows
+  // taken out, which only a table no reference acts on allows.
+  std::optional<std::int64_t> changed_rows;
+  if (referenced)
+    changed_rows =
+        ApplyChangedRowsInOrder(db, table.schema, table.table, update->columns, rows, context);
+  if (!changed_rows && !may_take_out) throw conflict;
+  if (!changed_rows)
+    changed_rows =
+        ApplyChangedRows(db, table.schema, table.table, update->columns, rows, context, conflict);
   own_transaction.Commit();
-  return changed_rows;
+  return *changed_rows;
 }
 
 std::vector<std::pair<std::string, std::string>> BatchExecutor::DroppedIndexes(
