@@ -17,15 +17,6 @@ constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
 // declares them.
 using Key = std::vector<std::string>;
 
-std::string Literal(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'";
-}
-
 // The table's name as sqlite_master spells it; empty when it has none.
 std::string StoredTableName(sqlite3* db, const std::string& quoted_schema,
                             const std::string& table) {
@@ -101,7 +92,7 @@ std::string RefusalOf(const std::string& table, const Key& key) {
     // column's collation, the key's own.
     same += "o." + column + " IS k." + column + " AND ";
   }
-  return "SELECT RAISE(ABORT, " + Literal(message) + ") FROM " + quoted_table +
+  return "SELECT RAISE(ABORT, " + tsql::QuoteSqliteString(message) + ") FROM " + quoted_table +
          " AS k WHERE k.rowid = NEW.rowid AND (" + has_null + ") AND EXISTS (SELECT 1 FROM " +
          quoted_table + " AS o WHERE " + same + "o.rowid <> k.rowid)";
 }
