@@ -12,6 +12,10 @@
 // error SQLite's check gives (2627 or 2601), and the savepoint takes every
 // step back.
 //
+// A table a foreign key references changes its rows in place instead
+// (ApplyChangedRowsInOrder), so that the references follow them; either way
+// the references are checked once every row has its new values.
+//
 // Taking a row out and putting it back is an INSERT to the table's SQLite
 // triggers (the engine's own: stored forms, rules, identity, row versions,
 // IGNORE_DUP_KEY) and a DELETE and INSERT to the session's pre-update hook,
