@@ -16,7 +16,7 @@ namespace sqlengine::catalog {
 // made before it was recorded read 0. A file of an older format is brought to
 // this one when it is attached, restored or first opened by this engine
 // (exec/data_file_upgrade.h); the formats are described in doc/storage.md.
-inline constexpr int kDataFileFormat = 6;
+inline constexpr int kDataFileFormat = 7;
 
 // Creates data_file, which must not exist yet, and its log file, in the
 // current format. Throws std::runtime_error naming the file; a half-made file

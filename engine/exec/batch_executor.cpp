@@ -33,6 +33,7 @@
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/key_changes.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/front_end_fallbacks.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
@@ -1178,6 +1179,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   RowImages inserted, deleted;
   // The indexes a DROP INDEX drops, named before they go.
   std::vector<std::pair<std::string, std::string>> dropped_indexes = DroppedIndexes(statement);
+  RefuseRepeatedNullKey(statement);
   if (statement.kind == StatementKind::kInsert) TakeIgnoredDuplicate();
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
@@ -1202,7 +1204,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     } else if (triggers) {
       capture.emplace(db, triggers->schema, triggers->table);
     }
-    std::optional<RowGuardTrigger> guard;
+    std::optional<RowGuardTrigger> guard, insert_guard;
     if (text.row_guard) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       guard.emplace(db, *text.row_guard, statement.kind == StatementKind::kInsert);
@@ -1213,9 +1215,15 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                  ReadsUncommitted(statement, session_.Isolation()) &&
                  !ReachesTempSchema(text.sql);
     std::optional<PerRowVariables> per_row;
-    if (!text.row_values.empty()) per_row.emplace(db, session_.Variables(), text);
-    bool redoes_keys = statement.kind == StatementKind::kUpdate && text.row_values.empty() &&
-                       !text.row_guard && savepoint == nullptr && !view_capture;
+    // The variables as they were, for running the rows again.
+    std::optional<std::map<std::string, Variable>> variables_before;
+    if (!text.row_values.empty()) {
+      per_row.emplace(db, session_.Variables(), text);
+      if (statement.kind == StatementKind::kUpdate) variables_before = session_.Variables();
+    }
+    std::optional<tsql::SqliteText::RowGuard> row_guard = text.row_guard;
+    bool redoes_keys =
+        statement.kind == StatementKind::kUpdate && savepoint == nullptr && !view_capture;
     // A plain query or row change may come compiled from an earlier run, and
     // is kept for the next; one that makes its own temporary SQLite objects
     // around it (triggers' row captures, row guards) is compiled each time.
@@ -1255,10 +1263,18 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
           capture.reset();
           capture.emplace(db, triggers->schema, triggers->table);
         }
+        if (variables_before) session_.Variables() = *variables_before;
+        // Rows taken out go back in as INSERTs, which the view's guard then
+        // checks as well.
+        if (guard) {
+          StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+          insert_guard.emplace(db, *row_guard, true);
+        }
         rows = ApplyUpdateAsOne(statement, named_schema, context, error);
       }
     }
     sqlite.KeepForReuse();
+    insert_guard.reset();
     guard.reset();
     if (truncated) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
@@ -1288,6 +1304,11 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       for (const auto& [schema, stored] : dropped_indexes)
         StopIgnoringDuplicateKeys(db, schema, stored);
+      if (std::optional<std::vector<tsql::DroppedIndexSyntax>> indexes =
+              tsql::ParseDropIndex(statement.tokens)) {
+        for (const tsql::DroppedIndexSyntax& index : *indexes)
+          KeepNullKeysUnique(db, SchemaOfTable(index.table, connection), index.table.Last());
+      }
     }
     if (ForgetDroppedObjects(db, written_schema, statement)) session_.Engine().SecurityChanged();
     if (statement.kind == StatementKind::kAlterTable || !dropped_indexes.empty()) {
@@ -1331,12 +1352,15 @@ std::int64_t BatchExecutor::ApplyUpdateAsOne(const tsql::Statement& statement,
     if (!under) throw conflict;
     table = *under;
   }
-  {
-    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-    if (!MayApplyAsOne(db, table.schema, table.table)) throw conflict;
-  }
   std::optional<UpdateRows> update = FrontEndUpdateRows(statement, session_);
   if (!update) throw conflict;
+  bool referenced = false, may_take_out = false;
+  {
+    StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+    referenced = IsReferenced(db, table.schema, table.table);
+    may_take_out = MayApplyAsOne(db, table.schema, table.table, update->columns);
+  }
+  if (!referenced && !may_take_out) throw conflict;
   // Outside a transaction the reads and writes below are one, holding the
   // write lock from its start.
   StatementTransaction own_transaction(db, table.schema, true);
@@ -1355,10 +1379,19 @@ std::int64_t BatchExecutor::ApplyUpdateAsOne(const tsql::Statement& statement,
   });
   query.Reset();
   StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
-  std::int64_t changed_rows =
-      ApplyChangedRows(db, table.schema, table.table, update->columns, rows, context, conflict);
+  // Rows other rows refer to change in place, in an order that keeps each
+  // key once, so the references follow them; a swap of keys needs the rows
+  // taken out, which only a table no reference acts on allows.
+  std::optional<std::int64_t> changed_rows;
+  if (referenced)
+    changed_rows =
+        ApplyChangedRowsInOrder(db, table.schema, table.table, update->columns, rows, context);
+  if (!changed_rows && !may_take_out) throw conflict;
+  if (!changed_rows)
+    changed_rows =
+        ApplyChangedRows(db, table.schema, table.table, update->columns, rows, context, conflict);
   own_transaction.Commit();
-  return changed_rows;
+  return *changed_rows;
 }
 
 std::vector<std::pair<std::string, std::string>> BatchExecutor::DroppedIndexes(
@@ -1391,12 +1424,29 @@ void BatchExecutor::KeepIgnoredDuplicateTrigger(const tsql::Statement& statement
   if (!stored) return;
   StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
   if (replaced) StopIgnoringDuplicateKeys(db, schema, *stored);
+  KeepNullKeysUnique(db, schema, index->table.Last());
   if (!index->unique || !index->ignore_dup_key) return;
   std::optional<TableDefinition> table = ReadTableDefinition(db, schema, index->table.Last());
   if (!table) return;
   std::vector<std::string> columns;
   for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
   IgnoreDuplicateKeys(db, schema, table->table, *stored, columns);
+}
+
+void BatchExecutor::RefuseRepeatedNullKey(const tsql::Statement& statement) {
+  if (statement.kind != StatementKind::kCreateOther) return;
+  std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(statement.tokens);
+  if (!index || !index->unique) return;
+  SessionConnection& connection = session_.Connection();
+  std::string schema = SchemaOfTable(index->table, connection);
+  std::optional<TableDefinition> table =
+      ReadTableDefinition(connection.Handle(), schema, index->table.Last());
+  if (!table) return;
+  std::vector<std::string> columns;
+  for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
+  StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
+  std::string key = RepeatedNullKey(connection.Handle(), schema, table->table, columns);
+  if (!key.empty()) throw MakeError(1505, {"2", key});
 }
 
 void BatchExecutor::SelectIntoNewTable(const tsql::Statement& statement, const SelectInto& into,
@@ -1480,8 +1530,10 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     if (statement.kind == StatementKind::kCreateTable)
       ApplyIdentitySeed(db, "temp", table.name, statement.tokens);
     if (statement.kind == StatementKind::kCreateTable ||
-        statement.kind == StatementKind::kAlterTable)
+        statement.kind == StatementKind::kAlterTable) {
       NormaliseColumns(db, "temp", table.name);
+      KeepNullKeysUnique(db, "temp", table.name);
+    }
     if (statement.kind == StatementKind::kCreateTable && StoresExactForm(db, "temp"))
       StoreExactColumnTexts(db, "temp", table.name);
     // Its id and name in tempdb's catalog.
@@ -1497,6 +1549,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   sqlite3* db = session_.Connection().Handle();
   if (statement.kind == StatementKind::kAlterTable) {
     NormaliseColumns(db, schema, table.name);  // for columns it added
+    KeepNullKeysUnique(db, schema, table.name);
   } else if (statement.kind == StatementKind::kCreateTable) {
     // SQLite knows only tables, views and indexes by name; a procedure,
     // function, trigger, rule or default of that name is as much in the way.
@@ -1511,6 +1564,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     // before it moves.
     ApplyIdentitySeed(db, schema, table.name, statement.tokens);
     NormaliseColumns(db, schema, table.name);
+    KeepNullKeysUnique(db, schema, table.name);
     // The table's DEFAULT and CHECK texts as written, in the stored form.
     if (StoresExactForm(db, schema)) StoreExactColumnTexts(db, schema, table.name);
     GrantToCreator(table.name,

@@ -198,6 +198,9 @@ class BatchExecutor final : public ParameterSource {
   // have had one): gives a unique index WITH IGNORE_DUP_KEY its trigger
   // (ignored_duplicates.h).
   void KeepIgnoredDuplicateTrigger(const tsql::Statement& statement, bool replaced);
+  // Before a CREATE UNIQUE INDEX: 1505 when the table's rows already repeat
+  // a key with a NULL, which SQLite's index would let in.
+  void RefuseRepeatedNullKey(const tsql::Statement& statement);
   // The index of EXEC[UTE] in an INSERT ... EXEC statement; nullopt for any other.
   static std::optional<size_t> InsertExecuteAt(const tsql::Statement& statement);
   // Runs the procedure and inserts its rows; throws SqlError (213 when a row

@@ -12,6 +12,7 @@
 #include "engine/exec/identity_type.h"
 #include "engine/exec/index_names.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/stored_expressions.h"
 #include "engine/exec/table_constraints.h"
@@ -292,6 +293,7 @@ void AlterIdentityType(sqlite3* db, const std::string& schema, const TableDefini
     ForgetColumn(db, schema, definition.table, element.column);
     ReplaceTableDefinition(db, schema, definition, sql);
     NormaliseColumns(db, schema, definition.table);
+    KeepNullKeysUnique(db, schema, definition.table);
     catalog::Exec(db, "RELEASE sqlengine_alter_column");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK TO sqlengine_alter_column; RELEASE sqlengine_alter_column", nullptr,
@@ -404,6 +406,7 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
     ForgetColumn(db, schema, definition->table, name);
     ReplaceTableDefinition(db, schema, *definition, sql);
     NormaliseColumns(db, schema, definition->table);
+    KeepNullKeysUnique(db, schema, definition->table);
     if (tsql::TypeDeclaration(old.type) != tsql::TypeDeclaration(*to) ||
         !tsql::SameCollation(old.type, *to)) {
       // Converting the values is no update of the rows: their row versions stay.

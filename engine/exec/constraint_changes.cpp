@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/check_condition.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/constraint_state.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
@@ -365,6 +366,8 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
       }
     }
     for (const std::string& name : change->dropped) Drop(target, name);
+    if (!change->added.empty() || !change->dropped.empty())
+      KeepNullKeysUnique(db, schema, target.table);
     catalog::Exec(db, "RELEASE sqlengine_constraint");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK TO sqlengine_constraint; RELEASE sqlengine_constraint", nullptr,

@@ -338,6 +338,8 @@ ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
   std::string referring = referred ? conflict.table : table;
   std::string referring_column = referred ? conflict.column : catalog::ColumnText(query.get(), 2);
   query.reset();
+  // A table that refers to itself conflicts with its own reference.
+  if (tsql::EqualsIgnoreCase(conflict.table, table)) conflict.kind = "SAME TABLE REFERENCE";
   conflict.constraint = "FK__" + referring + "__" + referring_column;
   if (!referred && conflict.column.empty()) {
     // A reference that names no column is to the other table's primary key.

@@ -45,7 +45,8 @@ struct UniqueKey {
 UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns, const std::string& schema_first = {});
 
 struct ForeignKeyConflict {
-  std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred to
+  std::string kind;        // "FOREIGN KEY" for a row that refers, "REFERENCE" for one referred
+                           // to, "SAME TABLE REFERENCE" for a table that refers to itself
   std::string constraint;  // its name, declared or generated
   std::string table;       // where the conflict is: the referred table, or the referring one
   std::string column;

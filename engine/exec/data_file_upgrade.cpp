@@ -13,6 +13,7 @@
 #include "engine/exec/exact_column_upgrade.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -108,7 +109,13 @@ constexpr FormatStep kSteps[] = {
     {4, [](sqlite3*, std::vector<std::string>&) {}},
     {5, MakeLengthTriggersAgain},
     // Format 6: an explicit identity value moves the engine's counter past it.
-    {6, [](sqlite3* db, std::vector<std::string>&) { AddFollowingTriggers(db); }}};
+    {6, [](sqlite3* db, std::vector<std::string>&) { AddFollowingTriggers(db); }},
+    // Format 7: a key holds NULL as one value. A table whose rows already
+    // repeat such a key keeps them, and is named in a note.
+    {7, [](sqlite3* db, std::vector<std::string>& notes) {
+       for (std::string& note : KeepNullKeysUniqueInEveryTable(db, "main"))
+         notes.push_back(std::move(note));
+     }}};
 
 }  // namespace
 

@@ -123,17 +123,13 @@ std::optional<UpdateRows> FrontEndUpdateRows(const tsql::Statement& statement, S
           [&](const tsql::parse::UpdateStatement& update,
               const std::vector<tsql::parse::CommonTable>& with) {
             tsql::bind::BoundChange bound = tsql::bind::BindUpdate(update, catalog, with);
-            bool assigns = false;
             std::vector<std::string> columns;
             for (const tsql::bind::BoundAssignment& item : bound.assignments) {
-              if (!item.variable.empty()) assigns = true;
-              columns.push_back(item.column);
+              if (!item.column.empty()) columns.push_back(item.column);
             }
-            if (!assigns) {
-              rows = UpdateRows{tsql::generate::GenerateUpdateRows(bound, line, EngineExactForm()),
-                                std::move(columns)};
-              rows->query.reaches = catalog.TakeReaches();
-            }
+            rows = UpdateRows{tsql::generate::GenerateUpdateRows(bound, line, EngineExactForm()),
+                              std::move(columns)};
+            rows->query.reaches = catalog.TakeReaches();
             return std::optional<tsql::SqliteText>();
           });
   return rows;

@@ -35,7 +35,8 @@ std::optional<tsql::SqliteText> FrontEndChange(
 // An UPDATE's rows and the values it writes (generate/update_rows.h), for
 // applying the change as one: `columns` are the SET list's columns as the
 // table spells them, in the order of the query's values after the rowid.
-// nullopt for another statement, and for an UPDATE that assigns variables.
+// nullopt for another statement. Reading the rows of an UPDATE that assigns
+// variables assigns them (under the statement's PerRowVariables scope).
 // Throws as FrontEndChange.
 struct UpdateRows {
   tsql::SqliteText query;

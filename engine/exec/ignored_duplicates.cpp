@@ -36,7 +36,7 @@ void IgnoreDuplicateKeys(sqlite3* db, const std::string& schema, const std::stri
   std::string same;
   for (const std::string& column : columns) {
     std::string quoted = tsql::QuoteSqliteName(column);
-    same += (same.empty() ? "" : " AND ") + quoted_table + "." + quoted + " = NEW." + quoted;
+    same += (same.empty() ? "" : " AND ") + quoted_table + "." + quoted + " IS NEW." + quoted;
   }
   catalog::Exec(db, "CREATE TRIGGER " + TriggerName(schema, stored_index) + " BEFORE INSERT ON " +
                         quoted_table + " FOR EACH ROW WHEN EXISTS (SELECT 1 FROM " + quoted_table +

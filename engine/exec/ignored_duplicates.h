@@ -7,8 +7,8 @@
 // The index keeps its SQLite form; a BEFORE INSERT trigger of the table,
 // sqlengine_ignore_dup_<stored index name>, skips a row whose key is there
 // (RAISE(IGNORE) skips that one row) after calling sqlengine_ignored_duplicate(),
-// which notes the skip for the statement's session thread. Keys with a NULL
-// match no row, as the unique index lets them repeat.
+// which notes the skip for the statement's session thread. A NULL in a key
+// matches a NULL, as SQL Server's keys hold NULL as one value (null_keys.h).
 
 #include <sqlite3.h>
 

@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/index_names.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/schema_statement_sql.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -30,6 +31,12 @@ void ReplaceIndex(sqlite3* db, const tsql::Statement& create, tsql::NameResolver
   try {
     catalog::Exec(db, "DROP INDEX " + quoted_schema + "." + tsql::QuoteSqliteName(*stored));
     catalog::Exec(db, sql);
+    if (index->unique) {
+      std::vector<std::string> columns;
+      for (const tsql::IndexColumnSyntax& column : index->columns) columns.push_back(column.name);
+      std::string key = RepeatedNullKey(db, schema, index->table.Last(), columns);
+      if (!key.empty()) throw MakeError(1505, {"2", key});
+    }
     catalog::Exec(db, "RELEASE sqlengine_index");
   } catch (const std::runtime_error& refused) {
     sqlite3_exec(db, "ROLLBACK TO sqlengine_index; RELEASE sqlengine_index", nullptr, nullptr,

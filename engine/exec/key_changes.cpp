@@ -1,7 +1,9 @@
 #include "engine/exec/key_changes.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/constraint_conflicts.h"
@@ -125,51 +127,225 @@ void StepChange(sqlite3* db, sqlite3_stmt* statement, const tsql::SqliteText& te
   ThrowSqliteError(db, rc, context);
 }
 
-}  // namespace
-
-bool MayApplyAsOne(sqlite3* db, const std::string& schema, const std::string& table) {
-  std::string quoted_schema = tsql::QuoteSqliteName(schema);
-  auto is_table = catalog::Prepare(
-      db, "SELECT 1 FROM " + quoted_schema + ".sqlite_master WHERE type = 'table' AND name = ?1");
-  sqlite3_bind_text(is_table.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(is_table.get()) != SQLITE_ROW) return false;
-  // A row taken out must not act on the rows referencing it, nor be missed
-  // by a row of its own table; the new key of a row that cascades to the
-  // rows referencing it is no key they would follow.
-  auto acting = catalog::Prepare(
-      db, "SELECT 1 FROM " + quoted_schema +
-              ".sqlite_master AS m, pragma_foreign_key_list(m.name, ?2) AS f "
-              "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE AND "
-              "(m.name = ?1 COLLATE NOCASE OR f.on_delete NOT IN ('NO ACTION', 'RESTRICT') OR "
-              "f.on_update NOT IN ('NO ACTION', 'RESTRICT')) "
-              "LIMIT 1");
-  sqlite3_bind_text(acting.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  sqlite3_bind_text(acting.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-  return sqlite3_step(acting.get()) != SQLITE_ROW;
+// The unique keys of the table that `columns` change: each key's columns.
+std::vector<std::vector<std::string>> ChangedKeys(sqlite3* db, const std::string& schema,
+                                                  const std::string& table,
+                                                  const std::vector<std::string>& columns) {
+  auto query = catalog::Prepare(
+      db, "SELECT l.name, i.name FROM pragma_index_list(?1, ?2) AS l "
+          "JOIN pragma_index_info(l.name, ?2) AS i WHERE l.\"unique\" = 1 ORDER BY l.seq, i.seqno");
+  sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(query.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> keys;
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    std::string index = catalog::ColumnText(query.get(), 0);
+    if (names.empty() || names.back() != index) {
+      names.push_back(index);
+      keys.emplace_back();
+    }
+    keys.back().push_back(catalog::ColumnText(query.get(), 1));
+  }
+  std::erase_if(keys, [&](const std::vector<std::string>& key) {
+    return std::none_of(key.begin(), key.end(), [&](const std::string& column) {
+      return std::any_of(columns.begin(), columns.end(), [&](const std::string& changed) {
+        return tsql::EqualsIgnoreCase(changed, column);
+      });
+    });
+  });
+  return keys;
 }
 
-std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std::string& table,
-                              const std::vector<std::string>& columns, const RowImages& rows,
-                              const FailedStatement& context, const SqlError& refused) {
-  StoredColumns stored = StoredColumnsOf(db, schema, table);
-  // Where each stored column's new value comes from: the old row, or the
-  // changed row (after its rowid).
+// The order in which `rows` can be updated one at a time with no row taking
+// a key another of them still holds (a shift, changed from its far end);
+// nullopt when the keys go round (a swap), which no order avoids.
+std::optional<std::vector<size_t>> UpdateOrder(sqlite3* db, const std::string& target,
+                                               const StoredColumns& stored,
+                                               const std::vector<std::optional<size_t>>& assigned,
+                                               const RowImages& rows, const RowImages& old_rows,
+                                               const std::vector<std::vector<std::string>>& keys) {
+  std::unordered_map<sqlite3_int64, size_t> pending;
+  for (size_t r = 0; r < rows.size(); ++r) pending[sqlite3_value_int64(const_cast<sqlite3_value*>(rows[r].At(0)))] = r;
+  // waiting[r]: how many rows still hold a key row r takes; freed[h]: the
+  // rows waiting for row h.
+  std::vector<size_t> waiting(rows.size(), 0);
+  std::vector<std::vector<size_t>> freed(rows.size());
+  for (const std::vector<std::string>& key : keys) {
+    std::string condition;
+    std::vector<size_t> places;
+    for (size_t k = 0; k < key.size(); ++k) {
+      for (size_t c = 0; c < stored.names.size(); ++c) {
+        if (tsql::EqualsIgnoreCase(stored.names[c], key[k])) places.push_back(c);
+      }
+      condition += tsql::QuoteSqliteName(key[k]) + " IS ?" + std::to_string(k + 1) + " AND ";
+    }
+    if (places.size() != key.size()) return std::nullopt;
+    auto holder = catalog::Prepare(db, "SELECT rowid FROM " + target + " WHERE " + condition +
+                                           "rowid <> ?" + std::to_string(key.size() + 1));
+    for (size_t r = 0; r < rows.size(); ++r) {
+      if (old_rows[r].Size() == 0) continue;
+      sqlite3_reset(holder.get());
+      for (size_t k = 0; k < places.size(); ++k) {
+        size_t c = places[k];
+        sqlite3_bind_value(holder.get(), static_cast<int>(k + 1),
+                           assigned[c] ? rows[r].At(*assigned[c]) : old_rows[r].At(c));
+      }
+      sqlite3_bind_value(holder.get(), static_cast<int>(key.size() + 1), rows[r].At(0));
+      while (sqlite3_step(holder.get()) == SQLITE_ROW) {
+        auto found = pending.find(sqlite3_column_int64(holder.get(), 0));
+        // A row the statement leaves as it is keeps its key: the update
+        // of row r fails on it wherever it comes.
+        if (found == pending.end()) continue;
+        ++waiting[r];
+        freed[found->second].push_back(r);
+      }
+    }
+  }
+  std::vector<size_t> order;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (waiting[r] == 0) order.push_back(r);
+  }
+  for (size_t next = 0; next < order.size(); ++next) {
+    for (size_t r : freed[order[next]]) {
+      if (--waiting[r] == 0) order.push_back(r);
+    }
+  }
+  if (order.size() != rows.size()) return std::nullopt;
+  return order;
+}
+
+// Where each stored column's new value comes from: the old row, or the
+// changed row (its place after the rowid).
+std::vector<std::optional<size_t>> AssignedColumns(const StoredColumns& stored,
+                                                   const std::vector<std::string>& columns) {
   std::vector<std::optional<size_t>> assigned(stored.names.size());
   for (size_t k = 0; k < columns.size(); ++k) {
     for (size_t c = 0; c < stored.names.size(); ++c) {
       if (tsql::EqualsIgnoreCase(stored.names[c], columns[k])) assigned[c] = k + 1;
     }
   }
+  return assigned;
+}
+
+// Each row's stored columns as they are now; no values for a row that is gone.
+RowImages OldRows(sqlite3* db, const std::string& target, const StoredColumns& stored,
+                  const RowImages& rows) {
+  std::string read;
+  for (size_t c = 0; c < stored.names.size(); ++c)
+    read += (c > 0 ? ", " : "") + tsql::QuoteSqliteName(stored.names[c]);
+  auto old_row = catalog::Prepare(db, "SELECT " + read + " FROM " + target + " WHERE rowid = ?1");
+  RowImages old_rows;
+  for (const RowValues& row : rows) {
+    sqlite3_reset(old_row.get());
+    sqlite3_bind_value(old_row.get(), 1, row.At(0));
+    RowValues values;
+    if (sqlite3_step(old_row.get()) == SQLITE_ROW) {
+      for (size_t c = 0; c < stored.names.size(); ++c)
+        values.Add(sqlite3_column_value(old_row.get(), static_cast<int>(c)));
+    }
+    old_rows.push_back(std::move(values));
+  }
+  return old_rows;
+}
+
+// 547 for the UPDATE: a row still refers to a key of `table` it took away.
+[[noreturn]] void ThrowReferenceConflict(sqlite3* db, const std::string& schema,
+                                         const std::string& table,
+                                         const FailedStatement& context) {
+  ForeignKeyConflict conflict = FindForeignKeyConflict(db, table, "DELETE", schema);
+  bool column = !conflict.column.empty();
+  throw MakeError(547, {context.verb, "COLUMN", conflict.kind, conflict.constraint,
+                        context.database, conflict.table, column ? ", column '" : "",
+                        conflict.column, column ? "'" : ""});
+}
+
+// While it lives (from Start), the connection's foreign keys are checked at
+// the end of the transaction instead of each statement, and Check tells
+// whether a reference the change left is still broken. The keys' actions
+// (ON UPDATE CASCADE) still run at once.
+class DeferredReferences {
+ public:
+  explicit DeferredReferences(sqlite3* db) : db_(db) {
+    int ignored = 0;
+    sqlite3_db_status(db_, SQLITE_DBSTATUS_DEFERRED_FKS, &before_, &ignored, 0);
+  }
+  ~DeferredReferences() {
+    if (started_) sqlite3_exec(db_, "PRAGMA defer_foreign_keys = OFF", nullptr, nullptr, nullptr);
+  }
+  DeferredReferences(const DeferredReferences&) = delete;
+  DeferredReferences& operator=(const DeferredReferences&) = delete;
+
+  void Start() {
+    catalog::Exec(db_, "PRAGMA defer_foreign_keys = ON");
+    started_ = true;
+  }
+  // Throws 547 when a row refers to a key that is gone.
+  void Check(const std::string& schema, const std::string& table, const FailedStatement& context) {
+    int now = 0, ignored = 0;
+    sqlite3_db_status(db_, SQLITE_DBSTATUS_DEFERRED_FKS, &now, &ignored, 0);
+    if (now > before_) ThrowReferenceConflict(db_, schema, table, context);
+  }
+
+ private:
+  sqlite3* db_;
+  int before_ = 0;
+  bool started_ = false;
+};
+
+void RollBackToSavepoint(sqlite3* db) {
+  if (sqlite3_get_autocommit(db) != 0) return;
+  std::string undo = std::string("ROLLBACK TO ") + kSavepoint + "; RELEASE " + kSavepoint;
+  sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+bool IsReferenced(sqlite3* db, const std::string& schema, const std::string& table) {
+  return !ReferencedColumns(db, schema, table).empty();
+}
+
+bool MayApplyAsOne(sqlite3* db, const std::string& schema, const std::string& table,
+                   const std::vector<std::string>& columns) {
+  std::string quoted_schema = tsql::QuoteSqliteName(schema);
+  auto is_table = catalog::Prepare(
+      db, "SELECT 1 FROM " + quoted_schema + ".sqlite_master WHERE type = 'table' AND name = ?1");
+  sqlite3_bind_text(is_table.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  if (sqlite3_step(is_table.get()) != SQLITE_ROW) return false;
+  // A row taken out must not act on the rows referencing it; the new key of
+  // a row whose references follow it is no key they would follow.
+  auto acting = catalog::Prepare(
+      db, "SELECT f.on_delete NOT IN ('NO ACTION', 'RESTRICT'), coalesce(f.\"to\", k.name), "
+          "f.on_update NOT IN ('NO ACTION', 'RESTRICT') FROM " +
+              quoted_schema +
+              ".sqlite_master AS m, pragma_foreign_key_list(m.name, ?2) AS f "
+              "LEFT JOIN pragma_table_xinfo(?1, ?2) AS k ON f.\"to\" IS NULL AND k.pk > 0 "
+              "WHERE m.type = 'table' AND f.\"table\" = ?1 COLLATE NOCASE");
+  sqlite3_bind_text(acting.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(acting.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(acting.get()) == SQLITE_ROW) {
+    if (sqlite3_column_int(acting.get(), 0) != 0) return false;
+    if (sqlite3_column_int(acting.get(), 2) == 0) continue;
+    std::string referenced = catalog::ColumnText(acting.get(), 1);
+    for (const std::string& column : columns) {
+      if (tsql::EqualsIgnoreCase(column, referenced)) return false;
+    }
+  }
+  return true;
+}
+
+std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std::string& table,
+                              const std::vector<std::string>& columns, const RowImages& rows,
+                              const FailedStatement& context, const SqlError& refused) {
+  StoredColumns stored = StoredColumnsOf(db, schema, table);
+  std::vector<std::optional<size_t>> assigned = AssignedColumns(stored, columns);
   std::string target = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(table);
-  std::string listed, read, placeholders;
+  std::string listed, placeholders;
   if (!stored.rowid) {
     listed = "rowid";
     placeholders = "?1";
   }
   for (size_t c = 0; c < stored.names.size(); ++c) {
-    std::string name = tsql::QuoteSqliteName(stored.names[c]);
-    read += (c > 0 ? ", " : "") + name;
-    listed += (listed.empty() ? "" : ", ") + name;
+    listed += (listed.empty() ? "" : ", ") + tsql::QuoteSqliteName(stored.names[c]);
     placeholders += (placeholders.empty() ? "?" : ", ?") + std::to_string(c + 2);
   }
   tsql::SqliteText removal, insertion;
@@ -178,45 +354,22 @@ std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std:
   removal.lines.emplace_back(0, context.line);
   insertion.lines.emplace_back(0, context.line);
 
+  DeferredReferences deferred(db);
   catalog::Exec(db, std::string("SAVEPOINT ") + kSavepoint);
   try {
+    // A row taken out may be referenced: the reference is checked when
+    // the row is back, at the end.
+    deferred.Start();
     IdentityCounters counters(db, schema, table);
-    auto old_row = catalog::Prepare(db, "SELECT " + read + " FROM " + target + " WHERE rowid = ?1");
-    RowImages old_rows;
-    for (const RowValues& row : rows) {
-      sqlite3_reset(old_row.get());
-      sqlite3_bind_value(old_row.get(), 1, row.At(0));
-      RowValues values;
-      if (sqlite3_step(old_row.get()) == SQLITE_ROW) {
-        for (size_t c = 0; c < stored.names.size(); ++c)
-          values.Add(sqlite3_column_value(old_row.get(), static_cast<int>(c)));
-      }
-      old_rows.push_back(std::move(values));
-    }
-    old_row.reset();
-    // A row other rows reference cannot be taken out. When the statement
-    // changes a referenced column that is SQL Server's 547 for the UPDATE;
-    // else the row's key stays, and the change is refused as SQLite's check
-    // refused it.
-    bool changes_referenced = false;
-    for (const std::string& referenced : ReferencedColumns(db, schema, table)) {
-      for (const std::string& column : columns)
-        changes_referenced = changes_referenced || tsql::EqualsIgnoreCase(referenced, column);
-    }
+    RowImages old_rows = OldRows(db, target, stored, rows);
     auto remove = catalog::Prepare(db, removal.sql);
     for (const RowValues& row : rows) {
       sqlite3_reset(remove.get());
       sqlite3_bind_value(remove.get(), 1, row.At(0));
       int rc = sqlite3_step(remove.get());
       if (rc == SQLITE_DONE) continue;
-      if (sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_FOREIGNKEY) {
-        if (!changes_referenced) throw refused;
-        ForeignKeyConflict conflict = FindForeignKeyConflict(db, table, "DELETE", schema);
-        bool column = !conflict.column.empty();
-        throw MakeError(
-            547, {context.verb, "COLUMN", conflict.kind, conflict.constraint, context.database,
-                  conflict.table, column ? ", column '" : "", conflict.column, column ? "'" : ""});
-      }
+      if (sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_FOREIGNKEY)
+        ThrowReferenceConflict(db, schema, table, context);
       FailedStatement failed = context;
       failed.text = &removal;
       ThrowSqliteError(db, rc, failed);
@@ -239,13 +392,61 @@ std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std:
     }
     insert.reset();
     counters.Restore();
+    deferred.Check(schema, table, context);
     catalog::Exec(db, std::string("RELEASE ") + kSavepoint);
     return changed;
   } catch (...) {
-    if (sqlite3_get_autocommit(db) == 0) {
-      std::string undo = std::string("ROLLBACK TO ") + kSavepoint + "; RELEASE " + kSavepoint;
-      sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);
+    RollBackToSavepoint(db);
+    throw;
+  }
+}
+
+std::optional<std::int64_t> ApplyChangedRowsInOrder(sqlite3* db, const std::string& schema,
+                                                    const std::string& table,
+                                                    const std::vector<std::string>& columns,
+                                                    const RowImages& rows,
+                                                    const FailedStatement& context) {
+  StoredColumns stored = StoredColumnsOf(db, schema, table);
+  std::vector<std::optional<size_t>> assigned = AssignedColumns(stored, columns);
+  std::string target = tsql::QuoteSqliteName(schema) + "." + tsql::QuoteSqliteName(table);
+  tsql::SqliteText change;
+  change.sql = "UPDATE " + target + " SET ";
+  for (size_t k = 0; k < columns.size(); ++k) {
+    change.sql += (k > 0 ? ", " : "") + tsql::QuoteSqliteName(columns[k]) + " = ?" +
+                  std::to_string(k + 2);
+  }
+  change.sql += " WHERE rowid = ?1";
+  change.lines.emplace_back(0, context.line);
+
+  DeferredReferences deferred(db);
+  catalog::Exec(db, std::string("SAVEPOINT ") + kSavepoint);
+  try {
+    // A reference is checked against the statement's end state, as the key
+    // is: a row may refer to a key another row of the statement takes later.
+    deferred.Start();
+    RowImages old_rows = OldRows(db, target, stored, rows);
+    std::optional<std::vector<size_t>> order = UpdateOrder(
+        db, target, stored, assigned, rows, old_rows, ChangedKeys(db, schema, table, columns));
+    if (!order) {
+      RollBackToSavepoint(db);
+      return std::nullopt;
     }
+    auto update = catalog::Prepare(db, change.sql);
+    std::int64_t changed = 0;
+    for (size_t r : *order) {
+      if (old_rows[r].Size() == 0) continue;  // gone before the statement reached it
+      sqlite3_reset(update.get());
+      for (size_t k = 0; k <= columns.size(); ++k)
+        sqlite3_bind_value(update.get(), static_cast<int>(k + 1), rows[r].At(k));
+      StepChange(db, update.get(), change, context);
+      changed += sqlite3_changes(db);
+    }
+    update.reset();
+    deferred.Check(schema, table, context);
+    catalog::Exec(db, std::string("RELEASE ") + kSavepoint);
+    return changed;
+  } catch (...) {
+    RollBackToSavepoint(db);
     throw;
   }
 }

@@ -13,6 +13,7 @@
 #include "engine/exec/index_names.h"
 #include "engine/exec/maintained_tables.h"
 #include "engine/exec/normalised_columns.h"
+#include "engine/exec/null_keys.h"
 #include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/session.h"
@@ -117,6 +118,7 @@ void RenamePermissions(sqlite3* db, const std::string& from, const std::string& 
 void RenameTable(sqlite3* db, const std::string& from, const std::string& to) {
   catalog::Exec(db, "ALTER TABLE " + QuoteSqliteName(from) + " RENAME TO " + QuoteSqliteName(to));
   RenameEngineTriggers(db, to, from, to, true);
+  KeepNullKeysUnique(db, "main", to);
   for (const char* identities : {"sqlengine_identity", "sqlengine_identity_seeds"}) {
     if (!HasTable(db, identities)) continue;
     Run(db, std::string("UPDATE ") + identities + " SET name = ? WHERE name = ?", {to, from});
@@ -141,6 +143,7 @@ void RenameColumn(sqlite3* db, const std::string& table, const std::string& from
   catalog::Exec(db, "ALTER TABLE " + QuoteSqliteName(table) + " RENAME COLUMN " +
                         QuoteSqliteName(from) + " TO " + QuoteSqliteName(to));
   RenameEngineTriggers(db, table, from, to, false);
+  KeepNullKeysUnique(db, "main", table);
   if (HasTable(db, kColumnPermissionsTable)) {
     Run(db,
         std::string("UPDATE ") + kColumnPermissionsTable +
@@ -260,6 +263,7 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
       catalog::Exec(db, "ALTER TABLE temp." + QuoteSqliteName(stored) + " RENAME COLUMN " +
                             QuoteSqliteName(item) + " TO " + QuoteSqliteName(new_name));
       NormaliseColumns(db, "temp", stored);
+      KeepNullKeysUnique(db, "temp", stored);
     } catch (...) {
       sqlite3_exec(db, "ROLLBACK TO sqlengine_rename_temp; RELEASE sqlengine_rename_temp", nullptr,
                    nullptr, nullptr);

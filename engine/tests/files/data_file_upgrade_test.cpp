@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::TestEngine;
 
-constexpr const char* kCurrentFormat = "6";
+constexpr const char* kCurrentFormat = "7";
 
 // The table's triggers, oldest first (SQLite fires them newest first).
 std::string TriggerOrder(PlainFile& file, const std::string& table) {
@@ -629,6 +629,43 @@ TEST_F(DataFileUpgradeTest, FormatFiveIdentitiesFollowExplicitValuesOnceUpgraded
   EXPECT_EQ(Query(client, "SELECT id, c FROM stepped..s ORDER BY id"),
             (std::vector<std::string>{"10|abc", "100|set", "105|new"}));
   Ok(client, "EXEC sp_detach_db 'stepped'");
+  PlainFile upgraded(data_file);
+  EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
+}
+
+// Format 6 let a unique key with a NULL repeat. Once upgraded the keys hold
+// NULL as one value; rows that already repeat such a key stay, named in a note.
+TEST_F(DataFileUpgradeTest, FormatSixKeysTakeOneNullOnceUpgraded) {
+  TestEngine engine;
+  OdbcClient client(engine.Port(), "sa", "");
+  std::filesystem::path data_file = folder_ / "nulls.mdf";
+  Ok(client, "CREATE DATABASE nulls ON (NAME = nulls, FILENAME = " + Quoted(data_file) + ")");
+  Ok(client,
+     "USE nulls CREATE TABLE kept (n int, c int) CREATE TABLE keyed (n int, c int UNIQUE) "
+     "INSERT INTO kept VALUES (1, NULL) INSERT INTO kept VALUES (2, NULL) USE master");
+  Ok(client, "EXEC sp_detach_db 'nulls'");
+  {
+    PlainFile file(data_file);
+    for (const char* sql :
+         {"CREATE UNIQUE INDEX \"ix_kept\" ON \"kept\" (\"c\")",
+          "DROP TRIGGER \"sqlengine_null_keys_INSERT_keyed\"",
+          "DROP TRIGGER \"sqlengine_null_keys_UPDATE_keyed\"", "PRAGMA user_version=6"}) {
+      ASSERT_EQ(sqlite3_exec(file.db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+  }
+  BatchOutcome attached = Ok(client, "EXEC sp_attach_db 'nulls', " + Quoted(data_file));
+  const DiagnosticRecord* note = attached.Find(50000);
+  ASSERT_NE(note, nullptr) << attached.Describe();
+  EXPECT_NE(note->text.find("table 'kept' holds the key (NULL)"), std::string::npos)
+      << attached.Describe();
+  EXPECT_EQ(attached.Describe().find("'keyed'"), std::string::npos) << attached.Describe();
+  EXPECT_EQ(Query(client, "SELECT count(*) FROM nulls..kept"), std::vector<std::string>{"2"});
+  BatchOutcome third = client.Execute("INSERT INTO nulls..kept VALUES (3, NULL)");
+  EXPECT_NE(third.Find(2601), nullptr) << third.Describe();
+  Ok(client, "INSERT INTO nulls..keyed VALUES (1, NULL)");
+  BatchOutcome second = client.Execute("INSERT INTO nulls..keyed VALUES (2, NULL)");
+  EXPECT_NE(second.Find(2627), nullptr) << second.Describe();
+  Ok(client, "EXEC sp_detach_db 'nulls'");
   PlainFile upgraded(data_file);
   EXPECT_EQ(upgraded.Text("PRAGMA user_version"), kCurrentFormat);
 }

@@ -119,6 +119,17 @@ TEST_P(BulkCopyPeer, EachBatchCommitsAloneAndAFailedOneLeavesNoRows) {
   EXPECT_NE(table.find("\n0\n"), std::string::npos) << "row 5 of the failed batch" << table;
 }
 
+// A load keeps keys as INSERT does: a UNIQUE column takes one NULL.
+TEST_P(BulkCopyPeer, AUniqueColumnTakesOneNull) {
+  Tsql("create table u (id int, c int constraint uq_u unique)");
+  std::filesystem::path in = WriteFile("u.txt", "1\t\n2\t\n");
+  CommandOutcome copied = Freebcp("u in " + in.string() + " -c");
+  EXPECT_NE(copied.output.find("Violation of UNIQUE KEY constraint 'uq_u'"), std::string::npos)
+      << copied.output;
+  std::string table = Tsql("select count(*) from u");
+  EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
+}
+
 TEST_P(BulkCopyPeer, IdentityValuesKeptOnlyWhenAsked) {
   Tsql("create table ids (id int identity(1,1), name varchar(10))");
   std::filesystem::path in = WriteFile("ids.txt", "100\ta\n200\tb\n");

@@ -409,6 +409,19 @@ class Generator : public ExprWriter {
     return sql;
   }
 
+  // The rows an UPDATE that assigns variables changes, after
+  // VariableUpdateWith's list: each row's rowid and the values of the SET
+  // items that write a column, in the order written. Reading them assigns
+  // the variables row by row, as the UPDATE would.
+  std::string VariableUpdateRows(const bind::BoundChange& update) {
+    std::string sql = "SELECT \"sqlengine_key\"";
+    size_t k = 0;
+    for (const bind::BoundAssignment& item : update.assignments) {
+      if (!item.column.empty()) sql += ", \"c" + std::to_string(k++) + "\"";
+    }
+    return sql + " FROM " + std::string(kAssignedRows);
+  }
+
   static bool AssignsVariables(const bind::BoundChange& update) {
     return std::any_of(update.assignments.begin(), update.assignments.end(),
                        [](const bind::BoundAssignment& item) { return !item.variable.empty(); });
@@ -1555,11 +1568,16 @@ SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm f
 }
 
 SqliteText GenerateUpdateRows(const bind::BoundChange& update, int line, ExactForm form) {
-  if (Generator::AssignsVariables(update))
-    throw bind::NotBound("the rows of an UPDATE that assigns variables");
   Generator generator = GeneratorFor(form);
   std::string with = generator.With(update.with);
-  SqliteText text = ChangeText(std::move(with), generator.UpdateRows(update), line, form);
+  std::string rows;
+  if (Generator::AssignsVariables(update)) {
+    with = generator.VariableUpdateWith(update, with);
+    rows = generator.VariableUpdateRows(update);
+  } else {
+    rows = generator.UpdateRows(update);
+  }
+  SqliteText text = ChangeText(std::move(with), std::move(rows), line, form);
   generator.TakeLiterals(text);
   return text;
 }

@@ -10,9 +10,10 @@ namespace sqlengine::tsql::generate {
 
 // SELECT target.rowid, <each SET item's value as the UPDATE writes it> with
 // the UPDATE's sources and WHERE condition: a row matched by several rows of
-// the sources comes as often. Literals are written out. Throws
-// bind::NotBound for an UPDATE that assigns variables (their values depend
-// on the order the rows are changed in).
+// the sources comes as often. Literals are written out. For an UPDATE that
+// assigns variables the values are those of the items that write a column,
+// and reading the rows assigns the variables as running the UPDATE does
+// (the executor's per-row variable scope must be open).
 SqliteText GenerateUpdateRows(const bind::BoundChange& update, int line,
                               ExactForm form = ExactForm::kNumbers);
 
