@@ -23,7 +23,9 @@
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/table_shapes.h"
+#include "engine/exec/triggers.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/view_load.h"
@@ -53,6 +55,10 @@ struct BulkTarget {
   std::vector<std::size_t> column_of_value;
   // What a view's CHECK OPTION asks of each row, over NEW; null for none.
   std::unique_ptr<tsql::bind::BoundExpr> check;
+  // With FIRE_TRIGGERS, `table` (a view then in its own columns) has an
+  // INSTEAD OF INSERT trigger, which takes the rows in its stead.
+  bool instead = false;
+  bool view = false;  // `table` is a view
 };
 
 [[noreturn]] void RefuseLoad(const std::string& why, int line) {
@@ -84,6 +90,7 @@ int OwnerOf(Session& session, const std::string& schema, const std::string& obje
 }
 
 BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
+  BulkTarget target;
   SessionCatalog catalog(session);
   std::optional<tsql::bind::TableShape> table = catalog.FindTable(statement.table);
   if (!table) throw MakeError(208, {WrittenName(statement.table)});
@@ -98,7 +105,8 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
   if (table->view_query) {
     tsql::bind::ViewLoadTarget through;
     try {
-      through = tsql::bind::BindViewLoad(*table, statement.columns, catalog);
+      through = tsql::bind::BindViewLoad(*table, statement.columns, statement.fire_triggers,
+                                         catalog);
     } catch (const tsql::bind::NotBound& why) {
       RefuseLoad(std::string("a bulk copy into this view: ") + why.what(), statement.line);
     }
@@ -116,13 +124,19 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
     check = std::move(through.check);
     view_name = table->name;
     table = std::move(through.table);
+    target.instead = through.instead;
+    target.view = through.instead;
   } else {
     for (const Column& column : table->columns) {
       target_columns.push_back(column.name);
       written.push_back(column.name);
     }
+    if (statement.fire_triggers) {
+      for (const StoredTrigger& trigger : TriggersFor(session.Connection().Handle(), table->schema,
+                                                      table->name, TriggerEvent::kInsert))
+        target.instead = target.instead || trigger.instead_of;
+    }
   }
-  BulkTarget target;
   for (const std::string& name : statement.columns) {
     std::size_t found = 0;
     while (found < target_columns.size() && !tsql::EqualsIgnoreCase(target_columns[found], name))
@@ -395,7 +409,9 @@ class RowInserter {
       slots_.push_back(slot);
     }
     exact_stored_form_ = StoresExactForm(db_, target.table.schema);
-    SkipStoredFormTriggers();
+    // An INSERT into a view is compiled for the capture's TEMP triggers of the moment.
+    if (target.view) cache_context_.reset();
+    if (!target.view) SkipStoredFormTriggers();
     // A kept identity's NULL takes SQLite's next rowid, which only the row's
     // own statement can tell.
     held_rows_.resize(!slots_.empty() && !identity_slot_ ? kRowsPerStatement : 1);
@@ -692,8 +708,15 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   std::int64_t inserted = 0;
   try {
     TakeWriteLockFirst(db, schema);
+    // An INSTEAD OF trigger's rows are written on trial, read, and taken back.
     std::optional<RowChangeCapture> capture;
-    if (statement.fire_triggers) capture.emplace(db, schema, target.table.name);
+    std::optional<ViewChangeCapture> view_capture;
+    if (target.view) {
+      StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+      view_capture.emplace(db, schema, target.table.name);
+    } else if (statement.fire_triggers) {
+      capture.emplace(db, schema, target.table.name);
+    }
     {
       CheckConstraintsOff checks(db, declares_checks && !statement.check_constraints);
       RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
@@ -713,13 +736,15 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
     }
     // Rows the table's own triggers write are not the view's.
     check_option.reset();
-    if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
+    if (keep_identity && !target.instead && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);
-    if (capture) {
-      RowImages images = capture->ReadNewRows();
+    if (capture || view_capture) {
+      RowImages images = capture ? capture->ReadNewRows() : view_capture->NewRows();
       capture.reset();
+      view_capture.reset();
+      if (target.instead) catalog::Exec(db, "ROLLBACK TO sqlengine_bulk");
       // A trigger that failed or ended the transaction took the savepoint with it.
-      if (!fire(schema, target.table.name, images, inserted)) return std::nullopt;
+      if (!fire(schema, target.table.name, images, inserted, target.instead)) return std::nullopt;
     }
     catalog::Exec(db, "RELEASE sqlengine_bulk");
   } catch (...) {

@@ -13,7 +13,9 @@
 //   longer than its column is SQL Server's 4815 for that column;
 // - the table's AFTER INSERT triggers fire once for the message's rows only
 //   with FIRE_TRIGGERS (foreign keys are then checked, as the triggers'
-//   own statements must be);
+//   own statements must be); with FIRE_TRIGGERS an INSTEAD OF INSERT
+//   trigger of the table or view loaded takes the rows instead, without it
+//   the rows go in as if it were not there;
 // - into a view, the rows go to the one table under it (of a join view, the
 //   table the loaded columns come from: 4405 when two), and a view made
 //   WITH CHECK OPTION refuses with 550 a row it would not show, whatever
@@ -40,11 +42,14 @@ class Session;
 // permission).
 void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement);
 
-// Fires the triggers of a load with FIRE_TRIGGERS: the table's SQLite
-// schema and name, the images of the rows inserted, their number. Returns
-// false when the triggers ended the load (BatchExecutor::FireBulkInsertTriggers).
-using BulkTriggerFiring = std::function<bool(const std::string& schema, const std::string& table,
-                                             const RowImages& inserted, std::int64_t rows)>;
+// Fires the triggers of a load with FIRE_TRIGGERS: the table's (or view's)
+// SQLite schema and name, the images of the rows loaded, their number, and
+// whether its INSTEAD OF INSERT trigger takes them (they were not kept).
+// Returns false when the triggers ended the load
+// (BatchExecutor::FireBulkInsertTriggers).
+using BulkTriggerFiring =
+    std::function<bool(const std::string& schema, const std::string& table,
+                       const RowImages& inserted, std::int64_t rows, bool instead)>;
 
 // Inserts the rows of `rows` into the statement's table; returns how many,
 // nullopt when its triggers (FIRE_TRIGGERS, through `fire`) ended the load.

@@ -398,8 +398,9 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
     // Data that no INSERT BULK announced is a stream out of order.
     if (!statement) throw MakeError(4002);
     auto fire = [&](const std::string& schema, const std::string& table, const RowImages& images,
-                    std::int64_t count) {
-      return executor.FireBulkInsertTriggers(schema, table, images, count, statement->line);
+                    std::int64_t count, bool instead) {
+      return executor.FireBulkInsertTriggers(schema, table, images, count, instead,
+                                             statement->line);
     };
     std::optional<std::int64_t> inserted = InsertBulkRows(*this, *statement, rows, fire);
     if (inserted) {

@@ -284,6 +284,48 @@ TEST_P(BulkCopyPeer, ViewsLoadAsInsertThroughThemWrites) {
   EXPECT_NE(table.find("negated"), std::string::npos) << table;
 }
 
+// Only a load with FIRE_TRIGGERS fires an INSTEAD OF INSERT trigger, of a
+// table or of a view, which then takes the rows in their stead (they used
+// to go into the table, or be refused with 8180 for a view); without it
+// the rows go in as if the trigger were not there.
+TEST_P(BulkCopyPeer, InsteadOfTriggersTakeTheRowsOnlyWhenFired) {
+  Tsql(
+      "create table kept (id int, amount decimal(9,2))\n"
+      "create table taken (id int, amount decimal(9,2), origin varchar(10))\n"
+      "go\ncreate trigger kept_instead on kept instead of insert as "
+      "insert taken select id, amount, 'table' from inserted\n"
+      "go\ncreate view over_kept as select id, amount from kept\n"
+      "go\ncreate trigger over_kept_instead on over_kept instead of insert as "
+      "insert taken select id * 10, amount, 'view' from inserted\n"
+      "go\ncreate view pairs as select k.id, k.amount, t.origin from kept k join taken t "
+      "on k.id = t.id\n"
+      "go\ncreate trigger pairs_instead on pairs instead of insert as "
+      "insert taken select id * 100, amount, origin from inserted");
+  std::filesystem::path rows = WriteFile("rows.txt", "1\t1.50\n2\t-2.25\n");
+  for (const char* target : {"kept", "over_kept"}) {
+    for (const char* hint : {"", " -h FIRE_TRIGGERS"}) {
+      CommandOutcome copied = Freebcp(std::string(target) + " in " + rows.string() + " -c" + hint);
+      EXPECT_NE(copied.output.find("2 rows copied"), std::string::npos) << target << copied.output;
+    }
+  }
+  // A join view takes a load of both tables' columns only through its trigger.
+  std::filesystem::path pair = WriteFile("pair.txt", "3\t3.75\tjoined\n");
+  CommandOutcome refused = Freebcp("pairs in " + pair.string() + " -c");
+  EXPECT_NE(refused.output.find("Msg 4405"), std::string::npos) << refused.output;
+  CommandOutcome fired = Freebcp("pairs in " + pair.string() + " -c -h FIRE_TRIGGERS");
+  EXPECT_NE(fired.output.find("1 rows copied"), std::string::npos) << fired.output;
+  std::string tables = Tsql(
+      "select id, amount from kept order by id\n"
+      "select id, amount, origin from taken order by id");
+  EXPECT_NE(tables.find("1\t1.50\n1\t1.50\n2\t-2.25\n2\t-2.25\n(4 rows affected)"),
+            std::string::npos)
+      << tables;
+  EXPECT_NE(tables.find("1\t1.50\ttable\n2\t-2.25\ttable\n10\t1.50\tview\n"
+                        "20\t-2.25\tview\n300\t3.75\tjoined\n(5 rows affected)"),
+            std::string::npos)
+      << tables;
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, BulkCopyPeer, ::testing::Values("7.4", "7.1"),
                          [](const auto& info) { return info.param == "7.4" ? "Tds74" : "Tds71"; });
 

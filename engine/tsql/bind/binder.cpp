@@ -523,19 +523,35 @@ class Binder {
     return bound;
   }
 
-  ViewLoadTarget ViewLoad(const TableShape& view, const std::vector<std::string>& columns) {
+  ViewLoadTarget ViewLoad(const TableShape& view, const std::vector<std::string>& columns,
+                          bool fire_triggers) {
     change_ = Change::kInsert;
-    if (TakenInstead(view)) Refuse("a bulk copy into a view with an INSTEAD OF INSERT trigger");
+    ViewLoadTarget target;
+    if (fire_triggers && TakenInstead(view)) {
+      // The rows are written to the view itself, in its columns, for its
+      // trigger: as sent, with no identity or default of a table.
+      target.view_columns = ViewColumns(view);
+      target.table = view;
+      target.table.columns = target.view_columns;
+      for (Column& column : target.table.columns) {
+        column.type.identity = false;
+        target.written.push_back(column.name);
+      }
+      target.table.column_defaults.assign(target.table.columns.size(), "");
+      target.table.computed_columns.clear();
+      target.instead = true;
+      return target;
+    }
     std::vector<std::string> loaded = columns;
     if (loaded.empty()) {
       for (const Column& column : view.columns) loaded.push_back(column.name);
     }
     changed_columns_ = &loaded;
     loading_ = true;
+    load_fires_triggers_ = fire_triggers;
     ViewTarget through = UpdatableView(view);
     changed_columns_ = nullptr;
     loading_ = false;
-    ViewLoadTarget target;
     target.view_columns = ViewColumns(view);
     target.written = std::move(through.written);
     target.check = ViewConditions(through, "NEW", false);
@@ -989,7 +1005,9 @@ class Binder {
         target.table = std::move(source);
         break;
       }
-      if (TakenInstead(*source)) Refuse("change through a view over a view with a trigger");
+      // A load that fires no triggers passes a view's INSTEAD OF trigger by.
+      if ((!loading_ || load_fires_triggers_) && TakenInstead(*source))
+        Refuse("change through a view over a view with a trigger");
       current = std::move(*source);
     }
     // Each level's source columns by their names in the table, innermost first.
@@ -3917,6 +3935,7 @@ class Binder {
   // A bulk copy's target is being bound: a view of several tables loads the
   // one its loaded columns come from.
   bool loading_ = false;
+  bool load_fires_triggers_ = false;  // that load's FIRE_TRIGGERS
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
@@ -3987,9 +4006,9 @@ BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
 }
 
 ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
-                            Catalog& catalog) {
+                            bool fire_triggers, Catalog& catalog) {
   Binder binder(catalog);
-  return binder.ViewLoad(view, columns);
+  return binder.ViewLoad(view, columns, fire_triggers);
 }
 
 BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,
