@@ -838,18 +838,18 @@ class Binder {
     Refuse("change through a view of several tables");
   }
 
-  // The table a load through the outermost view `view` writes when the
-  // view's query `block` reads several tables: the one the loaded columns
-  // all come from (4405 when they come from more than one), with, per view
-  // column, the column of that table it writes (nullopt for the other
-  // tables' columns and derived ones). A load through such a view made WITH
-  // CHECK OPTION would have to meet the join's condition: not done here.
+  // The table a load through `view` writes when the view's query `block`
+  // reads several tables: the one the loaded columns (`loaded`, by the
+  // view's names) all come from (4405 when they come from more than one),
+  // with, per view column, the column of that table it writes (nullopt for
+  // the other tables' columns and derived ones).
   struct JoinedSource {
     const parse::TableSource* source = nullptr;
     std::vector<std::optional<std::string>> item_source;
     std::vector<const parse::Expr*> item_expr;
   };
-  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block) {
+  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block,
+                                const std::vector<std::string>& loaded_columns) {
     std::vector<const parse::TableSource*> sources;
     std::function<void(const parse::TableSource&)> flatten = [&](const parse::TableSource& from) {
       if (from.kind == parse::TableSource::Kind::kJoin) {
@@ -911,14 +911,13 @@ class Binder {
     }
     if (item_table.size() != view.columns.size()) Refuse("view changed its width");
     std::optional<size_t> loaded;
-    for (const std::string& name : *changed_columns_) {
+    for (const std::string& name : loaded_columns) {
       for (size_t k = 0; k < view.columns.size(); ++k) {
         if (!EqualsIgnoreCase(view.columns[k].name, name) || !item_table[k]) continue;
         if (loaded && *loaded != *item_table[k]) throw MakeError(4405, {view.name});
         loaded = item_table[k];
       }
     }
-    if (view.check_option) Refuse("a bulk copy into a view of several tables made WITH CHECK OPTION");
     JoinedSource joined;
     joined.source = sources[loaded.value_or(0)];
     for (size_t k = 0; k < item_table.size(); ++k) {
@@ -939,6 +938,11 @@ class Binder {
     target.view_name = view.name;
     for (const Column& column : view.columns) target.view_columns.push_back(column.name);
     TableShape current = view;
+    // A load's columns by the names of `current`, and whether a view so far
+    // was made WITH CHECK OPTION (which holds for the views under it too).
+    std::vector<std::string> loaded;
+    if (loading_) loaded = *changed_columns_;
+    bool checked = false;
     for (int depth = 0;; ++depth) {
       if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
       const parse::Query& query = *current.view_query;
@@ -954,9 +958,12 @@ class Binder {
       if (block.distinct || !block.group_by.empty() || block.having || aggregated)
         throw MakeError(4403, {current.name});
       std::optional<JoinedSource> joined;
+      checked = checked || current.check_option;
       if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable) {
-        if (!loading_ || depth != 0) RefuseSeveralTables(current.name, block, depth == 0);
-        joined = LoadedJoinSource(current, block);
+        if (!loading_) RefuseSeveralTables(current.name, block, depth == 0);
+        // The row would have to meet the join's condition: not done here.
+        if (checked) Refuse("a bulk copy through a view of several tables under a CHECK OPTION");
+        joined = LoadedJoinSource(current, block, loaded);
       }
       if (block.top) Refuse("change through a view with TOP");
       const parse::TableSource& from = joined ? *joined->source : *block.from.front();
@@ -1000,6 +1007,14 @@ class Binder {
       }
       catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
                                   std::move(through));
+      std::vector<std::string> loaded_below;
+      for (const std::string& name : loaded) {
+        for (size_t k = 0; k < level.view_columns.size(); ++k) {
+          if (EqualsIgnoreCase(level.view_columns[k], name) && level.item_source[k])
+            loaded_below.push_back(*level.item_source[k]);
+        }
+      }
+      loaded = std::move(loaded_below);
       target.levels.push_back(std::move(level));
       if (!source->view_query) {
         target.table = std::move(source);

@@ -36,8 +36,8 @@ struct ViewLoadTarget {
 // Throws SqlError 4405 when they come from more than one, 4403 for an
 // aggregating view; NotBound (binder.h) for a view this engine cannot load
 // through: UNION, TOP, another database's table, an INSTEAD OF INSERT
-// trigger of a view under the loaded one (with `fire_triggers`), a join made
-// WITH CHECK OPTION or nested under another view. Defined in binder.cpp.
+// trigger of a view under the loaded one (with `fire_triggers`), a join
+// under a CHECK OPTION (its own or an outer view's). Defined in binder.cpp.
 ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
                             bool fire_triggers, Catalog& catalog);
 
