@@ -372,7 +372,7 @@ void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
       return;
     }
     BulkInsertStatement statement = ParseInsertBulk(tokens);
-    CheckBulkInsertTarget(*this, statement);
+    bulk_target_ = CheckBulkInsertTarget(*this, statement, bulk_target_);
     pending_bulk_insert_ = std::move(statement);
     sink.Done({});
   } catch (const SqlError& error) {
@@ -402,7 +402,8 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
       return executor.FireBulkInsertTriggers(schema, table, images, count, instead,
                                              statement->line);
     };
-    std::optional<std::int64_t> inserted = InsertBulkRows(*this, *statement, rows, fire);
+    std::optional<std::int64_t> inserted =
+        InsertBulkRows(*this, *statement, bulk_target_, rows, fire);
     if (inserted) {
       row_count_ = *inserted;
       sink.Done({*inserted, false});
