@@ -11,7 +11,10 @@
 # freebcp's own costs, to show what the engine itself achieves.
 #
 # Wall times are the best of three runs; CPU is per run, the server's and the
-# client's apart (engine and freebcp; PostgreSQL's server and psql).
+# client's apart (engine and freebcp; PostgreSQL's server and psql). The
+# engine and each client that does the work run in sessions of their own, as
+# PostgreSQL's server does (pg_ctl): on a kernel that shares CPU out by
+# session (autogroup), anything else would give PostgreSQL a larger share.
 #
 # usage: bulk_copy_bench.sh BUILD_DIR [ROWS] [BATCH]
 #   BATCH: rows per batch (freebcp -b, dblib_bcp's bcp_batch), each one
@@ -72,14 +75,14 @@ batch_option=(-b "$batch")
 # freebcp in from FILE in MODE (-c or -n), into an emptied table.
 engine_in() {
   engine_sql "TRUNCATE TABLE t" >/dev/null
-  freebcp t in "$1" -S bench -U sa -P '' "$2" "${batch_option[@]}" >"$work/freebcp.out"
+  setsid -w freebcp t in "$1" -S bench -U sa -P '' "$2" "${batch_option[@]}" >"$work/freebcp.out"
 }
-engine_out() { freebcp t out "$work/exported.tsv" -S bench -U sa -P '' "$1"; }
+engine_out() { setsid -w freebcp t out "$work/exported.tsv" -S bench -U sa -P '' "$1"; }
 dblib_in() {
   engine_sql "TRUNCATE TABLE t" >/dev/null
-  "$work/dblib_bcp" in bench t "$work/rows.tsv" "$batch" >"$work/freebcp.out"
+  setsid -w "$work/dblib_bcp" in bench t "$work/rows.tsv" "$batch" >"$work/freebcp.out"
 }
-dblib_out() { "$work/dblib_bcp" out bench t "$work/exported.tsv"; }
+dblib_out() { setsid -w "$work/dblib_bcp" out bench t "$work/exported.tsv"; }
 copied_all() {
   grep -q "$rows rows copied" "$work/freebcp.out" || {
     echo "freebcp did not copy $rows rows:" >&2
@@ -91,13 +94,13 @@ copied_all() {
 # sqlite3, a fresh file for each load.
 sqlite_in() {
   rm -f "$work/peer.db"
-  sqlite3 "$work/peer.db" <<SQL
+  setsid -w sqlite3 "$work/peer.db" <<SQL
 CREATE TABLE t(id INTEGER, name TEXT, amount REAL, stamp TEXT);
 .mode tabs
 .import $work/rows.tsv t
 SQL
 }
-sqlite_out() { sqlite3 -separator $'\t' "$work/peer.db" 'SELECT * FROM t' >"$work/sqlite.out.tsv"; }
+sqlite_out() { setsid -w sqlite3 -separator $'\t' "$work/peer.db" 'SELECT * FROM t' >"$work/sqlite.out.tsv"; }
 no_server() { echo 0; }
 
 # PostgreSQL on a private Unix socket; the server reads and writes the files.

@@ -14,9 +14,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts sqlengine on a free loopback port in $work/home and sets $port.
+# Starts sqlengine on a free loopback port in $work/home and sets $port. It
+# runs in a session of its own, as pg_ctl starts PostgreSQL: where the kernel
+# groups tasks by session for scheduling (autogroup), a server left in the
+# benchmark's session would share one group's CPU with its clients.
 start_engine() {
-  "$engine" run --home "$work/home" --port 0 --listen 127.0.0.1 >"$work/engine.out" 2>&1 &
+  setsid "$engine" run --home "$work/home" --port 0 --listen 127.0.0.1 >"$work/engine.out" 2>&1 &
   engine_pid=$!
   for _ in $(seq 100); do [ -s "$work/home/sqlengine.port" ] && break; sleep 0.1; done
   port=$(cat "$work/home/sqlengine.port")

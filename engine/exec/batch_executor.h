@@ -85,11 +85,14 @@ class BatchExecutor final : public ParameterSource {
 
   // Fires the AFTER INSERT triggers of `table` (in SQLite schema `schema`)
   // for the rows a bulk load inserted with FIRE_TRIGGERS, inside its
-  // transaction; `inserted` holds their images. False when the load ends
-  // without its own answer: a trigger's error was reported and the
-  // transaction rolled back, or a trigger ended the transaction (3609).
+  // transaction, or with `instead` its INSTEAD OF INSERT trigger (of a
+  // table or view) for the rows it did not keep; `inserted` holds their
+  // images. False when the load ends without its own answer: a trigger's
+  // error was reported and the transaction rolled back, or a trigger ended
+  // the transaction (3609).
   bool FireBulkInsertTriggers(const std::string& schema, const std::string& table,
-                              const RowImages& inserted, std::int64_t rows, int line);
+                              const RowImages& inserted, std::int64_t rows, bool instead,
+                              int line);
 
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kAbort, kGoto };

@@ -23,7 +23,9 @@
 #include "engine/exec/session.h"
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/table_shapes.h"
+#include "engine/exec/triggers.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/exec/view_change_capture.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/view_load.h"
@@ -53,6 +55,12 @@ struct BulkTarget {
   std::vector<std::size_t> column_of_value;
   // What a view's CHECK OPTION asks of each row, over NEW; null for none.
   std::unique_ptr<tsql::bind::BoundExpr> check;
+  // With FIRE_TRIGGERS, the view loaded has an INSTEAD OF INSERT trigger,
+  // which takes the rows in its stead: `table` is then the view, in its own
+  // columns. (A table's is looked for at each load.)
+  bool instead = false;
+  bool view = false;          // `table` is a view
+  bool through_view = false;  // the statement named a view
 };
 
 [[noreturn]] void RefuseLoad(const std::string& why, int line) {
@@ -84,6 +92,7 @@ int OwnerOf(Session& session, const std::string& schema, const std::string& obje
 }
 
 BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement) {
+  BulkTarget target;
   SessionCatalog catalog(session);
   std::optional<tsql::bind::TableShape> table = catalog.FindTable(statement.table);
   if (!table) throw MakeError(208, {WrittenName(statement.table)});
@@ -98,7 +107,8 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
   if (table->view_query) {
     tsql::bind::ViewLoadTarget through;
     try {
-      through = tsql::bind::BindViewLoad(*table, statement.columns, catalog);
+      through = tsql::bind::BindViewLoad(*table, statement.columns, statement.fire_triggers,
+                                         catalog);
     } catch (const tsql::bind::NotBound& why) {
       RefuseLoad(std::string("a bulk copy into this view: ") + why.what(), statement.line);
     }
@@ -116,13 +126,15 @@ BulkTarget ResolveTarget(Session& session, const BulkInsertStatement& statement)
     check = std::move(through.check);
     view_name = table->name;
     table = std::move(through.table);
+    target.instead = through.instead;
+    target.view = through.instead;
+    target.through_view = true;
   } else {
     for (const Column& column : table->columns) {
       target_columns.push_back(column.name);
       written.push_back(column.name);
     }
   }
-  BulkTarget target;
   for (const std::string& name : statement.columns) {
     std::size_t found = 0;
     while (found < target_columns.size() && !tsql::EqualsIgnoreCase(target_columns[found], name))
@@ -376,8 +388,11 @@ class TriggersOff {
 // statements.
 class RowInserter {
  public:
-  RowInserter(Session& session, const BulkTarget& target, bool keep_identity, bool keep_nulls,
-              int line)
+  // `stored_form`: the table's columns kept in form by triggers, as
+  // StoredFormTriggerColumns found them; nullopt when the triggers must fire.
+  RowInserter(Session& session, const BulkTarget& target,
+              const std::optional<std::vector<StoredFormColumn>>& stored_form, bool keep_identity,
+              bool keep_nulls, int line)
       : target_(target),
         connection_(session.Connection()),
         db_(session.Connection().Handle()),
@@ -395,7 +410,9 @@ class RowInserter {
       slots_.push_back(slot);
     }
     exact_stored_form_ = StoresExactForm(db_, target.table.schema);
-    SkipStoredFormTriggers();
+    // An INSERT into a view is compiled for the capture's TEMP triggers of the moment.
+    if (target.view) cache_context_.reset();
+    if (!target.view && stored_form) SkipStoredFormTriggers(*stored_form);
     // A kept identity's NULL takes SQLite's next rowid, which only the row's
     // own statement can tell.
     held_rows_.resize(!slots_.empty() && !identity_slot_ ? kRowsPerStatement : 1);
@@ -418,6 +435,7 @@ class RowInserter {
   // Takes the next row. Throws SqlError for a value its column cannot take,
   // or for the first failing row of those held (always one before it).
   void Insert(const Row& row) {
+    if (++taken_ == kRowsBeforeTriggersOff && may_skip_triggers_) triggers_off_.emplace(db_);
     std::string& omitted = omitted_;
     omitted.assign(slots_.size(), '0');
     bool any_omitted = false;
@@ -460,7 +478,10 @@ class RowInserter {
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       // Its default is written as the table declares it, for the column's
       // triggers to bring into form.
-      if (omitted[i] == '1' && slots_[i].triggered && triggers_off_) triggers_off_->On();
+      if (omitted[i] == '1' && slots_[i].triggered) {
+        may_skip_triggers_ = false;
+        if (triggers_off_) triggers_off_->On();
+      }
     }
     Statement& insert = Prepared(any_omitted ? omitted : std::string(), 1);
     int parameter = 1;
@@ -488,6 +509,10 @@ class RowInserter {
 
  private:
   static constexpr std::size_t kRowsPerStatement = 16;
+  // Each switch of the connection's triggers makes SQLite compile all of
+  // the connection's statements again: a smaller load lets the triggers
+  // find its values in form rather than pay for that.
+  static constexpr std::int64_t kRowsBeforeTriggersOff = 256;
 
   struct Statement {
     catalog::PreparedStatement compiled;
@@ -552,17 +577,16 @@ class RowInserter {
 
   // Every value the rows bind is in its column's stored form (StoredValue,
   // and exact values through FitDecimal), so the triggers that would keep
-  // them so can stay unfired when they are the table's only ones. The
-  // connection's triggers stay off until a row leaves a column that has them
-  // to its default (then back on for the rest of the load) or the inserter
-  // ends. An identity SQLite assigns is checked as its trigger checks it.
-  void SkipStoredFormTriggers() {
+  // them so can stay unfired when they are the table's only ones
+  // (`triggered`). The connection's triggers go off once a load has had
+  // kRowsBeforeTriggersOff rows, and stay off until a row leaves a column
+  // that has them to its default (then back on for the rest of the load) or
+  // the inserter ends. An identity SQLite assigns is checked as its trigger
+  // checks it.
+  void SkipStoredFormTriggers(const std::vector<StoredFormColumn>& triggered) {
     const auto& columns = target_.table.columns;
-    std::optional<std::vector<StoredFormColumn>> triggered =
-        StoredFormTriggerColumns(db_, target_.table.schema, target_.table.name);
-    if (!triggered) return;
     auto trigger_type = [&](std::size_t column) -> const ColumnType* {
-      for (const StoredFormColumn& found : *triggered) {
+      for (const StoredFormColumn& found : triggered) {
         if (tsql::EqualsIgnoreCase(found.name, columns[column].name)) return &found.type;
       }
       return nullptr;
@@ -587,7 +611,7 @@ class RowInserter {
         slot.trigger_type = *type;
       }
     }
-    triggers_off_.emplace(db_);
+    may_skip_triggers_ = true;
   }
 
   // The INSERT of `rows` rows without the columns marked '1' in `omitted`
@@ -641,6 +665,8 @@ class RowInserter {
   Statement* full_ = nullptr;  // of held_rows_.size() rows, once prepared
   std::string omitted_;        // Insert's columns left to their defaults, per slot
   std::optional<TriggersOff> triggers_off_;
+  bool may_skip_triggers_ = false;  // SkipStoredFormTriggers found them skippable
+  std::int64_t taken_ = 0;          // rows given to Insert
   // Of an identity column with triggers: the type they read, and its slot
   // when the rows carry its values (KEEPIDENTITY).
   std::optional<ColumnType> identity_trigger_type_;
@@ -649,13 +675,61 @@ class RowInserter {
 
 }  // namespace
 
-void CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement) {
-  ResolveTarget(session, statement);
+struct ResolvedBulkTarget {
+  BulkInsertStatement statement;
+  // The catalog context it was resolved in; nullopt: good for no other.
+  std::optional<StatementCache::Context> context;
+  BulkTarget target;
+  // Of a table (not a view taking the rows): the columns its triggers keep
+  // in form, when those are its only triggers (StoredFormTriggerColumns).
+  std::optional<std::vector<StoredFormColumn>> stored_form;
+  // Its definition declares CHECK constraints, foreign keys. Each switch of
+  // either setting makes SQLite compile every statement of the connection
+  // again at its next run: switched only for a table that declares them.
+  bool declares_checks = true;
+  bool declares_keys = true;
+};
+
+namespace {
+
+// `kept` when it was resolved for `statement` in the present catalog
+// context (rights, schema versions, the databases reached) and `again`
+// allows it, else the statement resolved now.
+KeptBulkTarget Resolved(Session& session, const BulkInsertStatement& statement,
+                        const KeptBulkTarget& kept, bool again) {
+  std::optional<StatementCache::Context> now = session.Connection().StatementContext();
+  if (kept && again && now && kept->context == now && kept->statement == statement) return kept;
+  auto resolved = std::make_shared<ResolvedBulkTarget>();
+  resolved->statement = statement;
+  resolved->context = std::move(now);
+  resolved->target = ResolveTarget(session, statement);
+  const BulkTarget& target = resolved->target;
+  if (!target.view) {
+    sqlite3* db = session.Connection().Handle();
+    resolved->stored_form = StoredFormTriggerColumns(db, target.table.schema, target.table.name);
+    std::optional<StoredTable> stored =
+        FindStoredTable(session.Connection(), target.table.schema, target.table.name);
+    resolved->declares_checks = !stored || ContainsWord(stored->sql, "check");
+    resolved->declares_keys = !stored || ContainsWord(stored->sql, "references");
+  }
+  return resolved;
+}
+
+}  // namespace
+
+KeptBulkTarget CheckBulkInsertTarget(Session& session, const BulkInsertStatement& statement,
+                                     const KeptBulkTarget& kept) {
+  // A view's INSTEAD OF triggers are not part of the catalog context: a
+  // view is resolved again for each batch.
+  return Resolved(session, statement, kept, kept && !kept->target.through_view);
 }
 
 std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertStatement& statement,
-                                           BulkRowSource& rows, const BulkTriggerFiring& fire) {
-  BulkTarget target = ResolveTarget(session, statement);
+                                           KeptBulkTarget& kept, BulkRowSource& rows,
+                                           const BulkTriggerFiring& fire) {
+  kept = Resolved(session, statement, kept, true);
+  const ResolvedBulkTarget& resolved = *kept;
+  const BulkTarget& target = resolved.target;
   if (rows.Columns().size() != target.column_of_value.size() && !rows.Columns().empty()) {
     throw MakeError(4002);
   }
@@ -663,16 +737,17 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   bool keep_identity = statement.keep_identity ||
                        tsql::EqualsIgnoreCase(session.IdentityInsertTable(), target.table.name);
   sqlite3* db = session.Connection().Handle();
+  // A table's INSTEAD OF INSERT trigger, looked for at each load.
+  bool instead = target.instead;
+  if (statement.fire_triggers && !target.view) {
+    for (const StoredTrigger& trigger :
+         TriggersFor(db, schema, target.table.name, TriggerEvent::kInsert))
+      instead = instead || trigger.instead_of;
+  }
   LockForWrite(session, schema);
   WriteGate gate(session, schema);
-  // Each switch of either setting makes SQLite compile every statement of
-  // the connection again at its next run: switched only for a table whose
-  // definition declares what it turns off.
-  std::optional<StoredTable> stored = FindStoredTable(session.Connection(), schema, target.table.name);
-  bool declares_checks = !stored || ContainsWord(stored->sql, "check");
-  bool declares_keys = !stored || ContainsWord(stored->sql, "references");
   ForeignKeysOff foreign_keys(
-      db, declares_keys && !statement.check_constraints && !statement.fire_triggers);
+      db, resolved.declares_keys && !statement.check_constraints && !statement.fire_triggers);
   LoadSettings settings(session.Connection(), schema, target.table.name);
   // A view's CHECK OPTION holds for a load too, CHECK_CONSTRAINTS or not.
   std::optional<RowGuardTrigger> check_option;
@@ -692,11 +767,19 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
   std::int64_t inserted = 0;
   try {
     TakeWriteLockFirst(db, schema);
+    // An INSTEAD OF trigger's rows are written on trial, read, and taken back.
     std::optional<RowChangeCapture> capture;
-    if (statement.fire_triggers) capture.emplace(db, schema, target.table.name);
+    std::optional<ViewChangeCapture> view_capture;
+    if (target.view) {
+      StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+      view_capture.emplace(db, schema, target.table.name);
+    } else if (statement.fire_triggers) {
+      capture.emplace(db, schema, target.table.name);
+    }
     {
-      CheckConstraintsOff checks(db, declares_checks && !statement.check_constraints);
-      RowInserter inserter(session, target, keep_identity, statement.keep_nulls, statement.line);
+      CheckConstraintsOff checks(db, resolved.declares_checks && !statement.check_constraints);
+      RowInserter inserter(session, target, resolved.stored_form, keep_identity, statement.keep_nulls,
+                           statement.line);
       Row row;
       for (;;) {
         try {
@@ -713,13 +796,15 @@ std::optional<std::int64_t> InsertBulkRows(Session& session, const BulkInsertSta
     }
     // Rows the table's own triggers write are not the view's.
     check_option.reset();
-    if (keep_identity && KeptIdentityOf(db, schema, target.table.name))
+    if (keep_identity && !instead && KeptIdentityOf(db, schema, target.table.name))
       ContinueKeptIdentity(db, schema, target.table.name);
-    if (capture) {
-      RowImages images = capture->ReadNewRows();
+    if (capture || view_capture) {
+      RowImages images = capture ? capture->ReadNewRows() : view_capture->NewRows();
       capture.reset();
+      view_capture.reset();
+      if (instead) catalog::Exec(db, "ROLLBACK TO sqlengine_bulk");
       // A trigger that failed or ended the transaction took the savepoint with it.
-      if (!fire(schema, target.table.name, images, inserted)) return std::nullopt;
+      if (!fire(schema, target.table.name, images, inserted, instead)) return std::nullopt;
     }
     catalog::Exec(db, "RELEASE sqlengine_bulk");
   } catch (...) {

@@ -24,6 +24,7 @@ struct BulkInsertStatement {
   bool keep_identity = false;  // the identity column takes the values sent
   bool table_lock = false;
   int line = 1;
+  bool operator==(const BulkInsertStatement&) const = default;
 };
 
 // Whether the batch's tokens start with INSERT BULK.

@@ -372,7 +372,7 @@ void Session::PrepareBulkInsert(const std::string& sql, ResultSink& sink) {
       return;
     }
     BulkInsertStatement statement = ParseInsertBulk(tokens);
-    CheckBulkInsertTarget(*this, statement);
+    bulk_target_ = CheckBulkInsertTarget(*this, statement, bulk_target_);
     pending_bulk_insert_ = std::move(statement);
     sink.Done({});
   } catch (const SqlError& error) {
@@ -398,10 +398,12 @@ void Session::BulkLoad(BulkRowSource& rows, ResultSink& client) {
     // Data that no INSERT BULK announced is a stream out of order.
     if (!statement) throw MakeError(4002);
     auto fire = [&](const std::string& schema, const std::string& table, const RowImages& images,
-                    std::int64_t count) {
-      return executor.FireBulkInsertTriggers(schema, table, images, count, statement->line);
+                    std::int64_t count, bool instead) {
+      return executor.FireBulkInsertTriggers(schema, table, images, count, instead,
+                                             statement->line);
     };
-    std::optional<std::int64_t> inserted = InsertBulkRows(*this, *statement, rows, fire);
+    std::optional<std::int64_t> inserted =
+        InsertBulkRows(*this, *statement, bulk_target_, rows, fire);
     if (inserted) {
       row_count_ = *inserted;
       sink.Done({*inserted, false});

@@ -34,6 +34,7 @@ namespace sqlengine::exec {
 
 class EngineImpl;
 class BatchExecutor;
+struct ResolvedBulkTarget;
 
 struct Variable {
   ColumnType type;
@@ -295,6 +296,8 @@ class Session final : public SqlSession, public FunctionHost {
   // The INSERT BULK the next request, if it is a BULKLOAD message, fills;
   // any other request forgets it.
   std::optional<BulkInsertStatement> pending_bulk_insert_;
+  // Its target as resolved, kept for its rows and the next batch's.
+  std::shared_ptr<const ResolvedBulkTarget> bulk_target_;
   // sp_prepare / sp_prepexec handles: statement and declarations.
   std::map<int, std::pair<std::string, std::string>> prepared_;
   int next_prepared_ = 1;

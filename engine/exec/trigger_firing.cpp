@@ -189,18 +189,24 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
 }
 
 bool BatchExecutor::FireBulkInsertTriggers(const std::string& schema, const std::string& table,
-                                           const RowImages& inserted, std::int64_t rows, int line) {
+                                           const RowImages& inserted, std::int64_t rows,
+                                           bool instead, int line) {
   if (schema == "temp") return true;
   ChangeTriggers change;
   change.schema = schema;
   change.table = table;
   change.event = TriggerEvent::kInsert;
-  // The rows are in the table already: only AFTER triggers apply.
-  for (StoredTrigger& trigger :
-       TriggersFor(session_.Connection().Handle(), schema, table, TriggerEvent::kInsert)) {
-    if (!trigger.instead_of) change.after.push_back(std::move(trigger));
+  sqlite3* db = session_.Connection().Handle();
+  for (StoredTrigger& trigger : TriggersFor(db, schema, table, TriggerEvent::kInsert)) {
+    if (trigger.instead_of != instead) continue;
+    if (instead) {
+      change.instead = std::move(trigger);
+    } else {
+      change.after.push_back(std::move(trigger));
+    }
   }
-  if (change.after.empty()) return true;
+  change.on_view = instead && IsView(db, schema, table);
+  if (change.after.empty() && !change.instead) return true;
   return FireTriggers(change, inserted, {}, rows, line);
 }
 

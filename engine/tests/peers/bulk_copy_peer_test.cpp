@@ -268,16 +268,21 @@ TEST_P(BulkCopyPeer, ViewsLoadAsInsertThroughThemWrites) {
 
   // The columns of one table of a join load into that table alone, whether
   // the other table has a matching row or not; the others' defaults apply.
+  // So through a view over such a view (it used to be 8180).
   Tsql("create view left_names as select l.name, l.id from left_side l inner join right_side r "
-       "on l.id = r.id");
+       "on l.id = r.id\n"
+       "go\ncreate view over_left_names as select id as num, name from left_names");
   CommandOutcome copied = Freebcp("left_names in " + WriteFile("l.txt", "seven\t7\n\t8\n").string() + " -c");
   EXPECT_NE(copied.output.find("2 rows copied"), std::string::npos) << copied.output;
+  copied = Freebcp("over_left_names in " + WriteFile("ln.txt", "10\tten\n").string() + " -c");
+  EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
   copied = Freebcp("checked in " + WriteFile("k.txt", "3\tthree\n").string() + " -c");
   EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
   copied = Freebcp("over_checked in " + WriteFile("k2.txt", "4\n").string() + " -c");
   EXPECT_NE(copied.output.find("1 rows copied"), std::string::npos) << copied.output;
   table = Tsql("select id, name from left_side order by id\nselect count(*) from right_side");
-  EXPECT_NE(table.find("3\tthree\n4\tdflt\n7\tseven\n8\tdflt\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("3\tthree\n4\tdflt\n7\tseven\n8\tdflt\n10\tten\n"), std::string::npos)
+      << table;
   EXPECT_NE(table.find("\n0\n"), std::string::npos) << table;
 
   // The table's triggers (FIRE_TRIGGERS) write under their own rules: not
@@ -293,6 +298,48 @@ TEST_P(BulkCopyPeer, ViewsLoadAsInsertThroughThemWrites) {
   table = Tsql("select n from audit\nselect name from left_side where id = -9");
   EXPECT_NE(table.find("n\n9\n"), std::string::npos) << table;
   EXPECT_NE(table.find("negated"), std::string::npos) << table;
+}
+
+// Only a load with FIRE_TRIGGERS fires an INSTEAD OF INSERT trigger, of a
+// table or of a view, which then takes the rows in their stead (they used
+// to go into the table, or be refused with 8180 for a view); without it
+// the rows go in as if the trigger were not there.
+TEST_P(BulkCopyPeer, InsteadOfTriggersTakeTheRowsOnlyWhenFired) {
+  Tsql(
+      "create table kept (id int, amount decimal(9,2))\n"
+      "create table taken (id int, amount decimal(9,2), origin varchar(10))\n"
+      "go\ncreate trigger kept_instead on kept instead of insert as "
+      "insert taken select id, amount, 'table' from inserted\n"
+      "go\ncreate view over_kept as select id, amount from kept\n"
+      "go\ncreate trigger over_kept_instead on over_kept instead of insert as "
+      "insert taken select id * 10, amount, 'view' from inserted\n"
+      "go\ncreate view pairs as select k.id, k.amount, t.origin from kept k join taken t "
+      "on k.id = t.id\n"
+      "go\ncreate trigger pairs_instead on pairs instead of insert as "
+      "insert taken select id * 100, amount, origin from inserted");
+  std::filesystem::path rows = WriteFile("rows.txt", "1\t1.50\n2\t-2.25\n");
+  for (const char* target : {"kept", "over_kept"}) {
+    for (const char* hint : {"", " -h FIRE_TRIGGERS"}) {
+      CommandOutcome copied = Freebcp(std::string(target) + " in " + rows.string() + " -c" + hint);
+      EXPECT_NE(copied.output.find("2 rows copied"), std::string::npos) << target << copied.output;
+    }
+  }
+  // A join view takes a load of both tables' columns only through its trigger.
+  std::filesystem::path pair = WriteFile("pair.txt", "3\t3.75\tjoined\n");
+  CommandOutcome refused = Freebcp("pairs in " + pair.string() + " -c");
+  EXPECT_NE(refused.output.find("Msg 4405"), std::string::npos) << refused.output;
+  CommandOutcome fired = Freebcp("pairs in " + pair.string() + " -c -h FIRE_TRIGGERS");
+  EXPECT_NE(fired.output.find("1 rows copied"), std::string::npos) << fired.output;
+  std::string tables = Tsql(
+      "select id, amount from kept order by id\n"
+      "select id, amount, origin from taken order by id");
+  EXPECT_NE(tables.find("1\t1.50\n1\t1.50\n2\t-2.25\n2\t-2.25\n(4 rows affected)"),
+            std::string::npos)
+      << tables;
+  EXPECT_NE(tables.find("1\t1.50\ttable\n2\t-2.25\ttable\n10\t1.50\tview\n"
+                        "20\t-2.25\tview\n300\t3.75\tjoined\n(5 rows affected)"),
+            std::string::npos)
+      << tables;
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, BulkCopyPeer, ::testing::Values("7.4", "7.1"),

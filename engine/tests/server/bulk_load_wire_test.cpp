@@ -609,5 +609,40 @@ TEST_F(BulkLoadWire, InsertBulkNamesWhatIsWrongBeforeTheData) {
   EXPECT_EQ(Count(), 0);
 }
 
+// A session's batches after the first take the table as the last INSERT
+// BULK found it only while nothing changed it: a table made again with its
+// columns the other way round, or INSERT taken from the login, is seen at
+// the next batch.
+TEST_F(BulkLoadWire, EachBatchLoadsTheTableAsItIsNow) {
+  client_.Batch(
+      "create login loader with password = 'Loader1'\n"
+      "exec sp_grantdbaccess 'loader'\n"
+      "grant insert, select on b to loader");
+  TdsClient loader{engine_.Port()};
+  LoginOptions as_loader;
+  as_loader.user = "loader";
+  as_loader.password = "Loader1";
+  loader.LoginOrFail(as_loader);
+  auto load = [&](std::int32_t id) {
+    loader.Batch("insert bulk b ([id] int, [v] varchar(10))");
+    loader.Send(tds::PacketType::kBulkLoad, Stream({Row(id, "x" + std::to_string(id))}), 512);
+    std::optional<Response> response = loader.Receive();
+    return response ? ParseTokens(response->body, loader.version()) : std::vector<Event>{};
+  };
+  EXPECT_EQ(Only(load(1), Token::kError).size(), 0u);
+  client_.Batch(
+      "drop table b\n"
+      "create table b (v varchar(5), id int)\n"
+      "grant insert, select on b to loader");
+  EXPECT_EQ(Only(load(2), Token::kError).size(), 0u);
+  std::vector<Event> rows = Only(client_.Batch("select id, v from b"), Token::kRow);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].values, (sqlengine::Row{std::int64_t{2}, "x2"}));
+  client_.Batch("revoke insert on b from loader");
+  std::vector<Event> refused = loader.Batch("insert bulk b ([id] int, [v] varchar(10))");
+  ASSERT_EQ(Only(refused, Token::kError).size(), 1u);
+  EXPECT_EQ(Only(refused, Token::kError)[0].number, 229);
+}
+
 }  // namespace
 }  // namespace sqlengine::testing

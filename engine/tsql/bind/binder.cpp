@@ -523,19 +523,35 @@ class Binder {
     return bound;
   }
 
-  ViewLoadTarget ViewLoad(const TableShape& view, const std::vector<std::string>& columns) {
+  ViewLoadTarget ViewLoad(const TableShape& view, const std::vector<std::string>& columns,
+                          bool fire_triggers) {
     change_ = Change::kInsert;
-    if (TakenInstead(view)) Refuse("a bulk copy into a view with an INSTEAD OF INSERT trigger");
+    ViewLoadTarget target;
+    if (fire_triggers && TakenInstead(view)) {
+      // The rows are written to the view itself, in its columns, for its
+      // trigger: as sent, with no identity or default of a table.
+      target.view_columns = ViewColumns(view);
+      target.table = view;
+      target.table.columns = target.view_columns;
+      for (Column& column : target.table.columns) {
+        column.type.identity = false;
+        target.written.push_back(column.name);
+      }
+      target.table.column_defaults.assign(target.table.columns.size(), "");
+      target.table.computed_columns.clear();
+      target.instead = true;
+      return target;
+    }
     std::vector<std::string> loaded = columns;
     if (loaded.empty()) {
       for (const Column& column : view.columns) loaded.push_back(column.name);
     }
     changed_columns_ = &loaded;
     loading_ = true;
+    load_fires_triggers_ = fire_triggers;
     ViewTarget through = UpdatableView(view);
     changed_columns_ = nullptr;
     loading_ = false;
-    ViewLoadTarget target;
     target.view_columns = ViewColumns(view);
     target.written = std::move(through.written);
     target.check = ViewConditions(through, "NEW", false);
@@ -822,18 +838,18 @@ class Binder {
     Refuse("change through a view of several tables");
   }
 
-  // The table a load through the outermost view `view` writes when the
-  // view's query `block` reads several tables: the one the loaded columns
-  // all come from (4405 when they come from more than one), with, per view
-  // column, the column of that table it writes (nullopt for the other
-  // tables' columns and derived ones). A load through such a view made WITH
-  // CHECK OPTION would have to meet the join's condition: not done here.
+  // The table a load through `view` writes when the view's query `block`
+  // reads several tables: the one the loaded columns (`loaded`, by the
+  // view's names) all come from (4405 when they come from more than one),
+  // with, per view column, the column of that table it writes (nullopt for
+  // the other tables' columns and derived ones).
   struct JoinedSource {
     const parse::TableSource* source = nullptr;
     std::vector<std::optional<std::string>> item_source;
     std::vector<const parse::Expr*> item_expr;
   };
-  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block) {
+  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block,
+                                const std::vector<std::string>& loaded_columns) {
     std::vector<const parse::TableSource*> sources;
     std::function<void(const parse::TableSource&)> flatten = [&](const parse::TableSource& from) {
       if (from.kind == parse::TableSource::Kind::kJoin) {
@@ -895,14 +911,13 @@ class Binder {
     }
     if (item_table.size() != view.columns.size()) Refuse("view changed its width");
     std::optional<size_t> loaded;
-    for (const std::string& name : *changed_columns_) {
+    for (const std::string& name : loaded_columns) {
       for (size_t k = 0; k < view.columns.size(); ++k) {
         if (!EqualsIgnoreCase(view.columns[k].name, name) || !item_table[k]) continue;
         if (loaded && *loaded != *item_table[k]) throw MakeError(4405, {view.name});
         loaded = item_table[k];
       }
     }
-    if (view.check_option) Refuse("a bulk copy into a view of several tables made WITH CHECK OPTION");
     JoinedSource joined;
     joined.source = sources[loaded.value_or(0)];
     for (size_t k = 0; k < item_table.size(); ++k) {
@@ -923,6 +938,11 @@ class Binder {
     target.view_name = view.name;
     for (const Column& column : view.columns) target.view_columns.push_back(column.name);
     TableShape current = view;
+    // A load's columns by the names of `current`, and whether a view so far
+    // was made WITH CHECK OPTION (which holds for the views under it too).
+    std::vector<std::string> loaded;
+    if (loading_) loaded = *changed_columns_;
+    bool checked = false;
     for (int depth = 0;; ++depth) {
       if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
       const parse::Query& query = *current.view_query;
@@ -938,9 +958,12 @@ class Binder {
       if (block.distinct || !block.group_by.empty() || block.having || aggregated)
         throw MakeError(4403, {current.name});
       std::optional<JoinedSource> joined;
+      checked = checked || current.check_option;
       if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable) {
-        if (!loading_ || depth != 0) RefuseSeveralTables(current.name, block, depth == 0);
-        joined = LoadedJoinSource(current, block);
+        if (!loading_) RefuseSeveralTables(current.name, block, depth == 0);
+        // The row would have to meet the join's condition: not done here.
+        if (checked) Refuse("a bulk copy through a view of several tables under a CHECK OPTION");
+        joined = LoadedJoinSource(current, block, loaded);
       }
       if (block.top) Refuse("change through a view with TOP");
       const parse::TableSource& from = joined ? *joined->source : *block.from.front();
@@ -984,12 +1007,22 @@ class Binder {
       }
       catalog_.NoteWrittenThrough(current.schema, current.name, source->schema, source->name,
                                   std::move(through));
+      std::vector<std::string> loaded_below;
+      for (const std::string& name : loaded) {
+        for (size_t k = 0; k < level.view_columns.size(); ++k) {
+          if (EqualsIgnoreCase(level.view_columns[k], name) && level.item_source[k])
+            loaded_below.push_back(*level.item_source[k]);
+        }
+      }
+      loaded = std::move(loaded_below);
       target.levels.push_back(std::move(level));
       if (!source->view_query) {
         target.table = std::move(source);
         break;
       }
-      if (TakenInstead(*source)) Refuse("change through a view over a view with a trigger");
+      // A load that fires no triggers passes a view's INSTEAD OF trigger by.
+      if ((!loading_ || load_fires_triggers_) && TakenInstead(*source))
+        Refuse("change through a view over a view with a trigger");
       current = std::move(*source);
     }
     // Each level's source columns by their names in the table, innermost first.
@@ -3917,6 +3950,7 @@ class Binder {
   // A bulk copy's target is being bound: a view of several tables loads the
   // one its loaded columns come from.
   bool loading_ = false;
+  bool load_fires_triggers_ = false;  // that load's FIRE_TRIGGERS
   // The select block being bound, and the one whose INTO lets its select
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
@@ -3987,9 +4021,9 @@ BoundInsert BindInsert(const parse::InsertStatement& insert, Catalog& catalog,
 }
 
 ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
-                            Catalog& catalog) {
+                            bool fire_triggers, Catalog& catalog) {
   Binder binder(catalog);
-  return binder.ViewLoad(view, columns);
+  return binder.ViewLoad(view, columns, fire_triggers);
 }
 
 BoundChange BindUpdate(const parse::UpdateStatement& update, Catalog& catalog,

@@ -21,18 +21,24 @@ struct ViewLoadTarget {
   // What a view made WITH CHECK OPTION (or one over a view so made) asks of
   // each loaded row, over NEW; null when nothing is asked.
   std::unique_ptr<BoundExpr> check;
+  // The rows go to the view's INSTEAD OF INSERT trigger: `table` is then
+  // the view itself, its columns the view's (none an identity, none with
+  // a default).
+  bool instead = false;
 };
 
-// Resolves `view` (a view without an INSTEAD OF INSERT trigger), loaded in
-// `columns` (empty: all of its columns), to its table through nested views
-// too, noting each level written through with the catalog
-// (Catalog::NoteWrittenThrough). A view over a join loads the one table the
-// loaded columns come from. Throws SqlError 4405 when they come from more
-// than one, 4403 for an aggregating view; NotBound (binder.h) for a view
-// this engine cannot load through: UNION, TOP, another database's table,
-// an INSTEAD OF INSERT trigger, a join made WITH CHECK OPTION or nested
-// under another view. Defined in binder.cpp.
+// Resolves `view`, loaded in `columns` (empty: all of its columns), to its
+// table through nested views too, noting each level written through with
+// the catalog (Catalog::NoteWrittenThrough). With `fire_triggers` a view
+// with an INSTEAD OF INSERT trigger takes the rows itself (`instead`);
+// without, no trigger fires and the rows go through it as through any view.
+// A view over a join loads the one table the loaded columns come from.
+// Throws SqlError 4405 when they come from more than one, 4403 for an
+// aggregating view; NotBound (binder.h) for a view this engine cannot load
+// through: UNION, TOP, another database's table, an INSTEAD OF INSERT
+// trigger of a view under the loaded one (with `fire_triggers`), a join
+// under a CHECK OPTION (its own or an outer view's). Defined in binder.cpp.
 ViewLoadTarget BindViewLoad(const TableShape& view, const std::vector<std::string>& columns,
-                            Catalog& catalog);
+                            bool fire_triggers, Catalog& catalog);
 
 }  // namespace sqlengine::tsql::bind
