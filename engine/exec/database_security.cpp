@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/table_constraints.h"
@@ -323,6 +324,12 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
       security.procedures.insert(name);
       security.objects.insert(std::move(name));
     }
+  }
+  if (TableExists(db, schema, catalog::kObjectsTable)) {
+    auto functions = catalog::Prepare(db, "SELECT name FROM " + Table(schema, catalog::kObjectsTable) +
+                                              " WHERE xtype IN ('FN', 'IF', 'TF')");
+    while (sqlite3_step(functions.get()) == SQLITE_ROW)
+      security.functions.insert(tsql::ToLower(catalog::ColumnText(functions.get(), 0)));
   }
   return security;
 }
