@@ -9,7 +9,9 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_connection.h"
 #include "engine/exec/session_rights.h"
+#include "engine/exec/statement_authorizer.h"
 #include "engine/exec/triggers.h"
 #include "engine/tsql/constraint_change_syntax.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -236,7 +238,17 @@ void RequireReferencesRight(Session& session,
     const DatabaseRights& in_parent = rights.In(database, schema);
     if (in_parent.InRole("db_ddladmin")) return;
     std::vector<std::string> columns = constraint.references->columns;
-    if (columns.empty()) columns.emplace_back();  // the parent's key: the whole table
+    if (columns.empty()) {
+      // The parent's primary key; the whole table when it has none.
+      StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+      sqlite3* db = session.Connection().Handle();
+      auto key = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?1, ?2) WHERE pk > 0");
+      sqlite3_bind_text(key.get(), 1, parent.Last().c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(key.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(key.get()) == SQLITE_ROW)
+        columns.push_back(catalog::ColumnText(key.get(), 0));
+      if (columns.empty()) columns.emplace_back();
+    }
     for (const std::string& column : columns) {
       std::optional<SqlError> refused = in_parent.Check(parent.Last(), Access::kReferences, column);
       if (refused && refused->message().number == 916)
