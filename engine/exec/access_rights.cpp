@@ -131,8 +131,7 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
     case Access::kAlter:
     case Access::kDrop:
       if (InRole("db_ddladmin")) return std::nullopt;
-      return MakeError(3704,
-                       {security_.views.count(tsql::ToLower(object)) ? "view" : "table", object});
+      return MakeError(3704, {ObjectKind(object), object});
     default:
       break;
   }
@@ -155,6 +154,14 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
     return MakeError(230, {action, column, object, database_, owner});
   }
   return MakeError(229, {action, object, database_, owner});
+}
+
+std::string_view DatabaseRights::ObjectKind(std::string_view object) const {
+  std::string lower = tsql::ToLower(object);
+  if (security_.views.count(lower)) return "view";
+  if (security_.functions.count(lower)) return "function";
+  if (security_.procedures.count(lower)) return "procedure";
+  return "table";
 }
 
 bool DatabaseRights::CanGrant(std::string_view object, Access access) const {

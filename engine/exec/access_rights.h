@@ -54,6 +54,8 @@ class DatabaseRights {
   bool CanGrant(std::string_view object, Access access) const;
 
  private:
+  // The word 3704 names `object` by: "table", "view", "procedure", "function".
+  std::string_view ObjectKind(std::string_view object) const;
   // 'D', 'G' / 'W' from the rows for the user's principals; 0 for none.
   char Strongest(std::string_view object, std::string_view action) const;
   // The same over the column rows of `object`: of `column`, or of any column when empty.

@@ -228,6 +228,14 @@ void BackupDatabase(Session& session, TokenCursor& cursor, ResultSink& sink) {
   if (!hold.Held()) throw MakeError(911, {name});
   std::filesystem::path path = BackupPath(session, device);
   std::filesystem::path data_file = engine.DataFileOf(*entry);
+  // SQL Server cannot open a file it holds open as a backup device; here a
+  // backup must not overwrite a file the instance lives on either.
+  if (IsInstanceFile(engine, path)) {
+    engine.EngineLog().Info("backup of " + entry->name + " to " + path.string() +
+                            " refused: the instance uses that file");
+    sink.Message(FormatMessage(3201, {path.string()}));
+    throw MakeError(3013, {"BACKUP DATABASE"});
+  }
   ScratchFile image(ScratchBeside(path, "image"));
   catalog::BackupSetHeader header;
   header.database_name = entry->name;

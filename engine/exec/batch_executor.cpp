@@ -870,12 +870,6 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       Done();
       return Flow::kNext;
     case StatementKind::kDropProcedure:
-      for (size_t k = 2; k < statement.tokens.size(); ++k) {
-        if (!statement.tokens[k].IsName()) continue;
-        tsql::DottedName name = tsql::ReadDottedName(statement.tokens, k);
-        session_.Rights().Require(name.Last(), Access::kDrop);
-        k = name.end;
-      }
       DropProcedures(session_, statement);
       Done();
       return Flow::kNext;
@@ -1080,7 +1074,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     // The engine rewrites the table itself here, past the authorizer.
     tsql::TableReference table = tsql::TableOf(statement);
     if (IsInternalName(table.name)) throw MakeError(208, {table.name});
-    if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
+    session_.Rights().RequireIn(table.database, table.name, Access::kAlter);
     SessionCatalog catalog(session_);
     if (alters_column) {
       // It makes the column's normalising triggers again.
@@ -1187,7 +1181,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       // The engine writes the definition itself, past the authorizer.
       tsql::TableReference table = tsql::TableOf(statement);
       if (IsInternalName(table.name)) throw MakeError(208, {table.name});
-      if (table.database.empty()) session_.Rights().Require(table.name, Access::kAlter);
+      session_.Rights().RequireIn(table.database, table.name, Access::kAlter);
       StatementAuthorizer::EngineScope engine_sql(connection.Authorizer());
       AppendColumns(db, appended.schema, appended.table, appended.elements);
     }
@@ -1582,6 +1576,7 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
 
 void BatchExecutor::RequireDefinitionRight(const std::string& database, const std::string& object,
                                            Access access) {
+  if (access == Access::kAlter) return session_.Rights().RequireIn(database, object, access);
   if (database.empty() || tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) {
     session_.Rights().Require(object, access);
     return;
@@ -1590,10 +1585,7 @@ void BatchExecutor::RequireDefinitionRight(const std::string& database, const st
   if (session_.IsSysadmin()) return;
   std::optional<catalog::DatabaseEntry> entry = session_.Engine().FindDatabase(database);
   if (!entry) throw MakeError(911, {database});
-  if (access != Access::kAlter) return session_.Rights().RequireStatementRight(*entry, access);
-  std::string schema = session_.Connection().SchemaFor(database);
-  if (std::optional<SqlError> refused = session_.Rights().In(entry->name, schema).Check(object, access))
-    throw *refused;
+  session_.Rights().RequireStatementRight(*entry, access);
 }
 
 void BatchExecutor::GrantToCreator(const std::string& object,

@@ -175,7 +175,7 @@ std::string SysObjects(const CatalogTarget& t) {
 
 // syscomments: one row per procedure, function, trigger and view holding its
 // whole CREATE text as written (SQL Server cuts it into rows of 4000
-// characters); the text of one made WITH ENCRYPTION is NULL.
+// characters); the text of one made WITH ENCRYPTION is NULL, for every reader.
 std::string SysComments(const CatalogTarget& t) {
   std::string schema = tsql::QuoteSqliteName(t.schema);
   std::string objects = schema + "." + catalog::kObjectsTable;
@@ -196,7 +196,8 @@ std::string SysComments(const CatalogTarget& t) {
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." + catalog::kProceduresTable +
+    rows += "SELECT " + columns("1", "sqlengine_encrypted(c.definition)") + " FROM " + schema +
+            "." + catalog::kProceduresTable +
             " c JOIN " + objects + " o ON o.name = c.name AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
   }
   if (t.has_triggers) {
@@ -206,7 +207,7 @@ std::string SysComments(const CatalogTarget& t) {
   }
   // Views, numbered as sysobjects numbers them.
   rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
-          columns("0", "0", "o.definition") + " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
+          columns("0", "sqlengine_encrypted(o.definition)", "o.definition") + " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
           "sqlengine_view_text(m.sql) AS definition FROM " + schema + ".sqlite_master m LEFT JOIN " +
           objects + " v ON v.name = m.name AND v.xtype = 'V' WHERE m.type = 'view' AND m.name " +
           "NOT LIKE 'sqlengine\\_%' ESCAPE '\\') o";

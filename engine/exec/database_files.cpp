@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "engine/catalog/data_file.h"
+#include "engine/catalog/log_name_vfs.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
 #include "engine/exec/engine_impl.h"
@@ -39,6 +40,55 @@ std::optional<catalog::DatabaseEntry> DatabaseUsingFile(EngineImpl& engine,
     }
   }
   return std::nullopt;
+}
+
+bool IsInstanceFile(EngineImpl& engine, const std::filesystem::path& file) {
+  namespace fs = std::filesystem;
+  auto resolved = [](const fs::path& path) {
+    std::error_code failed;
+    fs::path canonical = fs::weakly_canonical(path, failed);
+    return failed ? path.lexically_normal() : canonical;
+  };
+  fs::path target = resolved(file);
+  auto is = [&](const fs::path& other) {
+    std::error_code ignored;
+    return resolved(other) == target || fs::equivalent(other, file, ignored);
+  };
+  const fs::path& root = engine.Layout().Root();
+  std::error_code ignored;
+  for (const fs::directory_entry& entry : fs::directory_iterator(root, ignored)) {
+    if (!entry.is_directory(ignored) && is(entry.path())) return true;
+  }
+  for (const char* folder : {"log", "tls"}) {
+    fs::path held = resolved(root / folder);
+    fs::path inside = target.lexically_relative(held);
+    if (!inside.empty() && *inside.begin() != ".." && *inside.begin() != ".") return true;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(held, ignored)) {
+      if (!entry.is_directory(ignored) && is(entry.path())) return true;
+    }
+  }
+  // The data folder's data and log files, whether registered or not (a
+  // backup may still go there under a name of its own).
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(engine.Layout().DataFolder(), ignored)) {
+    std::string name = entry.path().filename().string();
+    bool database_file = name.ends_with(".mdf") || name.ends_with(".ldf") ||
+                         name.find(".mdf-") != std::string::npos ||
+                         name.find(".ldf-") != std::string::npos;
+    if (database_file && is(entry.path())) return true;
+  }
+  for (const catalog::DatabaseEntry& entry : engine.Catalog().Databases()) {
+    fs::path data = engine.DataFileOf(entry);
+    for (const fs::path& used : {data, catalog::LogFileFor(data)}) {
+      if (is(used)) return true;
+      for (const char* companion : {"-wal", "-shm", "-journal"}) {
+        fs::path beside = used;
+        beside += companion;
+        if (is(beside)) return true;
+      }
+    }
+  }
+  return false;
 }
 
 namespace {

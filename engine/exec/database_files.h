@@ -33,6 +33,13 @@ std::string CatalogFileName(const EngineImpl& engine, const std::filesystem::pat
 std::optional<catalog::DatabaseEntry> DatabaseUsingFile(EngineImpl& engine,
                                                         const std::filesystem::path& data_file);
 
+// Whether writing `file` would overwrite one the instance lives on: a
+// registered database's data or log file (or SQLite's companions of them),
+// a data or log file in the data folder, anything in the log or TLS folders,
+// or a file directly in the home (the lock and port files). Symbolic and hard
+// links to them count.
+bool IsInstanceFile(EngineImpl& engine, const std::filesystem::path& file);
+
 // Checks that `data_file` is a data file of ours (SQLite, 8 KB pages, the
 // engine's bookkeeping table, passing a quick check), changing nothing in
 // it. Throws std::runtime_error saying what is wrong.

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/table_constraints.h"
@@ -324,6 +325,12 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
       security.objects.insert(std::move(name));
     }
   }
+  if (TableExists(db, schema, catalog::kObjectsTable)) {
+    auto functions = catalog::Prepare(db, "SELECT name FROM " + Table(schema, catalog::kObjectsTable) +
+                                              " WHERE xtype IN ('FN', 'IF', 'TF')");
+    while (sqlite3_step(functions.get()) == SQLITE_ROW)
+      security.functions.insert(tsql::ToLower(catalog::ColumnText(functions.get(), 0)));
+  }
   return security;
 }
 
@@ -331,14 +338,15 @@ int AddPrincipal(sqlite3* db, const std::string& schema, std::string_view databa
                  std::string_view name, const Bytes& sid, bool is_role, int uid) {
   EnsureTables(db, schema, database);
   // Users from 5 up, roles from 16400 up, as SQL Server numbers them.
+  // A given uid (guest's) is one row; the next free one is max()'s single row.
   std::string range = is_role ? "uid >= 16400" : "uid >= 5 AND uid < 16384";
-  std::string next = uid >= 0
-                         ? std::to_string(uid)
-                         : std::string("coalesce(max(uid) + 1, ") + (is_role ? "16400" : "5") + ")";
+  std::string row = uid >= 0 ? std::to_string(uid) + ", ?, ?, ?"
+                             : std::string("coalesce(max(uid) + 1, ") +
+                                   (is_role ? "16400" : "5") + "), ?, ?, ? FROM " +
+                                   Table(schema, kPrincipalsTable) + " WHERE " + range;
   auto insert = catalog::Prepare(db, "INSERT INTO " + Table(schema, kPrincipalsTable) +
-                                         " (uid, name, sid, is_role) SELECT " + next +
-                                         ", ?, ?, ? FROM " + Table(schema, kPrincipalsTable) +
-                                         " WHERE " + range + " RETURNING uid");
+                                         " (uid, name, sid, is_role) SELECT " + row +
+                                         " RETURNING uid");
   sqlite3_bind_text(insert.get(), 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   if (sid.empty()) {
     sqlite3_bind_null(insert.get(), 2);

@@ -67,7 +67,8 @@ struct DatabaseSecurity {
   std::vector<PermissionRow> column_permissions;  // SELECT / UPDATE / REFERENCES of one column
   std::set<std::string> views;       // lower-case names
   std::set<std::string> objects;     // lower-case tables, views and procedures
-  std::set<std::string> procedures;  // lower-case
+  std::set<std::string> procedures;  // lower-case, user functions included
+  std::set<std::string> functions;   // lower-case
   // Objects a user other than dbo made: lower-case name -> owner's uid.
   std::map<std::string, int> owners;
   // lower-case table -> the user functions its constraints call (an empty

@@ -13,6 +13,7 @@
 #include "engine/exec/front_end_view.h"
 #include "engine/exec/session.h"
 #include "engine/exec/triggers.h"
+#include "engine/tsql/definition_text.h"
 #include "engine/tsql/dotted_name.h"
 
 namespace sqlengine::exec {
@@ -48,7 +49,9 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     if (std::optional<std::string> stored = Lookup(db, sql, name)) {
       std::string text_sql =
           std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
-      return ObjectText{*stored, Lookup(db, text_sql, *stored), Access::kExecute, *stored};
+      std::optional<std::string> text = Lookup(db, text_sql, *stored);
+      return ObjectText{*stored, text, Access::kExecute, *stored,
+                        text && tsql::WrittenWithEncryption(*text)};
     }
   }
   if (HasTriggers(db, "main")) {
@@ -80,11 +83,9 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   bool view = catalog::ColumnText(query.get(), 1) == "view";
   std::string found = catalog::ColumnText(query.get(), 0);
-  return ObjectText{
-      found,
-      view ? std::optional<std::string>(ViewTextAsWritten(catalog::ColumnText(query.get(), 2)))
-           : std::nullopt,
-      Access::kSelect, found};
+  std::optional<std::string> text;
+  if (view) text = ViewTextAsWritten(catalog::ColumnText(query.get(), 2));
+  return ObjectText{found, text, Access::kSelect, found, text && tsql::WrittenWithEncryption(*text)};
 }
 
 }  // namespace

@@ -9,8 +9,11 @@
 #include "engine/exec/constraint_changes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/session.h"
+#include "engine/exec/session_connection.h"
 #include "engine/exec/session_rights.h"
+#include "engine/exec/statement_authorizer.h"
 #include "engine/exec/triggers.h"
+#include "engine/tsql/constraint_change_syntax.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/table_element_syntax.h"
 
@@ -216,6 +219,52 @@ void CheckReferences(Session& session, const std::string& child,
   }
 }
 
+// A FOREIGN KEY takes REFERENCES on its parent table (on each column it
+// names) as its creator's own right, else 229 / 230: without it, a user
+// could bind another's table to his own and learn its keys from his
+// inserts. The parent's owner holds it; so do dbo, db_owner and db_ddladmin.
+void RequireReferencesRight(Session& session,
+                            const std::vector<tsql::TableElementSyntax>& elements) {
+  auto require = [&](const tsql::ConstraintSyntax& constraint) {
+    if (!constraint.references) return;
+    const tsql::DottedName& parent = constraint.references->table;
+    if (parent.parts.empty() || parent.Last().starts_with("#")) return;
+    SessionRights& rights = session.Rights();
+    if (rights.IsSysadmin()) return;
+    std::string database =
+        parent.Database().empty() ? session.CurrentDatabase() : parent.Database();
+    std::string schema = session.Connection().SchemaOf(parent.Database());
+    if (schema.empty() || schema == "temp") return;
+    const DatabaseRights& in_parent = rights.In(database, schema);
+    if (in_parent.InRole("db_ddladmin")) return;
+    std::vector<std::string> columns = constraint.references->columns;
+    if (columns.empty()) {
+      // The parent's primary key; the whole table when it has none.
+      StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+      sqlite3* db = session.Connection().Handle();
+      auto key = catalog::Prepare(db, "SELECT name FROM pragma_table_info(?1, ?2) WHERE pk > 0");
+      sqlite3_bind_text(key.get(), 1, parent.Last().c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(key.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(key.get()) == SQLITE_ROW)
+        columns.push_back(catalog::ColumnText(key.get(), 0));
+      if (columns.empty()) columns.emplace_back();
+    }
+    for (const std::string& column : columns) {
+      std::optional<SqlError> refused = in_parent.Check(parent.Last(), Access::kReferences, column);
+      if (refused && refused->message().number == 916)
+        throw MakeError(916, {session.Login().name, database});
+      if (refused) throw *refused;
+    }
+  };
+  for (const tsql::TableElementSyntax& element : elements) {
+    if (element.constraint) require(*element.constraint);
+    if (element.column) {
+      for (const tsql::ConstraintSyntax& constraint : element.column->constraints)
+        require(constraint);
+    }
+  }
+}
+
 // DROP TRIGGER [owner.]name and DROP INDEX [[db.]owner.]table.index act on
 // the object their name reaches, as other names do (a trigger is its table
 // owner's): 3701, naming it as written, when the name reaches none. A
@@ -251,11 +300,22 @@ std::optional<int> CheckOwnerPart(Session& session, const tsql::Statement& state
   }
   if (statement.kind == StatementKind::kCreateTable) {
     tsql::CreateTableSyntax create = tsql::ParseCreateTable(statement.tokens);
-    if (!create.name.parts.empty()) CheckReferences(session, create.name.Last(), create.elements);
-  } else if (statement.kind == StatementKind::kAlterTable &&
-             !IsConstraintChange(statement.tokens) && !IsColumnAlteration(statement.tokens)) {
-    if (std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(statement.tokens))
+    if (!create.name.parts.empty()) {
+      CheckReferences(session, create.name.Last(), create.elements);
+      RequireReferencesRight(session, create.elements);
+    }
+  } else if (statement.kind == StatementKind::kAlterTable && IsConstraintChange(statement.tokens)) {
+    std::optional<tsql::ConstraintChange> change = tsql::ReadConstraintChange(statement.tokens);
+    for (const tsql::AddedConstraint& added : change->added) {
+      if (added.kind == "foreign")
+        RequireReferencesRight(session,
+                               tsql::ParseTableElements(statement.tokens, added.begin, added.end));
+    }
+  } else if (statement.kind == StatementKind::kAlterTable && !IsColumnAlteration(statement.tokens)) {
+    if (std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(statement.tokens)) {
       CheckReferences(session, alter->name.Last(), alter->added);
+      RequireReferencesRight(session, alter->added);
+    }
   }
   if (statement.tokens.empty() || !statement.tokens[0].IsWord("create")) return std::nullopt;
   std::optional<tsql::DottedName> defined = DefinedName(statement);

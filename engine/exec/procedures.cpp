@@ -145,6 +145,7 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
     std::string schema = session.Connection().SchemaOf(database);
     std::optional<std::string> text = LoadText(db, schema, procedure);
     if (!text || IsFunctionText(*text)) throw MakeError(3701, {"drop", "procedure", procedure});
+    session.Rights().RequireIn(database, procedure, Access::kDrop);
     for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
       auto remove =
           catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +

@@ -89,20 +89,27 @@ void RevokeAccess(Session& session, const std::string& user) {
   Changed(session);
 }
 
-void ChangeRoleMember(Session& session, const std::string& role, const std::string& member,
-                      bool add) {
-  const DatabaseRights& rights = session.Rights().InCurrent();
-  const DatabaseSecurity& security = rights.Security();
-  const Principal* found_role = security.Find(role);
+// The role `role` names, once the caller may change its members: 15014 for
+// no such role, 15247 without the right. Fixed roles are db_owner's to fill;
+// the others also db_securityadmin's.
+const Principal& ChangeableRole(const DatabaseRights& rights, const std::string& role) {
+  const Principal* found_role = rights.Security().Find(role);
   if (found_role == nullptr || !found_role->is_role || found_role->uid == kPublicUid) {
     throw MakeError(15014, {role});
   }
   bool fixed = found_role->uid >= 16384 && found_role->uid < 16400;
-  // Fixed roles are db_owner's to fill; the others also db_securityadmin's.
   if (fixed ? !(rights.IsDbo() || rights.InRole("db_owner"))
             : !(rights.IsDbo() || rights.InRole("db_owner") || rights.InRole("db_securityadmin"))) {
     throw MakeError(15247);
   }
+  return *found_role;
+}
+
+void ChangeRoleMember(Session& session, const std::string& role, const std::string& member,
+                      bool add) {
+  const DatabaseRights& rights = session.Rights().InCurrent();
+  const DatabaseSecurity& security = rights.Security();
+  const Principal* found_role = &ChangeableRole(rights, role);
   if (tsql::EqualsIgnoreCase(member, "dbo")) throw MakeError(15405, {member});
   const Principal* found_member = security.Find(member);
   if (found_member == nullptr || found_member->uid == kPublicUid) throw MakeError(15410, {member});
@@ -267,6 +274,8 @@ bool RunSecurityProcedure(Session& session, std::string_view name,
     Arguments args(name, given, {"@loginame", "@name_in_db", "@grpname"});
     std::string login = args.Required(0, name, "@loginame");
     std::string user = args[1].value_or(login);
+    // Refused before the user is made, so a refusal changes nothing.
+    if (args[2]) ChangeableRole(session.Rights().InCurrent(), *args[2]);
     GrantAccess(session, login, user);
     if (args[2]) ChangeRoleMember(session, *args[2], user, true);
   } else if (name == "sp_revokedbaccess" || name == "sp_dropuser") {

@@ -119,6 +119,18 @@ void SessionRights::Require(std::string_view object, Access access) {
   throw *refused;
 }
 
+void SessionRights::RequireIn(std::string_view database, std::string_view object,
+                              Access access) {
+  if (database.empty() || tsql::EqualsIgnoreCase(database, connection_.Database()))
+    return Require(object, access);
+  if (IsSysadmin()) return;
+  std::optional<SqlError> refused =
+      In(database, connection_.SchemaFor(database)).Check(object, access);
+  if (!refused) return;
+  if (refused->message().number == 916) throw MakeError(916, {login_.name, std::string(database)});
+  throw *refused;
+}
+
 const DatabaseRights* SessionRights::Find(std::string_view schema) const {
   std::string database = connection_.DatabaseOfSchema(schema);
   if (database.empty()) return nullptr;

@@ -44,6 +44,10 @@ class SessionRights final : public AccessPolicy {
   void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);
   // Throws the error Check gives for the current database.
   void Require(std::string_view object, Access access);
+  // The same for `object` of `database` (empty: the current one), checked by
+  // that database's users and permissions: a three-part name of a DROP or an
+  // ALTER is refused as that database refuses it.
+  void RequireIn(std::string_view database, std::string_view object, Access access);
   // The uid of the owner of `object` in `database`, reachable as `schema`:
   // from the cached state while the security generation stands (every change
   // of an owner moves it), else read again (runs SQL).

@@ -51,6 +51,7 @@
 #include "engine/exec/per_row_variables.h"
 #include "engine/exec/user_functions.h"
 #include "engine/exec/variant_functions.h"
+#include "engine/tsql/definition_text.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
@@ -436,6 +437,13 @@ void Divisor(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// sqlengine_encrypted(text): 1 when a kept definition was made WITH
+// ENCRYPTION, which the catalog then shows no reader; 0 otherwise and for NULL.
+void Encrypted(sqlite3_context* context, int, sqlite3_value** args) {
+  sqlite3_result_int(context, sqlite3_value_type(args[0]) != SQLITE_NULL &&
+                                  tsql::WrittenWithEncryption(SqliteValueText(args[0])));
+}
+
 // round(x, digits [, truncate]) as T-SQL's ROUND: a negative `digits` rounds
 // left of the point, an integer stays an integer, halves round away from
 // zero, and a non-zero `truncate` cuts instead.
@@ -539,6 +547,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_unstored_view", 1, UnstoredViewFunction, false},
     {"sqlengine_column_collation", 5, ColumnCollationFunction, false},
     {"sqlengine_view_text", 1, ViewTextFunction, true},
+    {"sqlengine_encrypted", 1, Encrypted, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_owner_reached", 4, OwnerReached, true},

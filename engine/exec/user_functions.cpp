@@ -354,6 +354,7 @@ void DropFunctions(Session& session, const tsql::Statement& statement) {
     const std::string& function = name.Last();
     if (!LoadFunctionText(db, schema, function))
       throw MakeError(3701, {"drop", "function", function});
+    session.Rights().RequireIn(name.Database(), function, Access::kDrop);
     auto remove = catalog::Prepare(db, "DELETE FROM " + Table(schema, catalog::kProceduresTable) +
                                            " WHERE name = ? COLLATE NOCASE");
     Bind(remove.get(), 1, function);

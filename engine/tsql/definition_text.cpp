@@ -38,4 +38,24 @@ std::string DefinitionText(std::string_view source, const Tokens& statement) {
   return std::string(source.substr(begin, end - begin));
 }
 
+bool WrittenWithEncryption(std::string_view written) {
+  Tokens tokens;
+  try {
+    tokens = Lex(written);
+  } catch (const std::exception&) {
+    return false;
+  }
+  int depth = 0;
+  bool options = false;  // after a WITH at the top level
+  for (const Token& token : tokens) {
+    if (token.IsSymbol("(")) ++depth;
+    if (token.IsSymbol(")")) --depth;
+    if (depth != 0) continue;
+    if (token.IsWord("as")) return false;
+    if (token.IsWord("with")) options = true;
+    if (options && token.IsWord("encryption")) return true;
+  }
+  return false;
+}
+
 }  // namespace sqlengine::tsql

@@ -18,4 +18,9 @@ namespace sqlengine::tsql {
 // is rebuilt from the tokens (TokensText).
 std::string DefinitionText(std::string_view source, const Tokens& statement);
 
+// Whether a procedure's, function's or view's kept text was made WITH
+// ENCRYPTION: the word stands among its options, before the AS that starts
+// its body (outside parentheses). False for a text that does not lex.
+bool WrittenWithEncryption(std::string_view written);
+
 }  // namespace sqlengine::tsql
