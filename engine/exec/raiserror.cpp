@@ -175,6 +175,10 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Value& what = old_number ? *old_number : values[0];
   const auto* format = std::get_if<std::string>(&values[0]);
   if (const auto* number = std::get_if<std::int64_t>(&what)) {
+    // Numbers below 13000 belong to the server's own messages, and 50000 to
+    // a text raised without a number.
+    if (*number < 13000 || *number == 50000 || *number > 2147483647)
+      throw MakeError(2732, {std::to_string(*number), "13000", "2147483647"});
     message.number = static_cast<std::int32_t>(*number);
   } else {
     message.number = 50000;
