@@ -131,6 +131,7 @@ constexpr MessageTemplate kMessages[] = {
      "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
     {402, 16, "The data types %ls and %ls are incompatible in the %ls operator."},
+    {409, 16, "The %ls operation cannot take a %ls data type as an argument."},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
     {446, 16, "Cannot resolve collation conflict for %ls operation."},

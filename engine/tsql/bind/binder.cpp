@@ -2374,6 +2374,8 @@ class Binder {
     if (expr.op == "+" && IsNumeric(operand->type.type)) return operand;
     bool integer = ClassOf(operand->type.type) == TypeClass::kInteger;
     // ~ takes every integer type, bit included; minus no bit.
+    if (expr.op == "-" && operand->type.type == SqlType::kBit)
+      throw MakeError(8117, {"bit", "minus"});
     if (!IsNumeric(operand->type.type) || (expr.op == "-" && operand->type.type == SqlType::kBit) ||
         (expr.op == "~" && !integer) || expr.op == "+") {
       Refuse("unary operand");
@@ -2507,6 +2509,17 @@ class Binder {
         }
       }
       type = ArithmeticType(op, left->type, right->type);
+    }
+    // bit takes part in arithmetic only beside a wider type.
+    if (!type && !bitwise && left->type.type == SqlType::kBit && right->type.type == SqlType::kBit)
+      throw MakeError(8117, {"bit", std::string(OperatorName(op))});
+    // Dates are added to and subtracted from, never multiplied or divided.
+    if (!type && (op == '*' || op == '/' || op == '%')) {
+      for (const Bound* operand : {&left, &right}) {
+        if (ClassOf((*operand)->type.type) == TypeClass::kDateTime)
+          throw MakeError(8117, {std::string(NameOf((*operand)->type.type)),
+                                 std::string(OperatorName(op))});
+      }
     }
     if (!type) Refuse("operands");
     // Exact values take their remainder in the engine's decimal arithmetic.
@@ -3600,7 +3613,9 @@ class Binder {
         // The greatest timestamp is a binary(8) value, not a row's version.
         type.row_version = false;
       } else {
-        if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
+        if (of.type == SqlType::kSqlVariant) Refuse("SUM / AVG of this type");
+        if (!IsNumeric(of.type) || of.type == SqlType::kBit)
+          throw MakeError(409, {"sum or average aggregate", std::string(NameOf(of.type))});
         if (type_class == TypeClass::kInteger) {
           type = ColumnType{of.type == SqlType::kBigInt ? SqlType::kBigInt : SqlType::kInt};
         } else if (of.type == SqlType::kDecimal) {
