@@ -2186,6 +2186,40 @@ class CalledScope {
   std::int64_t caller_module_;
 };
 
+// What SET changes inside a procedure or a dynamic SQL text (SET NOCOUNT ON,
+// ROWCOUNT, XACT_ABORT, DATEFIRST, the isolation level ...) goes back to the
+// caller's when it ends, as in SQL Server.
+class SetOptionsScope {
+ public:
+  explicit SetOptionsScope(Session& session)
+      : session_(session),
+        options_(session.Options()),
+        no_count_(session.NoCount()),
+        row_count_limit_(session.RowCountLimit()),
+        text_size_(session.TextSize()),
+        dates_(session.Dates()),
+        isolation_(session.Isolation()) {}
+  ~SetOptionsScope() {
+    session_.Options() = options_;
+    session_.NoCount() = no_count_;
+    session_.RowCountLimit() = row_count_limit_;
+    session_.TextSize() = text_size_;
+    session_.Dates() = dates_;
+    session_.Isolation() = isolation_;
+  }
+  SetOptionsScope(const SetOptionsScope&) = delete;
+  SetOptionsScope& operator=(const SetOptionsScope&) = delete;
+
+ private:
+  Session& session_;
+  SessionOptions options_;
+  bool no_count_;
+  std::int64_t row_count_limit_;
+  std::int64_t text_size_;
+  DateSettings dates_;
+  IsolationLevel isolation_;
+};
+
 // The object id of a user function, for @@PROCID inside its body.
 std::int64_t FunctionObjectId(Session& session, const tsql::FunctionDefinition& definition) {
   SessionConnection& connection = session.Connection();
@@ -2252,6 +2286,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.after_rollback_ = after_rollback_;
   inner.caller_ = this;
   {
+    SetOptionsScope set_options(session_);
     CalledScope called(session_, scope, definition.object_id);
     try {
       // A body whose check rests on its text passed it once for good.

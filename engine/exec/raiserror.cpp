@@ -186,7 +186,9 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const auto* severity = std::get_if<std::int64_t>(&values[1]);
   const auto* state = std::get_if<std::int64_t>(&values[2]);
   message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
-  message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
+  // A negative state is taken as 1.
+  message.state =
+      state ? (*state < 0 ? 1 : static_cast<int>(std::min<std::int64_t>(*state, 127))) : 1;
   // Severities 19 to 25 need WITH LOG, and only a sysadmin may use them.
   if (message.severity > 18 && (!logged || !session_.IsSysadmin())) throw MakeError(2754, {"18"});
   std::string text = format ? *format : NumberedMessageText(message.number);
