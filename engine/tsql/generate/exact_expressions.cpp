@@ -274,6 +274,7 @@ std::optional<std::string> Arithmetic(const BoundExpr& e, ExprWriter& writer) {
           : left + " " + e.op + " " + right;
   // A real result is held in single precision, as in the plain generator.
   if (e.type.type == SqlType::kReal) return "sqlengine_real(" + result + ")";
+  if (e.type.type == SqlType::kFloat) return "sqlengine_float(" + result + ")";
   return "(" + result + ")";
 }
 
