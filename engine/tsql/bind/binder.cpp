@@ -1394,6 +1394,13 @@ class Binder {
     }
     std::vector<Column> result;
     for (const parse::SelectItem& item : block.items) {
+      if (item.star && &block == exists_block_) {
+        Bound one = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+        one->sql = "1";
+        result.push_back(Column{"", one->type});
+        bound.items.push_back(std::move(one));
+        continue;
+      }
       if (item.star) {
         ExpandStar(item, scope, bound, result);
         continue;
@@ -2215,7 +2222,13 @@ class Binder {
       }
       case ExprKind::kExists: {
         Bound node = Make(BoundKind::kExists, ColumnType{SqlType::kBit});
+        const parse::SelectBlock* first =
+            expr.query->terms.size() == 1 ? expr.query->terms.front().get() : nullptr;
+        const bool star = first != nullptr && first->items.size() == 1 &&
+                          first->items.front().star && !first->from.empty();
+        const parse::SelectBlock* outer = std::exchange(exists_block_, star ? first : nullptr);
         node->query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
+        exists_block_ = outer;
         return node;
       }
       case ExprKind::kCase:
@@ -3936,6 +3949,9 @@ class Binder {
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
   const parse::SelectBlock* identity_block_ = nullptr;
+  // The block of an EXISTS (SELECT * ...): its * stands for a constant, so
+  // a grouped subquery may select it.
+  const parse::SelectBlock* exists_block_ = nullptr;
   int view_depth_ = 0;
   // While positive, an unknown column is NotBound rather than 207.
   int name_errors_held_ = 0;
