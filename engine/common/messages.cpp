@@ -115,6 +115,9 @@ constexpr MessageTemplate kMessages[] = {
      "Cannot insert a non-null value into a timestamp column. Use INSERT with a column list or "
      "with a default of NULL for the timestamp column."},
     {281, 16, "%d is not a valid style number when converting from %ls to a character string."},
+    {282, 10,
+     "The '%.*ls' procedure attempted to return a status of NULL, which is not allowed. A status "
+     "of 0 will be returned instead."},
     {293, 16, "Cannot convert char value to smallmoney. The char value has incorrect syntax."},
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
@@ -128,6 +131,7 @@ constexpr MessageTemplate kMessages[] = {
      "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
     {402, 16, "The data types %ls and %ls are incompatible in the %ls operator."},
+    {409, 16, "The %ls operation cannot take a %ls data type as an argument."},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
     {446, 16, "Cannot resolve collation conflict for %ls operation."},
@@ -249,6 +253,9 @@ constexpr MessageTemplate kMessages[] = {
      "specified more than once."},
     {2714, 16, "There is already an object named '%.*ls' in the database."},
     {2715, 16, "Column or parameter #%d: Cannot find data type %.*ls."},
+    {2732, 16,
+     "Error number %ld is invalid. The number must be from %ld through %ld and it cannot be "
+     "50000."},
     {2738, 16,
      "A table can only have one timestamp column. Because table '%.*ls' already has one, the "
      "column '%.*ls' cannot be added."},

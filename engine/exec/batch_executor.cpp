@@ -551,8 +551,10 @@ void BatchExecutor::ReportError(const SqlError& error) {
   if (message.procedure.empty()) message.procedure = procedure_;
   sink_.Message(message);
   int number = error.message().number;
-  if (number == 2627 || number == 2601 || number == 515 || number == 547 || number == 1505 ||
-      number == 8152) {
+  // Under XACT_ABORT the error ends the batch, not the statement: no 3621.
+  const bool ends_batch = session_.Options().xact_abort && error.message().severity > 10;
+  if (!ends_batch && (number == 2627 || number == 2601 || number == 515 || number == 547 ||
+                      number == 1505 || number == 8152)) {
     ServerMessage terminated = FormatMessage(3621);
     terminated.line = error.message().line;
     terminated.procedure = message.procedure;
@@ -885,7 +887,16 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
         Value status = ConvertForType(
             Evaluate(Slice(statement.tokens, 1, statement.tokens.size()), statement.line),
             ColumnType{SqlType::kInt});
-        return_status_ = IsNull(status) ? 0 : static_cast<int>(std::get<std::int64_t>(status));
+        if (IsNull(status)) {
+          // A NULL status is sent back as 0, with a warning naming the procedure.
+          ServerMessage warning = FormatMessage(282, {procedure_});
+          warning.line = statement.line;
+          warning.procedure = procedure_;
+          sink_.Message(warning);
+          return_status_ = 0;
+        } else {
+          return_status_ = static_cast<int>(std::get<std::int64_t>(status));
+        }
       }
       return Flow::kReturn;
     case StatementKind::kBreak:
@@ -1638,12 +1649,17 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   select.tokens.push_back(tsql::WordToken("SELECT", line));
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
   tsql::SqliteText text = *FrontEndSelect(select, session_);
+  // A char(n) value keeps its blanks (SET @v = (SELECT c FROM t)); the
+  // rows hold it without them.
+  std::optional<ColumnType> padded;
+  if (text.typed_result && !text.result_columns.empty()) padded = text.result_columns[0].type;
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
   sqlite3* dirty = DirtyReadConnection(expression, text.sql);
   SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),
                         session_.Connection().Authorizer(), std::move(text), context, *this);
   std::optional<Value> value = query.Scalar();
-  return value ? *value : Value{};
+  if (!value) return Value{};
+  return padded ? BlankPadded(std::move(*value), *padded) : *value;
 }
 
 Value BatchExecutor::Parameter(std::string_view name, int line) {
@@ -2216,6 +2232,40 @@ class CalledScope {
   std::int64_t caller_module_;
 };
 
+// What SET changes inside a procedure or a dynamic SQL text (SET NOCOUNT ON,
+// ROWCOUNT, XACT_ABORT, DATEFIRST, the isolation level ...) goes back to the
+// caller's when it ends, as in SQL Server.
+class SetOptionsScope {
+ public:
+  explicit SetOptionsScope(Session& session)
+      : session_(session),
+        options_(session.Options()),
+        no_count_(session.NoCount()),
+        row_count_limit_(session.RowCountLimit()),
+        text_size_(session.TextSize()),
+        dates_(session.Dates()),
+        isolation_(session.Isolation()) {}
+  ~SetOptionsScope() {
+    session_.Options() = options_;
+    session_.NoCount() = no_count_;
+    session_.RowCountLimit() = row_count_limit_;
+    session_.TextSize() = text_size_;
+    session_.Dates() = dates_;
+    session_.Isolation() = isolation_;
+  }
+  SetOptionsScope(const SetOptionsScope&) = delete;
+  SetOptionsScope& operator=(const SetOptionsScope&) = delete;
+
+ private:
+  Session& session_;
+  SessionOptions options_;
+  bool no_count_;
+  std::int64_t row_count_limit_;
+  std::int64_t text_size_;
+  DateSettings dates_;
+  IsolationLevel isolation_;
+};
+
 // The object id of a user function, for @@PROCID inside its body.
 std::int64_t FunctionObjectId(Session& session, const tsql::FunctionDefinition& definition) {
   SessionConnection& connection = session.Connection();
@@ -2282,6 +2332,7 @@ int BatchExecutor::CallProcedure(const tsql::ProcedureDefinition& definition,
   inner.after_rollback_ = after_rollback_;
   inner.caller_ = this;
   {
+    SetOptionsScope set_options(session_);
     CalledScope called(session_, scope, definition.object_id);
     try {
       // A body whose check rests on its text passed it once for good.

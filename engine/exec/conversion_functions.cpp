@@ -247,8 +247,18 @@ void Real(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_double(context, static_cast<double>(single));
 }
 
+// sqlengine_float(x): x, or 8115 when float arithmetic has left the
+// type's range (an infinity that a later conversion would show as text).
+void Float(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  double number = sqlite3_value_double(args[0]);
+  if (std::isinf(number)) return ResultSqlError(context, MakeError(8115, {"expression", "float"}));
+  sqlite3_result_value(context, args[0]);
+}
+
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_real", 1, Real, true},
+    {"sqlengine_float", 1, Float, true},
     {"sqlengine_fitted_text", 3, FittedText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
     {"sqlengine_bytes_text", 3, BytesText, true},

@@ -16,6 +16,7 @@
 #include "engine/exec/session_connection.h"
 #include "engine/exec/user_types.h"
 #include "engine/exec/user_functions.h"
+#include "engine/exec/variable_assignment.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
@@ -253,7 +254,8 @@ tsql::DottedName ReadRpcProcedureName(std::string_view written) {
 
 Value ArgumentForParameter(const Value& argument, const ColumnType& type) {
   try {
-    return ConvertForType(argument, type);
+    // As an assignment converts: a number into a datetime counts days.
+    return AssignedValue(argument, type);
   } catch (const SqlError& error) {
     switch (error.message().number) {
       case 235:

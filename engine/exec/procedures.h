@@ -105,7 +105,7 @@ std::vector<Value> BindArguments(const tsql::ProcedureDefinition& definition,
         if (argument == nullptr || !parameter.output)
           throw MakeError(201, {definition.name, parameter.name});
       } else {
-        values[k] = ConvertForType(evaluate(parameter.default_value), parameter.type);
+        values[k] = ArgumentForParameter(evaluate(parameter.default_value), parameter.type);
       }
       continue;
     }

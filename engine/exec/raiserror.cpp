@@ -175,6 +175,10 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Value& what = old_number ? *old_number : values[0];
   const auto* format = std::get_if<std::string>(&values[0]);
   if (const auto* number = std::get_if<std::int64_t>(&what)) {
+    // Numbers below 13000 belong to the server's own messages, and 50000 to
+    // a text raised without a number.
+    if (*number < 13000 || *number == 50000 || *number > 2147483647)
+      throw MakeError(2732, {std::to_string(*number), "13000", "2147483647"});
     message.number = static_cast<std::int32_t>(*number);
   } else {
     message.number = 50000;
@@ -182,7 +186,9 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const auto* severity = std::get_if<std::int64_t>(&values[1]);
   const auto* state = std::get_if<std::int64_t>(&values[2]);
   message.severity = severity ? static_cast<int>(std::clamp<std::int64_t>(*severity, 0, 25)) : 16;
-  message.state = state ? static_cast<int>(std::clamp<std::int64_t>(*state, 0, 127)) : 1;
+  // A negative state is taken as 1.
+  message.state =
+      state ? (*state < 0 ? 1 : static_cast<int>(std::min<std::int64_t>(*state, 127))) : 1;
   // Severities 19 to 25 need WITH LOG, and only a sysadmin may use them.
   if (message.severity > 18 && (!logged || !session_.IsSysadmin())) throw MakeError(2754, {"18"});
   std::string text = format ? *format : NumberedMessageText(message.number);

@@ -396,7 +396,10 @@ void IsNumeric(sqlite3_context* context, int, sqlite3_value** args) {
 // SET DATEFORMAT.
 void IsDate(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) != SQLITE_TEXT) return sqlite3_result_int(context, 0);
-  bool converts = values::TryDateTimeFromText(SqliteValueText(args[0]), values::DateKind::kDateTime,
+  const std::string text = SqliteValueText(args[0]);
+  // Blank text converts to 1900-01-01, yet ISDATE says it is no date.
+  if (text.find_first_not_of(' ') == std::string::npos) return sqlite3_result_int(context, 0);
+  bool converts = values::TryDateTimeFromText(text, values::DateKind::kDateTime,
                                               CurrentDateSettings().order)
                       .has_value();
   sqlite3_result_int(context, converts ? 1 : 0);

@@ -31,7 +31,20 @@ Value AssignedValue(const Value& value, const ColumnType& type) {
       if (std::optional<long double> days = DaysOf(value))
         return DateTimeFromDays(*days, type.type);
     }
-    return ConvertForType(value, type);
+    Value converted = ConvertForType(value, type);
+    // A decimal, money or smallmoney variable or parameter holds only what
+    // its type does: 12345.6 into a decimal(5,2) is 8115 here, not a value
+    // that fails wherever it is read later.
+    if (const auto* number = std::get_if<Decimal>(&converted)) {
+      auto [low, high] = DecimalRange(type);
+      if (number->unscaled < low || number->unscaled > high) {
+        throw MakeError(8115, {std::holds_alternative<double>(value) ? "float" : "numeric",
+                               type.type == SqlType::kDecimal
+                                   ? std::string("numeric")
+                                   : std::string(tsql::TypeName(type.type))});
+      }
+    }
+    return converted;
   } catch (const SqlError& error) {
     // An overflow is NULL under ANSI_WARNINGS and ARITHABORT OFF.
     if (AbsorbArithmeticError(error)) return Value{};

@@ -203,6 +203,23 @@ TEST_F(InProcess, LoginMessagesAndRefusals) {
   EXPECT_FALSE(engine_->SysadminHasEmptyPassword());
 }
 
+// A duplicate key ends only its statement (2627, then 3621) unless
+// XACT_ABORT makes it end the batch: then 3621 is not sent.
+TEST_F(InProcess, XactAbortEndsTheBatchWithoutTerminatingTheStatement) {
+  auto sa = Connect();
+  Run(*sa, "CREATE TABLE once (k int PRIMARY KEY) INSERT INTO once VALUES (1)");
+  auto numbers = [&](const std::string& sql) {
+    RecordingSink sink;
+    sa->ExecuteBatch(sql, sink);
+    std::vector<int> sent;
+    for (const ServerMessage& message : sink.messages) sent.push_back(message.number);
+    return sent;
+  };
+  EXPECT_EQ(numbers("INSERT INTO once VALUES (1)"), (std::vector<int>{2627, 3621}));
+  EXPECT_EQ(numbers("SET XACT_ABORT ON INSERT INTO once VALUES (1) PRINT 'not reached'"),
+            (std::vector<int>{2627}));
+}
+
 TEST_F(InProcess, SlowReaderBlocksNoOtherSession) {
   auto setup = Connect();
   Run(*setup, "CREATE DATABASE a CREATE DATABASE b");

@@ -1427,6 +1427,13 @@ class Binder {
     }
     std::vector<Column> result;
     for (const parse::SelectItem& item : block.items) {
+      if (item.star && &block == exists_block_) {
+        Bound one = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+        one->sql = "1";
+        result.push_back(Column{"", one->type});
+        bound.items.push_back(std::move(one));
+        continue;
+      }
       if (item.star) {
         ExpandStar(item, scope, bound, result);
         continue;
@@ -2248,7 +2255,13 @@ class Binder {
       }
       case ExprKind::kExists: {
         Bound node = Make(BoundKind::kExists, ColumnType{SqlType::kBit});
+        const parse::SelectBlock* first =
+            expr.query->terms.size() == 1 ? expr.query->terms.front().get() : nullptr;
+        const bool star = first != nullptr && first->items.size() == 1 &&
+                          first->items.front().star && !first->from.empty();
+        const parse::SelectBlock* outer = std::exchange(exists_block_, star ? first : nullptr);
         node->query = std::make_unique<BoundQuery>(NestedQuery(*expr.query, &scope));
+        exists_block_ = outer;
         return node;
       }
       case ExprKind::kCase:
@@ -2407,6 +2420,8 @@ class Binder {
     if (expr.op == "+" && IsNumeric(operand->type.type)) return operand;
     bool integer = ClassOf(operand->type.type) == TypeClass::kInteger;
     // ~ takes every integer type, bit included; minus no bit.
+    if (expr.op == "-" && operand->type.type == SqlType::kBit)
+      throw MakeError(8117, {"bit", "minus"});
     if (!IsNumeric(operand->type.type) || (expr.op == "-" && operand->type.type == SqlType::kBit) ||
         (expr.op == "~" && !integer) || expr.op == "+") {
       Refuse("unary operand");
@@ -2540,6 +2555,17 @@ class Binder {
         }
       }
       type = ArithmeticType(op, left->type, right->type);
+    }
+    // bit takes part in arithmetic only beside a wider type.
+    if (!type && !bitwise && left->type.type == SqlType::kBit && right->type.type == SqlType::kBit)
+      throw MakeError(8117, {"bit", std::string(OperatorName(op))});
+    // Dates are added to and subtracted from, never multiplied or divided.
+    if (!type && (op == '*' || op == '/' || op == '%')) {
+      for (const Bound* operand : {&left, &right}) {
+        if (ClassOf((*operand)->type.type) == TypeClass::kDateTime)
+          throw MakeError(8117, {std::string(NameOf((*operand)->type.type)),
+                                 std::string(OperatorName(op))});
+      }
     }
     if (!type) Refuse("operands");
     // Exact values take their remainder in the engine's decimal arithmetic.
@@ -3633,7 +3659,9 @@ class Binder {
         // The greatest timestamp is a binary(8) value, not a row's version.
         type.row_version = false;
       } else {
-        if (!IsNumeric(of.type) || of.type == SqlType::kBit) Refuse("SUM / AVG of this type");
+        if (of.type == SqlType::kSqlVariant) Refuse("SUM / AVG of this type");
+        if (!IsNumeric(of.type) || of.type == SqlType::kBit)
+          throw MakeError(409, {"sum or average aggregate", std::string(NameOf(of.type))});
         if (type_class == TypeClass::kInteger) {
           type = ColumnType{of.type == SqlType::kBigInt ? SqlType::kBigInt : SqlType::kInt};
         } else if (of.type == SqlType::kDecimal) {
@@ -3955,6 +3983,9 @@ class Binder {
   // list call IDENTITY().
   const parse::SelectBlock* binding_block_ = nullptr;
   const parse::SelectBlock* identity_block_ = nullptr;
+  // The block of an EXISTS (SELECT * ...): its * stands for a constant, so
+  // a grouped subquery may select it.
+  const parse::SelectBlock* exists_block_ = nullptr;
   int view_depth_ = 0;
   // While positive, an unknown column is NotBound rather than 207.
   int name_errors_held_ = 0;

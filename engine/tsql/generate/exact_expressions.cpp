@@ -267,10 +267,15 @@ std::optional<std::string> Arithmetic(const BoundExpr& e, ExprWriter& writer) {
   // A float result: the exact operand is read as a float.
   std::string left = ExactConverted(writer.Expr(a), a.type, kFloat);
   std::string right = ExactConverted(writer.Expr(b), b.type, kFloat);
-  if (e.op == "/" || e.op == "%")
-    return "(CAST(" + left + " AS REAL) " + e.op + " " + std::string(kDivisorFunction) + "(" +
-           right + "))";
-  return "(" + left + " " + e.op + " " + right + ")";
+  std::string result =
+      e.op == "/" || e.op == "%"
+          ? "CAST(" + left + " AS REAL) " + e.op + " " + std::string(kDivisorFunction) + "(" +
+                right + ")"
+          : left + " " + e.op + " " + right;
+  // A real result is held in single precision, as in the plain generator.
+  if (e.type.type == SqlType::kReal) return "sqlengine_real(" + result + ")";
+  if (e.type.type == SqlType::kFloat) return "sqlengine_float(" + result + ")";
+  return "(" + result + ")";
 }
 
 // x [NOT] IN (query) with an exact value on either side: both sides in one

@@ -1364,9 +1364,17 @@ class Generator : public ExprWriter {
     if (op == "/" || op == "%") {
       // SQLite divides two integer values as integers, whatever their declared type.
       if (ClassOf(e.type.type) != TypeClass::kInteger) left = "CAST(" + left + " AS REAL)";
-      return "(" + left + " " + op + " " + std::string(kDivisorFunction) + "(" + right + "))";
+      std::string quotient = left + " " + op + " " + std::string(kDivisorFunction) + "(" + right + ")";
+      if (e.type.type == SqlType::kReal) return "sqlengine_real(" + quotient + ")";
+      if (e.type.type == SqlType::kFloat) return "sqlengine_float(" + quotient + ")";
+      return "(" + quotient + ")";
     }
     if (op == "^") return "((" + left + " | " + right + ") - (" + left + " & " + right + "))";
+    // A real result is held in single precision, as each step of SQL
+    // Server's real arithmetic is.
+    if (e.type.type == SqlType::kReal) return "sqlengine_real(" + left + " " + op + " " + right + ")";
+    if (e.type.type == SqlType::kFloat)
+      return "sqlengine_float(" + left + " " + op + " " + right + ")";
     return "(" + left + " " + op + " " + right + ")";
   }
 
