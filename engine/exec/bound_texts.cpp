@@ -48,7 +48,9 @@ std::variant<std::int64_t, std::string> ShapedLiteralValue(const Token& token) {
 }
 
 void AppendNumber(std::string& key, long long value) {
-  key += std::to_string(value);
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  key.append(digits, end);
   key += ' ';
 }
 

@@ -241,6 +241,25 @@ void SessionConnection::OnRollback(void* self) {
   ++static_cast<SessionConnection*>(self)->epoch_;
 }
 
+namespace {
+
+// Whether `stmt` is a plain INSERT, UPDATE, DELETE or REPLACE, which changes
+// rows but never a schema version (SQLite's triggers cannot run DDL).
+bool ChangesDataOnly(sqlite3_stmt* stmt) {
+  const char* sql = sqlite3_sql(stmt);
+  if (sql == nullptr) return false;
+  while (*sql == ' ' || *sql == '\n' || *sql == '\t' || *sql == '\r') ++sql;
+  std::string_view text(sql);
+  for (std::string_view word : {"INSERT", "UPDATE", "DELETE", "REPLACE"}) {
+    if (text.size() > word.size() && tsql::EqualsIgnoreCase(text.substr(0, word.size()), word) &&
+        !std::isalnum(static_cast<unsigned char>(text[word.size()])) && text[word.size()] != '_')
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*) {
   // A read (SELECT, WITH, VALUES or a reading PRAGMA) changes no schema; a
   // write, DDL, ATTACH, DETACH and the transaction statements may (a
@@ -262,6 +281,7 @@ int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*)
     }
   }
   if (!reads) ++static_cast<SessionConnection*>(self)->schema_changes_;
+  if (!reads && !ChangesDataOnly(stmt)) ++static_cast<SessionConnection*>(self)->context_changes_;
   // ROLLBACK TO a savepoint calls no rollback hook, yet may undo DDL and
   // bring a schema version back that other DDL then reaches again with
   // another schema: what was kept under that version must not be used.
@@ -393,6 +413,15 @@ std::optional<StatementCache::Context> SessionConnection::StatementContext() {
   StatementCache::Context context;
   context.rules = rules_();
   context.epoch = epoch_;
+  if (last_context_ && last_context_changes_ == context_changes_ &&
+      last_context_->epoch == epoch_ && last_context_->rules == context.rules &&
+      !sqlite3_get_autocommit(db_.get()))
+    return last_context_;
+  last_context_.reset();
+  // Inside an explicit transaction every schema read below stays read
+  // until the transaction ends; outside one each read ends at once.
+  const bool keeps = !sqlite3_get_autocommit(db_.get());
+  const std::uint64_t changes = context_changes_;
   // Engine SQL, also when a user statement asks from inside its run.
   StatementAuthorizer::EngineScope engine_sql(authorizer_);
   auto read = [&](const std::string& schema) {
@@ -413,6 +442,10 @@ std::optional<StatementCache::Context> SessionConnection::StatementContext() {
   if (!read("main") || !read("temp")) return std::nullopt;
   for (const auto& [key, attachment] : attached_) {
     if (!read(attachment.first)) return std::nullopt;
+  }
+  if (keeps && changes == context_changes_) {
+    last_context_ = context;
+    last_context_changes_ = changes;
   }
   return context;
 }

@@ -153,10 +153,11 @@ class SessionConnection final : public tsql::NameResolver {
   // now, as CompiledStatements::FollowRules takes it. Until it is set,
   // StatementContext gives none.
   void FollowRules(std::function<std::uint64_t()> rules);
-  // The context a user statement compiled now is compiled in (runs SQL:
-  // reads the schema version of every database reached); nullopt while no
-  // statement may be kept: a catalog view exposed the engine's tables to
-  // this batch, or no database is open.
+  // The context a user statement compiled now is compiled in (reads the
+  // schema version of every database reached, unless what it read last still
+  // holds: see context_changes_); nullopt while no statement may be kept: a
+  // catalog view exposed the engine's tables to this batch, or no database
+  // is open.
   std::optional<StatementCache::Context> StatementContext();
   // The database reached under SQLite schema `schema` ("main", an alias);
   // empty when none.
@@ -271,6 +272,16 @@ class SessionConnection final : public tsql::NameResolver {
   bool rows_checked_ = false;
   int statement_depth_ = 0;
   std::uint64_t schema_changes_ = 0;
+  // Statements that may change a schema version as this connection sees it:
+  // those schema_changes_ counts but for plain data changes (INSERT, UPDATE,
+  // DELETE, REPLACE), which change none. Inside an explicit transaction
+  // another session's DDL stays out of this connection's snapshot until the
+  // transaction ends (a statement counted here, or a rollback: a new epoch),
+  // so a context read in one holds while this count, the epoch and the rules
+  // stay as they were.
+  std::uint64_t context_changes_ = 0;
+  std::optional<StatementCache::Context> last_context_;
+  std::uint64_t last_context_changes_ = 0;
   std::function<std::uint64_t()> rules_;
   std::uint64_t epoch_ = 0;
   // "PRAGMA <schema>.schema_version" for each schema, compiled once.

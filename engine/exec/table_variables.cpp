@@ -1,5 +1,6 @@
 #include "engine/exec/table_variables.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -87,6 +88,10 @@ std::optional<tsql::Statement> TableVariables::Declare(const Tokens& definition,
 
 std::vector<size_t> TableVariables::TablePositions(const Tokens& tokens) {
   std::vector<size_t> positions;
+  // Most statements name no variable at all.
+  if (std::none_of(tokens.begin(), tokens.end(),
+                   [](const Token& token) { return token.kind == TokenKind::kVariable; }))
+    return positions;
   // Depths at which a FROM list is being read: a comma there starts a table.
   std::vector<int> from_lists;
   int depth = 0;

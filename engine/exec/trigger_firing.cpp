@@ -113,10 +113,11 @@ std::optional<BatchExecutor::ChangedObject> BatchExecutor::ObjectChanged(
       changed.view = stored->view;
       return changed;
     }
-  } else {
-    changed.view = IsView(db, changed.schema, changed.name);
   }
-  if (kind != StatementKind::kInsert && name.parts.size() == 1 && !changed.view &&
+  // A table known is neither a view nor an alias.
+  const bool table = KnownTable(db, changed.schema, changed.name.c_str()) == true;
+  if (!table && !before_binding) changed.view = IsView(db, changed.schema, changed.name);
+  if (kind != StatementKind::kInsert && name.parts.size() == 1 && !changed.view && !table &&
       !IsTable(db, changed.schema, changed.name)) {
     std::optional<std::string> aliased = AliasedTable(tokens, name.end, changed.name);
     if (!aliased) return std::nullopt;

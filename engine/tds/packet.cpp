@@ -39,6 +39,11 @@ std::optional<Message> MessageAssembler::Add(const PacketHeader& header,
   if (partial_.body.size() + payload.size() > max_message_size_) {
     throw DecodeError("request larger than " + std::to_string(max_message_size_) + " bytes");
   }
+  if (std::size_t needed = partial_.body.size() + payload.size(); needed > partial_.body.capacity()) {
+    // A long message grows in wide steps: every step copies (and so first
+    // touches) all that came before, while room not yet written costs nothing.
+    partial_.body.reserve(std::max(needed, std::min(max_message_size_, partial_.body.capacity() * 8)));
+  }
   partial_.body.insert(partial_.body.end(), payload.begin(), payload.end());
   if ((header.status & kStatusEndOfMessage) == 0) return std::nullopt;
   assembling_ = false;

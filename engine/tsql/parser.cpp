@@ -25,8 +25,15 @@ constexpr std::string_view kStatementStarters[] = {
 
 bool IsStarterWord(const Token& token) {
   if (token.kind != TokenKind::kWord) return false;
+  // Asked of nearly every word of a batch: most are names, which differ
+  // from every starter in length or first letter.
+  const std::string& text = token.text;
+  if (text.size() < 2 || text.size() > 11) return false;
+  const char first = static_cast<char>(text[0] | 0x20);
   return std::any_of(std::begin(kStatementStarters), std::end(kStatementStarters),
-                     [&](std::string_view w) { return EqualsIgnoreCase(token.text, w); });
+                     [&](std::string_view w) {
+                       return w.size() == text.size() && w[0] == first && EqualsIgnoreCase(text, w);
+                     });
 }
 
 // What a simple statement has seen so far, for the words that may either
@@ -279,8 +286,8 @@ class Parser {
   // Whether `name:` (which declares a GOTO label) is next. The lexer reads
   // `::` as one symbol, so a lone `:` is never half of it.
   bool StartsLabel() const {
-    return Peek().kind == TokenKind::kWord && !IsReservedKeyword(Peek().text) &&
-           Peek(1).IsSymbol(":");
+    return Peek().kind == TokenKind::kWord && Peek(1).IsSymbol(":") &&
+           !IsReservedKeyword(Peek().text);
   }
 
   std::unique_ptr<Statement> ParseLabel() {
@@ -428,14 +435,14 @@ class Parser {
     statement->kind = kind;
     statement->line = Peek().line;
     const Token& lead = Peek();
-    statement->tokens.push_back(lead);
+    // The lead is taken with the rest, in one allocation.
+    const size_t lead_at = pos_;
     ++pos_;
     if (kind == StatementKind::kCreateProcedure || kind == StatementKind::kCreateTrigger ||
         kind == StatementKind::kCreateFunction) {
       // A procedure's, trigger's or function's body is the rest of the batch.
-      size_t start = pos_;
       while (!AtEnd()) ++pos_;
-      Append(start, statement->tokens);
+      Append(lead_at, statement->tokens);
       return statement;
     }
     StatementState state{&lead};
@@ -444,8 +451,8 @@ class Parser {
     state.update_has_set = kind == StatementKind::kUpdateStatistics;
     state.alter_database = kind == StatementKind::kAlterDatabase;
     state.alter_table = kind == StatementKind::kAlterTable;
-    size_t start = SkipToNextStatement(state);
-    Append(start, statement->tokens);
+    SkipToNextStatement(state);
+    Append(lead_at, statement->tokens);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
       statement->drop_existing = DropStorageOptions(statement->tokens);
