@@ -12,6 +12,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/temporary_tables.h"
@@ -196,8 +197,11 @@ std::string SysComments(const CatalogTarget& t) {
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "0") + " FROM " + schema + "." + catalog::kProceduresTable +
-            " c JOIN " + objects + " o ON o.name = c.name AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
+    // A group's procedures are rows of its one object, by their numbers.
+    rows += "SELECT " +
+            columns(GroupNumberSql("c.name"), "sqlengine_module_encrypted(c.definition)") +
+            " FROM " + schema + "." + catalog::kProceduresTable + " c JOIN " + objects +
+            " o ON o.name = " + GroupNameSql("c.name") + " AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
   }
   if (t.has_triggers) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +

@@ -51,7 +51,10 @@ std::string InformationSchemaRoutines(const CatalogTarget& t) {
   if (!t.has_procedures)
     return "(" + columns + "NULL" + rest + " FROM " + schema + "." + catalog::kObjectsTable +
            " o WHERE 0)";
-  return "(" + columns + "substr(p.definition, 1, 4000)" + rest + " FROM " + schema + "." +
+  return "(" + columns +
+         "CASE WHEN sqlengine_module_encrypted(p.definition) THEN NULL ELSE "
+         "substr(p.definition, 1, 4000) END" +
+         rest + " FROM " + schema + "." +
          catalog::kProceduresTable + " p JOIN " + schema + "." + catalog::kObjectsTable +
          " o ON o.name = p.name AND o.xtype = 'P' WHERE " +
          InformationSchemaVisible(t, "o.name", "'P'") + ")";
@@ -94,6 +97,7 @@ std::vector<ProcedureParameter> ProcedureParameters(sqlite3* db, const std::stri
                                catalog::kProceduresTable + " ORDER BY name");
   while (sqlite3_step(procedures.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(procedures.get(), 0);
+    if (GroupMemberOf(name).second != 1) continue;  // a group lists its first's
     std::string text = catalog::ColumnText(procedures.get(), 1);
     tsql::ProcedureDefinition definition;
     try {

@@ -38,6 +38,7 @@
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
 #include "engine/exec/object_properties.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/single_value.h"
@@ -260,6 +261,13 @@ void PermissionsIn(sqlite3_context* context, int count, sqlite3_value** args) {
 
 void Processes(sqlite3_context* context, int, sqlite3_value**) {
   SqliteResultText(context, Host(context).ProcessRows());
+}
+
+// sqlengine_module_encrypted(text): whether a stored procedure's or
+// function's CREATE text was made WITH ENCRYPTION.
+void ModuleEncrypted(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_int(context, 0);
+  sqlite3_result_int(context, ModuleTextEncrypted(SqliteValueText(args[0])) ? 1 : 0);
 }
 
 // sqlengine_temp_tables_elsewhere(): other sessions' #temp tables.
@@ -539,6 +547,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_unstored_view", 1, UnstoredViewFunction, false},
     {"sqlengine_column_collation", 5, ColumnCollationFunction, false},
     {"sqlengine_view_text", 1, ViewTextFunction, true},
+    {"sqlengine_module_encrypted", 1, ModuleEncrypted, true},
     {"sqlengine_file_pages", 1, FilePages, false},
     {"sqlengine_object_name", 1, ObjectName, true},
     {"sqlengine_owner_reached", 4, OwnerReached, true},

@@ -39,6 +39,7 @@ struct StatementState {
   bool view_has_query = false;
   bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
   bool alter_database_has_set = false;
+  bool execute = false;  // EXEC p;2: the ';' before a group number is the name's
   bool alter_table = false;  // its ALL (NOCHECK CONSTRAINT ALL) ends it
   bool alter_table_acted = false;  // has its one ADD, DROP or ALTER COLUMN
 };
@@ -444,6 +445,7 @@ class Parser {
     state.update_has_set = kind == StatementKind::kUpdateStatistics;
     state.alter_database = kind == StatementKind::kAlterDatabase;
     state.alter_table = kind == StatementKind::kAlterTable;
+    state.execute = kind == StatementKind::kExecute;
     size_t start = SkipToNextStatement(state);
     Append(start, statement->tokens);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
@@ -475,7 +477,12 @@ class Parser {
     while (!AtEnd()) {
       const Token& token = Peek();
       bool taken_any = pos_ > start;
-      if (depth == 0 && token.IsSymbol(";")) break;
+      if (depth == 0 && token.IsSymbol(";")) {
+        // No statement starts with a number: after a name it is a group's.
+        bool group_number = state.execute && taken_any && tokens_[pos_ - 1].IsName() &&
+                            Peek(1).kind == TokenKind::kNumber;
+        if (!group_number) break;
+      }
       if (depth == 0 && taken_any && StartsLabel()) break;
       if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
       if (token.IsSymbol(")") && depth > 0) --depth;
