@@ -210,7 +210,8 @@ std::string SysComments(const CatalogTarget& t) {
   }
   // Views, numbered as sysobjects numbers them.
   rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
-          columns("0", "0", "o.definition") + " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
+          columns("0", "sqlengine_module_encrypted(o.definition)", "o.definition") +
+          " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
           "sqlengine_view_text(m.sql) AS definition FROM " + schema + ".sqlite_master m LEFT JOIN " +
           objects + " v ON v.name = m.name AND v.xtype = 'V' WHERE m.type = 'view' AND m.name " +
           "NOT LIKE 'sqlengine\\_%' ESCAPE '\\') o";

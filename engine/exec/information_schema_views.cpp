@@ -30,7 +30,8 @@ std::string InformationSchemaVisible(const CatalogTarget& t, std::string_view ob
 
 std::string InformationSchemaViews(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "TABLE", "v.name") +
-         "v.name AS TABLE_NAME, substr(sqlengine_view_text(v.sql), 1, 4000) AS VIEW_DEFINITION, "
+         "v.name AS TABLE_NAME, CASE WHEN sqlengine_module_encrypted(sqlengine_view_text(v.sql)) "
+         "THEN NULL ELSE substr(sqlengine_view_text(v.sql), 1, 4000) END AS VIEW_DEFINITION, "
          "CASE WHEN instr(v.sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE "
          "'NONE' END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +

@@ -91,11 +91,9 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
   bool view = catalog::ColumnText(query.get(), 1) == "view";
   std::string found = catalog::ColumnText(query.get(), 0);
-  return ObjectText{
-      found,
-      view ? std::optional<std::string>(ViewTextAsWritten(catalog::ColumnText(query.get(), 2)))
-           : std::nullopt,
-      Access::kSelect, found};
+  std::optional<std::string> text;
+  if (view) text = ViewTextAsWritten(catalog::ColumnText(query.get(), 2));
+  return ObjectText{found, text, Access::kSelect, found, view && ModuleTextEncrypted(*text)};
 }
 
 }  // namespace

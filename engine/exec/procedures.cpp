@@ -319,6 +319,21 @@ std::string GroupNumberSql(std::string_view key) {
 bool ModuleTextEncrypted(std::string_view text) {
   try {
     tsql::Tokens tokens = tsql::LexClientText(text);
+    if (tokens.size() > 1 && tokens[1].IsWord("view")) {
+      // CREATE | ALTER VIEW name [(columns)] [WITH option, ...] AS query
+      int depth = 0;
+      bool with = false;
+      for (size_t i = 2; i < tokens.size(); ++i) {
+        const tsql::Token& token = tokens[i];
+        if (token.IsSymbol("(")) ++depth;
+        if (token.IsSymbol(")")) --depth;
+        if (depth != 0) continue;
+        if (token.IsWord("as")) return false;
+        with = with || token.IsWord("with");
+        if (with && token.IsWord("encryption")) return true;
+      }
+      return false;
+    }
     if (IsFunctionText(text)) return tsql::ParseFunctionDefinition(tokens).encrypted;
     return tsql::ParseProcedureDefinition(tokens).encrypted;
   } catch (const SqlError&) {

@@ -36,8 +36,9 @@ std::pair<std::string, int> GroupMemberOf(std::string_view key);
 std::string GroupNameSql(std::string_view key);
 std::string GroupNumberSql(std::string_view key);
 
-// Whether a module's stored CREATE text (procedure or function) asks WITH
-// ENCRYPTION, so that its text is never shown. False for text that does not parse.
+// Whether a module's CREATE text as written (procedure, function or view)
+// asks WITH ENCRYPTION, so that its text is never shown. False for text that
+// does not parse.
 bool ModuleTextEncrypted(std::string_view text);
 
 // One argument of EXEC or of an RPC call.
