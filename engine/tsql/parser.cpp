@@ -75,6 +75,7 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     if (in_permission || previous.IsWord("with")) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
       state.insert_has_source = true;
+      state.execute = true;  // INSERT ... EXEC p;2
       return false;
     }
     return true;
