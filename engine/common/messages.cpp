@@ -12,6 +12,7 @@ namespace {
 // Sorted by number.
 constexpr MessageTemplate kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
+    {103, 15, "The identifier that starts with '%.*ls' is too long. Maximum length is %d."},
     {104, 15,
      "ORDER BY items must appear in the select list if the statement contains a UNION "
      "operator."},

@@ -1538,6 +1538,10 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
         statement.kind == StatementKind::kAlterTable) {
       NormaliseColumns(db, "temp", table.name);
       KeepNullKeysUnique(db, "temp", table.name);
+      if (!makes_table_variable_) {
+        StatementAuthorizer::EngineScope engine_sql(session_.Connection().Authorizer());
+        RefuseTakenTempConstraintNames(db, table.name);
+      }
     }
     if (statement.kind == StatementKind::kCreateTable && StoresExactForm(db, "temp"))
       StoreExactColumnTexts(db, "temp", table.name);
@@ -1994,14 +1998,19 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     i += 2;
   }
   tsql::DottedName procedure;
+  int number = 1;  // in the procedure's group: EXEC p;2
   if (i < tokens.size() && tokens[i].kind == TokenKind::kVariable) {
     // EXEC @name: the variable holds the procedure's name.
     Value held = Parameter(tokens[i].text, statement.line);
     if (IsNull(held)) throw tsql::SyntaxError(tokens[i], &tokens[i - 1]);
-    procedure = ReadRpcProcedureName(ValueText(held));
+    procedure = ReadRpcProcedureName(ValueText(held), &number);
     procedure.end = i + 1;
   } else if (i < tokens.size() && tokens[i].IsName()) {
     procedure = tsql::ReadDottedName(tokens, i);
+    if (procedure.end + 1 < tokens.size() && tokens[procedure.end].IsSymbol(";")) {
+      number = tsql::GroupNumber(tokens[procedure.end + 1].text).value_or(0);
+      procedure.end += 2;
+    }
   } else {
     throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
                             &tokens[std::min(i, tokens.size()) - 1]);
@@ -2009,9 +2018,18 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   std::string written = procedure.Written();
   std::string name = tsql::ToLower(procedure.Last());
   i = procedure.end;
+  // Only a stored procedure has numbers; one of no group reads as missing.
+  if (number != 1) {
+    written += ";" + std::to_string(number);
+    name.clear();
+  }
+  // WITH RECOMPILE asks for a fresh plan, which every call here has.
+  size_t stop = tokens.size();
+  if (stop >= i + 2 && tokens[stop - 2].IsWord("with") && tokens[stop - 1].IsWord("recompile"))
+    stop -= 2;
   std::vector<CallArgument> arguments;
   std::vector<std::string> output_variables;  // per argument; empty when not OUTPUT
-  while (i < tokens.size()) {
+  while (i < stop) {
     CallArgument argument;
     if (tokens[i].kind == TokenKind::kVariable && i + 1 < tokens.size() &&
         tokens[i + 1].IsSymbol("=")) {
@@ -2020,7 +2038,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
     }
     size_t end = i;
     int depth = 0;
-    while (end < tokens.size() && !(depth == 0 && tokens[end].IsSymbol(","))) {
+    while (end < stop && !(depth == 0 && tokens[end].IsSymbol(","))) {
       if (tokens[end].IsSymbol("(")) ++depth;
       if (tokens[end].IsSymbol(")")) --depth;
       ++end;
@@ -2031,7 +2049,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       argument.output = true;
     }
     if (value_end == i)
-      throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{}, &tokens[i - 1]);
+      throw tsql::SyntaxError(i < stop ? tokens[i] : Token{}, &tokens[i - 1]);
     if (value_end == i + 1 && tokens[i].IsWord("default")) {
       argument.is_default = true;
     } else if (value_end == i + 1 && tokens[i].kind == TokenKind::kWord &&
@@ -2048,7 +2066,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
                                    ? tsql::ToLower(tokens[i].text)
                                    : std::string());
     arguments.push_back(std::move(argument));
-    i = end < tokens.size() ? end + 1 : end;
+    i = end < stop ? end + 1 : end;
   }
   session_.LastError() = 0;
   // db..p runs in db's context, system procedures too (EXEC pubs..sp_help).
@@ -2071,7 +2089,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   } else if (session_.Connection().ResolvesElsewhere()) {
     // In a trigger of another database's table, only that database's own
     // procedures and those of the whole server.
-    definition = FindProcedure(session_, procedure);
+    definition = FindProcedure(session_, procedure, number);
     if (!definition && IsServerProcedure(name)) {
       RunSystemProcedure(session_, name, arguments, sink_);
       scope.End(0);
@@ -2104,7 +2122,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       scope.End(0);
       return;
     }
-    definition = FindProcedure(session_, procedure);
+    definition = FindProcedure(session_, procedure, number);
   }
   if (!definition) throw MakeError(2812, {written});
   std::vector<Value> outputs;

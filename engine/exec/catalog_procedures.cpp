@@ -17,6 +17,7 @@
 #include "engine/exec/owner_names.h"
 #include "engine/exec/permission_bits.h"
 #include "engine/exec/procedure_arguments.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/session.h"
 #include "engine/exec/space_procedures.h"
@@ -141,16 +142,19 @@ bool Matches(std::string_view pattern, std::string_view text) {
   return same && Matches(pattern.substr(1), text.substr(1));
 }
 
-std::vector<std::string> ProcedureNames(Session& session) {
-  std::vector<std::string> names;
+// The procedures (and functions) of the current database, each group's
+// name once per number, in name and number order.
+std::vector<std::pair<std::string, int>> ProcedureNames(Session& session) {
+  std::vector<std::pair<std::string, int>> names;
   sqlite3* db = session.Connection().Handle();
   auto exists = catalog::Prepare(db, "SELECT 1 FROM sqlite_master WHERE name = ?");
   sqlite3_bind_text(exists.get(), 1, catalog::kProceduresTable, -1, SQLITE_STATIC);
   if (sqlite3_step(exists.get()) != SQLITE_ROW) return names;
-  auto query = catalog::Prepare(
-      db, std::string("SELECT name FROM ") + catalog::kProceduresTable + " ORDER BY name");
+  auto query = catalog::Prepare(db, std::string("SELECT name FROM ") +
+                                        catalog::kProceduresTable + " ORDER BY " +
+                                        GroupNameSql("name") + ", " + GroupNumberSql("name"));
   while (sqlite3_step(query.get()) == SQLITE_ROW)
-    names.push_back(catalog::ColumnText(query.get(), 0));
+    names.push_back(GroupMemberOf(catalog::ColumnText(query.get(), 0)));
   return names;
 }
 // The rights bits PERMISSIONS(id) gives the current user on `object` of
@@ -205,14 +209,16 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
                         {"IS_NULLABLE", ColumnType{SqlType::kVarChar, 254}},
                         {"SS_DATA_TYPE", ColumnType{SqlType::kTinyInt}}});
   std::string qualifier = session.CurrentDatabase();
-  for (const std::string& name : ProcedureNames(session)) {
+  for (const auto& procedure : ProcedureNames(session)) {
+    const std::string& name = procedure.first;
+    const int number = procedure.second;
     if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
     std::string owner = ObjectOwner(session, name);
     tsql::DottedName named;
     named.parts = {owner, name};
-    std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, named);
+    std::optional<tsql::ProcedureDefinition> definition = FindProcedure(session, named, number);
     if (!definition) continue;
     auto add = [&](const std::string& column, int column_type, const ColumnType& type, int ordinal,
                    bool nullable) {
@@ -220,7 +226,7 @@ void SprocColumns(Session& session, const std::vector<CallArgument>& given, Resu
       OdbcType odbc = Describe(type, odbc3, nullable);
       result.Add({qualifier,
                   owner,
-                  name + ";1",
+                  name + ";" + std::to_string(number),
                   column,
                   std::int64_t{column_type},
                   std::int64_t{odbc.data_type},
@@ -259,11 +265,14 @@ void StoredProcedures(Session& session, const std::vector<CallArgument>& given, 
                         {"NUM_RESULT_SETS", Integer()},
                         {"REMARKS", ColumnType{SqlType::kVarChar, 254}},
                         {"PROCEDURE_TYPE", Small()}});
-  for (const std::string& name : ProcedureNames(session)) {
+  for (const auto& procedure : ProcedureNames(session)) {
+    const std::string& name = procedure.first;
+    const int number = procedure.second;
     if (!Matches(pattern, name) || !OwnerListed(session, args[1], pattern, name) ||
         !InThisDatabase(session, args[2]) || !MayExecute(session, name))
       continue;
-    result.Add({session.CurrentDatabase(), ObjectOwner(session, name), name + ";1", std::int64_t{-1},
+    result.Add({session.CurrentDatabase(), ObjectOwner(session, name),
+                name + ";" + std::to_string(number), std::int64_t{-1},
                 std::int64_t{-1}, std::int64_t{-1}, Value{}, std::int64_t{2}});
   }
   result.Send(sink);

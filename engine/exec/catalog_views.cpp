@@ -12,6 +12,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/index_catalog_views.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/security_catalog_views.h"
 #include "engine/exec/temporary_tables.h"
@@ -196,9 +197,11 @@ std::string SysComments(const CatalogTarget& t) {
   };
   std::string rows;
   if (t.has_procedures) {
-    rows += "SELECT " + columns("1", "sqlengine_encrypted(c.definition)") + " FROM " + schema +
-            "." + catalog::kProceduresTable +
-            " c JOIN " + objects + " o ON o.name = c.name AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
+    // A group's procedures are rows of its one object, by their numbers.
+    rows += "SELECT " +
+            columns(GroupNumberSql("c.name"), "sqlengine_encrypted(c.definition)") +
+            " FROM " + schema + "." + catalog::kProceduresTable + " c JOIN " + objects +
+            " o ON o.name = " + GroupNameSql("c.name") + " AND o.xtype IN ('P', 'FN', 'IF', 'TF')";
   }
   if (t.has_triggers) {
     rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
@@ -207,7 +210,8 @@ std::string SysComments(const CatalogTarget& t) {
   }
   // Views, numbered as sysobjects numbers them.
   rows += std::string(rows.empty() ? "" : " UNION ALL ") + "SELECT " +
-          columns("0", "sqlengine_encrypted(o.definition)", "o.definition") + " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
+          columns("0", "sqlengine_encrypted(o.definition)", "o.definition") +
+          " FROM (SELECT coalesce(v.id, 1000 + m.rowid) AS id, " +
           "sqlengine_view_text(m.sql) AS definition FROM " + schema + ".sqlite_master m LEFT JOIN " +
           objects + " v ON v.name = m.name AND v.xtype = 'V' WHERE m.type = 'view' AND m.name " +
           "NOT LIKE 'sqlengine\\_%' ESCAPE '\\') o";

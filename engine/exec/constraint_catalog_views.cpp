@@ -118,6 +118,20 @@ std::string ForeignKeyRows(const CatalogTarget& t) {
          " r ON r.tbl = k.rtbl COLLATE NOCASE)";
 }
 
+// INFORMATION_SCHEMA's name of table `table` (an SQL expression of SQLite's
+// name): a #temp table's is the one tempdb's catalog gives it.
+std::string ShownTable(const CatalogTarget& t, const std::string& table) {
+  if (t.schema != "temp") return table;
+  return "coalesce((SELECT x.catalog_name FROM " + TempTablesSql(t.has_temp_objects) +
+         " x WHERE x.name = " + table + "), " + table + ")";
+}
+
+// Whether INFORMATION_SCHEMA lists the constraints of table `table`: the
+// session's own #temp tables' always.
+std::string Visible(const CatalogTarget& t, const std::string& table) {
+  return t.schema == "temp" ? "1" : InformationSchemaVisible(t, table, "'U'");
+}
+
 }  // namespace
 
 std::string ConstraintObjects(const CatalogTarget& t) {
@@ -172,9 +186,11 @@ std::string InformationSchemaTableConstraints(const CatalogTarget& t) {
   if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
   return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column2") +
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
-         "column2 AS TABLE_NAME, column3 AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
+         ShownTable(t, "column2") +
+         " AS TABLE_NAME, column3 AS CONSTRAINT_TYPE, 'NO' AS IS_DEFERRABLE, "
          "'NO' AS INITIALLY_DEFERRED FROM (" +
-         values + ") WHERE " + InformationSchemaVisible(t, "column2", "'U'") + ")";
+         values + ") WHERE " + Visible(t, "column2") +
+         WithTempTables(t, InformationSchemaTableConstraints) + ")";
 }
 
 std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
@@ -191,8 +207,10 @@ std::string InformationSchemaKeyColumnUsage(const CatalogTarget& t) {
   }
   return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "column2") +
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "TABLE", "column2") +
-         "column2 AS TABLE_NAME, column3 AS COLUMN_NAME, column4 AS ORDINAL_POSITION FROM (" +
-         values + ") WHERE " + InformationSchemaVisible(t, "column2", "'U'") + ")";
+         ShownTable(t, "column2") +
+         " AS TABLE_NAME, column3 AS COLUMN_NAME, column4 AS ORDINAL_POSITION FROM (" + values +
+         ") WHERE " + Visible(t, "column2") + WithTempTables(t, InformationSchemaKeyColumnUsage) +
+         ")";
 }
 
 std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
@@ -228,13 +246,15 @@ std::string InformationSchemaReferentialConstraints(const CatalogTarget& t) {
          "column1 AS CONSTRAINT_NAME, " + InformationSchemaOwner(t, "UNIQUE_CONSTRAINT", "column6") +
          "column2 AS UNIQUE_CONSTRAINT_NAME, 'SIMPLE' AS MATCH_OPTION, column3 AS UPDATE_RULE, "
          "column4 AS DELETE_RULE FROM (" +
-         values + ") WHERE " + InformationSchemaVisible(t, "column5", "'U'") + ")";
+         values + ") WHERE " + Visible(t, "column5") +
+         WithTempTables(t, InformationSchemaReferentialConstraints) + ")";
 }
 
 std::string InformationSchemaCheckConstraints(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "CONSTRAINT", "c.tbl") +
          "c.name AS CONSTRAINT_NAME, c.text AS CHECK_CLAUSE FROM " + ConstraintValues(t) +
-         " c WHERE c.xtype = 'C' AND " + InformationSchemaVisible(t, "c.tbl", "'U'") + ")";
+         " c WHERE c.xtype = 'C' AND " + Visible(t, "c.tbl") +
+         WithTempTables(t, InformationSchemaCheckConstraints) + ")";
 }
 
 std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
@@ -247,10 +267,11 @@ std::string InformationSchemaConstraintColumnUsage(const CatalogTarget& t) {
     }
   }
   if (values.empty()) values = "SELECT '' AS column1, '' AS column2, '' AS column3 WHERE 0";
-  return "(SELECT " + InformationSchemaOwner(t, "TABLE", "column1") +
-         "column1 AS TABLE_NAME, column2 AS COLUMN_NAME, " +
-         InformationSchemaOwner(t, "CONSTRAINT", "column1") + "column3 AS CONSTRAINT_NAME FROM (" + values +
-         ") WHERE " + InformationSchemaVisible(t, "column1", "'U'") + ")";
+  return "(SELECT " + InformationSchemaOwner(t, "TABLE", "column1") + ShownTable(t, "column1") +
+         " AS TABLE_NAME, column2 AS COLUMN_NAME, " +
+         InformationSchemaOwner(t, "CONSTRAINT", "column1") + "column3 AS CONSTRAINT_NAME FROM (" +
+         values + ") WHERE " + Visible(t, "column1") +
+         WithTempTables(t, InformationSchemaConstraintColumnUsage) + ")";
 }
 
 }  // namespace sqlengine::exec

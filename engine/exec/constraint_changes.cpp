@@ -79,6 +79,9 @@ void RefuseTakenName(const Target& target, const std::string& name) {
   for (const TableConstraint& c : ReadTableConstraints(target.db, target.schema)) {
     if (tsql::EqualsIgnoreCase(c.name, name)) throw MakeError(2714, {name});
   }
+  // A #temp table's constraint is tempdb's object, beside every session's.
+  if (target.schema == "temp" && ConstraintNamedElsewhere(target.db, name))
+    throw MakeError(2714, {name});
 }
 
 // Rows written before a column had its current default may be stored without

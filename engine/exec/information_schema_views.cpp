@@ -30,8 +30,8 @@ std::string InformationSchemaVisible(const CatalogTarget& t, std::string_view ob
 
 std::string InformationSchemaViews(const CatalogTarget& t) {
   return "(SELECT " + InformationSchemaOwner(t, "TABLE", "v.name") +
-         "v.name AS TABLE_NAME, CASE WHEN sqlengine_encrypted(sqlengine_view_text(v.sql)) THEN NULL ELSE "
-         "substr(sqlengine_view_text(v.sql), 1, 4000) END AS VIEW_DEFINITION, "
+         "v.name AS TABLE_NAME, CASE WHEN sqlengine_encrypted(sqlengine_view_text(v.sql)) "
+         "THEN NULL ELSE substr(sqlengine_view_text(v.sql), 1, 4000) END AS VIEW_DEFINITION, "
          "CASE WHEN instr(v.sql, '/*sqlengine-tsql check-option ') > 0 THEN 'CASCADE' ELSE "
          "'NONE' END AS CHECK_OPTION, 'NO' AS IS_UPDATABLE FROM " +
          tsql::QuoteSqliteName(t.schema) +
@@ -53,8 +53,8 @@ std::string InformationSchemaRoutines(const CatalogTarget& t) {
     return "(" + columns + "NULL" + rest + " FROM " + schema + "." + catalog::kObjectsTable +
            " o WHERE 0)";
   return "(" + columns +
-         "CASE WHEN sqlengine_encrypted(p.definition) THEN NULL ELSE substr(p.definition, 1, 4000) "
-         "END" +
+         "CASE WHEN sqlengine_encrypted(p.definition) THEN NULL ELSE "
+         "substr(p.definition, 1, 4000) END" +
          rest + " FROM " + schema + "." +
          catalog::kProceduresTable + " p JOIN " + schema + "." + catalog::kObjectsTable +
          " o ON o.name = p.name AND o.xtype = 'P' WHERE " +
@@ -98,6 +98,7 @@ std::vector<ProcedureParameter> ProcedureParameters(sqlite3* db, const std::stri
                                catalog::kProceduresTable + " ORDER BY name");
   while (sqlite3_step(procedures.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(procedures.get(), 0);
+    if (GroupMemberOf(name).second != 1) continue;  // a group lists its first's
     std::string text = catalog::ColumnText(procedures.get(), 1);
     tsql::ProcedureDefinition definition;
     try {

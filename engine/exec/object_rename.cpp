@@ -16,6 +16,7 @@
 #include "engine/exec/null_keys.h"
 #include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/session.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
@@ -131,6 +132,22 @@ void RenameTable(sqlite3* db, const std::string& from, const std::string& to) {
 void RenameProcedure(sqlite3* db, const std::string& from, const std::string& to) {
   Run(db, std::string("UPDATE ") + catalog::kProceduresTable + " SET name = ? WHERE name = ?",
       {to, from});
+  // The group's other procedures follow.
+  std::vector<std::pair<std::string, int>> members;
+  auto query = catalog::Prepare(db, std::string("SELECT name FROM ") + catalog::kProceduresTable +
+                                        " WHERE " + GroupNameSql("name") +
+                                        " = ? COLLATE NOCASE AND " + GroupNumberSql("name") +
+                                        " <> 1");
+  sqlite3_bind_text(query.get(), 1, from.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(query.get()) == SQLITE_ROW) {
+    std::string key = catalog::ColumnText(query.get(), 0);
+    members.emplace_back(key, GroupMemberOf(key).second);
+  }
+  query.reset();
+  for (const auto& [key, number] : members) {
+    Run(db, std::string("UPDATE ") + catalog::kProceduresTable + " SET name = ? WHERE name = ?",
+        {GroupMemberKey(to, number), key});
+  }
   Run(db,
       std::string("UPDATE ") + catalog::kObjectsTable +
           " SET name = ? WHERE name = ? AND xtype = 'P'",
@@ -154,9 +171,12 @@ void RenameColumn(sqlite3* db, const std::string& table, const std::string& from
 
 // Renames index `from` (its stored name) to the stored name `to`: the index
 // is made again from its definition with the name token replaced.
-void RenameIndex(sqlite3* db, const std::string& from, const std::string& to) {
+void RenameIndex(sqlite3* db, const std::string& schema, const std::string& from,
+                 const std::string& to) {
   std::optional<std::string> sql =
-      One(db, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ?", {from});
+      One(db, "SELECT sql FROM " + QuoteSqliteName(schema) +
+                  ".sqlite_master WHERE type = 'index' AND name = ?",
+          {from});
   if (!sql) throw MakeError(15248, {"INDEX"});
   // CREATE [UNIQUE] INDEX name ON ...
   tsql::Tokens tokens = tsql::Lex(*sql);
@@ -167,7 +187,8 @@ void RenameIndex(sqlite3* db, const std::string& from, const std::string& to) {
     throw MakeError(15248, {"INDEX"});
   }
   sql->replace(tokens[name].offset, tokens[name].text.size(), QuoteSqliteName(to));
-  catalog::Exec(db, "DROP INDEX " + QuoteSqliteName(from));
+  // Made again unqualified, it stands beside its table, in either schema.
+  catalog::Exec(db, "DROP INDEX " + QuoteSqliteName(schema) + "." + QuoteSqliteName(from));
   catalog::Exec(db, *sql);
 }
 
@@ -196,18 +217,24 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
   std::string object = type == "object" ? name.Last() : name.parts[name.parts.size() - 2];
 
   std::optional<MaintainedTable> table = FindMaintainedTable(session, object);
-  // In tempdb a column of the session's #temp table is renamed as any
-  // table's. The table itself is not: SQL Server gives it the new name as
-  // written, which no name of the session reaches any more.
-  bool temp_column = table && table->schema == "temp" && type == "column" &&
-                     tsql::EqualsIgnoreCase(session.CurrentDatabase(), "tempdb");
-  if (table && table->schema != "main" && !temp_column) table.reset();
+  bool in_tempdb = tsql::EqualsIgnoreCase(session.CurrentDatabase(), "tempdb");
+  // A #temp table keeps its name (in tempdb, where sp_rename finds it), and
+  // no object takes a #name.
+  if (type == "object" && in_tempdb && table && table->schema == "temp")
+    throw MakeError(15600, {"sp_rename"});
+  // In tempdb a column or an index of the session's #temp table is renamed
+  // as any table's.
+  bool temp_item = table && table->schema == "temp" && type != "object" && in_tempdb;
+  bool temp_column = temp_item && type == "column";
+  if (table && table->schema != "main" && !temp_item) table.reset();
+  std::string item_schema = temp_item ? "temp" : "main";
   bool procedure = !table && type == "object" && HasTable(db, catalog::kProceduresTable) &&
                    One(db,
                        std::string("SELECT name FROM ") + catalog::kProceduresTable +
                            " WHERE name = ? COLLATE NOCASE",
                        {object});
   if (!table && !procedure) throw MakeError(15248, {UpperCaseArgument(type)});
+  if (type == "object" && new_name.starts_with("#")) throw MakeError(15600, {"sp_rename"});
   // [owner.]name: the owner part must be the object's.
   std::string owner =
       name.parts.size() > parts_of_table ? name.parts[name.parts.size() - parts_of_table - 1] : "";
@@ -219,31 +246,33 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
                                         " WHERE name = ? COLLATE NOCASE",
                                     {object});
   const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!temp_column && rights.Check(stored, Access::kAlter).has_value()) throw MakeError(15247);
+  if (!temp_item && rights.Check(stored, Access::kAlter).has_value()) throw MakeError(15247);
 
   std::string item;  // the column or index, as stored
   if (type == "column") {
-    std::string schema = temp_column ? "temp" : "main";
     item = One(db, "SELECT name FROM pragma_table_info(?, ?) WHERE name = ? COLLATE NOCASE",
-               {stored, schema, name.Last()})
+               {stored, item_schema, name.Last()})
                .value_or("");
     if (item.empty()) throw MakeError(15248, {"COLUMN"});
     if (One(db, "SELECT name FROM pragma_table_info(?, ?) WHERE name = ? COLLATE NOCASE",
-            {stored, schema, new_name}) &&
+            {stored, item_schema, new_name}) &&
         !tsql::EqualsIgnoreCase(item, new_name)) {
       throw MakeError(15335, {new_name, "column"});
     }
   } else if (type == "index") {
     // Index names are the table's own: found and kept as index_names.h stores them.
-    item = StoredIndexName(db, "main", stored, name.Last()).value_or("");
-    if (item.empty() || !One(db, "SELECT sql FROM sqlite_master WHERE name = ? AND sql IS NOT NULL",
-                             {item})) {
+    item = StoredIndexName(db, item_schema, stored, name.Last()).value_or("");
+    if (item.empty() ||
+        !One(db,
+             "SELECT sql FROM " + item_schema +
+                 ".sqlite_master WHERE name = ? AND sql IS NOT NULL",
+             {item})) {
       throw MakeError(15248, {"INDEX"});
     }
-    std::optional<std::string> taken = StoredIndexName(db, "main", stored, new_name);
+    std::optional<std::string> taken = StoredIndexName(db, item_schema, stored, new_name);
     if (taken && *taken != item) throw MakeError(15335, {new_name, "index"});
     if (!taken) {
-      new_name = NewIndexName(db, "main", stored, new_name);
+      new_name = NewIndexName(db, item_schema, stored, new_name);
     } else {
       // Another spelling of its own name.
       new_name = item.size() > name.Last().size() ? item.substr(0, item.size() - name.Last().size()) +
@@ -254,16 +283,22 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
     throw MakeError(15335, {new_name, "object"});
   }
 
-  if (temp_column) {
+  if (temp_item) {
     // All or nothing; the session's own tables need no lock.
     catalog::Exec(db, "SAVEPOINT sqlengine_rename_temp");
     try {
-      // The column's value triggers are made again under its new name.
-      ForgetColumn(db, "temp", stored, item);
-      catalog::Exec(db, "ALTER TABLE temp." + QuoteSqliteName(stored) + " RENAME COLUMN " +
-                            QuoteSqliteName(item) + " TO " + QuoteSqliteName(new_name));
-      NormaliseColumns(db, "temp", stored);
-      KeepNullKeysUnique(db, "temp", stored);
+      if (temp_column) {
+        // The column's value triggers are made again under its new name.
+        ForgetColumn(db, "temp", stored, item);
+        catalog::Exec(db, "ALTER TABLE temp." + QuoteSqliteName(stored) + " RENAME COLUMN " +
+                              QuoteSqliteName(item) + " TO " + QuoteSqliteName(new_name));
+        NormaliseColumns(db, "temp", stored);
+        KeepNullKeysUnique(db, "temp", stored);
+      } else {
+        StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+        RenameIndex(db, "temp", item, new_name);
+        RenameIgnoringDuplicateKeys(db, "temp", item, new_name);
+      }
     } catch (...) {
       sqlite3_exec(db, "ROLLBACK TO sqlengine_rename_temp; RELEASE sqlengine_rename_temp", nullptr,
                    nullptr, nullptr);
@@ -278,7 +313,7 @@ void Rename(Session& session, const std::vector<CallArgument>& given, ResultSink
     RenameColumn(db, stored, item, new_name);
     RenameProperties(db, "COLUMN", stored, item, new_name);
   } else if (type == "index") {
-    RenameIndex(db, item, new_name);
+    RenameIndex(db, "main", item, new_name);
     StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
     RenameIgnoringDuplicateKeys(db, "main", item, new_name);
     RenameProperties(db, "INDEX", stored, ShownIndexName(item, stored),

@@ -8,6 +8,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/owner_names.h"
 #include "engine/exec/procedure_arguments.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/front_end_view.h"
@@ -44,15 +45,23 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
              catalog::kProceduresTable)
           .has_value();
   if (has_procedures) {
-    std::string sql = std::string("SELECT name FROM ") + catalog::kProceduresTable +
-                      " WHERE name = ? COLLATE NOCASE";
-    if (std::optional<std::string> stored = Lookup(db, sql, name)) {
-      std::string text_sql =
-          std::string("SELECT definition FROM ") + catalog::kProceduresTable + " WHERE name = ?";
-      std::optional<std::string> text = Lookup(db, text_sql, *stored);
-      return ObjectText{*stored, text, Access::kExecute, *stored,
-                        text && tsql::WrittenWithEncryption(*text)};
+    // A procedure or function; a group's procedures one after another, by
+    // their numbers, as syscomments orders them.
+    auto query = catalog::Prepare(
+        db, std::string("SELECT name, definition FROM ") + catalog::kProceduresTable + " WHERE " +
+                GroupNameSql("name") + " = ? COLLATE NOCASE ORDER BY " + GroupNumberSql("name"));
+    sqlite3_bind_text(query.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+    std::optional<ObjectText> found;
+    while (sqlite3_step(query.get()) == SQLITE_ROW) {
+      std::string text = catalog::ColumnText(query.get(), 1);
+      if (!found) {
+        std::string stored = GroupMemberOf(catalog::ColumnText(query.get(), 0)).first;
+        found = ObjectText{stored, std::string(), Access::kExecute, stored};
+      }
+      *found->text += text;
+      found->encrypted = found->encrypted || tsql::WrittenWithEncryption(text);
     }
+    if (found) return found;
   }
   if (HasTriggers(db, "main")) {
     auto trigger = catalog::Prepare(db, std::string("SELECT name, table_name, definition, "
@@ -85,7 +94,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   std::string found = catalog::ColumnText(query.get(), 0);
   std::optional<std::string> text;
   if (view) text = ViewTextAsWritten(catalog::ColumnText(query.get(), 2));
-  return ObjectText{found, text, Access::kSelect, found, text && tsql::WrittenWithEncryption(*text)};
+  return ObjectText{found, text, Access::kSelect, found, view && tsql::WrittenWithEncryption(*text)};
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "engine/exec/variable_assignment.h"
 #include "engine/exec/locked_savepoint.h"
 #include "engine/tsql/dotted_name.h"
+#include "engine/tsql/function_definition.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/type_name.h"
@@ -81,6 +82,20 @@ void KeepQuotedIdentifierColumn(sqlite3* db, const std::string& schema) {
                         " ADD COLUMN quoted_identifier int");
 }
 
+// The longest name an object may have; longer keys of the procedures table
+// are group members' (GroupMemberKey).
+constexpr std::size_t kLongestName = 128;
+
+// Whether a table, view or any recorded object of the database has `name`.
+bool NameInUse(sqlite3* db, const std::string& schema, const std::string& name) {
+  auto query = catalog::Prepare(
+      db, "SELECT 1 FROM " + Table(schema, "sqlite_master") +
+              " WHERE name = ?1 COLLATE NOCASE UNION ALL SELECT 1 FROM " +
+              Table(schema, catalog::kObjectsTable) + " WHERE name = ?1");
+  Bind(query.get(), 1, name);
+  return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 // "db..p" / "dbo.p" / "p" -> (database or empty, procedure)
 std::pair<std::string, std::string> SplitName(std::string_view written) {
   tsql::DottedName name = tsql::ReadDottedName(tsql::Lex(written), 0);
@@ -102,6 +117,13 @@ bool HasStoredProcedures(sqlite3* db, const std::string& schema) {
 void DefineProcedure(Session& session, const tsql::Statement& statement,
                      const std::string& written) {
   tsql::ProcedureDefinition definition = tsql::ParseProcedureDefinition(statement.tokens);
+  if (definition.unknown_option) {
+    SqlError error = MakeError(195, {definition.unknown_option->value, "option"});
+    error.message().line = definition.unknown_option->line;
+    throw error;
+  }
+  if (definition.name.size() > kLongestName)
+    throw MakeError(103, {definition.name.substr(0, kLongestName), std::to_string(kLongestName)});
   bool alter = statement.tokens.front().IsWord("alter");
   sqlite3* db = session.Connection().Handle();
   std::string schema = session.Connection().SchemaOf(definition.database);
@@ -109,19 +131,26 @@ void DefineProcedure(Session& session, const tsql::Statement& statement,
   catalog::Exec(db, "CREATE TABLE IF NOT EXISTS " + Table(schema, catalog::kProceduresTable) +
                         catalog::kProceduresColumns);
   KeepQuotedIdentifierColumn(db, schema);
-  bool exists = LoadText(db, schema, definition.name).has_value();
+  std::string key = GroupMemberKey(definition.name, definition.number);
+  bool exists = LoadText(db, schema, key).has_value();
   if (exists && !alter) throw MakeError(2714, {definition.name});
   if (!exists && alter) throw MakeError(208, {definition.name});
+  // A group's first procedure of a number above 1 takes a name nothing has.
+  bool group_recorded = ModuleObjectId(db, schema, definition.name, "P") != 0;
+  if (!exists && definition.number > 1 && !group_recorded &&
+      NameInUse(db, schema, definition.name)) {
+    throw MakeError(2714, {definition.name});
+  }
   auto save =
       catalog::Prepare(db, "INSERT OR REPLACE INTO " + Table(schema, catalog::kProceduresTable) +
                                " (name, definition, quoted_identifier) VALUES (?, ?, ?)");
-  Bind(save.get(), 1, definition.name);
+  Bind(save.get(), 1, key);
   Bind(save.get(), 2, written);
   // The body is read under the setting it was written under, whatever the
   // caller's, as SQL Server keeps it with the procedure.
   sqlite3_bind_int(save.get(), 3, session.QuotedIdentifier() ? 1 : 0);
   Step(db, save.get());
-  if (!exists) {
+  if (!exists && !group_recorded) {
     catalog::RecordNewObject(db, schema, definition.name, "P");
   }
   write.Release();
@@ -145,12 +174,18 @@ void DropProcedures(Session& session, const tsql::Statement& statement) {
     auto [database, procedure] = SplitName(name);
     std::string schema = session.Connection().SchemaOf(database);
     std::optional<std::string> text = LoadText(db, schema, procedure);
-    if (!text || IsFunctionText(*text)) throw MakeError(3701, {"drop", "procedure", procedure});
+    // The whole group goes, whichever of its numbers there are.
+    bool group = text ? !IsFunctionText(*text)
+                      : HasStoredProcedures(db, schema) &&
+                            ModuleObjectId(db, schema, procedure, "P") != 0;
+    if (!group) throw MakeError(3701, {"drop", "procedure", procedure});
     session.Rights().RequireIn(database, procedure, Access::kDrop);
     for (const char* table : {catalog::kProceduresTable, catalog::kObjectsTable}) {
-      auto remove =
-          catalog::Prepare(db, "DELETE FROM " + Table(schema, table) + " WHERE name = ?" +
-                                   (table == catalog::kObjectsTable ? " AND xtype = 'P'" : ""));
+      bool objects = table == catalog::kObjectsTable;
+      auto remove = catalog::Prepare(
+          db, "DELETE FROM " + Table(schema, table) + " WHERE " +
+                  (objects ? std::string("name = ?1 AND xtype = 'P'")
+                           : "name = ?1 OR " + GroupNameSql("name") + " = ?1 COLLATE NOCASE"));
       Bind(remove.get(), 1, procedure);
       Step(db, remove.get());
     }
@@ -216,16 +251,18 @@ std::shared_ptr<const tsql::ProcedureDefinition> ParsedProcedure(Session& sessio
 }  // namespace
 
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
-                                                       const tsql::DottedName& name) {
+                                                       const tsql::DottedName& name, int number) {
   if (name.parts.empty() || !ReachesAsWritten(session, name)) return std::nullopt;
   const std::string& procedure = name.Last();
-  std::optional<StoredProcedure> stored = LoadProcedure(
-      session.Connection().Handle(), session.Connection().SchemaOf(name.Database()), procedure);
+  std::optional<StoredProcedure> stored =
+      LoadProcedure(session.Connection().Handle(), session.Connection().SchemaOf(name.Database()),
+                    GroupMemberKey(procedure, number));
   if (!stored || IsFunctionText(stored->text)) return std::nullopt;
   std::optional<tsql::QuotedIdentifierScope> made_under;
   if (stored->quoted_identifier) made_under.emplace(*stored->quoted_identifier);
   tsql::ProcedureDefinition definition = *ParsedProcedure(session, stored->text);
   definition.name = procedure;
+  definition.number = number;
   definition.object_id = ModuleObjectId(session.Connection().Handle(),
                                         session.Connection().SchemaOf(name.Database()), procedure,
                                         "P");
@@ -243,13 +280,42 @@ std::int64_t ModuleObjectId(sqlite3* db, const std::string& schema, std::string_
   return sqlite3_step(query.get()) == SQLITE_ROW ? sqlite3_column_int64(query.get(), 0) : 0;
 }
 
-tsql::DottedName ReadRpcProcedureName(std::string_view written) {
+tsql::DottedName ReadRpcProcedureName(std::string_view written, int* number) {
+  if (number != nullptr) *number = 1;
   if (size_t group = written.rfind(';');
       group != std::string_view::npos && group + 1 < written.size() &&
       written.find_first_not_of("0123456789", group + 1) == std::string_view::npos) {
+    if (number != nullptr) *number = tsql::GroupNumber(written.substr(group + 1)).value_or(0);
     written = written.substr(0, group);
   }
   return tsql::ReadWrittenName(written);
+}
+
+std::string GroupMemberKey(std::string_view name, int number) {
+  if (number == 1) return std::string(name);
+  std::string tail = std::to_string(number) + ";" + std::string(name);
+  return std::string(tail.size() < kLongestName ? kLongestName + 1 - tail.size() : 1, ';') + tail;
+}
+
+std::pair<std::string, int> GroupMemberOf(std::string_view key) {
+  if (key.size() <= kLongestName || !key.starts_with(';')) return {std::string(key), 1};
+  key.remove_prefix(key.find_first_not_of(';'));
+  size_t digits = key.find(';');
+  return {std::string(key.substr(digits + 1)),
+          tsql::GroupNumber(key.substr(0, digits)).value_or(0)};
+}
+
+std::string GroupNameSql(std::string_view key) {
+  std::string k(key);
+  return "CASE WHEN length(" + k + ") > " + std::to_string(kLongestName) + " AND substr(" + k +
+         ", 1, 1) = ';' THEN substr(ltrim(" + k + ", ';'), instr(ltrim(" + k +
+         ", ';'), ';') + 1) ELSE " + k + " END";
+}
+
+std::string GroupNumberSql(std::string_view key) {
+  std::string k(key);
+  return "CASE WHEN length(" + k + ") > " + std::to_string(kLongestName) + " AND substr(" + k +
+         ", 1, 1) = ';' THEN CAST(ltrim(" + k + ", ';') AS int) ELSE 1 END";
 }
 
 Value ArgumentForParameter(const Value& argument, const ColumnType& type) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -22,6 +23,18 @@ class Session;
 // Whether the database reached as `schema` has its procedures table (files
 // made before it existed lack it until the first CREATE PROCEDURE).
 bool HasStoredProcedures(sqlite3* db, const std::string& schema);
+
+// Procedure n > 1 of the group `name` (CREATE PROC name;n) is kept in the
+// procedures table under a key no name can be, longer than an identifier's
+// 128 characters: ';'s, n, ';' and the group's name. Number 1 is kept under
+// the name itself, and the group has the one sysobjects row. So groups need
+// no column or table of their own.
+std::string GroupMemberKey(std::string_view name, int number);
+// The group's name and number a procedures-table key stands for.
+std::pair<std::string, int> GroupMemberOf(std::string_view key);
+// The same as SQL expressions over the SQL expression `key`.
+std::string GroupNameSql(std::string_view key);
+std::string GroupNumberSql(std::string_view key);
 
 // One argument of EXEC or of an RPC call.
 struct CallArgument {
@@ -48,14 +61,15 @@ std::int64_t ModuleObjectId(sqlite3* db, const std::string& schema, std::string_
 // The procedure called `name` ("p", "dbo.p", "db..p"), nullopt when none.
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session, std::string_view name);
 // The same for a name already read into its parts (a delimited one may hold
-// spaces or dots: [Sales by Year]).
+// spaces or dots: [Sales by Year]), `number` of its group.
 std::optional<tsql::ProcedureDefinition> FindProcedure(Session& session,
-                                                       const tsql::DottedName& name);
+                                                       const tsql::DottedName& name,
+                                                       int number = 1);
 
 // A procedure name as an RPC request carries it: "p", "dbo.p", "db..p",
 // "[Sales by Year]", or a name with spaces as it stands ("Sales by Year").
-// A ";n" group number is dropped.
-tsql::DottedName ReadRpcProcedureName(std::string_view written);
+// A ";n" group number is set in `number` (1 without one).
+tsql::DottedName ReadRpcProcedureName(std::string_view written, int* number = nullptr);
 
 // EXEC (string [+ string ...]): the text as a procedure body of its own,
 // without parameters.

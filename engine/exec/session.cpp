@@ -691,8 +691,10 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   for (const RpcParam& param : call.params) {
     arguments.push_back(CallArgument{param.name, param.value, param.is_default, param.output});
   }
-  tsql::DottedName procedure = ReadRpcProcedureName(call.name);
-  std::string name = tsql::ToLower(procedure.Last());
+  int number = 1;
+  tsql::DottedName procedure = ReadRpcProcedureName(call.name, &number);
+  // Only a stored procedure has numbers above 1 (p;2).
+  std::string name = number == 1 ? tsql::ToLower(procedure.Last()) : std::string();
   DatabaseContext context(*this, sink);
   if (!procedure.Database().empty()) {
     // Staying put (a server-wide procedure), the procedure is still read
@@ -702,8 +704,8 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
     }
   }
   if (RunSystemProcedure(*this, name, arguments, sink)) return;
-  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, procedure);
-  if (!definition) throw MakeError(2812, {procedure.Written()});
+  std::optional<tsql::ProcedureDefinition> definition = FindProcedure(*this, procedure, number);
+  if (!definition) throw MakeError(2812, {number == 1 ? procedure.Written() : call.name});
   std::vector<Value> outputs;
   int status = executor.CallProcedure(*definition, arguments, outputs);
   context.Leave();

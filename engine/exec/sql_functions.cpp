@@ -38,6 +38,7 @@
 #include "engine/exec/normalised_columns.h"
 #include "engine/exec/number_styles.h"
 #include "engine/exec/object_properties.h"
+#include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/single_value.h"

@@ -7,6 +7,8 @@
 
 #include "engine/catalog/master_catalog.h"
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/common/error.h"
+#include "engine/exec/table_constraints.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 
@@ -43,6 +45,29 @@ void RecordTempTable(sqlite3* db, const std::string& name, std::uint64_t number,
                      kTempObjectIdBase + static_cast<std::int64_t>(number % kTempObjectIdBase));
   sqlite3_bind_text(insert.get(), 4, now.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+}
+
+void RefuseTakenTempConstraintNames(sqlite3* db, const std::string& table) {
+  std::vector<TableConstraint> all = ReadTableConstraints(db, "temp");
+  for (const TableConstraint& named : all) {
+    if (named.system_named || !tsql::EqualsIgnoreCase(named.table, table)) continue;
+    for (const TableConstraint& other : all) {
+      if (!tsql::EqualsIgnoreCase(other.table, table) && other.table.starts_with("#") &&
+          tsql::EqualsIgnoreCase(other.name, named.name))
+        throw MakeError(2714, {named.name});
+    }
+    if (ConstraintNamedElsewhere(db, named.name)) throw MakeError(2714, {named.name});
+  }
+}
+
+bool ConstraintNamedElsewhere(sqlite3* db, const std::string& name) {
+  catalog::PreparedStatement elsewhere = catalog::Prepare(
+      db,
+      "SELECT 1 FROM json_each(sqlengine_temp_tables_elsewhere(), '$.sysobjects') e "
+      "WHERE json_extract(e.value, '$[0]') = ?1 COLLATE NOCASE "
+      "AND rtrim(json_extract(e.value, '$[2]')) IN ('PK', 'UQ', 'F', 'C', 'D')");
+  sqlite3_bind_text(elsewhere.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+  return sqlite3_step(elsewhere.get()) == SQLITE_ROW;
 }
 
 bool HasTempObjects(sqlite3* db) {

@@ -45,6 +45,15 @@ std::string TempCatalogNameOf(sqlite3* db, const std::string& name);
 // a constraint's id.
 std::string ConstraintTableName(sqlite3* db, const std::string& schema, const std::string& table);
 
+// Constraint names are tempdb's objects: throws 2714 when a constraint of
+// the #temp table `table` (SQLite's name) was named as one of another of the
+// session's #temp tables, or of another session's as that session last
+// published them. Names the engine made are unique already and not checked.
+void RefuseTakenTempConstraintNames(sqlite3* db, const std::string& table);
+// Whether another session's #temp table has a constraint called `name`, as
+// that session last published its tables.
+bool ConstraintNamedElsewhere(sqlite3* db, const std::string& name);
+
 // Whether the connection's temporary database holds kTempObjectsTable.
 bool HasTempObjects(sqlite3* db);
 

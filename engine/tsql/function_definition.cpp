@@ -100,9 +100,11 @@ FunctionDefinition ParseFunctionDefinition(const Tokens& tokens) {
     definition.returns.nullable = true;
   }
   if (At(tokens, i).IsWord("with")) {
-    // WITH ENCRYPTION | SCHEMABINDING [, ...]: accepted, nothing changes.
-    i += 2;
-    while (At(tokens, i).IsSymbol(",")) i += 2;
+    // WITH ENCRYPTION | SCHEMABINDING [, ...]: encryption hides the text.
+    do {
+      definition.encrypted = definition.encrypted || At(tokens, i + 1).IsWord("encryption");
+      i += 2;
+    } while (At(tokens, i).IsSymbol(","));
   }
   if (At(tokens, i).IsWord("as")) ++i;
   if (definition.kind == FunctionKind::kInlineTable) {

@@ -26,6 +26,7 @@ struct FunctionDefinition {
   // kScalar and kMultiStatementTable: BEGIN ... END; kInlineTable: the query
   // after RETURN without the parentheses around it. Ends with a kEnd token.
   Tokens body;
+  bool encrypted = false;  // WITH ENCRYPTION: its text is not shown
 };
 
 // The sysobjects type of a function: "FN", "IF" or "TF".

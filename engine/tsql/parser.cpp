@@ -46,6 +46,7 @@ struct StatementState {
   bool view_has_query = false;
   bool alter_database = false;  // ALTER DATABASE d SET ...: its SET is its own
   bool alter_database_has_set = false;
+  bool execute = false;  // EXEC p;2: the ';' before a group number is the name's
   bool alter_table = false;  // its ALL (NOCHECK CONSTRAINT ALL) ends it
   bool alter_table_acted = false;  // has its one ADD, DROP or ALTER COLUMN
 };
@@ -81,6 +82,7 @@ bool StartsNextStatement(const Token& word, const Token& previous, StatementStat
     if (in_permission || previous.IsWord("with")) return false;
     if (lead.IsWord("insert") && !state.insert_has_source) {
       state.insert_has_source = true;
+      state.execute = true;  // INSERT ... EXEC p;2
       return false;
     }
     return true;
@@ -451,6 +453,7 @@ class Parser {
     state.update_has_set = kind == StatementKind::kUpdateStatistics;
     state.alter_database = kind == StatementKind::kAlterDatabase;
     state.alter_table = kind == StatementKind::kAlterTable;
+    state.execute = kind == StatementKind::kExecute;
     SkipToNextStatement(state);
     Append(lead_at, statement->tokens);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
@@ -482,7 +485,12 @@ class Parser {
     while (!AtEnd()) {
       const Token& token = Peek();
       bool taken_any = pos_ > start;
-      if (depth == 0 && token.IsSymbol(";")) break;
+      if (depth == 0 && token.IsSymbol(";")) {
+        // No statement starts with a number: after a name it is a group's.
+        bool group_number = state.execute && taken_any && tokens_[pos_ - 1].IsName() &&
+                            Peek(1).kind == TokenKind::kNumber;
+        if (!group_number) break;
+      }
       if (depth == 0 && taken_any && StartsLabel()) break;
       if (token.IsSymbol("(") && ++depth > kMaxParentheses) throw TooDeep(token);
       if (token.IsSymbol(")") && depth > 0) --depth;

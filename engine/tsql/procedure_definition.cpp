@@ -77,6 +77,15 @@ std::vector<ParameterDeclaration> ReadDeclarations(const Tokens& tokens, size_t&
 
 }  // namespace
 
+std::optional<int> GroupNumber(std::string_view digits) {
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  int number = std::stoi(std::string(digits));
+  if (number < 1 || number > 32767) return std::nullopt;
+  return number;
+}
+
 ProcedureDefinition ParseProcedureDefinition(const Tokens& tokens) {
   ProcedureDefinition definition;
   DottedName name = ReadDottedName(tokens, 2);
@@ -84,11 +93,28 @@ ProcedureDefinition ParseProcedureDefinition(const Tokens& tokens) {
   definition.name = name.Last();
   definition.database = name.Database();
   size_t i = name.end;
-  if (At(tokens, i).IsSymbol(";") && At(tokens, i + 1).kind == TokenKind::kNumber) i += 2;
+  if (At(tokens, i).IsSymbol(";")) {
+    const Token& number = At(tokens, i + 1);
+    std::optional<int> group =
+        number.kind == TokenKind::kNumber ? GroupNumber(number.text) : std::nullopt;
+    if (!group) throw SyntaxError(number, &tokens[i]);
+    definition.number = *group;
+    i += 2;
+  }
   definition.parameters = ReadDeclarations(tokens, i, /*until_as=*/true);
   if (At(tokens, i).IsWord("with")) {
-    i += 2;
-    while (At(tokens, i).IsSymbol(",")) i += 2;
+    do {
+      const Token& option = At(tokens, ++i);
+      if (option.IsWord("encryption")) {
+        definition.encrypted = true;
+      } else if (option.IsWord("recompile")) {
+        definition.recompile = true;
+      } else if (option.IsName()) {
+        if (!definition.unknown_option) definition.unknown_option = option;
+      } else {
+        throw SyntaxError(option, &tokens[i - 1]);
+      }
+    } while (At(tokens, ++i).IsSymbol(","));
   }
   if (At(tokens, i).IsWord("for") && At(tokens, i + 1).IsWord("replication")) i += 2;
   if (!At(tokens, i).IsWord("as")) throw SyntaxError(At(tokens, i), &tokens[i - 1]);

@@ -3,7 +3,9 @@
 // such as sp_executesql's "@P1 int, @P2 nvarchar(10) OUTPUT".
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/common/types.h"
@@ -22,6 +24,14 @@ struct ParameterDeclaration {
 struct ProcedureDefinition {
   std::string database;  // empty unless written
   std::string name;
+  // Its number in the group of procedures of that name (CREATE PROC p;2).
+  int number = 1;
+  // WITH ENCRYPTION: its text is not shown. WITH RECOMPILE: no plan is kept
+  // (none is here either).
+  bool encrypted = false;
+  bool recompile = false;
+  // The first option after WITH that is none of those (CREATE refuses it).
+  std::optional<Token> unknown_option;
   // The stored procedure's object id (@@PROCID inside it); 0 for dynamic SQL.
   std::int64_t object_id = 0;
   std::vector<ParameterDeclaration> parameters;
@@ -37,9 +47,13 @@ struct ProcedureDefinition {
   std::string source;
 };
 
-// tokens: CREATE|ALTER PROC[EDURE] name [;n] [(] params [)] [WITH ...] [FOR REPLICATION] AS body.
+// tokens: CREATE|ALTER PROC[EDURE] name [;n] [(] params [)]
+// [WITH {RECOMPILE | ENCRYPTION} [, ...]] [FOR REPLICATION] AS body.
 // Throws SqlError 170/156 with the line, 2715 for an unknown type.
 ProcedureDefinition ParseProcedureDefinition(const Tokens& tokens);
+
+// A procedure's number in its group, from the digits after ';': 1 to 32767.
+std::optional<int> GroupNumber(std::string_view digits);
 
 // "@a int, @b varchar(5) = 'x' OUTPUT" (tokens without a terminating kEnd are fine).
 std::vector<ParameterDeclaration> ParseParameterDeclarations(const Tokens& tokens);
