@@ -488,8 +488,9 @@ void SessionConnection::SyncLog(const std::string& schema, const std::string& fi
 }
 
 void SessionConnection::Interrupt() {
+  // The session's own connection stops through OnProgress, which knows what
+  // it is running; the dirty-read connection only reads.
   std::lock_guard lock(handle_mutex_);
-  if (db_) sqlite3_interrupt(db_.get());
   if (dirty_reads_) sqlite3_interrupt(dirty_reads_.get());
 }
 
@@ -507,8 +508,27 @@ int SessionConnection::OnBusy(void* self, int attempts) {
   return 1;
 }
 
+namespace {
+
+// Whether a statement that writes is running inside an open transaction.
+bool WritingInTransaction(sqlite3* db) {
+  if (db == nullptr || sqlite3_get_autocommit(db)) return false;
+  for (sqlite3_stmt* s = sqlite3_next_stmt(db, nullptr); s != nullptr; s = sqlite3_next_stmt(db, s)) {
+    if (sqlite3_stmt_busy(s) && !sqlite3_stmt_readonly(s)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int SessionConnection::OnProgress(void* self) {
-  return static_cast<SessionConnection*>(self)->cancelled_.load() ? 1 : 0;
+  auto* connection = static_cast<SessionConnection*>(self);
+  if (!connection->cancelled_.load()) return 0;
+  // SQLite undoes the whole transaction when it interrupts a statement that
+  // writes; a cancel undoes no more than the statement and leaves the
+  // transaction open. Such a statement runs to its end, and the cancel takes
+  // effect before the next one.
+  return WritingInTransaction(connection->db_.get()) ? 0 : 1;
 }
 
 std::string SessionConnection::FileOf(std::string_view schema) const {

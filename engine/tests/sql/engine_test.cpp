@@ -292,6 +292,37 @@ TEST_F(InProcess, CancelStopsWaitsAndLongQueriesAndTheSessionGoesOn) {
   EXPECT_EQ(std::get<std::int64_t>(after.results[0].rows[0][0]), 32);
 }
 
+// A cancel ends the batch and undoes no more than the statement it stopped:
+// the transaction stays open with what it did before (SQLite, left to
+// itself, rolls the whole transaction back when it interrupts a write).
+TEST_F(InProcess, CancelInATransactionKeepsTheTransaction) {
+  auto session = Connect();
+  Run(*session,
+      "CREATE TABLE big (a int) INSERT INTO big VALUES (0) " +
+          [] {
+            std::string doubling;
+            for (int i = 0; i < 16; ++i) doubling += "INSERT INTO big SELECT a FROM big ";
+            return doubling;
+          }() +
+          "CREATE TABLE kept (k int) BEGIN TRAN INSERT INTO kept VALUES (1)");
+  for (std::string sql : {"WHILE 1 = 1 UPDATE big SET a = a + 1",
+                          "SELECT count(*) FROM big x, big y"}) {
+    RecordingSink sink;
+    std::future<void> done =
+        std::async(std::launch::async, [&] { session->ExecuteBatch(sql, sink); });
+    ASSERT_TRUE(CancelUntilDone(*session, done)) << sql;
+    RecordingSink after;
+    session->ExecuteBatch("SELECT @@TRANCOUNT, (SELECT count(*) FROM kept), "
+                          "(SELECT count(DISTINCT a) FROM big)", after);
+    ASSERT_EQ(after.results.size(), 1u) << sql;
+    const auto& row = after.results[0].rows.at(0);
+    EXPECT_EQ(std::get<std::int64_t>(row[0]), 1) << sql;
+    EXPECT_EQ(std::get<std::int64_t>(row[1]), 1) << sql;
+    EXPECT_EQ(std::get<std::int64_t>(row[2]), 1) << "each UPDATE whole or not at all: " << sql;
+  }
+  Run(*session, "ROLLBACK");
+}
+
 TEST_F(InProcess, CancelEndsALockWait) {
   auto holder = Connect();
   auto waiter = Connect();
