@@ -265,6 +265,7 @@ constexpr MessageTemplate kMessages[] = {
      "on this SQL Server."},
     {2741, 16, "SET DATEFORMAT date order '%.*ls' is invalid."},
     {2742, 16, "SET DATEFIRST %d is out of range."},
+    {2748, 16, "Cannot specify %ls data type (parameter %d) as a substitution parameter."},
     {2749, 16,
      "Identity column '%.*ls' must be of data type int, bigint, smallint, tinyint, or decimal or "
      "numeric with a scale of 0, and constrained to be nonnullable."},

@@ -1645,7 +1645,7 @@ std::optional<std::int64_t> IntConstant(const Token& token) {
 
 }  // namespace
 
-Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
+Value BatchExecutor::Evaluate(const Tokens& expression, int line, std::optional<ColumnType>* type) {
   if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
@@ -1657,6 +1657,7 @@ Value BatchExecutor::Evaluate(const Tokens& expression, int line) {
   // rows hold it without them.
   std::optional<ColumnType> padded;
   if (text.typed_result && !text.result_columns.empty()) padded = text.result_columns[0].type;
+  if (type != nullptr) *type = padded;
   FailedStatement context{nullptr, "", session_.CurrentDatabase(), line};
   sqlite3* dirty = DirtyReadConnection(expression, text.sql);
   SqliteStatement query(dirty != nullptr ? dirty : session_.Connection().Handle(),

@@ -49,8 +49,10 @@ class BatchExecutor final : public ParameterSource {
   // the definition is rebuilt from the tokens. Must outlive Run.
   void SetSourceText(std::string_view text) { source_text_ = text; }
 
-  // Evaluates an expression (its tokens) to a value, with variables bound.
-  Value Evaluate(const tsql::Tokens& expression, int line);
+  // Evaluates an expression (its tokens) to a value, with variables bound;
+  // its SQL Server type into `type` where asked and known.
+  Value Evaluate(const tsql::Tokens& expression, int line,
+                 std::optional<ColumnType>* type = nullptr);
 
   Value Parameter(std::string_view name, int line) override;
   std::optional<ColumnType> ParameterType(std::string_view name) override;

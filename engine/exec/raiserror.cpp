@@ -13,6 +13,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/user_messages.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/type_name.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -123,6 +124,29 @@ std::string BatchExecutor::NumberedMessageText(int number) {
   return known.text;
 }
 
+namespace {
+
+// The types a message's arguments may have: integers of int's size or less,
+// character and binary strings.
+bool Substitutable(SqlType type) {
+  switch (type) {
+    case SqlType::kTinyInt:
+    case SqlType::kSmallInt:
+    case SqlType::kInt:
+    case SqlType::kChar:
+    case SqlType::kVarChar:
+    case SqlType::kNChar:
+    case SqlType::kNVarChar:
+    case SqlType::kBinary:
+    case SqlType::kVarBinary:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
   std::vector<Value> values;
@@ -147,7 +171,14 @@ void BatchExecutor::Raiserror(const tsql::Statement& statement) {
     if (i >= tokens.size() || arguments.size() < 3 ||
         std::any_of(arguments.begin(), arguments.end(), [](const Tokens& a) { return a.empty(); }))
       throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : tokens.back(), &tokens[i - 1]);
-    for (const Tokens& argument : arguments) values.push_back(Evaluate(argument, statement.line));
+    for (const Tokens& argument : arguments) {
+      std::optional<ColumnType> type;
+      values.push_back(Evaluate(argument, statement.line, &type));
+      if (values.size() > 3 && type && !Substitutable(type->type)) {
+        throw MakeError(2748, {std::string(tsql::DeclaredTypeName(*type)),
+                               std::to_string(values.size())});
+      }
+    }
     after = i + 1;
   } else {
     // The older form: a number, then the text, each a constant or a variable.
