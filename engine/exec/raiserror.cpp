@@ -115,17 +115,6 @@ std::string FormatMessageText(std::string_view text, const std::vector<Value>& a
   return out;
 }
 
-}  // namespace
-
-std::string BatchExecutor::NumberedMessageText(int number) {
-  if (std::optional<std::string> added = FindUserMessage(session_, number)) return *added;
-  ServerMessage known = FormatMessage(number);
-  if (known.text.empty()) throw MakeError(2758, {std::to_string(number)});
-  return known.text;
-}
-
-namespace {
-
 // The types a message's arguments may have: integers of int's size or less,
 // character and binary strings.
 bool Substitutable(SqlType type) {
@@ -146,6 +135,13 @@ bool Substitutable(SqlType type) {
 }
 
 }  // namespace
+
+std::string BatchExecutor::NumberedMessageText(int number) {
+  if (std::optional<std::string> added = FindUserMessage(session_, number)) return *added;
+  ServerMessage known = FormatMessage(number);
+  if (known.text.empty()) throw MakeError(2758, {std::to_string(number)});
+  return known.text;
+}
 
 void BatchExecutor::Raiserror(const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
