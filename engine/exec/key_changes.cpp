@@ -292,11 +292,29 @@ class DeferredReferences {
   bool started_ = false;
 };
 
-void RollBackToSavepoint(sqlite3* db) {
-  if (sqlite3_get_autocommit(db) != 0) return;
-  std::string undo = std::string("ROLLBACK TO ") + kSavepoint + "; RELEASE " + kSavepoint;
-  sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);
-}
+// The savepoint a key change is applied under: undone unless released.
+class KeyChangeSavepoint {
+ public:
+  explicit KeyChangeSavepoint(sqlite3* db) : db_(db) {
+    catalog::Exec(db_, std::string("SAVEPOINT ") + kSavepoint);
+  }
+  ~KeyChangeSavepoint() {
+    if (released_ || sqlite3_get_autocommit(db_) != 0) return;
+    std::string undo = std::string("ROLLBACK TO ") + kSavepoint + "; RELEASE " + kSavepoint;
+    sqlite3_exec(db_, undo.c_str(), nullptr, nullptr, nullptr);
+  }
+  KeyChangeSavepoint(const KeyChangeSavepoint&) = delete;
+  KeyChangeSavepoint& operator=(const KeyChangeSavepoint&) = delete;
+
+  void Release() {
+    catalog::Exec(db_, std::string("RELEASE ") + kSavepoint);
+    released_ = true;
+  }
+
+ private:
+  sqlite3* db_;
+  bool released_ = false;
+};
 
 }  // namespace
 
@@ -355,50 +373,45 @@ std::int64_t ApplyChangedRows(sqlite3* db, const std::string& schema, const std:
   insertion.lines.emplace_back(0, context.line);
 
   DeferredReferences deferred(db);
-  catalog::Exec(db, std::string("SAVEPOINT ") + kSavepoint);
-  try {
-    // A row taken out may be referenced: the reference is checked when
-    // the row is back, at the end.
-    deferred.Start();
-    IdentityCounters counters(db, schema, table);
-    RowImages old_rows = OldRows(db, target, stored, rows);
-    auto remove = catalog::Prepare(db, removal.sql);
-    for (const RowValues& row : rows) {
-      sqlite3_reset(remove.get());
-      sqlite3_bind_value(remove.get(), 1, row.At(0));
-      int rc = sqlite3_step(remove.get());
-      if (rc == SQLITE_DONE) continue;
-      if (sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_FOREIGNKEY)
-        ThrowReferenceConflict(db, schema, table, context);
-      FailedStatement failed = context;
-      failed.text = &removal;
-      ThrowSqliteError(db, rc, failed);
-    }
-    remove.reset();
-    auto insert = catalog::Prepare(db, insertion.sql);
-    std::int64_t changed = 0;
-    for (size_t r = 0; r < rows.size(); ++r) {
-      if (old_rows[r].Size() == 0) continue;  // gone before the statement reached it
-      sqlite3_reset(insert.get());
-      sqlite3_clear_bindings(insert.get());
-      sqlite3_bind_value(insert.get(), 1, rows[r].At(0));
-      for (size_t c = 0; c < stored.names.size(); ++c) {
-        const sqlite3_value* value = assigned[c] ? rows[r].At(*assigned[c]) : old_rows[r].At(c);
-        sqlite3_bind_value(insert.get(), static_cast<int>(c + 2), value);
-      }
-      StepChange(db, insert.get(), insertion, context);
-      if (sqlite3_changes(db) != 1) throw refused;
-      ++changed;
-    }
-    insert.reset();
-    counters.Restore();
-    deferred.Check(schema, table, context);
-    catalog::Exec(db, std::string("RELEASE ") + kSavepoint);
-    return changed;
-  } catch (...) {
-    RollBackToSavepoint(db);
-    throw;
+  KeyChangeSavepoint savepoint(db);
+  // A row taken out may be referenced: the reference is checked when
+  // the row is back, at the end.
+  deferred.Start();
+  IdentityCounters counters(db, schema, table);
+  RowImages old_rows = OldRows(db, target, stored, rows);
+  auto remove = catalog::Prepare(db, removal.sql);
+  for (const RowValues& row : rows) {
+    sqlite3_reset(remove.get());
+    sqlite3_bind_value(remove.get(), 1, row.At(0));
+    int rc = sqlite3_step(remove.get());
+    if (rc == SQLITE_DONE) continue;
+    if (sqlite3_extended_errcode(db) == SQLITE_CONSTRAINT_FOREIGNKEY)
+      ThrowReferenceConflict(db, schema, table, context);
+    FailedStatement failed = context;
+    failed.text = &removal;
+    ThrowSqliteError(db, rc, failed);
   }
+  remove.reset();
+  auto insert = catalog::Prepare(db, insertion.sql);
+  std::int64_t changed = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (old_rows[r].Size() == 0) continue;  // gone before the statement reached it
+    sqlite3_reset(insert.get());
+    sqlite3_clear_bindings(insert.get());
+    sqlite3_bind_value(insert.get(), 1, rows[r].At(0));
+    for (size_t c = 0; c < stored.names.size(); ++c) {
+      const sqlite3_value* value = assigned[c] ? rows[r].At(*assigned[c]) : old_rows[r].At(c);
+      sqlite3_bind_value(insert.get(), static_cast<int>(c + 2), value);
+    }
+    StepChange(db, insert.get(), insertion, context);
+    if (sqlite3_changes(db) != 1) throw refused;
+    ++changed;
+  }
+  insert.reset();
+  counters.Restore();
+  deferred.Check(schema, table, context);
+  savepoint.Release();
+  return changed;
 }
 
 std::optional<std::int64_t> ApplyChangedRowsInOrder(sqlite3* db, const std::string& schema,
@@ -419,36 +432,28 @@ std::optional<std::int64_t> ApplyChangedRowsInOrder(sqlite3* db, const std::stri
   change.lines.emplace_back(0, context.line);
 
   DeferredReferences deferred(db);
-  catalog::Exec(db, std::string("SAVEPOINT ") + kSavepoint);
-  try {
-    // A reference is checked against the statement's end state, as the key
-    // is: a row may refer to a key another row of the statement takes later.
-    deferred.Start();
-    RowImages old_rows = OldRows(db, target, stored, rows);
-    std::optional<std::vector<size_t>> order = UpdateOrder(
-        db, target, stored, assigned, rows, old_rows, ChangedKeys(db, schema, table, columns));
-    if (!order) {
-      RollBackToSavepoint(db);
-      return std::nullopt;
-    }
-    auto update = catalog::Prepare(db, change.sql);
-    std::int64_t changed = 0;
-    for (size_t r : *order) {
-      if (old_rows[r].Size() == 0) continue;  // gone before the statement reached it
-      sqlite3_reset(update.get());
-      for (size_t k = 0; k <= columns.size(); ++k)
-        sqlite3_bind_value(update.get(), static_cast<int>(k + 1), rows[r].At(k));
-      StepChange(db, update.get(), change, context);
-      changed += sqlite3_changes(db);
-    }
-    update.reset();
-    deferred.Check(schema, table, context);
-    catalog::Exec(db, std::string("RELEASE ") + kSavepoint);
-    return changed;
-  } catch (...) {
-    RollBackToSavepoint(db);
-    throw;
+  KeyChangeSavepoint savepoint(db);
+  // A reference is checked against the statement's end state, as the key
+  // is: a row may refer to a key another row of the statement takes later.
+  deferred.Start();
+  RowImages old_rows = OldRows(db, target, stored, rows);
+  std::optional<std::vector<size_t>> order = UpdateOrder(
+      db, target, stored, assigned, rows, old_rows, ChangedKeys(db, schema, table, columns));
+  if (!order) return std::nullopt;
+  auto update = catalog::Prepare(db, change.sql);
+  std::int64_t changed = 0;
+  for (size_t r : *order) {
+    if (old_rows[r].Size() == 0) continue;  // gone before the statement reached it
+    sqlite3_reset(update.get());
+    for (size_t k = 0; k <= columns.size(); ++k)
+      sqlite3_bind_value(update.get(), static_cast<int>(k + 1), rows[r].At(k));
+    StepChange(db, update.get(), change, context);
+    changed += sqlite3_changes(db);
   }
+  update.reset();
+  deferred.Check(schema, table, context);
+  savepoint.Release();
+  return changed;
 }
 
 }  // namespace sqlengine::exec
