@@ -203,6 +203,9 @@ constexpr MessageTemplate kMessages[] = {
      "Defaults cannot be created on columns with an IDENTITY attribute. Table '%.*ls', column "
      "'%.*ls'."},
     {1755, 16, "Defaults cannot be created on columns of data type timestamp."},
+    {1756, 10,
+     "Skipping FOREIGN KEY constraint '%.*ls' definition for temporary table. FOREIGN KEY "
+     "constraints are not enforced on local or global temporary tables."},
     {1759, 16,
      "Computed column '%.*ls' in table '%.*ls' is not allowed to be used in another "
      "computed-column definition."},

@@ -673,6 +673,8 @@ sqlite3* BatchExecutor::DirtyReadConnection(const tsql::Tokens& tokens, const st
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
+  for (const std::string& skipped : statement.skipped_foreign_keys)
+    sink_.Message(FormatMessage(1756, {skipped}));
   if (session_.Connection().ResolvesElsewhere() && !RunsWhereNamesResolve(statement.kind))
     RefuseInTriggerDatabase(statement.tokens, statement.line);
   created_owner_ = CheckOwnerPart(session_, statement);
@@ -1526,7 +1528,7 @@ void BatchExecutor::ForgetDroppedColumns(const tsql::Statement& statement) {
 void BatchExecutor::TrackObject(const tsql::Statement& statement) {
   tsql::TableReference table = tsql::TableOf(statement);
   if (table.name.empty()) return;
-  if (table.name.starts_with("#")) {
+  if (tsql::IsLocalTempName(table.name)) {
     // A temporary table keeps its values in form and numbers its identity
     // as any table does; it has no catalog rows and no rights of its own.
     sqlite3* db = session_.Connection().Handle();
@@ -1576,10 +1578,16 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
     KeepNullKeysUnique(db, schema, table.name);
     // The table's DEFAULT and CHECK texts as written, in the stored form.
     if (StoresExactForm(db, schema)) StoreExactColumnTexts(db, schema, table.name);
-    GrantToCreator(table.name,
-                   {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete,
-                    Access::kReferences},
-                   schema);
+    if (SessionRights::IsGlobalTempTable(table.database, table.name)) {
+      // A ##table stays dbo's, open to every login, and lasts as long as the
+      // session that made it.
+      session_.Engine().GlobalTemps().Made(table.name, session_.Spid());
+    } else {
+      GrantToCreator(
+          table.name,
+          {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete, Access::kReferences},
+          schema);
+    }
   } else {
     auto remove = catalog::Prepare(db, "DELETE FROM " + objects + " WHERE name = ?");
     sqlite3_bind_text(remove.get(), 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
@@ -1592,6 +1600,9 @@ void BatchExecutor::TrackObject(const tsql::Statement& statement) {
 void BatchExecutor::RequireDefinitionRight(const std::string& database, const std::string& object,
                                            Access access) {
   if (access == Access::kAlter) return session_.Rights().RequireIn(database, object, access);
+  if (SessionRights::IsGlobalTempTable(database.empty() ? session_.CurrentDatabase() : database,
+                                       object))
+    return;
   if (database.empty() || tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) {
     session_.Rights().Require(object, access);
     return;

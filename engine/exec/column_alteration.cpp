@@ -21,6 +21,7 @@
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/collation_names.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/generate/exact_expressions.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
@@ -318,7 +319,7 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   if (!syntax) tsql::SyntaxErrorAt(alter, 2);
   const tsql::ColumnSyntax& column = *syntax->element.column;
   const std::string& table_name = syntax->name.Last();
-  std::string schema = table_name.starts_with("#") ? std::string("temp")
+  std::string schema = tsql::IsLocalTempName(table_name) ? std::string("temp")
                        : syntax->name.Database().empty()
                            ? std::string("main")
                            : resolver.SchemaFor(syntax->name.Database());

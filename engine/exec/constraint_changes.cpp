@@ -332,9 +332,9 @@ void ChangeConstraint(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver
                       tsql::bind::Catalog& catalog, std::string_view database) {
   std::optional<tsql::ConstraintChange> change = tsql::ReadConstraintChange(alter);
   if (!change) throw tsql::SyntaxError(alter.back(), nullptr);
-  std::string schema = change->table.starts_with("#") ? std::string("temp")
-                       : change->database.empty()     ? std::string("main")
-                                                      : resolver.SchemaFor(change->database);
+  std::string schema = tsql::IsLocalTempName(change->table) ? std::string("temp")
+                       : change->database.empty()           ? std::string("main")
+                                                            : resolver.SchemaFor(change->database);
   std::vector<std::string> written_name{change->table};
   if (!change->database.empty()) written_name = {change->database, "", change->table};
   Target target{db,

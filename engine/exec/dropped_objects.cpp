@@ -17,7 +17,7 @@ bool ForgetDroppedObjects(sqlite3* db, const std::string& schema,
     tsql::DottedName name = tsql::ReadDottedName(tokens, at);
     if (name.parts.empty()) return forgot;
     const std::string& object = name.Last();
-    if (!object.starts_with("#")) {
+    if (!tsql::IsLocalTempName(object)) {
       forgot = ForgetObjectPermissions(db, schema, object) || forgot;
       if (view) ForgetTableTriggers(db, schema, object);
     }

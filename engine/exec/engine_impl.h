@@ -14,6 +14,7 @@
 #include "engine/common/engine_api.h"
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/database_usage.h"
+#include "engine/exec/global_temp_tables.h"
 #include "engine/exec/lock_waits.h"
 #include "engine/exec/log_syncs.h"
 #include "engine/exec/session_registry.h"
@@ -43,6 +44,7 @@ class EngineImpl final : public Engine {
   LockWaits& Locks() { return locks_; }
   LogSyncs& Logs() { return logs_; }
   SessionRegistry& Sessions() { return sessions_; }
+  GlobalTempTables& GlobalTemps() { return global_temps_; }
   Log& EngineLog() { return log_; }
 
   // Changes whenever users, roles, memberships or permissions may have
@@ -63,6 +65,7 @@ class EngineImpl final : public Engine {
   LockWaits locks_;
   LogSyncs logs_;
   SessionRegistry sessions_;
+  GlobalTempTables global_temps_;
   std::atomic<int> next_spid_{51};
   std::atomic<std::uint64_t> security_generation_{1};
   std::atomic<bool> beyond_loopback_{false};

@@ -16,6 +16,7 @@
 #include "engine/exec/sqlite_errors.h"
 #include "engine/exec/table_shapes.h"
 #include "engine/exec/triggers.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/type_name.h"
 
@@ -97,8 +98,8 @@ std::vector<std::string> SessionCatalog::InBodyDatabase(
   // names no database, wherever it is read or called from.
   const Body& body = bodies_.back();
   if (body.kind == tsql::ObjectReach::Kind::kTable ||
-      body.schema == session_.Connection().UnqualifiedSchema() ||
-      body.schema == "temp" || name.back().starts_with("#"))
+      body.schema == session_.Connection().UnqualifiedSchema() || body.schema == "temp" ||
+      tsql::IsLocalTempName(name.back()))
     return name;
   std::string database = session_.Connection().DatabaseOfSchema(body.schema);
   if (database.empty()) return name;
@@ -196,7 +197,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
   if (tsql::ToLower(table).starts_with("sqlengine_") || tsql::ToLower(table).starts_with("sqlite_"))
     return std::nullopt;
   std::string schema;
-  if (table.starts_with("#")) {
+  if (tsql::IsLocalTempName(table)) {
     // tempdb..#t and tempdb.dbo.#t name the session's own #t.
     if (!database.empty() && !tsql::EqualsIgnoreCase(database, "tempdb")) return std::nullopt;
     schema = "temp";
@@ -256,7 +257,7 @@ bool SessionCatalog::ObjectExists(const std::vector<std::string>& written) {
   std::string view = owner == "information_schema" ? owner + "." + table : table;
   if (IsCatalogView(view) && connection.CatalogView(database, view)) return true;
   if (owner != "information_schema" && !OwnedAsWritten(owner, database, name.back())) return false;
-  std::string schema = table.starts_with("#") ? "temp" : connection.SchemaOf(database);
+  std::string schema = tsql::IsLocalTempName(table) ? "temp" : connection.SchemaOf(database);
   SessionConnection::KeptRead found(connection, "SELECT 1 FROM " +
                                                     tsql::QuoteSqliteName(schema) +
                                                     ".sqlite_schema WHERE name = ?1 "

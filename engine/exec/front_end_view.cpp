@@ -1,5 +1,6 @@
 #include "engine/exec/front_end_view.h"
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 
@@ -16,6 +17,7 @@
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/view_upgrade.h"
 #include "engine/tsql/bind/binder.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parse/query_parser.h"
@@ -370,6 +372,12 @@ std::optional<tsql::SqliteText> FrontEndCreateView(const tsql::Statement& statem
   bool reads_temp = false;
   std::optional<tsql::SqliteText> generated =
       tsql::generate::GenerateViewQuery(bound, statement.line, EngineExactForm(), &reads_temp);
+  // A ##table is a table of tempdb, but a temporary one all the same.
+  reads_temp =
+      reads_temp ||
+      std::any_of(statement.tokens.begin(), statement.tokens.end(), [](const tsql::Token& token) {
+        return token.IsName() && tsql::IsGlobalTempName(token.value);
+      });
   if (reads_temp) {
     SqlError error = MakeError(4508);
     error.message().line = statement.line;

@@ -44,7 +44,7 @@ std::optional<IdentityTable> Resolve(sqlite3_context* context, sqlite3_value* ar
   tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(argument));
   if (name.parts.empty() || name.parts.size() > 3) return std::nullopt;
   sqlite3* db = sqlite3_context_db_handle(context);
-  bool temporary = !name.Last().empty() && name.Last().front() == '#';
+  bool temporary = tsql::IsLocalTempName(name.Last());
   // A #temp table may be named as tempdb's ('tempdb..#t'), as SQL Server names it.
   bool in_tempdb = tsql::EqualsIgnoreCase(name.Database(), "tempdb") && temporary;
   // A database part may name the database the name reaches anyway ('db..t'

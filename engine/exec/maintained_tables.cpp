@@ -4,6 +4,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
@@ -12,7 +13,7 @@ std::optional<MaintainedTable> FindMaintainedTable(Session& session, const tsql:
   if (name.parts.empty() || name.Last().empty()) return std::nullopt;
   SessionConnection& connection = session.Connection();
   MaintainedTable table;
-  if (name.Last().front() == '#') {
+  if (tsql::IsLocalTempName(name.Last())) {
     table.schema = "temp";
     table.database = "tempdb";
   } else if (!name.Database().empty()) {

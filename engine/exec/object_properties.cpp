@@ -174,7 +174,7 @@ void TempObjectId(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   tsql::DottedName name = tsql::ReadWrittenName(SqliteValueText(args[0]));
   if (name.parts.empty() || name.parts.size() > 3 || name.Last().empty() ||
-      name.Last().front() != '#' ||
+      !tsql::IsLocalTempName(name.Last()) ||
       (!name.Database().empty() && !tsql::EqualsIgnoreCase(name.Database(), "tempdb")))
     return sqlite3_result_null(context);
   auto& host = *static_cast<FunctionHost*>(sqlite3_user_data(context));

@@ -9,6 +9,7 @@
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/table_definition.h"
 #include "engine/exec/table_definition_sql.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
@@ -117,7 +118,7 @@ void RefuseChangingKeys(sqlite3* db, const std::string& schema,
 }  // namespace
 
 std::string SchemaOfTable(const tsql::DottedName& name, tsql::NameResolver& resolver) {
-  if (name.Last().starts_with("#")) return "temp";
+  if (tsql::IsLocalTempName(name.Last())) return "temp";
   return name.Database().empty() ? std::string("main") : resolver.SchemaFor(name.Database());
 }
 

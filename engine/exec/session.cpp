@@ -12,6 +12,7 @@
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/checkpoint_hold.h"
 #include "engine/exec/configuration_procedures.h"
+#include "engine/exec/cursor_row_changes.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -19,8 +20,8 @@
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/identity_scope.h"
-#include "engine/exec/permission_bits.h"
 #include "engine/exec/owner_names.h"
+#include "engine/exec/permission_bits.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/process_procedures.h"
 #include "engine/exec/sqlite_errors.h"
@@ -34,6 +35,7 @@
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
 #include "engine/tsql/procedure_definition.h"
+#include "engine/tsql/sqlite_quoting.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -83,11 +85,39 @@ Session::Session(EngineImpl& engine, catalog::LoginEntry login, int spid)
 }
 
 Session::~Session() {
+  DropOwnGlobalTempTables();
   engine_.Sessions().Leave(spid_);
   std::string database = connection_.Database();
   connection_.Close();
   engine_.Locks().Release(spid_);
   if (!database.empty()) engine_.Usage().Release(database);
+}
+
+void Session::DropOwnGlobalTempTables() {
+  std::vector<std::string> names = engine_.GlobalTemps().TakeMadeBy(spid_);
+  if (names.empty() || connection_.Handle() == nullptr) return;
+  // What the session left open is rolled back first, as its end would; the
+  // drop waits for tempdb's write lock like any writer, so a statement of
+  // another session that writes the table ends first.
+  std::string sql = "WHILE @@TRANCOUNT > 0 ROLLBACK TRANSACTION\n";
+  for (const std::string& name : names) {
+    std::string quoted = BracketQuoted(name);
+    sql += "IF OBJECT_ID(" + tsql::QuoteSqliteString("tempdb.." + quoted) +
+           ") IS NOT NULL DROP TABLE tempdb.." + quoted + "\n";
+  }
+  cancelled_ = false;
+  try {
+    DiscardingSink sink;
+    tsql::QuotedIdentifierScope quoting(true);
+    RunBatch(sql, sink);
+    connection_.MakeCommitsDurable();
+  } catch (const std::exception& failure) {
+    engine_.EngineLog().Error(std::string("Dropping the global temporary tables of session ") +
+                              std::to_string(spid_) + ": " + failure.what());
+  } catch (...) {
+    engine_.EngineLog().Error("Dropping the global temporary tables of session " +
+                              std::to_string(spid_) + " failed");
+  }
 }
 
 void Session::UseDatabase(std::string_view database, ResultSink* sink, int line) {

@@ -225,6 +225,9 @@ class Session final : public SqlSession, public FunctionHost {
                       ResultSink& sink);
 
  private:
+  // Drops the ##tables this session made (global_temp_tables.h), after
+  // rolling back what it left open. Failures are logged, not thrown.
+  void DropOwnGlobalTempTables();
   // `before_end` runs once the batch has ended normally, while its variables
   // still hold their values. With `keep_parse`, the text's parse is kept
   // for its next run (KeptParse), its statements' bindings with it.

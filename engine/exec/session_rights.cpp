@@ -4,6 +4,7 @@
 
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session_connection.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/token.h"
 
@@ -109,8 +110,12 @@ bool SessionRights::Chained(std::string_view schema, std::string_view object, Ac
   return rights != nullptr && rights->Security().OwnerOf(object) == kDboUid;
 }
 
+bool SessionRights::IsGlobalTempTable(std::string_view database, std::string_view object) {
+  return tsql::IsGlobalTempName(object) && tsql::EqualsIgnoreCase(database, "tempdb");
+}
+
 void SessionRights::Require(std::string_view object, Access access) {
-  if (IsSysadmin()) return;
+  if (IsSysadmin() || IsGlobalTempTable(connection_.Database(), object)) return;
   const DatabaseRights& current = InCurrent();
   if (Chained("main", object, access)) return;
   std::optional<SqlError> refused = current.Check(object, access);
@@ -123,7 +128,7 @@ void SessionRights::RequireIn(std::string_view database, std::string_view object
                               Access access) {
   if (database.empty() || tsql::EqualsIgnoreCase(database, connection_.Database()))
     return Require(object, access);
-  if (IsSysadmin()) return;
+  if (IsSysadmin() || IsGlobalTempTable(database, object)) return;
   std::optional<SqlError> refused =
       In(database, connection_.SchemaFor(database)).Check(object, access);
   if (!refused) return;
@@ -161,6 +166,8 @@ std::optional<SqlError> SessionRights::Check(std::string_view schema, std::strin
                                              Access access, std::string_view column) {
   if (sysadmin_ || (!schema.empty() && Chained(schema, object, access))) return std::nullopt;
   if (tsql::EqualsIgnoreCase(schema, "temp")) return std::nullopt;
+  if (!schema.empty() && IsGlobalTempTable(connection_.DatabaseOfSchema(schema), object))
+    return std::nullopt;
   if (schema.empty()) {
     // SQLite names no database for a table it only counts: every database
     // reached that holds such an object must allow it.

@@ -42,6 +42,10 @@ class SessionRights final : public AccessPolicy {
   // Throws 262 unless the login holds the statement permission `access` in
   // `entry` (read as MayUse reads it); a login without access there holds none.
   void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);
+  // Whether `object` of `database` is a ##table, which every login may read,
+  // change, alter and drop, as SQL Server grants them to public; it reaches
+  // no other object.
+  static bool IsGlobalTempTable(std::string_view database, std::string_view object);
   // Throws the error Check gives for the current database.
   void Require(std::string_view object, Access access);
   // The same for `object` of `database` (empty: the current one), checked by

@@ -8,6 +8,7 @@
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/temporary_tables.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/token.h"
 
@@ -145,7 +146,7 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   if (StartsWith(message, "NOT NULL constraint failed: ", rest)) {
     std::string table = std::string(failed.database) + ".dbo." + Part(rest, false);
     // A #temp table is tempdb's, under the name tempdb's catalog gives it.
-    if (std::string name = Part(rest, false); name.starts_with("#")) {
+    if (std::string name = Part(rest, false); tsql::IsLocalTempName(name)) {
       std::string catalog_name;
       try {
         catalog_name = TempCatalogNameOf(db, name);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/exec/catalog_views.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::exec {
@@ -320,8 +321,12 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
     case SQLITE_CREATE_TABLE:
     case SQLITE_CREATE_VIEW:
       if (IsEngineName(a3)) return Deny(MakeError(2714, {a3}));
-      return Ask(schema, "",
-                 action == SQLITE_CREATE_TABLE ? Access::kCreateTable : Access::kCreateView);
+      // A statement right, of no object; but a ##table of tempdb any login
+      // may make, which the policy tells by its name.
+      return Ask(
+          schema,
+          action == SQLITE_CREATE_TABLE && tsql::IsGlobalTempName(a3) ? a3 : std::string_view(),
+          action == SQLITE_CREATE_TABLE ? Access::kCreateTable : Access::kCreateView);
     case SQLITE_CREATE_TEMP_TABLE:
     case SQLITE_CREATE_TEMP_VIEW:
     case SQLITE_CREATE_TEMP_INDEX:

@@ -10,6 +10,7 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/collation_names.h"
+#include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 #include "engine/tsql/syntax_error.h"
 #include "engine/tsql/type_name.h"
@@ -369,7 +370,7 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
   if (parts.back() == nullptr) tsql::SyntaxErrorAt(tokens, name.end);
   if (parts.size() == 3 && parts[0] != nullptr) {
     // tempdb..#t is the session's own #t.
-    if (parts[2]->value.starts_with("#") && tsql::EqualsIgnoreCase(parts[0]->value, "tempdb"))
+    if (tsql::IsLocalTempName(parts[2]->value) && tsql::EqualsIgnoreCase(parts[0]->value, "tempdb"))
       return "temp." + NameText(*parts[2]);
     return tsql::QuoteSqliteName(resolver.SchemaFor(parts[0]->value)) + "." + NameText(*parts[2]);
   }
@@ -388,7 +389,7 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
   tsql::CreateTableSyntax create = tsql::ParseCreateTable(tokens);
   StoredExpressions expressions(tokens, create.open + 1, create.close, create.name.Last(), {}, {},
                                 catalog);
-  bool temporary = create.name.Last().starts_with("#");
+  bool temporary = tsql::IsLocalTempName(create.name.Last());
   tsql::SqliteText text;
   text.lines.emplace_back(0, tokens.front().line);
   text.sql = std::string(temporary ? "CREATE TEMP TABLE " : "CREATE TABLE ") +
@@ -461,7 +462,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
   }
   RefuseSecondRowVersion(alter->added, has_row_version, alter->name.Last());
   bool nullable_by_default = catalog.ColumnsNullableByDefault(
-      alter->name.Last().starts_with("#") ? std::string("tempdb") : alter->name.Database());
+      tsql::IsLocalTempName(alter->name.Last()) ? std::string("tempdb") : alter->name.Database());
   for (const tsql::TableElementSyntax& element : alter->added) {
     // SQLite adds columns alone; a table constraint is ALTER TABLE ADD CONSTRAINT's.
     if (!element.column) tsql::SyntaxErrorAt(tokens, element.range.begin);
@@ -478,7 +479,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
   if (appended != nullptr && AppendsColumns(alter->added, expressions)) {
     // SQLite's ADD COLUMN would refuse the default: the columns go into the
     // definition together, then one UPDATE gives the rows their values.
-    appended->schema = alter->name.Last().starts_with("#") ? std::string("temp")
+    appended->schema = tsql::IsLocalTempName(alter->name.Last()) ? std::string("temp")
                        : alter->name.Database().empty()
                            ? std::string("main")
                            : resolver.SchemaFor(alter->name.Database());

@@ -105,7 +105,7 @@ std::string TempTablesSql(bool recorded) {
 
 std::optional<NamedTempTable> FindTempTable(sqlite3* db, std::string_view written) {
   tsql::DottedName name = tsql::ReadWrittenName(written);
-  if (name.parts.empty() || name.parts.size() > 3 || !name.Last().starts_with("#") ||
+  if (name.parts.empty() || name.parts.size() > 3 || !tsql::IsLocalTempName(name.Last()) ||
       (!name.Database().empty() && !tsql::EqualsIgnoreCase(name.Database(), "tempdb")))
     return std::nullopt;
   catalog::PreparedStatement find = catalog::Prepare(

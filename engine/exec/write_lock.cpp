@@ -104,7 +104,7 @@ std::optional<std::string> WrittenDatabase(const tsql::Statement& statement) {
   if (at >= tokens.size() || !tokens[at].IsName()) return std::string();
   tsql::DottedName name = tsql::ReadDottedName(tokens, at);
   if (name.parts.empty()) return std::string();
-  if (name.Last().starts_with("#")) return std::string("#");
+  if (tsql::IsLocalTempName(name.Last())) return std::string("#");
   return name.Database();
 }
 

@@ -6,6 +6,10 @@
 namespace sqlengine::tsql {
 
 std::string DottedName::Written() const {
+  // A ##name the parser placed in tempdb is named as it was written.
+  if (parts.size() == 3 && parts[1].empty() && IsGlobalTempName(parts[2]) &&
+      EqualsIgnoreCase(parts[0], "tempdb"))
+    return parts[2];
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) text.push_back('.');

@@ -19,6 +19,14 @@ struct DottedName {
   std::string Database() const;
 };
 
+// A #name is a local temporary table: the session's own, kept apart from
+// every database. A ##name is a global one, a table of tempdb every session
+// reaches by that name (global_temp_names.h).
+inline bool IsLocalTempName(std::string_view name) {
+  return name.starts_with('#') && !name.starts_with("##");
+}
+inline bool IsGlobalTempName(std::string_view name) { return name.starts_with("##"); }
+
 // Reads the name starting at tokens[begin] (which must be a name; otherwise
 // parts is empty and end == begin).
 DottedName ReadDottedName(const Tokens& tokens, std::size_t begin);

@@ -5,10 +5,12 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/tsql/global_temp_names.h"
 #include "engine/tsql/labels.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/storage_options.h"
 #include "engine/tsql/syntax_error.h"
+#include "engine/tsql/temporary_foreign_keys.h"
 
 namespace sqlengine::tsql {
 namespace {
@@ -311,6 +313,7 @@ class Parser {
     StatementState state{&lead};
     statement->condition = CollectUntilNextStatement(state);
     if (statement->condition.empty()) throw SyntaxError(Peek(), Previous());
+    QualifyGlobalTempNames(statement->condition);
     statement->body.push_back(ParseStatement(false));
     if (statement->kind == StatementKind::kIf) {
       SkipSemicolons();
@@ -429,6 +432,7 @@ class Parser {
       ++pos_;
     }
     ++pos_;
+    QualifyGlobalTempNames(cte.query);
     return cte;
   }
 
@@ -456,9 +460,17 @@ class Parser {
     state.execute = kind == StatementKind::kExecute;
     SkipToNextStatement(state);
     Append(lead_at, statement->tokens);
+    // A procedure's arguments are values, not names.
+    if (kind != StatementKind::kExecute) QualifyGlobalTempNames(statement->tokens);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
       statement->drop_existing = DropStorageOptions(statement->tokens);
+    }
+    if (kind == StatementKind::kCreateTable || kind == StatementKind::kAlterTable) {
+      SkippedForeignKeys skipped = DropTemporaryForeignKeys(statement->tokens);
+      statement->skipped_foreign_keys = std::move(skipped.names);
+      // An ALTER TABLE that only added them does nothing else.
+      if (skipped.nothing_left) statement->kind = StatementKind::kBlock;
     }
     return statement;
   }

@@ -3,6 +3,7 @@
 // tokens and, for control flow, its nested statements.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/tsql/token.h"
@@ -88,6 +89,9 @@ struct Statement {
   std::vector<std::unique_ptr<Statement>> body;
   std::unique_ptr<Statement> else_branch;  // IF ... ELSE; TRY/CATCH: the CATCH block
   bool drop_existing = false;  // CREATE INDEX ... WITH DROP_EXISTING (the option taken out)
+  // The FOREIGN KEY constraints taken out of a temporary table's definition
+  // (temporary_foreign_keys.h), each reported when the statement runs.
+  std::vector<std::string> skipped_foreign_keys;
 };
 
 using StatementList = std::vector<std::unique_ptr<Statement>>;

@@ -54,6 +54,9 @@ std::vector<ScriptRecord> ParseScript(const std::filesystem::path& file) {
     if (head == "connect") {
       record.kind = ScriptRecord::Kind::kConnect;
       if (record.words.size() < 2) fail("connect needs a name");
+    } else if (head == "disconnect") {
+      record.kind = ScriptRecord::Kind::kDisconnect;
+      if (record.words.size() < 2) fail("disconnect needs a name");
     } else if (head == "login" && second == "error") {
       record.kind = ScriptRecord::Kind::kLoginError;
       if (record.words.size() < 5) fail("login error NUMBER USER PASSWORD [DATABASE]");
@@ -95,6 +98,7 @@ std::vector<ScriptRecord> ParseScript(const std::filesystem::path& file) {
       }
     }
     bool needs_sql = record.kind != ScriptRecord::Kind::kConnect &&
+                     record.kind != ScriptRecord::Kind::kDisconnect &&
                      record.kind != ScriptRecord::Kind::kLoginError;
     if (needs_sql && record.sql.empty()) fail("the record has no SQL");
     if (record.kind == ScriptRecord::Kind::kQuery && !in_rows) fail("a query needs a ---- line");

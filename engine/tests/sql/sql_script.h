@@ -3,6 +3,7 @@
 //
 //   # a comment
 //   connect NAME [USER [PASSWORD]]       later records run on connection NAME
+//   disconnect NAME                      closes connection NAME (not the current one)
 //   login error NUMBER USER PASSWORD [DATABASE]
 //   statement ok                         the batch gives no error (a script whose
 //                                        batches lines of GO separate: none does)
@@ -26,6 +27,7 @@ namespace sqlengine::testing {
 struct ScriptRecord {
   enum class Kind {
     kConnect,
+    kDisconnect,
     kLoginError,
     kStatementOk,
     kStatementError,

@@ -132,6 +132,13 @@ TEST_P(SqlScript, Passes) {
         current = connections[name].get();
         break;
       }
+      case ScriptRecord::Kind::kDisconnect: {
+        auto found = connections.find(record.words[1]);
+        ASSERT_TRUE(found != connections.end() && found->second.get() != current)
+            << "only another open connection can be closed";
+        connections.erase(found);
+        break;
+      }
       case ScriptRecord::Kind::kLoginError: {
         std::string database = record.words.size() > 5 ? record.words[5] : "";
         try {

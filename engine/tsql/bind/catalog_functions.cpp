@@ -170,13 +170,17 @@ std::optional<std::string> WrittenText(const BoundExpr& name) {
 
 // The database a written literal name ('db..t', 'db.dbo.t') names; "" for
 // another argument, a name without one, and a #table's 'tempdb..#t' (the
-// session's own). tempdb's other names are tempdb's objects.
+// session's own). tempdb's other names are tempdb's objects, as is a
+// ##table named without a database.
 std::string DatabaseNamed(const BoundExpr& name) {
   std::optional<std::string> text = WrittenText(name);
   if (!text) return {};
   DottedName written = ReadWrittenName(*text);
   std::string database = written.Database();
-  bool temporary = !written.parts.empty() && written.Last().starts_with("#");
+  if (written.parts.empty()) return database;
+  // A ##table is tempdb's, named from any database.
+  if (database.empty() && IsGlobalTempName(written.Last())) return "tempdb";
+  bool temporary = IsLocalTempName(written.Last());
   return temporary && EqualsIgnoreCase(database, "tempdb") ? std::string() : database;
 }
 
@@ -502,7 +506,7 @@ bool NamesTempTable(const BoundExpr& name) {
   std::optional<std::string> text = WrittenText(name);
   if (!text) return false;
   DottedName written = ReadWrittenName(*text);
-  return !written.parts.empty() && written.Last().starts_with("#") &&
+  return !written.parts.empty() && IsLocalTempName(written.Last()) &&
          (written.Database().empty() || EqualsIgnoreCase(written.Database(), "tempdb"));
 }
 
