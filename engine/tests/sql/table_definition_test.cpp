@@ -186,11 +186,15 @@ TEST(TableDefinitionSql, KeepsTheStoredShape) {
   EXPECT_THAT(sql, HasSubstr("/*sqlengine_tsql getdate()*/ , CONSTRAINT u UNIQUE ( name ) )"));
 
   // Without an IDENTITY column a PRIMARY KEY stays one, its columns NOT NULL;
-  // REFERENCES names the parent alone.
+  // REFERENCES names the parent alone; a temporary table keeps no FOREIGN KEY.
+  EXPECT_EQ(CreateTableSql("CREATE TABLE t (a int primary key, b int FOREIGN KEY REFERENCES "
+                           "cur.dbo.p (id) ON DELETE CASCADE, PRIMARY KEY (b DESC))"),
+            "CREATE TABLE t ( a int NOT NULL primary key , b int NOT NULL REFERENCES "
+            "\"p\" ( id ) ON DELETE CASCADE , PRIMARY KEY ( b DESC ) )");
   EXPECT_EQ(CreateTableSql("CREATE TABLE #t (a int primary key, b int FOREIGN KEY REFERENCES "
                            "cur.dbo.p (id) ON DELETE CASCADE, PRIMARY KEY (b DESC))"),
-            "CREATE TEMP TABLE \"#t\" ( a int NOT NULL primary key , b int NOT NULL REFERENCES "
-            "\"p\" ( id ) ON DELETE CASCADE , PRIMARY KEY ( b DESC ) )");
+            "CREATE TEMP TABLE \"#t\" ( a int NOT NULL primary key , b int NOT NULL , "
+            "PRIMARY KEY ( b DESC ) )");
   EXPECT_THAT(CreateTableSql("CREATE TABLE other..t (a int CHECK (a > 0), b AS a * 2)"),
               StartsWith("CREATE TABLE \"other\".t ( a int CHECK ("));
   EXPECT_THAT(CreateTableSql("CREATE TABLE t (a int, b AS a * 2)"),
