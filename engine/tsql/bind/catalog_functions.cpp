@@ -624,6 +624,27 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
+// FORMATMESSAGE(number, argument ...): the text master..sysmessages keeps
+// for a number above 13000 (the server's own messages below are not
+// formatted), its placeholders filled as RAISERROR fills them; NULL for no
+// such message.
+Bound FormattedMessage(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0])) Refuse("FORMATMESSAGE number");
+  TableShape messages = View(catalog, {"master", "", "sysmessages"});
+  Bound above = Node(BoundKind::kComparison, Typed(SqlType::kBit));
+  above->op = ">";
+  above->args.push_back(ViewColumn(messages, "error"));
+  above->args.push_back(Node(BoundKind::kLiteral, Typed(SqlType::kInt), "13000"));
+  std::vector<Bound> answer;
+  answer.push_back(Lookup(messages, ViewColumn(messages, "description"),
+                          Both(Equal(ViewColumn(messages, "error"), std::move(args[0])),
+                               std::move(above))));
+  for (size_t k = 1; k < args.size(); ++k) answer.push_back(std::move(args[k]));
+  Bound text = Call("sqlengine_formatmessage", Typed(SqlType::kNVarChar, 2048), std::move(answer));
+  text->type.nullable = true;
+  return text;
+}
+
 // The engine's SQLite function of the same name, with SQL Server's type;
 // nullable, as an unknown name or property gives NULL.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
@@ -647,7 +668,7 @@ constexpr Form kForms[] = {
     {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
     {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
-    {"sessionproperty", 1, 1},
+    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21},
 };
 
 }  // namespace
@@ -674,6 +695,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "suser_sname") return LoginName(catalog, std::move(args));
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
   if (name == "permissions") return Permissions(catalog, std::move(args));
+  if (name == "formatmessage") return FormattedMessage(catalog, std::move(args));
   // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
