@@ -471,6 +471,7 @@ constexpr MessageTemplate kMessages[] = {
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
     {8163, 16, "The text, ntext, or image data type cannot be selected as DISTINCT."},
     {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
+    {8170, 16, "Insufficient result space to convert uniqueidentifier value to char."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8180, 16, "Statement(s) could not be prepared."},
     {8939, 16,

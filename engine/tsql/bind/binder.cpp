@@ -2,6 +2,7 @@
 #include "engine/tsql/bind/view_load.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <deque>
 #include <functional>
@@ -160,8 +161,8 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kImage) return IsBinaryData(from.type);
   if (from.type == SqlType::kImage) return false;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
-  if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
-    return to.length == kMaxLength || to.length >= 36;
+  // Into fewer than its 36 characters a value does not go: 8170 then.
+  if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter) return true;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
   // Binary data converts back from those layouts; never to float or real.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
@@ -2514,9 +2515,10 @@ class Binder {
     if (r == TypeClass::kCharacter && IsNumeric(left->type.type))
       right = ConvertTo(std::move(right), left->type);
     bool bitwise = op == '&' || op == '|' || op == '^';
-    if (bitwise) {
+    {
       // Binary data beside an integer is read as a value of the integer's
-      // type, of its last bytes (a bigint's eight, a tinyint's one).
+      // type, of its last bytes (a bigint's eight, a tinyint's one), for
+      // arithmetic as for bitwise operators: 0x7FFFFFFF + 1 overflows an int.
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
@@ -2528,7 +2530,7 @@ class Binder {
         return node;
       };
       // Of two binary operands neither is read as an integer: 402.
-      if (binary(left) && binary(right)) {
+      if (bitwise && binary(left) && binary(right)) {
         throw MakeError(402, {std::string(NameOf(left->type.type)),
                               std::string(NameOf(right->type.type)),
                               std::string(OperatorName(op))});
@@ -3358,6 +3360,9 @@ class Binder {
       ColumnType type{SqlType::kNVarChar};
       type.length = 128;  // sysname
       type.nullable = false;
+      // A table's expression names the database of the table, read from
+      // wherever (see Evaluated).
+      if (name == "db_name" && table_expression_) return Evaluated(name, {}, type);
       Bound node = Make(BoundKind::kCall, type);
       node->sql = name;
       return node;
@@ -3434,6 +3439,71 @@ class Binder {
     return Library(listed, scope, clause);
   }
 
+  // A library function whose arguments bind only once some are converted
+  // as SQL Server does implicitly: a number or a date where text is due
+  // reads as its text (REPLACE(12345, 3, 'x')), text where a whole number
+  // is due as that number (SPACE('3'); not where any number would do, whose
+  // text SQL Server reads otherwise). The fewest conversions win; `args`
+  // are converted to the shapes the call takes.
+  static std::optional<LibraryCall> ImplicitlyConverted(const std::string& name,
+                                                        std::vector<Bound>& args,
+                                                        const std::vector<ArgumentShape>& shapes) {
+    const size_t n = args.size();
+    std::vector<std::optional<ColumnType>> other(n);
+    for (size_t k = 0; k < n; ++k) {
+      if ((other[k] = ImplicitTextType(*args[k]))) continue;
+      if (args[k]->null_literal || ClassOf(args[k]->type.type) != TypeClass::kCharacter ||
+          IsLargeText(args[k]->type.type))
+        continue;
+      ColumnType whole{SqlType::kInt};
+      whole.nullable = args[k]->type.nullable;
+      other[k] = whole;
+    }
+    if (n > 8) return std::nullopt;
+    std::optional<LibraryCall> best;
+    unsigned chosen = 0;
+    int fewest = static_cast<int>(n) + 1;
+    for (unsigned mask = 1; mask < (1u << n); ++mask) {
+      int changed = std::popcount(mask);
+      if (changed >= fewest) continue;
+      std::vector<ArgumentShape> tried = shapes;
+      bool possible = true;
+      for (size_t k = 0; k < n && possible; ++k) {
+        if (!(mask & (1u << k))) continue;
+        possible = other[k].has_value();
+        if (possible) tried[k] = ArgumentShape{*other[k], false, std::nullopt};
+      }
+      if (!possible) continue;
+      std::optional<LibraryCall> call = BindLibraryFunction(name, tried);
+      if (!call) continue;
+      // Text read as a whole number only where a fraction is not taken.
+      for (size_t k = 0; k < n && call; ++k) {
+        if (!(mask & (1u << k)) || ClassOf(other[k]->type) != TypeClass::kInteger ||
+            ClassOf(args[k]->type.type) != TypeClass::kCharacter)
+          continue;
+        std::vector<ArgumentShape> fractional = tried;
+        fractional[k].type = ColumnType{SqlType::kFloat};
+        if (BindLibraryFunction(name, fractional)) call.reset();
+      }
+      if (!call) continue;
+      best = std::move(call);
+      chosen = mask;
+      fewest = changed;
+    }
+    if (!best) return std::nullopt;
+    for (size_t k = 0; k < n; ++k) {
+      if (!(chosen & (1u << k))) continue;
+      if (ClassOf(other[k]->type) == TypeClass::kCharacter) {
+        args[k] = ConvertTo(std::move(args[k]), *other[k]);
+        continue;
+      }
+      Bound converted = Make(BoundKind::kConvert, *other[k]);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    }
+    return best;
+  }
+
   Bound Library(const Expr& expr, const Scope& scope, Clause clause) {
     std::vector<Bound> args;
     std::vector<ArgumentShape> shapes;
@@ -3459,16 +3529,7 @@ class Binder {
       shapes[1].type = args[1]->type;
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
-    // A string function given a number or a date reads its text (REPLACE(12345,
-    // '3', 'x')): each such argument is tried as text in turn.
-    for (size_t k = 0; !call && k < args.size(); ++k) {
-      std::optional<ColumnType> text = ImplicitTextType(*args[k]);
-      if (!text) continue;
-      std::vector<ArgumentShape> tried = shapes;
-      tried[k] = ArgumentShape{*text, false, std::nullopt};
-      call = BindLibraryFunction(expr.names[0], tried);
-      if (call) args[k] = ConvertTo(std::move(args[k]), *text);
-    }
+    if (!call) call = ImplicitlyConverted(expr.names[0], args, shapes);
     // A count or length with a fraction is taken as its whole part
     // (REPLICATE('ab', 2.5) repeats twice, ROUND(x, 1.9) rounds to 1 place):
     // each such argument in turn, then all of them after the first.
