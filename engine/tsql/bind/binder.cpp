@@ -3299,6 +3299,22 @@ class Binder {
       type = args[0]->type;
       type.identity = false;
       if (args[0]->null_literal) Refuse("NULL first argument");
+      // Text takes the first argument's length too, cut or padded:
+      // ISNULL(<NULL varchar(3)>, 'abcdef') is 'abc'.
+      const ColumnType& other = args[1]->type;
+      bool resized = ClassOf(type.type) == TypeClass::kCharacter && !args[1]->null_literal &&
+                     ClassOf(other.type) == TypeClass::kCharacter && !IsLargeText(other.type) &&
+                     type.length != kMaxLength &&
+                     (other.length == kMaxLength || other.length > type.length ||
+                      ((type.type == SqlType::kChar || type.type == SqlType::kNChar) &&
+                       other.type != type.type));
+      if (resized) {
+        ColumnType to = type;
+        to.nullable = other.nullable;
+        Bound converted = Make(BoundKind::kConvert, to);
+        converted->args.push_back(std::move(args[1]));
+        args[1] = std::move(converted);
+      }
       args[1] = ConvertTo(std::move(args[1]), type);
       type.nullable = name == "nullif" || (type.nullable && args[1]->type.nullable);
     } else if (name == "coalesce") {
