@@ -2440,6 +2440,14 @@ class Binder {
       }
       return operand;
     }
+    // The negative of a tinyint, which has no sign, is a smallint.
+    if (expr.op == "-" && operand->type.type == SqlType::kTinyInt) {
+      ColumnType wider{SqlType::kSmallInt};
+      wider.nullable = operand->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, wider);
+      converted->args.push_back(std::move(operand));
+      operand = std::move(converted);
+    }
     Bound node = Make(BoundKind::kNegate, operand->type);
     node->type.identity = false;
     node->op = expr.op;
