@@ -3609,7 +3609,7 @@ class Binder {
     node->args = std::move(args);
     if (call->variant_argument)
       node->args[0] = ConvertTo(std::move(node->args[0]), ColumnType{SqlType::kSqlVariant});
-    node->type.nullable = !call->never_null && NullableAny(node->args);
+    node->type.nullable = !call->never_null && (call->null_for_some || NullableAny(node->args));
     for (const std::string& extra : call->extra_arguments) {
       Bound literal = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
       literal->sql = extra;
