@@ -2300,7 +2300,7 @@ class Binder {
   // its value goes through sqlengine_single_value unless its shape already
   // guarantees one row (an aggregate without GROUP BY, TOP 1).
   static void SingleRowOnly(BoundQuery& query) {
-    if (query.terms.size() != 1) Refuse("UNION as a value");
+    if (query.terms.size() != 1) return SingleValueOfRows(query);
     BoundSelectBlock& block = query.terms.front();
     bool aggregate = HasAggregate(*block.items[0]);
     if (aggregate && block.group_by.empty() && !block.having) return;
@@ -2308,7 +2308,7 @@ class Binder {
         block.top->kind == BoundKind::kLiteral && block.top->sql == "1")
       return;
     if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
-      Refuse("subquery shape");
+      return SingleValueOfRows(query);
     ColumnType type = block.items[0]->type;
     Bound single = Make(BoundKind::kAggregate, type);
     single->sql = "sqlengine_single_value";
@@ -2316,6 +2316,31 @@ class Binder {
     block.items[0] = std::move(single);
     // Its ORDER BY no longer has rows to order.
     query.order_by.clear();
+  }
+
+  // A subquery whose rows come from a UNION, DISTINCT, GROUP BY or TOP n:
+  // read as a derived table, through sqlengine_single_value.
+  static void SingleValueOfRows(BoundQuery& query) {
+    static constexpr std::string_view kAliasName = "\"sqlengine_single\"";
+    static constexpr std::string_view kColumnName = "sqlengine_value";
+    ColumnType type = query.columns[0].type;
+    query.columns[0].name = std::string(kColumnName);
+    auto source = std::make_unique<BoundSource>();
+    source->kind = BoundSource::Kind::kDerived;
+    source->alias = std::string(kAliasName);
+    source->derived = std::make_unique<BoundQuery>(std::move(query));
+    Bound column = Make(BoundKind::kColumn, type);
+    column->sql = std::string(kAliasName) + "." + QuoteSqliteName(std::string(kColumnName));
+    Bound single = Make(BoundKind::kAggregate, type);
+    single->sql = "sqlengine_single_value";
+    single->args.push_back(std::move(column));
+    BoundSelectBlock block;
+    block.items.push_back(std::move(single));
+    block.from.push_back(std::move(source));
+    BoundQuery outer;
+    outer.terms.push_back(std::move(block));
+    outer.columns.push_back(Column{"", type});
+    query = std::move(outer);
   }
 
   static Bound Literal(const Expr& expr) {
