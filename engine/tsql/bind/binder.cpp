@@ -3405,6 +3405,14 @@ class Binder {
       node->sql = std::string(kSystemVariablePrefix) + "scope_identity";
       return node;
     }
+    // ROWCOUNT_BIG(): @@ROWCOUNT as a bigint.
+    if (name == "rowcount_big" && expr.args.empty()) {
+      ColumnType type{SqlType::kBigInt};
+      type.nullable = false;
+      Bound node = Make(BoundKind::kParameter, type);
+      node->sql = std::string(kSystemVariablePrefix) + "rowcount";
+      return node;
+    }
     if ((name == "db_name" || name == "user_name" || name == "suser_sname") && expr.args.empty()) {
       ColumnType type{SqlType::kNVarChar};
       type.length = 128;  // sysname

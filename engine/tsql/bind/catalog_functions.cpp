@@ -589,6 +589,25 @@ Bound DbName(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(databases, "dbid"), std::move(args[0])));
 }
 
+// USER_ID([name]): the uid of that user of the current database, or of
+// the session's own user there.
+Bound UserId(Catalog& catalog, std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("USER_ID argument");
+  TableShape users = View(catalog, {"sysusers"});
+  Bound name =
+      args.empty() ? Call("user_name", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
+  return Lookup(users, ViewColumn(users, "uid"),
+                Equal(ViewColumn(users, "name"), std::move(name)));
+}
+
+// FILE_ID(name) and FILE_NAME(id): the current database's files.
+Bound FileLookup(Catalog& catalog, std::vector<Bound> args, bool by_name) {
+  if (by_name ? !IsText(*args[0]) : !IsInteger(*args[0])) Refuse("file argument");
+  TableShape files = View(catalog, {"sysfiles"});
+  return Lookup(files, ViewColumn(files, by_name ? "fileid" : "name"),
+                Equal(ViewColumn(files, by_name ? "name" : "fileid"), std::move(args[0])));
+}
+
 // INDEXPROPERTY(id, index, property): sqlengine_index_property answers from
 // the index's sysindexes row.
 Bound IndexProperty(Catalog& catalog, std::vector<Bound> args) {
@@ -668,7 +687,8 @@ constexpr Form kForms[] = {
     {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
     {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
-    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21},
+    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21}, {"user_id", 0, 1},
+    {"file_id", 1, 1},        {"file_name", 1, 1},
 };
 
 }  // namespace
@@ -696,6 +716,9 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
   if (name == "permissions") return Permissions(catalog, std::move(args));
   if (name == "formatmessage") return FormattedMessage(catalog, std::move(args));
+  if (name == "user_id") return UserId(catalog, std::move(args));
+  if (name == "file_id" || name == "file_name")
+    return FileLookup(catalog, std::move(args), name == "file_id");
   // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
