@@ -93,6 +93,7 @@ constexpr MessageTemplate kMessages[] = {
     {230, 14,
      "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
      "'%.*ls'."},
+    {232, 16, "Arithmetic overflow error for type %ls, value = %f."},
     {234, 16, "There is insufficient result space to convert a money value to %ls."},
     {235, 16, "Cannot convert a char value to money. The char value has incorrect syntax."},
     {241, 16, "Syntax error converting datetime from character string."},
@@ -609,7 +610,7 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
   static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld",
-                                                "%03d",    "%02X",   "%d",    "%s",  "%x"};
+                                                "%03d",    "%02X",   "%d",    "%s",  "%x",   "%f"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }

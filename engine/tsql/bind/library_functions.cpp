@@ -257,8 +257,13 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "round" && (n == 2 || n == 3) && IsNumber(args[0]) && all(IsWhole, 1, 3) &&
       args[0].type.type != SqlType::kBit)
     return Converted("round", SameNumericType(args[0], std::nullopt, 0));
-  if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit)
-    return Converted("power", SameNumericType(args[0], std::nullopt, 38));
+  if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit) {
+    std::optional<LibraryCall> call = Converted("power", SameNumericType(args[0], std::nullopt, 38));
+    // An integer result is checked against its type's range there (232).
+    if (call->type.type == SqlType::kInt || call->type.type == SqlType::kBigInt)
+      call->extra_arguments.push_back(call->type.type == SqlType::kInt ? "'int'" : "'bigint'");
+    return call;
+  }
 
   // The client (the server's and its databases' properties, TYPE_ID and
   // TYPE_NAME are catalog functions: catalog_functions.h).
