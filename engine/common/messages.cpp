@@ -40,6 +40,12 @@ constexpr MessageTemplate kMessages[] = {
      "Must pass parameter number %d and subsequent parameters as '@name = value'. After the "
      "form '@name = value' has been used, all subsequent parameters must be passed in the form "
      "'@name = value'."},
+    {120, 15,
+     "The select list for the INSERT statement contains fewer items than the insert list. The "
+     "number of SELECT values must match the number of INSERT columns."},
+    {121, 15,
+     "The select list for the INSERT statement contains more items than the insert list. The "
+     "number of SELECT values must match the number of INSERT columns."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
@@ -106,6 +112,7 @@ constexpr MessageTemplate kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {264, 16, "Column name '%.*ls' appears more than once in the result column list."},
     {266, 16,
      "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement "
      "is missing. Previous count = %ld, current count = %ld."},

@@ -481,7 +481,7 @@ class Binder {
         if (column == nullptr) throw MakeError(207, {name});
         if (Computed(*column, *table, table->columns)) throw MakeError(271, {column->name});
         if (std::find(targets.begin(), targets.end(), column) != targets.end())
-          Refuse("column listed twice");
+          throw MakeError(264, {column->name});
         targets.push_back(column);
       }
     }
@@ -511,7 +511,14 @@ class Binder {
     }
     if (insert.query) {
       bound.query = std::make_unique<BoundQuery>(Query(*insert.query, nullptr));
-      if (bound.query->columns.size() != targets.size()) Refuse("select list width");
+      if (size_t width = bound.query->columns.size(); width != targets.size()) {
+        if (!listed.empty()) throw MakeError(width < targets.size() ? 120 : 121);
+        // As for VALUES: the executor lists the columns of a table with an identity column.
+        if (std::any_of(targets.begin(), targets.end(),
+                        [](const Column* column) { return column->type.identity; }))
+          Refuse("select list width");
+        throw MakeError(213);
+      }
       for (BoundSelectBlock& term : bound.query->terms) {
         for (size_t k = 0; k < targets.size(); ++k) {
           term.items[k] = Assigned(std::move(term.items[k]), targets[k]->type);
@@ -616,7 +623,7 @@ class Binder {
       const std::string& written =
           k < target.written_names.size() ? target.written_names[k] : column->name;
       for (const BoundAssignment& earlier : bound.assignments) {
-        if (earlier.column == written) Refuse("column assigned twice");
+        if (earlier.column == written) throw MakeError(264, {column->name});
       }
       BoundAssignment item;
       item.column = written;
