@@ -49,6 +49,9 @@ constexpr MessageTemplate kMessages[] = {
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
+    {130, 15,
+     "Cannot perform an aggregate function on an expression containing an aggregate or a "
+     "subquery."},
     {132, 15,
      "The label '%.*ls' has already been declared. Label names must be unique within a query "
      "batch or stored procedure."},

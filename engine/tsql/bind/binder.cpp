@@ -3715,6 +3715,13 @@ class Binder {
     return name == "stdev" || name == "stdevp" || name == "var" || name == "varp";
   }
 
+  // Whether `e`, as written, holds a subquery (EXISTS, IN, ALL / ANY too).
+  static bool WritesSubquery(const Expr& e) {
+    if (e.query) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return arg && WritesSubquery(*arg); });
+  }
+
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
     if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy) {
       // In a subquery an aggregate of an outer column may stand in WHERE.
@@ -3722,7 +3729,9 @@ class Binder {
       if (clause == Clause::kGroupBy) throw MakeError(144);
       Refuse("aggregate outside the select list");
     }
-    if (inside_aggregate_) Refuse("nested aggregate");
+    // No aggregate over an aggregate or a subquery (130).
+    if (inside_aggregate_ || (!expr.args.empty() && WritesSubquery(*expr.args[0])))
+      throw MakeError(130);
     const std::string& name = expr.names[0];
     Bound node = Make(BoundKind::kAggregate, ColumnType{SqlType::kInt});
     node->sql = name == "count_big" ? "count" : name;
