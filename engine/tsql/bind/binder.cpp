@@ -3505,19 +3505,24 @@ class Binder {
 
   // A library function whose arguments bind only once some are converted
   // as SQL Server does implicitly: a number or a date where text is due
-  // reads as its text (REPLACE(12345, 3, 'x')), text where a whole number
-  // is due as that number (SPACE('3'); not where any number would do, whose
-  // text SQL Server reads otherwise). The fewest conversions win; `args`
-  // are converted to the shapes the call takes.
+  // reads as its text (REPLACE(12345, 3, 'x')), and for the string
+  // functions that take a count or a code text where a whole number is due
+  // as that number (SPACE('3'); ROUND and the other mathematical functions
+  // take no text). The fewest conversions win; `args` are converted to the
+  // shapes the call takes.
   static std::optional<LibraryCall> ImplicitlyConverted(const std::string& name,
                                                         std::vector<Bound>& args,
                                                         const std::vector<ArgumentShape>& shapes) {
+    static constexpr std::string_view kCountedText[] = {"space", "replicate", "stuff", "char",
+                                                        "nchar"};
+    const bool counts_text = std::find(std::begin(kCountedText), std::end(kCountedText), name) !=
+                             std::end(kCountedText);
     const size_t n = args.size();
     std::vector<std::optional<ColumnType>> other(n);
     for (size_t k = 0; k < n; ++k) {
       if ((other[k] = ImplicitTextType(*args[k]))) continue;
-      if (args[k]->null_literal || ClassOf(args[k]->type.type) != TypeClass::kCharacter ||
-          IsLargeText(args[k]->type.type))
+      if (!counts_text || args[k]->null_literal ||
+          ClassOf(args[k]->type.type) != TypeClass::kCharacter || IsLargeText(args[k]->type.type))
         continue;
       ColumnType whole{SqlType::kInt};
       whole.nullable = args[k]->type.nullable;
@@ -3539,16 +3544,6 @@ class Binder {
       }
       if (!possible) continue;
       std::optional<LibraryCall> call = BindLibraryFunction(name, tried);
-      if (!call) continue;
-      // Text read as a whole number only where a fraction is not taken.
-      for (size_t k = 0; k < n && call; ++k) {
-        if (!(mask & (1u << k)) || ClassOf(other[k]->type) != TypeClass::kInteger ||
-            ClassOf(args[k]->type.type) != TypeClass::kCharacter)
-          continue;
-        std::vector<ArgumentShape> fractional = tried;
-        fractional[k].type = ColumnType{SqlType::kFloat};
-        if (BindLibraryFunction(name, fractional)) call.reset();
-      }
       if (!call) continue;
       best = std::move(call);
       chosen = mask;
