@@ -3339,10 +3339,12 @@ class Binder {
       type = args[0]->type;
       type.identity = false;
       if (args[0]->null_literal) Refuse("NULL first argument");
-      // Text takes the first argument's length too, cut or padded:
-      // ISNULL(<NULL varchar(3)>, 'abcdef') is 'abc'.
+      // ISNULL's text takes the first argument's length too, cut or padded:
+      // ISNULL(<NULL varchar(3)>, 'abcdef') is 'abc'. (NULLIF compares its
+      // arguments whole.)
       const ColumnType& other = args[1]->type;
-      bool resized = ClassOf(type.type) == TypeClass::kCharacter && !args[1]->null_literal &&
+      bool resized = name == "isnull" && ClassOf(type.type) == TypeClass::kCharacter &&
+                     !args[1]->null_literal &&
                      ClassOf(other.type) == TypeClass::kCharacter && !IsLargeText(other.type) &&
                      type.length != kMaxLength &&
                      (other.length == kMaxLength || other.length > type.length ||
