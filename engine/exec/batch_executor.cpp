@@ -1751,9 +1751,10 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         ++end;
       }
       std::optional<ColumnType> source;
-      value = AssignedValue(Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line),
-                                     statement.line, &source),
-                            type, source);
+      value =
+          AssignedValue(Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line),
+                                 statement.line, &source),
+                        type, source);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -1833,11 +1834,10 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
   std::optional<ColumnType> source;
-  it->second.value =
-      AssignedValue(Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type,
-                                                statement.line),
-                             statement.line, &source),
-                    it->second.type, source);
+  it->second.value = AssignedValue(
+      Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type, statement.line),
+               statement.line, &source),
+      it->second.type, source);
   session_.RowCount() = 1;  // an assignment counts its one row
 }
 

@@ -114,11 +114,16 @@ void RowRand(sqlite3_context* context, int, sqlite3_value**) {
 }
 
 constexpr FunctionDefinition kFunctions[] = {
-    {"log", 1, Unary<NaturalLog>, true},  {"log", 2, LogOfTwo, true},
-    {"log10", 1, Unary<CommonLog>, true}, {"sqrt", 1, Unary<SquareRoot>, true},
-    {"square", 1, Unary<Square, Infinity::kOverflow>, true},   {"asin", 1, Unary<ArcSine>, true},
-    {"acos", 1, Unary<ArcCosine>, true},  {"cot", 1, Unary<Cotangent>, true},
-    {"atn2", 2, ArcTangent2, true},       {"power", 2, Power, true},
+    {"log", 1, Unary<NaturalLog>, true},
+    {"log", 2, LogOfTwo, true},
+    {"log10", 1, Unary<CommonLog>, true},
+    {"sqrt", 1, Unary<SquareRoot>, true},
+    {"square", 1, Unary<Square, Infinity::kOverflow>, true},
+    {"asin", 1, Unary<ArcSine>, true},
+    {"acos", 1, Unary<ArcCosine>, true},
+    {"cot", 1, Unary<Cotangent>, true},
+    {"atn2", 2, ArcTangent2, true},
+    {"power", 2, Power, true},
     {"power", 3, Power, true},
 };
 

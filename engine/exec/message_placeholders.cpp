@@ -46,8 +46,7 @@ std::string FormattedArgument(std::string_view flags, int width, int precision, 
 }
 
 // A width or precision: digits, or '*' taking the next argument. Advances k.
-int ReadCount(std::string_view text, size_t& k, const std::vector<Value>& arguments,
-              size_t& next) {
+int ReadCount(std::string_view text, size_t& k, const std::vector<Value>& arguments, size_t& next) {
   if (k < text.size() && text[k] == '*') {
     ++k;
     if (next >= arguments.size()) return 0;
@@ -90,19 +89,19 @@ std::string FillPlaceholders(std::string_view text, const std::vector<Value>& ar
       precision = ReadCount(text, end, arguments, next);
     }
     while (end < text.size() && (text[end] == 'l' || text[end] == 'h')) ++end;
-    if (end >= text.size() || std::string_view("diosuxX").find(text[end]) == std::string_view::npos) {
+    if (end >= text.size() ||
+        std::string_view("diosuxX").find(text[end]) == std::string_view::npos) {
       out.push_back('%');
       continue;
     }
     if (next < arguments.size()) {
-      out += FormattedArgument(flags, has_width ? width : 0, precision, text[end],
-                               arguments[next++]);
+      out +=
+          FormattedArgument(flags, has_width ? width : 0, precision, text[end], arguments[next++]);
     }
     k = end;
   }
   return out;
 }
-
 
 namespace {
 
@@ -128,9 +127,8 @@ void FormatMessageFunction(sqlite3_context* context, int count, sqlite3_value** 
 
 void RegisterMessageFormatting(sqlite3* db) {
   if (sqlite3_create_function_v2(db, "sqlengine_formatmessage", -1,
-                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                 FormatMessageFunction, nullptr, nullptr,
-                                 nullptr) != SQLITE_OK)
+                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, FormatMessageFunction,
+                                 nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register sqlengine_formatmessage");
 }
 

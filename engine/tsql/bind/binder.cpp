@@ -3344,9 +3344,8 @@ class Binder {
       // arguments whole.)
       const ColumnType& other = args[1]->type;
       bool resized = name == "isnull" && ClassOf(type.type) == TypeClass::kCharacter &&
-                     !args[1]->null_literal &&
-                     ClassOf(other.type) == TypeClass::kCharacter && !IsLargeText(other.type) &&
-                     type.length != kMaxLength &&
+                     !args[1]->null_literal && ClassOf(other.type) == TypeClass::kCharacter &&
+                     !IsLargeText(other.type) && type.length != kMaxLength &&
                      (other.length == kMaxLength || other.length > type.length ||
                       ((type.type == SqlType::kChar || type.type == SqlType::kNChar) &&
                        other.type != type.type));
@@ -3517,8 +3516,8 @@ class Binder {
                                                         const std::vector<ArgumentShape>& shapes) {
     static constexpr std::string_view kCountedText[] = {"space", "replicate", "stuff", "char",
                                                         "nchar"};
-    const bool counts_text = std::find(std::begin(kCountedText), std::end(kCountedText), name) !=
-                             std::end(kCountedText);
+    const bool counts_text =
+        std::find(std::begin(kCountedText), std::end(kCountedText), name) != std::end(kCountedText);
     const size_t n = args.size();
     std::vector<std::optional<ColumnType>> other(n);
     for (size_t k = 0; k < n; ++k) {

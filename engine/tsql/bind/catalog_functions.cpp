@@ -596,8 +596,7 @@ Bound UserId(Catalog& catalog, std::vector<Bound> args) {
   TableShape users = View(catalog, {"sysusers"});
   Bound name =
       args.empty() ? Call("user_name", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
-  return Lookup(users, ViewColumn(users, "uid"),
-                Equal(ViewColumn(users, "name"), std::move(name)));
+  return Lookup(users, ViewColumn(users, "uid"), Equal(ViewColumn(users, "name"), std::move(name)));
 }
 
 // FILE_ID(name) and FILE_NAME(id): the current database's files.
@@ -655,9 +654,9 @@ Bound FormattedMessage(Catalog& catalog, std::vector<Bound> args) {
   above->args.push_back(ViewColumn(messages, "error"));
   above->args.push_back(Node(BoundKind::kLiteral, Typed(SqlType::kInt), "13000"));
   std::vector<Bound> answer;
-  answer.push_back(Lookup(messages, ViewColumn(messages, "description"),
-                          Both(Equal(ViewColumn(messages, "error"), std::move(args[0])),
-                               std::move(above))));
+  answer.push_back(
+      Lookup(messages, ViewColumn(messages, "description"),
+             Both(Equal(ViewColumn(messages, "error"), std::move(args[0])), std::move(above))));
   for (size_t k = 1; k < args.size(); ++k) answer.push_back(std::move(args[k]));
   Bound text = Call("sqlengine_formatmessage", Typed(SqlType::kNVarChar, 2048), std::move(answer));
   text->type.nullable = true;
@@ -681,14 +680,14 @@ struct Form {
 };
 
 constexpr Form kForms[] = {
-    {"object_id", 1, 2},      {"object_name", 1, 1},      {"objectproperty", 2, 2},
-    {"col_name", 2, 2},       {"col_length", 2, 2},       {"columnproperty", 3, 3},
-    {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
-    {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
-    {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
-    {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
-    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21}, {"user_id", 0, 1},
-    {"file_id", 1, 1},        {"file_name", 1, 1},
+    {"object_id", 1, 2},       {"object_name", 1, 1},      {"objectproperty", 2, 2},
+    {"col_name", 2, 2},        {"col_length", 2, 2},       {"columnproperty", 3, 3},
+    {"db_id", 0, 1},           {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
+    {"serverproperty", 1, 1},  {"databaseproperty", 2, 2}, {"type_id", 1, 1},
+    {"type_name", 1, 1},       {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
+    {"suser_sid", 0, 1},       {"permissions", 1, 2},      {"collationproperty", 2, 2},
+    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21},   {"user_id", 0, 1},
+    {"file_id", 1, 1},         {"file_name", 1, 1},
 };
 
 }  // namespace

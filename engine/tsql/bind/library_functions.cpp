@@ -180,8 +180,9 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "reverse" && n == 1 && IsCharacter(args[0]))
     return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
   if (name == "space" && n == 1 && IsWhole(args[0]))
-    return SometimesNull(Call(
-        "space", Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit))));
+    return SometimesNull(
+        Call("space",
+             Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit))));
   if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
     return SometimesNull(Cut(Call("replicate", VaryingLike(args[0], kCharacterLimit))));
   if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2))
@@ -258,7 +259,8 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
       args[0].type.type != SqlType::kBit)
     return Converted("round", SameNumericType(args[0], std::nullopt, 0));
   if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit) {
-    std::optional<LibraryCall> call = Converted("power", SameNumericType(args[0], std::nullopt, 38));
+    std::optional<LibraryCall> call =
+        Converted("power", SameNumericType(args[0], std::nullopt, 38));
     // An integer result is checked against its type's range there (232).
     if (call->type.type == SqlType::kInt || call->type.type == SqlType::kBigInt)
       call->extra_arguments.push_back(call->type.type == SqlType::kInt ? "'int'" : "'bigint'");
