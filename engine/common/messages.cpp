@@ -40,9 +40,18 @@ constexpr MessageTemplate kMessages[] = {
      "Must pass parameter number %d and subsequent parameters as '@name = value'. After the "
      "form '@name = value' has been used, all subsequent parameters must be passed in the form "
      "'@name = value'."},
+    {120, 15,
+     "The select list for the INSERT statement contains fewer items than the insert list. The "
+     "number of SELECT values must match the number of INSERT columns."},
+    {121, 15,
+     "The select list for the INSERT statement contains more items than the insert list. The "
+     "number of SELECT values must match the number of INSERT columns."},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
+    {130, 15,
+     "Cannot perform an aggregate function on an expression containing an aggregate or a "
+     "subquery."},
     {132, 15,
      "The label '%.*ls' has already been declared. Label names must be unique within a query "
      "batch or stored procedure."},
@@ -93,6 +102,7 @@ constexpr MessageTemplate kMessages[] = {
     {230, 14,
      "%ls permission denied on column '%.*ls' of object '%.*ls', database '%.*ls', owner "
      "'%.*ls'."},
+    {232, 16, "Arithmetic overflow error for type %ls, value = %f."},
     {234, 16, "There is insufficient result space to convert a money value to %ls."},
     {235, 16, "Cannot convert a char value to money. The char value has incorrect syntax."},
     {241, 16, "Syntax error converting datetime from character string."},
@@ -105,6 +115,7 @@ constexpr MessageTemplate kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
+    {264, 16, "Column name '%.*ls' appears more than once in the result column list."},
     {266, 16,
      "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement "
      "is missing. Previous count = %ld, current count = %ld."},
@@ -474,6 +485,7 @@ constexpr MessageTemplate kMessages[] = {
     {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
     {8163, 16, "The text, ntext, or image data type cannot be selected as DISTINCT."},
     {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
+    {8170, 16, "Insufficient result space to convert uniqueidentifier value to char."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8180, 16, "Statement(s) could not be prepared."},
     {8939, 16,
@@ -611,7 +623,7 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
   static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld",
-                                                "%03d",    "%02X",   "%d",    "%s",  "%x"};
+                                                "%03d",    "%02X",   "%d",    "%s",  "%x",   "%f"};
   for (std::string_view form : kForms) {
     if (text.substr(i, form.size()) == form) return form.size();
   }

@@ -993,8 +993,9 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   // keeps its blanks in a varchar variable.
   std::vector<bool> rounds_money(targets.size(), false);
   std::vector<std::optional<ColumnType>> padded_to(targets.size());
+  std::vector<std::optional<ColumnType>> item_types(targets.size());
   for (size_t k = 0; k < targets.size(); ++k) {
-    std::optional<ColumnType> item;
+    std::optional<ColumnType>& item = item_types[k];
     if (text.typed_result && k < text.result_columns.size()) {
       item = text.result_columns[k].type;
     } else if (k < text.column_types.size()) {
@@ -1030,7 +1031,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
       Value value = query.RowValue(static_cast<int>(k));
       if (rounds_money[k]) value = RoundedMoney(value);
       if (padded_to[k]) value = BlankPadded(std::move(value), *padded_to[k]);
-      variable.value = AssignedValue(value, variable.type);
+      variable.value = AssignedValue(value, variable.type, item_types[k]);
     }
   });
   query.KeepForReuse();
@@ -1760,9 +1761,11 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
         if (tokens[end].IsSymbol(")")) --depth;
         ++end;
       }
-      value = AssignedValue(
-          Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line), statement.line),
-          type);
+      std::optional<ColumnType> source;
+      value =
+          AssignedValue(Evaluate(AssignedExpression(Slice(tokens, i, end), type, statement.line),
+                                 statement.line, &source),
+                        type, source);
       i = end;
     }
     std::string key = tsql::ToLower(name.text);
@@ -1841,11 +1844,11 @@ void BatchExecutor::Set(const tsql::Statement& statement) {
   if (tokens.size() < 4 || !tokens[2].IsSymbol("=")) {
     throw tsql::SyntaxError(tokens.size() > 2 ? tokens[2] : Token{}, &tokens[1]);
   }
-  it->second.value =
-      AssignedValue(Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type,
-                                                statement.line),
-                             statement.line),
-                    it->second.type);
+  std::optional<ColumnType> source;
+  it->second.value = AssignedValue(
+      Evaluate(AssignedExpression(Slice(tokens, 3, tokens.size()), it->second.type, statement.line),
+               statement.line, &source),
+      it->second.type, source);
   session_.RowCount() = 1;  // an assignment counts its one row
 }
 

@@ -235,6 +235,17 @@ void FittedText(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_value(context, args[0]);
 }
 
+// sqlengine_guid_text(text, length): a uniqueidentifier's 36 characters,
+// which a shorter character type cannot hold: 8170 then.
+void GuidText(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  if (static_cast<sqlite3_int64>(Utf8CharacterCount(SqliteValueText(args[0]))) >
+      sqlite3_value_int64(args[1])) {
+    return ResultSqlError(context, MakeError(8170));
+  }
+  sqlite3_result_value(context, args[0]);
+}
+
 // sqlengine_real(x): the number x held as a real does, to single
 // precision (0.1 is 0.100000001490116); 8115 past a real's range.
 void Real(sqlite3_context* context, int, sqlite3_value** args) {
@@ -260,6 +271,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_real", 1, Real, true},
     {"sqlengine_float", 1, Float, true},
     {"sqlengine_fitted_text", 3, FittedText, true},
+    {"sqlengine_guid_text", 2, GuidText, true},
     {"sqlengine_integer_bytes", 4, IntegerBytes, true},
     {"sqlengine_bytes_text", 3, BytesText, true},
     {"sqlengine_value_bytes", 4, ValueBytesFunction, true},

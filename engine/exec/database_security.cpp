@@ -281,9 +281,12 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
   for (const Principal& role : FixedDatabaseRoles()) security.principals.push_back(role);
   std::vector<std::string> calling_tables;
   std::vector<std::string> computing_tables;
+  // A table's constraints and computed columns may call a built-in alone
+  // (DB_ID(), OBJECT_ID('t')): that call too is read in its database.
   auto objects = catalog::Prepare(
       db, std::string("SELECT name, type, instr(sql, '") + kUserFunctionCall + "') > 0, " +
-              "instr(sql, '" + kComputedFunctionCall + "') > 0 FROM " +
+              "instr(sql, '" + kComputedFunctionCall + "') > 0 OR instr(sql, '" +
+              kComputedBuiltinCall + "') > 0, instr(sql, '" + kBuiltinCall + "') > 0 FROM " +
               tsql::QuoteSqliteName(schema) + ".sqlite_master WHERE type IN ('table', 'view')");
   while (sqlite3_step(objects.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(objects.get(), 0);
@@ -291,7 +294,8 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
       security.views.insert(tsql::ToLower(name));
       if (sqlite3_column_int(objects.get(), 2) != 0)
         security.calling_views.insert(tsql::ToLower(name));
-    } else if (sqlite3_column_int(objects.get(), 2) != 0) {
+    } else if (sqlite3_column_int(objects.get(), 2) != 0 ||
+               sqlite3_column_int(objects.get(), 4) != 0) {
       calling_tables.push_back(name);
     }
     if (catalog::ColumnText(objects.get(), 1) == "table" &&

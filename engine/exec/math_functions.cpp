@@ -1,6 +1,7 @@
 #include "engine/exec/math_functions.h"
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,16 +23,23 @@ bool AnyNull(int count, sqlite3_value** args) {
   return false;
 }
 
+// What an infinite result means: an argument outside the domain (3623),
+// as the C library answers a pole (LOG(0)), or a result past float's range
+// (8115), as POWER(10e0, 400) and SQUARE(1e200) leave it.
+enum class Infinity { kDomain, kOverflow };
+
 // A float result, or 3623 when the arguments were outside the domain.
-void ResultFloat(sqlite3_context* context, double value) {
+void ResultFloat(sqlite3_context* context, double value, Infinity infinity = Infinity::kDomain) {
+  if (std::isinf(value) && infinity == Infinity::kOverflow)
+    return ResultSqlError(context, MakeError(8115, {"expression", "float"}));
   if (std::isnan(value) || std::isinf(value)) return ResultSqlError(context, MakeError(3623));
   sqlite3_result_double(context, value);
 }
 
-template <double (*kFunction)(double)>
+template <double (*kFunction)(double), Infinity kInfinity = Infinity::kDomain>
 void Unary(sqlite3_context* context, int, sqlite3_value** args) {
   if (AnyNull(1, args)) return sqlite3_result_null(context);
-  ResultFloat(context, kFunction(sqlite3_value_double(args[0])));
+  ResultFloat(context, kFunction(sqlite3_value_double(args[0])), kInfinity);
 }
 
 double Square(double x) { return x * x; }
@@ -49,13 +57,25 @@ void ArcTangent2(sqlite3_context* context, int, sqlite3_value** args) {
   ResultFloat(context, std::atan2(sqlite3_value_double(args[0]), sqlite3_value_double(args[1])));
 }
 
-// POWER(x, y) as a float; the binder converts it to x's type. A negative
-// base with a fractional exponent is outside the domain.
-void Power(sqlite3_context* context, int, sqlite3_value** args) {
+// POWER(x, y [, integer type]) as a float; the binder converts it to x's
+// type. A negative base with a fractional exponent is outside the domain;
+// a result an integer x's type ('int', 'bigint') cannot hold is 232, as
+// SQL Server reports POWER(2, 32).
+void Power(sqlite3_context* context, int count, sqlite3_value** args) {
   if (AnyNull(2, args)) return sqlite3_result_null(context);
   double base = sqlite3_value_double(args[0]), exponent = sqlite3_value_double(args[1]);
   if (base == 0 && exponent < 0) return ResultSqlError(context, MakeError(3623));
-  ResultFloat(context, std::pow(base, exponent));
+  double result = std::pow(base, exponent);
+  if (count == 3 && std::isfinite(result)) {
+    std::string type(reinterpret_cast<const char*>(sqlite3_value_text(args[2])));
+    double limit = type == "int" ? 2147483648.0 : 9223372036854775808.0;
+    if (std::trunc(result) >= limit || std::trunc(result) < -limit) {
+      char value[64];
+      std::snprintf(value, sizeof value, "%f", result);
+      return ResultSqlError(context, MakeError(232, {type, value}));
+    }
+  }
+  ResultFloat(context, result, Infinity::kOverflow);
 }
 
 // SQLite's two-argument log takes the base first; SQL Server 2000's LOG
@@ -94,11 +114,17 @@ void RowRand(sqlite3_context* context, int, sqlite3_value**) {
 }
 
 constexpr FunctionDefinition kFunctions[] = {
-    {"log", 1, Unary<NaturalLog>, true},  {"log", 2, LogOfTwo, true},
-    {"log10", 1, Unary<CommonLog>, true}, {"sqrt", 1, Unary<SquareRoot>, true},
-    {"square", 1, Unary<Square>, true},   {"asin", 1, Unary<ArcSine>, true},
-    {"acos", 1, Unary<ArcCosine>, true},  {"cot", 1, Unary<Cotangent>, true},
-    {"atn2", 2, ArcTangent2, true},       {"power", 2, Power, true},
+    {"log", 1, Unary<NaturalLog>, true},
+    {"log", 2, LogOfTwo, true},
+    {"log10", 1, Unary<CommonLog>, true},
+    {"sqrt", 1, Unary<SquareRoot>, true},
+    {"square", 1, Unary<Square, Infinity::kOverflow>, true},
+    {"asin", 1, Unary<ArcSine>, true},
+    {"acos", 1, Unary<ArcCosine>, true},
+    {"cot", 1, Unary<Cotangent>, true},
+    {"atn2", 2, ArcTangent2, true},
+    {"power", 2, Power, true},
+    {"power", 3, Power, true},
 };
 
 void DeleteSequence(void* holder) { delete static_cast<SequenceHolder*>(holder); }

@@ -23,6 +23,7 @@
 #include "engine/exec/date_numbers.h"
 #include "engine/exec/date_styles.h"
 #include "engine/exec/error_functions.h"
+#include "engine/exec/message_placeholders.h"
 #include "engine/exec/exact_aggregates.h"
 #include "engine/exec/exact_functions.h"
 #include "engine/exec/function_registration.h"
@@ -625,6 +626,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterTableFunctionCalls(db, host);
   RegisterGuidOrder(db);
   RegisterErrorFunctions(db, host);
+  RegisterMessageFormatting(db);
   RegisterPerRowVariableFunctions(db);
 }
 

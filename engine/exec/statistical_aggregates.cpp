@@ -8,23 +8,25 @@
 namespace sqlengine::exec {
 namespace {
 
-// Welford's running mean and sum of squared deviations, in SQLite's zeroed
-// aggregate context.
+// The count, sum and sum of squares, in SQLite's zeroed aggregate context,
+// held in extended precision: the variance is taken from them in one
+// division at the end, n * sum(x*x) - sum(x)^2 over n * (n - 1), so values
+// with few digits give the variance to the last bit (VAR of 1, 1 and 2 is
+// the double nearest 1/3), with no residue of a running mean.
 struct Moments {
   std::int64_t count;
-  double mean;
-  double squares;
+  long double sum;
+  long double squares;
 };
 
 void Step(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return;
   auto* moments = static_cast<Moments*>(sqlite3_aggregate_context(context, sizeof(Moments)));
   if (moments == nullptr) return sqlite3_result_error_nomem(context);
-  double x = sqlite3_value_double(args[0]);
+  long double x = sqlite3_value_double(args[0]);
   ++moments->count;
-  double delta = x - moments->mean;
-  moments->mean += delta / static_cast<double>(moments->count);
-  moments->squares += delta * (x - moments->mean);
+  moments->sum += x;
+  moments->squares += x * x;
 }
 
 enum class Form { kSample, kPopulation };
@@ -35,7 +37,10 @@ void Final(sqlite3_context* context) {
   std::int64_t count = moments == nullptr ? 0 : moments->count;
   std::int64_t divisor = kForm == Form::kSample ? count - 1 : count;
   if (count == 0 || divisor <= 0) return sqlite3_result_null(context);
-  double variance = moments->squares / static_cast<double>(divisor);
+  long double n = static_cast<long double>(count);
+  long double spread = n * moments->squares - moments->sum * moments->sum;
+  // Rounding may leave a spread of equal values a hair below zero.
+  double variance = spread <= 0 ? 0.0 : static_cast<double>(spread / (n * divisor));
   sqlite3_result_double(context, kRoot ? std::sqrt(variance) : variance);
 }
 

@@ -178,6 +178,20 @@ std::string MoneySignsLeftOut(std::string_view text, const ColumnType& type) {
   return plain;
 }
 
+// Text read as an integer: a sign may stand apart from the digits by one
+// blank ('- 1' is -1), and a sign with no digit after it is 0 ('-', '+'),
+// as SQL Server reads them.
+std::optional<std::int64_t> IntegerFromText(std::string_view text) {
+  std::string number = Trimmed(text);
+  if (number.empty() || (number.front() != '-' && number.front() != '+'))
+    return values::WholeNumberFromText(number);
+  std::string_view digits = std::string_view(number).substr(1);
+  if (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+  if (digits.empty()) return 0;
+  if (!std::isdigit(static_cast<unsigned char>(digits.front()))) return std::nullopt;
+  return values::WholeNumberFromText(number.substr(0, 1) + std::string(digits));
+}
+
 Value FromText(const std::string& text, const ColumnType& type) {
   // SQL Server reads an empty or blank text as 0 for integers, floats and
   // money (not for decimal: 8114).
@@ -187,7 +201,7 @@ Value FromText(const std::string& text, const ColumnType& type) {
     return Decimal{0, type.scale};
   if (blank && (type.type == SqlType::kReal || type.type == SqlType::kFloat)) return 0.0;
   if (IsIntegerType(type.type)) {
-    std::optional<std::int64_t> number = values::WholeNumberFromText(text);
+    std::optional<std::int64_t> number = IntegerFromText(text);
     if (!number) throw ConversionError(text, type);
     return *number;
   }

@@ -25,7 +25,11 @@ std::optional<long double> DaysOf(const Value& value) {
 
 }  // namespace
 
-Value AssignedValue(const Value& value, const ColumnType& type) {
+Value AssignedValue(const Value& value, const ColumnType& type,
+                    const std::optional<ColumnType>& source) {
+  if (source && source->type == SqlType::kUniqueIdentifier && !IsNull(value) &&
+      tsql::IsCharacterType(type.type) && type.length != kMaxLength && type.length < 36)
+    throw MakeError(8170);
   try {
     if (type.type == SqlType::kDateTime || type.type == SqlType::kSmallDateTime) {
       if (std::optional<long double> days = DaysOf(value))

@@ -3,6 +3,8 @@
 // SELECT @v = expr: the expression's value converted to the variable's
 // declared type by SQL Server's rules for assignment.
 
+#include <optional>
+
 #include "engine/common/types.h"
 #include "engine/tsql/token.h"
 
@@ -13,8 +15,11 @@ namespace sqlengine::exec {
 // 1900-01-02, 1.5 is noon of that day); every other value as ConvertForType.
 // Throws SqlError 8115 for a number of days outside the type's range, else
 // as ConvertForType; an arithmetic error the session's settings turn into
-// NULL gives NULL (arithmetic_errors.h).
-Value AssignedValue(const Value& value, const ColumnType& type);
+// NULL gives NULL (arithmetic_errors.h). `source`, the expression's type
+// where known: a uniqueidentifier into a character type shorter than its 36
+// characters is 8170, never cut.
+Value AssignedValue(const Value& value, const ColumnType& type,
+                    const std::optional<ColumnType>& source = std::nullopt);
 
 // The expression to evaluate for a variable of `type`: for a sql_variant,
 // CAST((expression) AS sql_variant), so the value keeps the expression's own

@@ -2,6 +2,7 @@
 #include "engine/tsql/bind/view_load.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <deque>
 #include <functional>
@@ -160,8 +161,8 @@ bool Convertible(const ColumnType& from, const ColumnType& to) {
   if (to.type == SqlType::kImage) return IsBinaryData(from.type);
   if (from.type == SqlType::kImage) return false;
   if (IsBinaryData(from.type) && t == TypeClass::kCharacter) return true;
-  if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter)
-    return to.length == kMaxLength || to.length >= 36;
+  // Into fewer than its 36 characters a value does not go: 8170 then.
+  if (from.type == SqlType::kUniqueIdentifier && t == TypeClass::kCharacter) return true;
   if (f == TypeClass::kCharacter && to.type == SqlType::kUniqueIdentifier) return true;
   // Binary data converts back from those layouts; never to float or real.
   if ((from.type == SqlType::kBinary || from.type == SqlType::kVarBinary) &&
@@ -480,7 +481,7 @@ class Binder {
         if (column == nullptr) throw MakeError(207, {name});
         if (Computed(*column, *table, table->columns)) throw MakeError(271, {column->name});
         if (std::find(targets.begin(), targets.end(), column) != targets.end())
-          Refuse("column listed twice");
+          throw MakeError(264, {column->name});
         targets.push_back(column);
       }
     }
@@ -510,7 +511,14 @@ class Binder {
     }
     if (insert.query) {
       bound.query = std::make_unique<BoundQuery>(Query(*insert.query, nullptr));
-      if (bound.query->columns.size() != targets.size()) Refuse("select list width");
+      if (size_t width = bound.query->columns.size(); width != targets.size()) {
+        if (!listed.empty()) throw MakeError(width < targets.size() ? 120 : 121);
+        // As for VALUES: the executor lists the columns of a table with an identity column.
+        if (std::any_of(targets.begin(), targets.end(),
+                        [](const Column* column) { return column->type.identity; }))
+          Refuse("select list width");
+        throw MakeError(213);
+      }
       for (BoundSelectBlock& term : bound.query->terms) {
         for (size_t k = 0; k < targets.size(); ++k) {
           term.items[k] = Assigned(std::move(term.items[k]), targets[k]->type);
@@ -615,7 +623,7 @@ class Binder {
       const std::string& written =
           k < target.written_names.size() ? target.written_names[k] : column->name;
       for (const BoundAssignment& earlier : bound.assignments) {
-        if (earlier.column == written) Refuse("column assigned twice");
+        if (earlier.column == written) throw MakeError(264, {column->name});
       }
       BoundAssignment item;
       item.column = written;
@@ -2299,7 +2307,7 @@ class Binder {
   // its value goes through sqlengine_single_value unless its shape already
   // guarantees one row (an aggregate without GROUP BY, TOP 1).
   static void SingleRowOnly(BoundQuery& query) {
-    if (query.terms.size() != 1) Refuse("UNION as a value");
+    if (query.terms.size() != 1) return SingleValueOfRows(query);
     BoundSelectBlock& block = query.terms.front();
     bool aggregate = HasAggregate(*block.items[0]);
     if (aggregate && block.group_by.empty() && !block.having) return;
@@ -2307,7 +2315,7 @@ class Binder {
         block.top->kind == BoundKind::kLiteral && block.top->sql == "1")
       return;
     if (aggregate || block.top || block.distinct || !block.group_by.empty() || block.having)
-      Refuse("subquery shape");
+      return SingleValueOfRows(query);
     ColumnType type = block.items[0]->type;
     Bound single = Make(BoundKind::kAggregate, type);
     single->sql = "sqlengine_single_value";
@@ -2315,6 +2323,31 @@ class Binder {
     block.items[0] = std::move(single);
     // Its ORDER BY no longer has rows to order.
     query.order_by.clear();
+  }
+
+  // A subquery whose rows come from a UNION, DISTINCT, GROUP BY or TOP n:
+  // read as a derived table, through sqlengine_single_value.
+  static void SingleValueOfRows(BoundQuery& query) {
+    static constexpr std::string_view kAliasName = "\"sqlengine_single\"";
+    static constexpr std::string_view kColumnName = "sqlengine_value";
+    ColumnType type = query.columns[0].type;
+    query.columns[0].name = std::string(kColumnName);
+    auto source = std::make_unique<BoundSource>();
+    source->kind = BoundSource::Kind::kDerived;
+    source->alias = std::string(kAliasName);
+    source->derived = std::make_unique<BoundQuery>(std::move(query));
+    Bound column = Make(BoundKind::kColumn, type);
+    column->sql = std::string(kAliasName) + "." + QuoteSqliteName(std::string(kColumnName));
+    Bound single = Make(BoundKind::kAggregate, type);
+    single->sql = "sqlengine_single_value";
+    single->args.push_back(std::move(column));
+    BoundSelectBlock block;
+    block.items.push_back(std::move(single));
+    block.from.push_back(std::move(source));
+    BoundQuery outer;
+    outer.terms.push_back(std::move(block));
+    outer.columns.push_back(Column{"", type});
+    query = std::move(outer);
   }
 
   static Bound Literal(const Expr& expr) {
@@ -2439,6 +2472,14 @@ class Binder {
       }
       return operand;
     }
+    // The negative of a tinyint, which has no sign, is a smallint.
+    if (expr.op == "-" && operand->type.type == SqlType::kTinyInt) {
+      ColumnType wider{SqlType::kSmallInt};
+      wider.nullable = operand->type.nullable;
+      Bound converted = Make(BoundKind::kConvert, wider);
+      converted->args.push_back(std::move(operand));
+      operand = std::move(converted);
+    }
     Bound node = Make(BoundKind::kNegate, operand->type);
     node->type.identity = false;
     node->op = expr.op;
@@ -2514,9 +2555,10 @@ class Binder {
     if (r == TypeClass::kCharacter && IsNumeric(left->type.type))
       right = ConvertTo(std::move(right), left->type);
     bool bitwise = op == '&' || op == '|' || op == '^';
-    if (bitwise) {
+    {
       // Binary data beside an integer is read as a value of the integer's
-      // type, of its last bytes (a bigint's eight, a tinyint's one).
+      // type, of its last bytes (a bigint's eight, a tinyint's one), for
+      // arithmetic as for bitwise operators: 0x7FFFFFFF + 1 overflows an int.
       auto binary = [](const Bound& b) {
         return b->type.type == SqlType::kBinary || b->type.type == SqlType::kVarBinary;
       };
@@ -2528,7 +2570,7 @@ class Binder {
         return node;
       };
       // Of two binary operands neither is read as an integer: 402.
-      if (binary(left) && binary(right)) {
+      if (bitwise && binary(left) && binary(right)) {
         throw MakeError(402, {std::string(NameOf(left->type.type)),
                               std::string(NameOf(right->type.type)),
                               std::string(OperatorName(op))});
@@ -3297,6 +3339,23 @@ class Binder {
       type = args[0]->type;
       type.identity = false;
       if (args[0]->null_literal) Refuse("NULL first argument");
+      // ISNULL's text takes the first argument's length too, cut or padded:
+      // ISNULL(<NULL varchar(3)>, 'abcdef') is 'abc'. (NULLIF compares its
+      // arguments whole.)
+      const ColumnType& other = args[1]->type;
+      bool resized = name == "isnull" && ClassOf(type.type) == TypeClass::kCharacter &&
+                     !args[1]->null_literal && ClassOf(other.type) == TypeClass::kCharacter &&
+                     !IsLargeText(other.type) && type.length != kMaxLength &&
+                     (other.length == kMaxLength || other.length > type.length ||
+                      ((type.type == SqlType::kChar || type.type == SqlType::kNChar) &&
+                       other.type != type.type));
+      if (resized) {
+        ColumnType to = type;
+        to.nullable = other.nullable;
+        Bound converted = Make(BoundKind::kConvert, to);
+        converted->args.push_back(std::move(args[1]));
+        args[1] = std::move(converted);
+      }
       args[1] = ConvertTo(std::move(args[1]), type);
       type.nullable = name == "nullif" || (type.nullable && args[1]->type.nullable);
     } else if (name == "coalesce") {
@@ -3354,10 +3413,21 @@ class Binder {
       node->sql = std::string(kSystemVariablePrefix) + "scope_identity";
       return node;
     }
+    // ROWCOUNT_BIG(): @@ROWCOUNT as a bigint.
+    if (name == "rowcount_big" && expr.args.empty()) {
+      ColumnType type{SqlType::kBigInt};
+      type.nullable = false;
+      Bound node = Make(BoundKind::kParameter, type);
+      node->sql = std::string(kSystemVariablePrefix) + "rowcount";
+      return node;
+    }
     if ((name == "db_name" || name == "user_name" || name == "suser_sname") && expr.args.empty()) {
       ColumnType type{SqlType::kNVarChar};
       type.length = 128;  // sysname
       type.nullable = false;
+      // A table's expression names the database of the table, read from
+      // wherever (see Evaluated).
+      if (name == "db_name" && table_expression_) return Evaluated(name, {}, type);
       Bound node = Make(BoundKind::kCall, type);
       node->sql = name;
       return node;
@@ -3434,6 +3504,66 @@ class Binder {
     return Library(listed, scope, clause);
   }
 
+  // A library function whose arguments bind only once some are converted
+  // as SQL Server does implicitly: a number or a date where text is due
+  // reads as its text (REPLACE(12345, 3, 'x')), and for the string
+  // functions that take a count or a code text where a whole number is due
+  // as that number (SPACE('3'); ROUND and the other mathematical functions
+  // take no text). The fewest conversions win; `args` are converted to the
+  // shapes the call takes.
+  static std::optional<LibraryCall> ImplicitlyConverted(const std::string& name,
+                                                        std::vector<Bound>& args,
+                                                        const std::vector<ArgumentShape>& shapes) {
+    static constexpr std::string_view kCountedText[] = {"space", "replicate", "stuff", "char",
+                                                        "nchar"};
+    const bool counts_text =
+        std::find(std::begin(kCountedText), std::end(kCountedText), name) != std::end(kCountedText);
+    const size_t n = args.size();
+    std::vector<std::optional<ColumnType>> other(n);
+    for (size_t k = 0; k < n; ++k) {
+      if ((other[k] = ImplicitTextType(*args[k]))) continue;
+      if (!counts_text || args[k]->null_literal ||
+          ClassOf(args[k]->type.type) != TypeClass::kCharacter || IsLargeText(args[k]->type.type))
+        continue;
+      ColumnType whole{SqlType::kInt};
+      whole.nullable = args[k]->type.nullable;
+      other[k] = whole;
+    }
+    if (n > 8) return std::nullopt;
+    std::optional<LibraryCall> best;
+    unsigned chosen = 0;
+    int fewest = static_cast<int>(n) + 1;
+    for (unsigned mask = 1; mask < (1u << n); ++mask) {
+      int changed = std::popcount(mask);
+      if (changed >= fewest) continue;
+      std::vector<ArgumentShape> tried = shapes;
+      bool possible = true;
+      for (size_t k = 0; k < n && possible; ++k) {
+        if (!(mask & (1u << k))) continue;
+        possible = other[k].has_value();
+        if (possible) tried[k] = ArgumentShape{*other[k], false, std::nullopt};
+      }
+      if (!possible) continue;
+      std::optional<LibraryCall> call = BindLibraryFunction(name, tried);
+      if (!call) continue;
+      best = std::move(call);
+      chosen = mask;
+      fewest = changed;
+    }
+    if (!best) return std::nullopt;
+    for (size_t k = 0; k < n; ++k) {
+      if (!(chosen & (1u << k))) continue;
+      if (ClassOf(other[k]->type) == TypeClass::kCharacter) {
+        args[k] = ConvertTo(std::move(args[k]), *other[k]);
+        continue;
+      }
+      Bound converted = Make(BoundKind::kConvert, *other[k]);
+      converted->args.push_back(std::move(args[k]));
+      args[k] = std::move(converted);
+    }
+    return best;
+  }
+
   Bound Library(const Expr& expr, const Scope& scope, Clause clause) {
     std::vector<Bound> args;
     std::vector<ArgumentShape> shapes;
@@ -3459,16 +3589,7 @@ class Binder {
       shapes[1].type = args[1]->type;
     }
     std::optional<LibraryCall> call = BindLibraryFunction(expr.names[0], shapes);
-    // A string function given a number or a date reads its text (REPLACE(12345,
-    // '3', 'x')): each such argument is tried as text in turn.
-    for (size_t k = 0; !call && k < args.size(); ++k) {
-      std::optional<ColumnType> text = ImplicitTextType(*args[k]);
-      if (!text) continue;
-      std::vector<ArgumentShape> tried = shapes;
-      tried[k] = ArgumentShape{*text, false, std::nullopt};
-      call = BindLibraryFunction(expr.names[0], tried);
-      if (call) args[k] = ConvertTo(std::move(args[k]), *text);
-    }
+    if (!call) call = ImplicitlyConverted(expr.names[0], args, shapes);
     // A count or length with a fraction is taken as its whole part
     // (REPLICATE('ab', 2.5) repeats twice, ROUND(x, 1.9) rounds to 1 place):
     // each such argument in turn, then all of them after the first.
@@ -3524,7 +3645,7 @@ class Binder {
     node->args = std::move(args);
     if (call->variant_argument)
       node->args[0] = ConvertTo(std::move(node->args[0]), ColumnType{SqlType::kSqlVariant});
-    node->type.nullable = !call->never_null && NullableAny(node->args);
+    node->type.nullable = !call->never_null && (call->null_for_some || NullableAny(node->args));
     for (const std::string& extra : call->extra_arguments) {
       Bound literal = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
       literal->sql = extra;
@@ -3590,6 +3711,13 @@ class Binder {
     return name == "stdev" || name == "stdevp" || name == "var" || name == "varp";
   }
 
+  // Whether `e`, as written, holds a subquery (EXISTS, IN, ALL / ANY too).
+  static bool WritesSubquery(const Expr& e) {
+    if (e.query) return true;
+    return std::any_of(e.args.begin(), e.args.end(),
+                       [](const auto& arg) { return arg && WritesSubquery(*arg); });
+  }
+
   Bound Aggregate(const Expr& expr, const Scope& scope, Clause clause) {
     if (clause != Clause::kSelect && clause != Clause::kHaving && clause != Clause::kOrderBy) {
       // In a subquery an aggregate of an outer column may stand in WHERE.
@@ -3597,7 +3725,9 @@ class Binder {
       if (clause == Clause::kGroupBy) throw MakeError(144);
       Refuse("aggregate outside the select list");
     }
-    if (inside_aggregate_) Refuse("nested aggregate");
+    // No aggregate over an aggregate or a subquery (130).
+    if (inside_aggregate_ || (!expr.args.empty() && WritesSubquery(*expr.args[0])))
+      throw MakeError(130);
     const std::string& name = expr.names[0];
     Bound node = Make(BoundKind::kAggregate, ColumnType{SqlType::kInt});
     node->sql = name == "count_big" ? "count" : name;

@@ -593,6 +593,24 @@ Bound DbName(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(databases, "dbid"), std::move(args[0])));
 }
 
+// USER_ID([name]): the uid of that user of the current database, or of
+// the session's own user there.
+Bound UserId(Catalog& catalog, std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("USER_ID argument");
+  TableShape users = View(catalog, {"sysusers"});
+  Bound name =
+      args.empty() ? Call("user_name", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
+  return Lookup(users, ViewColumn(users, "uid"), Equal(ViewColumn(users, "name"), std::move(name)));
+}
+
+// FILE_ID(name) and FILE_NAME(id): the current database's files.
+Bound FileLookup(Catalog& catalog, std::vector<Bound> args, bool by_name) {
+  if (by_name ? !IsText(*args[0]) : !IsInteger(*args[0])) Refuse("file argument");
+  TableShape files = View(catalog, {"sysfiles"});
+  return Lookup(files, ViewColumn(files, by_name ? "fileid" : "name"),
+                Equal(ViewColumn(files, by_name ? "name" : "fileid"), std::move(args[0])));
+}
+
 // INDEXPROPERTY(id, index, property): sqlengine_index_property answers from
 // the index's sysindexes row.
 Bound IndexProperty(Catalog& catalog, std::vector<Bound> args) {
@@ -628,6 +646,27 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
+// FORMATMESSAGE(number, argument ...): the text master..sysmessages keeps
+// for a number above 13000 (the server's own messages below are not
+// formatted), its placeholders filled as RAISERROR fills them; NULL for no
+// such message.
+Bound FormattedMessage(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsInteger(*args[0])) Refuse("FORMATMESSAGE number");
+  TableShape messages = View(catalog, {"master", "", "sysmessages"});
+  Bound above = Node(BoundKind::kComparison, Typed(SqlType::kBit));
+  above->op = ">";
+  above->args.push_back(ViewColumn(messages, "error"));
+  above->args.push_back(Node(BoundKind::kLiteral, Typed(SqlType::kInt), "13000"));
+  std::vector<Bound> answer;
+  answer.push_back(
+      Lookup(messages, ViewColumn(messages, "description"),
+             Both(Equal(ViewColumn(messages, "error"), std::move(args[0])), std::move(above))));
+  for (size_t k = 1; k < args.size(); ++k) answer.push_back(std::move(args[k]));
+  Bound text = Call("sqlengine_formatmessage", Typed(SqlType::kNVarChar, 2048), std::move(answer));
+  text->type.nullable = true;
+  return text;
+}
+
 // The engine's SQLite function of the same name, with SQL Server's type;
 // nullable, as an unknown name or property gives NULL.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
@@ -645,13 +684,14 @@ struct Form {
 };
 
 constexpr Form kForms[] = {
-    {"object_id", 1, 2},      {"object_name", 1, 1},      {"objectproperty", 2, 2},
-    {"col_name", 2, 2},       {"col_length", 2, 2},       {"columnproperty", 3, 3},
-    {"db_id", 0, 1},          {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
-    {"serverproperty", 1, 1}, {"databaseproperty", 2, 2}, {"type_id", 1, 1},
-    {"type_name", 1, 1},      {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
-    {"suser_sid", 0, 1},      {"permissions", 1, 2},      {"collationproperty", 2, 2},
-    {"sessionproperty", 1, 1},
+    {"object_id", 1, 2},       {"object_name", 1, 1},      {"objectproperty", 2, 2},
+    {"col_name", 2, 2},        {"col_length", 2, 2},       {"columnproperty", 3, 3},
+    {"db_id", 0, 1},           {"db_name", 1, 1},          {"databasepropertyex", 2, 2},
+    {"serverproperty", 1, 1},  {"databaseproperty", 2, 2}, {"type_id", 1, 1},
+    {"type_name", 1, 1},       {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
+    {"suser_sid", 0, 1},       {"permissions", 1, 2},      {"collationproperty", 2, 2},
+    {"sessionproperty", 1, 1}, {"formatmessage", 1, 21},   {"user_id", 0, 1},
+    {"file_id", 1, 1},         {"file_name", 1, 1},
 };
 
 }  // namespace
@@ -678,6 +718,10 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "suser_sname") return LoginName(catalog, std::move(args));
   if (name == "suser_sid") return LoginSid(catalog, std::move(args));
   if (name == "permissions") return Permissions(catalog, std::move(args));
+  if (name == "formatmessage") return FormattedMessage(catalog, std::move(args));
+  if (name == "user_id") return UserId(catalog, std::move(args));
+  if (name == "file_id" || name == "file_name")
+    return FileLookup(catalog, std::move(args), name == "file_id");
   // An unknown name, type or property gives NULL, whatever the arguments.
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));

@@ -2,7 +2,8 @@
 // The catalog functions (OBJECT_ID, OBJECT_NAME, OBJECTPROPERTY,
 // COLUMNPROPERTY, INDEXPROPERTY, COL_NAME, COL_LENGTH, DB_ID, DB_NAME,
 // DATABASEPROPERTY[EX], SERVERPROPERTY, COLLATIONPROPERTY, TYPE_ID, TYPE_NAME, SUSER_SNAME(sid),
-// SUSER_SID, PERMISSIONS(objectid [, column])) typed as SQL
+// SUSER_SID, PERMISSIONS(objectid [, column]), FORMATMESSAGE, USER_ID,
+// FILE_ID, FILE_NAME) typed as SQL
 // Server 2000 gives them. The ones that look an object up read the catalog
 // views the binder's Catalog describes, as scalar subqueries; the others call
 // the engine's SQLite function of their name.

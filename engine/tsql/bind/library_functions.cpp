@@ -78,6 +78,11 @@ std::optional<LibraryCall> Converted(std::string sql, ColumnType type) {
   return call;
 }
 
+std::optional<LibraryCall> SometimesNull(std::optional<LibraryCall> call) {
+  call->null_for_some = true;
+  return call;
+}
+
 std::optional<LibraryCall> NeverNull(std::string sql, ColumnType type) {
   std::optional<LibraryCall> call = Call(std::move(sql), type);
   call->never_null = true;
@@ -163,7 +168,7 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   // Strings.
   if (name == "stuff" && n == 4 && IsCharacter(args[0]) && all(IsWhole, 1, 3) &&
       IsCharacter(args[3]))
-    return Cut(Call("stuff", VaryingLike(args[0], kCharacterLimit)));
+    return SometimesNull(Cut(Call("stuff", VaryingLike(args[0], kCharacterLimit))));
   // Under a case-sensitive collation of either text the search matches case.
   auto case_sensitive = [&](size_t count) {
     return std::any_of(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(count),
@@ -175,26 +180,32 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "reverse" && n == 1 && IsCharacter(args[0]))
     return Call("reverse", VaryingLike(args[0], args[0].null_literal ? 1 : args[0].type.length));
   if (name == "space" && n == 1 && IsWhole(args[0]))
-    return Call("space",
-                Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit)));
+    return SometimesNull(
+        Call("space",
+             Type(SqlType::kVarChar, LiteralLength(args[0], kCharacterLimit, kCharacterLimit))));
   if (name == "replicate" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
-    return Cut(Call("replicate", VaryingLike(args[0], kCharacterLimit)));
+    return SometimesNull(Cut(Call("replicate", VaryingLike(args[0], kCharacterLimit))));
   if (name == "patindex" && n == 2 && all(IsCharacter, 0, 2))
     return Call(case_sensitive(2) ? "sqlengine_patindex_cs" : "patindex", kInt);
-  if (name == "ascii" && n == 1 && IsCharacter(args[0])) return Call("ascii", kInt);
-  if (name == "unicode" && n == 1 && IsCharacter(args[0])) return Call("unicode", kInt);
-  if (name == "char" && n == 1 && IsWhole(args[0])) return Call("char", Type(SqlType::kChar, 1));
-  if (name == "nchar" && n == 1 && IsWhole(args[0])) return Call("nchar", Type(SqlType::kNChar, 1));
+  // Of empty text, and of a code outside the character set: NULL.
+  if (name == "ascii" && n == 1 && IsCharacter(args[0])) return SometimesNull(Call("ascii", kInt));
+  if (name == "unicode" && n == 1 && IsCharacter(args[0]))
+    return SometimesNull(Call("unicode", kInt));
+  if (name == "char" && n == 1 && IsWhole(args[0]))
+    return SometimesNull(Call("char", Type(SqlType::kChar, 1)));
+  if (name == "nchar" && n == 1 && IsWhole(args[0]))
+    return SometimesNull(Call("nchar", Type(SqlType::kNChar, 1)));
   if (name == "soundex" && n == 1 && IsCharacter(args[0]))
     return Call("soundex", Type(SqlType::kVarChar, 4));
   if (name == "difference" && n == 2 && all(IsCharacter, 0, 2)) return Call("difference", kInt);
   if (name == "quotename" && (n == 1 || n == 2) && all(IsCharacter, 0, 2))
-    return Call("quotename", Type(SqlType::kNVarChar, 2 * kSysnameLength + 2));
+    return SometimesNull(Call("quotename", Type(SqlType::kNVarChar, 2 * kSysnameLength + 2)));
   if (name == "parsename" && n == 2 && IsCharacter(args[0]) && IsWhole(args[1]))
-    return Call("parsename", Type(SqlType::kNVarChar, kSysnameLength));
+    return SometimesNull(Call("parsename", Type(SqlType::kNVarChar, kSysnameLength)));
   if (name == "str" && n >= 1 && n <= 3 && IsNumber(args[0]) && all(IsWhole, 1, 3))
-    return Call("str", Type(SqlType::kChar,
-                            n > 1 ? LiteralLength(args[1], kCharacterLimit, kCharacterLimit) : 10));
+    return SometimesNull(
+        Call("str", Type(SqlType::kChar,
+                         n > 1 ? LiteralLength(args[1], kCharacterLimit, kCharacterLimit) : 10)));
   if (name == "datalength" && n == 1) {
     std::optional<std::array<int, 2>> rule =
         args[0].null_literal ? std::array{1, 0} : DataLengthRule(args[0].type);
@@ -217,7 +228,8 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
 
   // Tests of text.
   if (name == "sql_variant_property" && n == 2 && IsCharacter(args[1])) {
-    std::optional<LibraryCall> call = Call("sql_variant_property", Type(SqlType::kSqlVariant));
+    std::optional<LibraryCall> call =
+        SometimesNull(Call("sql_variant_property", Type(SqlType::kSqlVariant)));
     call->variant_argument = true;
     return call;
   }
@@ -246,8 +258,14 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
   if (name == "round" && (n == 2 || n == 3) && IsNumber(args[0]) && all(IsWhole, 1, 3) &&
       args[0].type.type != SqlType::kBit)
     return Converted("round", SameNumericType(args[0], std::nullopt, 0));
-  if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit)
-    return Converted("power", SameNumericType(args[0], std::nullopt, 38));
+  if (name == "power" && n == 2 && all(IsNumber, 0, 2) && args[0].type.type != SqlType::kBit) {
+    std::optional<LibraryCall> call =
+        Converted("power", SameNumericType(args[0], std::nullopt, 38));
+    // An integer result is checked against its type's range there (232).
+    if (call->type.type == SqlType::kInt || call->type.type == SqlType::kBigInt)
+      call->extra_arguments.push_back(call->type.type == SqlType::kInt ? "'int'" : "'bigint'");
+    return call;
+  }
 
   // The client (the server's and its databases' properties, TYPE_ID and
   // TYPE_NAME are catalog functions: catalog_functions.h).
@@ -270,7 +288,7 @@ std::optional<LibraryCall> BindLibraryFunction(std::string_view name,
       IsCharacter(args[0])) {
     ColumnType whole = Type(SqlType::kDecimal);
     whole.precision = 38;
-    return Converted(std::string(name), whole);
+    return SometimesNull(Converted(std::string(name), whole));
   }
   return std::nullopt;
 }

@@ -28,6 +28,9 @@ struct LibraryCall {
   std::vector<std::string> extra_arguments;
   // The function never returns NULL (ISNUMERIC, ISDATE, RAND, PI).
   bool never_null = false;
+  // The function may return NULL for arguments that are not (CHAR(300),
+  // SPACE(-1), PARSENAME('a.b', 3), IDENT_SEED of no table).
+  bool null_for_some = false;
   // The engine function answers a float that SQL Server gives in `type`
   // (POWER, FLOOR, DEGREES ... of an integer or decimal).
   bool convert_result = false;

@@ -1512,6 +1512,10 @@ class Generator : public ExprWriter {
                              (e.args.size() > 1 ? Expr(*e.args[1]) : std::string("0")) + ")";
           return source == TypeClass::kApproximate ? FittedText(text, to) : text;
         }
+        if (from.type == SqlType::kUniqueIdentifier)
+          return to.length == kMaxLength || to.length >= 36
+                     ? sql
+                     : "sqlengine_guid_text(" + sql + ", " + std::to_string(to.length) + ")";
         if (to.length != kMaxLength && (from.length == kMaxLength || from.length > to.length))
           return "substr(" + sql + ", 1, " + std::to_string(to.length) + ")";
         return sql;
