@@ -3,8 +3,10 @@
 // tokens and, for control flow, its nested statements.
 
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::tsql {
@@ -88,7 +90,14 @@ struct Statement {
   std::vector<std::unique_ptr<Statement>> body;
   std::unique_ptr<Statement> else_branch;  // IF ... ELSE; TRY/CATCH: the CATCH block
   bool drop_existing = false;  // CREATE INDEX ... WITH DROP_EXISTING (the option taken out)
+  // A statement read by ParseBatchDeferringTokens keeps where its text stands
+  // instead of its tokens (which are empty): ReadDeferred lexes them again.
+  std::optional<DeferredText> deferred;
 };
+
+// The statement with its tokens when it was parsed with them deferred;
+// nullopt for one that holds its tokens.
+std::optional<Statement> ReadDeferred(const Statement& statement);
 
 using StatementList = std::vector<std::unique_ptr<Statement>>;
 
