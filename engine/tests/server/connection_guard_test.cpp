@@ -103,6 +103,11 @@ TEST_F(ConnectionLimitTest, ConnectionsBeyondTheLimitAreClosedUntilOneEnds) {
 // A connection the server has no descriptors left for (beyond its socket)
 // is closed; the server goes on.
 TEST_F(ServerTest, AConnectionWithoutDescriptorsLeftIsClosedAndTheServerGoesOn) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' runtime checks a thrown object's type through a pipe of
+  // its own, which a process out of descriptors cannot open.
+  GTEST_SKIP() << "needs descriptors the sanitizer runtime would take";
+#endif
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   const int lowest_free = open("/dev/null", O_RDONLY);
