@@ -477,6 +477,7 @@ bool BatchExecutor::CheckSyntax(const tsql::StatementList& statements) {
 }
 
 bool BatchExecutor::CheckSyntax(const tsql::Statement& statement) {
+  if (std::optional<tsql::Statement> read = tsql::ReadDeferred(statement)) return CheckSyntax(*read);
   std::vector<tsql::Statement> dropped = tsql::SplitDropList(statement);
   bool textual = true;
   for (const tsql::Statement& each : dropped) textual = CheckSyntax(each) && textual;
@@ -575,6 +576,7 @@ void BatchExecutor::ReportError(const SqlError& error) {
 
 BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
   if (session_.Cancelled()) throw Cancelled{};
+  if (std::optional<tsql::Statement> read = tsql::ReadDeferred(written)) return RunOne(*read);
   SessionConnection::StatementScope scope(session_.Connection());
   if (std::vector<tsql::Statement> dropped = tsql::SplitDropList(written); !dropped.empty()) {
     // Each object goes on its own; @@ERROR tells of the last one that failed.

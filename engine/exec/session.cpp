@@ -493,7 +493,8 @@ void Session::RunBatch(const std::string& sql, ResultSink& sink,
       if (keep_parse) {
         kept = KeptParse(sql);
       } else {
-        statements = tsql::ParseBatch(sql);
+        // Its statements refer to `sql`, which outlives them.
+        statements = tsql::ParseBatchDeferringTokens(sql);
       }
     } catch (const SqlError& error) {
       executor.ReportError(error);

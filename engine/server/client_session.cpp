@@ -41,7 +41,8 @@ ClientSession::ClientSession(int fd, std::string peer, Engine& engine, Log& log,
       log_(log),
       settings_(settings),
       assembler_(kMaxPreloginMessageSize),
-      writer_(channel_, client_gone_) {}
+      writer_(channel_, client_gone_),
+      watch_(channel_.Descriptor()) {}
 
 ClientSession::~ClientSession() {
   // The session goes first: until it is gone another session's KILL may call
@@ -52,9 +53,21 @@ ClientSession::~ClientSession() {
 void ClientSession::Close() {
   client_gone_ = true;
   channel_.Shutdown();
+  watch_.Wake();
   // Wakes a reader waiting for room in the queue.
   std::lock_guard lock(mutex_);
   changed_.notify_all();
+}
+
+bool ClientSession::ReadRequest(tds::Message* message) {
+  try {
+    return ReadMessage(message);
+  } catch (const tds::DecodeError& e) {
+    log_.Warning("malformed packet from " + peer_ + ": " + e.what() + "; connection closed");
+  } catch (const TlsError& e) {
+    log_.Warning("encryption with " + peer_ + " failed: " + e.what() + "; connection closed");
+  }
+  return false;
 }
 
 bool ClientSession::ReadMessage(tds::Message* message) {
@@ -250,51 +263,52 @@ bool ClientSession::Login() {
   return true;
 }
 
-void ClientSession::ReaderLoop() {
-  try {
-    tds::Message message;
-    for (;;) {
-      {
-        // An executor may clear a cancel request that came just before it
-        // started; repeat it until the request ends.
-        std::unique_lock lock(mutex_);
-        if (attention_ && running_) {
-          lock.unlock();
-          if (!channel_.WaitReadable(kCancelRepeat)) {
-            lock.lock();
-            if (attention_ && running_) session_->Cancel();
-            continue;
-          }
-        }
-      }
-      if (!ReadMessage(&message)) break;
-      std::unique_lock lock(mutex_);
-      if (message.type == tds::PacketType::kAttention) {
-        if (running_) {
-          attention_ = true;
-          session_->Cancel();
-          continue;
-        }
-        // Requests that have not started are abandoned with the attention.
-        std::erase_if(queue_,
-                      [](const tds::Message& m) { return m.type != tds::PacketType::kAttention; });
-      }
-      changed_.wait(lock, [&] { return queue_.size() < kMaxQueuedRequests || client_gone_; });
-      queue_.push_back(std::move(message));
-      changed_.notify_all();
-    }
-  } catch (const tds::DecodeError& e) {
-    log_.Warning("malformed packet from " + peer_ + ": " + e.what() + "; connection closed");
-  } catch (const TlsError& e) {
-    log_.Warning("encryption with " + peer_ + " failed: " + e.what() + "; connection closed");
+bool ClientSession::AwaitReaderTurn(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    if (client_gone_) return false;
+    if (running_ && channel_.WaitReadable(std::chrono::milliseconds(0))) return true;
+    if (running_) watch_.Arm();
+    // An executor may clear a cancel request that came just before it
+    // started; repeat it until the request ends.
+    const bool repeat = attention_ && running_;
+    lock.unlock();
+    const bool woken = watch_.Wait(repeat ? kCancelRepeat : std::chrono::milliseconds(-1));
+    lock.lock();
+    if (!woken && attention_ && running_) session_->Cancel();
   }
-  if (bulk_stream_) {
+}
+
+void ClientSession::ReaderLoop() {
+  tds::Message message;
+  std::unique_lock lock(mutex_);
+  while (AwaitReaderTurn(lock)) {
+    reader_reads_ = true;
+    lock.unlock();
+    const bool read = ReadRequest(&message);
+    lock.lock();
+    reader_reads_ = false;
+    changed_.notify_all();
+    if (!read) break;
+    if (message.type == tds::PacketType::kAttention) {
+      if (running_) {
+        attention_ = true;
+        session_->Cancel();
+        continue;
+      }
+      // Requests that have not started are abandoned with the attention.
+      std::erase_if(queue_,
+                    [](const tds::Message& m) { return m.type != tds::PacketType::kAttention; });
+    }
+    changed_.wait(lock, [&] { return queue_.size() < kMaxQueuedRequests || client_gone_; });
+    queue_.push_back(std::move(message));
+    changed_.notify_all();
+  }
+  if (running_ && bulk_stream_) {
     // Its executor reads the rows that arrived and no more.
     bulk_stream_->Close();
     bulk_stream_.reset();
   }
   client_gone_ = true;
-  std::unique_lock lock(mutex_);
   reader_done_ = true;
   changed_.notify_all();
   while (running_) {
@@ -315,17 +329,39 @@ void ClientSession::AnswerIgnored() {
   writer_.Finish();
 }
 
+void ClientSession::SetRunning(bool running) {
+  running_ = running;
+  if (!running) {
+    watch_.Disarm();
+  } else if (reader_reads_) {
+    // The reader looks for more once it has read the message it is amid.
+  } else if (channel_.HasReadAhead()) {
+    watch_.Wake();  // what came with the request is the reader's to read now
+  } else {
+    watch_.Arm();
+  }
+  changed_.notify_all();
+}
+
 void ClientSession::ServeRequests() {
   for (;;) {
     tds::Message message;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return !queue_.empty() || reader_done_; });
-      if (queue_.empty() || client_gone_) return;
-      message = std::move(queue_.front());
-      queue_.pop_front();
-      running_ = message.type != tds::PacketType::kAttention;
-      changed_.notify_all();
+      // A message the reader began while the last request ran is queued
+      // once read; otherwise the socket is this thread's.
+      changed_.wait(lock, [&] { return !queue_.empty() || reader_done_ || !reader_reads_; });
+      if (client_gone_) return;
+      if (!queue_.empty()) {
+        message = std::move(queue_.front());
+        queue_.pop_front();
+      } else {
+        if (reader_done_) return;
+        lock.unlock();
+        if (!ReadRequest(&message)) return;
+        lock.lock();
+      }
+      SetRunning(message.type != tds::PacketType::kAttention);
     }
     if (message.type == tds::PacketType::kAttention) {
       AnswerAttention();
@@ -361,8 +397,7 @@ void ClientSession::Execute(const tds::Message& message) {
   // Ends the request: after this, an ATTENTION is queued and answered on its own.
   auto stop_running = [this] {
     std::lock_guard lock(mutex_);
-    running_ = false;
-    changed_.notify_all();
+    SetRunning(false);
   };
   auto finish = [&](WireSink& sink, bool more_follows) {
     if (!more_follows) stop_running();

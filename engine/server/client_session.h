@@ -1,9 +1,11 @@
 #pragma once
 // One client connection from PRELOGIN to disconnect. Run() performs the
-// login on the calling thread, then serves requests there while a reader
-// thread watches the socket: it queues requests and, when an ATTENTION
-// arrives during a request, cancels it at once. The session owns its socket
-// and its SqlSession; the Engine and Log must outlive it.
+// login on the calling thread, then serves requests there. Between requests
+// that thread reads the next one itself; while a request runs, a reader
+// thread watches the socket: it queues what comes (requests sent ahead, the
+// rest of a bulk load's packets) and, when an ATTENTION arrives, cancels the
+// request at once. The session owns its socket and its SqlSession; the
+// Engine and Log must outlive it.
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include "engine/common/engine_api.h"
 #include "engine/common/log.h"
 #include "engine/server/bulk_packet_stream.h"
+#include "engine/server/read_watch.h"
 #include "engine/server/response_writer.h"
 #include "engine/server/socket_channel.h"
 #include "engine/server/tls_context.h"
@@ -61,6 +64,9 @@ class ClientSession {
 
  private:
   bool ReadMessage(tds::Message* message);
+  // ReadMessage once logged in; a malformed message is logged and ends the
+  // connection as its end does (false).
+  bool ReadRequest(tds::Message* message);
   bool Login();
   // Runs the TLS handshake carried in PRELOGIN packets; afterwards the
   // channel encrypts. Returns false when the client went away; throws
@@ -68,6 +74,12 @@ class ClientSession {
   bool NegotiateTls();
   void SendLoginFailure(const std::vector<ServerMessage>& messages, bool wide);
   void ReaderLoop();
+  // The reader's turn to read: a request runs and something came, or the
+  // connection ends (false). Called and returns with `lock` held.
+  bool AwaitReaderTurn(std::unique_lock<std::mutex>& lock);
+  // Starts or ends a request (mutex_ held): the reader watches the socket
+  // while one runs.
+  void SetRunning(bool running);
   void ServeRequests();
   void Execute(const tds::Message& message);
   void AnswerAttention();
@@ -83,17 +95,21 @@ class ClientSession {
   Log& log_;
   SessionSettings settings_;
   tds::MessageAssembler assembler_;
-  // The bulk load whose packets are still arriving (reader thread only).
+  // The bulk load whose packets are still arriving (the reading thread's).
   std::shared_ptr<BulkPacketStream> bulk_stream_;
   tds::TdsVersion version_ = tds::TdsVersion::k71;
   std::unique_ptr<SqlSession> session_;
   std::atomic<bool> client_gone_{false};
   ResponseWriter writer_;
 
+  // The socket is read by one thread at a time: by the reader while
+  // running_ (and to the end of a message it began), else by the executor.
   std::mutex mutex_;
   std::condition_variable changed_;
+  ReadWatch watch_;
   std::deque<tds::Message> queue_;  // requests and idle ATTENTIONs, in arrival order
   bool reader_done_ = false;
+  bool reader_reads_ = false;           // the reader is amid a message
   bool running_ = false;                // a request is being executed
   std::atomic<bool> attention_{false};  // ATTENTION seen while running_
 };

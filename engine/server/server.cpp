@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace sqlengine::server {
 namespace {
@@ -208,7 +209,14 @@ void Server::Accept(int listen_fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   Connection c;
-  c.session = std::make_unique<ClientSession>(fd, peer_name, engine_, log_, settings_);
+  try {
+    c.session = std::make_unique<ClientSession>(fd, peer_name, engine_, log_, settings_);
+  } catch (const std::system_error& e) {
+    // Out of descriptors, say: this connection (whose socket the session
+    // closed) is refused, the server goes on.
+    log_.Error("cannot serve the connection from " + peer_name + ": " + e.what());
+    return;
+  }
   c.finished = std::make_shared<std::atomic<bool>>(false);
   ClientSession* session = c.session.get();
   auto finished = c.finished;

@@ -159,9 +159,12 @@ bool SocketChannel::WriteAll(std::span<iovec> pieces) {
   return WriteAll(std::span<const std::uint8_t>(joined));
 }
 
+bool SocketChannel::HasReadAhead() const {
+  return inbox_start_ < inbox_end_ || (tls_ && tls_->HasBufferedInput());
+}
+
 bool SocketChannel::WaitReadable(std::chrono::milliseconds timeout) {
-  if (inbox_start_ < inbox_end_) return true;
-  if (tls_ && tls_->HasBufferedInput()) return true;
+  if (HasReadAhead()) return true;
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, static_cast<int>(timeout.count())) != 0;
 }

@@ -47,6 +47,10 @@ class SocketChannel {
   void Shutdown();
   // True when data (or end of stream) is ready to read within `timeout`.
   bool WaitReadable(std::chrono::milliseconds timeout);
+  // Bytes already taken from the socket and not yet read: a wait on the
+  // socket would miss them. On the reading thread.
+  bool HasReadAhead() const;
+  int Descriptor() const { return fd_; }
 
   // Reads give up at `deadline` (nullopt: wait for ever). Set and read on
   // the reading thread only.

@@ -58,6 +58,15 @@ TokenReader::TokenReader(std::string_view text, bool client_text)
       quoted_names_(client_text ? quoted_identifiers : true),
       follows_set_(client_text) {}
 
+TokenReader::TokenReader(std::string_view text, const Mark& from)
+    : text_(text),
+      quoted_names_(from.quoted_names),
+      follows_set_(from.follows_set),
+      set_state_(from.set_state),
+      set_names_it_(from.set_names_it),
+      pos_(from.pos),
+      line_(from.line) {}
+
 Token TokenReader::Next() {
   if (!SkipSpaceAndComments()) {
     Token end;
@@ -271,6 +280,18 @@ Tokens ReadAll(std::string_view text, bool client_text) {
 }
 
 }  // namespace
+
+Tokens LexDeferred(const DeferredText& stretch) {
+  Tokens tokens;
+  // Room for a token per two characters: the list lives while its statement runs.
+  tokens.reserve((stretch.end - stretch.from.pos) / 2 + 1);
+  TokenReader reader(stretch.text, stretch.from);
+  for (Token token = reader.Next(); token.kind != TokenKind::kEnd && token.offset < stretch.end;
+       token = reader.Next()) {
+    tokens.push_back(std::move(token));
+  }
+  return tokens;
+}
 
 Tokens Lex(std::string_view batch) { return ReadAll(batch, false); }
 

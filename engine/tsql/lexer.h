@@ -22,13 +22,30 @@ Tokens LexClientText(std::string_view batch);
 // same point. Lets a reader keep only the tokens it still needs rather than
 // the whole text's. Refers to `text`, which must outlive it.
 class TokenReader {
+  enum class SetState : unsigned char { kNone, kOption, kAfterOption };
+
  public:
+  // Where a reader stands between two tokens: all it needs to go on from
+  // there as it would have.
+  struct Mark {
+    std::size_t pos = 0;
+    int line = 1;
+    bool quoted_names = true;
+    bool follows_set = false;
+    SetState set_state = SetState::kNone;
+    bool set_names_it = false;
+  };
+
   TokenReader(std::string_view text, bool client_text);
+  // Reads `text` on from where another reader of it stood.
+  TokenReader(std::string_view text, const Mark& from);
   // The next token; kEnd at the end of the text, and again on every later call.
   Token Next();
+  Mark Here() const {
+    return {pos_, line_, quoted_names_, follows_set_, set_state_, set_names_it_};
+  }
 
  private:
-  enum class SetState { kNone, kOption, kAfterOption };
 
   unsigned char At(std::size_t i) const { return i < text_.size() ? text_[i] : '\0'; }
   void Advance(std::size_t count);
@@ -52,6 +69,15 @@ class TokenReader {
   std::size_t pos_ = 0;
   int line_ = 1;
 };
+
+// A stretch of a text to be lexed later, exactly as a reader passing over
+// it read it then: from a mark up to the token at `end` (an offset).
+struct DeferredText {
+  std::string_view text;  // the whole text; must outlive this
+  TokenReader::Mark from;
+  std::size_t end = 0;
+};
+Tokens LexDeferred(const DeferredText& stretch);
 
 // SET QUOTED_IDENTIFIER for LexClientText on this thread: ON by default. A
 // session sets it for each request it runs, and again when SET changes it.

@@ -25,6 +25,12 @@ constexpr std::string_view kStatementStarters[] = {
     "readtext", "writetext", "updatetext", "dump", "shutdown",
 };
 
+// A `##name` standing alone names tempdb's table; a procedure's arguments
+// are values, not names. Applied again to a statement read from deferred text.
+void QualifyNames(Statement& statement) {
+  if (statement.kind != StatementKind::kExecute) QualifyGlobalTempNames(statement.tokens);
+}
+
 bool IsStarterWord(const Token& token) {
   if (token.kind != TokenKind::kWord) return false;
   // Asked of nearly every word of a batch: most are names, which differ
@@ -213,7 +219,8 @@ StatementKind Classify(const Token& lead, const Token& second) {
 class TokenWindow {
  public:
   explicit TokenWindow(const Tokens& all) : all_(&all) {}
-  explicit TokenWindow(std::string_view client_text) : reader_(std::in_place, client_text, true) {}
+  explicit TokenWindow(std::string_view client_text)
+      : reader_(std::in_place, client_text, true), text_(client_text) {}
 
   // Token `at` (counted from the first); a kEnd past the last. `at` is not
   // before what Forget dropped. Throws what reading the text throws.
@@ -221,6 +228,7 @@ class TokenWindow {
     static const Token kPastEnd;
     if (all_ != nullptr) return at < all_->size() ? (*all_)[at] : kPastEnd;
     while (!ended_ && first_ + read_.size() <= at) {
+      marks_.push_back(reader_->Here());
       read_.push_back(reader_->Next());
       ended_ = read_.back().kind == TokenKind::kEnd;
     }
@@ -228,7 +236,16 @@ class TokenWindow {
   }
   // Drops the tokens before `at`, which the parser will not read again.
   void Forget(size_t at) {
-    for (; first_ < at && !read_.empty(); ++first_) read_.pop_front();
+    for (; first_ < at && !read_.empty(); ++first_) {
+      read_.pop_front();
+      marks_.pop_front();
+    }
+  }
+  // The text read from the token `from` (already read) up to the one at `end`,
+  // to be lexed again later; nullopt for a window over a list of tokens.
+  std::optional<DeferredText> Stretch(size_t from, size_t end) {
+    if (!reader_) return std::nullopt;
+    return DeferredText{text_, marks_[from - first_], (*this)[end].offset};
   }
   // Reads the rest of the text, for the error reading it throws.
   void ReadRest() {
@@ -241,14 +258,18 @@ class TokenWindow {
  private:
   const Tokens* all_ = nullptr;
   std::optional<TokenReader> reader_;
+  std::string_view text_;
   std::deque<Token> read_;  // tokens first_ ...
+  std::deque<TokenReader::Mark> marks_;  // the reader before each of read_
   size_t first_ = 0;
   bool ended_ = false;
 };
 
 class Parser {
  public:
-  explicit Parser(TokenWindow& tokens) : tokens_(tokens) {}
+  // `defer_tokens`: see ParseBatchDeferringTokens.
+  explicit Parser(TokenWindow& tokens, bool defer_tokens = false)
+      : tokens_(tokens), defer_tokens_(defer_tokens) {}
 
   StatementList Run() {
     StatementList statements;
@@ -282,7 +303,10 @@ class Parser {
     if (lead.IsWord("else") || lead.IsWord("end")) throw SyntaxError(lead);
     if (lead.IsWord("with")) return ParseWith();
     if (StartsLabel()) return ParseLabel();
-    if (IsStarterWord(lead)) return ParseSimple(Classify(lead, Peek(1)));
+    if (IsStarterWord(lead)) {
+      // The nesting guard counts this statement: 1 at the batch's top level.
+      return ParseSimple(Classify(lead, Peek(1)), defer_tokens_ && nesting_ == 1 && !batch_start);
+    }
     if (batch_start && lead.IsName()) return ParseSimple(StatementKind::kExecute);
     throw SyntaxError(lead);
   }
@@ -436,7 +460,9 @@ class Parser {
     return cte;
   }
 
-  std::unique_ptr<Statement> ParseSimple(StatementKind kind) {
+  // `may_defer`: a small row statement keeps where its text stands rather
+  // than its tokens.
+  std::unique_ptr<Statement> ParseSimple(StatementKind kind, bool may_defer = false) {
     auto statement = std::make_unique<Statement>();
     statement->kind = kind;
     statement->line = Peek().line;
@@ -459,9 +485,12 @@ class Parser {
     state.alter_table = kind == StatementKind::kAlterTable;
     state.execute = kind == StatementKind::kExecute;
     SkipToNextStatement(state);
+    if (may_defer && pos_ - lead_at <= kMostDeferredTokens && DefersTokens(kind)) {
+      statement->deferred = tokens_.Stretch(lead_at, pos_);
+      if (statement->deferred) return statement;
+    }
     Append(lead_at, statement->tokens);
-    // A procedure's arguments are values, not names.
-    if (kind != StatementKind::kExecute) QualifyGlobalTempNames(statement->tokens);
+    QualifyNames(*statement);
     if (kind == StatementKind::kCreateTable || kind == StatementKind::kCreateOther ||
         kind == StatementKind::kAlterTable) {
       statement->drop_existing = DropStorageOptions(statement->tokens);
@@ -532,6 +561,15 @@ class Parser {
     return start;
   }
 
+  static bool DefersTokens(StatementKind kind) {
+    return kind == StatementKind::kSelect || kind == StatementKind::kInsert ||
+           kind == StatementKind::kUpdate || kind == StatementKind::kDelete ||
+           kind == StatementKind::kExecute;
+  }
+  // A longer statement is read once: lexing it again would cost more than
+  // its tokens' memory.
+  static constexpr size_t kMostDeferredTokens = 256;
+
   // Nesting beyond these limits is refused rather than risking the stack.
   static constexpr int kMaxNesting = 128;
   static constexpr int kMaxParentheses = 256;
@@ -554,6 +592,7 @@ class Parser {
   };
 
   TokenWindow& tokens_;
+  const bool defer_tokens_;
   size_t pos_ = 0;
   int nesting_ = 0;
 };
@@ -567,13 +606,15 @@ StatementList ParseBatch(const Tokens& tokens) {
   return batch;
 }
 
-StatementList ParseBatch(std::string_view batch) {
+namespace {
+
+StatementList ParseClientText(std::string_view batch, bool defer_tokens) {
   // Read as the parser goes, so that a long batch's tokens are never all
   // held at once (only its statements' own copies are).
   TokenWindow window(batch);
   StatementList statements;
   try {
-    statements = Parser(window).Run();
+    statements = Parser(window, defer_tokens).Run();
   } catch (const SqlError&) {
     // A text that cannot be read fails as that, wherever the parser stopped.
     window.ReadRest();
@@ -581,6 +622,24 @@ StatementList ParseBatch(std::string_view batch) {
   }
   CheckLabels(statements);
   return statements;
+}
+
+}  // namespace
+
+StatementList ParseBatch(std::string_view batch) { return ParseClientText(batch, false); }
+
+StatementList ParseBatchDeferringTokens(std::string_view batch) {
+  return ParseClientText(batch, true);
+}
+
+std::optional<Statement> ReadDeferred(const Statement& statement) {
+  if (!statement.deferred) return std::nullopt;
+  std::optional<Statement> read(std::in_place);
+  read->kind = statement.kind;
+  read->line = statement.line;
+  read->tokens = LexDeferred(*statement.deferred);
+  QualifyNames(*read);
+  return read;
 }
 
 }  // namespace sqlengine::tsql

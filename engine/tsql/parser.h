@@ -16,4 +16,11 @@ StatementList ParseBatch(const Tokens& tokens);
 // LexClientText reads it; a text that cannot be read fails as LexClientText does.
 StatementList ParseBatch(std::string_view batch);
 
+// The same, but the batch's small row statements (SELECT, INSERT, UPDATE,
+// DELETE, EXEC at its top level, but for its first) keep where their text
+// stands rather than their tokens: a long batch of them is not held as
+// tokens all at once. ReadDeferred gives each its tokens when it is used.
+// The statements refer to `batch`, which must outlive them.
+StatementList ParseBatchDeferringTokens(std::string_view batch);
+
 }  // namespace sqlengine::tsql

@@ -3,9 +3,11 @@
 // tokens and, for control flow, its nested statements.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/tsql/lexer.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::tsql {
@@ -92,7 +94,14 @@ struct Statement {
   // The FOREIGN KEY constraints taken out of a temporary table's definition
   // (temporary_foreign_keys.h), each reported when the statement runs.
   std::vector<std::string> skipped_foreign_keys;
+  // A statement read by ParseBatchDeferringTokens keeps where its text stands
+  // instead of its tokens (which are empty): ReadDeferred lexes them again.
+  std::optional<DeferredText> deferred;
 };
+
+// The statement with its tokens when it was parsed with them deferred;
+// nullopt for one that holds its tokens.
+std::optional<Statement> ReadDeferred(const Statement& statement);
 
 using StatementList = std::vector<std::unique_ptr<Statement>>;
 

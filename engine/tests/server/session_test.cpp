@@ -58,6 +58,27 @@ TEST_F(ServerTest, AttentionWhileIdleIsStillAcknowledged) {
   EXPECT_EQ(Only(client.Batch("rows 2"), Token::kRow).size(), 2u);
 }
 
+TEST_F(ServerTest, RequestsSentAheadAreAnsweredInTurnAndAttentionCancelsOnlyTheRunningOne) {
+  TdsClient client(Port());
+  client.LoginOrFail();
+  // In one write: the later requests arrive while the first runs.
+  std::vector<std::uint8_t> three;
+  for (const char* text : {"wait", "rows 2", "rows 3"}) {
+    std::uint8_t id = 1;
+    tds::AppendPackets(BuildBatch(text, client.version()), 4096, 0, true, &id, three,
+                       tds::PacketType::kSqlBatch);
+  }
+  client.SendRaw(three);
+  ASSERT_TRUE(Eventually([&] { return engine_.Waiting() == 1; }));
+  client.Send(tds::PacketType::kAttention, kNoBody);
+  ASSERT_TRUE(DrainUntilAttentionAck(client));
+  for (std::size_t rows : {2u, 3u}) {
+    auto r = client.Receive();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Only(ParseTokens(r->body, client.version()), Token::kRow).size(), rows);
+  }
+}
+
 TEST_F(ServerTest, AVanishedClientEndsOnlyItsOwnSession) {
   TdsClient survivor(Port());
   survivor.LoginOrFail();

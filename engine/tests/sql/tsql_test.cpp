@@ -2,6 +2,7 @@
 // batches without semicolons, type names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -134,6 +135,7 @@ std::pair<int, int> FailureOf(const std::function<void()>& action) {
 void ExpectSameStatements(const StatementList& a, const StatementList& b);
 
 void ExpectSameStatement(const Statement& a, const Statement& b) {
+  if (std::optional<Statement> read = ReadDeferred(a)) return ExpectSameStatement(*read, b);
   EXPECT_EQ(a.kind, b.kind);
   EXPECT_EQ(a.line, b.line);
   for (Tokens Statement::*part : {&Statement::tokens, &Statement::condition}) {
@@ -158,8 +160,9 @@ void ExpectSameStatements(const StatementList& a, const StatementList& b) {
   for (size_t i = 0; i < a.size(); ++i) ExpectSameStatement(*a[i], *b[i]);
 }
 
-// A batch's text is read as the parser goes; what it answers, and where it
-// fails, is what reading the whole text first gives.
+// A batch's text is read as the parser goes (its statements' tokens kept or
+// deferred); what it answers, and where it fails, is what reading the whole
+// text first gives.
 TEST(Parser, ReadingAsItParsesAnswersAsReadingFirst) {
   std::string long_batch = "BEGIN TRAN\n";
   for (int i = 0; i < 3000; ++i) {
@@ -174,7 +177,12 @@ TEST(Parser, ReadingAsItParsesAnswersAsReadingFirst) {
         std::string_view("lbl: SELECT 1 GOTO lbl CREATE PROCEDURE p AS SELECT 1 SELECT 2"),
         std::string_view("BEGIN TRY SELECT 1 END TRY BEGIN CATCH SELECT 2 END CATCH;;")}) {
     ExpectSameStatements(ParseBatch(batch), ParseBatch(LexClientText(batch)));
+    ExpectSameStatements(ParseBatchDeferringTokens(batch), ParseBatch(LexClientText(batch)));
   }
+  StatementList deferring = ParseBatchDeferringTokens(long_batch);
+  EXPECT_EQ(std::count_if(deferring.begin(), deferring.end(),
+                          [](const auto& statement) { return statement->deferred.has_value(); }),
+            6000);
   // A text that cannot be read fails as that, even after a statement that
   // cannot be parsed; otherwise the first statement that cannot be parsed
   // names itself.
@@ -206,9 +214,14 @@ TEST(Parser, ReadingAsItParsesAnswersAsReadingFirstForEveryScriptBatch) {
           FailureOf([&] { first_read = ParseBatch(LexClientText(batch)); });
       StatementList as_it_goes;
       std::pair<int, int> failure = FailureOf([&] { as_it_goes = ParseBatch(batch); });
+      StatementList deferring;
+      std::pair<int, int> deferring_failure =
+          FailureOf([&] { deferring = ParseBatchDeferringTokens(batch); });
       SCOPED_TRACE(entry.path().filename().string() + (quoted ? " ON" : " OFF"));
       EXPECT_EQ(failure, first_failure);
+      EXPECT_EQ(deferring_failure, first_failure);
       ExpectSameStatements(as_it_goes, first_read);
+      ExpectSameStatements(deferring, first_read);
     }
     ++batches;
   }
