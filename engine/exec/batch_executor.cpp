@@ -1593,7 +1593,7 @@ void BatchExecutor::RequireDefinitionRight(const std::string& database, const st
                                            Access access) {
   if (access == Access::kAlter) return session_.Rights().RequireIn(database, object, access);
   if (database.empty() || tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) {
-    session_.Rights().Require(object, access);
+    session_.Rights().RequireIn(database, object, access);
     return;
   }
   // Another database's: the right as that database grants it.

@@ -42,9 +42,9 @@ class SessionRights final : public AccessPolicy {
   // Throws 262 unless the login holds the statement permission `access` in
   // `entry` (read as MayUse reads it); a login without access there holds none.
   void RequireStatementRight(const catalog::DatabaseEntry& entry, Access access);
-  // Throws the error Check gives for the current database.
+  // Throws the error Check gives where names without a database reach now.
   void Require(std::string_view object, Access access);
-  // The same for `object` of `database` (empty: the current one), checked by
+  // The same for `object` of `database` (empty: named without one), checked by
   // that database's users and permissions: a three-part name of a DROP or an
   // ALTER is refused as that database refuses it.
   void RequireIn(std::string_view database, std::string_view object, Access access);
