@@ -678,7 +678,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
   for (const std::string& skipped : statement.skipped_foreign_keys)
     sink_.Message(FormatMessage(1756, {skipped}));
   if (session_.Connection().ResolvesElsewhere() && !RunsWhereNamesResolve(statement.kind))
-    RefuseInTriggerDatabase(statement.tokens, statement.line);
+    RefuseInOtherDatabase(statement.tokens, statement.line);
   created_owner_ = CheckOwnerPart(session_, statement);
   if (std::optional<size_t> where_at = tsql::CurrentOfAt(statement.tokens)) {
     PositionedChange(statement, *where_at);
@@ -1073,7 +1073,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (std::optional<SelectInto> into = FrontEndSelectInto(statement, session_)) {
     // The new table's catalog rows and rights go to the session's database.
     if (connection.ResolvesElsewhere() && written_schema != "temp")
-      RefuseInTriggerDatabase(statement.tokens, statement.line);
+      RefuseInOtherDatabase(statement.tokens, statement.line);
     SelectIntoNewTable(statement, *into, written_schema);
     return;
   }
@@ -1146,7 +1146,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     earlier_steps.pop_back();
   }
   if (!bound && connection.ResolvesElsewhere())
-    RefuseInTriggerDatabase(statement.tokens, statement.line);
+    RefuseInOtherDatabase(statement.tokens, statement.line);
   // Every form the engine runs was taken above: this one is no statement of T-SQL's.
   if (!bound) tsql::SyntaxErrorAt(statement.tokens, 0);
   tsql::SqliteText text = std::move(*bound);
@@ -1607,7 +1607,7 @@ void BatchExecutor::RequireDefinitionRight(const std::string& database, const st
                                        object))
     return;
   if (database.empty() || tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) {
-    session_.Rights().Require(object, access);
+    session_.Rights().RequireIn(database, object, access);
     return;
   }
   // Another database's: the right as that database grants it.
@@ -2091,7 +2091,7 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
   if (!procedure.Database().empty()) {
     // Staying put (a server-wide procedure), the procedure is still read
     // from db.
-    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database(), HasSystemPrefix(name))) {
       KeepOwnerAndName(procedure);
     }
   }
@@ -2112,8 +2112,8 @@ void BatchExecutor::Execute(const tsql::Statement& statement) {
       scope.End(0);
       return;
     }
-    if (!definition && (name.starts_with("sp_") || name.starts_with("xp_")))
-      RefuseInTriggerDatabase(tokens, statement.line);
+    if (!definition && HasSystemPrefix(name))
+      RefuseInOtherDatabase(tokens, statement.line);
   } else {
     if (name == "sp_msforeachtable") {
       ForEachTable(arguments);

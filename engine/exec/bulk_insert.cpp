@@ -17,6 +17,7 @@
 #include "engine/exec/check_option_guard.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
+#include "engine/exec/foreign_keys_off.h"
 #include "engine/exec/front_end_catalog.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/normalised_columns.h"
@@ -318,26 +319,6 @@ bool ContainsWord(const std::string& sql, std::string_view word) {
            return std::tolower(static_cast<unsigned char>(a)) == b;
          }) != sql.end();
 }
-
-// Turns foreign key enforcement off for the load when it runs outside a
-// transaction (SQLite ignores the switch inside one), and back on after.
-class ForeignKeysOff {
- public:
-  ForeignKeysOff(sqlite3* db, bool wanted) : db_(db) {
-    if (!wanted || !sqlite3_get_autocommit(db_)) return;
-    catalog::Exec(db_, "PRAGMA foreign_keys = OFF");
-    off_ = true;
-  }
-  ~ForeignKeysOff() {
-    if (off_) sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
-  }
-  ForeignKeysOff(const ForeignKeysOff&) = delete;
-  ForeignKeysOff& operator=(const ForeignKeysOff&) = delete;
-
- private:
-  sqlite3* db_;
-  bool off_ = false;
-};
 
 class CheckConstraintsOff {
  public:

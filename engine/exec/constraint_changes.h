@@ -30,7 +30,7 @@ bool IsConstraintChange(const tsql::Tokens& alter);
 // that has a default, 1767 / 1769 / 1776 for a foreign key naming no table,
 // an unknown column or a referenced key that is not unique. Dropping a PRIMARY
 // KEY or UNIQUE constraint that CREATE TABLE declared rebuilds the table
-// (table_rebuild.h): 226 inside a transaction, 3725 while a foreign key
+// (table_rebuild.h), inside a transaction too: 3725 while a foreign key
 // refers to the key.
 // CHECK conditions and DEFAULT values are bound over the table's columns
 // through `catalog` (stored_expressions.h).

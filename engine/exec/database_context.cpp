@@ -21,7 +21,17 @@ DatabaseContext::~DatabaseContext() {
   }
 }
 
-bool DatabaseContext::Enter(std::string_view database) {
+bool DatabaseContext::Enter(std::string_view database, bool system_procedure) {
+  SessionConnection& connection = session_.Connection();
+  if (session_.TranCount() > 0) {
+    if (tsql::EqualsIgnoreCase(database, connection.UnqualifiedDatabase())) return true;
+    catalog::DatabaseEntry entry = session_.DatabaseToUse(database);
+    const bool own = tsql::EqualsIgnoreCase(entry.name, session_.CurrentDatabase());
+    if (system_procedure && !own) throw MakeError(226, {"USE"});
+    names_in_.reset();
+    names_in_.emplace(connection, connection.SchemaFor(entry.name));
+    return true;
+  }
   if (tsql::EqualsIgnoreCase(database, session_.CurrentDatabase())) return true;
   if (!session_.Engine().FindDatabase(database)) throw MakeError(911, {database});
   session_.UseDatabase(database, nullptr, 0);
@@ -31,6 +41,7 @@ bool DatabaseContext::Enter(std::string_view database) {
 
 void DatabaseContext::Leave() {
   left_ = true;
+  names_in_.reset();
   std::string current = session_.CurrentDatabase();
   if (current == original_) return;
   session_.UseDatabase(original_, nullptr, 0);

@@ -15,14 +15,15 @@ void RefuseUnparsed(std::string_view stage, const tsql::parse::NotParsed& why,
   throw tsql::SyntaxError(tsql::TokenAt(tokens, 0));
 }
 
-void RefuseInTriggerDatabase(const tsql::Tokens& tokens, int line) {
+void RefuseInOtherDatabase(const tsql::Tokens& tokens, int line) {
   std::string what = tokens.empty() ? std::string("statement") : tokens.front().text;
   if (tokens.size() > 1 && tokens[1].kind == tsql::TokenKind::kWord)
     what += " " + tokens[1].text;
-  NoteFallback("refused in another database's trigger", what, tokens);
+  NoteFallback("refused in another database", what, tokens);
   SqlError error = MakeError(8180);
   error.message().text += " This engine cannot run " + what +
-                          " in a trigger of a table in another database than the session's.";
+                          " in another database than the session's (in a trigger of a table"
+                          " there, or a procedure there called inside a transaction).";
   error.message().line = line;
   throw error;
 }

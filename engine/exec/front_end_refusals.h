@@ -18,10 +18,11 @@ namespace sqlengine::exec {
 [[noreturn]] void RefuseUnparsed(std::string_view stage, const tsql::parse::NotParsed& why,
                                  const tsql::Tokens& tokens);
 
-// Throws SqlError 8180 for a statement in a trigger of a table in another
-// database than the session's that would not reach that database's objects
+// Throws SqlError 8180 for a statement run where names reach another
+// database than the session's (a trigger of a table there, a procedure there
+// called inside a transaction) that would not reach that database's objects
 // (names the front end does not resolve), at the statement's line.
-[[noreturn]] void RefuseInTriggerDatabase(const tsql::Tokens& tokens, int line);
+[[noreturn]] void RefuseInOtherDatabase(const tsql::Tokens& tokens, int line);
 
 // Throws SqlError 8180 with `why` in its text, at `line`.
 [[noreturn]] void RefuseUnbound(std::string_view stage, const tsql::bind::NotBound& why,

@@ -120,10 +120,9 @@ void Session::DropOwnGlobalTempTables() {
   }
 }
 
-void Session::UseDatabase(std::string_view database, ResultSink* sink, int line) {
+catalog::DatabaseEntry Session::DatabaseToUse(std::string_view database) {
   std::optional<catalog::DatabaseEntry> entry = engine_.FindDatabase(database);
   if (!entry) throw MakeError(911, {database});
-  if (tran_count_ > 0) throw MakeError(226, {"USE"});
   bool may_use = false;
   try {
     may_use = rights_.MayUse(*entry);
@@ -133,24 +132,34 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
   }
   if (!may_use) throw MakeError(916, {login_.name, entry->name});
   CheckDatabaseEntry(*this, *entry);
+  return *entry;
+}
+
+void Session::UseDatabase(std::string_view database, ResultSink* sink, int line) {
+  catalog::DatabaseEntry entry = DatabaseToUse(database);
   std::string previous = connection_.Database();
-  if (!engine_.Usage().Acquire(entry->name)) throw MakeError(911, {database});
-  try {
-    connection_.Open(*entry);
-  } catch (const std::runtime_error& failure) {
-    engine_.Usage().Release(entry->name);
-    engine_.EngineLog().Error(failure.what());
-    throw MakeError(911, {database});
+  if (tran_count_ > 0) {
+    // Reopening the connection would end the transaction; staying needs none.
+    if (!tsql::EqualsIgnoreCase(entry.name, previous)) throw MakeError(226, {"USE"});
+  } else {
+    if (!engine_.Usage().Acquire(entry.name)) throw MakeError(911, {database});
+    try {
+      connection_.Open(entry);
+    } catch (const std::runtime_error& failure) {
+      engine_.Usage().Release(entry.name);
+      engine_.EngineLog().Error(failure.what());
+      throw MakeError(911, {database});
+    }
+    if (!previous.empty()) engine_.Usage().Release(previous);
+    engine_.Sessions().UseDatabase(spid_, entry.name);
   }
-  if (!previous.empty()) engine_.Usage().Release(previous);
-  engine_.Sessions().UseDatabase(spid_, entry->name);
   if (sink != nullptr) {
     EnvChange change;
     change.kind = EnvChangeKind::kDatabase;
-    change.new_value = entry->name;
+    change.new_value = entry.name;
     change.old_value = previous;
     sink->Environment(change);
-    ServerMessage message = FormatMessage(5701, {entry->name});
+    ServerMessage message = FormatMessage(5701, {entry.name});
     message.line = line;
     sink->Message(message);
   }
@@ -730,7 +739,7 @@ void Session::CallByName(const RpcCall& call, BatchExecutor& executor, ResultSin
   if (!procedure.Database().empty()) {
     // Staying put (a server-wide procedure), the procedure is still read
     // from db.
-    if (!IsServerProcedure(name) && context.Enter(procedure.Database())) {
+    if (!IsServerProcedure(name) && context.Enter(procedure.Database(), HasSystemPrefix(name))) {
       KeepOwnerAndName(procedure);
     }
   }

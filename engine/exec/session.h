@@ -59,9 +59,14 @@ class Session final : public SqlSession, public FunctionHost {
   ~Session() override;
 
   // Makes `database` current (USE). Throws SqlError 911 when it is unknown
-  // or being removed, 916 when the login is no user there; the previous
-  // database stays current then.
+  // or being removed, 916 when the login is no user there, 226 inside a
+  // transaction unless it is current already (switching reopens the
+  // connection); the previous database stays current then.
   void UseDatabase(std::string_view database, ResultSink* sink, int line);
+  // The entry of `database` when this login may work in it: throws SqlError
+  // 911 when it is unknown or being removed, 916 when the login is no user
+  // there, and what CheckDatabaseEntry throws for its state and options.
+  catalog::DatabaseEntry DatabaseToUse(std::string_view database);
 
   // SqlSession
   void ExecuteBatch(const std::string& sql_utf8, ResultSink& sink) override;

@@ -115,19 +115,33 @@ bool SessionRights::IsGlobalTempTable(std::string_view database, std::string_vie
 }
 
 void SessionRights::Require(std::string_view object, Access access) {
-  if (IsSysadmin() || IsGlobalTempTable(connection_.Database(), object)) return;
-  const DatabaseRights& current = InCurrent();
-  if (Chained("main", object, access)) return;
-  std::optional<SqlError> refused = current.Check(object, access);
+  if (IsSysadmin()) return;
+  // Where names without a database reach: the current database, or the one a
+  // trigger or a procedure of another database runs in.
+  const std::string& schema = connection_.UnqualifiedSchema();
+  const bool current = !connection_.ResolvesElsewhere();
+  if (IsGlobalTempTable(current ? connection_.Database() : connection_.UnqualifiedDatabase(),
+                        object))
+    return;
+  const DatabaseRights& rights =
+      current ? InCurrent() : In(connection_.UnqualifiedDatabase(), schema);
+  if (Chained(schema, object, access)) return;
+  std::optional<SqlError> refused = rights.Check(object, access);
   if (!refused) return;
-  if (refused->message().number == 916) throw MakeError(916, {login_.name, connection_.Database()});
+  if (refused->message().number == 916) {
+    throw MakeError(916, {login_.name, current ? connection_.Database()
+                                               : connection_.UnqualifiedDatabase()});
+  }
   throw *refused;
 }
 
 void SessionRights::RequireIn(std::string_view database, std::string_view object,
                               Access access) {
-  if (database.empty() || tsql::EqualsIgnoreCase(database, connection_.Database()))
+  if (database.empty()) return Require(object, access);
+  if (tsql::EqualsIgnoreCase(database, connection_.Database())) {
+    SessionConnection::UnqualifiedNamesIn current(connection_, "main");
     return Require(object, access);
+  }
   if (IsSysadmin() || IsGlobalTempTable(database, object)) return;
   std::optional<SqlError> refused =
       In(database, connection_.SchemaFor(database)).Check(object, access);

@@ -46,9 +46,9 @@ class SessionRights final : public AccessPolicy {
   // change, alter and drop, as SQL Server grants them to public; it reaches
   // no other object.
   static bool IsGlobalTempTable(std::string_view database, std::string_view object);
-  // Throws the error Check gives for the current database.
+  // Throws the error Check gives where names without a database reach now.
   void Require(std::string_view object, Access access);
-  // The same for `object` of `database` (empty: the current one), checked by
+  // The same for `object` of `database` (empty: named without one), checked by
   // that database's users and permissions: a three-part name of a DROP or an
   // ALTER is refused as that database refuses it.
   void RequireIn(std::string_view database, std::string_view object, Access access);

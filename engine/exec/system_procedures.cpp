@@ -105,6 +105,10 @@ void SetUser(const std::vector<CallArgument>& given) {
 
 }  // namespace
 
+bool HasSystemPrefix(std::string_view name) {
+  return name.starts_with("sp_") || name.starts_with("xp_");
+}
+
 bool IsServerProcedure(std::string_view name) {
   static constexpr std::string_view kServerWide[] = {
       "sp_who",         "sp_who2",         "sp_lock",

@@ -24,4 +24,7 @@ bool RunSystemProcedure(Session& session, std::string_view name,
 // `EXEC db..name` need not run it in db's context.
 bool IsServerProcedure(std::string_view name);
 
+// Whether `name` (lower case) is spelt as a system procedure's (sp_, xp_).
+bool HasSystemPrefix(std::string_view name);
+
 }  // namespace sqlengine::exec

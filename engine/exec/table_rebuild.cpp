@@ -86,15 +86,6 @@ void CheckReferences(sqlite3* db, const std::string& schema, const std::string& 
 
 }  // namespace
 
-ForeignKeysOff::ForeignKeysOff(sqlite3* db) : db_(db) {
-  if (sqlite3_get_autocommit(db_) == 0) throw MakeError(226, {"ALTER TABLE"});
-  catalog::Exec(db_, "PRAGMA foreign_keys = OFF");
-}
-
-ForeignKeysOff::~ForeignKeysOff() {
-  sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
-}
-
 void RebuildTable(sqlite3* db, const std::string& schema, const TableDefinition& definition,
                   const std::string& sql, const std::string& constraint) {
   std::string quoted_schema = tsql::QuoteSqliteName(schema);

@@ -9,23 +9,10 @@
 
 #include <string>
 
+#include "engine/exec/foreign_keys_off.h"
 #include "engine/exec/table_definition.h"
 
 namespace sqlengine::exec {
-
-// Turns foreign key enforcement off for its lifetime, so that dropping the old
-// table does not act on the rows that refer to it. SQLite only changes this
-// outside a transaction: throws SqlError 226 inside one.
-class ForeignKeysOff {
- public:
-  explicit ForeignKeysOff(sqlite3* db);
-  ~ForeignKeysOff();
-  ForeignKeysOff(const ForeignKeysOff&) = delete;
-  ForeignKeysOff& operator=(const ForeignKeysOff&) = delete;
-
- private:
-  sqlite3* db_;
-};
 
 // Rebuilds `definition.table` in `schema` from `sql`, which must keep every
 // column in its place. Needs a ForeignKeysOff and a savepoint of the caller's,

@@ -179,6 +179,31 @@ def money_outputs(cur):
     cur.execute("DROP PROCEDURE share_out")
 
 
+def other_database_in_transaction(cur):
+    # Inside a transaction a procedure of another database called by RPC
+    # joins it, and a load that does not ask for CHECK_CONSTRAINTS takes rows
+    # its foreign key would refuse, as outside one; ROLLBACK takes back both.
+    cur.execute("CREATE DATABASE rpc_db")
+    cur.execute("USE rpc_db")
+    cur.execute("CREATE TABLE marks (n int)")
+    cur.execute("CREATE PROCEDURE mark @n int AS INSERT INTO marks VALUES (@n)")
+    cur.execute("USE master")
+    cur.execute("CREATE TABLE bulk_parent (id int PRIMARY KEY)")
+    cur.execute("CREATE TABLE bulk_child (p int REFERENCES bulk_parent (id))")
+    cur.execute("BEGIN TRANSACTION")
+    cur.callproc("rpc_db.dbo.mark", (1,))
+    cur.copy_to(data=[("7",)], table_or_view="bulk_child", columns=["p"])
+    cur.execute("SELECT (SELECT count(*) FROM rpc_db..marks), (SELECT count(*) FROM bulk_child)")
+    inside = cur.fetchall()
+    cur.execute("ROLLBACK")
+    cur.callproc("rpc_db..mark", (2,))
+    cur.execute("SELECT (SELECT sum(n) FROM rpc_db..marks), (SELECT count(*) FROM bulk_child)")
+    after = cur.fetchall()
+    check("RPC and bulk load inside a transaction", (inside, after) == ([(1, 1)], [(2, 0)]),
+          (inside, after))
+    cur.execute("DROP TABLE bulk_child DROP TABLE bulk_parent DROP DATABASE rpc_db")
+
+
 def main():
     conn = connect()
     cur = conn.cursor()
@@ -187,6 +212,7 @@ def main():
     print_and_two_results(conn, cur)
     delimited_procedure_rpc(cur)
     money_outputs(cur)
+    other_database_in_transaction(cur)
     conn.close()
     client_identity()
     cancel()
