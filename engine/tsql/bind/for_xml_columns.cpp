@@ -1,0 +1,96 @@
+#include "engine/tsql/bind/for_xml_columns.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/common/error.h"
+#include "engine/tsql/bind/binder.h"
+#include "engine/tsql/sqlite_quoting.h"
+
+namespace sqlengine::tsql::bind {
+namespace {
+
+bool IsBinary(const ColumnType& type) {
+  return type.type == SqlType::kBinary || type.type == SqlType::kVarBinary ||
+         type.type == SqlType::kImage;
+}
+
+bool HasAggregate(const BoundExpr& expr) {
+  if (expr.kind == BoundKind::kAggregate) return true;
+  for (const auto& arg : expr.args) {
+    if (arg && HasAggregate(*arg)) return true;
+  }
+  return false;
+}
+
+// A FROM clause's tables as AUTO mode names them: (the SQL alias the bound
+// columns read them by, the element name).
+void NameSources(const parse::TableSource& source,
+                 std::vector<std::pair<std::string, std::string>>& names) {
+  if (source.kind == parse::TableSource::Kind::kJoin) {
+    if (source.left) NameSources(*source.left, names);
+    if (source.right) NameSources(*source.right, names);
+    return;
+  }
+  std::string exposed = source.alias;
+  std::string element = source.alias;
+  if (exposed.empty() && !source.name.empty()) {
+    exposed = source.name.back();
+    for (const std::string& part : source.name) {
+      if (part.empty()) continue;
+      if (!element.empty()) element += '.';
+      element += part;
+    }
+  }
+  names.emplace_back(QuoteSqliteName(exposed), std::move(element));
+}
+
+void NameElements(ForXml& clause, const parse::SelectBlock& written,
+                  const BoundSelectBlock& block) {
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const auto& source : written.from) NameSources(*source, sources);
+  // Each item's element, nullopt for one that reads no table's column.
+  std::vector<std::optional<std::size_t>> elements;
+  for (const auto& item : block.items) {
+    std::optional<std::size_t> element;
+    if (item->kind == BoundKind::kColumn && !item->outer_reference) {
+      for (const auto& [alias, name] : sources) {
+        if (!item->sql.starts_with(alias + ".")) continue;
+        std::size_t k = 0;
+        while (k < clause.element_names.size() && clause.element_names[k] != name) ++k;
+        if (k == clause.element_names.size()) clause.element_names.push_back(name);
+        element = k;
+        break;
+      }
+    }
+    if (!element && !clause.element_names.empty()) element = clause.element_names.size() - 1;
+    elements.push_back(element);
+  }
+  if (clause.element_names.empty()) throw NotBound("FOR XML AUTO without a table");
+  for (const std::optional<std::size_t>& element : elements)
+    clause.column_elements.push_back(element.value_or(0));
+}
+
+}  // namespace
+
+void ShapeForXml(ForXml& clause, const parse::Query& query, const BoundQuery& bound) {
+  const bool automatic = clause.mode == ForXml::Mode::kAuto;
+  if (clause.elements && !automatic) throw MakeError(6825);
+  if (clause.mode == ForXml::Mode::kExplicit) throw NotBound("FOR XML EXPLICIT");
+  if (clause.xmldata) throw NotBound("FOR XML with XMLDATA");
+  for (const Column& column : bound.columns) {
+    if (column.name.empty()) throw NotBound("FOR XML of a column without a name");
+    if (IsBinary(column.type) && !clause.binary_base64)
+      throw NotBound("FOR XML of binary data without BINARY BASE64");
+  }
+  if (!automatic) return;
+  const BoundSelectBlock& block = bound.terms.front();
+  bool aggregates = !block.group_by.empty() || block.having != nullptr;
+  for (const auto& item : block.items) aggregates = aggregates || HasAggregate(*item);
+  if (aggregates) throw NotBound("GROUP BY or an aggregate with FOR XML AUTO");
+  NameElements(clause, *query.terms.front(), block);
+}
+
+}  // namespace sqlengine::tsql::bind
