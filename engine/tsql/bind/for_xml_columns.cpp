@@ -1,6 +1,7 @@
 #include "engine/tsql/bind/for_xml_columns.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,12 +86,22 @@ void ShapeForXml(ForXml& clause, const parse::Query& query, const BoundQuery& bo
     if (IsBinary(column.type) && !clause.binary_base64)
       throw NotBound("FOR XML of binary data without BINARY BASE64");
   }
-  if (!automatic) return;
-  const BoundSelectBlock& block = bound.terms.front();
-  bool aggregates = !block.group_by.empty() || block.having != nullptr;
-  for (const auto& item : block.items) aggregates = aggregates || HasAggregate(*item);
-  if (aggregates) throw NotBound("GROUP BY or an aggregate with FOR XML AUTO");
-  NameElements(clause, *query.terms.front(), block);
+  if (automatic) {
+    const BoundSelectBlock& block = bound.terms.front();
+    bool aggregates = !block.group_by.empty() || block.having != nullptr;
+    for (const auto& item : block.items) aggregates = aggregates || HasAggregate(*item);
+    if (aggregates) throw NotBound("GROUP BY or an aggregate with FOR XML AUTO");
+    NameElements(clause, *query.terms.front(), block);
+  }
+  // An element holds each attribute once (subelements may repeat).
+  if (clause.elements) return;
+  std::set<std::pair<std::size_t, std::string>> attributes;
+  for (std::size_t k = 0; k < bound.columns.size(); ++k) {
+    std::size_t element = automatic ? clause.column_elements[k] : 0;
+    if (!attributes.emplace(element, bound.columns[k].name).second)
+      throw NotBound("FOR XML of the column name " + bound.columns[k].name +
+                     " twice on one element");
+  }
 }
 
 }  // namespace sqlengine::tsql::bind
