@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "engine/common/error.h"
 #include "engine/exec/value_conversion.h"
 
 namespace sqlengine::exec {
@@ -97,6 +98,12 @@ std::string XmlName(const std::string& name) {
 
 void ForXmlResult::BeginResult(const std::vector<Column>& columns) {
   columns_ = columns;
+  universal_.clear();
+  if (shape_.mode == tsql::ForXml::Mode::kExplicit) {
+    for (std::size_t k = 2; k < columns_.size(); ++k)
+      universal_.push_back(tsql::bind::ParseExplicitColumn(columns_[k].name).value_or(
+          tsql::bind::ExplicitColumn{}));
+  }
   if (begun_) return;
   begun_ = true;
   Column xml;
@@ -108,6 +115,8 @@ void ForXmlResult::BeginResult(const std::vector<Column>& columns) {
 void ForXmlResult::AddRow(const Row& row) {
   if (shape_.mode == tsql::ForXml::Mode::kAuto) {
     AutoRow(row);
+  } else if (shape_.mode == tsql::ForXml::Mode::kExplicit) {
+    ExplicitRow(row);
   } else {
     RawRow(row);
   }
@@ -115,14 +124,11 @@ void ForXmlResult::AddRow(const Row& row) {
 }
 
 void ForXmlResult::RawRow(const Row& row) {
-  pending_ += "<row";
+  StartTag("row");
   for (std::size_t k = 0; k < row.size() && k < columns_.size(); ++k) {
-    if (IsNull(row[k])) continue;
-    pending_ += ' ' + XmlName(columns_[k].name) + "=\"";
-    AppendEscaped(pending_, ValueXmlText(row[k], columns_[k].type), true);
-    pending_ += '"';
+    if (!IsNull(row[k])) AddAttribute(columns_[k].name, ValueXmlText(row[k], columns_[k].type));
   }
-  pending_ += "/>";
+  Close();
 }
 
 void ForXmlResult::AutoRow(const Row& row) {
@@ -145,46 +151,103 @@ void ForXmlResult::AutoRow(const Row& row) {
       }
     }
   }
-  while (start_open_.size() > first) Close(start_open_.size() - 1);
+  while (open_.size() > first) Close();
   for (std::size_t level = first; level < levels; ++level) Open(level, row);
   previous_ = row;
   any_row_ = true;
 }
 
 void ForXmlResult::Open(std::size_t level, const Row& row) {
-  if (level > 0) EndStartTag(level - 1);
-  pending_ += '<' + XmlName(shape_.element_names[level]);
-  start_open_.push_back(true);
+  StartTag(shape_.element_names[level]);
   for (std::size_t k = 0; k < row.size() && k < shape_.column_elements.size(); ++k) {
     if (shape_.column_elements[k] != level || IsNull(row[k])) continue;
-    std::string name = XmlName(columns_[k].name);
     std::string text = ValueXmlText(row[k], columns_[k].type);
-    if (shape_.elements) {
-      EndStartTag(level);
-      pending_ += '<' + name + '>';
-      AppendEscaped(pending_, text, false);
-      pending_ += "</" + name + '>';
-    } else {
-      pending_ += ' ' + name + "=\"";
-      AppendEscaped(pending_, text, true);
-      pending_ += '"';
+    if (!shape_.elements) {
+      AddAttribute(columns_[k].name, text);
+      continue;
     }
+    std::string name = XmlName(columns_[k].name);
+    EndStartTag();
+    pending_ += '<' + name + '>';
+    AppendEscaped(pending_, text, false);
+    pending_ += "</" + name + '>';
   }
 }
 
-void ForXmlResult::Close(std::size_t level) {
-  if (start_open_[level]) {
+void ForXmlResult::ExplicitRow(const Row& row) {
+  auto refuse = [](const std::string& why) {
+    SqlError error = MakeError(8180);
+    error.message().text += " This engine cannot run it: FOR XML EXPLICIT " + why + ".";
+    throw error;
+  };
+  const auto* tag = row.empty() ? nullptr : std::get_if<std::int64_t>(&row[0]);
+  if (tag == nullptr || *tag <= 0) refuse("with a Tag that is no positive integer");
+  std::int64_t parent = 0;
+  if (row.size() > 1 && !IsNull(row[1])) {
+    const auto* written = std::get_if<std::int64_t>(&row[1]);
+    if (written == nullptr || *written < 0) refuse("with a Parent that is no integer");
+    parent = *written;
+  }
+  // Up to the parent: it must be open (none for a top-level element).
+  while (!open_.empty() && open_.back().tag != parent) Close();
+  if (parent != 0 && open_.empty()) refuse("whose Parent is not open before its child");
+  std::size_t first = universal_.size();
+  for (std::size_t k = 0; k < universal_.size() && first == universal_.size(); ++k) {
+    if (universal_[k].tag == *tag) first = k;
+  }
+  if (first == universal_.size()) refuse("with a Tag no column names");
+  StartTag(universal_[first].element);
+  open_.back().tag = *tag;
+  for (std::size_t k = 0; k < universal_.size() && k + 2 < row.size(); ++k) {
+    const Value& value = row[k + 2];
+    if (universal_[k].tag != *tag || IsNull(value) || !universal_[k].IsAttribute()) continue;
+    AddAttribute(universal_[k].attribute, ValueXmlText(value, columns_[k + 2].type));
+  }
+  for (std::size_t k = 0; k < universal_.size() && k + 2 < row.size(); ++k) {
+    const tsql::bind::ExplicitColumn& column = universal_[k];
+    const Value& value = row[k + 2];
+    if (column.tag != *tag || IsNull(value) || column.IsAttribute() || column.directive == "hide")
+      continue;
+    std::string text = ValueXmlText(value, columns_[k + 2].type);
+    EndStartTag();
+    std::string name = XmlName(column.attribute);
+    if (!column.attribute.empty()) pending_ += '<' + name + '>';
+    if (column.directive == "cdata") {
+      pending_ += "<![CDATA[" + text + "]]>";
+    } else if (column.directive == "xml") {
+      pending_ += text;
+    } else {
+      AppendEscaped(pending_, text, false);
+    }
+    if (!column.attribute.empty()) pending_ += "</" + name + '>';
+  }
+}
+
+void ForXmlResult::StartTag(const std::string& name) {
+  EndStartTag();
+  open_.push_back({XmlName(name), true, 0});
+  pending_ += '<' + open_.back().name;
+}
+
+void ForXmlResult::AddAttribute(const std::string& name, const std::string& text) {
+  pending_ += ' ' + XmlName(name) + "=\"";
+  AppendEscaped(pending_, text, true);
+  pending_ += '"';
+}
+
+void ForXmlResult::Close() {
+  if (open_.back().start_open) {
     pending_ += "/>";
   } else {
-    pending_ += "</" + XmlName(shape_.element_names[level]) + '>';
+    pending_ += "</" + open_.back().name + '>';
   }
-  start_open_.pop_back();
+  open_.pop_back();
 }
 
-void ForXmlResult::EndStartTag(std::size_t level) {
-  if (!start_open_[level]) return;
+void ForXmlResult::EndStartTag() {
+  if (open_.empty() || !open_.back().start_open) return;
   pending_ += '>';
-  start_open_[level] = false;
+  open_.back().start_open = false;
 }
 
 void ForXmlResult::Send(bool all) {
@@ -212,7 +275,7 @@ void ForXmlResult::Send(bool all) {
 
 std::int64_t ForXmlResult::Finish() {
   if (!begun_) BeginResult({});
-  while (!start_open_.empty()) Close(start_open_.size() - 1);
+  while (!open_.empty()) Close();
   Send(true);
   return rows_sent_;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/common/sink.h"
+#include "engine/tsql/bind/for_xml_columns.h"
 #include "engine/tsql/for_xml.h"
 
 namespace sqlengine::exec {
@@ -39,11 +40,16 @@ class ForXmlResult final : public ResultSink {
  private:
   void RawRow(const Row& row);
   void AutoRow(const Row& row);
+  // EXPLICIT: the row's Tag under its Parent, which must be open.
+  void ExplicitRow(const Row& row);
   // Opens element `level` with the row's columns of it; its start tag is
   // left open for what it may hold.
   void Open(std::size_t level, const Row& row);
-  void Close(std::size_t level);
-  void EndStartTag(std::size_t level);
+  void StartTag(const std::string& name);
+  void AddAttribute(const std::string& name, const std::string& text);
+  // Closes the innermost open element.
+  void Close();
+  void EndStartTag();
   void Send(bool all);
 
   ResultSink& client_;
@@ -52,11 +58,19 @@ class ForXmlResult final : public ResultSink {
   bool begun_ = false;
   std::string pending_;  // XML not yet sent
   std::int64_t rows_sent_ = 0;
-  // AUTO: the previous row, and per open element whether its start tag is
-  // still open (nothing written inside it yet).
+  // The open elements, outermost first: name, whether the start tag is
+  // still open (nothing written inside yet), and in EXPLICIT mode its tag.
+  struct OpenElement {
+    std::string name;
+    bool start_open = true;
+    std::int64_t tag = 0;
+  };
+  std::vector<OpenElement> open_;
+  // AUTO: the previous row.
   Row previous_;
   bool any_row_ = false;
-  std::vector<bool> start_open_;
+  // EXPLICIT: the columns after Tag and Parent.
+  std::vector<tsql::bind::ExplicitColumn> universal_;
 };
 
 // The XML name SQL Server gives a column or table name: each character an

@@ -9,6 +9,7 @@
 #include "engine/common/error.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/token.h"
 
 namespace sqlengine::tsql::bind {
 namespace {
@@ -78,8 +79,8 @@ void NameElements(ForXml& clause, const parse::SelectBlock& written,
 
 void ShapeForXml(ForXml& clause, const parse::Query& query, const BoundQuery& bound) {
   const bool automatic = clause.mode == ForXml::Mode::kAuto;
+  const bool universal = clause.mode == ForXml::Mode::kExplicit;
   if (clause.elements && !automatic) throw MakeError(6825);
-  if (clause.mode == ForXml::Mode::kExplicit) throw NotBound("FOR XML EXPLICIT");
   if (clause.xmldata) throw NotBound("FOR XML with XMLDATA");
   for (const Column& column : bound.columns) {
     if (column.name.empty()) throw NotBound("FOR XML of a column without a name");
@@ -93,15 +94,55 @@ void ShapeForXml(ForXml& clause, const parse::Query& query, const BoundQuery& bo
     if (aggregates) throw NotBound("GROUP BY or an aggregate with FOR XML AUTO");
     NameElements(clause, *query.terms.front(), block);
   }
+  if (universal && bound.columns.size() < 3)
+    throw NotBound("FOR XML EXPLICIT without Tag, Parent and a column of a tag");
   // An element holds each attribute once (subelements may repeat).
   if (clause.elements) return;
-  std::set<std::pair<std::size_t, std::string>> attributes;
-  for (std::size_t k = 0; k < bound.columns.size(); ++k) {
-    std::size_t element = automatic ? clause.column_elements[k] : 0;
-    if (!attributes.emplace(element, bound.columns[k].name).second)
-      throw NotBound("FOR XML of the column name " + bound.columns[k].name +
-                     " twice on one element");
+  std::set<std::pair<std::int64_t, std::string>> attributes;
+  for (std::size_t k = universal ? 2 : 0; k < bound.columns.size(); ++k) {
+    const std::string& name = bound.columns[k].name;
+    std::int64_t element = automatic ? static_cast<std::int64_t>(clause.column_elements[k]) : 0;
+    std::string attribute = name;
+    if (universal) {
+      std::optional<ExplicitColumn> column = ParseExplicitColumn(name);
+      if (!column) throw NotBound("the FOR XML EXPLICIT column name " + name);
+      if (!column->IsAttribute()) continue;
+      element = column->tag;
+      attribute = column->attribute;
+    }
+    if (!attributes.emplace(element, attribute).second)
+      throw NotBound("FOR XML of the column name " + attribute + " twice on one element");
   }
+}
+
+std::optional<ExplicitColumn> ParseExplicitColumn(const std::string& name) {
+  std::vector<std::string> parts(1);
+  for (char c : name) {
+    if (c == '!') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  if (parts.size() < 2 || parts.size() > 4 || parts[0].empty() || parts[1].empty()) return {};
+  ExplicitColumn column;
+  column.element = parts[0];
+  for (char c : parts[1]) {
+    if (c < '0' || c > '9' || column.tag > 100000000) return {};
+    column.tag = column.tag * 10 + (c - '0');
+  }
+  if (column.tag <= 0) return {};
+  if (parts.size() > 2) column.attribute = parts[2];
+  if (parts.size() > 3) column.directive = ToLower(parts[3]);
+  static const std::set<std::string> kDirectives = {"",    "element", "hide",  "xml",
+                                                    "cdata", "id",    "idref", "idrefs"};
+  if (kDirectives.count(column.directive) == 0) return {};
+  // CDATA has no name; ELEMENT and IDs need one.
+  if (column.directive == "cdata" && !column.attribute.empty()) return {};
+  if ((column.directive == "element" || column.directive.starts_with("id")) &&
+      column.attribute.empty())
+    return {};
+  return column;
 }
 
 }  // namespace sqlengine::tsql::bind
