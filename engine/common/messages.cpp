@@ -424,6 +424,8 @@ constexpr MessageTemplate kMessages[] = {
      "Status report cannot be obtained. Rollback operation for Process ID %d is not in "
      "progress."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {6819, 16, "The FOR XML clause is not allowed in a %ls statement."},
+    {6825, 16, "ELEMENTS mode requires FOR XML AUTO."},
     {7104, 16,
      "Offset or size of data type is not valid. Data type must be of type int or smallint."},
     {7116, 16, "Offset %d is not in the range of available LOB data."},

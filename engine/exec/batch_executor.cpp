@@ -35,6 +35,7 @@
 #include "engine/exec/key_changes.h"
 #include "engine/exec/null_keys.h"
 #include "engine/exec/front_end_fallbacks.h"
+#include "engine/exec/for_xml_result.h"
 #include "engine/exec/front_end_select.h"
 #include "engine/exec/front_end_select_into.h"
 #include "engine/exec/front_end_view.h"
@@ -1245,6 +1246,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
           bound_context ? std::move(bound_context) : connection.StatementContext();
       if (now) reuse = StatementReuse{&connection.Statements(), std::move(*now)};
     }
+    // FOR XML: the client is sent the rows as XML.
+    std::optional<ForXmlResult> xml;
+    if (text.for_xml) xml.emplace(sink_, *text.for_xml);
+    ResultSink& out = xml ? static_cast<ResultSink&>(*xml) : sink_;
     SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
                            std::move(text), context, *this,
                            dirty ? nullptr : &connection.SyntaxChecked(), std::move(reuse));
@@ -1256,13 +1261,13 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
       rows = sqlite.Stream(read, session_.RowCountLimit());
       sqlite.Reset();
       if (read.Columns()) {
-        sink_.BeginResult(*read.Columns());
-        for (const Row& row : read.Rows()) sink_.AddRow(row);
+        out.BeginResult(*read.Columns());
+        for (const Row& row : read.Rows()) out.AddRow(row);
       }
     } else {
       try {
         rows = sqlite.Stream(
-            sink_, statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
+            out, statement.kind == StatementKind::kSelect ? session_.RowCountLimit() : 0);
       } catch (const SqlError& error) {
         // SQLite checks keys row by row; a shift or swap of keys whose end
         // state holds each key once is applied again as one change.
@@ -1283,6 +1288,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
         rows = ApplyUpdateAsOne(statement, named_schema, context, error);
       }
     }
+    if (xml) rows = xml->Finish();
     sqlite.KeepForReuse();
     insert_guard.reset();
     guard.reset();

@@ -37,4 +37,10 @@ void RefuseUnbound(std::string_view stage, const tsql::bind::NotBound& why,
   throw error;
 }
 
+void RefuseForXml(std::string_view statement, int line) {
+  SqlError error = MakeError(6819, {statement});
+  error.message().line = line;
+  throw error;
+}
+
 }  // namespace sqlengine::exec

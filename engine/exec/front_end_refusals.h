@@ -28,4 +28,8 @@ namespace sqlengine::exec {
 [[noreturn]] void RefuseUnbound(std::string_view stage, const tsql::bind::NotBound& why,
                                 const tsql::Tokens& tokens, int line);
 
+// Throws SqlError 6819: a FOR XML clause where SQL Server 2000 sends no XML
+// to the client (`statement`: a CURSOR, an ASSIGNMENT, ...), at `line`.
+[[noreturn]] void RefuseForXml(std::string_view statement, int line);
+
 }  // namespace sqlengine::exec

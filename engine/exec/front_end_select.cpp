@@ -8,6 +8,7 @@
 #include "engine/exec/front_end_statement.h"
 #include "engine/tsql/bind/binder.h"
 #include "engine/tsql/bind/collation_labels.h"
+#include "engine/tsql/bind/for_xml_columns.h"
 #include "engine/tsql/generate/sqlite_generator.h"
 #include "engine/tsql/parse/query_parser.h"
 
@@ -57,6 +58,11 @@ std::optional<tsql::SqliteText> FrontEndSelect(const tsql::Statement& statement,
     tsql::SqliteText generated =
         tsql::generate::GenerateSelect(bound, statement.line, EngineExactForm(), literals);
     generated.reaches = catalog.TakeReaches();
+    if (query->for_xml) {
+      if (!assigned.empty()) RefuseForXml("ASSIGNMENT", statement.line);
+      tsql::bind::ShapeForXml(*query->for_xml, *query, bound);
+      generated.for_xml = std::move(query->for_xml);
+    }
     return generated;
   } catch (const tsql::bind::NotBound& why) {
     RefuseUnbound("bind", why, statement.tokens, statement.line);

@@ -71,6 +71,7 @@ std::optional<SelectInto> FrontEndSelectInto(const tsql::Statement& statement, S
     RefuseUnparsed("select into parse", why, statement.tokens);
   }
   if (query->terms.front()->into.empty()) return std::nullopt;
+  if (query->for_xml) RefuseForXml("SELECT INTO", statement.line);
   SelectInto into;
   into.table = query->terms.front()->into;
   SessionCatalog catalog(session);

@@ -204,6 +204,7 @@ ViewQuery ParseViewQuery(const Tokens& written) {
   ViewQuery parsed;
   if (written.empty() || !written.front().IsWord("with")) {
     parsed.query = tsql::parse::ParseSelect(written);
+    if (parsed.query->for_xml) RefuseForXml("CREATE VIEW", parsed.query->for_xml_origin.line);
     return parsed;
   }
   Tokens tokens = written;
@@ -219,6 +220,7 @@ ViewQuery ParseViewQuery(const Tokens& written) {
   FrontEndText text = PrepareFrontEndText(*statements.front());
   parsed.with = std::move(text.with);
   parsed.query = tsql::parse::ParseSelect(text.tokens);
+  if (parsed.query->for_xml) RefuseForXml("CREATE VIEW", parsed.query->for_xml_origin.line);
   return parsed;
 }
 

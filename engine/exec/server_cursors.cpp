@@ -15,6 +15,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/tsql_cursors.h"
 #include "engine/exec/value_conversion.h"
+#include "engine/tsql/cursor_statements.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/parser.h"
@@ -119,6 +120,7 @@ bool IsCursorSelect(const std::string& statement) {
   if (statements.size() != 1 || statements.front()->kind != tsql::StatementKind::kSelect)
     return false;
   const tsql::Tokens& tokens = statements.front()->tokens;
+  tsql::RefuseCursorForXml(tokens, statements.front()->line);
   return std::none_of(tokens.begin(), tokens.end(),
                       [](const tsql::Token& token) { return token.IsWord("into"); });
 }

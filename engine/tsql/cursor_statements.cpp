@@ -1,5 +1,6 @@
 #include "engine/tsql/cursor_statements.h"
 
+#include "engine/common/error.h"
 #include "engine/tsql/syntax_error.h"
 
 namespace sqlengine::tsql {
@@ -89,6 +90,7 @@ CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int li
   declaration.query.line = line;
   declaration.query.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(at),
                                   tokens.begin() + static_cast<std::ptrdiff_t>(end));
+  RefuseCursorForXml(declaration.query.tokens, line);
   if (end == tokens.size()) return declaration;
   size_t k = end + 1;
   if (tokens[k].IsWord("read")) {
@@ -110,6 +112,19 @@ CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int li
   }
   if (k < tokens.size()) SyntaxErrorAt(tokens, k);
   return declaration;
+}
+
+void RefuseCursorForXml(const Tokens& tokens, int line) {
+  int depth = 0;
+  for (size_t k = 0; k < tokens.size(); ++k) {
+    if (tokens[k].IsSymbol("(")) ++depth;
+    if (tokens[k].IsSymbol(")")) --depth;
+    if (depth == 0 && tokens[k].IsWord("for") && TokenAt(tokens, k + 1).IsWord("xml")) {
+      SqlError error = MakeError(6819, {"CURSOR"});
+      error.message().line = line;
+      throw error;
+    }
+  }
 }
 
 CursorReference ReadCursorReference(const Tokens& tokens, size_t& at) {

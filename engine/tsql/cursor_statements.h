@@ -33,7 +33,12 @@ struct CursorDeclaration {
 bool IsCursorDeclaration(const Tokens& tokens);
 // `at` indexes the first token after the cursor's name (DECLARE c ...) or
 // the CURSOR of SET @c = CURSOR ...; the declaration runs to the end.
+// Throws SqlError 6819 for a query with a FOR XML clause.
 CursorDeclaration ParseCursorDeclaration(const Tokens& tokens, size_t at, int line);
+
+// Throws SqlError 6819 (a CURSOR statement) when a query's own tokens hold
+// a FOR XML clause, outside any parentheses.
+void RefuseCursorForXml(const Tokens& tokens, int line);
 
 // A cursor as OPEN, FETCH, CLOSE, DEALLOCATE and WHERE CURRENT OF name it:
 // [GLOBAL] name, or a cursor variable.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/common/types.h"
+#include "engine/tsql/for_xml.h"
 #include "engine/tsql/object_reach.h"
 
 namespace sqlengine::tsql {
@@ -55,6 +56,8 @@ struct SqliteText {
     std::optional<ColumnType> type;
   };
   std::vector<RowValue> row_values;
+  // SELECT ... FOR XML: the rows are sent as XML (exec/for_xml_result.h).
+  std::optional<ForXml> for_xml;
   // What the front end bound the statement to reach; empty for SQL the
   // engine made itself, whose objects are all checked as the caller's.
   std::vector<ObjectReach> reaches;

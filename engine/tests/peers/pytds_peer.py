@@ -106,6 +106,19 @@ def print_and_two_results(conn, cur):
     check("two result sets", first == [(1,)] and second == [("two",)], (first, second))
 
 
+def for_xml_rows(cur):
+    # FOR XML comes as ntext rows of at most 2033 characters that join into
+    # one document.
+    cur.execute("select replicate(N'\u00e9', 2500) as v, 1 as w for xml raw")
+    described = [d[0] for d in cur.description]
+    rows = [r[0] for r in cur.fetchall()]
+    expected = '<row v="' + "\u00e9" * 2500 + '" w="1"/>'
+    check("FOR XML rows join into the document",
+          described == ["XML_F52E2B61-18A1-11d1-B105-00805F49916B"] and
+          [len(r) for r in rows] == [2033, len(expected) - 2033] and "".join(rows) == expected,
+          (described, [len(r) for r in rows]))
+
+
 def cancel():
     # A query timeout makes pytds send ATTENTION; the next request drains
     # up to the DONE(ATTN) and goes on.
@@ -213,6 +226,7 @@ def main():
     delimited_procedure_rpc(cur)
     money_outputs(cur)
     other_database_in_transaction(cur)
+    for_xml_rows(cur)
     conn.close()
     client_identity()
     cancel()

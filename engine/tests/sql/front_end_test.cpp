@@ -191,7 +191,9 @@ TEST(QueryParser, SyntaxErrorsNameTheTokenAndItsLine) {
   EXPECT_EQ(ErrorOf("SELECT a FROM (SELECT 1 AS a)").first, 170);
   // Valid T-SQL the tree does not cover is handed on, not refused.
   EXPECT_EQ(ErrorOf("SELECT a FROM t UNION SELECT b INTO #t FROM u").first, -1);
-  EXPECT_EQ(ErrorOf("SELECT a FROM t FOR XML AUTO").first, -1);
+  EXPECT_EQ(ErrorOf("SELECT a FROM t FOR BROWSE").first, -1);
+  EXPECT_EQ(ErrorOf("SELECT a FROM t FOR XML AUTO, ELEMENTS").first, 0);
+  EXPECT_EQ(ErrorOf("SELECT a FROM t FOR XML NESTED").first, 170);
   EXPECT_EQ(ErrorOf("SELECT a FROM t COMPUTE SUM(a)").first, -1);
 }
 

@@ -19,6 +19,7 @@ class Parser {
     if (!At().IsWord("select")) Fail();
     into_allowed_ = true;
     std::unique_ptr<Query> query = QueryBody();
+    if (At().IsWord("for") && At(1).IsWord("xml")) ForXmlClause(*query);
     if (At().IsAnyWord({"for", "option", "compute", "into"})) Unsupported("clause");
     if (!AtEnd()) Fail();
     return query;
@@ -226,6 +227,36 @@ class Parser {
     }
     if (At().IsWord("option")) Unsupported("OPTION");
     if (!AtEnd()) Fail();
+  }
+
+  // FOR XML RAW | AUTO | EXPLICIT [, XMLDATA] [, ELEMENTS] [, BINARY BASE64],
+  // at FOR.
+  void ForXmlClause(Query& query) {
+    ForXml clause;
+    query.for_xml_origin = Next();  // FOR
+    ++i_;                           // XML
+    if (AcceptWord("raw")) {
+      clause.mode = ForXml::Mode::kRaw;
+    } else if (AcceptWord("auto")) {
+      clause.mode = ForXml::Mode::kAuto;
+    } else if (AcceptWord("explicit")) {
+      clause.mode = ForXml::Mode::kExplicit;
+    } else {
+      Fail();
+    }
+    while (AcceptSymbol(",")) {
+      if (AcceptWord("xmldata")) {
+        clause.xmldata = true;
+      } else if (AcceptWord("elements")) {
+        clause.elements = true;
+      } else if (At().IsWord("binary") && At(1).IsWord("base64")) {
+        i_ += 2;
+        clause.binary_base64 = true;
+      } else {
+        Fail();
+      }
+    }
+    query.for_xml = std::move(clause);
   }
 
   // ---- queries

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/tsql/for_xml.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::tsql::parse {
@@ -142,6 +143,9 @@ struct Query {
   std::vector<std::unique_ptr<SelectBlock>> terms;
   std::vector<bool> union_all;  // between terms[k] and terms[k + 1]
   std::vector<OrderItem> order_by;
+  // FOR XML after it: only a statement's own query holds one.
+  std::optional<ForXml> for_xml;
+  Token for_xml_origin;  // FOR
 };
 
 // INSERT [INTO] table [(column, ...)] VALUES (...)[, (...)]... | query.
