@@ -541,6 +541,12 @@ constexpr MessageTemplate kMessages[] = {
     {15144, 16, "The role has members. It must be empty before it can be dropped."},
     {15148, 16, "The data type or table column '%s' does not exist or you do not have permission."},
     {15153, 16, "The filegroup '%s' does not exist in this database."},
+    {15174, 16,
+     "Login '%s' owns one or more database(s). Change the owner of the database(s) before "
+     "dropping the login."},
+    {15175, 16,
+     "Login '%s' is aliased or mapped to a user in one or more database(s). Drop the user or "
+     "alias before dropping the login."},
     {15178, 16, "Cannot drop a message with an ID less than 50,000."},
     {15179, 16, "Message number %d does not exist."},
     {15180, 16, "Cannot drop. The data type is being used."},
@@ -565,6 +571,7 @@ constexpr MessageTemplate kMessages[] = {
     {15409, 11, "'%s' is not a role."},
     {15410, 11, "User or role '%s' does not exist in this database."},
     {15412, 11, "'%s' is not a known fixed role."},
+    {15413, 11, "Cannot make a role a member of itself."},
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},

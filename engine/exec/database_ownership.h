@@ -2,6 +2,7 @@
 // sp_changedbowner and sp_defaultdb: who owns a database, and where a login
 // starts. Each throws SqlError; the caller sends the return status.
 
+#include <string>
 #include <vector>
 
 #include "engine/common/sink.h"
@@ -21,5 +22,11 @@ void ChangeDbOwner(Session& session, const std::vector<CallArgument>& arguments)
 // may change its own; another's needs sysadmin or securityadmin (15247).
 // 15007 for an unknown login, 15010 for an unknown database.
 void DefaultDb(Session& session, const std::vector<CallArgument>& arguments);
+
+// sp_droplogin and DROP LOGIN, once the caller's right was checked: 15405 for
+// sa, 15007 for an unknown login, 15174 while it owns a database and 15175
+// while it is a user of one (its users would be left to whichever login later
+// got its sid). A database whose file cannot be read is passed over.
+void DropLoginWithoutDatabases(Session& session, const std::string& login);
 
 }  // namespace sqlengine::exec

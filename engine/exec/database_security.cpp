@@ -281,12 +281,14 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
   for (const Principal& role : FixedDatabaseRoles()) security.principals.push_back(role);
   std::vector<std::string> calling_tables;
   std::vector<std::string> computing_tables;
+  std::vector<std::string> referring_tables;
   // A table's constraints and computed columns may call a built-in alone
   // (DB_ID(), OBJECT_ID('t')): that call too is read in its database.
   auto objects = catalog::Prepare(
       db, std::string("SELECT name, type, instr(sql, '") + kUserFunctionCall + "') > 0, " +
               "instr(sql, '" + kComputedFunctionCall + "') > 0 OR instr(sql, '" +
-              kComputedBuiltinCall + "') > 0, instr(sql, '" + kBuiltinCall + "') > 0 FROM " +
+              kComputedBuiltinCall + "') > 0, instr(sql, '" + kBuiltinCall + "') > 0, " +
+              "instr(lower(sql), 'references') > 0 FROM " +
               tsql::QuoteSqliteName(schema) + ".sqlite_master WHERE type IN ('table', 'view')");
   while (sqlite3_step(objects.get()) == SQLITE_ROW) {
     std::string name = catalog::ColumnText(objects.get(), 0);
@@ -302,11 +304,24 @@ DatabaseSecurity LoadSecurity(sqlite3* db, const std::string& schema, std::strin
         sqlite3_column_int(objects.get(), 3) != 0) {
       computing_tables.push_back(name);
     }
+    if (catalog::ColumnText(objects.get(), 1) == "table" &&
+        sqlite3_column_int(objects.get(), 5) != 0) {
+      referring_tables.push_back(name);
+    }
     security.objects.insert(tsql::ToLower(name));
   }
   for (const std::string& table : calling_tables) {
     std::vector<ConstraintCall> calls = ConstraintCalls(db, schema, table);
     if (!calls.empty()) security.constraint_calls[tsql::ToLower(table)] = std::move(calls);
+  }
+  for (const std::string& table : referring_tables) {
+    auto parents = catalog::Prepare(db, "SELECT \"table\" FROM pragma_foreign_key_list(?, ?)");
+    sqlite3_bind_text(parents.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(parents.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    while (sqlite3_step(parents.get()) == SQLITE_ROW) {
+      security.foreign_keys.emplace(tsql::ToLower(table),
+                                    tsql::ToLower(catalog::ColumnText(parents.get(), 0)));
+    }
   }
   for (const std::string& table : computing_tables) {
     auto calls = ComputedCalls(db, schema, table);

@@ -79,6 +79,8 @@ struct DatabaseSecurity {
   std::map<std::string, std::map<std::string, std::vector<std::string>>> computed_calls;
   // lower-case views whose stored text calls a user function by its name alone
   std::set<std::string> calling_views;
+  // (child, parent), lower-case: the tables whose FOREIGN KEY refers to another.
+  std::set<std::pair<std::string, std::string>> foreign_keys;
 
   const Principal* Find(std::string_view name) const;
   const Principal* FindUid(int uid) const;

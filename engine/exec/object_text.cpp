@@ -25,10 +25,6 @@ constexpr size_t kLineLength = 255;
 struct ObjectText {
   std::string name;
   std::optional<std::string> text;  // nullopt: an object without text (a table)
-  // What a user must hold on it to read it; nullopt for a rule or default,
-  // which every user of the database may read.
-  std::optional<Access> needed;
-  std::string rights_on;   // what `needed` is held on: the object, or a trigger's table
   bool encrypted = false;  // made WITH ENCRYPTION: its text is not shown
 };
 
@@ -56,7 +52,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
       std::string text = catalog::ColumnText(query.get(), 1);
       if (!found) {
         std::string stored = GroupMemberOf(catalog::ColumnText(query.get(), 0)).first;
-        found = ObjectText{stored, std::string(), Access::kExecute, stored};
+        found = ObjectText{stored, std::string()};
       }
       *found->text += text;
       found->encrypted = found->encrypted || tsql::WrittenWithEncryption(text);
@@ -70,7 +66,6 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
     sqlite3_bind_text(trigger.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(trigger.get()) == SQLITE_ROW) {
       return ObjectText{catalog::ColumnText(trigger.get(), 0), catalog::ColumnText(trigger.get(), 2),
-                        Access::kSelect, catalog::ColumnText(trigger.get(), 1),
                         sqlite3_column_int(trigger.get(), 3) != 0};
     }
   }
@@ -79,8 +74,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
                                          " WHERE name = ? COLLATE NOCASE");
     sqlite3_bind_text(rule.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
     if (sqlite3_step(rule.get()) == SQLITE_ROW) {
-      return ObjectText{catalog::ColumnText(rule.get(), 0), catalog::ColumnText(rule.get(), 1),
-                        std::nullopt, {}};
+      return ObjectText{catalog::ColumnText(rule.get(), 0), catalog::ColumnText(rule.get(), 1)};
     }
   }
   auto query =
@@ -94,7 +88,7 @@ std::optional<ObjectText> FindObject(sqlite3* db, const std::string& name) {
   std::string found = catalog::ColumnText(query.get(), 0);
   std::optional<std::string> text;
   if (view) text = ViewTextAsWritten(catalog::ColumnText(query.get(), 2));
-  return ObjectText{found, text, Access::kSelect, found, view && tsql::WrittenWithEncryption(*text)};
+  return ObjectText{found, text, view && tsql::WrittenWithEncryption(*text)};
 }
 
 }  // namespace
@@ -108,10 +102,10 @@ void HelpText(Session& session, const std::vector<CallArgument>& given, ResultSi
     throw MakeError(15250);
   }
   std::optional<ObjectText> object = FindObject(session.Connection().Handle(), name.Last());
-  // An object the user may not touch is one it cannot see.
-  const DatabaseRights& rights = session.Rights().InCurrent();
-  if (!object || !ArgumentReaches(session, written, name.Last()) ||
-      (object->needed && rights.Check(object->rights_on, *object->needed).has_value())) {
+  // As in SQL Server 2000, every user of the database reads every text that
+  // is not encrypted (syscomments shows them all): what a name reaches is
+  // decided by its owner part alone, not by the user's permissions.
+  if (!object || !ArgumentReaches(session, written, name.Last())) {
     throw MakeError(15009, {written, session.CurrentDatabase()});
   }
   if (!object->text) throw MakeError(15197, {written});

@@ -113,6 +113,9 @@ void ChangeRoleMember(Session& session, const std::string& role, const std::stri
   if (tsql::EqualsIgnoreCase(member, "dbo")) throw MakeError(15405, {member});
   const Principal* found_member = security.Find(member);
   if (found_member == nullptr || found_member->uid == kPublicUid) throw MakeError(15410, {member});
+  // A role inside itself, directly or through the roles it is in, would be a
+  // circle of memberships.
+  if (add && security.Closure(found_role->uid).count(found_member->uid) > 0) throw MakeError(15413);
   CatalogWrite write(session);
   SetMembership(write.Db(), "main", session.CurrentDatabase(), found_role->uid, found_member->uid,
                 add);

@@ -6,6 +6,7 @@
 #include "engine/catalog/log_name_vfs.h"
 #include "engine/common/error.h"
 #include "engine/exec/attach_detach.h"
+#include "engine/exec/database_ownership.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/session.h"
 #include "engine/tsql/syntax_error.h"
@@ -152,10 +153,15 @@ void ExecuteDropDatabase(Session& session, const tsql::Statement& statement, Res
   // Its files go at once; a transaction could not undo that.
   if (session.TranCount() > 0) throw MakeError(226, {"DROP DATABASE"});
   for (const std::string& name : names) {
-    if (!session.IsSysadmin()) throw MakeError(262, {"DROP DATABASE", session.CurrentDatabase()});
     std::optional<catalog::DatabaseEntry> entry = engine.FindDatabase(name);
     if (!entry) throw MakeError(3701, {"drop", "database", name});
     if (IsSystemDatabase(entry->name)) throw MakeError(3708, {"drop", "database", entry->name, "database"});
+    // The database's owner, dbcreator and sysadmin may drop it.
+    bool owner = !entry->owner_sid.empty() && entry->owner_sid == session.Login().sid;
+    if (!owner && !session.IsSysadmin() &&
+        !engine.Catalog().IsRoleMember("dbcreator", session.Login().name)) {
+      throw MakeError(3704, {"database", entry->name});
+    }
     if (tsql::EqualsIgnoreCase(session.CurrentDatabase(), entry->name)) {
       session.UseDatabase("master", &sink, statement.line);
     }
@@ -190,8 +196,7 @@ void ExecuteDropLogin(Session& session, const tsql::Statement& statement, Result
   const Token& name = NameAt(statement.tokens, 2);
   RequireEnd(statement.tokens, 3);
   RequireSecurityAdmin(session);
-  if (tsql::EqualsIgnoreCase(name.value, "sa")) throw MakeError(15405, {"sa"});
-  session.Engine().Catalog().DropLogin(name.value);
+  DropLoginWithoutDatabases(session, name.value);
   Done(sink);
 }
 

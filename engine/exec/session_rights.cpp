@@ -258,6 +258,13 @@ bool SessionRights::IsView(std::string_view schema, std::string_view name) {
   return rights != nullptr && rights->Security().views.count(tsql::ToLower(name)) > 0;
 }
 
+bool SessionRights::RefersTo(std::string_view schema, std::string_view child,
+                             std::string_view parent) {
+  const DatabaseRights* rights = Find(schema);
+  return rights != nullptr &&
+         rights->Security().foreign_keys.count({tsql::ToLower(child), tsql::ToLower(parent)}) > 0;
+}
+
 std::vector<std::string> SessionRights::FunctionsCalledByWrite(std::string_view schema,
                                                               std::string_view table,
                                                               bool update) {

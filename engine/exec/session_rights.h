@@ -116,6 +116,7 @@ class SessionRights final : public AccessPolicy {
   bool ResolvesUnqualified(std::string_view schema) override;
   std::vector<std::string> FunctionsCalledByRead(std::string_view schema, std::string_view table,
                                                  std::string_view column) override;
+  bool RefersTo(std::string_view schema, std::string_view child, std::string_view parent) override;
   bool ViewCallsElsewhere(std::string_view view) override;
   void Refresh() override;
 

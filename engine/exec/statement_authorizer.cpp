@@ -110,6 +110,27 @@ int StatementAuthorizer::Ask(std::string_view schema, std::string_view object, A
   return SQLITE_OK;
 }
 
+bool StatementAuthorizer::Listed(std::string_view schema, std::string_view object) const {
+  if (reaches_ == nullptr) return false;
+  for (const tsql::ObjectReach& reach : *reaches_) {
+    if (tsql::EqualsIgnoreCase(reach.name, object) && tsql::EqualsIgnoreCase(reach.schema, schema))
+      return true;
+  }
+  return false;
+}
+
+bool StatementAuthorizer::ReadForKeyCheck(std::string_view schema, std::string_view table) const {
+  // Only a statement the front end bound says what it names itself.
+  if (policy_ == nullptr || reaches_ == nullptr || schema.empty() || Listed(schema, table))
+    return false;
+  for (const auto& [written_schema, written] : written_) {
+    if (written_schema != tsql::ToLower(schema)) continue;
+    if (policy_->RefersTo(schema, written, table) || policy_->RefersTo(schema, table, written))
+      return true;
+  }
+  return false;
+}
+
 bool StatementAuthorizer::SameOwner(std::string_view schema, std::string_view outer,
                                     std::string_view inner) {
   if (policy_ == nullptr) return true;
@@ -275,6 +296,12 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         if (decision != SQLITE_OK) return decision;
         return AskComputedCalls(schema, a3, a4);
       }
+      // SQLite looks up a written row's parent key, or a changed or deleted
+      // key's children, under the writer's name. SQL Server checks the
+      // writer's rights on the written table alone: the right to refer to
+      // the other was its constraint's maker's (REFERENCES), and the
+      // lookup returns him nothing but the constraint's error.
+      if (ReadForKeyCheck(schema, a3)) return SQLITE_OK;
       // A read of no column names no schema (and no view it came through).
       if (int decision = Reach(schema, a3, Access::kSelect, a4); decision != SQLITE_OK)
         return decision;
@@ -294,6 +321,7 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         return SQLITE_OK;
       if (IsInternalName(a3)) return engine_trigger ? SQLITE_OK : Deny(MakeError(208, {a3}));
       if (temporary || !inner.empty()) return SQLITE_OK;
+      written_.emplace(tsql::ToLower(schema), tsql::ToLower(a3));
       Access access = action == SQLITE_INSERT   ? Access::kInsert
                       : action == SQLITE_UPDATE ? Access::kUpdate
                                                 : Access::kDelete;

@@ -83,6 +83,11 @@ class AccessPolicy {
                                                          std::string_view /*column*/) {
     return {};
   }
+  // Whether a FOREIGN KEY of table `child` of that schema refers to `parent`.
+  virtual bool RefersTo(std::string_view /*schema*/, std::string_view /*child*/,
+                        std::string_view /*parent*/) {
+    return false;
+  }
   // Whether a view named `view` of a schema where names without a database
   // do not resolve calls a user function by its name alone.
   virtual bool ViewCallsElsewhere(std::string_view view) = 0;
@@ -140,19 +145,27 @@ class StatementAuthorizer {
   // bound it, for the lifetime of the scope (nested scopes restore the outer
   // one's). Without one, or for an object it does not list, every object is
   // checked as the caller's.
+  // The tables the compilation writes start afresh with the scope too.
   class ReachScope {
    public:
     ReachScope(StatementAuthorizer& authorizer, const std::vector<tsql::ObjectReach>* reaches)
-        : authorizer_(authorizer), saved_(authorizer.reaches_) {
+        : authorizer_(authorizer),
+          saved_(authorizer.reaches_),
+          saved_written_(std::move(authorizer.written_)) {
       authorizer_.reaches_ = reaches;
+      authorizer_.written_.clear();
     }
-    ~ReachScope() { authorizer_.reaches_ = saved_; }
+    ~ReachScope() {
+      authorizer_.reaches_ = saved_;
+      authorizer_.written_ = std::move(saved_written_);
+    }
     ReachScope(const ReachScope&) = delete;
     ReachScope& operator=(const ReachScope&) = delete;
 
    private:
     StatementAuthorizer& authorizer_;
     const std::vector<tsql::ObjectReach>* saved_;
+    std::set<std::pair<std::string, std::string>> saved_written_;
   };
 
   // The error that made the last compilation fail with SQLITE_AUTH, once.
@@ -214,6 +227,11 @@ class StatementAuthorizer {
                      const std::vector<std::string>& functions);
   int Reach(std::string_view schema, std::string_view object, Access access,
             std::string_view column, int depth = 0);
+  // Whether SQLite reads `table` of `schema` to enforce a FOREIGN KEY between
+  // it and a table the statement writes, which the statement does not name.
+  bool ReadForKeyCheck(std::string_view schema, std::string_view table) const;
+  // Whether the front end's record of the statement lists `object` of `schema`.
+  bool Listed(std::string_view schema, std::string_view object) const;
   // Whether an ownership chain runs from `outer` to `inner`, both of `schema`.
   bool SameOwner(std::string_view schema, std::string_view outer, std::string_view inner);
   bool Exposed(std::string_view schema, std::string_view table) const;
@@ -222,6 +240,8 @@ class StatementAuthorizer {
   AccessPolicy* policy_ = nullptr;
   const std::vector<tsql::ObjectReach>* reaches_ = nullptr;
   std::set<std::pair<std::string, std::string>> exposed_;  // lower case
+  // (schema, table) this compilation inserts into, updates or deletes from.
+  std::set<std::pair<std::string, std::string>> written_;
   // (schema, object, access, column) allowed in this compilation, lower case.
   std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;
   std::optional<SqlError> denial_;

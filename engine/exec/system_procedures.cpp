@@ -54,10 +54,7 @@ void AddLogin(Session& session, const std::vector<CallArgument>& given) {
 void DropLogin(Session& session, const std::vector<CallArgument>& given) {
   Arguments args("sp_droplogin", given, {"@loginame"});
   RequireSecurityAdmin(session);
-  std::string login = args.Required(0, "sp_droplogin", "@loginame");
-  if (tsql::EqualsIgnoreCase(login, "sa")) throw MakeError(15405, {"sa"});
-  session.Engine().Catalog().DropLogin(login);
-  session.Engine().SecurityChanged();
+  DropLoginWithoutDatabases(session, args.Required(0, "sp_droplogin", "@loginame"));
 }
 
 void Password(Session& session, const std::vector<CallArgument>& given) {
