@@ -42,6 +42,7 @@
 #include "engine/exec/front_end_refusals.h"
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/identity_counters_kept.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
@@ -2564,11 +2565,13 @@ void BatchExecutor::RollbackKeepingTableVariables(const std::function<void()>& r
   for (BatchExecutor* body = this; body != nullptr; body = body->caller_) {
     if (!body->table_variables_.Empty()) kept.emplace_back(body, body->table_variables_.Save());
   }
-  // Row versions handed out inside the transaction stay used.
+  // Row versions and identity values handed out inside the transaction stay used.
   sqlite3* db = session_.Connection().Handle();
   const auto row_versions = RowVersionCounters(db);
+  const IdentityCountersKept identities(db);
   rollback();
   KeepRowVersionCounters(db, row_versions);
+  identities.Restore();
   for (const auto& [body, saved] : kept) {
     body->table_variables_.Restore(*saved, [&](const tsql::Statement& create) {
       CapturedResult quiet(sink_);
