@@ -8,13 +8,16 @@
 namespace sqlengine::exec {
 namespace {
 
-// The count, sum and sum of squares, in SQLite's zeroed aggregate context,
-// held in extended precision: the variance is taken from them in one
-// division at the end, n * sum(x*x) - sum(x)^2 over n * (n - 1), so values
-// with few digits give the variance to the last bit (VAR of 1, 1 and 2 is
-// the double nearest 1/3), with no residue of a running mean.
+// The count and the sums of each value's distance from the first value and
+// of its square, in SQLite's zeroed aggregate context, held in extended
+// precision. The variance is taken from them in one division at the end,
+// n * sum(d*d) - sum(d)^2 over n * (n - 1), so values with few digits give
+// it to the last bit (VAR of 1, 1 and 2 is the double nearest 1/3); measuring
+// from the first value keeps large values close together (1e9 + 1, 1e9 + 2,
+// 1e9 + 3) from cancelling each other's digits.
 struct Moments {
   std::int64_t count;
+  long double origin;
   long double sum;
   long double squares;
 };
@@ -24,9 +27,10 @@ void Step(sqlite3_context* context, int, sqlite3_value** args) {
   auto* moments = static_cast<Moments*>(sqlite3_aggregate_context(context, sizeof(Moments)));
   if (moments == nullptr) return sqlite3_result_error_nomem(context);
   long double x = sqlite3_value_double(args[0]);
-  ++moments->count;
-  moments->sum += x;
-  moments->squares += x * x;
+  if (moments->count++ == 0) moments->origin = x;
+  long double d = x - moments->origin;
+  moments->sum += d;
+  moments->squares += d * d;
 }
 
 enum class Form { kSample, kPopulation };
