@@ -11,24 +11,21 @@
 #include <utility>
 #include <vector>
 
-#include "engine/common/sink.h"
+#include "engine/common/forwarding_sink.h"
 #include "engine/tsql/bind/for_xml_columns.h"
 #include "engine/tsql/for_xml.h"
 
 namespace sqlengine::exec {
 
-class ForXmlResult final : public ResultSink {
+class ForXmlResult final : public ForwardingSink {
  public:
   ForXmlResult(ResultSink& client, tsql::ForXml shape)
-      : client_(client), shape_(std::move(shape)) {}
+      : ForwardingSink(client), shape_(std::move(shape)) {}
 
   void BeginResult(const std::vector<Column>& columns) override;
   void AddRow(const Row& row) override;
-  void Message(const ServerMessage& message) override { client_.Message(message); }
-  void Done(const StatementDone& done) override { client_.Done(done); }
-  void ReturnStatus(std::int32_t status) override { client_.ReturnStatus(status); }
-  void ReturnValue(const OutputValue& value) override { client_.ReturnValue(value); }
-  void Environment(const EnvChange& change) override { client_.Environment(change); }
+  // The query's column origins describe none of the XML result's.
+  void Origins(const ResultOrigins&) override {}
 
   // Closes the elements still open and sends what is left; the number of
   // rows the client was sent.
@@ -52,7 +49,6 @@ class ForXmlResult final : public ResultSink {
   void EndStartTag();
   void Send(bool all);
 
-  ResultSink& client_;
   tsql::ForXml shape_;
   std::vector<Column> columns_;
   bool begun_ = false;

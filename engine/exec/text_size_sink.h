@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/common/sink.h"
+#include "engine/common/forwarding_sink.h"
 
 namespace sqlengine::exec {
 
@@ -18,26 +18,17 @@ inline constexpr std::int64_t kDefaultTextSize = 4096;
 // What a session starts with (ODBC and DB-Library clients see no limit).
 inline constexpr std::int64_t kUnlimitedTextSize = 2147483647;
 
-class TextSizeSink final : public ResultSink {
+class TextSizeSink final : public ForwardingSink {
  public:
   // `text_size` is read at every row, so a SET TEXTSIZE within the request applies to
   // the results after it.
   TextSizeSink(ResultSink& client, const std::int64_t& text_size)
-      : client_(client), text_size_(text_size) {}
+      : ForwardingSink(client), text_size_(text_size) {}
 
   void BeginResult(const std::vector<Column>& columns) override;
   void AddRow(const Row& row) override;
-  void Message(const ServerMessage& message) override { client_.Message(message); }
-  void Done(const StatementDone& done) override { client_.Done(done); }
-  void ReturnStatus(std::int32_t status) override { client_.ReturnStatus(status); }
-  void ReturnValue(const OutputValue& value) override { client_.ReturnValue(value); }
-  void Environment(const EnvChange& change) override { client_.Environment(change); }
-  void Origins(const ResultOrigins& origins) override { client_.Origins(origins); }
-  void BeginProcedure() override { client_.BeginProcedure(); }
-  void EndProcedure(std::optional<std::int32_t> status) override { client_.EndProcedure(status); }
 
  private:
-  ResultSink& client_;
   const std::int64_t& text_size_;
   std::vector<ColumnType> types_;
 };
