@@ -67,13 +67,12 @@ void IdentityCountersKept::Restore() const {
     if (listed) {
       write = catalog::Prepare(db_, "UPDATE " + quoted + "." + table + " SET " + column +
                                         " = ?2 WHERE name = ?1");
-    } else if (!counter.assigned_by_engine) {
+    } else if (!counter.assigned_by_engine &&
+               HasTable(db_, counter.schema, counter.table.c_str())) {
       // The transaction took the table's first identity value: it had no
-      // row in sqlite_sequence before. A table the rollback removed has none.
+      // row in sqlite_sequence before. (A table the rollback removed has none.)
       write = catalog::Prepare(db_, "INSERT INTO " + quoted +
-                                        ".sqlite_sequence (name, seq) SELECT ?1, ?2 WHERE EXISTS "
-                                        "(SELECT 1 FROM " + quoted +
-                                        ".sqlite_master WHERE type = 'table' AND name = ?1)");
+                                        ".sqlite_sequence (name, seq) VALUES (?1, ?2)");
     } else {
       continue;
     }
