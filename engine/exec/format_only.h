@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/common/sink.h"
+#include "engine/common/forwarding_sink.h"
 #include "engine/exec/session_options.h"
 #include "engine/tsql/statement.h"
 
@@ -17,21 +17,12 @@ enum class UnderFormatOnly { kRun, kDescribe, kSkip };
 UnderFormatOnly FormatOnlyHandling(const tsql::Statement& statement);
 
 // Passes a described statement's output on without its rows or its count.
-class FormatOnlySink final : public ResultSink {
+class FormatOnlySink final : public ForwardingSink {
  public:
-  explicit FormatOnlySink(ResultSink& out) : out_(out) {}
-  void BeginResult(const std::vector<Column>& columns) override { out_.BeginResult(columns); }
+  explicit FormatOnlySink(ResultSink& out) : ForwardingSink(out) {}
   void AddRow(const Row&) override {}
-  void Message(const ServerMessage& message) override { out_.Message(message); }
-  void Done(const StatementDone& done) override { out_.Done({std::nullopt, done.error}); }
-  void ReturnStatus(std::int32_t status) override { out_.ReturnStatus(status); }
-  void ReturnValue(const OutputValue& value) override { out_.ReturnValue(value); }
-  void Environment(const EnvChange& change) override { out_.Environment(change); }
-  void BeginProcedure() override { out_.BeginProcedure(); }
-  void EndProcedure(std::optional<std::int32_t> status) override { out_.EndProcedure(status); }
-
- private:
-  ResultSink& out_;
+  void Done(const StatementDone& done) override { client_.Done({std::nullopt, done.error}); }
+  void Origins(const ResultOrigins&) override {}
 };
 
 // While a SELECT is described: FMTONLY is off for it and it reads at most
