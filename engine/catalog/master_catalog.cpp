@@ -82,6 +82,34 @@ std::string CurrentTimestamp() {
   return full;
 }
 
+namespace {
+
+// Gives each login its server user id (syslogins.suid): sa 1, the others
+// numbers from 2 in the order they were made. A master file of an engine
+// that kept none gains the column; one such an engine wrote to since has
+// logins without a number.
+void NumberLogins(sqlite3* db) {
+  auto column = Prepare(db, std::string("SELECT 1 FROM pragma_table_info('") + kLoginsTable +
+                                "') WHERE name = 'suid'");
+  if (sqlite3_step(column.get()) != SQLITE_ROW)
+    Exec(db, std::string("ALTER TABLE ") + kLoginsTable + " ADD COLUMN suid smallint");
+  Exec(db, std::string("UPDATE ") + kLoginsTable + " SET suid = 1 WHERE sid = X'01'");
+  auto unnumbered = Prepare(db, std::string("SELECT rowid FROM ") + kLoginsTable +
+                                    " WHERE suid IS NULL ORDER BY rowid");
+  std::vector<sqlite3_int64> rows;
+  while (sqlite3_step(unnumbered.get()) == SQLITE_ROW)
+    rows.push_back(sqlite3_column_int64(unnumbered.get(), 0));
+  for (sqlite3_int64 row : rows) {
+    auto number = Prepare(db, std::string("UPDATE ") + kLoginsTable +
+                                  " SET suid = (SELECT max(max(coalesce(suid, 0)), 1) + 1 FROM " +
+                                  kLoginsTable + ") WHERE rowid = ?");
+    sqlite3_bind_int64(number.get(), 1, row);
+    StepDone(db, number.get());
+  }
+}
+
+}  // namespace
+
 MasterCatalog::MasterCatalog(const std::filesystem::path& master_file)
     : db_(OpenDataFile(master_file)) {
   sqlite3_busy_timeout(db_.get(), 10000);
@@ -128,6 +156,7 @@ void MasterCatalog::EnsureSchema() {
     StepDone(db, sa.get());
     Exec(db,
          std::string("INSERT OR IGNORE INTO ") + kRoleMembersTable + " VALUES ('sysadmin', 'sa')");
+    NumberLogins(db);
     Exec(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -275,9 +304,10 @@ void MasterCatalog::AddLogin(std::string_view name, std::string_view password,
   if (RAND_bytes(sid.data(), static_cast<int>(sid.size())) != 1)
     throw std::runtime_error("no random sid");
   std::lock_guard lock(mutex_);
-  auto insert = Prepare(
-      db_.get(), std::string("INSERT INTO ") + kLoginsTable +
-                     " (name, sid, password, default_database, created) VALUES (?, ?, ?, ?, ?)");
+  auto insert = Prepare(db_.get(), std::string("INSERT INTO ") + kLoginsTable +
+                                       " (name, sid, password, default_database, created, suid) "
+                                       "SELECT ?, ?, ?, ?, ?, max(max(suid), 1) + 1 FROM " +
+                                       kLoginsTable);
   Bind(insert.get(), 1, name);
   BindBlob(insert.get(), 2, sid);
   Bind(insert.get(), 3, hash);

@@ -168,6 +168,7 @@ constexpr CatalogViewColumn kColumns[] = {
 };
 
 constexpr CatalogViewColumn kSysLogins[] = {
+    {"suid", "smallint", kNull},
     {"sid", "varbinary(85)", kNull},
     {"status", "smallint", kNull},
     {"createdate", "datetime", kNotNull},

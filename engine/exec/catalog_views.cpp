@@ -260,7 +260,7 @@ std::string SysTypes(const CatalogTarget& t) {
                  type("length") + ", coalesce(" + type("precision") + ", 0), coalesce(" +
                  type("scale") + ", 0), 0, 0, 1, 0, " + type("xtype") +
                  " IN (165, 167, 231), u.nullable, coalesce(" + type("precision") + ", " +
-                 type("length") + "), " + type("scale") + ", CASE WHEN " + type("xtype") +
+                 type("length") + " / CASE WHEN " + type("xtype") + " IN (231, 239) THEN 2 ELSE 1 END), " + type("scale") + ", CASE WHEN " + type("xtype") +
                  " IN (35, 99, 167, 175, 231, 239) THEN 'SQL_Latin1_General_CP1_CI_AS' END FROM " +
                  tsql::QuoteSqliteName(t.schema) + "." + kUserTypesTable + " u";
   }
@@ -268,7 +268,9 @@ std::string SysTypes(const CatalogTarget& t) {
          "coalesce(column7, column2) AS xusertype, column3 AS length, column4 AS xprec, "
          "column5 AS xscale, 0 AS tdefault, 0 AS domain, 1 AS uid, 0 AS reserved, "
          "column6 AS variable, 1 AS allownulls, "
-         "CASE WHEN column4 > 0 THEN column4 ELSE column3 END AS prec, "
+         // A Unicode type's precision counts characters, two bytes each.
+         "CASE WHEN column4 > 0 THEN column4 WHEN column2 IN (231, 239) THEN column3 / 2 "
+         "ELSE column3 END AS prec, "
          "CASE WHEN column4 > 0 THEN column5 END AS scale, "
          "CASE WHEN column2 IN (35, 99, 167, 175, 231, 239) "
          "THEN 'SQL_Latin1_General_CP1_CI_AS' END AS collation FROM (VALUES "

@@ -154,7 +154,7 @@ std::string SysLogins(const CatalogTarget& t) {
            std::string(name) + "') AS " + std::string(name) + ", ";
   };
   // No password leaves the engine: the column is NULL for every reader.
-  return "(SELECT l.sid AS sid, 9 AS status, l.created AS createdate, l.created AS updatedate, "
+  return "(SELECT l.suid AS suid, l.sid AS sid, 9 AS status, l.created AS createdate, l.created AS updatedate, "
          "l.created AS accdate, 0 AS totcpu, 0 AS totio, 0 AS spacelimit, 0 AS timelimit, "
          "0 AS resultlimit, l.name AS name, l.default_database AS dbname, NULL AS password, "
          "'us_english' AS language, 0 AS denylogin, 1 AS hasaccess, 0 AS isntname, "

@@ -41,6 +41,7 @@
 #include "engine/exec/object_properties.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
+#include "engine/exec/metadata_functions.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/single_value.h"
 #include "engine/exec/sqlite_errors.h"
@@ -614,6 +615,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterStatementClock(db);
   RegisterNullWarnings(db, &host);
   RegisterServerFunctions(db, host);
+  RegisterMetadataFunctions(db, host);
   RegisterIdentityFunctions(db, host);
   RegisterChecksumFunctions(db);
   RegisterTextPointerFunctions(db);

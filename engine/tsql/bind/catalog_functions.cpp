@@ -7,6 +7,7 @@
 #include "engine/tsql/bind/type_rules.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
+#include "engine/tsql/sqlite_text.h"
 #include "engine/tsql/token.h"
 
 namespace sqlengine::tsql::bind {
@@ -646,6 +647,102 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
+// SUSER_ID([login]): the login's suid (syslogins.suid), of the session's own
+// without an argument; SUSER_NAME(suid): the login of that suid.
+Bound LoginId(Catalog& catalog, std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("SUSER_ID argument");
+  TableShape logins = View(catalog, {"master", "", "syslogins"});
+  Bound name =
+      args.empty() ? Call("suser_sname", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
+  Bound suid = ViewColumn(logins, "suid");
+  suid->type = Typed(SqlType::kInt);
+  return Lookup(logins, std::move(suid), Equal(ViewColumn(logins, "name"), std::move(name)));
+}
+
+Bound LoginNamed(Catalog& catalog, std::vector<Bound> args) {
+  if (args.empty()) {
+    Bound own = Call("suser_sname", Sysname(), std::vector<Bound>{});
+    own->type.nullable = false;
+    return own;
+  }
+  if (!IsInteger(*args[0])) Refuse("SUSER_NAME argument");
+  TableShape logins = View(catalog, {"master", "", "syslogins"});
+  return Lookup(logins, ViewColumn(logins, "name"),
+                Equal(ViewColumn(logins, "suid"), std::move(args[0])));
+}
+
+// GETANSINULL([database]): getansinull(database, @@OPTIONS) weighs the
+// session's ANSI_NULL_DFLT_ON / ANSI_NULL_DFLT_OFF against the database's
+// 'ANSI null default' option.
+Bound AnsiNullDefault(std::vector<Bound> args) {
+  if (!args.empty() && !IsText(*args[0])) Refuse("GETANSINULL argument");
+  std::vector<Bound> call;
+  call.push_back(args.empty() ? Call("db_name", Sysname(), std::vector<Bound>{})
+                              : std::move(args[0]));
+  call.push_back(Node(BoundKind::kParameter, Typed(SqlType::kInt),
+                      std::string(kSystemVariablePrefix) + "options"));
+  Bound answer = Call("getansinull", Typed(SqlType::kInt), std::move(call));
+  answer->type.nullable = true;
+  return answer;
+}
+
+// FILEPROPERTY(file, property): of a file of the current database, from its
+// sysfiles row (sqlengine_file_property).
+Bound FileProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("FILEPROPERTY argument");
+  TableShape files = View(catalog, {"sysfiles"});
+  std::vector<Bound> answer;
+  answer.push_back(std::move(args[1]));
+  answer.push_back(ViewColumn(files, "fileid"));
+  answer.push_back(ViewColumn(files, "size"));
+  return Lookup(files, Call("sqlengine_file_property", Typed(SqlType::kInt), std::move(answer)),
+                Equal(ViewColumn(files, "name"), std::move(args[0])));
+}
+
+// TYPEPROPERTY(type, property): from the type's systypes row in the current
+// database (a built-in type or one sp_addtype made there).
+Bound TypeProperty(Catalog& catalog, std::vector<Bound> args) {
+  if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("TYPEPROPERTY argument");
+  TableShape types = View(catalog, {"systypes"});
+  std::vector<Bound> answer;
+  answer.push_back(std::move(args[1]));
+  for (std::string_view column : {"xtype", "prec", "scale", "allownulls", "uid"})
+    answer.push_back(ViewColumn(types, column));
+  return Lookup(types, Call("sqlengine_typeproperty", Typed(SqlType::kInt), std::move(answer)),
+                Equal(ViewColumn(types, "name"), std::move(args[0])));
+}
+
+// INDEXKEY_PROPERTY(table id, index id, key number, property): from the
+// key's sysindexkeys row; whether the key sorts descending is read from the
+// index itself, found by its table's and its own names.
+Bound IndexKeyProperty(Catalog& catalog, std::vector<Bound> args) {
+  for (size_t k = 0; k < 3; ++k) {
+    if (!IsInteger(*args[k])) Refuse("INDEXKEY_PROPERTY argument");
+  }
+  if (!IsText(*args[3])) Refuse("INDEXKEY_PROPERTY argument");
+  TableShape keys = View(catalog, {"sysindexkeys"});
+  TableShape objects = View(catalog, {"sysobjects"});
+  TableShape indexes = View(catalog, {"sysindexes"});
+  std::vector<Bound> descending;
+  descending.push_back(Lookup(objects, ViewColumn(objects, "name"),
+                              Equal(ViewColumn(objects, "id"), Argument(args, 0))));
+  descending.push_back(Lookup(indexes, ViewColumn(indexes, "name"),
+                              Both(Equal(ViewColumn(indexes, "id"), Argument(args, 0)),
+                                   Equal(ViewColumn(indexes, "indid"), Argument(args, 1)))));
+  descending.push_back(Argument(args, 2));
+  std::vector<Bound> answer;
+  answer.push_back(Argument(args, 3));
+  answer.push_back(ViewColumn(keys, "colid"));
+  answer.push_back(
+      Call("sqlengine_key_descending", Typed(SqlType::kInt), std::move(descending)));
+  Bound key = Lookup(
+      keys, Call("sqlengine_indexkey_property", Typed(SqlType::kInt), std::move(answer)),
+      Both(Equal(ViewColumn(keys, "id"), Argument(args, 0)),
+           Both(Equal(ViewColumn(keys, "indid"), Argument(args, 1)),
+                Equal(ViewColumn(keys, "keyno"), Argument(args, 2)))));
+  return OverArguments(std::move(args), std::move(key));
+}
+
 // FORMATMESSAGE(number, argument ...): the text master..sysmessages keeps
 // for a number above 13000 (the server's own messages below are not
 // formatted), its placeholders filled as RAISERROR fills them; NULL for no
@@ -671,7 +768,8 @@ Bound FormattedMessage(Catalog& catalog, std::vector<Bound> args) {
 // nullable, as an unknown name or property gives NULL.
 Bound Direct(std::string_view name, ColumnType type, std::vector<Bound> args) {
   for (size_t k = 0; k < args.size(); ++k) {
-    bool type_number = name == "type_name";
+    bool type_number = name == "type_name" || name == "filegroup_name" ||
+                       name == "stats_date";
     if (type_number ? !IsInteger(*args[k]) : !IsText(*args[k])) Refuse("argument type");
   }
   type.nullable = true;
@@ -691,7 +789,11 @@ constexpr Form kForms[] = {
     {"type_name", 1, 1},       {"indexproperty", 3, 3},    {"suser_sname", 1, 1},
     {"suser_sid", 0, 1},       {"permissions", 1, 2},      {"collationproperty", 2, 2},
     {"sessionproperty", 1, 1}, {"formatmessage", 1, 21},   {"user_id", 0, 1},
-    {"file_id", 1, 1},         {"file_name", 1, 1},
+    {"file_id", 1, 1},         {"file_name", 1, 1},        {"getansinull", 0, 1},
+    {"filegroup_id", 1, 1},    {"filegroup_name", 1, 1},   {"filegroupproperty", 2, 2},
+    {"fileproperty", 2, 2},    {"stats_date", 2, 2},       {"suser_id", 0, 1},
+    {"suser_name", 0, 1},      {"typeproperty", 2, 2},     {"indexkey_property", 4, 4},
+    {"fulltextcatalogproperty", 2, 2},                     {"fulltextserviceproperty", 1, 1},
 };
 
 }  // namespace
@@ -722,7 +824,19 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "user_id") return UserId(catalog, std::move(args));
   if (name == "file_id" || name == "file_name")
     return FileLookup(catalog, std::move(args), name == "file_id");
+  if (name == "suser_id") return LoginId(catalog, std::move(args));
+  if (name == "suser_name") return LoginNamed(catalog, std::move(args));
+  if (name == "fileproperty") return FileProperty(catalog, std::move(args));
+  if (name == "typeproperty") return TypeProperty(catalog, std::move(args));
+  if (name == "indexkey_property") return IndexKeyProperty(catalog, std::move(args));
   // An unknown name, type or property gives NULL, whatever the arguments.
+  if (name == "filegroup_id") return Direct(name, Typed(SqlType::kSmallInt), std::move(args));
+  if (name == "filegroup_name") return Direct(name, Sysname(), std::move(args));
+  if (name == "stats_date") return Direct(name, Typed(SqlType::kDateTime), std::move(args));
+  if (name == "getansinull") return AnsiNullDefault(std::move(args));
+  if (name == "filegroupproperty" || name == "fulltextcatalogproperty" ||
+      name == "fulltextserviceproperty")
+    return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "databaseproperty") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_id") return Direct(name, Typed(SqlType::kInt), std::move(args));
   if (name == "type_name") return Direct(name, Sysname(), std::move(args));
