@@ -8,9 +8,9 @@
 
 namespace sqlengine::tsql {
 
-// Puts `tempdb . .` in front of each ##name (word or bracketed) that is no
-// part of a longer dotted name: one written after a database or owner is
-// left as written, and so is a column's qualifier (`##g.a`).
+// Puts `tempdb . .` in front of each ##name (word or bracketed) that ends a
+// name, in place of any owner or database written before it (`dbo.##g`,
+// `db..##g`); a column's qualifier (`##g.a`) is left as written.
 void QualifyGlobalTempNames(Tokens& tokens);
 
 }  // namespace sqlengine::tsql

@@ -460,6 +460,8 @@ std::optional<std::vector<DroppedIndexSyntax>> ParseDropIndex(const Tokens& stat
     index.index = name.Last();
     name.parts.pop_back();
     if (name.parts.back().empty()) SyntaxErrorAt(statement, name.end);
+    // A ##table is tempdb's, whatever is written before it.
+    if (IsGlobalTempName(name.parts.back())) name.parts = {"tempdb", "", name.parts.back()};
     index.table = name;
     dropped.push_back(std::move(index));
     i = name.end;
