@@ -424,8 +424,19 @@ constexpr MessageTemplate kMessages[] = {
      "Status report cannot be obtained. Rollback operation for Process ID %d is not in "
      "progress."},
     {6401, 16, "Cannot roll back %.*ls. No transaction or savepoint of that name was found."},
+    {6801, 16,
+     "FOR XML EXPLICIT requires the first column to hold positive integers that represent XML "
+     "tag IDs."},
+    {6803, 16,
+     "FOR XML EXPLICIT requires the second column to hold NULL or nonnegative integers that "
+     "represent XML parent tag IDs."},
+    {6806, 16, "Undeclared tag ID %d is used in a FOR XML EXPLICIT query."},
+    {6807, 16, "Undeclared parent tag ID %d is used in a FOR XML EXPLICIT query."},
     {6819, 16, "The FOR XML clause is not allowed in a %ls statement."},
     {6825, 16, "ELEMENTS mode requires FOR XML AUTO."},
+    {6833, 16,
+     "Parent tag ID %d is not among the open tags. FOR XML EXPLICIT requires parent tags to be "
+     "opened first. Check the ordering of the result set."},
     {7104, 16,
      "Offset or size of data type is not valid. Data type must be of type int or smallint."},
     {7116, 16, "Offset %d is not in the range of available LOB data."},

@@ -175,27 +175,27 @@ void ForXmlResult::Open(std::size_t level, const Row& row) {
 }
 
 void ForXmlResult::ExplicitRow(const Row& row) {
-  auto refuse = [](const std::string& why) {
-    SqlError error = MakeError(8180);
-    error.message().text += " This engine cannot run it: FOR XML EXPLICIT " + why + ".";
-    throw error;
+  auto declared = [&](std::int64_t tag) {
+    for (std::size_t k = 0; k < universal_.size(); ++k) {
+      if (universal_[k].tag == tag) return k;
+    }
+    return universal_.size();
   };
   const auto* tag = row.empty() ? nullptr : std::get_if<std::int64_t>(&row[0]);
-  if (tag == nullptr || *tag <= 0) refuse("with a Tag that is no positive integer");
+  if (tag == nullptr || *tag <= 0) throw MakeError(6801);
   std::int64_t parent = 0;
   if (row.size() > 1 && !IsNull(row[1])) {
     const auto* written = std::get_if<std::int64_t>(&row[1]);
-    if (written == nullptr || *written < 0) refuse("with a Parent that is no integer");
+    if (written == nullptr || *written < 0) throw MakeError(6803);
     parent = *written;
   }
+  std::size_t first = declared(*tag);
+  if (first == universal_.size()) throw MakeError(6806, {std::to_string(*tag)});
+  if (parent != 0 && declared(parent) == universal_.size())
+    throw MakeError(6807, {std::to_string(parent)});
   // Up to the parent: it must be open (none for a top-level element).
   while (!open_.empty() && open_.back().tag != parent) Close();
-  if (parent != 0 && open_.empty()) refuse("whose Parent is not open before its child");
-  std::size_t first = universal_.size();
-  for (std::size_t k = 0; k < universal_.size() && first == universal_.size(); ++k) {
-    if (universal_[k].tag == *tag) first = k;
-  }
-  if (first == universal_.size()) refuse("with a Tag no column names");
+  if (parent != 0 && open_.empty()) throw MakeError(6833, {std::to_string(parent)});
   StartTag(universal_[first].element);
   open_.back().tag = *tag;
   for (std::size_t k = 0; k < universal_.size() && k + 2 < row.size(); ++k) {

@@ -9,6 +9,7 @@
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/session.h"
 #include "engine/exec/write_lock.h"
+#include "engine/tsql/for_xml.h"
 #include "engine/tsql/lexer.h"
 #include "engine/tsql/syntax_error.h"
 
@@ -29,6 +30,9 @@ class RowCollector final : public ResultSink {
  public:
   explicit RowCollector(ResultSink& outer) : outer_(outer) {}
   void BeginResult(const std::vector<Column>& columns) override {
+    // A FOR XML result goes to the client only: SQL Server refuses it here.
+    if (columns.size() == 1 && columns.front().name == tsql::kForXmlColumnName)
+      throw MakeError(6819, {"INSERT"});
     results.push_back(SentRows{columns, {}});
   }
   void AddRow(const Row& row) override {

@@ -27,13 +27,52 @@ bool HasAggregate(const BoundExpr& expr) {
   return false;
 }
 
-// A FROM clause's tables as AUTO mode names them: (the SQL alias the bound
-// columns read them by, the element name).
+// A FROM clause's tables as AUTO mode names them: (what the bound columns
+// read them by, the element name). A table's key is the SQL alias its
+// columns are read by; a derived table's columns are each keyed as
+// alias.column and named as SQL Server 2000 names them, by the table inside
+// the derived table their value is read from.
+void NameSources(const parse::TableSource& source,
+                 std::vector<std::pair<std::string, std::string>>& names);
+
+// The element of each column of derived table `source`: the table inside it
+// whose column it reads; none for a computed value. Throws NotBound where a
+// column's table cannot be told from the query as written.
+void NameDerivedColumns(const parse::TableSource& source,
+                        std::vector<std::pair<std::string, std::string>>& names) {
+  const parse::Query& query = *source.derived;
+  if (query.terms.size() != 1) throw NotBound("FOR XML AUTO over a derived UNION");
+  const parse::SelectBlock& block = *query.terms.front();
+  std::vector<std::pair<std::string, std::string>> inner;
+  for (const auto& from : block.from) NameSources(*from, inner);
+  for (std::size_t k = 0; k < block.items.size(); ++k) {
+    const parse::SelectItem& item = block.items[k];
+    if (item.star) throw NotBound("FOR XML AUTO over a derived table of *");
+    if (item.expr->kind != parse::ExprKind::kColumn) continue;
+    const std::vector<std::string>& parts = item.expr->names;
+    std::string column = k < source.columns.size() ? source.columns[k]
+                         : !item.alias.empty()     ? item.alias
+                                                   : parts.back();
+    std::optional<std::string> element;
+    if (parts.size() == 1 && inner.size() == 1) element = inner.front().second;
+    for (const auto& [key, name] : inner) {
+      if (parts.size() >= 2 && EqualsIgnoreCase(key, QuoteSqliteName(parts[parts.size() - 2])))
+        element = name;
+    }
+    if (!element) throw NotBound("FOR XML AUTO over a derived table's column " + column);
+    names.emplace_back(QuoteSqliteName(source.alias) + "." + QuoteSqliteName(column), *element);
+  }
+}
+
 void NameSources(const parse::TableSource& source,
                  std::vector<std::pair<std::string, std::string>>& names) {
   if (source.kind == parse::TableSource::Kind::kJoin) {
     if (source.left) NameSources(*source.left, names);
     if (source.right) NameSources(*source.right, names);
+    return;
+  }
+  if (source.kind == parse::TableSource::Kind::kDerived && source.derived) {
+    NameDerivedColumns(source, names);
     return;
   }
   std::string exposed = source.alias;
@@ -59,7 +98,7 @@ void NameElements(ForXml& clause, const parse::SelectBlock& written,
     std::optional<std::size_t> element;
     if (item->kind == BoundKind::kColumn && !item->outer_reference) {
       for (const auto& [alias, name] : sources) {
-        if (!item->sql.starts_with(alias + ".")) continue;
+        if (!EqualsIgnoreCase(item->sql, alias) && !item->sql.starts_with(alias + ".")) continue;
         std::size_t k = 0;
         while (k < clause.element_names.size() && clause.element_names[k] != name) ++k;
         if (k == clause.element_names.size()) clause.element_names.push_back(name);
