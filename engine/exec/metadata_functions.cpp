@@ -124,7 +124,7 @@ bool IsPaddedType(std::int64_t xtype) {
   return false;
 }
 
-// sqlengine_typeproperty(property, xtype, prec, scale, allownulls, uid):
+// sqlengine_typeproperty(property, xtype, prec, scale, allownulls):
 // TYPEPROPERTY's answer from the type's systypes row. Types are made with
 // ANSI_PADDING on, as every client here runs.
 void TypeProperty(sqlite3_context* context, int, sqlite3_value** args) {
@@ -177,7 +177,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"fulltextcatalogproperty", 2, FullTextCatalogProperty, true},
     {"fulltextserviceproperty", 1, FullTextServiceProperty, true},
     {"sqlengine_file_property", 3, FileProperty, false},
-    {"sqlengine_typeproperty", 6, TypeProperty, true},
+    {"sqlengine_typeproperty", 5, TypeProperty, true},
     {"sqlengine_indexkey_property", 3, IndexKeyProperty, true},
     {"sqlengine_key_descending", 3, KeyDescending, false},
 };

@@ -4,7 +4,7 @@
 // FULLTEXTCATALOGPROPERTY and FULLTEXTSERVICEPROPERTY, and the pieces the
 // binder builds FILEPROPERTY, TYPEPROPERTY and INDEXKEY_PROPERTY from
 // (catalog_functions.h): sqlengine_file_property(property, fileid, size),
-// sqlengine_typeproperty(property, xtype, prec, scale, allownulls, uid),
+// sqlengine_typeproperty(property, xtype, prec, scale, allownulls),
 // sqlengine_indexkey_property(property, colid, descending) and
 // sqlengine_key_descending(table, index, keyno). NULL for a property,
 // file, filegroup or type SQL Server does not know.

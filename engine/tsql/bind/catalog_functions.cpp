@@ -1,5 +1,6 @@
 #include "engine/tsql/bind/catalog_functions.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -536,19 +537,27 @@ Bound ColLength(Catalog& catalog, std::vector<Bound> args) {
                                     database));
 }
 
+// A property of the row of `view` meeting `condition`: the engine function
+// `function` picks it from `property` and the row's `columns`.
+Bound RowProperty(const TableShape& view, std::string function, Bound property,
+                  std::initializer_list<std::string_view> columns, Bound condition) {
+  std::vector<Bound> answer;
+  answer.push_back(std::move(property));
+  for (std::string_view column : columns) answer.push_back(ViewColumn(view, column));
+  return Lookup(view, Call(std::move(function), Typed(SqlType::kInt), std::move(answer)),
+                std::move(condition));
+}
+
 // COLUMNPROPERTY(id, column, property): sqlengine_column_property picks the
 // answer from the column's syscolumns row.
 Bound ColumnProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsInteger(*args[0]) || !IsText(*args[1]) || !IsText(*args[2]))
     Refuse("COLUMNPROPERTY argument");
   TableShape columns = View(catalog, {"syscolumns"});
-  std::vector<Bound> answer;
-  answer.push_back(std::move(args[2]));
-  for (std::string_view column : {"isnullable", "prec", "scale", "colid", "colstat", "iscomputed"})
-    answer.push_back(ViewColumn(columns, column));
-  return Lookup(columns, Call("sqlengine_column_property", Typed(SqlType::kInt), std::move(answer)),
-                Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),
-                     Equal(ViewColumn(columns, "name"), std::move(args[1]))));
+  return RowProperty(columns, "sqlengine_column_property", std::move(args[2]),
+                     {"isnullable", "prec", "scale", "colid", "colstat", "iscomputed"},
+                     Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),
+                          Equal(ViewColumn(columns, "name"), std::move(args[1]))));
 }
 
 // PERMISSIONS(objectid [, column]): the session's answer for the object's
@@ -618,13 +627,9 @@ Bound IndexProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsInteger(*args[0]) || !IsText(*args[1]) || !IsText(*args[2]))
     Refuse("INDEXPROPERTY argument");
   TableShape indexes = View(catalog, {"sysindexes"});
-  std::vector<Bound> answer;
-  answer.push_back(std::move(args[2]));
-  answer.push_back(ViewColumn(indexes, "status"));
-  answer.push_back(ViewColumn(indexes, "indid"));
-  return Lookup(indexes, Call("sqlengine_index_property", Typed(SqlType::kInt), std::move(answer)),
-                Both(Equal(ViewColumn(indexes, "id"), std::move(args[0])),
-                     Equal(ViewColumn(indexes, "name"), std::move(args[1]))));
+  return RowProperty(indexes, "sqlengine_index_property", std::move(args[2]), {"status", "indid"},
+                     Both(Equal(ViewColumn(indexes, "id"), std::move(args[0])),
+                          Equal(ViewColumn(indexes, "name"), std::move(args[1]))));
 }
 
 // SUSER_SNAME(sid): the login of that sid.
@@ -691,12 +696,8 @@ Bound AnsiNullDefault(std::vector<Bound> args) {
 Bound FileProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("FILEPROPERTY argument");
   TableShape files = View(catalog, {"sysfiles"});
-  std::vector<Bound> answer;
-  answer.push_back(std::move(args[1]));
-  answer.push_back(ViewColumn(files, "fileid"));
-  answer.push_back(ViewColumn(files, "size"));
-  return Lookup(files, Call("sqlengine_file_property", Typed(SqlType::kInt), std::move(answer)),
-                Equal(ViewColumn(files, "name"), std::move(args[0])));
+  return RowProperty(files, "sqlengine_file_property", std::move(args[1]), {"fileid", "size"},
+                     Equal(ViewColumn(files, "name"), std::move(args[0])));
 }
 
 // TYPEPROPERTY(type, property): from the type's systypes row in the current
@@ -704,12 +705,9 @@ Bound FileProperty(Catalog& catalog, std::vector<Bound> args) {
 Bound TypeProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsText(*args[0]) || !IsText(*args[1])) Refuse("TYPEPROPERTY argument");
   TableShape types = View(catalog, {"systypes"});
-  std::vector<Bound> answer;
-  answer.push_back(std::move(args[1]));
-  for (std::string_view column : {"xtype", "prec", "scale", "allownulls", "uid"})
-    answer.push_back(ViewColumn(types, column));
-  return Lookup(types, Call("sqlengine_typeproperty", Typed(SqlType::kInt), std::move(answer)),
-                Equal(ViewColumn(types, "name"), std::move(args[0])));
+  return RowProperty(types, "sqlengine_typeproperty", std::move(args[1]),
+                     {"xtype", "prec", "scale", "allownulls"},
+                     Equal(ViewColumn(types, "name"), std::move(args[0])));
 }
 
 // INDEXKEY_PROPERTY(table id, index id, key number, property): from the
