@@ -679,5 +679,27 @@ TEST_F(DataFileUpgradeTest, NewDataFilesAreMadeInTheCurrentFormat) {
   EXPECT_FALSE(std::filesystem::exists(data_file.string() + ".format0"));
 }
 
+// A master file of an engine that kept no server user ids: its logins get
+// theirs when the engine opens it, sa 1.
+TEST_F(DataFileUpgradeTest, TheLoginsOfAnOlderMasterAreNumbered) {
+  TestEngine engine;
+  {
+    OdbcClient client(engine.Port(), "sa", "");
+    Ok(client, "EXEC sp_addlogin 'older', 'Older-1'");
+  }
+  ASSERT_EQ(engine.Stop(), 0);
+  {
+    PlainFile master(engine.DataFolder() / "master.mdf");
+    master.Text("ALTER TABLE sqlengine_logins DROP COLUMN suid");
+    ASSERT_EQ(master.Text("SELECT count(*) FROM pragma_table_info('sqlengine_logins') "
+                          "WHERE name = 'suid'"),
+              "0");
+  }
+  engine.Restart();
+  OdbcClient client(engine.Port(), "sa", "");
+  EXPECT_EQ(Query(client, "SELECT name, suid FROM master..syslogins ORDER BY suid"),
+            (std::vector<std::string>{"sa|1", "older|2"}));
+}
+
 }  // namespace
 }  // namespace sqlengine::testing
