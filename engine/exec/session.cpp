@@ -886,7 +886,7 @@ void Session::Transaction(const TmCall& call, ResultSink& client) {
         break;
       case TransactionRequest::kSave:
         if (tran_count_ > 0) {
-          catalog::Exec(connection_.Handle(), "SAVEPOINT \"" + call.name + "\"");
+          catalog::Exec(connection_.Handle(), "SAVEPOINT " + tsql::QuoteSqliteName(call.name));
           savepoints_.push_back(call.name);
         }
         break;
