@@ -72,11 +72,12 @@ bool RunsStatements(sqlite3* db) {
 // transaction is rolled back and begun again, and the copies are written
 // back inside the new one with the savepoints between them: the rows stay
 // its uncommitted own, and ROLLBACK (to a savepoint or all of it) undoes
-// them as before. Left as it is while a statement is still reading. When a
-// step fails, the transaction is rolled back and the failure thrown.
-void RenewSnapshotKeepingTemp(Session& session) {
+// them as before. Left as it is while a statement is still reading (then
+// false). When a step fails, the transaction is rolled back and the failure
+// thrown.
+bool RenewSnapshotKeepingTemp(Session& session) {
   sqlite3* db = session.Connection().Handle();
-  if (RunsStatements(db)) return;
+  if (RunsStatements(db)) return false;
   StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
   const std::vector<std::string>& savepoints = session.Savepoints();
   std::vector<TempSchemaImage> images;  // now, then at each savepoint, newest first
@@ -98,6 +99,7 @@ void RenewSnapshotKeepingTemp(Session& session) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
+  return true;
 }
 
 [[noreturn]] void ThrowTimedOut() { throw MakeError(1222); }
@@ -270,10 +272,13 @@ void LockForWrite(Session& session, const std::string& schema) {
     TakeWriteLockFirst(db, schema);
     return;
   }
-  if (state == SQLITE_TXN_READ && !KeepsSnapshot(session.Isolation()) &&
-      sqlite3_txn_state(db, nullptr) == SQLITE_TXN_READ) {
-    RenewSnapshot(session);
-    state = SQLITE_TXN_NONE;
+  if (state == SQLITE_TXN_READ && !KeepsSnapshot(session.Isolation())) {
+    if (sqlite3_txn_state(db, nullptr) == SQLITE_TXN_READ) {
+      RenewSnapshot(session);
+    } else if (WroteTempOnly(db)) {
+      RenewSnapshotKeepingTemp(session);
+    }
+    state = sqlite3_txn_state(db, schema.c_str());
   }
   // First in line among this engine's writers, then SQLite's own lock, which
   // only a writer outside the queue (the master catalog, a backup, a
