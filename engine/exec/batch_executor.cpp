@@ -132,6 +132,7 @@ bool RunsWhereNamesResolve(StatementKind kind) {
     case StatementKind::kFetch:
     case StatementKind::kCloseCursor:
     case StatementKind::kDeallocateCursor:
+    case StatementKind::kUse:
       return true;
     default:
       return false;
@@ -618,6 +619,7 @@ BatchExecutor::Flow BatchExecutor::RunOne(const tsql::Statement& written) {
         StartsImplicitTransaction(statement)) {
       session_.BeginTransaction(sink_);
     }
+    if (caller_ == nullptr && !trigger_context_) session_.SettleUsedDatabase();
     RefreshReadSnapshot(session_);
     Flow flow = Dispatch(statement);
     SendArithmeticWarnings();

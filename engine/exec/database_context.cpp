@@ -9,9 +9,14 @@
 namespace sqlengine::exec {
 
 DatabaseContext::DatabaseContext(Session& session, ResultSink& sink)
-    : session_(session), sink_(sink), original_(session.CurrentDatabase()), entered_(original_) {}
+    : session_(session), sink_(sink), original_(session.CurrentDatabase()), entered_(original_) {
+  // A USE inside the stretch ends with it.
+  names_in_.emplace(session.Connection(), session.Connection().UnqualifiedSchema());
+  ++session_.DatabaseStretches();
+}
 
 DatabaseContext::~DatabaseContext() {
+  --session_.DatabaseStretches();
   if (left_) return;
   try {
     Leave();

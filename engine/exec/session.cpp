@@ -61,6 +61,7 @@ class RequestActivity {
   RequestActivity(Session& session, const std::string& command) : session_(session) {
     // An evicted session's connection ends before it does anything more.
     if (!session_.engine_.Sessions().Started(session_.spid_, command)) throw ClientGone{};
+    session_.SettleUsedDatabase();
   }
   ~RequestActivity() {
     session_.PublishTempTables();
@@ -137,10 +138,14 @@ catalog::DatabaseEntry Session::DatabaseToUse(std::string_view database) {
 
 void Session::UseDatabase(std::string_view database, ResultSink* sink, int line) {
   catalog::DatabaseEntry entry = DatabaseToUse(database);
-  std::string previous = connection_.Database();
+  std::string previous = connection_.UnqualifiedDatabase();
+  std::string opened = connection_.Database();
   if (tran_count_ > 0) {
-    // Reopening the connection would end the transaction; staying needs none.
-    if (!tsql::EqualsIgnoreCase(entry.name, previous)) throw MakeError(226, {"USE"});
+    // Reopening the connection would end the transaction: the database
+    // joins it instead.
+    connection_.ResolveUnqualifiedIn(tsql::EqualsIgnoreCase(entry.name, connection_.Database())
+                                         ? std::string("main")
+                                         : connection_.SchemaFor(entry.name));
   } else {
     if (!engine_.Usage().Acquire(entry.name)) throw MakeError(911, {database});
     try {
@@ -150,7 +155,8 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
       engine_.EngineLog().Error(failure.what());
       throw MakeError(911, {database});
     }
-    if (!previous.empty()) engine_.Usage().Release(previous);
+    connection_.ResolveUnqualifiedIn("main");
+    if (!opened.empty()) engine_.Usage().Release(opened);
     engine_.Sessions().UseDatabase(spid_, entry.name);
   }
   if (sink != nullptr) {
@@ -162,6 +168,18 @@ void Session::UseDatabase(std::string_view database, ResultSink* sink, int line)
     ServerMessage message = FormatMessage(5701, {entry.name});
     message.line = line;
     sink->Message(message);
+  }
+}
+
+void Session::SettleUsedDatabase() {
+  if (tran_count_ > 0 || database_stretches_ > 0 || !connection_.ResolvesElsewhere()) return;
+  std::string database = connection_.UnqualifiedDatabase();
+  connection_.ResolveUnqualifiedIn("main");
+  try {
+    UseDatabase(database, nullptr, 0);
+  } catch (const SqlError& error) {
+    engine_.EngineLog().Error("Session " + std::to_string(spid_) + " could not move to " +
+                              database + ": " + error.message().text);
   }
 }
 
@@ -886,7 +904,7 @@ void Session::Transaction(const TmCall& call, ResultSink& client) {
         break;
       case TransactionRequest::kSave:
         if (tran_count_ > 0) {
-          catalog::Exec(connection_.Handle(), "SAVEPOINT \"" + call.name + "\"");
+          catalog::Exec(connection_.Handle(), "SAVEPOINT " + tsql::QuoteSqliteName(call.name));
           savepoints_.push_back(call.name);
         }
         break;

@@ -59,10 +59,19 @@ class Session final : public SqlSession, public FunctionHost {
   ~Session() override;
 
   // Makes `database` current (USE). Throws SqlError 911 when it is unknown
-  // or being removed, 916 when the login is no user there, 226 inside a
-  // transaction unless it is current already (switching reopens the
-  // connection); the previous database stays current then.
+  // or being removed, 916 when the login is no user there; the previous
+  // database stays current then. Outside a transaction the connection
+  // reopens on `database`; inside one `database` is attached to it and
+  // names without a database reach it (the transaction covers both files)
+  // until SettleUsedDatabase moves the connection there.
   void UseDatabase(std::string_view database, ResultSink* sink, int line);
+  // Once no transaction is open and no stretch of another database's work
+  // runs (DatabaseStretches), a USE made inside the transaction that still
+  // holds moves the connection to its database, which the client was told
+  // of already. Logs a failure (the session stays where it is).
+  void SettleUsedDatabase();
+  // DatabaseContext objects alive now (database_context.h).
+  int& DatabaseStretches() { return database_stretches_; }
   // The entry of `database` when this login may work in it: throws SqlError
   // 911 when it is unknown or being removed, 916 when the login is no user
   // there, and what CheckDatabaseEntry throws for its state and options.
@@ -270,6 +279,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::int64_t row_count_ = 0;
   int last_error_ = 0;
   int tran_count_ = 0;
+  int database_stretches_ = 0;
   SessionOptions options_;
   bool null_eliminated_ = false;
   unsigned arithmetic_owed_ = 0;  // arithmetic_errors.h

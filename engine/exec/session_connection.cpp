@@ -612,7 +612,9 @@ void SessionConnection::ReleaseAttachments() {
   CloseDirtyReads();
   std::vector<std::string> names;
   for (const auto& [key, attachment] : attached_) {
-    if (key != "master") names.push_back(key);
+    // Names resolve there after a USE inside a transaction, until the
+    // session moves there (Session::SettleUsedDatabase).
+    if (key != "master" && attachment.first != unqualified_schema_) names.push_back(key);
   }
   // A database stays attached while a transaction holds it.
   if (db_ && sqlite3_get_autocommit(db_.get()) == 0) return;

@@ -58,8 +58,9 @@ class SessionConnection final : public tsql::NameResolver {
   sqlite3* DirtyReadHandle();
   const std::string& Database() const { return database_; }
 
-  // Detaches every database a batch attached (master stays) and releases
-  // their usage. Call between batches.
+  // Detaches every database a batch attached (master stays, and the one
+  // names without a database resolve in) and releases their usage. Call
+  // between batches.
   void ReleaseAttachments();
   // Whether `database` is attached now (dropping it must detach it first).
   bool Detach(std::string_view database);
@@ -210,6 +211,10 @@ class SessionConnection final : public tsql::NameResolver {
   bool ResolvesElsewhere() const { return unqualified_schema_ != "main"; }
   // The database names without one reach (DB_NAME()), as it is named.
   std::string UnqualifiedDatabase() const;
+  // Names without a database resolve in `schema` from now on (a USE inside a
+  // transaction); an UnqualifiedNamesIn alive now puts back what it found
+  // when it ends.
+  void ResolveUnqualifiedIn(std::string schema) { unqualified_schema_ = std::move(schema); }
   class UnqualifiedNamesIn {
    public:
     UnqualifiedNamesIn(SessionConnection& connection, std::string schema)

@@ -9,6 +9,7 @@
 #include "engine/exec/session.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
+#include "engine/exec/temp_schema_image.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
 
@@ -44,6 +45,61 @@ void RenewSnapshot(Session& session) {
   for (const std::string& name : session.Savepoints()) {
     catalog::Exec(db, "SAVEPOINT " + tsql::QuoteSqliteName(name));
   }
+}
+
+// Whether the open transaction of `db` has written its temporary schema
+// (#tables, table variables) and no other file.
+bool WroteTempOnly(sqlite3* db) {
+  if (sqlite3_txn_state(db, "temp") != SQLITE_TXN_WRITE) return false;
+  for (int i = 0;; ++i) {
+    const char* schema = sqlite3_db_name(db, i);
+    if (schema == nullptr) return true;
+    if (i != 1 && sqlite3_txn_state(db, schema) == SQLITE_TXN_WRITE) return false;
+  }
+}
+
+bool RunsStatements(sqlite3* db) {
+  for (sqlite3_stmt* statement = sqlite3_next_stmt(db, nullptr); statement != nullptr;
+       statement = sqlite3_next_stmt(db, statement)) {
+    if (sqlite3_stmt_busy(statement)) return true;
+  }
+  return false;
+}
+
+// RenewSnapshot for a transaction that wrote its temporary schema only. The
+// temporary schema, which no other session sees, is copied as it is now and
+// as it was at each savepoint (rolling back to them one by one), then the
+// transaction is rolled back and begun again, and the copies are written
+// back inside the new one with the savepoints between them: the rows stay
+// its uncommitted own, and ROLLBACK (to a savepoint or all of it) undoes
+// them as before. Left as it is while a statement is still reading (then
+// false). When a step fails, the transaction is rolled back and the failure
+// thrown.
+bool RenewSnapshotKeepingTemp(Session& session) {
+  sqlite3* db = session.Connection().Handle();
+  if (RunsStatements(db)) return false;
+  StatementAuthorizer::EngineScope engine_sql(session.Connection().Authorizer());
+  const std::vector<std::string>& savepoints = session.Savepoints();
+  std::vector<TempSchemaImage> images;  // now, then at each savepoint, newest first
+  images.push_back(TempSchemaImage::Take(db));
+  try {
+    for (size_t k = savepoints.size(); k-- > 0;) {
+      std::string name = tsql::QuoteSqliteName(savepoints[k]);
+      catalog::Exec(db, "ROLLBACK TO " + name + "; RELEASE " + name);
+      images.push_back(TempSchemaImage::Take(db));
+    }
+    catalog::Exec(db, "ROLLBACK");
+    catalog::Exec(db, "BEGIN");
+    for (size_t k = 0; k < savepoints.size(); ++k) {
+      images[savepoints.size() - k].Restore(db);
+      catalog::Exec(db, "SAVEPOINT " + tsql::QuoteSqliteName(savepoints[k]));
+    }
+    images.front().Restore(db);
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  return true;
 }
 
 [[noreturn]] void ThrowTimedOut() { throw MakeError(1222); }
@@ -130,11 +186,17 @@ void RefreshReadSnapshot(Session& session) {
     return;
   }
   int state = sqlite3_txn_state(db, nullptr);
-  if (state == SQLITE_TXN_WRITE) return;
+  const bool temp_only = state == SQLITE_TXN_WRITE && WroteTempOnly(db);
+  if (state == SQLITE_TXN_WRITE && !temp_only) return;
   // A snapshot no commit has passed is the newest already; ending it would
   // cost the next read a new read transaction (file locks) for nothing.
-  if (state == SQLITE_TXN_READ && !session.Commits().NothingCommittedSince(db))
-    RenewSnapshot(session);
+  if (state != SQLITE_TXN_NONE && !session.Commits().NothingCommittedSince(db)) {
+    if (temp_only) {
+      RenewSnapshotKeepingTemp(session);
+    } else {
+      RenewSnapshot(session);
+    }
+  }
   session.Commits().Note(db);
 }
 
@@ -210,10 +272,13 @@ void LockForWrite(Session& session, const std::string& schema) {
     TakeWriteLockFirst(db, schema);
     return;
   }
-  if (state == SQLITE_TXN_READ && !KeepsSnapshot(session.Isolation()) &&
-      sqlite3_txn_state(db, nullptr) == SQLITE_TXN_READ) {
-    RenewSnapshot(session);
-    state = SQLITE_TXN_NONE;
+  if (state == SQLITE_TXN_READ && !KeepsSnapshot(session.Isolation())) {
+    if (sqlite3_txn_state(db, nullptr) == SQLITE_TXN_READ) {
+      RenewSnapshot(session);
+    } else if (WroteTempOnly(db)) {
+      RenewSnapshotKeepingTemp(session);
+    }
+    state = sqlite3_txn_state(db, schema.c_str());
   }
   // First in line among this engine's writers, then SQLite's own lock, which
   // only a writer outside the queue (the master catalog, a backup, a

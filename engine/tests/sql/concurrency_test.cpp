@@ -215,6 +215,25 @@ TEST_F(Concurrency, ReadCommittedSeesNewCommitsAndKeepsItsSavepoints) {
   EXPECT_TRUE(unknown.failed);
 }
 
+// A transaction that wrote only a #table waits for another writer's lock as
+// any READ COMMITTED one: it is no deadlock victim of the commit it waited
+// for, and its #table rows stay its own.
+TEST_F(Concurrency, WriterThatWroteATempTableWaitsWithoutBecomingAVictim) {
+  std::unique_ptr<OdbcClient> waiter = Connect(), holder = Connect();
+  Must(*waiter, "BEGIN TRAN CREATE TABLE #w (a int) INSERT #w VALUES (1)");
+  EXPECT_EQ(Scalar(*waiter, "SELECT balance FROM accounts WHERE id = 1"), "0");
+  Must(*holder, "BEGIN TRAN UPDATE accounts SET balance = 5 WHERE id = 1");
+  std::future<BatchOutcome> waiting =
+      Start(*waiter, "UPDATE accounts SET balance = balance + 10 WHERE id = 1");
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  Must(*holder, "COMMIT TRAN");
+  BatchOutcome waited = waiting.get();
+  EXPECT_FALSE(waited.failed) << waited.Describe();
+  EXPECT_EQ(Scalar(*waiter, "SELECT sum(a) + @@TRANCOUNT FROM #w"), "2");
+  Must(*waiter, "COMMIT TRAN");
+  EXPECT_EQ(Scalar(*admin_, "SELECT balance FROM accounts WHERE id = 1"), "15");
+}
+
 TEST_F(Concurrency, ReadUncommittedSeesAnotherSessionsPendingRows) {
   std::unique_ptr<OdbcClient> writer = Connect(), reader = Connect();
   Must(*writer,
