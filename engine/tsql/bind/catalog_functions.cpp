@@ -652,18 +652,17 @@ Bound LoginSid(Catalog& catalog, std::vector<Bound> args) {
                 Equal(ViewColumn(logins, "name"), std::move(name)));
 }
 
-// SUSER_ID([login]): the login's suid (syslogins.suid), of the session's own
-// without an argument; SUSER_NAME(suid): the login of that suid.
-Bound LoginId(Catalog& catalog, std::vector<Bound> args) {
+// SUSER_ID([login]) is NULL whatever it is given: SQL Server 2000 gave
+// server user ids up for sids, and its SUSER_ID answers NULL (the ids live on
+// in syslogins.suid, which SUSER_NAME reads).
+Bound LoginId(std::vector<Bound> args) {
   if (!args.empty() && !IsText(*args[0])) Refuse("SUSER_ID argument");
-  TableShape logins = View(catalog, {"master", "", "syslogins"});
-  Bound name =
-      args.empty() ? Call("suser_sname", Sysname(), std::vector<Bound>{}) : std::move(args[0]);
-  Bound suid = ViewColumn(logins, "suid");
-  suid->type = Typed(SqlType::kInt);
-  return Lookup(logins, std::move(suid), Equal(ViewColumn(logins, "name"), std::move(name)));
+  ColumnType type = Typed(SqlType::kInt);
+  type.nullable = true;
+  return Literal(type, "NULL");
 }
 
+// SUSER_NAME([suid]): the login of that suid, the session's own without one.
 Bound LoginNamed(Catalog& catalog, std::vector<Bound> args) {
   if (args.empty()) {
     Bound own = Call("suser_sname", Sysname(), std::vector<Bound>{});
@@ -822,7 +821,7 @@ std::unique_ptr<BoundExpr> BindCatalogFunction(std::string_view name, std::vecto
   if (name == "user_id") return UserId(catalog, std::move(args));
   if (name == "file_id" || name == "file_name")
     return FileLookup(catalog, std::move(args), name == "file_id");
-  if (name == "suser_id") return LoginId(catalog, std::move(args));
+  if (name == "suser_id") return LoginId(std::move(args));
   if (name == "suser_name") return LoginNamed(catalog, std::move(args));
   if (name == "fileproperty") return FileProperty(catalog, std::move(args));
   if (name == "typeproperty") return TypeProperty(catalog, std::move(args));
