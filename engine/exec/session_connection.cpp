@@ -284,8 +284,10 @@ int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*)
   }
   if (!reads) ++static_cast<SessionConnection*>(self)->schema_changes_;
   if (!reads && !ChangesDataOnly(stmt)) {
-    ++static_cast<SessionConnection*>(self)->context_changes_;
-    SchemaMayChange(sqlite3_db_handle(stmt));
+    auto* connection = static_cast<SessionConnection*>(self);
+    ++connection->context_changes_;
+    // Its handle once Open made it the connection's; Close ends that again.
+    if (sqlite3_db_handle(stmt) == connection->db_.get()) SchemaMayChange(connection->db_.get());
   }
   // ROLLBACK TO a savepoint calls no rollback hook, yet may undo DDL and
   // bring a schema version back that other DDL then reaches again with
