@@ -18,8 +18,8 @@ namespace {
 
 // The words of SQLite SQL as the rewriter writes it: separated by spaces,
 // quoted names kept whole.
-std::vector<std::string> Words(std::string_view sql, size_t limit) {
-  std::vector<std::string> words;
+std::vector<std::string_view> Words(std::string_view sql, size_t limit) {
+  std::vector<std::string_view> words;
   words.reserve(limit);
   size_t i = 0;
   while (i < sql.size() && words.size() < limit) {
@@ -35,30 +35,12 @@ std::vector<std::string> Words(std::string_view sql, size_t limit) {
   return words;
 }
 
-bool Is(const std::string& word, std::string_view keyword) {
+bool Is(std::string_view word, std::string_view keyword) {
   if (word.size() != keyword.size()) return false;
   for (size_t i = 0; i < word.size(); ++i) {
     if (std::tolower(static_cast<unsigned char>(word[i])) != keyword[i]) return false;
   }
   return true;
-}
-
-// "db"."t" or t -> t, without quotes.
-std::string LastPart(const std::string& name) {
-  std::string last;
-  bool quoted = false;
-  for (char c : name) {
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == '.' && !quoted) {
-      last.clear();
-    } else if (c != '(' || quoted) {
-      last.push_back(c);
-    } else {
-      break;
-    }
-  }
-  return last;
 }
 
 // The constraints of `table` in the first schema that has it, as SQLite
@@ -209,7 +191,7 @@ std::string RepeatedKey(sqlite3* db, const std::string& table, const std::string
 }
 
 std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view columns) {
-  std::vector<std::string> words = Words(sql, 6);
+  std::vector<std::string_view> words = Words(sql, 6);
   if (words.size() < 6 || !Is(words[0], "create") || !Is(words[1], "unique") ||
       !Is(words[2], "index") || !Is(words[4], "on")) {
     return {};
@@ -222,7 +204,7 @@ std::string RepeatedIndexKey(sqlite3* db, std::string_view sql, std::string_view
                    tsql::QuoteSqliteName(column.substr(column.rfind('.') + 1));
     columns = comma == std::string_view::npos ? std::string_view() : columns.substr(comma + 2);
   }
-  std::string table = words[5].substr(0, words[5].find('('));
+  std::string table(words[5].substr(0, words[5].find('(')));
   try {
     return RepeatedKey(db, table, column_list);
   } catch (const std::exception&) {
@@ -272,45 +254,40 @@ UniqueKey UniqueKeyOf(sqlite3* db, std::string_view columns, const std::string& 
   return {};
 }
 
-std::string WrittenTable(std::string_view sql) {
-  std::vector<std::string> words = Words(sql, 4);
-  if (words.size() >= 3 && Is(words[0], "insert") && Is(words[1], "into"))
-    return LastPart(words[2]);
-  if (words.size() >= 3 && Is(words[0], "delete") && Is(words[1], "from"))
-    return LastPart(words[2]);
-  if (words.size() >= 2 && Is(words[0], "update")) return LastPart(words[1]);
-  return {};
-}
-
-std::string WrittenSchema(std::string_view sql) {
-  std::vector<std::string> words = Words(sql, 4);
-  std::string name;
+WrittenName NameWritten(std::string_view sql) {
+  std::vector<std::string_view> words = Words(sql, 3);
+  std::string_view name;
   if (words.size() >= 3 && ((Is(words[0], "insert") && Is(words[1], "into")) ||
                             (Is(words[0], "delete") && Is(words[1], "from")))) {
     name = words[2];
   } else if (words.size() >= 2 && Is(words[0], "update")) {
     name = words[1];
   }
-  // The parts of the name, unquoted, up to a column list.
-  std::vector<std::string> parts(1);
+  // The parts of the name, unquoted, up to a column list: the last two count.
+  WrittenName written;
   bool quoted = false;
   for (size_t i = 0; i < name.size(); ++i) {
     char c = name[i];
     if (c == '"' && quoted && i + 1 < name.size() && name[i + 1] == '"') {
-      parts.back().push_back(c);
+      written.table.push_back(c);
       ++i;
     } else if (c == '"') {
       quoted = !quoted;
     } else if (c == '.' && !quoted) {
-      parts.emplace_back();
+      written.schema = std::move(written.table);
+      written.table.clear();
     } else if (c == '(' && !quoted) {
       break;
     } else {
-      parts.back().push_back(c);
+      written.table.push_back(c);
     }
   }
-  return parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+  return written;
 }
+
+std::string WrittenTable(std::string_view sql) { return NameWritten(sql).table; }
+
+std::string WrittenSchema(std::string_view sql) { return NameWritten(sql).schema; }
 
 ForeignKeyConflict FindForeignKeyConflict(sqlite3* db, const std::string& table,
                                           std::string_view verb, const std::string& schema) {

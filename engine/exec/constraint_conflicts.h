@@ -11,10 +11,15 @@
 namespace sqlengine::exec {
 
 // The table an INSERT INTO / UPDATE / DELETE FROM in SQLite SQL writes to
-// (its last name part, unquoted); empty when the text is none of them.
+// (its last name part, unquoted; empty when the text is none of them), and
+// the schema its name gives ("main", an attached database's alias,
+// unquoted; empty when it gives none).
+struct WrittenName {
+  std::string schema;
+  std::string table;
+};
+WrittenName NameWritten(std::string_view sql);
 std::string WrittenTable(std::string_view sql);
-// The schema that table's name gives ("main", an attached database's alias),
-// unquoted; empty when it gives none.
 std::string WrittenSchema(std::string_view sql);
 
 // The first key the rows of `table` (quoted for SQLite) repeat in

@@ -268,11 +268,10 @@ void AddFollowingTriggers(sqlite3* db) {
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {
-  std::string table = WrittenTable(insert_sql);
-  if (table.empty()) return std::nullopt;
   // The schema the INSERT names, where another database's table may share
   // its name with one of the session's.
-  std::string written_schema = WrittenSchema(insert_sql);
+  auto [written_schema, table] = NameWritten(insert_sql);
+  if (table.empty()) return std::nullopt;
   int autoincrement = 0;
   if (sqlite3_table_column_metadata(db, written_schema.empty() ? nullptr : written_schema.c_str(),
                                     table.c_str(), "rowid", nullptr, nullptr, nullptr, nullptr,
@@ -285,13 +284,14 @@ std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view inser
   // connection, and the identity table is looked for before it is read.
   // main, temp, then the attached databases, as SQLite lists them.
   std::vector<std::string> names;
-  for (int k = 0; const char* name = sqlite3_db_name(db, k); ++k) names.emplace_back(name);
-  if (!written_schema.empty()) names = {written_schema};
+  if (!written_schema.empty()) names.push_back(written_schema);
+  for (int k = 0; written_schema.empty() && sqlite3_db_name(db, k) != nullptr; ++k)
+    names.emplace_back(sqlite3_db_name(db, k));
   for (const std::string& name : names) {
+    std::optional<bool> known = KnownTable(db, name, kIdentityTable);
+    if (known == false) continue;
     std::string schema = tsql::QuoteSqliteName(name);
-    if (std::optional<bool> known = KnownTable(db, name, kIdentityTable); known == false) {
-      continue;
-    } else if (!known) {
+    if (!known) {
       SessionConnection::KeptRead has(db, "SELECT 1 FROM " + schema +
                                               ".sqlite_master WHERE type = 'table' AND name = '" +
                                               kIdentityTable + "'");

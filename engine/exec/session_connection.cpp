@@ -21,6 +21,7 @@
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
 #include "engine/exec/information_schema_views.h"
+#include "engine/exec/known_tables.h"
 #include "engine/exec/procedures.h"
 #include "engine/exec/rules_defaults.h"
 #include "engine/exec/temporary_tables.h"
@@ -135,6 +136,7 @@ void SessionConnection::Close() {
     std::lock_guard lock(connections_mutex);
     connections_by_handle.erase(db_.get());
   }
+  if (db_) StopKeepingKnownTables(db_.get());
   std::lock_guard lock(handle_mutex_);
   db_.reset();
   database_.clear();
@@ -281,7 +283,12 @@ int SessionConnection::OnStatement(unsigned, void* self, void* statement, void*)
     }
   }
   if (!reads) ++static_cast<SessionConnection*>(self)->schema_changes_;
-  if (!reads && !ChangesDataOnly(stmt)) ++static_cast<SessionConnection*>(self)->context_changes_;
+  if (!reads && !ChangesDataOnly(stmt)) {
+    auto* connection = static_cast<SessionConnection*>(self);
+    ++connection->context_changes_;
+    // Its handle once Open made it the connection's; Close ends that again.
+    if (sqlite3_db_handle(stmt) == connection->db_.get()) SchemaMayChange(connection->db_.get());
+  }
   // ROLLBACK TO a savepoint calls no rollback hook, yet may undo DDL and
   // bring a schema version back that other DDL then reaches again with
   // another schema: what was kept under that version must not be used.
