@@ -30,15 +30,7 @@ g++ -std=c++20 -O2 -o "$work/dblib_bcp" "$here/dblib_bcp.cpp" -lsybdb
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 
 echo "Preparing $rows rows ..."
-/usr/bin/python3 - "$rows" > "$work/rows.tsv" <<'PY'
-import sys
-n = int(sys.argv[1])
-out = sys.stdout
-for i in range(1, n + 1):
-    out.write(f"{i}\tname {i % 997}\t{i * 0.25}\t2024-01-{1 + i % 28:02d} 12:34:56.000\n")
-PY
-chmod 755 "$work"
-chmod 644 "$work/rows.tsv"
+bulk_rows "$rows"
 
 # Runs "$@" three times (best wall time, as `seconds`) and sets $wall, and
 # $server_cpu and $client_cpu: the CPU seconds per run of the server (read by

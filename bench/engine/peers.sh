@@ -72,3 +72,18 @@ cpu_of() {
   after=$($measure)
   echo "$after - $before" | bc -l
 }
+
+# Writes $work/rows.tsv for the bulk copy benchmarks: N rows of (id int,
+# name, amount float, stamp datetime), tab-separated, readable by the
+# PostgreSQL server too.
+bulk_rows() {
+  /usr/bin/python3 - "$1" > "$work/rows.tsv" <<'PY'
+import sys
+n = int(sys.argv[1])
+out = sys.stdout
+for i in range(1, n + 1):
+    out.write(f"{i}\tname {i % 997}\t{i * 0.25}\t2024-01-{1 + i % 28:02d} 12:34:56.000\n")
+PY
+  chmod 755 "$work"
+  chmod 644 "$work/rows.tsv"
+}

@@ -1177,7 +1177,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   // from SQLite's copy of the schema (known_tables.h).
   std::optional<StatementTransaction> own_transaction;
   if (statement.kind == StatementKind::kInsert) own_transaction.emplace(db, written_schema, true);
-  std::optional<ChangeTriggers> triggers = TriggersOfChange(statement, named_schema);
+  std::optional<ChangeTriggers> triggers =
+      TriggersOfChange(statement, named_schema, text.changed_table);
   if (!own_transaction)
     own_transaction.emplace(db, written_schema, triggers.has_value() || truncated.has_value());
   // An INSTEAD OF trigger sees the rows the statement would change, which

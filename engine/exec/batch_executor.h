@@ -115,8 +115,11 @@ class BatchExecutor final : public ParameterSource {
   };
   // `named_schema`: the SQLite schema of the database the statement names
   // its target in; a view's table may be another database's.
+  // `changed_table`: the table the bound statement writes ("schema"."name"),
+  // which says it for a view over a join.
   std::optional<ChangeTriggers> TriggersOfChange(const tsql::Statement& statement,
-                                                 const std::string& named_schema);
+                                                 const std::string& named_schema,
+                                                 const std::string& changed_table = "");
   // The view or table an INSERT, UPDATE or DELETE names (an alias followed
   // to its table) in `named_schema`; nullopt for another statement or a
   // name that is neither. `before_binding`: looked up as the binder will

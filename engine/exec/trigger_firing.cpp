@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
@@ -135,6 +138,30 @@ TriggerEvent EventOf(StatementKind kind) {
                                           : TriggerEvent::kDelete;
 }
 
+// A table as generated SQL names it ("schema"."name"), read back; nullopt
+// for anything else.
+std::optional<SqliteTable> ReadQuotedTable(std::string_view sql) {
+  std::vector<std::string> parts(1);
+  bool quoted = false;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quoted && c == '"' && i + 1 < sql.size() && sql[i + 1] == '"') {
+      parts.back() += c;
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      parts.back() += c;
+    } else if (c == '.') {
+      parts.emplace_back();
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (quoted || parts.size() != 2) return std::nullopt;
+  return SqliteTable{parts[0], parts[1]};
+}
+
 }  // namespace
 
 std::string BatchExecutor::SchemaWritten(const tsql::Statement& statement,
@@ -153,7 +180,8 @@ std::string BatchExecutor::SchemaWritten(const tsql::Statement& statement,
 }
 
 std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
-    const tsql::Statement& statement, const std::string& named_schema) {
+    const tsql::Statement& statement, const std::string& named_schema,
+    const std::string& changed_table) {
   std::optional<ChangedObject> changed = ObjectChanged(statement, named_schema, false);
   if (!changed) return std::nullopt;
   sqlite3* db = session_.Connection().Handle();
@@ -176,6 +204,8 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
   if (change.on_view && !change.instead) {
     std::optional<SqliteTable> table =
         TableWrittenThrough(session_.Connection(), change.schema, change.table);
+    // A view over a join writes the table the statement's columns are of.
+    if (!table) table = ReadQuotedTable(changed_table);
     if (!table) return std::nullopt;
     change.schema = table->schema;
     change.table = table->table;

@@ -47,6 +47,9 @@ struct SqliteText {
     std::string condition;
   };
   std::optional<RowGuard> row_guard;
+  // An INSERT or UPDATE: the table or view it writes, as "schema"."name"
+  // (through a view, the table under it).
+  std::string changed_table;
   // An UPDATE that assigns variables row by row (exec/per_row_variables.h):
   // the names it stores values under, in lower case: each variable ("@v",
   // no type: the variable's own), and each column's new value a variable

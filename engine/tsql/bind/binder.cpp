@@ -770,6 +770,13 @@ class Binder {
     std::vector<std::optional<std::string>> source_written;  // each source column in the table
     bool check_option = false;
     std::string view_schema, view_name;  // the view whose query this is
+    // A view over an inner join writes one of its tables: the others and
+    // the join's conditions hold a row in the view beside `where`.
+    std::vector<const parse::TableSource*> joined_others;
+    std::vector<const parse::Expr*> join_conditions;
+    // The others as an UPDATE of the outermost view reads them beside its
+    // table, under their own aliases (empty when not read so).
+    std::vector<Binding> joined_bindings;
   };
 
   // A change of a view without an INSTEAD OF trigger, written to the one
@@ -818,36 +825,8 @@ class Binder {
                        [](const auto& arg) { return arg && CallsAggregate(*arg); });
   }
 
-  // A change through view `view`, whose query `block` reads several tables
-  // (a join, a list, a derived table): SQL Server writes one of them when
-  // the change touches the columns of that one alone. A DELETE always
-  // touches all, and so does an INSERT or UPDATE of the outermost view
-  // whose columns name two of its tables: 4405. This engine writes none.
-  [[noreturn]] void RefuseSeveralTables(const std::string& view, const parse::SelectBlock& block,
-                                        bool outermost) {
-    if (change_ == Change::kDelete) throw MakeError(4405, {view});
-    if (outermost && changed_columns_ != nullptr) {
-      std::vector<std::string> tables;
-      for (const std::string& changed : *changed_columns_) {
-        for (const parse::SelectItem& item : block.items) {
-          if (!item.expr || item.expr->kind != ExprKind::kColumn || item.expr->names.size() < 2)
-            continue;
-          const std::string& name = item.alias.empty() ? item.expr->names.back() : item.alias;
-          if (!EqualsIgnoreCase(name, changed)) continue;
-          const std::string& table = item.expr->names[item.expr->names.size() - 2];
-          if (std::none_of(tables.begin(), tables.end(), [&](const std::string& known) {
-                return EqualsIgnoreCase(known, table);
-              }))
-            tables.push_back(table);
-        }
-      }
-      if (tables.size() > 1) throw MakeError(4405, {view});
-    }
-    Refuse("change through a view of several tables");
-  }
-
-  // The table a load through `view` writes when the view's query `block`
-  // reads several tables: the one the loaded columns (`loaded`, by the
+  // The table a change through `view` writes when the view's query `block`
+  // reads several tables: the one the changed columns (`loaded`, by the
   // view's names) all come from (4405 when they come from more than one),
   // with, per view column, the column of that table it writes (nullopt for
   // the other tables' columns and derived ones).
@@ -855,18 +834,26 @@ class Binder {
     const parse::TableSource* source = nullptr;
     std::vector<std::optional<std::string>> item_source;
     std::vector<const parse::Expr*> item_expr;
+    std::vector<const parse::TableSource*> others;  // the tables not written
+    std::vector<const parse::Expr*> conditions;     // the inner joins' ON conditions
+    bool outer_join = false;
   };
-  JoinedSource LoadedJoinSource(const TableShape& view, const parse::SelectBlock& block,
+  JoinedSource WrittenJoinSource(const TableShape& view, const parse::SelectBlock& block,
                                 const std::vector<std::string>& loaded_columns) {
     std::vector<const parse::TableSource*> sources;
+    std::vector<const parse::Expr*> conditions;
+    bool outer_join = false;
     std::function<void(const parse::TableSource&)> flatten = [&](const parse::TableSource& from) {
       if (from.kind == parse::TableSource::Kind::kJoin) {
+        if (from.join != parse::JoinKind::kInner && from.join != parse::JoinKind::kCross)
+          outer_join = true;
+        if (from.on) conditions.push_back(from.on.get());
         flatten(*from.left);
         flatten(*from.right);
       } else if (from.kind == parse::TableSource::Kind::kTable) {
         sources.push_back(&from);
       } else {
-        Refuse("a bulk copy into a view of a derived table or a function");
+        Refuse("a change through a view of a derived table or a function");
       }
     };
     for (const auto& from : block.from) flatten(*from);
@@ -933,6 +920,11 @@ class Binder {
       joined.item_source.push_back(written ? item_column[k] : std::nullopt);
       joined.item_expr.push_back(item_expr[k]);
     }
+    for (size_t k = 0; k < sources.size(); ++k) {
+      if (k != loaded.value_or(0)) joined.others.push_back(sources[k]);
+    }
+    joined.conditions = std::move(conditions);
+    joined.outer_join = outer_join;
     return joined;
   }
 
@@ -949,7 +941,7 @@ class Binder {
     // A load's columns by the names of `current`, and whether a view so far
     // was made WITH CHECK OPTION (which holds for the views under it too).
     std::vector<std::string> loaded;
-    if (loading_) loaded = *changed_columns_;
+    if (changed_columns_ != nullptr) loaded = *changed_columns_;
     bool checked = false;
     for (int depth = 0;; ++depth) {
       if (depth >= kMaxViewNesting) Refuse("views nested too deeply");
@@ -968,10 +960,13 @@ class Binder {
       std::optional<JoinedSource> joined;
       checked = checked || current.check_option;
       if (block.from.size() != 1 || block.from.front()->kind != parse::TableSource::Kind::kTable) {
-        if (!loading_) RefuseSeveralTables(current.name, block, depth == 0);
-        // The row would have to meet the join's condition: not done here.
-        if (checked) Refuse("a bulk copy through a view of several tables under a CHECK OPTION");
-        joined = LoadedJoinSource(current, block, loaded);
+        // A DELETE removes a row of the view from every table it reads.
+        if (change_ == Change::kDelete) throw MakeError(4405, {current.name});
+        joined = WrittenJoinSource(current, block, loaded);
+        // The row of an outer join's view is not a condition over the
+        // others.
+        if (joined->outer_join && (!loading_ || checked))
+          Refuse("a change through a view of an outer join");
       }
       if (block.top) Refuse("change through a view with TOP");
       const parse::TableSource& from = joined ? *joined->source : *block.from.front();
@@ -981,11 +976,13 @@ class Binder {
         source = FindTable(from.name);
       }
       if (source->system_catalog) throw MakeError(259);
+      // The statement's write lock and triggers are those of the view's own
+      // database.
+      if (joined && !loading_ && source->schema != current.schema)
+        Refuse("a change through a join view to another database's table");
       ViewLevel level;
       level.query = current.view_query;
-      // A join's condition reads its other tables; the load into one of
-      // them is never held to it (a CHECK OPTION over a join is refused).
-      level.where = joined ? nullptr : block.where.get();
+      level.where = block.where.get();
       level.source_name = from.alias.empty() ? from.name.back() : from.alias;
       level.source_columns = source->view_query ? ViewColumns(*source) : source->columns;
       for (const Column& column : current.columns) level.view_columns.push_back(column.name);
@@ -995,6 +992,8 @@ class Binder {
       if (joined) {
         level.item_source = std::move(joined->item_source);
         level.item_expr = std::move(joined->item_expr);
+        level.joined_others = std::move(joined->others);
+        level.join_conditions = std::move(joined->conditions);
       }
       for (const parse::SelectItem& item : block.items) {
         if (joined) break;
@@ -1076,26 +1075,52 @@ class Binder {
     bool checked = all;
     for (const ViewLevel& level : target.levels) {
       checked = checked || level.check_option;
-      if (!checked || level.where == nullptr) continue;
-      Bound condition = InViewLevel(level, sql_alias, *level.where, true);
-      if (!conditions) {
-        conditions = std::move(condition);
-        continue;
-      }
-      Bound both = Make(BoundKind::kAnd, ColumnType{SqlType::kBit});
-      both->args.push_back(std::move(conditions));
-      both->args.push_back(std::move(condition));
-      conditions = std::move(both);
+      if (!checked) continue;
+      Bound condition = LevelCondition(level, sql_alias, all);
+      if (condition) conditions = Both(std::move(conditions), std::move(condition));
     }
     return conditions;
   }
 
-  // `expr` of the query of `level` (its condition, or one of its items),
-  // bound over the table a change writes (`sql_alias`): the query's source
-  // columns under their names there. Names in it (its subqueries') are the
-  // view's, in its database; the changing statement's WITH list is not seen.
-  Bound InViewLevel(const ViewLevel& level, const std::string& sql_alias, const parse::Expr& expr,
-                    bool predicate) {
+  // What keeps a row of `level`'s table (as `sql_alias`) in its view: the
+  // view's WHERE; over a join, that the other tables have a row that meets
+  // the join's conditions and the WHERE with it. Where the statement reads
+  // the others beside its table (`in_statement`, an UPDATE of the outermost
+  // view), the conditions tie them to it there. Null when nothing does.
+  Bound LevelCondition(const ViewLevel& level, const std::string& sql_alias, bool in_statement) {
+    std::vector<const parse::Expr*> parts = level.join_conditions;
+    if (level.where != nullptr) parts.push_back(level.where);
+    if (level.joined_others.empty() || (in_statement && !level.joined_bindings.empty())) {
+      Bound conditions;
+      for (const parse::Expr* part : parts)
+        conditions = Both(std::move(conditions), InViewLevel(level, sql_alias, *part, true));
+      return conditions;
+    }
+    Scope outer = LevelScope(level, sql_alias, false);
+    BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    Scope inner;
+    inner.parent = &outer;
+    BoundSelectBlock block;
+    for (const parse::TableSource* other : level.joined_others)
+      block.from.push_back(Source(*other, inner));
+    for (const parse::Expr* part : parts)
+      block.where = Both(std::move(block.where), Predicate(*part, inner, Clause::kWhere));
+    visible_common_tables_ = visible;
+    Bound one = Make(BoundKind::kLiteral, ColumnType{SqlType::kInt});
+    one->sql = "1";
+    block.items.push_back(std::move(one));
+    Bound exists = Make(BoundKind::kExists, ColumnType{SqlType::kBit});
+    exists->query = std::make_unique<BoundQuery>();
+    exists->query->columns.push_back(Column{"", ColumnType{SqlType::kInt}});
+    exists->query->terms.push_back(std::move(block));
+    return exists;
+  }
+
+  // The names an expression of `level`'s query reads: its table's columns
+  // under their names there (as `sql_alias`), with the other tables of its
+  // join where the statement reads them (`with_joined`).
+  static Scope LevelScope(const ViewLevel& level, const std::string& sql_alias, bool with_joined) {
     Scope scope;
     Binding binding;
     binding.exposed = level.source_name;
@@ -1106,6 +1131,19 @@ class Binder {
       binding.written_names.push_back(*level.source_written[k]);
     }
     scope.bindings.push_back(std::move(binding));
+    if (with_joined) {
+      for (const Binding& other : level.joined_bindings) scope.bindings.push_back(other);
+    }
+    return scope;
+  }
+
+  // `expr` of the query of `level` (its condition, or one of its items),
+  // bound over the table a change writes (`sql_alias`): the query's source
+  // columns under their names there. Names in it (its subqueries') are the
+  // view's, in its database; the changing statement's WITH list is not seen.
+  Bound InViewLevel(const ViewLevel& level, const std::string& sql_alias, const parse::Expr& expr,
+                    bool predicate) {
+    Scope scope = LevelScope(level, sql_alias, true);
     BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
     size_t visible = std::exchange(visible_common_tables_, 0);
     Bound bound =
@@ -1271,6 +1309,7 @@ class Binder {
         // Changed through to its table: the view's columns under the
         // table's names, the view's conditions added.
         view_target_ = UpdatableView(*table);
+        if (change_ == Change::kUpdate) ReadJoinedBeside(view_target_->levels.front(), sources);
         // A derived column is read as the view's expression for it.
         for (const Column& column : binding.columns) {
           bool derived = view_target_->Derived(column.name);
@@ -1307,6 +1346,25 @@ class Binder {
     for (auto& source : sources) Flatten(std::move(source), bound.alias, bound.from, conditions);
     for (Bound& condition : conditions) AddCondition(bound, std::move(condition));
     return target;
+  }
+
+  // An UPDATE through a view over a join reads the join's other tables
+  // beside the one it writes, under aliases of their own: the view's
+  // columns of those tables and its conditions read them there.
+  void ReadJoinedBeside(ViewLevel& level, std::vector<std::unique_ptr<BoundSource>>& sources) {
+    BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
+    size_t visible = std::exchange(visible_common_tables_, 0);
+    Scope beside;
+    for (const parse::TableSource* other : level.joined_others) {
+      std::unique_ptr<BoundSource> source = Source(*other, beside);
+      Binding& binding = beside.bindings.back();
+      binding.sql_alias = QuoteSqliteName(binding.exposed + "#joined" +
+                                          std::to_string(level.joined_bindings.size() + 1));
+      source->alias = binding.sql_alias;
+      level.joined_bindings.push_back(binding);
+      sources.push_back(std::move(source));
+    }
+    visible_common_tables_ = visible;
   }
 
   template <typename Match>

@@ -484,8 +484,13 @@ class Generator : public ExprWriter {
 
   std::string TableValue(const BoundExpr& expr) { return Expr(expr); }
 
+  // A condition a trigger evaluates, which can take no parameters: its
+  // literals stay in the text, its subqueries' too.
   std::string Condition(const BoundExpr& condition) {
-    return "SELECT CASE WHEN " + Expr(condition) + " THEN 1 ELSE 0 END";
+    bool parameterize = std::exchange(parameterize_, false);
+    std::string sql = "SELECT CASE WHEN " + Expr(condition) + " THEN 1 ELSE 0 END";
+    parameterize_ = parameterize;
+    return sql;
   }
 
   std::string Delete(const bind::BoundChange& change) {
@@ -1559,6 +1564,7 @@ SqliteText GenerateInsert(const bind::BoundInsert& insert, int line, ExactForm f
   SqliteText text =
       Guarded(ChangeText(generator.With(insert.with), generator.Insert(insert), line, form),
               generator, insert.check, insert.table_sql);
+  text.changed_table = insert.table_sql;
   generator.TakeLiterals(text);
   return text;
 }
@@ -1570,6 +1576,7 @@ SqliteText GenerateUpdate(const bind::BoundChange& update, int line, ExactForm f
   if (Generator::AssignsVariables(update)) with = generator.VariableUpdateWith(update, with);
   SqliteText text = Guarded(ChangeText(std::move(with), generator.Update(update), line, form),
                             generator, update.check, update.table_sql);
+  text.changed_table = update.table_sql;
   for (const bind::BoundAssignment& item : update.assignments) {
     if (!item.column.empty() && !item.variable.empty())
       text.row_values.push_back({ToLower(bind::ColumnSlot(item.column)), item.type});
