@@ -69,6 +69,7 @@ bool IsCompileError(int number) {
     case 120:   // INSERT ... SELECT: fewer columns than the list
     case 121:   // INSERT ... SELECT: more columns than the list
     case 130:   // an aggregate over an aggregate or subquery
+    case 144:   // an aggregate or subquery in GROUP BY
     case 145:   // ORDER BY item not in the list of SELECT DISTINCT
     case 147:   // an aggregate in WHERE
     case 174:   // a built-in given the wrong number of arguments
@@ -80,6 +81,7 @@ bool IsCompileError(int number) {
     case 209:   // ambiguous column name
     case 213:   // INSERT values not matching the columns
     case 264:   // a column assigned twice by one UPDATE
+    case 409:   // SUM or AVG of character data
     case 8116:  // argument type invalid for a built-in
     case 8117:  // operand type invalid for an operator
     case 8118:  // column neither aggregated nor grouped (no GROUP BY)
