@@ -17,6 +17,9 @@ constexpr MessageTemplate kMessages[] = {
      "ORDER BY items must appear in the select list if the statement contains a UNION "
      "operator."},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
+    {107, 16,
+     "The column prefix '%.*ls' does not match with a table name or alias name used in the "
+     "query."},
     {108, 16,
      "The ORDER BY position number %ld is out of range of the number of items in the select "
      "list."},

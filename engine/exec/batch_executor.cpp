@@ -224,31 +224,6 @@ std::optional<long> ParseClock(const std::string& text) {
                            static_cast<long>(seconds * 1000));
 }
 
-// A type written in DECLARE: word [(args)]. Advances i past it.
-ColumnType ReadType(const Tokens& tokens, size_t& i) {
-  if (i >= tokens.size() || !tokens[i].IsName()) {
-    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
-                            i > 0 ? &tokens[i - 1] : nullptr);
-  }
-  const Token& name = tokens[i++];
-  std::vector<std::string> arguments;
-  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
-    ++i;
-    while (i < tokens.size() && !tokens[i].IsSymbol(")")) {
-      if (!tokens[i].IsSymbol(",")) arguments.push_back(tokens[i].text);
-      ++i;
-    }
-    ++i;
-  }
-  std::optional<ColumnType> type = tsql::ColumnTypeFromName(name.value, arguments);
-  if (!type) {
-    SqlError error = MakeError(2715, {"1", name.value});
-    error.message().line = name.line;
-    throw error;
-  }
-  return *type;
-}
-
 // Limits `INSERT ... SELECT` in rewritten SQL to `limit` rows by reading its
 // query as a subquery with a LIMIT; INSERT ... VALUES inserts one row anyway.
 void LimitInsertedRows(std::string& sql, size_t from, std::int64_t limit) {
@@ -325,14 +300,6 @@ size_t SelectListStart(const Tokens& tokens) {
   return at;
 }
 
-bool AssignsVariables(const tsql::Statement& statement) {
-  const Tokens& tokens = statement.tokens;
-  if (statement.kind != StatementKind::kSelect || tokens.size() < 4) return false;
-  size_t start = SelectListStart(tokens);
-  return start + 2 < tokens.size() && tokens[start].kind == TokenKind::kVariable &&
-         tokens[start + 1].IsSymbol("=");
-}
-
 // A money value as a whole number, half away from zero (CAST to int's rule).
 Value RoundedMoney(const Value& value) {
   if (const auto* amount = std::get_if<Decimal>(&value)) return values::Rescaled(*amount, 0);
@@ -341,6 +308,38 @@ Value RoundedMoney(const Value& value) {
 }
 
 }  // namespace
+
+ColumnType ReadDeclaredType(const Tokens& tokens, size_t& i) {
+  if (i >= tokens.size() || !tokens[i].IsName()) {
+    throw tsql::SyntaxError(i < tokens.size() ? tokens[i] : Token{},
+                            i > 0 ? &tokens[i - 1] : nullptr);
+  }
+  const Token& name = tokens[i++];
+  std::vector<std::string> arguments;
+  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
+    ++i;
+    while (i < tokens.size() && !tokens[i].IsSymbol(")")) {
+      if (!tokens[i].IsSymbol(",")) arguments.push_back(tokens[i].text);
+      ++i;
+    }
+    ++i;
+  }
+  std::optional<ColumnType> type = tsql::ColumnTypeFromName(name.value, arguments);
+  if (!type) {
+    SqlError error = MakeError(2715, {"1", name.value});
+    error.message().line = name.line;
+    throw error;
+  }
+  return *type;
+}
+
+bool BatchExecutor::AssignsVariables(const tsql::Statement& statement) {
+  const Tokens& tokens = statement.tokens;
+  if (statement.kind != StatementKind::kSelect || tokens.size() < 4) return false;
+  size_t start = SelectListStart(tokens);
+  return start + 2 < tokens.size() && tokens[start].kind == TokenKind::kVariable &&
+         tokens[start + 1].IsSymbol("=");
+}
 
 BatchExecutor::BatchExecutor(Session& session, ResultSink& sink)
     : session_(session), sink_(sink), table_variables_(session.Connection()) {}
@@ -358,6 +357,7 @@ void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
     tsql::CheckDefinitionPlacement(statements, /*in_body=*/false);
     CheckSyntax(statements);
+    BindBeforeRunning(statements);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -373,6 +373,7 @@ void BatchExecutor::RunKept(const std::shared_ptr<const tsql::StatementList>& st
       tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
       if (CheckSyntax(*statements)) session_.NoteSyntaxPassed(statements);
     }
+    BindBeforeRunning(*statements);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -829,6 +830,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
+      body.BindBodyBeforeStoring(statement, definition, statements);
       DefineProcedure(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       if (!alter) {
         GrantToCreator(definition.name, {Access::kExecute},
@@ -1762,7 +1764,7 @@ void BatchExecutor::Declare(const tsql::Statement& statement) {
       DeclareTableVariable(statement, i + 1);
       return;
     }
-    ColumnType type = ReadType(tokens, i);
+    ColumnType type = ReadDeclaredType(tokens, i);
     Value value;
     bool has_value = i < tokens.size() && tokens[i].IsSymbol("=");
     if (has_value) {

@@ -28,6 +28,9 @@ namespace sqlengine::exec {
 class Session;
 struct SelectInto;
 
+// A type written in DECLARE: word [(args)]. Advances i past it.
+ColumnType ReadDeclaredType(const tsql::Tokens& tokens, size_t& i);
+
 class BatchExecutor final : public ParameterSource {
  public:
   BatchExecutor(Session& session, ResultSink& sink);
@@ -155,6 +158,21 @@ class BatchExecutor final : public ParameterSource {
   // again for the same statements; false when it also read the catalog.
   bool CheckSyntax(const tsql::StatementList& statements);
   bool CheckSyntax(const tsql::Statement& statement);
+  // Binds the batch's row statements and conditions against the catalog as
+  // it stands before any of them runs, as SQL Server compiles a batch whole
+  // (batch_compilation.cpp): throws the first compile error, with its line.
+  void BindBeforeRunning(const tsql::StatementList& statements);
+  // CREATE / ALTER PROCEDURE: the same for its body, its parameters declared.
+  void BindBodyBeforeStoring(const tsql::Statement& create,
+                             const tsql::ProcedureDefinition& definition,
+                             const tsql::StatementList& statements);
+  void BindAll(const tsql::StatementList& statements,
+               const std::vector<tsql::ParameterDeclaration>& parameters);
+  struct BindingAhead;
+  void BindAhead(const tsql::Statement& statement, BindingAhead& ahead);
+  void BindRowStatementAhead(const tsql::Statement& statement, BindingAhead& ahead);
+  // SELECT @v = ...: taken apart when it runs.
+  static bool AssignsVariables(const tsql::Statement& statement);
 
   Flow RunList(const tsql::StatementList& statements);
   // Runs `statements` from position `at`; with `entering`, the statement

@@ -40,6 +40,20 @@ TEST_P(FailingSelect, CompileTimeErrorSendsNoColumnMetadata) {
   }
 }
 
+// The whole batch is compiled first: a 207 in an IF's branch on its fourth
+// line comes alone, with that line, and the INSERT before it never runs.
+TEST_P(FailingSelect, CompileErrorAnywhereInTheBatchRunsNothingOfIt) {
+  auto events = client_->Batch(
+      "insert into divisors values (8)\nselect n from divisors\nif 1 = 0\n"
+      "  select nosuch from divisors");
+  ASSERT_EQ(TokenOrder(events), (std::vector<Token>{Token::kError, Token::kDone}));
+  EXPECT_EQ(events[0].number, 207);
+  EXPECT_EQ(events[0].line, 4);
+  auto count = client_->Batch("select count(*) from divisors");
+  ASSERT_EQ(Only(count, Token::kRow).size(), 1u);
+  EXPECT_EQ(Only(count, Token::kRow)[0].values.at(0), Value(std::int64_t{4}));
+}
+
 TEST_P(FailingSelect, ErrorInTheFirstRowComesAfterColumnMetadata) {
   struct Case {
     const char* sql;

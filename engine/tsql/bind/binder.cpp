@@ -2083,9 +2083,10 @@ class Binder {
   }
 
   // Throws 207 for a name no source in reach has, 209 for one that two
-  // sources of the same query have; NotBound where the name may be no
-  // column at all (a function's date part) or where SQL Server says
-  // something else (a qualifier that names no source).
+  // sources of the same query have, 107 for a qualifier no source of a
+  // query's FROM answers to; NotBound where the name may be no column at
+  // all (a function's date part) or where SQL Server says something else (a
+  // qualifier in a table's own definition, or where no FROM is in reach).
   Bound ResolveColumn(const Expr& expr, const Scope& scope) {
     std::vector<std::string> qualifier(expr.names.begin(), expr.names.end() - 1);
     const std::string& name = expr.names.back();
@@ -2114,7 +2115,16 @@ class Binder {
     }
     // (Niladic functions such as SYSTEM_USER are reserved words the parser
     // hands on before they get here.)
-    if (!qualifier_found || name_errors_held_ > 0) Refuse("unknown column");
+    if (name_errors_held_ > 0) Refuse("unknown column");
+    if (!qualifier_found) {
+      bool sources = false;
+      for (const Scope* level = &scope; level != nullptr && !sources; level = level->parent)
+        sources = !level->bindings.empty();
+      if (table_expression_ || !sources) Refuse("unknown column");
+      std::string prefix;
+      for (const std::string& part : qualifier) prefix += (prefix.empty() ? "" : ".") + part;
+      throw MakeError(107, {prefix});
+    }
     throw MakeError(207, {name});
   }
 
