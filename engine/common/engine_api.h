@@ -112,6 +112,11 @@ class SqlSession {
   // KILL ends this connection. `disconnect` is thread-safe and stays valid
   // until the session is destroyed.
   virtual void SetDisconnect(std::function<void()> /*disconnect*/) {}
+  // Called once by the connection's owner after login: whether the client has
+  // closed its end of the connection, so that what runs after the client's
+  // disconnect no longer counts the session in. Thread-safe and valid until
+  // the session is destroyed.
+  virtual void SetClientGone(std::function<bool()> /*client_gone*/) {}
 };
 
 struct LoginResult {

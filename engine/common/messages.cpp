@@ -586,6 +586,7 @@ constexpr MessageTemplate kMessages[] = {
     {15410, 11, "User or role '%s' does not exist in this database."},
     {15412, 11, "'%s' is not a known fixed role."},
     {15413, 11, "Cannot make a role a member of itself."},
+    {15434, 16, "Could not drop login '%s' as the user is currently logged in."},
     {15457, 0,
      "Configuration option '%ls' changed from %ld to %ld. Run the RECONFIGURE statement to "
      "install."},

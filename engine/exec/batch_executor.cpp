@@ -43,6 +43,7 @@
 #include "engine/exec/identity_columns.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/identity_counters_kept.h"
+#include "engine/exec/identity_values_taken.h"
 #include "engine/exec/identity_scope.h"
 #include "engine/exec/ignored_duplicates.h"
 #include "engine/exec/index_names.h"
@@ -1198,6 +1199,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   std::vector<std::pair<std::string, std::string>> dropped_indexes = DroppedIndexes(statement);
   RefuseRepeatedNullKey(statement);
   if (statement.kind == StatementKind::kInsert) TakeIgnoredDuplicate();
+  std::optional<IdentityValuesTaken> identities_taken;
   try {
     if (statement.kind == StatementKind::kAlterTable) ForgetDroppedColumns(statement);
     if (!appended.elements.empty()) {
@@ -1213,6 +1215,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::string insert_sql = statement.kind == StatementKind::kInsert
                                  ? text.sql.substr(text.statement_offset)
                                  : std::string();
+    if (!insert_sql.empty()) identities_taken.emplace(db, statement.tokens, insert_sql);
     std::optional<RowChangeCapture> capture;
     std::optional<ViewChangeCapture> view_capture;
     if (triggers && triggers->on_view) {
@@ -1345,6 +1348,10 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     if (savepoint != nullptr && sqlite3_get_autocommit(db) == 0) {
       sqlite3_exec(db, (std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint).c_str(),
                    nullptr, nullptr, nullptr);
+    }
+    if (identities_taken) {
+      own_transaction.reset();
+      identities_taken->KeepAfterFailure(std::current_exception(), session_.IdentityInsertTable());
     }
     throw;
   }

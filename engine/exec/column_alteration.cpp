@@ -158,6 +158,7 @@ std::string KeptClauses(const std::string& element) {
   std::size_t i = 2;  // past the name and the type's word
   if (i < count && tokens[i].IsSymbol("(")) i = close(i) + 1;
   std::string kept;
+  std::size_t copied = 0;  // the element's text up to here is in `kept` or left out
   while (i < count) {
     const tsql::Token& token = tokens[i];
     std::size_t next = i + 1;
@@ -179,7 +180,12 @@ std::string KeptClauses(const std::string& element) {
       // The value: a word or a parenthesised expression.
       next = tokens[next].IsSymbol("(") ? close(next) + 1 : next + 1;
     }
-    kept += " " + element.substr(token.offset, start(next) - token.offset);
+    // A constraint's not-trusted marker stands before it, past what was kept.
+    std::size_t from = token.offset;
+    std::size_t marker = element.rfind(kNotTrustedMarker, token.offset);
+    if (marker != std::string::npos && marker >= copied) from = marker;
+    kept += " " + element.substr(from, start(next) - from);
+    copied = start(next);
     while (!kept.empty() && kept.back() == ' ') kept.pop_back();
     i = next;
   }

@@ -17,8 +17,11 @@ constexpr int kNonclusteredKey = 1024;
 constexpr int kNotDeferrable = 2048;
 constexpr int kDisabled = 16384;
 constexpr int kSystemNamed = 131072;
-// sysobjects.status of a disabled constraint.
-constexpr int kObjectDisabled = 2048;
+// sysobjects.status of a FOREIGN KEY or CHECK constraint: switched off; the
+// rows may break it (switched off, added WITH NOCHECK, or switched on again
+// without a check).
+constexpr int kObjectDisabled = 256;
+constexpr int kObjectNotTrusted = 2048;
 
 std::string Text(const std::string& value) { return tsql::QuoteSqliteString(value); }
 
@@ -62,15 +65,16 @@ std::string ConstraintValues(const CatalogTarget& t) {
               std::to_string(c.id) + ", " + Text(c.xtype) + ", " + Text(c.table) + ", " +
               (c.disabled ? "1" : "0") + ", " + Text(c.column) + ", " +
               (c.system_named ? "1" : "0") + ", " + Text(c.text) + ", " +
-              std::to_string(KindNumber(c.xtype)) + ", " + std::to_string(status) + ")";
+              std::to_string(KindNumber(c.xtype)) + ", " + std::to_string(status) + ", " +
+              (c.not_trusted ? "1" : "0") + ")";
   }
   std::string columns =
       "column1 AS name, column2 AS id, column3 AS xtype, column4 AS tbl, column5 AS disabled, "
       "column6 AS col, column7 AS system_named, column8 AS text, column9 AS kind, "
-      "column10 AS status";
+      "column10 AS status, column11 AS not_trusted";
   if (values.empty()) {
     return "(SELECT '' AS name, 0 AS id, '' AS xtype, '' AS tbl, 0 AS disabled, '' AS col, "
-           "0 AS system_named, '' AS text, 0 AS kind, 0 AS status WHERE 0)";
+           "0 AS system_named, '' AS text, 0 AS kind, 0 AS status, 0 AS not_trusted WHERE 0)";
   }
   return "(SELECT " + columns + " FROM (" + values + "))";
 }
@@ -137,7 +141,8 @@ std::string Visible(const CatalogTarget& t, const std::string& table) {
 std::string ConstraintObjects(const CatalogTarget& t) {
   return "(SELECT c.name AS name, c.id AS id, substr(c.xtype || ' ', 1, 2) AS xtype, "
          "t.id AS parent_obj, "
-         "t.crdate AS crdate, CASE WHEN c.disabled THEN " +
+         "t.crdate AS crdate, CASE WHEN c.not_trusted THEN " +
+         std::to_string(kObjectNotTrusted) + " ELSE 0 END + CASE WHEN c.disabled THEN " +
          std::to_string(kObjectDisabled) + " ELSE 0 END AS status, " +
          ColumnId(t, "c.tbl", "c.col") + " AS colid, c.text AS text, c.tbl AS tbl FROM " +
          ConstraintValues(t) +

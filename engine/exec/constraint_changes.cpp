@@ -166,6 +166,7 @@ void AddCheck(const Target& target, const tsql::Tokens& alter, const tsql::Added
   TableDefinition definition = target.Definition();
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
   std::string element = ElementSql(tokens, target);
+  if (!target.check_existing) element = std::string(kNotTrustedMarker) + " " + element;
   if (target.check_existing) {
     std::string condition = ParenthesisedAfter(element, "check");
     catalog::PreparedStatement conflict;
@@ -209,7 +210,9 @@ void AddForeignKey(const Target& target, const tsql::Tokens& alter,
     }
   }
   tsql::Tokens tokens(alter.begin() + added.begin, alter.begin() + added.end);
-  AppendToDefinition(target, definition, ElementSql(tokens, target));
+  AppendToDefinition(target, definition,
+                     (target.check_existing ? "" : std::string(kNotTrustedMarker) + " ") +
+                         ElementSql(tokens, target));
   // The check also finds a referenced key that is not unique, WITH NOCHECK too.
   catalog::PreparedStatement check;
   try {
@@ -295,7 +298,7 @@ void Drop(const Target& target, const std::string& name) {
   }
   const TableDefinition::Element& element = definition.elements[index];
   if (named->xtype == "D") StoreColumnInFull(target, element.column);
-  size_t from = named->begin;
+  size_t from = named->marked_begin;
   size_t to = named->end;
   if (named->column.empty()) {
     // With the comma that separates it from the element before.

@@ -40,24 +40,28 @@ Edit Disable(const TableDefinition& definition, const TableConstraint& c) {
   std::string clause = definition.sql.substr(c.begin, c.end - c.begin);
   if (c.system_named) clause = "CONSTRAINT " + tsql::QuoteSqliteName(c.name) + " " + clause;
   std::string comment = DisabledConstraintComment(c.column, clause);
-  if (!c.column.empty()) return Edit{c.begin, c.end, comment};
+  // A switched-off constraint is untrusted without its marker.
+  if (!c.column.empty()) return Edit{c.marked_begin, c.end, comment};
   // A table constraint goes with the comma before it; the comment stays
   // behind the element before.
   std::size_t k = ElementAt(definition, c.begin);
-  if (k == 0) return Edit{c.begin, definition.elements[1].begin, comment + " "};
+  if (k == 0) return Edit{c.marked_begin, definition.elements[1].begin, comment + " "};
   return Edit{definition.elements[k - 1].end, definition.elements[k].end, " " + comment};
 }
 
-void Enable(const TableDefinition& definition, const TableConstraint& c, std::vector<Edit>& edits) {
+// Switches a disabled constraint on; unless the rows are checked, it stays untrusted.
+void Enable(const TableDefinition& definition, const TableConstraint& c, bool checked,
+            std::vector<Edit>& edits) {
   DisabledClause kept = ReadDisabledConstraintComment(
       std::string_view(definition.sql).substr(c.begin, c.end - c.begin));
+  std::string clause = (checked ? "" : std::string(kNotTrustedMarker) + " ") + kept.clause;
   if (!kept.column.empty()) {
-    edits.push_back(Edit{c.begin, c.end, kept.clause});
+    edits.push_back(Edit{c.begin, c.end, clause});
     return;
   }
   edits.push_back(Edit{c.begin, c.end, ""});
   // Table constraints follow the columns.
-  edits.push_back(Edit{definition.close, definition.close, ", " + kept.clause + " "});
+  edits.push_back(Edit{definition.close, definition.close, ", " + clause + " "});
 }
 
 // WITH CHECK: a row that breaks `c`, switched on again, gives 547.
@@ -121,9 +125,16 @@ void SwitchConstraints(sqlite3* db, const ConstraintSwitch& change) {
   std::vector<Edit> edits;
   std::vector<const TableConstraint*> switched_on;
   for (const TableConstraint* c : chosen) {
+    if (change.enable && !c->disabled) {
+      // WITH CHECK makes an enforced constraint that is not trusted a trusted one.
+      if (!c->not_trusted || !change.check_existing) continue;
+      edits.push_back(Edit{c->marked_begin, c->begin, ""});
+      switched_on.push_back(c);
+      continue;
+    }
     if (c->disabled == !change.enable) continue;
     if (change.enable) {
-      Enable(*definition, *c, edits);
+      Enable(*definition, *c, change.check_existing, edits);
       switched_on.push_back(c);
     } else {
       edits.push_back(Disable(*definition, *c));

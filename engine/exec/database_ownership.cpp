@@ -76,6 +76,7 @@ void DropLoginWithoutDatabases(Session& session, const std::string& login_name) 
     }
     if (mapped) throw MakeError(15175, {login->name});
   }
+  if (engine.Sessions().LoggedIn(login->name)) throw MakeError(15434, {login->name});
   engine.Catalog().DropLogin(login->name);
   engine.SecurityChanged();
 }

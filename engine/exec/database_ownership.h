@@ -26,7 +26,9 @@ void DefaultDb(Session& session, const std::vector<CallArgument>& arguments);
 // sp_droplogin and DROP LOGIN, once the caller's right was checked: 15405 for
 // sa, 15007 for an unknown login, 15174 while it owns a database and 15175
 // while it is a user of one (its users would be left to whichever login later
-// got its sid). A database whose file cannot be read is passed over.
+// got its sid), 15434 while a session of it is logged in (one whose client
+// has disconnected is waited for). A database whose file cannot be read is
+// passed over.
 void DropLoginWithoutDatabases(Session& session, const std::string& login);
 
 }  // namespace sqlengine::exec

@@ -7,6 +7,7 @@
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/front_end_dml.h"
+#include "engine/exec/identity_values_taken.h"
 #include "engine/exec/session.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/for_xml.h"
@@ -164,6 +165,7 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
   std::optional<ChangeTriggers> triggers = TriggersOfChange(target, schema);
   catalog::Exec(db, "SAVEPOINT sqlengine_insert_execute");
   std::int64_t inserted = 0;
+  std::optional<IdentityValuesTaken> identities_taken;
   try {
     std::optional<RowChangeCapture> capture;
     if (triggers) capture.emplace(db, triggers->schema, triggers->table);
@@ -183,6 +185,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
         }
         throw;
       }
+      if (!identities_taken)
+        identities_taken.emplace(db, statement.tokens, insert->sql.substr(insert->statement_offset));
       for (const Row& row : result.rows) {
         RowParameters parameters(row, *this);
         inserted += SqliteStatement(db, session_.Connection().Authorizer(),
@@ -190,6 +194,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
                         .Run();
       }
     }
+    // The rows are in: what fails from here (a trigger) took no more values.
+    identities_taken.reset();
     if (triggers) {
       RowImages images = capture->ReadNewRows();
       capture.reset();
@@ -207,6 +213,8 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
       sqlite3_exec(db, "ROLLBACK TO sqlengine_insert_execute; RELEASE sqlengine_insert_execute",
                    nullptr, nullptr, nullptr);
     }
+    if (identities_taken)
+      identities_taken->KeepAfterFailure(std::current_exception(), session_.IdentityInsertTable());
     throw;
   }
   session_.RowCount() = inserted;

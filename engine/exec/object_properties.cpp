@@ -99,11 +99,11 @@ void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
   }
   if (property == "cnstisdisabled" || property == "cnstisnottrusted") {
     // Only FOREIGN KEY and CHECK constraints can be switched off (sysobjects
-    // status 2048); a constraint switched on again WITH NOCHECK is not
-    // trusted either, which is not recorded here.
+    // status 256) or untrusted (2048: switched off, added WITH NOCHECK or
+    // switched on again without checking the rows).
     if (!OfKinds(xtype, "C F")) return sqlite3_result_null(context);
-    bool disabled = argc > 2 && (sqlite3_value_int(args[2]) & 2048) != 0;
-    return sqlite3_result_int(context, disabled);
+    int bit = property == "cnstisdisabled" ? 256 : 2048;
+    return sqlite3_result_int(context, argc > 2 && (sqlite3_value_int(args[2]) & bit) != 0);
   }
   if (property == "cnstisclustkey" || property == "cnstisnonclustkey") {
     if (!OfKinds(xtype, "C D F PK UQ")) return sqlite3_result_null(context);

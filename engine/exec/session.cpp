@@ -201,11 +201,15 @@ void Session::SetClient(const LoginRequest& request) {
   activity.command = "AWAITING COMMAND";
   activity.login_time = activity.last_batch = std::chrono::system_clock::now();
   engine_.Sessions().Enter(activity,
-                           {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }, {}});
+                           {[this] { Cancel(); }, [this] { LeaveEvictedDatabase(); }, {}, {}});
 }
 
 void Session::SetDisconnect(std::function<void()> disconnect) {
   engine_.Sessions().SetDisconnect(spid_, std::move(disconnect));
+}
+
+void Session::SetClientGone(std::function<bool()> client_gone) {
+  engine_.Sessions().SetClientGone(spid_, std::move(client_gone));
 }
 
 void Session::LeaveEvictedDatabase() {

@@ -86,6 +86,7 @@ class Session final : public SqlSession, public FunctionHost {
   std::string CurrentDatabase() const override { return connection_.Database(); }
   int Spid() const override { return spid_; }
   void SetDisconnect(std::function<void()> disconnect) override;
+  void SetClientGone(std::function<bool()> client_gone) override;
 
   // FunctionHost
   std::optional<int> ServerRoleMember(std::string_view role,

@@ -24,6 +24,27 @@ void SessionRegistry::SetDisconnect(int spid, std::function<void()> disconnect) 
   if (sessions_.count(spid) != 0) controls_[spid].disconnect = std::move(disconnect);
 }
 
+void SessionRegistry::SetClientGone(int spid, std::function<bool()> client_gone) {
+  std::lock_guard lock(mutex_);
+  if (sessions_.count(spid) != 0) controls_[spid].client_gone = std::move(client_gone);
+}
+
+bool SessionRegistry::LoggedIn(std::string_view login, std::chrono::milliseconds patience) {
+  std::unique_lock lock(mutex_);
+  auto present = [&](bool count_gone) {
+    for (const auto& [spid, activity] : sessions_) {
+      if (!tsql::EqualsIgnoreCase(activity.login, login)) continue;
+      const std::function<bool()>& gone = controls_[spid].client_gone;
+      if (count_gone || !gone || !gone()) return true;
+    }
+    return false;
+  };
+  if (!present(true)) return false;
+  if (present(false)) return true;
+  left_.wait_for(lock, patience, [&] { return !present(true) || present(false); });
+  return present(true);
+}
+
 void SessionRegistry::UseDatabase(int spid, const std::string& database) {
   std::lock_guard lock(mutex_);
   if (auto it = sessions_.find(spid); it != sessions_.end() && !it->second.evicted) {

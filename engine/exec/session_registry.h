@@ -43,6 +43,7 @@ struct SessionControl {
   std::function<void()> cancel;        // asks a running request to stop; thread-safe
   std::function<void()> release_idle;  // lets go of the database of a session between requests
   std::function<void()> disconnect;    // closes its client connection; thread-safe
+  std::function<bool()> client_gone;   // whether the client closed its end; thread-safe
 };
 
 class SessionRegistry {
@@ -51,6 +52,7 @@ class SessionRegistry {
   void Leave(int spid);
   // How KILL closes the client connection of `spid` (SessionControl::disconnect).
   void SetDisconnect(int spid, std::function<void()> disconnect);
+  void SetClientGone(int spid, std::function<bool()> client_gone);
   void UseDatabase(int spid, const std::string& database);
   // A request starts (`command` names it: "SELECT", "EXECUTE" ...) or ends.
   // False when the session was evicted: it must end its connection.
@@ -71,6 +73,12 @@ class SessionRegistry {
   // `patience`) for the session to leave, so that what runs next no longer
   // sees it. False when no such session is logged in.
   bool Kill(int spid, std::chrono::milliseconds patience = std::chrono::seconds(10));
+
+  // Whether a session of login `login` (any case) is logged in. One whose
+  // client has closed the connection is waited for (at most `patience`) to
+  // leave: a client's disconnect is over for whatever it does next.
+  bool LoggedIn(std::string_view login,
+                std::chrono::milliseconds patience = std::chrono::seconds(10));
 
   // Every session, ordered by spid.
   std::vector<SessionActivity> Snapshot();

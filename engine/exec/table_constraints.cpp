@@ -283,6 +283,16 @@ class ElementReader {
     c.column = column_;
     c.begin = base_ + At(start).offset;
     c.end = base_ + std::max(End(end), written_end);
+    c.marked_begin = c.begin;
+    if ((c.xtype == "C" || c.xtype == "F") && c.begin > 0) {
+      std::size_t last = full_.find_last_not_of(' ', c.begin - 1);
+      if (last != std::string_view::npos && last + 1 >= kNotTrustedMarker.size() &&
+          full_.substr(last + 1 - kNotTrustedMarker.size(), kNotTrustedMarker.size()) ==
+              kNotTrustedMarker) {
+        c.not_trusted = true;
+        c.marked_begin = last + 1 - kNotTrustedMarker.size();
+      }
+    }
     if (key_text.empty()) key_text = text_.substr(At(body).offset, End(end) - At(body).offset);
     if (c.name.empty()) {
       c.system_named = true;
@@ -326,8 +336,10 @@ void ReadDisabled(const TableDefinition& definition, const std::string& named_as
     ElementReader(definition.table, named_as, element, element, 0, out).Read();
     for (std::size_t k = first; k < out.size(); ++k) {
       out[k].disabled = true;
+      out[k].not_trusted = true;
       out[k].begin = at;
       out[k].end = end;
+      out[k].marked_begin = at;
     }
     at = end;
   }

@@ -14,6 +14,11 @@
 // ("" for a table-level one), at the end of its column or before the closing
 // parenthesis. SQLite does not enforce it; the catalog still lists it.
 //
+// A FOREIGN KEY or CHECK constraint that is enforced but not trusted (added
+// WITH NOCHECK, or switched on again without checking the rows) has the
+// marker below right before it (before its CONSTRAINT word or its body). A
+// switched-off one is never trusted and carries no marker.
+//
 // A key's index is clustered as SQL Server makes it: a PRIMARY KEY's unless
 // it was declared NONCLUSTERED or another index of the table is clustered, a
 // UNIQUE constraint's or a CREATE INDEX's only when declared CLUSTERED. A
@@ -33,6 +38,7 @@ namespace sqlengine::exec {
 
 inline constexpr std::string_view kClusteredMarker = "/*sqlengine_clustered*/";
 inline constexpr std::string_view kNonclusteredMarker = "/*sqlengine_nonclustered*/";
+inline constexpr std::string_view kNotTrustedMarker = "/*sqlengine_not_trusted*/";
 
 struct TableConstraint {
   std::string table;
@@ -47,6 +53,7 @@ struct TableConstraint {
   std::string on_update = "NO ACTION";
   std::string text;  // a CHECK's condition or a DEFAULT's expression, in parentheses
   bool disabled = false;
+  bool not_trusted = false;  // the rows may break it: disabled, or enabled without a check
   bool system_named = false;
   bool from_index = false;  // a key ALTER TABLE added as a unique index
   bool clustered = false;   // a PRIMARY KEY or UNIQUE constraint's index is the clustered one
@@ -55,6 +62,8 @@ struct TableConstraint {
   // when disabled). Zero for a key kept as an index.
   std::size_t begin = 0;
   std::size_t end = 0;
+  // Where its not-trusted marker begins; `begin` when it has none.
+  std::size_t marked_begin = 0;
 };
 
 // Every constraint of the user tables of SQLite schema `schema`, or of the

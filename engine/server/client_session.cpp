@@ -241,6 +241,7 @@ bool ClientSession::Login() {
   }
   session_ = std::move(result.session);
   session_->SetDisconnect([this] { Close(); });
+  session_->SetClientGone([this] { return channel_.PeerClosed(); });
   channel_.SetReadDeadline(std::nullopt);
   assembler_.set_max_message_size(settings_.max_request_size);
   version_ = std::min(tds::NegotiateVersion(login.tds_version), settings_.highest_version);

@@ -169,6 +169,11 @@ bool SocketChannel::WaitReadable(std::chrono::milliseconds timeout) {
   return poll(&p, 1, static_cast<int>(timeout.count())) != 0;
 }
 
+bool SocketChannel::PeerClosed() const {
+  pollfd p{fd_, POLLRDHUP, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void SocketChannel::StartTls(std::unique_ptr<TlsStream> tls) { tls_ = std::move(tls); }
 
 void SocketChannel::StopTls() { tls_.reset(); }

@@ -47,6 +47,9 @@ class SocketChannel {
   void Shutdown();
   // True when data (or end of stream) is ready to read within `timeout`.
   bool WaitReadable(std::chrono::milliseconds timeout);
+  // True once the peer has closed its end (or the connection broke), even
+  // with bytes still unread. Thread-safe.
+  bool PeerClosed() const;
   // Bytes already taken from the socket and not yet read: a wait on the
   // socket would miss them. On the reading thread.
   bool HasReadAhead() const;
