@@ -189,6 +189,9 @@ constexpr MessageTemplate kMessages[] = {
      "dbcreator and sysadmin roles can access it."},
     {924, 14, "Database '%.*ls' is already open and can only have one user at a time."},
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
+    {1007, 15,
+     "The number '%.*ls' is out of the range for numeric representation (maximum precision "
+     "38)."},
     {1014, 16, "A TOP N value may not be negative."},
     {1026, 16, "GOTO cannot be used to jump into a TRY or CATCH scope."},
     {1033, 15,
