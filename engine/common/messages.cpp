@@ -521,6 +521,7 @@ constexpr MessageTemplate kMessages[] = {
     {15023, 16, "User or role '%s' already exists in the current database."},
     {15025, 16, "The login '%s' already exists."},
     {15029, 16, "The type '%s' already exists, or you do not have permission to create it."},
+    {15033, 16, "'%s' is not a valid official language name."},
     {15036, 16, "The data type '%s' does not exist or you do not have permission."},
     {15040, 16, "User-defined error messages must have an ID greater than 50000."},
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},
