@@ -3522,8 +3522,8 @@ class Binder {
   // reads as its text (REPLACE(12345, 3, 'x')); for the string functions
   // that take a count or a code, text where a whole number is due reads as
   // that number (SPACE('3')), and for the mathematical functions and STR
-  // text where a number is due reads as a float (ROUND('94.55', 1) is
-  // 94.5), where a count as that count. The fewest conversions win; `args`
+  // text where a number is due reads as a float (ROUND('7.75', 0) is
+  // 8.0), where a count as that count. The fewest conversions win; `args`
   // are converted to the shapes the call takes.
   static std::optional<LibraryCall> ImplicitlyConverted(const std::string& name,
                                                         std::vector<Bound>& args,
