@@ -192,6 +192,9 @@ constexpr MessageTemplate kMessages[] = {
      "dbcreator and sysadmin roles can access it."},
     {924, 14, "Database '%.*ls' is already open and can only have one user at a time."},
     {942, 14, "Database '%.*ls' cannot be opened because it is offline."},
+    {1007, 15,
+     "The number '%.*ls' is out of the range for numeric representation (maximum precision "
+     "38)."},
     {1014, 16, "A TOP N value may not be negative."},
     {1026, 16, "GOTO cannot be used to jump into a TRY or CATCH scope."},
     {1033, 15,
@@ -532,6 +535,7 @@ constexpr MessageTemplate kMessages[] = {
     {15023, 16, "User or role '%s' already exists in the current database."},
     {15025, 16, "The login '%s' already exists."},
     {15029, 16, "The type '%s' already exists, or you do not have permission to create it."},
+    {15033, 16, "'%s' is not a valid official language name."},
     {15036, 16, "The data type '%s' does not exist or you do not have permission."},
     {15040, 16, "User-defined error messages must have an ID greater than 50000."},
     {15041, 16, "User-defined error messages must have a severity level between 1 and 25."},

@@ -26,6 +26,7 @@
 #include "engine/exec/dropped_objects.h"
 #include "engine/exec/extended_properties.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/languages.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_column_texts.h"
 #include "engine/exec/format_only.h"
@@ -1711,7 +1712,8 @@ Value BatchExecutor::Parameter(std::string_view name, int line) {
     // The major version in the high byte, the build (2039) in the low word.
     if (variable == "microsoftversion") return std::int64_t{(8 << 24) | 2039};
     if (variable == "servername" || variable == "servicename") return std::string(kServerName);
-    if (variable == "language") return std::string("us_english");
+    if (variable == "language")
+      return std::string(LanguageOf(session_.Dates().langid).name);
     if (variable == "datefirst") return static_cast<std::int64_t>(session_.Dates().first_day);
     if (variable == "identity" || variable == "scope_identity") {
       std::optional<std::int64_t> id =
@@ -1920,6 +1922,9 @@ void BatchExecutor::SetDateOption(const Tokens& tokens, int line) {
     dates.SetDateFormat(text);
   } else if (tokens[1].IsWord("language")) {
     dates.SetLanguage(text);
+    ServerMessage changed = FormatMessage(5703, {LanguageOf(dates.langid).name});
+    changed.line = line;
+    sink_.Message(changed);
   } else {
     std::optional<std::int64_t> day = values::WholeNumberFromText(text);
     if (!day) throw MakeError(2742, {text});

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/common/error.h"
-#include "engine/tsql/token.h"
+#include "engine/exec/languages.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -13,10 +13,11 @@ thread_local const DateSettings* current_settings = nullptr;
 }  // namespace
 
 void DateSettings::SetLanguage(std::string_view name) {
-  if (!tsql::EqualsIgnoreCase(name, "us_english") && !tsql::EqualsIgnoreCase(name, "English")) {
-    throw MakeError(2740, {name});
-  }
-  *this = DateSettings{};
+  const Language* language = LanguageNamed(name);
+  if (language == nullptr) throw MakeError(2740, {name});
+  order = language->order;
+  first_day = language->first_day;
+  langid = language->langid;
 }
 
 void DateSettings::SetDateFormat(std::string_view name) {

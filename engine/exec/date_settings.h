@@ -13,9 +13,10 @@ namespace sqlengine::exec {
 struct DateSettings {
   values::DateOrder order = values::DateOrder::kMdy;
   int first_day = 7;  // @@DATEFIRST: 7 = Sunday, us_english's
+  int langid = 0;     // @@LANGID: us_english
 
-  // SET LANGUAGE: us_english (or its alias English) restores its defaults.
-  // Throws SqlError 2740 for any other language.
+  // SET LANGUAGE: a language of languages.h by its name or alias takes its
+  // date order and first day of the week. Throws SqlError 2740 for another.
   void SetLanguage(std::string_view name);
   // Throws SqlError 2741 for an order that is not one of mdy, dmy, ymd, ydm, myd, dym.
   void SetDateFormat(std::string_view name);

@@ -3,6 +3,7 @@
 #include "engine/catalog/server_configuration.h"
 #include "engine/common/error.h"
 #include "engine/exec/configuration_procedures.h"
+#include "engine/exec/languages.h"
 #include "engine/exec/server_functions.h"
 #include "engine/exec/user_messages.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -31,12 +32,21 @@ std::string SysMessages(const CatalogTarget& t) {
 }
 
 std::string SysLanguages(const CatalogTarget&) {
-  return "(SELECT 0 AS langid, 'mdy' AS dateformat, 7 AS datefirst, 0 AS upgrade, "
-         "'us_english' AS name, 'English' AS alias, "
-         "'January,February,March,April,May,June,July,August,September,October,November,"
-         "December' AS months, 'Jan,Feb,Mar,Apr,May,Jun,Jul,Aug,Sep,Oct,Nov,Dec' AS shortmonths, "
-         "'Monday,Tuesday,Wednesday,Thursday,Friday,Saturday,Sunday' AS days, 1033 AS lcid, "
-         "1033 AS msglangid)";
+  std::string rows;
+  for (const Language& language : Languages()) {
+    auto quoted = [](std::string_view text) { return tsql::QuoteSqliteString(std::string(text)); };
+    rows += std::string(rows.empty() ? "VALUES " : ", ") + "(" +
+            std::to_string(language.langid) + ", " + quoted(language.dateformat) + ", " +
+            std::to_string(language.first_day) + ", " + quoted(language.name) + ", " +
+            quoted(language.alias) + ", " + quoted(language.months) + ", " +
+            quoted(language.short_months) + ", " + quoted(language.days) + ", " +
+            std::to_string(language.lcid) + ")";
+  }
+  // Messages are in English for every language.
+  return "(SELECT column1 AS langid, column2 AS dateformat, column3 AS datefirst, 0 AS upgrade, "
+         "column4 AS name, column5 AS alias, column6 AS months, column7 AS shortmonths, "
+         "column8 AS days, column9 AS lcid, 1033 AS msglangid FROM (" +
+         rows + "))";
 }
 
 std::string SysServers(const CatalogTarget& t) {

@@ -5,6 +5,7 @@
 #include "engine/common/error.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/languages.h"
 #include "engine/exec/procedure_arguments.h"
 #include "engine/exec/result_builder.h"
 #include "engine/exec/server_functions.h"
@@ -102,6 +103,30 @@ void HelpServer(const std::optional<std::string>& server, ResultSink& sink) {
   result.Send(sink);
 }
 
+// sp_helplanguage [@language]: the languages syslanguages lists, or the one
+// named (by its name or alias; 15033 for none).
+void HelpLanguage(const std::optional<std::string>& name, ResultSink& sink) {
+  const Language* named = name ? LanguageNamed(*name) : nullptr;
+  if (name && named == nullptr) throw MakeError(15033, {*name});
+  ResultBuilder result({{"langid", ColumnType{SqlType::kSmallInt}},
+                        {"dateformat", ColumnType{SqlType::kNChar, 3}},
+                        {"datefirst", ColumnType{SqlType::kTinyInt}},
+                        {"upgrade", ColumnType{SqlType::kInt}},
+                        {"name", Name()},
+                        {"alias", Name()},
+                        {"months", ColumnType{SqlType::kNVarChar, 372}},
+                        {"shortmonths", ColumnType{SqlType::kNVarChar, 132}},
+                        {"days", ColumnType{SqlType::kNVarChar, 217}}});
+  for (const Language& language : Languages()) {
+    if (named != nullptr && named != &language) continue;
+    result.Add({std::int64_t{language.langid}, std::string(language.dateformat),
+                std::int64_t{language.first_day}, std::int64_t{0}, std::string(language.name),
+                std::string(language.alias), std::string(language.months),
+                std::string(language.short_months), std::string(language.days)});
+  }
+  result.Send(sink);
+}
+
 }  // namespace
 
 bool RunServerHelpProcedure(Session& session, std::string_view name,
@@ -118,6 +143,9 @@ bool RunServerHelpProcedure(Session& session, std::string_view name,
   } else if (name == "sp_helpsort") {
     Arguments args(name, given, {});
     HelpSort(sink);
+  } else if (name == "sp_helplanguage") {
+    Arguments args(name, given, {"@language"});
+    HelpLanguage(args[0], sink);
   } else if (name == "sp_helpserver") {
     Arguments args(name, given, {"@server", "@optname", "@show_topology"});
     HelpServer(args[0], sink);

@@ -1,7 +1,7 @@
 #pragma once
 // The help procedures that describe the database's roles and files and the
 // server itself: sp_helprole, sp_helpfile, sp_helpfilegroup, sp_helpsort,
-// sp_helpserver.
+// sp_helpserver, sp_helplanguage.
 
 #include <string_view>
 #include <vector>

@@ -32,7 +32,7 @@ std::optional<Value> ServerVariable(Session& session, std::string_view name) {
   if (name == "options")
     return std::int64_t{
         OptionBits(session.Options(), session.QuotedIdentifier(), session.NoCount())};
-  if (name == "langid") return std::int64_t{0};  // us_english
+  if (name == "langid") return std::int64_t{session.Dates().langid};
   // The most connections SQL Server could take, not what is configured.
   if (name == "max_connections") return std::int64_t{32767};
   if (name == "timeticks") return kMicrosecondsPerTick;

@@ -115,7 +115,8 @@ bool IsServerProcedure(std::string_view name) {
       "sp_attach_single_file_db", "sp_detach_db", "sp_dboption", "sp_dbcmptlevel",
       "sp_defaultdb",   "sp_addmessage",   "sp_dropmessage",
       "sp_server_info", "sp_datatype_info", "sp_datatype_info_90",
-      "sp_datatype_info_100", "sp_monitor",     "sp_helpsort",     "sp_helpserver"};
+      "sp_datatype_info_100", "sp_monitor",     "sp_helpsort",     "sp_helpserver",
+      "sp_helplanguage"};
   for (std::string_view server_wide : kServerWide) {
     if (name == server_wide) return true;
   }

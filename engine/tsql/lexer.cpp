@@ -148,6 +148,7 @@ Token TokenReader::Read() {
   } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
     token.kind = TokenKind::kNumber;
     LexNumber();
+    CheckNumericPrecision(start);
   } else if (size_t sign = MoneySignLength()) {
     // A money constant ($12.50, £100): the text keeps its currency sign, the
     // value is the number.
@@ -220,6 +221,19 @@ void TokenReader::LexNumber() {
     Advance(2);
     while (std::isdigit(At(pos_))) Advance(1);
   }
+}
+
+// A constant without an exponent is a numeric: more than 38 digits, leading
+// zeros of the whole part aside, is no numeric at all (1007).
+void TokenReader::CheckNumericPrecision(size_t start) const {
+  std::string_view number = text_.substr(start, pos_ - start);
+  if (number.find_first_of("eE") != std::string_view::npos) return;
+  size_t first = std::min(number.find_first_not_of('0'), number.size());
+  size_t digits = number.size() - first - (number.find('.') == std::string_view::npos ? 0 : 1);
+  if (digits <= 38) return;
+  SqlError error = MakeError(1007, {number});
+  error.message().line = line_;
+  throw error;
 }
 
 size_t TokenReader::SymbolLength() const {

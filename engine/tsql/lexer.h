@@ -54,6 +54,7 @@ class TokenReader {
   Token Read();
   std::string Quoted(char close);
   void LexNumber();
+  void CheckNumericPrecision(std::size_t start) const;
   std::size_t SymbolLength() const;
   // The length of the currency sign a money constant starts with here (a
   // digit, or a point and a digit, after it); 0 when none does.

@@ -29,10 +29,31 @@ std::string TwelveHourClock(const DateTime& t, bool seconds) {
                 Meridiem(t.hour));
 }
 
-std::string HijriStyled(const DateTime& t) {
+// The Hijri months' Arabic names style 130 writes (UTF-8).
+constexpr const char* kHijriMonths[] = {
+    "\u0645\u062d\u0631\u0645",
+    "\u0635\u0641\u0631",
+    "\u0631\u0628\u064a\u0639 \u0627\u0644\u0627\u0648\u0644",
+    "\u0631\u0628\u064a\u0639 \u0627\u0644\u062b\u0627\u0646\u064a",
+    "\u062c\u0645\u0627\u062f\u0649 \u0627\u0644\u0627\u0648\u0644\u0649",
+    "\u062c\u0645\u0627\u062f\u0649 \u0627\u0644\u062b\u0627\u0646\u064a\u0629",
+    "\u0631\u062c\u0628",
+    "\u0634\u0639\u0628\u0627\u0646",
+    "\u0631\u0645\u0636\u0627\u0646",
+    "\u0634\u0648\u0627\u0644",
+    "\u0630\u0648 \u0627\u0644\u0642\u0639\u062f\u0629",
+    "\u0630\u0648 \u0627\u0644\u062d\u062c\u0629",
+};
+
+// Style 130 ('dd month yyyy hh:mi:ss:mmmAM', the month by its Arabic name)
+// or 131 ('dd/mm/yyyy hh:mi:ss:mmmAM'), the day padded with a blank.
+std::string HijriStyled(const DateTime& t, bool month_names) {
   int year, month, day;
   HijriFromDays(DaysFromCivil(t.year, t.month, t.day), &year, &month, &day);
-  return Format("%2d/%02d/%04d ", day, month, year) + TwelveHourClock(t, true);
+  std::string date = month_names
+                         ? Format("%2d %s %04d ", day, kHijriMonths[month - 1], year)
+                         : Format("%2d/%02d/%04d ", day, month, year);
+  return date + TwelveHourClock(t, true);
 }
 
 }  // namespace
@@ -69,8 +90,9 @@ std::string DateTimeStyled(const DateTime& t, int style) {
     case 126:
       return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
                     t.second, t.millisecond);
+    case 130:
     case 131:
-      return HijriStyled(t);
+      return HijriStyled(t, style == 130);
     default:
       break;
   }
@@ -102,13 +124,45 @@ std::string DateTimeStyled(const DateTime& t, int style) {
 
 namespace {
 
-// 'd/mm/yyyy [time]' in the Hijri calendar, back to a Gregorian date.
-DateTime FromHijriText(std::string_view text, DateKind kind) {
-  int day = 0, month = 0, year = 0, used = 0;
-  std::string copy(text);
-  if (std::sscanf(copy.c_str(), " %2d/%2d/%4d%n", &day, &month, &year, &used) != 3) {
-    throw MakeError(241);
+// The month named at the start of `text` (1-12) and the length of its
+// name; 0 when no Hijri month's name is there.
+int HijriMonthNamed(std::string_view text, size_t* length) {
+  for (int month = 12; month >= 1; --month) {
+    std::string_view name = kHijriMonths[month - 1];
+    if (text.substr(0, name.size()) == name) {
+      *length = name.size();
+      return month;
+    }
   }
+  return 0;
+}
+
+// 'd month yyyy' (style 130) or 'd/mm/yyyy' (131): the Hijri date, and in
+// `used` how much of `text` it takes. Throws 241 for anything else.
+void ReadHijriDate(std::string_view text, bool month_names, int* day, int* month, int* year,
+                   int* used) {
+  std::string copy(text);
+  if (!month_names) {
+    if (std::sscanf(copy.c_str(), " %2d/%2d/%4d%n", day, month, year, used) != 3)
+      throw MakeError(241);
+    return;
+  }
+  int at = 0;
+  if (std::sscanf(copy.c_str(), " %2d %n", day, &at) != 1) throw MakeError(241);
+  size_t name_length = 0;
+  *month = HijriMonthNamed(text.substr(static_cast<size_t>(at)), &name_length);
+  if (*month == 0) throw MakeError(241);
+  at += static_cast<int>(name_length);
+  int rest = 0;
+  if (std::sscanf(copy.c_str() + at, " %4d%n", year, &rest) != 1) throw MakeError(241);
+  *used = at + rest;
+}
+
+// A Hijri date (and a time) as style 130 or 131 writes it, back to a
+// Gregorian date.
+DateTime FromHijriText(std::string_view text, bool month_names, DateKind kind) {
+  int day = 0, month = 0, year = 0, used = 0;
+  ReadHijriDate(text, month_names, &day, &month, &year, &used);
   std::optional<std::int64_t> days = DaysFromHijri(year, month, day);
   if (!days) throw MakeError(kind == DateKind::kDateTime ? 242 : 296);
   // What follows the date is a time alone, read on 1900-01-01.
@@ -144,7 +198,7 @@ DateTime DateTimeFromStyledText(std::string_view text, int style, DateKind kind,
     default:
       break;
   }
-  if (style == 131) return FromHijriText(text, kind);
+  if (style == 130 || style == 131) return FromHijriText(text, style == 130, kind);
   return DateTimeFromText(text, kind, order);
 }
 

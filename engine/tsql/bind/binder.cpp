@@ -3396,7 +3396,12 @@ class Binder {
       if (args.size() > 2) require_integer(2);
       type = varying(args[0]->type);
     } else if (name == "abs") {
-      if (!IsNumeric(args[0]->type.type) || args[0]->type.type == SqlType::kBit) Refuse("abs");
+      // Text reads as a float; a date, a bit or binary data is refused.
+      SqlType given = args[0]->type.type;
+      if (ClassOf(given) == TypeClass::kCharacter && !IsLargeText(given) && !args[0]->null_literal)
+        convert(0, SqlType::kFloat);
+      else if (!args[0]->null_literal && (!IsNumeric(given) || given == SqlType::kBit))
+        throw MakeError(8116, {std::string(NameOf(given)), "1", "abs"});
       type = args[0]->type;
       type.identity = false;
     } else if (name == "isnull" && args[0]->null_literal) {
@@ -3572,13 +3577,22 @@ class Binder {
     return Library(listed, scope, clause);
   }
 
+  // The mathematical functions and STR: their arguments are numbers.
+  static bool TakesNumbers(std::string_view name) {
+    static constexpr std::string_view kNames[] = {
+        "acos", "asin",  "atan", "atn2",  "ceiling", "cos",  "cot",    "degrees", "exp", "floor",
+        "log",  "log10", "power", "radians", "round", "sign", "sin", "sqrt",   "square", "str", "tan"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
+  }
+
   // A library function whose arguments bind only once some are converted
   // as SQL Server does implicitly: a number or a date where text is due
-  // reads as its text (REPLACE(12345, 3, 'x')), and for the string
-  // functions that take a count or a code text where a whole number is due
-  // as that number (SPACE('3'); ROUND and the other mathematical functions
-  // take no text). The fewest conversions win; `args` are converted to the
-  // shapes the call takes.
+  // reads as its text (REPLACE(12345, 3, 'x')); for the string functions
+  // that take a count or a code, text where a whole number is due reads as
+  // that number (SPACE('3')), and for the mathematical functions and STR
+  // text where a number is due reads as a float (ROUND('7.75', 0) is
+  // 8.0), where a count as that count. The fewest conversions win; `args`
+  // are converted to the shapes the call takes.
   static std::optional<LibraryCall> ImplicitlyConverted(const std::string& name,
                                                         std::vector<Bound>& args,
                                                         const std::vector<ArgumentShape>& shapes) {
@@ -3586,16 +3600,19 @@ class Binder {
                                                         "nchar"};
     const bool counts_text =
         std::find(std::begin(kCountedText), std::end(kCountedText), name) != std::end(kCountedText);
+    const bool numbers_text = TakesNumbers(name);
     const size_t n = args.size();
     std::vector<std::optional<ColumnType>> other(n);
     for (size_t k = 0; k < n; ++k) {
       if ((other[k] = ImplicitTextType(*args[k]))) continue;
-      if (!counts_text || args[k]->null_literal ||
+      if ((!counts_text && !numbers_text) || args[k]->null_literal ||
           ClassOf(args[k]->type.type) != TypeClass::kCharacter || IsLargeText(args[k]->type.type))
         continue;
-      ColumnType whole{SqlType::kInt};
-      whole.nullable = args[k]->type.nullable;
-      other[k] = whole;
+      // ROUND's and STR's later arguments are counts.
+      bool count = counts_text || (k > 0 && (name == "round" || name == "str"));
+      ColumnType number{count ? SqlType::kInt : SqlType::kFloat};
+      number.nullable = args[k]->type.nullable;
+      other[k] = number;
     }
     if (n > 8) return std::nullopt;
     std::optional<LibraryCall> best;
@@ -3706,6 +3723,14 @@ class Binder {
       if (IsLargeObject(args[k]->type.type))
         throw MakeError(8116, {std::string(NameOf(args[k]->type.type)), std::to_string(k + 1),
                                expr.names[0]});
+    }
+    // The mathematical functions refuse a date, a bit, binary data or a
+    // uniqueidentifier by its place (FLOOR(GETDATE()) is 8116).
+    for (size_t k = 0; !call && TakesNumbers(expr.names[0]) && k < args.size(); ++k) {
+      SqlType type = args[k]->type.type;
+      if (!args[k]->null_literal && ClassOf(type) != TypeClass::kCharacter &&
+          (!IsNumeric(type) || type == SqlType::kBit))
+        throw MakeError(8116, {std::string(NameOf(type)), std::to_string(k + 1), expr.names[0]});
     }
     if (!call) Refuse("function");
     Bound node = Make(BoundKind::kCall, call->type);
