@@ -34,8 +34,11 @@ bool SessionRegistry::LoggedIn(std::string_view login, std::chrono::milliseconds
   auto present = [&](bool count_gone) {
     for (const auto& [spid, activity] : sessions_) {
       if (!tsql::EqualsIgnoreCase(activity.login, login)) continue;
-      const std::function<bool()>& gone = controls_[spid].client_gone;
-      if (count_gone || !gone || !gone()) return true;
+      if (count_gone) return true;
+      auto control = controls_.find(spid);
+      if (control == controls_.end() || !control->second.client_gone ||
+          !control->second.client_gone())
+        return true;
     }
     return false;
   };
