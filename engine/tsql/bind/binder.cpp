@@ -3204,11 +3204,13 @@ class Binder {
     return node;
   }
 
-  // Whether `e` reads a query (a catalog function's lookup).
-  static bool ReadsQuery(const BoundExpr& e) {
-    if (e.query) return true;
+  // Whether `e` reads a query or a session's setting (a catalog function's
+  // lookup, GETANSINULL's @@OPTIONS): neither can stand in a table's own
+  // expression.
+  static bool ReadsQueryOrSetting(const BoundExpr& e) {
+    if (e.query || e.kind == BoundKind::kParameter) return true;
     return std::any_of(e.args.begin(), e.args.end(),
-                       [](const Bound& arg) { return arg && ReadsQuery(*arg); });
+                       [](const Bound& arg) { return arg && ReadsQueryOrSetting(*arg); });
   }
 
   // A table's CHECK, DEFAULT or computed column keeps no query and no
@@ -3258,7 +3260,7 @@ class Binder {
       std::vector<Bound> args;
       for (const auto& arg : expr.args) args.push_back(Value(*arg, scope, clause));
       Bound lookup = BindCatalogFunction(name, std::move(args), catalog_);
-      if (!table_expression_ || !ReadsQuery(*lookup)) return lookup;
+      if (!table_expression_ || !ReadsQueryOrSetting(*lookup)) return lookup;
       std::vector<Bound> arguments;
       for (const auto& arg : expr.args) arguments.push_back(Value(*arg, scope, clause));
       return Evaluated(name, std::move(arguments), lookup->type);
