@@ -1,6 +1,7 @@
 #include "engine/exec/identity_values_taken.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "engine/catalog/sqlite_handle.h"
@@ -56,10 +57,10 @@ void Run(sqlite3* db, catalog::PreparedStatement& statement) {
 
 IdentityValuesTaken::IdentityValuesTaken(sqlite3* db, const tsql::Tokens& insert,
                                          std::string_view insert_sql)
-    : db_(db),
-      table_(WrittenTable(insert_sql)),
-      schema_(WrittenSchema(insert_sql)),
-      single_row_(AddsOneRow(insert)) {
+    : db_(db), single_row_(AddsOneRow(insert)) {
+  WrittenName written = NameWritten(insert_sql);
+  table_ = std::move(written.table);
+  schema_ = std::move(written.schema);
   // The connection's update hook is this class's alone: an INSERT that runs
   // inside another one's (a trigger's) hands it back when it is done.
   previous_argument_ = sqlite3_update_hook(db_, &IdentityValuesTaken::Counted, this);

@@ -49,7 +49,6 @@ class IdentityValuesTaken {
   bool single_row_ = false;
   std::int64_t rows_ = 0;
   void* previous_argument_ = nullptr;
-  void (*previous_hook_)(void*, int, const char*, const char*, sqlite3_int64) = nullptr;
 };
 
 }  // namespace sqlengine::exec
