@@ -3453,11 +3453,11 @@ class Binder {
           arg = AsResultValue(std::move(arg), *common);
         }
       }
+      // Nullable as the CASE it stands for, unless every argument is NOT NULL
+      // (ISNULL needs only its last one so): the general rule below.
       type = *common;
-      type.nullable = std::all_of(args.begin(), args.end(),
-                                  [](const Bound& arg) { return arg->type.nullable; });
     }
-    if (name != "getdate" && name != "getutcdate" && name != "isnull" && name != "coalesce" && name != "nullif")
+    if (name != "getdate" && name != "getutcdate" && name != "isnull" && name != "nullif")
       type.nullable = NullableAny(args);
     node->type = type;
     // DATEADD answers in its date's type: a smalldatetime moves to the
