@@ -137,6 +137,9 @@ constexpr MessageTemplate kMessages[] = {
     {296, 16,
      "The conversion of char data type to smalldatetime data type resulted in an out-of-range "
      "smalldatetime value."},
+    {298, 16,
+     "The conversion from datetime data type to smalldatetime data type resulted in a "
+     "smalldatetime overflow error."},
     {306, 16,
      "The text, ntext, and image data types cannot be compared or sorted, except when using IS "
      "NULL or LIKE operator."},

@@ -217,14 +217,18 @@ void ToDateTime(sqlite3_context* context, int, sqlite3_value** args) {
   ResultDate(context, *when);
 }
 
-// sqlengine_smalldatetime(x): x rounded to the minute; 241, or 296 outside
-// smalldatetime's range.
-void ToSmallDateTime(sqlite3_context* context, int, sqlite3_value** args) {
+// sqlengine_smalldatetime(x [, from_datetime]): x rounded to the minute; 241,
+// or outside smalldatetime's range 296 for text and 298 for a datetime value
+// (from_datetime 1).
+void ToSmallDateTime(sqlite3_context* context, int count, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   try {
     Value converted = ConvertForType(PlainValue(args[0]), ColumnType{SqlType::kSmallDateTime});
     ResultDate(context, std::get<DateTime>(converted));
   } catch (const SqlError& error) {
+    bool from_datetime = count > 1 && sqlite3_value_int(args[1]) != 0;
+    if (from_datetime && error.message().number == 296)
+      return ResultSqlError(context, MakeError(298));
     ResultSqlError(context, error);
   }
 }
@@ -368,7 +372,8 @@ void RegisterDateFunctions(sqlite3* db) {
                                               {"dateadd", 4, DateAdd},
                                               {"datediff", 3, DateDiff},
                                               {"sqlengine_datetime", 1, ToDateTime},
-                                              {"sqlengine_smalldatetime", 1, ToSmallDateTime}};
+                                              {"sqlengine_smalldatetime", 1, ToSmallDateTime},
+                                              {"sqlengine_smalldatetime", 2, ToSmallDateTime}};
   for (const Definition& definition : kFunctions) {
     if (sqlite3_create_function_v2(db, definition.name, definition.arguments,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, definition.function,

@@ -1491,8 +1491,11 @@ class Generator : public ExprWriter {
         } else if (source != TypeClass::kDateTime && !small) {
           value = "sqlengine_datetime(" + sql + ")";
         }
-        // A smalldatetime is rounded to the minute and has its own range (296).
-        return small ? "sqlengine_smalldatetime(" + value + ")" : value;
+        // A smalldatetime is rounded to the minute and has its own range
+        // (296 for text, 298 for a datetime value).
+        if (!small) return value;
+        return "sqlengine_smalldatetime(" + value +
+               (source == TypeClass::kDateTime ? ", 1)" : ")");
       }
       case TypeClass::kCharacter:
         if (source == TypeClass::kDateTime)
