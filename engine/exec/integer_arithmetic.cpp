@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -121,11 +122,28 @@ void Narrowed(sqlite3_context* context, int, sqlite3_value** args) {
   ResultSqlError(context, MakeError(220, {range.name, std::to_string(value)}));
 }
 
+// A float or real converted to an integer type: truncated toward zero, or
+// 232 naming the type and the value when the whole part is out of its range.
+void FromFloat(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+  const IntegerRange range = RangeOf(args[1]);
+  double value = sqlite3_value_double(args[0]);
+  double whole = std::trunc(value);
+  // Compared as doubles: 2^63 is the first double past INT64_MAX.
+  bool fits = whole >= static_cast<double>(range.low) &&
+              (range.high == INT64_MAX ? whole < 9223372036854775808.0
+                                       : whole <= static_cast<double>(range.high));
+  if (fits) return sqlite3_result_int64(context, static_cast<std::int64_t>(whole));
+  char text[400];
+  std::snprintf(text, sizeof text, "%f", value);
+  ResultSqlError(context, MakeError(232, {range.name, text}));
+}
+
 constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_int_add", 3, Add, true},           {"sqlengine_int_subtract", 3, Subtract, true},
     {"sqlengine_int_multiply", 3, Multiply, true}, {"sqlengine_int_divide", 3, Divide, true},
     {"sqlengine_int_modulo", 3, Modulo, true},     {"sqlengine_int_range", 2, InRange, true},
-    {"sqlengine_int_narrowed", 2, Narrowed, true},
+    {"sqlengine_int_narrowed", 2, Narrowed, true}, {"sqlengine_float_integer", 2, FromFloat, true},
 };
 
 }  // namespace

@@ -12,8 +12,9 @@
 // one quotient that overflows (the type's minimum divided by -1).
 // sqlengine_int_range(x, width): x, or 8115 beyond the range (ABS, SUM).
 // sqlengine_int_narrowed(x, width): x converted to a narrower type, or 220
-// with the value for tinyint and smallint, 8115 for int. NULL operands give
-// NULL.
+// with the value for tinyint and smallint, 8115 for int.
+// sqlengine_float_integer(x, width): a float x truncated to the integer type,
+// or 232 with the value past its range. NULL operands give NULL.
 
 #include <sqlite3.h>
 

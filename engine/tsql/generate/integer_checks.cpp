@@ -46,4 +46,8 @@ std::string CheckedNarrowing(const std::string& value, const ColumnType& from,
   return "sqlengine_int_narrowed(" + value + ", " + Width(to) + ")";
 }
 
+std::string CheckedFromFloat(const std::string& value, const ColumnType& to) {
+  return "sqlengine_float_integer(" + value + ", " + Width(to) + ")";
+}
+
 }  // namespace sqlengine::tsql::generate

@@ -31,4 +31,8 @@ std::string CheckedRange(const std::string& value, const ColumnType& type);
 std::string CheckedNarrowing(const std::string& value, const ColumnType& from,
                              const ColumnType& to);
 
+// `value` of type float or real converted to integer type `to`: truncated,
+// and checked against `to`'s range.
+std::string CheckedFromFloat(const std::string& value, const ColumnType& to);
+
 }  // namespace sqlengine::tsql::generate

@@ -1470,8 +1470,9 @@ class Generator : public ExprWriter {
         if (source == TypeClass::kCharacter || from.type == SqlType::kBinary ||
             from.type == SqlType::kVarBinary)
           return "CAST(sqlengine_number(" + sql + ", " + declaration + ") AS INTEGER)";
-        return source == TypeClass::kInteger ? CheckedNarrowing(sql, from, to)
-                                             : "CAST(" + sql + " AS INTEGER)";
+        if (source == TypeClass::kInteger) return CheckedNarrowing(sql, from, to);
+        if (source == TypeClass::kApproximate) return CheckedFromFloat(sql, to);
+        return "CAST(" + sql + " AS INTEGER)";
       case TypeClass::kExactDecimal:
         if (source == TypeClass::kCharacter)
           return "sqlengine_number(" + sql + ", " + declaration + ")";
