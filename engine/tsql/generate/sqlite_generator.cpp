@@ -1440,7 +1440,8 @@ class Generator : public ExprWriter {
                                 target == TypeClass::kApproximate;
     if (source == TypeClass::kDateTime && numeric_target && to.type != SqlType::kBit) {
       sql = "sqlengine_datetime_days(" + sql + ")";
-      if (target == TypeClass::kInteger) return "CAST(round(" + sql + ") AS INTEGER)";
+      if (target == TypeClass::kInteger)
+        return CheckedRange("CAST(round(" + sql + ") AS INTEGER)", to);
       source = TypeClass::kApproximate;
     }
     const bool numeric_source = source == TypeClass::kInteger ||
