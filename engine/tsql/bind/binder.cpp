@@ -3432,6 +3432,16 @@ class Binder {
         args[1] = std::move(converted);
       }
       args[1] = ConvertTo(std::move(args[1]), type);
+      // ISNULL's number takes an integer first argument's type as a conversion
+      // does, held to its range: ISNULL(<NULL tinyint>, 300) is 220.
+      if (name == "isnull" && ClassOf(type.type) == TypeClass::kInteger &&
+          type.type != SqlType::kBit && !args[1]->null_literal && args[1]->type.type != type.type) {
+        ColumnType to = type;
+        to.nullable = args[1]->type.nullable;
+        Bound converted = Make(BoundKind::kConvert, to);
+        converted->args.push_back(std::move(args[1]));
+        args[1] = std::move(converted);
+      }
       type.nullable = name == "nullif" || (type.nullable && args[1]->type.nullable);
     } else if (name == "coalesce") {
       // As CASE: arguments of one class take their common type, of several
