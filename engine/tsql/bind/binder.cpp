@@ -4146,7 +4146,20 @@ class Binder {
       value->type.nullable = true;
       return value;
     }
-    if (IsNumeric(value->type.type) && IsNumeric(type.type) && value->type.type != type.type) {
+    // The value takes the parameter's type as SET takes a variable's: the
+    // type, and a decimal's precision and scale, a text's length (2.55 is 2.6
+    // for a decimal(5,1), 'abcdef' is 'abc' for a varchar(3), 'ab' five
+    // characters for a char(5)), a datetime's minute for a smalldatetime.
+    const ColumnType& given = value->type;
+    const bool numbers = IsNumeric(given.type) && IsNumeric(type.type) &&
+                         (given.type != type.type ||
+                          (type.type == SqlType::kDecimal &&
+                           (given.precision != type.precision || given.scale != type.scale)));
+    const bool texts = ClassOf(type.type) == TypeClass::kCharacter && type.length != kMaxLength &&
+                       ClassOf(given.type) == TypeClass::kCharacter && !IsLargeText(given.type) &&
+                       (given.type != type.type || given.length != type.length);
+    const bool minutes = type.type == SqlType::kSmallDateTime && given.type == SqlType::kDateTime;
+    if (numbers || texts || minutes) {
       Bound node = Make(BoundKind::kConvert, type);
       node->args.push_back(std::move(value));
       return node;
