@@ -358,8 +358,7 @@ BatchExecutor::~BatchExecutor() {
 void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
     tsql::CheckDefinitionPlacement(statements, /*in_body=*/false);
-    CheckSyntax(statements);
-    BindBeforeRunning(statements);
+    CheckAndBindBeforeRunning(statements, /*check_syntax=*/true);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -371,11 +370,10 @@ void BatchExecutor::RunKept(const std::shared_ptr<const tsql::StatementList>& st
   kept_body_ = statements;
   try {
     // A check resting on the text alone passed once for good.
-    if (!session_.SyntaxPassed(statements)) {
-      tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
-      if (CheckSyntax(*statements)) session_.NoteSyntaxPassed(statements);
-    }
-    BindBeforeRunning(*statements);
+    const bool check_syntax = !session_.SyntaxPassed(statements);
+    if (check_syntax) tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
+    if (CheckAndBindBeforeRunning(*statements, check_syntax) && check_syntax)
+      session_.NoteSyntaxPassed(statements);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -449,6 +447,10 @@ void BatchExecutor::CheckShapeSyntax(const tsql::Statement& statement,
   // every statement of one shape parses alike (a shape holds no OPTION
   // clause, whose MAXRECURSION value is checked with the syntax).
   std::string shape = BoundTexts::ShapeKey(statement);
+  if (shape_made_.of == &statement) {
+    shape_made_.key = shape;
+    shape_made_.made = true;
+  }
   if (!shape.empty() && (parsed_shapes_.count(shape) != 0 ||
                          session_.Connection().Bound().ShapeParses(shape, statement)))
     return;
