@@ -17,6 +17,7 @@
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/column_alteration.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -1215,10 +1216,13 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     for (tsql::SqliteText& step : earlier_steps)
       SqliteStatement(db, connection.Authorizer(), std::move(step), context, *this).Run();
-    std::string insert_sql = statement.kind == StatementKind::kInsert
-                                 ? text.sql.substr(text.statement_offset)
-                                 : std::string();
-    if (!insert_sql.empty()) identities_taken.emplace(db, statement.tokens, insert_sql);
+    // The table an INSERT writes, read from its text once for both uses.
+    std::optional<WrittenName> insert_target;
+    if (statement.kind == StatementKind::kInsert &&
+        text.statement_offset < text.sql.size()) {
+      insert_target = NameWritten(std::string_view(text.sql).substr(text.statement_offset));
+      identities_taken.emplace(db, statement.tokens, *insert_target);
+    }
     std::optional<RowChangeCapture> capture;
     std::optional<ViewChangeCapture> view_capture;
     if (triggers && triggers->on_view) {
@@ -1320,8 +1324,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
-    } else if (!insert_sql.empty() && rows > 0) {
-      session_.RecordIdentity(AssignedIdentity(db, insert_sql));
+    } else if (insert_target && rows > 0) {
+      session_.RecordIdentity(AssignedIdentity(db, *insert_target));
     }
     if (tracks) {
       TrackObject(statement);
