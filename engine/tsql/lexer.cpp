@@ -74,15 +74,10 @@ TokenReader::TokenReader(std::string_view text, const Mark& from)
       line_(from.line) {}
 
 Token TokenReader::Next() {
-  if (!SkipSpaceAndComments()) {
-    Token end;
-    end.kind = TokenKind::kEnd;
-    end.line = line_;
-    end.offset = text_.size();
-    return end;
-  }
-  Token token = Read();
-  if (follows_set_) FollowQuotingOption(token);
+  // One object made in place and returned as it is, on either path.
+  const bool at_end = !SkipSpaceAndComments();
+  Token token = at_end ? Token{TokenKind::kEnd, {}, {}, line_, text_.size()} : Read();
+  if (!at_end && follows_set_) FollowQuotingOption(token);
   return token;
 }
 
@@ -183,6 +178,8 @@ Token TokenReader::Read() {
 }
 
 std::size_t TokenReader::MoneySignLength() const {
+  // Only '$' or the lead byte of a longer character may start a sign.
+  if (At(pos_) != '$' && At(pos_) < 0xC0) return 0;
   size_t sign = values::CurrencySignLength(text_.substr(pos_));
   if (sign == 0 || At(pos_) == '\\') return 0;
   unsigned char next = At(pos_ + sign);

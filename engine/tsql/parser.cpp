@@ -41,10 +41,16 @@ bool IsStarterWord(const Token& token) {
   const std::string& text = token.text;
   if (text.size() < 2 || text.size() > 11) return false;
   const char first = static_cast<char>(text[0] | 0x20);
-  return std::any_of(std::begin(kStatementStarters), std::end(kStatementStarters),
-                     [&](std::string_view w) {
-                       return w.size() == text.size() && w[0] == first && EqualsIgnoreCase(text, w);
-                     });
+  if (first < 'a' || first > 'z') return false;
+  static const auto kByFirstLetter = [] {
+    std::array<std::vector<std::string_view>, 26> starters;
+    for (std::string_view w : kStatementStarters) starters[w[0] - 'a'].push_back(w);
+    return starters;
+  }();
+  for (std::string_view w : kByFirstLetter[first - 'a']) {
+    if (w.size() == text.size() && EqualsIgnoreCase(text, w)) return true;
+  }
+  return false;
 }
 
 // What a simple statement has seen so far, for the words that may either
