@@ -24,6 +24,8 @@
 // once per batch, and a batch of one statement not at all: its run fails
 // before anything else could have run.
 
+#include <exception>
+#include <map>
 #include <string>
 #include <unordered_set>
 
@@ -32,6 +34,7 @@
 #include "engine/exec/bound_texts.h"
 #include "engine/exec/front_end_condition.h"
 #include "engine/exec/identity_insert.h"
+#include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
 #include "engine/exec/write_lock.h"
 #include "engine/tsql/cursor_statements.h"
@@ -45,6 +48,14 @@ namespace sqlengine::exec {
 using tsql::StatementKind;
 
 struct BatchExecutor::BindingAhead {
+  explicit BindingAhead(std::map<std::string, Variable>& variables) : variables(variables) {}
+  ~BindingAhead() {
+    for (const std::string& name : declared) variables.erase(name);
+  }
+  BindingAhead(const BindingAhead&) = delete;
+  BindingAhead& operator=(const BindingAhead&) = delete;
+
+  std::map<std::string, Variable>& variables;
   // Lower-case names of the objects earlier statements change.
   std::unordered_set<std::string> changed;
   std::unordered_set<std::string> bound_shapes;
@@ -174,11 +185,45 @@ void NoteSelectInto(const tsql::Tokens& tokens, std::unordered_set<std::string>&
 
 }  // namespace
 
+namespace {
+
+// A batch of one statement is not bound ahead: its run fails before anything
+// else could have run.
+bool BindsAhead(const tsql::StatementList& statements) {
+  return statements.size() != 1 || !statements.front()->body.empty() ||
+         statements.front()->else_branch;
+}
+
+}  // namespace
+
 void BatchExecutor::BindBeforeRunning(const tsql::StatementList& statements) {
-  if (statements.size() == 1 && statements.front()->body.empty() &&
-      !statements.front()->else_branch)
-    return;
-  BindAll(statements, {});
+  if (BindsAhead(statements)) BindAll(statements, {});
+}
+
+bool BatchExecutor::CheckAndBindBeforeRunning(const tsql::StatementList& statements,
+                                              bool check_syntax) {
+  if (!BindsAhead(statements)) return !check_syntax || CheckSyntax(statements);
+  BindingAhead ahead(session_.Variables());
+  SessionConnection::StatementScope scope(session_.Connection());
+  ScopedValue<ShapeMade> shapes(shape_made_, {});
+  std::exception_ptr bind_failure;
+  bool textual = true;
+  for (const auto& each : statements) {
+    if (!check_syntax && (bind_failure || ahead.stopped)) break;
+    std::optional<tsql::Statement> read = tsql::ReadDeferred(*each);
+    const tsql::Statement& statement = read ? *read : *each;
+    shape_made_ = {&statement, {}, false};
+    if (check_syntax) textual = CheckSyntax(statement) && textual;
+    if (!bind_failure && !ahead.stopped) {
+      try {
+        BindAhead(statement, ahead);
+      } catch (...) {
+        bind_failure = std::current_exception();
+      }
+    }
+  }
+  if (bind_failure) std::rethrow_exception(bind_failure);
+  return textual;
 }
 
 void BatchExecutor::BindBodyBeforeStoring(const tsql::Statement& create,
@@ -196,24 +241,17 @@ void BatchExecutor::BindBodyBeforeStoring(const tsql::Statement& create,
 
 void BatchExecutor::BindAll(const tsql::StatementList& statements,
                             const std::vector<tsql::ParameterDeclaration>& parameters) {
-  BindingAhead ahead;
+  BindingAhead ahead(session_.Variables());
   SessionConnection::StatementScope scope(session_.Connection());
-  auto& variables = session_.Variables();
-  try {
-    for (const tsql::ParameterDeclaration& parameter : parameters) {
-      std::string name = tsql::ToLower(parameter.name);
-      if (variables.emplace(name, Variable{parameter.type, Value{}, std::nullopt}).second)
-        ahead.declared.push_back(std::move(name));
-    }
-    for (const auto& statement : statements) {
-      BindAhead(*statement, ahead);
-      if (ahead.stopped) break;
-    }
-  } catch (...) {
-    for (const std::string& name : ahead.declared) variables.erase(name);
-    throw;
+  for (const tsql::ParameterDeclaration& parameter : parameters) {
+    std::string name = tsql::ToLower(parameter.name);
+    if (ahead.variables.emplace(name, Variable{parameter.type, Value{}, std::nullopt}).second)
+      ahead.declared.push_back(std::move(name));
   }
-  for (const std::string& name : ahead.declared) variables.erase(name);
+  for (const auto& statement : statements) {
+    BindAhead(*statement, ahead);
+    if (ahead.stopped) break;
+  }
 }
 
 void BatchExecutor::BindAhead(const tsql::Statement& statement, BindingAhead& ahead) {
@@ -250,7 +288,7 @@ void BatchExecutor::BindAhead(const tsql::Statement& statement, BindingAhead& ah
       return;
     case StatementKind::kDeclare:
       for (auto& [name, type] : DeclaredVariables(statement.tokens)) {
-        if (session_.Variables().emplace(name, Variable{type, Value{}, std::nullopt}).second)
+        if (ahead.variables.emplace(name, Variable{type, Value{}, std::nullopt}).second)
           ahead.declared.push_back(std::move(name));
       }
       return;
@@ -288,9 +326,10 @@ void BatchExecutor::BindRowStatementAhead(const tsql::Statement& statement, Bind
       NamesAny(statement, ahead.changed))
     return;
   if (statement.kind == StatementKind::kInsert && ahead.identity_insert_set) return;
-  if (std::string shape = BoundTexts::ShapeKey(statement);
-      !shape.empty() && !ahead.bound_shapes.insert(std::move(shape)).second)
-    return;
+  std::string shape = shape_made_.made && shape_made_.of == &statement
+                          ? std::move(shape_made_.key)
+                          : BoundTexts::ShapeKey(statement);
+  if (!shape.empty() && !ahead.bound_shapes.insert(std::move(shape)).second) return;
   try {
     std::optional<tsql::Statement> explicit_insert;
     if (statement.kind == StatementKind::kInsert) {

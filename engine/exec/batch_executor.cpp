@@ -17,6 +17,7 @@
 #include "engine/exec/configuration_procedures.h"
 #include "engine/exec/column_alteration.h"
 #include "engine/exec/constraint_changes.h"
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/database_access.h"
 #include "engine/exec/database_context.h"
 #include "engine/exec/database_options.h"
@@ -358,8 +359,7 @@ BatchExecutor::~BatchExecutor() {
 void BatchExecutor::Run(const tsql::StatementList& statements) {
   try {
     tsql::CheckDefinitionPlacement(statements, /*in_body=*/false);
-    CheckSyntax(statements);
-    BindBeforeRunning(statements);
+    CheckAndBindBeforeRunning(statements, /*check_syntax=*/true);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -371,11 +371,10 @@ void BatchExecutor::RunKept(const std::shared_ptr<const tsql::StatementList>& st
   kept_body_ = statements;
   try {
     // A check resting on the text alone passed once for good.
-    if (!session_.SyntaxPassed(statements)) {
-      tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
-      if (CheckSyntax(*statements)) session_.NoteSyntaxPassed(statements);
-    }
-    BindBeforeRunning(*statements);
+    const bool check_syntax = !session_.SyntaxPassed(statements);
+    if (check_syntax) tsql::CheckDefinitionPlacement(*statements, /*in_body=*/false);
+    if (CheckAndBindBeforeRunning(*statements, check_syntax) && check_syntax)
+      session_.NoteSyntaxPassed(statements);
   } catch (const SqlError& error) {
     ReportError(error);
     return;
@@ -449,6 +448,10 @@ void BatchExecutor::CheckShapeSyntax(const tsql::Statement& statement,
   // every statement of one shape parses alike (a shape holds no OPTION
   // clause, whose MAXRECURSION value is checked with the syntax).
   std::string shape = BoundTexts::ShapeKey(statement);
+  if (shape_made_.of == &statement) {
+    shape_made_.key = shape;
+    shape_made_.made = true;
+  }
   if (!shape.empty() && (parsed_shapes_.count(shape) != 0 ||
                          session_.Connection().Bound().ShapeParses(shape, statement)))
     return;
@@ -1213,10 +1216,13 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     for (tsql::SqliteText& step : earlier_steps)
       SqliteStatement(db, connection.Authorizer(), std::move(step), context, *this).Run();
-    std::string insert_sql = statement.kind == StatementKind::kInsert
-                                 ? text.sql.substr(text.statement_offset)
-                                 : std::string();
-    if (!insert_sql.empty()) identities_taken.emplace(db, statement.tokens, insert_sql);
+    // The table an INSERT writes, read from its text once for both uses.
+    std::optional<WrittenName> insert_target;
+    if (statement.kind == StatementKind::kInsert &&
+        text.statement_offset < text.sql.size()) {
+      insert_target = NameWritten(std::string_view(text.sql).substr(text.statement_offset));
+      identities_taken.emplace(db, statement.tokens, *insert_target);
+    }
     std::optional<RowChangeCapture> capture;
     std::optional<ViewChangeCapture> view_capture;
     if (triggers && triggers->on_view) {
@@ -1318,8 +1324,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     if (triggers && triggers->instead) {
       catalog::Exec(db, std::string("ROLLBACK TO ") + savepoint + "; RELEASE " + savepoint);
-    } else if (!insert_sql.empty() && rows > 0) {
-      session_.RecordIdentity(AssignedIdentity(db, insert_sql));
+    } else if (insert_target && rows > 0) {
+      session_.RecordIdentity(AssignedIdentity(db, *insert_target));
     }
     if (tracks) {
       TrackObject(statement);

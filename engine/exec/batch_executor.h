@@ -162,6 +162,11 @@ class BatchExecutor final : public ParameterSource {
   // it stands before any of them runs, as SQL Server compiles a batch whole
   // (batch_compilation.cpp): throws the first compile error, with its line.
   void BindBeforeRunning(const tsql::StatementList& statements);
+  // Both, in one pass that reads each deferred statement once: the syntax
+  // checked first when `check_syntax`, the binding's first compile error
+  // thrown only once every statement passed its check, so the errors come
+  // in the order the two separate passes give. Returns what CheckSyntax does.
+  bool CheckAndBindBeforeRunning(const tsql::StatementList& statements, bool check_syntax);
   // CREATE / ALTER PROCEDURE: the same for its body, its parameters declared.
   void BindBodyBeforeStoring(const tsql::Statement& create,
                              const tsql::ProcedureDefinition& definition,
@@ -383,6 +388,15 @@ class BatchExecutor final : public ParameterSource {
   // The shapes whose syntax passed in this batch (at most kParsedShapes).
   static constexpr std::size_t kParsedShapes = 1024;
   std::unordered_set<std::string> parsed_shapes_;
+  // The shape key CheckShapeSyntax made for `of` (when `made`), for the
+  // binding ahead of the same statement in the same pass to use rather than
+  // make again; `of` is set only for the statement that pass reads now.
+  struct ShapeMade {
+    const tsql::Statement* of = nullptr;
+    std::string key;
+    bool made = false;
+  };
+  ShapeMade shape_made_;
   // The context BindRowStatement read for the statement it bound last, for
   // that statement's compilation to be kept under; taken by its first user.
   std::optional<StatementCache::Context> bound_context_;

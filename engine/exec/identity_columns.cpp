@@ -268,9 +268,14 @@ void AddFollowingTriggers(sqlite3* db) {
 }
 
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql) {
+  return AssignedIdentity(db, NameWritten(insert_sql));
+}
+
+std::optional<std::int64_t> AssignedIdentity(sqlite3* db, const WrittenName& written) {
   // The schema the INSERT names, where another database's table may share
   // its name with one of the session's.
-  auto [written_schema, table] = NameWritten(insert_sql);
+  const std::string& written_schema = written.schema;
+  const std::string& table = written.table;
   if (table.empty()) return std::nullopt;
   int autoincrement = 0;
   if (sqlite3_table_column_metadata(db, written_schema.empty() ? nullptr : written_schema.c_str(),

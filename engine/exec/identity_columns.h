@@ -64,5 +64,8 @@ void AddFollowingTriggers(sqlite3* db);
 // After an INSERT (its SQLite text) that inserted rows: the identity value
 // it assigned, or nullopt when the table it wrote has no identity column.
 std::optional<std::int64_t> AssignedIdentity(sqlite3* db, std::string_view insert_sql);
+// The same for the name NameWritten read from that text.
+struct WrittenName;
+std::optional<std::int64_t> AssignedIdentity(sqlite3* db, const WrittenName& written);
 
 }  // namespace sqlengine::exec

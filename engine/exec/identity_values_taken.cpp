@@ -56,11 +56,8 @@ void Run(sqlite3* db, catalog::PreparedStatement& statement) {
 }  // namespace
 
 IdentityValuesTaken::IdentityValuesTaken(sqlite3* db, const tsql::Tokens& insert,
-                                         std::string_view insert_sql)
-    : db_(db), single_row_(AddsOneRow(insert)) {
-  WrittenName written = NameWritten(insert_sql);
-  table_ = std::move(written.table);
-  schema_ = std::move(written.schema);
+                                         const WrittenName& written)
+    : db_(db), table_(written.table), schema_(written.schema), single_row_(AddsOneRow(insert)) {
   // The connection's update hook is this class's alone: an INSERT that runs
   // inside another one's (a trigger's) hands it back when it is done.
   previous_argument_ = sqlite3_update_hook(db_, &IdentityValuesTaken::Counted, this);

@@ -16,11 +16,13 @@
 
 namespace sqlengine::exec {
 
+struct WrittenName;
+
 class IdentityValuesTaken {
  public:
-  // Counts the rows the INSERT `insert` (T-SQL tokens) with SQLite text
-  // `insert_sql` adds to its table from now until destruction.
-  IdentityValuesTaken(sqlite3* db, const tsql::Tokens& insert, std::string_view insert_sql);
+  // Counts the rows the INSERT `insert` (T-SQL tokens), whose SQLite text
+  // names `written`, adds to its table from now until destruction.
+  IdentityValuesTaken(sqlite3* db, const tsql::Tokens& insert, const WrittenName& written);
   ~IdentityValuesTaken();
   IdentityValuesTaken(const IdentityValuesTaken&) = delete;
   IdentityValuesTaken& operator=(const IdentityValuesTaken&) = delete;

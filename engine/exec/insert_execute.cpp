@@ -6,6 +6,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/exec/batch_executor.h"
+#include "engine/exec/constraint_conflicts.h"
 #include "engine/exec/front_end_dml.h"
 #include "engine/exec/identity_values_taken.h"
 #include "engine/exec/session.h"
@@ -186,7 +187,9 @@ void BatchExecutor::InsertFromExecute(const tsql::Statement& statement, size_t e
         throw;
       }
       if (!identities_taken)
-        identities_taken.emplace(db, statement.tokens, insert->sql.substr(insert->statement_offset));
+        identities_taken.emplace(
+            db, statement.tokens,
+            NameWritten(std::string_view(insert->sql).substr(insert->statement_offset)));
       for (const Row& row : result.rows) {
         RowParameters parameters(row, *this);
         inserted += SqliteStatement(db, session_.Connection().Authorizer(),

@@ -44,9 +44,15 @@ namespace {
 
 thread_local bool quoted_identifiers = true;
 
-bool IsNameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == '#' || c >= 0x80; }
+// The character classes of the C locale, which the engine never leaves,
+// without a call into the C library for every character.
+bool IsAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsNameStart(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || c >= 0x80;
+}
 bool IsNamePart(unsigned char c) {
-  return IsNameStart(c) || std::isdigit(c) || c == '@' || c == '$';
+  return IsNameStart(c) || IsAsciiDigit(c) || c == '@' || c == '$';
 }
 
 constexpr size_t kReservedTokens = size_t{1} << 20;
@@ -68,15 +74,10 @@ TokenReader::TokenReader(std::string_view text, const Mark& from)
       line_(from.line) {}
 
 Token TokenReader::Next() {
-  if (!SkipSpaceAndComments()) {
-    Token end;
-    end.kind = TokenKind::kEnd;
-    end.line = line_;
-    end.offset = text_.size();
-    return end;
-  }
-  Token token = Read();
-  if (follows_set_) FollowQuotingOption(token);
+  // One object made in place and returned as it is, on either path.
+  const bool at_end = !SkipSpaceAndComments();
+  Token token = at_end ? Token{TokenKind::kEnd, {}, {}, line_, text_.size()} : Read();
+  if (!at_end && follows_set_) FollowQuotingOption(token);
   return token;
 }
 
@@ -90,7 +91,7 @@ void TokenReader::Advance(size_t count) {
 bool TokenReader::SkipSpaceAndComments() {
   while (pos_ < text_.size()) {
     unsigned char c = At(pos_);
-    if (std::isspace(c)) {
+    if (IsAsciiSpace(c)) {
       Advance(1);
     } else if (c == '-' && At(pos_ + 1) == '-') {
       while (pos_ < text_.size() && text_[pos_] != '\n') Advance(1);
@@ -145,7 +146,7 @@ Token TokenReader::Read() {
     Advance(2);
     while (std::isxdigit(At(pos_))) Advance(1);
     token.value = std::string(text_.substr(start + 2, pos_ - start - 2));
-  } else if (std::isdigit(c) || (c == '.' && std::isdigit(At(pos_ + 1)))) {
+  } else if (IsAsciiDigit(c) || (c == '.' && IsAsciiDigit(At(pos_ + 1)))) {
     token.kind = TokenKind::kNumber;
     LexNumber();
     CheckNumericPrecision(start);
@@ -167,7 +168,7 @@ Token TokenReader::Read() {
     token.kind = TokenKind::kSymbol;
     Advance(SymbolLength());
   }
-  token.text = std::string(text_.substr(start, pos_ - start));
+  token.text.assign(text_.data() + start, pos_ - start);
   if (token.value.empty() && token.kind != TokenKind::kString &&
       token.kind != TokenKind::kNationalString && token.kind != TokenKind::kQuotedName &&
       token.kind != TokenKind::kBinary) {
@@ -177,10 +178,12 @@ Token TokenReader::Read() {
 }
 
 std::size_t TokenReader::MoneySignLength() const {
+  // Only '$' or the lead byte of a longer character may start a sign.
+  if (At(pos_) != '$' && At(pos_) < 0xC0) return 0;
   size_t sign = values::CurrencySignLength(text_.substr(pos_));
   if (sign == 0 || At(pos_) == '\\') return 0;
   unsigned char next = At(pos_ + sign);
-  bool number = std::isdigit(next) || (next == '.' && std::isdigit(At(pos_ + sign + 1)));
+  bool number = IsAsciiDigit(next) || (next == '.' && IsAsciiDigit(At(pos_ + sign + 1)));
   return number ? sign : 0;
 }
 
@@ -210,16 +213,16 @@ std::string TokenReader::Quoted(char close) {
 }
 
 void TokenReader::LexNumber() {
-  while (std::isdigit(At(pos_))) Advance(1);
+  while (IsAsciiDigit(At(pos_))) Advance(1);
   if (At(pos_) == '.') {
     Advance(1);
-    while (std::isdigit(At(pos_))) Advance(1);
+    while (IsAsciiDigit(At(pos_))) Advance(1);
   }
   if ((At(pos_) == 'e' || At(pos_) == 'E') &&
-      (std::isdigit(At(pos_ + 1)) ||
-       ((At(pos_ + 1) == '+' || At(pos_ + 1) == '-') && std::isdigit(At(pos_ + 2))))) {
+      (IsAsciiDigit(At(pos_ + 1)) ||
+       ((At(pos_ + 1) == '+' || At(pos_ + 1) == '-') && IsAsciiDigit(At(pos_ + 2))))) {
     Advance(2);
-    while (std::isdigit(At(pos_))) Advance(1);
+    while (IsAsciiDigit(At(pos_))) Advance(1);
   }
 }
 
@@ -297,13 +300,16 @@ Tokens ReadAll(std::string_view text, bool client_text) {
 
 Tokens LexDeferred(const DeferredText& stretch) {
   Tokens tokens;
-  // Room for a token per two characters: the list lives while its statement runs.
-  tokens.reserve((stretch.end - stretch.from.pos) / 2 + 1);
+  // Room for a token per two characters and the one read past them: the
+  // list lives while its statement runs.
+  tokens.reserve((stretch.end - stretch.from.pos) / 2 + 2);
   TokenReader reader(stretch.text, stretch.from);
-  for (Token token = reader.Next(); token.kind != TokenKind::kEnd && token.offset < stretch.end;
-       token = reader.Next()) {
-    tokens.push_back(std::move(token));
+  // Each token is moved once, into the list; the one past the stretch leaves it again.
+  for (;;) {
+    tokens.push_back(reader.Next());
+    if (tokens.back().kind == TokenKind::kEnd || tokens.back().offset >= stretch.end) break;
   }
+  tokens.pop_back();
   return tokens;
 }
 

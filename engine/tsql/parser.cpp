@@ -1,8 +1,11 @@
 #include "engine/tsql/parser.h"
 
 #include <algorithm>
-#include <deque>
+#include <array>
+#include <cstddef>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "engine/common/error.h"
 #include "engine/tsql/global_temp_names.h"
@@ -38,10 +41,16 @@ bool IsStarterWord(const Token& token) {
   const std::string& text = token.text;
   if (text.size() < 2 || text.size() > 11) return false;
   const char first = static_cast<char>(text[0] | 0x20);
-  return std::any_of(std::begin(kStatementStarters), std::end(kStatementStarters),
-                     [&](std::string_view w) {
-                       return w.size() == text.size() && w[0] == first && EqualsIgnoreCase(text, w);
-                     });
+  if (first < 'a' || first > 'z') return false;
+  static const auto kByFirstLetter = [] {
+    std::array<std::vector<std::string_view>, 26> starters;
+    for (std::string_view w : kStatementStarters) starters[w[0] - 'a'].push_back(w);
+    return starters;
+  }();
+  for (std::string_view w : kByFirstLetter[first - 'a']) {
+    if (w.size() == text.size() && EqualsIgnoreCase(text, w)) return true;
+  }
+  return false;
 }
 
 // What a simple statement has seen so far, for the words that may either
@@ -227,25 +236,25 @@ class TokenWindow {
   const Token& operator[](size_t at) {
     static const Token kPastEnd;
     if (all_ != nullptr) return at < all_->size() ? (*all_)[at] : kPastEnd;
-    while (!ended_ && first_ + read_.size() <= at) {
-      marks_.push_back(reader_->Here());
-      read_.push_back(reader_->Next());
-      ended_ = read_.back().kind == TokenKind::kEnd;
-    }
-    return at - first_ < read_.size() ? read_[at - first_] : kPastEnd;
+    while (!ended_ && read_ <= at) ReadOne();
+    return at < read_ ? SlotOf(at).token : kPastEnd;
   }
-  // Drops the tokens before `at`, which the parser will not read again.
+  // Drops the tokens before `at`, which the parser will not read again (a
+  // chunk's worth at a time: the ones before it in its chunk stay).
   void Forget(size_t at) {
-    for (; first_ < at && !read_.empty(); ++first_) {
-      read_.pop_front();
-      marks_.pop_front();
+    size_t whole = std::min((at - first_) / kChunk, chunks_.size());
+    for (size_t k = 0; k < whole; ++k) {
+      if (spare_.size() < kSpareChunks) spare_.push_back(std::move(chunks_[k]));
     }
+    chunks_.erase(chunks_.begin(), chunks_.begin() + static_cast<std::ptrdiff_t>(whole));
+    first_ += whole * kChunk;
   }
   // The text read from the token `from` (already read) up to the one at `end`,
   // to be lexed again later; nullopt for a window over a list of tokens.
   std::optional<DeferredText> Stretch(size_t from, size_t end) {
     if (!reader_) return std::nullopt;
-    return DeferredText{text_, marks_[from - first_], (*this)[end].offset};
+    const size_t end_offset = (*this)[end].offset;
+    return DeferredText{text_, SlotOf(from).mark, end_offset};
   }
   // Reads the rest of the text, for the error reading it throws.
   void ReadRest() {
@@ -256,12 +265,44 @@ class TokenWindow {
   }
 
  private:
+  // A token read and the reader before it. The tokens are kept in chunks,
+  // which stay where they are while more are read and are used again once
+  // dropped: neither a token nor its strings' memory is made anew for each.
+  struct Slot {
+    Token token;
+    TokenReader::Mark mark;
+  };
+  static constexpr size_t kChunk = 64;
+  static constexpr size_t kSpareChunks = 4;
+  using Chunk = std::array<Slot, kChunk>;
+
+  Slot& SlotOf(size_t at) {
+    const size_t index = at - first_;
+    return (*chunks_[index / kChunk])[index % kChunk];
+  }
+  void ReadOne() {
+    if (read_ - first_ == chunks_.size() * kChunk) {
+      if (spare_.empty()) {
+        chunks_.push_back(std::make_unique<Chunk>());
+      } else {
+        chunks_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
+      }
+    }
+    Slot& slot = SlotOf(read_);
+    slot.mark = reader_->Here();
+    slot.token = reader_->Next();
+    ended_ = slot.token.kind == TokenKind::kEnd;
+    ++read_;
+  }
+
   const Tokens* all_ = nullptr;
   std::optional<TokenReader> reader_;
   std::string_view text_;
-  std::deque<Token> read_;  // tokens first_ ...
-  std::deque<TokenReader::Mark> marks_;  // the reader before each of read_
+  std::vector<std::unique_ptr<Chunk>> chunks_;  // tokens first_ ... read_ - 1
+  std::vector<std::unique_ptr<Chunk>> spare_;
   size_t first_ = 0;
+  size_t read_ = 0;
   bool ended_ = false;
 };
 
