@@ -381,6 +381,7 @@ constexpr MessageTemplate kMessages[] = {
     {4511, 16,
      "Create View or Function failed because no column name was specified for column %d."},
     {4604, 16, "There is no such user or group '%.*ls'."},
+    {4610, 16, "You can only grant or revoke permissions on objects in the current database."},
     {4611, 16, "To revoke grantable privileges, specify the CASCADE option with REVOKE."},
     {4613, 16, "Grantor does not have GRANT permission."},
     {4712, 16,

@@ -10,6 +10,7 @@
 #include "engine/exec/catalog_writes.h"
 #include "engine/exec/database_security.h"
 #include "engine/exec/engine_impl.h"
+#include "engine/exec/owner_names.h"
 #include "engine/exec/session.h"
 #include "engine/exec/table_definition.h"
 #include "engine/tsql/dotted_name.h"
@@ -41,6 +42,8 @@ struct PermissionStatement {
   // The column list after each action (SELECT (a, b)); empty for none.
   std::vector<std::vector<std::string>> action_columns;
   std::optional<std::string> object;
+  std::string object_database;              // ON db.owner.t: "db"; "" when not written
+  std::string object_owner;                 // ON owner.t: "owner"; "" when not written
   std::vector<std::string> object_columns;  // ON t (a, b)
   std::vector<std::string> grantees;
   bool with_grant_option = false;
@@ -127,6 +130,8 @@ PermissionStatement Parse(const Tokens& tokens) {
     if (i >= tokens.size() || !tokens[i].IsName()) throw fail();
     tsql::DottedName name = tsql::ReadDottedName(tokens, i);
     parsed.object = name.Last();
+    parsed.object_database = name.Database();
+    parsed.object_owner = OwnerPart(name);
     i = name.end;
     parsed.object_columns = ReadColumns(tokens, i);
   }
@@ -228,8 +233,15 @@ void ExecutePermission(Session& session, const tsql::Statement& statement) {
   const DatabaseSecurity& security = rights.Security();
   std::string object;
   if (parsed.object) {
+    // Rights are kept per database: an object of another one is that
+    // database's to grant on, from inside it.
+    if (!parsed.object_database.empty() &&
+        !tsql::EqualsIgnoreCase(parsed.object_database, session.CurrentDatabase())) {
+      throw MakeError(4610);
+    }
     std::string key = tsql::ToLower(*parsed.object);
-    if (IsInternalName(*parsed.object) || !security.objects.count(key)) {
+    if (IsInternalName(*parsed.object) || !security.objects.count(key) ||
+        !ReachesAsWritten(session, "", parsed.object_owner, *parsed.object)) {
       throw MakeError(208, {*parsed.object});
     }
     object = *parsed.object;

@@ -252,9 +252,17 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       RequireDroppedKind(statement, db, resolver);
       return {Text("DROP TABLE " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
                    line)};
-    case tsql::StatementKind::kTruncateTable:
-      return {Text("DELETE FROM " + SqliteTableName(tokens, SingleObjectName(tokens), resolver),
-                   line)};
+    case tsql::StatementKind::kTruncateTable: {
+      tsql::SqliteText text =
+          Text("DELETE FROM " + SqliteTableName(tokens, SingleObjectName(tokens), resolver), line);
+      tsql::DottedName table = tsql::ReadDottedName(tokens, 2);
+      tsql::ObjectReach truncated;
+      truncated.schema = SchemaOfTable(table, resolver);
+      truncated.name = table.Last();
+      truncated.kind = tsql::ObjectReach::Kind::kTruncatedTable;
+      text.reaches.push_back(std::move(truncated));
+      return {std::move(text)};
+    }
     case tsql::StatementKind::kCreateOther: {
       std::optional<tsql::CreateIndexSyntax> index = tsql::ParseCreateIndex(tokens);
       if (!index) return {};

@@ -53,6 +53,7 @@ void StatementAuthorizer::BeginCompilation() {
   allowed_.clear();
   denial_.reset();
   changes_schema_ = false;
+  indexed_.reset();
   stored_call_schemas_.clear();
   if (policy_ != nullptr) policy_->Refresh();
 }
@@ -156,6 +157,8 @@ int StatementAuthorizer::Reach(std::string_view schema, std::string_view object,
       Access own_access = !function                             ? access
                           : reach.kind == Kind::kScalarFunction ? Access::kExecute
                                                                 : Access::kSelect;
+      if (reach.kind == Kind::kTruncatedTable && access == Access::kDelete)
+        own_access = Access::kAlter;
       std::string_view own_column = function ? std::string_view() : column;
       int decision = SQLITE_OK;
       if (reach.inside_name.empty()) {
@@ -285,6 +288,9 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
         return Deny(MakeError(208, {a3}));
       }
       if (temporary || engine_trigger) return SQLITE_OK;
+      if (inner.empty() && indexed_ &&
+          *indexed_ == std::make_pair(tsql::ToLower(schema), tsql::ToLower(a3)))
+        return SQLITE_OK;
       if (!inner.empty() && policy_ != nullptr) {
         // Ownership chain: a trigger's reads are its table's; a view's are
         // the view's where the view's owner owns what it reads.
@@ -371,7 +377,11 @@ int StatementAuthorizer::DecideAction(int action, std::string_view a3, std::stri
       // only while it creates the table, which CREATE TABLE's permission
       // covers: the table is nobody's yet to hold ALTER on.
       if (action == SQLITE_CREATE_INDEX && a3.starts_with("sqlite_autoindex_")) return SQLITE_OK;
-      return Ask(schema, a4, Access::kAlter);
+      if (int decision = Ask(schema, a4, Access::kAlter); decision != SQLITE_OK) return decision;
+      // SQLite resolves the key's columns as reads of the table: who may
+      // index a table need not read it.
+      if (action == SQLITE_CREATE_INDEX) indexed_ = {tsql::ToLower(schema), tsql::ToLower(a4)};
+      return SQLITE_OK;
     case SQLITE_CREATE_TRIGGER:
     case SQLITE_CREATE_TEMP_TRIGGER:
     case SQLITE_DROP_TRIGGER:

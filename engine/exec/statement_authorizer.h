@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "engine/common/error.h"
@@ -246,6 +247,8 @@ class StatementAuthorizer {
   std::set<std::tuple<std::string, std::string, Access, std::string>> allowed_;
   std::optional<SqlError> denial_;
   bool changes_schema_ = false;  // this compilation writes SQLite's schema table
+  // The (schema, table) this compilation's CREATE INDEX indexes, lower case.
+  std::optional<std::pair<std::string, std::string>> indexed_;
   // Lower-case schemas whose stored calls this compilation runs.
   std::set<std::string> stored_call_schemas_;
   std::string stored_calls_in_;

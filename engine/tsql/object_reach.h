@@ -13,7 +13,9 @@
 namespace sqlengine::tsql {
 
 struct ObjectReach {
-  enum class Kind { kTable, kView, kScalarFunction, kTableFunction };
+  // kTruncatedTable: the table a TRUNCATE TABLE empties. Its DELETE takes
+  // the right to alter the table, not DELETE.
+  enum class Kind { kTable, kView, kScalarFunction, kTableFunction, kTruncatedTable };
   std::string schema;  // the SQLite schema holding it
   std::string name;    // as the catalog spells it
   Kind kind = Kind::kTable;
