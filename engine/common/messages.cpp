@@ -495,6 +495,9 @@ constexpr MessageTemplate kMessages[] = {
     {8120, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in either an "
      "aggregate function or the GROUP BY clause."},
+    {8121, 16,
+     "Column '%.*ls' is invalid in the HAVING clause because it is not contained in either an "
+     "aggregate function or the GROUP BY clause."},
     {8127, 16,
      "Column name '%.*ls' is invalid in the ORDER BY clause because it is not contained in "
      "either an aggregate function or the GROUP BY clause."},

@@ -2140,8 +2140,8 @@ class Binder {
 
   // SQL Server refuses a column outside the aggregates and the GROUP BY list
   // (SQLite would answer with some row's value): 8118 / 8120 in the select
-  // list, 8127 in the ORDER BY of a grouped query; HAVING and an ORDER BY
-  // without GROUP BY are left to the other path.
+  // list, 8121 in HAVING and 8127 in ORDER BY of a query with GROUP BY;
+  // without GROUP BY those two are refused.
   static void CheckGrouped(const BoundExpr& e, const BoundSelectBlock& block, GroupedPlace place) {
     bool select_list = place == GroupedPlace::kSelectList;
     if (e.kind == BoundKind::kAggregate) return;
@@ -2149,6 +2149,7 @@ class Binder {
       if (SameTree(e, *group)) return;
     }
     if (e.kind == BoundKind::kColumn && !e.outer_reference) {
+      if (place == GroupedPlace::kHaving && !block.group_by.empty()) throw MakeError(8121, {e.op});
       if (place == GroupedPlace::kOrderBy && !block.group_by.empty()) throw MakeError(8127, {e.op});
       if (!select_list) Refuse("ungrouped column outside the select list");
       throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
