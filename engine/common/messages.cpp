@@ -496,6 +496,12 @@ constexpr MessageTemplate kMessages[] = {
     {8120, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in either an "
      "aggregate function or the GROUP BY clause."},
+    {8121, 16,
+     "Column '%.*ls' is invalid in the HAVING clause because it is not contained in either an "
+     "aggregate function or the GROUP BY clause."},
+    {8127, 16,
+     "Column name '%.*ls' is invalid in the ORDER BY clause because it is not contained in "
+     "either an aggregate function or the GROUP BY clause."},
     {8134, 16, "Divide by zero error encountered."},
     {8143, 16, "Parameter '%.*ls' was supplied multiple times."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},

@@ -97,6 +97,7 @@ bool IsCompileError(int number) {
     case 8117:  // operand type invalid for an operator
     case 8118:  // column neither aggregated nor grouped (no GROUP BY)
     case 8120:  // column neither aggregated nor grouped
+    case 8121:  // HAVING column neither aggregated nor grouped
     case 8127:  // ORDER BY column neither aggregated nor grouped
     case 8155:  // a derived table's column without a name
     case 8156:  // a column named twice in a derived table or view

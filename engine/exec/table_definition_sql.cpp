@@ -30,10 +30,26 @@ constexpr std::string_view kKeptPrimaryKey = "ON CONFLICT ABORT";
   throw tsql::SyntaxError(tokens[range.begin]);
 }
 
-// A name as SQLite reads it: a bracketed or temporary name quoted, a plain
-// word as written.
+// Words SQLite reserves that T-SQL takes as plain names (a column named
+// limit or using); written bare they would be a syntax error in SQLite's
+// text. Sorted.
+constexpr std::string_view kSqliteOnlyReserved[] = {"autoincrement", "deferrable", "isnull",
+                                                    "limit",         "nothing",    "notnull",
+                                                    "returning",     "using"};
+
+bool IsSqliteOnlyReserved(std::string_view word) {
+  std::string lower(word);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return std::binary_search(std::begin(kSqliteOnlyReserved), std::end(kSqliteOnlyReserved),
+                            std::string_view(lower));
+}
+
+// A name as SQLite reads it: a bracketed or temporary name, or a word SQLite
+// reserves, quoted; any other plain word as written.
 std::string NameText(const tsql::Token& token) {
-  if (token.kind == tsql::TokenKind::kQuotedName || token.value.starts_with("#"))
+  if (token.kind == tsql::TokenKind::kQuotedName || token.value.starts_with("#") ||
+      IsSqliteOnlyReserved(token.value))
     return tsql::QuoteSqliteName(token.value);
   return token.text;
 }

@@ -1536,11 +1536,11 @@ class Binder {
       }
     }
     if (grouped) {
-      for (size_t k = 0; k < bound.items.size(); ++k) CheckGrouped(*bound.items[k], bound, true);
-      if (bound.having) CheckGrouped(*bound.having, bound, false);
+      for (size_t k = 0; k < bound.items.size(); ++k) CheckGrouped(*bound.items[k], bound, GroupedPlace::kSelectList);
+      if (bound.having) CheckGrouped(*bound.having, bound, GroupedPlace::kHaving);
       if (orders != nullptr) {
         for (const BoundOrder& order : *orders) {
-          if (order.expr) CheckGrouped(*order.expr, bound, false);
+          if (order.expr) CheckGrouped(*order.expr, bound, GroupedPlace::kOrderBy);
         }
       }
     }
@@ -2136,15 +2136,21 @@ class Binder {
                        [](const Bound& arg) { return HasAggregate(*arg); });
   }
 
+  enum class GroupedPlace { kSelectList, kHaving, kOrderBy };
+
   // SQL Server refuses a column outside the aggregates and the GROUP BY list
   // (SQLite would answer with some row's value): 8118 / 8120 in the select
-  // list; HAVING and ORDER BY are checked on their own.
-  static void CheckGrouped(const BoundExpr& e, const BoundSelectBlock& block, bool select_list) {
+  // list, 8121 in HAVING and 8127 in ORDER BY of a query with GROUP BY;
+  // without GROUP BY those two are refused.
+  static void CheckGrouped(const BoundExpr& e, const BoundSelectBlock& block, GroupedPlace place) {
+    bool select_list = place == GroupedPlace::kSelectList;
     if (e.kind == BoundKind::kAggregate) return;
     for (const Bound& group : block.group_by) {
       if (SameTree(e, *group)) return;
     }
     if (e.kind == BoundKind::kColumn && !e.outer_reference) {
+      if (place == GroupedPlace::kHaving && !block.group_by.empty()) throw MakeError(8121, {e.op});
+      if (place == GroupedPlace::kOrderBy && !block.group_by.empty()) throw MakeError(8127, {e.op});
       if (!select_list) Refuse("ungrouped column outside the select list");
       throw MakeError(block.group_by.empty() ? 8118 : 8120, {e.op});
     }
@@ -2154,7 +2160,7 @@ class Binder {
         throw MakeError(block.group_by.empty() ? 8118 : 8120, {ungrouped->op});
       }
     }
-    for (const Bound& arg : e.args) CheckGrouped(*arg, block, select_list);
+    for (const Bound& arg : e.args) CheckGrouped(*arg, block, place);
   }
 
   // The first column of an enclosing query that `query` reads and that is
