@@ -199,8 +199,22 @@ std::optional<BatchExecutor::ChangeTriggers> BatchExecutor::TriggersOfChange(
     }
   }
   // A view's AFTER triggers cannot exist; without its INSTEAD OF trigger the
-  // statement changes the table under the view, whose triggers fire, in
-  // whichever database it is.
+  // statement changes what is under the view: a view further in that has
+  // one, whose trigger takes the change, or else the table, whose triggers
+  // fire, in whichever database it is.
+  if (change.on_view && !change.instead) {
+    std::optional<SqliteTable> written = ReadQuotedTable(changed_table);
+    if (written && IsView(db, written->schema, written->table)) {
+      for (StoredTrigger& trigger : TriggersFor(db, written->schema, written->table, change.event)) {
+        if (trigger.instead_of && !tsql::EqualsIgnoreCase(trigger.name, running_trigger_))
+          change.instead = std::move(trigger);
+      }
+      if (change.instead) {
+        change.schema = written->schema;
+        change.table = written->table;
+      }
+    }
+  }
   if (change.on_view && !change.instead) {
     std::optional<SqliteTable> table =
         TableWrittenThrough(session_.Connection(), change.schema, change.table);

@@ -777,10 +777,19 @@ class Binder {
     // The others as an UPDATE of the outermost view reads them beside its
     // table, under their own aliases (empty when not read so).
     std::vector<Binding> joined_bindings;
+    // Over an outer join, such an UPDATE reads the view's whole FROM as one
+    // derived table (its written table a second time, `written_leaf` among
+    // its tables in order), tied to the changed row by that table's rowid:
+    // `written_copy`, its alias. The join's conditions stay in its ON
+    // clauses.
+    const std::vector<std::unique_ptr<parse::TableSource>>* outer_from = nullptr;
+    size_t written_leaf = 0;
+    std::string written_copy;
   };
 
   // A change of a view without an INSTEAD OF trigger, written to the one
-  // table under it (through nested views too).
+  // table under it (through nested views too), or to the first view on the
+  // way that has an INSTEAD OF trigger for it.
   struct ViewTarget {
     std::string view_name;
     std::optional<TableShape> table;
@@ -837,6 +846,7 @@ class Binder {
     std::vector<const parse::TableSource*> others;  // the tables not written
     std::vector<const parse::Expr*> conditions;     // the inner joins' ON conditions
     bool outer_join = false;
+    size_t written_leaf = 0;  // the source's place among the join's tables
   };
   JoinedSource WrittenJoinSource(const TableShape& view, const parse::SelectBlock& block,
                                 const std::vector<std::string>& loaded_columns) {
@@ -925,6 +935,7 @@ class Binder {
     }
     joined.conditions = std::move(conditions);
     joined.outer_join = outer_join;
+    joined.written_leaf = loaded.value_or(0);
     return joined;
   }
 
@@ -963,9 +974,12 @@ class Binder {
         // A DELETE removes a row of the view from every table it reads.
         if (change_ == Change::kDelete) throw MakeError(4405, {current.name});
         joined = WrittenJoinSource(current, block, loaded);
-        // The row of an outer join's view is not a condition over the
-        // others.
-        if (joined->outer_join && (!loading_ || checked))
+        // An INSERT writes the one table whatever the join; an UPDATE of
+        // the outermost view reads its whole join beside the table
+        // (ReadJoinedBeside). The row of an outer join's view is not a
+        // condition over the others, as a CHECK OPTION or a view further
+        // in would ask.
+        if (joined->outer_join && (checked || (change_ == Change::kUpdate && depth > 0)))
           Refuse("a change through a view of an outer join");
       }
       if (block.top) Refuse("change through a view with TOP");
@@ -980,6 +994,8 @@ class Binder {
       // database.
       if (joined && !loading_ && source->schema != current.schema)
         Refuse("a change through a join view to another database's table");
+      if (joined && joined->outer_join && change_ == Change::kUpdate && source->view_query)
+        Refuse("an UPDATE through an outer join's view of a view");
       ViewLevel level;
       level.query = current.view_query;
       level.where = block.where.get();
@@ -994,6 +1010,11 @@ class Binder {
         level.item_expr = std::move(joined->item_expr);
         level.joined_others = std::move(joined->others);
         level.join_conditions = std::move(joined->conditions);
+        if (joined->outer_join) {
+          level.outer_from = &block.from;
+          level.written_leaf = joined->written_leaf;
+          level.join_conditions.clear();
+        }
       }
       for (const parse::SelectItem& item : block.items) {
         if (joined) break;
@@ -1027,9 +1048,15 @@ class Binder {
         target.table = std::move(source);
         break;
       }
-      // A load that fires no triggers passes a view's INSTEAD OF trigger by.
-      if ((!loading_ || load_fires_triggers_) && TakenInstead(*source))
-        Refuse("change through a view over a view with a trigger");
+      // A load that fires no triggers passes a view's INSTEAD OF trigger by;
+      // a statement writes that view, in its columns, and its trigger takes
+      // the change.
+      if ((!loading_ || load_fires_triggers_) && TakenInstead(*source)) {
+        if (loading_ || checked) Refuse("change through a view over a view with a trigger");
+        source->columns = target.levels.back().source_columns;
+        target.table = std::move(source);
+        break;
+      }
       current = std::move(*source);
     }
     // Each level's source columns by their names in the table, innermost first.
@@ -1094,6 +1121,8 @@ class Binder {
       Bound conditions;
       for (const parse::Expr* part : parts)
         conditions = Both(std::move(conditions), InViewLevel(level, sql_alias, *part, true));
+      if (in_statement && !level.written_copy.empty())
+        conditions = Both(std::move(conditions), SameRow(sql_alias, level.written_copy));
       return conditions;
     }
     Scope outer = LevelScope(level, sql_alias, false);
@@ -1323,6 +1352,12 @@ class Binder {
       }
       bound.table_sql = table->sql;
       bound.alias = AddBinding(scope, std::move(binding));
+      if (view_target_ && table->view_query) {
+        // Written to a view further in (its INSTEAD OF trigger takes the
+        // change): SQLite reads a changed view's rows under its own name only.
+        bound.alias = QuoteSqliteName(table->name);
+        scope.bindings.back().sql_alias = bound.alias;
+      }
       bound.from = std::move(sources);
       if (view_target_) {
         if (Bound visible = ViewConditions(*view_target_, bound.alias, true))
@@ -1355,6 +1390,47 @@ class Binder {
     BodyGuard in_view(catalog_, level.view_schema, level.view_name, ObjectReach::Kind::kView);
     size_t visible = std::exchange(visible_common_tables_, 0);
     Scope beside;
+    if (level.outer_from != nullptr) {
+      // The join whole, as a derived table: each row's rowid of the
+      // written table and the others' columns, under names of their own.
+      // Its aliases are marked before its ON clauses are bound: none may
+      // meet the statement's names.
+      bool marked = std::exchange(marks_aliases_, true);
+      BoundSelectBlock block;
+      for (const auto& from : *level.outer_from) block.from.push_back(Source(*from, beside));
+      marks_aliases_ = marked;
+      std::string joined = QuoteSqliteName("joined#" + std::to_string(++inlined_sources_));
+      auto query = std::make_unique<BoundQuery>();
+      for (size_t k = 0; k < beside.bindings.size(); ++k) {
+        const Binding& leaf = beside.bindings[k];
+        if (k == level.written_leaf) {
+          Bound rowid = Make(BoundKind::kColumn, ColumnType{SqlType::kBigInt});
+          rowid->sql = leaf.sql_alias + ".rowid";
+          block.items.push_back(std::move(rowid));
+          query->columns.push_back(Column{std::string(kJoinedRow), ColumnType{SqlType::kBigInt}});
+          continue;
+        }
+        Binding read = leaf;
+        read.sql_alias = joined;
+        read.written_names.clear();
+        for (const Column& column : leaf.columns) {
+          std::string name = std::to_string(k) + "#" + column.name;
+          block.items.push_back(ColumnNode(leaf, column, false));
+          query->columns.push_back(Column{name, column.type});
+          read.written_names.push_back(std::move(name));
+        }
+        level.joined_bindings.push_back(std::move(read));
+      }
+      query->terms.push_back(std::move(block));
+      auto source = std::make_unique<BoundSource>();
+      source->kind = BoundSource::Kind::kDerived;
+      source->derived = std::move(query);
+      source->alias = joined;
+      sources.push_back(std::move(source));
+      level.written_copy = joined;
+      visible_common_tables_ = visible;
+      return;
+    }
     for (const parse::TableSource* other : level.joined_others) {
       std::unique_ptr<BoundSource> source = Source(*other, beside);
       Binding& binding = beside.bindings.back();
@@ -1410,6 +1486,24 @@ class Binder {
     if (source->on) conditions.push_back(std::move(source->on));
     Flatten(std::move(source->left), alias, others, conditions);
     Flatten(std::move(source->right), alias, others, conditions);
+  }
+
+  // The column of an outer join's rows (ReadJoinedBeside) that holds the
+  // written table's rowid.
+  static constexpr std::string_view kJoinedRow = "sqlengine_row";
+
+  // `alias`.rowid = `joined`.sqlengine_row: the changed row is the one the
+  // join's row holds.
+  static Bound SameRow(const std::string& alias, const std::string& joined) {
+    std::vector<Bound> rowids;
+    for (std::string sql : {alias + ".rowid", joined + "." + QuoteSqliteName(kJoinedRow)}) {
+      Bound rowid = Make(BoundKind::kColumn, ColumnType{SqlType::kBigInt});
+      rowid->sql = std::move(sql);
+      rowids.push_back(std::move(rowid));
+    }
+    Bound same = Compared(BoundKind::kComparison, std::move(rowids));
+    same->op = "=";
+    return same;
   }
 
   static void AddCondition(BoundChange& bound, Bound condition) {
@@ -2051,8 +2145,9 @@ class Binder {
     }
     binding.sql_alias = QuoteSqliteName(binding.exposed);
     // Inside an inlined function the names get a mark of their own: a
-    // caller's argument placed in the body must not reach the body's tables.
-    if (!frames_.empty())
+    // caller's argument placed in the body must not reach the body's tables
+    // (nor a statement's names a view's join it reads beside its target).
+    if (!frames_.empty() || marks_aliases_)
       binding.sql_alias =
           QuoteSqliteName(binding.exposed + "#" + std::to_string(++inlined_sources_));
     std::string alias = binding.sql_alias;
@@ -4210,6 +4305,7 @@ class Binder {
   std::vector<std::string> live_variables_;
   std::vector<CallFrame> frames_;  // the user function calls being inlined, innermost last
   int inlined_sources_ = 0;
+  bool marks_aliases_ = false;  // every new source's alias gets a mark, as inlined ones do
   // Calls bound so far of a function of another database than the one the
   // session's names reach.
   int calls_elsewhere_ = 0;

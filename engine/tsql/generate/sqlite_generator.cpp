@@ -1610,6 +1610,7 @@ SqliteText GenerateDelete(const bind::BoundChange& change, int line, ExactForm f
                           Literals literals) {
   Generator generator = GeneratorFor(form, literals);
   SqliteText text = ChangeText(generator.With(change.with), generator.Delete(change), line, form);
+  text.changed_table = change.table_sql;
   generator.TakeLiterals(text);
   return text;
 }
