@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
 #include "engine/exec/column_collation.h"
@@ -591,6 +592,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateNumbers(db);
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
+  RegisterAnsiTrimFunction(db);
   RegisterExactAggregates(db);
   RegisterHashGrouping(db);
   RegisterStatisticalAggregates(db);
