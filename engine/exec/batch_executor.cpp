@@ -1111,7 +1111,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
                     ServerMessage message = error.message();
                     if (message.procedure.empty()) message.procedure = procedure_;
                     sink_.Message(message);
-                  });
+                  },
+                  session_.Options().ansi_padding);
     } else {
       ChangeConstraint(connection.Handle(), statement.tokens, connection, catalog,
                        session_.CurrentDatabase());
@@ -1151,7 +1152,8 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
   if (!bound && IsSchemaStatement(statement)) {
     SessionCatalog catalog(session_);
     earlier_steps =
-        SchemaStatementSql(statement, connection.Handle(), connection, catalog, &appended);
+        SchemaStatementSql(statement, connection.Handle(), connection, catalog, &appended,
+                           session_.Options().ansi_padding);
     if (earlier_steps.empty()) tsql::SyntaxErrorAt(statement.tokens, 0);
     bound = std::move(earlier_steps.back());
     earlier_steps.pop_back();

@@ -320,7 +320,7 @@ bool IsColumnAlteration(const tsql::Tokens& alter) {
 
 void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
                  tsql::bind::Catalog& catalog, std::string_view database, int line,
-                 const std::function<void(const SqlError&)>& report) {
+                 const std::function<void(const SqlError&)>& report, bool ansi_padding) {
   std::optional<tsql::AlterColumnSyntax> syntax = tsql::ParseAlterColumn(alter);
   if (!syntax) tsql::SyntaxErrorAt(alter, 2);
   const tsql::ColumnSyntax& column = *syntax->element.column;
@@ -396,8 +396,9 @@ void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& res
   // Bound while the catalog still gives the old type.
   std::string converted = ConvertedValue(definition->table, shape->columns, name, *to, catalog);
   StoredExpressions no_expressions(alter, 0, 0, definition->table, {}, {}, catalog);
-  std::string declared = TableElementSql(alter, syntax->element, false,
-                                         static_cast<int>(position + 1), no_expressions);
+  std::string declared =
+      TableElementSql(alter, syntax->element, false, static_cast<int>(position + 1),
+                      no_expressions, true, ansi_padding);
   std::string old_element = definition->sql.substr(element->begin, element->end - element->begin);
   std::string sql = definition->sql.substr(0, element->begin) +
                     NewElement(declared, KeptClauses(old_element)) +

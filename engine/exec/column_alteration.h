@@ -36,9 +36,10 @@ bool IsColumnAlteration(const tsql::Tokens& alter);
 // type, 4927 / 4928 for a type ALTER COLUMN does not take, 4922 after the
 // 5074s, 515 when NOT NULL meets a stored NULL, 8152 when a stored value does
 // not fit the new length, and the conversion errors (245, 241, 8114, 8115 ...)
-// of a stored value the new type cannot take.
+// of a stored value the new type cannot take. The column takes
+// `ansi_padding` (the session's SET ANSI_PADDING) anew, as in SQL Server.
 void AlterColumn(sqlite3* db, const tsql::Tokens& alter, tsql::NameResolver& resolver,
                  tsql::bind::Catalog& catalog, std::string_view database, int line,
-                 const std::function<void(const SqlError&)>& report);
+                 const std::function<void(const SqlError&)>& report, bool ansi_padding = true);
 
 }  // namespace sqlengine::exec

@@ -9,6 +9,7 @@
 #include "engine/catalog/data_file.h"
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/catalog_procedures.h"
 #include "engine/exec/catalog_view_columns.h"
 #include "engine/exec/catalog_views.h"
@@ -345,14 +346,16 @@ Value IdentityNumber(sqlite3* db, const std::string& function, const std::string
 // sp_help's row for a column of `type`, shown as `type_name`.
 void AddColumnRow(ResultBuilder& columns, const std::string& name, const std::string& type_name,
                   const ColumnType& type, bool nullable, bool computed,
-                  const std::string& collation) {
+                  const std::string& collation, bool trims_trailing = false) {
   auto [precision, scale] = PrecisionAndScale(type);
   bool text = IsCharacter(type);
   bool variable = type.type == SqlType::kVarChar || type.type == SqlType::kNVarChar ||
                   type.type == SqlType::kVarBinary;
   columns.Add({name, type_name, std::string(computed ? "yes" : "no"), StorageLength(type),
                precision, scale, std::string(nullable ? "yes" : "no"),
-               std::string(text || variable || type.type == SqlType::kBinary ? "no" : "(n/a)"),
+               std::string(!(text || variable || type.type == SqlType::kBinary) ? "(n/a)"
+                           : trims_trailing                                         ? "yes"
+                                                                                    : "no"),
                std::string(variable || text ? (nullable ? "yes" : "no") : "(n/a)"),
                text ? Value(collation) : Value{}});
 }
@@ -406,6 +409,7 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
   sqlite3_bind_text(info.get(), 1, object.name.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   std::string table_sql = StoredTableSql(db, schema, object.name);
+  std::vector<std::string> trimmed = AnsiTrimmedColumns(table_sql);
   // A view's columns have the types its query gives them.
   std::optional<std::vector<ColumnType>> view_types;
   if (object.xtype == "V")
@@ -433,7 +437,8 @@ void HelpTable(Session& session, sqlite3* db, const ObjectRow& object, ResultSin
                  sqlite3_column_int(info.get(), 4) >= 2,
                  IsCharacter(type) ? StoredColumnCollation(db, schema, object.name, name, type,
                                                            object.xtype == "V")
-                                   : std::string());
+                                   : std::string(),
+                 ListsColumn(trimmed, name));
     if (rowid_identity) {
       identity.Add({name, IdentityNumber(db, "ident_seed", object.name),
                     IdentityNumber(db, "ident_incr", object.name), std::int64_t{0}});

@@ -9,6 +9,7 @@
 
 #include "engine/catalog/sqlite_handle.h"
 #include "engine/common/error.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/exact_storage_form.h"
 #include "engine/exec/exact_values.h"
@@ -46,12 +47,15 @@ struct Column {
   std::string name;
   std::string declared;
   ColumnType type;
+  bool trims = false;  // made under ANSI_PADDING OFF, and trims what it stores
 };
 
 std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std::string& table) {
   std::vector<Column> columns;
   std::string table_sql = StoredTableSql(db, schema, table);
-  auto info = catalog::Prepare(db, "SELECT name, type, pk FROM pragma_table_info(?, ?)");
+  std::vector<std::string> trimmed = AnsiTrimmedColumns(table_sql);
+  auto info =
+      catalog::Prepare(db, "SELECT name, type, pk, \"notnull\" FROM pragma_table_info(?, ?)");
   sqlite3_bind_text(info.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(info.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
   while (sqlite3_step(info.get()) == SQLITE_ROW) {
@@ -63,13 +67,16 @@ std::vector<Column> ColumnsOf(sqlite3* db, const std::string& schema, const std:
     // type; an older table's keeps the int check it was made with.
     type->identity = primary_key == 1 && IdentityTypeIn(table_sql).has_value() &&
                      tsql::EqualsIgnoreCase(declared, "INTEGER");
-    columns.push_back({catalog::ColumnText(info.get(), 0), declared, *type});
+    std::string name = catalog::ColumnText(info.get(), 0);
+    bool trims = TrimsWrittenValues(*type, sqlite3_column_int(info.get(), 3) == 0 && primary_key == 0) &&
+                 ListsColumn(trimmed, name);
+    columns.push_back({std::move(name), declared, *type, trims});
   }
   return columns;
 }
 
 constexpr const char* kEvents[] = {"INSERT", "UPDATE"};
-constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length", "rowversion"};
+constexpr const char* kRoles[] = {"datetime", "decimal", "number", "length", "rowversion", "trim"};
 
 std::string UnquotedTriggerName(std::string_view role, std::string_view event,
                                 const std::string& table, const std::string& column) {
@@ -316,6 +323,12 @@ std::vector<TriggerText> ValueTriggers(sqlite3* db, const std::string& schema,
         "length(" + value + ") > " + limit + " AND length(rtrim(" + value + ", ' ')) > " + limit,
         "sqlengine_fitted_length(" + value + ", " + limit + ")");
   }
+  if (column.trims) {
+    std::string trimmed = "sqlengine_ansi_trimmed(" + value + ")";
+    // By lengths: the column's collation takes 'a ' and 'a' for one value.
+    AddFittingTriggers(triggers, table, column.name, "trim",
+                       "length(" + value + ") > length(" + trimmed + ")", trimmed);
+  }
   return triggers;
 }
 
@@ -340,7 +353,9 @@ std::optional<std::vector<StoredFormColumn>> StoredFormTriggerColumns(sqlite3* d
   std::map<std::string, std::string> expected;  // name as SQLite keeps it -> its text
   std::map<std::string, StoredFormColumn> column_of;
   for (const Column& column : ColumnsOf(db, schema, table)) {
-    if (column.type.row_version) return std::nullopt;
+    // A bulk load leaves the trimming of a column made under ANSI_PADDING
+    // OFF to its triggers.
+    if (column.type.row_version || column.trims) return std::nullopt;
     // Older files' decimal triggers round written values; only the stored
     // form's check is known to pass what the writer stores.
     if (RoleOf(column.type) == "decimal" && !StoresExactForm(db, schema)) return std::nullopt;
@@ -373,13 +388,14 @@ std::vector<std::string> MissingNormalisingTriggers(sqlite3* db, const std::stri
   auto exists = catalog::Prepare(db, "SELECT 1 FROM " + tsql::QuoteSqliteName(schema) +
                                          ".sqlite_master WHERE type = 'trigger' AND name = ?");
   for (const Column& column : ColumnsOf(db, schema, table)) {
-    std::string_view role = RoleOf(column.type);
-    if (role.empty()) continue;
-    for (const char* event : kEvents) {
-      std::string name = UnquotedTriggerName(role, event, table, column.name);
-      sqlite3_reset(exists.get());
-      sqlite3_bind_text(exists.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      if (sqlite3_step(exists.get()) != SQLITE_ROW) missing.push_back(name);
+    for (std::string_view role : {RoleOf(column.type), std::string_view(column.trims ? "trim" : "")}) {
+      if (role.empty()) continue;
+      for (const char* event : kEvents) {
+        std::string name = UnquotedTriggerName(role, event, table, column.name);
+        sqlite3_reset(exists.get());
+        sqlite3_bind_text(exists.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(exists.get()) != SQLITE_ROW) missing.push_back(name);
+      }
     }
   }
   return missing;

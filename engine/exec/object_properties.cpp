@@ -5,11 +5,13 @@
 #include <string_view>
 
 #include "engine/catalog/sqlite_handle.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/catalog_views.h"
 #include "engine/exec/function_registration.h"
 #include "engine/exec/sql_functions.h"
 #include "engine/exec/sqlite_value_text.h"
 #include "engine/exec/statement_authorizer.h"
+#include "engine/exec/table_definition.h"
 #include "engine/exec/temporary_tables.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/sqlite_quoting.h"
@@ -126,7 +128,8 @@ void ObjectProperty(sqlite3_context* context, int argc, sqlite3_value** args) {
 }
 
 // sqlengine_column_property(property, isnullable, prec, scale, colid,
-// colstat, iscomputed): COLUMNPROPERTY's answer from a syscolumns row.
+// colstat, iscomputed, xtype, padded): COLUMNPROPERTY's answer from a
+// syscolumns row and sqlengine_column_ansi_padded's answer for the column.
 void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
   if (sqlite3_value_type(args[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::string property = tsql::ToLower(SqliteValueText(args[0]));
@@ -140,6 +143,18 @@ void ColumnProperty(sqlite3_context* context, int, sqlite3_value** args) {
     return sqlite3_result_int(context, (sqlite3_value_int(args[5]) & 1) != 0);
   }
   if (property == "iscomputed") return answer(6);
+  if (property == "usesansitrim") {
+    // 1 when ANSI_PADDING was ON as the column was made (Unicode columns
+    // always pad); NULL for a column of no string or binary type.
+    switch (sqlite3_value_int(args[7])) {
+      case 165: case 167: case 173: case 175:
+        return answer(8);
+      case 231: case 239:
+        return sqlite3_result_int(context, 1);
+      default:
+        return sqlite3_result_null(context);
+    }
+  }
   // No ROWGUIDCOL or output-parameter columns exist here.
   if (property == "isrowguidcol" || property == "isoutparam") return sqlite3_result_int(context, 0);
   sqlite3_result_null(context);
@@ -210,7 +225,21 @@ void TableRows(sqlite3_context* context, int, sqlite3_value** args) {
   sqlite3_result_int64(context, sqlite3_column_int64(raw, 0));
 }
 
+// sqlengine_column_ansi_padded(table, column): 0 when the column of the
+// current database's table was made under ANSI_PADDING OFF, else 1.
+void ColumnAnsiPadded(sqlite3_context* context, int, sqlite3_value** args) {
+  if (sqlite3_value_type(args[0]) == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
+    return sqlite3_result_int(context, 1);
+  auto& host = *static_cast<FunctionHost*>(sqlite3_user_data(context));
+  std::optional<StatementAuthorizer::EngineScope> engine_reads;
+  if (StatementAuthorizer* authorizer = host.Authorizer()) engine_reads.emplace(*authorizer);
+  std::string table_sql = StoredTableSql(sqlite3_context_db_handle(context),
+                                         host.UnqualifiedSchema(), SqliteValueText(args[0]));
+  sqlite3_result_int(context, !ListsColumn(AnsiTrimmedColumns(table_sql), SqliteValueText(args[1])));
+}
+
 constexpr FunctionDefinition kHostFunctions[] = {
+    {"sqlengine_column_ansi_padded", 2, ColumnAnsiPadded, false},
     {"sqlengine_temp_object_id", 1, TempObjectId, false},
     {"sqlengine_table_rows", 2, TableRows, false},
 };
@@ -220,7 +249,7 @@ constexpr FunctionDefinition kFunctions[] = {
     {"sqlengine_object_property", 3, ObjectProperty, true},
     {"sqlengine_object_property", 4, ObjectProperty, true},
     {"sqlengine_object_property", 5, ObjectProperty, true},
-    {"sqlengine_column_property", 7, ColumnProperty, true},
+    {"sqlengine_column_property", 9, ColumnProperty, true},
     {"sqlengine_index_property", 3, IndexProperty, true},
 };
 

@@ -232,7 +232,7 @@ std::string CreateIndexSql(const tsql::CreateIndexSyntax& index, const std::stri
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
                                                  tsql::NameResolver& resolver,
                                                  tsql::bind::Catalog& catalog,
-                                                 AppendedColumns* appended) {
+                                                 AppendedColumns* appended, bool ansi_padding) {
   const tsql::Tokens& tokens = statement.tokens;
   int line = statement.line;
   switch (statement.kind) {
@@ -240,13 +240,13 @@ std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statemen
       tsql::CreateTableSyntax create = tsql::ParseCreateTable(tokens);
       RefuseCrossDatabaseReferences(create.elements, SchemaOfTable(create.name, resolver),
                                     resolver);
-      return {TypedCreateTable(statement, resolver, catalog)};
+      return {TypedCreateTable(statement, resolver, catalog, ansi_padding)};
     }
     case tsql::StatementKind::kAlterTable: {
       std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
       if (!alter) return {};
       RefuseCrossDatabaseReferences(alter->added, SchemaOfTable(alter->name, resolver), resolver);
-      return TypedAlterTable(statement, resolver, catalog, appended);
+      return TypedAlterTable(statement, resolver, catalog, appended, ansi_padding);
     }
     case tsql::StatementKind::kDropTable:
       RequireDroppedKind(statement, db, resolver);

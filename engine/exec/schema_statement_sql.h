@@ -30,11 +30,12 @@ void CheckSchemaStatementSyntax(const tsql::Statement& statement);
 // SQL Server refuses it: 1913 for an index name the table has, 3701 for
 // DROP INDEX of one it has not, 1763 for a cross-database FOREIGN KEY, and
 // what TypedCreateTable throws.
-// `appended`: as TypedAlterTable's (exec/table_definition_sql.h).
+// `appended` and `ansi_padding`: as TypedAlterTable's (exec/table_definition_sql.h).
 std::vector<tsql::SqliteText> SchemaStatementSql(const tsql::Statement& statement, sqlite3* db,
                                                  tsql::NameResolver& resolver,
                                                  tsql::bind::Catalog& catalog,
-                                                 AppendedColumns* appended = nullptr);
+                                                 AppendedColumns* appended = nullptr,
+                                                 bool ansi_padding = true);
 
 // Throws 1902 when `index` is declared CLUSTERED and its table already has a
 // clustered index of another name.

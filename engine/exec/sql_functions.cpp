@@ -15,6 +15,7 @@
 #include "engine/catalog/master_catalog.h"
 #include "engine/common/error.h"
 #include "engine/exec/addition_function.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/binary_comparison.h"
 #include "engine/exec/checksum_functions.h"
 #include "engine/exec/column_collation.h"
@@ -58,6 +59,7 @@
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/token.h"
 #include "engine/tsql/type_name.h"
+#include "engine/values/float_rounding.h"
 
 namespace sqlengine::exec {
 namespace {
@@ -447,9 +449,9 @@ void Encrypted(sqlite3_context* context, int, sqlite3_value** args) {
                                   tsql::WrittenWithEncryption(SqliteValueText(args[0])));
 }
 
-// round(x, digits [, truncate]) as T-SQL's ROUND: a negative `digits` rounds
-// left of the point, an integer stays an integer, halves round away from
-// zero, and a non-zero `truncate` cuts instead.
+// round(x, digits [, truncate]) as T-SQL's ROUND of an integer or float: a
+// negative `digits` rounds left of the point, an integer stays an integer,
+// halves round away from zero, and a non-zero `truncate` cuts instead.
 void Round(sqlite3_context* context, int count, sqlite3_value** args) {
   int type = sqlite3_value_numeric_type(args[0]);
   if (type == SQLITE_NULL || sqlite3_value_type(args[1]) == SQLITE_NULL)
@@ -470,21 +472,12 @@ void Round(sqlite3_context* context, int count, sqlite3_value** args) {
     }
     return sqlite3_result_int64(context, rounded);
   }
+  // A float rounds on the digits of its binary value: 94.55 is
+  // 94.549999999999997 and gives 94.5, as in SQL Server.
   double value = sqlite3_value_double(args[0]);
-  if (digits >= 0 && !truncate) {
-    // SQLite's own decimal rounding, as its round() does.
-    char* text = sqlite3_mprintf("%.*f", digits, value);
-    if (text == nullptr) return sqlite3_result_error_nomem(context);
-    double rounded = std::strtod(text, nullptr);
-    sqlite3_free(text);
-    return sqlite3_result_double(context, rounded);
-  }
-  double unit = std::pow(10.0, -digits);
-  double units = value / unit;
-  // A quotient a rounding error short of a whole number is that number.
-  double nearest = std::round(units);
-  if (std::fabs(units - nearest) < 1e-9 * std::max(1.0, std::fabs(nearest))) units = nearest;
-  sqlite3_result_double(context, (truncate ? std::trunc(units) : std::round(units)) * unit);
+  if (!std::isfinite(value)) return sqlite3_result_double(context, value);
+  double rounded = std::strtod(values::RoundedFloatText(value, digits, truncate).c_str(), nullptr);
+  sqlite3_result_double(context, value < 0 ? -rounded : rounded);
 }
 
 // sqlengine_column_bitmap('2,3'): sysprotects' column bitmap, bit n for the
@@ -599,6 +592,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost& host) {
   RegisterDateNumbers(db);
   RegisterAdditionFunction(db);
   RegisterDecimalFunction(db);
+  RegisterAnsiTrimFunction(db);
   RegisterExactAggregates(db);
   RegisterHashGrouping(db);
   RegisterStatisticalAggregates(db);

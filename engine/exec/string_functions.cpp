@@ -19,6 +19,7 @@
 #include "engine/exec/text_comparison.h"
 #include "engine/values/code_page_1252.h"
 #include "engine/values/date_text.h"
+#include "engine/values/float_rounding.h"
 #include "engine/values/number_text.h"
 #include "engine/values/utf8.h"
 
@@ -416,14 +417,12 @@ void Str(sqlite3_context* context, int count, sqlite3_value** args) {
   sqlite3_int64 decimals = count > 2 ? sqlite3_value_int64(args[2]) : 0;
   if (length < 1 || length > kCharacterLimit || decimals < 0) return sqlite3_result_null(context);
   decimals = std::min<sqlite3_int64>(decimals, 16);
-  char buffer[400];
   auto print = [&](int places) {
-    // Half away from zero, as SQL Server rounds; printf would round to even.
-    double unit = std::pow(10.0, places);
-    double rounded = std::round(number * unit) / unit;
-    if (rounded == 0) rounded = 0;  // no "-0"
-    std::snprintf(buffer, sizeof buffer, "%.*f", places, rounded);
-    return std::string(buffer);
+    // The float's binary value rounds, half away from zero: STR(3.65, 4, 1)
+    // is " 3.6", 3.65 being 3.6499999999999999 as a float. No "-0".
+    std::string text = values::RoundedFloatText(number, places, false);
+    bool zero = text.find_first_not_of("0.") == std::string::npos;
+    return number < 0 && !zero ? "-" + text : text;
   };
   if (!std::isfinite(number) || std::fabs(number) >= 1e300)
     return SqliteResultText(context, std::string(static_cast<size_t>(length), '*'));

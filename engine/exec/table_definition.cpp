@@ -112,9 +112,15 @@ std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::strin
                                         "COLLATE NOCASE");
   sqlite3_bind_text(query.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
   if (sqlite3_step(query.get()) != SQLITE_ROW) return std::nullopt;
+  return ParseTableDefinition(catalog::ColumnText(query.get(), 0),
+                              catalog::ColumnText(query.get(), 1));
+}
+
+std::optional<TableDefinition> ParseTableDefinition(const std::string& table,
+                                                    const std::string& sql) {
   TableDefinition definition;
-  definition.table = catalog::ColumnText(query.get(), 0);
-  definition.sql = catalog::ColumnText(query.get(), 1);
+  definition.table = table;
+  definition.sql = sql;
   Lexed lexed = LexDefinition(definition.sql);
   if (lexed.elements.empty()) return std::nullopt;
   definition.close = lexed.tokens[lexed.close].offset;

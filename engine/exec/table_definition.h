@@ -40,6 +40,11 @@ struct TableDefinition {
 std::optional<TableDefinition> ReadTableDefinition(sqlite3* db, const std::string& schema,
                                                    const std::string& table);
 
+// A CREATE TABLE text of `table` read as its elements; nullopt when it has
+// none.
+std::optional<TableDefinition> ParseTableDefinition(const std::string& table,
+                                                    const std::string& sql);
+
 // The CREATE text SQLite keeps for `schema`.`table` (any case), unread; empty
 // when there is none. Throws std::runtime_error when SQLite fails.
 std::string StoredTableSql(sqlite3* db, const std::string& schema, const std::string& table);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "engine/common/error.h"
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/table_constraints.h"
 #include "engine/exec/text_comparison.h"
@@ -158,7 +159,7 @@ bool SaysNullability(const tsql::ColumnSyntax& column) { return column.nullable.
 
 std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
                       bool identity_table, int column_number, const StoredExpressions& expressions,
-                      bool nullable_by_default) {
+                      bool nullable_by_default, bool ansi_padding) {
   const tsql::ColumnSyntax& column = *element.column;
   ElementText text(tokens, identity_table, expressions);
   text.Add(NameText(column.name));
@@ -185,6 +186,7 @@ std::string ColumnSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax
     std::string declaration = tsql::TypeDeclaration(*type);
     text.Add(declaration.find("(max)") != std::string::npos ? tsql::QuoteSqliteName(declaration)
                                                             : declaration);
+    if (!ansi_padding && RecordsAnsiPadding(*type)) text.Add(std::string(kAnsiTrimMarker));
   }
   // A user type declared NOT NULL makes its columns NOT NULL unless they say
   // otherwise, as the session's ANSI null default may. A timestamp column is
@@ -352,10 +354,11 @@ void RefuseSecondClusteredKey(const std::vector<tsql::TableElementSyntax>& eleme
 
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
                             bool identity_table, int column_number,
-                            const StoredExpressions& expressions, bool nullable_by_default) {
+                            const StoredExpressions& expressions, bool nullable_by_default,
+                            bool ansi_padding) {
   if (element.column)
     return ColumnSql(tokens, element, identity_table, column_number, expressions,
-                     nullable_by_default);
+                     nullable_by_default, ansi_padding);
   ElementText text(tokens, identity_table, expressions);
   text.Constraint(*element.constraint, false);
   return text.Take();
@@ -400,7 +403,7 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
 }
 
 tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog) {
+                                  tsql::bind::Catalog& catalog, bool ansi_padding) {
   const tsql::Tokens& tokens = statement.tokens;
   tsql::CreateTableSyntax create = tsql::ParseCreateTable(tokens);
   StoredExpressions expressions(tokens, create.open + 1, create.close, create.name.Last(), {}, {},
@@ -438,7 +441,8 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
     text.sql += k == 0 ? " " : " , ";
     text.lines.emplace_back(text.sql.size(), tokens[element.range.begin].line);
     text.sql += TableElementSql(tokens, element, identity_table, column_number, expressions,
-                                nullable_by_default && !(element.column && keyed(*element.column)));
+                                nullable_by_default && !(element.column && keyed(*element.column)),
+                                ansi_padding);
   }
   text.sql += " )";
   return text;
@@ -447,7 +451,7 @@ tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameRe
 std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                                               tsql::NameResolver& resolver,
                                               tsql::bind::Catalog& catalog,
-                                              AppendedColumns* appended) {
+                                              AppendedColumns* appended, bool ansi_padding) {
   const tsql::Tokens& tokens = statement.tokens;
   std::optional<tsql::AlterTableSyntax> alter = tsql::ParseAlterTable(tokens);
   if (!alter) return {};
@@ -504,7 +508,8 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     int column_number = static_cast<int>(known.size());
     for (const tsql::TableElementSyntax& element : alter->added) {
       appended->elements.push_back(TableElementSql(tokens, element, identity_table, ++column_number,
-                                                   expressions, nullable_by_default));
+                                                   expressions, nullable_by_default,
+                                                   ansi_padding));
       const tsql::ColumnSyntax& column = *element.column;
       const tsql::ConstraintSyntax* given = DefaultOf(column);
       const std::string* stored = given ? expressions.StoredAt(given->expression.begin) : nullptr;
@@ -522,7 +527,7 @@ std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
     int line = tokens[element.range.begin].line;
     add(head + " ADD " +
             TableElementSql(tokens, element, identity_table, column_number, expressions,
-                            nullable_by_default),
+                            nullable_by_default, ansi_padding),
         line);
     // The rows already there take a nullable column's DEFAULT only WITH VALUES;
     // SQLite reads the default for them unless they hold a value.

@@ -30,12 +30,15 @@ namespace sqlengine::exec {
 // `identity_table`: whether the table has an IDENTITY column;
 // `column_number`: the column's position among the definition's columns (for
 // 2715); `nullable_by_default`: whether a column that does not say NULL or
-// NOT NULL (and whose type does not) allows NULLs. Throws SqlError: 2715 for
+// NOT NULL (and whose type does not) allows NULLs; `ansi_padding`: SET
+// ANSI_PADDING, which a char, varchar, binary or varbinary column made under
+// OFF records (exec/ansi_trimmed_columns.h). Throws SqlError: 2715 for
 // an unknown type, 1046 / 128 / 170 for an expression the front end cannot
 // store.
 std::string TableElementSql(const tsql::Tokens& tokens, const tsql::TableElementSyntax& element,
                             bool identity_table, int column_number,
-                            const StoredExpressions& expressions, bool nullable_by_default = true);
+                            const StoredExpressions& expressions, bool nullable_by_default = true,
+                            bool ansi_padding = true);
 
 // Whether any column of `elements` is an IDENTITY column.
 bool HasIdentityColumn(const std::vector<tsql::TableElementSyntax>& elements);
@@ -48,8 +51,9 @@ std::string SqliteTableName(const tsql::Tokens& tokens, std::size_t begin,
 
 // The SQLite text of a CREATE TABLE statement. Throws SyntaxError for a
 // malformed one and what TableElementSql and StoredExpressions throw.
+// `ansi_padding`: the session's SET ANSI_PADDING, which the new columns keep.
 tsql::SqliteText TypedCreateTable(const tsql::Statement& statement, tsql::NameResolver& resolver,
-                                  tsql::bind::Catalog& catalog);
+                                  tsql::bind::Catalog& catalog, bool ansi_padding = true);
 
 // Columns an ALTER TABLE ADD writes into the table's definition itself,
 // which SQLite's ADD COLUMN cannot add (it takes only a default it reads as a
@@ -71,6 +75,7 @@ struct AppendedColumns {
 std::vector<tsql::SqliteText> TypedAlterTable(const tsql::Statement& statement,
                                               tsql::NameResolver& resolver,
                                               tsql::bind::Catalog& catalog,
-                                              AppendedColumns* appended = nullptr);
+                                              AppendedColumns* appended = nullptr,
+                                              bool ansi_padding = true);
 
 }  // namespace sqlengine::exec

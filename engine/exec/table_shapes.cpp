@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "engine/exec/ansi_trimmed_columns.h"
 #include "engine/exec/identity_type.h"
 #include "engine/exec/session_connection.h"
 #include "engine/exec/sqlite_errors.h"
@@ -47,6 +48,8 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
   }
   sqlite3* db = connection.Handle();
   sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  std::vector<std::string> trimmed = view ? std::vector<std::string>{}
+                                          : AnsiTrimmedColumns(std::string(table_sql));
   int rc;
   while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
     Column column;
@@ -70,6 +73,11 @@ std::shared_ptr<const tsql::bind::TableShape> ReadShape(SessionConnection& conne
     type->identity = autoincrement != 0;
     // Its triggers give a timestamp column a value whatever was written.
     if (type->row_version) type->nullable = false;
+    // A char or binary column that trims what it stores reads unpadded.
+    if (TrimsWrittenValues(*type, type->nullable) && ListsColumn(trimmed, column.name)) {
+      if (type->type == SqlType::kChar) type->type = SqlType::kVarChar;
+      if (type->type == SqlType::kBinary) type->type = SqlType::kVarBinary;
+    }
     column.type = *type;
     shape->columns.push_back(std::move(column));
     shape->column_defaults.emplace_back(Text(raw, 4));

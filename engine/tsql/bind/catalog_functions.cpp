@@ -549,15 +549,27 @@ Bound RowProperty(const TableShape& view, std::string function, Bound property,
 }
 
 // COLUMNPROPERTY(id, column, property): sqlengine_column_property picks the
-// answer from the column's syscolumns row.
+// answer from the column's syscolumns row, and for UsesAnsiTrim from the
+// ANSI_PADDING its table recorded for it (sqlengine_column_ansi_padded).
 Bound ColumnProperty(Catalog& catalog, std::vector<Bound> args) {
   if (!IsInteger(*args[0]) || !IsText(*args[1]) || !IsText(*args[2]))
     Refuse("COLUMNPROPERTY argument");
   TableShape columns = View(catalog, {"syscolumns"});
-  return RowProperty(columns, "sqlengine_column_property", std::move(args[2]),
-                     {"isnullable", "prec", "scale", "colid", "colstat", "iscomputed"},
-                     Both(Equal(ViewColumn(columns, "id"), std::move(args[0])),
-                          Equal(ViewColumn(columns, "name"), std::move(args[1]))));
+  TableShape objects = View(catalog, {"sysobjects"});
+  std::vector<Bound> answer;
+  answer.push_back(Argument(args, 2));
+  for (std::string_view column :
+       {"isnullable", "prec", "scale", "colid", "colstat", "iscomputed", "xtype"})
+    answer.push_back(ViewColumn(columns, column));
+  std::vector<Bound> padded;
+  padded.push_back(Lookup(objects, ViewColumn(objects, "name"),
+                          Equal(ViewColumn(objects, "id"), Argument(args, 0))));
+  padded.push_back(ViewColumn(columns, "name"));
+  answer.push_back(Call("sqlengine_column_ansi_padded", Typed(SqlType::kInt), std::move(padded)));
+  Bound found = Lookup(columns, Call("sqlengine_column_property", Typed(SqlType::kInt), std::move(answer)),
+                       Both(Equal(ViewColumn(columns, "id"), Argument(args, 0)),
+                            Equal(ViewColumn(columns, "name"), Argument(args, 1))));
+  return OverArguments(std::move(args), std::move(found));
 }
 
 // PERMISSIONS(objectid [, column]): the session's answer for the object's
