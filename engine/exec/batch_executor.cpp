@@ -679,9 +679,11 @@ sqlite3* BatchExecutor::DirtyReadConnection(const tsql::Tokens& tokens, const st
   // Without a FROM nothing but the catalog is read, as committed.
   const bool reads_table =
       std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.IsWord("from"); });
-  if (!reads_table || !ReadsUncommitted(tokens, session_.Isolation()) || ReachesTempSchema(sql))
-    return nullptr;
-  return session_.Connection().DirtyReadHandle();
+  if (!reads_table || ReachesTempSchema(sql)) return nullptr;
+  if (ReadsUncommitted(tokens, session_.Isolation())) return session_.Connection().DirtyReadHandle();
+  // A transaction that cannot renew its snapshot reads the newest commits there.
+  if (SnapshotBehindCommits(session_)) return session_.Connection().FreshReadHandle();
+  return nullptr;
 }
 
 BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
@@ -1240,9 +1242,9 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     }
     // A dirty read runs on the session's second connection, which cannot
     // see its temporary tables; one that needs them reads committed rows.
-    bool dirty = statement.kind == StatementKind::kSelect &&
-                 ReadsUncommitted(statement, session_.Isolation()) &&
-                 !ReachesTempSchema(text.sql);
+    sqlite3* dirty = statement.kind == StatementKind::kSelect
+                         ? DirtyReadConnection(statement.tokens, text.sql)
+                         : nullptr;
     std::optional<PerRowVariables> per_row;
     // The variables as they were, for running the rows again.
     std::optional<std::map<std::string, Variable>> variables_before;
@@ -1268,7 +1270,7 @@ void BatchExecutor::PassThrough(const tsql::Statement& statement) {
     std::optional<ForXmlResult> xml;
     if (text.for_xml) xml.emplace(sink_, *text.for_xml);
     ResultSink& out = xml ? static_cast<ResultSink&>(*xml) : sink_;
-    SqliteStatement sqlite(dirty ? connection.DirtyReadHandle() : db, connection.Authorizer(),
+    SqliteStatement sqlite(dirty ? dirty : db, connection.Authorizer(),
                            std::move(text), context, *this,
                            dirty ? nullptr : &connection.SyntaxChecked(), std::move(reuse));
     sqlite.WarnOfSkippedNulls([this] { return session_.TakeNullEliminated(); });

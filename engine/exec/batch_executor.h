@@ -194,8 +194,10 @@ class BatchExecutor final : public ParameterSource {
   // expression, SELECT @v = ..., a cursor's fetch) of `tokens`, run as
   // `sql`, is to see other sessions' uncommitted rows: under READ
   // UNCOMMITTED or a NOLOCK hint, reading a table, and needing nothing
-  // only the session's own connection has (its temporary tables). nullptr
-  // when it reads committed rows on the session's connection.
+  // only the session's own connection has (its temporary tables); or, to
+  // see the newest commits, when the session's transaction cannot renew its
+  // snapshot (SnapshotBehindCommits). nullptr when it reads committed rows
+  // on the session's connection.
   sqlite3* DirtyReadConnection(const tsql::Tokens& tokens, const std::string& sql);
 
   void PassThrough(const tsql::Statement& statement);

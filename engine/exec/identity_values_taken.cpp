@@ -49,6 +49,10 @@ std::optional<std::string> SchemaOf(sqlite3* db, const std::string& table) {
   return std::nullopt;
 }
 
+// Whether the last repeated key this thread turned into an error was
+// refused by a trigger; reset as each INSERT begins.
+thread_local bool key_refused_by_trigger = false;
+
 void Run(sqlite3* db, catalog::PreparedStatement& statement) {
   if (sqlite3_step(statement.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
 }
@@ -61,6 +65,11 @@ IdentityValuesTaken::IdentityValuesTaken(sqlite3* db, const tsql::Tokens& insert
   // The connection's update hook is this class's alone: an INSERT that runs
   // inside another one's (a trigger's) hands it back when it is done.
   previous_argument_ = sqlite3_update_hook(db_, &IdentityValuesTaken::Counted, this);
+  key_refused_by_trigger = false;
+}
+
+void IdentityValuesTaken::NoteKeyRefusedByTrigger(bool by_trigger) {
+  key_refused_by_trigger = by_trigger;
 }
 
 IdentityValuesTaken::~IdentityValuesTaken() {
@@ -86,10 +95,12 @@ std::int64_t IdentityValuesTaken::ValuesTaken(const std::exception_ptr& failure)
       return 0;
     }
     if (single_row_) return 1;
-    // SQLite checks a foreign key when the statement's rows are all in; the
-    // other refusals stop the row that breaks them before it is in.
-    bool refused_row_in = message.number == 547 &&
-                          message.text.find("FOREIGN KEY") != std::string::npos;
+    // SQLite checks a foreign key when the statement's rows are all in, and
+    // the engine a key holding NULL once its row is in; the other refusals
+    // stop the row that breaks them before it is in.
+    bool refused_row_in =
+        (message.number == 547 && message.text.find("FOREIGN KEY") != std::string::npos) ||
+        ((message.number == 2627 || message.number == 2601) && key_refused_by_trigger);
     return rows_ + (refused_row_in ? 0 : 1);
   } catch (...) {
     return 0;

@@ -36,6 +36,12 @@ class IdentityValuesTaken {
   void KeepAfterFailure(const std::exception_ptr& failure,
                         const std::string& identity_insert_table);
 
+  // Told where a repeated key becomes an error, on the session's thread:
+  // whether a trigger refused the row (the engine's check of keys holding
+  // NULL, exec/null_keys.h, which runs after the row was added and counted)
+  // rather than SQLite's own check, which refuses it before.
+  static void NoteKeyRefusedByTrigger(bool by_trigger);
+
  private:
   static void Counted(void* self, int operation, const char* schema, const char* table,
                       sqlite3_int64 rowid);

@@ -155,11 +155,17 @@ void SessionConnection::Equip(sqlite3* db) {
   authorizer_.Install(db);
 }
 
-sqlite3* SessionConnection::DirtyReadHandle() {
+sqlite3* SessionConnection::SecondReadHandle(bool others_uncommitted) {
   std::vector<DirtyReadFile> files;
   auto add = [&](const std::string& schema, const std::string& file) {
     bool read_only = IsReadOnlyDatabase(engine_, DatabaseOfSchema(schema));
-    files.push_back({schema, file, read_only, engine_.Locks().Holder(file)});
+    // A file this transaction wrote is read through its own page cache,
+    // whoever holds the queue for it, or its rows would be missed.
+    int cache_of = sqlite3_txn_state(db_.get(), schema.c_str()) == SQLITE_TXN_WRITE
+                       ? spid_
+                       : engine_.Locks().Holder(file);
+    if (!others_uncommitted && cache_of != spid_) cache_of = 0;
+    files.push_back({schema, file, read_only, cache_of});
   };
   add("main", data_file_);
   for (const auto& [key, attachment] : attached_) add(attachment.first, attachment.second);
@@ -171,6 +177,22 @@ sqlite3* SessionConnection::DirtyReadHandle() {
   dirty_reads_ = std::move(db);
   dirty_read_files_ = std::move(files);
   return dirty_reads_.get();
+}
+
+sqlite3* SessionConnection::FreshReadHandle() {
+  sqlite3* db = nullptr;
+  try {
+    db = SecondReadHandle(false);
+  } catch (const std::runtime_error&) {
+    return nullptr;  // the schema of a file it wrote is locked (attaching reads it)
+  }
+  StatementAuthorizer::EngineScope engine_sql(authorizer_);
+  for (const DirtyReadFile& file : dirty_read_files_) {
+    if (file.cache_of == 0) continue;
+    std::string probe = "PRAGMA " + tsql::QuoteSqliteName(file.schema) + ".schema_version";
+    if (sqlite3_exec(db, probe.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return nullptr;
+  }
+  return db;
 }
 
 void SessionConnection::Open(const catalog::DatabaseEntry& entry) {

@@ -55,7 +55,14 @@ class SessionConnection final : public tsql::NameResolver {
   // uncommitted rows of the sessions writing its files (dirty_reads.h);
   // remade when who writes what has changed, dropped between batches.
   // Throws std::runtime_error when a file cannot be opened.
-  sqlite3* DirtyReadHandle();
+  sqlite3* DirtyReadHandle() { return SecondReadHandle(true); }
+  // The same connection reading only this session's own uncommitted rows
+  // (of the files its transaction has written) and every other file as last
+  // committed, whatever snapshot of it this connection's transaction holds.
+  // nullptr when a file the transaction wrote cannot be read there: a schema
+  // change of the transaction locks the file's schema against the other
+  // connections of its page cache until it ends.
+  sqlite3* FreshReadHandle();
   const std::string& Database() const { return database_; }
 
   // Detaches every database a batch attached (master stays, and the one
@@ -249,6 +256,8 @@ class SessionConnection final : public tsql::NameResolver {
   // Handlers, functions and rules every connection of the session carries.
   void Equip(sqlite3* db);
   void CloseDirtyReads();
+  // DirtyReadHandle, or FreshReadHandle without `others_uncommitted`.
+  sqlite3* SecondReadHandle(bool others_uncommitted);
 
   EngineImpl& engine_;
   const std::atomic<bool>& cancelled_;

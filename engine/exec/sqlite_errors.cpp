@@ -7,6 +7,7 @@
 
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/constraint_conflicts.h"
+#include "engine/exec/identity_values_taken.h"
 #include "engine/exec/temporary_tables.h"
 #include "engine/tsql/dotted_name.h"
 #include "engine/tsql/syntax_error.h"
@@ -128,6 +129,7 @@ SqlError Translate(sqlite3* db, int rc, const FailedStatement& failed) {
   // database's table may share its name with one of this.
   std::string written_schema = WrittenSchema(statement_sql);
   if (StartsWith(message, "UNIQUE constraint failed: ", rest)) {
+    IdentityValuesTaken::NoteKeyRefusedByTrigger(rc == SQLITE_CONSTRAINT_TRIGGER);
     if (failed.text != nullptr) {
       std::string key = RepeatedIndexKey(db, statement_sql, rest);
       if (!key.empty()) return MakeError(1505, {"2", key});

@@ -187,7 +187,12 @@ void RefreshReadSnapshot(Session& session) {
   }
   int state = sqlite3_txn_state(db, nullptr);
   const bool temp_only = state == SQLITE_TXN_WRITE && WroteTempOnly(db);
-  if (state == SQLITE_TXN_WRITE && !temp_only) return;
+  if (state == SQLITE_TXN_WRITE && !temp_only) {
+    // Its snapshots stay until it ends; the files it has not read yet are
+    // noted, so that SnapshotBehindCommits can tell when a commit passes them.
+    session.Commits().Note(db);
+    return;
+  }
   // A snapshot no commit has passed is the newest already; ending it would
   // cost the next read a new read transaction (file locks) for nothing.
   if (state != SQLITE_TXN_NONE && !session.Commits().NothingCommittedSince(db)) {
@@ -198,6 +203,16 @@ void RefreshReadSnapshot(Session& session) {
     }
   }
   session.Commits().Note(db);
+}
+
+bool SnapshotBehindCommits(Session& session) {
+  sqlite3* db = session.Connection().Handle();
+  if (session.TranCount() == 0 || KeepsSnapshot(session.Isolation()) || db == nullptr ||
+      sqlite3_get_autocommit(db) || sqlite3_txn_state(db, nullptr) != SQLITE_TXN_WRITE ||
+      WroteTempOnly(db)) {
+    return false;
+  }
+  return !session.Commits().NothingCommittedSince(db);
 }
 
 void TakeWriteLockFirst(sqlite3* db, const std::string& schema) {

@@ -69,6 +69,14 @@ class WriteGate {
 // Server's READ COMMITTED does. Does nothing otherwise.
 void RefreshReadSnapshot(Session& session);
 
+// Whether a read of the session's READ COMMITTED (or READ UNCOMMITTED)
+// transaction would see rows older than the newest commit: the transaction
+// wrote a file (not only its temporary schema), so SQLite keeps every
+// snapshot it holds until it ends, and another session has committed to a
+// file since the snapshot of it began (or that cannot be told). Such a read
+// goes to SessionConnection::FreshReadHandle instead.
+bool SnapshotBehindCommits(Session& session);
+
 // For a multi-step write that opened its own SAVEPOINT outside a user
 // transaction (DDL and the catalog rows that go with it): takes the write
 // lock of `schema` before the first read, waiting through the connection's
