@@ -12,6 +12,7 @@
 #include "engine/exec/arithmetic_errors.h"
 #include "engine/exec/backup_restore.h"
 #include "engine/exec/captured_result.h"
+#include "engine/exec/catalog_procedures.h"
 #include "engine/exec/check_option_guard.h"
 #include "engine/exec/configuration_checks.h"
 #include "engine/exec/configuration_procedures.h"
@@ -2257,7 +2258,7 @@ void BatchExecutor::ForEachTable(const std::vector<CallArgument>& given) {
   }
   if (args[5]) run(*args[5]);
   for (const std::string& table : tables) {
-    std::string named = "[dbo]." + bracketed(table);
+    std::string named = bracketed(ObjectOwner(session_, table)) + "." + bracketed(table);
     for (size_t k : {0, 2, 3}) {
       if (!args[k]) continue;
       std::string command = *args[k];

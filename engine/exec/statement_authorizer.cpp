@@ -230,7 +230,7 @@ std::optional<std::string> StatementAuthorizer::SettleStoredCalls(std::string_vi
     return false;
   };
   if (stored_call_schemas_.size() == 1 && !calls("sqlengine_user_function(") &&
-      !calls("sqlengine_builtin("))
+      !calls("sqlengine_user_function_of(''") && !calls("sqlengine_builtin("))
     return schema;
   SqlError refused = MakeError(8180);
   refused.message().text +=

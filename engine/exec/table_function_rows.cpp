@@ -105,6 +105,10 @@ void CallTableFunctionIn(sqlite3_context* context, int count, sqlite3_value** ar
   CallTableFunctionAs(context, count, args, "sqlengine_table_function_in");
 }
 
+void CallTableFunctionOf(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallTableFunctionAs(context, count, args, "sqlengine_table_function_of");
+}
+
 }  // namespace
 
 std::string RowsAsJson(sqlite3_stmt* query) {
@@ -128,6 +132,8 @@ void RegisterTableFunctionCalls(sqlite3* db, FunctionHost& host) {
                                  CallTableFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(db, "sqlengine_table_function_in", -1, SQLITE_UTF8, &host,
                                  CallTableFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_table_function_of", -1, SQLITE_UTF8, &host,
+                                 CallTableFunctionOf, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(db, "sqlengine_table_blob", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                  nullptr, TableBlob, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register the table function calls");

@@ -96,6 +96,10 @@ void CallUserFunctionIn(sqlite3_context* context, int count, sqlite3_value** arg
   CallUserFunctionAs(context, count, args, "sqlengine_user_function_in");
 }
 
+void CallUserFunctionOf(sqlite3_context* context, int count, sqlite3_value** args) {
+  CallUserFunctionAs(context, count, args, "sqlengine_user_function_of");
+}
+
 // sqlengine_builtin('name' | '@@name', arguments...): see FunctionHost::EvaluateBuiltin.
 void CallBuiltin(sqlite3_context* context, int count, sqlite3_value** args) {
   if (count < 1 || sqlite3_value_type(args[0]) != SQLITE_TEXT)
@@ -228,8 +232,10 @@ void CallNamedFunction(
     const std::function<void(FunctionHost& host, const std::vector<std::string>& name,
                              const std::vector<Value>& arguments)>& call) {
   auto* host = static_cast<FunctionHost*>(sqlite3_user_data(context));
-  // what_in('database', 'name', ...) names a function of another database.
-  int parts = std::string_view(what).ends_with("_in") ? 2 : 1;
+  // what_in('database', 'name', ...) names a function of another database,
+  // what_of('database' or '', 'owner', 'name', ...) one by its owner too.
+  std::string_view form(what);
+  int parts = form.ends_with("_of") ? 3 : form.ends_with("_in") ? 2 : 1;
   std::vector<std::string> name;
   for (int k = 0; k < parts; ++k) {
     if (k >= count || sqlite3_value_type(args[k]) != SQLITE_TEXT)
@@ -237,6 +243,7 @@ void CallNamedFunction(
     name.emplace_back(reinterpret_cast<const char*>(sqlite3_value_text(args[k])));
   }
   if (parts == 2) name.insert(name.begin() + 1, std::string());
+  if (parts == 3 && name.front().empty()) name.erase(name.begin());
   std::vector<Value> arguments;
   for (int k = parts; k < count; ++k) arguments.push_back(PlainValue(args[k]));
   try {
@@ -254,7 +261,9 @@ void RegisterUserFunctionCalls(sqlite3* db, FunctionHost& host) {
   if (sqlite3_create_function_v2(db, "sqlengine_user_function", -1, SQLITE_UTF8, &host,
                                  CallUserFunction, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_create_function_v2(db, "sqlengine_user_function_in", -1, SQLITE_UTF8, &host,
-                                 CallUserFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK)
+                                 CallUserFunctionIn, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_create_function_v2(db, "sqlengine_user_function_of", -1, SQLITE_UTF8, &host,
+                                 CallUserFunctionOf, nullptr, nullptr, nullptr) != SQLITE_OK)
     throw std::runtime_error("cannot register sqlengine_user_function");
   // The forms a computed column holds: SQLite takes only functions it may
   // call once per row into a generated column. The column is virtual, so the

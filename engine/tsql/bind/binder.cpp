@@ -4059,19 +4059,31 @@ class Binder {
 
   // The engine's call `engine_call`('name', ...) of a function whose body
   // runs statement by statement; engine_call_in('database', 'name', ...)
-  // for a function of another database than names without one reach.
-  void CalledName(BoundExpr& call, const std::string& engine_call, const FunctionShape& function) {
+  // for a function of another database than names without one reach. A
+  // statement's call written with an owner keeps it,
+  // engine_call_of('database' or '', 'owner', 'name', ...): the bare name
+  // reaches only the caller's and dbo's functions. Stored expressions keep
+  // the forms above.
+  void CalledName(BoundExpr& call, const std::string& engine_call, const FunctionShape& function,
+                  const std::vector<std::string>& written) {
+    std::string owner = written.size() >= 2 ? written[written.size() - 2] : std::string();
+    bool with_owner = !owner.empty() && !table_expression_;
     call.sql = engine_call;
-    if (!function.database.empty()) {
-      ++calls_elsewhere_;
+    auto literal = [&](const std::string& text) {
+      Bound part = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
+      part->sql = QuoteSqliteString(text);
+      call.args.push_back(std::move(part));
+    };
+    if (!function.database.empty()) ++calls_elsewhere_;
+    if (with_owner) {
+      call.sql += "_of";
+      literal(function.database);
+      literal(owner);
+    } else if (!function.database.empty()) {
       call.sql += "_in";
-      Bound database = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
-      database->sql = QuoteSqliteString(function.database);
-      call.args.push_back(std::move(database));
+      literal(function.database);
     }
-    Bound name = Make(BoundKind::kLiteral, ColumnType{SqlType::kNVarChar});
-    name->sql = QuoteSqliteString(function.name);
-    call.args.push_back(std::move(name));
+    literal(function.name);
   }
 
   // owner.f(arguments): the function's RETURN expression with the
@@ -4090,7 +4102,7 @@ class Binder {
       returns.nullable = true;
       returns.identity = false;
       Bound node = Make(BoundKind::kCall, returns);
-      CalledName(*node, "sqlengine_user_function", function);
+      CalledName(*node, "sqlengine_user_function", function, expr.names);
       for (size_t k = 0; k < function.parameters.size(); ++k)
         node->args.push_back(Argument(function, expr.args, k, scope, clause));
       return node;
@@ -4148,7 +4160,7 @@ class Binder {
     if (function.table_columns.empty()) Refuse("table function columns");
     CheckArgumentCount(function, source.arguments);
     Bound node = Make(BoundKind::kCall, ColumnType{SqlType::kNVarChar, kMaxLength});
-    CalledName(*node, "sqlengine_table_function", function);
+    CalledName(*node, "sqlengine_table_function", function, source.name);
     for (size_t k = 0; k < function.parameters.size(); ++k)
       node->args.push_back(Argument(function, source.arguments, k, scope, Clause::kValues));
     return node;
