@@ -28,6 +28,7 @@
 // before anything else could have run.
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -142,6 +143,29 @@ bool NoteCall(const tsql::Statement& statement, std::unordered_set<std::string>&
       changed.insert(tsql::ToLower(part));
   }
   return false;
+}
+
+// The query of INSERT [INTO] @t [(columns)] SELECT ... whose only table
+// variable is its target, as a SELECT of its own; nullopt for another
+// statement.
+std::optional<tsql::Statement> QueryIntoTableVariable(const tsql::Statement& statement,
+                                                      const std::vector<size_t>& variables) {
+  const tsql::Tokens& tokens = statement.tokens;
+  if (statement.kind != StatementKind::kInsert || variables.size() != 1) return std::nullopt;
+  const size_t target = tokens.size() > 1 && tokens[1].IsWord("into") ? 2 : 1;
+  if (variables.front() != target) return std::nullopt;
+  size_t i = target + 1;
+  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
+    while (i < tokens.size() && !tokens[i].IsSymbol(")")) ++i;
+    ++i;
+  }
+  if (i >= tokens.size() || !tokens[i].IsWord("select")) return std::nullopt;
+  tsql::Statement query;
+  query.kind = StatementKind::kSelect;
+  query.line = statement.line;
+  query.with = statement.with;
+  query.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(i), tokens.end());
+  return query;
 }
 
 // SELECT ... INTO t makes t.
@@ -275,8 +299,15 @@ void BatchExecutor::BindRowStatementAhead(const tsql::Statement& statement, Bind
     BindAssignmentsAhead(statement, ahead);
     return;
   }
+  if (std::vector<size_t> variables = TableVariables::TablePositions(statement.tokens);
+      !variables.empty()) {
+    // Table variables are made as the statements run; a query into one
+    // reads none.
+    if (std::optional<tsql::Statement> query = QueryIntoTableVariable(statement, variables))
+      BindRowStatementAhead(*query, ahead);
+    return;
+  }
   if (InsertExecuteAt(statement) || tsql::CurrentOfAt(statement.tokens) ||
-      !TableVariables::TablePositions(statement.tokens).empty() ||
       NamesAny(statement, ahead.changed))
     return;
   if (statement.kind == StatementKind::kInsert && ahead.identity_insert_set) return;
