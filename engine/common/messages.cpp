@@ -9,33 +9,34 @@
 namespace sqlengine {
 namespace {
 
-// Sorted by number.
+// Sorted by number. kCompileError marks the errors SQL Server finds when it
+// compiles a statement.
 constexpr MessageTemplate kMessages[] = {
     {102, 15, "Incorrect syntax near '%.*ls'."},
     {103, 15, "The identifier that starts with '%.*ls' is too long. Maximum length is %d."},
     {104, 15,
      "ORDER BY items must appear in the select list if the statement contains a UNION "
-     "operator."},
+     "operator.", kCompileError},
     {105, 15, "Unclosed quotation mark before the character string '%.*ls'."},
     {107, 16,
      "The column prefix '%.*ls' does not match with a table name or alias name used in the "
-     "query."},
+     "query.", kCompileError},
     {108, 16,
      "The ORDER BY position number %ld is out of range of the number of items in the select "
-     "list."},
+     "list.", kCompileError},
     {109, 15,
      "There are more columns in the INSERT statement than values specified in the VALUES "
      "clause. The number of values in the VALUES clause must match the number of columns "
-     "specified in the INSERT statement."},
+     "specified in the INSERT statement.", kCompileError},
     {110, 15,
      "There are fewer columns in the INSERT statement than values specified in the VALUES "
      "clause. The number of values in the VALUES clause must match the number of columns "
-     "specified in the INSERT statement."},
+     "specified in the INSERT statement.", kCompileError},
     {111, 15, "'%.*ls' must be the first statement in a query batch."},
     {113, 15, "Missing end comment mark '*/'."},
     {116, 16,
      "Only one expression can be specified in the select list when the subquery is not "
-     "introduced with EXISTS."},
+     "introduced with EXISTS.", kCompileError},
     {117, 15,
      "The object name '%.*ls' contains more than the maximum number of prefixes. The maximum "
      "is %d."},
@@ -45,16 +46,16 @@ constexpr MessageTemplate kMessages[] = {
      "'@name = value'."},
     {120, 15,
      "The select list for the INSERT statement contains fewer items than the insert list. The "
-     "number of SELECT values must match the number of INSERT columns."},
+     "number of SELECT values must match the number of INSERT columns.", kCompileError},
     {121, 15,
      "The select list for the INSERT statement contains more items than the insert list. The "
-     "number of SELECT values must match the number of INSERT columns."},
+     "number of SELECT values must match the number of INSERT columns.", kCompileError},
     {128, 15,
      "The name '%.*ls' is not permitted in this context. Only constants, expressions, or "
      "variables allowed here. Column names are not permitted."},
     {130, 15,
      "Cannot perform an aggregate function on an expression containing an aggregate or a "
-     "subquery."},
+     "subquery.", kCompileError},
     {132, 15,
      "The label '%.*ls' has already been declared. Label names must be unique within a query "
      "batch or stored procedure."},
@@ -68,35 +69,38 @@ constexpr MessageTemplate kMessages[] = {
      "data-retrieval operations."},
     {144, 15,
      "Cannot use an aggregate or a subquery in an expression used for the group by list of a "
-     "GROUP BY clause."},
-    {145, 15, "ORDER BY items must appear in the select list if SELECT DISTINCT is specified."},
+     "GROUP BY clause.", kCompileError},
+    {145, 15, "ORDER BY items must appear in the select list if SELECT DISTINCT is specified.",
+     kCompileError},
     {147, 15,
      "An aggregate may not appear in the WHERE clause unless it is in a subquery contained in a "
-     "HAVING clause or a select list, and the column being aggregated is an outer reference."},
+     "HAVING clause or a select list, and the column being aggregated is an outer reference.",
+     kCompileError},
     {148, 15, "Incorrect time syntax in time string '%.*ls' used with WAITFOR."},
     {155, 15, "'%.*ls' is not a recognized %ls option."},
     {156, 15, "Incorrect syntax near the keyword '%.*ls'."},
     {166, 15,
      "'%.*ls' does not allow specifying the database name as a prefix to the object name."},
     {170, 15, "Line %d: Incorrect syntax near '%.*ls'."},
-    {174, 15, "The %.*ls function requires %d argument(s)."},
+    {174, 15, "The %.*ls function requires %d argument(s).", kCompileError},
     {177, 15,
      "The IDENTITY function can only be used when the SELECT statement has an INTO clause."},
     {178, 15, "A RETURN statement with a return value cannot be used in this context."},
-    {189, 15, "The %.*ls function requires %d to %d arguments."},
+    {189, 15, "The %.*ls function requires %d to %d arguments.", kCompileError},
     {191, 15,
      "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
      "into smaller queries."},
-    {195, 15, "'%.*ls' is not a recognized %ls."},
+    {195, 15, "'%.*ls' is not a recognized %ls.", kCompileError},
     {201, 16, "Procedure '%.*ls' expects parameter '%.*ls', which was not supplied."},
     {205, 16,
      "All queries in an SQL statement containing a UNION operator must have an equal number "
-     "of expressions in their target lists."},
-    {207, 16, "Invalid column name '%.*ls'."},
+     "of expressions in their target lists.", kCompileError},
+    {207, 16, "Invalid column name '%.*ls'.", kCompileError},
     {208, 16, "Invalid object name '%.*ls'."},
-    {209, 16, "Ambiguous column name '%.*ls'."},
+    {209, 16, "Ambiguous column name '%.*ls'.", kCompileError},
     {213, 16,
-     "Insert Error: Column name or number of supplied values does not match table definition."},
+     "Insert Error: Column name or number of supplied values does not match table definition.",
+     kCompileError},
     {217, 16,
      "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit %d)."},
     {220, 16, "Arithmetic overflow error for data type %ls, value = %ld."},
@@ -118,7 +122,8 @@ constexpr MessageTemplate kMessages[] = {
      "Ad hoc updates to system catalogs are not enabled. The system administrator must "
      "reconfigure SQL Server to allow this."},
     {262, 16, "%ls permission denied in database '%.*ls'."},
-    {264, 16, "Column name '%.*ls' appears more than once in the result column list."},
+    {264, 16, "Column name '%.*ls' appears more than once in the result column list.",
+     kCompileError},
     {266, 16,
      "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement "
      "is missing. Previous count = %ld, current count = %ld."},
@@ -149,7 +154,7 @@ constexpr MessageTemplate kMessages[] = {
      "An insufficient number of arguments were supplied for the procedure or function %.*ls."},
     {321, 15, "%.*ls is not a recognized table hints option."},
     {402, 16, "The data types %ls and %ls are incompatible in the %ls operator."},
-    {409, 16, "The %ls operation cannot take a %ls data type as an argument."},
+    {409, 16, "The %ls operation cannot take a %ls data type as an argument.", kCompileError},
     {443, 16, "Invalid use of '%.*ls' within a function."},
     {444, 16, "Select statements included within a function cannot return data to a client."},
     {446, 16, "Cannot resolve collation conflict for %ls operation."},
@@ -488,20 +493,20 @@ constexpr MessageTemplate kMessages[] = {
     {8112, 16, "Cannot add more than one clustered index for constraints on table '%.*ls'."},
     {8114, 16, "Error converting data type %ls to %ls."},
     {8115, 16, "Arithmetic overflow error converting %ls to data type %ls."},
-    {8116, 16, "Argument data type %ls is invalid for argument %d of %ls function."},
-    {8117, 16, "Operand data type %ls is invalid for %ls operator."},
+    {8116, 16, "Argument data type %ls is invalid for argument %d of %ls function.", kCompileError},
+    {8117, 16, "Operand data type %ls is invalid for %ls operator.", kCompileError},
     {8118, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in an "
-     "aggregate function and there is no GROUP BY clause."},
+     "aggregate function and there is no GROUP BY clause.", kCompileError},
     {8120, 16,
      "Column '%.*ls' is invalid in the select list because it is not contained in either an "
-     "aggregate function or the GROUP BY clause."},
+     "aggregate function or the GROUP BY clause.", kCompileError},
     {8121, 16,
      "Column '%.*ls' is invalid in the HAVING clause because it is not contained in either an "
-     "aggregate function or the GROUP BY clause."},
+     "aggregate function or the GROUP BY clause.", kCompileError},
     {8127, 16,
      "Column name '%.*ls' is invalid in the ORDER BY clause because it is not contained in "
-     "either an aggregate function or the GROUP BY clause."},
+     "either an aggregate function or the GROUP BY clause.", kCompileError},
     {8134, 16, "Divide by zero error encountered."},
     {8143, 16, "Parameter '%.*ls' was supplied multiple times."},
     {8144, 16, "Procedure or function %.*ls has too many arguments specified."},
@@ -509,9 +514,9 @@ constexpr MessageTemplate kMessages[] = {
     {8146, 16, "Procedure %.*ls has no parameters and arguments were supplied."},
     {8152, 16, "String or binary data would be truncated."},
     {8153, 10, "Warning: Null value is eliminated by an aggregate or other SET operation."},
-    {8155, 16, "No column was specified for column %d of '%.*ls'."},
-    {8158, 16, "'%.*ls' has more columns than were specified in the column list."},
-    {8159, 16, "'%.*ls' has fewer columns than were specified in the column list."},
+    {8155, 16, "No column was specified for column %d of '%.*ls'.", kCompileError},
+    {8158, 16, "'%.*ls' has more columns than were specified in the column list.", kCompileError},
+    {8159, 16, "'%.*ls' has fewer columns than were specified in the column list.", kCompileError},
     {8163, 16, "The text, ntext, or image data type cannot be selected as DISTINCT."},
     {8169, 16, "Syntax error converting from a character string to uniqueidentifier."},
     {8170, 16, "Insufficient result space to convert uniqueidentifier value to char."},
@@ -658,6 +663,14 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
                                return a.number < b.number;
                              }));
 
+// The message `number` of the table; nullptr when it holds none.
+const MessageTemplate* FindMessage(std::int32_t number) {
+  const auto* found =
+      std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
+                       [](const MessageTemplate& d, std::int32_t n) { return d.number < n; });
+  return found == std::end(kMessages) || found->number != number ? nullptr : found;
+}
+
 // Length of the placeholder starting at text[i] ('%'), or 0 when none.
 size_t PlaceholderLength(std::string_view text, size_t i) {
   static constexpr std::string_view kForms[] = {"%S_PGID", "%S_MSG", "%.*ls", "%ls", "%hs", "%ld",
@@ -672,14 +685,17 @@ size_t PlaceholderLength(std::string_view text, size_t i) {
 
 std::span<const MessageTemplate> MessageTemplates() { return kMessages; }
 
+bool IsCompileError(std::int32_t number) {
+  const MessageTemplate* found = FindMessage(number);
+  return found != nullptr && (found->flags & kCompileError) != 0;
+}
+
 ServerMessage FormatMessage(std::int32_t number, std::initializer_list<std::string_view> args) {
   ServerMessage message;
   message.number = number;
-  const auto* def =
-      std::lower_bound(std::begin(kMessages), std::end(kMessages), number,
-                       [](const MessageTemplate& d, std::int32_t n) { return d.number < n; });
+  const MessageTemplate* def = FindMessage(number);
   auto arg = args.begin();
-  if (def == std::end(kMessages) || def->number != number) {
+  if (def == nullptr) {
     message.severity = 16;
     for (; arg != args.end(); ++arg) message.text.append(*arg);
     return message;

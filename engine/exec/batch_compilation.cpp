@@ -4,8 +4,9 @@
 // before its first statement has run, wherever the statement stands (in an
 // IF's branch that would never be taken too).
 //
-// The executor binds each SELECT, INSERT, UPDATE, DELETE and IF / WHILE
-// condition ahead with the binder its run uses, against the catalog as it
+// The executor binds each SELECT (SELECT @v = ... too), INSERT, UPDATE,
+// DELETE, IF / WHILE condition and the subquery of a SET @v = ... or
+// RETURN ... ahead with the binder its run uses, against the catalog as it
 // stands when the batch starts. Only a compile error stops the batch; every
 // other failure of the early binding (an object that does not exist yet, a
 // variable the batch has not declared yet, a right, another database) is
@@ -17,15 +18,19 @@
 //    which names lead elsewhere;
 //  - INSERTs after SET IDENTITY_INSERT, whose column lists it changes;
 //  - what CheckSyntax leaves to the run: table variables, cursors, INSERT
-//    ... EXEC, SELECT @v = ....
-// A procedure's body is bound so when it is created, its parameters declared.
+//    ... EXEC.
+// A procedure's, function's or trigger's body is bound so when it is
+// created, its parameters declared (a trigger's `inserted` and `deleted`
+// made for the while), its names reaching its owner's objects and dbo's.
 // A binding made ahead is kept as the run's own (bound_texts.h), so a
 // statement's shape binds once; statements of one shape are bound ahead
 // once per batch, and a batch of one statement not at all: its run fails
 // before anything else could have run.
 
+#include <algorithm>
 #include <exception>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -33,6 +38,7 @@
 #include "engine/exec/batch_executor.h"
 #include "engine/exec/bound_texts.h"
 #include "engine/exec/front_end_condition.h"
+#include "engine/exec/front_end_select.h"
 #include "engine/exec/identity_insert.h"
 #include "engine/exec/scoped_value.h"
 #include "engine/exec/session.h"
@@ -68,44 +74,19 @@ struct BatchExecutor::BindingAhead {
 
 namespace {
 
-// The errors SQL Server finds when it compiles a statement.
-bool IsCompileError(int number) {
-  switch (number) {
-    case 104:   // ORDER BY item not in the select list of a UNION
-    case 107:   // column prefix matching no table or alias
-    case 108:   // ORDER BY position out of range
-    case 109:   // more columns in an INSERT's list than values
-    case 110:   // fewer columns in an INSERT's list than values
-    case 116:   // more than one column in a subquery without EXISTS
-    case 120:   // INSERT ... SELECT: fewer columns than the list
-    case 121:   // INSERT ... SELECT: more columns than the list
-    case 130:   // an aggregate over an aggregate or subquery
-    case 144:   // an aggregate or subquery in GROUP BY
-    case 145:   // ORDER BY item not in the list of SELECT DISTINCT
-    case 147:   // an aggregate in WHERE
-    case 174:   // a built-in given the wrong number of arguments
-    case 189:   // a built-in given too few or too many arguments
-    case 195:   // no such built-in function
-    case 205:   // UNION terms of unequal column counts
-    case 206:   // operand type clash
-    case 207:   // invalid column name
-    case 209:   // ambiguous column name
-    case 213:   // INSERT values not matching the columns
-    case 264:   // a column assigned twice by one UPDATE
-    case 409:   // SUM or AVG of character data
-    case 8116:  // argument type invalid for a built-in
-    case 8117:  // operand type invalid for an operator
-    case 8118:  // column neither aggregated nor grouped (no GROUP BY)
-    case 8120:  // column neither aggregated nor grouped
-    case 8121:  // HAVING column neither aggregated nor grouped
-    case 8127:  // ORDER BY column neither aggregated nor grouped
-    case 8155:  // a derived table's column without a name
-    case 8156:  // a column named twice in a derived table or view
-    case 8158:  // a derived table with more columns than its names
-    case 8159:  // a derived table with fewer columns than its names
-      return true;
-    default:
-      return false;
+// Runs `bind`, a binding made ahead of the run: a compile error is thrown
+// with `line` where it has none; any other failure is left to the run, which
+// meets it again.
+template <typename Bind>
+void ThrowCompileErrors(int line, Bind&& bind) {
+  try {
+    bind();
+  } catch (SqlError& error) {
+    if (!IsCompileError(error.message().number)) return;
+    if (error.message().line <= 1) error.message().line = line;
+    throw;
+  } catch (const std::exception&) {
+    // Left to the run.
   }
 }
 
@@ -175,6 +156,29 @@ bool NoteCall(const tsql::Statement& statement, std::unordered_set<std::string>&
   return false;
 }
 
+// The query of INSERT [INTO] @t [(columns)] SELECT ... whose only table
+// variable is its target, as a SELECT of its own; nullopt for another
+// statement.
+std::optional<tsql::Statement> QueryIntoTableVariable(const tsql::Statement& statement,
+                                                      const std::vector<size_t>& variables) {
+  const tsql::Tokens& tokens = statement.tokens;
+  if (statement.kind != StatementKind::kInsert || variables.size() != 1) return std::nullopt;
+  const size_t target = tokens.size() > 1 && tokens[1].IsWord("into") ? 2 : 1;
+  if (variables.front() != target) return std::nullopt;
+  size_t i = target + 1;
+  if (i < tokens.size() && tokens[i].IsSymbol("(")) {
+    while (i < tokens.size() && !tokens[i].IsSymbol(")")) ++i;
+    ++i;
+  }
+  if (i >= tokens.size() || !tokens[i].IsWord("select")) return std::nullopt;
+  tsql::Statement query;
+  query.kind = StatementKind::kSelect;
+  query.line = statement.line;
+  query.with = statement.with;
+  query.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(i), tokens.end());
+  return query;
+}
+
 // SELECT ... INTO t makes t.
 void NoteSelectInto(const tsql::Tokens& tokens, std::unordered_set<std::string>& names) {
   for (size_t i = 0; i + 1 < tokens.size(); ++i) {
@@ -227,17 +231,21 @@ bool BatchExecutor::CheckAndBindBeforeRunning(const tsql::StatementList& stateme
   return textual;
 }
 
-void BatchExecutor::BindBodyBeforeStoring(const tsql::Statement& create,
-                                          const tsql::ProcedureDefinition& definition,
+void BatchExecutor::BindBodyBeforeStoring(const std::string& database, std::optional<int> owner,
+                                          const std::vector<tsql::ParameterDeclaration>& parameters,
                                           const tsql::StatementList& statements) {
-  // Its names are bound as its owner's when it runs: here only where the
-  // creator's reach the same objects, as dbo's in the current database.
-  tsql::DottedName name = tsql::ReadDottedName(create.tokens, 2);
-  if (!definition.database.empty() || !session_.Rights().IsSysadmin() ||
-      (name.parts.size() >= 2 && !name.parts[name.parts.size() - 2].empty() &&
-       !tsql::EqualsIgnoreCase(name.parts[name.parts.size() - 2], "dbo")))
-    return;
-  BindAll(statements, definition.parameters);
+  // A body of another database is bound where it runs.
+  if (!database.empty()) return;
+  // Its names reach its owner's objects first, then dbo's, as when it runs.
+  SessionRights::BodyScope rights(session_.Rights(), !owner || *owner == kDboUid,
+                                  BodyDatabase(database), owner);
+  BindAll(statements, parameters);
+}
+
+std::optional<int> BatchExecutor::DefinedBodyOwner(const std::string& name, bool alter) {
+  if (alter) return BodyOwner("", name);
+  SessionConnection& connection = session_.Connection();
+  return CreatedObjectOwner(connection.UnqualifiedDatabase(), connection.UnqualifiedSchema());
 }
 
 void BatchExecutor::BindAll(const tsql::StatementList& statements,
@@ -286,6 +294,17 @@ void BatchExecutor::BindAhead(const tsql::Statement& statement, BindingAhead& ah
     case StatementKind::kSet:
       if (statement.tokens.size() > 1 && statement.tokens[1].IsWord("identity_insert"))
         ahead.identity_insert_set = true;
+      // SET @v = expression, not a cursor.
+      if (statement.tokens.size() > 3 && statement.tokens[1].kind == tsql::TokenKind::kVariable &&
+          statement.tokens[2].IsSymbol("=") && !statement.tokens[3].IsWord("cursor")) {
+        BindExpressionAhead(tsql::Tokens(statement.tokens.begin() + 3, statement.tokens.end()),
+                            statement.line, ahead);
+      }
+      return;
+    case StatementKind::kReturn:
+      if (statement.tokens.size() > 1)
+        BindExpressionAhead(tsql::Tokens(statement.tokens.begin() + 1, statement.tokens.end()),
+                            statement.line, ahead);
       return;
     case StatementKind::kDeclare:
       for (auto& [name, type] : DeclaredVariables(statement.tokens)) {
@@ -305,25 +324,28 @@ void BatchExecutor::BindAhead(const tsql::Statement& statement, BindingAhead& ah
   }
   if (!statement.condition.empty() && !NamesAny(statement.condition, ahead.changed) &&
       TableVariables::TablePositions(statement.condition).empty()) {
-    try {
+    ThrowCompileErrors(statement.line, [&] {
       FrontEndCondition(statement.condition, statement.line, session_);
-    } catch (SqlError& error) {
-      if (IsCompileError(error.message().number)) {
-        if (error.message().line <= 1) error.message().line = statement.line;
-        throw;
-      }
-    } catch (const std::exception&) {
-      // Left to the run, which meets it again.
-    }
+    });
   }
   for (const auto& inner : statement.body) BindAhead(*inner, ahead);
   if (statement.else_branch) BindAhead(*statement.else_branch, ahead);
 }
 
 void BatchExecutor::BindRowStatementAhead(const tsql::Statement& statement, BindingAhead& ahead) {
-  if (AssignsVariables(statement) || InsertExecuteAt(statement) ||
-      tsql::CurrentOfAt(statement.tokens) ||
-      !TableVariables::TablePositions(statement.tokens).empty() ||
+  if (AssignsVariables(statement)) {
+    BindAssignmentsAhead(statement, ahead);
+    return;
+  }
+  if (std::vector<size_t> variables = TableVariables::TablePositions(statement.tokens);
+      !variables.empty()) {
+    // Table variables are made as the statements run; a query into one
+    // reads none.
+    if (std::optional<tsql::Statement> query = QueryIntoTableVariable(statement, variables))
+      BindRowStatementAhead(*query, ahead);
+    return;
+  }
+  if (InsertExecuteAt(statement) || tsql::CurrentOfAt(statement.tokens) ||
       NamesAny(statement, ahead.changed))
     return;
   if (statement.kind == StatementKind::kInsert && ahead.identity_insert_set) return;
@@ -331,7 +353,11 @@ void BatchExecutor::BindRowStatementAhead(const tsql::Statement& statement, Bind
                           ? std::move(shape_made_.key)
                           : BoundTexts::ShapeKey(statement);
   if (!shape.empty() && !ahead.bound_shapes.insert(std::move(shape)).second) return;
-  try {
+  struct ForgetContext {
+    std::optional<StatementCache::Context>& context;
+    ~ForgetContext() { context.reset(); }
+  } forget{bound_context_};
+  ThrowCompileErrors(statement.line, [&] {
     std::optional<tsql::Statement> explicit_insert;
     if (statement.kind == StatementKind::kInsert) {
       // As the run binds it: an identity column left out of the list.
@@ -349,16 +375,32 @@ void BatchExecutor::BindRowStatementAhead(const tsql::Statement& statement, Bind
       }
     }
     BindRowStatement(explicit_insert ? *explicit_insert : statement);
-    bound_context_.reset();
-  } catch (SqlError& error) {
-    bound_context_.reset();
-    if (!IsCompileError(error.message().number)) return;
-    if (error.message().line <= 1) error.message().line = statement.line;
-    throw;
-  } catch (const std::exception&) {
-    // Left to the run, which meets it again.
-    bound_context_.reset();
-  }
+  });
+}
+
+void BatchExecutor::BindAssignmentsAhead(const tsql::Statement& statement, BindingAhead& ahead) {
+  if (!TableVariables::TablePositions(statement.tokens).empty() ||
+      NamesAny(statement, ahead.changed))
+    return;
+  ThrowCompileErrors(statement.line, [&] {
+    AssignedSelect assigned = SelectOfAssignments(statement);
+    // A variable the batch has not declared is the run's 137.
+    for (const std::string& target : assigned.targets)
+      if (session_.Variables().count(target) == 0) return;
+    FrontEndSelect(assigned.select, session_, assigned.targets);
+  });
+}
+
+void BatchExecutor::BindExpressionAhead(const tsql::Tokens& expression, int line,
+                                        BindingAhead& ahead) {
+  // Only an expression holding a subquery, whose tables and columns bind
+  // here; a plain one (SET @i = @i + 1, bound on every run) is left to its
+  // run rather than bound twice.
+  if (!std::any_of(expression.begin(), expression.end(),
+                   [](const tsql::Token& token) { return token.IsWord("select"); }) ||
+      !TableVariables::TablePositions(expression).empty() || NamesAny(expression, ahead.changed))
+    return;
+  ThrowCompileErrors(line, [&] { FrontEndSelect(SelectOfExpression(expression, line), session_); });
 }
 
 }  // namespace sqlengine::exec

@@ -838,7 +838,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::StatementList statements = tsql::ParseBatch(definition.body);
       tsql::CheckDefinitionPlacement(statements, /*in_body=*/true);
       body.CheckSyntax(statements);
-      body.BindBodyBeforeStoring(statement, definition, statements);
+      body.BindBodyBeforeStoring(definition.database, DefinedBodyOwner(definition.name, alter),
+                                 definition.parameters, statements);
       DefineProcedure(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       if (!alter) {
         GrantToCreator(definition.name, {Access::kExecute},
@@ -862,6 +863,8 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       body.CheckSyntax(statements);
       RefuseTempTables(definition.body);
       if (definition.kind != tsql::FunctionKind::kInlineTable) CheckFunctionBody(statements);
+      body.BindBodyBeforeStoring(definition.database, DefinedBodyOwner(definition.name, alter),
+                                 definition.parameters, statements);
       DefineFunction(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
       session_.Engine().SecurityChanged();  // as for a procedure
       if (!alter) {
@@ -939,25 +942,26 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
 
 // SELECT @a = expr [, @b = expr] [FROM ...]: the last row's values go into
 // the variables; no rows reach the client.
-bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
-  if (!AssignsVariables(statement)) return false;
+BatchExecutor::AssignedSelect BatchExecutor::SelectOfAssignments(
+    const tsql::Statement& statement) {
   const Tokens& tokens = statement.tokens;
-  tsql::Statement select;
+  AssignedSelect assigned;
+  tsql::Statement& select = assigned.select;
   select.kind = StatementKind::kSelect;
   select.line = statement.line;
   select.with = statement.with;
-  std::vector<std::string> targets;
+  std::vector<std::string>& targets = assigned.targets;
   int depth = 0;
   const size_t start = SelectListStart(tokens);
   bool item_start = start == 1, in_list = true;
-  bool reads_rows = false;  // SELECT @a = expr without FROM sends no DONE
+  bool& reads_rows = assigned.reads_rows;
   // An item assigned to an integer variable is read through CAST to its type,
   // which rounds money and cuts other numbers as SET does.
   // (Not under DISTINCT, whose ORDER BY must repeat the items as written.)
   std::optional<size_t> item_begin;
   const auto list_start = tokens.begin() + static_cast<std::ptrdiff_t>(std::min(start, tokens.size()));
-  const bool distinct = std::any_of(tokens.begin(), list_start,
-                                    [](const Token& t) { return t.IsWord("distinct"); });
+  const bool distinct = assigned.distinct = std::any_of(
+      tokens.begin(), list_start, [](const Token& t) { return t.IsWord("distinct"); });
   auto end_item = [&] {
     if (!item_begin || distinct) return;
     auto variable = session_.Variables().find(targets.back());
@@ -997,6 +1001,15 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
     select.tokens.push_back(token);
   }
   if (in_list) end_item();
+  return assigned;
+}
+
+bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
+  if (!AssignsVariables(statement)) return false;
+  AssignedSelect assigned = SelectOfAssignments(statement);
+  const tsql::Statement& select = assigned.select;
+  const std::vector<std::string>& targets = assigned.targets;
+  const bool distinct = assigned.distinct;
   for (const std::string& target : targets) {
     if (session_.Variables().count(target) == 0) throw MakeError(137, {target});
   }
@@ -1053,7 +1066,7 @@ bool BatchExecutor::AssignFromSelect(const tsql::Statement& statement) {
   query.KeepForReuse();
   if (session_.TakeNullEliminated()) sink_.Message(FormatMessage(8153));
   session_.RowCount() = rows;
-  if (reads_rows) Done(rows);
+  if (assigned.reads_rows) Done(rows);
   return true;
 }
 
@@ -1654,16 +1667,7 @@ void BatchExecutor::GrantToCreator(const std::string& object,
   SessionConnection& connection = session_.Connection();
   std::string database = schema == "main" ? session_.CurrentDatabase()
                                           : connection.DatabaseOfSchema(schema);
-  int owner = kDboUid;
-  if (created_owner_) {
-    owner = *created_owner_;
-  } else {
-    SessionRights& rights = session_.Rights();
-    if (rights.IsSysadmin()) return;
-    const DatabaseRights& in_database = rights.In(database, schema);
-    if (in_database.IsDbo() || !in_database.Uid()) return;
-    owner = *in_database.Uid();
-  }
+  int owner = CreatedObjectOwner(database, schema);
   if (owner == kDboUid) return;
   sqlite3* db = connection.Handle();
   RecordOwner(db, schema, object, owner);
@@ -1672,6 +1676,15 @@ void BatchExecutor::GrantToCreator(const std::string& object,
                   {object, std::string(PermissionName(access)), owner, 'W', kDboUid, ""});
   }
   session_.Engine().SecurityChanged();
+}
+
+int BatchExecutor::CreatedObjectOwner(const std::string& database, const std::string& schema) {
+  if (created_owner_) return *created_owner_;
+  SessionRights& rights = session_.Rights();
+  if (rights.IsSysadmin()) return kDboUid;
+  const DatabaseRights& in_database = rights.In(database, schema);
+  if (in_database.IsDbo() || !in_database.Uid()) return kDboUid;
+  return *in_database.Uid();
 }
 
 namespace {
@@ -1690,13 +1703,18 @@ std::optional<std::int64_t> IntConstant(const Token& token) {
 
 }  // namespace
 
-Value BatchExecutor::Evaluate(const Tokens& expression, int line, std::optional<ColumnType>* type) {
-  if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
+tsql::Statement BatchExecutor::SelectOfExpression(const Tokens& expression, int line) {
   tsql::Statement select;
   select.kind = StatementKind::kSelect;
   select.line = line;
   select.tokens.push_back(tsql::WordToken("SELECT", line));
   select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
+  return select;
+}
+
+Value BatchExecutor::Evaluate(const Tokens& expression, int line, std::optional<ColumnType>* type) {
+  if (expression.empty()) throw MakeError(170, {std::to_string(line), ""});
+  tsql::Statement select = SelectOfExpression(expression, line);
   tsql::SqliteText text = *FrontEndSelect(select, session_);
   // A char(n) value keeps its blanks (SET @v = (SELECT c FROM t)); the
   // rows hold it without them.
@@ -1978,11 +1996,7 @@ tsql::Token SymbolToken(std::string_view symbol, int line) {
 }  // namespace
 
 tsql::Tokens BatchExecutor::PrintedText(const tsql::Tokens& expression, int line) {
-  tsql::Statement select;
-  select.kind = StatementKind::kSelect;
-  select.line = line;
-  select.tokens.push_back(tsql::WordToken("SELECT", line));
-  select.tokens.insert(select.tokens.end(), expression.begin(), expression.end());
+  tsql::Statement select = SelectOfExpression(expression, line);
   std::optional<tsql::SqliteText> bound = FrontEndSelect(select, session_);
   if (!bound || !bound->typed_result || bound->result_columns.size() != 1 ||
       !PrintedThroughConversion(bound->result_columns[0].type.type))

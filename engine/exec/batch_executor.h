@@ -52,6 +52,8 @@ class BatchExecutor final : public ParameterSource {
   // the definition is rebuilt from the tokens. Must outlive Run.
   void SetSourceText(std::string_view text) { source_text_ = text; }
 
+  // SELECT expression: how an expression is read, bound and evaluated.
+  static tsql::Statement SelectOfExpression(const tsql::Tokens& expression, int line);
   // Evaluates an expression (its tokens) to a value, with variables bound;
   // its SQL Server type into `type` where asked and known.
   Value Evaluate(const tsql::Tokens& expression, int line,
@@ -167,15 +169,27 @@ class BatchExecutor final : public ParameterSource {
   // thrown only once every statement passed its check, so the errors come
   // in the order the two separate passes give. Returns what CheckSyntax does.
   bool CheckAndBindBeforeRunning(const tsql::StatementList& statements, bool check_syntax);
-  // CREATE / ALTER PROCEDURE: the same for its body, its parameters declared.
-  void BindBodyBeforeStoring(const tsql::Statement& create,
-                             const tsql::ProcedureDefinition& definition,
+  // CREATE / ALTER PROCEDURE, FUNCTION or TRIGGER: the same for its body,
+  // its parameters declared, its names reaching the objects of `owner` (the
+  // uid DefinedBodyOwner gives) and dbo's, as when it runs. Nothing for a
+  // body of a `database` written in its name.
+  void BindBodyBeforeStoring(const std::string& database, std::optional<int> owner,
+                             const std::vector<tsql::ParameterDeclaration>& parameters,
                              const tsql::StatementList& statements);
+  // The owner of the procedure or function `name` of the current database
+  // a CREATE (or, with `alter`, an ALTER) defines: the owner written in the
+  // CREATE, else its creator (dbo for a sysadmin or the database's owner);
+  // for ALTER its present owner.
+  std::optional<int> DefinedBodyOwner(const std::string& name, bool alter);
   void BindAll(const tsql::StatementList& statements,
                const std::vector<tsql::ParameterDeclaration>& parameters);
   struct BindingAhead;
   void BindAhead(const tsql::Statement& statement, BindingAhead& ahead);
   void BindRowStatementAhead(const tsql::Statement& statement, BindingAhead& ahead);
+  // SELECT @v = ..., SET @v = expression and RETURN expression, bound as
+  // their runs bind them.
+  void BindAssignmentsAhead(const tsql::Statement& statement, BindingAhead& ahead);
+  void BindExpressionAhead(const tsql::Tokens& expression, int line, BindingAhead& ahead);
   // SELECT @v = ...: taken apart when it runs.
   static bool AssignsVariables(const tsql::Statement& statement);
 
@@ -240,6 +254,16 @@ class BatchExecutor final : public ParameterSource {
   // does not fit the columns) after undoing the rows it inserted.
   void InsertFromExecute(const tsql::Statement& statement, size_t execute_at);
   bool AssignFromSelect(const tsql::Statement& statement);
+  // SELECT @a = expr [, @b = expr] ... as the SELECT of its items, read as
+  // the variables they go into take them; the variables in `targets`
+  // (lower case). Throws 141 for an item assigning none.
+  struct AssignedSelect {
+    tsql::Statement select;
+    std::vector<std::string> targets;
+    bool reads_rows = false;  // without FROM it sends no DONE
+    bool distinct = false;
+  };
+  AssignedSelect SelectOfAssignments(const tsql::Statement& statement);
   void TrackObject(const tsql::Statement& statement);
   // SELECT ... INTO: creates the table as CREATE TABLE would, with the
   // binder's column types, and fills it, all or nothing.
@@ -255,6 +279,8 @@ class BatchExecutor final : public ParameterSource {
                               Access access);
   void GrantToCreator(const std::string& object, std::initializer_list<Access> actions,
                       const std::string& schema = "main");
+  // The uid owning what a CREATE of `database` (attached as `schema`) makes.
+  int CreatedObjectOwner(const std::string& database, const std::string& schema);
   void Declare(const tsql::Statement& statement);
   void Set(const tsql::Statement& statement);
   // SET LOCK_TIMEOUT n: milliseconds, -1 (or any negative) no limit, 0 no wait.

@@ -181,6 +181,13 @@ std::optional<tsql::bind::TableShape> SessionCatalog::FindTable(
   return shape;
 }
 
+void SessionCatalog::RequireUsable(const std::string& database, const std::string& schema) {
+  if (database.empty() || schema.empty() || schema == "main" || schema == "temp") return;
+  SessionRights& rights = session_.Rights();
+  if (!rights.IsSysadmin() && !rights.In(database, schema).HasAccess())
+    throw MakeError(916, {session_.LoginName(), database});
+}
+
 bool SessionCatalog::OwnedAsWritten(const std::string& owner, const std::string& database,
                                     const std::string& table) {
   return ReachesAsWritten(session_, database, owner, table);
@@ -205,6 +212,7 @@ std::optional<tsql::bind::TableShape> SessionCatalog::Describe(
     schema = "temp";
   } else {
     schema = session_.Connection().SchemaOf(database);
+    RequireUsable(database, schema);
   }
   if (!OwnedAsWritten(owner, database, table)) return std::nullopt;
   SessionConnection& connection = session_.Connection();

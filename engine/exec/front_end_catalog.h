@@ -48,6 +48,9 @@ class SessionCatalog final : public tsql::bind::Catalog {
   // `owner` (empty: none), is reached by that name: see
   // SessionRights::NameReaches. A database holds one object of a name,
   // whoever owns it, so the name either reaches it or nothing.
+  // 916 for a `database` written in a name (attached as `schema`) the
+  // login may not use: its tables and columns are not told to it.
+  void RequireUsable(const std::string& database, const std::string& schema);
   bool OwnedAsWritten(const std::string& owner, const std::string& database,
                       const std::string& table);
   // Tells a recorded binding (bound_texts.h) that it read what may change

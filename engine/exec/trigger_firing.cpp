@@ -407,6 +407,14 @@ void BatchExecutor::CreateTrigger(const tsql::Statement& statement) {
     for (const std::string& name : columns) known = known || tsql::EqualsIgnoreCase(name, column);
     if (!known) throw MakeError(207, {column});
   }
+  if (!columns.empty() && definition.database.empty()) {
+    // Bound as when it fires: its table's `inserted` and `deleted` images
+    // at hand (empty), its names its table owner's.
+    const RowImages none;
+    TriggerImages images(session_.Connection().Handle(), "main", definition.table, none, none,
+                         session_.NestingLevel() + 1);
+    body.BindBodyBeforeStoring("", BodyOwner("", definition.table), {}, statements);
+  }
   DefineTrigger(session_, statement, tsql::DefinitionText(source_text_, statement.tokens));
 }
 
