@@ -24,6 +24,8 @@ std::string_view PermissionName(Access access) {
       return "CREATE VIEW";
     case Access::kCreateProcedure:
       return "CREATE PROCEDURE";
+    case Access::kCreateFunction:
+      return "CREATE FUNCTION";
     case Access::kCreateDatabase:
       return "CREATE DATABASE";
     case Access::kBackupDatabase:
@@ -111,6 +113,7 @@ std::optional<SqlError> DatabaseRights::Check(std::string_view object, Access ac
     case Access::kCreateTable:
     case Access::kCreateView:
     case Access::kCreateProcedure:
+    case Access::kCreateFunction:
     case Access::kCreateRule:
     case Access::kCreateDefault: {
       char state = Strongest("", action);

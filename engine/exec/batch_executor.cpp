@@ -855,7 +855,7 @@ BatchExecutor::Flow BatchExecutor::Dispatch(const tsql::Statement& statement) {
       tsql::FunctionDefinition definition = tsql::ParseFunctionDefinition(statement.tokens);
       bool alter = statement.tokens.front().IsWord("alter");
       RequireDefinitionRight(definition.database, alter ? definition.name : std::string(),
-                             alter ? Access::kAlter : Access::kCreateProcedure);
+                             alter ? Access::kAlter : Access::kCreateFunction);
       BatchExecutor body(session_, sink_);
       body.procedure_ = definition.name;
       tsql::StatementList statements = tsql::ParseBatch(definition.body);

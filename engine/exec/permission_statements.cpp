@@ -169,7 +169,7 @@ Access AccessOf(std::string_view action) {
   for (Access access :
        {Access::kSelect, Access::kInsert, Access::kUpdate, Access::kDelete, Access::kReferences,
         Access::kExecute, Access::kCreateTable, Access::kCreateView, Access::kCreateProcedure,
-        Access::kCreateRule, Access::kCreateDefault, Access::kBackupDatabase, Access::kBackupLog}) {
+        Access::kCreateFunction, Access::kCreateRule, Access::kCreateDefault, Access::kBackupDatabase, Access::kBackupLog}) {
     if (PermissionName(access) == action) return access;
   }
   return Access::kCreateTable;

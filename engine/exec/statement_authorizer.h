@@ -39,6 +39,7 @@ enum class Access {
   kCreateTable,
   kCreateView,
   kCreateProcedure,
+  kCreateFunction,
   kCreateDatabase,  // checked in master
   kBackupDatabase,
   kBackupLog,
