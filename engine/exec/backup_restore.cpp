@@ -322,7 +322,16 @@ void BackupLog(Session& session, TokenCursor& cursor, ResultSink& sink) {
     RegisterSessionFreeFunctions(db.get());
     sqlite3_busy_timeout(db.get(),
                          static_cast<int>(SessionConnection::kLockTimeout.count() * 1000));
-    sqlite3_wal_checkpoint_v2(db.get(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // The PRAGMA reads the file first: a checkpoint asked of a connection
+    // that has read nothing yet does not know the file has a log, and
+    // copies nothing.
+    char* failure = nullptr;
+    if (sqlite3_exec(db.get(), "PRAGMA main.wal_checkpoint(PASSIVE)", nullptr, nullptr,
+                     &failure) != SQLITE_OK) {
+      std::string text = failure ? failure : sqlite3_errmsg(db.get());
+      sqlite3_free(failure);
+      throw std::runtime_error(text);
+    }
   } catch (const std::runtime_error& failure) {
     engine.EngineLog().Info("log truncation of " + entry->name + " failed: " + failure.what());
     throw MakeError(3013, {"BACKUP LOG"});
