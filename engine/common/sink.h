@@ -49,11 +49,17 @@ struct ResultOrigins {
   std::vector<ColumnOrigin> columns;             // one per column of the result
 };
 
-enum class EnvChangeKind { kDatabase, kBeginTransaction, kCommitTransaction, kRollbackTransaction };
+enum class EnvChangeKind {
+  kDatabase,
+  kLanguage,
+  kBeginTransaction,
+  kCommitTransaction,
+  kRollbackTransaction
+};
 
 struct EnvChange {
   EnvChangeKind kind = EnvChangeKind::kDatabase;
-  std::string new_value;  // database name; empty for transactions
+  std::string new_value;  // database or language name; empty for transactions
   std::string old_value;
   std::uint64_t transaction_descriptor = 0;  // for transaction changes (TDS 7.2+)
 };

@@ -1950,7 +1950,14 @@ void BatchExecutor::SetDateOption(const Tokens& tokens, int line) {
   if (tokens[1].IsWord("dateformat")) {
     dates.SetDateFormat(text);
   } else if (tokens[1].IsWord("language")) {
+    std::string before(LanguageOf(dates.langid).name);
     dates.SetLanguage(text);
+    // As at login: the client hears of the new language, then 5703.
+    EnvChange change;
+    change.kind = EnvChangeKind::kLanguage;
+    change.new_value = LanguageOf(dates.langid).name;
+    change.old_value = std::move(before);
+    sink_.Environment(change);
     ServerMessage changed = FormatMessage(5703, {LanguageOf(dates.langid).name});
     changed.line = line;
     sink_.Message(changed);

@@ -154,7 +154,9 @@ void WireSink::Environment(const EnvChange& change) {
   if (Dropping()) return;
   // Transaction descriptors exist only from 7.2; 7.1 clients track
   // transactions by the T-SQL they send.
-  if (change.kind != EnvChangeKind::kDatabase && !tds::HasAllHeaders(version_)) return;
+  if (change.kind != EnvChangeKind::kDatabase && change.kind != EnvChangeKind::kLanguage &&
+      !tds::HasAllHeaders(version_))
+    return;
   if (result_open_) Done({});
   ReleaseHeld();
   tds::WriteEnvChange(change, out_.Tokens());

@@ -91,6 +91,9 @@ void WriteEnvChange(const EnvChange& change, ByteWriter& out) {
     case EnvChangeKind::kDatabase:
       WriteEnvChange(EnvChangeType::kDatabase, change.new_value, change.old_value, out);
       return;
+    case EnvChangeKind::kLanguage:
+      WriteEnvChange(EnvChangeType::kLanguage, change.new_value, change.old_value, out);
+      return;
     case EnvChangeKind::kBeginTransaction:
       WriteTransactionChange(EnvChangeType::kBeginTransaction, change.transaction_descriptor, out);
       return;
